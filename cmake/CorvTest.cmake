@@ -1,0 +1,21 @@
+# corv_add_test(NAME n SOURCES ... [LIBS ...] [LABELS ...] [SANITIZE])
+# Builds a GoogleTest executable and registers its cases with CTest. LABELS
+# lets slow or stress tests be run apart ("slow", "stress"); SANITIZE adds the
+# executable to the corv_sanitized target, which the ASan and TSan runs build.
+function(corv_add_test)
+  cmake_parse_arguments(T "SANITIZE" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set(labels ${T_LABELS})
+  if(T_SANITIZE)
+    list(APPEND labels sanitize)
+    add_dependencies(corv_sanitized ${T_NAME})
+  endif()
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_MODE PRE_TEST
+    WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
+    PROPERTIES LABELS "${labels}" TIMEOUT ${T_TIMEOUT})
+endfunction()

@@ -1,0 +1,201 @@
+// The Windows facilities the add-on and the renderer stand-in use, realised
+// on Linux with Win32 names, arguments and result codes, so that the code of
+// the system reads as it would on its original platform.
+//
+// Text is UTF-16 (char16_t); "W" functions take and return UTF-16 strings.
+// Every function sets the calling thread's last error on failure, as Win32
+// does; GetLastError reads it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// ---- Basic types -----------------------------------------------------------
+using BOOL = int;
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using UINT = std::uint32_t;
+using LONG = std::int32_t;
+using LSTATUS = LONG;
+using REGSAM = DWORD;
+using SIZE_T = std::size_t;
+using WCHAR = char16_t;
+using LPWSTR = char16_t*;
+using LPCWSTR = const char16_t*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+using HANDLE = void*;
+struct HKEY__;
+using HKEY = HKEY__*;
+struct HWND__;
+using HWND = HWND__*;
+
+inline constexpr BOOL TRUE = 1;
+inline constexpr BOOL FALSE = 0;
+inline constexpr DWORD MAX_PATH = 260;
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
+
+// ---- Error codes (the subset the system tests) -----------------------------
+inline constexpr DWORD ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
+inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
+inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr DWORD ERROR_INVALID_DATA = 13;
+inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+inline constexpr DWORD ERROR_MORE_DATA = 234;
+inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+inline constexpr DWORD ERROR_BADDB = 1009;          // a damaged registry store file
+inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+inline constexpr DWORD ERROR_TIMEOUT = 1460;
+
+DWORD GetLastError();
+void SetLastError(DWORD code);
+DWORD GetCurrentProcessId();
+BOOL CloseHandle(HANDLE handle);  // mappings and process handles
+
+// ---- Named shared memory ---------------------------------------------------
+inline constexpr DWORD PAGE_READWRITE = 0x04;
+inline constexpr DWORD FILE_MAP_ALL_ACCESS = 0xF001F;
+
+// hFile must be INVALID_HANDLE_VALUE (memory backed). When the name is live
+// already, returns a handle to the existing mapping and sets the last error to
+// ERROR_ALREADY_EXISTS, as Windows does.
+HANDLE CreateFileMappingW(HANDLE hFile, void* attributes, DWORD protect, DWORD sizeHigh,
+                          DWORD sizeLow, LPCWSTR name);
+HANDLE OpenFileMappingW(DWORD access, BOOL inherit, LPCWSTR name);
+// bytes 0 maps the whole mapping.
+LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
+                     SIZE_T bytes);
+BOOL UnmapViewOfFile(LPCVOID view);
+
+namespace platform {
+// Size in bytes of the mapping behind a handle (from fstat), 0 for a bad
+// handle. A guest checks every offset it reads against this.
+SIZE_T GetMappingSize(HANDLE mapping);
+// The one function that turns a Windows mapping name into the POSIX shared
+// memory object name (with its leading "/"). Injective; long names take a
+// digest form. Publisher and renderer both use it.
+std::string ShmObjectName(std::u16string_view mappingName);
+}  // namespace platform
+
+// ---- Registry --------------------------------------------------------------
+#define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u)))
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
+inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
+inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+inline constexpr REGSAM KEY_READ = 0x20019;
+inline constexpr REGSAM KEY_WRITE = 0x20006;
+inline constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+inline constexpr DWORD REG_NONE = 0;
+inline constexpr DWORD REG_SZ = 1;
+inline constexpr DWORD REG_BINARY = 3;
+inline constexpr DWORD REG_DWORD = 4;
+inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
+inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, HKEY* result);
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass,
+                        DWORD options, REGSAM access, void* security, HKEY* result,
+                        DWORD* disposition);
+LSTATUS RegCloseKey(HKEY key);
+LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* type,
+                         BYTE* data, DWORD* dataBytes);
+LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type,
+                       const BYTE* data, DWORD dataBytes);
+LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName);
+LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
+LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, DWORD* classChars, DWORD* reserved,
+                         DWORD* subKeys, DWORD* maxSubKeyChars, DWORD* maxClassChars,
+                         DWORD* values, DWORD* maxValueNameChars, DWORD* maxValueBytes,
+                         DWORD* securityBytes, void* lastWriteTime);
+LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, DWORD* valueNameChars,
+                      DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataBytes);
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameChars, DWORD* reserved,
+                      LPWSTR keyClass, DWORD* classChars, void* lastWriteTime);
+
+// ---- Windows and messages --------------------------------------------------
+inline constexpr UINT GW_OWNER = 4;
+using WNDENUMPROC = BOOL (*)(HWND, LPARAM);
+
+BOOL EnumWindows(WNDENUMPROC callback, LPARAM parameter);
+DWORD GetWindowThreadProcessId(HWND window, DWORD* processId);
+int GetClassNameW(HWND window, LPWSTR buffer, int maxChars);
+int GetWindowTextW(HWND window, LPWSTR buffer, int maxChars);
+BOOL IsWindow(HWND window);
+BOOL IsWindowVisible(HWND window);
+HWND GetWindow(HWND window, UINT command);
+BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);  // never blocks
+HWND GetForegroundWindow();
+BOOL SetForegroundWindow(HWND window);
+
+namespace platform {
+// A top-level window published by this process in the per-user window
+// registry, with a datagram endpoint that receives posted messages.
+struct WindowDesc {
+  std::u16string className;
+  std::u16string title;
+  HWND owner = nullptr;
+  bool visible = true;
+};
+struct PostedMessage {
+  UINT message = 0;
+  WPARAM wParam = 0;
+  LPARAM lParam = 0;
+};
+// Returns null (and sets the last error) on failure.
+HWND CreatePublishedWindow(const WindowDesc& desc);
+BOOL SetPublishedWindowText(HWND window, std::u16string_view title);
+BOOL ShowPublishedWindow(HWND window, bool visible);
+BOOL DestroyPublishedWindow(HWND window);
+// File descriptor that becomes readable when a message is waiting (for poll).
+int PublishedWindowFd(HWND window);
+// Waits up to timeoutMs (-1 forever) for one posted message; false on timeout.
+bool ReceivePostedMessage(HWND window, PostedMessage* out, int timeoutMs);
+}  // namespace platform
+
+// ---- Processes and the desktop ---------------------------------------------
+inline constexpr DWORD PROCESS_QUERY_LIMITED_INFORMATION = 0x1000;
+inline constexpr int SW_SHOW = 5;
+inline constexpr int SW_SHOWMAXIMIZED = 3;
+
+BOOL K32EnumProcesses(DWORD* processIds, DWORD bytes, DWORD* bytesReturned);
+HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
+BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, LPWSTR buffer, DWORD* chars);
+
+namespace platform {
+// Starts a program with an argument vector (no shell) in a working directory.
+// args excludes the program itself. Returns false and sets the last error on
+// failure; the child is not waited for (it is reaped in the background).
+bool StartProcess(const std::u16string& program, const std::vector<std::u16string>& args,
+                  const std::u16string& workingDirectory, bool maximised, DWORD* processId);
+// Opens a web address with xdg-open, or with the program named by
+// CORV_URL_OPENER. Returns false when the opener could not be started.
+bool OpenUrl(const std::u16string& address);
+
+enum class MeasurementSystem { Metric, US };
+// From LC_MEASUREMENT (then LC_ALL, LANG) without touching the process locale.
+MeasurementSystem UserMeasurementSystem();
+}  // namespace platform
+
+// ---- Environment overrides (tests use temporary ones) -----------------------
+// CORV_REGISTRY_HKCU   directory of the current user's registry store
+//                      (default $XDG_CONFIG_HOME or ~/.config, /corvanta/registry)
+// CORV_REGISTRY_HKLM   directory of the machine's registry store
+//                      (default /var/lib/corvanta/registry)
+// CORV_RUNTIME_DIR     per-user runtime directory: window registry, lock files
+//                      (default $XDG_RUNTIME_DIR/corvanta, else a 0700
+//                      /tmp/corvanta-UID)
+// CORV_URL_OPENER      program that opens web addresses instead of xdg-open

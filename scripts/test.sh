@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The whole test suite, from a fresh Debian 12 machine: installs what is
+# missing, builds, runs every test, then builds and reruns the shared-memory
+# and concurrency tests under AddressSanitizer+UBSan and ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+run() { echo "== $*"; "$@"; }
+
+run cmake --preset default
+run cmake --build --preset default
+run ctest --preset default
+
+if [ "${CORV_SKIP_SANITIZERS:-0}" != 1 ]; then
+  for s in asan tsan; do
+    run cmake --preset "$s"
+    run cmake --build --preset "$s"
+    run ctest --preset "$s"
+  done
+fi
