@@ -1,0 +1,31 @@
+// Image files to and from the host's A,R,G,B pixel maps (PNG via libpng,
+// JPEG via libjpeg-turbo). Decoding checks sizes before allocating and never
+// trusts the file's header alone.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "hostmodel/model.h"
+#include "hostmodel/result.h"
+
+namespace hostmodel {
+
+// Largest pixel map accepted (width * height), to refuse absurd headers.
+inline constexpr std::uint64_t kMaxImagePixels = 64ull * 1024 * 1024;
+
+// Decodes PNG or JPEG (by content, not extension) into a Texture: pixel type
+// 1, A,R,G,B pixels, alpha flags from the image, fingerprint from the
+// pixels. `name` names the source in error messages and the texture.
+Result<Texture> DecodeImage(std::span<const std::uint8_t> bytes, const std::string& name);
+Result<Texture> DecodeImageFile(const std::string& path);
+
+// Content fingerprint of a pixel map: 32 hex digits from its size and bytes.
+std::string PixelFingerprint(std::int32_t width, std::int32_t height,
+                             std::span<const std::uint8_t> argb);
+
+// Writes the pixel map as a 32-bit RGBA PNG.
+Status WritePng(const Texture& texture, const std::string& path);
+
+}  // namespace hostmodel
