@@ -105,6 +105,20 @@ inline constexpr DWORD REG_DWORD = 4;
 inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
 inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+// Further results of the registry functions (besides 0, 2, 5, 6, 87, 234, 259
+// and ERROR_BADDB for a key whose store file is damaged).
+inline constexpr DWORD ERROR_BAD_PATHNAME = 161;   // empty component in a key path
+inline constexpr DWORD ERROR_CANTREAD = 1012;      // the store could not be read
+inline constexpr DWORD ERROR_CANTWRITE = 1013;     // the store could not be written
+inline constexpr DWORD ERROR_KEY_DELETED = 1018;   // the handle's key was deleted
+
+// Every registry function returns its result and also sets the last error to
+// it on failure. Handles may be used and closed from any thread. Key and
+// value names compare case-insensitively; sub-keys enumerate in
+// case-insensitive name order, values in the order they were first set.
+// Data sizes follow Win32: a too-small buffer gives ERROR_MORE_DATA and the
+// size needed; REG_SZ data is returned exactly as set (its NUL included when
+// the writer counted it). The store's files and locks: docs/registry.md.
 
 LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, HKEY* result);
 LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass,
@@ -186,7 +200,10 @@ bool StartProcess(const std::u16string& program, const std::vector<std::u16strin
 bool OpenUrl(const std::u16string& address);
 
 enum class MeasurementSystem { Metric, US };
-// From LC_MEASUREMENT (then LC_ALL, LANG) without touching the process locale.
+// The measurement of the user's locale as the C library resolves it (LC_ALL,
+// then LC_MEASUREMENT, then LANG; empty variables count as unset), without
+// touching the process locale. Metric when none is set or the locale is not
+// installed.
 MeasurementSystem UserMeasurementSystem();
 }  // namespace platform
 

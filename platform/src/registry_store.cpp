@@ -1,0 +1,493 @@
+// On-disk key directories and values files of the registry stand-in.
+#include "registry_store.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <locale.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <wctype.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+namespace platform::regstore {
+namespace {
+
+// Case mapping follows C.UTF-8 without touching the process locale. Should
+// the locale be missing, ASCII mapping keeps names usable.
+locale_t CtypeLocale() {
+  static const locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  return loc;
+}
+
+char16_t UpperUnit(char16_t c) {
+  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+  if (c >= 0xD800 && c <= 0xDFFF) return c;  // halves of pairs map to themselves
+  locale_t loc = CtypeLocale();
+  if (loc == nullptr) return c;
+  wint_t u = towupper_l(static_cast<wint_t>(c), loc);
+  // A mapping that leaves the BMP cannot be one code unit; keep the original.
+  return u <= 0xFFFF ? static_cast<char16_t>(u) : c;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+constexpr char kHex[] = "0123456789abcdef";
+
+std::string ToHex(const std::vector<BYTE>& data) {
+  std::string s;
+  s.resize(data.size() * 2);
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    s[2 * i] = kHex[data[i] >> 4];
+    s[2 * i + 1] = kHex[data[i] & 15];
+  }
+  return s;
+}
+
+bool FromHex(std::string_view s, std::vector<BYTE>& out) {
+  if (s.size() % 2 != 0) return false;
+  out.resize(s.size() / 2);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    int hi = HexDigit(s[2 * i]);
+    int lo = HexDigit(s[2 * i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out[i] = static_cast<BYTE>(hi * 16 + lo);
+  }
+  return true;
+}
+
+const char* TypeName(DWORD type) {
+  switch (type) {
+    case REG_NONE: return "REG_NONE";
+    case REG_SZ: return "REG_SZ";
+    case REG_BINARY: return "REG_BINARY";
+    case REG_DWORD: return "REG_DWORD";
+    default: return nullptr;
+  }
+}
+
+std::optional<DWORD> TypeFromJson(const nlohmann::json& j) {
+  if (j.is_string()) {
+    const auto& s = j.get_ref<const std::string&>();
+    for (DWORD t : {REG_NONE, REG_SZ, REG_BINARY, REG_DWORD}) {
+      if (s == TypeName(t)) return t;
+    }
+    return std::nullopt;
+  }
+  if (j.is_number_unsigned() && j.get<std::uint64_t>() <= 0xFFFFFFFFu) {
+    return static_cast<DWORD>(j.get<std::uint64_t>());
+  }
+  return std::nullopt;
+}
+
+std::u16string UnitsOf(const std::vector<BYTE>& data) {
+  std::u16string s(data.size() / 2, u'\0');
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    s[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+  }
+  return s;
+}
+
+void AppendUnits(std::u16string_view s, std::vector<BYTE>& out) {
+  for (char16_t c : s) {
+    out.push_back(static_cast<BYTE>(c & 0xFF));
+    out.push_back(static_cast<BYTE>(c >> 8));
+  }
+}
+
+nlohmann::ordered_json ValueToJson(const Value& v) {
+  nlohmann::ordered_json j;
+  j["name"] = *Utf16ToUtf8(v.name);  // names are checked when set
+  if (const char* tn = TypeName(v.type)) {
+    j["type"] = tn;
+  } else {
+    j["type"] = v.type;
+  }
+  if (v.type == REG_DWORD && v.data.size() == 4) {
+    j["dword"] = static_cast<std::uint32_t>(v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) |
+                                            (static_cast<std::uint32_t>(v.data[3]) << 24));
+    return j;
+  }
+  if (v.type == REG_SZ && v.data.size() % 2 == 0) {
+    // Text is stored readable; a value written without its terminating NUL
+    // keeps that fact, because readers get back exactly the bytes written.
+    std::u16string units = UnitsOf(v.data);
+    bool terminated = !units.empty() && units.back() == u'\0';
+    if (terminated) units.pop_back();
+    if (auto text = Utf16ToUtf8(units)) {
+      j["text"] = *text;
+      if (!terminated) j["terminated"] = false;
+      return j;
+    }
+  }
+  j["hex"] = ToHex(v.data);
+  return j;
+}
+
+bool ValueFromJson(const nlohmann::json& j, Value& v) {
+  if (!j.is_object()) return false;
+  auto name = j.find("name");
+  auto type = j.find("type");
+  if (name == j.end() || !name->is_string() || type == j.end()) return false;
+  auto n = Utf8ToUtf16(name->get_ref<const std::string&>());
+  auto t = TypeFromJson(*type);
+  if (!n || !t || n->size() > kMaxValueNameUnits) return false;
+  v.name = std::move(*n);
+  v.type = *t;
+  v.data.clear();
+  int forms = 0;
+  if (auto d = j.find("dword"); d != j.end()) {
+    ++forms;
+    if (!d->is_number_unsigned() || d->get<std::uint64_t>() > 0xFFFFFFFFu) return false;
+    auto x = static_cast<std::uint32_t>(d->get<std::uint64_t>());
+    v.data = {static_cast<BYTE>(x), static_cast<BYTE>(x >> 8), static_cast<BYTE>(x >> 16),
+              static_cast<BYTE>(x >> 24)};
+  }
+  if (auto s = j.find("text"); s != j.end()) {
+    ++forms;
+    if (!s->is_string()) return false;
+    auto units = Utf8ToUtf16(s->get_ref<const std::string&>());
+    if (!units) return false;
+    AppendUnits(*units, v.data);
+    bool terminated = true;
+    if (auto term = j.find("terminated"); term != j.end()) {
+      if (!term->is_boolean()) return false;
+      terminated = term->get<bool>();
+    }
+    if (terminated) AppendUnits(std::u16string_view(u"\0", 1), v.data);
+  }
+  if (auto h = j.find("hex"); h != j.end()) {
+    ++forms;
+    if (!h->is_string() || !FromHex(h->get_ref<const std::string&>(), v.data)) return false;
+  }
+  return forms == 1;
+}
+
+std::uint64_t ToFileTime(const struct timespec& ts) {
+  constexpr std::int64_t kEpochDiff = 11644473600LL;  // seconds 1601 -> 1970
+  if (ts.tv_sec < -kEpochDiff) return 0;
+  return static_cast<std::uint64_t>(ts.tv_sec + kEpochDiff) * 10000000u +
+         static_cast<std::uint64_t>(ts.tv_nsec) / 100u;
+}
+
+// Reads a whole file of at most limit bytes; false on error or when larger.
+bool ReadAll(int fd, std::size_t limit, std::string& out, bool& tooLarge) {
+  tooLarge = false;
+  out.clear();
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return true;
+    if (out.size() + static_cast<std::size_t>(n) > limit) {
+      tooLarge = true;
+      return false;
+    }
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+std::u16string FoldCase(std::u16string_view s) {
+  std::u16string r(s);
+  for (auto& c : r) c = UpperUnit(c);
+  return r;
+}
+
+bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && UpperUnit(a[i]) != UpperUnit(b[i])) return false;
+  }
+  return true;
+}
+
+std::optional<std::string> Utf16ToUtf8(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char32_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 >= s.size() || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) return std::nullopt;
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return std::nullopt;
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::optional<std::u16string> Utf8ToUtf16(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  std::size_t i = 0;
+  while (i < s.size()) {
+    auto b0 = static_cast<unsigned char>(s[i]);
+    char32_t c;
+    std::size_t len;
+    if (b0 < 0x80) {
+      c = b0;
+      len = 1;
+    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+      c = b0 & 0x1F;
+      len = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+      c = b0 & 0x0F;
+      len = 3;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+      c = b0 & 0x07;
+      len = 4;
+    } else {
+      return std::nullopt;
+    }
+    if (s.size() - i < len) return std::nullopt;
+    for (std::size_t k = 1; k < len; ++k) {
+      auto b = static_cast<unsigned char>(s[i + k]);
+      if ((b & 0xC0) != 0x80) return std::nullopt;
+      c = (c << 6) | (b & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are malformed.
+    if ((len == 3 && c < 0x800) || (len == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
+        (c >= 0xD800 && c <= 0xDFFF)) {
+      return std::nullopt;
+    }
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+    i += len;
+  }
+  return out;
+}
+
+std::string EncodeKeyName(std::u16string_view name) {
+  if (name.empty() || name.size() > kMaxKeyNameUnits) return {};
+  auto utf8 = Utf16ToUtf8(name);
+  if (!utf8) return {};
+  std::string out;
+  for (std::size_t i = 0; i < utf8->size(); ++i) {
+    auto b = static_cast<unsigned char>((*utf8)[i]);
+    if (b == '%' || b == '/' || b < 0x20 || b == 0x7F || (i == 0 && b == '.')) {
+      out.push_back('%');
+      out.push_back("0123456789ABCDEF"[b >> 4]);
+      out.push_back("0123456789ABCDEF"[b & 15]);
+    } else {
+      out.push_back(static_cast<char>(b));
+    }
+  }
+  if (out.size() > NAME_MAX) return {};
+  return out;
+}
+
+std::optional<std::u16string> DecodeKeyName(std::string_view entry) {
+  if (entry.empty() || entry[0] == '.') return std::nullopt;
+  std::string raw;
+  for (std::size_t i = 0; i < entry.size(); ++i) {
+    if (entry[i] != '%') {
+      raw.push_back(entry[i]);
+      continue;
+    }
+    if (i + 2 >= entry.size()) return std::nullopt;
+    int hi = HexDigit(entry[i + 1]);
+    int lo = HexDigit(entry[i + 2]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    raw.push_back(static_cast<char>(hi * 16 + lo));
+    i += 2;
+  }
+  auto name = Utf8ToUtf16(raw);
+  // Only the canonical spelling counts, so that one key has one directory.
+  if (!name || EncodeKeyName(*name) != entry) return std::nullopt;
+  return name;
+}
+
+DWORD ListSubKeys(int dirfd, std::vector<SubKey>& out) {
+  out.clear();
+  // A descriptor of its own: readdir moves the file offset, which a dup would
+  // share with the handle's descriptor.
+  int fd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? ERROR_KEY_DELETED : ERROR_CANTREAD;
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    ::close(fd);
+    return ERROR_CANTREAD;
+  }
+  while (struct dirent* e = ::readdir(dir)) {
+    if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN) continue;
+    auto name = DecodeKeyName(e->d_name);
+    if (!name) continue;
+    if (e->d_type == DT_UNKNOWN) {
+      struct stat st;
+      if (::fstatat(dirfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) continue;
+    }
+    out.push_back({std::move(*name), e->d_name});
+  }
+  ::closedir(dir);
+  std::sort(out.begin(), out.end(), [](const SubKey& a, const SubKey& b) {
+    auto fa = FoldCase(a.name);
+    auto fb = FoldCase(b.name);
+    return fa != fb ? fa < fb : a.entry < b.entry;
+  });
+  return ERROR_SUCCESS;
+}
+
+DWORD FindSubKey(int dirfd, std::u16string_view name, std::string& entry) {
+  std::string exact = EncodeKeyName(name);
+  if (exact.empty()) return ERROR_INVALID_PARAMETER;
+  struct stat st;
+  if (::fstatat(dirfd, exact.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
+    entry = exact;
+    return ERROR_SUCCESS;
+  }
+  std::vector<SubKey> subs;
+  if (DWORD rc = ListSubKeys(dirfd, subs); rc != ERROR_SUCCESS) return rc;
+  for (auto& s : subs) {
+    if (EqualNoCase(s.name, name)) {
+      entry = s.entry;
+      return ERROR_SUCCESS;
+    }
+  }
+  return ERROR_FILE_NOT_FOUND;
+}
+
+KeyLock::KeyLock(int dirfd) {
+  fd_ = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) {
+    status_ = errno == ENOENT ? ERROR_KEY_DELETED : ERROR_CANTWRITE;
+    return;
+  }
+  while (::flock(fd_, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      status_ = ERROR_CANTWRITE;
+      return;
+    }
+  }
+}
+
+KeyLock::~KeyLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing the descriptor releases the lock
+}
+
+bool IsDeleted(int dirfd) {
+  struct stat st;
+  return ::fstat(dirfd, &st) != 0 || st.st_nlink == 0;
+}
+
+std::string SerializeValues(const std::vector<Value>& values) {
+  // One value per line, name first, so that a person can read and diff it.
+  std::string text = "{\n  \"format\": \"corvanta registry key 1\",\n  \"values\": [";
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    text += i == 0 ? "\n    " : ",\n    ";
+    text += ValueToJson(values[i]).dump();
+  }
+  text += values.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  return text;
+}
+
+bool ParseValues(std::string_view text, std::vector<Value>& out) {
+  out.clear();
+  nlohmann::json doc = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
+  if (doc.is_discarded() || !doc.is_object()) return false;
+  auto fmt = doc.find("format");
+  if (fmt == doc.end() || *fmt != "corvanta registry key 1") return false;
+  auto arr = doc.find("values");
+  if (arr == doc.end() || !arr->is_array()) return false;
+  std::vector<Value> values;
+  values.reserve(arr->size());
+  std::vector<std::u16string> folded;
+  for (const auto& j : *arr) {
+    Value v;
+    if (!ValueFromJson(j, v)) return false;
+    folded.push_back(FoldCase(v.name));
+    values.push_back(std::move(v));
+  }
+  // Two values whose names differ only in case cannot both be meant.
+  std::sort(folded.begin(), folded.end());
+  if (std::adjacent_find(folded.begin(), folded.end()) != folded.end()) return false;
+  out = std::move(values);
+  return true;
+}
+
+DWORD LoadValues(int dirfd, std::vector<Value>& out) {
+  out.clear();
+  int fd = ::openat(dirfd, kValuesFile, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    if (errno == ENOENT) return IsDeleted(dirfd) ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+    return errno == ELOOP ? ERROR_BADDB : ERROR_CANTREAD;
+  }
+  std::string text;
+  bool tooLarge = false;
+  bool ok = ReadAll(fd, kMaxValuesFileBytes, text, tooLarge);
+  ::close(fd);
+  if (!ok) return tooLarge ? ERROR_BADDB : ERROR_CANTREAD;
+  return ParseValues(text, out) ? ERROR_SUCCESS : ERROR_BADDB;
+}
+
+DWORD StoreValues(int dirfd, const std::vector<Value>& values) {
+  if (IsDeleted(dirfd)) return ERROR_KEY_DELETED;
+  std::string text = SerializeValues(values);
+  if (text.size() > kMaxValuesFileBytes) return ERROR_NOT_ENOUGH_MEMORY;
+  int fd = ::openat(dirfd, kValuesTemp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return errno == ENOENT ? ERROR_KEY_DELETED : ERROR_CANTWRITE;
+  bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (!ok || ::renameat(dirfd, kValuesTemp, dirfd, kValuesFile) != 0) {
+    ::unlinkat(dirfd, kValuesTemp, 0);
+    return ERROR_CANTWRITE;
+  }
+  // The rename is durable only once the directory itself is on disk.
+  ::fsync(dirfd);
+  return ERROR_SUCCESS;
+}
+
+std::uint64_t KeyWriteTime(int dirfd) {
+  struct stat st;
+  std::uint64_t t = 0;
+  if (::fstat(dirfd, &st) == 0) t = ToFileTime(st.st_mtim);
+  if (::fstatat(dirfd, kValuesFile, &st, AT_SYMLINK_NOFOLLOW) == 0) t = std::max(t, ToFileTime(st.st_mtim));
+  return t;
+}
+
+}  // namespace platform::regstore

@@ -1,0 +1,460 @@
+// The registry stand-in as the add-on and the renderer use it: result codes,
+// buffer-size rules, names, enumeration, keys, access, damaged store files and
+// handles shared between threads. Each test gets fresh store roots.
+#include "platform/win32.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Registry : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/corv-regtest-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    ::setenv("CORV_REGISTRY_HKCU", (dir_ / "hkcu").c_str(), 1);
+    ::setenv("CORV_REGISTRY_HKLM", (dir_ / "hklm").c_str(), 1);
+    ::setenv("CORV_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
+  }
+  void TearDown() override {
+    for (HKEY k : open_) RegCloseKey(k);
+    fs::remove_all(dir_);
+  }
+
+  HKEY Create(const char16_t* path, HKEY root = HKEY_CURRENT_USER, REGSAM access = KEY_ALL_ACCESS) {
+    HKEY k = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(root, path, 0, nullptr, 0, access, nullptr, &k, nullptr), 0);
+    open_.push_back(k);
+    return k;
+  }
+  HKEY Open(const char16_t* path, REGSAM access, LSTATUS expect = 0) {
+    HKEY k = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, access, &k), expect);
+    if (k != nullptr) open_.push_back(k);
+    return k;
+  }
+  static LSTATUS SetDword(HKEY k, const char16_t* name, DWORD v) {
+    return RegSetValueExW(k, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
+  }
+  static LSTATUS SetText(HKEY k, const char16_t* name, std::u16string_view text, bool withNul = true) {
+    return RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
+                          static_cast<DWORD>((text.size() + (withNul ? 1 : 0)) * 2));
+  }
+  static DWORD GetDword(HKEY k, const char16_t* name, LSTATUS expect = 0) {
+    DWORD v = 0xDEADBEEF;
+    DWORD size = sizeof v;
+    EXPECT_EQ(RegQueryValueExW(k, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size), expect);
+    return v;
+  }
+  fs::path KeyDir(const std::string& rel) const { return dir_ / "hkcu" / rel; }
+  static std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  static void WriteFile(const fs::path& p, const std::string& text) {
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
+  }
+
+  fs::path dir_;
+  std::vector<HKEY> open_;
+};
+
+TEST_F(Registry, ValuesRoundTripByTypeAndLandInReadableFile) {
+  HKEY k = Create(u"Software\\Torvik\\Settings");
+  ASSERT_EQ(SetDword(k, u"OffsetType", 3), 0);
+  ASSERT_EQ(SetText(k, u"CustomOffset", u"1.500000"), 0);
+  ASSERT_EQ(SetText(k, u"Büro", u"Entwurf ä€𝄞"), 0);
+  const BYTE blob[] = {0, 1, 0xFE, 0xFF, 0x80};
+  ASSERT_EQ(RegSetValueExW(k, u"Blob", 0, REG_BINARY, blob, sizeof blob), 0);
+  ASSERT_EQ(RegSetValueExW(k, nullptr, 0, REG_DWORD, blob, 4), 0);  // the default value
+
+  EXPECT_EQ(GetDword(k, u"OffsetType"), 3u);
+  DWORD type = 0;
+  char16_t text[32] = {};
+  DWORD size = sizeof text;
+  ASSERT_EQ(RegQueryValueExW(k, u"Büro", nullptr, &type, reinterpret_cast<BYTE*>(text), &size), 0);
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(size, (std::u16string_view(u"Entwurf ä€𝄞").size() + 1) * 2);
+  EXPECT_EQ(std::u16string(text), u"Entwurf ä€𝄞");
+  BYTE got[16] = {};
+  size = sizeof got;
+  ASSERT_EQ(RegQueryValueExW(k, u"Blob", nullptr, &type, got, &size), 0);
+  EXPECT_EQ(type, REG_BINARY);
+  EXPECT_EQ(std::vector<BYTE>(got, got + size), std::vector<BYTE>(blob, blob + sizeof blob));
+  size = sizeof got;
+  ASSERT_EQ(RegQueryValueExW(k, u"", nullptr, &type, got, &size), 0);
+  EXPECT_EQ(size, 4u);
+
+  std::string file = ReadFile(KeyDir("Software/Torvik/Settings/.values.json"));
+  EXPECT_NE(file.find("\"CustomOffset\""), std::string::npos);
+  EXPECT_NE(file.find("\"1.500000\""), std::string::npos);
+  EXPECT_NE(file.find("Entwurf ä€𝄞"), std::string::npos);  // UTF-8, not escapes
+}
+
+TEST_F(Registry, TextIsReturnedExactlyAsWrittenWithOrWithoutItsNul) {
+  HKEY k = Create(u"Software\\Torvik\\Text");
+  ASSERT_EQ(SetText(k, u"Bare", u"abc", false), 0);
+  // An odd byte count cannot be UTF-16 text; it must still come back intact.
+  const BYTE odd[] = {'x', 0, 'y'};
+  ASSERT_EQ(RegSetValueExW(k, u"Odd", 0, REG_SZ, odd, 3), 0);
+  ASSERT_EQ(RegSetValueExW(k, u"Empty", 0, REG_SZ, nullptr, 0), 0);
+  const char16_t lone[] = {u'a', 0xD800, 0};
+  ASSERT_EQ(RegSetValueExW(k, u"Lone", 0, REG_SZ, reinterpret_cast<const BYTE*>(lone), 6), 0);
+
+  HKEY again = Open(u"Software\\Torvik\\Text", KEY_READ);
+  BYTE buf[16];
+  DWORD size = sizeof buf;
+  ASSERT_EQ(RegQueryValueExW(again, u"Bare", nullptr, nullptr, buf, &size), 0);
+  EXPECT_EQ(size, 6u);
+  size = sizeof buf;
+  ASSERT_EQ(RegQueryValueExW(again, u"Odd", nullptr, nullptr, buf, &size), 0);
+  EXPECT_EQ(std::vector<BYTE>(buf, buf + size), std::vector<BYTE>(odd, odd + 3));
+  size = sizeof buf;
+  ASSERT_EQ(RegQueryValueExW(again, u"Empty", nullptr, nullptr, buf, &size), 0);
+  EXPECT_EQ(size, 0u);
+  size = sizeof buf;
+  ASSERT_EQ(RegQueryValueExW(again, u"Lone", nullptr, nullptr, buf, &size), 0);
+  EXPECT_EQ(size, 6u);
+  EXPECT_EQ(std::memcmp(buf, lone, 6), 0);
+}
+
+TEST_F(Registry, BufferSizeRulesOfQueryAndEnumeration) {
+  HKEY k = Create(u"Software\\Torvik\\Sizes");
+  ASSERT_EQ(SetText(k, u"Name", u"Velmar 9"), 0);  // 9 units with the NUL: 18 bytes
+  DWORD type = 0;
+  DWORD size = 0;
+  // No buffer: success and the size, the NUL counted.
+  ASSERT_EQ(RegQueryValueExW(k, u"Name", nullptr, &type, nullptr, &size), 0);
+  EXPECT_EQ(size, 18u);
+  EXPECT_EQ(type, REG_SZ);
+  // Too small by one byte: 234 and the size needed; nothing past the buffer.
+  BYTE buf[32];
+  std::memset(buf, 0xAA, sizeof buf);
+  size = 17;
+  EXPECT_EQ(RegQueryValueExW(k, u"Name", nullptr, &type, buf, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 18u);
+  EXPECT_EQ(buf[17], 0xAA);
+  size = 18;
+  EXPECT_EQ(RegQueryValueExW(k, u"Name", nullptr, nullptr, buf, &size), 0);
+  // A DWORD into a 4-byte buffer is what the connection list reads; 8 bytes
+  // of data do not fit.
+  const BYTE eight[8] = {1};
+  ASSERT_EQ(RegSetValueExW(k, u"Wide", 0, REG_BINARY, eight, 8), 0);
+  DWORD small = 0;
+  size = sizeof small;
+  EXPECT_EQ(RegQueryValueExW(k, u"Wide", nullptr, nullptr, reinterpret_cast<BYTE*>(&small), &size),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(size, 8u);
+  // Missing values and bad arguments.
+  size = sizeof buf;
+  EXPECT_EQ(RegQueryValueExW(k, u"Nope", nullptr, nullptr, buf, &size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegQueryValueExW(k, u"Name", nullptr, nullptr, buf, nullptr), ERROR_INVALID_PARAMETER);
+
+  // Enumeration: the name count is in units with room for the NUL, and is
+  // left alone when it does not fit; the data size follows the query rules.
+  char16_t name[8];
+  DWORD nameChars = 4;  // "Name" needs 5 with its NUL
+  size = sizeof buf;
+  EXPECT_EQ(RegEnumValueW(k, 0, name, &nameChars, nullptr, nullptr, buf, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(nameChars, 4u);
+  nameChars = 5;
+  size = 4;
+  EXPECT_EQ(RegEnumValueW(k, 0, name, &nameChars, nullptr, &type, buf, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 18u);
+  nameChars = 5;
+  size = sizeof buf;
+  ASSERT_EQ(RegEnumValueW(k, 0, name, &nameChars, nullptr, &type, buf, &size), 0);
+  EXPECT_EQ(nameChars, 4u);
+  EXPECT_EQ(std::u16string(name), u"Name");
+  EXPECT_EQ(size, 18u);
+  nameChars = 8;
+  EXPECT_EQ(RegEnumValueW(k, 2, name, &nameChars, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+
+  // Sub-key names follow the same count rules.
+  HKEY sub = Create(u"Software\\Torvik\\Sizes\\Velmar");
+  ASSERT_NE(sub, nullptr);
+  nameChars = 6;
+  EXPECT_EQ(RegEnumKeyExW(k, 0, name, &nameChars, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+  EXPECT_EQ(nameChars, 6u);
+  nameChars = 7;
+  ASSERT_EQ(RegEnumKeyExW(k, 0, name, &nameChars, nullptr, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(nameChars, 6u);
+  EXPECT_EQ(std::u16string(name), u"Velmar");
+  EXPECT_EQ(RegEnumKeyExW(k, 1, name, &nameChars, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+}
+
+TEST_F(Registry, NamesCompareWithoutCase) {
+  HKEY k = Create(u"Software\\Torvik\\LiveConnections");
+  ASSERT_EQ(SetDword(k, u"SZKŁO", 1), 0);
+  EXPECT_EQ(GetDword(k, u"szkło"), 1u);
+  ASSERT_EQ(SetDword(k, u"стекло", 2), 0);
+  ASSERT_EQ(SetDword(k, u"СТЕКЛО", 3), 0);  // the same value, overwritten
+  DWORD values = 0;
+  ASSERT_EQ(RegQueryInfoKeyW(k, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                             nullptr, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(values, 2u);
+  EXPECT_EQ(GetDword(k, u"Стекло"), 3u);
+  // The first spelling stays.
+  char16_t name[16];
+  DWORD chars = 16;
+  ASSERT_EQ(RegEnumValueW(k, 1, name, &chars, nullptr, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(std::u16string(name), u"стекло");
+  EXPECT_EQ(RegDeleteValueW(k, u"szKŁo"), 0);
+  EXPECT_EQ(GetDword(k, u"SZKŁO", ERROR_FILE_NOT_FOUND), 0xDEADBEEFu);
+
+  // Key paths too: one directory, whatever spelling created or opens it.
+  HKEY upper = Create(u"SOFTWARE\\TORVIK\\liveconnections");
+  EXPECT_EQ(GetDword(upper, u"стекло"), 3u);
+  Open(u"software\\torvik\\LIVECONNECTIONS\\", KEY_READ);
+  std::vector<std::string> entries;
+  for (auto& e : fs::directory_iterator(dir_ / "hkcu" / "Software")) entries.push_back(e.path().filename());
+  EXPECT_EQ(entries, std::vector<std::string>{"Torvik"});
+}
+
+TEST_F(Registry, EnumerationOrderIsStable) {
+  HKEY k = Create(u"Software\\Order");
+  for (const char16_t* n : {u"zeta", u"Alpha", u"mid", u"beta"}) ASSERT_EQ(SetDword(k, n, 1), 0);
+  ASSERT_EQ(SetDword(k, u"ALPHA", 2), 0);  // overwriting keeps the place
+  ASSERT_EQ(RegDeleteValueW(k, u"mid"), 0);
+  ASSERT_EQ(SetDword(k, u"mid", 3), 0);  // a new value goes last
+  auto values = [&](HKEY key) {
+    std::vector<std::u16string> names;
+    for (DWORD i = 0;; ++i) {
+      char16_t name[32];
+      DWORD chars = 32;
+      LSTATUS rc = RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr);
+      if (rc == ERROR_NO_MORE_ITEMS) break;
+      EXPECT_EQ(rc, 0);
+      if (rc != 0) break;
+      names.emplace_back(name, chars);
+    }
+    return names;
+  };
+  std::vector<std::u16string> expected{u"zeta", u"Alpha", u"beta", u"mid"};
+  EXPECT_EQ(values(k), expected);
+  EXPECT_EQ(values(Open(u"Software\\Order", KEY_READ)), expected);
+
+  for (const char16_t* n : {u"Software\\Order\\b", u"Software\\Order\\C", u"Software\\Order\\a",
+                            u"Software\\Order\\_x"}) {
+    Create(n);
+  }
+  std::vector<std::u16string> keys;
+  for (DWORD i = 0;; ++i) {
+    char16_t name[32];
+    DWORD chars = 32;
+    if (RegEnumKeyExW(k, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != 0) break;
+    keys.emplace_back(name, chars);
+  }
+  // Windows' order: by upper-case name, so "_" (0x5F) after the letters.
+  EXPECT_EQ(keys, (std::vector<std::u16string>{u"a", u"b", u"C", u"_x"}));
+
+  DWORD subKeys = 0, maxSub = 0, count = 0, maxName = 0, maxData = 0;
+  std::uint64_t written = 0;
+  ASSERT_EQ(RegQueryInfoKeyW(k, nullptr, nullptr, nullptr, &subKeys, &maxSub, nullptr, &count,
+                             &maxName, &maxData, nullptr, &written), 0);
+  EXPECT_EQ(subKeys, 4u);
+  EXPECT_EQ(maxSub, 2u);
+  EXPECT_EQ(count, 4u);
+  EXPECT_EQ(maxName, 5u);
+  EXPECT_EQ(maxData, 4u);
+  // 100-ns units since 1601: 2020-01-01 is 132223104000000000.
+  EXPECT_GT(written, 132223104000000000ull);
+}
+
+TEST_F(Registry, OpeningCreatingAndAccessRights) {
+  HKEY k = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Torvik", 0, KEY_READ, &k), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(k, nullptr);
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Torvik\\A", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &k, &disposition), 0);
+  open_.push_back(k);
+  EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+  HKEY k2 = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"software\\torvik\\a", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &k2, &disposition), 0);
+  open_.push_back(k2);
+  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+
+  // Paths with empty components are refused, not mapped onto other keys.
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"\\Software", 0, KEY_READ, &k2), ERROR_BAD_PATHNAME);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\\\Torvik", 0, KEY_READ, &k2), ERROR_BAD_PATHNAME);
+  // Names that are not file names on this system still name keys of their own.
+  HKEY odd = Create(u"Software\\a/b\\..\\.hidden\\100%");
+  ASSERT_NE(odd, nullptr);
+  ASSERT_EQ(SetDword(odd, u"x", 7), 0);
+  EXPECT_EQ(GetDword(Open(u"SOFTWARE\\A/B\\..\\.HIDDEN\\100%", KEY_READ), u"x"), 7u);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\a", 0, KEY_READ, &k2), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(fs::exists(dir_ / "hkcu" / "Software" / "a" / "b"));
+
+  // A handle opened to read cannot write, and one opened to write cannot read.
+  HKEY reader = Open(u"Software\\Torvik\\A", KEY_QUERY_VALUE);
+  EXPECT_EQ(SetDword(reader, u"v", 1), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  HKEY writer = Open(u"Software\\Torvik\\A", KEY_SET_VALUE);
+  EXPECT_EQ(SetDword(writer, u"v", 1), 0);
+  EXPECT_EQ(GetDword(writer, u"v", ERROR_ACCESS_DENIED), 0xDEADBEEFu);
+  // Access 3, as the connection list opens its key, reads, counts and writes.
+  HKEY both = Open(u"Software\\Torvik\\A", KEY_QUERY_VALUE | KEY_SET_VALUE);
+  EXPECT_EQ(GetDword(both, u"v"), 1u);
+  HKEY sub = nullptr;
+  EXPECT_EQ(RegCreateKeyExW(both, u"New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
+            ERROR_ACCESS_DENIED);
+
+  // A closed handle is refused, never mistaken for another key.
+  HKEY gone = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Torvik\\A", 0, KEY_READ, &gone), 0);
+  ASSERT_EQ(RegCloseKey(gone), 0);
+  EXPECT_EQ(GetDword(gone, u"v", ERROR_INVALID_HANDLE), 0xDEADBEEFu);
+  EXPECT_EQ(RegCloseKey(gone), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), 0);
+}
+
+TEST_F(Registry, DeletingValuesAndKeys) {
+  HKEY k = Create(u"Software\\Torvik\\Del\\Child");
+  ASSERT_EQ(SetDword(k, u"v", 1), 0);
+  EXPECT_EQ(RegDeleteValueW(k, u"v"), 0);
+  EXPECT_EQ(RegDeleteValueW(k, u"v"), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(SetDword(k, u"w", 1), 0);
+
+  HKEY parent = Open(u"Software\\Torvik", KEY_ALL_ACCESS);
+  // A key with sub-keys is not deleted.
+  EXPECT_EQ(RegDeleteKeyW(parent, u"Del"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteKeyW(parent, u"del\\CHILD"), 0);
+  EXPECT_EQ(RegDeleteKeyW(parent, u"Del\\Child"), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(fs::exists(dir_ / "hkcu" / "Software" / "Torvik" / "Del" / "Child"));
+  // A handle to the deleted key says so instead of writing into nowhere.
+  EXPECT_EQ(SetDword(k, u"w", 2), ERROR_KEY_DELETED);
+  EXPECT_EQ(GetDword(k, u"w", ERROR_KEY_DELETED), 0xDEADBEEFu);
+  // Recreated, the key is empty.
+  HKEY fresh = Create(u"Software\\Torvik\\Del\\Child");
+  EXPECT_EQ(GetDword(fresh, u"w", ERROR_FILE_NOT_FOUND), 0xDEADBEEFu);
+  // An empty path deletes the handle's own key; the roots stay.
+  EXPECT_EQ(RegDeleteKeyW(fresh, u""), 0);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, u""), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(fs::exists(dir_ / "hkcu" / "Software" / "Torvik" / "Del"));
+}
+
+TEST_F(Registry, RootsLiveWhereTheEnvironmentSays) {
+  HKEY user = Create(u"Software\\Same");
+  HKEY machine = Create(u"Software\\Same", HKEY_LOCAL_MACHINE);
+  ASSERT_EQ(SetDword(user, u"v", 1), 0);
+  ASSERT_EQ(SetDword(machine, u"v", 2), 0);
+  EXPECT_EQ(GetDword(user, u"v"), 1u);
+  EXPECT_EQ(GetDword(machine, u"v"), 2u);
+  EXPECT_TRUE(fs::exists(dir_ / "hklm" / "Software" / "Same" / ".values.json"));
+
+  // Without the override the user's store is in the config directory.
+  ::unsetenv("CORV_REGISTRY_HKCU");
+  ::setenv("XDG_CONFIG_HOME", (dir_ / "xdg").c_str(), 1);
+  HKEY x = Create(u"Software\\Xdg");
+  ASSERT_EQ(SetDword(x, u"v", 5), 0);
+  EXPECT_TRUE(fs::exists(dir_ / "xdg" / "corvanta" / "registry" / "Software" / "Xdg" / ".values.json"));
+  // A root that does not exist yet holds nothing, and reading does not make it.
+  ::setenv("CORV_REGISTRY_HKLM", (dir_ / "none").c_str(), 1);
+  HKEY none = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software", 0, KEY_READ, &none), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(fs::exists(dir_ / "none"));
+}
+
+TEST_F(Registry, DamagedStoreFileIsReportedAndKeptWhileOtherKeysRead) {
+  HKEY bad = Create(u"Software\\Torvik\\Bad");
+  HKEY good = Create(u"Software\\Torvik\\Good");
+  HKEY child = Create(u"Software\\Torvik\\Bad\\Child");
+  ASSERT_EQ(SetDword(bad, u"a", 1), 0);
+  ASSERT_EQ(SetText(bad, u"b", u"text"), 0);
+  ASSERT_EQ(SetDword(good, u"a", 2), 0);
+  ASSERT_EQ(SetDword(child, u"a", 3), 0);
+  fs::path file = KeyDir("Software/Torvik/Bad/.values.json");
+  std::string intact = ReadFile(file);
+
+  const std::vector<std::string> damage = {
+      intact.substr(0, intact.size() / 2),                                 // truncated
+      std::string("\x00\x01\xff garbage \x7f", 14),                        // not text
+      "",                                                                  // emptied
+      "{\"format\":\"corvanta registry key 1\",\"values\":{}}",            // wrong shape
+      "{\"format\":\"corvanta registry key 1\",\"values\":[{\"name\":\"a\","
+      "\"type\":\"REG_DWORD\",\"dword\":-1}]}",                            // bad number
+      "{\"format\":\"corvanta registry key 1\",\"values\":[{\"name\":\"x\",\"type\":"
+      "\"REG_SZ\",\"hex\":\"0g\"}]}",                                      // bad hex
+      "{\"format\":\"corvanta registry key 1\",\"values\":[{\"name\":\"A\",\"type\":1,"
+      "\"hex\":\"\"},{\"name\":\"a\",\"type\":1,\"hex\":\"\"}]}",          // names clash
+      std::string(100000, '['),                                            // deep nesting
+  };
+  for (const std::string& d : damage) {
+    SCOPED_TRACE(d.substr(0, 40));
+    WriteFile(file, d);
+    EXPECT_EQ(GetDword(bad, u"a", ERROR_BADDB), 0xDEADBEEFu);
+    char16_t name[8];
+    DWORD chars = 8;
+    EXPECT_EQ(RegEnumValueW(bad, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_BADDB);
+    EXPECT_EQ(RegQueryInfoKeyW(bad, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr), ERROR_BADDB);
+    // Writers are refused too: the damaged file is never silently replaced.
+    EXPECT_EQ(SetDword(bad, u"c", 9), ERROR_BADDB);
+    EXPECT_EQ(RegDeleteValueW(bad, u"a"), ERROR_BADDB);
+    EXPECT_EQ(ReadFile(file), d);
+    // Everything else reads: siblings, the damaged key's sub-keys, and the
+    // list of sub-keys.
+    EXPECT_EQ(GetDword(good, u"a"), 2u);
+    EXPECT_EQ(GetDword(child, u"a"), 3u);
+    chars = 8;
+    EXPECT_EQ(RegEnumKeyExW(bad, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), 0);
+  }
+  // A leftover temporary file of a writer that died does not matter.
+  WriteFile(file, intact);
+  WriteFile(KeyDir("Software/Torvik/Bad/.values.json.tmp"), "half a wri");
+  EXPECT_EQ(GetDword(bad, u"a"), 1u);
+  EXPECT_EQ(SetDword(bad, u"c", 9), 0);
+  EXPECT_EQ(GetDword(bad, u"c"), 9u);
+  EXPECT_FALSE(fs::exists(KeyDir("Software/Torvik/Bad/.values.json.tmp")));
+}
+
+TEST_F(Registry, OneHandleSharedByThreadsLosesNothing) {
+  HKEY k = Create(u"Software\\Torvik\\Threads");
+  constexpr int kThreads = 4;
+  constexpr int kEach = 60;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([k, t] {
+      for (int i = 0; i < kEach; ++i) {
+        std::u16string name = u"t" + std::u16string(1, static_cast<char16_t>(u'0' + t)) + u"_";
+        for (char c : std::to_string(i)) name.push_back(static_cast<char16_t>(c));
+        DWORD v = static_cast<DWORD>(t * 1000 + i);
+        ASSERT_EQ(RegSetValueExW(k, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4), 0);
+        DWORD back = 0;
+        DWORD size = 4;
+        ASSERT_EQ(RegQueryValueExW(k, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&back), &size), 0);
+        ASSERT_EQ(back, v);
+      }
+    });
+  }
+  // Meanwhile another thread opens and closes handles of its own.
+  threads.emplace_back([] {
+    for (int i = 0; i < 200; ++i) {
+      HKEY h = nullptr;
+      ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Torvik\\Threads", 0, KEY_READ, &h), 0);
+      ASSERT_EQ(RegCloseKey(h), 0);
+    }
+  });
+  for (auto& t : threads) t.join();
+  DWORD count = 0;
+  ASSERT_EQ(RegQueryInfoKeyW(k, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr,
+                             nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(count, static_cast<DWORD>(kThreads * kEach));
+}
+
+}  // namespace
