@@ -95,7 +95,8 @@ Vec3 PolygonNormal(const Body& body, const Polygon& polygon) {
 
 Vec3 VertexNormal(const Body& body, const Polygon& polygon, std::int32_t vertex) {
   if (vertex >= 0 && body.vertexNormals.size() == body.vertices.size() &&
-      static_cast<std::size_t>(vertex) < body.vertexNormals.size())
+      static_cast<std::size_t>(vertex) < body.vertexNormals.size() &&
+      !(body.vertexNormals[static_cast<std::size_t>(vertex)] == Vec3{}))
     return body.vertexNormals[static_cast<std::size_t>(vertex)];
   return PolygonNormal(body, polygon);
 }

@@ -1,0 +1,65 @@
+// Building bodies from faces: normals, convex splitting and boxes. Used by
+// the importer, the sample building and edits that create geometry.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "hostmodel/model.h"
+
+namespace hostmodel {
+
+// Unit normal of a planar (or nearly planar) loop by Newell's method;
+// (0,0,0) for a degenerate loop (collinear or repeated points).
+Vec3 LoopNormal(const std::vector<Vec3>& points, const std::vector<std::int32_t>& loop);
+
+// True when every turn of the loop goes the same way around `normal`
+// (collinear corners allowed).
+bool IsConvexLoop(const std::vector<Vec3>& points, const std::vector<std::int32_t>& loop, const Vec3& normal);
+
+// Splits a simple polygon loop into convex pieces that keep its winding: the
+// loop itself when convex, else an ear-clipping triangulation whose
+// triangles are merged back into larger convex pieces where the merge stays
+// convex. Returns nothing for a degenerate loop (fewer than 3 distinct
+// corners or no area).
+std::vector<std::vector<std::int32_t>> SplitConvex(const std::vector<Vec3>& points,
+                                                   const std::vector<std::int32_t>& loop);
+
+// Accumulates one body: shares equal polygon normals, splits faces.
+class BodyMaker {
+ public:
+  explicit BodyMaker(bool closed = true) { body_.closed = closed; }
+
+  std::int32_t AddVertex(const Vec3& p);
+  // With a per-vertex normal (and texture coordinate, model units) for
+  // smooth surfaces and imported meshes.
+  std::int32_t AddVertex(const Vec3& p, const Vec3& normal, const Vec2& uv);
+
+  struct FaceOptions {
+    std::int32_t materialIndex = 1;
+    std::int32_t textureIndex = 0;
+    bool curved = false;
+    bool invisible = false;
+    TextureMapping mapping;
+  };
+  // One polygon from a loop of vertex indices (counter-clockwise seen from
+  // outside). Returns false, adding nothing, for a degenerate loop.
+  bool AddFace(const std::vector<std::int32_t>& loop, const FaceOptions& options);
+  // One polygon made of given convex pieces (a face with holes, say); the
+  // normal comes from the first piece.
+  bool AddPiecedFace(const std::vector<std::vector<std::int32_t>>& pieces, const FaceOptions& options);
+
+  const Body& body() const { return body_; }
+  Body Take() { return std::move(body_); }
+
+ private:
+  std::int32_t NormalIndex(const Vec3& n);
+  Body body_;
+  std::map<std::tuple<double, double, double>, std::int32_t> normals_;
+};
+
+// A closed axis-aligned box with outward faces, Box texture mapping.
+Body MakeBox(const Vec3& minCorner, const Vec3& maxCorner, std::int32_t materialIndex);
+
+}  // namespace hostmodel

@@ -1,0 +1,260 @@
+#include "hostmodel/geometry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <list>
+
+namespace hostmodel {
+
+namespace {
+
+Vec3 Sub(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vec3 Cross(const Vec3& a, const Vec3& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+double Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+double Length(const Vec3& a) { return std::sqrt(Dot(a, a)); }
+
+const Vec3& At(const std::vector<Vec3>& pts, std::int32_t i) { return pts[static_cast<std::size_t>(i)]; }
+
+// Signed turn at b (a -> b -> c) measured along the normal, scaled by the
+// loop's size so that the tolerance is relative.
+double Turn(const Vec3& a, const Vec3& b, const Vec3& c, const Vec3& n) { return Dot(Cross(Sub(b, a), Sub(c, b)), n); }
+
+bool Inside(const Vec3& p, const Vec3& a, const Vec3& b, const Vec3& c, const Vec3& n, double eps) {
+  return Turn(a, b, p, n) >= -eps && Turn(b, c, p, n) >= -eps && Turn(c, a, p, n) >= -eps;
+}
+
+double Scale(const std::vector<Vec3>& pts, const std::vector<std::int32_t>& loop) {
+  double s = 0;
+  for (std::int32_t i : loop) {
+    const Vec3& p = At(pts, i);
+    s = std::max({s, std::fabs(p.x - At(pts, loop[0]).x), std::fabs(p.y - At(pts, loop[0]).y),
+                  std::fabs(p.z - At(pts, loop[0]).z)});
+  }
+  return s;
+}
+
+// Drops consecutive repeats of the same index or the same position.
+std::vector<std::int32_t> Clean(const std::vector<Vec3>& pts, const std::vector<std::int32_t>& loop) {
+  std::vector<std::int32_t> out;
+  for (std::int32_t i : loop) {
+    if (!out.empty() && (out.back() == i || At(pts, out.back()) == At(pts, i))) continue;
+    out.push_back(i);
+  }
+  while (out.size() > 1 && (out.front() == out.back() || At(pts, out.front()) == At(pts, out.back()))) out.pop_back();
+  return out;
+}
+
+bool ConvexWithTolerance(const std::vector<Vec3>& pts, const std::vector<std::int32_t>& loop, const Vec3& n,
+                         double eps) {
+  const std::size_t m = loop.size();
+  if (m < 3) return false;
+  for (std::size_t i = 0; i < m; ++i) {
+    const Vec3& a = At(pts, loop[i]);
+    const Vec3& b = At(pts, loop[(i + 1) % m]);
+    const Vec3& c = At(pts, loop[(i + 2) % m]);
+    if (Turn(a, b, c, n) < -eps) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Vec3 LoopNormal(const std::vector<Vec3>& points, const std::vector<std::int32_t>& loop) {
+  Vec3 n;
+  const std::size_t m = loop.size();
+  for (std::size_t i = 0; i < m; ++i) {
+    const Vec3& a = At(points, loop[i]);
+    const Vec3& b = At(points, loop[(i + 1) % m]);
+    n.x += (a.y - b.y) * (a.z + b.z);
+    n.y += (a.z - b.z) * (a.x + b.x);
+    n.z += (a.x - b.x) * (a.y + b.y);
+  }
+  double len = Length(n);
+  double scale = m ? Scale(points, loop) : 0;
+  if (!(len > 1e-12 * std::max(1.0, scale * scale))) return {};
+  return {n.x / len, n.y / len, n.z / len};
+}
+
+bool IsConvexLoop(const std::vector<Vec3>& points, const std::vector<std::int32_t>& loop, const Vec3& normal) {
+  double s = Scale(points, loop);
+  return ConvexWithTolerance(points, loop, normal, 1e-9 * std::max(1.0, s * s));
+}
+
+std::vector<std::vector<std::int32_t>> SplitConvex(const std::vector<Vec3>& points,
+                                                   const std::vector<std::int32_t>& rawLoop) {
+  std::vector<std::int32_t> loop = Clean(points, rawLoop);
+  if (loop.size() < 3) return {};
+  Vec3 n = LoopNormal(points, loop);
+  if (n == Vec3{}) return {};
+  double s = Scale(points, loop);
+  double eps = 1e-9 * std::max(1.0, s * s);
+  if (ConvexWithTolerance(points, loop, n, eps)) return {loop};
+
+  // Ear clipping over a ring of positions in the loop.
+  std::vector<std::vector<std::int32_t>> tris;
+  std::vector<std::int32_t> ring = loop;
+  std::size_t guard = 0;
+  while (ring.size() > 3 && guard < 4 * loop.size() * loop.size()) {
+    bool clipped = false;
+    const std::size_t m = ring.size();
+    for (std::size_t i = 0; i < m; ++i, ++guard) {
+      std::int32_t ia = ring[(i + m - 1) % m], ib = ring[i], ic = ring[(i + 1) % m];
+      const Vec3 &a = At(points, ia), &b = At(points, ib), &c = At(points, ic);
+      double t = Turn(a, b, c, n);
+      if (t <= eps) continue;  // reflex or flat corner: not an ear
+      bool blocked = false;
+      for (std::size_t k = 0; k < m && !blocked; ++k) {
+        std::int32_t ip = ring[k];
+        if (ip == ia || ip == ib || ip == ic) continue;
+        const Vec3& p = At(points, ip);
+        if (p == a || p == b || p == c) continue;
+        blocked = Inside(p, a, b, c, n, -eps);
+      }
+      if (blocked) continue;
+      tris.push_back({ia, ib, ic});
+      ring.erase(ring.begin() + static_cast<std::ptrdiff_t>(i));
+      clipped = true;
+      break;
+    }
+    if (!clipped) {
+      // Only flat corners or a self-touching loop remain: drop one flat
+      // corner if there is one, else fan what is left so no area is lost.
+      bool dropped = false;
+      for (std::size_t i = 0; i < ring.size() && !dropped; ++i) {
+        const std::size_t mm = ring.size();
+        double t = Turn(At(points, ring[(i + mm - 1) % mm]), At(points, ring[i]), At(points, ring[(i + 1) % mm]), n);
+        if (std::fabs(t) <= eps) {
+          ring.erase(ring.begin() + static_cast<std::ptrdiff_t>(i));
+          dropped = true;
+        }
+      }
+      if (!dropped) {
+        for (std::size_t i = 1; i + 1 < ring.size(); ++i) tris.push_back({ring[0], ring[i], ring[i + 1]});
+        ring.clear();
+      }
+    }
+  }
+  if (ring.size() == 3 && Turn(At(points, ring[0]), At(points, ring[1]), At(points, ring[2]), n) > eps)
+    tris.push_back(ring);
+
+  // Merge neighbouring pieces across a shared edge while the union stays
+  // convex (Hertel-Mehlhorn): fewer, larger pieces, as the host reports.
+  std::vector<std::vector<std::int32_t>> pieces = std::move(tris);
+  bool merged = true;
+  while (merged) {
+    merged = false;
+    for (std::size_t i = 0; i < pieces.size() && !merged; ++i) {
+      for (std::size_t j = i + 1; j < pieces.size() && !merged; ++j) {
+        auto& P = pieces[i];
+        auto& Q = pieces[j];
+        // Find edge (u,v) in P with (v,u) in Q.
+        for (std::size_t a = 0; a < P.size() && !merged; ++a) {
+          std::int32_t u = P[a], v = P[(a + 1) % P.size()];
+          for (std::size_t b = 0; b < Q.size(); ++b) {
+            if (Q[b] != v || Q[(b + 1) % Q.size()] != u) continue;
+            // Union: P from v around to u, then Q from u around to v (inner part).
+            std::vector<std::int32_t> uni;
+            for (std::size_t k = 0; k < P.size(); ++k) uni.push_back(P[(a + 1 + k) % P.size()]);  // v ... u
+            for (std::size_t k = 2; k < Q.size(); ++k) uni.push_back(Q[(b + k) % Q.size()]);    // after u .. before v
+            if (ConvexWithTolerance(points, uni, n, eps)) {
+              P = std::move(uni);
+              pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(j));
+              merged = true;
+            }
+            break;
+          }
+        }
+      }
+    }
+  }
+  return pieces;
+}
+
+std::int32_t BodyMaker::AddVertex(const Vec3& p) {
+  if (!body_.vertexNormals.empty()) {
+    body_.vertexNormals.push_back({});  // zero: readers use the polygon normal
+    body_.texCoords.push_back({});
+  }
+  body_.vertices.push_back(p);
+  return static_cast<std::int32_t>(body_.vertices.size() - 1);
+}
+
+std::int32_t BodyMaker::AddVertex(const Vec3& p, const Vec3& normal, const Vec2& uv) {
+  // Per-vertex data is all-or-nothing in a body: start the lists when the
+  // first vertex with data arrives, filling earlier vertices with defaults.
+  body_.vertexNormals.resize(body_.vertices.size());
+  body_.texCoords.resize(body_.vertices.size());
+  body_.vertices.push_back(p);
+  body_.vertexNormals.push_back(normal);
+  body_.texCoords.push_back(uv);
+  return static_cast<std::int32_t>(body_.vertices.size() - 1);
+}
+
+std::int32_t BodyMaker::NormalIndex(const Vec3& n) {
+  auto key = std::make_tuple(n.x, n.y, n.z);
+  auto it = normals_.find(key);
+  if (it != normals_.end()) return it->second;
+  body_.polygonNormals.push_back(n);
+  auto idx = static_cast<std::int32_t>(body_.polygonNormals.size());
+  normals_.emplace(key, idx);
+  return idx;
+}
+
+bool BodyMaker::AddFace(const std::vector<std::int32_t>& loop, const FaceOptions& options) {
+  for (std::int32_t i : loop)
+    if (i < 0 || static_cast<std::size_t>(i) >= body_.vertices.size()) return false;
+  auto pieces = SplitConvex(body_.vertices, loop);
+  if (pieces.empty()) return false;
+  Polygon poly;
+  poly.materialIndex = options.materialIndex;
+  poly.textureIndex = options.textureIndex;
+  poly.curved = options.curved;
+  poly.invisible = options.invisible;
+  poly.mapping = options.mapping;
+  poly.normalIndex = NormalIndex(LoopNormal(body_.vertices, Clean(body_.vertices, loop)));
+  poly.convexPieces = std::move(pieces);
+  body_.polygons.push_back(std::move(poly));
+  return true;
+}
+
+bool BodyMaker::AddPiecedFace(const std::vector<std::vector<std::int32_t>>& pieces, const FaceOptions& options) {
+  if (pieces.empty()) return false;
+  for (const auto& piece : pieces) {
+    if (piece.size() < 3) return false;
+    for (std::int32_t i : piece)
+      if (i < 0 || static_cast<std::size_t>(i) >= body_.vertices.size()) return false;
+  }
+  Vec3 n = LoopNormal(body_.vertices, pieces.front());
+  if (n == Vec3{}) return false;
+  Polygon poly;
+  poly.materialIndex = options.materialIndex;
+  poly.textureIndex = options.textureIndex;
+  poly.curved = options.curved;
+  poly.invisible = options.invisible;
+  poly.mapping = options.mapping;
+  poly.normalIndex = NormalIndex(n);
+  poly.convexPieces = pieces;
+  body_.polygons.push_back(std::move(poly));
+  return true;
+}
+
+Body MakeBox(const Vec3& lo, const Vec3& hi, std::int32_t materialIndex) {
+  BodyMaker maker(true);
+  // Vertex k has x from bit 0, y from bit 1, z from bit 2.
+  for (int k = 0; k < 8; ++k)
+    maker.AddVertex({(k & 1) ? hi.x : lo.x, (k & 2) ? hi.y : lo.y, (k & 4) ? hi.z : lo.z});
+  BodyMaker::FaceOptions o;
+  o.materialIndex = materialIndex;
+  const std::vector<std::vector<std::int32_t>> faces = {
+      {0, 2, 3, 1},  // bottom (-z)
+      {4, 5, 7, 6},  // top (+z)
+      {0, 1, 5, 4},  // front (-y)
+      {2, 6, 7, 3},  // back (+y)
+      {0, 4, 6, 2},  // left (-x)
+      {1, 3, 7, 5},  // right (+x)
+  };
+  for (const auto& f : faces) maker.AddFace(f, o);
+  return maker.Take();
+}
+
+}  // namespace hostmodel
