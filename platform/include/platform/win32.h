@@ -48,15 +48,22 @@ inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
+inline constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr DWORD ERROR_INVALID_DATA = 13;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+inline constexpr DWORD ERROR_DIRECTORY = 267;
+inline constexpr DWORD ERROR_INVALID_ADDRESS = 487;
+inline constexpr DWORD ERROR_MAPPED_ALIGNMENT = 1132;
 inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_MORE_DATA = 234;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 inline constexpr DWORD ERROR_BADDB = 1009;          // a damaged registry store file
 inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 inline constexpr DWORD ERROR_TIMEOUT = 1460;
+inline constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;  // a window's message queue is full
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
@@ -64,18 +71,36 @@ DWORD GetCurrentProcessId();
 BOOL CloseHandle(HANDLE handle);  // mappings and process handles
 
 // ---- Named shared memory ---------------------------------------------------
+inline constexpr DWORD PAGE_READONLY = 0x02;
 inline constexpr DWORD PAGE_READWRITE = 0x04;
+inline constexpr DWORD SEC_COMMIT = 0x8000000;  // the default; the only kind supported
+inline constexpr DWORD FILE_MAP_WRITE = 0x0002;
+inline constexpr DWORD FILE_MAP_READ = 0x0004;
 inline constexpr DWORD FILE_MAP_ALL_ACCESS = 0xF001F;
+// View offsets must be multiples of this, as on Windows.
+inline constexpr DWORD MAPPING_ALLOCATION_GRANULARITY = 65536;
 
 // hFile must be INVALID_HANDLE_VALUE (memory backed). When the name is live
 // already, returns a handle to the existing mapping and sets the last error to
-// ERROR_ALREADY_EXISTS, as Windows does.
+// ERROR_ALREADY_EXISTS, as Windows does (the size asked for is then ignored).
+// A null or empty name makes an unnamed mapping. The memory is committed at
+// creation: a size the system cannot provide fails with
+// ERROR_NOT_ENOUGH_MEMORY instead of faulting later. Size 0 gives
+// ERROR_INVALID_PARAMETER; an object of that name owned by another user gives
+// ERROR_ACCESS_DENIED and is left untouched.
 HANDLE CreateFileMappingW(HANDLE hFile, void* attributes, DWORD protect, DWORD sizeHigh,
                           DWORD sizeLow, LPCWSTR name);
+// ERROR_FILE_NOT_FOUND when no live process holds a mapping of that name.
+// Handles are never inherited by started programs, whatever inherit says.
 HANDLE OpenFileMappingW(DWORD access, BOOL inherit, LPCWSTR name);
-// bytes 0 maps the whole mapping.
+// bytes 0 maps from the offset to the end. A view keeps its mapping alive
+// after CloseHandle, as on Windows. A range outside the mapping gives
+// ERROR_INVALID_PARAMETER, an offset that is not a multiple of
+// MAPPING_ALLOCATION_GRANULARITY ERROR_MAPPED_ALIGNMENT.
 LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
                      SIZE_T bytes);
+// view must be an address MapViewOfFile returned; anything else gives
+// ERROR_INVALID_ADDRESS.
 BOOL UnmapViewOfFile(LPCVOID view);
 
 namespace platform {
@@ -86,6 +111,15 @@ SIZE_T GetMappingSize(HANDLE mapping);
 // memory object name (with its leading "/"). Injective; long names take a
 // digest form. Publisher and renderer both use it.
 std::string ShmObjectName(std::u16string_view mappingName);
+// Removes every shared memory object of this user that no live process holds
+// any more (left behind by processes that died). Creating a mapping runs it
+// too, at most every kSweepIntervalMs per process. Returns the number removed.
+inline constexpr int kSweepIntervalMs = 250;
+int SweepStaleMappings();
+// The per-user runtime directory (window registry, lock files), created with
+// mode 0700 if missing. Empty, with the last error set, when it cannot be made
+// or is not a directory owned by this user.
+std::string RuntimeDirectory();
 }  // namespace platform
 
 // ---- Registry --------------------------------------------------------------

@@ -1,0 +1,134 @@
+// Where the per-user state of the stand-ins lives: $CORV_RUNTIME_DIR, else
+// $XDG_RUNTIME_DIR/corvanta, else /tmp/corvanta-UID. The directory must be
+// ours and private: anyone able to write into it could forge windows or
+// redirect posted messages.
+#include "runtime_dir.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/win32.h"
+
+namespace platform::detail {
+namespace {
+
+std::string chooseDirectory() {
+  if (const char* dir = std::getenv("CORV_RUNTIME_DIR"); dir && *dir) return dir;
+  if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg)
+    return std::string(xdg) + "/corvanta";
+  return "/tmp/corvanta-" + std::to_string(::geteuid());
+}
+
+// mkdir -p for the missing tail of the path; existing parents are not changed.
+bool makeDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return true;
+  if (errno != ENOENT) return false;
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return false;
+  if (!makeDirectories(path.substr(0, slash))) return false;
+  return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+}  // namespace
+
+RuntimeLock::RuntimeLock(const char* fileName) {
+  const std::string dir = platform::RuntimeDirectory();
+  if (dir.empty()) return;
+  const std::string path = dir + "/" + fileName;
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd_ < 0) return;
+  while (::flock(fd_, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      ::close(fd_);
+      fd_ = -1;
+      return;
+    }
+  }
+}
+
+RuntimeLock::~RuntimeLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing drops the flock
+}
+
+bool ReadSmallFile(const std::string& path, std::string* out, std::size_t maxBytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::size_t>(st.st_size) > maxBytes) {
+    ::close(fd);
+    return false;
+  }
+  out->clear();
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || out->size() + static_cast<std::size_t>(n) > maxBytes) {
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    out->append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& content) {
+  static std::atomic<unsigned> counter{0};
+  const std::string temp = path + ".tmp" + std::to_string(::getpid()) + "-" +
+                           std::to_string(counter.fetch_add(1));
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  std::size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      ::unlink(temp.c_str());
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace platform::detail
+
+std::string platform::RuntimeDirectory() {
+  static std::mutex mutex;
+  static std::string verified;
+  const std::string dir = detail::chooseDirectory();
+  std::lock_guard lock(mutex);
+  if (dir == verified) return dir;
+  if (!detail::makeDirectories(dir)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return {};
+  }
+  struct stat st {};
+  if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return {};
+  }
+  // Tighten a directory we own; a shared one would let others forge windows.
+  if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return {};
+  }
+  verified = dir;
+  return dir;
+}

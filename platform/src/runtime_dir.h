@@ -1,0 +1,33 @@
+// The per-user runtime directory and the lock files kept in it.
+#pragma once
+
+#include <string>
+
+namespace platform::detail {
+
+// An exclusive flock on a file in the runtime directory, held for the
+// object's life. Separate instances exclude each other even inside one
+// process (each has its own open file description).
+class RuntimeLock {
+ public:
+  // Blocks until the lock is held. ok() is false when the file could not be
+  // opened (for example no runtime directory); callers then go on unlocked
+  // where their own protocol stays safe, or fail.
+  explicit RuntimeLock(const char* fileName);
+  ~RuntimeLock();
+  RuntimeLock(const RuntimeLock&) = delete;
+  RuntimeLock& operator=(const RuntimeLock&) = delete;
+  bool ok() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// Reads a whole small file; false when it is missing, unreadable or larger
+// than maxBytes.
+bool ReadSmallFile(const std::string& path, std::string* out, std::size_t maxBytes);
+// Writes through a temporary file and rename, so readers see the old or the
+// new content, never a torn one. Mode 0600.
+bool WriteFileAtomically(const std::string& path, const std::string& content);
+
+}  // namespace platform::detail
