@@ -1,0 +1,132 @@
+// The registry store between real processes: concurrent writers of one key
+// lose nothing, and a writer killed in the middle leaves a whole file and no
+// lock behind.
+#include "platform/win32.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+namespace fs = std::filesystem;
+
+namespace {
+
+class RegistryProcesses : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/corv-regproc-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    ::setenv("CORV_REGISTRY_HKCU", (dir_ / "hkcu").c_str(), 1);
+    ::setenv("CORV_REGISTRY_HKLM", (dir_ / "hklm").c_str(), 1);
+    ::setenv("CORV_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  static pid_t StartWriter(const std::string& subKey, const std::string& prefix, int count) {
+    std::string tool = std::string(CORV_TOOLS_DIR) + "/reg_writer";
+    std::string n = std::to_string(count);
+    std::vector<char*> argv{tool.data(), const_cast<char*>(subKey.c_str()),
+                            const_cast<char*>(prefix.c_str()), n.data(), nullptr};
+    pid_t pid = -1;
+    EXPECT_EQ(::posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv.data(), environ), 0) << tool;
+    return pid;
+  }
+  static int Wait(pid_t pid) {
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    return status;
+  }
+  static bool ValueIs(HKEY k, const std::u16string& name, DWORD expect) {
+    DWORD v = 0;
+    DWORD size = sizeof v;
+    return RegQueryValueExW(k, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size) == 0 &&
+           size == 4 && v == expect;
+  }
+  static std::u16string Name(const char* prefix, int i) {
+    std::u16string r;
+    for (const char* p = prefix; *p != '\0'; ++p) r.push_back(static_cast<char16_t>(*p));
+    for (char c : std::to_string(i)) r.push_back(static_cast<char16_t>(c));
+    return r;
+  }
+  static DWORD ValueCount(HKEY k, LSTATUS* rc) {
+    DWORD count = 0;
+    *rc = RegQueryInfoKeyW(k, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr,
+                           nullptr, nullptr, nullptr);
+    return count;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(RegistryProcesses, TwoWritersOfOneKeyLoseNothing) {
+  constexpr int kCount = 1000;
+  // Both processes also race to create the key itself.
+  pid_t a = StartWriter("Software\\Torvik\\LiveConnections", "a", kCount);
+  pid_t b = StartWriter("SOFTWARE\\torvik\\liveconnections", "b", kCount);
+  ASSERT_GT(a, 0);
+  ASSERT_GT(b, 0);
+  int sa = Wait(a);
+  int sb = Wait(b);
+  ASSERT_TRUE(WIFEXITED(sa) && WEXITSTATUS(sa) == 0);
+  ASSERT_TRUE(WIFEXITED(sb) && WEXITSTATUS(sb) == 0);
+
+  HKEY k = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Torvik\\LiveConnections", 0, KEY_READ, &k), 0);
+  LSTATUS rc = 0;
+  EXPECT_EQ(ValueCount(k, &rc), 2u * kCount);
+  EXPECT_EQ(rc, 0);
+  int missing = 0;
+  for (int i = 0; i < kCount; ++i) {
+    if (!ValueIs(k, Name("a", i), static_cast<DWORD>(i))) ++missing;
+    if (!ValueIs(k, Name("b", i), static_cast<DWORD>(i))) ++missing;
+  }
+  EXPECT_EQ(missing, 0);
+  RegCloseKey(k);
+  std::vector<std::string> dirs;
+  for (auto& e : fs::directory_iterator(dir_ / "hkcu" / "Software" / "Torvik")) dirs.push_back(e.path().filename());
+  EXPECT_EQ(dirs, std::vector<std::string>{"LiveConnections"});
+}
+
+TEST_F(RegistryProcesses, WriterKilledMidwayLeavesAWholeFileAndNoLock) {
+  pid_t w = StartWriter("Software\\Torvik\\Crash", "v", 1000000);
+  ASSERT_GT(w, 0);
+  // Let it get well into its writes, then kill it without warning.
+  HKEY k = nullptr;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  LSTATUS rc = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (k == nullptr) RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Torvik\\Crash", 0, KEY_ALL_ACCESS, &k);
+    if (k != nullptr && ValueCount(k, &rc) >= 50) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_NE(k, nullptr);
+  ::kill(w, SIGKILL);
+  int status = Wait(w);
+  ASSERT_TRUE(WIFSIGNALED(status));
+
+  DWORD count = ValueCount(k, &rc);
+  ASSERT_EQ(rc, 0);  // never a torn file
+  ASSERT_GE(count, 50u);
+  // The writer wrote in order, so what is there is exactly a prefix.
+  for (DWORD i = 0; i < count; ++i) ASSERT_TRUE(ValueIs(k, Name("v", static_cast<int>(i)), i)) << i;
+  // Its lock died with it: a new write goes through at once.
+  DWORD one = 1;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RegSetValueExW(k, u"after", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(ValueCount(k, &rc), count + 1);
+  RegCloseKey(k);
+}
+
+}  // namespace
