@@ -1,0 +1,102 @@
+// The per-user registry of announced connections. The control area is the
+// proof of life: a value whose area cannot be opened is purged.
+#include <algorithm>
+#include <cstring>
+
+#include "livelink/live_connection.h"
+
+namespace CorvantaAPI {
+
+namespace {
+constexpr REGSAM kQueryAndSet = KEY_QUERY_VALUE | KEY_SET_VALUE;
+constexpr DWORD kNameUnits = 260;
+}  // namespace
+
+std::int32_t LiveConnection::RegisterConnection(std::u16string name) {
+  if (name.empty()) return -1;
+  HKEY key = nullptr;
+  LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, kQueryAndSet, &key);
+  if (status == static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND))
+    status = RegCreateKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, nullptr,
+                             REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  if (status == 0 && key != nullptr) {
+    const DWORD kind = 1;
+    BYTE data[sizeof kind];
+    std::memcpy(data, &kind, sizeof kind);
+    status = RegSetValueExW(key, name.c_str(), 0, REG_DWORD, data, sizeof data);
+  }
+  if (key != nullptr) RegCloseKey(key);
+  return status == 0 ? 0 : -1;
+}
+
+std::int32_t LiveConnection::UnregisterConnection(std::u16string name) {
+  if (name.empty()) return -1;
+  HKEY key = nullptr;
+  LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, kQueryAndSet, &key);
+  if (status == 0) status = RegDeleteValueW(key, name.c_str());
+  if (key != nullptr) RegCloseKey(key);
+  return status == 0 ? 0 : -1;
+}
+
+bool LiveConnection::ConnectionExists(std::u16string name) {
+  if (name.empty()) return false;
+  const std::u16string mappingName = MappingNameFor(name);
+  HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, TRUE, mappingName.c_str());
+  if (mapping == nullptr) return false;
+  CloseHandle(mapping);
+  return true;
+}
+
+std::vector<std::u16string> LiveConnection::EnumConnections(std::uint32_t kind) {
+  std::vector<std::u16string> result;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, kQueryAndSet, &key) != 0) return result;
+
+  std::vector<std::u16string> kept;
+  DWORD values = 0;
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                       nullptr, nullptr, nullptr, nullptr) == 0) {
+    for (DWORD index = 0; index < values; ++index) {
+      char16_t name[kNameUnits] = {};
+      DWORD nameUnits = kNameUnits;
+      BYTE data[4] = {};
+      DWORD dataBytes = sizeof data;
+      // A name or data that does not fit (a value of more than 4 bytes, say)
+      // fails here and is skipped, and therefore never purged either.
+      if (RegEnumValueW(key, index, name, &nameUnits, nullptr, nullptr, data, &dataBytes) != 0)
+        continue;
+      std::uint32_t valueKind = 0;
+      std::memcpy(&valueKind, data, sizeof valueKind);
+      if (kind != 0 && valueKind != kind) continue;
+      kept.emplace_back(name, std::min<DWORD>(nameUnits, kNameUnits - 1));
+    }
+  }
+  RegCloseKey(key);
+
+  for (auto& name : kept) {
+    if (ConnectionExists(name))
+      result.push_back(std::move(name));
+    else
+      UnregisterConnection(name);
+  }
+  return result;
+}
+
+std::int32_t LiveConnection::Announce() {
+  if (announced_) return 0;
+  if (name_.empty()) return -1;
+  announced_ = true;
+  RegisterConnection(name_);
+  return 0;
+}
+
+void LiveConnection::Destroy() {
+  UnregisterConnection(name_);
+  Close();
+}
+
+bool LiveConnection::IsConnected() {
+  return IsOpen() && (LoadShared(area_.header()->flags) & kFlagClosed) == 0;
+}
+
+}  // namespace CorvantaAPI

@@ -1,0 +1,413 @@
+// The control area: create, open, close, records, header flags, text fields
+// and the cross-process lock.
+#include "livelink/live_connection.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace CorvantaAPI {
+
+std::u16string MappingNameFor(std::u16string_view connectionName) {
+  std::u16string mapped(connectionName);
+  std::replace(mapped.begin(), mapped.end(), u'\\', u'/');
+  return mapped;
+}
+
+std::u16string BlockName(std::uint32_t creatorPid, std::uint32_t blockId) {
+  // "%d" of the pid as a signed 32-bit number, as the renderer formats it.
+  char narrow[64];
+  const int n = std::snprintf(narrow, sizeof narrow, "CorvantaAPI/%d/%08X",
+                              static_cast<int>(creatorPid), blockId);
+  return std::u16string(narrow, narrow + std::max(n, 0));
+}
+
+LiveConnection::LiveConnection() : pid_(GetCurrentProcessId()) {}
+
+LiveConnection::~LiveConnection() { CloseAll(); }
+
+std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity) {
+  if (IsOpen()) Close();
+  EnumConnections(0);  // purges values of links whose control area is gone
+
+  // A capacity whose area would not fit in 32 bits is refused rather than
+  // wrapped to a tiny area that the slot scans would then overrun.
+  const std::uint32_t size = ControlAreaBytes(capacity);
+  if (size == 0) return -1;
+
+  const std::u16string mappingName = MappingNameFor(name);
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size,
+                                      mappingName.c_str());
+  if (mapping == nullptr) return -1;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mapping);
+    return -2;
+  }
+  void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+  if (view == nullptr || platform::GetMappingSize(mapping) < size) {
+    if (view != nullptr) UnmapViewOfFile(view);
+    CloseHandle(mapping);
+    return -1;
+  }
+  std::memset(view, 0, size);
+  auto* header = static_cast<Header*>(view);
+  header->type = kTypeHead;
+  header->size = kHeaderSize;
+  header->id = 0;
+  header->flags = 0;
+  header->changeCount = 1;
+  header->field20 = 1;
+  header->lockOwner = 0;
+  header->totalSize = size;
+  header->recordOffset = kRecordOffset;
+  header->capacity = capacity;
+  header->recordCount = 1;
+  header->highestSlot = 1;
+  header->creatorPid = pid_;
+  header->updateCount = 1;
+  header->peerValue = 0;
+
+  mapping_ = mapping;
+  base_ = view;
+  mappedBytes_ = size;
+  area_ = ControlAreaView(view, capacity);
+  blockIds_.exchange(0);
+  name_ = std::move(name);
+  announced_ = false;
+  windowsStale_ = true;
+
+  view_ = CreateRecord(kTypeView);
+  stat_ = CreateRecord(kTypeStat);
+  return 0;
+}
+
+std::int32_t LiveConnection::Open(std::u16string name) {
+  if (IsOpen()) Close();
+  const std::u16string mappingName = MappingNameFor(name);
+  HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, TRUE, mappingName.c_str());
+  if (mapping == nullptr) return -1;
+  void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+  if (view == nullptr) {
+    CloseHandle(mapping);
+    return -1;
+  }
+  // The area was written by another process: refuse one whose header does
+  // not describe the bytes actually mapped, before any scan trusts it.
+  const std::size_t mapped = platform::GetMappingSize(mapping);
+  if (ValidateControlArea(view, mapped) != AreaCheck::Ok) {
+    UnmapViewOfFile(view);
+    CloseHandle(mapping);
+    SetLastError(ERROR_INVALID_DATA);
+    return -1;
+  }
+  mapping_ = mapping;
+  base_ = view;
+  mappedBytes_ = mapped;
+  area_ = ControlAreaView(view, LoadShared(static_cast<Header*>(view)->capacity));
+  blockIds_.exchange(kGuestBlockBase);
+  name_ = std::move(name);
+  view_ = nullptr;
+  stat_ = nullptr;
+  return 0;
+}
+
+void LiveConnection::Close() {
+  if (IsOpen()) CloseAll();
+}
+
+void LiveConnection::CloseAll() {
+  if (base_ == nullptr) return;
+  Unlock();
+  for (auto& [id, entry] : blocks_) {
+    if (entry.view != nullptr) UnmapViewOfFile(entry.view);
+    if (entry.handle != nullptr) CloseHandle(entry.handle);
+  }
+  blocks_.clear();
+  owners_.clear();
+  UnmapViewOfFile(base_);
+  CloseHandle(mapping_);
+  base_ = nullptr;
+  mapping_ = nullptr;
+  mappedBytes_ = 0;
+  area_ = ControlAreaView();
+  view_ = nullptr;
+  stat_ = nullptr;
+  name_.clear();
+}
+
+bool LiveConnection::IsOpen() { return base_ != nullptr; }
+
+std::u16string LiveConnection::GetName() { return name_; }
+
+bool LiveConnection::IsOwnerForeground() {
+  if (!IsOpen()) return false;
+  const std::uint32_t creator = LoadShared(area_.header()->creatorPid);
+  if (creator == pid_) return false;
+  HWND foreground = GetForegroundWindow();
+  if (foreground == nullptr) return false;
+  DWORD owner = 0;
+  GetWindowThreadProcessId(foreground, &owner);
+  return owner != 0 && owner == creator;
+}
+
+// ---- records ---------------------------------------------------------------
+
+Record* LiveConnection::CreateRecord(std::uint32_t type) {
+  if (!IsOpen() || type == kTypeHead || area_.slotCount() == 0) return nullptr;
+  Record* slot = nullptr;
+  std::uint32_t index = 0;
+  for (; index < area_.slotCount(); ++index) {
+    Record* candidate = area_.Slot(index);
+    if (LoadShared(candidate->type) == 0) {
+      slot = candidate;
+      break;
+    }
+  }
+  if (slot == nullptr) return nullptr;  // full: no header field changes
+
+  Header* header = area_.header();
+  if (LoadShared(header->highestSlot) < index) StoreShared(header->highestSlot, index);
+  std::memset(slot, 0, kSlotBytes);
+  std::uint32_t id = ++recordIds_;
+  if (id == 0) id = ++recordIds_;  // ids are never 0, even after wrapping
+  slot->id = id;
+  slot->flags = 0;
+  slot->changeCount = 0;
+  slot->size = RecordSizeForType(type);
+  StoreShared(slot->type, type);
+  StoreShared(header->recordCount, LoadShared(header->recordCount) + 1);
+  return slot;
+}
+
+std::int32_t LiveConnection::DeleteRecord(std::uint32_t recordId) {
+  if (!IsOpen()) return -1;
+  // Id 0 marks free slots; matching it would wipe the first free slot and
+  // miscount the records.
+  if (recordId != 0) {
+    Header* header = area_.header();
+    const std::uint32_t limit = std::max<std::uint32_t>(area_.ScanLimit(),
+                                                        std::min<std::uint32_t>(area_.slotCount(), 1));
+    for (std::uint32_t i = 0; i < limit; ++i) {
+      Record* slot = area_.Slot(i);
+      if (LoadShared(slot->id) != recordId) continue;
+      std::memset(slot, 0, kSlotBytes);
+      const std::uint32_t count = LoadShared(header->recordCount);
+      if (count > 0) StoreShared(header->recordCount, count - 1);
+      // Slot 0 with highestSlot 0 keeps 0: the field must not wrap.
+      if (LoadShared(header->highestSlot) == i && i > 0) StoreShared(header->highestSlot, i - 1);
+      if (slot == view_) view_ = nullptr;
+      if (slot == stat_) stat_ = nullptr;
+      break;
+    }
+  }
+  auto owner = owners_.find(recordId);
+  if (owner != owners_.end()) {
+    for (std::uint32_t blockId : owner->second) {
+      if (blockId == 0) continue;
+      auto block = blocks_.find(blockId);
+      if (block == blocks_.end()) continue;
+      if (block->second.view != nullptr) UnmapViewOfFile(block->second.view);
+      if (block->second.handle != nullptr) CloseHandle(block->second.handle);
+      blocks_.unsafe_erase(blockId);
+    }
+    owners_.unsafe_erase(recordId);
+  }
+  return 0;
+}
+
+namespace {
+bool Matches(const Record* slot, std::uint32_t type, std::uint32_t mask, std::uint32_t value) {
+  if (LoadShared(slot->type) != type) return false;
+  return mask == 0 || (LoadShared(slot->flags) & mask) == (mask & value);
+}
+}  // namespace
+
+std::uint32_t LiveConnection::CountRecords(std::uint32_t type, std::uint32_t mask,
+                                           std::uint32_t value) {
+  if (!IsOpen()) return 0;
+  std::uint32_t count = 0;
+  const std::uint32_t limit = area_.ScanLimit();
+  for (std::uint32_t i = 0; i < limit; ++i)
+    if (Matches(area_.Slot(i), type, mask, value)) ++count;
+  return count;
+}
+
+std::vector<Record*> LiveConnection::GetRecords(std::uint32_t type, std::uint32_t mask,
+                                                std::uint32_t value) {
+  std::vector<Record*> records;
+  if (!IsOpen()) return records;
+  const std::uint32_t limit = area_.ScanLimit();
+  for (std::uint32_t i = 0; i < limit; ++i)
+    if (Matches(area_.Slot(i), type, mask, value)) records.push_back(area_.Slot(i));
+  return records;
+}
+
+Record* LiveConnection::FindRecord(std::uint32_t recordId) {
+  if (!IsOpen() || recordId == 0) return nullptr;
+  const std::uint32_t limit = area_.ScanLimit();
+  for (std::uint32_t i = 0; i < limit; ++i)
+    if (LoadShared(area_.Slot(i)->id) == recordId) return area_.Slot(i);
+  return nullptr;
+}
+
+void LiveConnection::SetRecordFlags(Record* record, std::uint32_t flags) {
+  if (record == nullptr) return;
+  if (flags & kFlagChanged) StoreShared(record->changeCount, LoadShared(record->changeCount) + 1);
+  StoreShared(record->flags, LoadShared(record->flags) | flags);
+}
+
+void LiveConnection::ClearRecordFlags(Record* record, std::uint32_t flags) {
+  if (record == nullptr) return;
+  StoreShared(record->flags, LoadShared(record->flags) & ~flags);
+}
+
+std::uint32_t LiveConnection::TestRecordFlags(Record* record, std::uint32_t mask) {
+  return record == nullptr ? 0 : (LoadShared(record->flags) & mask);
+}
+
+// ---- header fields ---------------------------------------------------------
+
+void LiveConnection::SetFlags(std::uint32_t flags) {
+  if (!IsOpen()) return;
+  Header* header = area_.header();
+  if (flags & kFlagChanged) {
+    StoreShared(header->changeCount, LoadShared(header->changeCount) + 1);
+    StoreShared(header->updateCount, LoadShared(header->updateCount) + 1);
+  }
+  StoreShared(header->flags, LoadShared(header->flags) | flags);
+}
+
+void LiveConnection::ClearFlags(std::uint32_t flags) {
+  if (!IsOpen()) return;
+  Header* header = area_.header();
+  StoreShared(header->flags, LoadShared(header->flags) & ~flags);
+}
+
+std::uint32_t LiveConnection::TestFlags(std::uint32_t mask) {
+  return IsOpen() ? (LoadShared(area_.header()->flags) & mask) : 0;
+}
+
+void LiveConnection::SetUpdateCount(std::uint32_t count) {
+  if (IsOpen()) StoreShared(area_.header()->updateCount, count);
+}
+
+std::uint32_t LiveConnection::GetUpdateCount() {
+  return IsOpen() ? LoadShared(area_.header()->updateCount) : 0;
+}
+
+std::uint32_t LiveConnection::SafeTextLength(const char16_t* text, std::uint32_t limit) {
+  // Looks at no more than limit units: a caller's unterminated text is never
+  // read past what the field could take.
+  for (std::uint32_t n = 0; n < limit; ++n)
+    if (text[n] == 0) return n;
+  return limit;
+}
+
+void LiveConnection::SetFixedText(char16_t* field, std::uint32_t units, const char16_t* text) {
+  std::memset(field, 0, units * sizeof(char16_t));
+  if (text == nullptr) return;
+  const std::uint32_t length = SafeTextLength(text, units);
+  if (length >= units) return;  // too long: refused, the field stays empty
+  std::memcpy(field, text, length * sizeof(char16_t));
+}
+
+void LiveConnection::SetLabel(const char16_t* text) {
+  if (IsOpen()) SetFixedText(area_.header()->label, kLabelUnits, text);
+}
+char16_t* LiveConnection::GetLabel() { return IsOpen() ? area_.header()->label : nullptr; }
+
+void LiveConnection::SetPeerText1(const char16_t* text) {
+  if (IsOpen()) SetFixedText(area_.header()->peerText1, kPeerTextUnits, text);
+}
+char16_t* LiveConnection::GetPeerText1() {
+  return IsOpen() ? area_.header()->peerText1 : nullptr;
+}
+void LiveConnection::SetPeerText2(const char16_t* text) {
+  if (IsOpen()) SetFixedText(area_.header()->peerText2, kPeerTextUnits, text);
+}
+char16_t* LiveConnection::GetPeerText2() {
+  return IsOpen() ? area_.header()->peerText2 : nullptr;
+}
+void LiveConnection::SetPeerValue(std::uint32_t value) {
+  if (IsOpen()) StoreShared(area_.header()->peerValue, value);
+}
+std::uint32_t LiveConnection::GetPeerValue() {
+  return IsOpen() ? LoadShared(area_.header()->peerValue) : 0;
+}
+bool LiveConnection::HasPeerTexts() {
+  if (!IsOpen()) return false;
+  const Header* header = area_.header();
+  return header->peerText1[0] != 0 && header->peerText2[0] != 0;
+}
+
+// ---- cross-process lock ----------------------------------------------------
+
+namespace {
+
+// A process that no longer exists (or is a zombie waiting to be reaped) can
+// never release the lock it holds.
+bool ProcessGone(std::uint32_t pid) {
+  if (pid == 0 || pid > static_cast<std::uint32_t>(INT32_MAX)) return true;
+  if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return true;
+  char path[48];
+  std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
+  std::FILE* file = std::fopen(path, "re");
+  if (file == nullptr) return errno == ENOENT;
+  char buffer[512];
+  const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, file);
+  std::fclose(file);
+  buffer[n] = 0;
+  // The state letter follows the last ')' (the command name may hold one).
+  const char* close = std::strrchr(buffer, ')');
+  if (close == nullptr || close[1] != ' ') return false;
+  return close[2] == 'Z' || close[2] == 'X';
+}
+
+std::atomic_ref<std::uint32_t> LockWord(Header* header) {
+  return std::atomic_ref<std::uint32_t>(header->lockOwner);
+}
+
+}  // namespace
+
+bool LiveConnection::TryTakeLock(std::uint32_t self, bool mayTakeOver) {
+  auto word = LockWord(area_.header());
+  std::uint32_t expected = 0;
+  if (word.compare_exchange_strong(expected, self)) return true;
+  if (expected == self) return true;
+  // A holder that died keeps the lock for good unless it is taken over; the
+  // swap from its very id makes sure only one process wins the takeover.
+  if (mayTakeOver && ProcessGone(expected)) return word.compare_exchange_strong(expected, self);
+  return false;
+}
+
+bool LiveConnection::Lock(std::uint32_t timeoutMicroseconds) {
+  if (!IsOpen()) return false;
+  if (TryTakeLock(pid_, true)) return true;
+  if (timeoutMicroseconds == 0) return false;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::microseconds(timeoutMicroseconds);
+  // Looking the holder up in /proc costs far more than a swap: do it once a
+  // millisecond while spinning.
+  auto nextOwnerCheck = Clock::now() + std::chrono::milliseconds(1);
+  for (;;) {
+    std::this_thread::yield();
+    const auto now = Clock::now();
+    const bool check = now >= nextOwnerCheck;
+    if (check) nextOwnerCheck = now + std::chrono::milliseconds(1);
+    if (TryTakeLock(pid_, check)) return true;
+    if (Clock::now() >= deadline) return false;
+  }
+}
+
+void LiveConnection::Unlock() {
+  if (!IsOpen()) return;
+  std::uint32_t expected = pid_;
+  LockWord(area_.header()).compare_exchange_strong(expected, 0);
+}
+
+}  // namespace CorvantaAPI

@@ -1,0 +1,86 @@
+// The two records the connection writes itself: the camera view and the
+// status text. Neither takes the cross-process lock; the renderer reads
+// them when their changed bit is set.
+#include <algorithm>
+#include <cstring>
+
+#include "livelink/live_connection.h"
+#include "util/text.h"
+
+namespace CorvantaAPI {
+
+void LiveConnection::UpdateView(bool active, const void* cameraData) {
+  if (!IsOpen() || view_ == nullptr) return;
+  auto* view = reinterpret_cast<ViewRecord*>(view_);
+  if (active && cameraData != nullptr) {
+    ClearRecordFlags(view_, kFlagChanged);
+    StoreShared(view->active, 1);
+    std::memcpy(view->camera, cameraData, kCameraDataBytes);
+    SetRecordFlags(view_, kFlagChanged);
+    Notify(kNotifyChanged, 0);
+    return;
+  }
+  StoreShared(view->active, 0);
+  if (cameraData != nullptr) std::memcpy(view->camera, cameraData, kCameraDataBytes);
+  SetRecordFlags(view_, kFlagChanged);
+}
+
+std::u16string StatusText(const StatusMap& values) {
+  std::u16string text;
+  text.reserve(2048);
+  text += u'{';
+  bool first = true;
+  for (const auto& [key, value] : values) {
+    if (!first) text += u',';
+    first = false;
+    text += u'"';
+    text += key;
+    text += u"\":";
+    if (value.kind == 0) {
+      text += u'"';
+      text += util::PercentEncode(value.value);
+      text += u'"';
+    } else if (value.kind == 1) {
+      text += u'"';
+      text += value.value;
+      text += u'"';
+    }
+  }
+  text += u'}';
+  return text;
+}
+
+void LiveConnection::UpdateStatus(const StatusMap& values) {
+  if (!IsOpen() || stat_ == nullptr) return;
+  const std::u16string text = StatusText(values);
+  const std::uint64_t bytes = text.size() * sizeof(char16_t) + sizeof(char16_t);
+  // The block is made twice the text's size; a text whose doubled size does
+  // not fit the 32-bit capacity field is not written at all.
+  if (bytes * 2 > UINT32_MAX) return;
+
+  auto* stat = reinterpret_cast<StatRecord*>(stat_);
+  std::uint32_t blockId = LoadShared(stat->blockId);
+  std::uint32_t capacity = LoadShared(stat->blockCapacity);
+  void* block = nullptr;
+  if (blockId != 0 && capacity >= bytes) {
+    block = OpenBlock(blockId);
+    // The record is shared: believe its capacity only as far as the mapping
+    // really reaches.
+    if (block != nullptr && GetBlockSize(blockId) < bytes) block = nullptr;
+  }
+  if (block == nullptr) {
+    if (blockId != 0) ReleaseBlock(blockId);
+    capacity = static_cast<std::uint32_t>(bytes * 2);
+    blockId = CreateBlock(LoadShared(stat_->id), capacity);
+    StoreShared(stat->blockId, blockId);
+    StoreShared(stat->blockCapacity, capacity);
+    if (blockId != 0) block = OpenBlock(blockId);
+  }
+  if (block != nullptr) {
+    std::memset(block, 0, std::min<std::size_t>(capacity, GetBlockSize(blockId)));
+    std::memcpy(block, text.c_str(), bytes);
+  }
+  SetRecordFlags(stat_, kFlagChanged);
+}
+
+}  // namespace CorvantaAPI

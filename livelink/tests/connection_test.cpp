@@ -1,0 +1,365 @@
+// One connection in one process over real named shared memory: the control
+// area it creates, its records, flags, text fields, blocks, and the view and
+// status records.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "isolation.h"
+#include "livelink/live_connection.h"
+
+using namespace CorvantaAPI;
+using livelink_test::UniqueName;
+
+namespace {
+
+std::uint32_t HeaderWord(LiveConnection& connection, std::size_t offset) {
+  std::uint32_t value;
+  std::memcpy(&value, reinterpret_cast<const std::uint8_t*>(connection.Area().header()) + offset, 4);
+  return value;
+}
+
+bool MappingExists(const std::u16string& name) {
+  HANDLE handle = OpenFileMappingW(FILE_MAP_ALL_ACCESS, TRUE, name.c_str());
+  if (handle == nullptr) return false;
+  CloseHandle(handle);
+  return true;
+}
+
+std::u16string StatusBlockText(LiveConnection& connection) {
+  auto* stat = reinterpret_cast<StatRecord*>(connection.OwnStatRecord());
+  const void* block = connection.OpenBlock(stat->blockId);
+  return ReadStatusText(block, connection.GetBlockSize(stat->blockId), stat->blockCapacity);
+}
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override { name_ = UniqueName("conn"); }
+  std::u16string name_;
+  LiveConnection connection_;
+};
+
+}  // namespace
+
+TEST_F(ConnectionTest, CreateWritesTheHeaderAndItsOwnRecords) {
+  ASSERT_EQ(connection_.Create(name_, 5000), 0);
+  ASSERT_TRUE(connection_.IsOpen());
+  EXPECT_EQ(connection_.MappedBytes(), 10242048u);
+  const std::uint32_t expected[] = {kTypeHead, 1244, 0, 0, 1, 1, 0, 10242048, 2048, 5000, 3, 1};
+  for (std::size_t i = 0; i < std::size(expected); ++i)
+    EXPECT_EQ(HeaderWord(connection_, i * 4), expected[i]) << "header offset " << i * 4;
+  EXPECT_EQ(HeaderWord(connection_, 48), static_cast<std::uint32_t>(::getpid()));
+  EXPECT_EQ(HeaderWord(connection_, 196), 1u);
+  EXPECT_EQ(HeaderWord(connection_, 1240), 0u);
+
+  Record* view = connection_.Area().Slot(0);
+  Record* stat = connection_.Area().Slot(1);
+  EXPECT_EQ(view, connection_.OwnViewRecord());
+  EXPECT_EQ(stat, connection_.OwnStatRecord());
+  EXPECT_EQ(view->type, kTypeView);
+  EXPECT_EQ(view->size, 652u);
+  EXPECT_EQ(stat->type, kTypeStat);
+  EXPECT_EQ(stat->size, 28u);
+  EXPECT_NE(view->id, 0u);
+  EXPECT_EQ(stat->id, view->id + 1);
+  EXPECT_EQ(connection_.Area().Slot(2)->type, 0u);
+  EXPECT_EQ(connection_.FindRecord(stat->id), stat);
+  EXPECT_EQ(connection_.FindRecord(0), nullptr);  // free slots have id 0
+}
+
+TEST_F(ConnectionTest, NameKeepsBackslashesWhileTheMappingUsesSlashes) {
+  ASSERT_EQ(connection_.Create(name_, 4), 0);
+  EXPECT_EQ(connection_.GetName(), name_);
+  EXPECT_NE(name_.find(u'\\'), std::u16string::npos);
+  EXPECT_TRUE(MappingExists(MappingNameFor(name_)));
+  EXPECT_TRUE(connection_.ConnectionExists(name_));
+  connection_.Close();
+  EXPECT_FALSE(connection_.IsOpen());
+  EXPECT_EQ(connection_.GetName(), u"");
+  EXPECT_FALSE(MappingExists(MappingNameFor(name_)));  // the last user closed it
+}
+
+TEST_F(ConnectionTest, CreateRefusesAnExistingNameAndSizesThatWrap) {
+  ASSERT_EQ(connection_.Create(name_, 4), 0);
+  LiveConnection second;
+  EXPECT_EQ(second.Create(name_, 4), -2);
+  EXPECT_FALSE(second.IsOpen());
+  // (capacity + 1) * 2048 beyond 32 bits must not become a tiny area.
+  EXPECT_EQ(second.Create(UniqueName("huge"), 0xFFFFFFFFu), -1);
+  EXPECT_EQ(second.Create(UniqueName("huge"), 2097151), -1);
+  EXPECT_FALSE(second.IsOpen());
+  // Reopening the same object keeps counting record ids.
+  const std::uint32_t firstView = connection_.OwnViewRecord()->id;
+  ASSERT_EQ(connection_.Create(UniqueName("again"), 4), 0);
+  EXPECT_EQ(connection_.OwnViewRecord()->id, firstView + 2);
+}
+
+TEST_F(ConnectionTest, RecordsFillTheLowestFreeSlotAndMoveHighestSlot) {
+  ASSERT_EQ(connection_.Create(name_, 8), 0);
+  Header* header = connection_.Area().header();
+  EXPECT_EQ(connection_.CreateRecord(kTypeHead), nullptr);
+  std::vector<Record*> surfaces;
+  for (int i = 0; i < 6; ++i) surfaces.push_back(connection_.CreateRecord(kTypeSurface));
+  EXPECT_EQ(connection_.Area().IndexOf(surfaces.back()), 7);
+  EXPECT_EQ(header->highestSlot, 7u);
+  EXPECT_EQ(header->recordCount, 9u);
+  EXPECT_EQ(surfaces[0]->size, 1932u);
+
+  // Full: null, and no header field moves.
+  std::vector<std::uint8_t> before(reinterpret_cast<std::uint8_t*>(header),
+                                   reinterpret_cast<std::uint8_t*>(header) + kHeaderSize);
+  EXPECT_EQ(connection_.CreateRecord(MakeType("ABCD")), nullptr);
+  EXPECT_EQ(std::memcmp(before.data(), header, kHeaderSize), 0);
+
+  // Deleting slots 2..6 leaves highestSlot; deleting slot 7 lowers it by one.
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(connection_.DeleteRecord(surfaces[i]->id), 0);
+  EXPECT_EQ(header->highestSlot, 7u);
+  EXPECT_EQ(connection_.DeleteRecord(surfaces[5]->id), 0);
+  EXPECT_EQ(header->highestSlot, 6u);
+  EXPECT_EQ(header->recordCount, 3u);
+  Record* reused = connection_.CreateRecord(MakeType("ABCD"));
+  EXPECT_EQ(connection_.Area().IndexOf(reused), 2);
+  EXPECT_EQ(reused->size, 20u);
+
+  // Unknown ids, id 0 among free slots included, change nothing.
+  std::memcpy(before.data(), header, kHeaderSize);
+  EXPECT_EQ(connection_.DeleteRecord(999999), 0);
+  EXPECT_EQ(connection_.DeleteRecord(0), 0);
+  EXPECT_EQ(std::memcmp(before.data(), header, kHeaderSize), 0);
+  EXPECT_EQ(connection_.Area().Slot(3)->type, 0u);
+}
+
+TEST_F(ConnectionTest, DeletingSlotZeroNeverWrapsHighestSlot) {
+  ASSERT_EQ(connection_.Create(name_, 4), 0);
+  Header* header = connection_.Area().header();
+  const std::uint32_t viewId = connection_.OwnViewRecord()->id;
+  connection_.DeleteRecord(connection_.OwnStatRecord()->id);
+  header->highestSlot = 0;  // as a peer may leave it
+  EXPECT_EQ(connection_.DeleteRecord(viewId), 0);
+  EXPECT_EQ(header->highestSlot, 0u);
+  EXPECT_EQ(header->recordCount, 1u);
+  // The connection forgot its deleted records: no write into a free slot.
+  EXPECT_EQ(connection_.OwnViewRecord(), nullptr);
+  connection_.UpdateView(false, nullptr);
+  EXPECT_EQ(connection_.Area().Slot(0)->type, 0u);
+  EXPECT_EQ(connection_.Area().Slot(0)->flags, 0u);
+}
+
+TEST_F(ConnectionTest, CountAndGetMatchTypeAndMaskedFlags) {
+  ASSERT_EQ(connection_.Create(name_, 16), 0);
+  Record* a = connection_.CreateRecord(kTypeSurface);
+  Record* b = connection_.CreateRecord(kTypeSurface);
+  Record* c = connection_.CreateRecord(kTypeSurface);
+  connection_.CreateRecord(kTypeRetiredSurface);
+  connection_.SetRecordFlags(a, kFlagChanged);
+  connection_.SetRecordFlags(c, kFlagChanged | 4);
+  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 1, 1), 2u);
+  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 1, 0), 1u);
+  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 0, 12345), 3u);
+  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 5, 5), 1u);
+  EXPECT_EQ(connection_.GetRecords(kTypeSurface, 1, 1), (std::vector<Record*>{a, c}));
+  EXPECT_EQ(connection_.GetRecords(kTypeSurface, 1, 0), (std::vector<Record*>{b}));
+
+  // A highestSlot written by a peer far past the slots does not widen scans.
+  connection_.Area().header()->highestSlot = 0xFFFFFFF0u;
+  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 0, 0), 3u);
+}
+
+TEST_F(ConnectionTest, FlagsCountChangesAndClosedEndsTheConnection) {
+  ASSERT_EQ(connection_.Create(name_, 4), 0);
+  Record* record = connection_.CreateRecord(kTypeSurface);
+  connection_.SetRecordFlags(record, 4);
+  EXPECT_EQ(record->changeCount, 0u);
+  connection_.SetRecordFlags(record, kFlagChanged);
+  connection_.SetRecordFlags(record, kFlagChanged);
+  EXPECT_EQ(record->changeCount, 2u);
+  EXPECT_EQ(connection_.TestRecordFlags(record, 0xFF), 5u);
+  connection_.ClearRecordFlags(record, kFlagChanged);
+  EXPECT_EQ(connection_.TestRecordFlags(record, 0xFF), 4u);
+  connection_.SetRecordFlags(nullptr, 1);
+  EXPECT_EQ(connection_.TestRecordFlags(nullptr, 0xFF), 0u);
+
+  Header* header = connection_.Area().header();
+  connection_.SetFlags(kFlagChanged);
+  EXPECT_EQ(header->changeCount, 2u);
+  EXPECT_EQ(header->updateCount, 2u);
+  connection_.SetUpdateCount(40);
+  connection_.SetFlags(kFlagChanged);
+  EXPECT_EQ(connection_.GetUpdateCount(), 41u);
+  EXPECT_TRUE(connection_.IsConnected());
+  header->flags |= kFlagClosed;  // the renderer ends the link
+  EXPECT_FALSE(connection_.IsConnected());
+  EXPECT_EQ(connection_.TestFlags(kFlagClosed | kFlagChanged), 3u);
+  connection_.ClearFlags(kFlagClosed);
+  EXPECT_TRUE(connection_.IsConnected());
+  connection_.Close();
+  EXPECT_FALSE(connection_.IsConnected());
+  EXPECT_EQ(connection_.TestFlags(0xFFFFFFFFu), 0u);
+}
+
+TEST_F(ConnectionTest, TextFieldsTakeWhatFitsAndRefuseTheRest) {
+  EXPECT_EQ(connection_.GetLabel(), nullptr);
+  connection_.SetLabel(u"ignored while closed");
+  ASSERT_EQ(connection_.Create(name_, 2), 0);
+  const std::u16string fits(63, u'l');
+  connection_.SetLabel(fits.c_str());
+  EXPECT_EQ(std::u16string(connection_.GetLabel()), fits);
+  const std::u16string tooLong(64, u'l');
+  connection_.SetLabel(tooLong.c_str());
+  EXPECT_EQ(connection_.GetLabel()[0], 0);
+
+  EXPECT_FALSE(connection_.HasPeerTexts());
+  connection_.SetPeerText1(u"scene");
+  EXPECT_FALSE(connection_.HasPeerTexts());
+  connection_.SetPeerText2(std::u16string(259, u'p').c_str());
+  EXPECT_TRUE(connection_.HasPeerTexts());
+  connection_.SetPeerText2(std::u16string(260, u'p').c_str());
+  EXPECT_FALSE(connection_.HasPeerTexts());
+  EXPECT_EQ(std::u16string(connection_.GetPeerText1()), u"scene");
+  connection_.SetPeerValue(77);
+  EXPECT_EQ(connection_.GetPeerValue(), 77u);
+  EXPECT_EQ(HeaderWord(connection_, 1240), 77u);
+}
+
+TEST_F(ConnectionTest, BlocksAreNamedByCreatorAndReleasedWithTheirOwner) {
+  ASSERT_EQ(connection_.Create(name_, 8), 0);
+  const auto pid = static_cast<std::uint32_t>(::getpid());
+  Record* owner = connection_.CreateRecord(kTypeSurface);
+  const std::uint32_t first = connection_.CreateBlock(owner->id, 4096);
+  EXPECT_EQ(first, 1u);
+  EXPECT_EQ(BlockName(4711, 26), u"CorvantaAPI/4711/0000001A");
+  EXPECT_TRUE(MappingExists(BlockName(pid, 1)));
+  void* view = connection_.OpenBlock(first);
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(connection_.OpenBlock(first), view);  // the stored view, nothing reopened
+  EXPECT_EQ(connection_.GetBlockSize(first), 4096u);
+  EXPECT_EQ(connection_.CreateBlock(owner->id, 0), 0u);
+  const std::uint32_t second = connection_.CreateBlock(owner->id, 16);
+  EXPECT_EQ(second, 2u);
+  connection_.ReleaseBlock(0);
+  connection_.CloseBlock(0);
+  EXPECT_EQ(connection_.OpenBlock(0), nullptr);
+
+  ASSERT_EQ(connection_.DeleteRecord(owner->id), 0);
+  EXPECT_FALSE(MappingExists(BlockName(pid, 1)));
+  EXPECT_FALSE(MappingExists(BlockName(pid, 2)));
+  EXPECT_EQ(connection_.GetBlockSize(first), 0u);
+}
+
+TEST_F(ConnectionTest, ANewRunStepsOverBlockNamesStillHeldFromTheLastOne) {
+  ASSERT_EQ(connection_.Create(name_, 8), 0);
+  const std::uint32_t old = connection_.CreateBlock(7, 64);
+  ASSERT_EQ(old, 1u);
+  // The renderer still holds block 1 of the last run when the link restarts.
+  HANDLE held = OpenFileMappingW(FILE_MAP_ALL_ACCESS, TRUE,
+                                 BlockName(static_cast<std::uint32_t>(::getpid()), 1).c_str());
+  ASSERT_NE(held, nullptr);
+  connection_.Destroy();
+  ASSERT_EQ(connection_.Create(UniqueName("rerun"), 8), 0);
+  const std::uint32_t fresh = connection_.CreateBlock(7, 1 << 20);
+  EXPECT_EQ(fresh, 2u);
+  ASSERT_NE(connection_.OpenBlock(fresh), nullptr);
+  EXPECT_GE(connection_.GetBlockSize(fresh), 1u << 20);
+  std::memset(connection_.OpenBlock(fresh), 0xAB, 1 << 20);  // would overrun a 64-byte block
+  CloseHandle(held);
+}
+
+TEST_F(ConnectionTest, UpdateViewWritesTheCameraAndFlagsTheRecord) {
+  connection_.UpdateView(true, nullptr);  // closed: nothing happens
+  ASSERT_EQ(connection_.Create(name_, 4), 0);
+  auto* view = reinterpret_cast<ViewRecord*>(connection_.OwnViewRecord());
+  std::vector<std::uint8_t> camera(kCameraDataBytes);
+  for (std::size_t i = 0; i < camera.size(); ++i) camera[i] = static_cast<std::uint8_t>(i * 7);
+  connection_.UpdateView(true, camera.data());
+  EXPECT_EQ(view->active, 1u);
+  EXPECT_EQ(std::memcmp(view->camera, camera.data(), camera.size()), 0);
+  EXPECT_EQ(view->head.changeCount, 1u);
+  EXPECT_EQ(view->head.flags & kFlagChanged, kFlagChanged);
+
+  connection_.UpdateView(true, nullptr);  // active without data ends following
+  EXPECT_EQ(view->active, 0u);
+  EXPECT_EQ(view->head.changeCount, 2u);
+  EXPECT_EQ(std::memcmp(view->camera, camera.data(), camera.size()), 0);
+  std::vector<std::uint8_t> zeros(kCameraDataBytes, 0);
+  connection_.UpdateView(false, zeros.data());
+  EXPECT_EQ(view->camera[5], 0);
+  EXPECT_EQ(view->head.changeCount, 3u);
+}
+
+TEST_F(ConnectionTest, StatusTextIsWrittenIntoABlockTwiceItsSize) {
+  EXPECT_EQ(StatusText({{u"b", {0, u"x y"}}, {u"a", {1, u"42"}}}),
+            u"{\"a\":\"42\",\"b\":\"x%20y\"}");
+  EXPECT_EQ(StatusText({{u"k", {7, u"v"}}}), u"{\"k\":}");
+
+  ASSERT_EQ(connection_.Create(name_, 4), 0);
+  auto* stat = reinterpret_cast<StatRecord*>(connection_.OwnStatRecord());
+  connection_.UpdateStatus({});
+  EXPECT_NE(stat->blockId, 0u);
+  EXPECT_EQ(stat->blockCapacity, 12u);
+  EXPECT_EQ(StatusBlockText(connection_), u"{}");
+  EXPECT_EQ(stat->head.changeCount, 1u);
+
+  // Still fits (5 units + NUL = 12 bytes): the same block is reused.
+  const std::uint32_t small = stat->blockId;
+  connection_.UpdateStatus({{u"", {2, u""}}});
+  EXPECT_EQ(stat->blockId, small);
+  EXPECT_EQ(StatusBlockText(connection_), u"{\"\":}");
+
+  // Grows: a new block with a new id, the old one released.
+  const StatusMap big = {{u"toolName", {0, u"Host"}}, {u"vertexCount", {1, u"123456"}}};
+  connection_.UpdateStatus(big);
+  const std::u16string text = StatusText(big);
+  EXPECT_NE(stat->blockId, small);
+  EXPECT_EQ(stat->blockCapacity, (text.size() * 2 + 2) * 2);
+  EXPECT_EQ(StatusBlockText(connection_), text);
+  EXPECT_FALSE(MappingExists(BlockName(static_cast<std::uint32_t>(::getpid()), small)));
+  EXPECT_EQ(stat->head.changeCount, 3u);
+}
+
+TEST_F(ConnectionTest, StatusSurvivesARecordThatLiesAboutItsBlock) {
+  ASSERT_EQ(connection_.Create(name_, 4), 0);
+  auto* stat = reinterpret_cast<StatRecord*>(connection_.OwnStatRecord());
+  connection_.UpdateStatus({{u"a", {0, u"b"}}});
+  // A peer claims the block is huge: the text must not be written past the
+  // real mapping, and a block that really holds it is made instead.
+  stat->blockCapacity = 1u << 30;
+  const StatusMap longer = {{u"a", {0, std::u16string(400, u'z')}}};
+  connection_.UpdateStatus(longer);
+  EXPECT_EQ(StatusBlockText(connection_), StatusText(longer));
+  // An id that names no block at all is replaced as well.
+  stat->blockId = 0x7FFFFFF0u;
+  connection_.UpdateStatus({{u"c", {1, u"1"}}});
+  EXPECT_EQ(StatusBlockText(connection_), u"{\"c\":\"1\"}");
+}
+
+TEST_F(ConnectionTest, LockIsPerProcessAndADeadHolderIsReplaced) {
+  EXPECT_FALSE(connection_.Lock(0));
+  ASSERT_EQ(connection_.Create(name_, 2), 0);
+  Header* header = connection_.Area().header();
+  EXPECT_TRUE(connection_.Lock(0));
+  EXPECT_TRUE(connection_.Lock(0));  // already held by this process
+  EXPECT_EQ(header->lockOwner, static_cast<std::uint32_t>(::getpid()));
+  connection_.Unlock();
+  EXPECT_EQ(header->lockOwner, 0u);
+
+  // A holder that is alive keeps it: our parent process.
+  header->lockOwner = static_cast<std::uint32_t>(::getppid());
+  EXPECT_FALSE(connection_.Lock(0));
+  EXPECT_FALSE(connection_.Lock(2000));
+  connection_.Unlock();  // not ours: left alone
+  EXPECT_EQ(header->lockOwner, static_cast<std::uint32_t>(::getppid()));
+
+  // A holder that has exited is taken over.
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  ::waitpid(child, nullptr, 0);
+  header->lockOwner = static_cast<std::uint32_t>(child);
+  EXPECT_TRUE(connection_.Lock(0));
+  EXPECT_EQ(header->lockOwner, static_cast<std::uint32_t>(::getpid()));
+  connection_.Close();  // releases it
+}

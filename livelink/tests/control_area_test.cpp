@@ -1,0 +1,169 @@
+// The byte layout of the shared memory and the checked reads over a local
+// buffer: what a guest accepts, and how far a scan may go whatever the peer
+// wrote.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "livelink/control_area.h"
+#include "livelink/layout.h"
+#include "livelink/link_reader.h"
+
+using namespace CorvantaAPI;
+
+namespace {
+
+std::uint32_t At(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
+  std::uint32_t value;
+  std::memcpy(&value, bytes.data() + offset, 4);
+  return value;
+}
+
+void Put(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value) {
+  std::memcpy(bytes.data() + offset, &value, 4);
+}
+
+// A well-formed area as the creator writes it, in a plain buffer.
+std::vector<std::uint8_t> MakeArea(std::uint32_t capacity) {
+  std::vector<std::uint8_t> bytes(ControlAreaBytes(capacity), 0);
+  auto* header = reinterpret_cast<Header*>(bytes.data());
+  header->type = kTypeHead;
+  header->size = kHeaderSize;
+  header->totalSize = static_cast<std::uint32_t>(bytes.size());
+  header->recordOffset = kRecordOffset;
+  header->capacity = capacity;
+  header->highestSlot = 1;
+  return bytes;
+}
+
+}  // namespace
+
+TEST(LayoutTest, TypeCodesAreFourBytesInMemoryOrder) {
+  std::vector<std::uint8_t> bytes(4);
+  const std::uint32_t head = kTypeHead;
+  std::memcpy(bytes.data(), &head, 4);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "HEAD");
+  EXPECT_EQ(TypeName(kTypeSurface), "SRFC");
+  EXPECT_EQ(TypeName(0x01020304), "????");
+  EXPECT_EQ(RecordSizeForType(kTypeView), 652u);
+  EXPECT_EQ(RecordSizeForType(kTypeStat), 28u);
+  EXPECT_EQ(RecordSizeForType(kTypeSurface), 1932u);
+  EXPECT_EQ(RecordSizeForType(kTypeRetiredSurface), 20u);
+}
+
+TEST(LayoutTest, HeaderFieldsLandAtTheirByteOffsets) {
+  // Writing through the struct and reading raw bytes ties the struct to the
+  // offsets the renderer uses, independently of the static_asserts.
+  std::vector<std::uint8_t> bytes(kRecordOffset, 0);
+  auto* header = reinterpret_cast<Header*>(bytes.data());
+  header->lockOwner = 0x11;
+  header->totalSize = 0x22;
+  header->capacity = 0x33;
+  header->highestSlot = 0x44;
+  header->creatorPid = 0x55;
+  header->label[0] = u'L';
+  header->updateCount = 0x66;
+  header->peerText1[0] = u'A';
+  header->peerText2[0] = u'B';
+  header->peerValue = 0x77;
+  EXPECT_EQ(At(bytes, 24), 0x11u);
+  EXPECT_EQ(At(bytes, 28), 0x22u);
+  EXPECT_EQ(At(bytes, 36), 0x33u);
+  EXPECT_EQ(At(bytes, 44), 0x44u);
+  EXPECT_EQ(At(bytes, 48), 0x55u);
+  EXPECT_EQ(bytes[52], 'L');
+  EXPECT_EQ(At(bytes, 196), 0x66u);
+  EXPECT_EQ(bytes[200], 'A');
+  EXPECT_EQ(bytes[720], 'B');
+  EXPECT_EQ(At(bytes, 1240), 0x77u);
+}
+
+TEST(ControlAreaTest, SizeFromCapacityRefusesWhatWouldWrap) {
+  EXPECT_EQ(ControlAreaBytes(5000), 10242048u);
+  EXPECT_EQ(ControlAreaBytes(0), 2048u);
+  EXPECT_EQ(ControlAreaBytes(2097150), 0xFFFFF800u);  // the largest that fits
+  EXPECT_EQ(ControlAreaBytes(2097151), 0u);           // 2^32 would wrap to 0
+  EXPECT_EQ(ControlAreaBytes(0xFFFFFFFFu), 0u);       // capacity + 1 wraps
+}
+
+TEST(ControlAreaTest, GuestRefusesHeadersThatDoNotDescribeTheMapping) {
+  auto bytes = MakeArea(8);
+  EXPECT_EQ(ValidateControlArea(bytes.data(), bytes.size()), AreaCheck::Ok);
+  EXPECT_EQ(ValidateControlArea(bytes.data(), 2047), AreaCheck::TooSmall);
+  EXPECT_EQ(ValidateControlArea(nullptr, bytes.size()), AreaCheck::TooSmall);
+
+  struct Case {
+    std::size_t offset;
+    std::uint32_t value;
+    AreaCheck expected;
+  } cases[] = {
+      {0, kTypeStat, AreaCheck::BadType},
+      {32, 2052, AreaCheck::BadRecordOffset},
+      {32, 0, AreaCheck::BadRecordOffset},
+      {36, 9, AreaCheck::BadTotalSize},             // capacity beyond the mapping
+      {36, 0xFFFFFFFFu, AreaCheck::BadCapacity},    // capacity + 1 wraps
+      {36, 3000000, AreaCheck::BadCapacity},        // size wraps 32 bits
+      {28, 9 * 2048 + 4, AreaCheck::BadTotalSize},  // total size disagrees
+  };
+  for (const Case& c : cases) {
+    auto broken = bytes;
+    Put(broken, c.offset, c.value);
+    EXPECT_EQ(ValidateControlArea(broken.data(), broken.size()), c.expected)
+        << "offset " << c.offset << " value " << c.value;
+  }
+  // A smaller capacity with a matching total size inside a larger mapping is
+  // consistent: the guest just sees fewer slots.
+  auto smaller = bytes;
+  Put(smaller, 36, 4);
+  Put(smaller, 28, 5 * 2048);
+  EXPECT_EQ(ValidateControlArea(smaller.data(), smaller.size()), AreaCheck::Ok);
+}
+
+TEST(ControlAreaTest, ScansStayInsideTheMappedSlots) {
+  auto bytes = MakeArea(4);
+  ControlAreaView area(bytes.data(), 4);
+  auto* header = area.header();
+  header->highestSlot = 1;
+  EXPECT_EQ(area.ScanLimit(), 2u);
+  header->highestSlot = 3;
+  EXPECT_EQ(area.ScanLimit(), 4u);
+  header->highestSlot = 4;  // past the last slot
+  EXPECT_EQ(area.ScanLimit(), 4u);
+  header->highestSlot = 0xFFFFFFFFu;  // +1 must not wrap to an empty scan
+  EXPECT_EQ(area.ScanLimit(), 4u);
+  header->capacity = 1000;  // the peer's capacity does not widen the view
+  EXPECT_EQ(area.ScanLimit(), 4u);
+  EXPECT_EQ(area.Slot(4), nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uint8_t*>(area.Slot(3)), bytes.data() + 2048 + 3 * 2048);
+  EXPECT_EQ(area.IndexOf(area.Slot(2)), 2);
+  EXPECT_EQ(area.IndexOf(bytes.data() + 2048 + 5), -1);
+  EXPECT_EQ(area.IndexOf(bytes.data()), -1);
+  EXPECT_EQ(ControlAreaView().ScanLimit(), 0u);
+}
+
+TEST(ControlAreaTest, TextsAndSizesReadFromSharedBytesAreBounded) {
+  Record record{};
+  for (std::uint32_t claimed : {0u, 19u, 20u, 652u, 2048u, 2049u, 0xFFFFFFFFu}) {
+    record.size = claimed;
+    const std::uint32_t readable = ReadableRecordBytes(&record);
+    EXPECT_GE(readable, 20u);
+    EXPECT_LE(readable, 2048u);
+  }
+  record.size = 652;
+  EXPECT_EQ(ReadableRecordBytes(&record), 652u);
+
+  // A fixed field filled to the brim has no NUL: the text ends at its width.
+  char16_t field[4] = {u'a', u'b', u'c', u'd'};
+  EXPECT_EQ(ReadFixedText(field, 4), u"abcd");
+  field[2] = 0;
+  EXPECT_EQ(ReadFixedText(field, 4), u"ab");
+
+  // A status block whose record claims more than is mapped is read only as
+  // far as the mapping goes.
+  std::vector<char16_t> block(6, u'x');
+  EXPECT_EQ(ReadStatusText(block.data(), 12, 4096), u"xxxxxx");
+  EXPECT_EQ(ReadStatusText(block.data(), 12, 4), u"xx");
+  EXPECT_EQ(ReadStatusText(block.data(), 11, 4096), u"xxxxx");  // odd byte dropped
+  EXPECT_EQ(ReadStatusText(nullptr, 12, 12), u"");
+}

@@ -1,0 +1,245 @@
+// Two real processes on one link: the test process and livelink_peer.
+// Block names from each side, the lock between them (and after one of them
+// is killed), refusal of a second creator, and the registry of connections
+// with its purging of links whose process died.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "child_process.h"
+#include "isolation.h"
+#include "livelink/live_connection.h"
+
+using namespace CorvantaAPI;
+using livelink_test::ChildProcess;
+using livelink_test::UniqueName;
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+std::string Narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
+
+std::unique_ptr<ChildProcess> StartPeer(const std::vector<std::string>& args, const std::string& expect) {
+  auto child = ChildProcess::Start(LIVELINK_PEER, args);
+  if (child == nullptr) return nullptr;
+  const std::string line = child->WaitFor(expect.substr(0, expect.find(' ')), kWaitMs);
+  EXPECT_EQ(line, expect);
+  return line == expect ? std::move(child) : nullptr;
+}
+
+bool Contains(const std::vector<std::u16string>& names, const std::u16string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Reads one value of the connections key directly; -1 when it is missing.
+long long RegistryKind(const std::u16string& name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, KEY_QUERY_VALUE, &key) != 0) return -1;
+  DWORD type = 0;
+  std::uint32_t data = 0;
+  DWORD bytes = sizeof data;
+  const LSTATUS status =
+      RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &bytes);
+  RegCloseKey(key);
+  return status == 0 ? static_cast<long long>(data) : -1;
+}
+
+void WriteValue(const std::u16string& name, DWORD type, const void* data, DWORD bytes) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            0);
+  ASSERT_EQ(RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), bytes), 0);
+  RegCloseKey(key);
+}
+
+}  // namespace
+
+TEST(CrossProcessTest, SecondCreatorInAnotherProcessIsRefused) {
+  const std::u16string name = UniqueName("twice");
+  auto peer = StartPeer({"create", Narrow(name), "16"}, "created 0");
+  ASSERT_NE(peer, nullptr);
+  LiveConnection connection;
+  EXPECT_EQ(connection.Create(name, 16), -2);
+  EXPECT_FALSE(connection.IsOpen());
+  // The same name works as a guest.
+  ASSERT_EQ(connection.Open(name), 0);
+  EXPECT_EQ(connection.Area().header()->creatorPid, static_cast<std::uint32_t>(peer->pid()));
+  EXPECT_EQ(connection.Area().slotCount(), 16u);
+  EXPECT_EQ(connection.CountRecords(kTypeView, 0, 0), 1u);
+  EXPECT_EQ(connection.OwnViewRecord(), nullptr);  // a guest has no records of its own
+}
+
+TEST(CrossProcessTest, EachSideNamesItsBlocksAndReadsTheOthers) {
+  const std::u16string name = UniqueName("blocks");
+  LiveConnection creator;
+  ASSERT_EQ(creator.Create(name, 16), 0);
+  const std::uint32_t own = creator.CreateBlock(creator.OwnStatRecord()->id, 64);
+  ASSERT_EQ(own, 1u);
+  std::strcpy(static_cast<char*>(creator.OpenBlock(own)), "from-creator");
+
+  auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
+  ASSERT_NE(guest, nullptr);
+  guest->Send("read 1");
+  EXPECT_EQ(guest->WaitFor("read", kWaitMs), "read from-creator");
+  guest->Send("block 128 from-guest");
+  EXPECT_EQ(guest->WaitFor("block", kWaitMs), "block 2147483649");  // 0x80000001
+  // Named after the creator's pid, not the guest's.
+  const std::u16string guestBlock = BlockName(static_cast<std::uint32_t>(::getpid()), 0x80000001u);
+  EXPECT_EQ(guestBlock.substr(guestBlock.size() - 9), u"/80000001");
+  const char* view = static_cast<const char*>(creator.OpenBlock(0x80000001u));
+  ASSERT_NE(view, nullptr);
+  EXPECT_STREQ(view, "from-guest");
+  EXPECT_EQ(creator.GetBlockSize(0x80000001u), 128u);
+  guest->Send("read 3");  // names no block
+  EXPECT_EQ(guest->WaitFor("read", kWaitMs), "read -");
+}
+
+TEST(CrossProcessTest, GuestRefusesAnAreaWhoseHeaderLies) {
+  const std::u16string name = UniqueName("liar");
+  LiveConnection creator;
+  ASSERT_EQ(creator.Create(name, 4), 0);
+  Header* header = creator.Area().header();
+  header->capacity = 100;  // claims slots far past the 10 KiB mapping
+  header->totalSize = 101 * 2048;
+  auto guest = StartPeer({"open", Narrow(name)}, "opened -1");
+  EXPECT_NE(guest, nullptr);
+  header->capacity = 4;
+  header->totalSize = 5 * 2048;
+  header->recordOffset = 4096;
+  guest = StartPeer({"open", Narrow(name)}, "opened -1");
+  EXPECT_NE(guest, nullptr);
+  header->recordOffset = 2048;
+  guest = StartPeer({"open", Narrow(name)}, "opened 0");
+  EXPECT_NE(guest, nullptr);
+}
+
+TEST(CrossProcessTest, LockExcludesTheOtherProcessUntilReleasedOrKilled) {
+  const std::u16string name = UniqueName("lock");
+  LiveConnection creator;
+  ASSERT_EQ(creator.Create(name, 4), 0);
+  auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
+  ASSERT_NE(guest, nullptr);
+
+  guest->Send("lock");
+  ASSERT_EQ(guest->WaitFor("lock", kWaitMs), "lock 1");
+  EXPECT_FALSE(creator.Lock(0));
+  EXPECT_FALSE(creator.Lock(10000));  // 10 ms, as the publisher waits
+  guest->Send("unlock");
+  ASSERT_EQ(guest->WaitFor("unlocked", kWaitMs), "unlocked");
+  EXPECT_TRUE(creator.Lock(0));
+  guest->Send("lock");
+  EXPECT_EQ(guest->WaitFor("lock", kWaitMs), "lock 0");
+  creator.Unlock();
+
+  // The guest takes the lock and dies holding it: publishing must go on.
+  guest->Send("lock");
+  ASSERT_EQ(guest->WaitFor("lock", kWaitMs), "lock 1");
+  guest->Signal(SIGKILL);
+  ASSERT_NE(guest->Wait(kWaitMs), -1);
+  EXPECT_EQ(creator.Area().header()->lockOwner, static_cast<std::uint32_t>(guest->pid()));
+  EXPECT_TRUE(creator.Lock(0));
+  EXPECT_EQ(creator.Area().header()->lockOwner, static_cast<std::uint32_t>(::getpid()));
+}
+
+TEST(CrossProcessTest, RendererEndsTheLinkWithTheClosedFlag) {
+  const std::u16string name = UniqueName("end");
+  LiveConnection creator;
+  ASSERT_EQ(creator.Create(name, 4), 0);
+  auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
+  ASSERT_NE(guest, nullptr);
+  EXPECT_TRUE(creator.IsConnected());
+  guest->Send("end");
+  ASSERT_EQ(guest->WaitFor("ended", kWaitMs), "ended");
+  EXPECT_FALSE(creator.IsConnected());
+  EXPECT_TRUE(creator.IsOpen());
+}
+
+TEST(CrossProcessTest, RegistryHoldsALinkFromItsFirstBatchToItsEnd) {
+  const std::u16string name = UniqueName("announce");
+  LiveConnection connection;
+  ASSERT_EQ(connection.Create(name, 4), 0);
+  EXPECT_EQ(RegistryKind(name), -1);  // not before the first batch
+  EXPECT_EQ(connection.Announce(), 0);
+  EXPECT_EQ(RegistryKind(name), 1);
+  EXPECT_TRUE(Contains(connection.EnumConnections(0), name));
+  EXPECT_TRUE(Contains(connection.EnumConnections(1), name));
+
+  // Announce writes once per run: a value removed meanwhile stays removed.
+  ASSERT_EQ(connection.UnregisterConnection(name), 0);
+  EXPECT_EQ(connection.Announce(), 0);
+  EXPECT_EQ(RegistryKind(name), -1);
+  EXPECT_EQ(connection.UnregisterConnection(name), -1);  // already gone
+
+  // A new run announces again; Destroy removes the value and closes.
+  ASSERT_EQ(connection.Create(name, 4), 0);
+  EXPECT_EQ(connection.Announce(), 0);
+  EXPECT_EQ(RegistryKind(name), 1);
+  connection.Destroy();
+  EXPECT_EQ(RegistryKind(name), -1);
+  EXPECT_FALSE(connection.IsOpen());
+  EXPECT_EQ(connection.Announce(), -1);  // no name
+  EXPECT_EQ(connection.RegisterConnection(u""), -1);
+  EXPECT_FALSE(connection.ConnectionExists(u""));
+}
+
+TEST(CrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
+  const std::u16string alive = UniqueName("alive");
+  const std::u16string killed = UniqueName("killed");
+  auto keeper = StartPeer({"create", Narrow(alive), "4"}, "created 0");
+  auto victim = StartPeer({"create", Narrow(killed), "4"}, "created 0");
+  ASSERT_NE(keeper, nullptr);
+  ASSERT_NE(victim, nullptr);
+  keeper->Send("announce");
+  victim->Send("announce");
+  ASSERT_EQ(keeper->WaitFor("announced", kWaitMs), "announced 0");
+  ASSERT_EQ(victim->WaitFor("announced", kWaitMs), "announced 0");
+
+  LiveConnection observer;
+  auto names = observer.EnumConnections(0);
+  EXPECT_TRUE(Contains(names, alive));
+  EXPECT_TRUE(Contains(names, killed));
+
+  victim->Signal(SIGKILL);
+  ASSERT_NE(victim->Wait(kWaitMs), -1);
+  // Stale values of other kinds and values that do not fit 4 bytes.
+  const std::u16string staleKind2 = UniqueName("stale-kind2");
+  const std::u16string wide = UniqueName("wide");
+  const std::uint32_t two = 2;
+  const std::uint64_t eight = 1;
+  WriteValue(staleKind2, REG_DWORD, &two, 4);
+  WriteValue(wide, REG_BINARY, &eight, 8);
+
+  // Kind 2 sees only its own kind and purges only what it looked at.
+  names = observer.EnumConnections(2);
+  EXPECT_TRUE(names.empty());
+  EXPECT_EQ(RegistryKind(killed), 1);
+  EXPECT_EQ(RegistryKind(staleKind2), -1);
+
+  // Kind 0: the dead link's value goes, the live one stays, the 8-byte
+  // value is skipped and never purged.
+  WriteValue(staleKind2, REG_DWORD, &two, 4);
+  names = observer.EnumConnections(0);
+  EXPECT_EQ(names, std::vector<std::u16string>{alive});
+  EXPECT_EQ(RegistryKind(killed), -1);
+  EXPECT_EQ(RegistryKind(staleKind2), -1);
+  EXPECT_EQ(RegistryKind(alive), 1);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, KEY_QUERY_VALUE, &key), 0);
+  DWORD bytes = 0;
+  EXPECT_EQ(RegQueryValueExW(key, wide.c_str(), nullptr, nullptr, nullptr, &bytes), 0);
+  EXPECT_EQ(bytes, 8u);
+  RegCloseKey(key);
+
+  // Create purges as well: after the keeper is killed, any new link's
+  // Create removes its value.
+  keeper->Signal(SIGKILL);
+  ASSERT_NE(keeper->Wait(kWaitMs), -1);
+  LiveConnection fresh;
+  ASSERT_EQ(fresh.Create(UniqueName("fresh"), 4), 0);
+  EXPECT_EQ(RegistryKind(alive), -1);
+}

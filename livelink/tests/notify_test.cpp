@@ -1,0 +1,111 @@
+// Waking the renderer: which processes' windows the search accepts, the
+// message that reaches them, the cached window list, and notification from
+// two threads at once. The windows belong to real child processes whose
+// image path contains "velmar".
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "child_process.h"
+#include "isolation.h"
+#include "livelink/live_connection.h"
+
+using namespace CorvantaAPI;
+using livelink_test::ChildProcess;
+using livelink_test::UniqueName;
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+const std::string kWakeLine = "message 34601 0 2";  // 0x8729, parameter 0, code 2
+
+std::unique_ptr<ChildProcess> StartWindow(const std::vector<std::string>& args) {
+  auto child = ChildProcess::Start(VELMAR_WINDOW_TOOL, args);
+  if (child == nullptr) return nullptr;
+  return child->WaitFor("ready", kWaitMs) == "ready" ? std::move(child) : nullptr;
+}
+
+class NotifyTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(connection_.Create(UniqueName("notify"), 4), 0); }
+  LiveConnection connection_;
+};
+
+}  // namespace
+
+TEST_F(NotifyTest, NothingToWakeWithoutARenderer) {
+  EXPECT_TRUE(FindRendererWindows().empty());
+  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), -1);
+}
+
+TEST_F(NotifyTest, OnlyVisibleMainWindowsOfTheRightClassAreTargets) {
+  // The path says velmar, so the class must contain START; BRIMSEL EDITOR
+  // would only do for a Brimsel path.
+  auto wrongClass = StartWindow({"BRIMSEL EDITOR"});
+  auto hidden = StartWindow({"VELMAR_START_WINDOW", "hidden"});
+  ASSERT_NE(wrongClass, nullptr);
+  ASSERT_NE(hidden, nullptr);
+  EXPECT_TRUE(FindRendererWindows().empty());
+  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), -1);
+
+  auto renderer = StartWindow({"velmar_start_window"});  // the class is compared upper-cased
+  ASSERT_NE(renderer, nullptr);
+  EXPECT_EQ(FindRendererWindows().size(), 1u);
+  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), 0);
+  EXPECT_EQ(renderer->WaitFor("message", kWaitMs), kWakeLine);
+  std::string line;
+  EXPECT_FALSE(wrongClass->ReadLine(&line, 100));
+  EXPECT_FALSE(hidden->ReadLine(&line, 100));
+}
+
+TEST_F(NotifyTest, CachedWindowsAreSearchedAgainOnceOneIsGone) {
+  auto first = StartWindow({"VELMAR_START_WINDOW"});
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), 0);
+  EXPECT_EQ(first->WaitFor("message", kWaitMs), kWakeLine);
+
+  first->CloseInput();  // the renderer quits
+  ASSERT_NE(first->Wait(kWaitMs), -1);
+  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), -1);
+
+  auto second = StartWindow({"VELMAR_START_WINDOW"});
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), 0);
+  EXPECT_EQ(second->WaitFor("message", kWaitMs), kWakeLine);
+}
+
+TEST_F(NotifyTest, ActiveCameraUpdatesWakeTheRendererOthersDoNot) {
+  auto renderer = StartWindow({"VELMAR_START_WINDOW"});
+  ASSERT_NE(renderer, nullptr);
+  std::string line;
+  connection_.UpdateView(true, nullptr);
+  connection_.UpdateView(false, nullptr);
+  EXPECT_FALSE(renderer->ReadLine(&line, 300));
+  const std::vector<std::uint8_t> camera(kCameraDataBytes, 1);
+  connection_.UpdateView(true, camera.data());
+  EXPECT_EQ(renderer->WaitFor("message", kWaitMs), kWakeLine);
+}
+
+TEST_F(NotifyTest, TwoThreadsNotifyingAtOnceEachPostOrGiveUp) {
+  auto renderer = StartWindow({"VELMAR_START_WINDOW"});
+  ASSERT_NE(renderer, nullptr);
+  std::atomic<int> posted{0};
+  auto notifier = [&] {
+    for (int i = 0; i < 25; ++i)
+      if (connection_.Notify(kNotifyChanged, 0) == 0) ++posted;
+  };
+  std::thread a(notifier);
+  std::thread b(notifier);
+  a.join();
+  b.join();
+  EXPECT_GT(posted.load(), 0);
+  int received = 0;
+  std::string line;
+  while (received < posted.load() && renderer->ReadLine(&line, 2000)) {
+    EXPECT_EQ(line, kWakeLine);
+    ++received;
+  }
+  EXPECT_EQ(received, posted.load());
+}

@@ -1,0 +1,28 @@
+// Gives a test process its own registry roots and runtime directory (set
+// before the first platform call; child processes inherit them) and removes
+// them when the process ends, so tests never meet each other's windows,
+// connections or lock files.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace livelink_test {
+
+class Isolation {
+ public:
+  Isolation();
+  ~Isolation();
+  const std::string& root() const { return root_; }
+
+ private:
+  std::string root_;
+};
+
+// The process-wide isolation, created on first use.
+const Isolation& Isolated();
+
+// A name unique to this process and call, for mappings and connections.
+std::u16string UniqueName(const char* stem);
+
+}  // namespace livelink_test

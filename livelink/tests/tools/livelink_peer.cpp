@@ -1,0 +1,143 @@
+// The other process of the transport tests. It creates or opens a control
+// area and then obeys one command per input line, answering on its output:
+//
+//   livelink_peer create NAME CAPACITY     -> "created RC"
+//   livelink_peer open NAME                -> "opened RC"
+//   livelink_peer scribble NAME SEED MS    -> "scribbling", then "done N"
+//
+// Commands: "block SIZE TEXT" (CreateBlock owned by record 1, TEXT written at
+// its start) -> "block ID"; "read ID" -> "read TEXT" or "read -"; "lock" ->
+// "lock 1|0" (Lock(0)); "unlock" -> "unlocked"; "announce" -> "announced RC";
+// "end" -> "ended" (sets the closed flag); "destroy" -> "destroyed"; "quit".
+// End of input quits too.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <random>
+#include <string>
+
+#include "livelink/live_connection.h"
+
+using CorvantaAPI::LiveConnection;
+
+namespace {
+
+std::u16string Widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+void Say(const std::string& line) {
+  std::cout << line << std::endl;  // flushed: the test waits for each line
+}
+
+int Serve(LiveConnection& connection) {
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    char command[32] = {};
+    std::sscanf(line.c_str(), "%31s", command);
+    const std::string verb = command;
+    if (verb == "block") {
+      unsigned size = 0;
+      char text[256] = {};
+      std::sscanf(line.c_str(), "block %u %255s", &size, text);
+      const std::uint32_t id = connection.CreateBlock(1, size);
+      if (id != 0) {
+        void* view = connection.OpenBlock(id);
+        if (view != nullptr) std::memcpy(view, text, std::min<std::size_t>(std::strlen(text) + 1, size));
+      }
+      char answer[64];
+      std::snprintf(answer, sizeof answer, "block %u", id);
+      Say(answer);
+    } else if (verb == "read") {
+      unsigned long id = 0;
+      std::sscanf(line.c_str(), "read %lu", &id);
+      const auto* view = static_cast<const char*>(connection.OpenBlock(static_cast<std::uint32_t>(id)));
+      const std::size_t size = connection.GetBlockSize(static_cast<std::uint32_t>(id));
+      if (view == nullptr || size == 0) {
+        Say("read -");
+      } else {
+        Say("read " + std::string(view, strnlen(view, size)));
+      }
+    } else if (verb == "lock") {
+      Say(connection.Lock(0) ? "lock 1" : "lock 0");
+    } else if (verb == "unlock") {
+      connection.Unlock();
+      Say("unlocked");
+    } else if (verb == "announce") {
+      Say("announced " + std::to_string(connection.Announce()));
+    } else if (verb == "end") {
+      connection.SetFlags(CorvantaAPI::kFlagClosed);
+      Say("ended");
+    } else if (verb == "destroy") {
+      connection.Destroy();
+      Say("destroyed");
+    } else if (verb == "quit") {
+      break;
+    }
+  }
+  return 0;
+}
+
+// Writes random values over the header and the record heads of an open
+// area for a while; the test reads the area as a guest meanwhile.
+int Scribble(LiveConnection& connection, unsigned seed, int milliseconds) {
+  std::mt19937 random(seed);
+  auto* base = reinterpret_cast<std::uint8_t*>(connection.Area().header());
+  const std::size_t bytes = connection.MappedBytes();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  // Values that hit the interesting edges more often than uniform noise.
+  const std::uint32_t edges[] = {0, 1, 2, 19, 20, 21, 2047, 2048, 2049, 0x7FFFFFFF, 0x80000000u,
+                                 0xFFFFFFFFu, CorvantaAPI::kTypeHead, CorvantaAPI::kTypeStat,
+                                 CorvantaAPI::kTypeView, CorvantaAPI::kTypeSurface};
+  Say("scribbling");
+  unsigned long writes = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::uint32_t value = (random() % 2) ? edges[random() % std::size(edges)]
+                                         : static_cast<std::uint32_t>(random());
+    std::size_t offset;
+    if (random() % 2) {
+      offset = (random() % (1244 / 4)) * 4;  // a header field
+    } else {
+      const std::size_t slots = (bytes - 2048) / 2048;
+      if (slots == 0) continue;
+      offset = 2048 + (random() % slots) * 2048 + (random() % 8) * 4;  // a record head or STAT
+    }
+    if (offset + 4 > bytes) continue;
+    __atomic_store_n(reinterpret_cast<std::uint32_t*>(base + offset), value, __ATOMIC_RELAXED);
+    ++writes;
+  }
+  Say("done " + std::to_string(writes));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: livelink_peer create|open|scribble NAME [...]\n");
+    return 2;
+  }
+  const std::string mode = argv[1];
+  LiveConnection connection;
+  if (mode == "create" && argc >= 4) {
+    const int rc = connection.Create(Widen(argv[2]), static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10)));
+    Say("created " + std::to_string(rc));
+    return rc == 0 ? Serve(connection) : 1;
+  }
+  if (mode == "open") {
+    const int rc = connection.Open(Widen(argv[2]));
+    Say("opened " + std::to_string(rc));
+    return rc == 0 ? Serve(connection) : 1;
+  }
+  if (mode == "scribble" && argc >= 5) {
+    const int rc = connection.Open(Widen(argv[2]));
+    if (rc != 0) {
+      Say("opened " + std::to_string(rc));
+      return 1;
+    }
+    return Scribble(connection, static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)),
+                    std::atoi(argv[4]));
+  }
+  std::fprintf(stderr, "livelink_peer: unknown mode or missing arguments\n");
+  return 2;
+}
