@@ -175,8 +175,24 @@ Status WritePng(const Texture& texture, const std::string& path) {
   image.version = PNG_IMAGE_VERSION;
   image.width = static_cast<png_uint_32>(texture.width);
   image.height = static_cast<png_uint_32>(texture.height);
+  // An opaque image without an alpha channel is written as RGB, so that
+  // reading it back reports no alpha channel either.
+  bool opaque = !texture.hasAlphaChannel;
+  for (std::size_t i = 0; opaque && i < texture.pixels.size(); i += 4) opaque = texture.pixels[i] == 255;
+  std::vector<std::uint8_t> rgb;
+  const void* data = texture.pixels.data();
   image.format = PNG_FORMAT_ARGB;
-  if (!png_image_write_to_file(&image, path.c_str(), 0, texture.pixels.data(), 0, nullptr)) {
+  if (opaque) {
+    rgb.resize(texture.pixels.size() / 4 * 3);
+    for (std::size_t i = 0, n = texture.pixels.size() / 4; i < n; ++i) {
+      rgb[3 * i] = texture.pixels[4 * i + 1];
+      rgb[3 * i + 1] = texture.pixels[4 * i + 2];
+      rgb[3 * i + 2] = texture.pixels[4 * i + 3];
+    }
+    image.format = PNG_FORMAT_RGB;
+    data = rgb.data();
+  }
+  if (!png_image_write_to_file(&image, path.c_str(), 0, data, 0, nullptr)) {
     std::string msg = path + ": cannot write PNG (" + image.message + ")";
     png_image_free(&image);
     std::remove(path.c_str());

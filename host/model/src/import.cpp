@@ -1,0 +1,482 @@
+#include "hostmodel/import.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/config.h>
+#include <assimp/material.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "content_hash.h"
+#include "hostmodel/geometry.h"
+#include "hostmodel/image.h"
+#include "hostmodel/project_file.h"
+
+namespace hostmodel {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Row-major 4x4 affine transform in doubles (assimp's own is float).
+struct Xform {
+  double m[3][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
+
+  static Xform From(const aiMatrix4x4& a) {
+    Xform x;
+    const ai_real* r[3] = {a[0], a[1], a[2]};
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 4; ++j) x.m[i][j] = r[i][j];
+    return x;
+  }
+  Xform operator*(const Xform& b) const {
+    Xform c;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 4; ++j) {
+        double s = j == 3 ? m[i][3] : 0.0;
+        for (int k = 0; k < 3; ++k) s += m[i][k] * b.m[k][j];
+        c.m[i][j] = s;
+      }
+    return c;
+  }
+  Vec3 Point(const aiVector3D& p) const {
+    return {m[0][0] * p.x + m[0][1] * p.y + m[0][2] * p.z + m[0][3],
+            m[1][0] * p.x + m[1][1] * p.y + m[1][2] * p.z + m[1][3],
+            m[2][0] * p.x + m[2][1] * p.y + m[2][2] * p.z + m[2][3]};
+  }
+  double Det() const {
+    return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+           m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+  }
+  // Normals transform by the inverse transpose; the cofactor matrix is that
+  // up to a positive or negative scale, which normalising removes (the sign
+  // is fixed by the determinant).
+  Vec3 Normal(const aiVector3D& n) const {
+    double c[3][3];
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) {
+        int i1 = (i + 1) % 3, i2 = (i + 2) % 3, j1 = (j + 1) % 3, j2 = (j + 2) % 3;
+        c[i][j] = m[i1][j1] * m[i2][j2] - m[i1][j2] * m[i2][j1];
+      }
+    double s = Det() < 0 ? -1.0 : 1.0;
+    Vec3 r{s * (c[0][0] * n.x + c[0][1] * n.y + c[0][2] * n.z), s * (c[1][0] * n.x + c[1][1] * n.y + c[1][2] * n.z),
+           s * (c[2][0] * n.x + c[2][1] * n.y + c[2][2] * n.z)};
+    double len = std::sqrt(r.x * r.x + r.y * r.y + r.z * r.z);
+    if (!(len > 0) || !std::isfinite(len)) return {};
+    return {r.x / len, r.y / len, r.z / len};
+  }
+};
+
+double Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+std::int16_t Clamp16(double v, double lo, double hi) {
+  if (!std::isfinite(v)) v = lo;
+  return static_cast<std::int16_t>(std::lround(std::clamp(v, lo, hi)));
+}
+
+double Clamp01(double v) { return std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.0; }
+
+// How a file format places its axes and units, after assimp's own
+// conversions (it turns COLLADA documents Y-up and into metres itself).
+struct FileConvention {
+  bool yUp = true;
+  double scale = 1.0;  // metres per file unit; 0 = use the caller's default
+};
+
+FileConvention ConventionFor(const std::string& path, const aiScene* scene) {
+  std::string ext = Lower(fs::path(path).extension().string());
+  FileConvention c;
+  if (ext == ".gltf" || ext == ".glb" || ext == ".dae") return c;
+  c.scale = 0;
+  if (ext == ".3ds" || ext == ".stl" || ext == ".ply") c.yUp = false;
+  if (ext == ".fbx" && scene->mMetaData) {
+    std::int32_t up = 1;
+    if (scene->mMetaData->Get("UpAxis", up)) c.yUp = up != 2;
+    // FBX states its unit as centimetres per file unit.
+    float f = 0;
+    double d = 0;
+    if (scene->mMetaData->Get("UnitScaleFactor", f) && f > 0)
+      c.scale = f / 100.0;
+    else if (scene->mMetaData->Get("UnitScaleFactor", d) && d > 0)
+      c.scale = d / 100.0;
+  }
+  return c;
+}
+
+Xform UnitAndAxis(const FileConvention& c, double defaultScale) {
+  double s = c.scale > 0 ? c.scale : (defaultScale > 0 && std::isfinite(defaultScale) ? defaultScale : 1.0);
+  Xform x;
+  if (c.yUp) {
+    // (x, y, z) Y-up becomes (x, -z, y) Z-up: a rotation, so handedness and
+    // winding stay as they are.
+    x.m[0][0] = s; x.m[0][1] = 0; x.m[0][2] = 0;
+    x.m[1][0] = 0; x.m[1][1] = 0; x.m[1][2] = -s;
+    x.m[2][0] = 0; x.m[2][1] = s; x.m[2][2] = 0;
+  } else {
+    x.m[0][0] = x.m[1][1] = x.m[2][2] = s;
+  }
+  return x;
+}
+
+class Importer {
+ public:
+  Importer(const std::string& path, const ImportOptions& options) : path_(path), options_(options) {}
+
+  Result<Project> Run() {
+    std::error_code ec;
+    if (!fs::is_regular_file(path_, ec)) return Fail("cannot open model file");
+    Assimp::Importer importer;
+    importer.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
+    // Points and lines are dropped: the host's bodies are made of polygons.
+    importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE, aiPrimitiveType_POINT | aiPrimitiveType_LINE);
+    const aiScene* scene = importer.ReadFile(
+        path_, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure | aiProcess_SortByPType |
+                   aiProcess_FindDegenerates | aiProcess_FindInvalidData);
+    if (!scene) return Fail(std::string("cannot read model (") + importer.GetErrorString() + ")");
+    if (!scene->mRootNode) return Fail("model has no scene graph");
+    if (scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE) return Fail("model file is incomplete");
+    scene_ = scene;
+
+    FileConvention conv = ConventionFor(path_, scene);
+    root_ = UnitAndAxis(conv, options_.defaultUnitScale);
+
+    project_.state.untitled = true;
+    project_.state.currentWindow = WindowType::ThreeD;
+    project_.state.referenceLevels = {{"Ground Floor", 0.0}};
+    if (!Walk(scene->mRootNode, Xform::From(scene->mRootNode->mTransformation), "")) return Fail(error_);
+    if (!error_.empty()) return Fail(error_);
+    FinishIdentities();
+    std::string problem = Validate(project_);
+    if (!problem.empty()) return Fail("import produced an inconsistent model: " + problem);
+    return Result<Project>::Ok(std::move(project_));
+  }
+
+ private:
+  Result<Project> Fail(const std::string& what) { return Result<Project>::Fail(path_ + ": " + what); }
+
+  // Host material index for an assimp material, created on first use.
+  std::int32_t MaterialFor(unsigned aiIndex) {
+    auto it = materialMap_.find(aiIndex);
+    if (it != materialMap_.end()) return it->second;
+    Material m;
+    const aiMaterial* am = aiIndex < scene_->mNumMaterials ? scene_->mMaterials[aiIndex] : nullptr;
+    aiString name;
+    if (am && am->Get(AI_MATKEY_NAME, name) == AI_SUCCESS && name.length > 0)
+      m.name = name.C_Str();
+    else
+      m.name = "Material " + std::to_string(aiIndex + 1);
+    if (am) FillMaterial(*am, m);
+    // Names identify materials across reloads; repeated names get a suffix.
+    std::string key = m.name;
+    for (int n = 2; usedMaterialNames_.count(key); ++n) key = m.name + "#" + std::to_string(n);
+    usedMaterialNames_.insert(key);
+    m.guid = Guid::FromName("material:" + key);
+    project_.materials.push_back(std::move(m));
+    auto idx = static_cast<std::int32_t>(project_.materials.size());
+    materialMap_.emplace(aiIndex, idx);
+    return idx;
+  }
+
+  void FillMaterial(const aiMaterial& am, Material& m) {
+    aiColor3D c(0.8f, 0.8f, 0.8f);
+    aiColor4D base;
+    if (am.Get(AI_MATKEY_BASE_COLOR, base) == AI_SUCCESS)
+      c = aiColor3D(base.r, base.g, base.b);
+    else
+      am.Get(AI_MATKEY_COLOR_DIFFUSE, c);
+    m.surfaceColor = {Clamp01(c.r), Clamp01(c.g), Clamp01(c.b)};
+    aiColor3D spec;
+    m.secondColor = am.Get(AI_MATKEY_COLOR_SPECULAR, spec) == AI_SUCCESS && !spec.IsBlack()
+                        ? ColorRGB{Clamp01(spec.r), Clamp01(spec.g), Clamp01(spec.b)}
+                        : m.surfaceColor;
+    float opacity = 1.0f;
+    if (am.Get(AI_MATKEY_OPACITY, opacity) != AI_SUCCESS) opacity = 1.0f;
+    float transparencyFactor = 0.0f;
+    if (am.Get(AI_MATKEY_TRANSPARENCYFACTOR, transparencyFactor) == AI_SUCCESS && transparencyFactor > 0 && opacity >= 1.0f)
+      opacity = 1.0f - transparencyFactor;
+    m.transparency = Clamp16((1.0 - opacity) * 100.0, 0, 100);
+    // Phong exponents run to about 1000 (OBJ "Ns"); the host's scale to 10000.
+    float shininess = 0, roughness = 0;
+    if (am.Get(AI_MATKEY_SHININESS, shininess) == AI_SUCCESS)
+      m.shininess = Clamp16(shininess * 10.0, 0, 10000);
+    else if (am.Get(AI_MATKEY_ROUGHNESS_FACTOR, roughness) == AI_SUCCESS)
+      m.shininess = Clamp16((1.0 - roughness) * 10000.0, 0, 10000);
+    if (m.transparency > 0) m.percentage = 0;
+
+    aiString tex;
+    if (am.GetTexture(aiTextureType_BASE_COLOR, 0, &tex) != AI_SUCCESS &&
+        am.GetTexture(aiTextureType_DIFFUSE, 0, &tex) != AI_SUCCESS)
+      return;
+    m.textureIndex = TextureFor(tex.C_Str(), m.name);
+  }
+
+  // Host texture index for a texture reference; 0 (and error_ set) when it
+  // cannot be loaded.
+  std::int32_t TextureFor(const std::string& ref, const std::string& materialName) {
+    auto it = textureMap_.find(ref);
+    if (it != textureMap_.end()) return it->second;
+    Result<Texture> decoded = Result<Texture>::Fail("");
+    if (const aiTexture* emb = scene_->GetEmbeddedTexture(ref.c_str())) {
+      decoded = Embedded(*emb, ref);
+    } else {
+      std::string rel = ref;
+      std::replace(rel.begin(), rel.end(), '\\', '/');
+      fs::path p = fs::path(rel).is_absolute() ? fs::path(rel) : fs::path(path_).parent_path() / rel;
+      decoded = DecodeImageFile(p.lexically_normal().string());
+    }
+    if (!decoded) {
+      if (error_.empty()) error_ = "texture of material \"" + materialName + "\": " + decoded.error();
+      textureMap_.emplace(ref, 0);
+      return 0;
+    }
+    Texture t = std::move(decoded).value();
+    // Imported texture coordinates count image repeats; one repeat is one
+    // model unit, so the host's coordinates equal the file's.
+    t.xSize = 1.0;
+    t.ySize = 1.0;
+    std::int32_t idx = 0;
+    for (std::size_t i = 0; i < project_.textures.size(); ++i)
+      if (project_.textures[i].fingerprint == t.fingerprint) idx = static_cast<std::int32_t>(i + 1);
+    if (!idx) {
+      project_.textures.push_back(std::move(t));
+      idx = static_cast<std::int32_t>(project_.textures.size());
+    }
+    textureMap_.emplace(ref, idx);
+    return idx;
+  }
+
+  Result<Texture> Embedded(const aiTexture& emb, const std::string& ref) {
+    std::string name = path_ + " (embedded texture " + ref + ")";
+    if (emb.mHeight == 0) {
+      // Compressed image bytes (PNG/JPEG) of mWidth bytes.
+      if (!emb.pcData) return Result<Texture>::Fail(name + ": no data");
+      auto r = DecodeImage({reinterpret_cast<const std::uint8_t*>(emb.pcData), emb.mWidth}, name);
+      return r;
+    }
+    if (static_cast<std::uint64_t>(emb.mWidth) * emb.mHeight > kMaxImagePixels || !emb.pcData)
+      return Result<Texture>::Fail(name + ": pixel map too large or missing");
+    Texture t;
+    t.name = name;
+    t.width = static_cast<std::int32_t>(emb.mWidth);
+    t.height = static_cast<std::int32_t>(emb.mHeight);
+    t.pixels.resize(static_cast<std::size_t>(emb.mWidth) * emb.mHeight * 4);
+    for (std::size_t i = 0, n = static_cast<std::size_t>(emb.mWidth) * emb.mHeight; i < n; ++i) {
+      const aiTexel& px = emb.pcData[i];
+      t.pixels[4 * i] = px.a;
+      t.pixels[4 * i + 1] = px.r;
+      t.pixels[4 * i + 2] = px.g;
+      t.pixels[4 * i + 3] = px.b;
+    }
+    for (std::size_t i = 0; i < t.pixels.size(); i += 4)
+      if (t.pixels[i] != 255) t.hasAlphaChannel = t.transparentPattern = true;
+    t.fingerprint = PixelFingerprint(t.width, t.height, t.pixels);
+    return Result<Texture>::Ok(std::move(t));
+  }
+
+  bool Walk(const aiNode* node, const Xform& local, const std::string& path) {
+    Xform world = root_ * local;
+    if (node->mNumMeshes > 0) {
+      Element e;
+      e.name = path.empty() ? (node->mName.length ? node->mName.C_Str() : "Model") : path;
+      e.guid = Guid::FromName("node:" + (path.empty() ? std::string("/") : path));
+      Body body = BuildBody(node, world);
+      if (!error_.empty()) return false;
+      if (!body.polygons.empty()) {
+        e.bodies.push_back(std::move(body));
+        project_.elements.push_back(std::move(e));
+      }
+    }
+    std::map<std::string, int> seen;
+    for (unsigned i = 0; i < node->mNumChildren; ++i) {
+      const aiNode* child = node->mChildren[i];
+      if (!child) continue;
+      std::string name = child->mName.length ? child->mName.C_Str() : "node";
+      // Sibling names need not be unique in a file; the order among equal
+      // names makes the path unique and stays stable across reloads.
+      int n = ++seen[name];
+      if (n > 1) name += "#" + std::to_string(n);
+      if (!Walk(child, local * Xform::From(child->mTransformation), path + "/" + name)) return false;
+    }
+    return true;
+  }
+
+  Body BuildBody(const aiNode* node, const Xform& world) {
+    BodyMaker maker(true);
+    const bool mirrored = world.Det() < 0;
+    for (unsigned k = 0; k < node->mNumMeshes; ++k) {
+      unsigned mi = node->mMeshes[k];
+      if (mi >= scene_->mNumMeshes) continue;
+      const aiMesh* mesh = scene_->mMeshes[mi];
+      if (!mesh || !(mesh->mPrimitiveTypes & (aiPrimitiveType_POLYGON | aiPrimitiveType_TRIANGLE)))
+        continue;
+      std::int32_t material = MaterialFor(mesh->mMaterialIndex);
+      if (!error_.empty()) return {};
+      const bool hasNormals = mesh->HasNormals();
+      const bool hasUV = mesh->HasTextureCoords(0);
+      const auto base = static_cast<std::int32_t>(maker.body().vertices.size());
+      std::vector<Vec3> normals(mesh->mNumVertices);
+      for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+        Vec3 p = world.Point(mesh->mVertices[v]);
+        if (hasNormals || hasUV) {
+          normals[v] = hasNormals ? world.Normal(mesh->mNormals[v]) : Vec3{};
+          Vec2 uv = hasUV ? Vec2{mesh->mTextureCoords[0][v].x, mesh->mTextureCoords[0][v].y} : Vec2{};
+          maker.AddVertex(p, normals[v], uv);
+        } else {
+          maker.AddVertex(p);
+        }
+      }
+      BodyMaker::FaceOptions o;
+      o.materialIndex = material;
+      o.mapping.projection = hasUV ? TextureProjection::Vertex : TextureProjection::Box;
+      const auto& verts = maker.body().vertices;
+      for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+        const aiFace& face = mesh->mFaces[f];
+        if (face.mNumIndices < 3) continue;
+        std::vector<std::int32_t> loop;
+        loop.reserve(face.mNumIndices);
+        bool bad = false;
+        for (unsigned c = 0; c < face.mNumIndices; ++c) {
+          if (face.mIndices[c] >= mesh->mNumVertices) bad = true;
+          loop.push_back(base + static_cast<std::int32_t>(face.mIndices[c]));
+        }
+        if (bad) continue;
+        if (mirrored) std::reverse(loop.begin(), loop.end());
+        // A face is part of a smooth surface when its corners carry normals
+        // that differ from the face's own (more than about 2 degrees).
+        o.curved = false;
+        if (hasNormals) {
+          Vec3 fn = LoopNormal(verts, loop);
+          for (unsigned c = 0; c < face.mNumIndices && !o.curved; ++c) {
+            const Vec3& vn = normals[face.mIndices[c]];
+            if (!(vn == Vec3{}) && Dot(vn, fn) < 0.9994) o.curved = true;
+          }
+        }
+        maker.AddFace(loop, o);
+      }
+    }
+    Body body = maker.Take();
+    body.closed = IsClosed(body);
+    return body;
+  }
+
+  // Closed when every edge (by position) is used exactly once in each
+  // direction: a watertight, consistently oriented surface.
+  static bool IsClosed(const Body& body) {
+    if (body.polygons.empty()) return false;
+    std::map<std::tuple<double, double, double>, std::int32_t> canon;
+    std::vector<std::int32_t> id(body.vertices.size());
+    for (std::size_t i = 0; i < body.vertices.size(); ++i) {
+      const Vec3& v = body.vertices[i];
+      id[i] = canon.emplace(std::make_tuple(v.x, v.y, v.z), static_cast<std::int32_t>(canon.size())).first->second;
+    }
+    // Edges between convex pieces of one polygon cancel out as well, so the
+    // pieces can be counted like separate faces.
+    std::map<std::pair<std::int32_t, std::int32_t>, int> edges;
+    for (const Polygon& p : body.polygons)
+      for (const auto& piece : p.convexPieces)
+        for (std::size_t i = 0; i < piece.size(); ++i) {
+          std::int32_t a = id[static_cast<std::size_t>(piece[i])];
+          std::int32_t b = id[static_cast<std::size_t>(piece[(i + 1) % piece.size()])];
+          if (a == b) continue;
+          ++edges[{a, b}];
+        }
+    for (const auto& [e, n] : edges) {
+      auto back = edges.find({e.second, e.first});
+      if (n != 1 || back == edges.end() || back->second != 1) return false;
+    }
+    return true;
+  }
+
+  // Stamps and generation ids from content, so a reload of an unchanged file
+  // reproduces them and a changed object alone gets new ones.
+  void FinishIdentities() {
+    std::vector<std::uint64_t> matHash(project_.materials.size());
+    for (std::size_t i = 0; i < project_.materials.size(); ++i) {
+      Material& m = project_.materials[i];
+      detail::ContentHash h(0x6d6174657269616cull);
+      h.Text(m.name);
+      for (double d : {m.surfaceColor.r, m.surfaceColor.g, m.surfaceColor.b, m.secondColor.r, m.secondColor.g,
+                       m.secondColor.b})
+        h.Double(d);
+      for (std::int64_t v : {std::int64_t{m.materialType}, std::int64_t{m.transparency}, std::int64_t{m.shininess},
+                             std::int64_t{m.attenuation}, std::int64_t{m.percentage}})
+        h.Mix64(static_cast<std::uint64_t>(v));
+      if (const Texture* t = project_.TextureAt(m.textureIndex)) h.Text(t->fingerprint);
+      matHash[i] = h.Low();
+      // Positive and well inside 63 bits so that later bumps never wrap.
+      m.stamp = static_cast<std::int64_t>((h.Low() >> 2) | 1);
+    }
+    for (Element& e : project_.elements) {
+      detail::ContentHash h(0x67656e6964000001ull);
+      for (const Body& b : e.bodies) {
+        h.Mix64(b.closed);
+        h.Mix64(b.vertices.size());
+        for (const Vec3& v : b.vertices) {
+          h.Double(v.x);
+          h.Double(v.y);
+          h.Double(v.z);
+        }
+        for (const Vec3& v : b.vertexNormals) {
+          h.Double(v.x);
+          h.Double(v.y);
+          h.Double(v.z);
+        }
+        for (const Vec2& t : b.texCoords) {
+          h.Double(t.u);
+          h.Double(t.v);
+        }
+        for (const Polygon& p : b.polygons) {
+          h.Mix64(matHash[static_cast<std::size_t>(p.materialIndex - 1)]);
+          h.Mix64((p.curved ? 2u : 0u) | (p.invisible ? 1u : 0u));
+          h.Mix64(static_cast<std::uint64_t>(p.mapping.projection));
+          for (const auto& piece : p.convexPieces) {
+            h.Mix64(piece.size());
+            for (std::int32_t v : piece) h.Mix64(static_cast<std::uint64_t>(v));
+          }
+        }
+      }
+      auto id = static_cast<std::uint32_t>(h.Low() ^ (h.Low() >> 32));
+      e.genId = id ? id : 1;
+    }
+  }
+
+  std::string path_;
+  ImportOptions options_;
+  const aiScene* scene_ = nullptr;
+  Xform root_;
+  Project project_;
+  std::string error_;
+  std::map<unsigned, std::int32_t> materialMap_;
+  std::map<std::string, std::int32_t> textureMap_;
+  std::set<std::string> usedMaterialNames_;
+};
+
+}  // namespace
+
+Result<Project> ImportModel(const std::string& path, const ImportOptions& options) {
+  try {
+    return Importer(path, options).Run();
+  } catch (const std::exception& e) {
+    // assimp and the standard library may throw on hostile input or memory
+    // exhaustion; callers get a message, never an exception.
+    return Result<Project>::Fail(path + ": cannot import model (" + e.what() + ")");
+  }
+}
+
+Result<Project> LoadAnyFile(const std::string& path, const ImportOptions& options) {
+  std::string ext = Lower(fs::path(path).extension().string());
+  if (ext == ".pln" || ext == ".json") return LoadProjectFile(path);
+  return ImportModel(path, options);
+}
+
+}  // namespace hostmodel
