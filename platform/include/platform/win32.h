@@ -175,7 +175,12 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameChars, DWOR
                       LPWSTR keyClass, DWORD* classChars, void* lastWriteTime);
 
 // ---- Windows and messages --------------------------------------------------
+inline constexpr UINT GW_HWNDFIRST = 0;
+inline constexpr UINT GW_HWNDLAST = 1;
+inline constexpr UINT GW_HWNDNEXT = 2;
+inline constexpr UINT GW_HWNDPREV = 3;
 inline constexpr UINT GW_OWNER = 4;
+inline constexpr UINT GW_CHILD = 5;  // published windows have no children: always null
 using WNDENUMPROC = BOOL (*)(HWND, LPARAM);
 
 BOOL EnumWindows(WNDENUMPROC callback, LPARAM parameter);
@@ -203,15 +208,32 @@ struct PostedMessage {
   WPARAM wParam = 0;
   LPARAM lParam = 0;
 };
-// Returns null (and sets the last error) on failure.
+// Returns null (and sets the last error) on failure: ERROR_INVALID_PARAMETER
+// for an empty class name or texts longer than kMaxWindowTextUnits,
+// ERROR_INVALID_WINDOW_HANDLE for an owner that is no window, and
+// ERROR_PATH_NOT_FOUND / ERROR_ACCESS_DENIED / ERROR_FILENAME_EXCED_RANGE
+// when the runtime directory cannot hold the window.
+inline constexpr std::size_t kMaxWindowTextUnits = 32767;
 HWND CreatePublishedWindow(const WindowDesc& desc);
+// These four act on windows of the calling process only; any other handle
+// gives ERROR_INVALID_WINDOW_HANDLE.
 BOOL SetPublishedWindowText(HWND window, std::u16string_view title);
 BOOL ShowPublishedWindow(HWND window, bool visible);
 BOOL DestroyPublishedWindow(HWND window);
-// File descriptor that becomes readable when a message is waiting (for poll).
+// File descriptor that becomes readable when a message is waiting (for poll);
+// -1 for a handle that is not a window of this process.
 int PublishedWindowFd(HWND window);
-// Waits up to timeoutMs (-1 forever) for one posted message; false on timeout.
+// Waits up to timeoutMs (-1 forever) for one posted message; false on
+// timeout (ERROR_TIMEOUT), for a bad handle, or once the window is destroyed.
+// Datagrams that are not exactly one message are dropped.
 bool ReceivePostedMessage(HWND window, PostedMessage* out, int timeoutMs);
+
+// The datagram that carries a posted message to a window's socket: message
+// (u32) at byte 0, wParam (u64) at 4, lParam (i64) at 12, little-endian,
+// 20 bytes, nothing else.
+inline constexpr std::size_t kMessageDatagramBytes = 20;
+void EncodeMessageDatagram(const PostedMessage& message, unsigned char (&out)[kMessageDatagramBytes]);
+bool DecodeMessageDatagram(const unsigned char* bytes, std::size_t size, PostedMessage* out);
 }  // namespace platform
 
 // ---- Processes and the desktop ---------------------------------------------

@@ -1,0 +1,105 @@
+// Publishes windows from its own process for the window tests.
+//
+//   window_peer CLASS TITLE [hidden] [owned] [foreground] [deaf]
+//
+// Prints "hwnd MAIN OWNED PID" (hexadecimal HWNDs, OWNED 0 unless "owned"
+// asked for a second, owned window), then reports every message posted to
+// the main window as "msg MESSAGE WPARAM LPARAM" (decimal). "deaf" never
+// reads messages, so its queue fills up. Commands on stdin: "title TEXT",
+// "show 0|1", "destroy", "quit"; each is answered "ok" or "failed".
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "../../src/utf16.h"
+#include "platform/win32.h"
+
+namespace {
+unsigned long long value(HWND h) { return reinterpret_cast<std::uintptr_t>(h); }
+}
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: window_peer CLASS TITLE [hidden] [owned] [foreground] [deaf]\n");
+    return 2;
+  }
+  bool hidden = false, owned = false, foreground = false, deaf = false;
+  for (int i = 3; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "hidden") hidden = true;
+    else if (option == "owned") owned = true;
+    else if (option == "foreground") foreground = true;
+    else if (option == "deaf") deaf = true;
+    else {
+      std::fprintf(stderr, "window_peer: unknown option %s\n", argv[i]);
+      return 2;
+    }
+  }
+  platform::WindowDesc desc;
+  desc.className = platform::detail::FromUtf8(argv[1]);
+  desc.title = platform::detail::FromUtf8(argv[2]);
+  desc.visible = !hidden;
+  HWND main = platform::CreatePublishedWindow(desc);
+  if (!main) {
+    std::printf("error %u\n", GetLastError());
+    return 1;
+  }
+  HWND second = nullptr;
+  if (owned) {
+    desc.className = u"#32770";
+    desc.title = u"Owned";
+    desc.owner = main;
+    desc.visible = true;
+    second = platform::CreatePublishedWindow(desc);
+    if (!second) {
+      std::printf("error %u\n", GetLastError());
+      return 1;
+    }
+  }
+  if (foreground && !SetForegroundWindow(main)) {
+    std::printf("error %u\n", GetLastError());
+    return 1;
+  }
+  std::printf("hwnd %llx %llx %u\n", value(main), value(second), GetCurrentProcessId());
+  std::fflush(stdout);
+
+  std::string input;
+  pollfd fds[2] = {{0, POLLIN, 0}, {platform::PublishedWindowFd(main), POLLIN, 0}};
+  for (;;) {
+    if (::poll(fds, deaf ? 1 : 2, -1) < 0) continue;
+    if (!deaf && (fds[1].revents & POLLIN)) {
+      platform::PostedMessage m;
+      while (platform::ReceivePostedMessage(main, &m, 0))
+        std::printf("msg %u %llu %lld\n", m.message, static_cast<unsigned long long>(m.wParam),
+                    static_cast<long long>(m.lParam));
+      std::fflush(stdout);
+    }
+    if (fds[0].revents & (POLLIN | POLLHUP)) {
+      char chunk[256];
+      const ssize_t n = ::read(0, chunk, sizeof chunk);
+      if (n <= 0) break;
+      input.append(chunk, static_cast<std::size_t>(n));
+      for (auto nl = input.find('\n'); nl != std::string::npos; nl = input.find('\n')) {
+        const std::string line = input.substr(0, nl);
+        input.erase(0, nl + 1);
+        bool ok = false;
+        if (line.rfind("title ", 0) == 0) {
+          ok = platform::SetPublishedWindowText(main, platform::detail::FromUtf8(line.substr(6)));
+        } else if (line == "show 0" || line == "show 1") {
+          ok = platform::ShowPublishedWindow(main, line == "show 1");
+        } else if (line == "destroy") {
+          ok = platform::DestroyPublishedWindow(main);
+          deaf = true;  // its descriptor is gone
+        } else if (line == "quit") {
+          return 0;
+        }
+        std::printf(ok ? "ok\n" : "failed\n");
+        std::fflush(stdout);
+      }
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,299 @@
+// Windows published by other processes: found, read, posted to, and gone
+// with their process.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../src/proc_stat.h"
+#include "platform/win32.h"
+#include "test_support.h"
+
+namespace {
+
+using corvtest::Child;
+using corvtest::ToolPath;
+
+struct Published {
+  HWND main = nullptr;
+  HWND owned = nullptr;
+  DWORD pid = 0;
+};
+
+Published parseHello(const std::string& line) {
+  Published p;
+  unsigned long long main = 0, owned = 0;
+  unsigned pid = 0;
+  if (std::sscanf(line.c_str(), "hwnd %llx %llx %u", &main, &owned, &pid) == 3) {
+    p.main = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(main));
+    p.owned = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(owned));
+    p.pid = pid;
+  }
+  return p;
+}
+
+std::vector<HWND> allWindows() {
+  std::vector<HWND> result;
+  EnumWindows(
+      [](HWND h, LPARAM p) -> BOOL {
+        reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&result));
+  return result;
+}
+
+std::u16string className(HWND h) {
+  char16_t buffer[260];
+  const int n = GetClassNameW(h, buffer, 260);
+  return std::u16string(buffer, static_cast<std::size_t>(n));
+}
+std::u16string title(HWND h) {
+  char16_t buffer[520];
+  const int n = GetWindowTextW(h, buffer, 520);
+  return std::u16string(buffer, static_cast<std::size_t>(n));
+}
+
+std::string windowsDir() { return platform::RuntimeDirectory() + "/windows"; }
+std::string recordFile(HWND h) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/%08llx.json",
+                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(h)));
+  return windowsDir() + name;
+}
+
+TEST(MessageDatagram, LayoutIsLittleEndianAndFixed) {
+  static_assert(platform::kMessageDatagramBytes == 20);
+  unsigned char bytes[platform::kMessageDatagramBytes];
+  platform::EncodeMessageDatagram({0x8729, 0x0102030405060708ull, -2}, bytes);
+  const unsigned char expected[20] = {0x29, 0x87, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1,
+                                      0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + 20), std::vector<unsigned char>(expected, expected + 20));
+  platform::PostedMessage back;
+  ASSERT_TRUE(platform::DecodeMessageDatagram(bytes, 20, &back));
+  EXPECT_EQ(back.message, 0x8729u);
+  EXPECT_EQ(back.wParam, 0x0102030405060708ull);
+  EXPECT_EQ(back.lParam, -2);
+  EXPECT_FALSE(platform::DecodeMessageDatagram(bytes, 19, &back));
+  EXPECT_FALSE(platform::DecodeMessageDatagram(bytes, 21, &back));
+  EXPECT_FALSE(platform::DecodeMessageDatagram(nullptr, 20, &back));
+}
+
+TEST(Windows, AnotherProcessWindowIsFoundReadAndReceivesMessages) {
+  Child peer({ToolPath("window_peer"), "VelmarSTARTWindow", "Velmar 8.3.0 \xc3\xa4", "owned"});
+  const Published p = parseHello(peer.ReadLine());
+  ASSERT_NE(p.main, nullptr);
+  ASSERT_EQ(p.pid, static_cast<DWORD>(peer.Pid()));
+
+  const auto windows = allWindows();
+  EXPECT_EQ(std::count(windows.begin(), windows.end(), p.main), 1);
+  EXPECT_EQ(std::count(windows.begin(), windows.end(), p.owned), 1);
+  DWORD pid = 0;
+  EXPECT_NE(GetWindowThreadProcessId(p.main, &pid), 0u);
+  EXPECT_EQ(pid, p.pid);
+  EXPECT_EQ(className(p.main), u"VelmarSTARTWindow");
+  EXPECT_EQ(title(p.main), u"Velmar 8.3.0 \u00e4");
+  EXPECT_EQ(GetWindow(p.main, GW_OWNER), nullptr);
+  EXPECT_EQ(GetWindow(p.owned, GW_OWNER), p.main);
+  EXPECT_TRUE(IsWindowVisible(p.main));
+
+  // Win32 truncation: n - 1 units and a NUL.
+  char16_t small[6] = {u'x', u'x', u'x', u'x', u'x', u'x'};
+  EXPECT_EQ(GetClassNameW(p.main, small, 6), 5);
+  EXPECT_EQ(std::u16string(small), u"Velma");
+
+  // Changes made by the owner are seen here.
+  EXPECT_EQ(peer.Ask("title Velmar 9.0"), "ok");
+  EXPECT_EQ(title(p.main), u"Velmar 9.0");
+  EXPECT_EQ(peer.Ask("show 0"), "ok");
+  EXPECT_FALSE(IsWindowVisible(p.main));
+  EXPECT_TRUE(IsWindow(p.main));
+
+  // Exact values, extremes included, arrive in order.
+  ASSERT_TRUE(PostMessageW(p.main, 0x8729, 0, 2));
+  ASSERT_TRUE(PostMessageW(p.main, 0xFFFFFFFFu, UINTPTR_MAX, INTPTR_MIN));
+  EXPECT_EQ(peer.ReadLine(), "msg 34601 0 2");
+  EXPECT_EQ(peer.ReadLine(), "msg 4294967295 18446744073709551615 -9223372036854775808");
+
+  EXPECT_EQ(peer.Ask("destroy"), "ok");
+  EXPECT_FALSE(IsWindow(p.main));
+  EXPECT_FALSE(PostMessageW(p.main, 1, 2, 3));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  EXPECT_EQ(::access(recordFile(p.main).c_str(), F_OK), -1);
+}
+
+TEST(Windows, WindowOfADeadProcessIsNoWindow) {
+  Child peer({ToolPath("window_peer"), "START", "Velmar 8.3"});
+  const Published p = parseHello(peer.ReadLine());
+  ASSERT_NE(p.main, nullptr);
+  ASSERT_TRUE(IsWindow(p.main));
+  peer.Kill();
+  ASSERT_EQ(::access(recordFile(p.main).c_str(), F_OK), 0) << "the record outlives a killed process";
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(PostMessageW(p.main, 0x8729, 0, 2));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_FALSE(IsWindow(p.main));
+  DWORD pid = 123;
+  EXPECT_EQ(GetWindowThreadProcessId(p.main, &pid), 0u);
+  EXPECT_EQ(pid, 0u);
+  EXPECT_EQ(className(p.main), u"");
+  const auto windows = allWindows();
+  EXPECT_EQ(std::count(windows.begin(), windows.end(), p.main), 0);
+  // Seen dead, cleaned up: record and socket.
+  EXPECT_EQ(::access(recordFile(p.main).c_str(), F_OK), -1);
+  std::string sock = recordFile(p.main);
+  sock.replace(sock.size() - 5, 5, ".sock");
+  EXPECT_EQ(::access(sock.c_str(), F_OK), -1);
+}
+
+TEST(Windows, ReusedPidAndDamagedRecordsAreNoWindows) {
+  ::mkdir(windowsDir().c_str(), 0700);
+  platform::detail::ProcStat self;
+  ASSERT_TRUE(platform::detail::ReadProcStat(GetCurrentProcessId(), &self));
+  // Our own pid, but another start time: a process that had our pid before.
+  const HWND reused = reinterpret_cast<HWND>(std::uintptr_t{0x7fff0000});
+  std::ofstream(recordFile(reused))
+      << R"({"hwnd": 2147418112, "pid": )" << GetCurrentProcessId() << R"(, "tid": 1, "startTime": )"
+      << self.startTime + 1
+      << R"(, "class": "START", "title": "Velmar 1.0", "owner": 0, "visible": true, "socket": "/nonexistent"})";
+  EXPECT_FALSE(IsWindow(reused));
+  EXPECT_EQ(::access(recordFile(reused).c_str(), F_OK), -1);
+
+  // The same record with the right start time is a window (the format is all
+  // a renderer needs to publish one).
+  std::ofstream(recordFile(reused))
+      << R"({"hwnd": 2147418112, "pid": )" << GetCurrentProcessId() << R"(, "tid": 1, "startTime": )"
+      << self.startTime
+      << R"(, "class": "START", "title": "Velmar 1.0", "owner": 0, "visible": true, "socket": "/nonexistent"})";
+  EXPECT_TRUE(IsWindow(reused));
+  EXPECT_FALSE(PostMessageW(reused, 1, 0, 0));  // its socket does not exist
+  ::unlink(recordFile(reused).c_str());
+
+  const char* damaged[] = {"", "{", "[]", R"({"hwnd": "x"})",
+                           R"({"hwnd": 2147418112, "pid": -1, "tid": 1, "startTime": 0, "class": "A", "title": "", "owner": 0, "visible": true, "socket": ""})"};
+  for (const char* text : damaged) {
+    std::ofstream(recordFile(reused)) << text;
+    EXPECT_FALSE(IsWindow(reused)) << text;
+    EXPECT_EQ(title(reused), u"");
+  }
+  const auto windows = allWindows();
+  EXPECT_EQ(std::count(windows.begin(), windows.end(), reused), 0);
+}
+
+TEST(Windows, PostingToAFullQueueFailsWithoutBlocking) {
+  Child peer({ToolPath("window_peer"), "START", "deaf", "deaf"});
+  const Published p = parseHello(peer.ReadLine());
+  ASSERT_NE(p.main, nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  int posted = 0;
+  while (posted < 1000000 && PostMessageW(p.main, 0x8729, 0, 2)) ++posted;
+  EXPECT_LT(posted, 1000000);
+  EXPECT_GT(posted, 0);
+  EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_QUOTA);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(Windows, ForegroundFollowsTheLastActivatedLiveWindow) {
+  Child peer({ToolPath("window_peer"), "HostMain", "Host", "foreground"});
+  const Published p = parseHello(peer.ReadLine());
+  ASSERT_NE(p.main, nullptr);
+  EXPECT_EQ(GetForegroundWindow(), p.main);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(GetForegroundWindow(), &pid);
+  EXPECT_EQ(pid, static_cast<DWORD>(peer.Pid()));
+  EXPECT_EQ(allWindows().front(), p.main);  // the foreground window leads the z-order
+
+  HWND mine = platform::CreatePublishedWindow({u"Mine", u"", nullptr, true});
+  ASSERT_NE(mine, nullptr);
+  ASSERT_TRUE(SetForegroundWindow(mine));
+  EXPECT_EQ(GetForegroundWindow(), mine);
+  EXPECT_TRUE(platform::DestroyPublishedWindow(mine));
+  EXPECT_EQ(GetForegroundWindow(), nullptr);
+
+  EXPECT_FALSE(SetForegroundWindow(mine));
+  ASSERT_TRUE(SetForegroundWindow(p.main));
+  peer.Kill();
+  EXPECT_EQ(GetForegroundWindow(), nullptr);  // a dead foreground is none
+}
+
+TEST(Windows, OwnWindowsReceiveAndGiveClearErrors) {
+  HWND w = platform::CreatePublishedWindow({u"Own", u"Title", nullptr, true});
+  ASSERT_NE(w, nullptr);
+  platform::PostedMessage m;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(platform::ReceivePostedMessage(w, &m, 50));
+  EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
+  ASSERT_TRUE(PostMessageW(w, 7, 8, 9));
+  ASSERT_TRUE(platform::ReceivePostedMessage(w, &m, 1000));
+  EXPECT_EQ(m.message, 7u);
+  EXPECT_EQ(m.wParam, 8u);
+  EXPECT_EQ(m.lParam, 9);
+  EXPECT_FALSE(platform::ReceivePostedMessage(w, nullptr, 0));
+
+  // A receiver blocked forever is released by the window's destruction.
+  std::thread waiter([&] {
+    platform::PostedMessage x;
+    EXPECT_FALSE(platform::ReceivePostedMessage(w, &x, -1));
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(platform::DestroyPublishedWindow(w));
+  waiter.join();
+  EXPECT_FALSE(platform::DestroyPublishedWindow(w));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  EXPECT_EQ(platform::PublishedWindowFd(w), -1);
+  EXPECT_FALSE(platform::SetPublishedWindowText(w, u"x"));
+
+  EXPECT_EQ(platform::CreatePublishedWindow({u"", u"t", nullptr, true}), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(platform::CreatePublishedWindow({u"C", u"t", w, true}), nullptr);  // dead owner
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  EXPECT_EQ(platform::CreatePublishedWindow({u"C", std::u16string(40000, u't'), nullptr, true}), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+
+  char16_t buffer[4];
+  EXPECT_EQ(GetClassNameW(w, buffer, 0), 0);
+  EXPECT_EQ(GetWindowTextW(nullptr, buffer, 4), 0);
+  EXPECT_EQ(buffer[0], u'\0');
+  EXPECT_EQ(GetWindowTextW(w, nullptr, 4), 0);
+  EXPECT_FALSE(IsWindow(nullptr));
+  EXPECT_FALSE(IsWindow(reinterpret_cast<HWND>(~std::uintptr_t{0})));
+  EXPECT_FALSE(PostMessageW(nullptr, 1, 0, 0));
+  EXPECT_FALSE(EnumWindows(nullptr, 0));
+}
+
+TEST(Windows, HandlesAreUniqueAcrossProcessesAndNeverReused) {
+  std::vector<std::unique_ptr<Child>> peers;
+  for (int i = 0; i < 4; ++i)
+    peers.push_back(std::make_unique<Child>(std::vector<std::string>{ToolPath("window_peer"), "C", "T", "owned"}));
+  std::set<HWND> seen;
+  std::vector<HWND> mine;
+  for (int i = 0; i < 10; ++i) {
+    HWND h = platform::CreatePublishedWindow({u"C", u"T", nullptr, true});
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(seen.insert(h).second);
+    mine.push_back(h);
+  }
+  for (auto& peer : peers) {
+    const Published p = parseHello(peer->ReadLine());
+    ASSERT_NE(p.main, nullptr);
+    EXPECT_TRUE(seen.insert(p.main).second);
+    EXPECT_TRUE(seen.insert(p.owned).second);
+  }
+  for (HWND h : mine) platform::DestroyPublishedWindow(h);
+  HWND after = platform::CreatePublishedWindow({u"C", u"T", nullptr, true});
+  EXPECT_FALSE(seen.count(after)) << "a destroyed window's value came back";
+  EXPECT_GT(reinterpret_cast<std::uintptr_t>(after), reinterpret_cast<std::uintptr_t>(*seen.rbegin()));
+  platform::DestroyPublishedWindow(after);
+}
+
+}  // namespace
