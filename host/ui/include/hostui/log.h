@@ -1,0 +1,52 @@
+// The log of everything a user of the host could see: menu changes, dialogs
+// and their items, alerts, message boxes, the status bar, the save dialog,
+// opened addresses. Each event has a kind ("menu.flags", "statusbar", ...),
+// a line for people and the same facts as a JSON object for tests.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace host::ui {
+
+struct LogEvent {
+  std::uint64_t seq = 0;
+  std::string kind;
+  std::string text;     // for people
+  nlohmann::json data;  // for machines; always has "kind"
+};
+
+class Log {
+ public:
+  using Sink = std::function<void(const LogEvent&)>;
+
+  void Add(const std::string& kind, const std::string& text, nlohmann::json data = nlohmann::json::object());
+  // Sinks see every later event; returns an id for RemoveSink.
+  int AddSink(Sink sink);
+  void RemoveSink(int id);
+  // The last events kept in memory (at most kKeep).
+  std::vector<LogEvent> Events() const { return {events_.begin(), events_.end()}; }
+  std::vector<LogEvent> EventsOfKind(const std::string& kind) const;
+  std::uint64_t LastSeq() const { return seq_; }
+  std::size_t ErrorCount() const { return errors_; }
+  void Clear();
+
+  static constexpr std::size_t kKeep = 20000;
+
+ private:
+  std::deque<LogEvent> events_;
+  std::vector<std::pair<int, Sink>> sinks_;
+  int nextSink_ = 1;
+  std::uint64_t seq_ = 0;
+  std::size_t errors_ = 0;
+};
+
+// One JSON object per line: {"seq":..,"kind":..,...}.
+std::string ToJsonLine(const LogEvent& event);
+
+}  // namespace host::ui

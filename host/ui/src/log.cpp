@@ -1,0 +1,49 @@
+#include "hostui/log.h"
+
+namespace host::ui {
+
+void Log::Add(const std::string& kind, const std::string& text, nlohmann::json data) {
+  LogEvent event;
+  event.seq = ++seq_;
+  event.kind = kind;
+  event.text = text;
+  if (!data.is_object()) data = nlohmann::json::object();
+  data["kind"] = kind;
+  event.data = std::move(data);
+  if (kind == "error") ++errors_;
+  events_.push_back(event);
+  if (events_.size() > kKeep) events_.pop_front();
+  // A sink may add or remove sinks; iterate over a copy.
+  auto sinks = sinks_;
+  for (auto& [id, sink] : sinks) sink(event);
+}
+
+int Log::AddSink(Sink sink) {
+  sinks_.emplace_back(nextSink_, std::move(sink));
+  return nextSink_++;
+}
+
+void Log::RemoveSink(int id) {
+  std::erase_if(sinks_, [id](const auto& s) { return s.first == id; });
+}
+
+std::vector<LogEvent> Log::EventsOfKind(const std::string& kind) const {
+  std::vector<LogEvent> out;
+  for (const auto& e : events_)
+    if (e.kind == kind) out.push_back(e);
+  return out;
+}
+
+void Log::Clear() {
+  events_.clear();
+  errors_ = 0;
+}
+
+std::string ToJsonLine(const LogEvent& event) {
+  nlohmann::json j = event.data;
+  j["seq"] = event.seq;
+  // Invalid UTF-8 in a text must not stop the log.
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace host::ui

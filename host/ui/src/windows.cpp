@@ -1,0 +1,219 @@
+// The host's own windows as the Windows calls see them: message boxes with
+// the thread's CBT hook, window texts and icons, the status bar.
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "impl.h"
+
+using host::ui::HostWindow;
+using host::ui::Utf8;
+
+namespace {
+host::ui::Ui& U() { return host::ui::Ui::Get(); }
+host::ui::Ui::Impl& I() { return host::ui::Ui::Get().impl(); }
+
+std::u16string Bounded(LPCWSTR text, std::size_t max) {
+  std::u16string out;
+  if (text)
+    for (std::size_t i = 0; i < max && text[i]; ++i) out.push_back(text[i]);
+  return out;
+}
+
+// Runs the CBT hooks of this thread, newest first, as Windows does when a
+// window is about to be activated.
+LRESULT RunCbtHooks(int code, WPARAM wParam, LPARAM lParam) {
+  DWORD me = GetCurrentThreadId();
+  for (auto it = I().hooks.rbegin(); it != I().hooks.rend(); ++it)
+    if (it->type == WH_CBT && (it->thread == me || it->thread == 0)) {
+      HOOKPROC proc = it->proc;
+      return proc(code, wParam, lParam);  // the hook passes on with CallNextHookEx
+    }
+  return 0;
+}
+
+const char* ButtonName(int id) {
+  switch (id) {
+    case IDOK: return "OK";
+    case IDCANCEL: return "Cancel";
+    case IDABORT: return "Abort";
+    case IDRETRY: return "Retry";
+    case IDIGNORE: return "Ignore";
+    case IDYES: return "Yes";
+    case IDNO: return "No";
+  }
+  return "?";
+}
+}  // namespace
+
+namespace host::ui {
+// The buttons a message box style offers.
+std::vector<int> MessageBoxButtons(UINT style) {
+  switch (style & 0xF) {
+    case MB_OK: return {IDOK};
+    case MB_OKCANCEL: return {IDOK, IDCANCEL};
+    case MB_ABORTRETRYIGNORE: return {IDABORT, IDRETRY, IDIGNORE};
+    case MB_YESNOCANCEL: return {IDYES, IDNO, IDCANCEL};
+    case MB_YESNO: return {IDYES, IDNO};
+    case MB_RETRYCANCEL: return {IDRETRY, IDCANCEL};
+  }
+  return {};
+}
+std::string MessageBoxButtonName(int id) { return ButtonName(id); }
+}  // namespace host::ui
+
+DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
+
+int GetSystemMetrics(int index) {
+  switch (index) {
+    case SM_CXSMICON:
+    case SM_CYSMICON: return 16;
+    case SM_CXICON:
+    case SM_CYICON: return 32;
+  }
+  return 0;
+}
+
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+  auto buttons = host::ui::MessageBoxButtons(type);
+  if (buttons.empty()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  host::ui::MessageBoxRequest req;
+  req.owner = owner;
+  req.caption = caption ? Bounded(caption, 4096) : u"Error";  // Windows' default caption
+  req.text = Bounded(text, 65536);
+  req.style = type;
+  req.window = I().CreateHostWindow("msgbox", u"#32770", req.caption, owner);
+  nlohmann::json j = {{"caption", Utf8(req.caption)}, {"text", Utf8(req.text)}, {"style", type},
+                      {"owner", host::ui::HandleText(owner)}, {"ownerIsMain", owner != nullptr && owner == U().MainWindow()}};
+  U().log().Add("msgbox.show", "message box \"" + Utf8(req.caption) + "\": " + Utf8(req.text), j);
+  CBTACTIVATESTRUCT activate{FALSE, nullptr};
+  RunCbtHooks(HCBT_ACTIVATE, reinterpret_cast<WPARAM>(req.window), reinterpret_cast<LPARAM>(&activate));
+  int button = 0;
+  if (U().answerer()) button = U().answerer()->MessageBox(req);
+  if (std::find(buttons.begin(), buttons.end(), button) == buttons.end()) {
+    int fallback = buttons.size() == 1 ? buttons[0]
+                   : std::find(buttons.begin(), buttons.end(), IDCANCEL) != buttons.end() ? IDCANCEL
+                                                                                           : buttons.back();
+    U().log().Add("error",
+                  "message box \"" + Utf8(req.caption) + "\": no usable answer (" + std::to_string(button) +
+                      "), pressing " + ButtonName(fallback),
+                  {{"caption", Utf8(req.caption)}, {"answer", button}});
+    button = fallback;
+  }
+  host::ui::MessageBoxRecord rec;
+  rec.caption = req.caption;
+  rec.text = req.text;
+  rec.style = type;
+  rec.owner = owner;
+  if (const HostWindow* w = I().FindWindow(req.window)) rec.smallIcon = w->smallIcon;
+  rec.button = button;
+  U().log().Add("msgbox.answer", std::string("message box answered ") + ButtonName(button),
+                          {{"caption", Utf8(rec.caption)}, {"text", Utf8(rec.text)}, {"style", type},
+                           {"button", button}, {"buttonName", ButtonName(button)}, {"smallIcon", rec.smallIcon},
+                           {"ownerIsMain", owner != nullptr && owner == U().MainWindow()}});
+  I().MessageBoxRecords().push_back(rec);
+  I().DestroyHostWindow(req.window);
+  return button;
+}
+
+HHOOK SetWindowsHookExW(int idHook, HOOKPROC proc, HINSTANCE, DWORD threadId) {
+  if (idHook != WH_CBT || !proc) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  host::ui::Hook h;
+  h.id = reinterpret_cast<HHOOK>(I().nextHook++);
+  h.type = idHook;
+  h.proc = proc;
+  h.thread = threadId;
+  I().hooks.push_back(h);
+  U().log().Add("hook.install", "CBT hook installed", {{"thread", threadId}, {"current", threadId == GetCurrentThreadId()}});
+  return h.id;
+}
+
+LRESULT CallNextHookEx(HHOOK hook, int code, WPARAM wParam, LPARAM lParam) {
+  // The next hook is the one installed before `hook` for the same thread.
+  auto& hooks = I().hooks;
+  int at = -1;
+  for (int i = 0; i < static_cast<int>(hooks.size()); ++i)
+    if (hooks[i].id == hook) at = i;
+  DWORD me = GetCurrentThreadId();
+  for (int i = (at < 0 ? static_cast<int>(hooks.size()) : at) - 1; i >= 0; --i)
+    if (hooks[i].type == WH_CBT && (hooks[i].thread == me || hooks[i].thread == 0)) return hooks[i].proc(code, wParam, lParam);
+  return 0;
+}
+
+BOOL UnhookWindowsHookEx(HHOOK hook) {
+  auto& hooks = I().hooks;
+  for (auto it = hooks.begin(); it != hooks.end(); ++it)
+    if (it->id == hook) {
+      hooks.erase(it);
+      U().log().Add("hook.remove", "CBT hook removed", nlohmann::json::object());
+      return TRUE;
+    }
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return FALSE;
+}
+
+LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  HostWindow* w = I().FindWindow(window);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  if (message == WM_SETICON) {
+    short id = RSIconId(reinterpret_cast<HICON>(lParam));
+    short& slot = wParam == ICON_SMALL ? w->smallIcon : w->bigIcon;
+    short previous = slot;
+    slot = id;
+    // A dialog's state carries the icon its window shows.
+    for (auto& [did, d] : I().dialogs)
+      if (d.window == window && wParam == ICON_SMALL) d.smallIcon = id;
+    U().log().Add("window.icon",
+                  w->kind + " \"" + Utf8(w->title) + "\" " + (wParam == ICON_SMALL ? "small" : "big") + " icon " +
+                      std::to_string(id),
+                  {{"window", w->kind}, {"title", Utf8(w->title)}, {"which", wParam == ICON_SMALL ? "small" : "big"},
+                   {"icon", id}});
+    return previous;
+  }
+  if (message == WM_GETICON) return wParam == ICON_SMALL ? w->smallIcon : w->bigIcon;
+  if (message == WM_SETTEXT) return SetWindowTextW(window, reinterpret_cast<LPCWSTR>(lParam));
+  return 0;
+}
+
+BOOL SetWindowTextW(HWND window, LPCWSTR text) {
+  HostWindow* w = I().FindWindow(window);
+  if (!w) {
+    // Windows of other processes keep their titles.
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  std::u16string t = Bounded(text, 65536);
+  if (w->published && !platform::SetPublishedWindowText(window, t)) return FALSE;
+  if (w->title == t) return TRUE;
+  w->title = t;
+  if (w->kind == "statusbar")
+    U().log().Add("statusbar", "status bar: " + Utf8(t), {{"text", Utf8(t)}});
+  else
+    U().log().Add("window.text", w->kind + " title: " + Utf8(t), {{"window", w->kind}, {"text", Utf8(t)}});
+  return TRUE;
+}
+
+HWND FindWindowExW(HWND parent, HWND childAfter, LPCWSTR className, LPCWSTR title) {
+  std::u16string cls = Bounded(className, 256), ttl = Bounded(title, 4096);
+  bool started = childAfter == nullptr;
+  for (const auto& w : I().windows) {
+    if (!started) {
+      started = w.handle == childAfter;
+      continue;
+    }
+    if (w.owner != parent || w.kind == "main") continue;
+    if (className && w.className != cls) continue;
+    if (title && w.title != ttl) continue;
+    return w.handle;
+  }
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return nullptr;
+}
