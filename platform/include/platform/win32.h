@@ -237,22 +237,44 @@ bool DecodeMessageDatagram(const unsigned char* bytes, std::size_t size, PostedM
 }  // namespace platform
 
 // ---- Processes and the desktop ---------------------------------------------
+inline constexpr DWORD PROCESS_QUERY_INFORMATION = 0x0400;
 inline constexpr DWORD PROCESS_QUERY_LIMITED_INFORMATION = 0x1000;
-inline constexpr int SW_SHOW = 5;
+inline constexpr DWORD PROCESS_NAME_NATIVE = 0x1;
+inline constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
+inline constexpr int SW_SHOWNORMAL = 1;
 inline constexpr int SW_SHOWMAXIMIZED = 3;
+inline constexpr int SW_SHOW = 5;
 
+// Ids of all processes, ascending, from /proc. Win32 rules: bytes is the
+// buffer size in bytes; a buffer too small is filled and bytesReturned equals
+// bytes (call again with more room). Null arguments: ERROR_INVALID_PARAMETER.
 BOOL K32EnumProcesses(DWORD* processIds, DWORD bytes, DWORD* bytesReturned);
+// Only the query rights are granted (others: ERROR_ACCESS_DENIED). The image
+// path is taken when the process is opened. ERROR_INVALID_PARAMETER for a
+// process that does not exist, ERROR_ACCESS_DENIED for one that cannot be
+// inspected (another user's, a kernel thread, a zombie).
 HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
+// *chars: buffer size in units on entry, the path length without NUL on
+// success. Too small: ERROR_INSUFFICIENT_BUFFER, *chars unchanged.
 BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, LPWSTR buffer, DWORD* chars);
 
 namespace platform {
-// Starts a program with an argument vector (no shell) in a working directory.
-// args excludes the program itself. Returns false and sets the last error on
-// failure; the child is not waited for (it is reaped in the background).
+// Starts a program with an argument vector (no shell) in a working directory
+// (empty: the current one). args excludes the program itself. A program
+// without "/" is searched in PATH; a relative path is taken from the current
+// directory, not from workingDirectory. The child inherits no descriptors
+// beyond 0-2 and finds its requested show state in CORV_SHOW_WINDOW
+// (SW_SHOWMAXIMIZED or SW_SHOWNORMAL). Returns false and sets the last error
+// on failure (ERROR_FILE_NOT_FOUND, ERROR_DIRECTORY, ERROR_ACCESS_DENIED,
+// ERROR_BAD_EXE_FORMAT, ERROR_INVALID_PARAMETER for text holding NUL); the
+// child is not waited for (it is reaped in the background).
 bool StartProcess(const std::u16string& program, const std::vector<std::u16string>& args,
                   const std::u16string& workingDirectory, bool maximised, DWORD* processId);
 // Opens a web address with xdg-open, or with the program named by
-// CORV_URL_OPENER. Returns false when the opener could not be started.
+// CORV_URL_OPENER, passing the address as its one argument. Returns false
+// when the opener could not be started, and refuses (ERROR_INVALID_PARAMETER)
+// an empty address, one holding NUL, or one starting with "-", which the
+// opener would take for an option.
 bool OpenUrl(const std::u16string& address);
 
 enum class MeasurementSystem { Metric, US };

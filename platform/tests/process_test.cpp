@@ -1,0 +1,198 @@
+// Processes as the renderer search sees them, and programs started for the
+// user: real children, real /proc.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../src/proc_stat.h"
+#include "../src/utf16.h"
+#include "platform/win32.h"
+#include "test_support.h"
+
+namespace {
+
+using corvtest::ToolPath;
+namespace fs = std::filesystem;
+
+std::u16string wide(const std::string& s) { return platform::detail::FromUtf8(s); }
+
+// Waits for a file that a child writes with rename; empty after the timeout.
+std::string awaitFile(const std::string& path, int timeoutMs = 10000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream in(path);
+    if (in) {
+      std::stringstream s;
+      s << in.rdbuf();
+      return s.str();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return {};
+}
+
+// True once pid is gone from /proc entirely (so it was reaped, not a zombie).
+bool awaitGone(DWORD pid, int timeoutMs = 10000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  platform::detail::ProcStat st;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (!platform::detail::ReadProcStat(pid, &st)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+std::vector<DWORD> processIds() {
+  std::vector<DWORD> ids(4096);
+  DWORD bytes = 0;
+  EXPECT_TRUE(K32EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes));
+  ids.resize(bytes / sizeof(DWORD));
+  return ids;
+}
+
+std::string scratch(const std::string& name) {
+  const std::string dir = corvtest::IsolatedEnvironment::Root() + "/" + name;
+  fs::create_directories(dir);
+  return dir;
+}
+
+TEST(Processes, EnumerationSeesAStartedChildAndItsImagePath) {
+  DWORD pid = 0;
+  ASSERT_TRUE(platform::StartProcess(wide(ToolPath("proc_peer")), {u"wait", u"30"}, u"", false, &pid));
+  const auto ids = processIds();
+  EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
+  EXPECT_NE(std::find(ids.begin(), ids.end(), pid), ids.end());
+  EXPECT_NE(std::find(ids.begin(), ids.end(), GetCurrentProcessId()), ids.end());
+
+  HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  ASSERT_NE(h, nullptr) << GetLastError();
+  const std::u16string expected = wide(fs::canonical(ToolPath("proc_peer")).string());
+  char16_t path[MAX_PATH];
+  DWORD chars = MAX_PATH;
+  ASSERT_TRUE(QueryFullProcessImageNameW(h, 0, path, &chars));
+  EXPECT_EQ(std::u16string(path, chars), expected);
+
+  // Exactly length + 1 fits; one less is too small and changes nothing.
+  chars = static_cast<DWORD>(expected.size() + 1);
+  EXPECT_TRUE(QueryFullProcessImageNameW(h, 0, path, &chars));
+  chars = static_cast<DWORD>(expected.size());
+  EXPECT_FALSE(QueryFullProcessImageNameW(h, 0, path, &chars));
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(chars, expected.size());
+  EXPECT_FALSE(QueryFullProcessImageNameW(h, 0, nullptr, &chars));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_FALSE(QueryFullProcessImageNameW(h, 0, path, &chars));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+  // Killed, it is reaped in the background: no zombie stays.
+  ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
+  EXPECT_TRUE(awaitGone(pid));
+  EXPECT_EQ(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST(Processes, Win32BufferRulesAndBadArguments) {
+  DWORD two[2] = {0, 0};
+  DWORD bytes = 0;
+  ASSERT_TRUE(K32EnumProcesses(two, sizeof two, &bytes));
+  EXPECT_EQ(bytes, sizeof two);  // full: the caller must retry with more room
+  ASSERT_TRUE(K32EnumProcesses(two, 7, &bytes));  // partial ids are not written
+  EXPECT_EQ(bytes, 4u);
+  EXPECT_FALSE(K32EnumProcesses(nullptr, 16, &bytes));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(K32EnumProcesses(two, sizeof two, nullptr));
+  EXPECT_TRUE(K32EnumProcesses(nullptr, 0, &bytes));
+  EXPECT_EQ(bytes, 0u);
+
+  EXPECT_EQ(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 0), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 0xFFFFFFF0u), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(OpenProcess(0x0001 /* terminate */, FALSE, GetCurrentProcessId()), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+
+  // A zombie has no image to inspect.
+  const pid_t zombie = ::fork();
+  if (zombie == 0) ::_exit(0);
+  ASSERT_GT(zombie, 0);
+  platform::detail::ProcStat st;
+  for (int i = 0; i < 1000 && platform::detail::ReadProcStat(zombie, &st) && st.state != 'Z'; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_EQ(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(zombie)), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  ::waitpid(zombie, nullptr, 0);
+}
+
+TEST(Processes, StartedProgramRunsInTheGivenDirectoryWithExactArguments) {
+  const std::string dir = scratch("start dir");
+  const std::string report = corvtest::IsolatedEnvironment::Root() + "/report.txt";
+  DWORD pid = 0;
+  ASSERT_TRUE(platform::StartProcess(wide(ToolPath("proc_peer")),
+                                     {u"report", wide(report), u"two words", u"$(touch pwned); x",
+                                      u"", u"\u00e4\u20ac"},
+                                     wide(dir), true, &pid));
+  EXPECT_GT(pid, 0u);
+  const std::string text = awaitFile(report);
+  EXPECT_EQ(text, "cwd=" + fs::canonical(dir).string() +
+                      "\nshow=3\nfds=0\narg=two words\narg=$(touch pwned); x\narg=\narg=\xc3\xa4\xe2\x82\xac\n");
+  EXPECT_FALSE(fs::exists(dir + "/pwned"));
+  EXPECT_TRUE(awaitGone(pid));
+
+  fs::remove(report);
+  ASSERT_TRUE(platform::StartProcess(wide(ToolPath("proc_peer")), {u"report", wide(report)}, u"",
+                                     false, nullptr));
+  EXPECT_NE(awaitFile(report).find("show=1\n"), std::string::npos);
+}
+
+TEST(Processes, StartFailuresAreReported) {
+  EXPECT_FALSE(platform::StartProcess(u"/nonexistent/velmar", {}, u"", false, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(platform::StartProcess(u"no-such-program-corv", {}, u"", false, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(platform::StartProcess(wide(ToolPath("proc_peer")), {}, u"/nonexistent/dir", false, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_DIRECTORY);
+  EXPECT_FALSE(platform::StartProcess(wide(ToolPath("proc_peer")), {std::u16string(u"a\0b", 3)}, u"",
+                                      false, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(platform::StartProcess(u"", {}, u"", false, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  // A plain file without execute permission.
+  const std::string file = corvtest::IsolatedEnvironment::Root() + "/not-a-program";
+  std::ofstream(file) << "data";
+  EXPECT_FALSE(platform::StartProcess(wide(file), {}, u"", false, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+TEST(Processes, OpenUrlPassesTheAddressAsOneUninterpretedArgument) {
+  const std::string root = corvtest::IsolatedEnvironment::Root();
+  const std::string log = root + "/opener.log";
+  ::setenv("CORV_URL_OPENER", ToolPath("url_opener").c_str(), 1);
+  ::setenv("CORV_TEST_OPENER_LOG", log.c_str(), 1);
+  const std::string address = "https://example.org/a?b=1&c=2; touch " + root +
+                              "/pwned & $(touch " + root + "/pwned) `id` | cat 'q\" \\";
+  ASSERT_TRUE(platform::OpenUrl(wide(address)));
+  EXPECT_EQ(awaitFile(log), "argc=1\narg=" + address + "\n");
+  EXPECT_FALSE(fs::exists(root + "/pwned"));
+
+  EXPECT_FALSE(platform::OpenUrl(u"--help"));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(platform::OpenUrl(u""));
+  EXPECT_FALSE(platform::OpenUrl(std::u16string(u"https://x\0y", 11)));
+  ::setenv("CORV_URL_OPENER", (root + "/no-such-opener").c_str(), 1);
+  EXPECT_FALSE(platform::OpenUrl(u"https://example.org"));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  ::unsetenv("CORV_URL_OPENER");
+}
+
+}  // namespace
