@@ -93,7 +93,16 @@ void Sight::SetCamera(const Camera& camera) {
     if (invalid_) return;
     camera_ = camera;
   }
+}
+
+void Sight::NotifyCameraChanged() const {
+  if (IsSightInvalid()) return;
   ForEachObserver([this](GS::EventObserver& o) { static_cast<ISightObserver&>(o).CameraChanged(*this); });
+}
+
+void Sight::NotifyDrawRectChanged() const {
+  if (IsSightInvalid()) return;
+  ForEachObserver([this](GS::EventObserver& o) { static_cast<ISightObserver&>(o).DrawRectChanged(*this); });
 }
 
 void Sight::SetMainModel(ConstModel3DPtr model) {

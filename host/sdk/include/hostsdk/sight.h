@@ -141,8 +141,12 @@ class Sight : public GS::EventSource {
   ConstModel3DPtr GetConstMainModelPtr() const;
   Camera GetCamera() const;
 
-  // Host side: each setter notifies the observers after the change.
+  // Host side. Changing the camera and telling the observers are apart, so
+  // that the host can post the notification after the call that caused it.
   void SetCamera(const Camera& camera);
+  void NotifyCameraChanged() const;
+  void NotifyDrawRectChanged() const;
+  // These notify at once.
   void SetMainModel(ConstModel3DPtr model);
   void Invalidate();
 
