@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <nlohmann/json.hpp>
 
 namespace platform::regstore {
 namespace {
@@ -39,137 +38,6 @@ int HexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-constexpr char kHex[] = "0123456789abcdef";
-
-std::string ToHex(const std::vector<BYTE>& data) {
-  std::string s;
-  s.resize(data.size() * 2);
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    s[2 * i] = kHex[data[i] >> 4];
-    s[2 * i + 1] = kHex[data[i] & 15];
-  }
-  return s;
-}
-
-bool FromHex(std::string_view s, std::vector<BYTE>& out) {
-  if (s.size() % 2 != 0) return false;
-  out.resize(s.size() / 2);
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    int hi = HexDigit(s[2 * i]);
-    int lo = HexDigit(s[2 * i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    out[i] = static_cast<BYTE>(hi * 16 + lo);
-  }
-  return true;
-}
-
-const char* TypeName(DWORD type) {
-  switch (type) {
-    case REG_NONE: return "REG_NONE";
-    case REG_SZ: return "REG_SZ";
-    case REG_BINARY: return "REG_BINARY";
-    case REG_DWORD: return "REG_DWORD";
-    default: return nullptr;
-  }
-}
-
-std::optional<DWORD> TypeFromJson(const nlohmann::json& j) {
-  if (j.is_string()) {
-    const auto& s = j.get_ref<const std::string&>();
-    for (DWORD t : {REG_NONE, REG_SZ, REG_BINARY, REG_DWORD}) {
-      if (s == TypeName(t)) return t;
-    }
-    return std::nullopt;
-  }
-  if (j.is_number_unsigned() && j.get<std::uint64_t>() <= 0xFFFFFFFFu) {
-    return static_cast<DWORD>(j.get<std::uint64_t>());
-  }
-  return std::nullopt;
-}
-
-std::u16string UnitsOf(const std::vector<BYTE>& data) {
-  std::u16string s(data.size() / 2, u'\0');
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    s[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-  }
-  return s;
-}
-
-void AppendUnits(std::u16string_view s, std::vector<BYTE>& out) {
-  for (char16_t c : s) {
-    out.push_back(static_cast<BYTE>(c & 0xFF));
-    out.push_back(static_cast<BYTE>(c >> 8));
-  }
-}
-
-nlohmann::ordered_json ValueToJson(const Value& v) {
-  nlohmann::ordered_json j;
-  j["name"] = *Utf16ToUtf8(v.name);  // names are checked when set
-  if (const char* tn = TypeName(v.type)) {
-    j["type"] = tn;
-  } else {
-    j["type"] = v.type;
-  }
-  if (v.type == REG_DWORD && v.data.size() == 4) {
-    j["dword"] = static_cast<std::uint32_t>(v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) |
-                                            (static_cast<std::uint32_t>(v.data[3]) << 24));
-    return j;
-  }
-  if (v.type == REG_SZ && v.data.size() % 2 == 0) {
-    // Text is stored readable; a value written without its terminating NUL
-    // keeps that fact, because readers get back exactly the bytes written.
-    std::u16string units = UnitsOf(v.data);
-    bool terminated = !units.empty() && units.back() == u'\0';
-    if (terminated) units.pop_back();
-    if (auto text = Utf16ToUtf8(units)) {
-      j["text"] = *text;
-      if (!terminated) j["terminated"] = false;
-      return j;
-    }
-  }
-  j["hex"] = ToHex(v.data);
-  return j;
-}
-
-bool ValueFromJson(const nlohmann::json& j, Value& v) {
-  if (!j.is_object()) return false;
-  auto name = j.find("name");
-  auto type = j.find("type");
-  if (name == j.end() || !name->is_string() || type == j.end()) return false;
-  auto n = Utf8ToUtf16(name->get_ref<const std::string&>());
-  auto t = TypeFromJson(*type);
-  if (!n || !t || n->size() > kMaxValueNameUnits) return false;
-  v.name = std::move(*n);
-  v.type = *t;
-  v.data.clear();
-  int forms = 0;
-  if (auto d = j.find("dword"); d != j.end()) {
-    ++forms;
-    if (!d->is_number_unsigned() || d->get<std::uint64_t>() > 0xFFFFFFFFu) return false;
-    auto x = static_cast<std::uint32_t>(d->get<std::uint64_t>());
-    v.data = {static_cast<BYTE>(x), static_cast<BYTE>(x >> 8), static_cast<BYTE>(x >> 16),
-              static_cast<BYTE>(x >> 24)};
-  }
-  if (auto s = j.find("text"); s != j.end()) {
-    ++forms;
-    if (!s->is_string()) return false;
-    auto units = Utf8ToUtf16(s->get_ref<const std::string&>());
-    if (!units) return false;
-    AppendUnits(*units, v.data);
-    bool terminated = true;
-    if (auto term = j.find("terminated"); term != j.end()) {
-      if (!term->is_boolean()) return false;
-      terminated = term->get<bool>();
-    }
-    if (terminated) AppendUnits(std::u16string_view(u"\0", 1), v.data);
-  }
-  if (auto h = j.find("hex"); h != j.end()) {
-    ++forms;
-    if (!h->is_string() || !FromHex(h->get_ref<const std::string&>(), v.data)) return false;
-  }
-  return forms == 1;
 }
 
 std::uint64_t ToFileTime(const struct timespec& ts) {
@@ -415,41 +283,6 @@ bool IsDeleted(int dirfd) {
   return ::fstat(dirfd, &st) != 0 || st.st_nlink == 0;
 }
 
-std::string SerializeValues(const std::vector<Value>& values) {
-  // One value per line, name first, so that a person can read and diff it.
-  std::string text = "{\n  \"format\": \"corvanta registry key 1\",\n  \"values\": [";
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    text += i == 0 ? "\n    " : ",\n    ";
-    text += ValueToJson(values[i]).dump();
-  }
-  text += values.empty() ? "]\n}\n" : "\n  ]\n}\n";
-  return text;
-}
-
-bool ParseValues(std::string_view text, std::vector<Value>& out) {
-  out.clear();
-  nlohmann::json doc = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
-  if (doc.is_discarded() || !doc.is_object()) return false;
-  auto fmt = doc.find("format");
-  if (fmt == doc.end() || *fmt != "corvanta registry key 1") return false;
-  auto arr = doc.find("values");
-  if (arr == doc.end() || !arr->is_array()) return false;
-  std::vector<Value> values;
-  values.reserve(arr->size());
-  std::vector<std::u16string> folded;
-  for (const auto& j : *arr) {
-    Value v;
-    if (!ValueFromJson(j, v)) return false;
-    folded.push_back(FoldCase(v.name));
-    values.push_back(std::move(v));
-  }
-  // Two values whose names differ only in case cannot both be meant.
-  std::sort(folded.begin(), folded.end());
-  if (std::adjacent_find(folded.begin(), folded.end()) != folded.end()) return false;
-  out = std::move(values);
-  return true;
-}
-
 DWORD LoadValues(int dirfd, std::vector<Value>& out) {
   out.clear();
   int fd = ::openat(dirfd, kValuesFile, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -477,8 +310,10 @@ DWORD StoreValues(int dirfd, const std::vector<Value>& values) {
     ::unlinkat(dirfd, kValuesTemp, 0);
     return ERROR_CANTWRITE;
   }
-  // The rename is durable only once the directory itself is on disk.
-  ::fsync(dirfd);
+  // No fsync of the directory: the rename is atomic either way, and readers
+  // see the old or the new file; after a power loss the last write may be
+  // missing, never torn. Syncing the directory too would double the cost of
+  // every write.
   return ERROR_SUCCESS;
 }
 

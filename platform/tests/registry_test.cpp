@@ -458,3 +458,35 @@ TEST_F(Registry, OneHandleSharedByThreadsLosesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Registry, StoreFileEscapesNamesAndReadsHandEditedText) {
+  HKEY k = Create(u"Software\\Torvik\\Escapes");
+  const std::u16string tricky = u"D:\\Projects\\\"House\"\n\t.dae\x01";
+  ASSERT_EQ(SetDword(k, tricky.c_str(), 5), 0);
+  ASSERT_EQ(SetText(k, u"t", tricky), 0);
+  EXPECT_EQ(GetDword(Open(u"Software\\Torvik\\Escapes", KEY_READ), tricky.c_str()), 5u);
+  char16_t text[64];
+  DWORD size = sizeof text;
+  ASSERT_EQ(RegQueryValueExW(k, u"t", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size), 0);
+  EXPECT_EQ(std::u16string(text), tricky);
+
+  // A person may edit the file with any valid JSON escapes and spacing.
+  WriteFile(KeyDir("Software/Torvik/Escapes/.values.json"),
+            "{ \"values\" : [ { \"type\" : \"REG_SZ\", \"text\" : \"\\u00c4\\ud834\\udd1e\\/x\", "
+            "\"name\" : \"Edited\" } ], \"format\" : \"corvanta registry key 1\" }");
+  size = sizeof text;
+  ASSERT_EQ(RegQueryValueExW(k, u"EDITED", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size), 0);
+  EXPECT_EQ(std::u16string(text), u"Ä𝄞/x");
+  EXPECT_EQ(size, 12u);
+  // An escaped lone surrogate or a raw control character is damage.
+  WriteFile(KeyDir("Software/Torvik/Escapes/.values.json"),
+            "{\"format\":\"corvanta registry key 1\",\"values\":[{\"name\":\"\\ud834\",\"type\":4,\"dword\":1}]}");
+  EXPECT_EQ(GetDword(k, u"x", ERROR_BADDB), 0xDEADBEEFu);
+  WriteFile(KeyDir("Software/Torvik/Escapes/.values.json"),
+            "{\"format\":\"corvanta registry key 1\",\"values\":[{\"name\":\"a\x01\",\"type\":4,\"dword\":1}]}");
+  EXPECT_EQ(GetDword(k, u"x", ERROR_BADDB), 0xDEADBEEFu);
+}
+
+}  // namespace
