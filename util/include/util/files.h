@@ -1,0 +1,18 @@
+// File queries on paths given as UTF-16 text (UTF-8 on disk).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace util {
+
+// True when path names something that is not a directory. False for an
+// empty path, a path holding a NUL, or anything that cannot be examined.
+bool FileExists(const std::u16string& path);
+
+// One of a file's times as 100-ns intervals since 1601-01-01 UTC: which 0 the
+// creation time, 1 the last access, anything else the last write. 0 when the
+// file cannot be opened for reading (missing, a directory, no permission).
+std::uint64_t GetFileTimeStamp(const std::u16string& path, std::int32_t which);
+
+}  // namespace util

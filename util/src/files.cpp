@@ -1,0 +1,51 @@
+#include "util/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "util/text.h"
+
+namespace util {
+namespace {
+
+// A NUL inside the text would silently name another, shorter path.
+bool ToPath(const std::u16string& path, std::string& out) {
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return false;
+  out = ToUtf8(path);
+  return true;
+}
+
+std::uint64_t ToFileTime(const struct statx_timestamp& t) {
+  constexpr std::int64_t kEpochDiff = 11644473600LL;  // seconds from 1601 to 1970
+  if (t.tv_sec < -kEpochDiff) return 0;
+  return static_cast<std::uint64_t>(t.tv_sec + kEpochDiff) * 10000000u + t.tv_nsec / 100u;
+}
+
+}  // namespace
+
+bool FileExists(const std::u16string& path) {
+  std::string p;
+  struct stat st;
+  return ToPath(path, p) && ::stat(p.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::uint64_t GetFileTimeStamp(const std::u16string& path, std::int32_t which) {
+  std::string p;
+  if (!ToPath(path, p)) return 0;
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return 0;
+  struct statx sx;
+  int rc = ::statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx);
+  ::close(fd);
+  // Opening for reading succeeds on a directory here, but not on Windows.
+  if (rc != 0 || S_ISDIR(sx.stx_mode)) return 0;
+  if (which == 0) {
+    // Linux keeps a creation (birth) time only on some file systems; where
+    // there is none, the inode change time is the closest stand-in.
+    return ToFileTime((sx.stx_mask & STATX_BTIME) != 0 ? sx.stx_btime : sx.stx_ctime);
+  }
+  return ToFileTime(which == 1 ? sx.stx_atime : sx.stx_mtime);
+}
+
+}  // namespace util

@@ -1,0 +1,152 @@
+// FormatString against the C library's own printf in the C locale: every
+// integer and float form the add-on writes must come out byte for byte the
+// same, and "." must stay the decimal point under any process locale.
+#include <gtest/gtest.h>
+#include <locale.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <string>
+
+#include "util/text.h"
+
+using util::FormatString;
+
+namespace {
+
+std::u16string Widen(const std::string& s) {
+  std::u16string r;
+  for (unsigned char c : s) r.push_back(c);
+  return r;
+}
+
+std::u16string WidenFormat(const char* f) { return Widen(f); }
+
+template <typename T>
+std::string CPrintf(const char* fmt, T v) {
+  char buf[2048];
+  std::snprintf(buf, sizeof buf, fmt, v);
+  return buf;
+}
+
+TEST(Format, FloatsMatchPrintf) {
+  const double values[] = {0.0, -0.0, 1.0, -1.5, 0.1, 2.5, 0.0005, 0.00049999, 1e-7, 123456.789,
+                            1e15, 1e16, 1e22, 9.999999e-5, 1.0 / 3.0, 2.0 / 3.0, 1e300, -1e-300,
+                            DBL_MIN, DBL_MAX, 5e-324, 0.125, 0.375, 2.675, 1.005, 1e21,
+                            std::numeric_limits<double>::infinity(),
+                            -std::numeric_limits<double>::infinity(),
+                            std::numeric_limits<double>::quiet_NaN()};
+  const char* formats[] = {"%f", "%0.3f", "%.0f", "%.1f", "%.17f", "%12.4f", "%-12.2f|", "%+f",
+                           "% f", "%012.3f", "%-+09.2f|", "%e", "%.0e", "%.10E", "%+015.3e",
+                           "%g", "%G", "%.0g", "%.1g", "%.17g", "%10.3g", "%-10g|", "%a", "%.3a",
+                           "%A", "%#.0f", "%#g", "%#.3g", "%#x%f"};
+  for (const char* f : formats) {
+    for (double v : values) {
+      if (std::string(f) == "%#x%f") continue;
+      std::string expected = CPrintf(f, v);
+      EXPECT_EQ(FormatString(WidenFormat(f), v), Widen(expected)) << f << " of " << expected;
+    }
+  }
+  // Long doubles through L.
+  EXPECT_EQ(FormatString(u"%.3Lf", 2.0005L), Widen(CPrintf("%.3Lf", 2.0005L)));
+  EXPECT_EQ(FormatString(u"%Le", 1e-4000L), Widen(CPrintf("%Le", 1e-4000L)));
+  // Precision past the exact expansion only adds zeros.
+  std::string exact = "0.1000000000000000055511151231257827021181583404541015625";
+  std::u16string longForm = FormatString(u"%.20000f", 0.1);
+  ASSERT_EQ(longForm.size(), 20002u);
+  EXPECT_EQ(longForm, Widen(exact + std::string(20002 - exact.size(), '0')));
+}
+
+TEST(Format, IntegersMatchPrintf) {
+  const int ints[] = {0, 1, -1, 42, -42, 255, INT_MAX, INT_MIN};
+  const char* intFormats[] = {"%d", "%i", "%5d", "%-5d|", "%05d", "%+d", "% d", "%.3d", "%.0d",
+                              "%8.3d", "%-+8.3d|", "%x", "%X", "%08X", "%#x", "%#o", "%o", "%u",
+                              "%#.0o", "%hd", "%hhd", "%hu", "%hhx"};
+  for (const char* f : intFormats) {
+    for (int v : ints) EXPECT_EQ(FormatString(WidenFormat(f), v), Widen(CPrintf(f, v))) << f << " " << v;
+  }
+  const unsigned long long big[] = {0ull, 1ull, 18446744073709551615ull, 10202558457750404563ull};
+  for (const char* f : {"%llu", "%llx", "%020llu", "%I64u"}) {
+    const char* cf = std::string(f) == "%I64u" ? "%llu" : f;
+    for (auto v : big) EXPECT_EQ(FormatString(WidenFormat(f), v), Widen(CPrintf(cf, v))) << f;
+  }
+  EXPECT_EQ(FormatString(u"%lld", LLONG_MIN), u"-9223372036854775808");
+  EXPECT_EQ(FormatString(u"%zu|%jd|%td", std::size_t{7}, std::intmax_t{-8}, std::ptrdiff_t{9}), u"7|-8|9");
+  EXPECT_EQ(FormatString(u"%*d|%-*d|%.*d", 4, 1, 4, 2, 3, 3), u"   1|2   |003");
+  EXPECT_EQ(FormatString(u"%*d|", -4, 5), u"5   |");  // a negative width left-aligns
+  EXPECT_EQ(FormatString(u"%.*f", -1, 0.5), u"0.500000");  // a negative precision is none
+}
+
+TEST(Format, TextCharactersAndMixedMessages) {
+  EXPECT_EQ(FormatString(u"ArchiveName %s", u"Büro 𝄞"), u"ArchiveName Büro 𝄞");
+  EXPECT_EQ(FormatString(u"[%8s][%-8s][%.3s][%5.1s]", u"abc", u"abc", u"abcdef", u"xyz"),
+            u"[     abc][abc     ][abc][    x]");
+  EXPECT_EQ(FormatString(u"%ls|%hs|%S", u"wide", "narrow ä", "also"), u"wide|narrow ä|also");
+  EXPECT_EQ(FormatString(u"%.2hs|", "\xC3\xA4\xC3\xB6"), u"ä|");     // two bytes, one character
+  EXPECT_EQ(FormatString(u"%.3hs|", "\xC3\xA4\xC3\xB6"), u"ä|");     // a cut character is dropped
+  EXPECT_EQ(FormatString(u"%s|%hs", static_cast<const char16_t*>(nullptr), static_cast<const char*>(nullptr)),
+            u"(null)|(null)");
+  EXPECT_EQ(FormatString(u"%c%c%3c", u'Ä', u'b', u'c'), u"Äb  c");
+  EXPECT_EQ(FormatString(u"100%% of %d", 3), u"100% of 3");
+  EXPECT_EQ(FormatString(u"{\"fileNameCrc\":\"%llu\",\"vertices\":%d}", 506097522914230528ull, 12),
+            u"{\"fileNameCrc\":\"506097522914230528\",\"vertices\":12}");
+  EXPECT_EQ(FormatString(u"%p", static_cast<void*>(nullptr)), u"(nil)");
+  EXPECT_EQ(FormatString(u"%p", reinterpret_cast<void*>(0x1f)), u"0x1f");
+  EXPECT_EQ(FormatString(u""), u"");
+  EXPECT_EQ(FormatString(u"no conversions"), u"no conversions");
+  // A precision stops reading: the text need not be terminated.
+  const char16_t unterminated[3] = {u'a', u'b', u'c'};
+  EXPECT_EQ(FormatString(u"%.3s", unterminated), u"abc");
+}
+
+TEST(Format, FormatErrorsGiveEmptyText) {
+  EXPECT_EQ(FormatString(u"abc%"), u"");
+  EXPECT_EQ(FormatString(u"%y", 1), u"");
+  EXPECT_EQ(FormatString(u"%5", 1), u"");
+  EXPECT_EQ(FormatString(u"%Lu", 1), u"");
+  EXPECT_EQ(FormatString(u"%ä", 1), u"");
+  int written = 0;
+  EXPECT_EQ(FormatString(u"x%n", &written), u"");
+  EXPECT_EQ(written, 0);
+  // Widths past what printf can count, and a result past INT_MAX units.
+  EXPECT_EQ(FormatString(u"%99999999999d", 1), u"");
+  EXPECT_EQ(FormatString(u"%.99999999999f", 1.0), u"");
+}
+
+// Builds a comma-decimal locale from the installed sources into a temporary
+// directory (LOCPATH), so the test runs where it is not installed.
+bool MakeCommaLocale(std::string& dir) {
+  if (newlocale(LC_NUMERIC_MASK, "de_DE.UTF-8", static_cast<locale_t>(nullptr)) != nullptr) return true;
+  char tmpl[] = "/tmp/corv-locale-XXXXXX";
+  if (::mkdtemp(tmpl) == nullptr) return false;
+  dir = tmpl;
+  std::string cmd = "localedef -i de_DE -f UTF-8 " + dir + "/de_DE.UTF-8 >/dev/null 2>&1";
+  if (std::system(cmd.c_str()) != 0) return false;
+  ::setenv("LOCPATH", dir.c_str(), 1);
+  return true;
+}
+
+TEST(Format, DecimalPointIgnoresTheProcessLocale) {
+  std::string dir;
+  bool made = MakeCommaLocale(dir);
+  if (!made || setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
+    if (!dir.empty()) std::filesystem::remove_all(dir);
+    GTEST_SKIP() << "no German locale can be built here (package locales missing)";
+  }
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+  EXPECT_STREQ(probe, "1,5");  // the host's locale really is in force
+  EXPECT_EQ(FormatString(u"%0.3f|%f|%g|%e", 1.5, 0.01, 2.5, 1e-4),
+            u"1.500|0.010000|2.5|1.000000e-04");
+  EXPECT_EQ(FormatString(u"%#.0f", 2.0), u"2.");
+  setlocale(LC_ALL, "C");
+  if (!dir.empty()) std::filesystem::remove_all(dir);
+}
+
+}  // namespace
