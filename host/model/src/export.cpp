@@ -6,6 +6,8 @@
 #include <assimp/scene.h>
 
 #include <cctype>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -28,7 +30,7 @@ struct Format {
 
 constexpr Format kFormats[] = {
     {".obj", "obj", true, false},     {".gltf", "gltf2", true, true}, {".glb", "glb2", true, true},
-    {".fbx", "fbx", true, true},      {".3ds", "3ds", false, true},   {".ply", "ply", false, true},
+    {".fbx", "fbxa", true, true},     {".3ds", "3ds", false, true},   {".ply", "ply", false, true},
     {".stl", "stl", false, true},     {".dae", "collada", true, true},
 };
 
@@ -57,9 +59,27 @@ Status ExportModel(const Project& project, const std::string& path) {
   fs::path dir = fs::path(path).parent_path();
   std::string stem = fs::path(path).stem().string();
   std::map<std::int32_t, std::string> textureFiles;
+  // A binary glTF carries its images inside; other formats reference files.
+  const bool embed = std::string(format->id) == "glb2";
+  std::vector<aiTexture*> embedded;
   auto textureFile = [&](std::int32_t index) -> Result<std::string> {
     auto it = textureFiles.find(index);
     if (it != textureFiles.end()) return Result<std::string>::Ok(it->second);
+    if (embed) {
+      auto png = EncodePng(*project.TextureAt(index));
+      if (!png) return Result<std::string>::Fail(path + ": " + png.error());
+      auto* t = new aiTexture();
+      t->mWidth = static_cast<unsigned>(png->size());
+      t->mHeight = 0;
+      std::snprintf(t->achFormatHint, sizeof t->achFormatHint, "png");
+      // aiTexture frees pcData as an aiTexel array: allocate it as one.
+      t->pcData = new aiTexel[(png->size() + sizeof(aiTexel) - 1) / sizeof(aiTexel)];
+      std::memcpy(t->pcData, png->data(), png->size());
+      embedded.push_back(t);
+      std::string ref = "*" + std::to_string(embedded.size() - 1);
+      textureFiles.emplace(index, ref);
+      return Result<std::string>::Ok(ref);
+    }
     std::string name = stem + "_texture" + std::to_string(index) + ".png";
     Status s = WritePng(*project.TextureAt(index), (dir / name).string());
     if (!s) return Result<std::string>::Fail(s.error());
@@ -84,7 +104,8 @@ Status ExportModel(const Project& project, const std::string& path) {
     aiColor3D diffuse(static_cast<float>(m.surfaceColor.r), static_cast<float>(m.surfaceColor.g),
                       static_cast<float>(m.surfaceColor.b));
     am->AddProperty(&diffuse, 1, AI_MATKEY_COLOR_DIFFUSE);
-    aiColor4D base(diffuse.r, diffuse.g, diffuse.b, static_cast<float>(1.0 - m.transparency / 100.0));
+    // Exporters multiply the opacity into the base colour alpha themselves.
+    aiColor4D base(diffuse.r, diffuse.g, diffuse.b, 1.0f);
     am->AddProperty(&base, 1, AI_MATKEY_BASE_COLOR);
     aiColor3D spec(static_cast<float>(m.secondColor.r), static_cast<float>(m.secondColor.g),
                    static_cast<float>(m.secondColor.b));
@@ -97,6 +118,7 @@ Status ExportModel(const Project& project, const std::string& path) {
       auto file = textureFile(m.textureIndex);
       if (!file) {
         for (aiMaterial* x : materials) delete x;
+        for (aiTexture* x : embedded) delete x;
         return Status::Fail(file.error());
       }
       aiString tex(file.value());
@@ -110,6 +132,11 @@ Status ExportModel(const Project& project, const std::string& path) {
     aiString name("Default");
     am->AddProperty(&name, AI_MATKEY_NAME);
     materials.push_back(am);
+  }
+  if (!embedded.empty()) {
+    scene->mNumTextures = static_cast<unsigned>(embedded.size());
+    scene->mTextures = new aiTexture*[embedded.size()];
+    std::copy(embedded.begin(), embedded.end(), scene->mTextures);
   }
   scene->mNumMaterials = static_cast<unsigned>(materials.size());
   scene->mMaterials = new aiMaterial*[materials.size()];
@@ -190,7 +217,7 @@ Status ExportModel(const Project& project, const std::string& path) {
   scene->mRootNode->mNumChildren = static_cast<unsigned>(nodes.size());
   scene->mRootNode->mChildren = new aiNode*[nodes.size() ? nodes.size() : 1];
   std::copy(nodes.begin(), nodes.end(), scene->mRootNode->mChildren);
-  if (std::string(format->id) == "fbx") {
+  if (std::string(format->id) == "fbxa") {
     // FBX counts centimetres per unit; ours are metres.
     scene->mMetaData = aiMetadata::Alloc(2);
     scene->mMetaData->Set(0, "UnitScaleFactor", 100.0);

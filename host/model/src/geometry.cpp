@@ -108,7 +108,9 @@ std::vector<std::vector<std::int32_t>> SplitConvex(const std::vector<Vec3>& poin
         if (ip == ia || ip == ib || ip == ic) continue;
         const Vec3& p = At(points, ip);
         if (p == a || p == b || p == c) continue;
-        blocked = Inside(p, a, b, c, n, -eps);
+        // A corner on the ear's boundary blocks it too: cutting there would
+        // leave a pinched remainder whose later ears overlap this one.
+        blocked = Inside(p, a, b, c, n, eps);
       }
       if (blocked) continue;
       tris.push_back({ia, ib, ic});

@@ -167,31 +167,41 @@ Result<Texture> DecodeImageFile(const std::string& path) {
   return r;
 }
 
-Status WritePng(const Texture& texture, const std::string& path) {
+namespace {
+
+// Fills `image` and returns the buffer to encode from (the texture's own
+// pixels, or an RGB copy held in `rgb`); null when the texture is unusable.
+const void* PrepareWrite(const Texture& texture, png_image& image, std::vector<std::uint8_t>& rgb) {
   if (texture.width <= 0 || texture.height <= 0 ||
       texture.pixels.size() != static_cast<std::size_t>(texture.width) * static_cast<std::size_t>(texture.height) * 4)
-    return Status::Fail(path + ": texture has no consistent pixel map to write");
-  png_image image{};
+    return nullptr;
+  image = png_image{};
   image.version = PNG_IMAGE_VERSION;
   image.width = static_cast<png_uint_32>(texture.width);
   image.height = static_cast<png_uint_32>(texture.height);
+  image.format = PNG_FORMAT_ARGB;
   // An opaque image without an alpha channel is written as RGB, so that
   // reading it back reports no alpha channel either.
   bool opaque = !texture.hasAlphaChannel;
   for (std::size_t i = 0; opaque && i < texture.pixels.size(); i += 4) opaque = texture.pixels[i] == 255;
-  std::vector<std::uint8_t> rgb;
-  const void* data = texture.pixels.data();
-  image.format = PNG_FORMAT_ARGB;
-  if (opaque) {
-    rgb.resize(texture.pixels.size() / 4 * 3);
-    for (std::size_t i = 0, n = texture.pixels.size() / 4; i < n; ++i) {
-      rgb[3 * i] = texture.pixels[4 * i + 1];
-      rgb[3 * i + 1] = texture.pixels[4 * i + 2];
-      rgb[3 * i + 2] = texture.pixels[4 * i + 3];
-    }
-    image.format = PNG_FORMAT_RGB;
-    data = rgb.data();
+  if (!opaque) return texture.pixels.data();
+  rgb.resize(texture.pixels.size() / 4 * 3);
+  for (std::size_t i = 0, n = texture.pixels.size() / 4; i < n; ++i) {
+    rgb[3 * i] = texture.pixels[4 * i + 1];
+    rgb[3 * i + 1] = texture.pixels[4 * i + 2];
+    rgb[3 * i + 2] = texture.pixels[4 * i + 3];
   }
+  image.format = PNG_FORMAT_RGB;
+  return rgb.data();
+}
+
+}  // namespace
+
+Status WritePng(const Texture& texture, const std::string& path) {
+  png_image image{};
+  std::vector<std::uint8_t> rgb;
+  const void* data = PrepareWrite(texture, image, rgb);
+  if (!data) return Status::Fail(path + ": texture has no consistent pixel map to write");
   if (!png_image_write_to_file(&image, path.c_str(), 0, data, 0, nullptr)) {
     std::string msg = path + ": cannot write PNG (" + image.message + ")";
     png_image_free(&image);
@@ -199,6 +209,26 @@ Status WritePng(const Texture& texture, const std::string& path) {
     return Status::Fail(msg);
   }
   return Status::Ok();
+}
+
+Result<std::vector<std::uint8_t>> EncodePng(const Texture& texture) {
+  using R = Result<std::vector<std::uint8_t>>;
+  png_image image{};
+  std::vector<std::uint8_t> rgb;
+  const void* data = PrepareWrite(texture, image, rgb);
+  if (!data) return R::Fail("texture \"" + texture.name + "\" has no consistent pixel map to encode");
+  png_alloc_size_t size = 0;
+  if (!png_image_write_to_memory(&image, nullptr, &size, 0, data, 0, nullptr)) {
+    png_image_free(&image);
+    return R::Fail("cannot encode PNG (" + std::string(image.message) + ")");
+  }
+  std::vector<std::uint8_t> out(size);
+  if (!png_image_write_to_memory(&image, out.data(), &size, 0, data, 0, nullptr)) {
+    png_image_free(&image);
+    return R::Fail("cannot encode PNG (" + std::string(image.message) + ")");
+  }
+  out.resize(size);
+  return R::Ok(std::move(out));
 }
 
 }  // namespace hostmodel

@@ -87,7 +87,9 @@ std::int16_t Clamp16(double v, double lo, double hi) {
 double Clamp01(double v) { return std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.0; }
 
 // How a file format places its axes and units, after assimp's own
-// conversions (it turns COLLADA documents Y-up and into metres itself).
+// conversions: it turns COLLADA documents and 3DS files Y-up (and COLLADA
+// into metres) itself. PLY and STL carry no convention; CAD tools write
+// them Z-up.
 struct FileConvention {
   bool yUp = true;
   double scale = 1.0;  // metres per file unit; 0 = use the caller's default
@@ -96,9 +98,9 @@ struct FileConvention {
 FileConvention ConventionFor(const std::string& path, const aiScene* scene) {
   std::string ext = Lower(fs::path(path).extension().string());
   FileConvention c;
-  if (ext == ".gltf" || ext == ".glb" || ext == ".dae") return c;
+  if (ext == ".gltf" || ext == ".glb" || ext == ".dae") return c;  // metres by definition or by assimp
   c.scale = 0;
-  if (ext == ".3ds" || ext == ".stl" || ext == ".ply") c.yUp = false;
+  if (ext == ".stl" || ext == ".ply") c.yUp = false;
   if (ext == ".fbx" && scene->mMetaData) {
     std::int32_t up = 1;
     if (scene->mMetaData->Get("UpAxis", up)) c.yUp = up != 2;
@@ -206,11 +208,13 @@ class Importer {
       opacity = 1.0f - transparencyFactor;
     m.transparency = Clamp16((1.0 - opacity) * 100.0, 0, 100);
     // Phong exponents run to about 1000 (OBJ "Ns"); the host's scale to 10000.
+    // A PBR roughness is the file's own statement; assimp derives a Phong
+    // exponent from it too, so it is asked first.
     float shininess = 0, roughness = 0;
-    if (am.Get(AI_MATKEY_SHININESS, shininess) == AI_SUCCESS)
-      m.shininess = Clamp16(shininess * 10.0, 0, 10000);
-    else if (am.Get(AI_MATKEY_ROUGHNESS_FACTOR, roughness) == AI_SUCCESS)
+    if (am.Get(AI_MATKEY_ROUGHNESS_FACTOR, roughness) == AI_SUCCESS)
       m.shininess = Clamp16((1.0 - roughness) * 10000.0, 0, 10000);
+    else if (am.Get(AI_MATKEY_SHININESS, shininess) == AI_SUCCESS)
+      m.shininess = Clamp16(shininess * 10.0, 0, 10000);
     if (m.transparency > 0) m.percentage = 0;
 
     aiString tex;

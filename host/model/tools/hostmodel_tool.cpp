@@ -1,5 +1,6 @@
 // hostmodel-tool: writes the shipped sample files, converts between the
 // native project file and model files, and summarises a file.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -86,6 +87,15 @@ int Info(const std::string& path) {
     std::printf("  texture %zu %dx%d alpha %d pattern %d size %.3f x %.3f %s\n", i + 1, t.width, t.height,
                 t.hasAlphaChannel, t.transparentPattern, t.xSize, t.ySize, t.fingerprint.c_str());
   }
+  Vec3 lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
+  for (const Element& e : p.elements)
+    for (const Body& b : e.bodies)
+      for (const Vec3& v : b.vertices) {
+        lo = {std::min(lo.x, v.x), std::min(lo.y, v.y), std::min(lo.z, v.z)};
+        hi = {std::max(hi.x, v.x), std::max(hi.y, v.y), std::max(hi.z, v.z)};
+      }
+  if (lo.x <= hi.x)
+    std::printf("  extent x %.3f .. %.3f, y %.3f .. %.3f, z %.3f .. %.3f\n", lo.x, hi.x, lo.y, hi.y, lo.z, hi.z);
   for (std::size_t i = 0; i < p.elements.size(); ++i) {
     const Element& e = p.elements[i];
     std::size_t vertices = 0, polygons = 0;

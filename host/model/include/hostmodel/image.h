@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "hostmodel/model.h"
 #include "hostmodel/result.h"
@@ -25,7 +26,10 @@ Result<Texture> DecodeImageFile(const std::string& path);
 std::string PixelFingerprint(std::int32_t width, std::int32_t height,
                              std::span<const std::uint8_t> argb);
 
-// Writes the pixel map as a 32-bit RGBA PNG.
+// Writes the pixel map as PNG: RGBA, or RGB when the texture has no alpha
+// channel and every pixel is opaque.
 Status WritePng(const Texture& texture, const std::string& path);
+// The same PNG as bytes in memory (for embedding).
+Result<std::vector<std::uint8_t>> EncodePng(const Texture& texture);
 
 }  // namespace hostmodel

@@ -1,0 +1,187 @@
+#include "hostmodel/geometry.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+namespace hostmodel {
+namespace {
+
+Vec3 Sub(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vec3 Cross(const Vec3& a, const Vec3& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+double Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+// Signed area of a loop along a normal.
+double Area(const std::vector<Vec3>& pts, const std::vector<std::int32_t>& loop, const Vec3& n) {
+  Vec3 s{};
+  for (std::size_t i = 0; i < loop.size(); ++i) {
+    Vec3 c = Cross(pts[static_cast<std::size_t>(loop[i])], pts[static_cast<std::size_t>(loop[(i + 1) % loop.size()])]);
+    s = {s.x + c.x, s.y + c.y, s.z + c.z};
+  }
+  return Dot(s, n) / 2;
+}
+
+// Every piece convex with the polygon's winding, the pieces tile the
+// polygon's area exactly, and only the polygon's own corners are used.
+void ExpectSoundSplit(const std::vector<Vec3>& pts, const std::vector<std::int32_t>& loop, std::size_t maxPieces) {
+  Vec3 n = LoopNormal(pts, loop);
+  ASSERT_NEAR(Dot(n, n), 1.0, 1e-12);
+  auto pieces = SplitConvex(pts, loop);
+  ASSERT_FALSE(pieces.empty());
+  EXPECT_LE(pieces.size(), maxPieces);
+  std::set<std::int32_t> corners(loop.begin(), loop.end());
+  double total = 0;
+  for (const auto& piece : pieces) {
+    ASSERT_GE(piece.size(), 3u);
+    EXPECT_TRUE(IsConvexLoop(pts, piece, n));
+    double a = Area(pts, piece, n);
+    EXPECT_GT(a, 0) << "piece turned over";
+    total += a;
+    for (std::int32_t v : piece) EXPECT_TRUE(corners.count(v));
+  }
+  EXPECT_NEAR(total, Area(pts, loop, n), 1e-9);
+}
+
+TEST(Geometry, ConvexLoopsStayWholeAndConcaveOnesSplitIntoConvexPieces) {
+  // A square stays one piece, in its own order.
+  std::vector<Vec3> sq{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+  auto whole = SplitConvex(sq, {0, 1, 2, 3});
+  ASSERT_EQ(whole.size(), 1u);
+  EXPECT_EQ(whole[0], (std::vector<std::int32_t>{0, 1, 2, 3}));
+
+  // L shape: concave at one corner; two convex pieces suffice.
+  std::vector<Vec3> l{{0, 0, 0}, {4, 0, 0}, {4, 2, 0}, {2, 2, 0}, {2, 4, 0}, {0, 4, 0}};
+  ExpectSoundSplit(l, {0, 1, 2, 3, 4, 5}, 2);
+  // The same L standing in a tilted plane, wound the other way.
+  std::vector<Vec3> tilted;
+  for (const Vec3& p : l) tilted.push_back({p.x, p.y * 0.6, p.y * 0.8 + 3});
+  ExpectSoundSplit(tilted, {5, 4, 3, 2, 1, 0}, 2);
+
+  // A comb with five teeth: many reflex corners.
+  std::vector<Vec3> comb{{0, 0, 0}};
+  std::vector<std::int32_t> loop{0};
+  for (int t = 0; t < 5; ++t) {
+    double x = 2.0 * t;
+    for (Vec3 p : {Vec3{x + 1, 0, 0}, Vec3{x + 1, 3, 0}, Vec3{x + 2, 3, 0}, Vec3{x + 2, 0, 0}}) {
+      comb.push_back(p);
+      loop.push_back(static_cast<std::int32_t>(comb.size() - 1));
+    }
+  }
+  comb.push_back({10, -1, 0});
+  comb.push_back({0, -1, 0});
+  loop.push_back(static_cast<std::int32_t>(comb.size() - 2));
+  loop.push_back(static_cast<std::int32_t>(comb.size() - 1));
+  // Corner order above runs clockwise; reverse to keep +z.
+  std::reverse(loop.begin(), loop.end());
+  ExpectSoundSplit(comb, loop, 12);
+
+  // A star: every other corner reflex.
+  std::vector<Vec3> star;
+  std::vector<std::int32_t> sl;
+  for (int i = 0; i < 10; ++i) {
+    double a = M_PI * i / 5, r = i % 2 ? 0.4 : 1.0;
+    star.push_back({r * std::cos(a), r * std::sin(a), 0});
+    sl.push_back(i);
+  }
+  ExpectSoundSplit(star, sl, 8);
+}
+
+TEST(Geometry, DegenerateLoopsYieldNothingAndRepeatsAreDropped) {
+  std::vector<Vec3> pts{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {1, 1, 0}, {0, 0, 0}};
+  EXPECT_TRUE(SplitConvex(pts, {0, 1, 2}).empty()) << "collinear";
+  EXPECT_TRUE(SplitConvex(pts, {0, 1}).empty()) << "two corners";
+  EXPECT_TRUE(SplitConvex(pts, {0, 4, 1}).empty()) << "repeated position leaves two corners";
+  EXPECT_EQ(LoopNormal(pts, {0, 1, 2}), Vec3{});
+  // A repeated corner and a collinear corner inside a triangle still give
+  // one clean convex piece.
+  auto pieces = SplitConvex(pts, {0, 0, 1, 2, 3, 4});
+  ASSERT_EQ(pieces.size(), 1u);
+  EXPECT_EQ(pieces[0], (std::vector<std::int32_t>{0, 1, 2, 3}));
+}
+
+TEST(Geometry, BoxIsClosedWithOutwardUnitNormals) {
+  Body b = MakeBox({1, 2, 3}, {2, 4, 7}, 1);
+  ASSERT_EQ(b.polygons.size(), 6u);
+  EXPECT_EQ(b.polygonNormals.size(), 6u);
+  Vec3 centre{1.5, 3, 5};
+  double volume = 0;
+  for (const Polygon& p : b.polygons) {
+    Vec3 n = PolygonNormal(b, p);
+    EXPECT_NEAR(Dot(n, n), 1.0, 1e-12);
+    const auto& piece = p.convexPieces.at(0);
+    Vec3 onFace = b.vertices[static_cast<std::size_t>(piece[0])];
+    EXPECT_GT(Dot(n, Sub(onFace, centre)), 0) << "normal points inwards";
+    EXPECT_NEAR(Dot(LoopNormal(b.vertices, piece), n), 1.0, 1e-12) << "winding disagrees with normal";
+    volume += Area(b.vertices, piece, n) * Dot(n, onFace) / 3;
+  }
+  EXPECT_NEAR(volume, 1 * 2 * 4, 1e-9);
+}
+
+TEST(Geometry, BodyMakerSharesEqualNormalsAndKeepsPerVertexDataAligned) {
+  BodyMaker m;
+  auto a = m.AddVertex({0, 0, 0});
+  auto b = m.AddVertex({1, 0, 0});
+  auto c = m.AddVertex({1, 1, 0}, {0, 0, 1}, {0.5, 0.5});
+  auto d = m.AddVertex({0, 1, 0});
+  BodyMaker::FaceOptions o;
+  EXPECT_TRUE(m.AddFace({a, b, c}, o));
+  EXPECT_TRUE(m.AddFace({a, c, d}, o));
+  EXPECT_FALSE(m.AddFace({a, b, 9}, o)) << "unknown vertex";
+  EXPECT_FALSE(m.AddFace({a, b, a}, o)) << "degenerate";
+  const Body& body = m.body();
+  EXPECT_EQ(body.polygons.size(), 2u);
+  EXPECT_EQ(body.polygonNormals.size(), 1u);
+  ASSERT_EQ(body.vertexNormals.size(), 4u);
+  ASSERT_EQ(body.texCoords.size(), 4u);
+  EXPECT_EQ(body.texCoords[2], (Vec2{0.5, 0.5}));
+  // Vertices without a normal of their own report the polygon's.
+  EXPECT_EQ(VertexNormal(body, body.polygons[0], a), (Vec3{0, 0, 1}));
+  Project p;
+  p.materials.resize(1);
+  p.elements.push_back({Guid::FromName("x"), 1, "x", {body}});
+  EXPECT_EQ(Validate(p), "");
+}
+
+TEST(Geometry, TextureCoordinatesFollowTheMapping) {
+  Body b = MakeBox({0, 0, 0}, {2, 3, 4}, 1);
+  b.texCoords.assign(b.vertices.size(), {7, 8});
+  for (const Polygon& p : b.polygons) {
+    Vec3 n = PolygonNormal(b, p);
+    for (std::int32_t v : p.convexPieces[0]) {
+      Vec2 uv = TextureCoordinate(b, p, v);
+      const Vec3& pos = b.vertices[static_cast<std::size_t>(v)];
+      // Box mapping: walls show height as v, floors and roofs plan x/y.
+      if (std::fabs(n.z) > 0.5)
+        EXPECT_EQ(uv, (Vec2{pos.x, pos.y}));
+      else
+        EXPECT_EQ(uv.v, pos.z);
+    }
+  }
+  Polygon planar = b.polygons[0];
+  planar.mapping = {TextureProjection::Planar, {1, 1, 1}, {0.5, 0, 0}, {0, 0, 2}};
+  EXPECT_EQ(TextureCoordinate(b, planar, 7), (Vec2{0.5, 6}));  // vertex 7 = (2,3,4)
+  planar.mapping.projection = TextureProjection::Vertex;
+  EXPECT_EQ(TextureCoordinate(b, planar, 7), (Vec2{7, 8}));
+  EXPECT_EQ(TextureCoordinate(b, planar, 99), (Vec2{})) << "out of range vertex";
+}
+
+TEST(Geometry, GuidTextFormRoundTripsInTheHostsByteOrder) {
+  auto g = Guid::Parse("{01234567-89ab-CDEF-0011-223344556677}");
+  ASSERT_TRUE(g);
+  EXPECT_EQ(g->bytes[0], 0x67);  // Data1 little-endian
+  EXPECT_EQ(g->bytes[3], 0x01);
+  EXPECT_EQ(g->bytes[4], 0xab);
+  EXPECT_EQ(g->bytes[8], 0x00);
+  EXPECT_EQ(g->bytes[15], 0x77);
+  EXPECT_EQ(g->ToString(), "01234567-89AB-CDEF-0011-223344556677");
+  for (const char* bad : {"", "01234567-89ab-cdef-0011-22334455667", "01234567+89ab-cdef-0011-223344556677",
+                          "0123456g-89ab-cdef-0011-223344556677", "{01234567-89ab-cdef-0011-223344556677"})
+    EXPECT_FALSE(Guid::Parse(bad)) << bad;
+  EXPECT_EQ(Guid::FromName("a"), Guid::FromName("a"));
+  EXPECT_NE(Guid::FromName("a"), Guid::FromName("b"));
+  EXPECT_FALSE(Guid::FromName("").IsNull());
+}
+
+}  // namespace
+}  // namespace hostmodel

@@ -1,0 +1,287 @@
+#include "hostmodel/import.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "hostmodel/edit.h"
+#include "hostmodel/export.h"
+#include "hostmodel/geometry.h"
+#include "hostmodel/image.h"
+#include "hostmodel/sample.h"
+#include "temp_dir.h"
+
+namespace hostmodel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::TempDir;
+
+const std::string kData = "host/model/tests/data/";  // tests run from the source root
+
+double Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+const Element* Named(const Project& p, const std::string& name) {
+  for (const Element& e : p.elements)
+    if (e.name == name) return &e;
+  return nullptr;
+}
+
+const Material* MaterialNamed(const Project& p, const std::string& name) {
+  for (const Material& m : p.materials)
+    if (m.name == name) return &m;
+  return nullptr;
+}
+
+// Area of the visible surface, summed over convex pieces.
+double SurfaceArea(const Project& p) {
+  double total = 0;
+  for (const Element& e : p.elements)
+    for (const Body& b : e.bodies)
+      for (const Polygon& poly : b.polygons) {
+        if (poly.invisible) continue;
+        for (const auto& piece : poly.convexPieces)
+          for (std::size_t i = 1; i + 1 < piece.size(); ++i) {
+            const Vec3& a = b.vertices[static_cast<std::size_t>(piece[0])];
+            const Vec3& u = b.vertices[static_cast<std::size_t>(piece[i])];
+            const Vec3& v = b.vertices[static_cast<std::size_t>(piece[i + 1])];
+            Vec3 e1{u.x - a.x, u.y - a.y, u.z - a.z}, e2{v.x - a.x, v.y - a.y, v.z - a.z};
+            Vec3 c{e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x};
+            total += std::sqrt(Dot(c, c)) / 2;
+          }
+      }
+  return total;
+}
+
+// Copies the yard test files into a fresh folder so a test may change them.
+std::string CopyYard(const TempDir& dir) {
+  for (const char* f : {"yard.obj", "yard.mtl", "checker.png"}) fs::copy_file(kData + f, dir / f);
+  return dir / "yard.obj";
+}
+
+TEST(Import, ObjObjectsBecomeElementsInZUpWithMaterialsTexturesAndSmoothing) {
+  auto r = ImportModel(kData + "yard.obj");
+  ASSERT_TRUE(r.ok()) << r.error();
+  const Project& p = r.value();
+  ASSERT_EQ(p.elements.size(), 3u);
+  const Element* crate = Named(p, "/Crate");
+  const Element* floor = Named(p, "/Floor");
+  const Element* pipe = Named(p, "/Pipe");
+  ASSERT_TRUE(crate && floor && pipe);
+
+  // The crate's top (y = 1 in the file) is z = 1 here, its front (file +z)
+  // faces -y; a closed box with flat faces.
+  const Body& box = crate->bodies.at(0);
+  EXPECT_TRUE(box.closed);
+  for (const Vec3& v : box.vertices) {
+    EXPECT_TRUE(v.z == 0 || v.z == 1);
+    EXPECT_TRUE(v.y == 0 || v.y == 1);
+  }
+  bool sawUp = false;
+  for (const Polygon& poly : box.polygons) {
+    EXPECT_FALSE(poly.curved);
+    if (PolygonNormal(box, poly) == Vec3{0, 0, 1}) sawUp = true;
+  }
+  EXPECT_TRUE(sawUp);
+
+  // The concave L floor: one polygon, split into convex pieces facing up,
+  // not closed (a single sheet), with texture coordinates from the file.
+  const Body& fb = floor->bodies.at(0);
+  EXPECT_FALSE(fb.closed);
+  ASSERT_EQ(fb.polygons.size(), 1u);
+  const Polygon& lp = fb.polygons[0];
+  EXPECT_GE(lp.convexPieces.size(), 2u);
+  Vec3 n = PolygonNormal(fb, lp);
+  EXPECT_NEAR(n.z, 1.0, 1e-12);
+  for (const auto& piece : lp.convexPieces) EXPECT_TRUE(IsConvexLoop(fb.vertices, piece, n));
+  Project floorOnly;
+  floorOnly.elements.push_back(*floor);
+  EXPECT_NEAR(SurfaceArea(floorOnly), 12.0, 1e-6);
+  EXPECT_EQ(lp.mapping.projection, TextureProjection::Vertex);
+  for (std::size_t v = 0; v < fb.vertices.size(); ++v) {
+    Vec2 uv = TextureCoordinate(fb, lp, static_cast<std::int32_t>(v));
+    EXPECT_NEAR(uv.u, fb.vertices[v].x / 2, 1e-6);
+    EXPECT_NEAR(uv.v, fb.vertices[v].y / 2, 1e-6);
+  }
+
+  // The half pipe carries smooth normals: curved polygons.
+  for (const Polygon& poly : pipe->bodies.at(0).polygons) EXPECT_TRUE(poly.curved);
+
+  const Material* wood = MaterialNamed(p, "Wood");
+  const Material* checker = MaterialNamed(p, "Checker");
+  const Material* glass = MaterialNamed(p, "Glass");
+  ASSERT_TRUE(wood && checker && glass);
+  EXPECT_NEAR(wood->surfaceColor.g, 0.3, 1e-6);
+  EXPECT_NEAR(wood->secondColor.r, 0.2, 1e-6);
+  EXPECT_EQ(wood->shininess, 2500);
+  EXPECT_EQ(glass->transparency, 75);
+  const Texture* tex = p.TextureAt(checker->textureIndex);
+  ASSERT_TRUE(tex);
+  ASSERT_EQ(tex->width, 4);
+  // Top-left pixel of the checker: opaque (200, 30, 30) as A,R,G,B.
+  EXPECT_EQ(std::vector<std::uint8_t>(tex->pixels.begin(), tex->pixels.begin() + 4),
+            (std::vector<std::uint8_t>{255, 200, 30, 30}));
+  EXPECT_FALSE(tex->hasAlphaChannel);
+  EXPECT_EQ(Validate(p), "");
+}
+
+TEST(Import, GltfNodeTransformsAndEmbeddedTextures) {
+  auto r = ImportModel(kData + "sign.gltf");
+  ASSERT_TRUE(r.ok()) << r.error();
+  const Project& p = r.value();
+  ASSERT_EQ(p.elements.size(), 1u);
+  const Body& b = p.elements[0].bodies.at(0);
+  // Parent translation (1, 0, -2) and child scale 2, then Y-up to Z-up:
+  // the 1 m quad becomes a 2 m sign standing at y = 2.
+  for (const Vec3& v : b.vertices) {
+    EXPECT_TRUE(v.x == 1 || v.x == 3) << v.x;
+    EXPECT_DOUBLE_EQ(v.y, 2);
+    EXPECT_TRUE(v.z == 0 || v.z == 2) << v.z;
+  }
+  ASSERT_EQ(p.materials.size(), 1u);
+  EXPECT_EQ(p.materials[0].shininess, 7500);  // roughness 0.25
+  const Texture* t = p.TextureAt(p.materials[0].textureIndex);
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->width, 2);
+  EXPECT_TRUE(t->filePath.empty());
+  EXPECT_TRUE(t->hasAlphaChannel);
+  EXPECT_TRUE(t->transparentPattern);
+  // Second pixel is fully transparent green.
+  EXPECT_EQ(t->pixels[4], 0);
+  EXPECT_EQ(t->pixels[6], 255);
+}
+
+TEST(Import, IdentitiesAreStableAcrossReloadsAndFollowContent) {
+  TempDir dir;
+  std::string obj = CopyYard(dir);
+  auto first = ImportModel(obj);
+  auto second = ImportModel(obj);
+  ASSERT_TRUE(first.ok() && second.ok());
+  EXPECT_TRUE(first.value() == second.value()) << "same file, same project";
+
+  // Move one vertex of the crate: only the crate gets a new generation id.
+  std::string text = ReadFile(obj);
+  text.replace(text.find("v 6 1 -1"), 8, "v 6 1.5 -1");
+  dir.Write("yard.obj", text);
+  auto changed = ImportModel(obj);
+  ASSERT_TRUE(changed.ok()) << changed.error();
+  for (std::size_t i = 0; i < first->elements.size(); ++i) {
+    const Element& a = first->elements[i];
+    const Element& b = changed->elements[i];
+    EXPECT_EQ(a.guid, b.guid);
+    EXPECT_EQ(a.genId != b.genId, a.name == "/Crate") << a.name;
+  }
+  for (std::size_t i = 0; i < first->materials.size(); ++i)
+    EXPECT_EQ(first->materials[i].stamp, changed->materials[i].stamp);
+
+  // Applied as a reload: the change list names the crate only.
+  Project live = first.value();
+  ChangeSet cs = ApplyReload(live, changed.value());
+  ASSERT_EQ(cs.changedElements.size(), 1u);
+  EXPECT_EQ(cs.changedElements[0], Named(live, "/Crate")->guid);
+  EXPECT_TRUE(cs.addedElements.empty() && cs.removedElements.empty() && cs.changedMaterials.empty());
+  EXPECT_EQ(Named(live, "/Floor")->genId, Named(first.value(), "/Floor")->genId);
+
+  // A changed material colour: that material's stamp alone; geometry kept.
+  std::string mtl = ReadFile(dir / "yard.mtl");
+  mtl.replace(mtl.find("Kd 0.5 0.3 0.1"), 14, "Kd 0.6 0.3 0.1");
+  dir.Write("yard.mtl", mtl);
+  auto recoloured = ImportModel(obj);
+  ASSERT_TRUE(recoloured.ok());
+  Project before = live;
+  ChangeSet cs2 = ApplyReload(live, recoloured.value());
+  ASSERT_EQ(cs2.changedMaterials.size(), 1u);
+  const Material& wood = live.materials[static_cast<std::size_t>(cs2.changedMaterials[0] - 1)];
+  EXPECT_EQ(wood.name, "Wood");
+  EXPECT_NE(wood.stamp, MaterialNamed(before, "Wood")->stamp);
+  EXPECT_TRUE(cs2.changedElements.empty());
+  for (std::size_t i = 0; i < live.elements.size(); ++i) EXPECT_EQ(live.elements[i].genId, before.elements[i].genId);
+}
+
+TEST(Import, SampleHouseSurvivesEveryInterchangeFormat) {
+  TempDir dir;
+  Project house = SampleBuilding();
+  const double area = SurfaceArea(house);
+  struct Case {
+    const char* ext;
+    bool materials;  // the format keeps material names
+    bool nodes;      // one node per element
+  };
+  for (Case c : {Case{".obj", true, true}, Case{".gltf", true, true}, Case{".glb", true, true},
+                 Case{".fbx", true, false}, Case{".3ds", false, false}, Case{".dae", true, true},
+                 Case{".ply", false, false}, Case{".stl", false, false}}) {
+    SCOPED_TRACE(c.ext);
+    std::string path = dir / (std::string("house") + c.ext);
+    Status s = ExportModel(house, path);
+    ASSERT_TRUE(s.ok()) << s.error();
+    auto r = ImportModel(path);
+    ASSERT_TRUE(r.ok()) << r.error();
+    const Project& p = r.value();
+    EXPECT_EQ(Validate(p), "");
+    EXPECT_NEAR(SurfaceArea(p), area, area * 1e-5);
+    Vec3 lo{1e9, 1e9, 1e9}, hi{-1e9, -1e9, -1e9};
+    for (const Element& e : p.elements)
+      for (const Body& b : e.bodies)
+        for (const Vec3& v : b.vertices) {
+          lo = {std::min(lo.x, v.x), std::min(lo.y, v.y), std::min(lo.z, v.z)};
+          hi = {std::max(hi.x, v.x), std::max(hi.y, v.y), std::max(hi.z, v.z)};
+        }
+    EXPECT_NEAR(lo.z, -0.3, 1e-5);
+    EXPECT_NEAR(hi.z, 5.5, 1e-5);
+    EXPECT_NEAR(lo.y, -0.5, 1e-5);
+    EXPECT_NEAR(hi.y, 8.5, 1e-5);
+    if (c.nodes) {
+      EXPECT_EQ(p.elements.size(), house.elements.size());
+    }
+    if (c.materials) {
+      const Material* glass = MaterialNamed(p, "Glass");
+      ASSERT_TRUE(glass);
+      EXPECT_EQ(glass->transparency, 70);
+      const Material* brick = MaterialNamed(p, "Brick facade");
+      ASSERT_TRUE(brick);
+      const Texture* t = p.TextureAt(brick->textureIndex);
+      ASSERT_TRUE(t);
+      EXPECT_EQ(t->pixels, house.textures[0].pixels);
+    }
+    // Reimporting the same file reproduces every identity.
+    auto again = ImportModel(path);
+    ASSERT_TRUE(again.ok());
+    EXPECT_TRUE(again.value() == p);
+  }
+}
+
+TEST(Import, BadFilesGiveClearErrorsNamingTheFile) {
+  TempDir dir;
+  struct Case {
+    std::string name, content, expect;
+  };
+  std::string obj = ReadFile(kData + "yard.obj");
+  std::string gltf = ReadFile(kData + "sign.gltf");
+  std::vector<Case> cases = {
+      {"missing.obj", "", "cannot open model file"},
+      {"garbage.glb", "glTF\x02\x00\x00\x00garbage", "cannot read model"},
+      {"truncated.gltf", gltf.substr(0, gltf.size() / 3), "cannot read model"},
+      {"noimage.obj", obj, "checker.png: cannot open image file"},
+      {"badimage.obj", obj, "checker.png: not a PNG or JPEG image"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = dir / c.name;
+    if (c.name != "missing.obj") dir.Write(c.name, c.content);
+    if (c.name == "noimage.obj" || c.name == "badimage.obj") {
+      fs::remove(dir / "yard.mtl");
+      fs::copy_file(kData + "yard.mtl", dir / "yard.mtl");
+      fs::remove(dir / "checker.png");
+      if (c.name == "badimage.obj") dir.Write("checker.png", "this is no image");
+    }
+    auto r = LoadAnyFile(path);
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().rfind(path + ": ", 0), 0u) << r.error();
+    EXPECT_NE(r.error().find(c.expect), std::string::npos) << r.error();
+  }
+}
+
+}  // namespace
+}  // namespace hostmodel
