@@ -1,0 +1,78 @@
+// File queries against real files and the times the file system reports.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include "util/files.h"
+#include "util/text.h"
+
+using namespace util;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/corv-files-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::u16string U(const fs::path& p) const { return FromUtf8(p.string()); }
+  static std::uint64_t FileTime(std::int64_t sec, long nsec) {
+    return static_cast<std::uint64_t>(sec + 11644473600LL) * 10000000ull + static_cast<std::uint64_t>(nsec) / 100;
+  }
+  static std::int64_t NowSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  }
+  fs::path dir_;
+};
+
+TEST_F(Files, FileExistsOnlyForThingsThatAreNotDirectories) {
+  fs::path file = dir_ / "Büro ä.png";
+  std::ofstream(file) << "png";
+  EXPECT_TRUE(FileExists(U(file)));
+  EXPECT_FALSE(FileExists(U(dir_)));
+  EXPECT_FALSE(FileExists(U(dir_ / "missing.png")));
+  EXPECT_FALSE(FileExists(u""));
+  // A NUL would otherwise cut the path down to the existing file.
+  EXPECT_FALSE(FileExists(U(file) + std::u16string(1, u'\0') + u"junk"));
+  fs::create_symlink(file, dir_ / "link");
+  EXPECT_TRUE(FileExists(U(dir_ / "link")));
+  fs::create_symlink(dir_ / "nowhere", dir_ / "dangling");
+  EXPECT_FALSE(FileExists(U(dir_ / "dangling")));
+}
+
+TEST_F(Files, TimeStampsAreTheFileSystemsTimesSince1601) {
+  fs::path file = dir_ / "texture.jpg";
+  std::int64_t before = NowSeconds();
+  std::ofstream(file) << "jpeg";
+  // 2021-03-04 05:06:07.123456789 for the access, a second later for the write.
+  struct timespec times[2] = {{1614834367, 123456789}, {1614834368, 987654321}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+  std::int64_t after = NowSeconds();
+
+  struct stat st;
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(GetFileTimeStamp(U(file), 1), FileTime(st.st_atim.tv_sec, st.st_atim.tv_nsec));
+  EXPECT_EQ(GetFileTimeStamp(U(file), 1), 132593079671234567ull);
+  EXPECT_EQ(GetFileTimeStamp(U(file), 2), 132593079689876543ull);
+  EXPECT_EQ(GetFileTimeStamp(U(file), -1), 132593079689876543ull);
+  EXPECT_EQ(GetFileTimeStamp(U(file), 7), 132593079689876543ull);
+  // Creation: the birth time, or the change time where there is none; both
+  // fall between making the file and setting its other times.
+  std::uint64_t created = GetFileTimeStamp(U(file), 0);
+  EXPECT_GE(created, FileTime(before, 0));
+  EXPECT_LT(created, FileTime(after + 1, 0));
+  EXPECT_EQ(GetFileTimeStamp(U(dir_ / "missing.jpg"), 2), 0u);
+  EXPECT_EQ(GetFileTimeStamp(U(dir_), 2), 0u);  // a directory is not a file
+  EXPECT_EQ(GetFileTimeStamp(u"", 2), 0u);
+}
+
+}  // namespace
