@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::TempDir;
 
-const std::string kData = "host/model/tests/data/";  // tests run from the source root
+const std::string kData = HOSTMODEL_TEST_DATA;
 
 double Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 

@@ -1,0 +1,255 @@
+#include "hostmodel/edit.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "hostmodel/image.h"
+#include "hostmodel/sample.h"
+#include "temp_dir.h"
+
+namespace hostmodel {
+namespace {
+
+using testing::TempDir;
+
+const Guid& GuidOf(const Project& p, const char* name) {
+  for (const Element& e : p.elements)
+    if (e.name == name) return e.guid;
+  throw std::runtime_error(std::string("no element ") + name);
+}
+
+// Everything except the listed elements and materials is untouched.
+void ExpectOnly(const Project& before, const Project& after, std::vector<Guid> elements, std::vector<int> materials) {
+  EXPECT_TRUE(before.state == after.state);
+  EXPECT_TRUE(before.textures == after.textures);
+  ASSERT_EQ(before.materials.size(), after.materials.size());
+  for (std::size_t i = 0; i < before.materials.size(); ++i)
+    if (std::find(materials.begin(), materials.end(), static_cast<int>(i + 1)) == materials.end()) {
+      EXPECT_TRUE(before.materials[i] == after.materials[i]) << "material " << i + 1;
+    }
+  for (const Element& e : before.elements) {
+    if (std::find(elements.begin(), elements.end(), e.guid) != elements.end()) continue;
+    std::int32_t k = after.FindElement(e.guid);
+    ASSERT_GE(k, 0) << e.name;
+    EXPECT_TRUE(after.elements[static_cast<std::size_t>(k)] == e) << e.name;
+  }
+}
+
+TEST(Edit, ElementEditsBumpOnlyTheirElement) {
+  Project p = SampleBuilding();
+  const Guid door = GuidOf(p, "Door");
+
+  Project before = p;
+  auto moved = MoveElement(p, door, {0.5, 0, 0});
+  ASSERT_TRUE(moved.ok()) << moved.error();
+  EXPECT_EQ(moved->changedElements, std::vector<Guid>{door});
+  EXPECT_TRUE(moved->addedElements.empty() && moved->removedElements.empty() && moved->changedMaterials.empty());
+  ExpectOnly(before, p, {door}, {});
+  const Element& d = p.elements[static_cast<std::size_t>(p.FindElement(door))];
+  const Element& d0 = before.elements[static_cast<std::size_t>(before.FindElement(door))];
+  EXPECT_NE(d.genId, d0.genId);
+  EXPECT_EQ(d.bodies[0].vertices[0].x, d0.bodies[0].vertices[0].x + 0.5);
+  EXPECT_EQ(d.bodies[0].vertices[0].y, d0.bodies[0].vertices[0].y);
+
+  // Moving by nothing changes nothing.
+  before = p;
+  auto still = MoveElement(p, door, {0, 0, 0});
+  ASSERT_TRUE(still.ok());
+  EXPECT_TRUE(still->Empty());
+  EXPECT_TRUE(p == before);
+
+  before = p;
+  auto copied = CopyElement(p, door, {0, 3, 0});
+  auto copied2 = CopyElement(p, door, {0, 3, 0});
+  ASSERT_TRUE(copied.ok() && copied2.ok());
+  ASSERT_EQ(copied->addedElements.size(), 1u);
+  ASSERT_EQ(copied2->addedElements.size(), 1u);
+  EXPECT_NE(copied->addedElements[0], copied2->addedElements[0]) << "each copy gets its own GUID";
+  EXPECT_NE(copied->addedElements[0], door);
+  ExpectOnly(before, p, {}, {});
+  EXPECT_EQ(p.elements.size(), before.elements.size() + 2);
+  EXPECT_EQ(Validate(p), "");
+
+  before = p;
+  auto glazing = GuidOf(p, "Glazing");
+  auto recoloured = SetElementMaterial(p, glazing, 6);
+  ASSERT_TRUE(recoloured.ok());
+  EXPECT_EQ(recoloured->changedElements, std::vector<Guid>{glazing});
+  ExpectOnly(before, p, {glazing}, {});
+  for (const Body& b : p.elements[static_cast<std::size_t>(p.FindElement(glazing))].bodies)
+    for (const Polygon& poly : b.polygons) EXPECT_EQ(poly.materialIndex, 6);
+  before = p;
+  auto again = SetElementMaterial(p, glazing, 6);
+  ASSERT_TRUE(again.ok());
+  EXPECT_TRUE(again->Empty()) << "already that material: no new generation";
+  EXPECT_TRUE(p == before);
+
+  auto deleted = DeleteElement(p, door);
+  ASSERT_TRUE(deleted.ok());
+  EXPECT_EQ(deleted->removedElements, std::vector<Guid>{door});
+  EXPECT_LT(p.FindElement(door), 0);
+  ExpectOnly(before, p, {door}, {});
+}
+
+TEST(Edit, MaterialEditsBumpOnlyTheirStamp) {
+  TempDir dir;
+  Project p = SampleBuilding();
+  Project before = p;
+  auto c = SetMaterialColor(p, 2, {0.1, 0.2, 0.3});
+  ASSERT_TRUE(c.ok());
+  EXPECT_EQ(c->changedMaterials, std::vector<std::int32_t>{2});
+  EXPECT_EQ(p.materials[1].stamp, before.materials[1].stamp + 1);
+  EXPECT_EQ(p.materials[1].surfaceColor, (ColorRGB{0.1, 0.2, 0.3}));
+  ExpectOnly(before, p, {}, {2});
+
+  before = p;
+  auto t = SetMaterialTransparency(p, 5, 20);
+  ASSERT_TRUE(t.ok());
+  EXPECT_EQ(t->changedMaterials, std::vector<std::int32_t>{5});
+  EXPECT_EQ(p.materials[4].transparency, 20);
+  ExpectOnly(before, p, {}, {5});
+
+  before = p;
+  auto x = SetMaterialTexture(p, 3, 0);
+  ASSERT_TRUE(x.ok());
+  EXPECT_EQ(p.materials[2].textureIndex, 0);
+  ExpectOnly(before, p, {}, {3});
+
+  // A texture from an image file: added once, reused for the same image.
+  std::string png = dir / "tile.png";
+  ASSERT_TRUE(WritePng(SampleBuilding().textures[0], png));
+  before = p;
+  auto f = SetMaterialTextureFile(p, 4, png, 0.5, 0.25);
+  ASSERT_TRUE(f.ok()) << f.error();
+  EXPECT_EQ(f->addedTextures, std::vector<std::int32_t>{2});
+  EXPECT_EQ(f->changedMaterials, std::vector<std::int32_t>{4});
+  EXPECT_EQ(p.materials[3].textureIndex, 2);
+  EXPECT_EQ(p.textures[1].xSize, 0.5);
+  auto f2 = SetMaterialTextureFile(p, 2, png, 0.5, 0.25);
+  ASSERT_TRUE(f2.ok());
+  EXPECT_TRUE(f2->addedTextures.empty());
+  EXPECT_EQ(p.materials[1].textureIndex, 2);
+  EXPECT_EQ(Validate(p), "");
+}
+
+TEST(Edit, InvalidEditsFailAndChangeNothing) {
+  TempDir dir;
+  Project p = SampleBuilding();
+  const Project before = p;
+  Guid unknown = Guid::FromName("nobody");
+  const Guid roof = GuidOf(p, "Roof");
+  const double nan = std::nan("");
+  std::vector<std::pair<const char*, Result<ChangeSet>>> results;
+  results.emplace_back("move unknown", MoveElement(p, unknown, {1, 0, 0}));
+  results.emplace_back("move by NaN", MoveElement(p, roof, {nan, 0, 0}));
+  results.emplace_back("copy unknown", CopyElement(p, unknown, {}));
+  results.emplace_back("delete unknown", DeleteElement(p, unknown));
+  results.emplace_back("material 0", SetElementMaterial(p, roof, 0));
+  results.emplace_back("material 7", SetElementMaterial(p, roof, 7));
+  results.emplace_back("colour > 1", SetMaterialColor(p, 1, {1.5, 0, 0}));
+  results.emplace_back("colour NaN", SetMaterialColor(p, 1, {nan, 0, 0}));
+  results.emplace_back("colour of 0", SetMaterialColor(p, 0, {0, 0, 0}));
+  results.emplace_back("transparency 101", SetMaterialTransparency(p, 1, 101));
+  results.emplace_back("transparency -1", SetMaterialTransparency(p, 1, -1));
+  results.emplace_back("texture 2", SetMaterialTexture(p, 1, 2));
+  results.emplace_back("texture file missing", SetMaterialTextureFile(p, 1, dir / "none.png", 1, 1));
+  results.emplace_back("texture size 0", SetMaterialTextureFile(p, 1, dir / "none.png", 0, 1));
+  results.emplace_back("flat box", AddBox(p, {0, 0, 0}, {1, 1, 0}, 1));
+  results.emplace_back("inverted box", AddBox(p, {1, 0, 0}, {0, 1, 1}, 1));
+  results.emplace_back("box material", AddBox(p, {0, 0, 0}, {1, 1, 1}, 9));
+  for (const auto& [label, r] : results) {
+    EXPECT_FALSE(r.ok()) << label;
+    EXPECT_FALSE(r.error().empty()) << label;
+  }
+  EXPECT_TRUE(p == before);
+  EXPECT_NE(results[12].second.error().find("none.png"), std::string::npos);
+}
+
+TEST(Edit, AddedBoxIsAValidClosedElement) {
+  Project p = SampleBuilding();
+  auto r = AddBox(p, {1, 1, 0}, {2, 3, 1}, 6, "Crate");
+  ASSERT_TRUE(r.ok()) << r.error();
+  ASSERT_EQ(r->addedElements.size(), 1u);
+  const Element& e = p.elements.back();
+  EXPECT_EQ(e.guid, r->addedElements[0]);
+  EXPECT_EQ(e.name, "Crate");
+  EXPECT_NE(e.genId, 0u);
+  EXPECT_TRUE(e.bodies.at(0).closed);
+  EXPECT_EQ(e.bodies[0].polygons.size(), 6u);
+  auto r2 = AddBox(p, {1, 1, 0}, {2, 3, 1}, 6, "Crate");
+  EXPECT_NE(r2->addedElements[0], e.guid);
+  EXPECT_EQ(Validate(p), "");
+}
+
+TEST(Edit, ReloadKeepsIndicesAndReportsAddedRemovedAndChanged) {
+  Project live = SampleBuilding();
+  Project file = SampleBuilding();
+  // The file now lists its materials in reverse order, has a new material,
+  // a recoloured roof material, one element fewer, one more, and one
+  // changed.
+  std::reverse(file.materials.begin(), file.materials.end());  // Oak first
+  auto remap = [](std::int32_t i) { return 7 - i; };
+  for (Element& e : file.elements)
+    for (Body& b : e.bodies)
+      for (Polygon& poly : b.polygons) poly.materialIndex = remap(poly.materialIndex);
+  file.materials[2].surfaceColor = {0.5, 0.1, 0.1};  // Roof tiles (index 4 live)
+  Material fresh;
+  fresh.name = "Slate";
+  fresh.guid = Guid::FromName("slate");
+  file.materials.push_back(fresh);
+  const Guid barrel = GuidOf(file, "Rain barrel");
+  const Guid roof = GuidOf(file, "Roof");
+  file.elements.erase(file.elements.begin() + file.FindElement(barrel));
+  ASSERT_TRUE(AddBox(file, {20, 0, 0}, {21, 1, 1}, 7, "Shed").ok());  // uses Slate
+  file.elements[static_cast<std::size_t>(file.FindElement(roof))].bodies[0].vertices[0].z += 0.1;
+  const std::uint32_t roofGen = live.elements[static_cast<std::size_t>(live.FindElement(roof))].genId;
+  const Project before = live;
+
+  ChangeSet cs = ApplyReload(live, file);
+  EXPECT_EQ(cs.changedElements, std::vector<Guid>{roof});
+  EXPECT_EQ(cs.removedElements, std::vector<Guid>{barrel});
+  ASSERT_EQ(cs.addedElements.size(), 1u);
+  EXPECT_EQ(cs.changedMaterials, std::vector<std::int32_t>{4});
+  EXPECT_EQ(cs.addedMaterials, std::vector<std::int32_t>{7});
+  EXPECT_EQ(Validate(live), "");
+  // Host indices did not move; every unchanged element kept its generation.
+  for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(live.materials[i].guid, before.materials[i].guid);
+  EXPECT_EQ(live.materials[6].name, "Slate");
+  EXPECT_NE(live.materials[3].stamp, before.materials[3].stamp);
+  for (const Element& e : live.elements) {
+    std::int32_t k = before.FindElement(e.guid);
+    if (e.guid == roof) {
+      EXPECT_NE(e.genId, roofGen) << "the file's generation id equals the old one; still a new one";
+    } else if (k >= 0) {
+      EXPECT_TRUE(e == before.elements[static_cast<std::size_t>(k)]) << e.name;
+    } else {
+      EXPECT_EQ(e.bodies[0].polygons[0].materialIndex, 7);
+    }
+  }
+  EXPECT_TRUE(live.state == before.state);
+
+  // Applying the same file again changes nothing.
+  Project settled = live;
+  EXPECT_TRUE(ApplyReload(live, file).Empty());
+  EXPECT_TRUE(live == settled);
+}
+
+TEST(Edit, ChangeSetsMergeWithoutDuplicates) {
+  ChangeSet a, b;
+  a.changedElements = {Guid::FromName("1")};
+  a.changedMaterials = {3};
+  b.changedElements = {Guid::FromName("1"), Guid::FromName("2")};
+  b.changedMaterials = {3, 4};
+  b.addedTextures = {1};
+  a.Merge(b);
+  EXPECT_EQ(a.changedElements.size(), 2u);
+  EXPECT_EQ(a.changedMaterials, (std::vector<std::int32_t>{3, 4}));
+  EXPECT_EQ(a.addedTextures, std::vector<std::int32_t>{1});
+  EXPECT_FALSE(a.Empty());
+  EXPECT_TRUE(ChangeSet{}.Empty());
+}
+
+}  // namespace
+}  // namespace hostmodel
