@@ -240,6 +240,38 @@ bool BodyMaker::AddPiecedFace(const std::vector<std::vector<std::int32_t>>& piec
   return true;
 }
 
+void CloseTJunctions(Body& body) {
+  const auto& V = body.vertices;
+  for (Polygon& poly : body.polygons)
+    for (auto& piece : poly.convexPieces) {
+      std::vector<std::int32_t> out;
+      for (std::size_t i = 0; i < piece.size(); ++i) {
+        std::int32_t ia = piece[i], ib = piece[(i + 1) % piece.size()];
+        const Vec3 &a = At(V, ia), &b = At(V, ib);
+        Vec3 d = Sub(b, a);
+        double len2 = Dot(d, d);
+        out.push_back(ia);
+        if (!(len2 > 0)) continue;
+        // Vertices strictly inside the segment, ordered along it.
+        std::vector<std::pair<double, std::int32_t>> inside;
+        for (std::size_t k = 0; k < V.size(); ++k) {
+          const Vec3& p = V[k];
+          if (p == a || p == b) continue;
+          Vec3 ap = Sub(p, a);
+          double t = Dot(ap, d) / len2;
+          if (t <= 1e-9 || t >= 1 - 1e-9) continue;
+          Vec3 off = Cross(ap, d);
+          if (Dot(off, off) > 1e-18 * len2 * len2) continue;
+          inside.push_back({t, static_cast<std::int32_t>(k)});
+        }
+        std::sort(inside.begin(), inside.end());
+        for (const auto& [t, k] : inside)
+          if (out.back() != k && !(At(V, out.back()) == At(V, k))) out.push_back(k);
+      }
+      piece = std::move(out);
+    }
+}
+
 Body MakeBox(const Vec3& lo, const Vec3& hi, std::int32_t materialIndex) {
   BodyMaker maker(true);
   // Vertex k has x from bit 0, y from bit 1, z from bit 2.

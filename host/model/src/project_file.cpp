@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -404,6 +405,55 @@ std::string RelativeIfBelow(const std::string& file, const std::string& baseDir)
   return rel.string();
 }
 
+bool Scalar(const Json& j) { return !j.is_object() && !j.is_array(); }
+
+bool ScalarArray(const Json& j) {
+  return j.is_array() && std::all_of(j.begin(), j.end(), [](const Json& e) { return Scalar(e); });
+}
+
+// Indented like a document, but arrays of scalars (points, colours, corner
+// lists) stay on one line so that geometry remains readable and diffable.
+void Pretty(const Json& j, int depth, std::string& out) {
+  auto newline = [&](int d) {
+    out += '\n';
+    out.append(static_cast<std::size_t>(d), ' ');
+  };
+  if (Scalar(j)) {
+    out += j.dump();
+  } else if (ScalarArray(j)) {
+    out += '[';
+    for (std::size_t i = 0; i < j.size(); ++i) {
+      if (i) out += ", ";
+      out += j[i].dump();
+    }
+    out += ']';
+  } else if (j.is_array()) {
+    out += '[';
+    bool first = true;
+    for (const Json& e : j) {
+      if (!first) out += ',';
+      first = false;
+      newline(depth + 1);
+      Pretty(e, depth + 1, out);
+    }
+    if (!j.empty()) newline(depth);
+    out += ']';
+  } else {
+    out += '{';
+    bool first = true;
+    for (auto it = j.begin(); it != j.end(); ++it) {
+      if (!first) out += ',';
+      first = false;
+      newline(depth + 1);
+      out += Json(it.key()).dump();
+      out += ": ";
+      Pretty(it.value(), depth + 1, out);
+    }
+    if (!j.empty()) newline(depth);
+    out += '}';
+  }
+}
+
 }  // namespace
 
 Result<Project> ParseProject(std::string_view json, const std::string& origin) {
@@ -544,7 +594,10 @@ std::string SerializeProject(const Project& project, const std::string& baseDir)
     elements.push_back(std::move(je));
   }
   root["elements"] = std::move(elements);
-  return root.dump(1);
+  std::string out;
+  Pretty(root, 0, out);
+  out += '\n';
+  return out;
 }
 
 Status SaveProjectFile(const Project& project, const std::string& path) {

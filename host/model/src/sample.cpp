@@ -101,7 +101,11 @@ class SharedBody {
     maker_.AddFace(loop, o);
   }
   BodyMaker& maker() { return maker_; }
-  Body Take() { return maker_.Take(); }
+  Body Take() {
+    Body b = maker_.Take();
+    CloseTJunctions(b);
+    return b;
+  }
 
  private:
   BodyMaker maker_;

@@ -59,6 +59,11 @@ class BodyMaker {
   std::map<std::tuple<double, double, double>, std::int32_t> normals_;
 };
 
+// Inserts into every convex piece the body's vertices that lie inside one of
+// its edges, so that neighbouring faces share whole edges (no T-junctions,
+// which show as hairline cracks once the faces are triangulated).
+void CloseTJunctions(Body& body);
+
 // A closed axis-aligned box with outward faces, Box texture mapping.
 Body MakeBox(const Vec3& minCorner, const Vec3& maxCorner, std::int32_t materialIndex);
 
