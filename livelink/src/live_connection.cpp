@@ -347,10 +347,6 @@ bool LiveConnection::HasPeerTexts() {
 
 // ---- cross-process lock ----------------------------------------------------
 
-namespace {
-
-// A process that no longer exists (or is a zombie waiting to be reaped) can
-// never release the lock it holds.
 bool ProcessGone(std::uint32_t pid) {
   if (pid == 0 || pid > static_cast<std::uint32_t>(INT32_MAX)) return true;
   if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return true;
@@ -367,6 +363,8 @@ bool ProcessGone(std::uint32_t pid) {
   if (close == nullptr || close[1] != ' ') return false;
   return close[2] == 'Z' || close[2] == 'X';
 }
+
+namespace {
 
 std::atomic_ref<std::uint32_t> LockWord(Header* header) {
   return std::atomic_ref<std::uint32_t>(header->lockOwner);

@@ -36,7 +36,7 @@ std::u16string StatusBlockText(LiveConnection& connection) {
   return ReadStatusText(block, connection.GetBlockSize(stat->blockId), stat->blockCapacity);
 }
 
-class ConnectionTest : public ::testing::Test {
+class LivelinkConnectionTest : public ::testing::Test {
  protected:
   void SetUp() override { name_ = UniqueName("conn"); }
   std::u16string name_;
@@ -45,7 +45,7 @@ class ConnectionTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(ConnectionTest, CreateWritesTheHeaderAndItsOwnRecords) {
+TEST_F(LivelinkConnectionTest, CreateWritesTheHeaderAndItsOwnRecords) {
   ASSERT_EQ(connection_.Create(name_, 5000), 0);
   ASSERT_TRUE(connection_.IsOpen());
   EXPECT_EQ(connection_.MappedBytes(), 10242048u);
@@ -71,7 +71,7 @@ TEST_F(ConnectionTest, CreateWritesTheHeaderAndItsOwnRecords) {
   EXPECT_EQ(connection_.FindRecord(0), nullptr);  // free slots have id 0
 }
 
-TEST_F(ConnectionTest, NameKeepsBackslashesWhileTheMappingUsesSlashes) {
+TEST_F(LivelinkConnectionTest, NameKeepsBackslashesWhileTheMappingUsesSlashes) {
   ASSERT_EQ(connection_.Create(name_, 4), 0);
   EXPECT_EQ(connection_.GetName(), name_);
   EXPECT_NE(name_.find(u'\\'), std::u16string::npos);
@@ -83,7 +83,7 @@ TEST_F(ConnectionTest, NameKeepsBackslashesWhileTheMappingUsesSlashes) {
   EXPECT_FALSE(MappingExists(MappingNameFor(name_)));  // the last user closed it
 }
 
-TEST_F(ConnectionTest, CreateRefusesAnExistingNameAndSizesThatWrap) {
+TEST_F(LivelinkConnectionTest, CreateRefusesAnExistingNameAndSizesThatWrap) {
   ASSERT_EQ(connection_.Create(name_, 4), 0);
   LiveConnection second;
   EXPECT_EQ(second.Create(name_, 4), -2);
@@ -98,7 +98,7 @@ TEST_F(ConnectionTest, CreateRefusesAnExistingNameAndSizesThatWrap) {
   EXPECT_EQ(connection_.OwnViewRecord()->id, firstView + 2);
 }
 
-TEST_F(ConnectionTest, RecordsFillTheLowestFreeSlotAndMoveHighestSlot) {
+TEST_F(LivelinkConnectionTest, RecordsFillTheLowestFreeSlotAndMoveHighestSlot) {
   ASSERT_EQ(connection_.Create(name_, 8), 0);
   Header* header = connection_.Area().header();
   EXPECT_EQ(connection_.CreateRecord(kTypeHead), nullptr);
@@ -133,7 +133,7 @@ TEST_F(ConnectionTest, RecordsFillTheLowestFreeSlotAndMoveHighestSlot) {
   EXPECT_EQ(connection_.Area().Slot(3)->type, 0u);
 }
 
-TEST_F(ConnectionTest, DeletingSlotZeroNeverWrapsHighestSlot) {
+TEST_F(LivelinkConnectionTest, DeletingSlotZeroNeverWrapsHighestSlot) {
   ASSERT_EQ(connection_.Create(name_, 4), 0);
   Header* header = connection_.Area().header();
   const std::uint32_t viewId = connection_.OwnViewRecord()->id;
@@ -149,7 +149,7 @@ TEST_F(ConnectionTest, DeletingSlotZeroNeverWrapsHighestSlot) {
   EXPECT_EQ(connection_.Area().Slot(0)->flags, 0u);
 }
 
-TEST_F(ConnectionTest, CountAndGetMatchTypeAndMaskedFlags) {
+TEST_F(LivelinkConnectionTest, CountAndGetMatchTypeAndMaskedFlags) {
   ASSERT_EQ(connection_.Create(name_, 16), 0);
   Record* a = connection_.CreateRecord(kTypeSurface);
   Record* b = connection_.CreateRecord(kTypeSurface);
@@ -169,7 +169,7 @@ TEST_F(ConnectionTest, CountAndGetMatchTypeAndMaskedFlags) {
   EXPECT_EQ(connection_.CountRecords(kTypeSurface, 0, 0), 3u);
 }
 
-TEST_F(ConnectionTest, FlagsCountChangesAndClosedEndsTheConnection) {
+TEST_F(LivelinkConnectionTest, FlagsCountChangesAndClosedEndsTheConnection) {
   ASSERT_EQ(connection_.Create(name_, 4), 0);
   Record* record = connection_.CreateRecord(kTypeSurface);
   connection_.SetRecordFlags(record, 4);
@@ -201,7 +201,7 @@ TEST_F(ConnectionTest, FlagsCountChangesAndClosedEndsTheConnection) {
   EXPECT_EQ(connection_.TestFlags(0xFFFFFFFFu), 0u);
 }
 
-TEST_F(ConnectionTest, TextFieldsTakeWhatFitsAndRefuseTheRest) {
+TEST_F(LivelinkConnectionTest, TextFieldsTakeWhatFitsAndRefuseTheRest) {
   EXPECT_EQ(connection_.GetLabel(), nullptr);
   connection_.SetLabel(u"ignored while closed");
   ASSERT_EQ(connection_.Create(name_, 2), 0);
@@ -225,7 +225,7 @@ TEST_F(ConnectionTest, TextFieldsTakeWhatFitsAndRefuseTheRest) {
   EXPECT_EQ(HeaderWord(connection_, 1240), 77u);
 }
 
-TEST_F(ConnectionTest, BlocksAreNamedByCreatorAndReleasedWithTheirOwner) {
+TEST_F(LivelinkConnectionTest, BlocksAreNamedByCreatorAndReleasedWithTheirOwner) {
   ASSERT_EQ(connection_.Create(name_, 8), 0);
   const auto pid = static_cast<std::uint32_t>(::getpid());
   Record* owner = connection_.CreateRecord(kTypeSurface);
@@ -250,7 +250,7 @@ TEST_F(ConnectionTest, BlocksAreNamedByCreatorAndReleasedWithTheirOwner) {
   EXPECT_EQ(connection_.GetBlockSize(first), 0u);
 }
 
-TEST_F(ConnectionTest, ANewRunStepsOverBlockNamesStillHeldFromTheLastOne) {
+TEST_F(LivelinkConnectionTest, ANewRunStepsOverBlockNamesStillHeldFromTheLastOne) {
   ASSERT_EQ(connection_.Create(name_, 8), 0);
   const std::uint32_t old = connection_.CreateBlock(7, 64);
   ASSERT_EQ(old, 1u);
@@ -268,7 +268,7 @@ TEST_F(ConnectionTest, ANewRunStepsOverBlockNamesStillHeldFromTheLastOne) {
   CloseHandle(held);
 }
 
-TEST_F(ConnectionTest, UpdateViewWritesTheCameraAndFlagsTheRecord) {
+TEST_F(LivelinkConnectionTest, UpdateViewWritesTheCameraAndFlagsTheRecord) {
   connection_.UpdateView(true, nullptr);  // closed: nothing happens
   ASSERT_EQ(connection_.Create(name_, 4), 0);
   auto* view = reinterpret_cast<ViewRecord*>(connection_.OwnViewRecord());
@@ -290,7 +290,7 @@ TEST_F(ConnectionTest, UpdateViewWritesTheCameraAndFlagsTheRecord) {
   EXPECT_EQ(view->head.changeCount, 3u);
 }
 
-TEST_F(ConnectionTest, StatusTextIsWrittenIntoABlockTwiceItsSize) {
+TEST_F(LivelinkConnectionTest, StatusTextIsWrittenIntoABlockTwiceItsSize) {
   EXPECT_EQ(StatusText({{u"b", {0, u"x y"}}, {u"a", {1, u"42"}}}),
             u"{\"a\":\"42\",\"b\":\"x%20y\"}");
   EXPECT_EQ(StatusText({{u"k", {7, u"v"}}}), u"{\"k\":}");
@@ -320,7 +320,7 @@ TEST_F(ConnectionTest, StatusTextIsWrittenIntoABlockTwiceItsSize) {
   EXPECT_EQ(stat->head.changeCount, 3u);
 }
 
-TEST_F(ConnectionTest, StatusSurvivesARecordThatLiesAboutItsBlock) {
+TEST_F(LivelinkConnectionTest, StatusSurvivesARecordThatLiesAboutItsBlock) {
   ASSERT_EQ(connection_.Create(name_, 4), 0);
   auto* stat = reinterpret_cast<StatRecord*>(connection_.OwnStatRecord());
   connection_.UpdateStatus({{u"a", {0, u"b"}}});
@@ -336,7 +336,7 @@ TEST_F(ConnectionTest, StatusSurvivesARecordThatLiesAboutItsBlock) {
   EXPECT_EQ(StatusBlockText(connection_), u"{\"c\":\"1\"}");
 }
 
-TEST_F(ConnectionTest, LockIsPerProcessAndADeadHolderIsReplaced) {
+TEST_F(LivelinkConnectionTest, LockIsPerProcessAndADeadHolderIsReplaced) {
   EXPECT_FALSE(connection_.Lock(0));
   ASSERT_EQ(connection_.Create(name_, 2), 0);
   Header* header = connection_.Area().header();

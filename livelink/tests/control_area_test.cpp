@@ -39,7 +39,7 @@ std::vector<std::uint8_t> MakeArea(std::uint32_t capacity) {
 
 }  // namespace
 
-TEST(LayoutTest, TypeCodesAreFourBytesInMemoryOrder) {
+TEST(LivelinkLayoutTest, TypeCodesAreFourBytesInMemoryOrder) {
   std::vector<std::uint8_t> bytes(4);
   const std::uint32_t head = kTypeHead;
   std::memcpy(bytes.data(), &head, 4);
@@ -52,7 +52,7 @@ TEST(LayoutTest, TypeCodesAreFourBytesInMemoryOrder) {
   EXPECT_EQ(RecordSizeForType(kTypeRetiredSurface), 20u);
 }
 
-TEST(LayoutTest, HeaderFieldsLandAtTheirByteOffsets) {
+TEST(LivelinkLayoutTest, HeaderFieldsLandAtTheirByteOffsets) {
   // Writing through the struct and reading raw bytes ties the struct to the
   // offsets the renderer uses, independently of the static_asserts.
   std::vector<std::uint8_t> bytes(kRecordOffset, 0);
@@ -79,7 +79,7 @@ TEST(LayoutTest, HeaderFieldsLandAtTheirByteOffsets) {
   EXPECT_EQ(At(bytes, 1240), 0x77u);
 }
 
-TEST(ControlAreaTest, SizeFromCapacityRefusesWhatWouldWrap) {
+TEST(LivelinkControlAreaTest, SizeFromCapacityRefusesWhatWouldWrap) {
   EXPECT_EQ(ControlAreaBytes(5000), 10242048u);
   EXPECT_EQ(ControlAreaBytes(0), 2048u);
   EXPECT_EQ(ControlAreaBytes(2097150), 0xFFFFF800u);  // the largest that fits
@@ -87,7 +87,7 @@ TEST(ControlAreaTest, SizeFromCapacityRefusesWhatWouldWrap) {
   EXPECT_EQ(ControlAreaBytes(0xFFFFFFFFu), 0u);       // capacity + 1 wraps
 }
 
-TEST(ControlAreaTest, GuestRefusesHeadersThatDoNotDescribeTheMapping) {
+TEST(LivelinkControlAreaTest, GuestRefusesHeadersThatDoNotDescribeTheMapping) {
   auto bytes = MakeArea(8);
   EXPECT_EQ(ValidateControlArea(bytes.data(), bytes.size()), AreaCheck::Ok);
   EXPECT_EQ(ValidateControlArea(bytes.data(), 2047), AreaCheck::TooSmall);
@@ -120,7 +120,7 @@ TEST(ControlAreaTest, GuestRefusesHeadersThatDoNotDescribeTheMapping) {
   EXPECT_EQ(ValidateControlArea(smaller.data(), smaller.size()), AreaCheck::Ok);
 }
 
-TEST(ControlAreaTest, ScansStayInsideTheMappedSlots) {
+TEST(LivelinkControlAreaTest, ScansStayInsideTheMappedSlots) {
   auto bytes = MakeArea(4);
   ControlAreaView area(bytes.data(), 4);
   auto* header = area.header();
@@ -142,7 +142,7 @@ TEST(ControlAreaTest, ScansStayInsideTheMappedSlots) {
   EXPECT_EQ(ControlAreaView().ScanLimit(), 0u);
 }
 
-TEST(ControlAreaTest, TextsAndSizesReadFromSharedBytesAreBounded) {
+TEST(LivelinkControlAreaTest, TextsAndSizesReadFromSharedBytesAreBounded) {
   Record record{};
   for (std::uint32_t claimed : {0u, 19u, 20u, 652u, 2048u, 2049u, 0xFFFFFFFFu}) {
     record.size = claimed;

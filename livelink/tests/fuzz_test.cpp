@@ -27,7 +27,7 @@ int FuzzMilliseconds() {
 
 }  // namespace
 
-TEST(FuzzTest, GuestSurvivesAPeerScribblingOverTheArea) {
+TEST(LivelinkFuzzTest, GuestSurvivesAPeerScribblingOverTheArea) {
   const std::u16string name = UniqueName("fuzz");
   const unsigned seed = 20240611;
   LiveConnection creator;

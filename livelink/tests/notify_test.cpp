@@ -27,7 +27,7 @@ std::unique_ptr<ChildProcess> StartWindow(const std::vector<std::string>& args) 
   return child->WaitFor("ready", kWaitMs) == "ready" ? std::move(child) : nullptr;
 }
 
-class NotifyTest : public ::testing::Test {
+class LivelinkNotifyTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(connection_.Create(UniqueName("notify"), 4), 0); }
   LiveConnection connection_;
@@ -35,12 +35,12 @@ class NotifyTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(NotifyTest, NothingToWakeWithoutARenderer) {
+TEST_F(LivelinkNotifyTest, NothingToWakeWithoutARenderer) {
   EXPECT_TRUE(FindRendererWindows().empty());
   EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), -1);
 }
 
-TEST_F(NotifyTest, OnlyVisibleMainWindowsOfTheRightClassAreTargets) {
+TEST_F(LivelinkNotifyTest, OnlyVisibleMainWindowsOfTheRightClassAreTargets) {
   // The path says velmar, so the class must contain START; BRIMSEL EDITOR
   // would only do for a Brimsel path.
   auto wrongClass = StartWindow({"BRIMSEL EDITOR"});
@@ -60,7 +60,7 @@ TEST_F(NotifyTest, OnlyVisibleMainWindowsOfTheRightClassAreTargets) {
   EXPECT_FALSE(hidden->ReadLine(&line, 100));
 }
 
-TEST_F(NotifyTest, CachedWindowsAreSearchedAgainOnceOneIsGone) {
+TEST_F(LivelinkNotifyTest, CachedWindowsAreSearchedAgainOnceOneIsGone) {
   auto first = StartWindow({"VELMAR_START_WINDOW"});
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), 0);
@@ -76,7 +76,7 @@ TEST_F(NotifyTest, CachedWindowsAreSearchedAgainOnceOneIsGone) {
   EXPECT_EQ(second->WaitFor("message", kWaitMs), kWakeLine);
 }
 
-TEST_F(NotifyTest, ActiveCameraUpdatesWakeTheRendererOthersDoNot) {
+TEST_F(LivelinkNotifyTest, ActiveCameraUpdatesWakeTheRendererOthersDoNot) {
   auto renderer = StartWindow({"VELMAR_START_WINDOW"});
   ASSERT_NE(renderer, nullptr);
   std::string line;
@@ -88,7 +88,7 @@ TEST_F(NotifyTest, ActiveCameraUpdatesWakeTheRendererOthersDoNot) {
   EXPECT_EQ(renderer->WaitFor("message", kWaitMs), kWakeLine);
 }
 
-TEST_F(NotifyTest, TwoThreadsNotifyingAtOnceEachPostOrGiveUp) {
+TEST_F(LivelinkNotifyTest, TwoThreadsNotifyingAtOnceEachPostOrGiveUp) {
   auto renderer = StartWindow({"VELMAR_START_WINDOW"});
   ASSERT_NE(renderer, nullptr);
   std::atomic<int> posted{0};

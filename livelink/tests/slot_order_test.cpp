@@ -25,7 +25,7 @@ long EntryOf(Member member) {
 
 }  // namespace
 
-TEST(SlotOrderTest, EveryOperationKeepsItsSlot) {
+TEST(LivelinkSlotOrderTest, EveryOperationKeepsItsSlot) {
   // slot, entry in the table
 #define SLOT(n, name) EXPECT_EQ(EntryOf(&LiveConnection::name), (n) + 1) << #name " slot " #n
   SLOT(1, EnumConnections);
@@ -84,7 +84,7 @@ class NeverOpen : public LiveConnection {
 };
 }  // namespace
 
-TEST(SlotOrderTest, OperationsCallEachOtherThroughTheTable) {
+TEST(LivelinkSlotOrderTest, OperationsCallEachOtherThroughTheTable) {
   NeverOpen connection;
   // The area is really created and mapped, but every operation that asks
   // IsOpen first now behaves as on a closed connection.

@@ -50,7 +50,12 @@ inline constexpr char16_t kConnectionsKey[] = u"Software\\Torvik\\LiveConnection
 // is not defined. An empty list when the process list cannot be read.
 tbb::concurrent_vector<HWND> FindRendererWindows();
 
-// The POSIX-free Windows mapping name of a connection: "\" becomes "/".
+// True when no running process has that id: it does not exist, or it is a
+// zombie waiting to be reaped. Such a process can never release the lock
+// or end its link. Used to take over a dead holder's lock.
+bool ProcessGone(std::uint32_t pid);
+
+// The Windows mapping name of a connection: "\" becomes "/".
 std::u16string MappingNameFor(std::u16string_view connectionName);
 // "CorvantaAPI/<creatorPid>/<id as %08X>".
 std::u16string BlockName(std::uint32_t creatorPid, std::uint32_t blockId);

@@ -1,0 +1,267 @@
+#include "velmar_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#include "livelink/link_reader.h"
+#include "livelink/live_connection.h"
+#include "platform/win32.h"
+#include "util/text.h"
+
+using CorvantaAPI::LinkReader;
+using CorvantaAPI::LinkSnapshot;
+using CorvantaAPI::LiveConnection;
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+namespace velmar {
+
+namespace {
+
+constexpr char16_t kWindowClass[] = u"VELMAR_START_WINDOW";
+constexpr auto kRetryPeriod = std::chrono::milliseconds(200);
+constexpr auto kLivenessPeriod = std::chrono::milliseconds(300);
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
+  errno = saved;
+}
+
+bool InstallSignalHandlers() {
+  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction action = {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+bool Listed(const std::vector<std::u16string>& names, const std::u16string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+class Session {
+ public:
+  Session(const RunOptions& options, Reporter& reporter)
+      : options_(options), reporter_(reporter), reader_(connection_) {}
+
+  int Run();
+
+ private:
+  bool TryOpen();
+  void CheckLiveness();
+  void OnMessage(const platform::PostedMessage& message);
+  void EndLink();
+  void Drop(const std::string& reason);
+
+  const RunOptions& options_;
+  Reporter& reporter_;
+  LiveConnection connection_;
+  LinkReader reader_;
+  LinkSnapshot last_;
+  std::u16string name_;
+  bool seenInRegistry_ = false;
+  bool stop_ = false;
+  int wakes_ = 0;
+  int exitCode_ = 0;
+};
+
+bool Session::TryOpen() {
+  std::vector<std::u16string> candidates;
+  if (!options_.link.empty())
+    candidates.push_back(options_.link);
+  else
+    candidates = connection_.EnumConnections(0);
+  for (const auto& name : candidates) {
+    if (connection_.Open(name) != 0) continue;
+    // A link this renderer (or another) has ended already is not joined again.
+    if (connection_.TestFlags(CorvantaAPI::kFlagClosed) != 0) {
+      connection_.Close();
+      continue;
+    }
+    name_ = name;
+    reader_ = LinkReader(connection_);
+    last_ = reader_.Read();
+    seenInRegistry_ = Listed(connection_.EnumConnections(0), name_);
+    const std::string narrow = util::ToUtf8(name_);
+    reporter_.Emit("opened", {{"name", narrow}, {"snapshot", SnapshotJson(last_)}},
+                   "opened link " + narrow + "\n" + reporter_.HumanSnapshot(last_));
+    return true;
+  }
+  return false;
+}
+
+void Session::Drop(const std::string& reason) {
+  const std::string narrow = util::ToUtf8(name_);
+  connection_.Close();
+  reporter_.Emit("link-ended", {{"name", narrow}, {"reason", reason}},
+                 "link " + narrow + " ended: " + reason);
+  name_.clear();
+  if (options_.exitWhenEnded) stop_ = true;
+}
+
+void Session::CheckLiveness() {
+  if (!connection_.IsOpen()) return;
+  // This process keeps the control area alive itself, so the area existing
+  // proves nothing: the publisher's registry value and process do.
+  const bool listed = Listed(connection_.EnumConnections(0), name_);
+  if (listed) seenInRegistry_ = true;
+  if (seenInRegistry_ && !listed) return Drop("the publisher removed it");
+  if (CorvantaAPI::ProcessGone(CorvantaAPI::LoadShared(connection_.Area().header()->creatorPid)))
+    return Drop("the publisher is gone");
+}
+
+void Session::EndLink() {
+  connection_.SetFlags(CorvantaAPI::kFlagClosed);
+  const std::string narrow = util::ToUtf8(name_);
+  reporter_.Emit("ended", {{"name", narrow}}, "ended link " + narrow);
+  connection_.Close();
+  name_.clear();
+  if (options_.exitWhenEnded) stop_ = true;
+}
+
+void Session::OnMessage(const platform::PostedMessage& message) {
+  if (message.message != CorvantaAPI::kWakeMessage) {
+    reporter_.Emit("message",
+                   {{"message", message.message},
+                    {"wParam", static_cast<std::uint64_t>(message.wParam)},
+                    {"lParam", static_cast<std::int64_t>(message.lParam)}},
+                   "message " + std::to_string(message.message) + " ignored");
+    return;
+  }
+  ++wakes_;
+  if (!connection_.IsOpen() && !TryOpen()) {
+    reporter_.Emit("wake", {{"code", static_cast<std::int64_t>(message.lParam)}, {"linked", false}},
+                   "wake-up, but no link could be opened");
+    return;
+  }
+  const LinkSnapshot now = reader_.Read();
+  json changes = ChangesJson(last_, now);
+  const std::string human = "wake-up (code " + std::to_string(message.lParam) + ")\n" +
+                            reporter_.HumanChanges(changes) + reporter_.HumanSnapshot(now);
+  reporter_.Emit("wake",
+                 {{"code", static_cast<std::int64_t>(message.lParam)},
+                  {"parameter", static_cast<std::uint64_t>(message.wParam)},
+                  {"linked", true},
+                  {"changes", std::move(changes)},
+                  {"snapshot", SnapshotJson(now)}},
+                 human);
+  last_ = now;
+  if (options_.endAfterWakes > 0 && wakes_ >= options_.endAfterWakes) EndLink();
+}
+
+int Session::Run() {
+  if (!InstallSignalHandlers()) {
+    reporter_.Error("cannot install the signal handlers");
+    return 1;
+  }
+  platform::WindowDesc desc;
+  desc.className = kWindowClass;
+  desc.title = u"Velmar " + options_.version;
+  HWND window = platform::CreatePublishedWindow(desc);
+  if (window == nullptr) {
+    reporter_.Error("cannot publish the main window (error " + std::to_string(GetLastError()) + ")");
+    return 1;
+  }
+  const std::string title = util::ToUtf8(desc.title);
+  reporter_.Emit("ready",
+                 {{"pid", GetCurrentProcessId()},
+                  {"window", reinterpret_cast<std::uintptr_t>(window)},
+                  {"class", util::ToUtf8(desc.className)},
+                  {"title", title}},
+                 title + " ready (pid " + std::to_string(GetCurrentProcessId()) +
+                     "), waiting for a live link");
+
+  const auto started = Clock::now();
+  auto nextTry = started;
+  auto nextCheck = started + kLivenessPeriod;
+  pollfd fds[2] = {{platform::PublishedWindowFd(window), POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
+  while (!stop_) {
+    const int ready = ::poll(fds, 2, 50);
+    if (ready < 0 && errno != EINTR) {
+      reporter_.Error("poll failed");
+      exitCode_ = 1;
+      break;
+    }
+    if (fds[1].revents & POLLIN) break;
+    if (fds[0].revents & POLLIN) {
+      platform::PostedMessage message;
+      while (!stop_ && platform::ReceivePostedMessage(window, &message, 0)) OnMessage(message);
+    }
+    const auto now = Clock::now();
+    if (!connection_.IsOpen() && now >= nextTry) {
+      nextTry = now + kRetryPeriod;
+      if (!TryOpen() && options_.waitMs >= 0 &&
+          now - started >= std::chrono::milliseconds(options_.waitMs) && wakes_ == 0) {
+        reporter_.Error("no live link appeared within " + std::to_string(options_.waitMs) + " ms");
+        exitCode_ = 3;
+        break;
+      }
+    }
+    if (connection_.IsOpen() && now >= nextCheck) {
+      nextCheck = now + kLivenessPeriod;
+      CheckLiveness();
+    }
+  }
+  connection_.Close();
+  platform::DestroyPublishedWindow(window);
+  reporter_.Emit("exit", {{"code", exitCode_}}, "velmar exits");
+  return exitCode_;
+}
+
+}  // namespace
+
+int Run(const RunOptions& options, Reporter& reporter) {
+  Session session(options, reporter);
+  return session.Run();
+}
+
+int EndLink(const std::u16string& link, Reporter& reporter) {
+  LiveConnection connection;
+  const std::string narrow = util::ToUtf8(link);
+  if (connection.Open(link) != 0) {
+    reporter.Error("no live link named " + narrow);
+    return 1;
+  }
+  connection.SetFlags(CorvantaAPI::kFlagClosed);
+  reporter.Emit("ended", {{"name", narrow}}, "ended link " + narrow);
+  return 0;
+}
+
+int ShowLink(const std::u16string& link, Reporter& reporter) {
+  LiveConnection connection;
+  const std::string narrow = util::ToUtf8(link);
+  if (connection.Open(link) != 0) {
+    reporter.Error("no live link named " + narrow + " (or its control area is not valid)");
+    return 1;
+  }
+  LinkReader reader(connection);
+  const LinkSnapshot snapshot = reader.Read();
+  reporter.Emit("snapshot", {{"name", narrow}, {"snapshot", SnapshotJson(snapshot)}},
+                "link " + narrow + "\n" + reporter.HumanSnapshot(snapshot));
+  return 0;
+}
+
+int ListLinks(std::uint32_t kind, Reporter& reporter) {
+  LiveConnection connection;
+  json names = json::array();
+  std::string human;
+  for (const auto& name : connection.EnumConnections(kind)) {
+    names.push_back(util::ToUtf8(name));
+    human += util::ToUtf8(name) + "\n";
+  }
+  if (human.empty()) human = "no live links\n";
+  reporter.Emit("links", {{"links", std::move(names)}}, human);
+  return 0;
+}
+
+}  // namespace velmar

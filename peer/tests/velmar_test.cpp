@@ -1,0 +1,261 @@
+// velmar as a real separate process against a publisher in the test
+// process: finding and opening the link, wake-ups and what they report,
+// ending the link, clean exit on signals, the installed-program entry.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstring>
+#include <string>
+
+#include "child_process.h"
+#include "isolation.h"
+#include "livelink/live_connection.h"
+
+using namespace CorvantaAPI;
+using livelink_test::ChildProcess;
+using livelink_test::UniqueName;
+using nlohmann::json;
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+std::string Narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
+
+// Next JSON line whose "event" is event; null json on timeout.
+json WaitEvent(ChildProcess& child, const std::string& event, int timeoutMs = kWaitMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::string line;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !child.ReadLine(&line, static_cast<int>(left.count()))) return json();
+    json value = json::parse(line, nullptr, false);
+    if (value.is_discarded()) {
+      ADD_FAILURE() << "not JSON: " << line;
+      continue;
+    }
+    if (value.value("event", "") == event) return value;
+  }
+}
+
+std::unique_ptr<ChildProcess> StartVelmar(const std::vector<std::string>& args) {
+  std::vector<std::string> all = {"--json"};
+  all.insert(all.end(), args.begin(), args.end());
+  auto child = ChildProcess::Start(VELMAR_PROGRAM, all);
+  if (child == nullptr) return nullptr;
+  if (WaitEvent(*child, "ready").is_null()) return nullptr;
+  return child;
+}
+
+// Runs velmar to completion; its output and exit code.
+std::pair<std::string, int> RunVelmar(const std::vector<std::string>& args) {
+  auto child = ChildProcess::Start(VELMAR_PROGRAM, args);
+  if (child == nullptr) return {"", -1};
+  std::string output, line;
+  while (child->ReadLine(&line, kWaitMs)) output += line + "\n";
+  const int status = child->Wait(kWaitMs);
+  return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+const json* FindRecord(const json& records, const std::string& type) {
+  for (const auto& record : records)
+    if (record["type"] == type) return &record;
+  return nullptr;
+}
+
+std::u16string ReadText(HKEY key, const char16_t* name) {
+  char16_t buffer[512] = {};
+  DWORD bytes = sizeof buffer - 2;
+  if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes) != 0)
+    return u"<missing>";
+  return std::u16string(buffer);
+}
+
+class PeerVelmarTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    name_ = UniqueName("velmar");
+    ASSERT_EQ(link_.Create(name_, 5000), 0);
+    link_.UpdateStatus({{u"toolName", {0, u"Host Modeller"}}, {u"vertexCount", {1, u"24"}}});
+  }
+  std::u16string name_;
+  LiveConnection link_;
+};
+
+}  // namespace
+
+TEST(PeerVelmarHelpTest, HelpDocumentsEveryCommand) {
+  const auto [output, code] = RunVelmar({"--help"});
+  EXPECT_EQ(code, 0);
+  for (const char* word : {"run", "list", "show", "end", "install", "uninstall", "--json",
+                           "--app-version", "0x8729", "InstallLocation"})
+    EXPECT_NE(output.find(word), std::string::npos) << word;
+  EXPECT_NE(RunVelmar({"--no-such-option"}).second, 0);
+}
+
+TEST_F(PeerVelmarTest, FollowsAnAnnouncedLinkAndReportsEachWakeUp) {
+  EXPECT_EQ(link_.Notify(kNotifyChanged, 0), -1);  // no renderer yet
+  link_.Announce();
+  auto velmar = StartVelmar({"--app-version", "8.4.1", "run", "--exit-when-ended"});
+  ASSERT_NE(velmar, nullptr);
+  json opened = WaitEvent(*velmar, "opened");
+  ASSERT_FALSE(opened.is_null());
+  EXPECT_EQ(opened["name"], Narrow(name_));
+  const json& first = opened["snapshot"];
+  EXPECT_EQ(first["capacity"], 5000);
+  EXPECT_EQ(first["recordCount"], 3);
+  EXPECT_EQ(first["status"], "{\"toolName\":\"Host%20Modeller\",\"vertexCount\":\"24\"}");
+  ASSERT_NE(FindRecord(first["records"], "VIEW"), nullptr);
+  ASSERT_NE(FindRecord(first["records"], "STAT"), nullptr);
+
+  // A batch: one surface, the changed flag, the wake-up.
+  ASSERT_TRUE(link_.Lock(10000));
+  Record* surface = link_.CreateRecord(kTypeSurface);
+  link_.SetRecordFlags(surface, kFlagChanged);
+  link_.SetFlags(kFlagChanged);
+  link_.Unlock();
+  EXPECT_EQ(link_.Notify(kNotifyChanged, 0), 0);
+  json wake = WaitEvent(*velmar, "wake");
+  ASSERT_FALSE(wake.is_null());
+  EXPECT_EQ(wake["code"], 2);
+  EXPECT_EQ(wake["parameter"], 0);
+  const json& changed = wake["changes"]["records"];
+  ASSERT_EQ(changed.size(), 1u);
+  EXPECT_EQ(changed[0]["type"], "SRFC");
+  EXPECT_EQ(changed[0]["id"], surface->id);
+  EXPECT_EQ(changed[0]["changeCount"], 1);
+  EXPECT_EQ(changed[0]["change"], "new");
+  EXPECT_EQ(wake["snapshot"]["changeCount"], 2);
+
+  // The camera: position (1, 2, 3) at byte 592 of the camera data.
+  std::vector<std::uint8_t> camera(kCameraDataBytes, 0);
+  const float eye[3] = {1.0f, 2.0f, 3.0f};
+  const std::uint32_t kind = 6;
+  std::memcpy(camera.data() + 584, &kind, 4);
+  std::memcpy(camera.data() + 592, eye, sizeof eye);
+  link_.UpdateView(true, camera.data());
+  wake = WaitEvent(*velmar, "wake");
+  ASSERT_FALSE(wake.is_null());
+  ASSERT_TRUE(wake["changes"].contains("camera"));
+  EXPECT_EQ(wake["changes"]["camera"]["active"], 1);
+  EXPECT_EQ(wake["changes"]["camera"]["kind"], 6);
+  EXPECT_EQ(wake["changes"]["camera"]["position"], json({1.0, 2.0, 3.0}));
+
+  // The status moves to a bigger block: velmar follows it.
+  link_.UpdateStatus({{u"toolName", {0, std::u16string(300, u'x')}}});
+  link_.Notify(kNotifyChanged, 0);
+  wake = WaitEvent(*velmar, "wake");
+  ASSERT_FALSE(wake.is_null());
+  EXPECT_EQ(wake["changes"]["status"], "{\"toolName\":\"" + std::string(300, 'x') + "\"}");
+
+  // The publisher stops: velmar sees the registry value go and, asked to,
+  // exits.
+  link_.Destroy();
+  json ended = WaitEvent(*velmar, "link-ended");
+  ASSERT_FALSE(ended.is_null());
+  EXPECT_EQ(ended["reason"], "the publisher removed it");
+  const int status = velmar->Wait(kWaitMs);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(PeerVelmarTest, RendererEndsTheLinkAndThePublisherSeesIt) {
+  auto velmar = StartVelmar({"run", "--link", Narrow(name_), "--end-after", "1", "--exit-when-ended"});
+  ASSERT_NE(velmar, nullptr);
+  ASSERT_FALSE(WaitEvent(*velmar, "opened").is_null());
+  EXPECT_TRUE(link_.IsConnected());
+  EXPECT_EQ(link_.Notify(kNotifyChanged, 0), 0);
+  ASSERT_FALSE(WaitEvent(*velmar, "ended").is_null());
+  EXPECT_FALSE(link_.IsConnected());
+  const int status = velmar->Wait(kWaitMs);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(PeerVelmarTest, InterruptUnpublishesTheWindowAndExitsCleanly) {
+  auto velmar = StartVelmar({"run", "--link", Narrow(name_)});
+  ASSERT_NE(velmar, nullptr);
+  ASSERT_FALSE(WaitEvent(*velmar, "opened").is_null());
+  EXPECT_EQ(FindRendererWindows().size(), 1u);
+  velmar->Signal(SIGINT);
+  EXPECT_FALSE(WaitEvent(*velmar, "exit").is_null());
+  const int status = velmar->Wait(kWaitMs);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(FindRendererWindows().empty());
+  EXPECT_EQ(link_.Notify(kNotifyChanged, 0), -1);
+
+  velmar = StartVelmar({"run"});
+  ASSERT_NE(velmar, nullptr);
+  velmar->Signal(SIGTERM);
+  EXPECT_FALSE(WaitEvent(*velmar, "exit").is_null());
+  EXPECT_NE(velmar->Wait(kWaitMs), -1);
+}
+
+TEST_F(PeerVelmarTest, NoticesThePublisherDying) {
+  const std::u16string name = UniqueName("dying");
+  auto publisher = ChildProcess::Start(LIVELINK_PEER, {"create", Narrow(name), "8"});
+  ASSERT_NE(publisher, nullptr);
+  ASSERT_EQ(publisher->WaitFor("created", kWaitMs), "created 0");
+  auto velmar = StartVelmar({"run", "--link", Narrow(name), "--exit-when-ended"});
+  ASSERT_NE(velmar, nullptr);
+  ASSERT_FALSE(WaitEvent(*velmar, "opened").is_null());
+  publisher->Signal(SIGKILL);
+  json ended = WaitEvent(*velmar, "link-ended");
+  ASSERT_FALSE(ended.is_null());
+  EXPECT_EQ(ended["reason"], "the publisher is gone");
+}
+
+TEST_F(PeerVelmarTest, ListShowAndEndFromTheCommandLine) {
+  auto [output, code] = RunVelmar({"--json", "list"});
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(json::parse(output)["links"], json::array());
+  link_.Announce();
+  std::tie(output, code) = RunVelmar({"--json", "list"});
+  EXPECT_EQ(json::parse(output)["links"], json::array({Narrow(name_)}));
+
+  std::tie(output, code) = RunVelmar({"show", Narrow(name_)});
+  EXPECT_EQ(code, 0);
+  EXPECT_NE(output.find("STAT"), std::string::npos);
+  EXPECT_NE(output.find("Host%20Modeller"), std::string::npos);
+
+  // A control area whose header does not describe the mapping is refused.
+  link_.Area().header()->totalSize = 1u << 30;
+  std::tie(output, code) = RunVelmar({"show", Narrow(name_)});
+  EXPECT_EQ(code, 1);
+  link_.Area().header()->totalSize = 5001 * 2048;
+
+  std::tie(output, code) = RunVelmar({"end", Narrow(name_)});
+  EXPECT_EQ(code, 0);
+  EXPECT_FALSE(link_.IsConnected());
+  EXPECT_EQ(RunVelmar({"end", "C:\\no\\such.dae"}).second, 1);
+}
+
+TEST(PeerVelmarInstallTest, EntersAndRemovesItselfFromTheInstalledPrograms) {
+  auto [output, code] = RunVelmar({"--json", "--app-version", "9.1.2", "install", "--key", "VelmarTest"});
+  ASSERT_EQ(code, 0) << output;
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                          u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VelmarTest", 0,
+                          KEY_READ, &key),
+            0);
+  EXPECT_EQ(ReadText(key, u"DisplayName"), u"Velmar 9.1.2");
+  EXPECT_EQ(ReadText(key, u"DisplayVersion"), u"9.1.2");
+  // The launcher appends the executable's name to the location.
+  const std::u16string location = ReadText(key, u"InstallLocation");
+  RegCloseKey(key);
+  std::string program = VELMAR_PROGRAM;
+  EXPECT_EQ(Narrow(location) + "velmar", program);
+
+  std::tie(output, code) = RunVelmar({"uninstall", "--key", "VelmarTest"});
+  EXPECT_EQ(code, 0);
+  EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                          u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VelmarTest", 0,
+                          KEY_READ, &key),
+            0);
+  EXPECT_EQ(RunVelmar({"uninstall", "--key", "VelmarTest"}).second, 1);
+}
