@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "../src/utf16.h"
 #include "platform/win32.h"
@@ -293,6 +296,39 @@ TEST(SharedMemory, ConcurrentCreateAndCloseFromTwoProcesses) {
   EXPECT_EQ(other.Wait(), 0);
   EXPECT_EQ(mine.Wait(), 0);
   EXPECT_FALSE(exists(shmFile(name)));
+}
+
+TEST(SharedMemory, ParallelBlocksFromManyThreadsStayDistinct) {
+  // As the live link publishes geometry: many threads create, fill, reopen
+  // and release their own blocks at once.
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &failures] {
+      for (int i = 0; i < 40; ++i) {
+        const std::string name = uniqueName("block/" + std::to_string(t) + "/" + std::to_string(i));
+        const DWORD size = 4096 + 512 * static_cast<DWORD>(i);
+        HANDLE h = create(name, size);
+        if (!h || GetLastError() != ERROR_SUCCESS) { ++failures; continue; }
+        auto* w = static_cast<unsigned char*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        HANDLE o = OpenFileMappingW(FILE_MAP_READ, FALSE, wide(name).c_str());
+        auto* r = o ? static_cast<unsigned char*>(MapViewOfFile(o, FILE_MAP_READ, 0, 0, 0)) : nullptr;
+        if (!w || !r || platform::GetMappingSize(o) != size) {
+          ++failures;
+        } else {
+          w[size - 1] = static_cast<unsigned char>(t * 40 + i);
+          if (r[size - 1] != static_cast<unsigned char>(t * 40 + i)) ++failures;
+        }
+        if (r) UnmapViewOfFile(r);
+        if (w) UnmapViewOfFile(w);
+        if (o) CloseHandle(o);
+        CloseHandle(h);
+        if (exists(shmFile(name))) ++failures;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
 }
 
 }  // namespace
