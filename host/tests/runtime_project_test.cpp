@@ -1,0 +1,271 @@
+// Project files, requests by selector, the 3D file-type save and watching a
+// model file, as the add-on meets them.
+#include <poll.h>
+
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "hostsdk/requests.h"
+#include "runtime_fixture.h"
+
+namespace {
+
+using hostrt_test::HostWithAddon;
+using nlohmann::json;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(HostWithAddon, BadFilesAreRefusedAndTheOpenProjectStaysIntact) {
+  ASSERT_TRUE(host->OpenSampleProject().ok());
+  ASSERT_TRUE(host->SwitchWindow(hostmodel::WindowType::ThreeD).ok());
+  ASSERT_EQ(probe->attach(), NoError);
+  const json before = Dump();
+  probe->clearJournal();
+
+  const std::string good = temp.File("good.pln");
+  ASSERT_TRUE(host->SaveProjectAs(good).ok());
+  const std::string text = ReadFile(good);
+  ASSERT_GT(text.size(), 100u);
+  struct Case {
+    std::string name;
+    std::string content;
+  };
+  const std::vector<Case> cases = {
+      {"truncated.pln", text.substr(0, text.size() / 2)},
+      {"empty.pln", ""},
+      {"wrongtype.pln", "{\"elements\": 5}"},
+      {"notjson.json", "<xml/>"},
+      {"garbage.obj", std::string("\x7f\x45\x4c\x46\x02\x01\x01\0\0\0", 10)},
+  };
+  probe->clearJournal();
+  for (const Case& c : cases) {
+    const std::string path = temp.File(c.name);
+    std::ofstream(path, std::ios::binary) << c.content;
+    const auto opened = host->OpenProject(path);
+    ASSERT_FALSE(opened.ok()) << c.name;
+    EXPECT_NE(opened.error().find(c.name), std::string::npos) << "the message names the file: " << opened.error();
+  }
+  const auto missing = host->OpenProject(temp.File("missing.pln"));
+  ASSERT_FALSE(missing.ok());
+  EXPECT_NE(missing.error().find("missing.pln"), std::string::npos);
+
+  // Nothing was closed or replaced.
+  EXPECT_TRUE(probe->journal().empty()) << probe->journal().front();
+  EXPECT_TRUE(host->HasProject());
+  EXPECT_EQ(host->State().soloPath, std::filesystem::path(good).lexically_normal().string());
+  EXPECT_EQ(host->State().currentWindow, hostmodel::WindowType::ThreeD);
+  EXPECT_FALSE(host->WindowSight()->IsSightInvalid());
+  EXPECT_EQ(Dump(), before);
+}
+
+TEST_F(HostWithAddon, SavingNeedsANameAndAFailedSaveKeepsTheProject) {
+  EXPECT_FALSE(host->SaveProject().ok()) << "no project";
+  ASSERT_TRUE(host->OpenSampleProject().ok());
+  probe->clearJournal();
+  const auto untitled = host->SaveProject();
+  ASSERT_FALSE(untitled.ok());
+  EXPECT_TRUE(probe->journal().empty()) << "no save events for a save that did not happen";
+  const auto nowhere = host->SaveProjectAs(temp.File("no/such/folder/house.pln"));
+  EXPECT_FALSE(nowhere.ok());
+  EXPECT_FALSE(JournalHas("project 16"));
+  EXPECT_TRUE(host->State().untitled);
+}
+
+TEST_F(HostWithAddon, ProjectRequestsDescribeTheOpenProject) {
+  API_ProjectInfo info;
+  EXPECT_EQ(probe->environment(APIEnv_ProjectID, &info, nullptr), APIERR_NOPLAN) << "no project open";
+  EXPECT_EQ(probe->environment(APIEnv_ProjectID, nullptr, nullptr), APIERR_BADPARS);
+
+  ASSERT_TRUE(host->OpenSampleProject().ok());
+  ASSERT_EQ(probe->environment(APIEnv_ProjectID, &info, nullptr), NoError);
+  EXPECT_TRUE(info.untitled);
+  EXPECT_TRUE(info.location.IsEmpty());
+
+  const std::string solo = temp.File("Villa Nova.pln");
+  ASSERT_TRUE(host->SaveProjectAs(solo).ok());
+  ASSERT_EQ(probe->environment(APIEnv_ProjectID, &info, nullptr), NoError);
+  EXPECT_FALSE(info.untitled);
+  EXPECT_FALSE(info.teamwork);
+  GS::UniString path;
+  ASSERT_EQ(info.location.ToPath(&path), NoError);
+  EXPECT_EQ(path.ToUtf8(), solo);
+  EXPECT_EQ(info.projectName.ToUtf8(), "Villa Nova");
+
+  const std::string url = "teamwork://server:22001/Projects/Villa%20Nova@Villa%20Nova";
+  ASSERT_TRUE(host->OpenTeamworkProject(solo, url).ok());
+  ASSERT_EQ(probe->environment(APIEnv_ProjectID, &info, nullptr), NoError);
+  EXPECT_TRUE(info.teamwork);
+  EXPECT_FALSE(info.untitled);
+  EXPECT_EQ(info.teamworkUrl.ToUtf8(), url);
+  EXPECT_TRUE(info.location.IsEmpty());
+}
+
+TEST_F(HostWithAddon, PreferencesPlaceAndApplicationRequests) {
+  ASSERT_TRUE(host->OpenSampleProject().ok());
+  ASSERT_TRUE(host->SetWorkingLengthUnit(hostmodel::LengthUnit::FootInch).ok());
+  ASSERT_TRUE(host->SetReferenceLevels({{"Ground floor", 0.5}, {std::string(100, 'L'), 3.25}}).ok());
+  ASSERT_TRUE(host->SetSeaLevelAltitude(123.5).ok());
+
+  API_WorkingUnitPrefs units;
+  ASSERT_EQ(probe->environment(APIEnv_GetPreferencesID, &units, reinterpret_cast<void*>(0)), NoError);
+  EXPECT_EQ(units.lengthUnit, API_FootInch);
+  API_RefLevelsPrefs levels;
+  ASSERT_EQ(probe->environment(APIEnv_GetPreferencesID, &levels, reinterpret_cast<void*>(1)), NoError);
+  EXPECT_TRUE(levels.hasLevel1 && levels.hasLevel2);
+  EXPECT_DOUBLE_EQ(levels.level1val, 0.5);
+  EXPECT_DOUBLE_EQ(levels.level2val, 3.25);
+  EXPECT_STREQ(levels.level1name, "Ground floor");
+  EXPECT_EQ(std::strlen(levels.level2name), sizeof(levels.level2name) - 1) << "a long name is cut and terminated";
+  EXPECT_EQ(probe->environment(APIEnv_GetPreferencesID, &levels, reinterpret_cast<void*>(7)), APIERR_BADPARS);
+  ASSERT_TRUE(host->SetReferenceLevels({}).ok());
+  ASSERT_EQ(probe->environment(APIEnv_GetPreferencesID, &levels, reinterpret_cast<void*>(1)), NoError);
+  EXPECT_FALSE(levels.hasLevel1);
+
+  API_PlaceInfo place;
+  ASSERT_EQ(probe->environment(APIEnv_GetPlaceSetsID, &place, nullptr), NoError);
+  EXPECT_DOUBLE_EQ(place.altitude, 123.5);
+
+  API_ApplicationInfo app;
+  std::memset(&app, 0x55, sizeof(app));
+  ASSERT_EQ(probe->environment(APIEnv_ApplicationID, &app, nullptr), NoError);
+  // Read as a reader of the 512-byte record does: an 8-bit text at its start.
+  const char* version = reinterpret_cast<const char*>(&app);
+  EXPECT_EQ(std::string(version), host->State().hostVersion);
+  EXPECT_EQ(app.mainVersion, 21);
+
+  HWND window = nullptr;
+  ASSERT_EQ(probe->environment(APIEnv_GetMainWindowID, &window, nullptr), NoError);
+  EXPECT_EQ(window, host->MainWindow());
+  EXPECT_EQ(GetForegroundWindow(), window);
+  char16_t cls[64] = {};
+  ASSERT_GT(GetClassNameW(window, cls, 64), 0);
+  EXPECT_EQ(std::u16string(cls), u"HostMainWindow");
+
+  EXPECT_EQ(probe->environment(FourCC("ZZZZ"), &app, nullptr), APIERR_BADSELECTOR);
+  EXPECT_EQ(probe->goodies(FourCC("ZZZZ"), nullptr, nullptr), APIERR_BADSELECTOR);
+}
+
+TEST_F(HostWithAddon, CustomAutoTextsAreCreatedSetListedAndSaved) {
+  API_AutotextList list;
+  EXPECT_EQ(probe->goodies(APIAny_GetAutoTextsID, &list, reinterpret_cast<void*>(APIAutoText_Custom)), APIERR_NOPLAN);
+  ASSERT_TRUE(host->OpenSampleProject().ok());
+  ASSERT_EQ(probe->goodies(APIAny_GetAutoTextsID, &list, reinterpret_cast<void*>(APIAutoText_Custom)), NoError);
+  const std::size_t customBefore = list.entries.size();
+
+  API_Guid guid;
+  ASSERT_TRUE(APIGuidFromString("0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9", &guid));
+  char name[] = "Velmar model offset";
+  ASSERT_EQ(probe->goodies(APIAny_CreateAnAutoTextID, &guid, name), NoError);
+  EXPECT_EQ(probe->goodies(APIAny_CreateAnAutoTextID, &guid, name), APIERR_BADNAME) << "the GUID is taken";
+  GS::UniString key(u"autotext-0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9");
+  GS::UniString value(u"0.254");
+  ASSERT_EQ(probe->goodies(APIAny_SetAnAutoTextID, &key, &value), NoError);
+  GS::UniString wrong(u"autotext-nothing");
+  EXPECT_EQ(probe->goodies(APIAny_SetAnAutoTextID, &wrong, &value), APIERR_BADNAME);
+
+  ASSERT_EQ(probe->goodies(APIAny_GetAutoTextsID, &list, reinterpret_cast<void*>(APIAutoText_Custom)), NoError);
+  ASSERT_EQ(list.entries.size(), customBefore + 1);
+  const API_AutotextEntry& entry = list.entries.back();
+  EXPECT_EQ(entry[0].ToUtf8(), "Velmar model offset");
+  EXPECT_EQ(entry[1], key);
+  EXPECT_EQ(entry[2], value);
+  // The full list holds the host's own ones as well.
+  API_AutotextList all;
+  ASSERT_EQ(probe->goodies(APIAny_GetAutoTextsID, &all, reinterpret_cast<void*>(APIAutoText_All)), NoError);
+  EXPECT_GT(all.entries.size(), list.entries.size());
+
+  // The auto-text travels with the project file.
+  const std::string path = temp.File("offset.pln");
+  ASSERT_TRUE(host->SaveProjectAs(path).ok());
+  ASSERT_TRUE(host->CloseProject().ok());
+  ASSERT_TRUE(host->OpenProject(path).ok());
+  ASSERT_EQ(probe->goodies(APIAny_GetAutoTextsID, &list, reinterpret_cast<void*>(APIAutoText_Custom)), NoError);
+  ASSERT_FALSE(list.entries.empty());
+  EXPECT_EQ(list.entries.back()[2].ToUtf8(), "0.254");
+}
+
+TEST_F(HostWithAddon, Saving3DWindowGoesToTheAddonFileType) {
+  ASSERT_TRUE(host->OpenSampleProject().ok());
+  const std::string target = temp.File("export.TST");
+  EXPECT_FALSE(host->Save3D(target).ok()) << "only from the 3D window";
+  ASSERT_TRUE(host->SwitchWindow(hostmodel::WindowType::ThreeD).ok());
+  const auto saved = host->Save3D(target);
+  ASSERT_TRUE(saved.ok()) << saved.error();
+  const json written = json::parse(ReadFile(target));
+  EXPECT_EQ(written["elements"].get<std::size_t>(), host->CurrentProject().elements.size());
+  EXPECT_EQ(probe->savedCount(), int(host->CurrentProject().elements.size()));
+  EXPECT_FALSE(host->Save3D(temp.File("export.xyz")).ok()) << "no add-on serves .xyz";
+  EXPECT_FALSE(host->Save3D(temp.File("export")).ok());
+  // The add-on's failure is the host's failure to save.
+  const auto failed = host->Save3D(temp.File("no/such/folder/export.tst"));
+  EXPECT_FALSE(failed.ok());
+}
+
+// Waits up to two seconds for the watched file to report a change.
+bool WaitForWatch(host::Host& h) {
+  for (int i = 0; i < 40; ++i) {
+    pollfd p{h.WatchFd(), POLLIN, 0};
+    if (poll(&p, 1, 50) > 0) return true;
+  }
+  return false;
+}
+
+void WriteAtomically(const std::string& path, const std::string& content) {
+  const std::string temp = path + ".part";
+  std::ofstream(temp) << content;
+  std::filesystem::rename(temp, path);
+}
+
+TEST_F(HostWithAddon, AWatchedModelFileBringsItsChangesIn) {
+  const std::string obj = temp.File("site.obj");
+  const std::string shed = "o Shed\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3 4\n";
+  const std::string tower = "o Tower\nv 5 5 0\nv 6 5 0\nv 6 5 3\nf 5 6 7\n";
+  const std::string towerMoved = "o Tower\nv 5 5 1\nv 6 5 1\nv 6 5 4\nf 5 6 7\n";
+  WriteAtomically(obj, shed + tower);
+  ASSERT_TRUE(host->OpenProject(obj).ok());
+  EXPECT_FALSE(host->WatchModelFile(temp.File("absent.obj")).ok());
+  ASSERT_TRUE(host->WatchModelFile().ok());
+  ASSERT_EQ(probe->attach(), NoError);
+  const json before = Dump();
+  ASSERT_EQ(before["elements"].size(), 2u);
+  probe->clearJournal();
+
+  WriteAtomically(obj, shed + towerMoved);
+  ASSERT_TRUE(WaitForWatch(*host));
+  EXPECT_TRUE(host->ProcessEvents());
+  const json after = Dump();
+  ASSERT_EQ(after["elements"].size(), 2u);
+  EXPECT_EQ(after["elements"][0]["genId"], before["elements"][0]["genId"]) << "the shed did not change";
+  EXPECT_NE(after["elements"][1]["genId"], before["elements"][1]["genId"]) << "the tower moved";
+  EXPECT_EQ(after["elements"][1]["guid"], before["elements"][1]["guid"]);
+  EXPECT_EQ(JournalCount("model elements 1"), 1);
+  EXPECT_EQ(JournalCount("project 128"), 1);
+
+  // A broken file (a half-written save) leaves the model as it is.
+  probe->clearJournal();
+  {
+    std::ofstream broken(obj);
+    broken << "o Tower\nv 5 5 1\nf 1 2 9\n";
+  }
+  ASSERT_TRUE(WaitForWatch(*host));
+  EXPECT_FALSE(host->ProcessEvents());
+  EXPECT_EQ(Dump(), after);
+  EXPECT_EQ(JournalCount("model"), 0);
+  bool reported = false;
+  for (const auto& e : host->LogEntries()) reported = reported || (e.category == "watch" && e.text.find("kept") != std::string::npos);
+  EXPECT_TRUE(reported);
+
+  // Removing an object removes its element.
+  WriteAtomically(obj, shed);
+  ASSERT_TRUE(WaitForWatch(*host));
+  EXPECT_TRUE(host->ProcessEvents());
+  EXPECT_EQ(Dump()["elements"].size(), 1u);
+  host->StopWatching();
+  EXPECT_EQ(host->WatchFd(), -1);
+}
+
+}  // namespace
