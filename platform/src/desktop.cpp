@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -45,11 +46,16 @@ bool toArgument(const std::u16string& text, std::string* out) {
 // A module must not install a SIGCHLD handler in its host, so each child
 // gets a small thread that reaps it; it lives as long as the child.
 void reapInBackground(pid_t pid) {
-  std::thread([pid] {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
+  try {
+    std::thread([pid] {
+      int status = 0;
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: the child still runs and stays a zombie once it
+    // ends, until this process exits. Better than failing a started program.
+  }
 }
 
 bool spawn(const std::string& program, const std::vector<std::string>& args,

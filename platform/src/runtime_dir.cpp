@@ -9,7 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
@@ -39,18 +42,26 @@ bool makeDirectories(const std::string& path) {
 
 }  // namespace
 
-RuntimeLock::RuntimeLock(const char* fileName) {
+RuntimeLock::RuntimeLock(const char* fileName, int timeoutMs) {
   const std::string dir = platform::RuntimeDirectory();
   if (dir.empty()) return;
   const std::string path = dir + "/" + fileName;
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd_ < 0) return;
-  while (::flock(fd_, LOCK_EX) != 0) {
-    if (errno != EINTR) {
+  if (fd_ < 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto pause = std::chrono::microseconds(50);
+  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
       ::close(fd_);
       fd_ = -1;
+      SetLastError(ERROR_TIMEOUT);
       return;
     }
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::microseconds(5000));
   }
 }
 

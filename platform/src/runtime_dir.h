@@ -10,10 +10,11 @@ namespace platform::detail {
 // process (each has its own open file description).
 class RuntimeLock {
  public:
-  // Blocks until the lock is held. ok() is false when the file could not be
-  // opened (for example no runtime directory); callers then go on unlocked
-  // where their own protocol stays safe, or fail.
-  explicit RuntimeLock(const char* fileName);
+  // Waits up to timeoutMs for the lock, so that a holder stopped in a
+  // debugger cannot hang everyone. ok() is false (last error ERROR_TIMEOUT,
+  // or the reason the file could not be opened) when it was not taken;
+  // callers then go on unlocked where their own protocol stays safe, or fail.
+  explicit RuntimeLock(const char* fileName, int timeoutMs = 2000);
   ~RuntimeLock();
   RuntimeLock(const RuntimeLock&) = delete;
   RuntimeLock& operator=(const RuntimeLock&) = delete;

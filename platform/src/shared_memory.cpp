@@ -125,6 +125,7 @@ std::mutex g_sweepMutex;
 std::chrono::steady_clock::time_point g_lastSweep{};
 bool g_swept = false;
 
+// Call with the lock file held (or after failing to get it).
 int sweepLocked() {
   const std::string prefix = "corv-" + std::to_string(::geteuid()) + "-";
   DIR* dir = ::opendir("/dev/shm");
@@ -237,8 +238,8 @@ HANDLE CreateFileMappingW(HANDLE hFile, void* /*attributes*/, DWORD protect, DWO
   std::string posixName;
   if (!nameArgument(name, &posixName)) return nullptr;
 
-  sweepIfDue();
   RuntimeLock lock(kLockFile);
+  sweepIfDue();
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     int fd = ::shm_open(posixName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
     if (fd >= 0) {

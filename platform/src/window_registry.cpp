@@ -98,7 +98,10 @@ std::string serialise(const Record& r) {
                       {"owner", r.owner},
                       {"visible", r.visible},
                       {"socket", r.socket}};
-  return j.dump(2) + "\n";
+  // Every text went through ToUtf8 except the socket path, which comes from
+  // the environment: bytes that are not UTF-8 are replaced in the record and
+  // such a directory is refused by CreatePublishedWindow.
+  return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 bool parse(const std::string& text, Record* r) {
@@ -214,9 +217,10 @@ std::vector<Record> liveWindows() {
                       std::back_inserter(orphans));
   if (!orphans.empty()) {
     RuntimeLock lock(kLockFile);
-    for (std::uint32_t hwnd : orphans)
-      if (::access(recordPath(dir, hwnd).c_str(), F_OK) != 0)
-        ::unlink((dir + "/" + hexName(hwnd) + ".sock").c_str());
+    if (lock.ok())
+      for (std::uint32_t hwnd : orphans)
+        if (::access(recordPath(dir, hwnd).c_str(), F_OK) != 0)
+          ::unlink((dir + "/" + hexName(hwnd) + ".sock").c_str());
   }
   for (auto it = records.rbegin(); it != records.rend(); ++it) {
     Record r;
@@ -338,10 +342,7 @@ HWND platform::CreatePublishedWindow(const WindowDesc& desc) {
   if (w->dir.empty()) return nullptr;
 
   RuntimeLock lock(kLockFile);
-  if (!lock.ok()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
+  if (!lock.ok()) return nullptr;
   const std::uint32_t hwnd = allocateHwnd(w->dir);
   if (hwnd == 0) {
     SetLastError(ERROR_ACCESS_DENIED);
@@ -362,6 +363,10 @@ HWND platform::CreatePublishedWindow(const WindowDesc& desc) {
   address.sun_family = AF_UNIX;
   if (r.socket.size() >= sizeof address.sun_path) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return nullptr;
+  }
+  if (detail::ToUtf8(detail::FromUtf8(r.socket)) != r.socket) {
+    SetLastError(ERROR_INVALID_PARAMETER);  // the record could not name the socket
     return nullptr;
   }
   std::memcpy(address.sun_path, r.socket.c_str(), r.socket.size() + 1);
