@@ -37,7 +37,7 @@ void ExpectOnly(const Project& before, const Project& after, std::vector<Guid> e
   }
 }
 
-TEST(Edit, ElementEditsBumpOnlyTheirElement) {
+TEST(HostModelEdit, ElementEditsBumpOnlyTheirElement) {
   Project p = SampleBuilding();
   const Guid door = GuidOf(p, "Door");
 
@@ -93,7 +93,7 @@ TEST(Edit, ElementEditsBumpOnlyTheirElement) {
   ExpectOnly(before, p, {door}, {});
 }
 
-TEST(Edit, MaterialEditsBumpOnlyTheirStamp) {
+TEST(HostModelEdit, MaterialEditsBumpOnlyTheirStamp) {
   TempDir dir;
   Project p = SampleBuilding();
   Project before = p;
@@ -134,7 +134,7 @@ TEST(Edit, MaterialEditsBumpOnlyTheirStamp) {
   EXPECT_EQ(Validate(p), "");
 }
 
-TEST(Edit, InvalidEditsFailAndChangeNothing) {
+TEST(HostModelEdit, InvalidEditsFailAndChangeNothing) {
   TempDir dir;
   Project p = SampleBuilding();
   const Project before = p;
@@ -167,7 +167,7 @@ TEST(Edit, InvalidEditsFailAndChangeNothing) {
   EXPECT_NE(results[12].second.error().find("none.png"), std::string::npos);
 }
 
-TEST(Edit, AddedBoxIsAValidClosedElement) {
+TEST(HostModelEdit, AddedBoxIsAValidClosedElement) {
   Project p = SampleBuilding();
   auto r = AddBox(p, {1, 1, 0}, {2, 3, 1}, 6, "Crate");
   ASSERT_TRUE(r.ok()) << r.error();
@@ -183,7 +183,7 @@ TEST(Edit, AddedBoxIsAValidClosedElement) {
   EXPECT_EQ(Validate(p), "");
 }
 
-TEST(Edit, ReloadKeepsIndicesAndReportsAddedRemovedAndChanged) {
+TEST(HostModelEdit, ReloadKeepsIndicesAndReportsAddedRemovedAndChanged) {
   Project live = SampleBuilding();
   Project file = SampleBuilding();
   // The file now lists its materials in reverse order, has a new material,
@@ -236,7 +236,7 @@ TEST(Edit, ReloadKeepsIndicesAndReportsAddedRemovedAndChanged) {
   EXPECT_TRUE(live == settled);
 }
 
-TEST(Edit, ChangeSetsMergeWithoutDuplicates) {
+TEST(HostModelEdit, ChangeSetsMergeWithoutDuplicates) {
   ChangeSet a, b;
   a.changedElements = {Guid::FromName("1")};
   a.changedMaterials = {3};

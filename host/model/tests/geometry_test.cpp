@@ -43,7 +43,7 @@ void ExpectSoundSplit(const std::vector<Vec3>& pts, const std::vector<std::int32
   EXPECT_NEAR(total, Area(pts, loop, n), 1e-9);
 }
 
-TEST(Geometry, ConvexLoopsStayWholeAndConcaveOnesSplitIntoConvexPieces) {
+TEST(HostModelGeometry, ConvexLoopsStayWholeAndConcaveOnesSplitIntoConvexPieces) {
   // A square stays one piece, in its own order.
   std::vector<Vec3> sq{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
   auto whole = SplitConvex(sq, {0, 1, 2, 3});
@@ -87,7 +87,7 @@ TEST(Geometry, ConvexLoopsStayWholeAndConcaveOnesSplitIntoConvexPieces) {
   ExpectSoundSplit(star, sl, 8);
 }
 
-TEST(Geometry, DegenerateLoopsYieldNothingAndRepeatsAreDropped) {
+TEST(HostModelGeometry, DegenerateLoopsYieldNothingAndRepeatsAreDropped) {
   std::vector<Vec3> pts{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {1, 1, 0}, {0, 0, 0}};
   EXPECT_TRUE(SplitConvex(pts, {0, 1, 2}).empty()) << "collinear";
   EXPECT_TRUE(SplitConvex(pts, {0, 1}).empty()) << "two corners";
@@ -100,7 +100,7 @@ TEST(Geometry, DegenerateLoopsYieldNothingAndRepeatsAreDropped) {
   EXPECT_EQ(pieces[0], (std::vector<std::int32_t>{0, 1, 2, 3}));
 }
 
-TEST(Geometry, BoxIsClosedWithOutwardUnitNormals) {
+TEST(HostModelGeometry, BoxIsClosedWithOutwardUnitNormals) {
   Body b = MakeBox({1, 2, 3}, {2, 4, 7}, 1);
   ASSERT_EQ(b.polygons.size(), 6u);
   EXPECT_EQ(b.polygonNormals.size(), 6u);
@@ -118,7 +118,7 @@ TEST(Geometry, BoxIsClosedWithOutwardUnitNormals) {
   EXPECT_NEAR(volume, 1 * 2 * 4, 1e-9);
 }
 
-TEST(Geometry, BodyMakerSharesEqualNormalsAndKeepsPerVertexDataAligned) {
+TEST(HostModelGeometry, BodyMakerSharesEqualNormalsAndKeepsPerVertexDataAligned) {
   BodyMaker m;
   auto a = m.AddVertex({0, 0, 0});
   auto b = m.AddVertex({1, 0, 0});
@@ -143,7 +143,7 @@ TEST(Geometry, BodyMakerSharesEqualNormalsAndKeepsPerVertexDataAligned) {
   EXPECT_EQ(Validate(p), "");
 }
 
-TEST(Geometry, TextureCoordinatesFollowTheMapping) {
+TEST(HostModelGeometry, TextureCoordinatesFollowTheMapping) {
   Body b = MakeBox({0, 0, 0}, {2, 3, 4}, 1);
   b.texCoords.assign(b.vertices.size(), {7, 8});
   for (const Polygon& p : b.polygons) {
@@ -166,7 +166,7 @@ TEST(Geometry, TextureCoordinatesFollowTheMapping) {
   EXPECT_EQ(TextureCoordinate(b, planar, 99), (Vec2{})) << "out of range vertex";
 }
 
-TEST(Geometry, GuidTextFormRoundTripsInTheHostsByteOrder) {
+TEST(HostModelGeometry, GuidTextFormRoundTripsInTheHostsByteOrder) {
   auto g = Guid::Parse("{01234567-89ab-CDEF-0011-223344556677}");
   ASSERT_TRUE(g);
   EXPECT_EQ(g->bytes[0], 0x67);  // Data1 little-endian

@@ -61,7 +61,7 @@ std::string CopyYard(const TempDir& dir) {
   return dir / "yard.obj";
 }
 
-TEST(Import, ObjObjectsBecomeElementsInZUpWithMaterialsTexturesAndSmoothing) {
+TEST(HostModelImport, ObjObjectsBecomeElementsInZUpWithMaterialsTexturesAndSmoothing) {
   auto r = ImportModel(kData + "yard.obj");
   ASSERT_TRUE(r.ok()) << r.error();
   const Project& p = r.value();
@@ -127,7 +127,7 @@ TEST(Import, ObjObjectsBecomeElementsInZUpWithMaterialsTexturesAndSmoothing) {
   EXPECT_EQ(Validate(p), "");
 }
 
-TEST(Import, GltfNodeTransformsAndEmbeddedTextures) {
+TEST(HostModelImport, GltfNodeTransformsAndEmbeddedTextures) {
   auto r = ImportModel(kData + "sign.gltf");
   ASSERT_TRUE(r.ok()) << r.error();
   const Project& p = r.value();
@@ -153,7 +153,7 @@ TEST(Import, GltfNodeTransformsAndEmbeddedTextures) {
   EXPECT_EQ(t->pixels[6], 255);
 }
 
-TEST(Import, IdentitiesAreStableAcrossReloadsAndFollowContent) {
+TEST(HostModelImport, IdentitiesAreStableAcrossReloadsAndFollowContent) {
   TempDir dir;
   std::string obj = CopyYard(dir);
   auto first = ImportModel(obj);
@@ -200,7 +200,7 @@ TEST(Import, IdentitiesAreStableAcrossReloadsAndFollowContent) {
   for (std::size_t i = 0; i < live.elements.size(); ++i) EXPECT_EQ(live.elements[i].genId, before.elements[i].genId);
 }
 
-TEST(Import, SampleHouseSurvivesEveryInterchangeFormat) {
+TEST(HostModelImport, SampleHouseSurvivesEveryInterchangeFormat) {
   TempDir dir;
   Project house = SampleBuilding();
   const double area = SurfaceArea(house);
@@ -252,7 +252,7 @@ TEST(Import, SampleHouseSurvivesEveryInterchangeFormat) {
   }
 }
 
-TEST(Import, BadFilesGiveClearErrorsNamingTheFile) {
+TEST(HostModelImport, BadFilesGiveClearErrorsNamingTheFile) {
   TempDir dir;
   struct Case {
     std::string name, content, expect;

@@ -11,7 +11,7 @@ namespace {
 
 using testing::TempDir;
 
-TEST(ProjectFile, SampleRoundTripsExactly) {
+TEST(HostModelProjectFile, SampleRoundTripsExactly) {
   TempDir dir;
   Project sample = SampleBuilding();
   ASSERT_EQ(Validate(sample), "");
@@ -42,7 +42,7 @@ TEST(ProjectFile, SampleRoundTripsExactly) {
   EXPECT_EQ(SerializeProject(loaded.value(), dir.path().string()), SerializeProject(sample, dir.path().string()));
 }
 
-TEST(ProjectFile, TextureFilesAreReferencedRelativeAndDecodedOnLoad) {
+TEST(HostModelProjectFile, TextureFilesAreReferencedRelativeAndDecodedOnLoad) {
   TempDir dir;
   Project p = SampleBuilding();
   Texture& t = p.textures[0];
@@ -72,7 +72,7 @@ TEST(ProjectFile, TextureFilesAreReferencedRelativeAndDecodedOnLoad) {
   EXPECT_EQ(again->textures[0].pixels, p.textures[0].pixels);
 }
 
-TEST(ProjectFile, SaveIsAtomicAndRefusesInconsistentProjects) {
+TEST(HostModelProjectFile, SaveIsAtomicAndRefusesInconsistentProjects) {
   TempDir dir;
   std::string path = dir / "p.pln";
   ASSERT_TRUE(SaveProjectFile(SampleBuilding(), path));
@@ -104,7 +104,7 @@ constexpr const char* kMinimal = R"({
    "polygons": [{"material": 1, "normal": 1, "pieces": [[0,1,2,3]]}]}]}]
 })";
 
-TEST(ProjectFile, HandWrittenMinimalDocumentLoadsWithDefaults) {
+TEST(HostModelProjectFile, HandWrittenMinimalDocumentLoadsWithDefaults) {
   TempDir dir;
   auto r = LoadProjectFile(dir.Write("m.pln", kMinimal));
   ASSERT_TRUE(r.ok()) << r.error();
@@ -128,7 +128,7 @@ std::string Replace(std::string s, const std::string& from, const std::string& t
   return s.replace(pos, from.size(), to);
 }
 
-TEST(ProjectFile, BadInputGivesAClearMessageNamingFileAndProblem) {
+TEST(HostModelProjectFile, BadInputGivesAClearMessageNamingFileAndProblem) {
   const std::string m = kMinimal;
   const std::vector<BadCase> cases = {
       {"empty", "", "project file is empty"},

@@ -50,7 +50,7 @@ bool Watertight(const Body& b) {
   return true;
 }
 
-TEST(Sample, HouseIsDeterministicValidAndEveryClosedBodyOutwardAndWatertight) {
+TEST(HostModelSample, HouseIsDeterministicValidAndEveryClosedBodyOutwardAndWatertight) {
   Project a = SampleBuilding();
   EXPECT_TRUE(a == SampleBuilding());
   ASSERT_EQ(Validate(a), "");
@@ -80,7 +80,7 @@ TEST(Sample, HouseIsDeterministicValidAndEveryClosedBodyOutwardAndWatertight) {
       }
 }
 
-TEST(Sample, HouseCarriesWhatTheHostReports) {
+TEST(HostModelSample, HouseCarriesWhatTheHostReports) {
   Project p = SampleBuilding();
   EXPECT_TRUE(p.state.untitled);
   ASSERT_EQ(p.state.referenceLevels.size(), 2u);
@@ -105,7 +105,7 @@ TEST(Sample, HouseCarriesWhatTheHostReports) {
   EXPECT_TRUE(textured && glass && curved && open && pieced);
 }
 
-TEST(Sample, ShippedFilesMatchTheBuiltInHouse) {
+TEST(HostModelSample, ShippedFilesMatchTheBuiltInHouse) {
   auto shipped = LoadProjectFile(kSamples + "house.pln");
   ASSERT_TRUE(shipped.ok()) << shipped.error();
   Project built = SampleBuilding();
