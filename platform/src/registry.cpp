@@ -180,6 +180,8 @@ DWORD Walk(const KeyPtr& base, const std::vector<std::u16string>& parts, bool cr
           if (::mkdirat(cur, entry.c_str(), mode) == 0) {
             rc = ERROR_SUCCESS;
             if (last && created != nullptr) *created = true;
+          } else if (errno == EEXIST) {
+            rc = ERROR_SUCCESS;  // made by someone who does not take our locks
           } else {
             rc = errno == ENOENT ? ERROR_KEY_DELETED : ErrnoToStatus(errno, true);
           }

@@ -302,7 +302,12 @@ DWORD StoreValues(int dirfd, const std::vector<Value>& values) {
   if (IsDeleted(dirfd)) return ERROR_KEY_DELETED;
   std::string text = SerializeValues(values);
   if (text.size() > kMaxValuesFileBytes) return ERROR_NOT_ENOUGH_MEMORY;
-  int fd = ::openat(dirfd, kValuesTemp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  // Readable by whoever may list the key: the machine's installed-program
+  // list is written by an installer and read by every user.
+  struct stat st;
+  mode_t mode = ::fstat(dirfd, &st) == 0 ? (st.st_mode & 0666) : 0600;
+  int fd = ::openat(dirfd, kValuesTemp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode | 0600);
+  if (fd >= 0) ::fchmod(fd, mode | 0600);  // a stale temporary file keeps its old mode otherwise
   if (fd < 0) return errno == ENOENT ? ERROR_KEY_DELETED : ERROR_CANTWRITE;
   bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;

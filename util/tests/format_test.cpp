@@ -122,7 +122,10 @@ TEST(Format, FormatErrorsGiveEmptyText) {
 // Builds a comma-decimal locale from the installed sources into a temporary
 // directory (LOCPATH), so the test runs where it is not installed.
 bool MakeCommaLocale(std::string& dir) {
-  if (newlocale(LC_NUMERIC_MASK, "de_DE.UTF-8", static_cast<locale_t>(nullptr)) != nullptr) return true;
+  if (locale_t have = newlocale(LC_NUMERIC_MASK, "de_DE.UTF-8", static_cast<locale_t>(nullptr))) {
+    freelocale(have);
+    return true;
+  }
   char tmpl[] = "/tmp/corv-locale-XXXXXX";
   if (::mkdtemp(tmpl) == nullptr) return false;
   dir = tmpl;
