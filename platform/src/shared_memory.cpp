@@ -306,6 +306,7 @@ HANDLE OpenFileMappingW(DWORD access, BOOL /*inherit*/, LPCWSTR name) {
     return nullptr;
   }
   RuntimeLock lock(kLockFile);
+  sweepIfDue();  // looking for connections counts as enumeration: tidy up too
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     const int fd = ::shm_open(posixName.c_str(), writable ? O_RDWR : O_RDONLY, 0);
     if (fd < 0) {

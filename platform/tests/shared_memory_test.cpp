@@ -172,12 +172,23 @@ TEST(SharedMemory, AnyLaterCreateSweepsWhatDeadProcessesLeft) {
     ASSERT_EQ(field(cb.ReadLine(), 0), "ready");
   }  // both killed
   ASSERT_TRUE(exists(shmFile(a)) && exists(shmFile(b)));
-  // A fresh process creating an unrelated name sweeps on its first create.
+  // A fresh process looking for an unrelated name sweeps on the way.
+  Child looker({ToolPath("shm_peer"), "open", uniqueName("missing")});
+  EXPECT_EQ(looker.ReadLine(), "error 2");
+  EXPECT_EQ(looker.Wait(), 1);
+  EXPECT_FALSE(exists(shmFile(a)));
+  EXPECT_FALSE(exists(shmFile(b)));
+
+  {
+    Child ca({ToolPath("shm_peer"), "create", a, "4096", "1"});
+    ASSERT_EQ(field(ca.ReadLine(), 0), "ready");
+  }
+  ASSERT_TRUE(exists(shmFile(a)));
+  // So does a fresh process creating an unrelated name.
   const std::string c = uniqueName("left-c");
   Child cc({ToolPath("shm_peer"), "create", c, "4096", "1"});
   ASSERT_EQ(field(cc.ReadLine(), 0), "ready");
   EXPECT_FALSE(exists(shmFile(a)));
-  EXPECT_FALSE(exists(shmFile(b)));
   EXPECT_TRUE(exists(shmFile(c)));  // live: never swept
   EXPECT_EQ(platform::SweepStaleMappings(), 0);
   EXPECT_TRUE(exists(shmFile(c)));

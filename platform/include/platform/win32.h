@@ -112,8 +112,9 @@ SIZE_T GetMappingSize(HANDLE mapping);
 // digest form. Publisher and renderer both use it.
 std::string ShmObjectName(std::u16string_view mappingName);
 // Removes every shared memory object of this user that no live process holds
-// any more (left behind by processes that died). Creating a mapping runs it
-// too, at most every kSweepIntervalMs per process. Returns the number removed.
+// any more (left behind by processes that died). Creating or opening a
+// mapping runs it too, at most every kSweepIntervalMs per process. Returns
+// the number removed.
 inline constexpr int kSweepIntervalMs = 250;
 int SweepStaleMappings();
 // The per-user runtime directory (window registry, lock files), created with
