@@ -41,9 +41,10 @@ std::uint32_t LiveConnection::CreateBlock(std::uint32_t ownerRecordId, std::uint
       return 0;
     }
     if (!blocks_.emplace(id, BlockEntry{handle, view, bytes}).second) {
+      // Another thread's OpenBlock of this id got in between: its entry maps
+      // the very object just created (the name was free), so keep that one.
       UnmapViewOfFile(view);
       CloseHandle(handle);
-      continue;
     }
     owners_[ownerRecordId].insert(id);
     return id;

@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <oneapi/tbb/parallel_for.h>
+
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -248,6 +251,29 @@ TEST_F(LivelinkConnectionTest, BlocksAreNamedByCreatorAndReleasedWithTheirOwner)
   EXPECT_FALSE(MappingExists(BlockName(pid, 1)));
   EXPECT_FALSE(MappingExists(BlockName(pid, 2)));
   EXPECT_EQ(connection_.GetBlockSize(first), 0u);
+}
+
+TEST_F(LivelinkConnectionTest, BlocksAreCreatedAndOpenedFromManyThreadsAtOnce) {
+  ASSERT_EQ(connection_.Create(name_, 8), 0);
+  Record* owner = connection_.CreateRecord(kTypeSurface);
+  constexpr std::uint32_t kBlocks = 64;
+  std::vector<std::uint32_t> ids(kBlocks);
+  // Parallel mesh publishing: creation, opening and size lookups overlap.
+  tbb::parallel_for(std::uint32_t{0}, kBlocks, [&](std::uint32_t i) {
+    ids[i] = connection_.CreateBlock(owner->id, 4096 + i);
+    auto* view = static_cast<std::uint32_t*>(connection_.OpenBlock(ids[i]));
+    if (view != nullptr) *view = i;
+    EXPECT_EQ(connection_.OpenBlock(0x70000000u + i), nullptr);  // lookups of unknown ids
+  });
+  std::vector<std::uint32_t> sorted = ids;
+  std::sort(sorted.begin(), sorted.end());
+  for (std::uint32_t i = 0; i < kBlocks; ++i) {
+    EXPECT_EQ(sorted[i], i + 1);  // every id once, none lost
+    EXPECT_EQ(*static_cast<std::uint32_t*>(connection_.OpenBlock(ids[i])), i);
+    EXPECT_EQ(connection_.GetBlockSize(ids[i]), 4096u + i);
+  }
+  connection_.DeleteRecord(owner->id);
+  for (std::uint32_t id : ids) EXPECT_EQ(connection_.GetBlockSize(id), 0u);
 }
 
 TEST_F(LivelinkConnectionTest, ANewRunStepsOverBlockNamesStillHeldFromTheLastOne) {

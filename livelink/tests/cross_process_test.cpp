@@ -146,6 +146,33 @@ TEST(LivelinkCrossProcessTest, LockExcludesTheOtherProcessUntilReleasedOrKilled)
   EXPECT_EQ(creator.Area().header()->lockOwner, static_cast<std::uint32_t>(::getpid()));
 }
 
+TEST(LivelinkCrossProcessTest, GuestSeesWhenTheCreatorOwnsTheForegroundWindow) {
+  const std::u16string name = UniqueName("foreground");
+  LiveConnection creator;
+  ASSERT_EQ(creator.Create(name, 4), 0);
+  auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
+  ASSERT_NE(guest, nullptr);
+  platform::WindowDesc desc;
+  desc.className = u"HostMainWindow";
+  desc.title = u"Host";
+  HWND own = platform::CreatePublishedWindow(desc);
+  ASSERT_NE(own, nullptr);
+  ASSERT_TRUE(SetForegroundWindow(own));
+  guest->Send("foreground");
+  EXPECT_EQ(guest->WaitFor("foreground", kWaitMs), "foreground 1");
+  EXPECT_FALSE(creator.IsOwnerForeground());  // never true for the creator itself
+
+  auto other = ChildProcess::Start(VELMAR_WINDOW_TOOL, {"VELMAR_START_WINDOW"});
+  ASSERT_NE(other, nullptr);
+  ASSERT_EQ(other->WaitFor("ready", kWaitMs), "ready");
+  const auto windows = FindRendererWindows();
+  ASSERT_EQ(windows.size(), 1u);
+  ASSERT_TRUE(SetForegroundWindow(windows[0]));
+  guest->Send("foreground");
+  EXPECT_EQ(guest->WaitFor("foreground", kWaitMs), "foreground 0");
+  platform::DestroyPublishedWindow(own);
+}
+
 TEST(LivelinkCrossProcessTest, RendererEndsTheLinkWithTheClosedFlag) {
   const std::u16string name = UniqueName("end");
   LiveConnection creator;

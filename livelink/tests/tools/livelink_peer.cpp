@@ -8,7 +8,8 @@
 // Commands: "block SIZE TEXT" (CreateBlock owned by record 1, TEXT written at
 // its start) -> "block ID"; "read ID" -> "read TEXT" or "read -"; "lock" ->
 // "lock 1|0" (Lock(0)); "unlock" -> "unlocked"; "announce" -> "announced RC";
-// "end" -> "ended" (sets the closed flag); "destroy" -> "destroyed"; "quit".
+// "end" -> "ended" (sets the closed flag); "foreground" -> "foreground 1|0"
+// (IsOwnerForeground); "destroy" -> "destroyed"; "quit".
 // End of input quits too.
 #include <chrono>
 #include <cstdio>
@@ -65,6 +66,8 @@ int Serve(LiveConnection& connection) {
       Say("unlocked");
     } else if (verb == "announce") {
       Say("announced " + std::to_string(connection.Announce()));
+    } else if (verb == "foreground") {
+      Say(connection.IsOwnerForeground() ? "foreground 1" : "foreground 0");
     } else if (verb == "end") {
       connection.SetFlags(CorvantaAPI::kFlagClosed);
       Say("ended");
