@@ -6,6 +6,7 @@
 #include <jpeglib.h>
 
 #include <csetjmp>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -229,6 +230,81 @@ Result<std::vector<std::uint8_t>> EncodePng(const Texture& texture) {
   }
   out.resize(size);
   return R::Ok(std::move(out));
+}
+
+namespace {
+
+// Same longjmp discipline as decoding: the output buffer belongs to libjpeg
+// until jpeg_finish_compress, and is copied out only on success.
+bool EncodeJpegRaw(const std::vector<std::uint8_t>& rgb, std::uint32_t w, std::uint32_t h, int quality,
+                   std::vector<std::uint8_t>& out, char* message) {
+  jpeg_compress_struct cinfo{};
+  JpegError err{};
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  cinfo.err = jpeg_std_error(&err.mgr);
+  err.mgr.error_exit = JpegErrorExit;
+  err.mgr.emit_message = JpegSilence;
+  if (setjmp(err.jump)) {
+    std::snprintf(message, JMSG_LENGTH_MAX, "%s", err.message);
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    return false;
+  }
+  jpeg_create_compress(&cinfo);
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = w;
+  cinfo.image_height = h;
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, quality, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<std::uint8_t*>(rgb.data()) + static_cast<std::size_t>(cinfo.next_scanline) * w * 3;
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  out.assign(buffer, buffer + size);
+  jpeg_destroy_compress(&cinfo);
+  std::free(buffer);
+  return true;
+}
+
+}  // namespace
+
+Result<std::vector<std::uint8_t>> EncodeJpeg(const Texture& texture, int quality) {
+  using R = Result<std::vector<std::uint8_t>>;
+  if (texture.width <= 0 || texture.height <= 0 ||
+      texture.pixels.size() != static_cast<std::size_t>(texture.width) * static_cast<std::size_t>(texture.height) * 4)
+    return R::Fail("texture \"" + texture.name + "\" has no consistent pixel map to encode");
+  if (quality < 1 || quality > 100) return R::Fail("JPEG quality " + std::to_string(quality) + " outside 1..100");
+  std::vector<std::uint8_t> rgb(texture.pixels.size() / 4 * 3);
+  for (std::size_t i = 0, n = texture.pixels.size() / 4; i < n; ++i) {
+    rgb[3 * i] = texture.pixels[4 * i + 1];
+    rgb[3 * i + 1] = texture.pixels[4 * i + 2];
+    rgb[3 * i + 2] = texture.pixels[4 * i + 3];
+  }
+  std::vector<std::uint8_t> out;
+  char message[JMSG_LENGTH_MAX] = {};
+  if (!EncodeJpegRaw(rgb, static_cast<std::uint32_t>(texture.width), static_cast<std::uint32_t>(texture.height),
+                     quality, out, message))
+    return R::Fail(std::string("cannot encode JPEG (") + message + ")");
+  return R::Ok(std::move(out));
+}
+
+Status WriteJpeg(const Texture& texture, const std::string& path, int quality) {
+  auto bytes = EncodeJpeg(texture, quality);
+  if (!bytes) return Status::Fail(path + ": " + bytes.error());
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return Status::Fail(path + ": cannot create file");
+  bool ok = std::fwrite(bytes->data(), 1, bytes->size(), f) == bytes->size();
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) {
+    std::remove(path.c_str());
+    return Status::Fail(path + ": cannot write file");
+  }
+  return Status::Ok();
 }
 
 }  // namespace hostmodel

@@ -159,6 +159,12 @@ TEST(HostModelProjectFile, BadInputGivesAClearMessageNamingFileAndProblem) {
        "holds 3 bytes, 16 expected"},
       {"duplicate guid", Replace(m, "]}]}]\n}", "]}]}, {\"guid\": \"0A1B2C3D-0000-4000-8000-000000000001\"}]\n}"),
        "repeats element 1"},
+      {"absurd pixel map",
+       Replace(m, "\"materials\"",
+               "\"textures\": [{\"pixels\": {\"width\": 65535, \"height\": 65535, \"argb\": \"\"}}], \"materials\""),
+       "pixel map too large"},
+      {"deep nesting", Replace(m, "\"elements\": [", "\"elements\": [" + std::string(100000, '[') + std::string(100000, ']') + ","),
+       "elements[0]: expected an object, found an array"},
       {"solo without path", Replace(m, "\"version\": 1,", "\"version\": 1, \"state\": {\"untitled\": false},"),
        "needs a \"soloPath\""},
   };

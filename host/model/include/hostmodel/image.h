@@ -32,4 +32,8 @@ Status WritePng(const Texture& texture, const std::string& path);
 // The same PNG as bytes in memory (for embedding).
 Result<std::vector<std::uint8_t>> EncodePng(const Texture& texture);
 
+// A 24-bit JPEG (alpha dropped) of the given quality, 1..100.
+Result<std::vector<std::uint8_t>> EncodeJpeg(const Texture& texture, int quality = 90);
+Status WriteJpeg(const Texture& texture, const std::string& path, int quality = 90);
+
 }  // namespace hostmodel
