@@ -73,8 +73,6 @@ struct Ui::Impl {
   void LogItem(const DialogState& d, const ItemState& item, const std::string& what, nlohmann::json extra);
 };
 
-nlohmann::json DialogJson(const DialogState& d);
-nlohmann::json MenuJson(const MenuItemState& m);
 std::string HandleText(const void* handle);
 
 }  // namespace host::ui

@@ -40,13 +40,17 @@ nlohmann::json MenuJson(const MenuItemState& m) {
           {"prompt", Utf8(m.promptText)}, {"handler", m.handler != nullptr}};
 }
 
+std::vector<std::pair<std::size_t, HostFunction>> Ui::TableEntries() {
+  return {{UiFunc_RegisterMenu, reinterpret_cast<HostFunction>(&EntryRegisterMenu)},
+          {UiFunc_InstallMenuHandler, reinterpret_cast<HostFunction>(&EntryInstallMenuHandler)},
+          {UiFunc_Interface, reinterpret_cast<HostFunction>(&EntryInterface)},
+          {UiFunc_RegisterModelessWindow, reinterpret_cast<HostFunction>(&EntryRegisterModeless)},
+          {UiFunc_UnregisterModelessWindow, reinterpret_cast<HostFunction>(&EntryUnregisterModeless)}};
+}
+
 void Ui::InstallFunctions(API_FunctionTable* table) {
   if (!table) return;
-  table->entries[UiFunc_RegisterMenu] = reinterpret_cast<HostFunction>(&EntryRegisterMenu);
-  table->entries[UiFunc_InstallMenuHandler] = reinterpret_cast<HostFunction>(&EntryInstallMenuHandler);
-  table->entries[UiFunc_Interface] = reinterpret_cast<HostFunction>(&EntryInterface);
-  table->entries[UiFunc_RegisterModelessWindow] = reinterpret_cast<HostFunction>(&EntryRegisterModeless);
-  table->entries[UiFunc_UnregisterModelessWindow] = reinterpret_cast<HostFunction>(&EntryUnregisterModeless);
+  for (const auto& [index, fn] : TableEntries()) table->entries[index] = fn;
 }
 
 GSErrCode Ui::RegisterMenu(short menuResId, short promptResId, std::int32_t code, std::int32_t flags) {

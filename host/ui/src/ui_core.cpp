@@ -150,6 +150,14 @@ GSResModule Ui::OpenModuleResources(const std::string& path, std::string* error)
     if (error) *error = std::string("cannot load ") + path + ": " + dlerror();
     return 0;
   }
+  // Loading ran the module's constructors, which may have opened its
+  // resources already.
+  for (auto& [id, m] : impl_->modules)
+    if (m.path == path) {
+      ++m.users;
+      dlclose(handle);
+      return id;
+    }
   auto* image = static_cast<const char*>(dlsym(handle, resc::kImageSymbolName));
   auto* size = static_cast<const unsigned long long*>(dlsym(handle, resc::kSizeSymbolName));
   if (!image || !size) {

@@ -191,6 +191,9 @@ class Ui {
   std::string ModulePath(GSResModule module) const;
 
   // ---- Table entries (host side of the UI's ACAPI_ calls) ----
+  // The UI's function-table entries (index, function) for the host to
+  // install; InstallFunctions writes them into a raw table.
+  static std::vector<std::pair<std::size_t, HostFunction>> TableEntries();
   void InstallFunctions(API_FunctionTable* table);
   GSErrCode RegisterMenu(short menuResId, short promptResId, std::int32_t code, std::int32_t flags);
   GSErrCode InstallMenuHandler(short menuResId, APIMenuCommandProc* handler);
@@ -268,5 +271,8 @@ class Ui {
 std::string Utf8(const std::u16string& s);
 std::u16string Utf16(const std::string& s);
 std::string DialogKindName(DialogKind kind);
+// The state as JSON, as the log carries it.
+nlohmann::json DialogJson(const DialogState& d);
+nlohmann::json MenuJson(const MenuItemState& m);
 
 }  // namespace host::ui
