@@ -407,6 +407,10 @@ std::string RelativeIfBelow(const std::string& file, const std::string& baseDir)
 
 bool Scalar(const Json& j) { return !j.is_object() && !j.is_array(); }
 
+// Names may come from model files in any 8-bit encoding; text that is not
+// UTF-8 is written with replacement characters instead of failing the save.
+std::string Dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
 bool ScalarArray(const Json& j) {
   return j.is_array() && std::all_of(j.begin(), j.end(), [](const Json& e) { return Scalar(e); });
 }
@@ -419,12 +423,12 @@ void Pretty(const Json& j, int depth, std::string& out) {
     out.append(static_cast<std::size_t>(d), ' ');
   };
   if (Scalar(j)) {
-    out += j.dump();
+    out += Dump(j);
   } else if (ScalarArray(j)) {
     out += '[';
     for (std::size_t i = 0; i < j.size(); ++i) {
       if (i) out += ", ";
-      out += j[i].dump();
+      out += Dump(j[i]);
     }
     out += ']';
   } else if (j.is_array()) {
@@ -445,7 +449,7 @@ void Pretty(const Json& j, int depth, std::string& out) {
       if (!first) out += ',';
       first = false;
       newline(depth + 1);
-      out += Json(it.key()).dump();
+      out += Dump(Json(it.key()));
       out += ": ";
       Pretty(it.value(), depth + 1, out);
     }
@@ -605,7 +609,12 @@ Status SaveProjectFile(const Project& project, const std::string& path) {
   if (!problem.empty()) return Status::Fail(path + ": refusing to save an inconsistent project: " + problem);
   fs::path target(path);
   std::string baseDir = target.parent_path().string();
-  std::string text = SerializeProject(project, baseDir.empty() ? "." : baseDir);
+  std::string text;
+  try {
+    text = SerializeProject(project, baseDir.empty() ? "." : baseDir);
+  } catch (const std::exception& e) {
+    return Status::Fail(path + ": cannot serialise project (" + e.what() + ")");
+  }
   std::string tmp = path + ".tmp" + std::to_string(::getpid());
   {
     std::FILE* f = std::fopen(tmp.c_str(), "wb");

@@ -72,6 +72,18 @@ TEST(HostModelProjectFile, TextureFilesAreReferencedRelativeAndDecodedOnLoad) {
   EXPECT_EQ(again->textures[0].pixels, p.textures[0].pixels);
 }
 
+TEST(HostModelProjectFile, TextThatIsNotUtf8IsSavedWithReplacementCharacters) {
+  TempDir dir;
+  Project p = SampleBuilding();
+  p.materials[0].name = "Beton \xE9paisse";  // Latin-1, as some model files carry it
+  p.elements[0].name = "\xFF";
+  ASSERT_TRUE(SaveProjectFile(p, dir / "latin.pln"));
+  auto r = LoadProjectFile(dir / "latin.pln");
+  ASSERT_TRUE(r.ok()) << r.error();
+  EXPECT_EQ(r->materials[0].name, "Beton \xEF\xBF\xBDpaisse");
+  EXPECT_EQ(r->elements[0].name, "\xEF\xBF\xBD");
+}
+
 TEST(HostModelProjectFile, SaveIsAtomicAndRefusesInconsistentProjects) {
   TempDir dir;
   std::string path = dir / "p.pln";
