@@ -212,6 +212,17 @@ TEST(Windows, ForegroundFollowsTheLastActivatedLiveWindow) {
   EXPECT_EQ(pid, static_cast<DWORD>(peer.Pid()));
   EXPECT_EQ(allWindows().front(), p.main);  // the foreground window leads the z-order
 
+  // A callback that stops the walk keeps its last error for the caller, which
+  // is how a search tells "found" from "failed".
+  SetLastError(0);
+  EXPECT_FALSE(EnumWindows(
+      [](HWND, LPARAM) -> BOOL {
+        SetLastError(0xFFFFFFFF);
+        return FALSE;
+      },
+      0));
+  EXPECT_EQ(GetLastError(), 0xFFFFFFFFu);
+
   HWND mine = platform::CreatePublishedWindow({u"Mine", u"", nullptr, true});
   ASSERT_NE(mine, nullptr);
   ASSERT_TRUE(SetForegroundWindow(mine));
