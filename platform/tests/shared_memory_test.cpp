@@ -138,9 +138,8 @@ TEST(SharedMemory, NamesOfKilledHoldersAreStale) {
   owner.Kill();
   guest.Kill();
   blockOwner.Kill();
-  // POSIX leaves the objects behind; nobody holds them any more.
-  ASSERT_TRUE(exists(shmFile(name)));
-  ASSERT_TRUE(exists(shmFile(block)));
+  // POSIX leaves the objects behind, held by nobody. (Not asserted: any
+  // other process of this user may sweep them away at any moment.)
 
   // Creating over the stale name succeeds with fresh memory.
   HANDLE h = create(name, 8192);
@@ -170,8 +169,7 @@ TEST(SharedMemory, AnyLaterCreateSweepsWhatDeadProcessesLeft) {
     Child cb({ToolPath("shm_peer"), "create", b, "4096", "1"});
     ASSERT_EQ(field(ca.ReadLine(), 0), "ready");
     ASSERT_EQ(field(cb.ReadLine(), 0), "ready");
-  }  // both killed
-  ASSERT_TRUE(exists(shmFile(a)) && exists(shmFile(b)));
+  }  // both killed; left behind unless another process swept already
   // A fresh process looking for an unrelated name sweeps on the way.
   Child looker({ToolPath("shm_peer"), "open", uniqueName("missing")});
   EXPECT_EQ(looker.ReadLine(), "error 2");
@@ -183,14 +181,13 @@ TEST(SharedMemory, AnyLaterCreateSweepsWhatDeadProcessesLeft) {
     Child ca({ToolPath("shm_peer"), "create", a, "4096", "1"});
     ASSERT_EQ(field(ca.ReadLine(), 0), "ready");
   }
-  ASSERT_TRUE(exists(shmFile(a)));
   // So does a fresh process creating an unrelated name.
   const std::string c = uniqueName("left-c");
   Child cc({ToolPath("shm_peer"), "create", c, "4096", "1"});
   ASSERT_EQ(field(cc.ReadLine(), 0), "ready");
   EXPECT_FALSE(exists(shmFile(a)));
   EXPECT_TRUE(exists(shmFile(c)));  // live: never swept
-  EXPECT_EQ(platform::SweepStaleMappings(), 0);
+  platform::SweepStaleMappings();  // may remove other processes' leftovers, never a live object
   EXPECT_TRUE(exists(shmFile(c)));
   EXPECT_EQ(cc.Finish(), 0);
   EXPECT_FALSE(exists(shmFile(c)));
