@@ -67,11 +67,12 @@ HWND toHwnd(std::uint32_t value) {
   return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(value));
 }
 
-std::string windowsDirectory() {
+// Readers only need the path: a missing directory just holds no windows.
+std::string windowsDirectory(bool create = false) {
   const std::string root = platform::RuntimeDirectory();
   if (root.empty()) return {};
   const std::string dir = root + "/windows";
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+  if (create && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return {};
   }
@@ -338,7 +339,7 @@ HWND platform::CreatePublishedWindow(const WindowDesc& desc) {
     return nullptr;
   }
   auto w = std::make_shared<OwnWindow>();
-  w->dir = windowsDirectory();
+  w->dir = windowsDirectory(/*create=*/true);
   if (w->dir.empty()) return nullptr;
 
   RuntimeLock lock(kLockFile);
