@@ -23,10 +23,24 @@ namespace platform::detail {
 namespace {
 
 std::string chooseDirectory() {
-  if (const char* dir = std::getenv("CORV_RUNTIME_DIR"); dir && *dir) return dir;
-  if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg)
-    return std::string(xdg) + "/corvanta";
-  return "/tmp/corvanta-" + std::to_string(::geteuid());
+  std::string dir;
+  if (const char* own = std::getenv("CORV_RUNTIME_DIR"); own && *own) {
+    dir = own;
+  } else if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg) {
+    dir = std::string(xdg) + "/corvanta";
+  } else {
+    dir = "/tmp/corvanta-" + std::to_string(::geteuid());
+  }
+  // Paths from here end up in window records that other processes, started
+  // elsewhere, follow: a relative one would point somewhere else for them.
+  if (dir[0] != '/') {
+    char* cwd = ::getcwd(nullptr, 0);
+    if (!cwd) return {};
+    dir = std::string(cwd) + "/" + dir;
+    std::free(cwd);
+  }
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
 }
 
 // mkdir -p for the missing tail of the path; existing parents are not changed.
