@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <list>
+#include <map>
+#include <set>
 
 namespace hostmodel {
 
@@ -90,85 +91,124 @@ std::vector<std::vector<std::int32_t>> SplitConvex(const std::vector<Vec3>& poin
   double eps = 1e-9 * std::max(1.0, s * s);
   if (ConvexWithTolerance(points, loop, n, eps)) return {loop};
 
-  // Ear clipping over a ring of positions in the loop.
+  // Ear clipping over a doubly linked ring of loop positions. Only reflex
+  // (or flat) corners can lie inside an ear, so only they are tested; that
+  // keeps large faces near quadratic instead of cubic.
   std::vector<std::vector<std::int32_t>> tris;
-  std::vector<std::int32_t> ring = loop;
-  std::size_t guard = 0;
-  while (ring.size() > 3 && guard < 4 * loop.size() * loop.size()) {
-    bool clipped = false;
-    const std::size_t m = ring.size();
-    for (std::size_t i = 0; i < m; ++i, ++guard) {
-      std::int32_t ia = ring[(i + m - 1) % m], ib = ring[i], ic = ring[(i + 1) % m];
-      const Vec3 &a = At(points, ia), &b = At(points, ib), &c = At(points, ic);
-      double t = Turn(a, b, c, n);
-      if (t <= eps) continue;  // reflex or flat corner: not an ear
-      bool blocked = false;
-      for (std::size_t k = 0; k < m && !blocked; ++k) {
-        std::int32_t ip = ring[k];
-        if (ip == ia || ip == ib || ip == ic) continue;
-        const Vec3& p = At(points, ip);
-        if (p == a || p == b || p == c) continue;
-        // A corner on the ear's boundary blocks it too: cutting there would
-        // leave a pinched remainder whose later ears overlap this one.
-        blocked = Inside(p, a, b, c, n, eps);
-      }
-      if (blocked) continue;
-      tris.push_back({ia, ib, ic});
-      ring.erase(ring.begin() + static_cast<std::ptrdiff_t>(i));
-      clipped = true;
-      break;
+  const std::size_t L = loop.size();
+  std::vector<std::size_t> prev(L), next(L);
+  for (std::size_t i = 0; i < L; ++i) {
+    prev[i] = (i + L - 1) % L;
+    next[i] = (i + 1) % L;
+  }
+  auto P = [&](std::size_t node) -> const Vec3& { return At(points, loop[node]); };
+  auto turnAt = [&](std::size_t node) { return Turn(P(prev[node]), P(node), P(next[node]), n); };
+  std::set<std::size_t> reflex;
+  for (std::size_t i = 0; i < L; ++i)
+    if (turnAt(i) <= eps) reflex.insert(i);
+  auto isEar = [&](std::size_t node) {
+    if (reflex.count(node)) return false;
+    const std::size_t pa = prev[node], pc = next[node];
+    const Vec3 &a = P(pa), &b = P(node), &c = P(pc);
+    for (std::size_t r : reflex) {
+      if (r == pa || r == pc) continue;
+      const Vec3& p = P(r);
+      if (p == a || p == b || p == c) continue;
+      // A corner on the ear's boundary blocks it too: cutting there would
+      // leave a pinched remainder whose later ears overlap this one.
+      if (Inside(p, a, b, c, n, eps)) return false;
     }
-    if (!clipped) {
-      // Only flat corners or a self-touching loop remain: drop one flat
-      // corner if there is one, else fan what is left so no area is lost.
-      bool dropped = false;
-      for (std::size_t i = 0; i < ring.size() && !dropped; ++i) {
-        const std::size_t mm = ring.size();
-        double t = Turn(At(points, ring[(i + mm - 1) % mm]), At(points, ring[i]), At(points, ring[(i + 1) % mm]), n);
-        if (std::fabs(t) <= eps) {
-          ring.erase(ring.begin() + static_cast<std::ptrdiff_t>(i));
-          dropped = true;
-        }
+    return true;
+  };
+  auto unlink = [&](std::size_t node) {
+    const std::size_t pa = prev[node], pc = next[node];
+    next[pa] = pc;
+    prev[pc] = pa;
+    reflex.erase(node);
+    for (std::size_t x : {pa, pc}) {
+      if (turnAt(x) <= eps)
+        reflex.insert(x);
+      else
+        reflex.erase(x);
+    }
+  };
+  std::size_t count = L, node = 0, stall = 0;
+  while (count > 3) {
+    if (isEar(node)) {
+      tris.push_back({loop[prev[node]], loop[node], loop[next[node]]});
+      std::size_t back = prev[node];
+      unlink(node);
+      --count;
+      node = back;
+      stall = 0;
+      continue;
+    }
+    node = next[node];
+    if (++stall <= count) continue;
+    // No ear left: only flat corners or a self-touching loop remain. Drop
+    // a flat corner if there is one, else fan what is left so no area is lost.
+    stall = 0;
+    bool dropped = false;
+    for (std::size_t k = 0, x = node; k < count && !dropped; ++k, x = next[x])
+      if (std::fabs(turnAt(x)) <= eps) {
+        node = prev[x];
+        unlink(x);
+        --count;
+        dropped = true;
       }
-      if (!dropped) {
-        for (std::size_t i = 1; i + 1 < ring.size(); ++i) tris.push_back({ring[0], ring[i], ring[i + 1]});
-        ring.clear();
-      }
+    if (!dropped) {
+      for (std::size_t x = next[node]; next[x] != node; x = next[x]) tris.push_back({loop[node], loop[x], loop[next[x]]});
+      count = 0;
     }
   }
-  if (ring.size() == 3 && Turn(At(points, ring[0]), At(points, ring[1]), At(points, ring[2]), n) > eps)
-    tris.push_back(ring);
+  if (count == 3 && turnAt(node) > eps) tris.push_back({loop[prev[node]], loop[node], loop[next[node]]});
 
   // Merge neighbouring pieces across a shared edge while the union stays
   // convex (Hertel-Mehlhorn): fewer, larger pieces, as the host reports.
+  // Directed edges map to their piece so each diagonal is found directly.
   std::vector<std::vector<std::int32_t>> pieces = std::move(tris);
-  bool merged = true;
-  while (merged) {
-    merged = false;
-    for (std::size_t i = 0; i < pieces.size() && !merged; ++i) {
-      for (std::size_t j = i + 1; j < pieces.size() && !merged; ++j) {
-        auto& P = pieces[i];
-        auto& Q = pieces[j];
-        // Find edge (u,v) in P with (v,u) in Q.
-        for (std::size_t a = 0; a < P.size() && !merged; ++a) {
-          std::int32_t u = P[a], v = P[(a + 1) % P.size()];
-          for (std::size_t b = 0; b < Q.size(); ++b) {
-            if (Q[b] != v || Q[(b + 1) % Q.size()] != u) continue;
-            // Union: P from v around to u, then Q from u around to v (inner part).
-            std::vector<std::int32_t> uni;
-            for (std::size_t k = 0; k < P.size(); ++k) uni.push_back(P[(a + 1 + k) % P.size()]);  // v ... u
-            for (std::size_t k = 2; k < Q.size(); ++k) uni.push_back(Q[(b + k) % Q.size()]);    // after u .. before v
-            if (ConvexWithTolerance(points, uni, n, eps)) {
-              P = std::move(uni);
-              pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(j));
-              merged = true;
-            }
-            break;
-          }
-        }
+  std::vector<bool> alive(pieces.size(), true);
+  std::map<std::pair<std::int32_t, std::int32_t>, std::size_t> owner;
+  for (std::size_t i = 0; i < pieces.size(); ++i)
+    for (std::size_t k = 0; k < pieces[i].size(); ++k)
+      owner[{pieces[i][k], pieces[i][(k + 1) % pieces[i].size()]}] = i;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (!alive[i]) continue;
+    bool grew = true;
+    while (grew) {
+      grew = false;
+      auto& Pc = pieces[i];
+      for (std::size_t a = 0; a < Pc.size() && !grew; ++a) {
+        std::int32_t u = Pc[a], v = Pc[(a + 1) % Pc.size()];
+        auto it = owner.find({v, u});
+        if (it == owner.end() || it->second == i || !alive[it->second]) continue;
+        const std::size_t j = it->second;
+        const auto& Q = pieces[j];
+        std::size_t b = 0;
+        while (b < Q.size() && !(Q[b] == v && Q[(b + 1) % Q.size()] == u)) ++b;
+        if (b == Q.size()) continue;
+        // Both pieces are convex, so their union is convex exactly when the
+        // two corners where they join (at u and at v) are.
+        const std::size_t np = Pc.size(), nq = Q.size();
+        if (Turn(At(points, Pc[(a + np - 1) % np]), At(points, u), At(points, Q[(b + 2) % nq]), n) < -eps) continue;
+        if (Turn(At(points, Q[(b + nq - 1) % nq]), At(points, v), At(points, Pc[(a + 2) % np]), n) < -eps) continue;
+        // Union: P from v around to u, then Q after u up to before v.
+        std::vector<std::int32_t> uni;
+        for (std::size_t k = 0; k < np; ++k) uni.push_back(Pc[(a + 1 + k) % np]);
+        for (std::size_t k = 2; k < nq; ++k) uni.push_back(Q[(b + k) % nq]);
+        owner.erase({u, v});
+        owner.erase({v, u});
+        alive[j] = false;
+        Pc = std::move(uni);
+        for (std::size_t k = 0; k < Pc.size(); ++k) owner[{Pc[k], Pc[(k + 1) % Pc.size()]}] = i;
+        grew = true;
       }
     }
   }
+  std::vector<std::vector<std::int32_t>> kept;
+  for (std::size_t i = 0; i < pieces.size(); ++i)
+    if (alive[i]) kept.push_back(std::move(pieces[i]));
+  pieces = std::move(kept);
   return pieces;
 }
 

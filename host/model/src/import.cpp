@@ -287,7 +287,12 @@ class Importer {
     return Result<Texture>::Ok(std::move(t));
   }
 
-  bool Walk(const aiNode* node, const Xform& local, const std::string& path) {
+  bool Walk(const aiNode* node, const Xform& local, const std::string& path, int depth = 0) {
+    // Real scene graphs are shallow; a hostile one must not exhaust the stack.
+    if (depth > kMaxDepth) {
+      error_ = "scene graph nested deeper than " + std::to_string(kMaxDepth) + " levels";
+      return false;
+    }
     Xform world = root_ * local;
     if (node->mNumMeshes > 0) {
       Element e;
@@ -309,7 +314,7 @@ class Importer {
       // names makes the path unique and stays stable across reloads.
       int n = ++seen[name];
       if (n > 1) name += "#" + std::to_string(n);
-      if (!Walk(child, local * Xform::From(child->mTransformation), path + "/" + name)) return false;
+      if (!Walk(child, local * Xform::From(child->mTransformation), path + "/" + name, depth + 1)) return false;
     }
     return true;
   }
@@ -454,6 +459,7 @@ class Importer {
     }
   }
 
+  static constexpr int kMaxDepth = 256;
   std::string path_;
   ImportOptions options_;
   const aiScene* scene_ = nullptr;

@@ -58,23 +58,26 @@ TEST(HostModelGeometry, ConvexLoopsStayWholeAndConcaveOnesSplitIntoConvexPieces)
   for (const Vec3& p : l) tilted.push_back({p.x, p.y * 0.6, p.y * 0.8 + 3});
   ExpectSoundSplit(tilted, {5, 4, 3, 2, 1, 0}, 2);
 
-  // A comb with five teeth: many reflex corners.
+  // Combs: many reflex corners; the large one must not take long (a
+  // thousand teeth, four thousand corners).
+  for (int teeth : {5, 1000}) {
   std::vector<Vec3> comb{{0, 0, 0}};
   std::vector<std::int32_t> loop{0};
-  for (int t = 0; t < 5; ++t) {
+  for (int t = 0; t < teeth; ++t) {
     double x = 2.0 * t;
     for (Vec3 p : {Vec3{x + 1, 0, 0}, Vec3{x + 1, 3, 0}, Vec3{x + 2, 3, 0}, Vec3{x + 2, 0, 0}}) {
       comb.push_back(p);
       loop.push_back(static_cast<std::int32_t>(comb.size() - 1));
     }
   }
-  comb.push_back({10, -1, 0});
+  comb.push_back({2.0 * teeth, -1, 0});
   comb.push_back({0, -1, 0});
   loop.push_back(static_cast<std::int32_t>(comb.size() - 2));
   loop.push_back(static_cast<std::int32_t>(comb.size() - 1));
   // Corner order above runs clockwise; reverse to keep +z.
   std::reverse(loop.begin(), loop.end());
-  ExpectSoundSplit(comb, loop, 12);
+  ExpectSoundSplit(comb, loop, static_cast<std::size_t>(2 * teeth + 2));
+  }
 
   // A star: every other corner reflex.
   std::vector<Vec3> star;
