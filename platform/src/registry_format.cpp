@@ -14,7 +14,7 @@
 //   }
 #include "registry_store.h"
 
-#include <algorithm>
+#include <unordered_set>
 
 namespace platform::regstore {
 namespace {
@@ -376,11 +376,11 @@ bool ParseValues(std::string_view text, std::vector<Value>& out) {
   std::vector<Value> values;
   if (!Parser(text).Document(values)) return false;
   // Two values whose names differ only in case cannot both be meant.
-  std::vector<std::u16string> folded;
+  std::unordered_set<std::u16string> folded;
   folded.reserve(values.size());
-  for (const auto& v : values) folded.push_back(FoldCase(v.name));
-  std::sort(folded.begin(), folded.end());
-  if (std::adjacent_find(folded.begin(), folded.end()) != folded.end()) return false;
+  for (const auto& v : values) {
+    if (!folded.insert(FoldCase(v.name)).second) return false;
+  }
   out = std::move(values);
   return true;
 }
