@@ -401,6 +401,12 @@ GSErrCode MenuHandler(const API_MenuParams* params) {
   return NoError;
 }
 
+GSErrCode ProjectEvent(API_NotifyEventID event, Int32) {
+  Journal("project event " + std::to_string(static_cast<int>(event)));
+  UpdateMenus();
+  return NoError;
+}
+
 short IdleCallback(short message, short dialId, short, DGUserData userData, DGMessageData) {
   if (userData == 0) return 0;
   if (message == DG_MSG_INIT) DGEnableMessage(dialId, 0, DG_MSG_NULL, true);
@@ -447,10 +453,12 @@ GSErrCode Initialize() {
   MainWindow();
   DGBeginProcessEvents(g_idle);
   UpdateMenus();
+  ACAPI_Notify_CatchProjectEvent(4095, ProjectEvent);
   return NoError;
 }
 
 GSErrCode FreeData() {
+  ACAPI_Notify_CatchProjectEvent(4095, nullptr);
   HidePalette();
   ACAPI_UnregisterModelessWindow(32450);
   DGModelessClose(g_idle);

@@ -152,7 +152,8 @@ GSErrCode Ui::Interface(GSType selector, void* p1, void* p2) {
     GSFlags f = *static_cast<const GSFlags*>(p2);
     if (f != item->flags) {
       item->flags = f;
-      log_.Add("menu.flags", "menu \"" + Utf8(item->text) + "\" " + FlagsText(f), MenuJson(*item));
+      log_.Add("menu.flags", "menu \"" + Utf8(item->text) + "\" (" + std::to_string(item->resId) + ") " + FlagsText(f),
+               MenuJson(*item));
     }
     return NoError;
   }
