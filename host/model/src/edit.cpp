@@ -227,8 +227,13 @@ ChangeSet ApplyReload(Project& project, Project reloaded) {
     if (found) {
       Texture& old = project.textures[static_cast<std::size_t>(found - 1)];
       if (!(old == t)) {
-        old = std::move(t);  // same pixels, other size or flags
-        texChanged[static_cast<std::size_t>(found)] = true;
+        // Same pixels; a new size or flags changes what the materials using
+        // it show, a new name or file location alone does not.
+        Texture probe = t;
+        probe.name = old.name;
+        probe.filePath = old.filePath;
+        texChanged[static_cast<std::size_t>(found)] = texChanged[static_cast<std::size_t>(found)] || !(probe == old);
+        old = std::move(t);
       }
     } else {
       project.textures.push_back(std::move(t));

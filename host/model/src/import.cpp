@@ -265,12 +265,14 @@ class Importer {
       // Compressed image bytes (PNG/JPEG) of mWidth bytes.
       if (!emb.pcData) return Result<Texture>::Fail(name + ": no data");
       auto r = DecodeImage({reinterpret_cast<const std::uint8_t*>(emb.pcData), emb.mWidth}, name);
+      // The texture's own name must not depend on where the file lies.
+      if (r) r->name = "embedded texture " + ref;
       return r;
     }
     if (static_cast<std::uint64_t>(emb.mWidth) * emb.mHeight > kMaxImagePixels || !emb.pcData)
       return Result<Texture>::Fail(name + ": pixel map too large or missing");
     Texture t;
-    t.name = name;
+    t.name = "embedded texture " + ref;
     t.width = static_cast<std::int32_t>(emb.mWidth);
     t.height = static_cast<std::int32_t>(emb.mHeight);
     t.pixels.resize(static_cast<std::size_t>(emb.mWidth) * emb.mHeight * 4);

@@ -236,6 +236,28 @@ TEST(HostModelEdit, ReloadKeepsIndicesAndReportsAddedRemovedAndChanged) {
   EXPECT_TRUE(live == settled);
 }
 
+TEST(HostModelEdit, ReloadedTextureSizeBumpsItsMaterialsButARenameDoesNot) {
+  Project live = SampleBuilding();
+  Project file = SampleBuilding();
+  file.textures[0].name = "moved/brick.png";
+  file.textures[0].filePath = "/elsewhere/brick.png";
+  EXPECT_TRUE(ApplyReload(live, file).changedMaterials.empty());
+  EXPECT_EQ(live.textures[0].filePath, "/elsewhere/brick.png");
+  file.textures[0].xSize = 2.0;
+  ChangeSet cs = ApplyReload(live, file);
+  EXPECT_EQ(cs.changedMaterials, std::vector<std::int32_t>{3});  // the brick facade
+  EXPECT_EQ(live.textures[0].xSize, 2.0);
+  EXPECT_TRUE(cs.addedTextures.empty() && cs.changedElements.empty());
+  // A new image is a new texture; the old one keeps its index.
+  file.textures[0].pixels[1] ^= 0x40;
+  file.textures[0].fingerprint = PixelFingerprint(64, 64, file.textures[0].pixels);
+  cs = ApplyReload(live, file);
+  EXPECT_EQ(cs.addedTextures, std::vector<std::int32_t>{2});
+  EXPECT_EQ(cs.changedMaterials, std::vector<std::int32_t>{3});
+  EXPECT_EQ(live.materials[2].textureIndex, 2);
+  EXPECT_EQ(Validate(live), "");
+}
+
 TEST(HostModelEdit, ChangeSetsMergeWithoutDuplicates) {
   ChangeSet a, b;
   a.changedElements = {Guid::FromName("1")};

@@ -200,6 +200,44 @@ TEST(HostModelImport, IdentitiesAreStableAcrossReloadsAndFollowContent) {
   for (std::size_t i = 0; i < live.elements.size(); ++i) EXPECT_EQ(live.elements[i].genId, before.elements[i].genId);
 }
 
+TEST(HostModelImport, ChangingOneObjectInABinaryGltfChangesOnlyItsGenerationId) {
+  TempDir dir;
+  Project house = SampleBuilding();
+  ASSERT_TRUE(ExportModel(house, dir / "a.glb"));
+  const Guid door = house.elements[static_cast<std::size_t>(house.FindElement(Guid::FromName("sample element:Door")))].guid;
+  ASSERT_TRUE(MoveElement(house, door, {0, 0, 0.25}).ok());
+  ASSERT_TRUE(ExportModel(house, dir / "b.glb"));
+  auto a = ImportModel(dir / "a.glb");
+  auto b = ImportModel(dir / "b.glb");
+  ASSERT_TRUE(a.ok() && b.ok());
+  ASSERT_EQ(a->elements.size(), b->elements.size());
+  for (std::size_t i = 0; i < a->elements.size(); ++i) {
+    EXPECT_EQ(a->elements[i].guid, b->elements[i].guid);
+    EXPECT_EQ(a->elements[i].genId != b->elements[i].genId, a->elements[i].name == "/Door") << a->elements[i].name;
+  }
+  Project live = a.value();
+  ChangeSet cs = ApplyReload(live, b.value());
+  EXPECT_EQ(cs.changedElements.size(), 1u);
+  EXPECT_EQ(cs.changedMaterials, std::vector<std::int32_t>{});
+  EXPECT_EQ(cs.addedElements.size(), 0u);
+  EXPECT_EQ(cs.removedElements.size(), 0u);
+  EXPECT_EQ(cs.addedTextures, std::vector<std::int32_t>{});
+}
+
+TEST(HostModelImport, UnitlessFilesTakeTheCallersUnit) {
+  ImportOptions centimetres;
+  centimetres.defaultUnitScale = 0.01;
+  auto r = ImportModel(kData + "yard.obj", centimetres);
+  ASSERT_TRUE(r.ok()) << r.error();
+  double top = 0;
+  for (const Vec3& v : Named(r.value(), "/Crate")->bodies[0].vertices) top = std::max(top, v.z);
+  EXPECT_DOUBLE_EQ(top, 0.01);
+  // glTF states metres: the caller's unit does not apply.
+  auto g = ImportModel(kData + "sign.gltf", centimetres);
+  ASSERT_TRUE(g.ok());
+  EXPECT_DOUBLE_EQ(g->elements[0].bodies[0].vertices[0].y, 2.0);
+}
+
 TEST(HostModelImport, SampleHouseSurvivesEveryInterchangeFormat) {
   TempDir dir;
   Project house = SampleBuilding();
