@@ -88,7 +88,9 @@ short DGResAlert(GSResModule module, short resId, const char* param1, const char
   int button = U().answerer() ? U().answerer()->Alert(req) : 0;
   if (button < 1 || button > static_cast<int>(a.buttons.size())) {
     // Unanswered: the last button is the one that commits to nothing.
-    U().log().Add("error", "alert " + std::to_string(resId) + ": no usable answer, pressing \"" +
+    // An answerer that had nothing to say has reported that already.
+    bool reported = button == 0 && U().answerer();
+    U().log().Add(reported ? "fallback" : "error", "alert " + std::to_string(resId) + ": no usable answer, pressing \"" +
                                host::ui::Utf8(a.buttons.back()) + "\"",
                   {{"res", resId}, {"answer", button}});
     button = static_cast<int>(a.buttons.size());

@@ -96,7 +96,9 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     int fallback = buttons.size() == 1 ? buttons[0]
                    : std::find(buttons.begin(), buttons.end(), IDCANCEL) != buttons.end() ? IDCANCEL
                                                                                            : buttons.back();
-    U().log().Add("error",
+    // An answerer that had nothing to say has reported that already.
+    bool reported = button == 0 && U().answerer();
+    U().log().Add(reported ? "fallback" : "error",
                   "message box \"" + Utf8(req.caption) + "\": no usable answer (" + std::to_string(button) +
                       "), pressing " + ButtonName(fallback),
                   {{"caption", Utf8(req.caption)}, {"answer", button}});
