@@ -69,9 +69,34 @@ const char* kHelp = R"(Commands (words in CAPITALS are yours; quote texts with b
   expect status TEXT | expect menu ID enabled|disabled|checked|unchecked | expect menutext ID TEXT
   expect palette ITEM enabled|disabled|icon N | expect tooltip ITEM TEXT | expect errors N
   echo TEXT | help | quit
+${NAME} anywhere in a line is replaced by the environment variable NAME.
 )";
 
 }  // namespace
+
+bool ExpandVariables(const std::string& in, std::string* out, std::string* error) {
+  out->clear();
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    if (in[i] != '$' || i + 1 >= in.size() || in[i + 1] != '{') {
+      out->push_back(in[i]);
+      continue;
+    }
+    auto end = in.find('}', i + 2);
+    if (end == std::string::npos) {
+      *error = "\"${\" without \"}\"";
+      return false;
+    }
+    std::string name = in.substr(i + 2, end - i - 2);
+    const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+    if (!value) {
+      *error = "environment variable \"" + name + "\" is not set";
+      return false;
+    }
+    *out += value;
+    i = end;
+  }
+  return true;
+}
 
 Session::Session(const Options& options, std::ostream& human)
     : options_(options), human_(human), ui_(host::ui::Ui::Get()) {
@@ -164,9 +189,11 @@ bool Session::RunFile(const std::string& path) {
   return true;
 }
 
-bool Session::Execute(const std::string& line, const std::string& where) {
+bool Session::Execute(const std::string& rawLine, const std::string& where) {
   Words w;
   std::string error;
+  std::string line;
+  if (!ExpandVariables(rawLine, &line, &error)) return Fail(where, error);
   if (!SplitWords(line, &w, &error)) return Fail(where, error);
   if (w.empty()) return true;
   ui_.log().Add("command", line, {{"where", where}, {"line", line_}, {"command", line}});

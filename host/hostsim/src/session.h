@@ -25,6 +25,10 @@ struct Options {
   std::vector<std::string> addons;  // loaded at start
 };
 
+// Replaces ${NAME} by the environment variable NAME; false with a reason for
+// an unset variable or an unclosed "${".
+bool ExpandVariables(const std::string& in, std::string* out, std::string* error);
+
 class Session {
  public:
   Session(const Options& options, std::ostream& human);
