@@ -284,6 +284,13 @@ GSErrCode Save3DFile(const API_IOParams* params, Modeler::SightPtr sight) {
   doc["elements"] = g_savedCount;
   file << doc.dump();
   Note("save3d " + path.ToUtf8());
+  // Asked to, it changes the window from inside the host's call: the view
+  // event must arrive after this handler returned, not in the middle of it.
+  if (path.ToUtf8().find("switch") != std::string::npos) {
+    API_WindowInfo window;
+    window.typeID = APIWind_FloorPlanID;
+    Note("save3d switch " + std::to_string(ACAPI_Database(APIDb_ChangeCurrentWindowID, &window)));
+  }
   return file.good() ? NoError : APIERR_GENERAL;
 }
 

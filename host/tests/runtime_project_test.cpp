@@ -200,6 +200,18 @@ TEST_F(HostWithAddon, Saving3DWindowGoesToTheAddonFileType) {
   EXPECT_EQ(probe->savedCount(), int(host->CurrentProject().elements.size()));
   EXPECT_FALSE(host->Save3D(temp.File("export.xyz")).ok()) << "no add-on serves .xyz";
   EXPECT_FALSE(host->Save3D(temp.File("export")).ok());
+  // A window change the add-on asks for inside the save reaches it after
+  // the save returned, as a posted notification would.
+  probe->clearJournal();
+  ASSERT_TRUE(host->Save3D(temp.File("switch.tst")).ok());
+  const auto journal = probe->journal();
+  const auto switched = std::find(journal.begin(), journal.end(), "save3d switch 0");
+  const auto viewed = std::find(journal.begin(), journal.end(), "view 16");
+  ASSERT_NE(switched, journal.end());
+  ASSERT_NE(viewed, journal.end());
+  EXPECT_LT(switched, viewed);
+  EXPECT_EQ(host->State().currentWindow, hostmodel::WindowType::FloorPlan);
+  ASSERT_TRUE(host->SwitchWindow(hostmodel::WindowType::ThreeD).ok());
   // The add-on's failure is the host's failure to save.
   const auto failed = host->Save3D(temp.File("no/such/folder/export.tst"));
   EXPECT_FALSE(failed.ok());
