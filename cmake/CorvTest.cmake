@@ -14,8 +14,14 @@ function(corv_add_test)
     list(APPEND labels sanitize)
     add_dependencies(corv_sanitized ${T_NAME})
   endif()
+  # An empty LABELS value would swallow the next keyword as a label.
+  set(props TIMEOUT ${T_TIMEOUT})
+  if(labels)
+    list(APPEND props LABELS "${labels}")
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
+    TEST_PREFIX "${T_NAME}."
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
-    PROPERTIES LABELS "${labels}" TIMEOUT ${T_TIMEOUT})
+    PROPERTIES ${props})
 endfunction()
