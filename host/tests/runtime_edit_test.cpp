@@ -2,7 +2,10 @@
 // once through EXPGetModel follows every edit, only the edited elements get
 // new generation ids, only the edited materials new stamps, and observers
 // and event handlers hear of each change.
+#include <atomic>
 #include <map>
+#include <set>
+#include <thread>
 
 #include "hostmodel/sample.h"
 #include "hostsdk/requests.h"
@@ -250,6 +253,64 @@ TEST_F(HostEdits, WindowSwitchesAndProjectLifeReachEventHandlers) {
                                               "project 32 0"}));
   // Closing the project invalidated the add-on's sight and ended its model.
   EXPECT_EQ(JournalCount("sight invalidated"), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A worker thread of the add-on reads the live model (and writes debug
+// output) while the host edits on its own thread: every element it reads is
+// whole, and nothing races.
+TEST_F(HostEdits, ReadersOnOtherThreadsSeeWholeElementsDuringEdits) {
+  AttributeReader reader;
+  ModelerAPI::Model model;
+  ASSERT_EQ(EXPGetModel(host->WindowSight(), &model, &reader), NoError);
+  std::atomic<bool> stop{false};
+  std::atomic<int> reads{0};
+  std::atomic<int> torn{0};
+  std::thread worker([&] {
+    int passes = 0;
+    while (!stop.load()) {
+      const Int32 n = model.GetElementNum();
+      for (Int32 i = 1; i <= n; ++i) {
+        ModelerAPI::Element e;
+        model.GetElement(i, &e);
+        if (e.IsInvalid()) continue;  // the model shrank meanwhile
+        for (Int32 b = 1; b <= e.GetBodyNum(); ++b) {
+          ModelerAPI::Body body;
+          e.GetBody(b, &body);
+          const Int32 vertices = body.GetVertexNum();
+          for (Int32 p = 1; p <= body.GetPolygonCount(); ++p) {
+            ModelerAPI::Polygon polygon;
+            body.GetPolygon(p, &polygon);
+            for (Int32 c = 1; c <= polygon.GetConvexPolygonNum(); ++c) {
+              ModelerAPI::ConvexPolygon convex;
+              polygon.GetConvexPolygon(c, &convex);
+              for (Int32 k = 1; k <= convex.GetVertexNum(); ++k) {
+                const Int32 v = convex.GetVertexIndex(k);
+                if (v < 1 || v > vertices) torn.fetch_add(1);
+              }
+            }
+          }
+        }
+        reads.fetch_add(1);
+      }
+      if (passes++ < 5) probe->debugPrint("worker pass\n");
+    }
+  });
+  const hostmodel::Guid first = ElementGuid(0);
+  for (int i = 0; i < 30; ++i) {
+    ASSERT_TRUE(host->MoveElement(first, {0.01, 0, 0}).ok());
+    auto copy = host->CopyElement(first, {0, 1, 0});
+    ASSERT_TRUE(copy.ok());
+    ASSERT_TRUE(host->DeleteElement(copy.value().addedElements.at(0)).ok());
+  }
+  while (reads.load() < 50) std::this_thread::yield();
+  stop.store(true);
+  worker.join();
+  EXPECT_EQ(torn.load(), 0);
+  EXPECT_EQ(model.GetElementNum(), Int32(host->CurrentProject().elements.size()));
 }
 
 }  // namespace
