@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <set>
 
 #include "hostmodel/geometry.h"
 #include "hostmodel/image.h"
@@ -52,8 +53,12 @@ void Translate(Element& e, const Vec3& d) {
 
 bool FiniteVec(const Vec3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
+// Deterministic, so that edits replay identically, and unique in the
+// project. Starting the counter at the element count makes the first try
+// succeed in practice (counting up from 1 would cost a linear search per
+// taken number: cubic for many additions).
 Guid FreshGuid(const Project& p, const std::string& seed) {
-  for (std::uint64_t n = 1;; ++n) {
+  for (std::uint64_t n = p.elements.size() + 1;; ++n) {
     Guid g = Guid::FromName(seed + "#" + std::to_string(n));
     if (p.FindElement(g) < 0) return g;
   }
@@ -276,9 +281,13 @@ ChangeSet ApplyReload(Project& project, Project reloaded) {
   }
 
   // Elements: identity is the GUID; equal content keeps the generation id.
+  std::map<Guid, std::size_t> known;
+  for (std::size_t i = 0; i < project.elements.size(); ++i) known.emplace(project.elements[i].guid, i);
+  std::set<Guid> kept;
   std::vector<Element> result;
   result.reserve(reloaded.elements.size());
   for (Element& e : reloaded.elements) {
+    kept.insert(e.guid);
     for (Body& b : e.bodies)
       for (Polygon& p : b.polygons) {
         p.materialIndex = p.materialIndex >= 1 && static_cast<std::size_t>(p.materialIndex) < matMap.size()
@@ -286,14 +295,14 @@ ChangeSet ApplyReload(Project& project, Project reloaded) {
                               : 0;
         p.textureIndex = mapTex(p.textureIndex);
       }
-    std::int32_t k = project.FindElement(e.guid);
-    if (k < 0) {
+    auto found = known.find(e.guid);
+    if (found == known.end()) {
       if (e.genId == 0) e.genId = 1;
       cs.addedElements.push_back(e.guid);
       result.push_back(std::move(e));
       continue;
     }
-    Element& old = project.elements[static_cast<std::size_t>(k)];
+    Element& old = project.elements[found->second];
     if (old.bodies == e.bodies && old.name == e.name) {
       result.push_back(std::move(old));
       continue;
@@ -306,8 +315,7 @@ ChangeSet ApplyReload(Project& project, Project reloaded) {
     result.push_back(std::move(e));
   }
   for (const Element& old : project.elements)
-    if (std::none_of(result.begin(), result.end(), [&](const Element& e) { return e.guid == old.guid; }))
-      cs.removedElements.push_back(old.guid);
+    if (!kept.count(old.guid)) cs.removedElements.push_back(old.guid);
   project.elements = std::move(result);
   return cs;
 }

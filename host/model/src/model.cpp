@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <map>
 
 #include "content_hash.h"
 
@@ -165,13 +166,14 @@ std::string Validate(const Project& project) {
     if (m.transparency < 0 || m.transparency > 100)
       return where + ": transparency " + std::to_string(m.transparency) + " outside 0..100";
   }
+  std::map<Guid, std::size_t> seen;
   for (std::size_t e = 0; e < project.elements.size(); ++e) {
     const Element& el = project.elements[e];
     if (el.guid.IsNull()) return "element " + std::to_string(e + 1) + ": null GUID";
-    for (std::size_t j = 0; j < e; ++j)
-      if (project.elements[j].guid == el.guid)
-        return "element " + std::to_string(e + 1) + ": GUID " + el.guid.ToString() + " repeats element " +
-               std::to_string(j + 1);
+    auto [it, fresh] = seen.emplace(el.guid, e);
+    if (!fresh)
+      return "element " + std::to_string(e + 1) + ": GUID " + el.guid.ToString() + " repeats element " +
+             std::to_string(it->second + 1);
     for (std::size_t b = 0; b < el.bodies.size(); ++b) {
       const Body& body = el.bodies[b];
       const auto nV = static_cast<std::int64_t>(body.vertices.size());
