@@ -238,6 +238,37 @@ menu 32105
   EXPECT_EQ(content, "exported");
 }
 
+TEST(HostsimSession, NothingCallsIntoAnAddonAfterItIsUnloaded) {
+  setenv("CORV_UIADDON_CARELESS", "1", 1);
+  auto r = RunHostsim("careless", Load() + R"HS(
+menu 32106
+unload
+idle 3
+palette click 1
+menu 32106
+palette control visible 32450
+new
+answer msgbox ok
+echo still alive
+)HS");
+  unsetenv("CORV_UIADDON_CARELESS");
+  EXPECT_TRUE(Has(r.journal, "freed carelessly")) << r.output;
+  auto forget = r.Of("ui.forget");
+  ASSERT_EQ(forget.size(), 1u) << r.output;
+  EXPECT_EQ(forget[0]["palettes"], 1);
+  EXPECT_EQ(forget[0]["hooks"], 1);
+  EXPECT_GE(forget[0]["dialogs"].get<int>(), 2);  // the palette and the idle dialog
+  // The palette, the menu and the palette's registration are gone; the
+  // queued message-box answer was never asked for.
+  auto errors = r.Of("error");
+  ASSERT_EQ(errors.size(), 4u) << r.output;
+  EXPECT_NE(errors[0]["reason"].get<std::string>().find("no palette is open"), std::string::npos);
+  EXPECT_NE(errors[1]["reason"].get<std::string>().find("no menu item"), std::string::npos);
+  EXPECT_NE(errors[2]["reason"].get<std::string>().find("no palette registered"), std::string::npos);
+  EXPECT_EQ(r.Of("echo").size(), 1u);
+  EXPECT_EQ(r.status, 1);
+}
+
 TEST(HostsimSession, BadLinesAreReportedWithTheirLineAndTheSessionGoesOn) {
   auto r = RunHostsim("bad", Load() + R"HS(frobnicate
 menu

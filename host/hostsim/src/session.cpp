@@ -133,9 +133,23 @@ Session::Session(const Options& options, std::ostream& human)
   for (const auto& path : options_.addons) CmdLoad({"load", path}, "--addon");
 }
 
+// The module stays mapped while its resources are open, so what it left
+// behind (a palette, a hook installed in FreeData) can still be told apart
+// by its code addresses; then the resources go and the module with them.
+void Session::ForgetAddon(const std::string& path, GSResModule res) {
+  ui_.ForgetModuleCode(path);
+  if (res) ui_.CloseModuleResources(res);
+}
+
 Session::~Session() {
   ui_.SetAnswerer(&answerer_);
+  std::vector<std::pair<std::string, GSResModule>> loaded;
+  for (const auto& [id, res] : addons_) {
+    const host::AddonRecord* rec = host_->Addon(id);
+    loaded.emplace_back(rec ? rec->path : ui_.ModulePath(res), res);
+  }
   host_->Quit();
+  for (const auto& [path, res] : loaded) ForgetAddon(path, res);
   host_.reset();
   answerer_.queued.DrainUnused(ui_.log());
   ui_.Reset();
@@ -226,10 +240,11 @@ bool Session::Dispatch(const Words& w, const std::string& where) {
     while (!addons_.empty()) {
       auto [id, res] = addons_.back();
       addons_.pop_back();
+      const host::AddonRecord* rec = host_->Addon(id);
+      std::string path = rec ? rec->path : ui_.ModulePath(res);
       Check(host_->UnloadAddon(id), where, "unload");
-      ui_.CloseModuleResources(res);
+      ForgetAddon(path, res);
     }
-    ui_.Reset();
     return true;
   }
   if (c == "new" && args(0, 0)) return Check(host_->NewProject(), where, "new project");
@@ -321,6 +336,10 @@ bool Session::CmdLoad(const Words& w, const std::string& where) {
   }
   addons_.emplace_back(r.value(), res);
   const host::AddonRecord* rec = host_->Addon(r.value());
+  std::uint32_t developer = 0, local = 0;
+  if (res && RSGetModuleIdentity(res, &developer, &local))
+    ui_.log().Add("addon.identity", "add-on identity " + std::to_string(developer) + "/" + std::to_string(local),
+                  {{"developer", developer}, {"local", local}});
   ui_.log().Add("addon.load", "loaded \"" + (rec ? Utf8(rec->name) : w[1]) + "\"",
                 {{"path", w[1]}, {"name", rec ? Utf8(rec->name) : ""}, {"id", r.value()}});
   return true;

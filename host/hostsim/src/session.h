@@ -84,6 +84,7 @@ class Session {
   bool CmdExpect(const Words& w, const std::string& where);
   bool Check(const hostmodel::Status& status, const std::string& where, const std::string& what);
   short PaletteDialog() const;
+  void ForgetAddon(const std::string& path, GSResModule res);
   host::AddonId CurrentAddon() const;
   void PrintMenus();
   void PrintDialog(short dialId);

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "impl.h"
 
@@ -50,6 +51,49 @@ void Ui::Reset() {
   messageBoxes_.clear();
   shell_.clear();
   impl_->hooks.clear();
+}
+
+namespace {
+// The file of the module that holds the code at address.
+std::string Canonical(const std::string& path) {
+  std::error_code ec;
+  auto p = std::filesystem::weakly_canonical(path, ec);
+  return ec ? path : p.string();
+}
+std::string CodeModule(const void* address) {
+  Dl_info info{};
+  if (!address || !dladdr(address, &info) || !info.dli_fname) return "";
+  return Canonical(info.dli_fname);
+}
+}  // namespace
+
+void Ui::ForgetModuleCode(const std::string& modulePath) {
+  if (modulePath.empty()) return;
+  const std::string path = Canonical(modulePath);
+  auto fromModule = [&](const void* fn) { return fn && CodeModule(fn) == path; };
+  std::size_t menus = 0, palettes = 0, dialogs = 0, hooks = 0;
+  menus = std::erase_if(menus_, [&](const MenuItemState& m) {
+    return fromModule(reinterpret_cast<const void*>(m.handler)) || Canonical(ModulePath(m.module)) == path;
+  });
+  palettes = std::erase_if(palettes_, [&](const auto& p) {
+    return fromModule(reinterpret_cast<const void*>(p.second.callback));
+  });
+  for (auto it = impl_->dialogs.begin(); it != impl_->dialogs.end();) {
+    if (fromModule(reinterpret_cast<const void*>(it->second.callback))) {
+      if (it->second.window) impl_->DestroyHostWindow(it->second.window);
+      it = impl_->dialogs.erase(it);
+      ++dialogs;
+    } else {
+      ++it;
+    }
+  }
+  hooks = std::erase_if(impl_->hooks, [&](const Hook& h) { return fromModule(reinterpret_cast<const void*>(h.proc)); });
+  if (menus + palettes + dialogs + hooks)
+    log_.Add("ui.forget",
+             "dropped what " + path + " left behind: " + std::to_string(menus) + " menu items, " +
+                 std::to_string(palettes) + " palettes, " + std::to_string(dialogs) + " dialogs, " +
+                 std::to_string(hooks) + " hooks",
+             {{"path", path}, {"menus", menus}, {"palettes", palettes}, {"dialogs", dialogs}, {"hooks", hooks}});
 }
 
 // ---- Windows ------------------------------------------------------------------

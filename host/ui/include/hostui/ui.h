@@ -247,6 +247,10 @@ class Ui {
   // Forgets menus, palettes, dialogs and records (a new session); the
   // windows and the log stay.
   void Reset();
+  // Forgets everything whose code lives in the module file at path: menu
+  // handlers, palette callbacks, dialogs and hooks. The host calls it before
+  // it unloads an add-on, so that nothing calls into a module that is gone.
+  void ForgetModuleCode(const std::string& path);
 
   // ---- Implementation of the SDK calls (used by the C-style entry points) ----
   struct Impl;
