@@ -180,6 +180,13 @@ TEST(HostModelEdit, AddedBoxIsAValidClosedElement) {
   EXPECT_EQ(e.bodies[0].polygons.size(), 6u);
   auto r2 = AddBox(p, {1, 1, 0}, {2, 3, 1}, 6, "Crate");
   EXPECT_NE(r2->addedElements[0], e.guid);
+  // Many additions, some deletions in between: GUIDs stay unique.
+  for (int i = 0; i < 500; ++i) {
+    ASSERT_TRUE(AddBox(p, {0, 0, 0}, {1, 1, 1}, 1).ok());
+    if (i % 7 == 0) {
+      ASSERT_TRUE(DeleteElement(p, p.elements[p.elements.size() / 2].guid).ok());
+    }
+  }
   EXPECT_EQ(Validate(p), "");
 }
 

@@ -189,7 +189,7 @@ struct Body {
   bool closed = true;
   std::vector<Vec3> vertices;
   std::vector<Vec3> polygonNormals;  // unit vectors
-  std::vector<Vec3> vertexNormals;   // empty, or one per vertex
+  std::vector<Vec3> vertexNormals;   // empty, or one per vertex ((0,0,0): none)
   std::vector<Vec2> texCoords;       // empty, or one per vertex (model units)
   std::vector<Polygon> polygons;
   friend bool operator==(const Body&, const Body&) = default;
