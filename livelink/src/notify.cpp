@@ -6,8 +6,10 @@
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/parallel_for.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "livelink/live_connection.h"
 
@@ -91,7 +93,53 @@ void ExamineProcess(DWORD processId, tbb::concurrent_vector<HWND>& result) {
   if (upperClass.find(expectedClass) != std::u16string::npos) result.push_back(window);
 }
 
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define CORV_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define CORV_THREAD_SANITIZER 1
+#endif
+
+// body(i) for every i < count, in parallel. Under ThreadSanitizer the loop
+// runs on plain threads: oneTBB synchronises inside an uninstrumented
+// library, so the sanitizer would flag its task hand-over instead of
+// checking the loop body, which is what matters here.
+template <typename Body>
+void ParallelFor(std::size_t count, const Body& body) {
+#ifdef CORV_THREAD_SANITIZER
+  std::atomic<std::size_t> next{0};
+  auto worker = [&] {
+    for (std::size_t i = next++; i < count; i = next++) body(i);
+  };
+  std::vector<std::thread> threads(std::max(1u, std::min(4u, std::thread::hardware_concurrency())));
+  for (auto& thread : threads) thread = std::thread(worker);
+  for (auto& thread : threads) thread.join();
+#else
+  tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count),
+                    [&](const tbb::blocked_range<std::size_t>& range) {
+                      for (std::size_t i = range.begin(); i != range.end(); ++i) body(i);
+                    });
+#endif
+}
+
 }  // namespace
+
+bool TimedMutex::try_lock_until(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> hold(mutex_);
+  if (!released_.wait_until(hold, deadline, [this] { return !locked_; })) return false;
+  locked_ = true;
+  return true;
+}
+
+void TimedMutex::unlock() {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    locked_ = false;
+  }
+  released_.notify_one();
+}
 
 tbb::concurrent_vector<HWND> FindRendererWindows() {
   tbb::concurrent_vector<HWND> result;
@@ -103,11 +151,7 @@ tbb::concurrent_vector<HWND> FindRendererWindows() {
     ExamineProcess(ids[0], result);
     return result;
   }
-  tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count),
-                    [&](const tbb::blocked_range<std::size_t>& range) {
-                      for (std::size_t i = range.begin(); i != range.end(); ++i)
-                        ExamineProcess(ids[i], result);
-                    });
+  ParallelFor(count, [&](std::size_t i) { ExamineProcess(ids[i], result); });
   return result;
 }
 
@@ -116,7 +160,7 @@ std::int32_t LiveConnection::Notify(std::uint32_t code, std::uint32_t parameter)
   if (!notifyMutex_.try_lock_until(std::chrono::steady_clock::now() +
                                    std::chrono::milliseconds(25)))
     return -1;
-  std::lock_guard<std::timed_mutex> hold(notifyMutex_, std::adopt_lock);
+  std::lock_guard<TimedMutex> hold(notifyMutex_, std::adopt_lock);
 
   if (windowsStale_.exchange(false)) windows_.clear();
   for (HWND window : windows_) {

@@ -17,6 +17,8 @@
 #include <oneapi/tbb/concurrent_vector.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -59,6 +61,20 @@ bool ProcessGone(std::uint32_t pid);
 std::u16string MappingNameFor(std::u16string_view connectionName);
 // "CorvantaAPI/<creatorPid>/<id as %08X>".
 std::u16string BlockName(std::uint32_t creatorPid, std::uint32_t blockId);
+
+// A mutex whose lock attempt gives up at a deadline: a plain mutex, a
+// condition variable and a locked flag. (std::timed_mutex locks through
+// pthread_mutex_clocklock, which the thread sanitizer does not follow.)
+class TimedMutex {
+ public:
+  bool try_lock_until(std::chrono::steady_clock::time_point deadline);
+  void unlock();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool locked_ = false;
+};
 
 class LiveConnection {
  public:
@@ -159,7 +175,7 @@ class LiveConnection {
 
   tbb::concurrent_vector<HWND> windows_;
   std::atomic<bool> windowsStale_{false};
-  std::timed_mutex notifyMutex_;
+  TimedMutex notifyMutex_;
 };
 
 }  // namespace CorvantaAPI
