@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -60,7 +62,10 @@ TEST(HostsimPrompt, CommandsQuestionsAndHistoryInATerminal) {
   // The environment of this test program (isolated registry and runtime
   // directory) is passed on explicitly: the tmux server has its own.
   std::string env;
-  for (const char* v : {"CORV_REGISTRY_HKCU", "CORV_REGISTRY_HKLM", "CORV_RUNTIME_DIR", "HOSTSIM_HISTORY"})
+  const std::string journal = uitest::TempDir() + "/prompt.journal";
+  setenv("CORV_UIADDON_JOURNAL", journal.c_str(), 1);
+  for (const char* v : {"CORV_REGISTRY_HKCU", "CORV_REGISTRY_HKLM", "CORV_RUNTIME_DIR", "HOSTSIM_HISTORY",
+                        "CORV_UIADDON_JOURNAL"})
     env += std::string(v) + "=" + getenv(v) + " ";
   ASSERT_TRUE(tmux.Start("env " + env + "TERM=xterm " + CORV_HOSTSIM_PATH + " --no-launch"));
   ASSERT_TRUE(tmux.WaitFor("hostsim>")) << tmux.Screen();
@@ -90,8 +95,18 @@ TEST(HostsimPrompt, CommandsQuestionsAndHistoryInATerminal) {
   // A mistake is reported and the prompt stays.
   tmux.Type("frobnicate");
   ASSERT_TRUE(tmux.WaitFor("unknown command \"frobnicate\"")) << tmux.Screen();
+  // While the prompt waits, the host's loop sends idle messages (about 30
+  // a second), far more than the dozen commands typed.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   tmux.Type("quit");
   ASSERT_TRUE(tmux.WaitFor("FreeData")) << tmux.Screen();
+  ASSERT_TRUE(tmux.WaitFor("idle passes")) << tmux.Screen();
+  std::ifstream in(journal);
+  std::string line, last;
+  while (std::getline(in, line))
+    if (line.rfind("freed after ", 0) == 0) last = line;
+  long passes = std::atol(last.c_str() + 12);
+  EXPECT_GT(passes, 20) << last;
 }
 
 }  // namespace

@@ -3,7 +3,11 @@
 //   hostsim [options] run FILE   runs a script; exit status 1 when any line
 //                                failed or an expectation did not hold
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <editline/readline.h>
+
+#include <poll.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +20,31 @@ namespace {
 
 using host::ui::Utf16;
 using host::ui::Utf8;
+
+// The host's user-interface loop while the prompt waits: idle passes every
+// 33 ms until a key arrives. Not while the host asks a question (a modal
+// state), where the host's own idle would re-enter the add-on.
+hostsim::Session* g_session = nullptr;
+bool g_asking = false;
+
+int GetcWithIdle(FILE* in) {
+  const int fd = fileno(in);
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    int r = poll(&p, 1, g_session && !g_asking ? 33 : -1);
+    if (r > 0) {
+      unsigned char c;
+      ssize_t n = read(fd, &c, 1);
+      if (n == 1) return c;
+      if (n == 0) return EOF;
+      if (errno != EINTR && errno != EAGAIN) return EOF;
+    } else if (r == 0 && g_session) {
+      g_session->Pump();
+    } else if (r < 0 && errno != EINTR) {
+      return EOF;
+    }
+  }
+}
 
 // Reads one line at the prompt; false at end of input.
 bool Ask(const std::string& prompt, std::string* out) {
@@ -32,7 +61,13 @@ class Person : public host::ui::Answerer {
  public:
   explicit Person(hostsim::Session& s) : session_(s) {}
 
+  struct Asking {
+    bool saved = g_asking;
+    Asking() { g_asking = true; }
+    ~Asking() { g_asking = saved; }
+  };
   int Alert(const host::ui::AlertRequest& r) override {
+    Asking asking;
     std::cout << "\n== " << Utf8(r.title) << "\n" << Utf8(r.message) << "\n";
     for (std::size_t i = 0; i < r.buttons.size(); ++i) std::cout << "  " << i + 1 << ") " << Utf8(r.buttons[i]) << "\n";
     std::string line;
@@ -44,6 +79,7 @@ class Person : public host::ui::Answerer {
     return 0;
   }
   int MessageBox(const host::ui::MessageBoxRequest& r) override {
+    Asking asking;
     std::cout << "\n== " << Utf8(r.caption) << "\n" << Utf8(r.text) << "\n";
     std::string line;
     while (Ask("ok/cancel/yes/no/...> ", &line)) {
@@ -53,6 +89,7 @@ class Person : public host::ui::Answerer {
     return 0;
   }
   std::optional<std::u16string> SaveFile(const host::ui::SaveDialogRequest& r) override {
+    Asking asking;
     std::cout << "\n== " << Utf8(r.title) << " (folder \"" << Utf8(r.initialDir) << "\", proposed \""
               << Utf8(r.proposal) << "\")\n";
     for (const auto& [d, p] : r.filters) std::cout << "  " << Utf8(d) << " (" << Utf8(p) << ")\n";
@@ -65,11 +102,13 @@ class Person : public host::ui::Answerer {
     return Utf16(line);
   }
   bool ConfirmOverwrite(const std::u16string& path) override {
+    Asking asking;
     std::string line;
     std::cout << Utf8(path) << " exists.\n";
     return Ask("replace it? (yes/no)> ", &line) && (line == "yes" || line == "y");
   }
   void Modal(host::ui::Ui& ui, short dialId) override {
+    Asking asking;
     std::cout << "\n== dialog open; act on it: click N, check N on|off, select N POS, set N X, cancel, show\n";
     session_.Execute("show dialogs", "");
     std::string line;
@@ -150,6 +189,8 @@ int main(int argc, char** argv) {
   hostsim::Session session(options, std::cout);
   Person person(session);
   session.SetPerson(&person);
+  g_session = &session;
+  rl_getc_function = GetcWithIdle;
   std::string history = HistoryPath();
   using_history();
   if (!history.empty()) read_history(history.c_str());
@@ -157,6 +198,7 @@ int main(int argc, char** argv) {
   std::string line;
   while (!session.QuitRequested() && Ask("hostsim> ", &line)) session.Execute(line, "");
   if (!history.empty()) write_history(history.c_str());
+  g_session = nullptr;
   session.SetPerson(nullptr);
   return 0;
 }

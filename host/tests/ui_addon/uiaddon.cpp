@@ -471,6 +471,6 @@ GSErrCode FreeData() {
   DGEndProcessEvents(g_idle);
   DestroyIcon(g_icon);
   g_icon = nullptr;
-  Journal("freed after " + std::string(g_idlePasses > 0 ? "some" : "no") + " idle passes");
+  Journal("freed after " + std::to_string(g_idlePasses) + " idle passes");
   return NoError;
 }
