@@ -160,11 +160,7 @@ int main(int argc, char** argv) {
   options.launch = !noLaunch;
 
   if (commands->parsed()) {
-    hostsim::Options quiet;
-    quiet.quiet = true;
-    quiet.launch = false;
-    hostsim::Session session(quiet, std::cerr);
-    std::cout << session.Help();
+    std::cout << hostsim::Session::Help();
     return 0;
   }
 

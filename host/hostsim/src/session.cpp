@@ -158,7 +158,7 @@ Session::~Session() {
   ui_.log().RemoveSink(sink_);
 }
 
-std::string Session::Help() const { return kHelp; }
+std::string Session::Help() { return kHelp; }
 
 bool Session::Fail(const std::string& where, const std::string& what) {
   std::string text = where.empty() ? what : where + ": " + what;

@@ -49,7 +49,7 @@ class Session {
 
   host::Host& host() { return *host_; }
   host::ui::Ui& ui() { return ui_; }
-  std::string Help() const;
+  static std::string Help();
 
  private:
   struct Answers : host::ui::Answerer {
