@@ -107,9 +107,9 @@ Status ExportModel(const Project& project, const std::string& path) {
     // Exporters multiply the opacity into the base colour alpha themselves.
     aiColor4D base(diffuse.r, diffuse.g, diffuse.b, 1.0f);
     am->AddProperty(&base, 1, AI_MATKEY_BASE_COLOR);
-    aiColor3D spec(static_cast<float>(m.secondColor.r), static_cast<float>(m.secondColor.g),
+    aiColor3D specular(static_cast<float>(m.secondColor.r), static_cast<float>(m.secondColor.g),
                    static_cast<float>(m.secondColor.b));
-    am->AddProperty(&spec, 1, AI_MATKEY_COLOR_SPECULAR);
+    am->AddProperty(&specular, 1, AI_MATKEY_COLOR_SPECULAR);
     float opacity = static_cast<float>(1.0 - m.transparency / 100.0);
     am->AddProperty(&opacity, 1, AI_MATKEY_OPACITY);
     float shininess = static_cast<float>(m.shininess / 10.0);

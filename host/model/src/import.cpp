@@ -197,9 +197,9 @@ class Importer {
     else
       am.Get(AI_MATKEY_COLOR_DIFFUSE, c);
     m.surfaceColor = {Clamp01(c.r), Clamp01(c.g), Clamp01(c.b)};
-    aiColor3D spec;
-    m.secondColor = am.Get(AI_MATKEY_COLOR_SPECULAR, spec) == AI_SUCCESS && !spec.IsBlack()
-                        ? ColorRGB{Clamp01(spec.r), Clamp01(spec.g), Clamp01(spec.b)}
+    aiColor3D specular;
+    m.secondColor = am.Get(AI_MATKEY_COLOR_SPECULAR, specular) == AI_SUCCESS && !specular.IsBlack()
+                        ? ColorRGB{Clamp01(specular.r), Clamp01(specular.g), Clamp01(specular.b)}
                         : m.surfaceColor;
     float opacity = 1.0f;
     if (am.Get(AI_MATKEY_OPACITY, opacity) != AI_SUCCESS) opacity = 1.0f;

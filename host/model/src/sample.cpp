@@ -271,13 +271,13 @@ Project SampleBuilding() {
   const std::vector<Opening> southOpenings{{1.5, 3.5, 0.9, 2.1}, door, {6.5, 8.5, 0.9, 2.1}};
   const std::vector<Opening> northOpenings{{2.0, 5.0, 0.9, 2.1}};
   const std::vector<Opening> sideOpenings{{2.7, 4.7, 0.9, 2.1}};
-  struct WallSpec {
+  struct WallPlan {
     const char* name;
     Vec3 origin, dir, inward;
     double length;
     std::vector<Opening> openings;
   };
-  const std::vector<WallSpec> walls{
+  const std::vector<WallPlan> walls{
       {"South wall", {0, 0, 0}, {1, 0, 0}, {0, 1, 0}, L, southOpenings},
       {"North wall", {L, W, 0}, {-1, 0, 0}, {0, -1, 0}, L, northOpenings},
       {"West wall", {0, W - T, 0}, {0, -1, 0}, {1, 0, 0}, W - 2 * T, sideOpenings},
