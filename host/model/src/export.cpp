@@ -80,6 +80,15 @@ Status ExportModel(const Project& project, const std::string& path) {
       textureFiles.emplace(index, ref);
       return Result<std::string>::Ok(ref);
     }
+    // An image file already beside the model is referenced, not copied.
+    const Texture& source = *project.TextureAt(index);
+    std::error_code ec;
+    if (!source.filePath.empty() && fs::is_regular_file(source.filePath, ec) &&
+        fs::equivalent(fs::path(source.filePath).parent_path(), dir.empty() ? fs::path(".") : dir, ec)) {
+      std::string own = fs::path(source.filePath).filename().string();
+      textureFiles.emplace(index, own);
+      return Result<std::string>::Ok(own);
+    }
     std::string name = stem + "_texture" + std::to_string(index) + ".png";
     Status s = WritePng(*project.TextureAt(index), (dir / name).string());
     if (!s) return Result<std::string>::Fail(s.error());
