@@ -5,8 +5,13 @@ target_link_libraries(corv_uiaddon PRIVATE corv_addon_glue corv_hostsdk corv_hos
 set_target_properties(corv_uiaddon PROPERTIES CXX_VISIBILITY_PRESET hidden PREFIX "")
 corv_add_resources(corv_uiaddon ${CMAKE_CURRENT_SOURCE_DIR}/ui_addon/resources.json)
 
+# The log is written from several threads: its test runs under the sanitizers.
+corv_add_test(NAME host_ui_log_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ui_log_test.cpp
+              LIBS corv_hostui nlohmann_json::nlohmann_json SANITIZE)
+
 file(GLOB CORV_UI_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/ui_*_test.cpp
                                           ${CMAKE_CURRENT_SOURCE_DIR}/hostsim_*_test.cpp)
+list(FILTER CORV_UI_TESTS EXCLUDE REGEX "ui_log_test.cpp$")
 foreach(src ${CORV_UI_TESTS})
   get_filename_component(name ${src} NAME_WE)
   corv_add_test(NAME host_${name} SOURCES ${src} ${CMAKE_CURRENT_SOURCE_DIR}/ui_env.cpp

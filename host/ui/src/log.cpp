@@ -3,6 +3,7 @@
 namespace host::ui {
 
 void Log::Add(const std::string& kind, const std::string& text, nlohmann::json data) {
+  std::lock_guard lock(mutex_);
   LogEvent event;
   event.seq = ++seq_;
   event.kind = kind;
@@ -19,15 +20,33 @@ void Log::Add(const std::string& kind, const std::string& text, nlohmann::json d
 }
 
 int Log::AddSink(Sink sink) {
+  std::lock_guard lock(mutex_);
   sinks_.emplace_back(nextSink_, std::move(sink));
   return nextSink_++;
 }
 
 void Log::RemoveSink(int id) {
+  std::lock_guard lock(mutex_);
   std::erase_if(sinks_, [id](const auto& s) { return s.first == id; });
 }
 
+std::vector<LogEvent> Log::Events() const {
+  std::lock_guard lock(mutex_);
+  return {events_.begin(), events_.end()};
+}
+
+std::uint64_t Log::LastSeq() const {
+  std::lock_guard lock(mutex_);
+  return seq_;
+}
+
+std::size_t Log::ErrorCount() const {
+  std::lock_guard lock(mutex_);
+  return errors_;
+}
+
 std::vector<LogEvent> Log::EventsOfKind(const std::string& kind) const {
+  std::lock_guard lock(mutex_);
   std::vector<LogEvent> out;
   for (const auto& e : events_)
     if (e.kind == kind) out.push_back(e);
@@ -35,6 +54,7 @@ std::vector<LogEvent> Log::EventsOfKind(const std::string& kind) const {
 }
 
 void Log::Clear() {
+  std::lock_guard lock(mutex_);
   events_.clear();
   errors_ = 0;
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct LogEvent {
   nlohmann::json data;  // for machines; always has "kind"
 };
 
+// Safe to add to from any thread (add-ons print debug output from worker
+// threads); sinks are called one event at a time, in sequence order, on the
+// thread that added the event.
 class Log {
  public:
   using Sink = std::function<void(const LogEvent&)>;
@@ -30,15 +34,17 @@ class Log {
   int AddSink(Sink sink);
   void RemoveSink(int id);
   // The last events kept in memory (at most kKeep).
-  std::vector<LogEvent> Events() const { return {events_.begin(), events_.end()}; }
+  std::vector<LogEvent> Events() const;
   std::vector<LogEvent> EventsOfKind(const std::string& kind) const;
-  std::uint64_t LastSeq() const { return seq_; }
-  std::size_t ErrorCount() const { return errors_; }
+  std::uint64_t LastSeq() const;
+  std::size_t ErrorCount() const;
   void Clear();
 
   static constexpr std::size_t kKeep = 20000;
 
  private:
+  // Recursive: a sink may log (a nested dialog's close, for instance).
+  mutable std::recursive_mutex mutex_;
   std::deque<LogEvent> events_;
   std::vector<std::pair<int, Sink>> sinks_;
   int nextSink_ = 1;
