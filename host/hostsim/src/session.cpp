@@ -115,7 +115,14 @@ Session::Session(const Options& options, std::ostream& human)
     if (!options_.quiet && (e.kind != "command" || options_.echo)) {
       std::string kind = e.kind;
       if (kind.size() < 16) kind.resize(16, ' ');
-      human_ << kind << " " << e.text << "\n";
+      // Multi-line texts (alert messages) continue indented under their kind.
+      std::string text;
+      for (char ch : e.text) {
+        if (ch == '\r') continue;
+        text.push_back(ch);
+        if (ch == '\n') text.append(17, ' ');
+      }
+      human_ << kind << " " << text << "\n";
       human_.flush();
     }
   });
