@@ -21,7 +21,7 @@
 namespace util {
 namespace {
 
-struct Spec {
+struct Directive {
   bool left = false, plus = false, space = false, alt = false, zero = false;
   int width = 0;
   int precision = -1;  // -1: none given
@@ -63,67 +63,67 @@ std::u16string Widen(std::string_view s) {
 
 // Pads body (split into prefix, which zero padding goes after, and the rest)
 // to the field width.
-bool Emit(Out& out, const Spec& spec, std::u16string_view prefix, std::u16string_view rest, bool zeroPad) {
+bool Emit(Out& out, const Directive& directive, std::u16string_view prefix, std::u16string_view rest, bool zeroPad) {
   std::size_t len = prefix.size() + rest.size();
-  std::size_t pad = spec.width > 0 && static_cast<std::size_t>(spec.width) > len ? spec.width - len : 0;
-  if (spec.left) return out.Append(prefix) && out.Append(rest) && out.Fill(u' ', pad);
+  std::size_t pad = directive.width > 0 && static_cast<std::size_t>(directive.width) > len ? directive.width - len : 0;
+  if (directive.left) return out.Append(prefix) && out.Append(rest) && out.Fill(u' ', pad);
   if (zeroPad) return out.Append(prefix) && out.Fill(u'0', pad) && out.Append(rest);
   return out.Fill(u' ', pad) && out.Append(prefix) && out.Append(rest);
 }
 
-bool FormatInteger(Out& out, const Spec& spec, Args& args) {
-  bool isSigned = spec.conv == 'd' || spec.conv == 'i';
+bool FormatInteger(Out& out, const Directive& directive, Args& args) {
+  bool isSigned = directive.conv == 'd' || directive.conv == 'i';
   std::uintmax_t magnitude = 0;
   bool negative = false;
   if (isSigned) {
     std::intmax_t v;
-    switch (spec.length) {
-      case Spec::HH: v = static_cast<signed char>(va_arg(args.ap, int)); break;
-      case Spec::H: v = static_cast<short>(va_arg(args.ap, int)); break;
-      case Spec::L: v = va_arg(args.ap, long); break;
-      case Spec::LL: v = va_arg(args.ap, long long); break;
-      case Spec::Z: v = static_cast<std::intmax_t>(va_arg(args.ap, std::size_t)); break;
-      case Spec::J: v = va_arg(args.ap, std::intmax_t); break;
-      case Spec::T: v = va_arg(args.ap, std::ptrdiff_t); break;
+    switch (directive.length) {
+      case Directive::HH: v = static_cast<signed char>(va_arg(args.ap, int)); break;
+      case Directive::H: v = static_cast<short>(va_arg(args.ap, int)); break;
+      case Directive::L: v = va_arg(args.ap, long); break;
+      case Directive::LL: v = va_arg(args.ap, long long); break;
+      case Directive::Z: v = static_cast<std::intmax_t>(va_arg(args.ap, std::size_t)); break;
+      case Directive::J: v = va_arg(args.ap, std::intmax_t); break;
+      case Directive::T: v = va_arg(args.ap, std::ptrdiff_t); break;
       default: v = va_arg(args.ap, int);
     }
     negative = v < 0;
     // Negating in unsigned arithmetic also covers the most negative value.
     magnitude = negative ? 0 - static_cast<std::uintmax_t>(v) : static_cast<std::uintmax_t>(v);
   } else {
-    switch (spec.length) {
-      case Spec::HH: magnitude = static_cast<unsigned char>(va_arg(args.ap, unsigned)); break;
-      case Spec::H: magnitude = static_cast<unsigned short>(va_arg(args.ap, unsigned)); break;
-      case Spec::L: magnitude = va_arg(args.ap, unsigned long); break;
-      case Spec::LL: magnitude = va_arg(args.ap, unsigned long long); break;
-      case Spec::Z: magnitude = va_arg(args.ap, std::size_t); break;
-      case Spec::J: magnitude = va_arg(args.ap, std::uintmax_t); break;
-      case Spec::T: magnitude = static_cast<std::uintmax_t>(va_arg(args.ap, std::ptrdiff_t)); break;
+    switch (directive.length) {
+      case Directive::HH: magnitude = static_cast<unsigned char>(va_arg(args.ap, unsigned)); break;
+      case Directive::H: magnitude = static_cast<unsigned short>(va_arg(args.ap, unsigned)); break;
+      case Directive::L: magnitude = va_arg(args.ap, unsigned long); break;
+      case Directive::LL: magnitude = va_arg(args.ap, unsigned long long); break;
+      case Directive::Z: magnitude = va_arg(args.ap, std::size_t); break;
+      case Directive::J: magnitude = va_arg(args.ap, std::uintmax_t); break;
+      case Directive::T: magnitude = static_cast<std::uintmax_t>(va_arg(args.ap, std::ptrdiff_t)); break;
       default: magnitude = va_arg(args.ap, unsigned);
     }
   }
-  int base = (spec.conv == 'x' || spec.conv == 'X') ? 16 : spec.conv == 'o' ? 8 : 10;
+  int base = (directive.conv == 'x' || directive.conv == 'X') ? 16 : directive.conv == 'o' ? 8 : 10;
   char buf[72];
   auto res = std::to_chars(buf, buf + sizeof buf, magnitude, base);
   std::string digits(buf, res.ptr);
-  if (spec.conv == 'X') std::transform(digits.begin(), digits.end(), digits.begin(), [](char c) { return c >= 'a' ? static_cast<char>(c - 32) : c; });
+  if (directive.conv == 'X') std::transform(digits.begin(), digits.end(), digits.begin(), [](char c) { return c >= 'a' ? static_cast<char>(c - 32) : c; });
   // An explicit precision of 0 prints nothing for the value 0.
-  if (spec.precision == 0 && magnitude == 0) digits.clear();
-  if (spec.precision > 0 && digits.size() < static_cast<std::size_t>(spec.precision)) {
-    digits.insert(0, static_cast<std::size_t>(spec.precision) - digits.size(), '0');
+  if (directive.precision == 0 && magnitude == 0) digits.clear();
+  if (directive.precision > 0 && digits.size() < static_cast<std::size_t>(directive.precision)) {
+    digits.insert(0, static_cast<std::size_t>(directive.precision) - digits.size(), '0');
   }
-  if (spec.alt && spec.conv == 'o' && (digits.empty() || digits[0] != '0')) digits.insert(0, "0");
+  if (directive.alt && directive.conv == 'o' && (digits.empty() || digits[0] != '0')) digits.insert(0, "0");
   std::string prefix;
   if (negative) {
     prefix = "-";
-  } else if (isSigned && spec.plus) {
+  } else if (isSigned && directive.plus) {
     prefix = "+";
-  } else if (isSigned && spec.space) {
+  } else if (isSigned && directive.space) {
     prefix = " ";
   }
-  if (spec.alt && magnitude != 0 && base == 16) prefix += spec.conv == 'X' ? "0X" : "0x";
-  bool zeroPad = spec.zero && !spec.left && spec.precision < 0;
-  return Emit(out, spec, Widen(prefix), Widen(digits), zeroPad);
+  if (directive.alt && magnitude != 0 && base == 16) prefix += directive.conv == 'X' ? "0X" : "0x";
+  bool zeroPad = directive.zero && !directive.left && directive.precision < 0;
+  return Emit(out, directive, Widen(prefix), Widen(digits), zeroPad);
 }
 
 // snprintf in the C locale for this thread only; the process locale stays.
@@ -148,24 +148,24 @@ std::optional<std::string> CFormat(const char* fmt, int width, int precision, lo
   return r;
 }
 
-bool FormatFloat(Out& out, const Spec& spec, Args& args) {
-  bool isLong = spec.length == Spec::BigL;
+bool FormatFloat(Out& out, const Directive& directive, Args& args) {
+  bool isLong = directive.length == Directive::BigL;
   long double v = isLong ? va_arg(args.ap, long double) : va_arg(args.ap, double);
-  char lower = static_cast<char>(spec.conv | 0x20);
-  bool upper = spec.conv != lower;
+  char lower = static_cast<char>(directive.conv | 0x20);
+  bool upper = directive.conv != lower;
 
-  if (spec.alt) {
+  if (directive.alt) {
     // Rare enough to leave to the C library, under the C locale.
     std::string fmt = "%#";
-    if (spec.left) fmt += '-';
-    if (spec.plus) fmt += '+';
-    if (spec.space) fmt += ' ';
-    if (spec.zero) fmt += '0';
+    if (directive.left) fmt += '-';
+    if (directive.plus) fmt += '+';
+    if (directive.space) fmt += ' ';
+    if (directive.zero) fmt += '0';
     fmt += "*.*";
     if (isLong) fmt += 'L';
-    fmt += spec.conv;
-    int precision = spec.precision < 0 ? (lower == 'a' ? -1 : 6) : spec.precision;
-    auto s = CFormat(fmt.c_str(), spec.width, precision, v, isLong);
+    fmt += directive.conv;
+    int precision = directive.precision < 0 ? (lower == 'a' ? -1 : 6) : directive.precision;
+    auto s = CFormat(fmt.c_str(), directive.width, precision, v, isLong);
     return s && out.Append(Widen(*s));
   }
 
@@ -173,7 +173,7 @@ bool FormatFloat(Out& out, const Spec& spec, Args& args) {
                              : lower == 'e' ? std::chars_format::scientific
                              : lower == 'g' ? std::chars_format::general
                                             : std::chars_format::hex;
-  int precision = spec.precision < 0 ? (lower == 'a' ? -1 : 6) : spec.precision;
+  int precision = directive.precision < 0 ? (lower == 'a' ? -1 : 6) : directive.precision;
   // Past this many digits a binary floating-point number has only zeros left
   // to print (the longest exact expansion of a long double is 16 494 digits);
   // they are appended rather than asking for a huge buffer.
@@ -199,9 +199,9 @@ bool FormatFloat(Out& out, const Spec& spec, Args& args) {
   if (!body.empty() && body[0] == '-') {
     prefix = "-";
     body.erase(0, 1);
-  } else if (spec.plus) {
+  } else if (directive.plus) {
     prefix = "+";
-  } else if (spec.space) {
+  } else if (directive.space) {
     prefix = " ";
   }
   if (lower == 'a' && finite) prefix += "0x";
@@ -210,19 +210,19 @@ bool FormatFloat(Out& out, const Spec& spec, Args& args) {
     std::transform(prefix.begin(), prefix.end(), prefix.begin(), [](char c) { return c == 'x' ? 'X' : c; });
   }
   // Infinity and NaN are padded with spaces even under "0", as printf does.
-  return Emit(out, spec, Widen(prefix), Widen(body), spec.zero && !spec.left && finite);
+  return Emit(out, directive, Widen(prefix), Widen(body), directive.zero && !directive.left && finite);
 }
 
-bool FormatString16(Out& out, const Spec& spec, Args& args, bool narrow) {
+bool FormatString16(Out& out, const Directive& directive, Args& args, bool narrow) {
   std::u16string text;
   if (narrow) {
     const char* s = va_arg(args.ap, const char*);
     if (s == nullptr) {
       text = u"(null)";
     } else {
-      std::size_t n = spec.precision >= 0 ? ::strnlen(s, static_cast<std::size_t>(spec.precision)) : std::strlen(s);
+      std::size_t n = directive.precision >= 0 ? ::strnlen(s, static_cast<std::size_t>(directive.precision)) : std::strlen(s);
       // A precision that cuts a character in two drops the partial one.
-      if (spec.precision >= 0 && n == static_cast<std::size_t>(spec.precision)) {
+      if (directive.precision >= 0 && n == static_cast<std::size_t>(directive.precision)) {
         std::size_t lead = n;
         while (lead > 0 && (static_cast<unsigned char>(s[lead - 1]) & 0xC0) == 0x80) --lead;
         if (lead > 0) {
@@ -240,12 +240,12 @@ bool FormatString16(Out& out, const Spec& spec, Args& args, bool narrow) {
     } else {
       // Never reads past precision units: the text need not be terminated then.
       std::size_t n = 0;
-      while ((spec.precision < 0 || n < static_cast<std::size_t>(spec.precision)) && s[n] != u'\0') ++n;
+      while ((directive.precision < 0 || n < static_cast<std::size_t>(directive.precision)) && s[n] != u'\0') ++n;
       text.assign(s, n);
     }
   }
-  if (spec.precision >= 0 && text.size() > static_cast<std::size_t>(spec.precision)) text.resize(spec.precision);
-  return Emit(out, spec, u"", text, false);
+  if (directive.precision >= 0 && text.size() > static_cast<std::size_t>(directive.precision)) text.resize(directive.precision);
+  return Emit(out, directive, u"", text, false);
 }
 
 // Reads digits of a width or precision; nothing when it overflows int.
@@ -260,14 +260,14 @@ std::optional<int> ReadNumber(std::u16string_view f, std::size_t& i) {
 
 // One conversion starting after its "%"; false on a format error.
 bool Conversion(std::u16string_view f, std::size_t& i, Out& out, Args& args) {
-  Spec spec;
+  Directive directive;
   for (; i < f.size(); ++i) {
     char16_t c = f[i];
-    if (c == u'-') spec.left = true;
-    else if (c == u'+') spec.plus = true;
-    else if (c == u' ') spec.space = true;
-    else if (c == u'#') spec.alt = true;
-    else if (c == u'0') spec.zero = true;
+    if (c == u'-') directive.left = true;
+    else if (c == u'+') directive.plus = true;
+    else if (c == u' ') directive.space = true;
+    else if (c == u'#') directive.alt = true;
+    else if (c == u'0') directive.zero = true;
     else break;
   }
   if (i < f.size() && f[i] == u'*') {
@@ -275,66 +275,66 @@ bool Conversion(std::u16string_view f, std::size_t& i, Out& out, Args& args) {
     int w = va_arg(args.ap, int);
     if (w < 0) {
       if (w == INT_MIN) return false;
-      spec.left = true;
+      directive.left = true;
       w = -w;
     }
-    spec.width = w;
+    directive.width = w;
   } else {
     auto w = ReadNumber(f, i);
     if (!w) return false;
-    spec.width = *w;
+    directive.width = *w;
   }
   if (i < f.size() && f[i] == u'.') {
     ++i;
     if (i < f.size() && f[i] == u'*') {
       ++i;
       int p = va_arg(args.ap, int);
-      spec.precision = p < 0 ? -1 : p;  // a negative precision counts as none
+      directive.precision = p < 0 ? -1 : p;  // a negative precision counts as none
     } else {
       auto p = ReadNumber(f, i);
       if (!p) return false;
-      spec.precision = *p;
+      directive.precision = *p;
     }
   }
   auto at = [&](std::u16string_view s) { return f.substr(i, s.size()) == s; };
-  if (at(u"hh")) { spec.length = Spec::HH; i += 2; }
-  else if (at(u"ll")) { spec.length = Spec::LL; i += 2; }
-  else if (at(u"I64")) { spec.length = Spec::LL; i += 3; }
-  else if (at(u"I32")) { spec.length = Spec::None; i += 3; }
-  else if (at(u"h")) { spec.length = Spec::H; ++i; }
-  else if (at(u"l") || at(u"w")) { spec.length = Spec::L; ++i; }
-  else if (at(u"z")) { spec.length = Spec::Z; ++i; }
-  else if (at(u"j")) { spec.length = Spec::J; ++i; }
-  else if (at(u"t")) { spec.length = Spec::T; ++i; }
-  else if (at(u"L")) { spec.length = Spec::BigL; ++i; }
+  if (at(u"hh")) { directive.length = Directive::HH; i += 2; }
+  else if (at(u"ll")) { directive.length = Directive::LL; i += 2; }
+  else if (at(u"I64")) { directive.length = Directive::LL; i += 3; }
+  else if (at(u"I32")) { directive.length = Directive::None; i += 3; }
+  else if (at(u"h")) { directive.length = Directive::H; ++i; }
+  else if (at(u"l") || at(u"w")) { directive.length = Directive::L; ++i; }
+  else if (at(u"z")) { directive.length = Directive::Z; ++i; }
+  else if (at(u"j")) { directive.length = Directive::J; ++i; }
+  else if (at(u"t")) { directive.length = Directive::T; ++i; }
+  else if (at(u"L")) { directive.length = Directive::BigL; ++i; }
   if (i >= f.size()) return false;  // "%" at the end
   char16_t conv = f[i++];
   if (conv > 0x7F) return false;
-  spec.conv = static_cast<char>(conv);
-  switch (spec.conv) {
+  directive.conv = static_cast<char>(conv);
+  switch (directive.conv) {
     case 'd': case 'i': case 'u': case 'o': case 'x': case 'X':
-      return spec.length != Spec::BigL && FormatInteger(out, spec, args);
+      return directive.length != Directive::BigL && FormatInteger(out, directive, args);
     case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
-      return FormatFloat(out, spec, args);
+      return FormatFloat(out, directive, args);
     case 'c': case 'C': {
       int v = va_arg(args.ap, int);
       char16_t unit;
-      if (spec.conv == 'C' || spec.length == Spec::H) {
+      if (directive.conv == 'C' || directive.length == Directive::H) {
         auto b = static_cast<unsigned char>(v);
         unit = b < 0x80 ? b : u'\uFFFD';  // one byte of UTF-8 is a character only if ASCII
       } else {
         unit = static_cast<char16_t>(v);
       }
-      return Emit(out, spec, u"", std::u16string_view(&unit, 1), false);
+      return Emit(out, directive, u"", std::u16string_view(&unit, 1), false);
     }
-    case 's': return FormatString16(out, spec, args, spec.length == Spec::H);
-    case 'S': return FormatString16(out, spec, args, spec.length != Spec::L);
+    case 's': return FormatString16(out, directive, args, directive.length == Directive::H);
+    case 'S': return FormatString16(out, directive, args, directive.length != Directive::L);
     case 'p': {
       const void* p = va_arg(args.ap, const void*);
-      if (p == nullptr) return Emit(out, spec, u"", u"(nil)", false);
+      if (p == nullptr) return Emit(out, directive, u"", u"(nil)", false);
       char buf[24];
       auto res = std::to_chars(buf, buf + sizeof buf, reinterpret_cast<std::uintptr_t>(p), 16);
-      return Emit(out, spec, u"0x", Widen(std::string_view(buf, static_cast<std::size_t>(res.ptr - buf))), false);
+      return Emit(out, directive, u"0x", Widen(std::string_view(buf, static_cast<std::size_t>(res.ptr - buf))), false);
     }
     case '%': return out.Append(u"%");
     default: return false;  // unknown conversions, and %n, which writes through a pointer
