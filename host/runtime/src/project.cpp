@@ -194,6 +194,7 @@ Status Host::OpenTeamworkProject(const std::string& path, const std::string& url
 
 Status Host::SaveProject() {
   if (!hasProject_) return Status::Fail("no project is open");
+  if (state_.teamwork) return Status::Fail("a teamwork project has no file of its own: save a copy under a name");
   if (state_.untitled || state_.soloPath.empty()) {
     return Status::Fail("the project has not been saved yet: save it under a name first");
   }
