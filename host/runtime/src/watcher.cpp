@@ -77,7 +77,8 @@ bool Host::IsWatching() const { return watcher_ != nullptr; }
 int Host::WatchFd() const { return watcher_ ? watcher_->Fd() : -1; }
 
 bool Host::ProcessEvents() {
-  FlushDeferred();
+  // Inside a call into an add-on the notifications wait for its end.
+  if (callDepth_ == 0) FlushDeferred();
   if (!watcher_ || !watcher_->Drain()) return false;
   Result<hostmodel::ChangeSet> changes = ReloadModelFile();
   return changes.ok() && !changes.value().Empty();
