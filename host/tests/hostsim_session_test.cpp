@@ -126,7 +126,7 @@ new
 menu 32101
 answer msgbox ok
 menu 32101
-answer dialog 32204 click 4; click 5; click 3; click 1
+answer dialog 32204 tooltip 4; click 4; click 5; click 3; click 1
 menu 32100
 )HS");
   // First try: Start is disabled without a saved project? No: a new project
@@ -153,6 +153,11 @@ menu 32100
   EXPECT_EQ(shell[0]["show"], 5);
   EXPECT_EQ(shell[0]["launched"], false);
   EXPECT_TRUE(Has(r.journal, "about -> 1"));
+  // The link's tooltip comes from the dialog's help resource.
+  auto tips = r.Of("dialog.tooltip");
+  ASSERT_EQ(tips.size(), 1u);
+  EXPECT_EQ(tips[0]["text"], "Open web page");
+  EXPECT_EQ(tips[0]["source"], "resource");
   EXPECT_TRUE(Has(r.journal, "about closed 1"));
   auto version = std::find_if(r.events.begin(), r.events.end(), [](const nlohmann::json& e) {
     return e["kind"] == "dialog.item" && e["res"] == 32204 && e["item"] == 3;

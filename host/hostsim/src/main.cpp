@@ -109,7 +109,7 @@ class Person : public host::ui::Answerer {
   }
   void Modal(host::ui::Ui& ui, short dialId) override {
     Asking asking;
-    std::cout << "\n== dialog open; act on it: click N, check N on|off, select N POS, set N X, cancel, show\n";
+    std::cout << "\n== dialog open; act on it: click N, check N on|off, select N POS, set N X, tooltip N, cancel, show\n";
     session_.Execute("show dialogs", "");
     std::string line;
     while (ui.Dialog(dialId) && Ask("dialog> ", &line)) {

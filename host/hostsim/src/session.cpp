@@ -58,7 +58,7 @@ const char* kHelp = R"(Commands (words in CAPITALS are yours; quote texts with b
   palette control close|hide|show|disable|enable|open|visible|N [REF]
   dialog RESID ACTIONS      act on an open modeless dialog (actions as for answers)
   answer alert BUTTON | answer msgbox ok|cancel|yes|no|... | answer save PATH|cancel
-  answer overwrite yes|no | answer dialog [RESID] click N; check N on|off; select N POS; set N X; cancel
+  answer overwrite yes|no | answer dialog [RESID] click N; check N on|off; select N POS; set N X; tooltip N; cancel
                             queue answers for the next questions (scripts); interactive use asks you
   edit move|copy GUID DX DY DZ | edit delete GUID | edit material GUID N
   edit color MAT R G B | edit transparency MAT PERCENT | edit box X0 Y0 Z0 X1 Y1 Z1 MAT

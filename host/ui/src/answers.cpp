@@ -64,10 +64,10 @@ bool ParseDialogActions(const std::string& text, std::vector<DialogAction>* out,
       *error = "\"" + part + "\": expected an item number after " + verb;
       return false;
     }
-    if (verb == "click") {
-      act.kind = DialogAction::Click;
+    if (verb == "click" || verb == "tooltip") {
+      act.kind = verb == "click" ? DialogAction::Click : DialogAction::Tooltip;
       if (!b.empty()) {
-        *error = "click takes one item";
+        *error = verb + " takes one item";
         return false;
       }
     } else if (verb == "check") {
@@ -111,6 +111,7 @@ std::string ApplyDialogActions(Ui& ui, short dialId, const std::vector<DialogAct
       case DialogAction::Select: why = ui.SelectPopup(dialId, act.item, act.pos); break;
       case DialogAction::Set: why = ui.SetReal(dialId, act.item, act.number); break;
       case DialogAction::Cancel: why = ui.Cancel(dialId); break;
+      case DialogAction::Tooltip: ui.Tooltip(dialId, act.item); break;
     }
     if (!why.empty()) return why;
   }

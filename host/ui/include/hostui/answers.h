@@ -7,7 +7,7 @@
 //   overwrite yes|no        whether to replace an existing file
 //   dialog [RESID] ACTIONS  actions on the next modal dialog, separated by
 //                           ";": click ITEM, check ITEM on|off, select ITEM
-//                           POS, set ITEM NUMBER, cancel
+//                           POS, set ITEM NUMBER, tooltip ITEM, cancel
 //
 // A question that finds no answer of its kind at the front of the queue is
 // logged as an error and gets the answer that commits to nothing.
@@ -22,7 +22,7 @@
 namespace host::ui {
 
 struct DialogAction {
-  enum Kind { Click, Check, Select, Set, Cancel } kind = Click;
+  enum Kind { Click, Check, Select, Set, Cancel, Tooltip } kind = Click;
   short item = 0;
   short pos = 0;
   bool on = false;
