@@ -383,7 +383,7 @@ GSErrCode RegisterInterface() {
   std::strcpy(reg.extname, "tst");
   reg.descStrResID = 32501;
   reg.descStrResItemID = 1;
-  reg.methodFlags = Save3D;
+  reg.methodFlags = APIFType_Save3D;
   return ACAPI_Register_FileType(&reg);
 }
 

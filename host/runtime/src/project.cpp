@@ -471,7 +471,7 @@ Status Host::Save3D(const std::string& path) {
   for (const auto& f : fileTypes_) {
     std::string registered(f.reg.extname, strnlen(f.reg.extname, sizeof(f.reg.extname)));
     for (char& c : registered) c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (registered == ext && (f.reg.methodFlags & ::Save3D) != 0 && f.handler3D != nullptr) {
+    if (registered == ext && (f.reg.methodFlags & APIFType_Save3D) != 0 && f.handler3D != nullptr) {
       type = &f;
       break;
     }
@@ -479,7 +479,7 @@ Status Host::Save3D(const std::string& path) {
   if (type == nullptr) return Status::Fail("no add-on saves the 3D window as \"." + ext + "\"");
   IO::Location location(path);
   API_IOParams params;
-  params.method = ::Save3D;
+  params.method = APIFType_Save3D;
   params.refCon = type->reg.cmdRef;
   params.fileLoc = &location;
   const APIIO3DCommandProc handler = type->handler3D;

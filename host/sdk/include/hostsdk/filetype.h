@@ -8,11 +8,11 @@
 #include "hostsdk/types.h"
 
 // Method flags of a file type registration.
-inline constexpr Int32 Import = 1;
-inline constexpr Int32 Merge = 2;
-inline constexpr Int32 Open = 4;
-inline constexpr Int32 SaveAs = 8;
-inline constexpr Int32 Save3D = 16;
+inline constexpr Int32 APIFType_Import = 1;
+inline constexpr Int32 APIFType_Merge = 2;
+inline constexpr Int32 APIFType_Open = 4;
+inline constexpr Int32 APIFType_SaveAs = 8;
+inline constexpr Int32 APIFType_Save3D = 16;
 
 struct API_FTypeReg {
   Int32 cmdRef = 0;          // passed back to the handler's installation
@@ -26,7 +26,7 @@ struct API_FTypeReg {
 };
 
 struct API_IOParams {
-  Int32 method = Save3D;
+  Int32 method = APIFType_Save3D;
   Int32 refCon = 0;          // the cmdRef of the registration
   IO::Location* fileLoc = nullptr;  // destination chosen by the user
 };
