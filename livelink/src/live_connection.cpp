@@ -108,7 +108,12 @@ std::int32_t LiveConnection::Open(std::u16string name) {
   mapping_ = mapping;
   base_ = view;
   mappedBytes_ = mapped;
-  area_ = ControlAreaView(view, LoadShared(static_cast<Header*>(view)->capacity));
+  // The peer may rewrite capacity right after the check above, so the slot
+  // count is bounded by what was mapped, not by a second read of the header.
+  const auto mappedSlots = static_cast<std::uint32_t>(
+      std::min<std::size_t>((mapped - kRecordOffset) / kSlotBytes, UINT32_MAX));
+  area_ = ControlAreaView(
+      view, std::min(LoadShared(static_cast<Header*>(view)->capacity), mappedSlots));
   blockIds_.exchange(kGuestBlockBase);
   name_ = std::move(name);
   view_ = nullptr;
