@@ -49,9 +49,9 @@ CompileResult Compile(const std::string& sourceText, const std::string& sourcePa
     for (auto it = icons->begin(); it != icons->end(); ++it) {
       std::string where = sourcePath + ": icons." + it.key();
       std::vector<std::uint8_t> png;
-      const json& spec = it.value();
-      if (spec.is_object() && spec.contains("file") && spec["file"].is_string()) {
-        auto path = base / spec["file"].get<std::string>();
+      const json& source = it.value();
+      if (source.is_object() && source.contains("file") && source["file"].is_string()) {
+        auto path = base / source["file"].get<std::string>();
         if (!ReadFile(path, &png)) {
           result.error = where + ": cannot read " + path.string();
           return result;
@@ -62,8 +62,8 @@ CompileResult Compile(const std::string& sourceText, const std::string& sourcePa
           result.error = where + ": " + path.string() + ": " + why;
           return result;
         }
-      } else if (spec.is_object() && spec.contains("draw") && spec["draw"].is_object()) {
-        const json& d = spec["draw"];
+      } else if (source.is_object() && source.contains("draw") && source["draw"].is_object()) {
+        const json& d = source["draw"];
         auto str = [&](const char* k, const char* def) {
           auto f = d.find(k);
           return (f != d.end() && f->is_string()) ? f->get<std::string>() : std::string(def);
@@ -81,7 +81,7 @@ CompileResult Compile(const std::string& sourceText, const std::string& sourcePa
           result.error = where + ": PNG encoding failed";
           return result;
         }
-      } else if (spec.is_object() && spec.contains("png")) {
+      } else if (source.is_object() && source.contains("png")) {
         continue;  // already compiled form
       } else {
         result.error = where + ": expected {\"file\": ...} or {\"draw\": {...}}";
