@@ -6,14 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/utf.h"
 #include "platform/win32.h"
 
 namespace platform::detail {
 
-// Unpaired surrogates become U+FFFD: UTF-8 cannot carry them.
-std::string ToUtf8(std::u16string_view text);
-// Malformed sequences become U+FFFD.
-std::u16string FromUtf8(std::string_view text);
+using ::platform::FromUtf8;
+using ::platform::ToUtf8;
 // Length of a NUL-terminated wide string, looking at no more than maxUnits
 // units; false when text is null or no NUL comes within the limit.
 bool BoundedLength(LPCWSTR text, std::size_t maxUnits, std::size_t* length);

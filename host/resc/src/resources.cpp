@@ -1,10 +1,11 @@
 #include "resc/resources.h"
 
-
 #include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <cstring>
+
+#include "platform/utf.h"
 
 namespace resc {
 namespace {
@@ -343,85 +344,8 @@ MenuItemText SplitMenuItem(std::u16string_view raw) {
   return out;
 }
 
-std::u16string FromUtf8(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
-  std::size_t i = 0;
-  while (i < s.size()) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    char32_t cp = 0xFFFD;
-    std::size_t len = 1;
-    if (c < 0x80) {
-      cp = c;
-    } else if ((c & 0xE0) == 0xC0) {
-      len = 2;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 3;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 4;
-    }
-    if (len > 1) {
-      if (i + len > s.size()) {
-        cp = 0xFFFD;
-        len = 1;
-      } else {
-        char32_t v = c & (0x7F >> len);
-        bool good = true;
-        for (std::size_t k = 1; k < len; ++k) {
-          unsigned char cc = static_cast<unsigned char>(s[i + k]);
-          if ((cc & 0xC0) != 0x80) good = false;
-          v = (v << 6) | (cc & 0x3F);
-        }
-        static const char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (!good || v < minimum[len] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) {
-          cp = 0xFFFD;
-          len = 1;
-        } else {
-          cp = v;
-        }
-      }
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
-  return out;
-}
-
-std::string ToUtf8(std::u16string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char32_t cp = s[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;  // a lone surrogate has no UTF-8 form
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
+std::u16string FromUtf8(std::string_view s) { return platform::FromUtf8(s); }
+std::string ToUtf8(std::u16string_view s) { return platform::ToUtf8(s); }
 
 static constexpr char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
