@@ -307,11 +307,11 @@ void Ui::Idle() {
 using host::ui::DialogKind;
 using host::ui::DialogState;
 using host::ui::ItemState;
+using host::ui::I;
+using host::ui::U;
 using host::ui::Utf8;
 
 namespace {
-host::ui::Ui& U() { return host::ui::Ui::Get(); }
-host::ui::Ui::Impl& I() { return host::ui::Ui::Get().impl(); }
 
 short CreateModeless(GSResModule module, short resId, GSResModule helpModule, DGDialCallBack cb, DGUserData ud,
                      DialogKind kind, const char16_t* guid) {

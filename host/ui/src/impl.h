@@ -75,4 +75,17 @@ struct Ui::Impl {
 
 std::string HandleText(const void* handle);
 
+// The one UI of this process, as the Win32-style entry points reach it.
+inline Ui& U() { return Ui::Get(); }
+inline Ui::Impl& I() { return Ui::Get().impl(); }
+
+// A NUL-terminated text an add-on handed over, read up to max units: a text
+// written without its terminator is cut rather than read past its buffer.
+inline std::u16string Bounded(LPCWSTR text, std::size_t max) {
+  std::u16string out;
+  if (text)
+    for (std::size_t i = 0; i < max && text[i]; ++i) out.push_back(text[i]);
+  return out;
+}
+
 }  // namespace host::ui

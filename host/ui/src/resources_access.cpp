@@ -3,10 +3,8 @@
 
 #include "impl.h"
 
-namespace {
-host::ui::Ui& U() { return host::ui::Ui::Get(); }
-host::ui::Ui::Impl& I() { return host::ui::Ui::Get().impl(); }
-}  // namespace
+using host::ui::I;
+using host::ui::U;
 
 GSResModule RSInitModuleCache(const void* addressInModule) {
   std::string error;

@@ -4,16 +4,12 @@
 
 #include "impl.h"
 
-namespace {
-host::ui::Ui& U() { return host::ui::Ui::Get(); }
-host::ui::Ui::Impl& I() { return host::ui::Ui::Get().impl(); }
+using host::ui::Bounded;
+using host::ui::I;
+using host::ui::U;
 
-std::u16string Bounded(LPCWSTR text, std::size_t max) {
-  std::u16string out;
-  if (text)
-    for (std::size_t i = 0; i < max && text[i]; ++i) out.push_back(text[i]);
-  return out;
-}
+namespace {
+
 
 bool Exists(const std::u16string& path) {
   struct stat st{};

@@ -5,19 +5,14 @@
 
 #include "impl.h"
 
+using host::ui::Bounded;
 using host::ui::HostWindow;
+using host::ui::I;
+using host::ui::U;
 using host::ui::Utf8;
 
 namespace {
-host::ui::Ui& U() { return host::ui::Ui::Get(); }
-host::ui::Ui::Impl& I() { return host::ui::Ui::Get().impl(); }
 
-std::u16string Bounded(LPCWSTR text, std::size_t max) {
-  std::u16string out;
-  if (text)
-    for (std::size_t i = 0; i < max && text[i]; ++i) out.push_back(text[i]);
-  return out;
-}
 
 // Runs the CBT hooks of this thread, newest first, as Windows does when a
 // window is about to be activated.
