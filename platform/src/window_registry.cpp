@@ -394,34 +394,34 @@ HWND platform::CreatePublishedWindow(const WindowDesc& desc) {
   return toHwnd(hwnd);
 }
 
+namespace {
+// Changes one field of a window this process published and republishes its
+// record. One writer of the record at a time, and none after destruction
+// began, which would bring the record back.
+template <typename Change>
+BOOL UpdateOwnRecord(HWND window, Change change) {
+  auto w = findOwn(window);
+  if (!w) return FALSE;
+  std::lock_guard guard(g_ownMutex);
+  if (w->destroyed) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  change(w->record);
+  return publish(*w) ? TRUE : FALSE;
+}
+}  // namespace
+
 BOOL platform::SetPublishedWindowText(HWND window, std::u16string_view title) {
   if (title.size() > kMaxWindowTextUnits) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  auto w = findOwn(window);
-  if (!w) return FALSE;
-  // One writer of the record at a time, and none after destruction began,
-  // which would bring the record back.
-  std::lock_guard guard(g_ownMutex);
-  if (w->destroyed) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  w->record.title = std::u16string(title);
-  return publish(*w) ? TRUE : FALSE;
+  return UpdateOwnRecord(window, [&](auto& record) { record.title = std::u16string(title); });
 }
 
 BOOL platform::ShowPublishedWindow(HWND window, bool visible) {
-  auto w = findOwn(window);
-  if (!w) return FALSE;
-  std::lock_guard guard(g_ownMutex);
-  if (w->destroyed) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  w->record.visible = visible;
-  return publish(*w) ? TRUE : FALSE;
+  return UpdateOwnRecord(window, [&](auto& record) { record.visible = visible; });
 }
 
 BOOL platform::DestroyPublishedWindow(HWND window) {
