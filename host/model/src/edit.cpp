@@ -137,30 +137,32 @@ Result<ChangeSet> SetElementMaterial(Project& project, const Guid& element, std:
   return Result<ChangeSet>::Ok(cs);
 }
 
+// Sets one field of a material; the stamp is bumped only when the value
+// really changes, as the host does, so a no-op edit reports nothing.
+template <typename Field, typename Value>
+Result<ChangeSet> ChangeMaterialField(Project& project, std::int32_t materialIndex, Field Material::*field,
+                                      const Value& value) {
+  Material& m = MaterialRef(project, materialIndex);
+  ChangeSet cs;
+  if (m.*field == value) return Result<ChangeSet>::Ok(cs);
+  m.*field = value;
+  BumpStamp(m);
+  cs.changedMaterials.push_back(materialIndex);
+  return Result<ChangeSet>::Ok(cs);
+}
+
 Result<ChangeSet> SetMaterialColor(Project& project, std::int32_t materialIndex, const ColorRGB& color) {
   if (!MaterialInRange(project, materialIndex)) return BadMaterial(project, materialIndex);
   for (double c : {color.r, color.g, color.b})
     if (!(c >= 0.0 && c <= 1.0)) return Result<ChangeSet>::Fail("colour components must lie in 0..1");
-  Material& m = MaterialRef(project, materialIndex);
-  ChangeSet cs;
-  if (m.surfaceColor == color) return Result<ChangeSet>::Ok(cs);
-  m.surfaceColor = color;
-  BumpStamp(m);
-  cs.changedMaterials.push_back(materialIndex);
-  return Result<ChangeSet>::Ok(cs);
+  return ChangeMaterialField(project, materialIndex, &Material::surfaceColor, color);
 }
 
 Result<ChangeSet> SetMaterialTransparency(Project& project, std::int32_t materialIndex, std::int32_t percent) {
   if (!MaterialInRange(project, materialIndex)) return BadMaterial(project, materialIndex);
   if (percent < 0 || percent > 100)
     return Result<ChangeSet>::Fail("transparency " + std::to_string(percent) + " outside 0..100");
-  Material& m = MaterialRef(project, materialIndex);
-  ChangeSet cs;
-  if (m.transparency == percent) return Result<ChangeSet>::Ok(cs);
-  m.transparency = static_cast<std::int16_t>(percent);
-  BumpStamp(m);
-  cs.changedMaterials.push_back(materialIndex);
-  return Result<ChangeSet>::Ok(cs);
+  return ChangeMaterialField(project, materialIndex, &Material::transparency, static_cast<std::int16_t>(percent));
 }
 
 Result<ChangeSet> SetMaterialTexture(Project& project, std::int32_t materialIndex, std::int32_t textureIndex) {
@@ -168,13 +170,7 @@ Result<ChangeSet> SetMaterialTexture(Project& project, std::int32_t materialInde
   if (textureIndex < 0 || static_cast<std::size_t>(textureIndex) > project.textures.size())
     return Result<ChangeSet>::Fail("texture index " + std::to_string(textureIndex) + " out of range 0.." +
                                    std::to_string(project.textures.size()));
-  Material& m = MaterialRef(project, materialIndex);
-  ChangeSet cs;
-  if (m.textureIndex == textureIndex) return Result<ChangeSet>::Ok(cs);
-  m.textureIndex = textureIndex;
-  BumpStamp(m);
-  cs.changedMaterials.push_back(materialIndex);
-  return Result<ChangeSet>::Ok(cs);
+  return ChangeMaterialField(project, materialIndex, &Material::textureIndex, textureIndex);
 }
 
 Result<ChangeSet> SetMaterialTextureFile(Project& project, std::int32_t materialIndex, const std::string& imagePath,
