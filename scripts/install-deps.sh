@@ -11,6 +11,7 @@ packages=(
   libtbb-dev libpng-dev libjpeg62-turbo-dev libassimp-dev
   nlohmann-json3-dev libcli11-dev libedit-dev
   tmux xdg-utils procps
+  opencollada-tools assimp-utils
   locales
 )
 
