@@ -1,0 +1,383 @@
+#include "plugin/ac_plugin.h"
+
+#include <chrono>
+#include <exception>
+#include <new>
+
+#include "hostsdk/acapi.h"
+#include "hostsdk/modeler.h"
+#include "livelink/live_connection.h"
+#include "plugin/camera_observer.h"
+#include "plugin/host_queries.h"
+#include "plugin/model_observer.h"
+#include "scene/ac_scene.h"
+#include "scene/camera_view.h"
+#include "scene/material_library.h"
+#include "util/hash.h"
+#include "util/text.h"
+
+// The shell's and the exporter's headers; while a neighbour's library is not
+// in the tree yet its part stays null and the calls into it are skipped.
+#if __has_include("addon/plugin_settings.h")
+#include "addon/plugin_settings.h"
+#define CORV_HAVE_SETTINGS 1
+#else
+namespace addon {
+class PluginSettings {};
+}
+#endif
+#if __has_include("addon/plugin_ui.h")
+#include "addon/plugin_ui.h"
+#define CORV_HAVE_UI 1
+#else
+namespace addon {
+class PluginUI {};
+}
+#endif
+#if __has_include("collada/collada_exporter.h")
+#include "collada/collada_exporter.h"
+#define CORV_HAVE_EXPORTER 1
+#else
+class ColladaExporter {};
+#endif
+
+namespace {
+
+std::int64_t SteadyNowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// new that leaves the field null when the allocation or construction fails.
+template <typename T, typename... Args>
+std::unique_ptr<T> MakeOrNull(Args&&... args) {
+  try {
+    return std::make_unique<T>(std::forward<Args>(args)...);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+// The renderer enumerates connection names into 260 units with the NUL: a
+// longer name is never found, so such a link could never be joined.
+constexpr std::size_t kMaxConnectionNameUnits = 259;
+
+}  // namespace
+
+ACPlugin::ACPlugin() {
+#ifdef CORV_HAVE_SETTINGS
+  settings = MakeOrNull<addon::PluginSettings>();
+#endif
+#ifdef CORV_HAVE_EXPORTER
+  exporter = MakeOrNull<ColladaExporter>();
+#endif
+  connection = MakeOrNull<CorvantaAPI::LiveConnection>();
+  materials = MakeOrNull<scene::MaterialLibrary>(connection.get());
+  if (connection && materials) scene = MakeOrNull<ACScene>(connection.get(), materials.get());
+#ifdef CORV_HAVE_UI
+  ui = MakeOrNull<addon::PluginUI>(this);
+#endif
+  cameraObserver = MakeOrNull<CameraObserver>(this);
+  modelObserver = MakeOrNull<ModelObserver>(this);
+}
+
+ACPlugin::~ACPlugin() {
+  if (connection && connection->IsOpen()) Stop();
+  ui.reset();
+  scene.reset();
+  materials.reset();
+  connection.reset();
+  // The observers are detached by Stop (and by their sources' ends).
+  modelObserver.reset();
+  cameraObserver.reset();
+  exporter.reset();
+  settings.reset();
+}
+
+void ACPlugin::UpdateMenus() {
+#ifdef CORV_HAVE_UI
+  if (ui) ui->UpdateMenus();
+#endif
+}
+
+void ACPlugin::StatusBar(const std::u16string& text) {
+#ifdef CORV_HAVE_UI
+  addon::SetStatusBarText(text);
+#else
+  (void)text;
+#endif
+}
+
+bool ACPlugin::RereadWithLinkSight() {
+  if (!scene) return false;
+  Modeler::SightPtr previous;
+  if (linkSight) ACAPI_3D_SelectSight(linkSight, &previous);
+  modelChanged.store(false);
+  const bool changed = scene->Resync();
+  if (changed) scene->RequestPublish();
+  if (linkSight) {
+    Modeler::SightPtr ignored;
+    ACAPI_3D_SelectSight(previous, &ignored);
+  }
+  return changed;
+}
+
+bool ACPlugin::StartOrResume() {
+  if (autoPaused) {
+    plugin::Make3DWindowCurrent();
+    autoPaused = false;
+    state.store(LinkState::Running);
+    UpdateMenus();
+    RereadWithLinkSight();
+    return true;
+  }
+  if (state.load() != LinkState::Stopped) {
+    TogglePause();
+    return true;
+  }
+  if (!connection || !scene || !materials) return false;
+
+  const std::u16string path = plugin::GetProjectFilePath();
+  if (path.empty()) {
+#ifdef CORV_HAVE_UI
+    addon::AlertSaveFirst();
+#endif
+    return false;
+  }
+  const std::u16string name = plugin::ConnectionNameFor(path);
+  if (name.size() > kMaxConnectionNameUnits) {
+#ifdef CORV_HAVE_UI
+    addon::ShowMessage(u"The project's path is too long for Corvanta: the renderer could not find "
+                       u"the link. Save the project in a folder with a shorter path.");
+#endif
+    return false;
+  }
+#ifdef CORV_HAVE_UI
+  addon::CheckRenderer();
+#endif
+  const std::int64_t t0 = SteadyNowNs();
+  StatusBar(u"Corvanta initializing\u2026");
+  if (connection->Create(name, 5000) != 0) {
+    StatusBar(u"");
+#ifdef CORV_HAVE_UI
+    addon::AlertFileInUse(plugin::FileNameOf(name));
+#endif
+    return false;
+  }
+  plugin::Make3DWindowCurrent();
+  Modeler::SightPtr previous;
+  linkSight.reset();
+  ACAPI_3D_CreateSight(&linkSight);
+  if (linkSight) ACAPI_3D_SelectSight(linkSight, &previous);
+  attributeReader = MakeOrNull<AttributeReader>();
+  model = MakeOrNull<ModelerAPI::Model>();
+  if (linkSight) {
+    if (cameraObserver) linkSight->Attach(*cameraObserver);
+    if (auto main = linkSight->GetConstMainModelPtr(); main && modelObserver) main->Attach(*modelObserver);
+    if (model) EXPGetModel(linkSight, model.get(), attributeReader.get());
+  }
+#ifdef CORV_HAVE_SETTINGS
+  if (settings) {
+    settings->Load();
+    verticalOffset.store(settings->EffectiveOffset());
+  }
+#endif
+  StatusBar(u"Corvanta load materials\u2026");
+  materials->BeginLink(model.get());
+  StatusBar(u"Corvanta load geometries\u2026");
+  scene->Begin(model.get(), settings.get());
+  scene->RequestPublish();
+  StatusBar(u"Corvanta started.");
+  if (linkSight) {
+    Modeler::SightPtr ignored;
+    ACAPI_3D_SelectSight(previous, &ignored);
+  }
+  autoPaused = false;
+  state.store(LinkState::Running);
+#ifdef CORV_HAVE_SETTINGS
+  cameraSync.store(settings ? settings->CameraAutoSync() : true);
+#endif
+  if (cameraSync.load()) SendCamera();
+  UpdateMenus();
+  const std::int64_t duration = (SteadyNowNs() - t0) / 1000;
+  PublishLinkStatus(name, static_cast<std::int32_t>(static_cast<std::uint32_t>(duration)));
+  return true;
+}
+
+void ACPlugin::TogglePause() {
+  switch (state.load()) {
+    case LinkState::Paused:
+      plugin::Make3DWindowCurrent();
+      state.store(LinkState::Running);
+      RereadWithLinkSight();
+      UpdateMenus();
+      break;
+    case LinkState::Running:
+      state.store(LinkState::Paused);
+      UpdateMenus();
+      break;
+    case LinkState::Stopped:
+      UpdateMenus();
+      break;
+  }
+}
+
+void ACPlugin::ReleaseHostObjects() {
+  try {
+    if (linkSight && !linkSight->IsSightInvalid()) {
+      if (cameraObserver) linkSight->Detach(*cameraObserver);
+      if (auto main = linkSight->GetConstMainModelPtr(); main && modelObserver) main->Detach(*modelObserver);
+    }
+  } catch (...) {
+  }
+  try {
+    model.reset();
+    attributeReader.reset();
+  } catch (...) {
+  }
+  // The sight is dropped too: a stopped link keeps nothing of the host's.
+  linkSight.reset();
+}
+
+void ACPlugin::Stop() {
+  if (state.load() == LinkState::Stopped) return;
+  state.store(LinkState::Stopped);
+  if (scene) scene->Stop();
+  if (materials) materials->Reset();
+  if (connection) connection->Destroy();
+  ReleaseHostObjects();
+  StatusBar(u"Corvanta\u00AE stopped.");
+  UpdateMenus();
+}
+
+void ACPlugin::SetCameraSync(bool on) {
+  if (cameraSync.load() && !autoPaused && !plugin::IsPerspectiveView()) {
+    plugin::SwitchToPerspective();
+  } else {
+    cameraSync.store(on);
+  }
+  UpdateMenus();
+}
+
+void ACPlugin::Export() {
+#ifdef CORV_HAVE_EXPORTER
+  if (exporter) exporter->Export(nullptr, nullptr);
+#endif
+}
+
+void ACPlugin::ResyncChanges() { RereadWithLinkSight(); }
+
+void ACPlugin::CheckLinkAndResync() {
+  if (!connection || !connection->IsConnected()) {
+    Stop();
+    return;
+  }
+  if (state.load() == LinkState::Running && plugin::Is3DWindowCurrent()) ResyncChanges();
+}
+
+void ACPlugin::OnIdle() {
+  const std::int64_t now = SteadyNowNs();
+  if (nextIdlePass >= now) return;
+  nextIdlePass = now + 33'000'000;
+  if (state.load() == LinkState::Stopped) return;
+  try {
+    if (!connection || !connection->IsConnected()) Stop();
+    if (modelChanged.load()) CheckLinkAndResync();
+  } catch (...) {
+  }
+}
+
+void ACPlugin::OnProjectEvent(std::int32_t code, std::int32_t /*parameter*/) {
+  if (code < 1 || code > 128) return;
+  const bool open = connection && connection->IsOpen();
+  switch (code) {
+    case 1:
+    case 2:
+    case 4:
+    case 32:
+      if (open) Stop();
+      UpdateMenus();
+#ifdef CORV_HAVE_EXPORTER
+      if (exporter) exporter->ForgetFolder();
+#endif
+      break;
+    case 16:
+      if (open) {
+        const std::u16string path = plugin::GetProjectFilePath();
+        if (!path.empty() && plugin::ConnectionNameFor(path) != connection->GetName()) {
+          Stop();
+#ifdef CORV_HAVE_EXPORTER
+          if (exporter) exporter->ForgetFolder();
+#endif
+        }
+      }
+      break;
+    case 64:
+      if (open) Stop();
+      UpdateMenus();
+      break;
+    case 128:
+      CheckLinkAndResync();
+      break;
+    default:
+      break;
+  }
+}
+
+void ACPlugin::OnViewEvent(const API_NotifyViewEventType* event) {
+  if (event == nullptr || event->notifID != APINotifyView_Opened) return;
+  const LinkState s = state.load();
+  if (s == LinkState::Running) {
+    if (plugin::Is3DWindowCurrent()) {
+      ResyncChanges();
+    } else if (!autoPaused) {
+      autoPaused = true;
+      state.store(LinkState::Paused);
+      UpdateMenus();
+    }
+  } else if (s == LinkState::Paused && autoPaused && plugin::Is3DWindowCurrent()) {
+    autoPaused = false;
+    state.store(LinkState::Running);
+    ResyncChanges();
+    UpdateMenus();
+  }
+}
+
+void ACPlugin::SendCamera() {
+  Modeler::SightPtr sight = linkSight;
+  if (!sight || sight->IsSightInvalid()) return;
+  const Modeler::Camera camera = sight->GetCamera();
+  const bool perspective = camera.GetProjectionType() == Modeler::kPerspectiveProjection &&
+                           camera.GetPerspectiveData() != nullptr;
+  if (state.load() == LinkState::Running && cameraSync.load()) {
+    if (perspective) {
+      if (!cameraLive.exchange(true)) UpdateMenus();
+      const CorvantaAPI::CameraViewData rec = scene::BuildCameraRecord(camera, verticalOffset.load());
+      if (connection) connection->UpdateView(true, &rec);
+    } else if (cameraLive.load()) {
+      CorvantaAPI::CameraViewData rec{};
+      if (connection) connection->UpdateView(false, &rec);
+      cameraLive.store(false);
+      UpdateMenus();
+    }
+  } else if (cameraLive.load()) {
+    if (connection) connection->UpdateView(false, nullptr);
+    cameraLive.store(false);
+    UpdateMenus();
+  }
+}
+
+void ACPlugin::PublishLinkStatus(const std::u16string& name, std::int32_t durationMicroseconds) {
+  if (!connection) return;
+  CorvantaAPI::StatusMap map;
+  map[u"toolName"] = {0, u"ArchiCAD"};
+  map[u"toolVersion"] = {0, plugin::GetHostVersion()};
+  map[u"format"] = {0, u"CV"};
+  map[u"pluginVersion"] = {0, u"3.50.904"};
+  map[u"fileNameCrc"] = {1, util::FormatString(u"%llu", static_cast<unsigned long long>(util::HashFileName(name)))};
+  map[u"vertexCount"] = {1, scene ? scene->GetVertexCountText() : std::u16string(u"0")};
+  map[u"time"] = {1, util::FormatString(u"%d", durationMicroseconds)};
+  map[u"cameraSync"] = {1, cameraSync.load() ? u"1" : u"0"};
+  connection->UpdateStatus(map);
+}
