@@ -1,0 +1,142 @@
+// The mesh builder: turns host bodies into BodyInfo records, finishes their
+// meshes into indexed triangle lists (optionally welded), and writes the
+// merged geometry of one material into its link block during a publish pass.
+//
+// Threads: SetOptions and BuildBody run on the host thread (they change the
+// owner's groups and insert into its dirty key set). FinishMesh and
+// WriteGeometry run on parallel-loop threads: one mesh is finished by one
+// task, one material key is written by one task per pass; the material
+// library is only read meanwhile.
+//
+// Bad host data never makes the builder read out of range: a corner whose
+// vertex index is outside the body is dropped, a piece left with fewer than
+// three corners yields no triangles, a normal index of 0 or past the list
+// gives the normal (0, 0, 0), non-finite coordinates are kept as they are.
+#pragma once
+
+#include <oneapi/tbb/concurrent_unordered_map.h>
+#include <oneapi/tbb/concurrent_unordered_set.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+
+#include "hostsdk/modeler.h"
+#include "scene/mesh_group.h"
+#include "scene/mesh_info.h"
+
+namespace CorvantaAPI {
+class LiveConnection;
+struct Record;
+}  // namespace CorvantaAPI
+
+namespace scene {
+
+class MaterialLibrary;
+struct MaterialRecord;
+
+// The owner's material groups (the scene's, or the exporter's).
+using MaterialGroups = std::unordered_map<std::uint64_t, MaterialGroup>;
+// The owner's concurrent set of material keys whose geometry must be written.
+using DirtyKeySet = tbb::concurrent_unordered_set<std::uint64_t>;
+
+// What the tasks of one publish pass share.
+struct GeometryPass {
+  const std::atomic<bool>& publishRequested;  // the scene's flag; work stops when it drops
+  std::atomic<bool>& keepGoing;               // cleared once the deadline passed
+  std::chrono::steady_clock::time_point deadline;
+  tbb::concurrent_unordered_set<std::uint64_t>& processedKeys;  // keys written completely
+  tbb::concurrent_unordered_set<std::uint32_t>& releaseBlocks;  // blocks replaced or emptied
+
+  bool Going() const {
+    return publishRequested.load(std::memory_order_relaxed) && keepGoing.load(std::memory_order_relaxed);
+  }
+};
+
+// Bytes of a geometry block with V vertices, I indices and K texture
+// coordinate sets: 4 * (3 + 6V + 2KV + I). Computed in 64 bits.
+std::uint64_t GeometryBlockBytes(std::uint64_t vertexCount, std::uint64_t indexCount, std::uint64_t texSets = 1);
+
+// Writes the header and every mesh of meshes (in order) into block, which
+// must hold GeometryBlockBytes of the totals: for each mesh a front copy with
+// its index list reversed, then for a double-sided mesh a back copy with
+// negated normals and its own index order. Meshes that are not finished are
+// skipped. stop, when set, is polled between meshes: the copy ends early
+// when it returns true. Returns false when it stopped early.
+bool CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
+                         const MeshInfo* const* meshes, std::size_t meshCount,
+                         const std::function<bool()>& stop = {});
+
+class MeshBuilder {
+ public:
+  // materials maps polygon materials to records (required for BuildBody);
+  // groups and dirtyKeys, when set, receive every mesh created.
+  MeshBuilder(MaterialLibrary* materials, MaterialGroups* groups, DirtyKeySet* dirtyKeys);
+  ~MeshBuilder();
+  MeshBuilder(const MeshBuilder&) = delete;
+  MeshBuilder& operator=(const MeshBuilder&) = delete;
+
+  // Sets the options and restarts the body counter at 0. A new run of the
+  // link starts here, so the geometry blocks of an earlier run are forgotten.
+  void SetOptions(bool smooth, bool optimize, float verticalOffset);
+  bool Smooth() const { return smooth_; }
+  bool Optimize() const { return optimize_; }
+  float VerticalOffset() const { return verticalOffset_; }
+  std::uint64_t BodyCounter() const { return bodyCounter_; }
+
+  // Where faults are reported (the host's debug output in the add-on);
+  // stderr until set.
+  void SetDebugOutput(std::function<void(std::string_view)> output);
+
+  // Reads a host body into a new BodyInfo with one raw mesh per material
+  // and smoothing its visible polygons use; each new mesh enters the group
+  // of its material key and marks the key dirty. Never null.
+  std::unique_ptr<BodyInfo> BuildBody(const ModelerAPI::Body& body);
+
+  // Finishes a raw mesh: unique corners, fan triangles, normals, texture
+  // coordinates (scaled by the record's texture size; (0, 1) without
+  // texture), welding when optimize is on; frees its PolygonData. False,
+  // with nothing changed, when mesh, its PolygonData or record is missing.
+  bool FinishMesh(MeshInfo* mesh, const MaterialRecord* record) const;
+
+  // The geometry write of one dirty material key in a publish pass:
+  // finishes the key's raw meshes, and if the pass is still going, writes
+  // the merged geometry into the material's link block (created or grown to
+  // twice the needed size; released when the group is empty), bumps the
+  // record's geometry change counter and flags it. A block whose size would
+  // not fit in 32 bits is not written: the material is published without
+  // geometry and the fault is reported once. Does nothing when the pass is
+  // not going.
+  void WriteGeometry(CorvantaAPI::LiveConnection& connection, std::uint64_t key, GeometryPass& pass);
+
+ private:
+  // Geometry block of one material as this builder made it. Kept here, not
+  // read back from the link record, which the renderer can write.
+  struct BlockState {
+    CorvantaAPI::Record* linkRecord = nullptr;
+    std::uint32_t id = 0;
+    std::uint32_t capacity = 0;
+  };
+
+  MeshInfo* CreateMesh(BodyInfo& body, std::uint64_t key, bool smooth, std::int32_t polygonCount);
+  void Report(std::string_view text) const;
+
+  MaterialLibrary* materials_;
+  MaterialGroups* groups_;
+  DirtyKeySet* dirtyKeys_;
+  Vec4f negation_{-1, -1, -1, 1};
+  bool smooth_ = true;
+  bool optimize_ = false;
+  float verticalOffset_ = 0.01f;
+  std::uint64_t bodyCounter_ = 0;
+
+  tbb::concurrent_unordered_map<std::uint64_t, BlockState> blocks_;
+  std::function<void(std::string_view)> debugOutput_;
+  mutable std::atomic<bool> reportedOverflow_{false};
+};
+
+}  // namespace scene

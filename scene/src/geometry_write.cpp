@@ -1,0 +1,232 @@
+// The per-material geometry write of a publish pass: every finished mesh of
+// one material merged into that material's link block.
+#include <oneapi/tbb/blocked_range.h>
+#include <oneapi/tbb/parallel_for.h>
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "livelink/layout.h"
+#include "livelink/live_connection.h"
+#include "scene/material_library.h"
+#include "scene/mesh_builder.h"
+
+namespace scene {
+
+namespace {
+
+constexpr std::uint64_t kMaxBlockBytes = std::numeric_limits<std::uint32_t>::max();
+
+std::uint32_t* RecordField(CorvantaAPI::Record* record, std::size_t offset) {
+  return reinterpret_cast<std::uint32_t*>(reinterpret_cast<std::uint8_t*>(record) + offset);
+}
+
+void StoreU32(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, 4); }
+
+// Byte offsets of one mesh's copies within the four arrays of a block.
+struct Placement {
+  std::uint64_t vertex = 0;  // first vertex of its front copy
+  std::uint64_t index = 0;   // first index of its front copy
+};
+
+void CopyMesh(const MeshInfo& mesh, std::uint8_t* positions, std::uint8_t* normals, std::uint8_t* texCoords,
+              std::uint8_t* indices, const Placement& at) {
+  const std::size_t vc = static_cast<std::size_t>(mesh.vertexCount);
+  const std::size_t ic = static_cast<std::size_t>(mesh.indexCount);
+  auto copyOnce = [&](std::uint64_t vo, std::uint64_t io, bool back) {
+    std::memcpy(positions + 12 * vo, mesh.positions.data(), 12 * vc);
+    std::memcpy(texCoords + 8 * vo, mesh.texCoords.data(), 8 * vc);
+    float* n = reinterpret_cast<float*>(normals + 12 * vo);
+    if (back) {
+      for (std::size_t i = 0; i < 3 * vc; ++i) n[i] = -mesh.normals[i];
+    } else {
+      std::memcpy(n, mesh.normals.data(), 12 * vc);
+    }
+    std::uint32_t* out = reinterpret_cast<std::uint32_t*>(indices + 4 * io);
+    const std::uint32_t offset = static_cast<std::uint32_t>(vo);
+    const std::uint32_t* in = mesh.indices.data();
+    if (back) {
+      for (std::size_t k = 0; k < ic; ++k) out[k] = in[k] + offset;
+    } else {
+      for (std::size_t k = 0; k < ic; ++k) out[k] = in[ic - 1 - k] + offset;
+    }
+  };
+  copyOnce(at.vertex, at.index, false);
+  if (mesh.doubleSided) copyOnce(at.vertex + vc, at.index + ic, true);
+}
+
+bool Copyable(const MeshInfo* mesh) {
+  if (mesh == nullptr || !mesh->IsFinished() || mesh->vertexCount < 0 || mesh->indexCount < 0) return false;
+  const std::size_t vc = static_cast<std::size_t>(mesh->vertexCount);
+  const std::size_t ic = static_cast<std::size_t>(mesh->indexCount);
+  return mesh->positions.size() >= 3 * vc && mesh->normals.size() >= 3 * vc && mesh->texCoords.size() >= 2 * vc &&
+         mesh->indices.size() >= ic;
+}
+
+}  // namespace
+
+std::uint64_t GeometryBlockBytes(std::uint64_t vertexCount, std::uint64_t indexCount, std::uint64_t texSets) {
+  return 4 * (3 + 6 * vertexCount + 2 * texSets * vertexCount + indexCount);
+}
+
+bool CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
+                         const MeshInfo* const* meshes, std::size_t meshCount, const std::function<bool()>& stop) {
+  StoreU32(block, vertexCount);
+  StoreU32(block + 4, indexCount);
+  StoreU32(block + 8, 1);
+  const std::uint64_t v = vertexCount;
+  std::uint8_t* positions = block + 12;
+  std::uint8_t* normals = positions + 12 * v;
+  std::uint8_t* texCoords = normals + 12 * v;
+  std::uint8_t* indices = texCoords + 8 * v;
+
+  // Where each mesh goes; meshes beyond the header's totals are left out
+  // rather than written past them.
+  std::vector<Placement> placements;
+  std::vector<const MeshInfo*> copied;
+  placements.reserve(meshCount);
+  copied.reserve(meshCount);
+  Placement next;
+  for (std::size_t i = 0; i < meshCount; ++i) {
+    const MeshInfo* mesh = meshes[i];
+    if (!Copyable(mesh)) continue;
+    const std::uint64_t copies = mesh->doubleSided ? 2 : 1;
+    const std::uint64_t vc = copies * std::uint64_t(mesh->vertexCount);
+    const std::uint64_t ic = copies * std::uint64_t(mesh->indexCount);
+    if (next.vertex + vc > vertexCount || next.index + ic > indexCount) break;
+    placements.push_back(next);
+    copied.push_back(mesh);
+    next.vertex += vc;
+    next.index += ic;
+  }
+
+  // Large groups are copied by several tasks; each mesh lands in its own
+  // byte ranges, so the tasks never overlap.
+  std::atomic<bool> stopped{false};
+  auto copyRange = [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      if (stopped.load(std::memory_order_relaxed)) return;
+      if (stop && stop()) {
+        stopped = true;
+        return;
+      }
+      CopyMesh(*copied[i], positions, normals, texCoords, indices, placements[i]);
+    }
+  };
+  if (next.vertex < 65536 || copied.size() < 2) {
+    copyRange(0, copied.size());
+  } else {
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, copied.size()),
+                      [&](const tbb::blocked_range<std::size_t>& r) { copyRange(r.begin(), r.end()); });
+  }
+  return !stopped.load();
+}
+
+void MeshBuilder::WriteGeometry(CorvantaAPI::LiveConnection& connection, std::uint64_t key, GeometryPass& pass) {
+  if (!pass.Going()) return;
+  const MaterialRecord* record = materials_ != nullptr ? materials_->Find(key) : nullptr;
+
+  const MaterialGroup* group = nullptr;
+  if (groups_ != nullptr) {
+    auto found = groups_->find(key);
+    if (found != groups_->end()) group = &found->second;
+  }
+  const std::size_t meshCount = group != nullptr ? group->size() : 0;
+
+  // Finish the raw meshes and count what goes into the block.
+  std::atomic<std::uint64_t> vertices{0}, indices{0};
+  std::atomic<std::size_t> handled{0};
+  auto handle = [&](std::size_t i) {
+    if (!pass.Going()) return;
+    MeshInfo* mesh = (*group)[i];
+    if (mesh == nullptr) return;
+    if (!mesh->IsFinished() && !FinishMesh(mesh, record)) {
+      handled.fetch_add(1, std::memory_order_relaxed);
+      return;
+    }
+    const std::uint64_t copies = mesh->doubleSided ? 2 : 1;
+    vertices.fetch_add(copies * std::uint64_t(std::max(mesh->vertexCount, 0)), std::memory_order_relaxed);
+    indices.fetch_add(copies * std::uint64_t(std::max(mesh->indexCount, 0)), std::memory_order_relaxed);
+    handled.fetch_add(1, std::memory_order_relaxed);
+    if (std::chrono::steady_clock::now() >= pass.deadline) pass.keepGoing = false;
+  };
+  if (meshCount == 1) {
+    handle(0);
+  } else if (meshCount > 1) {
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, meshCount), [&](const tbb::blocked_range<std::size_t>& r) {
+      for (std::size_t i = r.begin(); i != r.end(); ++i) handle(i);
+    });
+  }
+  // A mesh skipped while the pass paused leaves the key for the next pass,
+  // even if the pass is going again now: its counts would be missing.
+  if (!pass.Going() || handled.load() != meshCount) return;
+  pass.processedKeys.insert(key);
+
+  if (record == nullptr || record->linkRecord == nullptr) return;
+  CorvantaAPI::Record* link = record->linkRecord;
+  std::uint32_t* changeField = RecordField(link, CorvantaAPI::kSurfaceGeometryChangeOffset);
+  std::uint32_t* idField = RecordField(link, CorvantaAPI::kSurfaceGeometryBlockIdOffset);
+  std::uint32_t* capacityField = RecordField(link, CorvantaAPI::kSurfaceGeometryBlockCapacityOffset);
+
+  // This builder's own view of the material's block. A link record that
+  // was replaced, or whose block id is no longer ours, starts without one
+  // (the material library released it when it retired the record).
+  BlockState& state = blocks_[key];
+  if (state.linkRecord != link || CorvantaAPI::LoadShared(*idField) != state.id) {
+    state = BlockState{link, 0, 0};
+  }
+
+  auto dropBlock = [&] {
+    if (state.id != 0) pass.releaseBlocks.insert(state.id);
+    state.id = 0;
+    state.capacity = 0;
+    CorvantaAPI::StoreShared(*idField, 0);
+    CorvantaAPI::StoreShared(*capacityField, 0);
+  };
+
+  const std::uint64_t v = vertices.load();
+  const std::uint64_t i = indices.load();
+  const std::uint64_t size = GeometryBlockBytes(v, i);
+  if (v == 0) {
+    dropBlock();
+  } else if (size > kMaxBlockBytes) {
+    // The header's counts and the block's size are 32-bit: a wrapped size
+    // would make the copy run past the block.
+    dropBlock();
+    if (!reportedOverflow_.exchange(true)) {
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    "Corvanta: the geometry of material %016llx needs %llu bytes, more than a link block holds; "
+                    "it is published without geometry\n",
+                    static_cast<unsigned long long>(key), static_cast<unsigned long long>(size));
+      Report(text);
+    }
+  } else {
+    if (state.id == 0 || state.capacity < size || connection.GetBlockSize(state.id) < size) {
+      dropBlock();
+      const std::uint32_t capacity = static_cast<std::uint32_t>(std::min<std::uint64_t>(2 * size, kMaxBlockBytes));
+      const std::uint32_t id = connection.CreateBlock(CorvantaAPI::LoadShared(link->id), capacity);
+      if (id != 0) {
+        state.id = id;
+        state.capacity = capacity;
+        CorvantaAPI::StoreShared(*idField, id);
+        CorvantaAPI::StoreShared(*capacityField, capacity);
+      }
+    }
+    if (state.id != 0) {
+      void* view = connection.OpenBlock(state.id);
+      if (view != nullptr && connection.GetBlockSize(state.id) >= size) {
+        CopyMeshesIntoBlock(static_cast<std::uint8_t*>(view), static_cast<std::uint32_t>(v),
+                            static_cast<std::uint32_t>(i), group->data(), meshCount,
+                            [&] { return !pass.publishRequested.load(std::memory_order_relaxed); });
+      }
+    }
+  }
+
+  CorvantaAPI::StoreShared(*changeField, CorvantaAPI::LoadShared(*changeField) + 1);
+  connection.SetRecordFlags(link, 1);
+  if (std::chrono::steady_clock::now() >= pass.deadline) pass.keepGoing = false;
+}
+
+}  // namespace scene

@@ -1,0 +1,37 @@
+// Construction and bookkeeping of the builder's records.
+#include "scene/mesh_info.h"
+
+namespace scene {
+
+PolygonData::PolygonData(std::int32_t polygonCount) {
+  const std::size_t p = polygonCount > 0 ? static_cast<std::size_t>(polygonCount) : 0;
+  cornerCounts.reserve(2 * p);
+  corners.reserve(10 * p);
+}
+
+void PolygonData::Trim() {
+  flatNormals.shrink_to_fit();
+  cornerCounts.shrink_to_fit();
+  corners.shrink_to_fit();
+  cornerTexCoords.shrink_to_fit();
+  cornerNormals.shrink_to_fit();
+}
+
+MeshInfo::MeshInfo(BodyInfo* owner, std::uint64_t key, bool smoothShaded, std::int32_t polygonCount)
+    : body(owner),
+      materialKey(key),
+      polygons(std::make_unique<PolygonData>(polygonCount)),
+      doubleSided(owner != nullptr && owner->doubleSided),
+      smooth(smoothShaded) {
+  // flatNormals are reserved only for flat meshes: a smooth mesh never
+  // fills them.
+  if (!smooth) polygons->flatNormals.reserve(10 * static_cast<std::size_t>(polygonCount > 0 ? polygonCount : 0));
+  if (owner != nullptr) owner->meshes.emplace_back(this);
+}
+
+std::size_t MeshInfo::GeometryBytes() const {
+  return indices.size() * sizeof(std::uint32_t) +
+         (positions.size() + normals.size() + texCoords.size()) * sizeof(float);
+}
+
+}  // namespace scene

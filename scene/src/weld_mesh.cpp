@@ -1,0 +1,173 @@
+// Welding of finished meshes.
+#include "scene/weld_mesh.h"
+
+#include <oneapi/tbb/blocked_range.h>
+#include <oneapi/tbb/parallel_for.h>
+
+#include <cstring>
+#include <vector>
+
+#include "scene/mesh_info.h"
+#include "util/hash.h"
+
+namespace scene {
+
+namespace {
+
+// The 32 attribute bytes of vertex k: position, normal, texture coordinate.
+struct Attributes {
+  std::uint64_t w[4];
+  friend bool operator==(const Attributes& a, const Attributes& b) {
+    return a.w[0] == b.w[0] && a.w[1] == b.w[1] && a.w[2] == b.w[2] && a.w[3] == b.w[3];
+  }
+};
+
+Attributes AttributesOf(const MeshInfo& mesh, std::size_t k) {
+  unsigned char bytes[32];
+  std::memcpy(bytes, &mesh.positions[3 * k], 12);
+  std::memcpy(bytes + 12, &mesh.normals[3 * k], 12);
+  std::memcpy(bytes + 24, &mesh.texCoords[2 * k], 8);
+  Attributes a;
+  std::memcpy(a.w, bytes, 32);
+  return a;
+}
+
+std::uint64_t Mix(std::uint64_t x) {
+  x ^= x >> 33;
+  x *= 0xff51afd7ed558ccdull;
+  x ^= x >> 33;
+  x *= 0xc4ceb9fe1a85ec53ull;
+  x ^= x >> 33;
+  return x;
+}
+
+// A digest of all 32 bytes: equal attributes give equal digests; the table
+// compares the bytes themselves, so a collision only costs a probe.
+std::uint64_t Digest(const Attributes& a) {
+  std::uint64_t h = Mix(a.w[0] ^ 0x9E3779B97F4A7C15ull);
+  h = Mix(h ^ a.w[1]);
+  h = Mix(h ^ a.w[2]);
+  return Mix(h ^ a.w[3]);
+}
+
+// Loops over n vertices, in parallel when there are enough of them to pay
+// for the tasks.
+template <typename Fn>
+void ForEachVertex(std::size_t n, Fn&& fn) {
+  if (n < 8192) {
+    for (std::size_t k = 0; k < n; ++k) fn(k);
+    return;
+  }
+  tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 4096), [&](const tbb::blocked_range<std::size_t>& r) {
+    for (std::size_t k = r.begin(); k != r.end(); ++k) fn(k);
+  });
+}
+
+bool Weldable(const MeshInfo& mesh) {
+  const std::size_t u = static_cast<std::size_t>(mesh.vertexCount > 0 ? mesh.vertexCount : 0);
+  return mesh.indexCount >= 2 && u > 0 && mesh.positions.size() >= 3 * u && mesh.normals.size() >= 3 * u &&
+         mesh.texCoords.size() >= 2 * u;
+}
+
+// Rebuilds the mesh from the kept vertices (in order) and the remap.
+void Apply(MeshInfo& mesh, const std::vector<std::uint32_t>& kept, const std::vector<std::uint32_t>& remap) {
+  const std::size_t n = kept.size();
+  std::vector<float> positions(3 * n), normals(3 * n), texCoords(2 * n);
+  ForEachVertex(n, [&](std::size_t i) {
+    const std::size_t k = kept[i];
+    std::memcpy(&positions[3 * i], &mesh.positions[3 * k], 12);
+    std::memcpy(&normals[3 * i], &mesh.normals[3 * k], 12);
+    std::memcpy(&texCoords[2 * i], &mesh.texCoords[2 * k], 8);
+  });
+  for (std::uint32_t& index : mesh.indices) {
+    if (index < remap.size()) index = remap[index];
+  }
+  mesh.positions = std::move(positions);
+  mesh.normals = std::move(normals);
+  mesh.texCoords = std::move(texCoords);
+  mesh.vertexCount = static_cast<std::int32_t>(n);
+}
+
+}  // namespace
+
+std::size_t WeldMesh(MeshInfo& mesh) {
+  if (!Weldable(mesh)) return 0;
+  const std::size_t u = static_cast<std::size_t>(mesh.vertexCount);
+
+  std::vector<std::uint64_t> digests(u);
+  ForEachVertex(u, [&](std::size_t k) { digests[k] = Digest(AttributesOf(mesh, k)); });
+
+  // Open addressing over vertex numbers; the slot holds the first vertex of
+  // each distinct attribute set. Walking the vertices in order makes every
+  // vertex map to the first vertex equal to it, as the quadratic walk does.
+  std::size_t slots = 16;
+  while (slots < 2 * u) slots *= 2;
+  const std::size_t mask = slots - 1;
+  constexpr std::uint32_t kFree = 0xFFFFFFFFu;
+  std::vector<std::uint32_t> table(slots, kFree);
+  std::vector<std::uint32_t> remap(u);
+  std::vector<std::uint32_t> kept;
+  kept.reserve(u);
+  std::size_t merges = 0;
+  for (std::size_t i = 0; i < u; ++i) {
+    std::size_t slot = static_cast<std::size_t>(digests[i]) & mask;
+    for (;;) {
+      const std::uint32_t first = table[slot];
+      if (first == kFree) {
+        table[slot] = static_cast<std::uint32_t>(i);
+        remap[i] = static_cast<std::uint32_t>(kept.size());
+        kept.push_back(static_cast<std::uint32_t>(i));
+        break;
+      }
+      if (digests[first] == digests[i] && AttributesOf(mesh, first) == AttributesOf(mesh, i)) {
+        remap[i] = remap[first];
+        ++merges;
+        break;
+      }
+      slot = (slot + 1) & mask;
+    }
+  }
+  if (merges == 0) return 0;
+  Apply(mesh, kept, remap);
+  return merges;
+}
+
+std::uint64_t DescriptionWeldKey(const float* position, const float* normal, const float* texCoord) {
+  auto digest = [](const float* values, std::size_t bytes) {
+    std::uint8_t out[8];
+    util::HashData(reinterpret_cast<const std::uint8_t*>(values), bytes, out, 8);
+    std::uint64_t h;
+    std::memcpy(&h, out, 8);
+    return h;
+  };
+  return (31 * digest(position, 12)) ^ (31 * digest(normal, 12)) ^ (31 * digest(texCoord, 8));
+}
+
+std::size_t WeldMeshByKeysQuadratic(MeshInfo& mesh) {
+  if (!Weldable(mesh)) return 0;
+  const std::size_t u = static_cast<std::size_t>(mesh.vertexCount);
+  std::vector<std::uint64_t> keys(u);
+  ForEachVertex(u, [&](std::size_t k) {
+    keys[k] = DescriptionWeldKey(&mesh.positions[3 * k], &mesh.normals[3 * k], &mesh.texCoords[2 * k]);
+  });
+  constexpr std::uint32_t kUnset = 0xFFFFFFFFu;
+  std::vector<std::uint32_t> remap(u, kUnset);
+  std::vector<std::uint32_t> kept;
+  std::size_t merges = 0;
+  for (std::size_t i = 0; i < u; ++i) {
+    if (remap[i] != kUnset) continue;
+    remap[i] = static_cast<std::uint32_t>(kept.size());
+    kept.push_back(static_cast<std::uint32_t>(i));
+    for (std::size_t j = i + 1; j < u; ++j) {
+      if (remap[j] == kUnset && keys[j] == keys[i]) {
+        remap[j] = remap[i];
+        ++merges;
+      }
+    }
+  }
+  if (merges == 0) return 0;
+  Apply(mesh, kept, remap);
+  return merges;
+}
+
+}  // namespace scene
