@@ -15,32 +15,30 @@ std::string TypeName(std::uint32_t type) {
 
 namespace {
 
-std::uint32_t ReadU32(const Record* record, std::size_t offset) {
-  // Callers only ask for offsets below ReadableRecordBytes (<= 2048).
-  std::uint32_t value;
-  std::memcpy(&value, reinterpret_cast<const std::uint8_t*>(record) + offset, sizeof value);
-  return value;
-}
-
-float ReadF32(const std::uint8_t* bytes, std::size_t offset) {
-  float value;
-  std::memcpy(&value, bytes + offset, sizeof value);
+// A field of a record, read once from the shared bytes. Callers only ask for
+// fields that lie inside ReadableRecordBytes (<= 2048) of the slot.
+template <typename RecordType, typename Field>
+Field ReadField(const Record* record, Field RecordType::*member) {
+  const auto* typed = reinterpret_cast<const RecordType*>(record);
+  Field value;
+  std::memcpy(&value, &(typed->*member), sizeof value);
   return value;
 }
 
 void ReadCamera(const Record* record, CameraInfo& camera) {
   // The camera bytes are copied out first so the values belong together even
   // while the publisher rewrites the record.
-  std::uint8_t data[kCameraDataBytes];
-  std::memcpy(data, reinterpret_cast<const ViewRecord*>(record)->camera, sizeof data);
+  const auto* view = reinterpret_cast<const ViewRecord*>(record);
+  CameraViewData data;
+  std::memcpy(&data, &view->camera, sizeof data);
   camera.present = true;
-  camera.active = LoadShared(reinterpret_cast<const ViewRecord*>(record)->active);
-  std::memcpy(&camera.kind, data + 584, sizeof camera.kind);
-  camera.fieldOfView = ReadF32(data, 588);
+  camera.active = LoadShared(view->active);
+  camera.kind = data.kind;
+  camera.fieldOfView = data.fieldOfView;
   for (std::size_t i = 0; i < 3; ++i) {
-    camera.position[i] = ReadF32(data, 592 + 4 * i);
-    camera.backward[i] = ReadF32(data, 604 + 4 * i);
-    camera.up[i] = ReadF32(data, 616 + 4 * i);
+    camera.position[i] = data.position[i];
+    camera.backward[i] = data.backward[i];
+    camera.up[i] = data.up[i];
   }
 }
 
@@ -77,13 +75,13 @@ LinkSnapshot LinkReader::Read() {
     // the claim itself is clamped to the slot.
     const std::uint32_t readable = ReadableRecordBytes(slot);
     if (info.type == kTypeStat && readable >= kStatRecordSize) {
-      info.blockId = ReadU32(slot, offsetof(StatRecord, blockId));
-      info.blockCapacity = ReadU32(slot, offsetof(StatRecord, blockCapacity));
+      info.blockId = ReadField(slot, &StatRecord::blockId);
+      info.blockCapacity = ReadField(slot, &StatRecord::blockCapacity);
       if (statRecord == nullptr) statRecord = slot;
     } else if ((info.type == kTypeSurface || info.type == kTypeRetiredSurface) &&
                readable >= kSurfaceRecordSize) {
-      info.blockId = ReadU32(slot, kSurfaceGeometryBlockIdOffset);
-      info.blockCapacity = ReadU32(slot, kSurfaceGeometryBlockCapacityOffset);
+      info.blockId = ReadField(slot, &SurfaceRecord::geometryBlockId);
+      info.blockCapacity = ReadField(slot, &SurfaceRecord::geometryBlockCapacity);
     } else if (info.type == kTypeView && readable >= kViewRecordSize && !snapshot.camera.present) {
       ReadCamera(slot, snapshot.camera);
     }
@@ -94,8 +92,8 @@ LinkSnapshot LinkReader::Read() {
     snapshot.statusProblem = "no STAT record";
     return snapshot;
   }
-  const std::uint32_t blockId = ReadU32(statRecord, offsetof(StatRecord, blockId));
-  const std::uint32_t capacity = ReadU32(statRecord, offsetof(StatRecord, blockCapacity));
+  const std::uint32_t blockId = ReadField(statRecord, &StatRecord::blockId);
+  const std::uint32_t capacity = ReadField(statRecord, &StatRecord::blockCapacity);
   if (blockId != statusBlock_) {
     connection_->CloseBlock(statusBlock_);
     statusBlock_ = blockId;

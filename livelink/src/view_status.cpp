@@ -15,13 +15,13 @@ void LiveConnection::UpdateView(bool active, const void* cameraData) {
   if (active && cameraData != nullptr) {
     ClearRecordFlags(view_, kFlagChanged);
     StoreShared(view->active, 1);
-    std::memcpy(view->camera, cameraData, kCameraDataBytes);
+    std::memcpy(&view->camera, cameraData, sizeof view->camera);
     SetRecordFlags(view_, kFlagChanged);
     Notify(kNotifyChanged, 0);
     return;
   }
   StoreShared(view->active, 0);
-  if (cameraData != nullptr) std::memcpy(view->camera, cameraData, kCameraDataBytes);
+  if (cameraData != nullptr) std::memcpy(&view->camera, cameraData, sizeof view->camera);
   SetRecordFlags(view_, kFlagChanged);
 }
 

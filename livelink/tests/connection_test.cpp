@@ -308,17 +308,17 @@ TEST_F(LivelinkConnectionTest, UpdateViewWritesTheCameraAndFlagsTheRecord) {
   for (std::size_t i = 0; i < camera.size(); ++i) camera[i] = static_cast<std::uint8_t>(i * 7);
   connection_.UpdateView(true, camera.data());
   EXPECT_EQ(view->active, 1u);
-  EXPECT_EQ(std::memcmp(view->camera, camera.data(), camera.size()), 0);
+  EXPECT_EQ(std::memcmp(&view->camera, camera.data(), camera.size()), 0);
   EXPECT_EQ(view->head.changeCount, 1u);
   EXPECT_EQ(view->head.flags & kFlagChanged, kFlagChanged);
 
   connection_.UpdateView(true, nullptr);  // active without data ends following
   EXPECT_EQ(view->active, 0u);
   EXPECT_EQ(view->head.changeCount, 2u);
-  EXPECT_EQ(std::memcmp(view->camera, camera.data(), camera.size()), 0);
+  EXPECT_EQ(std::memcmp(&view->camera, camera.data(), camera.size()), 0);
   std::vector<std::uint8_t> zeros(kCameraDataBytes, 0);
   connection_.UpdateView(false, zeros.data());
-  EXPECT_EQ(view->camera[5], 0);
+  EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(&view->camera)[5], 0);
   EXPECT_EQ(view->head.changeCount, 3u);
 }
 
