@@ -1,0 +1,124 @@
+// The COLLADA export: reads the host's 3D model, builds its meshes with the
+// live link's mesh builder and materials with a material library of its own,
+// merges every material's triangles into one geometry, turns the geometries
+// into text in parallel and writes one COLLADA 1.4.1 document (metres, Z up)
+// with its texture images in a folder beside it ("<name>_Textures").
+//
+// Reached from the add-on's export command (no sight, no I/O parameters: the
+// save dialog asks for the destination) and from the host's save of the
+// "dae" file type (the host's sight and destination).
+//
+// Results: 0 when the document was written; APIERR_CANCEL (0x81060003) when
+// no destination was chosen (nothing is written, nothing changes);
+// APIERR_GENERAL (0x81060001) for every failure: the model cannot be read,
+// memory runs out, the folder is missing or read-only, the disk is full or
+// the file-size limit is reached, the destination is a folder. A failure
+// leaves an existing destination exactly as it was: the document goes to a
+// temporary file beside it, which replaces the destination only once it is
+// complete and on disk, and is removed otherwise. LastError tells why.
+//
+// Host user-interface thread only; one export at a time. The stages run
+// parallel loops and Export returns when they are done.
+#pragma once
+
+#include <oneapi/tbb/concurrent_unordered_set.h>
+#include <oneapi/tbb/concurrent_vector.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "collada/geometry_info.h"
+#include "hostsdk/filetype.h"
+#include "hostsdk/sight.h"
+#include "hostsdk/types.h"
+#include "scene/mesh_builder.h"
+
+class PluginSettings;
+
+namespace scene {
+class MaterialLibrary;
+struct MaterialRecord;
+}  // namespace scene
+
+class ColladaExporter {
+ public:
+  using GeometryInfo = collada::GeometryInfo;
+  using NodeInfo = collada::NodeInfo;
+
+  // settings: the record the export reloads from the registry at every
+  // export; a record of its own when null.
+  explicit ColladaExporter(std::unique_ptr<PluginSettings> settings = nullptr);
+  ~ColladaExporter();
+  ColladaExporter(const ColladaExporter&) = delete;
+  ColladaExporter& operator=(const ColladaExporter&) = delete;
+
+  // sight: the host's sight of the model to export, or null to read the 3D
+  // window through a sight of the exporter's own. ioParams: the host's file
+  // type save (its fileLoc is the destination), or null to ask the user.
+  GSErrCode Export(Modeler::SightPtr sight, const API_IOParams* ioParams);
+
+  // Forgets the folder of the last export (the project was closed): the next
+  // save dialog proposes the project's full path again.
+  void ForgetFolder();
+
+  // The save dialog: proposes the project's file name with ".dae" (its full
+  // path unless initialFolder is given), filters "Collada files" and "All
+  // files", title "Export collada file". Empty when the user cancels.
+  std::u16string ChooseDestination(const std::u16string& initialFolder);
+
+  // The destination the user typed, made into the document's path: ".dae"
+  // appended when the last path component has no extension.
+  static std::u16string WithDocumentExtension(std::u16string path);
+  // The save dialog's proposal from the project's path: its extension
+  // replaced by ".dae" (appended when it has none), reduced to the file name
+  // when a folder is remembered.
+  static std::u16string ProposalFor(const std::u16string& projectPath, bool folderRemembered);
+
+  const std::u16string& LastFolder() const { return lastFolder; }
+  const std::u16string& Path() const { return path; }
+  // Why the last export failed; empty after a success or a cancel.
+  const std::string& LastError() const { return lastError; }
+
+  // Receives every status text too (besides the host's status bar), for
+  // callers that show progress elsewhere, such as a terminal.
+  void SetProgressListener(std::function<void(std::u16string_view)> listener);
+
+  // Empties everything one export builds (also run after each export).
+  void Reset();
+
+ private:
+  struct Stages;
+
+  void Status(std::u16string_view text);
+  void LoadGeometry();
+  void MergeMaterial(std::uint64_t key);
+  void CreateNode(const scene::BodyInfo& body);
+  bool WriteToDestination();
+
+  // Model reading (during an export only).
+  std::unique_ptr<AttributeReader> attributeReader;
+  std::unique_ptr<ModelerAPI::Model> model;
+
+  std::unique_ptr<scene::MaterialLibrary> materials;
+  scene::MaterialGroups groups;
+  tbb::concurrent_unordered_set<std::uint64_t> usedKeys;
+  std::unique_ptr<scene::MeshBuilder> builder;
+  std::unique_ptr<PluginSettings> settings;
+
+  // The materials the document writes, in a fixed order (by key), each once.
+  std::vector<scene::MaterialRecord*> usedMaterials;
+  std::vector<std::unique_ptr<scene::BodyInfo>> bodies;
+  tbb::concurrent_vector<std::unique_ptr<GeometryInfo>> geometries;
+  bool exportNodes = true;
+  tbb::concurrent_vector<std::unique_ptr<NodeInfo>> nodes;
+
+  std::u16string path;
+  std::u16string lastFolder;
+  std::string lastError;
+  std::function<void(std::u16string_view)> progress;
+};

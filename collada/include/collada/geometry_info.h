@@ -1,0 +1,42 @@
+// The records the export prepares for the document: one merged geometry per
+// material and one marker node per body.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace collada {
+
+// One material's triangles, merged. vertexData holds the words V, I, K
+// (K = 1), then 3V float positions and 3V float normals in the mesh
+// builder's order (x, z + offset, y), 2V float texture coordinates and I
+// uint32 indices; SerializeGeometry turns it into the four array texts and
+// frees it.
+struct GeometryInfo {
+  std::uint64_t materialKey = 0;
+  std::unique_ptr<std::uint32_t[]> vertexData;
+  std::size_t vertexDataWords = 0;
+  std::uint32_t vertexCount = 0;
+  std::uint32_t indexCount = 0;
+  std::string id;    // the material's identifier text in this document
+  std::string name;  // the material's name, XML-safe UTF-8
+  std::string positions;
+  std::string normals;
+  std::string texcoords;
+  std::string indices;
+};
+
+// Words a merged buffer of V vertices and I indices needs: 3 + 6V + 2V + I.
+inline std::size_t MergedWords(std::size_t vertices, std::size_t indices) {
+  return 3 + 8 * vertices + indices;
+}
+
+// A marker node at the centre of one body.
+struct NodeInfo {
+  std::string name;    // "vn-0001"
+  std::string matrix;  // "1 0 0 x 0 1 0 y 0 0 1 z 0 0 0 1"
+};
+
+}  // namespace collada

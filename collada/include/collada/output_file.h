@@ -1,0 +1,67 @@
+// A document written beside its destination and put in place only when it is
+// whole. The bytes go to a new temporary file in the destination's folder;
+// Commit flushes them to the disk and renames the temporary file over the
+// destination in one step, so a reader of the destination sees either the old
+// document or the new one, never a part of either. Any failure (the folder is
+// missing or read-only, the disk is full, the process's file-size limit is
+// reached, the destination is a directory) leaves the destination untouched
+// and removes the temporary file.
+//
+// Writes never throw and are not checked one by one: the first failure is
+// kept, later writes do nothing, and Commit reports it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace collada {
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();  // abandons an uncommitted file
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Creates the temporary file for destination (a UTF-8 path). False, with
+  // Error() telling why, when it cannot be created.
+  bool Open(const std::string& destination);
+
+  void Write(std::string_view bytes);
+  // A line of the document: the text, then CR LF.
+  void Line(std::string_view text) {
+    Write(text);
+    Write("\r\n");
+  }
+  // Room for a formatted piece of at most n bytes, written by the caller,
+  // who then calls Advance with the end of what it wrote. n must be small
+  // (a few hundred bytes).
+  char* Reserve(std::size_t n);
+  void Advance(char* end) { used_ = static_cast<std::size_t>(end - buffer_.data()); }
+
+  bool Failed() const { return !error_.empty(); }
+  const std::string& Error() const { return error_; }
+
+  // Flushes, syncs and renames over the destination. False (the destination
+  // unchanged, the temporary file gone) after any failure.
+  bool Commit();
+  // Removes the temporary file; the destination stays as it was.
+  void Abandon();
+
+  const std::string& TemporaryPath() const { return tempPath_; }
+
+ private:
+  void Flush();
+  void WriteAll(const char* data, std::size_t size);
+  void Fail(const std::string& what, int err);
+
+  int fd_ = -1;
+  std::string destination_;
+  std::string tempPath_;
+  std::string buffer_;
+  std::size_t used_ = 0;
+  std::string error_;
+};
+
+}  // namespace collada

@@ -1,0 +1,195 @@
+#include "collada/output_file.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+namespace collada {
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 20;
+
+// Writing past the process's file-size limit raises SIGXFSZ, whose default
+// action ends the process: the host would die for a failed export. While
+// this thread writes, the signal is blocked, so write() reports EFBIG
+// instead; a signal the writes left pending is consumed before unblocking.
+class FileSizeSignalGuard {
+ public:
+  FileSizeSignalGuard() {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGXFSZ);
+    sigset_t pending;
+    sigemptyset(&pending);
+    active_ = pthread_sigmask(SIG_BLOCK, &set_, &old_) == 0;
+    if (active_ && sigpending(&pending) == 0) wasPending_ = sigismember(&pending, SIGXFSZ) == 1;
+  }
+  ~FileSizeSignalGuard() {
+    if (!active_) return;
+    if (!wasPending_) {
+      timespec zero{0, 0};
+      while (sigtimedwait(&set_, nullptr, &zero) == SIGXFSZ) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  FileSizeSignalGuard(const FileSizeSignalGuard&) = delete;
+  FileSizeSignalGuard& operator=(const FileSizeSignalGuard&) = delete;
+
+ private:
+  sigset_t set_{};
+  sigset_t old_{};
+  bool active_ = false;
+  bool wasPending_ = false;
+};
+
+std::string FolderOf(const std::string& path) {
+  auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() { Abandon(); }
+
+bool OutputFile::Open(const std::string& destination) {
+  Abandon();
+  error_.clear();
+  destination_ = destination;
+  if (destination.empty() || destination.back() == '/') {
+    Fail("no file name in the destination", EINVAL);
+    return false;
+  }
+  struct stat st {};
+  bool exists = ::stat(destination.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) {
+    Fail("the destination is a folder", EISDIR);
+    return false;
+  }
+  // Hidden, unique, and in the same folder: rename() is atomic only within
+  // one file system.
+  std::string stem = FolderOf(destination) + "/." + NameOf(destination) + ".";
+  std::random_device entropy;
+  std::mt19937_64 rng((static_cast<std::uint64_t>(entropy()) << 32) ^ entropy() ^ static_cast<std::uint64_t>(getpid()));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, "%012llx.tmp", static_cast<unsigned long long>(rng() & 0xFFFFFFFFFFFFull));
+    std::string candidate = stem + suffix;
+    // 0666 under the process's umask, as a newly created document would be.
+    int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      fd_ = fd;
+      tempPath_ = candidate;
+      // A replaced document keeps its permissions.
+      if (exists) (void)::fchmod(fd_, st.st_mode & 07777);
+      buffer_.resize(kBufferSize);
+      used_ = 0;
+      return true;
+    }
+    if (errno != EEXIST) {
+      Fail("cannot create a file in " + FolderOf(destination), errno);
+      return false;
+    }
+  }
+  Fail("cannot create a temporary file in " + FolderOf(destination), EEXIST);
+  return false;
+}
+
+void OutputFile::Fail(const std::string& what, int err) {
+  if (!error_.empty()) return;
+  error_ = what + ": " + std::strerror(err);
+}
+
+void OutputFile::WriteAll(const char* data, std::size_t size) {
+  if (fd_ < 0 || Failed()) return;
+  FileSizeSignalGuard guard;
+  while (size > 0) {
+    ssize_t n = ::write(fd_, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail("cannot write " + destination_, errno);
+      return;
+    }
+    if (n == 0) {
+      Fail("cannot write " + destination_, EIO);
+      return;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+void OutputFile::Flush() {
+  if (used_ > 0) WriteAll(buffer_.data(), used_);
+  used_ = 0;
+}
+
+void OutputFile::Write(std::string_view bytes) {
+  if (fd_ < 0 || Failed()) return;
+  if (bytes.size() > buffer_.size() - used_) {
+    Flush();
+    // Big array texts go to the file without a copy.
+    if (bytes.size() >= buffer_.size() / 2) {
+      WriteAll(bytes.data(), bytes.size());
+      return;
+    }
+  }
+  std::memcpy(buffer_.data() + used_, bytes.data(), bytes.size());
+  used_ += bytes.size();
+}
+
+char* OutputFile::Reserve(std::size_t n) {
+  if (buffer_.size() - used_ < n) Flush();
+  if (buffer_.size() < n) buffer_.resize(n);
+  return buffer_.data() + used_;
+}
+
+bool OutputFile::Commit() {
+  if (fd_ < 0) {
+    if (error_.empty()) Fail("no file is open", EBADF);
+    return false;
+  }
+  Flush();
+  if (!Failed() && ::fdatasync(fd_) != 0) Fail("cannot flush " + destination_, errno);
+  if (::close(fd_) != 0) Fail("cannot close " + destination_, errno);
+  fd_ = -1;
+  if (!Failed() && ::rename(tempPath_.c_str(), destination_.c_str()) != 0) {
+    Fail("cannot replace " + destination_, errno);
+  }
+  if (Failed()) {
+    ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+    return false;
+  }
+  tempPath_.clear();
+  return true;
+}
+
+void OutputFile::Abandon() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (!tempPath_.empty()) {
+    ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+  }
+  buffer_.clear();
+  buffer_.shrink_to_fit();
+  used_ = 0;
+}
+
+}  // namespace collada

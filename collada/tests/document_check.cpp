@@ -1,0 +1,113 @@
+#include "document_check.h"
+
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <assimp/Importer.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace collada_test {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+std::string NormaliseDate(const std::string& document) {
+  const std::string open = "<created>";
+  auto begin = document.find(open);
+  if (begin == std::string::npos) return document;
+  begin += open.size();
+  auto end = document.find("\r\n", begin);
+  if (end == std::string::npos) return document;
+  return document.substr(0, begin) + "DATE" + document.substr(end);
+}
+
+std::string SchemaProblems(const std::string& path) {
+  std::string validator = CORV_COLLADA_VALIDATOR;
+  if (validator.empty()) return "skipped: opencolladavalidator is not installed";
+  std::string command = "'" + validator + "' '" + path + "' 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return "cannot run the validator";
+  std::string output;
+  std::array<char, 4096> buffer{};
+  while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
+  int status = pclose(pipe);
+  bool valid = WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
+               output.find("is valid against the COLLADA 1.4.1 schema") != std::string::npos;
+  return valid ? std::string() : (output.empty() ? std::string("validator failed") : output);
+}
+
+ReadBack ReadWithAssimp(const std::string& path) {
+  ReadBack result;
+  Assimp::Importer importer;
+  const aiScene* scene =
+      importer.ReadFile(path, aiProcess_Triangulate | aiProcess_JoinIdenticalVertices);
+  if (scene == nullptr) {
+    result.error = importer.GetErrorString();
+    return result;
+  }
+  result.ok = true;
+  result.meshes = scene->mNumMeshes;
+  for (unsigned i = 0; i < scene->mNumMaterials; ++i) {
+    aiString name;
+    scene->mMaterials[i]->Get(AI_MATKEY_NAME, name);
+    result.materialNames.emplace_back(name.C_Str());
+    aiString file;
+    if (scene->mMaterials[i]->GetTexture(aiTextureType_DIFFUSE, 0, &file) == AI_SUCCESS) {
+      result.textureFiles.emplace_back(file.C_Str());
+    }
+  }
+  for (unsigned i = 0; i < scene->mNumMeshes; ++i) {
+    const aiMesh* mesh = scene->mMeshes[i];
+    result.triangles += mesh->mNumFaces;
+    result.vertices += mesh->mNumVertices;
+    if (mesh->mMaterialIndex < result.materialNames.size()) {
+      result.trianglesByMaterial[result.materialNames[mesh->mMaterialIndex]] += mesh->mNumFaces;
+    }
+  }
+  return result;
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "collada-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // A test may have left a folder read-only.
+  for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ec)) {
+    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+  }
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<std::string> TempDir::Entries() const {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (auto& entry : std::filesystem::directory_iterator(path_, ec)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace collada_test

@@ -1,0 +1,55 @@
+// Checks shared by the export's tests: reading a written document back,
+// normalising what changes from run to run, the COLLADA schema validator
+// and a read-back through assimp.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace collada_test {
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
+// The creation date replaced by "DATE" (the line break the date ends with
+// is kept).
+std::string NormaliseDate(const std::string& document);
+
+// Runs the COLLADA 1.4.1 validator on a file; empty when the file is valid,
+// the validator's report otherwise. "skipped" prefixes the text when the
+// validator is not installed.
+std::string SchemaProblems(const std::string& path);
+
+struct ReadBack {
+  bool ok = false;
+  std::string error;
+  std::size_t meshes = 0;
+  std::size_t triangles = 0;
+  std::size_t vertices = 0;  // after joining identical vertices
+  std::vector<std::string> materialNames;
+  std::map<std::string, std::size_t> trianglesByMaterial;
+  std::vector<std::string> textureFiles;  // diffuse textures, as referenced
+};
+// Imports the document with assimp (triangulated, identical vertices
+// joined, no other processing).
+ReadBack ReadWithAssimp(const std::string& path);
+
+// A fresh folder under the temporary directory, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  // Names of the entries of the folder (not recursive), sorted.
+  std::vector<std::string> Entries() const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace collada_test
