@@ -163,7 +163,9 @@ void WriteEffect(OutputFile& out, const DocumentMaterial& m, bool textured) {
   out.Line("<profile_COMMON>");
   if (textured) {
     Line(out, " <newparam sid=\"surface-", id, "\">");
-    out.Line("  <surface>");
+    // The schema requires the surface's type; without it the document is
+    // not valid COLLADA 1.4.1.
+    out.Line("  <surface type=\"2D\">");
     Line(out, "   <init_from>image-", id, "</init_from>");
     out.Line("  </surface>");
     out.Line(" </newparam>");

@@ -1,0 +1,280 @@
+// The document as a whole: golden files byte for byte (CR LF, no BOM), the
+// COLLADA schema and a read-back through assimp, and the rules that tie
+// images, effects, geometries and nodes together.
+#include "collada/document_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "collada/document_text.h"
+#include "collada/geometry_text.h"
+#include "document_check.h"
+
+namespace {
+
+using collada::DocumentContent;
+using collada::DocumentMaterial;
+using collada::GeometryInfo;
+using collada::NodeInfo;
+using collada_test::TempDir;
+
+struct Vertex {
+  float p[3];
+  float n[3];
+  float uv[2];
+};
+
+// A merged buffer as the pipeline builds it, serialised.
+std::unique_ptr<GeometryInfo> MakeGeometry(const std::string& id, const std::string& name,
+                                           const std::vector<Vertex>& vertices,
+                                           const std::vector<std::uint32_t>& indices) {
+  auto g = std::make_unique<GeometryInfo>();
+  std::size_t V = vertices.size(), I = indices.size();
+  g->vertexDataWords = collada::MergedWords(V, I);
+  g->vertexData = std::make_unique<std::uint32_t[]>(g->vertexDataWords);
+  std::uint32_t* w = g->vertexData.get();
+  w[0] = static_cast<std::uint32_t>(V);
+  w[1] = static_cast<std::uint32_t>(I);
+  w[2] = 1;
+  for (std::size_t v = 0; v < V; ++v) {
+    for (int k = 0; k < 3; ++k) w[3 + 3 * v + k] = std::bit_cast<std::uint32_t>(vertices[v].p[k]);
+    for (int k = 0; k < 3; ++k) w[3 + 3 * V + 3 * v + k] = std::bit_cast<std::uint32_t>(vertices[v].n[k]);
+    for (int k = 0; k < 2; ++k) w[3 + 6 * V + 2 * v + k] = std::bit_cast<std::uint32_t>(vertices[v].uv[k]);
+  }
+  for (std::size_t i = 0; i < I; ++i) w[3 + 8 * V + i] = indices[i];
+  collada::SerializeGeometry(*g);
+  g->id = id;
+  g->name = name;
+  return g;
+}
+
+// A fixed date: the golden files hold it, and TZ makes it local.
+std::time_t FixedTime() {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  return 1796604472;  // Mon Dec  7 00:47:52 2026 UTC
+}
+
+struct SmallModel {
+  std::vector<std::unique_ptr<GeometryInfo>> geometries;
+  std::vector<std::unique_ptr<NodeInfo>> nodes;
+  DocumentContent content;
+  std::vector<std::string> statuses;
+
+  explicit SmallModel(bool exportNodes) {
+    DocumentMaterial brick;
+    brick.id = collada::MaterialId(0x10000002A);
+    brick.name = collada::XmlText(u"Brick & <Co> \"x\" 'y'");
+    brick.surfaceType = 0;
+    brick.colour = 0xFFFF8000;  // 255 -> 0.996, 128 -> 0.500
+    brick.secondColour = 0x00102030;
+    brick.shine = 0.35f;
+    brick.opacity = 1.0f;
+    DocumentMaterial glass;
+    glass.id = collada::MaterialId(0xAB);
+    glass.name = "Glass";
+    glass.surfaceType = 2;
+    glass.opacity = 0.25f;
+    content.materials = {brick, glass};
+    content.exportImagePath = [](std::size_t i) -> std::u16string {
+      return i == 1 ? u"Model_Textures/00000000000000ab.png" : u"";
+    };
+    // One triangle per material and a geometry with vertices but no indices.
+    std::vector<Vertex> tri = {{{1, 2, 3}, {0, 1, 0}, {0.5f, 0.25f}},
+                               {{2, 2, 3}, {0, 1, 0}, {1, 0.25f}},
+                               {{2, 2, 4}, {0, 1, 0}, {1, 1}}};
+    geometries.push_back(MakeGeometry(brick.id, brick.name, tri, {0, 1, 2}));
+    geometries.push_back(MakeGeometry(glass.id, glass.name, tri, {}));
+    for (auto& g : geometries) content.geometries.push_back(g.get());
+    nodes.push_back(std::make_unique<NodeInfo>(NodeInfo{"vn-0001", "1 0 0 1.500000 0 1 0 3.000000 0 0 1 2.000000 0 0 0 1"}));
+    nodes.push_back(std::make_unique<NodeInfo>(NodeInfo{"vn-10000", "1 0 0 0.000000 0 1 0 0.000000 0 0 1 0.010000 0 0 0 1"}));
+    for (auto& n : nodes) content.nodes.push_back(n.get());
+    content.exportNodes = exportNodes;
+    content.created = FixedTime();
+    content.status = [this](std::u16string_view text) {
+      statuses.emplace_back(text.begin(), text.end());  // ASCII apart from the ellipsis
+    };
+  }
+};
+
+std::string WriteToFile(const TempDir& dir, const std::string& name, const DocumentContent& content) {
+  collada::OutputFile out;
+  std::string path = dir.File(name);
+  EXPECT_TRUE(out.Open(path)) << out.Error();
+  collada::WriteDocument(out, content);
+  EXPECT_TRUE(out.Commit()) << out.Error();
+  return path;
+}
+
+void ExpectGolden(const std::string& document, const std::string& goldenName) {
+  std::string golden = std::string(CORV_COLLADA_GOLDEN_DIR) + "/" + goldenName;
+  if (std::getenv("CORV_COLLADA_UPDATE_GOLDEN") != nullptr) collada_test::WriteFile(golden, document);
+  std::string expected = collada_test::ReadFile(golden);
+  ASSERT_FALSE(expected.empty()) << golden;
+  EXPECT_EQ(document, expected) << "differs from " << golden;
+}
+
+void ExpectOnlyCrLf(const std::string& document) {
+  ASSERT_GE(document.size(), 3u);
+  EXPECT_NE(document.substr(0, 3), "\xEF\xBB\xBF");
+  for (std::size_t i = 0; i < document.size(); ++i) {
+    if (document[i] == '\n') {
+      ASSERT_TRUE(i > 0 && document[i - 1] == '\r') << "bare LF at byte " << i;
+    }
+    if (document[i] == '\r') {
+      ASSERT_TRUE(i + 1 < document.size() && document[i + 1] == '\n') << "bare CR at byte " << i;
+    }
+  }
+  EXPECT_EQ(document.substr(document.size() - 12), "</COLLADA>\r\n");
+}
+
+TEST(DocumentWriter, SmallModelMatchesItsGoldenFileAndReadsBack) {
+  TempDir dir;
+  SmallModel model(true);
+  std::string path = WriteToFile(dir, "Model.dae", model.content);
+  std::string document = collada_test::ReadFile(path);
+  ExpectOnlyCrLf(document);
+  EXPECT_NE(document.find("<created>Mon Dec  7 00:47:52 2026\r\n</created>\r\n"), std::string::npos);
+  ExpectGolden(collada_test::NormaliseDate(document), "small_model.dae");
+  EXPECT_EQ(collada_test::SchemaProblems(path), "");
+
+  auto back = collada_test::ReadWithAssimp(path);
+  ASSERT_TRUE(back.ok) << back.error;
+  // The brick triangle and the marker triangle (one mesh, instanced by
+  // both nodes); the geometry without indices holds no triangle.
+  EXPECT_EQ(back.trianglesByMaterial["Brick & <Co> \"x\" 'y'"], 1u);
+  EXPECT_EQ(back.trianglesByMaterial["Velmar Node Material"], 1u);
+  EXPECT_EQ(back.trianglesByMaterial["Glass"], 0u);
+  ASSERT_EQ(back.textureFiles.size(), 1u);
+  EXPECT_EQ(back.textureFiles[0], "Model_Textures/00000000000000ab.png");
+
+  std::vector<std::string> expected = {"assets", "images", "effects", "materials", "geometries", "nodes"};
+  ASSERT_EQ(model.statuses.size(), expected.size() + 1);
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_NE(model.statuses[i].find("processing " + expected[i]), std::string::npos) << model.statuses[i];
+  }
+  EXPECT_NE(model.statuses.back().find("export complete."), std::string::npos);
+}
+
+TEST(DocumentWriter, WithoutNodesNoMarkerAppearsAndTheModelNodeStays) {
+  TempDir dir;
+  SmallModel model(false);
+  std::string path = WriteToFile(dir, "Model.dae", model.content);
+  std::string document = collada_test::ReadFile(path);
+  ExpectGolden(collada_test::NormaliseDate(document), "small_model_no_nodes.dae");
+  EXPECT_EQ(document.find("velmarNode"), std::string::npos);
+  EXPECT_EQ(document.find("vn-"), std::string::npos);
+  EXPECT_EQ(document.find('\t'), std::string::npos);
+  EXPECT_EQ(collada_test::SchemaProblems(path), "");
+}
+
+TEST(DocumentWriter, EmptyModelIsACompleteValidDocument) {
+  TempDir dir;
+  for (bool nodes : {true, false}) {
+    DocumentContent content;
+    content.exportNodes = nodes;
+    content.created = FixedTime();
+    std::string path = WriteToFile(dir, nodes ? "a.dae" : "b.dae", content);
+    std::string document = collada_test::ReadFile(path);
+    ExpectOnlyCrLf(document);
+    ExpectGolden(collada_test::NormaliseDate(document), nodes ? "empty_nodes.dae" : "empty.dae");
+    EXPECT_EQ(collada_test::SchemaProblems(path), "") << path;
+  }
+}
+
+TEST(DocumentWriter, MaterialWithoutItsImageKeepsItsColour) {
+  // The image could not be written or copied: no sampler may name an image
+  // the library does not hold.
+  TempDir dir;
+  SmallModel model(false);
+  model.content.exportImagePath = [](std::size_t) { return std::u16string(); };
+  std::string document = collada_test::ReadFile(WriteToFile(dir, "m.dae", model.content));
+  EXPECT_EQ(document.find("sampler2d-"), std::string::npos);
+  EXPECT_EQ(document.find("<image "), std::string::npos);
+  EXPECT_NE(document.find("<color>0.664 0.664 0.664 0.250</color>"), std::string::npos);
+}
+
+TEST(DocumentText, ColoursIdsNamesAndReferences) {
+  EXPECT_EQ(collada::FormatColor(0xFFFF8000, 1.0f), "0.996 0.500 0.000 1.000");
+  EXPECT_EQ(collada::FormatColor(0x00FFFFFF, 0.5f), "0.996 0.996 0.996 0.500");
+  EXPECT_EQ(collada::MaterialId(0x2A), "2A");
+  EXPECT_EQ(collada::MaterialId(0x10000002A), "2A");
+  EXPECT_EQ(collada::MaterialId(0xFFFFFFFFFFFFFFFFull), "FFFFFFFF");
+  EXPECT_EQ(collada::LongMaterialId(0x10000002A), "10000002A");
+  // Markup is escaped; characters XML 1.0 forbids (the vertical tab and form
+  // feed that name sanitising keeps, other controls, U+FFFF) become "_".
+  EXPECT_EQ(collada::XmlText(u"a<b & \"c\" 'd'>"), "a&lt;b &amp; &quot;c&quot; &apos;d&apos;&gt;");
+  EXPECT_EQ(collada::XmlText(u"x\vy\fz\u0001\u001F\uFFFF\t\r\n"), "x_y_z___\t\r\n");
+  EXPECT_EQ(collada::XmlText(u"Vidrio \u00C4"), "Vidrio \xC3\x84");
+  EXPECT_EQ(collada::ImageReference(u"A B_Textures/x#1%.png"), "A%20B_Textures/x%231%25.png");
+  EXPECT_EQ(collada::ImageReference(u"R&D_Textures/\u20AC\u00E9.jpg"), "R&amp;D_Textures/%e2%82%ac\xC3\xA9.jpg");
+  EXPECT_EQ(collada::SurfaceTypeName(2), "glass");
+  EXPECT_EQ(collada::SurfaceTypeName(0), "");
+  EXPECT_EQ(collada::SurfaceTypeName(10), "");
+}
+
+TEST(DocumentText, DateHasTheAsctimeLayoutInEnglish) {
+  std::time_t t = FixedTime();
+  for (std::time_t when : {t, t + 86400 * 40 + 3600 * 13, static_cast<std::time_t>(0)}) {
+    char expected[64];
+    std::tm tm{};
+    localtime_r(&when, &tm);
+    ASSERT_NE(asctime_r(&tm, expected), nullptr);
+    EXPECT_EQ(collada::AsctimeText(when), expected);
+  }
+  EXPECT_EQ(collada::AsctimeText(t), "Mon Dec  7 00:47:52 2026\n");
+}
+
+TEST(GeometryText, ArraysInTheHostsAxisOrder) {
+  auto g = MakeGeometry("1", "m", {{{1, 2, 3}, {-0.5f, 0.25f, 1}, {0.5f, 0.25f}}}, {0, 0, 0});
+  EXPECT_EQ(g->positions, "1.000 3.000 2.000 ");
+  EXPECT_EQ(g->normals, "-0.500 1.000 0.250 ");
+  EXPECT_EQ(g->texcoords, "0.500 0.750 ");
+  EXPECT_EQ(g->indices, "0 0 0 ");
+  EXPECT_EQ(g->vertexData, nullptr);
+  EXPECT_EQ(g->positions.capacity(), g->positions.size());
+
+  // Vertices without indices: no triangles, an empty list.
+  auto lone = MakeGeometry("2", "m", {{{0, 0, 0}, {0, 1, 0}, {0, 0}}}, {});
+  EXPECT_EQ(lone->vertexCount, 1u);
+  EXPECT_EQ(lone->indexCount, 0u);
+  EXPECT_EQ(lone->indices, "");
+
+  // A buffer whose counts promise more than it holds is not read past.
+  GeometryInfo bad;
+  bad.vertexDataWords = 5;
+  bad.vertexData = std::make_unique<std::uint32_t[]>(5);
+  bad.vertexData[0] = 1000;
+  bad.vertexData[1] = 3;
+  bad.vertexData[2] = 1;
+  collada::SerializeGeometry(bad);
+  EXPECT_EQ(bad.vertexCount, 0u);
+  EXPECT_EQ(bad.positions, "");
+}
+
+TEST(GeometryText, LargeGeometryEqualsPrintfText) {
+  std::vector<Vertex> vertices;
+  std::vector<std::uint32_t> indices;
+  for (int i = 0; i < 5000; ++i) {
+    float f = static_cast<float>(i) * 0.37f - 800.0f;
+    vertices.push_back({{f, f * 3.0f, -f / 7.0f}, {0.001f * i, -1, 0}, {f / 100.0f, 0.1f * i}});
+    indices.push_back(static_cast<std::uint32_t>(4999 - i));
+  }
+  auto g = MakeGeometry("1", "m", vertices, indices);
+  std::string positions, uvs;
+  char buffer[256];
+  for (const Vertex& v : vertices) {
+    std::snprintf(buffer, sizeof buffer, "%0.3f %0.3f %0.3f ", v.p[0], v.p[2], v.p[1]);
+    positions += buffer;
+    std::snprintf(buffer, sizeof buffer, "%0.3f %0.3f ", v.uv[0], 1.0f - v.uv[1]);
+    uvs += buffer;
+  }
+  EXPECT_EQ(g->positions, positions);
+  EXPECT_EQ(g->texcoords, uvs);
+}
+
+}  // namespace

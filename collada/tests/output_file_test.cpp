@@ -1,0 +1,121 @@
+// A failed export must never cost the user the document they had: every
+// failure leaves the old destination byte-identical and no temporary file.
+#include "collada/output_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "document_check.h"
+
+namespace {
+
+using collada_test::ReadFile;
+using collada_test::TempDir;
+
+const std::string kOld = "old document\r\n";
+
+bool WriteDocument(const std::string& path, std::size_t bytes, std::string* error = nullptr) {
+  collada::OutputFile out;
+  if (!out.Open(path)) {
+    if (error) *error = out.Error();
+    return false;
+  }
+  std::string chunk(100000, 'x');
+  for (std::size_t written = 0; written < bytes; written += chunk.size()) out.Write(chunk);
+  out.Line("end");
+  bool ok = out.Commit();
+  if (error) *error = out.Error();
+  return ok;
+}
+
+// Runs fn in a child process (to change its user or its limits) and returns
+// its exit code.
+template <typename Fn>
+int InChild(Fn fn) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(fn());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+TEST(OutputFile, ReplacesTheDestinationKeepingItsPermissions) {
+  TempDir dir;
+  std::string path = dir.File("House.dae");
+  collada_test::WriteFile(path, kOld);
+  chmod(path.c_str(), 0640);
+  ASSERT_TRUE(WriteDocument(path, 3 << 20));
+  std::string now = ReadFile(path);
+  EXPECT_EQ(now.size(), (3u << 20) / 100000 * 100000 + 100000 + 5);
+  EXPECT_EQ(now.substr(now.size() - 5), "end\r\n");
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"House.dae"});
+}
+
+TEST(OutputFile, FailuresLeaveTheOldDocumentAndNoTemporaryFile) {
+  TempDir dir;
+  std::string path = dir.File("House.dae");
+
+  // A file-size limit reached half way (a full disk looks the same to the
+  // writer): the process survives SIGXFSZ and the export fails cleanly.
+  collada_test::WriteFile(path, kOld);
+  int code = InChild([&] {
+    rlimit limit{1 << 20, 1 << 20};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
+    std::string error;
+    bool ok = WriteDocument(path, 4 << 20, &error);
+    if (ok) return 1;
+    return error.find("File too large") != std::string::npos ? 0 : 2;
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(ReadFile(path), kOld);
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"House.dae"});
+
+  // A read-only folder, for a user who may not write there (root may write
+  // anywhere, so the child gives up its rights first).
+  std::string ro = dir.File("ro");
+  std::filesystem::create_directory(ro);
+  collada_test::WriteFile(ro + "/House.dae", kOld);
+  chmod(ro.c_str(), 0555);
+  code = InChild([&] {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 3;
+    return WriteDocument(ro + "/House.dae", 1000) ? 1 : 0;
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(ReadFile(ro + "/House.dae"), kOld);
+  EXPECT_EQ(std::filesystem::directory_entry(ro + "/House.dae").exists(), true);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(ro), std::filesystem::directory_iterator()), 1);
+
+  // A folder that does not exist; a destination that is a folder.
+  std::string error;
+  EXPECT_FALSE(WriteDocument(dir.File("missing/House.dae"), 10, &error));
+  EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+  std::filesystem::create_directory(dir.File("Folder.dae"));
+  EXPECT_FALSE(WriteDocument(dir.File("Folder.dae"), 10, &error));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.File("Folder.dae")));
+}
+
+TEST(OutputFile, AbandonedDocumentLeavesNothing) {
+  TempDir dir;
+  std::string path = dir.File("House.dae");
+  collada_test::WriteFile(path, kOld);
+  {
+    collada::OutputFile out;
+    ASSERT_TRUE(out.Open(path));
+    out.Write("partial");
+    EXPECT_TRUE(std::filesystem::exists(out.TemporaryPath()));
+  }  // e.g. an exception while writing
+  EXPECT_EQ(ReadFile(path), kOld);
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"House.dae"});
+}
+
+}  // namespace
