@@ -158,6 +158,8 @@ class MaterialLibrary {
   bool useHostTexturePaths_ = false;
   bool memoryTextures_ = false;
   std::uint64_t textureCounter_ = 0;
+  // The walk of the last Refresh; variants made during it belong to it.
+  std::uint64_t lastWalk_ = 0;
   // Faults reported once per run through the host's debug output.
   mutable std::atomic<bool> reportedTextureOverflow_{false};
   mutable std::atomic<bool> reportedPixelMismatch_{false};

@@ -1,0 +1,130 @@
+// Publication of material records as "SRFC" records of the live link, and
+// their retirement as "SRFI".
+#include <cstring>
+
+#include "livelink/layout.h"
+#include "livelink/live_connection.h"
+#include "scene/material_library.h"
+
+namespace scene {
+namespace {
+
+using CorvantaAPI::SurfaceRecord;
+
+// Writes text into a fixed UTF-16 field, zero-filled, always keeping one
+// NUL: at most units - 1 code units, and never the first half of a
+// surrogate pair without its second.
+void WriteFixedText(char16_t* field, std::size_t units, const std::u16string& text) {
+  std::size_t n = std::min(text.size(), units - 1);
+  if (n > 0 && n < text.size() && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
+  std::memcpy(field, text.data(), n * sizeof(char16_t));
+  std::memset(field + n, 0, (units - n) * sizeof(char16_t));
+}
+
+}  // namespace
+
+void MaterialLibrary::Publish() {
+  if (connection_ == nullptr) return;
+  std::unordered_set<std::uint64_t> keys;
+  {
+    std::lock_guard lock(pendingMutex_);
+    if (pendingKeys_.empty()) return;
+    keys.swap(pendingKeys_);
+  }
+  for (std::uint64_t key : keys) PublishRecord(*Find(key));
+  if (!releaseBlocks_.empty()) {
+    for (std::uint32_t id : releaseBlocks_) connection_->ReleaseBlock(id);
+    releaseBlocks_.clear();
+  }
+  connection_->SetFlags(CorvantaAPI::kFlagChanged);
+}
+
+void MaterialLibrary::PublishRecord(MaterialRecord& record) {
+  if (record.key == 0) return;
+  if (record.linkRecord == nullptr) {
+    record.linkRecord = connection_->CreateRecord(CorvantaAPI::kTypeSurface);
+    if (record.linkRecord == nullptr) return;
+  }
+  auto* surface = reinterpret_cast<SurfaceRecord*>(record.linkRecord);
+  WriteFixedText(surface->name, CorvantaAPI::kSurfaceTextUnits, record.name);
+  surface->surfaceType = record.surfaceType;
+  surface->colour = record.colour;
+  surface->fixedA = record.fixedA;
+  surface->shine = record.shine;
+  surface->fixedB = record.fixedB;
+  surface->fixedC = record.fixedC;
+  surface->opacity = record.opacity;
+  surface->attenuation = record.attenuation;
+  surface->fixedD = record.fixedD;
+  surface->percentage = record.percentage;
+  surface->allOnes = CorvantaAPI::kSurfaceAllOnes;
+  surface->zero1912 = 0;
+  WriteTextureFields(record, reinterpret_cast<std::uint8_t*>(surface));
+
+  std::uint32_t flags = CorvantaAPI::kFlagChanged;
+  if (record.changed) {
+    surface->materialChangeCount = surface->materialChangeCount + 1;
+    flags |= CorvantaAPI::kSurfaceFlagMaterialChanged;
+  }
+  if (record.textureChanged) flags |= CorvantaAPI::kSurfaceFlagTextureChanged;
+  record.changed = false;
+  record.textureChanged = false;
+  connection_->SetRecordFlags(record.linkRecord, flags);
+}
+
+void MaterialLibrary::WriteTextureFields(MaterialRecord& record, std::uint8_t* slot) {
+  auto* surface = reinterpret_cast<SurfaceRecord*>(slot);
+  if (record.texturePixels == nullptr) {
+    WriteFixedText(surface->texturePath, CorvantaAPI::kSurfaceTextUnits, record.texturePath);
+    if (record.textureBlockId != 0) releaseBlocks_.insert(record.textureBlockId);
+    record.textureBlockId = 0;
+    record.textureBlockCapacity = 0;
+  } else {
+    std::memset(surface->texturePath, 0, sizeof(surface->texturePath));
+    if (record.textureBlockCapacity < record.textureBytes) {
+      if (record.textureBlockId != 0) releaseBlocks_.insert(record.textureBlockId);
+      record.textureBlockId = 0;
+      record.textureBlockCapacity = 0;
+    }
+    if (record.textureBlockId == 0) {
+      const std::uint32_t owner = CorvantaAPI::LoadShared(record.linkRecord->id);
+      record.textureBlockId = connection_->CreateBlock(owner, record.textureBytes);
+      record.textureBlockCapacity = record.textureBlockId != 0 ? record.textureBytes : 0;
+    }
+    if (record.textureBlockId != 0) {
+      void* view = connection_->OpenBlock(record.textureBlockId);
+      if (view != nullptr && connection_->GetBlockSize(record.textureBlockId) >= record.textureBytes)
+        std::memcpy(view, record.texturePixels.get(), record.textureBytes);
+    }
+  }
+  surface->textureBlockId = record.textureBlockId;
+  surface->textureBlockCapacity = record.textureBlockCapacity;
+  const bool textured = !record.texturePath.empty() || record.textureBlockId != 0;
+  surface->textureStamp = textured ? static_cast<std::uint32_t>(record.textureStamp) : 0u;
+  if (textured) surface->colour = CorvantaAPI::kTexturedColour;
+}
+
+void MaterialLibrary::Retire(MaterialRecord& record) {
+  if (record.linkRecord == nullptr || connection_ == nullptr) {
+    record.linkRecord = nullptr;
+    return;
+  }
+  auto* surface = reinterpret_cast<SurfaceRecord*>(record.linkRecord);
+  const std::uint32_t geometry = CorvantaAPI::LoadShared(surface->geometryBlockId);
+  if (geometry != 0) connection_->ReleaseBlock(geometry);
+  CorvantaAPI::StoreShared(surface->geometryBlockId, 0);
+  CorvantaAPI::StoreShared(surface->geometryBlockCapacity, 0);
+  // The texture block belongs to the record as much as its geometry does; a
+  // retired record never publishes again, so nothing else would free it.
+  if (record.textureBlockId != 0) connection_->ReleaseBlock(record.textureBlockId);
+  record.textureBlockId = 0;
+  record.textureBlockCapacity = 0;
+  CorvantaAPI::StoreShared(surface->textureBlockId, 0);
+  CorvantaAPI::StoreShared(surface->textureBlockCapacity, 0);
+  CorvantaAPI::StoreShared(surface->head.type, CorvantaAPI::kTypeRetiredSurface);
+  connection_->SetRecordFlags(record.linkRecord, CorvantaAPI::kFlagChanged);
+  connection_->SetFlags(CorvantaAPI::kFlagChanged);
+  record.linkRecord = nullptr;
+}
+
+}  // namespace scene
