@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "velmar_output.h"
+
 #include "util/text.h"
 #include "velmar_install.h"
 #include "velmar_report.h"
@@ -34,6 +36,31 @@ int main(int argc, char** argv) {
                          "end the link (set its closed flag) after that many wake-ups");
   runCommand->add_flag("--exit-when-ended", run.exitWhenEnded,
                        "exit once the link has ended instead of waiting for the next one");
+  std::string size = "960x720";
+  auto checkSize = [](const std::string& text) -> std::string {
+    int w = 0, h = 0;
+    char extra = 0;
+    if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &extra) != 2 || w < 16 || h < 16 || w > 8192 ||
+        h > 8192)
+      return "size must be WIDTHxHEIGHT, 16 to 8192 pixels each";
+    return {};
+  };
+  runCommand->add_option("--snapshots", run.snapshotsDir,
+                         "draw a picture into this folder after every update that changed the scene");
+  runCommand->add_option("--gltf", run.gltfPath, "write the scene as binary glTF when the link ends");
+  runCommand->add_option("--size", size, "picture size WIDTHxHEIGHT")->check(checkSize)->capture_default_str();
+  runCommand->add_flag("--framing", run.framing,
+                       "draw from velmar's own camera that frames the model, even when a camera is followed");
+
+  velmar::SnapshotOptions snapshot;
+  std::string snapshotLink;
+  CLI::App* snapshotCommand = app.add_subcommand(
+      "snapshot", "read a link's whole scene once; draw it and/or write it as glTF");
+  snapshotCommand->add_option("name", snapshotLink, "connection name (default: the first announced)");
+  snapshotCommand->add_option("--out", snapshot.picture, "PNG picture to write");
+  snapshotCommand->add_option("--gltf", snapshot.gltfPath, "binary glTF file to write");
+  snapshotCommand->add_option("--size", size, "picture size WIDTHxHEIGHT")->check(checkSize)->capture_default_str();
+  snapshotCommand->add_flag("--framing", snapshot.framing, "frame the whole model instead of the followed camera");
 
   std::uint32_t kind = 0;
   CLI::App* listCommand = app.add_subcommand("list", "list the live links (registry of connections)");
@@ -67,6 +94,15 @@ int main(int argc, char** argv) {
 
   velmar::Reporter reporter(json);
   const std::u16string wideVersion = util::FromUtf8(version);
+  int width = 960, height = 720;
+  std::sscanf(size.c_str(), "%dx%d", &width, &height);
+  if (*snapshotCommand) {
+    snapshot.link = util::FromUtf8(snapshotLink);
+    snapshot.width = width;
+    snapshot.height = height;
+    if (snapshot.picture.empty() && snapshot.gltfPath.empty()) snapshot.picture = "velmar-snapshot.png";
+    return velmar::Snapshot(snapshot, reporter);
+  }
   if (*listCommand) return velmar::ListLinks(kind, reporter);
   if (*showCommand) return velmar::ShowLink(util::FromUtf8(target), reporter);
   if (*endCommand) return velmar::EndLink(util::FromUtf8(target), reporter);
@@ -97,6 +133,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   run.version = wideVersion;
+  run.width = width;
+  run.height = height;
   run.link = util::FromUtf8(link);
   return velmar::Run(run, reporter);
 }

@@ -12,7 +12,9 @@
 #include "livelink/link_reader.h"
 #include "livelink/live_connection.h"
 #include "platform/win32.h"
+#include "scene_mirror.h"
 #include "util/text.h"
+#include "velmar_output.h"
 
 using CorvantaAPI::LinkReader;
 using CorvantaAPI::LinkSnapshot;
@@ -52,7 +54,7 @@ bool Listed(const std::vector<std::u16string>& names, const std::u16string& name
 class Session {
  public:
   Session(const RunOptions& options, Reporter& reporter)
-      : options_(options), reporter_(reporter), reader_(connection_) {}
+      : options_(options), reporter_(reporter), reader_(connection_), mirror_(connection_) {}
 
   int Run();
 
@@ -62,18 +64,53 @@ class Session {
   void OnMessage(const platform::PostedMessage& message);
   void EndLink();
   void Drop(const std::string& reason);
+  void UpdateMirror(const char* cause);
+  void SaveModel();
 
   const RunOptions& options_;
   Reporter& reporter_;
   LiveConnection connection_;
   LinkReader reader_;
+  SceneMirror mirror_;
   LinkSnapshot last_;
   std::u16string name_;
   bool seenInRegistry_ = false;
   bool stop_ = false;
   int wakes_ = 0;
   int exitCode_ = 0;
+  int pictures_ = 0;
 };
+
+// Reads what changed into the mirror; tells what it read and found wrong,
+// and draws a picture when the scene changed.
+void Session::UpdateMirror(const char* cause) {
+  if (!connection_.IsOpen()) return;
+  const auto started = Clock::now();
+  const UpdateStats stats = mirror_.Update();
+  const double readMs = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+  EmitProblems(reporter_, mirror_.TakeProblems());
+  if (!stats.changed()) return;
+  const Scene& scene = mirror_.scene();
+  json fields = {{"cause", cause}, {"read", StatsJson(stats)}, {"readMs", readMs},
+                 {"scene", SceneSummary(scene)}};
+  reporter_.Emit("update", fields,
+                 std::string("scene updated (") + cause + "): " + std::to_string(scene.surfaces.size()) +
+                     " surfaces, " + std::to_string(scene.TriangleCount()) + " triangles; read " +
+                     std::to_string(stats.parametersRead) + " parameters, " +
+                     std::to_string(stats.geometriesRead) + " geometries, " +
+                     std::to_string(stats.texturesRead) + " textures");
+  if (!options_.snapshotsDir.empty()) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/picture-%03d.png", ++pictures_);
+    EmitPicture(reporter_, scene, options_.snapshotsDir + name, options_.width, options_.height,
+                options_.framing);
+  }
+}
+
+void Session::SaveModel() {
+  if (!options_.gltfPath.empty() && !mirror_.scene().surfaces.empty())
+    EmitGltf(reporter_, mirror_.scene(), options_.gltfPath);
+}
 
 bool Session::TryOpen() {
   std::vector<std::u16string> candidates;
@@ -90,11 +127,13 @@ bool Session::TryOpen() {
     }
     name_ = name;
     reader_ = LinkReader(connection_);
+    mirror_.Reset();
     last_ = reader_.Read();
     seenInRegistry_ = Listed(connection_.EnumConnections(0), name_);
     const std::string narrow = util::ToUtf8(name_);
     reporter_.Emit("opened", {{"name", narrow}, {"snapshot", SnapshotJson(last_)}},
                    "opened link " + narrow + "\n" + reporter_.HumanSnapshot(last_));
+    UpdateMirror("opened");
     return true;
   }
   return false;
@@ -102,6 +141,8 @@ bool Session::TryOpen() {
 
 void Session::Drop(const std::string& reason) {
   const std::string narrow = util::ToUtf8(name_);
+  SaveModel();
+  mirror_.Reset();
   connection_.Close();
   reporter_.Emit("link-ended", {{"name", narrow}, {"reason", reason}},
                  "link " + narrow + " ended: " + reason);
@@ -121,6 +162,8 @@ void Session::CheckLiveness() {
 }
 
 void Session::EndLink() {
+  SaveModel();
+  mirror_.Reset();
   connection_.SetFlags(CorvantaAPI::kFlagClosed);
   const std::string narrow = util::ToUtf8(name_);
   reporter_.Emit("ended", {{"name", narrow}}, "ended link " + narrow);
@@ -156,6 +199,7 @@ void Session::OnMessage(const platform::PostedMessage& message) {
                   {"snapshot", SnapshotJson(now)}},
                  human);
   last_ = now;
+  UpdateMirror("wake");
   if (options_.endAfterWakes > 0 && wakes_ >= options_.endAfterWakes) EndLink();
 }
 
@@ -210,8 +254,12 @@ int Session::Run() {
     if (connection_.IsOpen() && now >= nextCheck) {
       nextCheck = now + kLivenessPeriod;
       CheckLiveness();
+      // The camera and the status change without a wake-up (a camera that
+      // stops being followed, a new status): look at the counters anyway.
+      UpdateMirror("poll");
     }
   }
+  if (connection_.IsOpen()) SaveModel();
   connection_.Close();
   platform::DestroyPublishedWindow(window);
   reporter_.Emit("exit", {{"code", exitCode_}}, "velmar exits");
@@ -235,6 +283,33 @@ int EndLink(const std::u16string& link, Reporter& reporter) {
   connection.SetFlags(CorvantaAPI::kFlagClosed);
   reporter.Emit("ended", {{"name", narrow}}, "ended link " + narrow);
   return 0;
+}
+
+int Snapshot(const SnapshotOptions& options, Reporter& reporter) {
+  LiveConnection connection;
+  std::u16string link = options.link;
+  if (link.empty()) {
+    const auto names = connection.EnumConnections(0);
+    if (!names.empty()) link = names.front();
+  }
+  const std::string narrow = util::ToUtf8(link);
+  if (link.empty() || connection.Open(link) != 0) {
+    reporter.Error(link.empty() ? "no live link is announced" : "no live link named " + narrow);
+    return 1;
+  }
+  SceneMirror mirror(connection);
+  const UpdateStats stats = mirror.Update();
+  EmitProblems(reporter, mirror.TakeProblems());
+  reporter.Emit("scene", {{"name", narrow}, {"read", StatsJson(stats)}, {"scene", SceneSummary(mirror.scene())}},
+                "link " + narrow + ": " + std::to_string(mirror.scene().surfaces.size()) + " surfaces, " +
+                    std::to_string(mirror.scene().TriangleCount()) + " triangles, " +
+                    std::to_string(mirror.scene().TextureCount()) + " textures");
+  int result = 0;
+  if (!options.picture.empty() &&
+      !EmitPicture(reporter, mirror.scene(), options.picture, options.width, options.height, options.framing))
+    result = 2;
+  if (!options.gltfPath.empty() && !EmitGltf(reporter, mirror.scene(), options.gltfPath)) result = 2;
+  return result;
 }
 
 int ShowLink(const std::u16string& link, Reporter& reporter) {

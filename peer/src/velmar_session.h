@@ -17,6 +17,18 @@ struct RunOptions {
   int waitMs = -1;              // give up when no link appears in time; -1 never
   int endAfterWakes = 0;        // end the link after that many wake-ups; 0 never
   bool exitWhenEnded = false;   // stop instead of waiting for the next link
+  std::string snapshotsDir;     // draw a picture there after each update that changed something
+  std::string gltfPath;         // write the scene there when the link ends and at exit
+  int width = 960, height = 720;
+  bool framing = false;         // pictures from velmar's own framing camera only
+};
+
+struct SnapshotOptions {
+  std::u16string link;  // empty: the first announced link
+  std::string picture;  // PNG to write; empty for none
+  std::string gltfPath;  // glTF to write; empty for none
+  int width = 960, height = 720;
+  bool framing = false;
 };
 
 // Runs until a signal (0), or until the link was ended with exitWhenEnded
@@ -27,6 +39,10 @@ int Run(const RunOptions& options, Reporter& reporter);
 // Opens a link as a guest just long enough to set its closed flag.
 // 0 done, 1 no such link.
 int EndLink(const std::u16string& link, Reporter& reporter);
+
+// Opens a link, reads its whole scene once and draws it and/or writes it as
+// glTF. 0 done, 1 no such link, 2 a file could not be written.
+int Snapshot(const SnapshotOptions& options, Reporter& reporter);
 
 // Prints one snapshot of a link. 0 done, 1 no such link.
 int ShowLink(const std::u16string& link, Reporter& reporter);

@@ -1,0 +1,87 @@
+// What velmar holds of a link, independent of how it arrived: surfaces with
+// their parameters, texture and merged geometry, and the followed camera.
+// Coordinates are the link's renderer frame: y up, x and z horizontal, a
+// host point (x, y, z) stored as (x, z, y), so the frame is left-handed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image.h"
+
+namespace velmar {
+
+using Vec3 = std::array<float, 3>;
+
+// The surface types the link sends as a number (0 none).
+inline constexpr std::int32_t kSurfaceWater = 1;
+inline constexpr std::int32_t kSurfaceGlass = 2;
+
+struct Geometry {
+  // Per vertex: three floats of position, three of normal, two of texture
+  // coordinate (u, v with v = 0 at the top row of the image).
+  std::vector<float> positions;
+  std::vector<float> normals;
+  std::vector<float> texCoords;
+  std::vector<std::uint32_t> indices;  // three per triangle, all < vertexCount()
+
+  std::size_t vertexCount() const { return positions.size() / 3; }
+  std::size_t triangleCount() const { return indices.size() / 3; }
+};
+
+struct Texture {
+  Image image;
+  std::string source;  // the file path, or "block <id>"
+};
+
+struct Surface {
+  std::uint32_t recordId = 0;
+  std::uint32_t slot = 0;
+  std::string name;  // UTF-8
+  std::int32_t surfaceType = 0;
+  std::uint32_t colour = 0xFFAAAAAA;  // ARGB; 0x00FFFFFF when a texture stands for it
+  float shine = 1;
+  float opacity = 1;  // 1 opaque; meaningful for glass
+  float attenuation = 0;
+  float percentage = 0;
+  std::u16string texturePath;
+  std::uint32_t textureStamp = 0;
+  std::shared_ptr<const Texture> texture;  // null without (or with an unreadable) texture
+  std::shared_ptr<const Geometry> geometry;  // null before the first geometry
+
+  bool glass() const { return surfaceType == kSurfaceGlass; }
+};
+
+struct Camera {
+  bool followed = false;  // the link's camera is active (kind 6)
+  std::uint32_t kind = 0;
+  std::array<float, 16> cameraToWorld{};  // rows: right, up, forward, eye
+  float fieldOfView = 0;  // degrees, as the link sends it
+  Vec3 position{};
+  Vec3 backward{};
+  Vec3 up{};
+};
+
+struct Bounds {
+  Vec3 min{};
+  Vec3 max{};
+  bool empty = true;
+  void Add(const float* p);
+};
+
+struct Scene {
+  std::vector<Surface> surfaces;  // in slot order
+  Camera camera;
+  std::map<std::string, std::string> status;  // the status map, text values decoded
+
+  Bounds ComputeBounds() const;
+  std::size_t VertexCount() const;
+  std::size_t TriangleCount() const;
+  std::size_t TextureCount() const;  // surfaces with a readable texture
+};
+
+}  // namespace velmar

@@ -1,0 +1,122 @@
+// The renderer's copy of a link's scene, kept current as a renderer would:
+// on every update it scans the record heads and re-reads only what a change
+// counter says has changed (the record's change count, the surface's
+// material and geometry change counters, the texture's stamp, path and
+// block). Everything read from shared memory is checked: offsets, counts
+// and sizes against the bytes actually mapped, indices against the vertex
+// count, images against their block. What fails a check is reported as a
+// Problem naming the record and the field and is skipped; the rest of the
+// scene, including the last good state of the failing part, stays.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "livelink/live_connection.h"
+#include "scene.h"
+
+namespace velmar {
+
+struct Problem {
+  std::uint32_t slot = 0;
+  std::uint32_t recordId = 0;  // 0 for the header
+  std::string record;          // "SRFC", "VIEW", "STAT", "HEAD"
+  std::string field;           // e.g. "geometryBlockId", "indices", "size"
+  std::string message;
+};
+
+// What one update read.
+struct UpdateStats {
+  bool locked = false;          // read under the link's cross-process lock
+  std::uint32_t changeCount = 0;  // the header's, when read
+  std::size_t slotsScanned = 0;
+  std::size_t surfacesAdded = 0;
+  std::size_t surfacesRemoved = 0;
+  std::size_t parametersRead = 0;
+  std::size_t geometriesRead = 0;
+  std::size_t texturesRead = 0;
+  bool cameraRead = false;
+  bool statusRead = false;
+  std::size_t problems = 0;
+
+  bool changed() const {
+    return surfacesAdded + surfacesRemoved + parametersRead + geometriesRead + texturesRead > 0 ||
+           cameraRead || statusRead;
+  }
+};
+
+class SceneMirror {
+ public:
+  // The connection must be open as a guest (or creator) while Update runs;
+  // the mirror never writes to the shared memory.
+  explicit SceneMirror(CorvantaAPI::LiveConnection& connection);
+  SceneMirror(const SceneMirror&) = delete;
+  SceneMirror& operator=(const SceneMirror&) = delete;
+
+  // Reads what changed since the last update. A closed connection reads
+  // nothing. lockTimeoutUs bounds the wait for the cross-process lock; when
+  // it cannot be had the update reads anyway and re-reads next time any
+  // record whose change count moved while it was being read.
+  UpdateStats Update(std::uint32_t lockTimeoutUs = 20000);
+
+  const Scene& scene() const { return scene_; }
+
+  // Problems found since the last call (each failing publication once).
+  std::vector<Problem> TakeProblems();
+
+  // Forgets the whole scene (for the next link). Blocks are closed already:
+  // the mirror copies what it reads and keeps no block open.
+  void Reset();
+
+  // How often each surface's parts were read, by record id: for seeing that
+  // an edit re-read only what it touched.
+  struct ReadCounts {
+    std::size_t parameters = 0, geometry = 0, texture = 0;
+  };
+  const std::map<std::uint32_t, ReadCounts>& readCounts() const { return reads_; }
+
+ private:
+  struct Entry {
+    Surface surface;
+    std::uint32_t id = 0;
+    std::uint32_t recordChange = 0;
+    bool stale = true;  // re-read everything at the next update
+    std::uint32_t materialChange = 0;
+    std::uint32_t geometryChange = 0, geometryBlock = 0, geometryCapacity = 0;
+    std::uint32_t textureStamp = 0, textureBlock = 0, textureCapacity = 0;
+    std::u16string texturePath;
+    bool haveMaterial = false, haveGeometry = false, haveTexture = false;
+  };
+
+  void ReadSurface(std::uint32_t slot, const CorvantaAPI::Record* record, Entry& entry, UpdateStats& stats);
+  void ReadParameters(const CorvantaAPI::SurfaceRecord& copy, Entry& entry);
+  void ReadTexture(const CorvantaAPI::SurfaceRecord& copy, Entry& entry);
+  void ReadGeometry(const CorvantaAPI::SurfaceRecord& copy, Entry& entry);
+  void ReadCamera(std::uint32_t slot, const CorvantaAPI::Record* record, UpdateStats& stats);
+  void ReadStatus(std::uint32_t slot, const CorvantaAPI::Record* record, UpdateStats& stats);
+  void Report(std::uint32_t slot, std::uint32_t id, const char* record, std::string field, std::string message);
+  void ReportHeader(const std::string& field, const std::string& message, bool holds);
+  void Rebuild();
+
+  CorvantaAPI::LiveConnection* connection_;
+  std::map<std::uint32_t, Entry> surfaces_;  // by slot
+  std::uint32_t viewSlot_ = UINT32_MAX, viewId_ = 0, viewChange_ = 0;
+  std::uint32_t statSlot_ = UINT32_MAX, statId_ = 0, statChange_ = 0;
+  bool viewStale_ = true, statStale_ = true;
+  Scene scene_;
+  std::vector<Problem> problems_;
+  std::set<std::string> headerProblems_;  // header conditions reported and still holding
+  std::map<std::uint32_t, ReadCounts> reads_;
+  // Reporting context of the surface being read.
+  std::uint32_t currentSlot_ = 0, currentId_ = 0;
+  std::size_t* counter_ = nullptr;
+};
+
+// Percent-decoding of the status map's text values (%hh as a byte); a "%"
+// not followed by two hex digits stays as it is.
+std::string PercentDecode(const std::string& text);
+
+}  // namespace velmar

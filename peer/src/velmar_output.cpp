@@ -1,0 +1,99 @@
+#include "velmar_output.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "gltf_writer.h"
+#include "picture.h"
+
+using nlohmann::json;
+
+namespace velmar {
+
+json SceneSummary(const Scene& scene) {
+  const Bounds bounds = scene.ComputeBounds();
+  json value = {{"surfaces", scene.surfaces.size()},
+                {"vertices", scene.VertexCount()},
+                {"triangles", scene.TriangleCount()},
+                {"textures", scene.TextureCount()},
+                {"cameraFollowed", scene.camera.followed}};
+  if (!bounds.empty) value["bounds"] = {{"min", bounds.min}, {"max", bounds.max}};
+  if (!scene.status.empty()) value["status"] = scene.status;
+  return value;
+}
+
+json StatsJson(const UpdateStats& stats) {
+  return {{"locked", stats.locked},
+          {"changeCount", stats.changeCount},
+          {"slots", stats.slotsScanned},
+          {"added", stats.surfacesAdded},
+          {"removed", stats.surfacesRemoved},
+          {"parameters", stats.parametersRead},
+          {"geometries", stats.geometriesRead},
+          {"textures", stats.texturesRead},
+          {"camera", stats.cameraRead},
+          {"status", stats.statusRead},
+          {"problems", stats.problems}};
+}
+
+void EmitProblems(Reporter& reporter, const std::vector<Problem>& problems) {
+  for (const Problem& p : problems) {
+    reporter.Emit("problem",
+                  {{"record", p.record}, {"slot", p.slot}, {"id", p.recordId}, {"field", p.field},
+                   {"message", p.message}},
+                  "problem: " + p.record + " record " + std::to_string(p.recordId) + " (slot " +
+                      std::to_string(p.slot) + "), " + p.field + ": " + p.message);
+  }
+}
+
+bool EmitPicture(Reporter& reporter, const Scene& scene, const std::string& path, int width,
+                 int height, bool framing) {
+  const auto started = std::chrono::steady_clock::now();
+  PictureOptions options;
+  options.width = width;
+  options.height = height;
+  options.followCamera = !framing;
+  PictureInfo info;
+  const Image picture = DrawScene(scene, options, &info);
+  const double drawMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  std::string error;
+  if (!WritePng(path, picture, &error)) {
+    reporter.Error(error);
+    return false;
+  }
+  char human[256];
+  std::snprintf(human, sizeof human, "picture %s (%dx%d, %s camera, %zu triangles, %.1f ms)",
+                path.c_str(), picture.width, picture.height, info.followed ? "followed" : "framing",
+                info.trianglesDrawn, drawMs);
+  json fields = {{"path", path},
+                 {"width", picture.width},
+                 {"height", picture.height},
+                 {"camera", info.followed ? "followed" : "framing"},
+                 {"triangles", info.trianglesDrawn},
+                 {"drawMs", drawMs}};
+  if (!info.cameraNote.empty()) fields["cameraNote"] = info.cameraNote;
+  reporter.Emit("picture", std::move(fields), human);
+  return true;
+}
+
+bool EmitGltf(Reporter& reporter, const Scene& scene, const std::string& path) {
+  std::string error;
+  GltfSummary summary;
+  if (!WriteGlb(scene, path, &error, &summary)) {
+    reporter.Error(error);
+    return false;
+  }
+  reporter.Emit("gltf",
+                {{"path", path},
+                 {"meshes", summary.meshes},
+                 {"vertices", summary.vertices},
+                 {"triangles", summary.triangles},
+                 {"images", summary.images}},
+                "glTF " + path + ": " + std::to_string(summary.meshes) + " meshes, " +
+                    std::to_string(summary.triangles) + " triangles, " + std::to_string(summary.images) +
+                    " images");
+  return true;
+}
+
+}  // namespace velmar

@@ -1,0 +1,32 @@
+// What velmar tells about the scene it mirrors, and the files it makes of
+// it: summaries and problems as events, pictures, glTF files.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+#include "scene.h"
+#include "scene_mirror.h"
+#include "velmar_report.h"
+
+namespace velmar {
+
+// Surfaces, vertices, triangles, textures, the bounding box in the
+// renderer's frame, whether the camera is followed, the status map.
+nlohmann::json SceneSummary(const Scene& scene);
+nlohmann::json StatsJson(const UpdateStats& stats);
+
+// One "problem" event per problem (record, slot, field, message).
+void EmitProblems(Reporter& reporter, const std::vector<Problem>& problems);
+
+// Draws the scene to a PNG file and emits "picture" (path, camera, timing);
+// on failure reports an error and returns false.
+bool EmitPicture(Reporter& reporter, const Scene& scene, const std::string& path, int width,
+                 int height, bool framing);
+
+// Writes the scene as binary glTF and emits "gltf"; false on failure.
+bool EmitGltf(Reporter& reporter, const Scene& scene, const std::string& path);
+
+}  // namespace velmar

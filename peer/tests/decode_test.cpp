@@ -1,0 +1,183 @@
+// The checked decoders of what a peer writes: geometry blocks, memory
+// bitmaps, status text values. Each lie a damaged or hostile block can tell
+// is refused with the field that tells it, without reading past the bytes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "bitmap.h"
+#include "geometry_block.h"
+#include "livelink/layout.h"
+#include "scene_mirror.h"
+
+using namespace velmar;
+using CorvantaAPI::GeometryBlockHeader;
+using CorvantaAPI::GeometryLayout;
+
+namespace {
+
+// A block holding one triangle (three vertices), followed by slack as the
+// publisher's doubled capacity leaves it.
+std::vector<std::uint8_t> TriangleBlock(std::uint32_t v, std::uint32_t i, std::uint32_t k,
+                                        std::size_t slack = 0) {
+  const auto layout = GeometryLayout(3, 3, 1);
+  std::vector<std::uint8_t> block(layout.totalBytes + slack, 0xEE);
+  const GeometryBlockHeader header{v, i, k};
+  std::memcpy(block.data(), &header, sizeof header);
+  const float positions[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+  const float normals[9] = {0, 0, -1, 0, 0, -1, 0, 0, -1};
+  const float uv[6] = {0, 1, 1, 1, 0, 0};
+  const std::uint32_t indices[3] = {0, 1, 2};
+  std::memcpy(block.data() + layout.positions, positions, sizeof positions);
+  std::memcpy(block.data() + layout.normals, normals, sizeof normals);
+  std::memcpy(block.data() + layout.texCoords, uv, sizeof uv);
+  std::memcpy(block.data() + layout.indices, indices, sizeof indices);
+  return block;
+}
+
+std::vector<std::uint8_t> Bitmap(int w, int h, std::uint32_t fileSize = 0) {
+  std::vector<std::uint8_t> bytes(54 + 4 * static_cast<std::size_t>(w) * static_cast<std::size_t>(h > 0 ? h : -h));
+  CorvantaAPI::BitmapHeader header{};
+  header.magic[0] = 'B';
+  header.magic[1] = 'M';
+  header.fileSize = fileSize != 0 ? fileSize : static_cast<std::uint32_t>(bytes.size());
+  header.pixelOffset = 54;
+  header.infoSize = 40;
+  header.width = w;
+  header.height = h;
+  header.planes = 1;
+  header.bitsPerPixel = 32;
+  std::memcpy(bytes.data(), &header, sizeof header);
+  for (std::size_t p = 54; p < bytes.size(); ++p) bytes[p] = static_cast<std::uint8_t>(p);
+  return bytes;
+}
+
+TEST(GeometryBlock, ReadsTheArraysAndIgnoresTheSlackBehindThem) {
+  const auto block = TriangleBlock(3, 3, 1, 100);
+  Geometry g;
+  std::string field, error;
+  ASSERT_TRUE(ParseGeometryBlock(block.data(), block.size(), &g, &field, &error)) << error;
+  EXPECT_EQ(g.vertexCount(), 3u);
+  EXPECT_EQ(g.triangleCount(), 1u);
+  EXPECT_FLOAT_EQ(g.positions[3], 1);
+  EXPECT_FLOAT_EQ(g.normals[2], -1);
+  EXPECT_FLOAT_EQ(g.texCoords[1], 1);
+  EXPECT_EQ(g.indices[2], 2u);
+}
+
+TEST(GeometryBlock, CountsThatLieAreRefusedWithTheirField) {
+  struct Case {
+    std::uint32_t v, i, k;
+    std::size_t bytes;  // readable bytes, 0 = the whole block
+    const char* field;
+  } cases[] = {
+      {3, 4, 1, 0, "indexCount"},                     // not whole triangles
+      {3, 3, 0, 0, "texCoordSets"},                   // no coordinates
+      {4, 3, 1, 0, "vertexCount"},                    // one vertex more than the block holds
+      {3, 6, 1, 0, "indexCount"},                     // indices past the end
+      {0xFFFFFFFFu, 3, 1, 0, "vertexCount"},          // would wrap in 32 bits
+      {3, 0xFFFFFFFFu / 3 * 3, 0xFFFFFFFFu, 0, "vertexCount"},
+      {3, 3, 1, 11, "geometryBlockCapacity"},         // not even the counts fit
+      {3, 3, 1, 110, "indexCount"},                   // the record claims less than the indices need
+  };
+  for (const Case& c : cases) {
+    const auto block = TriangleBlock(c.v, c.i, c.k);
+    Geometry g;
+    g.indices = {7};
+    std::string field, error;
+    EXPECT_FALSE(ParseGeometryBlock(block.data(), c.bytes != 0 ? c.bytes : block.size(), &g, &field, &error))
+        << c.v << " " << c.i << " " << c.k;
+    EXPECT_EQ(field, c.field) << error;
+    EXPECT_EQ(g.indices, std::vector<std::uint32_t>{7}) << "a refused block leaves the geometry as it was";
+  }
+}
+
+TEST(GeometryBlock, AnIndexPastTheVerticesOrAnInfinitePointIsRefused) {
+  auto block = TriangleBlock(3, 3, 1);
+  const auto layout = GeometryLayout(3, 3, 1);
+  const std::uint32_t past = 3;
+  std::memcpy(block.data() + layout.indices + 4, &past, 4);
+  Geometry g;
+  std::string field, error;
+  EXPECT_FALSE(ParseGeometryBlock(block.data(), block.size(), &g, &field, &error));
+  EXPECT_EQ(field, "indices");
+  EXPECT_NE(error.find("triangle 0"), std::string::npos) << error;
+
+  block = TriangleBlock(3, 3, 1);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  std::memcpy(block.data() + layout.positions + 16, &nan, 4);
+  EXPECT_FALSE(ParseGeometryBlock(block.data(), block.size(), &g, &field, &error));
+  EXPECT_EQ(field, "positions");
+
+  // A broken normal is only repaired: the triangle still has its place.
+  block = TriangleBlock(3, 3, 1);
+  std::memcpy(block.data() + layout.normals, &nan, 4);
+  std::size_t repaired = 0;
+  ASSERT_TRUE(ParseGeometryBlock(block.data(), block.size(), &g, &field, &error, &repaired));
+  EXPECT_EQ(repaired, 1u);
+  EXPECT_EQ(g.normals[0], 0);
+}
+
+TEST(Bitmap, TopDownAndBottomUpRowsGiveTheSamePicture) {
+  auto topDown = Bitmap(3, -2);
+  Image image;
+  std::string field, error;
+  ASSERT_TRUE(DecodeBitmap(topDown.data(), topDown.size(), &image, &field, &error)) << error;
+  ASSERT_EQ(image.width, 3);
+  ASSERT_EQ(image.height, 2);
+  // Pixel (1, 0): bytes 58..61 are blue, green, red, alpha.
+  EXPECT_EQ(image.At(1, 0)[0], 60);
+  EXPECT_EQ(image.At(1, 0)[1], 59);
+  EXPECT_EQ(image.At(1, 0)[2], 58);
+  EXPECT_EQ(image.At(1, 0)[3], 61);
+
+  auto bottomUp = Bitmap(3, 2);
+  // Same pixels, rows swapped in memory.
+  std::memcpy(bottomUp.data() + 54, topDown.data() + 54 + 12, 12);
+  std::memcpy(bottomUp.data() + 66, topDown.data() + 54, 12);
+  Image other;
+  ASSERT_TRUE(DecodeBitmap(bottomUp.data(), bottomUp.size(), &other, &field, &error)) << error;
+  EXPECT_EQ(other.rgba, image.rgba);
+}
+
+TEST(Bitmap, HeadersThatLieAreRefusedWithTheirField) {
+  Image image;
+  std::string field, error;
+  auto shortBlock = Bitmap(4, -4, 54 + 64 + 4);  // says a few bytes more than the block holds
+  EXPECT_FALSE(DecodeBitmap(shortBlock.data(), shortBlock.size(), &image, &field, &error));
+  EXPECT_EQ(field, "fileSize");
+
+  auto bitmap = Bitmap(4, -4);
+  EXPECT_FALSE(DecodeBitmap(bitmap.data(), 40, &image, &field, &error));
+  EXPECT_EQ(field, "fileSize");
+
+  struct Patch {
+    std::size_t offset;
+    std::int32_t value;
+    const char* field;
+  } patches[] = {{0, 0x4141, "magic"},       {18, 0, "width"},        {18, -4, "width"},
+                 {18, 5, "pixelOffset"},     {22, 1 << 30, "height"}, {28, 8, "bitsPerPixel"},
+                 {30, 1, "compression"},     {10, 1 << 30, "pixelOffset"}, {14, 12, "infoSize"}};
+  for (const Patch& p : patches) {
+    auto damaged = Bitmap(4, -4);
+    if (p.offset == 28)
+      damaged[28] = static_cast<std::uint8_t>(p.value);
+    else if (p.offset == 0)
+      std::memcpy(damaged.data(), &p.value, 2);
+    else
+      std::memcpy(damaged.data() + p.offset, &p.value, 4);
+    EXPECT_FALSE(DecodeBitmap(damaged.data(), damaged.size(), &image, &field, &error)) << p.field;
+    EXPECT_EQ(field, p.field) << error;
+  }
+}
+
+TEST(StatusText, PercentEscapesAreDecodedAndBrokenOnesKept) {
+  EXPECT_EQ(PercentDecode("x%20y"), "x y");
+  EXPECT_EQ(PercentDecode("%c3%a9t%C3%A9"), "\xC3\xA9t\xC3\xA9");
+  EXPECT_EQ(PercentDecode("100%"), "100%");
+  EXPECT_EQ(PercentDecode("%2"), "%2");
+  EXPECT_EQ(PercentDecode("%zz"), "%zz");
+}
+
+}  // namespace
