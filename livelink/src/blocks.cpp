@@ -3,7 +3,7 @@
 // CreateBlock and OpenBlock run on several threads at once; entries are
 // complete before they are inserted and never modified afterwards, so a
 // concurrent lookup sees either nothing or a whole entry.
-#include "livelink/live_connection.h"
+#include "connection_tables.h"
 
 namespace CorvantaAPI {
 
@@ -40,13 +40,13 @@ std::uint32_t LiveConnection::CreateBlock(std::uint32_t ownerRecordId, std::uint
       CloseHandle(handle);
       return 0;
     }
-    if (!blocks_.emplace(id, BlockEntry{handle, view, bytes}).second) {
+    if (!tables_->blocks.emplace(id, Tables::BlockEntry{handle, view, bytes}).second) {
       // Another thread's OpenBlock of this id got in between: its entry maps
       // the very object just created (the name was free), so keep that one.
       UnmapViewOfFile(view);
       CloseHandle(handle);
     }
-    owners_[ownerRecordId].insert(id);
+    tables_->owners[ownerRecordId].insert(id);
     return id;
   }
   return 0;
@@ -54,8 +54,8 @@ std::uint32_t LiveConnection::CreateBlock(std::uint32_t ownerRecordId, std::uint
 
 void* LiveConnection::OpenBlock(std::uint32_t blockId) {
   if (!IsOpen() || blockId == 0) return nullptr;
-  auto found = blocks_.find(blockId);
-  if (found != blocks_.end()) return found->second.view;
+  auto found = tables_->blocks.find(blockId);
+  if (found != tables_->blocks.end()) return found->second.view;
 
   const std::u16string name = BlockNameFor(blockId);
   HANDLE handle = OpenFileMappingW(FILE_MAP_ALL_ACCESS, TRUE, name.c_str());
@@ -66,7 +66,7 @@ void* LiveConnection::OpenBlock(std::uint32_t blockId) {
     return nullptr;
   }
   auto [entry, inserted] =
-      blocks_.emplace(blockId, BlockEntry{handle, view, platform::GetMappingSize(handle)});
+      tables_->blocks.emplace(blockId, Tables::BlockEntry{handle, view, platform::GetMappingSize(handle)});
   if (!inserted) {
     // Another thread opened the same block meanwhile: keep its mapping.
     UnmapViewOfFile(view);
@@ -77,22 +77,22 @@ void* LiveConnection::OpenBlock(std::uint32_t blockId) {
 
 void LiveConnection::CloseBlock(std::uint32_t blockId) {
   if (blockId == 0) return;
-  auto found = blocks_.find(blockId);
-  if (found == blocks_.end()) return;
+  auto found = tables_->blocks.find(blockId);
+  if (found == tables_->blocks.end()) return;
   if (found->second.view != nullptr) UnmapViewOfFile(found->second.view);
   if (found->second.handle != nullptr) CloseHandle(found->second.handle);
-  blocks_.unsafe_erase(blockId);
+  tables_->blocks.unsafe_erase(blockId);
 }
 
 void LiveConnection::ReleaseBlock(std::uint32_t blockId) {
   if (blockId == 0) return;
-  for (auto& [owner, set] : owners_) set.unsafe_erase(blockId);
+  for (auto& [owner, set] : tables_->owners) set.unsafe_erase(blockId);
   CloseBlock(blockId);
 }
 
 std::size_t LiveConnection::GetBlockSize(std::uint32_t blockId) const {
-  auto found = blocks_.find(blockId);
-  return found == blocks_.end() ? 0 : found->second.bytes;
+  auto found = tables_->blocks.find(blockId);
+  return found == tables_->blocks.end() ? 0 : found->second.bytes;
 }
 
 }  // namespace CorvantaAPI

@@ -9,7 +9,7 @@ namespace CorvantaAPI {
 
 namespace {
 constexpr REGSAM kQueryAndSet = KEY_QUERY_VALUE | KEY_SET_VALUE;
-constexpr DWORD kNameUnits = 260;
+constexpr DWORD kNameUnits = kConnectionNameLimit;
 }  // namespace
 
 std::int32_t LiveConnection::RegisterConnection(std::u16string name) {

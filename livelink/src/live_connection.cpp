@@ -1,6 +1,6 @@
 // The control area: create, open, close, records, header flags, text fields
 // and the cross-process lock.
-#include "livelink/live_connection.h"
+#include "connection_tables.h"
 
 #include <signal.h>
 
@@ -27,32 +27,51 @@ std::u16string BlockName(std::uint32_t creatorPid, std::uint32_t blockId) {
   return std::u16string(narrow, narrow + std::max(n, 0));
 }
 
-LiveConnection::LiveConnection() : pid_(GetCurrentProcessId()) {}
+LiveConnection::LiveConnection()
+    : pid_(GetCurrentProcessId()), tables_(std::make_unique<Tables>()) {}
 
 LiveConnection::~LiveConnection() { CloseAll(); }
 
 std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity) {
   if (IsOpen()) Close();
+  // A name the registry enumeration cannot return would be announced but
+  // never found by a renderer, and its value never purged: refuse it here,
+  // where the link start can still tell the user. An empty name would make
+  // an unnamed area nobody can open.
+  if (name.size() >= kConnectionNameLimit) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return kCreateNameTooLong;
+  }
+  if (name.empty() || name.find(u'\0') != std::u16string::npos) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return kCreateFailed;
+  }
   EnumConnections(0);  // purges values of links whose control area is gone
 
   // A capacity whose area would not fit in 32 bits is refused rather than
   // wrapped to a tiny area that the slot scans would then overrun.
   const std::uint32_t size = ControlAreaBytes(capacity);
-  if (size == 0) return -1;
+  if (size == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return kCreateFailed;
+  }
 
   const std::u16string mappingName = MappingNameFor(name);
   HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size,
                                       mappingName.c_str());
-  if (mapping == nullptr) return -1;
+  if (mapping == nullptr) return kCreateFailed;  // the platform's last error stands
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(mapping);
-    return -2;
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return kCreateExists;
   }
   void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
   if (view == nullptr || platform::GetMappingSize(mapping) < size) {
+    const DWORD error = view == nullptr ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
     if (view != nullptr) UnmapViewOfFile(view);
     CloseHandle(mapping);
-    return -1;
+    SetLastError(error);
+    return kCreateFailed;
   }
   std::memset(view, 0, size);
   auto* header = static_cast<Header*>(view);
@@ -88,20 +107,25 @@ std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity)
 
 std::int32_t LiveConnection::Open(std::u16string name) {
   if (IsOpen()) Close();
+  lastAreaCheck_ = AreaCheck::Ok;
   const std::u16string mappingName = MappingNameFor(name);
   HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, TRUE, mappingName.c_str());
-  if (mapping == nullptr) return -1;
+  if (mapping == nullptr) return -1;  // ERROR_FILE_NOT_FOUND: no such area
   void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
   if (view == nullptr) {
+    const DWORD error = GetLastError();
     CloseHandle(mapping);
+    SetLastError(error);
     return -1;
   }
   // The area was written by another process: refuse one whose header does
   // not describe the bytes actually mapped, before any scan trusts it.
   const std::size_t mapped = platform::GetMappingSize(mapping);
-  if (ValidateControlArea(view, mapped) != AreaCheck::Ok) {
+  const AreaCheck check = ValidateControlArea(view, mapped);
+  if (check != AreaCheck::Ok) {
     UnmapViewOfFile(view);
     CloseHandle(mapping);
+    lastAreaCheck_ = check;
     SetLastError(ERROR_INVALID_DATA);
     return -1;
   }
@@ -128,12 +152,12 @@ void LiveConnection::Close() {
 void LiveConnection::CloseAll() {
   if (base_ == nullptr) return;
   Unlock();
-  for (auto& [id, entry] : blocks_) {
+  for (auto& [id, entry] : tables_->blocks) {
     if (entry.view != nullptr) UnmapViewOfFile(entry.view);
     if (entry.handle != nullptr) CloseHandle(entry.handle);
   }
-  blocks_.clear();
-  owners_.clear();
+  tables_->blocks.clear();
+  tables_->owners.clear();
   UnmapViewOfFile(base_);
   CloseHandle(mapping_);
   base_ = nullptr;
@@ -210,17 +234,17 @@ std::int32_t LiveConnection::DeleteRecord(std::uint32_t recordId) {
       break;
     }
   }
-  auto owner = owners_.find(recordId);
-  if (owner != owners_.end()) {
+  auto owner = tables_->owners.find(recordId);
+  if (owner != tables_->owners.end()) {
     for (std::uint32_t blockId : owner->second) {
       if (blockId == 0) continue;
-      auto block = blocks_.find(blockId);
-      if (block == blocks_.end()) continue;
+      auto block = tables_->blocks.find(blockId);
+      if (block == tables_->blocks.end()) continue;
       if (block->second.view != nullptr) UnmapViewOfFile(block->second.view);
       if (block->second.handle != nullptr) CloseHandle(block->second.handle);
-      blocks_.unsafe_erase(blockId);
+      tables_->blocks.unsafe_erase(blockId);
     }
-    owners_.unsafe_erase(recordId);
+    tables_->owners.unsafe_erase(recordId);
   }
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <wctype.h>
 
 #include <oneapi/tbb/blocked_range.h>
+#include <oneapi/tbb/concurrent_vector.h>
 #include <oneapi/tbb/parallel_for.h>
 
 #include <atomic>
@@ -11,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "livelink/live_connection.h"
+#include "connection_tables.h"
 
 namespace CorvantaAPI {
 
@@ -141,18 +142,17 @@ void TimedMutex::unlock() {
   released_.notify_one();
 }
 
-tbb::concurrent_vector<HWND> FindRendererWindows() {
-  tbb::concurrent_vector<HWND> result;
+std::vector<HWND> FindRendererWindows() {
+  tbb::concurrent_vector<HWND> found;
   std::vector<DWORD> ids(kProcessBufferBytes / sizeof(DWORD));
   DWORD bytes = 0;
-  if (!K32EnumProcesses(ids.data(), kProcessBufferBytes, &bytes)) return result;
+  if (!K32EnumProcesses(ids.data(), kProcessBufferBytes, &bytes)) return {};
   const std::size_t count = std::min<std::size_t>(bytes / sizeof(DWORD), ids.size());
-  if (count == 1) {
-    ExamineProcess(ids[0], result);
-    return result;
-  }
-  ParallelFor(count, [&](std::size_t i) { ExamineProcess(ids[i], result); });
-  return result;
+  if (count == 1)
+    ExamineProcess(ids[0], found);
+  else
+    ParallelFor(count, [&](std::size_t i) { ExamineProcess(ids[i], found); });
+  return std::vector<HWND>(found.begin(), found.end());
 }
 
 std::int32_t LiveConnection::Notify(std::uint32_t code, std::uint32_t parameter) {
@@ -162,18 +162,18 @@ std::int32_t LiveConnection::Notify(std::uint32_t code, std::uint32_t parameter)
     return -1;
   std::lock_guard<TimedMutex> hold(notifyMutex_, std::adopt_lock);
 
-  if (windowsStale_.exchange(false)) windows_.clear();
-  for (HWND window : windows_) {
+  if (windowsStale_.exchange(false)) tables_->windows.clear();
+  for (HWND window : tables_->windows) {
     if (!IsWindow(window)) {
-      windows_.clear();
+      tables_->windows.clear();
       break;
     }
   }
-  if (windows_.empty()) {
-    for (HWND window : FindRendererWindows()) windows_.push_back(window);
+  if (tables_->windows.empty()) {
+    tables_->windows = FindRendererWindows();
   }
   std::int32_t result = -1;
-  for (HWND window : windows_) {
+  for (HWND window : tables_->windows) {
     if (IsWindow(window) &&
         PostMessageW(window, kWakeMessage, static_cast<WPARAM>(parameter),
                      static_cast<LPARAM>(code)))

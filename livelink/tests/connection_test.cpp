@@ -100,6 +100,51 @@ TEST_F(LivelinkConnectionTest, CreateRefusesAnExistingNameAndSizesThatWrap) {
   EXPECT_EQ(connection_.OwnViewRecord()->id, firstView + 2);
 }
 
+TEST_F(LivelinkConnectionTest, CreateRefusesNamesTheRendererCouldNeverFind) {
+  // 259 units is the longest name the registry enumeration returns whole:
+  // such a link is announced and found.
+  std::u16string longest = name_;
+  longest.resize(kConnectionNameLimit - 1, u'x');
+  ASSERT_EQ(connection_.Create(longest, 4), kCreateOk);
+  ASSERT_EQ(connection_.Announce(), 0);
+  const auto listed = connection_.EnumConnections(1);
+  EXPECT_NE(std::find(listed.begin(), listed.end(), longest), listed.end());
+  connection_.Destroy();
+
+  // One unit more would be announced but never listed nor purged: refused
+  // with its own result, nothing created, the connection left closed.
+  std::u16string tooLong = longest + u'y';
+  SetLastError(0);
+  EXPECT_EQ(connection_.Create(tooLong, 4), kCreateNameTooLong);
+  EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_FALSE(connection_.IsOpen());
+  EXPECT_FALSE(MappingExists(MappingNameFor(tooLong)));
+  EXPECT_EQ(connection_.Create(tooLong + std::u16string(1000, u'z'), 4), kCreateNameTooLong);
+
+  // An empty name would make an unnamed area that nobody can open.
+  EXPECT_EQ(connection_.Create(u"", 4), kCreateFailed);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(connection_.IsOpen());
+}
+
+TEST_F(LivelinkConnectionTest, OpenTellsAMissingAreaFromOneThatFailsValidation) {
+  LiveConnection guest;
+  EXPECT_EQ(guest.Open(name_), -1);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(guest.LastAreaCheck(), AreaCheck::Ok);
+
+  ASSERT_EQ(connection_.Create(name_, 4), 0);
+  connection_.Area().header()->type = kTypeStat;
+  EXPECT_EQ(guest.Open(name_), -1);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
+  EXPECT_EQ(guest.LastAreaCheck(), AreaCheck::BadType);
+  EXPECT_FALSE(guest.IsOpen());
+
+  connection_.Area().header()->type = kTypeHead;
+  EXPECT_EQ(guest.Open(name_), 0);
+  EXPECT_EQ(guest.LastAreaCheck(), AreaCheck::Ok);
+}
+
 TEST_F(LivelinkConnectionTest, RecordsFillTheLowestFreeSlotAndMoveHighestSlot) {
   ASSERT_EQ(connection_.Create(name_, 8), 0);
   Header* header = connection_.Area().header();

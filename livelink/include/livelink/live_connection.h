@@ -8,25 +8,26 @@
 // (livelink_slot_order_test pins it). Operations call each other through the
 // table, so an override changes the others too.
 //
-// Nothing here throws or shows messages. Results: 0 success, -1 failure, -2
-// a control area of that name exists already; lookups give null or 0.
+// Nothing here throws or shows messages. Every operation on a closed
+// connection does nothing and gives its "nothing" result (false, 0, null, an
+// empty list, or -1 where a status is returned). Shared bytes are written by
+// another process at any time: every scan is bounded by the mapped size, and
+// each 32-bit field is read once per use (LoadShared).
 #pragma once
-
-#include <oneapi/tbb/concurrent_unordered_map.h>
-#include <oneapi/tbb/concurrent_unordered_set.h>
-#include <oneapi/tbb/concurrent_vector.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "livelink/control_area.h"
 #include "livelink/layout.h"
+#include "livelink/renderer_windows.h"
 #include "platform/win32.h"
 
 namespace CorvantaAPI {
@@ -46,11 +47,15 @@ std::u16string StatusText(const StatusMap& values);
 // The per-user key under HKEY_CURRENT_USER that lists announced connections.
 inline constexpr char16_t kConnectionsKey[] = u"Software\\Torvik\\LiveConnections";
 
-// The main windows of running renderers: processes whose upper-cased image
-// path contains "VELMAR" (window class must contain "START") or "BRIMSEL"
-// (class "BRIMSEL EDITOR"). Processes are examined in parallel, so the order
-// is not defined. An empty list when the process list cannot be read.
-tbb::concurrent_vector<HWND> FindRendererWindows();
+// Connection names must be shorter than this many UTF-16 units: the registry
+// enumeration reads value names into a buffer of 260 units, NUL included.
+inline constexpr std::size_t kConnectionNameLimit = 260;
+
+// Results of Create.
+inline constexpr std::int32_t kCreateOk = 0;
+inline constexpr std::int32_t kCreateFailed = -1;
+inline constexpr std::int32_t kCreateExists = -2;
+inline constexpr std::int32_t kCreateNameTooLong = -3;
 
 // True when no running process has that id: it does not exist, or it is a
 // zombie waiting to be reaped. Such a process can never release the lock
@@ -83,50 +88,164 @@ class LiveConnection {
   LiveConnection& operator=(const LiveConnection&) = delete;
 
   // ---- slot order starts here ----
+
+  // Closes as Close does, without waiting for anything.
   virtual ~LiveConnection();
+
+  // Names of announced connections under kConnectionsKey whose control area
+  // still opens; kind 0 lists every kind, otherwise only values holding that
+  // kind. Values whose area is gone are deleted on the way (stale links of
+  // crashed publishers). Values whose data is longer than 4 bytes or whose
+  // name does not fit 260 units are skipped and left alone. Empty when the
+  // key does not exist or cannot be opened.
   virtual std::vector<std::u16string> EnumConnections(std::uint32_t kind);
+
+  // Creates the control area of (capacity + 1) * 2048 bytes under the
+  // mapping name of name, writes the header, creates this connection's own
+  // "VIEW" and "STAT" records and restarts block ids at 1. A connection that
+  // was open is closed first; stale registry values are purged first.
+  // Results, each with the last error set:
+  //   kCreateOk (0);
+  //   kCreateFailed (-1): empty name or one holding NUL, or a capacity whose
+  //     area does not fit 32 bits (ERROR_INVALID_PARAMETER); the mapping
+  //     could not be made or mapped (the platform's error, e.g.
+  //     ERROR_NOT_ENOUGH_MEMORY, ERROR_ACCESS_DENIED);
+  //   kCreateExists (-2): an area of that name exists, from any process
+  //     (ERROR_ALREADY_EXISTS);
+  //   kCreateNameTooLong (-3): name of kConnectionNameLimit units or more
+  //     (ERROR_FILENAME_EXCED_RANGE); the renderer could never find it.
+  // On failure the connection is closed.
   virtual std::int32_t Create(std::u16string name, std::uint32_t capacity);
+
+  // Removes the registry value of the connection's name, then closes.
   virtual void Destroy();
+
+  // Attaches to an existing control area as a guest: block ids of this side
+  // start above kGuestBlockBase, no own records. The header is validated
+  // against the bytes actually mapped before anything else is read. 0 on
+  // success; -1 on failure with the last error saying why:
+  // ERROR_FILE_NOT_FOUND (no such area), ERROR_INVALID_DATA (an area that
+  // fails validation; LastAreaCheck tells which check), or the platform's
+  // mapping error. On failure the connection is closed.
   virtual std::int32_t Open(std::u16string name);
+
+  // Releases this process's hold on the lock, unmaps every block and the
+  // area and forgets the name. Never waits on another process.
   virtual void Close();
+
+  // True when the foreground window belongs to the area's creator and that
+  // is another process. False when closed or when this process created it.
   virtual bool IsOwnerForeground();
+
   virtual bool IsOpen();
+  // The name as given to Create or Open (backslashes kept); empty if closed.
   virtual std::u16string GetName();
+
+  // Claims the first free slot (type 0), zeroes it and writes type, size
+  // (RecordSizeForType), a fresh id (never 0) and counts; raises highestSlot
+  // and recordCount. Null when closed, for type "HEAD", or when every slot
+  // is taken (the header is then unchanged).
   virtual Record* CreateRecord(std::uint32_t type);
+  // Zeroes the slot with that id and releases the blocks the record owns
+  // (this side's mappings of them). recordCount and highestSlot go down by
+  // one (never below 0). -1 when closed; 0 otherwise, also when no slot had
+  // the id. Id 0 matches no slot (free slots have id 0).
   virtual std::int32_t DeleteRecord(std::uint32_t recordId);
+  // Records of that type whose flags agree with value under mask (mask 0:
+  // all), scanning slots 0..highestSlot within the mapped slots.
   virtual std::uint32_t CountRecords(std::uint32_t type, std::uint32_t mask, std::uint32_t value);
+  // The slot with that id, or null (also for id 0).
   virtual Record* FindRecord(std::uint32_t recordId);
   virtual std::vector<Record*> GetRecords(std::uint32_t type, std::uint32_t mask,
                                           std::uint32_t value);
+  // ORs flags into the record; setting bit 0 also counts changeCount up.
+  // Null records are ignored.
   virtual void SetRecordFlags(Record* record, std::uint32_t flags);
   virtual void ClearRecordFlags(Record* record, std::uint32_t flags);
   virtual std::uint32_t TestRecordFlags(Record* record, std::uint32_t mask);
+
+  // Header flags: bit 0 changed (setting it counts changeCount and
+  // updateCount up), bit 1 closed (the renderer ends the link).
   virtual void SetFlags(std::uint32_t flags);
   virtual void ClearFlags(std::uint32_t flags);
   virtual std::uint32_t TestFlags(std::uint32_t mask);
   virtual void SetUpdateCount(std::uint32_t count);
   virtual std::uint32_t GetUpdateCount();
+
+  // The header's label (64 units). A text that does not fit with its NUL is
+  // refused and leaves the field empty; null empties it. The text is read no
+  // further than the field's width. GetLabel points into shared memory (null
+  // when closed); another process may change it at any time.
   virtual void SetLabel(const char16_t* text);
   virtual char16_t* GetLabel();
+
+  // The cross-process lock in the header (lockOwner = holder's pid): true
+  // once taken or already held by this process. Waits up to the timeout
+  // (0: one attempt). Beyond a plain spin lock: a holder whose process is
+  // gone (exited, killed, a zombie) is taken over, so a crashed peer cannot
+  // block the link for good. False when closed or at the timeout.
   virtual bool Lock(std::uint32_t timeoutMicroseconds);
+  // Frees the lock if this process holds it; never frees another's.
   virtual void Unlock();
+
+  // A new block of size bytes named after the area's creator and a fresh id,
+  // owned by ownerRecordId and mapped here. Beyond a plain create: an id
+  // whose name is still held by someone (a renderer that kept a block of an
+  // earlier link run open) is skipped, up to 64 in a row. 0 on failure
+  // (closed, size 0, the mapping failed or came out smaller than size).
   virtual std::uint32_t CreateBlock(std::uint32_t ownerRecordId, std::uint32_t size);
+  // Forgets the block's owner and unmaps it here; the object lives on while
+  // another process maps it.
   virtual void ReleaseBlock(std::uint32_t blockId);
+  // This side's view of a block (created here or by the peer), mapped on
+  // first use; null when closed, for id 0, or when no such block exists.
+  // GetBlockSize gives the bytes that may be touched.
   virtual void* OpenBlock(std::uint32_t blockId);
+  // Unmaps a block here without touching its owner entry.
   virtual void CloseBlock(std::uint32_t blockId);
+
+  // Adds the registry value of the connection's name (kind 1) once per
+  // Create. 0 on success or when already announced; -1 without a name.
+  // A failed registry write is not reported (the link still works when the
+  // renderer is given the name another way).
   virtual std::int32_t Announce();
+  // Open and the closed bit (bit 1) not set by the renderer.
   virtual bool IsConnected();
+
+  // Posts kWakeMessage (wParam parameter, lParam code) to every renderer main
+  // window. The window list is cached and searched again when empty, after
+  // Create, or when a cached window has gone. May be entered from several
+  // threads; a caller waits at most 25 ms for another's notify. 0 when at
+  // least one window took the message, -1 otherwise.
   virtual std::int32_t Notify(std::uint32_t code, std::uint32_t parameter);
+
+  // Writes the "VIEW" record (creator only; nothing otherwise). active and
+  // cameraData (a CameraViewData): the record is cleared-flagged, written,
+  // flagged changed and the renderer notified. Otherwise active becomes 0,
+  // the camera is copied when given, and the record is flagged changed
+  // without a notification.
   virtual void UpdateView(bool active, const void* cameraData);
+  // Writes StatusText(values) into the status block named by the "STAT"
+  // record, creating a block twice the text's size when none is known or
+  // the text does not fit (the old one is released), and flags the record.
+  // A text whose doubled size does not fit 32 bits is not written.
   virtual void UpdateStatus(const StatusMap& values);
+
+  // The peer's fields of the header (260 units each; same rules as the
+  // label). The publisher never writes them.
   virtual void SetPeerText1(const char16_t* text);
   virtual char16_t* GetPeerText1();
   virtual void SetPeerText2(const char16_t* text);
   virtual char16_t* GetPeerText2();
   virtual void SetPeerValue(std::uint32_t value);
   virtual std::uint32_t GetPeerValue();
+  // Both peer texts are non-empty.
   virtual bool HasPeerTexts();
+
+  // A control area of that name can be opened now (any process's).
   virtual bool ConnectionExists(std::u16string name);
+  // Sets / deletes the registry value of name (kind 1). 0 on success, -1 for
+  // an empty name or a registry failure (the last error has its code).
   virtual std::int32_t RegisterConnection(std::u16string name);
   virtual std::int32_t UnregisterConnection(std::u16string name);
   // ---- slot order ends here ----
@@ -144,14 +263,12 @@ class LiveConnection {
   // Address of this connection's own "VIEW" / "STAT" record (creator only).
   Record* OwnViewRecord() const { return view_; }
   Record* OwnStatRecord() const { return stat_; }
+  // Which check the area failed at the last Open (Ok when it passed or the
+  // area did not exist); Describe gives a text for messages.
+  AreaCheck LastAreaCheck() const { return lastAreaCheck_; }
 
  private:
-  struct BlockEntry {
-    HANDLE handle = nullptr;
-    void* view = nullptr;
-    std::size_t bytes = 0;
-  };
-  using BlockSet = tbb::concurrent_unordered_set<std::uint32_t>;
+  struct Tables;  // concurrent block and owner tables (connection_tables.h)
 
   void CloseAll();  // what Close does; also called by the destructor directly
   bool TryTakeLock(std::uint32_t self, bool mayTakeOver);
@@ -167,13 +284,12 @@ class LiveConnection {
   ControlAreaView area_;
   Record* view_ = nullptr;
   Record* stat_ = nullptr;
+  AreaCheck lastAreaCheck_ = AreaCheck::Ok;
   std::atomic<std::uint32_t> recordIds_{0};
   std::atomic<std::uint32_t> blockIds_{0};
-  tbb::concurrent_unordered_map<std::uint32_t, BlockEntry> blocks_;
-  tbb::concurrent_unordered_map<std::uint32_t, BlockSet> owners_;
+  std::unique_ptr<Tables> tables_;
   std::atomic<bool> announced_{false};
 
-  tbb::concurrent_vector<HWND> windows_;
   std::atomic<bool> windowsStale_{false};
   TimedMutex notifyMutex_;
 };
