@@ -13,6 +13,7 @@
 #include "util/registry_values.h"
 #include "util/text.h"
 
+namespace addon {
 namespace {
 
 // Outcome of reading one value.
@@ -250,3 +251,4 @@ bool PluginSettings::WriteOffsetAutoText(float value) {
   return ACAPI_Goodies(APIAny_SetAnAutoTextID, &key, &text) == NoError;
 }
 
+}  // namespace addon

@@ -23,7 +23,8 @@
 #include <optional>
 #include <string>
 
-// In the global namespace, as the host-facing classes of the add-on are.
+namespace addon {
+
 class PluginSettings {
  public:
   // Offset types: which height becomes the vertical model offset.
@@ -114,3 +115,5 @@ class PluginSettings {
   float customOffset_ = kDefaultCustomOffset;
   unsigned keepStored_ = 0;
 };
+
+}  // namespace addon

@@ -1,0 +1,63 @@
+#include "addon/alerts.h"
+
+#include "addon/module.h"
+#include "hostsdk/ui/win32ui.h"
+#include "util/text.h"
+
+namespace addon {
+namespace {
+
+HHOOK g_hook = nullptr;
+HWND g_statusBar = nullptr;
+
+// Gives the add-on's message boxes (and any window of ours being activated
+// while one is up) the add-on's small icon.
+LRESULT CbtHook(int code, WPARAM wParam, LPARAM lParam) {
+  if (code != HCBT_ACTIVATE) return CallNextHookEx(g_hook, code, wParam, lParam);
+  if (HICON icon = AddonIcon()) {
+    char16_t title[257] = {};
+    const HWND window = reinterpret_cast<HWND>(wParam);
+    GetWindowTextW(window, title, 256);
+    if (std::u16string_view(title).find(u"Velmar Corvanta") != std::u16string_view::npos) {
+      SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int ShowMessage(const std::u16string& text, const std::u16string& caption, UINT style) {
+  const HWND owner = HostMainWindow();
+  if (g_hook == nullptr) g_hook = SetWindowsHookExW(WH_CBT, &CbtHook, nullptr, GetCurrentThreadId());
+  const int button = MessageBoxW(owner, text.c_str(), caption.c_str(), style);
+  if (g_hook != nullptr) UnhookWindowsHookEx(g_hook);
+  g_hook = nullptr;
+  return button;
+}
+
+void AlertSaveFirst() { ShowMessage(kSaveFirstText, kSaveFirstCaption, MB_OK | MB_ICONINFORMATION); }
+
+void AlertFileInUse(const std::u16string& path) {
+  const auto slash = path.find_last_of(u'/');
+  const std::u16string name = slash == std::u16string::npos ? path : path.substr(slash + 1);
+  const std::u16string text = util::FormatString(
+      u"Cannot start the Corvanta connection.\n\nFile \"%s\" is being used by another instance of "
+      u"ArchiCAD.\n\nSave the file with a different name or stop other connections.",
+      name.c_str());
+  ShowMessage(text, kFileInUseCaption, MB_OK | MB_ICONERROR);
+}
+
+void SetStatusBarText(const std::u16string& text) {
+  if (g_statusBar != nullptr && IsWindow(g_statusBar)) {
+    SetWindowTextW(g_statusBar, text.c_str());
+    return;
+  }
+  g_statusBar = nullptr;
+  const HWND main = HostMainWindow();
+  if (main == nullptr) return;
+  g_statusBar = FindWindowExW(main, nullptr, u"msctls_statusbar32", u"");
+  if (g_statusBar != nullptr) SetWindowTextW(g_statusBar, text.c_str());
+}
+
+}  // namespace addon

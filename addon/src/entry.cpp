@@ -1,0 +1,117 @@
+// The module's entry points for the host's loader, and the host callbacks it
+// installs: the "dae" file type of the 3D window, project and view events.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "addon/module.h"
+#include "addon/plugin_ui.h"
+#include "hostsdk/acapi.h"
+#include "hostsdk/filetype.h"
+#include "hostsdk/loader.h"
+#include "hostsdk/ui/acapi_ui.h"
+#include "hostsdk/ui/rs.h"
+#include "plugin/ac_plugin.h"
+
+#if __has_include("collada/collada_exporter.h")
+#include "collada/collada_exporter.h"
+#define CORV_HAVE_EXPORTER 1
+#endif
+
+namespace {
+
+constexpr GSFlags kProjectEventMask = 4095;
+constexpr GSFlags kViewEventMask = 255;
+constexpr API_NavigatorMapID kViewMap = API_NavigatorMapID(2);
+constexpr Int32 kDaeCommandRef = 1;
+
+// Name and description into the host's fixed fields, cut to fit.
+void CopyInfoText(char16_t (&field)[kAddonInfoTextUnits], const std::u16string& text) {
+  const std::size_t n = std::min(text.size(), kAddonInfoTextUnits - 1);
+  std::copy_n(text.begin(), n, field);
+  field[n] = u'\0';
+}
+
+GSErrCode SaveDaeFile(const API_IOParams* ioParams, Modeler::SightPtr sight) {
+  ACPlugin* plugin = addon::ThePlugin();
+#ifdef CORV_HAVE_EXPORTER
+  if (plugin != nullptr && plugin->GetExporter() != nullptr) plugin->GetExporter()->Export(sight, ioParams);
+#else
+  (void)plugin;
+  (void)ioParams;
+#endif
+  sight.reset();
+  return NoError;
+}
+
+GSErrCode ProjectEventHandler(API_NotifyEventID code, Int32 parameter) {
+  if (ACPlugin* plugin = addon::ThePlugin()) plugin->OnProjectEvent(std::int32_t(code), parameter);
+  return NoError;
+}
+
+GSErrCode ViewEventHandler(const API_NotifyViewEventType* event) {
+  if (ACPlugin* plugin = addon::ThePlugin()) plugin->OnViewEvent(event);
+  return NoError;
+}
+
+struct MenuRow {
+  short id;
+  short prompt;
+  std::int32_t position;
+  std::int32_t flags;
+};
+// Registration order: the host builds its menu in this order.
+constexpr MenuRow kMenus[] = {
+    {32101, 32121, 0, 1}, {32102, 32122, 0, 4}, {32103, 32123, 0, 4},
+    {32104, 32124, 0, 4}, {32106, 32126, 0, 5}, {32107, 32127, 0, 4},
+    {32105, 32125, 0, 5}, {32100, 32120, 0, 5}, {32110, 32130, 12, 5},
+};
+
+}  // namespace
+
+API_AddonType CheckEnvironment(API_EnvirParams* envir) {
+  if (envir == nullptr) return APIAddon_DontRegister;
+  std::u16string name, description;
+  RSGetIndString(&name, 32500, 1, addon::ResModule());
+  RSGetIndString(&description, 32500, 2, addon::ResModule());
+  CopyInfoText(envir->addOnInfo.name, name);
+  CopyInfoText(envir->addOnInfo.description, description);
+  return APIAddon_Normal;
+}
+
+GSErrCode RegisterInterface() {
+  GSErrCode result = NoError;
+  for (const MenuRow& row : kMenus) result = ACAPI_Register_Menu(row.id, row.prompt, row.position, row.flags);
+  API_FTypeReg dae{};
+  dae.cmdRef = kDaeCommandRef;
+  dae.ftype = FourCC("TEXT");
+  dae.fcreator = FourCC("TRVK");
+  std::strcpy(dae.extname, "dae");
+  dae.iconResID = 0;
+  dae.descStrResID = 32501;
+  dae.descStrResItemID = 1;
+  dae.methodFlags = APIFType_Save3D;
+  ACAPI_Register_FileType(&dae);
+  return result;
+}
+
+GSErrCode Initialize() {
+  ACPlugin* plugin = new (std::nothrow) ACPlugin();
+  addon::SetThePlugin(plugin);
+  if (plugin != nullptr && plugin->GetUI() != nullptr) plugin->GetUI()->UpdateMenus();
+  if (ACAPI_Notify_CatchProjectEvent(kProjectEventMask, &ProjectEventHandler) == NoError &&
+      ACAPI_Notify_CatchViewEvent(kViewEventMask, kViewMap, &ViewEventHandler) == NoError) {
+    ACAPI_KeepInMemory(true);
+  }
+  return ACAPI_Install_FileTypeHandler3D(kDaeCommandRef, &SaveDaeFile);
+}
+
+GSErrCode FreeData() {
+  ACAPI_Notify_CatchProjectEvent(kProjectEventMask, nullptr);
+  ACAPI_Notify_CatchViewEvent(kViewEventMask, kViewMap, nullptr);
+  if (ACPlugin* plugin = addon::ThePlugin()) {
+    addon::SetThePlugin(nullptr);
+    delete plugin;
+  }
+  return NoError;
+}

@@ -1,0 +1,65 @@
+#include "addon/module.h"
+
+#include <dlfcn.h>
+
+#include "hostsdk/requests.h"
+#include "hostsdk/acapi.h"
+#include "hostsdk/glue.h"
+#include "hostsdk/ui/win32ui.h"
+
+namespace addon {
+namespace {
+
+GSResModule g_resModule = 0;
+std::string g_modulePath;
+HICON g_icon = nullptr;
+ACPlugin* g_plugin = nullptr;
+HWND g_mainWindow = nullptr;
+
+// The operating system's load of the module: remember where it came from
+// and open its resources, so that RegisterInterface finds menus and strings.
+__attribute__((constructor)) void OnModuleLoad() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<const void*>(&OnModuleLoad), &info) != 0 && info.dli_fname != nullptr) {
+    g_modulePath = info.dli_fname;
+  }
+  g_resModule = RSInitModuleCache(reinterpret_cast<const void*>(&OnModuleLoad));
+}
+
+// An unload while the host context is still set means FreeData never ran
+// (the host went away without the protocol's last step): say so in the
+// host's debug output, the one trace such an end leaves.
+__attribute__((destructor)) void OnModuleUnload() {
+  if (ACAPI_Glue::Context() != nullptr) DBPrintf("Abnormal add-on termination (\"%s\")\n", g_modulePath.c_str());
+  if (g_resModule != 0) RSExitModuleCache(g_resModule);
+  g_resModule = 0;
+}
+
+}  // namespace
+
+GSResModule ResModule() { return g_resModule; }
+const std::string& ModulePath() { return g_modulePath; }
+
+HICON AddonIcon() { return g_icon; }
+
+void LoadAddonIcon() {
+  if (g_icon == nullptr && g_resModule != 0) g_icon = RSLoadIcon(g_resModule, 101, GetSystemMetrics(SM_CXSMICON));
+}
+
+void ReleaseAddonIcon() {
+  if (g_icon != nullptr) DestroyIcon(g_icon);
+  g_icon = nullptr;
+}
+
+ACPlugin* ThePlugin() { return g_plugin; }
+void SetThePlugin(ACPlugin* plugin) { g_plugin = plugin; }
+
+HWND HostMainWindow() {
+  if (g_mainWindow == nullptr) {
+    void* window = nullptr;
+    if (ACAPI_Environment(APIEnv_GetMainWindowID, &window) == NoError) g_mainWindow = static_cast<HWND>(window);
+  }
+  return g_mainWindow;
+}
+
+}  // namespace addon
