@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -65,11 +66,18 @@ class ACScene {
   // the worker with the gate and the connection's lock held.
   bool PublishPass(std::uint32_t budgetMs);
 
+  // Where the scene's diagnostic lines go (the host's debug output in the
+  // add-on); stderr until set.
+  void SetDebugOutput(std::function<void(const char*)> output);
+
   // For the controller's and the tests' view of the scene.
   std::size_t ElementCount() const;
   std::size_t DirtyKeyCount() const;
   bool IsPublishRequested() const;
   bool IsWorkerRunning() const;
+  // The last walk could not take the gate within 50 ms and changed nothing:
+  // a later walk must do its work (the controller keeps its change flag).
+  bool IsWalkDeferred() const;
   // Complete publish batches (each followed by Announce and Notify).
   std::uint64_t CompletedBatches() const;
 

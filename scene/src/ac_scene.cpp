@@ -1,0 +1,348 @@
+#include "scene/ac_scene.h"
+
+#include <oneapi/tbb/concurrent_unordered_set.h>
+#include <oneapi/tbb/parallel_for_each.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "addon/plugin_settings.h"
+#include "hostsdk/modeler.h"
+#include "livelink/layout.h"
+#include "livelink/live_connection.h"
+#include "scene/element_info.h"
+#include "scene/material_library.h"
+#include "scene/mesh_builder.h"
+#include "util/text.h"
+
+using scene::ElementInfo;
+
+struct ACScene::State {
+  State(CorvantaAPI::LiveConnection* c, scene::MaterialLibrary* m) : connection(c), materials(m) {
+    dirtyKeys.max_load_factor(4.0f);
+    builder = std::make_unique<scene::MeshBuilder>(materials, &groups, &dirtyKeys);
+  }
+
+  CorvantaAPI::LiveConnection* connection;
+  scene::MaterialLibrary* materials;
+  scene::MaterialGroups groups;
+  scene::DirtyKeySet dirtyKeys{8};
+  std::unique_ptr<scene::MeshBuilder> builder;
+  std::unordered_map<API_Guid, ElementInfo, scene::GuidHash> elements;
+  std::uint64_t walkCounter = 0;
+  std::atomic<bool> running{false};
+  std::atomic<bool> publishRequested{false};
+  std::thread worker;
+  std::atomic<bool> gateHeld{false};
+
+  // The model gate: the state word is the gate (0 free, -1 taken); the mutex
+  // only guards it.
+  std::mutex gateMutex;
+  std::condition_variable gateFreed;
+  std::int32_t gateState = 0;
+
+  // The worker's wake-up: RequestPublish and Stop raise it so the worker
+  // does not sleep out its interval.
+  std::mutex wakeMutex;
+  std::condition_variable wakeCv;
+  bool wake = false;
+
+  ModelerAPI::Model* model = nullptr;
+  // Sum of the host vertex counts of every built body (host thread).
+  std::uint64_t vertexTotal = 0;
+  // A walk that could not take the gate changed nothing; the next walk
+  // does its work.
+  bool walkDeferred = false;
+  std::atomic<std::uint64_t> completedBatches{0};
+
+  std::function<void(const char*)> debugOutput;
+
+  void Debug(const char* text) const {
+    if (debugOutput) {
+      debugOutput(text);
+    } else {
+      std::fputs(text, stderr);
+    }
+  }
+
+  void FreeGate() {
+    {
+      std::lock_guard lock(gateMutex);
+      gateState = 0;
+    }
+    gateFreed.notify_one();
+  }
+
+  // The updater's side: clears publishRequested first, so that a running
+  // pass gives up at its next check, then waits up to budgetMs.
+  bool TakeGateForUpdater(std::uint32_t budgetMs) {
+    publishRequested.store(false);
+    if (!gateHeld.load()) {
+      std::unique_lock lock(gateMutex);
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(budgetMs);
+      if (gateFreed.wait_until(lock, deadline, [&] { return gateState == 0; })) {
+        gateState = -1;
+        gateHeld.store(true);
+      } else {
+        lock.unlock();
+        Debug("\n --- Can't lock mutex! ---\n");
+      }
+    }
+    return gateHeld.load();
+  }
+
+  void ReleaseUpdaterGate() {
+    if (gateHeld.exchange(false)) FreeGate();
+  }
+
+  void TakeGateForWorker() {
+    std::unique_lock lock(gateMutex);
+    gateFreed.wait(lock, [&] { return gateState == 0; });
+    gateState = -1;
+  }
+
+  void Wake() {
+    {
+      std::lock_guard lock(wakeMutex);
+      wake = true;
+    }
+    wakeCv.notify_one();
+  }
+
+  void DiscardMeshes(ElementInfo& entry) {
+    for (auto& body : entry.bodies) {
+      for (auto& mesh : body->meshes) {
+        dirtyKeys.insert(mesh->materialKey);
+        auto group = groups.find(mesh->materialKey);
+        if (group != groups.end()) group->second.erase(mesh.get());
+        mesh->polygons.reset();
+        mesh.reset();
+      }
+      vertexTotal -= static_cast<std::uint64_t>(body->vertexCount > 0 ? body->vertexCount : 0);
+      body.reset();
+    }
+    entry.bodies.clear();
+  }
+
+  std::size_t RemoveStale() {
+    std::size_t removed = 0;
+    for (auto it = elements.begin(); it != elements.end();) {
+      if (it->second.lastWalk < walkCounter) {
+        ++removed;
+        DiscardMeshes(it->second);
+        it = elements.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    return removed;
+  }
+};
+
+ACScene::ACScene(CorvantaAPI::LiveConnection* connection, scene::MaterialLibrary* materials)
+    : s_(std::make_unique<State>(connection, materials)) {}
+
+ACScene::~ACScene() {
+  Stop();
+  s_->builder.reset();
+}
+
+void ACScene::SetDebugOutput(std::function<void(const char*)> output) {
+  s_->debugOutput = std::move(output);
+  s_->builder->SetDebugOutput([this](std::string_view text) {
+    const std::string copy(text);
+    s_->Debug(copy.c_str());
+  });
+}
+
+void ACScene::Begin(ModelerAPI::Model* model, const addon::PluginSettings* settings) {
+  Stop();
+  s_->model = model;
+  if (settings != nullptr) {
+    s_->builder->SetOptions(settings->SmoothSurfaces(), settings->OptimizeSurfaces(), settings->EffectiveOffset());
+  } else {
+    s_->builder->SetOptions(true, true, 0.0f);
+  }
+  Resync();
+  s_->ReleaseUpdaterGate();
+  s_->FreeGate();
+  s_->publishRequested.store(false);
+  s_->running.store(true);
+  {
+    std::lock_guard lock(s_->wakeMutex);
+    s_->wake = false;
+  }
+  s_->worker = std::thread([this] { WorkerLoop(); });
+}
+
+bool ACScene::Resync() {
+  State& s = *s_;
+  if (s.model == nullptr) return false;
+  // The whole walk holds the gate: no pass may read meshes, groups or
+  // material records while they change. A pass that was wanted is wanted
+  // again afterwards.
+  const bool wasRequested = s.publishRequested.load();
+  if (!s.TakeGateForUpdater(50)) {
+    s.walkDeferred = true;
+    if (wasRequested) s.publishRequested.store(true);
+    return false;
+  }
+  s.walkDeferred = false;
+  struct GateRelease {
+    State& s;
+    bool restore;
+    ~GateRelease() {
+      s.ReleaseUpdaterGate();
+      if (restore) s.publishRequested.store(true);
+    }
+  } release{s, wasRequested};
+
+  s.walkCounter += 1;
+  const std::int32_t n = s.model->GetElementNum();
+  if (n <= 0) {
+    if (s.elements.empty()) return false;
+    return s.RemoveStale() != 0;
+  }
+
+  const std::size_t removedMaterials = s.materials != nullptr ? s.materials->Refresh(s.walkCounter) : 0;
+  // The host bumps only a material's stamp for a colour, transparency or
+  // texture change: no element is rebuilt, yet the record must reach the
+  // renderer.
+  const bool materialsPending = s.materials != nullptr && s.materials->HasPending();
+
+  // Elements to build, read once: an Element keeps the state it was read
+  // from, so its bodies match the generation id recorded here.
+  std::vector<std::pair<ElementInfo*, ModelerAPI::Element>> toBuild;
+  for (std::int32_t i = 1; i <= n; ++i) {
+    ModelerAPI::Element element;
+    s.model->GetElement(i, &element);
+    if (element.IsInvalid()) continue;
+    const std::uint32_t genId = element.GetGenId();
+    const API_Guid guid = element.GetElemGuid();
+    const std::int32_t bodyCount = element.GetBodyNum();
+    auto found = s.elements.find(guid);
+    if (bodyCount <= 0 && found == s.elements.end()) continue;
+    ElementInfo& entry = found != s.elements.end() ? found->second : s.elements[guid];
+    if (entry.lastWalk == s.walkCounter) continue;  // the same GUID twice in one model: first wins
+    entry.lastWalk = s.walkCounter;
+    if (entry.genId != genId) {
+      if (entry.genId != 0) s.DiscardMeshes(entry);
+      entry.genId = genId;
+      // Generation id 0 means nothing to build.
+      if (genId != 0) toBuild.emplace_back(&entry, std::move(element));
+    }
+  }
+  const std::size_t removed = s.RemoveStale();
+  if (toBuild.empty()) return removedMaterials + removed != 0 || materialsPending;
+
+  for (auto& [entry, element] : toBuild) {
+    const std::int32_t bodyCount = element.GetBodyNum();
+    for (std::int32_t b = 1; b <= bodyCount; ++b) {
+      ModelerAPI::Body body;
+      element.GetBody(b, &body);
+      std::unique_ptr<scene::BodyInfo> info = s.builder->BuildBody(body);
+      s.vertexTotal += static_cast<std::uint64_t>(info->vertexCount > 0 ? info->vertexCount : 0);
+      entry->bodies.push_back(std::move(info));
+    }
+  }
+  return true;
+}
+
+void ACScene::RequestPublish() {
+  State& s = *s_;
+  const bool pending = s.materials != nullptr && s.materials->HasPending();
+  if (!pending && s.dirtyKeys.empty()) return;
+  s.publishRequested.store(true);
+  s.ReleaseUpdaterGate();
+  s.Wake();
+}
+
+void ACScene::Stop() {
+  State& s = *s_;
+  s.running.store(false);
+  s.publishRequested.store(false);
+  s.ReleaseUpdaterGate();
+  s.Wake();
+  if (s.worker.joinable()) s.worker.join();
+  for (auto& [guid, entry] : s.elements) s.DiscardMeshes(entry);
+  s.model = nullptr;
+  s.elements.clear();
+  s.dirtyKeys.clear();
+  s.groups.clear();
+  s.vertexTotal = 0;
+  s.walkDeferred = false;
+}
+
+std::uint64_t ACScene::GetVertexCount() const { return s_->vertexTotal; }
+
+std::u16string ACScene::GetVertexCountText() const {
+  return util::FormatString(u"%llu", static_cast<unsigned long long>(s_->vertexTotal));
+}
+
+bool ACScene::PublishPass(std::uint32_t budgetMs) {
+  State& s = *s_;
+  if (s.dirtyKeys.empty() || !s.publishRequested.load()) return true;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(budgetMs);
+  tbb::concurrent_unordered_set<std::uint64_t> processed;
+  tbb::concurrent_unordered_set<std::uint32_t> release;
+  std::atomic<bool> keepGoing{true};
+  scene::GeometryPass pass{s.publishRequested, keepGoing, deadline, processed, release};
+  // Keys are copied first: the set is not changed during a pass (walks hold
+  // the gate), but a plain vector splits better over the parallel tasks.
+  std::vector<std::uint64_t> keys(s.dirtyKeys.begin(), s.dirtyKeys.end());
+  tbb::parallel_for_each(keys.begin(), keys.end(), [&](std::uint64_t key) {
+    if (pass.Going()) s.builder->WriteGeometry(*s.connection, key, pass);
+  });
+  for (std::uint32_t id : release) s.connection->ReleaseBlock(id);
+  if (!s.publishRequested.load()) return true;
+  for (std::uint64_t key : processed) s.dirtyKeys.unsafe_erase(key);
+  s.connection->SetFlags(CorvantaAPI::kFlagChanged);
+  return s.dirtyKeys.empty();
+}
+
+void ACScene::WorkerLoop() {
+  State& s = *s_;
+  while (s.running.load()) {
+    if (s.publishRequested.load()) {
+      s.TakeGateForWorker();
+      bool complete = false;
+      if (s.connection->Lock(10000)) {
+        if (s.running.load()) {
+          if (s.materials != nullptr) s.materials->Publish();
+          // Complete only when nothing is left: a pass cut short by a walk
+          // must not announce or wake the renderer for half a model.
+          if (PublishPass(100) && s.dirtyKeys.empty() && s.publishRequested.load()) {
+            complete = true;
+            s.publishRequested.store(false);
+          }
+        }
+        s.connection->Unlock();
+        if (complete && s.running.load()) {
+          s.connection->Announce();
+          s.connection->Notify(CorvantaAPI::kNotifyChanged, 0);
+          s.completedBatches.fetch_add(1);
+        }
+      }
+      s.FreeGate();
+    }
+    if (!s.running.load()) break;
+    std::unique_lock lock(s.wakeMutex);
+    const auto interval = std::chrono::milliseconds(s.publishRequested.load() ? 5 : 50);
+    s.wakeCv.wait_for(lock, interval, [&] { return s.wake || !s.running.load(); });
+    s.wake = false;
+  }
+}
+
+std::size_t ACScene::ElementCount() const { return s_->elements.size(); }
+std::size_t ACScene::DirtyKeyCount() const { return s_->dirtyKeys.size(); }
+bool ACScene::IsPublishRequested() const { return s_->publishRequested.load(); }
+bool ACScene::IsWorkerRunning() const { return s_->worker.joinable() && s_->running.load(); }
+bool ACScene::IsWalkDeferred() const { return s_->walkDeferred; }
+std::uint64_t ACScene::CompletedBatches() const { return s_->completedBatches.load(); }
