@@ -37,8 +37,14 @@ using HKEY = HKEY__*;
 struct HWND__;
 using HWND = HWND__*;
 
-inline constexpr BOOL TRUE = 1;
-inline constexpr BOOL FALSE = 0;
+// Macros, as the Windows headers have them, so that headers defining them the
+// same way behind #ifndef (libjpeg's) can be included before or after this.
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
 inline constexpr DWORD MAX_PATH = 260;
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
 
@@ -122,6 +128,33 @@ int SweepStaleMappings();
 // or is not a directory owned by this user.
 std::string RuntimeDirectory();
 }  // namespace platform
+
+// ---- Files -------------------------------------------------------------------
+// Paths are UTF-16 (UTF-8 on disk), POSIX separators. Each call sets the last
+// error on failure: ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND for a missing
+// file or folder on the way, ERROR_ACCESS_DENIED when permissions forbid it,
+// ERROR_INVALID_PARAMETER for a null or empty path or one holding NUL.
+inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
+inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr DWORD ERROR_FILE_EXISTS = 80;
+
+// FILE_ATTRIBUTE_DIRECTORY for a folder, else FILE_ATTRIBUTE_NORMAL; plus
+// FILE_ATTRIBUTE_READONLY when the caller may not write it. Symbolic links
+// are followed. INVALID_FILE_ATTRIBUTES on failure.
+DWORD GetFileAttributesW(LPCWSTR path);
+// One folder (mode 0777 before the umask); its parent must exist.
+// ERROR_ALREADY_EXISTS when anything of that name exists.
+BOOL CreateDirectoryW(LPCWSTR path, void* security);
+// Removes a file (not a folder: ERROR_ACCESS_DENIED, as on Windows).
+BOOL DeleteFileW(LPCWSTR path);
+// Copies a regular file's bytes; failIfExists refuses an existing target
+// (ERROR_FILE_EXISTS), otherwise it is replaced. The copy is written beside
+// the target and renamed over it, so a reader never sees half a file and a
+// failed copy leaves the old target as it was. A folder as source gives
+// ERROR_ACCESS_DENIED.
+BOOL CopyFileW(LPCWSTR existingPath, LPCWSTR newPath, BOOL failIfExists);
 
 // ---- Registry --------------------------------------------------------------
 #define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u)))
