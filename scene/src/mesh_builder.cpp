@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "hostsdk/acapi.h"
 #include "scene/material_library.h"
 #include "scene/weld_mesh.h"
 
@@ -63,7 +64,7 @@ void MeshBuilder::Report(std::string_view text) const {
   if (debugOutput_) {
     debugOutput_(text);
   } else {
-    std::fwrite(text.data(), 1, text.size(), stderr);
+    DBPrintf("%.*s", static_cast<int>(text.size()), text.data());
   }
 }
 

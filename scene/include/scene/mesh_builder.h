@@ -88,8 +88,7 @@ class MeshBuilder {
   float VerticalOffset() const { return verticalOffset_; }
   std::uint64_t BodyCounter() const { return bodyCounter_; }
 
-  // Where faults are reported (the host's debug output in the add-on);
-  // stderr until set.
+  // Where faults are reported; the host's debug output (DBPrintf) until set.
   void SetDebugOutput(std::function<void(std::string_view)> output);
 
   // Reads a host body into a new BodyInfo with one raw mesh per material
