@@ -1,7 +1,7 @@
 // Versions of running and installed renderers.
 #include <climits>
 
-#include "livelink/live_connection.h"
+#include "livelink/renderer_windows.h"
 #include "renderer/renderer.h"
 #include "renderer/uninstall_list.h"
 

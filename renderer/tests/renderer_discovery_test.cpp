@@ -1,0 +1,183 @@
+// Renderer discovery against real stores and processes: versions compared as
+// numbers, the installed-program list of a temporary machine store, running
+// velmar processes found by their windows, and the launch of an installed
+// renderer (a stand-in executable that reports how it was started).
+#include "renderer/renderer.h"
+#include "renderer/web_links.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "child_process.h"
+#include "isolation.h"
+#include "platform/win32.h"
+#include "util/text.h"
+
+using namespace renderer;
+
+namespace {
+
+TEST(CompareVersions, NumbersNotTexts) {
+  EXPECT_EQ(CompareVersions(u"8.3", u"8.3.0"), 0);
+  EXPECT_EQ(CompareVersions(u"8.3.0.0", u"8.3"), 0);
+  EXPECT_EQ(CompareVersions(u"8.2.5", u"8.3.0"), -1);
+  EXPECT_EQ(CompareVersions(u"10.1", u"9.0"), 1);
+  EXPECT_EQ(CompareVersions(u"8.3.0.1", u"8.3.0"), 1);
+  // "version 8.3.0 (build 1)" cleans to 8.3.01: 8, 3, 1.
+  EXPECT_EQ(CleanVersion(u"version 8.3.0 (build 1)"), u"8.3.01");
+  EXPECT_EQ(CompareVersions(CleanVersion(u"version 8.3.0 (build 1)"), u"8.3.1"), 0);
+  // Reading stops at the first part that is not a number.
+  EXPECT_EQ(CompareVersions(u"9..5", u"9"), 0);
+  EXPECT_EQ(CompareVersions(u"", u"0.0"), 0);
+  EXPECT_EQ(CompareVersions(u"abc", u"0.0.0.1"), -1);
+  // Numbers beyond int range saturate instead of wrapping.
+  EXPECT_EQ(CompareVersions(u"99999999999999999999", u"2147483646"), 1);
+}
+
+class Installed : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    livelink_test::Isolated();
+    RegDeleteTree();
+  }
+  void TearDown() override { RegDeleteTree(); }
+  static void RegDeleteTree() {
+    std::error_code ec;
+    std::filesystem::remove_all(livelink_test::Isolated().root() + "/hklm/SOFTWARE", ec);
+  }
+  static void Add(const std::u16string& key, const std::u16string& name, const std::u16string& version,
+                  const std::u16string& location = u"", bool withLocation = true) {
+    HKEY k = nullptr;
+    const std::u16string path = std::u16string(kUninstallKey) + u"\\" + key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                              nullptr),
+              0);
+    auto set = [&](const char16_t* value, const std::u16string& text) {
+      RegSetValueExW(k, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), DWORD((text.size() + 1) * 2));
+    };
+    set(u"DisplayName", name);
+    set(u"DisplayVersion", version);
+    if (withLocation) set(u"InstallLocation", location);
+    RegCloseKey(k);
+  }
+};
+
+TEST_F(Installed, HighestVelmarEntryByNumberSkippingOthersAndEntriesWithoutDigits) {
+  EXPECT_EQ(GetInstalledRendererVersion(), u"0.0");  // no list at all
+  Add(u"A", u"Velmar 8.2", u"8.2");
+  Add(u"B", u"Velmar 10.1", u"10.1");
+  Add(u"C", u"Other renderer", u"99.0");
+  Add(u"D", u"velmar lower case", u"50.0");  // the name test is case-sensitive
+  Add(u"E", u"Velmar beta", u"beta");
+  Add(u"F", u"Velmar dots", u"...");
+  EXPECT_EQ(GetInstalledRendererVersion(), u"10.1");
+  Add(u"G", u"Velmar 2024", u"version 12.0.3 (build 7)");
+  EXPECT_EQ(GetInstalledRendererVersion(), u"12.0.37");
+}
+
+// A stand-in renderer: a script named like the renderer's executable that
+// writes its working directory, show state and arguments to a file.
+class Launch : public Installed {
+ protected:
+  void SetUp() override {
+    Installed::SetUp();
+    dir_ = livelink_test::Isolated().root() + "/Program Files/Velmar " + std::to_string(::getpid());
+    std::filesystem::create_directories(dir_);
+    report_ = livelink_test::Isolated().root() + "/launch-report";
+    std::filesystem::remove(report_);
+    ::setenv("CORV_TEST_LAUNCH_REPORT", report_.c_str(), 1);
+    const std::string exe = dir_ + "/" + util::ToUtf8(kRendererExecutable);
+    std::ofstream(exe) << "#!/bin/sh\necho \"$(pwd)|$CORV_SHOW_WINDOW|$#\" > \"$CORV_TEST_LAUNCH_REPORT\"\n";
+    ::chmod(exe.c_str(), 0755);
+  }
+  std::string WaitReport() {
+    for (int i = 0; i < 200; ++i) {
+      std::ifstream in(report_);
+      std::string line;
+      if (std::getline(in, line) && !line.empty()) return line;
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return {};
+  }
+  std::string dir_, report_;
+};
+
+TEST_F(Launch, StartsTheMatchingEntryMaximisedInItsFolderWhetherOrNotTheLocationEndsInASeparator) {
+  Add(u"Old", u"Velmar 8.1", u"8.1", u"/nonexistent/");
+  Add(u"New", u"Velmar 9.0", u"9.0", util::FromUtf8(dir_));  // no trailing "/"
+  ASSERT_TRUE(LaunchRenderer(u"9.0"));
+  EXPECT_EQ(WaitReport(), dir_ + "|3|0");
+
+  std::filesystem::remove(report_);
+  Add(u"New", u"Velmar 9.0", u"9.0", util::FromUtf8(dir_ + "/"));
+  ASSERT_TRUE(LaunchRenderer(u"9.0"));
+  EXPECT_EQ(WaitReport(), dir_ + "|3|0");
+}
+
+TEST_F(Launch, RefusesWithoutEntryLocationFolderOrExecutable) {
+  EXPECT_FALSE(LaunchRenderer(u"9.0"));  // no entry
+  Add(u"NoLoc", u"Velmar 9.0", u"9.0", u"", false);
+  EXPECT_FALSE(LaunchRenderer(u"9.0"));
+  Add(u"NoLoc", u"Velmar 9.0", u"9.0", u"/nonexistent/Velmar");
+  EXPECT_FALSE(LaunchRenderer(u"9.0"));
+  const std::string empty = livelink_test::Isolated().root() + "/empty-install";
+  std::filesystem::create_directories(empty);
+  Add(u"NoLoc", u"Velmar 9.0", u"9.0", util::FromUtf8(empty));
+  EXPECT_FALSE(LaunchRenderer(u"9.0"));
+  // A version must match exactly after cleaning: 9.0 is not 9.0.0.
+  Add(u"NoLoc", u"Velmar 9.0", u"9.0", util::FromUtf8(dir_));
+  EXPECT_FALSE(LaunchRenderer(u"9.0.0"));
+  EXPECT_TRUE(LaunchRenderer(u"9.0"));
+  EXPECT_FALSE(WaitReport().empty());
+}
+
+TEST(Running, FirstOrHighestOfTheRunningRenderersWindows) {
+  livelink_test::Isolated();
+  EXPECT_EQ(GetRunningRendererVersion(true), u"0.0.0.0");
+  auto older = livelink_test::ChildProcess::Start(VELMAR_PATH, {"--app-version", "8.2", "run"});
+  auto newer = livelink_test::ChildProcess::Start(VELMAR_PATH, {"--app-version", "9.0", "run"});
+  ASSERT_TRUE(older && newer);
+  std::u16string highest;
+  for (int i = 0; i < 200 && highest != u"9.0"; ++i) {
+    highest = GetRunningRendererVersion(true);
+    if (highest != u"9.0") std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  EXPECT_EQ(highest, u"9.0");
+  for (int i = 0; i < 200; ++i) {
+    if (GetRunningRendererVersion(true) == u"9.0" && CompareVersions(GetRunningRendererVersion(false), u"8.2") == 0)
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  const std::u16string first = GetRunningRendererVersion(false);
+  EXPECT_TRUE(first == u"8.2" || first == u"9.0") << util::ToUtf8(first);
+  // With only the older one left, the check would not pass.
+  newer.reset();
+  for (int i = 0; i < 200 && GetRunningRendererVersion(true) != u"8.2"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  EXPECT_EQ(GetRunningRendererVersion(true), u"8.2");
+  EXPECT_LT(CompareVersions(GetRunningRendererVersion(true), kRequiredVersion), 0);
+}
+
+TEST(WebLinks, QueryEncodesItsThreeValues) {
+  EXPECT_EQ(BuildLinkQuery(u"ArchiCAD 21.0.0"),
+            u"?utm_source=ArchiCAD%2021%2e0%2e0&utm_medium=3%2e50%2e904&utm_campaign=ArchiCAD%20Corvanta");
+  // Without a host the label is empty, and every page still carries the query.
+  const std::u16string help = GetHelpLink();
+  EXPECT_EQ(help, std::u16string(kVendorSite) + u"/support.html?utm_source=&utm_medium=3%2e50%2e904"
+                                                u"&utm_campaign=ArchiCAD%20Corvanta");
+  EXPECT_EQ(GetHelpLink(), help);
+  EXPECT_EQ(GetHomePageLink().rfind(std::u16string(kVendorSite) + u"?utm_source=", 0), 0u);
+  EXPECT_NE(GetLatestVersionLink().find(u"/archicad-exporters.html?"), std::u16string::npos);
+  EXPECT_NE(GetRendererPageLink().find(u"/free-trial.html?"), std::u16string::npos);
+  EXPECT_EQ(kVendorSite, std::u16string(u"https://") + kVendorHostName);
+}
+
+}  // namespace
