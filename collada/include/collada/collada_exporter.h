@@ -38,7 +38,7 @@
 #include "hostsdk/types.h"
 #include "scene/mesh_builder.h"
 
-class PluginSettings;
+#include "addon/plugin_settings.h"
 
 namespace scene {
 class MaterialLibrary;
@@ -52,7 +52,7 @@ class ColladaExporter {
 
   // settings: the record the export reloads from the registry at every
   // export; a record of its own when null.
-  explicit ColladaExporter(std::unique_ptr<PluginSettings> settings = nullptr);
+  explicit ColladaExporter(std::unique_ptr<addon::PluginSettings> settings = nullptr);
   ~ColladaExporter();
   ColladaExporter(const ColladaExporter&) = delete;
   ColladaExporter& operator=(const ColladaExporter&) = delete;
@@ -92,10 +92,9 @@ class ColladaExporter {
   void Reset();
 
  private:
-  struct Stages;
-
   void Status(std::u16string_view text);
   void LoadGeometry();
+  void ChooseMaterials();
   void MergeMaterial(std::uint64_t key);
   void CreateNode(const scene::BodyInfo& body);
   bool WriteToDestination();
@@ -108,10 +107,12 @@ class ColladaExporter {
   scene::MaterialGroups groups;
   tbb::concurrent_unordered_set<std::uint64_t> usedKeys;
   std::unique_ptr<scene::MeshBuilder> builder;
-  std::unique_ptr<PluginSettings> settings;
+  std::unique_ptr<addon::PluginSettings> settings;
 
-  // The materials the document writes, in a fixed order (by key), each once.
+  // The materials the document writes, in a fixed order (by key), each once,
+  // and their identifiers in the document (unique within it).
   std::vector<scene::MaterialRecord*> usedMaterials;
+  std::vector<std::string> materialIds;
   std::vector<std::unique_ptr<scene::BodyInfo>> bodies;
   tbb::concurrent_vector<std::unique_ptr<GeometryInfo>> geometries;
   bool exportNodes = true;

@@ -1,0 +1,166 @@
+// The export: destination, model reading, the geometry stages and the
+// document file.
+#include "collada/collada_exporter.h"
+
+#include <ctime>
+#include <exception>
+#include <new>
+
+#include "addon/alerts.h"
+#include "addon/plugin_settings.h"
+#include "collada/document_text.h"
+#include "collada/document_writer.h"
+#include "collada/output_file.h"
+#include "hostsdk/acapi.h"
+#include "plugin/host_queries.h"
+#include "scene/material_library.h"
+#include "scene/material_record.h"
+#include "util/text.h"
+
+namespace {
+
+// A failure inside the export that ends it with APIERR_GENERAL.
+struct ExportFailure : std::exception {
+  explicit ExportFailure(std::string text) : what_(std::move(text)) {}
+  const char* what() const noexcept override { return what_.c_str(); }
+  std::string what_;
+};
+
+}  // namespace
+
+ColladaExporter::ColladaExporter(std::unique_ptr<addon::PluginSettings> ownSettings)
+    : materials(std::make_unique<scene::MaterialLibrary>(nullptr)),
+      builder(std::make_unique<scene::MeshBuilder>(materials.get(), &groups, &usedKeys)),
+      settings(ownSettings ? std::move(ownSettings) : std::make_unique<addon::PluginSettings>()) {
+  builder->SetDebugOutput([](std::string_view text) { DBPrintf("%.*s", static_cast<int>(text.size()), text.data()); });
+}
+
+ColladaExporter::~ColladaExporter() { Reset(); }
+
+void ColladaExporter::ForgetFolder() { lastFolder.clear(); }
+
+void ColladaExporter::SetProgressListener(std::function<void(std::u16string_view)> listener) {
+  progress = std::move(listener);
+}
+
+void ColladaExporter::Status(std::u16string_view text) {
+  addon::SetStatusBarText(std::u16string(text));
+  if (progress) progress(text);
+}
+
+void ColladaExporter::Reset() {
+  model.reset();
+  attributeReader.reset();
+  nodes.clear();
+  // The images the last document refers to belong to that document: the
+  // library must not delete them when its records go, and the next export
+  // writes them again.
+  for (scene::MaterialRecord* record : usedMaterials) {
+    record->texturePath.clear();
+    record->textureFileOwned = false;
+  }
+  usedMaterials.clear();
+  usedKeys.clear();
+  groups.clear();
+  bodies.clear();
+  geometries.clear();
+  if (materials) materials->Reset();
+}
+
+GSErrCode ColladaExporter::Export(Modeler::SightPtr sight, const API_IOParams* ioParams) {
+  Reset();
+  lastError.clear();
+
+  if (ioParams != nullptr) {
+    path.clear();
+    GS::UniString location;
+    if (ioParams->fileLoc != nullptr && ioParams->fileLoc->ToPath(&location) == NoError) path = location.ToU16();
+  } else {
+    path = ChooseDestination(lastFolder);
+  }
+  if (path.empty()) return APIERR_CANCEL;
+
+  auto slash = path.find_last_of(u'/');
+  lastFolder = slash == std::u16string::npos ? path : path.substr(0, slash);
+
+  Status(u"Velmar Collada exporter: initializing\u2026");
+  Modeler::SightPtr previous;
+  bool selected = false;
+  GSErrCode result = NoError;
+  try {
+    attributeReader = std::make_unique<AttributeReader>();
+    model = std::make_unique<ModelerAPI::Model>();
+    GSErrCode read;
+    if (sight != nullptr) {
+      read = EXPGetModel(sight, model.get(), attributeReader.get());
+    } else {
+      plugin::Make3DWindowCurrent();
+      Modeler::SightPtr own;
+      read = ACAPI_3D_CreateSight(&own);
+      if (read == NoError && own != nullptr) {
+        if (ACAPI_3D_SelectSight(own, &previous) == NoError) selected = true;
+        read = EXPGetModel(own->GetConstMainModelPtr(), model.get(), attributeReader.get());
+      } else if (read == NoError) {
+        read = APIERR_BADID;
+      }
+    }
+    // Writing an empty document over the user's file because the model
+    // could not be read would be a silent loss.
+    if (read != NoError) throw ExportFailure("the 3D model cannot be read (host error " + std::to_string(read) + ")");
+    LoadGeometry();
+    if (!WriteToDestination()) result = APIERR_GENERAL;
+  } catch (const std::bad_alloc&) {
+    lastError = "out of memory";
+    result = APIERR_GENERAL;
+  } catch (const std::exception& e) {
+    lastError = e.what();
+    result = APIERR_GENERAL;
+  } catch (...) {
+    lastError = "unexpected failure";
+    result = APIERR_GENERAL;
+  }
+  Reset();
+  if (selected && previous != nullptr) {
+    Modeler::SightPtr ours;
+    ACAPI_3D_SelectSight(previous, &ours);
+  }
+  return result;
+}
+
+bool ColladaExporter::WriteToDestination() {
+  collada::OutputFile out;
+  if (!out.Open(util::ToUtf8(path))) {
+    lastError = out.Error();
+    return false;
+  }
+
+  collada::DocumentContent content;
+  content.materials.reserve(usedMaterials.size());
+  for (std::size_t i = 0; i < usedMaterials.size(); ++i) {
+    const scene::MaterialRecord& record = *usedMaterials[i];
+    collada::DocumentMaterial m;
+    m.id = materialIds[i];
+    m.name = collada::XmlText(record.name);
+    m.surfaceType = record.surfaceType;
+    m.colour = record.colour;
+    m.secondColour = record.secondColour;
+    m.shine = record.shine;
+    m.opacity = record.opacity;
+    content.materials.push_back(std::move(m));
+  }
+  content.exportImagePath = [this](std::size_t i) { return materials->ExportImagePath(*usedMaterials[i]); };
+  content.geometries.reserve(geometries.size());
+  for (const auto& g : geometries) content.geometries.push_back(g.get());
+  content.nodes.reserve(nodes.size());
+  for (const auto& n : nodes) content.nodes.push_back(n.get());
+  content.exportNodes = exportNodes;
+  content.status = [this](std::u16string_view text) { Status(text); };
+  content.created = std::time(nullptr);
+
+  collada::WriteDocument(out, content);
+  if (!out.Commit()) {
+    lastError = out.Error();
+    return false;
+  }
+  return true;
+}
