@@ -13,7 +13,12 @@ namespace scene {
 
 namespace {
 
-bool Finite(double x, double y, double z) { return std::isfinite(x) && std::isfinite(y) && std::isfinite(z); }
+// Finite also once stored as floats: a coordinate of 1e300 is finite as a
+// double and infinite as a float.
+bool Finite(double x, double y, double z) {
+  return std::isfinite(static_cast<float>(x)) && std::isfinite(static_cast<float>(y)) &&
+         std::isfinite(static_cast<float>(z));
+}
 
 // The host's (x, y, z) as a normal in the renderer's frame (x, z, y); a
 // vector that is not finite becomes the zero normal.
@@ -94,7 +99,8 @@ std::unique_ptr<BodyInfo> MeshBuilder::BuildBody(const ModelerAPI::Body& hostBod
     hostBody.GetVertex(i + 1, &p);
     body->positions[std::size_t(i)] =
         Vec4f{static_cast<float>(p.x), static_cast<float>(p.z) + verticalOffset_, static_cast<float>(p.y), 1};
-    if (Finite(p.x, p.y, p.z)) {
+    const Vec4f& stored = body->positions[std::size_t(i)];
+    if (Finite(p.x, p.y, p.z) && std::isfinite(stored.y)) {
       usable[std::size_t(i)] = 1;
       sx += p.x;
       sy += p.y;
@@ -246,7 +252,8 @@ std::unique_ptr<BodyInfo> MeshBuilder::BuildBody(const ModelerAPI::Body& hostBod
           hostBody.GetVertex(static_cast<std::int32_t>(v) + 1, &q);
           ModelerAPI::TextureCoordinate uv;
           polygon.GetTextureCoordinate(&q, &uv);
-          if (!std::isfinite(uv.u) || !std::isfinite(uv.v)) uv = ModelerAPI::TextureCoordinate{};
+          if (!std::isfinite(static_cast<float>(uv.u)) || !std::isfinite(static_cast<float>(uv.v)))
+            uv = ModelerAPI::TextureCoordinate{};
           data.cornerTexCoords.insert(cornerKey, Vec2f{static_cast<float>(uv.u), static_cast<float>(uv.v)});
         }
       }

@@ -264,9 +264,10 @@ TEST(MeshBuilder, TextureCoordinatesAreScaledByTheTextureSize) {
 TEST(MeshBuilder, BadHostDataDropsCornersAndPiecesWithoutReadingOutOfRange) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   hostmodel::Body b;
-  b.vertices = {{0, 0, 0}, {3, 0, 0}, {0, 3, 0}, {nan, 0, 0}};
+  // Vertex 4 is finite as a double but not once stored as a float.
+  b.vertices = {{0, 0, 0}, {3, 0, 0}, {0, 3, 0}, {nan, 0, 0}, {0, 1e300, 0}};
   b.polygonNormals = {{0, 0, 1}, {nan, 0, 1}};
-  b.vertexNormals = {{nan, 0, 0}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}};
+  b.vertexNormals = {{nan, 0, 0}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}};
   hostmodel::Polygon noPieces;
   noPieces.convexPieces.clear();
   hostmodel::Polygon shortPieces;
@@ -278,6 +279,7 @@ TEST(MeshBuilder, BadHostDataDropsCornersAndPiecesWithoutReadingOutOfRange) {
       Piece({0, 7, 1, 2}),      // vertex 7 does not exist: that corner goes
       Piece({0, -5, 1}),        // two corners left: no area, dropped
       Piece({0, 1, 3}),         // the NaN vertex goes, and with it the piece
+      Piece({4, 1, 2}),         // so does the one out of float range
       Piece({0, 1, 2}, 2),      // a NaN normal: taken from the corners
       noPieces, shortPieces,
       curved,                   // a NaN vertex normal: the polygon's normal
