@@ -241,9 +241,13 @@ MaterialRecord* MaterialLibrary::ForAttributeIndex(std::int32_t index) {
 }
 
 MaterialRecord* MaterialLibrary::WithPolygonTexture(const MaterialRecord* record, const ModelerAPI::Texture& texture) {
+  if (record == nullptr) record = &defaultMaterial_;
+  // A texture without fingerprint cannot be told apart from another one, so
+  // it would make a new variant for every polygon: the polygon keeps its
+  // material.
+  if (texture.GetFingerprint().IsEmpty()) return Find(record->key);
   MaterialRecord* existing = FindByFingerprint(texture);
   if (!existing->IsDefault()) return existing;
-  if (record == nullptr) record = &defaultMaterial_;
 
   const std::uint64_t key = NextSyntheticKey();
   auto owned = std::make_unique<MaterialRecord>();

@@ -1,0 +1,230 @@
+// Texture image files: PNG for transparent patterns and JPEG otherwise, in
+// the texture folder beside the project; files the library wrote come and
+// go with their records, the host's own files are never touched; the
+// export's host paths and image copies; pixel maps that do not match their
+// size.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "material_test_host.h"
+#include "scene/material_library.h"
+#include "scene/texture_paths.h"
+#include "util/files.h"
+#include "util/text.h"
+
+using namespace scene;
+using namespace material_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Utf8(const std::u16string& s) { return util::ToUtf8(s); }
+
+std::string Magic(const std::u16string& path) {
+  std::ifstream in(Utf8(path), std::ios::binary);
+  char bytes[4] = {};
+  in.read(bytes, 4);
+  return std::string(bytes, 4);
+}
+
+class TextureFilesTest : public HostFixture {
+ protected:
+  // 1 "Glass pane": transparent pattern; 2 "Brick": alpha, no pattern;
+  // 3 "Stone": a texture with an image file of its own.
+  void OpenHouse() {
+    hostmodel::Project p;
+    p.materials.push_back(MakeMaterial("Glass pane", 1));
+    p.materials.push_back(MakeMaterial("Brick", 2));
+    p.materials.push_back(MakeMaterial("Stone", 3));
+    p.textures.push_back(MakeTexture("pane", 5, 4, true, true, 1));
+    p.textures.push_back(MakeTexture("brick", 6, 3, true, false, 2));
+    hostmodel::Texture stone = MakeTexture("stone", 4, 4, false, false, 3);
+    stoneFile = temp.File("images/stone.png");
+    fs::create_directories(temp.path() / "images");
+    ASSERT_TRUE(hostmodel::WritePng(stone, stoneFile).ok());
+    auto decoded = hostmodel::DecodeImageFile(stoneFile);
+    ASSERT_TRUE(decoded.ok());
+    hostmodel::Texture fromFile = decoded.value();
+    fromFile.filePath = stoneFile;
+    fromFile.xSize = 2.0;
+    p.textures.push_back(fromFile);
+    textures = p.textures;
+    Open(p);
+  }
+  std::string stoneFile;
+  std::vector<hostmodel::Texture> textures;
+};
+
+}  // namespace
+
+TEST_F(TextureFilesTest, PngForTransparentPatternsJpegOtherwiseHostFilesAsTheyAre) {
+  OpenHouse();
+  MaterialLibrary library;
+  library.BeginLink(&model, U16(projectPath));
+  library.SetMemoryTextures(false);
+  library.Refresh(1);
+  EXPECT_EQ(library.TextureFolder(), U16(temp.File("House_Textures")));
+  EXPECT_EQ(library.TextureFolderName(), u"House_Textures");
+
+  const MaterialRecord& pane = *library.ForAttributeIndex(1);
+  EXPECT_EQ(pane.texturePath, library.TextureFolder() + u"/" + ImageFileName(pane.key, u"png"));
+  EXPECT_TRUE(pane.textureFileOwned);
+  EXPECT_TRUE(pane.textureChanged);
+  EXPECT_NE(pane.textureStamp, 0u);
+  EXPECT_EQ(Magic(pane.texturePath), "\x89PNG");
+  auto png = hostmodel::DecodeImageFile(Utf8(pane.texturePath));
+  ASSERT_TRUE(png.ok()) << png.error();
+  EXPECT_EQ(png.value().width, 5);
+  EXPECT_EQ(png.value().pixels, textures[0].pixels) << "32-bit PNG keeps every pixel and its alpha";
+
+  const MaterialRecord& brick = *library.ForAttributeIndex(2);
+  EXPECT_EQ(brick.texturePath, library.TextureFolder() + u"/" + ImageFileName(brick.key, u"jpg"));
+  EXPECT_EQ(Magic(brick.texturePath).substr(0, 3), "\xFF\xD8\xFF");
+  auto jpeg = hostmodel::DecodeImageFile(Utf8(brick.texturePath));
+  ASSERT_TRUE(jpeg.ok()) << jpeg.error();
+  EXPECT_EQ(jpeg.value().width, 6);
+  EXPECT_EQ(jpeg.value().height, 3);
+  for (std::size_t i = 0; i < jpeg.value().pixels.size(); i += 4) ASSERT_EQ(jpeg.value().pixels[i], 255);
+
+  const MaterialRecord& stone = *library.ForAttributeIndex(3);
+  EXPECT_EQ(stone.texturePath, U16(stoneFile));
+  EXPECT_FALSE(stone.textureFileOwned);
+  EXPECT_EQ(stone.textureStamp, util::GetFileTimeStamp(U16(stoneFile), 2));
+  EXPECT_EQ(stone.textureIndex, 3);
+  EXPECT_FLOAT_EQ(stone.textureWidth, 2.0f);
+}
+
+TEST_F(TextureFilesTest, WrittenFilesFollowTheirRecordsHostFilesStay) {
+  OpenHouse();
+  MaterialLibrary library;
+  library.BeginLink(&model, U16(projectPath));
+  library.SetMemoryTextures(false);
+  library.Refresh(1);
+  const std::u16string panePath = library.ForAttributeIndex(1)->texturePath;
+  const std::u16string brickPath = library.ForAttributeIndex(2)->texturePath;
+  ASSERT_TRUE(util::FileExists(panePath));
+
+  // A generated file deleted behind the library's back is written again at
+  // the next load instead of being named while absent.
+  fs::remove(Utf8(panePath));
+  ASSERT_TRUE(host->SetMaterialColor(1, {0.1, 0.2, 0.3}).ok());
+  library.Refresh(2);
+  EXPECT_EQ(library.ForAttributeIndex(1)->texturePath, panePath);
+  EXPECT_TRUE(util::FileExists(panePath));
+
+  // Removing a material deletes the file written for it, never the host's.
+  ASSERT_TRUE(host->DeleteMaterial(1).ok());
+  ASSERT_TRUE(host->DeleteMaterial(3).ok());
+  EXPECT_EQ(library.Refresh(3), 2u);
+  EXPECT_FALSE(util::FileExists(panePath));
+  EXPECT_TRUE(util::FileExists(U16(stoneFile)));
+
+  // The default material is never cleared.
+  MaterialRecord& d = library.DefaultMaterial();
+  d.texturePath = U16(stoneFile);
+  d.textureFileOwned = true;
+  library.ClearTexture(d);
+  EXPECT_EQ(d.texturePath, U16(stoneFile));
+  EXPECT_TRUE(util::FileExists(U16(stoneFile)));
+  d.texturePath.clear();
+  d.textureFileOwned = false;
+
+  // The end of the run removes what is left of the library's files.
+  library.Reset();
+  EXPECT_FALSE(util::FileExists(brickPath));
+  EXPECT_TRUE(util::FileExists(U16(stoneFile)));
+}
+
+TEST_F(TextureFilesTest, ExportTakesHostPathsAndWritesOrCopiesImagesBesideTheDocument) {
+  OpenHouse();
+  fs::create_directories(temp.path() / "out");
+  const std::u16string document = U16(temp.File("out/Model.dae"));
+  MaterialLibrary library;
+  library.BeginExport(&model, document);
+  library.Refresh(1);
+  EXPECT_EQ(library.TextureFolder(), U16(temp.File("out/Model_Textures")));
+
+  MaterialRecord& pane = *library.ForAttributeIndex(1);
+  MaterialRecord& stone = *library.ForAttributeIndex(3);
+  EXPECT_TRUE(pane.texturePath.empty()) << "the host's path, even an empty one";
+  EXPECT_EQ(pane.texturePixels, nullptr);
+  EXPECT_EQ(stone.texturePath, U16(stoneFile));
+
+  const std::u16string paneImage = library.ExportImagePath(pane);
+  EXPECT_EQ(paneImage, u"Model_Textures/" + ImageFileName(pane.key, u"png"));
+  EXPECT_TRUE(util::FileExists(U16(temp.File("out/")) + paneImage));
+  EXPECT_FLOAT_EQ(pane.textureWidth, 2.0f) << "the repeat size survives the write";
+  EXPECT_EQ(pane.textureIndex, 1);
+
+  const std::u16string stoneImage = library.ExportImagePath(stone);
+  EXPECT_EQ(stoneImage, u"Model_Textures/" + ImageFileName(stone.key, u"png"));
+  EXPECT_TRUE(util::FileExists(U16(temp.File("out/")) + stoneImage));
+  EXPECT_TRUE(util::FileExists(U16(stoneFile)));
+  // Asking again copies nothing onto itself and keeps the image.
+  EXPECT_EQ(library.ExportImagePath(stone), stoneImage);
+  EXPECT_TRUE(util::FileExists(U16(temp.File("out/")) + stoneImage));
+
+  // Without texture there is no image.
+  EXPECT_TRUE(library.ExportImagePath(library.DefaultMaterial()).empty());
+
+  // The exported images belong to the document, not to the library.
+  library.Reset();
+  EXPECT_TRUE(util::FileExists(U16(temp.File("out/")) + paneImage));
+  EXPECT_TRUE(util::FileExists(U16(temp.File("out/")) + stoneImage));
+}
+
+TEST_F(TextureFilesTest, PixelMapsThatDoNotMatchTheirSizeGiveNoTexture) {
+  OpenHouse();
+  hostmodel::Project broken;
+  hostmodel::Texture shortMap = MakeTexture("short", 4, 4, false, false, 9);
+  shortMap.pixels.resize(4 * 12);  // 12 pixels for a 4 x 4 map
+  broken.textures.push_back(shortMap);
+  hostmodel::Texture other = MakeTexture("other", 3, 3, false, false, 10);
+  other.pixels.resize(4 * 5);
+  broken.textures.push_back(other);
+  UncheckedModel unchecked(broken);
+
+  MaterialLibrary library;
+  library.BeginLink(&model, U16(projectPath));
+  library.Refresh(1);
+  const MaterialRecord* brick = library.ForAttributeIndex(2);
+  host->ClearLog();
+  MaterialRecord* memory = library.WithPolygonTexture(brick, unchecked.TextureAt(1));
+  EXPECT_EQ(memory->texturePixels, nullptr);
+  EXPECT_EQ(memory->textureBytes, 0u);
+  EXPECT_TRUE(memory->texturePath.empty());
+
+  library.SetMemoryTextures(false);
+  MaterialRecord* file = library.WithPolygonTexture(brick, unchecked.TextureAt(2));
+  EXPECT_TRUE(file->texturePath.empty());
+  EXPECT_FALSE(fs::exists(Utf8(library.TextureFolder() + u"/" + ImageFileName(file->key, u"jpg"))));
+  // Texture coordinates still get the repeat size.
+  EXPECT_FLOAT_EQ(file->textureWidth, 2.0f);
+  EXPECT_EQ(DebugLines().size(), 1u) << "the fault is reported once";
+}
+
+TEST_F(TextureFilesTest, MemoryTexturesCountEveryBuild) {
+  OpenHouse();
+  MaterialLibrary library;
+  library.BeginLink(&model, U16(projectPath));
+  library.Refresh(1);
+  const MaterialRecord& pane = *library.ForAttributeIndex(1);
+  const MaterialRecord& brick = *library.ForAttributeIndex(2);
+  ASSERT_NE(pane.texturePixels, nullptr);
+  ASSERT_NE(brick.texturePixels, nullptr);
+  EXPECT_TRUE(pane.texturePath.empty());
+  EXPECT_FALSE(pane.textureFileOwned);
+  EXPECT_EQ(library.TextureCounter(), 3u);
+  EXPECT_NE(pane.textureStamp, brick.textureStamp);
+  // The texture with its own file travels in memory too: pixels, no path.
+  EXPECT_NE(library.ForAttributeIndex(3)->texturePixels, nullptr);
+  EXPECT_TRUE(library.ForAttributeIndex(3)->texturePath.empty());
+  EXPECT_FALSE(fs::exists(temp.path() / "House_Textures")) << "no files for memory textures";
+
+  ASSERT_TRUE(host->SetMaterialColor(1, {0.5, 0.5, 0.5}).ok());
+  library.Refresh(2);
+  EXPECT_EQ(pane.textureStamp, 4u) << "the fourth memory texture of the run";
+  EXPECT_TRUE(pane.textureChanged);
+}

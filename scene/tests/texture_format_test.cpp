@@ -1,0 +1,89 @@
+// The memory bitmap pinned byte by byte, its 32-bit size bound, and the
+// names of texture folders and image files.
+#include <gtest/gtest.h>
+
+#include "material_test_entries.h"
+
+#include <cstring>
+#include <vector>
+
+#include "scene/texture_bitmap.h"
+#include "scene/texture_paths.h"
+
+using namespace scene;
+
+namespace {
+std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 | std::uint32_t(b[at + 2]) << 16 |
+         std::uint32_t(b[at + 3]) << 24;
+}
+}  // namespace
+
+TEST(TextureBitmap, HeaderAndPixelsPinnedByteByByte) {
+  // 3 x 2 pixels, A,R,G,B each.
+  const std::vector<std::uint8_t> argb = {0x10, 0x21, 0x32, 0x43, 0x80, 0xA1, 0xB2, 0xC3, 0x00, 0x01, 0x02, 0x03,
+                                          0xFF, 0xF1, 0xF2, 0xF3, 0x7F, 0x71, 0x72, 0x73, 0x01, 0x11, 0x12, 0x13};
+  const auto bytes = MemoryBitmapBytes(6);
+  ASSERT_TRUE(bytes);
+  ASSERT_EQ(*bytes, 54u + 24u);
+  std::vector<std::uint8_t> out(*bytes, 0xEE);
+  WriteMemoryBitmap(out.data(), 3, 2, argb.data(), true);
+
+  const std::vector<std::uint8_t> header = {
+      'B', 'M', 78, 0, 0, 0,  0, 0, 0, 0, 54, 0, 0, 0,     // file header
+      40,  0,   0,  0, 3, 0,  0, 0,                        // info size, width
+      0xFE, 0xFF, 0xFF, 0xFF,                              // height -2: rows top-down
+      1,   0,   32, 0, 0, 0,  0, 0, 24, 0, 0, 0,           // planes, bits, compression, image bytes
+      0,   0,   0,  0, 0, 0,  0, 0, 0,  0, 0, 0, 0, 0, 0, 0};
+  ASSERT_EQ(header.size(), 54u);
+  EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + 54), header);
+  for (std::size_t p = 0; p < 6; ++p) {
+    EXPECT_EQ(out[54 + 4 * p + 0], argb[4 * p + 3]) << "blue of pixel " << p;
+    EXPECT_EQ(out[54 + 4 * p + 1], argb[4 * p + 2]) << "green of pixel " << p;
+    EXPECT_EQ(out[54 + 4 * p + 2], argb[4 * p + 1]) << "red of pixel " << p;
+    EXPECT_EQ(out[54 + 4 * p + 3], argb[4 * p + 0]) << "alpha of pixel " << p;
+  }
+
+  // Without a kept alpha channel every pixel is opaque, colours unchanged.
+  WriteMemoryBitmap(out.data(), 3, 2, argb.data(), false);
+  for (std::size_t p = 0; p < 6; ++p) {
+    EXPECT_EQ(out[54 + 4 * p + 3], 255) << p;
+    EXPECT_EQ(out[54 + 4 * p + 2], argb[4 * p + 1]) << p;
+  }
+  EXPECT_EQ(U32(out, 2), 78u);
+}
+
+TEST(TextureBitmap, SizeMustFitThirtyTwoBits) {
+  const std::uint64_t largest = (0xFFFFFFFFull - 54) / 4;
+  ASSERT_TRUE(MemoryBitmapBytes(largest));
+  EXPECT_EQ(*MemoryBitmapBytes(largest), 54 + 4 * largest);
+  EXPECT_FALSE(MemoryBitmapBytes(largest + 1));
+  // The pixel count of a 32768 x 32768 map wraps a 32-bit size.
+  EXPECT_FALSE(MemoryBitmapBytes(32768ull * 32768ull));
+  EXPECT_EQ(*MemoryBitmapBytes(0), 54u);
+}
+
+TEST(TexturePaths, FolderBesideTheFileWithoutItsExtension) {
+  auto names = TextureFolderFor(u"/home/u/Projects/House.pln");
+  EXPECT_EQ(names.folder, u"/home/u/Projects/House_Textures");
+  EXPECT_EQ(names.name, u"House_Textures");
+  // Only the last component carries an extension.
+  names = TextureFolderFor(u"/a/proj.old/House");
+  EXPECT_EQ(names.folder, u"/a/proj.old/House_Textures");
+  EXPECT_EQ(names.name, u"House_Textures");
+  names = TextureFolderFor(u"/a/b/Model.v2.dae");
+  EXPECT_EQ(names.folder, u"/a/b/Model.v2_Textures");
+  names = TextureFolderFor(u"House.dae");
+  EXPECT_EQ(names.folder, u"House_Textures");
+  EXPECT_TRUE(TextureFolderFor(u"").folder.empty());
+}
+
+TEST(TexturePaths, ExtensionsAndImageNames) {
+  EXPECT_EQ(FileExtension(u"/t/brick.PNG"), u"PNG");
+  EXPECT_EQ(FileExtension(u"/t.d/brick"), u"");
+  EXPECT_EQ(FileExtension(u"/t/archive.tar.gz"), u"gz");
+  EXPECT_EQ(FileExtension(u"brick.jpg"), u"jpg");
+  EXPECT_EQ(ImageFileName(0xABull, u"png"), u"00000000000000ab.png");
+  EXPECT_EQ(ImageFileName(0xFFFFFFFFFFFFFFFEull, u"jpg"), u"fffffffffffffffe.jpg");
+  EXPECT_EQ(ImageFileName(0x1ull, u""), u"0000000000000001");
+}
