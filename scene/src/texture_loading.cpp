@@ -102,9 +102,12 @@ void MaterialLibrary::LoadTexture(MaterialRecord& record, const ModelerAPI::Text
       if (path.empty() || !util::FileExists(path)) {
         if (EnsureTextureFolder()) {
           path = JoinPath(textureFolder_, ImageFileName(record.key, ImageExtension(texture)));
-          // Written again when the name changes, and also when a file we
-          // wrote under this name went missing since.
-          if (record.texturePath != path || !util::FileExists(path)) WriteImageFile(record, texture, path);
+          // Written again when the name changes, when a file we wrote under
+          // this name went missing since, and when the host texture is
+          // another image than the one the file holds.
+          if (record.texturePath != path || !util::FileExists(path) ||
+              record.fingerprint != texture.GetFingerprint().ToU16())
+            WriteImageFile(record, texture, path);
         } else {
           path.clear();
         }

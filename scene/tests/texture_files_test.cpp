@@ -50,6 +50,7 @@ class TextureFilesTest : public HostFixture {
     fromFile.filePath = stoneFile;
     fromFile.xSize = 2.0;
     p.textures.push_back(fromFile);
+    p.textures.push_back(MakeTexture("brick, cleaned", 2, 7, false, false, 4));
     textures = p.textures;
     Open(p);
   }
@@ -114,10 +115,19 @@ TEST_F(TextureFilesTest, WrittenFilesFollowTheirRecordsHostFilesStay) {
   EXPECT_EQ(library.ForAttributeIndex(1)->texturePath, panePath);
   EXPECT_TRUE(util::FileExists(panePath));
 
+  // Another image under the same file name replaces the file's content.
+  ASSERT_TRUE(host->SetMaterialTexture(2, 4).ok());
+  library.Refresh(3);
+  EXPECT_EQ(library.ForAttributeIndex(2)->texturePath, brickPath);
+  auto replaced = hostmodel::DecodeImageFile(Utf8(brickPath));
+  ASSERT_TRUE(replaced.ok());
+  EXPECT_EQ(replaced.value().width, 2);
+  EXPECT_EQ(replaced.value().height, 7);
+
   // Removing a material deletes the file written for it, never the host's.
   ASSERT_TRUE(host->DeleteMaterial(1).ok());
   ASSERT_TRUE(host->DeleteMaterial(3).ok());
-  EXPECT_EQ(library.Refresh(3), 2u);
+  EXPECT_EQ(library.Refresh(4), 2u);
   EXPECT_FALSE(util::FileExists(panePath));
   EXPECT_TRUE(util::FileExists(U16(stoneFile)));
 
