@@ -63,6 +63,7 @@ struct ACScene::State {
   std::atomic<std::uint64_t> completedBatches{0};
 
   std::function<void(const char*)> debugOutput;
+  std::function<void()> turnHook;
 
   void Debug(const char* text) const {
     if (debugOutput) {
@@ -282,9 +283,13 @@ void ACScene::Stop() {
 
 std::uint64_t ACScene::GetVertexCount() const { return s_->vertexTotal; }
 
-std::u16string ACScene::GetVertexCountText() const {
-  return util::FormatString(u"%llu", static_cast<unsigned long long>(s_->vertexTotal));
+std::u16string VertexCountText(std::uint64_t count) {
+  return util::FormatString(u"%llu", static_cast<unsigned long long>(count));
 }
+
+std::u16string ACScene::GetVertexCountText() const { return VertexCountText(s_->vertexTotal); }
+
+void ACScene::SetWorkerTurnHook(std::function<void()> hook) { s_->turnHook = std::move(hook); }
 
 bool ACScene::PublishPass(std::uint32_t budgetMs) {
   State& s = *s_;
@@ -301,9 +306,13 @@ bool ACScene::PublishPass(std::uint32_t budgetMs) {
     if (pass.Going()) s.builder->WriteGeometry(*s.connection, key, pass);
   });
   for (std::uint32_t id : release) s.connection->ReleaseBlock(id);
-  if (!s.publishRequested.load()) return true;
+  // Keys written completely are done even when a walk interrupted the pass:
+  // the walk is still waiting for the gate, and whatever it changes marks
+  // its keys dirty again. Writing them once more would make every re-read
+  // during a long publication start the work over.
   for (std::uint64_t key : processed) s.dirtyKeys.unsafe_erase(key);
-  s.connection->SetFlags(CorvantaAPI::kFlagChanged);
+  if (!processed.empty()) s.connection->SetFlags(CorvantaAPI::kFlagChanged);
+  if (!s.publishRequested.load()) return true;
   return s.dirtyKeys.empty();
 }
 
@@ -315,6 +324,7 @@ void ACScene::WorkerLoop() {
       bool complete = false;
       if (s.connection->Lock(10000)) {
         if (s.running.load()) {
+          if (s.turnHook) s.turnHook();
           if (s.materials != nullptr) s.materials->Publish();
           // Complete only when nothing is left: a pass cut short by a walk
           // must not announce or wake the renderer for half a model.

@@ -33,6 +33,9 @@ namespace scene {
 class MaterialLibrary;
 }
 
+// A vertex count as decimal text, exact over the whole 64-bit range.
+std::u16string VertexCountText(std::uint64_t count);
+
 class ACScene {
  public:
   // Neither pointer is owned; both must outlive the scene.
@@ -69,6 +72,11 @@ class ACScene {
   // Where the scene's diagnostic lines go (the host's debug output in the
   // add-on); stderr until set.
   void SetDebugOutput(std::function<void(const char*)> output);
+
+  // Called by the worker in every publish turn while it holds the gate and
+  // the link's lock, before it writes anything (tests hold a turn open
+  // with it). Set it while the worker is stopped.
+  void SetWorkerTurnHook(std::function<void()> hook);
 
   // For the controller's and the tests' view of the scene.
   std::size_t ElementCount() const;
