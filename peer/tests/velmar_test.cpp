@@ -8,10 +8,12 @@
 #include <nlohmann/json.hpp>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "child_process.h"
 #include "isolation.h"
+#include "image.h"
 #include "livelink/live_connection.h"
 
 using namespace CorvantaAPI;
@@ -258,4 +260,82 @@ TEST(PeerVelmarInstallTest, EntersAndRemovesItselfFromTheInstalledPrograms) {
                           KEY_READ, &key),
             0);
   EXPECT_EQ(RunVelmar({"uninstall", "--key", "VelmarTest"}).second, 1);
+}
+
+// velmar drawing and saving what a publisher in a third process sends:
+// a picture after each update, the snapshot command, glTF when the link ends.
+TEST(PeerVelmarPicturesTest, PicturesAfterEachUpdateSnapshotOnRequestAndGltfAtTheEnd) {
+  const std::u16string name = UniqueName("pictures");
+  auto publisher = ChildProcess::Start(VELMAR_PUBLISHER, {Narrow(name)});
+  ASSERT_NE(publisher, nullptr);
+  ASSERT_EQ(publisher->WaitFor("created", kWaitMs), "created 0");
+  auto ask = [&](const std::string& command) {
+    publisher->Send(command);
+    std::string line;
+    EXPECT_TRUE(publisher->ReadLine(&line, kWaitMs)) << command;
+    return line;
+  };
+  const auto dir = std::filesystem::temp_directory_path() / ("velmar-pictures-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string glb = (dir / "model.glb").string();
+
+  ask("surface WALL 0 c8c8c8 1 Wall");
+  ask("quad WALL -2 0 5 -2 3 5 2 3 5 2 0 5");
+  ask("geometry WALL");
+  ask("texture WALL 8 8 5");
+  ask("surface BOX 0 ff0000 1 Red");
+  ask("box BOX -0.5 0 2 0.5 1 3");
+  ask("geometry BOX");
+  ask("publish");  // announces the link
+
+  auto velmar = StartVelmar({"run", "--link", Narrow(name), "--snapshots", dir.string(), "--gltf", glb,
+                             "--size", "160x120", "--exit-when-ended"});
+  ASSERT_NE(velmar, nullptr);
+  json update = WaitEvent(*velmar, "update");
+  ASSERT_FALSE(update.is_null());
+  EXPECT_EQ(update["scene"]["surfaces"], 2);
+  EXPECT_EQ(update["scene"]["triangles"], 14);
+  EXPECT_EQ(update["scene"]["textures"], 1);
+  json first = WaitEvent(*velmar, "picture");
+  ASSERT_FALSE(first.is_null());
+  EXPECT_EQ(first["camera"], "framing");  // no camera sent yet
+  velmar::Image image;
+  std::string error;
+  ASSERT_TRUE(velmar::ReadImageFile(first["path"], &image, &error)) << error;
+  EXPECT_EQ(image.width, 160);
+  EXPECT_EQ(image.height, 120);
+
+  // An edit and a camera: the next picture is drawn from the camera, and the
+  // box there is orange.
+  ask("camera 0 1.5 -3 0 1.5 5 60");
+  ask("material BOX ff8000");
+  ask("publish");
+  json second;
+  for (int i = 0; i < 3 && (second.is_null() || second["camera"] != "followed"); ++i)
+    second = WaitEvent(*velmar, "picture");
+  ASSERT_FALSE(second.is_null());
+  EXPECT_EQ(second["camera"], "followed");
+  ASSERT_TRUE(velmar::ReadImageFile(second["path"], &image, &error)) << error;
+  const std::uint8_t* centre = image.At(80, 80);  // the box's front face
+  EXPECT_GT(centre[0], 150);
+  EXPECT_GT(centre[1], 60);
+  EXPECT_LT(centre[2], 20);
+
+  // On request, from another velmar.
+  const std::string asked = (dir / "asked.png").string();
+  const auto [output, code] = RunVelmar({"--json", "snapshot", Narrow(name), "--out", asked, "--framing"});
+  EXPECT_EQ(code, 0) << output;
+  EXPECT_NE(output.find("\"triangles\":14"), std::string::npos) << output;
+  EXPECT_TRUE(velmar::ReadImageFile(asked, &image, &error)) << error;
+
+  // The link ends: the glTF file holds what was sent.
+  ask("destroy");
+  json gltf = WaitEvent(*velmar, "gltf");
+  ASSERT_FALSE(gltf.is_null());
+  EXPECT_EQ(gltf["meshes"], 2);
+  EXPECT_EQ(gltf["triangles"], 14);
+  EXPECT_EQ(gltf["images"], 1);
+  EXPECT_TRUE(std::filesystem::file_size(glb) > 1000);
+  EXPECT_FALSE(WaitEvent(*velmar, "exit").is_null());
+  std::filesystem::remove_all(dir);
 }

@@ -14,11 +14,12 @@
 //   material KEY RRGGBB            new colour, counted as a material change -> "material KEY"
 //   retire KEY                     "SRFI" -> "retired KEY"
 //   camera EX EY EZ TX TY TZ FOV   followed camera -> "camera"; "nocamera" ends following
-//   status KEY=VALUE...            text values -> "status"; "statusraw TEXT" writes TEXT as is
+//   status KEY=VALUE...            text values ("+" for a blank) -> "status"; "statusraw TEXT" writes TEXT as is
 //   poke KEY OFFSET VALUE          u32 into the record -> "poked"
 //   pokeblock KEY geometry|texture OFFSET VALUE   u32 into the block -> "poked"
 //   publish                        changed flag, announce, wake-up -> "published RC"
 //   destroy, quit
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -28,66 +29,16 @@
 #include <string>
 #include <vector>
 
+#include "link_writer.h"
 #include "livelink/live_connection.h"
 
 using namespace CorvantaAPI;
+using namespace velmar_test;
 
 namespace {
 
 std::u16string Widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 void Say(const std::string& line) { std::cout << line << std::endl; }
-
-struct Vertex {
-  float p[3], n[3], t[2];
-};
-
-struct Surface {
-  SurfaceRecord* record = nullptr;
-  std::vector<Vertex> vertices;
-  std::vector<std::uint32_t> indices;
-  bool doubleSided = false;
-  std::uint32_t textureCounter = 0;
-};
-
-// Corners in order, front faces as the link writes them: the triangle
-// (a, b, c) with (b - a) x (c - a) along the normal.
-void AddQuad(Surface& s, const float q[4][3]) {
-  const float e1[3] = {q[1][0] - q[0][0], q[1][1] - q[0][1], q[1][2] - q[0][2]};
-  const float e2[3] = {q[2][0] - q[0][0], q[2][1] - q[0][1], q[2][2] - q[0][2]};
-  float n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
-  const float l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-  for (float& x : n) x = l > 0 ? x / l : 0;
-  const float uv[4][2] = {{0, 1}, {1, 1}, {1, 0}, {0, 0}};
-  const auto base = static_cast<std::uint32_t>(s.vertices.size());
-  for (int i = 0; i < 4; ++i) {
-    Vertex v;
-    std::memcpy(v.p, q[i], sizeof v.p);
-    std::memcpy(v.n, n, sizeof v.n);
-    std::memcpy(v.t, uv[i], sizeof v.t);
-    s.vertices.push_back(v);
-  }
-  for (std::uint32_t k : {0u, 1u, 2u, 0u, 2u, 3u}) s.indices.push_back(base + k);
-}
-
-void AddBox(Surface& s, const float a[3], const float b[3]) {
-  const float x0 = a[0], y0 = a[1], z0 = a[2], x1 = b[0], y1 = b[1], z1 = b[2];
-  // Each face's corners turn so that the normal points out of the box.
-  const float faces[6][4][3] = {
-      {{x0, y0, z0}, {x0, y1, z0}, {x1, y1, z0}, {x1, y0, z0}},  // -z
-      {{x1, y0, z1}, {x1, y1, z1}, {x0, y1, z1}, {x0, y0, z1}},  // +z
-      {{x0, y0, z1}, {x0, y1, z1}, {x0, y1, z0}, {x0, y0, z0}},  // -x
-      {{x1, y0, z0}, {x1, y1, z0}, {x1, y1, z1}, {x1, y0, z1}},  // +x
-      {{x0, y1, z0}, {x0, y1, z1}, {x1, y1, z1}, {x1, y1, z0}},  // +y
-      {{x0, y0, z1}, {x0, y0, z0}, {x1, y0, z0}, {x1, y0, z1}},  // -y
-  };
-  for (const auto& face : faces) AddQuad(s, face);
-}
-
-void WriteText(char16_t* field, const std::string& text) {
-  std::memset(field, 0, kSurfaceTextUnits * 2);
-  for (std::size_t i = 0; i < text.size() && i < kSurfaceTextUnits; ++i)
-    field[i] = static_cast<char16_t>(static_cast<unsigned char>(text[i]));
-}
 
 class Publisher {
  public:
@@ -95,96 +46,11 @@ class Publisher {
   void Serve();
 
  private:
-  void WriteGeometry(Surface& s, const std::string& key);
-  void WriteTexture(Surface& s, const std::string& key, int w, int h, unsigned seed);
   std::uint8_t* BlockOf(Surface& s, const std::string& which);
 
   LiveConnection& c_;
   std::map<std::string, Surface> surfaces_;
 };
-
-void Publisher::WriteGeometry(Surface& s, const std::string& key) {
-  SurfaceRecord& r = *s.record;
-  std::vector<Vertex> vertices = s.vertices;
-  std::vector<std::uint32_t> indices = s.indices;
-  if (s.doubleSided) {
-    // The back copy: negated normals and the other winding.
-    const auto offset = static_cast<std::uint32_t>(vertices.size());
-    for (Vertex v : s.vertices) {
-      for (float& x : v.n) x = -x;
-      vertices.push_back(v);
-    }
-    for (std::size_t i = 0; i < s.indices.size(); i += 3)
-      for (std::size_t k : {0, 2, 1}) indices.push_back(s.indices[i + k] + offset);
-  }
-  const auto v = static_cast<std::uint32_t>(vertices.size());
-  const auto n = static_cast<std::uint32_t>(indices.size());
-  if (v == 0) {
-    c_.ReleaseBlock(r.geometryBlockId);
-    r.geometryBlockId = r.geometryBlockCapacity = 0;
-  } else {
-    const GeometryBlockLayout layout = GeometryLayout(v, n, 1);
-    const auto size = static_cast<std::uint32_t>(layout.totalBytes);
-    if (r.geometryBlockCapacity < size) {
-      c_.ReleaseBlock(r.geometryBlockId);
-      r.geometryBlockCapacity = 2 * size;
-      r.geometryBlockId = c_.CreateBlock(r.head.id, 2 * size);
-    }
-    auto* block = static_cast<std::uint8_t*>(c_.OpenBlock(r.geometryBlockId));
-    if (block != nullptr) {
-      const GeometryBlockHeader header{v, n, 1};
-      std::memcpy(block, &header, sizeof header);
-      for (std::uint32_t i = 0; i < v; ++i) {
-        std::memcpy(block + layout.positions + 12 * i, vertices[i].p, 12);
-        std::memcpy(block + layout.normals + 12 * i, vertices[i].n, 12);
-        std::memcpy(block + layout.texCoords + 8 * i, vertices[i].t, 8);
-      }
-      std::memcpy(block + layout.indices, indices.data(), 4 * n);
-    }
-  }
-  ++r.geometryChangeCount;
-  c_.SetRecordFlags(&r.head, 1);
-  Say("geometry " + key + " " + std::to_string(r.geometryBlockId));
-}
-
-void Publisher::WriteTexture(Surface& s, const std::string& key, int w, int h, unsigned seed) {
-  SurfaceRecord& r = *s.record;
-  const std::uint32_t bytes = 54 + 4u * static_cast<std::uint32_t>(w * h);
-  if (r.textureBlockCapacity < bytes) {
-    c_.ReleaseBlock(r.textureBlockId);
-    r.textureBlockId = c_.CreateBlock(r.head.id, bytes);
-    r.textureBlockCapacity = bytes;
-  }
-  auto* block = static_cast<std::uint8_t*>(c_.OpenBlock(r.textureBlockId));
-  if (block != nullptr) {
-    BitmapHeader header{};
-    header.magic[0] = 'B';
-    header.magic[1] = 'M';
-    header.fileSize = bytes;
-    header.pixelOffset = kBitmapHeaderBytes;
-    header.infoSize = kBitmapInfoBytes;
-    header.width = w;
-    header.height = -h;
-    header.planes = 1;
-    header.bitsPerPixel = 32;
-    header.imageSize = bytes - 54;
-    std::memcpy(block, &header, sizeof header);
-    // Pixel (x, y) of the picture: blue, green, red, alpha from the seed.
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) {
-        std::uint8_t* p = block + 54 + 4 * (y * w + x);
-        p[0] = static_cast<std::uint8_t>(seed + 3 * x);
-        p[1] = static_cast<std::uint8_t>(seed * 7 + 5 * y);
-        p[2] = static_cast<std::uint8_t>(seed * 13 + x * y);
-        p[3] = 255;
-      }
-  }
-  std::memset(r.texturePath, 0, sizeof r.texturePath);
-  r.textureStamp = ++s.textureCounter;
-  r.colour = kTexturedColour;
-  c_.SetRecordFlags(&r.head, 0x201);
-  Say("texture " + key + " " + std::to_string(r.textureBlockId));
-}
 
 std::uint8_t* Publisher::BlockOf(Surface& s, const std::string& which) {
   const std::uint32_t id = which == "geometry" ? s.record->geometryBlockId : s.record->textureBlockId;
@@ -246,7 +112,9 @@ void Publisher::Serve() {
       std::string pair;
       while (in >> pair) {
         const auto eq = pair.find('=');
-        if (eq != std::string::npos) values[Widen(pair.substr(0, eq))] = {0, Widen(pair.substr(eq + 1))};
+        std::string value = pair.substr(eq == std::string::npos ? pair.size() : eq + 1);
+        std::replace(value.begin(), value.end(), '+', ' ');  // a blank inside one word
+        if (eq != std::string::npos) values[Widen(pair.substr(0, eq))] = {0, Widen(value)};
       }
       c_.UpdateStatus(values);
       Say("status");
@@ -274,24 +142,14 @@ void Publisher::Serve() {
       float opacity = 1;
       in >> type >> colour >> opacity;
       std::getline(in >> std::ws, name);
-      auto* record = reinterpret_cast<SurfaceRecord*>(c_.CreateRecord(kTypeSurface));
+      Surface fresh;
+      SurfaceRecord* record =
+          NewSurface(c_, fresh, type, static_cast<std::uint32_t>(std::stoul(colour, nullptr, 16)), opacity, name);
       if (record == nullptr) {
         Say("surface " + key + " 0");
         continue;
       }
-      Surface& s = surfaces_[key];
-      s = Surface();
-      s.record = record;
-      WriteText(record->name, name);
-      record->surfaceType = type;
-      record->colour = 0xFF000000u | static_cast<std::uint32_t>(std::stoul(colour, nullptr, 16));
-      record->fixedA = 0.5f;
-      record->shine = 1;
-      record->opacity = opacity;
-      record->fixedD = 1;
-      record->allOnes = kSurfaceAllOnes;
-      record->materialChangeCount = 1;
-      c_.SetRecordFlags(&record->head, 0x101);
+      surfaces_[key] = fresh;
       Say("surface " + key + " " + std::to_string(record->head.id));
       continue;
     }
@@ -315,13 +173,15 @@ void Publisher::Serve() {
       s.vertices.clear();
       s.indices.clear();
     } else if (verb == "geometry") {
-      WriteGeometry(s, key);
+      WriteGeometry(c_, s);
+      Say("geometry " + key + " " + std::to_string(s.record->geometryBlockId));
       continue;
     } else if (verb == "texture") {
       int w = 0, h = 0;
       unsigned seed = 0;
       in >> w >> h >> seed;
-      WriteTexture(s, key, w, h, seed);
+      WriteTexture(c_, s, w, h, seed);
+      Say("texture " + key + " " + std::to_string(s.record->textureBlockId));
       continue;
     } else if (verb == "texfile") {
       std::string path;
