@@ -1,5 +1,6 @@
 #include "velmar_report.h"
 
+#include <chrono>
 #include <map>
 
 #include "util/text.h"
@@ -104,6 +105,10 @@ json ChangesJson(const LinkSnapshot& before, const LinkSnapshot& after) {
 void Reporter::Emit(const std::string& event, nlohmann::json fields, const std::string& human) {
   if (json_) {
     fields["event"] = event;
+    // Wall-clock time, so that a script can line velmar's events up with
+    // another program's (an edit in the host, its wake-up here).
+    fields["at"] = std::chrono::duration<double, std::milli>(
+                       std::chrono::system_clock::now().time_since_epoch()).count();
     const std::string line = fields.dump(-1, ' ', false, json::error_handler_t::replace);
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
