@@ -1,6 +1,6 @@
-#include "platform/utf.h"
+#include "base/utf.h"
 
-namespace platform {
+namespace base {
 namespace {
 
 void PutUtf8(char32_t c, std::string& out) {
@@ -136,4 +136,4 @@ std::optional<std::u16string> FromUtf8Strict(std::string_view text) {
   return out;
 }
 
-}  // namespace platform
+}  // namespace base

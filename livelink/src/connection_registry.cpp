@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "livelink/live_connection.h"
+#include "util/registry_values.h"
 
 namespace CorvantaAPI {
 
@@ -14,18 +15,13 @@ constexpr DWORD kNameUnits = kConnectionNameLimit;
 
 std::int32_t LiveConnection::RegisterConnection(std::u16string name) {
   if (name.empty()) return -1;
-  HKEY key = nullptr;
-  LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, kQueryAndSet, &key);
-  if (status == static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND))
-    status = RegCreateKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, nullptr,
-                             REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-  if (status == 0 && key != nullptr) {
-    const DWORD kind = 1;
-    BYTE data[sizeof kind];
-    std::memcpy(data, &kind, sizeof kind);
-    status = RegSetValueExW(key, name.c_str(), 0, REG_DWORD, data, sizeof data);
-  }
-  if (key != nullptr) RegCloseKey(key);
+  HKEY key = util::OpenOrCreateKey(kConnectionsKey);
+  if (key == nullptr) return -1;
+  const DWORD kind = 1;
+  BYTE data[sizeof kind];
+  std::memcpy(data, &kind, sizeof kind);
+  const LSTATUS status = RegSetValueExW(key, name.c_str(), 0, REG_DWORD, data, sizeof data);
+  RegCloseKey(key);
   return status == 0 ? 0 : -1;
 }
 

@@ -1,5 +1,7 @@
 #include "livelink/control_area.h"
 
+#include "base/fixed_text.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -64,15 +66,7 @@ std::uint32_t ReadableRecordBytes(const Record* record) {
 }
 
 std::u16string ReadFixedText(const char16_t* field, std::size_t units) {
-  std::u16string text;
-  if (field == nullptr) return text;
-  for (std::size_t i = 0; i < units; ++i) {
-    char16_t c;
-    std::memcpy(&c, field + i, sizeof c);
-    if (c == 0) break;
-    text.push_back(c);
-  }
-  return text;
+  return base::ReadFixedText(field, units);
 }
 
 std::u16string ReadStatusText(const void* block, std::size_t mappedBytes,

@@ -1,6 +1,8 @@
 // The control area: create, open, close, records, header flags, text fields
 // and the cross-process lock.
+#include "base/fixed_text.h"
 #include "connection_tables.h"
+#include "platform/proc_stat.h"
 
 #include <signal.h>
 
@@ -219,8 +221,7 @@ std::int32_t LiveConnection::DeleteRecord(std::uint32_t recordId) {
   // miscount the records.
   if (recordId != 0) {
     Header* header = area_.header();
-    const std::uint32_t limit = std::max<std::uint32_t>(area_.ScanLimit(),
-                                                        std::min<std::uint32_t>(area_.slotCount(), 1));
+    const std::uint32_t limit = area_.ScanLimit();
     for (std::uint32_t i = 0; i < limit; ++i) {
       Record* slot = area_.Slot(i);
       if (LoadShared(slot->id) != recordId) continue;
@@ -332,17 +333,14 @@ std::uint32_t LiveConnection::GetUpdateCount() {
 std::uint32_t LiveConnection::SafeTextLength(const char16_t* text, std::uint32_t limit) {
   // Looks at no more than limit units: a caller's unterminated text is never
   // read past what the field could take.
-  for (std::uint32_t n = 0; n < limit; ++n)
-    if (text[n] == 0) return n;
-  return limit;
+  return static_cast<std::uint32_t>(base::FixedTextLength(text, limit));
 }
 
 void LiveConnection::SetFixedText(char16_t* field, std::uint32_t units, const char16_t* text) {
-  std::memset(field, 0, units * sizeof(char16_t));
-  if (text == nullptr) return;
-  const std::uint32_t length = SafeTextLength(text, units);
-  if (length >= units) return;  // too long: refused, the field stays empty
-  std::memcpy(field, text, length * sizeof(char16_t));
+  // A text that does not fit with its NUL is refused: the field stays empty.
+  base::WriteFixedText(field, units, std::u16string_view(text == nullptr ? u"" : text,
+                                                         SafeTextLength(text, units)),
+                       base::Overflow::Refuse);
 }
 
 void LiveConnection::SetLabel(const char16_t* text) {
@@ -378,19 +376,11 @@ bool LiveConnection::HasPeerTexts() {
 
 bool ProcessGone(std::uint32_t pid) {
   if (pid == 0 || pid > static_cast<std::uint32_t>(INT32_MAX)) return true;
-  if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return true;
-  char path[48];
-  std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
-  std::FILE* file = std::fopen(path, "re");
-  if (file == nullptr) return errno == ENOENT;
-  char buffer[512];
-  const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, file);
-  std::fclose(file);
-  buffer[n] = 0;
-  // The state letter follows the last ')' (the command name may hold one).
-  const char* close = std::strrchr(buffer, ')');
-  if (close == nullptr || close[1] != ' ') return false;
-  return close[2] == 'Z' || close[2] == 'X';
+  platform::ProcStat stat;
+  if (platform::ReadProcStat(pid, &stat)) return stat.state == 'Z' || stat.state == 'X';
+  // Unreadable: gone only when the process really does not exist (another
+  // user's process under a hardened /proc still counts as alive).
+  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
 namespace {

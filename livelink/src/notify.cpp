@@ -1,17 +1,14 @@
 // Waking the renderer: the search for renderer main windows over the process
 // list and the window registry, and the posting of the change message.
-#include <locale.h>
-#include <wctype.h>
-
-#include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/concurrent_vector.h>
-#include <oneapi/tbb/parallel_for.h>
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
 
+#include "base/case_map.h"
+#include "base/parallel_for.h"
 #include "connection_tables.h"
 
 namespace CorvantaAPI {
@@ -22,23 +19,8 @@ constexpr DWORD kProcessBufferBytes = 16384;
 constexpr DWORD kTextUnits = 260;
 constexpr DWORD kFoundMarker = 0xFFFFFFFF;
 
-// Case mapping of C.UTF-8 without touching the process locale (the host's).
-locale_t Utf8Locale() {
-  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-  return locale;
-}
-
 std::u16string UpperCase(const char16_t* text, std::size_t units) {
-  std::u16string upper(text, units);
-  const locale_t locale = Utf8Locale();
-  for (char16_t& c : upper) {
-    if (c >= 0xD800 && c <= 0xDFFF) continue;  // surrogate halves map to themselves
-    const wint_t mapped = locale != static_cast<locale_t>(0)
-                              ? towupper_l(static_cast<wint_t>(c), locale)
-                              : static_cast<wint_t>(c >= u'a' && c <= u'z' ? c - 32 : c);
-    if (mapped <= 0xFFFF) c = static_cast<char16_t>(mapped);
-  }
-  return upper;
+  return base::UpperCase(std::u16string_view(text, units));
 }
 
 struct MainWindowSearch {
@@ -94,53 +76,7 @@ void ExamineProcess(DWORD processId, tbb::concurrent_vector<HWND>& result) {
   if (upperClass.find(expectedClass) != std::u16string::npos) result.push_back(window);
 }
 
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define CORV_THREAD_SANITIZER 1
-#endif
-#endif
-#if defined(__SANITIZE_THREAD__)
-#define CORV_THREAD_SANITIZER 1
-#endif
-
-// body(i) for every i < count, in parallel. Under ThreadSanitizer the loop
-// runs on plain threads: oneTBB synchronises inside an uninstrumented
-// library, so the sanitizer would flag its task hand-over instead of
-// checking the loop body, which is what matters here.
-template <typename Body>
-void ParallelFor(std::size_t count, const Body& body) {
-#ifdef CORV_THREAD_SANITIZER
-  std::atomic<std::size_t> next{0};
-  auto worker = [&] {
-    for (std::size_t i = next++; i < count; i = next++) body(i);
-  };
-  std::vector<std::thread> threads(std::max(1u, std::min(4u, std::thread::hardware_concurrency())));
-  for (auto& thread : threads) thread = std::thread(worker);
-  for (auto& thread : threads) thread.join();
-#else
-  tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count),
-                    [&](const tbb::blocked_range<std::size_t>& range) {
-                      for (std::size_t i = range.begin(); i != range.end(); ++i) body(i);
-                    });
-#endif
-}
-
 }  // namespace
-
-bool TimedMutex::try_lock_until(std::chrono::steady_clock::time_point deadline) {
-  std::unique_lock<std::mutex> hold(mutex_);
-  if (!released_.wait_until(hold, deadline, [this] { return !locked_; })) return false;
-  locked_ = true;
-  return true;
-}
-
-void TimedMutex::unlock() {
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    locked_ = false;
-  }
-  released_.notify_one();
-}
 
 std::vector<HWND> FindRendererWindows() {
   tbb::concurrent_vector<HWND> found;
@@ -151,7 +87,7 @@ std::vector<HWND> FindRendererWindows() {
   if (count == 1)
     ExamineProcess(ids[0], found);
   else
-    ParallelFor(count, [&](std::size_t i) { ExamineProcess(ids[i], found); });
+    base::ParallelFor(count, [&](std::size_t i) { ExamineProcess(ids[i], found); });
   return std::vector<HWND>(found.begin(), found.end());
 }
 
@@ -160,7 +96,7 @@ std::int32_t LiveConnection::Notify(std::uint32_t code, std::uint32_t parameter)
   if (!notifyMutex_.try_lock_until(std::chrono::steady_clock::now() +
                                    std::chrono::milliseconds(25)))
     return -1;
-  std::lock_guard<TimedMutex> hold(notifyMutex_, std::adopt_lock);
+  std::lock_guard<base::DeadlineMutex> hold(notifyMutex_, std::adopt_lock);
 
   if (windowsStale_.exchange(false)) tables_->windows.clear();
   for (HWND window : tables_->windows) {

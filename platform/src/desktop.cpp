@@ -20,7 +20,7 @@ extern char** environ;
 
 namespace {
 
-DWORD spawnError(int error) {
+DWORD SpawnError(int error) {
   switch (error) {
     case ENOENT:
     case ENOTDIR:
@@ -37,7 +37,7 @@ DWORD spawnError(int error) {
   }
 }
 
-bool toArgument(const std::u16string& text, std::string* out) {
+bool ToArgument(const std::u16string& text, std::string* out) {
   if (text.find(u'\0') != std::u16string::npos) return false;  // would be cut short silently
   *out = platform::detail::ToUtf8(text);
   return true;
@@ -45,7 +45,7 @@ bool toArgument(const std::u16string& text, std::string* out) {
 
 // A module must not install a SIGCHLD handler in its host, so each child
 // gets a small thread that reaps it; it lives as long as the child.
-void reapInBackground(pid_t pid) {
+void ReapInBackground(pid_t pid) {
   try {
     std::thread([pid] {
       int status = 0;
@@ -58,7 +58,7 @@ void reapInBackground(pid_t pid) {
   }
 }
 
-bool spawn(const std::string& program, const std::vector<std::string>& args,
+bool Spawn(const std::string& program, const std::vector<std::string>& args,
            const std::string& directory, const std::vector<std::string>& extraEnvironment,
            pid_t* pid) {
   std::vector<char*> argv;
@@ -90,10 +90,10 @@ bool spawn(const std::string& program, const std::vector<std::string>& args,
                         : ::posix_spawn(pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) {
-    SetLastError(spawnError(error));
+    SetLastError(SpawnError(error));
     return false;
   }
-  reapInBackground(*pid);
+  ReapInBackground(*pid);
   SetLastError(ERROR_SUCCESS);
   return true;
 }
@@ -104,13 +104,13 @@ bool platform::StartProcess(const std::u16string& program, const std::vector<std
                             const std::u16string& workingDirectory, bool maximised,
                             DWORD* processId) {
   std::string file, directory;
-  if (program.empty() || !toArgument(program, &file) || !toArgument(workingDirectory, &directory)) {
+  if (program.empty() || !ToArgument(program, &file) || !ToArgument(workingDirectory, &directory)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
   std::vector<std::string> argv(args.size());
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (!toArgument(args[i], &argv[i])) {
+    if (!ToArgument(args[i], &argv[i])) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return false;
     }
@@ -136,19 +136,19 @@ bool platform::StartProcess(const std::u16string& program, const std::vector<std
   const std::string show =
       "CORV_SHOW_WINDOW=" + std::to_string(maximised ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
   pid_t pid = 0;
-  if (!spawn(file, argv, directory, {show}, &pid)) return false;
+  if (!Spawn(file, argv, directory, {show}, &pid)) return false;
   if (processId) *processId = static_cast<DWORD>(pid);
   return true;
 }
 
 bool platform::OpenUrl(const std::u16string& address) {
   std::string url;
-  if (address.empty() || address[0] == u'-' || !toArgument(address, &url)) {
+  if (address.empty() || address[0] == u'-' || !ToArgument(address, &url)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
   const char* override = std::getenv("CORV_URL_OPENER");
   const std::string opener = override && *override ? override : "xdg-open";
   pid_t pid = 0;
-  return spawn(opener, {url}, {}, {}, &pid);
+  return Spawn(opener, {url}, {}, {}, &pid);
 }

@@ -15,17 +15,17 @@ struct Table {
   std::unordered_map<std::uintptr_t, std::shared_ptr<KernelObject>> objects;
 };
 
-Table& table() {
+Table& TheTable() {
   static Table* t = new Table;  // outlives every static destructor that may close handles
   return *t;
 }
 
-std::uintptr_t key(HANDLE handle) { return reinterpret_cast<std::uintptr_t>(handle); }
+std::uintptr_t Key(HANDLE handle) { return reinterpret_cast<std::uintptr_t>(handle); }
 
 }  // namespace
 
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
-  Table& t = table();
+  Table& t = TheTable();
   std::lock_guard lock(t.mutex);
   if (t.next > UINTPTR_MAX - 8) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -38,16 +38,16 @@ HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
 }
 
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
-  Table& t = table();
+  Table& t = TheTable();
   std::lock_guard lock(t.mutex);
-  auto it = t.objects.find(key(handle));
+  auto it = t.objects.find(Key(handle));
   return it == t.objects.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle) {
-  Table& t = table();
+  Table& t = TheTable();
   std::lock_guard lock(t.mutex);
-  auto it = t.objects.find(key(handle));
+  auto it = t.objects.find(Key(handle));
   if (it == t.objects.end()) return nullptr;
   auto object = std::move(it->second);
   t.objects.erase(it);

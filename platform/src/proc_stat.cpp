@@ -1,4 +1,4 @@
-#include "proc_stat.h"
+#include "platform/proc_stat.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -11,7 +11,7 @@
 
 #include "handle_table.h"
 #include "platform/win32.h"
-#include "proc_stat.h"
+#include "platform/proc_stat.h"
 #include "utf16.h"
 
 namespace {
@@ -22,7 +22,7 @@ struct ProcessObject final : platform::detail::KernelObject {
 };
 
 // The target of /proc/PID/exe; errno set on failure.
-bool readExe(DWORD pid, std::string* path) {
+bool ReadExe(DWORD pid, std::string* path) {
   const std::string link = "/proc/" + std::to_string(pid) + "/exe";
   std::vector<char> buffer(PATH_MAX);
   for (;;) {
@@ -85,7 +85,7 @@ HANDLE OpenProcess(DWORD access, BOOL /*inherit*/, DWORD processId) {
     return nullptr;
   }
   std::string path;
-  if (!readExe(processId, &path)) {
+  if (!ReadExe(processId, &path)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }

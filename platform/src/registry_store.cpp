@@ -1,13 +1,14 @@
 // On-disk key directories and values files of the registry stand-in.
 #include "registry_store.h"
 
+#include "base/case_map.h"
+#include "base/file_time.h"
+
 #include <dirent.h>
 #include <fcntl.h>
-#include <locale.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <wctype.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,22 +17,7 @@
 namespace platform::regstore {
 namespace {
 
-// Case mapping follows C.UTF-8 without touching the process locale. Should
-// the locale be missing, ASCII mapping keeps names usable.
-locale_t CtypeLocale() {
-  static const locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  return loc;
-}
-
-char16_t UpperUnit(char16_t c) {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
-  if (c >= 0xD800 && c <= 0xDFFF) return c;  // halves of pairs map to themselves
-  locale_t loc = CtypeLocale();
-  if (loc == nullptr) return c;
-  wint_t u = towupper_l(static_cast<wint_t>(c), loc);
-  // A mapping that leaves the BMP cannot be one code unit; keep the original.
-  return u <= 0xFFFF ? static_cast<char16_t>(u) : c;
-}
+using base::UpperUnit;
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -41,10 +27,7 @@ int HexDigit(char c) {
 }
 
 std::uint64_t ToFileTime(const struct timespec& ts) {
-  constexpr std::int64_t kEpochDiff = 11644473600LL;  // seconds 1601 -> 1970
-  if (ts.tv_sec < -kEpochDiff) return 0;
-  return static_cast<std::uint64_t>(ts.tv_sec + kEpochDiff) * 10000000u +
-         static_cast<std::uint64_t>(ts.tv_nsec) / 100u;
+  return base::FileTimeFromUnix(ts.tv_sec, ts.tv_nsec);
 }
 
 // Reads a whole file of at most limit bytes; false on error or when larger.

@@ -22,7 +22,7 @@
 namespace platform::detail {
 namespace {
 
-std::string chooseDirectory() {
+std::string ChooseDirectory() {
   std::string dir;
   if (const char* own = std::getenv("CORV_RUNTIME_DIR"); own && *own) {
     dir = own;
@@ -44,13 +44,13 @@ std::string chooseDirectory() {
 }
 
 // mkdir -p for the missing tail of the path; existing parents are not changed.
-bool makeDirectories(const std::string& path) {
+bool MakeDirectories(const std::string& path) {
   if (path.empty()) return false;
   if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return true;
   if (errno != ENOENT) return false;
   const auto slash = path.find_last_of('/');
   if (slash == std::string::npos || slash == 0) return false;
-  if (!makeDirectories(path.substr(0, slash))) return false;
+  if (!MakeDirectories(path.substr(0, slash))) return false;
   return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
@@ -137,10 +137,10 @@ bool WriteFileAtomically(const std::string& path, const std::string& content) {
 std::string platform::RuntimeDirectory() {
   static std::mutex mutex;
   static std::string verified;
-  const std::string dir = detail::chooseDirectory();
+  const std::string dir = detail::ChooseDirectory();
   std::lock_guard lock(mutex);
   if (dir == verified) return dir;
-  if (!detail::makeDirectories(dir)) {
+  if (!detail::MakeDirectories(dir)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return {};
   }

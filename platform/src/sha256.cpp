@@ -17,24 +17,24 @@ constexpr std::uint32_t kRound[64] = {
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7,
     0xc67178f2};
 
-constexpr std::uint32_t rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+constexpr std::uint32_t Rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
-void compress(std::uint32_t state[8], const std::uint8_t block[64]) {
+void Compress(std::uint32_t state[8], const std::uint8_t block[64]) {
   std::uint32_t w[64];
   for (int i = 0; i < 16; ++i)
     w[i] = (std::uint32_t{block[4 * i]} << 24) | (std::uint32_t{block[4 * i + 1]} << 16) |
            (std::uint32_t{block[4 * i + 2]} << 8) | std::uint32_t{block[4 * i + 3]};
   for (int i = 16; i < 64; ++i) {
-    const std::uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-    const std::uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+    const std::uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+    const std::uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
     w[i] = w[i - 16] + s0 + w[i - 7] + s1;
   }
   std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
   for (int i = 0; i < 64; ++i) {
     const std::uint32_t t1 =
-        h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
-    const std::uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+        h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
+    const std::uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
     h = g, g = f, f = e, e = d + t1, d = c, c = b, b = a, a = t1 + t2;
   }
   state[0] += a, state[1] += b, state[2] += c, state[3] += d;
@@ -49,7 +49,7 @@ std::array<std::uint8_t, 32> Sha256(const void* data, std::size_t bytes) {
   const auto* in = static_cast<const std::uint8_t*>(data);
   std::size_t left = bytes;
   while (left >= 64) {
-    compress(state, in);
+    Compress(state, in);
     in += 64;
     left -= 64;
   }
@@ -60,7 +60,7 @@ std::array<std::uint8_t, 32> Sha256(const void* data, std::size_t bytes) {
   const std::uint64_t bits = static_cast<std::uint64_t>(bytes) * 8;
   for (int i = 0; i < 8; ++i)
     tail[tailBlocks * 64 - 1 - i] = static_cast<std::uint8_t>(bits >> (8 * i));
-  for (std::size_t b = 0; b < tailBlocks; ++b) compress(state, tail + 64 * b);
+  for (std::size_t b = 0; b < tailBlocks; ++b) Compress(state, tail + 64 * b);
   std::array<std::uint8_t, 32> digest{};
   for (int i = 0; i < 8; ++i)
     for (int k = 0; k < 4; ++k)

@@ -43,7 +43,7 @@ constexpr std::size_t kMaxNameUnits = 32767;  // Windows' limit for object names
 constexpr int kAttempts = 1000;
 constexpr auto kBackoff = std::chrono::milliseconds(1);
 
-DWORD errorFromErrno(int error) {
+DWORD ErrorFromErrno(int error) {
   switch (error) {
     case EACCES:
     case EPERM:
@@ -63,30 +63,30 @@ DWORD errorFromErrno(int error) {
   }
 }
 
-bool lockNonBlocking(int fd, int operation) {
+bool LockNonBlocking(int fd, int operation) {
   for (;;) {
     if (::flock(fd, operation | LOCK_NB) == 0) return true;
     if (errno != EINTR) return false;
   }
 }
 
-bool stillLinked(int fd) {
+bool StillLinked(int fd) {
   struct stat st {};
   return ::fstat(fd, &st) == 0 && st.st_nlink > 0;
 }
 
 // Removes the object behind fd if nobody holds it. Returns true when it was
 // stale (then it is gone). fd must not hold a lock yet.
-bool removeIfStale(int fd, const std::string& posixName) {
-  if (!lockNonBlocking(fd, LOCK_EX)) return false;
+bool RemoveIfStale(int fd, const std::string& posixName) {
+  if (!LockNonBlocking(fd, LOCK_EX)) return false;
   // Holding the exclusive lock on a still linked object means the name is
   // this object: nobody else may unlink or re-create it meanwhile.
-  if (stillLinked(fd)) ::shm_unlink(posixName.c_str());
+  if (StillLinked(fd)) ::shm_unlink(posixName.c_str());
   ::flock(fd, LOCK_UN);
   return true;
 }
 
-bool ownedByUs(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_uid == ::geteuid(); }
+bool OwnedByUs(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_uid == ::geteuid(); }
 
 struct MappingObject final : KernelObject {
   int fd = -1;
@@ -99,7 +99,7 @@ struct MappingObject final : KernelObject {
       RuntimeLock lock(kLockFile);
       // Turning our shared lock into an exclusive one succeeds only when we
       // are the last holder; then the name goes with us, as on Windows.
-      if (lockNonBlocking(fd, LOCK_EX) && stillLinked(fd)) ::shm_unlink(posixName.c_str());
+      if (LockNonBlocking(fd, LOCK_EX) && StillLinked(fd)) ::shm_unlink(posixName.c_str());
       ::close(fd);
     } else {
       ::close(fd);
@@ -116,7 +116,7 @@ struct Views {
   std::mutex mutex;
   std::map<const void*, View> byAddress;
 };
-Views& views() {
+Views& TheViews() {
   static Views* v = new Views;  // views may be unmapped during static destruction
   return *v;
 }
@@ -126,7 +126,7 @@ std::chrono::steady_clock::time_point g_lastSweep{};
 bool g_swept = false;
 
 // Call with the lock file held (or after failing to get it).
-int sweepLocked() {
+int SweepLocked() {
   const std::string prefix = "corv-" + std::to_string(::geteuid()) + "-";
   DIR* dir = ::opendir("/dev/shm");
   if (!dir) return 0;
@@ -138,23 +138,23 @@ int sweepLocked() {
     const int fd = ::shm_open(posixName.c_str(), O_RDONLY | O_NONBLOCK, 0);
     if (fd < 0) continue;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && ownedByUs(st) && removeIfStale(fd, posixName)) ++removed;
+    if (::fstat(fd, &st) == 0 && OwnedByUs(st) && RemoveIfStale(fd, posixName)) ++removed;
     ::close(fd);
   }
   ::closedir(dir);
   return removed;
 }
 
-void sweepIfDue() {
+void SweepIfDue() {
   std::lock_guard guard(g_sweepMutex);
   const auto now = std::chrono::steady_clock::now();
   if (g_swept && now - g_lastSweep < std::chrono::milliseconds(platform::kSweepIntervalMs)) return;
   g_swept = true;
   g_lastSweep = now;
-  sweepLocked();
+  SweepLocked();
 }
 
-HANDLE wrap(int fd, std::string posixName, bool writable) {
+HANDLE Wrap(int fd, std::string posixName, bool writable) {
   auto object = std::make_shared<MappingObject>();
   object->fd = fd;
   object->posixName = std::move(posixName);
@@ -164,7 +164,7 @@ HANDLE wrap(int fd, std::string posixName, bool writable) {
 
 // Commits the memory now, so that running out of it is an error here and
 // not a SIGBUS when the view is first written.
-DWORD commit(int fd, std::uint64_t size) {
+DWORD Commit(int fd, std::uint64_t size) {
   struct statvfs vfs {};
   if (::fstatvfs(fd, &vfs) == 0 && vfs.f_frsize > 0 &&
       size / vfs.f_frsize > static_cast<std::uint64_t>(vfs.f_bavail))
@@ -179,23 +179,23 @@ DWORD commit(int fd, std::uint64_t size) {
   return result == EFBIG || result == EINVAL ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY;
 }
 
-HANDLE createUnnamed(std::uint64_t size, bool writable) {
+HANDLE CreateUnnamed(std::uint64_t size, bool writable) {
   const int fd = ::memfd_create("corv-unnamed", MFD_CLOEXEC);
   if (fd < 0) {
-    SetLastError(errorFromErrno(errno));
+    SetLastError(ErrorFromErrno(errno));
     return nullptr;
   }
-  if (const DWORD error = commit(fd, size); error != ERROR_SUCCESS) {
+  if (const DWORD error = Commit(fd, size); error != ERROR_SUCCESS) {
     ::close(fd);
     SetLastError(error);
     return nullptr;
   }
-  HANDLE handle = wrap(fd, {}, writable);
+  HANDLE handle = Wrap(fd, {}, writable);
   if (handle) SetLastError(ERROR_SUCCESS);
   return handle;
 }
 
-bool nameArgument(LPCWSTR name, std::string* posixName) {
+bool NameArgument(LPCWSTR name, std::string* posixName) {
   std::size_t length = 0;
   if (!platform::detail::BoundedLength(name, kMaxNameUnits, &length)) {
     SetLastError(name ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_PARAMETER);
@@ -233,63 +233,63 @@ HANDLE CreateFileMappingW(HANDLE hFile, void* /*attributes*/, DWORD protect, DWO
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  if (!name || name[0] == u'\0') return createUnnamed(size, writable);
+  if (!name || name[0] == u'\0') return CreateUnnamed(size, writable);
 
   std::string posixName;
-  if (!nameArgument(name, &posixName)) return nullptr;
+  if (!NameArgument(name, &posixName)) return nullptr;
 
   RuntimeLock lock(kLockFile);
-  sweepIfDue();
+  SweepIfDue();
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     int fd = ::shm_open(posixName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
     if (fd >= 0) {
       // A prober of another runtime directory may have judged the fresh,
       // not yet locked object stale; then start over.
-      if (!lockNonBlocking(fd, LOCK_SH) || !stillLinked(fd)) {
+      if (!LockNonBlocking(fd, LOCK_SH) || !StillLinked(fd)) {
         ::close(fd);
         std::this_thread::sleep_for(kBackoff);
         continue;
       }
       ::fchmod(fd, 0600);  // whatever the umask left
-      if (const DWORD error = commit(fd, size); error != ERROR_SUCCESS) {
+      if (const DWORD error = Commit(fd, size); error != ERROR_SUCCESS) {
         ::shm_unlink(posixName.c_str());
         ::close(fd);
         SetLastError(error);
         return nullptr;
       }
-      HANDLE handle = wrap(fd, posixName, writable);
+      HANDLE handle = Wrap(fd, posixName, writable);
       if (handle) SetLastError(ERROR_SUCCESS);
       return handle;
     }
     if (errno == EINTR) continue;
     if (errno != EEXIST) {
-      SetLastError(errorFromErrno(errno));
+      SetLastError(ErrorFromErrno(errno));
       return nullptr;
     }
     fd = ::shm_open(posixName.c_str(), O_RDWR, 0);
     if (fd < 0) {
       if (errno == ENOENT || errno == EINTR) continue;  // removed meanwhile
-      SetLastError(errorFromErrno(errno));
+      SetLastError(ErrorFromErrno(errno));
       return nullptr;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !ownedByUs(st)) {
+    if (::fstat(fd, &st) != 0 || !OwnedByUs(st)) {
       ::close(fd);
       SetLastError(ERROR_ACCESS_DENIED);  // someone else's object: never touched
       return nullptr;
     }
-    if (removeIfStale(fd, posixName)) {
+    if (RemoveIfStale(fd, posixName)) {
       ::close(fd);
       continue;
     }
-    if (!lockNonBlocking(fd, LOCK_SH) || ::fstat(fd, &st) != 0 || st.st_nlink == 0 ||
+    if (!LockNonBlocking(fd, LOCK_SH) || ::fstat(fd, &st) != 0 || st.st_nlink == 0 ||
         st.st_size == 0) {
       // Being removed or still being created by someone else: look again.
       ::close(fd);
       std::this_thread::sleep_for(kBackoff);
       continue;
     }
-    HANDLE handle = wrap(fd, posixName, writable);
+    HANDLE handle = Wrap(fd, posixName, writable);
     if (handle) SetLastError(ERROR_ALREADY_EXISTS);
     return handle;
   }
@@ -299,33 +299,33 @@ HANDLE CreateFileMappingW(HANDLE hFile, void* /*attributes*/, DWORD protect, DWO
 
 HANDLE OpenFileMappingW(DWORD access, BOOL /*inherit*/, LPCWSTR name) {
   std::string posixName;
-  if (!nameArgument(name, &posixName)) return nullptr;
+  if (!NameArgument(name, &posixName)) return nullptr;
   const bool writable = (access & FILE_MAP_WRITE) != 0;
   if ((access & (FILE_MAP_WRITE | FILE_MAP_READ)) == 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
   RuntimeLock lock(kLockFile);
-  sweepIfDue();  // looking for connections counts as enumeration: tidy up too
+  SweepIfDue();  // looking for connections counts as enumeration: tidy up too
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     const int fd = ::shm_open(posixName.c_str(), writable ? O_RDWR : O_RDONLY, 0);
     if (fd < 0) {
       if (errno == EINTR) continue;
-      SetLastError(errorFromErrno(errno));
+      SetLastError(ErrorFromErrno(errno));
       return nullptr;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !ownedByUs(st)) {
+    if (::fstat(fd, &st) != 0 || !OwnedByUs(st)) {
       ::close(fd);
       SetLastError(ERROR_ACCESS_DENIED);
       return nullptr;
     }
-    if (removeIfStale(fd, posixName)) {
+    if (RemoveIfStale(fd, posixName)) {
       ::close(fd);
       SetLastError(ERROR_FILE_NOT_FOUND);
       return nullptr;
     }
-    if (!lockNonBlocking(fd, LOCK_SH) || ::fstat(fd, &st) != 0 || st.st_size == 0) {
+    if (!LockNonBlocking(fd, LOCK_SH) || ::fstat(fd, &st) != 0 || st.st_size == 0) {
       ::close(fd);
       std::this_thread::sleep_for(kBackoff);
       continue;
@@ -335,7 +335,7 @@ HANDLE OpenFileMappingW(DWORD access, BOOL /*inherit*/, LPCWSTR name) {
       SetLastError(ERROR_FILE_NOT_FOUND);  // its last holder closed it just now
       return nullptr;
     }
-    HANDLE handle = wrap(fd, posixName, writable);
+    HANDLE handle = Wrap(fd, posixName, writable);
     if (handle) SetLastError(ERROR_SUCCESS);
     return handle;
   }
@@ -383,7 +383,7 @@ LPVOID MapViewOfFile(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offset
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  Views& v = views();
+  Views& v = TheViews();
   std::lock_guard guard(v.mutex);
   v.byAddress[address] = View{std::move(mapping), length};
   SetLastError(ERROR_SUCCESS);
@@ -393,7 +393,7 @@ LPVOID MapViewOfFile(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offset
 BOOL UnmapViewOfFile(LPCVOID address) {
   View view;
   {
-    Views& v = views();
+    Views& v = TheViews();
     std::lock_guard guard(v.mutex);
     auto it = v.byAddress.find(address);
     if (it == v.byAddress.end()) {
@@ -422,5 +422,5 @@ int platform::SweepStaleMappings() {
   std::lock_guard guard(g_sweepMutex);
   g_swept = true;
   g_lastSweep = std::chrono::steady_clock::now();
-  return sweepLocked();
+  return SweepLocked();
 }

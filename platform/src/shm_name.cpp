@@ -25,7 +25,7 @@ namespace {
 constexpr char kHex[] = "0123456789ABCDEF";
 constexpr char kLowerHex[] = "0123456789abcdef";
 
-bool keptAsIs(char16_t unit) {
+bool KeptAsIs(char16_t unit) {
   return (unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z') ||
          (unit >= u'0' && unit <= u'9') || unit == u'.' || unit == u'-' || unit == u'_';
 }
@@ -36,7 +36,7 @@ std::string platform::ShmObjectName(std::u16string_view mappingName) {
   const std::size_t prefix = name.size();
   name.reserve(prefix + mappingName.size() * 3);
   for (char16_t unit : mappingName) {
-    if (keptAsIs(unit)) {
+    if (KeptAsIs(unit)) {
       name += static_cast<char>(unit);
     } else if (unit < 0x100) {
       name += '%';

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "proc_stat.h"
+#include "platform/proc_stat.h"
 #include "runtime_dir.h"
 #include "utf16.h"
 
@@ -59,16 +59,16 @@ struct Record {
   std::string socket;
 };
 
-std::uint32_t hwndValue(HWND window) {
+std::uint32_t HwndValue(HWND window) {
   const auto value = reinterpret_cast<std::uintptr_t>(window);
   return value > 0xFFFFFFFFu ? 0 : static_cast<std::uint32_t>(value);
 }
-HWND toHwnd(std::uint32_t value) {
+HWND ToHwnd(std::uint32_t value) {
   return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(value));
 }
 
 // Readers only need the path: a missing directory just holds no windows.
-std::string windowsDirectory(bool create = false) {
+std::string WindowsDirectory(bool create = false) {
   const std::string root = platform::RuntimeDirectory();
   if (root.empty()) return {};
   const std::string dir = root + "/windows";
@@ -79,17 +79,17 @@ std::string windowsDirectory(bool create = false) {
   return dir;
 }
 
-std::string hexName(std::uint32_t hwnd) {
+std::string HexName(std::uint32_t hwnd) {
   char text[16];
   std::snprintf(text, sizeof text, "%08x", hwnd);
   return text;
 }
 
-std::string recordPath(const std::string& dir, std::uint32_t hwnd) {
-  return dir + "/" + hexName(hwnd) + ".json";
+std::string RecordPath(const std::string& dir, std::uint32_t hwnd) {
+  return dir + "/" + HexName(hwnd) + ".json";
 }
 
-std::string serialise(const Record& r) {
+std::string Serialise(const Record& r) {
   nlohmann::json j = {{"hwnd", r.hwnd},
                       {"pid", r.pid},
                       {"tid", r.tid},
@@ -105,7 +105,7 @@ std::string serialise(const Record& r) {
   return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-bool parse(const std::string& text, Record* r) {
+bool Parse(const std::string& text, Record* r) {
   const auto j = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (!j.is_object()) return false;
   auto u32 = [&](const char* key, std::uint32_t* out) {
@@ -136,38 +136,38 @@ bool parse(const std::string& text, Record* r) {
   return r->className.size() <= kMaxClassUnits && r->title.size() <= platform::kMaxWindowTextUnits;
 }
 
-void removeRecordFiles(const std::string& dir, std::uint32_t hwnd) {
-  ::unlink(recordPath(dir, hwnd).c_str());
-  ::unlink((dir + "/" + hexName(hwnd) + ".sock").c_str());
+void RemoveRecordFiles(const std::string& dir, std::uint32_t hwnd) {
+  ::unlink(RecordPath(dir, hwnd).c_str());
+  ::unlink((dir + "/" + HexName(hwnd) + ".sock").c_str());
 }
 
 // Loads a live window's record; a record that is damaged or whose process is
 // gone is removed on the way. Sets ERROR_INVALID_WINDOW_HANDLE on failure.
-bool loadLive(const std::string& dir, std::uint32_t hwnd, Record* r) {
+bool LoadLive(const std::string& dir, std::uint32_t hwnd, Record* r) {
   std::string text;
   if (hwnd == 0 || dir.empty() ||
-      !platform::detail::ReadSmallFile(recordPath(dir, hwnd), &text, kMaxRecordBytes)) {
+      !platform::detail::ReadSmallFile(RecordPath(dir, hwnd), &text, kMaxRecordBytes)) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
   }
-  if (!parse(text, r) || r->hwnd != hwnd || !platform::detail::ProcessIsAlive(r->pid, r->startTime)) {
-    removeRecordFiles(dir, hwnd);
+  if (!Parse(text, r) || r->hwnd != hwnd || !platform::detail::ProcessIsAlive(r->pid, r->startTime)) {
+    RemoveRecordFiles(dir, hwnd);
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
   }
   return true;
 }
 
-bool loadLive(HWND window, Record* r) {
-  const std::uint32_t value = hwndValue(window);
+bool LoadLive(HWND window, Record* r) {
+  const std::uint32_t value = HwndValue(window);
   if (value == 0) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
   }
-  return loadLive(windowsDirectory(), value, r);
+  return LoadLive(WindowsDirectory(), value, r);
 }
 
-bool parseHexName(const std::string& name, const char* suffix, std::uint32_t* hwnd) {
+bool ParseHexName(const std::string& name, const char* suffix, std::uint32_t* hwnd) {
   const std::size_t suffixLength = std::strlen(suffix);
   if (name.size() != 8 + suffixLength || name.compare(8, suffixLength, suffix) != 0) return false;
   std::uint32_t value = 0;
@@ -183,20 +183,20 @@ bool parseHexName(const std::string& name, const char* suffix, std::uint32_t* hw
   return true;
 }
 
-std::uint32_t foregroundValue() {
+std::uint32_t ForegroundValue() {
   const std::string root = platform::RuntimeDirectory();
   std::string text;
   if (root.empty() || !platform::detail::ReadSmallFile(root + "/foreground", &text, 64)) return 0;
   std::uint32_t hwnd = 0;
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  return parseHexName(text, "", &hwnd) ? hwnd : 0;
+  return ParseHexName(text, "", &hwnd) ? hwnd : 0;
 }
 
 // Live windows in z-order as far as we keep one: the foreground window
 // first, then the newest first.
-std::vector<Record> liveWindows() {
+std::vector<Record> LiveWindows() {
   std::vector<Record> result;
-  const std::string dir = windowsDirectory();
+  const std::string dir = WindowsDirectory();
   if (dir.empty()) return result;
   DIR* d = ::opendir(dir.c_str());
   if (!d) return result;
@@ -204,8 +204,8 @@ std::vector<Record> liveWindows() {
   std::vector<std::uint32_t> sockets;
   while (dirent* entry = ::readdir(d)) {
     std::uint32_t hwnd = 0;
-    if (parseHexName(entry->d_name, ".json", &hwnd)) records.push_back(hwnd);
-    else if (parseHexName(entry->d_name, ".sock", &hwnd)) sockets.push_back(hwnd);
+    if (ParseHexName(entry->d_name, ".json", &hwnd)) records.push_back(hwnd);
+    else if (ParseHexName(entry->d_name, ".sock", &hwnd)) sockets.push_back(hwnd);
   }
   ::closedir(d);
   std::sort(records.begin(), records.end());
@@ -220,14 +220,14 @@ std::vector<Record> liveWindows() {
     RuntimeLock lock(kLockFile);
     if (lock.ok())
       for (std::uint32_t hwnd : orphans)
-        if (::access(recordPath(dir, hwnd).c_str(), F_OK) != 0)
-          ::unlink((dir + "/" + hexName(hwnd) + ".sock").c_str());
+        if (::access(RecordPath(dir, hwnd).c_str(), F_OK) != 0)
+          ::unlink((dir + "/" + HexName(hwnd) + ".sock").c_str());
   }
   for (auto it = records.rbegin(); it != records.rend(); ++it) {
     Record r;
-    if (loadLive(dir, *it, &r)) result.push_back(std::move(r));
+    if (LoadLive(dir, *it, &r)) result.push_back(std::move(r));
   }
-  const std::uint32_t foreground = foregroundValue();
+  const std::uint32_t foreground = ForegroundValue();
   std::stable_partition(result.begin(), result.end(),
                         [&](const Record& r) { return r.hwnd == foreground; });
   return result;
@@ -246,15 +246,15 @@ struct OwnWindow {
 };
 
 std::mutex g_ownMutex;
-std::map<std::uint32_t, std::shared_ptr<OwnWindow>>& ownWindows() {
+std::map<std::uint32_t, std::shared_ptr<OwnWindow>>& OwnWindows() {
   static auto* windows = new std::map<std::uint32_t, std::shared_ptr<OwnWindow>>;
   return *windows;
 }
 
-std::shared_ptr<OwnWindow> findOwn(HWND window) {
+std::shared_ptr<OwnWindow> FindOwn(HWND window) {
   std::lock_guard lock(g_ownMutex);
-  auto& windows = ownWindows();
-  auto it = windows.find(hwndValue(window));
+  auto& windows = OwnWindows();
+  auto it = windows.find(HwndValue(window));
   if (it == windows.end()) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return nullptr;
@@ -262,8 +262,8 @@ std::shared_ptr<OwnWindow> findOwn(HWND window) {
   return it->second;
 }
 
-bool publish(const OwnWindow& w) {
-  if (!platform::detail::WriteFileAtomically(recordPath(w.dir, w.record.hwnd), serialise(w.record))) {
+bool Publish(const OwnWindow& w) {
+  if (!platform::detail::WriteFileAtomically(RecordPath(w.dir, w.record.hwnd), Serialise(w.record))) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
@@ -273,7 +273,7 @@ bool publish(const OwnWindow& w) {
 // Next HWND value, under the windows lock. The counter survives in the
 // runtime directory; if it is missing or damaged we continue above every
 // record present, so a value is never handed out twice in practice.
-std::uint32_t allocateHwnd(const std::string& dir) {
+std::uint32_t AllocateHwnd(const std::string& dir) {
   const std::string counterPath = dir + "/next-hwnd";
   std::uint32_t last = 0;
   std::string text;
@@ -285,7 +285,7 @@ std::uint32_t allocateHwnd(const std::string& dir) {
   if (DIR* d = ::opendir(dir.c_str())) {
     while (dirent* entry = ::readdir(d)) {
       std::uint32_t hwnd = 0;
-      if (parseHexName(entry->d_name, ".json", &hwnd)) last = std::max(last, hwnd);
+      if (ParseHexName(entry->d_name, ".json", &hwnd)) last = std::max(last, hwnd);
     }
     ::closedir(d);
   }
@@ -332,19 +332,19 @@ HWND platform::CreatePublishedWindow(const WindowDesc& desc) {
     return nullptr;
   }
   Record ownerRecord;
-  if (desc.owner && !loadLive(desc.owner, &ownerRecord)) return nullptr;
+  if (desc.owner && !LoadLive(desc.owner, &ownerRecord)) return nullptr;
   ProcStat self;
   if (!detail::ReadProcStat(GetCurrentProcessId(), &self)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
   auto w = std::make_shared<OwnWindow>();
-  w->dir = windowsDirectory(/*create=*/true);
+  w->dir = WindowsDirectory(/*create=*/true);
   if (w->dir.empty()) return nullptr;
 
   RuntimeLock lock(kLockFile);
   if (!lock.ok()) return nullptr;
-  const std::uint32_t hwnd = allocateHwnd(w->dir);
+  const std::uint32_t hwnd = AllocateHwnd(w->dir);
   if (hwnd == 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
@@ -356,9 +356,9 @@ HWND platform::CreatePublishedWindow(const WindowDesc& desc) {
   r.startTime = self.startTime;
   r.className = desc.className;
   r.title = desc.title;
-  r.owner = hwndValue(desc.owner);
+  r.owner = HwndValue(desc.owner);
   r.visible = desc.visible;
-  r.socket = w->dir + "/" + hexName(hwnd) + ".sock";
+  r.socket = w->dir + "/" + HexName(hwnd) + ".sock";
 
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -382,16 +382,16 @@ HWND platform::CreatePublishedWindow(const WindowDesc& desc) {
     return nullptr;
   }
   ::chmod(r.socket.c_str(), 0600);
-  if (!publish(*w)) {
+  if (!Publish(*w)) {
     ::unlink(r.socket.c_str());
     return nullptr;
   }
   {
     std::lock_guard guard(g_ownMutex);
-    ownWindows()[hwnd] = w;
+    OwnWindows()[hwnd] = w;
   }
   SetLastError(ERROR_SUCCESS);
-  return toHwnd(hwnd);
+  return ToHwnd(hwnd);
 }
 
 namespace {
@@ -400,7 +400,7 @@ namespace {
 // began, which would bring the record back.
 template <typename Change>
 BOOL UpdateOwnRecord(HWND window, Change change) {
-  auto w = findOwn(window);
+  auto w = FindOwn(window);
   if (!w) return FALSE;
   std::lock_guard guard(g_ownMutex);
   if (w->destroyed) {
@@ -408,7 +408,7 @@ BOOL UpdateOwnRecord(HWND window, Change change) {
     return FALSE;
   }
   change(w->record);
-  return publish(*w) ? TRUE : FALSE;
+  return Publish(*w) ? TRUE : FALSE;
 }
 }  // namespace
 
@@ -428,8 +428,8 @@ BOOL platform::DestroyPublishedWindow(HWND window) {
   std::shared_ptr<OwnWindow> w;
   {
     std::lock_guard guard(g_ownMutex);
-    auto& windows = ownWindows();
-    auto it = windows.find(hwndValue(window));
+    auto& windows = OwnWindows();
+    auto it = windows.find(HwndValue(window));
     if (it == windows.end()) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return FALSE;
@@ -439,8 +439,8 @@ BOOL platform::DestroyPublishedWindow(HWND window) {
     w->destroyed = true;  // wakes receivers; the socket closes with the last of them
   }
   RuntimeLock lock(kLockFile);
-  removeRecordFiles(w->dir, w->record.hwnd);
-  if (foregroundValue() == w->record.hwnd) {
+  RemoveRecordFiles(w->dir, w->record.hwnd);
+  if (ForegroundValue() == w->record.hwnd) {
     const std::string root = RuntimeDirectory();
     if (!root.empty()) ::unlink((root + "/foreground").c_str());
   }
@@ -448,7 +448,7 @@ BOOL platform::DestroyPublishedWindow(HWND window) {
 }
 
 int platform::PublishedWindowFd(HWND window) {
-  auto w = findOwn(window);
+  auto w = FindOwn(window);
   return w ? w->fd : -1;
 }
 
@@ -457,7 +457,7 @@ bool platform::ReceivePostedMessage(HWND window, PostedMessage* out, int timeout
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  auto w = findOwn(window);
+  auto w = FindOwn(window);
   if (!w) return false;
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
@@ -500,17 +500,17 @@ BOOL EnumWindows(WNDENUMPROC callback, LPARAM parameter) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if (windowsDirectory().empty()) return FALSE;
-  for (const Record& r : liveWindows()) {
+  if (WindowsDirectory().empty()) return FALSE;
+  for (const Record& r : LiveWindows()) {
     // A callback that stops the walk leaves its own last error for the caller.
-    if (!callback(toHwnd(r.hwnd), parameter)) return FALSE;
+    if (!callback(ToHwnd(r.hwnd), parameter)) return FALSE;
   }
   return TRUE;
 }
 
 DWORD GetWindowThreadProcessId(HWND window, DWORD* processId) {
   Record r;
-  if (!loadLive(window, &r)) {
+  if (!LoadLive(window, &r)) {
     if (processId) *processId = 0;
     return 0;
   }
@@ -525,7 +525,7 @@ int GetClassNameW(HWND window, LPWSTR buffer, int maxChars) {
   }
   buffer[0] = u'\0';
   Record r;
-  if (!loadLive(window, &r)) return 0;
+  if (!LoadLive(window, &r)) return 0;
   return platform::detail::CopyTruncated(r.className, buffer, maxChars);
 }
 
@@ -536,43 +536,43 @@ int GetWindowTextW(HWND window, LPWSTR buffer, int maxChars) {
   }
   buffer[0] = u'\0';
   Record r;
-  if (!loadLive(window, &r)) return 0;
+  if (!LoadLive(window, &r)) return 0;
   SetLastError(ERROR_SUCCESS);  // an empty title is no failure
   return platform::detail::CopyTruncated(r.title, buffer, maxChars);
 }
 
 BOOL IsWindow(HWND window) {
   Record r;
-  return loadLive(window, &r) ? TRUE : FALSE;
+  return LoadLive(window, &r) ? TRUE : FALSE;
 }
 
 BOOL IsWindowVisible(HWND window) {
   Record r;
-  return loadLive(window, &r) && r.visible ? TRUE : FALSE;
+  return LoadLive(window, &r) && r.visible ? TRUE : FALSE;
 }
 
 HWND GetWindow(HWND window, UINT command) {
   Record r;
-  if (!loadLive(window, &r)) return nullptr;
+  if (!LoadLive(window, &r)) return nullptr;
   SetLastError(ERROR_SUCCESS);
   switch (command) {
     case GW_OWNER:
-      return toHwnd(r.owner);
+      return ToHwnd(r.owner);
     case GW_CHILD:
       return nullptr;
     case GW_HWNDFIRST:
     case GW_HWNDLAST:
     case GW_HWNDNEXT:
     case GW_HWNDPREV: {
-      const auto all = liveWindows();
+      const auto all = LiveWindows();
       if (all.empty()) return nullptr;
-      if (command == GW_HWNDFIRST) return toHwnd(all.front().hwnd);
-      if (command == GW_HWNDLAST) return toHwnd(all.back().hwnd);
+      if (command == GW_HWNDFIRST) return ToHwnd(all.front().hwnd);
+      if (command == GW_HWNDLAST) return ToHwnd(all.back().hwnd);
       auto it = std::find_if(all.begin(), all.end(),
                              [&](const Record& x) { return x.hwnd == r.hwnd; });
       if (it == all.end()) return nullptr;
-      if (command == GW_HWNDNEXT) return std::next(it) == all.end() ? nullptr : toHwnd(std::next(it)->hwnd);
-      return it == all.begin() ? nullptr : toHwnd(std::prev(it)->hwnd);
+      if (command == GW_HWNDNEXT) return std::next(it) == all.end() ? nullptr : ToHwnd(std::next(it)->hwnd);
+      return it == all.begin() ? nullptr : ToHwnd(std::prev(it)->hwnd);
     }
     default:
       SetLastError(ERROR_INVALID_PARAMETER);
@@ -582,7 +582,7 @@ HWND GetWindow(HWND window, UINT command) {
 
 BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   Record r;
-  if (!loadLive(window, &r)) return FALSE;
+  if (!LoadLive(window, &r)) return FALSE;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (r.socket.empty() || r.socket.size() >= sizeof address.sun_path) {
@@ -613,17 +613,17 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 HWND GetForegroundWindow() {
-  const std::uint32_t hwnd = foregroundValue();
+  const std::uint32_t hwnd = ForegroundValue();
   Record r;
-  if (hwnd == 0 || !loadLive(windowsDirectory(), hwnd, &r)) return nullptr;
-  return toHwnd(hwnd);
+  if (hwnd == 0 || !LoadLive(WindowsDirectory(), hwnd, &r)) return nullptr;
+  return ToHwnd(hwnd);
 }
 
 BOOL SetForegroundWindow(HWND window) {
   Record r;
-  if (!loadLive(window, &r)) return FALSE;
+  if (!LoadLive(window, &r)) return FALSE;
   const std::string root = platform::RuntimeDirectory();
-  if (root.empty() || !platform::detail::WriteFileAtomically(root + "/foreground", hexName(r.hwnd) + "\n")) {
+  if (root.empty() || !platform::detail::WriteFileAtomically(root + "/foreground", HexName(r.hwnd) + "\n")) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }

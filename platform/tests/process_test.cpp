@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "../src/proc_stat.h"
+#include "platform/proc_stat.h"
 #include "../src/utf16.h"
 #include "platform/win32.h"
 #include "test_support.h"

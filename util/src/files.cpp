@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/file_time.h"
 #include "util/text.h"
 
 namespace util {
@@ -17,9 +18,7 @@ bool ToPath(const std::u16string& path, std::string& out) {
 }
 
 std::uint64_t ToFileTime(const struct statx_timestamp& t) {
-  constexpr std::int64_t kEpochDiff = 11644473600LL;  // seconds from 1601 to 1970
-  if (t.tv_sec < -kEpochDiff) return 0;
-  return static_cast<std::uint64_t>(t.tv_sec + kEpochDiff) * 10000000u + t.tv_nsec / 100u;
+  return base::FileTimeFromUnix(t.tv_sec, t.tv_nsec);
 }
 
 }  // namespace

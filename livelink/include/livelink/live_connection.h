@@ -17,14 +17,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "base/deadline_mutex.h"
 #include "livelink/control_area.h"
 #include "livelink/layout.h"
 #include "livelink/renderer_windows.h"
@@ -67,19 +66,8 @@ std::u16string MappingNameFor(std::u16string_view connectionName);
 // "CorvantaAPI/<creatorPid>/<id as %08X>".
 std::u16string BlockName(std::uint32_t creatorPid, std::uint32_t blockId);
 
-// A mutex whose lock attempt gives up at a deadline: a plain mutex, a
-// condition variable and a locked flag. (std::timed_mutex locks through
-// pthread_mutex_clocklock, which the thread sanitizer does not follow.)
-class TimedMutex {
- public:
-  bool try_lock_until(std::chrono::steady_clock::time_point deadline);
-  void unlock();
-
- private:
-  std::mutex mutex_;
-  std::condition_variable released_;
-  bool locked_ = false;
-};
+// The notify mutex: a lock attempt that gives up at a deadline.
+using TimedMutex = base::DeadlineMutex;
 
 class LiveConnection {
  public:

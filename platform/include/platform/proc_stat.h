@@ -1,5 +1,6 @@
 // What /proc says about a process: enough to tell a live process from a
-// dead one, or from a later process that was given the same id.
+// dead one, or from a later process that was given the same id. The one
+// reader of /proc/PID/stat; the live link's lock takeover uses it too.
 #pragma once
 
 #include <cstdint>
@@ -18,3 +19,9 @@ bool ReadProcStat(std::uint32_t pid, ProcStat* out);
 bool ProcessIsAlive(std::uint32_t pid, std::uint64_t startTime);
 
 }  // namespace platform::detail
+
+namespace platform {
+using detail::ProcessIsAlive;
+using detail::ProcStat;
+using detail::ReadProcStat;
+}  // namespace platform

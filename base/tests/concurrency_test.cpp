@@ -1,0 +1,73 @@
+// The deadline mutex and the parallel loop under real threads (run under
+// ThreadSanitizer as well).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "base/deadline_mutex.h"
+#include "base/file_time.h"
+#include "base/parallel_for.h"
+
+using namespace std::chrono_literals;
+
+TEST(BaseDeadlineMutexTest, GivesUpAtTheDeadlineAndHandsOverOnUnlock) {
+  base::DeadlineMutex mutex;
+  ASSERT_TRUE(mutex.try_lock());
+  EXPECT_FALSE(mutex.try_lock());
+
+  std::atomic<bool> gaveUp{false};
+  std::thread waiter([&] {
+    const auto start = std::chrono::steady_clock::now();
+    const bool got = mutex.try_lock_for(30ms);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    gaveUp = !got && waited >= 30ms && waited < 5s;
+  });
+  waiter.join();
+  EXPECT_TRUE(gaveUp);
+
+  // A waiter with time to spare gets the mutex once it is released.
+  std::atomic<bool> got{false};
+  std::thread taker([&] {
+    got = mutex.try_lock_for(10s);
+    if (got) mutex.unlock();
+  });
+  std::this_thread::sleep_for(20ms);
+  mutex.unlock();
+  taker.join();
+  EXPECT_TRUE(got);
+
+  // lock() and lock_guard exclude each other: no increment is lost.
+  int counter = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 1000; ++i) {
+        std::lock_guard<base::DeadlineMutex> hold(mutex);
+        ++counter;
+      }
+    });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(counter, 4000);
+}
+
+TEST(BaseParallelForTest, VisitsEveryIndexExactlyOnce) {
+  for (std::size_t count : {0u, 1u, 2u, 3u, 1000u, 100000u}) {
+    std::vector<std::atomic<int>> visits(count);
+    base::ParallelFor(count, [&](std::size_t i) { visits[i].fetch_add(1); });
+    std::size_t wrong = 0;
+    for (auto& v : visits) wrong += v.load() != 1;
+    EXPECT_EQ(wrong, 0u) << "count " << count;
+  }
+}
+
+TEST(BaseFileTimeTest, CountsHundredNanosecondsSince1601) {
+  EXPECT_EQ(base::FileTimeFromUnix(0, 0), 116444736000000000ull);
+  // 2020-01-01T00:00:00Z, plus 199 ns that do not make a whole unit.
+  EXPECT_EQ(base::FileTimeFromUnix(1577836800, 199), 132223104000000001ull);
+  EXPECT_EQ(base::FileTimeFromUnix(-11644473600LL, 0), 0u);
+  EXPECT_EQ(base::FileTimeFromUnix(-11644473601LL, 0), 0u);  // before 1601: none
+}
