@@ -2,6 +2,7 @@
 // registers a 3D file type, catches project and view events, observes a
 // sight and its model, and reads the model through the modeler interface.
 // Tests reach it through the probe (probe.h).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -294,6 +295,57 @@ GSErrCode Save3DFile(const API_IOParams* params, Modeler::SightPtr sight) {
   return file.good() ? NoError : APIERR_GENERAL;
 }
 
+// The "dae" type: a small COLLADA document that names what the model holds,
+// enough for the host's command-line export to be tested without the
+// product. It writes beside the destination and renames, as a careful
+// writer does; a destination in a missing folder fails.
+GSErrCode SaveDaeFile(const API_IOParams* params, Modeler::SightPtr sight) {
+  if (params == nullptr || params->fileLoc == nullptr) return APIERR_BADPARS;
+  GS::UniString path;
+  if (params->fileLoc->ToPath(&path) != NoError) return APIERR_CANCEL;
+  AttributeReader reader;
+  ModelerAPI::Model model;
+  if (EXPGetModel(sight, &model, &reader) != NoError) return APIERR_GENERAL;
+  long triangles = 0;
+  for (Int32 e = 1; e <= model.GetElementNum(); ++e) {
+    ModelerAPI::Element element;
+    model.GetElement(e, &element);
+    for (Int32 b = 1; b <= element.GetBodyNum(); ++b) {
+      ModelerAPI::Body body;
+      element.GetBody(b, &body);
+      for (Int32 p = 1; p <= body.GetPolygonCount(); ++p) {
+        ModelerAPI::Polygon polygon;
+        body.GetPolygon(p, &polygon);
+        for (Int32 c = 1; c <= polygon.GetConvexPolygonNum(); ++c) {
+          ModelerAPI::ConvexPolygon convex;
+          polygon.GetConvexPolygon(c, &convex);
+          triangles += std::max<Int32>(0, convex.GetVertexNum() - 2);
+        }
+      }
+    }
+  }
+  const std::string target = path.ToUtf8();
+  const std::string temp = target + ".part";
+  {
+    std::ofstream file(temp, std::ios::binary);
+    if (!file) return APIERR_GENERAL;
+    file << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+         << "<COLLADA xmlns=\"http://www.collada.org/2005/11/COLLADASchema\" version=\"1.4.1\">\r\n"
+         << "<!-- test add-on: " << model.GetElementNum() << " elements, " << triangles << " triangles -->\r\n"
+         << "</COLLADA>\r\n";
+    if (!file.flush()) {
+      std::remove(temp.c_str());
+      return APIERR_GENERAL;
+    }
+  }
+  if (std::rename(temp.c_str(), target.c_str()) != 0) {
+    std::remove(temp.c_str());
+    return APIERR_GENERAL;
+  }
+  Note("savedae " + target + " " + std::to_string(triangles));
+  return NoError;
+}
+
 // ---- Probe --------------------------------------------------------------------------
 
 GSErrCode ProbeAttach() {
@@ -384,7 +436,12 @@ GSErrCode RegisterInterface() {
   reg.descStrResID = 32501;
   reg.descStrResItemID = 1;
   reg.methodFlags = APIFType_Save3D;
-  return ACAPI_Register_FileType(&reg);
+  GSErrCode err = ACAPI_Register_FileType(&reg);
+  if (err != NoError) return err;
+  API_FTypeReg dae = reg;
+  dae.cmdRef = 3;
+  std::strcpy(dae.extname, "dae");
+  return ACAPI_Register_FileType(&dae);
 }
 
 GSErrCode Initialize() {
@@ -392,7 +449,8 @@ GSErrCode Initialize() {
   GSErrCode err = ACAPI_Notify_CatchProjectEvent(API_AllProjectNotificationMask, &OnProjectEvent);
   if (err == NoError) err = ACAPI_Notify_CatchViewEvent(API_AllViewNotificationMask, API_PublicViewMap, &OnViewEvent);
   if (err == NoError) ACAPI_KeepInMemory(true);
-  return ACAPI_Install_FileTypeHandler3D(1, &Save3DFile);
+  if (err == NoError) err = ACAPI_Install_FileTypeHandler3D(1, &Save3DFile);
+  return err == NoError ? ACAPI_Install_FileTypeHandler3D(3, &SaveDaeFile) : err;
 }
 
 GSErrCode FreeData() {

@@ -24,7 +24,8 @@ std::map<std::string, std::uint32_t> GenIds(const json& dump) {
 
 std::map<int, std::int64_t> Stamps(const json& dump) {
   std::map<int, std::int64_t> stamps;
-  for (const auto& m : dump["materials"]) stamps[m["index"]] = m["stamp"];
+  for (const auto& m : dump["materials"])
+    if (m["result"] == NoError) stamps[m["index"]] = m["stamp"];
   return stamps;
 }
 
@@ -130,9 +131,11 @@ TEST_F(HostEdits, MaterialEditsBumpOnlyTheirStamps) {
     }
   }
   EXPECT_NEAR(after["materials"][1]["surface"][1].get<double>(), 0.9, 1e-9);
-  // Generation ids move exactly as the host reports it.
+  // A material edit is the material's alone: no element is rebuilt, so no
+  // generation id moves (readers learn of it by the stamp).
   Difference d = Diff(GenIds(before), GenIds(after));
-  EXPECT_EQ(d.changed, Texts(coloured.value().changedElements));
+  EXPECT_TRUE(d.changed.empty() && d.added.empty() && d.removed.empty());
+  EXPECT_TRUE(coloured.value().changedElements.empty());
   // The observer hears of it, naming the elements that show the material.
   EXPECT_EQ(JournalCount("model elements"), 1);
 
@@ -311,6 +314,40 @@ TEST_F(HostEdits, ReadersOnOtherThreadsSeeWholeElementsDuringEdits) {
   worker.join();
   EXPECT_EQ(torn.load(), 0);
   EXPECT_EQ(model.GetElementNum(), Int32(host->CurrentProject().elements.size()));
+}
+
+// Texture edits bump the material's stamp and nothing else; deleting a
+// material leaves a hole the attribute requests report as deleted, and
+// the elements that used it are rebuilt with the replacement.
+TEST_F(HostEdits, TextureEditsAndDeletedMaterialsAsTheAddonReadsThem) {
+  const int textured = [&] {
+    const auto p = host->CurrentProject();
+    for (std::size_t i = 0; i < p.materials.size(); ++i)
+      if (p.materials[i].textureIndex != 0) return static_cast<int>(i + 1);
+    return 0;
+  }();
+  ASSERT_NE(textured, 0) << "the sample has a textured material";
+  ASSERT_TRUE(host->SetMaterialTexture(textured, 0).ok());
+  json after = Dump();
+  EXPECT_EQ(GenIds(after), GenIds(before));
+  EXPECT_NE(Stamps(after)[textured], Stamps(before)[textured]);
+  EXPECT_EQ(JournalCount("model elements"), 1) << "observers hear of the elements that show it";
+
+  const std::size_t count = after["materials"].size();
+  const auto users = host->DeleteMaterial(1, 2);
+  ASSERT_TRUE(users.ok()) << users.error();
+  before = after;
+  after = Dump();
+  ASSERT_EQ(after["materials"].size(), count) << "indices never move";
+  EXPECT_EQ(after["materials"][0]["result"], APIERR_DELETED);
+  EXPECT_EQ(after["materials"][1]["result"], NoError);
+  EXPECT_EQ(after["materials"][1]["index"], 2);
+  Difference d = Diff(GenIds(before), GenIds(after));
+  EXPECT_EQ(d.changed, Texts(users.value().changedElements));
+  EXPECT_FALSE(d.changed.empty());
+  for (const auto& e : after["elements"])
+    for (const auto& b : e["bodies"])
+      for (const auto& p : b["polygons"]) EXPECT_NE(p["material"], 1);
 }
 
 }  // namespace

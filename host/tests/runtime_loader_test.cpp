@@ -45,9 +45,11 @@ TEST(RuntimeLoader, RunsTheProtocolInOrderAndFreesAtUnload) {
     EXPECT_EQ(record->description, u"Exercises the host stand-in");
     EXPECT_EQ(record->type, APIAddon_Normal);
     EXPECT_TRUE(record->keepInMemory);
-    ASSERT_EQ(host.FileTypes().size(), 1u) << "a registration without extension must not reach the host";
+    ASSERT_EQ(host.FileTypes().size(), 2u) << "a registration without extension must not reach the host";
     EXPECT_STREQ(host.FileTypes()[0].reg.extname, "tst");
     EXPECT_NE(host.FileTypes()[0].handler3D, nullptr);
+    EXPECT_STREQ(host.FileTypes()[1].reg.extname, "dae");
+    EXPECT_NE(host.FileTypes()[1].handler3D, nullptr);
     ASSERT_TRUE(host.UnloadAddon(loaded.value()).ok());
     EXPECT_EQ(host.Addon(loaded.value()), nullptr);
     EXPECT_TRUE(host.FileTypes().empty());

@@ -298,4 +298,57 @@ TEST_F(HostWithAddon, ReadsOutOfRangeGiveEmptyObjectsNotCrashes) {
   EXPECT_EQ(EXPGetModel(Modeler::SightPtr(), &late, &reader), APIERR_BADPARS);
 }
 
+// A curved polygon in two convex pieces: the host numbers its corners over
+// both pieces, so position 4 is the first corner of the second piece. Each
+// corner's normal is the normal of the vertex it stands on; the numbering
+// within a piece would give the second piece the first piece's normals.
+TEST_F(HostWithAddon, CornerNormalsOfACurvedPolygonCountAcrossItsPieces) {
+  hostmodel::Project project;
+  project.materials.resize(1);
+  project.materials[0].name = "Skin";
+  hostmodel::Element e;
+  e.guid = hostmodel::Guid::FromName("curved");
+  e.name = "Curved";
+  hostmodel::Body body;
+  body.closed = false;
+  body.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0.2}, {0, 1, 0.2}};
+  body.polygonNormals = {{0, 0, 1}};
+  const double s = 1 / std::sqrt(2.0);
+  body.vertexNormals = {{0, 0, 1}, {s, 0, s}, {0, s, s}, {-s, 0, s}};
+  hostmodel::Polygon polygon;
+  polygon.curved = true;
+  polygon.materialIndex = 1;
+  polygon.convexPieces = {{0, 1, 2}, {0, 2, 3}};
+  body.polygons = {polygon};
+  e.bodies = {body};
+  project.elements = {e};
+  const std::string file = temp.File("curved.pln");
+  ASSERT_TRUE(hostmodel::SaveProjectFile(project, file).ok());
+  ASSERT_TRUE(host->OpenProject(file).ok());
+  ASSERT_EQ(probe->attach(), NoError);
+  const json dump = Dump();
+  const json& jp = dump["elements"][0]["bodies"][0]["polygons"][0];
+  ASSERT_EQ(jp["pieces"].size(), 2u);
+  const std::vector<int> corners = {0, 1, 2, 0, 2, 3};
+  ASSERT_EQ(jp["cornerNormals"].size(), corners.size());
+  for (std::size_t k = 0; k < corners.size(); ++k) {
+    const auto& n = body.vertexNormals[static_cast<std::size_t>(corners[k])];
+    ExpectNear3(jp["cornerNormals"][k], n.x, n.y, n.z, "corner " + std::to_string(k + 1));
+  }
+  // Past the last corner of the last piece there is no normal.
+  AttributeReader reader;
+  ModelerAPI::Model model;
+  ASSERT_EQ(EXPGetModel(host->WindowSight(), &model, &reader), NoError);
+  ModelerAPI::Element element;
+  model.GetElement(1, &element);
+  ModelerAPI::Body b;
+  element.GetBody(1, &b);
+  ModelerAPI::Polygon poly;
+  b.GetPolygon(1, &poly);
+  ModelerAPI::Vector n{9, 9, 9};
+  poly.GetNormalVectorByVertex(7, &n);
+  EXPECT_EQ(n.x, 0.0);
+  EXPECT_EQ(n.z, 0.0);
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // model file, as the add-on meets them.
 #include <poll.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -278,6 +279,59 @@ TEST_F(HostWithAddon, AWatchedModelFileBringsItsChangesIn) {
   EXPECT_EQ(Dump()["elements"].size(), 1u);
   host->StopWatching();
   EXPECT_EQ(host->WatchFd(), -1);
+}
+
+// A host request made to fail answers with the code given, for that request
+// only, and is logged each time; clearing it restores the answer.
+TEST_F(HostWithAddon, FailingRequestsAnswerWithTheirCodeUntilCleared) {
+  ASSERT_TRUE(host->OpenSampleProject().ok());
+  host->SetFault("GWIN", APIERR_GENERAL);
+  host->SetFault("sight", APIERR_MEMFULL);
+  API_WindowInfo window{};
+  EXPECT_EQ(probe->database(APIDb_GetCurrentWindowID, &window, nullptr), APIERR_GENERAL);
+  API_ProjectInfo info;
+  EXPECT_EQ(probe->environment(APIEnv_ProjectID, &info, nullptr), NoError) << "other requests run";
+  EXPECT_EQ(probe->attach(), APIERR_MEMFULL) << "no sight could be made";
+  int refusals = 0;
+  for (const auto& entry : host->LogEntries())
+    refusals += entry.category == "fault" && entry.text.find("refused") != std::string::npos ? 1 : 0;
+  EXPECT_EQ(refusals, 2);
+  host->SetFault("sight", NoError);
+  EXPECT_EQ(probe->attach(), NoError);
+  host->ClearFaults();
+  EXPECT_EQ(probe->database(APIDb_GetCurrentWindowID, &window, nullptr), NoError);
+  EXPECT_EQ(window.typeID, APIWind_FloorPlanID);
+}
+
+// A model whose textures are partly missing opens, says which, and the
+// add-on sees the material without a texture; a model that cannot be read
+// leaves that project open as it was.
+TEST_F(HostWithAddon, AModelWithAMissingTextureOpensWithAWarning) {
+  std::ofstream(temp.File("lamp.mtl")) << "newmtl Shade\nKd 0.9 0.9 0.6\nmap_Kd shade.png\n";
+  const std::string obj = temp.File("lamp.obj");
+  std::ofstream(obj) << "mtllib lamp.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl Shade\nf 1 2 3\nl 1 2\n";
+  ASSERT_TRUE(host->OpenProject(obj).ok());
+  std::vector<std::string> warnings;
+  for (const auto& entry : host->LogEntries())
+    if (entry.category == "warning") warnings.push_back(entry.text);
+  ASSERT_EQ(warnings.size(), 2u);
+  std::sort(warnings.begin(), warnings.end(), [](const std::string& a, const std::string& b) {
+    return a.find("Shade") != std::string::npos && b.find("Shade") == std::string::npos;
+  });
+  EXPECT_NE(warnings[0].find("\"Shade\""), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[0].find("shade.png"), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[1].find("1 line"), std::string::npos) << warnings[1];
+  ASSERT_EQ(probe->attach(), NoError);
+  const json before = Dump();
+  ASSERT_EQ(before["materials"].size(), 1u);
+  EXPECT_FALSE(before["materials"][0]["modelerHasTexture"].get<bool>());
+
+  const std::string broken = temp.File("broken.obj");
+  std::ofstream(broken) << "v 0 0 0\nv 1 0 0\nf 1 2 9\n";
+  const auto refused = host->OpenProject(broken);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().rfind(broken + ": ", 0), 0u) << refused.error();
+  EXPECT_EQ(Dump(), before);
 }
 
 }  // namespace

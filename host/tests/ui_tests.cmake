@@ -17,9 +17,11 @@ foreach(src ${CORV_UI_TESTS})
   corv_add_test(NAME host_${name} SOURCES ${src} ${CMAKE_CURRENT_SOURCE_DIR}/ui_env.cpp
                 LIBS corv_hostsim_session corv_hostui corv_resc_format nlohmann_json::nlohmann_json
                 TIMEOUT 120)
-  add_dependencies(host_${name} corv_uiaddon hostsim corv_resc)
+  add_dependencies(host_${name} corv_uiaddon corv_testaddon hostsim corv_resc)
   target_compile_definitions(host_${name} PRIVATE
     CORV_UIADDON_PATH="$<TARGET_FILE:corv_uiaddon>"
+    CORV_TESTADDON_PATH="$<TARGET_FILE:corv_testaddon>"
+    CORV_HOST_SAMPLES="${CMAKE_CURRENT_SOURCE_DIR}/../model/samples/"
     CORV_HOSTSIM_PATH="$<TARGET_FILE:hostsim>"
     CORV_RESC_PATH="$<TARGET_FILE:corv_resc>"
     CORV_UI_TESTS_DIR="${CMAKE_CURRENT_SOURCE_DIR}")

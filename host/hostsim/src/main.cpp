@@ -14,6 +14,7 @@
 #include <iostream>
 #include <string>
 
+#include "export.h"
 #include "session.h"
 
 namespace {
@@ -39,7 +40,7 @@ int GetcWithIdle(FILE* in) {
       if (n == 0) return EOF;
       if (errno != EINTR && errno != EAGAIN) return EOF;
     } else if (r == 0 && g_session) {
-      g_session->Pump();
+      g_session->PumpWaiting();
     } else if (r < 0 && errno != EINTR) {
       return EOF;
     }
@@ -156,8 +157,33 @@ int main(int argc, char** argv) {
   auto* run = app.add_subcommand("run", "run a script of commands, one per line");
   run->add_option("FILE", script, "the script")->required();
   auto* commands = app.add_subcommand("commands", "list the commands and exit");
+  hostsim::ExportOptions exportOptions;
+  std::vector<std::string> settings;
+  auto* exporter = app.add_subcommand(
+      "export", "write a model as a COLLADA document through the add-on's \"dae\" file type (exit 0 written, 1 the\n"
+                "add-on failed, 2 the model, the destination or the module cannot be used)");
+  exporter->add_option("MODEL", exportOptions.model, "a native project (.pln) or a model file (OBJ, glTF, FBX, ...)")
+      ->required();
+  exporter->add_option("-o,--output", exportOptions.output, "the document to write (OUT.dae)")->required();
+  exporter->add_option("--module", exportOptions.module, "the add-on module (default: " +
+                                                             hostsim::DefaultAddonModule() + ")");
+  exporter->add_option("--setting", settings,
+                       "NAME=VALUE: an add-on setting for this export only (numbers as DWORD), repeatable");
+  exporter->add_flag("--quiet", exportOptions.quiet, "no progress lines");
   CLI11_PARSE(app, argc, argv);
   options.launch = !noLaunch;
+
+  if (exporter->parsed()) {
+    for (const auto& s : settings) {
+      const auto eq = s.find('=');
+      if (eq == std::string::npos || eq == 0) {
+        std::fprintf(stderr, "hostsim export: --setting %s: expected NAME=VALUE\n", s.c_str());
+        return 2;
+      }
+      exportOptions.settings.emplace_back(s.substr(0, eq), s.substr(eq + 1));
+    }
+    return hostsim::RunExport(exportOptions, std::cerr);
+  }
 
   if (commands->parsed()) {
     std::cout << hostsim::Session::Help();

@@ -18,41 +18,21 @@ using nlohmann::json;
 
 namespace {
 
-bool Number(const std::string& s, double* out) {
-  if (s.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  double v = std::strtod(s.c_str(), &end);
-  if (errno || *end || !std::isfinite(v)) return false;
-  *out = v;
-  return true;
-}
-
-bool Integer(const std::string& s, long* out, long lo, long hi) {
-  if (s.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  long v = std::strtol(s.c_str(), &end, 10);
-  if (errno || *end || v < lo || v > hi) return false;
-  *out = v;
-  return true;
-}
-
-std::string Join(const std::vector<std::string>& w, std::size_t from) {
-  std::string s;
-  for (std::size_t i = from; i < w.size(); ++i) s += (i > from ? " " : "") + w[i];
-  return s;
-}
-
 const char* kHelp = R"(Commands (words in CAPITALS are yours; quote texts with blanks):
   load PATH                 load an add-on module (its resources, then the loader protocol)
   unload                    free and unload the add-ons
-  new | sample | open PATH  a new project, the sample building, a project or model file
+  new [reset] | sample | open PATH        a new project (reset: project event 2), the sample building,
+                            a project or model file
   teamwork PATH URL         open a model as a teamwork project at URL
   save | saveas PATH | close
   window 3d|plan|section|detail|layout     make that window current
+  window size WIDTH HEIGHT  the 3D window's drawing rectangle (pixels)
   projection perspective|parallel          the 3D projection
   camera move DX DY DZ      walk the 3D camera (metres)
+  camera set EX EY EZ TX TY TZ [ROLL [ANGLE]]   eye, target, roll and view angle (degrees)
+  set levels [NAME HEIGHT]... | set sealevel METRES | set units m|cm|mm|ft-in|in | set version TEXT
+                            project settings (version: the text 'GMAP' reports)
+  fault SELECTOR|sight CODE|off | fault off    make a host request fail with CODE (e.g. GWIN 0x81060001)
   menu ID [ITEM] | menu "TEXT"             choose a menu command
   palette click ITEM | palette tooltip ITEM | palette close | palette png FILE
   palette control close|hide|show|disable|enable|open|visible|N [REF]
@@ -62,12 +42,17 @@ const char* kHelp = R"(Commands (words in CAPITALS are yours; quote texts with b
                             queue answers for the next questions (scripts); interactive use asks you
   edit move|copy GUID DX DY DZ | edit delete GUID | edit material GUID N
   edit color MAT R G B | edit transparency MAT PERCENT | edit box X0 Y0 Z0 X1 Y1 Z1 MAT
+  edit texture MAT N | edit texture MAT FILE XSIZE YSIZE | edit delete-material MAT [REPLACEMENT]
   watch [PATH] | unwatch | reload          follow a model file on disk
   save3d PATH               save the 3D window through an add-on file type
   idle [N] | wait MS        run the host's idle loop (N passes, or for MS milliseconds)
-  show menus|palette|dialogs|status|project|elements|messageboxes|shell|log [N]
+  idle update               send the periodic update message (16383) to the modeless dialogs now
+  signal NAME | await NAME [MS]           raise a signal another hostsim waits for, or wait for one
+  show menus|palette|dialogs|status|project|elements|messageboxes|shell|camera|settings|autotexts|log [N]
   expect status TEXT | expect menu ID enabled|disabled|checked|unchecked | expect menutext ID TEXT
   expect palette ITEM enabled|disabled|icon N | expect tooltip ITEM TEXT | expect errors N
+  expect autotext NAME|KEY VALUE|none | expect window 3d|plan|... | expect projection perspective|parallel
+  expect version TEXT
   echo TEXT | help | quit
 ${NAME} anywhere in a line is replaced by the environment variable NAME.
 )";
@@ -254,13 +239,17 @@ bool Session::Dispatch(const Words& w, const std::string& where) {
     }
     return true;
   }
-  if (c == "new" && args(0, 0)) return Check(host_->NewProject(), where, "new project");
+  if (c == "new" && args(0, 1)) {
+    if (w.size() == 2 && w[1] != "reset") return Fail(where, "usage: new [reset]");
+    return Check(host_->NewProject(w.size() == 2), where, "new project");
+  }
   if (c == "sample" && args(0, 0)) return Check(host_->OpenSampleProject(), where, "sample project");
   if (c == "open" && args(1, 1)) return Check(host_->OpenProject(w[1]), where, "open " + w[1]);
   if (c == "teamwork" && args(2, 2)) return Check(host_->OpenTeamworkProject(w[1], w[2]), where, "teamwork");
   if (c == "save" && args(0, 0)) return Check(host_->SaveProject(), where, "save");
   if (c == "saveas" && args(1, 1)) return Check(host_->SaveProjectAs(w[1]), where, "save as " + w[1]);
   if (c == "close" && args(0, 0)) return Check(host_->CloseProject(), where, "close");
+  if (c == "window" && w.size() >= 2 && w[1] == "size") return CmdWindowSize(w, where);
   if (c == "window" && args(1, 1)) {
     static const std::pair<const char*, hostmodel::WindowType> names[] = {
         {"3d", hostmodel::WindowType::ThreeD}, {"plan", hostmodel::WindowType::FloorPlan},
@@ -274,11 +263,10 @@ bool Session::Dispatch(const Words& w, const std::string& where) {
     if (w[1] != "perspective" && w[1] != "parallel") return Fail(where, "projection perspective|parallel");
     return Check(host_->SetProjection(w[1] == "perspective"), where, "projection");
   }
-  if (c == "camera" && w.size() == 5 && w[1] == "move") {
-    hostmodel::Vec3 d;
-    if (!Number(w[2], &d.x) || !Number(w[3], &d.y) || !Number(w[4], &d.z)) return Fail(where, "camera move DX DY DZ");
-    return Check(host_->MoveCamera(d), where, "camera move");
-  }
+  if (c == "camera" && w.size() >= 2) return CmdCamera(w, where);
+  if (c == "set") return CmdSet(w, where);
+  if (c == "fault") return CmdFault(w, where);
+  if (c == "signal" || c == "await") return CmdSignal(w, where);
   if (c == "menu") return CmdMenu(w, where);
   if (c == "palette") return CmdPalette(w, where);
   if (c == "dialog") return CmdDialog(w, where);
@@ -302,6 +290,12 @@ bool Session::Dispatch(const Words& w, const std::string& where) {
     host::Host::AddonScope scope(*host_, CurrentAddon());
     return Check(host_->Save3D(w[1]), where, "save 3D as " + w[1]);
   }
+  if (c == "idle" && w.size() == 2 && w[1] == "update") {
+    host::Host::AddonScope scope(*host_, CurrentAddon());
+    const int sent = ui_.Update();
+    if (sent == 0) ui_.log().Add("dialog.update", "no dialog to update", {{"dialogs", json::array()}});
+    return true;
+  }
   if (c == "idle" && args(0, 1)) {
     long n = 1;
     if (w.size() > 1 && !Integer(w[1], &n, 1, 100000)) return Fail(where, "idle [N] with N from 1 to 100000");
@@ -313,7 +307,7 @@ bool Session::Dispatch(const Words& w, const std::string& where) {
     if (!Integer(w[1], &ms, 0, 600000)) return Fail(where, "wait MS with MS from 0 to 600000");
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < end) {
-      Pump();
+      PumpWaiting();
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
@@ -321,7 +315,7 @@ bool Session::Dispatch(const Words& w, const std::string& where) {
   if (c == "show") return CmdShow(w, where);
   if (c == "expect") return CmdExpect(w, where);
   static const char* known[] = {"new", "sample", "open", "teamwork", "save", "saveas", "close", "window",
-                                "projection", "camera", "watch", "unwatch", "reload", "save3d", "idle", "wait"};
+                                "projection", "camera", "watch", "unwatch", "reload", "save3d", "idle", "wait", "set", "signal", "await"};
   for (auto* k : known)
     if (c == k) return Fail(where, "wrong arguments for " + c + " (see help)");
   return Fail(where, "unknown command \"" + c + "\" (see help)");
@@ -445,7 +439,8 @@ bool Session::CmdEdit(const Words& w, const std::string& where) {
                               std::to_string(cs.removedElements.size()) + " removed elements, " +
                               std::to_string(cs.changedMaterials.size()) + " materials",
                   {{"what", what}, {"changed", cs.changedElements.size()}, {"added", cs.addedElements.size()},
-                   {"removed", cs.removedElements.size()}, {"materials", cs.changedMaterials.size()}});
+                   {"removed", cs.removedElements.size()}, {"materials", cs.changedMaterials.size()},
+                   {"removedMaterials", cs.removedMaterials.size()}});
     return true;
   };
   host::Host::AddonScope scope(*host_, CurrentAddon());
@@ -479,6 +474,22 @@ bool Session::CmdEdit(const Words& w, const std::string& where) {
     if (!Integer(w[2], &n, 1, 1000000) || !Integer(w[3], &pct, 0, 100))
       return Fail(where, "usage: edit transparency MAT PERCENT");
     return report(host_->SetMaterialTransparency(static_cast<std::int32_t>(n), static_cast<std::int32_t>(pct)), op);
+  }
+  if (op == "texture" && (w.size() == 4 || w.size() == 6)) {
+    if (!Integer(w[2], &n, 1, 1000000)) return Fail(where, "usage: edit texture MAT N | edit texture MAT FILE XSIZE YSIZE");
+    long tex = 0;
+    if (w.size() == 4 && Integer(w[3], &tex, 0, 1000000))
+      return report(host_->SetMaterialTexture(static_cast<std::int32_t>(n), static_cast<std::int32_t>(tex)), op);
+    double xs = 1, ys = 1;
+    if (w.size() == 6 && Number(w[4], &xs) && Number(w[5], &ys))
+      return report(host_->SetMaterialTextureFile(static_cast<std::int32_t>(n), w[3], xs, ys), op);
+    return Fail(where, "usage: edit texture MAT N (0: none) | edit texture MAT FILE XSIZE YSIZE (metres)");
+  }
+  if (op == "delete-material" && (w.size() == 3 || w.size() == 4)) {
+    long with = 0;
+    if (!Integer(w[2], &n, 1, 1000000) || (w.size() == 4 && !Integer(w[3], &with, 1, 1000000)))
+      return Fail(where, "usage: edit delete-material MAT [REPLACEMENT]");
+    return report(host_->DeleteMaterial(static_cast<std::int32_t>(n), static_cast<std::int32_t>(with)), op);
   }
   if (op == "box" && w.size() == 9) {
     hostmodel::Vec3 a, b;
@@ -583,6 +594,9 @@ bool Session::CmdShow(const Words& w, const std::string& where) {
       human_ << Utf8(s.file) << (s.launched ? " (opened)" : " (recorded)") << "\n";
     return true;
   }
+  bool handled = false;
+  const bool shown = ShowProjectState(what, &handled);
+  if (handled) return shown;
   if (what == "log") {
     long n = 20;
     if (w.size() == 3 && !Integer(w[2], &n, 1, 100000)) return Fail(where, "show log [N]");
@@ -591,7 +605,9 @@ bool Session::CmdShow(const Words& w, const std::string& where) {
     for (std::size_t i = from; i < events.size(); ++i) human_ << events[i].kind << "  " << events[i].text << "\n";
     return true;
   }
-  return Fail(where, "show what? menus, palette, dialogs, status, project, elements, messageboxes, shell, log");
+  return Fail(where,
+              "show what? menus, palette, dialogs, status, project, elements, messageboxes, shell, camera, settings, "
+              "autotexts, log");
 }
 
 bool Session::CmdExpect(const Words& w, const std::string& where) {
@@ -650,7 +666,10 @@ bool Session::CmdExpect(const Words& w, const std::string& where) {
     return errors == static_cast<std::size_t>(id) ? passed(std::to_string(errors) + " errors")
                                                   : failed(std::to_string(errors) + " errors so far");
   }
-  return Fail(where, "usage: expect status|menu|menutext|palette|tooltip|errors ... (see help)");
+  bool handled = false;
+  const bool held = ExpectProjectState(w, where, &handled);
+  if (handled) return held;
+  return Fail(where, "usage: expect status|menu|menutext|palette|tooltip|errors|autotext|window|projection ... (see help)");
 }
 
 }  // namespace hostsim

@@ -4,6 +4,7 @@
 // session prints for people and, optionally, writes as JSON lines.
 #pragma once
 
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -46,6 +47,9 @@ class Session {
   void SetPerson(host::ui::Answerer* person) { answerer_.person = person; }
   // One pass of the host's event loop: idle messages, watched files.
   void Pump();
+  // A pass while the host waits for the user: also the periodic update
+  // message, at most once a second.
+  void PumpWaiting();
 
   host::Host& host() { return *host_; }
   host::ui::Ui& ui() { return ui_; }
@@ -82,6 +86,13 @@ class Session {
   bool CmdEdit(const Words& w, const std::string& where);
   bool CmdShow(const Words& w, const std::string& where);
   bool CmdExpect(const Words& w, const std::string& where);
+  bool CmdCamera(const Words& w, const std::string& where);
+  bool CmdWindowSize(const Words& w, const std::string& where);
+  bool CmdSet(const Words& w, const std::string& where);
+  bool CmdFault(const Words& w, const std::string& where);
+  bool CmdSignal(const Words& w, const std::string& where);
+  bool ShowProjectState(const std::string& what, bool* handled);
+  bool ExpectProjectState(const Words& w, const std::string& where, bool* handled);
   bool Check(const hostmodel::Status& status, const std::string& where, const std::string& what);
   short PaletteDialog() const;
   void ForgetAddon(const std::string& path, GSResModule res);
@@ -98,6 +109,7 @@ class Session {
   Answers answerer_;
   std::vector<std::pair<host::AddonId, GSResModule>> addons_;
   bool quit_ = false;
+  std::chrono::steady_clock::time_point lastUpdate_{};
   int sink_ = 0;
   int line_ = 0;
 };

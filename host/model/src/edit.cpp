@@ -29,12 +29,15 @@ Result<ChangeSet> NoSuchElement(const Guid& g) {
 }
 
 Result<ChangeSet> BadMaterial(const Project& p, std::int32_t i) {
+  if (i >= 1 && static_cast<std::size_t>(i) <= p.materials.size())
+    return Result<ChangeSet>::Fail("material " + std::to_string(i) + " is deleted");
   return Result<ChangeSet>::Fail("material index " + std::to_string(i) + " out of range 1.." +
                                  std::to_string(p.materials.size()));
 }
 
+// In range and not deleted: a material an edit may use or change.
 bool MaterialInRange(const Project& p, std::int32_t i) {
-  return i >= 1 && static_cast<std::size_t>(i) <= p.materials.size();
+  return p.MaterialAt(i) != nullptr;
 }
 
 Material& MaterialRef(Project& p, std::int32_t i) { return p.materials[static_cast<std::size_t>(i - 1)]; }
@@ -68,7 +71,7 @@ Guid FreshGuid(const Project& p, const std::string& seed) {
 
 bool ChangeSet::Empty() const {
   return changedElements.empty() && addedElements.empty() && removedElements.empty() && changedMaterials.empty() &&
-         addedMaterials.empty() && addedTextures.empty();
+         addedMaterials.empty() && removedMaterials.empty() && addedTextures.empty();
 }
 
 void ChangeSet::Merge(const ChangeSet& o) {
@@ -77,6 +80,7 @@ void ChangeSet::Merge(const ChangeSet& o) {
   for (const auto& g : o.removedElements) AddOnce(removedElements, g);
   for (auto i : o.changedMaterials) AddOnce(changedMaterials, i);
   for (auto i : o.addedMaterials) AddOnce(addedMaterials, i);
+  for (auto i : o.removedMaterials) AddOnce(removedMaterials, i);
   for (auto i : o.addedTextures) AddOnce(addedTextures, i);
 }
 
@@ -195,6 +199,40 @@ Result<ChangeSet> SetMaterialTextureFile(Project& project, std::int32_t material
   }
   auto r = SetMaterialTexture(project, materialIndex, index);
   cs.Merge(r.value());
+  return Result<ChangeSet>::Ok(cs);
+}
+
+Result<ChangeSet> DeleteMaterial(Project& project, std::int32_t materialIndex, std::int32_t replacement) {
+  if (!MaterialInRange(project, materialIndex)) return BadMaterial(project, materialIndex);
+  if (replacement == materialIndex)
+    return Result<ChangeSet>::Fail("material " + std::to_string(materialIndex) + " cannot replace itself");
+  if (replacement != 0 && !MaterialInRange(project, replacement)) return BadMaterial(project, replacement);
+  if (replacement == 0) {
+    for (std::int32_t i = 1; i <= static_cast<std::int32_t>(project.materials.size()) && replacement == 0; ++i)
+      if (i != materialIndex && MaterialInRange(project, i)) replacement = i;
+  }
+  ChangeSet cs;
+  std::vector<Element*> users;
+  for (Element& e : project.elements) {
+    bool uses = false;
+    for (const Body& b : e.bodies)
+      for (const Polygon& p : b.polygons) uses = uses || p.materialIndex == materialIndex;
+    if (uses) users.push_back(&e);
+  }
+  if (!users.empty() && replacement == 0)
+    return Result<ChangeSet>::Fail("material " + std::to_string(materialIndex) +
+                                   " is in use and no other material is left to replace it");
+  for (Element* e : users) {
+    for (Body& b : e->bodies)
+      for (Polygon& p : b.polygons)
+        if (p.materialIndex == materialIndex) p.materialIndex = replacement;
+    BumpGenId(*e);
+    cs.changedElements.push_back(e->guid);
+  }
+  Material& m = MaterialRef(project, materialIndex);
+  m.deleted = true;
+  BumpStamp(m);
+  cs.removedMaterials.push_back(materialIndex);
   return Result<ChangeSet>::Ok(cs);
 }
 

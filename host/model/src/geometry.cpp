@@ -245,6 +245,25 @@ std::int32_t BodyMaker::NormalIndex(const Vec3& n) {
 bool BodyMaker::AddFace(const std::vector<std::int32_t>& loop, const FaceOptions& options) {
   for (std::int32_t i : loop)
     if (i < 0 || static_cast<std::size_t>(i) >= body_.vertices.size()) return false;
+  if (loop.size() == 3) {
+    // Most faces of real models are triangles: convex by nature, so they
+    // need neither cleaning copies nor splitting, only an area.
+    const Vec3& a = body_.vertices[static_cast<std::size_t>(loop[0])];
+    const Vec3& b = body_.vertices[static_cast<std::size_t>(loop[1])];
+    const Vec3& c = body_.vertices[static_cast<std::size_t>(loop[2])];
+    if (a == b || b == c || a == c) return false;
+    const Vec3 n = LoopNormal(body_.vertices, loop);
+    if (n == Vec3{}) return false;
+    Polygon& poly = body_.polygons.emplace_back();
+    poly.materialIndex = options.materialIndex;
+    poly.textureIndex = options.textureIndex;
+    poly.curved = options.curved;
+    poly.invisible = options.invisible;
+    poly.mapping = options.mapping;
+    poly.normalIndex = NormalIndex(n);
+    poly.convexPieces.emplace_back(loop);
+    return true;
+  }
   auto pieces = SplitConvex(body_.vertices, loop);
   if (pieces.empty()) return false;
   Polygon poly;

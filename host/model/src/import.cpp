@@ -7,10 +7,13 @@
 #include <assimp/scene.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <map>
 #include <set>
+
+#include <tbb/parallel_for.h>
 
 #include "content_hash.h"
 #include "hostmodel/geometry.h"
@@ -139,8 +142,11 @@ class Importer {
     if (!fs::is_regular_file(path_, ec)) return Fail("cannot open model file");
     Assimp::Importer importer;
     importer.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
-    // Points and lines are dropped: the host's bodies are made of polygons.
-    importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE, aiPrimitiveType_POINT | aiPrimitiveType_LINE);
+    // Degenerate polygons go; lines and points the file really holds stay in
+    // meshes of their own (sorted by primitive type), so they can be counted
+    // and then left out: the host's bodies are made of polygons. Removing
+    // them inside assimp would refuse a file that holds nothing else.
+    importer.SetPropertyBool(AI_CONFIG_PP_FD_REMOVE, true);
     const aiScene* scene = importer.ReadFile(
         path_, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure | aiProcess_SortByPType |
                    aiProcess_FindDegenerates | aiProcess_FindInvalidData);
@@ -148,6 +154,7 @@ class Importer {
     if (!scene->mRootNode) return Fail("model has no scene graph");
     if (scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE) return Fail("model file is incomplete");
     scene_ = scene;
+    WarnDroppedPrimitives();
 
     FileConvention conv = ConventionFor(path_, scene);
     root_ = UnitAndAxis(conv, options_.defaultUnitScale);
@@ -166,6 +173,21 @@ class Importer {
  private:
   Result<Project> Fail(const std::string& what) { return Result<Project>::Fail(path_ + ": " + what); }
 
+  void WarnDroppedPrimitives() {
+    std::uint64_t lines = 0, points = 0;
+    for (unsigned i = 0; i < scene_->mNumMeshes; ++i) {
+      const aiMesh* mesh = scene_->mMeshes[i];
+      if (!mesh || !mesh->mFaces) continue;
+      for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+        if (mesh->mFaces[f].mNumIndices == 2) ++lines;
+        else if (mesh->mFaces[f].mNumIndices == 1) ++points;
+      }
+    }
+    if (lines == 0 && points == 0) return;
+    Warn("left out " + std::to_string(lines) + (lines == 1 ? " line" : " lines") + " and " + std::to_string(points) +
+         (points == 1 ? " point" : " points") + ": the host's bodies are made of polygons");
+  }
+
   // Host material index for an assimp material, created on first use.
   std::int32_t MaterialFor(unsigned aiIndex) {
     auto it = materialMap_.find(aiIndex);
@@ -173,8 +195,8 @@ class Importer {
     Material m;
     const aiMaterial* am = aiIndex < scene_->mNumMaterials ? scene_->mMaterials[aiIndex] : nullptr;
     aiString name;
-    if (am && am->Get(AI_MATKEY_NAME, name) == AI_SUCCESS && name.length > 0)
-      m.name = name.C_Str();
+    if (am && am->Get(AI_MATKEY_NAME, name) == AI_SUCCESS && !Trim(name.C_Str()).empty())
+      m.name = Trim(name.C_Str());
     else
       m.name = "Material " + std::to_string(aiIndex + 1);
     if (am) FillMaterial(*am, m);
@@ -224,23 +246,23 @@ class Importer {
     m.textureIndex = TextureFor(tex.C_Str(), m.name);
   }
 
-  // Host texture index for a texture reference; 0 (and error_ set) when it
-  // cannot be loaded.
-  std::int32_t TextureFor(const std::string& ref, const std::string& materialName) {
-    auto it = textureMap_.find(ref);
+  // Host texture index for a texture reference; 0 when it cannot be loaded
+  // (the material then goes without texture and a warning says why).
+  std::int32_t TextureFor(const std::string& rawRef, const std::string& materialName) {
+    auto it = textureMap_.find(rawRef);
     if (it != textureMap_.end()) return it->second;
+    const std::string ref = Trim(rawRef);
     Result<Texture> decoded = Result<Texture>::Fail("");
-    if (const aiTexture* emb = scene_->GetEmbeddedTexture(ref.c_str())) {
-      decoded = Embedded(*emb, ref);
+    if (const aiTexture* emb = scene_->GetEmbeddedTexture(rawRef.c_str())) {
+      decoded = Embedded(*emb, rawRef);
+    } else if (ref.empty()) {
+      decoded = Result<Texture>::Fail("the texture file name is empty");
     } else {
-      std::string rel = ref;
-      std::replace(rel.begin(), rel.end(), '\\', '/');
-      fs::path p = fs::path(rel).is_absolute() ? fs::path(rel) : fs::path(path_).parent_path() / rel;
-      decoded = DecodeImageFile(p.lexically_normal().string());
+      decoded = DecodeImageFile(LocateTexture(ref));
     }
     if (!decoded) {
-      if (error_.empty()) error_ = "texture of material \"" + materialName + "\": " + decoded.error();
-      textureMap_.emplace(ref, 0);
+      Warn("material \"" + materialName + "\" goes without its texture \"" + ref + "\": " + decoded.error());
+      textureMap_.emplace(rawRef, 0);
       return 0;
     }
     Texture t = std::move(decoded).value();
@@ -255,8 +277,37 @@ class Importer {
       project_.textures.push_back(std::move(t));
       idx = static_cast<std::int32_t>(project_.textures.size());
     }
-    textureMap_.emplace(ref, idx);
+    textureMap_.emplace(rawRef, idx);
     return idx;
+  }
+
+  // The image file a texture reference names: the written path (relative to
+  // the model's folder unless absolute) when it exists, else the file of the
+  // same name beside the model, which is where a model copied from another
+  // machine keeps its images. Either way a path that the decoder can report.
+  std::string LocateTexture(const std::string& ref) const {
+    std::string rel = ref;
+    std::replace(rel.begin(), rel.end(), '\\', '/');
+    const fs::path folder = fs::path(path_).parent_path();
+    // "C:/..." is absolute on the machine that wrote it, not here.
+    const bool drive = rel.size() > 2 && std::isalpha(static_cast<unsigned char>(rel[0])) && rel[1] == ':' && rel[2] == '/';
+    const fs::path written = drive ? fs::path(rel) : fs::path(rel).is_absolute() ? fs::path(rel) : folder / rel;
+    std::error_code ec;
+    if (!drive && fs::is_regular_file(written, ec)) return written.lexically_normal().string();
+    const fs::path beside = folder / fs::path(rel).filename();
+    if (!fs::path(rel).filename().empty() && fs::is_regular_file(beside, ec)) return beside.lexically_normal().string();
+    return written.lexically_normal().string();
+  }
+
+  static std::string Trim(const std::string& s) {
+    std::size_t a = 0, b = s.size();
+    while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) ++a;
+    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) --b;
+    return s.substr(a, b - a);
+  }
+
+  void Warn(const std::string& text) {
+    if (options_.warnings) options_.warnings->push_back(path_ + ": " + text);
   }
 
   Result<Texture> Embedded(const aiTexture& emb, const std::string& ref) {
@@ -324,6 +375,8 @@ class Importer {
   Body BuildBody(const aiNode* node, const Xform& world) {
     BodyMaker maker(true);
     const bool mirrored = world.Det() < 0;
+    std::vector<Vec3> normals;
+    std::vector<std::int32_t> loop;
     for (unsigned k = 0; k < node->mNumMeshes; ++k) {
       unsigned mi = node->mMeshes[k];
       if (mi >= scene_->mNumMeshes) continue;
@@ -335,13 +388,15 @@ class Importer {
       const bool hasNormals = mesh->HasNormals();
       const bool hasUV = mesh->HasTextureCoords(0);
       const auto base = static_cast<std::int32_t>(maker.body().vertices.size());
-      std::vector<Vec3> normals(mesh->mNumVertices);
+      maker.Reserve(mesh->mNumVertices, mesh->mNumFaces, hasNormals || hasUV);
+      normals.assign(hasNormals ? mesh->mNumVertices : 0, Vec3{});
       for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
         Vec3 p = world.Point(mesh->mVertices[v]);
         if (hasNormals || hasUV) {
-          normals[v] = hasNormals ? world.Normal(mesh->mNormals[v]) : Vec3{};
+          const Vec3 n = hasNormals ? world.Normal(mesh->mNormals[v]) : Vec3{};
+          if (hasNormals) normals[v] = n;
           Vec2 uv = hasUV ? Vec2{mesh->mTextureCoords[0][v].x, mesh->mTextureCoords[0][v].y} : Vec2{};
-          maker.AddVertex(p, normals[v], uv);
+          maker.AddVertex(p, n, uv);
         } else {
           maker.AddVertex(p);
         }
@@ -353,8 +408,7 @@ class Importer {
       for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
         const aiFace& face = mesh->mFaces[f];
         if (face.mNumIndices < 3) continue;
-        std::vector<std::int32_t> loop;
-        loop.reserve(face.mNumIndices);
+        loop.clear();
         bool bad = false;
         for (unsigned c = 0; c < face.mNumIndices; ++c) {
           if (face.mIndices[c] >= mesh->mNumVertices) bad = true;
@@ -375,36 +429,43 @@ class Importer {
         maker.AddFace(loop, o);
       }
     }
-    Body body = maker.Take();
-    body.closed = IsClosed(body);
-    return body;
+    // Whether it is closed is found for all bodies at once, in parallel.
+    return maker.Take();
   }
 
   // Closed when every edge (by position) is used exactly once in each
-  // direction: a watertight, consistently oriented surface.
+  // direction: a watertight, consistently oriented surface. Sorted arrays
+  // rather than trees: a large body has hundreds of thousands of edges.
   static bool IsClosed(const Body& body) {
     if (body.polygons.empty()) return false;
-    std::map<std::tuple<double, double, double>, std::int32_t> canon;
-    std::vector<std::int32_t> id(body.vertices.size());
-    for (std::size_t i = 0; i < body.vertices.size(); ++i) {
-      const Vec3& v = body.vertices[i];
-      id[i] = canon.emplace(std::make_tuple(v.x, v.y, v.z), static_cast<std::int32_t>(canon.size())).first->second;
+    const std::size_t n = body.vertices.size();
+    std::vector<std::int32_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::int32_t>(i);
+    auto key = [&](std::int32_t i) {
+      const Vec3& v = body.vertices[static_cast<std::size_t>(i)];
+      return std::make_tuple(v.x, v.y, v.z);
+    };
+    std::sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) { return key(a) < key(b); });
+    std::vector<std::uint32_t> id(n);
+    std::uint32_t next = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+      if (k > 0 && key(order[k - 1]) != key(order[k])) ++next;
+      id[static_cast<std::size_t>(order[k])] = next;
     }
     // Edges between convex pieces of one polygon cancel out as well, so the
     // pieces can be counted like separate faces.
-    std::map<std::pair<std::int32_t, std::int32_t>, int> edges;
+    std::vector<std::uint64_t> edges;
     for (const Polygon& p : body.polygons)
       for (const auto& piece : p.convexPieces)
         for (std::size_t i = 0; i < piece.size(); ++i) {
-          std::int32_t a = id[static_cast<std::size_t>(piece[i])];
-          std::int32_t b = id[static_cast<std::size_t>(piece[(i + 1) % piece.size()])];
-          if (a == b) continue;
-          ++edges[{a, b}];
+          const std::uint32_t a = id[static_cast<std::size_t>(piece[i])];
+          const std::uint32_t b = id[static_cast<std::size_t>(piece[(i + 1) % piece.size()])];
+          if (a != b) edges.push_back(std::uint64_t{a} << 32 | b);
         }
-    for (const auto& [e, n] : edges) {
-      auto back = edges.find({e.second, e.first});
-      if (n != 1 || back == edges.end() || back->second != 1) return false;
-    }
+    std::sort(edges.begin(), edges.end());
+    if (std::adjacent_find(edges.begin(), edges.end()) != edges.end()) return false;
+    for (std::uint64_t e : edges)
+      if (!std::binary_search(edges.begin(), edges.end(), (e << 32) | (e >> 32))) return false;
     return true;
   }
 
@@ -427,7 +488,11 @@ class Importer {
       // Positive and well inside 63 bits so that later bumps never wrap.
       m.stamp = static_cast<std::int64_t>((h.Low() >> 2) | 1);
     }
-    for (Element& e : project_.elements) {
+    // Elements are independent here: their bodies' closedness and their
+    // generation ids are found in parallel.
+    tbb::parallel_for(std::size_t{0}, project_.elements.size(), [&](std::size_t index) {
+      Element& e = project_.elements[index];
+      for (Body& b : e.bodies) b.closed = IsClosed(b);
       detail::ContentHash h(0x67656e6964000001ull);
       for (const Body& b : e.bodies) {
         h.Mix64(b.closed);
@@ -458,7 +523,7 @@ class Importer {
       }
       auto id = static_cast<std::uint32_t>(h.Low() ^ (h.Low() >> 32));
       e.genId = id ? id : 1;
-    }
+    });
   }
 
   static constexpr int kMaxDepth = 256;

@@ -66,7 +66,8 @@ Guid Guid::FromName(std::string_view name) {
 
 const Material* Project::MaterialAt(std::int32_t i) const {
   if (i < 1 || static_cast<std::size_t>(i) > materials.size()) return nullptr;
-  return &materials[static_cast<std::size_t>(i - 1)];
+  const Material& m = materials[static_cast<std::size_t>(i - 1)];
+  return m.deleted ? nullptr : &m;
 }
 
 const Texture* Project::TextureAt(std::int32_t i) const {
@@ -191,6 +192,8 @@ std::string Validate(const Project& project) {
         std::string where = Where(e, b) + " polygon " + std::to_string(p + 1);
         if (poly.materialIndex < 1 || poly.materialIndex > nMat)
           return where + ": material index " + std::to_string(poly.materialIndex) + " out of range " + range(nMat);
+        if (project.materials[static_cast<std::size_t>(poly.materialIndex - 1)].deleted)
+          return where + ": material " + std::to_string(poly.materialIndex) + " is deleted";
         if (poly.textureIndex < 0 || poly.textureIndex > nTex)
           return where + ": texture index " + std::to_string(poly.textureIndex) + " out of range " + range(nTex);
         std::int64_t k = poly.normalIndex;

@@ -293,6 +293,7 @@ Material ReadMaterial(const Json& j, const Path& p) {
   m.secondColor = m.surfaceColor;
   if (auto* c = Member(j, "secondColor")) m.secondColor = ReadColor(*c, p / "secondColor");
   m.textureIndex = static_cast<std::int32_t>(OptInt(j, p, "texture", 0, 0, INT32_MAX));
+  m.deleted = OptBool(j, p, "deleted", false);
   return m;
 }
 
@@ -554,6 +555,7 @@ std::string SerializeProject(const Project& project, const std::string& baseDir)
                          {"surfaceColor", WriteColor(m.surfaceColor)},
                          {"secondColor", WriteColor(m.secondColor)},
                          {"texture", m.textureIndex}});
+    if (m.deleted) materials.back()["deleted"] = true;
   }
   root["materials"] = std::move(materials);
 

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "hostmodel/geometry.h"
 #include "hostmodel/image.h"
+#include "hostmodel/project_file.h"
 #include "hostmodel/sample.h"
 #include "temp_dir.h"
 
@@ -132,6 +134,71 @@ TEST(HostModelEdit, MaterialEditsBumpOnlyTheirStamp) {
   EXPECT_TRUE(f2->addedTextures.empty());
   EXPECT_EQ(p.materials[1].textureIndex, 2);
   EXPECT_EQ(Validate(p), "");
+}
+
+// A deleted material keeps its index (the host never renumbers attributes):
+// the materials behind it stay where they are, its users take another
+// material and are rebuilt, and nothing can use or change it any more.
+TEST(HostModelEdit, DeletedMaterialKeepsItsIndexAndItsUsersMoveOn) {
+  TempDir dir;
+  Project p = SampleBuilding();
+  const Project before = p;
+  std::vector<Guid> users;
+  for (const Element& e : p.elements)
+    for (const Body& b : e.bodies)
+      for (const Polygon& poly : b.polygons)
+        if (poly.materialIndex == 2 && std::find(users.begin(), users.end(), e.guid) == users.end())
+          users.push_back(e.guid);
+  ASSERT_FALSE(users.empty()) << "the sample uses material 2";
+
+  auto d = DeleteMaterial(p, 2, 6);
+  ASSERT_TRUE(d.ok()) << d.error();
+  EXPECT_EQ(d->removedMaterials, std::vector<std::int32_t>{2});
+  EXPECT_EQ(d->changedElements, users);
+  EXPECT_FALSE(d->Empty());
+  ASSERT_EQ(p.materials.size(), before.materials.size());
+  EXPECT_EQ(p.MaterialAt(2), nullptr);
+  ASSERT_NE(p.MaterialAt(3), nullptr);
+  EXPECT_EQ(p.MaterialAt(3)->name, before.materials[2].name);
+  for (const Guid& g : users) {
+    const Element& e = p.elements[static_cast<std::size_t>(p.FindElement(g))];
+    EXPECT_NE(e.genId, before.elements[static_cast<std::size_t>(before.FindElement(g))].genId);
+    for (const Body& b : e.bodies)
+      for (const Polygon& poly : b.polygons) EXPECT_NE(poly.materialIndex, 2);
+  }
+  ExpectOnly(before, p, users, {2});
+  EXPECT_EQ(Validate(p), "");
+
+  // Nothing reaches a deleted material.
+  EXPECT_FALSE(DeleteMaterial(p, 2).ok());
+  EXPECT_FALSE(SetMaterialColor(p, 2, {0, 0, 0}).ok());
+  EXPECT_FALSE(SetElementMaterial(p, users[0], 2).ok());
+  EXPECT_FALSE(DeleteMaterial(p, 3, 2).ok()) << "a deleted material replaces nothing";
+  Project broken = p;
+  broken.elements[0].bodies[0].polygons[0].materialIndex = 2;
+  EXPECT_NE(Validate(broken).find("material 2 is deleted"), std::string::npos) << Validate(broken);
+
+  // The hole survives a save and a load.
+  const std::string file = dir / "deleted.pln";
+  ASSERT_TRUE(SaveProjectFile(p, file).ok());
+  auto loaded = LoadProjectFile(file);
+  ASSERT_TRUE(loaded.ok()) << loaded.error();
+  EXPECT_TRUE(loaded->materials[1].deleted);
+  EXPECT_FALSE(loaded->materials[2].deleted);
+
+  // Without a replacement the first material left takes over; the last
+  // material in use cannot go.
+  Project one;
+  one.materials.resize(1);
+  one.materials[0].name = "Only";
+  one.elements.push_back({Guid::FromName("box"), 1, "Box", {MakeBox({0, 0, 0}, {1, 1, 1}, 1)}});
+  EXPECT_FALSE(DeleteMaterial(one, 1).ok());
+  Project two = one;
+  two.materials.push_back(two.materials[0]);
+  two.materials[1].name = "Other";
+  auto moved = DeleteMaterial(two, 1);
+  ASSERT_TRUE(moved.ok()) << moved.error();
+  EXPECT_EQ(two.elements[0].bodies[0].polygons[0].materialIndex, 2);
 }
 
 TEST(HostModelEdit, InvalidEditsFailAndChangeNothing) {

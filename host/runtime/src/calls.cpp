@@ -117,6 +117,7 @@ GSErrCode CatchViewEvent(API_HostContext* ctx, GSFlags mask, API_NavigatorMapID 
 GSErrCode Environment(API_HostContext* ctx, GSType selector, void* p1, void* p2) {
   Host* host = Host::FromContext(ctx);
   if (host == nullptr) return APIERR_GENERAL;
+  if (const GSErrCode fault = host->Fault(SelectorText(selector))) return fault;
   const hostmodel::ProjectState& state = host->State();
   switch (selector) {
     case APIEnv_ProjectID: {
@@ -217,6 +218,7 @@ GSErrCode Environment(API_HostContext* ctx, GSType selector, void* p1, void* p2)
 GSErrCode Database(API_HostContext* ctx, GSType selector, void* p1, void*) {
   Host* host = Host::FromContext(ctx);
   if (host == nullptr) return APIERR_GENERAL;
+  if (const GSErrCode fault = host->Fault(SelectorText(selector))) return fault;
   switch (selector) {
     case APIDb_GetCurrentWindowID: {
       if (p1 == nullptr) return APIERR_BADPARS;
@@ -244,6 +246,7 @@ GSErrCode Database(API_HostContext* ctx, GSType selector, void* p1, void*) {
 GSErrCode Automate(API_HostContext* ctx, GSType selector, void*, void*) {
   Host* host = Host::FromContext(ctx);
   if (host == nullptr) return APIERR_GENERAL;
+  if (const GSErrCode fault = host->Fault(SelectorText(selector))) return fault;
   switch (selector) {
     case APIDo_RebuildID: {
       if (!host->HasProject()) return APIERR_NOPLAN;
@@ -267,6 +270,7 @@ GSErrCode Automate(API_HostContext* ctx, GSType selector, void*, void*) {
 GSErrCode Goodies(API_HostContext* ctx, GSType selector, void* p1, void* p2) {
   Host* host = Host::FromContext(ctx);
   if (host == nullptr) return APIERR_GENERAL;
+  if (const GSErrCode fault = host->Fault(SelectorText(selector))) return fault;
   switch (selector) {
     case APIAny_GetAutoTextsID: {
       if (p1 == nullptr) return APIERR_BADPARS;
@@ -348,7 +352,12 @@ GSErrCode AttributeGet(API_HostContext* ctx, API_Attribute* attribute) {
   if (attribute->header.typeID != API_MaterialID) return APIERR_BADID;
   ModelerAPI::ProjectSnapshot snapshot = host->Snapshot();
   const hostmodel::Material* m = snapshot ? snapshot->MaterialAt(attribute->header.index) : nullptr;
-  if (m == nullptr) return APIERR_BADINDEX;
+  if (m == nullptr) {
+    const auto index = attribute->header.index;
+    const bool deleted = snapshot && index >= 1 && std::size_t(index) <= snapshot->materials.size() &&
+                         snapshot->materials[std::size_t(index - 1)].deleted;
+    return deleted ? APIERR_DELETED : APIERR_BADINDEX;
+  }
   const API_AttributeIndex index = attribute->header.index;
   *attribute = API_Attribute{};
   API_Attr_Head& head = attribute->header;
@@ -381,6 +390,7 @@ GSErrCode CreateSight(API_HostContext* ctx, Modeler::SightPtr* sight) {
   if (host == nullptr) return APIERR_GENERAL;
   if (sight == nullptr) return APIERR_BADPARS;
   if (!host->HasProject()) return APIERR_NOPLAN;
+  if (const GSErrCode fault = host->Fault("sight")) return fault;
   *sight = host->CreateSight();
   return *sight ? NoError : APIERR_GENERAL;
 }

@@ -315,6 +315,31 @@ void Host::SendViewEvent(API_NotifyViewEventID event, API_WindowTypeID window) {
   });
 }
 
+// ---- Failing requests -------------------------------------------------------------------
+
+void Host::SetFault(const std::string& request, GSErrCode code) {
+  if (code == NoError) {
+    faults_.erase(request);
+    Log("fault", request + " runs again");
+  } else {
+    faults_[request] = code;
+    Log("fault", request + " fails with " + Hex(code) + " from now on");
+  }
+}
+
+void Host::ClearFaults() {
+  faults_.clear();
+  Log("fault", "every request runs again");
+}
+
+GSErrCode Host::Fault(const std::string& request) {
+  if (faults_.empty()) return NoError;
+  auto it = faults_.find(request);
+  if (it == faults_.end()) return NoError;
+  Log("fault", request + " refused with " + Hex(it->second));
+  return it->second;
+}
+
 // ---- Quit -----------------------------------------------------------------------------
 
 void Host::Quit() {

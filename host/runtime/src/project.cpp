@@ -140,11 +140,11 @@ Status Host::InstallProject(hostmodel::Project project, API_NotifyEventID event,
   return Status::Ok();
 }
 
-Status Host::NewProject() {
+Status Host::NewProject(bool reset) {
   hostmodel::Project project;
   project.state.hostVersion = options_.version;
-  Log("project", "new project");
-  return InstallProject(std::move(project), APINotify_New, {});
+  Log("project", reset ? "new project, settings reset" : "new project");
+  return InstallProject(std::move(project), reset ? APINotify_NewAndReset : APINotify_New, {});
 }
 
 Status Host::OpenSampleProject() {
@@ -154,17 +154,19 @@ Status Host::OpenSampleProject() {
 
 Status Host::OpenProject(const std::string& path) {
   const bool native = IsProjectFile(path);
-  Result<hostmodel::Project> loaded = native ? hostmodel::LoadProjectFile(path) : hostmodel::ImportModel(path);
+  std::vector<std::string> warnings;
+  hostmodel::ImportOptions importOptions;
+  importOptions.warnings = &warnings;
+  Result<hostmodel::Project> loaded =
+      native ? hostmodel::LoadProjectFile(path) : hostmodel::ImportModel(path, importOptions);
+  // What the import left out is said whether or not the project opens.
+  for (const std::string& w : warnings) Log("warning", w);
   if (!loaded) {
     Log("project", "refused " + path + ": " + loaded.error());
     return Status::Fail(loaded.error());
   }
+  // Both loaders check what they produce; installing checks once more.
   hostmodel::Project project = std::move(loaded).value();
-  const std::string problem = hostmodel::Validate(project);
-  if (!problem.empty()) {
-    Log("project", "refused " + path + ": " + problem);
-    return Status::Fail(path + ": " + problem);
-  }
   if (native) {
     // A project file is where it is, whatever path it recorded when saved.
     if (!project.state.teamwork) {
@@ -178,7 +180,11 @@ Status Host::OpenProject(const std::string& path) {
 }
 
 Status Host::OpenTeamworkProject(const std::string& path, const std::string& url) {
-  Result<hostmodel::Project> loaded = hostmodel::LoadAnyFile(path);
+  std::vector<std::string> warnings;
+  hostmodel::ImportOptions importOptions;
+  importOptions.warnings = &warnings;
+  Result<hostmodel::Project> loaded = hostmodel::LoadAnyFile(path, importOptions);
+  for (const std::string& w : warnings) Log("warning", w);
   if (!loaded) {
     Log("project", "refused " + path + ": " + loaded.error());
     return Status::Fail(loaded.error());
@@ -445,6 +451,14 @@ Result<hostmodel::ChangeSet> Host::SetMaterialTextureFile(std::int32_t material,
                              [&](hostmodel::Project& p) {
                                return hostmodel::SetMaterialTextureFile(p, material, imagePath, xSize, ySize);
                              },
+                             &changes);
+  return Finish(s, changes);
+}
+
+Result<hostmodel::ChangeSet> Host::DeleteMaterial(std::int32_t material, std::int32_t replacement) {
+  hostmodel::ChangeSet changes;
+  const Status s = ApplyEdit("delete material " + std::to_string(material),
+                             [&](hostmodel::Project& p) { return hostmodel::DeleteMaterial(p, material, replacement); },
                              &changes);
   return Finish(s, changes);
 }

@@ -411,6 +411,7 @@ short IdleCallback(short message, short dialId, short, DGUserData userData, DGMe
   if (userData == 0) return 0;
   if (message == DG_MSG_INIT) DGEnableMessage(dialId, 0, DG_MSG_NULL, true);
   if (message == DG_MSG_NULL && ++g_idlePasses == 1) Journal("idle started");
+  if (message == DG_MSG_UPDATE) Journal("update");
   return 0;
 }
 

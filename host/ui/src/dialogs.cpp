@@ -300,6 +300,23 @@ void Ui::Idle() {
     if (impl_->FindDialog(id)) impl_->SendToDialog(id, DG_MSG_NULL, 0, 0);
 }
 
+int Ui::Update() {
+  std::vector<short> ids;
+  for (const auto& [id, d] : impl_->dialogs)
+    if (d.open && d.processing && d.kind != DialogKind::Modal) ids.push_back(id);
+  if (ids.empty()) return 0;
+  nlohmann::json list = nlohmann::json::array();
+  for (short id : ids) list.push_back(id);
+  log_.Add("dialog.update", "update message to " + std::to_string(ids.size()) + " dialog(s)", {{"dialogs", list}});
+  int sent = 0;
+  for (short id : ids)
+    if (impl_->FindDialog(id)) {
+      impl_->SendToDialog(id, DG_MSG_UPDATE, 0, 0);
+      ++sent;
+    }
+  return sent;
+}
+
 }  // namespace host::ui
 
 // ---- The dialog library's calls ------------------------------------------------------

@@ -149,24 +149,32 @@ GSErrCode Ui::Interface(GSType selector, void* p1, void* p2) {
     return NoError;
   }
   if (selector == APIIo_SetMenuItemFlagsID) {
+    // Every write is logged, also one that changes nothing, so that a
+    // script can tell redundant writes from real changes ("changed").
     GSFlags f = *static_cast<const GSFlags*>(p2);
-    if (f != item->flags) {
-      item->flags = f;
-      log_.Add("menu.flags", "menu \"" + Utf8(item->text) + "\" (" + std::to_string(item->resId) + ") " + FlagsText(f),
-               MenuJson(*item));
-    }
+    const bool changed = f != item->flags;
+    item->flags = f;
+    auto j = MenuJson(*item);
+    j["changed"] = changed;
+    log_.Add("menu.flags",
+             "menu \"" + Utf8(item->text) + "\" (" + std::to_string(item->resId) + ") " + FlagsText(f) +
+                 (changed ? "" : " (unchanged)"),
+             j);
     return NoError;
   }
   const auto* text = static_cast<const GS::UniString*>(p2);
   auto split = resc::SplitMenuItem(text->ToU16());
-  if (split.text != item->text || (split.icon != 0 && split.icon != item->icon)) {
-    std::string before = Utf8(item->text);
-    item->text = split.text;
-    if (split.icon != 0) item->icon = split.icon;
-    auto j = MenuJson(*item);
-    j["before"] = before;
-    log_.Add("menu.text", "menu \"" + before + "\" now reads \"" + Utf8(item->text) + "\"", j);
-  }
+  const bool changed = split.text != item->text || (split.icon != 0 && split.icon != item->icon);
+  std::string before = Utf8(item->text);
+  item->text = split.text;
+  if (split.icon != 0) item->icon = split.icon;
+  auto j = MenuJson(*item);
+  j["before"] = before;
+  j["changed"] = changed;
+  log_.Add("menu.text",
+           changed ? "menu \"" + before + "\" now reads \"" + Utf8(item->text) + "\""
+                   : "menu \"" + before + "\" written unchanged",
+           j);
   return NoError;
 }
 

@@ -17,6 +17,7 @@ struct ChangeSet {
   std::vector<Guid> removedElements;
   std::vector<std::int32_t> changedMaterials;  // host indices, stamp bumped
   std::vector<std::int32_t> addedMaterials;
+  std::vector<std::int32_t> removedMaterials;  // host indices, now deleted
   std::vector<std::int32_t> addedTextures;     // host indices
 
   bool Empty() const;
@@ -39,6 +40,11 @@ Result<ChangeSet> SetMaterialTexture(Project& project, std::int32_t materialInde
 // gives it to the material.
 Result<ChangeSet> SetMaterialTextureFile(Project& project, std::int32_t materialIndex,
                                          const std::string& imagePath, double xSize, double ySize);
+// Deletes a material attribute. Its index stays taken (indices never move);
+// polygons that used it take `replacement` (0: the first material left),
+// so their elements get new generation ids. Fails for a deleted or unknown
+// material, and when it is in use and no material is left to replace it.
+Result<ChangeSet> DeleteMaterial(Project& project, std::int32_t materialIndex, std::int32_t replacement = 0);
 // A closed axis-aligned box between two corners, as a new element.
 Result<ChangeSet> AddBox(Project& project, const Vec3& minCorner, const Vec3& maxCorner,
                          std::int32_t materialIndex, const std::string& name = "Box");

@@ -50,6 +50,15 @@ class BodyMaker {
   // normal comes from the first piece.
   bool AddPiecedFace(const std::vector<std::vector<std::int32_t>>& pieces, const FaceOptions& options);
 
+  // Room for what is coming, so that large meshes grow without copies.
+  void Reserve(std::size_t vertices, std::size_t polygons, bool perVertexData) {
+    body_.vertices.reserve(body_.vertices.size() + vertices);
+    if (perVertexData) {
+      body_.vertexNormals.reserve(body_.vertexNormals.size() + vertices);
+      body_.texCoords.reserve(body_.texCoords.size() + vertices);
+    }
+    body_.polygons.reserve(body_.polygons.size() + polygons);
+  }
   const Body& body() const { return body_; }
   Body Take() { return std::move(body_); }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "hostmodel/model.h"
 #include "hostmodel/result.h"
@@ -14,10 +15,20 @@ namespace hostmodel {
 struct ImportOptions {
   // Metres per file unit when the file does not state its unit.
   double defaultUnitScale = 1.0;
+  // Receives what the import left out but a user should know: a texture
+  // image that is missing or unreadable (its material comes without
+  // texture), line and point primitives dropped. Null: not reported.
+  std::vector<std::string>* warnings = nullptr;
 };
 
 // Imports a model file into a new project (untitled, 3D window current, one
 // reference level at 0). Errors name the file and the problem.
+//
+// Texture references are read as users' files are written: surrounding
+// blanks are trimmed, a backslash separates folders too, and a reference whose written
+// path does not exist (a folder of another machine, say) is looked up beside
+// the model by its last path component. A texture that still cannot be
+// decoded is a warning, not a failure.
 Result<Project> ImportModel(const std::string& path, const ImportOptions& options = {});
 
 // Loads either a native project file (".pln", ".json") or a model file.

@@ -136,6 +136,9 @@ struct Material {
   ColorRGB surfaceColor;
   ColorRGB secondColor;
   std::int32_t textureIndex = 0;   // host texture index, 0 = none
+  // The attribute was deleted: its index stays taken (host indices never
+  // move) but there is no material at it and no polygon may use it.
+  bool deleted = false;
   friend bool operator==(const Material&, const Material&) = default;
 };
 
@@ -210,7 +213,8 @@ struct Project {
   std::vector<Element> elements;
   friend bool operator==(const Project&, const Project&) = default;
 
-  // Lookups by host index (1-based); null when out of range.
+  // Lookups by host index (1-based); null when out of range (and for a
+  // deleted material).
   const Material* MaterialAt(std::int32_t hostIndex) const;
   const Texture* TextureAt(std::int32_t hostIndex) const;
   const Element* ElementAt(std::int32_t hostIndex) const;

@@ -164,8 +164,10 @@ class Host {
   Modeler::SightPtr CurrentSight() const { return currentSight_; }
   bool IsModified() const { return modified_; }
 
-  // A new, empty, untitled project.
-  Status NewProject();
+  // A new, empty, untitled project. With reset, the host's "new and reset"
+  // (project event 2 instead of 1): the settings go back to their defaults
+  // as well, which the stand-in's fresh project state already is.
+  Status NewProject(bool reset = false);
   // The built-in sample building, untitled.
   Status OpenSampleProject();
   // A native project file (".pln", ".json") or a model file (imported as an
@@ -203,8 +205,20 @@ class Host {
   Result<hostmodel::ChangeSet> SetMaterialTexture(std::int32_t material, std::int32_t texture);
   Result<hostmodel::ChangeSet> SetMaterialTextureFile(std::int32_t material, const std::string& imagePath,
                                                       double xSize, double ySize);
+  // Deletes a material attribute (its users take the replacement, 0: the
+  // first material left); its index stays taken.
+  Result<hostmodel::ChangeSet> DeleteMaterial(std::int32_t material, std::int32_t replacement = 0);
   Result<hostmodel::ChangeSet> AddBox(const hostmodel::Vec3& minCorner, const hostmodel::Vec3& maxCorner,
                                       std::int32_t material, const std::string& name = "Box");
+
+  // ---- Failing requests (for testing an add-on's failure paths) -----------------------
+  // Makes every request by that selector ("GWIN", "PROJ", ...) or the
+  // creation of a 3D sight ("sight") fail with code, until cleared (code 0).
+  // Each refused call is logged ("fault").
+  void SetFault(const std::string& request, GSErrCode code);
+  void ClearFaults();
+  // The code a request is to fail with, 0 when it runs; logs the refusal.
+  GSErrCode Fault(const std::string& request);
 
   // ---- 3D file-type save ------------------------------------------------------------
   // Saves the 3D window through the add-on file type whose extension ends
@@ -283,6 +297,7 @@ class Host {
   std::vector<std::function<void()>> deferred_;
 
   std::unique_ptr<ModelWatcher> watcher_;
+  std::map<std::string, GSErrCode> faults_;
 };
 
 }  // namespace host

@@ -35,6 +35,7 @@ inline constexpr GSErrCode APIERR_REFUSEDCMD = GSErrCode(0x8106000A);
 inline constexpr GSErrCode APIERR_NOTMINE = GSErrCode(0x8106000B);
 inline constexpr GSErrCode APIERR_BADSELECTOR = GSErrCode(0x8106000C);  // selector unknown to a dispatcher
 inline constexpr GSErrCode APIERR_IOERROR = GSErrCode(0x8106000D);
+inline constexpr GSErrCode APIERR_DELETED = GSErrCode(0x8106000E);  // the attribute at that index was deleted
 inline constexpr GSErrCode APIERR_BADEXTENSION = GSErrCode(0x81060068);  // file type without extension
 inline constexpr GSErrCode APIERR_MISSINGFUNCTION = GSErrCode(0x81060387);  // empty table entry
 

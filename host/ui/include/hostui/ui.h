@@ -220,6 +220,11 @@ class Ui {
   // One pass of the host's idle loop: a null message to every open dialog
   // that processes events and asked for idle messages.
   void Idle();
+  // The host's periodic update: DG_MSG_UPDATE (16383) to every open
+  // modeless dialog and palette that processes events, whether or not it
+  // asked for idle messages. Logged as one "dialog.update" event (none
+  // when no dialog is there to get it); returns how many dialogs got it.
+  int Update();
 
   // ---- Dialogs as the user sees them and acts on them ----
   std::vector<short> OpenDialogs() const;

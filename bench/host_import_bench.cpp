@@ -1,0 +1,110 @@
+// The host stand-in's reading of a large OBJ model (file to host project,
+// as `open` and `hostsim export` do it) against assimp's own import of the
+// same file, in the same run, alternating so both see the same machine.
+// Reports the median wall and CPU time of each and their ratio; the goal is
+// a host import within assimp's import plus a tenth.
+//
+//   host_import_bench [--triangles N] [--runs R] [--model FILE.obj]
+#include <sys/resource.h>
+
+#include <CLI/CLI.hpp>
+#include <assimp/Importer.hpp>
+#include <assimp/scene.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "building_generator.h"
+#include "hostmodel/import.h"
+
+namespace {
+
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+struct Timing {
+  std::vector<double> wall, cpu;
+  static double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  }
+};
+
+template <typename Fn>
+bool Time(Timing& t, Fn&& fn) {
+  const double c0 = CpuSeconds();
+  const auto w0 = std::chrono::steady_clock::now();
+  const bool ok = fn();
+  t.wall.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count());
+  t.cpu.push_back(CpuSeconds() - c0);
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"host stand-in OBJ import against assimp's import of the same file"};
+  std::uint64_t triangles = 1'500'000;
+  int runs = 5;
+  std::string model;
+  app.add_option("--triangles", triangles, "size of the generated building (default 1500000)");
+  app.add_option("--runs", runs, "runs of each import (default 5)")->check(CLI::Range(1, 100));
+  app.add_option("--model", model, "an OBJ file to read instead of a generated building");
+  CLI11_PARSE(app, argc, argv);
+
+  std::filesystem::path dir;
+  if (model.empty()) {
+    dir = std::filesystem::temp_directory_path() / ("host_import_bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    bench::BuildingOptions options;
+    options.triangles = triangles;
+    bench::BuildingSummary summary;
+    std::string error;
+    model = (dir / "building.obj").string();
+    if (!bench::WriteBuilding(model, options, &summary, &error)) {
+      std::fprintf(stderr, "host_import_bench: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("model: generated building, %llu triangles, %llu vertices, %llu objects\n",
+                static_cast<unsigned long long>(summary.triangles), static_cast<unsigned long long>(summary.vertices),
+                static_cast<unsigned long long>(summary.objects));
+  }
+  std::error_code ec;
+  std::printf("file: %s (%.1f MB)\n", model.c_str(), double(std::filesystem::file_size(model, ec)) / 1e6);
+
+  Timing assimp, host;
+  std::size_t elements = 0;
+  for (int i = 0; i < runs; ++i) {
+    // assimp's import as its own tools read a file: the parse, no
+    // post-processing asked for.
+    const bool a = Time(assimp, [&] {
+      Assimp::Importer importer;
+      return importer.ReadFile(model, 0) != nullptr;
+    });
+    const bool h = Time(host, [&] {
+      auto project = hostmodel::ImportModel(model);
+      if (project) elements = project->elements.size();
+      return project.ok();
+    });
+    if (!a || !h) {
+      std::fprintf(stderr, "host_import_bench: an import failed (assimp %d, host %d)\n", a, h);
+      return 1;
+    }
+  }
+  const double aw = Timing::Median(assimp.wall), hw = Timing::Median(host.wall);
+  const double ac = Timing::Median(assimp.cpu), hc = Timing::Median(host.cpu);
+  std::printf("runs: %d each, alternating; host project: %zu elements\n", runs, elements);
+  std::printf("%-16s %10s %10s\n", "median", "wall s", "cpu s");
+  std::printf("%-16s %10.3f %10.3f\n", "assimp import", aw, ac);
+  std::printf("%-16s %10.3f %10.3f\n", "host import", hw, hc);
+  std::printf("%-16s %10.3f %10.3f   (goal: wall <= 1.10)\n", "ratio host/assimp", hw / aw, hc / ac);
+  if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+  return 0;
+}
