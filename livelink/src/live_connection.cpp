@@ -104,6 +104,9 @@ std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity)
 
   view_ = CreateRecord(kTypeView);
   stat_ = CreateRecord(kTypeStat);
+  statId_ = stat_ != nullptr ? stat_->id : 0;
+  statusBlock_ = 0;
+  statusCapacity_ = 0;
   return 0;
 }
 
@@ -168,6 +171,9 @@ void LiveConnection::CloseAll() {
   area_ = ControlAreaView();
   view_ = nullptr;
   stat_ = nullptr;
+  statId_ = 0;
+  statusBlock_ = 0;
+  statusCapacity_ = 0;
   name_.clear();
 }
 

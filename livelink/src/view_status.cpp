@@ -58,26 +58,29 @@ void LiveConnection::UpdateStatus(const StatusMap& values) {
   // not fit the 32-bit capacity field is not written at all.
   if (bytes * 2 > UINT32_MAX) return;
 
+  // The block id and capacity are this connection's own: the record's copy
+  // is shared memory that the renderer may overwrite, and believing it would
+  // let a peer make us release or overwrite another block (a surface's
+  // geometry, or one of the renderer's own).
   auto* stat = reinterpret_cast<StatRecord*>(stat_);
-  std::uint32_t blockId = LoadShared(stat->blockId);
-  std::uint32_t capacity = LoadShared(stat->blockCapacity);
+  std::uint32_t blockId = statusBlock_;
   void* block = nullptr;
-  if (blockId != 0 && capacity >= bytes) {
+  if (blockId != 0 && statusCapacity_ >= bytes) {
     block = OpenBlock(blockId);
-    // The record is shared: believe its capacity only as far as the mapping
-    // really reaches.
     if (block != nullptr && GetBlockSize(blockId) < bytes) block = nullptr;
   }
   if (block == nullptr) {
     if (blockId != 0) ReleaseBlock(blockId);
-    capacity = static_cast<std::uint32_t>(bytes * 2);
-    blockId = CreateBlock(LoadShared(stat_->id), capacity);
-    StoreShared(stat->blockId, blockId);
-    StoreShared(stat->blockCapacity, capacity);
+    const auto capacity = static_cast<std::uint32_t>(bytes * 2);
+    blockId = CreateBlock(statId_, capacity);
+    statusBlock_ = blockId;
+    statusCapacity_ = blockId != 0 ? capacity : 0;
     if (blockId != 0) block = OpenBlock(blockId);
   }
+  StoreShared(stat->blockId, statusBlock_);
+  StoreShared(stat->blockCapacity, statusCapacity_);
   if (block != nullptr) {
-    std::memset(block, 0, std::min<std::size_t>(capacity, GetBlockSize(blockId)));
+    std::memset(block, 0, std::min<std::size_t>(statusCapacity_, GetBlockSize(blockId)));
     std::memcpy(block, text.c_str(), bytes);
   }
   SetRecordFlags(stat_, kFlagChanged);

@@ -397,20 +397,47 @@ TEST_F(LivelinkConnectionTest, StatusTextIsWrittenIntoABlockTwiceItsSize) {
   EXPECT_EQ(stat->head.changeCount, 3u);
 }
 
-TEST_F(LivelinkConnectionTest, StatusSurvivesARecordThatLiesAboutItsBlock) {
+TEST_F(LivelinkConnectionTest, StatusIgnoresWhatAPeerWritesIntoItsRecord) {
   ASSERT_EQ(connection_.Create(name_, 4), 0);
   auto* stat = reinterpret_cast<StatRecord*>(connection_.OwnStatRecord());
   connection_.UpdateStatus({{u"a", {0, u"b"}}});
-  // A peer claims the block is huge: the text must not be written past the
-  // real mapping, and a block that really holds it is made instead.
+  const std::uint32_t own = stat->blockId;
+  const std::uint32_t ownCapacity = stat->blockCapacity;
+
+  // A surface's geometry block, as the scene makes it.
+  Record* surface = connection_.CreateRecord(kTypeSurface);
+  const std::uint32_t geometry = connection_.CreateBlock(surface->id, 4096);
+  ASSERT_NE(geometry, 0u);
+  std::memset(connection_.OpenBlock(geometry), 0x5A, 4096);
+
+  // The renderer points the record at that block, with a huge capacity: the
+  // text must neither land in it nor release it.
+  stat->blockId = geometry;
   stat->blockCapacity = 1u << 30;
+  connection_.UpdateStatus({{u"a", {0, u"c"}}});
+  EXPECT_EQ(stat->blockId, own);
+  EXPECT_EQ(stat->blockCapacity, ownCapacity);
+  EXPECT_EQ(StatusBlockText(connection_), u"{\"a\":\"c\"}");
+  ASSERT_EQ(connection_.GetBlockSize(geometry), 4096u);
+  const auto* bytes = static_cast<const std::uint8_t*>(connection_.OpenBlock(geometry));
+  EXPECT_EQ(std::count(bytes, bytes + 4096, 0x5A), 4096);
+
+  // An id in the guest's range must not make us map the renderer's blocks.
+  LiveConnection guest;
+  ASSERT_EQ(guest.Open(name_), 0);
+  const std::uint32_t theirs = guest.CreateBlock(1, 64);
+  ASSERT_GT(theirs, kGuestBlockBase);
+  stat->blockId = theirs;
+  connection_.UpdateStatus({{u"a", {0, u"d"}}});
+  EXPECT_EQ(connection_.GetBlockSize(theirs), 0u);
+  EXPECT_EQ(stat->blockId, own);
+
+  // Growing still moves to a block that holds the whole text.
   const StatusMap longer = {{u"a", {0, std::u16string(400, u'z')}}};
   connection_.UpdateStatus(longer);
+  EXPECT_NE(stat->blockId, own);
   EXPECT_EQ(StatusBlockText(connection_), StatusText(longer));
-  // An id that names no block at all is replaced as well.
-  stat->blockId = 0x7FFFFFF0u;
-  connection_.UpdateStatus({{u"c", {1, u"1"}}});
-  EXPECT_EQ(StatusBlockText(connection_), u"{\"c\":\"1\"}");
+  EXPECT_EQ(connection_.GetBlockSize(geometry), 4096u);
 }
 
 TEST_F(LivelinkConnectionTest, LockIsPerProcessAndADeadHolderIsReplaced) {

@@ -213,9 +213,11 @@ class LiveConnection {
   // the camera is copied when given, and the record is flagged changed
   // without a notification.
   virtual void UpdateView(bool active, const void* cameraData);
-  // Writes StatusText(values) into the status block named by the "STAT"
-  // record, creating a block twice the text's size when none is known or
-  // the text does not fit (the old one is released), and flags the record.
+  // Writes StatusText(values) into this connection's status block, creating
+  // a block twice the text's size when there is none yet or the text does
+  // not fit (the old one is released), writes its id and capacity into the
+  // "STAT" record and flags it. The record's copy is never read back: what
+  // a renderer writes there cannot redirect the text or release a block.
   // A text whose doubled size does not fit 32 bits is not written.
   virtual void UpdateStatus(const StatusMap& values);
 
@@ -272,6 +274,11 @@ class LiveConnection {
   ControlAreaView area_;
   Record* view_ = nullptr;
   Record* stat_ = nullptr;
+  // The status record's id and its block as this side made them; never read
+  // back from shared memory.
+  std::uint32_t statId_ = 0;
+  std::uint32_t statusBlock_ = 0;
+  std::uint32_t statusCapacity_ = 0;
   AreaCheck lastAreaCheck_ = AreaCheck::Ok;
   std::atomic<std::uint32_t> recordIds_{0};
   std::atomic<std::uint32_t> blockIds_{0};
