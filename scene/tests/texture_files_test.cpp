@@ -5,6 +5,7 @@
 // size.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -194,6 +195,10 @@ TEST_F(TextureFilesTest, PixelMapsThatDoNotMatchTheirSizeGiveNoTexture) {
   hostmodel::Texture other = MakeTexture("other", 3, 3, false, false, 10);
   other.pixels.resize(4 * 5);
   broken.textures.push_back(other);
+  hostmodel::Texture noRepeat = MakeTexture("no repeat", 2, 2, false, false, 11);
+  noRepeat.xSize = 0.0;
+  noRepeat.ySize = std::nan("");
+  broken.textures.push_back(noRepeat);
   UncheckedModel unchecked(broken);
 
   MaterialLibrary library;
@@ -213,6 +218,13 @@ TEST_F(TextureFilesTest, PixelMapsThatDoNotMatchTheirSizeGiveNoTexture) {
   // Texture coordinates still get the repeat size.
   EXPECT_FLOAT_EQ(file->textureWidth, 2.0f);
   EXPECT_EQ(DebugLines().size(), 1u) << "the fault is reported once";
+
+  // A repeat size of 0 or not a number repeats once per model unit.
+  library.SetMemoryTextures(true);
+  MaterialRecord* flat = library.WithPolygonTexture(brick, unchecked.TextureAt(3));
+  EXPECT_NE(flat->texturePixels, nullptr);
+  EXPECT_EQ(flat->textureWidth, 1.0f);
+  EXPECT_EQ(flat->textureHeight, 1.0f);
 }
 
 TEST_F(TextureFilesTest, MemoryTexturesCountEveryBuild) {
