@@ -153,6 +153,7 @@ bool EncodePng(const Image& image, std::vector<std::uint8_t>* bytes, std::string
   png.width = static_cast<png_uint_32>(image.width);
   png.height = static_cast<png_uint_32>(image.height);
   png.format = PNG_FORMAT_RGBA;
+  png.flags = PNG_IMAGE_FLAG_FAST;  // pictures are written after every update: speed over size
   png_alloc_size_t size = 0;
   if (png_image_write_to_memory(&png, nullptr, &size, 0, image.rgba.data(), 0, nullptr) == 0) {
     *error = std::string("PNG encoding failed: ") + png.message;
