@@ -191,6 +191,7 @@ TEST(ModuleSession, SettingsDialogSavesEveryChangeAndTheOffsetTravelsWithTheProj
 answer dialog 32205 check 2 off; check 4 off; select 9 6; set 11 1.5; click 1
 menu 32107
 expect autotext "Velmar model offset" 1.500
+save
 )HS");
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_EQ(addon_test::SettingsValue("CameraAutoSync"), 0);
