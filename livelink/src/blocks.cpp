@@ -95,4 +95,12 @@ std::size_t LiveConnection::GetBlockSize(std::uint32_t blockId) const {
   return found == tables_->blocks.end() ? 0 : found->second.bytes;
 }
 
+bool LiveConnection::MappingBroken() const {
+  if (base_ == nullptr) return false;
+  if (platform::IsViewBroken(base_)) return true;
+  for (const auto& [id, entry] : tables_->blocks)
+    if (entry.view != nullptr && platform::IsViewBroken(entry.view)) return true;
+  return false;
+}
+
 }  // namespace CorvantaAPI

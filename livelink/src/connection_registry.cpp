@@ -92,7 +92,12 @@ void LiveConnection::Destroy() {
 }
 
 bool LiveConnection::IsConnected() {
-  return IsOpen() && (LoadShared(area_.header()->flags) & kFlagClosed) == 0;
+  // A control area the peer shrank under us reads as zeros from then on:
+  // the link is over, whatever the flags say.
+  // The flags are read first: that read is what finds a shrunk area.
+  if (!IsOpen()) return false;
+  const std::uint32_t flags = LoadShared(area_.header()->flags);
+  return (flags & kFlagClosed) == 0 && !platform::IsViewBroken(base_);
 }
 
 }  // namespace CorvantaAPI

@@ -99,6 +99,40 @@ TEST(LivelinkCrossProcessTest, EachSideNamesItsBlocksAndReadsTheOthers) {
   EXPECT_EQ(guest->WaitFor("read", kWaitMs), "read -");
 }
 
+TEST(LivelinkCrossProcessTest, APeerShrinkingTheAreaOrABlockEndsTheLinkInsteadOfTheProcess) {
+  const std::u16string name = UniqueName("shrink");
+  LiveConnection creator;
+  ASSERT_EQ(creator.Create(name, 16), 0);
+  const std::uint32_t block = creator.CreateBlock(creator.OwnStatRecord()->id, 1 << 16);
+  ASSERT_NE(block, 0u);
+  auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
+  ASSERT_NE(guest, nullptr);
+
+  // Writing a block the peer truncated would raise SIGBUS; it lands in
+  // private zero pages instead and the mapping counts as broken.
+  guest->Send("shrinkblock " + std::to_string(block));
+  ASSERT_EQ(guest->WaitFor("shrunk", kWaitMs), "shrunk 0");
+  EXPECT_FALSE(creator.MappingBroken());
+  auto* bytes = static_cast<std::uint8_t*>(creator.OpenBlock(block));
+  std::memset(bytes, 0x11, 1 << 16);
+  EXPECT_TRUE(creator.MappingBroken());
+  EXPECT_TRUE(creator.IsConnected());  // the area itself is still sound
+
+  // The control area: reads give zeros and the link is over.
+  guest->Send("shrink");
+  ASSERT_EQ(guest->WaitFor("shrunk", kWaitMs), "shrunk 0");
+  EXPECT_FALSE(creator.IsConnected());  // its own read finds the shrunk area
+  EXPECT_EQ(LoadShared(creator.Area().header()->type), 0u);
+  EXPECT_EQ(creator.CountRecords(kTypeView, 0, 0), 0u);
+  creator.UpdateStatus({{u"a", {0, u"b"}}});  // writes reach no one, and do not crash
+  creator.Destroy();
+  EXPECT_FALSE(creator.IsOpen());
+  // A fresh view of another area is guarded and sound again.
+  ASSERT_EQ(creator.Create(UniqueName("after"), 4), 0);
+  EXPECT_FALSE(creator.MappingBroken());
+  EXPECT_TRUE(creator.IsConnected());
+}
+
 TEST(LivelinkCrossProcessTest, GuestRefusesAnAreaWhoseHeaderLies) {
   const std::u16string name = UniqueName("liar");
   LiveConnection creator;

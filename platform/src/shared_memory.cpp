@@ -28,6 +28,7 @@
 #include <thread>
 
 #include "handle_table.h"
+#include "mapping_guard.h"
 #include "platform/win32.h"
 #include "runtime_dir.h"
 #include "utf16.h"
@@ -383,6 +384,7 @@ LPVOID MapViewOfFile(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offset
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
+  platform::detail::GuardView(address, length, wantWrite ? PROT_READ | PROT_WRITE : PROT_READ);
   Views& v = TheViews();
   std::lock_guard guard(v.mutex);
   v.byAddress[address] = View{std::move(mapping), length};
@@ -403,9 +405,12 @@ BOOL UnmapViewOfFile(LPCVOID address) {
     view = std::move(it->second);
     v.byAddress.erase(it);
   }
+  platform::detail::UnguardView(address);
   ::munmap(const_cast<void*>(address), view.length);
   return TRUE;  // the mapping itself goes when its last handle or view does
 }
+
+bool platform::IsViewBroken(LPCVOID view) { return view != nullptr && detail::ViewBroken(view); }
 
 SIZE_T platform::GetMappingSize(HANDLE handle) {
   auto mapping = detail::LookupHandleAs<MappingObject>(handle);

@@ -197,7 +197,8 @@ class LiveConnection {
   // A failed registry write is not reported (the link still works when the
   // renderer is given the name another way).
   virtual std::int32_t Announce();
-  // Open and the closed bit (bit 1) not set by the renderer.
+  // Open, the closed bit (bit 1) not set by the renderer, and the control
+  // area not shrunk under us by the peer (see MappingBroken).
   virtual bool IsConnected();
 
   // Posts kWakeMessage (wParam parameter, lParam code) to every renderer main
@@ -253,6 +254,10 @@ class LiveConnection {
   // Address of this connection's own "VIEW" / "STAT" record (creator only).
   Record* OwnViewRecord() const { return view_; }
   Record* OwnStatRecord() const { return stat_; }
+  // True when the peer shrank the control area or one of the mapped blocks
+  // under this process (platform::IsViewBroken): such a view reads as zeros
+  // and the link should end and say so. Checks every mapped block.
+  bool MappingBroken() const;
   // Which check the area failed at the last Open (Ok when it passed or the
   // area did not exist); Describe gives a text for messages.
   AreaCheck LastAreaCheck() const { return lastAreaCheck_; }

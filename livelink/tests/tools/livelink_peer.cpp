@@ -9,8 +9,14 @@
 // its start) -> "block ID"; "read ID" -> "read TEXT" or "read -"; "lock" ->
 // "lock 1|0" (Lock(0)); "unlock" -> "unlocked"; "announce" -> "announced RC";
 // "end" -> "ended" (sets the closed flag); "foreground" -> "foreground 1|0"
-// (IsOwnerForeground); "destroy" -> "destroyed"; "quit".
+// (IsOwnerForeground); "destroy" -> "destroyed"; "shrink" -> "shrunk RC"
+// (truncates the control area's object to 0 bytes, as a hostile peer may);
+// "shrinkblock ID" -> "shrunk RC" (the same for a block); "quit".
 // End of input quits too.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -37,7 +43,19 @@ int Serve(LiveConnection& connection) {
     char command[32] = {};
     std::sscanf(line.c_str(), "%31s", command);
     const std::string verb = command;
-    if (verb == "block") {
+    if (verb == "shrink" || verb == "shrinkblock") {
+      unsigned long id = 0;
+      std::sscanf(line.c_str(), "shrinkblock %lu", &id);
+      const std::u16string mapping =
+          verb == "shrink" ? CorvantaAPI::MappingNameFor(connection.GetName())
+                           : CorvantaAPI::BlockName(
+                                 CorvantaAPI::LoadShared(connection.Area().header()->creatorPid),
+                                 static_cast<std::uint32_t>(id));
+      const int fd = ::shm_open(platform::ShmObjectName(mapping).c_str(), O_RDWR, 0);
+      const int rc = fd >= 0 ? ::ftruncate(fd, 0) : -1;
+      if (fd >= 0) ::close(fd);
+      Say("shrunk " + std::to_string(rc));
+    } else if (verb == "block") {
       unsigned size = 0;
       char text[256] = {};
       std::sscanf(line.c_str(), "block %u %255s", &size, text);

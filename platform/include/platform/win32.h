@@ -110,6 +110,14 @@ LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offse
 BOOL UnmapViewOfFile(LPCVOID view);
 
 namespace platform {
+// True once another process shrank the object under this view and an access
+// past the new end was caught: the view then holds zero-filled private pages
+// (reads give zeros, writes reach no one) until it is unmapped. On Windows a
+// section cannot shrink while mapped; here a peer can ftruncate it, and
+// without this guard the access would kill the process with SIGBUS. The
+// guard is a process-wide SIGBUS handler; faults outside our views go on to
+// the handler installed before it. Views are guarded from MapViewOfFile on.
+bool IsViewBroken(LPCVOID view);
 // Size in bytes of the mapping behind a handle (from fstat), 0 for a bad
 // handle. A guest checks every offset it reads against this.
 SIZE_T GetMappingSize(HANDLE mapping);
