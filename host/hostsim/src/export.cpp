@@ -192,7 +192,8 @@ int RunExport(const ExportOptions& options, std::ostream& progress) {
   // about the model, and every error.
   std::vector<std::string> errors;
   const int listener = session.ui().log().AddSink([&](const host::ui::LogEvent& e) {
-    if (e.kind == "statusbar" && !e.text.empty()) say(e.text);
+    if (e.kind == "statusbar" && !e.data.value("text", "").empty())
+      say(e.data.value("text", ""));
     else if (e.kind == "host.warning") say("warning: " + e.data.value("text", e.text));
     else if (e.kind == "error") errors.push_back(e.data.value("reason", e.text));
   });

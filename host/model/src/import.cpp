@@ -164,6 +164,7 @@ class Importer {
     project_.state.referenceLevels = {{"Ground Floor", 0.0}};
     if (!Walk(scene->mRootNode, Xform::From(scene->mRootNode->mTransformation), "")) return Fail(error_);
     if (!error_.empty()) return Fail(error_);
+    BuildBodies();
     FinishIdentities();
     std::string problem = Validate(project_);
     if (!problem.empty()) return Fail("import produced an inconsistent model: " + problem);
@@ -348,15 +349,21 @@ class Importer {
     }
     Xform world = root_ * local;
     if (node->mNumMeshes > 0) {
-      Element e;
-      e.name = path.empty() ? (node->mName.length ? node->mName.C_Str() : "Model") : path;
-      e.guid = Guid::FromName("node:" + (path.empty() ? std::string("/") : path));
-      Body body = BuildBody(node, world);
-      if (!error_.empty()) return false;
-      if (!body.polygons.empty()) {
-        e.bodies.push_back(std::move(body));
-        project_.elements.push_back(std::move(e));
+      // The walk names the element and makes its materials in file order
+      // (so host indices follow the file); its body is built later, with
+      // the other nodes' bodies, in parallel.
+      NodeJob job;
+      job.node = node;
+      job.world = world;
+      job.element.name = path.empty() ? (node->mName.length ? node->mName.C_Str() : "Model") : path;
+      job.element.guid = Guid::FromName("node:" + (path.empty() ? std::string("/") : path));
+      for (unsigned k = 0; k < node->mNumMeshes; ++k) {
+        const unsigned mi = node->mMeshes[k];
+        if (mi < scene_->mNumMeshes && scene_->mMeshes[mi] && Polygonal(*scene_->mMeshes[mi]))
+          MaterialFor(scene_->mMeshes[mi]->mMaterialIndex);
       }
+      if (!error_.empty()) return false;
+      jobs_.push_back(std::move(job));
     }
     std::map<std::string, int> seen;
     for (unsigned i = 0; i < node->mNumChildren; ++i) {
@@ -372,7 +379,27 @@ class Importer {
     return true;
   }
 
-  Body BuildBody(const aiNode* node, const Xform& world) {
+  static bool Polygonal(const aiMesh& mesh) {
+    return (mesh.mPrimitiveTypes & (aiPrimitiveType_POLYGON | aiPrimitiveType_TRIANGLE)) != 0;
+  }
+
+  // Bodies of every node the walk found, in parallel; elements in walk order.
+  void BuildBodies() {
+    tbb::parallel_for(std::size_t{0}, jobs_.size(), [&](std::size_t i) {
+      jobs_[i].body = BuildBody(jobs_[i].node, jobs_[i].world);
+    });
+    project_.elements.reserve(jobs_.size());
+    for (NodeJob& job : jobs_) {
+      if (job.body.polygons.empty()) continue;
+      job.element.bodies.push_back(std::move(job.body));
+      project_.elements.push_back(std::move(job.element));
+    }
+    jobs_.clear();
+  }
+
+  // Runs on parallel threads: reads the scene and the materials the walk
+  // made, changes nothing shared.
+  Body BuildBody(const aiNode* node, const Xform& world) const {
     BodyMaker maker(true);
     const bool mirrored = world.Det() < 0;
     std::vector<Vec3> normals;
@@ -383,8 +410,9 @@ class Importer {
       const aiMesh* mesh = scene_->mMeshes[mi];
       if (!mesh || !(mesh->mPrimitiveTypes & (aiPrimitiveType_POLYGON | aiPrimitiveType_TRIANGLE)))
         continue;
-      std::int32_t material = MaterialFor(mesh->mMaterialIndex);
-      if (!error_.empty()) return {};
+      const auto found = materialMap_.find(mesh->mMaterialIndex);
+      if (found == materialMap_.end()) continue;
+      const std::int32_t material = found->second;
       const bool hasNormals = mesh->HasNormals();
       const bool hasUV = mesh->HasTextureCoords(0);
       const auto base = static_cast<std::int32_t>(maker.body().vertices.size());
@@ -534,6 +562,13 @@ class Importer {
   Project project_;
   std::string error_;
   std::map<unsigned, std::int32_t> materialMap_;
+  struct NodeJob {
+    const aiNode* node = nullptr;
+    Xform world;
+    Element element;
+    Body body;
+  };
+  std::vector<NodeJob> jobs_;
   std::map<std::string, std::int32_t> textureMap_;
   std::set<std::string> usedMaterialNames_;
 };

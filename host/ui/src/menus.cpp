@@ -149,14 +149,15 @@ GSErrCode Ui::Interface(GSType selector, void* p1, void* p2) {
     return NoError;
   }
   if (selector == APIIo_SetMenuItemFlagsID) {
-    // Every write is logged, also one that changes nothing, so that a
-    // script can tell redundant writes from real changes ("changed").
+    // Every write is logged: a change as "menu.flags", a write of what is
+    // there already as "menu.flags.unchanged", so that scripts can count
+    // redundant writes apart from real changes.
     GSFlags f = *static_cast<const GSFlags*>(p2);
     const bool changed = f != item->flags;
     item->flags = f;
     auto j = MenuJson(*item);
     j["changed"] = changed;
-    log_.Add("menu.flags",
+    log_.Add(changed ? "menu.flags" : "menu.flags.unchanged",
              "menu \"" + Utf8(item->text) + "\" (" + std::to_string(item->resId) + ") " + FlagsText(f) +
                  (changed ? "" : " (unchanged)"),
              j);
@@ -171,7 +172,7 @@ GSErrCode Ui::Interface(GSType selector, void* p1, void* p2) {
   auto j = MenuJson(*item);
   j["before"] = before;
   j["changed"] = changed;
-  log_.Add("menu.text",
+  log_.Add(changed ? "menu.text" : "menu.text.unchanged",
            changed ? "menu \"" + before + "\" now reads \"" + Utf8(item->text) + "\""
                    : "menu \"" + before + "\" written unchanged",
            j);

@@ -189,10 +189,15 @@ BOOL SetWindowTextW(HWND window, LPCWSTR text) {
   }
   std::u16string t = Bounded(text, 65536);
   if (w->published && !platform::SetPublishedWindowText(window, t)) return FALSE;
-  if (w->title == t) return TRUE;
-  w->title = t;
+  const bool changed = w->title != t;
+  // The status bar logs every write, one of the same text as unchanged, so
+  // that redundant writes can be seen.
   if (w->kind == "statusbar")
-    U().log().Add("statusbar", "status bar: " + Utf8(t), {{"text", Utf8(t)}});
+    U().log().Add(changed ? "statusbar" : "statusbar.unchanged",
+                  "status bar: " + Utf8(t) + (changed ? "" : " (unchanged)"), {{"text", Utf8(t)}, {"changed", changed}});
+  if (!changed) return TRUE;
+  w->title = t;
+  if (w->kind == "statusbar") return TRUE;
   else
     U().log().Add("window.text", w->kind + " title: " + Utf8(t), {{"window", w->kind}, {"text", Utf8(t)}});
   return TRUE;
