@@ -321,15 +321,3 @@ TEST_F(MaterialPublishTest, TextFieldsKeepTheirTerminator) {
   EXPECT_EQ(nameUnit(258), u'\0');
   d.name = u"Default material";
 }
-
-TEST_F(MaterialPublishTest, NothingWithoutConnectionOrPendingKeys) {
-  hostmodel::Project p;
-  p.materials.push_back(MakeMaterial("A"));
-  Open(p);
-  MaterialLibrary exporter;
-  exporter.BeginExport(&model, U16(temp.File("Model.dae")));
-  exporter.Refresh(1);
-  exporter.Publish();
-  EXPECT_EQ(exporter.ForAttributeIndex(1)->linkRecord, nullptr);
-  EXPECT_EQ(connection.CountRecords(CorvantaAPI::kTypeSurface, 0, 0), 0u);
-}

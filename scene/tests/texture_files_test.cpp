@@ -226,27 +226,3 @@ TEST_F(TextureFilesTest, PixelMapsThatDoNotMatchTheirSizeGiveNoTexture) {
   EXPECT_EQ(flat->textureWidth, 1.0f);
   EXPECT_EQ(flat->textureHeight, 1.0f);
 }
-
-TEST_F(TextureFilesTest, MemoryTexturesCountEveryBuild) {
-  OpenHouse();
-  MaterialLibrary library;
-  library.BeginLink(&model, U16(projectPath));
-  library.Refresh(1);
-  const MaterialRecord& pane = *library.ForAttributeIndex(1);
-  const MaterialRecord& brick = *library.ForAttributeIndex(2);
-  ASSERT_NE(pane.texturePixels, nullptr);
-  ASSERT_NE(brick.texturePixels, nullptr);
-  EXPECT_TRUE(pane.texturePath.empty());
-  EXPECT_FALSE(pane.textureFileOwned);
-  EXPECT_EQ(library.TextureCounter(), 3u);
-  EXPECT_NE(pane.textureStamp, brick.textureStamp);
-  // The texture with its own file travels in memory too: pixels, no path.
-  EXPECT_NE(library.ForAttributeIndex(3)->texturePixels, nullptr);
-  EXPECT_TRUE(library.ForAttributeIndex(3)->texturePath.empty());
-  EXPECT_FALSE(fs::exists(temp.path() / "House_Textures")) << "no files for memory textures";
-
-  ASSERT_TRUE(host->SetMaterialColor(1, {0.5, 0.5, 0.5}).ok());
-  library.Refresh(2);
-  EXPECT_EQ(pane.textureStamp, 4u) << "the fourth memory texture of the run";
-  EXPECT_TRUE(pane.textureChanged);
-}
