@@ -16,30 +16,11 @@
 #include "util/hash.h"
 #include "util/text.h"
 
-// The shell's and the exporter's headers; while a neighbour's library is not
-// in the tree yet its part stays null and the calls into it are skipped.
-#if __has_include("addon/plugin_settings.h")
+#include "addon/alerts.h"
 #include "addon/plugin_settings.h"
-#define CORV_HAVE_SETTINGS 1
-#else
-namespace addon {
-class PluginSettings {};
-}
-#endif
-#if __has_include("addon/plugin_ui.h")
 #include "addon/plugin_ui.h"
-#define CORV_HAVE_UI 1
-#else
-namespace addon {
-class PluginUI {};
-}
-#endif
-#if __has_include("collada/collada_exporter.h")
 #include "collada/collada_exporter.h"
-#define CORV_HAVE_EXPORTER 1
-#else
-class ColladaExporter {};
-#endif
+#include "renderer/renderer.h"
 
 namespace {
 
@@ -59,25 +40,20 @@ std::unique_ptr<T> MakeOrNull(Args&&... args) {
   }
 }
 
-// The renderer enumerates connection names into 260 units with the NUL: a
-// longer name is never found, so such a link could never be joined.
-constexpr std::size_t kMaxConnectionNameUnits = 259;
+constexpr char16_t kPathTooLongText[] =
+    u"The project's path is too long for Velmar Corvanta: Velmar could not find the link. Save the "
+    u"project in a folder with a shorter path and start Corvanta again.";
 
 }  // namespace
 
 ACPlugin::ACPlugin() {
-#ifdef CORV_HAVE_SETTINGS
   settings = MakeOrNull<addon::PluginSettings>();
-#endif
-#ifdef CORV_HAVE_EXPORTER
   exporter = MakeOrNull<ColladaExporter>();
-#endif
   connection = MakeOrNull<CorvantaAPI::LiveConnection>();
   materials = MakeOrNull<scene::MaterialLibrary>(connection.get());
   if (connection && materials) scene = MakeOrNull<ACScene>(connection.get(), materials.get());
-#ifdef CORV_HAVE_UI
+  if (scene) scene->SetDebugOutput([](const char* text) { DBPrintf("%s", text); });
   ui = MakeOrNull<addon::PluginUI>(this);
-#endif
   cameraObserver = MakeOrNull<CameraObserver>(this);
   modelObserver = MakeOrNull<ModelObserver>(this);
 }
@@ -96,17 +72,11 @@ ACPlugin::~ACPlugin() {
 }
 
 void ACPlugin::UpdateMenus() {
-#ifdef CORV_HAVE_UI
   if (ui) ui->UpdateMenus();
-#endif
 }
 
 void ACPlugin::StatusBar(const std::u16string& text) {
-#ifdef CORV_HAVE_UI
   addon::SetStatusBarText(text);
-#else
-  (void)text;
-#endif
 }
 
 bool ACPlugin::RereadWithLinkSight() {
@@ -116,6 +86,9 @@ bool ACPlugin::RereadWithLinkSight() {
   modelChanged.store(false);
   const bool changed = scene->Resync();
   if (changed) scene->RequestPublish();
+  // A walk that could not take the scene's gate changed nothing: the next
+  // idle pass tries again.
+  if (scene->IsWalkDeferred()) modelChanged.store(true);
   if (linkSight) {
     Modeler::SightPtr ignored;
     ACAPI_3D_SelectSight(previous, &ignored);
@@ -140,29 +113,23 @@ bool ACPlugin::StartOrResume() {
 
   const std::u16string path = plugin::GetProjectFilePath();
   if (path.empty()) {
-#ifdef CORV_HAVE_UI
     addon::AlertSaveFirst();
-#endif
     return false;
   }
   const std::u16string name = plugin::ConnectionNameFor(path);
-  if (name.size() > kMaxConnectionNameUnits) {
-#ifdef CORV_HAVE_UI
-    addon::ShowMessage(u"The project's path is too long for Corvanta: the renderer could not find "
-                       u"the link. Save the project in a folder with a shorter path.");
-#endif
-    return false;
-  }
-#ifdef CORV_HAVE_UI
-  addon::CheckRenderer();
-#endif
+  renderer::CheckRenderer();
   const std::int64_t t0 = SteadyNowNs();
   StatusBar(u"Corvanta initializing\u2026");
-  if (connection->Create(name, 5000) != 0) {
+  const std::int32_t created = connection->Create(name, 5000);
+  if (created != CorvantaAPI::kCreateOk) {
     StatusBar(u"");
-#ifdef CORV_HAVE_UI
-    addon::AlertFileInUse(plugin::FileNameOf(name));
-#endif
+    if (created == CorvantaAPI::kCreateNameTooLong) {
+      // The renderer finds links by names of at most 259 units: no use
+      // starting one it could never join, and the file is not in use.
+      addon::ShowMessage(kPathTooLongText);
+    } else {
+      addon::AlertFileInUse(plugin::FileNameOf(name));
+    }
     return false;
   }
   plugin::Make3DWindowCurrent();
@@ -177,12 +144,10 @@ bool ACPlugin::StartOrResume() {
     if (auto main = linkSight->GetConstMainModelPtr(); main && modelObserver) main->Attach(*modelObserver);
     if (model) EXPGetModel(linkSight, model.get(), attributeReader.get());
   }
-#ifdef CORV_HAVE_SETTINGS
   if (settings) {
     settings->Load();
     verticalOffset.store(settings->EffectiveOffset());
   }
-#endif
   StatusBar(u"Corvanta load materials\u2026");
   materials->BeginLink(model.get());
   StatusBar(u"Corvanta load geometries\u2026");
@@ -195,9 +160,7 @@ bool ACPlugin::StartOrResume() {
   }
   autoPaused = false;
   state.store(LinkState::Running);
-#ifdef CORV_HAVE_SETTINGS
   cameraSync.store(settings ? settings->CameraAutoSync() : true);
-#endif
   if (cameraSync.load()) SendCamera();
   UpdateMenus();
   const std::int64_t duration = (SteadyNowNs() - t0) / 1000;
@@ -261,9 +224,7 @@ void ACPlugin::SetCameraSync(bool on) {
 }
 
 void ACPlugin::Export() {
-#ifdef CORV_HAVE_EXPORTER
   if (exporter) exporter->Export(nullptr, nullptr);
-#endif
 }
 
 void ACPlugin::ResyncChanges() { RereadWithLinkSight(); }
@@ -298,18 +259,14 @@ void ACPlugin::OnProjectEvent(std::int32_t code, std::int32_t /*parameter*/) {
     case 32:
       if (open) Stop();
       UpdateMenus();
-#ifdef CORV_HAVE_EXPORTER
       if (exporter) exporter->ForgetFolder();
-#endif
       break;
     case 16:
       if (open) {
         const std::u16string path = plugin::GetProjectFilePath();
         if (!path.empty() && plugin::ConnectionNameFor(path) != connection->GetName()) {
           Stop();
-#ifdef CORV_HAVE_EXPORTER
           if (exporter) exporter->ForgetFolder();
-#endif
         }
       }
       break;
