@@ -455,4 +455,35 @@ TEST(ModuleSession, SavingThe3DWindowAsDaeWritesACollada) {
   EXPECT_EQ(head.rfind("<?xml", 0), 0u) << r.output;
 }
 
+// Host queries that fail: the dialog falls back to the locale's units, the
+// design's level names and a zero height, the web links to an empty host
+// label; nothing is lost from the store.
+TEST(ModuleSession, FailingHostQueriesFallBackWithoutLosingStoredValues) {
+  addon_test::ForgetSettings();
+  auto r = RunModule("faults", SavedProject("faults") + R"HS(
+set levels Ground 0 Roof 7.5
+fault GPRF 0x81060001
+fault GMAP 0x81060001
+answer dialog 32205 select 9 4; click 1
+menu 32107
+answer dialog 32204 click 5; click 1
+menu 32100
+fault off
+)HS");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(addon_test::SettingsValue("OffsetType"), 4);
+  bool defaultName = false, levelHeightShown = false;
+  for (const auto& e : r.Of("dialog.change"))
+    if (e.value("item", 0) == 9 && e.value("text", "") == "2nd Reference Level") defaultName = true;
+  // The height cannot be read: the field keeps 0 instead of showing 7.5.
+  for (const auto& e : r.Of("dialog.item"))
+    if (e.value("item", 0) == 11 && e.value("what", "") == "number" && e["value"] != 0.0) levelHeightShown = true;
+  EXPECT_TRUE(defaultName) << r.output;
+  EXPECT_FALSE(levelHeightShown) << r.output;
+  const auto shell = r.Of("shell");
+  ASSERT_EQ(shell.size(), 1u) << r.output;
+  EXPECT_NE(shell[0]["file"].get<std::string>().find("/support.html?utm_source=&utm_medium=3%2e50%2e904"),
+            std::string::npos);
+}
+
 }  // namespace
