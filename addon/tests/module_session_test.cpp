@@ -91,7 +91,9 @@ expect menutext 32104 "Start camera synchronization"
 expect menu 32104 unchecked
 )HS");
   EXPECT_EQ(r.status, 0) << r.output;
+  // No text was written at all, not even one that changed nothing.
   EXPECT_TRUE(r.Of("menu.text").empty()) << r.output;
+  EXPECT_TRUE(r.Of("menu.text.unchanged").empty()) << r.output;
 }
 
 TEST(ModuleSession, StartWithAnUntitledProjectAsksToSaveFirstAndStaysStopped) {
