@@ -11,7 +11,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace platform::regstore {
@@ -167,17 +170,37 @@ DWORD FindSubKey(int dirfd, std::u16string_view name, std::string& entry) {
   return ERROR_FILE_NOT_FOUND;
 }
 
+int KeyLockTimeoutMs() {
+  const char* text = std::getenv("CORV_REGISTRY_LOCK_TIMEOUT_MS");
+  if (text == nullptr || *text == 0) return kKeyLockTimeoutMs;
+  const long value = std::strtol(text, nullptr, 10);
+  return value > 0 && value < 600000 ? static_cast<int>(value) : kKeyLockTimeoutMs;
+}
+
 KeyLock::KeyLock(int dirfd) {
   fd_ = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd_ < 0) {
     status_ = errno == ENOENT ? ERROR_KEY_DELETED : ERROR_CANTWRITE;
     return;
   }
-  while (::flock(fd_, LOCK_EX) != 0) {
-    if (errno != EINTR) {
+  // Never an unbounded wait: a holder may be stopped (Ctrl-Z), hung, or
+  // another local user who can open a readable key directory.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(KeyLockTimeoutMs());
+  auto pause = std::chrono::milliseconds(1);
+  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) {
       status_ = ERROR_CANTWRITE;
       return;
     }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      status_ = ERROR_TIMEOUT;
+      return;
+    }
+    std::this_thread::sleep_for(pause);
+    // Short pauses: writers of one key are served about as fairly as a
+    // blocking lock would serve them.
+    pause = std::min(pause * 2, std::chrono::milliseconds(2));
   }
 }
 

@@ -64,7 +64,12 @@ DWORD ListSubKeys(int dirfd, std::vector<SubKey>& out);
 DWORD FindSubKey(int dirfd, std::u16string_view name, std::string& entry);
 
 // Exclusive lock on the key directory, taken through a descriptor of its own
-// so that threads of one process exclude each other as processes do. Blocks.
+// so that threads of one process exclude each other as processes do. Waits
+// at most KeyLockTimeoutMs for another holder; then status() is
+// ERROR_TIMEOUT and nothing is changed.
+inline constexpr int kKeyLockTimeoutMs = 5000;
+// kKeyLockTimeoutMs, or CORV_REGISTRY_LOCK_TIMEOUT_MS when set (tests).
+int KeyLockTimeoutMs();
 class KeyLock {
  public:
   explicit KeyLock(int dirfd);

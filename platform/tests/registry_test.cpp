@@ -4,8 +4,11 @@
 #include "platform/win32.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -495,3 +498,27 @@ TEST_F(Registry, StoreFileEscapesNamesAndReadsHandEditedText) {
 }
 
 }  // namespace
+
+TEST_F(Registry, AWriterWaitsForAStuckLockHolderOnlyBoundedly) {
+  HKEY key = Create(u"Software\\Torvik\\LiveConnections");
+  ASSERT_EQ(SetDword(key, u"a", 1), 0);
+  // Another holder of the key directory's lock that never lets go (a
+  // stopped process, another user): a lock of our own descriptor is one.
+  const std::string dir = (dir_ / "hkcu" / "Software" / "Torvik" / "LiveConnections").string();
+  const int held = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  ::setenv("CORV_REGISTRY_LOCK_TIMEOUT_MS", "300", 1);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(SetDword(key, u"b", 2), static_cast<LSTATUS>(ERROR_TIMEOUT));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(waited, std::chrono::seconds(3));
+  EXPECT_EQ(RegDeleteValueW(key, u"a"), static_cast<LSTATUS>(ERROR_TIMEOUT));
+  // Readers take no lock; the old values are intact.
+  DWORD value = 0, bytes = sizeof value;
+  EXPECT_EQ(RegQueryValueExW(key, u"a", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &bytes), 0);
+  EXPECT_EQ(value, 1u);
+  ::unsetenv("CORV_REGISTRY_LOCK_TIMEOUT_MS");
+  ::close(held);
+  EXPECT_EQ(SetDword(key, u"b", 2), 0);
+}
