@@ -34,6 +34,7 @@ void CopyMesh(const MeshInfo& mesh, std::uint8_t* positions, std::uint8_t* norma
               std::uint8_t* indices, const Placement& at) {
   const std::size_t vc = static_cast<std::size_t>(mesh.vertexCount);
   const std::size_t ic = static_cast<std::size_t>(mesh.indexCount);
+  if (vc == 0) return;  // nothing to copy (and empty arrays have no data)
   auto copyOnce = [&](std::uint64_t vo, std::uint64_t io, bool back) {
     std::memcpy(positions + 12 * vo, mesh.positions.data(), 12 * vc);
     std::memcpy(texCoords + 8 * vo, mesh.texCoords.data(), 8 * vc);
@@ -114,10 +115,13 @@ bool CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::ui
       CopyMesh(*copied[i], positions, normals, texCoords, indices, placements[i]);
     }
   };
-  if (next.vertex < 65536 || copied.size() < 2) {
+  // Copying is bound by memory bandwidth; a second thread helps only for
+  // large blocks, and then in chunks of many meshes.
+  if (next.vertex < (1u << 20) || copied.size() < 2) {
     copyRange(0, copied.size());
   } else {
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, copied.size()),
+    const std::size_t grain = std::max<std::size_t>(1, copied.size() / 16);
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, copied.size(), grain),
                       [&](const tbb::blocked_range<std::size_t>& r) { copyRange(r.begin(), r.end()); });
   }
   return !stopped.load();
@@ -134,33 +138,40 @@ void MeshBuilder::WriteGeometry(CorvantaAPI::LiveConnection& connection, std::ui
   }
   const std::size_t meshCount = group != nullptr ? group->size() : 0;
 
-  // Finish the raw meshes and count what goes into the block.
-  std::atomic<std::uint64_t> vertices{0}, indices{0};
-  std::atomic<std::size_t> handled{0};
-  auto handle = [&](std::size_t i) {
-    if (!pass.Going()) return;
+  // Finish the raw meshes in parallel (one task per mesh), then count what
+  // goes into the block. Meshes finished in earlier passes need no task:
+  // spreading a group of thousands of final meshes over threads only to
+  // read two counters would cost more than it saves.
+  std::vector<MeshInfo*> raw;
+  for (std::size_t i = 0; i < meshCount; ++i) {
     MeshInfo* mesh = (*group)[i];
-    if (mesh == nullptr) return;
-    if (!mesh->IsFinished() && !FinishMesh(mesh, record)) {
-      handled.fetch_add(1, std::memory_order_relaxed);
-      return;
-    }
-    const std::uint64_t copies = mesh->doubleSided ? 2 : 1;
-    vertices.fetch_add(copies * std::uint64_t(std::max(mesh->vertexCount, 0)), std::memory_order_relaxed);
-    indices.fetch_add(copies * std::uint64_t(std::max(mesh->indexCount, 0)), std::memory_order_relaxed);
-    handled.fetch_add(1, std::memory_order_relaxed);
+    if (mesh != nullptr && !mesh->IsFinished()) raw.push_back(mesh);
+  }
+  std::atomic<std::size_t> tried{0};
+  auto finish = [&](MeshInfo* mesh) {
+    if (!pass.Going()) return;
+    FinishMesh(mesh, record);  // a mesh that cannot be finished stays raw and is left out
+    tried.fetch_add(1, std::memory_order_relaxed);
     if (std::chrono::steady_clock::now() >= pass.deadline) pass.keepGoing = false;
   };
-  if (meshCount == 1) {
-    handle(0);
-  } else if (meshCount > 1) {
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, meshCount), [&](const tbb::blocked_range<std::size_t>& r) {
-      for (std::size_t i = r.begin(); i != r.end(); ++i) handle(i);
+  if (raw.size() == 1) {
+    finish(raw[0]);
+  } else if (raw.size() > 1) {
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, raw.size()), [&](const tbb::blocked_range<std::size_t>& r) {
+      for (std::size_t i = r.begin(); i != r.end(); ++i) finish(raw[i]);
     });
+  }
+  std::uint64_t vertices = 0, indices = 0;
+  for (std::size_t i = 0; i < meshCount; ++i) {
+    const MeshInfo* mesh = (*group)[i];
+    if (mesh == nullptr || !mesh->IsFinished()) continue;
+    const std::uint64_t copies = mesh->doubleSided ? 2 : 1;
+    vertices += copies * std::uint64_t(std::max(mesh->vertexCount, 0));
+    indices += copies * std::uint64_t(std::max(mesh->indexCount, 0));
   }
   // A mesh skipped while the pass paused leaves the key for the next pass,
   // even if the pass is going again now: its counts would be missing.
-  if (!pass.Going() || handled.load() != meshCount) return;
+  if (!pass.Going() || tried.load() != raw.size()) return;
   pass.processedKeys.insert(key);
 
   if (record == nullptr || record->linkRecord == nullptr) return;
@@ -185,8 +196,8 @@ void MeshBuilder::WriteGeometry(CorvantaAPI::LiveConnection& connection, std::ui
     CorvantaAPI::StoreShared(*capacityField, 0);
   };
 
-  const std::uint64_t v = vertices.load();
-  const std::uint64_t i = indices.load();
+  const std::uint64_t v = vertices;
+  const std::uint64_t i = indices;
   const std::uint64_t size = GeometryBlockBytes(v, i);
   if (v == 0) {
     dropBlock();

@@ -70,7 +70,7 @@ TEST(MeshFuzz, RandomPolygonSoupsBuildFinishAndCopyConsistently) {
 
   const auto folder = std::filesystem::temp_directory_path() / ("mesh-fuzz-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
-  for (int round = 0; round < 150; ++round) {
+  for (int round = 0; round < 50; ++round) {
     hostmodel::Project project;
     hostmodel::Texture t;
     t.width = t.height = 1;
