@@ -15,6 +15,7 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
