@@ -196,15 +196,20 @@ bool ACScene::Resync() {
     return false;
   }
   s.walkDeferred = false;
-  struct GateRelease {
-    State& s;
-    bool restore;
-    ~GateRelease() {
-      s.ReleaseUpdaterGate();
-      if (restore) s.publishRequested.store(true);
-    }
-  } release{s, wasRequested};
+  const bool changed = Walk();
+  // A walk that changed something keeps the gate until RequestPublish hands
+  // it to the worker, so that nothing a pass changes (the dirty keys it
+  // removes) meets the updater's look at them. Otherwise the worker may go
+  // on with what it was asked to do.
+  if (!changed) {
+    s.ReleaseUpdaterGate();
+    if (wasRequested) s.publishRequested.store(true);
+  }
+  return changed;
+}
 
+bool ACScene::Walk() {
+  State& s = *s_;
   s.walkCounter += 1;
   const std::int32_t n = s.model->GetElementNum();
   if (n <= 0) {
@@ -258,11 +263,18 @@ bool ACScene::Resync() {
 
 void ACScene::RequestPublish() {
   State& s = *s_;
-  const bool pending = s.materials != nullptr && s.materials->HasPending();
-  if (!pending && s.dirtyKeys.empty()) return;
-  s.publishRequested.store(true);
-  s.ReleaseUpdaterGate();
-  s.Wake();
+  // The dirty keys are looked at only while no publish turn runs: with the
+  // gate a walk left held, or else with the gate taken here for a moment.
+  const bool held = s.gateHeld.load();
+  if (!held) s.TakeGateForWorker();
+  const bool pending = (s.materials != nullptr && s.materials->HasPending()) || !s.dirtyKeys.empty();
+  if (pending) s.publishRequested.store(true);
+  if (held) {
+    s.ReleaseUpdaterGate();
+  } else {
+    s.FreeGate();
+  }
+  if (pending) s.Wake();
 }
 
 void ACScene::Stop() {

@@ -92,5 +92,6 @@ class ACScene {
  private:
   struct State;
   void WorkerLoop();
+  bool Walk();
   std::unique_ptr<State> s_;
 };

@@ -1,0 +1,332 @@
+// The live link between real processes: hostsim with the add-on, velmar
+// following the link, this test in between. The hostsim scripts wait for
+// named signals that the test raises once it has seen what velmar got.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "child_process.h"
+#include "hostmodel/project_file.h"
+#include "hostmodel/sample.h"
+#include "hostsdk/loader.h"
+#include "isolation.h"
+#include "livelink/layout.h"
+#include "livelink/link_reader.h"
+#include "livelink/live_connection.h"
+#include "util/hash.h"
+#include "util/text.h"
+
+API_AddonType CheckEnvironment(API_EnvirParams*) { return API_AddonType{}; }
+GSErrCode RegisterInterface() { return 0; }
+GSErrCode Initialize() { return 0; }
+GSErrCode FreeData() { return 0; }
+
+namespace {
+
+using json = nlohmann::json;
+using livelink_test::ChildProcess;
+namespace fs = std::filesystem;
+
+fs::path SignalDir() { return fs::path(std::getenv("CORV_RUNTIME_DIR")) / "hostsim-signals"; }
+
+void Raise(const std::string& name) {
+  fs::create_directories(SignalDir());
+  const fs::path tmp = SignalDir() / ("." + name + ".tmp");
+  std::ofstream(tmp) << "1";
+  fs::rename(tmp, SignalDir() / name);
+}
+
+// Waits for hostsim's signal and takes it down.
+bool Awaited(const std::string& name, int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < end) {
+    std::error_code ec;
+    if (fs::remove(SignalDir() / name, ec)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+// velmar's JSON events, read as they come.
+class Velmar {
+ public:
+  void Start(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"--json", "run", "--exit-when-ended"};
+    all.insert(all.end(), args.begin(), args.end());
+    child_ = ChildProcess::Start(CORV_VELMAR_PATH, all);
+    ASSERT_NE(child_, nullptr);
+    ASSERT_TRUE(Next("ready", 10000).is_object());
+  }
+  // The next event of that kind within the time; null when none came.
+  json Next(const std::string& event, int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string line;
+    while (std::chrono::steady_clock::now() < end) {
+      const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                               end - std::chrono::steady_clock::now())
+                               .count());
+      if (!child_->ReadLine(&line, left > 0 ? left : 1)) break;
+      json j = json::parse(line, nullptr, false);
+      if (j.is_discarded()) continue;
+      seen_.push_back(j);
+      if (j.value("event", "") == event) return j;
+    }
+    return nullptr;
+  }
+  // The triangle count of the next scene update.
+  long long NextTriangles(int timeoutMs) {
+    json u = Next("update", timeoutMs);
+    return u.is_object() ? u["scene"].value("triangles", -1LL) : -1;
+  }
+  ChildProcess& child() { return *child_; }
+
+ private:
+  std::unique_ptr<ChildProcess> child_;
+  std::vector<json> seen_;
+};
+
+class LinkProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    livelink_test::Isolated();
+    dir_ = fs::temp_directory_path() / ("corv-link-" + std::to_string(getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    project_ = (dir_ / "House.pln").string();
+    ASSERT_TRUE(hostmodel::SaveProjectFile(hostmodel::SampleBuilding(), project_).ok());
+    linkName_ = util::FromUtf8((dir_ / "House.dae").string());
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Starts hostsim with the add-on on a script; its JSON log goes to a file.
+  std::unique_ptr<ChildProcess> Hostsim(const std::string& name, const std::string& script) {
+    const std::string scriptPath = (dir_ / (name + ".hs")).string();
+    std::ofstream(scriptPath) << script;
+    logs_.push_back((dir_ / (name + ".jsonl")).string());
+    return ChildProcess::Start(CORV_HOSTSIM_PATH, {"--quiet", "--json", logs_.back(), "--addon",
+                                                   CORV_ADDON_PATH, "run", scriptPath});
+  }
+  static std::vector<json> Log(const std::string& path) {
+    std::vector<json> events;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+      json j = json::parse(line, nullptr, false);
+      if (!j.is_discarded()) events.push_back(j);
+    }
+    return events;
+  }
+  static std::vector<std::string> Texts(const std::vector<json>& log, const std::string& kind,
+                                        const std::string& field) {
+    std::vector<std::string> out;
+    for (const auto& e : log)
+      if (e.value("kind", "") == kind && e.contains(field) && e[field].is_string()) out.push_back(e[field]);
+    return out;
+  }
+  static bool Contains(const std::vector<std::string>& v, const std::string& s) {
+    return std::find(v.begin(), v.end(), s) != v.end();
+  }
+  bool Registered() {
+    CorvantaAPI::LiveConnection probe;
+    for (const auto& n : probe.EnumConnections(0))
+      if (n == linkName_) return true;
+    return false;
+  }
+  static int ExitCode(int status) { return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+
+  fs::path dir_;
+  std::string project_;
+  std::u16string linkName_;
+  std::vector<std::string> logs_;
+};
+
+TEST_F(LinkProcessTest, StartPauseEditResumeAndStop) {
+  Velmar velmar;
+  velmar.Start({});
+  auto host = Hostsim("main", "open " + project_ + R"(
+window 3d
+menu 32101
+await started 20000
+menu 32102
+expect menutext 32101 "Resume Corvanta"
+edit box 0 0 20 1 1 21 1
+wait 300
+signal paused-edit
+await check-paused 20000
+menu 32101
+await resumed 20000
+menu 32103
+expect status "Corvanta® stopped."
+expect menu 32103 disabled
+)");
+  ASSERT_NE(host, nullptr);
+  const long long t0 = velmar.NextTriangles(20000);
+  ASSERT_GT(t0, 0);
+
+  // After the first complete pass: the registry names the link, and the
+  // status record tells which file and how much geometry.
+  EXPECT_TRUE(Registered());
+  {
+    CorvantaAPI::LiveConnection guest;
+    ASSERT_EQ(guest.Open(linkName_), 0);
+    std::u16string status;
+    for (int i = 0; i < 200 && status.empty(); ++i) {
+      status = CorvantaAPI::LinkReader(guest).Read().statusText;
+      if (status.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const json j = json::parse(util::ToUtf8(status), nullptr, false);
+    ASSERT_TRUE(j.is_object()) << util::ToUtf8(status);
+    EXPECT_EQ(j.value("toolName", ""), "ArchiCAD");
+    EXPECT_EQ(j.value("format", ""), "CV");
+    EXPECT_EQ(j.value("fileNameCrc", ""), std::to_string(util::HashFileName(linkName_)));
+    EXPECT_GT(std::stoll(j.value("vertexCount", "0")), 0);
+    // Microseconds: a start takes more than one and far less than 10^8.
+    const long long us = std::stoll(j.value("time", "0"));
+    EXPECT_GT(us, 100);
+    EXPECT_LT(us, 100000000);
+    guest.Close();
+  }
+  Raise("started");
+
+  // Paused: the edit does not reach the renderer.
+  ASSERT_TRUE(Awaited("paused-edit", 20000));
+  EXPECT_EQ(velmar.Next("update", 300), nullptr);
+  Raise("check-paused");
+  // Resumed: it arrives, once.
+  EXPECT_EQ(velmar.NextTriangles(10000), t0 + 12);
+  EXPECT_EQ(velmar.Next("update", 300), nullptr);
+  Raise("resumed");
+  // Stopped by command: the renderer sees the link go, the registry forgets it.
+  EXPECT_TRUE(velmar.Next("link-ended", 10000).is_object());
+  EXPECT_EQ(ExitCode(host->Wait(20000)), 0);
+  EXPECT_FALSE(Registered());
+  EXPECT_EQ(ExitCode(velmar.child().Wait(10000)), 0);
+
+  const auto log = Log(logs_[0]);
+  const auto status = Texts(log, "statusbar", "text");
+  EXPECT_TRUE(Contains(status, "Corvanta started."));
+  EXPECT_TRUE(Contains(status, "Corvanta\u00ae stopped."));
+}
+
+TEST_F(LinkProcessTest, LeavingThe3DWindowPausesAndComingBackRereads) {
+  Velmar velmar;
+  velmar.Start({});
+  auto host = Hostsim("auto", "open " + project_ + R"(
+window 3d
+menu 32101
+await started 20000
+window plan
+expect menutext 32101 "Resume Corvanta"
+edit box 0 0 20 1 1 21 1
+wait 200
+signal left
+await checked 20000
+window 3d
+expect menutext 32101 "Start Corvanta"
+await back 20000
+window plan
+edit box 5 0 20 6 1 21 1
+menu 32101
+expect window 3d
+await again 20000
+wait 2000
+)");
+  ASSERT_NE(host, nullptr);
+  const long long t0 = velmar.NextTriangles(20000);
+  ASSERT_GT(t0, 0);
+  Raise("started");
+  ASSERT_TRUE(Awaited("left", 20000));
+  EXPECT_EQ(velmar.Next("update", 200), nullptr);
+  Raise("checked");
+  EXPECT_EQ(velmar.NextTriangles(10000), t0 + 12);
+  Raise("back");
+  // Start while auto-paused resumes (and makes the 3D window current).
+  EXPECT_EQ(velmar.NextTriangles(10000), t0 + 24);
+  Raise("again");
+
+  // The renderer ends the link: the next idle pass stops it.
+  {
+    CorvantaAPI::LiveConnection guest;
+    ASSERT_EQ(guest.Open(linkName_), 0);
+    guest.SetFlags(CorvantaAPI::kFlagClosed);
+    guest.Close();
+  }
+  EXPECT_EQ(ExitCode(host->Wait(30000)), 0);
+  EXPECT_FALSE(Registered());
+  const auto status = Texts(Log(logs_[0]), "statusbar", "text");
+  EXPECT_TRUE(Contains(status, "Corvanta\u00ae stopped."));
+}
+
+TEST_F(LinkProcessTest, UntitledAndSecondInstanceAreRefused) {
+  Velmar velmar;
+  velmar.Start({});
+  auto first = Hostsim("first", "open " + project_ + R"(
+window 3d
+menu 32101
+signal linked
+await done 30000
+)");
+  ASSERT_NE(first, nullptr);
+  ASSERT_TRUE(Awaited("linked", 20000));
+  auto second = Hostsim("second", "open " + project_ + R"(
+window 3d
+answer msgbox ok
+menu 32101
+new
+answer msgbox ok
+menu 32101
+)");
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(ExitCode(second->Wait(30000)), 0);
+  Raise("done");
+  EXPECT_EQ(ExitCode(first->Wait(30000)), 0);
+
+  const auto log = Log(logs_[1]);
+  const auto texts = Texts(log, "msgbox.show", "text");
+  const auto captions = Texts(log, "msgbox.show", "caption");
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_NE(texts[0].find("House.dae"), std::string::npos) << texts[0];
+  EXPECT_EQ(texts[0].find(dir_.string()), std::string::npos) << "names the file only";
+  EXPECT_EQ(captions[0], "Velmar Corvanta - File already open");
+  EXPECT_EQ(captions[1], "Velmar Corvanta - Save project first");
+  // The refused start cleared the status bar it had set.
+  const auto status = Texts(log, "statusbar", "text");
+  ASSERT_FALSE(status.empty());
+  EXPECT_EQ(status.back(), "");
+}
+
+TEST_F(LinkProcessTest, APathTheRendererCouldNeverFindIsRefusedWithItsOwnMessage) {
+  Velmar velmar;
+  velmar.Start({});
+  fs::path deep = dir_;
+  while (deep.string().size() < 270) deep /= std::string(60, 'd');
+  fs::create_directories(deep);
+  const std::string project = (deep / "House.pln").string();
+  ASSERT_TRUE(hostmodel::SaveProjectFile(hostmodel::SampleBuilding(), project).ok());
+  auto host = Hostsim("long", "open " + project + R"(
+window 3d
+answer msgbox ok
+menu 32101
+expect menu 32103 disabled
+)");
+  ASSERT_NE(host, nullptr);
+  EXPECT_EQ(ExitCode(host->Wait(30000)), 0);
+  const auto log = Log(logs_[0]);
+  const auto texts = Texts(log, "msgbox.show", "text");
+  const auto captions = Texts(log, "msgbox.show", "caption");
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_NE(texts[0].find("too long"), std::string::npos) << texts[0];
+  EXPECT_NE(captions[0], "Velmar Corvanta - File already open");
+  CorvantaAPI::LiveConnection probe;
+  EXPECT_TRUE(probe.EnumConnections(0).empty());
+}
+
+}  // namespace
