@@ -22,8 +22,6 @@ std::uint32_t* RecordField(CorvantaAPI::Record* record, std::size_t offset) {
   return reinterpret_cast<std::uint32_t*>(reinterpret_cast<std::uint8_t*>(record) + offset);
 }
 
-void StoreU32(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, 4); }
-
 // Byte offsets of one mesh's copies within the four arrays of a block.
 struct Placement {
   std::uint64_t vertex = 0;  // first vertex of its front copy
@@ -73,11 +71,10 @@ std::uint64_t GeometryBlockBytes(std::uint64_t vertexCount, std::uint64_t indexC
 
 bool CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
                          const MeshInfo* const* meshes, std::size_t meshCount, const std::function<bool()>& stop) {
-  StoreU32(block, vertexCount);
-  StoreU32(block + 4, indexCount);
-  StoreU32(block + 8, 1);
+  const CorvantaAPI::GeometryBlockHeader header{vertexCount, indexCount, CorvantaAPI::kGeometryTexCoordSets};
+  std::memcpy(block, &header, sizeof header);
   const std::uint64_t v = vertexCount;
-  std::uint8_t* positions = block + 12;
+  std::uint8_t* positions = block + sizeof header;
   std::uint8_t* normals = positions + 12 * v;
   std::uint8_t* texCoords = normals + 12 * v;
   std::uint8_t* indices = texCoords + 8 * v;
