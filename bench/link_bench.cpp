@@ -1,0 +1,213 @@
+// The live link end to end, timed between real processes: hostsim with the
+// add-on links a generated building, velmar follows it, and this program
+// watches both. It measures
+//   - start: from the start command until velmar was woken and had read
+//     every geometry block of the building;
+//   - edit: from a one-element edit until velmar's wake-up read of it, for
+//     an element of a small material and one of the material that holds
+//     most triangles.
+// hostsim raises a signal right before each command; this program sees it
+// (polling every 0.2 ms) and takes the time, then waits for velmar's next
+// scene update. Reports medians, p95 and p99.
+//
+//   link_bench [--triangles N] [--edits K] [--runs R]
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "building_generator.h"
+#include "child_process.h"
+#include "hostmodel/import.h"
+#include "hostmodel/model.h"
+#include "isolation.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using json = nlohmann::json;
+namespace fs = std::filesystem;
+
+fs::path SignalDir() { return fs::path(std::getenv("CORV_RUNTIME_DIR")) / "hostsim-signals"; }
+
+bool TakeSignal(const std::string& name, Clock::time_point* when, int timeoutMs) {
+  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Clock::now() < end) {
+    std::error_code ec;
+    if (fs::remove(SignalDir() / name, ec)) {
+      *when = Clock::now();
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return false;
+}
+
+// The next velmar scene update; its arrival time in *when.
+bool NextUpdate(livelink_test::ChildProcess& velmar, Clock::time_point* when, long long* triangles,
+                int timeoutMs) {
+  std::string line;
+  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Clock::now() < end) {
+    if (!velmar.ReadLine(&line, timeoutMs)) return false;
+    const auto t = Clock::now();
+    json j = json::parse(line, nullptr, false);
+    if (j.is_discarded() || j.value("event", "") != "update") continue;
+    *when = t;
+    *triangles = j["scene"].value("triangles", -1LL);
+    return true;
+  }
+  return false;
+}
+
+struct Stats {
+  double median = 0, p95 = 0, p99 = 0, max = 0;
+};
+
+Stats Summarise(std::vector<double> v) {
+  Stats s;
+  if (v.empty()) return s;
+  std::sort(v.begin(), v.end());
+  auto at = [&](double q) { return v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))]; };
+  s.median = at(0.5);
+  s.p95 = at(0.95);
+  s.p99 = at(0.99);
+  s.max = v.back();
+  return s;
+}
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::uint64_t triangles = 1'500'000;
+  int edits = 40;
+  int runs = 3;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string a = argv[i];
+    if (a == "--triangles") triangles = std::strtoull(argv[i + 1], nullptr, 10);
+    if (a == "--edits") edits = std::atoi(argv[i + 1]);
+    if (a == "--runs") runs = std::atoi(argv[i + 1]);
+  }
+  livelink_test::Isolated();
+  const fs::path dir = fs::temp_directory_path() / ("corv-link-bench-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string obj = (dir / "Office.obj").string();
+  bench::BuildingOptions options;
+  options.triangles = triangles;
+  bench::BuildingSummary summary;
+  std::string error;
+  if (!bench::WriteBuilding(obj, options, &summary, &error)) {
+    std::fprintf(stderr, "link_bench: %s\n", error.c_str());
+    return 1;
+  }
+  // The elements to edit: the import the host makes, read here too.
+  auto imported = hostmodel::ImportModel(obj);
+  if (!imported.ok()) {
+    std::fprintf(stderr, "link_bench: import: %s\n", imported.error().c_str());
+    return 1;
+  }
+  const hostmodel::Project& project = imported.value();
+  std::map<std::int32_t, std::uint64_t> trianglesOf;
+  std::map<std::int32_t, std::string> elementOf;
+  std::map<std::int32_t, std::size_t> smallestElementTriangles;
+  for (const auto& e : project.elements) {
+    std::map<std::int32_t, std::uint64_t> own;
+    for (const auto& b : e.bodies)
+      for (const auto& p : b.polygons)
+        for (const auto& piece : p.convexPieces)
+          if (piece.size() >= 3) own[p.materialIndex] += piece.size() - 2;
+    if (own.size() != 1) continue;  // one element, one material: the edit touches just that one
+    const auto [mat, n] = *own.begin();
+    trianglesOf[mat] += n;
+    if (!elementOf.count(mat) || n < smallestElementTriangles[mat]) {
+      elementOf[mat] = e.guid.ToString();
+      smallestElementTriangles[mat] = n;
+    }
+  }
+  std::int32_t big = 0, small = 0;
+  for (const auto& [mat, n] : trianglesOf) {
+    if (big == 0 || n > trianglesOf[big]) big = mat;
+    if (small == 0 || n < trianglesOf[small]) small = mat;
+  }
+  if (big == 0 || small == 0 || big == small) {
+    std::fprintf(stderr, "link_bench: the building has no single-material elements to edit\n");
+    return 1;
+  }
+
+  std::vector<double> startMs, smallMs, bigMs;
+  for (int run = 0; run < runs; ++run) {
+    const std::string pln = (dir / ("Office" + std::to_string(run) + ".pln")).string();
+    std::string script = "open " + obj + "\nsaveas " + pln + "\nwindow 3d\nwait 500\nsignal start\nmenu 32101\n";
+    for (int i = 0; i < edits; ++i) {
+      const bool onBig = i % 2 == 1;
+      const std::string& guid = elementOf[onBig ? big : small];
+      const double dz = (i / 2) % 2 == 0 ? 0.01 : -0.01;
+      script += "await next 60000\nsignal e" + std::to_string(i) + "\nedit move " + guid + " 0 0 " +
+                std::to_string(dz) + "\n";
+    }
+    script += "await next 60000\nmenu 32103\n";
+    const std::string scriptPath = (dir / "bench.hs").string();
+    std::ofstream(scriptPath) << script;
+
+    auto velmar = livelink_test::ChildProcess::Start(VELMAR_PROGRAM, {"--json", "run", "--exit-when-ended"});
+    auto host = livelink_test::ChildProcess::Start(
+        CORV_HOSTSIM, {"--quiet", "--addon", CORV_ADDON, "run", scriptPath});
+    if (!velmar || !host) {
+      std::fprintf(stderr, "link_bench: cannot start velmar or hostsim\n");
+      return 1;
+    }
+    Clock::time_point t0, t1;
+    long long seen = 0;
+    if (!TakeSignal("start", &t0, 120000)) {
+      std::fprintf(stderr, "link_bench: hostsim did not get to the start\n");
+      return 1;
+    }
+    // The start's reading is complete once velmar holds every triangle.
+    while (NextUpdate(*velmar, &t1, &seen, 60000)) {
+      if (seen >= static_cast<long long>(summary.triangles)) break;
+    }
+    startMs.push_back(Ms(t1 - t0));
+    std::printf("run %d: start %.1f ms, velmar holds %lld triangles (building %llu)\n", run, startMs.back(),
+                seen, static_cast<unsigned long long>(summary.triangles));
+    for (int i = 0; i < edits; ++i) {
+      // Give the link a quiet moment between edits, as a user would.
+      std::this_thread::sleep_for(std::chrono::milliseconds(60));
+      std::ofstream(SignalDir() / "next") << "1";
+      if (!TakeSignal("e" + std::to_string(i), &t0, 60000) || !NextUpdate(*velmar, &t1, &seen, 10000)) {
+        std::fprintf(stderr, "link_bench: edit %d did not arrive\n", i);
+        return 1;
+      }
+      (i % 2 == 1 ? bigMs : smallMs).push_back(Ms(t1 - t0));
+    }
+    std::ofstream(SignalDir() / "next") << "1";
+    host->Wait(60000);
+    velmar->Wait(10000);
+  }
+
+  const Stats s = Summarise(startMs), es = Summarise(smallMs), eb = Summarise(bigMs);
+  std::printf("building: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
+              "(%llu triangles)\n",
+              static_cast<unsigned long long>(summary.triangles), static_cast<unsigned long long>(summary.objects),
+              small, static_cast<unsigned long long>(trianglesOf[small]), big,
+              static_cast<unsigned long long>(trianglesOf[big]));
+  std::printf("start to renderer complete: median %.1f ms, p95 %.1f, max %.1f (goal <= 2000 ms), %zu runs\n",
+              s.median, s.p95, s.max, startMs.size());
+  std::printf("edit, small material:       median %.1f ms, p95 %.1f, p99 %.1f (goal p95 <= 50 ms), %zu edits\n",
+              es.median, es.p95, es.p99, smallMs.size());
+  std::printf("edit, big material:         median %.1f ms, p95 %.1f, p99 %.1f (goal p95 <= 150 ms), %zu edits\n",
+              eb.median, eb.p95, eb.p99, bigMs.size());
+  fs::remove_all(dir);
+  return 0;
+}
