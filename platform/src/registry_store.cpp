@@ -12,6 +12,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <cerrno>
 #include <cstdlib>
@@ -183,25 +186,45 @@ KeyLock::KeyLock(int dirfd) {
     status_ = errno == ENOENT ? ERROR_KEY_DELETED : ERROR_CANTWRITE;
     return;
   }
-  // Never an unbounded wait: a holder may be stopped (Ctrl-Z), hung, or
-  // another local user who can open a readable key directory.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(KeyLockTimeoutMs());
-  auto pause = std::chrono::milliseconds(1);
-  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK) {
-      status_ = ERROR_CANTWRITE;
-      return;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      status_ = ERROR_TIMEOUT;
-      return;
-    }
-    std::this_thread::sleep_for(pause);
-    // Short pauses: writers of one key are served about as fairly as a
-    // blocking lock would serve them.
-    pause = std::min(pause * 2, std::chrono::milliseconds(2));
+  if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+  if (errno != EWOULDBLOCK && errno != EINTR) {
+    status_ = ERROR_CANTWRITE;
+    return;
   }
+  // Never an unbounded wait: a holder may be stopped (Ctrl-Z), hung, or
+  // another local user who can open a readable key directory. The blocking
+  // lock is taken on a helper thread, so waiting writers are still served in
+  // the kernel's order; at the deadline the helper keeps the descriptor and
+  // closes it (dropping a lock it got too late) whenever its wait ends.
+  struct Attempt {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool locked = false;
+    bool abandoned = false;
+    int fd = -1;
+  };
+  auto attempt = std::make_shared<Attempt>();
+  attempt->fd = fd_;
+  std::thread([attempt] {
+    int rc;
+    while ((rc = ::flock(attempt->fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    std::lock_guard<std::mutex> hold(attempt->mutex);
+    attempt->done = true;
+    attempt->locked = rc == 0;
+    if (attempt->abandoned) ::close(attempt->fd);
+    attempt->finished.notify_all();
+  }).detach();
+  std::unique_lock<std::mutex> hold(attempt->mutex);
+  if (!attempt->finished.wait_for(hold, std::chrono::milliseconds(KeyLockTimeoutMs()),
+                                  [&] { return attempt->done; })) {
+    attempt->abandoned = true;
+    fd_ = -1;  // the helper's now
+    status_ = ERROR_TIMEOUT;
+    return;
+  }
+  if (!attempt->locked) status_ = ERROR_CANTWRITE;
 }
 
 KeyLock::~KeyLock() {
