@@ -307,9 +307,10 @@ TEST(PeerVelmarPicturesTest, PicturesAfterEachUpdateSnapshotOnRequestAndGltfAtTh
 
   // An edit and a camera: the next picture is drawn from the camera, and the
   // box there is orange.
-  ask("camera 0 1.5 -3 0 1.5 5 60");
   ask("material BOX ff8000");
   ask("publish");
+  ASSERT_FALSE(WaitEvent(*velmar, "update", kWaitMs).is_null());
+  ask("camera 0 1.5 -3 0 1.5 5 60");
   json second;
   for (int i = 0; i < 3 && (second.is_null() || second["camera"] != "followed"); ++i)
     second = WaitEvent(*velmar, "picture");
