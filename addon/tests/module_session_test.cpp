@@ -216,7 +216,9 @@ menu 32107
       EXPECT_DOUBLE_EQ(e["value"].get<double>(), 1.5);
       sawValue = true;
     }
-    if (e.value("item", 0) == 2 && e.value("what", "") == "value") EXPECT_EQ(e["value"], 0);
+    if (e.value("item", 0) == 2 && e.value("what", "") == "value") {
+      EXPECT_EQ(e["value"], 0);
+    }
   }
   EXPECT_TRUE(sawValue) << again.output;
 }

@@ -1,7 +1,8 @@
 #include "scene/ac_scene.h"
 
+#include "base/parallel_for.h"
+
 #include <oneapi/tbb/concurrent_unordered_set.h>
-#include <oneapi/tbb/parallel_for_each.h>
 
 #include <atomic>
 #include <chrono>
@@ -314,8 +315,8 @@ bool ACScene::PublishPass(std::uint32_t budgetMs) {
   // Keys are copied first: the set is not changed during a pass (walks hold
   // the gate), but a plain vector splits better over the parallel tasks.
   std::vector<std::uint64_t> keys(s.dirtyKeys.begin(), s.dirtyKeys.end());
-  tbb::parallel_for_each(keys.begin(), keys.end(), [&](std::uint64_t key) {
-    if (pass.Going()) s.builder->WriteGeometry(*s.connection, key, pass);
+  base::ParallelFor(keys.size(), [&](std::size_t i) {
+    if (pass.Going()) s.builder->WriteGeometry(*s.connection, keys[i], pass);
   });
   for (std::uint32_t id : release) s.connection->ReleaseBlock(id);
   // Keys written completely are done even when a walk interrupted the pass:

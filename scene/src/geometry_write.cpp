@@ -1,7 +1,6 @@
 // The per-material geometry write of a publish pass: every finished mesh of
 // one material merged into that material's link block.
-#include <oneapi/tbb/blocked_range.h>
-#include <oneapi/tbb/parallel_for.h>
+#include "base/parallel_for.h"
 
 #include <cstdio>
 #include <cstring>
@@ -117,9 +116,7 @@ bool CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::ui
   if (next.vertex < (1u << 20) || copied.size() < 2) {
     copyRange(0, copied.size());
   } else {
-    const std::size_t grain = std::max<std::size_t>(1, copied.size() / 16);
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, copied.size(), grain),
-                      [&](const tbb::blocked_range<std::size_t>& r) { copyRange(r.begin(), r.end()); });
+    base::ParallelFor(copied.size(), [&](std::size_t i) { copyRange(i, i + 1); });
   }
   return !stopped.load();
 }
@@ -154,9 +151,7 @@ void MeshBuilder::WriteGeometry(CorvantaAPI::LiveConnection& connection, std::ui
   if (raw.size() == 1) {
     finish(raw[0]);
   } else if (raw.size() > 1) {
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, raw.size()), [&](const tbb::blocked_range<std::size_t>& r) {
-      for (std::size_t i = r.begin(); i != r.end(); ++i) finish(raw[i]);
-    });
+    base::ParallelFor(raw.size(), [&](std::size_t i) { finish(raw[i]); });
   }
   std::uint64_t vertices = 0, indices = 0;
   for (std::size_t i = 0; i < meshCount; ++i) {

@@ -1,8 +1,7 @@
 // Welding of finished meshes.
 #include "scene/weld_mesh.h"
 
-#include <oneapi/tbb/blocked_range.h>
-#include <oneapi/tbb/parallel_for.h>
+#include "base/parallel_for.h"
 
 #include <cstring>
 #include <vector>
@@ -58,9 +57,7 @@ void ForEachVertex(std::size_t n, Fn&& fn) {
     for (std::size_t k = 0; k < n; ++k) fn(k);
     return;
   }
-  tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n, 4096), [&](const tbb::blocked_range<std::size_t>& r) {
-    for (std::size_t k = r.begin(); k != r.end(); ++k) fn(k);
-  });
+  base::ParallelFor(n, fn);
 }
 
 bool Weldable(const MeshInfo& mesh) {
