@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <thread>
+
+#include <unistd.h>
 
 #include "child_process.h"
 #include "isolation.h"
@@ -58,6 +61,34 @@ TEST_F(LivelinkNotifyTest, OnlyVisibleMainWindowsOfTheRightClassAreTargets) {
   std::string line;
   EXPECT_FALSE(wrongClass->ReadLine(&line, 100));
   EXPECT_FALSE(hidden->ReadLine(&line, 100));
+}
+
+TEST_F(LivelinkNotifyTest, ABrimselPathTakesOnlyTheBrimselEditorClass) {
+  // The same window program under a path that says Brimsel: now the
+  // editor's class is the renderer's window and START no longer is.
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("corv-brimsel-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  const std::filesystem::path tool = dir / "brimsel_window_tool";
+  std::filesystem::copy_file(VELMAR_WINDOW_TOOL, tool);
+  auto startAs = [&](const std::vector<std::string>& args) -> std::unique_ptr<ChildProcess> {
+    auto child = ChildProcess::Start(tool.string(), args);
+    if (child == nullptr) return nullptr;
+    return child->WaitFor("ready", kWaitMs) == "ready" ? std::move(child) : nullptr;
+  };
+  auto startClass = startAs({"VELMAR_START_WINDOW"});
+  ASSERT_NE(startClass, nullptr);
+  EXPECT_TRUE(FindRendererWindows().empty());
+  auto editor = startAs({"BRIMSEL EDITOR"});
+  ASSERT_NE(editor, nullptr);
+  EXPECT_EQ(FindRendererWindows().size(), 1u);
+  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), 0);
+  EXPECT_EQ(editor->WaitFor("message", kWaitMs), kWakeLine);
+  std::string line;
+  EXPECT_FALSE(startClass->ReadLine(&line, 100));
+  startClass.reset();
+  editor.reset();
+  std::filesystem::remove_all(dir);
 }
 
 TEST_F(LivelinkNotifyTest, CachedWindowsAreSearchedAgainOnceOneIsGone) {
