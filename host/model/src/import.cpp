@@ -13,7 +13,7 @@
 #include <map>
 #include <set>
 
-#include <tbb/parallel_for.h>
+#include "base/parallel_for.h"
 
 #include "content_hash.h"
 #include "hostmodel/geometry.h"
@@ -385,7 +385,7 @@ class Importer {
 
   // Bodies of every node the walk found, in parallel; elements in walk order.
   void BuildBodies() {
-    tbb::parallel_for(std::size_t{0}, jobs_.size(), [&](std::size_t i) {
+    base::ParallelFor(jobs_.size(), [&](std::size_t i) {
       jobs_[i].body = BuildBody(jobs_[i].node, jobs_[i].world);
     });
     project_.elements.reserve(jobs_.size());
@@ -518,7 +518,7 @@ class Importer {
     }
     // Elements are independent here: their bodies' closedness and their
     // generation ids are found in parallel.
-    tbb::parallel_for(std::size_t{0}, project_.elements.size(), [&](std::size_t index) {
+    base::ParallelFor(project_.elements.size(), [&](std::size_t index) {
       Element& e = project_.elements[index];
       for (Body& b : e.bodies) b.closed = IsClosed(b);
       detail::ContentHash h(0x67656e6964000001ull);
