@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
+
 #include "hostsdk/requests.h"
 #include "hostsdk/acapi.h"
 #include "hostsdk/glue.h"
@@ -11,7 +13,10 @@ namespace addon {
 namespace {
 
 GSResModule g_resModule = 0;
-std::string g_modulePath;
+// A plain array: the load hook below runs before the module's own static
+// initialisers (which would construct a string again over the path it had
+// stored, and leak it) and the unload hook after its static destructors.
+char g_modulePath[4096] = {};
 HICON g_icon = nullptr;
 ACPlugin* g_plugin = nullptr;
 HWND g_mainWindow = nullptr;
@@ -21,7 +26,7 @@ HWND g_mainWindow = nullptr;
 __attribute__((constructor)) void OnModuleLoad() {
   Dl_info info{};
   if (dladdr(reinterpret_cast<const void*>(&OnModuleLoad), &info) != 0 && info.dli_fname != nullptr) {
-    g_modulePath = info.dli_fname;
+    std::snprintf(g_modulePath, sizeof g_modulePath, "%s", info.dli_fname);
   }
   g_resModule = RSInitModuleCache(reinterpret_cast<const void*>(&OnModuleLoad));
 }
@@ -30,7 +35,7 @@ __attribute__((constructor)) void OnModuleLoad() {
 // (the host went away without the protocol's last step): say so in the
 // host's debug output, the one trace such an end leaves.
 __attribute__((destructor)) void OnModuleUnload() {
-  if (ACAPI_Glue::Context() != nullptr) DBPrintf("Abnormal add-on termination (\"%s\")\n", g_modulePath.c_str());
+  if (ACAPI_Glue::Context() != nullptr) DBPrintf("Abnormal add-on termination (\"%s\")\n", g_modulePath);
   if (g_resModule != 0) RSExitModuleCache(g_resModule);
   g_resModule = 0;
 }
@@ -38,7 +43,7 @@ __attribute__((destructor)) void OnModuleUnload() {
 }  // namespace
 
 GSResModule ResModule() { return g_resModule; }
-const std::string& ModulePath() { return g_modulePath; }
+const char* ModulePath() { return g_modulePath; }
 
 HICON AddonIcon() { return g_icon; }
 

@@ -16,7 +16,7 @@ namespace addon {
 // (every resource lookup then fails and the add-on goes on without them).
 GSResModule ResModule();
 // The module's file path (UTF-8), as the loader found it.
-const std::string& ModulePath();
+const char* ModulePath();
 
 // The add-on icon (resource 101, small-icon size) for message boxes and
 // dialogs; null when not loaded. LoadAddonIcon does nothing when loaded.
