@@ -59,6 +59,16 @@ TEST(HostsimExport, ModelsOfEveryKindGoThroughTheAddonsFileType) {
   }
 }
 
+TEST(HostsimExport, ADestinationWithoutExtensionBecomesADaeByItsLastComponent) {
+  // "proj.old/house": the folder's dot is no extension of the file.
+  const std::string dir = uitest::TempDir() + "/proj.old";
+  fs::create_directories(dir);
+  auto r = Export("'" + std::string(CORV_HOST_SAMPLES) + "house.obj' -o '" + dir + "/house'" + Module());
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(ReadAll(dir + "/house.dae").find("<COLLADA"), std::string::npos) << r.output;
+  EXPECT_FALSE(fs::exists(dir + "/house"));
+}
+
 TEST(HostsimExport, WhatCannotBeReadOrWrittenIsSaidWithExitTwo) {
   const std::string dir = uitest::TempDir() + "/bad";
   fs::create_directories(dir);

@@ -170,7 +170,12 @@ int RunExport(const ExportOptions& options, std::ostream& progress) {
     return status;
   };
   const auto t0 = std::chrono::steady_clock::now();
-  const fs::path output = fs::absolute(options.output).lexically_normal();
+  // A destination typed without extension is a COLLADA document, as in the
+  // save dialog; only the last path component decides ("proj.old/b").
+  fs::path output = fs::absolute(options.output).lexically_normal();
+  std::error_code folderError;
+  if (!output.filename().empty() && output.extension().empty() && !fs::is_directory(output, folderError))
+    output += ".dae";
   if (const std::string why = DestinationProblem(output); !why.empty())
     return fail(2, "cannot write " + output.string() + ": " + why);
   std::error_code ec;
