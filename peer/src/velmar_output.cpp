@@ -5,6 +5,7 @@
 
 #include "gltf_writer.h"
 #include "picture.h"
+#include "terminal_text.h"
 
 using nlohmann::json;
 
@@ -42,7 +43,7 @@ void EmitProblems(Reporter& reporter, const std::vector<Problem>& problems) {
                   {{"record", p.record}, {"slot", p.slot}, {"id", p.recordId}, {"field", p.field},
                    {"message", p.message}},
                   "problem: " + p.record + " record " + std::to_string(p.recordId) + " (slot " +
-                      std::to_string(p.slot) + "), " + p.field + ": " + p.message);
+                      std::to_string(p.slot) + "), " + Printable(p.field) + ": " + Printable(p.message));
   }
 }
 
@@ -64,7 +65,7 @@ bool EmitPicture(Reporter& reporter, const Scene& scene, const std::string& path
   }
   char human[256];
   std::snprintf(human, sizeof human, "picture %s (%dx%d, %s camera, %zu triangles, %.1f ms)",
-                path.c_str(), picture.width, picture.height, info.followed ? "followed" : "framing",
+                Printable(path).c_str(), picture.width, picture.height, info.followed ? "followed" : "framing",
                 info.trianglesDrawn, drawMs);
   json fields = {{"path", path},
                  {"width", picture.width},
@@ -90,7 +91,7 @@ bool EmitGltf(Reporter& reporter, const Scene& scene, const std::string& path) {
                  {"vertices", summary.vertices},
                  {"triangles", summary.triangles},
                  {"images", summary.images}},
-                "glTF " + path + ": " + std::to_string(summary.meshes) + " meshes, " +
+                "glTF " + Printable(path) + ": " + std::to_string(summary.meshes) + " meshes, " +
                     std::to_string(summary.triangles) + " triangles, " + std::to_string(summary.images) +
                     " images");
   return true;

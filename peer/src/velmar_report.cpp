@@ -3,6 +3,7 @@
 #include <chrono>
 #include <map>
 
+#include "terminal_text.h"
 #include "util/text.h"
 
 using CorvantaAPI::LinkSnapshot;
@@ -113,14 +114,17 @@ void Reporter::Emit(const std::string& event, nlohmann::json fields, const std::
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
   } else {
-    std::fwrite(human.data(), 1, human.size(), stdout);
-    if (human.empty() || human.back() != '\n') std::fputc('\n', stdout);
+    // The parts quoted from shared memory are escaped where they are put
+    // in; this catches whatever else reaches the terminal.
+    const std::string shown = Printable(human, true);
+    std::fwrite(shown.data(), 1, shown.size(), stdout);
+    if (shown.empty() || shown.back() != '\n') std::fputc('\n', stdout);
   }
   std::fflush(stdout);
 }
 
 void Reporter::Error(const std::string& message) {
-  std::fprintf(stderr, "velmar: %s\n", message.c_str());
+  std::fprintf(stderr, "velmar: %s\n", Printable(message, true).c_str());
   std::fflush(stderr);
 }
 
@@ -145,9 +149,9 @@ std::string Reporter::HumanSnapshot(const LinkSnapshot& snapshot) const {
     text += "\n";
   }
   if (snapshot.statusProblem.empty())
-    text += "  status: " + util::ToUtf8(snapshot.statusText) + "\n";
+    text += "  status: " + Printable(util::ToUtf8(snapshot.statusText)) + "\n";
   else
-    text += "  status: (" + snapshot.statusProblem + ")\n";
+    text += "  status: (" + Printable(snapshot.statusProblem) + ")\n";
   const auto& camera = snapshot.camera;
   if (camera.present) {
     text += Format("  camera: %s, kind %u, field of view %.4f, eye (%.3f, %.3f, %.3f), "
@@ -170,7 +174,7 @@ std::string Reporter::HumanChanges(const nlohmann::json& changes) const {
                    record["type"].get<std::string>().c_str(), record["id"].get<unsigned>(),
                    record["flags"].get<unsigned>(), record["changeCount"].get<unsigned>());
   }
-  if (changes.contains("status")) text += "    status now: " + changes["status"].get<std::string>() + "\n";
+  if (changes.contains("status")) text += "    status now: " + Printable(changes["status"].get<std::string>()) + "\n";
   if (changes.contains("camera")) text += "    camera changed\n";
   if (text.empty()) text = "    nothing changed in the records\n";
   return text;

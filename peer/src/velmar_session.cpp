@@ -13,6 +13,7 @@
 #include "livelink/live_connection.h"
 #include "platform/win32.h"
 #include "scene_mirror.h"
+#include "terminal_text.h"
 #include "util/text.h"
 #include "velmar_output.h"
 
@@ -132,7 +133,7 @@ bool Session::TryOpen() {
     seenInRegistry_ = Listed(connection_.EnumConnections(0), name_);
     const std::string narrow = util::ToUtf8(name_);
     reporter_.Emit("opened", {{"name", narrow}, {"snapshot", SnapshotJson(last_)}},
-                   "opened link " + narrow + "\n" + reporter_.HumanSnapshot(last_));
+                   "opened link " + Printable(narrow) + "\n" + reporter_.HumanSnapshot(last_));
     UpdateMirror("opened");
     return true;
   }
@@ -145,7 +146,7 @@ void Session::Drop(const std::string& reason) {
   mirror_.Reset();
   connection_.Close();
   reporter_.Emit("link-ended", {{"name", narrow}, {"reason", reason}},
-                 "link " + narrow + " ended: " + reason);
+                 "link " + Printable(narrow) + " ended: " + reason);
   name_.clear();
   if (options_.exitWhenEnded) stop_ = true;
 }
@@ -166,7 +167,7 @@ void Session::EndLink() {
   mirror_.Reset();
   connection_.SetFlags(CorvantaAPI::kFlagClosed);
   const std::string narrow = util::ToUtf8(name_);
-  reporter_.Emit("ended", {{"name", narrow}}, "ended link " + narrow);
+  reporter_.Emit("ended", {{"name", narrow}}, "ended link " + Printable(narrow));
   connection_.Close();
   name_.clear();
   if (options_.exitWhenEnded) stop_ = true;
@@ -277,11 +278,11 @@ int EndLink(const std::u16string& link, Reporter& reporter) {
   LiveConnection connection;
   const std::string narrow = util::ToUtf8(link);
   if (connection.Open(link) != 0) {
-    reporter.Error("no live link named " + narrow);
+    reporter.Error("no live link named " + Printable(narrow));
     return 1;
   }
   connection.SetFlags(CorvantaAPI::kFlagClosed);
-  reporter.Emit("ended", {{"name", narrow}}, "ended link " + narrow);
+  reporter.Emit("ended", {{"name", narrow}}, "ended link " + Printable(narrow));
   return 0;
 }
 
@@ -294,14 +295,14 @@ int Snapshot(const SnapshotOptions& options, Reporter& reporter) {
   }
   const std::string narrow = util::ToUtf8(link);
   if (link.empty() || connection.Open(link) != 0) {
-    reporter.Error(link.empty() ? "no live link is announced" : "no live link named " + narrow);
+    reporter.Error(link.empty() ? "no live link is announced" : "no live link named " + Printable(narrow));
     return 1;
   }
   SceneMirror mirror(connection);
   const UpdateStats stats = mirror.Update();
   EmitProblems(reporter, mirror.TakeProblems());
   reporter.Emit("scene", {{"name", narrow}, {"read", StatsJson(stats)}, {"scene", SceneSummary(mirror.scene())}},
-                "link " + narrow + ": " + std::to_string(mirror.scene().surfaces.size()) + " surfaces, " +
+                "link " + Printable(narrow) + ": " + std::to_string(mirror.scene().surfaces.size()) + " surfaces, " +
                     std::to_string(mirror.scene().TriangleCount()) + " triangles, " +
                     std::to_string(mirror.scene().TextureCount()) + " textures");
   int result = 0;
@@ -316,13 +317,13 @@ int ShowLink(const std::u16string& link, Reporter& reporter) {
   LiveConnection connection;
   const std::string narrow = util::ToUtf8(link);
   if (connection.Open(link) != 0) {
-    reporter.Error("no live link named " + narrow + " (or its control area is not valid)");
+    reporter.Error("no live link named " + Printable(narrow) + " (or its control area is not valid)");
     return 1;
   }
   LinkReader reader(connection);
   const LinkSnapshot snapshot = reader.Read();
   reporter.Emit("snapshot", {{"name", narrow}, {"snapshot", SnapshotJson(snapshot)}},
-                "link " + narrow + "\n" + reporter.HumanSnapshot(snapshot));
+                "link " + Printable(narrow) + "\n" + reporter.HumanSnapshot(snapshot));
   return 0;
 }
 
@@ -332,7 +333,7 @@ int ListLinks(std::uint32_t kind, Reporter& reporter) {
   std::string human;
   for (const auto& name : connection.EnumConnections(kind)) {
     names.push_back(util::ToUtf8(name));
-    human += util::ToUtf8(name) + "\n";
+    human += Printable(util::ToUtf8(name)) + "\n";
   }
   if (human.empty()) human = "no live links\n";
   reporter.Emit("links", {{"links", std::move(names)}}, human);

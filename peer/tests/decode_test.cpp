@@ -1,5 +1,6 @@
 // The checked decoders of what a peer writes: geometry blocks, memory
-// bitmaps, status text values. Each lie a damaged or hostile block can tell
+// bitmaps, status text values, and text from shared memory made safe for a
+// terminal. Each lie a damaged or hostile block can tell
 // is refused with the field that tells it, without reading past the bytes.
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include "geometry_block.h"
 #include "livelink/layout.h"
 #include "scene_mirror.h"
+#include "terminal_text.h"
 
 using namespace velmar;
 using CorvantaAPI::GeometryBlockHeader;
@@ -178,6 +180,32 @@ TEST(StatusText, PercentEscapesAreDecodedAndBrokenOnesKept) {
   EXPECT_EQ(PercentDecode("100%"), "100%");
   EXPECT_EQ(PercentDecode("%2"), "%2");
   EXPECT_EQ(PercentDecode("%zz"), "%zz");
+}
+
+TEST(TerminalText, ControlCharactersAndBrokenUtf8NeverReachTheTerminalRaw) {
+  // An escape sequence that would clear the screen, a bell, a carriage
+  // return that would overwrite the line, DEL.
+  EXPECT_EQ(Printable("a\x1b[2Jb\x07" "c\rd\x7f"), "a\\x1b[2Jb\\x07c\\x0dd\\x7f");
+  // A newline only survives where the caller keeps lines of its own.
+  EXPECT_EQ(Printable("one\ntwo"), "one\\x0atwo");
+  EXPECT_EQ(Printable("one\ntwo\t", true), "one\ntwo\\x09");
+  // C1 controls as UTF-8 (CSI is U+009B) are escaped; letters beyond them,
+  // accents, CJK and emoji stay as they are.
+  EXPECT_EQ(Printable("\xC2\x9B" "31m"), "\\u009b31m");
+  EXPECT_EQ(Printable("\xC2\xA0\xC3\xA9\xE5\xAE\xB6\xF0\x9F\x8F\xA0"), "\xC2\xA0\xC3\xA9\xE5\xAE\xB6\xF0\x9F\x8F\xA0");
+  // Bytes that are not UTF-8 (a lone continuation, a cut sequence, an
+  // overlong ESC, an encoded surrogate) become U+FFFD, one per byte, and
+  // never let a hidden control through.
+  const std::string replacement = "\xEF\xBF\xBD";
+  EXPECT_EQ(Printable("\x80"), replacement);
+  EXPECT_EQ(Printable("x\xE5\xAE"), "x" + replacement + replacement);
+  EXPECT_EQ(Printable("\xC0\x9B"), replacement + replacement);
+  EXPECT_EQ(Printable("\xED\xA0\x80"), replacement + replacement + replacement);
+  // Every byte value alone: the result holds no control byte at all.
+  for (int c = 0; c < 256; ++c) {
+    const std::string shown = Printable(std::string(1, static_cast<char>(c)) + "\xC2");
+    for (unsigned char b : shown) ASSERT_TRUE(b >= 0x20 && b != 0x7F) << c;
+  }
 }
 
 }  // namespace

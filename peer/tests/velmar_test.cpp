@@ -237,6 +237,58 @@ TEST_F(PeerVelmarTest, ListShowAndEndFromTheCommandLine) {
   EXPECT_EQ(RunVelmar({"end", "C:\\no\\such.dae"}).second, 1);
 }
 
+// A hostile publisher's text: an escape sequence that retitles the window,
+// one that clears the screen, a bell, a line break that forges a line of
+// velmar's own. On the terminal it shows escaped; in JSON it is the text.
+TEST_F(PeerVelmarTest, TextFromSharedMemoryIsEscapedOnTheTerminalAndKeptInJson) {
+  const std::u16string hostile = u"\x1b]0;owned\x07{\"a\":\"\x1b[2J\nproblem: forged\"\x9b}";
+  auto* stat = reinterpret_cast<StatRecord*>(link_.OwnStatRecord());
+  auto* text = static_cast<char16_t*>(link_.OpenBlock(stat->blockId));
+  ASSERT_NE(text, nullptr);
+  ASSERT_GE(stat->blockCapacity, (hostile.size() + 1) * 2);
+  std::memcpy(text, hostile.c_str(), (hostile.size() + 1) * 2);
+  link_.Announce();
+  const std::string utf8 = "\x1b]0;owned\x07{\"a\":\"\x1b[2J\nproblem: forged\"\xC2\x9B}";
+
+  auto terminalSafe = [](const std::string& output) {
+    for (unsigned char c : output)
+      if ((c < 0x20 && c != '\n') || c == 0x7F) return false;
+    return output.find("\xC2\x9B") == std::string::npos && output.find("\nproblem: forged") == std::string::npos;
+  };
+  auto [output, code] = RunVelmar({"show", Narrow(name_)});
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(terminalSafe(output)) << output;
+  EXPECT_NE(output.find("\\x1b]0;owned\\x07"), std::string::npos) << output;
+  EXPECT_NE(output.find("\\x0aproblem: forged\"\\u009b}"), std::string::npos) << output;
+
+  // The mirror refuses the status (not JSON) and says so, quoting it.
+  const std::string png = (std::filesystem::temp_directory_path() /
+                           ("velmar-hostile-" + std::to_string(::getpid()) + ".png")).string();
+  std::tie(output, code) = RunVelmar({"snapshot", Narrow(name_), "--out", png, "--size", "32x32"});
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(terminalSafe(output)) << output;
+  EXPECT_NE(output.find("problem: STAT record"), std::string::npos) << output;
+  EXPECT_NE(output.find("not a JSON object: \\x1b]0;owned"), std::string::npos) << output;
+
+  // In JSON every line parses and carries the text as it was.
+  for (const auto& args : {std::vector<std::string>{"--json", "show", Narrow(name_)},
+                           std::vector<std::string>{"--json", "snapshot", Narrow(name_), "--out", png, "--size", "32x32"}}) {
+    std::tie(output, code) = RunVelmar(args);
+    EXPECT_EQ(code, 0);
+    bool quoted = false;
+    std::size_t start = 0;
+    for (std::size_t end; (end = output.find('\n', start)) != std::string::npos; start = end + 1) {
+      const json line = json::parse(output.substr(start, end - start), nullptr, false);
+      ASSERT_FALSE(line.is_discarded()) << output.substr(start, end - start);
+      if (line["event"] == "snapshot") quoted = line["snapshot"]["status"] == utf8;
+      if (line["event"] == "problem")
+        quoted = line["record"] == "STAT" && line["message"] == "not a JSON object: " + utf8;
+    }
+    EXPECT_TRUE(quoted) << args[1] << ": " << output;
+  }
+  std::filesystem::remove(png);
+}
+
 TEST(PeerVelmarInstallTest, EntersAndRemovesItselfFromTheInstalledPrograms) {
   auto [output, code] = RunVelmar({"--json", "--app-version", "9.1.2", "install", "--key", "VelmarTest"});
   ASSERT_EQ(code, 0) << output;
