@@ -18,23 +18,6 @@ namespace velmar {
 
 namespace {
 
-// The readable bytes of a block: what its record claims, but never more than
-// the mapping. 0 when the block cannot be opened.
-struct BlockBytes {
-  const std::uint8_t* data = nullptr;
-  std::size_t bytes = 0;
-  std::size_t mapped = 0;
-};
-
-BlockBytes OpenBlockBytes(LiveConnection& connection, std::uint32_t id, std::uint32_t capacity) {
-  BlockBytes result;
-  result.data = static_cast<const std::uint8_t*>(connection.OpenBlock(id));
-  if (result.data == nullptr) return result;
-  result.mapped = connection.GetBlockSize(id);
-  result.bytes = std::min<std::size_t>(capacity, result.mapped);
-  return result;
-}
-
 std::string Hex(std::uint32_t id) {
   char text[16];
   std::snprintf(text, sizeof text, "%08X", id);
@@ -260,28 +243,15 @@ void SceneMirror::ReadTexture(const SurfaceRecord& copy, Entry& entry) {
   s.textureStamp = copy.textureStamp;
 
   if (copy.textureBlockId != 0) {
-    const BlockBytes block = OpenBlockBytes(*connection_, copy.textureBlockId, copy.textureBlockCapacity);
-    if (block.data == nullptr) {
-      Report(currentSlot_, currentId_, "SRFC", "textureBlockId",
-             "block " + Hex(copy.textureBlockId) + " names no block of this link");
-      return;
-    }
-    if (copy.textureBlockCapacity > block.mapped)
-      Report(currentSlot_, currentId_, "SRFC", "textureBlockCapacity",
-             "claims " + std::to_string(copy.textureBlockCapacity) + " bytes, block " +
-                 Hex(copy.textureBlockId) + " has " + std::to_string(block.mapped) + "; read within those");
     auto texture = std::make_shared<Texture>();
-    std::string field, error;
-    const bool ok = DecodeBitmap(block.data, block.bytes, &texture->image, &field, &error);
-    // The pixels are copied: the block need not stay mapped here, so the
-    // publisher's release of it frees the memory.
-    connection_->CloseBlock(copy.textureBlockId);
-    if (!ok) {
-      Report(currentSlot_, currentId_, "SRFC", "texture block " + field, error);
-      return;
+    if (ReadBlock({currentSlot_, currentId_, "SRFC", "textureBlockId", "textureBlockCapacity", "texture block "},
+                  copy.textureBlockId, copy.textureBlockCapacity,
+                  [&](const std::uint8_t* data, std::size_t bytes, std::string* field, std::string* error) {
+                    return DecodeBitmap(data, bytes, &texture->image, field, error);
+                  })) {
+      texture->source = "block " + Hex(copy.textureBlockId);
+      s.texture = std::move(texture);
     }
-    texture->source = "block " + Hex(copy.textureBlockId);
-    s.texture = std::move(texture);
     return;
   }
   if (!entry.texturePath.empty()) {
@@ -290,8 +260,7 @@ void SceneMirror::ReadTexture(const SurfaceRecord& copy, Entry& entry) {
     std::string error;
     if (!ReadImageFile(file, &texture->image, &error)) {
       Report(currentSlot_, currentId_, "SRFC", "texturePath", error);
-      s.texture.reset();
-      return;
+      return;  // the last picture that could be read stays
     }
     texture->source = file;
     s.texture = std::move(texture);
@@ -310,29 +279,40 @@ void SceneMirror::ReadGeometry(const SurfaceRecord& copy, Entry& entry) {
     s.geometry.reset();  // the material has no triangles (any more)
     return;
   }
-  const BlockBytes block = OpenBlockBytes(*connection_, copy.geometryBlockId, copy.geometryBlockCapacity);
-  if (block.data == nullptr) {
-    Report(currentSlot_, currentId_, "SRFC", "geometryBlockId",
-           "block " + Hex(copy.geometryBlockId) + " names no block of this link");
-    return;
-  }
-  if (copy.geometryBlockCapacity > block.mapped)
-    Report(currentSlot_, currentId_, "SRFC", "geometryBlockCapacity",
-           "claims " + std::to_string(copy.geometryBlockCapacity) + " bytes, block " +
-               Hex(copy.geometryBlockId) + " has " + std::to_string(block.mapped) + "; read within those");
   auto geometry = std::make_shared<Geometry>();
-  std::string field, error;
   std::size_t repaired = 0;
-  const bool ok = ParseGeometryBlock(block.data, block.bytes, geometry.get(), &field, &error, &repaired);
-  connection_->CloseBlock(copy.geometryBlockId);
-  if (!ok) {
-    Report(currentSlot_, currentId_, "SRFC", "geometry block " + field, error);
+  if (!ReadBlock({currentSlot_, currentId_, "SRFC", "geometryBlockId", "geometryBlockCapacity", "geometry block "},
+                 copy.geometryBlockId, copy.geometryBlockCapacity,
+                 [&](const std::uint8_t* data, std::size_t bytes, std::string* field, std::string* error) {
+                   return ParseGeometryBlock(data, bytes, geometry.get(), field, error, &repaired);
+                 }))
     return;
-  }
   if (repaired != 0)
     Report(currentSlot_, currentId_, "SRFC", "geometry block normals",
            std::to_string(repaired) + " normal or texture-coordinate values were not finite; taken as 0");
   s.geometry = std::move(geometry);
+}
+
+bool SceneMirror::ReadBlock(const BlockFields& fields, std::uint32_t blockId, std::uint32_t capacity,
+                            const BlockReader& read) {
+  const auto* data = static_cast<const std::uint8_t*>(connection_->OpenBlock(blockId));
+  if (data == nullptr) {
+    Report(fields.slot, fields.recordId, fields.record, fields.idField,
+           "block " + Hex(blockId) + " names no block of this link");
+    return false;
+  }
+  const std::size_t mapped = connection_->GetBlockSize(blockId);
+  if (capacity > mapped)
+    Report(fields.slot, fields.recordId, fields.record, fields.capacityField,
+           "claims " + std::to_string(capacity) + " bytes, block " + Hex(blockId) + " has " +
+               std::to_string(mapped) + "; read within those");
+  std::string field, error;
+  const bool ok = read(data, std::min<std::size_t>(capacity, mapped), &field, &error);
+  // What is kept has been copied: the block need not stay mapped here, so
+  // the publisher's release of it frees the memory.
+  connection_->CloseBlock(blockId);
+  if (!ok) Report(fields.slot, fields.recordId, fields.record, fields.contentPrefix + field, error);
+  return ok;
 }
 
 void SceneMirror::ReadCamera(std::uint32_t slot, const Record* record, UpdateStats& stats) {
@@ -386,18 +366,17 @@ void SceneMirror::ReadStatus(std::uint32_t slot, const Record* record, UpdateSta
   const std::uint32_t blockId = LoadShared(stat->blockId);
   const std::uint32_t capacity = LoadShared(stat->blockCapacity);
   if (blockId == 0) return;  // no status sent yet
-  const BlockBytes block = OpenBlockBytes(*connection_, blockId, capacity);
-  if (block.data == nullptr) {
-    Report(slot, id, "STAT", "blockId", "block " + Hex(blockId) + " names no block of this link");
+  nlohmann::json parsed;
+  if (!ReadBlock({slot, id, "STAT", "blockId", "blockCapacity", ""}, blockId, capacity,
+                 [&](const std::uint8_t* data, std::size_t bytes, std::string* field, std::string* error) {
+                   const std::string text = util::ToUtf8(ReadStatusText(data, bytes, capacity));
+                   parsed = nlohmann::json::parse(text, nullptr, false);
+                   if (!parsed.is_discarded() && parsed.is_object()) return true;
+                   *field = "status text";
+                   *error = "not a JSON object: " + text.substr(0, 80);
+                   return false;
+                 }))
     return;
-  }
-  const std::string text = util::ToUtf8(ReadStatusText(block.data, block.mapped, capacity));
-  connection_->CloseBlock(blockId);
-  const nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
-  if (parsed.is_discarded() || !parsed.is_object()) {
-    Report(slot, id, "STAT", "status text", "not a JSON object: " + text.substr(0, 80));
-    return;
-  }
   std::map<std::string, std::string> status;
   for (const auto& [key, value] : parsed.items())
     status[key] = value.is_string() ? PercentDecode(value.get<std::string>()) : value.dump();
@@ -408,7 +387,10 @@ void SceneMirror::ReadStatus(std::uint32_t slot, const Record* record, UpdateSta
 void SceneMirror::Rebuild() {
   scene_.surfaces.clear();
   scene_.surfaces.reserve(surfaces_.size());
-  for (const auto& [slot, entry] : surfaces_) scene_.surfaces.push_back(entry.surface);
+  // A surface whose record has never been readable is no surface yet: it
+  // has neither a name nor parameters to draw it with.
+  for (const auto& [slot, entry] : surfaces_)
+    if (entry.haveMaterial) scene_.surfaces.push_back(entry.surface);
 }
 
 }  // namespace velmar

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -97,6 +98,23 @@ class SceneMirror {
   void ReadGeometry(const CorvantaAPI::SurfaceRecord& copy, Entry& entry);
   void ReadCamera(std::uint32_t slot, const CorvantaAPI::Record* record, UpdateStats& stats);
   void ReadStatus(std::uint32_t slot, const CorvantaAPI::Record* record, UpdateStats& stats);
+  // Where a block's problems are reported: the record naming it, its id
+  // and capacity fields, and the prefix of the fields its reader names.
+  struct BlockFields {
+    std::uint32_t slot, recordId;
+    const char* record;
+    const char* idField;
+    const char* capacityField;
+    std::string contentPrefix;
+  };
+  // Decodes the readable bytes of a block (at most min(capacity, mapped
+  // size)); on refusal names the field and says why.
+  using BlockReader =
+      std::function<bool(const std::uint8_t* data, std::size_t bytes, std::string* field, std::string* error)>;
+  // Opens the block, hands its bytes to read and closes it again; a block
+  // that does not open, a capacity past the mapping and a refusal are
+  // reported. True when read accepted the bytes.
+  bool ReadBlock(const BlockFields& fields, std::uint32_t blockId, std::uint32_t capacity, const BlockReader& read);
   void Report(std::uint32_t slot, std::uint32_t id, const char* record, std::string field, std::string message);
   void ReportHeader(const std::string& field, const std::string& message, bool holds);
   void Rebuild();

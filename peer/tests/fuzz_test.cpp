@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <random>
 
 #include "child_process.h"
@@ -24,6 +26,7 @@ using namespace CorvantaAPI;
 namespace {
 
 constexpr std::uint32_t kCapacity = 16;
+constexpr int kRounds = 3000;
 
 // Writes a small valid scene through the creator connection.
 std::vector<velmar_test::Surface> WriteScene(LiveConnection& creator) {
@@ -133,9 +136,14 @@ TEST_F(FuzzTest, SeededGarbageNeverCrashesTheMirrorNorSpoilsWhatItKeeps) {
   };
   collectBlocks();
 
-  std::mt19937 random(20261207);
+  // A fixed seed, so that a failure repeats; CORV_FUZZ_SEED tries another.
+  std::uint32_t seed = 20261207;
+  if (const char* chosen = std::getenv("CORV_FUZZ_SEED")) seed = static_cast<std::uint32_t>(std::strtoul(chosen, nullptr, 0));
+  std::printf("fuzz seed %u, %d rounds (CORV_FUZZ_SEED=%u repeats this run)\n", seed, kRounds, seed);
+  SCOPED_TRACE("fuzz seed " + std::to_string(seed));
+  std::mt19937 random(seed);
   std::size_t problems = 0;
-  for (int round = 1; round <= 3000; ++round) {
+  for (int round = 1; round <= kRounds; ++round) {
     // Values at the edges of what is checked, or any at all.
     const std::uint32_t someBlock = blocks[random() % blocks.size()];
     const std::uint32_t edges[] = {0, 1, 2, 3, 11, 12, 19, 20, 54, 1931, 1932, 2047, 2048, 2049, kCapacity,

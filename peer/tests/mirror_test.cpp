@@ -248,4 +248,104 @@ TEST_F(MirrorTest, LiesAreReportedOnceWithRecordAndFieldAndTheRestStays) {
   EXPECT_EQ(mirror.scene().status.at("tool"), "again");
 }
 
+// The rest of what a record or block can lie about: a texture block id that
+// names nothing, a capacity past the block's mapping, a camera or status
+// record of the wrong size or naming no block, a texture file that cannot
+// be read. Each is said once; a surface whose record never could be read is
+// no surface; a part that was good keeps its last good state.
+TEST_F(MirrorTest, EveryOtherLieIsSaidOnceAndWhatWasGoodStays) {
+  const std::string png = (std::filesystem::temp_directory_path() /
+                           ("velmar-lies-" + std::to_string(::getpid()) + ".png")).string();
+  Image picture;
+  picture.width = picture.height = 2;
+  picture.rgba = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255};
+  std::string error;
+  ASSERT_TRUE(WritePng(png, picture, &error)) << error;
+
+  const std::uint32_t good = IdOf(Ask("surface GOOD 0 00ff00 1 Good"));
+  Ask("box GOOD 0 0 0 1 1 1");
+  Ask("geometry GOOD");
+  const std::uint32_t small = IdOf(Ask("surface SIZE 0 0000ff 1 Small"));
+  Ask("poke SIZE 4 100");
+  const std::uint32_t noTexture = IdOf(Ask("surface TEXNONE 0 ffffff 1 Nameless texture"));
+  Ask("texture TEXNONE 4 4 1");
+  Ask("poke TEXNONE 1380 30583");
+  const std::uint32_t capacity = IdOf(Ask("surface CAP 0 808080 1 Capacity"));
+  Ask("box CAP 2 0 0 3 1 1");
+  Ask("geometry CAP");
+  Ask("poke CAP 1928 1073741824");
+  const std::uint32_t file = IdOf(Ask("surface FILE 0 ffffff 1 File"));
+  Ask("texfile FILE " + png);
+  Ask("camera 0 1.5 -3 0 1.5 5 55");
+  Ask("pokeview 4 100");
+  Ask("status tool=one");
+  Ask("publish");
+
+  SceneMirror mirror(guest_);
+  mirror.Update();
+  std::map<std::pair<std::string, std::uint32_t>, std::vector<std::string>> said;
+  auto take = [&] {
+    said.clear();
+    std::size_t n = 0;
+    for (const Problem& p : mirror.TakeProblems()) {
+      said[{p.record, p.recordId}].push_back(p.field);
+      ++n;
+    }
+    return n;
+  };
+  const std::uint32_t view = guest_.Area().Slot(0)->id;
+  const std::uint32_t stat = guest_.Area().Slot(1)->id;
+  EXPECT_EQ(take(), 4u);
+  EXPECT_EQ((said[{"SRFC", small}]), std::vector<std::string>{"size"});
+  EXPECT_EQ((said[{"SRFC", noTexture}]), std::vector<std::string>{"textureBlockId"});
+  EXPECT_EQ((said[{"SRFC", capacity}]), std::vector<std::string>{"geometryBlockCapacity"});
+  EXPECT_EQ((said[{"VIEW", view}]), std::vector<std::string>{"size"});
+  // Never readable: not in the scene. Read within the mapping: whole.
+  EXPECT_EQ(Find(mirror, ""), nullptr);
+  EXPECT_EQ(mirror.scene().surfaces.size(), 4u);  // the five but Small
+  ASSERT_NE(Find(mirror, "Capacity"), nullptr);
+  ASSERT_NE(Find(mirror, "Capacity")->geometry, nullptr);
+  EXPECT_EQ(Find(mirror, "Capacity")->geometry->triangleCount(), 12u);
+  EXPECT_EQ(Find(mirror, "Nameless texture")->texture, nullptr);
+  ASSERT_NE(Find(mirror, "File")->texture, nullptr);
+  EXPECT_FALSE(mirror.scene().camera.followed);
+  EXPECT_EQ(mirror.scene().status.at("tool"), "one");
+  mirror.Update();
+  EXPECT_EQ(take(), 0u) << "said twice";
+
+  // Lies about what was good: the good state stays.
+  Ask("poke GOOD 4 4096");
+  Ask("texfile FILE /no/such/texture.png");
+  Ask("pokestat 20 30583");
+  mirror.Update();
+  EXPECT_EQ(take(), 3u);
+  EXPECT_EQ((said[{"SRFC", good}]), std::vector<std::string>{"size"});
+  EXPECT_EQ((said[{"SRFC", file}]), std::vector<std::string>{"texturePath"});
+  EXPECT_EQ((said[{"STAT", stat}]), std::vector<std::string>{"blockId"});
+  ASSERT_NE(Find(mirror, "Good"), nullptr);
+  EXPECT_EQ(Find(mirror, "Good")->geometry->triangleCount(), 12u);
+  ASSERT_NE(Find(mirror, "File")->texture, nullptr);
+  EXPECT_EQ(Find(mirror, "File")->texture->image.rgba, picture.rgba);
+  EXPECT_EQ(mirror.scene().status.at("tool"), "one");
+  mirror.Update();
+  EXPECT_EQ(take(), 0u) << "said twice";
+
+  // Put right, everything arrives: the link was followed all along.
+  Ask("poke GOOD 4 1932");
+  Ask("poke SIZE 4 1932");
+  Ask("texfile FILE " + png);
+  Ask("pokeview 4 652");
+  Ask("camera 0 1.5 -3 0 1.5 5 50");
+  Ask("status tool=two");
+  Ask("publish");
+  mirror.Update();
+  EXPECT_EQ(take(), 0u);
+  EXPECT_NE(Find(mirror, "Small"), nullptr);
+  EXPECT_EQ(mirror.scene().surfaces.size(), 5u);
+  EXPECT_TRUE(mirror.scene().camera.followed);
+  EXPECT_FLOAT_EQ(mirror.scene().camera.fieldOfView, 50);
+  EXPECT_EQ(mirror.scene().status.at("tool"), "two");
+  std::filesystem::remove(png);
+}
+
 }  // namespace

@@ -135,6 +135,17 @@ void Publisher::Serve() {
       Say("status");
       continue;
     }
+    if (verb == "pokeview" || verb == "pokestat") {
+      // A word of the connection's own camera or status record.
+      std::size_t offset = 0;
+      std::uint32_t value = 0;
+      in >> offset >> value;
+      Record* record = verb == "pokeview" ? c_.OwnViewRecord() : c_.OwnStatRecord();
+      if (record != nullptr && offset + 4 <= kSlotBytes) std::memcpy(reinterpret_cast<std::uint8_t*>(record) + offset, &value, 4);
+      if (record != nullptr) c_.SetRecordFlags(record, 1);
+      Say("poked");
+      continue;
+    }
     in >> key;
     if (verb == "surface") {
       int type = 0;
