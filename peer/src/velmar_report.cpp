@@ -135,6 +135,7 @@ std::string Reporter::HumanSnapshot(const LinkSnapshot& snapshot) const {
       FlagNames(snapshot.flags).c_str(), snapshot.changeCount, snapshot.updateCount,
       snapshot.recordCount, snapshot.highestSlot, snapshot.capacity, snapshot.creatorPid,
       snapshot.lockOwner);
+  if (!snapshot.label.empty()) text += "  label: " + Printable(util::ToUtf8(snapshot.label)) + "\n";
   std::map<std::string, int> byType;
   for (const RecordInfo& record : snapshot.records) ++byType[CorvantaAPI::TypeName(record.type)];
   text += "  records by type:";

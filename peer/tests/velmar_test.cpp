@@ -247,6 +247,7 @@ TEST_F(PeerVelmarTest, TextFromSharedMemoryIsEscapedOnTheTerminalAndKeptInJson) 
   ASSERT_NE(text, nullptr);
   ASSERT_GE(stat->blockCapacity, (hostile.size() + 1) * 2);
   std::memcpy(text, hostile.c_str(), (hostile.size() + 1) * 2);
+  link_.SetLabel(u"House\x1b[8m hidden\r");
   link_.Announce();
   const std::string utf8 = "\x1b]0;owned\x07{\"a\":\"\x1b[2J\nproblem: forged\"\xC2\x9B}";
 
@@ -260,6 +261,7 @@ TEST_F(PeerVelmarTest, TextFromSharedMemoryIsEscapedOnTheTerminalAndKeptInJson) 
   EXPECT_TRUE(terminalSafe(output)) << output;
   EXPECT_NE(output.find("\\x1b]0;owned\\x07"), std::string::npos) << output;
   EXPECT_NE(output.find("\\x0aproblem: forged\"\\u009b}"), std::string::npos) << output;
+  EXPECT_NE(output.find("label: House\\x1b[8m hidden\\x0d\n"), std::string::npos) << output;
 
   // The mirror refuses the status (not JSON) and says so, quoting it.
   const std::string png = (std::filesystem::temp_directory_path() /
@@ -280,7 +282,8 @@ TEST_F(PeerVelmarTest, TextFromSharedMemoryIsEscapedOnTheTerminalAndKeptInJson) 
     for (std::size_t end; (end = output.find('\n', start)) != std::string::npos; start = end + 1) {
       const json line = json::parse(output.substr(start, end - start), nullptr, false);
       ASSERT_FALSE(line.is_discarded()) << output.substr(start, end - start);
-      if (line["event"] == "snapshot") quoted = line["snapshot"]["status"] == utf8;
+      if (line["event"] == "snapshot")
+        quoted = line["snapshot"]["status"] == utf8 && line["snapshot"]["label"] == "House\x1b[8m hidden\r";
       if (line["event"] == "problem")
         quoted = line["record"] == "STAT" && line["message"] == "not a JSON object: " + utf8;
     }
