@@ -19,6 +19,7 @@
 #include "hostmodel/geometry.h"
 #include "hostmodel/image.h"
 #include "hostmodel/project_file.h"
+#include "obj_reader.h"
 
 namespace hostmodel {
 
@@ -63,20 +64,27 @@ struct Xform {
   }
   // Normals transform by the inverse transpose; the cofactor matrix is that
   // up to a positive or negative scale, which normalising removes (the sign
-  // is fixed by the determinant).
-  Vec3 Normal(const aiVector3D& n) const {
+  // is fixed by the determinant). Found once per transform, not per normal.
+  struct NormalMap {
     double c[3][3];
+    double s;
+    Vec3 operator()(const aiVector3D& n) const {
+      Vec3 r{s * (c[0][0] * n.x + c[0][1] * n.y + c[0][2] * n.z), s * (c[1][0] * n.x + c[1][1] * n.y + c[1][2] * n.z),
+             s * (c[2][0] * n.x + c[2][1] * n.y + c[2][2] * n.z)};
+      double len = std::sqrt(r.x * r.x + r.y * r.y + r.z * r.z);
+      if (!(len > 0) || !std::isfinite(len)) return {};
+      return {r.x / len, r.y / len, r.z / len};
+    }
+  };
+  NormalMap Normals() const {
+    NormalMap map;
     for (int i = 0; i < 3; ++i)
       for (int j = 0; j < 3; ++j) {
         int i1 = (i + 1) % 3, i2 = (i + 2) % 3, j1 = (j + 1) % 3, j2 = (j + 2) % 3;
-        c[i][j] = m[i1][j1] * m[i2][j2] - m[i1][j2] * m[i2][j1];
+        map.c[i][j] = m[i1][j1] * m[i2][j2] - m[i1][j2] * m[i2][j1];
       }
-    double s = Det() < 0 ? -1.0 : 1.0;
-    Vec3 r{s * (c[0][0] * n.x + c[0][1] * n.y + c[0][2] * n.z), s * (c[1][0] * n.x + c[1][1] * n.y + c[1][2] * n.z),
-           s * (c[2][0] * n.x + c[2][1] * n.y + c[2][2] * n.z)};
-    double len = std::sqrt(r.x * r.x + r.y * r.y + r.z * r.z);
-    if (!(len > 0) || !std::isfinite(len)) return {};
-    return {r.x / len, r.y / len, r.z / len};
+    map.s = Det() < 0 ? -1.0 : 1.0;
+    return map;
   }
 };
 
@@ -140,17 +148,25 @@ class Importer {
   Result<Project> Run() {
     std::error_code ec;
     if (!fs::is_regular_file(path_, ec)) return Fail("cannot open model file");
-    Assimp::Importer importer;
-    importer.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
-    // Degenerate polygons go; lines and points the file really holds stay in
-    // meshes of their own (sorted by primitive type), so they can be counted
-    // and then left out: the host's bodies are made of polygons. Removing
-    // them inside assimp would refuse a file that holds nothing else.
-    importer.SetPropertyBool(AI_CONFIG_PP_FD_REMOVE, true);
-    const aiScene* scene = importer.ReadFile(
-        path_, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure | aiProcess_SortByPType |
-                   aiProcess_FindDegenerates | aiProcess_FindInvalidData);
-    if (!scene) return Fail(std::string("cannot read model (") + importer.GetErrorString() + ")");
+    const aiScene* scene = nullptr;
+    if (Lower(fs::path(path_).extension().string()) == ".obj" && options_.directObj) {
+      std::string declined;
+      direct_ = detail::ReadObj(path_, &declined);
+      if (direct_) scene = direct_->scene();
+      if (options_.objFallback) *options_.objFallback = direct_ ? std::string() : declined;
+    }
+    if (!scene) {
+      importer_.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
+      // Degenerate polygons go; lines and points the file really holds stay in
+      // meshes of their own (sorted by primitive type), so they can be counted
+      // and then left out: the host's bodies are made of polygons. Removing
+      // them inside assimp would refuse a file that holds nothing else.
+      importer_.SetPropertyBool(AI_CONFIG_PP_FD_REMOVE, true);
+      scene = importer_.ReadFile(
+          path_, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure | aiProcess_SortByPType |
+                     aiProcess_FindDegenerates | aiProcess_FindInvalidData);
+      if (!scene) return Fail(std::string("cannot read model (") + importer_.GetErrorString() + ")");
+    }
     if (!scene->mRootNode) return Fail("model has no scene graph");
     if (scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE) return Fail("model file is incomplete");
     scene_ = scene;
@@ -402,6 +418,7 @@ class Importer {
   Body BuildBody(const aiNode* node, const Xform& world) const {
     BodyMaker maker(true);
     const bool mirrored = world.Det() < 0;
+    const Xform::NormalMap normalOf = world.Normals();
     std::vector<Vec3> normals;
     std::vector<std::int32_t> loop;
     for (unsigned k = 0; k < node->mNumMeshes; ++k) {
@@ -421,7 +438,7 @@ class Importer {
       for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
         Vec3 p = world.Point(mesh->mVertices[v]);
         if (hasNormals || hasUV) {
-          const Vec3 n = hasNormals ? world.Normal(mesh->mNormals[v]) : Vec3{};
+          const Vec3 n = hasNormals ? normalOf(mesh->mNormals[v]) : Vec3{};
           if (hasNormals) normals[v] = n;
           Vec2 uv = hasUV ? Vec2{mesh->mTextureCoords[0][v].x, mesh->mTextureCoords[0][v].y} : Vec2{};
           maker.AddVertex(p, n, uv);
@@ -556,6 +573,8 @@ class Importer {
 
   static constexpr int kMaxDepth = 256;
   std::string path_;
+  Assimp::Importer importer_;
+  std::unique_ptr<detail::DirectScene> direct_;
   ImportOptions options_;
   const aiScene* scene_ = nullptr;
   Xform root_;

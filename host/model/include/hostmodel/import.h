@@ -19,6 +19,13 @@ struct ImportOptions {
   // image that is missing or unreadable (its material comes without
   // texture), line and point primitives dropped. Null: not reported.
   std::vector<std::string>* warnings = nullptr;
+  // OBJ files are read by the host's own reader, which builds the model
+  // that assimp's import builds, several times faster; a file that uses
+  // what it does not handle goes to assimp. False: always assimp.
+  bool directObj = true;
+  // For an OBJ file: receives why the direct reader left it to assimp
+  // (empty when it read the file itself). Null: not reported.
+  std::string* objFallback = nullptr;
 };
 
 // Imports a model file into a new project (untitled, 3D window current, one
