@@ -247,10 +247,12 @@ class ModelTest : public ::testing::Test {
     EXPECT_TRUE(loaded.ok()) << loaded.error();
     return loaded.ok() ? loaded.value() : hostmodel::Project();
   }
-  // velmar's next update, woken by the add-on, that read what want names.
-  void AwaitVelmar(const char* what) {
+  // velmar's next update, woken by the add-on, that read what names; what
+  // it read (null when none came).
+  json AwaitVelmar(const char* what) {
     const json update = velmar_->Next("update", [&](const json& e) { return e["read"].value(what, 0) > 0; });
-    ASSERT_TRUE(update.is_object()) << "velmar read no " << what;
+    EXPECT_TRUE(update.is_object()) << "velmar read no " << what;
+    return update.is_object() ? update["read"] : json();
   }
 
   fs::path dir_;
@@ -288,7 +290,11 @@ TEST_F(ModelTest, TheMirrorEqualsTheHostsModelAndAnEditRereadsOnlyItsSurface) {
   // A concrete box in front of the house: the concrete surface's geometry
   // is read again, nothing else.
   Host("edit box 2 -4 0 4 -2 2 1");
-  AwaitVelmar("geometries");
+  // velmar, following the same link, says the same of what it read.
+  const json readByVelmar = AwaitVelmar("geometries");
+  EXPECT_EQ(readByVelmar.value("geometries", -1), 1) << readByVelmar;
+  EXPECT_EQ(readByVelmar.value("parameters", -1), 0) << readByVelmar;
+  EXPECT_EQ(readByVelmar.value("textures", -1), 0) << readByVelmar;
   mirror.Update();
   EXPECT_TRUE(mirror.TakeProblems().empty());
   {
@@ -305,11 +311,13 @@ TEST_F(ModelTest, TheMirrorEqualsTheHostsModelAndAnEditRereadsOnlyItsSurface) {
     EXPECT_EQ(now.texture, was.texture);
   }
 
-  // A new colour of the brick facade's neighbour, plaster: its surface
-  // alone is read again.
+  // A new colour for the plaster: its parameters alone are read again.
   const auto beforeColour = after;
   Host("edit color 2 0.8 0.2 0.1");
-  AwaitVelmar("parameters");
+  const json colourRead = AwaitVelmar("parameters");
+  EXPECT_EQ(colourRead.value("parameters", -1), 1) << colourRead;
+  EXPECT_EQ(colourRead.value("textures", -1), 0) << colourRead;
+  EXPECT_EQ(colourRead.value("geometries", -1), 0) << colourRead;
   mirror.Update();
   EXPECT_TRUE(mirror.TakeProblems().empty());
   {
@@ -325,6 +333,8 @@ TEST_F(ModelTest, TheMirrorEqualsTheHostsModelAndAnEditRereadsOnlyItsSurface) {
     EXPECT_EQ(after.at(id).texture, beforeColour.at(id).texture);
   }
   EXPECT_EQ(after.at(ids.at("Plaster")).parameters, beforeColour.at(ids.at("Plaster")).parameters + 1);
+  EXPECT_EQ(after.at(ids.at("Plaster")).texture, beforeColour.at(ids.at("Plaster")).texture);
+  EXPECT_EQ(after.at(ids.at("Plaster")).geometry, beforeColour.at(ids.at("Plaster")).geometry);
 
   guest.Close();
   Host("menu 32103");  // Stop Corvanta
