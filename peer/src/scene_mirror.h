@@ -6,7 +6,8 @@
 // and sizes against the bytes actually mapped, indices against the vertex
 // count, images against their block. What fails a check is reported as a
 // Problem naming the record and the field and is skipped; the rest of the
-// scene, including the last good state of the failing part, stays.
+// scene, including the last good state of the failing part, stays. A
+// surface whose record has never been readable is left out of the scene.
 #pragma once
 
 #include <cstdint>
