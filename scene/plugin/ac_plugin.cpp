@@ -134,8 +134,12 @@ bool ACPlugin::StartOrResume() {
   }
   plugin::Make3DWindowCurrent();
   Modeler::SightPtr previous;
-  linkSight.reset();
-  ACAPI_3D_CreateSight(&linkSight);
+  Modeler::SightPtr sight;
+  ACAPI_3D_CreateSight(&sight);
+  {
+    std::lock_guard lock(cameraMutex);
+    linkSight = sight;
+  }
   if (linkSight) ACAPI_3D_SelectSight(linkSight, &previous);
   attributeReader = MakeOrNull<AttributeReader>();
   model = MakeOrNull<ModelerAPI::Model>();
@@ -200,7 +204,13 @@ void ACPlugin::ReleaseHostObjects() {
   } catch (...) {
   }
   // The sight is dropped too: a stopped link keeps nothing of the host's.
-  linkSight.reset();
+  // The last reference may go with a camera turn that still runs; that turn
+  // holds its own copy.
+  Modeler::SightPtr dropped;
+  {
+    std::lock_guard lock(cameraMutex);
+    dropped.swap(linkSight);
+  }
 }
 
 void ACPlugin::Stop() {
@@ -208,7 +218,11 @@ void ACPlugin::Stop() {
   state.store(LinkState::Stopped);
   if (scene) scene->Stop();
   if (materials) materials->Reset();
-  if (connection) connection->Destroy();
+  if (connection) {
+    // Not while a camera turn writes the view record into the mapping.
+    std::lock_guard lock(cameraMutex);
+    connection->Destroy();
+  }
   ReleaseHostObjects();
   StatusBar(u"Corvanta\u00AE stopped.");
   UpdateMenus();
@@ -302,27 +316,32 @@ void ACPlugin::OnViewEvent(const API_NotifyViewEventType* event) {
 }
 
 void ACPlugin::SendCamera() {
-  Modeler::SightPtr sight = linkSight;
-  if (!sight || sight->IsSightInvalid()) return;
-  const Modeler::Camera camera = sight->GetCamera();
-  const bool perspective = camera.GetProjectionType() == Modeler::kPerspectiveProjection &&
-                           camera.GetPerspectiveData() != nullptr;
-  if (state.load() == LinkState::Running && cameraSync.load()) {
-    if (perspective) {
-      if (!cameraLive.exchange(true)) UpdateMenus();
-      const CorvantaAPI::CameraViewData rec = scene::BuildCameraRecord(camera, verticalOffset.load());
-      if (connection) connection->UpdateView(true, &rec);
-    } else if (cameraLive.load()) {
-      CorvantaAPI::CameraViewData rec{};
-      if (connection) connection->UpdateView(false, &rec);
-      cameraLive.store(false);
-      UpdateMenus();
+  bool menusChanged = false;
+  {
+    std::lock_guard lock(cameraMutex);
+    const Modeler::SightPtr sight = linkSight;
+    if (!sight || sight->IsSightInvalid()) return;
+    const Modeler::Camera camera = sight->GetCamera();
+    const bool perspective = camera.GetProjectionType() == Modeler::kPerspectiveProjection &&
+                             camera.GetPerspectiveData() != nullptr;
+    if (state.load() == LinkState::Running && cameraSync.load()) {
+      if (perspective) {
+        menusChanged = !cameraLive.exchange(true);
+        const CorvantaAPI::CameraViewData rec = scene::BuildCameraRecord(camera, verticalOffset.load());
+        if (connection) connection->UpdateView(true, &rec);
+      } else if (cameraLive.exchange(false)) {
+        // One inactive record, then nothing while the view stays parallel.
+        const CorvantaAPI::CameraViewData rec{};
+        if (connection) connection->UpdateView(false, &rec);
+        menusChanged = true;
+      }
+    } else if (cameraLive.exchange(false)) {
+      if (connection) connection->UpdateView(false, nullptr);
+      menusChanged = true;
     }
-  } else if (cameraLive.load()) {
-    if (connection) connection->UpdateView(false, nullptr);
-    cameraLive.store(false);
-    UpdateMenus();
   }
+  // The menus are the host's: written outside the camera lock.
+  if (menusChanged) UpdateMenus();
 }
 
 void ACPlugin::PublishLinkStatus(const std::u16string& name, std::int32_t durationMicroseconds) {

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "context.h"
+#include "snapshot_releaser.h"
 #include "watcher.h"
 
 namespace host {

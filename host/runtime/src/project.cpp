@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <set>
 
+#include "base/parallel_for.h"
 #include "context.h"
+#include "snapshot_releaser.h"
 #include "host/host.h"
 #include "hostmodel/import.h"
 #include "hostmodel/project_file.h"
@@ -331,12 +333,30 @@ Status Host::SetWorkingLengthUnit(hostmodel::LengthUnit unit) {
 
 // ---- Edits --------------------------------------------------------------------------------
 
+namespace {
+// A whole project, its elements copied in parallel: the copy an edit makes
+// of a large model is most of the edit's time.
+hostmodel::Project CopyProject(const hostmodel::Project& from) {
+  // A member added to the project must be copied here too.
+  static_assert(sizeof(hostmodel::Project) == sizeof(hostmodel::ProjectState) + sizeof(from.materials) +
+                                                   sizeof(from.textures) + sizeof(from.elements));
+  hostmodel::Project copy;
+  copy.state = from.state;
+  copy.materials = from.materials;
+  copy.textures = from.textures;
+  copy.elements.resize(from.elements.size());
+  base::ParallelFor(from.elements.size(), [&](std::size_t i) { copy.elements[i] = from.elements[i]; });
+  return copy;
+}
+}  // namespace
+
 Status Host::ApplyEdit(const std::string& what,
                        const std::function<Result<hostmodel::ChangeSet>(hostmodel::Project&)>& edit,
                        hostmodel::ChangeSet* changes) {
   if (!hasProject_ || !model3D_) return Status::Fail("no project is open");
   // Readers may hold the current snapshot: edit a copy and publish it whole.
-  hostmodel::Project copy = *model3D_->Snapshot();
+  const ModelerAPI::ProjectSnapshot current = model3D_->Snapshot();
+  hostmodel::Project copy = CopyProject(*current);
   Result<hostmodel::ChangeSet> result = edit(copy);
   if (!result) {
     Log("edit", what + " refused: " + result.error());
@@ -369,6 +389,8 @@ Status Host::ApplyEdit(const std::string& what,
     }
   }
   model3D_->SetSnapshot(std::make_shared<const hostmodel::Project>(std::move(copy)));
+  if (!releaser_) releaser_ = std::make_unique<SnapshotReleaser>();
+  releaser_->Release(current);
   modified_ = true;
   Log("edit", what + ": " + std::to_string(set.changedElements.size()) + " changed, " +
                   std::to_string(set.addedElements.size()) + " added, " +

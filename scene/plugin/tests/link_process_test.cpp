@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -123,7 +125,7 @@ class LinkProcessTest : public ::testing::Test {
     ASSERT_TRUE(hostmodel::SaveProjectFile(hostmodel::SampleBuilding(), project_).ok());
     linkName_ = util::FromUtf8((dir_ / "House.dae").string());
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override { if (!getenv("CORV_KEEP")) fs::remove_all(dir_); }
 
   // Starts hostsim with the add-on on a script; its JSON log goes to a file.
   std::unique_ptr<ChildProcess> Hostsim(const std::string& name, const std::string& script) {
@@ -346,6 +348,198 @@ expect menu 32103 disabled
   EXPECT_NE(captions[0], "Velmar Corvanta - File already open");
   CorvantaAPI::LiveConnection probe;
   EXPECT_TRUE(probe.EnumConnections(0).empty());
+}
+
+// Polls until the registry does or does not name the link.
+#define EXPECT_REGISTERED(name, want)                                         \
+  do {                                                                        \
+    bool seen_ = !(want);                                                     \
+    for (int i_ = 0; i_ < 500 && seen_ != (want); ++i_) {                     \
+      seen_ = IsRegistered(name);                                             \
+      if (seen_ != (want)) std::this_thread::sleep_for(std::chrono::milliseconds(20)); \
+    }                                                                         \
+    EXPECT_EQ(seen_, (want)) << util::ToUtf8(name);                           \
+  } while (0)
+
+bool IsRegistered(const std::u16string& name) {
+  CorvantaAPI::LiveConnection probe;
+  for (const auto& n : probe.EnumConnections(0))
+    if (n == name) return true;
+  return false;
+}
+
+TEST_F(LinkProcessTest, StopByPaletteByCloseAndBySaveUnderAnotherName) {
+  // velmar is there for the start's renderer check; it follows each link.
+  Velmar velmar;
+  velmar.Start({});
+  const std::string other = (dir_ / "Other.pln").string();
+  const std::u16string otherName = util::FromUtf8((dir_ / "Other.dae").string());
+  auto host = Hostsim("stops", "open " + project_ + R"(
+window 3d
+menu 32106
+menu 32101
+signal s1
+await t1 20000
+palette click 3
+expect status "Corvanta® stopped."
+signal s2
+await t2 20000
+answer alert No
+menu 32101
+signal s3
+await t3 20000
+saveas )" + project_ + R"(
+expect menu 32103 enabled
+signal s4
+await t4 20000
+saveas )" + other + R"(
+expect menu 32103 disabled
+signal s5
+await t5 20000
+answer alert No
+menu 32101
+signal s6
+await t6 20000
+close
+expect menu 32103 disabled
+signal s7
+)");
+  ASSERT_NE(host, nullptr);
+  ASSERT_TRUE(Awaited("s1", 20000));
+  EXPECT_REGISTERED(linkName_, true);
+  Raise("t1");
+  // The palette's stop button.
+  ASSERT_TRUE(Awaited("s2", 20000));
+  EXPECT_REGISTERED(linkName_, false);
+  // velmar lets go of the ended link's control area before the next start.
+  EXPECT_TRUE(velmar.Next("link-ended", 10000).is_object());
+  Raise("t2");
+  ASSERT_TRUE(Awaited("s3", 20000));
+  EXPECT_REGISTERED(linkName_, true);
+  Raise("t3");
+  // Saved under the same name: the link goes on.
+  ASSERT_TRUE(Awaited("s4", 20000));
+  EXPECT_REGISTERED(linkName_, true);
+  Raise("t4");
+  // Saved under another name: the link of the old name ends.
+  ASSERT_TRUE(Awaited("s5", 20000));
+  EXPECT_REGISTERED(linkName_, false);
+  EXPECT_FALSE(IsRegistered(otherName));
+  Raise("t5");
+  ASSERT_TRUE(Awaited("s6", 20000));
+  EXPECT_REGISTERED(otherName, true);
+  Raise("t6");
+  // Closing the project ends its link.
+  ASSERT_TRUE(Awaited("s7", 20000));
+  EXPECT_REGISTERED(otherName, false);
+  EXPECT_EQ(ExitCode(host->Wait(30000)), 0);
+  velmar.child().Signal(SIGTERM);
+  velmar.child().Wait(10000);
+}
+
+// The camera record as the renderer reads it, between the processes.
+struct ViewSeen {
+  std::uint32_t changes = 0, active = 0, kind = 0;
+  float position[3] = {0, 0, 0};
+};
+
+ViewSeen ReadView(CorvantaAPI::LiveConnection& guest) {
+  ViewSeen v;
+  auto records = guest.GetRecords(CorvantaAPI::kTypeView, 0, 0);
+  if (records.empty()) return v;
+  const auto* view = reinterpret_cast<const CorvantaAPI::ViewRecord*>(records.front());
+  v.changes = view->head.changeCount;
+  v.active = view->active;
+  v.kind = view->camera.kind;
+  std::memcpy(v.position, view->camera.position, sizeof v.position);
+  return v;
+}
+
+TEST_F(LinkProcessTest, CameraRecordsFollowPerspectiveAndEndOnceInParallel) {
+  Velmar velmar;
+  velmar.Start({});
+  auto host = Hostsim("camera", "open " + project_ + R"(
+window 3d
+projection perspective
+camera set 10 -20 5 0 0 0
+menu 32101
+signal started
+await s1 20000
+camera set 12 -20 5 0 0 0
+signal moved
+await s2 20000
+signal parallel-begin
+projection parallel
+signal parallel
+await s3 20000
+camera move 1 0 0
+camera move 0 1 0
+signal parallel-moved
+await s4 20000
+signal back-begin
+projection perspective
+signal back
+await s5 20000
+menu 32103
+)");
+  ASSERT_NE(host, nullptr);
+  ASSERT_TRUE(Awaited("started", 20000));
+  CorvantaAPI::LiveConnection guest;
+  ASSERT_EQ(guest.Open(linkName_), 0);
+  const ViewSeen first = ReadView(guest);
+  EXPECT_EQ(first.active, 1u);
+  EXPECT_EQ(first.kind, CorvantaAPI::kCameraPerspective);
+  // Host (x, y, z) is (x, z + offset, y) on the link.
+  EXPECT_FLOAT_EQ(first.position[0], 10.0f);
+  EXPECT_FLOAT_EQ(first.position[2], -20.0f);
+  EXPECT_NEAR(first.position[1], 5.0f, 0.5f);
+  Raise("s1");
+  ASSERT_TRUE(Awaited("moved", 20000));
+  const ViewSeen moved = ReadView(guest);
+  EXPECT_GT(moved.changes, first.changes);
+  EXPECT_FLOAT_EQ(moved.position[0], 12.0f);
+  Raise("s2");
+  // Parallel: one inactive kind-0 record...
+  ASSERT_TRUE(Awaited("parallel", 20000));
+  const ViewSeen parallel = ReadView(guest);
+  EXPECT_EQ(parallel.active, 0u);
+  EXPECT_EQ(parallel.kind, 0u);
+  EXPECT_EQ(parallel.changes, moved.changes + 1);
+  Raise("s3");
+  // ...then nothing while the view stays parallel.
+  ASSERT_TRUE(Awaited("parallel-moved", 20000));
+  EXPECT_EQ(ReadView(guest).changes, parallel.changes);
+  Raise("s4");
+  ASSERT_TRUE(Awaited("back", 20000));
+  const ViewSeen back = ReadView(guest);
+  EXPECT_EQ(back.active, 1u);
+  EXPECT_EQ(back.kind, CorvantaAPI::kCameraPerspective);
+  EXPECT_GT(back.changes, parallel.changes);
+  Raise("s5");
+  guest.Close();
+  EXPECT_EQ(ExitCode(host->Wait(30000)), 0);
+
+  // Following resumed with one menu update: the menu writes between the
+  // two signals are those of one UpdateMenus, as many as the parallel
+  // switch's.
+  const auto log = Log(logs_[0]);
+  auto writesBetween = [&](const std::string& from, const std::string& to) {
+    int writes = -1;
+    for (const auto& e : log) {
+      const std::string kind = e.value("kind", "");
+      if (kind == "signal" && e.value("name", "") == from) writes = 0;
+      if (kind == "signal" && e.value("name", "") == to) return writes;
+      if (writes >= 0 && kind.rfind("menu.", 0) == 0 &&
+          (kind.find("flags") != std::string::npos || kind.find("text") != std::string::npos))
+        ++writes;
+    }
+    return -1;
+  };
+  const int parallelWrites = writesBetween("parallel-begin", "parallel");
+  const int backWrites = writesBetween("back-begin", "back");
+  EXPECT_GT(parallelWrites, 0);
+  EXPECT_EQ(backWrites, parallelWrites);
+  EXPECT_EQ(writesBetween("s3", "parallel-moved"), 0);
 }
 
 }  // namespace

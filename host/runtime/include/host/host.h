@@ -38,6 +38,7 @@ using hostmodel::Result;
 using hostmodel::Status;
 
 class ModelWatcher;
+class SnapshotReleaser;
 
 struct LogEntry {
   std::string category;  // "debug" (DBPrintf), "loader", "project", "view", "edit", "watch", "save3d", ...
@@ -298,6 +299,8 @@ class Host {
 
   std::unique_ptr<ModelWatcher> watcher_;
   std::map<std::string, GSErrCode> faults_;
+  // Snapshots an edit replaced are freed there (made at the first edit).
+  std::unique_ptr<SnapshotReleaser> releaser_;
 };
 
 }  // namespace host

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "hostsdk/events.h"
@@ -113,6 +114,13 @@ class ACPlugin {
   std::atomic<bool> cameraSync{true};
   std::atomic<bool> cameraLive{false};
   std::atomic<float> verticalOffset{0.01f};
+  // The link sight and the connection's mappings as SendCamera sees them:
+  // SendCamera runs on the host's notifying thread and holds cameraMutex for
+  // its whole turn; the host thread takes it to replace or drop the sight and
+  // to close the connection, so a camera turn never reads a sight being
+  // replaced nor writes a record being unmapped. No host call that could
+  // notify is made while it is held.
+  mutable std::mutex cameraMutex;
   Modeler::SightPtr linkSight;
   std::unique_ptr<AttributeReader> attributeReader;
   std::unique_ptr<ModelerAPI::Model> model;
