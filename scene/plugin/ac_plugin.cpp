@@ -72,6 +72,7 @@ ACPlugin::~ACPlugin() {
 }
 
 void ACPlugin::UpdateMenus() {
+  menusStale.store(false);
   if (ui) ui->UpdateMenus();
 }
 
@@ -252,6 +253,7 @@ void ACPlugin::CheckLinkAndResync() {
 }
 
 void ACPlugin::OnIdle() {
+  if (menusStale.load()) UpdateMenus();
   const std::int64_t now = SteadyNowNs();
   if (nextIdlePass >= now) return;
   nextIdlePass = now + 33'000'000;
@@ -340,8 +342,14 @@ void ACPlugin::SendCamera() {
       menusChanged = true;
     }
   }
-  // The menus are the host's: written outside the camera lock.
-  if (menusChanged) UpdateMenus();
+  // The menus are the host's: written outside the camera lock, and only on
+  // the user-interface thread.
+  if (!menusChanged) return;
+  if (std::this_thread::get_id() == uiThread) {
+    UpdateMenus();
+  } else {
+    menusStale.store(true);
+  }
 }
 
 void ACPlugin::PublishLinkStatus(const std::u16string& name, std::int32_t durationMicroseconds) {

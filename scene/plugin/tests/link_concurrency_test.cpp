@@ -1,8 +1,8 @@
 // A running link under concurrent load, in one process so that the thread
 // sanitizer sees every side: the host thread edits the model, moves the
 // camera and runs the idle pass; another thread delivers camera
-// notifications as a host may on a thread of its own; a third reads the
-// link as the renderer does. The link then stops while camera turns are
+// notifications as a host may on a thread of its own; velmar follows the
+// link from its own process. The link then stops while camera turns are
 // still arriving.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -13,13 +13,15 @@
 #include <memory>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "child_process.h"
 #include "host/host.h"
 #include "hostmodel/project_file.h"
 #include "hostmodel/sample.h"
 #include "hostsdk/loader.h"
 #include "isolation.h"
-#include "livelink/layout.h"
-#include "livelink/link_reader.h"
 #include "livelink/live_connection.h"
 #include "plugin/ac_plugin.h"
 #include "util/text.h"
@@ -32,6 +34,7 @@ GSErrCode FreeData() { return 0; }
 namespace {
 
 namespace fs = std::filesystem;
+using json = nlohmann::json;
 
 TEST(LinkConcurrency, EditsCameraTurnsAndRendererReadsThenStopUnderCameraTurns) {
   livelink_test::Isolated();
@@ -52,13 +55,16 @@ TEST(LinkConcurrency, EditsCameraTurnsAndRendererReadsThenStopUnderCameraTurns) 
   const hostmodel::Guid moved = sample.elements.front().guid;
 
   {
+    // The renderer is velmar in a process of its own, as in use.
+    auto velmar = livelink_test::ChildProcess::Start(CORV_VELMAR_PATH, {"--json", "run", "--exit-when-ended"});
+    ASSERT_NE(velmar, nullptr);
     auto plugin = std::make_unique<ACPlugin>();
     ASSERT_TRUE(plugin->StartOrResume());
     ASSERT_EQ(plugin->GetLinkState(), LinkState::Running);
     const std::u16string name = util::FromUtf8((dir / "House.dae").string());
 
-    std::atomic<bool> stopCamera{false}, stopReader{false};
-    std::atomic<int> cameraTurns{0}, reads{0};
+    std::atomic<bool> stopCamera{false};
+    std::atomic<int> cameraTurns{0};
     std::thread camera([&] {
       while (!stopCamera.load()) {
         plugin->SendCamera();
@@ -66,23 +72,6 @@ TEST(LinkConcurrency, EditsCameraTurnsAndRendererReadsThenStopUnderCameraTurns) 
         std::this_thread::sleep_for(std::chrono::microseconds(200));
       }
     });
-    std::atomic<std::uint32_t> lastSurfaces{0};
-    std::atomic<bool> sawCamera{false};
-    std::thread reader([&] {
-      CorvantaAPI::LiveConnection guest;
-      while (!stopReader.load() && guest.Open(name) != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      while (!stopReader.load()) {
-        const CorvantaAPI::LinkSnapshot snap = CorvantaAPI::LinkReader(guest).Read();
-        std::uint32_t surfaces = 0;
-        for (const auto& r : snap.records) surfaces += r.type == CorvantaAPI::kTypeSurface ? 1 : 0;
-        lastSurfaces.store(surfaces);
-        if (snap.camera.present && snap.camera.active == 1 && snap.camera.kind == CorvantaAPI::kCameraPerspective)
-          sawCamera.store(true);
-        reads.fetch_add(1);
-        std::this_thread::sleep_for(std::chrono::microseconds(300));
-      }
-    });
-
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
     int edits = 0;
     while (std::chrono::steady_clock::now() < end) {
@@ -111,11 +100,27 @@ TEST(LinkConcurrency, EditsCameraTurnsAndRendererReadsThenStopUnderCameraTurns) 
     while (cameraTurns.load() < turnsAtStop + 20) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     stopCamera.store(true);
     camera.join();
-    stopReader.store(true);
-    reader.join();
-    EXPECT_GT(reads.load(), 0);
-    EXPECT_GT(lastSurfaces.load(), 0u);
-    EXPECT_TRUE(sawCamera.load());
+    // velmar followed the link: geometry and camera updates, then the end.
+    int updates = 0;
+    bool cameraSeen = false, ended = false;
+    std::string line;
+    while (!ended && velmar->ReadLine(&line, 10000)) {
+      const json j = json::parse(line, nullptr, false);
+      if (j.is_discarded()) continue;
+      const std::string event = j.value("event", "");
+      if (event == "update") {
+        ++updates;
+        const json read = j.value("read", json::object());
+        const json cameraRead = read.value("camera", json());
+        if ((cameraRead.is_boolean() && cameraRead.get<bool>()) || (cameraRead.is_number() && cameraRead.get<double>() > 0))
+          cameraSeen = true;
+      }
+      ended = event == "link-ended";
+    }
+    EXPECT_GT(updates, 2);
+    EXPECT_TRUE(cameraSeen);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(velmar->Wait(10000), 0);
     EXPECT_EQ(plugin->GetLinkState(), LinkState::Stopped);
     EXPECT_FALSE(plugin->IsCameraLive());
     CorvantaAPI::LiveConnection probe;

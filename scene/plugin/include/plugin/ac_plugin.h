@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "hostsdk/events.h"
 #include "hostsdk/sight.h"
@@ -127,4 +128,9 @@ class ACPlugin {
   std::unique_ptr<CameraObserver> cameraObserver;
   std::unique_ptr<ModelObserver> modelObserver;
   std::atomic<bool> modelChanged{false};
+  // The menus and the palette belong to the host's user-interface thread
+  // (the one that made this object): a camera turn on another thread leaves
+  // their update to the next idle pass.
+  std::thread::id uiThread = std::this_thread::get_id();
+  std::atomic<bool> menusStale{false};
 };
