@@ -8,45 +8,19 @@
 
 #include "scene/mesh_info.h"
 #include "util/hash.h"
+#include "weld_mesh_table.h"
 
 namespace scene {
 
 namespace {
 
 // The 32 attribute bytes of vertex k: position, normal, texture coordinate.
-struct Attributes {
-  std::uint64_t w[4];
-  friend bool operator==(const Attributes& a, const Attributes& b) {
-    return a.w[0] == b.w[0] && a.w[1] == b.w[1] && a.w[2] == b.w[2] && a.w[3] == b.w[3];
-  }
-};
-
-Attributes AttributesOf(const MeshInfo& mesh, std::size_t k) {
-  unsigned char bytes[32];
-  std::memcpy(bytes, &mesh.positions[3 * k], 12);
-  std::memcpy(bytes + 12, &mesh.normals[3 * k], 12);
-  std::memcpy(bytes + 24, &mesh.texCoords[2 * k], 8);
-  Attributes a;
-  std::memcpy(a.w, bytes, 32);
+WeldAttributes AttributesOf(const MeshInfo& mesh, std::size_t k) {
+  WeldAttributes a;
+  std::memcpy(a.f, &mesh.positions[3 * k], 12);
+  std::memcpy(a.f + 3, &mesh.normals[3 * k], 12);
+  std::memcpy(a.f + 6, &mesh.texCoords[2 * k], 8);
   return a;
-}
-
-std::uint64_t Mix(std::uint64_t x) {
-  x ^= x >> 33;
-  x *= 0xff51afd7ed558ccdull;
-  x ^= x >> 33;
-  x *= 0xc4ceb9fe1a85ec53ull;
-  x ^= x >> 33;
-  return x;
-}
-
-// A digest of all 32 bytes: equal attributes give equal digests; the table
-// compares the bytes themselves, so a collision only costs a probe.
-std::uint64_t Digest(const Attributes& a) {
-  std::uint64_t h = Mix(a.w[0] ^ 0x9E3779B97F4A7C15ull);
-  h = Mix(h ^ a.w[1]);
-  h = Mix(h ^ a.w[2]);
-  return Mix(h ^ a.w[3]);
 }
 
 // Loops over n vertices, in parallel when there are enough of them to pay
@@ -91,42 +65,31 @@ std::size_t WeldMesh(MeshInfo& mesh) {
   if (!Weldable(mesh)) return 0;
   const std::size_t u = static_cast<std::size_t>(mesh.vertexCount);
 
-  std::vector<std::uint64_t> digests(u);
-  ForEachVertex(u, [&](std::size_t k) { digests[k] = Digest(AttributesOf(mesh, k)); });
-
-  // Open addressing over vertex numbers; the slot holds the first vertex of
-  // each distinct attribute set. Walking the vertices in order makes every
-  // vertex map to the first vertex equal to it, as the quadratic walk does.
-  std::size_t slots = 16;
-  while (slots < 2 * u) slots *= 2;
-  const std::size_t mask = slots - 1;
-  constexpr std::uint32_t kFree = 0xFFFFFFFFu;
-  std::vector<std::uint32_t> table(slots, kFree);
+  // Walking the vertices in order makes every vertex map to the first
+  // vertex equal to it, as the quadratic walk does.
+  std::vector<WeldAttributes> distinct;
+  distinct.reserve(u);
+  WeldTable table;
+  table.Reset(u);
   std::vector<std::uint32_t> remap(u);
-  std::vector<std::uint32_t> kept;
-  kept.reserve(u);
-  std::size_t merges = 0;
-  for (std::size_t i = 0; i < u; ++i) {
-    std::size_t slot = static_cast<std::size_t>(digests[i]) & mask;
-    for (;;) {
-      const std::uint32_t first = table[slot];
-      if (first == kFree) {
-        table[slot] = static_cast<std::uint32_t>(i);
-        remap[i] = static_cast<std::uint32_t>(kept.size());
-        kept.push_back(static_cast<std::uint32_t>(i));
-        break;
-      }
-      if (digests[first] == digests[i] && AttributesOf(mesh, first) == AttributesOf(mesh, i)) {
-        remap[i] = remap[first];
-        ++merges;
-        break;
-      }
-      slot = (slot + 1) & mask;
-    }
+  for (std::size_t i = 0; i < u; ++i) remap[i] = table.Add(AttributesOf(mesh, i), distinct);
+  const std::size_t n = distinct.size();
+  if (n == u) return 0;
+
+  std::vector<float> positions(3 * n), normals(3 * n), texCoords(2 * n);
+  for (std::size_t k = 0; k < n; ++k) {
+    std::memcpy(&positions[3 * k], distinct[k].f, 12);
+    std::memcpy(&normals[3 * k], distinct[k].f + 3, 12);
+    std::memcpy(&texCoords[2 * k], distinct[k].f + 6, 8);
   }
-  if (merges == 0) return 0;
-  Apply(mesh, kept, remap);
-  return merges;
+  for (std::uint32_t& index : mesh.indices) {
+    if (index < remap.size()) index = remap[index];
+  }
+  mesh.positions = std::move(positions);
+  mesh.normals = std::move(normals);
+  mesh.texCoords = std::move(texCoords);
+  mesh.vertexCount = static_cast<std::int32_t>(n);
+  return u - n;
 }
 
 std::uint64_t DescriptionWeldKey(const float* position, const float* normal, const float* texCoord) {
