@@ -1,7 +1,5 @@
 // The geometry stages of an export: building bodies on the host thread, then
 // merging per material, serialising and creating marker nodes in parallel.
-#include <oneapi/tbb/parallel_for.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -15,6 +13,7 @@
 #include "collada/document_text.h"
 #include "collada/geometry_text.h"
 #include "collada/number_text.h"
+#include "parallel_or_throw.h"
 #include "hostsdk/acapi.h"
 #include "scene/material_library.h"
 #include "scene/material_record.h"
@@ -62,7 +61,7 @@ void ColladaExporter::LoadGeometry() {
   std::vector<std::uint64_t> keys(usedKeys.begin(), usedKeys.end());
   std::sort(keys.begin(), keys.end());
   geometries.reserve(keys.size());
-  tbb::parallel_for(std::size_t{0}, keys.size(), [&](std::size_t i) { MergeMaterial(keys[i]); });
+  collada::ParallelOrThrow(keys.size(), [&](std::size_t i) { MergeMaterial(keys[i]); });
   // The meshes live on in the merged buffers; the bodies keep only what the
   // marker nodes need.
   for (auto& body : bodies) body->positions = {};
@@ -76,19 +75,25 @@ void ColladaExporter::LoadGeometry() {
   Status(u"Velmar Collada exporter: serialize geometries\u2026");
   std::unordered_map<std::uint64_t, std::size_t> indexOfKey;
   for (std::size_t i = 0; i < usedMaterials.size(); ++i) indexOfKey[usedMaterials[i]->key] = i;
-  tbb::parallel_for(std::size_t{0}, geometries.size(), [&](std::size_t i) {
+  {
+    // The pieces of all arrays of all geometries share the threads.
+    std::vector<GeometryInfo*> list;
+    list.reserve(geometries.size());
+    for (auto& g : geometries) list.push_back(g.get());
+    collada::SerializeGeometries(list);
+  }
+  for (std::size_t i = 0; i < geometries.size(); ++i) {
     GeometryInfo& g = *geometries[i];
-    collada::SerializeGeometry(g);
     const scene::MaterialRecord* record = materials->Find(g.materialKey);
     auto it = indexOfKey.find(record->key);
     g.id = it != indexOfKey.end() ? materialIds[it->second] : collada::MaterialId(record->key);
     g.name = collada::XmlText(record->name);
-  });
+  }
 
   if (exportNodes) {
     Status(u"Velmar Collada exporter: create nodes\u2026");
     nodes.reserve(bodies.size());
-    tbb::parallel_for(std::size_t{0}, bodies.size(), [&](std::size_t i) { CreateNode(*bodies[i]); });
+    collada::ParallelOrThrow(bodies.size(), [&](std::size_t i) { CreateNode(*bodies[i]); });
     std::sort(nodes.begin(), nodes.end(), [](const auto& a, const auto& b) {
       return a->name.size() != b->name.size() ? a->name.size() < b->name.size() : a->name < b->name;
     });
@@ -128,7 +133,7 @@ void ColladaExporter::MergeMaterial(std::uint64_t key) {
 
   std::atomic<std::uint64_t> vertexTotal{0}, indexTotal{0};
   std::vector<char> usable(group.size(), 0);
-  tbb::parallel_for(std::size_t{0}, group.size(), [&](std::size_t m) {
+  collada::ParallelOrThrow(group.size(), [&](std::size_t m) {
     scene::MeshInfo* mesh = group[m];
     if (!mesh->IsFinished() && !builder->FinishMesh(mesh, record)) return;
     if (mesh->vertexCount < 0 || mesh->indexCount < 0) return;

@@ -15,6 +15,10 @@ namespace collada {
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 20;
+// Written bytes are handed to the disk in batches of this size while the
+// document goes on, so that the flush before the rename waits only for the
+// last of them.
+constexpr std::size_t kWritebackBatch = std::size_t{16} << 20;
 
 // Writing past the process's file-size limit raises SIGXFSZ, whose default
 // action ends the process: the host would die for a failed export. While
@@ -97,6 +101,7 @@ bool OutputFile::Open(const std::string& destination) {
       if (exists) (void)::fchmod(fd_, st.st_mode & 07777);
       buffer_.resize(kBufferSize);
       used_ = 0;
+      written_ = handedOver_ = 0;
       return true;
     }
     if (errno != EEXIST) {
@@ -129,6 +134,14 @@ void OutputFile::WriteAll(const char* data, std::size_t size) {
     }
     data += n;
     size -= static_cast<std::size_t>(n);
+    written_ += static_cast<std::uint64_t>(n);
+  }
+  if (written_ - handedOver_ >= kWritebackBatch) {
+    // Starts the write-back and does not wait for it; a file system that
+    // cannot do this just leaves it all to the flush.
+    (void)::sync_file_range(fd_, static_cast<off_t>(handedOver_), static_cast<off_t>(written_ - handedOver_),
+                            SYNC_FILE_RANGE_WRITE);
+    handedOver_ = written_;
   }
 }
 

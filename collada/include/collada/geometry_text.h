@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "collada/geometry_info.h"
 
@@ -15,5 +16,12 @@ namespace collada {
 // rather than read past its end. Touches nothing but geometry, so
 // geometries can be serialised in parallel.
 void SerializeGeometry(GeometryInfo& geometry);
+
+// SerializeGeometry for every geometry of the list, the arrays cut into
+// pieces that are formatted in parallel (one large geometry keeps every
+// thread busy) and joined into each text at its exact size. The texts are
+// the ones SerializeGeometry gives one by one. Throws std::bad_alloc when
+// memory runs out.
+void SerializeGeometries(const std::vector<GeometryInfo*>& geometries);
 
 }  // namespace collada

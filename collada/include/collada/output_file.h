@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -61,6 +62,8 @@ class OutputFile {
   std::string tempPath_;
   std::string buffer_;
   std::size_t used_ = 0;
+  std::uint64_t written_ = 0;     // bytes in the file
+  std::uint64_t handedOver_ = 0;  // of them, handed to the disk's write-back
   std::string error_;
 };
 
