@@ -4,6 +4,7 @@
 #include "base/parallel_for.h"
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "scene/mesh_info.h"
@@ -40,6 +41,19 @@ bool Weldable(const MeshInfo& mesh) {
          mesh.texCoords.size() >= 2 * u;
 }
 
+// Gives the mesh its welded vertex arrays (n vertices) and renumbers its
+// indices through the remap; indices past it are left for the checks.
+void Replace(MeshInfo& mesh, std::vector<float> positions, std::vector<float> normals, std::vector<float> texCoords,
+             const std::vector<std::uint32_t>& remap, std::size_t n) {
+  for (std::uint32_t& index : mesh.indices) {
+    if (index < remap.size()) index = remap[index];
+  }
+  mesh.positions = std::move(positions);
+  mesh.normals = std::move(normals);
+  mesh.texCoords = std::move(texCoords);
+  mesh.vertexCount = static_cast<std::int32_t>(n);
+}
+
 // Rebuilds the mesh from the kept vertices (in order) and the remap.
 void Apply(MeshInfo& mesh, const std::vector<std::uint32_t>& kept, const std::vector<std::uint32_t>& remap) {
   const std::size_t n = kept.size();
@@ -50,13 +64,7 @@ void Apply(MeshInfo& mesh, const std::vector<std::uint32_t>& kept, const std::ve
     std::memcpy(&normals[3 * i], &mesh.normals[3 * k], 12);
     std::memcpy(&texCoords[2 * i], &mesh.texCoords[2 * k], 8);
   });
-  for (std::uint32_t& index : mesh.indices) {
-    if (index < remap.size()) index = remap[index];
-  }
-  mesh.positions = std::move(positions);
-  mesh.normals = std::move(normals);
-  mesh.texCoords = std::move(texCoords);
-  mesh.vertexCount = static_cast<std::int32_t>(n);
+  Replace(mesh, std::move(positions), std::move(normals), std::move(texCoords), remap, n);
 }
 
 }  // namespace
@@ -82,13 +90,7 @@ std::size_t WeldMesh(MeshInfo& mesh) {
     std::memcpy(&normals[3 * k], distinct[k].f + 3, 12);
     std::memcpy(&texCoords[2 * k], distinct[k].f + 6, 8);
   }
-  for (std::uint32_t& index : mesh.indices) {
-    if (index < remap.size()) index = remap[index];
-  }
-  mesh.positions = std::move(positions);
-  mesh.normals = std::move(normals);
-  mesh.texCoords = std::move(texCoords);
-  mesh.vertexCount = static_cast<std::int32_t>(n);
+  Replace(mesh, std::move(positions), std::move(normals), std::move(texCoords), remap, n);
   return u - n;
 }
 
