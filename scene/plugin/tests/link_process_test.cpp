@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <random>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -23,6 +25,7 @@
 #include "livelink/layout.h"
 #include "livelink/link_reader.h"
 #include "livelink/live_connection.h"
+#include "platform/win32.h"
 #include "util/hash.h"
 #include "util/text.h"
 
@@ -60,14 +63,27 @@ bool Awaited(const std::string& name, int timeoutMs) {
 // velmar's JSON events, read as they come.
 class Velmar {
  public:
-  void Start(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {"--json", "run", "--exit-when-ended"};
+  // exitWhenEnded false: velmar stays and waits for the next link.
+  void Start(const std::vector<std::string>& args, bool exitWhenEnded = true) {
+    std::vector<std::string> all = {"--json", "run"};
+    if (exitWhenEnded) all.push_back("--exit-when-ended");
     all.insert(all.end(), args.begin(), args.end());
     child_ = ChildProcess::Start(CORV_VELMAR_PATH, all);
     ASSERT_NE(child_, nullptr);
     ASSERT_TRUE(Next("ready", 10000).is_object());
   }
   // The next event of that kind within the time; null when none came.
+  // Reads the events of the next timeoutMs; true when velmar holds a link
+  // at the end of them (opened and not yet ended).
+  bool LinkedAfter(int timeoutMs) {
+    Next("", timeoutMs);
+    for (auto it = seen_.rbegin(); it != seen_.rend(); ++it) {
+      const std::string event = it->value("event", "");
+      if (event == "opened") return true;
+      if (event == "link-ended" || event == "ended") return false;
+    }
+    return false;
+  }
   json Next(const std::string& event, int timeoutMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::string line;
@@ -540,6 +556,124 @@ menu 32103
   EXPECT_GT(parallelWrites, 0);
   EXPECT_EQ(backWrites, parallelWrites);
   EXPECT_EQ(writesBetween("s3", "parallel-moved"), 0);
+}
+
+// What of ours is still in /dev/shm under any of these name prefixes.
+std::vector<std::string> Leftovers(const std::vector<std::string>& prefixes) {
+  std::vector<std::string> left;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/dev/shm", ec)) {
+    const std::string name = entry.path().filename().string();
+    for (const auto& prefix : prefixes)
+      if (name.rfind(prefix, 0) == 0) {
+        left.push_back(name);
+        break;
+      }
+  }
+  return left;
+}
+
+std::string ShmPrefix(std::u16string_view mappingName) { return platform::ShmObjectName(mappingName).substr(1); }
+
+std::string BlockPrefix(pid_t pid) {
+  return ShmPrefix(u"CorvantaAPI/" + util::FromUtf8(std::to_string(pid)) + u"/");
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kCrashRounds = 4;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr int kCrashRounds = 4;
+#else
+constexpr int kCrashRounds = 6;
+#endif
+#else
+constexpr int kCrashRounds = 6;
+#endif
+
+// hostsim or velmar killed with SIGKILL at a random moment of a link, while
+// edits flow: after each kill the next start succeeds (no "File already
+// open" from the dead run's control area), a waiting renderer joins it with
+// the whole saved model, and once that link is stopped nothing of either
+// run is left in /dev/shm or the registry of connections.
+TEST_F(LinkProcessTest, KilledAtRandomMomentsTheNextLinkStartsIsJoinedAndLeavesNothing) {
+  const char* seedText = std::getenv("CORV_CRASH_SEED");
+  const unsigned seed = seedText != nullptr ? unsigned(std::strtoul(seedText, nullptr, 10)) : std::random_device{}();
+  std::printf("crash loop seed %u (CORV_CRASH_SEED=%u replays it)\n", seed, seed);
+  std::mt19937 random(seed);
+
+  std::string edits;
+  for (int i = 0; i < 40; ++i) {
+    const std::string x0 = std::to_string(2 * i), x1 = std::to_string(2 * i + 1);
+    edits += "edit box " + x0 + " 30 0 " + x1 + " 31 1 1\nwait 25\n";
+  }
+  std::vector<std::string> prefixes = {ShmPrefix(linkName_)};
+  auto velmar = std::make_unique<Velmar>();
+  velmar->Start({}, false);
+  long long wholeModel = -1;
+
+  for (int round = 0; round < kCrashRounds; ++round) {
+    const std::string n = std::to_string(round);
+    const bool killHost = round % 2 == 0;
+    const int delayMs = std::uniform_int_distribution<int>(0, 1200)(random);
+    SCOPED_TRACE("round " + n + (killHost ? ", host" : ", renderer") + " killed after " +
+                 std::to_string(delayMs) + " ms, seed " + std::to_string(seed));
+    auto busy = Hostsim("busy" + n, "open " + project_ + "\nwindow 3d\nmenu 32101\n" + edits + "await stop" + n +
+                                        " 60000\nmenu 32103\n");
+    ASSERT_NE(busy, nullptr);
+    prefixes.push_back(BlockPrefix(busy->pid()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+
+    if (killHost) {
+      busy->Signal(SIGKILL);
+      busy->Wait(10000);
+      // A renderer that had joined the dead run lets it go at its next check.
+      if (velmar->LinkedAfter(400)) {
+        ASSERT_TRUE(velmar->Next("link-ended", 5000).is_object());
+      }
+      auto next = Hostsim("next" + n, "open " + project_ + "\nwindow 3d\nmenu 32101\nawait joined" + n +
+                                          " 30000\nmenu 32103\n");
+      ASSERT_NE(next, nullptr);
+      prefixes.push_back(BlockPrefix(next->pid()));
+      ASSERT_TRUE(velmar->Next("opened", 20000).is_object());
+      // The dead run's edits were never saved: the link shows the saved model.
+      const long long triangles = velmar->NextTriangles(20000);
+      ASSERT_GT(triangles, 0);
+      if (wholeModel < 0) wholeModel = triangles;
+      EXPECT_EQ(triangles, wholeModel);
+      Raise("joined" + n);
+      EXPECT_TRUE(velmar->Next("link-ended", 10000).is_object());
+      EXPECT_EQ(ExitCode(next->Wait(20000)), 0);
+      const auto log = Log(logs_.back());
+      EXPECT_TRUE(Texts(log, "msgbox.show", "caption").empty());
+      EXPECT_TRUE(Contains(Texts(log, "statusbar", "text"), "Corvanta\u00ae stopped."));
+    } else {
+      velmar->child().Signal(SIGKILL);
+      velmar->child().Wait(10000);
+      // A renderer started now joins the link that is running.
+      velmar = std::make_unique<Velmar>();
+      velmar->Start({}, false);
+      ASSERT_TRUE(velmar->Next("opened", 20000).is_object());
+      EXPECT_GT(velmar->NextTriangles(20000), 0);
+      // The names looked for below are those of a running link's blocks.
+      EXPECT_FALSE(Leftovers({BlockPrefix(busy->pid())}).empty());
+      Raise("stop" + n);
+      EXPECT_TRUE(velmar->Next("link-ended", 20000).is_object());
+      EXPECT_EQ(ExitCode(busy->Wait(30000)), 0);
+      EXPECT_TRUE(Contains(Texts(Log(logs_.back()), "statusbar", "text"), "Corvanta\u00ae stopped."));
+    }
+
+    EXPECT_FALSE(Registered());
+    std::vector<std::string> left = Leftovers(prefixes);
+    for (int i = 0; i < 100 && !left.empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      left = Leftovers(prefixes);
+    }
+    EXPECT_TRUE(left.empty()) << left.size() << " objects left, first " << left.front();
+    if (HasFatalFailure()) return;
+  }
+  velmar->child().Signal(SIGTERM);
+  EXPECT_EQ(ExitCode(velmar->child().Wait(10000)), 0);
 }
 
 }  // namespace
