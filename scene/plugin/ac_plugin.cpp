@@ -219,10 +219,13 @@ void ACPlugin::Stop() {
   state.store(LinkState::Stopped);
   if (scene) scene->Stop();
   if (materials) materials->Reset();
-  if (connection) {
-    // Not while a camera turn writes the view record into the mapping.
+  {
+    // Not while a camera turn writes the view record into the mapping. A
+    // turn that saw the link running before it stopped may have marked the
+    // camera as followed; none after this sees it running.
     std::lock_guard lock(cameraMutex);
-    connection->Destroy();
+    if (connection) connection->Destroy();
+    cameraLive.store(false);
   }
   ReleaseHostObjects();
   StatusBar(u"Corvanta\u00AE stopped.");

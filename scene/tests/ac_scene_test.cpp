@@ -128,13 +128,13 @@ class ACSceneWalkTest : public SceneFixture {
     SceneFixture::SetUp();
     Open(scene_test::Boxes(0));  // the host serves the three materials
     project = scene_test::Boxes(3);
-    own = std::make_shared<Modeler::Model3D>(std::make_shared<const hostmodel::Project>(project));
+    own = std::make_shared<Modeler::Model3D>(std::make_shared<hostmodel::Project>(project));
     model = ModelerAPI::Model();
     model.Attach(own);
   }
   void Publish(hostmodel::Project p) {
     project = std::move(p);
-    own->SetSnapshot(std::make_shared<const hostmodel::Project>(project));
+    own->SetSnapshot(std::make_shared<hostmodel::Project>(project));
   }
   hostmodel::Project project;
   std::shared_ptr<Modeler::Model3D> own;

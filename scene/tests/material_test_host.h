@@ -126,7 +126,7 @@ class HostFixture : public ::testing::Test {
 // a project file could not carry (a pixel map shorter than its size).
 struct UncheckedModel {
   explicit UncheckedModel(hostmodel::Project project)
-      : model3D(std::make_shared<Modeler::Model3D>(std::make_shared<const hostmodel::Project>(std::move(project)))) {
+      : model3D(std::make_shared<Modeler::Model3D>(std::make_shared<hostmodel::Project>(std::move(project)))) {
     AttributeReader reader;
     EXPGetModel(Modeler::ConstModel3DPtr(model3D), &model, &reader);
   }

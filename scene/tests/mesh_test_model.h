@@ -26,7 +26,7 @@ class HostModel {
  public:
   explicit HostModel(hostmodel::Project project)
       : model3D_(std::make_shared<Modeler::Model3D>(
-            std::make_shared<const hostmodel::Project>(std::move(project)))) {
+            std::make_shared<hostmodel::Project>(std::move(project)))) {
     model_.Attach(model3D_);
   }
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <set>
 
 #include "base/parallel_for.h"
@@ -127,7 +128,7 @@ Status Host::InstallProject(hostmodel::Project project, API_NotifyEventID event,
     hasProject_ = false;
   }
   state_ = project.state;
-  model3D_ = std::make_shared<Modeler::Model3D>(std::make_shared<const hostmodel::Project>(std::move(project)));
+  model3D_ = std::make_shared<Modeler::Model3D>(std::make_shared<hostmodel::Project>(std::move(project)));
   hasProject_ = true;
   modified_ = false;
   modelFilePath_ = modelFile;
@@ -354,20 +355,29 @@ Status Host::ApplyEdit(const std::string& what,
                        const std::function<Result<hostmodel::ChangeSet>(hostmodel::Project&)>& edit,
                        hostmodel::ChangeSet* changes) {
   if (!hasProject_ || !model3D_) return Status::Fail("no project is open");
-  // Readers may hold the current snapshot: edit a copy and publish it whole.
-  const ModelerAPI::ProjectSnapshot current = model3D_->Snapshot();
-  hostmodel::Project copy = CopyProject(*current);
-  Result<hostmodel::ChangeSet> result = edit(copy);
-  if (!result) {
-    Log("edit", what + " refused: " + result.error());
-    return Status::Fail(result.error());
+  // While no reader holds the model, the edit changes it in place: copying
+  // a large model would be most of an edit's time. A reader that holds it
+  // keeps what it has, and the edit goes to a copy that replaces it whole.
+  std::optional<Result<hostmodel::ChangeSet>> result;
+  const bool inPlace = model3D_->EditInPlace([&](hostmodel::Project& p) { result.emplace(edit(p)); });
+  std::shared_ptr<hostmodel::Project> copy;
+  ModelerAPI::ProjectSnapshot replaced;
+  if (!inPlace) {
+    replaced = model3D_->Snapshot();
+    copy = std::make_shared<hostmodel::Project>(CopyProject(*replaced));
+    result.emplace(edit(*copy));
   }
-  const hostmodel::ChangeSet& set = result.value();
+  if (!*result) {
+    Log("edit", what + " refused: " + result->error());
+    return Status::Fail(result->error());
+  }
+  const hostmodel::ChangeSet& set = result->value();
   if (changes != nullptr) *changes = set;
   if (set.Empty()) {
     Log("edit", what + ": nothing changed");
     return Status::Ok();
   }
+  const ModelerAPI::ProjectSnapshot edited = inPlace ? model3D_->Snapshot() : copy;
   // Elements that changed, came or went, and those that show a changed
   // material: what an observer needs to look at again.
   std::vector<API_Guid> touched;
@@ -380,7 +390,7 @@ Status Host::ApplyEdit(const std::string& what,
   for (auto& g : set.removedElements) add(g);
   if (!set.changedMaterials.empty()) {
     const std::set<std::int32_t> materials(set.changedMaterials.begin(), set.changedMaterials.end());
-    for (const auto& e : copy.elements) {
+    for (const auto& e : edited->elements) {
       bool uses = false;
       for (const auto& b : e.bodies) {
         for (const auto& p : b.polygons) uses = uses || materials.count(p.materialIndex) != 0;
@@ -388,9 +398,11 @@ Status Host::ApplyEdit(const std::string& what,
       if (uses) add(e.guid);
     }
   }
-  model3D_->SetSnapshot(std::make_shared<const hostmodel::Project>(std::move(copy)));
-  if (!releaser_) releaser_ = std::make_unique<SnapshotReleaser>();
-  releaser_->Release(current);
+  if (!inPlace) {
+    model3D_->SetSnapshot(std::move(copy));
+    if (!releaser_) releaser_ = std::make_unique<SnapshotReleaser>();
+    releaser_->Release(std::move(replaced));
+  }
   modified_ = true;
   Log("edit", what + ": " + std::to_string(set.changedElements.size()) + " changed, " +
                   std::to_string(set.addedElements.size()) + " added, " +

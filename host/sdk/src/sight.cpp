@@ -33,7 +33,7 @@ Camera Camera::Make(Int32 projectionType, const ModelerAPI::Vertex& viewPoint, c
 }
 
 // ---- Model3D ------------------------------------------------------------------
-Model3D::Model3D(ModelerAPI::ProjectSnapshot snapshot) : snapshot_(std::move(snapshot)) {}
+Model3D::Model3D(std::shared_ptr<hostmodel::Project> snapshot) : snapshot_(std::move(snapshot)) {}
 
 Model3D::~Model3D() = default;
 
@@ -42,9 +42,18 @@ ModelerAPI::ProjectSnapshot Model3D::Snapshot() const {
   return snapshot_;
 }
 
-void Model3D::SetSnapshot(ModelerAPI::ProjectSnapshot snapshot) {
+void Model3D::SetSnapshot(std::shared_ptr<hostmodel::Project> snapshot) {
   std::lock_guard lock(snapshotMutex_);
   snapshot_ = std::move(snapshot);
+}
+
+bool Model3D::EditInPlace(const std::function<void(hostmodel::Project&)>& edit) {
+  std::lock_guard lock(snapshotMutex_);
+  // Every reader's handle shares this count, and a new one is only handed
+  // out under the lock held here: one means nobody else can look.
+  if (!snapshot_ || snapshot_.use_count() != 1) return false;
+  edit(*snapshot_);
+  return true;
 }
 
 void Model3D::NotifyModelChanged() const {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -102,11 +103,13 @@ class IModel3DObserver : public GS::EventObserver {
   virtual void RebuildFinished(const Model3D& model) = 0;
 };
 
-// A host 3D model. It holds the current state of the model as an immutable
-// snapshot; the host replaces the snapshot at every change and then notifies.
+// A host 3D model. It holds the current state of the model as a snapshot
+// that readers see immutable; the host replaces the snapshot at a change
+// while a reader holds it, edits it in place while none does, and then
+// notifies.
 class Model3D : public GS::EventSource {
  public:
-  explicit Model3D(ModelerAPI::ProjectSnapshot snapshot);
+  explicit Model3D(std::shared_ptr<hostmodel::Project> snapshot);
   ~Model3D() override;
 
   void Attach(IModel3DObserver& observer) const { AttachObserver(observer); }
@@ -115,14 +118,20 @@ class Model3D : public GS::EventSource {
   ModelerAPI::ProjectSnapshot Snapshot() const;
 
   // Host side.
-  void SetSnapshot(ModelerAPI::ProjectSnapshot snapshot);
+  void SetSnapshot(std::shared_ptr<hostmodel::Project> snapshot);
+  // Calls edit on the current snapshot itself when nobody but this model
+  // holds it, under the lock Snapshot() takes, so no reader ever sees the
+  // model change under it; returns false without calling edit while some
+  // reader holds the snapshot (the host then edits a copy). edit must leave
+  // the project as it was when it refuses.
+  bool EditInPlace(const std::function<void(hostmodel::Project&)>& edit);
   void NotifyModelChanged() const;
   void NotifyElementsChanged(const std::vector<API_Guid>& elements) const;
   void NotifyRebuild(bool started) const;
 
  private:
   mutable std::mutex snapshotMutex_;
-  ModelerAPI::ProjectSnapshot snapshot_;
+  std::shared_ptr<hostmodel::Project> snapshot_;
 };
 
 using Model3DPtr = std::shared_ptr<Model3D>;
