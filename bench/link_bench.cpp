@@ -3,9 +3,10 @@
 // watches both. It measures
 //   - start: from the start command until velmar was woken and had read
 //     every geometry block of the building;
-//   - edit: from a one-element edit until velmar's wake-up read of it, for
-//     an element of a small material and one of the material that holds
-//     most triangles.
+//   - edit: from a one-element edit until velmar's wake-up for it (the
+//     "wake" line velmar writes before it reads anything), and until velmar
+//     has read the change, for an element of a small material and one of
+//     the material that holds most triangles.
 // hostsim raises a signal right before each command; this program sees it
 // (polling every 0.2 ms) and takes the time, then waits for velmar's next
 // scene update. Reports medians, p95 and p99.
@@ -53,19 +54,34 @@ bool TakeSignal(const std::string& name, Clock::time_point* when, int timeoutMs)
   return false;
 }
 
-// The next velmar scene update; its arrival time in *when.
+// The next velmar scene update; its arrival time in *when. *wokeAt is when
+// velmar said it was woken for it (its "wake" line, written before it reads
+// the scene), or, when the update came from its own poll, the update's
+// arrival less velmar's read time.
 bool NextUpdate(livelink_test::ChildProcess& velmar, Clock::time_point* when, long long* triangles,
-                int timeoutMs, double* readMs = nullptr) {
+                int timeoutMs, Clock::time_point* wokeAt = nullptr) {
   std::string line;
   const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  Clock::time_point woke{};
+  bool wakeSeen = false;
   while (Clock::now() < end) {
     if (!velmar.ReadLine(&line, timeoutMs)) return false;
     const auto t = Clock::now();
     json j = json::parse(line, nullptr, false);
-    if (j.is_discarded() || j.value("event", "") != "update") continue;
+    if (j.is_discarded()) continue;
+    const std::string event = j.value("event", "");
+    if (event == "wake") {
+      woke = t;
+      wakeSeen = true;
+    }
+    if (event != "update") continue;
     *when = t;
     *triangles = j["scene"].value("triangles", -1LL);
-    if (readMs != nullptr) *readMs = j.value("readMs", 0.0);
+    if (wokeAt != nullptr) {
+      const auto readTime = std::chrono::duration_cast<Clock::duration>(
+          std::chrono::duration<double, std::milli>(j.value("readMs", 0.0)));
+      *wokeAt = wakeSeen && j.value("cause", "") == "wake" ? woke : t - readTime;
+    }
     return true;
   }
   return false;
@@ -186,14 +202,12 @@ int main(int argc, char** argv) {
       // Give the link a quiet moment between edits, as a user would.
       std::this_thread::sleep_for(std::chrono::milliseconds(60));
       std::ofstream(SignalDir() / "next") << "1";
-      double readMs = 0;
-      if (!TakeSignal("e" + std::to_string(i), &t0, 60000) || !NextUpdate(*velmar, &t1, &seen, 10000, &readMs)) {
+      Clock::time_point woke;
+      if (!TakeSignal("e" + std::to_string(i), &t0, 60000) || !NextUpdate(*velmar, &t1, &seen, 10000, &woke)) {
         std::fprintf(stderr, "link_bench: edit %d did not arrive\n", i);
         return 1;
       }
-      // velmar reports an update once it has read it: its wake-up came
-      // readMs before.
-      (i % 2 == 1 ? bigWakeMs : smallWakeMs).push_back(Ms(t1 - t0) - readMs);
+      (i % 2 == 1 ? bigWakeMs : smallWakeMs).push_back(Ms(woke - t0));
       (i % 2 == 1 ? bigMs : smallMs).push_back(Ms(t1 - t0));
     }
     std::ofstream(SignalDir() / "next") << "1";

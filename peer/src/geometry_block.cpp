@@ -60,6 +60,7 @@ bool ParseGeometryBlock(const std::uint8_t* data, std::size_t bytes, Geometry* g
   for (float& x : result.texCoords)
     if (!std::isfinite(x)) x = 0, ++fixed;
   if (repaired != nullptr) *repaired = fixed;
+  result.bounds = UsedBounds(result);
   *geometry = std::move(result);
   return true;
 }

@@ -14,15 +14,24 @@ void Bounds::Add(const float* p) {
   empty = false;
 }
 
-Bounds Scene::ComputeBounds() const {
-  // Only vertices that triangles use count: a block's vertices beyond its
-  // indices draw nothing.
+void Bounds::Add(const Bounds& other) {
+  if (other.empty) return;
+  Add(other.min.data());
+  Add(other.max.data());
+}
+
+Bounds UsedBounds(const Geometry& g) {
   Bounds bounds;
-  for (const Surface& surface : surfaces) {
-    if (!surface.geometry) continue;
-    const Geometry& g = *surface.geometry;
-    for (std::uint32_t index : g.indices) bounds.Add(&g.positions[static_cast<std::size_t>(index) * 3]);
-  }
+  const std::size_t vertices = g.vertexCount();
+  for (std::uint32_t index : g.indices)
+    if (index < vertices) bounds.Add(&g.positions[static_cast<std::size_t>(index) * 3]);
+  return bounds;
+}
+
+Bounds Scene::ComputeBounds() const {
+  Bounds bounds;
+  for (const Surface& surface : surfaces)
+    if (surface.geometry) bounds.Add(surface.geometry->bounds);
   return bounds;
 }
 

@@ -21,6 +21,14 @@ using Vec3 = std::array<float, 3>;
 inline constexpr std::int32_t kSurfaceWater = 1;
 inline constexpr std::int32_t kSurfaceGlass = 2;
 
+struct Bounds {
+  Vec3 min{};
+  Vec3 max{};
+  bool empty = true;
+  void Add(const float* p);
+  void Add(const Bounds& other);
+};
+
 struct Geometry {
   // Per vertex: three floats of position, three of normal, two of texture
   // coordinate (u, v with v = 0 at the top row of the image).
@@ -28,10 +36,18 @@ struct Geometry {
   std::vector<float> normals;
   std::vector<float> texCoords;
   std::vector<std::uint32_t> indices;  // three per triangle, all < vertexCount()
+  // Of the vertices the triangles use, kept with the geometry (see
+  // UsedBounds) so that a summary of a large scene after each update costs
+  // nothing per vertex.
+  Bounds bounds;
 
   std::size_t vertexCount() const { return positions.size() / 3; }
   std::size_t triangleCount() const { return indices.size() / 3; }
 };
+
+// The bounds of the vertices g's triangles use: a block's vertices beyond
+// its indices draw nothing. Non-finite points are left out.
+Bounds UsedBounds(const Geometry& g);
 
 struct Texture {
   Image image;
@@ -64,13 +80,6 @@ struct Camera {
   Vec3 position{};
   Vec3 backward{};
   Vec3 up{};
-};
-
-struct Bounds {
-  Vec3 min{};
-  Vec3 max{};
-  bool empty = true;
-  void Add(const float* p);
 };
 
 struct Scene {

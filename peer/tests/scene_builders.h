@@ -69,6 +69,7 @@ inline Surface MakeSurface(const char* name, std::uint32_t colour, Geometry g) {
   Surface s;
   s.name = name;
   s.colour = colour;
+  g.bounds = UsedBounds(g);
   s.geometry = std::make_shared<Geometry>(std::move(g));
   return s;
 }
