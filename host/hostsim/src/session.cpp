@@ -8,6 +8,7 @@
 #include <iostream>
 #include <thread>
 
+#include "signals.h"
 #include "words.h"
 
 namespace hostsim {
@@ -308,7 +309,7 @@ bool Session::Dispatch(const Words& w, const std::string& where) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < end) {
       PumpWaiting();
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::this_thread::sleep_for(kIdlePeriod);
     }
     return true;
   }

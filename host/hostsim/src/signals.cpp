@@ -89,7 +89,7 @@ bool AwaitSignal(const std::string& name, std::chrono::milliseconds timeout, con
       return false;
     }
     if (idle) idle();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(kIdlePeriod);
   }
 }
 

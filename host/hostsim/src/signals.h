@@ -19,7 +19,13 @@ bool ValidSignalName(const std::string& name);
 // runtime directory cannot be written.
 bool RaiseSignal(const std::string& name, std::string* error);
 
-// Waits until the signal is up, calling idle about every 10 ms meanwhile (the
+// How often a waiting host runs its idle loop. A host's event loop sends
+// idle messages whenever its queue is empty; an add-on limits itself (ours
+// acts at most every 33 ms), so a coarse period here would only add to the
+// time an edit takes to reach the renderer.
+inline constexpr std::chrono::milliseconds kIdlePeriod{2};
+
+// Waits until the signal is up, calling idle every kIdlePeriod meanwhile (the
 // host stays responsive while it waits), then takes it down. False with a
 // reason at the timeout or when the folder cannot be read.
 bool AwaitSignal(const std::string& name, std::chrono::milliseconds timeout, const std::function<void()>& idle,
