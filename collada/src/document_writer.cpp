@@ -27,6 +27,10 @@ void Line(OutputFile& out, const Pieces&... pieces) {
   out.Write("\r\n");
 }
 
+void Write(OutputFile& out, const ArrayText& text) {
+  text.ForEach([&](std::string_view piece) { out.Write(piece); });
+}
+
 std::string Decimal(std::uint64_t n) { return std::to_string(n); }
 
 void Status(const DocumentContent& content, std::u16string_view text) {
@@ -269,16 +273,19 @@ void WriteGeometry(OutputFile& out, const GeometryInfo& g) {
   out.Line("<mesh>");
   Line(out, "<source id=\"", id, "-positions\">");
   Line(out, "<float_array id=\"", id, "-positions-array\" count=\"", Decimal(3 * v), "\">");
-  Line(out, g.positions, "</float_array>");
+  Write(out, g.positions);
+  out.Line("</float_array>");
   WriteSource(out, id, "positions", g.vertexCount, 3, kXyzParams);
   Line(out, "<source id=\"", id, "-normals\">");
   Line(out, "<float_array id=\"", id, "-normals-array\" count=\"", Decimal(3 * v), "\">");
-  Line(out, g.normals);
+  Write(out, g.normals);
+  out.Line("");
   out.Line("</float_array>");
   WriteSource(out, id, "normals", g.vertexCount, 3, kXyzParams);
   Line(out, "<source id=\"", id, "-uv\">");
   Line(out, "<float_array id=\"", id, "-uv-array\" count=\"", Decimal(2 * v), "\">");
-  Line(out, g.texcoords, "</float_array>");
+  Write(out, g.texcoords);
+  out.Line("</float_array>");
   WriteSource(out, id, "uv", g.vertexCount, 2, kStParams);
   Line(out, "<vertices id=\"", id, "-vertices\">");
   Line(out, "<input semantic=\"POSITION\" source=\"#", id, "-positions\"/>");
@@ -287,7 +294,9 @@ void WriteGeometry(OutputFile& out, const GeometryInfo& g) {
   Line(out, "<input offset=\"0\" semantic=\"VERTEX\" source=\"#", id, "-vertices\"/>");
   Line(out, "<input offset=\"0\" semantic=\"NORMAL\" source=\"#", id, "-normals\"/>");
   Line(out, "<input offset=\"0\" semantic=\"TEXCOORD\" source=\"#", id, "-uv\" set=\"0\"/>");
-  Line(out, "<p>", g.indices, "</p>");
+  out.Write("<p>");
+  Write(out, g.indices);
+  out.Line("</p>");
   out.Line("</triangles>");
   out.Line("</mesh>");
   out.Line("</geometry>");

@@ -94,7 +94,7 @@ void FormatPiece(Piece& piece) {
   piece.size = static_cast<std::size_t>(end - p);
 }
 
-std::string& TextOf(GeometryInfo& g, ArrayKind kind) {
+ArrayText& TextOf(GeometryInfo& g, ArrayKind kind) {
   switch (kind) {
     case kPositions:
       return g.positions;
@@ -150,22 +150,14 @@ void SerializeGeometries(const std::vector<GeometryInfo*>& geometries) {
       piece.end = std::min(a.count, piece.begin + kPieceElements);
     }
   ParallelOrThrow(pieces.size(), [&](std::size_t i) { FormatPiece(pieces[i]); });
-  // Each text is its pieces in order, allocated once at its exact size.
-  ParallelOrThrow(arrays.size(), [&](std::size_t i) {
-    const ArrayJob& a = arrays[i];
-    std::size_t total = 0;
-    for (std::size_t k = 0; k < a.pieces; ++k) total += pieces[a.firstPiece + k].size;
-    std::string text;
-    text.reserve(total);
+  for (const ArrayJob& a : arrays) {
+    ArrayText& text = TextOf(*a.geometry, a.kind);
+    text = ArrayText();
     for (std::size_t k = 0; k < a.pieces; ++k) {
       Piece& piece = pieces[a.firstPiece + k];
-      text.append(piece.text.get(), piece.size);
-      piece.text.reset();
+      text.Add(std::move(piece.text), piece.size);
     }
-    // A short text's first allocation may be larger than asked.
-    if (text.capacity() != text.size()) text.shrink_to_fit();
-    TextOf(*a.geometry, a.kind) = std::move(text);
-  });
+  }
   for (GeometryInfo* g : geometries) {
     g->vertexData.reset();
     g->vertexDataWords = 0;

@@ -6,8 +6,42 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace collada {
+
+// One array's text, kept as the pieces it was formatted in, in order. It
+// goes to the file piece by piece and is never joined: joining would copy
+// the whole array once more, into memory touched for the first time.
+class ArrayText {
+ public:
+  void Add(std::unique_ptr<char[]> text, std::size_t size) {
+    size_ += size;
+    pieces_.push_back({std::move(text), size});
+  }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  // Calls write with each piece in order.
+  template <typename Write>
+  void ForEach(Write&& write) const {
+    for (const Piece& piece : pieces_) write(std::string_view(piece.text.get(), piece.size));
+  }
+  std::string Joined() const {
+    std::string text;
+    text.reserve(size_);
+    ForEach([&](std::string_view piece) { text.append(piece); });
+    return text;
+  }
+
+ private:
+  struct Piece {
+    std::unique_ptr<char[]> text;
+    std::size_t size = 0;
+  };
+  std::vector<Piece> pieces_;
+  std::size_t size_ = 0;
+};
 
 // One material's triangles, merged. vertexData holds the words V, I, K
 // (K = 1), then 3V float positions and 3V float normals in the mesh
@@ -22,10 +56,10 @@ struct GeometryInfo {
   std::uint32_t indexCount = 0;
   std::string id;    // the material's identifier text in this document
   std::string name;  // the material's name, XML-safe UTF-8
-  std::string positions;
-  std::string normals;
-  std::string texcoords;
-  std::string indices;
+  ArrayText positions;
+  ArrayText normals;
+  ArrayText texcoords;
+  ArrayText indices;
 };
 
 // Words a merged buffer of V vertices and I indices needs: 3 + 6V + 2V + I.
