@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -56,6 +57,30 @@ bool MakeDirectories(const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// Lock files whose last wait timed out, with the time until which this
+// process does not wait on them again. A holder stopped in a debugger or by
+// Ctrl-Z stays stopped for minutes: paying the full wait once per object
+// closed or created would add up to hours on the user's thread.
+struct SkippedLocks {
+  std::mutex mutex;
+  std::map<std::string, std::chrono::steady_clock::time_point> until;
+};
+SkippedLocks& Skipped() {
+  static SkippedLocks* s = new SkippedLocks;  // used by destructors of statics too
+  return *s;
+}
+
+bool TryFlock(int fd) {
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+}  // namespace
+
 RuntimeLock::RuntimeLock(const char* fileName, int timeoutMs) {
   const std::string dir = platform::RuntimeDirectory();
   if (dir.empty()) return;
@@ -65,18 +90,53 @@ RuntimeLock::RuntimeLock(const char* fileName, int timeoutMs) {
     SetLastError(ERROR_ACCESS_DENIED);
     return;
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  auto pause = std::chrono::microseconds(50);
-  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
-      ::close(fd_);
-      fd_ = -1;
-      SetLastError(ERROR_TIMEOUT);
-      return;
+  using Clock = std::chrono::steady_clock;
+  const auto now = Clock::now();
+  bool skipping = false;
+  {
+    SkippedLocks& s = Skipped();
+    std::lock_guard guard(s.mutex);
+    auto it = s.until.find(path);
+    if (it != s.until.end()) {
+      if (now < it->second) skipping = true;
+      else s.until.erase(it);
     }
+  }
+  if (TryFlock(fd_)) {
+    if (skipping) {
+      SkippedLocks& s = Skipped();
+      std::lock_guard guard(s.mutex);
+      s.until.erase(path);  // the holder let go: wait normally again
+    }
+    return;
+  }
+  const auto fail = [this] {
+    ::close(fd_);
+    fd_ = -1;
+    SetLastError(ERROR_TIMEOUT);
+  };
+  if (skipping || timeoutMs <= 0 || errno != EWOULDBLOCK) {
+    fail();
+    return;
+  }
+  const auto deadline = now + std::chrono::milliseconds(timeoutMs);
+  auto pause = std::chrono::microseconds(50);
+  for (;;) {
     std::this_thread::sleep_for(pause);
     pause = std::min(pause * 2, std::chrono::microseconds(5000));
+    if (TryFlock(fd_)) return;
+    if (errno != EWOULDBLOCK) {
+      fail();
+      return;
+    }
+    if (Clock::now() >= deadline) break;
   }
+  {
+    SkippedLocks& s = Skipped();
+    std::lock_guard guard(s.mutex);
+    s.until[path] = Clock::now() + std::chrono::milliseconds(kSkipAfterTimeoutMs);
+  }
+  fail();
 }
 
 RuntimeLock::~RuntimeLock() {

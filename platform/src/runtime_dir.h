@@ -8,12 +8,17 @@ namespace platform::detail {
 // An exclusive flock on a file in the runtime directory, held for the
 // object's life. Separate instances exclude each other even inside one
 // process (each has its own open file description).
+inline constexpr int kSkipAfterTimeoutMs = 30000;
+
 class RuntimeLock {
  public:
   // Waits up to timeoutMs for the lock, so that a holder stopped in a
   // debugger cannot hang everyone. ok() is false (last error ERROR_TIMEOUT,
   // or the reason the file could not be opened) when it was not taken;
   // callers then go on unlocked where their own protocol stays safe, or fail.
+  // After a wait that timed out, the process does not wait on that file
+  // again for kSkipAfterTimeoutMs: each later attempt tries once and gives up
+  // at once while the holder still has it. timeoutMs 0 never waits.
   explicit RuntimeLock(const char* fileName, int timeoutMs = 2000);
   ~RuntimeLock();
   RuntimeLock(const RuntimeLock&) = delete;

@@ -97,7 +97,10 @@ struct MappingObject final : KernelObject {
   ~MappingObject() override {
     if (fd < 0) return;
     if (!posixName.empty()) {
-      RuntimeLock lock(kLockFile);
+      // Never waits: the flock protocol alone keeps the removal safe (only
+      // the last holder, holding it exclusively, unlinks), and a stop closes
+      // one object per block, so any wait here would be paid per block.
+      RuntimeLock lock(kLockFile, 0);
       // Turning our shared lock into an exclusive one succeeds only when we
       // are the last holder; then the name goes with us, as on Windows.
       if (LockNonBlocking(fd, LOCK_EX) && StillLinked(fd)) ::shm_unlink(posixName.c_str());
