@@ -34,7 +34,7 @@ std::uint32_t LiveConnection::CreateBlock(std::uint32_t ownerRecordId, std::uint
       continue;
     }
     void* view = MapViewOfFile(handle, FILE_MAP_ALL_ACCESS, 0, 0, 0);
-    const std::size_t bytes = platform::GetMappingSize(handle);
+    const std::size_t bytes = platform::GetViewSize(view);
     if (view == nullptr || bytes < size) {
       if (view != nullptr) UnmapViewOfFile(view);
       CloseHandle(handle);
@@ -65,8 +65,9 @@ void* LiveConnection::OpenBlock(std::uint32_t blockId) {
     CloseHandle(handle);
     return nullptr;
   }
+  // Bounded by what was mapped: the peer may grow the object right after.
   auto [entry, inserted] =
-      tables_->blocks.emplace(blockId, Tables::BlockEntry{handle, view, platform::GetMappingSize(handle)});
+      tables_->blocks.emplace(blockId, Tables::BlockEntry{handle, view, platform::GetViewSize(view)});
   if (!inserted) {
     // Another thread opened the same block meanwhile: keep its mapping.
     UnmapViewOfFile(view);

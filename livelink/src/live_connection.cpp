@@ -68,7 +68,7 @@ std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity)
     return kCreateExists;
   }
   void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
-  if (view == nullptr || platform::GetMappingSize(mapping) < size) {
+  if (view == nullptr || platform::GetViewSize(view) < size) {
     const DWORD error = view == nullptr ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
     if (view != nullptr) UnmapViewOfFile(view);
     CloseHandle(mapping);
@@ -124,8 +124,10 @@ std::int32_t LiveConnection::Open(std::u16string name) {
     return -1;
   }
   // The area was written by another process: refuse one whose header does
-  // not describe the bytes actually mapped, before any scan trusts it.
-  const std::size_t mapped = platform::GetMappingSize(mapping);
+  // not describe the bytes actually mapped, before any scan trusts it. The
+  // view's own length, never a second look at the object's size, which a
+  // peer may have grown since the view was made.
+  const std::size_t mapped = platform::GetViewSize(view);
   const AreaCheck check = ValidateControlArea(view, mapped);
   if (check != AreaCheck::Ok) {
     UnmapViewOfFile(view);

@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -131,6 +132,33 @@ TEST(LivelinkCrossProcessTest, APeerShrinkingTheAreaOrABlockEndsTheLinkInsteadOf
   ASSERT_EQ(creator.Create(UniqueName("after"), 4), 0);
   EXPECT_FALSE(creator.MappingBroken());
   EXPECT_TRUE(creator.IsConnected());
+}
+
+TEST(LivelinkCrossProcessTest, ABlockGrownWhileOpenedIsBoundedByWhatWasMapped) {
+  const std::u16string name = UniqueName("grow");
+  LiveConnection creator;
+  ASSERT_EQ(creator.Create(name, 16), 0);
+  const std::uint32_t block = creator.CreateBlock(creator.OwnStatRecord()->id, 4096);
+  ASSERT_NE(block, 0u);
+  auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
+  ASSERT_NE(guest, nullptr);
+  guest->Send("growblock " + std::to_string(block) + " 800");
+  ASSERT_EQ(guest->WaitFor("growing", kWaitMs), "growing");
+  // Each open maps the object as it is then; the size it reports must be
+  // that length, not one the peer made after.
+  int opens = 0, beyondView = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
+  while (std::chrono::steady_clock::now() < end) {
+    creator.CloseBlock(block);
+    const void* view = creator.OpenBlock(block);
+    if (view == nullptr) continue;
+    ++opens;
+    if (creator.GetBlockSize(block) != platform::GetViewSize(view)) ++beyondView;
+  }
+  EXPECT_GT(opens, 10);
+  EXPECT_EQ(beyondView, 0) << "of " << opens << " opens";
+  EXPECT_NE(guest->WaitFor("grown", kWaitMs), "");
+  EXPECT_EQ(platform::GetViewSize(nullptr), 0u);
 }
 
 TEST(LivelinkCrossProcessTest, GuestRefusesAnAreaWhoseHeaderLies) {

@@ -415,6 +415,13 @@ BOOL UnmapViewOfFile(LPCVOID address) {
 
 bool platform::IsViewBroken(LPCVOID view) { return view != nullptr && detail::ViewBroken(view); }
 
+SIZE_T platform::GetViewSize(LPCVOID view) {
+  Views& v = TheViews();
+  std::lock_guard guard(v.mutex);
+  auto it = v.byAddress.find(view);
+  return it == v.byAddress.end() ? 0 : static_cast<SIZE_T>(it->second.length);
+}
+
 SIZE_T platform::GetMappingSize(HANDLE handle) {
   auto mapping = detail::LookupHandleAs<MappingObject>(handle);
   struct stat st {};

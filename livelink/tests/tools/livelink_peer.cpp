@@ -11,7 +11,9 @@
 // "end" -> "ended" (sets the closed flag); "foreground" -> "foreground 1|0"
 // (IsOwnerForeground); "destroy" -> "destroyed"; "shrink" -> "shrunk RC"
 // (truncates the control area's object to 0 bytes, as a hostile peer may);
-// "shrinkblock ID" -> "shrunk RC" (the same for a block); "quit".
+// "shrinkblock ID" -> "shrunk RC" (the same for a block); "growblock ID MS"
+// -> "growing", then "grown N" (opens the block, then grows its object page
+// by page for MS milliseconds, N steps); "quit".
 // End of input quits too.
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -55,6 +57,24 @@ int Serve(LiveConnection& connection) {
       const int rc = fd >= 0 ? ::ftruncate(fd, 0) : -1;
       if (fd >= 0) ::close(fd);
       Say("shrunk " + std::to_string(rc));
+    } else if (verb == "growblock") {
+      unsigned long id = 0, ms = 0;
+      std::sscanf(line.c_str(), "growblock %lu %lu", &id, &ms);
+      connection.OpenBlock(static_cast<std::uint32_t>(id));  // keeps the object alive
+      const std::u16string mapping = CorvantaAPI::BlockName(
+          CorvantaAPI::LoadShared(connection.Area().header()->creatorPid), static_cast<std::uint32_t>(id));
+      const int fd = ::shm_open(platform::ShmObjectName(mapping).c_str(), O_RDWR, 0);
+      Say("growing");
+      long steps = 0;
+      const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+      off_t size = 4096;
+      while (fd >= 0 && std::chrono::steady_clock::now() < end) {
+        size += 4096;
+        if (size > (off_t{64} << 20)) size = 8192;
+        if (::ftruncate(fd, size) == 0) ++steps;
+      }
+      if (fd >= 0) ::close(fd);
+      Say("grown " + std::to_string(steps));
     } else if (verb == "block") {
       unsigned size = 0;
       char text[256] = {};

@@ -119,8 +119,13 @@ namespace platform {
 // the handler installed before it. Views are guarded from MapViewOfFile on.
 bool IsViewBroken(LPCVOID view);
 // Size in bytes of the mapping behind a handle (from fstat), 0 for a bad
-// handle. A guest checks every offset it reads against this.
+// handle. The object is shared: another process can resize it at any time,
+// so this is not the length of a view made earlier.
 SIZE_T GetMappingSize(HANDLE mapping);
+// The length of a view MapViewOfFile returned, as it was mapped (0 for any
+// other address). A guest checks every offset it reads against this: a size
+// read again after mapping may already count bytes a peer added since.
+SIZE_T GetViewSize(LPCVOID view);
 // The one function that turns a Windows mapping name into the POSIX shared
 // memory object name (with its leading "/"). Injective; long names take a
 // digest form. Publisher and renderer both use it.
