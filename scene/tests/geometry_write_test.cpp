@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,27 @@ TEST(GeometryBlock, LayoutFrontCopiesReversedBackCopiesNegated) {
   std::vector<std::uint8_t> small(GeometryBlockBytes(3, 3), 0);
   EXPECT_TRUE(CopyMeshesIntoBlock(small.data(), 3, 3, meshes.data(), meshes.size()));
   EXPECT_EQ(small, ExpectedBlock({single}));
+}
+
+// A group large enough to be copied by several threads in chunks of meshes,
+// with sizes and sidedness mixed: the block is the same, byte for byte.
+TEST(GeometryBlock, LargeGroupsCopiedInParallelChunksLandWhereASingleCopyPutsThem) {
+  BodyInfo body;
+  std::mt19937 random(7);
+  std::vector<const MeshInfo*> meshes;
+  std::uint32_t vertices = 0, indices = 0;
+  while (vertices < (1u << 20) + 5000) {
+    const int n = std::uniform_int_distribution<int>(3, 600)(random);
+    const bool both = random() % 3 == 0;
+    const MeshInfo* mesh = FinishedMesh(body, n, both, float(meshes.size()));
+    meshes.push_back(mesh);
+    vertices += std::uint32_t(n) * (both ? 2 : 1);
+    indices += std::uint32_t(mesh->indexCount) * (both ? 2 : 1);
+  }
+  const std::vector<std::uint8_t> expected = ExpectedBlock(meshes);
+  std::vector<std::uint8_t> block(expected.size(), 0xCD);
+  EXPECT_TRUE(CopyMeshesIntoBlock(block.data(), vertices, indices, meshes.data(), meshes.size()));
+  EXPECT_TRUE(block == expected) << meshes.size() << " meshes, " << vertices << " vertices";
 }
 
 TEST_F(GeometryWrite, CreatesReusesGrowsAndReleasesTheBlock) {
