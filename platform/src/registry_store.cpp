@@ -238,10 +238,16 @@ bool IsDeleted(int dirfd) {
 
 DWORD LoadValues(int dirfd, std::vector<Value>& out) {
   out.clear();
-  int fd = ::openat(dirfd, kValuesFile, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  // Non-blocking: a FIFO in place of the file must not hang the reader.
+  int fd = ::openat(dirfd, kValuesFile, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) {
     if (errno == ENOENT) return IsDeleted(dirfd) ? ERROR_KEY_DELETED : ERROR_SUCCESS;
     return errno == ELOOP ? ERROR_BADDB : ERROR_CANTREAD;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return ERROR_BADDB;
   }
   std::string text;
   bool tooLarge = false;
@@ -259,9 +265,17 @@ DWORD StoreValues(int dirfd, const std::vector<Value>& values) {
   // list is written by an installer and read by every user.
   struct stat st;
   mode_t mode = ::fstat(dirfd, &st) == 0 ? (st.st_mode & 0666) : 0600;
-  int fd = ::openat(dirfd, kValuesTemp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode | 0600);
-  if (fd >= 0) ::fchmod(fd, mode | 0600);  // a stale temporary file keeps its old mode otherwise
+  // The temporary file has one fixed name per key, written under the key's
+  // lock: one that a kill left behind is simply written over by the next
+  // writer. Non-blocking and a regular file of ours, or no write.
+  int fd = ::openat(dirfd, kValuesTemp, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, mode | 0600);
   if (fd < 0) return errno == ENOENT ? ERROR_KEY_DELETED : ERROR_CANTWRITE;
+  struct stat tst;
+  if (::fstat(fd, &tst) != 0 || !S_ISREG(tst.st_mode) || tst.st_uid != ::geteuid() || ::ftruncate(fd, 0) != 0) {
+    ::close(fd);
+    return ERROR_CANTWRITE;
+  }
+  ::fchmod(fd, mode | 0600);  // a stale temporary file keeps its old mode otherwise
   bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   if (!ok || ::renameat(dirfd, kValuesTemp, dirfd, kValuesFile) != 0) {

@@ -1,7 +1,10 @@
 // Where the per-user state of the stand-ins lives: $CORV_RUNTIME_DIR, else
-// $XDG_RUNTIME_DIR/corvanta, else /tmp/corvanta-UID. The directory must be
-// ours and private: anyone able to write into it could forge windows or
-// redirect posted messages.
+// $XDG_RUNTIME_DIR/corvanta, else $HOME/.cache/corvanta/runtime, else
+// /tmp/corvanta-UID. The directory must be ours and private: anyone able to
+// write into it could forge windows or redirect posted messages. It is
+// checked through a descriptor that is kept, and files in it are opened
+// relative to that descriptor, so a folder removed and made again by someone
+// else (possible under /tmp) is never used unchecked.
 #include "runtime_dir.h"
 
 #include <fcntl.h>
@@ -23,12 +26,22 @@
 namespace platform::detail {
 namespace {
 
+bool HomeIsOurs(const char* home) {
+  struct stat st {};
+  return ::stat(home, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & 022) == 0;
+}
+
 std::string ChooseDirectory() {
   std::string dir;
   if (const char* own = std::getenv("CORV_RUNTIME_DIR"); own && *own) {
     dir = own;
   } else if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg) {
     dir = std::string(xdg) + "/corvanta";
+  } else if (const char* home = std::getenv("HOME"); home && home[0] == '/' && HomeIsOurs(home)) {
+    // Under the user's home nobody else can remove and re-create it, as
+    // anyone can with a name under /tmp.
+    dir = std::string(home) + "/.cache/corvanta/runtime";
   } else {
     dir = "/tmp/corvanta-" + std::to_string(::geteuid());
   }
@@ -53,6 +66,52 @@ bool MakeDirectories(const std::string& path) {
   if (slash == std::string::npos || slash == 0) return false;
   if (!MakeDirectories(path.substr(0, slash))) return false;
   return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+// The checked directory: its path and a descriptor of it. Descriptors of
+// earlier directories stay open, since another thread may still be using one.
+struct Checked {
+  std::mutex mutex;
+  std::string path;
+  int fd = -1;
+  dev_t dev = 0;
+  ino_t ino = 0;
+};
+Checked& TheChecked() {
+  static Checked* c = new Checked;  // used by destructors of statics too
+  return *c;
+}
+
+// Inside the runtime directory: the part of path after it, else empty.
+bool RelativeToRuntime(const std::string& path, int* dirfd, std::string* relative) {
+  std::string dir;
+  if (!RuntimeDirectoryFd(&dir, dirfd)) return false;
+  if (path.size() <= dir.size() + 1 || path.compare(0, dir.size(), dir) != 0 || path[dir.size()] != '/')
+    return false;
+  *relative = path.substr(dir.size() + 1);
+  return true;
+}
+
+// Opens path; one in the runtime directory relative to its checked
+// descriptor, and only when it is a regular file of ours. Never blocks in
+// open (a FIFO planted in place of a file would).
+int OpenFile(const std::string& path, int flags, mode_t mode, bool ownRegularOnly) {
+  int dirfd = -1;
+  std::string relative;
+  const bool inside = RelativeToRuntime(path, &dirfd, &relative);
+  flags |= O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  const int fd = inside ? ::openat(dirfd, relative.c_str(), flags, mode) : ::open(path.c_str(), flags, mode);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      ((inside || ownRegularOnly) && st.st_uid != ::geteuid())) {
+    ::close(fd);
+    errno = EACCES;
+    return -1;
+  }
+  // Regular files never block; clear the flag for plain semantics.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
 }
 
 }  // namespace
@@ -85,7 +144,7 @@ RuntimeLock::RuntimeLock(const char* fileName, int timeoutMs) {
   const std::string dir = platform::RuntimeDirectory();
   if (dir.empty()) return;
   const std::string path = dir + "/" + fileName;
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  fd_ = OpenFile(path, O_RDWR | O_CREAT, 0600, true);
   if (fd_ < 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return;
@@ -144,11 +203,10 @@ RuntimeLock::~RuntimeLock() {
 }
 
 bool ReadSmallFile(const std::string& path, std::string* out, std::size_t maxBytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  const int fd = OpenFile(path, O_RDONLY, 0, false);
   if (fd < 0) return false;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<std::size_t>(st.st_size) > maxBytes) {
+  if (::fstat(fd, &st) != 0 || static_cast<std::size_t>(st.st_size) > maxBytes) {
     ::close(fd);
     return false;
   }
@@ -172,21 +230,32 @@ bool WriteFileAtomically(const std::string& path, const std::string& content) {
   static std::atomic<unsigned> counter{0};
   const std::string temp = path + ".tmp" + std::to_string(::getpid()) + "-" +
                            std::to_string(counter.fetch_add(1));
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  int dirfd = -1;
+  std::string relTemp, relPath;
+  const bool inside = RelativeToRuntime(temp, &dirfd, &relTemp) && RelativeToRuntime(path, &dirfd, &relPath);
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+  const int fd = inside ? ::openat(dirfd, relTemp.c_str(), flags, 0600) : ::open(temp.c_str(), flags, 0600);
   if (fd < 0) return false;
+  const auto removeTemp = [&] {
+    if (inside) ::unlinkat(dirfd, relTemp.c_str(), 0);
+    else ::unlink(temp.c_str());
+  };
   std::size_t done = 0;
   while (done < content.size()) {
     const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       ::close(fd);
-      ::unlink(temp.c_str());
+      removeTemp();
       return false;
     }
     done += static_cast<std::size_t>(n);
   }
-  if (::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
+  const bool renamed = ::close(fd) == 0 &&
+                       (inside ? ::renameat(dirfd, relTemp.c_str(), dirfd, relPath.c_str())
+                               : ::rename(temp.c_str(), path.c_str())) == 0;
+  if (!renamed) {
+    removeTemp();
     return false;
   }
   return true;
@@ -195,25 +264,46 @@ bool WriteFileAtomically(const std::string& path, const std::string& content) {
 }  // namespace platform::detail
 
 std::string platform::RuntimeDirectory() {
-  static std::mutex mutex;
-  static std::string verified;
-  const std::string dir = detail::ChooseDirectory();
-  std::lock_guard lock(mutex);
-  if (dir == verified) return dir;
-  if (!detail::MakeDirectories(dir)) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return {};
+  std::string dir;
+  int fd = -1;
+  return detail::RuntimeDirectoryFd(&dir, &fd) ? dir : std::string();
+}
+
+bool platform::detail::RuntimeDirectoryFd(std::string* path, int* fd) {
+  const std::string dir = ChooseDirectory();
+  Checked& c = TheChecked();
+  std::lock_guard lock(c.mutex);
+  // The path must still name the very folder that was checked: one removed
+  // and made again (by anyone) is checked afresh.
+  struct stat now {};
+  if (dir == c.path && c.fd >= 0 && ::lstat(dir.c_str(), &now) == 0 && now.st_dev == c.dev &&
+      now.st_ino == c.ino) {
+    *path = dir;
+    *fd = c.fd;
+    return true;
   }
+  if (!MakeDirectories(dir)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  const int dirfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   struct stat st {};
-  if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+  if (dirfd < 0 || ::fstat(dirfd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+    if (dirfd >= 0) ::close(dirfd);
     SetLastError(ERROR_ACCESS_DENIED);
-    return {};
+    return false;
   }
   // Tighten a directory we own; a shared one would let others forge windows.
-  if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0) {
+  if ((st.st_mode & 077) != 0 && ::fchmod(dirfd, 0700) != 0) {
+    ::close(dirfd);
     SetLastError(ERROR_ACCESS_DENIED);
-    return {};
+    return false;
   }
-  verified = dir;
-  return dir;
+  c.path = dir;
+  c.fd = dirfd;  // the previous descriptor stays open for threads still using it
+  c.dev = st.st_dev;
+  c.ino = st.st_ino;
+  *path = dir;
+  *fd = dirfd;
+  return true;
 }

@@ -29,8 +29,15 @@ class RuntimeLock {
   int fd_ = -1;
 };
 
-// Reads a whole small file; false when it is missing, unreadable or larger
-// than maxBytes.
+// The checked runtime directory and a descriptor of it (kept open for the
+// process's life; do not close it). Files in it are opened relative to the
+// descriptor. False, with the last error set, when there is none of ours.
+bool RuntimeDirectoryFd(std::string* path, int* fd);
+
+// Reads a whole small file; false when it is missing, unreadable, not a
+// regular file (a FIFO never blocks the reader) or larger than maxBytes. A
+// file in the runtime directory is opened relative to its checked
+// descriptor and must be the user's own.
 bool ReadSmallFile(const std::string& path, std::string* out, std::size_t maxBytes);
 // Writes through a temporary file and rename, so readers see the old or the
 // new content, never a torn one. Mode 0600.

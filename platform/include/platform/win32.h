@@ -338,6 +338,7 @@ MeasurementSystem UserMeasurementSystem();
 // CORV_REGISTRY_HKLM   directory of the machine's registry store
 //                      (default /var/lib/corvanta/registry)
 // CORV_RUNTIME_DIR     per-user runtime directory: window registry, lock files
-//                      (default $XDG_RUNTIME_DIR/corvanta, else a 0700
+//                      (default $XDG_RUNTIME_DIR/corvanta, else
+//                      $HOME/.cache/corvanta/runtime, else a 0700
 //                      /tmp/corvanta-UID)
 // CORV_URL_OPENER      program that opens web addresses instead of xdg-open
