@@ -25,7 +25,12 @@ std::uint32_t LiveConnection::CreateBlock(std::uint32_t ownerRecordId, std::uint
     const std::u16string name = BlockNameFor(id);
     HANDLE handle =
         CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name.c_str());
-    if (handle == nullptr) return 0;
+    if (handle == nullptr) {
+      // Another user's object under our name (a squatter in /dev/shm) is
+      // never touched: step over its id as over one still held.
+      if (GetLastError() == ERROR_ACCESS_DENIED) continue;
+      return 0;
+    }
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
       // Still held by the renderer from an earlier run of this process (the
       // counter restarts with every Create): sharing it would hand the

@@ -4,7 +4,9 @@
 #include "connection_tables.h"
 #include "platform/proc_stat.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -393,6 +395,39 @@ bool ProcessGone(std::uint32_t pid) {
 
 namespace {
 
+// False only when /proc shows that pid maps no object of that POSIX name:
+// then the lock word names a later process that was given the id of a
+// holder that died, and can never release it. Unreadable maps (another
+// user's process) count as mapping it.
+bool HolderMapsArea(std::uint32_t pid, const std::string& posixName) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/maps";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  // Lines end in the mapped file's path: "/dev/shm" + posixName.
+  const std::string needle = "/dev/shm" + posixName;
+  std::string window;
+  char buffer[16384];
+  bool found = false;
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      found = true;  // could not tell: keep the holder
+      break;
+    }
+    if (n == 0) break;
+    window.append(buffer, static_cast<std::size_t>(n));
+    if (window.find(needle) != std::string::npos) {
+      found = true;
+      break;
+    }
+    // Keep the tail that a match across two reads could start in.
+    if (window.size() > needle.size()) window.erase(0, window.size() - needle.size());
+  }
+  ::close(fd);
+  return found;
+}
+
 std::atomic_ref<std::uint32_t> LockWord(Header* header) {
   return std::atomic_ref<std::uint32_t>(header->lockOwner);
 }
@@ -407,6 +442,10 @@ bool LiveConnection::TryTakeLock(std::uint32_t self, bool mayTakeOver) {
   // A holder that died keeps the lock for good unless it is taken over; the
   // swap from its very id makes sure only one process wins the takeover.
   if (mayTakeOver && ProcessGone(expected)) return word.compare_exchange_strong(expected, self);
+  // A pid that was reused by an unrelated process looks alive: check that
+  // the holder maps this area at all.
+  if (mayTakeOver && !HolderMapsArea(expected, platform::ShmObjectName(MappingNameFor(name_))))
+    return word.compare_exchange_strong(expected, self);
   return false;
 }
 

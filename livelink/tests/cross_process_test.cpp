@@ -3,7 +3,12 @@
 // is killed), refusal of a second creator, and the registry of connections
 // with its purging of links whose process died.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -206,6 +211,56 @@ TEST(LivelinkCrossProcessTest, LockExcludesTheOtherProcessUntilReleasedOrKilled)
   EXPECT_EQ(creator.Area().header()->lockOwner, static_cast<std::uint32_t>(guest->pid()));
   EXPECT_TRUE(creator.Lock(0));
   EXPECT_EQ(creator.Area().header()->lockOwner, static_cast<std::uint32_t>(::getpid()));
+}
+
+TEST(LivelinkCrossProcessTest, LockOfAReusedPidOrAStoppedHolder) {
+  const std::u16string name = UniqueName("reused");
+  LiveConnection creator;
+  ASSERT_EQ(creator.Create(name, 4), 0);
+  // A live process that never mapped the area carries the id of a holder
+  // that died: its pid was reused. The lock is taken over.
+  auto stranger = StartPeer({"create", Narrow(UniqueName("elsewhere")), "4"}, "created 0");
+  ASSERT_NE(stranger, nullptr);
+  creator.Area().header()->lockOwner = static_cast<std::uint32_t>(stranger->pid());
+  EXPECT_TRUE(creator.Lock(0));
+  creator.Unlock();
+
+  // A guest that maps the area and is stopped holding the lock keeps it,
+  // and every wait for it ends at its deadline.
+  auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
+  ASSERT_NE(guest, nullptr);
+  guest->Send("lock");
+  ASSERT_EQ(guest->WaitFor("lock", kWaitMs), "lock 1");
+  guest->Signal(SIGSTOP);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i) EXPECT_FALSE(creator.Lock(10000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800));
+  guest->Signal(SIGCONT);
+}
+
+// CI runs as root: another user (uid 65534) squats the name of the next
+// block in /dev/shm.
+TEST(LivelinkCrossProcessTest, BlockNameSquattedByAnotherUserIsSkipped) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user (uid 65534)";
+  LiveConnection creator;
+  ASSERT_EQ(creator.Create(UniqueName("squat"), 4), 0);
+  const std::string squatted = platform::ShmObjectName(BlockName(static_cast<std::uint32_t>(::getpid()), 1));
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(1);
+    const int fd = ::shm_open(squatted.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+    ::_exit(fd >= 0 && ::ftruncate(fd, 4096) == 0 ? 0 : 2);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const std::uint32_t block = creator.CreateBlock(creator.OwnStatRecord()->id, 64);
+  EXPECT_EQ(block, 2u);
+  EXPECT_NE(creator.OpenBlock(block), nullptr);
+  struct stat st {};
+  EXPECT_EQ(::stat(("/dev/shm" + squatted).c_str(), &st), 0);  // left alone
+  EXPECT_EQ(st.st_uid, 65534u);
+  ::shm_unlink(squatted.c_str());
 }
 
 TEST(LivelinkCrossProcessTest, GuestSeesWhenTheCreatorOwnsTheForegroundWindow) {
