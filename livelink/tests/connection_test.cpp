@@ -2,6 +2,7 @@
 // area it creates, its records, flags, text fields, blocks, and the view and
 // status records.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -450,12 +451,24 @@ TEST_F(LivelinkConnectionTest, LockIsPerProcessAndADeadHolderIsReplaced) {
   connection_.Unlock();
   EXPECT_EQ(header->lockOwner, 0u);
 
-  // A holder that is alive keeps it: our parent process.
-  header->lockOwner = static_cast<std::uint32_t>(::getppid());
+  // A holder that is alive and maps the area keeps it: a child, which
+  // inherits the mapping. Our parent process, alive but not mapping it, is
+  // a pid reused after the holder died, and loses it.
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  header->lockOwner = static_cast<std::uint32_t>(holder);
   EXPECT_FALSE(connection_.Lock(0));
   EXPECT_FALSE(connection_.Lock(2000));
   connection_.Unlock();  // not ours: left alone
-  EXPECT_EQ(header->lockOwner, static_cast<std::uint32_t>(::getppid()));
+  EXPECT_EQ(header->lockOwner, static_cast<std::uint32_t>(holder));
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  header->lockOwner = static_cast<std::uint32_t>(::getppid());
+  EXPECT_TRUE(connection_.Lock(0));
+  connection_.Unlock();
 
   // A holder that has exited is taken over.
   const pid_t child = ::fork();
