@@ -48,33 +48,26 @@ std::vector<std::u16string> LiveConnection::EnumConnections(std::uint32_t kind) 
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, kQueryAndSet, &key) != 0) return result;
 
-  std::vector<std::u16string> kept;
-  DWORD values = 0;
-  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
-                       nullptr, nullptr, nullptr, nullptr) == 0) {
-    for (DWORD index = 0; index < values; ++index) {
-      char16_t name[kNameUnits] = {};
-      DWORD nameUnits = kNameUnits;
-      BYTE data[4] = {};
-      DWORD dataBytes = sizeof data;
-      // A name or data that does not fit (a value of more than 4 bytes, say)
-      // fails here and is skipped, and therefore never purged either.
-      if (RegEnumValueW(key, index, name, &nameUnits, nullptr, nullptr, data, &dataBytes) != 0)
-        continue;
-      std::uint32_t valueKind = 0;
-      std::memcpy(&valueKind, data, sizeof valueKind);
-      if (kind != 0 && valueKind != kind) continue;
-      kept.emplace_back(name, std::min<DWORD>(nameUnits, kNameUnits - 1));
-    }
-  }
-  RegCloseKey(key);
-
-  for (auto& name : kept) {
-    if (ConnectionExists(name))
-      result.push_back(std::move(name));
+  // One read of the key, however many links it lists.
+  std::vector<platform::RegistryValue> values;
+  if (platform::ReadRegistryValues(key, &values) != 0) values.clear();
+  std::vector<std::u16string> stale;
+  for (auto& value : values) {
+    // A name the 260-unit enumeration buffer cannot take, or data of more
+    // than 4 bytes, is skipped as the enumeration would skip it, and
+    // therefore never purged either.
+    if (value.name.size() >= kNameUnits || value.data.size() > 4) continue;
+    std::uint32_t valueKind = 0;
+    if (!value.data.empty()) std::memcpy(&valueKind, value.data.data(), value.data.size());
+    if (kind != 0 && valueKind != kind) continue;
+    if (ConnectionExists(value.name))
+      result.push_back(std::move(value.name));
     else
-      UnregisterConnection(name);
+      stale.push_back(std::move(value.name));
   }
+  // Stale values of crashed publishers go in one write of the key.
+  if (!stale.empty()) platform::DeleteRegistryValues(key, stale);
+  RegCloseKey(key);
   return result;
 }
 

@@ -355,6 +355,30 @@ LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
   }));
 }
 
+LSTATUS platform::ReadRegistryValues(HKEY key, std::vector<RegistryValue>* out) {
+  if (out == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  out->clear();
+  KeyPtr k;
+  std::vector<Value> values;
+  if (DWORD rc = ReadValues(key, KEY_QUERY_VALUE, k, values); rc != ERROR_SUCCESS) return Fail(rc);
+  out->reserve(values.size());
+  for (auto& v : values) out->push_back({std::move(v.name), v.type, std::move(v.data)});
+  return ERROR_SUCCESS;
+}
+
+LSTATUS platform::DeleteRegistryValues(HKEY key, const std::vector<std::u16string>& names) {
+  return Fail(ModifyValues(key, [&](std::vector<Value>& values) -> DWORD {
+    bool removed = false;
+    for (const auto& name : names) {
+      auto it = FindValue(values, name);
+      if (it == values.end()) continue;
+      values.erase(it);
+      removed = true;
+    }
+    return removed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  }));
+}
+
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
   if (subKey == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   std::vector<std::u16string> parts;

@@ -228,37 +228,69 @@ bool ReadSmallFile(const std::string& path, std::string* out, std::size_t maxByt
 
 bool WriteFileAtomically(const std::string& path, const std::string& content) {
   static std::atomic<unsigned> counter{0};
-  const std::string temp = path + ".tmp" + std::to_string(::getpid()) + "-" +
-                           std::to_string(counter.fetch_add(1));
-  int dirfd = -1;
-  std::string relTemp, relPath;
-  const bool inside = RelativeToRuntime(temp, &dirfd, &relTemp) && RelativeToRuntime(path, &dirfd, &relPath);
-  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
-  const int fd = inside ? ::openat(dirfd, relTemp.c_str(), flags, 0600) : ::open(temp.c_str(), flags, 0600);
-  if (fd < 0) return false;
-  const auto removeTemp = [&] {
-    if (inside) ::unlinkat(dirfd, relTemp.c_str(), 0);
-    else ::unlink(temp.c_str());
+  // The folder to write in, by descriptor (relative to the checked runtime
+  // directory when the file is in it), and the file's name in it.
+  int runtimeFd = -1;
+  std::string relative;
+  const bool inside = RelativeToRuntime(path, &runtimeFd, &relative);
+  const std::string& full = inside ? relative : path;
+  const auto slash = full.find_last_of('/');
+  const std::string base = slash == std::string::npos ? full : full.substr(slash + 1);
+  const std::string folder = slash == std::string::npos ? "." : full.substr(0, std::max<std::size_t>(slash, 1));
+  if (base.empty()) return false;
+  const int parent = inside ? ::openat(runtimeFd, folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                            : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (parent < 0) return false;
+  const std::string temp =
+      base + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+  // Written unnamed (O_TMPFILE) and named only for the rename, so a kill
+  // while writing leaves nothing. A temporary name that exists already
+  // carries our pid and counter: left by an earlier process that had our
+  // pid and was killed between naming and renaming. It is stale; remove it.
+  const auto name = [&](auto&& make) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      if (make() == 0) return true;
+      if (errno != EEXIST) return false;
+      ::unlinkat(parent, temp.c_str(), 0);
+    }
+    return false;
   };
-  std::size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ::close(fd);
-      removeTemp();
+  bool named = false;
+  // Naming an unnamed file goes through /proc/self/fd.
+  static const bool canName = ::access("/proc/self/fd", F_OK) == 0;
+  int fd = canName ? ::openat(parent, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1;
+  int namedFd = -1;
+  if (fd < 0) {
+    // File systems without O_TMPFILE: a named temporary file from the start.
+    // A kill may leave it; the next process with our pid removes it.
+    named = name([&] {
+      namedFd = ::openat(parent, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+      return namedFd >= 0 ? 0 : -1;
+    });
+    fd = namedFd;
+    if (fd < 0) {
+      ::close(parent);
       return false;
     }
-    done += static_cast<std::size_t>(n);
   }
-  const bool renamed = ::close(fd) == 0 &&
-                       (inside ? ::renameat(dirfd, relTemp.c_str(), dirfd, relPath.c_str())
-                               : ::rename(temp.c_str(), path.c_str())) == 0;
-  if (!renamed) {
-    removeTemp();
-    return false;
+  bool ok = true;
+  std::size_t done = 0;
+  while (ok && done < content.size()) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else done += static_cast<std::size_t>(n);
   }
-  return true;
+  if (ok && !named) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    named = name([&] { return ::linkat(AT_FDCWD, self.c_str(), parent, temp.c_str(), AT_SYMLINK_FOLLOW); });
+    ok = named;
+  }
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && ::renameat(parent, temp.c_str(), parent, base.c_str()) == 0;
+  if (!ok && named) ::unlinkat(parent, temp.c_str(), 0);
+  ::close(parent);
+  return ok;
 }
 
 }  // namespace platform::detail

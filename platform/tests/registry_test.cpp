@@ -522,3 +522,48 @@ TEST_F(Registry, AWriterWaitsForAStuckLockHolderOnlyBoundedly) {
   ::close(held);
   EXPECT_EQ(SetDword(key, u"b", 2), 0);
 }
+
+TEST_F(Registry, AllValuesReadAndManyDeletedInOneGo) {
+  HKEY k = Create(u"Software\\Torvik\\Many");
+  for (int i = 0; i < 60; ++i) {
+    const std::u16string name = u"link" + std::u16string(1, u'A' + i / 26) + std::u16string(1, u'a' + i % 26);
+    ASSERT_EQ(SetDword(k, name.c_str(), static_cast<DWORD>(i)), 0);
+  }
+  std::vector<platform::RegistryValue> values;
+  ASSERT_EQ(platform::ReadRegistryValues(k, &values), 0);
+  ASSERT_EQ(values.size(), 60u);
+  for (DWORD i = 0; i < 60; ++i) {  // the order RegEnumValueW gives
+    char16_t name[32];
+    DWORD units = 32;
+    ASSERT_EQ(RegEnumValueW(k, i, name, &units, nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(values[i].name, std::u16string(name, units));
+    EXPECT_EQ(values[i].type, static_cast<DWORD>(REG_DWORD));
+    ASSERT_EQ(values[i].data.size(), 4u);
+  }
+
+  // Names compare without case; missing ones are passed over.
+  std::vector<std::u16string> doomed = {u"LINKAA", u"linkab", u"nosuch"};
+  for (int i = 10; i < 40; ++i) doomed.push_back(values[static_cast<std::size_t>(i)].name);
+  ASSERT_EQ(platform::DeleteRegistryValues(k, doomed), 0);
+  ASSERT_EQ(platform::ReadRegistryValues(k, &values), 0);
+  EXPECT_EQ(values.size(), 28u);
+  EXPECT_EQ(GetDword(k, u"linkAc"), 2u);
+  EXPECT_EQ(GetDword(k, u"linkAk", ERROR_FILE_NOT_FOUND), 0xDEADBEEFu);
+
+  // Nothing to delete: reported, and the file is not rewritten.
+  const fs::path file = KeyDir("Software/Torvik/Many/.values.json");
+  const auto before = fs::last_write_time(file);
+  const std::string text = ReadFile(file);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(platform::DeleteRegistryValues(k, {u"nosuch"}), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(fs::last_write_time(file), before);
+  EXPECT_EQ(ReadFile(file), text);
+
+  // A damaged store is reported to both, and kept.
+  WriteFile(file, "{ not a store");
+  EXPECT_EQ(platform::ReadRegistryValues(k, &values), ERROR_BADDB);
+  EXPECT_TRUE(values.empty());
+  EXPECT_EQ(platform::DeleteRegistryValues(k, {u"linkAc"}), ERROR_BADDB);
+  EXPECT_EQ(ReadFile(file), "{ not a store");
+  EXPECT_EQ(platform::ReadRegistryValues(k, nullptr), ERROR_INVALID_PARAMETER);
+}

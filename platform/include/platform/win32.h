@@ -242,6 +242,21 @@ HWND GetForegroundWindow();
 BOOL SetForegroundWindow(HWND window);
 
 namespace platform {
+// One value of a registry key, as RegEnumValueW gives it.
+struct RegistryValue {
+  std::u16string name;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+// Every value of an open key (KEY_QUERY_VALUE) from one read of the store,
+// in RegEnumValueW's order; RegEnumValueW reads the store once per index.
+LSTATUS ReadRegistryValues(HKEY key, std::vector<RegistryValue>* out);
+// Deletes those of names that exist (case-insensitively) in one write of the
+// key (KEY_SET_VALUE); ERROR_FILE_NOT_FOUND, writing nothing, when none does.
+LSTATUS DeleteRegistryValues(HKEY key, const std::vector<std::u16string>& names);
+}  // namespace platform
+
+namespace platform {
 // A top-level window published by this process in the per-user window
 // registry, with a datagram endpoint that receives posted messages.
 struct WindowDesc {
