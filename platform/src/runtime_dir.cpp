@@ -83,9 +83,18 @@ Checked& TheChecked() {
 }
 
 // Inside the runtime directory: the part of path after it, else empty.
-bool RelativeToRuntime(const std::string& path, int* dirfd, std::string* relative) {
+// refused is set when path is under the runtime directory's name but that
+// folder does not pass the check (any more): then nothing may be opened.
+bool RelativeToRuntime(const std::string& path, int* dirfd, std::string* relative, bool* refused) {
+  *refused = false;
+  // Paths elsewhere (/proc, say) neither check nor make the directory.
+  const std::string chosen = ChooseDirectory();
+  if (chosen.empty() || path.compare(0, chosen.size(), chosen) != 0) return false;
   std::string dir;
-  if (!RuntimeDirectoryFd(&dir, dirfd)) return false;
+  if (!RuntimeDirectoryFd(&dir, dirfd)) {
+    *refused = path.size() > chosen.size() && path[chosen.size()] == '/';
+    return false;
+  }
   if (path.size() <= dir.size() + 1 || path.compare(0, dir.size(), dir) != 0 || path[dir.size()] != '/')
     return false;
   *relative = path.substr(dir.size() + 1);
@@ -98,7 +107,12 @@ bool RelativeToRuntime(const std::string& path, int* dirfd, std::string* relativ
 int OpenFile(const std::string& path, int flags, mode_t mode, bool ownRegularOnly) {
   int dirfd = -1;
   std::string relative;
-  const bool inside = RelativeToRuntime(path, &dirfd, &relative);
+  bool refused = false;
+  const bool inside = RelativeToRuntime(path, &dirfd, &relative, &refused);
+  if (refused) {
+    errno = EACCES;
+    return -1;
+  }
   flags |= O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
   const int fd = inside ? ::openat(dirfd, relative.c_str(), flags, mode) : ::open(path.c_str(), flags, mode);
   if (fd < 0) return -1;
@@ -232,7 +246,9 @@ bool WriteFileAtomically(const std::string& path, const std::string& content) {
   // directory when the file is in it), and the file's name in it.
   int runtimeFd = -1;
   std::string relative;
-  const bool inside = RelativeToRuntime(path, &runtimeFd, &relative);
+  bool refused = false;
+  const bool inside = RelativeToRuntime(path, &runtimeFd, &relative, &refused);
+  if (refused) return false;
   const std::string& full = inside ? relative : path;
   const auto slash = full.find_last_of('/');
   const std::string base = slash == std::string::npos ? full : full.substr(slash + 1);
