@@ -434,7 +434,7 @@ std::atomic_ref<std::uint32_t> LockWord(Header* header) {
 
 }  // namespace
 
-bool LiveConnection::TryTakeLock(std::uint32_t self, bool mayTakeOver) {
+bool LiveConnection::TryTakeLock(std::uint32_t self, bool mayTakeOver, bool checkMaps) {
   auto word = LockWord(area_.header());
   std::uint32_t expected = 0;
   if (word.compare_exchange_strong(expected, self)) return true;
@@ -444,26 +444,31 @@ bool LiveConnection::TryTakeLock(std::uint32_t self, bool mayTakeOver) {
   if (mayTakeOver && ProcessGone(expected)) return word.compare_exchange_strong(expected, self);
   // A pid that was reused by an unrelated process looks alive: check that
   // the holder maps this area at all.
-  if (mayTakeOver && !HolderMapsArea(expected, platform::ShmObjectName(MappingNameFor(name_))))
+  if (mayTakeOver && checkMaps && !HolderMapsArea(expected, platform::ShmObjectName(MappingNameFor(name_))))
     return word.compare_exchange_strong(expected, self);
   return false;
 }
 
 bool LiveConnection::Lock(std::uint32_t timeoutMicroseconds) {
   if (!IsOpen()) return false;
-  if (TryTakeLock(pid_, true)) return true;
+  if (TryTakeLock(pid_, true, true)) return true;
   if (timeoutMicroseconds == 0) return false;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::microseconds(timeoutMicroseconds);
-  // Looking the holder up in /proc costs far more than a swap: do it once a
-  // millisecond while spinning.
+  // Looking the holder up costs far more than a swap: whether it lives once
+  // a millisecond while spinning, and whether it maps the area (reading its
+  // whole /proc maps, while the renderer may hold the lock for a long read)
+  // once every 50.
   auto nextOwnerCheck = Clock::now() + std::chrono::milliseconds(1);
+  auto nextMapsCheck = Clock::now() + std::chrono::milliseconds(50);
   for (;;) {
     std::this_thread::yield();
     const auto now = Clock::now();
     const bool check = now >= nextOwnerCheck;
     if (check) nextOwnerCheck = now + std::chrono::milliseconds(1);
-    if (TryTakeLock(pid_, check)) return true;
+    const bool checkMaps = check && now >= nextMapsCheck;
+    if (checkMaps) nextMapsCheck = now + std::chrono::milliseconds(50);
+    if (TryTakeLock(pid_, check, checkMaps)) return true;
     if (Clock::now() >= deadline) return false;
   }
 }

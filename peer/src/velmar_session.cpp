@@ -30,6 +30,7 @@ namespace {
 constexpr char16_t kWindowClass[] = u"VELMAR_START_WINDOW";
 constexpr auto kRetryPeriod = std::chrono::milliseconds(200);
 constexpr auto kLivenessPeriod = std::chrono::milliseconds(300);
+constexpr int kDrainLimit = 256;  // messages taken per turn of the loop
 
 int g_signalPipe[2] = {-1, -1};
 
@@ -62,7 +63,9 @@ class Session {
  private:
   bool TryOpen();
   void CheckLiveness();
-  void OnMessage(const platform::PostedMessage& message);
+  // merged: how many wake-ups this one stands for (those that were queued
+  // together are read once).
+  void OnMessage(const platform::PostedMessage& message, int merged = 1);
   void EndLink();
   void Drop(const std::string& reason);
   void UpdateMirror(const char* cause);
@@ -173,7 +176,7 @@ void Session::EndLink() {
   if (options_.exitWhenEnded) stop_ = true;
 }
 
-void Session::OnMessage(const platform::PostedMessage& message) {
+void Session::OnMessage(const platform::PostedMessage& message, int merged) {
   if (message.message != CorvantaAPI::kWakeMessage) {
     reporter_.Emit("message",
                    {{"message", message.message},
@@ -182,7 +185,7 @@ void Session::OnMessage(const platform::PostedMessage& message) {
                    "message " + std::to_string(message.message) + " ignored");
     return;
   }
-  ++wakes_;
+  wakes_ += merged;
   if (!connection_.IsOpen() && !TryOpen()) {
     reporter_.Emit("wake", {{"code", static_cast<std::int64_t>(message.lParam)}, {"linked", false}},
                    "wake-up, but no link could be opened");
@@ -196,6 +199,7 @@ void Session::OnMessage(const platform::PostedMessage& message) {
                  {{"code", static_cast<std::int64_t>(message.lParam)},
                   {"parameter", static_cast<std::uint64_t>(message.wParam)},
                   {"linked", true},
+                  {"merged", merged},
                   {"changes", std::move(changes)},
                   {"snapshot", SnapshotJson(now)}},
                  human);
@@ -239,8 +243,22 @@ int Session::Run() {
     }
     if (fds[1].revents & POLLIN) break;
     if (fds[0].revents & POLLIN) {
-      platform::PostedMessage message;
-      while (!stop_ && platform::ReceivePostedMessage(window, &message, 0)) OnMessage(message);
+      // Wake-ups queued together are read once: a flood of them, or edits
+      // faster than this renderer reads, cost one read, not one each. The
+      // drain is bounded, so that a sender faster than this loop still lets
+      // the poll above see Ctrl-C.
+      platform::PostedMessage message, wake;
+      int wakes = 0;
+      for (int taken = 0; taken < kDrainLimit && !stop_ && platform::ReceivePostedMessage(window, &message, 0);
+           ++taken) {
+        if (message.message == CorvantaAPI::kWakeMessage) {
+          wake = message;
+          ++wakes;
+        } else {
+          OnMessage(message);
+        }
+      }
+      if (wakes > 0 && !stop_) OnMessage(wake, wakes);
     }
     const auto now = Clock::now();
     if (!connection_.IsOpen() && now >= nextTry) {

@@ -7,9 +7,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "child_process.h"
 #include "isolation.h"
@@ -195,6 +197,42 @@ TEST_F(PeerVelmarTest, InterruptUnpublishesTheWindowAndExitsCleanly) {
   ASSERT_NE(velmar, nullptr);
   velmar->Signal(SIGTERM);
   EXPECT_FALSE(WaitEvent(*velmar, "exit").is_null());
+  EXPECT_NE(velmar->Wait(kWaitMs), -1);
+}
+
+// Wake-ups that queue up while velmar is busy (here: stopped) are read
+// together, in few turns; and a publisher that never stops sending cannot
+// keep velmar from seeing Ctrl-C.
+TEST_F(PeerVelmarTest, QueuedWakeUpsAreReadTogetherAndAFloodCannotHoldOffAnInterrupt) {
+  auto velmar = StartVelmar({"run", "--link", Narrow(name_)});
+  ASSERT_NE(velmar, nullptr);
+  ASSERT_FALSE(WaitEvent(*velmar, "opened").is_null());
+  velmar->Signal(SIGSTOP);
+  int delivered = 0;
+  for (int i = 0; i < 2000; ++i) delivered += link_.Notify(kNotifyChanged, i) == 0 ? 1 : 0;
+  // The socket queues a few (the kernel's datagram queue length).
+  ASSERT_GT(delivered, 4);
+  velmar->Signal(SIGCONT);
+  int events = 0, merged = 0;
+  while (merged < delivered) {
+    const json wake = WaitEvent(*velmar, "wake");
+    ASSERT_FALSE(wake.is_null()) << merged << " of " << delivered << " wake-ups seen";
+    ++events;
+    merged += wake.value("merged", 1);
+  }
+  EXPECT_EQ(merged, delivered);
+  EXPECT_LE(events, 2) << delivered << " queued wake-ups";
+
+  std::atomic<bool> flooding{true};
+  std::thread flood([&] {
+    while (flooding.load()) link_.Notify(kNotifyChanged, 0);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  velmar->Signal(SIGINT);
+  const bool exited = !WaitEvent(*velmar, "exit", 3000).is_null();
+  flooding = false;
+  flood.join();
+  EXPECT_TRUE(exited) << "velmar did not stop under the flood";
   EXPECT_NE(velmar->Wait(kWaitMs), -1);
 }
 

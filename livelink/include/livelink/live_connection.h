@@ -266,7 +266,7 @@ class LiveConnection {
   struct Tables;  // concurrent block and owner tables (connection_tables.h)
 
   void CloseAll();  // what Close does; also called by the destructor directly
-  bool TryTakeLock(std::uint32_t self, bool mayTakeOver);
+  bool TryTakeLock(std::uint32_t self, bool mayTakeOver, bool checkMaps);
   std::u16string BlockNameFor(std::uint32_t blockId) const;
   static std::uint32_t SafeTextLength(const char16_t* text, std::uint32_t limit);
   void SetFixedText(char16_t* field, std::uint32_t units, const char16_t* text);
