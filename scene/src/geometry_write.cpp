@@ -28,53 +28,73 @@ struct Placement {
   std::uint64_t index = 0;   // first index of its front copy
 };
 
-void CopyMesh(const MeshInfo& mesh, std::uint8_t* positions, std::uint8_t* normals, std::uint8_t* texCoords,
-              std::uint8_t* indices, const Placement& at) {
-  const std::size_t vc = static_cast<std::size_t>(mesh.vertexCount);
+// Where the four arrays of a block start.
+struct Arrays {
+  std::uint8_t* positions;
+  std::uint8_t* normals;
+  std::uint8_t* texCoords;
+  std::uint8_t* indices;
+};
+
+// Vertices [from, to) of one copy of a mesh (front, or back with negated
+// normals) to block vertex base + from onward.
+void CopyVertices(const MeshInfo& mesh, const Arrays& out, std::uint64_t base, std::size_t from, std::size_t to,
+                  bool back) {
+  const std::size_t n = to - from;
+  std::memcpy(out.positions + 12 * (base + from), mesh.positions.data() + 3 * from, 12 * n);
+  std::memcpy(out.texCoords + 8 * (base + from), mesh.texCoords.data() + 2 * from, 8 * n);
+  float* normals = reinterpret_cast<float*>(out.normals + 12 * (base + from));
+  const float* in = mesh.normals.data() + 3 * from;
+  if (back) {
+    for (std::size_t i = 0; i < 3 * n; ++i) normals[i] = -in[i];
+  } else {
+    std::memcpy(normals, in, 12 * n);
+  }
+}
+
+// Indices [from, to) of one copy of a mesh to block index base + from
+// onward, offset by the copy's first vertex: the front copy takes the
+// mesh's list reversed (which turns every triangle), the back copy its own
+// order.
+void CopyIndices(const MeshInfo& mesh, const Arrays& out, std::uint64_t base, std::uint32_t vertexOffset,
+                 std::size_t from, std::size_t to, bool back) {
+  std::uint32_t* o = reinterpret_cast<std::uint32_t*>(out.indices + 4 * base);
+  const std::uint32_t* in = mesh.indices.data();
   const std::size_t ic = static_cast<std::size_t>(mesh.indexCount);
-  if (vc == 0) return;  // nothing to copy (and empty arrays have no data)
-  auto copyOnce = [&](std::uint64_t vo, std::uint64_t io, bool back) {
-    std::memcpy(positions + 12 * vo, mesh.positions.data(), 12 * vc);
-    std::memcpy(texCoords + 8 * vo, mesh.texCoords.data(), 8 * vc);
-    float* n = reinterpret_cast<float*>(normals + 12 * vo);
-    if (back) {
-      for (std::size_t i = 0; i < 3 * vc; ++i) n[i] = -mesh.normals[i];
-    } else {
-      std::memcpy(n, mesh.normals.data(), 12 * vc);
-    }
-    std::uint32_t* out = reinterpret_cast<std::uint32_t*>(indices + 4 * io);
-    const std::uint32_t offset = static_cast<std::uint32_t>(vo);
-    const std::uint32_t* in = mesh.indices.data();
-    if (back) {
-      for (std::size_t k = 0; k < ic; ++k) out[k] = in[k] + offset;
-    } else {
-      for (std::size_t k = 0; k < ic; ++k) out[k] = in[ic - 1 - k] + offset;
-    }
-  };
-  copyOnce(at.vertex, at.index, false);
-  if (mesh.doubleSided) copyOnce(at.vertex + vc, at.index + ic, true);
+  if (back) {
+    for (std::size_t k = from; k < to; ++k) o[k] = in[k] + vertexOffset;
+  } else {
+    const std::uint32_t* last = in + ic - 1;
+    for (std::size_t k = from; k < to; ++k) o[k] = last[-std::ptrdiff_t(k)] + vertexOffset;
+  }
 }
 
-// Asks for a mesh's arrays ahead of their copy. The meshes of a group lie
-// scattered over the heap, in four arrays each of a few hundred bytes: too
-// short for the hardware to see a stream, so without this every copy waits
-// for memory.
-void PrefetchArrays(const MeshInfo& mesh) {
-  auto ahead = [](const void* data, std::size_t bytes) {
-    const char* p = static_cast<const char*>(data);
-    for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(p + at);
-  };
+// Asks for part of a mesh's arrays ahead of their copy. The meshes of a
+// group lie scattered over the heap, in four arrays each of a few hundred
+// bytes: too short for the hardware to see a stream, so without this every
+// copy waits for memory.
+void Ahead(const void* data, std::size_t bytes) {
+  const char* p = static_cast<const char*>(data);
+  for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(p + at);
+}
+void PrefetchVertices(const MeshInfo& mesh) {
   const std::size_t vc = static_cast<std::size_t>(mesh.vertexCount);
-  ahead(mesh.positions.data(), 12 * vc);
-  ahead(mesh.normals.data(), 12 * vc);
-  ahead(mesh.texCoords.data(), 8 * vc);
-  ahead(mesh.indices.data(), 4 * static_cast<std::size_t>(mesh.indexCount));
+  Ahead(mesh.positions.data(), 12 * vc);
+  Ahead(mesh.normals.data(), 12 * vc);
+  Ahead(mesh.texCoords.data(), 8 * vc);
+}
+void PrefetchIndices(const MeshInfo& mesh) {
+  Ahead(mesh.indices.data(), 4 * static_cast<std::size_t>(mesh.indexCount));
 }
 
-// Meshes one task copies, with the prefetches running this far ahead.
-constexpr std::size_t kCopyChunk = 256;
+// Prefetch distances in meshes (arrays, then the records that point to
+// them); how often the stop request is polled; the block size from which a
+// second thread helps, and the number of byte ranges it is cut into then.
 constexpr std::size_t kArraysAhead = 2;
 constexpr std::size_t kRecordsAhead = 4;
+constexpr std::size_t kStopPollMeshes = 64;
+constexpr std::uint64_t kParallelVertices = 1u << 18;
+constexpr std::size_t kRanges = 16;
 
 bool Copyable(const MeshInfo* mesh) {
   if (mesh == nullptr || !mesh->IsFinished() || mesh->vertexCount < 0 || mesh->indexCount < 0) return false;
@@ -120,34 +140,73 @@ bool CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::ui
     next.index += ic;
   }
 
-  // Large groups are copied by several tasks; each mesh lands in its own
-  // byte ranges, so the tasks never overlap.
+  // The block is cut into ranges of vertices and of indices, each range
+  // carrying the same share of both, so that the tasks are even by bytes
+  // whatever the sizes of the meshes (one mesh may hold most of a
+  // material). A range never overlaps another, so tasks write apart.
+  placements.push_back(next);  // sentinel: the end of the last mesh
+  const Arrays out{positions, normals, texCoords, indices};
   std::atomic<bool> stopped{false};
-  auto copyRange = [&](std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < std::min(end, begin + kArraysAhead); ++i) PrefetchArrays(*copied[i]);
-    for (std::size_t i = begin; i < end; ++i) {
-      if (stopped.load(std::memory_order_relaxed)) return;
-      if (stop && stop()) {
-        stopped = true;
-        return;
+  auto stopNow = [&](std::size_t& sincePoll) {
+    if (++sincePoll < kStopPollMeshes) return stopped.load(std::memory_order_relaxed);
+    sincePoll = 0;
+    if (stopped.load(std::memory_order_relaxed)) return true;
+    if (stop && stop()) stopped = true;
+    return stopped.load(std::memory_order_relaxed);
+  };
+  // The first mesh whose copies reach past position at of a count.
+  auto firstMesh = [&](std::uint64_t at, std::uint64_t Placement::*field) {
+    auto it = std::upper_bound(placements.begin(), placements.end() - 1, at,
+                               [field](std::uint64_t value, const Placement& p) { return value < p.*field; });
+    return static_cast<std::size_t>(it - placements.begin()) - 1;
+  };
+  auto copyVertices = [&](std::uint64_t a, std::uint64_t b, std::size_t& sincePoll) {
+    if (a >= b) return;
+    std::size_t i = firstMesh(a, &Placement::vertex);
+    for (std::size_t k = i; k < std::min(copied.size(), i + kArraysAhead); ++k) PrefetchVertices(*copied[k]);
+    for (; i < copied.size() && placements[i].vertex < b; ++i) {
+      if (stopNow(sincePoll)) return;
+      if (i + kRecordsAhead < copied.size()) __builtin_prefetch(copied[i + kRecordsAhead]);
+      if (i + kArraysAhead < copied.size()) PrefetchVertices(*copied[i + kArraysAhead]);
+      const MeshInfo& mesh = *copied[i];
+      const std::uint64_t vc = static_cast<std::uint64_t>(mesh.vertexCount);
+      for (int side = 0; side < (mesh.doubleSided ? 2 : 1); ++side) {
+        const std::uint64_t base = placements[i].vertex + side * vc;
+        const std::uint64_t from = std::max(a, base), to = std::min(b, base + vc);
+        if (from < to) CopyVertices(mesh, out, base, std::size_t(from - base), std::size_t(to - base), side == 1);
       }
-      if (i + kRecordsAhead < end) {
-        __builtin_prefetch(&copied[i + kRecordsAhead]->indices);
-        __builtin_prefetch(&copied[i + kRecordsAhead]->texCoords);
-      }
-      if (i + kArraysAhead < end) PrefetchArrays(*copied[i + kArraysAhead]);
-      CopyMesh(*copied[i], positions, normals, texCoords, indices, placements[i]);
     }
   };
-  // A second thread helps only for large blocks, and then in chunks of many
-  // meshes, so that the prefetching runs ahead within each.
-  if (next.vertex < (1u << 20) || copied.size() < 2) {
-    copyRange(0, copied.size());
+  auto copyIndices = [&](std::uint64_t a, std::uint64_t b, std::size_t& sincePoll) {
+    if (a >= b) return;
+    std::size_t i = firstMesh(a, &Placement::index);
+    for (std::size_t k = i; k < std::min(copied.size(), i + kArraysAhead); ++k) PrefetchIndices(*copied[k]);
+    for (; i < copied.size() && placements[i].index < b; ++i) {
+      if (stopNow(sincePoll)) return;
+      if (i + kRecordsAhead < copied.size()) __builtin_prefetch(copied[i + kRecordsAhead]);
+      if (i + kArraysAhead < copied.size()) PrefetchIndices(*copied[i + kArraysAhead]);
+      const MeshInfo& mesh = *copied[i];
+      const std::uint64_t vc = static_cast<std::uint64_t>(mesh.vertexCount);
+      const std::uint64_t ic = static_cast<std::uint64_t>(mesh.indexCount);
+      for (int side = 0; side < (mesh.doubleSided ? 2 : 1); ++side) {
+        const std::uint64_t base = placements[i].index + side * ic;
+        const std::uint64_t from = std::max(a, base), to = std::min(b, base + ic);
+        if (from < to) {
+          CopyIndices(mesh, out, base, static_cast<std::uint32_t>(placements[i].vertex + side * vc),
+                      std::size_t(from - base), std::size_t(to - base), side == 1);
+        }
+      }
+    }
+  };
+  auto copyRange = [&](std::size_t r, std::size_t ranges) {
+    std::size_t sincePoll = 0;
+    copyVertices(next.vertex * r / ranges, next.vertex * (r + 1) / ranges, sincePoll);
+    copyIndices(next.index * r / ranges, next.index * (r + 1) / ranges, sincePoll);
+  };
+  if (next.vertex < kParallelVertices) {
+    copyRange(0, 1);
   } else {
-    const std::size_t chunks = (copied.size() + kCopyChunk - 1) / kCopyChunk;
-    base::ParallelFor(chunks, [&](std::size_t c) {
-      copyRange(c * kCopyChunk, std::min(copied.size(), (c + 1) * kCopyChunk));
-    });
+    base::ParallelFor(kRanges, [&](std::size_t r) { copyRange(r, kRanges); });
   }
   return !stopped.load();
 }
