@@ -173,6 +173,31 @@ TEST(GeometryBlock, LargeGroupsCopiedInParallelChunksLandWhereASingleCopyPutsThe
   EXPECT_TRUE(block == expected) << meshes.size() << " meshes, " << vertices << " vertices";
 }
 
+// One mesh holding most of a material, among small ones and empty ones:
+// the copy is split inside meshes, and every split point must land the
+// bytes where the single-threaded reference puts them.
+TEST(GeometryBlock, AMeshHoldingMostOfTheMaterialIsSplitAcrossTasksByteForByte) {
+  for (unsigned seed : {1u, 2u, 3u}) {
+    BodyInfo body;
+    std::mt19937 random(seed);
+    std::vector<const MeshInfo*> meshes;
+    std::uint32_t vertices = 0, indices = 0;
+    const int giantAt = std::uniform_int_distribution<int>(0, 40)(random);
+    for (int m = 0; m < 80; ++m) {
+      const int n = m == giantAt ? 300000 + int(random() % 1000) : int(random() % 4 == 0 ? 0 : 3 + random() % 200);
+      const bool both = random() % 2 == 0;
+      const MeshInfo* mesh = FinishedMesh(body, n, both, float(m));
+      meshes.push_back(mesh);
+      vertices += std::uint32_t(n) * (both ? 2 : 1);
+      indices += std::uint32_t(mesh->indexCount) * (both ? 2 : 1);
+    }
+    const std::vector<std::uint8_t> expected = ExpectedBlock(meshes);
+    std::vector<std::uint8_t> block(expected.size(), 0xCD);
+    EXPECT_TRUE(CopyMeshesIntoBlock(block.data(), vertices, indices, meshes.data(), meshes.size()));
+    EXPECT_TRUE(block == expected) << "seed " << seed;
+  }
+}
+
 TEST_F(GeometryWrite, CreatesReusesGrowsAndReleasesTheBlock) {
   MeshInfo* a = FinishedMesh(body_, 3, false);
   groups_[kDefaultMaterialKey].insert(a);
