@@ -226,10 +226,24 @@ void MeshBuilder::WriteGeometry(CorvantaAPI::LiveConnection& connection, std::ui
   // goes into the block. Meshes finished in earlier passes need no task:
   // spreading a group of thousands of final meshes over threads only to
   // read two counters would cost more than it saves.
+  // One walk over the group both collects the raw meshes and counts the
+  // finished ones: on a large group each mesh record is a cache miss, and a
+  // second walk would cost a good part of the copy itself.
   std::vector<MeshInfo*> raw;
+  std::uint64_t vertices = 0, indices = 0;
+  auto count = [&](const MeshInfo* mesh) {
+    const std::uint64_t copies = mesh->doubleSided ? 2 : 1;
+    vertices += copies * std::uint64_t(std::max(mesh->vertexCount, 0));
+    indices += copies * std::uint64_t(std::max(mesh->indexCount, 0));
+  };
   for (std::size_t i = 0; i < meshCount; ++i) {
     MeshInfo* mesh = (*group)[i];
-    if (mesh != nullptr && !mesh->IsFinished()) raw.push_back(mesh);
+    if (mesh == nullptr) continue;
+    if (mesh->IsFinished()) {
+      count(mesh);
+    } else {
+      raw.push_back(mesh);
+    }
   }
   std::atomic<std::size_t> tried{0};
   auto finish = [&](MeshInfo* mesh) {
@@ -243,13 +257,8 @@ void MeshBuilder::WriteGeometry(CorvantaAPI::LiveConnection& connection, std::ui
   } else if (raw.size() > 1) {
     base::ParallelFor(raw.size(), [&](std::size_t i) { finish(raw[i]); });
   }
-  std::uint64_t vertices = 0, indices = 0;
-  for (std::size_t i = 0; i < meshCount; ++i) {
-    const MeshInfo* mesh = (*group)[i];
-    if (mesh == nullptr || !mesh->IsFinished()) continue;
-    const std::uint64_t copies = mesh->doubleSided ? 2 : 1;
-    vertices += copies * std::uint64_t(std::max(mesh->vertexCount, 0));
-    indices += copies * std::uint64_t(std::max(mesh->indexCount, 0));
+  for (const MeshInfo* mesh : raw) {
+    if (mesh->IsFinished()) count(mesh);
   }
   // A mesh skipped while the pass paused leaves the key for the next pass,
   // even if the pass is going again now: its counts would be missing.
