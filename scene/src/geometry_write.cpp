@@ -199,7 +199,7 @@ bool CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::ui
     }
   };
   auto copyRange = [&](std::size_t r, std::size_t ranges) {
-    std::size_t sincePoll = 0;
+    std::size_t sincePoll = kStopPollMeshes - 1;  // the first mesh polls
     copyVertices(next.vertex * r / ranges, next.vertex * (r + 1) / ranges, sincePoll);
     copyIndices(next.index * r / ranges, next.index * (r + 1) / ranges, sincePoll);
   };

@@ -150,6 +150,11 @@ TEST(GeometryBlock, LayoutFrontCopiesReversedBackCopiesNegated) {
   std::vector<std::uint8_t> small(GeometryBlockBytes(3, 3), 0);
   EXPECT_TRUE(CopyMeshesIntoBlock(small.data(), 3, 3, meshes.data(), meshes.size()));
   EXPECT_EQ(small, ExpectedBlock({single}));
+
+  // A stop requested before the copy: reported, and no mesh is written.
+  std::vector<std::uint8_t> stopped(expected.size(), 0xCD);
+  EXPECT_FALSE(CopyMeshesIntoBlock(stopped.data(), 11, 15, meshes.data(), meshes.size(), [] { return true; }));
+  for (std::size_t i = 12; i < stopped.size(); ++i) ASSERT_EQ(stopped[i], 0xCD) << i;
 }
 
 // A group large enough to be copied by several threads in chunks of meshes,
