@@ -157,14 +157,14 @@ TEST(GeometryBlock, LayoutFrontCopiesReversedBackCopiesNegated) {
   for (std::size_t i = 12; i < stopped.size(); ++i) ASSERT_EQ(stopped[i], 0xCD) << i;
 }
 
-// A group large enough to be copied by several threads in chunks of meshes,
-// with sizes and sidedness mixed: the block is the same, byte for byte.
-TEST(GeometryBlock, LargeGroupsCopiedInParallelChunksLandWhereASingleCopyPutsThem) {
+// A group of many meshes large enough to be copied by several threads, with
+// sizes and sidedness mixed: the block is the same, byte for byte.
+TEST(GeometryBlock, LargeGroupsCopiedInParallelLandWhereASingleCopyPutsThem) {
   BodyInfo body;
   std::mt19937 random(7);
   std::vector<const MeshInfo*> meshes;
   std::uint32_t vertices = 0, indices = 0;
-  while (vertices < (1u << 20) + 5000) {
+  while (vertices < (1u << 18) + 5000) {
     const int n = std::uniform_int_distribution<int>(3, 600)(random);
     const bool both = random() % 3 == 0;
     const MeshInfo* mesh = FinishedMesh(body, n, both, float(meshes.size()));
@@ -182,7 +182,7 @@ TEST(GeometryBlock, LargeGroupsCopiedInParallelChunksLandWhereASingleCopyPutsThe
 // the copy is split inside meshes, and every split point must land the
 // bytes where the single-threaded reference puts them.
 TEST(GeometryBlock, AMeshHoldingMostOfTheMaterialIsSplitAcrossTasksByteForByte) {
-  for (unsigned seed : {1u, 2u, 3u}) {
+  for (unsigned seed : {1u, 2u}) {
     BodyInfo body;
     std::mt19937 random(seed);
     std::vector<const MeshInfo*> meshes;
