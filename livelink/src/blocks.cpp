@@ -96,13 +96,17 @@ void LiveConnection::ReleaseBlock(std::uint32_t blockId) {
   CloseBlock(blockId);
 }
 
+bool LiveConnection::ViewShrunkSinceOpen() const {
+  return base_ != nullptr && platform::BrokenViewCount() != brokenMark_;
+}
+
 std::size_t LiveConnection::GetBlockSize(std::uint32_t blockId) const {
   auto found = tables_->blocks.find(blockId);
   return found == tables_->blocks.end() ? 0 : found->second.bytes;
 }
 
 bool LiveConnection::MappingBroken() const {
-  if (base_ == nullptr) return false;
+  if (!ViewShrunkSinceOpen()) return false;
   if (platform::IsViewBroken(base_)) return true;
   for (const auto& [id, entry] : tables_->blocks)
     if (entry.view != nullptr && platform::IsViewBroken(entry.view)) return true;

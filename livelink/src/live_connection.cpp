@@ -98,6 +98,7 @@ std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity)
   mapping_ = mapping;
   base_ = view;
   mappedBytes_ = size;
+  brokenMark_ = platform::BrokenViewCount();
   area_ = ControlAreaView(view, capacity);
   blockIds_.exchange(0);
   name_ = std::move(name);
@@ -141,6 +142,7 @@ std::int32_t LiveConnection::Open(std::u16string name) {
   mapping_ = mapping;
   base_ = view;
   mappedBytes_ = mapped;
+  brokenMark_ = platform::BrokenViewCount();
   // The peer may rewrite capacity right after the check above, so the slot
   // count is bounded by what was mapped, not by a second read of the header.
   const auto mappedSlots = static_cast<std::uint32_t>(

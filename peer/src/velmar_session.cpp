@@ -68,6 +68,7 @@ class Session {
   void OnMessage(const platform::PostedMessage& message, int merged = 1);
   void EndLink();
   void Drop(const std::string& reason);
+  bool DroppedIfShrunk();
   void UpdateMirror(const char* cause);
   void SaveModel();
 
@@ -93,6 +94,7 @@ void Session::UpdateMirror(const char* cause) {
   const UpdateStats stats = mirror_.Update();
   const double readMs = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
   EmitProblems(reporter_, mirror_.TakeProblems());
+  if (DroppedIfShrunk()) return;
   if (!stats.changed()) return;
   const Scene& scene = mirror_.scene();
   json fields = {{"cause", cause}, {"read", StatsJson(stats)}, {"readMs", readMs},
@@ -138,7 +140,7 @@ bool Session::TryOpen() {
     reporter_.Emit("opened", {{"name", narrow}, {"snapshot", SnapshotJson(last_)}},
                    "opened link " + Printable(narrow) + "\n" + reporter_.HumanSnapshot(last_));
     UpdateMirror("opened");
-    return true;
+    if (connection_.IsOpen()) return true;  // else dropped at the first read: try the next
   }
   return false;
 }
@@ -154,15 +156,27 @@ void Session::Drop(const std::string& reason) {
   if (options_.exitWhenEnded) stop_ = true;
 }
 
+// A view someone shrank under us was read as zeros (the guard against
+// SIGBUS): what the read gave was refused, and the link cannot be trusted
+// any further.
+bool Session::DroppedIfShrunk() {
+  if (!connection_.MappingBroken()) return false;
+  Drop("its shared memory was shrunk under this renderer");
+  return true;
+}
+
 void Session::CheckLiveness() {
   if (!connection_.IsOpen()) return;
+  // The area is read first: a shrunk one is met here and named as such (the
+  // registry would call its value stale and purge it).
+  const std::uint32_t creator = CorvantaAPI::LoadShared(connection_.Area().header()->creatorPid);
+  if (DroppedIfShrunk()) return;
   // This process keeps the control area alive itself, so the area existing
   // proves nothing: the publisher's registry value and process do.
   const bool listed = Listed(connection_.EnumConnections(0), name_);
   if (listed) seenInRegistry_ = true;
   if (seenInRegistry_ && !listed) return Drop("the publisher removed it");
-  if (CorvantaAPI::ProcessGone(CorvantaAPI::LoadShared(connection_.Area().header()->creatorPid)))
-    return Drop("the publisher is gone");
+  if (CorvantaAPI::ProcessGone(creator)) return Drop("the publisher is gone");
 }
 
 void Session::EndLink() {
@@ -205,7 +219,7 @@ void Session::OnMessage(const platform::PostedMessage& message, int merged) {
                  human);
   last_ = now;
   UpdateMirror("wake");
-  if (options_.endAfterWakes > 0 && wakes_ >= options_.endAfterWakes) EndLink();
+  if (connection_.IsOpen() && options_.endAfterWakes > 0 && wakes_ >= options_.endAfterWakes) EndLink();
 }
 
 int Session::Run() {

@@ -250,6 +250,57 @@ TEST_F(PeerVelmarTest, NoticesThePublisherDying) {
   EXPECT_EQ(ended["reason"], "the publisher is gone");
 }
 
+// A publisher that truncates the control area velmar has mapped: velmar's
+// next read of it meets zeros instead of SIGBUS, says the link ended and
+// why, and follows the next link that appears.
+TEST(PeerVelmarShrinkTest, AnAreaShrunkUnderVelmarEndsThatLinkAndTheNextIsFollowed) {
+  const std::u16string first = UniqueName("shrunk");
+  auto publisher = ChildProcess::Start(VELMAR_PUBLISHER, {Narrow(first)});
+  ASSERT_NE(publisher, nullptr);
+  ASSERT_EQ(publisher->WaitFor("created", kWaitMs), "created 0");
+  auto ask = [&](const std::string& command) {
+    publisher->Send(command);
+    std::string line;
+    EXPECT_TRUE(publisher->ReadLine(&line, kWaitMs)) << command;
+    return line;
+  };
+  ask("surface BOX 0 ff0000 1 Red");
+  ask("box BOX -0.5 0 2 0.5 1 3");
+  ask("geometry BOX");
+  ask("publish");
+
+  auto velmar = StartVelmar({"run"});
+  ASSERT_NE(velmar, nullptr);
+  json update = WaitEvent(*velmar, "update");
+  ASSERT_FALSE(update.is_null());
+  EXPECT_EQ(update["scene"]["triangles"], 12);
+
+  // velmar reads the area at its next liveness check at the latest.
+  EXPECT_EQ(ask("shrinkarea"), "shrunk 0");
+  const json ended = WaitEvent(*velmar, "link-ended");
+  ASSERT_FALSE(ended.is_null());
+  EXPECT_EQ(ended["name"], Narrow(first));
+  EXPECT_EQ(ended["reason"], "its shared memory was shrunk under this renderer");
+  publisher->Send("quit");
+
+  // The next link is followed as any other.
+  const std::u16string second = UniqueName("after-shrunk");
+  LiveConnection next;
+  ASSERT_EQ(next.Create(second, 16), 0);
+  next.Announce();
+  json opened;
+  do {
+    opened = WaitEvent(*velmar, "opened");
+  } while (!opened.is_null() && opened["name"] != Narrow(second));
+  ASSERT_FALSE(opened.is_null());
+  EXPECT_EQ(next.Notify(kNotifyChanged, 0), 0);
+  EXPECT_FALSE(WaitEvent(*velmar, "wake").is_null());
+  velmar->Signal(SIGINT);
+  const int status = velmar->Wait(kWaitMs);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST_F(PeerVelmarTest, ListShowAndEndFromTheCommandLine) {
   auto [output, code] = RunVelmar({"--json", "list"});
   EXPECT_EQ(code, 0);

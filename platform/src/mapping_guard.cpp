@@ -21,6 +21,10 @@ struct Slot {
 };
 
 Slot g_slots[kSlots];
+// Views replaced so far: lets a caller see that nothing broke without
+// scanning the table view by view.
+std::atomic<std::uint64_t> g_broken{0};
+static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "counted from a signal handler");
 struct sigaction g_previous;
 std::once_flag g_installed;
 
@@ -36,6 +40,7 @@ bool Repair(std::uintptr_t address) {
                             MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (replaced == MAP_FAILED) return false;
     slot.broken.store(true, std::memory_order_release);
+    g_broken.fetch_add(1, std::memory_order_release);
     return true;
   }
   return false;
@@ -105,5 +110,7 @@ bool ViewBroken(const void* base) {
   }
   return false;
 }
+
+std::uint64_t BrokenCount() { return g_broken.load(std::memory_order_acquire); }
 
 }  // namespace platform::detail

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace platform::detail {
 
@@ -18,5 +19,7 @@ bool GuardView(void* base, std::size_t length, int protection);
 void UnguardView(const void* base);
 // True once the handler replaced the view at base.
 bool ViewBroken(const void* base);
+// How many views the handler has replaced since the process started.
+std::uint64_t BrokenCount();
 
 }  // namespace platform::detail

@@ -415,6 +415,8 @@ BOOL UnmapViewOfFile(LPCVOID address) {
 
 bool platform::IsViewBroken(LPCVOID view) { return view != nullptr && detail::ViewBroken(view); }
 
+std::uint64_t platform::BrokenViewCount() { return detail::BrokenCount(); }
+
 SIZE_T platform::GetViewSize(LPCVOID view) {
   Views& v = TheViews();
   std::lock_guard guard(v.mutex);

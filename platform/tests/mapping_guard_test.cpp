@@ -36,12 +36,14 @@ TEST(PlatformMappingGuardTest, AShrunkViewReadsZerosAndIsMarkedBroken) {
   view[5000] = 7;
   sound[10] = 9;
   EXPECT_FALSE(platform::IsViewBroken(const_cast<unsigned char*>(view)));
+  const std::uint64_t brokenBefore = platform::BrokenViewCount();
 
   Truncate(name);
   EXPECT_EQ(view[5000], 0);  // would be SIGBUS
   view[8000] = 1;            // so would this
   EXPECT_EQ(view[8000], 1);  // private pages: our own write only
   EXPECT_TRUE(platform::IsViewBroken(const_cast<unsigned char*>(view)));
+  EXPECT_EQ(platform::BrokenViewCount(), brokenBefore + 1);  // one view, however often it is touched
   // Only the view that was hit is replaced.
   EXPECT_FALSE(platform::IsViewBroken(const_cast<unsigned char*>(sound)));
   EXPECT_EQ(sound[10], 9);

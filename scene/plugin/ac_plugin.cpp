@@ -262,7 +262,16 @@ void ACPlugin::OnIdle() {
   nextIdlePass = now + 33'000'000;
   if (state.load() == LinkState::Stopped) return;
   try {
-    if (!connection || !connection->IsConnected()) Stop();
+    const bool connected = connection && connection->IsConnected();
+    // Memory the renderer shrank under the link reads as zeros here and
+    // writes reach no one (a read of the shrunk area just now counts): the
+    // link is over, and the host's debug output says why.
+    if (connection && connection->ViewShrunkSinceOpen()) {
+      DBPrintf("Corvanta: the renderer shrank the link's shared memory; the link is stopped\n");
+      Stop();
+      return;
+    }
+    if (!connected) Stop();
     if (modelChanged.load()) CheckLinkAndResync();
   } catch (...) {
   }

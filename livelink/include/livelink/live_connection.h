@@ -256,8 +256,15 @@ class LiveConnection {
   Record* OwnStatRecord() const { return stat_; }
   // True when the peer shrank the control area or one of the mapped blocks
   // under this process (platform::IsViewBroken): such a view reads as zeros
-  // and the link should end and say so. Checks every mapped block.
+  // and the link should end and say so. Checks every mapped block once any
+  // view of the process broke, so it must not run while another thread
+  // releases blocks; ViewShrunkSinceOpen is the check for that case.
   bool MappingBroken() const;
+  // True when some shared memory view of this process was found shrunk since
+  // this connection was created or opened (any view, not only this
+  // connection's). Cheap and safe from any thread; a process whose only
+  // views are its link's ends the link on it.
+  bool ViewShrunkSinceOpen() const;
   // Which check the area failed at the last Open (Ok when it passed or the
   // area did not exist); Describe gives a text for messages.
   AreaCheck LastAreaCheck() const { return lastAreaCheck_; }
@@ -275,6 +282,7 @@ class LiveConnection {
   std::u16string name_;
   HANDLE mapping_ = nullptr;
   void* base_ = nullptr;
+  std::uint64_t brokenMark_ = 0;  // platform::BrokenViewCount() when opened
   std::size_t mappedBytes_ = 0;
   ControlAreaView area_;
   Record* view_ = nullptr;

@@ -17,8 +17,14 @@
 //   status KEY=VALUE...            text values ("+" for a blank) -> "status"; "statusraw TEXT" writes TEXT as is
 //   poke KEY OFFSET VALUE          u32 into the record -> "poked"
 //   pokeblock KEY geometry|texture OFFSET VALUE   u32 into the block -> "poked"
+//   shrinkarea                     truncates the control area's object to 0 bytes
+//                                  under its readers, as a hostile peer may -> "shrunk RC"
 //   publish                        changed flag, announce, wake-up -> "published RC"
 //   destroy, quit
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -67,6 +73,15 @@ void Publisher::Serve() {
     if (verb == "destroy") {
       c_.Destroy();
       Say("destroyed");
+      continue;
+    }
+    if (verb == "shrinkarea") {
+      // Never touched here afterwards: this process would meet the same
+      // zeros (its views are guarded as any reader's).
+      const int fd = ::shm_open(platform::ShmObjectName(MappingNameFor(c_.GetName())).c_str(), O_RDWR, 0);
+      const int rc = fd >= 0 ? ::ftruncate(fd, 0) : -1;
+      if (fd >= 0) ::close(fd);
+      Say("shrunk " + std::to_string(rc));
       continue;
     }
     if (verb == "publish") {

@@ -118,6 +118,9 @@ namespace platform {
 // guard is a process-wide SIGBUS handler; faults outside our views go on to
 // the handler installed before it. Views are guarded from MapViewOfFile on.
 bool IsViewBroken(LPCVOID view);
+// How many views of this process have been found shrunk so far (never goes
+// down). Safe from any thread; unchanged means no view broke in between.
+std::uint64_t BrokenViewCount();
 // Size in bytes of the mapping behind a handle (from fstat), 0 for a bad
 // handle. The object is shared: another process can resize it at any time,
 // so this is not the length of a view made earlier.

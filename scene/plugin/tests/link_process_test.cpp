@@ -1,7 +1,9 @@
 // The live link between real processes: hostsim with the add-on, velmar
 // following the link, this test in between. The hostsim scripts wait for
 // named signals that the test raises once it has seen what velmar got.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -58,6 +60,16 @@ bool Awaited(const std::string& name, int timeoutMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return false;
+}
+
+// Truncates a shared memory object to 0 bytes under everyone who maps it,
+// as a hostile renderer may; false when there is no such object.
+bool Truncate(const std::u16string& mapping) {
+  const int fd = ::shm_open(platform::ShmObjectName(mapping).c_str(), O_RDWR, 0);
+  if (fd < 0) return false;
+  const bool done = ::ftruncate(fd, 0) == 0;
+  ::close(fd);
+  return done;
 }
 
 // velmar's JSON events, read as they come.
@@ -300,6 +312,64 @@ wait 2000
   EXPECT_FALSE(Registered());
   const auto status = Texts(Log(logs_[0]), "statusbar", "text");
   EXPECT_TRUE(Contains(status, "Corvanta\u00ae stopped."));
+}
+
+// A renderer that truncates the link's shared memory: first the host's
+// blocks (met by the next write after an edit), then, on a second link, the
+// control area (met by the next idle check). Each time the host lives on,
+// the link ends within a few idle passes and the debug output says why.
+TEST_F(LinkProcessTest, ShrunkLinkMemoryEndsTheLinkAndNotTheHost) {
+  Velmar velmar;
+  velmar.Start({}, false);
+  auto host = Hostsim("shrunk", "open " + project_ + R"(
+window 3d
+menu 32101
+await blocks-shrunk 20000
+edit box 0 0 20 1 1 21 1
+await first-ended 20000
+menu 32101
+await area-shrunk 20000
+await second-ended 20000
+)");
+  ASSERT_NE(host, nullptr);
+  auto waitRegistered = [&](bool wanted) {
+    for (int i = 0; i < 2000 && Registered() != wanted; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return Registered() == wanted;
+  };
+  ASSERT_GT(velmar.NextTriangles(20000), 0);
+  ASSERT_TRUE(waitRegistered(true));
+  std::uint32_t creator = 0;
+  {
+    CorvantaAPI::LiveConnection guest;
+    ASSERT_EQ(guest.Open(linkName_), 0);
+    creator = CorvantaAPI::LoadShared(guest.Area().header()->creatorPid);
+  }
+  int shrunk = 0;
+  for (std::uint32_t id = 1; id < 4096; ++id) shrunk += Truncate(CorvantaAPI::BlockName(creator, id)) ? 1 : 0;
+  ASSERT_GT(shrunk, 1);  // geometry and status blocks
+  Raise("blocks-shrunk");
+  EXPECT_TRUE(waitRegistered(false));
+  Raise("first-ended");
+
+  ASSERT_TRUE(waitRegistered(true));
+  ASSERT_TRUE(Truncate(CorvantaAPI::MappingNameFor(linkName_)));
+  Raise("area-shrunk");
+  EXPECT_TRUE(waitRegistered(false));
+  Raise("second-ended");
+  EXPECT_EQ(ExitCode(host->Wait(30000)), 0);
+
+  const auto log = Log(logs_[0]);
+  int said = 0;
+  for (const auto& text : Texts(log, "host.debug", "text"))
+    said += text.find("shrank the link's shared memory") != std::string::npos ? 1 : 0;
+  EXPECT_EQ(said, 2);
+  int stopped = 0;
+  for (const auto& text : Texts(log, "statusbar", "text")) stopped += text == "Corvanta\u00ae stopped." ? 1 : 0;
+  EXPECT_EQ(stopped, 2);
+  // velmar met the same truncated memory and lives on too.
+  velmar.child().Signal(SIGTERM);
+  EXPECT_EQ(ExitCode(velmar.child().Wait(10000)), 0);
 }
 
 TEST_F(LinkProcessTest, UntitledAndSecondInstanceAreRefused) {
