@@ -69,6 +69,26 @@ std::vector<std::uint8_t> ExpectedBlock(const std::vector<const MeshInfo*>& mesh
   return out;
 }
 
+// The meshes of one material and the counts of the block they fill.
+struct MeshGroup {
+  std::vector<const MeshInfo*> meshes;
+  std::uint32_t vertices = 0, indices = 0;
+
+  void Add(BodyInfo& body, int n, bool doubleSided) {
+    const MeshInfo* mesh = FinishedMesh(body, n, doubleSided, float(meshes.size()));
+    meshes.push_back(mesh);
+    vertices += std::uint32_t(n) * (doubleSided ? 2 : 1);
+    indices += std::uint32_t(mesh->indexCount) * (doubleSided ? 2 : 1);
+  }
+  // The (parallel) copy into a block gives, byte for byte, the reference.
+  bool CopiesAsTheReference() const {
+    const std::vector<std::uint8_t> expected = ExpectedBlock(meshes);
+    std::vector<std::uint8_t> block(expected.size(), 0xCD);
+    return CopyMeshesIntoBlock(block.data(), vertices, indices, meshes.data(), meshes.size()) &&
+           block == expected;
+  }
+};
+
 std::uint32_t Field(CorvantaAPI::Record* record, std::size_t offset) {
   std::uint32_t v;
   std::memcpy(&v, reinterpret_cast<const std::uint8_t*>(record) + offset, 4);
@@ -162,20 +182,12 @@ TEST(GeometryBlock, LayoutFrontCopiesReversedBackCopiesNegated) {
 TEST(GeometryBlock, LargeGroupsCopiedInParallelLandWhereASingleCopyPutsThem) {
   BodyInfo body;
   std::mt19937 random(7);
-  std::vector<const MeshInfo*> meshes;
-  std::uint32_t vertices = 0, indices = 0;
-  while (vertices < (1u << 18) + 5000) {
+  MeshGroup group;
+  while (group.vertices < (1u << 18) + 5000) {
     const int n = std::uniform_int_distribution<int>(3, 600)(random);
-    const bool both = random() % 3 == 0;
-    const MeshInfo* mesh = FinishedMesh(body, n, both, float(meshes.size()));
-    meshes.push_back(mesh);
-    vertices += std::uint32_t(n) * (both ? 2 : 1);
-    indices += std::uint32_t(mesh->indexCount) * (both ? 2 : 1);
+    group.Add(body, n, random() % 3 == 0);
   }
-  const std::vector<std::uint8_t> expected = ExpectedBlock(meshes);
-  std::vector<std::uint8_t> block(expected.size(), 0xCD);
-  EXPECT_TRUE(CopyMeshesIntoBlock(block.data(), vertices, indices, meshes.data(), meshes.size()));
-  EXPECT_TRUE(block == expected) << meshes.size() << " meshes, " << vertices << " vertices";
+  EXPECT_TRUE(group.CopiesAsTheReference()) << group.meshes.size() << " meshes, " << group.vertices << " vertices";
 }
 
 // One mesh holding most of a material, among small ones and empty ones:
@@ -185,21 +197,13 @@ TEST(GeometryBlock, AMeshHoldingMostOfTheMaterialIsSplitAcrossTasksByteForByte) 
   for (unsigned seed : {1u, 2u}) {
     BodyInfo body;
     std::mt19937 random(seed);
-    std::vector<const MeshInfo*> meshes;
-    std::uint32_t vertices = 0, indices = 0;
+    MeshGroup group;
     const int giantAt = std::uniform_int_distribution<int>(0, 40)(random);
     for (int m = 0; m < 80; ++m) {
       const int n = m == giantAt ? 300000 + int(random() % 1000) : int(random() % 4 == 0 ? 0 : 3 + random() % 200);
-      const bool both = random() % 2 == 0;
-      const MeshInfo* mesh = FinishedMesh(body, n, both, float(m));
-      meshes.push_back(mesh);
-      vertices += std::uint32_t(n) * (both ? 2 : 1);
-      indices += std::uint32_t(mesh->indexCount) * (both ? 2 : 1);
+      group.Add(body, n, random() % 2 == 0);
     }
-    const std::vector<std::uint8_t> expected = ExpectedBlock(meshes);
-    std::vector<std::uint8_t> block(expected.size(), 0xCD);
-    EXPECT_TRUE(CopyMeshesIntoBlock(block.data(), vertices, indices, meshes.data(), meshes.size()));
-    EXPECT_TRUE(block == expected) << "seed " << seed;
+    EXPECT_TRUE(group.CopiesAsTheReference()) << "seed " << seed;
   }
 }
 
