@@ -5,7 +5,10 @@
 function(corv_add_test)
   cmake_parse_arguments(T "SANITIZE" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  # Every test may use the shared test support (temporary folders, child
+  # processes, isolation); only what a test uses is linked in.
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} corv_testsupport GTest::gtest GTest::gtest_main GTest::gmock
+                        Threads::Threads)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()

@@ -85,29 +85,4 @@ ReadBack ReadWithAssimp(const std::string& path) {
   return result;
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "collada-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  // A test may have left a folder read-only.
-  for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ec)) {
-    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-  }
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::vector<std::string> TempDir::Entries() const {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (auto& entry : std::filesystem::directory_iterator(path_, ec)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 }  // namespace collada_test

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "test_temp_dir.h"
+
 namespace collada_test {
 
 std::string ReadFile(const std::string& path);
@@ -36,20 +38,6 @@ struct ReadBack {
 // joined, no other processing).
 ReadBack ReadWithAssimp(const std::string& path);
 
-// A fresh folder under the temporary directory, removed with its contents.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  // Names of the entries of the folder (not recursive), sorted.
-  std::vector<std::string> Entries() const;
-
- private:
-  std::string path_;
-};
+using TempDir = ::testsupport::TempDir;
 
 }  // namespace collada_test

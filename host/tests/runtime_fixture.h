@@ -15,28 +15,11 @@
 
 #include "host/host.h"
 #include "testaddon/probe.h"
+#include "test_temp_dir.h"
 
 namespace hostrt_test {
 
-// A temporary folder removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / ("hostrt-" + std::to_string(getpid()) + "-XXXXXX")).string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using TempDir = ::testsupport::TempDir;
 
 // Points the registry and the runtime directory at private folders before
 // any platform call, for the whole test program.

@@ -22,27 +22,11 @@
 #include "hostsdk/sight.h"
 
 #include "material_test_entries.h"
+#include "test_temp_dir.h"
 
 namespace material_test {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / ("corv-mat-" + std::to_string(getpid()) + "-XXXXXX")).string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using TempDir = ::testsupport::TempDir;
 
 inline std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
