@@ -23,7 +23,6 @@ using collada_test::TempDir;
 using nlohmann::json;
 
 constexpr int kCancel = static_cast<int>(0x81060003u);
-constexpr int kGeneral = static_cast<int>(0x81060001u);
 
 std::string Utf8(const std::u16string& s) {
   std::string out;
