@@ -234,8 +234,8 @@ extern "C" __attribute__((visibility("default"))) int MeshBench_Run(int repeats)
     CorvantaAPI::Record* record = connection.CreateRecord(CorvantaAPI::kTypeSurface);
     library.DefaultMaterial().linkRecord = record;
     std::atomic<bool> requested{true}, going{true};
-    tbb::concurrent_unordered_set<std::uint64_t> processed;
-    tbb::concurrent_unordered_set<std::uint32_t> release;
+    base::ConcurrentSet<std::uint64_t> processed;
+    base::ConcurrentSet<std::uint32_t> release;
     auto write = [&] {
       going = true;
       scene::GeometryPass pass{requested, going, Clock::now() + std::chrono::hours(1), processed, release};

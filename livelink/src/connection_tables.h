@@ -2,13 +2,11 @@
 // users of the transport do not compile against oneTBB.
 #pragma once
 
-#include <oneapi/tbb/concurrent_unordered_map.h>
-#include <oneapi/tbb/concurrent_unordered_set.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "base/concurrent_containers.h"
 #include "livelink/live_connection.h"
 
 namespace CorvantaAPI {
@@ -19,13 +17,13 @@ struct LiveConnection::Tables {
     void* view = nullptr;
     std::size_t bytes = 0;
   };
-  using BlockSet = tbb::concurrent_unordered_set<std::uint32_t>;
+  using BlockSet = base::ConcurrentSet<std::uint32_t>;
 
   // block id -> mapping; entries are complete before insertion and never
   // modified afterwards.
-  tbb::concurrent_unordered_map<std::uint32_t, BlockEntry> blocks;
+  base::ConcurrentMap<std::uint32_t, BlockEntry> blocks;
   // owner record id -> its blocks.
-  tbb::concurrent_unordered_map<std::uint32_t, BlockSet> owners;
+  base::ConcurrentMap<std::uint32_t, BlockSet> owners;
   // Cached renderer windows; only touched under the notify mutex.
   std::vector<HWND> windows;
 };

@@ -1,6 +1,5 @@
 // Waking the renderer: the search for renderer main windows over the process
 // list and the window registry, and the posting of the change message.
-#include <oneapi/tbb/concurrent_vector.h>
 
 #include <atomic>
 #include <chrono>
@@ -8,6 +7,7 @@
 #include <thread>
 
 #include "base/case_map.h"
+#include "base/concurrent_containers.h"
 #include "base/parallel_for.h"
 #include "connection_tables.h"
 
@@ -47,7 +47,7 @@ HWND FindMainWindow(DWORD processId) {
   return GetLastError() == kFoundMarker ? search.found : nullptr;
 }
 
-void ExamineProcess(DWORD processId, tbb::concurrent_vector<HWND>& result) {
+void ExamineProcess(DWORD processId, base::ConcurrentVector<HWND>& result) {
   if (processId == 0) return;
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
   if (process == nullptr) return;
@@ -79,7 +79,7 @@ void ExamineProcess(DWORD processId, tbb::concurrent_vector<HWND>& result) {
 }  // namespace
 
 std::vector<HWND> FindRendererWindows() {
-  tbb::concurrent_vector<HWND> found;
+  base::ConcurrentVector<HWND> found;
   std::vector<DWORD> ids(kProcessBufferBytes / sizeof(DWORD));
   DWORD bytes = 0;
   if (!K32EnumProcesses(ids.data(), kProcessBufferBytes, &bytes)) return {};

@@ -2,8 +2,6 @@
 
 #include "base/parallel_for.h"
 
-#include <oneapi/tbb/concurrent_unordered_set.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -15,6 +13,7 @@
 #include <vector>
 
 #include "addon/plugin_settings.h"
+#include "base/concurrent_containers.h"
 #include "hostsdk/modeler.h"
 #include "livelink/layout.h"
 #include "livelink/live_connection.h"
@@ -308,8 +307,8 @@ bool ACScene::PublishPass(std::uint32_t budgetMs) {
   State& s = *s_;
   if (s.dirtyKeys.empty() || !s.publishRequested.load()) return true;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(budgetMs);
-  tbb::concurrent_unordered_set<std::uint64_t> processed;
-  tbb::concurrent_unordered_set<std::uint32_t> release;
+  base::ConcurrentSet<std::uint64_t> processed;
+  base::ConcurrentSet<std::uint32_t> release;
   std::atomic<bool> keepGoing{true};
   scene::GeometryPass pass{s.publishRequested, keepGoing, deadline, processed, release};
   // Keys are copied first: the set is not changed during a pass (walks hold

@@ -137,8 +137,8 @@ class GeometryWrite : public ::testing::Test {
   DirtyKeySet dirty_;
   MeshBuilder builder_{&library_, &groups_, &dirty_};
   std::atomic<bool> publishRequested_{true}, keepGoing_{true};
-  tbb::concurrent_unordered_set<std::uint64_t> processed_;
-  tbb::concurrent_unordered_set<std::uint32_t> released_;
+  base::ConcurrentSet<std::uint64_t> processed_;
+  base::ConcurrentSet<std::uint32_t> released_;
   std::vector<std::string> reports_;
   BodyInfo body_;
 };

@@ -21,9 +21,6 @@
 // parallel loops and Export returns when they are done.
 #pragma once
 
-#include <oneapi/tbb/concurrent_unordered_set.h>
-#include <oneapi/tbb/concurrent_vector.h>
-
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,6 +29,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/concurrent_containers.h"
 #include "collada/geometry_info.h"
 #include "hostsdk/filetype.h"
 #include "hostsdk/sight.h"
@@ -105,7 +103,7 @@ class ColladaExporter {
 
   std::unique_ptr<scene::MaterialLibrary> materials;
   scene::MaterialGroups groups;
-  tbb::concurrent_unordered_set<std::uint64_t> usedKeys;
+  base::ConcurrentSet<std::uint64_t> usedKeys;
   std::unique_ptr<scene::MeshBuilder> builder;
   std::unique_ptr<addon::PluginSettings> settings;
 
@@ -114,9 +112,9 @@ class ColladaExporter {
   std::vector<scene::MaterialRecord*> usedMaterials;
   std::vector<std::string> materialIds;
   std::vector<std::unique_ptr<scene::BodyInfo>> bodies;
-  tbb::concurrent_vector<std::unique_ptr<GeometryInfo>> geometries;
+  base::ConcurrentVector<std::unique_ptr<GeometryInfo>> geometries;
   bool exportNodes = true;
-  tbb::concurrent_vector<std::unique_ptr<NodeInfo>> nodes;
+  base::ConcurrentVector<std::unique_ptr<NodeInfo>> nodes;
 
   std::u16string path;
   std::u16string lastFolder;

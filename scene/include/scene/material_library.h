@@ -18,8 +18,6 @@
 // and is tried again at its next publication.
 #pragma once
 
-#include <oneapi/tbb/concurrent_unordered_set.h>
-
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -29,6 +27,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "base/concurrent_containers.h"
 #include "hostsdk/modeler.h"
 #include "hostsdk/requests.h"
 #include "scene/material_record.h"
@@ -150,7 +149,7 @@ class MaterialLibrary {
   std::unordered_map<std::int16_t, MaterialRecord*> byAttributeIndex_;
   CorvantaAPI::LiveConnection* connection_ = nullptr;
   const ModelerAPI::Model* model_ = nullptr;
-  tbb::concurrent_unordered_set<std::uint32_t> releaseBlocks_;
+  base::ConcurrentSet<std::uint32_t> releaseBlocks_;
   std::u16string textureFolder_;
   std::u16string textureFolderName_;
   std::unordered_map<std::string, std::uint64_t> syntheticKeys_;

@@ -14,9 +14,6 @@
 // gives the normal (0, 0, 0), non-finite coordinates are kept as they are.
 #pragma once
 
-#include <oneapi/tbb/concurrent_unordered_map.h>
-#include <oneapi/tbb/concurrent_unordered_set.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -25,6 +22,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "base/concurrent_containers.h"
 #include "hostsdk/modeler.h"
 #include "scene/mesh_group.h"
 #include "scene/mesh_info.h"
@@ -42,15 +40,15 @@ struct MaterialRecord;
 // The owner's material groups (the scene's, or the exporter's).
 using MaterialGroups = std::unordered_map<std::uint64_t, MaterialGroup>;
 // The owner's concurrent set of material keys whose geometry must be written.
-using DirtyKeySet = tbb::concurrent_unordered_set<std::uint64_t>;
+using DirtyKeySet = base::ConcurrentSet<std::uint64_t>;
 
 // What the tasks of one publish pass share.
 struct GeometryPass {
   const std::atomic<bool>& publishRequested;  // the scene's flag; work stops when it drops
   std::atomic<bool>& keepGoing;               // cleared once the deadline passed
   std::chrono::steady_clock::time_point deadline;
-  tbb::concurrent_unordered_set<std::uint64_t>& processedKeys;  // keys written completely
-  tbb::concurrent_unordered_set<std::uint32_t>& releaseBlocks;  // blocks replaced or emptied
+  base::ConcurrentSet<std::uint64_t>& processedKeys;  // keys written completely
+  base::ConcurrentSet<std::uint32_t>& releaseBlocks;  // blocks replaced or emptied
 
   bool Going() const {
     return publishRequested.load(std::memory_order_relaxed) && keepGoing.load(std::memory_order_relaxed);
@@ -133,7 +131,7 @@ class MeshBuilder {
   float verticalOffset_ = 0.01f;
   std::uint64_t bodyCounter_ = 0;
 
-  tbb::concurrent_unordered_map<std::uint64_t, BlockState> blocks_;
+  base::ConcurrentMap<std::uint64_t, BlockState> blocks_;
   std::function<void(std::string_view)> debugOutput_;
   mutable std::atomic<bool> reportedOverflow_{false};
 };
