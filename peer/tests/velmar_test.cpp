@@ -79,6 +79,24 @@ std::u16string ReadText(HKEY key, const char16_t* name) {
   return std::u16string(buffer);
 }
 
+// The hand-made scene publisher in a process of its own, asked line by line.
+class ScenePublisher {
+ public:
+  explicit ScenePublisher(const std::u16string& name)
+      : child_(ChildProcess::Start(VELMAR_PUBLISHER, {Narrow(name)})) {}
+  bool Started() { return child_ != nullptr && child_->WaitFor("created", kWaitMs) == "created 0"; }
+  // The answer to command (a test failure when none comes).
+  std::string Ask(const std::string& command) {
+    std::string line;
+    EXPECT_TRUE(child_->Send(command) && child_->ReadLine(&line, kWaitMs)) << command;
+    return line;
+  }
+  void Quit() { child_->Send("quit"); }
+
+ private:
+  std::unique_ptr<ChildProcess> child_;
+};
+
 class PeerVelmarTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -255,15 +273,9 @@ TEST_F(PeerVelmarTest, NoticesThePublisherDying) {
 // why, and follows the next link that appears.
 TEST(PeerVelmarShrinkTest, AnAreaShrunkUnderVelmarEndsThatLinkAndTheNextIsFollowed) {
   const std::u16string first = UniqueName("shrunk");
-  auto publisher = ChildProcess::Start(VELMAR_PUBLISHER, {Narrow(first)});
-  ASSERT_NE(publisher, nullptr);
-  ASSERT_EQ(publisher->WaitFor("created", kWaitMs), "created 0");
-  auto ask = [&](const std::string& command) {
-    publisher->Send(command);
-    std::string line;
-    EXPECT_TRUE(publisher->ReadLine(&line, kWaitMs)) << command;
-    return line;
-  };
+  ScenePublisher publisher(first);
+  ASSERT_TRUE(publisher.Started());
+  auto ask = [&](const std::string& command) { return publisher.Ask(command); };
   ask("surface BOX 0 ff0000 1 Red");
   ask("box BOX -0.5 0 2 0.5 1 3");
   ask("geometry BOX");
@@ -281,7 +293,7 @@ TEST(PeerVelmarShrinkTest, AnAreaShrunkUnderVelmarEndsThatLinkAndTheNextIsFollow
   ASSERT_FALSE(ended.is_null());
   EXPECT_EQ(ended["name"], Narrow(first));
   EXPECT_EQ(ended["reason"], "its shared memory was shrunk under this renderer");
-  publisher->Send("quit");
+  publisher.Quit();
 
   // The next link is followed as any other.
   const std::u16string second = UniqueName("after-shrunk");
@@ -410,15 +422,9 @@ TEST(PeerVelmarInstallTest, EntersAndRemovesItselfFromTheInstalledPrograms) {
 // a picture after each update, the snapshot command, glTF when the link ends.
 TEST(PeerVelmarPicturesTest, PicturesAfterEachUpdateSnapshotOnRequestAndGltfAtTheEnd) {
   const std::u16string name = UniqueName("pictures");
-  auto publisher = ChildProcess::Start(VELMAR_PUBLISHER, {Narrow(name)});
-  ASSERT_NE(publisher, nullptr);
-  ASSERT_EQ(publisher->WaitFor("created", kWaitMs), "created 0");
-  auto ask = [&](const std::string& command) {
-    publisher->Send(command);
-    std::string line;
-    EXPECT_TRUE(publisher->ReadLine(&line, kWaitMs)) << command;
-    return line;
-  };
+  ScenePublisher publisher(name);
+  ASSERT_TRUE(publisher.Started());
+  auto ask = [&](const std::string& command) { return publisher.Ask(command); };
   const auto dir = std::filesystem::temp_directory_path() / ("velmar-pictures-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const std::string glb = (dir / "model.glb").string();
