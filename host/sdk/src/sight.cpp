@@ -49,10 +49,17 @@ void Model3D::SetSnapshot(std::shared_ptr<hostmodel::Project> snapshot) {
 
 bool Model3D::EditInPlace(const std::function<void(hostmodel::Project&)>& edit) {
   std::lock_guard lock(snapshotMutex_);
+  if (!snapshot_) return false;
   // Every reader's handle shares this count, and a new one is only handed
-  // out under the lock held here: one means nobody else can look.
-  if (!snapshot_ || snapshot_.use_count() != 1) return false;
-  edit(*snapshot_);
+  // out under the lock held here: ours and the model's alone mean nobody
+  // else can look. The count is read through a handle of our own because
+  // taking it is an atomic read-modify-write that synchronises with each
+  // reader's release of its handle, so what a reader read before letting go
+  // happens before the edit; use_count() alone is a relaxed read and would
+  // order nothing.
+  const std::shared_ptr<hostmodel::Project> own = snapshot_;
+  if (own.use_count() != 2) return false;
+  edit(*own);
   return true;
 }
 
