@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "velmar_output.h"
@@ -12,7 +13,9 @@
 #include "velmar_report.h"
 #include "velmar_session.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Main(int argc, char** argv) {
   CLI::App app{
       "velmar - the renderer side of the Corvanta live link.\n"
       "Publishes a main window (class VELMAR_START_WINDOW, title \"Velmar <version>\") that the\n"
@@ -137,4 +140,20 @@ int main(int argc, char** argv) {
   run.height = height;
   run.link = util::FromUtf8(link);
   return velmar::Run(run, reporter);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // What no command handles itself (memory running out, a file system that
+  // fails under the JSON writer) still ends with a message and an exit code,
+  // not with an abort.
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "velmar: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "velmar: unexpected failure\n");
+  }
+  return 1;
 }

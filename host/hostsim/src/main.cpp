@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -141,7 +142,7 @@ std::string HistoryPath() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int RunHostsim(int argc, char** argv) {
   CLI::App app{"hostsim: the host stand-in. Loads add-on modules, opens projects and models, and lets a person\n"
                "or a script use the host's menus, palettes, dialogs, alerts, message boxes and save dialog.\n"
                "Every effect a user could see is printed, and with --json written as JSON lines.\n"
@@ -223,4 +224,18 @@ int main(int argc, char** argv) {
   g_session = nullptr;
   session.SetPerson(nullptr);
   return 0;
+}
+
+int main(int argc, char** argv) {
+  // What no command handles itself (memory running out, a host call that
+  // throws past the session) still ends with a message and an exit code,
+  // not with an abort.
+  try {
+    return RunHostsim(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "hostsim: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "hostsim: unexpected failure\n");
+  }
+  return 1;
 }
