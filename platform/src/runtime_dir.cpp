@@ -13,9 +13,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <map>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <thread>
 #include <cerrno>
 #include <cstdlib>
@@ -24,6 +24,9 @@
 #include "platform/win32.h"
 
 namespace platform::detail {
+
+bool CheckDirectory(const std::string& dir, int* fd);
+
 namespace {
 
 bool HomeIsOurs(const char* home) {
@@ -90,14 +93,12 @@ bool RelativeToRuntime(const std::string& path, int* dirfd, std::string* relativ
   // Paths elsewhere (/proc, say) neither check nor make the directory.
   const std::string chosen = ChooseDirectory();
   if (chosen.empty() || path.compare(0, chosen.size(), chosen) != 0) return false;
-  std::string dir;
-  if (!RuntimeDirectoryFd(&dir, dirfd)) {
+  if (!CheckDirectory(chosen, dirfd)) {
     *refused = path.size() > chosen.size() && path[chosen.size()] == '/';
     return false;
   }
-  if (path.size() <= dir.size() + 1 || path.compare(0, dir.size(), dir) != 0 || path[dir.size()] != '/')
-    return false;
-  *relative = path.substr(dir.size() + 1);
+  if (path.size() <= chosen.size() + 1 || path[chosen.size()] != '/') return false;
+  *relative = path.substr(chosen.size() + 1);
   return true;
 }
 
@@ -319,6 +320,15 @@ std::string platform::RuntimeDirectory() {
 
 bool platform::detail::RuntimeDirectoryFd(std::string* path, int* fd) {
   const std::string dir = ChooseDirectory();
+  if (!CheckDirectory(dir, fd)) return false;
+  *path = dir;
+  return true;
+}
+
+// dir (the chosen runtime directory) made if missing and checked, or the
+// descriptor kept from its last check while the path still names that
+// folder. False, with the last error set, when it is not ours.
+bool platform::detail::CheckDirectory(const std::string& dir, int* fd) {
   Checked& c = TheChecked();
   std::lock_guard lock(c.mutex);
   // The path must still name the very folder that was checked: one removed
@@ -326,7 +336,6 @@ bool platform::detail::RuntimeDirectoryFd(std::string* path, int* fd) {
   struct stat now {};
   if (dir == c.path && c.fd >= 0 && ::lstat(dir.c_str(), &now) == 0 && now.st_dev == c.dev &&
       now.st_ino == c.ino) {
-    *path = dir;
     *fd = c.fd;
     return true;
   }
@@ -351,7 +360,6 @@ bool platform::detail::RuntimeDirectoryFd(std::string* path, int* fd) {
   c.fd = dirfd;  // the previous descriptor stays open for threads still using it
   c.dev = st.st_dev;
   c.ino = st.st_ino;
-  *path = dir;
   *fd = dirfd;
   return true;
 }

@@ -160,43 +160,45 @@ bool CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::ui
                                [field](std::uint64_t value, const Placement& p) { return value < p.*field; });
     return static_cast<std::size_t>(it - placements.begin()) - 1;
   };
-  auto copyVertices = [&](std::uint64_t a, std::uint64_t b, std::size_t& sincePoll) {
+  // Part [a, b) of the block's vertices or of its indices (field says
+  // which; count gives a mesh's number of them): every copy of a mesh that
+  // overlaps the part hands its overlap to copy (mesh, index, back side,
+  // block position of the copy, range within the copy).
+  auto copyPart = [&](std::uint64_t a, std::uint64_t b, std::uint64_t Placement::*field, auto prefetch, auto count,
+                      auto copy, std::size_t& sincePoll) {
     if (a >= b) return;
-    std::size_t i = firstMesh(a, &Placement::vertex);
-    for (std::size_t k = i; k < std::min(copied.size(), i + kArraysAhead); ++k) PrefetchVertices(*copied[k]);
-    for (; i < copied.size() && placements[i].vertex < b; ++i) {
+    std::size_t i = firstMesh(a, field);
+    for (std::size_t k = i; k < std::min(copied.size(), i + kArraysAhead); ++k) prefetch(*copied[k]);
+    for (; i < copied.size() && placements[i].*field < b; ++i) {
       if (stopNow(sincePoll)) return;
       if (i + kRecordsAhead < copied.size()) __builtin_prefetch(copied[i + kRecordsAhead]);
-      if (i + kArraysAhead < copied.size()) PrefetchVertices(*copied[i + kArraysAhead]);
+      if (i + kArraysAhead < copied.size()) prefetch(*copied[i + kArraysAhead]);
       const MeshInfo& mesh = *copied[i];
-      const std::uint64_t vc = static_cast<std::uint64_t>(mesh.vertexCount);
+      const std::uint64_t n = count(mesh);
       for (int side = 0; side < (mesh.doubleSided ? 2 : 1); ++side) {
-        const std::uint64_t base = placements[i].vertex + side * vc;
-        const std::uint64_t from = std::max(a, base), to = std::min(b, base + vc);
-        if (from < to) CopyVertices(mesh, out, base, std::size_t(from - base), std::size_t(to - base), side == 1);
+        const std::uint64_t base = placements[i].*field + side * n;
+        const std::uint64_t from = std::max(a, base), to = std::min(b, base + n);
+        if (from < to) copy(mesh, i, side == 1, base, std::size_t(from - base), std::size_t(to - base));
       }
     }
   };
+  auto verticesOf = [](const MeshInfo& m) { return static_cast<std::uint64_t>(m.vertexCount); };
+  auto indicesOf = [](const MeshInfo& m) { return static_cast<std::uint64_t>(m.indexCount); };
+  auto copyVertices = [&](std::uint64_t a, std::uint64_t b, std::size_t& sincePoll) {
+    copyPart(a, b, &Placement::vertex, PrefetchVertices, verticesOf,
+             [&](const MeshInfo& mesh, std::size_t, bool back, std::uint64_t base, std::size_t from, std::size_t to) {
+               CopyVertices(mesh, out, base, from, to, back);
+             },
+             sincePoll);
+  };
   auto copyIndices = [&](std::uint64_t a, std::uint64_t b, std::size_t& sincePoll) {
-    if (a >= b) return;
-    std::size_t i = firstMesh(a, &Placement::index);
-    for (std::size_t k = i; k < std::min(copied.size(), i + kArraysAhead); ++k) PrefetchIndices(*copied[k]);
-    for (; i < copied.size() && placements[i].index < b; ++i) {
-      if (stopNow(sincePoll)) return;
-      if (i + kRecordsAhead < copied.size()) __builtin_prefetch(copied[i + kRecordsAhead]);
-      if (i + kArraysAhead < copied.size()) PrefetchIndices(*copied[i + kArraysAhead]);
-      const MeshInfo& mesh = *copied[i];
-      const std::uint64_t vc = static_cast<std::uint64_t>(mesh.vertexCount);
-      const std::uint64_t ic = static_cast<std::uint64_t>(mesh.indexCount);
-      for (int side = 0; side < (mesh.doubleSided ? 2 : 1); ++side) {
-        const std::uint64_t base = placements[i].index + side * ic;
-        const std::uint64_t from = std::max(a, base), to = std::min(b, base + ic);
-        if (from < to) {
-          CopyIndices(mesh, out, base, static_cast<std::uint32_t>(placements[i].vertex + side * vc),
-                      std::size_t(from - base), std::size_t(to - base), side == 1);
-        }
-      }
-    }
+    copyPart(a, b, &Placement::index, PrefetchIndices, indicesOf,
+             [&](const MeshInfo& mesh, std::size_t i, bool back, std::uint64_t base, std::size_t from, std::size_t to) {
+               // The back copy's vertices follow the front copy's.
+               const std::uint64_t first = placements[i].vertex + (back ? verticesOf(mesh) : 0);
+               CopyIndices(mesh, out, base, static_cast<std::uint32_t>(first), from, to, back);
+             },
+             sincePoll);
   };
   auto copyRange = [&](std::size_t r, std::size_t ranges) {
     std::size_t sincePoll = kStopPollMeshes - 1;  // the first mesh polls
