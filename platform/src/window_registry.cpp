@@ -465,22 +465,14 @@ bool platform::ReceivePostedMessage(HWND window, PostedMessage* out, int timeout
     const ssize_t n = ::recv(w->fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC);
     if (n >= 0) {
       if (DecodeMessageDatagram(buffer, static_cast<std::size_t>(n), out)) return true;
-      // Not one of ours: drop it. A flood of them must not outlast the
-      // timeout (or a destroyed window), so both are checked per datagram.
-      if (w->destroyed) {
+      // Not one of ours: dropped. A flood of them must not outlast the
+      // timeout or a destroyed window, so the checks below run for each.
+    } else {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return false;
       }
-      if (timeoutMs >= 0 && std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(timeoutMs)) {
-        SetLastError(ERROR_TIMEOUT);
-        return false;
-      }
-      continue;
-    }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return false;
     }
     if (w->destroyed) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -498,6 +490,7 @@ bool platform::ReceivePostedMessage(HWND window, PostedMessage* out, int timeout
       }
       slice = static_cast<int>(std::min<long long>(slice, timeoutMs - elapsed));
     }
+    if (n >= 0) continue;  // more may be queued already
     pollfd p{w->fd, POLLIN, 0};
     ::poll(&p, 1, slice);
   }
