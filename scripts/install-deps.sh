@@ -2,11 +2,14 @@
 # Installs every Debian package the project needs to build, test and run.
 # Idempotent: packages already present are left alone, so a second run is
 # quick and changes nothing. Must run as root (CI does) or through sudo.
+# llvm-14 brings the symbolizer that names the functions in sanitizer reports
+# (the test presets point the sanitizers at it); locales brings localedef and
+# the sources the locale tests build from.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git python3
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev llvm-14
   libgtest-dev libgmock-dev libbenchmark-dev
   libtbb-dev libpng-dev libjpeg62-turbo-dev libassimp-dev
   nlohmann-json3-dev libcli11-dev libedit-dev
