@@ -28,6 +28,53 @@ struct ACScene::State {
   State(CorvantaAPI::LiveConnection* c, scene::MaterialLibrary* m) : connection(c), materials(m) {
     dirtyKeys.max_load_factor(4.0f);
     builder = std::make_unique<scene::MeshBuilder>(materials, &groups, &dirtyKeys);
+    if (materials != nullptr) {
+      materials->SetRecordListener([this](std::uint64_t key, bool removed) { OnRecord(key, removed); });
+    }
+  }
+  ~State() {
+    if (materials != nullptr) materials->SetRecordListener({});
+  }
+
+  // A material record created or removed by a walk (host thread, gate
+  // held). A removed material's block is freed from what the builder made,
+  // never from an id read back from the link. A record made again for a key
+  // whose meshes are still here (a deleted material restored) starts with
+  // no geometry in its new link record: the key is written again.
+  void OnRecord(std::uint64_t key, bool removed) {
+    if (removed) {
+      if (connection != nullptr) builder->ForgetBlock(*connection, key);
+      return;
+    }
+    auto group = groups.find(key);
+    if (group != groups.end() && !group->second.empty()) dirtyKeys.insert(key);
+  }
+
+  // Whether a walk now would change anything, found by reading only: a
+  // walk that finds nothing must not stop a publication that runs
+  // meanwhile (every walk takes the gate). The element table and the
+  // material records' keys and stamps are the host thread's alone, so they
+  // are read here without the gate.
+  bool WalkWouldChange() const {
+    const std::int32_t n = model->GetElementNum();
+    if (n <= 0) return !elements.empty();
+    if (materials != nullptr && (materials->HasPending() || !materials->IsCurrent())) return true;
+    std::size_t met = 0;
+    for (std::int32_t i = 1; i <= n; ++i) {
+      ModelerAPI::Element element;
+      model->GetElement(i, &element);
+      if (element.IsInvalid()) continue;
+      auto found = elements.find(element.GetElemGuid());
+      if (found == elements.end()) {
+        if (element.GetBodyNum() > 0) return true;
+        continue;
+      }
+      if (found->second.genId != element.GetGenId()) return true;
+      ++met;
+    }
+    // Fewer met than known: an element went away. More (a GUID twice in
+    // the model): the walk decides.
+    return met != elements.size();
   }
 
   CorvantaAPI::LiveConnection* connection;
@@ -186,6 +233,7 @@ void ACScene::Begin(ModelerAPI::Model* model, const addon::PluginSettings* setti
 bool ACScene::Resync() {
   State& s = *s_;
   if (s.model == nullptr) return false;
+  if (!s.walkDeferred && !s.WalkWouldChange()) return false;
   // The whole walk holds the gate: no pass may read meshes, groups or
   // material records while they change. A pass that was wanted is wanted
   // again afterwards.

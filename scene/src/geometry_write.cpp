@@ -88,11 +88,10 @@ void PrefetchIndices(const MeshInfo& mesh) {
 }
 
 // Prefetch distances in meshes (arrays, then the records that point to
-// them); how often the stop request is polled; the block size from which a
-// second thread helps, and the number of byte ranges it is cut into then.
+// them); the block size from which a second thread helps, and the number of
+// byte ranges it is cut into then.
 constexpr std::size_t kArraysAhead = 2;
 constexpr std::size_t kRecordsAhead = 4;
-constexpr std::size_t kStopPollMeshes = 64;
 constexpr std::uint64_t kParallelVertices = 1u << 18;
 constexpr std::size_t kRanges = 16;
 
@@ -110,8 +109,8 @@ std::uint64_t GeometryBlockBytes(std::uint64_t vertexCount, std::uint64_t indexC
   return 4 * (3 + 6 * vertexCount + 2 * texSets * vertexCount + indexCount);
 }
 
-bool CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
-                         const MeshInfo* const* meshes, std::size_t meshCount, const std::function<bool()>& stop) {
+void CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
+                         const MeshInfo* const* meshes, std::size_t meshCount) {
   const CorvantaAPI::GeometryBlockHeader header{vertexCount, indexCount, CorvantaAPI::kGeometryTexCoordSets};
   std::memcpy(block, &header, sizeof header);
   const std::uint64_t v = vertexCount;
@@ -146,14 +145,6 @@ bool CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::ui
   // material). A range never overlaps another, so tasks write apart.
   placements.push_back(next);  // sentinel: the end of the last mesh
   const Arrays out{positions, normals, texCoords, indices};
-  std::atomic<bool> stopped{false};
-  auto stopNow = [&](std::size_t& sincePoll) {
-    if (++sincePoll < kStopPollMeshes) return stopped.load(std::memory_order_relaxed);
-    sincePoll = 0;
-    if (stopped.load(std::memory_order_relaxed)) return true;
-    if (stop && stop()) stopped = true;
-    return stopped.load(std::memory_order_relaxed);
-  };
   // The first mesh whose copies reach past position at of a count.
   auto firstMesh = [&](std::uint64_t at, std::uint64_t Placement::*field) {
     auto it = std::upper_bound(placements.begin(), placements.end() - 1, at,
@@ -165,12 +156,11 @@ bool CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::ui
   // overlaps the part hands its overlap to copy (mesh, index, back side,
   // block position of the copy, range within the copy).
   auto copyPart = [&](std::uint64_t a, std::uint64_t b, std::uint64_t Placement::*field, auto prefetch, auto count,
-                      auto copy, std::size_t& sincePoll) {
+                      auto copy) {
     if (a >= b) return;
     std::size_t i = firstMesh(a, field);
     for (std::size_t k = i; k < std::min(copied.size(), i + kArraysAhead); ++k) prefetch(*copied[k]);
     for (; i < copied.size() && placements[i].*field < b; ++i) {
-      if (stopNow(sincePoll)) return;
       if (i + kRecordsAhead < copied.size()) __builtin_prefetch(copied[i + kRecordsAhead]);
       if (i + kArraysAhead < copied.size()) prefetch(*copied[i + kArraysAhead]);
       const MeshInfo& mesh = *copied[i];
@@ -184,38 +174,52 @@ bool CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::ui
   };
   auto verticesOf = [](const MeshInfo& m) { return static_cast<std::uint64_t>(m.vertexCount); };
   auto indicesOf = [](const MeshInfo& m) { return static_cast<std::uint64_t>(m.indexCount); };
-  auto copyVertices = [&](std::uint64_t a, std::uint64_t b, std::size_t& sincePoll) {
+  auto copyVertices = [&](std::uint64_t a, std::uint64_t b) {
     copyPart(a, b, &Placement::vertex, PrefetchVertices, verticesOf,
              [&](const MeshInfo& mesh, std::size_t, bool back, std::uint64_t base, std::size_t from, std::size_t to) {
                CopyVertices(mesh, out, base, from, to, back);
-             },
-             sincePoll);
+             });
   };
-  auto copyIndices = [&](std::uint64_t a, std::uint64_t b, std::size_t& sincePoll) {
+  auto copyIndices = [&](std::uint64_t a, std::uint64_t b) {
     copyPart(a, b, &Placement::index, PrefetchIndices, indicesOf,
              [&](const MeshInfo& mesh, std::size_t i, bool back, std::uint64_t base, std::size_t from, std::size_t to) {
                // The back copy's vertices follow the front copy's.
                const std::uint64_t first = placements[i].vertex + (back ? verticesOf(mesh) : 0);
                CopyIndices(mesh, out, base, static_cast<std::uint32_t>(first), from, to, back);
-             },
-             sincePoll);
+             });
   };
   auto copyRange = [&](std::size_t r, std::size_t ranges) {
-    std::size_t sincePoll = kStopPollMeshes - 1;  // the first mesh polls
-    copyVertices(next.vertex * r / ranges, next.vertex * (r + 1) / ranges, sincePoll);
-    copyIndices(next.index * r / ranges, next.index * (r + 1) / ranges, sincePoll);
+    copyVertices(next.vertex * r / ranges, next.vertex * (r + 1) / ranges);
+    copyIndices(next.index * r / ranges, next.index * (r + 1) / ranges);
   };
   if (next.vertex < kParallelVertices) {
     copyRange(0, 1);
   } else {
     base::ParallelFor(kRanges, [&](std::size_t r) { copyRange(r, kRanges); });
   }
-  return !stopped.load();
+}
+
+void MeshBuilder::ForgetBlock(CorvantaAPI::LiveConnection& connection, std::uint64_t key) {
+  auto found = blocks_.find(key);
+  if (found == blocks_.end()) return;
+  if (found->second.id != 0) connection.ReleaseBlock(found->second.id);
+  blocks_.unsafe_erase(found);
 }
 
 void MeshBuilder::WriteGeometry(CorvantaAPI::LiveConnection& connection, std::uint64_t key, GeometryPass& pass) {
   if (!pass.Going()) return;
-  const MaterialRecord* record = materials_ != nullptr ? materials_->Find(key) : nullptr;
+  // Only the record this key owns is ever written. A key the library no
+  // longer holds (its material was deleted) has nothing to publish: its
+  // former record was retired and its block released with it, and falling
+  // back to the default material would overwrite that material's geometry.
+  const MaterialRecord* record = materials_ != nullptr ? materials_->Holding(key) : nullptr;
+  if (record == nullptr) {
+    auto found = blocks_.find(key);
+    if (found != blocks_.end() && found->second.id != 0) pass.releaseBlocks.insert(found->second.id);
+    if (found != blocks_.end()) found->second = BlockState{};
+    pass.processedKeys.insert(key);
+    return;
+  }
 
   const MaterialGroup* group = nullptr;
   if (groups_ != nullptr) {
@@ -262,31 +266,35 @@ void MeshBuilder::WriteGeometry(CorvantaAPI::LiveConnection& connection, std::ui
   for (const MeshInfo* mesh : raw) {
     if (mesh->IsFinished()) count(mesh);
   }
-  // A mesh skipped while the pass paused leaves the key for the next pass,
-  // even if the pass is going again now: its counts would be missing.
+  // The last point where the key may be left for a later pass: nothing of
+  // the link has been touched yet. A mesh skipped while the pass paused
+  // leaves the key dirty, even if the pass is going again now: its counts
+  // would be missing. From here on the key is written completely, block and
+  // record together, even if a walk asks for the gate meanwhile: a block
+  // left half old and half new under a change count that announces it
+  // would stay wrong in the renderer until the material changed again.
   if (!pass.Going() || tried.load() != raw.size()) return;
-  pass.processedKeys.insert(key);
 
-  if (record == nullptr || record->linkRecord == nullptr) return;
+  if (record->linkRecord == nullptr) {
+    pass.processedKeys.insert(key);
+    return;
+  }
   CorvantaAPI::Record* link = record->linkRecord;
   std::uint32_t* changeField = RecordField(link, CorvantaAPI::kSurfaceGeometryChangeOffset);
   std::uint32_t* idField = RecordField(link, CorvantaAPI::kSurfaceGeometryBlockIdOffset);
   std::uint32_t* capacityField = RecordField(link, CorvantaAPI::kSurfaceGeometryBlockCapacityOffset);
 
-  // This builder's own view of the material's block. A link record that
-  // was replaced, or whose block id is no longer ours, starts without one
-  // (the material library released it when it retired the record).
+  // This builder's own view of the material's block, never read back from
+  // the link record, which the renderer can write. A link record of its own
+  // that another link run or a retired record left behind starts without
+  // a block (the block ids of that run are not this connection's to free).
   BlockState& state = blocks_[key];
-  if (state.linkRecord != link || CorvantaAPI::LoadShared(*idField) != state.id) {
-    state = BlockState{link, 0, 0};
-  }
+  if (state.linkRecord != link) state = BlockState{link, 0, 0};
 
   auto dropBlock = [&] {
     if (state.id != 0) pass.releaseBlocks.insert(state.id);
     state.id = 0;
     state.capacity = 0;
-    CorvantaAPI::StoreShared(*idField, 0);
-    CorvantaAPI::StoreShared(*capacityField, 0);
   };
 
   const std::uint64_t v = vertices;
@@ -314,22 +322,27 @@ void MeshBuilder::WriteGeometry(CorvantaAPI::LiveConnection& connection, std::ui
       if (id != 0) {
         state.id = id;
         state.capacity = capacity;
-        CorvantaAPI::StoreShared(*idField, id);
-        CorvantaAPI::StoreShared(*capacityField, capacity);
       }
     }
-    if (state.id != 0) {
-      void* view = connection.OpenBlock(state.id);
-      if (view != nullptr && connection.GetBlockSize(state.id) >= size) {
-        CopyMeshesIntoBlock(static_cast<std::uint8_t*>(view), static_cast<std::uint32_t>(v),
-                            static_cast<std::uint32_t>(i), group->data(), meshCount,
-                            [&] { return !pass.publishRequested.load(std::memory_order_relaxed); });
-      }
+    void* view = state.id != 0 ? connection.OpenBlock(state.id) : nullptr;
+    if (view != nullptr && connection.GetBlockSize(state.id) >= size) {
+      CopyMeshesIntoBlock(static_cast<std::uint8_t*>(view), static_cast<std::uint32_t>(v),
+                          static_cast<std::uint32_t>(i), group->data(), meshCount);
+    } else {
+      // A block that cannot be made or mapped would show the renderer
+      // whatever it held before: the material goes without geometry until
+      // its next write.
+      dropBlock();
     }
   }
 
+  // The record always names the block as this builder knows it, whatever a
+  // renderer wrote there meanwhile.
+  CorvantaAPI::StoreShared(*idField, state.id);
+  CorvantaAPI::StoreShared(*capacityField, state.capacity);
   CorvantaAPI::StoreShared(*changeField, CorvantaAPI::LoadShared(*changeField) + 1);
   connection.SetRecordFlags(link, 1);
+  pass.processedKeys.insert(key);
   if (std::chrono::steady_clock::now() >= pass.deadline) pass.keepGoing = false;
 }
 

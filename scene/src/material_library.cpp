@@ -157,6 +157,7 @@ std::size_t MaterialLibrary::Refresh(std::uint64_t walkCounter) {
       std::lock_guard lock(pendingMutex_);
       pendingKeys_.erase(record.key);
     }
+    if (recordListener_) recordListener_(record.key, true);
     it = records_.erase(it);
     ++removed;
   }
@@ -164,18 +165,61 @@ std::size_t MaterialLibrary::Refresh(std::uint64_t walkCounter) {
 }
 
 std::uint64_t MaterialLibrary::KeyOf(const API_Attribute& attribute) {
+  if (const std::uint64_t key = KnownKeyOf(attribute); key != 0) return key;
+  std::string name(AttributeName(attribute));
+  const std::uint64_t key = NextSyntheticKey();
+  syntheticKeys_.emplace(std::move(name), key);
+  return key;
+}
+
+std::uint64_t MaterialLibrary::KnownKeyOf(const API_Attribute& attribute) const {
   if (attribute.header.flags != 0) {
     const std::uint64_t key = MaterialKeyFromGuid(attribute.header.guid);
     // A GUID whose halves cancel (or a null one) would alias the default
     // material; such a material is keyed by name like one without a GUID.
     if (key != 0 && key != kDefaultMaterialKey) return key;
   }
-  std::string name(AttributeName(attribute));
-  auto found = syntheticKeys_.find(name);
-  if (found != syntheticKeys_.end()) return found->second;
-  const std::uint64_t key = NextSyntheticKey();
-  syntheticKeys_.emplace(std::move(name), key);
-  return key;
+  auto found = syntheticKeys_.find(std::string(AttributeName(attribute)));
+  return found != syntheticKeys_.end() ? found->second : 0;
+}
+
+bool MaterialLibrary::IsCurrent() const {
+  if (lastWalk_ == 0) return false;
+  API_AttributeIndex count = 0;
+  if (ACAPI_Attribute_GetNum(API_MaterialID, &count) != NoError || count < 0) count = 0;
+  if (static_cast<std::size_t>(count) != byAttributeIndex_.size()) return false;
+  for (API_AttributeIndex i = 1; i <= count; ++i) {
+    auto slot = byAttributeIndex_.find(static_cast<std::int16_t>(i));
+    if (slot == byAttributeIndex_.end()) return false;
+    API_Attribute attribute{};
+    attribute.header.typeID = API_MaterialID;
+    attribute.header.index = i;
+    bool same;
+    if (ACAPI_Attribute_Get(&attribute) != NoError) {
+      same = slot->second == &defaultMaterial_;
+    } else {
+      const MaterialRecord* record = Holding(KnownKeyOf(attribute));
+      same = record != nullptr && record == slot->second && record->modStamp == attribute.header.modiStamp;
+    }
+    ACAPI_DisposeAttribute(&attribute);
+    if (!same) return false;
+  }
+  // The same attributes map to the same records as at the last walk, which
+  // removed every other attribute record; the variants stay while the model
+  // has their textures.
+  if (model_ == nullptr) return true;
+  std::unordered_set<std::u16string> fingerprints;
+  const Int32 textures = model_->GetTextureNum();
+  for (Int32 t = 1; t <= textures; ++t) {
+    ModelerAPI::Texture texture;
+    model_->GetTexture(ModelerAPI::AttributeIndex(ModelerAPI::AttributeIndex::TextureIndex, t), &texture);
+    std::u16string fingerprint = texture.GetFingerprint().ToU16();
+    if (!fingerprint.empty()) fingerprints.insert(std::move(fingerprint));
+  }
+  for (const auto& [key, record] : records_) {
+    if (record->attrIndex == -1 && fingerprints.count(record->fingerprint) == 0) return false;
+  }
+  return true;
 }
 
 std::uint64_t MaterialLibrary::NextSyntheticKey() {
@@ -193,6 +237,7 @@ MaterialRecord* MaterialLibrary::Create(const API_Attribute& attribute, std::uin
   record->changed = true;
   LoadAttributeTexture(*record, attribute);
   AddPending(key);
+  if (recordListener_) recordListener_(key, false);
   return record;
 }
 
@@ -302,6 +347,16 @@ const MaterialRecord* MaterialLibrary::Find(std::uint64_t key) const {
 MaterialRecord* MaterialLibrary::Find(std::uint64_t key) {
   auto it = records_.find(key);
   return it != records_.end() ? it->second.get() : &defaultMaterial_;
+}
+
+const MaterialRecord* MaterialLibrary::Holding(std::uint64_t key) const {
+  if (key == kDefaultMaterialKey) return &defaultMaterial_;
+  auto it = records_.find(key);
+  return it != records_.end() ? it->second.get() : nullptr;
+}
+
+void MaterialLibrary::SetRecordListener(std::function<void(std::uint64_t key, bool removed)> listener) {
+  recordListener_ = std::move(listener);
 }
 
 void MaterialLibrary::ForEachRecord(const std::function<void(MaterialRecord&)>& fn) {

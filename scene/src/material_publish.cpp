@@ -1,6 +1,9 @@
 // Publication of material records as "SRFC" records of the live link, and
 // their retirement as "SRFI".
+#include <algorithm>
 #include <cstring>
+#include <tuple>
+#include <vector>
 
 #include "livelink/layout.h"
 #include "livelink/live_connection.h"
@@ -25,12 +28,23 @@ void WriteFixedText(char16_t* field, std::size_t units, const std::u16string& te
 
 void MaterialLibrary::Publish() {
   if (connection_ == nullptr) return;
-  std::unordered_set<std::uint64_t> keys;
+  std::vector<std::uint64_t> keys;
   {
     std::lock_guard lock(pendingMutex_);
     if (pendingKeys_.empty()) return;
-    keys.swap(pendingKeys_);
+    keys.assign(pendingKeys_.begin(), pendingKeys_.end());
+    pendingKeys_.clear();
   }
+  // The default material first, so that a new link's first surface record
+  // is always the default material; then the host's attributes in their
+  // order, then the texture variants by key: the same model gives the same
+  // record order in every run.
+  auto rank = [this](std::uint64_t key) {
+    const MaterialRecord* record = Holding(key);
+    const std::int64_t index = record == nullptr ? -1 : record->attrIndex;
+    return std::tuple(key != kDefaultMaterialKey, index < 0, index, key);
+  };
+  std::sort(keys.begin(), keys.end(), [&](std::uint64_t a, std::uint64_t b) { return rank(a) < rank(b); });
   for (std::uint64_t key : keys) PublishRecord(*Find(key));
   if (!releaseBlocks_.empty()) {
     for (std::uint32_t id : releaseBlocks_) connection_->ReleaseBlock(id);
@@ -110,8 +124,9 @@ void MaterialLibrary::Retire(MaterialRecord& record) {
     return;
   }
   auto* surface = reinterpret_cast<SurfaceRecord*>(record.linkRecord);
-  const std::uint32_t geometry = CorvantaAPI::LoadShared(surface->geometryBlockId);
-  if (geometry != 0) connection_->ReleaseBlock(geometry);
+  // The geometry block is the scene's: it frees it from its own knowledge
+  // when it hears of the removal. The id in the record is the renderer's to
+  // write as much as ours and is never trusted for a release.
   CorvantaAPI::StoreShared(surface->geometryBlockId, 0);
   CorvantaAPI::StoreShared(surface->geometryBlockCapacity, 0);
   // The texture block belongs to the record as much as its geometry does; a

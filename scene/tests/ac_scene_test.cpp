@@ -1,10 +1,14 @@
 // The scene against a host running in this program and a real link read
 // back through a guest connection: what reaches the renderer after a start
 // and after edits, the walks' edge cases, and the model gate under load.
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
+#include <string_view>
 #include <mutex>
 
+#include "scene/mesh_builder.h"
 #include "scene_test_host.h"
 
 namespace {
@@ -327,6 +331,102 @@ TEST_F(ACSceneWalkTest, ConcurrentEditsAndReadsEndInTheSamePictureAsAFreshStart)
   EXPECT_EQ(scene->GetVertexCountText(), VertexCountText(HostVertexTotal(p)));
   freshGuest.Close();
   freshLink.Destroy();
+}
+
+// The surface records in slot order with the bytes of their geometry
+// blocks, as a renderer reads them under the lock.
+struct PublishedSurface {
+  std::u16string name;
+  std::uint32_t blockId = 0;
+  std::vector<std::uint8_t> geometry;
+};
+std::vector<PublishedSurface> PublishedSurfaces(CorvantaAPI::LiveConnection& guest) {
+  std::vector<PublishedSurface> out;
+  EXPECT_TRUE(guest.Lock(1000000));
+  CorvantaAPI::LinkReader reader(guest);
+  for (const auto& r : reader.Read().records) {
+    if (r.type != CorvantaAPI::kTypeSurface) continue;
+    PublishedSurface s;
+    const auto* rec = reinterpret_cast<const CorvantaAPI::SurfaceRecord*>(guest.FindRecord(r.id));
+    if (rec == nullptr) continue;
+    s.name.assign(rec->name, std::find(rec->name, rec->name + CorvantaAPI::kSurfaceTextUnits, u'\0'));
+    s.blockId = r.blockId;
+    const auto* view = r.blockId != 0 ? static_cast<const std::uint8_t*>(guest.OpenBlock(r.blockId)) : nullptr;
+    if (view != nullptr) {
+      CorvantaAPI::GeometryBlockHeader h;
+      std::memcpy(&h, view, sizeof h);
+      const std::uint64_t bytes = scene::GeometryBlockBytes(h.vertexCount, h.indexCount);
+      if (bytes <= guest.GetBlockSize(r.blockId)) s.geometry.assign(view, view + bytes);
+    }
+    out.push_back(std::move(s));
+  }
+  guest.Unlock();
+  return out;
+}
+
+const PublishedSurface* Named(const std::vector<PublishedSurface>& surfaces, const std::u16string& name) {
+  for (const auto& s : surfaces)
+    if (s.name == name) return &s;
+  return nullptr;
+}
+
+// A material deleted while elements on the default material (polygons whose
+// material the host cannot read) keep their geometry: the deleted key's
+// write must touch no other record, and its block is freed by the
+// publisher, whatever the renderer wrote into the retired record.
+TEST_F(ACSceneWalkTest, ADeletedMaterialTakesOnlyItsOwnGeometryWithIt) {
+  hostmodel::Project p = project;  // boxes 0, 2 brick; 1 glass
+  ASSERT_TRUE(hostmodel::AddBox(p, {9, 0, 0}, {10, 1, 1}, 1, "Unreadable").ok());
+  for (auto& polygon : p.elements.back().bodies[0].polygons) polygon.materialIndex = 40;
+  Publish(p);
+  Start();
+  ASSERT_TRUE(WaitForBatch(0));
+  const auto before = PublishedSurfaces(guest);
+  // The default material's record comes first, then the host's materials
+  // in their order.
+  ASSERT_EQ(before.size(), 4u);
+  EXPECT_EQ(before[0].name, u"Default material");
+  EXPECT_EQ(before[1].name, u"Brick");
+  EXPECT_EQ(before[2].name, u"Glass");
+  EXPECT_EQ(before[3].name, u"Oak");
+  ASSERT_FALSE(before[0].geometry.empty());
+  const std::uint32_t glassBlock = before[2].blockId;
+  ASSERT_NE(glassBlock, 0u);
+  ASSERT_NE(connection.GetBlockSize(glassBlock), 0u);
+
+  // The renderer scribbles the default material's block id into the glass
+  // record; the host deletes glass and moves its box to brick.
+  {
+    ASSERT_TRUE(guest.Lock(1000000));
+    for (const auto& r : CorvantaAPI::LinkReader(guest).Read().records) {
+      auto* rec = reinterpret_cast<CorvantaAPI::SurfaceRecord*>(guest.FindRecord(r.id));
+      if (rec != nullptr && r.type == CorvantaAPI::kTypeSurface &&
+          std::u16string_view(rec->name, 6) == std::u16string_view(u"Glass\0", 6))
+        rec->geometryBlockId = before[0].blockId;
+    }
+    guest.Unlock();
+  }
+  ASSERT_TRUE(host->DeleteMaterial(2, 1).ok());
+  for (auto& polygon : p.elements[1].bodies[0].polygons) polygon.materialIndex = 1;
+  p.elements[1].genId += 1;
+  Publish(p);
+  const std::uint64_t batches = scene->CompletedBatches();
+  ASSERT_TRUE(scene->Resync());
+  scene->RequestPublish();
+  ASSERT_TRUE(WaitForBatch(batches));
+
+  const auto after = PublishedSurfaces(guest);
+  ASSERT_EQ(after.size(), 3u);
+  EXPECT_EQ(Named(after, u"Glass"), nullptr);
+  ASSERT_NE(Named(after, u"Default material"), nullptr);
+  EXPECT_EQ(Named(after, u"Default material")->geometry, before[0].geometry);
+  EXPECT_NE(connection.GetBlockSize(before[0].blockId), 0u);  // not freed on the renderer's word
+  EXPECT_EQ(connection.GetBlockSize(glassBlock), 0u);         // freed by the publisher
+  // Brick now holds three boxes, glass's among them.
+  ASSERT_NE(Named(after, u"Brick"), nullptr);
+  CorvantaAPI::GeometryBlockHeader brick;
+  std::memcpy(&brick, Named(after, u"Brick")->geometry.data(), sizeof brick);
+  EXPECT_EQ(brick.indexCount, 3u * 36u);
 }
 
 TEST(VertexCountText, IsExactPastThirtyTwoBits) {

@@ -69,6 +69,17 @@ class MaterialLibrary {
   // textures the model still has, and removes every record this walk did not
   // meet (its link record retired as "SRFI"). Returns the number removed.
   std::size_t Refresh(std::uint64_t walkCounter);
+  // True when Refresh would now change nothing: every attribute maps to the
+  // record it mapped to at the last Refresh, with the same stamp, and every
+  // texture variant's texture is still in the model. False before the first
+  // Refresh. Reads only (host thread), so a walk may ask while a
+  // publication runs.
+  bool IsCurrent() const;
+  // Told on the host thread, inside Refresh, of every attribute record
+  // created (removed false) and every record removed (removed true), after
+  // its link record was retired. The scene frees the removed material's
+  // geometry through it and has a re-created one's geometry written again.
+  void SetRecordListener(std::function<void(std::uint64_t key, bool removed)> listener);
   // The record of a host material attribute index (compared as signed
   // 16-bit); the default material for an index the library does not hold.
   MaterialRecord* ForAttributeIndex(std::int32_t index);
@@ -82,6 +93,10 @@ class MaterialLibrary {
   // Never null. Safe from many threads while the library is not changed.
   const MaterialRecord* Find(std::uint64_t key) const;
   MaterialRecord* Find(std::uint64_t key);
+  // The record the library holds under key: the default material for its
+  // own key (-1), null for any other key it does not hold, key 0 included.
+  // Safe from many threads while the library is not changed.
+  const MaterialRecord* Holding(std::uint64_t key) const;
   MaterialRecord& DefaultMaterial() { return defaultMaterial_; }
   const MaterialRecord& DefaultMaterial() const { return defaultMaterial_; }
   // Every record except the default material, in table order.
@@ -130,6 +145,9 @@ class MaterialLibrary {
   void Fill(MaterialRecord& record, const API_Attribute& attribute);
   void LoadAttributeTexture(MaterialRecord& record, const API_Attribute& attribute);
   std::uint64_t KeyOf(const API_Attribute& attribute);
+  // The key KeyOf gives without making a new synthetic one: 0 for a name
+  // never seen.
+  std::uint64_t KnownKeyOf(const API_Attribute& attribute) const;
   std::uint64_t NextSyntheticKey();
   void MakeNameUnique(MaterialRecord& record);
   void Retire(MaterialRecord& record);
@@ -150,6 +168,7 @@ class MaterialLibrary {
   CorvantaAPI::LiveConnection* connection_ = nullptr;
   const ModelerAPI::Model* model_ = nullptr;
   base::ConcurrentSet<std::uint32_t> releaseBlocks_;
+  std::function<void(std::uint64_t, bool)> recordListener_;
   std::u16string textureFolder_;
   std::u16string textureFolderName_;
   std::unordered_map<std::string, std::uint64_t> syntheticKeys_;

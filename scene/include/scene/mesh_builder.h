@@ -63,11 +63,10 @@ std::uint64_t GeometryBlockBytes(std::uint64_t vertexCount, std::uint64_t indexC
 // must hold GeometryBlockBytes of the totals: for each mesh a front copy with
 // its index list reversed, then for a double-sided mesh a back copy with
 // negated normals and its own index order. Meshes that are not finished are
-// skipped. stop, when set, is polled between meshes: the copy ends early
-// when it returns true. Returns false when it stopped early.
-bool CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
-                         const MeshInfo* const* meshes, std::size_t meshCount,
-                         const std::function<bool()>& stop = {});
+// skipped; meshes past the header's totals are left out rather than written
+// past them. The copy is never cut short: a block is written whole.
+void CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
+                         const MeshInfo* const* meshes, std::size_t meshCount);
 
 class MeshBuilder {
  public:
@@ -107,8 +106,17 @@ class MeshBuilder {
   // record's geometry change counter and flags it. A block whose size would
   // not fit in 32 bits is not written: the material is published without
   // geometry and the fault is reported once. Does nothing when the pass is
-  // not going.
+  // not going. The key is added to the pass's processed keys only when its
+  // block and record were written completely: once the copy has begun it
+  // runs to the end even if the pass is asked to stop, so a stop leaves a
+  // key either untouched (and dirty) or whole. A key the library no longer
+  // holds writes no record at all (not even the default material's): its
+  // block, if any, is queued for release.
   void WriteGeometry(CorvantaAPI::LiveConnection& connection, std::uint64_t key, GeometryPass& pass);
+  // Releases the geometry block this builder made for key, at once, and
+  // forgets it: for a material record that is retired. Host thread, while
+  // no publish pass runs.
+  void ForgetBlock(CorvantaAPI::LiveConnection& connection, std::uint64_t key);
 
  private:
   // Geometry block of one material as this builder made it. Kept here, not
