@@ -31,6 +31,7 @@
 
 #include "base/concurrent_containers.h"
 #include "collada/geometry_info.h"
+#include "collada/geometry_plan.h"
 #include "hostsdk/filetype.h"
 #include "hostsdk/sight.h"
 #include "hostsdk/types.h"
@@ -93,7 +94,7 @@ class ColladaExporter {
   void Status(std::u16string_view text);
   void LoadGeometry();
   void ChooseMaterials();
-  void MergeMaterial(std::uint64_t key);
+  void MergeMaterial(const collada::PlannedGeometry& planned);
   void CreateNode(const scene::BodyInfo& body);
   bool WriteToDestination();
 
