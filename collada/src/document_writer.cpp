@@ -348,7 +348,6 @@ void WriteVisualScenes(OutputFile& out, const DocumentContent& content) {
         "<scene>\n"
         "<instance_visual_scene url=\"#ArchiCAD_project\"/>\n"
         "</scene>\n");
-  Status(content, u"Velmar Collada exporter: export complete.");
 }
 
 }  // namespace

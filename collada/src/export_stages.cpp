@@ -32,7 +32,9 @@ void ColladaExporter::LoadGeometry() {
   builder->SetOptions(smooth, optimize, offset);
 
   Status(u"Velmar Collada exporter: load materials\u2026");
-  materials->BeginExport(model.get(), path);
+  // The images go to the staged texture folder; the document refers to them
+  // by the real folder's name.
+  materials->BeginExport(model.get(), imagePath.empty() ? path : imagePath);
   materials->Refresh(0);
 
   Status(u"Velmar Collada exporter: load geometries\u2026");

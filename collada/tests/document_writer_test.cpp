@@ -157,12 +157,13 @@ TEST(DocumentWriter, SmallModelMatchesItsGoldenFileAndReadsBack) {
   EXPECT_FLOAT_EQ(back.opacityByMaterial["Glass"], 0.25f);
   EXPECT_FLOAT_EQ(back.opacityByMaterial["Velmar Node Material"], 0.01f);
 
+  // The writer does not say the export is complete: only the exporter
+  // knows, once the document is in place.
   std::vector<std::string> expected = {"assets", "images", "effects", "materials", "geometries", "nodes"};
-  ASSERT_EQ(model.statuses.size(), expected.size() + 1);
+  ASSERT_EQ(model.statuses.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
     EXPECT_NE(model.statuses[i].find("processing " + expected[i]), std::string::npos) << model.statuses[i];
   }
-  EXPECT_NE(model.statuses.back().find("export complete."), std::string::npos);
 }
 
 TEST(DocumentWriter, WithoutNodesNoMarkerAppearsAndTheModelNodeStays) {
