@@ -5,10 +5,12 @@
 // the renderer check with its alerts and launch.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "child_process.h"
@@ -408,6 +410,46 @@ expect palette 4 icon 32131
   EXPECT_EQ(texts, (std::vector<std::string>{"Stop camera synchronization", "Start camera synchronization",
                                              "Resume Corvanta", "Start Corvanta"}))
       << r.output;
+}
+
+// A palette window made again from its resource (closed and opened while
+// the link runs, and while it is paused) shows the state's icons and
+// tooltips, not the resource's.
+TEST(ModuleSession, APaletteOpenedAgainShowsTheLinksState) {
+  EndRenderers();
+  addon_test::ForgetSettings();
+  auto r = RunModule("recreate", SavedProject("recreate") + R"HS(
+window 3d
+projection perspective
+menu 32106
+answer alert No
+menu 32101
+menu 32106
+menu 32106
+expect palette 2 icon 32112
+expect palette 4 icon 32133
+expect palette 5 icon 32122
+expect tooltip 2 "Pause Corvanta to complete changes and improve performance while modeling."
+expect tooltip 4 "Status: Corvanta running"
+expect tooltip 5 "Stop camera synchronization with Velmar."
+menu 32102
+palette close
+menu 32110
+expect palette 2 icon 32113
+expect palette 4 icon 32132
+expect palette 5 icon 32120
+expect tooltip 2 "Resume Corvanta to update changes in Velmar."
+expect tooltip 4 "Status: Corvanta paused"
+expect tooltip 5 "Switch back to a perspective view to synchronize the camera."
+menu 32103
+palette close
+menu 32110
+expect palette 2 icon 32111
+expect palette 4 icon 32131
+expect tooltip 2 "Start Corvanta to view your project in Velmar."
+expect tooltip 4 "Status: Corvanta stopped"
+)HS");
+  EXPECT_EQ(r.status, 0) << r.output;
 }
 
 // A second host instance linking a project of the same path is refused,
