@@ -452,6 +452,28 @@ expect tooltip 4 "Status: Corvanta stopped"
   EXPECT_EQ(r.status, 0) << r.output;
 }
 
+// A running renderer whose title carries a build number after its version
+// is as old as its version: the start tells the user a newer one is needed.
+TEST(ModuleSession, ARendererTitledWithABuildNumberIsJudgedByItsVersion) {
+  EndRenderers();
+  auto old = livelink_test::ChildProcess::Start(VELMAR_PATH, {"--app-version", "8.2 (build 7)", "run"});
+  ASSERT_TRUE(old);
+  for (int i = 0; i < 250 && RendererProcesses().empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_FALSE(RendererProcesses().empty());
+  auto r = RunModule("old-renderer", SavedProject("old-renderer") + R"HS(
+answer alert No
+menu 32101
+)HS");
+  EXPECT_EQ(r.status, 0) << r.output;
+  const auto alerts = r.Of("alert.show");
+  ASSERT_EQ(alerts.size(), 1u) << r.output;
+  EXPECT_EQ(alerts[0]["res"], 32201);
+  EXPECT_EQ(alerts[0]["title"], "Velmar Corvanta - Newer Velmar version required");
+  old.reset();
+  EndRenderers();
+}
+
 // A second host instance linking a project of the same path is refused,
 // with a box that names the file only.
 TEST(ModuleSession, ASecondInstanceOnTheSameProjectIsToldTheFileIsInUse) {
