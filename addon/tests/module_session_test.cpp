@@ -474,6 +474,47 @@ menu 32101
   EndRenderers();
 }
 
+// The renderer the add-on starts is a program of its own: it does not hold
+// the host's output (a pipe on it ends when the host exits, while the
+// renderer runs on), and its own output goes to its log.
+TEST(ModuleSession, AStartedRendererHoldsNoneOfTheHostsHandles) {
+  EndRenderers();
+  const std::string log = addon_test::Root() + "/run/velmar.log";
+  std::filesystem::remove(log);
+  ASSERT_EQ(std::system((std::string("'") + VELMAR_PATH + "' --app-version 9.1.2 install > /dev/null 2>&1").c_str()),
+            0);
+  const std::string script = addon_test::Root() + "/launch.hs";
+  std::ofstream(script) << addon_test::LoadLine() << SavedProject("launch")
+                        << "answer alert Yes\nmenu 32101\nexpect status \"Corvanta started.\"\n";
+  // hostsim's output is a pipe read to its end.
+  auto host = livelink_test::ChildProcess::Start(HOSTSIM_PATH, {"--no-launch", "run", script});
+  ASSERT_TRUE(host);
+  std::string line, output;
+  while (host->ReadLine(&line, 60000)) output += line + "\n";
+  const int status = host->Wait(10000);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << output;
+  // The pipe ended with hostsim, not with the renderer: that one still runs.
+  bool running = false;
+  for (int i = 0; i < 250 && !running; ++i) {
+    running = !RendererProcesses().empty();
+    if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(running) << output;
+  EXPECT_EQ(output.find("ready (pid"), std::string::npos) << output;
+  std::string text;
+  for (int i = 0; i < 250 && text.find(" ready (pid") == std::string::npos; ++i) {
+    std::ifstream in(log);
+    std::stringstream s;
+    s << in.rdbuf();
+    text = s.str();
+    if (text.find(" ready (pid") == std::string::npos)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_NE(text.find(" ready (pid"), std::string::npos) << text;
+  EndRenderers();
+  std::system((std::string("'") + VELMAR_PATH + "' uninstall > /dev/null 2>&1").c_str());
+}
+
 // A second host instance linking a project of the same path is refused,
 // with a box that names the file only.
 TEST(ModuleSession, ASecondInstanceOnTheSameProjectIsToldTheFileIsInUse) {

@@ -44,11 +44,20 @@ std::u16string GetInstalledRendererVersion();
 // "0.0.0.0" when none runs.
 std::u16string GetRunningRendererVersion(bool highest);
 
+// The log of a renderer the add-on starts, in the per-user runtime folder.
+inline constexpr char16_t kRendererLogName[] = u"velmar.log";
+
 // Starts the installed renderer whose cleaned DisplayVersion equals version
 // (the last such entry of the list), maximised, in its install location.
 // False when there is no such entry, it has no location, the location does
 // not exist, or the process cannot be started. Does not wait for it.
+// The renderer inherits nothing of the host: it reads no input, runs in a
+// session of its own, and its output goes to RendererLogPath() (appended;
+// a log over 4 MiB is first moved to "velmar.log.old"), or nowhere when the
+// runtime folder is not usable.
 bool LaunchRenderer(std::u16string version);
+// "<runtime folder>/velmar.log"; empty when there is no runtime folder.
+std::u16string RendererLogPath();
 
 // The check before a link starts. A running renderer of at least
 // kRequiredVersion: true. Otherwise, when the installed one is older (or
