@@ -56,6 +56,15 @@ void AlertExportFailed(const std::u16string& path, const std::u16string& reason)
   ShowMessage(text, kExportFailedCaption, MB_OK | MB_ICONERROR);
 }
 
+void AlertSettingsNotStored(const std::u16string& settingsFile) {
+  const std::u16string text = util::FormatString(
+      u"Your settings could not be stored.\n\nThe settings file \"%s\" is damaged or cannot be written. "
+      u"Your changes are not kept: until the file is repaired or removed, Corvanta uses the settings it can "
+      u"read from it, and the default ones in place of those it cannot read.",
+      settingsFile.c_str());
+  ShowMessage(text, kSettingsNotStoredCaption, MB_OK | MB_ICONWARNING);
+}
+
 void SetStatusBarText(const std::u16string& text) {
   if (g_statusBar != nullptr && IsWindow(g_statusBar)) {
     SetWindowTextW(g_statusBar, text.c_str());

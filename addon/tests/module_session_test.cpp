@@ -515,6 +515,35 @@ TEST(ModuleSession, AStartedRendererHoldsNoneOfTheHostsHandles) {
   std::system((std::string("'") + VELMAR_PATH + "' uninstall > /dev/null 2>&1").c_str());
 }
 
+// A settings store that cannot be written (its file damaged): the first
+// change in the dialog says so, naming the file, and the file stays as it
+// was for the user to repair.
+TEST(ModuleSession, ADamagedSettingsStoreIsReportedOnceNamingItsFile) {
+  addon_test::ForgetSettings();
+  const std::string folder = addon_test::Root() + "/hkcu/Software/Torvik/PluginForArchiCAD";
+  std::filesystem::create_directories(folder);
+  const std::string file = folder + "/.values.json";
+  const std::string damaged = "{\"format\": \"corvanta registry key 1\", \"values\": [ {\"name\": ";
+  std::ofstream(file) << damaged;
+  // One box for three changes: a second one would find no answer.
+  auto r = RunModule("damaged", R"HS(
+answer dialog 32205 check 2 off; check 4 off; select 9 2; click 1
+answer msgbox ok
+menu 32107
+)HS");
+  EXPECT_EQ(r.status, 0) << r.output;
+  const auto boxes = r.Of("msgbox.show");
+  ASSERT_EQ(boxes.size(), 1u) << r.output;
+  EXPECT_EQ(boxes[0]["caption"], "Velmar Corvanta - Settings not stored");
+  EXPECT_NE(boxes[0]["text"].get<std::string>().find("\"" + file + "\""), std::string::npos) << boxes[0]["text"];
+  EXPECT_EQ(boxes[0]["style"], 0x30);
+  std::ifstream in(file);
+  std::stringstream now;
+  now << in.rdbuf();
+  EXPECT_EQ(now.str(), damaged);
+  addon_test::ForgetSettings();
+}
+
 // A second host instance linking a project of the same path is refused,
 // with a box that names the file only.
 TEST(ModuleSession, ASecondInstanceOnTheSameProjectIsToldTheFileIsInUse) {
