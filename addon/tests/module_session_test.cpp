@@ -581,6 +581,60 @@ signal checked
   EXPECT_EQ(status.back()["text"], "");
 }
 
+// A host killed during a link and started again at once on the same
+// project, while the renderer still maps the dead link's control area: the
+// start is not refused; it takes the link's name over, and the renderer
+// ends the old link (its publisher is gone) and joins the new one.
+TEST(ModuleSession, AStartRightAfterAKilledHostTakesTheLinkOver) {
+  EndRenderers();
+  const std::string project = addon_test::Root() + "/crash/villa.pln";
+  std::filesystem::create_directories(addon_test::Root() + "/crash");
+  {
+    auto setup = RunModule("crash-setup", "sample\nsaveas " + project + "\n");
+    ASSERT_EQ(setup.status, 0) << setup.output;
+  }
+  auto renderer = livelink_test::ChildProcess::Start(VELMAR_PATH, {"--app-version", "9.0", "run"});
+  ASSERT_TRUE(renderer);
+  const std::string first = addon_test::Root() + "/crash-first.hs";
+  std::ofstream(first) << addon_test::LoadLine() << "open " << project
+                       << "\nmenu 32101\nexpect status \"Corvanta started.\"\nawait never 60000\n";
+  auto killed = livelink_test::ChildProcess::Start(HOSTSIM_PATH, {"--no-launch", "--quiet", "run", first});
+  ASSERT_TRUE(killed);
+  ASSERT_FALSE(renderer->WaitFor("opened link", 30000).empty());
+
+  // The renderer is held still, so the dead link's area stays mapped by it
+  // until the new start has run.
+  renderer->Signal(SIGSTOP);
+  killed->Signal(SIGKILL);
+  killed->Wait(10000);
+  const std::string second = addon_test::Root() + "/crash-second.hs";
+  const std::string log = addon_test::Root() + "/crash-second.jsonl";
+  std::ofstream(second) << addon_test::LoadLine() << "open " << project
+                        << "\nmenu 32101\nexpect status \"Corvanta started.\"\nexpect menu 32103 enabled\n"
+                           "signal restarted\nawait seen 30000\nmenu 32103\n";
+  auto restarted =
+      livelink_test::ChildProcess::Start(HOSTSIM_PATH, {"--no-launch", "--quiet", "--json", log, "run", second});
+  ASSERT_TRUE(restarted);
+  const std::string signals = addon_test::Root() + "/run/hostsim-signals";
+  bool started = false;
+  for (int i = 0; i < 1500 && !started; ++i) {
+    started = std::filesystem::exists(signals + "/restarted");
+    if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  renderer->Signal(SIGCONT);
+  EXPECT_TRUE(started);
+  const std::string ended = renderer->WaitFor("link ", 30000);
+  EXPECT_NE(ended.find("ended: the publisher is gone"), std::string::npos) << ended;
+  EXPECT_FALSE(renderer->WaitFor("opened link", 30000).empty());
+  std::ofstream(signals + "/seen") << "test\n";
+  const int status = restarted->Wait(30000);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::ifstream in(log);
+  for (std::string line; std::getline(in, line);) EXPECT_EQ(line.find("\"msgbox.show\""), std::string::npos) << line;
+  renderer.reset();
+  EndRenderers();
+}
+
 // The host's save of the 3D window as "dae" goes to the exporter.
 TEST(ModuleSession, SavingThe3DWindowAsDaeWritesACollada) {
   const std::string file = addon_test::Root() + "/saved/house.dae";
