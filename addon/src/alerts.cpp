@@ -48,6 +48,23 @@ void AlertFileInUse(const std::u16string& path) {
   ShowMessage(text, kFileInUseCaption, MB_OK | MB_ICONERROR);
 }
 
+void AlertExportFailed(const std::u16string& path, const std::u16string& reason) {
+  const std::u16string text = util::FormatString(
+      u"Cannot export the COLLADA file.\n\nThe document \"%s\" could not be written: %s.\n\nA file of that name "
+      u"and its texture folder are as they were before the export.",
+      path.c_str(), reason.c_str());
+  ShowMessage(text, kExportFailedCaption, MB_OK | MB_ICONERROR);
+}
+
+void AlertSettingsNotStored(const std::u16string& settingsFile) {
+  const std::u16string text = util::FormatString(
+      u"Your settings could not be stored.\n\nThe settings file \"%s\" is damaged or cannot be written. "
+      u"Your changes are not kept: until the file is repaired or removed, Corvanta uses the settings it can "
+      u"read from it, and the default ones in place of those it cannot read.",
+      settingsFile.c_str());
+  ShowMessage(text, kSettingsNotStoredCaption, MB_OK | MB_ICONWARNING);
+}
+
 void SetStatusBarText(const std::u16string& text) {
   if (g_statusBar != nullptr && IsWindow(g_statusBar)) {
     SetWindowTextW(g_statusBar, text.c_str());

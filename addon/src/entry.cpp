@@ -32,16 +32,20 @@ void CopyInfoText(char16_t (&field)[kAddonInfoTextUnits], const std::u16string& 
   field[n] = u'\0';
 }
 
+// The host's save of the 3D window as "dae". The export's result goes back
+// to the host: a failed export is a failed save, which the host reports to
+// its user (the exporter has said why in the status bar).
 GSErrCode SaveDaeFile(const API_IOParams* ioParams, Modeler::SightPtr sight) {
   ACPlugin* plugin = addon::ThePlugin();
+  GSErrCode result = APIERR_GENERAL;
 #ifdef CORV_HAVE_EXPORTER
-  if (plugin != nullptr && plugin->GetExporter() != nullptr) plugin->GetExporter()->Export(sight, ioParams);
+  if (plugin != nullptr && plugin->GetExporter() != nullptr) result = plugin->GetExporter()->Export(sight, ioParams);
 #else
   (void)plugin;
   (void)ioParams;
 #endif
   sight.reset();
-  return NoError;
+  return result;
 }
 
 GSErrCode ProjectEventHandler(API_NotifyEventID code, Int32 parameter) {

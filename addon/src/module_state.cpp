@@ -35,7 +35,12 @@ __attribute__((constructor)) void OnModuleLoad() {
 // (the host went away without the protocol's last step): say so in the
 // host's debug output, the one trace such an end leaves.
 __attribute__((destructor)) void OnModuleUnload() {
-  if (ACAPI_Glue::Context() != nullptr) DBPrintf("Abnormal add-on termination (\"%s\")\n", g_modulePath);
+  if (ACAPI_Glue::Context() != nullptr) {
+    DBPrintf("Abnormal add-on termination (\"%s\")\n", g_modulePath);
+    // The host that gave it may be gone: nothing later (a static object's
+    // destructor) may call into the host with it.
+    ACAPI_Glue::ClearContext();
+  }
   if (g_resModule != 0) RSExitModuleCache(g_resModule);
   g_resModule = 0;
 }

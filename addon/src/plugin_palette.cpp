@@ -92,6 +92,13 @@ bool PluginPalette::Open() {
   dialogId = DGCreateDockablePalette(ResModule(), short(kPaletteRefId), ResModule(), &PluginPalette::PaletteCallback,
                                      reinterpret_cast<DGUserData>(this), kPaletteGuid);
   if (dialogId == 0) return false;
+  // A window made from the resource shows the resource's icons, whatever
+  // the last window showed: the records follow it, so that the next Refresh
+  // writes the icons (and tooltips) of the link's state. The tooltips are
+  // the palette's own, not the window's: they stay as last written.
+  startIcon = kResourceStartIcon;
+  cameraIcon = kResourceCameraIcon;
+  statusIcon = kResourceStatusIcon;
   DGBeginProcessEvents(dialogId);
   return true;
 }

@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <locale.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include "hostsdk/acapi.h"
 #include "hostsdk/guid.h"
@@ -156,31 +160,56 @@ bool PluginSettings::Save() {
   return ok;
 }
 
-void PluginSettings::SetSwitch(std::uint32_t& field, unsigned bit, bool on) {
+bool PluginSettings::SetSwitch(std::uint32_t& field, unsigned bit, bool on) {
   field = on ? 1 : 0;
   keepStored_ &= ~bit;
-  Save();
+  return Save();
 }
 
-void PluginSettings::SetCameraAutoSync(bool on) { SetSwitch(cameraAutoSync_, kBitCameraAutoSync, on); }
-void PluginSettings::SetMemoryTextures(bool on) { SetSwitch(memoryTextures_, kBitMemoryTextures, on); }
-void PluginSettings::SetColorAsTextures(bool on) { SetSwitch(colorAsTextures_, kBitColorAsTextures, on); }
-void PluginSettings::SetSmoothSurfaces(bool on) { SetSwitch(smoothSurfaces_, kBitSmoothSurfaces, on); }
-void PluginSettings::SetOptimizeSurfaces(bool on) {
-  SetSwitch(optimizeSurfaces_, kBitOptimizeSurfaces, on);
+bool PluginSettings::SetCameraAutoSync(bool on) { return SetSwitch(cameraAutoSync_, kBitCameraAutoSync, on); }
+bool PluginSettings::SetMemoryTextures(bool on) { return SetSwitch(memoryTextures_, kBitMemoryTextures, on); }
+bool PluginSettings::SetColorAsTextures(bool on) { return SetSwitch(colorAsTextures_, kBitColorAsTextures, on); }
+bool PluginSettings::SetSmoothSurfaces(bool on) { return SetSwitch(smoothSurfaces_, kBitSmoothSurfaces, on); }
+bool PluginSettings::SetOptimizeSurfaces(bool on) {
+  return SetSwitch(optimizeSurfaces_, kBitOptimizeSurfaces, on);
 }
-void PluginSettings::SetExportNodes(bool on) { SetSwitch(exportNodes_, kBitExportNodes, on); }
+bool PluginSettings::SetExportNodes(bool on) { return SetSwitch(exportNodes_, kBitExportNodes, on); }
 
-void PluginSettings::SetOffsetType(std::uint32_t n) {
+bool PluginSettings::SetOffsetType(std::uint32_t n) {
   offsetType_ = n < 5 ? n : kOffsetZero;
   keepStored_ &= ~unsigned(kBitOffsetType);
-  Save();
+  return Save();
 }
 
-void PluginSettings::SetCustomOffset(float metres) {
+bool PluginSettings::SetCustomOffset(float metres) {
   customOffset_ = std::isfinite(metres) ? metres : kDefaultCustomOffset;
   keepStored_ &= ~unsigned(kBitCustomOffset);
-  Save();
+  return Save();
+}
+
+std::u16string PluginSettings::StoreFile() const {
+  // The current user's store root, as the store chooses it.
+  auto env = [](const char* name) -> std::string {
+    const char* v = std::getenv(name);
+    return v != nullptr ? std::string(v) : std::string();
+  };
+  std::string root = env("CORV_REGISTRY_HKCU");
+  if (root.empty()) {
+    std::string base = env("XDG_CONFIG_HOME");
+    if (base.empty() || base[0] != '/') {
+      std::string home = env("HOME");
+      if (home.empty()) {
+        if (const struct passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) home = pw->pw_dir;
+      }
+      if (home.empty()) return {};
+      base = home + "/.config";
+    }
+    root = base + "/corvanta/registry";
+  }
+  // The key's names are plain letters, which the store keeps as they are.
+  std::u16string key = keyPath_;
+  std::replace(key.begin(), key.end(), u'\\', u'/');
+  return util::FromUtf8(root) + u"/" + key + u"/.values.json";
 }
 
 std::optional<double> PluginSettings::LevelHeight(std::uint32_t offsetType) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "addon/alerts.h"
 #include "addon/module.h"
 #include "addon/plugin_settings.h"
 #include "addon/plugin_ui.h"
@@ -96,6 +97,16 @@ void RefreshValueRow(short dialId, const PluginSettings& settings, double unitFa
   }
 }
 
+// Whether this run of the dialog has told the user that a change could not
+// be stored: once is enough, every later change would fail the same way.
+bool g_toldNotStored = false;
+
+void Stored(bool ok, const PluginSettings& settings) {
+  if (ok || g_toldNotStored) return;
+  g_toldNotStored = true;
+  AlertSettingsNotStored(settings.StoreFile());
+}
+
 short SettingsCallback(short message, short dialId, short item, DGUserData userData, DGMessageData) {
   auto* ui = reinterpret_cast<PluginUI*>(userData);
   if (ui == nullptr || ui->GetOwner() == nullptr || ui->GetOwner()->GetSettings() == nullptr) {
@@ -104,6 +115,7 @@ short SettingsCallback(short message, short dialId, short item, DGUserData userD
   PluginSettings& settings = *ui->GetOwner()->GetSettings();
   switch (message) {
     case DG_MSG_INIT: {
+      g_toldNotStored = false;
       if (HICON icon = AddonIcon()) {
         SendMessageW(DGGetDialogWindow(dialId), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
       }
@@ -121,23 +133,23 @@ short SettingsCallback(short message, short dialId, short item, DGUserData userD
     case DG_MSG_CHANGE:
       switch (item) {
         case kCameraSync:
-          settings.SetCameraAutoSync(DGGetItemValLong(dialId, item) != 0);
+          Stored(settings.SetCameraAutoSync(DGGetItemValLong(dialId, item) != 0), settings);
           break;
         case kOptimize:
-          settings.SetOptimizeSurfaces(DGGetItemValLong(dialId, item) != 0);
+          Stored(settings.SetOptimizeSurfaces(DGGetItemValLong(dialId, item) != 0), settings);
           break;
         case kSmooth:
-          settings.SetSmoothSurfaces(DGGetItemValLong(dialId, item) != 0);
+          Stored(settings.SetSmoothSurfaces(DGGetItemValLong(dialId, item) != 0), settings);
           break;
         case kNodes:
-          settings.SetExportNodes(DGGetItemValLong(dialId, item) != 0);
+          Stored(settings.SetExportNodes(DGGetItemValLong(dialId, item) != 0), settings);
           break;
         case kLevelPopup: {
           const short entry = DGPopUpGetSelected(dialId, kLevelPopup);
           if (entry == kCustomEntry) {
-            settings.SetOffsetType(PluginSettings::kOffsetCustom);
+            Stored(settings.SetOffsetType(PluginSettings::kOffsetCustom), settings);
           } else if (entry >= 1 && entry <= 4) {
-            settings.SetOffsetType(std::uint32_t(entry));
+            Stored(settings.SetOffsetType(std::uint32_t(entry)), settings);
           }
           RefreshValueRow(dialId, settings, ui->UnitFactor());
           break;
@@ -145,7 +157,7 @@ short SettingsCallback(short message, short dialId, short item, DGUserData userD
         case kValueField: {
           const float value = float(DGGetItemValDouble(dialId, kValueField) * ui->UnitFactor());
           PluginSettings::WriteOffsetAutoText(value);
-          settings.SetCustomOffset(value);
+          Stored(settings.SetCustomOffset(value), settings);
           break;
         }
         default:

@@ -5,10 +5,12 @@
 // the renderer check with its alerts and launch.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "child_process.h"
@@ -410,6 +412,138 @@ expect palette 4 icon 32131
       << r.output;
 }
 
+// A palette window made again from its resource (closed and opened while
+// the link runs, and while it is paused) shows the state's icons and
+// tooltips, not the resource's.
+TEST(ModuleSession, APaletteOpenedAgainShowsTheLinksState) {
+  EndRenderers();
+  addon_test::ForgetSettings();
+  auto r = RunModule("recreate", SavedProject("recreate") + R"HS(
+window 3d
+projection perspective
+menu 32106
+answer alert No
+menu 32101
+menu 32106
+menu 32106
+expect palette 2 icon 32112
+expect palette 4 icon 32133
+expect palette 5 icon 32122
+expect tooltip 2 "Pause Corvanta to complete changes and improve performance while modeling."
+expect tooltip 4 "Status: Corvanta running"
+expect tooltip 5 "Stop camera synchronization with Velmar."
+menu 32102
+palette close
+menu 32110
+expect palette 2 icon 32113
+expect palette 4 icon 32132
+expect palette 5 icon 32120
+expect tooltip 2 "Resume Corvanta to update changes in Velmar."
+expect tooltip 4 "Status: Corvanta paused"
+expect tooltip 5 "Switch back to a perspective view to synchronize the camera."
+menu 32103
+palette close
+menu 32110
+expect palette 2 icon 32111
+expect palette 4 icon 32131
+expect tooltip 2 "Start Corvanta to view your project in Velmar."
+expect tooltip 4 "Status: Corvanta stopped"
+)HS");
+  EXPECT_EQ(r.status, 0) << r.output;
+}
+
+// A running renderer whose title carries a build number after its version
+// is as old as its version: the start tells the user a newer one is needed.
+TEST(ModuleSession, ARendererTitledWithABuildNumberIsJudgedByItsVersion) {
+  EndRenderers();
+  auto old = livelink_test::ChildProcess::Start(VELMAR_PATH, {"--app-version", "8.2 (build 7)", "run"});
+  ASSERT_TRUE(old);
+  for (int i = 0; i < 250 && RendererProcesses().empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_FALSE(RendererProcesses().empty());
+  auto r = RunModule("old-renderer", SavedProject("old-renderer") + R"HS(
+answer alert No
+menu 32101
+)HS");
+  EXPECT_EQ(r.status, 0) << r.output;
+  const auto alerts = r.Of("alert.show");
+  ASSERT_EQ(alerts.size(), 1u) << r.output;
+  EXPECT_EQ(alerts[0]["res"], 32201);
+  EXPECT_EQ(alerts[0]["title"], "Velmar Corvanta - Newer Velmar version required");
+  old.reset();
+  EndRenderers();
+}
+
+// The renderer the add-on starts is a program of its own: it does not hold
+// the host's output (a pipe on it ends when the host exits, while the
+// renderer runs on), and its own output goes to its log.
+TEST(ModuleSession, AStartedRendererHoldsNoneOfTheHostsHandles) {
+  EndRenderers();
+  const std::string log = addon_test::Root() + "/run/velmar.log";
+  std::filesystem::remove(log);
+  ASSERT_EQ(std::system((std::string("'") + VELMAR_PATH + "' --app-version 9.1.2 install > /dev/null 2>&1").c_str()),
+            0);
+  const std::string script = addon_test::Root() + "/launch.hs";
+  std::ofstream(script) << addon_test::LoadLine() << SavedProject("launch")
+                        << "answer alert Yes\nmenu 32101\nexpect status \"Corvanta started.\"\n";
+  // hostsim's output is a pipe read to its end.
+  auto host = livelink_test::ChildProcess::Start(HOSTSIM_PATH, {"--no-launch", "run", script});
+  ASSERT_TRUE(host);
+  std::string line, output;
+  while (host->ReadLine(&line, 60000)) output += line + "\n";
+  const int status = host->Wait(10000);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << output;
+  // The pipe ended with hostsim, not with the renderer: that one still runs.
+  bool running = false;
+  for (int i = 0; i < 250 && !running; ++i) {
+    running = !RendererProcesses().empty();
+    if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(running) << output;
+  EXPECT_EQ(output.find("ready (pid"), std::string::npos) << output;
+  std::string text;
+  for (int i = 0; i < 250 && text.find(" ready (pid") == std::string::npos; ++i) {
+    std::ifstream in(log);
+    std::stringstream s;
+    s << in.rdbuf();
+    text = s.str();
+    if (text.find(" ready (pid") == std::string::npos)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_NE(text.find(" ready (pid"), std::string::npos) << text;
+  EndRenderers();
+  std::system((std::string("'") + VELMAR_PATH + "' uninstall > /dev/null 2>&1").c_str());
+}
+
+// A settings store that cannot be written (its file damaged): the first
+// change in the dialog says so, naming the file, and the file stays as it
+// was for the user to repair.
+TEST(ModuleSession, ADamagedSettingsStoreIsReportedOnceNamingItsFile) {
+  addon_test::ForgetSettings();
+  const std::string folder = addon_test::Root() + "/hkcu/Software/Torvik/PluginForArchiCAD";
+  std::filesystem::create_directories(folder);
+  const std::string file = folder + "/.values.json";
+  const std::string damaged = "{\"format\": \"corvanta registry key 1\", \"values\": [ {\"name\": ";
+  std::ofstream(file) << damaged;
+  // One box for three changes: a second one would find no answer.
+  auto r = RunModule("damaged", R"HS(
+answer dialog 32205 check 2 off; check 4 off; select 9 2; click 1
+answer msgbox ok
+menu 32107
+)HS");
+  EXPECT_EQ(r.status, 0) << r.output;
+  const auto boxes = r.Of("msgbox.show");
+  ASSERT_EQ(boxes.size(), 1u) << r.output;
+  EXPECT_EQ(boxes[0]["caption"], "Velmar Corvanta - Settings not stored");
+  EXPECT_NE(boxes[0]["text"].get<std::string>().find("\"" + file + "\""), std::string::npos) << boxes[0]["text"];
+  EXPECT_EQ(boxes[0]["style"], 0x30);
+  std::ifstream in(file);
+  std::stringstream now;
+  now << in.rdbuf();
+  EXPECT_EQ(now.str(), damaged);
+  addon_test::ForgetSettings();
+}
+
 // A second host instance linking a project of the same path is refused,
 // with a box that names the file only.
 TEST(ModuleSession, ASecondInstanceOnTheSameProjectIsToldTheFileIsInUse) {
@@ -445,6 +579,60 @@ signal checked
   const auto status = r.Of("statusbar");
   ASSERT_FALSE(status.empty());
   EXPECT_EQ(status.back()["text"], "");
+}
+
+// A host killed during a link and started again at once on the same
+// project, while the renderer still maps the dead link's control area: the
+// start is not refused; it takes the link's name over, and the renderer
+// ends the old link (its publisher is gone) and joins the new one.
+TEST(ModuleSession, AStartRightAfterAKilledHostTakesTheLinkOver) {
+  EndRenderers();
+  const std::string project = addon_test::Root() + "/crash/villa.pln";
+  std::filesystem::create_directories(addon_test::Root() + "/crash");
+  {
+    auto setup = RunModule("crash-setup", "sample\nsaveas " + project + "\n");
+    ASSERT_EQ(setup.status, 0) << setup.output;
+  }
+  auto renderer = livelink_test::ChildProcess::Start(VELMAR_PATH, {"--app-version", "9.0", "run"});
+  ASSERT_TRUE(renderer);
+  const std::string first = addon_test::Root() + "/crash-first.hs";
+  std::ofstream(first) << addon_test::LoadLine() << "open " << project
+                       << "\nmenu 32101\nexpect status \"Corvanta started.\"\nawait never 60000\n";
+  auto killed = livelink_test::ChildProcess::Start(HOSTSIM_PATH, {"--no-launch", "--quiet", "run", first});
+  ASSERT_TRUE(killed);
+  ASSERT_FALSE(renderer->WaitFor("opened link", 30000).empty());
+
+  // The renderer is held still, so the dead link's area stays mapped by it
+  // until the new start has run.
+  renderer->Signal(SIGSTOP);
+  killed->Signal(SIGKILL);
+  killed->Wait(10000);
+  const std::string second = addon_test::Root() + "/crash-second.hs";
+  const std::string log = addon_test::Root() + "/crash-second.jsonl";
+  std::ofstream(second) << addon_test::LoadLine() << "open " << project
+                        << "\nmenu 32101\nexpect status \"Corvanta started.\"\nexpect menu 32103 enabled\n"
+                           "signal restarted\nawait seen 30000\nmenu 32103\n";
+  auto restarted =
+      livelink_test::ChildProcess::Start(HOSTSIM_PATH, {"--no-launch", "--quiet", "--json", log, "run", second});
+  ASSERT_TRUE(restarted);
+  const std::string signals = addon_test::Root() + "/run/hostsim-signals";
+  bool started = false;
+  for (int i = 0; i < 1500 && !started; ++i) {
+    started = std::filesystem::exists(signals + "/restarted");
+    if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  renderer->Signal(SIGCONT);
+  EXPECT_TRUE(started);
+  const std::string ended = renderer->WaitFor("link ", 30000);
+  EXPECT_NE(ended.find("ended: the publisher is gone"), std::string::npos) << ended;
+  EXPECT_FALSE(renderer->WaitFor("opened link", 30000).empty());
+  std::ofstream(signals + "/seen") << "test\n";
+  const int status = restarted->Wait(30000);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::ifstream in(log);
+  for (std::string line; std::getline(in, line);) EXPECT_EQ(line.find("\"msgbox.show\""), std::string::npos) << line;
+  renderer.reset();
+  EndRenderers();
 }
 
 // The host's save of the 3D window as "dae" goes to the exporter.

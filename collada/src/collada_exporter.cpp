@@ -11,6 +11,7 @@
 #include "collada/document_text.h"
 #include "collada/document_writer.h"
 #include "collada/output_file.h"
+#include "collada/staged_export.h"
 #include "hostsdk/acapi.h"
 #include "plugin/host_queries.h"
 #include "scene/material_library.h"
@@ -87,6 +88,10 @@ GSErrCode ColladaExporter::Export(Modeler::SightPtr sight, const API_IOParams* i
   Modeler::SightPtr previous;
   bool selected = false;
   GSErrCode result = NoError;
+  // Every file of the export (document and images) reports a file-size limit
+  // as an error instead of ending the host.
+  collada::FileSizeSignalGuard fileSizeGuard;
+  collada::StagedExport staged;
   try {
     attributeReader = std::make_unique<AttributeReader>();
     model = std::make_unique<ModelerAPI::Model>();
@@ -107,8 +112,10 @@ GSErrCode ColladaExporter::Export(Modeler::SightPtr sight, const API_IOParams* i
     // Writing an empty document over the user's file because the model
     // could not be read would be a silent loss.
     if (read != NoError) throw ExportFailure("the 3D model cannot be read (host error " + std::to_string(read) + ")");
+    if (!staged.Begin(util::ToUtf8(path))) throw ExportFailure(staged.Error());
+    imagePath = util::FromUtf8(staged.StagedDocumentPath());
     LoadGeometry();
-    if (!WriteToDestination()) result = APIERR_GENERAL;
+    if (!WriteToDestination(staged)) result = APIERR_GENERAL;
   } catch (const std::bad_alloc&) {
     lastError = "out of memory";
     result = APIERR_GENERAL;
@@ -120,14 +127,25 @@ GSErrCode ColladaExporter::Export(Modeler::SightPtr sight, const API_IOParams* i
     result = APIERR_GENERAL;
   }
   Reset();
+  imagePath.clear();
   if (selected && previous != nullptr) {
     Modeler::SightPtr ours;
     ACAPI_3D_SelectSight(previous, &ours);
   }
+  if (result == NoError) {
+    Status(u"Velmar Collada exporter: export complete.");
+  } else {
+    if (lastError.empty()) lastError = "unexpected failure";
+    Status(u"Velmar Collada exporter: export failed: " + util::FromUtf8(lastError) + u".");
+    // The file type's save reports the failure to the host, which tells its
+    // user; the command's user chose the file in our dialog and hears it
+    // from us.
+    if (ioParams == nullptr) addon::AlertExportFailed(path, util::FromUtf8(lastError));
+  }
   return result;
 }
 
-bool ColladaExporter::WriteToDestination() {
+bool ColladaExporter::WriteToDestination(collada::StagedExport& staged) {
   collada::OutputFile out;
   if (!out.Open(util::ToUtf8(path))) {
     lastError = out.Error();
@@ -158,8 +176,8 @@ bool ColladaExporter::WriteToDestination() {
   content.created = std::time(nullptr);
 
   collada::WriteDocument(out, content);
-  if (!out.Commit()) {
-    lastError = out.Error();
+  if (!staged.Place(out)) {
+    lastError = staged.Error();
     return false;
   }
   return true;

@@ -48,7 +48,7 @@ constexpr std::string_view kMarkerEffect =
     "\t\t\t\t\t<diffuse>\n"
     "\t\t\t\t\t\t<color>1.0 1.0 1.0 1.0</color>\n"
     "\t\t\t\t\t</diffuse>\n"
-    "\t\t\t\t\t<transparent opaque=\"RGB_ZERO\">\n"
+    "\t\t\t\t\t<transparent opaque=\"A_ONE\">\n"
     "\t\t\t\t\t\t<color>0.01 0.01 0.01 0.01</color>\n"
     "\t\t\t\t\t</transparent>\n"
     "\t\t\t\t\t<transparency>\n"
@@ -205,7 +205,7 @@ void WriteEffect(OutputFile& out, const DocumentMaterial& m, bool textured) {
         "<reflectivity>\n"
         "<float>1.0</float>\n"
         "</reflectivity>\n"
-        "<transparent opaque=\"RGB_ZERO\">\n");
+        "<transparent opaque=\"A_ONE\">\n");
   std::string o = Fixed3(m.opacity);
   Line(out, "<color>", o, " ", o, " ", o, " ", o, "</color>");
   Lines(out,
@@ -348,7 +348,6 @@ void WriteVisualScenes(OutputFile& out, const DocumentContent& content) {
         "<scene>\n"
         "<instance_visual_scene url=\"#ArchiCAD_project\"/>\n"
         "</scene>\n");
-  Status(content, u"Velmar Collada exporter: export complete.");
 }
 
 }  // namespace

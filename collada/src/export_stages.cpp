@@ -11,6 +11,7 @@
 #include "addon/plugin_settings.h"
 #include "collada/collada_exporter.h"
 #include "collada/document_text.h"
+#include "collada/geometry_plan.h"
 #include "collada/geometry_text.h"
 #include "collada/number_text.h"
 #include "parallel_or_throw.h"
@@ -31,7 +32,9 @@ void ColladaExporter::LoadGeometry() {
   builder->SetOptions(smooth, optimize, offset);
 
   Status(u"Velmar Collada exporter: load materials\u2026");
-  materials->BeginExport(model.get(), path);
+  // The images go to the staged texture folder; the document refers to them
+  // by the real folder's name.
+  materials->BeginExport(model.get(), imagePath.empty() ? path : imagePath);
   materials->Refresh(0);
 
   Status(u"Velmar Collada exporter: load geometries\u2026");
@@ -58,10 +61,11 @@ void ColladaExporter::LoadGeometry() {
   }
 
   Status(u"Velmar Collada exporter: merge geometries\u2026");
-  std::vector<std::uint64_t> keys(usedKeys.begin(), usedKeys.end());
-  std::sort(keys.begin(), keys.end());
-  geometries.reserve(keys.size());
-  collada::ParallelOrThrow(keys.size(), [&](std::size_t i) { MergeMaterial(keys[i]); });
+  const std::vector<collada::PlannedGeometry> plan =
+      collada::PlanGeometries(std::vector<std::uint64_t>(usedKeys.begin(), usedKeys.end()),
+                              [&](std::uint64_t key) { return materials->Find(key)->key; });
+  geometries.reserve(plan.size());
+  collada::ParallelOrThrow(plan.size(), [&](std::size_t i) { MergeMaterial(plan[i]); });
   // The meshes live on in the merged buffers; the bodies keep only what the
   // marker nodes need.
   for (auto& body : bodies) body->positions = {};
@@ -125,11 +129,17 @@ void ColladaExporter::ChooseMaterials() {
   }
 }
 
-void ColladaExporter::MergeMaterial(std::uint64_t key) {
+void ColladaExporter::MergeMaterial(const collada::PlannedGeometry& planned) {
+  const std::uint64_t key = planned.materialKey;
   const scene::MaterialRecord* record = materials->Find(key);
-  auto groupIt = groups.find(key);
-  if (groupIt == groups.end()) return;
-  const scene::MaterialGroup& group = groupIt->second;
+  // The meshes of every key that resolves to this material, key by key in
+  // each group's own order.
+  std::vector<scene::MeshInfo*> group;
+  for (std::uint64_t meshKey : planned.keys) {
+    auto groupIt = groups.find(meshKey);
+    if (groupIt != groups.end()) group.insert(group.end(), groupIt->second.begin(), groupIt->second.end());
+  }
+  if (group.empty()) return;
 
   std::atomic<std::uint64_t> vertexTotal{0}, indexTotal{0};
   std::vector<char> usable(group.size(), 0);

@@ -20,39 +20,6 @@ constexpr std::size_t kBufferSize = 1 << 20;
 // last of them.
 constexpr std::size_t kWritebackBatch = std::size_t{16} << 20;
 
-// Writing past the process's file-size limit raises SIGXFSZ, whose default
-// action ends the process: the host would die for a failed export. While
-// this thread writes, the signal is blocked, so write() reports EFBIG
-// instead; a signal the writes left pending is consumed before unblocking.
-class FileSizeSignalGuard {
- public:
-  FileSizeSignalGuard() {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGXFSZ);
-    sigset_t pending;
-    sigemptyset(&pending);
-    active_ = pthread_sigmask(SIG_BLOCK, &set_, &old_) == 0;
-    if (active_ && sigpending(&pending) == 0) wasPending_ = sigismember(&pending, SIGXFSZ) == 1;
-  }
-  ~FileSizeSignalGuard() {
-    if (!active_) return;
-    if (!wasPending_) {
-      timespec zero{0, 0};
-      while (sigtimedwait(&set_, nullptr, &zero) == SIGXFSZ) {
-      }
-    }
-    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-  }
-  FileSizeSignalGuard(const FileSizeSignalGuard&) = delete;
-  FileSizeSignalGuard& operator=(const FileSizeSignalGuard&) = delete;
-
- private:
-  sigset_t set_{};
-  sigset_t old_{};
-  bool active_ = false;
-  bool wasPending_ = false;
-};
-
 std::string FolderOf(const std::string& path) {
   auto slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -66,6 +33,25 @@ std::string NameOf(const std::string& path) {
 }
 
 }  // namespace
+
+FileSizeSignalGuard::FileSizeSignalGuard() {
+  sigemptyset(&set_);
+  sigaddset(&set_, SIGXFSZ);
+  sigset_t pending;
+  sigemptyset(&pending);
+  active_ = pthread_sigmask(SIG_BLOCK, &set_, &old_) == 0;
+  if (active_ && sigpending(&pending) == 0) wasPending_ = sigismember(&pending, SIGXFSZ) == 1;
+}
+
+FileSizeSignalGuard::~FileSizeSignalGuard() {
+  if (!active_) return;
+  if (!wasPending_) {
+    timespec zero{0, 0};
+    while (sigtimedwait(&set_, nullptr, &zero) == SIGXFSZ) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+}
 
 OutputFile::~OutputFile() { Abandon(); }
 
@@ -115,7 +101,8 @@ bool OutputFile::Open(const std::string& destination) {
 
 void OutputFile::Fail(const std::string& what, int err) {
   if (!error_.empty()) return;
-  error_ = what + ": " + std::strerror(err);
+  // Texts name no path: whoever reports them names the document.
+  error_ = what.empty() ? std::string(std::strerror(err)) : what + ": " + std::strerror(err);
 }
 
 void OutputFile::WriteAll(const char* data, std::size_t size) {
@@ -125,11 +112,11 @@ void OutputFile::WriteAll(const char* data, std::size_t size) {
     ssize_t n = ::write(fd_, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
-      Fail("cannot write " + destination_, errno);
+      Fail("", errno);
       return;
     }
     if (n == 0) {
-      Fail("cannot write " + destination_, EIO);
+      Fail("", EIO);
       return;
     }
     data += n;
@@ -170,19 +157,35 @@ char* OutputFile::Reserve(std::size_t n) {
   return buffer_.data() + used_;
 }
 
-bool OutputFile::Commit() {
+bool OutputFile::Commit() { return Finish() && Replace(); }
+
+bool OutputFile::Finish() {
   if (fd_ < 0) {
     if (error_.empty()) Fail("no file is open", EBADF);
     return false;
   }
   Flush();
-  if (!Failed() && ::fdatasync(fd_) != 0) Fail("cannot flush " + destination_, errno);
-  if (::close(fd_) != 0) Fail("cannot close " + destination_, errno);
+  if (!Failed() && ::fdatasync(fd_) != 0) Fail("the document cannot be flushed to the disk", errno);
+  if (::close(fd_) != 0) Fail("the document cannot be closed", errno);
   fd_ = -1;
-  if (!Failed() && ::rename(tempPath_.c_str(), destination_.c_str()) != 0) {
-    Fail("cannot replace " + destination_, errno);
-  }
   if (Failed()) {
+    ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+    return false;
+  }
+  finished_ = true;
+  return true;
+}
+
+bool OutputFile::Replace() {
+  if (!finished_ || Failed()) {
+    if (error_.empty()) Fail("the document is not complete", EBADF);
+    Abandon();
+    return false;
+  }
+  finished_ = false;
+  if (::rename(tempPath_.c_str(), destination_.c_str()) != 0) {
+    Fail("the existing file cannot be replaced", errno);
     ::unlink(tempPath_.c_str());
     tempPath_.clear();
     return false;
@@ -192,6 +195,7 @@ bool OutputFile::Commit() {
 }
 
 void OutputFile::Abandon() {
+  finished_ = false;
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;

@@ -69,6 +69,10 @@ ReadBack ReadWithAssimp(const std::string& path) {
     aiString name;
     scene->mMaterials[i]->Get(AI_MATKEY_NAME, name);
     result.materialNames.emplace_back(name.C_Str());
+    // An importer that finds no transparency stores no opacity: fully opaque.
+    float opacity = 1.0f;
+    scene->mMaterials[i]->Get(AI_MATKEY_OPACITY, opacity);
+    result.opacityByMaterial[name.C_Str()] = opacity;
     aiString file;
     if (scene->mMaterials[i]->GetTexture(aiTextureType_DIFFUSE, 0, &file) == AI_SUCCESS) {
       result.textureFiles.emplace_back(file.C_Str());

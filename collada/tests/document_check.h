@@ -33,6 +33,7 @@ struct ReadBack {
   std::vector<std::string> materialNames;
   std::map<std::string, std::size_t> trianglesByMaterial;
   std::vector<std::string> textureFiles;  // diffuse textures, as referenced
+  std::map<std::string, float> opacityByMaterial;  // 1 = opaque, as the importer reads it
 };
 // Imports the document with assimp (triangulated, identical vertices
 // joined, no other processing).

@@ -1,6 +1,7 @@
 // A failed export must never cost the user the document they had: every
 // failure leaves the old destination byte-identical and no temporary file.
 #include "collada/output_file.h"
+#include "collada/staged_export.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -116,6 +117,77 @@ TEST(OutputFile, AbandonedDocumentLeavesNothing) {
   }  // e.g. an exception while writing
   EXPECT_EQ(ReadFile(path), kOld);
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"House.dae"});
+}
+
+// The images an export writes wait in the staging folder; with the
+// document they go into the texture folder, whose other files stay.
+struct StagedImages {
+  TempDir dir;
+  std::string document = dir.File("House.dae");
+  std::string textures = dir.File("House_Textures");
+  StagedImages() {
+    collada_test::WriteFile(document, kOld);
+    std::filesystem::create_directory(textures);
+    collada_test::WriteFile(textures + "/a.jpg", "old a");
+    collada_test::WriteFile(textures + "/notes.txt", "the user's");
+  }
+  // What the image writer does with the staged document path.
+  static void WriteImages(const collada::StagedExport& staged) {
+    const std::string folder = staged.StagedDocumentPath().substr(0, staged.StagedDocumentPath().rfind('/')) +
+                               "/House_Textures";
+    std::filesystem::create_directory(folder);
+    collada_test::WriteFile(folder + "/a.jpg", "new a");
+    collada_test::WriteFile(folder + "/b.jpg", "new b");
+  }
+};
+
+TEST(StagedExport, ImagesJoinTheTextureFolderWithTheDocument) {
+  StagedImages s;
+  {
+    collada::StagedExport staged;
+    ASSERT_TRUE(staged.Begin(s.document)) << staged.Error();
+    EXPECT_EQ(staged.TextureFolder(), s.textures);
+    StagedImages::WriteImages(staged);
+    EXPECT_EQ(ReadFile(s.textures + "/a.jpg"), "old a");  // nothing moves before the document is done
+    collada::OutputFile out;
+    ASSERT_TRUE(out.Open(s.document));
+    out.Write("new document");
+    ASSERT_TRUE(staged.Place(out)) << staged.Error();
+  }
+  EXPECT_EQ(ReadFile(s.document), "new document");
+  EXPECT_EQ(ReadFile(s.textures + "/a.jpg"), "new a");
+  EXPECT_EQ(ReadFile(s.textures + "/b.jpg"), "new b");
+  EXPECT_EQ(ReadFile(s.textures + "/notes.txt"), "the user's");
+  EXPECT_EQ(s.dir.Entries(), (std::vector<std::string>{"House.dae", "House_Textures"}));
+}
+
+TEST(StagedExport, ADocumentThatCannotTakeItsPlaceTakesTheImagesBack) {
+  StagedImages s;
+  {
+    collada::StagedExport staged;
+    ASSERT_TRUE(staged.Begin(s.document)) << staged.Error();
+    StagedImages::WriteImages(staged);
+    collada::OutputFile out;
+    ASSERT_TRUE(out.Open(s.document));
+    out.Write("new document");
+    // Something the document cannot replace comes into its place.
+    std::filesystem::remove(s.document);
+    std::filesystem::create_directories(s.document + "/in the way");
+    EXPECT_FALSE(staged.Place(out));
+    EXPECT_NE(staged.Error().find("cannot be replaced"), std::string::npos) << staged.Error();
+  }
+  EXPECT_EQ(ReadFile(s.textures + "/a.jpg"), "old a");
+  EXPECT_EQ(ReadFile(s.textures + "/notes.txt"), "the user's");
+  EXPECT_FALSE(std::filesystem::exists(s.textures + "/b.jpg"));
+  EXPECT_EQ(s.dir.Entries(), (std::vector<std::string>{"House.dae", "House_Textures"}));
+
+  // No texture folder yet: the staged one would have become it, and goes.
+  std::filesystem::remove_all(s.textures);
+  {
+    collada::StagedExport staged;
+    ASSERT_TRUE(staged.Begin(s.document + "x")) << staged.Error();
+  }
+  EXPECT_EQ(s.dir.Entries(), (std::vector<std::string>{"House.dae"}));
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +32,10 @@ std::u16string BlockName(std::uint32_t creatorPid, std::uint32_t blockId) {
                               static_cast<int>(creatorPid), blockId);
   return std::u16string(narrow, narrow + std::max(n, 0));
 }
+
+namespace {
+bool FreeAbandonedName(const std::u16string& mappingName, std::uint32_t self);
+}  // namespace
 
 LiveConnection::LiveConnection()
     : pid_(GetCurrentProcessId()), tables_(std::make_unique<Tables>()) {}
@@ -66,8 +72,21 @@ std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity)
   if (mapping == nullptr) return kCreateFailed;  // the platform's last error stands
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(mapping);
-    SetLastError(ERROR_ALREADY_EXISTS);
-    return kCreateExists;
+    // The area of a host that was killed lives on while a renderer still
+    // maps it: its name is in use by nobody who can link. It is taken over
+    // (the renderer then sees that link's publisher gone and ends it);
+    // only a live creator's area refuses the start.
+    if (!FreeAbandonedName(mappingName, pid_)) {
+      SetLastError(ERROR_ALREADY_EXISTS);
+      return kCreateExists;
+    }
+    mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, mappingName.c_str());
+    if (mapping == nullptr) return kCreateFailed;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {  // another start was quicker
+      CloseHandle(mapping);
+      SetLastError(ERROR_ALREADY_EXISTS);
+      return kCreateExists;
+    }
   }
   void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
   if (view == nullptr || platform::GetViewSize(view) < size) {
@@ -428,6 +447,52 @@ bool HolderMapsArea(std::uint32_t pid, const std::string& posixName) {
   }
   ::close(fd);
   return found;
+}
+
+// Frees the name of a control area whose creator is gone (no such process,
+// or the process of that id maps no area of that name: a later process that
+// was given the dead creator's id), so that a new area can be made under it.
+// The old area stays with the processes that map it. False, changing
+// nothing, when the area is not a control area, its creator lives, it is
+// being created (no creator yet), or the name is not ours to free.
+bool FreeAbandonedName(const std::u16string& mappingName, std::uint32_t self) {
+  const std::string posixName = platform::ShmObjectName(mappingName);
+  if (posixName.empty()) return false;
+  const int fd = ::shm_open(posixName.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool freed = false;
+  // One taker at a time: an open-file-description lock on the object's
+  // first byte (the platform's lifetime locks are flocks, which this does
+  // not touch). A second start that waited for it then finds the name
+  // taken by the first one's new area, and is refused.
+  struct flock claim {};
+  claim.l_type = F_WRLCK;
+  claim.l_whence = SEEK_SET;
+  claim.l_start = 0;
+  claim.l_len = 1;
+  bool claimed = false;
+  for (int attempt = 0; attempt < 100 && !claimed; ++attempt) {
+    claimed = ::fcntl(fd, F_OFD_SETLK, &claim) == 0;
+    if (!claimed) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  Header header{};
+  if (claimed && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink > 0 &&
+      static_cast<std::uint64_t>(st.st_size) >= sizeof header &&
+      ::pread(fd, &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) && header.type == kTypeHead &&
+      header.creatorPid != 0 && header.creatorPid != self &&
+      (ProcessGone(header.creatorPid) || !HolderMapsArea(header.creatorPid, posixName))) {
+    // Still the name of this very object (a taker before us would have
+    // replaced it): then it goes; the object lives on for its holders.
+    const int again = ::shm_open(posixName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+    struct stat now {};
+    if (again >= 0 && ::fstat(again, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+      freed = ::shm_unlink(posixName.c_str()) == 0;
+    }
+    if (again >= 0) ::close(again);
+  }
+  ::close(fd);  // drops the claim
+  return freed;
 }
 
 std::atomic_ref<std::uint32_t> LockWord(Header* header) {

@@ -1,5 +1,7 @@
 // Starting programs and opening web addresses: posix_spawn with argument
 // vectors, never a shell, so no text given to us is ever interpreted.
+#include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -58,9 +60,18 @@ void ReapInBackground(pid_t pid) {
   }
 }
 
+// How a started program is detached from this process. outputFd: its
+// standard output and error (-1: inherited); then its standard input is
+// /dev/null and it runs in a session of its own, with no signal blocked and
+// the usual signals at their default actions.
+struct Detach {
+  bool detached = false;
+  int outputFd = -1;
+};
+
 bool Spawn(const std::string& program, const std::vector<std::string>& args,
            const std::string& directory, const std::vector<std::string>& extraEnvironment,
-           pid_t* pid) {
+           pid_t* pid, const Detach& detach = {}) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -83,11 +94,31 @@ bool Spawn(const std::string& program, const std::vector<std::string>& args,
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (detach.detached) {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (detach.outputFd >= 0) {
+      posix_spawn_file_actions_adddup2(&actions, detach.outputFd, 1);
+      posix_spawn_file_actions_adddup2(&actions, detach.outputFd, 2);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+      posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    }
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (int number : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGXFSZ, SIGCHLD}) sigaddset(&defaults, number);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);  // no inherited handles
   const bool searchPath = program.find('/') == std::string::npos;
   const int error = searchPath
-                        ? ::posix_spawnp(pid, program.c_str(), &actions, nullptr, argv.data(), envp.data())
-                        : ::posix_spawn(pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+                        ? ::posix_spawnp(pid, program.c_str(), &actions, &attributes, argv.data(), envp.data())
+                        : ::posix_spawn(pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) {
     SetLastError(SpawnError(error));
@@ -100,9 +131,10 @@ bool Spawn(const std::string& program, const std::vector<std::string>& args,
 
 }  // namespace
 
-bool platform::StartProcess(const std::u16string& program, const std::vector<std::u16string>& args,
-                            const std::u16string& workingDirectory, bool maximised,
-                            DWORD* processId) {
+namespace {
+
+bool Start(const std::u16string& program, const std::vector<std::u16string>& args,
+           const std::u16string& workingDirectory, bool maximised, DWORD* processId, const Detach& detach) {
   std::string file, directory;
   if (program.empty() || !ToArgument(program, &file) || !ToArgument(workingDirectory, &directory)) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -136,9 +168,34 @@ bool platform::StartProcess(const std::u16string& program, const std::vector<std
   const std::string show =
       "CORV_SHOW_WINDOW=" + std::to_string(maximised ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
   pid_t pid = 0;
-  if (!Spawn(file, argv, directory, {show}, &pid)) return false;
+  if (!Spawn(file, argv, directory, {show}, &pid, detach)) return false;
   if (processId) *processId = static_cast<DWORD>(pid);
   return true;
+}
+
+}  // namespace
+
+bool platform::StartProcess(const std::u16string& program, const std::vector<std::u16string>& args,
+                            const std::u16string& workingDirectory, bool maximised,
+                            DWORD* processId) {
+  return Start(program, args, workingDirectory, maximised, processId, {});
+}
+
+bool platform::StartDetachedProcess(const std::u16string& program, const std::vector<std::u16string>& args,
+                                    const std::u16string& workingDirectory, bool maximised,
+                                    const std::u16string& outputFile, DWORD* processId) {
+  Detach detach;
+  detach.detached = true;
+  std::string output;
+  if (!outputFile.empty() && ToArgument(outputFile, &output)) {
+    // Opened here, close-on-exec, and handed to the child as its output only:
+    // a log that cannot be opened costs the log, not the start.
+    detach.outputFd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0600);
+  }
+  const bool started = Start(program, args, workingDirectory, maximised, processId, detach);
+  if (detach.outputFd >= 0) ::close(detach.outputFd);
+  if (started) SetLastError(ERROR_SUCCESS);
+  return started;
 }
 
 bool platform::OpenUrl(const std::u16string& address) {

@@ -155,6 +155,28 @@ TEST(Processes, StartedProgramRunsInTheGivenDirectoryWithExactArguments) {
   EXPECT_NE(awaitFile(report).find("show=1\n"), std::string::npos);
 }
 
+TEST(Processes, DetachedProgramReadsNothingWritesItsOwnLogAndLeadsItsOwnSession) {
+  const std::string root = corvtest::IsolatedEnvironment::Root();
+  const std::string report = root + "/streams.txt", log = root + "/peer.log";
+  std::ofstream(log) << "earlier run\n";
+  DWORD pid = 0;
+  ASSERT_TRUE(platform::StartDetachedProcess(wide(ToolPath("proc_peer")), {u"streams", wide(report)}, u"", true,
+                                             wide(log), &pid));
+  const std::string logPath = fs::canonical(log).string();
+  EXPECT_EQ(awaitFile(report), "in=/dev/null\nout=" + logPath + "\nerr=" + logPath + "\nleader=1\n");
+  EXPECT_TRUE(awaitGone(pid));
+  // Appended after what was there, output and error alike.
+  EXPECT_EQ(awaitFile(log), "earlier run\nproc_peer output\nproc_peer error output\n");
+
+  // A log that cannot be opened costs the log, not the start.
+  fs::remove(report);
+  ASSERT_TRUE(platform::StartDetachedProcess(wide(ToolPath("proc_peer")), {u"streams", wide(report)}, u"", false,
+                                             wide(root + "/no-such-folder/peer.log"), &pid));
+  EXPECT_EQ(awaitFile(report), "in=/dev/null\nout=/dev/null\nerr=/dev/null\nleader=1\n");
+  EXPECT_FALSE(platform::StartDetachedProcess(u"/nonexistent/velmar", {}, u"", false, wide(log), nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
 TEST(Processes, StartFailuresAreReported) {
   EXPECT_FALSE(platform::StartProcess(u"/nonexistent/velmar", {}, u"", false, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);

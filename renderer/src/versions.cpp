@@ -67,6 +67,18 @@ std::u16string CleanVersion(const std::u16string& text) {
   return out;
 }
 
+std::u16string VersionInTitle(const std::u16string& title) {
+  const auto marker = title.find(u"Velmar ");
+  if (marker == std::u16string::npos) return {};
+  auto isDigit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
+  std::size_t begin = marker + 7;
+  while (begin < title.size() && !isDigit(title[begin])) ++begin;
+  std::size_t end = begin;
+  while (end < title.size() && (isDigit(title[end]) || title[end] == u'.')) ++end;
+  while (end > begin && title[end - 1] == u'.') --end;
+  return title.substr(begin, end - begin);
+}
+
 std::u16string GetInstalledRendererVersion() {
   std::u16string result = u"0.0";
   // By version number, not by text: as text "8.2" sorts after "10.1", and a
@@ -86,9 +98,10 @@ std::u16string GetRunningRendererVersion(bool highest) {
     const int n = GetWindowTextW(window, title, 520);
     if (n <= 0) continue;
     const std::u16string text(title, std::size_t(n) < 520 ? std::size_t(n) : 520);
-    if (text.find(u"Velmar ") == std::u16string::npos) continue;
-    const std::u16string version = CleanVersion(text);
-    if (!HasDigit(version)) continue;
+    // Only the version itself: every digit of the title, cleaned together,
+    // would make "Velmar 8.2 (build 7)" read as 8.27.
+    const std::u16string version = VersionInTitle(text);
+    if (version.empty()) continue;
     if (!highest) return version;
     if (CompareVersions(result, version) < 0) result = version;
   }

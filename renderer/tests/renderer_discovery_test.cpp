@@ -42,6 +42,16 @@ TEST(CompareVersions, NumbersNotTexts) {
   EXPECT_EQ(CompareVersions(u"99999999999999999999", u"2147483646"), 1);
 }
 
+TEST(VersionInTitle, OnlyTheVersionNotEveryDigitOfTheTitle) {
+  // Every digit cleaned together would read 8.27 and pass the check.
+  EXPECT_EQ(VersionInTitle(u"Velmar 8.2 (build 7)"), u"8.2");
+  EXPECT_LT(CompareVersions(VersionInTitle(u"Velmar 8.2 (build 7)"), kRequiredVersion), 0);
+  EXPECT_EQ(VersionInTitle(u"Velmar 10.1.3 - house.dae"), u"10.1.3");
+  EXPECT_EQ(VersionInTitle(u"3D view - Velmar v9.0. beta 2"), u"9.0");
+  EXPECT_EQ(VersionInTitle(u"Velmar beta"), u"");
+  EXPECT_EQ(VersionInTitle(u"Velmar2 9.0"), u"");  // not "Velmar " at all
+}
+
 class Installed : public ::testing::Test {
  protected:
   void SetUp() override {

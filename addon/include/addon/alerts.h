@@ -16,6 +16,8 @@ namespace addon {
 inline constexpr char16_t kSaveFirstCaption[] = u"Velmar Corvanta - Save project first";
 inline constexpr char16_t kSaveFirstText[] = u"Please save your project before starting Velmar Corvanta.";
 inline constexpr char16_t kFileInUseCaption[] = u"Velmar Corvanta - File already open";
+inline constexpr char16_t kExportFailedCaption[] = u"Velmar Corvanta - Export failed";
+inline constexpr char16_t kSettingsNotStoredCaption[] = u"Velmar Corvanta - Settings not stored";
 
 // A Windows message box; returns the pressed button (IDOK, ...), 0 when the
 // box could not be shown.
@@ -26,6 +28,13 @@ void AlertSaveFirst();
 // "File ... is being used by another instance": names only the file part of
 // path (behind its last "/"), never its folders.
 void AlertFileInUse(const std::u16string& path);
+
+// "Cannot export the COLLADA file. The document ... could not be written:
+// <reason>." (error icon), naming the whole path.
+void AlertExportFailed(const std::u16string& path, const std::u16string& reason);
+// "Your settings could not be stored ..." (warning icon), naming the file
+// that holds them (settingsFile).
+void AlertSettingsNotStored(const std::u16string& settingsFile);
 
 // Sets the text of the host's status bar; dropped when the host has no main
 // window or status bar. The status bar is looked up once and kept while it

@@ -32,7 +32,8 @@ class PluginPalette {
   PluginPalette& operator=(const PluginPalette&) = delete;
 
   // Creates the window from its resource when it is not open (false when the
-  // host refuses).
+  // host refuses). The next Refresh (Show does one) then gives it the icons
+  // and tooltips of the link's state.
   bool Open();
   void Show();
   void Hide();
@@ -56,12 +57,19 @@ class PluginPalette {
   void SetStateIcon(short item, short icon, short& record, const std::u16string& tooltip);
   void DisableAll();
 
+  // The icons of items 2, 5 and 4 in the palette's resource.
+  static constexpr short kResourceStartIcon = 32111;
+  static constexpr short kResourceCameraIcon = 32120;
+  static constexpr short kResourceStatusIcon = 32131;
+
   ACPlugin* owner = nullptr;
   std::unordered_map<short, std::u16string> tooltips;
   short dialogId = 0;
-  short startIcon = 32111;
-  short cameraIcon = 32120;
-  short statusIcon = 32131;
+  // The icons items 2, 5 and 4 show (as last written, or as the resource
+  // gives them to a new window).
+  short startIcon = kResourceStartIcon;
+  short cameraIcon = kResourceCameraIcon;
+  short statusIcon = kResourceStatusIcon;
   bool enabled = true;
 };
 

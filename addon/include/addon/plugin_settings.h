@@ -3,9 +3,10 @@
 // vertical model offset may also travel with the project as the custom
 // auto-text "Velmar model offset".
 //
-// Failures are never reported to the user:
+// Failures are not reported to the user here (the settings dialog tells
+// the user once when a change cannot be stored):
 // - a key that can be neither opened nor created: Load keeps the current
-//   values, Save writes nothing;
+//   values, Save writes nothing and returns false;
 // - a value that is missing reads as its default (every switch on,
 //   OffsetType 1, CustomOffset 0.01) and is written by the next Save;
 // - a value that is present but cannot be used (damaged store, wrong type,
@@ -60,17 +61,24 @@ class PluginSettings {
   float CustomOffset() const { return customOffset_; }
   const std::u16string& KeyPath() const { return keyPath_; }
 
-  // Each setter stores its value and saves at once.
-  void SetCameraAutoSync(bool on);
-  void SetMemoryTextures(bool on);
-  void SetColorAsTextures(bool on);
-  void SetSmoothSurfaces(bool on);
-  void SetOptimizeSurfaces(bool on);
-  void SetExportNodes(bool on);
+  // Each setter stores its value and saves at once; the result is Save's
+  // (false: the store could not be written, the value is this record's
+  // only until the next Load).
+  bool SetCameraAutoSync(bool on);
+  bool SetMemoryTextures(bool on);
+  bool SetColorAsTextures(bool on);
+  bool SetSmoothSurfaces(bool on);
+  bool SetOptimizeSurfaces(bool on);
+  bool SetExportNodes(bool on);
   // n below 5 is stored as is, anything else as 1 (zero offset).
-  void SetOffsetType(std::uint32_t n);
+  bool SetOffsetType(std::uint32_t n);
   // NaN and infinite values are stored as 0.01.
-  void SetCustomOffset(float metres);
+  bool SetCustomOffset(float metres);
+
+  // The file that holds the values of the current user's key (the registry
+  // store's layout, docs/registry.md): "<store root>/<key path with
+  // "/">/.values.json". Empty when the store has no root (no home folder).
+  std::u16string StoreFile() const;
 
   // The vertical model offset in metres: 0 for type 1 (and unknown types),
   // the project's altitude for 2, the first or second reference level's
@@ -102,7 +110,7 @@ class PluginSettings {
     kBitOffsetType = 1u << 6,
     kBitCustomOffset = 1u << 7,
   };
-  void SetSwitch(std::uint32_t& field, unsigned bit, bool on);
+  bool SetSwitch(std::uint32_t& field, unsigned bit, bool on);
 
   std::u16string keyPath_;
   std::uint32_t cameraAutoSync_ = 0;

@@ -13,9 +13,16 @@
 // APIERR_GENERAL (0x81060001) for every failure: the model cannot be read,
 // memory runs out, the folder is missing or read-only, the disk is full or
 // the file-size limit is reached, the destination is a folder. A failure
-// leaves an existing destination exactly as it was: the document goes to a
-// temporary file beside it, which replaces the destination only once it is
-// complete and on disk, and is removed otherwise. LastError tells why.
+// leaves an existing destination and its texture folder exactly as they
+// were: the document goes to a temporary file and the images to a staging
+// folder beside it, and both take their places only once the document is
+// complete and on disk (collada/staged_export.h). LastError tells why.
+//
+// The status bar ends with "Velmar Collada exporter: export complete." or
+// with "Velmar Collada exporter: export failed: <why>."; after a failed
+// export command (no I/O parameters) a message box tells the user that the
+// document could not be written and why. The file type's save shows
+// nothing: its result goes to the host, which reports the failed save.
 //
 // Host user-interface thread only; one export at a time. The stages run
 // parallel loops and Export returns when they are done.
@@ -31,12 +38,17 @@
 
 #include "base/concurrent_containers.h"
 #include "collada/geometry_info.h"
+#include "collada/geometry_plan.h"
 #include "hostsdk/filetype.h"
 #include "hostsdk/sight.h"
 #include "hostsdk/types.h"
 #include "scene/mesh_builder.h"
 
 #include "addon/plugin_settings.h"
+
+namespace collada {
+class StagedExport;
+}  // namespace collada
 
 namespace scene {
 class MaterialLibrary;
@@ -93,9 +105,9 @@ class ColladaExporter {
   void Status(std::u16string_view text);
   void LoadGeometry();
   void ChooseMaterials();
-  void MergeMaterial(std::uint64_t key);
+  void MergeMaterial(const collada::PlannedGeometry& planned);
   void CreateNode(const scene::BodyInfo& body);
-  bool WriteToDestination();
+  bool WriteToDestination(collada::StagedExport& staged);
 
   // Model reading (during an export only).
   std::unique_ptr<AttributeReader> attributeReader;
@@ -117,6 +129,9 @@ class ColladaExporter {
   base::ConcurrentVector<std::unique_ptr<NodeInfo>> nodes;
 
   std::u16string path;
+  // Where the images are written during an export: a document path in the
+  // staging folder (see collada/staged_export.h).
+  std::u16string imagePath;
   std::u16string lastFolder;
   std::string lastError;
   std::function<void(std::u16string_view)> progress;

@@ -40,7 +40,8 @@ struct DocumentContent {
   std::vector<const NodeInfo*> nodes;
   bool exportNodes = true;
   // Status texts ("Velmar Collada exporter: processing assets…", ...), in
-  // document order. May be empty.
+  // document order. May be empty. None says the export is complete: that is
+  // known only once the document is in place.
   std::function<void(std::u16string_view)> status;
   std::time_t created = 0;  // local time written into the asset
 };

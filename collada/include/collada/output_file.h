@@ -11,12 +11,34 @@
 // kept, later writes do nothing, and Commit reports it.
 #pragma once
 
+#include <signal.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace collada {
+
+// Writing past the process's file-size limit raises SIGXFSZ, whose default
+// action ends the process: the host would die for a failed export. While an
+// object of this class lives, the signal is blocked on the calling thread,
+// so writes report EFBIG instead; a signal the writes left pending is
+// consumed when the outermost guard goes. For every file an export writes
+// (the document, its images).
+class FileSizeSignalGuard {
+ public:
+  FileSizeSignalGuard();
+  ~FileSizeSignalGuard();
+  FileSizeSignalGuard(const FileSizeSignalGuard&) = delete;
+  FileSizeSignalGuard& operator=(const FileSizeSignalGuard&) = delete;
+
+ private:
+  sigset_t set_{};
+  sigset_t old_{};
+  bool active_ = false;
+  bool wasPending_ = false;
+};
 
 class OutputFile {
  public:
@@ -42,11 +64,21 @@ class OutputFile {
   void Advance(char* end) { used_ = static_cast<std::size_t>(end - buffer_.data()); }
 
   bool Failed() const { return !error_.empty(); }
+  // Why it failed ("File too large", "cannot create a file in <folder>: ..."),
+  // without the destination's path.
   const std::string& Error() const { return error_; }
 
   // Flushes, syncs and renames over the destination. False (the destination
-  // unchanged, the temporary file gone) after any failure.
+  // unchanged, the temporary file gone) after any failure. The same as Finish
+  // followed by Replace.
   bool Commit();
+  // Flushes, syncs and closes the temporary file, which stays until Replace
+  // or Abandon. False (the temporary file gone) after any failure.
+  bool Finish();
+  // Renames the finished temporary file over the destination. False (the
+  // destination unchanged, the temporary file gone) when it is not finished
+  // or the rename fails.
+  bool Replace();
   // Removes the temporary file; the destination stays as it was.
   void Abandon();
 
@@ -64,6 +96,7 @@ class OutputFile {
   std::size_t used_ = 0;
   std::uint64_t written_ = 0;     // bytes in the file
   std::uint64_t handedOver_ = 0;  // of them, handed to the disk's write-back
+  bool finished_ = false;
   std::string error_;
 };
 

@@ -47,6 +47,8 @@ bool IsImported() { return g_imported.load(); }
 
 API_HostContext* Context() { return g_context.load(); }
 
+void ClearContext() { g_context.store(nullptr); }
+
 HostFunction Entry(std::size_t index) {
   if (!g_imported.load() || index >= kHostFunctionCount) return nullptr;
   return g_table.entries[index];

@@ -335,6 +335,19 @@ namespace platform {
 // child is not waited for (it is reaped in the background).
 bool StartProcess(const std::u16string& program, const std::vector<std::u16string>& args,
                   const std::u16string& workingDirectory, bool maximised, DWORD* processId);
+// Starts a program as StartProcess does, detached from this process as a
+// program started from the desktop is (the Windows start of a program with
+// no inherited handles): it runs in a session of its own (no controlling
+// terminal, outside this process's group, so the terminal's Ctrl-C and
+// hang-up do not reach it), with no signal blocked and the usual signals at
+// their default actions; its standard input is /dev/null and its standard
+// output and error are appended to outputFile (created with mode 0600), or
+// go to /dev/null when outputFile is empty or cannot be opened. It holds no
+// descriptor of this process, so a pipe on this process's output reaches
+// its end when this process exits, whatever the program does.
+bool StartDetachedProcess(const std::u16string& program, const std::vector<std::u16string>& args,
+                          const std::u16string& workingDirectory, bool maximised,
+                          const std::u16string& outputFile, DWORD* processId);
 // Opens a web address with xdg-open, or with the program named by
 // CORV_URL_OPENER, passing the address as its one argument. Returns false
 // when the opener could not be started, and refuses (ERROR_INVALID_PARAMETER)

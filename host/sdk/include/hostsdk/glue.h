@@ -16,6 +16,10 @@ namespace ACAPI_Glue {
 bool IsImported();
 // The context Initialize received; null before Initialize and after FreeData.
 API_HostContext* Context();
+// Forgets the context without FreeData: for a module unloaded while the
+// host never called FreeData, whose later calls must not name a host that
+// may be gone.
+void ClearContext();
 // The entry at index; null when the table is not there yet, the index is out
 // of range or the entry is empty.
 HostFunction Entry(std::size_t index);
