@@ -383,7 +383,7 @@ TEST(LinkExactness, SeededEditSequencesEndInTheFreshLinksPicture) {
   livelink_test::Isolated();
   const unsigned seed = static_cast<unsigned>(EnvNumber("CORV_EXACTNESS_SEED", std::random_device{}()));
   const std::uint64_t triangles = EnvNumber("CORV_EXACTNESS_TRIANGLES", kSanitized ? 20000 : 400000);
-  const int sequences = static_cast<int>(EnvNumber("CORV_EXACTNESS_SEQUENCES", kSanitized ? 1 : 4));
+  const int sequences = static_cast<int>(EnvNumber("CORV_EXACTNESS_SEQUENCES", kSanitized ? 1 : 6));
   const int edits = static_cast<int>(EnvNumber("CORV_EXACTNESS_EDITS", kSanitized ? 8 : 14));
   std::printf("exactness seed %u (CORV_EXACTNESS_SEED=%u replays it): %llu triangles, %d sequences of %d edits\n",
               seed, seed, static_cast<unsigned long long>(triangles), sequences, edits);
