@@ -1,6 +1,7 @@
 // Memory textures: the Windows bitmap file image that a texture block
 // carries (54-byte header, 32-bit blue-green-red-alpha pixels, rows
-// top-down when the height is negative).
+// top-down when the height is negative), decoded by the link reader's
+// checked decoder (livelink/block_decode.h) into an image.
 #pragma once
 
 #include <cstddef>

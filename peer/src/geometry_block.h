@@ -1,5 +1,6 @@
-// A surface's geometry block as the link lays it out: V, I, K, then V
-// positions, V normals, K sets of V texture coordinates and I indices.
+// A surface's geometry block as velmar keeps it: decoded by the link
+// reader's checked decoder (livelink/block_decode.h), with the bounds of
+// the vertices its triangles use.
 #pragma once
 
 #include <cstddef>

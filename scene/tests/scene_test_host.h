@@ -23,6 +23,7 @@
 #include "hostsdk/loader.h"
 #include "hostsdk/sight.h"
 #include "isolation.h"
+#include "livelink/canonical_scene.h"
 #include "livelink/layout.h"
 #include "livelink/link_reader.h"
 #include "livelink/live_connection.h"
@@ -154,6 +155,35 @@ class SceneFixture : public ::testing::Test {
     }
     guest.Unlock();
     return out;
+  }
+
+  // What a fresh link of the model shows now: the model published from
+  // scratch by a scene of its own on a link of its own, read as a renderer
+  // reads it.
+  CorvantaAPI::CanonicalScene Fresh() {
+    const std::u16string freshName = livelink_test::UniqueName("fresh") + u".dae";
+    CorvantaAPI::LiveConnection freshLink, freshGuest;
+    CorvantaAPI::CanonicalScene published;
+    EXPECT_EQ(freshLink.Create(freshName, 5000), 0);
+    EXPECT_EQ(freshGuest.Open(freshName), 0);
+    {
+      scene::MaterialLibrary freshMaterials(&freshLink);
+      ACScene fresh(&freshLink, &freshMaterials);
+      freshMaterials.BeginLink(&model, u16(projectPath));
+      fresh.Begin(&model, nullptr);
+      fresh.RequestPublish();
+      EXPECT_TRUE(WaitForBatch(fresh, 0));
+      published = CorvantaAPI::ReadCanonicalScene(freshGuest);
+    }
+    freshGuest.Close();
+    freshLink.Destroy();
+    return published;
+  }
+  // The renderer's picture of this scene's link is a fresh link's.
+  void ExpectSameAsFresh() {
+    const CorvantaAPI::CanonicalScene held = CorvantaAPI::ReadCanonicalScene(guest);
+    for (const auto& problem : held.problems) ADD_FAILURE() << problem;
+    EXPECT_EQ(CorvantaAPI::DescribeDifferences(held, Fresh(), "incremental", "fresh"), "");
   }
 
   static std::uint64_t TotalIndices(const std::vector<SurfaceState>& surfaces) {

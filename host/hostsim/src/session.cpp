@@ -43,7 +43,7 @@ const char* kHelp = R"(Commands (words in CAPITALS are yours; quote texts with b
                             queue answers for the next questions (scripts); interactive use asks you
   edit move|copy GUID DX DY DZ | edit delete GUID | edit material GUID N
   edit color MAT R G B | edit transparency MAT PERCENT | edit box X0 Y0 Z0 X1 Y1 Z1 MAT
-  edit texture MAT N | edit texture MAT FILE XSIZE YSIZE | edit delete-material MAT [REPLACEMENT]
+  edit texture MAT N | edit texture MAT FILE XSIZE YSIZE | edit delete-material MAT [REPLACEMENT|none]
   watch [PATH] | unwatch | reload          follow a model file on disk
   save3d PATH               save the 3D window through an add-on file type
   idle [N] | wait MS        run the host's idle loop (N passes, or for MS milliseconds)
@@ -488,8 +488,9 @@ bool Session::CmdEdit(const Words& w, const std::string& where) {
   }
   if (op == "delete-material" && (w.size() == 3 || w.size() == 4)) {
     long with = 0;
-    if (!Integer(w[2], &n, 1, 1000000) || (w.size() == 4 && !Integer(w[3], &with, 1, 1000000)))
-      return Fail(where, "usage: edit delete-material MAT [REPLACEMENT]");
+    if (w.size() == 4 && w[3] == "none") with = hostmodel::kNoReplacement;
+    if (!Integer(w[2], &n, 1, 1000000) || (w.size() == 4 && with == 0 && !Integer(w[3], &with, 1, 1000000)))
+      return Fail(where, "usage: edit delete-material MAT [REPLACEMENT|none]");
     return report(host_->DeleteMaterial(static_cast<std::int32_t>(n), static_cast<std::int32_t>(with)), op);
   }
   if (op == "box" && w.size() == 9) {

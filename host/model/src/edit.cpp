@@ -206,6 +206,8 @@ Result<ChangeSet> DeleteMaterial(Project& project, std::int32_t materialIndex, s
   if (!MaterialInRange(project, materialIndex)) return BadMaterial(project, materialIndex);
   if (replacement == materialIndex)
     return Result<ChangeSet>::Fail("material " + std::to_string(materialIndex) + " cannot replace itself");
+  const bool keepIndex = replacement == kNoReplacement;
+  if (keepIndex) replacement = materialIndex;
   if (replacement != 0 && !MaterialInRange(project, replacement)) return BadMaterial(project, replacement);
   if (replacement == 0) {
     for (std::int32_t i = 1; i <= static_cast<std::int32_t>(project.materials.size()) && replacement == 0; ++i)

@@ -104,8 +104,16 @@ Status ExportModel(const Project& project, const std::string& path) {
         if (!p.invisible) used.insert(p.materialIndex);
   std::map<std::int32_t, unsigned> materialSlot;
   std::vector<aiMaterial*> materials;
+  // A polygon whose material was deleted without replacement shows the
+  // host's default material.
+  Material deletedMaterial;
+  deletedMaterial.name = "Default";
+  auto materialAt = [&](std::int32_t mi) -> const Material& {
+    const Material* m = project.MaterialAt(mi);
+    return m != nullptr ? *m : deletedMaterial;
+  };
   for (std::int32_t mi : used) {
-    const Material& m = *project.MaterialAt(mi);
+    const Material& m = materialAt(mi);
     auto* am = new aiMaterial();
     materials.push_back(am);
     aiString name(m.name);
@@ -164,7 +172,7 @@ Status ExportModel(const Project& project, const std::string& path) {
       for (const Polygon& p : b.polygons)
         if (!p.invisible) byMaterial[p.materialIndex].push_back(&p);
       for (const auto& [mi, polys] : byMaterial) {
-        const Material& mat = *project.MaterialAt(mi);
+        const Material& mat = materialAt(mi);
         const Texture* tex = project.TextureAt(mat.textureIndex);
         std::size_t corners = 0, faces = 0;
         for (const Polygon* p : polys)

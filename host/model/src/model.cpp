@@ -190,10 +190,10 @@ std::string Validate(const Project& project) {
       for (std::size_t p = 0; p < body.polygons.size(); ++p) {
         const Polygon& poly = body.polygons[p];
         std::string where = Where(e, b) + " polygon " + std::to_string(p + 1);
+        // A deleted material's index stays taken and may still be used: its
+        // users show the host's default until they are given another.
         if (poly.materialIndex < 1 || poly.materialIndex > nMat)
           return where + ": material index " + std::to_string(poly.materialIndex) + " out of range " + range(nMat);
-        if (project.materials[static_cast<std::size_t>(poly.materialIndex - 1)].deleted)
-          return where + ": material " + std::to_string(poly.materialIndex) + " is deleted";
         if (poly.textureIndex < 0 || poly.textureIndex > nTex)
           return where + ": texture index " + std::to_string(poly.textureIndex) + " out of range " + range(nTex);
         std::int64_t k = poly.normalIndex;

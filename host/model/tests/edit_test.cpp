@@ -174,17 +174,26 @@ TEST(HostModelEdit, DeletedMaterialKeepsItsIndexAndItsUsersMoveOn) {
   EXPECT_FALSE(SetMaterialColor(p, 2, {0, 0, 0}).ok());
   EXPECT_FALSE(SetElementMaterial(p, users[0], 2).ok());
   EXPECT_FALSE(DeleteMaterial(p, 3, 2).ok()) << "a deleted material replaces nothing";
-  Project broken = p;
-  broken.elements[0].bodies[0].polygons[0].materialIndex = 2;
-  EXPECT_NE(Validate(broken).find("material 2 is deleted"), std::string::npos) << Validate(broken);
 
-  // The hole survives a save and a load.
+  // Without a replacement the users keep the deleted index, rebuilt; the
+  // hole and its users survive a save and a load.
+  const Guid user = GuidOf(p, "Roof");
+  const std::int32_t roofMaterial = p.elements[p.FindElement(user)].bodies[0].polygons[0].materialIndex;
+  const std::uint32_t roofGen = p.elements[p.FindElement(user)].genId;
+  auto kept = DeleteMaterial(p, roofMaterial, kNoReplacement);
+  ASSERT_TRUE(kept.ok()) << kept.error();
+  EXPECT_NE(std::find(kept->changedElements.begin(), kept->changedElements.end(), user), kept->changedElements.end());
+  EXPECT_NE(p.elements[p.FindElement(user)].genId, roofGen);
+  EXPECT_EQ(p.elements[p.FindElement(user)].bodies[0].polygons[0].materialIndex, roofMaterial);
+  EXPECT_EQ(p.MaterialAt(roofMaterial), nullptr);
+  EXPECT_EQ(Validate(p), "");
   const std::string file = dir / "deleted.pln";
   ASSERT_TRUE(SaveProjectFile(p, file).ok());
   auto loaded = LoadProjectFile(file);
   ASSERT_TRUE(loaded.ok()) << loaded.error();
   EXPECT_TRUE(loaded->materials[1].deleted);
   EXPECT_FALSE(loaded->materials[2].deleted);
+  EXPECT_EQ(loaded->elements[p.FindElement(user)].bodies[0].polygons[0].materialIndex, roofMaterial);
 
   // Without a replacement the first material left takes over; the last
   // material in use cannot go.

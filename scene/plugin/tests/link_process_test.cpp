@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <random>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -24,6 +25,7 @@
 #include "hostmodel/sample.h"
 #include "hostsdk/loader.h"
 #include "isolation.h"
+#include "link_processes.h"
 #include "livelink/layout.h"
 #include "livelink/link_reader.h"
 #include "livelink/live_connection.h"
@@ -38,29 +40,8 @@ GSErrCode FreeData() { return 0; }
 
 namespace {
 
-using json = nlohmann::json;
+using namespace link_test;
 using livelink_test::ChildProcess;
-namespace fs = std::filesystem;
-
-fs::path SignalDir() { return fs::path(std::getenv("CORV_RUNTIME_DIR")) / "hostsim-signals"; }
-
-void Raise(const std::string& name) {
-  fs::create_directories(SignalDir());
-  const fs::path tmp = SignalDir() / ("." + name + ".tmp");
-  std::ofstream(tmp) << "1";
-  fs::rename(tmp, SignalDir() / name);
-}
-
-// Waits for hostsim's signal and takes it down.
-bool Awaited(const std::string& name, int timeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < end) {
-    std::error_code ec;
-    if (fs::remove(SignalDir() / name, ec)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
-}
 
 // Truncates a shared memory object to 0 bytes under everyone who maps it,
 // as a hostile renderer may; false when there is no such object.
@@ -163,33 +144,7 @@ class LinkProcessTest : public ::testing::Test {
     return ChildProcess::Start(CORV_HOSTSIM_PATH, {"--quiet", "--json", logs_.back(), "--addon",
                                                    CORV_ADDON_PATH, "run", scriptPath});
   }
-  static std::vector<json> Log(const std::string& path) {
-    std::vector<json> events;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-      json j = json::parse(line, nullptr, false);
-      if (!j.is_discarded()) events.push_back(j);
-    }
-    return events;
-  }
-  static std::vector<std::string> Texts(const std::vector<json>& log, const std::string& kind,
-                                        const std::string& field) {
-    std::vector<std::string> out;
-    for (const auto& e : log)
-      if (e.value("kind", "") == kind && e.contains(field) && e[field].is_string()) out.push_back(e[field]);
-    return out;
-  }
-  static bool Contains(const std::vector<std::string>& v, const std::string& s) {
-    return std::find(v.begin(), v.end(), s) != v.end();
-  }
-  bool Registered() {
-    CorvantaAPI::LiveConnection probe;
-    for (const auto& n : probe.EnumConnections(0))
-      if (n == linkName_) return true;
-    return false;
-  }
-  static int ExitCode(int status) { return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+  bool Registered() { return IsRegistered(linkName_); }
 
   fs::path dir_;
   std::string project_;
@@ -217,8 +172,9 @@ expect status "Corvanta® stopped."
 expect menu 32103 disabled
 )");
   ASSERT_NE(host, nullptr);
-  const long long t0 = velmar.NextTriangles(20000);
-  ASSERT_GT(t0, 0);
+  ASSERT_TRUE(velmar.NextSceneChange(20000).is_object());
+  const CorvantaAPI::CanonicalScene started = ReadLink(linkName_);
+  ASSERT_GT(started.TriangleCount(), 0u);
 
   // After the first complete pass: the registry names the link, and the
   // status record tells which file and how much geometry.
@@ -248,10 +204,12 @@ expect menu 32103 disabled
   // Paused: the edit does not reach the renderer.
   ASSERT_TRUE(Awaited("paused-edit", 20000));
   EXPECT_EQ(velmar.NextSceneChange(300), nullptr);
+  EXPECT_EQ(CorvantaAPI::DescribeDifferences(started, ReadLink(linkName_), "started", "paused"), "");
   Raise("check-paused");
-  // Resumed: it arrives, once.
-  EXPECT_EQ(velmar.NextTriangles(10000), t0 + 12);
+  // Resumed: it arrives, once, as the box's triangles and nothing else.
+  EXPECT_TRUE(velmar.NextSceneChange(10000).is_object());
   EXPECT_EQ(velmar.NextSceneChange(300), nullptr);
+  ExpectBoxAdded(started, ReadLink(linkName_), {0, 0, 20}, {1, 1, 21});
   Raise("resumed");
   // Stopped by command: the renderer sees the link go, the registry forgets it.
   EXPECT_TRUE(velmar.Next("link-ended", 10000).is_object());
@@ -289,16 +247,19 @@ await again 20000
 wait 2000
 )");
   ASSERT_NE(host, nullptr);
-  const long long t0 = velmar.NextTriangles(20000);
-  ASSERT_GT(t0, 0);
+  ASSERT_TRUE(velmar.NextSceneChange(20000).is_object());
+  const CorvantaAPI::CanonicalScene started = ReadLink(linkName_);
   Raise("started");
   ASSERT_TRUE(Awaited("left", 20000));
   EXPECT_EQ(velmar.NextSceneChange(200), nullptr);
   Raise("checked");
-  EXPECT_EQ(velmar.NextTriangles(10000), t0 + 12);
+  ASSERT_TRUE(velmar.NextSceneChange(10000).is_object());
+  const CorvantaAPI::CanonicalScene back = ReadLink(linkName_);
+  ExpectBoxAdded(started, back, {0, 0, 20}, {1, 1, 21});
   Raise("back");
   // Start while auto-paused resumes (and makes the 3D window current).
-  EXPECT_EQ(velmar.NextTriangles(10000), t0 + 24);
+  ASSERT_TRUE(velmar.NextSceneChange(10000).is_object());
+  ExpectBoxAdded(back, ReadLink(linkName_), {5, 0, 20}, {6, 1, 21});
   Raise("again");
 
   // The renderer ends the link: the next idle pass stops it.
@@ -448,13 +409,6 @@ expect menu 32103 disabled
     }                                                                         \
     EXPECT_EQ(seen_, (want)) << util::ToUtf8(name);                           \
   } while (0)
-
-bool IsRegistered(const std::u16string& name) {
-  CorvantaAPI::LiveConnection probe;
-  for (const auto& n : probe.EnumConnections(0))
-    if (n == name) return true;
-  return false;
-}
 
 TEST_F(LinkProcessTest, StopByPaletteByCloseAndBySaveUnderAnotherName) {
   // velmar is there for the start's renderer check; it follows each link.
@@ -651,17 +605,7 @@ std::string BlockPrefix(pid_t pid) {
   return ShmPrefix(u"CorvantaAPI/" + util::FromUtf8(std::to_string(pid)) + u"/");
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kCrashRounds = 4;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr int kCrashRounds = 4;
-#else
-constexpr int kCrashRounds = 6;
-#endif
-#else
-constexpr int kCrashRounds = 6;
-#endif
+constexpr int kCrashRounds = kSanitized ? 4 : 6;
 
 // hostsim or velmar killed with SIGKILL at a random moment of a link, while
 // edits flow: after each kill the next start succeeds (no "File already
@@ -682,7 +626,7 @@ TEST_F(LinkProcessTest, KilledAtRandomMomentsTheNextLinkStartsIsJoinedAndLeavesN
   std::vector<std::string> prefixes = {ShmPrefix(linkName_)};
   auto velmar = std::make_unique<Velmar>();
   velmar->Start({}, false);
-  long long wholeModel = -1;
+  std::optional<CorvantaAPI::CanonicalScene> savedModel;
 
   for (int round = 0; round < kCrashRounds; ++round) {
     const std::string n = std::to_string(round);
@@ -715,10 +659,11 @@ TEST_F(LinkProcessTest, KilledAtRandomMomentsTheNextLinkStartsIsJoinedAndLeavesN
       prefixes.push_back(BlockPrefix(next->pid()));
       ASSERT_TRUE(velmar->Next("opened", 20000).is_object());
       // The dead run's edits were never saved: the link shows the saved model.
-      const long long triangles = velmar->NextTriangles(20000);
-      ASSERT_GT(triangles, 0);
-      if (wholeModel < 0) wholeModel = triangles;
-      EXPECT_EQ(triangles, wholeModel);
+      ASSERT_TRUE(velmar->NextSceneChange(20000).is_object());
+      const CorvantaAPI::CanonicalScene held = ReadLink(linkName_);
+      ASSERT_GT(held.TriangleCount(), 0u);
+      if (!savedModel) savedModel = held;
+      EXPECT_EQ(CorvantaAPI::DescribeDifferences(*savedModel, held, "first start", "this start"), "");
       Raise("joined" + n);
       EXPECT_TRUE(velmar->Next("link-ended", 10000).is_object());
       EXPECT_EQ(ExitCode(next->Wait(20000)), 0);

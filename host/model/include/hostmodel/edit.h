@@ -41,9 +41,13 @@ Result<ChangeSet> SetMaterialTexture(Project& project, std::int32_t materialInde
 Result<ChangeSet> SetMaterialTextureFile(Project& project, std::int32_t materialIndex,
                                          const std::string& imagePath, double xSize, double ySize);
 // Deletes a material attribute. Its index stays taken (indices never move);
-// polygons that used it take `replacement` (0: the first material left),
-// so their elements get new generation ids. Fails for a deleted or unknown
-// material, and when it is in use and no material is left to replace it.
+// polygons that used it take `replacement` (0: the first material left), or
+// with kNoReplacement keep pointing at the deleted index, whose attribute
+// then cannot be read (as a host leaves them until it regenerates them);
+// either way their elements get new generation ids. Fails for a deleted or
+// unknown material, and when it is in use, a replacement is wanted and no
+// material is left to replace it.
+inline constexpr std::int32_t kNoReplacement = -1;
 Result<ChangeSet> DeleteMaterial(Project& project, std::int32_t materialIndex, std::int32_t replacement = 0);
 // A closed axis-aligned box between two corners, as a new element.
 Result<ChangeSet> AddBox(Project& project, const Vec3& minCorner, const Vec3& maxCorner,

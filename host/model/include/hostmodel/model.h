@@ -137,7 +137,9 @@ struct Material {
   ColorRGB secondColor;
   std::int32_t textureIndex = 0;   // host texture index, 0 = none
   // The attribute was deleted: its index stays taken (host indices never
-  // move) but there is no material at it and no polygon may use it.
+  // move) but there is no material at it. Polygons that still use it (a
+  // deletion without replacement) have no attribute to read; edits cannot
+  // give it to a polygon again.
   bool deleted = false;
   friend bool operator==(const Material&, const Material&) = default;
 };

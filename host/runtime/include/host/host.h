@@ -207,7 +207,8 @@ class Host {
   Result<hostmodel::ChangeSet> SetMaterialTextureFile(std::int32_t material, const std::string& imagePath,
                                                       double xSize, double ySize);
   // Deletes a material attribute (its users take the replacement, 0: the
-  // first material left); its index stays taken.
+  // first material left, hostmodel::kNoReplacement: they keep the deleted
+  // index and are regenerated); its index stays taken.
   Result<hostmodel::ChangeSet> DeleteMaterial(std::int32_t material, std::int32_t replacement = 0);
   Result<hostmodel::ChangeSet> AddBox(const hostmodel::Vec3& minCorner, const hostmodel::Vec3& maxCorner,
                                       std::int32_t material, const std::string& name = "Box");
