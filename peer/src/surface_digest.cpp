@@ -19,7 +19,12 @@ std::uint64_t Mix(std::uint64_t x) {
   return x;
 }
 
-std::uint64_t Add(std::uint64_t h, std::uint64_t word) { return Mix(h ^ (word + 0x9E3779B97F4A7C15ull)); }
+// One word into a running hash: cheap, and every word moves every bit of
+// the state once the result goes through Mix.
+std::uint64_t Add(std::uint64_t h, std::uint64_t word) {
+  h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+  return (h << 29) | (h >> 35);
+}
 
 std::uint32_t Bits(float value) {
   if (value == 0) value = 0;  // -0 and 0 draw alike
@@ -43,7 +48,7 @@ std::uint64_t GeometryDigest(const Geometry* geometry) {
       h = Add(h, (std::uint64_t{Bits(g.positions[v * 3 + k])} << 32) |
                      (normals ? Bits(g.normals[v * 3 + k]) : 0u));
     h = Add(h, coords ? (std::uint64_t{Bits(g.texCoords[v * 2])} << 32) | Bits(g.texCoords[v * 2 + 1]) : 0);
-    corner[v] = h;
+    corner[v] = Mix(h);
   }
   // A sum of the triangles' digests: the same whatever their order, and a
   // triangle that is there twice counts twice.
@@ -54,10 +59,11 @@ std::uint64_t GeometryDigest(const Geometry* geometry) {
     std::uint64_t c[3] = {corner[t[0]], corner[t[1]], corner[t[2]]};
     // Start at the smallest corner: a turn of the corners keeps the winding.
     std::rotate(c, std::min_element(c, c + 3), c + 3);
-    sum += Mix(Add(Add(Add(0x7472690000000000ull, c[0]), c[1]), c[2]));
+    // Distinct odd factors per position: the other winding is another sum.
+    sum += Mix(c[0] * 0xD6E8FEB86659FD93ull + c[1] * 0xA0761D6478BD642Full + c[2] * 0xE7037ED1A0B428DBull);
     ++triangles;
   }
-  const std::uint64_t digest = Add(Add(0x5352464300000000ull, sum), triangles);
+  const std::uint64_t digest = Mix(Add(Add(0x5352464300000000ull, sum), triangles));
   return digest == 0 ? 1 : digest;
 }
 
