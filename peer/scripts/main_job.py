@@ -8,12 +8,24 @@ was sent and how long it took, and leaves pictures, glTF, COLLADA and the
 session logs in one folder. It keeps its registry and windows to itself and
 leaves no process and no shared memory behind.
 
+Each step waits for the update whose content shows its change (velmar's
+update events name the surfaces and camera they read, with a digest of each
+surface's triangles): the box's triangles in its material's surface, the
+new colour in that surface's record, the camera record at the new eye.
+Updates of something else (the status record, a late pass) are passed over
+and counted. The time reported is from the edit to the wake-up, or velmar's
+own poll, that read it; the picture drawn of that update is the step's,
+copied to step-N-NAME.png. A step whose change does not arrive within its
+wait, whose picture is missing or the same as the one before, fails the
+job (exit code 1).
+
 Environment: CORV_BUILD_DIR (default build/default), CORV_MAIN_DIR (the
 output folder, default <build>/main-job).
 """
 import json
 import os
 import queue
+import re
 import shutil
 import subprocess
 import sys
@@ -50,6 +62,7 @@ class Velmar:
             env=env, text=True)
         self.events = queue.Queue()
         self.seen = []
+        self.held = Held()
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
@@ -62,22 +75,49 @@ class Velmar:
                 pass
         self.events.put(None)
 
-    def wait(self, kind, timeout=WAIT, where=lambda e: True):
-        """The next event of that kind (and condition); earlier ones are kept in seen."""
-        deadline = time.time() + timeout
+    def next(self, deadline, what):
+        """The next event, taken before deadline (time.time()); what names
+        what is awaited in the failure."""
         while True:
             left = deadline - time.time()
             if left <= 0:
-                raise Failure("velmar did not report '%s' within %.0f s" % (kind, timeout))
+                raise Failure("velmar did not report %s within %.0f s" % (what, WAIT))
             try:
                 event = self.events.get(timeout=left)
             except queue.Empty:
                 continue
             if event is None:
-                raise Failure("velmar ended before reporting '%s'" % kind)
+                raise Failure("velmar ended before reporting %s" % what)
             self.seen.append(event)
+            return event
+
+    def wait(self, kind, timeout=WAIT, where=lambda e: True):
+        """The next event of that kind (and condition); earlier ones are kept in seen."""
+        deadline = time.time() + timeout
+        while True:
+            event = self.next(deadline, "'%s'" % kind)
+            self.held.apply(event)
             if event.get("event") == kind and where(event):
                 return event
+
+    def wait_update(self, what, shows, timeout=WAIT):
+        """The first update for which shows(update, held) returns something
+        true, judged against what velmar held before it; that result, the
+        update, and the updates passed over on the way."""
+        deadline = time.time() + timeout
+        passed = []
+        while True:
+            try:
+                event = self.next(deadline, what)
+            except Failure as failure:
+                raise Failure("%s; %s" % (failure, "updates that came instead: " + "; ".join(map(describe, passed))
+                                           if passed else "no other update came either"))
+            found = shows(event, self.held) if event.get("event") == "update" else None
+            self.held.apply(event)
+            if found:
+                return found, event, passed
+            if event.get("event") == "update":
+                passed.append(event)
 
     def stop(self):
         if self.process.poll() is None:
@@ -159,13 +199,111 @@ def shared_memory(pids=()):
     return {name for name in names if any(mark in name for mark in marks)}
 
 
+class Held:
+    """What velmar holds, as its update events say by content: the surfaces
+    by record id (name, colour, triangles, bounds, digest of the triangles)
+    and the camera record."""
+
+    def __init__(self):
+        self.surfaces = {}
+        self.camera = None
+
+    def apply(self, event):
+        kind = event.get("event")
+        if kind in ("ended", "link-ended"):
+            self.surfaces, self.camera = {}, None
+        if kind != "update":
+            return
+        changed = event.get("changed")
+        if changed is None:
+            raise Failure("velmar's updates do not say what they brought ('changed'); is velmar up to date?")
+        for gone in changed.get("removed", []):
+            self.surfaces.pop(gone, None)
+        for surface in changed.get("surfaces", []):
+            self.surfaces[surface["id"]] = surface
+        if "camera" in changed:
+            self.camera = changed["camera"]
+
+
+# Metres: the link carries 32-bit floats, and hostsim shows the camera to
+# the millimetre (so an eye, and an offset taken from it, may be off by half
+# a millimetre each).
+TOLERANCE = 2e-3
+
+
+def to_link(point, offset):
+    """A host point (x, y, z up) in the link's frame: (x, z + offset, y)."""
+    return [point[0], point[2] + offset, point[1]]
+
+
+def near(a, b, tolerance=TOLERANCE):
+    return all(abs(x - y) <= tolerance for x, y in zip(a, b))
+
+
+def box_arrived(low, high):
+    """Shows the box (corners in the link's frame): a surface whose triangles
+    grew by a box's twelve or more, whose triangles are other ones than
+    before (digest), and whose bounds hold the box."""
+    def shows(update, held):
+        for surface in update["changed"]["surfaces"]:
+            before = held.surfaces.get(surface["id"])
+            old = before["triangles"] if before else 0
+            bounds = surface.get("bounds")
+            if (surface["triangles"] - old >= 12 and bounds
+                    and (before is None or before["geometryDigest"] != surface["geometryDigest"])
+                    and all(bounds["min"][i] <= low[i] + TOLERANCE and bounds["max"][i] >= high[i] - TOLERANCE
+                            for i in range(3))):
+                return {"surface": surface["name"], "record": surface["id"], "triangles before": old,
+                        "triangles": surface["triangles"], "geometryDigest": surface["geometryDigest"]}
+        return None
+    return shows
+
+
+def colour_arrived(record, rgb):
+    """Shows the colour (0..1 each) in that surface's record, opaque, each
+    channel within one step of 255 times the value."""
+    want = [c * 255 for c in rgb]
+
+    def shows(update, held):
+        for surface in update["changed"]["surfaces"]:
+            if surface["id"] != record:
+                continue
+            argb = int(surface["colour"], 16)
+            got = [(argb >> 16) & 255, (argb >> 8) & 255, argb & 255]
+            if argb >> 24 == 255 and all(abs(g - w) <= 1 for g, w in zip(got, want)):
+                return {"surface": surface["name"], "record": record, "colour": surface["colour"],
+                        "geometryDigest": surface["geometryDigest"]}
+        return None
+    return shows
+
+
+def camera_arrived(position):
+    """Shows a followed camera record with the eye at that position."""
+    def shows(update, held):
+        camera = update["changed"].get("camera")
+        if camera and camera["followed"] and near(camera["position"], position):
+            return {"camera position": [round(x, 4) for x in camera["position"]]}
+        return None
+    return shows
+
+
+def host_camera(host):
+    """The host camera's eye (x, y, z up), from 'show camera'."""
+    _, lines = host.run("show camera")
+    for line in lines:
+        match = re.search(r"eye \(([-\d.]+), ([-\d.]+), ([-\d.]+)\)", line)
+        if match:
+            return [float(v) for v in match.groups()]
+    raise Failure("hostsim's 'show camera' named no eye: %r" % lines)
+
+
 def session(velmar, host, report):
-    project = os.path.join(OUT, "project")
-    os.makedirs(project, exist_ok=True)
+    project = os.path.join(project_dir(), "house.pln")
     host.run("sample")
-    host.run("saveas %s" % os.path.join(project, "house.pln"))
+    host.run("saveas %s" % project)
     host.run("window 3d")
     host.run("projection perspective")
+    eye = host_camera(host)
 
     started, _ = host.run("menu 32101")  # Start Corvanta
     update = velmar.wait("update")
@@ -174,33 +312,63 @@ def session(velmar, host, report):
     report["first picture"] = first["path"]
     report["sent"] = update["scene"]
 
-    def read_scene(event):
-        read = event.get("read", {})
-        return any(read.get(k) for k in ("added", "removed", "camera", "geometries", "parameters", "textures"))
+    # The add-on lifts the model by the vertical offset of its settings (0
+    # unless set); the followed camera shows which one it took.
+    offset, offset_from = 0.0, "the default setting"
+    if velmar.held.camera and velmar.held.camera["followed"]:
+        offset = velmar.held.camera["position"][1] - eye[2]
+        offset_from = "the camera record"
+    report["vertical offset"] = {"metres": round(offset, 4), "from": offset_from}
 
-    def step(name, command, picture_camera=None):
+    previous = {"picture": first["path"]}
+
+    def step(number, name, command, shows, followed=False):
         sent, _ = host.run(command)
-        # The update that read what the edit changed, and the wake-up that
-        # led to it (earlier wake-ups may still be queued behind a picture).
-        # velmar's own poll may see the change before the wake-up message is
-        # taken from its queue; then the wake-up follows the update and the
-        # time to the update is the honest figure.
-        update = velmar.wait("update", where=lambda e: e["at"] >= sent and (e["cause"] == "wake" or read_scene(e)))
-        wakes = [e for e in velmar.seen if e.get("event") == "wake" and sent <= e["at"] <= update["at"]]
-        wake = wakes[-1] if wakes else update
-        picture = velmar.wait("picture", where=lambda e: picture_camera is None or e["camera"] == picture_camera)
-        report["steps"].append({"step": name, "command": command,
-                                "edit to wake-up ms": round(wake["at"] - sent, 1),
+        # The update whose content shows this edit. Others may come first:
+        # the status record, a camera, an earlier edit's late pass.
+        found, update, passed = velmar.wait_update("the update of step '%s' (%s)" % (name, command), shows)
+        # A wake-up's update follows its "wake" event at once; a poll's read
+        # began at readAt.
+        wake = next((e for e in reversed(velmar.seen[:-1]) if e.get("event") in ("wake", "update")), None)
+        if update["cause"] == "wake" and wake and wake["event"] == "wake":
+            read_at, read_by = wake["at"], "wake-up"
+        else:
+            read_at, read_by = update["readAt"], update["cause"]
+        # velmar draws each update's picture right after announcing it.
+        picture = velmar.next(time.time() + WAIT, "the picture of step '%s'" % name)
+        if picture.get("event") != "picture":
+            raise Failure("velmar drew no picture of the update of step '%s' (next came %s)"
+                          % (name, picture.get("event")))
+        if followed and picture["camera"] != "followed":
+            raise Failure("the picture of step '%s' is not from the followed camera" % name)
+        with open(picture["path"], "rb") as now, open(previous["picture"], "rb") as before:
+            if now.read() == before.read():
+                raise Failure("the picture of step '%s' (%s) is the same as the one before it (%s)"
+                              % (name, os.path.basename(picture["path"]), os.path.basename(previous["picture"])))
+        own = os.path.join(OUT, "step-%d-%s.png" % (number, name.replace(" ", "-")))
+        shutil.copyfile(picture["path"], own)
+        previous["picture"] = picture["path"]
+        report["steps"].append({"step": name, "command": command, "shows": found,
+                                "read by": read_by,
+                                "edit to wake-up ms": round(read_at - sent, 1),
+                                "edit to update ms": round(update["at"] - sent, 1),
                                 "edit to picture ms": round(picture["at"] - sent, 1),
-                                "picture": picture["path"], "camera": picture["camera"]})
+                                "updates passed over": [describe(e) for e in passed],
+                                "picture": picture["path"], "step picture": own, "camera": picture["camera"]})
+        return found
 
     report["steps"] = []
     # A box in front of the house (host coordinates, z up), then a colour of
     # its material, then the camera walks closer and to the side.
-    step("a new box", "edit box 2 -4 0 4 -2 2 1")
-    step("a colour", "edit color 1 0.8 0.2 0.1")
-    step("the camera moves", "camera move 4 6 -2", picture_camera="followed")
-    step("the camera again", "camera move 6 0 0", picture_camera="followed")
+    low, high, material = [2, -4, 0], [4, -2, 2], 1
+    box = step(1, "a new box", "edit box %g %g %g %g %g %g %d" % tuple(low + high + [material]),
+               box_arrived(to_link(low, offset), to_link(high, offset)))
+    # The colour goes to the box's material: the surface that took the box.
+    rgb = [0.8, 0.2, 0.1]
+    step(2, "a colour", "edit color %d %g %g %g" % tuple([material] + rgb), colour_arrived(box["record"], rgb))
+    for number, name, move in ((3, "the camera moves", [4, 6, -2]), (4, "the camera again", [6, 0, 0])):
+        eye = [e + d for e, d in zip(eye, move)]
+        step(number, name, "camera move %g %g %g" % tuple(move), camera_arrived(to_link(eye, offset)), followed=True)
 
     host.run("answer save %s" % os.path.join(OUT, "house.dae"))
     exported_at, _ = host.run("menu 32105", timeout=120)  # Export as COLLADA file
@@ -213,6 +381,25 @@ def session(velmar, host, report):
     last = [e for e in velmar.seen if e.get("event") == "update"]
     report["held at the end"] = last[-1]["scene"] if last else {}
     report["problems"] = [e for e in velmar.seen if e.get("event") == "problem"]
+
+
+def describe(update):
+    """An update in a few words: its cause and what it brought."""
+    changed = update.get("changed", {})
+    parts = ["%s (%s, %d triangles)" % (s["name"], s["colour"], s["triangles"]) for s in changed.get("surfaces", [])]
+    if changed.get("removed"):
+        parts.append("removed %s" % changed["removed"])
+    if "camera" in changed:
+        parts.append("camera at %s" % [round(x, 3) for x in changed["camera"]["position"]])
+    if update.get("read", {}).get("status"):
+        parts.append("status")
+    return "%s: %s" % (update.get("cause"), ", ".join(parts) or "nothing")
+
+
+def project_dir():
+    path = os.path.join(OUT, "project")
+    os.makedirs(path, exist_ok=True)
+    return path
 
 
 def main():
@@ -238,6 +425,7 @@ def main():
         session(velmar, host, report)
     except Failure as failure:
         print("main job: FAILED: %s" % failure, file=sys.stderr)
+        report["failed"] = str(failure)
         code = 1
     finally:
         if host:
@@ -273,9 +461,12 @@ def print_report(report):
     if "start to first picture ms" in report:
         print("  start of the link to the first picture: %.0f ms" % report["start to first picture ms"])
     for step in report.get("steps", []):
-        print("  %-18s edit to wake-up %6.1f ms, to picture %6.1f ms  %s"
-              % (step["step"] + ":", step["edit to wake-up ms"], step["edit to picture ms"],
-                 os.path.basename(step["picture"])))
+        print("  %-18s edit to %s %6.1f ms, to picture %6.1f ms  %s (%s)%s"
+              % (step["step"] + ":", step["read by"], step["edit to wake-up ms"], step["edit to picture ms"],
+                 os.path.basename(step["step picture"]), os.path.basename(step["picture"]),
+                 "; %d other updates first" % len(step["updates passed over"]) if step["updates passed over"] else ""))
+        shows = step["shows"]
+        print("  %18s %s" % ("", ", ".join("%s %s" % (k, v) for k, v in shows.items())))
     for key in ("glTF", "COLLADA"):
         if key in report:
             path = report[key]
@@ -283,6 +474,8 @@ def print_report(report):
             print("  %s: %s (%d bytes)" % (key, path, size))
     if report.get("problems"):
         print("  velmar reported %d problems (see velmar.jsonl)" % len(report["problems"]))
+    if report.get("failed"):
+        print("  FAILED: %s" % report["failed"])
     left = report.get("left behind", {})
     print("  left behind: %s" % ("nothing" if not any(left.values()) else left))
     print("  pictures, model.glb, house.dae, session.jsonl, velmar.jsonl and report.json are in %s" % OUT)

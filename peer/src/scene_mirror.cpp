@@ -119,6 +119,7 @@ UpdateStats SceneMirror::Update(std::uint32_t lockTimeoutUs) {
       const std::uint32_t id = LoadShared(record->id);
       auto found = surfaces_.find(slot);
       if (found != surfaces_.end() && found->second.id != id) {
+        stats.surfacesGone.push_back(found->second.id);
         surfaces_.erase(found);
         ++stats.surfacesRemoved;
         found = surfaces_.end();
@@ -133,7 +134,11 @@ UpdateStats SceneMirror::Update(std::uint32_t lockTimeoutUs) {
     }
     // A retired surface ("SRFI"), a freed slot or another record: whatever
     // surface this slot held is gone.
-    if (surfaces_.erase(slot) != 0) ++stats.surfacesRemoved;
+    if (auto gone = surfaces_.find(slot); gone != surfaces_.end()) {
+      stats.surfacesGone.push_back(gone->second.id);
+      surfaces_.erase(gone);
+      ++stats.surfacesRemoved;
+    }
     if (type == kTypeView && !seenView) {
       seenView = true;
       ReadCamera(slot, record, stats);
@@ -144,6 +149,7 @@ UpdateStats SceneMirror::Update(std::uint32_t lockTimeoutUs) {
   }
   // Slots past the scan (highestSlot lowered) hold nothing any more.
   for (auto it = surfaces_.lower_bound(limit); it != surfaces_.end();) {
+    stats.surfacesGone.push_back(it->second.id);
     it = surfaces_.erase(it);
     ++stats.surfacesRemoved;
   }
@@ -201,6 +207,8 @@ void SceneMirror::ReadSurface(std::uint32_t slot, const Record* record, Entry& e
   counts.parameters += stats.parametersRead - before[0];
   counts.texture += stats.texturesRead - before[1];
   counts.geometry += stats.geometriesRead - before[2];
+  if (stats.parametersRead + stats.texturesRead + stats.geometriesRead != before[0] + before[1] + before[2])
+    stats.surfacesRead.push_back(slot);
 
   // Published again while it was read: read it once more next time.
   if (LoadShared(record->changeCount) != change) entry.stale = true;

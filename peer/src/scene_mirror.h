@@ -43,6 +43,10 @@ struct UpdateStats {
   bool cameraRead = false;
   bool statusRead = false;
   std::size_t problems = 0;
+  // Which surfaces this update touched: the slots of those that were new or
+  // had a part re-read, in slot order, and the record ids of those that went.
+  std::vector<std::uint32_t> surfacesRead;
+  std::vector<std::uint32_t> surfacesGone;
 
   bool changed() const {
     return surfacesAdded + surfacesRemoved + parametersRead + geometriesRead + texturesRead > 0 ||

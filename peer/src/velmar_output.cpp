@@ -5,11 +5,35 @@
 
 #include "gltf_writer.h"
 #include "picture.h"
+#include "surface_digest.h"
 #include "terminal_text.h"
 
 using nlohmann::json;
 
 namespace velmar {
+
+namespace {
+
+json BoundsJson(const Bounds& bounds) { return {{"min", bounds.min}, {"max", bounds.max}}; }
+
+json SurfaceJson(const Surface& s) {
+  char colour[9];
+  std::snprintf(colour, sizeof colour, "%08X", s.colour);
+  json value = {{"slot", s.slot},
+                {"id", s.recordId},
+                {"name", s.name},
+                {"surfaceType", s.surfaceType},
+                {"colour", colour},
+                {"opacity", s.opacity},
+                {"texture", s.texture ? json(s.texture->source) : json()},
+                {"vertices", s.geometry ? s.geometry->vertexCount() : 0},
+                {"triangles", s.geometry ? s.geometry->triangleCount() : 0},
+                {"geometryDigest", DigestText(GeometryDigest(s.geometry.get()))}};
+  if (s.geometry && !s.geometry->bounds.empty) value["bounds"] = BoundsJson(s.geometry->bounds);
+  return value;
+}
+
+}  // namespace
 
 json SceneSummary(const Scene& scene) {
   const Bounds bounds = scene.ComputeBounds();
@@ -18,7 +42,7 @@ json SceneSummary(const Scene& scene) {
                 {"triangles", scene.TriangleCount()},
                 {"textures", scene.TextureCount()},
                 {"cameraFollowed", scene.camera.followed}};
-  if (!bounds.empty) value["bounds"] = {{"min", bounds.min}, {"max", bounds.max}};
+  if (!bounds.empty) value["bounds"] = BoundsJson(bounds);
   if (!scene.status.empty()) value["status"] = scene.status;
   return value;
 }
@@ -35,6 +59,24 @@ json StatsJson(const UpdateStats& stats) {
           {"camera", stats.cameraRead},
           {"status", stats.statusRead},
           {"problems", stats.problems}};
+}
+
+json UpdateContentJson(const Scene& scene, const UpdateStats& stats) {
+  json surfaces = json::array();
+  // Both in slot order.
+  auto read = stats.surfacesRead.begin();
+  for (const Surface& surface : scene.surfaces) {
+    while (read != stats.surfacesRead.end() && *read < surface.slot) ++read;
+    if (read == stats.surfacesRead.end()) break;
+    if (*read == surface.slot) surfaces.push_back(SurfaceJson(surface));
+  }
+  json value = {{"surfaces", std::move(surfaces)}, {"removed", stats.surfacesGone}};
+  if (stats.cameraRead) {
+    const Camera& c = scene.camera;
+    value["camera"] = {{"followed", c.followed}, {"kind", c.kind},    {"fieldOfView", c.fieldOfView},
+                       {"position", c.position}, {"backward", c.backward}, {"up", c.up}};
+  }
+  return value;
 }
 
 void EmitProblems(Reporter& reporter, const std::vector<Problem>& problems) {

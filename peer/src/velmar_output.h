@@ -18,6 +18,15 @@ namespace velmar {
 nlohmann::json SceneSummary(const Scene& scene);
 nlohmann::json StatsJson(const UpdateStats& stats);
 
+// What one update brought, by content, for a script to tell which update
+// carries which edit: "surfaces", each surface the update added or re-read
+// (slot, id, name, surfaceType, colour as "AARRGGBB", opacity, texture
+// source or null, vertices, triangles, bounds when it has triangles,
+// geometryDigest: GeometryDigest as hex); "removed", the record ids of the
+// surfaces that went; and "camera" (followed, kind, fieldOfView, position,
+// backward, up) when the camera record was read.
+nlohmann::json UpdateContentJson(const Scene& scene, const UpdateStats& stats);
+
 // One "problem" event per problem (record, slot, field, message).
 void EmitProblems(Reporter& reporter, const std::vector<Problem>& problems);
 

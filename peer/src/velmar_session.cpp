@@ -91,6 +91,8 @@ class Session {
 void Session::UpdateMirror(const char* cause) {
   if (!connection_.IsOpen()) return;
   const auto started = Clock::now();
+  const double readAt =
+      std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
   const UpdateStats stats = mirror_.Update();
   const double readMs = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
   EmitProblems(reporter_, mirror_.TakeProblems());
@@ -99,6 +101,12 @@ void Session::UpdateMirror(const char* cause) {
   const Scene& scene = mirror_.scene();
   json fields = {{"cause", cause}, {"read", StatsJson(stats)}, {"readMs", readMs},
                  {"scene", SceneSummary(scene)}};
+  // The content of what was read, for scripts only: when the read began (on
+  // the clock of "at"), each surface it touched with its digest, the camera.
+  if (reporter_.jsonMode()) {
+    fields["readAt"] = readAt;
+    fields["changed"] = UpdateContentJson(scene, stats);
+  }
   reporter_.Emit("update", fields,
                  std::string("scene updated (") + cause + "): " + std::to_string(scene.surfaces.size()) +
                      " surfaces, " + std::to_string(scene.TriangleCount()) + " triangles; read " +

@@ -490,3 +490,142 @@ TEST(PeerVelmarPicturesTest, PicturesAfterEachUpdateSnapshotOnRequestAndGltfAtTh
   EXPECT_FALSE(WaitEvent(*velmar, "exit").is_null());
   std::filesystem::remove_all(dir);
 }
+
+namespace {
+
+// The next update whose content satisfies holds; null json on timeout.
+template <typename Holds>
+json WaitUpdate(ChildProcess& child, Holds holds) {
+  for (;;) {
+    json update = WaitEvent(child, "update");
+    if (update.is_null() || holds(update)) return update;
+  }
+}
+
+// The surface of that record id among those an update names; null if absent.
+json Named(const json& update, unsigned id) {
+  for (const json& surface : update["changed"]["surfaces"])
+    if (surface["id"] == id) return surface;
+  return json();
+}
+
+unsigned IdOf(const std::string& answer) {  // "surface KEY ID"
+  return static_cast<unsigned>(std::stoul(answer.substr(answer.rfind(' ') + 1)));
+}
+
+}  // namespace
+
+// Each update says by content what it brought: the surfaces it touched with
+// name, colour, triangles, bounds and a digest of their triangles, the
+// surfaces that went, the camera. A script can thus tell the update that
+// carries an edit from one that carries something else (the status).
+TEST(PeerVelmarContentTest, EachUpdateNamesWhatItBroughtByContent) {
+  const std::u16string name = UniqueName("content");
+  ScenePublisher publisher(name);
+  ASSERT_TRUE(publisher.Started());
+  auto ask = [&](const std::string& command) { return publisher.Ask(command); };
+  const unsigned box = IdOf(ask("surface BOX 0 ff0000 1 Red"));
+  ask("box BOX -0.5 0 2 0.5 1 3");
+  ask("geometry BOX");
+  const unsigned wall = IdOf(ask("surface WALL 0 c8c8c8 1 Wall"));
+  ask("quad WALL -2 0 5 -2 3 5 2 3 5 2 0 5");
+  ask("geometry WALL");
+  ask("publish");
+
+  auto velmar = StartVelmar({"run", "--link", Narrow(name), "--exit-when-ended"});
+  ASSERT_NE(velmar, nullptr);
+  json update = WaitUpdate(*velmar, [&](const json& u) { return Named(u, wall)["triangles"] == 2; });
+  ASSERT_FALSE(update.is_null());
+  json red = Named(update, box);
+  EXPECT_EQ(red["name"], "Red");
+  EXPECT_EQ(red["colour"], "FFFF0000");
+  EXPECT_EQ(red["triangles"], 12);
+  EXPECT_EQ(red["vertices"], 24);
+  EXPECT_EQ(red["bounds"]["min"], json({-0.5, 0.0, 2.0}));
+  EXPECT_EQ(red["bounds"]["max"], json({0.5, 1.0, 3.0}));
+  EXPECT_TRUE(red["texture"].is_null());
+  EXPECT_EQ(Named(update, wall)["name"], "Wall");
+  EXPECT_LE(update["readAt"].get<double>(), update["at"].get<double>());
+  const std::string boxDigest = red["geometryDigest"];
+  ASSERT_EQ(boxDigest.size(), 16u);
+  EXPECT_NE(boxDigest, Named(update, wall)["geometryDigest"]);
+
+  // The same box written face by face in the other order, in a block laid
+  // out otherwise: the same triangles, the same digest; only that surface
+  // is named.
+  const unsigned copy = IdOf(ask("surface COPY 0 0000ff 1 Copy"));
+  const char* faces[6] = {"-0.5 0 3 -0.5 0 2 0.5 0 2 0.5 0 3",   "-0.5 1 2 -0.5 1 3 0.5 1 3 0.5 1 2",
+                          "0.5 0 2 0.5 1 2 0.5 1 3 0.5 0 3",     "-0.5 0 3 -0.5 1 3 -0.5 1 2 -0.5 0 2",
+                          "0.5 0 3 0.5 1 3 -0.5 1 3 -0.5 0 3",   "-0.5 0 2 -0.5 1 2 0.5 1 2 0.5 0 2"};
+  for (const char* face : faces) ask(std::string("quad COPY ") + face);
+  ask("geometry COPY");
+  ask("publish");
+  update = WaitUpdate(*velmar, [&](const json& u) { return Named(u, copy)["triangles"] == 12; });
+  ASSERT_FALSE(update.is_null());
+  EXPECT_EQ(Named(update, copy)["geometryDigest"], boxDigest);
+  EXPECT_TRUE(Named(update, box).is_null());
+  EXPECT_TRUE(Named(update, wall).is_null());
+  // With a back copy it is other triangles.
+  ask("double COPY");
+  ask("geometry COPY");
+  ask("publish");
+  update = WaitUpdate(*velmar, [&](const json& u) { return Named(u, copy)["triangles"] == 24; });
+  ASSERT_FALSE(update.is_null());
+  EXPECT_NE(Named(update, copy)["geometryDigest"], boxDigest);
+
+  // The box moves: new bounds, a new digest.
+  ask("clear BOX");
+  ask("box BOX 1 0 2 2 1 3");
+  ask("geometry BOX");
+  ask("publish");
+  update = WaitUpdate(*velmar, [&](const json& u) { return !Named(u, box).is_null(); });
+  ASSERT_FALSE(update.is_null());
+  red = Named(update, box);
+  EXPECT_EQ(red["triangles"], 12);
+  EXPECT_EQ(red["bounds"]["min"], json({1.0, 0.0, 2.0}));
+  const std::string movedDigest = red["geometryDigest"];
+  EXPECT_NE(movedDigest, boxDigest);
+
+  // A colour: the record's new colour, the triangles as they were.
+  ask("material BOX 00ff00");
+  ask("publish");
+  update = WaitUpdate(*velmar, [&](const json& u) { return !Named(u, box).is_null(); });
+  ASSERT_FALSE(update.is_null());
+  EXPECT_EQ(Named(update, box)["colour"], "FF00FF00");
+  EXPECT_EQ(Named(update, box)["geometryDigest"], movedDigest);
+  EXPECT_EQ(update["changed"]["surfaces"].size(), 1u);
+  EXPECT_FALSE(update["changed"].contains("camera"));
+
+  // The camera: its record, and no surface.
+  ask("camera 0 1.5 -3 0 1.5 5 60");
+  update = WaitUpdate(*velmar, [](const json& u) { return u["changed"].contains("camera"); });
+  ASSERT_FALSE(update.is_null());
+  const json& camera = update["changed"]["camera"];
+  EXPECT_EQ(camera["followed"], true);
+  EXPECT_EQ(camera["kind"], 6);
+  EXPECT_EQ(camera["position"], json({0.0, 1.5, -3.0}));
+  EXPECT_EQ(camera["backward"], json({0.0, 0.0, -1.0}));
+  EXPECT_EQ(camera["fieldOfView"], 60.0);
+  EXPECT_TRUE(update["changed"]["surfaces"].empty());
+
+  // The status alone (read by velmar's own poll, no wake-up): an update that
+  // names no surface and no camera.
+  ask("status toolName=Other");
+  update = WaitUpdate(*velmar, [](const json& u) { return u["read"]["status"] == true; });
+  ASSERT_FALSE(update.is_null());
+  EXPECT_TRUE(update["changed"]["surfaces"].empty());
+  EXPECT_FALSE(update["changed"].contains("camera"));
+  EXPECT_TRUE(update["changed"]["removed"].empty());
+
+  // A retired surface is named as gone.
+  ask("retire COPY");
+  ask("publish");
+  update = WaitUpdate(*velmar, [](const json& u) { return !u["changed"]["removed"].empty(); });
+  ASSERT_FALSE(update.is_null());
+  EXPECT_EQ(update["changed"]["removed"], json({copy}));
+  EXPECT_TRUE(update["changed"]["surfaces"].empty());
+
+  publisher.Quit();
+  velmar->Signal(SIGINT);
+  EXPECT_NE(velmar->Wait(kWaitMs), -1);
+}

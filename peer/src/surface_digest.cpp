@@ -1,0 +1,76 @@
+#include "surface_digest.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace velmar {
+
+namespace {
+
+// The finaliser of SplitMix64: every input bit reaches every output bit.
+std::uint64_t Mix(std::uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBull;
+  x ^= x >> 31;
+  return x;
+}
+
+// One word into a running hash: cheap, and every word moves every bit of
+// the state once the result goes through Mix.
+std::uint64_t Add(std::uint64_t h, std::uint64_t word) {
+  h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+  return (h << 29) | (h >> 35);
+}
+
+std::uint32_t Bits(float value) {
+  if (value == 0) value = 0;  // -0 and 0 draw alike
+  std::uint32_t bits;
+  std::memcpy(&bits, &value, 4);
+  return bits;
+}
+
+}  // namespace
+
+std::uint64_t GeometryDigest(const Geometry* geometry) {
+  if (geometry == nullptr) return 0;
+  const Geometry& g = *geometry;
+  const std::size_t vertices = g.vertexCount();
+  const bool normals = g.normals.size() >= vertices * 3, coords = g.texCoords.size() >= vertices * 2;
+  // Each corner once, then each triangle from its corners' digests.
+  std::vector<std::uint64_t> corner(vertices);
+  for (std::size_t v = 0; v < vertices; ++v) {
+    std::uint64_t h = 0x436F7276616E7461ull;
+    for (int k = 0; k < 3; ++k)
+      h = Add(h, (std::uint64_t{Bits(g.positions[v * 3 + k])} << 32) |
+                     (normals ? Bits(g.normals[v * 3 + k]) : 0u));
+    h = Add(h, coords ? (std::uint64_t{Bits(g.texCoords[v * 2])} << 32) | Bits(g.texCoords[v * 2 + 1]) : 0);
+    corner[v] = Mix(h);
+  }
+  // A sum of the triangles' digests: the same whatever their order, and a
+  // triangle that is there twice counts twice.
+  std::uint64_t sum = 0, triangles = 0;
+  for (std::size_t i = 0; i + 2 < g.indices.size(); i += 3) {
+    const std::uint32_t* t = &g.indices[i];
+    if (t[0] >= vertices || t[1] >= vertices || t[2] >= vertices) continue;
+    std::uint64_t c[3] = {corner[t[0]], corner[t[1]], corner[t[2]]};
+    // Start at the smallest corner: a turn of the corners keeps the winding.
+    std::rotate(c, std::min_element(c, c + 3), c + 3);
+    // Distinct odd factors per position: the other winding is another sum.
+    sum += Mix(c[0] * 0xD6E8FEB86659FD93ull + c[1] * 0xA0761D6478BD642Full + c[2] * 0xE7037ED1A0B428DBull);
+    ++triangles;
+  }
+  const std::uint64_t digest = Mix(Add(Add(0x5352464300000000ull, sum), triangles));
+  return digest == 0 ? 1 : digest;
+}
+
+std::string DigestText(std::uint64_t digest) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(digest));
+  return text;
+}
+
+}  // namespace velmar

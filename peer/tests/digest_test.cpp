@@ -1,0 +1,134 @@
+// The surface digest names what a renderer draws: the same triangles in
+// another layout (triangle order, merge order, vertex numbering and sharing,
+// the corner a triangle starts at) give the same digest; a change to any
+// drawn value (a position, a normal, a texture coordinate, the winding, a
+// triangle more or less) gives another.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "scene_builders.h"
+#include "surface_digest.h"
+
+using velmar::Geometry;
+using velmar::GeometryDigest;
+
+namespace {
+
+struct Corner {
+  float p[3], n[3], t[2];
+};
+
+// Each triangle with vertices of its own (nothing shared).
+Geometry Unshared(const std::vector<std::array<Corner, 3>>& triangles) {
+  Geometry g;
+  for (const auto& triangle : triangles)
+    for (const Corner& c : triangle) {
+      g.indices.push_back(static_cast<std::uint32_t>(g.vertexCount()));
+      g.positions.insert(g.positions.end(), c.p, c.p + 3);
+      g.normals.insert(g.normals.end(), c.n, c.n + 3);
+      g.texCoords.insert(g.texCoords.end(), c.t, c.t + 2);
+    }
+  return g;
+}
+
+std::vector<std::array<Corner, 3>> Triangles(const Geometry& g) {
+  std::vector<std::array<Corner, 3>> out;
+  for (std::size_t i = 0; i < g.indices.size(); i += 3) {
+    std::array<Corner, 3> t;
+    for (int k = 0; k < 3; ++k) {
+      const std::size_t v = g.indices[i + k];
+      std::copy_n(&g.positions[v * 3], 3, t[k].p);
+      std::copy_n(&g.normals[v * 3], 3, t[k].n);
+      std::copy_n(&g.texCoords[v * 2], 2, t[k].t);
+    }
+    out.push_back(t);
+  }
+  return out;
+}
+
+Geometry Box(float x0, float x1) {
+  Geometry g;
+  const float a[3] = {x0, 0, 2}, b[3] = {x1, 1, 3};
+  velmar_test::AddBox(g, a, b);
+  return g;
+}
+
+}  // namespace
+
+TEST(PeerDigestTest, TheSameTrianglesInAnotherLayoutGiveTheSameDigest) {
+  Geometry box = Box(-0.5f, 0.5f);
+  Geometry wall;
+  velmar_test::AddWall(wall, -2, 0, 2, 3, 5);
+  const auto boxTriangles = Triangles(box), wallTriangles = Triangles(wall);
+
+  // Box then wall, shared vertices (four per quad).
+  Geometry merged = box;
+  {
+    const auto base = static_cast<std::uint32_t>(merged.vertexCount());
+    merged.positions.insert(merged.positions.end(), wall.positions.begin(), wall.positions.end());
+    merged.normals.insert(merged.normals.end(), wall.normals.begin(), wall.normals.end());
+    merged.texCoords.insert(merged.texCoords.end(), wall.texCoords.begin(), wall.texCoords.end());
+    for (std::uint32_t i : wall.indices) merged.indices.push_back(base + i);
+  }
+  const std::uint64_t digest = GeometryDigest(&merged);
+  EXPECT_NE(digest, 0u);
+
+  // Wall then box, the triangles reversed, every corner its own vertex, each
+  // triangle starting at another corner, -0 where there was 0.
+  auto all = wallTriangles;
+  all.insert(all.end(), boxTriangles.begin(), boxTriangles.end());
+  std::reverse(all.begin(), all.end());
+  for (std::size_t i = 0; i < all.size(); ++i) std::rotate(all[i].begin(), all[i].begin() + i % 3, all[i].end());
+  Geometry other = Unshared(all);
+  for (float& x : other.positions)
+    if (x == 0) x = -0.0f;
+  EXPECT_EQ(GeometryDigest(&other), digest);
+
+  // Unused vertices (a block's leftovers) draw nothing and count for nothing.
+  other.positions.insert(other.positions.end(), {9, 9, 9});
+  other.normals.insert(other.normals.end(), {0, 1, 0});
+  other.texCoords.insert(other.texCoords.end(), {0, 1});
+  EXPECT_EQ(GeometryDigest(&other), digest);
+
+  EXPECT_EQ(GeometryDigest(nullptr), 0u);
+  EXPECT_NE(GeometryDigest(&wall), 0u);  // an empty or tiny geometry still has a digest
+  Geometry empty;
+  EXPECT_NE(GeometryDigest(&empty), 0u);
+}
+
+TEST(PeerDigestTest, EveryDrawnChangeGivesAnotherDigest) {
+  const Geometry box = Box(-0.5f, 0.5f);
+  const std::uint64_t digest = GeometryDigest(&box);
+  std::vector<std::uint64_t> seen = {digest};
+  auto differs = [&](const Geometry& g, const char* what) {
+    const std::uint64_t d = GeometryDigest(&g);
+    EXPECT_EQ(std::find(seen.begin(), seen.end(), d), seen.end()) << what;
+    seen.push_back(d);
+  };
+  Geometry g = box;
+  g.positions[4] += 1e-6f;
+  differs(g, "a position a little off");
+  g = box;
+  g.normals[2] = -g.normals[2];  // vertex 0 faces -z
+  differs(g, "a normal turned");
+  g = box;
+  g.texCoords[1] = 0.5f;
+  differs(g, "a texture coordinate");
+  g = box;
+  std::swap(g.indices[1], g.indices[2]);
+  differs(g, "one triangle wound the other way");
+  g = box;
+  g.indices.resize(g.indices.size() - 3);
+  differs(g, "a triangle less");
+  g = box;
+  g.indices.insert(g.indices.end(), {0, 1, 2});
+  differs(g, "a triangle twice");
+  differs(Box(1.5f, 2.5f), "the box moved");
+  // The same set of corner values, differently assigned: a sum over corners
+  // would not see it, a digest per triangle does.
+  g = box;
+  for (int k = 0; k < 3; ++k) std::swap(g.normals[g.indices[0] * 3 + k], g.normals[g.indices[6] * 3 + k]);
+  differs(g, "normals swapped between two faces");
+}
