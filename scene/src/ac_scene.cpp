@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "addon/plugin_settings.h"
@@ -29,25 +30,50 @@ struct ACScene::State {
     dirtyKeys.max_load_factor(4.0f);
     builder = std::make_unique<scene::MeshBuilder>(materials, &groups, &dirtyKeys);
     if (materials != nullptr) {
-      materials->SetRecordListener([this](std::uint64_t key, bool removed) { OnRecord(key, removed); });
+      materials->SetRecordListener(
+          [this](std::uint64_t key, scene::MaterialLibrary::RecordEvent event) { OnRecord(key, event); });
     }
   }
   ~State() {
     if (materials != nullptr) materials->SetRecordListener({});
   }
 
-  // A material record created or removed by a walk (host thread, gate
+  // What a walk's material refresh did to a record (host thread, gate
   // held). A removed material's block is freed from what the builder made,
   // never from an id read back from the link. A record made again for a key
   // whose meshes are still here (a deleted material restored) starts with
-  // no geometry in its new link record: the key is written again.
-  void OnRecord(std::uint64_t key, bool removed) {
-    if (removed) {
+  // no geometry in its new link record: the key is written again. A
+  // remapped texture needs the meshes built again from the host's corners,
+  // which finished meshes no longer hold: their elements are rebuilt.
+  void OnRecord(std::uint64_t key, scene::MaterialLibrary::RecordEvent event) {
+    using Event = scene::MaterialLibrary::RecordEvent;
+    if (event == Event::kRemoved) {
       if (connection != nullptr) builder->ForgetBlock(*connection, key);
       return;
     }
     auto group = groups.find(key);
-    if (group != groups.end() && !group->second.empty()) dirtyKeys.insert(key);
+    if (group == groups.end() || group->second.empty()) return;
+    if (event == Event::kCreated) {
+      dirtyKeys.insert(key);
+    } else {
+      remappedKeys.insert(key);
+    }
+  }
+
+  // Drops the meshes of every element with a body on a remapped material
+  // and clears its generation id, so that the walk builds it again.
+  void RebuildRemapped() {
+    if (remappedKeys.empty()) return;
+    for (auto& [guid, entry] : elements) {
+      bool uses = false;
+      for (const auto& body : entry.bodies) {
+        for (std::uint64_t key : remappedKeys) uses = uses || body->materialKeys.count(key) != 0;
+      }
+      if (!uses) continue;
+      DiscardMeshes(entry);
+      entry.genId = 0;
+    }
+    remappedKeys.clear();
   }
 
   // Whether a walk now would change anything, found by reading only: a
@@ -111,6 +137,8 @@ struct ACScene::State {
 
   std::function<void(const char*)> debugOutput;
   std::function<void()> turnHook;
+  // Materials whose texture mapping a walk's refresh changed (host thread).
+  std::unordered_set<std::uint64_t> remappedKeys;
 
   void Debug(const char* text) const {
     if (debugOutput) {
@@ -266,6 +294,7 @@ bool ACScene::Walk() {
   }
 
   const std::size_t removedMaterials = s.materials != nullptr ? s.materials->Refresh(s.walkCounter) : 0;
+  s.RebuildRemapped();
   // The host bumps only a material's stamp for a colour, transparency or
   // texture change: no element is rebuilt, yet the record must reach the
   // renderer.

@@ -157,7 +157,7 @@ std::size_t MaterialLibrary::Refresh(std::uint64_t walkCounter) {
       std::lock_guard lock(pendingMutex_);
       pendingKeys_.erase(record.key);
     }
-    if (recordListener_) recordListener_(record.key, true);
+    if (recordListener_) recordListener_(record.key, RecordEvent::kRemoved);
     it = records_.erase(it);
     ++removed;
   }
@@ -237,16 +237,25 @@ MaterialRecord* MaterialLibrary::Create(const API_Attribute& attribute, std::uin
   record->changed = true;
   LoadAttributeTexture(*record, attribute);
   AddPending(key);
-  if (recordListener_) recordListener_(key, false);
+  if (recordListener_) recordListener_(key, RecordEvent::kCreated);
   return record;
 }
 
 void MaterialLibrary::Update(MaterialRecord& record, const API_Attribute& attribute) {
   if (record.modStamp == attribute.header.modiStamp) return;
+  const bool textured = record.HasTexture();
+  const float width = record.textureWidth, height = record.textureHeight;
   Fill(record, attribute);
   record.changed = true;
   LoadAttributeTexture(record, attribute);
   AddPending(record.key);
+  // The host changes only the material's stamp for a texture edit, so no
+  // element is rebuilt by it, yet every mesh finished with the old state
+  // has coordinates for the old texture (or none at all).
+  const bool remapped =
+      textured != record.HasTexture() ||
+      (record.HasTexture() && (width != record.textureWidth || height != record.textureHeight));
+  if (remapped && recordListener_) recordListener_(record.key, RecordEvent::kMappingChanged);
 }
 
 void MaterialLibrary::Fill(MaterialRecord& record, const API_Attribute& attribute) {
@@ -355,7 +364,7 @@ const MaterialRecord* MaterialLibrary::Holding(std::uint64_t key) const {
   return it != records_.end() ? it->second.get() : nullptr;
 }
 
-void MaterialLibrary::SetRecordListener(std::function<void(std::uint64_t key, bool removed)> listener) {
+void MaterialLibrary::SetRecordListener(std::function<void(std::uint64_t key, RecordEvent event)> listener) {
   recordListener_ = std::move(listener);
 }
 

@@ -263,12 +263,13 @@ TEST_F(MaterialPublishTest, OnlyChangedMaterialsAreRepublishedAndRemovedOnesReti
   ASSERT_NE(planted, 0u);
   std::uint32_t fields[2] = {planted, 64};
   std::memcpy(reinterpret_cast<std::uint8_t*>(aRecord) + 1924, fields, 8);
-  std::vector<std::pair<std::uint64_t, bool>> heard;
-  library.SetRecordListener([&](std::uint64_t key, bool removed) { heard.emplace_back(key, removed); });
+  using Event = MaterialLibrary::RecordEvent;
+  std::vector<std::pair<std::uint64_t, Event>> heard;
+  library.SetRecordListener([&](std::uint64_t key, Event event) { heard.emplace_back(key, event); });
   connection.ClearFlags(CorvantaAPI::kFlagChanged);
   ASSERT_TRUE(host->DeleteMaterial(1).ok());
   EXPECT_EQ(library.Refresh(4), 1u);
-  EXPECT_EQ(heard, (std::vector<std::pair<std::uint64_t, bool>>{{aKey, true}}));
+  EXPECT_EQ(heard, (std::vector<std::pair<std::uint64_t, Event>>{{aKey, Event::kRemoved}}));
   EXPECT_EQ(Word(aRecord, 0), CorvantaAPI::kTypeRetiredSurface);
   EXPECT_EQ(Word(aRecord, 12) & 1u, 1u);
   EXPECT_EQ(Word(aRecord, 1924), 0u);

@@ -75,11 +75,19 @@ class MaterialLibrary {
   // Refresh. Reads only (host thread), so a walk may ask while a
   // publication runs.
   bool IsCurrent() const;
-  // Told on the host thread, inside Refresh, of every attribute record
-  // created (removed false) and every record removed (removed true), after
-  // its link record was retired. The scene frees the removed material's
-  // geometry through it and has a re-created one's geometry written again.
-  void SetRecordListener(std::function<void(std::uint64_t key, bool removed)> listener);
+  // What a walk did to a record, for the listener below.
+  enum class RecordEvent {
+    kCreated,  // an attribute record was made
+    kRemoved,  // the record was removed, after its link record was retired
+    // The record's texture came or went, or its size in model units
+    // changed: texture coordinates of meshes finished with the old state
+    // are wrong now.
+    kMappingChanged,
+  };
+  // Told on the host thread, inside Refresh, of each RecordEvent. The scene
+  // frees a removed material's geometry through it, has a re-created one's
+  // geometry written again and rebuilds the elements of a remapped one.
+  void SetRecordListener(std::function<void(std::uint64_t key, RecordEvent event)> listener);
   // The record of a host material attribute index (compared as signed
   // 16-bit); the default material for an index the library does not hold.
   MaterialRecord* ForAttributeIndex(std::int32_t index);
@@ -168,7 +176,7 @@ class MaterialLibrary {
   CorvantaAPI::LiveConnection* connection_ = nullptr;
   const ModelerAPI::Model* model_ = nullptr;
   base::ConcurrentSet<std::uint32_t> releaseBlocks_;
-  std::function<void(std::uint64_t, bool)> recordListener_;
+  std::function<void(std::uint64_t, RecordEvent)> recordListener_;
   std::u16string textureFolder_;
   std::u16string textureFolderName_;
   std::unordered_map<std::string, std::uint64_t> syntheticKeys_;
