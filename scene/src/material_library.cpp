@@ -131,14 +131,7 @@ std::size_t MaterialLibrary::Refresh(std::uint64_t walkCounter) {
 
   // Texture variants live as long as the model still has their texture.
   if (model_ != nullptr) {
-    std::unordered_set<std::u16string> fingerprints;
-    const Int32 textures = model_->GetTextureNum();
-    for (Int32 t = 1; t <= textures; ++t) {
-      ModelerAPI::Texture texture;
-      model_->GetTexture(ModelerAPI::AttributeIndex(ModelerAPI::AttributeIndex::TextureIndex, t), &texture);
-      std::u16string fingerprint = texture.GetFingerprint().ToU16();
-      if (!fingerprint.empty()) fingerprints.insert(std::move(fingerprint));
-    }
+    const std::unordered_set<std::u16string> fingerprints = ModelFingerprints();
     for (auto& [key, record] : records_) {
       if (record->attrIndex == -1 && fingerprints.count(record->fingerprint) != 0) record->lastWalk = walkCounter;
     }
@@ -183,6 +176,18 @@ std::uint64_t MaterialLibrary::KnownKeyOf(const API_Attribute& attribute) const 
   return found != syntheticKeys_.end() ? found->second : 0;
 }
 
+std::unordered_set<std::u16string> MaterialLibrary::ModelFingerprints() const {
+  std::unordered_set<std::u16string> fingerprints;
+  const Int32 textures = model_->GetTextureNum();
+  for (Int32 t = 1; t <= textures; ++t) {
+    ModelerAPI::Texture texture;
+    model_->GetTexture(ModelerAPI::AttributeIndex(ModelerAPI::AttributeIndex::TextureIndex, t), &texture);
+    std::u16string fingerprint = texture.GetFingerprint().ToU16();
+    if (!fingerprint.empty()) fingerprints.insert(std::move(fingerprint));
+  }
+  return fingerprints;
+}
+
 bool MaterialLibrary::IsCurrent() const {
   if (lastWalk_ == 0) return false;
   API_AttributeIndex count = 0;
@@ -208,14 +213,7 @@ bool MaterialLibrary::IsCurrent() const {
   // removed every other attribute record; the variants stay while the model
   // has their textures.
   if (model_ == nullptr) return true;
-  std::unordered_set<std::u16string> fingerprints;
-  const Int32 textures = model_->GetTextureNum();
-  for (Int32 t = 1; t <= textures; ++t) {
-    ModelerAPI::Texture texture;
-    model_->GetTexture(ModelerAPI::AttributeIndex(ModelerAPI::AttributeIndex::TextureIndex, t), &texture);
-    std::u16string fingerprint = texture.GetFingerprint().ToU16();
-    if (!fingerprint.empty()) fingerprints.insert(std::move(fingerprint));
-  }
+  const std::unordered_set<std::u16string> fingerprints = ModelFingerprints();
   for (const auto& [key, record] : records_) {
     if (record->attrIndex == -1 && fingerprints.count(record->fingerprint) == 0) return false;
   }

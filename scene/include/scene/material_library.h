@@ -156,6 +156,9 @@ class MaterialLibrary {
   // The key KeyOf gives without making a new synthetic one: 0 for a name
   // never seen.
   std::uint64_t KnownKeyOf(const API_Attribute& attribute) const;
+  // The fingerprints of the model's textures (model_ must be set), without
+  // empty ones.
+  std::unordered_set<std::u16string> ModelFingerprints() const;
   std::uint64_t NextSyntheticKey();
   void MakeNameUnique(MaterialRecord& record);
   void Retire(MaterialRecord& record);
