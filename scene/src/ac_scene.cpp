@@ -261,7 +261,10 @@ void ACScene::Begin(ModelerAPI::Model* model, const addon::PluginSettings* setti
 bool ACScene::Resync() {
   State& s = *s_;
   if (s.model == nullptr) return false;
-  if (!s.walkDeferred && !s.WalkWouldChange()) return false;
+  // Only a running pass has anything to lose to a walk; an idle worker
+  // gives the gate at once, and the walk itself finds whether anything
+  // changed without reading the model twice.
+  if (!s.walkDeferred && s.publishRequested.load() && !s.WalkWouldChange()) return false;
   // The whole walk holds the gate: no pass may read meshes, groups or
   // material records while they change. A pass that was wanted is wanted
   // again afterwards.
