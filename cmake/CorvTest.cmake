@@ -1,9 +1,11 @@
-# corv_add_test(NAME n SOURCES ... [LIBS ...] [LABELS ...] [SANITIZE])
+# corv_add_test(NAME n SOURCES ... [LIBS ...] [LABELS ...] [SANITIZE] [SERIAL])
 # Builds a GoogleTest executable and registers its cases with CTest. LABELS
 # lets slow or stress tests be run apart ("slow", "stress"); SANITIZE adds the
 # executable to the corv_sanitized target, which the ASan and TSan runs build.
+# SERIAL runs its cases alone: a test that keeps both cores busy would
+# otherwise starve the timing of the process tests beside it.
 function(corv_add_test)
-  cmake_parse_arguments(T "SANITIZE" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "SANITIZE;SERIAL" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   # Every test may use the shared test support (temporary folders, child
   # processes, isolation); only what a test uses is linked in.
@@ -19,6 +21,9 @@ function(corv_add_test)
   endif()
   # An empty LABELS value would swallow the next keyword as a label.
   set(props TIMEOUT ${T_TIMEOUT})
+  if(T_SERIAL)
+    list(APPEND props RUN_SERIAL TRUE)
+  endif()
   if(labels)
     list(APPEND props LABELS "${labels}")
   endif()
