@@ -2,6 +2,8 @@
 
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
@@ -28,24 +30,79 @@ static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "counted from a s
 struct sigaction g_previous;
 std::once_flag g_installed;
 
+// The handler's own reads and writes of the table. A SIGBUS raised inside
+// the thread sanitizer's atomic operation (an access to a truncated view is
+// often one: a lock word) arrives while the sanitizer holds its own lock, and
+// any instrumented atomic in the handler would wait for that lock forever.
+// Under the sanitizer the handler therefore reads and writes the table with
+// plain uninstrumented accesses (aligned words: whole on this machine) and
+// maps with the system call itself.
+#if defined(__SANITIZE_THREAD__)
+#define CORV_GUARD_UNINSTRUMENTED 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define CORV_GUARD_UNINSTRUMENTED 1
+#endif
+#endif
+
+#ifdef CORV_GUARD_UNINSTRUMENTED
+template <typename T>
+__attribute__((no_sanitize("thread"))) T HandlerLoad(const std::atomic<T>& value) {
+  static_assert(sizeof(std::atomic<T>) == sizeof(T));
+  T result = *reinterpret_cast<const volatile T*>(&value);
+  asm volatile("" ::: "memory");
+  return result;
+}
+template <typename T>
+__attribute__((no_sanitize("thread"))) void HandlerStore(std::atomic<T>& value, T v) {
+  asm volatile("" ::: "memory");
+  *reinterpret_cast<volatile T*>(&value) = v;
+}
+__attribute__((no_sanitize("thread"))) void HandlerCount(std::atomic<std::uint64_t>& value) {
+  static_assert(sizeof(std::atomic<std::uint64_t>) == sizeof(std::uint64_t));
+  asm volatile("lock incq %0" : "+m"(*reinterpret_cast<std::uint64_t*>(&value)) : : "memory");
+}
+void* HandlerMap(void* base, std::size_t length, int protection) {
+  return reinterpret_cast<void*>(::syscall(SYS_mmap, base, length, protection,
+                                           MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+}
+#else
+template <typename T>
+T HandlerLoad(const std::atomic<T>& value) {
+  return value.load(std::memory_order_acquire);
+}
+template <typename T>
+void HandlerStore(std::atomic<T>& value, T v) {
+  value.store(v, std::memory_order_release);
+}
+void HandlerCount(std::atomic<std::uint64_t>& value) { value.fetch_add(1, std::memory_order_release); }
+void* HandlerMap(void* base, std::size_t length, int protection) {
+  return ::mmap(base, length, protection, MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+}
+#endif
+
 // Replaces the view holding address; false when address is not in one.
+#ifdef CORV_GUARD_UNINSTRUMENTED
+__attribute__((no_sanitize("thread")))
+#endif
 bool Repair(std::uintptr_t address) {
   for (Slot& slot : g_slots) {
-    const std::uintptr_t base = slot.base.load(std::memory_order_acquire);
+    const std::uintptr_t base = HandlerLoad(slot.base);
     if (base == 0) continue;
-    const std::size_t length = slot.length.load(std::memory_order_relaxed);
+    const std::size_t length = HandlerLoad(slot.length);
     if (address < base || address - base >= length) continue;
-    void* replaced = ::mmap(reinterpret_cast<void*>(base), length,
-                            slot.protection.load(std::memory_order_relaxed),
-                            MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* replaced = HandlerMap(reinterpret_cast<void*>(base), length, HandlerLoad(slot.protection));
     if (replaced == MAP_FAILED) return false;
-    slot.broken.store(true, std::memory_order_release);
-    g_broken.fetch_add(1, std::memory_order_release);
+    HandlerStore(slot.broken, true);
+    HandlerCount(g_broken);
     return true;
   }
   return false;
 }
 
+#ifdef CORV_GUARD_UNINSTRUMENTED
+__attribute__((no_sanitize("thread")))
+#endif
 void OnBusError(int signal, siginfo_t* info, void* context) {
   if (info != nullptr && Repair(reinterpret_cast<std::uintptr_t>(info->si_addr))) return;
   // Not ours: what would have happened without this handler.
