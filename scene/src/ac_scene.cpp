@@ -2,6 +2,7 @@
 
 #include "base/parallel_for.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -65,10 +66,10 @@ struct ACScene::State {
   void RebuildRemapped() {
     if (remappedKeys.empty()) return;
     for (auto& [guid, entry] : elements) {
-      bool uses = false;
-      for (const auto& body : entry.bodies) {
-        for (std::uint64_t key : remappedKeys) uses = uses || body->materialKeys.count(key) != 0;
-      }
+      const bool uses = std::any_of(entry.bodies.begin(), entry.bodies.end(), [&](const auto& body) {
+        return std::any_of(remappedKeys.begin(), remappedKeys.end(),
+                           [&](std::uint64_t key) { return body->materialKeys.count(key) != 0; });
+      });
       if (!uses) continue;
       DiscardMeshes(entry);
       entry.genId = 0;

@@ -214,9 +214,10 @@ void MeshBuilder::WriteGeometry(CorvantaAPI::LiveConnection& connection, std::ui
   // back to the default material would overwrite that material's geometry.
   const MaterialRecord* record = materials_ != nullptr ? materials_->Holding(key) : nullptr;
   if (record == nullptr) {
-    auto found = blocks_.find(key);
-    if (found != blocks_.end() && found->second.id != 0) pass.releaseBlocks.insert(found->second.id);
-    if (found != blocks_.end()) found->second = BlockState{};
+    if (auto found = blocks_.find(key); found != blocks_.end()) {
+      if (found->second.id != 0) pass.releaseBlocks.insert(found->second.id);
+      found->second = BlockState{};
+    }
     pass.processedKeys.insert(key);
     return;
   }
