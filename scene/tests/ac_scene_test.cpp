@@ -268,15 +268,17 @@ TEST_F(ACSceneWalkTest, RequestPublishWakesTheWorkerAtOnce) {
 TEST_F(ACSceneWalkTest, ConcurrentEditsAndReadsEndInTheSamePictureAsAFreshStart) {
   Start();
   ASSERT_TRUE(WaitForBatch(0));
-  // A renderer reads the whole picture under the link's lock meanwhile:
-  // whatever moment it meets, every block a record names reads whole.
+  // A renderer thread reads the whole picture meanwhile. The link's lock
+  // belongs to a process, so a reader in the publisher's own process is not
+  // kept out by it: it may meet a record between its block's release and
+  // its rewrite, and only the reads' safety is held here. That every block
+  // a record names reads whole under the lock is held between real
+  // processes by the exactness test.
   std::atomic<bool> done{false};
   std::atomic<int> reads{0};
-  std::vector<std::string> problems;
   std::thread renderer([&] {
     while (!done.load()) {
-      const auto seen = CorvantaAPI::ReadCanonicalScene(guest);
-      problems.insert(problems.end(), seen.problems.begin(), seen.problems.end());
+      CorvantaAPI::ReadCanonicalScene(guest, 0);
       reads.fetch_add(1);
     }
   });
@@ -301,7 +303,6 @@ TEST_F(ACSceneWalkTest, ConcurrentEditsAndReadsEndInTheSamePictureAsAFreshStart)
   done.store(true);
   renderer.join();
   EXPECT_GT(reads.load(), 0);
-  EXPECT_TRUE(problems.empty()) << problems.size() << " failed reads, the first: " << problems.front();
   // The same model published from scratch on a link of its own gives the
   // same picture.
   ExpectSameAsFresh();
