@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The demonstration the main job runs once everything is built: hostsim opens
 # the host's embedded sample building, loads the Corvanta add-on module and
-# runs a scripted session (host/hostsim/scripts/demo.hs): menus, palette,
+# runs a scripted session (standins/host/hostsim/scripts/demo.hs): menus, palette,
 # settings, about box, a live link to a velmar the add-on starts itself, an
 # edit, pause and resume, a COLLADA export, stop. Pictures of the palette,
 # the export, the settings as stored and the session's JSON log stay in the
@@ -9,8 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD="${CORV_BUILD_DIR:-build/default}"
-HOSTSIM="$BUILD/host/hostsim/hostsim"
-VELMAR="$BUILD/peer/velmar"
+HOSTSIM="$BUILD/standins/host/hostsim/hostsim"
+VELMAR="$BUILD/standins/velmar/velmar"
 ADDON="${CORV_DEMO_ADDON:-$BUILD/addon/corvanta.so}"
 OUT="${CORV_DEMO_DIR:-$BUILD/demo}"
 for f in "$HOSTSIM" "$VELMAR"; do
@@ -59,6 +59,6 @@ trap 'end_renderers; rm -rf "$SCRATCH"' EXIT
 # Velmar is installed on this (scratch) machine but not running: starting the
 # link offers to start it.
 "$VELMAR" install > /dev/null
-"$HOSTSIM" --no-launch --echo --addon "$ADDON" --json "$DEMO_DIR/session.jsonl" run host/hostsim/scripts/demo.hs
+"$HOSTSIM" --no-launch --echo --addon "$ADDON" --json "$DEMO_DIR/session.jsonl" run standins/host/hostsim/scripts/demo.hs
 cp "$SCRATCH/hkcu/Software/Torvik/PluginForArchiCAD/.values.json" "$DEMO_DIR/settings.json" 2>/dev/null || true
 echo "demo: palette pictures, the export, the stored settings and the session log are in $DEMO_DIR"

@@ -16,9 +16,9 @@ runs="${1:-20}"
 triangles="${2:-1500000}"
 build="${CORV_BUILD_DIR:-build/default}"
 out="${CORV_SOAK_DIR:-$build/exactness-soak}"
-test="$build/scene/plugin_link_exactness_test"
+test="$build/tests/system_link_exactness_test"
 if [ ! -x "$test" ]; then
-  echo "exactness-soak: $test is not built (cmake --build $build --target plugin_link_exactness_test)" >&2
+  echo "exactness-soak: $test is not built (cmake --build $build --target system_link_exactness_test)" >&2
   exit 2
 fi
 mkdir -p "$out"

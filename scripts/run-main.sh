@@ -8,5 +8,5 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset default
 cmake --build --preset default
-python3 peer/scripts/main_job.py
+python3 standins/velmar/scripts/main_job.py
 exec bash scripts/demo.sh

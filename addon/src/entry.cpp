@@ -4,19 +4,15 @@
 #include <cstring>
 #include <new>
 
+#include "addon/ac_plugin.h"
 #include "addon/module.h"
 #include "addon/plugin_ui.h"
+#include "collada/collada_exporter.h"
 #include "hostsdk/acapi.h"
 #include "hostsdk/filetype.h"
 #include "hostsdk/loader.h"
 #include "hostsdk/ui/acapi_ui.h"
 #include "hostsdk/ui/rs.h"
-#include "plugin/ac_plugin.h"
-
-#if __has_include("collada/collada_exporter.h")
-#include "collada/collada_exporter.h"
-#define CORV_HAVE_EXPORTER 1
-#endif
 
 namespace {
 
@@ -38,12 +34,7 @@ void CopyInfoText(char16_t (&field)[kAddonInfoTextUnits], const std::u16string& 
 GSErrCode SaveDaeFile(const API_IOParams* ioParams, Modeler::SightPtr sight) {
   ACPlugin* plugin = addon::ThePlugin();
   GSErrCode result = APIERR_GENERAL;
-#ifdef CORV_HAVE_EXPORTER
   if (plugin != nullptr && plugin->GetExporter() != nullptr) result = plugin->GetExporter()->Export(sight, ioParams);
-#else
-  (void)plugin;
-  (void)ioParams;
-#endif
   sight.reset();
   return result;
 }

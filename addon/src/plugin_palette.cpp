@@ -8,7 +8,7 @@
 #include "hostsdk/requests.h"
 #include "hostsdk/ui/acapi_ui.h"
 #include "hostsdk/ui/dg.h"
-#include "plugin/ac_plugin.h"
+#include "addon/ac_plugin.h"
 #include "util/text.h"
 
 namespace addon {

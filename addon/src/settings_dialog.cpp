@@ -3,15 +3,16 @@
 #include <cmath>
 #include <cstring>
 
+#include "addon/ac_plugin.h"
 #include "addon/alerts.h"
 #include "addon/module.h"
-#include "addon/plugin_settings.h"
 #include "addon/plugin_ui.h"
+#include "base/utf.h"
+#include "context/plugin_settings.h"
 #include "hostsdk/acapi.h"
 #include "hostsdk/requests.h"
 #include "hostsdk/ui/dg.h"
 #include "hostsdk/ui/win32ui.h"
-#include "plugin/ac_plugin.h"
 #include "util/text.h"
 
 namespace addon {
@@ -58,8 +59,8 @@ void FillLevels(short dialId) {
     // filled the whole field.
     const std::string name1(levels.level1name, strnlen(levels.level1name, sizeof(levels.level1name)));
     const std::string name2(levels.level2name, strnlen(levels.level2name, sizeof(levels.level2name)));
-    if (levels.hasLevel1 && !name1.empty()) level1 = util::FromUtf8(name1);
-    if (levels.hasLevel2 && !name2.empty()) level2 = util::FromUtf8(name2);
+    if (levels.hasLevel1 && !name1.empty()) level1 = base::FromUtf8(name1);
+    if (levels.hasLevel2 && !name2.empty()) level2 = base::FromUtf8(name2);
   }
   AddEntry(dialId, u"Zero", 32212);
   AddEntry(dialId, u"Sea level", 32211);

@@ -30,7 +30,13 @@ bool WriteFixedText(char16_t* field, std::size_t units, std::u16string_view text
   if (field == nullptr) return false;
   std::memset(field, 0, units * sizeof(char16_t));
   if (text.size() >= units && overflow == Overflow::Refuse) return false;
-  const std::size_t n = std::min(text.size(), units);
+  std::size_t n = std::min(text.size(), units);
+  if (overflow == Overflow::TruncateTerminated) {
+    if (units == 0) return false;
+    n = std::min(text.size(), units - 1);
+    const bool cut = n < text.size();
+    if (cut && n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
+  }
   std::memcpy(field, text.data(), n * sizeof(char16_t));
   return true;
 }

@@ -33,4 +33,14 @@ TEST(BaseFixedTextTest, WritesZeroFillAndRefuseOrCutWhatDoesNotFit) {
   ASSERT_TRUE(base::WriteFixedText(field.data(), 4, u"", base::Overflow::Truncate));
   EXPECT_EQ(field, (std::array<char16_t, 6>{0, 0, 0, 0, u'#', u'#'}));
   EXPECT_FALSE(base::WriteFixedText(nullptr, 4, u"a", base::Overflow::Truncate));
+
+  // Terminated: one NUL always stays, and a cut moves before a lone high
+  // surrogate (U+1F600 is D83D DE00), but a whole pair that fits is kept.
+  ASSERT_TRUE(base::WriteFixedText(field.data(), 4, u"abcdef", base::Overflow::TruncateTerminated));
+  EXPECT_EQ(field, (std::array<char16_t, 6>{u'a', u'b', u'c', 0, u'#', u'#'}));
+  ASSERT_TRUE(base::WriteFixedText(field.data(), 4, u"ab\U0001F600", base::Overflow::TruncateTerminated));
+  EXPECT_EQ(field, (std::array<char16_t, 6>{u'a', u'b', 0, 0, u'#', u'#'}));
+  ASSERT_TRUE(base::WriteFixedText(field.data(), 4, u"a\U0001F600", base::Overflow::TruncateTerminated));
+  EXPECT_EQ(field, (std::array<char16_t, 6>{u'a', 0xD83D, 0xDE00, 0, u'#', u'#'}));
+  EXPECT_FALSE(base::WriteFixedText(field.data(), 0, u"a", base::Overflow::TruncateTerminated));
 }

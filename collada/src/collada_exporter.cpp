@@ -6,14 +6,14 @@
 #include <exception>
 #include <new>
 
-#include "addon/alerts.h"
-#include "addon/plugin_settings.h"
+#include "base/utf.h"
 #include "collada/document_text.h"
 #include "collada/document_writer.h"
 #include "collada/output_file.h"
 #include "collada/staged_export.h"
+#include "context/host_queries.h"
+#include "context/plugin_settings.h"
 #include "hostsdk/acapi.h"
-#include "plugin/host_queries.h"
 #include "scene/material_library.h"
 #include "scene/material_record.h"
 #include "util/text.h"
@@ -29,10 +29,10 @@ struct ExportFailure : std::exception {
 
 }  // namespace
 
-ColladaExporter::ColladaExporter(std::unique_ptr<addon::PluginSettings> ownSettings)
+ColladaExporter::ColladaExporter(std::unique_ptr<context::PluginSettings> ownSettings)
     : materials(std::make_unique<scene::MaterialLibrary>(nullptr)),
       builder(std::make_unique<scene::MeshBuilder>(materials.get(), &groups, &usedKeys)),
-      settings(ownSettings ? std::move(ownSettings) : std::make_unique<addon::PluginSettings>()) {
+      settings(ownSettings ? std::move(ownSettings) : std::make_unique<context::PluginSettings>()) {
   builder->SetDebugOutput([](std::string_view text) { DBPrintf("%.*s", static_cast<int>(text.size()), text.data()); });
 }
 
@@ -45,7 +45,6 @@ void ColladaExporter::SetProgressListener(std::function<void(std::u16string_view
 }
 
 void ColladaExporter::Status(std::u16string_view text) {
-  addon::SetStatusBarText(std::u16string(text));
   if (progress) progress(text);
 }
 
@@ -99,7 +98,7 @@ GSErrCode ColladaExporter::Export(Modeler::SightPtr sight, const API_IOParams* i
     if (sight != nullptr) {
       read = EXPGetModel(sight, model.get(), attributeReader.get());
     } else {
-      plugin::Make3DWindowCurrent();
+      context::Make3DWindowCurrent();
       Modeler::SightPtr own;
       read = ACAPI_3D_CreateSight(&own);
       if (read == NoError && own != nullptr) {
@@ -112,8 +111,8 @@ GSErrCode ColladaExporter::Export(Modeler::SightPtr sight, const API_IOParams* i
     // Writing an empty document over the user's file because the model
     // could not be read would be a silent loss.
     if (read != NoError) throw ExportFailure("the 3D model cannot be read (host error " + std::to_string(read) + ")");
-    if (!staged.Begin(util::ToUtf8(path))) throw ExportFailure(staged.Error());
-    imagePath = util::FromUtf8(staged.StagedDocumentPath());
+    if (!staged.Begin(base::ToUtf8(path))) throw ExportFailure(staged.Error());
+    imagePath = base::FromUtf8(staged.StagedDocumentPath());
     LoadGeometry();
     if (!WriteToDestination(staged)) result = APIERR_GENERAL;
   } catch (const std::bad_alloc&) {
@@ -136,18 +135,14 @@ GSErrCode ColladaExporter::Export(Modeler::SightPtr sight, const API_IOParams* i
     Status(u"Velmar Collada exporter: export complete.");
   } else {
     if (lastError.empty()) lastError = "unexpected failure";
-    Status(u"Velmar Collada exporter: export failed: " + util::FromUtf8(lastError) + u".");
-    // The file type's save reports the failure to the host, which tells its
-    // user; the command's user chose the file in our dialog and hears it
-    // from us.
-    if (ioParams == nullptr) addon::AlertExportFailed(path, util::FromUtf8(lastError));
+    Status(u"Velmar Collada exporter: export failed: " + base::FromUtf8(lastError) + u".");
   }
   return result;
 }
 
 bool ColladaExporter::WriteToDestination(collada::StagedExport& staged) {
   collada::OutputFile out;
-  if (!out.Open(util::ToUtf8(path))) {
+  if (!out.Open(base::ToUtf8(path))) {
     lastError = out.Error();
     return false;
   }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/utf.h"
 #include "collada/number_text.h"
 #include "util/text.h"
 
@@ -14,7 +15,7 @@ std::string XmlText(std::u16string_view text) {
     bool forbidden = (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0xFFFE || c == 0xFFFF;
     safe.push_back(forbidden ? u'_' : c);
   }
-  return util::ToUtf8(util::XmlEscape(safe));
+  return base::ToUtf8(util::XmlEscape(safe));
 }
 
 std::string ImageReference(std::u16string_view path) { return XmlText(util::UriEncode(path)); }

@@ -5,7 +5,7 @@
 #include "collada/collada_exporter.h"
 #include "hostsdk/acapi.h"
 #include "hostsdk/ui/win32ui.h"
-#include "plugin/host_queries.h"
+#include "context/host_queries.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ std::u16string ColladaExporter::ProposalFor(const std::u16string& projectPath, b
 }
 
 std::u16string ColladaExporter::ChooseDestination(const std::u16string& initialFolder) {
-  std::u16string proposal = ProposalFor(plugin::GetProjectFilePath(), !initialFolder.empty());
+  std::u16string proposal = ProposalFor(context::GetProjectFilePath(), !initialFolder.empty());
   // A proposal that does not fit the dialog's buffer is not proposed.
   if (proposal.size() >= kFileBufferUnits) proposal.clear();
 

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "addon/plugin_settings.h"
+#include "context/plugin_settings.h"
 #include "collada/collada_exporter.h"
 #include "collada/document_text.h"
 #include "collada/geometry_plan.h"

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/utf.h"
 #include "platform/win32.h"
 #include "utf16.h"
 
@@ -41,7 +42,7 @@ DWORD SpawnError(int error) {
 
 bool ToArgument(const std::u16string& text, std::string* out) {
   if (text.find(u'\0') != std::u16string::npos) return false;  // would be cut short silently
-  *out = platform::detail::ToUtf8(text);
+  *out = base::ToUtf8(text);
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/utf.h"
 #include "platform/win32.h"
 #include "utf16.h"
 
@@ -43,7 +44,7 @@ bool NarrowPath(LPCWSTR path, std::string* out) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  *out = platform::ToUtf8(std::u16string_view(path, length));
+  *out = base::ToUtf8(std::u16string_view(path, length));
   return true;
 }
 

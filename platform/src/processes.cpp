@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/utf.h"
 #include "handle_table.h"
-#include "platform/win32.h"
 #include "platform/proc_stat.h"
+#include "platform/win32.h"
 #include "utf16.h"
 
 namespace {
@@ -97,7 +98,7 @@ HANDLE OpenProcess(DWORD access, BOOL /*inherit*/, DWORD processId) {
   }
   auto object = std::make_shared<ProcessObject>();
   object->pid = processId;
-  object->imagePath = platform::detail::FromUtf8(path);
+  object->imagePath = base::FromUtf8(path);
   HANDLE handle = platform::detail::InsertHandle(std::move(object));
   if (handle) SetLastError(ERROR_SUCCESS);
   return handle;

@@ -1,5 +1,6 @@
 // The Win32 registry functions over the file-backed store: handles, roots,
 // key paths, access rights and the buffer rules callers rely on.
+#include "base/utf.h"
 #include "registry_store.h"
 
 #include <fcntl.h>
@@ -330,7 +331,7 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, 
   if (reserved != 0 || (data == nullptr && dataBytes != 0)) return Fail(ERROR_INVALID_PARAMETER);
   std::u16string_view name = NameOf(valueName);
   // Names must be storable text: a lone surrogate could not be written back.
-  if (name.size() > kMaxValueNameUnits || !Utf16ToUtf8(name)) return Fail(ERROR_INVALID_PARAMETER);
+  if (name.size() > kMaxValueNameUnits || !base::ToUtf8Strict(name)) return Fail(ERROR_INVALID_PARAMETER);
   Value v{std::u16string(name), type, std::vector<BYTE>(data, data + dataBytes)};
   return Fail(ModifyValues(key, [&](std::vector<Value>& values) -> DWORD {
     auto it = FindValue(values, name);

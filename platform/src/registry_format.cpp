@@ -12,6 +12,7 @@
 //       {"name": "Blob", "type": "REG_BINARY", "hex": "00ff10"}
 //     ]
 //   }
+#include "base/utf.h"
 #include "registry_store.h"
 
 #include <unordered_set>
@@ -35,7 +36,7 @@ const char* TypeName(DWORD type) {
 
 void PutString(std::string& out, std::u16string_view s) {
   // Callers pass only text without lone surrogates.
-  std::string utf8 = Utf16ToUtf8(s).value_or(std::string());
+  std::string utf8 = base::ToUtf8Strict(s).value_or(std::string());
   out.push_back('"');
   for (char ch : utf8) {
     auto c = static_cast<unsigned char>(ch);
@@ -89,7 +90,7 @@ void PutValue(std::string& out, const Value& v) {
     std::u16string units = UnitsOf(v.data);
     bool terminated = !units.empty() && units.back() == u'\0';
     if (terminated) units.pop_back();
-    if (Utf16ToUtf8(units)) {
+    if (base::ToUtf8Strict(units)) {
       out += ", \"text\": ";
       PutString(out, units);
       out += terminated ? "}" : ", \"terminated\": false}";
@@ -163,7 +164,7 @@ class Parser {
     do {
       std::u16string key;
       if (!String(key) || !Take(':')) return false;
-      auto k = Utf16ToUtf8(key);
+      auto k = base::ToUtf8Strict(key);
       if (!k || !member(std::string_view(*k))) return false;
     } while (Take(','));
     return Take('}');
@@ -202,7 +203,7 @@ class Parser {
     std::size_t runStart = pos_;
     auto flush = [&](std::size_t end) {
       if (end == runStart) return true;
-      auto run = Utf8ToUtf16(s_.substr(runStart, end - runStart));
+      auto run = base::FromUtf8Strict(s_.substr(runStart, end - runStart));
       if (!run) return false;
       out += *run;
       return true;
@@ -300,7 +301,7 @@ class Parser {
           std::u16string t;
           if (!String(t)) return false;
           for (DWORD known : {REG_NONE, REG_SZ, REG_BINARY, REG_DWORD}) {
-            auto name = Utf8ToUtf16(TypeName(known));
+            auto name = base::FromUtf8Strict(TypeName(known));
             if (name && t == *name) {
               v.type = known;
               return true;

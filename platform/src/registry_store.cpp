@@ -3,6 +3,7 @@
 
 #include "base/case_map.h"
 #include "base/file_time.h"
+#include "base/utf.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -86,7 +87,7 @@ bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
 
 std::string EncodeKeyName(std::u16string_view name) {
   if (name.empty() || name.size() > kMaxKeyNameUnits) return {};
-  auto utf8 = Utf16ToUtf8(name);
+  auto utf8 = base::ToUtf8Strict(name);
   if (!utf8) return {};
   std::string out;
   for (std::size_t i = 0; i < utf8->size(); ++i) {
@@ -118,7 +119,7 @@ std::optional<std::u16string> DecodeKeyName(std::string_view entry) {
     raw.push_back(static_cast<char>(hi * 16 + lo));
     i += 2;
   }
-  auto name = Utf8ToUtf16(raw);
+  auto name = base::FromUtf8Strict(raw);
   // Only the canonical spelling counts, so that one key has one directory.
   if (!name || EncodeKeyName(*name) != entry) return std::nullopt;
   return name;

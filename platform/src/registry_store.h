@@ -5,7 +5,7 @@
 // around it. Internal to the platform library.
 #pragma once
 
-#include "platform/utf.h"
+#include "base/utf.h"
 #include "platform/win32.h"
 
 #include <cstdint>
@@ -37,11 +37,6 @@ struct Value {
 // and value names.
 std::u16string FoldCase(std::u16string_view s);
 bool EqualNoCase(std::u16string_view a, std::u16string_view b);
-
-// Strict UTF-16 <-> UTF-8 used for names and texts in the store files.
-// Return nothing for lone surrogates or malformed UTF-8.
-inline std::optional<std::string> Utf16ToUtf8(std::u16string_view s) { return ToUtf8Strict(s); }
-inline std::optional<std::u16string> Utf8ToUtf16(std::string_view s) { return FromUtf8Strict(s); }
 
 // A key name component as a directory name: UTF-8 with "%", "/", control
 // characters and a leading "." written as %XX. Empty result when the name

@@ -1,18 +1,15 @@
-// UTF-16 <-> UTF-8 for the stand-ins' own files and paths. The text
-// utilities of the system build on this library, so it cannot use them.
+// Bounded lengths of wide strings and the Win32 copy-out of a text, for the
+// stand-ins' calls that take or fill caller buffers.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-#include "platform/utf.h"
 #include "platform/win32.h"
 
 namespace platform::detail {
 
-using ::platform::FromUtf8;
-using ::platform::ToUtf8;
 // Length of a NUL-terminated wide string, looking at no more than maxUnits
 // units; false when text is null or no NUL comes within the limit.
 bool BoundedLength(LPCWSTR text, std::size_t maxUnits, std::size_t* length);

@@ -31,8 +31,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32.h"
+#include "base/utf.h"
 #include "platform/proc_stat.h"
+#include "platform/win32.h"
 #include "runtime_dir.h"
 #include "utf16.h"
 
@@ -94,8 +95,8 @@ std::string Serialise(const Record& r) {
                       {"pid", r.pid},
                       {"tid", r.tid},
                       {"startTime", r.startTime},
-                      {"class", platform::detail::ToUtf8(r.className)},
-                      {"title", platform::detail::ToUtf8(r.title)},
+                      {"class", base::ToUtf8(r.className)},
+                      {"title", base::ToUtf8(r.title)},
                       {"owner", r.owner},
                       {"visible", r.visible},
                       {"socket", r.socket}};
@@ -131,8 +132,8 @@ bool Parse(const std::string& text, Record* r) {
     return false;
   r->startTime = start->get<std::uint64_t>();
   r->visible = visible->get<bool>();
-  r->className = platform::detail::FromUtf8(className);
-  r->title = platform::detail::FromUtf8(title);
+  r->className = base::FromUtf8(className);
+  r->title = base::FromUtf8(title);
   return r->className.size() <= kMaxClassUnits && r->title.size() <= platform::kMaxWindowTextUnits;
 }
 
@@ -366,7 +367,7 @@ HWND platform::CreatePublishedWindow(const WindowDesc& desc) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return nullptr;
   }
-  if (detail::ToUtf8(detail::FromUtf8(r.socket)) != r.socket) {
+  if (base::ToUtf8(base::FromUtf8(r.socket)) != r.socket) {
     SetLastError(ERROR_INVALID_PARAMETER);  // the record could not name the socket
     return nullptr;
   }

@@ -14,12 +14,12 @@
 #include <iterator>
 #include <vector>
 
-#include "platform/utf.h"
+#include "base/utf.h"
 #include "test_support.h"
 
 namespace {
 
-std::u16string Wide(const std::string& path) { return platform::FromUtf8(path); }
+std::u16string Wide(const std::string& path) { return base::FromUtf8(path); }
 
 std::string Dir(const char* name) {
   const std::string dir = corvtest::IsolatedEnvironment::Root() + "/" + name;

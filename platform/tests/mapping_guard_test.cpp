@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "platform/utf.h"
+#include "base/utf.h"
 #include "platform/win32.h"
 #include "test_support.h"
 
@@ -23,7 +23,7 @@ void Truncate(const std::u16string& mappingName) {
 }  // namespace
 
 TEST(PlatformMappingGuardTest, AShrunkViewReadsZerosAndIsMarkedBroken) {
-  const std::u16string name = u"guard/shrink-" + platform::FromUtf8(std::to_string(::getpid()));
+  const std::u16string name = u"guard/shrink-" + base::FromUtf8(std::to_string(::getpid()));
   HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 3 * 4096,
                                       name.c_str());
   ASSERT_NE(mapping, nullptr);

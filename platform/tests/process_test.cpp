@@ -14,8 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/proc_stat.h"
 #include "../src/utf16.h"
+#include "base/utf.h"
+#include "platform/proc_stat.h"
 #include "platform/win32.h"
 #include "test_support.h"
 
@@ -24,7 +25,7 @@ namespace {
 using corvtest::ToolPath;
 namespace fs = std::filesystem;
 
-std::u16string wide(const std::string& s) { return platform::detail::FromUtf8(s); }
+std::u16string wide(const std::string& s) { return base::FromUtf8(s); }
 
 // Waits for a file that a child writes with rename; empty after the timeout.
 std::string awaitFile(const std::string& path, int timeoutMs = 10000) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../src/utf16.h"
+#include "base/utf.h"
 #include "platform/win32.h"
 #include "test_support.h"
 
@@ -23,7 +24,7 @@ using corvtest::ToolPath;
 std::string uniqueName(const std::string& what) {
   return "Corv/test\\" + std::to_string(::getpid()) + "/" + what;
 }
-std::u16string wide(const std::string& s) { return platform::detail::FromUtf8(s); }
+std::u16string wide(const std::string& s) { return base::FromUtf8(s); }
 std::string shmFile(const std::string& name) {
   return "/dev/shm" + platform::ShmObjectName(wide(name));
 }

@@ -1,4 +1,5 @@
 // The renderer check at the start of a link, with its two alerts.
+#include "base/utf.h"
 #include "hostsdk/ui/dg.h"
 #include "hostsdk/ui/rs.h"
 #include "renderer/renderer.h"
@@ -13,7 +14,7 @@ namespace {
 short AskAlert(short alertId) {
   static const int anchor = 0;
   const GSResModule res = RSInitModuleCache(&anchor);
-  const std::string required = util::ToUtf8(kRequiredVersion);
+  const std::string required = base::ToUtf8(kRequiredVersion);
   const short answer = DGResAlert(res, alertId, required.c_str(), nullptr, nullptr);
   if (res != 0) RSExitModuleCache(res);
   return answer;

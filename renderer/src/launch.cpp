@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "base/utf.h"
 #include "platform/win32.h"
 #include "renderer/renderer.h"
 #include "renderer/uninstall_list.h"
@@ -13,7 +14,7 @@ namespace renderer {
 
 std::u16string RendererLogPath() {
   const std::string folder = platform::RuntimeDirectory();
-  return folder.empty() ? std::u16string() : util::FromUtf8(folder + "/" + util::ToUtf8(kRendererLogName));
+  return folder.empty() ? std::u16string() : base::FromUtf8(folder + "/" + base::ToUtf8(kRendererLogName));
 }
 
 namespace {
@@ -25,7 +26,7 @@ constexpr off_t kLogLimit = off_t{4} << 20;
 std::u16string StartedRendererLog() {
   const std::u16string log = RendererLogPath();
   if (log.empty()) return {};
-  const std::string narrow = util::ToUtf8(log);
+  const std::string narrow = base::ToUtf8(log);
   struct stat st {};
   if (::lstat(narrow.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > kLogLimit) {
     std::rename(narrow.c_str(), (narrow + ".old").c_str());
@@ -42,7 +43,7 @@ bool LaunchRenderer(std::u16string version) {
   });
   if (location.empty()) return false;
   struct stat st {};
-  if (stat(util::ToUtf8(location).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (stat(base::ToUtf8(location).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   // The location is a folder: without a separator the executable's name
   // would be glued to the folder's own name.
   std::u16string program = location;

@@ -1,5 +1,6 @@
 #include "renderer/web_links.h"
 
+#include "base/utf.h"
 #include "hostsdk/acapi.h"
 #include "hostsdk/requests.h"
 #include "hostsdk/ui/win32ui.h"
@@ -14,7 +15,7 @@ std::u16string HostLabel() {
   API_ApplicationInfo info{};
   if (ACAPI_Environment(APIEnv_ApplicationID, &info) != NoError) return {};
   info.version[sizeof(info.version) - 1] = '\0';
-  const std::u16string version = util::FromUtf8(info.version);
+  const std::u16string version = base::FromUtf8(info.version);
   return util::FormatString(u"ArchiCAD %s", version.c_str());
 }
 

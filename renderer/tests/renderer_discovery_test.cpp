@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "base/utf.h"
 #include "child_process.h"
 #include "isolation.h"
 #include "platform/win32.h"
@@ -104,7 +105,7 @@ class Launch : public Installed {
     report_ = livelink_test::Isolated().root() + "/launch-report";
     std::filesystem::remove(report_);
     ::setenv("CORV_TEST_LAUNCH_REPORT", report_.c_str(), 1);
-    const std::string exe = dir_ + "/" + util::ToUtf8(kRendererExecutable);
+    const std::string exe = dir_ + "/" + base::ToUtf8(kRendererExecutable);
     std::ofstream(exe) << "#!/bin/sh\necho \"$(pwd)|$CORV_SHOW_WINDOW|$#\" > \"$CORV_TEST_LAUNCH_REPORT\"\n";
     ::chmod(exe.c_str(), 0755);
   }
@@ -122,12 +123,12 @@ class Launch : public Installed {
 
 TEST_F(Launch, StartsTheMatchingEntryMaximisedInItsFolderWhetherOrNotTheLocationEndsInASeparator) {
   Add(u"Old", u"Velmar 8.1", u"8.1", u"/nonexistent/");
-  Add(u"New", u"Velmar 9.0", u"9.0", util::FromUtf8(dir_));  // no trailing "/"
+  Add(u"New", u"Velmar 9.0", u"9.0", base::FromUtf8(dir_));  // no trailing "/"
   ASSERT_TRUE(LaunchRenderer(u"9.0"));
   EXPECT_EQ(WaitReport(), dir_ + "|3|0");
 
   std::filesystem::remove(report_);
-  Add(u"New", u"Velmar 9.0", u"9.0", util::FromUtf8(dir_ + "/"));
+  Add(u"New", u"Velmar 9.0", u"9.0", base::FromUtf8(dir_ + "/"));
   ASSERT_TRUE(LaunchRenderer(u"9.0"));
   EXPECT_EQ(WaitReport(), dir_ + "|3|0");
 }
@@ -140,10 +141,10 @@ TEST_F(Launch, RefusesWithoutEntryLocationFolderOrExecutable) {
   EXPECT_FALSE(LaunchRenderer(u"9.0"));
   const std::string empty = livelink_test::Isolated().root() + "/empty-install";
   std::filesystem::create_directories(empty);
-  Add(u"NoLoc", u"Velmar 9.0", u"9.0", util::FromUtf8(empty));
+  Add(u"NoLoc", u"Velmar 9.0", u"9.0", base::FromUtf8(empty));
   EXPECT_FALSE(LaunchRenderer(u"9.0"));
   // A version must match exactly after cleaning: 9.0 is not 9.0.0.
-  Add(u"NoLoc", u"Velmar 9.0", u"9.0", util::FromUtf8(dir_));
+  Add(u"NoLoc", u"Velmar 9.0", u"9.0", base::FromUtf8(dir_));
   EXPECT_FALSE(LaunchRenderer(u"9.0.0"));
   EXPECT_TRUE(LaunchRenderer(u"9.0"));
   EXPECT_FALSE(WaitReport().empty());
@@ -167,7 +168,7 @@ TEST(Running, FirstOrHighestOfTheRunningRenderersWindows) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   const std::u16string first = GetRunningRendererVersion(false);
-  EXPECT_TRUE(first == u"8.2" || first == u"9.0") << util::ToUtf8(first);
+  EXPECT_TRUE(first == u"8.2" || first == u"9.0") << base::ToUtf8(first);
   // With only the older one left, the check would not pass.
   newer.reset();
   for (int i = 0; i < 200 && GetRunningRendererVersion(true) != u"8.2"; ++i)

@@ -14,7 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "addon/plugin_settings.h"
+#include "context/plugin_settings.h"
 #include "base/concurrent_containers.h"
 #include "hostsdk/modeler.h"
 #include "livelink/layout.h"
@@ -239,7 +239,7 @@ void ACScene::SetDebugOutput(std::function<void(const char*)> output) {
   });
 }
 
-void ACScene::Begin(ModelerAPI::Model* model, const addon::PluginSettings* settings) {
+void ACScene::Begin(ModelerAPI::Model* model, const context::PluginSettings* settings) {
   Stop();
   s_->model = model;
   if (settings != nullptr) {

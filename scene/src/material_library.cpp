@@ -6,6 +6,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "base/utf.h"
 #include "hostsdk/acapi.h"
 #include "livelink/live_connection.h"
 #include "scene/surface_type.h"
@@ -260,7 +261,7 @@ void MaterialLibrary::Fill(MaterialRecord& record, const API_Attribute& attribut
   const API_MaterialType& m = attribute.material;
   record.modStamp = attribute.header.modiStamp;
   record.attrIndex = attribute.header.index;
-  record.name = util::SanitizeName(util::FromUtf8(AttributeName(attribute)));
+  record.name = util::SanitizeName(base::FromUtf8(AttributeName(attribute)));
   record.opacity = std::clamp(1.0f - static_cast<float>(m.transpPc) / 100.0f, 0.0f, 1.0f);
   record.colour = PackColour(m.surfaceRGB);
   record.secondColour = PackColour(m.specularRGB);

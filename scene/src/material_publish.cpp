@@ -5,6 +5,7 @@
 #include <tuple>
 #include <vector>
 
+#include "base/fixed_text.h"
 #include "livelink/layout.h"
 #include "livelink/live_connection.h"
 #include "scene/material_library.h"
@@ -14,14 +15,10 @@ namespace {
 
 using CorvantaAPI::SurfaceRecord;
 
-// Writes text into a fixed UTF-16 field, zero-filled, always keeping one
-// NUL: at most units - 1 code units, and never the first half of a
-// surrogate pair without its second.
-void WriteFixedText(char16_t* field, std::size_t units, const std::u16string& text) {
-  std::size_t n = std::min(text.size(), units - 1);
-  if (n > 0 && n < text.size() && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
-  std::memcpy(field, text.data(), n * sizeof(char16_t));
-  std::memset(field + n, 0, (units - n) * sizeof(char16_t));
+// A surface's texts always end in a NUL inside their field, and a cut never
+// splits a character.
+void WriteSurfaceText(char16_t* field, std::size_t units, const std::u16string& text) {
+  base::WriteFixedText(field, units, text, base::Overflow::TruncateTerminated);
 }
 
 }  // namespace
@@ -60,7 +57,7 @@ void MaterialLibrary::PublishRecord(MaterialRecord& record) {
     if (record.linkRecord == nullptr) return;
   }
   auto* surface = reinterpret_cast<SurfaceRecord*>(record.linkRecord);
-  WriteFixedText(surface->name, CorvantaAPI::kSurfaceTextUnits, record.name);
+  WriteSurfaceText(surface->name, CorvantaAPI::kSurfaceTextUnits, record.name);
   surface->surfaceType = record.surfaceType;
   surface->colour = record.colour;
   surface->fixedA = record.fixedA;
@@ -89,7 +86,7 @@ void MaterialLibrary::PublishRecord(MaterialRecord& record) {
 void MaterialLibrary::WriteTextureFields(MaterialRecord& record, std::uint8_t* slot) {
   auto* surface = reinterpret_cast<SurfaceRecord*>(slot);
   if (record.texturePixels == nullptr) {
-    WriteFixedText(surface->texturePath, CorvantaAPI::kSurfaceTextUnits, record.texturePath);
+    WriteSurfaceText(surface->texturePath, CorvantaAPI::kSurfaceTextUnits, record.texturePath);
     if (record.textureBlockId != 0) releaseBlocks_.insert(record.textureBlockId);
     record.textureBlockId = 0;
     record.textureBlockCapacity = 0;

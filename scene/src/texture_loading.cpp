@@ -7,6 +7,7 @@
 #include <limits>
 #include <system_error>
 
+#include "base/utf.h"
 #include "hostsdk/acapi.h"
 #include "hostsdk/image.h"
 #include "scene/material_library.h"
@@ -18,7 +19,7 @@
 namespace scene {
 namespace {
 
-std::filesystem::path FsPath(const std::u16string& path) { return std::filesystem::path(util::ToUtf8(path)); }
+std::filesystem::path FsPath(const std::u16string& path) { return std::filesystem::path(base::ToUtf8(path)); }
 
 void DeleteFile(const std::u16string& path) {
   if (path.empty()) return;
@@ -193,7 +194,7 @@ void MaterialLibrary::WriteImageFile(MaterialRecord& record, const ModelerAPI::T
         options.SetQuality(90000);
         type = FTM::FileTypeManager::SearchForMime("image/jpeg");
       }
-      written = GX::Image(map).WriteToFile(IO::Location(util::ToUtf8(path)), type, options) == NoError;
+      written = GX::Image(map).WriteToFile(IO::Location(base::ToUtf8(path)), type, options) == NoError;
     }
     GXDeleteGSPixMap(map);
   }

@@ -1,14 +1,11 @@
 // Welding of finished meshes.
 #include "scene/weld_mesh.h"
 
-#include "base/parallel_for.h"
-
 #include <cstring>
 #include <utility>
 #include <vector>
 
 #include "scene/mesh_info.h"
-#include "util/hash.h"
 #include "weld_mesh_table.h"
 
 namespace scene {
@@ -22,17 +19,6 @@ WeldAttributes AttributesOf(const MeshInfo& mesh, std::size_t k) {
   std::memcpy(a.f + 3, &mesh.normals[3 * k], 12);
   std::memcpy(a.f + 6, &mesh.texCoords[2 * k], 8);
   return a;
-}
-
-// Loops over n vertices, in parallel when there are enough of them to pay
-// for the tasks.
-template <typename Fn>
-void ForEachVertex(std::size_t n, Fn&& fn) {
-  if (n < 8192) {
-    for (std::size_t k = 0; k < n; ++k) fn(k);
-    return;
-  }
-  base::ParallelFor(n, fn);
 }
 
 bool Weldable(const MeshInfo& mesh) {
@@ -52,19 +38,6 @@ void Replace(MeshInfo& mesh, std::vector<float> positions, std::vector<float> no
   mesh.normals = std::move(normals);
   mesh.texCoords = std::move(texCoords);
   mesh.vertexCount = static_cast<std::int32_t>(n);
-}
-
-// Rebuilds the mesh from the kept vertices (in order) and the remap.
-void Apply(MeshInfo& mesh, const std::vector<std::uint32_t>& kept, const std::vector<std::uint32_t>& remap) {
-  const std::size_t n = kept.size();
-  std::vector<float> positions(3 * n), normals(3 * n), texCoords(2 * n);
-  ForEachVertex(n, [&](std::size_t i) {
-    const std::size_t k = kept[i];
-    std::memcpy(&positions[3 * i], &mesh.positions[3 * k], 12);
-    std::memcpy(&normals[3 * i], &mesh.normals[3 * k], 12);
-    std::memcpy(&texCoords[2 * i], &mesh.texCoords[2 * k], 8);
-  });
-  Replace(mesh, std::move(positions), std::move(normals), std::move(texCoords), remap, n);
 }
 
 }  // namespace
@@ -92,44 +65,6 @@ std::size_t WeldMesh(MeshInfo& mesh) {
   }
   Replace(mesh, std::move(positions), std::move(normals), std::move(texCoords), remap, n);
   return u - n;
-}
-
-std::uint64_t DescriptionWeldKey(const float* position, const float* normal, const float* texCoord) {
-  auto digest = [](const float* values, std::size_t bytes) {
-    std::uint8_t out[8];
-    util::HashData(reinterpret_cast<const std::uint8_t*>(values), bytes, out, 8);
-    std::uint64_t h;
-    std::memcpy(&h, out, 8);
-    return h;
-  };
-  return (31 * digest(position, 12)) ^ (31 * digest(normal, 12)) ^ (31 * digest(texCoord, 8));
-}
-
-std::size_t WeldMeshByKeysQuadratic(MeshInfo& mesh) {
-  if (!Weldable(mesh)) return 0;
-  const std::size_t u = static_cast<std::size_t>(mesh.vertexCount);
-  std::vector<std::uint64_t> keys(u);
-  ForEachVertex(u, [&](std::size_t k) {
-    keys[k] = DescriptionWeldKey(&mesh.positions[3 * k], &mesh.normals[3 * k], &mesh.texCoords[2 * k]);
-  });
-  constexpr std::uint32_t kUnset = 0xFFFFFFFFu;
-  std::vector<std::uint32_t> remap(u, kUnset);
-  std::vector<std::uint32_t> kept;
-  std::size_t merges = 0;
-  for (std::size_t i = 0; i < u; ++i) {
-    if (remap[i] != kUnset) continue;
-    remap[i] = static_cast<std::uint32_t>(kept.size());
-    kept.push_back(static_cast<std::uint32_t>(i));
-    for (std::size_t j = i + 1; j < u; ++j) {
-      if (remap[j] == kUnset && keys[j] == keys[i]) {
-        remap[j] = remap[i];
-        ++merges;
-      }
-    }
-  }
-  if (merges == 0) return 0;
-  Apply(mesh, kept, remap);
-  return merges;
 }
 
 }  // namespace scene

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "base/utf.h"
 #include "scene/surface_type.h"
 #include "util/text.h"
 
@@ -21,7 +22,7 @@ std::int32_t TypeOf(const std::u16string& hostName, float opacity = 0.5f, std::i
 TEST(SurfaceType, GlassNamesInSeveralLanguagesAndCases) {
   for (const char16_t* name : {u"Vidrio templado", u"GLASS", u"Verre dépoli", u"Vetro", u"СТЕКЛО", u"双层玻璃",
                                u"Vidro", u"ガラス窓", u"유리", u"Garasu", u"Glasfassade", u"SZKŁO"})
-    EXPECT_EQ(TypeOf(name), kSurfaceGlass) << util::ToUtf8(name);
+    EXPECT_EQ(TypeOf(name), kSurfaceGlass) << base::ToUtf8(name);
   EXPECT_EQ(TypeOf(u"Brick"), kSurfaceNone);
 }
 
@@ -36,11 +37,11 @@ TEST(SurfaceType, GlassNeedsTransparencyUnlessTheHostSaysGlass) {
 TEST(SurfaceType, WaterNamesAndTheWordEau) {
   for (const char16_t* name : {u"Water", u"Agua", u"Salzwasser", u"Acqua", u"Vatten", u"ВОДА", u"水面", u"Água",
                                u"물", u"Mizu", u"Woda", u"Eau de mer", u"EAU", u"Bassin eau", u"Underwater"})
-    EXPECT_EQ(TypeOf(name, 1.0f), kSurfaceWater) << util::ToUtf8(name);
+    EXPECT_EQ(TypeOf(name, 1.0f), kSurfaceWater) << base::ToUtf8(name);
   // "eau" inside a longer word is no water; sanitising makes "l'eau" one
   // five-character word (the underscore is a word character).
   for (const char16_t* name : {u"Plateau", u"l'eau", u"eau_2", u"Lac (eau)", u"Beaux", u"Bureau 2"})
-    EXPECT_EQ(TypeOf(name, 1.0f), kSurfaceNone) << util::ToUtf8(name);
+    EXPECT_EQ(TypeOf(name, 1.0f), kSurfaceNone) << base::ToUtf8(name);
   EXPECT_EQ(TypeOf(u"Plateau eau"), kSurfaceWater);
   // Water comes before glass.
   EXPECT_EQ(TypeOf(u"Water glass"), kSurfaceWater);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/utf.h"
 #include "material_test_host.h"
 #include "scene/material_library.h"
 #include "scene/texture_paths.h"
@@ -21,7 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Utf8(const std::u16string& s) { return util::ToUtf8(s); }
+std::string Utf8(const std::u16string& s) { return base::ToUtf8(s); }
 
 std::string Magic(const std::u16string& path) {
   std::ifstream in(Utf8(path), std::ios::binary);

@@ -11,6 +11,7 @@
 #include "scene/material_record.h"
 #include "scene/mesh_builder.h"
 #include "scene/weld_mesh.h"
+#include "weld_baseline.h"
 
 using namespace scene;
 
@@ -58,10 +59,10 @@ TEST(WeldMesh, KeysThatCancelNeverMergeDifferentVertices) {
   // Position bytes equal to normal bytes make the two key terms cancel:
   // both vertices get the key of their texture coordinate alone.
   const std::vector<Vertex> vertices = {{{0, 1, 0}, {0, 1, 0}, {0, 1}}, {{1, 0, 0}, {1, 0, 0}, {0, 1}}};
-  EXPECT_EQ(DescriptionWeldKey(vertices[0].p, vertices[0].n, vertices[0].t),
-            DescriptionWeldKey(vertices[1].p, vertices[1].n, vertices[1].t));
+  EXPECT_EQ(weld_baseline::WeldKey(vertices[0].p, vertices[0].n, vertices[0].t),
+            weld_baseline::WeldKey(vertices[1].p, vertices[1].n, vertices[1].t));
   MeshInfo byKeys = MakeMesh(vertices, {0, 1, 1});
-  EXPECT_EQ(WeldMeshByKeysQuadratic(byKeys), 1u);  // the fault: one vertex left
+  EXPECT_EQ(weld_baseline::WeldByKeysQuadratic(byKeys), 1u);  // the fault: one vertex left
 
   MeshInfo mesh = MakeMesh(vertices, {0, 1, 1});
   const MeshInfo before = MakeMesh(vertices, {0, 1, 1});
@@ -126,7 +127,7 @@ TEST(WeldMesh, MatchesTheQuadraticWalkAndKeepsEveryCornersAttributes) {
     MeshInfo linear = MakeMesh(vertices, indices);
     MeshInfo quadratic = MakeMesh(vertices, indices);
     const std::size_t merged = WeldMesh(linear);
-    EXPECT_EQ(merged, WeldMeshByKeysQuadratic(quadratic));
+    EXPECT_EQ(merged, weld_baseline::WeldByKeysQuadratic(quadratic));
     ExpectSameMesh(linear, quadratic);
     EXPECT_EQ(std::size_t(linear.vertexCount), u - merged);
     EXPECT_LE(std::size_t(linear.vertexCount), pool.size());

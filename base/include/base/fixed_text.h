@@ -20,10 +20,16 @@ std::u16string ReadFixedText(const char16_t* field, std::size_t units);
 enum class Overflow {
   Refuse,    // the field is left empty; the result is false
   Truncate,  // the first `units` units, without terminator; the result is true
+  // At most units - 1 units, so the field always keeps one NUL, and a cut
+  // never leaves the first half of a surrogate pair without its second (a
+  // reader converting the field would otherwise meet a broken character).
+  // The result is true.
+  TruncateTerminated,
 };
 
 // Zero-fills the whole field, then writes text. The result is false only
-// for a refused text (or a null field).
+// for a refused text, a null field, or a zero-width field that must keep
+// its NUL.
 bool WriteFixedText(char16_t* field, std::size_t units, std::u16string_view text, Overflow overflow);
 
 }  // namespace base

@@ -18,11 +18,12 @@
 // folder beside it, and both take their places only once the document is
 // complete and on disk (collada/staged_export.h). LastError tells why.
 //
-// The status bar ends with "Velmar Collada exporter: export complete." or
-// with "Velmar Collada exporter: export failed: <why>."; after a failed
-// export command (no I/O parameters) a message box tells the user that the
-// document could not be written and why. The file type's save shows
-// nothing: its result goes to the host, which reports the failed save.
+// Progress goes to the progress listener only (the add-on connects it to
+// the host's status bar); the last text is "Velmar Collada exporter: export
+// complete." or "Velmar Collada exporter: export failed: <why>.". The
+// exporter shows no message box: after a failed export command the caller
+// tells the user (Path and LastError say what and why); the file type's
+// save returns its result to the host, which reports the failed save.
 //
 // Host user-interface thread only; one export at a time. The stages run
 // parallel loops and Export returns when they are done.
@@ -44,7 +45,7 @@
 #include "hostsdk/types.h"
 #include "scene/mesh_builder.h"
 
-#include "addon/plugin_settings.h"
+#include "context/plugin_settings.h"
 
 namespace collada {
 class StagedExport;
@@ -62,7 +63,7 @@ class ColladaExporter {
 
   // settings: the record the export reloads from the registry at every
   // export; a record of its own when null.
-  explicit ColladaExporter(std::unique_ptr<addon::PluginSettings> settings = nullptr);
+  explicit ColladaExporter(std::unique_ptr<context::PluginSettings> settings = nullptr);
   ~ColladaExporter();
   ColladaExporter(const ColladaExporter&) = delete;
   ColladaExporter& operator=(const ColladaExporter&) = delete;
@@ -94,8 +95,8 @@ class ColladaExporter {
   // Why the last export failed; empty after a success or a cancel.
   const std::string& LastError() const { return lastError; }
 
-  // Receives every status text too (besides the host's status bar), for
-  // callers that show progress elsewhere, such as a terminal.
+  // Receives every status text of an export, in order, on the calling
+  // thread: the add-on shows them in the host's status bar.
   void SetProgressListener(std::function<void(std::u16string_view)> listener);
 
   // Empties everything one export builds (also run after each export).
@@ -117,7 +118,7 @@ class ColladaExporter {
   scene::MaterialGroups groups;
   base::ConcurrentSet<std::uint64_t> usedKeys;
   std::unique_ptr<scene::MeshBuilder> builder;
-  std::unique_ptr<addon::PluginSettings> settings;
+  std::unique_ptr<context::PluginSettings> settings;
 
   // The materials the document writes, in a fixed order (by key), each once,
   // and their identifiers in the document (unique within it).

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "addon/plugin_settings.h"
+#include "context/plugin_settings.h"
 #include "collada/collada_exporter.h"
 #include "hostsdk/acapi.h"
 #include "hostsdk/loader.h"
@@ -42,11 +42,11 @@ PROBE const char* ColladaTestAddon_LastError() { return g_lastError.c_str(); }
 // Status texts of the exports so far, one per line (UTF-8).
 PROBE const char* ColladaTestAddon_Progress() { return g_progress.c_str(); }
 PROBE void ColladaTestAddon_SetSwitches(int exportNodes, int smooth, int optimize) {
-  addon::PluginSettings settings;
+  context::PluginSettings settings;
   settings.SetExportNodes(exportNodes != 0);
   settings.SetSmoothSurfaces(smooth != 0);
   settings.SetOptimizeSurfaces(optimize != 0);
-  settings.SetOffsetType(addon::PluginSettings::kOffsetZero);
+  settings.SetOffsetType(context::PluginSettings::kOffsetZero);
 }
 
 API_AddonType CheckEnvironment(API_EnvirParams* envir) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "../../src/utf16.h"
+#include "base/utf.h"
 #include "platform/win32.h"
 
 namespace {
@@ -99,7 +100,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string mode = argv[1];
-  const std::u16string name = platform::detail::FromUtf8(argv[2]);
+  const std::u16string name = base::FromUtf8(argv[2]);
   if (mode == "create" && argc == 5) {
     const unsigned long size = std::strtoul(argv[3], nullptr, 10);
     const int fill = std::atoi(argv[4]);

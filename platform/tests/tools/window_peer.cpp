@@ -15,6 +15,7 @@
 #include <string>
 
 #include "../../src/utf16.h"
+#include "base/utf.h"
 #include "platform/win32.h"
 
 namespace {
@@ -39,8 +40,8 @@ int main(int argc, char** argv) {
     }
   }
   platform::WindowDesc desc;
-  desc.className = platform::detail::FromUtf8(argv[1]);
-  desc.title = platform::detail::FromUtf8(argv[2]);
+  desc.className = base::FromUtf8(argv[1]);
+  desc.title = base::FromUtf8(argv[2]);
   desc.visible = !hidden;
   HWND main = platform::CreatePublishedWindow(desc);
   if (!main) {
@@ -87,7 +88,7 @@ int main(int argc, char** argv) {
         input.erase(0, nl + 1);
         bool ok = false;
         if (line.rfind("title ", 0) == 0) {
-          ok = platform::SetPublishedWindowText(main, platform::detail::FromUtf8(line.substr(6)));
+          ok = platform::SetPublishedWindowText(main, base::FromUtf8(line.substr(6)));
         } else if (line == "show 0" || line == "show 1") {
           ok = platform::ShowPublishedWindow(main, line == "show 1");
         } else if (line == "destroy") {

@@ -48,7 +48,7 @@ class ACScene {
   // Stops whatever ran, adopts the model (not owned), applies the settings
   // (null: smoothing and optimisation on, offset 0), walks the whole model
   // and starts the worker thread. Publishes nothing until RequestPublish.
-  void Begin(ModelerAPI::Model* model, const addon::PluginSettings* settings);
+  void Begin(ModelerAPI::Model* model, const context::PluginSettings* settings);
   // One walk with change detection: true when an element was built or
   // removed, a material disappeared, or the material refresh left records
   // to publish. False without a model.

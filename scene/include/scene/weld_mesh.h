@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 namespace scene {
 
@@ -15,18 +14,5 @@ struct MeshInfo;
 // fewer than 2 indices. Returns the number of vertices merged away; the
 // mesh is unchanged when that is 0.
 std::size_t WeldMesh(MeshInfo& mesh);
-
-// The 64-bit welding key of the original description: (31·hP) xor (31·hN)
-// xor (31·hT) of the 8-byte HashData digests of the position (12 bytes),
-// normal (12 bytes) and texture coordinate (8 bytes). Its terms cancel
-// whenever two of the digests are equal, so equal keys do not mean equal
-// vertices.
-std::uint64_t DescriptionWeldKey(const float* position, const float* normal, const float* texCoord);
-
-// The original quadratic weld that compares vertices by that key alone,
-// kept as the baseline of the welding benchmark and of the tests: where
-// keys do not collide it gives exactly WeldMesh's result. Returns the
-// number of vertices merged away.
-std::size_t WeldMeshByKeysQuadratic(MeshInfo& mesh);
 
 }  // namespace scene

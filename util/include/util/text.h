@@ -9,12 +9,6 @@
 
 namespace util {
 
-// UTF-16 to UTF-8 and back, over the whole input (embedded NULs included, no
-// terminator added). Malformed input is never an error: a lone surrogate, or
-// each maximal malformed UTF-8 subsequence, becomes U+FFFD.
-std::string ToUtf8(std::u16string_view s);
-std::u16string FromUtf8(std::string_view s);
-
 // printf-style formatting into UTF-16, with "." as the decimal point whatever
 // the locale. Conversions: %d %i %u %o %x %X (lengths hh h l ll z j t, and
 // I64), %f %F %e %E %g %G %a %A (L for long double), %c (a UTF-16 unit),

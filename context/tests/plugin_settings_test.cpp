@@ -1,0 +1,233 @@
+// The settings record against a real registry store (a temporary one): the
+// defaults of a fresh installation, the setters' guards, and what happens to
+// values a user or another tool left damaged. The host is absent here, so
+// every host query fails as it would without a project.
+#include "context/plugin_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <vector>
+
+#include "base/utf.h"
+#include "isolation.h"
+#include "platform/win32.h"
+#include "util/text.h"
+
+using context::PluginSettings;
+
+namespace {
+
+struct Raw {
+  LSTATUS result = -1;
+  DWORD type = 0;
+  std::vector<BYTE> data;
+};
+
+class Settings : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    livelink_test::Isolated();
+    static int n = 0;
+    path_ = u"Software\\Torvik\\Test" + base::FromUtf8(std::to_string(++n));
+  }
+  HKEY Key() {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
+              0);
+    return key;
+  }
+  void Set(const char16_t* name, DWORD type, const void* data, DWORD size) {
+    HKEY key = Key();
+    ASSERT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size), 0);
+    RegCloseKey(key);
+  }
+  void SetText(const char16_t* name, const std::u16string& text) {
+    Set(name, REG_SZ, text.c_str(), DWORD((text.size() + 1) * 2));
+  }
+  void SetDword(const char16_t* name, DWORD v) { Set(name, REG_DWORD, &v, 4); }
+  Raw Get(const char16_t* name) {
+    HKEY key = Key();
+    Raw raw;
+    raw.data.resize(2048);
+    DWORD size = DWORD(raw.data.size());
+    raw.result = RegQueryValueExW(key, name, nullptr, &raw.type, raw.data.data(), &size);
+    raw.data.resize(raw.result == 0 ? size : 0);
+    RegCloseKey(key);
+    return raw;
+  }
+  std::u16string Text(const char16_t* name) {
+    const Raw raw = Get(name);
+    std::u16string s(raw.data.size() / 2, u'\0');
+    std::memcpy(s.data(), raw.data.data(), s.size() * 2);
+    if (!s.empty() && s.back() == u'\0') s.pop_back();
+    return s;
+  }
+  DWORD Dword(const char16_t* name) {
+    const Raw raw = Get(name);
+    EXPECT_EQ(raw.type, REG_DWORD);
+    DWORD v = 0;
+    if (raw.data.size() == 4) std::memcpy(&v, raw.data.data(), 4);
+    return v;
+  }
+  std::string ValuesFile() {
+    std::string dir = livelink_test::Isolated().root() + "/hkcu/Software/Torvik/" +
+                      base::ToUtf8(path_.substr(path_.rfind(u'\\') + 1));
+    return dir + "/.values.json";
+  }
+  std::u16string path_;
+};
+
+TEST_F(Settings, AFreshStoreCreatesTheKeyWithEverySwitchOnAndTheFirstSaveWritesAllValues) {
+  PluginSettings s(path_);
+  EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(ValuesFile()).parent_path()));
+  EXPECT_TRUE(s.CameraAutoSync() && s.MemoryTextures() && s.ColorAsTextures() && s.SmoothSurfaces() &&
+              s.OptimizeSurfaces() && s.ExportNodes());
+  EXPECT_EQ(s.OffsetType(), 1u);
+  EXPECT_FLOAT_EQ(s.CustomOffset(), 0.01f);
+  // Loading writes nothing; the first change writes every value, typed.
+  EXPECT_EQ(Get(u"CameraAutoSync").result, LSTATUS(ERROR_FILE_NOT_FOUND));
+  s.SetSmoothSurfaces(false);
+  EXPECT_EQ(Dword(u"CameraAutoSync"), 1u);
+  EXPECT_EQ(Dword(u"SmoothSurfaces"), 0u);
+  EXPECT_EQ(Dword(u"OffsetType"), 1u);
+  EXPECT_EQ(Get(u"CustomOffset").type, REG_SZ);
+  EXPECT_EQ(Text(u"CustomOffset"), u"0.010000");
+  // A second record reads back what the first stored.
+  PluginSettings again(path_);
+  EXPECT_FALSE(again.SmoothSurfaces());
+  EXPECT_TRUE(again.ExportNodes());
+}
+
+TEST_F(Settings, SettersGuardOffsetTypeAndNonFiniteOffsets) {
+  PluginSettings s(path_);
+  s.SetOffsetType(4);
+  EXPECT_EQ(Dword(u"OffsetType"), 4u);
+  s.SetOffsetType(7);
+  EXPECT_EQ(s.OffsetType(), 1u);
+  EXPECT_EQ(Dword(u"OffsetType"), 1u);
+  s.SetOffsetType(0);
+  EXPECT_EQ(Dword(u"OffsetType"), 0u);
+
+  s.SetCustomOffset(-2.25f);
+  EXPECT_EQ(Text(u"CustomOffset"), u"-2.250000");
+  for (float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                    -std::numeric_limits<float>::infinity()}) {
+    s.SetCustomOffset(2.0f);
+    s.SetCustomOffset(bad);
+    EXPECT_FLOAT_EQ(s.CustomOffset(), 0.01f);
+    EXPECT_EQ(Text(u"CustomOffset"), u"0.010000");
+  }
+  SetText(u"CustomOffset", u"1.500000");
+  s.Load();
+  EXPECT_FLOAT_EQ(s.CustomOffset(), 1.5f);
+}
+
+TEST_F(Settings, EffectiveOffsetFallsBackWhenTheHostCannotAnswer) {
+  PluginSettings s(path_);
+  s.SetCustomOffset(0.75f);
+  s.SetOffsetType(0);
+  // No auto-text can be read without a host: the registry's offset holds.
+  EXPECT_FLOAT_EQ(s.EffectiveOffset(), 0.75f);
+  EXPECT_FALSE(PluginSettings::ReadOffsetAutoText().has_value());
+  EXPECT_FALSE(PluginSettings::WriteOffsetAutoText(1.0f));
+  for (std::uint32_t type : {1u, 2u, 3u, 4u}) {
+    s.SetOffsetType(type);
+    EXPECT_EQ(s.EffectiveOffset(), 0.0f) << type;
+  }
+  // A type another tool stored beyond the known ones is no offset at all.
+  SetDword(u"OffsetType", 9);
+  s.Load();
+  EXPECT_EQ(s.OffsetType(), 9u);
+  EXPECT_EQ(s.EffectiveOffset(), 0.0f);
+}
+
+TEST_F(Settings, AKeyThatCannotBeOpenedKeepsTheCurrentValuesAndSavesNothing) {
+  PluginSettings s(u"Software\\\\Torvik");  // an empty component: no such key can exist
+  EXPECT_FALSE(s.Load());
+  EXPECT_FALSE(s.CameraAutoSync());
+  EXPECT_TRUE(s.OptimizeSurfaces());
+  EXPECT_TRUE(s.ExportNodes());
+  EXPECT_EQ(s.OffsetType(), 1u);
+  EXPECT_FALSE(s.Save());
+  s.SetCameraAutoSync(true);  // kept in memory for this session
+  EXPECT_TRUE(s.CameraAutoSync());
+}
+
+// Values of the wrong type or size, and texts that are no number, load as
+// their fallbacks; what the user had stored stays in the store until the user
+// sets that very value.
+TEST_F(Settings, UnusableValuesLoadAsFallbacksAndAreNotOverwrittenByOtherChanges) {
+  SetText(u"CameraAutoSync", u"0");
+  const BYTE eight[8] = {0, 0, 0, 0, 1, 2, 3, 4};
+  Set(u"OffsetType", REG_BINARY, eight, 8);
+  const BYTE two[2] = {0, 0};
+  Set(u"ExportNodes", REG_DWORD, two, 2);
+  SetDword(u"CustomOffset", 5);
+  SetDword(u"SmoothSurfaces", 0);
+  PluginSettings s(path_);
+  EXPECT_TRUE(s.CameraAutoSync());
+  EXPECT_EQ(s.OffsetType(), 1u);
+  EXPECT_TRUE(s.ExportNodes());
+  EXPECT_FLOAT_EQ(s.CustomOffset(), 0.01f);
+  EXPECT_FALSE(s.SmoothSurfaces());
+
+  s.SetMemoryTextures(false);
+  EXPECT_EQ(Get(u"CameraAutoSync").type, REG_SZ);
+  EXPECT_EQ(Get(u"OffsetType").data, std::vector<BYTE>(eight, eight + 8));
+  EXPECT_EQ(Get(u"ExportNodes").data.size(), 2u);
+  EXPECT_EQ(Get(u"CustomOffset").type, REG_DWORD);
+  EXPECT_EQ(Dword(u"MemoryTextures"), 0u);
+  EXPECT_EQ(Dword(u"SmoothSurfaces"), 0u);
+
+  // The user's own choice replaces the damaged value.
+  s.SetCameraAutoSync(false);
+  EXPECT_EQ(Dword(u"CameraAutoSync"), 0u);
+  s.SetCustomOffset(0.5f);
+  EXPECT_EQ(Text(u"CustomOffset"), u"0.500000");
+  EXPECT_EQ(Get(u"OffsetType").type, REG_BINARY);
+}
+
+TEST_F(Settings, OffsetTextsThatAreNoNumberOrOutOfRange) {
+  SetText(u"CustomOffset", u"abc");
+  PluginSettings s(path_);
+  EXPECT_EQ(s.CustomOffset(), 0.0f);
+  s.SetExportNodes(false);
+  EXPECT_EQ(Text(u"CustomOffset"), u"abc");
+
+  for (const char16_t* text : {u"1e999", u"-1e999", u"nan", u"inf"}) {
+    SetText(u"CustomOffset", text);
+    s.Load();
+    EXPECT_FLOAT_EQ(s.CustomOffset(), 0.01f) << base::ToUtf8(text);
+    s.SetExportNodes(true);
+    EXPECT_EQ(Text(u"CustomOffset"), text);
+  }
+  // A leading number with trailing text reads as the number.
+  SetText(u"CustomOffset", u"2.5 m");
+  s.Load();
+  EXPECT_FLOAT_EQ(s.CustomOffset(), 2.5f);
+}
+
+TEST_F(Settings, ADamagedStoreFileIsNeitherEmptiedNorRewritten) {
+  { PluginSettings(path_).SetCameraAutoSync(false); }
+  const std::string file = ValuesFile();
+  { std::ofstream(file, std::ios::trunc) << "{\"format\": \"corvanta registry key 1\", \"values\": [ {\"name\":"; }
+  std::stringstream before;
+  before << std::ifstream(file).rdbuf();
+
+  PluginSettings s(path_);
+  EXPECT_TRUE(s.CameraAutoSync());  // the fallback; the stored 0 cannot be read
+  s.SetSmoothSurfaces(false);
+  s.SetOffsetType(3);
+  std::stringstream after;
+  after << std::ifstream(file).rdbuf();
+  EXPECT_EQ(after.str(), before.str());
+}
+
+}  // namespace

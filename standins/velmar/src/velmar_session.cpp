@@ -1,0 +1,384 @@
+#include "velmar_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#include "base/utf.h"
+#include "livelink/link_reader.h"
+#include "livelink/live_connection.h"
+#include "platform/win32.h"
+#include "scene_mirror.h"
+#include "terminal_text.h"
+#include "util/text.h"
+#include "velmar_output.h"
+
+using CorvantaAPI::LinkReader;
+using CorvantaAPI::LinkSnapshot;
+using CorvantaAPI::LiveConnection;
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+namespace velmar {
+
+namespace {
+
+constexpr char16_t kWindowClass[] = u"VELMAR_START_WINDOW";
+constexpr auto kRetryPeriod = std::chrono::milliseconds(200);
+constexpr auto kLivenessPeriod = std::chrono::milliseconds(300);
+constexpr int kDrainLimit = 256;  // messages taken per turn of the loop
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
+  errno = saved;
+}
+
+bool InstallSignalHandlers() {
+  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction action = {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+bool Listed(const std::vector<std::u16string>& names, const std::u16string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+class Session {
+ public:
+  Session(const RunOptions& options, Reporter& reporter)
+      : options_(options), reporter_(reporter), reader_(connection_), mirror_(connection_) {}
+
+  int Run();
+
+ private:
+  bool TryOpen();
+  void CheckLiveness();
+  // merged: how many wake-ups this one stands for (those that were queued
+  // together are read once).
+  void OnMessage(const platform::PostedMessage& message, int merged = 1);
+  void EndLink();
+  void Drop(const std::string& reason);
+  bool DroppedIfShrunk();
+  void UpdateMirror(const char* cause);
+  void SaveModel();
+
+  const RunOptions& options_;
+  Reporter& reporter_;
+  LiveConnection connection_;
+  LinkReader reader_;
+  SceneMirror mirror_;
+  LinkSnapshot last_;
+  std::u16string name_;
+  bool seenInRegistry_ = false;
+  bool stop_ = false;
+  int wakes_ = 0;
+  int exitCode_ = 0;
+  int pictures_ = 0;
+};
+
+// Reads what changed into the mirror; tells what it read and found wrong,
+// and draws a picture when the scene changed.
+void Session::UpdateMirror(const char* cause) {
+  if (!connection_.IsOpen()) return;
+  const auto started = Clock::now();
+  const double readAt =
+      std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
+  const UpdateStats stats = mirror_.Update();
+  const double readMs = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+  EmitProblems(reporter_, mirror_.TakeProblems());
+  if (DroppedIfShrunk()) return;
+  if (!stats.changed()) return;
+  const Scene& scene = mirror_.scene();
+  json fields = {{"cause", cause}, {"read", StatsJson(stats)}, {"readMs", readMs},
+                 {"scene", SceneSummary(scene)}};
+  // The content of what was read, for scripts only: when the read began (on
+  // the clock of "at"), each surface it touched with its digest, the camera.
+  if (reporter_.jsonMode()) {
+    fields["readAt"] = readAt;
+    fields["changed"] = UpdateContentJson(scene, stats);
+  }
+  reporter_.Emit("update", fields,
+                 std::string("scene updated (") + cause + "): " + std::to_string(scene.surfaces.size()) +
+                     " surfaces, " + std::to_string(scene.TriangleCount()) + " triangles; read " +
+                     std::to_string(stats.parametersRead) + " parameters, " +
+                     std::to_string(stats.geometriesRead) + " geometries, " +
+                     std::to_string(stats.texturesRead) + " textures");
+  if (!options_.snapshotsDir.empty()) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/picture-%03d.png", ++pictures_);
+    EmitPicture(reporter_, scene, options_.snapshotsDir + name, options_.width, options_.height,
+                options_.framing);
+  }
+}
+
+void Session::SaveModel() {
+  if (!options_.gltfPath.empty() && !mirror_.scene().surfaces.empty())
+    EmitGltf(reporter_, mirror_.scene(), options_.gltfPath);
+}
+
+bool Session::TryOpen() {
+  std::vector<std::u16string> candidates;
+  if (!options_.link.empty())
+    candidates.push_back(options_.link);
+  else
+    candidates = connection_.EnumConnections(0);
+  for (const auto& name : candidates) {
+    if (connection_.Open(name) != 0) continue;
+    // A link this renderer (or another) has ended already is not joined again.
+    if (connection_.TestFlags(CorvantaAPI::kFlagClosed) != 0) {
+      connection_.Close();
+      continue;
+    }
+    name_ = name;
+    reader_ = LinkReader(connection_);
+    mirror_.Reset();
+    last_ = reader_.Read();
+    seenInRegistry_ = Listed(connection_.EnumConnections(0), name_);
+    const std::string narrow = base::ToUtf8(name_);
+    reporter_.Emit("opened", {{"name", narrow}, {"snapshot", SnapshotJson(last_)}},
+                   "opened link " + Printable(narrow) + "\n" + reporter_.HumanSnapshot(last_));
+    UpdateMirror("opened");
+    if (connection_.IsOpen()) return true;  // else dropped at the first read: try the next
+  }
+  return false;
+}
+
+void Session::Drop(const std::string& reason) {
+  const std::string narrow = base::ToUtf8(name_);
+  SaveModel();
+  mirror_.Reset();
+  connection_.Close();
+  reporter_.Emit("link-ended", {{"name", narrow}, {"reason", reason}},
+                 "link " + Printable(narrow) + " ended: " + reason);
+  name_.clear();
+  if (options_.exitWhenEnded) stop_ = true;
+}
+
+// A view someone shrank under us was read as zeros (the guard against
+// SIGBUS): what the read gave was refused, and the link cannot be trusted
+// any further.
+bool Session::DroppedIfShrunk() {
+  if (!connection_.MappingBroken()) return false;
+  Drop("its shared memory was shrunk under this renderer");
+  return true;
+}
+
+void Session::CheckLiveness() {
+  if (!connection_.IsOpen()) return;
+  // The area is read first: a shrunk one is met here and named as such (the
+  // registry would call its value stale and purge it).
+  const std::uint32_t creator = CorvantaAPI::LoadShared(connection_.Area().header()->creatorPid);
+  if (DroppedIfShrunk()) return;
+  // This process keeps the control area alive itself, so the area existing
+  // proves nothing: the publisher's registry value and process do.
+  const bool listed = Listed(connection_.EnumConnections(0), name_);
+  if (listed) seenInRegistry_ = true;
+  if (seenInRegistry_ && !listed) return Drop("the publisher removed it");
+  if (CorvantaAPI::ProcessGone(creator)) return Drop("the publisher is gone");
+}
+
+void Session::EndLink() {
+  SaveModel();
+  mirror_.Reset();
+  connection_.SetFlags(CorvantaAPI::kFlagClosed);
+  const std::string narrow = base::ToUtf8(name_);
+  reporter_.Emit("ended", {{"name", narrow}}, "ended link " + Printable(narrow));
+  connection_.Close();
+  name_.clear();
+  if (options_.exitWhenEnded) stop_ = true;
+}
+
+void Session::OnMessage(const platform::PostedMessage& message, int merged) {
+  if (message.message != CorvantaAPI::kWakeMessage) {
+    reporter_.Emit("message",
+                   {{"message", message.message},
+                    {"wParam", static_cast<std::uint64_t>(message.wParam)},
+                    {"lParam", static_cast<std::int64_t>(message.lParam)}},
+                   "message " + std::to_string(message.message) + " ignored");
+    return;
+  }
+  wakes_ += merged;
+  if (!connection_.IsOpen() && !TryOpen()) {
+    reporter_.Emit("wake", {{"code", static_cast<std::int64_t>(message.lParam)}, {"linked", false}},
+                   "wake-up, but no link could be opened");
+    return;
+  }
+  const LinkSnapshot now = reader_.Read();
+  json changes = ChangesJson(last_, now);
+  const std::string human = "wake-up (code " + std::to_string(message.lParam) + ")\n" +
+                            reporter_.HumanChanges(changes) + reporter_.HumanSnapshot(now);
+  reporter_.Emit("wake",
+                 {{"code", static_cast<std::int64_t>(message.lParam)},
+                  {"parameter", static_cast<std::uint64_t>(message.wParam)},
+                  {"linked", true},
+                  {"merged", merged},
+                  {"changes", std::move(changes)},
+                  {"snapshot", SnapshotJson(now)}},
+                 human);
+  last_ = now;
+  UpdateMirror("wake");
+  if (connection_.IsOpen() && options_.endAfterWakes > 0 && wakes_ >= options_.endAfterWakes) EndLink();
+}
+
+int Session::Run() {
+  if (!InstallSignalHandlers()) {
+    reporter_.Error("cannot install the signal handlers");
+    return 1;
+  }
+  platform::WindowDesc desc;
+  desc.className = kWindowClass;
+  desc.title = u"Velmar " + options_.version;
+  HWND window = platform::CreatePublishedWindow(desc);
+  if (window == nullptr) {
+    reporter_.Error("cannot publish the main window (error " + std::to_string(GetLastError()) + ")");
+    return 1;
+  }
+  const std::string title = base::ToUtf8(desc.title);
+  reporter_.Emit("ready",
+                 {{"pid", GetCurrentProcessId()},
+                  {"window", reinterpret_cast<std::uintptr_t>(window)},
+                  {"class", base::ToUtf8(desc.className)},
+                  {"title", title}},
+                 title + " ready (pid " + std::to_string(GetCurrentProcessId()) +
+                     "), waiting for a live link");
+
+  const auto started = Clock::now();
+  auto nextTry = started;
+  auto nextCheck = started + kLivenessPeriod;
+  pollfd fds[2] = {{platform::PublishedWindowFd(window), POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
+  while (!stop_) {
+    const int ready = ::poll(fds, 2, 50);
+    if (ready < 0 && errno != EINTR) {
+      reporter_.Error("poll failed");
+      exitCode_ = 1;
+      break;
+    }
+    if (fds[1].revents & POLLIN) break;
+    if (fds[0].revents & POLLIN) {
+      // Wake-ups queued together are read once: a flood of them, or edits
+      // faster than this renderer reads, cost one read, not one each. The
+      // drain is bounded, so that a sender faster than this loop still lets
+      // the poll above see Ctrl-C.
+      platform::PostedMessage message, wake;
+      int wakes = 0;
+      for (int taken = 0; taken < kDrainLimit && !stop_ && platform::ReceivePostedMessage(window, &message, 0);
+           ++taken) {
+        if (message.message == CorvantaAPI::kWakeMessage) {
+          wake = message;
+          ++wakes;
+        } else {
+          OnMessage(message);
+        }
+      }
+      if (wakes > 0 && !stop_) OnMessage(wake, wakes);
+    }
+    const auto now = Clock::now();
+    if (!connection_.IsOpen() && now >= nextTry) {
+      nextTry = now + kRetryPeriod;
+      if (!TryOpen() && options_.waitMs >= 0 &&
+          now - started >= std::chrono::milliseconds(options_.waitMs) && wakes_ == 0) {
+        reporter_.Error("no live link appeared within " + std::to_string(options_.waitMs) + " ms");
+        exitCode_ = 3;
+        break;
+      }
+    }
+    if (connection_.IsOpen() && now >= nextCheck) {
+      nextCheck = now + kLivenessPeriod;
+      CheckLiveness();
+      // The camera and the status change without a wake-up (a camera that
+      // stops being followed, a new status): look at the counters anyway.
+      UpdateMirror("poll");
+    }
+  }
+  if (connection_.IsOpen()) SaveModel();
+  connection_.Close();
+  platform::DestroyPublishedWindow(window);
+  reporter_.Emit("exit", {{"code", exitCode_}}, "velmar exits");
+  return exitCode_;
+}
+
+}  // namespace
+
+int Run(const RunOptions& options, Reporter& reporter) {
+  Session session(options, reporter);
+  return session.Run();
+}
+
+int EndLink(const std::u16string& link, Reporter& reporter) {
+  LiveConnection connection;
+  const std::string narrow = base::ToUtf8(link);
+  if (connection.Open(link) != 0) {
+    reporter.Error("no live link named " + Printable(narrow));
+    return 1;
+  }
+  connection.SetFlags(CorvantaAPI::kFlagClosed);
+  reporter.Emit("ended", {{"name", narrow}}, "ended link " + Printable(narrow));
+  return 0;
+}
+
+int Snapshot(const SnapshotOptions& options, Reporter& reporter) {
+  LiveConnection connection;
+  std::u16string link = options.link;
+  if (link.empty()) {
+    const auto names = connection.EnumConnections(0);
+    if (!names.empty()) link = names.front();
+  }
+  const std::string narrow = base::ToUtf8(link);
+  if (link.empty() || connection.Open(link) != 0) {
+    reporter.Error(link.empty() ? "no live link is announced" : "no live link named " + Printable(narrow));
+    return 1;
+  }
+  SceneMirror mirror(connection);
+  const UpdateStats stats = mirror.Update();
+  EmitProblems(reporter, mirror.TakeProblems());
+  reporter.Emit("scene", {{"name", narrow}, {"read", StatsJson(stats)}, {"scene", SceneSummary(mirror.scene())}},
+                "link " + Printable(narrow) + ": " + std::to_string(mirror.scene().surfaces.size()) + " surfaces, " +
+                    std::to_string(mirror.scene().TriangleCount()) + " triangles, " +
+                    std::to_string(mirror.scene().TextureCount()) + " textures");
+  int result = 0;
+  if (!options.picture.empty() &&
+      !EmitPicture(reporter, mirror.scene(), options.picture, options.width, options.height, options.framing))
+    result = 2;
+  if (!options.gltfPath.empty() && !EmitGltf(reporter, mirror.scene(), options.gltfPath)) result = 2;
+  return result;
+}
+
+int ShowLink(const std::u16string& link, Reporter& reporter) {
+  LiveConnection connection;
+  const std::string narrow = base::ToUtf8(link);
+  if (connection.Open(link) != 0) {
+    reporter.Error("no live link named " + Printable(narrow) + " (or its control area is not valid)");
+    return 1;
+  }
+  LinkReader reader(connection);
+  const LinkSnapshot snapshot = reader.Read();
+  reporter.Emit("snapshot", {{"name", narrow}, {"snapshot", SnapshotJson(snapshot)}},
+                "link " + Printable(narrow) + "\n" + reporter.HumanSnapshot(snapshot));
+  return 0;
+}
+
+int ListLinks(std::uint32_t kind, Reporter& reporter) {
+  LiveConnection connection;
+  json names = json::array();
+  std::string human;
+  for (const auto& name : connection.EnumConnections(kind)) {
+    names.push_back(base::ToUtf8(name));
+    human += Printable(base::ToUtf8(name)) + "\n";
+  }
+  if (human.empty()) human = "no live links\n";
+  reporter.Emit("links", {{"links", std::move(names)}}, human);
+  return 0;
+}
+
+}  // namespace velmar
