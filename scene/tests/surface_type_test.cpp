@@ -3,7 +3,7 @@
 // type, and the names the export writes.
 #include <gtest/gtest.h>
 
-#include "material_test_entries.h"
+#include "scene_test_entry.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 // names of texture folders and image files.
 #include <gtest/gtest.h>
 
-#include "material_test_entries.h"
+#include "scene_test_entry.h"
 
 #include <cstring>
 #include <vector>
