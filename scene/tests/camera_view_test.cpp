@@ -1,9 +1,9 @@
 // The camera record the renderer follows, for cameras whose record can be
-// worked out by hand.
+// worked out by hand, and for any view.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
-#include <cstring>
 
 #include "scene/camera_view.h"
 #include "scene_test_entry.h"
@@ -15,62 +15,60 @@ Modeler::Camera Perspective(ModelerAPI::Vertex eye, ModelerAPI::Vertex target, d
   return Modeler::Camera::Make(Modeler::kPerspectiveProjection, eye, target, roll, angle, rect);
 }
 
-void ExpectVec(const float* v, float x, float y, float z) {
-  EXPECT_NEAR(v[0], x, 1e-6f);
-  EXPECT_NEAR(v[1], y, 1e-6f);
-  EXPECT_NEAR(v[2], z, 1e-6f);
+void ExpectVec(const float* v, std::array<float, 3> expected, const char* what) {
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(v[i], expected[std::size_t(i)], 1e-6f) << what << "[" << i << "]";
 }
 
-TEST(CameraView, HorizontalViewGivesIdentityRotationLiftedByTheOffset) {
-  const auto rec = scene::BuildCameraRecord(Perspective({0, 0, 1.6}, {0, 10, 1.6}, 0, 60), 0.01f);
-  EXPECT_EQ(rec.kind, 6u);
-  ExpectVec(rec.position, 0, 1.61f, 0);
-  ExpectVec(rec.backward, 0, 0, -1);
-  ExpectVec(rec.up, 0, 1, 0);
-  const float rows[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 1.61f, 0, 1}};
-  for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c) EXPECT_NEAR(rec.cameraToWorld[r][c], rows[r][c], 1e-6f) << r << "," << c;
-  // No draw rectangle: the view angle goes out unchanged.
-  EXPECT_FLOAT_EQ(rec.fieldOfView, 60.0f);
-  // The reserved bytes are always zero.
-  for (unsigned char b : rec.reserved) ASSERT_EQ(b, 0);
-}
-
-TEST(CameraView, RollTurnsTheUpVectorAndTheRows) {
-  const auto rec = scene::BuildCameraRecord(Perspective({0, 0, 1.6}, {0, 10, 1.6}, 90, 60), 0.01f);
-  ExpectVec(rec.up, -1, 0, 0);
-  ExpectVec(rec.cameraToWorld[1], -1, 0, 0);  // the camera's up axis
-  ExpectVec(rec.cameraToWorld[0], 0, 1, 0);   // right = up x forward
-  ExpectVec(rec.cameraToWorld[2], 0, 0, 1);   // still looking along host +y
-}
-
-TEST(CameraView, AspectFactorScalesTheViewAngle) {
-  auto rec = scene::BuildCameraRecord(Perspective({0, 0, 0}, {1, 0, 0}, 0, 60, {0, 0, 600, 800}), 0);
-  EXPECT_FLOAT_EQ(rec.fieldOfView, 45.0f);
-  // One member zero: factor 1.
-  rec = scene::BuildCameraRecord(Perspective({0, 0, 0}, {1, 0, 0}, 0, 60, {0, 0, 600, 0}), 0);
-  EXPECT_FLOAT_EQ(rec.fieldOfView, 60.0f);
-  EXPECT_FLOAT_EQ(scene::AspectFactor({5, 7, 0, 800}), 1.0f);
+TEST(CameraView, RecordsWorkedOutByHand) {
+  struct Case {
+    const char* what;
+    Modeler::Camera camera;
+    float offset;
+    std::array<float, 3> position, backward, up, right, forward;
+    float fieldOfView;
+  };
+  const Case cases[] = {
+      // Level view along host +y: the identity rotation, lifted by the
+      // offset; without a draw rectangle the view angle goes out unchanged.
+      {"level", Perspective({0, 0, 1.6}, {0, 10, 1.6}, 0, 60), 0.01f, {0, 1.61f, 0}, {0, 0, -1}, {0, 1, 0},
+       {1, 0, 0}, {0, 0, 1}, 60},
+      // Roll turns the up vector and the rows; right = up x forward.
+      {"rolled", Perspective({0, 0, 1.6}, {0, 10, 1.6}, 90, 60), 0.01f, {0, 1.61f, 0}, {0, 0, -1}, {-1, 0, 0},
+       {0, 1, 0}, {0, 0, 1}, 60},
+      // Straight down: side (1, 0, 0), so up is host +y; nothing divides by 0.
+      {"straight down", Perspective({0, 0, 10}, {0, 0, 0}, 0, 50), 0, {0, 10, 0}, {0, 1, 0}, {0, 0, 1},
+       {1, 0, 0}, {0, -1, 0}, 50},
+      // A 600 x 800 rectangle narrows the angle by its aspect.
+      {"aspect", Perspective({0, 0, 0}, {1, 0, 0}, 0, 60, {0, 0, 600, 800}), 0, {0, 0, 0}, {-1, 0, 0}, {0, 1, 0},
+       {0, 0, -1}, {1, 0, 0}, 45},
+      // One member zero: factor 1.
+      {"rectangle without height", Perspective({0, 0, 0}, {1, 0, 0}, 0, 60, {0, 0, 600, 0}), 0, {0, 0, 0},
+       {-1, 0, 0}, {0, 1, 0}, {0, 0, -1}, {1, 0, 0}, 60},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto rec = scene::BuildCameraRecord(c.camera, c.offset);
+    EXPECT_EQ(rec.kind, 6u);
+    ExpectVec(rec.position, c.position, "position");
+    ExpectVec(rec.backward, c.backward, "backward");
+    ExpectVec(rec.up, c.up, "up");
+    ExpectVec(rec.cameraToWorld[0], c.right, "right row");
+    ExpectVec(rec.cameraToWorld[1], c.up, "up row");
+    ExpectVec(rec.cameraToWorld[2], c.forward, "forward row");
+    ExpectVec(rec.cameraToWorld[3], c.position, "position row");
+    for (int r = 0; r < 3; ++r) EXPECT_EQ(rec.cameraToWorld[r][3], 0.0f);
+    EXPECT_EQ(rec.cameraToWorld[3][3], 1.0f);
+    EXPECT_FLOAT_EQ(rec.fieldOfView, c.fieldOfView);
+    for (unsigned char b : rec.reserved) ASSERT_EQ(b, 0);
+  }
   // Negative members are taken as they come (by position, as the host has them).
+  EXPECT_FLOAT_EQ(scene::AspectFactor({5, 7, 0, 800}), 1.0f);
   EXPECT_FLOAT_EQ(scene::AspectFactor({0, 0, -400, 200}), -2.0f);
-}
-
-TEST(CameraView, DegenerateDirectionsFallBack) {
   // Eye on the target: forward falls back to host +y, so up is host +z.
-  ModelerAPI::Vector u = scene::CameraUpVector({1, 2, 3}, {1, 2, 3 + 5e-6}, 0);
+  const ModelerAPI::Vector u = scene::CameraUpVector({1, 2, 3}, {1, 2, 3 + 5e-6}, 0);
   EXPECT_NEAR(u.x, 0, 1e-12);
   EXPECT_NEAR(u.y, 0, 1e-12);
   EXPECT_NEAR(u.z, 1, 1e-12);
-  // Straight down: side (1, 0, 0), so up = s x f = (0, 1, 0) in the host frame.
-  u = scene::CameraUpVector({0, 0, 10}, {0, 0, 0}, 0);
-  EXPECT_NEAR(u.x, 0, 1e-12);
-  EXPECT_NEAR(u.y, 1, 1e-12);
-  EXPECT_NEAR(u.z, 0, 1e-12);
-  // The record stays finite for a straight-down view: no division by zero.
-  const auto rec = scene::BuildCameraRecord(Perspective({0, 0, 10}, {0, 0, 0}, 0, 50), 0);
-  for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c) EXPECT_TRUE(std::isfinite(rec.cameraToWorld[r][c]));
-  ExpectVec(rec.backward, 0, 1, 0);
 }
 
 TEST(CameraView, UpIsAUnitVectorOrthogonalToTheViewForAnyView) {

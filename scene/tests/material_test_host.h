@@ -21,7 +21,7 @@
 #include "hostsdk/loader.h"
 #include "hostsdk/sight.h"
 
-#include "material_test_entries.h"
+#include "scene_test_entry.h"
 #include "test_temp_dir.h"
 
 namespace material_test {

@@ -7,18 +7,10 @@
 #include <vector>
 
 #include "hostmodel/model.h"
-#include "hostsdk/loader.h"
 #include "hostsdk/modeler.h"
 #include "hostsdk/sight.h"
 
-// The test program links the add-on glue (the library's host calls go
-// through it; without a host they fail as before the function table
-// arrives), and the glue wants the add-on's four entry points. Each test
-// program includes this header from its one source file.
-API_AddonType CheckEnvironment(API_EnvirParams*) { return API_AddonType{}; }
-GSErrCode RegisterInterface() { return 0; }
-GSErrCode Initialize() { return 0; }
-GSErrCode FreeData() { return 0; }
+#include "scene_test_entry.h"
 
 namespace mesh_test {
 

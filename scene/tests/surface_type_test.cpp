@@ -3,9 +3,10 @@
 // type, and the names the export writes.
 #include <gtest/gtest.h>
 
-#include "material_test_entries.h"
+#include "scene_test_entry.h"
 
 #include <string>
+#include <vector>
 
 #include "base/utf.h"
 #include "scene/surface_type.h"
@@ -13,38 +14,33 @@
 
 using namespace scene;
 
-namespace {
-std::int32_t TypeOf(const std::u16string& hostName, float opacity = 0.5f, std::int32_t hostType = 0) {
-  return ClassifySurface(util::SanitizeName(hostName), opacity, hostType);
-}
-}  // namespace
 
-TEST(SurfaceType, GlassNamesInSeveralLanguagesAndCases) {
-  for (const char16_t* name : {u"Vidrio templado", u"GLASS", u"Verre dépoli", u"Vetro", u"СТЕКЛО", u"双层玻璃",
-                               u"Vidro", u"ガラス窓", u"유리", u"Garasu", u"Glasfassade", u"SZKŁO"})
-    EXPECT_EQ(TypeOf(name), kSurfaceGlass) << base::ToUtf8(name);
-  EXPECT_EQ(TypeOf(u"Brick"), kSurfaceNone);
-}
-
-TEST(SurfaceType, GlassNeedsTransparencyUnlessTheHostSaysGlass) {
-  EXPECT_EQ(TypeOf(u"Glass", 1.0f), kSurfaceNone);
-  EXPECT_EQ(TypeOf(u"Glass", 0.99f), kSurfaceGlass);
-  EXPECT_EQ(TypeOf(u"Brick", 1.0f, 5), kSurfaceGlass);
-  // Host type 5 wins over a water name too.
-  EXPECT_EQ(TypeOf(u"Water", 1.0f, 5), kSurfaceGlass);
-}
-
-TEST(SurfaceType, WaterNamesAndTheWordEau) {
-  for (const char16_t* name : {u"Water", u"Agua", u"Salzwasser", u"Acqua", u"Vatten", u"ВОДА", u"水面", u"Água",
-                               u"물", u"Mizu", u"Woda", u"Eau de mer", u"EAU", u"Bassin eau", u"Underwater"})
-    EXPECT_EQ(TypeOf(name, 1.0f), kSurfaceWater) << base::ToUtf8(name);
-  // "eau" inside a longer word is no water; sanitising makes "l'eau" one
-  // five-character word (the underscore is a word character).
-  for (const char16_t* name : {u"Plateau", u"l'eau", u"eau_2", u"Lac (eau)", u"Beaux", u"Bureau 2"})
-    EXPECT_EQ(TypeOf(name, 1.0f), kSurfaceNone) << base::ToUtf8(name);
-  EXPECT_EQ(TypeOf(u"Plateau eau"), kSurfaceWater);
-  // Water comes before glass.
-  EXPECT_EQ(TypeOf(u"Water glass"), kSurfaceWater);
+TEST(SurfaceType, FromNamesOpacityAndTheHostsType) {
+  struct Case {
+    std::vector<const char16_t*> names;
+    float opacity;
+    std::int32_t hostType, expected;
+  };
+  const Case cases[] = {
+      {{u"Vidrio templado", u"GLASS", u"Verre dépoli", u"Vetro", u"СТЕКЛО", u"双层玻璃", u"Vidro", u"ガラス窓", u"유리",
+        u"Garasu", u"Glasfassade", u"SZKŁO", u"Glass"},
+       0.99f, 0, kSurfaceGlass},
+      // Glass needs transparency unless the host says glass (type 5), which
+      // wins over a water name too.
+      {{u"Glass", u"Brick"}, 1.0f, 0, kSurfaceNone},
+      {{u"Brick", u"Water"}, 1.0f, 5, kSurfaceGlass},
+      {{u"Water", u"Agua", u"Salzwasser", u"Acqua", u"Vatten", u"ВОДА", u"水面", u"Água", u"물", u"Mizu", u"Woda",
+        u"Eau de mer", u"EAU", u"Bassin eau", u"Underwater"},
+       1.0f, 0, kSurfaceWater},
+      // "eau" inside a longer word is no water; sanitising makes "l'eau" one
+      // five-character word (the underscore is a word character).
+      {{u"Plateau", u"l'eau", u"eau_2", u"Lac (eau)", u"Beaux", u"Bureau 2"}, 1.0f, 0, kSurfaceNone},
+      // Water comes before glass.
+      {{u"Plateau eau", u"Water glass"}, 0.5f, 0, kSurfaceWater},
+  };
+  for (const Case& c : cases)
+    for (const char16_t* name : c.names)
+      EXPECT_EQ(ClassifySurface(util::SanitizeName(name), c.opacity, c.hostType), c.expected) << base::ToUtf8(name);
 }
 
 TEST(SurfaceType, NamesForTheExport) {

@@ -2,22 +2,18 @@
 // names of texture folders and image files.
 #include <gtest/gtest.h>
 
-#include "material_test_entries.h"
+#include "scene_test_entry.h"
 
 #include <cstring>
 #include <vector>
 
+#include "base/utf.h"
 #include "scene/texture_bitmap.h"
 #include "scene/texture_paths.h"
+#include "util/text.h"
 
 using namespace scene;
 
-namespace {
-std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 | std::uint32_t(b[at + 2]) << 16 |
-         std::uint32_t(b[at + 3]) << 24;
-}
-}  // namespace
 
 TEST(TextureBitmap, HeaderAndPixelsPinnedByteByByte) {
   // 3 x 2 pixels, A,R,G,B each.
@@ -50,7 +46,6 @@ TEST(TextureBitmap, HeaderAndPixelsPinnedByteByByte) {
     EXPECT_EQ(out[54 + 4 * p + 3], 255) << p;
     EXPECT_EQ(out[54 + 4 * p + 2], argb[4 * p + 1]) << p;
   }
-  EXPECT_EQ(U32(out, 2), 78u);
 }
 
 TEST(TextureBitmap, SizeMustFitThirtyTwoBits) {
@@ -63,26 +58,19 @@ TEST(TextureBitmap, SizeMustFitThirtyTwoBits) {
   EXPECT_EQ(*MemoryBitmapBytes(0), 54u);
 }
 
-TEST(TexturePaths, FolderBesideTheFileWithoutItsExtension) {
-  auto names = TextureFolderFor(u"/home/u/Projects/House.pln");
-  EXPECT_EQ(names.folder, u"/home/u/Projects/House_Textures");
-  EXPECT_EQ(names.name, u"House_Textures");
-  // Only the last component carries an extension.
-  names = TextureFolderFor(u"/a/proj.old/House");
-  EXPECT_EQ(names.folder, u"/a/proj.old/House_Textures");
-  EXPECT_EQ(names.name, u"House_Textures");
-  names = TextureFolderFor(u"/a/b/Model.v2.dae");
-  EXPECT_EQ(names.folder, u"/a/b/Model.v2_Textures");
-  names = TextureFolderFor(u"House.dae");
-  EXPECT_EQ(names.folder, u"House_Textures");
-  EXPECT_TRUE(TextureFolderFor(u"").folder.empty());
-}
-
-TEST(TexturePaths, ExtensionsAndImageNames) {
-  EXPECT_EQ(FileExtension(u"/t/brick.PNG"), u"PNG");
-  EXPECT_EQ(FileExtension(u"/t.d/brick"), u"");
-  EXPECT_EQ(FileExtension(u"/t/archive.tar.gz"), u"gz");
-  EXPECT_EQ(FileExtension(u"brick.jpg"), u"jpg");
+TEST(TexturePaths, FoldersBesideTheFileAndImageNames) {
+  // The folder is named after the last component without its extension.
+  const std::pair<std::u16string, std::u16string> folders[] = {
+      {u"/home/u/Projects/House.pln", u"/home/u/Projects/House_Textures"},
+      {u"/a/proj.old/House", u"/a/proj.old/House_Textures"},
+      {u"/a/b/Model.v2.dae", u"/a/b/Model.v2_Textures"},
+      {u"House.dae", u"House_Textures"},
+      {u"", u""}};
+  for (const auto& [file, folder] : folders) EXPECT_EQ(TextureFolderFor(file).folder, folder) << base::ToUtf8(file);
+  EXPECT_EQ(TextureFolderFor(u"/a/proj.old/House").name, u"House_Textures");
+  const std::pair<std::u16string, std::u16string> extensions[] = {
+      {u"/t/brick.PNG", u"PNG"}, {u"/t.d/brick", u""}, {u"/t/archive.tar.gz", u"gz"}, {u"brick.jpg", u"jpg"}};
+  for (const auto& [file, extension] : extensions) EXPECT_EQ(FileExtension(file), extension) << base::ToUtf8(file);
   EXPECT_EQ(ImageFileName(0xABull, u"png"), u"00000000000000ab.png");
   EXPECT_EQ(ImageFileName(0xFFFFFFFFFFFFFFFEull, u"jpg"), u"fffffffffffffffe.jpg");
   EXPECT_EQ(ImageFileName(0x1ull, u""), u"0000000000000001");

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "base/file_time.h"
+#include "base/utf.h"
 #include "util/text.h"
 
 namespace util {
@@ -13,7 +14,7 @@ namespace {
 // A NUL inside the text would silently name another, shorter path.
 bool ToPath(const std::u16string& path, std::string& out) {
   if (path.empty() || path.find(u'\0') != std::u16string::npos) return false;
-  out = ToUtf8(path);
+  out = base::ToUtf8(path);
   return true;
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "base/utf.h"
 #include "util/text.h"
 
 namespace util {
@@ -231,7 +232,7 @@ bool FormatString16(Out& out, const Directive& directive, Args& args, bool narro
           if (n - (lead - 1) < need) n = lead - 1;
         }
       }
-      text = FromUtf8(std::string_view(s, n));
+      text = base::FromUtf8(std::string_view(s, n));
     }
   } else {
     const char16_t* s = va_arg(args.ap, const char16_t*);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/utf.h"
 #include "util/files.h"
 #include "util/text.h"
 
@@ -24,7 +25,7 @@ class Files : public ::testing::Test {
     dir_ = tmpl;
   }
   void TearDown() override { fs::remove_all(dir_); }
-  std::u16string U(const fs::path& p) const { return FromUtf8(p.string()); }
+  std::u16string U(const fs::path& p) const { return base::FromUtf8(p.string()); }
   static std::uint64_t FileTime(std::int64_t sec, long nsec) {
     return static_cast<std::uint64_t>(sec + 11644473600LL) * 10000000ull + static_cast<std::uint64_t>(nsec) / 100;
   }
