@@ -32,8 +32,10 @@ namespace scene {
 class MaterialLibrary;
 }
 
-namespace addon {
+namespace context {
 class PluginSettings;
+}
+namespace addon {
 class PluginUI;
 }
 class ColladaExporter;

@@ -26,7 +26,7 @@ class LiveConnection;
 namespace ModelerAPI {
 class Model;
 }
-namespace addon {
+namespace context {
 class PluginSettings;
 }
 namespace scene {
