@@ -1,5 +1,7 @@
-// The material library over a real host project: keys, fill, refresh across
+// The material library over a real host project: keys, refresh across
 // walks (creation, updates by stamp, removal), lookups and texture variants.
+// What a record takes from the host is read back from the link by the
+// publication test.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -56,49 +58,6 @@ TEST_F(MaterialLibraryTest, KeysComeFromGuidsOrFromNames) {
     EXPECT_FALSE(library.ForAttributeIndex(5)->IsDefault());
     EXPECT_EQ(library.RecordCount(), 4u);
   }
-}
-
-TEST_F(MaterialLibraryTest, FillTakesTheHostValues) {
-  hostmodel::Project p;
-  hostmodel::Material brick = MakeMaterial("Brick/red");
-  brick.transparency = 30;
-  brick.shininess = 2500;
-  brick.attenuation = 65535;
-  brick.percentage = 40;
-  brick.surfaceColor = {1.0, 0.5, 0.0};
-  brick.secondColor = {0.2, 0.4, 0.6};
-  p.materials.push_back(brick);
-  hostmodel::Material pane = MakeMaterial("Window glass");
-  pane.transparency = 60;
-  p.materials.push_back(pane);
-  p.materials.push_back(MakeMaterial("Glass block"));  // opaque
-  hostmodel::Material steel = MakeMaterial("Steel");
-  steel.materialType = 5;
-  p.materials.push_back(steel);
-  hostmodel::Material clear = MakeMaterial("Clear");
-  clear.transparency = 100;
-  p.materials.push_back(clear);
-  Open(p);
-
-  MaterialLibrary library;
-  library.BeginLink(&model, U16(projectPath));
-  library.Refresh(1);
-  const MaterialRecord& r = *library.ForAttributeIndex(1);
-  EXPECT_EQ(r.name, u"Brick_red");
-  EXPECT_EQ(r.attrIndex, 1);
-  EXPECT_FLOAT_EQ(r.opacity, 0.7f);
-  EXPECT_EQ(r.colour, 0xFFFF7F00u);
-  EXPECT_EQ(r.secondColour, 0xFF336699u);
-  EXPECT_FLOAT_EQ(r.shine, 0.25f);
-  EXPECT_FLOAT_EQ(r.attenuation, 1.0f);
-  EXPECT_FLOAT_EQ(r.percentage, 0.4f);
-  EXPECT_EQ(r.surfaceType, 0);
-  EXPECT_FALSE(r.HasTexture());
-
-  EXPECT_EQ(library.ForAttributeIndex(2)->surfaceType, 2);
-  EXPECT_EQ(library.ForAttributeIndex(3)->surfaceType, 0) << "an opaque glass name is no glass";
-  EXPECT_EQ(library.ForAttributeIndex(4)->surfaceType, 2) << "host type 5 is glass";
-  EXPECT_EQ(library.ForAttributeIndex(5)->opacity, 0.0f);
 }
 
 TEST_F(MaterialLibraryTest, RefreshUpdatesChangedStampsOnlyAndRemovesWhatIsGone) {
@@ -182,21 +141,4 @@ TEST_F(MaterialLibraryTest, PolygonTexturesMakeUniquelyNamedVariants) {
   EXPECT_TRUE(library.Find(key3)->IsDefault());
   EXPECT_EQ(library.Find(v1->key), v1);
   EXPECT_EQ(library.Find(v2->key), v2);
-}
-
-TEST_F(MaterialLibraryTest, EmptyAndOverlongNamesAreRecordsLikeAnyOther) {
-  hostmodel::Project p;
-  p.materials.push_back(MakeMaterial(""));
-  p.materials.push_back(MakeMaterial(std::string(300, 'w')));
-  Open(p);
-  MaterialLibrary library;
-  library.BeginLink(&model, U16(projectPath));
-  library.Refresh(1);
-  const MaterialRecord* unnamed = library.ForAttributeIndex(1);
-  EXPECT_FALSE(unnamed->IsDefault());
-  EXPECT_TRUE(unnamed->name.empty());
-  const MaterialRecord* longName = library.ForAttributeIndex(2);
-  EXPECT_FALSE(longName->IsDefault());
-  // The host hands out at most 255 bytes of a name.
-  EXPECT_EQ(longName->name, std::u16string(255, u'w'));
 }

@@ -1,6 +1,7 @@
 // Building bodies from host bodies and finishing their meshes: the frame
-// change, polygon normals and their fallbacks, unique corners and fans,
-// smooth normals across convex pieces, texture coordinates, bad host data.
+// change, invisible and empty bodies, polygon normals and their fallbacks,
+// unique corners and fans, smooth normals across convex pieces, texture
+// coordinates, bad host data.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -33,6 +34,20 @@ MaterialRecord PlainRecord() {
   return r;
 }
 
+// A builder over a one-element model of the given bodies; Finish finishes a
+// mesh with a record without texture and fails the test if it does not.
+struct Build {
+  explicit Build(std::vector<hostmodel::Body> bodies) : model(OneElement(std::move(bodies))) {}
+  std::unique_ptr<BodyInfo> Body(int b = 1) { return builder.BuildBody(model.Body(1, b)); }
+  MeshInfo* Finish(const std::unique_ptr<BodyInfo>& body, std::size_t i) {
+    EXPECT_TRUE(builder.FinishMesh(body->meshes.at(i).get(), &record));
+    return body->meshes[i].get();
+  }
+  HostModel model;
+  MeshBuilder builder{nullptr, nullptr, nullptr};
+  const MaterialRecord record = PlainRecord();
+};
+
 }  // namespace
 
 TEST(MeshBuilder, ConvertsTheFrameCountsBodiesAndRegistersMeshes) {
@@ -41,7 +56,10 @@ TEST(MeshBuilder, ConvertsTheFrameCountsBodiesAndRegistersMeshes) {
   b.vertices = {{1, 2, 3}, {3, 4, 5}, {5, 6, 7}};
   b.polygonNormals = {{0, 0, 1}};
   b.polygons = {Piece({0, 1, 2})};
-  HostModel model(OneElement({b}));
+  auto invisible = Square();
+  invisible.polygons = {Piece({0, 1, 2}), Piece({0, 2, 3})};
+  for (auto& p : invisible.polygons) p.invisible = true;
+  HostModel model(OneElement({b, invisible, hostmodel::Body{}}));
 
   MaterialGroups groups;
   DirtyKeySet dirty;
@@ -66,6 +84,15 @@ TEST(MeshBuilder, ConvertsTheFrameCountsBodiesAndRegistersMeshes) {
   EXPECT_TRUE(groups[kDefaultMaterialKey].contains(mesh));
   EXPECT_EQ(dirty.count(kDefaultMaterialKey), 1u);
   EXPECT_EQ(body->materialKeys.count(kDefaultMaterialKey), 1u);
+  // Invisible polygons and an empty body give no meshes and no groups.
+  auto hidden = builder.BuildBody(model.Body(1, 2));
+  EXPECT_TRUE(hidden->meshes.empty());
+  EXPECT_TRUE(hidden->materialKeys.empty());
+  auto none = builder.BuildBody(model.Body(1, 3));
+  EXPECT_EQ(none->vertexCount, 0);
+  EXPECT_EQ((std::vector<float>{none->centre[0], none->centre[1]}), (std::vector<float>{0, 0}));
+  EXPECT_EQ(groups.size(), 1u);
+  EXPECT_EQ(groups[kDefaultMaterialKey].size(), 1u);
 
   // Without a record the mesh stays raw.
   EXPECT_FALSE(builder.FinishMesh(mesh, nullptr));
@@ -82,27 +109,9 @@ TEST(MeshBuilder, ConvertsTheFrameCountsBodiesAndRegistersMeshes) {
   // with new options.
   EXPECT_FALSE(builder.FinishMesh(mesh, &record));
   EXPECT_FALSE(builder.FinishMesh(nullptr, &record));
-  EXPECT_EQ(builder.BuildBody(model.Body())->id, 2u);
+  EXPECT_EQ(builder.BuildBody(model.Body())->id, 4u);
   builder.SetOptions(true, false, 0.5f);
   EXPECT_EQ(builder.BuildBody(model.Body())->id, 1u);
-}
-
-TEST(MeshBuilder, InvisibleAndEmptyBodiesGiveNoMeshes) {
-  auto b = Square();
-  b.polygons = {Piece({0, 1, 2}), Piece({0, 2, 3})};
-  for (auto& p : b.polygons) p.invisible = true;
-  hostmodel::Body empty;
-  HostModel model(OneElement({b, empty}));
-  MaterialGroups groups;
-  MeshBuilder builder(nullptr, &groups, nullptr);
-  auto body = builder.BuildBody(model.Body(1, 1));
-  EXPECT_TRUE(body->meshes.empty());
-  EXPECT_TRUE(body->materialKeys.empty());
-  EXPECT_TRUE(groups.empty());
-  auto none = builder.BuildBody(model.Body(1, 2));
-  EXPECT_EQ(none->vertexCount, 0);
-  EXPECT_EQ(none->centre[0], 0);
-  EXPECT_EQ(none->centre[1], 0);
 }
 
 TEST(MeshBuilder, PolygonNormalsTakeTheirSignAndUnusableIndicesFallBackToTheGeometry) {
@@ -115,9 +124,8 @@ TEST(MeshBuilder, PolygonNormalsTakeTheirSignAndUnusableIndicesFallBackToTheGeom
       Piece({0, 3, 2, 1}, 7),   // past the list: clockwise, down
       Piece({0, 1, 4}, 0),      // no area: zero
   };
-  HostModel model(OneElement({b}));
-  MeshBuilder builder(nullptr, nullptr, nullptr);
-  auto body = builder.BuildBody(model.Body());
+  Build build({b});
+  auto body = build.Body();
   ASSERT_EQ(body->meshes.size(), 1u);
   const PolygonData& data = *body->meshes[0]->polygons;
   ASSERT_EQ(data.flatNormals.size(), 5u);
@@ -128,9 +136,7 @@ TEST(MeshBuilder, PolygonNormalsTakeTheirSignAndUnusableIndicesFallBackToTheGeom
   EXPECT_EQ(xyz(data.flatNormals[3]), (std::vector<float>{0, -1, 0}));
   EXPECT_EQ(xyz(data.flatNormals[4]), (std::vector<float>{0, 0, 0}));
 
-  const MaterialRecord record = PlainRecord();
-  MeshInfo* mesh = body->meshes[0].get();
-  ASSERT_TRUE(builder.FinishMesh(mesh, &record));
+  MeshInfo* mesh = build.Finish(body, 0);
   // Every corner of piece 1 carries the negated normal.
   for (std::size_t k = 3; k < 6; ++k) EXPECT_FLOAT_EQ(mesh->normals[3 * k + 1], -1);
 }
@@ -142,17 +148,15 @@ TEST(MeshBuilder, UniqueCornersPerPieceAndFansFromTheFirstCorner) {
   hostmodel::Polygon two;  // one polygon, two pieces sharing vertices 0 and 4
   two.convexPieces = {{0, 1, 2, 3, 4}, {0, 4, 5}};
   b.polygons = {two, Piece({6, 7, 6, 8})};  // vertex 6 twice in one piece
-  HostModel model(OneElement({b}));
-  MeshBuilder builder(nullptr, nullptr, nullptr);
-  auto body = builder.BuildBody(model.Body());
+  Build build({b});
+  auto body = build.Body();
   ASSERT_EQ(body->meshes.size(), 1u);
-  MeshInfo* mesh = body->meshes[0].get();
-  EXPECT_EQ(mesh->polygons->cornerTotal, 12);
-  EXPECT_EQ(mesh->polygons->cornerCounts, (std::vector<std::int32_t>{5, 3, 4}));
-  EXPECT_EQ(mesh->polygons->corners[5], MakeCornerKey(0, 1));
+  const PolygonData& data = *body->meshes[0]->polygons;
+  EXPECT_EQ(data.cornerTotal, 12);
+  EXPECT_EQ(data.cornerCounts, (std::vector<std::int32_t>{5, 3, 4}));
+  EXPECT_EQ(data.corners[5], MakeCornerKey(0, 1));
 
-  const MaterialRecord record = PlainRecord();
-  ASSERT_TRUE(builder.FinishMesh(mesh, &record));
+  MeshInfo* mesh = build.Finish(body, 0);
   EXPECT_EQ(mesh->vertexCount, 11);
   EXPECT_EQ(mesh->indexCount, 18);
   EXPECT_EQ(mesh->indices,
@@ -171,16 +175,12 @@ TEST(MeshBuilder, SmoothNormalsFollowTheCornerAcrossAllPiecesOfAPolygon) {
   curved.curved = true;
   curved.convexPieces = {{0, 1, 2}, {0, 2, 3}};
   b.polygons = {curved, Piece({0, 1, 2})};  // and a flat one of the same material
-  HostModel model(OneElement({b}));
-
-  MeshBuilder builder(nullptr, nullptr, nullptr);
-  auto body = builder.BuildBody(model.Body());
+  Build build({b});
+  auto body = build.Body();
   ASSERT_EQ(body->meshes.size(), 2u);  // smooth and flat kept apart
-  MeshInfo* smooth = body->meshes[0].get();
-  ASSERT_TRUE(smooth->smooth);
   EXPECT_FALSE(body->meshes[1]->smooth);
-  const MaterialRecord record = PlainRecord();
-  ASSERT_TRUE(builder.FinishMesh(smooth, &record));
+  MeshInfo* smooth = build.Finish(body, 0);
+  ASSERT_TRUE(smooth->smooth);
   ASSERT_EQ(smooth->vertexCount, 6);
   // Unique corners: 0 1 2 | 0 2 3; each gets its own vertex's normal as
   // (x, z, y).
@@ -189,13 +189,12 @@ TEST(MeshBuilder, SmoothNormalsFollowTheCornerAcrossAllPiecesOfAPolygon) {
   for (std::size_t k = 0; k < 6; ++k) EXPECT_EQ(Triple(smooth->normals, k), expected[k]) << k;
 
   // Without the smoothing option the curved polygon is flat.
-  builder.SetOptions(false, false, 0);
-  auto flat = builder.BuildBody(model.Body());
+  build.builder.SetOptions(false, false, 0);
+  auto flat = build.Body();
   ASSERT_EQ(flat->meshes.size(), 1u);
-  EXPECT_FALSE(flat->meshes[0]->smooth);
-  ASSERT_TRUE(builder.FinishMesh(flat->meshes[0].get(), &record));
-  for (int k = 0; k < flat->meshes[0]->vertexCount; ++k)
-    EXPECT_EQ(Triple(flat->meshes[0]->normals, std::size_t(k)), (std::vector<float>{0, 1, 0}));
+  const MeshInfo* mesh = build.Finish(flat, 0);
+  EXPECT_FALSE(mesh->smooth);
+  for (int k = 0; k < mesh->vertexCount; ++k) EXPECT_EQ(Triple(mesh->normals, std::size_t(k)), (std::vector<float>{0, 1, 0}));
 }
 
 TEST(MeshBuilder, TextureCoordinatesAreScaledByTheTextureSize) {
@@ -271,15 +270,13 @@ TEST(MeshBuilder, BadHostDataDropsCornersAndPiecesWithoutReadingOutOfRange) {
       noPieces, shortPieces,
       curved,                   // a NaN vertex normal: the polygon's normal
   };
-  HostModel model(OneElement({b}));
-  MeshBuilder builder(nullptr, nullptr, nullptr);
-  auto body = builder.BuildBody(model.Body());
+  Build build({b});
+  auto body = build.Body();
   EXPECT_FLOAT_EQ(body->centre[0], 1);  // the NaN vertex stays out
   EXPECT_FLOAT_EQ(body->centre[2], 1);
   ASSERT_EQ(body->meshes.size(), 2u);
-  const MaterialRecord record = PlainRecord();
-  for (auto& mesh : body->meshes) {
-    ASSERT_TRUE(builder.FinishMesh(mesh.get(), &record));
+  for (std::size_t m = 0; m < 2; ++m) {
+    const MeshInfo* mesh = build.Finish(body, m);
     for (float f : mesh->positions) EXPECT_TRUE(std::isfinite(f));
     for (float f : mesh->normals) EXPECT_TRUE(std::isfinite(f));
     for (std::uint32_t i : mesh->indices) EXPECT_LT(i, std::uint32_t(mesh->vertexCount));
