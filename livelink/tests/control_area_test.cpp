@@ -31,15 +31,10 @@ std::vector<std::uint8_t> MakeArea(std::uint32_t capacity) {
 
 }  // namespace
 
-TEST(LivelinkControlAreaTest, SizeFromCapacityRefusesWhatWouldWrap) {
-  EXPECT_EQ(ControlAreaBytes(5000), 10242048u);
-  EXPECT_EQ(ControlAreaBytes(0), 2048u);
+TEST(LivelinkControlAreaTest, GuestRefusesHeadersThatDoNotDescribeTheMapping) {
   EXPECT_EQ(ControlAreaBytes(2097150), 0xFFFFF800u);  // the largest that fits
   EXPECT_EQ(ControlAreaBytes(2097151), 0u);           // 2^32 would wrap to 0
   EXPECT_EQ(ControlAreaBytes(0xFFFFFFFFu), 0u);       // capacity + 1 wraps
-}
-
-TEST(LivelinkControlAreaTest, GuestRefusesHeadersThatDoNotDescribeTheMapping) {
   auto bytes = MakeArea(8);
   EXPECT_EQ(ValidateControlArea(bytes.data(), bytes.size()), AreaCheck::Ok);
   EXPECT_EQ(ValidateControlArea(bytes.data(), 2047), AreaCheck::TooSmall);
