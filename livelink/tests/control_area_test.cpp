@@ -100,12 +100,6 @@ TEST(LivelinkControlAreaTest, TextsAndSizesReadFromSharedBytesAreBounded) {
   record.size = 652;
   EXPECT_EQ(ReadableRecordBytes(&record), 652u);
 
-  // A fixed field filled to the brim has no NUL: the text ends at its width.
-  char16_t field[4] = {u'a', u'b', u'c', u'd'};
-  EXPECT_EQ(ReadFixedText(field, 4), u"abcd");
-  field[2] = 0;
-  EXPECT_EQ(ReadFixedText(field, 4), u"ab");
-
   // A status block whose record claims more than is mapped is read only as
   // far as the mapping goes.
   std::vector<char16_t> block(6, u'x');
