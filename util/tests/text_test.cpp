@@ -12,36 +12,13 @@ using namespace util;
 
 namespace {
 
+// The conversions are base's (whose test holds the malformed cases); here
+// only that util hands the whole input through, both ways.
 TEST(TextUtf, ConvertsBothWaysOverTheWholeInput) {
-  EXPECT_EQ(ToUtf8(u"\u00C4"), "\xC3\x84");
-  EXPECT_EQ(FromUtf8("\xC3\x84"), u"\u00C4");
-  EXPECT_EQ(ToUtf8(u""), "");
-  EXPECT_EQ(FromUtf8(""), u"");
-  const std::u16string mixed = u"Büro € 𝄞 стекло";
+  const std::u16string mixed(u"Büro € 𝄞 стекло\0x", 18);
   EXPECT_EQ(FromUtf8(ToUtf8(mixed)), mixed);
-  EXPECT_EQ(ToUtf8(u"𝄞"), "\xF0\x9D\x84\x9E");
-  // Embedded NULs are text like any other; nothing is appended.
-  const std::u16string withNul(u"a\0b", 3);
-  EXPECT_EQ(ToUtf8(withNul), std::string("a\0b", 3));
-  EXPECT_EQ(FromUtf8(std::string("a\0b", 3)), withNul);
-}
-
-TEST(TextUtf, MalformedInputBecomesReplacementCharacters) {
-  // Lone surrogates, at the end and in the middle.
-  EXPECT_EQ(ToUtf8(std::u16string(u"a\xD800", 2)), "a\xEF\xBF\xBD");
-  EXPECT_EQ(ToUtf8(std::u16string{u'\xDC00', u'b'}), "\xEF\xBF\xBD" "b");
-  // Reversed pair: two replacements.
-  EXPECT_EQ(ToUtf8(std::u16string{u'\xDC00', u'\xD800'}), "\xEF\xBF\xBD\xEF\xBF\xBD");
-  // A stray continuation byte, an invalid lead byte, an overlong "/", an
-  // encoded surrogate, a truncated sequence at the end, and a sequence cut
-  // short by an ASCII byte that must survive.
-  EXPECT_EQ(FromUtf8("\x80"), u"\uFFFD");
+  EXPECT_EQ(ToUtf8(u"\u00C4𝄞"), "\xC3\x84\xF0\x9D\x84\x9E");
   EXPECT_EQ(FromUtf8("\xFF" "a"), u"\uFFFDa");
-  EXPECT_EQ(FromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");
-  EXPECT_EQ(FromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
-  EXPECT_EQ(FromUtf8("ab\xE2\x82"), u"ab\uFFFD");
-  EXPECT_EQ(FromUtf8("\xE2\x82" "x"), u"\uFFFDx");
-  EXPECT_EQ(FromUtf8("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // past U+10FFFF
 }
 
 TEST(TextSearch, ContainsNoCaseAcrossScripts) {
