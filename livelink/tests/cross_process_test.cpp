@@ -65,31 +65,23 @@ void WriteValue(const std::u16string& name, DWORD type, const void* data, DWORD 
 
 }  // namespace
 
-TEST(LivelinkCrossProcessTest, SecondCreatorInAnotherProcessIsRefused) {
-  const std::u16string name = UniqueName("twice");
-  auto peer = StartPeer({"create", Narrow(name), "16"}, "created 0");
-  ASSERT_NE(peer, nullptr);
-  LiveConnection connection;
-  EXPECT_EQ(connection.Create(name, 16), -2);
-  EXPECT_FALSE(connection.IsOpen());
-  // The same name works as a guest.
-  ASSERT_EQ(connection.Open(name), 0);
-  EXPECT_EQ(connection.Area().header()->creatorPid, static_cast<std::uint32_t>(peer->pid()));
-  EXPECT_EQ(connection.Area().slotCount(), 16u);
-  EXPECT_EQ(connection.CountRecords(kTypeView, 0, 0), 1u);
-  EXPECT_EQ(connection.OwnViewRecord(), nullptr);  // a guest has no records of its own
-}
-
-TEST(LivelinkCrossProcessTest, EachSideNamesItsBlocksAndReadsTheOthers) {
-  const std::u16string name = UniqueName("blocks");
+// One guest process through the life of a link: blocks named by each side,
+// the lock (held, released, taken over from a pid reused by a process that
+// never mapped the area, kept by a stopped holder, taken from a killed one),
+// the foreground window, and the renderer ending the link.
+TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd) {
+  const std::u16string name = UniqueName("guest");
   LiveConnection creator;
+  EXPECT_FALSE(creator.Lock(0));  // nothing to lock before the area exists
   ASSERT_EQ(creator.Create(name, 16), 0);
+  Header* header = creator.Area().header();
   const std::uint32_t own = creator.CreateBlock(creator.OwnStatRecord()->id, 64);
   ASSERT_EQ(own, 1u);
   std::strcpy(static_cast<char*>(creator.OpenBlock(own)), "from-creator");
-
   auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
   ASSERT_NE(guest, nullptr);
+  const auto guestPid = static_cast<std::uint32_t>(guest->pid());
+
   guest->Send("read 1");
   EXPECT_EQ(guest->WaitFor("read", kWaitMs), "read from-creator");
   guest->Send("block 128 from-guest");
@@ -103,24 +95,103 @@ TEST(LivelinkCrossProcessTest, EachSideNamesItsBlocksAndReadsTheOthers) {
   EXPECT_EQ(creator.GetBlockSize(0x80000001u), 128u);
   guest->Send("read 3");  // names no block
   EXPECT_EQ(guest->WaitFor("read", kWaitMs), "read -");
+
+  guest->Send("lock");
+  ASSERT_EQ(guest->WaitFor("lock", kWaitMs), "lock 1");
+  EXPECT_FALSE(creator.Lock(0));
+  EXPECT_FALSE(creator.Lock(10000));  // 10 ms, as the publisher waits
+  creator.Unlock();                   // not ours: left alone
+  EXPECT_EQ(header->lockOwner, guestPid);
+  guest->Send("unlock");
+  ASSERT_EQ(guest->WaitFor("unlocked", kWaitMs), "unlocked");
+  EXPECT_TRUE(creator.Lock(0));
+  EXPECT_TRUE(creator.Lock(0));  // already held by this process
+  EXPECT_EQ(header->lockOwner, static_cast<std::uint32_t>(::getpid()));
+  guest->Send("lock");
+  EXPECT_EQ(guest->WaitFor("lock", kWaitMs), "lock 0");
+  creator.Unlock();
+  EXPECT_EQ(header->lockOwner, 0u);
+
+  platform::WindowDesc desc;
+  desc.className = u"HostMainWindow";
+  desc.title = u"Host";
+  HWND host = platform::CreatePublishedWindow(desc);
+  ASSERT_NE(host, nullptr);
+  ASSERT_TRUE(SetForegroundWindow(host));
+  guest->Send("foreground");
+  EXPECT_EQ(guest->WaitFor("foreground", kWaitMs), "foreground 1");
+  EXPECT_FALSE(creator.IsOwnerForeground());  // never true for the creator itself
+  auto renderer = ChildProcess::Start(VELMAR_WINDOW_TOOL, {"VELMAR_START_WINDOW", "Velmar"});
+  ASSERT_NE(renderer, nullptr);
+  ASSERT_NE(renderer->WaitFor("hwnd", kWaitMs), "");
+  const auto windows = FindRendererWindows();
+  ASSERT_EQ(windows.size(), 1u);
+  ASSERT_TRUE(SetForegroundWindow(windows[0]));
+  guest->Send("foreground");
+  EXPECT_EQ(guest->WaitFor("foreground", kWaitMs), "foreground 0");
+  platform::DestroyPublishedWindow(host);
+
+  // The renderer's process is alive but never mapped the area: a holder's
+  // pid reused after it died. The lock is taken over.
+  header->lockOwner = static_cast<std::uint32_t>(renderer->pid());
+  EXPECT_TRUE(creator.Lock(0));
+  creator.Unlock();
+
+  EXPECT_TRUE(creator.IsConnected());
+  guest->Send("end");
+  ASSERT_EQ(guest->WaitFor("ended", kWaitMs), "ended");
+  EXPECT_FALSE(creator.IsConnected());
+  EXPECT_TRUE(creator.IsOpen());
+
+  // Stopped holding the lock, the guest keeps it and every wait ends at its
+  // deadline; killed, it loses it and publishing goes on.
+  guest->Send("lock");
+  ASSERT_EQ(guest->WaitFor("lock", kWaitMs), "lock 1");
+  guest->Signal(SIGSTOP);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i) EXPECT_FALSE(creator.Lock(10000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800));
+  guest->Signal(SIGKILL);
+  ASSERT_NE(guest->Wait(kWaitMs), -1);
+  EXPECT_EQ(header->lockOwner, guestPid);
+  EXPECT_TRUE(creator.Lock(0));
+  EXPECT_EQ(header->lockOwner, static_cast<std::uint32_t>(::getpid()));
 }
 
-TEST(LivelinkCrossProcessTest, APeerShrinkingTheAreaOrABlockEndsTheLinkInsteadOfTheProcess) {
-  const std::u16string name = UniqueName("shrink");
+TEST(LivelinkCrossProcessTest, APeerResizingABlockOrTheAreaEndsTheLinkInsteadOfTheProcess) {
+  const std::u16string name = UniqueName("resize");
   LiveConnection creator;
   ASSERT_EQ(creator.Create(name, 16), 0);
-  const std::uint32_t block = creator.CreateBlock(creator.OwnStatRecord()->id, 1 << 16);
-  ASSERT_NE(block, 0u);
+  const std::uint32_t grown = creator.CreateBlock(creator.OwnStatRecord()->id, 4096);
+  const std::uint32_t shrunk = creator.CreateBlock(creator.OwnStatRecord()->id, 1 << 16);
+  ASSERT_NE(grown, 0u);
+  ASSERT_NE(shrunk, 0u);
   auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
   ASSERT_NE(guest, nullptr);
 
+  // Each open maps the object as it is then; the size it reports must be
+  // that length, not one the peer made after.
+  guest->Send("growblock " + std::to_string(grown) + " 800");
+  ASSERT_EQ(guest->WaitFor("growing", kWaitMs), "growing");
+  int opens = 0, beyondView = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
+  while (std::chrono::steady_clock::now() < end) {
+    creator.CloseBlock(grown);
+    const void* view = creator.OpenBlock(grown);
+    if (view == nullptr) continue;
+    ++opens;
+    if (creator.GetBlockSize(grown) != platform::GetViewSize(view)) ++beyondView;
+  }
+  EXPECT_GT(opens, 10);
+  EXPECT_EQ(beyondView, 0) << "of " << opens << " opens";
+  EXPECT_NE(guest->WaitFor("grown", kWaitMs), "");
+
   // Writing a block the peer truncated would raise SIGBUS; it lands in
   // private zero pages instead and the mapping counts as broken.
-  guest->Send("shrinkblock " + std::to_string(block));
+  guest->Send("shrinkblock " + std::to_string(shrunk));
   ASSERT_EQ(guest->WaitFor("shrunk", kWaitMs), "shrunk 0");
   EXPECT_FALSE(creator.MappingBroken());
-  auto* bytes = static_cast<std::uint8_t*>(creator.OpenBlock(block));
-  std::memset(bytes, 0x11, 1 << 16);
+  std::memset(creator.OpenBlock(shrunk), 0x11, 1 << 16);
   EXPECT_TRUE(creator.MappingBroken());
   EXPECT_TRUE(creator.IsConnected());  // the area itself is still sound
 
@@ -137,105 +208,6 @@ TEST(LivelinkCrossProcessTest, APeerShrinkingTheAreaOrABlockEndsTheLinkInsteadOf
   ASSERT_EQ(creator.Create(UniqueName("after"), 4), 0);
   EXPECT_FALSE(creator.MappingBroken());
   EXPECT_TRUE(creator.IsConnected());
-}
-
-TEST(LivelinkCrossProcessTest, ABlockGrownWhileOpenedIsBoundedByWhatWasMapped) {
-  const std::u16string name = UniqueName("grow");
-  LiveConnection creator;
-  ASSERT_EQ(creator.Create(name, 16), 0);
-  const std::uint32_t block = creator.CreateBlock(creator.OwnStatRecord()->id, 4096);
-  ASSERT_NE(block, 0u);
-  auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
-  ASSERT_NE(guest, nullptr);
-  guest->Send("growblock " + std::to_string(block) + " 800");
-  ASSERT_EQ(guest->WaitFor("growing", kWaitMs), "growing");
-  // Each open maps the object as it is then; the size it reports must be
-  // that length, not one the peer made after.
-  int opens = 0, beyondView = 0;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
-  while (std::chrono::steady_clock::now() < end) {
-    creator.CloseBlock(block);
-    const void* view = creator.OpenBlock(block);
-    if (view == nullptr) continue;
-    ++opens;
-    if (creator.GetBlockSize(block) != platform::GetViewSize(view)) ++beyondView;
-  }
-  EXPECT_GT(opens, 10);
-  EXPECT_EQ(beyondView, 0) << "of " << opens << " opens";
-  EXPECT_NE(guest->WaitFor("grown", kWaitMs), "");
-  EXPECT_EQ(platform::GetViewSize(nullptr), 0u);
-}
-
-TEST(LivelinkCrossProcessTest, GuestRefusesAnAreaWhoseHeaderLies) {
-  const std::u16string name = UniqueName("liar");
-  LiveConnection creator;
-  ASSERT_EQ(creator.Create(name, 4), 0);
-  Header* header = creator.Area().header();
-  header->capacity = 100;  // claims slots far past the 10 KiB mapping
-  header->totalSize = 101 * 2048;
-  auto guest = StartPeer({"open", Narrow(name)}, "opened -1");
-  EXPECT_NE(guest, nullptr);
-  header->capacity = 4;
-  header->totalSize = 5 * 2048;
-  header->recordOffset = 4096;
-  guest = StartPeer({"open", Narrow(name)}, "opened -1");
-  EXPECT_NE(guest, nullptr);
-  header->recordOffset = 2048;
-  guest = StartPeer({"open", Narrow(name)}, "opened 0");
-  EXPECT_NE(guest, nullptr);
-}
-
-TEST(LivelinkCrossProcessTest, LockExcludesTheOtherProcessUntilReleasedOrKilled) {
-  const std::u16string name = UniqueName("lock");
-  LiveConnection creator;
-  ASSERT_EQ(creator.Create(name, 4), 0);
-  auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
-  ASSERT_NE(guest, nullptr);
-
-  guest->Send("lock");
-  ASSERT_EQ(guest->WaitFor("lock", kWaitMs), "lock 1");
-  EXPECT_FALSE(creator.Lock(0));
-  EXPECT_FALSE(creator.Lock(10000));  // 10 ms, as the publisher waits
-  guest->Send("unlock");
-  ASSERT_EQ(guest->WaitFor("unlocked", kWaitMs), "unlocked");
-  EXPECT_TRUE(creator.Lock(0));
-  guest->Send("lock");
-  EXPECT_EQ(guest->WaitFor("lock", kWaitMs), "lock 0");
-  creator.Unlock();
-
-  // The guest takes the lock and dies holding it: publishing must go on.
-  guest->Send("lock");
-  ASSERT_EQ(guest->WaitFor("lock", kWaitMs), "lock 1");
-  guest->Signal(SIGKILL);
-  ASSERT_NE(guest->Wait(kWaitMs), -1);
-  EXPECT_EQ(creator.Area().header()->lockOwner, static_cast<std::uint32_t>(guest->pid()));
-  EXPECT_TRUE(creator.Lock(0));
-  EXPECT_EQ(creator.Area().header()->lockOwner, static_cast<std::uint32_t>(::getpid()));
-}
-
-TEST(LivelinkCrossProcessTest, LockOfAReusedPidOrAStoppedHolder) {
-  const std::u16string name = UniqueName("reused");
-  LiveConnection creator;
-  ASSERT_EQ(creator.Create(name, 4), 0);
-  // A live process that never mapped the area carries the id of a holder
-  // that died: its pid was reused. The lock is taken over.
-  auto stranger = StartPeer({"create", Narrow(UniqueName("elsewhere")), "4"}, "created 0");
-  ASSERT_NE(stranger, nullptr);
-  creator.Area().header()->lockOwner = static_cast<std::uint32_t>(stranger->pid());
-  EXPECT_TRUE(creator.Lock(0));
-  creator.Unlock();
-
-  // A guest that maps the area and is stopped holding the lock keeps it,
-  // and every wait for it ends at its deadline.
-  auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
-  ASSERT_NE(guest, nullptr);
-  guest->Send("lock");
-  ASSERT_EQ(guest->WaitFor("lock", kWaitMs), "lock 1");
-  guest->Signal(SIGSTOP);
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 20; ++i) EXPECT_FALSE(creator.Lock(10000));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800));
-  guest->Signal(SIGCONT);
 }
 
 // CI runs as root: another user (uid 65534) squats the name of the next
@@ -261,46 +233,6 @@ TEST(LivelinkCrossProcessTest, BlockNameSquattedByAnotherUserIsSkipped) {
   EXPECT_EQ(::stat(("/dev/shm" + squatted).c_str(), &st), 0);  // left alone
   EXPECT_EQ(st.st_uid, 65534u);
   ::shm_unlink(squatted.c_str());
-}
-
-TEST(LivelinkCrossProcessTest, GuestSeesWhenTheCreatorOwnsTheForegroundWindow) {
-  const std::u16string name = UniqueName("foreground");
-  LiveConnection creator;
-  ASSERT_EQ(creator.Create(name, 4), 0);
-  auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
-  ASSERT_NE(guest, nullptr);
-  platform::WindowDesc desc;
-  desc.className = u"HostMainWindow";
-  desc.title = u"Host";
-  HWND own = platform::CreatePublishedWindow(desc);
-  ASSERT_NE(own, nullptr);
-  ASSERT_TRUE(SetForegroundWindow(own));
-  guest->Send("foreground");
-  EXPECT_EQ(guest->WaitFor("foreground", kWaitMs), "foreground 1");
-  EXPECT_FALSE(creator.IsOwnerForeground());  // never true for the creator itself
-
-  auto other = ChildProcess::Start(VELMAR_WINDOW_TOOL, {"VELMAR_START_WINDOW"});
-  ASSERT_NE(other, nullptr);
-  ASSERT_EQ(other->WaitFor("ready", kWaitMs), "ready");
-  const auto windows = FindRendererWindows();
-  ASSERT_EQ(windows.size(), 1u);
-  ASSERT_TRUE(SetForegroundWindow(windows[0]));
-  guest->Send("foreground");
-  EXPECT_EQ(guest->WaitFor("foreground", kWaitMs), "foreground 0");
-  platform::DestroyPublishedWindow(own);
-}
-
-TEST(LivelinkCrossProcessTest, RendererEndsTheLinkWithTheClosedFlag) {
-  const std::u16string name = UniqueName("end");
-  LiveConnection creator;
-  ASSERT_EQ(creator.Create(name, 4), 0);
-  auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
-  ASSERT_NE(guest, nullptr);
-  EXPECT_TRUE(creator.IsConnected());
-  guest->Send("end");
-  ASSERT_EQ(guest->WaitFor("ended", kWaitMs), "ended");
-  EXPECT_FALSE(creator.IsConnected());
-  EXPECT_TRUE(creator.IsOpen());
 }
 
 TEST(LivelinkCrossProcessTest, RegistryHoldsALinkFromItsFirstBatchToItsEnd) {
@@ -331,6 +263,8 @@ TEST(LivelinkCrossProcessTest, RegistryHoldsALinkFromItsFirstBatchToItsEnd) {
   EXPECT_FALSE(connection.ConnectionExists(u""));
 }
 
+// Links of other processes: refused to a second creator, joined as a guest,
+// and purged from the registry once their process is killed, never before.
 TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
   const std::u16string alive = UniqueName("alive");
   const std::u16string killed = UniqueName("killed");
@@ -343,7 +277,17 @@ TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
   ASSERT_EQ(keeper->WaitFor("announced", kWaitMs), "announced 0");
   ASSERT_EQ(victim->WaitFor("announced", kWaitMs), "announced 0");
 
+  // Another process's link cannot be created again here; its name opens it
+  // as a guest, which has no records of its own.
   LiveConnection observer;
+  EXPECT_EQ(observer.Create(alive, 16), -2);
+  EXPECT_FALSE(observer.IsOpen());
+  ASSERT_EQ(observer.Open(alive), 0);
+  EXPECT_EQ(observer.Area().header()->creatorPid, static_cast<std::uint32_t>(keeper->pid()));
+  EXPECT_EQ(observer.Area().slotCount(), 4u);
+  EXPECT_EQ(observer.CountRecords(kTypeView, 0, 0), 1u);
+  EXPECT_EQ(observer.OwnViewRecord(), nullptr);
+  observer.Close();  // an area still mapped anywhere is never purged
   auto names = observer.EnumConnections(0);
   EXPECT_TRUE(Contains(names, alive));
   EXPECT_TRUE(Contains(names, killed));

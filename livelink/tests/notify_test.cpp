@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -22,12 +23,27 @@ using livelink_test::UniqueName;
 namespace {
 
 constexpr int kWaitMs = 10000;
-const std::string kWakeLine = "message 34601 0 2";  // 0x8729, parameter 0, code 2
+const std::string kWakeLine = "msg 34601 0 2";  // 0x8729, parameter 0, code 2
 
-std::unique_ptr<ChildProcess> StartWindow(const std::vector<std::string>& args) {
-  auto child = ChildProcess::Start(VELMAR_WINDOW_TOOL, args);
+// A window of class className published by the window helper started from
+// program, once it is up; null otherwise.
+std::unique_ptr<ChildProcess> StartWindow(const std::string& className, bool hidden = false,
+                                          const std::string& program = VELMAR_WINDOW_TOOL) {
+  std::vector<std::string> args = {className, "Velmar 0.0.1"};
+  if (hidden) args.push_back("hidden");
+  auto child = ChildProcess::Start(program, args);
   if (child == nullptr) return nullptr;
-  return child->WaitFor("ready", kWaitMs) == "ready" ? std::move(child) : nullptr;
+  return child->WaitFor("hwnd", kWaitMs).empty() ? nullptr : std::move(child);
+}
+
+// Every line the window helper printed up to its exit: a message posted before
+// its input closed is reported before it exits.
+std::vector<std::string> LinesUntilExit(ChildProcess& child) {
+  child.CloseInput();
+  std::vector<std::string> lines;
+  std::string line;
+  while (child.ReadLine(&line, kWaitMs)) lines.push_back(line);
+  return lines;
 }
 
 class LivelinkNotifyTest : public ::testing::Test {
@@ -38,29 +54,23 @@ class LivelinkNotifyTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(LivelinkNotifyTest, NothingToWakeWithoutARenderer) {
-  EXPECT_TRUE(FindRendererWindows().empty());
-  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), -1);
-}
-
 TEST_F(LivelinkNotifyTest, OnlyVisibleMainWindowsOfTheRightClassAreTargets) {
   // The path says velmar, so the class must contain START; BRIMSEL EDITOR
   // would only do for a Brimsel path.
-  auto wrongClass = StartWindow({"BRIMSEL EDITOR"});
-  auto hidden = StartWindow({"VELMAR_START_WINDOW", "hidden"});
+  auto wrongClass = StartWindow("BRIMSEL EDITOR");
+  auto hidden = StartWindow("VELMAR_START_WINDOW", true);
   ASSERT_NE(wrongClass, nullptr);
   ASSERT_NE(hidden, nullptr);
   EXPECT_TRUE(FindRendererWindows().empty());
   EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), -1);
 
-  auto renderer = StartWindow({"velmar_start_window"});  // the class is compared upper-cased
+  auto renderer = StartWindow("velmar_start_window");  // the class is compared upper-cased
   ASSERT_NE(renderer, nullptr);
   EXPECT_EQ(FindRendererWindows().size(), 1u);
   EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), 0);
-  EXPECT_EQ(renderer->WaitFor("message", kWaitMs), kWakeLine);
-  std::string line;
-  EXPECT_FALSE(wrongClass->ReadLine(&line, 100));
-  EXPECT_FALSE(hidden->ReadLine(&line, 100));
+  EXPECT_EQ(renderer->WaitFor("msg", kWaitMs), kWakeLine);
+  EXPECT_TRUE(LinesUntilExit(*wrongClass).empty());
+  EXPECT_TRUE(LinesUntilExit(*hidden).empty());
 }
 
 TEST_F(LivelinkNotifyTest, ABrimselPathTakesOnlyTheBrimselEditorClass) {
@@ -71,57 +81,36 @@ TEST_F(LivelinkNotifyTest, ABrimselPathTakesOnlyTheBrimselEditorClass) {
   std::filesystem::create_directories(dir);
   const std::filesystem::path tool = dir / "brimsel_window_tool";
   std::filesystem::copy_file(VELMAR_WINDOW_TOOL, tool);
-  auto startAs = [&](const std::vector<std::string>& args) -> std::unique_ptr<ChildProcess> {
-    auto child = ChildProcess::Start(tool.string(), args);
-    if (child == nullptr) return nullptr;
-    return child->WaitFor("ready", kWaitMs) == "ready" ? std::move(child) : nullptr;
-  };
-  auto startClass = startAs({"VELMAR_START_WINDOW"});
+  auto startClass = StartWindow("VELMAR_START_WINDOW", false, tool.string());
   ASSERT_NE(startClass, nullptr);
   EXPECT_TRUE(FindRendererWindows().empty());
-  auto editor = startAs({"BRIMSEL EDITOR"});
+  auto editor = StartWindow("BRIMSEL EDITOR", false, tool.string());
   ASSERT_NE(editor, nullptr);
   EXPECT_EQ(FindRendererWindows().size(), 1u);
   EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), 0);
-  EXPECT_EQ(editor->WaitFor("message", kWaitMs), kWakeLine);
-  std::string line;
-  EXPECT_FALSE(startClass->ReadLine(&line, 100));
+  EXPECT_EQ(editor->WaitFor("msg", kWaitMs), kWakeLine);
+  EXPECT_TRUE(LinesUntilExit(*startClass).empty());
   startClass.reset();
   editor.reset();
   std::filesystem::remove_all(dir);
 }
 
-TEST_F(LivelinkNotifyTest, CachedWindowsAreSearchedAgainOnceOneIsGone) {
-  auto first = StartWindow({"VELMAR_START_WINDOW"});
+// One renderer window through camera updates, two notifying threads, its
+// end and the next renderer: the cached window list is searched again.
+TEST_F(LivelinkNotifyTest, ARendererIsWokenByNotifyAndActiveCamerasAndFoundAgainWhenReplaced) {
+  auto first = StartWindow("VELMAR_START_WINDOW");
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), 0);
-  EXPECT_EQ(first->WaitFor("message", kWaitMs), kWakeLine);
-
-  first->CloseInput();  // the renderer quits
-  ASSERT_NE(first->Wait(kWaitMs), -1);
-  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), -1);
-
-  auto second = StartWindow({"VELMAR_START_WINDOW"});
-  ASSERT_NE(second, nullptr);
-  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), 0);
-  EXPECT_EQ(second->WaitFor("message", kWaitMs), kWakeLine);
-}
-
-TEST_F(LivelinkNotifyTest, ActiveCameraUpdatesWakeTheRendererOthersDoNot) {
-  auto renderer = StartWindow({"VELMAR_START_WINDOW"});
-  ASSERT_NE(renderer, nullptr);
-  std::string line;
+  // Ending the follow and inactive updates post nothing: the next message
+  // is the marker posted after them.
   connection_.UpdateView(true, nullptr);
   connection_.UpdateView(false, nullptr);
-  EXPECT_FALSE(renderer->ReadLine(&line, 300));
+  ASSERT_EQ(connection_.Notify(9, 1), 0);
+  EXPECT_EQ(first->WaitFor("msg", kWaitMs), "msg 34601 1 9");
   const std::vector<std::uint8_t> camera(kCameraDataBytes, 1);
   connection_.UpdateView(true, camera.data());
-  EXPECT_EQ(renderer->WaitFor("message", kWaitMs), kWakeLine);
-}
+  EXPECT_EQ(first->WaitFor("msg", kWaitMs), kWakeLine);
 
-TEST_F(LivelinkNotifyTest, TwoThreadsNotifyingAtOnceEachPostOrGiveUp) {
-  auto renderer = StartWindow({"VELMAR_START_WINDOW"});
-  ASSERT_NE(renderer, nullptr);
+  // Two threads at once: each call posts or gives up, and every post arrives.
   std::atomic<int> posted{0};
   auto notifier = [&] {
     for (int i = 0; i < 25; ++i)
@@ -132,11 +121,13 @@ TEST_F(LivelinkNotifyTest, TwoThreadsNotifyingAtOnceEachPostOrGiveUp) {
   a.join();
   b.join();
   EXPECT_GT(posted.load(), 0);
-  int received = 0;
-  std::string line;
-  while (received < posted.load() && renderer->ReadLine(&line, 2000)) {
-    EXPECT_EQ(line, kWakeLine);
-    ++received;
-  }
-  EXPECT_EQ(received, posted.load());
+  const std::vector<std::string> received = LinesUntilExit(*first);
+  EXPECT_EQ(received, std::vector<std::string>(static_cast<std::size_t>(posted.load()), kWakeLine));
+
+  ASSERT_NE(first->Wait(kWaitMs), -1);  // the renderer quit
+  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), -1);
+  auto second = StartWindow("VELMAR_START_WINDOW");
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), 0);
+  EXPECT_EQ(second->WaitFor("msg", kWaitMs), kWakeLine);
 }

@@ -139,47 +139,6 @@ TEST(HostileFiles, RuntimeFolderRemadeByAnotherUserIsRefused) {
   fs::remove_all(parent);
 }
 
-TEST(HostileFiles, FallbackIsUnderTheUsersHomeNotTmp) {
-  const std::string saved = std::getenv("CORV_RUNTIME_DIR");
-  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-  const std::string savedXdg = xdg ? xdg : "";
-  const char* home = std::getenv("HOME");
-  const std::string savedHome = home ? home : "";
-  const std::string fakeHome = corvtest::IsolatedEnvironment::Root() + "/home";
-  fs::create_directories(fakeHome);
-  ::chmod(fakeHome.c_str(), 0700);
-  ::unsetenv("CORV_RUNTIME_DIR");
-  ::unsetenv("XDG_RUNTIME_DIR");
-  ::setenv("HOME", fakeHome.c_str(), 1);
-  const std::string chosen = platform::RuntimeDirectory();
-  ::setenv("CORV_RUNTIME_DIR", saved.c_str(), 1);
-  if (!savedXdg.empty()) ::setenv("XDG_RUNTIME_DIR", savedXdg.c_str(), 1);
-  if (!savedHome.empty()) ::setenv("HOME", savedHome.c_str(), 1);
-  EXPECT_EQ(chosen, fakeHome + "/.cache/corvanta/runtime");
-}
-
-TEST(HostileFiles, TemporaryFilesOfAKilledProcessWithOurPidBlockNoWrite) {
-  const std::string dir = platform::RuntimeDirectory();
-  ASSERT_FALSE(dir.empty());
-  HWND w = platform::CreatePublishedWindow({u"Temp", u"T", nullptr, true});
-  ASSERT_NE(w, nullptr);
-  // An earlier process that had our pid was killed while writing: its
-  // temporary names are the ones our next writes would pick.
-  const std::string stem = dir + "/foreground.tmp" + std::to_string(::getpid()) + "-";
-  for (int i = 0; i < 400; ++i) std::ofstream(stem + std::to_string(i)) << "stale";
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(SetForegroundWindow(w)) << i;
-    EXPECT_EQ(GetForegroundWindow(), w);
-  }
-  // Our own writes leave no temporary file of their own behind.
-  int left = 0;
-  for (const auto& entry : fs::directory_iterator(dir))
-    if (entry.path().filename().string().find(".tmp") != std::string::npos) ++left;
-  EXPECT_LE(left, 400 - 3);
-  for (int i = 0; i < 400; ++i) ::unlink((stem + std::to_string(i)).c_str());
-  platform::DestroyPublishedWindow(w);
-}
-
 TEST(HostileFiles, DatagramFloodEndsAtTheTimeout) {
   HWND w = platform::CreatePublishedWindow({u"Flooded", u"T", nullptr, true});
   ASSERT_NE(w, nullptr);

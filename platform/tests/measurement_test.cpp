@@ -69,31 +69,31 @@ int RunChecks() {
   int failed = 0;
   std::string before = setlocale(LC_ALL, nullptr);
   failed += Check("nothing set", MeasurementSystem::Metric);
-
-  ::setenv("LC_MEASUREMENT", "en_US.UTF-8", 1);
-  failed += Check("LC_MEASUREMENT=en_US", MeasurementSystem::US);
-  ::setenv("LC_MEASUREMENT", "de_DE.UTF-8", 1);
-  failed += Check("LC_MEASUREMENT=de_DE", MeasurementSystem::Metric);
-
-  // LANG counts only when the category is not set; empty is unset.
-  ::setenv("LANG", "en_US.UTF-8", 1);
-  failed += Check("LANG=en_US under LC_MEASUREMENT=de_DE", MeasurementSystem::Metric);
-  ::unsetenv("LC_MEASUREMENT");
-  failed += Check("LANG=en_US alone", MeasurementSystem::US);
-  ::setenv("LC_MEASUREMENT", "", 1);
-  failed += Check("LANG=en_US, LC_MEASUREMENT empty", MeasurementSystem::US);
-
-  // LC_ALL overrides both; empty is unset.
-  ::setenv("LC_MEASUREMENT", "en_US.UTF-8", 1);
-  ::setenv("LC_ALL", "de_DE.UTF-8", 1);
-  failed += Check("LC_ALL=de_DE over LC_MEASUREMENT=en_US", MeasurementSystem::Metric);
-  ::setenv("LC_ALL", "", 1);
-  failed += Check("LC_ALL empty", MeasurementSystem::US);
-
-  // A locale that is not installed, and the plain ones, are metric.
-  for (const char* name : {"xx_YY.UTF-8", "C.UTF-8", "../../../etc/passwd"}) {
-    ::setenv("LC_MEASUREMENT", name, 1);
-    failed += Check(name, MeasurementSystem::Metric);
+  // In order, each on top of the ones before: LANG counts only when the
+  // category is not set, LC_ALL overrides both, an empty value is unset, and
+  // a locale that is not installed (or a plain one) is metric.
+  const struct {
+    const char* variable;
+    const char* value;  // null: unset
+    MeasurementSystem expected;
+  } steps[] = {
+      {"LC_MEASUREMENT", "en_US.UTF-8", MeasurementSystem::US},
+      {"LC_MEASUREMENT", "de_DE.UTF-8", MeasurementSystem::Metric},
+      {"LANG", "en_US.UTF-8", MeasurementSystem::Metric},
+      {"LC_MEASUREMENT", nullptr, MeasurementSystem::US},
+      {"LC_MEASUREMENT", "", MeasurementSystem::US},
+      {"LC_MEASUREMENT", "en_US.UTF-8", MeasurementSystem::US},
+      {"LC_ALL", "de_DE.UTF-8", MeasurementSystem::Metric},
+      {"LC_ALL", "", MeasurementSystem::US},
+      {"LC_MEASUREMENT", "xx_YY.UTF-8", MeasurementSystem::Metric},
+      {"LC_MEASUREMENT", "C.UTF-8", MeasurementSystem::Metric},
+      {"LC_MEASUREMENT", "../../../etc/passwd", MeasurementSystem::Metric},
+  };
+  for (const auto& step : steps) {
+    if (step.value != nullptr) ::setenv(step.variable, step.value, 1);
+    else ::unsetenv(step.variable);
+    const std::string what = std::string(step.variable) + "=" + (step.value ? step.value : "(unset)");
+    failed += Check(what.c_str(), step.expected);
   }
 
   // The process locale is never touched.

@@ -19,36 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int holdLock(const char* file) {
-  const std::string path = platform::RuntimeDirectory() + "/" + file;
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  EXPECT_GE(fd, 0);
-  EXPECT_EQ(::flock(fd, LOCK_EX), 0);
-  return fd;
-}
-
-TEST(RuntimeLocks, StuckHolderDelaysButNeverHangs) {
-  ASSERT_FALSE(platform::RuntimeDirectory().empty());
-  int fd = holdLock("windows.lock");
-  auto start = Clock::now();
-  EXPECT_EQ(platform::CreatePublishedWindow({u"C", u"T", nullptr, true}), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
-  ::close(fd);
-
-  // Shared memory stays correct without the lock (its flock protocol alone
-  // is safe), so it goes on after the wait.
-  fd = holdLock("shm.lock");
-  const std::u16string name = u"stuck-lock-" + std::u16string(1, u'a' + ::getpid() % 26);
-  start = Clock::now();
-  HANDLE h = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
-  EXPECT_NE(h, nullptr);
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
-  ::close(fd);
-  EXPECT_TRUE(CloseHandle(h));
-  EXPECT_NE(::access(("/dev/shm" + platform::ShmObjectName(name)).c_str(), F_OK), 0);
-}
-
 // Another process takes the lock file and stops itself holding it, as a
 // renderer stopped by Ctrl-Z does.
 class StoppedHolder {

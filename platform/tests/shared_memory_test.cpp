@@ -4,12 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "../src/utf16.h"
 #include "base/utf.h"
@@ -41,7 +38,7 @@ std::string field(const std::string& line, int index) {
   return line.substr(start, line.find(' ', start) - start);
 }
 
-TEST(SharedMemory, SecondCreateInProcessJoinsTheLiveMapping) {
+TEST(SharedMemory, ASecondCreateJoinsAndTheLastHandleOrViewRemoves) {
   const std::string name = uniqueName("twice");
   HANDLE first = create(name, 100000);
   ASSERT_NE(first, nullptr);
@@ -62,33 +59,21 @@ TEST(SharedMemory, SecondCreateInProcessJoinsTheLiveMapping) {
   a[99999] = 0x5A;
   EXPECT_EQ(b[99999], 0x5A);
 
+  auto* tail = static_cast<unsigned char*>(MapViewOfFile(first, FILE_MAP_READ, 0, 65536, 0));
+  ASSERT_NE(tail, nullptr);
+  EXPECT_EQ(tail[99999 - 65536], 0x5A);  // an offset view sees the same bytes
+
+  // Alive while any handle or view holds it.
   EXPECT_TRUE(UnmapViewOfFile(a));
   EXPECT_TRUE(UnmapViewOfFile(b));
   EXPECT_TRUE(CloseHandle(first));
   EXPECT_TRUE(exists(shmFile(name)));  // second still holds it
   EXPECT_TRUE(CloseHandle(second));
+  EXPECT_TRUE(exists(shmFile(name)));  // and the view
+  EXPECT_TRUE(UnmapViewOfFile(tail));
   EXPECT_FALSE(exists(shmFile(name)));
   EXPECT_EQ(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, wide(name).c_str()), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-}
-
-TEST(SharedMemory, ViewKeepsMappingAliveAfterCloseHandle) {
-  const std::string name = uniqueName("view-alive");
-  HANDLE h = create(name, 65536 * 2);
-  ASSERT_NE(h, nullptr);
-  auto* whole = static_cast<unsigned char*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-  auto* tail = static_cast<unsigned char*>(MapViewOfFile(h, FILE_MAP_READ, 0, 65536, 16));
-  ASSERT_TRUE(whole && tail);
-  whole[65536 + 3] = 7;
-  EXPECT_EQ(tail[3], 7);  // an offset view sees the same bytes
-  ASSERT_TRUE(CloseHandle(h));
-  HANDLE again = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, wide(name).c_str());
-  ASSERT_NE(again, nullptr) << "views must keep the mapping alive";
-  CloseHandle(again);
-  UnmapViewOfFile(whole);
-  EXPECT_TRUE(exists(shmFile(name)));
-  UnmapViewOfFile(tail);
-  EXPECT_FALSE(exists(shmFile(name)));
 }
 
 TEST(SharedMemory, BytesAreSharedWithAnotherProcess) {
@@ -127,22 +112,20 @@ TEST(SharedMemory, BytesAreSharedWithAnotherProcess) {
   EXPECT_FALSE(exists(shmFile(name)));
 }
 
-TEST(SharedMemory, NamesOfKilledHoldersAreStale) {
-  const std::string name = uniqueName("killed");
-  const std::string block = uniqueName("killed-block");
-  Child owner({ToolPath("shm_peer"), "create", name, "4096", "1"});
-  ASSERT_EQ(field(owner.ReadLine(), 0), "ready");
-  Child guest({ToolPath("shm_peer"), "open", name});
-  ASSERT_EQ(field(guest.ReadLine(), 0), "ready");
-  Child blockOwner({ToolPath("shm_peer"), "create", block, "4096", "2"});
-  ASSERT_EQ(field(blockOwner.ReadLine(), 0), "ready");
-  owner.Kill();
-  guest.Kill();
-  blockOwner.Kill();
-  // POSIX leaves the objects behind, held by nobody. (Not asserted: any
-  // other process of this user may sweep them away at any moment.)
+// Objects whose holders were killed are left behind by POSIX, held by
+// nobody: creating over such a name gives fresh memory, opening one finds
+// nothing, and any process that creates or opens sweeps them on the way.
+TEST(SharedMemory, ObjectsOfKilledHoldersAreStaleAndSwept) {
+  const std::string name = uniqueName("killed"), a = uniqueName("left-a"), b = uniqueName("left-b");
+  for (const std::string& n : {name, a, b}) {
+    Child owner({ToolPath("shm_peer"), "create", n, "4096", "1"});
+    ASSERT_EQ(field(owner.ReadLine(), 0), "ready");
+    if (n == name) {
+      Child guest({ToolPath("shm_peer"), "open", n});
+      ASSERT_EQ(field(guest.ReadLine(), 0), "ready");
+    }
+  }  // every holder killed (not asserted: another process may sweep at any moment)
 
-  // Creating over the stale name succeeds with fresh memory.
   HANDLE h = create(name, 8192);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
@@ -154,43 +137,27 @@ TEST(SharedMemory, NamesOfKilledHoldersAreStale) {
   CloseHandle(h);
   EXPECT_FALSE(exists(shmFile(name)));
 
-  // Opening a stale name finds nothing and clears it away.
-  Child again({ToolPath("shm_peer"), "create", block, "4096", "3"});
-  ASSERT_EQ(field(again.ReadLine(), 0), "ready");
-  again.Kill();
-  EXPECT_EQ(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, wide(block).c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(exists(shmFile(block)));
-}
-
-TEST(SharedMemory, AnyLaterCreateSweepsWhatDeadProcessesLeft) {
-  const std::string a = uniqueName("left-a"), b = uniqueName("left-b");
-  {
-    Child ca({ToolPath("shm_peer"), "create", a, "4096", "1"});
-    Child cb({ToolPath("shm_peer"), "create", b, "4096", "1"});
-    ASSERT_EQ(field(ca.ReadLine(), 0), "ready");
-    ASSERT_EQ(field(cb.ReadLine(), 0), "ready");
-  }  // both killed; left behind unless another process swept already
-  // A fresh process looking for an unrelated name sweeps on the way.
+  // A fresh process looking for an unrelated name sweeps what is left.
   Child looker({ToolPath("shm_peer"), "open", uniqueName("missing")});
   EXPECT_EQ(looker.ReadLine(), "error 2");
   EXPECT_EQ(looker.Wait(), 1);
   EXPECT_FALSE(exists(shmFile(a)));
   EXPECT_FALSE(exists(shmFile(b)));
-
   {
-    Child ca({ToolPath("shm_peer"), "create", a, "4096", "1"});
-    ASSERT_EQ(field(ca.ReadLine(), 0), "ready");
+    Child again({ToolPath("shm_peer"), "create", a, "4096", "3"});
+    ASSERT_EQ(field(again.ReadLine(), 0), "ready");
   }
-  // So does a fresh process creating an unrelated name.
+  // So does a fresh process creating an unrelated name; a live object is
+  // never swept.
   const std::string c = uniqueName("left-c");
-  Child cc({ToolPath("shm_peer"), "create", c, "4096", "1"});
-  ASSERT_EQ(field(cc.ReadLine(), 0), "ready");
+  Child live({ToolPath("shm_peer"), "create", c, "4096", "1"});
+  ASSERT_EQ(field(live.ReadLine(), 0), "ready");
   EXPECT_FALSE(exists(shmFile(a)));
-  EXPECT_TRUE(exists(shmFile(c)));  // live: never swept
-  platform::SweepStaleMappings();  // may remove other processes' leftovers, never a live object
+  EXPECT_EQ(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, wide(a).c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  platform::SweepStaleMappings();
   EXPECT_TRUE(exists(shmFile(c)));
-  EXPECT_EQ(cc.Finish(), 0);
+  EXPECT_EQ(live.Finish(), 0);
   EXPECT_FALSE(exists(shmFile(c)));
 }
 
@@ -221,10 +188,6 @@ TEST(SharedMemory, BadArgumentsFailWithClearCodes) {
   const std::u16string w = wide(name);
   EXPECT_EQ(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, w.c_str()), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(CreateFileMappingW(nullptr, nullptr, PAGE_READWRITE, 0, 16, w.c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, 0x40, 0, 16, w.c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   // Far more than the machine has: refused now, not a fault on first write.
   EXPECT_EQ(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0x7FFF, 0, w.c_str()), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
@@ -232,10 +195,6 @@ TEST(SharedMemory, BadArgumentsFailWithClearCodes) {
   EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_FALSE(exists(shmFile(name)));
 
-  EXPECT_EQ(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, nullptr), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, u""), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   const std::u16string huge(40000, u'n');
   EXPECT_EQ(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, huge.c_str()), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
@@ -245,12 +204,6 @@ TEST(SharedMemory, BadArgumentsFailWithClearCodes) {
   EXPECT_EQ(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 4096, 0), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_MAPPED_ALIGNMENT);
   EXPECT_EQ(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 65536, 5000), nullptr);  // past the end
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 1, 0, 0), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, SIZE_T(-1)), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(MapViewOfFile(h, 0, 0, 0, 0), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   int local = 0;
   EXPECT_FALSE(UnmapViewOfFile(&local));
@@ -263,37 +216,8 @@ TEST(SharedMemory, BadArgumentsFailWithClearCodes) {
   EXPECT_EQ(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   EXPECT_EQ(platform::GetMappingSize(h), 0u);
-  EXPECT_FALSE(CloseHandle(nullptr));
-  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
   EXPECT_FALSE(CloseHandle(reinterpret_cast<HANDLE>(0x12345)));
   EXPECT_FALSE(exists(shmFile(name)));
-}
-
-TEST(SharedMemory, ReadOnlyAccessIsEnforced) {
-  const std::string name = uniqueName("readonly");
-  HANDLE owner = create(name, 4096);
-  ASSERT_NE(owner, nullptr);
-  HANDLE reader = OpenFileMappingW(FILE_MAP_READ, FALSE, wide(name).c_str());
-  ASSERT_NE(reader, nullptr);
-  EXPECT_EQ(MapViewOfFile(reader, FILE_MAP_WRITE, 0, 0, 0), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  void* view = MapViewOfFile(reader, FILE_MAP_READ, 0, 0, 0);
-  EXPECT_NE(view, nullptr);
-  UnmapViewOfFile(view);
-  CloseHandle(reader);
-  CloseHandle(owner);
-}
-
-TEST(SharedMemory, UnnamedMappingsNeedNoName) {
-  HANDLE h = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1000, nullptr);
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-  EXPECT_EQ(platform::GetMappingSize(h), 1000u);
-  auto* view = static_cast<char*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-  ASSERT_NE(view, nullptr);
-  std::memset(view, 1, 1000);
-  UnmapViewOfFile(view);
-  EXPECT_TRUE(CloseHandle(h));
 }
 
 TEST(SharedMemory, ConcurrentCreateAndCloseFromTwoProcesses) {
@@ -305,39 +229,6 @@ TEST(SharedMemory, ConcurrentCreateAndCloseFromTwoProcesses) {
   EXPECT_EQ(other.Wait(), 0);
   EXPECT_EQ(mine.Wait(), 0);
   EXPECT_FALSE(exists(shmFile(name)));
-}
-
-TEST(SharedMemory, ParallelBlocksFromManyThreadsStayDistinct) {
-  // As the live link publishes geometry: many threads create, fill, reopen
-  // and release their own blocks at once.
-  std::vector<std::thread> threads;
-  std::atomic<int> failures{0};
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t, &failures] {
-      for (int i = 0; i < 40; ++i) {
-        const std::string name = uniqueName("block/" + std::to_string(t) + "/" + std::to_string(i));
-        const DWORD size = 4096 + 512 * static_cast<DWORD>(i);
-        HANDLE h = create(name, size);
-        if (!h || GetLastError() != ERROR_SUCCESS) { ++failures; continue; }
-        auto* w = static_cast<unsigned char*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-        HANDLE o = OpenFileMappingW(FILE_MAP_READ, FALSE, wide(name).c_str());
-        auto* r = o ? static_cast<unsigned char*>(MapViewOfFile(o, FILE_MAP_READ, 0, 0, 0)) : nullptr;
-        if (!w || !r || platform::GetMappingSize(o) != size) {
-          ++failures;
-        } else {
-          w[size - 1] = static_cast<unsigned char>(t * 40 + i);
-          if (r[size - 1] != static_cast<unsigned char>(t * 40 + i)) ++failures;
-        }
-        if (r) UnmapViewOfFile(r);
-        if (w) UnmapViewOfFile(w);
-        if (o) CloseHandle(o);
-        CloseHandle(h);
-        if (exists(shmFile(name))) ++failures;
-      }
-    });
-  }
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(failures.load(), 0);
 }
 
 }  // namespace

@@ -9,12 +9,11 @@
 // its start) -> "block ID"; "read ID" -> "read TEXT" or "read -"; "lock" ->
 // "lock 1|0" (Lock(0)); "unlock" -> "unlocked"; "announce" -> "announced RC";
 // "end" -> "ended" (sets the closed flag); "foreground" -> "foreground 1|0"
-// (IsOwnerForeground); "destroy" -> "destroyed"; "shrink" -> "shrunk RC"
+// (IsOwnerForeground); "shrink" -> "shrunk RC"
 // (truncates the control area's object to 0 bytes, as a hostile peer may);
 // "shrinkblock ID" -> "shrunk RC" (the same for a block); "growblock ID MS"
 // -> "growing", then "grown N" (opens the block, then grows its object page
-// by page for MS milliseconds, N steps); "quit".
-// End of input quits too.
+// by page for MS milliseconds, N steps). End of input quits.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -109,11 +108,6 @@ int Serve(LiveConnection& connection) {
     } else if (verb == "end") {
       connection.SetFlags(CorvantaAPI::kFlagClosed);
       Say("ended");
-    } else if (verb == "destroy") {
-      connection.Destroy();
-      Say("destroyed");
-    } else if (verb == "quit") {
-      break;
     }
   }
   return 0;
