@@ -11,6 +11,7 @@
 #include <iterator>
 #include <vector>
 
+#include "base/utf.h"
 #include "isolation.h"
 #include "livelink/canonical_scene.h"
 #include "livelink/layout.h"
@@ -53,7 +54,7 @@ std::uint64_t PixelDigest(const hostmodel::Texture& t) {
   return Fnv(bytes);
 }
 std::uint64_t FileDigest(const std::u16string& path) {
-  std::ifstream in(util::ToUtf8(path), std::ios::binary);
+  std::ifstream in(base::ToUtf8(path), std::ios::binary);
   const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   return Fnv(bytes);
 }
