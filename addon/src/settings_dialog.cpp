@@ -18,6 +18,8 @@
 namespace addon {
 namespace {
 
+using context::PluginSettings;
+
 enum SettingsItem : short {
   kOk = 1,
   kCameraSync = 2,
