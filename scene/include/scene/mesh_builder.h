@@ -11,7 +11,9 @@
 // Bad host data never makes the builder read out of range: a corner whose
 // vertex index is outside the body is dropped, a piece left with fewer than
 // three corners yields no triangles, a normal index of 0 or past the list
-// gives the normal (0, 0, 0), non-finite coordinates are kept as they are.
+// gives each piece the normal of its own corners ((0, 0, 0) when they span
+// no area), and a vertex that is not finite stays in the body's list but no
+// corner uses it.
 //
 // Implemented in scene/src/ by:
 //   mesh_builder.cpp    options, fault reports, the meshes it creates
