@@ -11,7 +11,16 @@
 // Bad host data never makes the builder read out of range: a corner whose
 // vertex index is outside the body is dropped, a piece left with fewer than
 // three corners yields no triangles, a normal index of 0 or past the list
-// gives the normal (0, 0, 0), non-finite coordinates are kept as they are.
+// gives each piece the normal of its own corners ((0, 0, 0) when they span
+// no area), and a vertex that is not finite stays in the body's list but no
+// corner uses it.
+//
+// Implemented in scene/src/ by:
+//   mesh_builder.cpp    options, fault reports, the meshes it creates
+//   body_reading.cpp    BuildBody
+//   mesh_finishing.cpp  FinishMesh
+//   geometry_write.cpp  WriteGeometry and ForgetBlock
+//   geometry_block.cpp  GeometryBlockBytes and CopyMeshesIntoBlock
 #pragma once
 
 #include <atomic>
@@ -125,10 +134,44 @@ class MeshBuilder {
     CorvantaAPI::Record* linkRecord = nullptr;
     std::uint32_t id = 0;
     std::uint32_t capacity = 0;
+
+    // Queues the block, if any, for release after the pass and forgets it.
+    void Drop(GeometryPass& pass);
+    // Keeps the block when it holds bytes; otherwise drops it and creates
+    // one of twice that size (at most 32 bits) for linkRecord. Without a
+    // block (id 0) when the creation fails.
+    void Fit(CorvantaAPI::LiveConnection& connection, std::uint64_t bytes, GeometryPass& pass);
+  };
+
+  // The finished meshes of one material's group and what they put into its
+  // block, front and back copies counted.
+  struct GroupGeometry {
+    const MaterialGroup* group = nullptr;  // null when the owner has none for the key
+    std::uint64_t vertices = 0;
+    std::uint64_t indices = 0;
   };
 
   MeshInfo* CreateMesh(BodyInfo& body, std::uint64_t key, bool smooth, std::int32_t polygonCount);
   void Report(std::string_view text) const;
+
+  // The steps of WriteGeometry.
+  // Queues the block of a key the library no longer holds for release,
+  // forgets it, and counts the key as processed.
+  void ReleaseKeyWithoutMaterial(std::uint64_t key, GeometryPass& pass);
+  // Finishes the raw meshes of key's group and counts the group's finished
+  // geometry. False when the pass stopped before every raw mesh was tried:
+  // the key must then be left untouched for a later pass.
+  bool FinishGroup(std::uint64_t key, const MaterialRecord& record, GeometryPass& pass,
+                   GroupGeometry& geometry) const;
+  // This builder's block state for key, started afresh when it belonged to
+  // another link record.
+  BlockState& BlockFor(std::uint64_t key, CorvantaAPI::Record* link);
+  // Sizes the block for geometry, creates or grows it, and copies the group
+  // in whole; an empty group, a size past 32 bits (reported once) or a block
+  // that cannot be made or mapped leaves the state without a block.
+  void FillBlock(CorvantaAPI::LiveConnection& connection, std::uint64_t key, BlockState& state,
+                 const GroupGeometry& geometry, GeometryPass& pass);
+  void ReportOverflow(std::uint64_t key, std::uint64_t bytes) const;
 
   MaterialLibrary* materials_;
   MaterialGroups* groups_;

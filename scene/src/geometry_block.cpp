@@ -1,0 +1,224 @@
+// The geometry block of one material: its size, and the copy of a group's
+// finished meshes into it (front copies with their triangles turned, back
+// copies of double-sided meshes), cut into byte-even ranges that threads
+// copy apart on a large block.
+#include "base/parallel_for.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "livelink/layout.h"
+#include "scene/mesh_builder.h"
+
+namespace scene {
+
+namespace {
+
+// Byte offsets of one mesh's copies within the four arrays of a block.
+struct Placement {
+  std::uint64_t vertex = 0;  // first vertex of its front copy
+  std::uint64_t index = 0;   // first index of its front copy
+};
+
+// Where the four arrays of a block start.
+struct Arrays {
+  std::uint8_t* positions;
+  std::uint8_t* normals;
+  std::uint8_t* texCoords;
+  std::uint8_t* indices;
+};
+
+// Vertices [from, to) of one copy of a mesh (front, or back with negated
+// normals) to block vertex base + from onward.
+void CopyVertices(const MeshInfo& mesh, const Arrays& out, std::uint64_t base, std::size_t from, std::size_t to,
+                  bool back) {
+  const std::size_t n = to - from;
+  std::memcpy(out.positions + 12 * (base + from), mesh.positions.data() + 3 * from, 12 * n);
+  std::memcpy(out.texCoords + 8 * (base + from), mesh.texCoords.data() + 2 * from, 8 * n);
+  float* normals = reinterpret_cast<float*>(out.normals + 12 * (base + from));
+  const float* in = mesh.normals.data() + 3 * from;
+  if (back) {
+    for (std::size_t i = 0; i < 3 * n; ++i) normals[i] = -in[i];
+  } else {
+    std::memcpy(normals, in, 12 * n);
+  }
+}
+
+// Indices [from, to) of one copy of a mesh to block index base + from
+// onward, offset by the copy's first vertex: the front copy takes the
+// mesh's list reversed (which turns every triangle), the back copy its own
+// order.
+void CopyIndices(const MeshInfo& mesh, const Arrays& out, std::uint64_t base, std::uint32_t vertexOffset,
+                 std::size_t from, std::size_t to, bool back) {
+  std::uint32_t* o = reinterpret_cast<std::uint32_t*>(out.indices + 4 * base);
+  const std::uint32_t* in = mesh.indices.data();
+  const std::size_t ic = static_cast<std::size_t>(mesh.indexCount);
+  if (back) {
+    for (std::size_t k = from; k < to; ++k) o[k] = in[k] + vertexOffset;
+  } else {
+    const std::uint32_t* last = in + ic - 1;
+    for (std::size_t k = from; k < to; ++k) o[k] = last[-std::ptrdiff_t(k)] + vertexOffset;
+  }
+}
+
+// Asks for part of a mesh's arrays ahead of their copy. The meshes of a
+// group lie scattered over the heap, in four arrays each of a few hundred
+// bytes: too short for the hardware to see a stream, so without this every
+// copy waits for memory.
+void Ahead(const void* data, std::size_t bytes) {
+  const char* p = static_cast<const char*>(data);
+  for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(p + at);
+}
+void PrefetchVertices(const MeshInfo& mesh) {
+  const std::size_t vc = static_cast<std::size_t>(mesh.vertexCount);
+  Ahead(mesh.positions.data(), 12 * vc);
+  Ahead(mesh.normals.data(), 12 * vc);
+  Ahead(mesh.texCoords.data(), 8 * vc);
+}
+void PrefetchIndices(const MeshInfo& mesh) {
+  Ahead(mesh.indices.data(), 4 * static_cast<std::size_t>(mesh.indexCount));
+}
+
+// Prefetch distances in meshes (arrays, then the records that point to
+// them); the block size from which a second thread helps, and the number of
+// byte ranges it is cut into then.
+constexpr std::size_t kArraysAhead = 2;
+constexpr std::size_t kRecordsAhead = 4;
+constexpr std::uint64_t kParallelVertices = 1u << 18;
+constexpr std::size_t kRanges = 16;
+
+bool Copyable(const MeshInfo* mesh) {
+  if (mesh == nullptr || !mesh->IsFinished() || mesh->vertexCount < 0 || mesh->indexCount < 0) return false;
+  const std::size_t vc = static_cast<std::size_t>(mesh->vertexCount);
+  const std::size_t ic = static_cast<std::size_t>(mesh->indexCount);
+  return mesh->positions.size() >= 3 * vc && mesh->normals.size() >= 3 * vc && mesh->texCoords.size() >= 2 * vc &&
+         mesh->indices.size() >= ic;
+}
+
+// Where the meshes go in a block: the copied meshes in order, each with
+// its placement, then one more placement for the end of the last.
+struct BlockPlan {
+  std::vector<Placement> placements;
+  std::vector<const MeshInfo*> copied;
+
+  const Placement& End() const { return placements.back(); }
+};
+
+// Places every copyable mesh of meshes after the one before it; meshes
+// beyond the header's totals are left out rather than written past them.
+void PlaceMeshes(const MeshInfo* const* meshes, std::size_t meshCount, std::uint32_t vertexCount,
+                 std::uint32_t indexCount, BlockPlan& plan) {
+  plan.placements.reserve(meshCount);
+  plan.copied.reserve(meshCount);
+  Placement next;
+  for (std::size_t i = 0; i < meshCount; ++i) {
+    const MeshInfo* mesh = meshes[i];
+    if (!Copyable(mesh)) continue;
+    const std::uint64_t copies = mesh->doubleSided ? 2 : 1;
+    const std::uint64_t vc = copies * std::uint64_t(mesh->vertexCount);
+    const std::uint64_t ic = copies * std::uint64_t(mesh->indexCount);
+    if (next.vertex + vc > vertexCount || next.index + ic > indexCount) break;
+    plan.placements.push_back(next);
+    plan.copied.push_back(mesh);
+    next.vertex += vc;
+    next.index += ic;
+  }
+  plan.placements.push_back(next);  // sentinel: the end of the last mesh
+}
+
+std::uint64_t VerticesOf(const MeshInfo& m) { return static_cast<std::uint64_t>(m.vertexCount); }
+std::uint64_t IndicesOf(const MeshInfo& m) { return static_cast<std::uint64_t>(m.indexCount); }
+
+// The copy of a planned block. The block is cut into ranges of vertices and
+// of indices, each range carrying the same share of both, so that the tasks
+// are even by bytes whatever the sizes of the meshes (one mesh may hold most
+// of a material). A range never overlaps another, so tasks write apart.
+struct BlockCopy {
+  const BlockPlan& plan;
+  Arrays out;
+
+  // The first mesh whose copies reach past position at of a count.
+  std::size_t FirstMesh(std::uint64_t at, std::uint64_t Placement::*field) const {
+    const auto& placements = plan.placements;
+    auto it = std::upper_bound(placements.begin(), placements.end() - 1, at,
+                               [field](std::uint64_t value, const Placement& p) { return value < p.*field; });
+    return static_cast<std::size_t>(it - placements.begin()) - 1;
+  }
+
+  // Part [a, b) of the block's vertices or of its indices (field says
+  // which; count gives a mesh's number of them): every copy of a mesh that
+  // overlaps the part hands its overlap to copy (mesh, index, back side,
+  // block position of the copy, range within the copy).
+  template <class Prefetch, class Count, class Copy>
+  void CopyPart(std::uint64_t a, std::uint64_t b, std::uint64_t Placement::*field, Prefetch prefetch, Count count,
+                Copy copy) const {
+    if (a >= b) return;
+    const auto& copied = plan.copied;
+    std::size_t i = FirstMesh(a, field);
+    for (std::size_t k = i; k < std::min(copied.size(), i + kArraysAhead); ++k) prefetch(*copied[k]);
+    for (; i < copied.size() && plan.placements[i].*field < b; ++i) {
+      if (i + kRecordsAhead < copied.size()) __builtin_prefetch(copied[i + kRecordsAhead]);
+      if (i + kArraysAhead < copied.size()) prefetch(*copied[i + kArraysAhead]);
+      const MeshInfo& mesh = *copied[i];
+      const std::uint64_t n = count(mesh);
+      for (int side = 0; side < (mesh.doubleSided ? 2 : 1); ++side) {
+        const std::uint64_t base = plan.placements[i].*field + side * n;
+        const std::uint64_t from = std::max(a, base), to = std::min(b, base + n);
+        if (from < to) copy(mesh, i, side == 1, base, std::size_t(from - base), std::size_t(to - base));
+      }
+    }
+  }
+
+  void CopyVertexPart(std::uint64_t a, std::uint64_t b) const {
+    CopyPart(a, b, &Placement::vertex, PrefetchVertices, VerticesOf,
+             [&](const MeshInfo& mesh, std::size_t, bool back, std::uint64_t base, std::size_t from, std::size_t to) {
+               CopyVertices(mesh, out, base, from, to, back);
+             });
+  }
+
+  void CopyIndexPart(std::uint64_t a, std::uint64_t b) const {
+    CopyPart(a, b, &Placement::index, PrefetchIndices, IndicesOf,
+             [&](const MeshInfo& mesh, std::size_t i, bool back, std::uint64_t base, std::size_t from, std::size_t to) {
+               // The back copy's vertices follow the front copy's.
+               const std::uint64_t first = plan.placements[i].vertex + (back ? VerticesOf(mesh) : 0);
+               CopyIndices(mesh, out, base, static_cast<std::uint32_t>(first), from, to, back);
+             });
+  }
+
+  // Range r of ranges: the same share of the vertices and of the indices.
+  void CopyRange(std::size_t r, std::size_t ranges) const {
+    const Placement& end = plan.End();
+    CopyVertexPart(end.vertex * r / ranges, end.vertex * (r + 1) / ranges);
+    CopyIndexPart(end.index * r / ranges, end.index * (r + 1) / ranges);
+  }
+};
+
+}  // namespace
+
+std::uint64_t GeometryBlockBytes(std::uint64_t vertexCount, std::uint64_t indexCount, std::uint64_t texSets) {
+  return 4 * (3 + 6 * vertexCount + 2 * texSets * vertexCount + indexCount);
+}
+
+void CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
+                         const MeshInfo* const* meshes, std::size_t meshCount) {
+  const CorvantaAPI::GeometryBlockHeader header{vertexCount, indexCount, CorvantaAPI::kGeometryTexCoordSets};
+  std::memcpy(block, &header, sizeof header);
+  const std::uint64_t v = vertexCount;
+  std::uint8_t* positions = block + sizeof header;
+  std::uint8_t* normals = positions + 12 * v;
+  std::uint8_t* texCoords = normals + 12 * v;
+  std::uint8_t* indices = texCoords + 8 * v;
+
+  BlockPlan plan;
+  PlaceMeshes(meshes, meshCount, vertexCount, indexCount, plan);
+  const BlockCopy copy{plan, Arrays{positions, normals, texCoords, indices}};
+  if (plan.End().vertex < kParallelVertices) {
+    copy.CopyRange(0, 1);
+  } else {
+    base::ParallelFor(kRanges, [&](std::size_t r) { copy.CopyRange(r, kRanges); });
+  }
+}
+
+}  // namespace scene
