@@ -186,23 +186,6 @@ TEST_F(HostEdits, AnElementReadBeforeAnEditStaysConsistent) {
   EXPECT_DOUBLE_EQ(again.z, v.z + 2);
 }
 
-// An edit changes the model in place while nobody holds it (copying a large
-// model was most of an edit's time) and edits a copy while a reader does,
-// which keeps reading what it holds.
-TEST_F(HostEdits, EditsGoInPlaceUnlessAReaderHoldsTheModel) {
-  const hostmodel::Project* const current = host->Snapshot().get();
-  ASSERT_TRUE(host->MoveElement(ElementGuid(0), {0, 0, 1}).ok());
-  EXPECT_EQ(host->Snapshot().get(), current);
-
-  const ModelerAPI::ProjectSnapshot held = host->Snapshot();
-  const double z = held->elements.at(0).bodies.at(0).vertices.at(0).z;
-  ASSERT_TRUE(host->MoveElement(ElementGuid(0), {0, 0, 1}).ok());
-  EXPECT_NE(host->Snapshot().get(), held.get());
-  EXPECT_EQ(held->elements.at(0).bodies.at(0).vertices.at(0).z, z);
-  EXPECT_DOUBLE_EQ(host->Snapshot()->elements.at(0).bodies.at(0).vertices.at(0).z, z + 1);
-  EXPECT_EQ(JournalCount("model"), 2);
-}
-
 TEST_F(HostEdits, CameraAndProjectionChangesReachSightObservers) {
   hostmodel::Camera camera = host->State().camera;
   camera.projection = 1;

@@ -179,22 +179,6 @@ TEST(RuntimeLoader, EntryPointsRefuseBeforeTheTableAndEmptyEntriesAreNeverCalled
   dlclose(module);
 }
 
-TEST(RuntimeLoader, FunctionTableRefusesClashesAndOutOfRangeEntries) {
-  host::FunctionTable table;
-  EXPECT_TRUE(table.Set(300, HostCall::KeepInMemory(&counted::Keep)));
-  EXPECT_FALSE(table.Set(300, HostCall::KeepInMemory(&counted::Keep))) << "an entry is claimed once";
-  EXPECT_FALSE(table.Set(kHostFunctionCount, HostCall::KeepInMemory(&counted::Keep)));
-  EXPECT_FALSE(table.Set(301, HostCall::KeepInMemory(nullptr)));
-  table.Clear(300);
-  EXPECT_FALSE(table.IsSet(300));
-  // The host's own entries are in place before any add-on loads, all in the
-  // runtime's range.
-  host::Host host;
-  for (std::size_t i = 1; i < HostFunc_RuntimeEnd; ++i) EXPECT_TRUE(host.Table().IsSet(i)) << i;
-  EXPECT_FALSE(host.Table().IsSet(0));
-  for (std::size_t i = kUiFirstIndex; i <= kUiLastIndex; ++i) ASSERT_FALSE(host.Table().IsSet(i)) << i;
-}
-
 TEST_F(HostWithAddon, DebugOutputReachesTheLog) {
   std::string long_text(700, 'x');
   probe->debugPrint("hello from the add-on\n");

@@ -1,11 +1,8 @@
-// Project files, requests by selector, the 3D file-type save and watching a
-// model file, as the add-on meets them.
-#include <poll.h>
-
+// Project files, requests by selector and the 3D file-type save, as the
+// add-on meets them.
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <thread>
 
 #include "hostsdk/requests.h"
 #include "runtime_fixture.h"
@@ -218,69 +215,6 @@ TEST_F(HostWithAddon, Saving3DWindowGoesToTheAddonFileType) {
   EXPECT_FALSE(failed.ok());
 }
 
-// Waits up to two seconds for the watched file to report a change.
-bool WaitForWatch(host::Host& h) {
-  for (int i = 0; i < 40; ++i) {
-    pollfd p{h.WatchFd(), POLLIN, 0};
-    if (poll(&p, 1, 50) > 0) return true;
-  }
-  return false;
-}
-
-void WriteAtomically(const std::string& path, const std::string& content) {
-  const std::string temp = path + ".part";
-  std::ofstream(temp) << content;
-  std::filesystem::rename(temp, path);
-}
-
-TEST_F(HostWithAddon, AWatchedModelFileBringsItsChangesIn) {
-  const std::string obj = temp.File("site.obj");
-  const std::string shed = "o Shed\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3 4\n";
-  const std::string tower = "o Tower\nv 5 5 0\nv 6 5 0\nv 6 5 3\nf 5 6 7\n";
-  const std::string towerMoved = "o Tower\nv 5 5 1\nv 6 5 1\nv 6 5 4\nf 5 6 7\n";
-  WriteAtomically(obj, shed + tower);
-  ASSERT_TRUE(host->OpenProject(obj).ok());
-  EXPECT_FALSE(host->WatchModelFile(temp.File("absent.obj")).ok());
-  ASSERT_TRUE(host->WatchModelFile().ok());
-  ASSERT_EQ(probe->attach(), NoError);
-  const json before = Dump();
-  ASSERT_EQ(before["elements"].size(), 2u);
-  probe->clearJournal();
-
-  WriteAtomically(obj, shed + towerMoved);
-  ASSERT_TRUE(WaitForWatch(*host));
-  EXPECT_TRUE(host->ProcessEvents());
-  const json after = Dump();
-  ASSERT_EQ(after["elements"].size(), 2u);
-  EXPECT_EQ(after["elements"][0]["genId"], before["elements"][0]["genId"]) << "the shed did not change";
-  EXPECT_NE(after["elements"][1]["genId"], before["elements"][1]["genId"]) << "the tower moved";
-  EXPECT_EQ(after["elements"][1]["guid"], before["elements"][1]["guid"]);
-  EXPECT_EQ(JournalCount("model elements 1"), 1);
-  EXPECT_EQ(JournalCount("project 128"), 1);
-
-  // A broken file (a half-written save) leaves the model as it is.
-  probe->clearJournal();
-  {
-    std::ofstream broken(obj);
-    broken << "o Tower\nv 5 5 1\nf 1 2 9\n";
-  }
-  ASSERT_TRUE(WaitForWatch(*host));
-  EXPECT_FALSE(host->ProcessEvents());
-  EXPECT_EQ(Dump(), after);
-  EXPECT_EQ(JournalCount("model"), 0);
-  bool reported = false;
-  for (const auto& e : host->LogEntries()) reported = reported || (e.category == "watch" && e.text.find("kept") != std::string::npos);
-  EXPECT_TRUE(reported);
-
-  // Removing an object removes its element.
-  WriteAtomically(obj, shed);
-  ASSERT_TRUE(WaitForWatch(*host));
-  EXPECT_TRUE(host->ProcessEvents());
-  EXPECT_EQ(Dump()["elements"].size(), 1u);
-  host->StopWatching();
-  EXPECT_EQ(host->WatchFd(), -1);
-}
-
 // A host request made to fail answers with the code given, for that request
 // only, and is logged each time; clearing it restores the answer.
 TEST_F(HostWithAddon, FailingRequestsAnswerWithTheirCodeUntilCleared) {
@@ -311,16 +245,10 @@ TEST_F(HostWithAddon, AModelWithAMissingTextureOpensWithAWarning) {
   const std::string obj = temp.File("lamp.obj");
   std::ofstream(obj) << "mtllib lamp.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl Shade\nf 1 2 3\nl 1 2\n";
   ASSERT_TRUE(host->OpenProject(obj).ok());
-  std::vector<std::string> warnings;
+  int warnings = 0;
   for (const auto& entry : host->LogEntries())
-    if (entry.category == "warning") warnings.push_back(entry.text);
-  ASSERT_EQ(warnings.size(), 2u);
-  std::sort(warnings.begin(), warnings.end(), [](const std::string& a, const std::string& b) {
-    return a.find("Shade") != std::string::npos && b.find("Shade") == std::string::npos;
-  });
-  EXPECT_NE(warnings[0].find("\"Shade\""), std::string::npos) << warnings[0];
-  EXPECT_NE(warnings[0].find("shade.png"), std::string::npos) << warnings[0];
-  EXPECT_NE(warnings[1].find("1 line"), std::string::npos) << warnings[1];
+    warnings += entry.category == "warning" && entry.text.find("shade.png") != std::string::npos ? 1 : 0;
+  EXPECT_EQ(warnings, 1);
   ASSERT_EQ(probe->attach(), NoError);
   const json before = Dump();
   ASSERT_EQ(before["materials"].size(), 1u);

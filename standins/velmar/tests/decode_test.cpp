@@ -1,7 +1,7 @@
 // The checked decoders of what a peer writes: geometry blocks, memory
-// bitmaps, status text values, and text from shared memory made safe for a
-// terminal. Each lie a damaged or hostile block can tell
-// is refused with the field that tells it, without reading past the bytes.
+// bitmaps, and text from shared memory made safe for a terminal. Each lie a
+// damaged or hostile block can tell is refused with the field that tells it,
+// without reading past the bytes.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,7 +10,6 @@
 #include "bitmap.h"
 #include "geometry_block.h"
 #include "livelink/layout.h"
-#include "scene_mirror.h"
 #include "terminal_text.h"
 
 using namespace velmar;
@@ -172,14 +171,6 @@ TEST(Bitmap, HeadersThatLieAreRefusedWithTheirField) {
     EXPECT_FALSE(DecodeBitmap(damaged.data(), damaged.size(), &image, &field, &error)) << p.field;
     EXPECT_EQ(field, p.field) << error;
   }
-}
-
-TEST(StatusText, PercentEscapesAreDecodedAndBrokenOnesKept) {
-  EXPECT_EQ(PercentDecode("x%20y"), "x y");
-  EXPECT_EQ(PercentDecode("%c3%a9t%C3%A9"), "\xC3\xA9t\xC3\xA9");
-  EXPECT_EQ(PercentDecode("100%"), "100%");
-  EXPECT_EQ(PercentDecode("%2"), "%2");
-  EXPECT_EQ(PercentDecode("%zz"), "%zz");
 }
 
 TEST(TerminalText, ControlCharactersAndBrokenUtf8NeverReachTheTerminalRaw) {

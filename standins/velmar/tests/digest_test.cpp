@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "scene_builders.h"
 #include "surface_digest.h"
+#include "tools/link_writer.h"
 
 using velmar::Geometry;
 using velmar::GeometryDigest;
@@ -48,19 +48,33 @@ std::vector<std::array<Corner, 3>> Triangles(const Geometry& g) {
   return out;
 }
 
-Geometry Box(float x0, float x1) {
+// The triangles the test publisher would write, as velmar holds them.
+Geometry Held(const velmar_test::Surface& s) {
   Geometry g;
-  const float a[3] = {x0, 0, 2}, b[3] = {x1, 1, 3};
-  velmar_test::AddBox(g, a, b);
+  for (const velmar_test::Vertex& v : s.vertices) {
+    g.positions.insert(g.positions.end(), v.p, v.p + 3);
+    g.normals.insert(g.normals.end(), v.n, v.n + 3);
+    g.texCoords.insert(g.texCoords.end(), v.t, v.t + 2);
+  }
+  g.indices = s.indices;
   return g;
+}
+
+Geometry Box(float x0, float x1) {
+  velmar_test::Surface s;
+  const float a[3] = {x0, 0, 2}, b[3] = {x1, 1, 3};
+  velmar_test::AddBox(s, a, b);
+  return Held(s);
 }
 
 }  // namespace
 
 TEST(PeerDigestTest, TheSameTrianglesInAnotherLayoutGiveTheSameDigest) {
   Geometry box = Box(-0.5f, 0.5f);
-  Geometry wall;
-  velmar_test::AddWall(wall, -2, 0, 2, 3, 5);
+  velmar_test::Surface quad;
+  const float corners[4][3] = {{-2, 0, 5}, {-2, 3, 5}, {2, 3, 5}, {2, 0, 5}};
+  velmar_test::AddQuad(quad, corners);
+  const Geometry wall = Held(quad);
   const auto boxTriangles = Triangles(box), wallTriangles = Triangles(wall);
 
   // Box then wall, shared vertices (four per quad).

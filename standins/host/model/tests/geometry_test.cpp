@@ -8,7 +8,6 @@
 namespace hostmodel {
 namespace {
 
-Vec3 Sub(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 Vec3 Cross(const Vec3& a, const Vec3& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
 double Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
@@ -103,24 +102,6 @@ TEST(HostModelGeometry, DegenerateLoopsYieldNothingAndRepeatsAreDropped) {
   EXPECT_EQ(pieces[0], (std::vector<std::int32_t>{0, 1, 2, 3}));
 }
 
-TEST(HostModelGeometry, BoxIsClosedWithOutwardUnitNormals) {
-  Body b = MakeBox({1, 2, 3}, {2, 4, 7}, 1);
-  ASSERT_EQ(b.polygons.size(), 6u);
-  EXPECT_EQ(b.polygonNormals.size(), 6u);
-  Vec3 centre{1.5, 3, 5};
-  double volume = 0;
-  for (const Polygon& p : b.polygons) {
-    Vec3 n = PolygonNormal(b, p);
-    EXPECT_NEAR(Dot(n, n), 1.0, 1e-12);
-    const auto& piece = p.convexPieces.at(0);
-    Vec3 onFace = b.vertices[static_cast<std::size_t>(piece[0])];
-    EXPECT_GT(Dot(n, Sub(onFace, centre)), 0) << "normal points inwards";
-    EXPECT_NEAR(Dot(LoopNormal(b.vertices, piece), n), 1.0, 1e-12) << "winding disagrees with normal";
-    volume += Area(b.vertices, piece, n) * Dot(n, onFace) / 3;
-  }
-  EXPECT_NEAR(volume, 1 * 2 * 4, 1e-9);
-}
-
 TEST(HostModelGeometry, BodyMakerSharesEqualNormalsAndKeepsPerVertexDataAligned) {
   BodyMaker m;
   auto a = m.AddVertex({0, 0, 0});
@@ -167,23 +148,6 @@ TEST(HostModelGeometry, TextureCoordinatesFollowTheMapping) {
   planar.mapping.projection = TextureProjection::Vertex;
   EXPECT_EQ(TextureCoordinate(b, planar, 7), (Vec2{7, 8}));
   EXPECT_EQ(TextureCoordinate(b, planar, 99), (Vec2{})) << "out of range vertex";
-}
-
-TEST(HostModelGeometry, GuidTextFormRoundTripsInTheHostsByteOrder) {
-  auto g = Guid::Parse("{01234567-89ab-CDEF-0011-223344556677}");
-  ASSERT_TRUE(g);
-  EXPECT_EQ(g->bytes[0], 0x67);  // Data1 little-endian
-  EXPECT_EQ(g->bytes[3], 0x01);
-  EXPECT_EQ(g->bytes[4], 0xab);
-  EXPECT_EQ(g->bytes[8], 0x00);
-  EXPECT_EQ(g->bytes[15], 0x77);
-  EXPECT_EQ(g->ToString(), "01234567-89AB-CDEF-0011-223344556677");
-  for (const char* bad : {"", "01234567-89ab-cdef-0011-22334455667", "01234567+89ab-cdef-0011-223344556677",
-                          "0123456g-89ab-cdef-0011-223344556677", "{01234567-89ab-cdef-0011-223344556677"})
-    EXPECT_FALSE(Guid::Parse(bad)) << bad;
-  EXPECT_EQ(Guid::FromName("a"), Guid::FromName("a"));
-  EXPECT_NE(Guid::FromName("a"), Guid::FromName("b"));
-  EXPECT_FALSE(Guid::FromName("").IsNull());
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 //   quad KEY X0 Y0 Z0 ... X3 Y3 Z3 adds a quad, corners in order (normal from them)
 //   double KEY                     the pending triangles get a back copy too
 //   geometry KEY                   writes the pending triangles -> "geometry KEY BLOCK"
-//   clear KEY                      forgets the pending triangles
 //   texture KEY W H SEED           a memory bitmap -> "texture KEY BLOCK"
 //   texfile KEY PATH               a texture file path instead of a block -> "texfile KEY"
 //   material KEY RRGGBB            new colour, counted as a material change -> "material KEY"
@@ -195,9 +194,6 @@ void Publisher::Serve() {
       AddQuad(s, q);
     } else if (verb == "double") {
       s.doubleSided = true;
-    } else if (verb == "clear") {
-      s.vertices.clear();
-      s.indices.clear();
     } else if (verb == "geometry") {
       WriteGeometry(c_, s);
       Say("geometry " + key + " " + std::to_string(s.record->geometryBlockId));
