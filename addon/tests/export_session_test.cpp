@@ -5,10 +5,6 @@
 // folder; the document's materials read back by assimp have the host's
 // opacities.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <assimp/material.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
@@ -43,46 +39,6 @@ std::map<std::string, std::string> Snapshot(const std::string& folder) {
     entries[name] = e.is_directory() ? std::string("<folder>") : ReadAll(e.path().string());
   }
   return entries;
-}
-
-// hostsim on a script, its JSON log read through a pipe, with a file-size
-// limit on the whole process (the limit applies to every file it writes,
-// not to the pipe).
-addon_test::Run RunLimited(const std::string& name, const std::string& script, rlim_t fileSizeLimit) {
-  const std::string file = addon_test::Root() + "/" + name + ".hs";
-  std::ofstream(file) << addon_test::LoadLine() << script;
-  int out[2];
-  addon_test::Run r;
-  if (::pipe(out) != 0) return r;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    rlimit limit{fileSizeLimit, fileSizeLimit};
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(120);
-    ::dup2(out[1], 1);
-    ::dup2(out[1], 2);
-    ::close(out[0]);
-    ::close(out[1]);
-    ::execl(HOSTSIM_PATH, HOSTSIM_PATH, "--no-launch", "--quiet", "--json", "-", "run", file.c_str(),
-            static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  std::string text;
-  char buffer[65536];
-  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) != 0;) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(out[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-  r.output = text;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);)
-    if (!line.empty() && line[0] == '{') r.events.push_back(json::parse(line, nullptr, false));
-  return r;
 }
 
 std::string LastStatus(const addon_test::Run& r) {
@@ -168,11 +124,11 @@ TEST(ExportSession, AFailedExportSaysSoAndLeavesDocumentAndTexturesAsTheyWere) {
   // Every image fits under the limit, the document does not: the failure
   // comes after the images were written.
   ASSERT_LT(largestImage * 2, documentSize);
-  const rlim_t limit = static_cast<rlim_t>((largestImage + documentSize) / 2);
+  const unsigned long limit = (largestImage + documentSize) / 2;
 
   // The export command: the user chose the file in the save dialog and is
   // told in a message box.
-  auto command = RunLimited("export-limit-command", "open " + e.project + R"HS(
+  auto command = addon_test::RunModule("export-limit-command", "open " + e.project + R"HS(
 window 3d
 answer save )HS" + e.document + R"HS(
 answer overwrite yes
@@ -195,7 +151,7 @@ menu 32105
 
   // The host's save of the 3D window: the failure goes back to the host,
   // which reports the failed save; the status bar says it too.
-  auto save = RunLimited("export-limit-save", "open " + e.project + "\nwindow 3d\nsave3d " + e.document + "\n", limit);
+  auto save = addon_test::RunModule("export-limit-save", "open " + e.project + "\nwindow 3d\nsave3d " + e.document + "\n", limit);
   EXPECT_EQ(save.status, 1) << save.output;  // the failed line
   const auto errors = save.Of("error");
   ASSERT_EQ(errors.size(), 1u) << save.output;
