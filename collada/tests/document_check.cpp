@@ -9,6 +9,7 @@
 #include <array>
 #include <assimp/Importer.hpp>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -37,6 +38,29 @@ std::string NormaliseDate(const std::string& document) {
   auto end = document.find("\r\n", begin);
   if (end == std::string::npos) return document;
   return document.substr(0, begin) + "DATE" + document.substr(end);
+}
+
+std::string WithoutNodes(const std::string& document) {
+  static const char* const kMarkers[] = {"<effect id=\"effect-velmarNode\"", "<material id=\"material-velmarNode\"",
+                                         "<geometry id=\"velmarNode\"", "<node id=\"node-vn-"};
+  std::string kept, closing;
+  for (std::size_t at = 0; at < document.size();) {
+    const std::size_t end = std::min(document.find('\n', at), document.size() - 1) + 1;
+    const std::string line = document.substr(at, end - at);
+    at = end;
+    if (!closing.empty()) {
+      if (line == closing) closing.clear();
+      continue;
+    }
+    const std::size_t indent = line.find_first_not_of('\t');
+    for (const char* marker : kMarkers)
+      if (line.compare(indent, std::strlen(marker), marker) == 0) {
+        const std::string tag = line.substr(indent + 1, line.find(' ', indent) - indent - 1);
+        closing = line.substr(0, indent) + "</" + tag + ">\r\n";
+      }
+    if (closing.empty()) kept += line;
+  }
+  return kept;
 }
 
 std::string SchemaProblems(const std::string& path) {

@@ -19,6 +19,12 @@ void WriteFile(const std::string& path, const std::string& bytes);
 // is kept).
 std::string NormaliseDate(const std::string& document);
 
+// The document a writer without nodes makes of one with nodes: every
+// element of the node marker (its effect, material and geometry) and every
+// node of a body left out, each from its opening line to the closing line
+// at the same indentation.
+std::string WithoutNodes(const std::string& document);
+
 // Runs the COLLADA 1.4.1 validator on a file; empty when the file is valid,
 // the validator's report otherwise. "skipped" prefixes the text when the
 // validator is not installed.

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -23,6 +22,8 @@ using collada_test::TempDir;
 using nlohmann::json;
 
 constexpr int kCancel = static_cast<int>(0x81060003u);
+
+std::string Golden(const std::string& name) { return std::string(CORV_COLLADA_GOLDEN_DIR) + "/" + name; }
 
 std::string Utf8(const std::u16string& s) {
   std::string out;
@@ -182,11 +183,8 @@ TEST_F(ExportPipeline, FileTypeSaveWritesTheGoldenDocumentWithItsTextures) {
   ASSERT_TRUE(saved.ok()) << saved.error() << " " << lastError();
   std::string document = ReadFile(out);
 
-  std::string golden = std::string(CORV_COLLADA_GOLDEN_DIR) + "/pipeline_model.dae";
-  if (std::getenv("CORV_COLLADA_UPDATE_GOLDEN") != nullptr) {
-    collada_test::WriteFile(golden, collada_test::NormaliseDate(document));
-  }
-  EXPECT_EQ(collada_test::NormaliseDate(document), ReadFile(golden));
+  const std::string golden = ReadFile(Golden("pipeline_model.dae"));
+  EXPECT_EQ(collada_test::NormaliseDate(document), golden);
   EXPECT_EQ(collada_test::SchemaProblems(out), "");
 
   // Unique ids: the second key with the low 32 bits 2A carries its whole key.
@@ -231,17 +229,16 @@ TEST_F(ExportPipeline, FileTypeSaveWritesTheGoldenDocumentWithItsTextures) {
   // to the first document until then, and are not deleted meanwhile).
   ASSERT_TRUE(host_->Save3D(out).ok());
   EXPECT_TRUE(std::filesystem::exists(dir.File(png)));
-  EXPECT_EQ(collada_test::NormaliseDate(ReadFile(out)), ReadFile(golden));
+  EXPECT_EQ(collada_test::NormaliseDate(ReadFile(out)), golden);
 }
 
 TEST_F(ExportPipeline, NodesOffLeavesNoMarkers) {
   OpenProject();
   setSwitches(0, 0, 1);
-  std::string out = dir.File("NoNodes.dae");
+  std::string out = dir.File("Out.dae");  // the golden document's name
   ASSERT_TRUE(host_->Save3D(out).ok()) << lastError();
-  std::string document = ReadFile(out);
-  EXPECT_EQ(document.find("vn-"), std::string::npos);
-  EXPECT_EQ(document.find("velmarNode"), std::string::npos);
+  EXPECT_EQ(collada_test::NormaliseDate(ReadFile(out)),
+            collada_test::WithoutNodes(ReadFile(Golden("pipeline_model.dae"))));
   EXPECT_EQ(collada_test::SchemaProblems(out), "");
 }
 
@@ -334,11 +331,9 @@ TEST_F(ExportPipeline, EmptyProjectGivesACompleteDocument) {
   ASSERT_TRUE(host_->SwitchWindow(hostmodel::WindowType::ThreeD).ok());
   std::string out = dir.File("Empty.dae");
   ASSERT_TRUE(host_->Save3D(out).ok()) << lastError();
-  std::string document = ReadFile(out);
+  // The writer's empty document (its own test holds it line by line).
+  EXPECT_EQ(collada_test::NormaliseDate(ReadFile(out)), ReadFile(Golden("empty_nodes.dae")));
   EXPECT_EQ(collada_test::SchemaProblems(out), "");
-  EXPECT_NE(document.find("<library_geometries>\r\n\t<geometry id=\"velmarNode\""), std::string::npos);
-  EXPECT_NE(document.find("<node id=\"node-velmarModel\" name=\"geometry-velmarModel\">\r\n<extra>"),
-            std::string::npos);
 }
 
 }  // namespace
