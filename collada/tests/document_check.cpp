@@ -81,22 +81,17 @@ std::string SchemaProblems(const std::string& path) {
 ReadBack ReadWithAssimp(const std::string& path) {
   ReadBack result;
   Assimp::Importer importer;
-  const aiScene* scene =
-      importer.ReadFile(path, aiProcess_Triangulate | aiProcess_JoinIdenticalVertices);
+  const aiScene* scene = importer.ReadFile(path, aiProcess_Triangulate);
   if (scene == nullptr) {
     result.error = importer.GetErrorString();
     return result;
   }
   result.ok = true;
-  result.meshes = scene->mNumMeshes;
+  std::vector<std::string> names;
   for (unsigned i = 0; i < scene->mNumMaterials; ++i) {
     aiString name;
     scene->mMaterials[i]->Get(AI_MATKEY_NAME, name);
-    result.materialNames.emplace_back(name.C_Str());
-    // An importer that finds no transparency stores no opacity: fully opaque.
-    float opacity = 1.0f;
-    scene->mMaterials[i]->Get(AI_MATKEY_OPACITY, opacity);
-    result.opacityByMaterial[name.C_Str()] = opacity;
+    names.emplace_back(name.C_Str());
     aiString file;
     if (scene->mMaterials[i]->GetTexture(aiTextureType_DIFFUSE, 0, &file) == AI_SUCCESS) {
       result.textureFiles.emplace_back(file.C_Str());
@@ -104,11 +99,7 @@ ReadBack ReadWithAssimp(const std::string& path) {
   }
   for (unsigned i = 0; i < scene->mNumMeshes; ++i) {
     const aiMesh* mesh = scene->mMeshes[i];
-    result.triangles += mesh->mNumFaces;
-    result.vertices += mesh->mNumVertices;
-    if (mesh->mMaterialIndex < result.materialNames.size()) {
-      result.trianglesByMaterial[result.materialNames[mesh->mMaterialIndex]] += mesh->mNumFaces;
-    }
+    if (mesh->mMaterialIndex < names.size()) result.trianglesByMaterial[names[mesh->mMaterialIndex]] += mesh->mNumFaces;
   }
   return result;
 }

@@ -33,16 +33,10 @@ std::string SchemaProblems(const std::string& path);
 struct ReadBack {
   bool ok = false;
   std::string error;
-  std::size_t meshes = 0;
-  std::size_t triangles = 0;
-  std::size_t vertices = 0;  // after joining identical vertices
-  std::vector<std::string> materialNames;
   std::map<std::string, std::size_t> trianglesByMaterial;
   std::vector<std::string> textureFiles;  // diffuse textures, as referenced
-  std::map<std::string, float> opacityByMaterial;  // 1 = opaque, as the importer reads it
 };
-// Imports the document with assimp (triangulated, identical vertices
-// joined, no other processing).
+// Imports the document with assimp (triangulated, no other processing).
 ReadBack ReadWithAssimp(const std::string& path);
 
 using TempDir = ::testsupport::TempDir;

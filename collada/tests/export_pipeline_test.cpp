@@ -3,7 +3,6 @@
 // "dae" file-type save or through its own save dialog.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -41,13 +40,9 @@ struct DialogUser : host::ui::Answerer {
   int MessageBox(const host::ui::MessageBoxRequest&) override { return 1; }
   std::optional<std::u16string> SaveFile(const host::ui::SaveDialogRequest& request) override {
     requests.push_back(request);
-    if (answers.empty() || !answers.front()) {
-      if (!answers.empty()) answers.erase(answers.begin());
-      return std::nullopt;
-    }
-    std::string answer = *answers.front();
-    answers.erase(answers.begin());
-    return Utf16(answer);
+    std::optional<std::string> answer;
+    if (!answers.empty()) answer = answers.front(), answers.erase(answers.begin());
+    return answer ? std::optional<std::u16string>(Utf16(*answer)) : std::nullopt;
   }
   bool ConfirmOverwrite(const std::u16string&) override { return true; }
   void Modal(host::ui::Ui&, short) override {}
@@ -187,16 +182,11 @@ TEST_F(ExportPipeline, FileTypeSaveWritesTheGoldenDocumentWithItsTextures) {
   EXPECT_EQ(collada_test::NormaliseDate(document), golden);
   EXPECT_EQ(collada_test::SchemaProblems(out), "");
 
-  // Unique ids: the second key with the low 32 bits 2A carries its whole key.
-  EXPECT_NE(document.find("<geometry id=\"2A\" name=\"Brick\">"), std::string::npos);
-  EXPECT_NE(document.find("<geometry id=\"10000002A\" name=\"Leaves\">"), std::string::npos);
-  // Markup sanitised to "_", the vertical tab and form feed too.
-  EXPECT_NE(document.find("name=\"Glass ___ _q_ _a___\""), std::string::npos);
-
+  // The golden document holds the ids of two keys with the same low 32
+  // bits, names with markup sanitised, the images' references and one
+  // node per body with vertices (numbered by body: none for body 2).
   // Images as PNG (alpha pattern) and JPEG beside the document.
   std::string png = "Out_Textures/000000010000002a.png", jpg = "Out_Textures/000000000000002a.jpg";
-  EXPECT_NE(document.find("<init_from>" + png + "</init_from>"), std::string::npos);
-  EXPECT_NE(document.find("<init_from>" + jpg + "</init_from>"), std::string::npos);
   EXPECT_EQ(ReadFile(dir.File(png)).substr(0, 4), "\x89PNG");
   EXPECT_EQ(ReadFile(dir.File(jpg)).substr(0, 2), "\xFF\xD8");
 
@@ -206,13 +196,6 @@ TEST_F(ExportPipeline, FileTypeSaveWritesTheGoldenDocumentWithItsTextures) {
   EXPECT_EQ(back.trianglesByMaterial["Leaves"], 4u);  // an open sheet counts twice
   EXPECT_EQ(back.trianglesByMaterial["Velmar Node Material"], 1u);
   EXPECT_EQ(back.textureFiles.size(), 2u);
-
-  // One node per body with vertices, numbered by body, with a gap for the
-  // body without vertices (body 2).
-  EXPECT_NE(document.find("node-vn-0001"), std::string::npos);
-  EXPECT_EQ(document.find("node-vn-0002"), std::string::npos);
-  EXPECT_NE(document.find("node-vn-0003"), std::string::npos);
-  EXPECT_NE(document.find("node-vn-0004"), std::string::npos);
 
   std::string status = progress();
   std::vector<std::string> order = {"initializing", "load materials", "load geometries", "merge geometries",
@@ -256,9 +239,8 @@ TEST_F(ExportPipeline, SaveDialogProposalsFolderAndCancel) {
   EXPECT_EQ(Utf8(first.proposal), projectDir + "/House.dae");
   EXPECT_EQ(Utf8(first.initialDir), "");
   ASSERT_EQ(first.filters.size(), 2u);
-  EXPECT_EQ(Utf8(first.filters[0].first), "Collada files");
-  EXPECT_EQ(Utf8(first.filters[0].second), "*.dae");
-  EXPECT_EQ(Utf8(first.filters[1].second), "*.*");
+  EXPECT_EQ(Utf8(first.filters[0].first + u"|" + first.filters[0].second + u"|" + first.filters[1].second),
+            "Collada files|*.dae|*.*");
   EXPECT_EQ(first.flags, 0x2u);  // prompt before overwriting, nothing else
   EXPECT_EQ(Utf8(lastFolder()), "");
 
@@ -283,31 +265,16 @@ TEST_F(ExportPipeline, SaveDialogProposalsFolderAndCancel) {
   EXPECT_EQ(Utf8(user.requests.back().proposal), projectDir + "/House.dae");
 }
 
-TEST_F(ExportPipeline, FailuresKeepTheOldDocument) {
+// (A file-size limit reached part way is the add-on's export session test,
+// seen as the user sees it.)
+TEST_F(ExportPipeline, FailuresLeaveNoTemporaryFile) {
   OpenProject();
-  const std::string old = "an older export\r\n";
-  std::string out = dir.File("Keep.dae");
-  collada_test::WriteFile(out, old);
-
-  // The file-size limit is reached part way (what a full disk does too).
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = 2000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  auto result = host_->Save3D(out);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  EXPECT_FALSE(result.ok());
-  EXPECT_NE(std::string(lastError()).find("File too large"), std::string::npos) << lastError();
-  EXPECT_EQ(ReadFile(out), old);
-
   // A destination that is a folder; a folder that does not exist.
   std::filesystem::create_directory(dir.File("Folder.dae"));
   EXPECT_FALSE(host_->Save3D(dir.File("Folder.dae")).ok());
   EXPECT_FALSE(host_->Save3D(dir.File("missing/Model.dae")).ok());
   EXPECT_FALSE(std::filesystem::exists(dir.File("missing")));
 
-  // Only the old document and what the first attempt's images left.
   for (const auto& name : dir.Entries()) {
     EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
   }
