@@ -351,70 +351,42 @@ await second-ended 20000
   EXPECT_EQ(ExitCode(velmar.child().Wait(10000)), 0);
 }
 
+// The link's stops and starts as the registry of connections shows them:
+// the palette's stop button, a save under the same name (the link goes on)
+// and under another (the old name's link ends), closing the project.
 TEST_F(LinkProcessTest, StopByPaletteByCloseAndBySaveUnderAnotherName) {
-  // velmar is there for the start's renderer check; it follows each link.
+  // velmar is there for the first start's renderer check and ends with
+  // its link; the later starts find no renderer and ask about one.
   Velmar velmar;
   velmar.Start();
   const std::string other = (dir_ / "Other.pln").string();
   const std::u16string otherName = util::FromUtf8((dir_ / "Other.dae").string());
-  auto host = Hostsim("stops", "open " + project_ + R"(
-window 3d
-menu 32106
-menu 32101
-signal s1
-await t1 20000
-palette click 3
-expect status "Corvanta® stopped."
-signal s2
-await t2 20000
-answer alert No
-menu 32101
-signal s3
-await t3 20000
-saveas )" + project_ + R"(
-expect menu 32103 enabled
-signal s4
-await t4 20000
-saveas )" + other + R"(
-expect menu 32103 disabled
-signal s5
-await t5 20000
-answer alert No
-menu 32101
-signal s6
-await t6 20000
-close
-expect menu 32103 disabled
-signal s7
-)");
+  const struct {
+    std::string script;
+    bool linked, otherLinked;
+  } steps[] = {{"menu 32106\nmenu 32101\n", true, false},
+               {"palette click 3\nexpect status \"Corvanta® stopped.\"\n", false, false},
+               {"answer alert No\nmenu 32101\n", true, false},
+               {"saveas " + project_ + "\nexpect menu 32103 enabled\n", true, false},
+               {"saveas " + other + "\nexpect menu 32103 disabled\n", false, false},
+               {"answer alert No\nmenu 32101\n", false, true},
+               {"close\nexpect menu 32103 disabled\n", false, false}};
+  std::string script = "open " + project_ + "\nwindow 3d\n";
+  for (std::size_t i = 0; i < std::size(steps); ++i)
+    script += steps[i].script + "signal s" + std::to_string(i) + "\nawait t" + std::to_string(i) + " 20000\n";
+  auto host = Hostsim("stops", script);
   ASSERT_NE(host, nullptr);
-  ASSERT_TRUE(Awaited("s1", 20000));
-  EXPECT_TRUE(AwaitRegistered(linkName_, true));
-  Raise("t1");
-  // The palette's stop button.
-  ASSERT_TRUE(Awaited("s2", 20000));
-  EXPECT_TRUE(AwaitRegistered(linkName_, false));
-  // velmar lets go of the ended link's control area before the next start.
-  EXPECT_TRUE(velmar.Next("link-ended", 10000).is_object());
-  Raise("t2");
-  ASSERT_TRUE(Awaited("s3", 20000));
-  EXPECT_TRUE(AwaitRegistered(linkName_, true));
-  Raise("t3");
-  // Saved under the same name: the link goes on.
-  ASSERT_TRUE(Awaited("s4", 20000));
-  EXPECT_TRUE(AwaitRegistered(linkName_, true));
-  Raise("t4");
-  // Saved under another name: the link of the old name ends.
-  ASSERT_TRUE(Awaited("s5", 20000));
-  EXPECT_TRUE(AwaitRegistered(linkName_, false));
-  EXPECT_FALSE(IsRegistered(otherName));
-  Raise("t5");
-  ASSERT_TRUE(Awaited("s6", 20000));
-  EXPECT_TRUE(AwaitRegistered(otherName, true));
-  Raise("t6");
-  // Closing the project ends its link.
-  ASSERT_TRUE(Awaited("s7", 20000));
-  EXPECT_TRUE(AwaitRegistered(otherName, false));
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    SCOPED_TRACE("after " + steps[i].script);
+    ASSERT_TRUE(Awaited("s" + std::to_string(i), 20000));
+    EXPECT_TRUE(AwaitRegistered(linkName_, steps[i].linked));
+    EXPECT_TRUE(AwaitRegistered(otherName, steps[i].otherLinked));
+    // velmar lets go of the ended link's control area before the next start.
+    if (i == 1) {
+      EXPECT_TRUE(velmar.Next("link-ended", 10000).is_object());
+    }
+    Raise("t" + std::to_string(i));
+  }
   EXPECT_EQ(ExitCode(host->Wait(30000)), 0);
   velmar.child().Signal(SIGTERM);
   velmar.child().Wait(10000);
