@@ -438,10 +438,6 @@ expect status "Corvanta® stopped."
 expect menu 32107 enabled
 expect palette 2 icon 32111
 expect palette 4 icon 32131
-palette close
-menu 32110
-expect palette 2 icon 32111
-expect palette 4 icon 32131
 expect tooltip 2 "Start Corvanta to view your project in Velmar."
 expect tooltip 4 "Status: Corvanta stopped"
 )HS");
