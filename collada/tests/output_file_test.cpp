@@ -21,22 +21,16 @@ using collada_test::TempDir;
 
 const std::string kOld = "old document\r\n";
 
-bool WriteDocument(const std::string& path, std::size_t bytes, std::string* error = nullptr) {
+bool WriteDocument(const std::string& path, std::size_t bytes) {
   collada::OutputFile out;
-  if (!out.Open(path)) {
-    if (error) *error = out.Error();
-    return false;
-  }
-  std::string chunk(100000, 'x');
+  if (!out.Open(path)) return false;
+  const std::string chunk(100000, 'x');
   for (std::size_t written = 0; written < bytes; written += chunk.size()) out.Write(chunk);
   out.Line("end");
-  bool ok = out.Commit();
-  if (error) *error = out.Error();
-  return ok;
+  return out.Commit();
 }
 
-// Runs fn in a child process (to change its user or its limits) and returns
-// its exit code.
+// Runs fn in a child process (to change its user) and returns its exit code.
 template <typename Fn>
 int InChild(Fn fn) {
   pid_t pid = fork();

@@ -54,17 +54,13 @@ class HostQueries : public ::testing::Test {
     ASSERT_EQ(SetImportedFuncAddrs(&host->Table().Raw()), NoError);
     scope = std::make_unique<host::Host::AddonScope>(*host, 0);
   }
-  void TearDown() override {
-    scope.reset();
-    host.reset();
-  }
   std::string SaveSample(const std::string& name) {
     const std::string path = livelink_test::Isolated().root() + "/" + name;
     EXPECT_TRUE(hostmodel::SaveProjectFile(hostmodel::SampleBuilding(), path).ok());
     return path;
   }
   std::unique_ptr<host::Host> host;
-  std::unique_ptr<host::Host::AddonScope> scope;
+  std::unique_ptr<host::Host::AddonScope> scope;  // ends before the host
 };
 
 TEST_F(HostQueries, ProjectPathForNoneUntitledSoloAndTeamworkProjects) {
