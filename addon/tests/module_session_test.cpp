@@ -313,6 +313,8 @@ menu 32107
   EXPECT_NE(boxes[0]["text"].get<std::string>().find("\"" + file + "\""), std::string::npos) << boxes[0]["text"];
   EXPECT_EQ(boxes[0]["style"], 0x30);
   EXPECT_EQ(ReadAll(file), damaged);
+  // What cannot be read loads as the fresh installation's values.
+  EXPECT_TRUE(r.Has("dialog.item", {{"res", 32205}, {"item", 2}, {"what", "value"}, {"value", 1}})) << r.output;
   addon_test::ForgetSettings();
 }
 

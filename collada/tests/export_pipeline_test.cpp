@@ -288,6 +288,7 @@ TEST_F(ExportPipeline, FailuresLeaveNoTemporaryFile) {
   std::string document = ReadFile(plain);
   EXPECT_EQ(document.find("sampler2d-"), std::string::npos);
   EXPECT_EQ(document.find("<image "), std::string::npos);
+  EXPECT_NE(document.find("<diffuse>\r\n<color>0.996 0.496 0.000 1.000</color>"), std::string::npos);  // Brick's
   EXPECT_EQ(collada_test::SchemaProblems(plain), "");
 }
 
