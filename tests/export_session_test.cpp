@@ -1,14 +1,5 @@
-// The COLLADA export as a user meets it in hostsim with the add-on: an
-// export that fails (a file-size limit, a destination that is a folder)
-// says so and leaves the destination's document and texture folder
-// byte-identical; one that succeeds keeps the other files of the texture
-// folder; the document's materials read back by assimp have the host's
-// opacities.
+// The COLLADA export as a user meets it in hostsim with the add-on.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <assimp/material.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
@@ -45,84 +36,28 @@ std::map<std::string, std::string> Snapshot(const std::string& folder) {
   return entries;
 }
 
-// hostsim on a script, its JSON log read through a pipe, with a file-size
-// limit on the whole process (the limit applies to every file it writes,
-// not to the pipe).
-addon_test::Run RunLimited(const std::string& name, const std::string& script, rlim_t fileSizeLimit) {
-  const std::string file = addon_test::Root() + "/" + name + ".hs";
-  std::ofstream(file) << addon_test::LoadLine() << script;
-  int out[2];
-  addon_test::Run r;
-  if (::pipe(out) != 0) return r;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    rlimit limit{fileSizeLimit, fileSizeLimit};
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(120);
-    ::dup2(out[1], 1);
-    ::dup2(out[1], 2);
-    ::close(out[0]);
-    ::close(out[1]);
-    ::execl(HOSTSIM_PATH, HOSTSIM_PATH, "--no-launch", "--quiet", "--json", "-", "run", file.c_str(),
-            static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  std::string text;
-  char buffer[65536];
-  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) != 0;) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(out[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-  r.output = text;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);)
-    if (!line.empty() && line[0] == '{') r.events.push_back(json::parse(line, nullptr, false));
-  return r;
-}
-
 std::string LastStatus(const addon_test::Run& r) {
   const auto texts = r.Of("statusbar");
   return texts.empty() ? std::string() : texts.back().value("text", "");
 }
 
-// A saved sample project and one export of it into dest/ (the document and
-// its texture folder a later export must not lose).
-struct Exported {
-  std::string folder, project, dest, document, textures;
-};
+// A sample project exported into dest/: the document's materials read back
+// by another program have the host's opacities, and an export over it
+// keeps the texture folder's other files and leaves nothing of its own.
+TEST(ExportSession, ExportsThatSucceedAndExportsThatFail) {
+  const std::string root = addon_test::Root() + "/export", project = root + "/house.pln";
+  const std::string dest = root + "/dest", document = dest + "/house.dae", textures = dest + "/house_Textures";
+  fs::create_directories(dest);
+  const std::string exportIt = "open " + project + "\nwindow 3d\nsave3d " + document + "\n";
+  auto first = addon_test::RunModule("export-first", "sample\nsaveas " + project + "\n" + exportIt);
+  ASSERT_EQ(first.status, 0) << first.output;
 
-const Exported& SampleExport() {
-  static const Exported e = [] {
-    Exported x;
-    x.folder = addon_test::Root() + "/export";
-    x.project = x.folder + "/house.pln";
-    x.dest = x.folder + "/dest";
-    x.document = x.dest + "/house.dae";
-    x.textures = x.dest + "/house_Textures";
-    fs::create_directories(x.dest);
-    auto r = addon_test::RunModule("export-setup",
-                                   "sample\nsaveas " + x.project + "\nwindow 3d\nsave3d " + x.document + "\n");
-    EXPECT_EQ(r.status, 0) << r.output;
-    return x;
-  }();
-  return e;
-}
-
-TEST(ExportSession, MaterialsReadBackWithTheHostsOpacity) {
-  const Exported& e = SampleExport();
-  // The host's materials as the saved project holds them.
-  const json project = json::parse(ReadAll(e.project));
+  const json saved = json::parse(ReadAll(project));
   std::map<std::string, float> hostOpacity;
-  for (const auto& m : project["materials"]) hostOpacity[m["name"]] = 1.0f - m.value("transparency", 0.0f) / 100.0f;
+  for (const auto& m : saved["materials"]) hostOpacity[m["name"]] = 1.0f - m.value("transparency", 0.0f) / 100.0f;
   ASSERT_EQ(hostOpacity.count("Glass"), 1u);
-
   Assimp::Importer importer;
-  const aiScene* scene = importer.ReadFile(e.document, aiProcess_Triangulate);
+  const aiScene* scene = importer.ReadFile(document, aiProcess_Triangulate);
   ASSERT_NE(scene, nullptr) << importer.GetErrorString();
   std::size_t compared = 0;
   for (unsigned i = 0; i < scene->mNumMaterials; ++i) {
@@ -141,40 +76,35 @@ TEST(ExportSession, MaterialsReadBackWithTheHostsOpacity) {
     ++compared;
   }
   EXPECT_GE(compared, hostOpacity.size()) << "every host material of the sample is in the document";
-}
 
-TEST(ExportSession, ASuccessfulExportKeepsTheTextureFoldersOtherFiles) {
-  const Exported& e = SampleExport();
-  ASSERT_TRUE(fs::is_directory(e.textures));
-  std::ofstream(e.textures + "/notes.txt") << "the user's own file\n";
-  auto r = addon_test::RunModule("export-again", "open " + e.project + "\nwindow 3d\nsave3d " + e.document + "\n");
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(LastStatus(r), "Velmar Collada exporter: export complete.");
-  EXPECT_EQ(ReadAll(e.textures + "/notes.txt"), "the user's own file\n");
-  // Nothing of the export's own is left beside the document.
-  for (const auto& entry : fs::directory_iterator(e.dest)) {
+  ASSERT_TRUE(fs::is_directory(textures));
+  std::ofstream(textures + "/notes.txt") << "the user's own file\n";
+  auto again = addon_test::RunModule("export-again", exportIt);
+  EXPECT_EQ(again.status, 0) << again.output;
+  EXPECT_EQ(LastStatus(again), "Velmar Collada exporter: export complete.");
+  EXPECT_EQ(ReadAll(textures + "/notes.txt"), "the user's own file\n");
+  for (const auto& entry : fs::directory_iterator(dest)) {
     const std::string name = entry.path().filename().string();
     EXPECT_TRUE(name == "house.dae" || name == "house_Textures") << name;
   }
-}
 
-TEST(ExportSession, AFailedExportSaysSoAndLeavesDocumentAndTexturesAsTheyWere) {
-  const Exported& e = SampleExport();
-  const auto before = Snapshot(e.dest);
+  // Exports that fail say so and leave the document and its texture folder
+  // byte-identical.
+  const auto before = Snapshot(dest);
   std::uintmax_t largestImage = 0;
-  for (const auto& image : fs::directory_iterator(e.textures))
+  for (const auto& image : fs::directory_iterator(textures))
     largestImage = std::max(largestImage, fs::file_size(image.path()));
-  const std::uintmax_t documentSize = fs::file_size(e.document);
+  const std::uintmax_t documentSize = fs::file_size(document);
   // Every image fits under the limit, the document does not: the failure
   // comes after the images were written.
   ASSERT_LT(largestImage * 2, documentSize);
-  const rlim_t limit = static_cast<rlim_t>((largestImage + documentSize) / 2);
+  const unsigned long limit = (largestImage + documentSize) / 2;
 
   // The export command: the user chose the file in the save dialog and is
   // told in a message box.
-  auto command = RunLimited("export-limit-command", "open " + e.project + R"HS(
+  auto command = addon_test::RunModule("export-limit-command", "open " + project + R"HS(
 window 3d
-answer save )HS" + e.document + R"HS(
+answer save )HS" + document + R"HS(
 answer overwrite yes
 answer msgbox ok
 menu 32105
@@ -185,38 +115,38 @@ menu 32105
   ASSERT_EQ(boxes.size(), 1u) << command.output;
   EXPECT_EQ(boxes[0]["caption"], "Velmar Corvanta - Export failed");
   const std::string text = boxes[0]["text"];
-  EXPECT_NE(text.find("The document \"" + e.document + "\" could not be written: "), std::string::npos) << text;
+  EXPECT_NE(text.find("The document \"" + document + "\" could not be written: "), std::string::npos) << text;
   EXPECT_NE(text.find("File too large"), std::string::npos) << text;
   EXPECT_EQ(boxes[0]["style"], 16);
   const std::string status = LastStatus(command);
   EXPECT_EQ(status.rfind("Velmar Collada exporter: export failed: ", 0), 0u) << status;
   EXPECT_NE(status.find("File too large"), std::string::npos) << status;
-  EXPECT_EQ(Snapshot(e.dest), before);
+  EXPECT_EQ(Snapshot(dest), before);
 
   // The host's save of the 3D window: the failure goes back to the host,
   // which reports the failed save; the status bar says it too.
-  auto save = RunLimited("export-limit-save", "open " + e.project + "\nwindow 3d\nsave3d " + e.document + "\n", limit);
+  auto save = addon_test::RunModule("export-limit-save", "open " + project + "\nwindow 3d\nsave3d " + document + "\n", limit);
   EXPECT_EQ(save.status, 1) << save.output;  // the failed line
   const auto errors = save.Of("error");
   ASSERT_EQ(errors.size(), 1u) << save.output;
-  EXPECT_NE(errors[0].value("reason", "").find("could not save " + e.document + " (error 0x81060001)"),
+  EXPECT_NE(errors[0].value("reason", "").find("could not save " + document + " (error 0x81060001)"),
             std::string::npos)
       << errors[0].dump();
   EXPECT_TRUE(save.Of("msgbox.show").empty());
   EXPECT_NE(LastStatus(save).find("File too large"), std::string::npos) << LastStatus(save);
-  EXPECT_EQ(Snapshot(e.dest), before);
+  EXPECT_EQ(Snapshot(dest), before);
 
   // A destination that is a folder.
-  fs::create_directories(e.folder + "/Folder.dae/inside");
+  fs::create_directories(root + "/Folder.dae/inside");
   auto folder = addon_test::RunModule("export-folder",
-                                      "open " + e.project + "\nwindow 3d\nsave3d " + e.folder + "/Folder.dae\n");
+                                      "open " + project + "\nwindow 3d\nsave3d " + root + "/Folder.dae\n");
   EXPECT_EQ(folder.status, 1) << folder.output;
   ASSERT_EQ(folder.Of("error").size(), 1u) << folder.output;
   EXPECT_NE(folder.Of("error")[0].value("reason", "").find("(error 0x81060001)"), std::string::npos);
   EXPECT_EQ(LastStatus(folder), "Velmar Collada exporter: export failed: the destination is a folder.");
-  EXPECT_TRUE(fs::is_directory(e.folder + "/Folder.dae/inside"));
-  EXPECT_FALSE(fs::exists(e.folder + "/Folder_Textures"));
-  for (const auto& entry : fs::directory_iterator(e.folder))
+  EXPECT_TRUE(fs::is_directory(root + "/Folder.dae/inside"));
+  EXPECT_FALSE(fs::exists(root + "/Folder_Textures"));
+  for (const auto& entry : fs::directory_iterator(root))
     EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
 }
 

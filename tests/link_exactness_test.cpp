@@ -1,14 +1,11 @@
 // The live link's one promise, between real processes: after any sequence
 // of edits the renderer holds exactly the host's model. hostsim with the
-// add-on links a generated building; this test drives it through seeded
-// random edit sequences (moves, copies, deletions, material changes,
-// colour, transparency and texture edits, material deletions with and
-// without a replacement, boxes, pause and resume, leaving the 3D window,
-// edits sent while the biggest material's block is being rewritten, and a
-// renderer that scribbles a foreign block id into a record about to be
-// retired). After each sequence it waits until the link is quiet, reads
-// the canonical form of what a renderer holds, stops the link, starts a
-// fresh one on the same model and compares the two.
+// add-on links a generated building; seeded random edit sequences (element
+// and material edits, material deletions with and without a replacement,
+// pause, leaving the 3D window, edits while the biggest material's block is
+// rewritten, a renderer scribbling a foreign block id into a record about
+// to retire) each end in a quiet link whose canonical form must equal a
+// fresh link's of the same model.
 //
 // The seed is printed; CORV_EXACTNESS_SEED replays the same edits (their
 // timing against the publisher is the machine's). CORV_EXACTNESS_TRIANGLES,
@@ -18,6 +15,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,6 +25,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/utf.h"
@@ -66,45 +65,34 @@ const int kQuietMs = kSanitized ? 3000 : 1000;
 constexpr int kTimeoutMs = 120000;
 
 // hostsim at its prompt, driven line by line; its JSON log goes to a file.
+// The lines sent since the last TakeSent are kept for a failure's report.
 class Host {
  public:
-  explicit Host(const std::string& logPath) {
-    child_ = ChildProcess::Start(CORV_HOSTSIM_PATH,
-                                 {"--quiet", "--no-launch", "--json", logPath, "--addon", CORV_ADDON_PATH});
-  }
+  explicit Host(const std::string& logPath)
+      : child_(ChildProcess::Start(CORV_HOSTSIM_PATH,
+                                   {"--quiet", "--no-launch", "--json", logPath, "--addon", CORV_ADDON_PATH})) {}
   ~Host() {
-    if (child_ != nullptr) {
-      child_->Send("quit");
-      child_->Wait(20000);
-    }
+    if (child_ != nullptr) Quit();
   }
   bool running() const { return child_ != nullptr; }
   pid_t pid() const { return child_->pid(); }
-
   void Send(const std::string& line) {
     Drain();
     EXPECT_TRUE(child_->Send(line)) << line;
-    sent_.push_back(line);
+    sent_ += "  " + line + "\n";
   }
+  // A line for the failure's report that hostsim never sees.
+  void Note(const std::string& text) { sent_ += "  # " + text + "\n"; }
+  std::string TakeSent() { return std::exchange(sent_, std::string()); }
   // Waits until hostsim has run every line sent so far.
   bool Sync() {
     const std::string name = "sync-" + std::to_string(++syncs_);
     child_->Send("signal " + name);
-    const auto end = Clock::now() + std::chrono::milliseconds(kTimeoutMs);
-    while (Clock::now() < end) {
+    for (const auto end = Clock::now() + std::chrono::milliseconds(kTimeoutMs); Clock::now() < end;) {
       Drain();
       if (Awaited(name, 50)) return true;
     }
     return false;
-  }
-  // A line for the failure's report that hostsim never sees.
-  void Note(const std::string& text) { sent_.push_back("# " + text); }
-  // The lines sent since the last call, for a failure's report.
-  std::string TakeSent() {
-    std::string text;
-    for (const auto& line : sent_) text += "  " + line + "\n";
-    sent_.clear();
-    return text;
   }
   int Quit() {
     child_->Send("quit");
@@ -116,12 +104,11 @@ class Host {
  private:
   // The prompt's output is not read, only kept from filling the pipe.
   void Drain() {
-    std::string ignored;
-    while (child_->ReadLine(&ignored, 0)) {
+    for (std::string ignored; child_->ReadLine(&ignored, 0);) {
     }
   }
   std::unique_ptr<ChildProcess> child_;
-  std::vector<std::string> sent_;
+  std::string sent_;
   int syncs_ = 0;
 };
 
@@ -167,6 +154,9 @@ bool OpenLink(CorvantaAPI::LiveConnection& guest, const std::u16string& name) {
   return false;
 }
 
+// Numbers are sent with three decimals: the mirror applies exactly what
+// hostsim reads.
+double Grid(double x) { return std::round(x * 1000) / 1000; }
 std::string Number(double x) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f", x);
@@ -228,52 +218,36 @@ class Edits {
   // One model edit as a hostsim line, applied to the mirror; empty when
   // the one drawn cannot be made (nothing left to delete, ...).
   std::string ModelEdit() {
-    using hostmodel::Vec3;
-    const Vec3 offset{Uniform(-2, 2), Uniform(-2, 2), Uniform(-0.5, 0.5)};
-    const std::string d = Number(offset.x) + " " + Number(offset.y) + " " + Number(offset.z);
-    const hostmodel::Vec3 rounded{std::stod(Number(offset.x)), std::stod(Number(offset.y)),
-                                  std::stod(Number(offset.z))};
-    switch (Pick(11)) {
+    const hostmodel::Vec3 d{Grid(Uniform(-2, 2)), Grid(Uniform(-2, 2)), Grid(Uniform(-0.5, 0.5))};
+    const std::string offset = " " + Number(d.x) + " " + Number(d.y) + " " + Number(d.z);
+    const int kind = Pick(11);
+    const auto* e = kind <= 1 && Chance(0.5) ? SmallElement(biggest_) : SmallElement();
+    const std::string guid = e != nullptr ? e->guid.ToString() : std::string();
+    const std::int32_t m = AnyMaterial();
+    switch (kind) {
       case 0:
-      case 1: {
-        const auto* e = Chance(0.5) ? SmallElement(biggest_) : SmallElement();
-        if (e == nullptr) return {};
-        const hostmodel::Guid g = e->guid;
-        return Apply(hostmodel::MoveElement(model_, g, rounded), "edit move " + g.ToString() + " " + d);
-      }
-      case 2: {
-        const auto* e = SmallElement();
-        if (e == nullptr) return {};
-        const hostmodel::Guid g = e->guid;
-        return Apply(hostmodel::CopyElement(model_, g, rounded), "edit copy " + g.ToString() + " " + d);
-      }
-      case 3: {
-        const auto* e = SmallElement();
+      case 1:
+        return e == nullptr ? "" : Apply(hostmodel::MoveElement(model_, e->guid, d), "edit move " + guid + offset);
+      case 2:
+        return e == nullptr ? "" : Apply(hostmodel::CopyElement(model_, e->guid, d), "edit copy " + guid + offset);
+      case 3:
         if (e == nullptr || model_.elements.size() < 20) return {};
-        const hostmodel::Guid g = e->guid;
-        return Apply(hostmodel::DeleteElement(model_, g), "edit delete " + g.ToString());
-      }
-      case 4: {
-        const auto* e = SmallElement();
-        const std::int32_t m = AnyMaterial();
+        return Apply(hostmodel::DeleteElement(model_, e->guid), "edit delete " + guid);
+      case 4:
         if (e == nullptr) return {};
-        const hostmodel::Guid g = e->guid;
-        return Apply(hostmodel::SetElementMaterial(model_, g, m), "edit material " + g.ToString() + " " +
-                                                                       std::to_string(m));
-      }
+        return Apply(hostmodel::SetElementMaterial(model_, e->guid, m),
+                     "edit material " + guid + " " + std::to_string(m));
       case 5: {
-        const std::int32_t m = AnyMaterial();
         const hostmodel::ColorRGB c{Pick(101) / 100.0, Pick(101) / 100.0, Pick(101) / 100.0};
         return Apply(hostmodel::SetMaterialColor(model_, m, c), "edit color " + std::to_string(m) + " " +
                                                                     Number(c.r) + " " + Number(c.g) + " " + Number(c.b));
       }
       case 6: {
-        const std::int32_t m = AnyMaterial(), percent = Pick(101);
+        const std::int32_t percent = Pick(101);
         return Apply(hostmodel::SetMaterialTransparency(model_, m, percent),
                      "edit transparency " + std::to_string(m) + " " + std::to_string(percent));
       }
       case 7: {
-        const std::int32_t m = AnyMaterial();
         if (Chance(0.5)) {
           const auto t = Pick(static_cast<int>(model_.textures.size()) + 1);
           return Apply(hostmodel::SetMaterialTexture(model_, m, t),
@@ -287,16 +261,12 @@ class Edits {
       case 8:
         return DeleteMaterial(Chance(0.5));
       default: {
-        const double x = Uniform(-40, 40), y = Uniform(-40, 40), z = Uniform(0, 10);
-        const std::int32_t m = AnyMaterial();
-        const std::string line = "edit box " + Number(x) + " " + Number(y) + " " + Number(z) + " " +
-                                 Number(x + 1.5) + " " + Number(y + 1) + " " + Number(z + 2) + " " +
-                                 std::to_string(m);
-        const double rx = std::stod(Number(x)), ry = std::stod(Number(y)), rz = std::stod(Number(z));
-        return Apply(hostmodel::AddBox(model_, {rx, ry, rz}, {std::stod(Number(x + 1.5)), std::stod(Number(y + 1)),
-                                                              std::stod(Number(z + 2))},
-                                       m),
-                     line);
+        const hostmodel::Vec3 lo{Grid(Uniform(-40, 40)), Grid(Uniform(-40, 40)), Grid(Uniform(0, 10))};
+        const hostmodel::Vec3 hi{Grid(lo.x + 1.5), Grid(lo.y + 1), Grid(lo.z + 2)};
+        return Apply(hostmodel::AddBox(model_, lo, hi, m), "edit box " + Number(lo.x) + " " + Number(lo.y) + " " +
+                                                               Number(lo.z) + " " + Number(hi.x) + " " +
+                                                               Number(hi.y) + " " + Number(hi.z) + " " +
+                                                               std::to_string(m));
       }
     }
   }
@@ -306,9 +276,9 @@ class Edits {
   std::string MoveInBiggest() {
     const auto* e = SmallElement(biggest_);
     if (e == nullptr) return {};
-    const std::string dz = Number((Chance(0.5) ? 1 : -1) * Uniform(0.05, 0.2));
-    const hostmodel::Guid g = e->guid;
-    return Apply(hostmodel::MoveElement(model_, g, {0, 0, std::stod(dz)}), "edit move " + g.ToString() + " 0 0 " + dz);
+    const double dz = Grid((Chance(0.5) ? 1 : -1) * Uniform(0.05, 0.2));
+    return Apply(hostmodel::MoveElement(model_, e->guid, {0, 0, dz}), "edit move " + e->guid.ToString() + " 0 0 " +
+                                                                          Number(dz));
   }
 
   // A material deletion, with a replacement or leaving its users on the
@@ -381,7 +351,6 @@ void AwaitPass(CorvantaAPI::LiveConnection& guest, pid_t host) {
 }
 
 TEST(LinkExactness, SeededEditSequencesEndInTheFreshLinksPicture) {
-  livelink_test::Isolated();
   const unsigned seed = static_cast<unsigned>(EnvNumber("CORV_EXACTNESS_SEED", std::random_device{}()));
   const std::uint64_t triangles = EnvNumber("CORV_EXACTNESS_TRIANGLES", kSanitized ? 20000 : 400000);
   const int sequences = static_cast<int>(EnvNumber("CORV_EXACTNESS_SEQUENCES", kSanitized ? 1 : 6));
@@ -391,14 +360,7 @@ TEST(LinkExactness, SeededEditSequencesEndInTheFreshLinksPicture) {
   std::fflush(stdout);
   RecordProperty("seed", std::to_string(seed));
 
-  const fs::path dir = fs::temp_directory_path() / ("corv-exactness-" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  struct Cleanup {
-    fs::path dir;
-    ~Cleanup() {
-      if (std::getenv("CORV_KEEP") == nullptr) fs::remove_all(dir);
-    }
-  } cleanup{dir};
+  const fs::path dir = livelink_test::Isolated().root();  // removed with the process
 
   // The building, with spare materials on a few boxes of their own so that
   // material deletions have users to move or leave behind.

@@ -110,32 +110,22 @@ inline CorvantaAPI::CanonicalScene ReadLink(const std::u16string& name) {
   return scene;
 }
 
-// The triangles `after` holds beyond `before`, surface by surface, with
-// every surface's material unchanged and nothing taken away; a failure
-// names what else differs.
-inline std::vector<CorvantaAPI::CanonicalTriangle> Added(const CorvantaAPI::CanonicalScene& before,
-                                                         const CorvantaAPI::CanonicalScene& after) {
-  std::vector<CorvantaAPI::CanonicalTriangle> added;
-  EXPECT_EQ(before.surfaces.size(), after.surfaces.size());
-  for (std::size_t i = 0; i < std::min(before.surfaces.size(), after.surfaces.size()); ++i) {
-    const auto& b = before.surfaces[i].triangles;
-    const auto& a = after.surfaces[i].triangles;
-    EXPECT_TRUE(CorvantaAPI::SameMaterial(before.surfaces[i].material, after.surfaces[i].material));
-    auto less = [](const auto& x, const auto& y) { return std::memcmp(&x, &y, sizeof x) < 0; };
-    std::vector<CorvantaAPI::CanonicalTriangle> gone;
-    std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(added), less);
-    std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(gone), less);
-    EXPECT_TRUE(gone.empty()) << gone.size() << " triangles gone from a surface";
-  }
-  return added;
-}
-
-// `after` holds what `before` held and the twelve triangles of a box
-// between the host points lo and hi (z up), which the link stores as
-// (x, z, y) with the default vertical offset 0.
+// `after` holds what `before` held, surface by surface with every
+// surface's material unchanged, and the twelve triangles of a box between
+// the host points lo and hi (z up), which the link stores as (x, z, y) with
+// the default vertical offset 0.
 inline void ExpectBoxAdded(const CorvantaAPI::CanonicalScene& before, const CorvantaAPI::CanonicalScene& after,
                            const std::array<float, 3>& lo, const std::array<float, 3>& hi) {
-  const auto added = Added(before, after);
+  std::vector<CorvantaAPI::CanonicalTriangle> added, gone;
+  auto less = [](const auto& x, const auto& y) { return std::memcmp(&x, &y, sizeof x) < 0; };
+  ASSERT_EQ(before.surfaces.size(), after.surfaces.size());
+  for (std::size_t i = 0; i < before.surfaces.size(); ++i) {
+    const auto &b = before.surfaces[i].triangles, &a = after.surfaces[i].triangles;
+    EXPECT_TRUE(CorvantaAPI::SameMaterial(before.surfaces[i].material, after.surfaces[i].material));
+    std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(added), less);
+    std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(gone), less);
+  }
+  EXPECT_TRUE(gone.empty()) << gone.size() << " triangles gone";
   EXPECT_EQ(added.size(), 12u);
   const std::array<int, 3> axis{0, 2, 1};  // link axis i holds host axis axis[i]
   for (const auto& triangle : added)

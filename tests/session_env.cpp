@@ -1,7 +1,10 @@
 #include "session_env.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -14,18 +17,6 @@
 #include "util/text.h"
 
 namespace addon_test {
-namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-constexpr char16_t kSettingsKey[] = u"Software\\Torvik\\PluginForArchiCAD";
-
-}  // namespace
 
 const std::string& Root() { return livelink_test::Isolated().root(); }
 
@@ -36,36 +27,69 @@ std::vector<nlohmann::json> Run::Of(const std::string& kind) const {
   return out;
 }
 
-std::vector<nlohmann::json> Run::Of(const std::string& kind, const std::string& field,
-                                    const nlohmann::json& value) const {
-  std::vector<nlohmann::json> out;
-  for (const auto& e : Of(kind))
-    if (e.contains(field) && e[field] == value) out.push_back(e);
-  return out;
+bool Run::Has(const std::string& kind, const nlohmann::json& fields) const {
+  for (const auto& e : Of(kind)) {
+    bool all = true;
+    for (const auto& [field, value] : fields.items()) all = all && e.contains(field) && e[field] == value;
+    if (all) return true;
+  }
+  return false;
+}
+
+Run Run::After(const std::string& signal) const {
+  Run rest = *this;
+  rest.events.clear();
+  bool seen = false;
+  for (const auto& e : events) {
+    if (seen) rest.events.push_back(e);
+    seen = seen || (e.is_object() && e.value("kind", "") == "signal" && e.value("name", "") == signal);
+  }
+  return rest;
 }
 
 std::string LoadLine() { return std::string("load ") + CORVANTA_MODULE_PATH + "\n"; }
 
-Run RunModule(const std::string& name, const std::string& script) {
-  const std::string base = Root() + "/" + name;
-  std::ofstream(base + ".hs") << LoadLine() << script;
+std::string SavedProject(const std::string& name) { return "sample\nsaveas " + Root() + "/" + name + ".pln\n"; }
+
+Run RunModule(const std::string& name, const std::string& script, unsigned long fileSizeLimit) {
+  const std::string file = Root() + "/" + name + ".hs";
+  std::ofstream(file) << LoadLine() << script;
   ::setenv("CORV_URL_OPENER", "/bin/true", 1);
-  const std::string cmd = std::string("'") + HOSTSIM_PATH + "' --no-launch --json '" + base + ".jsonl' run '" +
-                          base + ".hs' > '" + base + ".out' 2>&1";
   Run r;
-  const int rc = std::system(cmd.c_str());
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  r.output = ReadAll(base + ".out");
-  std::istringstream lines(ReadAll(base + ".jsonl"));
-  std::string line;
-  while (std::getline(lines, line))
-    if (!line.empty()) r.events.push_back(nlohmann::json::parse(line, nullptr, false));
+  int out[2];
+  if (::pipe(out) != 0) return r;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const rlimit limit{fileSizeLimit, fileSizeLimit};
+    if (fileSizeLimit != 0 && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(120);
+    ::dup2(out[1], 1);
+    ::dup2(out[1], 2);
+    ::close(out[0]);
+    ::close(out[1]);
+    ::execl(HOSTSIM_PATH, HOSTSIM_PATH, "--no-launch", "--quiet", "--json", "-", "run", file.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  char buffer[65536];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    r.output.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+  std::istringstream lines(r.output);
+  for (std::string line; std::getline(lines, line);)
+    if (!line.empty() && line[0] == '{') r.events.push_back(nlohmann::json::parse(line, nullptr, false));
   return r;
 }
 
 nlohmann::json SettingsValue(const std::string& name) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != 0) return nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Torvik\\PluginForArchiCAD", 0, KEY_READ, &key) != 0) return nullptr;
   BYTE data[2048] = {};
   DWORD size = sizeof(data);
   DWORD type = 0;

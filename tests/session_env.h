@@ -16,17 +16,22 @@ const std::string& Root();
 
 struct Run {
   int status = -1;
-  std::string output;                  // hostsim's lines for people and errors
+  std::string output;                  // all hostsim wrote (its JSON lines)
   std::vector<nlohmann::json> events;  // the JSON lines log
   std::vector<nlohmann::json> Of(const std::string& kind) const;
-  // Events of a kind whose field equals value.
-  std::vector<nlohmann::json> Of(const std::string& kind, const std::string& field, const nlohmann::json& value) const;
+  // Whether an event of that kind holds every field of `fields` with its value.
+  bool Has(const std::string& kind, const nlohmann::json& fields) const;
+  // The events after hostsim raised the named signal (none when it did not).
+  Run After(const std::string& signal) const;
 };
 
-// "load <module>" followed by script, run as "hostsim --no-launch --json".
-Run RunModule(const std::string& name, const std::string& script);
-// The line that loads the module.
+// "load <module>" followed by script, run as "hostsim --no-launch --quiet
+// --json -" with its output read through a pipe. A fileSizeLimit other than
+// 0 limits every file hostsim writes (not the pipe).
+Run RunModule(const std::string& name, const std::string& script, unsigned long fileSizeLimit = 0);
+// The line that loads the module, and a sample project saved under Root().
 std::string LoadLine();
+std::string SavedProject(const std::string& name);
 
 // A value of the add-on's settings key in the current user's store: the
 // number of a REG_DWORD, the text of a REG_SZ; null when missing.

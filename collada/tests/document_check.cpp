@@ -9,6 +9,7 @@
 #include <array>
 #include <assimp/Importer.hpp>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -39,6 +40,29 @@ std::string NormaliseDate(const std::string& document) {
   return document.substr(0, begin) + "DATE" + document.substr(end);
 }
 
+std::string WithoutNodes(const std::string& document) {
+  static const char* const kMarkers[] = {"<effect id=\"effect-velmarNode\"", "<material id=\"material-velmarNode\"",
+                                         "<geometry id=\"velmarNode\"", "<node id=\"node-vn-"};
+  std::string kept, closing;
+  for (std::size_t at = 0; at < document.size();) {
+    const std::size_t end = std::min(document.find('\n', at), document.size() - 1) + 1;
+    const std::string line = document.substr(at, end - at);
+    at = end;
+    if (!closing.empty()) {
+      if (line == closing) closing.clear();
+      continue;
+    }
+    const std::size_t indent = line.find_first_not_of('\t');
+    for (const char* marker : kMarkers)
+      if (line.compare(indent, std::strlen(marker), marker) == 0) {
+        const std::string tag = line.substr(indent + 1, line.find(' ', indent) - indent - 1);
+        closing = line.substr(0, indent) + "</" + tag + ">\r\n";
+      }
+    if (closing.empty()) kept += line;
+  }
+  return kept;
+}
+
 std::string SchemaProblems(const std::string& path) {
   std::string validator = CORV_COLLADA_VALIDATOR;
   if (validator.empty()) return "skipped: opencolladavalidator is not installed";
@@ -57,22 +81,17 @@ std::string SchemaProblems(const std::string& path) {
 ReadBack ReadWithAssimp(const std::string& path) {
   ReadBack result;
   Assimp::Importer importer;
-  const aiScene* scene =
-      importer.ReadFile(path, aiProcess_Triangulate | aiProcess_JoinIdenticalVertices);
+  const aiScene* scene = importer.ReadFile(path, aiProcess_Triangulate);
   if (scene == nullptr) {
     result.error = importer.GetErrorString();
     return result;
   }
   result.ok = true;
-  result.meshes = scene->mNumMeshes;
+  std::vector<std::string> names;
   for (unsigned i = 0; i < scene->mNumMaterials; ++i) {
     aiString name;
     scene->mMaterials[i]->Get(AI_MATKEY_NAME, name);
-    result.materialNames.emplace_back(name.C_Str());
-    // An importer that finds no transparency stores no opacity: fully opaque.
-    float opacity = 1.0f;
-    scene->mMaterials[i]->Get(AI_MATKEY_OPACITY, opacity);
-    result.opacityByMaterial[name.C_Str()] = opacity;
+    names.emplace_back(name.C_Str());
     aiString file;
     if (scene->mMaterials[i]->GetTexture(aiTextureType_DIFFUSE, 0, &file) == AI_SUCCESS) {
       result.textureFiles.emplace_back(file.C_Str());
@@ -80,11 +99,7 @@ ReadBack ReadWithAssimp(const std::string& path) {
   }
   for (unsigned i = 0; i < scene->mNumMeshes; ++i) {
     const aiMesh* mesh = scene->mMeshes[i];
-    result.triangles += mesh->mNumFaces;
-    result.vertices += mesh->mNumVertices;
-    if (mesh->mMaterialIndex < result.materialNames.size()) {
-      result.trianglesByMaterial[result.materialNames[mesh->mMaterialIndex]] += mesh->mNumFaces;
-    }
+    if (mesh->mMaterialIndex < names.size()) result.trianglesByMaterial[names[mesh->mMaterialIndex]] += mesh->mNumFaces;
   }
   return result;
 }

@@ -19,6 +19,12 @@ void WriteFile(const std::string& path, const std::string& bytes);
 // is kept).
 std::string NormaliseDate(const std::string& document);
 
+// The document a writer without nodes makes of one with nodes: every
+// element of the node marker (its effect, material and geometry) and every
+// node of a body left out, each from its opening line to the closing line
+// at the same indentation.
+std::string WithoutNodes(const std::string& document);
+
 // Runs the COLLADA 1.4.1 validator on a file; empty when the file is valid,
 // the validator's report otherwise. "skipped" prefixes the text when the
 // validator is not installed.
@@ -27,16 +33,10 @@ std::string SchemaProblems(const std::string& path);
 struct ReadBack {
   bool ok = false;
   std::string error;
-  std::size_t meshes = 0;
-  std::size_t triangles = 0;
-  std::size_t vertices = 0;  // after joining identical vertices
-  std::vector<std::string> materialNames;
   std::map<std::string, std::size_t> trianglesByMaterial;
   std::vector<std::string> textureFiles;  // diffuse textures, as referenced
-  std::map<std::string, float> opacityByMaterial;  // 1 = opaque, as the importer reads it
 };
-// Imports the document with assimp (triangulated, identical vertices
-// joined, no other processing).
+// Imports the document with assimp (triangulated, no other processing).
 ReadBack ReadWithAssimp(const std::string& path);
 
 using TempDir = ::testsupport::TempDir;

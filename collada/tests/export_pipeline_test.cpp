@@ -3,9 +3,7 @@
 // "dae" file-type save or through its own save dialog.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -24,6 +22,8 @@ using nlohmann::json;
 
 constexpr int kCancel = static_cast<int>(0x81060003u);
 
+std::string Golden(const std::string& name) { return std::string(CORV_COLLADA_GOLDEN_DIR) + "/" + name; }
+
 std::string Utf8(const std::u16string& s) {
   std::string out;
   for (char16_t c : s) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
@@ -40,13 +40,9 @@ struct DialogUser : host::ui::Answerer {
   int MessageBox(const host::ui::MessageBoxRequest&) override { return 1; }
   std::optional<std::u16string> SaveFile(const host::ui::SaveDialogRequest& request) override {
     requests.push_back(request);
-    if (answers.empty() || !answers.front()) {
-      if (!answers.empty()) answers.erase(answers.begin());
-      return std::nullopt;
-    }
-    std::string answer = *answers.front();
-    answers.erase(answers.begin());
-    return Utf16(answer);
+    std::optional<std::string> answer;
+    if (!answers.empty()) answer = answers.front(), answers.erase(answers.begin());
+    return answer ? std::optional<std::u16string>(Utf16(*answer)) : std::nullopt;
   }
   bool ConfirmOverwrite(const std::u16string&) override { return true; }
   void Modal(host::ui::Ui&, short) override {}
@@ -182,23 +178,15 @@ TEST_F(ExportPipeline, FileTypeSaveWritesTheGoldenDocumentWithItsTextures) {
   ASSERT_TRUE(saved.ok()) << saved.error() << " " << lastError();
   std::string document = ReadFile(out);
 
-  std::string golden = std::string(CORV_COLLADA_GOLDEN_DIR) + "/pipeline_model.dae";
-  if (std::getenv("CORV_COLLADA_UPDATE_GOLDEN") != nullptr) {
-    collada_test::WriteFile(golden, collada_test::NormaliseDate(document));
-  }
-  EXPECT_EQ(collada_test::NormaliseDate(document), ReadFile(golden));
+  const std::string golden = ReadFile(Golden("pipeline_model.dae"));
+  EXPECT_EQ(collada_test::NormaliseDate(document), golden);
   EXPECT_EQ(collada_test::SchemaProblems(out), "");
 
-  // Unique ids: the second key with the low 32 bits 2A carries its whole key.
-  EXPECT_NE(document.find("<geometry id=\"2A\" name=\"Brick\">"), std::string::npos);
-  EXPECT_NE(document.find("<geometry id=\"10000002A\" name=\"Leaves\">"), std::string::npos);
-  // Markup sanitised to "_", the vertical tab and form feed too.
-  EXPECT_NE(document.find("name=\"Glass ___ _q_ _a___\""), std::string::npos);
-
+  // The golden document holds the ids of two keys with the same low 32
+  // bits, names with markup sanitised, the images' references and one
+  // node per body with vertices (numbered by body: none for body 2).
   // Images as PNG (alpha pattern) and JPEG beside the document.
   std::string png = "Out_Textures/000000010000002a.png", jpg = "Out_Textures/000000000000002a.jpg";
-  EXPECT_NE(document.find("<init_from>" + png + "</init_from>"), std::string::npos);
-  EXPECT_NE(document.find("<init_from>" + jpg + "</init_from>"), std::string::npos);
   EXPECT_EQ(ReadFile(dir.File(png)).substr(0, 4), "\x89PNG");
   EXPECT_EQ(ReadFile(dir.File(jpg)).substr(0, 2), "\xFF\xD8");
 
@@ -208,13 +196,6 @@ TEST_F(ExportPipeline, FileTypeSaveWritesTheGoldenDocumentWithItsTextures) {
   EXPECT_EQ(back.trianglesByMaterial["Leaves"], 4u);  // an open sheet counts twice
   EXPECT_EQ(back.trianglesByMaterial["Velmar Node Material"], 1u);
   EXPECT_EQ(back.textureFiles.size(), 2u);
-
-  // One node per body with vertices, numbered by body, with a gap for the
-  // body without vertices (body 2).
-  EXPECT_NE(document.find("node-vn-0001"), std::string::npos);
-  EXPECT_EQ(document.find("node-vn-0002"), std::string::npos);
-  EXPECT_NE(document.find("node-vn-0003"), std::string::npos);
-  EXPECT_NE(document.find("node-vn-0004"), std::string::npos);
 
   std::string status = progress();
   std::vector<std::string> order = {"initializing", "load materials", "load geometries", "merge geometries",
@@ -231,17 +212,16 @@ TEST_F(ExportPipeline, FileTypeSaveWritesTheGoldenDocumentWithItsTextures) {
   // to the first document until then, and are not deleted meanwhile).
   ASSERT_TRUE(host_->Save3D(out).ok());
   EXPECT_TRUE(std::filesystem::exists(dir.File(png)));
-  EXPECT_EQ(collada_test::NormaliseDate(ReadFile(out)), ReadFile(golden));
+  EXPECT_EQ(collada_test::NormaliseDate(ReadFile(out)), golden);
 }
 
 TEST_F(ExportPipeline, NodesOffLeavesNoMarkers) {
   OpenProject();
   setSwitches(0, 0, 1);
-  std::string out = dir.File("NoNodes.dae");
+  std::string out = dir.File("Out.dae");  // the golden document's name
   ASSERT_TRUE(host_->Save3D(out).ok()) << lastError();
-  std::string document = ReadFile(out);
-  EXPECT_EQ(document.find("vn-"), std::string::npos);
-  EXPECT_EQ(document.find("velmarNode"), std::string::npos);
+  EXPECT_EQ(collada_test::NormaliseDate(ReadFile(out)),
+            collada_test::WithoutNodes(ReadFile(Golden("pipeline_model.dae"))));
   EXPECT_EQ(collada_test::SchemaProblems(out), "");
 }
 
@@ -250,18 +230,20 @@ TEST_F(ExportPipeline, SaveDialogProposalsFolderAndCancel) {
   std::filesystem::create_directory(projectDir);
   OpenProject(projectDir + "/House.pln");
 
+  const auto cancelled = [&] {
+    user.answers = {std::nullopt};
+    return exportCommand() == kCancel;
+  };
   // Cancel: nothing written, nothing remembered.
-  user.answers = {std::nullopt};
-  EXPECT_EQ(exportCommand(), kCancel);
+  EXPECT_TRUE(cancelled());
   ASSERT_EQ(user.requests.size(), 1u);
   const auto& first = user.requests[0];
   EXPECT_EQ(Utf8(first.title), "Export collada file");
   EXPECT_EQ(Utf8(first.proposal), projectDir + "/House.dae");
   EXPECT_EQ(Utf8(first.initialDir), "");
   ASSERT_EQ(first.filters.size(), 2u);
-  EXPECT_EQ(Utf8(first.filters[0].first), "Collada files");
-  EXPECT_EQ(Utf8(first.filters[0].second), "*.dae");
-  EXPECT_EQ(Utf8(first.filters[1].second), "*.*");
+  EXPECT_EQ(Utf8(first.filters[0].first + u"|" + first.filters[0].second + u"|" + first.filters[1].second),
+            "Collada files|*.dae|*.*");
   EXPECT_EQ(first.flags, 0x2u);  // prompt before overwriting, nothing else
   EXPECT_EQ(Utf8(lastFolder()), "");
 
@@ -273,44 +255,27 @@ TEST_F(ExportPipeline, SaveDialogProposalsFolderAndCancel) {
   EXPECT_EQ(Utf8(lastFolder()), projectDir);
 
   // The next dialog starts in that folder and proposes the file name only.
-  user.answers = {std::nullopt};
-  EXPECT_EQ(exportCommand(), kCancel);
+  EXPECT_TRUE(cancelled());
   EXPECT_EQ(Utf8(user.requests.back().initialDir), projectDir);
   EXPECT_EQ(Utf8(user.requests.back().proposal), "House.dae");
 
   // The project closed: the full path again.
   forgetFolder();
-  user.answers = {std::nullopt};
-  EXPECT_EQ(exportCommand(), kCancel);
+  EXPECT_TRUE(cancelled());
   EXPECT_EQ(Utf8(user.requests.back().initialDir), "");
   EXPECT_EQ(Utf8(user.requests.back().proposal), projectDir + "/House.dae");
 }
 
-TEST_F(ExportPipeline, FailuresKeepTheOldDocument) {
+// (A file-size limit reached part way is the add-on's export session test,
+// seen as the user sees it.)
+TEST_F(ExportPipeline, FailuresLeaveNoTemporaryFile) {
   OpenProject();
-  const std::string old = "an older export\r\n";
-  std::string out = dir.File("Keep.dae");
-  collada_test::WriteFile(out, old);
-
-  // The file-size limit is reached part way (what a full disk does too).
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = 2000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  auto result = host_->Save3D(out);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  EXPECT_FALSE(result.ok());
-  EXPECT_NE(std::string(lastError()).find("File too large"), std::string::npos) << lastError();
-  EXPECT_EQ(ReadFile(out), old);
-
   // A destination that is a folder; a folder that does not exist.
   std::filesystem::create_directory(dir.File("Folder.dae"));
   EXPECT_FALSE(host_->Save3D(dir.File("Folder.dae")).ok());
   EXPECT_FALSE(host_->Save3D(dir.File("missing/Model.dae")).ok());
   EXPECT_FALSE(std::filesystem::exists(dir.File("missing")));
 
-  // Only the old document and what the first attempt's images left.
   for (const auto& name : dir.Entries()) {
     EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
   }
@@ -323,6 +288,7 @@ TEST_F(ExportPipeline, FailuresKeepTheOldDocument) {
   std::string document = ReadFile(plain);
   EXPECT_EQ(document.find("sampler2d-"), std::string::npos);
   EXPECT_EQ(document.find("<image "), std::string::npos);
+  EXPECT_NE(document.find("<diffuse>\r\n<color>0.996 0.496 0.000 1.000</color>"), std::string::npos);  // Brick's
   EXPECT_EQ(collada_test::SchemaProblems(plain), "");
 }
 
@@ -334,11 +300,9 @@ TEST_F(ExportPipeline, EmptyProjectGivesACompleteDocument) {
   ASSERT_TRUE(host_->SwitchWindow(hostmodel::WindowType::ThreeD).ok());
   std::string out = dir.File("Empty.dae");
   ASSERT_TRUE(host_->Save3D(out).ok()) << lastError();
-  std::string document = ReadFile(out);
+  // The writer's empty document (its own test holds it line by line).
+  EXPECT_EQ(collada_test::NormaliseDate(ReadFile(out)), ReadFile(Golden("empty_nodes.dae")));
   EXPECT_EQ(collada_test::SchemaProblems(out), "");
-  EXPECT_NE(document.find("<library_geometries>\r\n\t<geometry id=\"velmarNode\""), std::string::npos);
-  EXPECT_NE(document.find("<node id=\"node-velmarModel\" name=\"geometry-velmarModel\">\r\n<extra>"),
-            std::string::npos);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,22 +21,16 @@ using collada_test::TempDir;
 
 const std::string kOld = "old document\r\n";
 
-bool WriteDocument(const std::string& path, std::size_t bytes, std::string* error = nullptr) {
+bool WriteDocument(const std::string& path, std::size_t bytes) {
   collada::OutputFile out;
-  if (!out.Open(path)) {
-    if (error) *error = out.Error();
-    return false;
-  }
-  std::string chunk(100000, 'x');
+  if (!out.Open(path)) return false;
+  const std::string chunk(100000, 'x');
   for (std::size_t written = 0; written < bytes; written += chunk.size()) out.Write(chunk);
   out.Line("end");
-  bool ok = out.Commit();
-  if (error) *error = out.Error();
-  return ok;
+  return out.Commit();
 }
 
-// Runs fn in a child process (to change its user or its limits) and returns
-// its exit code.
+// Runs fn in a child process (to change its user) and returns its exit code.
 template <typename Fn>
 int InChild(Fn fn) {
   pid_t pid = fork();
@@ -62,32 +55,16 @@ TEST(OutputFile, ReplacesTheDestinationKeepingItsPermissions) {
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"House.dae"});
 }
 
-TEST(OutputFile, FailuresLeaveTheOldDocumentAndNoTemporaryFile) {
+// (A file-size limit, a missing folder and a folder in the document's place
+// are the export's own tests, through the host.)
+TEST(OutputFile, AReadOnlyFolderKeepsTheOldDocumentAndTakesNoTemporaryFile) {
+  // Root may write anywhere, so the child gives up its rights first.
   TempDir dir;
-  std::string path = dir.File("House.dae");
-
-  // A file-size limit reached half way (a full disk looks the same to the
-  // writer): the process survives SIGXFSZ and the export fails cleanly.
-  collada_test::WriteFile(path, kOld);
-  int code = InChild([&] {
-    rlimit limit{1 << 20, 1 << 20};
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
-    std::string error;
-    bool ok = WriteDocument(path, 4 << 20, &error);
-    if (ok) return 1;
-    return error.find("File too large") != std::string::npos ? 0 : 2;
-  });
-  EXPECT_EQ(code, 0);
-  EXPECT_EQ(ReadFile(path), kOld);
-  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"House.dae"});
-
-  // A read-only folder, for a user who may not write there (root may write
-  // anywhere, so the child gives up its rights first).
   std::string ro = dir.File("ro");
   std::filesystem::create_directory(ro);
   collada_test::WriteFile(ro + "/House.dae", kOld);
   chmod(ro.c_str(), 0555);
-  code = InChild([&] {
+  const int code = InChild([&] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 3;
     return WriteDocument(ro + "/House.dae", 1000) ? 1 : 0;
   });
@@ -96,13 +73,6 @@ TEST(OutputFile, FailuresLeaveTheOldDocumentAndNoTemporaryFile) {
   EXPECT_EQ(std::filesystem::directory_entry(ro + "/House.dae").exists(), true);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(ro), std::filesystem::directory_iterator()), 1);
 
-  // A folder that does not exist; a destination that is a folder.
-  std::string error;
-  EXPECT_FALSE(WriteDocument(dir.File("missing/House.dae"), 10, &error));
-  EXPECT_NE(error.find("No such file"), std::string::npos) << error;
-  std::filesystem::create_directory(dir.File("Folder.dae"));
-  EXPECT_FALSE(WriteDocument(dir.File("Folder.dae"), 10, &error));
-  EXPECT_TRUE(std::filesystem::is_directory(dir.File("Folder.dae")));
 }
 
 TEST(OutputFile, AbandonedDocumentLeavesNothing) {

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
 #include <thread>
 
@@ -55,15 +54,8 @@ TEST(VersionInTitle, OnlyTheVersionNotEveryDigitOfTheTitle) {
 
 class Installed : public ::testing::Test {
  protected:
-  void SetUp() override {
-    livelink_test::Isolated();
-    RegDeleteTree();
-  }
-  void TearDown() override { RegDeleteTree(); }
-  static void RegDeleteTree() {
-    std::error_code ec;
-    std::filesystem::remove_all(livelink_test::Isolated().root() + "/hklm/SOFTWARE", ec);
-  }
+  // Each test starts from a machine store without any program list.
+  void SetUp() override { std::filesystem::remove_all(livelink_test::Isolated().root() + "/hklm/SOFTWARE"); }
   static void Add(const std::u16string& key, const std::u16string& name, const std::u16string& version,
                   const std::u16string& location = u"", bool withLocation = true) {
     HKEY k = nullptr;
@@ -123,14 +115,12 @@ class Launch : public Installed {
 
 TEST_F(Launch, StartsTheMatchingEntryMaximisedInItsFolderWhetherOrNotTheLocationEndsInASeparator) {
   Add(u"Old", u"Velmar 8.1", u"8.1", u"/nonexistent/");
-  Add(u"New", u"Velmar 9.0", u"9.0", base::FromUtf8(dir_));  // no trailing "/"
-  ASSERT_TRUE(LaunchRenderer(u"9.0"));
-  EXPECT_EQ(WaitReport(), dir_ + "|3|0");
-
-  std::filesystem::remove(report_);
-  Add(u"New", u"Velmar 9.0", u"9.0", base::FromUtf8(dir_ + "/"));
-  ASSERT_TRUE(LaunchRenderer(u"9.0"));
-  EXPECT_EQ(WaitReport(), dir_ + "|3|0");
+  for (const std::string& location : {dir_, dir_ + "/"}) {
+    std::filesystem::remove(report_);
+    Add(u"New", u"Velmar 9.0", u"9.0", base::FromUtf8(location));
+    ASSERT_TRUE(LaunchRenderer(u"9.0"));
+    EXPECT_EQ(WaitReport(), dir_ + "|3|0") << location;
+  }
 }
 
 TEST_F(Launch, RefusesWithoutEntryLocationFolderOrExecutable) {
@@ -150,45 +140,32 @@ TEST_F(Launch, RefusesWithoutEntryLocationFolderOrExecutable) {
   EXPECT_FALSE(WaitReport().empty());
 }
 
-TEST(Running, FirstOrHighestOfTheRunningRenderersWindows) {
+// The highest version among the running renderers' windows, once it is
+// the one wanted (or after 5 s).
+std::u16string AwaitHighest(const std::u16string& wanted) {
+  for (int i = 0; i < 200 && GetRunningRendererVersion(true) != wanted; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  return GetRunningRendererVersion(true);
+}
+
+TEST(Running, HighestOfTheRunningRenderersWindows) {
   livelink_test::Isolated();
   EXPECT_EQ(GetRunningRendererVersion(true), u"0.0.0.0");
   auto older = livelink_test::ChildProcess::Start(VELMAR_PATH, {"--app-version", "8.2", "run"});
   auto newer = livelink_test::ChildProcess::Start(VELMAR_PATH, {"--app-version", "9.0", "run"});
   ASSERT_TRUE(older && newer);
-  std::u16string highest;
-  for (int i = 0; i < 200 && highest != u"9.0"; ++i) {
-    highest = GetRunningRendererVersion(true);
-    if (highest != u"9.0") std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  EXPECT_EQ(highest, u"9.0");
-  for (int i = 0; i < 200; ++i) {
-    if (GetRunningRendererVersion(true) == u"9.0" && CompareVersions(GetRunningRendererVersion(false), u"8.2") == 0)
-      break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  const std::u16string first = GetRunningRendererVersion(false);
-  EXPECT_TRUE(first == u"8.2" || first == u"9.0") << base::ToUtf8(first);
+  EXPECT_EQ(AwaitHighest(u"9.0"), u"9.0");
   // With only the older one left, the check would not pass.
   newer.reset();
-  for (int i = 0; i < 200 && GetRunningRendererVersion(true) != u"8.2"; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  EXPECT_EQ(GetRunningRendererVersion(true), u"8.2");
+  EXPECT_EQ(AwaitHighest(u"8.2"), u"8.2");
   EXPECT_LT(CompareVersions(GetRunningRendererVersion(true), kRequiredVersion), 0);
 }
 
+// The pages themselves are checked where the add-on opens them (its
+// session test); here the encoding of a host label with its version.
 TEST(WebLinks, QueryEncodesItsThreeValues) {
   EXPECT_EQ(BuildLinkQuery(u"ArchiCAD 21.0.0"),
             u"?utm_source=ArchiCAD%2021%2e0%2e0&utm_medium=3%2e50%2e904&utm_campaign=ArchiCAD%20Corvanta");
-  // Without a host the label is empty, and every page still carries the query.
-  const std::u16string help = GetHelpLink();
-  EXPECT_EQ(help, std::u16string(kVendorSite) + u"/support.html?utm_source=&utm_medium=3%2e50%2e904"
-                                                u"&utm_campaign=ArchiCAD%20Corvanta");
-  EXPECT_EQ(GetHelpLink(), help);
-  EXPECT_EQ(GetHomePageLink().rfind(std::u16string(kVendorSite) + u"?utm_source=", 0), 0u);
-  EXPECT_NE(GetLatestVersionLink().find(u"/archicad-exporters.html?"), std::u16string::npos);
-  EXPECT_NE(GetRendererPageLink().find(u"/free-trial.html?"), std::u16string::npos);
-  EXPECT_EQ(kVendorSite, std::u16string(u"https://") + kVendorHostName);
 }
 
 }  // namespace

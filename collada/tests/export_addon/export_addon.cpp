@@ -68,13 +68,7 @@ GSErrCode RegisterInterface() {
 GSErrCode Initialize() {
   g_exporter = std::make_unique<ColladaExporter>();
   g_exporter->SetProgressListener([](std::u16string_view text) {
-    for (char16_t c : text) {
-      if (c < 0x80) {
-        g_progress.push_back(static_cast<char>(c));
-      } else {
-        g_progress += "~";  // the ellipsis
-      }
-    }
+    for (char16_t c : text) g_progress.push_back(c < 0x80 ? static_cast<char>(c) : '~');  // '~': the ellipsis
     g_progress += "\n";
   });
   return ACAPI_Install_FileTypeHandler3D(1, &SaveDae);
