@@ -69,7 +69,7 @@ std::string scratch(const std::string& name) {
 
 TEST(Processes, EnumerationSeesAStartedChildAndItsImagePath) {
   DWORD pid = 0;
-  ASSERT_TRUE(platform::StartProcess(wide(ToolPath("proc_peer")), {u"wait", u"30"}, u"", false, &pid));
+  ASSERT_TRUE(platform::StartDetachedProcess(wide(ToolPath("proc_peer")), {u"wait", u"30"}, u"", false, u"", &pid));
   const auto ids = processIds();
   EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
   EXPECT_NE(std::find(ids.begin(), ids.end(), pid), ids.end());
@@ -128,47 +128,35 @@ TEST(Processes, Win32BufferRulesAndBadArguments) {
   ::waitpid(zombie, nullptr, 0);
 }
 
-TEST(Processes, StartedProgramRunsInTheGivenDirectoryWithExactArguments) {
-  const std::string dir = scratch("start dir");
-  const std::string report = corvtest::IsolatedEnvironment::Root() + "/report.txt";
-  DWORD pid = 0;
-  ASSERT_TRUE(platform::StartProcess(wide(ToolPath("proc_peer")),
-                                     {u"report", wide(report), u"two words", u"$(touch pwned); x",
-                                      u"", u"\u00e4\u20ac"},
-                                     wide(dir), true, &pid));
-  EXPECT_GT(pid, 0u);
-  const std::string text = awaitFile(report);
-  EXPECT_EQ(text, "cwd=" + fs::canonical(dir).string() +
-                      "\nshow=3\nfds=0\narg=two words\narg=$(touch pwned); x\narg=\narg=\xc3\xa4\xe2\x82\xac\n");
-  EXPECT_FALSE(fs::exists(dir + "/pwned"));
-  EXPECT_TRUE(awaitGone(pid));
-
-  fs::remove(report);
-  ASSERT_TRUE(platform::StartProcess(wide(ToolPath("proc_peer")), {u"report", wide(report)}, u"",
-                                     false, nullptr));
-  EXPECT_NE(awaitFile(report).find("show=1\n"), std::string::npos);
-}
-
-TEST(Processes, DetachedProgramReadsNothingWritesItsOwnLogAndLeadsItsOwnSession) {
+// The renderer is started detached: in the given directory, with exact
+// arguments no shell sees, its show state, no handle of ours, nothing to read,
+// its own log for output and error, and a session of its own.
+TEST(Processes, DetachedProgramGetsExactArgumentsItsOwnLogAndSession) {
   const std::string root = corvtest::IsolatedEnvironment::Root();
-  const std::string report = root + "/streams.txt", log = root + "/peer.log";
+  const std::string dir = scratch("start dir");
+  const std::string report = root + "/report.txt", log = root + "/peer.log";
   std::ofstream(log) << "earlier run\n";
   DWORD pid = 0;
-  ASSERT_TRUE(platform::StartDetachedProcess(wide(ToolPath("proc_peer")), {u"streams", wide(report)}, u"", true,
-                                             wide(log), &pid));
+  ASSERT_TRUE(platform::StartDetachedProcess(
+      wide(ToolPath("proc_peer")), {u"report", wide(report), u"two words", u"$(touch pwned); x", u"", u"\u00e4\u20ac"},
+      wide(dir), true, wide(log), &pid));
   const std::string logPath = fs::canonical(log).string();
-  EXPECT_EQ(awaitFile(report), "in=/dev/null\nout=" + logPath + "\nerr=" + logPath + "\nleader=1\n");
+  EXPECT_EQ(awaitFile(report), "cwd=" + fs::canonical(dir).string() + "\nshow=3\nfds=0\nin=/dev/null\nout=" +
+                                   logPath + "\nerr=" + logPath +
+                                   "\nleader=1\narg=two words\narg=$(touch pwned); x\narg=\narg=\xc3\xa4\xe2\x82\xac\n");
+  EXPECT_FALSE(fs::exists(dir + "/pwned"));
   EXPECT_TRUE(awaitGone(pid));
   // Appended after what was there, output and error alike.
   EXPECT_EQ(awaitFile(log), "earlier run\nproc_peer output\nproc_peer error output\n");
 
-  // A log that cannot be opened costs the log, not the start.
+  // A log that cannot be opened costs the log, not the start; not maximised
+  // is the normal show state.
   fs::remove(report);
-  ASSERT_TRUE(platform::StartDetachedProcess(wide(ToolPath("proc_peer")), {u"streams", wide(report)}, u"", false,
-                                             wide(root + "/no-such-folder/peer.log"), &pid));
-  EXPECT_EQ(awaitFile(report), "in=/dev/null\nout=/dev/null\nerr=/dev/null\nleader=1\n");
-  EXPECT_FALSE(platform::StartDetachedProcess(u"/nonexistent/velmar", {}, u"", false, wide(log), nullptr));
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  ASSERT_TRUE(platform::StartDetachedProcess(wide(ToolPath("proc_peer")), {u"report", wide(report)}, u"", false,
+                                             wide(root + "/no-such-folder/peer.log"), nullptr));
+  const std::string text = awaitFile(report);
+  EXPECT_NE(text.find("\nshow=1\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nin=/dev/null\nout=/dev/null\nerr=/dev/null\nleader=1\n"), std::string::npos) << text;
 }
 
 TEST(Processes, StartFailuresAreReported) {
@@ -188,7 +176,7 @@ TEST(Processes, StartFailuresAreReported) {
       {wide(file), {}, u"", ERROR_ACCESS_DENIED},
   };
   for (const auto& c : cases) {
-    EXPECT_FALSE(platform::StartProcess(c.program, c.args, c.directory, false, nullptr));
+    EXPECT_FALSE(platform::StartDetachedProcess(c.program, c.args, c.directory, false, u"", nullptr));
     EXPECT_EQ(GetLastError(), c.error) << std::string(c.program.begin(), c.program.end());
   }
 }
@@ -196,7 +184,7 @@ TEST(Processes, StartFailuresAreReported) {
 TEST(Processes, OpenUrlPassesTheAddressAsOneUninterpretedArgument) {
   const std::string root = corvtest::IsolatedEnvironment::Root();
   const std::string log = root + "/opener.log";
-  ::setenv("CORV_URL_OPENER", ToolPath("url_opener").c_str(), 1);
+  ::setenv("CORV_URL_OPENER", ToolPath("proc_peer").c_str(), 1);
   ::setenv("CORV_TEST_OPENER_LOG", log.c_str(), 1);
   const std::string address = "https://example.org/a?b=1&c=2; touch " + root +
                               "/pwned & $(touch " + root + "/pwned) `id` | cat 'q\" \\";
@@ -212,6 +200,7 @@ TEST(Processes, OpenUrlPassesTheAddressAsOneUninterpretedArgument) {
   EXPECT_FALSE(platform::OpenUrl(u"https://example.org"));
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   ::unsetenv("CORV_URL_OPENER");
+  ::unsetenv("CORV_TEST_OPENER_LOG");
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +15,6 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
@@ -33,14 +31,21 @@ class RegistryProcesses : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  static pid_t StartWriter(const std::string& subKey, const std::string& prefix, int count) {
-    std::string tool = std::string(CORV_TOOLS_DIR) + "/reg_writer";
-    std::string n = std::to_string(count);
-    std::vector<char*> argv{tool.data(), const_cast<char*>(subKey.c_str()),
-                            const_cast<char*>(prefix.c_str()), n.data(), nullptr};
-    pid_t pid = -1;
-    EXPECT_EQ(::posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv.data(), environ), 0) << tool;
-    return pid;
+  // A second process writing count values <prefix><i> = i into the key, each
+  // through its own RegSetValueExW; it exits 0 when every write succeeded.
+  static pid_t StartWriter(const std::u16string& subKey, const char* prefix, int count) {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != 0)
+      ::_exit(1);
+    for (int i = 0; i < count; ++i) {
+      const DWORD v = static_cast<DWORD>(i);
+      if (RegSetValueExW(key, Name(prefix, i).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4) != 0)
+        ::_exit(1);
+    }
+    ::_exit(0);
   }
   static int Wait(pid_t pid) {
     int status = 0;
@@ -77,8 +82,8 @@ constexpr int kWritesEach = 250;
 TEST_F(RegistryProcesses, TwoWritersOfOneKeyLoseNothing) {
   constexpr int kCount = kWritesEach;
   // Both processes also race to create the key itself.
-  pid_t a = StartWriter("Software\\Torvik\\LiveConnections", "a", kCount);
-  pid_t b = StartWriter("SOFTWARE\\torvik\\liveconnections", "b", kCount);
+  pid_t a = StartWriter(u"Software\\Torvik\\LiveConnections", "a", kCount);
+  pid_t b = StartWriter(u"SOFTWARE\\torvik\\liveconnections", "b", kCount);
   ASSERT_GT(a, 0);
   ASSERT_GT(b, 0);
   int sa = Wait(a);
@@ -105,7 +110,7 @@ TEST_F(RegistryProcesses, TwoWritersOfOneKeyLoseNothing) {
 }
 
 TEST_F(RegistryProcesses, WriterKilledMidwayLeavesAWholeFileAndNoLock) {
-  pid_t w = StartWriter("Software\\Torvik\\Crash", "v", 1000000);
+  pid_t w = StartWriter(u"Software\\Torvik\\Crash", "v", 1000000);
   ASSERT_GT(w, 0);
   // Let it get well into its writes, then kill it without warning.
   HKEY k = nullptr;
