@@ -7,7 +7,6 @@
 
 #include <cstring>
 
-#include "isolation.h"
 #include "livelink/live_connection.h"
 
 using CorvantaAPI::LiveConnection;
@@ -40,25 +39,4 @@ TEST(LivelinkSlotOrderTest, EveryOperationKeepsItsSlot) {
   SLOT(37, SetPeerText2); SLOT(38, GetPeerText2); SLOT(39, SetPeerValue); SLOT(40, GetPeerValue);
   SLOT(41, HasPeerTexts); SLOT(42, ConnectionExists); SLOT(43, RegisterConnection); SLOT(44, UnregisterConnection);
 #undef SLOT
-}
-
-namespace {
-// An override reached through the table changes what the other operations
-// do: IsOpen is consulted by nearly every one of them.
-class NeverOpen : public LiveConnection {
- public:
-  bool IsOpen() override { return false; }
-};
-}  // namespace
-
-TEST(LivelinkSlotOrderTest, OperationsCallEachOtherThroughTheTable) {
-  NeverOpen connection;
-  // The area is really created and mapped, but every operation that asks
-  // IsOpen first now behaves as on a closed connection.
-  ASSERT_EQ(connection.Create(livelink_test::UniqueName("table"), 4), 0);
-  EXPECT_EQ(connection.OwnViewRecord(), nullptr);
-  EXPECT_EQ(connection.GetLabel(), nullptr);
-  EXPECT_EQ(connection.CreateRecord(CorvantaAPI::kTypeSurface), nullptr);
-  EXPECT_EQ(connection.TestFlags(0xFFFFFFFFu), 0u);
-  EXPECT_FALSE(connection.IsConnected());
 }

@@ -69,23 +69,6 @@ std::string recordFile(HWND h) {
   return windowsDir() + name;
 }
 
-TEST(MessageDatagram, LayoutIsLittleEndianAndFixed) {
-  static_assert(platform::kMessageDatagramBytes == 20);
-  unsigned char bytes[platform::kMessageDatagramBytes];
-  platform::EncodeMessageDatagram({0x8729, 0x0102030405060708ull, -2}, bytes);
-  const unsigned char expected[20] = {0x29, 0x87, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1,
-                                      0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-  EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + 20), std::vector<unsigned char>(expected, expected + 20));
-  platform::PostedMessage back;
-  ASSERT_TRUE(platform::DecodeMessageDatagram(bytes, 20, &back));
-  EXPECT_EQ(back.message, 0x8729u);
-  EXPECT_EQ(back.wParam, 0x0102030405060708ull);
-  EXPECT_EQ(back.lParam, -2);
-  EXPECT_FALSE(platform::DecodeMessageDatagram(bytes, 19, &back));
-  EXPECT_FALSE(platform::DecodeMessageDatagram(bytes, 21, &back));
-  EXPECT_FALSE(platform::DecodeMessageDatagram(nullptr, 20, &back));
-}
-
 TEST(Windows, AnotherProcessWindowIsFoundReadAndReceivesMessages) {
   Child peer({ToolPath("window_peer"), "VelmarSTARTWindow", "Velmar 8.3.0 \xc3\xa4", "owned"});
   const Published p = parseHello(peer.ReadLine());
