@@ -1,144 +1,599 @@
-// The material library over a real host project: keys, refresh across
-// walks (creation, updates by stamp, removal), lookups and texture variants.
-// What a record takes from the host is read back from the link by the
-// publication test.
+// The material library over one real host project that holds every kind of
+// material a renderer tells apart, published into a real control area and
+// read back as a renderer reads it (the link's canonical form): keys from
+// GUIDs or names, memory textures and texture files (decoded and compared
+// with the host's pixels), texture blocks that grow and go, republishing
+// only what changed, retirement, polygon texture variants and pixel maps
+// that do not match their size, files that come and go with their records,
+// the export's image copies, and the default material's terminated text.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
 
-#include "material_test_host.h"
+#include "base/utf.h"
+#include "hostmodel/image.h"
+#include "isolation.h"
+#include "livelink/canonical_scene.h"
+#include "livelink/layout.h"
+#include "livelink/live_connection.h"
 #include "scene/material_library.h"
+#include "scene/surface_type.h"
+#include "scene/texture_paths.h"
+#include "test_host.h"
+#include "util/files.h"
+#include "util/text.h"
 
 using namespace scene;
-using namespace material_test;
+using namespace scene_test;
+using CorvantaAPI::CanonicalMaterial;
+using CorvantaAPI::CanonicalScene;
+using CorvantaAPI::Record;
+namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint64_t kSynthetic1 = 0xFFFFFFFFFFFFFFFEull;  // -2
-constexpr std::uint64_t kSynthetic2 = 0xFFFFFFFFFFFFFFFDull;  // -3
+// The House's materials by attribute index; Oak2 shares Oak's name.
+enum : int { kBrick = 1, kWater, kWindow, kGlassBlock, kSteel, kClear, kEmpty, kLong,
+             kTiles, kRender, kStone, kOak, kPine, kOak2, kTwin };
 
-std::uint64_t ExpectedGuidKey(const hostmodel::Guid& guid) {
-  std::uint64_t lo, hi;
-  std::memcpy(&lo, guid.bytes.data(), 8);
-  std::memcpy(&hi, guid.bytes.data() + 8, 8);
-  return lo ^ hi;
+std::uint64_t Synthetic(int n) { return std::uint64_t(-std::int64_t(n)); }  // -2, -3, ...
+
+std::uint32_t Word(const Record* record, std::size_t at) {
+  std::uint32_t v;
+  std::memcpy(&v, reinterpret_cast<const std::uint8_t*>(record) + at, 4);
+  return v;
 }
 
-class MaterialLibraryTest : public HostFixture {};
+std::vector<std::uint8_t> FileBytes(const std::u16string& path) {
+  std::ifstream in(base::ToUtf8(path), std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The 64-bit FNV-1a digest the canonical form gives a texture, worked out
+// from what the renderer should get: for a block the bitmap's size and its
+// R,G,B,A pixels, for a file its bytes.
+std::uint64_t Fnv(const std::vector<std::uint8_t>& bytes) {
+  std::uint64_t v = 0xcbf29ce484222325ull;
+  for (std::uint8_t b : bytes) v = (v ^ b) * 0x100000001b3ull;
+  return v | 1;
+}
+std::uint64_t PixelDigest(const hostmodel::Texture& t) {
+  std::vector<std::uint8_t> bytes(8);
+  std::memcpy(bytes.data(), &t.width, 4);
+  std::memcpy(bytes.data() + 4, &t.height, 4);
+  for (std::size_t i = 0; i < t.pixels.size(); i += 4)
+    bytes.insert(bytes.end(), {t.pixels[i + 1], t.pixels[i + 2], t.pixels[i + 3],
+                               std::uint8_t(t.transparentPattern ? t.pixels[i] : 255)});
+  return Fnv(bytes);
+}
+
+// A width x height texture of distinct pixels; seed varies the content (and
+// so the fingerprint).
+hostmodel::Texture MakeTexture(const std::string& name, int width, int height, bool alpha, bool pattern, int seed) {
+  hostmodel::Texture t;
+  t.name = name;
+  t.width = width;
+  t.height = height;
+  t.pixels.resize(std::size_t(width) * std::size_t(height) * 4);
+  for (std::size_t i = 0; i < t.pixels.size() / 4; ++i) {
+    t.pixels[4 * i + 0] = std::uint8_t(alpha ? 40 + (i * 7) % 200 : 255);
+    t.pixels[4 * i + 1] = std::uint8_t(i * 3 + seed);
+    t.pixels[4 * i + 2] = std::uint8_t(i * 5 + 2 * seed);
+    t.pixels[4 * i + 3] = std::uint8_t(i * 11 + 3 * seed);
+  }
+  t.hasAlphaChannel = alpha;
+  t.transparentPattern = pattern;
+  t.fingerprint = hostmodel::PixelFingerprint(width, height, t.pixels);
+  t.xSize = 2.0;
+  t.ySize = 0.5;
+  return t;
+}
+
+// A modeler view on a project that no host has validated, for texture data
+// a project file could not carry (a pixel map shorter than its size).
+struct UncheckedModel {
+  explicit UncheckedModel(hostmodel::Project project)
+      : model3D(std::make_shared<Modeler::Model3D>(std::make_shared<hostmodel::Project>(std::move(project)))) {
+    AttributeReader reader;
+    EXPGetModel(Modeler::ConstModel3DPtr(model3D), &model, &reader);
+  }
+  ModelerAPI::Texture TextureAt(int index) const {
+    ModelerAPI::Texture t;
+    model.GetTexture(ModelerAPI::AttributeIndex(ModelerAPI::AttributeIndex::TextureIndex, index), &t);
+    return t;
+  }
+  Modeler::Model3DPtr model3D;
+  ModelerAPI::Model model;
+};
+
+class MaterialTest : public HostFixture {
+ protected:
+  void SetUp() override {
+    livelink_test::Isolated();
+    HostFixture::SetUp();
+    ASSERT_EQ(connection.Create(livelink_test::UniqueName("materials"), 64), 0);
+    OpenHouse();
+  }
+  void TearDown() override {
+    connection.Destroy();
+    HostFixture::TearDown();
+  }
+
+  // Host values scaled into the record, surface types from names, opacity
+  // and the host's type, empty and overlong names, textures with and
+  // without a transparent pattern and one with an image file of its own,
+  // materials without a usable GUID. Textures: 1 tiles (transparent
+  // pattern), 2 render (alpha, no pattern), 3 stone (host file), 4 and 5
+  // used by no material.
+  void OpenHouse() {
+    hostmodel::Project& p = house;
+    auto add = [&](const std::string& name, int transparency, int shininess, int attenuation, int percentage,
+                   hostmodel::ColorRGB colour, int type = 0, int texture = 0) {
+      hostmodel::Material m = MakeMaterial(name, colour, texture);
+      m.transparency = std::int16_t(transparency);
+      m.shininess = std::int16_t(shininess);
+      m.attenuation = std::uint16_t(attenuation);
+      m.percentage = std::int16_t(percentage);
+      m.materialType = std::int16_t(type);
+      p.materials.push_back(m);
+    };
+    add("Brick/red", 30, 2500, 65535, 40, {1.0, 0.5, 0.0});
+    p.materials.back().secondColor = {0.2, 0.4, 0.6};
+    add("Pool water", 25, 4000, 13107, 80, {0.2, 0.4, 1.0});
+    add("Window glass", 50, 0, 0, 0, {0, 0, 0});
+    add("Glass block", 0, 0, 0, 0, {0, 0, 0});  // an opaque glass name is no glass
+    add("Steel", 0, 10000, 0, 100, {0.5, 0.5, 0.5}, 5);  // host type 5 is glass
+    add("Clear", 100, 0, 0, 0, {1, 1, 1});
+    add("", 0, 0, 0, 0, {0, 0, 1});
+    add(std::string(300, 'w'), 0, 0, 0, 0, {0, 1, 0});
+    add("Tiles", 0, 0, 0, 0, {1, 0, 0}, 0, 1);
+    add("Render", 75, 0, 0, 0, {1, 0, 0}, 0, 2);
+    add("Stone", 0, 0, 0, 0, {1, 0, 0}, 0, 3);
+    for (const char* name : {"Oak", "Pine", "Oak"}) {
+      add(name, 0, 0, 0, 0, {0.5, 0.4, 0.2});
+      p.materials.back().headerFlags = 0;  // no GUID: keyed by name
+    }
+    // A GUID whose halves are equal would give key 0, the default material's.
+    add("Twin", 0, 0, 0, 0, {1, 1, 0});
+    for (int i = 0; i < 8; ++i) p.materials.back().guid.bytes[8 + i] = p.materials.back().guid.bytes[i];
+
+    p.textures.push_back(MakeTexture("tiles", 5, 4, true, true, 1));  // a transparent pattern keeps its alpha
+    p.textures.push_back(MakeTexture("render", 6, 3, true, false, 2));
+    stoneFile = temp.File("stone.png");
+    ASSERT_TRUE(hostmodel::WritePng(MakeTexture("stone", 4, 4, false, false, 3), stoneFile).ok());
+    auto decoded = hostmodel::DecodeImageFile(stoneFile);
+    ASSERT_TRUE(decoded.ok());
+    p.textures.push_back(decoded.value());
+    p.textures.back().filePath = stoneFile;
+    p.textures.back().xSize = 2.0;
+    p.textures.back().ySize = 0.5;
+    p.textures.push_back(MakeTexture("brick, cleaned", 2, 7, false, false, 4));
+    p.textures.push_back(MakeTexture("large", 8, 8, true, true, 5));
+    Open(p);
+  }
+
+  CorvantaAPI::LiveConnection connection;
+  hostmodel::Project house;
+  std::string stoneFile;
+};
 
 }  // namespace
 
-TEST_F(MaterialLibraryTest, KeysComeFromGuidsOrFromNames) {
-  hostmodel::Project p;
-  p.materials.push_back(MakeMaterial("Concrete"));
-  for (const char* name : {"Oak", "Pine", "Oak"}) {
-    hostmodel::Material m = MakeMaterial(name);
-    m.headerFlags = 0;
-    m.guid = hostmodel::Guid::FromName(std::string("other:") + name + std::to_string(p.materials.size()));
-    p.materials.push_back(m);
-  }
-  // A GUID whose halves are equal would give key 0, the default material's.
-  hostmodel::Material twin = MakeMaterial("Twin");
-  for (int i = 0; i < 8; ++i) twin.guid.bytes[8 + i] = twin.guid.bytes[i];
-  p.materials.push_back(twin);
-  Open(p);
+// Published with memory textures and then, on a new link, with texture
+// files: every record as the renderer reads it against a hand-made table,
+// and the keys the records get.
+TEST_F(MaterialTest, EveryKindOfMaterialAsTheRendererSeesIt) {
+  struct Row {
+    int index;
+    std::u16string name;
+    std::int32_t type;
+    std::uint32_t colour;
+    float shine, opacity, attenuation, percentage;
+    int texture;
+  };
+  const std::vector<Row> rows = {
+      {0, u"Default material", 0, 0xFFAAAAAAu, 1.0f, 0.0f, 0.0f, 0.0f, 0},
+      {kBrick, u"Brick_red", 0, 0xFFFF7F00u, 0.25f, 0.7f, 1.0f, 0.4f, 0},
+      {kWater, u"Pool water", 1, 0xFF3366FFu, 0.4f, 0.75f, 0.2f, 0.8f, 0},
+      {kWindow, u"Window glass", 2, 0xFF000000u, 0.0f, 0.5f, 0.0f, 0.0f, 0},
+      {kGlassBlock, u"Glass block", 0, 0xFF000000u, 0.0f, 1.0f, 0.0f, 0.0f, 0},
+      {kSteel, u"Steel", 2, 0xFF7F7F7Fu, 1.0f, 1.0f, 0.0f, 1.0f, 0},
+      {kClear, u"Clear", 0, 0xFFFFFFFFu, 0.0f, 0.0f, 0.0f, 0.0f, 0},
+      {kEmpty, u"", 0, 0xFF0000FFu, 0.0f, 1.0f, 0.0f, 0.0f, 0},
+      {kLong, std::u16string(255, u'w'), 0, 0xFF00FF00u, 0.0f, 1.0f, 0.0f, 0.0f, 0},  // the host gives 255 bytes
+      {kTiles, u"Tiles", 0, 0x00FFFFFFu, 0.0f, 1.0f, 0.0f, 0.0f, 1},
+      {kRender, u"Render", 0, 0x00FFFFFFu, 0.0f, 0.25f, 0.0f, 0.0f, 2},
+      {kStone, u"Stone", 0, 0x00FFFFFFu, 0.0f, 1.0f, 0.0f, 0.0f, 3},
+      {kOak, u"Oak", 0, 0xFF7F6633u, 0.0f, 1.0f, 0.0f, 0.0f, 0},  // one record for both
+      {kPine, u"Pine", 0, 0xFF7F6633u, 0.0f, 1.0f, 0.0f, 0.0f, 0},
+      {kTwin, u"Twin", 0, 0xFFFFFF00u, 0.0f, 1.0f, 0.0f, 0.0f, 0},
+  };
 
-  MaterialLibrary library;
-  for (int run = 0; run < 2; ++run) {
+  MaterialLibrary library(&connection);
+  for (bool files : {false, true}) {
+    SCOPED_TRACE(files ? "texture files" : "memory textures");
+    if (files) {
+      connection.Destroy();
+      ASSERT_EQ(connection.Create(livelink_test::UniqueName("materials"), 64), 0);
+    }
     library.BeginLink(&model, U16(projectPath));
-    EXPECT_EQ(library.Refresh(1), 0u);
-    EXPECT_EQ(library.ForAttributeIndex(1)->key, ExpectedGuidKey(p.materials[0].guid));
-    // Synthetic keys restart at -2 after every reset; one name, one key.
-    EXPECT_EQ(library.ForAttributeIndex(2)->key, kSynthetic1) << "run " << run;
-    EXPECT_EQ(library.ForAttributeIndex(3)->key, kSynthetic2);
-    EXPECT_EQ(library.ForAttributeIndex(4), library.ForAttributeIndex(2));
-    const std::uint64_t twinKey = library.ForAttributeIndex(5)->key;
-    EXPECT_NE(twinKey, 0u);
-    EXPECT_NE(twinKey, kDefaultMaterialKey);
-    EXPECT_FALSE(library.ForAttributeIndex(5)->IsDefault());
-    EXPECT_EQ(library.RecordCount(), 4u);
+    library.SetMemoryTextures(!files);
+    library.Refresh(1);
+    ASSERT_TRUE(library.HasPending());
+    library.Publish();
+    EXPECT_FALSE(library.HasPending());
+    EXPECT_EQ(connection.TestFlags(CorvantaAPI::kFlagChanged), CorvantaAPI::kFlagChanged);
+
+    CanonicalScene expected;
+    for (const Row& row : rows) {
+      CanonicalMaterial m;
+      m.name = row.name;
+      m.surfaceType = row.type;
+      m.colour = row.colour;
+      m.floats = {0.5f, row.shine, 0.0f, 0.0f, row.opacity, row.attenuation, 1.0f, row.percentage};
+      m.textured = row.texture != 0;
+      const MaterialRecord& r = *library.ForAttributeIndex(row.index);
+      if (row.texture != 0) {
+        const hostmodel::Texture& t = house.textures[std::size_t(row.texture - 1)];
+        EXPECT_FLOAT_EQ(r.textureWidth, 2.0f) << base::ToUtf8(row.name);
+        EXPECT_FLOAT_EQ(r.textureHeight, 0.5f);
+        m.textureDigest = PixelDigest(t);
+        if (files && !t.filePath.empty()) {
+          m.texturePath = U16(stoneFile);  // the host's own file, as it is
+          m.textureDigest = Fnv(FileBytes(m.texturePath));
+          EXPECT_FALSE(r.textureFileOwned);
+        } else if (files) {
+          // PNG for a transparent pattern (every pixel and its alpha kept),
+          // JPEG otherwise (opaque), in the folder beside the project.
+          m.texturePath = U16(temp.File("House_Textures/")) + ImageFileName(r.key, t.transparentPattern ? u"png" : u"jpg");
+          const std::vector<std::uint8_t> bytes = FileBytes(m.texturePath);
+          m.textureDigest = Fnv(bytes);
+          auto image = hostmodel::DecodeImageFile(base::ToUtf8(m.texturePath));
+          ASSERT_TRUE(image.ok()) << image.error();
+          EXPECT_EQ(image.value().width, t.width);
+          EXPECT_EQ(image.value().height, t.height);
+          if (t.transparentPattern) {
+            EXPECT_EQ(image.value().pixels, t.pixels);
+          } else {
+            ASSERT_GE(bytes.size(), 3u);
+            EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 3), (std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF}));
+            for (std::size_t i = 0; i < image.value().pixels.size(); i += 4) ASSERT_EQ(image.value().pixels[i], 255);
+          }
+        }
+        if (files) {
+          EXPECT_EQ(Word(r.linkRecord, 856), std::uint32_t(util::GetFileTimeStamp(m.texturePath, 2)));
+        }
+      }
+      expected.surfaces.push_back({m, {}});
+    }
+    // Keys: from the GUID's halves, else one per name; synthetic ones
+    // restart at -2 at every link; GUID halves that cancel would give the
+    // default material's key 0, so that material is keyed by name.
+    const hostmodel::Guid& guid = house.materials[0].guid;
+    std::uint64_t lo, hi;
+    std::memcpy(&lo, guid.bytes.data(), 8);
+    std::memcpy(&hi, guid.bytes.data() + 8, 8);
+    EXPECT_EQ(library.ForAttributeIndex(kBrick)->key, lo ^ hi);
+    EXPECT_EQ(library.ForAttributeIndex(kOak)->key, Synthetic(2));
+    EXPECT_EQ(library.ForAttributeIndex(kPine)->key, Synthetic(3));
+    EXPECT_EQ(library.ForAttributeIndex(kOak2), library.ForAttributeIndex(kOak));
+    EXPECT_EQ(library.ForAttributeIndex(kTwin)->key, Synthetic(4));
+    EXPECT_EQ(library.RecordCount(), 14u);
+    CorvantaAPI::Canonicalize(expected);
+    const CanonicalScene held = CorvantaAPI::ReadCanonicalScene(connection);
+    for (const auto& problem : held.problems) ADD_FAILURE() << problem;
+    EXPECT_EQ(CorvantaAPI::DescribeDifferences(held, expected, "published", "expected"), "");
+    EXPECT_EQ(held.firstSurface, u"Default material");
+    // Changed parameters and a texture state set (to none or to one), on
+    // a record whose fixed trailer is intact.
+    const Record* brick = library.ForAttributeIndex(kBrick)->linkRecord;
+    EXPECT_EQ(Word(brick, 12), 0x301u);
+    EXPECT_EQ(Word(brick, 20), 1u) << "material change counter";
+    EXPECT_EQ(Word(brick, 1388), 0xFFFFFFFFu);
   }
+  EXPECT_EQ(library.TextureFolderName(), u"House_Textures");
+  // The second colour stays with the record (the export writes it).
+  EXPECT_EQ(library.ForAttributeIndex(kBrick)->secondColour, 0xFF336699u);
 }
 
-TEST_F(MaterialLibraryTest, RefreshUpdatesChangedStampsOnlyAndRemovesWhatIsGone) {
-  hostmodel::Project p;
-  for (const char* name : {"A", "B", "C"}) p.materials.push_back(MakeMaterial(name));
-  Open(p);
-
-  MaterialLibrary library;
+TEST_F(MaterialTest, OnlyChangedStampsAreRefilledAndRepublishedRemovedOnesRetire) {
+  MaterialLibrary library(&connection);
   library.BeginLink(&model, U16(projectPath));
   EXPECT_EQ(library.Refresh(1), 0u);
-  MaterialRecord* a = library.ForAttributeIndex(1);
-  MaterialRecord* b = library.ForAttributeIndex(2);
-  const std::uint64_t keyC = library.ForAttributeIndex(3)->key;
-  // Markers that only a new fill would overwrite.
-  a->colour = 0x12345678;
-  b->colour = 0x12345678;
+  library.Publish();
+  MaterialRecord& tiles = *library.ForAttributeIndex(kTiles);
+  MaterialRecord& water = *library.ForAttributeIndex(kWater);
+  Record* tilesRecord = tiles.linkRecord;
+  Record* waterRecord = water.linkRecord;
+  ASSERT_NE(tilesRecord, nullptr);
+  ASSERT_NE(waterRecord, nullptr);
+  // The renderer takes the records.
+  connection.ClearRecordFlags(tilesRecord, 0xFFFFFFFFu);
+  connection.ClearRecordFlags(waterRecord, 0xFFFFFFFFu);
 
-  ASSERT_TRUE(host->SetMaterialColor(2, {0.0, 0.0, 1.0}).ok());
-  EXPECT_EQ(library.Refresh(2), 0u);
-  EXPECT_EQ(library.ForAttributeIndex(1), a);
-  EXPECT_EQ(a->colour, 0x12345678u) << "an unchanged stamp leaves the record alone";
-  EXPECT_EQ(b->colour, 0xFF0000FFu);
-  EXPECT_EQ(a->lastWalk, 2u);
+  library.Refresh(2);
+  EXPECT_FALSE(library.HasPending()) << "an unchanged stamp is not republished";
+  library.Publish();
+  EXPECT_EQ(Word(waterRecord, 12), 0u);
 
-  ASSERT_TRUE(host->DeleteMaterial(3).ok());
-  EXPECT_EQ(library.Refresh(3), 1u);
-  EXPECT_TRUE(library.Find(keyC)->IsDefault());
-  EXPECT_TRUE(library.ForAttributeIndex(3)->IsDefault()) << "a failed read maps to the default material";
+  tiles.colour = 0x12345678;  // a marker that only a new fill would overwrite
+  ASSERT_TRUE(host->SetMaterialColor(kWater, {1.0, 0.0, 0.0}).ok());
+  EXPECT_EQ(library.Refresh(3), 0u);
+  library.Publish();
+  EXPECT_EQ(library.ForAttributeIndex(kTiles), &tiles);
+  EXPECT_EQ(tiles.colour, 0x12345678u);
+  EXPECT_EQ(tiles.lastWalk, 3u);
+  EXPECT_EQ(Word(tilesRecord, 12), 0u);
+  EXPECT_EQ(Word(waterRecord, 12) & 0x101u, 0x101u);
+  EXPECT_EQ(Word(waterRecord, 20), 2u) << "material change counter";
+  EXPECT_EQ(Word(waterRecord, 804), 0xFFFF0000u);
+
+  // A removed material retires its record and its texture block goes at
+  // once; the geometry block is the scene's, told through the listener
+  // (that a block id the renderer wrote into the record is never freed is
+  // held by the exactness test).
+  const std::uint32_t texture = tiles.textureBlockId;
+  const std::uint64_t tilesKey = tiles.key;
+  ASSERT_NE(texture, 0u);
+  using Event = MaterialLibrary::RecordEvent;
+  std::vector<std::pair<std::uint64_t, Event>> heard;
+  library.SetRecordListener([&](std::uint64_t key, Event event) { heard.emplace_back(key, event); });
+  connection.ClearFlags(CorvantaAPI::kFlagChanged);
+  ASSERT_TRUE(host->DeleteMaterial(kTiles).ok());
+  EXPECT_EQ(library.Refresh(4), 1u);
+  EXPECT_EQ(heard, (std::vector<std::pair<std::uint64_t, Event>>{{tilesKey, Event::kRemoved}}));
+  EXPECT_EQ(Word(tilesRecord, 0), CorvantaAPI::kTypeRetiredSurface);
+  EXPECT_EQ(Word(tilesRecord, 12) & 1u, 1u);
+  EXPECT_EQ(Word(tilesRecord, 1924), 0u);
+  EXPECT_EQ(Word(tilesRecord, 1928), 0u);
+  EXPECT_EQ(Word(tilesRecord, 1380), 0u);
+  EXPECT_EQ(connection.GetBlockSize(texture), 0u);
+  EXPECT_EQ(connection.TestFlags(CorvantaAPI::kFlagChanged), CorvantaAPI::kFlagChanged);
+  EXPECT_EQ(connection.CountRecords(CorvantaAPI::kTypeSurface, 0, 0), 14u);
+  EXPECT_TRUE(library.Find(tilesKey)->IsDefault());
+  EXPECT_TRUE(library.ForAttributeIndex(kTiles)->IsDefault()) << "a failed read maps to the default material";
   // Indices compare as signed 16-bit numbers; unknown ones and key 0 give
   // the default material.
-  EXPECT_EQ(library.ForAttributeIndex(1 + 65536), a);
+  EXPECT_EQ(library.ForAttributeIndex(kWater + 65536), &water);
   EXPECT_TRUE(library.ForAttributeIndex(-1)->IsDefault());
   EXPECT_EQ(library.Find(0), &library.DefaultMaterial());
-  EXPECT_EQ(library.RecordCount(), 2u);
-  EXPECT_EQ(library.Refresh(4), 0u);
+  EXPECT_EQ(library.RecordCount(), 13u);
+  EXPECT_EQ(library.Refresh(5), 0u);
 }
 
-TEST_F(MaterialLibraryTest, PolygonTexturesMakeUniquelyNamedVariants) {
-  hostmodel::Project p;
-  p.materials.push_back(MakeMaterial("Brick"));
-  p.materials[0].surfaceColor = {0.0, 1.0, 0.0};
-  p.textures.push_back(MakeTexture("one", 4, 4, false, false, 1));
-  p.textures.push_back(MakeTexture("two", 2, 2, false, false, 2));
-  Open(p);
+// What the block holds is the table test's; here its life: created with
+// the record, replaced when it is outgrown, kept for a smaller texture,
+// released with the texture.
+TEST_F(MaterialTest, MemoryTextureTravelsInABlockThatGrowsAndIsReleased) {
+  MaterialLibrary library(&connection);
+  library.BeginLink(&model, U16(projectPath));
+  library.Refresh(1);
+  library.Publish();
+  MaterialRecord& r = *library.ForAttributeIndex(kTiles);
+  ASSERT_NE(r.linkRecord, nullptr);
+  const std::uint32_t first = r.textureBlockId;
+  const std::uint32_t firstStamp = Word(r.linkRecord, 856);
+  ASSERT_NE(first, 0u);
+  EXPECT_EQ(Word(r.linkRecord, 1380), first);
+  EXPECT_EQ(Word(r.linkRecord, 1384), 54u + 4 * 20);
 
+  // A larger texture needs a new block; the old one is released.
+  ASSERT_TRUE(host->SetMaterialTexture(kTiles, 5).ok());
+  library.Refresh(2);
+  library.Publish();
+  const std::uint32_t second = r.textureBlockId;
+  EXPECT_NE(second, first);
+  EXPECT_EQ(connection.GetBlockSize(first), 0u);
+  EXPECT_EQ(Word(r.linkRecord, 1380), second);
+  EXPECT_EQ(Word(r.linkRecord, 1384), 54u + 256u);
+  EXPECT_GT(Word(r.linkRecord, 856), firstStamp) << "every rebuilt memory texture counts as a change";
+  EXPECT_EQ(Word(r.linkRecord, 12) & 0x200u, 0x200u);
+  for (const auto& s : CorvantaAPI::ReadCanonicalScene(connection).surfaces) {
+    if (s.material.name == u"Tiles") {
+      EXPECT_EQ(s.material.textureDigest, PixelDigest(house.textures[4]));
+    }
+  }
+
+  // A smaller one fits the block it has.
+  ASSERT_TRUE(host->SetMaterialTexture(kTiles, 4).ok());
+  library.Refresh(3);
+  library.Publish();
+  EXPECT_EQ(r.textureBlockId, second);
+  EXPECT_EQ(Word(r.linkRecord, 1384), 54u + 256u);
+
+  // Without texture the block goes and the material's own colour returns.
+  ASSERT_TRUE(host->SetMaterialTexture(kTiles, 0).ok());
+  library.Refresh(4);
+  library.Publish();
+  EXPECT_EQ(connection.GetBlockSize(second), 0u);
+  EXPECT_EQ(Word(r.linkRecord, 1380), 0u);
+  EXPECT_EQ(Word(r.linkRecord, 1384), 0u);
+  EXPECT_EQ(Word(r.linkRecord, 856), 0u);
+  EXPECT_EQ(Word(r.linkRecord, 804), r.colour);
+}
+
+// A polygon's own texture makes a variant of its material, one per
+// texture; a pixel map that does not match its size gives no texture.
+TEST_F(MaterialTest, PolygonTexturesMakeUniquelyNamedVariants) {
   MaterialLibrary library;
   library.BeginLink(&model, U16(projectPath));
   library.Refresh(1);
-  const MaterialRecord* brick = library.ForAttributeIndex(1);
-  ModelerAPI::Texture one, two;
-  model.GetTexture(ModelerAPI::AttributeIndex(ModelerAPI::AttributeIndex::TextureIndex, 1), &one);
-  model.GetTexture(ModelerAPI::AttributeIndex(ModelerAPI::AttributeIndex::TextureIndex, 2), &two);
+  const MaterialRecord* steel = library.ForAttributeIndex(kSteel);
+  ModelerAPI::Texture cleaned, large;
+  model.GetTexture(ModelerAPI::AttributeIndex(ModelerAPI::AttributeIndex::TextureIndex, 4), &cleaned);
+  model.GetTexture(ModelerAPI::AttributeIndex(ModelerAPI::AttributeIndex::TextureIndex, 5), &large);
 
-  MaterialRecord* v1 = library.WithPolygonTexture(brick, one);
-  MaterialRecord* v2 = library.WithPolygonTexture(brick, two);
-  EXPECT_EQ(v1->name, u"Brick(1)");
-  EXPECT_EQ(v2->name, u"Brick(2)");
-  EXPECT_EQ(v1->key, kSynthetic1);
-  EXPECT_EQ(v2->key, kSynthetic2);
+  MaterialRecord* v1 = library.WithPolygonTexture(steel, cleaned);
+  MaterialRecord* v2 = library.WithPolygonTexture(steel, large);
+  EXPECT_EQ(v1->name, u"Steel(1)");
+  EXPECT_EQ(v2->name, u"Steel(2)");
+  EXPECT_EQ(v1->key, Synthetic(5));  // after Oak's, Pine's and Twin's
+  EXPECT_EQ(v2->key, Synthetic(6));
   EXPECT_EQ(v1->attrIndex, -1);
-  EXPECT_EQ(v1->colour, 0xFF00FF00u);
-  EXPECT_EQ(v1->textureIndex, 1);
-  EXPECT_EQ(v2->textureIndex, 2);
+  EXPECT_EQ(v1->colour, 0xFF7F7F7Fu);
+  EXPECT_EQ(v1->surfaceType, kSurfaceGlass);
+  EXPECT_EQ(v1->textureIndex, 4);
+  EXPECT_EQ(v2->textureIndex, 5);
   EXPECT_FLOAT_EQ(v1->textureWidth, 2.0f);
   EXPECT_FLOAT_EQ(v1->textureHeight, 0.5f);
   EXPECT_NE(v1->texturePixels, nullptr);
-  EXPECT_EQ(library.WithPolygonTexture(brick, one), v1) << "one variant per texture";
-  EXPECT_EQ(library.WithPolygonTexture(v2, one), v1);
+  EXPECT_EQ(library.WithPolygonTexture(steel, cleaned), v1) << "one variant per texture";
+  EXPECT_EQ(library.WithPolygonTexture(v2, cleaned), v1);
 
-  // Variants stay while the model has their texture; one whose texture the
-  // model does not have goes at the next walk.
   hostmodel::Project foreign;
-  foreign.textures.push_back(MakeTexture("three", 3, 3, false, false, 3));
-  UncheckedModel other(foreign);
-  MaterialRecord* v3 = library.WithPolygonTexture(brick, other.TextureAt(1));
-  EXPECT_EQ(v3->name, u"Brick(3)");
+  foreign.textures.push_back(MakeTexture("three", 3, 3, false, false, 6));
+  hostmodel::Texture shortMap = MakeTexture("short", 4, 4, false, false, 7);
+  shortMap.pixels.resize(4 * 12);  // 12 pixels for a 4 x 4 map
+  foreign.textures.push_back(shortMap);
+  hostmodel::Texture other = MakeTexture("other", 3, 3, false, false, 8);
+  other.pixels.resize(4 * 5);
+  foreign.textures.push_back(other);
+  hostmodel::Texture noRepeat = MakeTexture("no repeat", 2, 2, false, false, 9);
+  noRepeat.xSize = 0.0;
+  noRepeat.ySize = std::nan("");
+  foreign.textures.push_back(noRepeat);
+  UncheckedModel unchecked(foreign);
+
+  host->ClearLog();
+  MaterialRecord* memory = library.WithPolygonTexture(steel, unchecked.TextureAt(2));
+  EXPECT_EQ(memory->texturePixels, nullptr);
+  EXPECT_EQ(memory->textureBytes, 0u);
+  EXPECT_TRUE(memory->texturePath.empty());
+  library.SetMemoryTextures(false);
+  MaterialRecord* file = library.WithPolygonTexture(steel, unchecked.TextureAt(3));
+  EXPECT_TRUE(file->texturePath.empty());
+  EXPECT_FALSE(fs::exists(base::ToUtf8(library.TextureFolder() + u"/" + ImageFileName(file->key, u"jpg"))));
+  // Texture coordinates still get the repeat size.
+  EXPECT_FLOAT_EQ(file->textureWidth, 2.0f);
+  EXPECT_EQ(DebugLines().size(), 1u) << "the fault is reported once";
+  // A repeat size of 0 or not a number repeats once per model unit.
+  library.SetMemoryTextures(true);
+  MaterialRecord* flat = library.WithPolygonTexture(steel, unchecked.TextureAt(4));
+  EXPECT_NE(flat->texturePixels, nullptr);
+  EXPECT_EQ(flat->textureWidth, 1.0f);
+  EXPECT_EQ(flat->textureHeight, 1.0f);
+
+  // Variants stay while the model has their texture; those whose texture
+  // the model does not have go at the next walk.
+  MaterialRecord* v3 = library.WithPolygonTexture(steel, unchecked.TextureAt(1));
+  EXPECT_EQ(v3->name, u"Steel(6)");
   EXPECT_EQ(v3->textureIndex, -1);
   const std::uint64_t key3 = v3->key;
-  EXPECT_EQ(library.Refresh(2), 1u);
+  EXPECT_EQ(library.Refresh(2), 4u);
   EXPECT_EQ(library.Refresh(3), 0u);
   EXPECT_TRUE(library.Find(key3)->IsDefault());
   EXPECT_EQ(library.Find(v1->key), v1);
   EXPECT_EQ(library.Find(v2->key), v2);
+}
+
+TEST_F(MaterialTest, WrittenFilesFollowTheirRecordsHostFilesStay) {
+  MaterialLibrary library;
+  library.BeginLink(&model, U16(projectPath));
+  library.SetMemoryTextures(false);
+  library.Refresh(1);
+  const std::u16string tilesPath = library.ForAttributeIndex(kTiles)->texturePath;
+  const std::u16string renderPath = library.ForAttributeIndex(kRender)->texturePath;
+  ASSERT_TRUE(util::FileExists(tilesPath));
+
+  // A generated file deleted behind the library's back is written again at
+  // the next load instead of being named while absent.
+  fs::remove(base::ToUtf8(tilesPath));
+  ASSERT_TRUE(host->SetMaterialColor(kTiles, {0.1, 0.2, 0.3}).ok());
+  library.Refresh(2);
+  EXPECT_EQ(library.ForAttributeIndex(kTiles)->texturePath, tilesPath);
+  EXPECT_TRUE(util::FileExists(tilesPath));
+
+  // Another image under the same file name replaces the file's content.
+  ASSERT_TRUE(host->SetMaterialTexture(kRender, 4).ok());
+  library.Refresh(3);
+  EXPECT_EQ(library.ForAttributeIndex(kRender)->texturePath, renderPath);
+  auto replaced = hostmodel::DecodeImageFile(base::ToUtf8(renderPath));
+  ASSERT_TRUE(replaced.ok());
+  EXPECT_EQ(replaced.value().width, 2);
+  EXPECT_EQ(replaced.value().height, 7);
+
+  // Removing a material deletes the file written for it, never the host's.
+  ASSERT_TRUE(host->DeleteMaterial(kTiles).ok());
+  ASSERT_TRUE(host->DeleteMaterial(kStone).ok());
+  EXPECT_EQ(library.Refresh(4), 2u);
+  EXPECT_FALSE(util::FileExists(tilesPath));
+  EXPECT_TRUE(util::FileExists(U16(stoneFile)));
+
+  // The default material is never cleared.
+  MaterialRecord& d = library.DefaultMaterial();
+  d.texturePath = U16(stoneFile);
+  d.textureFileOwned = true;
+  library.ClearTexture(d);
+  EXPECT_EQ(d.texturePath, U16(stoneFile));
+  EXPECT_TRUE(util::FileExists(U16(stoneFile)));
+  d.texturePath.clear();
+  d.textureFileOwned = false;
+
+  // The end of the run removes what is left of the library's files.
+  library.Reset();
+  EXPECT_FALSE(util::FileExists(renderPath));
+  EXPECT_TRUE(util::FileExists(U16(stoneFile)));
+}
+
+// The export's images of generated textures beside the document are the
+// export pipeline's golden test; here the host's own image file, copied.
+TEST_F(MaterialTest, ExportTakesHostPathsAndCopiesHostImagesBesideTheDocument) {
+  fs::create_directories(temp.path() / "out");
+  MaterialLibrary library;
+  library.BeginExport(&model, U16(temp.File("out/Model.dae")));
+  library.Refresh(1);
+  MaterialRecord& tiles = *library.ForAttributeIndex(kTiles);
+  MaterialRecord& stone = *library.ForAttributeIndex(kStone);
+  EXPECT_TRUE(tiles.texturePath.empty()) << "the host's path, even an empty one";
+  EXPECT_EQ(tiles.texturePixels, nullptr);
+  EXPECT_EQ(stone.texturePath, U16(stoneFile));
+
+  const std::u16string stoneImage = library.ExportImagePath(stone);
+  EXPECT_EQ(stoneImage, u"Model_Textures/" + ImageFileName(stone.key, u"png"));
+  const std::u16string copy = U16(temp.File("out/")) + stoneImage;
+  EXPECT_EQ(FileBytes(copy), FileBytes(U16(stoneFile)));
+  // Asking again copies nothing onto itself and keeps the image.
+  EXPECT_EQ(library.ExportImagePath(stone), stoneImage);
+  EXPECT_TRUE(util::FileExists(copy));
+  EXPECT_TRUE(library.ExportImagePath(library.DefaultMaterial()).empty()) << "no texture, no image";
+  // The exported images belong to the document, not to the library.
+  library.Reset();
+  EXPECT_TRUE(util::FileExists(copy));
+  EXPECT_TRUE(util::FileExists(U16(stoneFile)));
+}
+
+// The default material goes out at a link start on an empty model too (the
+// table test has it at two starts); its text fields keep their terminator.
+TEST_F(MaterialTest, DefaultMaterialAtEveryLinkStartWithTerminatedText) {
+  Open(hostmodel::Project{}, "Empty.pln");
+  MaterialLibrary library(&connection);
+  MaterialRecord& d = library.DefaultMaterial();
+  auto nameUnit = [&](std::size_t i) {
+    char16_t c;
+    std::memcpy(&c, reinterpret_cast<const std::uint8_t*>(d.linkRecord) + 24 + 2 * i, 2);
+    return c;
+  };
+  library.BeginLink(&model, U16(projectPath));
+  ASSERT_TRUE(library.HasPending());
+  library.Publish();
+  ASSERT_NE(d.linkRecord, nullptr);
+  EXPECT_EQ(CorvantaAPI::ReadCanonicalScene(connection).firstSurface, u"Default material");
+
+  library.BeginLink(&model, U16(projectPath));
+  d.name = std::u16string(300, u'n');
+  library.Publish();
+  EXPECT_EQ(nameUnit(258), u'n');
+  EXPECT_EQ(nameUnit(259), u'\0') << "259 units and a NUL";
+  EXPECT_EQ(Word(d.linkRecord, 544), 0u) << "nothing spills into the next field";
+  // A pair of surrogates is not cut in half.
+  library.BeginLink(&model, U16(projectPath));
+  d.name = std::u16string(258, u'n') + u"\U0001F600";
+  library.Publish();
+  EXPECT_EQ(nameUnit(257), u'n');
+  EXPECT_EQ(nameUnit(258), u'\0');
+  d.name = u"Default material";
 }

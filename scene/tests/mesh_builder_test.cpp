@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
 #include <limits>
 
 #include "mesh_test_model.h"
 #include "scene/material_library.h"
 #include "scene/mesh_builder.h"
+#include "test_temp_dir.h"
 
 using namespace scene;
 using mesh_test::HostModel;
@@ -220,10 +220,9 @@ TEST(MeshBuilder, TextureCoordinatesAreScaledByTheTextureSize) {
   project.elements.push_back(e);
   HostModel model(project);
 
-  const auto folder = std::filesystem::temp_directory_path() / ("mesh-tex-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(folder);
+  const testsupport::TempDir folder;
   MaterialLibrary library;
-  library.BeginExport(&model.Model(), (folder / "out.dae").u16string());
+  library.BeginExport(&model.Model(), (folder.path() / "out.dae").u16string());
   MeshBuilder builder(&library, nullptr, nullptr);
   auto body = builder.BuildBody(model.Body());
   ASSERT_EQ(body->meshes.size(), 2u);
@@ -244,7 +243,6 @@ TEST(MeshBuilder, TextureCoordinatesAreScaledByTheTextureSize) {
   ASSERT_TRUE(builder.FinishMesh(again->meshes[0].get(), &bare));
   EXPECT_EQ(again->meshes[0]->texCoords, (std::vector<float>{0, 1, 0, 1, 0, 1, 0, 1}));
   library.Reset();
-  std::filesystem::remove_all(folder);
 }
 
 TEST(MeshBuilder, BadHostDataDropsCornersAndPiecesWithoutReadingOutOfRange) {

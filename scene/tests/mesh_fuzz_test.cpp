@@ -13,7 +13,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <map>
 #include <random>
@@ -23,6 +22,7 @@
 #include "scene/material_library.h"
 #include "scene/mesh_builder.h"
 #include "scene/weld_mesh.h"
+#include "test_temp_dir.h"
 
 using namespace scene;
 
@@ -143,8 +143,7 @@ TEST(MeshFuzz, RandomPolygonSoupsBuildFinishWeldAndCopyConsistently) {
   std::printf("mesh fuzz seed %u (MESH_FUZZ_SEED=%u replays it)\n", seed, seed);
   std::mt19937 r(seed);
 
-  const auto folder = std::filesystem::temp_directory_path() / ("mesh-fuzz-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(folder);
+  const testsupport::TempDir folder;
   std::size_t merged = 0;
   for (int round = 0; round < 60; ++round) {
     hostmodel::Project project;
@@ -162,7 +161,7 @@ TEST(MeshFuzz, RandomPolygonSoupsBuildFinishWeldAndCopyConsistently) {
     mesh_test::HostModel model(std::move(project));
 
     MaterialLibrary library;
-    library.BeginExport(&model.Model(), (folder / "fuzz.dae").u16string());
+    library.BeginExport(&model.Model(), (folder.path() / "fuzz.dae").u16string());
     MaterialGroups groups;
     DirtyKeySet dirty;
     MeshBuilder welding(&library, &groups, &dirty), plain(&library, nullptr, nullptr);
@@ -212,7 +211,6 @@ TEST(MeshFuzz, RandomPolygonSoupsBuildFinishWeldAndCopyConsistently) {
     library.Reset();
   }
   EXPECT_GT(merged, 0u);  // the soups do share attribute sets, or the welds compared nothing
-  std::filesystem::remove_all(folder);
 }
 
 TEST(WeldMesh, EqualBytesMergeAndNothingElse) {

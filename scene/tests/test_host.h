@@ -1,0 +1,76 @@
+// The host stand-in inside a scene test program: a host whose function
+// table this program's glue uses (as a loaded add-on's would), a project
+// written to a real file and opened, and the modeler view on its 3D model.
+// A project that cannot be written or opened fails the test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "hostmodel/model.h"
+#include "hostmodel/project_file.h"
+#include "hostsdk/loader.h"
+#include "hostsdk/sight.h"
+
+#include "scene_test_entry.h"
+#include "test_temp_dir.h"
+
+namespace scene_test {
+
+inline std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+inline hostmodel::Material MakeMaterial(const std::string& name, hostmodel::ColorRGB colour = {},
+                                        std::int32_t texture = 0) {
+  hostmodel::Material m;
+  m.name = name;
+  m.guid = hostmodel::Guid::FromName("material:" + name);
+  m.surfaceColor = colour;
+  m.textureIndex = texture;
+  return m;
+}
+
+class HostFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host::Host::Options options;
+    options.publishMainWindow = false;
+    host = std::make_unique<host::Host>(options);
+    ASSERT_EQ(SetImportedFuncAddrs(&host->Table().Raw()), NoError);
+    scope = std::make_unique<host::Host::AddonScope>(*host, 0);
+  }
+  void TearDown() override {
+    scope.reset();
+    host.reset();
+  }
+
+  // Writes the project as a native file named fileName and opens it; the
+  // modeler view `model` then reads its 3D model.
+  void Open(const hostmodel::Project& project, const std::string& fileName = "House.pln") {
+    projectPath = temp.File(fileName);
+    ASSERT_TRUE(hostmodel::SaveProjectFile(project, projectPath).ok());
+    auto opened = host->OpenProject(projectPath);
+    ASSERT_TRUE(opened.ok()) << opened.error();
+    model = ModelerAPI::Model();
+    AttributeReader reader;
+    ASSERT_EQ(EXPGetModel(Modeler::ConstModel3DPtr(host->Model3D()), &model, &reader), NoError);
+  }
+  std::vector<std::string> DebugLines() const {
+    std::vector<std::string> lines;
+    for (const auto& e : host->LogEntries())
+      if (e.category == "debug") lines.push_back(e.text);
+    return lines;
+  }
+
+  testsupport::TempDir temp;
+  std::unique_ptr<host::Host> host;
+  std::unique_ptr<host::Host::AddonScope> scope;
+  std::string projectPath;
+  ModelerAPI::Model model;
+};
+
+}  // namespace scene_test
