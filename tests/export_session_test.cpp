@@ -13,10 +13,9 @@
 
 #include "session_env.h"
 
-namespace fs = std::filesystem;
-using nlohmann::json;
-
 namespace {
+
+using namespace system_test;
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -36,20 +35,19 @@ std::map<std::string, std::string> Snapshot(const std::string& folder) {
   return entries;
 }
 
-std::string LastStatus(const addon_test::Run& r) {
-  const auto texts = r.Of("statusbar");
-  return texts.empty() ? std::string() : texts.back().value("text", "");
+std::string LastStatus(const Run& r) {
+  return r.Of("statusbar").empty() ? "" : r.Of("statusbar").back().value("text", "");
 }
 
 // A sample project exported into dest/: the document's materials read back
 // by another program have the host's opacities, and an export over it
 // keeps the texture folder's other files and leaves nothing of its own.
 TEST(ExportSession, ExportsThatSucceedAndExportsThatFail) {
-  const std::string root = addon_test::Root() + "/export", project = root + "/house.pln";
+  const std::string root = Root() + "/export", project = root + "/house.pln";
   const std::string dest = root + "/dest", document = dest + "/house.dae", textures = dest + "/house_Textures";
   fs::create_directories(dest);
   const std::string exportIt = "open " + project + "\nwindow 3d\nsave3d " + document + "\n";
-  auto first = addon_test::RunModule("export-first", "sample\nsaveas " + project + "\n" + exportIt);
+  auto first = RunModule("export-first", "sample\nsaveas " + project + "\n" + exportIt);
   ASSERT_EQ(first.status, 0) << first.output;
 
   const json saved = json::parse(ReadAll(project));
@@ -79,7 +77,7 @@ TEST(ExportSession, ExportsThatSucceedAndExportsThatFail) {
 
   ASSERT_TRUE(fs::is_directory(textures));
   std::ofstream(textures + "/notes.txt") << "the user's own file\n";
-  auto again = addon_test::RunModule("export-again", exportIt);
+  auto again = RunModule("export-again", exportIt);
   EXPECT_EQ(again.status, 0) << again.output;
   EXPECT_EQ(LastStatus(again), "Velmar Collada exporter: export complete.");
   EXPECT_EQ(ReadAll(textures + "/notes.txt"), "the user's own file\n");
@@ -102,7 +100,7 @@ TEST(ExportSession, ExportsThatSucceedAndExportsThatFail) {
 
   // The export command: the user chose the file in the save dialog and is
   // told in a message box.
-  auto command = addon_test::RunModule("export-limit-command", "open " + project + R"HS(
+  auto command = RunModule("export-limit-command", "open " + project + R"HS(
 window 3d
 answer save )HS" + document + R"HS(
 answer overwrite yes
@@ -125,7 +123,7 @@ menu 32105
 
   // The host's save of the 3D window: the failure goes back to the host,
   // which reports the failed save; the status bar says it too.
-  auto save = addon_test::RunModule("export-limit-save", "open " + project + "\nwindow 3d\nsave3d " + document + "\n", limit);
+  auto save = RunModule("export-limit-save", "open " + project + "\nwindow 3d\nsave3d " + document + "\n", limit);
   EXPECT_EQ(save.status, 1) << save.output;  // the failed line
   const auto errors = save.Of("error");
   ASSERT_EQ(errors.size(), 1u) << save.output;
@@ -138,7 +136,7 @@ menu 32105
 
   // A destination that is a folder.
   fs::create_directories(root + "/Folder.dae/inside");
-  auto folder = addon_test::RunModule("export-folder",
+  auto folder = RunModule("export-folder",
                                       "open " + project + "\nwindow 3d\nsave3d " + root + "/Folder.dae\n");
   EXPECT_EQ(folder.status, 1) << folder.output;
   ASSERT_EQ(folder.Of("error").size(), 1u) << folder.output;

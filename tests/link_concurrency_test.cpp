@@ -7,12 +7,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <memory>
-#include <thread>
-
-#include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 
 #include "addon/ac_plugin.h"
 #include "base/utf.h"
@@ -21,22 +18,15 @@
 #include "hostmodel/project_file.h"
 #include "hostmodel/sample.h"
 #include "hostsdk/loader.h"
-#include "isolation.h"
 #include "livelink/live_connection.h"
-#include "util/text.h"
-
-API_AddonType CheckEnvironment(API_EnvirParams*) { return API_AddonType{}; }
-GSErrCode RegisterInterface() { return 0; }
-GSErrCode Initialize() { return 0; }
-GSErrCode FreeData() { return 0; }
+#include "session_env.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using json = nlohmann::json;
+using namespace system_test;
 
 TEST(LinkConcurrency, EditsCameraTurnsAndRendererReadsThenStopUnderCameraTurns) {
-  const fs::path dir = livelink_test::Isolated().root();
+  const fs::path dir = Root();
   host::Host::Options options;
   options.publishMainWindow = false;
   host::Host host(options);
@@ -51,7 +41,7 @@ TEST(LinkConcurrency, EditsCameraTurnsAndRendererReadsThenStopUnderCameraTurns) 
   ASSERT_FALSE(sample.elements.empty());
 
   // The renderer is velmar in a process of its own, as in use.
-  auto velmar = livelink_test::ChildProcess::Start(CORV_VELMAR_PATH, {"--json", "run", "--exit-when-ended"});
+  auto velmar = livelink_test::ChildProcess::Start(VELMAR_PATH, {"--json", "run", "--exit-when-ended"});
   ASSERT_NE(velmar, nullptr);
   auto plugin = std::make_unique<ACPlugin>();
   ASSERT_TRUE(plugin->StartOrResume());

@@ -18,11 +18,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <random>
-#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -34,21 +32,14 @@
 #include "hostmodel/edit.h"
 #include "hostmodel/import.h"
 #include "hostmodel/project_file.h"
-#include "hostsdk/loader.h"
-#include "isolation.h"
-#include "link_processes.h"
+#include "session_env.h"
 #include "livelink/control_area.h"
 #include "livelink/layout.h"
 #include "util/text.h"
 
-API_AddonType CheckEnvironment(API_EnvirParams*) { return API_AddonType{}; }
-GSErrCode RegisterInterface() { return 0; }
-GSErrCode Initialize() { return 0; }
-GSErrCode FreeData() { return 0; }
-
 namespace {
 
-using namespace link_test;
+using namespace system_test;
 using CorvantaAPI::CanonicalScene;
 using livelink_test::ChildProcess;
 using Clock = std::chrono::steady_clock;
@@ -69,8 +60,8 @@ constexpr int kTimeoutMs = 120000;
 class Host {
  public:
   explicit Host(const std::string& logPath)
-      : child_(ChildProcess::Start(CORV_HOSTSIM_PATH,
-                                   {"--quiet", "--no-launch", "--json", logPath, "--addon", CORV_ADDON_PATH})) {}
+      : child_(ChildProcess::Start(HOSTSIM_PATH,
+                                   {"--quiet", "--no-launch", "--json", logPath, "--addon", CORVANTA_MODULE_PATH})) {}
   ~Host() {
     if (child_ != nullptr) Quit();
   }
@@ -360,7 +351,7 @@ TEST(LinkExactness, SeededEditSequencesEndInTheFreshLinksPicture) {
   std::fflush(stdout);
   RecordProperty("seed", std::to_string(seed));
 
-  const fs::path dir = livelink_test::Isolated().root();  // removed with the process
+  const fs::path dir = Root();
 
   // The building, with spare materials on a few boxes of their own so that
   // material deletions have users to move or leave behind.
@@ -489,8 +480,7 @@ TEST(LinkExactness, SeededEditSequencesEndInTheFreshLinksPicture) {
 
   host.Send("menu 32103");
   EXPECT_EQ(ExitCode(host.Quit()), 0);
-  const auto log = Log(logPath);
-  for (const auto& reason : Texts(log, "error", "reason")) ADD_FAILURE() << "hostsim: " << reason;
+  for (const auto& e : ReadLog(logPath).Of("error")) ADD_FAILURE() << "hostsim: " << e.value("reason", "");
 }
 
 }  // namespace

@@ -18,13 +18,29 @@
 #include "platform/win32.h"
 #include "session_env.h"
 
-using addon_test::Root;
-using addon_test::RunModule;
-using addon_test::SavedProject;
-using addon_test::SettingsValue;
-using nlohmann::json;
-
 namespace {
+
+using namespace system_test;
+
+// expect lines for the menu items 32101 (start), 32102 (pause), 32103
+// (stop), 32104 (camera), 32105 (export), 32106 (palette), 32107 (settings)
+// and 32100 (about) in that order: '+' enabled, '-' disabled, '.' not looked at.
+std::string Menus(std::string_view states) {
+  static const int ids[] = {32101, 32102, 32103, 32104, 32105, 32106, 32107, 32100};
+  std::string lines;
+  for (std::size_t i = 0; i < states.size(); ++i)
+    if (states[i] != '.') lines += "expect menu " + std::to_string(ids[i]) + (states[i] == '+' ? " enabled\n" : " disabled\n");
+  return lines;
+}
+
+// expect lines for the palette's icons of the link (item 2), the status
+// (item 4) and the camera (item 5); 0 is not looked at.
+std::string Icons(int link, int status, int camera = 0) {
+  std::string lines;
+  for (auto [item, icon] : {std::pair{2, link}, {4, status}, {5, camera}})
+    if (icon != 0) lines += "expect palette " + std::to_string(item) + " icon " + std::to_string(icon) + "\n";
+  return lines;
+}
 
 // The ids of the processes of running renderer windows (velmar).
 std::vector<DWORD> RendererProcesses() {
@@ -65,17 +81,9 @@ int Velmar(const std::string& args) {
 // about box, a start refused for an untitled project, the stopped states,
 // and the palette with its commands and the host's control messages.
 TEST(ModuleSession, FromLoadToUnloadWithoutALink) {
-  addon_test::ForgetSettings();
+  ForgetSettings();
   const std::string png = Root() + "/palette.png";
-  auto r = RunModule("module", R"HS(
-expect menu 32101 disabled
-expect menu 32102 disabled
-expect menu 32103 disabled
-expect menu 32104 disabled
-expect menu 32105 disabled
-expect menu 32100 enabled
-expect menu 32106 enabled
-expect menu 32107 enabled
+  auto r = RunModule("module", Menus("-----+++") + R"HS(
 answer dialog 32205 select 9 2; select 9 6; click 1
 menu 32107
 answer dialog 32204 tooltip 5; click 5; click 7; click 8; click 1
@@ -83,16 +91,7 @@ menu 32100
 new
 answer msgbox ok
 menu 32101
-expect menu 32103 disabled
-expect menu 32107 enabled
-)HS" + SavedProject("module") + R"HS(
-menu 32106
-menu 32106
-expect menu 32101 enabled
-expect menu 32105 enabled
-expect menu 32102 disabled
-expect menu 32103 disabled
-expect menu 32104 disabled
+)HS" + Menus("..-...+") + SavedProject("module") + "menu 32106\nmenu 32106\n" + Menus("+---+") + R"HS(
 expect menutext 32101 "Start Corvanta"
 expect menutext 32104 "Start camera synchronization"
 expect menu 32104 unchecked
@@ -106,9 +105,7 @@ expect palette 4 enabled
 expect palette 5 disabled
 expect palette 6 enabled
 expect palette 8 enabled
-expect palette 2 icon 32111
-expect palette 4 icon 32131
-expect palette 5 icon 32120
+)HS" + Icons(32111, 32131, 32120) + R"HS(
 expect tooltip 1 "About Velmar® Corvanta® for ArchiCAD - v.3.50"
 expect tooltip 2 "Start Corvanta to view your project in Velmar."
 expect tooltip 4 "Status: Corvanta stopped"
@@ -144,8 +141,7 @@ unload
   const auto menus = r.Of("menu.register");
   std::vector<int> ids;
   for (const auto& m : menus) ids.push_back(m.value("menu", 0));
-  EXPECT_EQ(ids, (std::vector<int>{32101, 32102, 32103, 32104, 32106, 32107, 32105, 32100, 32110}));
-  ASSERT_EQ(menus.size(), 9u);
+  ASSERT_EQ(ids, (std::vector<int>{32101, 32102, 32103, 32104, 32106, 32107, 32105, 32100, 32110}));
   EXPECT_EQ(menus[0]["text"], "Start Corvanta");
   EXPECT_EQ(menus[0]["title"], "Corvanta\u00ae");
   EXPECT_EQ(menus[0]["icon"], 32101);
@@ -214,7 +210,7 @@ unload
 // and wins over the registry's when the project is opened again; a project
 // without the auto-text gets it when Custom is chosen.
 TEST(ModuleSession, SettingsDialogStoresEveryChangeAndTheOffsetTravelsWithTheProject) {
-  addon_test::ForgetSettings();
+  ForgetSettings();
   auto r = RunModule("settings", SavedProject("settings") + R"HS(
 answer dialog 32205 check 2 off; check 4 off; select 9 6; set 11 1.5; click 1
 menu 32107
@@ -258,7 +254,7 @@ menu 32107
 // names and a zero height, the web links to an empty host label, and
 // nothing is lost from the store.
 TEST(ModuleSession, LevelsOfTheProjectAndFailingHostQueries) {
-  addon_test::ForgetSettings();
+  ForgetSettings();
   auto r = RunModule("levels", SavedProject("levels") + R"HS(
 set levels Ground 0 Roof 7.5
 answer dialog 32205 select 9 4; click 1
@@ -294,7 +290,7 @@ fault off
 // change in the dialog says so, naming the file, and the file stays as it
 // was for the user to repair.
 TEST(ModuleSession, ADamagedSettingsStoreIsReportedOnceNamingItsFile) {
-  addon_test::ForgetSettings();
+  ForgetSettings();
   const std::string folder = Root() + "/hkcu/Software/Torvik/PluginForArchiCAD";
   std::filesystem::create_directories(folder);
   const std::string file = folder + "/.values.json";
@@ -315,7 +311,7 @@ menu 32107
   EXPECT_EQ(ReadAll(file), damaged);
   // What cannot be read loads as the fresh installation's values.
   EXPECT_TRUE(r.Has("dialog.item", {{"res", 32205}, {"item", 2}, {"what", "value"}, {"value", 1}})) << r.output;
-  addon_test::ForgetSettings();
+  ForgetSettings();
 }
 
 // The start's renderer check: a running renderer titled with a build
@@ -357,7 +353,7 @@ TEST(ModuleSession, TheRendererCheckJudgesOffersAndStarts) {
   const std::string log = Root() + "/run/velmar.log", events = Root() + "/launch.jsonl";
   std::filesystem::remove(log);
   const std::string script = Root() + "/launch.hs";
-  std::ofstream(script) << addon_test::LoadLine() << SavedProject("launch")
+  std::ofstream(script) << LoadLine() << SavedProject("launch")
                         << "answer alert Yes\nmenu 32101\nexpect status \"Corvanta started.\"\n";
   auto host = livelink_test::ChildProcess::Start(HOSTSIM_PATH, {"--no-launch", "--json", events, "run", script});
   ASSERT_TRUE(host);
@@ -384,7 +380,7 @@ TEST(ModuleSession, TheRendererCheckJudgesOffersAndStarts) {
 // installed here: the check's alert is declined and the link starts anyway.
 TEST(ModuleSession, MenuAndPaletteFollowTheLinkThroughStartPauseResumeAndStop) {
   EndRenderers();
-  addon_test::ForgetSettings();
+  ForgetSettings();
   auto r = RunModule("states", SavedProject("states") + R"HS(
 window 3d
 projection perspective
@@ -392,23 +388,14 @@ menu 32106
 answer alert No
 menu 32101
 expect status "Corvanta started."
-expect menu 32101 disabled
-expect menu 32102 enabled
-expect menu 32103 enabled
-expect menu 32104 enabled
+)HS" + Menus("-+++..-") + Icons(32112, 32133, 32122) + R"HS(
 expect menu 32104 checked
 expect menutext 32104 "Stop camera synchronization"
-expect menu 32107 disabled
-expect palette 2 icon 32112
-expect palette 4 icon 32133
-expect palette 5 icon 32122
 expect palette 6 disabled
 expect tooltip 2 "Pause Corvanta to complete changes and improve performance while modeling."
 menu 32106
 menu 32106
-expect palette 2 icon 32112
-expect palette 4 icon 32133
-expect palette 5 icon 32122
+)HS" + Icons(32112, 32133, 32122) + R"HS(
 expect tooltip 4 "Status: Corvanta running"
 expect tooltip 5 "Stop camera synchronization with Velmar."
 menu 32104
@@ -417,17 +404,7 @@ expect menutext 32104 "Start camera synchronization"
 expect palette 5 icon 32121
 menu 32102
 expect menutext 32101 "Resume Corvanta"
-expect menu 32101 enabled
-expect menu 32102 disabled
-expect menu 32104 disabled
-expect palette 2 icon 32113
-expect palette 4 icon 32132
-expect palette 5 icon 32120
-palette close
-menu 32110
-expect palette 2 icon 32113
-expect palette 4 icon 32132
-expect palette 5 icon 32120
+)HS" + Menus("+-.-") + Icons(32113, 32132, 32120) + "palette close\nmenu 32110\n" + Icons(32113, 32132, 32120) + R"HS(
 expect tooltip 2 "Resume Corvanta to update changes in Velmar."
 expect tooltip 4 "Status: Corvanta paused"
 expect tooltip 5 "Switch back to a perspective view to synchronize the camera."
@@ -435,9 +412,7 @@ menu 32101
 expect menutext 32101 "Start Corvanta"
 palette click 3
 expect status "Corvanta® stopped."
-expect menu 32107 enabled
-expect palette 2 icon 32111
-expect palette 4 icon 32131
+)HS" + Menus("......+") + Icons(32111, 32131) + R"HS(
 expect tooltip 2 "Start Corvanta to view your project in Velmar."
 expect tooltip 4 "Status: Corvanta stopped"
 )HS");
@@ -465,7 +440,7 @@ TEST(ModuleSession, ASecondInstanceAndAPathTooLongAreRefused) {
   auto setup = RunModule("inuse-setup", "sample\nsaveas " + project + "\nsaveas " + (deep / "House.pln").string() + "\n");
   ASSERT_EQ(setup.status, 0) << setup.output;
   const std::string first = Root() + "/inuse-first.hs";
-  std::ofstream(first) << addon_test::LoadLine() << "open " << project
+  std::ofstream(first) << LoadLine() << "open " << project
                        << "\nanswer alert No\nmenu 32101\nexpect status \"Corvanta started.\"\nsignal linked\n"
                           "await checked 30000\nmenu 32103\n";
   auto holder = livelink_test::ChildProcess::Start(HOSTSIM_PATH, {"--no-launch", "--quiet", "run", first});

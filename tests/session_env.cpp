@@ -1,39 +1,50 @@
 #include "session_env.h"
 
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <thread>
 
 #include "base/utf.h"
+#include "hostsdk/loader.h"
 #include "isolation.h"
+#include "livelink/live_connection.h"
 #include "platform/win32.h"
 #include "util/text.h"
 
-namespace addon_test {
+// The add-on's entry points: the tests that run its controller in process
+// play the module themselves.
+API_AddonType CheckEnvironment(API_EnvirParams*) { return API_AddonType{}; }
+GSErrCode RegisterInterface() { return 0; }
+GSErrCode Initialize() { return 0; }
+GSErrCode FreeData() { return 0; }
+
+namespace system_test {
 
 const std::string& Root() { return livelink_test::Isolated().root(); }
 
-std::vector<nlohmann::json> Run::Of(const std::string& kind) const {
-  std::vector<nlohmann::json> out;
+std::vector<json> Run::Of(const std::string& kind) const {
+  std::vector<json> out;
   for (const auto& e : events)
     if (e.is_object() && e.value("kind", "") == kind) out.push_back(e);
   return out;
 }
 
-bool Run::Has(const std::string& kind, const nlohmann::json& fields) const {
-  for (const auto& e : Of(kind)) {
-    bool all = true;
-    for (const auto& [field, value] : fields.items()) all = all && e.contains(field) && e[field] == value;
-    if (all) return true;
-  }
-  return false;
+int Run::Count(const std::string& kind, const json& fields) const {
+  return int(std::count_if(events.begin(), events.end(), [&](const json& e) {
+    if (!e.is_object() || e.value("kind", "") != kind) return false;
+    for (const auto& [field, value] : fields.items())
+      if (!e.contains(field) || e[field] != value) return false;
+    return true;
+  }));
 }
 
 Run Run::After(const std::string& signal) const {
@@ -45,6 +56,21 @@ Run Run::After(const std::string& signal) const {
     seen = seen || (e.is_object() && e.value("kind", "") == "signal" && e.value("name", "") == signal);
   }
   return rest;
+}
+
+namespace {
+void Parse(Run& r, std::istream& lines) {
+  for (std::string line; std::getline(lines, line);)
+    if (!line.empty() && line[0] == '{') r.events.push_back(json::parse(line, nullptr, false));
+}
+fs::path SignalDir() { return fs::path(std::getenv("CORV_RUNTIME_DIR")) / "hostsim-signals"; }
+}  // namespace
+
+Run ReadLog(const std::string& path) {
+  Run r;
+  std::ifstream in(path);
+  Parse(r, in);
+  return r;
 }
 
 std::string LoadLine() { return std::string("load ") + CORVANTA_MODULE_PATH + "\n"; }
@@ -82,19 +108,75 @@ Run RunModule(const std::string& name, const std::string& script, unsigned long 
   ::waitpid(pid, &status, 0);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
   std::istringstream lines(r.output);
-  for (std::string line; std::getline(lines, line);)
-    if (!line.empty() && line[0] == '{') r.events.push_back(nlohmann::json::parse(line, nullptr, false));
+  Parse(r, lines);
   return r;
 }
 
-nlohmann::json SettingsValue(const std::string& name) {
+void Raise(const std::string& name) {
+  fs::create_directories(SignalDir());
+  const fs::path tmp = SignalDir() / ("." + name + ".tmp");
+  std::ofstream(tmp) << "1";
+  fs::rename(tmp, SignalDir() / name);
+}
+
+bool Awaited(const std::string& name, int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (std::error_code ec; std::chrono::steady_clock::now() < end;) {
+    if (fs::remove(SignalDir() / name, ec)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+bool AwaitRegistered(const std::u16string& name, bool wanted) {
+  const auto registered = [&] {
+    const auto names = CorvantaAPI::LiveConnection().EnumConnections(0);
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+  for (int i = 0; i < 2000 && registered() != wanted; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return registered() == wanted;
+}
+
+CorvantaAPI::CanonicalScene ReadLink(const std::u16string& name) {
+  CorvantaAPI::LiveConnection guest;
+  if (guest.Open(name) != 0) {
+    ADD_FAILURE() << "the link does not open";
+    return {};
+  }
+  CorvantaAPI::CanonicalScene scene = CorvantaAPI::ReadCanonicalScene(guest);
+  for (const auto& problem : scene.problems) ADD_FAILURE() << problem;
+  guest.Close();
+  return scene;
+}
+
+void ExpectBoxAdded(const CorvantaAPI::CanonicalScene& before, const CorvantaAPI::CanonicalScene& after,
+                    const std::array<float, 3>& lo, const std::array<float, 3>& hi) {
+  std::vector<CorvantaAPI::CanonicalTriangle> added, gone;
+  auto less = [](const auto& x, const auto& y) { return std::memcmp(&x, &y, sizeof x) < 0; };
+  ASSERT_EQ(before.surfaces.size(), after.surfaces.size());
+  for (std::size_t i = 0; i < before.surfaces.size(); ++i) {
+    const auto &b = before.surfaces[i].triangles, &a = after.surfaces[i].triangles;
+    EXPECT_TRUE(CorvantaAPI::SameMaterial(before.surfaces[i].material, after.surfaces[i].material));
+    std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(added), less);
+    std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(gone), less);
+  }
+  EXPECT_TRUE(gone.empty()) << gone.size() << " triangles gone";
+  EXPECT_EQ(added.size(), 12u);
+  const std::array<int, 3> axis{0, 2, 1};  // link axis i holds host axis axis[i]
+  for (const auto& triangle : added)
+    for (const auto& corner : triangle)
+      for (int i = 0; i < 3; ++i) {
+        EXPECT_GE(corner.position[i], lo[axis[i]] - 1e-4f) << "a corner off the box";
+        EXPECT_LE(corner.position[i], hi[axis[i]] + 1e-4f) << "a corner off the box";
+      }
+}
+
+json SettingsValue(const std::string& name) {
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Torvik\\PluginForArchiCAD", 0, KEY_READ, &key) != 0) return nullptr;
   BYTE data[2048] = {};
-  DWORD size = sizeof(data);
-  DWORD type = 0;
-  const std::u16string wide = base::FromUtf8(name);
-  const LSTATUS r = RegQueryValueExW(key, wide.c_str(), nullptr, &type, data, &size);
+  DWORD size = sizeof(data), type = 0;
+  const LSTATUS r = RegQueryValueExW(key, base::FromUtf8(name).c_str(), nullptr, &type, data, &size);
   RegCloseKey(key);
   if (r != 0) return nullptr;
   if (type == REG_DWORD && size == 4) {
@@ -110,7 +192,7 @@ nlohmann::json SettingsValue(const std::string& name) {
 
 void ForgetSettings() {
   std::error_code ec;
-  std::filesystem::remove_all(Root() + "/hkcu/Software/Torvik/PluginForArchiCAD", ec);
+  fs::remove_all(Root() + "/hkcu/Software/Torvik/PluginForArchiCAD", ec);
 }
 
-}  // namespace addon_test
+}  // namespace system_test

@@ -20,7 +20,7 @@ namespace {
 
 using namespace context;
 
-TEST(PercentDecode, BytesUtf8SequencesAndWhatIsCopied) {
+TEST(TextRules, PercentDecodingAndTheConnectionName) {
   EXPECT_EQ(PercentDecode(u"a%20b"), u"a b");
   EXPECT_EQ(PercentDecode(u"%C3%A9t%c3%a9"), u"\u00e9t\u00e9");        // two-byte sequences
   EXPECT_EQ(PercentDecode(u"%E2%82%AC"), u"\u20ac");                  // three bytes, one unit
@@ -33,9 +33,7 @@ TEST(PercentDecode, BytesUtf8SequencesAndWhatIsCopied) {
   EXPECT_EQ(PercentDecode(u"\u00e9%41"), u"\u00e9A");                 // other characters copied
   // Decoding twice undoes a double encoding.
   EXPECT_EQ(PercentDecode(PercentDecode(u"Caf%25C3%25A9")), u"Caf\u00e9");
-}
-
-TEST(ConnectionName, ExtensionOfTheLastComponentOnly) {
+  // The connection name: the extension of the last component only.
   EXPECT_EQ(ConnectionNameFor(u"/p/House.pln"), u"/p/House.dae");
   EXPECT_EQ(ConnectionNameFor(u"/p/House.v2.pln"), u"/p/House.v2.dae");
   EXPECT_EQ(ConnectionNameFor(u"/p/proj.old/House"), u"/p/proj.old/House.dae");

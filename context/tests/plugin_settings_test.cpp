@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -13,17 +12,12 @@
 #include "base/utf.h"
 #include "isolation.h"
 #include "platform/win32.h"
-#include "util/text.h"
 
 using context::PluginSettings;
 
 namespace {
 
-struct Raw {
-  LSTATUS result = -1;
-  DWORD type = 0;
-  std::vector<BYTE> data;
-};
+struct Raw { LSTATUS result = -1; DWORD type = 0; std::vector<BYTE> data = std::vector<BYTE>(2048); };
 
 class Settings : public ::testing::Test {
  protected:
@@ -42,14 +36,11 @@ class Settings : public ::testing::Test {
     ASSERT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size), 0);
     RegCloseKey(key);
   }
-  void SetText(const char16_t* name, const std::u16string& text) {
-    Set(name, REG_SZ, text.c_str(), DWORD((text.size() + 1) * 2));
-  }
+  void SetText(const char16_t* name, const std::u16string& t) { Set(name, REG_SZ, t.c_str(), DWORD((t.size() + 1) * 2)); }
   void SetDword(const char16_t* name, DWORD v) { Set(name, REG_DWORD, &v, 4); }
   Raw Get(const char16_t* name) {
     HKEY key = Key();
     Raw raw;
-    raw.data.resize(2048);
     DWORD size = DWORD(raw.data.size());
     raw.result = RegQueryValueExW(key, name, nullptr, &raw.type, raw.data.data(), &size);
     raw.data.resize(raw.result == 0 ? size : 0);
@@ -89,10 +80,9 @@ TEST_F(Settings, AFreshStoreCreatesTheKeyWithEverySwitchOnAndTheFirstSaveWritesA
   EXPECT_EQ(Dword(u"OffsetType"), 1u);
   EXPECT_EQ(Get(u"CustomOffset").type, REG_SZ);
   EXPECT_EQ(Text(u"CustomOffset"), u"0.010000");
-  // (Reading back what was stored: the add-on's session test, through the dialog.)
 }
 
-TEST_F(Settings, SettersGuardOffsetTypeAndNonFiniteOffsets) {
+TEST_F(Settings, SettersGuardOffsetTypeAndOffsetsAndTheEffectiveOffsetFallsBack) {
   PluginSettings s(path_);
   for (auto [set, stored] : {std::pair{4u, 4u}, {7u, 1u}, {0u, 0u}}) {
     s.SetOffsetType(set);
@@ -108,13 +98,9 @@ TEST_F(Settings, SettersGuardOffsetTypeAndNonFiniteOffsets) {
     EXPECT_FLOAT_EQ(s.CustomOffset(), 0.01f);
     EXPECT_EQ(Text(u"CustomOffset"), u"0.010000");
   }
-}
-
-TEST_F(Settings, EffectiveOffsetFallsBackWhenTheHostCannotAnswer) {
-  PluginSettings s(path_);
+  // Without a host no auto-text is read: Custom is the registry's offset.
   s.SetCustomOffset(0.75f);
   s.SetOffsetType(0);
-  // No auto-text can be read without a host: the registry's offset holds.
   EXPECT_FLOAT_EQ(s.EffectiveOffset(), 0.75f);
   for (std::uint32_t type : {1u, 2u, 3u, 4u}) {
     s.SetOffsetType(type);
@@ -138,10 +124,9 @@ TEST_F(Settings, AKeyThatCannotBeOpenedKeepsTheCurrentValuesAndSavesNothing) {
   EXPECT_TRUE(s.CameraAutoSync());
 }
 
-// Values of the wrong type or size, and offset texts that are no number
-// or out of range, load as their fallbacks; what the user had stored stays
-// in the store until the user sets that very value. (A store file damaged
-// as a whole is left alone too: the add-on's session test holds that.)
+// Values of the wrong type or size, and offset texts that are no number or
+// out of range, load as their fallbacks; what the user had stored stays in
+// the store until the user sets that very value.
 TEST_F(Settings, UnusableValuesLoadAsFallbacksAndAreNotOverwrittenByOtherChanges) {
   SetText(u"CameraAutoSync", u"0");
   const BYTE eight[8] = {0, 0, 0, 0, 1, 2, 3, 4};
