@@ -33,7 +33,8 @@ import tempfile
 import threading
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+# standins/velmar/scripts/main_job.py -> the project folder
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 BUILD = os.path.join(ROOT, os.environ.get("CORV_BUILD_DIR", "build/default"))
 OUT = os.path.abspath(os.environ.get("CORV_MAIN_DIR", os.path.join(BUILD, "main-job")))
 VELMAR = os.path.join(BUILD, "standins", "velmar", "velmar")
