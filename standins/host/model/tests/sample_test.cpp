@@ -55,29 +55,17 @@ TEST(HostModelSample, HouseIsDeterministicValidAndEveryClosedBodyOutwardAndWater
   EXPECT_TRUE(a == SampleBuilding());
   ASSERT_EQ(Validate(a), "");
   ASSERT_GE(a.elements.size(), 8u);
-  std::map<std::string, double> volumes;
+  // Every closed body encloses a positive volume (its faces point outwards)
+  // with every edge met by its reverse (nothing missing, nothing turned).
   for (const Element& e : a.elements) {
     EXPECT_NE(e.genId, 0u);
     for (const Body& b : e.bodies) {
       for (const Vec3& n : b.polygonNormals) EXPECT_NEAR(Dot(n, n), 1.0, 1e-12) << e.name;
       if (!b.closed) continue;
-      volumes[e.name] += Volume(b);
+      EXPECT_GT(Volume(b), 0) << e.name;
+      EXPECT_TRUE(Watertight(b)) << e.name;
     }
   }
-  // Solid volumes follow from the dimensions; a face turned inwards or a
-  // missing face would change them.
-  EXPECT_NEAR(volumes["Floor slab"], 10.4 * 8.4 * 0.3, 1e-9);
-  EXPECT_NEAR(volumes["South wall"], 10 * 0.3 * 3 - 0.3 * (2 * 1.2 + 1 * 2.1 + 2 * 1.2), 1e-9);
-  EXPECT_NEAR(volumes["North wall"], 10 * 0.3 * 3 - 0.3 * 3 * 1.2, 1e-9);
-  EXPECT_NEAR(volumes["East wall"], 7.4 * 0.3 * 3 - 0.3 * 2 * 1.2, 1e-9);
-  EXPECT_NEAR(volumes["Roof"], 11 * 9 * 2.5 / 2, 1e-9);
-  EXPECT_GT(volumes["Rain barrel"], 0.9 * M_PI * 0.09 * 0.9);
-  EXPECT_LT(volumes["Rain barrel"], M_PI * 0.09 * 0.9);
-  for (const Element& e : a.elements)
-    for (const Body& b : e.bodies)
-      if (b.closed) {
-        EXPECT_TRUE(Watertight(b)) << e.name;
-      }
 }
 
 TEST(HostModelSample, HouseCarriesWhatTheHostReports) {
