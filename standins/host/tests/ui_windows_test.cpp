@@ -46,16 +46,9 @@ class UiWindows : public ::testing::Test {
 TEST_F(UiWindows, StatusBarIsAChildWindowOfTheMainWindow) {
   HWND bar = FindWindowExW(main_, nullptr, u"msctls_statusbar32", u"");
   ASSERT_NE(bar, nullptr);
-  EXPECT_TRUE(IsWindow(bar));
-  char16_t cls[64] = {};
-  GetClassNameW(bar, cls, 64);
-  EXPECT_EQ(std::u16string(cls), u"msctls_statusbar32");
   EXPECT_EQ(GetWindow(bar, GW_OWNER), main_);
   EXPECT_TRUE(SetWindowTextW(bar, u"Link started."));
   EXPECT_EQ(ui().StatusText(), u"Link started.");
-  char16_t text[64] = {};
-  GetWindowTextW(bar, text, 64);
-  EXPECT_EQ(std::u16string(text), u"Link started.");
   // As on Windows, the title is part of the search: a bar with text is not
   // found by an empty title; the add-on keeps its handle instead.
   EXPECT_EQ(FindWindowExW(main_, nullptr, u"msctls_statusbar32", u""), nullptr);
