@@ -1,9 +1,7 @@
 // hostsim sessions driving the UI test add-on. Every session test of the
 // add-on trusts hostsim to fail a run whose expectation does not hold, whose
-// question finds no answer or whose action the UI refuses; and a host that
-// unloads an add-on must never call into its code again. How the real
-// add-on's menus, palette, dialogs and boxes look is held by the system's
-// module sessions.
+// question finds no answer or whose action is refused, and never to call
+// into an unloaded add-on. The real add-on's UI is the module sessions'.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -127,12 +125,11 @@ echo still alive
   EXPECT_EQ(forget[0]["dialogs"], 2);  // the palette and the idle dialog
   // The palette, the menu and the palette's registration are gone; the
   // queued message-box answer was never asked for.
+  const std::string reasons[] = {"no palette is open", "no menu item", "no palette registered", "unused msgbox"};
   const auto errors = Errors(r);
-  ASSERT_EQ(errors.size(), 4u) << r.output;
-  EXPECT_NE(errors[0].second.find("no palette is open"), std::string::npos);
-  EXPECT_NE(errors[1].second.find("no menu item"), std::string::npos);
-  EXPECT_NE(errors[2].second.find("no palette registered"), std::string::npos);
-  EXPECT_EQ(errors[3].second, "unused msgbox");
+  ASSERT_EQ(errors.size(), std::size(reasons)) << r.output;
+  for (std::size_t i = 0; i < errors.size(); ++i)
+    EXPECT_NE(errors[i].second.find(reasons[i]), std::string::npos) << errors[i].second;
   EXPECT_EQ(r.Of("echo").size(), 1u);
   EXPECT_EQ(r.status, 1);
 }
