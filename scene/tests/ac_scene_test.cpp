@@ -166,6 +166,7 @@ TEST_F(SceneTest, StartPublishesEveryMaterialAndEditsRewriteOnlyTheMaterialsThey
   EXPECT_EQ(scene->ElementCount(), 4u);
   EXPECT_EQ(scene->DirtyKeyCount(), 0u);
   EXPECT_EQ(scene->GetVertexCountText(), VertexCountText(HostVertexTotal(host->CurrentProject())));
+  EXPECT_EQ(VertexCountText(2147483648ull + 5) + u" " + VertexCountText(4294967296ull * 3), u"2147483653 12884901888");
   // Brick and glass carry two boxes of 12 triangles each; oak and the
   // default material are records without geometry, the default first.
   const CanonicalScene held = CorvantaAPI::ReadCanonicalScene(guest);
@@ -314,10 +315,5 @@ TEST_F(SceneWalkTest, AWalkThatCannotTakeTheGateLeavesTheMeshesAlone) {
   ExpectSameAsFresh();
 }
 
-TEST(VertexCountText, IsExactPastThirtyTwoBits) {
-  EXPECT_EQ(VertexCountText(0), u"0");
-  EXPECT_EQ(VertexCountText(2147483648ull + 5), u"2147483653");
-  EXPECT_EQ(VertexCountText(4294967296ull * 3), u"12884901888");
-}
 
 }  // namespace
