@@ -10,6 +10,7 @@
 // test.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <thread>
 
+#include "base/utf.h"
 #include "hostmodel/edit.h"
 #include "isolation.h"
 #include "livelink/canonical_scene.h"
@@ -32,7 +34,6 @@ namespace {
 using CorvantaAPI::CanonicalScene;
 using scene_test::MakeMaterial;
 using scene_test::U16;
-using TriangleCounts = std::map<std::u16string, std::size_t>;
 
 // Materials 1 brick, 2 glass, 3 oak (unused); boxes alternate between brick
 // and glass, starting with brick.
@@ -54,11 +55,49 @@ std::uint64_t HostVertexTotal(const hostmodel::Project& p) {
   return n;
 }
 
-// Triangles per surface name, as a renderer holds them.
-TriangleCounts Triangles(const CanonicalScene& scene) {
-  TriangleCounts counts;
-  for (const auto& s : scene.surfaces) counts[s.material.name] += s.triangles.size();
-  return counts;
+// What the renderer must hold of a model of boxes, worked out from their
+// corners alone (renderer frame: host x, z, y): a surface per material, the
+// default first, with 12 triangles a box, each on a face of one of its
+// boxes, counter-clockwise seen from outside, with the face's outward
+// normal at every corner and no texture; a face's triangles cover it.
+void ExpectBoxes(const CanonicalScene& held, const hostmodel::Project& p) {
+  using Box = std::array<std::array<float, 3>, 2>;
+  std::map<std::u16string, std::vector<Box>> boxes{{u"Default material", {}}};
+  for (const auto& m : p.materials) boxes[U16(m.name)];
+  for (const auto& e : p.elements)
+    for (const auto& b : e.bodies) {
+      const auto& lo = b.vertices[0], hi = b.vertices[7];  // the host's box corners
+      boxes[U16(p.materials.at(std::size_t(b.polygons[0].materialIndex - 1)).name)].push_back(
+          Box{{{float(lo.x), float(lo.z), float(lo.y)}, {float(hi.x), float(hi.z), float(hi.y)}}});
+    }
+  EXPECT_TRUE(held.problems.empty());
+  EXPECT_EQ(held.firstSurface, u"Default material");
+  ASSERT_EQ(held.surfaces.size(), boxes.size());
+  for (const auto& s : held.surfaces) {
+    const std::vector<Box>& own = boxes[s.material.name];
+    ASSERT_EQ(s.triangles.size(), 12 * own.size()) << base::ToUtf8(s.material.name);
+    std::vector<double> area(6 * own.size());
+    for (const auto& t : s.triangles) {
+      auto d = [&](int c, int k) { return double(t[c].position[k]) - t[0].position[k]; };
+      bool found = false;
+      for (std::size_t f = 0; f < area.size() && !found; ++f) {
+        const Box& box = own[f / 6];
+        const int axis = int(f % 6) / 2, side = int(f % 2), u = (axis + 1) % 3, v = (axis + 2) % 3;
+        found = true;
+        for (const auto& c : t)
+          for (int k = 0; k < 3; ++k)
+            found = found && (k == axis ? c.position[k] == box[side][k] : c.position[k] >= box[0][k] && c.position[k] <= box[1][k]) &&
+                    c.normal[k] == (k == axis ? float(2 * side - 1) : 0.0f) && c.texCoord == std::array{0.0f, 1.0f};
+        if (found) area[f] += (d(1, u) * d(2, v) - d(1, v) * d(2, u)) * (2 * side - 1) / 2;  // signed by the winding
+      }
+      EXPECT_TRUE(found) << base::ToUtf8(s.material.name) << " holds a triangle on no face of its boxes";
+    }
+    for (std::size_t f = 0; f < area.size(); ++f) {
+      const Box& box = own[f / 6];
+      const int u = (int(f % 6) / 2 + 1) % 3, v = (int(f % 6) / 2 + 2) % 3;
+      EXPECT_NEAR(area[f], double(box[1][u] - box[0][u]) * (box[1][v] - box[0][v]), 1e-5) << "face " << f;
+    }
+  }
 }
 
 bool WaitForBatch(const ACScene& scene, std::uint64_t before) {
@@ -167,12 +206,7 @@ TEST_F(SceneTest, StartPublishesEveryMaterialAndEditsRewriteOnlyTheMaterialsThey
   EXPECT_EQ(scene->DirtyKeyCount(), 0u);
   EXPECT_EQ(scene->GetVertexCountText(), VertexCountText(HostVertexTotal(host->CurrentProject())));
   EXPECT_EQ(VertexCountText(2147483648ull + 5) + u" " + VertexCountText(4294967296ull * 3), u"2147483653 12884901888");
-  // Brick and glass carry two boxes of 12 triangles each; oak and the
-  // default material are records without geometry, the default first.
-  const CanonicalScene held = CorvantaAPI::ReadCanonicalScene(guest);
-  EXPECT_TRUE(held.problems.empty());
-  EXPECT_EQ(Triangles(held), (TriangleCounts{{u"Default material", 0}, {u"Brick", 24}, {u"Glass", 24}, {u"Oak", 0}}));
-  EXPECT_EQ(held.firstSurface, u"Default material");
+  ExpectBoxes(CorvantaAPI::ReadCanonicalScene(guest), host->CurrentProject());
   // The link is announced once its first batch is out.
   EXPECT_EQ(connection.EnumConnections(0), std::vector<std::u16string>{name});
   EXPECT_NE(guest.TestFlags(CorvantaAPI::kFlagChanged), 0u);
@@ -195,6 +229,7 @@ TEST_F(SceneTest, StartPublishesEveryMaterialAndEditsRewriteOnlyTheMaterialsThey
   ASSERT_TRUE(host->DeleteElement(ElementGuid(1)).ok());
   Republish();
   EXPECT_EQ(scene->ElementCount(), 3u);
+  ExpectBoxes(CorvantaAPI::ReadCanonicalScene(guest), host->CurrentProject());
   ExpectSameAsFresh();
 
   // A walk that finds nothing new reports nothing and requests nothing.
@@ -222,7 +257,20 @@ class SceneWalkTest : public SceneTest {
   std::shared_ptr<Modeler::Model3D> own;
 };
 
-TEST_F(SceneWalkTest, ElementsWithoutBodiesOrGenerationIdAndAnEmptiedModel) {
+// Edge elements at the start; a walk that cannot take the model gate while
+// a turn holds it, which must free nothing and leave the work for the next
+// walk; then an emptied model.
+TEST_F(SceneWalkTest, EdgeElementsADeferredWalkAndAnEmptiedModel) {
+  std::mutex m;
+  std::condition_variable cv;
+  bool holdTurns = false, inTurn = false, release = false;
+  scene->SetWorkerTurnHook([&] {
+    std::unique_lock lock(m);
+    if (!holdTurns) return;
+    inTurn = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return release; });
+  });
   hostmodel::Project p = project;
   hostmodel::Element empty;
   empty.guid = hostmodel::Guid::FromName("no bodies");
@@ -239,48 +287,14 @@ TEST_F(SceneWalkTest, ElementsWithoutBodiesOrGenerationIdAndAnEmptiedModel) {
   EXPECT_EQ(scene->ElementCount(), 4u);
   EXPECT_EQ(scene->GetVertexCountText(), VertexCountText(3 * project.elements[0].bodies[0].vertices.size()));
 
-  // A known element that loses its bodies with a new id keeps its entry and
-  // its material is written without it.
-  p.elements[0].bodies.clear();
-  p.elements[0].genId += 1;
-  SetModel(p);
-  Republish();
-  EXPECT_EQ(scene->ElementCount(), 4u);
-  ExpectSameAsFresh();
-
-  // An emptied model removes every element, once.
-  p.elements.clear();
-  SetModel(p);
-  Republish();
-  EXPECT_EQ(scene->ElementCount(), 0u);
-  EXPECT_EQ(CorvantaAPI::ReadCanonicalScene(guest).TriangleCount(), 0u);
-  EXPECT_EQ(scene->GetVertexCountText(), u"0");
-  EXPECT_FALSE(scene->Resync());
-  EXPECT_TRUE(scene->PublishPass(100)) << "a pass with nothing to do is complete at once";
-}
-
-TEST_F(SceneWalkTest, AWalkThatCannotTakeTheGateLeavesTheMeshesAlone) {
-  // The worker's turns can be held open; the first turn publishes freely.
-  std::mutex m;
-  std::condition_variable cv;
-  bool holdTurns = false, inTurn = false, release = false;
-  scene->SetWorkerTurnHook([&] {
-    std::unique_lock lock(m);
-    if (!holdTurns) return;
-    inTurn = true;
-    cv.notify_all();
-    cv.wait(lock, [&] { return release; });
-  });
-  Start();
-  ASSERT_TRUE(WaitForBatch(*scene, 0));
-
-  // A change that leaves something to publish starts a turn, which stays
-  // open; meanwhile an element disappears from the model.
+  // A known element that loses its bodies under a new id leaves something
+  // to publish: a turn starts and is held open; meanwhile another element
+  // disappears from the model.
   {
     std::lock_guard lock(m);
     holdTurns = true;
   }
-  hostmodel::Project p = project;
+  p.elements[0].bodies.clear();
   p.elements[0].genId += 1;
   SetModel(p);
   ASSERT_TRUE(scene->Resync());
@@ -293,17 +307,17 @@ TEST_F(SceneWalkTest, AWalkThatCannotTakeTheGateLeavesTheMeshesAlone) {
   SetModel(p);
   EXPECT_FALSE(scene->Resync());
   EXPECT_TRUE(scene->IsWalkDeferred());
-  EXPECT_EQ(scene->ElementCount(), 3u);  // nothing was freed under the turn
+  EXPECT_EQ(scene->ElementCount(), 4u);  // nothing was freed under the turn
   ASSERT_FALSE(debugLines.empty());
   EXPECT_EQ(debugLines.back(), "\n --- Can't lock mutex! ---\n");
-
   {
     std::lock_guard lock(m);
     release = true;
     holdTurns = false;
   }
   cv.notify_all();
-  // Once the turn hands the gate back, the next walk does the deferred work.
+  // Once the turn hands the gate back, the next walk does the deferred
+  // work; the element without bodies keeps its entry.
   const std::uint64_t batches = scene->CompletedBatches();
   bool walked = scene->Resync();
   for (int i = 0; i < 100 && !walked; ++i) walked = scene->Resync();
@@ -311,9 +325,18 @@ TEST_F(SceneWalkTest, AWalkThatCannotTakeTheGateLeavesTheMeshesAlone) {
   EXPECT_FALSE(scene->IsWalkDeferred());
   scene->RequestPublish();
   ASSERT_TRUE(WaitForBatch(*scene, batches));
-  EXPECT_EQ(scene->ElementCount(), 2u);
+  EXPECT_EQ(scene->ElementCount(), 3u);
   ExpectSameAsFresh();
-}
 
+  // An emptied model removes every element, once.
+  p.elements.clear();
+  SetModel(p);
+  Republish();
+  EXPECT_EQ(scene->ElementCount(), 0u);
+  EXPECT_EQ(CorvantaAPI::ReadCanonicalScene(guest).TriangleCount(), 0u);
+  EXPECT_EQ(scene->GetVertexCountText(), u"0");
+  EXPECT_FALSE(scene->Resync());
+  EXPECT_TRUE(scene->PublishPass(100)) << "a pass with nothing to do is complete at once";
+}
 
 }  // namespace
