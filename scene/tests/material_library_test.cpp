@@ -388,27 +388,8 @@ TEST_F(MaterialTest, PolygonTexturesMakeUniquelyNamedVariants) {
   library.BeginLink(&model, U16(projectPath));
   library.Refresh(1);
   const MaterialRecord* steel = library.ForAttributeIndex(kSteel);
-  const ModelerAPI::Texture cleaned = TextureAt(model, 4), large = TextureAt(model, 5);
-
-  MaterialRecord* v1 = library.WithPolygonTexture(steel, cleaned);
-  MaterialRecord* v2 = library.WithPolygonTexture(steel, large);
-  EXPECT_EQ(v1->name, u"Steel(1)");
-  EXPECT_EQ(v2->name, u"Steel(2)");
-  EXPECT_EQ(v1->key, Synthetic(5));  // after Oak's, Pine's and Twin's
-  EXPECT_EQ(v2->key, Synthetic(6));
-  EXPECT_EQ(v1->attrIndex, -1);
-  EXPECT_EQ(v1->colour, 0xFF7F7F7Fu);
-  EXPECT_EQ(v1->surfaceType, kSurfaceGlass);
-  EXPECT_EQ(v1->textureIndex, 4);
-  EXPECT_EQ(v2->textureIndex, 5);
-  EXPECT_FLOAT_EQ(v1->textureWidth, 2.0f);
-  EXPECT_FLOAT_EQ(v1->textureHeight, 0.5f);
-  EXPECT_NE(v1->texturePixels, nullptr);
-  EXPECT_EQ(library.WithPolygonTexture(steel, cleaned), v1) << "one variant per texture";
-  EXPECT_EQ(library.WithPolygonTexture(v2, cleaned), v1);
-
   // Texture data no project file could carry (pixel maps shorter than their
-  // size), on a model that no host has validated.
+  // size; repeat sizes 0 and not a number), on a model no host validated.
   hostmodel::Project foreign;
   for (int i = 0; i < 4; ++i) foreign.textures.push_back(MakeTexture("t" + std::to_string(i), 3 - i / 3, 3 + i % 2, false, false, 6 + i));
   foreign.textures[1].pixels.resize(4 * 3);  // 3 pixels for a 3 x 4 map
@@ -416,37 +397,48 @@ TEST_F(MaterialTest, PolygonTexturesMakeUniquelyNamedVariants) {
   foreign.textures[3].xSize = 0.0;
   foreign.textures[3].ySize = std::nan("");
   const mesh_test::HostModel unchecked(foreign);
-
+  auto variant = [&](const ModelerAPI::Model& m, int texture) { return library.WithPolygonTexture(steel, TextureAt(m, texture)); };
   host->ClearLog();
-  MaterialRecord* memory = library.WithPolygonTexture(steel, TextureAt(unchecked.Model(), 2));
-  EXPECT_EQ(memory->texturePixels, nullptr);
-  EXPECT_EQ(memory->textureBytes, 0u);
-  EXPECT_TRUE(memory->texturePath.empty());
+  MaterialRecord* v[6] = {variant(model, 4), variant(model, 5), variant(unchecked.Model(), 2), nullptr, nullptr, nullptr};
   library.SetMemoryTextures(false);
-  MaterialRecord* file = library.WithPolygonTexture(steel, TextureAt(unchecked.Model(), 3));
-  EXPECT_TRUE(file->texturePath.empty());
-  EXPECT_FALSE(fs::exists(base::ToUtf8(library.TextureFolder() + u"/" + ImageFileName(file->key, u"jpg"))));
-  // Texture coordinates still get the repeat size.
-  EXPECT_FLOAT_EQ(file->textureWidth, 2.0f);
-  EXPECT_EQ(DebugLines().size(), 1u) << "the fault is reported once";
-  // A repeat size of 0 or not a number repeats once per model unit.
+  v[3] = variant(unchecked.Model(), 3);
   library.SetMemoryTextures(true);
-  MaterialRecord* flat = library.WithPolygonTexture(steel, TextureAt(unchecked.Model(), 4));
-  EXPECT_NE(flat->texturePixels, nullptr);
-  EXPECT_EQ(flat->textureWidth, 1.0f);
-  EXPECT_EQ(flat->textureHeight, 1.0f);
-
+  v[4] = variant(unchecked.Model(), 4);
+  v[5] = variant(unchecked.Model(), 1);
+  // Steel's colour and type; keys after Oak's, Pine's and Twin's; the
+  // repeat size kept when the pixels are refused, 1 for 0 or not a number.
+  struct Row {
+    std::u16string name;
+    std::uint64_t key;
+    std::int32_t textureIndex;
+    float width, height;
+    bool pixels, path;
+    bool operator==(const Row&) const = default;
+  };
+  const Row expected[6] = {{u"Steel(1)", Synthetic(5), 4, 2.0f, 0.5f, true, false},
+                           {u"Steel(2)", Synthetic(6), 5, 2.0f, 0.5f, true, false},
+                           {u"Steel(3)", Synthetic(7), -1, 2.0f, 0.5f, false, false},
+                           {u"Steel(4)", Synthetic(8), -1, 2.0f, 0.5f, false, false},
+                           {u"Steel(5)", Synthetic(9), -1, 1.0f, 1.0f, true, false},
+                           {u"Steel(6)", Synthetic(10), -1, 2.0f, 0.5f, true, false}};
+  for (int i = 0; i < 6; ++i) {
+    const MaterialRecord& r = *v[i];
+    EXPECT_TRUE((Row{r.name, r.key, r.textureIndex, r.textureWidth, r.textureHeight, r.texturePixels != nullptr,
+                     !r.texturePath.empty()} == expected[i])) << i;
+    EXPECT_EQ(std::tuple(r.attrIndex, r.colour, r.surfaceType), std::tuple(-1, 0xFF7F7F7Fu, kSurfaceGlass)) << i;
+  }
+  EXPECT_EQ(v[2]->textureBytes, 0u);
+  EXPECT_FALSE(fs::exists(base::ToUtf8(library.TextureFolder() + u"/" + ImageFileName(v[3]->key, u"jpg"))));
+  EXPECT_EQ(DebugLines().size(), 1u) << "the fault is reported once";
+  EXPECT_EQ(library.WithPolygonTexture(steel, TextureAt(model, 4)), v[0]) << "one variant per texture";
+  EXPECT_EQ(library.WithPolygonTexture(v[1], TextureAt(model, 4)), v[0]);
   // Variants stay while the model has their texture; those whose texture
   // the model does not have go at the next walk.
-  MaterialRecord* v3 = library.WithPolygonTexture(steel, TextureAt(unchecked.Model(), 1));
-  EXPECT_EQ(v3->name, u"Steel(6)");
-  EXPECT_EQ(v3->textureIndex, -1);
-  const std::uint64_t key3 = v3->key;
   EXPECT_EQ(library.Refresh(2), 4u);
   EXPECT_EQ(library.Refresh(3), 0u);
-  EXPECT_TRUE(library.Find(key3)->IsDefault());
-  EXPECT_EQ(library.Find(v1->key), v1);
-  EXPECT_EQ(library.Find(v2->key), v2);
+  EXPECT_TRUE(library.Find(Synthetic(10))->IsDefault());
+  EXPECT_EQ(library.Find(v[0]->key), v[0]);
+  EXPECT_EQ(library.Find(v[1]->key), v[1]);
 }
 
 TEST_F(MaterialTest, WrittenFilesFollowTheirRecordsHostFilesStay) {
