@@ -536,59 +536,6 @@ TEST(MeshFuzz, RandomPolygonSoupsBuildFinishWeldAndCopyConsistently) {
   EXPECT_GT(merged, 0u);  // the soups do share attribute sets, or the welds compared nothing
 }
 
-namespace {
-
-class GeometryWrite : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(connection_.Create(livelink_test::UniqueName("geometry"), 16), 0);
-    link_ = connection_.CreateRecord(CorvantaAPI::kTypeSurface);
-    ASSERT_NE(link_, nullptr);
-    library_.DefaultMaterial().linkRecord = link_;
-    builder_.SetOptions(true, false, 0);
-    builder_.SetDebugOutput([this](std::string_view text) { reports_.emplace_back(text); });
-  }
-  void TearDown() override {
-    library_.DefaultMaterial().linkRecord = nullptr;
-    connection_.Destroy();
-  }
-
-  // One pass over the default material's key.
-  void Write(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10)) {
-    processed_.clear();
-    released_.clear();
-    keepGoing_ = true;
-    GeometryPass pass{publishRequested_, keepGoing_, deadline, processed_, released_};
-    builder_.WriteGeometry(connection_, kDefaultMaterialKey, pass);
-  }
-
-  CorvantaAPI::SurfaceRecord& Record() { return *reinterpret_cast<CorvantaAPI::SurfaceRecord*>(link_); }
-  std::uint32_t BlockId() { return Record().geometryBlockId; }
-  std::uint32_t Capacity() { return Record().geometryBlockCapacity; }
-  std::uint32_t Changes() { return Record().geometryChangeCount; }
-  // The block holds what the reference puts there for these meshes.
-  void ExpectBlock(const std::vector<const MeshInfo*>& meshes) {
-    const std::vector<std::uint8_t> expected = ExpectedBlock(meshes);
-    ASSERT_GE(connection_.GetBlockSize(BlockId()), expected.size());
-    const auto* p = static_cast<const std::uint8_t*>(connection_.OpenBlock(BlockId()));
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), p));
-  }
-
-  LiveConnection connection_;
-  CorvantaAPI::Record* link_ = nullptr;
-  MaterialLibrary library_{&connection_};
-  MaterialGroups groups_;
-  DirtyKeySet dirty_;
-  MeshBuilder builder_{&library_, &groups_, &dirty_};
-  std::atomic<bool> publishRequested_{true}, keepGoing_{true};
-  base::ConcurrentSet<std::uint64_t> processed_;
-  base::ConcurrentSet<std::uint32_t> released_;
-  std::vector<std::string> reports_;
-  BodyInfo body_;
-};
-
-}  // namespace
-
 // The copy against the reference: two small meshes (nothing written past
 // the totals, and totals too small keep out what does not fit), then groups
 // large enough to be copied by several threads (many meshes of mixed sizes
@@ -608,10 +555,9 @@ TEST(GeometryBlock, CopiesLandWhereTheReferencePutsThem) {
   // the back copy's first normal is the negated front one.
   std::uint32_t firstIndex;
   std::memcpy(&firstIndex, &block[12 + 32 * 11], 4);
-  EXPECT_EQ(firstIndex, 2u);
   float backNormal;
   std::memcpy(&backNormal, &block[12 + 12 * 11 + 12 * 7], 4);
-  EXPECT_EQ(backNormal, -51.0f);
+  EXPECT_EQ(std::pair(firstIndex, backNormal), std::pair(2u, -51.0f));
   std::vector<std::uint8_t> small(GeometryBlockBytes(3, 3), 0);
   CopyMeshesIntoBlock(small.data(), 3, 3, pair.data(), pair.size());
   EXPECT_EQ(small, ExpectedBlock({single}));
@@ -622,10 +568,9 @@ TEST(GeometryBlock, CopiesLandWhereTheReferencePutsThem) {
   const int giantAt = std::uniform_int_distribution<int>(0, 300)(random);
   for (int m = 0; m < 400; ++m) {
     const int n = m == giantAt ? 300000 + int(random() % 1000) : int(random() % 4 == 0 ? 0 : 3 + random() % 600);
-    const bool doubleSided = random() % 3 == 0;
-    meshes.push_back(Fan(body, n, doubleSided, float(m)));
-    vertices += std::uint32_t(n) * (doubleSided ? 2 : 1);
-    indices += std::uint32_t(meshes.back()->indexCount) * (doubleSided ? 2 : 1);
+    meshes.push_back(Fan(body, n, random() % 3 == 0, float(m)));
+    vertices += std::uint32_t(n) * (meshes.back()->doubleSided ? 2 : 1);
+    indices += std::uint32_t(meshes.back()->indexCount) * (meshes.back()->doubleSided ? 2 : 1);
   }
   const std::vector<std::uint8_t> large = ExpectedBlock(meshes);
   block.assign(large.size(), 0xCD);
@@ -633,121 +578,150 @@ TEST(GeometryBlock, CopiesLandWhereTheReferencePutsThem) {
   EXPECT_TRUE(block == large);
 }
 
-TEST_F(GeometryWrite, CreatesReusesGrowsAndReleasesTheBlock) {
-  MeshInfo* a = Fan(body_, 3, false);
-  groups_[kDefaultMaterialKey].insert(a);
+// One material's block over real shared memory, written pass by pass.
+class GeometryWrite : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(connection_.Create(livelink_test::UniqueName("geometry"), 16), 0);
+    link_ = connection_.CreateRecord(CorvantaAPI::kTypeSurface);
+    ASSERT_NE(link_, nullptr);
+    library_.DefaultMaterial().linkRecord = link_;
+    builder_.SetOptions(true, false, 0);
+    builder_.SetDebugOutput([this](std::string_view text) { reports_.emplace_back(text); });
+  }
+  void TearDown() override {
+    library_.DefaultMaterial().linkRecord = nullptr;
+    connection_.Destroy();
+  }
+  // One pass over the default material's key.
+  void Write(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10)) {
+    processed_.clear();
+    released_.clear();
+    keepGoing_ = true;
+    GeometryPass pass{publishRequested_, keepGoing_, deadline, processed_, released_};
+    builder_.WriteGeometry(connection_, kDefaultMaterialKey, pass);
+  }
+  CorvantaAPI::SurfaceRecord& Record() { return *reinterpret_cast<CorvantaAPI::SurfaceRecord*>(link_); }
+  // The record's block, capacity and geometry change count.
+  std::tuple<std::uint32_t, std::uint32_t, std::uint32_t> Fields() {
+    return {Record().geometryBlockId, Record().geometryBlockCapacity, Record().geometryChangeCount};
+  }
+  // The block holds what the reference puts there for these meshes.
+  void ExpectBlock(const std::vector<const MeshInfo*>& meshes) {
+    const std::vector<std::uint8_t> expected = ExpectedBlock(meshes);
+    ASSERT_GE(connection_.GetBlockSize(Record().geometryBlockId), expected.size());
+    const auto* p = static_cast<const std::uint8_t*>(connection_.OpenBlock(Record().geometryBlockId));
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), p));
+  }
+  MeshInfo* Add(MeshInfo* mesh) {
+    groups_[kDefaultMaterialKey].insert(mesh);
+    return mesh;
+  }
+
+  LiveConnection connection_;
+  CorvantaAPI::Record* link_ = nullptr;
+  MaterialLibrary library_{&connection_};
+  MaterialGroups groups_;
+  DirtyKeySet dirty_;
+  MeshBuilder builder_{&library_, &groups_, &dirty_};
+  std::atomic<bool> publishRequested_{true}, keepGoing_{true};
+  base::ConcurrentSet<std::uint64_t> processed_;
+  base::ConcurrentSet<std::uint32_t> released_;
+  std::vector<std::string> reports_;
+  BodyInfo body_;
+};
+
+// The block's life, with sizes a 32-bit field cannot hold and record fields
+// the renderer can write: neither may send a write past the end of a block
+// or free a block that is not the material's.
+TEST_F(GeometryWrite, CreatesReusesGrowsAndReleasesTheBlockTrustingNoRecordField) {
+  using Fields3 = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>;
+  MeshInfo* a = Add(Fan(body_, 3, false));
   Write();
   EXPECT_EQ(processed_.count(kDefaultMaterialKey), 1u);
-  const std::uint32_t first = BlockId();
+  const std::uint32_t first = Record().geometryBlockId;
+  EXPECT_EQ(Fields(), Fields3(first, 2 * GeometryBlockBytes(3, 3), 1));  // twice the size, room to grow
   ASSERT_NE(first, 0u);
-  EXPECT_EQ(Capacity(), 2 * GeometryBlockBytes(3, 3));
-  EXPECT_EQ(Changes(), 1u);
   EXPECT_EQ(connection_.TestRecordFlags(link_, 1), 1u);
   ExpectBlock({a});
-
-  // Still fits: the same block, written again.
+  // Still fits: the same block, written again and flagged.
   connection_.ClearRecordFlags(link_, 1);
-  MeshInfo* b = Fan(body_, 3, false, 7);
-  groups_[kDefaultMaterialKey].insert(b);
+  MeshInfo* b = Add(Fan(body_, 3, false, 7));
   Write();
-  EXPECT_EQ(BlockId(), first);
+  EXPECT_EQ(Fields(), Fields3(first, 2 * GeometryBlockBytes(3, 3), 2));
   EXPECT_TRUE(released_.empty());
-  EXPECT_EQ(Changes(), 2u);
   EXPECT_EQ(connection_.TestRecordFlags(link_, 1), 1u);
   ExpectBlock({a, b});
-
   // Outgrown: a new block of twice the size, the old one queued.
-  MeshInfo* c = Fan(body_, 40, true, 100);
-  groups_[kDefaultMaterialKey].insert(c);
+  MeshInfo* c = Add(Fan(body_, 40, true, 100));
   Write();
-  const std::uint32_t second = BlockId();
+  const std::uint32_t second = Record().geometryBlockId;
   EXPECT_NE(second, first);
   EXPECT_EQ(released_.count(first), 1u);
-  EXPECT_EQ(Capacity(), 2 * GeometryBlockBytes(6 + 80, 6 + 2 * 114));
+  EXPECT_EQ(Record().geometryBlockCapacity, 2 * GeometryBlockBytes(6 + 80, 6 + 2 * 114));
   ExpectBlock({a, b, c});
-
-  // Empty group: the block goes, the record says so.
-  groups_[kDefaultMaterialKey].clear();
-  Write();
-  EXPECT_EQ(released_.count(second), 1u);
-  EXPECT_EQ(BlockId(), 0u);
-  EXPECT_EQ(Capacity(), 0u);
-  EXPECT_EQ(Changes(), 4u);
-}
-
-TEST_F(GeometryWrite, StoppedOrLatePassesLeaveTheKeyForLater) {
-  // Raw meshes from a real body: the write finishes them.
-  hostmodel::Body b;
-  b.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
-  b.polygonNormals = {{0, 0, 1}};
-  b.polygons = {mesh_test::Piece({0, 1, 2, 3})};
-  mesh_test::HostModel model(mesh_test::OneElement({b, b}));
-  auto first = builder_.BuildBody(model.Body(1, 1));
-  auto second = builder_.BuildBody(model.Body(1, 2));
-
-  publishRequested_ = false;
-  Write();
-  EXPECT_TRUE(processed_.empty());
-  EXPECT_FALSE(first->meshes[0]->IsFinished());
-
-  // Past the deadline: meshes started are finished, the block is not
-  // written and the key stays dirty.
-  publishRequested_ = true;
-  Write(std::chrono::steady_clock::now() - std::chrono::seconds(1));
-  EXPECT_TRUE(processed_.empty());
-  EXPECT_FALSE(keepGoing_.load());
-  EXPECT_EQ(BlockId(), 0u);
-  EXPECT_EQ(Changes(), 0u);
-
-  Write();
-  EXPECT_EQ(processed_.count(kDefaultMaterialKey), 1u);
-  ExpectBlock({first->meshes[0].get(), second->meshes[0].get()});
-}
-
-// Sizes a 32-bit field cannot hold, and record fields the renderer can
-// write: neither may send a write past the end of a block or free a block
-// that is not the material's.
-TEST_F(GeometryWrite, OversizedGeometryAndOverwrittenFieldsAreNotTrusted) {
-  MeshInfo* a = Fan(body_, 3, false);
-  groups_[kDefaultMaterialKey].insert(a);
-  Write();
-  const std::uint32_t id = BlockId();
-  const std::size_t realSize = connection_.GetBlockSize(id);
+  groups_[kDefaultMaterialKey].erase(b);
+  groups_[kDefaultMaterialKey].erase(c);
 
   // 150 million vertices: 4.8 GB, which a 32-bit size would wrap to about
-  // 500 MB. (The mesh's arrays are not needed: nothing is copied.) The
-  // block goes, and the fault is reported once.
+  // 500 MB (nothing is copied, so the arrays are not needed). The block
+  // goes, and the fault is reported once.
   auto* huge = new MeshInfo(&body_, kDefaultMaterialKey, false, 0);
   huge->polygons.reset();
   huge->vertexCount = 150'000'000;
-  groups_[kDefaultMaterialKey].insert(huge);
+  Add(huge);
   Write();
   EXPECT_EQ(processed_.count(kDefaultMaterialKey), 1u);
-  EXPECT_EQ(released_.count(id), 1u);
-  EXPECT_EQ(BlockId(), 0u);
-  EXPECT_EQ(Capacity(), 0u);
+  EXPECT_EQ(released_.count(second), 1u);
+  EXPECT_EQ(Fields(), Fields3(0, 0, 4));
   Write();
   ASSERT_EQ(reports_.size(), 1u);
   EXPECT_NE(reports_[0].find("ffffffffffffffff"), std::string::npos);
   groups_[kDefaultMaterialKey].erase(huge);
   Write();
   ExpectBlock({a});
-
-  // A capacity far beyond the block: geometry that outgrows the real
-  // block still gets a new one instead of being written past its end.
+  // A capacity far beyond the block: geometry that outgrows the real block
+  // still gets a new one instead of being written past its end.
+  const std::size_t realSize = connection_.GetBlockSize(Record().geometryBlockId);
   Record().geometryBlockCapacity = 0xFFFFFFF0u;
-  MeshInfo* big = Fan(body_, 400, false, 10);
-  groups_[kDefaultMaterialKey].insert(big);
+  MeshInfo* big = Add(Fan(body_, 400, false, 10));
   Write();
   ASSERT_GT(GeometryBlockBytes(403, 3 + 3 * 398), realSize);
   ExpectBlock({a, big});
-
   // A block id that is not the one written last: never released on its
   // word; the material keeps its own block and the record names it again.
-  const std::uint32_t own = BlockId();
+  const std::uint32_t own = Record().geometryBlockId;
   Record().geometryBlockId = 12345;
   Write();
   EXPECT_TRUE(released_.empty());
-  EXPECT_EQ(BlockId(), own);
+  EXPECT_EQ(Record().geometryBlockId, own);
   ExpectBlock({a, big});
+  // Empty group: the block goes, the record says so.
+  groups_[kDefaultMaterialKey].clear();
+  Write();
+  EXPECT_EQ(released_.count(own), 1u);
+  EXPECT_EQ(std::get<0>(Fields()) + std::get<1>(Fields()), 0u);
+}
+
+TEST_F(GeometryWrite, StoppedOrLatePassesLeaveTheKeyForLater) {
+  // Raw meshes from a real body: the write finishes them.
+  hostmodel::Body b = Square();
+  b.polygons = {Piece({0, 1, 2, 3})};
+  HostModel model(OneElement({b, b}));
+  auto first = builder_.BuildBody(model.Body(1, 1));
+  auto second = builder_.BuildBody(model.Body(1, 2));
+  publishRequested_ = false;
+  Write();
+  EXPECT_TRUE(processed_.empty());
+  EXPECT_FALSE(first->meshes[0]->IsFinished());
+  // Past the deadline: meshes started are finished, the block is not
+  // written and the key stays dirty.
+  publishRequested_ = true;
+  Write(std::chrono::steady_clock::now() - std::chrono::seconds(1));
+  EXPECT_TRUE(processed_.empty());
+  EXPECT_FALSE(keepGoing_.load());
+  EXPECT_EQ(Fields(), (std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>(0, 0, 0)));
+  Write();
+  EXPECT_EQ(processed_.count(kDefaultMaterialKey), 1u);
+  ExpectBlock({first->meshes[0].get(), second->meshes[0].get()});
 }
