@@ -1,0 +1,1 @@
+// the page's script: written in step 2
