@@ -52,8 +52,8 @@ std::string LiveScene::UpdateJson(const LiveSnapshot& snapshot, std::size_t byte
   return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-std::vector<FramePtr> LiveScene::Apply(const LiveSnapshot& snapshot) {
-  ++update_;
+std::vector<FramePtr> LiveScene::Apply(const LiveSnapshot& snapshot, std::uint32_t update) {
+  update_ = update;
   std::vector<FramePtr> frames;
   std::set<std::uint32_t> present;
   for (const Surface& surface : snapshot.surfaces) {
@@ -98,8 +98,9 @@ std::vector<FramePtr> LiveScene::Apply(const LiveSnapshot& snapshot) {
   return frames;
 }
 
-std::vector<FramePtr> LiveScene::Ended(const std::string& link, const std::string& reason) {
-  ++update_;
+std::vector<FramePtr> LiveScene::Ended(const std::string& link, const std::string& reason,
+                                       std::uint32_t update) {
+  update_ = update;
   held_.clear();
   camera_.reset();
   cameraSent_ = Camera();

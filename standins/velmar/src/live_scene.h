@@ -36,9 +36,10 @@ class LiveScene {
 
   // The frames of what changed since the last snapshot, ending with the
   // update frame (always sent: it carries the times the page measures by).
-  std::vector<FramePtr> Apply(const LiveSnapshot& snapshot);
+  // update numbers it; numbers only grow.
+  std::vector<FramePtr> Apply(const LiveSnapshot& snapshot, std::uint32_t update);
   // The link ended: the page empties its view and says why. Forgets all.
-  std::vector<FramePtr> Ended(const std::string& link, const std::string& reason);
+  std::vector<FramePtr> Ended(const std::string& link, const std::string& reason, std::uint32_t update);
   // Everything a page opened now needs, ending with an update frame marked
   // "whole" (or the ended frame when no link is held).
   std::vector<FramePtr> Whole() const;

@@ -69,6 +69,7 @@ struct LiveServer::Impl {
   LiveScene scene;
   std::set<std::shared_ptr<Client>> clients;
   int nextClient = 0;
+  std::atomic<std::uint32_t> updates{0};  // numbered on the caller's thread
   std::thread thread;
   std::mutex reportsMutex;
   std::vector<json> reports;
@@ -438,14 +439,19 @@ std::uint16_t LiveServer::port() const { return impl_->port; }
 
 std::string LiveServer::url() const { return "http://127.0.0.1:" + std::to_string(impl_->port) + "/"; }
 
-void LiveServer::Publish(std::shared_ptr<const LiveSnapshot> snapshot) {
-  net::post(impl_->io, [impl = impl_.get(), snapshot = std::move(snapshot)] {
-    impl->Broadcast(impl->scene.Apply(*snapshot));
+std::uint32_t LiveServer::Publish(std::shared_ptr<const LiveSnapshot> snapshot) {
+  const std::uint32_t update = ++impl_->updates;
+  net::post(impl_->io, [impl = impl_.get(), snapshot = std::move(snapshot), update] {
+    impl->Broadcast(impl->scene.Apply(*snapshot, update));
   });
+  return update;
 }
 
 void LiveServer::LinkEnded(const std::string& link, const std::string& reason) {
-  net::post(impl_->io, [impl = impl_.get(), link, reason] { impl->Broadcast(impl->scene.Ended(link, reason)); });
+  const std::uint32_t update = ++impl_->updates;
+  net::post(impl_->io, [impl = impl_.get(), link, reason, update] {
+    impl->Broadcast(impl->scene.Ended(link, reason, update));
+  });
 }
 
 int LiveServer::reportFd() const { return impl_->pipe[0]; }

@@ -50,8 +50,9 @@ class LiveServer {
   std::string url() const;
 
   // Never waits for a client: the snapshot goes to the server's thread,
-  // which sends what changed to every page.
-  void Publish(std::shared_ptr<const LiveSnapshot> snapshot);
+  // which sends what changed to every page. The update's number, as the
+  // page reports it back.
+  std::uint32_t Publish(std::shared_ptr<const LiveSnapshot> snapshot);
   void LinkEnded(const std::string& link, const std::string& reason);
 
   // Readable (a pipe) while reports wait; TakeReports empties it. Reports

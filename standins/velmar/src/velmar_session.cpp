@@ -106,6 +106,7 @@ void Session::UpdateMirror(const char* cause) {
   if (DroppedIfShrunk()) return;
   if (!stats.changed()) return;
   const Scene& scene = mirror_.scene();
+  std::uint32_t liveUpdate = 0;
   if (live_) {
     // The page's copy: the surfaces share their geometry and textures with
     // the mirror, which replaces rather than changes them.
@@ -118,10 +119,11 @@ void Session::UpdateMirror(const char* cause) {
     snapshot->surfaces = scene.surfaces;
     snapshot->camera = scene.camera;
     snapshot->status = scene.status;
-    live_->Publish(std::move(snapshot));
+    liveUpdate = live_->Publish(std::move(snapshot));
   }
   json fields = {{"cause", cause}, {"read", StatsJson(stats)}, {"readMs", readMs},
                  {"scene", SceneSummary(scene)}};
+  if (liveUpdate != 0) fields["live"] = liveUpdate;  // the page's number for this update
   // The content of what was read, for scripts only: when the read began (on
   // the clock of "at"), each surface it touched with its digest, the camera.
   if (reporter_.jsonMode()) {
