@@ -62,7 +62,7 @@ std::vector<DWORD> processIds() {
 }
 
 std::string scratch(const std::string& name) {
-  const std::string dir = corvtest::IsolatedEnvironment::Root() + "/" + name;
+  const std::string dir = corvtest::IsolatedRoot() + "/" + name;
   fs::create_directories(dir);
   return dir;
 }
@@ -132,7 +132,7 @@ TEST(Processes, Win32BufferRulesAndBadArguments) {
 // arguments no shell sees, its show state, no handle of ours, nothing to read,
 // its own log for output and error, and a session of its own.
 TEST(Processes, DetachedProgramGetsExactArgumentsItsOwnLogAndSession) {
-  const std::string root = corvtest::IsolatedEnvironment::Root();
+  const std::string root = corvtest::IsolatedRoot();
   const std::string dir = scratch("start dir");
   const std::string report = root + "/report.txt", log = root + "/peer.log";
   std::ofstream(log) << "earlier run\n";
@@ -160,7 +160,7 @@ TEST(Processes, DetachedProgramGetsExactArgumentsItsOwnLogAndSession) {
 }
 
 TEST(Processes, StartFailuresAreReported) {
-  const std::string file = corvtest::IsolatedEnvironment::Root() + "/not-a-program";
+  const std::string file = corvtest::IsolatedRoot() + "/not-a-program";
   std::ofstream(file) << "data";  // a plain file without execute permission
   const struct {
     std::u16string program;
@@ -182,7 +182,7 @@ TEST(Processes, StartFailuresAreReported) {
 }
 
 TEST(Processes, OpenUrlPassesTheAddressAsOneUninterpretedArgument) {
-  const std::string root = corvtest::IsolatedEnvironment::Root();
+  const std::string root = corvtest::IsolatedRoot();
   const std::string log = root + "/opener.log";
   ::setenv("CORV_URL_OPENER", ToolPath("proc_peer").c_str(), 1);
   ::setenv("CORV_TEST_OPENER_LOG", log.c_str(), 1);

@@ -76,42 +76,6 @@ TEST(SharedMemory, ASecondCreateJoinsAndTheLastHandleOrViewRemoves) {
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
-TEST(SharedMemory, BytesAreSharedWithAnotherProcess) {
-  const std::string name = uniqueName("shared");
-  Child owner({ToolPath("shm_peer"), "create", name, "10242048", "171"});
-  ASSERT_EQ(owner.ReadLine(), "ready 0 10242048");
-
-  HANDLE h = OpenFileMappingW(FILE_MAP_ALL_ACCESS, TRUE, wide(name).c_str());
-  ASSERT_NE(h, nullptr) << GetLastError();
-  ASSERT_EQ(platform::GetMappingSize(h), 10242048u);
-  auto* view = static_cast<unsigned char*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-  ASSERT_NE(view, nullptr);
-  EXPECT_EQ(view[0], 171);
-  EXPECT_EQ(view[10242047], 171);
-  view[5000] = 9;
-  EXPECT_EQ(owner.Ask("read 5000"), "byte 9");
-  EXPECT_EQ(owner.Ask("write 10242047 33"), "ok");
-  EXPECT_EQ(view[10242047], 33);
-
-  // Creating the live name from here reports it and joins the same memory.
-  HANDLE joined = create(name, 4096);
-  ASSERT_NE(joined, nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-  auto* other = static_cast<unsigned char*>(MapViewOfFile(joined, FILE_MAP_READ, 0, 0, 0));
-  ASSERT_NE(other, nullptr);
-  EXPECT_EQ(other[5000], 9);
-  UnmapViewOfFile(other);
-  CloseHandle(joined);
-
-  // The owner leaves; we keep it alive, and our close removes it.
-  EXPECT_EQ(owner.Finish(), 0);
-  EXPECT_TRUE(exists(shmFile(name)));
-  EXPECT_EQ(view[5000], 9);
-  UnmapViewOfFile(view);
-  CloseHandle(h);
-  EXPECT_FALSE(exists(shmFile(name)));
-}
-
 // Objects whose holders were killed are left behind by POSIX, held by
 // nobody: creating over such a name gives fresh memory, opening one finds
 // nothing, and any process that creates or opens sweeps them on the way.

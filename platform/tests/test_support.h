@@ -3,39 +3,26 @@
 // child processes with pipes.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "child_process.h"
 #include "isolation.h"
-
-extern char** environ;
 
 namespace corvtest {
 
 inline std::string ToolPath(const std::string& tool) { return std::string(CORV_TOOLS_DIR) + "/" + tool; }
 
 // The stand-ins point at the shared test support's fresh directories before
-// any platform call (children inherit them); they are removed at exit.
-class IsolatedEnvironment {
- public:
-  static const std::string& Root() { return livelink_test::Isolated().root(); }
-};
-// Every test that includes this is isolated, even one that never asks for
-// the root.
+// any platform call (children inherit them); they are removed at exit. The
+// reference links the isolation into every test that includes this.
 inline const livelink_test::Isolation& g_isolation = livelink_test::Isolated();
+inline const std::string& IsolatedRoot() { return g_isolation.root(); }
 
 // A helper program with its stdin and stdout connected to us.
 class Child {

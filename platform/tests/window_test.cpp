@@ -217,62 +217,37 @@ TEST(Windows, ForegroundFollowsTheLastActivatedLiveWindow) {
   EXPECT_EQ(GetForegroundWindow(), nullptr);  // a dead foreground is none
 }
 
-TEST(Windows, OwnWindowsReceiveAndGiveClearErrors) {
-  HWND w = platform::CreatePublishedWindow({u"Own", u"Title", nullptr, true});
-  ASSERT_NE(w, nullptr);
-  platform::PostedMessage m;
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(platform::ReceivePostedMessage(w, &m, 50));
-  EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
-  ASSERT_TRUE(PostMessageW(w, 7, 8, 9));
-  ASSERT_TRUE(platform::ReceivePostedMessage(w, &m, 1000));
-  EXPECT_EQ(m.message, 7u);
-  EXPECT_EQ(m.wParam, 8u);
-  EXPECT_EQ(m.lParam, 9);
-  EXPECT_FALSE(platform::ReceivePostedMessage(w, nullptr, 0));
-
-  // A receiver blocked forever is released by the window's destruction.
-  std::thread waiter([&] {
-    platform::PostedMessage x;
-    EXPECT_FALSE(platform::ReceivePostedMessage(w, &x, -1));
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_TRUE(platform::DestroyPublishedWindow(w));
-  waiter.join();
-  EXPECT_FALSE(platform::DestroyPublishedWindow(w));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
-  EXPECT_EQ(platform::PublishedWindowFd(w), -1);
-  EXPECT_FALSE(platform::SetPublishedWindowText(w, u"x"));
-
-  EXPECT_EQ(platform::CreatePublishedWindow({u"C", u"t", w, true}), nullptr);  // dead owner
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
-  EXPECT_FALSE(IsWindow(nullptr));
-  EXPECT_FALSE(PostMessageW(nullptr, 1, 0, 0));
-}
-
+// Handles are unique across processes and a destroyed one never comes back;
+// calls on it fail with the invalid-handle error instead of reaching another
+// window. (Receiving is the stand-ins' own concern; the first test's peer
+// receives through it.)
 TEST(Windows, HandlesAreUniqueAcrossProcessesAndNeverReused) {
   std::vector<std::unique_ptr<Child>> peers;
-  for (int i = 0; i < 4; ++i)
+  for (int i = 0; i < 3; ++i)
     peers.push_back(std::make_unique<Child>(std::vector<std::string>{ToolPath("window_peer"), "C", "T", "owned"}));
   std::set<HWND> seen;
   std::vector<HWND> mine;
-  for (int i = 0; i < 10; ++i) {
-    HWND h = platform::CreatePublishedWindow({u"C", u"T", nullptr, true});
-    ASSERT_NE(h, nullptr);
-    EXPECT_TRUE(seen.insert(h).second);
-    mine.push_back(h);
-  }
+  for (int i = 0; i < 5; ++i) mine.push_back(platform::CreatePublishedWindow({u"C", u"T", nullptr, true}));
+  seen.insert(mine.begin(), mine.end());
+  EXPECT_EQ(seen.size(), mine.size());
   for (auto& peer : peers) {
     const Published p = parseHello(peer->ReadLine());
-    ASSERT_NE(p.main, nullptr);
     EXPECT_TRUE(seen.insert(p.main).second);
     EXPECT_TRUE(seen.insert(p.owned).second);
   }
-  for (HWND h : mine) platform::DestroyPublishedWindow(h);
+  EXPECT_EQ(seen.count(nullptr), 0u);
+  const HWND own = mine.front();
+  EXPECT_TRUE(platform::DestroyPublishedWindow(own));
+  EXPECT_FALSE(platform::DestroyPublishedWindow(own));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  EXPECT_FALSE(platform::SetPublishedWindowText(own, u"x"));
+  EXPECT_EQ(platform::CreatePublishedWindow({u"C", u"t", own, true}), nullptr);  // dead owner
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  EXPECT_FALSE(IsWindow(nullptr));
+  EXPECT_FALSE(PostMessageW(nullptr, 1, 0, 0));
   HWND after = platform::CreatePublishedWindow({u"C", u"T", nullptr, true});
-  EXPECT_FALSE(seen.count(after)) << "a destroyed window's value came back";
   EXPECT_GT(reinterpret_cast<std::uintptr_t>(after), reinterpret_cast<std::uintptr_t>(*seen.rbegin()));
+  for (HWND h : mine) platform::DestroyPublishedWindow(h);
   platform::DestroyPublishedWindow(after);
 }
 

@@ -6,9 +6,8 @@
 //   shm_peer churn NAME THREADS N    THREADS threads each create, touch and
 //                                    close NAME N times; prints "done ERRORS"
 //
-// create and open print "ready LASTERROR SIZE" and then serve commands from
-// stdin, one per line: "read OFFSET" -> "byte VALUE", "write OFFSET VALUE" ->
-// "ok", "quit" or end of input -> unmap, close and exit 0. NAME is UTF-8.
+// create and open print "ready LASTERROR SIZE" and hold the mapping, mapped,
+// until their input ends; then they unmap, close and exit 0. NAME is UTF-8.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -33,32 +32,7 @@ int serve(HANDLE mapping, DWORD creationError) {
   }
   std::printf("ready %u %zu\n", creationError, size);
   std::fflush(stdout);
-  std::string command;
-  while (std::cin >> command) {
-    if (command == "read") {
-      unsigned long offset = 0;
-      std::cin >> offset;
-      if (offset >= size) {
-        std::printf("range\n");
-      } else {
-        std::printf("byte %u\n", static_cast<unsigned>(view[offset]));
-      }
-    } else if (command == "write") {
-      unsigned long offset = 0;
-      unsigned value = 0;
-      std::cin >> offset >> value;
-      if (offset >= size) {
-        std::printf("range\n");
-      } else {
-        view[offset] = static_cast<unsigned char>(value);
-        std::printf("ok\n");
-      }
-    } else if (command == "quit") {
-      break;
-    } else {
-      std::printf("unknown\n");
-    }
-    std::fflush(stdout);
+  for (std::string line; std::getline(std::cin, line);) {
   }
   UnmapViewOfFile(view);
   CloseHandle(mapping);
