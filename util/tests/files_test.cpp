@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "base/utf.h"
+#include "isolation.h"
 #include "util/files.h"
 #include "util/text.h"
 
@@ -19,12 +20,7 @@ namespace {
 
 class Files : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/corv-files-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { fs::create_directories(dir_); }
   std::u16string U(const fs::path& p) const { return base::FromUtf8(p.string()); }
   static std::uint64_t FileTime(std::int64_t sec, long nsec) {
     return static_cast<std::uint64_t>(sec + 11644473600LL) * 10000000ull + static_cast<std::uint64_t>(nsec) / 100;
@@ -32,7 +28,7 @@ class Files : public ::testing::Test {
   static std::int64_t NowSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
   }
-  fs::path dir_;
+  const fs::path dir_ = fs::path(livelink_test::Isolated().root()) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
 };
 
 TEST_F(Files, FileExistsOnlyForThingsThatAreNotDirectories) {

@@ -22,8 +22,7 @@ std::vector<std::uint8_t> Hex(const std::string& s) {
 TEST(Hash, VectorsOfTheRenderersDigest) {
   const std::pair<std::string, std::string> raw[] = {
       {"51334FA74515F052902BE7F5FDE1A6A7", "549C9255CD82FFA18E0FCF9314AAE32D47FC80B8D049E6132A30518DF94B07A6"},
-      {"51334FA74515F052", "2BDC9A1BF05AF9C6BE946DF333C13607"},
-      {"", "0001020304050607"}};  // no source bytes leave the start pattern
+      {"51334FA74515F052", "2BDC9A1BF05AF9C6BE946DF333C13607"}};
   for (const auto& [src, digest] : raw) {
     const auto in = Hex(src), expected = Hex(digest);
     std::vector<std::uint8_t> out(expected.size(), 0xEE);
@@ -31,7 +30,7 @@ TEST(Hash, VectorsOfTheRenderersDigest) {
     EXPECT_EQ(out, expected) << src;
   }
   // File names as the renderer hashes them: as given, case included.
-  EXPECT_EQ(HashFileName(u""), 506097522914230528ull);
+  EXPECT_EQ(HashFileName(u""), 0x0706050403020100ull);  // no source bytes leave the start pattern
   EXPECT_EQ(HashFileName(u"A"), 5455750519787945648ull);
   EXPECT_EQ(HashFileName(u"D:\\Projects\\House.dae"), 10544685472399284633ull);
   EXPECT_EQ(HashFileName(u"/home/anna/projects/House.dae"), 10202558457750404563ull);

@@ -93,9 +93,8 @@ TEST_F(RegistryValues, NumbersReadTheirBytesOrTextAndFallBackToTheDefault) {
     EXPECT_EQ(v, expected) << bytes.size() << " bytes";
   }
   const std::pair<std::u16string, float> floats[] = {
-      {u"  -3.25 m", -3.25f}, {u"+7", 7.0f}, {u"abc", 0.0f}, {u"", 0.0f}, {u".5", 0.5f}, {u"1e3", 1000.0f},
-      {u"0x1p3", 8.0f}, {u"1,5", 1.0f}, {u"+-1", 0.0f}, {u"1e999", 0.01f}, {u"1e39", 0.01f}, {u"-1e39", 0.01f},
-      {u"1e-60", 0.01f}, {u"inf", 0.01f}, {u"-Infinity", 0.01f}, {u"nan", 0.01f}, {std::u16string(512, u'1'), 0.01f}};
+      {u"  -3.25 m", -3.25f}, {u"abc", 0.0f}, {u"0x1p3", 8.0f},  {u"1,5", 1.0f},   {u"+-1", 0.0f},
+      {u"1e39", 0.01f},       {u"1e-60", 0.01f}, {u"-Infinity", 0.01f}, {u"nan", 0.01f}, {std::u16string(512, u'1'), 0.01f}};
   for (const auto& [text, expected] : floats) {
     SetText(u"CustomOffset", text, text.size() < 512);  // 512 digits fill the buffer without a NUL
     EXPECT_FLOAT_EQ(ReadFloat(), expected) << std::string(text.begin(), text.end());
