@@ -1,9 +1,8 @@
 // The user's measurement system from the locale environment, with locales
 // built from the installed sources when the machine has none compiled.
 //
-// The checks run in a death-test child that ends with _exit. Where the
-// machine has no compiled locales the child builds them into a LOCPATH
-// folder, and
+// The checks run in a forked child that ends with _exit. Where the machine
+// has no compiled locales the child builds them into a LOCPATH folder, and
 // the C library then keeps what it loaded from there for the life of the
 // process; ending the child without exit handlers keeps those allocations
 // out of the leak checker's sight, whatever the machine has installed and
@@ -11,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <locale.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -49,11 +49,16 @@ bool ProvideLocales(std::string& dir) {
   return true;
 }
 
-// The child's whole run, in order, each step on top of the ones before:
-// LANG counts only when the category is not set, LC_ALL overrides both, an
-// empty value is unset, and a locale that is not installed (or a plain one)
-// is metric. Mismatches go to stderr; the exit code is 0 when all held,
-// kSkipped, or the number of mismatches.
+// One expectation inside the child: prints the mismatch to stderr, which the
+// parent shows, and counts it.
+int Check(const char* what, MeasurementSystem expected) {
+  if (UserMeasurementSystem() == expected) return 0;
+  std::fprintf(stderr, "%s: expected %s\n", what, expected == MeasurementSystem::US ? "US" : "metric");
+  return 1;
+}
+
+// The child's whole run; its exit code: 0 passed, kSkipped, or the number of
+// failed checks.
 int RunChecks() {
   for (const char* v : {"LC_ALL", "LC_MEASUREMENT", "LANG", "LOCPATH"}) ::unsetenv(v);
   std::string dir;
@@ -61,29 +66,38 @@ int RunChecks() {
     if (!dir.empty()) fs::remove_all(dir);
     return kSkipped;
   }
-  const std::string before = setlocale(LC_ALL, nullptr);
-  constexpr auto US = MeasurementSystem::US, Metric = MeasurementSystem::Metric;
+  int failed = 0;
+  std::string before = setlocale(LC_ALL, nullptr);
+  failed += Check("nothing set", MeasurementSystem::Metric);
+  // In order, each on top of the ones before: LANG counts only when the
+  // category is not set, LC_ALL overrides both, an empty value is unset, and
+  // a locale that is not installed (or a plain one) is metric.
   const struct {
     const char* variable;
     const char* value;  // null: unset
     MeasurementSystem expected;
-  } steps[] = {{"LANG", nullptr, Metric},  // nothing set
-               {"LC_MEASUREMENT", "en_US.UTF-8", US},   {"LC_MEASUREMENT", "de_DE.UTF-8", Metric},
-               {"LANG", "en_US.UTF-8", Metric},         {"LC_MEASUREMENT", nullptr, US},
-               {"LC_MEASUREMENT", "", US},              {"LC_MEASUREMENT", "en_US.UTF-8", US},
-               {"LC_ALL", "de_DE.UTF-8", Metric},       {"LC_ALL", "", US},
-               {"LC_MEASUREMENT", "xx_YY.UTF-8", Metric}, {"LC_MEASUREMENT", "C.UTF-8", Metric},
-               {"LC_MEASUREMENT", "../../../etc/passwd", Metric}};
-  int failed = 0;
+  } steps[] = {
+      {"LC_MEASUREMENT", "en_US.UTF-8", MeasurementSystem::US},
+      {"LC_MEASUREMENT", "de_DE.UTF-8", MeasurementSystem::Metric},
+      {"LANG", "en_US.UTF-8", MeasurementSystem::Metric},
+      {"LC_MEASUREMENT", nullptr, MeasurementSystem::US},
+      {"LC_MEASUREMENT", "", MeasurementSystem::US},
+      {"LC_MEASUREMENT", "en_US.UTF-8", MeasurementSystem::US},
+      {"LC_ALL", "de_DE.UTF-8", MeasurementSystem::Metric},
+      {"LC_ALL", "", MeasurementSystem::US},
+      {"LC_MEASUREMENT", "xx_YY.UTF-8", MeasurementSystem::Metric},
+      {"LC_MEASUREMENT", "C.UTF-8", MeasurementSystem::Metric},
+      {"LC_MEASUREMENT", "../../../etc/passwd", MeasurementSystem::Metric},
+  };
   for (const auto& step : steps) {
     if (step.value != nullptr) ::setenv(step.variable, step.value, 1);
     else ::unsetenv(step.variable);
-    if (UserMeasurementSystem() == step.expected) continue;
-    std::fprintf(stderr, "%s=%s: expected %s\n", step.variable, step.value ? step.value : "(unset)",
-                 step.expected == US ? "US" : "metric");
-    ++failed;
+    const std::string what = std::string(step.variable) + "=" + (step.value ? step.value : "(unset)");
+    failed += Check(what.c_str(), step.expected);
   }
-  if (std::string(setlocale(LC_ALL, nullptr)) != before) {  // the process locale is never touched
+
+  // The process locale is never touched.
+  if (std::string(setlocale(LC_ALL, nullptr)) != before) {
     std::fprintf(stderr, "the process locale changed\n");
     ++failed;
   }
@@ -92,15 +106,32 @@ int RunChecks() {
 }
 
 TEST(Measurement, FollowsTheLocaleEnvironmentLikeTheCLibrary) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  int code = -1;
-  EXPECT_EXIT(::_exit(RunChecks()),
-              [&code](int status) {
-                code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                return code == 0 || code == kSkipped;
-              },
-              "");
-  if (code == kSkipped) GTEST_SKIP() << "cannot build en_US and de_DE (package locales missing)";
+  int err[2];
+  ASSERT_EQ(::pipe(err), 0);
+  std::fflush(nullptr);
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::dup2(err[1], STDERR_FILENO);
+    ::close(err[0]);
+    ::close(err[1]);
+    int rc = RunChecks();
+    std::fflush(stderr);
+    ::_exit(rc);
+  }
+  ::close(err[1]);
+  std::string messages;
+  char buf[512];
+  for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) != 0;) {
+    if (n < 0) break;
+    messages.append(buf, static_cast<size_t>(n));
+  }
+  ::close(err[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "the checking child died: " << messages;
+  if (WEXITSTATUS(status) == kSkipped) GTEST_SKIP() << "cannot build en_US and de_DE (package locales missing)";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << messages;
 }
 
 }  // namespace
