@@ -29,13 +29,13 @@ TEST(Hash, VectorsOfTheRenderersDigest) {
     EXPECT_TRUE(HashData(in.data(), in.size(), out.data(), out.size()));
     EXPECT_EQ(out, expected) << src;
   }
-  // File names as the renderer hashes them: as given, case included.
+  // File names as the renderer hashes them: as given, case included (the
+  // platform's vectors change with any case folding).
   EXPECT_EQ(HashFileName(u""), 0x0706050403020100ull);  // no source bytes leave the start pattern
   EXPECT_EQ(HashFileName(u"A"), 5455750519787945648ull);
   EXPECT_EQ(HashFileName(u"D:\\Projects\\House.dae"), 10544685472399284633ull);
   EXPECT_EQ(HashFileName(u"/home/anna/projects/House.dae"), 10202558457750404563ull);
   EXPECT_EQ(HashFileName(u"C:\\Users\\Ä\\Büro Entwurf.dae"), 8270139263326004746ull);
-  EXPECT_NE(HashFileName(u"house.dae"), HashFileName(u"House.dae"));
   // Missing buffers are refused and nothing is written.
   std::uint8_t d[4] = {9, 9, 9, 9};
   EXPECT_FALSE(HashData(nullptr, 3, d, 4));
