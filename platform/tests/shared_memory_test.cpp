@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -15,8 +16,7 @@
 
 namespace {
 
-using corvtest::Child;
-using corvtest::ToolPath;
+using namespace corvtest;
 
 std::string uniqueName(const std::string& what) {
   return "Corv/test\\" + std::to_string(::getpid()) + "/" + what;
@@ -76,17 +76,34 @@ TEST(SharedMemory, ASecondCreateJoinsAndTheLastHandleOrViewRemoves) {
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
+// The renderer reads on after the add-on's process is gone: a mapping lives
+// while another process holds it, and goes with that last holder.
+TEST(SharedMemory, AMappingOutlivesItsCreatorWhileAnotherProcessHoldsIt) {
+  const std::string name = uniqueName("outlives");
+  Peer creator = StartTool("shm_peer", {"create", name, "4096", "7"});
+  ASSERT_EQ(Line(creator), "ready 0 4096");
+  HANDLE h = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, wide(name).c_str());
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(ExitCode(creator, true), 0);
+  const auto* view = static_cast<const unsigned char*>(MapViewOfFile(h, FILE_MAP_READ, 0, 0, 0));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(std::count(view, view + 4096, 7), 4096);
+  UnmapViewOfFile(view);
+  CloseHandle(h);
+  EXPECT_FALSE(exists(shmFile(name)));
+}
+
 // Objects whose holders were killed are left behind by POSIX, held by
 // nobody: creating over such a name gives fresh memory, opening one finds
 // nothing, and any process that creates or opens sweeps them on the way.
 TEST(SharedMemory, ObjectsOfKilledHoldersAreStaleAndSwept) {
   const std::string name = uniqueName("killed"), a = uniqueName("left-a"), b = uniqueName("left-b");
   for (const std::string& n : {name, a, b}) {
-    Child owner({ToolPath("shm_peer"), "create", n, "4096", "1"});
-    ASSERT_EQ(field(owner.ReadLine(), 0), "ready");
+    Peer owner = StartTool("shm_peer", {"create", n, "4096", "1"});
+    ASSERT_EQ(field(Line(owner), 0), "ready");
     if (n == name) {
-      Child guest({ToolPath("shm_peer"), "open", n});
-      ASSERT_EQ(field(guest.ReadLine(), 0), "ready");
+      Peer guest = StartTool("shm_peer", {"open", n});
+      ASSERT_EQ(field(Line(guest), 0), "ready");
     }
   }  // every holder killed (not asserted: another process may sweep at any moment)
 
@@ -102,26 +119,26 @@ TEST(SharedMemory, ObjectsOfKilledHoldersAreStaleAndSwept) {
   EXPECT_FALSE(exists(shmFile(name)));
 
   // A fresh process looking for an unrelated name sweeps what is left.
-  Child looker({ToolPath("shm_peer"), "open", uniqueName("missing")});
-  EXPECT_EQ(looker.ReadLine(), "error 2");
-  EXPECT_EQ(looker.Wait(), 1);
+  Peer looker = StartTool("shm_peer", {"open", uniqueName("missing")});
+  EXPECT_EQ(Line(looker), "error 2");
+  EXPECT_EQ(ExitCode(looker), 1);
   EXPECT_FALSE(exists(shmFile(a)));
   EXPECT_FALSE(exists(shmFile(b)));
   {
-    Child again({ToolPath("shm_peer"), "create", a, "4096", "3"});
-    ASSERT_EQ(field(again.ReadLine(), 0), "ready");
+    Peer again = StartTool("shm_peer", {"create", a, "4096", "3"});
+    ASSERT_EQ(field(Line(again), 0), "ready");
   }
   // So does a fresh process creating an unrelated name; a live object is
   // never swept.
   const std::string c = uniqueName("left-c");
-  Child live({ToolPath("shm_peer"), "create", c, "4096", "1"});
-  ASSERT_EQ(field(live.ReadLine(), 0), "ready");
+  Peer live = StartTool("shm_peer", {"create", c, "4096", "1"});
+  ASSERT_EQ(field(Line(live), 0), "ready");
   EXPECT_FALSE(exists(shmFile(a)));
   EXPECT_EQ(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, wide(a).c_str()), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   platform::SweepStaleMappings();
   EXPECT_TRUE(exists(shmFile(c)));
-  EXPECT_EQ(live.Finish(), 0);
+  EXPECT_EQ(ExitCode(live, true), 0);
   EXPECT_FALSE(exists(shmFile(c)));
 }
 
@@ -178,12 +195,12 @@ TEST(SharedMemory, BadArgumentsFailWithClearCodes) {
 
 TEST(SharedMemory, ConcurrentCreateAndCloseFromTwoProcesses) {
   const std::string name = uniqueName("churn");
-  Child other({ToolPath("shm_peer"), "churn", name, "3", "300"});
-  Child mine({ToolPath("shm_peer"), "churn", name, "3", "300"});
-  EXPECT_EQ(other.ReadLine(60000), "done 0");
-  EXPECT_EQ(mine.ReadLine(60000), "done 0");
-  EXPECT_EQ(other.Wait(), 0);
-  EXPECT_EQ(mine.Wait(), 0);
+  Peer other = StartTool("shm_peer", {"churn", name, "3", "300"});
+  Peer mine = StartTool("shm_peer", {"churn", name, "3", "300"});
+  EXPECT_EQ(Line(other, 60000), "done 0");
+  EXPECT_EQ(Line(mine, 60000), "done 0");
+  EXPECT_EQ(ExitCode(other), 0);
+  EXPECT_EQ(ExitCode(mine), 0);
   EXPECT_FALSE(exists(shmFile(name)));
 }
 

@@ -18,8 +18,7 @@
 
 namespace {
 
-using corvtest::Child;
-using corvtest::ToolPath;
+using namespace corvtest;
 
 struct Published {
   HWND main = nullptr;
@@ -70,10 +69,10 @@ std::string recordFile(HWND h) {
 }
 
 TEST(Windows, AnotherProcessWindowIsFoundReadAndReceivesMessages) {
-  Child peer({ToolPath("window_peer"), "VelmarSTARTWindow", "Velmar 8.3.0 \xc3\xa4", "owned"});
-  const Published p = parseHello(peer.ReadLine());
+  Peer peer = StartTool("window_peer", {"VelmarSTARTWindow", "Velmar 8.3.0 \xc3\xa4", "owned"});
+  const Published p = parseHello(Line(peer));
   ASSERT_NE(p.main, nullptr);
-  ASSERT_EQ(p.pid, static_cast<DWORD>(peer.Pid()));
+  ASSERT_EQ(p.pid, static_cast<DWORD>(peer->pid()));
 
   const auto windows = allWindows();
   EXPECT_EQ(std::count(windows.begin(), windows.end(), p.main), 1);
@@ -93,19 +92,19 @@ TEST(Windows, AnotherProcessWindowIsFoundReadAndReceivesMessages) {
   EXPECT_EQ(std::u16string(small), u"Velma");
 
   // Changes made by the owner are seen here.
-  EXPECT_EQ(peer.Ask("title Velmar 9.0"), "ok");
+  EXPECT_EQ(Ask(peer, "title Velmar 9.0"), "ok");
   EXPECT_EQ(title(p.main), u"Velmar 9.0");
-  EXPECT_EQ(peer.Ask("show 0"), "ok");
+  EXPECT_EQ(Ask(peer, "show 0"), "ok");
   EXPECT_FALSE(IsWindowVisible(p.main));
   EXPECT_TRUE(IsWindow(p.main));
 
   // Exact values, extremes included, arrive in order.
   ASSERT_TRUE(PostMessageW(p.main, 0x8729, 0, 2));
   ASSERT_TRUE(PostMessageW(p.main, 0xFFFFFFFFu, UINTPTR_MAX, INTPTR_MIN));
-  EXPECT_EQ(peer.ReadLine(), "msg 34601 0 2");
-  EXPECT_EQ(peer.ReadLine(), "msg 4294967295 18446744073709551615 -9223372036854775808");
+  EXPECT_EQ(Line(peer), "msg 34601 0 2");
+  EXPECT_EQ(Line(peer), "msg 4294967295 18446744073709551615 -9223372036854775808");
 
-  EXPECT_EQ(peer.Ask("destroy"), "ok");
+  EXPECT_EQ(Ask(peer, "destroy"), "ok");
   EXPECT_FALSE(IsWindow(p.main));
   EXPECT_FALSE(PostMessageW(p.main, 1, 2, 3));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
@@ -128,10 +127,10 @@ TEST(Windows, RecordsOfDeadProcessesAndDamagedRecordsAreNoWindows) {
     const auto windows = allWindows();
     EXPECT_EQ(std::count(windows.begin(), windows.end(), h), 0);
   };
-  Child peer({ToolPath("window_peer"), "START", "Velmar 8.3"});
-  const Published p = parseHello(peer.ReadLine());
+  Peer peer = StartTool("window_peer", {"START", "Velmar 8.3"});
+  const Published p = parseHello(Line(peer));
   ASSERT_TRUE(IsWindow(p.main));
-  peer.Kill();
+  peer.reset();
   ASSERT_EQ(::access(recordFile(p.main).c_str(), F_OK), 0) << "the record outlives a killed process";
   expectGone(p.main);
   std::string sock = recordFile(p.main);
@@ -163,8 +162,8 @@ TEST(Windows, RecordsOfDeadProcessesAndDamagedRecordsAreNoWindows) {
 }
 
 TEST(Windows, PostingToAFullQueueFailsWithoutBlocking) {
-  Child peer({ToolPath("window_peer"), "START", "deaf", "deaf"});
-  const Published p = parseHello(peer.ReadLine());
+  Peer peer = StartTool("window_peer", {"START", "deaf", "deaf"});
+  const Published p = parseHello(Line(peer));
   ASSERT_NE(p.main, nullptr);
   const auto start = std::chrono::steady_clock::now();
   int posted = 0;
@@ -175,60 +174,43 @@ TEST(Windows, PostingToAFullQueueFailsWithoutBlocking) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
+// The foreground is the last activated live window, of any process: a
+// destroyed or dead one is none. A walk's callback that stops keeps its last
+// error for the caller, which is how a search tells "found" from "failed".
 TEST(Windows, ForegroundFollowsTheLastActivatedLiveWindow) {
-  Child peer({ToolPath("window_peer"), "HostMain", "Host", "foreground"});
-  const Published p = parseHello(peer.ReadLine());
+  Peer peer = StartTool("window_peer", {"HostMain", "Host", "foreground"});
+  const Published p = parseHello(Line(peer));
   ASSERT_NE(p.main, nullptr);
   EXPECT_EQ(GetForegroundWindow(), p.main);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(GetForegroundWindow(), &pid);
-  EXPECT_EQ(pid, static_cast<DWORD>(peer.Pid()));
   EXPECT_EQ(allWindows().front(), p.main);  // the foreground window leads the z-order
-
-  // A callback that stops the walk keeps its last error for the caller, which
-  // is how a search tells "found" from "failed".
   SetLastError(0);
-  EXPECT_FALSE(EnumWindows(
-      [](HWND, LPARAM) -> BOOL {
-        SetLastError(0xFFFFFFFF);
-        return FALSE;
-      },
-      0));
+  EXPECT_FALSE(EnumWindows([](HWND, LPARAM) -> BOOL { return SetLastError(0xFFFFFFFF), FALSE; }, 0));
   EXPECT_EQ(GetLastError(), 0xFFFFFFFFu);
 
   HWND mine = platform::CreatePublishedWindow({u"Mine", u"", nullptr, true});
-  ASSERT_NE(mine, nullptr);
   ASSERT_TRUE(SetForegroundWindow(mine));
-  EXPECT_EQ(GetForegroundWindow(), mine);
   EXPECT_TRUE(platform::DestroyPublishedWindow(mine));
   EXPECT_EQ(GetForegroundWindow(), nullptr);
-
   EXPECT_FALSE(SetForegroundWindow(mine));
   ASSERT_TRUE(SetForegroundWindow(p.main));
-  peer.Kill();
-  EXPECT_EQ(GetForegroundWindow(), nullptr);  // a dead foreground is none
+  peer.reset();
+  EXPECT_EQ(GetForegroundWindow(), nullptr);
 }
 
 // Handles are unique across processes and a destroyed one never comes back;
 // calls on it fail with the invalid-handle error instead of reaching another
-// window. (Receiving is the stand-ins' own concern; the first test's peer
-// receives through it.)
+// window.
 TEST(Windows, HandlesAreUniqueAcrossProcessesAndNeverReused) {
-  std::vector<std::unique_ptr<Child>> peers;
-  for (int i = 0; i < 3; ++i)
-    peers.push_back(std::make_unique<Child>(std::vector<std::string>{ToolPath("window_peer"), "C", "T", "owned"}));
-  std::set<HWND> seen;
-  std::vector<HWND> mine;
-  for (int i = 0; i < 5; ++i) mine.push_back(platform::CreatePublishedWindow({u"C", u"T", nullptr, true}));
-  seen.insert(mine.begin(), mine.end());
-  EXPECT_EQ(seen.size(), mine.size());
+  std::vector<Peer> peers;
+  for (int i = 0; i < 3; ++i) peers.push_back(StartTool("window_peer", {"C", "T", "owned"}));
+  std::set<HWND> seen = {nullptr};
+  const HWND own = platform::CreatePublishedWindow({u"C", u"T", nullptr, true});
+  EXPECT_TRUE(seen.insert(own).second);
   for (auto& peer : peers) {
-    const Published p = parseHello(peer->ReadLine());
+    const Published p = parseHello(Line(peer));
     EXPECT_TRUE(seen.insert(p.main).second);
     EXPECT_TRUE(seen.insert(p.owned).second);
   }
-  EXPECT_EQ(seen.count(nullptr), 0u);
-  const HWND own = mine.front();
   EXPECT_TRUE(platform::DestroyPublishedWindow(own));
   EXPECT_FALSE(platform::DestroyPublishedWindow(own));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
@@ -239,7 +221,6 @@ TEST(Windows, HandlesAreUniqueAcrossProcessesAndNeverReused) {
   EXPECT_FALSE(PostMessageW(nullptr, 1, 0, 0));
   HWND after = platform::CreatePublishedWindow({u"C", u"T", nullptr, true});
   EXPECT_GT(reinterpret_cast<std::uintptr_t>(after), reinterpret_cast<std::uintptr_t>(*seen.rbegin()));
-  for (HWND h : mine) platform::DestroyPublishedWindow(h);
   platform::DestroyPublishedWindow(after);
 }
 
