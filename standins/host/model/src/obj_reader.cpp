@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -141,14 +142,21 @@ struct Corner {
   std::int32_t v = -1, t = -1, n = -1;
 };
 
+// One of assimp's meshes before it sorts them by primitive type: faces in
+// file order, the material named last for it ("" for none: assimp's
+// default), whether any element of it carries texture coordinates or
+// normals (assimp then gives every vertex of the mesh some).
 struct Run {
-  unsigned material = 0;
+  std::int64_t object = -1;
+  std::string material;
+  unsigned materialIndex = 0;
   std::size_t firstFace = 0, endFace = 0;
+  bool anyUV = false, anyNormals = false;
 };
 
 struct Object {
   std::string name;
-  std::vector<Run> runs;
+  std::vector<std::size_t> runs;
 };
 
 // The vertex data a joined vertex is compared by; -0 counts as 0, as in
@@ -245,10 +253,11 @@ class ObjReader {
     MappedFile file(path_);
     if (!file.ok()) return Decline(declined, "cannot map the file");
     if (!Parse(file.data(), file.data() + file.size())) return Decline(declined, why_);
-    if (!LoadMaterials()) return Decline(declined, why_);
     if (!ResolveMaterials()) return Decline(declined, why_);
     auto result = std::make_unique<DirectScene>();
     if (!Build(*result)) return Decline(declined, why_);
+    result->lines_ = lineCount_;
+    result->points_ = pointCount_;
     return result;
   }
 
@@ -298,44 +307,65 @@ class ObjReader {
       s = SkipBlanks(s, e);
       bool ok;
       if (tag == "v") {
-        ok = Vector(s, e, positions_, 3, 3);
+        ok = Position(s, e);
       } else if (tag == "vn") {
         ok = Vector(s, e, normals_, 3, 3);
       } else if (tag == "vt") {
         ok = Vector(s, e, uvs_, 2, 3);
-      } else if (tag == "f") {
-        ok = Face(s, e);
-      } else if (tag == "o") {
-        if (sawGroup_) return No("both objects and groups");
-        sawObject_ = true;
-        ok = NewObject(s, e, false);
-      } else if (tag == "g") {
-        // A group is an object of its own, and naming the current group
-        // again changes nothing, as in assimp.
-        if (sawObject_) return No("both objects and groups");
-        sawGroup_ = true;
-        if (current_ >= 0 && std::string_view(s, static_cast<std::size_t>(e - s)) == objects_[static_cast<std::size_t>(current_)].name) {
-          ok = true;
-        } else if (current_ >= 0 && objects_[static_cast<std::size_t>(current_)].runs.empty()) {
-          return No("a group inside an object or group without faces");
-        } else {
-          ok = NewObject(s, e, true);
-        }
-      } else if (tag == "usemtl") {
-        ok = UseMaterial(s, e);
-      } else if (tag == "mtllib") {
-        if (sawGeometryUse_) return No("a material library after the first face or material use");
-        libraries_.emplace_back(word, static_cast<std::size_t>(e - word));
-        ok = true;
       } else if (tag == "s") {
         ok = true;  // smoothing groups: the file's normals say it all
-      } else {
+      } else if (tag == "mtllib") {
+        if (materialsLoaded_) return No("a material library after the first face, object, group or material use");
+        libraries_.emplace_back(word, static_cast<std::size_t>(e - word));
+        ok = true;
+      } else if (!materialsLoaded_ && !(tag == "f" || tag == "l" || tag == "p" || tag == "o" || tag == "g" ||
+                                        tag == "usemtl")) {
         return No("\"" + std::string(tag) + "\" lines");
+      } else {
+        // From here on the material chosen so far matters: the one the
+        // libraries leave current.
+        if (!materialsLoaded_ && !StartMaterials()) return false;
+        if (tag == "f") {
+          ok = Face(s, e);
+        } else if (tag == "l" || tag == "p") {
+          ok = LinesOrPoints(s, e, tag == "l");
+        } else if (tag == "o") {
+          ok = NewObject(s, e);
+        } else if (tag == "g") {
+          ok = NewGroup(s, e);
+        } else if (tag == "usemtl") {
+          ok = UseMaterial(s, e);
+        } else {
+          return No("\"" + std::string(tag) + "\" lines");
+        }
       }
       if (!ok) return No(why_.empty() ? "line " + std::to_string(lineNumber) : why_ + " (line " + std::to_string(lineNumber) + ")");
     }
     if (faceShape_.empty()) return No("no faces");
+    if (colouredVertices_ != 0 && colouredVertices_ != positions_.size())
+      return No("vertex colours on some vertices only");
     faceStart_.push_back(static_cast<std::uint32_t>(corners_.size()));
+    return true;
+  }
+
+  // A position, with a colour when the line holds six numbers. The host
+  // keeps no colours, and assimp's import joins vertices apart only by
+  // colour, so colours are read past; all positions or none must carry
+  // one, as assimp numbers colours apart.
+  bool Position(const char* s, const char* e) {
+    float v[6] = {0, 0, 0, 0, 0, 0};
+    int n = 0;
+    while (s < e) {
+      if (n == 6) return No("a vertex with more numbers than expected");
+      s = ParseNumber(s, e, v[n]);
+      if (!s) return No("a number in a form left to assimp");
+      if (!std::isfinite(v[n])) return No("a number that is not finite");
+      ++n;
+      s = SkipBlanks(s, e);
+    }
+    if (n != 3 && n != 6) return No("a vertex of " + std::to_string(n) + " numbers");
+    positions_.emplace_back(v[0], v[1], v[2]);
+    if (n == 6 && ++colouredVertices_ != positions_.size()) return No("vertex colours on some vertices only");
     return true;
   }
 
@@ -355,24 +385,14 @@ class ObjReader {
     return true;
   }
 
-  bool Face(const char* s, const char* e) {
-    sawGeometryUse_ = true;
-    if (current_ < 0) {
-      // Faces before any object: assimp's "defaultobject".
-      objects_.push_back(Object{"defaultobject", {}});
-      current_ = 0;
-    }
-    if (material_.empty()) {
-      // Without a library assimp gives them its default material; with one,
-      // the library's last material, which is left to assimp.
-      if (!libraries_.empty()) return No("faces before any material is chosen");
-      material_ = "\001default";
-    }
-    const std::size_t first = corners_.size();
+  // The corners of a face, line or point element from s; *shape says
+  // which data they carry (0 v, 1 v/t, 2 v//n, 3 v/t/n), one form per
+  // element.
+  bool Corners(const char* s, const char* e, int* shape) {
     const auto nv = static_cast<std::int64_t>(positions_.size());
     const auto nt = static_cast<std::int64_t>(uvs_.size());
     const auto nn = static_cast<std::int64_t>(normals_.size());
-    int shape = -1;  // 0 v, 1 v/t, 2 v//n, 3 v/t/n: one shape per face
+    *shape = -1;
     while (s < e) {
       Corner c;
       s = ParseIndex(s, e, nv, c.v);
@@ -395,60 +415,158 @@ class ObjReader {
         }
       }
       if (s < e && !IsBlank(*s)) return No("a face corner of a form left to assimp");
-      if (shape >= 0 && shape != thisShape) return No("a face whose corners carry different data");
-      shape = thisShape;
+      if (*shape >= 0 && *shape != thisShape) return No("a face whose corners carry different data");
+      *shape = thisShape;
       corners_.push_back(c);
       s = SkipBlanks(s, e);
     }
+    return true;
+  }
+
+  // Faces go to the mesh made last, as in assimp; before any object or
+  // group, to its "defaultobject".
+  Run& CurrentRun() {
+    if (current_ < 0) NewObjectNamed("defaultobject");
+    return runs_.back();
+  }
+
+  bool Face(const char* s, const char* e) {
+    const std::size_t first = corners_.size();
+    int shape;
+    if (!Corners(s, e, &shape)) return false;
     if (corners_.size() - first < 3) return No("a face of fewer than three corners");
-    // Objects are never revisited (a repeated name is declined), so the
-    // current object's last run is the last run of all.
-    Object& object = objects_[static_cast<std::size_t>(current_)];
-    const std::size_t face = faceStart_.size();
-    if (object.runs.empty() || runMaterial_.back() != material_) {
-      object.runs.push_back(Run{0, face, face});
-      runMaterial_.push_back(material_);
-    }
-    object.runs.back().endFace = face + 1;
+    Run& run = CurrentRun();
+    const std::size_t face = faceShape_.size();
+    if (run.firstFace == run.endFace) run.firstFace = face;
+    else if (run.endFace != face) return No("faces of one mesh apart");  // cannot happen: meshes are made in order
+    run.endFace = face + 1;
+    run.anyUV |= (shape & 1) != 0;
+    run.anyNormals |= (shape & 2) != 0;
     faceStart_.push_back(static_cast<std::uint32_t>(first));
     faceShape_.push_back(static_cast<std::uint8_t>(shape));
-    changesSinceFace_ = 0;
     return true;
   }
 
-  // assimp names an object by its first word, a group by all its words.
-  bool NewObject(const char* s, const char* e, bool group) {
+  // Lines and points: the host leaves them out, so only their count (for
+  // the warning) and what they tell assimp about their mesh's data matter.
+  bool LinesOrPoints(const char* s, const char* e, bool lines) {
+    const std::size_t first = corners_.size();
+    int shape;
+    if (!Corners(s, e, &shape)) return false;
+    const std::size_t n = corners_.size() - first;
+    if (n == 0 || (lines && n < 2)) return No("a line or point element without enough corners");
+    if (!lines && shape != 0) return No("a point element with texture or normal indices");
+    if (lines) {
+      // A segment whose ends lie at one place is removed by assimp.
+      for (std::size_t i = first; i + 1 < corners_.size(); ++i)
+        if (positions_[static_cast<std::size_t>(corners_[i].v)] == positions_[static_cast<std::size_t>(corners_[i + 1].v)])
+          return No("a line segment of no length");
+      lineCount_ += n - 1;
+    } else {
+      pointCount_ += n;
+    }
+    corners_.resize(first);
+    Run& run = CurrentRun();
+    run.anyUV |= (shape & 1) != 0;
+    run.anyNormals |= (shape & 2) != 0;
+    return true;
+  }
+
+  // An object: assimp names it by its first word. Naming an existing one
+  // again makes assimp continue that object with the mesh made last; that
+  // is left to it.
+  bool NewObject(const char* s, const char* e) {
     const char* name = s;
-    while (s < e && (group || !IsBlank(*s))) ++s;
+    while (s < e && !IsBlank(*s)) ++s;
     if (s != e || name == e) return No("an object name that is empty or has blanks");
     std::string text(name, static_cast<std::size_t>(e - name));
-    if (text == "defaultobject" || !objectNames_.insert(text).second)
-      return No("an object name used twice");  // assimp continues the earlier object then
-    objects_.push_back(Object{std::move(text), {}});
-    current_ = static_cast<std::int64_t>(objects_.size()) - 1;
-    changesSinceFace_ = 0;
+    for (const Object& object : objects_)
+      if (object.name == text) return No("an object name used twice");
+    NewObjectNamed(std::move(text));
     return true;
   }
 
+  // A group: assimp takes all its words for the name and makes a new
+  // object whenever the name differs from the group named last, even when
+  // an earlier group had the same name.
+  bool NewGroup(const char* s, const char* e) {
+    if (s == e) return No("a group without name");
+    std::string text(s, static_cast<std::size_t>(e - s));
+    if (text == activeGroup_) return true;
+    activeGroup_ = text;
+    NewObjectNamed(std::move(text));
+    return true;
+  }
+
+  // A new object with its first mesh, in the material current now.
+  void NewObjectNamed(std::string name) {
+    objects_.push_back(Object{std::move(name), {}});
+    current_ = static_cast<std::int64_t>(objects_.size()) - 1;
+    NewRun(current_);
+    runs_.back().material = material_;
+  }
+
+  void NewRun(std::int64_t object) {
+    if (object >= 0) objects_[static_cast<std::size_t>(object)].runs.push_back(runs_.size());
+    runs_.push_back(Run{});
+    runs_.back().object = object;
+  }
+
+  // A material use, as assimp treats it: the material named current
+  // already changes nothing; else the mesh made last takes it, or a new
+  // mesh does when the last one has faces in another material (a mesh
+  // without material takes the new one, its faces with it). A name no
+  // library defines becomes a material of its own.
   bool UseMaterial(const char* s, const char* e) {
-    sawGeometryUse_ = true;
-    const char* name = s;
-    if (name == e) return No("an empty material name");
-    std::string text(name, static_cast<std::size_t>(e - name));
+    if (s == e) return No("an empty material name");
+    std::string text(s, static_cast<std::size_t>(e - s));
     if (text == material_) return true;
-    // Two changes without a face between them, inside an object that has
-    // faces: how assimp splits its meshes then is left to it.
-    if (++changesSinceFace_ > 1 && current_ >= 0 && !objects_[static_cast<std::size_t>(current_)].runs.empty())
-      return No("material changes without faces between them");
-    material_ = std::move(text);
+    material_ = text;
+    if (!libraryNames_.count(text) && std::find(unknownNames_.begin(), unknownNames_.end(), text) == unknownNames_.end())
+      unknownNames_.push_back(text);
+    // Before any object the new mesh belongs to none: assimp makes one
+    // for the first face, with its own mesh.
+    if (runs_.empty()) NewRun(current_);
+    Run* run = &runs_.back();
+    if (!run->material.empty() && run->material != text && run->endFace > run->firstFace) {
+      NewRun(current_);
+      run = &runs_.back();
+    }
+    run->material = std::move(text);
     return true;
   }
 
   // ---- Materials, read by assimp -------------------------------------------------
+  // The libraries' materials, and the one they leave current (what faces
+  // before any material use are made of), from a stand-in of the file
+  // with the libraries and one face.
+  bool StartMaterials() {
+    materialsLoaded_ = true;
+    if (!LoadMaterials()) return false;
+    for (unsigned i = 0; i < materialScene_->mNumMaterials; ++i) libraryNames_.insert(MaterialName(i));
+    if (materialScene_->mNumMeshes != 1) return No("assimp gives no mesh for a face");
+    const unsigned current = materialScene_->mMeshes[0]->mMaterialIndex;
+    if (current >= materialScene_->mNumMaterials) return No("assimp gives a face a material it does not have");
+    // Index 0 is assimp's default material: no library material is current.
+    if (current > 0) material_ = MaterialName(current);
+    else if (materialScene_->mNumMaterials > 1 && !libraries_.empty()) return No("a library that ends on the default material");
+    return true;
+  }
+
+  std::string MaterialName(unsigned i) const {
+    aiString name;
+    if (materialScene_->mMaterials[i]->Get(AI_MATKEY_NAME, name) != AI_SUCCESS) return "\001unnamed";
+    return name.C_Str();
+  }
+
+  // The stand-in: the libraries, a face, and every material name that no
+  // library defines, in the order the file first uses them (so assimp
+  // makes the same materials in the same order).
   bool LoadMaterials() {
     std::string standIn;
     for (const std::string& line : libraries_) standIn += line + "\n";
     standIn += "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    for (const std::string& name : unknownNames_) standIn += "usemtl " + name + "\n";
     Assimp::Importer importer;
     importer.SetIOHandler(new StandInIO(path_, std::move(standIn)));
     if (!importer.ReadFile(path_, 0)) return No(std::string("assimp cannot read the materials: ") + importer.GetErrorString());
@@ -458,30 +576,28 @@ class ObjReader {
   }
 
   bool ResolveMaterials() {
+    if (!unknownNames_.empty() && !LoadMaterials()) return false;
     std::vector<std::string> names;
     for (unsigned i = 0; i < materialScene_->mNumMaterials; ++i) {
       aiString name;
       if (materialScene_->mMaterials[i]->Get(AI_MATKEY_NAME, name) != AI_SUCCESS) return No("a material without name");
       names.emplace_back(name.C_Str());
     }
-    std::size_t r = 0;
-    for (Object& object : objects_)
-      for (Run& run : object.runs) {
-        const std::string& wanted = runMaterial_[r++];
-        long found = -1;
-        if (wanted == "\001default") {
-          found = 0;
-        } else {
-          for (std::size_t i = 0; i < names.size(); ++i) {
-            if (names[i] != wanted) continue;
-            if (found >= 0) return No("two materials of one name");
-            found = static_cast<long>(i);
-          }
+    for (Run& run : runs_) {
+      if (run.firstFace == run.endFace) continue;
+      long found = -1;
+      if (run.material.empty()) {
+        found = 0;  // assimp's default material
+      } else {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+          if (names[i] != run.material) continue;
+          if (found >= 0) return No("two materials of one name");
+          found = static_cast<long>(i);
         }
-        // assimp makes a material of its own for a name no library holds.
-        if (found < 0) return No("a material that no library defines");
-        run.material = static_cast<unsigned>(found);
       }
+      if (found < 0) return No("a material assimp does not make");
+      run.materialIndex = static_cast<unsigned>(found);
+    }
     return true;
   }
 
@@ -495,9 +611,9 @@ class ObjReader {
   bool Build(DirectScene& out) {
     std::vector<MeshJob> jobs;
     for (const Object& object : objects_)
-      for (const Run& run : object.runs) {
+      for (std::size_t r : object.runs) {
         MeshJob job;
-        job.run = &run;
+        job.run = &runs_[r];
         jobs.push_back(std::move(job));
       }
     std::atomic<bool> failed{false};
@@ -567,17 +683,12 @@ class ObjReader {
     return true;
   }
 
-  // One run of faces as one mesh: corners joined where all their data is
-  // equal (first occurrence first, as assimp's joining keeps them),
-  // degenerate faces and invalid data declined. Runs on parallel threads;
+  // One run of faces as assimp's meshes: corners joined where all their
+  // data is equal (first occurrence first, as assimp's joining keeps them),
+  // degenerate faces and doubtful data declined. Runs on parallel threads;
   // reads the parse only.
   std::string MakeMesh(MeshJob& job) {
     const Run& run = *job.run;
-    const int shape = faceShape_[run.firstFace];
-    for (std::size_t f = run.firstFace; f < run.endFace; ++f)
-      if (faceShape_[f] != shape) return "a mesh whose faces carry different data";
-    const bool hasUV = (shape & 1) != 0, hasNormals = (shape & 2) != 0;
-
     for (std::size_t f = run.firstFace; f < run.endFace; ++f) {
       const std::size_t b = faceStart_[f], e = faceStart_[f + 1];
       // assimp removes corners at one place and faces without area; which
@@ -595,24 +706,48 @@ class ObjReader {
         nz += (double(a.x) - c.x) * (double(a.y) + c.y);
       }
       if (std::sqrt(nx * nx + ny * ny + nz * nz) / 2 < 1e-5) return "a face of (nearly) no area";
-      if (hasNormals)
-        for (std::size_t i = b; i < e; ++i)
-          if (normals_[static_cast<std::size_t>(corners_[i].n)].SquareLength() < 1e-6f) return "a zero normal";
     }
 
     // assimp sorts a mesh by primitive type: its triangles form one mesh,
-    // its larger polygons the next, each joined on its own.
+    // its larger polygons the next, each checked and joined on its own.
     std::vector<std::uint32_t> triangles, polygons;
     for (std::size_t f = run.firstFace; f < run.endFace; ++f)
       (faceStart_[f + 1] - faceStart_[f] == 3 ? triangles : polygons).push_back(static_cast<std::uint32_t>(f));
     int part = 0;
     for (const std::vector<std::uint32_t>* list : {&triangles, &polygons}) {
       if (list->empty()) continue;
-      std::string problem = JoinPart(*list, hasNormals, hasUV, run.material, job.mesh[part], job.pool[part]);
+      // A mesh with normals gives the corners of faces without them a zero
+      // normal, and a zero normal makes assimp drop all of the mesh's.
+      bool hasNormals = run.anyNormals;
+      for (std::size_t k = 0; k < list->size() && hasNormals; ++k) {
+        const std::uint32_t f = (*list)[k];
+        if (!(faceShape_[f] & 2)) {
+          hasNormals = false;
+          break;
+        }
+        for (std::size_t ci = faceStart_[f]; ci < faceStart_[f + 1]; ++ci) {
+          const aiVector3D& n = normals_[static_cast<std::size_t>(corners_[ci].n)];
+          if (n.x == 0 && n.y == 0 && n.z == 0) {
+            hasNormals = false;
+            break;
+          }
+        }
+      }
+      if (hasNormals)
+        for (std::uint32_t f : *list)
+          for (std::size_t ci = faceStart_[f]; ci < faceStart_[f + 1]; ++ci)
+            if (normals_[static_cast<std::size_t>(corners_[ci].n)].SquareLength() < 1e-6f) return "a normal of almost no length";
+      std::string problem = JoinPart(*list, hasNormals, run.anyUV, run.materialIndex, job.mesh[part], job.pool[part]);
       if (!problem.empty()) return problem;
       ++part;
     }
     return {};
+  }
+
+  // A corner's texture coordinate in a mesh that has them: zero for a face
+  // that names none, as assimp leaves it.
+  aiVector3D UV(std::uint32_t face, std::size_t corner) const {
+    return faceShape_[face] & 1 ? uvs_[static_cast<std::size_t>(corners_[corner].t)] : aiVector3D();
   }
 
   // One mesh of the given faces: corners joined where all their data is
@@ -623,11 +758,11 @@ class ObjReader {
     for (std::uint32_t f : faceList) corners += faceStart_[f + 1] - faceStart_[f];
     if (hasUV) {
       // assimp drops coordinates that are all the same; left to it.
-      const aiVector3D& first = uvs_[static_cast<std::size_t>(corners_[faceStart_[faceList[0]]].t)];
+      const aiVector3D first = UV(faceList[0], faceStart_[faceList[0]]);
       bool allSame = true;
       for (std::size_t f = 0; f < faceList.size() && allSame; ++f)
         for (std::size_t ci = faceStart_[faceList[f]]; ci < faceStart_[faceList[f] + 1] && allSame; ++ci)
-          allSame = Near(uvs_[static_cast<std::size_t>(corners_[ci].t)], first);
+          allSame = Near(UV(faceList[f], ci), first);
       if (allSame) return "a mesh whose texture coordinates are all the same";
     }
     // Through an open-addressing table of vertex numbers.
@@ -637,8 +772,9 @@ class ObjReader {
     std::vector<VertexKey> keys;
     keys.reserve(corners);
     std::vector<std::uint32_t> cornerVertex(corners);
-    std::vector<std::uint32_t> firstCorner;
+    std::vector<std::uint32_t> firstCorner, firstFace;
     firstCorner.reserve(corners);
+    firstFace.reserve(corners);
     // Vertices at one position, chained, to find attribute values that
     // assimp's joining (which allows a small tolerance) would take as equal.
     std::vector<std::uint32_t> positionTable(tableSize, 0xffffffffu), samePosition;
@@ -659,7 +795,7 @@ class ObjReader {
           k.f[5] = Canon(n.z);
         }
         if (hasUV) {
-          const aiVector3D& t = uvs_[static_cast<std::size_t>(c.t)];
+          const aiVector3D t = UV(f, ci);
           k.f[6] = Canon(t.x);
           k.f[7] = Canon(t.y);
           k.f[8] = Canon(t.z);
@@ -702,6 +838,7 @@ class ObjReader {
           positionTable[ps] = found;
           keys.push_back(k);
           firstCorner.push_back(static_cast<std::uint32_t>(ci));
+          firstFace.push_back(f);
         }
         cornerVertex[i] = found;
       }
@@ -723,7 +860,8 @@ class ObjReader {
       const Corner& c = corners_[firstCorner[v]];
       mesh->mVertices[v] = positions_[static_cast<std::size_t>(c.v)];
       if (hasNormals) mesh->mNormals[v] = normals_[static_cast<std::size_t>(c.n)];
-      if (hasUV) mesh->mTextureCoords[0][v] = uvs_[static_cast<std::size_t>(c.t)];
+      if (hasUV) mesh->mTextureCoords[0][v] = UV(firstFace[v], firstCorner[v]);
+
     }
     pool.reset(new unsigned[corners]);
     std::memcpy(pool.get(), cornerVertex.data(), corners * sizeof(unsigned));
@@ -744,18 +882,20 @@ class ObjReader {
   std::string path_;
   std::string why_;
   std::vector<aiVector3D> positions_, normals_, uvs_;
+  std::size_t colouredVertices_ = 0;
   std::vector<Corner> corners_;
   std::vector<std::uint32_t> faceStart_;
   std::vector<std::uint8_t> faceShape_;
   std::vector<Object> objects_;
-  std::set<std::string> objectNames_;
+  std::vector<Run> runs_;  // assimp's meshes in the order it makes them
   std::vector<std::string> libraries_;
-  std::vector<std::string> runMaterial_;  // per run, in order: its material's name
-  std::int64_t current_ = -1;
-  std::string material_;
-  bool sawGeometryUse_ = false;
-  bool sawObject_ = false, sawGroup_ = false;
-  int changesSinceFace_ = 0;
+  std::set<std::string> libraryNames_;
+  std::vector<std::string> unknownNames_;  // used, defined by no library: in order of first use
+  std::int64_t current_ = -1;              // the object made last
+  std::string material_;                   // the material current ("" none)
+  std::string activeGroup_;
+  bool materialsLoaded_ = false;
+  std::uint64_t lineCount_ = 0, pointCount_ = 0;
   std::unique_ptr<aiScene> materialScene_;
 };
 
