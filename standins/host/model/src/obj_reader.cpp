@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <unordered_map>
 
 #include "base/parallel_for.h"
 
@@ -152,6 +153,7 @@ struct Run {
   unsigned materialIndex = 0;
   std::size_t firstFace = 0, endFace = 0;
   bool anyUV = false, anyNormals = false;
+  bool linesOrPoints = false;
 };
 
 struct Object {
@@ -184,9 +186,26 @@ inline bool SameKey(const VertexKey& a, const VertexKey& b) {
   return true;
 }
 
-inline bool Near(const aiVector3D& a, const aiVector3D& b) {
-  const float dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
-  return dx * dx + dy * dy + dz * dz < 1e-6f;
+// assimp's joining: two values are the same when the square of their
+// difference's length, in single precision, is at most (1e-5)^2.
+inline bool WithinTolerance(const aiVector3D& a, const aiVector3D& b) {
+  static const float kSquareEpsilon = 1e-5f * 1e-5f;
+  return !((a - b).SquareLength() > kSquareEpsilon);
+}
+
+// The hash assimp's joining keys a vertex by (its position's, combined as
+// it combines them) and the number of buckets its map has when reserved
+// for the mesh's vertex count: the same standard library makes both.
+inline std::size_t AssimpPositionHash(const aiVector3D& p) {
+  std::size_t seed = 0;
+  for (float c : {p.x, p.y, p.z}) seed ^= std::hash<float>{}(c) + 0x9e3779b9 + (seed << 6) + (seed >> 2);
+  return seed;
+}
+
+inline std::size_t AssimpBucketCount(std::size_t vertices) {
+  std::unordered_map<std::uint32_t, std::uint32_t> map;
+  map.reserve(vertices);
+  return map.bucket_count();
 }
 
 // A file that holds only the MTL libraries of the real one, so that assimp
@@ -469,6 +488,7 @@ class ObjReader {
     Run& run = CurrentRun();
     run.anyUV |= (shape & 1) != 0;
     run.anyNormals |= (shape & 2) != 0;
+    run.linesOrPoints = true;
     return true;
   }
 
@@ -683,36 +703,25 @@ class ObjReader {
     return true;
   }
 
-  // One run of faces as assimp's meshes: corners joined where all their
-  // data is equal (first occurrence first, as assimp's joining keeps them),
-  // degenerate faces and doubtful data declined. Runs on parallel threads;
-  // reads the parse only.
+  // One run of faces as assimp's meshes: degenerate faces removed as
+  // assimp removes them, the rest sorted by primitive type and joined.
+  // Runs on parallel threads; reads the parse only.
   std::string MakeMesh(MeshJob& job) {
     const Run& run = *job.run;
+    std::vector<std::uint32_t> triangles, polygons;
+    std::size_t allCorners = 0;
     for (std::size_t f = run.firstFace; f < run.endFace; ++f) {
-      const std::size_t b = faceStart_[f], e = faceStart_[f + 1];
-      // assimp removes corners at one place and faces without area; which
-      // of them it keeps is left to it.
-      for (std::size_t i = b; i < e; ++i)
-        for (std::size_t j = i + 1; j < e; ++j)
-          if (positions_[static_cast<std::size_t>(corners_[i].v)] == positions_[static_cast<std::size_t>(corners_[j].v)])
-            return "a face with two corners at one place";
-      double nx = 0, ny = 0, nz = 0;
-      for (std::size_t i = b; i < e; ++i) {
-        const aiVector3D& a = positions_[static_cast<std::size_t>(corners_[i].v)];
-        const aiVector3D& c = positions_[static_cast<std::size_t>(corners_[i + 1 < e ? i + 1 : b].v)];
-        nx += (double(a.y) - c.y) * (double(a.z) + c.z);
-        ny += (double(a.z) - c.z) * (double(a.x) + c.x);
-        nz += (double(a.x) - c.x) * (double(a.y) + c.y);
-      }
-      if (std::sqrt(nx * nx + ny * ny + nz * nz) / 2 < 1e-5) return "a face of (nearly) no area";
+      allCorners += faceStart_[f + 1] - faceStart_[f];
+      bool removed = false;
+      if (!Degenerate(f, &removed)) return "a triangle whose area is too close to the least assimp keeps";
+      if (!removed)
+        (faceStart_[f + 1] - faceStart_[f] == 3 ? triangles : polygons).push_back(static_cast<std::uint32_t>(f));
     }
-
+    // A mesh of one primitive type stays as it is, with the vertices of
+    // the faces removed from it; else each type's mesh has its own.
+    const bool oneType = !run.linesOrPoints && (triangles.empty() || polygons.empty());
     // assimp sorts a mesh by primitive type: its triangles form one mesh,
     // its larger polygons the next, each checked and joined on its own.
-    std::vector<std::uint32_t> triangles, polygons;
-    for (std::size_t f = run.firstFace; f < run.endFace; ++f)
-      (faceStart_[f + 1] - faceStart_[f] == 3 ? triangles : polygons).push_back(static_cast<std::uint32_t>(f));
     int part = 0;
     for (const std::vector<std::uint32_t>* list : {&triangles, &polygons}) {
       if (list->empty()) continue;
@@ -733,15 +742,52 @@ class ObjReader {
           }
         }
       }
-      if (hasNormals)
-        for (std::uint32_t f : *list)
-          for (std::size_t ci = faceStart_[f]; ci < faceStart_[f + 1]; ++ci)
-            if (normals_[static_cast<std::size_t>(corners_[ci].n)].SquareLength() < 1e-6f) return "a normal of almost no length";
-      std::string problem = JoinPart(*list, hasNormals, run.anyUV, run.materialIndex, job.mesh[part], job.pool[part]);
+      std::size_t vertices = 0;
+      if (oneType) {
+        vertices = allCorners;
+      } else {
+        for (std::uint32_t f : *list) vertices += faceStart_[f + 1] - faceStart_[f];
+      }
+      std::string problem =
+          JoinPart(*list, vertices, hasNormals, run.anyUV, run.materialIndex, job.mesh[part], job.pool[part]);
       if (!problem.empty()) return problem;
       ++part;
     }
     return {};
+  }
+
+  // Whether assimp removes face f as degenerate: a face of up to four
+  // corners with two at one place, a larger one with two neighbours at one
+  // place, a triangle of area under 1e-6 by Heron's formula in single
+  // precision. False when that area lies so close to the limit that how
+  // the square roots round decides.
+  bool Degenerate(std::size_t f, bool* removed) const {
+    const std::size_t b = faceStart_[f], n = faceStart_[f + 1] - b;
+    auto at = [&](std::size_t i) -> const aiVector3D& { return positions_[static_cast<std::size_t>(corners_[b + i].v)]; };
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t j = i + 1; j < (n > 4 ? std::min(n, i + 2) : n); ++j)
+        if (at(i) == at(j)) {
+          *removed = true;
+          return true;
+        }
+    *removed = false;
+    if (n != 3) return true;
+    float side[3];
+    for (int k = 0; k < 3; ++k) {
+      const aiVector3D& p = at(static_cast<std::size_t>(k));
+      const aiVector3D& q = at(static_cast<std::size_t>((k + 1) % 3));
+      const float lx = q.x - p.x, ly = q.y - p.y, lz = q.z - p.z;
+      const float square = lx * lx + ly * ly + lz * lz;
+      side[k] = static_cast<float>(std::pow(static_cast<double>(square), 0.5));
+      if (side[k] != std::sqrt(square)) return false;
+    }
+    const float s = (side[0] + side[1] + side[2]) / 2;
+    const float product = s * (s - side[0]) * (s - side[1]) * (s - side[2]);
+    const float area = static_cast<float>(std::pow(static_cast<double>(product), 0.5));
+    const bool small = area < 1e-6f;  // a negative product gives NaN: kept
+    if (small != (std::sqrt(product) < 1e-6f)) return false;
+    *removed = small;
+    return true;
   }
 
   // A corner's texture coordinate in a mesh that has them: zero for a face
@@ -750,102 +796,94 @@ class ObjReader {
     return faceShape_[face] & 1 ? uvs_[static_cast<std::size_t>(corners_[corner].t)] : aiVector3D();
   }
 
-  // One mesh of the given faces: corners joined where all their data is
-  // equal, in order of first use (as assimp's joining keeps them).
-  std::string JoinPart(const std::vector<std::uint32_t>& faceList, bool hasNormals, bool hasUV, unsigned material,
-                       aiMesh*& meshOut, std::unique_ptr<unsigned[]>& pool) {
+  // One mesh of the given faces, its corners joined as assimp joins them.
+  // assimp keeps a vertex in a hash map keyed by its position's hash (a
+  // bucket per vertex of the mesh) and takes a later one for it when their
+  // position, normal and coordinates are each within 1e-5, but compares
+  // only within a bucket: vertices a little apart are joined when they
+  // happen to share a bucket. The same buckets are worked out here, the
+  // same comparison made, and a vertex that two could take is declined.
+  std::string JoinPart(const std::vector<std::uint32_t>& faceList, std::size_t meshVertices, bool hasNormals, bool hasUV,
+                       unsigned material, aiMesh*& meshOut, std::unique_ptr<unsigned[]>& pool) {
     std::size_t corners = 0;
     for (std::uint32_t f : faceList) corners += faceStart_[f + 1] - faceStart_[f];
     if (hasUV) {
-      // assimp drops coordinates that are all the same; left to it.
+      // assimp drops coordinates that are all the same.
       const aiVector3D first = UV(faceList[0], faceStart_[faceList[0]]);
       bool allSame = true;
       for (std::size_t f = 0; f < faceList.size() && allSame; ++f)
         for (std::size_t ci = faceStart_[faceList[f]]; ci < faceStart_[faceList[f] + 1] && allSame; ++ci)
-          allSame = Near(UV(faceList[f], ci), first);
-      if (allSame) return "a mesh whose texture coordinates are all the same";
+          allSame = UV(faceList[f], ci) == first;
+      if (allSame) hasUV = false;
     }
-    // Through an open-addressing table of vertex numbers.
+    // Exact keys first, through an open-addressing table of key numbers:
+    // equal data is always the same vertex.
     std::size_t tableSize = 16;
     while (tableSize < 2 * corners) tableSize <<= 1;
     std::vector<std::uint32_t> table(tableSize, 0xffffffffu);
     std::vector<VertexKey> keys;
+    std::vector<std::uint32_t> keyVertex;
     keys.reserve(corners);
+    keyVertex.reserve(corners);
     std::vector<std::uint32_t> cornerVertex(corners);
     std::vector<std::uint32_t> firstCorner, firstFace;
     firstCorner.reserve(corners);
     firstFace.reserve(corners);
-    // Vertices at one position, chained, to find attribute values that
-    // assimp's joining (which allows a small tolerance) would take as equal.
-    std::vector<std::uint32_t> positionTable(tableSize, 0xffffffffu), samePosition;
-    samePosition.reserve(corners);
+    // assimp's buckets and the vertices in each.
+    const std::size_t buckets = AssimpBucketCount(meshVertices);
+    std::vector<std::uint32_t> bucketHead(buckets, 0xffffffffu), bucketNext;
+    bucketNext.reserve(corners);
+    const aiVector3D zero;
     std::size_t i = 0;
     for (std::uint32_t f : faceList)
       for (std::size_t ci = faceStart_[f]; ci < faceStart_[f + 1]; ++ci, ++i) {
         const Corner& c = corners_[ci];
         const aiVector3D& p = positions_[static_cast<std::size_t>(c.v)];
-        VertexKey k{};
-        k.f[0] = Canon(p.x);
-        k.f[1] = Canon(p.y);
-        k.f[2] = Canon(p.z);
-        if (hasNormals) {
-          const aiVector3D& n = normals_[static_cast<std::size_t>(c.n)];
-          k.f[3] = Canon(n.x);
-          k.f[4] = Canon(n.y);
-          k.f[5] = Canon(n.z);
-        }
-        if (hasUV) {
-          const aiVector3D t = UV(f, ci);
-          k.f[6] = Canon(t.x);
-          k.f[7] = Canon(t.y);
-          k.f[8] = Canon(t.z);
-        }
+        const aiVector3D& n = hasNormals ? normals_[static_cast<std::size_t>(c.n)] : zero;
+        const aiVector3D t = hasUV ? UV(f, ci) : zero;
+        VertexKey k{{Canon(p.x), Canon(p.y), Canon(p.z), Canon(n.x), Canon(n.y), Canon(n.z), Canon(t.x), Canon(t.y),
+                     Canon(t.z)}};
         std::size_t slot = HashKey(k) & (tableSize - 1);
         std::uint32_t found = 0xffffffffu;
         while (table[slot] != 0xffffffffu) {
           if (SameKey(keys[table[slot]], k)) {
-            found = table[slot];
+            found = keyVertex[table[slot]];
             break;
           }
           slot = (slot + 1) & (tableSize - 1);
         }
         if (found == 0xffffffffu) {
-          found = static_cast<std::uint32_t>(keys.size());
-          table[slot] = found;
-          // Others at this position: their normals and coordinates must be
-          // clearly apart from this one's.
-          VertexKey pk{};
-          pk.f[0] = k.f[0];
-          pk.f[1] = k.f[1];
-          pk.f[2] = k.f[2];
-          std::size_t ps = HashKey(pk) & (tableSize - 1);
-          std::uint32_t head = 0xffffffffu;
-          while (positionTable[ps] != 0xffffffffu) {
-            const VertexKey& other = keys[positionTable[ps]];
-            if (other.f[0] == k.f[0] && other.f[1] == k.f[1] && other.f[2] == k.f[2]) {
-              head = positionTable[ps];
-              break;
-            }
-            ps = (ps + 1) & (tableSize - 1);
-          }
-          for (std::uint32_t o = head; o != 0xffffffffu; o = samePosition[o]) {
-            const VertexKey& other = keys[o];
-            const aiVector3D on(other.f[3], other.f[4], other.f[5]), kn(k.f[3], k.f[4], k.f[5]);
-            const aiVector3D ot(other.f[6], other.f[7], other.f[8]), kt(k.f[6], k.f[7], k.f[8]);
-            if (Near(on, kn) && Near(ot, kt)) return "vertices that differ by less than assimp's tolerance";
-          }
-          samePosition.push_back(head);
-          positionTable[ps] = found;
+          table[slot] = static_cast<std::uint32_t>(keys.size());
           keys.push_back(k);
-          firstCorner.push_back(static_cast<std::uint32_t>(ci));
-          firstFace.push_back(f);
+          // New data: a vertex of its bucket within assimp's tolerance
+          // takes it, else it is a vertex of its own.
+          const std::size_t bucket = AssimpPositionHash(p) % buckets;
+          int matches = 0;
+          for (std::uint32_t o = bucketHead[bucket]; o != 0xffffffffu; o = bucketNext[o]) {
+            const Corner& oc = corners_[firstCorner[o]];
+            if (WithinTolerance(positions_[static_cast<std::size_t>(oc.v)], p) &&
+                WithinTolerance(hasNormals ? normals_[static_cast<std::size_t>(oc.n)] : zero, n) &&
+                WithinTolerance(hasUV ? UV(firstFace[o], firstCorner[o]) : zero, t)) {
+              found = o;
+              ++matches;
+            }
+          }
+          if (matches > 1) return "a vertex that assimp's joining could take for either of two";
+          if (matches == 0) {
+            found = static_cast<std::uint32_t>(firstCorner.size());
+            firstCorner.push_back(static_cast<std::uint32_t>(ci));
+            firstFace.push_back(f);
+            bucketNext.push_back(bucketHead[bucket]);
+            bucketHead[bucket] = found;
+          }
+          keyVertex.push_back(found);
         }
         cornerVertex[i] = found;
       }
 
     auto* mesh = new aiMesh();
     meshOut = mesh;
-    const std::size_t nv = keys.size();
+    const std::size_t nv = firstCorner.size();
     mesh->mMaterialIndex = material;
     mesh->mNumVertices = static_cast<unsigned>(nv);
     mesh->mVertices = new aiVector3D[nv];
