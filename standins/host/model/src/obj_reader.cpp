@@ -453,6 +453,7 @@ class ObjReader {
     const std::size_t first = corners_.size();
     int shape;
     if (!Corners(s, e, &shape)) return false;
+    // assimp's import fails on a face of fewer than three corners.
     if (corners_.size() - first < 3) return No("a face of fewer than three corners");
     Run& run = CurrentRun();
     const std::size_t face = faceShape_.size();
@@ -802,7 +803,7 @@ class ObjReader {
   // position, normal and coordinates are each within 1e-5, but compares
   // only within a bucket: vertices a little apart are joined when they
   // happen to share a bucket. The same buckets are worked out here, the
-  // same comparison made, and a vertex that two could take is declined.
+  // same comparison made in the same order.
   std::string JoinPart(const std::vector<std::uint32_t>& faceList, std::size_t meshVertices, bool hasNormals, bool hasUV,
                        unsigned material, aiMesh*& meshOut, std::unique_ptr<unsigned[]>& pool) {
     std::size_t corners = 0;
@@ -858,18 +859,19 @@ class ObjReader {
           // New data: a vertex of its bucket within assimp's tolerance
           // takes it, else it is a vertex of its own.
           const std::size_t bucket = AssimpPositionHash(p) % buckets;
-          int matches = 0;
-          for (std::uint32_t o = bucketHead[bucket]; o != 0xffffffffu; o = bucketNext[o]) {
+          // Its map finds the first match in the bucket, which holds the
+          // vertex put in last first: so do the chains here.
+          bool matched = false;
+          for (std::uint32_t o = bucketHead[bucket]; o != 0xffffffffu && !matched; o = bucketNext[o]) {
             const Corner& oc = corners_[firstCorner[o]];
             if (WithinTolerance(positions_[static_cast<std::size_t>(oc.v)], p) &&
                 WithinTolerance(hasNormals ? normals_[static_cast<std::size_t>(oc.n)] : zero, n) &&
                 WithinTolerance(hasUV ? UV(firstFace[o], firstCorner[o]) : zero, t)) {
               found = o;
-              ++matches;
+              matched = true;
             }
           }
-          if (matches > 1) return "a vertex that assimp's joining could take for either of two";
-          if (matches == 0) {
+          if (!matched) {
             found = static_cast<std::uint32_t>(firstCorner.size());
             firstCorner.push_back(static_cast<std::uint32_t>(ci));
             firstFace.push_back(f);

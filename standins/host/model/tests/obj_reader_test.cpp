@@ -231,7 +231,7 @@ TEST(ObjReader, FilesItDoesNotHandleGoToAssimp) {
       {"index zero", quad + "usemtl A\nf 0 1 2\n"},
       {"not a number", "v 0 0 0\nv 1 nan 0\nv 1 1 0\nf 1 2 3\n"},
       {"huge integer", "v 0 0 0\nv 123456789012345678901234 0 0\nv 1 1 0\nf 1 2 3\n"},
-      {"two-corner face", quad + "usemtl A\nf 1 2\n"},
+      {"two-corner face", quad + "usemtl A\nf 1 2 3\nf 1 2\n"},
       {"continued line", quad + "usemtl A\nf 1 2 \\\n 3\n"},
       {"comment after a face", quad + "usemtl A\nf 1 2 3 # the first\n"},
       {"segment of no length", quad + "usemtl A\nf 1 2 3\nl 1 1\n"},
