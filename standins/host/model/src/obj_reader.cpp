@@ -18,6 +18,7 @@
 #include <mutex>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "base/parallel_for.h"
 
@@ -501,8 +502,7 @@ class ObjReader {
     while (s < e && !IsBlank(*s)) ++s;
     if (s != e || name == e) return No("an object name that is empty or has blanks");
     std::string text(name, static_cast<std::size_t>(e - name));
-    for (const Object& object : objects_)
-      if (object.name == text) return No("an object name used twice");
+    if (objectNames_.count(text)) return No("an object name used twice");
     NewObjectNamed(std::move(text));
     return true;
   }
@@ -521,6 +521,7 @@ class ObjReader {
 
   // A new object with its first mesh, in the material current now.
   void NewObjectNamed(std::string name) {
+    objectNames_.insert(name);
     objects_.push_back(Object{std::move(name), {}});
     current_ = static_cast<std::int64_t>(objects_.size()) - 1;
     NewRun(current_);
@@ -927,6 +928,7 @@ class ObjReader {
   std::vector<std::uint32_t> faceStart_;
   std::vector<std::uint8_t> faceShape_;
   std::vector<Object> objects_;
+  std::unordered_set<std::string> objectNames_;  // of objects and groups alike
   std::vector<Run> runs_;  // assimp's meshes in the order it makes them
   std::vector<std::string> libraries_;
   std::set<std::string> libraryNames_;
