@@ -495,12 +495,11 @@ Result<Project> LoadProjectFile(const std::string& path) {
 namespace {
 
 // The document up to its last member's value: the elements, which follow.
-std::string DocumentHead(const Project& project, const std::string& baseDir) {
+std::string DocumentHead(const Project& project, const ProjectState& s, const std::string& baseDir) {
   Json root;
   root["format"] = kFormat;
   root["version"] = kVersion;
 
-  const ProjectState& s = project.state;
   Json st;
   st["untitled"] = s.untitled;
   st["teamwork"] = s.teamwork;
@@ -585,13 +584,17 @@ bool WriteAll(int fd, std::string_view text) {
 }  // namespace
 
 std::string SerializeProject(const Project& project, const std::string& baseDir) {
-  std::string out = DocumentHead(project, baseDir);
+  std::string out = DocumentHead(project, project.state, baseDir);
   detail::AppendElements(project, 1, out);
   out += kDocumentTail;
   return out;
 }
 
 Status SaveProjectFile(const Project& project, const std::string& path) {
+  return SaveProjectFile(project, project.state, path);
+}
+
+Status SaveProjectFile(const Project& project, const ProjectState& state, const std::string& path) {
   std::string problem = Validate(project);
   if (!problem.empty()) return Status::Fail(path + ": refusing to save an inconsistent project: " + problem);
   fs::path target(path);
@@ -601,7 +604,7 @@ Status SaveProjectFile(const Project& project, const std::string& path) {
   // interrupted save leaves the earlier file as it was.
   std::string head;
   try {
-    head = DocumentHead(project, baseDir.empty() ? "." : baseDir);
+    head = DocumentHead(project, state, baseDir.empty() ? "." : baseDir);
   } catch (const std::exception& e) {
     return Status::Fail(path + ": cannot serialise project (" + e.what() + ")");
   }
