@@ -191,7 +191,8 @@ class Importer {
   Result<Project> Fail(const std::string& what) { return Result<Project>::Fail(path_ + ": " + what); }
 
   void WarnDroppedPrimitives() {
-    std::uint64_t lines = 0, points = 0;
+    // The direct reader counts them instead of keeping them.
+    std::uint64_t lines = direct_ ? direct_->lines() : 0, points = direct_ ? direct_->points() : 0;
     for (unsigned i = 0; i < scene_->mNumMeshes; ++i) {
       const aiMesh* mesh = scene_->mMeshes[i];
       if (!mesh || !mesh->mFaces) continue;

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -16,6 +17,8 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "base/parallel_for.h"
 
@@ -141,14 +144,22 @@ struct Corner {
   std::int32_t v = -1, t = -1, n = -1;
 };
 
+// One of assimp's meshes before it sorts them by primitive type: faces in
+// file order, the material named last for it ("" for none: assimp's
+// default), whether any element of it carries texture coordinates or
+// normals (assimp then gives every vertex of the mesh some).
 struct Run {
-  unsigned material = 0;
+  std::int64_t object = -1;
+  std::string material;
+  unsigned materialIndex = 0;
   std::size_t firstFace = 0, endFace = 0;
+  bool anyUV = false, anyNormals = false;
+  bool linesOrPoints = false;
 };
 
 struct Object {
   std::string name;
-  std::vector<Run> runs;
+  std::vector<std::size_t> runs;
 };
 
 // The vertex data a joined vertex is compared by; -0 counts as 0, as in
@@ -176,9 +187,26 @@ inline bool SameKey(const VertexKey& a, const VertexKey& b) {
   return true;
 }
 
-inline bool Near(const aiVector3D& a, const aiVector3D& b) {
-  const float dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
-  return dx * dx + dy * dy + dz * dz < 1e-6f;
+// assimp's joining: two values are the same when the square of their
+// difference's length, in single precision, is at most (1e-5)^2.
+inline bool WithinTolerance(const aiVector3D& a, const aiVector3D& b) {
+  static const float kSquareEpsilon = 1e-5f * 1e-5f;
+  return !((a - b).SquareLength() > kSquareEpsilon);
+}
+
+// The hash assimp's joining keys a vertex by (its position's, combined as
+// it combines them) and the number of buckets its map has when reserved
+// for the mesh's vertex count: the same standard library makes both.
+inline std::size_t AssimpPositionHash(const aiVector3D& p) {
+  std::size_t seed = 0;
+  for (float c : {p.x, p.y, p.z}) seed ^= std::hash<float>{}(c) + 0x9e3779b9 + (seed << 6) + (seed >> 2);
+  return seed;
+}
+
+inline std::size_t AssimpBucketCount(std::size_t vertices) {
+  std::unordered_map<std::uint32_t, std::uint32_t> map;
+  map.reserve(vertices);
+  return map.bucket_count();
 }
 
 // A file that holds only the MTL libraries of the real one, so that assimp
@@ -245,10 +273,11 @@ class ObjReader {
     MappedFile file(path_);
     if (!file.ok()) return Decline(declined, "cannot map the file");
     if (!Parse(file.data(), file.data() + file.size())) return Decline(declined, why_);
-    if (!LoadMaterials()) return Decline(declined, why_);
     if (!ResolveMaterials()) return Decline(declined, why_);
     auto result = std::make_unique<DirectScene>();
     if (!Build(*result)) return Decline(declined, why_);
+    result->lines_ = lineCount_;
+    result->points_ = pointCount_;
     return result;
   }
 
@@ -298,44 +327,65 @@ class ObjReader {
       s = SkipBlanks(s, e);
       bool ok;
       if (tag == "v") {
-        ok = Vector(s, e, positions_, 3, 3);
+        ok = Position(s, e);
       } else if (tag == "vn") {
         ok = Vector(s, e, normals_, 3, 3);
       } else if (tag == "vt") {
         ok = Vector(s, e, uvs_, 2, 3);
-      } else if (tag == "f") {
-        ok = Face(s, e);
-      } else if (tag == "o") {
-        if (sawGroup_) return No("both objects and groups");
-        sawObject_ = true;
-        ok = NewObject(s, e, false);
-      } else if (tag == "g") {
-        // A group is an object of its own, and naming the current group
-        // again changes nothing, as in assimp.
-        if (sawObject_) return No("both objects and groups");
-        sawGroup_ = true;
-        if (current_ >= 0 && std::string_view(s, static_cast<std::size_t>(e - s)) == objects_[static_cast<std::size_t>(current_)].name) {
-          ok = true;
-        } else if (current_ >= 0 && objects_[static_cast<std::size_t>(current_)].runs.empty()) {
-          return No("a group inside an object or group without faces");
-        } else {
-          ok = NewObject(s, e, true);
-        }
-      } else if (tag == "usemtl") {
-        ok = UseMaterial(s, e);
-      } else if (tag == "mtllib") {
-        if (sawGeometryUse_) return No("a material library after the first face or material use");
-        libraries_.emplace_back(word, static_cast<std::size_t>(e - word));
-        ok = true;
       } else if (tag == "s") {
         ok = true;  // smoothing groups: the file's normals say it all
-      } else {
+      } else if (tag == "mtllib") {
+        if (materialsLoaded_) return No("a material library after the first face, object, group or material use");
+        libraries_.emplace_back(word, static_cast<std::size_t>(e - word));
+        ok = true;
+      } else if (!materialsLoaded_ && !(tag == "f" || tag == "l" || tag == "p" || tag == "o" || tag == "g" ||
+                                        tag == "usemtl")) {
         return No("\"" + std::string(tag) + "\" lines");
+      } else {
+        // From here on the material chosen so far matters: the one the
+        // libraries leave current.
+        if (!materialsLoaded_ && !StartMaterials()) return false;
+        if (tag == "f") {
+          ok = Face(s, e);
+        } else if (tag == "l" || tag == "p") {
+          ok = LinesOrPoints(s, e, tag == "l");
+        } else if (tag == "o") {
+          ok = NewObject(s, e);
+        } else if (tag == "g") {
+          ok = NewGroup(s, e);
+        } else if (tag == "usemtl") {
+          ok = UseMaterial(s, e);
+        } else {
+          return No("\"" + std::string(tag) + "\" lines");
+        }
       }
       if (!ok) return No(why_.empty() ? "line " + std::to_string(lineNumber) : why_ + " (line " + std::to_string(lineNumber) + ")");
     }
     if (faceShape_.empty()) return No("no faces");
+    if (colouredVertices_ != 0 && colouredVertices_ != positions_.size())
+      return No("vertex colours on some vertices only");
     faceStart_.push_back(static_cast<std::uint32_t>(corners_.size()));
+    return true;
+  }
+
+  // A position, with a colour when the line holds six numbers. The host
+  // keeps no colours, and assimp's import joins vertices apart only by
+  // colour, so colours are read past; all positions or none must carry
+  // one, as assimp numbers colours apart.
+  bool Position(const char* s, const char* e) {
+    float v[6] = {0, 0, 0, 0, 0, 0};
+    int n = 0;
+    while (s < e) {
+      if (n == 6) return No("a vertex with more numbers than expected");
+      s = ParseNumber(s, e, v[n]);
+      if (!s) return No("a number in a form left to assimp");
+      if (!std::isfinite(v[n])) return No("a number that is not finite");
+      ++n;
+      s = SkipBlanks(s, e);
+    }
+    if (n != 3 && n != 6) return No("a vertex of " + std::to_string(n) + " numbers");
+    positions_.emplace_back(v[0], v[1], v[2]);
+    if (n == 6 && ++colouredVertices_ != positions_.size()) return No("vertex colours on some vertices only");
     return true;
   }
 
@@ -355,24 +405,14 @@ class ObjReader {
     return true;
   }
 
-  bool Face(const char* s, const char* e) {
-    sawGeometryUse_ = true;
-    if (current_ < 0) {
-      // Faces before any object: assimp's "defaultobject".
-      objects_.push_back(Object{"defaultobject", {}});
-      current_ = 0;
-    }
-    if (material_.empty()) {
-      // Without a library assimp gives them its default material; with one,
-      // the library's last material, which is left to assimp.
-      if (!libraries_.empty()) return No("faces before any material is chosen");
-      material_ = "\001default";
-    }
-    const std::size_t first = corners_.size();
+  // The corners of a face, line or point element from s; *shape says
+  // which data they carry (0 v, 1 v/t, 2 v//n, 3 v/t/n), one form per
+  // element.
+  bool Corners(const char* s, const char* e, int* shape) {
     const auto nv = static_cast<std::int64_t>(positions_.size());
     const auto nt = static_cast<std::int64_t>(uvs_.size());
     const auto nn = static_cast<std::int64_t>(normals_.size());
-    int shape = -1;  // 0 v, 1 v/t, 2 v//n, 3 v/t/n: one shape per face
+    *shape = -1;
     while (s < e) {
       Corner c;
       s = ParseIndex(s, e, nv, c.v);
@@ -395,60 +435,160 @@ class ObjReader {
         }
       }
       if (s < e && !IsBlank(*s)) return No("a face corner of a form left to assimp");
-      if (shape >= 0 && shape != thisShape) return No("a face whose corners carry different data");
-      shape = thisShape;
+      if (*shape >= 0 && *shape != thisShape) return No("a face whose corners carry different data");
+      *shape = thisShape;
       corners_.push_back(c);
       s = SkipBlanks(s, e);
     }
+    return true;
+  }
+
+  // Faces go to the mesh made last, as in assimp; before any object or
+  // group, to its "defaultobject".
+  Run& CurrentRun() {
+    if (current_ < 0) NewObjectNamed("defaultobject");
+    return runs_.back();
+  }
+
+  bool Face(const char* s, const char* e) {
+    const std::size_t first = corners_.size();
+    int shape;
+    if (!Corners(s, e, &shape)) return false;
+    // assimp's import fails on a face of fewer than three corners.
     if (corners_.size() - first < 3) return No("a face of fewer than three corners");
-    // Objects are never revisited (a repeated name is declined), so the
-    // current object's last run is the last run of all.
-    Object& object = objects_[static_cast<std::size_t>(current_)];
-    const std::size_t face = faceStart_.size();
-    if (object.runs.empty() || runMaterial_.back() != material_) {
-      object.runs.push_back(Run{0, face, face});
-      runMaterial_.push_back(material_);
-    }
-    object.runs.back().endFace = face + 1;
+    Run& run = CurrentRun();
+    const std::size_t face = faceShape_.size();
+    if (run.firstFace == run.endFace) run.firstFace = face;
+    else if (run.endFace != face) return No("faces of one mesh apart");  // cannot happen: meshes are made in order
+    run.endFace = face + 1;
+    run.anyUV |= (shape & 1) != 0;
+    run.anyNormals |= (shape & 2) != 0;
     faceStart_.push_back(static_cast<std::uint32_t>(first));
     faceShape_.push_back(static_cast<std::uint8_t>(shape));
-    changesSinceFace_ = 0;
     return true;
   }
 
-  // assimp names an object by its first word, a group by all its words.
-  bool NewObject(const char* s, const char* e, bool group) {
+  // Lines and points: the host leaves them out, so only their count (for
+  // the warning) and what they tell assimp about their mesh's data matter.
+  bool LinesOrPoints(const char* s, const char* e, bool lines) {
+    const std::size_t first = corners_.size();
+    int shape;
+    if (!Corners(s, e, &shape)) return false;
+    const std::size_t n = corners_.size() - first;
+    if (n == 0 || (lines && n < 2)) return No("a line or point element without enough corners");
+    if (!lines && shape != 0) return No("a point element with texture or normal indices");
+    if (lines) {
+      // A segment whose ends lie at one place is removed by assimp.
+      for (std::size_t i = first; i + 1 < corners_.size(); ++i)
+        if (positions_[static_cast<std::size_t>(corners_[i].v)] == positions_[static_cast<std::size_t>(corners_[i + 1].v)])
+          return No("a line segment of no length");
+      lineCount_ += n - 1;
+    } else {
+      pointCount_ += n;
+    }
+    corners_.resize(first);
+    Run& run = CurrentRun();
+    run.anyUV |= (shape & 1) != 0;
+    run.anyNormals |= (shape & 2) != 0;
+    run.linesOrPoints = true;
+    return true;
+  }
+
+  // An object: assimp names it by its first word. Naming an existing one
+  // again makes assimp continue that object with the mesh made last; that
+  // is left to it.
+  bool NewObject(const char* s, const char* e) {
     const char* name = s;
-    while (s < e && (group || !IsBlank(*s))) ++s;
+    while (s < e && !IsBlank(*s)) ++s;
     if (s != e || name == e) return No("an object name that is empty or has blanks");
     std::string text(name, static_cast<std::size_t>(e - name));
-    if (text == "defaultobject" || !objectNames_.insert(text).second)
-      return No("an object name used twice");  // assimp continues the earlier object then
-    objects_.push_back(Object{std::move(text), {}});
-    current_ = static_cast<std::int64_t>(objects_.size()) - 1;
-    changesSinceFace_ = 0;
+    if (objectNames_.count(text)) return No("an object name used twice");
+    NewObjectNamed(std::move(text));
     return true;
   }
 
+  // A group: assimp takes all its words for the name and makes a new
+  // object whenever the name differs from the group named last, even when
+  // an earlier group had the same name.
+  bool NewGroup(const char* s, const char* e) {
+    if (s == e) return No("a group without name");
+    std::string text(s, static_cast<std::size_t>(e - s));
+    if (text == activeGroup_) return true;
+    activeGroup_ = text;
+    NewObjectNamed(std::move(text));
+    return true;
+  }
+
+  // A new object with its first mesh, in the material current now.
+  void NewObjectNamed(std::string name) {
+    objectNames_.insert(name);
+    objects_.push_back(Object{std::move(name), {}});
+    current_ = static_cast<std::int64_t>(objects_.size()) - 1;
+    NewRun(current_);
+    runs_.back().material = material_;
+  }
+
+  void NewRun(std::int64_t object) {
+    if (object >= 0) objects_[static_cast<std::size_t>(object)].runs.push_back(runs_.size());
+    runs_.push_back(Run{});
+    runs_.back().object = object;
+  }
+
+  // A material use, as assimp treats it: the material named current
+  // already changes nothing; else the mesh made last takes it, or a new
+  // mesh does when the last one has faces in another material (a mesh
+  // without material takes the new one, its faces with it). A name no
+  // library defines becomes a material of its own.
   bool UseMaterial(const char* s, const char* e) {
-    sawGeometryUse_ = true;
-    const char* name = s;
-    if (name == e) return No("an empty material name");
-    std::string text(name, static_cast<std::size_t>(e - name));
+    if (s == e) return No("an empty material name");
+    std::string text(s, static_cast<std::size_t>(e - s));
     if (text == material_) return true;
-    // Two changes without a face between them, inside an object that has
-    // faces: how assimp splits its meshes then is left to it.
-    if (++changesSinceFace_ > 1 && current_ >= 0 && !objects_[static_cast<std::size_t>(current_)].runs.empty())
-      return No("material changes without faces between them");
-    material_ = std::move(text);
+    material_ = text;
+    if (!libraryNames_.count(text) && std::find(unknownNames_.begin(), unknownNames_.end(), text) == unknownNames_.end())
+      unknownNames_.push_back(text);
+    // Before any object the new mesh belongs to none: assimp makes one
+    // for the first face, with its own mesh.
+    if (runs_.empty()) NewRun(current_);
+    Run* run = &runs_.back();
+    if (!run->material.empty() && run->material != text && run->endFace > run->firstFace) {
+      NewRun(current_);
+      run = &runs_.back();
+    }
+    run->material = std::move(text);
     return true;
   }
 
   // ---- Materials, read by assimp -------------------------------------------------
+  // The libraries' materials, and the one they leave current (what faces
+  // before any material use are made of), from a stand-in of the file
+  // with the libraries and one face.
+  bool StartMaterials() {
+    materialsLoaded_ = true;
+    if (!LoadMaterials()) return false;
+    for (unsigned i = 0; i < materialScene_->mNumMaterials; ++i) libraryNames_.insert(MaterialName(i));
+    if (materialScene_->mNumMeshes != 1) return No("assimp gives no mesh for a face");
+    const unsigned current = materialScene_->mMeshes[0]->mMaterialIndex;
+    if (current >= materialScene_->mNumMaterials) return No("assimp gives a face a material it does not have");
+    // Index 0 is assimp's default material: no library material is current.
+    if (current > 0) material_ = MaterialName(current);
+    else if (materialScene_->mNumMaterials > 1 && !libraries_.empty()) return No("a library that ends on the default material");
+    return true;
+  }
+
+  std::string MaterialName(unsigned i) const {
+    aiString name;
+    if (materialScene_->mMaterials[i]->Get(AI_MATKEY_NAME, name) != AI_SUCCESS) return "\001unnamed";
+    return name.C_Str();
+  }
+
+  // The stand-in: the libraries, a face, and every material name that no
+  // library defines, in the order the file first uses them (so assimp
+  // makes the same materials in the same order).
   bool LoadMaterials() {
     std::string standIn;
     for (const std::string& line : libraries_) standIn += line + "\n";
     standIn += "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    for (const std::string& name : unknownNames_) standIn += "usemtl " + name + "\n";
     Assimp::Importer importer;
     importer.SetIOHandler(new StandInIO(path_, std::move(standIn)));
     if (!importer.ReadFile(path_, 0)) return No(std::string("assimp cannot read the materials: ") + importer.GetErrorString());
@@ -458,30 +598,28 @@ class ObjReader {
   }
 
   bool ResolveMaterials() {
+    if (!unknownNames_.empty() && !LoadMaterials()) return false;
     std::vector<std::string> names;
     for (unsigned i = 0; i < materialScene_->mNumMaterials; ++i) {
       aiString name;
       if (materialScene_->mMaterials[i]->Get(AI_MATKEY_NAME, name) != AI_SUCCESS) return No("a material without name");
       names.emplace_back(name.C_Str());
     }
-    std::size_t r = 0;
-    for (Object& object : objects_)
-      for (Run& run : object.runs) {
-        const std::string& wanted = runMaterial_[r++];
-        long found = -1;
-        if (wanted == "\001default") {
-          found = 0;
-        } else {
-          for (std::size_t i = 0; i < names.size(); ++i) {
-            if (names[i] != wanted) continue;
-            if (found >= 0) return No("two materials of one name");
-            found = static_cast<long>(i);
-          }
+    for (Run& run : runs_) {
+      if (run.firstFace == run.endFace) continue;
+      long found = -1;
+      if (run.material.empty()) {
+        found = 0;  // assimp's default material
+      } else {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+          if (names[i] != run.material) continue;
+          if (found >= 0) return No("two materials of one name");
+          found = static_cast<long>(i);
         }
-        // assimp makes a material of its own for a name no library holds.
-        if (found < 0) return No("a material that no library defines");
-        run.material = static_cast<unsigned>(found);
       }
+      if (found < 0) return No("a material assimp does not make");
+      run.materialIndex = static_cast<unsigned>(found);
+    }
     return true;
   }
 
@@ -495,9 +633,9 @@ class ObjReader {
   bool Build(DirectScene& out) {
     std::vector<MeshJob> jobs;
     for (const Object& object : objects_)
-      for (const Run& run : object.runs) {
+      for (std::size_t r : object.runs) {
         MeshJob job;
-        job.run = &run;
+        job.run = &runs_[r];
         jobs.push_back(std::move(job));
       }
     std::atomic<bool> failed{false};
@@ -567,148 +705,188 @@ class ObjReader {
     return true;
   }
 
-  // One run of faces as one mesh: corners joined where all their data is
-  // equal (first occurrence first, as assimp's joining keeps them),
-  // degenerate faces and invalid data declined. Runs on parallel threads;
-  // reads the parse only.
+  // One run of faces as assimp's meshes: degenerate faces removed as
+  // assimp removes them, the rest sorted by primitive type and joined.
+  // Runs on parallel threads; reads the parse only.
   std::string MakeMesh(MeshJob& job) {
     const Run& run = *job.run;
-    const int shape = faceShape_[run.firstFace];
-    for (std::size_t f = run.firstFace; f < run.endFace; ++f)
-      if (faceShape_[f] != shape) return "a mesh whose faces carry different data";
-    const bool hasUV = (shape & 1) != 0, hasNormals = (shape & 2) != 0;
-
-    for (std::size_t f = run.firstFace; f < run.endFace; ++f) {
-      const std::size_t b = faceStart_[f], e = faceStart_[f + 1];
-      // assimp removes corners at one place and faces without area; which
-      // of them it keeps is left to it.
-      for (std::size_t i = b; i < e; ++i)
-        for (std::size_t j = i + 1; j < e; ++j)
-          if (positions_[static_cast<std::size_t>(corners_[i].v)] == positions_[static_cast<std::size_t>(corners_[j].v)])
-            return "a face with two corners at one place";
-      double nx = 0, ny = 0, nz = 0;
-      for (std::size_t i = b; i < e; ++i) {
-        const aiVector3D& a = positions_[static_cast<std::size_t>(corners_[i].v)];
-        const aiVector3D& c = positions_[static_cast<std::size_t>(corners_[i + 1 < e ? i + 1 : b].v)];
-        nx += (double(a.y) - c.y) * (double(a.z) + c.z);
-        ny += (double(a.z) - c.z) * (double(a.x) + c.x);
-        nz += (double(a.x) - c.x) * (double(a.y) + c.y);
-      }
-      if (std::sqrt(nx * nx + ny * ny + nz * nz) / 2 < 1e-5) return "a face of (nearly) no area";
-      if (hasNormals)
-        for (std::size_t i = b; i < e; ++i)
-          if (normals_[static_cast<std::size_t>(corners_[i].n)].SquareLength() < 1e-6f) return "a zero normal";
-    }
-
-    // assimp sorts a mesh by primitive type: its triangles form one mesh,
-    // its larger polygons the next, each joined on its own.
     std::vector<std::uint32_t> triangles, polygons;
-    for (std::size_t f = run.firstFace; f < run.endFace; ++f)
-      (faceStart_[f + 1] - faceStart_[f] == 3 ? triangles : polygons).push_back(static_cast<std::uint32_t>(f));
+    std::size_t allCorners = 0;
+    for (std::size_t f = run.firstFace; f < run.endFace; ++f) {
+      allCorners += faceStart_[f + 1] - faceStart_[f];
+      bool removed = false;
+      if (!Degenerate(f, &removed)) return "a triangle whose area is too close to the least assimp keeps";
+      if (!removed)
+        (faceStart_[f + 1] - faceStart_[f] == 3 ? triangles : polygons).push_back(static_cast<std::uint32_t>(f));
+    }
+    // A mesh of one primitive type stays as it is, with the vertices of
+    // the faces removed from it; else each type's mesh has its own.
+    const bool oneType = !run.linesOrPoints && (triangles.empty() || polygons.empty());
+    // assimp sorts a mesh by primitive type: its triangles form one mesh,
+    // its larger polygons the next, each checked and joined on its own.
     int part = 0;
     for (const std::vector<std::uint32_t>* list : {&triangles, &polygons}) {
       if (list->empty()) continue;
-      std::string problem = JoinPart(*list, hasNormals, hasUV, run.material, job.mesh[part], job.pool[part]);
+      // A mesh with normals gives the corners of faces without them a zero
+      // normal, and a zero normal makes assimp drop all of the mesh's.
+      bool hasNormals = run.anyNormals;
+      for (std::size_t k = 0; k < list->size() && hasNormals; ++k) {
+        const std::uint32_t f = (*list)[k];
+        if (!(faceShape_[f] & 2)) {
+          hasNormals = false;
+          break;
+        }
+        for (std::size_t ci = faceStart_[f]; ci < faceStart_[f + 1]; ++ci) {
+          const aiVector3D& n = normals_[static_cast<std::size_t>(corners_[ci].n)];
+          if (n.x == 0 && n.y == 0 && n.z == 0) {
+            hasNormals = false;
+            break;
+          }
+        }
+      }
+      std::size_t vertices = 0;
+      if (oneType) {
+        vertices = allCorners;
+      } else {
+        for (std::uint32_t f : *list) vertices += faceStart_[f + 1] - faceStart_[f];
+      }
+      std::string problem =
+          JoinPart(*list, vertices, hasNormals, run.anyUV, run.materialIndex, job.mesh[part], job.pool[part]);
       if (!problem.empty()) return problem;
       ++part;
     }
     return {};
   }
 
-  // One mesh of the given faces: corners joined where all their data is
-  // equal, in order of first use (as assimp's joining keeps them).
-  std::string JoinPart(const std::vector<std::uint32_t>& faceList, bool hasNormals, bool hasUV, unsigned material,
-                       aiMesh*& meshOut, std::unique_ptr<unsigned[]>& pool) {
+  // Whether assimp removes face f as degenerate: a face of up to four
+  // corners with two at one place, a larger one with two neighbours at one
+  // place, a triangle of area under 1e-6 by Heron's formula in single
+  // precision. False when that area lies so close to the limit that how
+  // the square roots round decides.
+  bool Degenerate(std::size_t f, bool* removed) const {
+    const std::size_t b = faceStart_[f], n = faceStart_[f + 1] - b;
+    auto at = [&](std::size_t i) -> const aiVector3D& { return positions_[static_cast<std::size_t>(corners_[b + i].v)]; };
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t j = i + 1; j < (n > 4 ? std::min(n, i + 2) : n); ++j)
+        if (at(i) == at(j)) {
+          *removed = true;
+          return true;
+        }
+    *removed = false;
+    if (n != 3) return true;
+    float side[3];
+    for (int k = 0; k < 3; ++k) {
+      const aiVector3D& p = at(static_cast<std::size_t>(k));
+      const aiVector3D& q = at(static_cast<std::size_t>((k + 1) % 3));
+      const float lx = q.x - p.x, ly = q.y - p.y, lz = q.z - p.z;
+      const float square = lx * lx + ly * ly + lz * lz;
+      side[k] = static_cast<float>(std::pow(static_cast<double>(square), 0.5));
+      if (side[k] != std::sqrt(square)) return false;
+    }
+    const float s = (side[0] + side[1] + side[2]) / 2;
+    const float product = s * (s - side[0]) * (s - side[1]) * (s - side[2]);
+    const float area = static_cast<float>(std::pow(static_cast<double>(product), 0.5));
+    const bool small = area < 1e-6f;  // a negative product gives NaN: kept
+    if (small != (std::sqrt(product) < 1e-6f)) return false;
+    *removed = small;
+    return true;
+  }
+
+  // A corner's texture coordinate in a mesh that has them: zero for a face
+  // that names none, as assimp leaves it.
+  aiVector3D UV(std::uint32_t face, std::size_t corner) const {
+    return faceShape_[face] & 1 ? uvs_[static_cast<std::size_t>(corners_[corner].t)] : aiVector3D();
+  }
+
+  // One mesh of the given faces, its corners joined as assimp joins them.
+  // assimp keeps a vertex in a hash map keyed by its position's hash (a
+  // bucket per vertex of the mesh) and takes a later one for it when their
+  // position, normal and coordinates are each within 1e-5, but compares
+  // only within a bucket: vertices a little apart are joined when they
+  // happen to share a bucket. The same buckets are worked out here, the
+  // same comparison made in the same order.
+  std::string JoinPart(const std::vector<std::uint32_t>& faceList, std::size_t meshVertices, bool hasNormals, bool hasUV,
+                       unsigned material, aiMesh*& meshOut, std::unique_ptr<unsigned[]>& pool) {
     std::size_t corners = 0;
     for (std::uint32_t f : faceList) corners += faceStart_[f + 1] - faceStart_[f];
     if (hasUV) {
-      // assimp drops coordinates that are all the same; left to it.
-      const aiVector3D& first = uvs_[static_cast<std::size_t>(corners_[faceStart_[faceList[0]]].t)];
+      // assimp drops coordinates that are all the same.
+      const aiVector3D first = UV(faceList[0], faceStart_[faceList[0]]);
       bool allSame = true;
       for (std::size_t f = 0; f < faceList.size() && allSame; ++f)
         for (std::size_t ci = faceStart_[faceList[f]]; ci < faceStart_[faceList[f] + 1] && allSame; ++ci)
-          allSame = Near(uvs_[static_cast<std::size_t>(corners_[ci].t)], first);
-      if (allSame) return "a mesh whose texture coordinates are all the same";
+          allSame = UV(faceList[f], ci) == first;
+      if (allSame) hasUV = false;
     }
-    // Through an open-addressing table of vertex numbers.
+    // Exact keys first, through an open-addressing table of key numbers:
+    // equal data is always the same vertex.
     std::size_t tableSize = 16;
     while (tableSize < 2 * corners) tableSize <<= 1;
     std::vector<std::uint32_t> table(tableSize, 0xffffffffu);
     std::vector<VertexKey> keys;
+    std::vector<std::uint32_t> keyVertex;
     keys.reserve(corners);
+    keyVertex.reserve(corners);
     std::vector<std::uint32_t> cornerVertex(corners);
-    std::vector<std::uint32_t> firstCorner;
+    std::vector<std::uint32_t> firstCorner, firstFace;
     firstCorner.reserve(corners);
-    // Vertices at one position, chained, to find attribute values that
-    // assimp's joining (which allows a small tolerance) would take as equal.
-    std::vector<std::uint32_t> positionTable(tableSize, 0xffffffffu), samePosition;
-    samePosition.reserve(corners);
+    firstFace.reserve(corners);
+    // assimp's buckets and the vertices in each.
+    const std::size_t buckets = AssimpBucketCount(meshVertices);
+    std::vector<std::uint32_t> bucketHead(buckets, 0xffffffffu), bucketNext;
+    bucketNext.reserve(corners);
+    const aiVector3D zero;
     std::size_t i = 0;
     for (std::uint32_t f : faceList)
       for (std::size_t ci = faceStart_[f]; ci < faceStart_[f + 1]; ++ci, ++i) {
         const Corner& c = corners_[ci];
         const aiVector3D& p = positions_[static_cast<std::size_t>(c.v)];
-        VertexKey k{};
-        k.f[0] = Canon(p.x);
-        k.f[1] = Canon(p.y);
-        k.f[2] = Canon(p.z);
-        if (hasNormals) {
-          const aiVector3D& n = normals_[static_cast<std::size_t>(c.n)];
-          k.f[3] = Canon(n.x);
-          k.f[4] = Canon(n.y);
-          k.f[5] = Canon(n.z);
-        }
-        if (hasUV) {
-          const aiVector3D& t = uvs_[static_cast<std::size_t>(c.t)];
-          k.f[6] = Canon(t.x);
-          k.f[7] = Canon(t.y);
-          k.f[8] = Canon(t.z);
-        }
+        const aiVector3D& n = hasNormals ? normals_[static_cast<std::size_t>(c.n)] : zero;
+        const aiVector3D t = hasUV ? UV(f, ci) : zero;
+        VertexKey k{{Canon(p.x), Canon(p.y), Canon(p.z), Canon(n.x), Canon(n.y), Canon(n.z), Canon(t.x), Canon(t.y),
+                     Canon(t.z)}};
         std::size_t slot = HashKey(k) & (tableSize - 1);
         std::uint32_t found = 0xffffffffu;
         while (table[slot] != 0xffffffffu) {
           if (SameKey(keys[table[slot]], k)) {
-            found = table[slot];
+            found = keyVertex[table[slot]];
             break;
           }
           slot = (slot + 1) & (tableSize - 1);
         }
         if (found == 0xffffffffu) {
-          found = static_cast<std::uint32_t>(keys.size());
-          table[slot] = found;
-          // Others at this position: their normals and coordinates must be
-          // clearly apart from this one's.
-          VertexKey pk{};
-          pk.f[0] = k.f[0];
-          pk.f[1] = k.f[1];
-          pk.f[2] = k.f[2];
-          std::size_t ps = HashKey(pk) & (tableSize - 1);
-          std::uint32_t head = 0xffffffffu;
-          while (positionTable[ps] != 0xffffffffu) {
-            const VertexKey& other = keys[positionTable[ps]];
-            if (other.f[0] == k.f[0] && other.f[1] == k.f[1] && other.f[2] == k.f[2]) {
-              head = positionTable[ps];
-              break;
-            }
-            ps = (ps + 1) & (tableSize - 1);
-          }
-          for (std::uint32_t o = head; o != 0xffffffffu; o = samePosition[o]) {
-            const VertexKey& other = keys[o];
-            const aiVector3D on(other.f[3], other.f[4], other.f[5]), kn(k.f[3], k.f[4], k.f[5]);
-            const aiVector3D ot(other.f[6], other.f[7], other.f[8]), kt(k.f[6], k.f[7], k.f[8]);
-            if (Near(on, kn) && Near(ot, kt)) return "vertices that differ by less than assimp's tolerance";
-          }
-          samePosition.push_back(head);
-          positionTable[ps] = found;
+          table[slot] = static_cast<std::uint32_t>(keys.size());
           keys.push_back(k);
-          firstCorner.push_back(static_cast<std::uint32_t>(ci));
+          // New data: a vertex of its bucket within assimp's tolerance
+          // takes it, else it is a vertex of its own.
+          const std::size_t bucket = AssimpPositionHash(p) % buckets;
+          // Its map finds the first match in the bucket, which holds the
+          // vertex put in last first: so do the chains here.
+          bool matched = false;
+          for (std::uint32_t o = bucketHead[bucket]; o != 0xffffffffu && !matched; o = bucketNext[o]) {
+            const Corner& oc = corners_[firstCorner[o]];
+            if (WithinTolerance(positions_[static_cast<std::size_t>(oc.v)], p) &&
+                WithinTolerance(hasNormals ? normals_[static_cast<std::size_t>(oc.n)] : zero, n) &&
+                WithinTolerance(hasUV ? UV(firstFace[o], firstCorner[o]) : zero, t)) {
+              found = o;
+              matched = true;
+            }
+          }
+          if (!matched) {
+            found = static_cast<std::uint32_t>(firstCorner.size());
+            firstCorner.push_back(static_cast<std::uint32_t>(ci));
+            firstFace.push_back(f);
+            bucketNext.push_back(bucketHead[bucket]);
+            bucketHead[bucket] = found;
+          }
+          keyVertex.push_back(found);
         }
         cornerVertex[i] = found;
       }
 
     auto* mesh = new aiMesh();
     meshOut = mesh;
-    const std::size_t nv = keys.size();
+    const std::size_t nv = firstCorner.size();
     mesh->mMaterialIndex = material;
     mesh->mNumVertices = static_cast<unsigned>(nv);
     mesh->mVertices = new aiVector3D[nv];
@@ -723,7 +901,8 @@ class ObjReader {
       const Corner& c = corners_[firstCorner[v]];
       mesh->mVertices[v] = positions_[static_cast<std::size_t>(c.v)];
       if (hasNormals) mesh->mNormals[v] = normals_[static_cast<std::size_t>(c.n)];
-      if (hasUV) mesh->mTextureCoords[0][v] = uvs_[static_cast<std::size_t>(c.t)];
+      if (hasUV) mesh->mTextureCoords[0][v] = UV(firstFace[v], firstCorner[v]);
+
     }
     pool.reset(new unsigned[corners]);
     std::memcpy(pool.get(), cornerVertex.data(), corners * sizeof(unsigned));
@@ -744,18 +923,21 @@ class ObjReader {
   std::string path_;
   std::string why_;
   std::vector<aiVector3D> positions_, normals_, uvs_;
+  std::size_t colouredVertices_ = 0;
   std::vector<Corner> corners_;
   std::vector<std::uint32_t> faceStart_;
   std::vector<std::uint8_t> faceShape_;
   std::vector<Object> objects_;
-  std::set<std::string> objectNames_;
+  std::unordered_set<std::string> objectNames_;  // of objects and groups alike
+  std::vector<Run> runs_;  // assimp's meshes in the order it makes them
   std::vector<std::string> libraries_;
-  std::vector<std::string> runMaterial_;  // per run, in order: its material's name
-  std::int64_t current_ = -1;
-  std::string material_;
-  bool sawGeometryUse_ = false;
-  bool sawObject_ = false, sawGroup_ = false;
-  int changesSinceFace_ = 0;
+  std::set<std::string> libraryNames_;
+  std::vector<std::string> unknownNames_;  // used, defined by no library: in order of first use
+  std::int64_t current_ = -1;              // the object made last
+  std::string material_;                   // the material current ("" none)
+  std::string activeGroup_;
+  bool materialsLoaded_ = false;
+  std::uint64_t lineCount_ = 0, pointCount_ = 0;
   std::unique_ptr<aiScene> materialScene_;
 };
 

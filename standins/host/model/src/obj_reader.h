@@ -9,12 +9,21 @@
 // it reads the file's MTL libraries through a stand-in of the OBJ file that
 // holds only their names.
 //
+// It follows assimp's own bookkeeping of objects, groups, meshes and
+// materials (a group always starts an object, a material use starts a mesh
+// only when the last one has faces in another material, unknown material
+// names become materials, faces without normals or texture coordinates in
+// a mesh that has them get zero ones, and zero normals make assimp drop the
+// mesh's normals). Lines and points are counted, not kept: the host leaves
+// them out.
+//
 // A file that uses anything whose treatment by assimp this reader does not
-// reproduce (groups, lines, points, free-form geometry, repeated object
-// names, unknown materials, degenerate faces, invalid normals, ...) is
-// declined, and the caller reads it through assimp as before.
+// reproduce (free-form geometry, continued lines, tabs, an object named
+// again, degenerate faces, values that assimp's tolerances would join, ...)
+// is declined, and the caller reads it through assimp as before.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,11 +41,16 @@ class DirectScene {
   DirectScene(const DirectScene&) = delete;
   DirectScene& operator=(const DirectScene&) = delete;
   const aiScene* scene() const { return scene_; }
+  // Line segments and points the file holds: not in the scene, which
+  // holds its polygons only.
+  std::uint64_t lines() const { return lines_; }
+  std::uint64_t points() const { return points_; }
 
  private:
   friend class ObjReader;
   aiScene* scene_ = nullptr;
   std::vector<std::unique_ptr<unsigned[]>> pools_;
+  std::uint64_t lines_ = 0, points_ = 0;
 };
 
 // The scene of the OBJ file at path, or null with *declined saying why the

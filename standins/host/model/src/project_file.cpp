@@ -1,5 +1,6 @@
 #include "hostmodel/project_file.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base64.h"
+#include "element_text.h"
 #include "hostmodel/image.h"
 
 namespace hostmodel {
@@ -392,12 +394,6 @@ Project ReadProject(const Json& root, const fs::path& baseDir) {
 Json WriteVec3(const Vec3& v) { return Json::array({v.x, v.y, v.z}); }
 Json WriteColor(const ColorRGB& c) { return Json::array({c.r, c.g, c.b}); }
 
-Json WriteVec3List(const std::vector<Vec3>& list) {
-  Json a = Json::array();
-  for (const Vec3& v : list) a.push_back(WriteVec3(v));
-  return a;
-}
-
 std::string RelativeIfBelow(const std::string& file, const std::string& baseDir) {
   if (baseDir.empty()) return file;
   fs::path f = fs::path(file).lexically_normal();
@@ -496,12 +492,14 @@ Result<Project> LoadProjectFile(const std::string& path) {
   return ParseProject(text, path);
 }
 
-std::string SerializeProject(const Project& project, const std::string& baseDir) {
+namespace {
+
+// The document up to its last member's value: the elements, which follow.
+std::string DocumentHead(const Project& project, const ProjectState& s, const std::string& baseDir) {
   Json root;
   root["format"] = kFormat;
   root["version"] = kVersion;
 
-  const ProjectState& s = project.state;
   Json st;
   st["untitled"] = s.untitled;
   st["teamwork"] = s.teamwork;
@@ -559,76 +557,85 @@ std::string SerializeProject(const Project& project, const std::string& baseDir)
   }
   root["materials"] = std::move(materials);
 
-  Json elements = Json::array();
-  for (const Element& e : project.elements) {
-    Json je;
-    je["guid"] = e.guid.ToString();
-    je["genId"] = e.genId;
-    je["name"] = e.name;
-    Json bodies = Json::array();
-    for (const Body& b : e.bodies) {
-      Json jb;
-      jb["closed"] = b.closed;
-      jb["vertices"] = WriteVec3List(b.vertices);
-      jb["polygonNormals"] = WriteVec3List(b.polygonNormals);
-      if (!b.vertexNormals.empty()) jb["vertexNormals"] = WriteVec3List(b.vertexNormals);
-      if (!b.texCoords.empty()) {
-        Json uv = Json::array();
-        for (const Vec2& t : b.texCoords) uv.push_back(Json::array({t.u, t.v}));
-        jb["texCoords"] = std::move(uv);
-      }
-      Json polys = Json::array();
-      for (const Polygon& p : b.polygons) {
-        Json jp;
-        jp["material"] = p.materialIndex;
-        if (p.textureIndex != 0) jp["texture"] = p.textureIndex;
-        jp["normal"] = p.normalIndex;
-        if (p.invisible) jp["invisible"] = true;
-        if (p.curved) jp["curved"] = true;
-        if (!(p.mapping == TextureMapping{}))
-          jp["mapping"] = {{"projection", EnumName(p.mapping.projection, kProjections)},
-                           {"origin", WriteVec3(p.mapping.origin)},
-                           {"u", WriteVec3(p.mapping.uAxis)},
-                           {"v", WriteVec3(p.mapping.vAxis)}};
-        jp["pieces"] = p.convexPieces;
-        polys.push_back(std::move(jp));
-      }
-      jb["polygons"] = std::move(polys);
-      bodies.push_back(std::move(jb));
-    }
-    je["bodies"] = std::move(bodies);
-    elements.push_back(std::move(je));
-  }
-  root["elements"] = std::move(elements);
+  // The elements, nearly all of a large project's text, are written
+  // straight to text in place of the empty array the document ends with.
+  root["elements"] = Json::array();
   std::string out;
   Pretty(root, 0, out);
-  out += '\n';
+  constexpr std::string_view kEmptyEnd = "[]\n}";
+  if (out.size() < kEmptyEnd.size() || out.compare(out.size() - kEmptyEnd.size(), kEmptyEnd.size(), kEmptyEnd) != 0)
+    throw std::logic_error("the document does not end with its elements");
+  out.resize(out.size() - kEmptyEnd.size());
+  return out;
+}
+
+constexpr std::string_view kDocumentTail = "\n}\n";
+
+bool WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string SerializeProject(const Project& project, const std::string& baseDir) {
+  std::string out = DocumentHead(project, project.state, baseDir);
+  detail::AppendElements(project, 1, out);
+  out += kDocumentTail;
   return out;
 }
 
 Status SaveProjectFile(const Project& project, const std::string& path) {
+  return SaveProjectFile(project, project.state, path);
+}
+
+Status SaveProjectFile(const Project& project, const ProjectState& state, const std::string& path) {
   std::string problem = Validate(project);
   if (!problem.empty()) return Status::Fail(path + ": refusing to save an inconsistent project: " + problem);
   fs::path target(path);
   std::string baseDir = target.parent_path().string();
-  std::string text;
+  // The text goes to a file beside the target as it is made, is flushed to
+  // the disk, and only then takes the target's name: a failed or
+  // interrupted save leaves the earlier file as it was.
+  std::string head;
   try {
-    text = SerializeProject(project, baseDir.empty() ? "." : baseDir);
+    head = DocumentHead(project, state, baseDir.empty() ? "." : baseDir);
   } catch (const std::exception& e) {
     return Status::Fail(path + ": cannot serialise project (" + e.what() + ")");
   }
   std::string tmp = path + ".tmp" + std::to_string(::getpid());
-  {
-    std::FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) return Status::Fail(path + ": cannot create file (" + std::strerror(errno) + ")");
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = ::fsync(fileno(f)) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) {
-      std::remove(tmp.c_str());
-      return Status::Fail(path + ": cannot write file (" + std::strerror(errno) + ")");
-    }
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return Status::Fail(path + ": cannot create file (" + std::strerror(errno) + ")");
+  int writeError = 0;
+  auto write = [&](std::string_view text) {
+    if (WriteAll(fd, text)) return true;
+    writeError = errno ? errno : EIO;
+    return false;
+  };
+  bool ok = false;
+  std::string failure;
+  try {
+    ok = write(head) && detail::WriteElements(project, 1, write) && write(kDocumentTail);
+  } catch (const std::exception& e) {
+    failure = std::string("cannot serialise project (") + e.what() + ")";
+  }
+  if (ok && ::fsync(fd) != 0) {
+    ok = false;
+    writeError = errno;
+  }
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    writeError = errno;
+  }
+  if (!ok) {
+    std::remove(tmp.c_str());
+    if (!failure.empty()) return Status::Fail(path + ": " + failure);
+    return Status::Fail(path + ": cannot write file (" + std::strerror(writeError) + ")");
   }
   if (std::rename(tmp.c_str(), path.c_str()) != 0) {
     int err = errno;

@@ -215,17 +215,21 @@ Status Host::SaveProjectAs(const std::string& path) {
   if (path.empty()) return Status::Fail("no file name given");
   const std::string target = std::filesystem::absolute(path).lexically_normal().string();
   SendProjectEvent(APINotify_PreSave, 0);
-  hostmodel::Project project = CurrentProject();
-  project.state.untitled = false;
-  project.state.teamwork = false;
-  project.state.teamworkUrl.clear();
-  project.state.soloPath = target;
-  const Status saved = hostmodel::SaveProjectFile(project, target);
+  // The model as it stands, saved without a copy (a large one takes
+  // seconds to copy) under the state the save gives it.
+  hostmodel::ProjectState state = state_;
+  state.untitled = false;
+  state.teamwork = false;
+  state.teamworkUrl.clear();
+  state.soloPath = target;
+  const ModelerAPI::ProjectSnapshot snapshot = Snapshot();
+  const hostmodel::Project none;
+  const Status saved = hostmodel::SaveProjectFile(snapshot ? *snapshot : none, state, target);
   if (!saved) {
     Log("project", "save failed: " + saved.error());
     return saved;
   }
-  state_ = project.state;
+  state_ = state;
   modified_ = false;
   if (mainWindow_ != nullptr) {
     platform::SetPublishedWindowText(

@@ -27,4 +27,9 @@ std::string SerializeProject(const Project& project, const std::string& baseDir 
 // earlier file untouched.
 Status SaveProjectFile(const Project& project, const std::string& path);
 
+// The same with the project's state taken from `state` instead of
+// project.state, so that a caller saving under a new name need not copy a
+// large project to change its state.
+Status SaveProjectFile(const Project& project, const ProjectState& state, const std::string& path);
+
 }  // namespace hostmodel
