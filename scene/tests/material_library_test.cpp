@@ -15,7 +15,6 @@
 #include "livelink/canonical_scene.h"
 #include "livelink/layout.h"
 #include "livelink/live_connection.h"
-#include "mesh_test_model.h"
 #include "scene/material_library.h"
 #include "scene/surface_type.h"
 #include "scene/texture_paths.h"
@@ -369,7 +368,7 @@ TEST_F(MaterialTest, PolygonTexturesMakeUniquelyNamedVariants) {
   foreign.textures[2].pixels.resize(4 * 5);
   foreign.textures[3].xSize = 0.0;
   foreign.textures[3].ySize = std::nan("");
-  const mesh_test::HostModel unchecked(foreign);
+  const HostModel unchecked(foreign);
   auto variant = [&](const ModelerAPI::Model& m, int texture) { return library.WithPolygonTexture(steel, TextureAt(m, texture)); };
   host->ClearLog();
   MaterialRecord* v[6] = {variant(model, 4), variant(model, 5), variant(unchecked.Model(), 2), nullptr, nullptr, nullptr};

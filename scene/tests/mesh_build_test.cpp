@@ -21,16 +21,14 @@
 #include "isolation.h"
 #include "livelink/layout.h"
 #include "livelink/live_connection.h"
-#include "mesh_test_model.h"
 #include "scene/material_library.h"
 #include "scene/mesh_builder.h"
 #include "scene/weld_mesh.h"
+#include "test_host.h"
 #include "test_temp_dir.h"
 
 using namespace scene;
-using mesh_test::HostModel;
-using mesh_test::OneElement;
-using mesh_test::Piece;
+using namespace scene_test;
 using CorvantaAPI::LiveConnection;
 using Floats = std::vector<float>;
 
