@@ -21,16 +21,14 @@
 #include "isolation.h"
 #include "livelink/layout.h"
 #include "livelink/live_connection.h"
-#include "mesh_test_model.h"
 #include "scene/material_library.h"
 #include "scene/mesh_builder.h"
 #include "scene/weld_mesh.h"
+#include "test_host.h"
 #include "test_temp_dir.h"
 
 using namespace scene;
-using mesh_test::HostModel;
-using mesh_test::OneElement;
-using mesh_test::Piece;
+using namespace scene_test;
 using CorvantaAPI::LiveConnection;
 using Floats = std::vector<float>;
 
@@ -69,9 +67,6 @@ MeshInfo* Fan(BodyInfo& body, int n, bool doubleSided, float base = 0) {
   return Fill(new MeshInfo(&body, kDefaultMaterialKey, false, 0), vertices, std::move(indices), doubleSided);
 }
 
-Floats Xyz(const Vec4f& v) { return {v.x, v.y, v.z}; }
-Floats Triple(const Floats& v, std::size_t k) { return {v[3 * k], v[3 * k + 1], v[3 * k + 2]}; }
-
 hostmodel::Body Square() {
   hostmodel::Body b;
   b.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
@@ -84,20 +79,6 @@ MaterialRecord PlainRecord() {
   r.key = kDefaultMaterialKey;
   return r;
 }
-
-// A builder over a one-element model of the given bodies; Finish finishes a
-// mesh with a record without texture and fails the test if it does not.
-struct Build {
-  explicit Build(std::vector<hostmodel::Body> bodies) : model(OneElement(std::move(bodies))) {}
-  std::unique_ptr<BodyInfo> Body(int b = 1) { return builder.BuildBody(model.Body(1, b)); }
-  MeshInfo* Finish(const std::unique_ptr<BodyInfo>& body, std::size_t i) {
-    EXPECT_TRUE(builder.FinishMesh(body->meshes.at(i).get(), &record));
-    return body->meshes[i].get();
-  }
-  HostModel model;
-  MeshBuilder builder{nullptr, nullptr, nullptr};
-  const MaterialRecord record = PlainRecord();
-};
 
 // The attribute bytes of vertex k.
 Bytes BytesOf(const MeshInfo& mesh, std::size_t k) {
@@ -166,13 +147,13 @@ std::vector<std::uint8_t> ExpectedBlock(const std::vector<const MeshInfo*>& mesh
 
 }  // namespace
 
-TEST(MeshBuilder, ConvertsTheFrameCountsBodiesAndRegistersMeshes) {
-  hostmodel::Body b;
+// Builder options and bookkeeping that no mesh content shows: body ids,
+// sidedness, material groups and dirty keys, hidden and empty bodies, and a
+// mesh finished only once and only with a record.
+TEST(MeshBuilder, CountsBodiesRegistersMeshesAndFinishesOnce) {
+  hostmodel::Body b = Square(), invisible = Square();
   b.closed = false;
-  b.vertices = {{1, 2, 3}, {3, 4, 5}, {5, 6, 7}};
-  b.polygonNormals = {{0, 0, 1}};
   b.polygons = {Piece({0, 1, 2})};
-  auto invisible = Square();
   invisible.polygons = {Piece({0, 1, 2}), Piece({0, 2, 3})};
   for (auto& p : invisible.polygons) p.invisible = true;
   HostModel model(OneElement({b, invisible, hostmodel::Body{}}));
@@ -181,189 +162,198 @@ TEST(MeshBuilder, ConvertsTheFrameCountsBodiesAndRegistersMeshes) {
   MeshBuilder builder(nullptr, &groups, &dirty);
   builder.SetOptions(true, false, 0.5f);
   auto body = builder.BuildBody(model.Body());
-  EXPECT_EQ(body->id, 1u);
-  EXPECT_TRUE(body->doubleSided);
-  EXPECT_EQ(body->vertexCount, 3);
-  ASSERT_EQ(body->positions.size(), 3u);
-  EXPECT_EQ(Xyz(body->positions[0]), (Floats{1, 3.5f, 2}));  // host z plus the offset is up
-  EXPECT_EQ(Floats(body->centre, body->centre + 3), (Floats{3, 5.5f, 4}));
+  EXPECT_EQ(std::tuple(body->id, body->doubleSided, body->vertexCount), std::tuple(1u, true, 4));
   ASSERT_EQ(body->meshes.size(), 1u);
   MeshInfo* mesh = body->meshes[0].get();
-  EXPECT_TRUE(mesh->doubleSided);
-  EXPECT_EQ(mesh->materialKey, kDefaultMaterialKey);
+  EXPECT_TRUE(mesh->doubleSided && mesh->materialKey == kDefaultMaterialKey);
   EXPECT_TRUE(groups[kDefaultMaterialKey].contains(mesh) && dirty.count(kDefaultMaterialKey) == 1 &&
               body->materialKeys.contains(kDefaultMaterialKey));
   // Invisible polygons and an empty body give no meshes and no groups.
   auto hidden = builder.BuildBody(model.Body(1, 2));
   EXPECT_TRUE(hidden->meshes.empty() && hidden->materialKeys.empty());
   auto none = builder.BuildBody(model.Body(1, 3));
-  EXPECT_EQ(none->vertexCount, 0);
-  EXPECT_EQ(Floats(none->centre, none->centre + 2), (Floats{0, 0}));
-  EXPECT_EQ(groups.size(), 1u);
-  EXPECT_EQ(groups[kDefaultMaterialKey].size(), 1u);
-
+  EXPECT_EQ(std::tuple(none->vertexCount, none->centre[0], none->centre[1]), std::tuple(0, 0.0f, 0.0f));
+  EXPECT_EQ(std::pair(groups.size(), groups[kDefaultMaterialKey].size()), std::pair(std::size_t(1), std::size_t(1)));
   // Without a record the mesh stays raw; once finished it is final.
-  EXPECT_FALSE(builder.FinishMesh(mesh, nullptr));
-  EXPECT_FALSE(mesh->IsFinished());
   const MaterialRecord record = PlainRecord();
+  EXPECT_FALSE(builder.FinishMesh(mesh, nullptr) || mesh->IsFinished());
   ASSERT_TRUE(builder.FinishMesh(mesh, &record));
   EXPECT_TRUE(mesh->IsFinished());
-  EXPECT_EQ(mesh->vertexCount, 3);
-  EXPECT_EQ(mesh->indices, (std::vector<std::uint32_t>{0, 1, 2}));
-  EXPECT_EQ(Triple(mesh->positions, 1), (Floats{3, 5.5f, 4}));
-  EXPECT_EQ(Triple(mesh->normals, 2), (Floats{0, 1, 0}));  // host +z is up
-  EXPECT_EQ(mesh->texCoords, (Floats{0, 1, 0, 1, 0, 1}));   // no texture
-  EXPECT_FALSE(builder.FinishMesh(mesh, &record));
-  EXPECT_FALSE(builder.FinishMesh(nullptr, &record));
+  EXPECT_FALSE(builder.FinishMesh(mesh, &record) || builder.FinishMesh(nullptr, &record));
   // Ids restart with new options.
   EXPECT_EQ(builder.BuildBody(model.Body())->id, 4u);
   builder.SetOptions(true, false, 0.5f);
   EXPECT_EQ(builder.BuildBody(model.Body())->id, 1u);
 }
 
-TEST(MeshBuilder, PolygonNormalsTakeTheirSignAndUnusableIndicesFallBackToTheGeometry) {
-  auto b = Square();
-  b.vertices.push_back({2, 0, 0});  // on the line through 0 and 1
-  b.polygons = {
-      Piece({0, 1, 2}, 1),     // (0, 0, 1): up
-      Piece({0, 1, 2}, -1),    // negated: down
-      Piece({0, 1, 2}, 0),     // no normal: counter-clockwise from +z, up
-      Piece({0, 3, 2, 1}, 7),  // past the list: clockwise, down
-      Piece({0, 1, 4}, 0),     // no area: zero
-  };
-  Build build({b});
-  auto body = build.Body();
-  ASSERT_EQ(body->meshes.size(), 1u);
-  std::vector<Floats> normals;
-  for (const Vec4f& n : body->meshes[0]->polygons->flatNormals) normals.push_back(Xyz(n));
-  EXPECT_EQ(normals, (std::vector<Floats>{{0, 1, 0}, {-0.0f, -1, -0.0f}, {0, 1, 0}, {0, -1, 0}, {0, 0, 0}}));
-  MeshInfo* mesh = build.Finish(body, 0);
-  // Every corner of piece 1 carries the negated normal.
-  for (std::size_t k = 3; k < 6; ++k) EXPECT_FLOAT_EQ(mesh->normals[3 * k + 1], -1);
-}
+namespace {
 
-TEST(MeshBuilder, UniqueCornersPerPieceAndFansFromTheFirstCorner) {
-  hostmodel::Body b;
-  for (int i = 0; i < 9; ++i) b.vertices.push_back({double(i), double(i * i), 0});
-  b.polygonNormals = {{0, 0, 1}};
-  hostmodel::Polygon two;  // one polygon, two pieces sharing vertices 0 and 4
-  two.convexPieces = {{0, 1, 2, 3, 4}, {0, 4, 5}};
-  b.polygons = {two, Piece({6, 7, 6, 8})};  // vertex 6 twice in one piece
-  Build build({b});
-  auto body = build.Body();
-  ASSERT_EQ(body->meshes.size(), 1u);
-  MeshInfo* mesh = build.Finish(body, 0);
-  EXPECT_EQ(mesh->vertexCount, 11);
-  EXPECT_EQ(mesh->indexCount, 18);
-  EXPECT_EQ(mesh->indices, (std::vector<std::uint32_t>{0, 1, 2, 0, 2, 3, 0, 3, 4, 5, 6, 7, 8, 9, 8, 8, 8, 10}));
-  const std::uint32_t vertexOf[11] = {0, 1, 2, 3, 4, 0, 4, 5, 6, 7, 8};
-  for (std::size_t k = 0; k < 11; ++k) {
-    EXPECT_FLOAT_EQ(mesh->positions[3 * k], float(vertexOf[k])) << k;
-    EXPECT_FLOAT_EQ(mesh->positions[3 * k + 2], float(vertexOf[k] * vertexOf[k])) << k;
+struct Corners {
+  bool smooth;
+  Floats positions, normals, texCoords;
+  std::vector<std::uint32_t> indices;
+};
+
+// The finished meshes a body must give, worked out from the host's data
+// alone: every visible piece keeps its corners that name a vertex finite as
+// a float, and is dropped with fewer than three; a corner per vertex and
+// piece, fanned from the first corner; the renderer's frame (x, z + offset,
+// y); each polygon's flat normal as the case gives it, or on a curved
+// polygon with smoothing the vertex's own normal where it is finite; (0, 1)
+// without a texture, else the coordinate over the texture's repeat size,
+// v from the top. One mesh per texture and smoothness, in polygon order.
+std::vector<Corners> Reference(const hostmodel::Project& p, const std::vector<Floats>& flat, bool smoothing, float offset) {
+  const hostmodel::Body& b = p.elements[0].bodies[0];
+  std::vector<std::pair<std::pair<int, bool>, Corners>> meshes;
+  auto finite = [](const hostmodel::Vec3& v) { return std::isfinite(float(v.x)) && std::isfinite(float(v.y)) && std::isfinite(float(v.z)); };
+  for (std::size_t i = 0; i < b.polygons.size(); ++i) {
+    const hostmodel::Polygon& poly = b.polygons[i];
+    const bool smooth = smoothing && poly.curved;
+    for (const auto& piece : poly.convexPieces) {
+      std::vector<std::int32_t> kept;
+      for (std::int32_t c : piece)
+        if (c >= 0 && std::size_t(c) < b.vertices.size() && finite(b.vertices[std::size_t(c)])) kept.push_back(c);
+      if (poly.invisible || kept.size() < 3) continue;
+      const std::pair key(poly.textureIndex, smooth);
+      auto at = std::find_if(meshes.begin(), meshes.end(), [&](const auto& m) { return m.first == key; });
+      Corners& m = at != meshes.end() ? at->second : meshes.emplace_back(key, Corners{smooth, {}, {}, {}, {}}).second;
+      std::map<std::int32_t, std::uint32_t> corner;
+      for (std::int32_t c : kept) {
+        if (!corner.emplace(c, std::uint32_t(m.positions.size() / 3)).second) continue;
+        const hostmodel::Vec3& v = b.vertices[std::size_t(c)];
+        m.positions.insert(m.positions.end(), {float(v.x), float(v.z + offset), float(v.y)});
+        const bool own = smooth && finite(b.vertexNormals[std::size_t(c)]);
+        const hostmodel::Vec3& n = own ? b.vertexNormals[std::size_t(c)] : hostmodel::Vec3{};
+        const Floats normal = own ? Floats{float(n.x), float(n.z), float(n.y)} : flat[i];
+        m.normals.insert(m.normals.end(), normal.begin(), normal.end());
+        const hostmodel::Texture* t = poly.textureIndex ? &p.textures[std::size_t(poly.textureIndex - 1)] : nullptr;
+        const hostmodel::Vec2 uv = t ? b.texCoords[std::size_t(c)] : hostmodel::Vec2{};
+        m.texCoords.insert(m.texCoords.end(), {t ? float(uv.u / t->xSize) : 0, t ? float(1 - uv.v / t->ySize) : 1});
+      }
+      for (std::size_t k = 2; k < kept.size(); ++k)
+        m.indices.insert(m.indices.end(), {corner[kept[0]], corner[kept[k - 1]], corner[kept[k]]});
+    }
   }
+  std::vector<Corners> out;
+  for (auto& m : meshes) out.push_back(std::move(m.second));
+  return out;
 }
 
-TEST(MeshBuilder, SmoothNormalsFollowTheCornerAcrossAllPiecesOfAPolygon) {
-  hostmodel::Body b = Square();
-  b.vertexNormals = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0.6, 0.8, 0}};
-  hostmodel::Polygon curved;
-  curved.curved = true;
-  curved.convexPieces = {{0, 1, 2}, {0, 2, 3}};
-  b.polygons = {curved, Piece({0, 1, 2})};  // and a flat one of the same material
-  Build build({b});
-  auto body = build.Body();
-  ASSERT_EQ(body->meshes.size(), 2u);  // smooth and flat kept apart
-  EXPECT_FALSE(body->meshes[1]->smooth);
-  MeshInfo* smooth = build.Finish(body, 0);
-  ASSERT_TRUE(smooth->smooth);
-  // Unique corners 0 1 2 | 0 2 3, each with its own vertex's normal as
-  // (x, z, y).
-  EXPECT_EQ(smooth->normals, (Floats{1, 0, 0, 0, 0, 1, 0, 1, 0, 1, 0, 0, 0, 1, 0, 0.6f, 0, 0.8f}));
-  // Without the smoothing option the curved polygon is flat.
-  build.builder.SetOptions(false, false, 0);
-  auto flat = build.Body();
-  ASSERT_EQ(flat->meshes.size(), 1u);
-  const MeshInfo* mesh = build.Finish(flat, 0);
-  EXPECT_FALSE(mesh->smooth);
-  for (int k = 0; k < mesh->vertexCount; ++k) EXPECT_EQ(Triple(mesh->normals, std::size_t(k)), (Floats{0, 1, 0}));
-}
+}  // namespace
 
-TEST(MeshBuilder, TextureCoordinatesAreScaledByTheTextureSize) {
-  hostmodel::Texture t;
-  t.width = t.height = 2;
-  t.pixels.assign(16, 200);
-  t.fingerprint = "tiles";
-  t.xSize = 2.0;
-  t.ySize = 4.0;
-  hostmodel::Body b = Square();
-  b.texCoords = {{0, 0}, {1, 0}, {1, 2}, {0, 2}};
-  hostmodel::Polygon p = Piece({0, 1, 2, 3});
-  p.textureIndex = 1;
-  p.mapping.projection = hostmodel::TextureProjection::Vertex;
-  b.polygons = {p, Piece({0, 1, 2})};
-  hostmodel::Project project = OneElement({b});
-  project.textures.push_back(t);
-  HostModel model(project);
-  const testsupport::TempDir folder;
-  MaterialLibrary library;
-  library.BeginExport(&model.Model(), (folder.path() / "out.dae").u16string());
-  MeshBuilder builder(&library, nullptr, nullptr);
-  auto body = builder.BuildBody(model.Body());
-  ASSERT_EQ(body->meshes.size(), 2u);
-  MeshInfo* textured = body->meshes[0].get();
-  const MaterialRecord* record = library.Find(textured->materialKey);
-  ASSERT_TRUE(record->HasTexture());
-  ASSERT_TRUE(builder.FinishMesh(textured, record));
-  EXPECT_EQ(textured->texCoords, (Floats{0, 1, 0.5f, 1, 0.5f, 0.5f, 0, 0.5f}));
-  // The plain polygon's mesh has no texture: (0, 1) everywhere, and so has
-  // the textured mesh finished with a record that lost its texture.
-  MeshInfo* plainMesh = body->meshes[1].get();
-  ASSERT_TRUE(builder.FinishMesh(plainMesh, library.Find(plainMesh->materialKey)));
-  EXPECT_EQ(plainMesh->texCoords, (Floats{0, 1, 0, 1, 0, 1}));
-  auto again = builder.BuildBody(model.Body());
-  const MaterialRecord bare = PlainRecord();
-  ASSERT_TRUE(builder.FinishMesh(again->meshes[0].get(), &bare));
-  EXPECT_EQ(again->meshes[0]->texCoords, (Floats{0, 1, 0, 1, 0, 1, 0, 1}));
-  library.Reset();
-}
-
-TEST(MeshBuilder, BadHostDataDropsCornersAndPiecesWithoutReadingOutOfRange) {
+// One body in, finished meshes out, against the reference; the body's centre
+// is the mean of its usable vertices; and finished with a record without
+// texture, every mesh maps (0, 1).
+TEST(MeshBuilder, FinishedCornersFollowTheHostsBody) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  hostmodel::Body b;
-  // Vertex 4 is finite as a double but not once stored as a float.
-  b.vertices = {{0, 0, 0}, {3, 0, 0}, {0, 3, 0}, {nan, 0, 0}, {0, 1e300, 0}};
-  b.polygonNormals = {{0, 0, 1}, {nan, 0, 1}};
-  b.vertexNormals = {{nan, 0, 0}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}};
-  hostmodel::Polygon noPieces, shortPieces, curved = Piece({0, 1, 2});
-  noPieces.convexPieces.clear();
-  shortPieces.convexPieces = {{0, 1}, {}};
-  curved.curved = true;
-  b.polygons = {
-      Piece({0, 1, 2}),     // sound
-      Piece({0, 7, 1, 2}),  // vertex 7 does not exist: that corner goes
-      Piece({0, -5, 1}),    // two corners left: no area, dropped
-      Piece({0, 1, 3}),     // the NaN vertex goes, and with it the piece
-      Piece({4, 1, 2}),     // so does the one out of float range
-      Piece({0, 1, 2}, 2),  // a NaN normal: taken from the corners
-      noPieces, shortPieces,
-      curved,  // a NaN vertex normal: the polygon's normal
+  const Floats up{0, 1, 0}, down{0, -1, 0};
+  struct Case {
+    const char* what;
+    hostmodel::Body body;
+    std::vector<Floats> flat;  // each polygon's normal in the renderer's frame
+    bool smoothing = true;
+    float offset = 0;
   };
-  Build build({b});
-  auto body = build.Body();
-  EXPECT_FLOAT_EQ(body->centre[0], 1);  // the NaN vertex stays out
-  EXPECT_FLOAT_EQ(body->centre[2], 1);
-  ASSERT_EQ(body->meshes.size(), 2u);
-  const MeshInfo* flat = build.Finish(body, 0);
-  const MeshInfo* smooth = build.Finish(body, 1);
-  EXPECT_EQ(flat->indexCount, 9);  // polygons 1, 2 and 5
-  EXPECT_EQ(smooth->indexCount, 3);
-  // Every position and normal finite, every index in range (the fuzz test
-  // holds this for random soups); the fallbacks point up.
-  for (std::size_t k = 0; k < 9; ++k) EXPECT_EQ(Triple(flat->normals, k), (Floats{0, 1, 0})) << k;
-  for (std::size_t k = 0; k < 3; ++k) EXPECT_EQ(Triple(smooth->normals, k), (Floats{0, 1, 0})) << k;
-  for (const MeshInfo* m : {flat, smooth}) {
-    for (float f : m->positions) EXPECT_TRUE(std::isfinite(f));
-    for (std::uint32_t i : m->indices) EXPECT_LT(i, std::uint32_t(m->vertexCount));
+  std::vector<Case> cases;
+  {  // Host z plus the offset is up.
+    hostmodel::Body b;
+    b.vertices = {{1, 2, 3}, {3, 4, 5}, {5, 6, 7}};
+    b.polygonNormals = {{0, 0, 1}};
+    b.polygons = {Piece({0, 1, 2})};
+    cases.push_back({"frame", b, {up}, true, 0.5f});
+  }
+  {  // Signed normal indices; unusable ones fall back to the corners.
+    hostmodel::Body b = Square();
+    b.vertices.push_back({2, 0, 0});  // on the line through 0 and 1
+    b.polygons = {Piece({0, 1, 2}, 1), Piece({0, 1, 2}, -1), Piece({0, 1, 2}, 0), Piece({0, 3, 2, 1}, 7), Piece({0, 1, 4}, 0)};
+    cases.push_back({"polygon normals", b, {up, down, up, down, {0, 0, 0}}});
+  }
+  {  // Two pieces of one polygon sharing vertices; a vertex twice in a piece.
+    hostmodel::Body b;
+    for (int i = 0; i < 9; ++i) b.vertices.push_back({double(i), double(i * i), 0});
+    b.polygonNormals = {{0, 0, 1}};
+    hostmodel::Polygon two;
+    two.convexPieces = {{0, 1, 2, 3, 4}, {0, 4, 5}};
+    b.polygons = {two, Piece({6, 7, 6, 8})};
+    cases.push_back({"unique corners and fans", b, {up, up}});
+  }
+  {  // Smooth and flat polygons of one material kept apart; then no smoothing.
+    hostmodel::Body b = Square();
+    b.vertexNormals = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0.6, 0.8, 0}};
+    hostmodel::Polygon curved;
+    curved.curved = true;
+    curved.convexPieces = {{0, 1, 2}, {0, 2, 3}};
+    b.polygons = {curved, Piece({0, 1, 2})};
+    cases.push_back({"smooth normals", b, {up, up}});
+    cases.push_back({"smoothing off", b, {up, up}, false});
+  }
+  {  // A polygon's own texture, scaled by its repeat size.
+    hostmodel::Body b = Square();
+    b.texCoords = {{0, 0}, {1, 0}, {1, 2}, {0, 2}};
+    hostmodel::Polygon p = Piece({0, 1, 2, 3});
+    p.textureIndex = 1;
+    p.mapping.projection = hostmodel::TextureProjection::Vertex;
+    b.polygons = {p, Piece({0, 1, 2})};
+    cases.push_back({"texture", b, {up, up}});
+  }
+  {  // Bad host data: corners and pieces go, nothing is read out of range.
+    hostmodel::Body b;
+    b.vertices = {{0, 0, 0}, {3, 0, 0}, {0, 3, 0}, {nan, 0, 0}, {0, 1e300, 0}};  // 1e300 is no float
+    b.polygonNormals = {{0, 0, 1}, {nan, 0, 1}};
+    b.vertexNormals = {{nan, 0, 0}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}};
+    hostmodel::Polygon noPieces, shortPieces, curved = Piece({0, 1, 2});
+    noPieces.convexPieces.clear();
+    shortPieces.convexPieces = {{0, 1}, {}};
+    curved.curved = true;
+    b.polygons = {Piece({0, 1, 2}), Piece({0, 7, 1, 2}), Piece({0, -5, 1}), Piece({0, 1, 3}), Piece({4, 1, 2}),
+                  Piece({0, 1, 2}, 2), noPieces, shortPieces, curved};
+    cases.push_back({"bad host data", b, std::vector<Floats>(9, up)});
+  }
+  hostmodel::Texture tiles;
+  tiles.width = tiles.height = 2;
+  tiles.pixels.assign(16, 200);
+  tiles.fingerprint = "tiles";
+  tiles.xSize = 2.0;
+  tiles.ySize = 4.0;
+  const testsupport::TempDir folder;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    hostmodel::Project project = OneElement({c.body});
+    project.textures.push_back(tiles);
+    const std::vector<Corners> expected = Reference(project, c.flat, c.smoothing, c.offset);
+    HostModel model(project);
+    MaterialLibrary library;
+    library.BeginExport(&model.Model(), (folder.path() / "out.dae").u16string());
+    MeshBuilder builder(&library, nullptr, nullptr);
+    builder.SetOptions(c.smoothing, false, c.offset);
+    auto body = builder.BuildBody(model.Body());
+    ASSERT_EQ(body->meshes.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      MeshInfo* m = body->meshes[i].get();
+      ASSERT_TRUE(builder.FinishMesh(m, library.Find(m->materialKey)));
+      EXPECT_EQ(m->smooth, expected[i].smooth) << i;
+      EXPECT_EQ(m->positions, expected[i].positions) << i;
+      EXPECT_EQ(m->normals, expected[i].normals) << i;
+      EXPECT_EQ(m->texCoords, expected[i].texCoords) << i;
+      EXPECT_EQ(m->indices, expected[i].indices) << i;
+      EXPECT_EQ(std::pair(m->vertexCount, m->indexCount), std::pair(std::int32_t(m->positions.size() / 3), std::int32_t(m->indices.size())));
+    }
+    Floats centre(3, 0.0f);
+    float usable = 0;
+    for (const hostmodel::Vec3& v : c.body.vertices) {
+      const Floats f{float(v.x), float(v.z + c.offset), float(v.y)};
+      if (!std::all_of(f.begin(), f.end(), [](float x) { return std::isfinite(x); })) continue;
+      usable += 1;
+      for (int k = 0; k < 3; ++k) centre[std::size_t(k)] += f[std::size_t(k)];
+    }
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(body->centre[k], centre[std::size_t(k)] / usable, 1e-5) << k;
+    const MaterialRecord bare = PlainRecord();
+    auto again = builder.BuildBody(model.Body());
+    for (auto& m : again->meshes) {
+      ASSERT_TRUE(builder.FinishMesh(m.get(), &bare));
+      for (std::size_t k = 0; k < m->texCoords.size(); ++k) EXPECT_EQ(m->texCoords[k], float(k % 2)) << k;
+    }
+    library.Reset();
   }
 }
 

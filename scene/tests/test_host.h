@@ -1,7 +1,9 @@
 // The host stand-in inside a scene test program: a host whose function
 // table this program's glue uses (as a loaded add-on's would), a project
-// written to a real file and opened, and the modeler view on its 3D model.
-// A project that cannot be written or opened fails the test.
+// written to a real file and opened, and the modeler view on its 3D model;
+// or a project made in code served through the host's modeler interface
+// alone, so bodies are read exactly as the add-on reads them. A project
+// that cannot be written or opened fails the test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +17,7 @@
 #include "hostmodel/model.h"
 #include "hostmodel/project_file.h"
 #include "hostsdk/loader.h"
+#include "hostsdk/modeler.h"
 #include "hostsdk/sight.h"
 
 #include "scene_test_entry.h"
@@ -32,6 +35,44 @@ inline hostmodel::Material MakeMaterial(const std::string& name, hostmodel::Colo
   m.surfaceColor = colour;
   m.textureIndex = texture;
   return m;
+}
+
+// A project's 3D model without a host around it.
+class HostModel {
+ public:
+  explicit HostModel(hostmodel::Project project)
+      : model3D_(std::make_shared<Modeler::Model3D>(std::make_shared<hostmodel::Project>(std::move(project)))) {
+    model_.Attach(model3D_);
+  }
+  const ModelerAPI::Model& Model() const { return model_; }
+  // Body b (from 1) of element e (from 1).
+  ModelerAPI::Body Body(int e = 1, int b = 1) const {
+    ModelerAPI::Element element;
+    model_.GetElement(e, &element);
+    ModelerAPI::Body body;
+    element.GetBody(b, &body);
+    return body;
+  }
+
+ private:
+  std::shared_ptr<Modeler::Model3D> model3D_;
+  ModelerAPI::Model model_;
+};
+
+// A project of one element with the given bodies.
+inline hostmodel::Project OneElement(std::vector<hostmodel::Body> bodies) {
+  hostmodel::Project project;
+  project.elements.emplace_back().guid = hostmodel::Guid::FromName("mesh-test");
+  project.elements[0].bodies = std::move(bodies);
+  return project;
+}
+
+// A flat polygon of one convex piece over the given 0-based vertices.
+inline hostmodel::Polygon Piece(std::vector<std::int32_t> corners, std::int32_t normalIndex = 1) {
+  hostmodel::Polygon p;
+  p.normalIndex = normalIndex;
+  p.convexPieces.push_back(std::move(corners));
+  return p;
 }
 
 class HostFixture : public ::testing::Test {
