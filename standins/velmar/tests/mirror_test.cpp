@@ -61,10 +61,10 @@ TEST(MirrorTest, EachLieIsSaidOnceWithRecordAndFieldAndWhatWasGoodStays) {
   };
   const Lie lies[] = {
       // 24 vertices, 36 indices: the indices start at byte 780.
-      {"PAST", {"box PAST 0 0 0 1 1 1", "geometry PAST", "pokeblock PAST geometry 784 9999"}, "geometry block indices"},
+      {"PAST", {"box PAST 0 0 0 1 1 1", "geometry PAST", "poke PAST.geometry 784 9999"}, "geometry block indices"},
       {"SIZE", {"poke SIZE 4 100"}, "size"},
       {"NOWHERE", {"poke NOWHERE 1924 30583", "poke NOWHERE 1928 4096"}, "geometryBlockId"},
-      {"SHORT", {"texture SHORT 4 4 1", "pokeblock SHORT texture 2 100000"}, "texture block fileSize"},
+      {"SHORT", {"texture SHORT 4 4 1", "poke SHORT.texture 2 100000"}, "texture block fileSize"},
       {"TEXNONE", {"texture TEXNONE 4 4 1", "poke TEXNONE 1380 30583"}, "textureBlockId"},
       // Read within the mapping, the geometry is whole.
       {"CAP", {"box CAP 2 0 0 3 1 1", "geometry CAP", "poke CAP 1928 1073741824"}, "geometryBlockCapacity"},
@@ -76,7 +76,7 @@ TEST(MirrorTest, EachLieIsSaidOnceWithRecordAndFieldAndWhatWasGoodStays) {
     expected[{"SRFC", id}] = {lie.field};
   }
   Ask("camera 0 1.5 -3 0 1.5 5 55");
-  Ask("pokeview 4 100");
+  Ask("poke view 4 100");
   Ask("status tool=one");
   Ask("publish");
 
@@ -111,9 +111,9 @@ TEST(MirrorTest, EachLieIsSaidOnceWithRecordAndFieldAndWhatWasGoodStays) {
   Ask("poke GOOD 4 4096");
   Ask("box KEEP 2 0 0 3 1 1");
   Ask("geometry KEEP");
-  Ask("pokeblock KEEP geometry 1552 123456");  // 48 vertices: indices at 1548
+  Ask("poke KEEP.geometry 1552 123456");  // 48 vertices: indices at 1548
   Ask("texfile FILE /no/such/texture.png");
-  Ask("pokestat 20 30583");
+  Ask("poke stat 20 30583");
   Ask("publish");
   update();
   EXPECT_EQ(said, (decltype(said){{{"SRFC", good}, {"size"}},
@@ -138,7 +138,7 @@ TEST(MirrorTest, EachLieIsSaidOnceWithRecordAndFieldAndWhatWasGoodStays) {
   Ask("poke SIZE 4 1932");
   Ask("geometry PAST");
   Ask("texfile FILE " + png);
-  Ask("pokeview 4 652");
+  Ask("poke view 4 652");
   Ask("camera 0 1.5 -3 0 1.5 5 50");
   Ask("status tool=two");
   Ask("publish");

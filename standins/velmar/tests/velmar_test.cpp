@@ -279,8 +279,9 @@ TEST(PeerVelmarTest, AMirrorHoldsWhatWasPublishedWhileVelmarNamesEachStep) {
   ASSERT_NE(Find(mirror, "Brick wall")->texture, nullptr);
   EXPECT_EQ(Find(mirror, "Brick wall")->texture->source, png);
   EXPECT_EQ(Find(mirror, "Brick wall")->texture->image.rgba, fromBlock.rgba);
-  update = NextEvent(*velmar, "update", [&](const json& u) { return Named(u, wall)["texture"] == png; });
-  EXPECT_EQ(update["changed"]["surfaces"].size(), 1u);
+  // velmar names the file (read before the camera below, so that the
+  // camera's update carries nothing else).
+  EXPECT_FALSE(NextEvent(*velmar, "update", [&](const json& u) { return Named(u, wall)["texture"] == png; }).is_null());
   // Of all this the wall's geometry was read once, the box's twice.
   EXPECT_EQ(mirror.readCounts().at(wall).geometry, 1u);
   EXPECT_EQ(mirror.readCounts().at(box).geometry, 2u);

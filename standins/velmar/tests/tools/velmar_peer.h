@@ -43,7 +43,8 @@ inline json NextEvent(ChildProcess& child, const std::string& event, int timeout
 }
 
 #ifdef VELMAR_PUBLISHER
-// The test publisher (velmar_test_publisher) on a link of that name.
+// The test publisher (velmar_test_publisher) on a link of that name; a
+// command it does not understand fails the test.
 class Publisher {
  public:
   explicit Publisher(const std::u16string& name) : child_(ChildProcess::Start(VELMAR_PUBLISHER, {Narrow(name)})) {}
@@ -51,6 +52,7 @@ class Publisher {
   std::string Ask(const std::string& command) {
     std::string line;
     EXPECT_TRUE(child_->Send(command) && child_->ReadLine(&line, 10000)) << command;
+    EXPECT_NE(line.rfind("unknown", 0), 0u) << command << ": " << line;
     return line;
   }
   // The record id that ends the answer ("surface KEY ID").
