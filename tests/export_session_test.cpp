@@ -17,13 +17,6 @@ namespace {
 
 using namespace system_test;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // Every entry below folder (hidden ones too) with its content; folders as
 // "<folder>". Two equal snapshots: the same files, byte for byte.
 std::map<std::string, std::string> Snapshot(const std::string& folder) {

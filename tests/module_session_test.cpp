@@ -65,13 +65,6 @@ void EndRenderers() {
   AwaitRenderers(0);
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 int Velmar(const std::string& args) {
   return std::system(("'" + std::string(VELMAR_PATH) + "' " + args + " > /dev/null 2>&1").c_str());
 }
@@ -82,7 +75,6 @@ int Velmar(const std::string& args) {
 // and the palette with its commands and the host's control messages.
 TEST(ModuleSession, FromLoadToUnloadWithoutALink) {
   ForgetSettings();
-  const std::string png = Root() + "/palette.png";
   auto r = RunModule("module", Menus("-----+++") + R"HS(
 answer dialog 32205 select 9 2; select 9 6; click 1
 menu 32107
@@ -110,7 +102,6 @@ expect tooltip 1 "About Velmar® Corvanta® for ArchiCAD - v.3.50"
 expect tooltip 2 "Start Corvanta to view your project in Velmar."
 expect tooltip 4 "Status: Corvanta stopped"
 palette tooltip 7
-palette png )HS" + png + R"HS(
 palette control disable
 expect palette 1 disabled
 expect palette 6 disabled
@@ -138,16 +129,13 @@ expect menu 32106 unchecked
 unload
 )HS");
   EXPECT_EQ(r.status, 0) << r.output;
-  const auto menus = r.Of("menu.register");
   std::vector<int> ids;
-  for (const auto& m : menus) ids.push_back(m.value("menu", 0));
+  for (const auto& m : r.Of("menu.register")) ids.push_back(m.value("menu", 0));
   ASSERT_EQ(ids, (std::vector<int>{32101, 32102, 32103, 32104, 32106, 32107, 32105, 32100, 32110}));
-  EXPECT_EQ(menus[0]["text"], "Start Corvanta");
-  EXPECT_EQ(menus[0]["title"], "Corvanta\u00ae");
-  EXPECT_EQ(menus[0]["icon"], 32101);
-  EXPECT_EQ(menus[8]["icon"], 32106);
-  EXPECT_EQ(menus[8]["position"], 12);
-  EXPECT_EQ(menus[3]["text"], "Start camera synchronization");
+  EXPECT_TRUE(r.Has("menu.register", {{"menu", 32101}, {"text", "Start Corvanta"}, {"title", "Corvanta\u00ae"},
+                                      {"icon", 32101}}));
+  EXPECT_TRUE(r.Has("menu.register", {{"menu", 32110}, {"icon", 32106}, {"position", 12}}));
+  EXPECT_TRUE(r.Has("menu.register", {{"menu", 32104}, {"text", "Start camera synchronization"}}));
   EXPECT_EQ(r.Of("menu.handler").size(), 9u);
   EXPECT_NE(r.output.find("Velmar Corvanta for ArchiCAD"), std::string::npos) << r.output;
   EXPECT_EQ(r.output.find("Abnormal add-on termination"), std::string::npos);
@@ -198,11 +186,8 @@ unload
   EXPECT_EQ(r.Of("hook.install").size(), 1u);
   EXPECT_EQ(r.Of("hook.remove").size(), 1u);
 
-  // The palette: the separator has no tooltip of ours; its picture is a PNG.
+  // The palette's separator has no tooltip of ours.
   EXPECT_TRUE(r.Has("dialog.tooltip", {{"item", 7}, {"returned", 0}})) << r.output;
-  const std::string picture = ReadAll(png);
-  EXPECT_EQ(picture.substr(1, 3), "PNG");
-  EXPECT_GT(picture.size(), 1000u);
 }
 
 // The settings dialog stores every change; offsets are stored in metres

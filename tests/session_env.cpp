@@ -73,6 +73,11 @@ Run ReadLog(const std::string& path) {
   return r;
 }
 
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 std::string LoadLine() { return std::string("load ") + CORVANTA_MODULE_PATH + "\n"; }
 
 std::string SavedProject(const std::string& name) { return "sample\nsaveas " + Root() + "/" + name + ".pln\n"; }

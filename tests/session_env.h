@@ -41,6 +41,8 @@ struct Run {
 };
 // hostsim's JSON log file.
 Run ReadLog(const std::string& path);
+// A file's bytes; empty when it cannot be read.
+std::string ReadAll(const std::string& path);
 
 // "load <module>" followed by script, run as "hostsim --no-launch --quiet
 // --json -" with its output read through a pipe. A fileSizeLimit other than
