@@ -28,7 +28,6 @@
 #include "hostmodel/sample.h"
 #include "isolation.h"
 #include "livelink/live_connection.h"
-#include "platform/win32.h"
 #include "scene_mirror.h"
 #include "tools/velmar_peer.h"
 #include "util/text.h"
@@ -162,17 +161,6 @@ class ModelTest : public ::testing::Test {
     ASSERT_TRUE(hostmodel::SaveProjectFile(hostmodel::SampleBuilding(), project_).ok());
     link_ = base::FromUtf8((dir_ / "House.dae").string());
 
-    // The add-on's vertical offset: a custom height.
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Torvik\\PluginForArchiCAD", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              0);
-    const DWORD custom = 0;
-    const std::u16string height = u"0.25";
-    RegSetValueExW(key, u"OffsetType", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&custom), sizeof custom);
-    RegSetValueExW(key, u"CustomOffset", 0, REG_SZ, reinterpret_cast<const BYTE*>(height.c_str()),
-                   static_cast<DWORD>((height.size() + 1) * 2));
-    RegCloseKey(key);
   }
   void TearDown() override {
     if (host_ != nullptr) {
@@ -231,6 +219,9 @@ TEST_F(ModelTest, TheMirrorEqualsTheHostsModelAndAnEditRereadsOnlyItsSurface) {
                                                   (dir_ / "session.jsonl").string()});
   ASSERT_NE(host_, nullptr);
   Host("open " + project_);
+  // The add-on's vertical offset, set in its dialog: a custom height.
+  Host("answer dialog 32205 select 9 6; set 11 0.25; click 1");
+  Host("menu 32107");
   Host("window 3d");
   Host("menu 32101");  // Start Corvanta
   AwaitVelmar("geometries");
