@@ -1,15 +1,11 @@
 // The COLLADA export as a user meets it in hostsim with the add-on.
+// What the document holds is the COLLADA tests' matter; here: the user's
+// message box, the status bar, the host's error code and the files left.
 #include <gtest/gtest.h>
-#include <assimp/material.h>
-#include <assimp/postprocess.h>
-#include <assimp/scene.h>
 
-#include <assimp/Importer.hpp>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "session_env.h"
 
@@ -32,9 +28,8 @@ std::string LastStatus(const Run& r) {
   return r.Of("statusbar").empty() ? "" : r.Of("statusbar").back().value("text", "");
 }
 
-// A sample project exported into dest/: the document's materials read back
-// by another program have the host's opacities, and an export over it
-// keeps the texture folder's other files and leaves nothing of its own.
+// A sample project exported into dest/; an export over it keeps the
+// texture folder's other files and leaves nothing of its own.
 TEST(ExportSession, ExportsThatSucceedAndExportsThatFail) {
   const std::string root = Root() + "/export", project = root + "/house.pln";
   const std::string dest = root + "/dest", document = dest + "/house.dae", textures = dest + "/house_Textures";
@@ -42,31 +37,6 @@ TEST(ExportSession, ExportsThatSucceedAndExportsThatFail) {
   const std::string exportIt = "open " + project + "\nwindow 3d\nsave3d " + document + "\n";
   auto first = RunModule("export-first", "sample\nsaveas " + project + "\n" + exportIt);
   ASSERT_EQ(first.status, 0) << first.output;
-
-  const json saved = json::parse(ReadAll(project));
-  std::map<std::string, float> hostOpacity;
-  for (const auto& m : saved["materials"]) hostOpacity[m["name"]] = 1.0f - m.value("transparency", 0.0f) / 100.0f;
-  ASSERT_EQ(hostOpacity.count("Glass"), 1u);
-  Assimp::Importer importer;
-  const aiScene* scene = importer.ReadFile(document, aiProcess_Triangulate);
-  ASSERT_NE(scene, nullptr) << importer.GetErrorString();
-  std::size_t compared = 0;
-  for (unsigned i = 0; i < scene->mNumMaterials; ++i) {
-    aiString name;
-    scene->mMaterials[i]->Get(AI_MATKEY_NAME, name);
-    float opacity = 1.0f;  // no opacity read: opaque
-    scene->mMaterials[i]->Get(AI_MATKEY_OPACITY, opacity);
-    const std::string n = name.C_Str();
-    if (n == "Velmar Node Material") {
-      EXPECT_NEAR(opacity, 0.01f, 1e-6) << n;  // the marker, nearly invisible as meant
-      continue;
-    }
-    const auto host = hostOpacity.find(n);
-    ASSERT_NE(host, hostOpacity.end()) << "a material the host does not have: " << n;
-    EXPECT_NEAR(opacity, host->second, 0.0005) << n;
-    ++compared;
-  }
-  EXPECT_GE(compared, hostOpacity.size()) << "every host material of the sample is in the document";
 
   ASSERT_TRUE(fs::is_directory(textures));
   std::ofstream(textures + "/notes.txt") << "the user's own file\n";
@@ -129,8 +99,7 @@ menu 32105
 
   // A destination that is a folder.
   fs::create_directories(root + "/Folder.dae/inside");
-  auto folder = RunModule("export-folder",
-                                      "open " + project + "\nwindow 3d\nsave3d " + root + "/Folder.dae\n");
+  auto folder = RunModule("export-folder", "open " + project + "\nwindow 3d\nsave3d " + root + "/Folder.dae\n");
   EXPECT_EQ(folder.status, 1) << folder.output;
   ASSERT_EQ(folder.Of("error").size(), 1u) << folder.output;
   EXPECT_NE(folder.Of("error")[0].value("reason", "").find("(error 0x81060001)"), std::string::npos);

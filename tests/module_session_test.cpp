@@ -22,26 +22,6 @@ namespace {
 
 using namespace system_test;
 
-// expect lines for the menu items 32101 (start), 32102 (pause), 32103
-// (stop), 32104 (camera), 32105 (export), 32106 (palette), 32107 (settings)
-// and 32100 (about) in that order: '+' enabled, '-' disabled, '.' not looked at.
-std::string Menus(std::string_view states) {
-  static const int ids[] = {32101, 32102, 32103, 32104, 32105, 32106, 32107, 32100};
-  std::string lines;
-  for (std::size_t i = 0; i < states.size(); ++i)
-    if (states[i] != '.') lines += "expect menu " + std::to_string(ids[i]) + (states[i] == '+' ? " enabled\n" : " disabled\n");
-  return lines;
-}
-
-// expect lines for the palette's icons of the link (item 2), the status
-// (item 4) and the camera (item 5); 0 is not looked at.
-std::string Icons(int link, int status, int camera = 0) {
-  std::string lines;
-  for (auto [item, icon] : {std::pair{2, link}, {4, status}, {5, camera}})
-    if (icon != 0) lines += "expect palette " + std::to_string(item) + " icon " + std::to_string(icon) + "\n";
-  return lines;
-}
-
 // The ids of the processes of running renderer windows (velmar).
 std::vector<DWORD> RendererProcesses() {
   std::vector<DWORD> pids;
@@ -90,25 +70,13 @@ expect menu 32104 unchecked
 menu 32110
 expect menu 32106 checked
 expect menu 32110 checked
-expect palette 1 enabled
-expect palette 2 enabled
-expect palette 3 disabled
-expect palette 4 enabled
-expect palette 5 disabled
-expect palette 6 enabled
-expect palette 8 enabled
-)HS" + Icons(32111, 32131, 32120) + R"HS(
+)HS" + Palette("++-+-+.+") + Icons(32111, 32131, 32120) + R"HS(
 expect tooltip 1 "About Velmar® Corvanta® for ArchiCAD - v.3.50"
 expect tooltip 2 "Start Corvanta to view your project in Velmar."
 expect tooltip 4 "Status: Corvanta stopped"
 palette tooltip 7
 palette control disable
-expect palette 1 disabled
-expect palette 6 disabled
-palette control enable
-expect palette 1 enabled
-expect palette 3 disabled
-expect palette 6 enabled
+)HS" + Palette("-....-") + "palette control enable\n" + Palette("+.-..+") + R"HS(
 palette control visible
 menu 32106
 expect menu 32106 unchecked
@@ -119,11 +87,7 @@ expect menu 32110 checked
 close
 menu 32106
 menu 32106
-expect palette 2 disabled
-expect palette 5 disabled
-expect palette 8 disabled
-expect palette 6 enabled
-expect palette 1 enabled
+)HS" + Palette("+-..-+.-") + R"HS(
 palette close
 expect menu 32106 unchecked
 unload
@@ -193,8 +157,11 @@ unload
 // The settings dialog stores every change; offsets are stored in metres
 // whatever the project's units; the project's auto-text carries the offset
 // and wins over the registry's when the project is opened again; a project
-// without the auto-text gets it when Custom is chosen.
-TEST(ModuleSession, SettingsDialogStoresEveryChangeAndTheOffsetTravelsWithTheProject) {
+// without the auto-text gets it when Custom is chosen. The project's levels
+// name the pop-up's entry and give the height shown; when the host cannot
+// answer, the dialog falls back to the design's level names and a zero
+// height, and the web links to an empty host label.
+TEST(ModuleSession, SettingsDialogStoresEveryChangeTheOffsetTravelsWithTheProjectAndLevelsAreShown) {
   ForgetSettings();
   auto r = RunModule("settings", SavedProject("settings") + R"HS(
 answer dialog 32205 check 2 off; check 4 off; select 9 6; set 11 1.5; click 1
@@ -225,22 +192,7 @@ signal reopen
 open )HS" + Root() + R"HS(/settings.pln
 answer dialog 32205 click 1
 menu 32107
-)HS");
-  EXPECT_EQ(again.status, 0) << again.output;
-  const auto reopened = again.After("reopen");
-  EXPECT_TRUE(reopened.Has("dialog.item", {{"item", 11}, {"what", "number"}, {"value", 1.5}})) << again.output;
-  // The switches as stored: camera sync off, the one beside it on.
-  EXPECT_TRUE(reopened.Has("dialog.item", {{"item", 3}, {"what", "value"}, {"value", 1}})) << again.output;
-  EXPECT_FALSE(reopened.Has("dialog.item", {{"item", 2}, {"what", "value"}, {"value", 1}})) << again.output;
-}
-
-// The project's levels name the pop-up's entry and give the height shown;
-// when the host cannot answer, the dialog falls back to the design's level
-// names and a zero height, the web links to an empty host label, and
-// nothing is lost from the store.
-TEST(ModuleSession, LevelsOfTheProjectAndFailingHostQueries) {
-  ForgetSettings();
-  auto r = RunModule("levels", SavedProject("levels") + R"HS(
+signal levels
 set levels Ground 0 Roof 7.5
 answer dialog 32205 select 9 4; click 1
 menu 32107
@@ -253,20 +205,23 @@ answer dialog 32204 click 5; click 1
 menu 32100
 fault off
 )HS");
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(SettingsValue("OffsetType"), 4);
-  EXPECT_TRUE(r.Has("dialog.change", {{"item", 9}, {"text", "Roof"}})) << r.output;
-  EXPECT_TRUE(r.Has("dialog.item", {{"item", 11}, {"what", "number"}, {"value", 7.5}})) << r.output;
-  EXPECT_TRUE(r.Has("dialog.item", {{"item", 11}, {"what", "disabled"}})) << r.output;
+  EXPECT_EQ(again.status, 0) << again.output;
+  const auto reopened = again.After("reopen");
+  EXPECT_TRUE(reopened.Has("dialog.item", {{"item", 11}, {"what", "number"}, {"value", 1.5}})) << again.output;
+  // The switches as stored: camera sync off, the one beside it on.
+  EXPECT_TRUE(reopened.Has("dialog.item", {{"item", 3}, {"what", "value"}, {"value", 1}})) << again.output;
+  EXPECT_FALSE(reopened.Has("dialog.item", {{"item", 2}, {"what", "value"}, {"value", 1}})) << again.output;
 
-  const auto faulty = r.After("faults");
-  EXPECT_TRUE(faulty.Has("dialog.change", {{"item", 9}, {"text", "2nd Reference Level"}})) << r.output;
-  bool levelHeightShown = false;
+  EXPECT_EQ(SettingsValue("OffsetType"), 4);
+  const auto levels = again.After("levels"), faulty = again.After("faults");
+  EXPECT_TRUE(levels.Has("dialog.change", {{"item", 9}, {"text", "Roof"}})) << again.output;
+  EXPECT_TRUE(levels.Has("dialog.item", {{"item", 11}, {"what", "number"}, {"value", 7.5}})) << again.output;
+  EXPECT_TRUE(levels.Has("dialog.item", {{"item", 11}, {"what", "disabled"}})) << again.output;
+  EXPECT_TRUE(faulty.Has("dialog.change", {{"item", 9}, {"text", "2nd Reference Level"}})) << again.output;
   for (const auto& e : faulty.Of("dialog.item"))
-    if (e.value("item", 0) == 11 && e.value("what", "") == "number" && e["value"] != 0.0) levelHeightShown = true;
-  EXPECT_FALSE(levelHeightShown) << r.output;
+    EXPECT_FALSE(e.value("item", 0) == 11 && e.value("what", "") == "number" && e["value"] != 0.0) << e;
   const auto shell = faulty.Of("shell");
-  ASSERT_EQ(shell.size(), 1u) << r.output;
+  ASSERT_EQ(shell.size(), 1u) << again.output;
   EXPECT_NE(shell[0]["file"].get<std::string>().find("/support.html?utm_source=&utm_medium=3%2e50%2e904"),
             std::string::npos);
 }
@@ -357,58 +312,6 @@ TEST(ModuleSession, TheRendererCheckJudgesOffersAndStarts) {
   EXPECT_NE(text.find(" ready (pid"), std::string::npos) << text;
   EndRenderers();
   Velmar("uninstall");
-}
-
-// The link's states as the menu and the palette show them, in a palette
-// that stays open and in one made again from its resource (which must show
-// the state's icons and tooltips, not the resource's). No renderer is
-// installed here: the check's alert is declined and the link starts anyway.
-TEST(ModuleSession, MenuAndPaletteFollowTheLinkThroughStartPauseResumeAndStop) {
-  EndRenderers();
-  ForgetSettings();
-  auto r = RunModule("states", SavedProject("states") + R"HS(
-window 3d
-projection perspective
-menu 32106
-answer alert No
-menu 32101
-expect status "Corvanta started."
-)HS" + Menus("-+++..-") + Icons(32112, 32133, 32122) + R"HS(
-expect menu 32104 checked
-expect menutext 32104 "Stop camera synchronization"
-expect palette 6 disabled
-expect tooltip 2 "Pause Corvanta to complete changes and improve performance while modeling."
-menu 32106
-menu 32106
-)HS" + Icons(32112, 32133, 32122) + R"HS(
-expect tooltip 4 "Status: Corvanta running"
-expect tooltip 5 "Stop camera synchronization with Velmar."
-menu 32104
-expect menu 32104 unchecked
-expect menutext 32104 "Start camera synchronization"
-expect palette 5 icon 32121
-menu 32102
-expect menutext 32101 "Resume Corvanta"
-)HS" + Menus("+-.-") + Icons(32113, 32132, 32120) + "palette close\nmenu 32110\n" + Icons(32113, 32132, 32120) + R"HS(
-expect tooltip 2 "Resume Corvanta to update changes in Velmar."
-expect tooltip 4 "Status: Corvanta paused"
-expect tooltip 5 "Switch back to a perspective view to synchronize the camera."
-menu 32101
-expect menutext 32101 "Start Corvanta"
-palette click 3
-expect status "Corvanta® stopped."
-)HS" + Menus("......+") + Icons(32111, 32131) + R"HS(
-expect tooltip 2 "Start Corvanta to view your project in Velmar."
-expect tooltip 4 "Status: Corvanta stopped"
-)HS");
-  EXPECT_EQ(r.status, 0) << r.output;
-  // Texts change only with the choice: camera (on), camera (off), Resume,
-  // Start; the stop finds the camera text already reading Start.
-  std::vector<std::string> texts;
-  for (const auto& e : r.Of("menu.text")) texts.push_back(e.value("text", ""));
-  EXPECT_EQ(texts, (std::vector<std::string>{"Stop camera synchronization", "Start camera synchronization",
-                                             "Resume Corvanta", "Start Corvanta"}))
-      << r.output;
 }
 
 // Starts that are refused with a box: a second host instance linking a

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "livelink/canonical_scene.h"
@@ -51,6 +52,15 @@ Run RunModule(const std::string& name, const std::string& script, unsigned long 
 std::string LoadLine();
 // A sample project saved as Root()/<name>.pln.
 std::string SavedProject(const std::string& name);
+
+// hostsim's expect lines for what the user sees. A row holds a character
+// per item: '+' enabled, '-' disabled, '.' not looked at. Menus: start,
+// pause, stop, camera, export, palette, settings, about; Palette: its items
+// 1 to 8. Icons: the palette's icons of the link (item 2), the status (4)
+// and the camera (5), 0 not looked at.
+std::string Menus(std::string_view states);
+std::string Palette(std::string_view states);
+std::string Icons(int link, int status, int camera = 0);
 
 // Raises a signal that hostsim's `await` takes down.
 void Raise(const std::string& name);
