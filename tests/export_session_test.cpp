@@ -1,28 +1,17 @@
 // The COLLADA export as a user meets it in hostsim with the add-on.
+// What the document holds is the COLLADA tests' matter; here: the user's
+// message box, the status bar, the host's error code and the files left.
 #include <gtest/gtest.h>
-#include <assimp/material.h>
-#include <assimp/postprocess.h>
-#include <assimp/scene.h>
 
-#include <assimp/Importer.hpp>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "session_env.h"
 
 namespace {
 
 using namespace system_test;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Every entry below folder (hidden ones too) with its content; folders as
 // "<folder>". Two equal snapshots: the same files, byte for byte.
@@ -39,9 +28,9 @@ std::string LastStatus(const Run& r) {
   return r.Of("statusbar").empty() ? "" : r.Of("statusbar").back().value("text", "");
 }
 
-// A sample project exported into dest/: the document's materials read back
-// by another program have the host's opacities, and an export over it
-// keeps the texture folder's other files and leaves nothing of its own.
+// A sample project exported into dest/ leaves nothing there but the
+// document and its texture folder (whose other files stay: the COLLADA
+// tests' matter).
 TEST(ExportSession, ExportsThatSucceedAndExportsThatFail) {
   const std::string root = Root() + "/export", project = root + "/house.pln";
   const std::string dest = root + "/dest", document = dest + "/house.dae", textures = dest + "/house_Textures";
@@ -49,38 +38,7 @@ TEST(ExportSession, ExportsThatSucceedAndExportsThatFail) {
   const std::string exportIt = "open " + project + "\nwindow 3d\nsave3d " + document + "\n";
   auto first = RunModule("export-first", "sample\nsaveas " + project + "\n" + exportIt);
   ASSERT_EQ(first.status, 0) << first.output;
-
-  const json saved = json::parse(ReadAll(project));
-  std::map<std::string, float> hostOpacity;
-  for (const auto& m : saved["materials"]) hostOpacity[m["name"]] = 1.0f - m.value("transparency", 0.0f) / 100.0f;
-  ASSERT_EQ(hostOpacity.count("Glass"), 1u);
-  Assimp::Importer importer;
-  const aiScene* scene = importer.ReadFile(document, aiProcess_Triangulate);
-  ASSERT_NE(scene, nullptr) << importer.GetErrorString();
-  std::size_t compared = 0;
-  for (unsigned i = 0; i < scene->mNumMaterials; ++i) {
-    aiString name;
-    scene->mMaterials[i]->Get(AI_MATKEY_NAME, name);
-    float opacity = 1.0f;  // no opacity read: opaque
-    scene->mMaterials[i]->Get(AI_MATKEY_OPACITY, opacity);
-    const std::string n = name.C_Str();
-    if (n == "Velmar Node Material") {
-      EXPECT_NEAR(opacity, 0.01f, 1e-6) << n;  // the marker, nearly invisible as meant
-      continue;
-    }
-    const auto host = hostOpacity.find(n);
-    ASSERT_NE(host, hostOpacity.end()) << "a material the host does not have: " << n;
-    EXPECT_NEAR(opacity, host->second, 0.0005) << n;
-    ++compared;
-  }
-  EXPECT_GE(compared, hostOpacity.size()) << "every host material of the sample is in the document";
-
-  ASSERT_TRUE(fs::is_directory(textures));
-  std::ofstream(textures + "/notes.txt") << "the user's own file\n";
-  auto again = RunModule("export-again", exportIt);
-  EXPECT_EQ(again.status, 0) << again.output;
-  EXPECT_EQ(LastStatus(again), "Velmar Collada exporter: export complete.");
-  EXPECT_EQ(ReadAll(textures + "/notes.txt"), "the user's own file\n");
+  EXPECT_EQ(LastStatus(first), "Velmar Collada exporter: export complete.");
   for (const auto& entry : fs::directory_iterator(dest)) {
     const std::string name = entry.path().filename().string();
     EXPECT_TRUE(name == "house.dae" || name == "house_Textures") << name;
@@ -136,8 +94,7 @@ menu 32105
 
   // A destination that is a folder.
   fs::create_directories(root + "/Folder.dae/inside");
-  auto folder = RunModule("export-folder",
-                                      "open " + project + "\nwindow 3d\nsave3d " + root + "/Folder.dae\n");
+  auto folder = RunModule("export-folder", "open " + project + "\nwindow 3d\nsave3d " + root + "/Folder.dae\n");
   EXPECT_EQ(folder.status, 1) << folder.output;
   ASSERT_EQ(folder.Of("error").size(), 1u) << folder.output;
   EXPECT_NE(folder.Of("error")[0].value("reason", "").find("(error 0x81060001)"), std::string::npos);

@@ -131,12 +131,58 @@ ViewSeen ReadView(CorvantaAPI::LiveConnection& guest) {
   return v;
 }
 
-// One link through its life: the start's geometry and status record, the
-// camera record in perspective and (once) in parallel, an edit held while
-// paused and sent on resume, an edit made away from the 3D window sent on
-// coming back, a start while so paused resuming, and the renderer ending
-// the link.
-TEST_F(LinkProcessTest, ALinkFollowsCameraPauseAndWindowUntilTheRendererEndsIt) {
+// Links through their lives in one host. The first: the start's geometry
+// and status record, the camera record in perspective and (once) in
+// parallel, an edit held while paused and sent on resume, an edit made away
+// from the 3D window sent on coming back, a start while so paused resuming,
+// and the renderer ending the link. Then, with no renderer (the check's
+// alert declined, the link starts anyway), the states as the menu and the
+// palette show them (in a palette that stays open and in one made again
+// from its resource, which must show the state's icons and tooltips, not
+// the resource's), and the stops as the registry of connections shows
+// them: the palette's stop button, a save under the same name (the link
+// goes on) and under another (the old name's link ends), closing the
+// project.
+TEST_F(LinkProcessTest, LinksFollowCameraPauseWindowAndStateUntilEndedOrStopped) {
+  const std::string other = (dir_ / "Other.pln").string();
+  const std::u16string otherName = base::FromUtf8((dir_ / "Other.dae").string());
+  const struct {
+    std::string script;
+    bool linked, otherLinked;
+  } steps[] = {{"menu 32106\nanswer alert No\nmenu 32101\nexpect status \"Corvanta started.\"\n" +
+                    Menus("-+++..-") + Icons(32112, 32133, 32122) + R"HS(expect menu 32104 checked
+expect menutext 32104 "Stop camera synchronization"
+expect palette 6 disabled
+expect tooltip 2 "Pause Corvanta to complete changes and improve performance while modeling."
+menu 32106
+menu 32106
+)HS" + Icons(32112, 32133, 32122) + R"HS(expect tooltip 4 "Status: Corvanta running"
+expect tooltip 5 "Stop camera synchronization with Velmar."
+menu 32104
+expect menu 32104 unchecked
+expect menutext 32104 "Start camera synchronization"
+expect palette 5 icon 32121
+menu 32102
+expect menutext 32101 "Resume Corvanta"
+)HS" + Menus("+-.-") + Icons(32113, 32132, 32120) + "palette close\nmenu 32110\n" + Icons(32113, 32132, 32120) +
+                    R"HS(expect tooltip 2 "Resume Corvanta to update changes in Velmar."
+expect tooltip 4 "Status: Corvanta paused"
+expect tooltip 5 "Switch back to a perspective view to synchronize the camera."
+)HS",
+                true, false},
+               {"menu 32101\nexpect menutext 32101 \"Start Corvanta\"\npalette click 3\n"
+                "expect status \"Corvanta® stopped.\"\n" + Menus("......+") + Icons(32111, 32131) +
+                    "expect tooltip 2 \"Start Corvanta to view your project in Velmar.\"\n"
+                    "expect tooltip 4 \"Status: Corvanta stopped\"\n",
+                false, false},
+               {"answer alert No\nmenu 32101\n", true, false},
+               {"saveas " + project_ + "\nexpect menu 32103 enabled\n", true, false},
+               {"saveas " + other + "\nexpect menu 32103 disabled\n", false, false},
+               {"answer alert No\nmenu 32101\n", false, true},
+               {"close\nexpect menu 32103 disabled\n", false, false}};
+  std::string stops = "expect status \"Corvanta® stopped.\"\nsignal relinking\n";
+  for (std::size_t i = 0; i < std::size(steps); ++i)
+    stops += steps[i].script + "signal step" + std::to_string(i) + "\nawait next" + std::to_string(i) + " 20000\n";
   Velmar velmar;
   velmar.Start();
   auto host = Hostsim("main", "open " + project_ + R"(
@@ -182,7 +228,7 @@ menu 32101
 expect window 3d
 await again 20000
 await closed 20000
-)");
+)" + stops);
   ASSERT_NE(host, nullptr);
   ASSERT_TRUE(Awaited("started", 20000));
   ASSERT_TRUE(velmar.Next("update", 20000).is_object());
@@ -208,33 +254,35 @@ await closed 20000
   EXPECT_TRUE(us > 100 && us < 100000000) << us;
 
   // The camera: host (x, y, z) is (x, z + offset, y) on the link; parallel
-  // is one inactive kind-0 record, then nothing while it stays so.
-  const ViewSeen first = ReadView(guest);
-  EXPECT_EQ(first.active, 1u);
-  EXPECT_EQ(first.kind, CorvantaAPI::kCameraPerspective);
-  EXPECT_FLOAT_EQ(first.position[0], 10.0f);
-  EXPECT_FLOAT_EQ(first.position[2], -20.0f);
-  EXPECT_NEAR(first.position[1], 5.0f, 0.5f);
-  Raise("s1");
-  ASSERT_TRUE(Awaited("moved", 20000));
-  const ViewSeen moved = ReadView(guest);
-  EXPECT_GT(moved.changes, first.changes);
-  EXPECT_FLOAT_EQ(moved.position[0], 12.0f);
-  Raise("s2");
-  ASSERT_TRUE(Awaited("parallel", 20000));
-  const ViewSeen parallel = ReadView(guest);
-  EXPECT_EQ(parallel.active + parallel.kind, 0u);
-  EXPECT_EQ(parallel.changes, moved.changes + 1);
-  Raise("s3");
-  ASSERT_TRUE(Awaited("parallel-moved", 20000));
-  EXPECT_EQ(ReadView(guest).changes, parallel.changes);
-  Raise("s4");
-  ASSERT_TRUE(Awaited("back", 20000));
-  const ViewSeen back = ReadView(guest);
-  EXPECT_EQ(back.active, 1u);
-  EXPECT_EQ(back.kind, CorvantaAPI::kCameraPerspective);
-  EXPECT_GT(back.changes, parallel.changes);
-  Raise("s5");
+  // is one inactive kind-0 record, then nothing while it stays so. A step:
+  // the signal, the record's active and kind, the changes it adds (-1:
+  // some), the host's camera x (0: not looked at, nor y and z then).
+  const struct {
+    const char* signal;
+    std::uint32_t active, kind;
+    int changes;
+    float x;
+  } views[] = {{"started", 1, CorvantaAPI::kCameraPerspective, -1, 10},
+               {"moved", 1, CorvantaAPI::kCameraPerspective, -1, 12},
+               {"parallel", 0, 0, 1, 0},
+               {"parallel-moved", 0, 0, 0, 0},
+               {"back", 1, CorvantaAPI::kCameraPerspective, -1, 0}};
+  for (std::uint32_t i = 0, changes = 0; i < std::size(views); ++i) {
+    SCOPED_TRACE(views[i].signal);
+    ASSERT_TRUE(i == 0 || Awaited(views[i].signal, 20000));
+    const ViewSeen v = ReadView(guest);
+    EXPECT_EQ(v.active, views[i].active);
+    EXPECT_EQ(v.kind, views[i].kind);
+    EXPECT_TRUE(views[i].changes < 0 ? v.changes > changes : v.changes == changes + std::uint32_t(views[i].changes))
+        << v.changes << " after " << changes;
+    if (views[i].x != 0) {
+      EXPECT_FLOAT_EQ(v.position[0], views[i].x);
+      EXPECT_NEAR(v.position[1], 5.0f, 0.5f);
+      EXPECT_FLOAT_EQ(v.position[2], -20.0f);
+    }
+    changes = v.changes;
+    Raise("s" + std::to_string(i + 1));
+  }
 
   // Paused: the edit stays with the host; resumed, it arrives as the box's
   // triangles and nothing else. Away from the 3D window: paused the same
@@ -261,12 +309,29 @@ await closed 20000
   guest.SetFlags(CorvantaAPI::kFlagClosed);
   guest.Close();
   EXPECT_TRUE(AwaitRegistered(linkName_, false));
-  Raise("closed");
-  EXPECT_EQ(ExitCode(host->Wait(30000)), 0);
+  // velmar lets go of the ended link's control area before the next start.
   EXPECT_TRUE(velmar.Next("link-ended", 10000).is_object());
   EXPECT_EQ(ExitCode(velmar.child().Wait(10000)), 0);
-  EXPECT_TRUE(ReadLog(logs_[0]).Has("statusbar", {{"text", "Corvanta started."}}));
-  EXPECT_TRUE(Stopped(logs_[0]));
+  Raise("closed");
+
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    SCOPED_TRACE("after " + steps[i].script);
+    ASSERT_TRUE(Awaited("step" + std::to_string(i), 20000));
+    EXPECT_TRUE(AwaitRegistered(linkName_, steps[i].linked));
+    EXPECT_TRUE(AwaitRegistered(otherName, steps[i].otherLinked));
+    Raise("next" + std::to_string(i));
+  }
+  EXPECT_EQ(ExitCode(host->Wait(30000)), 0);
+  // From the start to the palette's stop, the menu's texts change only with
+  // the choice: camera (on), camera (off), Resume, Start; the stop finds the
+  // camera text already reading Start.
+  std::vector<std::string> texts;
+  for (const auto& e : ReadLog(logs_[0]).After("relinking").events) {
+    if (e.value("kind", "") == "signal" && e.value("name", "") == "step1") break;
+    if (e.value("kind", "") == "menu.text") texts.push_back(e.value("text", ""));
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{"Stop camera synchronization", "Start camera synchronization",
+                                             "Resume Corvanta", "Start Corvanta"}));
 }
 
 // A renderer that truncates the link's shared memory: first the host's
@@ -320,47 +385,6 @@ await second-ended 20000
   // velmar met the same truncated memory and lives on too.
   velmar.child().Signal(SIGTERM);
   EXPECT_EQ(ExitCode(velmar.child().Wait(10000)), 0);
-}
-
-// The link's stops and starts as the registry of connections shows them:
-// the palette's stop button, a save under the same name (the link goes on)
-// and under another (the old name's link ends), closing the project.
-TEST_F(LinkProcessTest, StopByPaletteByCloseAndBySaveUnderAnotherName) {
-  // velmar is there for the first start's renderer check and ends with
-  // its link; the later starts find no renderer and ask about one.
-  Velmar velmar;
-  velmar.Start();
-  const std::string other = (dir_ / "Other.pln").string();
-  const std::u16string otherName = base::FromUtf8((dir_ / "Other.dae").string());
-  const struct {
-    std::string script;
-    bool linked, otherLinked;
-  } steps[] = {{"menu 32106\nmenu 32101\n", true, false},
-               {"palette click 3\nexpect status \"Corvanta® stopped.\"\n", false, false},
-               {"answer alert No\nmenu 32101\n", true, false},
-               {"saveas " + project_ + "\nexpect menu 32103 enabled\n", true, false},
-               {"saveas " + other + "\nexpect menu 32103 disabled\n", false, false},
-               {"answer alert No\nmenu 32101\n", false, true},
-               {"close\nexpect menu 32103 disabled\n", false, false}};
-  std::string script = "open " + project_ + "\nwindow 3d\n";
-  for (std::size_t i = 0; i < std::size(steps); ++i)
-    script += steps[i].script + "signal s" + std::to_string(i) + "\nawait t" + std::to_string(i) + " 20000\n";
-  auto host = Hostsim("stops", script);
-  ASSERT_NE(host, nullptr);
-  for (std::size_t i = 0; i < std::size(steps); ++i) {
-    SCOPED_TRACE("after " + steps[i].script);
-    ASSERT_TRUE(Awaited("s" + std::to_string(i), 20000));
-    EXPECT_TRUE(AwaitRegistered(linkName_, steps[i].linked));
-    EXPECT_TRUE(AwaitRegistered(otherName, steps[i].otherLinked));
-    // velmar lets go of the ended link's control area before the next start.
-    if (i == 1) {
-      EXPECT_TRUE(velmar.Next("link-ended", 10000).is_object());
-    }
-    Raise("t" + std::to_string(i));
-  }
-  EXPECT_EQ(ExitCode(host->Wait(30000)), 0);
-  velmar.child().Signal(SIGTERM);
-  velmar.child().Wait(10000);
 }
 
 // What of ours is still in /dev/shm under any of these name prefixes.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <sstream>
 #include <thread>
@@ -73,6 +74,11 @@ Run ReadLog(const std::string& path) {
   return r;
 }
 
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 std::string LoadLine() { return std::string("load ") + CORVANTA_MODULE_PATH + "\n"; }
 
 std::string SavedProject(const std::string& name) { return "sample\nsaveas " + Root() + "/" + name + ".pln\n"; }
@@ -110,6 +116,28 @@ Run RunModule(const std::string& name, const std::string& script, unsigned long 
   std::istringstream lines(r.output);
   Parse(r, lines);
   return r;
+}
+
+namespace {
+std::string Row(const std::string& what, std::initializer_list<int> ids, std::string_view states) {
+  std::string lines;
+  for (std::size_t i = 0; i < states.size(); ++i)
+    if (states[i] != '.')
+      lines += "expect " + what + " " + std::to_string(ids.begin()[i]) +
+               (states[i] == '+' ? " enabled\n" : " disabled\n");
+  return lines;
+}
+}  // namespace
+
+std::string Menus(std::string_view states) {
+  return Row("menu", {32101, 32102, 32103, 32104, 32105, 32106, 32107, 32100}, states);
+}
+std::string Palette(std::string_view states) { return Row("palette", {1, 2, 3, 4, 5, 6, 7, 8}, states); }
+std::string Icons(int link, int status, int camera) {
+  std::string lines;
+  for (auto [item, icon] : {std::pair{2, link}, {4, status}, {5, camera}})
+    if (icon != 0) lines += "expect palette " + std::to_string(item) + " icon " + std::to_string(icon) + "\n";
+  return lines;
 }
 
 void Raise(const std::string& name) {

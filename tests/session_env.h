@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "livelink/canonical_scene.h"
@@ -41,6 +42,8 @@ struct Run {
 };
 // hostsim's JSON log file.
 Run ReadLog(const std::string& path);
+// A file's bytes; empty when it cannot be read.
+std::string ReadAll(const std::string& path);
 
 // "load <module>" followed by script, run as "hostsim --no-launch --quiet
 // --json -" with its output read through a pipe. A fileSizeLimit other than
@@ -49,6 +52,15 @@ Run RunModule(const std::string& name, const std::string& script, unsigned long 
 std::string LoadLine();
 // A sample project saved as Root()/<name>.pln.
 std::string SavedProject(const std::string& name);
+
+// hostsim's expect lines for what the user sees. A row holds a character
+// per item: '+' enabled, '-' disabled, '.' not looked at. Menus: start,
+// pause, stop, camera, export, palette, settings, about; Palette: its items
+// 1 to 8. Icons: the palette's icons of the link (item 2), the status (4)
+// and the camera (5), 0 not looked at.
+std::string Menus(std::string_view states);
+std::string Palette(std::string_view states);
+std::string Icons(int link, int status, int camera = 0);
 
 // Raises a signal that hostsim's `await` takes down.
 void Raise(const std::string& name);

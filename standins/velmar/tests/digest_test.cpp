@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "surface_digest.h"
@@ -121,28 +122,22 @@ TEST(PeerDigestTest, EveryDrawnChangeGivesAnotherDigest) {
     EXPECT_EQ(std::find(seen.begin(), seen.end(), d), seen.end()) << what;
     seen.push_back(d);
   };
-  Geometry g = box;
-  g.positions[4] += 1e-6f;
-  differs(g, "a position a little off");
-  g = box;
-  g.normals[2] = -g.normals[2];  // vertex 0 faces -z
-  differs(g, "a normal turned");
-  g = box;
-  g.texCoords[1] = 0.5f;
-  differs(g, "a texture coordinate");
-  g = box;
-  std::swap(g.indices[1], g.indices[2]);
-  differs(g, "one triangle wound the other way");
-  g = box;
-  g.indices.resize(g.indices.size() - 3);
-  differs(g, "a triangle less");
-  g = box;
-  g.indices.insert(g.indices.end(), {0, 1, 2});
-  differs(g, "a triangle twice");
-  differs(Box(1.5f, 2.5f), "the box moved");
-  // The same set of corner values, differently assigned: a sum over corners
-  // would not see it, a digest per triangle does.
-  g = box;
-  for (int k = 0; k < 3; ++k) std::swap(g.normals[g.indices[0] * 3 + k], g.normals[g.indices[6] * 3 + k]);
-  differs(g, "normals swapped between two faces");
+  const std::pair<const char*, std::function<void(Geometry&)>> changes[] = {
+      {"a position a little off", [](Geometry& g) { g.positions[4] += 1e-6f; }},
+      {"a normal turned", [](Geometry& g) { g.normals[2] = -g.normals[2]; }},  // vertex 0 faces -z
+      {"a texture coordinate", [](Geometry& g) { g.texCoords[1] = 0.5f; }},
+      {"one triangle wound the other way", [](Geometry& g) { std::swap(g.indices[1], g.indices[2]); }},
+      {"a triangle less", [](Geometry& g) { g.indices.resize(g.indices.size() - 3); }},
+      {"a triangle twice", [](Geometry& g) { g.indices.insert(g.indices.end(), {0, 1, 2}); }},
+      {"the box moved", [](Geometry& g) { g = Box(1.5f, 2.5f); }},
+      // The same set of corner values, differently assigned: a sum over
+      // corners would not see it, a digest per triangle does.
+      {"normals swapped between two faces", [](Geometry& g) {
+         for (int k = 0; k < 3; ++k) std::swap(g.normals[g.indices[0] * 3 + k], g.normals[g.indices[6] * 3 + k]);
+       }}};
+  for (const auto& [what, change] : changes) {
+    Geometry g = box;
+    change(g);
+    differs(g, what);
+  }
 }

@@ -1,12 +1,13 @@
 // A publisher of hand-made scenes for velmar's tests, as a separate process.
 // It creates a link and writes surfaces, geometry and texture blocks, the
 // camera and the status through the real LiveConnection, as the add-on
-// does, one command per input line (answer on its output):
+// does, one command per input line (one answer line each; "unknown ..."
+// for a key or verb it does not know):
 //
-//   surface KEY TYPE RRGGBB OPACITY NAME...  -> "surface KEY ID"
-//   box KEY X0 Y0 Z0 X1 Y1 Z1      adds a box (renderer frame) to KEY's pending triangles
-//   quad KEY X0 Y0 Z0 ... X3 Y3 Z3 adds a quad, corners in order (normal from them)
-//   double KEY                     the pending triangles get a back copy too
+//   surface KEY TYPE RRGGBB OPACITY NAME...  -> "surface KEY ID" (ID 0: the area is full)
+//   box KEY X0 Y0 Z0 X1 Y1 Z1      adds a box (renderer frame) to KEY's pending triangles -> "ok"
+//   quad KEY X0 Y0 Z0 ... X3 Y3 Z3 adds a quad, corners in order (normal from them) -> "ok"
+//   double KEY                     the pending triangles get a back copy too -> "ok"
 //   geometry KEY                   writes the pending triangles -> "geometry KEY BLOCK"
 //   texture KEY W H SEED           a memory bitmap -> "texture KEY BLOCK"
 //   texfile KEY PATH               a texture file path instead of a block -> "texfile KEY"
@@ -14,8 +15,8 @@
 //   retire KEY                     "SRFI" -> "retired KEY"
 //   camera EX EY EZ TX TY TZ FOV   followed camera -> "camera"; "nocamera" ends following
 //   status KEY=VALUE...            text values ("+" for a blank) -> "status"; "statusraw TEXT" writes TEXT as is
-//   poke KEY OFFSET VALUE          u32 into the record -> "poked"
-//   pokeblock KEY geometry|texture OFFSET VALUE   u32 into the block -> "poked"
+//   poke WHERE OFFSET VALUE        a u32 into KEY's record, KEY.geometry or KEY.texture (its block), or
+//                                  the connection's own "view" or "stat" record -> "poked"
 //   shrinkarea                     truncates the control area's object to 0 bytes
 //                                  under its readers, as a hostile peer may -> "shrunk RC"
 //   publish                        changed flag, announce, wake-up -> "published RC"
@@ -32,7 +33,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "link_writer.h"
 #include "livelink/live_connection.h"
@@ -43,212 +43,200 @@ using namespace velmar_test;
 namespace {
 
 std::u16string Widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
-void Say(const std::string& line) { std::cout << line << std::endl; }
+std::uint32_t Rgb(const std::string& hex) { return static_cast<std::uint32_t>(std::stoul(hex, nullptr, 16)); }
+
+// A followed perspective camera at eye looking at target, y up.
+CameraViewData LookAt(const float eye[3], const float target[3], float fieldOfView) {
+  auto cross = [](const float a[3], const float b[3], float out[3]) {
+    out[0] = a[1] * b[2] - a[2] * b[1], out[1] = a[2] * b[0] - a[0] * b[2], out[2] = a[0] * b[1] - a[1] * b[0];
+  };
+  auto normalize = [](float v[3]) {
+    const float l = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    for (int i = 0; i < 3; ++i) v[i] /= l;
+  };
+  float f[3] = {target[0] - eye[0], target[1] - eye[1], target[2] - eye[2]}, r[3], up[3];
+  const float y[3] = {0, 1, 0};
+  normalize(f);
+  cross(y, f, r);
+  normalize(r);
+  cross(f, r, up);
+  CameraViewData data{};
+  for (int i = 0; i < 3; ++i) {
+    data.cameraToWorld[0][i] = r[i];
+    data.cameraToWorld[1][i] = data.up[i] = up[i];
+    data.cameraToWorld[2][i] = f[i];
+    data.cameraToWorld[3][i] = data.position[i] = eye[i];
+    data.backward[i] = -f[i];
+  }
+  data.cameraToWorld[3][3] = 1;
+  data.kind = kCameraPerspective;
+  data.fieldOfView = fieldOfView;
+  return data;
+}
 
 class Publisher {
  public:
   explicit Publisher(LiveConnection& connection) : c_(connection) {}
-  void Serve();
+  // One command; its answer, empty for quit.
+  std::string Run(const std::string& line);
 
  private:
-  std::uint8_t* BlockOf(Surface& s, const std::string& which);
+  std::string Edit(std::istringstream& in, const std::string& verb, velmar_test::Surface& s,
+                      const std::string& key);
+  std::string Poke(const std::string& where, std::size_t offset, std::uint32_t value);
 
   LiveConnection& c_;
-  std::map<std::string, Surface> surfaces_;
+  std::map<std::string, velmar_test::Surface> surfaces_;
 };
 
-std::uint8_t* Publisher::BlockOf(Surface& s, const std::string& which) {
-  const std::uint32_t id = which == "geometry" ? s.record->geometryBlockId : s.record->textureBlockId;
-  return static_cast<std::uint8_t*>(c_.OpenBlock(id));
+std::string Publisher::Run(const std::string& line) {
+  std::istringstream in(line);
+  std::string verb, key, text;
+  in >> verb;
+  if (verb == "quit") return {};
+  if (verb == "destroy") {
+    c_.Destroy();
+    return "destroyed";
+  }
+  if (verb == "shrinkarea") {
+    // Never touched here afterwards: this process would meet the same
+    // zeros (its views are guarded as any reader's).
+    const int fd = ::shm_open(platform::ShmObjectName(MappingNameFor(c_.GetName())).c_str(), O_RDWR, 0);
+    const int rc = fd >= 0 ? ::ftruncate(fd, 0) : -1;
+    if (fd >= 0) ::close(fd);
+    return "shrunk " + std::to_string(rc);
+  }
+  if (verb == "publish") {
+    const bool locked = c_.Lock(10000);
+    c_.SetFlags(1);
+    if (locked) c_.Unlock();
+    c_.Announce();
+    return "published " + std::to_string(c_.Notify(kNotifyChanged, 0));
+  }
+  if (verb == "camera" || verb == "nocamera") {
+    float eye[3] = {}, target[3] = {}, fieldOfView = 0;
+    in >> eye[0] >> eye[1] >> eye[2] >> target[0] >> target[1] >> target[2] >> fieldOfView;
+    CameraViewData data = verb == "camera" ? LookAt(eye, target, fieldOfView) : CameraViewData{};
+    c_.UpdateView(verb == "camera", &data);
+    return "camera";
+  }
+  if (verb == "status") {
+    StatusMap values;
+    for (std::string pair; in >> pair;) {
+      const auto eq = pair.find('=');
+      std::string value = pair.substr(eq == std::string::npos ? pair.size() : eq + 1);
+      std::replace(value.begin(), value.end(), '+', ' ');  // a blank inside one word
+      if (eq != std::string::npos) values[Widen(pair.substr(0, eq))] = {0, Widen(value)};
+    }
+    c_.UpdateStatus(values);
+    return "status";
+  }
+  if (verb == "statusraw") {
+    std::getline(in >> std::ws, text);
+    auto* stat = reinterpret_cast<StatRecord*>(c_.OwnStatRecord());
+    const auto bytes = static_cast<std::uint32_t>((text.size() + 1) * 2);
+    c_.ReleaseBlock(stat->blockId);
+    stat->blockId = c_.CreateBlock(stat->head.id, bytes);
+    stat->blockCapacity = bytes;
+    if (auto* block = static_cast<char16_t*>(c_.OpenBlock(stat->blockId)))
+      for (std::size_t i = 0; i <= text.size(); ++i) block[i] = i < text.size() ? static_cast<char16_t>(text[i]) : 0;
+    c_.SetRecordFlags(&stat->head, 1);
+    return "status";
+  }
+  in >> key;
+  if (verb == "poke") {
+    std::size_t offset = 0;
+    std::uint32_t value = 0;
+    in >> offset >> value;
+    return Poke(key, offset, value);
+  }
+  if (verb == "surface") {
+    int type = 0;
+    std::string colour;
+    float opacity = 1;
+    in >> type >> colour >> opacity;
+    std::getline(in >> std::ws, text);
+    velmar_test::Surface fresh;
+    SurfaceRecord* record = NewSurface(c_, fresh, type, Rgb(colour), opacity, text);
+    if (record == nullptr) return "surface " + key + " 0";
+    surfaces_[key] = fresh;
+    return "surface " + key + " " + std::to_string(record->head.id);
+  }
+  auto found = surfaces_.find(key);
+  if (found == surfaces_.end()) return "unknown " + key;
+  const std::string answer = Edit(in, verb, found->second, key);
+  if (verb == "retire") surfaces_.erase(found);
+  return answer;
 }
 
-void Publisher::Serve() {
-  std::string line;
-  while (std::getline(std::cin, line)) {
-    std::istringstream in(line);
-    std::string verb, key;
-    in >> verb;
-    if (verb == "quit") break;
-    if (verb == "destroy") {
-      c_.Destroy();
-      Say("destroyed");
-      continue;
-    }
-    if (verb == "shrinkarea") {
-      // Never touched here afterwards: this process would meet the same
-      // zeros (its views are guarded as any reader's).
-      const int fd = ::shm_open(platform::ShmObjectName(MappingNameFor(c_.GetName())).c_str(), O_RDWR, 0);
-      const int rc = fd >= 0 ? ::ftruncate(fd, 0) : -1;
-      if (fd >= 0) ::close(fd);
-      Say("shrunk " + std::to_string(rc));
-      continue;
-    }
-    if (verb == "publish") {
-      const bool locked = c_.Lock(10000);
-      c_.SetFlags(1);
-      if (locked) c_.Unlock();
-      c_.Announce();
-      Say("published " + std::to_string(c_.Notify(kNotifyChanged, 0)));
-      continue;
-    }
-    if (verb == "camera" || verb == "nocamera") {
-      CameraViewData data{};
-      if (verb == "camera") {
-        float e[3], t[3], fov;
-        in >> e[0] >> e[1] >> e[2] >> t[0] >> t[1] >> t[2] >> fov;
-        float f[3] = {t[0] - e[0], t[1] - e[1], t[2] - e[2]};
-        const float lf = std::sqrt(f[0] * f[0] + f[1] * f[1] + f[2] * f[2]);
-        for (float& x : f) x /= lf;
-        const float u[3] = {0, 1, 0};
-        float r[3] = {u[1] * f[2] - u[2] * f[1], u[2] * f[0] - u[0] * f[2], u[0] * f[1] - u[1] * f[0]};
-        const float lr = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
-        for (float& x : r) x /= lr;
-        const float up[3] = {f[1] * r[2] - f[2] * r[1], f[2] * r[0] - f[0] * r[2], f[0] * r[1] - f[1] * r[0]};
-        for (int i = 0; i < 3; ++i) {
-          data.cameraToWorld[0][i] = r[i];
-          data.cameraToWorld[1][i] = up[i];
-          data.cameraToWorld[2][i] = f[i];
-          data.cameraToWorld[3][i] = e[i];
-          data.position[i] = e[i];
-          data.backward[i] = -f[i];
-          data.up[i] = up[i];
-        }
-        data.cameraToWorld[3][3] = 1;
-        data.kind = kCameraPerspective;
-        data.fieldOfView = fov;
-      }
-      c_.UpdateView(verb == "camera", &data);
-      Say("camera");
-      continue;
-    }
-    if (verb == "status") {
-      StatusMap values;
-      std::string pair;
-      while (in >> pair) {
-        const auto eq = pair.find('=');
-        std::string value = pair.substr(eq == std::string::npos ? pair.size() : eq + 1);
-        std::replace(value.begin(), value.end(), '+', ' ');  // a blank inside one word
-        if (eq != std::string::npos) values[Widen(pair.substr(0, eq))] = {0, Widen(value)};
-      }
-      c_.UpdateStatus(values);
-      Say("status");
-      continue;
-    }
-    if (verb == "statusraw") {
-      std::string text;
-      std::getline(in >> std::ws, text);
-      auto* stat = reinterpret_cast<StatRecord*>(c_.OwnStatRecord());
-      const auto bytes = static_cast<std::uint32_t>((text.size() + 1) * 2);
-      c_.ReleaseBlock(stat->blockId);
-      stat->blockId = c_.CreateBlock(stat->head.id, bytes);
-      stat->blockCapacity = bytes;
-      auto* block = static_cast<char16_t*>(c_.OpenBlock(stat->blockId));
-      if (block != nullptr)
-        for (std::size_t i = 0; i <= text.size(); ++i) block[i] = i < text.size() ? static_cast<char16_t>(text[i]) : 0;
-      c_.SetRecordFlags(&stat->head, 1);
-      Say("status");
-      continue;
-    }
-    if (verb == "pokeview" || verb == "pokestat") {
-      // A word of the connection's own camera or status record.
-      std::size_t offset = 0;
-      std::uint32_t value = 0;
-      in >> offset >> value;
-      Record* record = verb == "pokeview" ? c_.OwnViewRecord() : c_.OwnStatRecord();
-      if (record != nullptr && offset + 4 <= kSlotBytes) std::memcpy(reinterpret_cast<std::uint8_t*>(record) + offset, &value, 4);
-      if (record != nullptr) c_.SetRecordFlags(record, 1);
-      Say("poked");
-      continue;
-    }
-    in >> key;
-    if (verb == "surface") {
-      int type = 0;
-      std::string colour, name;
-      float opacity = 1;
-      in >> type >> colour >> opacity;
-      std::getline(in >> std::ws, name);
-      Surface fresh;
-      SurfaceRecord* record =
-          NewSurface(c_, fresh, type, static_cast<std::uint32_t>(std::stoul(colour, nullptr, 16)), opacity, name);
-      if (record == nullptr) {
-        Say("surface " + key + " 0");
-        continue;
-      }
-      surfaces_[key] = fresh;
-      Say("surface " + key + " " + std::to_string(record->head.id));
-      continue;
-    }
-    auto found = surfaces_.find(key);
-    if (found == surfaces_.end()) {
-      Say("unknown " + key);
-      continue;
-    }
-    Surface& s = found->second;
-    if (verb == "box") {
-      float a[3], b[3];
-      in >> a[0] >> a[1] >> a[2] >> b[0] >> b[1] >> b[2];
-      AddBox(s, a, b);
-    } else if (verb == "quad") {
-      float q[4][3];
-      for (auto& corner : q) in >> corner[0] >> corner[1] >> corner[2];
-      AddQuad(s, q);
-    } else if (verb == "double") {
-      s.doubleSided = true;
-    } else if (verb == "geometry") {
-      WriteGeometry(c_, s);
-      Say("geometry " + key + " " + std::to_string(s.record->geometryBlockId));
-      continue;
-    } else if (verb == "texture") {
-      int w = 0, h = 0;
-      unsigned seed = 0;
-      in >> w >> h >> seed;
-      WriteTexture(c_, s, w, h, seed);
-      Say("texture " + key + " " + std::to_string(s.record->textureBlockId));
-      continue;
-    } else if (verb == "texfile") {
-      std::string path;
-      std::getline(in >> std::ws, path);
-      c_.ReleaseBlock(s.record->textureBlockId);
-      s.record->textureBlockId = s.record->textureBlockCapacity = 0;
-      WriteText(s.record->texturePath, path);
-      s.record->textureStamp = ++s.textureCounter;
-      s.record->colour = kTexturedColour;
-      c_.SetRecordFlags(&s.record->head, 0x201);
-      Say("texfile " + key);
-      continue;
-    } else if (verb == "material") {
-      std::string colour;
-      in >> colour;
-      s.record->colour = 0xFF000000u | static_cast<std::uint32_t>(std::stoul(colour, nullptr, 16));
-      ++s.record->materialChangeCount;
-      c_.SetRecordFlags(&s.record->head, 0x101);
-      Say("material " + key);
-      continue;
-    } else if (verb == "retire") {
-      c_.ReleaseBlock(s.record->geometryBlockId);
-      s.record->geometryBlockId = s.record->geometryBlockCapacity = 0;
-      s.record->head.type = kTypeRetiredSurface;
-      c_.SetRecordFlags(&s.record->head, 1);
-      surfaces_.erase(found);
-      Say("retired " + key);
-      continue;
-    } else if (verb == "poke" || verb == "pokeblock") {
-      std::string which = "record";
-      if (verb == "pokeblock") in >> which;
-      std::size_t offset = 0;
-      std::uint32_t value = 0;
-      in >> offset >> value;
-      std::uint8_t* base = verb == "poke" ? reinterpret_cast<std::uint8_t*>(s.record) : BlockOf(s, which);
-      if (base != nullptr) std::memcpy(base + offset, &value, 4);
-      if (verb == "poke") c_.SetRecordFlags(&s.record->head, 1);
-      Say("poked");
-      continue;
-    } else {
-      Say("unknown command " + verb);
-      continue;
-    }
-    Say("ok");
+std::string Publisher::Edit(std::istringstream& in, const std::string& verb, velmar_test::Surface& s,
+                               const std::string& key) {
+  SurfaceRecord& r = *s.record;
+  if (verb == "box") {
+    float a[3], b[3];
+    in >> a[0] >> a[1] >> a[2] >> b[0] >> b[1] >> b[2];
+    AddBox(s, a, b);
+  } else if (verb == "quad") {
+    float q[4][3];
+    for (auto& corner : q) in >> corner[0] >> corner[1] >> corner[2];
+    AddQuad(s, q);
+  } else if (verb == "double") {
+    s.doubleSided = true;
+  } else if (verb == "geometry") {
+    WriteGeometry(c_, s);
+    return "geometry " + key + " " + std::to_string(r.geometryBlockId);
+  } else if (verb == "texture") {
+    int w = 0, h = 0;
+    unsigned seed = 0;
+    in >> w >> h >> seed;
+    WriteTexture(c_, s, w, h, seed);
+    return "texture " + key + " " + std::to_string(r.textureBlockId);
+  } else if (verb == "texfile") {
+    std::string path;
+    std::getline(in >> std::ws, path);
+    c_.ReleaseBlock(r.textureBlockId);
+    r.textureBlockId = r.textureBlockCapacity = 0;
+    WriteText(r.texturePath, path);
+    r.textureStamp = ++s.textureCounter;
+    r.colour = kTexturedColour;
+    c_.SetRecordFlags(&r.head, 0x201);
+    return "texfile " + key;
+  } else if (verb == "material") {
+    std::string colour;
+    in >> colour;
+    r.colour = 0xFF000000u | Rgb(colour);
+    ++r.materialChangeCount;
+    c_.SetRecordFlags(&r.head, 0x101);
+    return "material " + key;
+  } else if (verb == "retire") {
+    c_.ReleaseBlock(r.geometryBlockId);
+    r.geometryBlockId = r.geometryBlockCapacity = 0;
+    r.head.type = kTypeRetiredSurface;
+    c_.SetRecordFlags(&r.head, 1);
+    return "retired " + key;
+  } else {
+    return "unknown command " + verb;
   }
+  return "ok";
+}
+
+std::string Publisher::Poke(const std::string& where, std::size_t offset, std::uint32_t value) {
+  const std::string key = where.substr(0, where.find('.'));
+  const std::string part = where.size() > key.size() ? where.substr(key.size() + 1) : "";
+  Record* record = where == "view" ? c_.OwnViewRecord() : where == "stat" ? c_.OwnStatRecord() : nullptr;
+  std::uint8_t* target = reinterpret_cast<std::uint8_t*>(record);
+  if (auto found = surfaces_.find(key); record == nullptr && found != surfaces_.end()) {
+    SurfaceRecord* s = found->second.record;
+    record = &s->head;
+    target = part.empty() ? reinterpret_cast<std::uint8_t*>(s)
+                          : static_cast<std::uint8_t*>(c_.OpenBlock(part == "geometry" ? s->geometryBlockId
+                                                                                       : s->textureBlockId));
+  }
+  if (target == nullptr) return "unknown " + where;
+  if (part.empty() && offset + 4 > kSlotBytes) return "past the record";
+  std::memcpy(target + offset, &value, 4);
+  if (part.empty()) c_.SetRecordFlags(record, 1);
+  return "poked";
 }
 
 }  // namespace
@@ -260,8 +248,13 @@ int main(int argc, char** argv) {
   }
   LiveConnection connection;
   const int rc = connection.Create(Widen(argv[1]), argc > 2 ? static_cast<std::uint32_t>(std::stoul(argv[2])) : 64);
-  Say("created " + std::to_string(rc));
+  std::cout << "created " << rc << std::endl;
   if (rc != 0) return 1;
-  Publisher(connection).Serve();
+  Publisher publisher(connection);
+  for (std::string line; std::getline(std::cin, line);) {
+    const std::string answer = publisher.Run(line);
+    if (answer.empty()) break;
+    std::cout << answer << std::endl;
+  }
   return 0;
 }
