@@ -4,7 +4,9 @@
 # quick and changes nothing. Must run as root (CI does) or through sudo.
 # llvm-14 brings the symbolizer that names the functions in sanitizer reports
 # (the test presets point the sanitizers at it); locales brings localedef and
-# the sources the locale tests build from.
+# the sources the locale tests build from. velmar's live view is served with
+# Boost.Beast (libboost-dev), shows three.js from libjs-three, and is tested
+# and photographed in headless chromium.
 set -euo pipefail
 
 packages=(
@@ -16,6 +18,7 @@ packages=(
   tmux xdg-utils procps
   opencollada-tools assimp-utils
   locales
+  libboost-dev libjs-three chromium
 )
 
 missing=()

@@ -1,19 +1,14 @@
 #include "document_check.h"
 
-#include <assimp/postprocess.h>
-#include <assimp/scene.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <assimp/Importer.hpp>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 namespace collada_test {
 
@@ -76,32 +71,6 @@ std::string SchemaProblems(const std::string& path) {
   bool valid = WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
                output.find("is valid against the COLLADA 1.4.1 schema") != std::string::npos;
   return valid ? std::string() : (output.empty() ? std::string("validator failed") : output);
-}
-
-ReadBack ReadWithAssimp(const std::string& path) {
-  ReadBack result;
-  Assimp::Importer importer;
-  const aiScene* scene = importer.ReadFile(path, aiProcess_Triangulate);
-  if (scene == nullptr) {
-    result.error = importer.GetErrorString();
-    return result;
-  }
-  result.ok = true;
-  std::vector<std::string> names;
-  for (unsigned i = 0; i < scene->mNumMaterials; ++i) {
-    aiString name;
-    scene->mMaterials[i]->Get(AI_MATKEY_NAME, name);
-    names.emplace_back(name.C_Str());
-    aiString file;
-    if (scene->mMaterials[i]->GetTexture(aiTextureType_DIFFUSE, 0, &file) == AI_SUCCESS) {
-      result.textureFiles.emplace_back(file.C_Str());
-    }
-  }
-  for (unsigned i = 0; i < scene->mNumMeshes; ++i) {
-    const aiMesh* mesh = scene->mMeshes[i];
-    if (mesh->mMaterialIndex < names.size()) result.trianglesByMaterial[names[mesh->mMaterialIndex]] += mesh->mNumFaces;
-  }
-  return result;
 }
 
 }  // namespace collada_test

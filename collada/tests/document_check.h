@@ -1,12 +1,9 @@
 // Checks shared by the export's tests: reading a written document back,
-// normalising what changes from run to run, the COLLADA schema validator
-// and a read-back through assimp.
+// normalising what changes from run to run, and the COLLADA schema
+// validator.
 #pragma once
 
-#include <cstddef>
-#include <map>
 #include <string>
-#include <vector>
 
 #include "test_temp_dir.h"
 
@@ -29,15 +26,6 @@ std::string WithoutNodes(const std::string& document);
 // the validator's report otherwise. "skipped" prefixes the text when the
 // validator is not installed.
 std::string SchemaProblems(const std::string& path);
-
-struct ReadBack {
-  bool ok = false;
-  std::string error;
-  std::map<std::string, std::size_t> trianglesByMaterial;
-  std::vector<std::string> textureFiles;  // diffuse textures, as referenced
-};
-// Imports the document with assimp (triangulated, no other processing).
-ReadBack ReadWithAssimp(const std::string& path);
 
 using TempDir = ::testsupport::TempDir;
 

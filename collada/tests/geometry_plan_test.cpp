@@ -22,10 +22,7 @@ TEST(GeometryPlan, KeysOfTheDefaultMaterialMergeAndKnownKeysStayApart) {
   EXPECT_EQ(plan[0].keys, (std::vector<std::uint64_t>{0x2A}));
   EXPECT_EQ(plan[1].materialKey, 0x10000002Au);
   EXPECT_EQ(plan[2].materialKey, kDefault);
-  EXPECT_EQ(plan[2].keys, (std::vector<std::uint64_t>{0, 7, kDefault}));
-
-  // (Their ids, distinct where two keys share their low 32 bits, are in the
-  // export's golden document.)
+  EXPECT_EQ(plan[2].keys, (std::vector<std::uint64_t>{0, 7, kDefault}));  // ids: the export's golden
 }
 
 }  // namespace

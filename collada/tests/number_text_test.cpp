@@ -61,10 +61,8 @@ TEST(NumberText, IntegersMatchPrintf) {
 }
 
 TEST(NumberText, NonFiniteValuesUseTheSchemaForms) {
-  EXPECT_EQ(collada::Fixed3(std::nanf("")), "NaN");
-  EXPECT_EQ(collada::Fixed3(-std::nanf("")), "NaN");
-  EXPECT_EQ(collada::Fixed3(INFINITY), "INF");
-  EXPECT_EQ(collada::Fixed6(-INFINITY), "-INF");
+  EXPECT_EQ(collada::Fixed3(std::nanf("")) + collada::Fixed3(-std::nanf("")) + collada::Fixed3(INFINITY) +
+                collada::Fixed6(-INFINITY), "NaNNaNINF-INF");
 }
 
 }  // namespace

@@ -1,22 +1,39 @@
 // One connection in one process over real named shared memory: the control
 // area it creates, its records, flags, text fields, blocks, and the view and
-// status records.
+// status records. What a renderer would see is read back through a guest
+// connection and the renderer's own reader.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "isolation.h"
+#include "livelink/link_reader.h"
 #include "livelink/live_connection.h"
 
 using namespace CorvantaAPI;
 using livelink_test::UniqueName;
 
+// The values the field offsets pinned in layout.h cannot show: type codes in
+// memory order ("HEAD" is 'H','E','A','D'), the record sizes, and the sizes
+// of a geometry block (5 vertices, 9 indices, one set: 12 + 60 + 60 + 40 +
+// 36 bytes), which counts a peer could write do not wrap.
+static_assert(kTypeHead == 0x44414548u && kTypeSurface == 0x43465253u && kTypeRetiredSurface == 0x49465253u);
+static_assert(kTypeView == 0x57454956u && kTypeStat == 0x54415453u);
+static_assert(GeometryLayout(5, 9, 1).normals == 72 && GeometryLayout(5, 9, 1).texCoords == 132);
+static_assert(GeometryLayout(5, 9, 1).indices == 172 && GeometryLayout(5, 9, 1).totalBytes == 208);
+static_assert(GeometryLayout(0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu).totalBytes > 0xFFFFFFFFull);
+static_assert(RecordSizeForType(kTypeView) == 652 && RecordSizeForType(kTypeStat) == 28);
+static_assert(RecordSizeForType(kTypeSurface) == 1932 && RecordSizeForType(MakeType("ABCD")) == 20);
+
 namespace {
+
+const auto kPid = static_cast<std::uint32_t>(::getpid());
 
 std::uint32_t HeaderWord(LiveConnection& connection, std::size_t offset) {
   std::uint32_t value;
@@ -31,16 +48,28 @@ bool MappingExists(const std::u16string& name) {
   return true;
 }
 
-std::u16string StatusBlockText(LiveConnection& connection) {
-  auto* stat = reinterpret_cast<StatRecord*>(connection.OwnStatRecord());
-  const void* block = connection.OpenBlock(stat->blockId);
-  return ReadStatusText(block, connection.GetBlockSize(stat->blockId), stat->blockCapacity);
+// What a renderer's guest reads of the link right now.
+LinkSnapshot Snapshot(LiveConnection& creator) {
+  LiveConnection guest;
+  EXPECT_EQ(guest.Open(creator.GetName()), 0);
+  return LinkReader(guest).Read();
+}
+
+// Its record table: "records N highest H:" then "slot:TYPE/size" for each
+// live slot in slot order, with "@block" where the record names one.
+std::string Slots(LiveConnection& creator) {
+  const LinkSnapshot s = Snapshot(creator);
+  std::string text = "records " + std::to_string(s.recordCount) + " highest " + std::to_string(s.highestSlot) + ":";
+  for (const RecordInfo& r : s.records) {
+    text += " " + std::to_string(r.slot) + ":" + TypeName(r.type) + "/" + std::to_string(r.size);
+    if (r.blockId != 0 && r.type != kTypeStat) text += "@" + std::to_string(r.blockId);
+  }
+  return text;
 }
 
 class LivelinkConnectionTest : public ::testing::Test {
  protected:
-  void SetUp() override { name_ = UniqueName("conn"); }
-  std::u16string name_;
+  const std::u16string name_ = UniqueName("conn");
   LiveConnection connection_;
 };
 
@@ -48,26 +77,18 @@ class LivelinkConnectionTest : public ::testing::Test {
 
 TEST_F(LivelinkConnectionTest, CreateWritesTheHeaderAndItsOwnRecords) {
   ASSERT_EQ(connection_.Create(name_, 5000), 0);
-  ASSERT_TRUE(connection_.IsOpen());
   EXPECT_EQ(connection_.MappedBytes(), 10242048u);
-  const std::uint32_t expected[] = {kTypeHead, 1244, 0, 0, 1, 1, 0, 10242048, 2048, 5000, 3, 1};
+  const std::uint32_t expected[] = {kTypeHead, 1244, 0, 0, 1, 1, 0, 10242048, 2048, 5000, 3, 1, kPid};
   for (std::size_t i = 0; i < std::size(expected); ++i)
     EXPECT_EQ(HeaderWord(connection_, i * 4), expected[i]) << "header offset " << i * 4;
-  EXPECT_EQ(HeaderWord(connection_, 48), static_cast<std::uint32_t>(::getpid()));
   EXPECT_EQ(HeaderWord(connection_, 196), 1u);
   EXPECT_EQ(HeaderWord(connection_, 1240), 0u);
-
-  Record* view = connection_.Area().Slot(0);
-  Record* stat = connection_.Area().Slot(1);
-  EXPECT_EQ(view, connection_.OwnViewRecord());
-  EXPECT_EQ(stat, connection_.OwnStatRecord());
-  EXPECT_EQ(view->type, kTypeView);
-  EXPECT_EQ(view->size, 652u);
-  EXPECT_EQ(stat->type, kTypeStat);
-  EXPECT_EQ(stat->size, 28u);
-  EXPECT_NE(view->id, 0u);
-  EXPECT_EQ(stat->id, view->id + 1);
-  EXPECT_EQ(connection_.Area().Slot(2)->type, 0u);
+  EXPECT_EQ(Slots(connection_), "records 3 highest 1: 0:VIEW/652 1:STAT/28");
+  Record* stat = connection_.OwnStatRecord();
+  EXPECT_EQ(connection_.OwnViewRecord(), connection_.Area().Slot(0));
+  EXPECT_EQ(stat, connection_.Area().Slot(1));
+  EXPECT_NE(connection_.OwnViewRecord()->id, 0u);
+  EXPECT_EQ(stat->id, connection_.OwnViewRecord()->id + 1);
   EXPECT_EQ(connection_.FindRecord(stat->id), stat);
   EXPECT_EQ(connection_.FindRecord(0), nullptr);  // free slots have id 0
 
@@ -84,10 +105,10 @@ TEST_F(LivelinkConnectionTest, CreateWritesTheHeaderAndItsOwnRecords) {
 TEST_F(LivelinkConnectionTest, CreateRefusesTakenNamesSizesThatWrapAndNamesNobodyCouldFind) {
   ASSERT_EQ(connection_.Create(name_, 4), 0);
   LiveConnection second;
-  EXPECT_EQ(second.Create(name_, 4), -2);
+  EXPECT_EQ(second.Create(name_, 4), kCreateExists);
   // (capacity + 1) * 2048 beyond 32 bits must not become a tiny area.
-  EXPECT_EQ(second.Create(UniqueName("huge"), 0xFFFFFFFFu), -1);
-  EXPECT_EQ(second.Create(UniqueName("huge"), 2097151), -1);
+  EXPECT_EQ(second.Create(UniqueName("huge"), 0xFFFFFFFFu), kCreateFailed);
+  EXPECT_EQ(second.Create(UniqueName("huge"), 2097151), kCreateFailed);
   EXPECT_FALSE(second.IsOpen());
   // Reopening the same object keeps counting record ids.
   const std::uint32_t firstView = connection_.OwnViewRecord()->id;
@@ -104,63 +125,72 @@ TEST_F(LivelinkConnectionTest, CreateRefusesTakenNamesSizesThatWrapAndNamesNobod
   const auto listed = connection_.EnumConnections(1);
   EXPECT_NE(std::find(listed.begin(), listed.end(), longest), listed.end());
   connection_.Destroy();
-  // One unit more would be announced but never listed nor purged: refused
-  // with its own result, nothing created, the connection left closed.
-  std::u16string tooLong = longest + u'y';
-  SetLastError(0);
-  EXPECT_EQ(connection_.Create(tooLong, 4), kCreateNameTooLong);
-  EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
-  EXPECT_FALSE(connection_.IsOpen());
-  EXPECT_FALSE(MappingExists(MappingNameFor(tooLong)));
-  EXPECT_EQ(connection_.Create(tooLong + std::u16string(1000, u'z'), 4), kCreateNameTooLong);
-  // An empty name would make an unnamed area that nobody can open.
-  EXPECT_EQ(connection_.Create(u"", 4), kCreateFailed);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  EXPECT_FALSE(connection_.IsOpen());
+  // One unit more would be announced but never listed nor purged; an empty
+  // name would make an unnamed area nobody can open. Refused, nothing made.
+  const struct {
+    std::u16string name;
+    std::int32_t result;
+    DWORD error;
+  } refused[] = {{longest + u'y', kCreateNameTooLong, ERROR_FILENAME_EXCED_RANGE},
+                 {longest + std::u16string(1000, u'z'), kCreateNameTooLong, ERROR_FILENAME_EXCED_RANGE},
+                 {u"", kCreateFailed, ERROR_INVALID_PARAMETER}};
+  for (const auto& r : refused) {
+    SetLastError(0);
+    EXPECT_EQ(connection_.Create(r.name, 4), r.result);
+    EXPECT_EQ(GetLastError(), r.error);
+    EXPECT_FALSE(connection_.IsOpen());
+    EXPECT_TRUE(r.name.empty() || !MappingExists(MappingNameFor(r.name)));
+  }
 }
 
+// Which header lies are refused is the control area test's table; here the
+// guest reports one as invalid data, and a missing area as not found.
 TEST_F(LivelinkConnectionTest, OpenTellsAMissingAreaFromOneWhoseHeaderLies) {
   LiveConnection guest;
   EXPECT_EQ(guest.Open(name_), -1);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(guest.LastAreaCheck(), AreaCheck::Ok);
-
   ASSERT_EQ(connection_.Create(name_, 4), 0);
   Header* header = connection_.Area().header();
-  struct Lie {
-    std::uint32_t Header::*field;
-    std::uint32_t value;
-    AreaCheck expected;
-  } lies[] = {
-      {&Header::type, kTypeStat, AreaCheck::BadType},
-      {&Header::recordOffset, 4096, AreaCheck::BadRecordOffset},
-      {&Header::capacity, 100, AreaCheck::BadTotalSize},  // slots far past the 10 KiB mapping
-  };
-  for (const Lie& lie : lies) {
-    const std::uint32_t saved = header->*lie.field;
-    header->*lie.field = lie.value;
-    if (lie.field == &Header::capacity) header->totalSize = (lie.value + 1) * 2048;
-    EXPECT_EQ(guest.Open(name_), -1);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
-    EXPECT_EQ(guest.LastAreaCheck(), lie.expected);
-    EXPECT_FALSE(guest.IsOpen());
-    header->*lie.field = saved;
-    header->totalSize = 5 * 2048;
-  }
+  header->capacity = 100;  // slots far past the 10 KiB mapping
+  header->totalSize = 101 * 2048;
+  EXPECT_EQ(guest.Open(name_), -1);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
+  EXPECT_EQ(guest.LastAreaCheck(), AreaCheck::BadTotalSize);
+  EXPECT_FALSE(guest.IsOpen());
+  header->capacity = 4;
+  header->totalSize = 5 * 2048;
   EXPECT_EQ(guest.Open(name_), 0);
   EXPECT_EQ(guest.LastAreaCheck(), AreaCheck::Ok);
 }
 
-TEST_F(LivelinkConnectionTest, RecordsFillTheLowestFreeSlotAndMoveHighestSlot) {
+// Records take the lowest free slot; highestSlot follows the top one, never
+// wrapping; counts and lists match the type and the masked flags.
+TEST_F(LivelinkConnectionTest, RecordsFillTheLowestFreeSlotAndAreFoundByTypeAndFlags) {
   ASSERT_EQ(connection_.Create(name_, 8), 0);
   Header* header = connection_.Area().header();
   EXPECT_EQ(connection_.CreateRecord(kTypeHead), nullptr);
   std::vector<Record*> surfaces;
-  for (int i = 0; i < 6; ++i) surfaces.push_back(connection_.CreateRecord(kTypeSurface));
-  EXPECT_EQ(connection_.Area().IndexOf(surfaces.back()), 7);
-  EXPECT_EQ(header->highestSlot, 7u);
-  EXPECT_EQ(header->recordCount, 9u);
-  EXPECT_EQ(surfaces[0]->size, 1932u);
+  for (int i = 0; i < 5; ++i) surfaces.push_back(connection_.CreateRecord(kTypeSurface));
+  surfaces.push_back(connection_.CreateRecord(kTypeRetiredSurface));
+  // The renderer reads the geometry block's id, not the texture's.
+  auto* surface = reinterpret_cast<SurfaceRecord*>(surfaces[1]);
+  surface->textureBlockId = 0x99;
+  surface->geometryBlockId = 0x1234;
+  EXPECT_EQ(Slots(connection_), "records 9 highest 7: 0:VIEW/652 1:STAT/28 2:SRFC/1932 3:SRFC/1932@4660 "
+                                "4:SRFC/1932 5:SRFC/1932 6:SRFC/1932 7:SRFI/20");
+  connection_.SetRecordFlags(surfaces[0], kFlagChanged);
+  connection_.SetRecordFlags(surfaces[2], kFlagChanged | 4);
+  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 1, 1), 2u);
+  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 1, 0), 3u);
+  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 0, 12345), 5u);
+  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 5, 5), 1u);
+  EXPECT_EQ(connection_.GetRecords(kTypeSurface, 1, 1), (std::vector<Record*>{surfaces[0], surfaces[2]}));
+  EXPECT_EQ(connection_.GetRecords(kTypeRetiredSurface, 0, 0), std::vector<Record*>{surfaces[5]});
+  // A highestSlot written by a peer far past the slots does not widen scans.
+  header->highestSlot = 0xFFFFFFF0u;
+  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 0, 0), 5u);
+  header->highestSlot = 7;
 
   // Full: null, and no header field moves.
   std::vector<std::uint8_t> before(reinterpret_cast<std::uint8_t*>(header),
@@ -168,22 +198,18 @@ TEST_F(LivelinkConnectionTest, RecordsFillTheLowestFreeSlotAndMoveHighestSlot) {
   EXPECT_EQ(connection_.CreateRecord(MakeType("ABCD")), nullptr);
   EXPECT_EQ(std::memcmp(before.data(), header, kHeaderSize), 0);
 
-  // Deleting slots 2..6 leaves highestSlot; deleting slot 7 lowers it by one.
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(connection_.DeleteRecord(surfaces[i]->id), 0);
-  EXPECT_EQ(header->highestSlot, 7u);
-  EXPECT_EQ(connection_.DeleteRecord(surfaces[5]->id), 0);
-  EXPECT_EQ(header->highestSlot, 6u);
-  EXPECT_EQ(header->recordCount, 3u);
-  Record* reused = connection_.CreateRecord(MakeType("ABCD"));
-  EXPECT_EQ(connection_.Area().IndexOf(reused), 2);
-  EXPECT_EQ(reused->size, 20u);
+  // Deleting slots 2..6 leaves highestSlot; deleting slot 7 lowers it; a
+  // new record takes the lowest free slot.
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(connection_.DeleteRecord(surfaces[i]->id), 0);
+  EXPECT_EQ(connection_.Area().IndexOf(connection_.CreateRecord(MakeType("ABCD"))), 2);
+  EXPECT_EQ(Slots(connection_), "records 4 highest 6: 0:VIEW/652 1:STAT/28 2:ABCD/20");
+  EXPECT_EQ(TypeName(0x01020304), "????");
 
   // Unknown ids, id 0 among free slots included, change nothing.
   std::memcpy(before.data(), header, kHeaderSize);
   EXPECT_EQ(connection_.DeleteRecord(999999), 0);
   EXPECT_EQ(connection_.DeleteRecord(0), 0);
   EXPECT_EQ(std::memcmp(before.data(), header, kHeaderSize), 0);
-  EXPECT_EQ(connection_.Area().Slot(3)->type, 0u);
 
   // Slot 0 deleted while a peer left highestSlot at 0: no wrap. The
   // connection forgets its deleted view: no later write into the free slot.
@@ -197,27 +223,11 @@ TEST_F(LivelinkConnectionTest, RecordsFillTheLowestFreeSlotAndMoveHighestSlot) {
   EXPECT_EQ(connection_.Area().Slot(0)->flags, 0u);
 }
 
-TEST_F(LivelinkConnectionTest, CountAndGetMatchTypeAndMaskedFlags) {
-  ASSERT_EQ(connection_.Create(name_, 16), 0);
-  Record* a = connection_.CreateRecord(kTypeSurface);
-  Record* b = connection_.CreateRecord(kTypeSurface);
-  Record* c = connection_.CreateRecord(kTypeSurface);
-  connection_.CreateRecord(kTypeRetiredSurface);
-  connection_.SetRecordFlags(a, kFlagChanged);
-  connection_.SetRecordFlags(c, kFlagChanged | 4);
-  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 1, 1), 2u);
-  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 1, 0), 1u);
-  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 0, 12345), 3u);
-  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 5, 5), 1u);
-  EXPECT_EQ(connection_.GetRecords(kTypeSurface, 1, 1), (std::vector<Record*>{a, c}));
-  EXPECT_EQ(connection_.GetRecords(kTypeSurface, 1, 0), (std::vector<Record*>{b}));
-
-  // A highestSlot written by a peer far past the slots does not widen scans.
-  connection_.Area().header()->highestSlot = 0xFFFFFFF0u;
-  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 0, 0), 3u);
-}
-
-TEST_F(LivelinkConnectionTest, FlagsCountChangesAndClosedEndsTheConnection) {
+// Flags count their changes; the renderer's closed flag ends the link; the
+// label and peer texts take what fits and refuse the rest.
+TEST_F(LivelinkConnectionTest, FlagsCountChangesAndTextFieldsTakeWhatFits) {
+  EXPECT_EQ(connection_.GetLabel(), nullptr);
+  connection_.SetLabel(u"ignored while closed");
   ASSERT_EQ(connection_.Create(name_, 4), 0);
   Record* record = connection_.CreateRecord(kTypeSurface);
   connection_.SetRecordFlags(record, 4);
@@ -244,22 +254,12 @@ TEST_F(LivelinkConnectionTest, FlagsCountChangesAndClosedEndsTheConnection) {
   EXPECT_EQ(connection_.TestFlags(kFlagClosed | kFlagChanged), 3u);
   connection_.ClearFlags(kFlagClosed);
   EXPECT_TRUE(connection_.IsConnected());
-  connection_.Close();
-  EXPECT_FALSE(connection_.IsConnected());
-  EXPECT_EQ(connection_.TestFlags(0xFFFFFFFFu), 0u);
-}
 
-TEST_F(LivelinkConnectionTest, TextFieldsTakeWhatFitsAndRefuseTheRest) {
-  EXPECT_EQ(connection_.GetLabel(), nullptr);
-  connection_.SetLabel(u"ignored while closed");
-  ASSERT_EQ(connection_.Create(name_, 2), 0);
   const std::u16string fits(63, u'l');
   connection_.SetLabel(fits.c_str());
-  EXPECT_EQ(std::u16string(connection_.GetLabel()), fits);
-  const std::u16string tooLong(64, u'l');
-  connection_.SetLabel(tooLong.c_str());
+  EXPECT_EQ(Snapshot(connection_).label, fits);
+  connection_.SetLabel((fits + u'l').c_str());
   EXPECT_EQ(connection_.GetLabel()[0], 0);
-
   EXPECT_FALSE(connection_.HasPeerTexts());
   connection_.SetPeerText1(u"scene");
   EXPECT_FALSE(connection_.HasPeerTexts());
@@ -271,31 +271,44 @@ TEST_F(LivelinkConnectionTest, TextFieldsTakeWhatFitsAndRefuseTheRest) {
   connection_.SetPeerValue(77);
   EXPECT_EQ(connection_.GetPeerValue(), 77u);
   EXPECT_EQ(HeaderWord(connection_, 1240), 77u);
+  connection_.Close();
+  EXPECT_FALSE(connection_.IsConnected());
+  EXPECT_EQ(connection_.TestFlags(0xFFFFFFFFu), 0u);
 }
 
+// Blocks are named after the creator's pid, released with their owner, and
+// a new run steps over names the renderer still holds from the last one.
 TEST_F(LivelinkConnectionTest, BlocksAreNamedByCreatorAndReleasedWithTheirOwner) {
   ASSERT_EQ(connection_.Create(name_, 8), 0);
-  const auto pid = static_cast<std::uint32_t>(::getpid());
+  EXPECT_EQ(BlockName(4711, 26), u"CorvantaAPI/4711/0000001A");
   Record* owner = connection_.CreateRecord(kTypeSurface);
   const std::uint32_t first = connection_.CreateBlock(owner->id, 4096);
   EXPECT_EQ(first, 1u);
-  EXPECT_EQ(BlockName(4711, 26), u"CorvantaAPI/4711/0000001A");
-  EXPECT_TRUE(MappingExists(BlockName(pid, 1)));
+  EXPECT_TRUE(MappingExists(BlockName(kPid, 1)));
   void* view = connection_.OpenBlock(first);
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(connection_.OpenBlock(first), view);  // the stored view, nothing reopened
   EXPECT_EQ(connection_.GetBlockSize(first), 4096u);
   EXPECT_EQ(connection_.CreateBlock(owner->id, 0), 0u);
-  const std::uint32_t second = connection_.CreateBlock(owner->id, 16);
-  EXPECT_EQ(second, 2u);
+  EXPECT_EQ(connection_.CreateBlock(owner->id, 16), 2u);
   connection_.ReleaseBlock(0);
   connection_.CloseBlock(0);
   EXPECT_EQ(connection_.OpenBlock(0), nullptr);
+  HANDLE held = OpenFileMappingW(FILE_MAP_ALL_ACCESS, TRUE, BlockName(kPid, 2).c_str());
+  ASSERT_NE(held, nullptr);  // the renderer keeps block 2 open
 
   ASSERT_EQ(connection_.DeleteRecord(owner->id), 0);
-  EXPECT_FALSE(MappingExists(BlockName(pid, 1)));
-  EXPECT_FALSE(MappingExists(BlockName(pid, 2)));
+  EXPECT_FALSE(MappingExists(BlockName(kPid, 1)));
   EXPECT_EQ(connection_.GetBlockSize(first), 0u);
+  connection_.Destroy();
+  ASSERT_EQ(connection_.Create(UniqueName("rerun"), 8), 0);
+  EXPECT_EQ(connection_.CreateBlock(7, 1 << 20), 1u);
+  const std::uint32_t fresh = connection_.CreateBlock(7, 1 << 20);
+  EXPECT_EQ(fresh, 3u);
+  ASSERT_NE(connection_.OpenBlock(fresh), nullptr);
+  EXPECT_GE(connection_.GetBlockSize(fresh), 1u << 20);
+  std::memset(connection_.OpenBlock(fresh), 0xAB, 1 << 20);  // would overrun a 16-byte block
+  CloseHandle(held);
 }
 
 TEST_F(LivelinkConnectionTest, BlocksAreCreatedAndOpenedFromManyThreadsAtOnce) {
@@ -328,43 +341,34 @@ TEST_F(LivelinkConnectionTest, BlocksAreCreatedAndOpenedFromManyThreadsAtOnce) {
   for (std::uint32_t id : ids) EXPECT_EQ(connection_.GetBlockSize(id), 0u);
 }
 
-TEST_F(LivelinkConnectionTest, ANewRunStepsOverBlockNamesStillHeldFromTheLastOne) {
-  ASSERT_EQ(connection_.Create(name_, 8), 0);
-  const std::uint32_t old = connection_.CreateBlock(7, 64);
-  ASSERT_EQ(old, 1u);
-  // The renderer still holds block 1 of the last run when the link restarts.
-  HANDLE held = OpenFileMappingW(FILE_MAP_ALL_ACCESS, TRUE,
-                                 BlockName(static_cast<std::uint32_t>(::getpid()), 1).c_str());
-  ASSERT_NE(held, nullptr);
-  connection_.Destroy();
-  ASSERT_EQ(connection_.Create(UniqueName("rerun"), 8), 0);
-  const std::uint32_t fresh = connection_.CreateBlock(7, 1 << 20);
-  EXPECT_EQ(fresh, 2u);
-  ASSERT_NE(connection_.OpenBlock(fresh), nullptr);
-  EXPECT_GE(connection_.GetBlockSize(fresh), 1u << 20);
-  std::memset(connection_.OpenBlock(fresh), 0xAB, 1 << 20);  // would overrun a 64-byte block
-  CloseHandle(held);
-}
-
 TEST_F(LivelinkConnectionTest, UpdateViewWritesTheCameraAndFlagsTheRecord) {
   connection_.UpdateView(true, nullptr);  // closed: nothing happens
   ASSERT_EQ(connection_.Create(name_, 4), 0);
   auto* view = reinterpret_cast<ViewRecord*>(connection_.OwnViewRecord());
-  std::vector<std::uint8_t> camera(kCameraDataBytes);
-  for (std::size_t i = 0; i < camera.size(); ++i) camera[i] = static_cast<std::uint8_t>(i * 7);
-  connection_.UpdateView(true, camera.data());
-  EXPECT_EQ(view->active, 1u);
-  EXPECT_EQ(std::memcmp(&view->camera, camera.data(), camera.size()), 0);
-  EXPECT_EQ(view->head.changeCount, 1u);
-  EXPECT_EQ(view->head.flags & kFlagChanged, kFlagChanged);
-
-  connection_.UpdateView(true, nullptr);  // active without data ends following
-  EXPECT_EQ(view->active, 0u);
-  EXPECT_EQ(view->head.changeCount, 2u);
-  EXPECT_EQ(std::memcmp(&view->camera, camera.data(), camera.size()), 0);
+  CameraViewData camera{};
+  camera.kind = kCameraPerspective;
+  camera.fieldOfView = 45;
+  camera.position[1] = 1.61f;
+  camera.backward[2] = -1;
+  camera.up[1] = 1;
+  camera.reserved[100] = 0x5A;
+  // Active with data follows it; active without data ends following and
+  // keeps the camera; each call counts one change.
+  for (const CameraViewData* data : std::initializer_list<const CameraViewData*>{&camera, nullptr}) {
+    connection_.UpdateView(true, data);
+    const CameraInfo seen = Snapshot(connection_).camera;
+    EXPECT_EQ(seen.active, data != nullptr ? 1u : 0u);
+    EXPECT_EQ(std::memcmp(&view->camera, &camera, sizeof camera), 0);
+    EXPECT_EQ(seen.kind, 6u);
+    EXPECT_EQ(seen.fieldOfView, 45.0f);
+    EXPECT_EQ(seen.position, (std::array<float, 3>{0, 1.61f, 0}));
+    EXPECT_EQ(seen.backward, (std::array<float, 3>{0, 0, -1}));
+    EXPECT_EQ(seen.up, (std::array<float, 3>{0, 1, 0}));
+    EXPECT_EQ(view->head.flags & kFlagChanged, kFlagChanged);
+  }
   std::vector<std::uint8_t> zeros(kCameraDataBytes, 0);
   connection_.UpdateView(false, zeros.data());
-  EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(&view->camera)[5], 0);
+  EXPECT_EQ(Snapshot(connection_).camera.kind, 0u);
   EXPECT_EQ(view->head.changeCount, 3u);
 }
 
@@ -372,45 +376,40 @@ TEST_F(LivelinkConnectionTest, UpdateViewWritesTheCameraAndFlagsTheRecord) {
 // whatever the renderer writes into the record, the text never lands in or
 // releases a block that is not the status's own.
 TEST_F(LivelinkConnectionTest, StatusTextIsWrittenIntoItsOwnBlockTwiceItsSize) {
-  EXPECT_EQ(StatusText({{u"b", {0, u"x y"}}, {u"a", {1, u"42"}}}),
-            u"{\"a\":\"42\",\"b\":\"x%20y\"}");
-  EXPECT_EQ(StatusText({{u"k", {7, u"v"}}}), u"{\"k\":}");
-
+  EXPECT_EQ(StatusText({{u"b", {0, u"x y"}}, {u"a", {1, u"42"}}, {u"k", {7, u"v"}}}),
+            u"{\"a\":\"42\",\"b\":\"x%20y\",\"k\":}");
   ASSERT_EQ(connection_.Create(name_, 4), 0);
   auto* stat = reinterpret_cast<StatRecord*>(connection_.OwnStatRecord());
   connection_.UpdateStatus({});
   const std::uint32_t own = stat->blockId;
   EXPECT_NE(own, 0u);
   EXPECT_EQ(stat->blockCapacity, 12u);
-  EXPECT_EQ(StatusBlockText(connection_), u"{}");
-  EXPECT_EQ(stat->head.changeCount, 1u);
+  EXPECT_EQ(Snapshot(connection_).statusText, u"{}");
   // Still fits (5 units + NUL = 12 bytes): the same block is reused.
   connection_.UpdateStatus({{u"", {2, u""}}});
   EXPECT_EQ(stat->blockId, own);
-  EXPECT_EQ(StatusBlockText(connection_), u"{\"\":}");
+  EXPECT_EQ(Snapshot(connection_).statusText, u"{\"\":}");
 
   // The renderer points the record at a surface's geometry block, with a
-  // huge capacity.
+  // huge capacity, or at an id in the guest's range (we must not map the
+  // renderer's blocks).
   Record* surface = connection_.CreateRecord(kTypeSurface);
   const std::uint32_t geometry = connection_.CreateBlock(surface->id, 4096);
   ASSERT_NE(geometry, 0u);
   std::memset(connection_.OpenBlock(geometry), 0x5A, 4096);
-  stat->blockId = geometry;
-  stat->blockCapacity = 1u << 30;
-  connection_.UpdateStatus({});
-  EXPECT_EQ(stat->blockId, own);
-  EXPECT_EQ(stat->blockCapacity, 12u);
-  EXPECT_EQ(StatusBlockText(connection_), u"{}");
-  // An id in the guest's range must not make us map the renderer's blocks.
   LiveConnection guest;
   ASSERT_EQ(guest.Open(name_), 0);
   const std::uint32_t theirs = guest.CreateBlock(1, 64);
   ASSERT_GT(theirs, kGuestBlockBase);
-  stat->blockId = theirs;
-  connection_.UpdateStatus({{u"", {2, u""}}});
+  for (const std::uint32_t pointedAt : {geometry, theirs}) {
+    stat->blockId = pointedAt;
+    stat->blockCapacity = 1u << 30;
+    connection_.UpdateStatus({});
+    EXPECT_EQ(stat->blockId, own);
+    EXPECT_EQ(stat->blockCapacity, 12u);
+    EXPECT_EQ(Snapshot(connection_).statusText, u"{}");
+  }
   EXPECT_EQ(connection_.GetBlockSize(theirs), 0u);
-  EXPECT_EQ(stat->blockId, own);
-  EXPECT_EQ(StatusBlockText(connection_), u"{\"\":}");
 
   // Grows: a new block with a new id, the old one released, the geometry
   // block untouched.
@@ -419,8 +418,8 @@ TEST_F(LivelinkConnectionTest, StatusTextIsWrittenIntoItsOwnBlockTwiceItsSize) {
   const std::u16string text = StatusText(big);
   EXPECT_NE(stat->blockId, own);
   EXPECT_EQ(stat->blockCapacity, (text.size() * 2 + 2) * 2);
-  EXPECT_EQ(StatusBlockText(connection_), text);
-  EXPECT_FALSE(MappingExists(BlockName(static_cast<std::uint32_t>(::getpid()), own)));
+  EXPECT_EQ(Snapshot(connection_).statusText, text);
+  EXPECT_FALSE(MappingExists(BlockName(kPid, own)));
   EXPECT_EQ(stat->head.changeCount, 5u);
   ASSERT_EQ(connection_.GetBlockSize(geometry), 4096u);
   const auto* bytes = static_cast<const std::uint8_t*>(connection_.OpenBlock(geometry));

@@ -41,7 +41,8 @@ bool Contains(const std::vector<std::u16string>& names, const std::u16string& na
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-// Reads one value of the connections key directly; -1 when it is missing.
+// Reads one value of the connections key directly; -1 when it is missing,
+// -2 when it does not fit 4 bytes.
 long long RegistryKind(const std::u16string& name) {
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, KEY_QUERY_VALUE, &key) != 0) return -1;
@@ -51,7 +52,7 @@ long long RegistryKind(const std::u16string& name) {
   const LSTATUS status =
       RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &bytes);
   RegCloseKey(key);
-  return status == 0 ? static_cast<long long>(data) : -1;
+  return status == 0 ? static_cast<long long>(data) : status == ERROR_MORE_DATA ? -2 : -1;
 }
 
 void WriteValue(const std::u16string& name, DWORD type, const void* data, DWORD bytes) {
@@ -158,56 +159,29 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
   EXPECT_EQ(header->lockOwner, static_cast<std::uint32_t>(::getpid()));
 }
 
-TEST(LivelinkCrossProcessTest, APeerResizingABlockOrTheAreaEndsTheLinkInsteadOfTheProcess) {
-  const std::u16string name = UniqueName("resize");
+// Each open maps the block as it is then; the size it reports must be that
+// length, not one the peer made after. (A peer shrinking a block or the area
+// is the system's link test: the host lives on and the link ends.)
+TEST(LivelinkCrossProcessTest, ABlockGrownByAPeerReportsTheSizeItWasMappedWith) {
   LiveConnection creator;
-  ASSERT_EQ(creator.Create(name, 16), 0);
-  const std::uint32_t grown = creator.CreateBlock(creator.OwnStatRecord()->id, 4096);
-  const std::uint32_t shrunk = creator.CreateBlock(creator.OwnStatRecord()->id, 1 << 16);
-  ASSERT_NE(grown, 0u);
-  ASSERT_NE(shrunk, 0u);
-  auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
+  ASSERT_EQ(creator.Create(UniqueName("resize"), 16), 0);
+  const std::uint32_t block = creator.CreateBlock(creator.OwnStatRecord()->id, 4096);
+  ASSERT_NE(block, 0u);
+  auto guest = StartPeer({"open", Narrow(creator.GetName())}, "opened 0");
   ASSERT_NE(guest, nullptr);
-
-  // Each open maps the object as it is then; the size it reports must be
-  // that length, not one the peer made after.
-  guest->Send("growblock " + std::to_string(grown) + " 800");
+  guest->Send("growblock " + std::to_string(block));
   ASSERT_EQ(guest->WaitFor("growing", kWaitMs), "growing");
-  int opens = 0, beyondView = 0;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
-  while (std::chrono::steady_clock::now() < end) {
-    creator.CloseBlock(grown);
-    const void* view = creator.OpenBlock(grown);
-    if (view == nullptr) continue;
-    ++opens;
-    if (creator.GetBlockSize(grown) != platform::GetViewSize(view)) ++beyondView;
+  int beyondView = 0;
+  for (int opens = 0; opens < 200; ++opens) {
+    creator.CloseBlock(block);
+    const void* view = creator.OpenBlock(block);
+    ASSERT_NE(view, nullptr);
+    if (creator.GetBlockSize(block) != platform::GetViewSize(view)) ++beyondView;
   }
-  EXPECT_GT(opens, 10);
-  EXPECT_EQ(beyondView, 0) << "of " << opens << " opens";
-  EXPECT_NE(guest->WaitFor("grown", kWaitMs), "");
-
-  // Writing a block the peer truncated would raise SIGBUS; it lands in
-  // private zero pages instead and the mapping counts as broken.
-  guest->Send("shrinkblock " + std::to_string(shrunk));
-  ASSERT_EQ(guest->WaitFor("shrunk", kWaitMs), "shrunk 0");
-  EXPECT_FALSE(creator.MappingBroken());
-  std::memset(creator.OpenBlock(shrunk), 0x11, 1 << 16);
-  EXPECT_TRUE(creator.MappingBroken());
-  EXPECT_TRUE(creator.IsConnected());  // the area itself is still sound
-
-  // The control area: reads give zeros and the link is over.
-  guest->Send("shrink");
-  ASSERT_EQ(guest->WaitFor("shrunk", kWaitMs), "shrunk 0");
-  EXPECT_FALSE(creator.IsConnected());  // its own read finds the shrunk area
-  EXPECT_EQ(LoadShared(creator.Area().header()->type), 0u);
-  EXPECT_EQ(creator.CountRecords(kTypeView, 0, 0), 0u);
-  creator.UpdateStatus({{u"a", {0, u"b"}}});  // writes reach no one, and do not crash
-  creator.Destroy();
-  EXPECT_FALSE(creator.IsOpen());
-  // A fresh view of another area is guarded and sound again.
-  ASSERT_EQ(creator.Create(UniqueName("after"), 4), 0);
-  EXPECT_FALSE(creator.MappingBroken());
-  EXPECT_TRUE(creator.IsConnected());
+  EXPECT_EQ(beyondView, 0) << "of 200 opens";
+  guest->Send("stop");
+  const std::string grown = guest->WaitFor("grown", kWaitMs);
+  EXPECT_TRUE(grown.rfind("grown ", 0) == 0 && grown != "grown 0") << grown;  // it grew meanwhile
 }
 
 // CI runs as root: another user (uid 65534) squats the name of the next
@@ -235,29 +209,26 @@ TEST(LivelinkCrossProcessTest, BlockNameSquattedByAnotherUserIsSkipped) {
   ::shm_unlink(squatted.c_str());
 }
 
-TEST(LivelinkCrossProcessTest, RegistryHoldsALinkFromItsFirstBatchToItsEnd) {
+// The system's link test sees the value from a link's start to its stop;
+// here: not before the first batch, written once per run (a value removed
+// meanwhile stays removed), and no name, no value.
+TEST(LivelinkCrossProcessTest, ALinkIsAnnouncedOncePerRunFromItsFirstBatch) {
   const std::u16string name = UniqueName("announce");
   LiveConnection connection;
   ASSERT_EQ(connection.Create(name, 4), 0);
-  EXPECT_EQ(RegistryKind(name), -1);  // not before the first batch
+  EXPECT_EQ(RegistryKind(name), -1);
   EXPECT_EQ(connection.Announce(), 0);
   EXPECT_EQ(RegistryKind(name), 1);
-  EXPECT_TRUE(Contains(connection.EnumConnections(0), name));
   EXPECT_TRUE(Contains(connection.EnumConnections(1), name));
-
-  // Announce writes once per run: a value removed meanwhile stays removed.
   ASSERT_EQ(connection.UnregisterConnection(name), 0);
   EXPECT_EQ(connection.Announce(), 0);
   EXPECT_EQ(RegistryKind(name), -1);
   EXPECT_EQ(connection.UnregisterConnection(name), -1);  // already gone
-
-  // A new run announces again; Destroy removes the value and closes.
-  ASSERT_EQ(connection.Create(name, 4), 0);
+  ASSERT_EQ(connection.Create(name, 4), 0);  // a new run announces again; Destroy removes it
   EXPECT_EQ(connection.Announce(), 0);
   EXPECT_EQ(RegistryKind(name), 1);
   connection.Destroy();
   EXPECT_EQ(RegistryKind(name), -1);
-  EXPECT_FALSE(connection.IsOpen());
   EXPECT_EQ(LiveConnection().Announce(), -1);  // never created: no name
   EXPECT_EQ(connection.RegisterConnection(u""), -1);
   EXPECT_FALSE(connection.ConnectionExists(u""));
@@ -316,12 +287,7 @@ TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
   EXPECT_EQ(RegistryKind(killed), -1);
   EXPECT_EQ(RegistryKind(staleKind2), -1);
   EXPECT_EQ(RegistryKind(alive), 1);
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, KEY_QUERY_VALUE, &key), 0);
-  DWORD bytes = 0;
-  EXPECT_EQ(RegQueryValueExW(key, wide.c_str(), nullptr, nullptr, nullptr, &bytes), 0);
-  EXPECT_EQ(bytes, 8u);
-  RegCloseKey(key);
+  EXPECT_EQ(RegistryKind(wide), -2);
 
   // Create purges as well: after the keeper is killed, any new link's
   // Create removes its value.

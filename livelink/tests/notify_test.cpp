@@ -54,44 +54,34 @@ class LivelinkNotifyTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(LivelinkNotifyTest, OnlyVisibleMainWindowsOfTheRightClassAreTargets) {
-  // The path says velmar, so the class must contain START; BRIMSEL EDITOR
-  // would only do for a Brimsel path.
-  auto wrongClass = StartWindow("BRIMSEL EDITOR");
-  auto hidden = StartWindow("VELMAR_START_WINDOW", true);
-  ASSERT_NE(wrongClass, nullptr);
-  ASSERT_NE(hidden, nullptr);
-  EXPECT_TRUE(FindRendererWindows().empty());
-  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), -1);
-
-  auto renderer = StartWindow("velmar_start_window");  // the class is compared upper-cased
-  ASSERT_NE(renderer, nullptr);
-  EXPECT_EQ(FindRendererWindows().size(), 1u);
-  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), 0);
-  EXPECT_EQ(renderer->WaitFor("msg", kWaitMs), kWakeLine);
-  EXPECT_TRUE(LinesUntilExit(*wrongClass).empty());
-  EXPECT_TRUE(LinesUntilExit(*hidden).empty());
-}
-
-TEST_F(LivelinkNotifyTest, ABrimselPathTakesOnlyTheBrimselEditorClass) {
-  // The same window program under a path that says Brimsel: now the
-  // editor's class is the renderer's window and START no longer is.
+// The image path names the renderer: a velmar path takes a visible main
+// window whose class contains START (compared upper-cased), a Brimsel path
+// only the BRIMSEL EDITOR class. The same window program runs under both.
+TEST_F(LivelinkNotifyTest, OnlyVisibleMainWindowsOfTheRenderersClassAreTargets) {
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("corv-brimsel-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
-  const std::filesystem::path tool = dir / "brimsel_window_tool";
-  std::filesystem::copy_file(VELMAR_WINDOW_TOOL, tool);
-  auto startClass = StartWindow("VELMAR_START_WINDOW", false, tool.string());
-  ASSERT_NE(startClass, nullptr);
-  EXPECT_TRUE(FindRendererWindows().empty());
-  auto editor = StartWindow("BRIMSEL EDITOR", false, tool.string());
-  ASSERT_NE(editor, nullptr);
-  EXPECT_EQ(FindRendererWindows().size(), 1u);
-  EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), 0);
-  EXPECT_EQ(editor->WaitFor("msg", kWaitMs), kWakeLine);
-  EXPECT_TRUE(LinesUntilExit(*startClass).empty());
-  startClass.reset();
-  editor.reset();
+  const std::string brimsel = (dir / "brimsel_window_tool").string();
+  std::filesystem::copy_file(VELMAR_WINDOW_TOOL, brimsel);
+  const struct {
+    std::string program, accepted, refused;
+  } renderers[] = {{VELMAR_WINDOW_TOOL, "velmar_start_window", "BRIMSEL EDITOR"},
+                   {brimsel, "BRIMSEL EDITOR", "VELMAR_START_WINDOW"}};
+  for (const auto& r : renderers) {
+    auto wrongClass = StartWindow(r.refused, false, r.program);
+    auto hidden = StartWindow(r.accepted, true, r.program);
+    ASSERT_NE(wrongClass, nullptr);
+    ASSERT_NE(hidden, nullptr);
+    EXPECT_TRUE(FindRendererWindows().empty());
+    EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), -1);
+    auto renderer = StartWindow(r.accepted, false, r.program);
+    ASSERT_NE(renderer, nullptr);
+    EXPECT_EQ(FindRendererWindows().size(), 1u);
+    EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), 0);
+    EXPECT_EQ(renderer->WaitFor("msg", kWaitMs), kWakeLine);
+    EXPECT_TRUE(LinesUntilExit(*wrongClass).empty());
+    EXPECT_TRUE(LinesUntilExit(*hidden).empty());
+  }
   std::filesystem::remove_all(dir);
 }
 

@@ -3,14 +3,11 @@
 // of another user is trusted.
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -137,47 +134,6 @@ TEST(HostileFiles, RuntimeFolderRemadeByAnotherUserIsRefused) {
   EXPECT_FALSE(fs::exists(dir + "/shm.lock"));
   ::setenv("CORV_RUNTIME_DIR", saved.c_str(), 1);
   fs::remove_all(parent);
-}
-
-TEST(HostileFiles, DatagramFloodEndsAtTheTimeout) {
-  HWND w = platform::CreatePublishedWindow({u"Flooded", u"T", nullptr, true});
-  ASSERT_NE(w, nullptr);
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(w)));
-  const std::string socketPath = platform::RuntimeDirectory() + "/windows/" + hex + ".sock";
-  // Two processes keep the queue full of datagrams of the wrong size.
-  pid_t flooders[2];
-  for (pid_t& flooder : flooders) {
-    flooder = ::fork();
-    if (flooder == 0) {
-      const int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
-      sockaddr_un address{};
-      address.sun_family = AF_UNIX;
-      std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
-      const auto end = Clock::now() + std::chrono::seconds(3);
-      const char junk[3] = {1, 2, 3};
-      while (Clock::now() < end)
-        ::sendto(fd, junk, sizeof junk, 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
-      ::_exit(0);
-    }
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  platform::PostedMessage m;
-  const auto start = Clock::now();
-  EXPECT_FALSE(platform::ReceivePostedMessage(w, &m, 200));
-  EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
-  for (pid_t flooder : flooders) {
-    ::kill(flooder, SIGKILL);
-    ::waitpid(flooder, nullptr, 0);
-  }
-  // The window still works once the flood is over.
-  while (platform::ReceivePostedMessage(w, &m, 0)) {
-  }
-  ASSERT_TRUE(PostMessageW(w, 0x8729, 0, 2));
-  ASSERT_TRUE(platform::ReceivePostedMessage(w, &m, 1000));
-  EXPECT_EQ(m.message, 0x8729u);
-  platform::DestroyPublishedWindow(w);
 }
 
 }  // namespace

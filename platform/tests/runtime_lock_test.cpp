@@ -86,23 +86,6 @@ TEST(RuntimeLocks, StoppedHolderCostsAtMostOneWait) {
   for (HANDLE h : {first, second, opened}) CloseHandle(h);
 }
 
-TEST(RuntimeLocks, WindowLockSkippedAfterOneTimeout) {
-  ASSERT_FALSE(platform::RuntimeDirectory().empty());
-  {
-    StoppedHolder holder("windows.lock");
-    ASSERT_TRUE(holder.stopped());
-    const auto start = Clock::now();
-    EXPECT_EQ(platform::CreatePublishedWindow({u"C", u"T", nullptr, true}), nullptr);
-    EXPECT_EQ(platform::CreatePublishedWindow({u"C", u"T", nullptr, true}), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
-    EXPECT_LT(SecondsSince(start), 3.0);  // one wait of the two
-  }
-  // Once the holder is gone, the lock is taken again at the first try.
-  HWND window = platform::CreatePublishedWindow({u"C", u"T", nullptr, true});
-  EXPECT_NE(window, nullptr);
-  if (window) platform::DestroyPublishedWindow(window);
-}
-
 TEST(RuntimeLocks, RuntimeDirectoryIsPrivate) {
   const std::string dir = platform::RuntimeDirectory();
   ASSERT_FALSE(dir.empty());
@@ -116,13 +99,13 @@ TEST(RuntimeLocks, RelativeRuntimeDirectoryBecomesAbsolute) {
   // Window records name sockets inside it for processes started elsewhere.
   const std::string saved = std::getenv("CORV_RUNTIME_DIR");
   char* cwd = ::getcwd(nullptr, 0);
-  ASSERT_EQ(::chdir(corvtest::IsolatedEnvironment::Root().c_str()), 0);
+  ASSERT_EQ(::chdir(corvtest::IsolatedRoot().c_str()), 0);
   ::setenv("CORV_RUNTIME_DIR", "relative/run/", 1);
   const std::string dir = platform::RuntimeDirectory();
   ::setenv("CORV_RUNTIME_DIR", saved.c_str(), 1);
   EXPECT_EQ(::chdir(cwd), 0);
   std::free(cwd);
-  EXPECT_EQ(dir, corvtest::IsolatedEnvironment::Root() + "/relative/run");
+  EXPECT_EQ(dir, corvtest::IsolatedRoot() + "/relative/run");
 }
 
 }  // namespace

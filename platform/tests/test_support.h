@@ -3,82 +3,45 @@
 // child processes with pipes.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "child_process.h"
 #include "isolation.h"
-
-extern char** environ;
 
 namespace corvtest {
 
 inline std::string ToolPath(const std::string& tool) { return std::string(CORV_TOOLS_DIR) + "/" + tool; }
 
 // The stand-ins point at the shared test support's fresh directories before
-// any platform call (children inherit them); they are removed at exit.
-class IsolatedEnvironment {
- public:
-  static const std::string& Root() { return livelink_test::Isolated().root(); }
-};
-// Every test that includes this is isolated, even one that never asks for
-// the root.
+// any platform call (children inherit them); they are removed at exit. The
+// reference links the isolation into every test that includes this.
 inline const livelink_test::Isolation& g_isolation = livelink_test::Isolated();
+inline const std::string& IsolatedRoot() { return g_isolation.root(); }
 
-// A helper program with its stdin and stdout connected to us.
-class Child {
- public:
-  explicit Child(const std::vector<std::string>& argv) {
-    if (argv.empty()) return;
-    child_ = livelink_test::ChildProcess::Start(argv[0], {argv.begin() + 1, argv.end()});
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  bool Started() const { return child_ != nullptr; }
-  pid_t Pid() const { return child_ ? child_->pid() : -1; }
-
-  // One line without its newline; empty on timeout or end of output.
-  std::string ReadLine(int timeoutMs = 10000) {
-    std::string line;
-    return child_ && child_->ReadLine(&line, timeoutMs) ? line : std::string();
-  }
-  void Send(const std::string& line) { ASSERT_TRUE(child_ && child_->Send(line)); }
-  std::string Ask(const std::string& line) {
-    Send(line);
-    return ReadLine();
-  }
-  // Closes its stdin and waits; the exit code, or -1 when it did not exit normally.
-  int Finish() {
-    if (child_) child_->CloseInput();
-    return Wait();
-  }
-  int Wait() {
-    if (!child_) return -1;
-    const int status = child_->Wait(60000);
-    child_.reset();
-    return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  void Kill() {
-    if (!child_) return;
-    child_->Signal(SIGKILL);
-    Wait();
-  }
-
- private:
-  std::unique_ptr<livelink_test::ChildProcess> child_;
-};
+// A helper program with its stdin and stdout connected to us; null when it
+// cannot start. Dropping it kills and reaps it.
+using Peer = std::unique_ptr<livelink_test::ChildProcess>;
+inline Peer StartTool(const std::string& tool, const std::vector<std::string>& args) {
+  return livelink_test::ChildProcess::Start(ToolPath(tool), args);
+}
+// Its next line without the newline; empty on timeout or end of output.
+inline std::string Line(const Peer& peer, int timeoutMs = 10000) {
+  std::string line;
+  return peer && peer->ReadLine(&line, timeoutMs) ? line : std::string();
+}
+inline std::string Ask(const Peer& peer, const std::string& line) { return peer && peer->Send(line) ? Line(peer) : "not sent"; }
+// Waits for its exit, first closing its input when asked; the exit code, or
+// -1 when it did not exit normally.
+inline int ExitCode(const Peer& peer, bool closeInput = false) {
+  if (!peer) return -1;
+  if (closeInput) peer->CloseInput();
+  const int status = peer->Wait(60000);
+  return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 }  // namespace corvtest

@@ -18,8 +18,7 @@
 
 namespace {
 
-using corvtest::Child;
-using corvtest::ToolPath;
+using namespace corvtest;
 
 struct Published {
   HWND main = nullptr;
@@ -70,10 +69,10 @@ std::string recordFile(HWND h) {
 }
 
 TEST(Windows, AnotherProcessWindowIsFoundReadAndReceivesMessages) {
-  Child peer({ToolPath("window_peer"), "VelmarSTARTWindow", "Velmar 8.3.0 \xc3\xa4", "owned"});
-  const Published p = parseHello(peer.ReadLine());
+  Peer peer = StartTool("window_peer", {"VelmarSTARTWindow", "Velmar 8.3.0 \xc3\xa4", "owned"});
+  const Published p = parseHello(Line(peer));
   ASSERT_NE(p.main, nullptr);
-  ASSERT_EQ(p.pid, static_cast<DWORD>(peer.Pid()));
+  ASSERT_EQ(p.pid, static_cast<DWORD>(peer->pid()));
 
   const auto windows = allWindows();
   EXPECT_EQ(std::count(windows.begin(), windows.end(), p.main), 1);
@@ -93,86 +92,78 @@ TEST(Windows, AnotherProcessWindowIsFoundReadAndReceivesMessages) {
   EXPECT_EQ(std::u16string(small), u"Velma");
 
   // Changes made by the owner are seen here.
-  EXPECT_EQ(peer.Ask("title Velmar 9.0"), "ok");
+  EXPECT_EQ(Ask(peer, "title Velmar 9.0"), "ok");
   EXPECT_EQ(title(p.main), u"Velmar 9.0");
-  EXPECT_EQ(peer.Ask("show 0"), "ok");
+  EXPECT_EQ(Ask(peer, "show 0"), "ok");
   EXPECT_FALSE(IsWindowVisible(p.main));
   EXPECT_TRUE(IsWindow(p.main));
 
   // Exact values, extremes included, arrive in order.
   ASSERT_TRUE(PostMessageW(p.main, 0x8729, 0, 2));
   ASSERT_TRUE(PostMessageW(p.main, 0xFFFFFFFFu, UINTPTR_MAX, INTPTR_MIN));
-  EXPECT_EQ(peer.ReadLine(), "msg 34601 0 2");
-  EXPECT_EQ(peer.ReadLine(), "msg 4294967295 18446744073709551615 -9223372036854775808");
+  EXPECT_EQ(Line(peer), "msg 34601 0 2");
+  EXPECT_EQ(Line(peer), "msg 4294967295 18446744073709551615 -9223372036854775808");
 
-  EXPECT_EQ(peer.Ask("destroy"), "ok");
+  EXPECT_EQ(Ask(peer, "destroy"), "ok");
   EXPECT_FALSE(IsWindow(p.main));
   EXPECT_FALSE(PostMessageW(p.main, 1, 2, 3));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
   EXPECT_EQ(::access(recordFile(p.main).c_str(), F_OK), -1);
 }
 
-TEST(Windows, WindowOfADeadProcessIsNoWindow) {
-  Child peer({ToolPath("window_peer"), "START", "Velmar 8.3"});
-  const Published p = parseHello(peer.ReadLine());
-  ASSERT_NE(p.main, nullptr);
+// Records left by a killed process, by an earlier process with our pid (its
+// start time differs) or damaged name no window: every query says so, the
+// walk skips them, and the first look removes a dead one with its socket.
+TEST(Windows, RecordsOfDeadProcessesAndDamagedRecordsAreNoWindows) {
+  const auto expectGone = [](HWND h) {
+    EXPECT_FALSE(IsWindow(h));
+    EXPECT_FALSE(PostMessageW(h, 0x8729, 0, 2));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+    DWORD pid = 123;
+    EXPECT_EQ(GetWindowThreadProcessId(h, &pid), 0u);
+    EXPECT_EQ(pid, 0u);
+    EXPECT_EQ(className(h), u"");
+    EXPECT_EQ(title(h), u"");
+    const auto windows = allWindows();
+    EXPECT_EQ(std::count(windows.begin(), windows.end(), h), 0);
+  };
+  Peer peer = StartTool("window_peer", {"START", "Velmar 8.3"});
+  const Published p = parseHello(Line(peer));
   ASSERT_TRUE(IsWindow(p.main));
-  peer.Kill();
+  peer.reset();
   ASSERT_EQ(::access(recordFile(p.main).c_str(), F_OK), 0) << "the record outlives a killed process";
-
-  EXPECT_FALSE(PostMessageW(p.main, 0x8729, 0, 2));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
-  EXPECT_FALSE(IsWindow(p.main));
-  DWORD pid = 123;
-  EXPECT_EQ(GetWindowThreadProcessId(p.main, &pid), 0u);
-  EXPECT_EQ(pid, 0u);
-  EXPECT_EQ(className(p.main), u"");
-  const auto windows = allWindows();
-  EXPECT_EQ(std::count(windows.begin(), windows.end(), p.main), 0);
-  // Seen dead, cleaned up: record and socket.
-  EXPECT_EQ(::access(recordFile(p.main).c_str(), F_OK), -1);
+  expectGone(p.main);
   std::string sock = recordFile(p.main);
-  sock.replace(sock.size() - 5, 5, ".sock");
   EXPECT_EQ(::access(sock.c_str(), F_OK), -1);
-}
+  EXPECT_EQ(::access(sock.replace(sock.size() - 5, 5, ".sock").c_str(), F_OK), -1);
 
-TEST(Windows, ReusedPidAndDamagedRecordsAreNoWindows) {
-  ::mkdir(windowsDir().c_str(), 0700);
   platform::detail::ProcStat self;
   ASSERT_TRUE(platform::detail::ReadProcStat(GetCurrentProcessId(), &self));
-  // Our own pid, but another start time: a process that had our pid before.
-  const HWND reused = reinterpret_cast<HWND>(std::uintptr_t{0x7fff0000});
-  std::ofstream(recordFile(reused))
-      << R"({"hwnd": 2147418112, "pid": )" << GetCurrentProcessId() << R"(, "tid": 1, "startTime": )"
-      << self.startTime + 1
-      << R"(, "class": "START", "title": "Velmar 1.0", "owner": 0, "visible": true, "socket": "/nonexistent"})";
-  EXPECT_FALSE(IsWindow(reused));
-  EXPECT_EQ(::access(recordFile(reused).c_str(), F_OK), -1);
-
-  // The same record with the right start time is a window (the format is all
-  // a renderer needs to publish one).
-  std::ofstream(recordFile(reused))
-      << R"({"hwnd": 2147418112, "pid": )" << GetCurrentProcessId() << R"(, "tid": 1, "startTime": )"
-      << self.startTime
-      << R"(, "class": "START", "title": "Velmar 1.0", "owner": 0, "visible": true, "socket": "/nonexistent"})";
-  EXPECT_TRUE(IsWindow(reused));
-  EXPECT_FALSE(PostMessageW(reused, 1, 0, 0));  // its socket does not exist
-  ::unlink(recordFile(reused).c_str());
-
-  const char* damaged[] = {"", "{", "[]", R"({"hwnd": "x"})",
-                           R"({"hwnd": 2147418112, "pid": -1, "tid": 1, "startTime": 0, "class": "A", "title": "", "owner": 0, "visible": true, "socket": ""})"};
-  for (const char* text : damaged) {
-    std::ofstream(recordFile(reused)) << text;
-    EXPECT_FALSE(IsWindow(reused)) << text;
-    EXPECT_EQ(title(reused), u"");
+  const HWND planted = reinterpret_cast<HWND>(std::uintptr_t{0x7fff0000});
+  const auto record = [&](unsigned long long startTime) {
+    return R"({"hwnd": 2147418112, "pid": )" + std::to_string(GetCurrentProcessId()) + R"(, "tid": 1, "startTime": )" +
+           std::to_string(startTime) +
+           R"(, "class": "START", "title": "Velmar 1.0", "owner": 0, "visible": true, "socket": "/nonexistent"})";
+  };
+  // With the right start time the record is a window (the format is all a
+  // renderer needs to publish one), though one whose socket is missing.
+  std::ofstream(recordFile(planted)) << record(self.startTime);
+  EXPECT_TRUE(IsWindow(planted));
+  EXPECT_FALSE(PostMessageW(planted, 1, 0, 0));
+  const std::string damaged[] = {record(self.startTime + 1), "", "{", "[]", R"({"hwnd": "x"})",
+                                 R"({"hwnd": 2147418112, "pid": -1, "tid": 1, "startTime": 0, "class": "A", "title": "", "owner": 0, "visible": true, "socket": ""})"};
+  for (const std::string& text : damaged) {
+    std::ofstream(recordFile(planted)) << text;
+    expectGone(planted);
+    if (&text == damaged) {
+      EXPECT_EQ(::access(recordFile(planted).c_str(), F_OK), -1);  // removed as dead
+    }
   }
-  const auto windows = allWindows();
-  EXPECT_EQ(std::count(windows.begin(), windows.end(), reused), 0);
 }
 
 TEST(Windows, PostingToAFullQueueFailsWithoutBlocking) {
-  Child peer({ToolPath("window_peer"), "START", "deaf", "deaf"});
-  const Published p = parseHello(peer.ReadLine());
+  Peer peer = StartTool("window_peer", {"START", "deaf", "deaf"});
+  const Published p = parseHello(Line(peer));
   ASSERT_NE(p.main, nullptr);
   const auto start = std::chrono::steady_clock::now();
   int posted = 0;
@@ -183,95 +174,52 @@ TEST(Windows, PostingToAFullQueueFailsWithoutBlocking) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
+// The foreground is the last activated live window, of any process: a
+// destroyed or dead one is none. A walk's callback that stops keeps its last
+// error for the caller, which is how a search tells "found" from "failed".
 TEST(Windows, ForegroundFollowsTheLastActivatedLiveWindow) {
-  Child peer({ToolPath("window_peer"), "HostMain", "Host", "foreground"});
-  const Published p = parseHello(peer.ReadLine());
+  Peer peer = StartTool("window_peer", {"HostMain", "Host", "foreground"});
+  const Published p = parseHello(Line(peer));
   ASSERT_NE(p.main, nullptr);
   EXPECT_EQ(GetForegroundWindow(), p.main);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(GetForegroundWindow(), &pid);
-  EXPECT_EQ(pid, static_cast<DWORD>(peer.Pid()));
   EXPECT_EQ(allWindows().front(), p.main);  // the foreground window leads the z-order
-
-  // A callback that stops the walk keeps its last error for the caller, which
-  // is how a search tells "found" from "failed".
   SetLastError(0);
-  EXPECT_FALSE(EnumWindows(
-      [](HWND, LPARAM) -> BOOL {
-        SetLastError(0xFFFFFFFF);
-        return FALSE;
-      },
-      0));
+  EXPECT_FALSE(EnumWindows([](HWND, LPARAM) -> BOOL { return SetLastError(0xFFFFFFFF), FALSE; }, 0));
   EXPECT_EQ(GetLastError(), 0xFFFFFFFFu);
 
   HWND mine = platform::CreatePublishedWindow({u"Mine", u"", nullptr, true});
-  ASSERT_NE(mine, nullptr);
   ASSERT_TRUE(SetForegroundWindow(mine));
-  EXPECT_EQ(GetForegroundWindow(), mine);
   EXPECT_TRUE(platform::DestroyPublishedWindow(mine));
   EXPECT_EQ(GetForegroundWindow(), nullptr);
-
   EXPECT_FALSE(SetForegroundWindow(mine));
   ASSERT_TRUE(SetForegroundWindow(p.main));
-  peer.Kill();
-  EXPECT_EQ(GetForegroundWindow(), nullptr);  // a dead foreground is none
+  peer.reset();
+  EXPECT_EQ(GetForegroundWindow(), nullptr);
 }
 
-TEST(Windows, OwnWindowsReceiveAndGiveClearErrors) {
-  HWND w = platform::CreatePublishedWindow({u"Own", u"Title", nullptr, true});
-  ASSERT_NE(w, nullptr);
-  platform::PostedMessage m;
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(platform::ReceivePostedMessage(w, &m, 50));
-  EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
-  ASSERT_TRUE(PostMessageW(w, 7, 8, 9));
-  ASSERT_TRUE(platform::ReceivePostedMessage(w, &m, 1000));
-  EXPECT_EQ(m.message, 7u);
-  EXPECT_EQ(m.wParam, 8u);
-  EXPECT_EQ(m.lParam, 9);
-  EXPECT_FALSE(platform::ReceivePostedMessage(w, nullptr, 0));
-
-  // A receiver blocked forever is released by the window's destruction.
-  std::thread waiter([&] {
-    platform::PostedMessage x;
-    EXPECT_FALSE(platform::ReceivePostedMessage(w, &x, -1));
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_TRUE(platform::DestroyPublishedWindow(w));
-  waiter.join();
-  EXPECT_FALSE(platform::DestroyPublishedWindow(w));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
-  EXPECT_EQ(platform::PublishedWindowFd(w), -1);
-  EXPECT_FALSE(platform::SetPublishedWindowText(w, u"x"));
-
-  EXPECT_EQ(platform::CreatePublishedWindow({u"C", u"t", w, true}), nullptr);  // dead owner
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
-  EXPECT_FALSE(IsWindow(nullptr));
-  EXPECT_FALSE(PostMessageW(nullptr, 1, 0, 0));
-}
-
+// Handles are unique across processes and a destroyed one never comes back;
+// calls on it fail with the invalid-handle error instead of reaching another
+// window.
 TEST(Windows, HandlesAreUniqueAcrossProcessesAndNeverReused) {
-  std::vector<std::unique_ptr<Child>> peers;
-  for (int i = 0; i < 4; ++i)
-    peers.push_back(std::make_unique<Child>(std::vector<std::string>{ToolPath("window_peer"), "C", "T", "owned"}));
-  std::set<HWND> seen;
-  std::vector<HWND> mine;
-  for (int i = 0; i < 10; ++i) {
-    HWND h = platform::CreatePublishedWindow({u"C", u"T", nullptr, true});
-    ASSERT_NE(h, nullptr);
-    EXPECT_TRUE(seen.insert(h).second);
-    mine.push_back(h);
-  }
+  std::vector<Peer> peers;
+  for (int i = 0; i < 3; ++i) peers.push_back(StartTool("window_peer", {"C", "T", "owned"}));
+  std::set<HWND> seen = {nullptr};
+  const HWND own = platform::CreatePublishedWindow({u"C", u"T", nullptr, true});
+  EXPECT_TRUE(seen.insert(own).second);
   for (auto& peer : peers) {
-    const Published p = parseHello(peer->ReadLine());
-    ASSERT_NE(p.main, nullptr);
+    const Published p = parseHello(Line(peer));
     EXPECT_TRUE(seen.insert(p.main).second);
     EXPECT_TRUE(seen.insert(p.owned).second);
   }
-  for (HWND h : mine) platform::DestroyPublishedWindow(h);
+  EXPECT_TRUE(platform::DestroyPublishedWindow(own));
+  EXPECT_FALSE(platform::DestroyPublishedWindow(own));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  EXPECT_FALSE(platform::SetPublishedWindowText(own, u"x"));
+  EXPECT_EQ(platform::CreatePublishedWindow({u"C", u"t", own, true}), nullptr);  // dead owner
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  EXPECT_FALSE(IsWindow(nullptr));
+  EXPECT_FALSE(PostMessageW(nullptr, 1, 0, 0));
   HWND after = platform::CreatePublishedWindow({u"C", u"T", nullptr, true});
-  EXPECT_FALSE(seen.count(after)) << "a destroyed window's value came back";
   EXPECT_GT(reinterpret_cast<std::uintptr_t>(after), reinterpret_cast<std::uintptr_t>(*seen.rbegin()));
   platform::DestroyPublishedWindow(after);
 }

@@ -52,12 +52,12 @@ TEST(CameraView, RecordsWorkedOutByHand) {
     ExpectVec(rec.position, c.position, "position");
     ExpectVec(rec.backward, c.backward, "backward");
     ExpectVec(rec.up, c.up, "up");
-    ExpectVec(rec.cameraToWorld[0], c.right, "right row");
-    ExpectVec(rec.cameraToWorld[1], c.up, "up row");
-    ExpectVec(rec.cameraToWorld[2], c.forward, "forward row");
-    ExpectVec(rec.cameraToWorld[3], c.position, "position row");
-    for (int r = 0; r < 3; ++r) EXPECT_EQ(rec.cameraToWorld[r][3], 0.0f);
-    EXPECT_EQ(rec.cameraToWorld[3][3], 1.0f);
+    // Rows right, up, forward, position; the last column 0, 0, 0, 1.
+    const std::array<float, 3>* rows[4] = {&c.right, &c.up, &c.forward, &c.position};
+    for (int r = 0; r < 4; ++r) {
+      ExpectVec(rec.cameraToWorld[r], *rows[r], "row");
+      EXPECT_EQ(rec.cameraToWorld[r][3], r == 3 ? 1.0f : 0.0f);
+    }
     EXPECT_FLOAT_EQ(rec.fieldOfView, c.fieldOfView);
     for (unsigned char b : rec.reserved) ASSERT_EQ(b, 0);
   }

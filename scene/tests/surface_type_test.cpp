@@ -1,19 +1,23 @@
-// Surface types from material names: the glass and water words of the
-// host's languages, the word rule for "eau", opacity and the host's glass
-// type, and the names the export writes.
+// What a material's record and the export take from pure rules: surface
+// types from names (the glass and water words of the host's languages, the
+// word rule for "eau", opacity and the host's glass type) and their export
+// names, the memory bitmap's header and 32-bit size bound, and the names of
+// texture folders and image files.
 #include <gtest/gtest.h>
 
-#include "scene_test_entry.h"
-
+#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/utf.h"
 #include "scene/surface_type.h"
+#include "scene/texture_bitmap.h"
+#include "scene/texture_paths.h"
+#include "scene_test_entry.h"
 #include "util/text.h"
 
 using namespace scene;
-
 
 TEST(SurfaceType, FromNamesOpacityAndTheHostsType) {
   struct Case {
@@ -44,10 +48,53 @@ TEST(SurfaceType, FromNamesOpacityAndTheHostsType) {
 }
 
 TEST(SurfaceType, NamesForTheExport) {
-  EXPECT_STREQ(SurfaceTypeName(1, "x"), "water");
-  EXPECT_STREQ(SurfaceTypeName(2, "x"), "glass");
-  EXPECT_STREQ(SurfaceTypeName(9, "x"), "waterfall");
-  EXPECT_STREQ(SurfaceTypeName(0, "fallback"), "fallback");
-  EXPECT_STREQ(SurfaceTypeName(10, "fallback"), "fallback");
-  EXPECT_STREQ(SurfaceTypeName(-1, "fallback"), "fallback");
+  const std::pair<int, const char*> names[] = {{1, "water"}, {2, "glass"}, {9, "waterfall"}, {0, "fallback"}, {10, "fallback"}, {-1, "fallback"}};
+  for (const auto& [type, name] : names) EXPECT_STREQ(SurfaceTypeName(type, "fallback"), name) << type;
+}
+
+TEST(TextureBitmap, HeaderPinnedByteByByteAndSizeBound) {
+  // 3 x 2 pixels, A,R,G,B each.
+  const std::vector<std::uint8_t> argb = {0x10, 0x21, 0x32, 0x43, 0x80, 0xA1, 0xB2, 0xC3, 0x00, 0x01, 0x02, 0x03,
+                                          0xFF, 0xF1, 0xF2, 0xF3, 0x7F, 0x71, 0x72, 0x73, 0x01, 0x11, 0x12, 0x13};
+  const auto bytes = MemoryBitmapBytes(6);
+  ASSERT_TRUE(bytes);
+  ASSERT_EQ(*bytes, 54u + 24u);
+  std::vector<std::uint8_t> out(*bytes, 0xEE);
+  WriteMemoryBitmap(out.data(), 3, 2, argb.data(), true);
+
+  const std::vector<std::uint8_t> header = {
+      'B', 'M', 78, 0, 0, 0,  0, 0, 0, 0, 54, 0, 0, 0,     // file header
+      40,  0,   0,  0, 3, 0,  0, 0,                        // info size, width
+      0xFE, 0xFF, 0xFF, 0xFF,                              // height -2: rows top-down
+      1,   0,   32, 0, 0, 0,  0, 0, 24, 0, 0, 0,           // planes, bits, compression, image bytes
+      0,   0,   0,  0, 0, 0,  0, 0, 0,  0, 0, 0, 0, 0, 0, 0};
+  ASSERT_EQ(header.size(), 54u);
+  EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + 54), header);
+  // B, G, R, A: the pixels' order and their alpha with and without a kept
+  // alpha channel are read back through the canonical form by the
+  // material test.
+  EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + 54, out.begin() + 58), (std::vector<std::uint8_t>{0x43, 0x32, 0x21, 0x10}));
+  // The size must fit 32 bits: the pixel count of a 32768 x 32768 map wraps it.
+  const std::uint64_t largest = (0xFFFFFFFFull - 54) / 4;
+  EXPECT_EQ(MemoryBitmapBytes(largest), std::optional<std::uint32_t>(54 + 4 * largest));
+  EXPECT_FALSE(MemoryBitmapBytes(largest + 1) || MemoryBitmapBytes(32768ull * 32768ull));
+  EXPECT_EQ(MemoryBitmapBytes(0), std::optional<std::uint32_t>(54));
+}
+
+TEST(TexturePaths, FoldersBesideTheFileAndImageNames) {
+  // The folder is named after the last component without its extension.
+  const std::pair<std::u16string, std::u16string> folders[] = {
+      {u"/home/u/Projects/House.pln", u"/home/u/Projects/House_Textures"},
+      {u"/a/proj.old/House", u"/a/proj.old/House_Textures"},
+      {u"/a/b/Model.v2.dae", u"/a/b/Model.v2_Textures"},
+      {u"House.dae", u"House_Textures"},
+      {u"", u""}};
+  for (const auto& [file, folder] : folders) EXPECT_EQ(TextureFolderFor(file).folder, folder) << base::ToUtf8(file);
+  EXPECT_EQ(TextureFolderFor(u"/a/proj.old/House").name, u"House_Textures");
+  const std::pair<std::u16string, std::u16string> extensions[] = {
+      {u"/t/brick.PNG", u"PNG"}, {u"/t.d/brick", u""}, {u"/t/archive.tar.gz", u"gz"}, {u"brick.jpg", u"jpg"}};
+  for (const auto& [file, extension] : extensions) EXPECT_EQ(FileExtension(file), extension) << base::ToUtf8(file);
+  EXPECT_EQ(ImageFileName(0xABull, u"png"), u"00000000000000ab.png");
+  EXPECT_EQ(ImageFileName(0xFFFFFFFFFFFFFFFEull, u"jpg"), u"fffffffffffffffe.jpg");
+  EXPECT_EQ(ImageFileName(0x1ull, u""), u"0000000000000001");
 }

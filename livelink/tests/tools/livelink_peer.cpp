@@ -9,12 +9,11 @@
 // its start) -> "block ID"; "read ID" -> "read TEXT" or "read -"; "lock" ->
 // "lock 1|0" (Lock(0)); "unlock" -> "unlocked"; "announce" -> "announced RC";
 // "end" -> "ended" (sets the closed flag); "foreground" -> "foreground 1|0"
-// (IsOwnerForeground); "shrink" -> "shrunk RC"
-// (truncates the control area's object to 0 bytes, as a hostile peer may);
-// "shrinkblock ID" -> "shrunk RC" (the same for a block); "growblock ID MS"
-// -> "growing", then "grown N" (opens the block, then grows its object page
-// by page for MS milliseconds, N steps). End of input quits.
+// (IsOwnerForeground); "growblock ID" -> "growing", then "grown N" (opens the
+// block, then grows its object page by page until the next input line, N
+// steps). End of input quits.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -44,35 +43,20 @@ int Serve(LiveConnection& connection) {
     char command[32] = {};
     std::sscanf(line.c_str(), "%31s", command);
     const std::string verb = command;
-    if (verb == "shrink" || verb == "shrinkblock") {
+    if (verb == "growblock") {
       unsigned long id = 0;
-      std::sscanf(line.c_str(), "shrinkblock %lu", &id);
-      const std::u16string mapping =
-          verb == "shrink" ? CorvantaAPI::MappingNameFor(connection.GetName())
-                           : CorvantaAPI::BlockName(
-                                 CorvantaAPI::LoadShared(connection.Area().header()->creatorPid),
-                                 static_cast<std::uint32_t>(id));
-      const int fd = ::shm_open(platform::ShmObjectName(mapping).c_str(), O_RDWR, 0);
-      const int rc = fd >= 0 ? ::ftruncate(fd, 0) : -1;
-      if (fd >= 0) ::close(fd);
-      Say("shrunk " + std::to_string(rc));
-    } else if (verb == "growblock") {
-      unsigned long id = 0, ms = 0;
-      std::sscanf(line.c_str(), "growblock %lu %lu", &id, &ms);
+      std::sscanf(line.c_str(), "growblock %lu", &id);
       connection.OpenBlock(static_cast<std::uint32_t>(id));  // keeps the object alive
       const std::u16string mapping = CorvantaAPI::BlockName(
           CorvantaAPI::LoadShared(connection.Area().header()->creatorPid), static_cast<std::uint32_t>(id));
       const int fd = ::shm_open(platform::ShmObjectName(mapping).c_str(), O_RDWR, 0);
       Say("growing");
       long steps = 0;
-      const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-      off_t size = 4096;
-      while (fd >= 0 && std::chrono::steady_clock::now() < end) {
-        size += 4096;
-        if (size > (off_t{64} << 20)) size = 8192;
+      pollfd input{0, POLLIN, 0};
+      for (off_t size = 8192; fd >= 0 && ::poll(&input, 1, 0) == 0; size = size >= (off_t{64} << 20) ? 8192 : size + 4096)
         if (::ftruncate(fd, size) == 0) ++steps;
-      }
       if (fd >= 0) ::close(fd);
+      std::getline(std::cin, line);
       Say("grown " + std::to_string(steps));
     } else if (verb == "block") {
       unsigned size = 0;

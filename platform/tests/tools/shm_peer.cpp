@@ -6,9 +6,8 @@
 //   shm_peer churn NAME THREADS N    THREADS threads each create, touch and
 //                                    close NAME N times; prints "done ERRORS"
 //
-// create and open print "ready LASTERROR SIZE" and then serve commands from
-// stdin, one per line: "read OFFSET" -> "byte VALUE", "write OFFSET VALUE" ->
-// "ok", "quit" or end of input -> unmap, close and exit 0. NAME is UTF-8.
+// create and open print "ready LASTERROR SIZE" and hold the mapping, mapped,
+// until their input ends; then they unmap, close and exit 0. NAME is UTF-8.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -23,47 +22,6 @@
 #include "platform/win32.h"
 
 namespace {
-
-int serve(HANDLE mapping, DWORD creationError) {
-  const SIZE_T size = platform::GetMappingSize(mapping);
-  auto* view = static_cast<unsigned char*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-  if (!view) {
-    std::printf("error %u\n", GetLastError());
-    return 1;
-  }
-  std::printf("ready %u %zu\n", creationError, size);
-  std::fflush(stdout);
-  std::string command;
-  while (std::cin >> command) {
-    if (command == "read") {
-      unsigned long offset = 0;
-      std::cin >> offset;
-      if (offset >= size) {
-        std::printf("range\n");
-      } else {
-        std::printf("byte %u\n", static_cast<unsigned>(view[offset]));
-      }
-    } else if (command == "write") {
-      unsigned long offset = 0;
-      unsigned value = 0;
-      std::cin >> offset >> value;
-      if (offset >= size) {
-        std::printf("range\n");
-      } else {
-        view[offset] = static_cast<unsigned char>(value);
-        std::printf("ok\n");
-      }
-    } else if (command == "quit") {
-      break;
-    } else {
-      std::printf("unknown\n");
-    }
-    std::fflush(stdout);
-  }
-  UnmapViewOfFile(view);
-  CloseHandle(mapping);
-  return 0;
-}
 
 int churn(const std::u16string& name, int threads, int rounds) {
   std::atomic<int> errors{0};
@@ -95,39 +53,29 @@ int churn(const std::u16string& name, int threads, int rounds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
+  const std::string mode = argc >= 3 ? argv[1] : "";
+  const std::u16string name = base::FromUtf8(argc >= 3 ? argv[2] : "");
+  if (mode == "churn" && argc == 5) return churn(name, std::atoi(argv[3]), std::atoi(argv[4]));
+  if ((mode != "create" || argc != 5) && (mode != "open" || argc != 3)) {
     std::fprintf(stderr, "usage: shm_peer create NAME SIZE FILL | open NAME | churn NAME THREADS N\n");
     return 2;
   }
-  const std::string mode = argv[1];
-  const std::u16string name = base::FromUtf8(argv[2]);
-  if (mode == "create" && argc == 5) {
-    const unsigned long size = std::strtoul(argv[3], nullptr, 10);
-    const int fill = std::atoi(argv[4]);
-    HANDLE h = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                  static_cast<DWORD>(size), name.c_str());
-    const DWORD error = GetLastError();
-    if (!h) {
-      std::printf("error %u\n", error);
-      return 1;
-    }
-    if (error == ERROR_SUCCESS) {
-      void* view = MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0);
-      if (!view) return 1;
-      std::memset(view, fill, size);
-      UnmapViewOfFile(view);
-    }
-    return serve(h, error);
+  HANDLE h = mode == "open" ? OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, name.c_str())
+                            : CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                 static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)), name.c_str());
+  const DWORD error = GetLastError();
+  auto* view = h ? static_cast<unsigned char*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0)) : nullptr;
+  if (!view) {
+    std::printf("error %u\n", GetLastError());
+    return 1;
   }
-  if (mode == "open" && argc == 3) {
-    HANDLE h = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, name.c_str());
-    if (!h) {
-      std::printf("error %u\n", GetLastError());
-      return 1;
-    }
-    return serve(h, GetLastError());
+  const SIZE_T size = platform::GetMappingSize(h);
+  if (mode == "create" && error == ERROR_SUCCESS) std::memset(view, std::atoi(argv[4]), size);
+  std::printf("ready %u %zu\n", error, size);
+  std::fflush(stdout);
+  for (std::string line; std::getline(std::cin, line);) {
   }
-  if (mode == "churn" && argc == 5) return churn(name, std::atoi(argv[3]), std::atoi(argv[4]));
-  std::fprintf(stderr, "shm_peer: bad arguments\n");
-  return 2;
+  UnmapViewOfFile(view);
+  CloseHandle(h);
+  return 0;
 }

@@ -6,7 +6,7 @@
 // asked for a second, owned window), then reports every message posted to
 // the main window as "msg MESSAGE WPARAM LPARAM" (decimal). "deaf" never
 // reads messages, so its queue fills up. Commands on stdin: "title TEXT",
-// "show 0|1", "destroy", "quit"; each is answered "ok" or "failed".
+// "show 0|1", "destroy"; each is answered "ok" or "failed".
 #include <poll.h>
 #include <unistd.h>
 
@@ -94,8 +94,6 @@ int main(int argc, char** argv) {
         } else if (line == "destroy") {
           ok = platform::DestroyPublishedWindow(main);
           deaf = true;  // its descriptor is gone
-        } else if (line == "quit") {
-          return 0;
         }
         std::printf(ok ? "ok\n" : "failed\n");
         std::fflush(stdout);

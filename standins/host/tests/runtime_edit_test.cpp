@@ -3,51 +3,45 @@
 // new generation ids, only the edited materials new stamps, and observers
 // and event handlers hear of each change.
 #include <atomic>
+#include <functional>
 #include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "hostmodel/sample.h"
+#include "expected_dump.h"
 #include "hostsdk/requests.h"
 #include "runtime_fixture.h"
 
 namespace {
 
+using hostrt_test::Expected;
 using hostrt_test::HostWithAddon;
 using nlohmann::json;
 
-std::map<std::string, std::uint32_t> GenIds(const json& dump) {
-  std::map<std::string, std::uint32_t> ids;
+// Generation ids by element, stamps by material (deleted ones absent).
+std::map<std::string, std::int64_t> GenIds(const json& dump) {
+  std::map<std::string, std::int64_t> ids;
   for (const auto& e : dump["elements"]) ids[e["guid"]] = e["genId"];
   return ids;
 }
-
-std::map<int, std::int64_t> Stamps(const json& dump) {
-  std::map<int, std::int64_t> stamps;
+std::map<std::string, std::int64_t> Stamps(const json& dump) {
+  std::map<std::string, std::int64_t> stamps;
   for (const auto& m : dump["materials"])
-    if (m["result"] == NoError) stamps[m["index"]] = m["stamp"];
+    if (m["result"] == NoError) stamps[std::to_string(m["index"].get<int>())] = m["stamp"];
   return stamps;
 }
 
-// Elements whose generation id differs between two reads, and those that
-// came and went.
-struct Difference {
-  std::set<std::string> changed, added, removed;
-};
-Difference Diff(const std::map<std::string, std::uint32_t>& a, const std::map<std::string, std::uint32_t>& b) {
-  Difference d;
-  for (auto& [g, id] : a) {
-    auto it = b.find(g);
-    if (it == b.end()) {
-      d.removed.insert(g);
-    } else if (it->second != id) {
-      d.changed.insert(g);
-    }
-  }
-  for (auto& [g, id] : b) {
-    if (!a.count(g)) d.added.insert(g);
-  }
-  return d;
+// The keys whose values differ between two reads, or that are in one only.
+std::set<std::string> Differing(const std::map<std::string, std::int64_t>& a,
+                                const std::map<std::string, std::int64_t>& b) {
+  std::set<std::string> out;
+  for (const auto& [k, v] : a)
+    if (!b.count(k) || b.at(k) != v) out.insert(k);
+  for (const auto& [k, v] : b)
+    if (!a.count(k)) out.insert(k);
+  return out;
 }
 
 std::set<std::string> Texts(const std::vector<hostmodel::Guid>& guids) {
@@ -66,97 +60,98 @@ class HostEdits : public HostWithAddon {
     before = Dump();
   }
   hostmodel::Guid ElementGuid(std::size_t i) { return host->CurrentProject().elements.at(i).guid; }
+  // The elements named by the observer's last "model elements N g..." line.
+  std::set<std::string> Heard() {
+    std::set<std::string> out;
+    for (const auto& line : probe->journal()) {
+      if (line.rfind("model elements ", 0) != 0) continue;
+      std::istringstream words(line.substr(15));
+      std::size_t n = 0;
+      words >> n;
+      out.clear();
+      for (std::string g; words >> g;) out.insert(g);
+      EXPECT_EQ(out.size(), n) << line;
+    }
+    return out;
+  }
   json before;
 };
 
-TEST_F(HostEdits, ElementEditsBumpOnlyTheEditedElements) {
-  const hostmodel::Guid first = ElementGuid(0);
-  auto moved = host->MoveElement(first, {1.0, 0.0, 0.0});
-  ASSERT_TRUE(moved.ok()) << moved.error();
-  json after = Dump();
-  Difference d = Diff(GenIds(before), GenIds(after));
-  EXPECT_EQ(d.changed, std::set<std::string>{first.ToString()});
-  EXPECT_TRUE(d.added.empty() && d.removed.empty());
-  EXPECT_EQ(Stamps(after), Stamps(before)) << "moving an element changes no material";
-  // The moved element's vertices moved by the offset, read through the same
-  // model object the add-on took before the edit.
-  const json& v0 = before["elements"][0]["bodies"][0]["vertices"][0];
-  const json& v1 = after["elements"][0]["bodies"][0]["vertices"][0];
-  EXPECT_DOUBLE_EQ(v1[0].get<double>(), v0[0].get<double>() + 1.0);
-  EXPECT_EQ(JournalCount("model elements 1 " + first.ToString()), 1);
-
-  before = after;
-  auto copied = host->CopyElement(first, {0.0, 5.0, 0.0});
-  ASSERT_TRUE(copied.ok()) << copied.error();
-  after = Dump();
-  d = Diff(GenIds(before), GenIds(after));
-  EXPECT_TRUE(d.changed.empty());
-  EXPECT_EQ(d.added, Texts(copied.value().addedElements));
-  EXPECT_EQ(d.added.size(), 1u);
-
-  before = after;
-  const hostmodel::Guid second = ElementGuid(1);
-  auto deleted = host->DeleteElement(second);
-  ASSERT_TRUE(deleted.ok()) << deleted.error();
-  after = Dump();
-  d = Diff(GenIds(before), GenIds(after));
-  EXPECT_EQ(d.removed, std::set<std::string>{second.ToString()});
-  EXPECT_TRUE(d.changed.empty() && d.added.empty());
-
-  before = after;
-  auto box = host->AddBox({10, 10, 0}, {11, 12, 3}, 1, "Crate");
-  ASSERT_TRUE(box.ok()) << box.error();
-  after = Dump();
-  d = Diff(GenIds(before), GenIds(after));
-  ASSERT_EQ(d.added.size(), 1u);
-  EXPECT_TRUE(d.changed.empty());
-  const json& crate = after["elements"].back();
-  EXPECT_EQ(crate["guid"], *d.added.begin());
-  EXPECT_TRUE(crate["bodies"][0]["closed"].get<bool>());
-  EXPECT_NE(crate["genId"], 0);
-}
-
-TEST_F(HostEdits, MaterialEditsBumpOnlyTheirStamps) {
+// Refused edits, then each edit in turn, read through the model the add-on took before the
+// first: the add-on reads exactly the host's project, the elements whose
+// generation ids moved (or that came or went) are the edited ones, the
+// materials whose stamps moved the edited ones, and the observer heard of
+// the edit once, naming the edited elements. A material edit rebuilds no element; deleting a material
+// keeps its index (reported deleted) and rebuilds its users.
+TEST_F(HostEdits, EachEditRenewsExactlyWhatItChanged) {
+  const hostmodel::Guid first = ElementGuid(0), second = ElementGuid(1);
   const auto project = host->CurrentProject();
-  ASSERT_GE(project.materials.size(), 2u);
-  auto coloured = host->SetMaterialColor(2, {0.1, 0.9, 0.1});
-  ASSERT_TRUE(coloured.ok()) << coloured.error();
-  json after = Dump();
-  auto s0 = Stamps(before), s1 = Stamps(after);
-  for (auto& [index, stamp] : s0) {
-    if (index == 2) {
-      EXPECT_NE(s1[index], stamp);
-    } else {
-      EXPECT_EQ(s1[index], stamp) << "material " << index;
-    }
-  }
-  EXPECT_NEAR(after["materials"][1]["surface"][1].get<double>(), 0.9, 1e-9);
-  // A material edit is the material's alone: no element is rebuilt, so no
-  // generation id moves (readers learn of it by the stamp).
-  Difference d = Diff(GenIds(before), GenIds(after));
-  EXPECT_TRUE(d.changed.empty() && d.added.empty() && d.removed.empty());
-  EXPECT_TRUE(coloured.value().changedElements.empty());
-  // The observer hears of it, naming the elements that show the material.
-  EXPECT_EQ(JournalCount("model elements"), 1);
-
-  before = after;
-  ASSERT_TRUE(host->SetMaterialTransparency(2, 70).ok());
-  after = Dump();
-  EXPECT_EQ(after["materials"][1]["transparency"], 70);
-  EXPECT_NE(Stamps(after)[2], Stamps(before)[2]);
-  EXPECT_EQ(Stamps(after)[1], Stamps(before)[1]);
-}
-
-TEST_F(HostEdits, RefusedEditsChangeNothingAndNotifyNobody) {
-  hostmodel::Guid unknown;
-  unknown.bytes[0] = 0x42;
-  EXPECT_FALSE(host->MoveElement(unknown, {1, 1, 1}).ok());
+  int textured = 0;
+  for (std::size_t i = 0; i < project.materials.size() && !textured; ++i)
+    if (project.materials[i].textureIndex != 0) textured = static_cast<int>(i + 1);
+  ASSERT_NE(textured, 0) << "the sample has a textured material";
+  // Edits the host refuses change nothing and notify nobody.
+  EXPECT_FALSE(host->MoveElement(hostmodel::Guid::FromName("nobody"), {1, 1, 1}).ok());
   EXPECT_FALSE(host->SetMaterialColor(9999, {0, 0, 0}).ok());
-  EXPECT_FALSE(host->SetElementMaterial(ElementGuid(0), 9999).ok());
+  EXPECT_FALSE(host->SetElementMaterial(first, 9999).ok());
   EXPECT_FALSE(host->AddBox({0, 0, 0}, {1, 1, 1}, 9999).ok());
   EXPECT_EQ(Dump(), before);
   EXPECT_EQ(JournalCount("model"), 0);
   EXPECT_FALSE(host->IsModified());
+  using Changes = hostmodel::ChangeSet;
+  struct Step {
+    const char* label;
+    std::function<hostmodel::Result<Changes>()> edit;
+    std::function<std::set<std::string>(const Changes&)> elements;  // expected to move
+    std::set<std::string> materials;                                // expected to move
+  };
+  auto added = [](const Changes& c) {
+    EXPECT_EQ(c.addedElements.size(), 1u);
+    return Texts(c.addedElements);
+  };
+  auto none = [](const Changes&) { return std::set<std::string>{}; };
+  const std::vector<Step> steps = {
+      {"move", [&] { return host->MoveElement(first, {1.0, 0.0, 0.0}); },
+       [&](const Changes&) { return std::set<std::string>{first.ToString()}; }, {}},
+      {"copy", [&] { return host->CopyElement(first, {0.0, 5.0, 0.0}); }, added, {}},
+      {"delete", [&] { return host->DeleteElement(second); },
+       [&](const Changes&) { return std::set<std::string>{second.ToString()}; }, {}},
+      {"box", [&] { return host->AddBox({10, 10, 0}, {11, 12, 3}, 1, "Crate"); }, added, {}},
+      {"colour", [&] { return host->SetMaterialColor(2, {0.1, 0.9, 0.1}); }, none, {"2"}},
+      {"transparency", [&] { return host->SetMaterialTransparency(2, 70); }, none, {"2"}},
+      {"texture", [&] { return host->SetMaterialTexture(textured, 0); }, none, {std::to_string(textured)}},
+      {"delete material",
+       [&] { return host->DeleteMaterial(1, 2); },
+       [](const Changes& c) {
+         EXPECT_FALSE(c.changedElements.empty()) << "the sample uses material 1";
+         return Texts(c.changedElements);
+       },
+       {"1"}},
+  };
+  for (const Step& step : steps) {
+    probe->clearJournal();
+    const auto changes = step.edit();
+    ASSERT_TRUE(changes.ok()) << step.label << ": " << changes.error();
+    const json after = Dump();
+    EXPECT_EQ(after, Expected(host->CurrentProject())) << step.label;
+    EXPECT_EQ(Differing(GenIds(before), GenIds(after)), step.elements(changes.value())) << step.label;
+    EXPECT_EQ(Differing(Stamps(before), Stamps(after)), step.materials) << step.label;
+    EXPECT_EQ(JournalCount("model elements"), 1) << step.label;
+    const auto expected = step.elements(changes.value());
+    if (!expected.empty()) {
+      EXPECT_EQ(Heard(), expected) << step.label;
+    }
+    before = after;
+  }
+  // The edits themselves: the move's offset, the colour and transparency,
+  // and no polygon left on the deleted material.
+  const auto moved = host->CurrentProject().elements.at(0).bodies.at(0).vertices.at(0);
+  EXPECT_DOUBLE_EQ(moved.x, project.elements[0].bodies[0].vertices[0].x + 1.0);
+  EXPECT_NEAR(before["materials"][1]["surface"][1].get<double>(), 0.9, 1e-9);
+  EXPECT_EQ(before["materials"][1]["transparency"], 70);
+  for (const auto& e : before["elements"])
+    for (const auto& b : e["bodies"])
+      for (const auto& p : b["polygons"]) EXPECT_NE(p["material"], 1);
 }
 
 TEST_F(HostEdits, AnElementReadBeforeAnEditStaysConsistent) {
@@ -258,10 +253,6 @@ TEST_F(HostEdits, WindowSwitchesAndProjectLifeReachEventHandlers) {
   EXPECT_EQ(JournalCount("sight invalidated"), 1);
 }
 
-}  // namespace
-
-namespace {
-
 // A worker thread of the add-on reads the live model (and writes debug
 // output) while the host edits on its own thread: every element it reads is
 // whole, and nothing races.
@@ -314,40 +305,6 @@ TEST_F(HostEdits, ReadersOnOtherThreadsSeeWholeElementsDuringEdits) {
   worker.join();
   EXPECT_EQ(torn.load(), 0);
   EXPECT_EQ(model.GetElementNum(), Int32(host->CurrentProject().elements.size()));
-}
-
-// Texture edits bump the material's stamp and nothing else; deleting a
-// material leaves a hole the attribute requests report as deleted, and
-// the elements that used it are rebuilt with the replacement.
-TEST_F(HostEdits, TextureEditsAndDeletedMaterialsAsTheAddonReadsThem) {
-  const int textured = [&] {
-    const auto p = host->CurrentProject();
-    for (std::size_t i = 0; i < p.materials.size(); ++i)
-      if (p.materials[i].textureIndex != 0) return static_cast<int>(i + 1);
-    return 0;
-  }();
-  ASSERT_NE(textured, 0) << "the sample has a textured material";
-  ASSERT_TRUE(host->SetMaterialTexture(textured, 0).ok());
-  json after = Dump();
-  EXPECT_EQ(GenIds(after), GenIds(before));
-  EXPECT_NE(Stamps(after)[textured], Stamps(before)[textured]);
-  EXPECT_EQ(JournalCount("model elements"), 1) << "observers hear of the elements that show it";
-
-  const std::size_t count = after["materials"].size();
-  const auto users = host->DeleteMaterial(1, 2);
-  ASSERT_TRUE(users.ok()) << users.error();
-  before = after;
-  after = Dump();
-  ASSERT_EQ(after["materials"].size(), count) << "indices never move";
-  EXPECT_EQ(after["materials"][0]["result"], APIERR_DELETED);
-  EXPECT_EQ(after["materials"][1]["result"], NoError);
-  EXPECT_EQ(after["materials"][1]["index"], 2);
-  Difference d = Diff(GenIds(before), GenIds(after));
-  EXPECT_EQ(d.changed, Texts(users.value().changedElements));
-  EXPECT_FALSE(d.changed.empty());
-  for (const auto& e : after["elements"])
-    for (const auto& b : e["bodies"])
-      for (const auto& p : b["polygons"]) EXPECT_NE(p["material"], 1);
 }
 
 }  // namespace

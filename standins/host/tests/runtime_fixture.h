@@ -67,12 +67,6 @@ class HostWithAddon : public ::testing::Test {
     EXPECT_FALSE(text.empty());
     return text.empty() ? nlohmann::json() : nlohmann::json::parse(text);
   }
-  bool JournalHas(const std::string& prefix) {
-    for (const auto& line : probe->journal()) {
-      if (line.rfind(prefix, 0) == 0) return true;
-    }
-    return false;
-  }
   int JournalCount(const std::string& prefix) {
     int n = 0;
     for (const auto& line : probe->journal()) n += line.rfind(prefix, 0) == 0 ? 1 : 0;

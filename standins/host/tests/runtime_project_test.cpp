@@ -32,11 +32,10 @@ TEST_F(HostWithAddon, BadFilesAreRefusedAndTheOpenProjectStaysIntact) {
     std::string name;
     std::string content;
   };
+  // Each way a file fails to read is the project file's and the OBJ
+  // reader's tests; here: a native file and a model file.
   const std::vector<Case> cases = {
       {"truncated.pln", text.substr(0, text.size() / 2)},
-      {"empty.pln", ""},
-      {"wrongtype.pln", "{\"elements\": 5}"},
-      {"notjson.json", "<xml/>"},
       {"garbage.obj", std::string("\x7f\x45\x4c\x46\x02\x01\x01\0\0\0", 10)},
   };
   probe->clearJournal();
@@ -60,16 +59,16 @@ TEST_F(HostWithAddon, BadFilesAreRefusedAndTheOpenProjectStaysIntact) {
   EXPECT_EQ(Dump(), before);
 }
 
+// Saves that cannot happen: no project, no name (never announced), no
+// folder (announced, never reported done).
 TEST_F(HostWithAddon, SavingNeedsANameAndAFailedSaveKeepsTheProject) {
-  EXPECT_FALSE(host->SaveProject().ok()) << "no project";
+  EXPECT_FALSE(host->SaveProject().ok());
   ASSERT_TRUE(host->OpenSampleProject().ok());
   probe->clearJournal();
-  const auto untitled = host->SaveProject();
-  ASSERT_FALSE(untitled.ok());
-  EXPECT_TRUE(probe->journal().empty()) << "no save events for a save that did not happen";
-  const auto nowhere = host->SaveProjectAs(temp.File("no/such/folder/house.pln"));
-  EXPECT_FALSE(nowhere.ok());
-  EXPECT_FALSE(JournalHas("project 16"));
+  EXPECT_FALSE(host->SaveProject().ok());
+  EXPECT_TRUE(probe->journal().empty()) << probe->journal().front();
+  EXPECT_FALSE(host->SaveProjectAs(temp.File("no/such/folder/house.pln")).ok());
+  EXPECT_EQ(JournalCount("project 16"), 0);
   EXPECT_TRUE(host->State().untitled);
 }
 
@@ -138,10 +137,6 @@ TEST_F(HostWithAddon, PreferencesPlaceAndApplicationRequests) {
   HWND window = nullptr;
   ASSERT_EQ(probe->environment(APIEnv_GetMainWindowID, &window, nullptr), NoError);
   EXPECT_EQ(window, host->MainWindow());
-  EXPECT_EQ(GetForegroundWindow(), window);
-  char16_t cls[64] = {};
-  ASSERT_GT(GetClassNameW(window, cls, 64), 0);
-  EXPECT_EQ(std::u16string(cls), u"HostMainWindow");
 
   EXPECT_EQ(probe->environment(FourCC("ZZZZ"), &app, nullptr), APIERR_BADSELECTOR);
   EXPECT_EQ(probe->goodies(FourCC("ZZZZ"), nullptr, nullptr), APIERR_BADSELECTOR);
@@ -171,10 +166,6 @@ TEST_F(HostWithAddon, CustomAutoTextsAreCreatedSetListedAndSaved) {
   EXPECT_EQ(entry[0].ToUtf8(), "Velmar model offset");
   EXPECT_EQ(entry[1], key);
   EXPECT_EQ(entry[2], value);
-  // The full list holds the host's own ones as well.
-  API_AutotextList all;
-  ASSERT_EQ(probe->goodies(APIAny_GetAutoTextsID, &all, reinterpret_cast<void*>(APIAutoText_All)), NoError);
-  EXPECT_GT(all.entries.size(), list.entries.size());
 
   // The auto-text travels with the project file.
   const std::string path = temp.File("offset.pln");

@@ -1,5 +1,7 @@
 #include "ui_env.h"
 
+#include "test_temp_dir.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,11 +15,9 @@ namespace uitest {
 
 namespace {
 struct Env {
-  std::string dir;
+  testsupport::TempDir temp{"corv-uitest"};
+  std::string dir = temp.path().string();
   Env() {
-    char tmpl[] = "/tmp/corv-uitest-XXXXXX";
-    if (!mkdtemp(tmpl)) std::abort();
-    dir = tmpl;
     for (const char* sub : {"hkcu", "hklm", "run"}) std::filesystem::create_directories(dir + "/" + sub);
     // Before any platform call: children inherit these.
     setenv("CORV_REGISTRY_HKCU", (dir + "/hkcu").c_str(), 1);
@@ -25,10 +25,6 @@ struct Env {
     setenv("CORV_RUNTIME_DIR", (dir + "/run").c_str(), 1);
     setenv("HOSTSIM_HISTORY", (dir + "/history").c_str(), 1);
     setenv("CORV_URL_OPENER", "/bin/true", 1);
-  }
-  ~Env() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
   }
 };
 Env& TheEnv() {

@@ -2,6 +2,8 @@
 // source may say, read back whole, and the menu item texts with their icons.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "resc/compiler.h"
 #include "resc/png_image.h"
 #include "resc/resources.h"
@@ -53,17 +55,17 @@ TEST(UiResources, CompiledImageReadsBackEverything) {
   EXPECT_EQ(resc::Serialise(s), c.image);
 }
 
+// A menu item's text and its icon number; a suffix without a number, with
+// one too large or not a number names no icon.
 TEST(UiResources, MenuItemTextsAndIcons) {
-  auto a = resc::SplitMenuItem(u"Start^E3^ES^EE^EI^ED^EL^EW^ET^32101");
-  EXPECT_EQ(a.text, u"Start");
-  EXPECT_EQ(a.icon, 32101);
-  auto b = resc::SplitMenuItem(u"Plain");
-  EXPECT_EQ(b.text, u"Plain");
-  EXPECT_EQ(b.icon, 0);
-  // A suffix without a number, or with a number too large, names no icon.
-  EXPECT_EQ(resc::SplitMenuItem(u"X^E3^ET^").icon, 0);
-  EXPECT_EQ(resc::SplitMenuItem(u"X^ET^99999999999").icon, 0);
-  EXPECT_EQ(resc::SplitMenuItem(u"X^ET^3a").icon, 0);
+  const std::tuple<std::u16string, std::u16string, int> cases[] = {
+      {u"Start^E3^ES^EE^EI^ED^EL^EW^ET^32101", u"Start", 32101}, {u"Plain", u"Plain", 0},
+      {u"X^E3^ET^", u"X", 0}, {u"X^ET^99999999999", u"X", 0}, {u"X^ET^3a", u"X", 0}};
+  for (const auto& [item, text, icon] : cases) {
+    const auto split = resc::SplitMenuItem(item);
+    EXPECT_EQ(split.text, text);
+    EXPECT_EQ(split.icon, icon);
+  }
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // The host's windows in-process, where the Win32 rules the add-on relies on
 // are edges a session cannot reach: the status bar seen through the window
-// calls, and the save dialog's buffer rules. Menus, the palette, message
-// boxes, alerts and the shell as the add-on drives them are held by the
-// hostsim sessions.
+// calls, and the save dialog's answers and buffer rules. Menus, the palette,
+// message boxes, alerts and the shell as the add-on drives them are held by
+// the system's module sessions.
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include "hostui/answers.h"
 #include "hostui/ui.h"
@@ -21,13 +23,9 @@ class UiWindows : public ::testing::Test {
     answers_ = std::make_unique<host::ui::ScriptedAnswerer>();
     ui().SetAnswerer(answers_.get());
     main_ = ui().EnsureMainWindow(u"Host main");
-    std::string error;
-    res_ = ui().OpenModuleResources(CORV_UIADDON_PATH, &error);
-    ASSERT_NE(res_, 0) << error;
   }
   void TearDown() override {
     ui().SetAnswerer(nullptr);
-    ui().CloseModuleResources(res_);
     ui().Reset();
     ui().DestroyWindows();
   }
@@ -38,70 +36,75 @@ class UiWindows : public ::testing::Test {
   }
   std::unique_ptr<host::ui::ScriptedAnswerer> answers_;
   HWND main_ = nullptr;
-  GSResModule res_ = 0;
 };
 
 TEST_F(UiWindows, StatusBarIsAChildWindowOfTheMainWindow) {
   HWND bar = FindWindowExW(main_, nullptr, u"msctls_statusbar32", u"");
   ASSERT_NE(bar, nullptr);
-  EXPECT_TRUE(IsWindow(bar));
-  char16_t cls[64] = {};
-  GetClassNameW(bar, cls, 64);
-  EXPECT_EQ(std::u16string(cls), u"msctls_statusbar32");
   EXPECT_EQ(GetWindow(bar, GW_OWNER), main_);
   EXPECT_TRUE(SetWindowTextW(bar, u"Link started."));
   EXPECT_EQ(ui().StatusText(), u"Link started.");
-  char16_t text[64] = {};
-  GetWindowTextW(bar, text, 64);
-  EXPECT_EQ(std::u16string(text), u"Link started.");
   // As on Windows, the title is part of the search: a bar with text is not
   // found by an empty title; the add-on keeps its handle instead.
   EXPECT_EQ(FindWindowExW(main_, nullptr, u"msctls_statusbar32", u""), nullptr);
   EXPECT_EQ(FindWindowExW(main_, nullptr, u"msctls_statusbar32", nullptr), bar);
   EXPECT_EQ(FindWindowExW(nullptr, nullptr, u"msctls_statusbar32", nullptr), nullptr);
-  // Same text again: no new log line.
-  auto before = ui().log().EventsOfKind("statusbar").size();
-  SetWindowTextW(bar, u"Link started.");
-  EXPECT_EQ(ui().log().EventsOfKind("statusbar").size(), before);
   ui().DestroyWindows();
   EXPECT_FALSE(IsWindow(bar));
   EXPECT_FALSE(SetWindowTextW(bar, u"gone"));
 }
 
-TEST_F(UiWindows, SaveDialogBufferRules) {
+// The save dialog as the exporter meets it: the proposal read only as far
+// as its buffer, filters and title as given, a bare name placed in the
+// shown folder (or the proposal's), a declined overwrite asking again, a
+// cancel that is no error, and a path too long for the buffer.
+TEST_F(UiWindows, SaveDialogProposalsAnswersAndBufferRules) {
   const std::string dir = uitest::TempDir();
-  char16_t small[8];
-  // A proposal that fills the buffer without a NUL is read only that far.
-  for (auto& c : small) c = u'a';
+  std::ofstream(dir + "/taken.dae") << "old";
+  const std::u16string folder = host::ui::Utf16(dir);
+  char16_t buf[260] = {};
+  std::copy(folder.begin(), folder.end(), buf);
+  std::u16string(u"/house.dae").copy(buf + folder.size(), 10);
+  static const char16_t filter[] = u"Collada files\0*.dae\0All files\0*.*\0";
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
-  ofn.lpstrFile = small;
-  ofn.nMaxFile = 8;
-  std::u16string initial = host::ui::Utf16(dir);
-  ofn.lpstrInitialDir = initial.c_str();
-  Answer("save a-name-longer-than-eight.txt");
-  EXPECT_FALSE(GetSaveFileNameW(&ofn));
-  EXPECT_EQ(CommDlgExtendedError(), FNERR_BUFFERTOOSMALL);
-  EXPECT_EQ(small[0], dir.size() + 1 + 28 + 1);  // the size needed, terminator included
-  auto shows = ui().log().EventsOfKind("savedialog.show");
-  ASSERT_EQ(shows.size(), 1u);
-  EXPECT_EQ(shows[0].data["proposal"], "aaaaaaaa");
-  EXPECT_EQ(shows[0].data["title"], "Save As");
-
-  char16_t buf[260] = u"";
   ofn.lpstrFile = buf;
   ofn.nMaxFile = 260;
-  ofn.lpstrDefExt = u"dae";
-  char16_t title[16];
-  ofn.lpstrFileTitle = title;
-  ofn.nMaxFileTitle = 16;
-  Answer("save model");
+  ofn.lpstrFilter = filter;
+  ofn.lpstrTitle = u"Export collada file";
+  ofn.Flags = OFN_OVERWRITEPROMPT;
+  for (const char* a : {"save taken.dae", "overwrite no", "save mine.dae", "save taken.dae", "overwrite no",
+                        "save cancel", "save taken.dae", "overwrite yes"})
+    Answer(a);
   ASSERT_TRUE(GetSaveFileNameW(&ofn));
-  EXPECT_EQ(std::u16string(buf), initial + u"/model.dae");
-  EXPECT_EQ(std::u16string(title), u"model.dae");
-  // No answer at all: cancelled, which is no error.
+  EXPECT_EQ(std::u16string(buf), folder + u"/mine.dae");
+  EXPECT_EQ(ofn.nFileOffset, folder.size() + 1);
+  EXPECT_EQ(ofn.nFileExtension, folder.size() + 6);
   EXPECT_FALSE(GetSaveFileNameW(&ofn));
-  EXPECT_EQ(CommDlgExtendedError(), 0u);
+  EXPECT_EQ(CommDlgExtendedError(), 0u) << "a cancel is no error";
+  ASSERT_TRUE(GetSaveFileNameW(&ofn));
+  EXPECT_EQ(std::u16string(buf), folder + u"/taken.dae");
+  auto shows = ui().log().EventsOfKind("savedialog.show");
+  ASSERT_EQ(shows.size(), 3u);
+  EXPECT_EQ(shows[0].data["proposal"], dir + "/house.dae");
+  EXPECT_EQ(shows[0].data["title"], "Export collada file");
+  EXPECT_EQ(shows[0].data["overwritePrompt"], true);
+  EXPECT_EQ(shows[0].data["filters"], nlohmann::json::parse(R"([["Collada files","*.dae"],["All files","*.*"]])"));
+  EXPECT_EQ(ui().log().EventsOfKind("savedialog.overwrite").size(), 3u);
+
+  // A proposal that fills the buffer without a NUL is read only that far;
+  // a chosen path that does not fit reports the size it needs.
+  char16_t small[8];
+  for (auto& c : small) c = u'a';
+  ofn.lpstrFile = small;
+  ofn.nMaxFile = 8;
+  ofn.lpstrInitialDir = folder.c_str();
+  ofn.lpstrDefExt = u"dae";
+  Answer("save a-name-longer-than-eight");
+  EXPECT_FALSE(GetSaveFileNameW(&ofn));
+  EXPECT_EQ(CommDlgExtendedError(), FNERR_BUFFERTOOSMALL);
+  EXPECT_EQ(small[0], dir.size() + 1 + 24 + 4 + 1);  // the default extension and the terminator included
+  EXPECT_EQ(ui().log().EventsOfKind("savedialog.show").back().data["proposal"], "aaaaaaaa");
   ofn.lStructSize = 12;
   EXPECT_FALSE(GetSaveFileNameW(&ofn));
   EXPECT_NE(CommDlgExtendedError(), 0u);

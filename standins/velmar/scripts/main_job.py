@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """The main job's live-link session, end to end between real processes.
 
-Starts velmar (pictures after every update, glTF at the end), starts hostsim
+Starts velmar (pictures after every update, glTF at the end; with Chromium
+installed it also serves the live view, and screenshots of the page are
+taken after the start and after the box), starts hostsim
 with the add-on, opens the host's sample building, starts the link, makes a
 few edits and moves the camera, exports COLLADA and stops; then prints what
 was sent and how long it took, and leaves pictures, glTF, COLLADA and the
@@ -38,6 +40,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.a
 BUILD = os.path.join(ROOT, os.environ.get("CORV_BUILD_DIR", "build/default"))
 OUT = os.path.abspath(os.environ.get("CORV_MAIN_DIR", os.path.join(BUILD, "main-job")))
 VELMAR = os.path.join(BUILD, "standins", "velmar", "velmar")
+# Holds velmar's live view open in headless Chromium for its screenshots.
+LIVE_SHOT = os.path.join(BUILD, "standins", "velmar", "velmar_live_shot")
+CHROMIUM = os.environ.get("CHROMIUM") or "/usr/bin/chromium"
 HOSTSIM = os.path.join(BUILD, "standins", "host", "hostsim", "hostsim")
 ADDON = os.path.join(BUILD, "addon", "corvanta.so")
 WAIT = 30.0  # seconds for any one step
@@ -54,10 +59,12 @@ def now_ms():
 class Velmar:
     """velmar run as a child, its JSON events collected by a thread."""
 
-    def __init__(self, env):
+    def __init__(self, env, serve):
         self.log = open(os.path.join(OUT, "velmar.jsonl"), "w")
+        # "serve" follows the link as "run" does, and serves the live view.
+        command = ["serve", "--port", "0"] if serve else ["run"]
         self.process = subprocess.Popen(
-            [VELMAR, "--json", "--app-version", "8.4.0", "run", "--snapshots", OUT,
+            [VELMAR, "--json", "--app-version", "8.4.0"] + command + ["--snapshots", OUT,
              "--gltf", os.path.join(OUT, "model.glb"), "--size", "960x720", "--exit-when-ended"],
             stdout=subprocess.PIPE, stderr=open(os.path.join(OUT, "velmar.stderr"), "w"),
             env=env, text=True)
@@ -119,6 +126,10 @@ class Velmar:
                 return found, event, passed
             if event.get("event") == "update":
                 passed.append(event)
+
+    def url(self):
+        serving = next((e for e in self.seen if e.get("event") == "serving"), None)
+        return serving["url"] if serving else None
 
     def stop(self):
         if self.process.poll() is None:
@@ -298,7 +309,42 @@ def host_camera(host):
     raise Failure("hostsim's 'show camera' named no eye: %r" % lines)
 
 
-def session(velmar, host, report):
+class LiveShots:
+    """The live view in headless Chromium (velmar_live_shot): screenshots of
+    the page once it has shown a given update of velmar's."""
+
+    def __init__(self, url):
+        self.process = subprocess.Popen([LIVE_SHOT, url, "960", "720"], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        answer = self.process.stdout.readline().strip()
+        if answer != "ready":
+            raise Failure("the live view did not open in Chromium: %s" % (answer or "no answer"))
+
+    def ask(self, line):
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+        return self.process.stdout.readline().strip()
+
+    def shoot(self, update, name):
+        """The page after it showed velmar's update number `update`."""
+        if self.ask("wait %d %d" % (update, WAIT * 1000)) != "shown %d" % update:
+            raise Failure("the live view did not show update %d within %.0f s" % (update, WAIT))
+        path = os.path.join(OUT, "live-%s.png" % name)
+        if self.ask("shot %s" % path) != "shot %s" % path:
+            raise Failure("no screenshot of the live view (%s)" % name)
+        return path
+
+    def close(self):
+        if self.process.poll() is None:
+            try:
+                self.ask("quit")
+                self.process.wait(15)
+            except (OSError, subprocess.TimeoutExpired):
+                self.process.kill()
+                self.process.wait()
+
+
+def session(velmar, host, report, shots=None):
     project = os.path.join(project_dir(), "house.pln")
     host.run("sample")
     host.run("saveas %s" % project)
@@ -312,6 +358,9 @@ def session(velmar, host, report):
     report["start to first picture ms"] = first["at"] - started
     report["first picture"] = first["path"]
     report["sent"] = update["scene"]
+    report["live view"] = {}
+    if shots:
+        report["live view"]["after the start"] = shots.shoot(update["live"], "start")
 
     # The add-on lifts the model by the vertical offset of its settings (0
     # unless set); the followed camera shows which one it took.
@@ -349,6 +398,8 @@ def session(velmar, host, report):
         own = os.path.join(OUT, "step-%d-%s.png" % (number, name.replace(" ", "-")))
         shutil.copyfile(picture["path"], own)
         previous["picture"] = picture["path"]
+        if shots and number == 1:
+            report["live view"]["after the box"] = shots.shoot(update["live"], "box")
         report["steps"].append({"step": name, "command": command, "shows": found,
                                 "read by": read_by,
                                 "edit to wake-up ms": round(read_at - sent, 1),
@@ -419,16 +470,23 @@ def main():
     report = {}
     velmar = host = None
     code = 0
+    # The live view's screenshots need Chromium (install-deps installs it).
+    live = os.access(CHROMIUM, os.X_OK) and os.path.exists(LIVE_SHOT)
+    shots = None
     try:
-        velmar = Velmar(env)
+        velmar = Velmar(env, live)
         velmar.wait("ready", 10)
+        if live:
+            shots = LiveShots(velmar.url())
         host = Host(env)
-        session(velmar, host, report)
+        session(velmar, host, report, shots)
     except Failure as failure:
         print("main job: FAILED: %s" % failure, file=sys.stderr)
         report["failed"] = str(failure)
         code = 1
     finally:
+        if shots:
+            shots.close()
         if host:
             host.quit()
         if velmar:
@@ -461,6 +519,8 @@ def print_report(report):
               % (held.get("surfaces"), held.get("vertices"), held.get("triangles"), held.get("textures")))
     if "start to first picture ms" in report:
         print("  start of the link to the first picture: %.0f ms" % report["start to first picture ms"])
+    for moment, path in report.get("live view", {}).items():
+        print("  live view in Chromium %s: %s" % (moment, os.path.basename(path)))
     for step in report.get("steps", []):
         print("  %-18s edit to %s %6.1f ms, to picture %6.1f ms  %s (%s)%s"
               % (step["step"] + ":", step["read by"], step["edit to wake-up ms"], step["edit to picture ms"],

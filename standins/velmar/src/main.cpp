@@ -2,6 +2,7 @@
 // link out and for tests. See "velmar --help".
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -30,16 +31,10 @@ int Main(int argc, char** argv) {
   app.add_option("--app-version", version, "version shown in the window title and installed")
       ->capture_default_str();
 
+  app.fallthrough();  // "velmar serve --json" as well as "velmar --json serve"
+
   velmar::RunOptions run;
   std::string link;
-  CLI::App* runCommand = app.add_subcommand("run", "publish the window and follow a live link");
-  runCommand->add_option("--link", link, "connection name to open (default: the first announced)");
-  runCommand->add_option("--wait-ms", run.waitMs,
-                         "exit with code 3 when no link appears in that time (default: wait)");
-  runCommand->add_option("--end-after", run.endAfterWakes,
-                         "end the link (set its closed flag) after that many wake-ups");
-  runCommand->add_flag("--exit-when-ended", run.exitWhenEnded,
-                       "exit once the link has ended instead of waiting for the next one");
   std::string size = "960x720";
   auto checkSize = [](const std::string& text) -> std::string {
     int w = 0, h = 0;
@@ -49,12 +44,35 @@ int Main(int argc, char** argv) {
       return "size must be WIDTHxHEIGHT, 16 to 8192 pixels each";
     return {};
   };
-  runCommand->add_option("--snapshots", run.snapshotsDir,
-                         "draw a picture into this folder after every update that changed the scene");
-  runCommand->add_option("--gltf", run.gltfPath, "write the scene as binary glTF when the link ends");
-  runCommand->add_option("--size", size, "picture size WIDTHxHEIGHT")->check(checkSize)->capture_default_str();
-  runCommand->add_flag("--framing", run.framing,
-                       "draw from velmar's own camera that frames the model, even when a camera is followed");
+  // "serve" follows links exactly as "run" does, with the same options.
+  auto addRunOptions = [&](CLI::App* command) {
+    command->add_option("--link", link, "connection name to open (default: the first announced)");
+    command->add_option("--wait-ms", run.waitMs,
+                        "exit with code 3 when no link appears in that time (default: wait)");
+    command->add_option("--end-after", run.endAfterWakes,
+                        "end the link (set its closed flag) after that many wake-ups");
+    command->add_flag("--exit-when-ended", run.exitWhenEnded,
+                      "exit once the link has ended instead of waiting for the next one");
+    command->add_option("--snapshots", run.snapshotsDir,
+                        "draw a picture into this folder after every update that changed the scene");
+    command->add_option("--gltf", run.gltfPath, "write the scene as binary glTF when the link ends");
+    command->add_option("--size", size, "picture size WIDTHxHEIGHT")->check(checkSize)->capture_default_str();
+    command->add_flag("--framing", run.framing,
+                      "draw from velmar's own camera that frames the model, even when a camera is followed");
+  };
+  CLI::App* runCommand = app.add_subcommand("run", "publish the window and follow a live link");
+  addRunOptions(runCommand);
+  CLI::App* serveCommand = app.add_subcommand(
+      "serve",
+      "as \"run\", and serve a live 3D view of the scene at http://127.0.0.1:PORT/ (loopback only;\n"
+      "three.js from Debian's libjs-three); prints \"serving URL\" once it listens");
+  addRunOptions(serveCommand);
+  serveCommand->add_option("--port", run.live.port, "port on 127.0.0.1 (0: any free one)")->capture_default_str();
+  int stallMs = static_cast<int>(run.live.stallLimit.count());
+  serveCommand
+      ->add_option("--client-stall-ms", stallMs, "drop a page that takes no bytes for that long while some wait")
+      ->check(CLI::Range(100, 600000))
+      ->capture_default_str();
 
   velmar::SnapshotOptions snapshot;
   std::string snapshotLink;
@@ -136,6 +154,8 @@ int Main(int argc, char** argv) {
     reporter.Emit("uninstalled", {{"key", subKey}}, "removed " + subKey);
     return 0;
   }
+  run.serve = static_cast<bool>(*serveCommand);
+  run.live.stallLimit = std::chrono::milliseconds(stallMs);
   run.version = wideVersion;
   run.width = width;
   run.height = height;

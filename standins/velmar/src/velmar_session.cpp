@@ -72,6 +72,7 @@ class Session {
   bool DroppedIfShrunk();
   void UpdateMirror(const char* cause);
   void SaveModel();
+  void EmitLiveReports();
 
   const RunOptions& options_;
   Reporter& reporter_;
@@ -85,23 +86,44 @@ class Session {
   int wakes_ = 0;
   int exitCode_ = 0;
   int pictures_ = 0;
+  std::unique_ptr<LiveServer> live_;
+  double wakeAt_ = 0;  // the wake-up being read, on the wall clock; 0 for none
 };
+
+double WallMs() {
+  return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
 
 // Reads what changed into the mirror; tells what it read and found wrong,
 // and draws a picture when the scene changed.
 void Session::UpdateMirror(const char* cause) {
   if (!connection_.IsOpen()) return;
   const auto started = Clock::now();
-  const double readAt =
-      std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
+  const double readAt = WallMs();
   const UpdateStats stats = mirror_.Update();
   const double readMs = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
   EmitProblems(reporter_, mirror_.TakeProblems());
   if (DroppedIfShrunk()) return;
   if (!stats.changed()) return;
   const Scene& scene = mirror_.scene();
+  std::uint32_t liveUpdate = 0;
+  if (live_) {
+    // The page's copy: the surfaces share their geometry and textures with
+    // the mirror, which replaces rather than changes them.
+    auto snapshot = std::make_shared<LiveSnapshot>();
+    snapshot->link = base::ToUtf8(name_);
+    snapshot->cause = cause;
+    snapshot->wakeAt = wakeAt_ > 0 ? wakeAt_ : readAt;
+    snapshot->readAt = readAt;
+    snapshot->readDoneAt = WallMs();
+    snapshot->surfaces = scene.surfaces;
+    snapshot->camera = scene.camera;
+    snapshot->status = scene.status;
+    liveUpdate = live_->Publish(std::move(snapshot));
+  }
   json fields = {{"cause", cause}, {"read", StatsJson(stats)}, {"readMs", readMs},
                  {"scene", SceneSummary(scene)}};
+  if (liveUpdate != 0) fields["live"] = liveUpdate;  // the page's number for this update
   // The content of what was read, for scripts only: when the read began (on
   // the clock of "at"), each surface it touched with its digest, the camera.
   if (reporter_.jsonMode()) {
@@ -119,6 +141,29 @@ void Session::UpdateMirror(const char* cause) {
     std::snprintf(name, sizeof name, "/picture-%03d.png", ++pictures_);
     EmitPicture(reporter_, scene, options_.snapshotsDir + name, options_.width, options_.height,
                 options_.framing);
+  }
+}
+
+// What the live view's thread has to tell, told from this one: a page's
+// own timings, pages coming and going, refused requests.
+void Session::EmitLiveReports() {
+  for (json& report : live_->TakeReports()) {
+    const std::string event = report.value("event", "live");
+    report.erase("event");
+    std::string human;
+    if (event == "page") {
+      char line[160];
+      std::snprintf(line, sizeof line, "page %d showed update %d, %.1f ms after the wake-up",
+                    report.value("client", 0), report.value("update", 0), report.value("delayMs", 0.0));
+      human = line;
+    } else if (event == "client") {
+      human = "page " + std::to_string(report.value("client", 0)) + " " + report.value("state", "") +
+              (report.contains("reason") ? ": " + report.value("reason", "") : "");
+    } else {
+      human = "refused a request (" + std::to_string(report.value("status", 0)) + "): " +
+              report.value("reason", "") + " " + Printable(report.value("target", ""));
+    }
+    reporter_.Emit(event, std::move(report), human);
   }
 }
 
@@ -158,6 +203,7 @@ void Session::Drop(const std::string& reason) {
   const std::string narrow = base::ToUtf8(name_);
   SaveModel();
   mirror_.Reset();
+  if (live_) live_->LinkEnded(narrow, reason);
   connection_.Close();
   reporter_.Emit("link-ended", {{"name", narrow}, {"reason", reason}},
                  "link " + Printable(narrow) + " ended: " + reason);
@@ -193,6 +239,7 @@ void Session::EndLink() {
   mirror_.Reset();
   connection_.SetFlags(CorvantaAPI::kFlagClosed);
   const std::string narrow = base::ToUtf8(name_);
+  if (live_) live_->LinkEnded(narrow, "this renderer ended it");
   reporter_.Emit("ended", {{"name", narrow}}, "ended link " + Printable(narrow));
   connection_.Close();
   name_.clear();
@@ -209,6 +256,11 @@ void Session::OnMessage(const platform::PostedMessage& message, int merged) {
     return;
   }
   wakes_ += merged;
+  wakeAt_ = WallMs();
+  struct Clear {
+    double& at;
+    ~Clear() { at = 0; }
+  } clear{wakeAt_};
   if (!connection_.IsOpen() && !TryOpen()) {
     reporter_.Emit("wake", {{"code", static_cast<std::int64_t>(message.lParam)}, {"linked", false}},
                    "wake-up, but no link could be opened");
@@ -236,6 +288,15 @@ int Session::Run() {
     reporter_.Error("cannot install the signal handlers");
     return 1;
   }
+  if (options_.serve) {
+    std::string error;
+    live_ = LiveServer::Start(options_.live, &error);
+    if (!live_) {
+      reporter_.Error("cannot serve the live view: " + error);
+      return 1;
+    }
+    reporter_.Emit("serving", {{"url", live_->url()}, {"port", live_->port()}}, "serving " + live_->url());
+  }
   platform::WindowDesc desc;
   desc.className = kWindowClass;
   desc.title = u"Velmar " + options_.version;
@@ -256,15 +317,18 @@ int Session::Run() {
   const auto started = Clock::now();
   auto nextTry = started;
   auto nextCheck = started + kLivenessPeriod;
-  pollfd fds[2] = {{platform::PublishedWindowFd(window), POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
+  pollfd fds[3] = {{platform::PublishedWindowFd(window), POLLIN, 0},
+                   {g_signalPipe[0], POLLIN, 0},
+                   {live_ ? live_->reportFd() : -1, POLLIN, 0}};
   while (!stop_) {
-    const int ready = ::poll(fds, 2, 50);
+    const int ready = ::poll(fds, 3, 50);
     if (ready < 0 && errno != EINTR) {
       reporter_.Error("poll failed");
       exitCode_ = 1;
       break;
     }
     if (fds[1].revents & POLLIN) break;
+    if (fds[2].revents & POLLIN) EmitLiveReports();
     if (fds[0].revents & POLLIN) {
       // Wake-ups queued together are read once: a flood of them, or edits
       // faster than this renderer reads, cost one read, not one each. The
@@ -304,6 +368,10 @@ int Session::Run() {
   if (connection_.IsOpen()) SaveModel();
   connection_.Close();
   platform::DestroyPublishedWindow(window);
+  if (live_) {
+    EmitLiveReports();
+    live_.reset();
+  }
   reporter_.Emit("exit", {{"code", exitCode_}}, "velmar exits");
   return exitCode_;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "live_server.h"
 #include "velmar_report.h"
 
 namespace velmar {
@@ -21,6 +22,8 @@ struct RunOptions {
   std::string gltfPath;         // write the scene there when the link ends and at exit
   int width = 960, height = 720;
   bool framing = false;         // pictures from velmar's own framing camera only
+  bool serve = false;           // also serve the live view (live_server.h)
+  LiveServerOptions live;
 };
 
 struct SnapshotOptions {
@@ -33,7 +36,7 @@ struct SnapshotOptions {
 
 // Runs until a signal (0), or until the link was ended with exitWhenEnded
 // (0), or until no link appeared within waitMs (3). 1 when the window
-// cannot be published.
+// cannot be published or, with serve, the live view cannot listen.
 int Run(const RunOptions& options, Reporter& reporter);
 
 // Opens a link as a guest just long enough to set its closed flag.

@@ -43,18 +43,12 @@ TEST(HostModelImage, PngKeepsPixelsExactlyAndReportsAlpha) {
     EXPECT_EQ(r->pixelType, 1);
     EXPECT_EQ(r->filePath, dir / "g.png");
     EXPECT_EQ(r->fingerprint, PixelFingerprint(16, 8, t.pixels));
-    auto mem = EncodePng(t);
-    ASSERT_TRUE(mem.ok());
-    auto r2 = DecodeImage(mem.value(), "memory");
-    ASSERT_TRUE(r2.ok());
-    EXPECT_EQ(r2->pixels, t.pixels);
   }
   // Fingerprints tell images apart by content and size alone.
   Texture a = Gradient(16, 8, false), b = a;
   b.pixels[5] ^= 1;
   EXPECT_NE(PixelFingerprint(16, 8, a.pixels), PixelFingerprint(16, 8, b.pixels));
   EXPECT_NE(PixelFingerprint(16, 8, a.pixels), PixelFingerprint(8, 16, a.pixels));
-  EXPECT_EQ(PixelFingerprint(16, 8, a.pixels).size(), 32u);
 }
 
 // A PNG that declares the given size and holds no pixels: decoding must refuse

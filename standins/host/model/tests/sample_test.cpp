@@ -14,74 +14,16 @@ namespace {
 const std::string kSamples = HOSTMODEL_SAMPLES;
 
 double Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-Vec3 Cross(const Vec3& a, const Vec3& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
 
-// Enclosed volume by the divergence theorem: positive when every face of a
-// watertight body points outwards.
-double Volume(const Body& b) {
-  double v = 0;
-  for (const Polygon& p : b.polygons)
-    for (const auto& piece : p.convexPieces)
-      for (std::size_t i = 1; i + 1 < piece.size(); ++i)
-        v += Dot(b.vertices[static_cast<std::size_t>(piece[0])],
-                 Cross(b.vertices[static_cast<std::size_t>(piece[i])], b.vertices[static_cast<std::size_t>(piece[i + 1])])) /
-             6;
-  return v;
-}
-
-// Every directed edge (by position) is matched by its reverse: watertight,
-// consistently oriented and free of T-junctions.
-bool Watertight(const Body& b) {
-  std::map<std::tuple<double, double, double, double, double, double>, int> edges;
-  for (const Polygon& p : b.polygons)
-    for (const auto& piece : p.convexPieces)
-      for (std::size_t i = 0; i < piece.size(); ++i) {
-        Vec3 a = b.vertices[static_cast<std::size_t>(piece[i])];
-        Vec3 c = b.vertices[static_cast<std::size_t>(piece[(i + 1) % piece.size()])];
-        auto fwd = std::make_tuple(a.x, a.y, a.z, c.x, c.y, c.z);
-        auto back = std::make_tuple(c.x, c.y, c.z, a.x, a.y, a.z);
-        if (edges[back] > 0)
-          --edges[back];
-        else
-          ++edges[fwd];
-      }
-  for (const auto& [e, n] : edges)
-    if (n != 0) return false;
-  return true;
-}
-
-TEST(HostModelSample, HouseIsDeterministicValidAndEveryClosedBodyOutwardAndWatertight) {
-  Project a = SampleBuilding();
-  EXPECT_TRUE(a == SampleBuilding());
-  ASSERT_EQ(Validate(a), "");
-  ASSERT_GE(a.elements.size(), 8u);
-  std::map<std::string, double> volumes;
-  for (const Element& e : a.elements) {
+TEST(HostModelSample, HouseIsDeterministicValidAndCarriesWhatTheHostReports) {
+  const Project p = SampleBuilding();
+  EXPECT_TRUE(p == SampleBuilding());
+  ASSERT_EQ(Validate(p), "");
+  for (const Element& e : p.elements) {
     EXPECT_NE(e.genId, 0u);
-    for (const Body& b : e.bodies) {
-      for (const Vec3& n : b.polygonNormals) EXPECT_NEAR(Dot(n, n), 1.0, 1e-12) << e.name;
-      if (!b.closed) continue;
-      volumes[e.name] += Volume(b);
-    }
-  }
-  // Solid volumes follow from the dimensions; a face turned inwards or a
-  // missing face would change them.
-  EXPECT_NEAR(volumes["Floor slab"], 10.4 * 8.4 * 0.3, 1e-9);
-  EXPECT_NEAR(volumes["South wall"], 10 * 0.3 * 3 - 0.3 * (2 * 1.2 + 1 * 2.1 + 2 * 1.2), 1e-9);
-  EXPECT_NEAR(volumes["North wall"], 10 * 0.3 * 3 - 0.3 * 3 * 1.2, 1e-9);
-  EXPECT_NEAR(volumes["East wall"], 7.4 * 0.3 * 3 - 0.3 * 2 * 1.2, 1e-9);
-  EXPECT_NEAR(volumes["Roof"], 11 * 9 * 2.5 / 2, 1e-9);
-  EXPECT_GT(volumes["Rain barrel"], 0.9 * M_PI * 0.09 * 0.9);
-  EXPECT_LT(volumes["Rain barrel"], M_PI * 0.09 * 0.9);
-  for (const Element& e : a.elements)
     for (const Body& b : e.bodies)
-      if (b.closed) {
-        EXPECT_TRUE(Watertight(b)) << e.name;
-      }
-}
-
-TEST(HostModelSample, HouseCarriesWhatTheHostReports) {
-  Project p = SampleBuilding();
+      for (const Vec3& n : b.polygonNormals) EXPECT_NEAR(Dot(n, n), 1.0, 1e-12) << e.name;
+  }
   EXPECT_TRUE(p.state.untitled);
   ASSERT_EQ(p.state.referenceLevels.size(), 2u);
   EXPECT_EQ(p.state.referenceLevels[1].height, 3.0);

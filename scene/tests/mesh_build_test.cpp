@@ -1,0 +1,720 @@
+// From host bodies to a material's link block: building bodies (the frame
+// change, invisible and empty bodies, polygon normals and their fallbacks,
+// unique corners and fans, smooth normals, texture coordinates, bad host
+// data), welding, the block layout against a reference and the block's life
+// over real shared memory. Random polygon soups with bad host data run the
+// whole path; under AddressSanitizer they find any read or write out of
+// range. Their seed is printed; MESH_FUZZ_SEED replays one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "isolation.h"
+#include "livelink/layout.h"
+#include "livelink/live_connection.h"
+#include "mesh_test_model.h"
+#include "scene/material_library.h"
+#include "scene/mesh_builder.h"
+#include "scene/weld_mesh.h"
+#include "test_temp_dir.h"
+
+using namespace scene;
+using mesh_test::HostModel;
+using mesh_test::OneElement;
+using mesh_test::Piece;
+using CorvantaAPI::LiveConnection;
+using Floats = std::vector<float>;
+
+namespace {
+
+struct Vertex {
+  float p[3], n[3], t[2];
+};
+using Bytes = std::array<std::uint8_t, 32>;
+
+// Makes mesh a finished mesh of these vertices and indices.
+MeshInfo* Fill(MeshInfo* mesh, const std::vector<Vertex>& vertices, std::vector<std::uint32_t> indices, bool doubleSided = false) {
+  mesh->polygons.reset();
+  mesh->doubleSided = doubleSided;
+  for (const Vertex& v : vertices) {
+    mesh->positions.insert(mesh->positions.end(), v.p, v.p + 3);
+    mesh->normals.insert(mesh->normals.end(), v.n, v.n + 3);
+    mesh->texCoords.insert(mesh->texCoords.end(), v.t, v.t + 2);
+  }
+  mesh->vertexCount = std::int32_t(vertices.size());
+  mesh->indices = std::move(indices);
+  mesh->indexCount = std::int32_t(mesh->indices.size());
+  return mesh;
+}
+
+// A finished mesh of n vertices owned by body: vertex k at (k, 10k, 100k),
+// normal (1, 2, 3) + k, texture coordinate (k, -k); a fan over them.
+MeshInfo* Fan(BodyInfo& body, int n, bool doubleSided, float base = 0) {
+  std::vector<Vertex> vertices;
+  std::vector<std::uint32_t> indices;
+  for (int k = 0; k < n; ++k) {
+    const float f = base + float(k);
+    vertices.push_back({{f, 10 * f, 100 * f}, {1 + f, 2 + f, 3 + f}, {f, -f}});
+    if (k >= 2) indices.insert(indices.end(), {0u, std::uint32_t(k - 1), std::uint32_t(k)});
+  }
+  return Fill(new MeshInfo(&body, kDefaultMaterialKey, false, 0), vertices, std::move(indices), doubleSided);
+}
+
+Floats Xyz(const Vec4f& v) { return {v.x, v.y, v.z}; }
+Floats Triple(const Floats& v, std::size_t k) { return {v[3 * k], v[3 * k + 1], v[3 * k + 2]}; }
+
+hostmodel::Body Square() {
+  hostmodel::Body b;
+  b.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+  b.polygonNormals = {{0, 0, 1}};
+  return b;
+}
+
+MaterialRecord PlainRecord() {
+  MaterialRecord r;
+  r.key = kDefaultMaterialKey;
+  return r;
+}
+
+// A builder over a one-element model of the given bodies; Finish finishes a
+// mesh with a record without texture and fails the test if it does not.
+struct Build {
+  explicit Build(std::vector<hostmodel::Body> bodies) : model(OneElement(std::move(bodies))) {}
+  std::unique_ptr<BodyInfo> Body(int b = 1) { return builder.BuildBody(model.Body(1, b)); }
+  MeshInfo* Finish(const std::unique_ptr<BodyInfo>& body, std::size_t i) {
+    EXPECT_TRUE(builder.FinishMesh(body->meshes.at(i).get(), &record));
+    return body->meshes[i].get();
+  }
+  HostModel model;
+  MeshBuilder builder{nullptr, nullptr, nullptr};
+  const MaterialRecord record = PlainRecord();
+};
+
+// The attribute bytes of vertex k.
+Bytes BytesOf(const MeshInfo& mesh, std::size_t k) {
+  Bytes bytes;
+  std::memcpy(bytes.data(), &mesh.positions[3 * k], 12);
+  std::memcpy(bytes.data() + 12, &mesh.normals[3 * k], 12);
+  std::memcpy(bytes.data() + 24, &mesh.texCoords[2 * k], 8);
+  return bytes;
+}
+
+// A weld worked out plainly: vertices in order, each new byte pattern kept,
+// each index sent to the first vertex of its pattern.
+struct Welded {
+  std::vector<Bytes> vertices;
+  std::vector<std::uint32_t> indices;
+  bool operator==(const Welded&) const = default;
+};
+Welded ReferenceWeld(const MeshInfo& mesh) {
+  Welded out;
+  std::map<Bytes, std::uint32_t> first;
+  std::vector<std::uint32_t> to(std::size_t(mesh.vertexCount));
+  for (std::size_t k = 0; k < to.size(); ++k) {
+    const auto [at, added] = first.emplace(BytesOf(mesh, k), std::uint32_t(out.vertices.size()));
+    if (added) out.vertices.push_back(at->first);
+    to[k] = at->second;
+  }
+  for (std::uint32_t i : mesh.indices) out.indices.push_back(to[i]);
+  return out;
+}
+Welded AsWelded(const MeshInfo& mesh) {
+  Welded out{{}, mesh.indices};
+  for (std::size_t k = 0; k < std::size_t(mesh.vertexCount); ++k) out.vertices.push_back(BytesOf(mesh, k));
+  return out;
+}
+
+// What a block must hold for these meshes, built independently of the
+// writer: for each mesh the front copy (indices reversed), then the back
+// copy of a double-sided one (normals negated, own index order).
+std::vector<std::uint8_t> ExpectedBlock(const std::vector<const MeshInfo*>& meshes) {
+  Floats positions, normals, texCoords;
+  std::vector<std::uint32_t> indices;
+  std::uint32_t vo = 0;
+  for (const MeshInfo* m : meshes) {
+    for (int side = 0; side < (m->doubleSided ? 2 : 1); ++side) {
+      positions.insert(positions.end(), m->positions.begin(), m->positions.end());
+      for (float n : m->normals) normals.push_back(side ? -n : n);
+      texCoords.insert(texCoords.end(), m->texCoords.begin(), m->texCoords.end());
+      const std::size_t ic = m->indices.size();
+      for (std::size_t k = 0; k < ic; ++k) indices.push_back((side ? m->indices[k] : m->indices[ic - 1 - k]) + vo);
+      vo += std::uint32_t(m->vertexCount);
+    }
+  }
+  std::vector<std::uint8_t> out(12);
+  const std::uint32_t head[3] = {vo, std::uint32_t(indices.size()), 1};
+  std::memcpy(out.data(), head, 12);
+  auto append = [&](const void* p, std::size_t bytes) {
+    const auto* b = static_cast<const std::uint8_t*>(p);
+    out.insert(out.end(), b, b + bytes);
+  };
+  append(positions.data(), positions.size() * 4);
+  append(normals.data(), normals.size() * 4);
+  append(texCoords.data(), texCoords.size() * 4);
+  append(indices.data(), indices.size() * 4);
+  return out;
+}
+
+}  // namespace
+
+TEST(MeshBuilder, ConvertsTheFrameCountsBodiesAndRegistersMeshes) {
+  hostmodel::Body b;
+  b.closed = false;
+  b.vertices = {{1, 2, 3}, {3, 4, 5}, {5, 6, 7}};
+  b.polygonNormals = {{0, 0, 1}};
+  b.polygons = {Piece({0, 1, 2})};
+  auto invisible = Square();
+  invisible.polygons = {Piece({0, 1, 2}), Piece({0, 2, 3})};
+  for (auto& p : invisible.polygons) p.invisible = true;
+  HostModel model(OneElement({b, invisible, hostmodel::Body{}}));
+  MaterialGroups groups;
+  DirtyKeySet dirty;
+  MeshBuilder builder(nullptr, &groups, &dirty);
+  builder.SetOptions(true, false, 0.5f);
+  auto body = builder.BuildBody(model.Body());
+  EXPECT_EQ(body->id, 1u);
+  EXPECT_TRUE(body->doubleSided);
+  EXPECT_EQ(body->vertexCount, 3);
+  ASSERT_EQ(body->positions.size(), 3u);
+  EXPECT_EQ(Xyz(body->positions[0]), (Floats{1, 3.5f, 2}));  // host z plus the offset is up
+  EXPECT_EQ(Floats(body->centre, body->centre + 3), (Floats{3, 5.5f, 4}));
+  ASSERT_EQ(body->meshes.size(), 1u);
+  MeshInfo* mesh = body->meshes[0].get();
+  EXPECT_TRUE(mesh->doubleSided);
+  EXPECT_EQ(mesh->materialKey, kDefaultMaterialKey);
+  EXPECT_TRUE(groups[kDefaultMaterialKey].contains(mesh) && dirty.count(kDefaultMaterialKey) == 1 &&
+              body->materialKeys.contains(kDefaultMaterialKey));
+  // Invisible polygons and an empty body give no meshes and no groups.
+  auto hidden = builder.BuildBody(model.Body(1, 2));
+  EXPECT_TRUE(hidden->meshes.empty() && hidden->materialKeys.empty());
+  auto none = builder.BuildBody(model.Body(1, 3));
+  EXPECT_EQ(none->vertexCount, 0);
+  EXPECT_EQ(Floats(none->centre, none->centre + 2), (Floats{0, 0}));
+  EXPECT_EQ(groups.size(), 1u);
+  EXPECT_EQ(groups[kDefaultMaterialKey].size(), 1u);
+
+  // Without a record the mesh stays raw; once finished it is final.
+  EXPECT_FALSE(builder.FinishMesh(mesh, nullptr));
+  EXPECT_FALSE(mesh->IsFinished());
+  const MaterialRecord record = PlainRecord();
+  ASSERT_TRUE(builder.FinishMesh(mesh, &record));
+  EXPECT_TRUE(mesh->IsFinished());
+  EXPECT_EQ(mesh->vertexCount, 3);
+  EXPECT_EQ(mesh->indices, (std::vector<std::uint32_t>{0, 1, 2}));
+  EXPECT_EQ(Triple(mesh->positions, 1), (Floats{3, 5.5f, 4}));
+  EXPECT_EQ(Triple(mesh->normals, 2), (Floats{0, 1, 0}));  // host +z is up
+  EXPECT_EQ(mesh->texCoords, (Floats{0, 1, 0, 1, 0, 1}));   // no texture
+  EXPECT_FALSE(builder.FinishMesh(mesh, &record));
+  EXPECT_FALSE(builder.FinishMesh(nullptr, &record));
+  // Ids restart with new options.
+  EXPECT_EQ(builder.BuildBody(model.Body())->id, 4u);
+  builder.SetOptions(true, false, 0.5f);
+  EXPECT_EQ(builder.BuildBody(model.Body())->id, 1u);
+}
+
+TEST(MeshBuilder, PolygonNormalsTakeTheirSignAndUnusableIndicesFallBackToTheGeometry) {
+  auto b = Square();
+  b.vertices.push_back({2, 0, 0});  // on the line through 0 and 1
+  b.polygons = {
+      Piece({0, 1, 2}, 1),     // (0, 0, 1): up
+      Piece({0, 1, 2}, -1),    // negated: down
+      Piece({0, 1, 2}, 0),     // no normal: counter-clockwise from +z, up
+      Piece({0, 3, 2, 1}, 7),  // past the list: clockwise, down
+      Piece({0, 1, 4}, 0),     // no area: zero
+  };
+  Build build({b});
+  auto body = build.Body();
+  ASSERT_EQ(body->meshes.size(), 1u);
+  std::vector<Floats> normals;
+  for (const Vec4f& n : body->meshes[0]->polygons->flatNormals) normals.push_back(Xyz(n));
+  EXPECT_EQ(normals, (std::vector<Floats>{{0, 1, 0}, {-0.0f, -1, -0.0f}, {0, 1, 0}, {0, -1, 0}, {0, 0, 0}}));
+  MeshInfo* mesh = build.Finish(body, 0);
+  // Every corner of piece 1 carries the negated normal.
+  for (std::size_t k = 3; k < 6; ++k) EXPECT_FLOAT_EQ(mesh->normals[3 * k + 1], -1);
+}
+
+TEST(MeshBuilder, UniqueCornersPerPieceAndFansFromTheFirstCorner) {
+  hostmodel::Body b;
+  for (int i = 0; i < 9; ++i) b.vertices.push_back({double(i), double(i * i), 0});
+  b.polygonNormals = {{0, 0, 1}};
+  hostmodel::Polygon two;  // one polygon, two pieces sharing vertices 0 and 4
+  two.convexPieces = {{0, 1, 2, 3, 4}, {0, 4, 5}};
+  b.polygons = {two, Piece({6, 7, 6, 8})};  // vertex 6 twice in one piece
+  Build build({b});
+  auto body = build.Body();
+  ASSERT_EQ(body->meshes.size(), 1u);
+  MeshInfo* mesh = build.Finish(body, 0);
+  EXPECT_EQ(mesh->vertexCount, 11);
+  EXPECT_EQ(mesh->indexCount, 18);
+  EXPECT_EQ(mesh->indices, (std::vector<std::uint32_t>{0, 1, 2, 0, 2, 3, 0, 3, 4, 5, 6, 7, 8, 9, 8, 8, 8, 10}));
+  const std::uint32_t vertexOf[11] = {0, 1, 2, 3, 4, 0, 4, 5, 6, 7, 8};
+  for (std::size_t k = 0; k < 11; ++k) {
+    EXPECT_FLOAT_EQ(mesh->positions[3 * k], float(vertexOf[k])) << k;
+    EXPECT_FLOAT_EQ(mesh->positions[3 * k + 2], float(vertexOf[k] * vertexOf[k])) << k;
+  }
+}
+
+TEST(MeshBuilder, SmoothNormalsFollowTheCornerAcrossAllPiecesOfAPolygon) {
+  hostmodel::Body b = Square();
+  b.vertexNormals = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0.6, 0.8, 0}};
+  hostmodel::Polygon curved;
+  curved.curved = true;
+  curved.convexPieces = {{0, 1, 2}, {0, 2, 3}};
+  b.polygons = {curved, Piece({0, 1, 2})};  // and a flat one of the same material
+  Build build({b});
+  auto body = build.Body();
+  ASSERT_EQ(body->meshes.size(), 2u);  // smooth and flat kept apart
+  EXPECT_FALSE(body->meshes[1]->smooth);
+  MeshInfo* smooth = build.Finish(body, 0);
+  ASSERT_TRUE(smooth->smooth);
+  // Unique corners 0 1 2 | 0 2 3, each with its own vertex's normal as
+  // (x, z, y).
+  EXPECT_EQ(smooth->normals, (Floats{1, 0, 0, 0, 0, 1, 0, 1, 0, 1, 0, 0, 0, 1, 0, 0.6f, 0, 0.8f}));
+  // Without the smoothing option the curved polygon is flat.
+  build.builder.SetOptions(false, false, 0);
+  auto flat = build.Body();
+  ASSERT_EQ(flat->meshes.size(), 1u);
+  const MeshInfo* mesh = build.Finish(flat, 0);
+  EXPECT_FALSE(mesh->smooth);
+  for (int k = 0; k < mesh->vertexCount; ++k) EXPECT_EQ(Triple(mesh->normals, std::size_t(k)), (Floats{0, 1, 0}));
+}
+
+TEST(MeshBuilder, TextureCoordinatesAreScaledByTheTextureSize) {
+  hostmodel::Texture t;
+  t.width = t.height = 2;
+  t.pixels.assign(16, 200);
+  t.fingerprint = "tiles";
+  t.xSize = 2.0;
+  t.ySize = 4.0;
+  hostmodel::Body b = Square();
+  b.texCoords = {{0, 0}, {1, 0}, {1, 2}, {0, 2}};
+  hostmodel::Polygon p = Piece({0, 1, 2, 3});
+  p.textureIndex = 1;
+  p.mapping.projection = hostmodel::TextureProjection::Vertex;
+  b.polygons = {p, Piece({0, 1, 2})};
+  hostmodel::Project project = OneElement({b});
+  project.textures.push_back(t);
+  HostModel model(project);
+  const testsupport::TempDir folder;
+  MaterialLibrary library;
+  library.BeginExport(&model.Model(), (folder.path() / "out.dae").u16string());
+  MeshBuilder builder(&library, nullptr, nullptr);
+  auto body = builder.BuildBody(model.Body());
+  ASSERT_EQ(body->meshes.size(), 2u);
+  MeshInfo* textured = body->meshes[0].get();
+  const MaterialRecord* record = library.Find(textured->materialKey);
+  ASSERT_TRUE(record->HasTexture());
+  ASSERT_TRUE(builder.FinishMesh(textured, record));
+  EXPECT_EQ(textured->texCoords, (Floats{0, 1, 0.5f, 1, 0.5f, 0.5f, 0, 0.5f}));
+  // The plain polygon's mesh has no texture: (0, 1) everywhere, and so has
+  // the textured mesh finished with a record that lost its texture.
+  MeshInfo* plainMesh = body->meshes[1].get();
+  ASSERT_TRUE(builder.FinishMesh(plainMesh, library.Find(plainMesh->materialKey)));
+  EXPECT_EQ(plainMesh->texCoords, (Floats{0, 1, 0, 1, 0, 1}));
+  auto again = builder.BuildBody(model.Body());
+  const MaterialRecord bare = PlainRecord();
+  ASSERT_TRUE(builder.FinishMesh(again->meshes[0].get(), &bare));
+  EXPECT_EQ(again->meshes[0]->texCoords, (Floats{0, 1, 0, 1, 0, 1, 0, 1}));
+  library.Reset();
+}
+
+TEST(MeshBuilder, BadHostDataDropsCornersAndPiecesWithoutReadingOutOfRange) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  hostmodel::Body b;
+  // Vertex 4 is finite as a double but not once stored as a float.
+  b.vertices = {{0, 0, 0}, {3, 0, 0}, {0, 3, 0}, {nan, 0, 0}, {0, 1e300, 0}};
+  b.polygonNormals = {{0, 0, 1}, {nan, 0, 1}};
+  b.vertexNormals = {{nan, 0, 0}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}};
+  hostmodel::Polygon noPieces, shortPieces, curved = Piece({0, 1, 2});
+  noPieces.convexPieces.clear();
+  shortPieces.convexPieces = {{0, 1}, {}};
+  curved.curved = true;
+  b.polygons = {
+      Piece({0, 1, 2}),     // sound
+      Piece({0, 7, 1, 2}),  // vertex 7 does not exist: that corner goes
+      Piece({0, -5, 1}),    // two corners left: no area, dropped
+      Piece({0, 1, 3}),     // the NaN vertex goes, and with it the piece
+      Piece({4, 1, 2}),     // so does the one out of float range
+      Piece({0, 1, 2}, 2),  // a NaN normal: taken from the corners
+      noPieces, shortPieces,
+      curved,  // a NaN vertex normal: the polygon's normal
+  };
+  Build build({b});
+  auto body = build.Body();
+  EXPECT_FLOAT_EQ(body->centre[0], 1);  // the NaN vertex stays out
+  EXPECT_FLOAT_EQ(body->centre[2], 1);
+  ASSERT_EQ(body->meshes.size(), 2u);
+  const MeshInfo* flat = build.Finish(body, 0);
+  const MeshInfo* smooth = build.Finish(body, 1);
+  EXPECT_EQ(flat->indexCount, 9);  // polygons 1, 2 and 5
+  EXPECT_EQ(smooth->indexCount, 3);
+  // Every position and normal finite, every index in range (the fuzz test
+  // holds this for random soups); the fallbacks point up.
+  for (std::size_t k = 0; k < 9; ++k) EXPECT_EQ(Triple(flat->normals, k), (Floats{0, 1, 0})) << k;
+  for (std::size_t k = 0; k < 3; ++k) EXPECT_EQ(Triple(smooth->normals, k), (Floats{0, 1, 0})) << k;
+  for (const MeshInfo* m : {flat, smooth}) {
+    for (float f : m->positions) EXPECT_TRUE(std::isfinite(f));
+    for (std::uint32_t i : m->indices) EXPECT_LT(i, std::uint32_t(m->vertexCount));
+  }
+}
+
+TEST(WeldMesh, EqualBytesMergeAndNothingElse) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  struct Case {
+    const char* what;
+    std::vector<Vertex> vertices;
+    std::vector<std::uint32_t> indices;
+    std::size_t merged;
+  };
+  const Case cases[] = {
+      // Position bytes equal to normal bytes cancel the terms of a key made
+      // of xored digests: such vertices are still different.
+      {"cancelling digests", {{{0, 1, 0}, {0, 1, 0}, {0, 1}}, {{1, 0, 0}, {1, 0, 0}, {0, 1}}}, {0, 1, 1}, 0},
+      // +0 and -0 are equal numbers with different bytes; a NaN equals no
+      // number but has the same bytes as itself.
+      {"signed zeros and NaN",
+       {{{0, 0, 0}, {0, 1, 0}, {0, 1}}, {{-0.0f, 0, 0}, {0, 1, 0}, {0, 1}}, {{nan, 0, 0}, {0, 1, 0}, {0, 1}},
+        {{nan, 0, 0}, {0, 1, 0}, {0, 1}}},
+       {0, 1, 2, 1, 2, 3},
+       1},
+      {"one attribute apart", {{{1, 2, 3}, {0, 1, 0}, {0, 1}}, {{1, 2, 3}, {0, 1, 0}, {0, 2}}}, {0, 1, 0}, 0},
+      {"fewer than 2 indices: not welded", {{{1, 2, 3}, {0, 1, 0}, {0, 1}}, {{1, 2, 3}, {0, 1, 0}, {0, 1}}}, {0}, 0},
+      {"same vertex", {{{1, 2, 3}, {0, 1, 0}, {0, 1}}, {{1, 2, 3}, {0, 1, 0}, {0, 1}}}, {1, 0, 1}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MeshInfo mesh(nullptr, 1, false, 0), original(nullptr, 1, false, 0);
+    Fill(&mesh, c.vertices, c.indices);
+    Fill(&original, c.vertices, c.indices);
+    EXPECT_EQ(WeldMesh(mesh), c.merged);
+    // A weld that merges nothing leaves the mesh as it was.
+    EXPECT_EQ(AsWelded(mesh), c.merged == 0 ? AsWelded(original) : ReferenceWeld(original));
+  }
+}
+
+namespace {
+
+double Coordinate(std::mt19937& r) {
+  switch (std::uniform_int_distribution<int>(0, 39)(r)) {
+    case 0: return std::numeric_limits<double>::quiet_NaN();
+    case 1: return std::numeric_limits<double>::infinity();
+    case 2: return -1e300;
+    case 3: return 0.0;
+    default: return std::uniform_real_distribution<double>(-50, 50)(r);
+  }
+}
+
+// Vertex indices out of range, normal indices 0 or past the list, NaN and
+// infinite coordinates, pieces of 0 to 2 corners, repeated corners.
+hostmodel::Body RandomBody(std::mt19937& r, int maxCorners) {
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(r); };
+  hostmodel::Body b;
+  b.closed = pick(0, 1) == 1;
+  const int v = pick(0, 30);
+  for (int i = 0; i < v; ++i) b.vertices.push_back({Coordinate(r), Coordinate(r), Coordinate(r)});
+  for (int i = pick(0, 4); i > 0; --i) b.polygonNormals.push_back({Coordinate(r), Coordinate(r), Coordinate(r)});
+  if (pick(0, 1))
+    for (int i = 0; i < v; ++i) b.vertexNormals.push_back({Coordinate(r), Coordinate(r), Coordinate(r)});
+  if (pick(0, 1))
+    for (int i = 0; i < v; ++i) b.texCoords.push_back({Coordinate(r), Coordinate(r)});
+  for (int p = pick(0, 16); p > 0; --p) {
+    hostmodel::Polygon poly;
+    poly.invisible = pick(0, 9) == 0;
+    poly.curved = pick(0, 2) == 0;
+    poly.normalIndex = pick(-6, 6);
+    poly.textureIndex = pick(0, 3) == 0 ? pick(0, 3) : 0;  // 1 exists, 2 and 3 do not
+    poly.materialIndex = pick(-2, 4);
+    poly.mapping.projection = static_cast<hostmodel::TextureProjection>(pick(0, 2));
+    for (int c = pick(0, 4); c > 0; --c) {
+      std::vector<std::int32_t> piece;
+      for (int k = pick(0, maxCorners); k > 0; --k) piece.push_back(pick(-3, v + 3));
+      poly.convexPieces.push_back(std::move(piece));
+    }
+    b.polygons.push_back(std::move(poly));
+  }
+  return b;
+}
+
+// A finished mesh's arrays agree with its counts and hold no index out of
+// range, no point that is not finite and no NaN.
+void CheckFinished(const MeshInfo& m, std::uint32_t seed) {
+  const auto n = std::size_t(m.vertexCount);
+  ASSERT_TRUE(m.indexCount % 3 == 0 && m.indices.size() == std::size_t(m.indexCount) && m.positions.size() == 3 * n &&
+              m.normals.size() == 3 * n && m.texCoords.size() == 2 * n) << "seed " << seed;
+  ASSERT_TRUE(std::all_of(m.indices.begin(), m.indices.end(), [&](std::uint32_t i) { return i < n; })) << "seed " << seed;
+  ASSERT_TRUE(std::all_of(m.positions.begin(), m.positions.end(), [](float f) { return std::isfinite(f); })) << "seed " << seed;
+  for (const Floats* v : {&m.normals, &m.texCoords})
+    ASSERT_TRUE(std::none_of(v->begin(), v->end(), [](float f) { return std::isnan(f); })) << "seed " << seed;
+}
+
+}  // namespace
+
+// Welding afterwards, or while finishing with optimisation, must give the
+// plain weld; the block must hold what the reference puts there.
+TEST(MeshFuzz, RandomPolygonSoupsBuildFinishWeldAndCopyConsistently) {
+  std::uint32_t seed = std::random_device{}();
+  if (const char* fixed = std::getenv("MESH_FUZZ_SEED")) seed = static_cast<std::uint32_t>(std::strtoul(fixed, nullptr, 10));
+  std::printf("mesh fuzz seed %u (MESH_FUZZ_SEED=%u replays it)\n", seed, seed);
+  std::mt19937 r(seed);
+  const testsupport::TempDir folder;
+  std::size_t merged = 0;
+  for (int round = 0; round < 60; ++round) {
+    hostmodel::Texture t;
+    t.width = t.height = 1;
+    t.pixels = {255, 1, 2, 3};
+    t.fingerprint = "fuzz";
+    t.xSize = round % 4 == 1 ? 0.0 : 2.5;  // a repeat of 0 must not divide
+    std::vector<hostmodel::Body> bodies;
+    // Pieces of up to 40 corners reach the welding's path for long pieces.
+    for (int i = 0; i < 10; ++i) bodies.push_back(RandomBody(r, round % 2 ? 40 : 9));
+    hostmodel::Project project = OneElement(std::move(bodies));
+    project.textures.push_back(t);
+    HostModel model(std::move(project));
+    MaterialLibrary library;
+    library.BeginExport(&model.Model(), (folder.path() / "fuzz.dae").u16string());
+    MaterialGroups groups;
+    DirtyKeySet dirty;
+    MeshBuilder welding(&library, &groups, &dirty), plain(&library, nullptr, nullptr);
+    welding.SetOptions(round % 3 != 0, true, 0.25f);
+    plain.SetOptions(round % 3 != 0, false, 0.25f);
+    for (int b = 1; b <= 10; ++b) {
+      auto body = welding.BuildBody(model.Body(1, b));
+      auto unwelded = plain.BuildBody(model.Body(1, b));
+      ASSERT_EQ(body->meshes.size(), unwelded->meshes.size());
+      std::vector<const MeshInfo*> finished;
+      std::uint64_t v = 0, i = 0;
+      for (std::size_t m = 0; m < body->meshes.size(); ++m) {
+        MeshInfo& a = *body->meshes[m];
+        MeshInfo& c = *unwelded->meshes[m];
+        const PolygonData& data = *a.polygons;
+        std::int64_t total = 0;
+        for (std::int32_t n : data.cornerCounts) {
+          ASSERT_GE(n, 3);
+          total += n;
+        }
+        ASSERT_EQ(total, data.cornerTotal);
+        ASSERT_EQ(std::size_t(total), data.corners.size());
+        for (CornerKey k : data.corners) ASSERT_LT(CornerVertex(k), body->positions.size());
+        ASSERT_TRUE(welding.FinishMesh(&a, library.Find(a.materialKey)));
+        ASSERT_TRUE(plain.FinishMesh(&c, library.Find(c.materialKey)));
+        ASSERT_NO_FATAL_FAILURE(CheckFinished(c, seed));
+        const Welded expected = ReferenceWeld(c);
+        merged += WeldMesh(c);
+        ASSERT_NO_FATAL_FAILURE(CheckFinished(a, seed));
+        EXPECT_TRUE(AsWelded(c) == expected) << "seed " << seed;
+        EXPECT_TRUE(AsWelded(a) == expected) << "seed " << seed;
+        const std::uint64_t copies = a.doubleSided ? 2 : 1;
+        v += copies * std::uint64_t(a.vertexCount);
+        i += copies * std::uint64_t(a.indexCount);
+        finished.push_back(&a);
+      }
+      // The block is heap memory here, so the sanitizer sees every byte
+      // written past its end.
+      std::vector<std::uint8_t> block(GeometryBlockBytes(v, i));
+      CopyMeshesIntoBlock(block.data(), std::uint32_t(v), std::uint32_t(i), finished.data(), finished.size());
+      ASSERT_TRUE(block == ExpectedBlock(finished)) << "seed " << seed;
+      for (auto& mesh : body->meshes) groups[mesh->materialKey].erase(mesh.get());
+    }
+    library.Reset();
+  }
+  EXPECT_GT(merged, 0u);  // the soups do share attribute sets, or the welds compared nothing
+}
+
+// The copy against the reference: two small meshes (nothing written past
+// the totals, and totals too small keep out what does not fit), then groups
+// large enough to be copied by several threads (many meshes of mixed sizes
+// and sidedness, empty ones, one holding most of the material), so that the
+// copy is split between meshes and inside them.
+TEST(GeometryBlock, CopiesLandWhereTheReferencePutsThem) {
+  BodyInfo body;
+  const MeshInfo* single = Fan(body, 3, false);
+  const std::vector<const MeshInfo*> pair = {single, Fan(body, 4, true, 50)};
+  const std::vector<std::uint8_t> expected = ExpectedBlock(pair);
+  ASSERT_EQ(expected.size(), GeometryBlockBytes(3 + 8, 3 + 12));
+  std::vector<std::uint8_t> block(expected.size() + 16, 0xCD);
+  CopyMeshesIntoBlock(block.data(), 11, 15, pair.data(), pair.size());
+  EXPECT_EQ(std::vector<std::uint8_t>(block.begin(), block.begin() + long(expected.size())), expected);
+  for (std::size_t i = expected.size(); i < block.size(); ++i) ASSERT_EQ(block[i], 0xCD) << i;
+  // The reference's meaning: the first index is the single mesh's last;
+  // the back copy's first normal is the negated front one.
+  std::uint32_t firstIndex;
+  std::memcpy(&firstIndex, &block[12 + 32 * 11], 4);
+  float backNormal;
+  std::memcpy(&backNormal, &block[12 + 12 * 11 + 12 * 7], 4);
+  EXPECT_EQ(std::pair(firstIndex, backNormal), std::pair(2u, -51.0f));
+  std::vector<std::uint8_t> small(GeometryBlockBytes(3, 3), 0);
+  CopyMeshesIntoBlock(small.data(), 3, 3, pair.data(), pair.size());
+  EXPECT_EQ(small, ExpectedBlock({single}));
+
+  std::mt19937 random(1);
+  std::vector<const MeshInfo*> meshes;
+  std::uint32_t vertices = 0, indices = 0;
+  const int giantAt = std::uniform_int_distribution<int>(0, 300)(random);
+  for (int m = 0; m < 400; ++m) {
+    const int n = m == giantAt ? 300000 + int(random() % 1000) : int(random() % 4 == 0 ? 0 : 3 + random() % 600);
+    meshes.push_back(Fan(body, n, random() % 3 == 0, float(m)));
+    vertices += std::uint32_t(n) * (meshes.back()->doubleSided ? 2 : 1);
+    indices += std::uint32_t(meshes.back()->indexCount) * (meshes.back()->doubleSided ? 2 : 1);
+  }
+  const std::vector<std::uint8_t> large = ExpectedBlock(meshes);
+  block.assign(large.size(), 0xCD);
+  CopyMeshesIntoBlock(block.data(), vertices, indices, meshes.data(), meshes.size());
+  EXPECT_TRUE(block == large);
+}
+
+// One material's block over real shared memory, written pass by pass.
+class GeometryWrite : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(connection_.Create(livelink_test::UniqueName("geometry"), 16), 0);
+    link_ = connection_.CreateRecord(CorvantaAPI::kTypeSurface);
+    ASSERT_NE(link_, nullptr);
+    library_.DefaultMaterial().linkRecord = link_;
+    builder_.SetOptions(true, false, 0);
+    builder_.SetDebugOutput([this](std::string_view text) { reports_.emplace_back(text); });
+  }
+  void TearDown() override {
+    library_.DefaultMaterial().linkRecord = nullptr;
+    connection_.Destroy();
+  }
+  // One pass over the default material's key.
+  void Write(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10)) {
+    processed_.clear();
+    released_.clear();
+    keepGoing_ = true;
+    GeometryPass pass{publishRequested_, keepGoing_, deadline, processed_, released_};
+    builder_.WriteGeometry(connection_, kDefaultMaterialKey, pass);
+  }
+  CorvantaAPI::SurfaceRecord& Record() { return *reinterpret_cast<CorvantaAPI::SurfaceRecord*>(link_); }
+  // The record's block, capacity and geometry change count.
+  std::tuple<std::uint32_t, std::uint32_t, std::uint32_t> Fields() {
+    return {Record().geometryBlockId, Record().geometryBlockCapacity, Record().geometryChangeCount};
+  }
+  // The block holds what the reference puts there for these meshes.
+  void ExpectBlock(const std::vector<const MeshInfo*>& meshes) {
+    const std::vector<std::uint8_t> expected = ExpectedBlock(meshes);
+    ASSERT_GE(connection_.GetBlockSize(Record().geometryBlockId), expected.size());
+    const auto* p = static_cast<const std::uint8_t*>(connection_.OpenBlock(Record().geometryBlockId));
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), p));
+  }
+  MeshInfo* Add(MeshInfo* mesh) {
+    groups_[kDefaultMaterialKey].insert(mesh);
+    return mesh;
+  }
+
+  LiveConnection connection_;
+  CorvantaAPI::Record* link_ = nullptr;
+  MaterialLibrary library_{&connection_};
+  MaterialGroups groups_;
+  DirtyKeySet dirty_;
+  MeshBuilder builder_{&library_, &groups_, &dirty_};
+  std::atomic<bool> publishRequested_{true}, keepGoing_{true};
+  base::ConcurrentSet<std::uint64_t> processed_;
+  base::ConcurrentSet<std::uint32_t> released_;
+  std::vector<std::string> reports_;
+  BodyInfo body_;
+};
+
+// The block's life, with sizes a 32-bit field cannot hold and record fields
+// the renderer can write: neither may send a write past the end of a block
+// or free a block that is not the material's.
+TEST_F(GeometryWrite, CreatesReusesGrowsAndReleasesTheBlockTrustingNoRecordField) {
+  using Fields3 = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>;
+  MeshInfo* a = Add(Fan(body_, 3, false));
+  Write();
+  EXPECT_EQ(processed_.count(kDefaultMaterialKey), 1u);
+  const std::uint32_t first = Record().geometryBlockId;
+  EXPECT_EQ(Fields(), Fields3(first, 2 * GeometryBlockBytes(3, 3), 1));  // twice the size, room to grow
+  ASSERT_NE(first, 0u);
+  EXPECT_EQ(connection_.TestRecordFlags(link_, 1), 1u);
+  ExpectBlock({a});
+  // Still fits: the same block, written again and flagged.
+  connection_.ClearRecordFlags(link_, 1);
+  MeshInfo* b = Add(Fan(body_, 3, false, 7));
+  Write();
+  EXPECT_EQ(Fields(), Fields3(first, 2 * GeometryBlockBytes(3, 3), 2));
+  EXPECT_TRUE(released_.empty());
+  EXPECT_EQ(connection_.TestRecordFlags(link_, 1), 1u);
+  ExpectBlock({a, b});
+  // Outgrown: a new block of twice the size, the old one queued.
+  MeshInfo* c = Add(Fan(body_, 40, true, 100));
+  Write();
+  const std::uint32_t second = Record().geometryBlockId;
+  EXPECT_NE(second, first);
+  EXPECT_EQ(released_.count(first), 1u);
+  EXPECT_EQ(Record().geometryBlockCapacity, 2 * GeometryBlockBytes(6 + 80, 6 + 2 * 114));
+  ExpectBlock({a, b, c});
+  groups_[kDefaultMaterialKey].erase(b);
+  groups_[kDefaultMaterialKey].erase(c);
+
+  // 150 million vertices: 4.8 GB, which a 32-bit size would wrap to about
+  // 500 MB (nothing is copied, so the arrays are not needed). The block
+  // goes, and the fault is reported once.
+  auto* huge = new MeshInfo(&body_, kDefaultMaterialKey, false, 0);
+  huge->polygons.reset();
+  huge->vertexCount = 150'000'000;
+  Add(huge);
+  Write();
+  EXPECT_EQ(processed_.count(kDefaultMaterialKey), 1u);
+  EXPECT_EQ(released_.count(second), 1u);
+  EXPECT_EQ(Fields(), Fields3(0, 0, 4));
+  Write();
+  ASSERT_EQ(reports_.size(), 1u);
+  EXPECT_NE(reports_[0].find("ffffffffffffffff"), std::string::npos);
+  groups_[kDefaultMaterialKey].erase(huge);
+  Write();
+  ExpectBlock({a});
+  // A capacity far beyond the block: geometry that outgrows the real block
+  // still gets a new one instead of being written past its end.
+  const std::size_t realSize = connection_.GetBlockSize(Record().geometryBlockId);
+  Record().geometryBlockCapacity = 0xFFFFFFF0u;
+  MeshInfo* big = Add(Fan(body_, 400, false, 10));
+  Write();
+  ASSERT_GT(GeometryBlockBytes(403, 3 + 3 * 398), realSize);
+  ExpectBlock({a, big});
+  // A block id that is not the one written last: never released on its
+  // word; the material keeps its own block and the record names it again.
+  const std::uint32_t own = Record().geometryBlockId;
+  Record().geometryBlockId = 12345;
+  Write();
+  EXPECT_TRUE(released_.empty());
+  EXPECT_EQ(Record().geometryBlockId, own);
+  ExpectBlock({a, big});
+  // Empty group: the block goes, the record says so.
+  groups_[kDefaultMaterialKey].clear();
+  Write();
+  EXPECT_EQ(released_.count(own), 1u);
+  EXPECT_EQ(std::get<0>(Fields()) + std::get<1>(Fields()), 0u);
+}
+
+TEST_F(GeometryWrite, StoppedOrLatePassesLeaveTheKeyForLater) {
+  // Raw meshes from a real body: the write finishes them.
+  hostmodel::Body b = Square();
+  b.polygons = {Piece({0, 1, 2, 3})};
+  HostModel model(OneElement({b, b}));
+  auto first = builder_.BuildBody(model.Body(1, 1));
+  auto second = builder_.BuildBody(model.Body(1, 2));
+  publishRequested_ = false;
+  Write();
+  EXPECT_TRUE(processed_.empty());
+  EXPECT_FALSE(first->meshes[0]->IsFinished());
+  // Past the deadline: meshes started are finished, the block is not
+  // written and the key stays dirty.
+  publishRequested_ = true;
+  Write(std::chrono::steady_clock::now() - std::chrono::seconds(1));
+  EXPECT_TRUE(processed_.empty());
+  EXPECT_FALSE(keepGoing_.load());
+  EXPECT_EQ(Fields(), (std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>(0, 0, 0)));
+  Write();
+  EXPECT_EQ(processed_.count(kDefaultMaterialKey), 1u);
+  ExpectBlock({first->meshes[0].get(), second->meshes[0].get()});
+}

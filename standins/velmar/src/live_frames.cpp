@@ -1,0 +1,223 @@
+#include "live_frames.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velmar {
+
+class FrameBuilder {
+ public:
+  FrameBuilder(FrameKind kind, std::uint32_t key, std::uint32_t update) {
+    header_.kind = static_cast<std::uint16_t>(kind);
+    header_.key = key;
+    header_.update = update;
+  }
+  FrameHeader& header() { return header_; }
+  std::vector<std::uint8_t>& payload() { return payload_; }
+  void Borrow(const void* data, std::size_t bytes) {
+    if (bytes != 0) borrowed_.emplace_back(static_cast<const std::uint8_t*>(data), bytes);
+  }
+  void Keep(std::shared_ptr<const void> keep) { keep_ = std::move(keep); }
+  FramePtr Finish() {
+    auto frame = std::make_shared<Frame>();
+    frame->owned_.resize(sizeof header_ + payload_.size());
+    std::memcpy(frame->owned_.data(), &header_, sizeof header_);
+    if (!payload_.empty()) std::memcpy(frame->owned_.data() + sizeof header_, payload_.data(), payload_.size());
+    frame->borrowed_ = std::move(borrowed_);
+    frame->keep_ = std::move(keep_);
+    frame->size_ = frame->owned_.size();
+    for (const auto& span : frame->borrowed_) frame->size_ += span.size();
+    return frame;
+  }
+
+ private:
+  FrameHeader header_;
+  std::vector<std::uint8_t> payload_;
+  std::vector<std::span<const std::uint8_t>> borrowed_;
+  std::shared_ptr<const void> keep_;
+};
+
+namespace {
+
+template <typename T>
+void Append(std::vector<std::uint8_t>& out, const T* values, std::size_t count) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(values);
+  out.insert(out.end(), bytes, bytes + count * sizeof(T));
+}
+
+void AppendText(std::vector<std::uint8_t>& out, const std::string& text) {
+  out.insert(out.end(), text.begin(), text.end());
+  out.resize((out.size() + 3) & ~std::size_t{3}, 0);
+}
+
+FramePtr JsonFrame(FrameKind kind, std::uint32_t update, const std::string& json) {
+  FrameBuilder frame(kind, 0, update);
+  frame.header().a = static_cast<std::uint32_t>(json.size());
+  AppendText(frame.payload(), json);
+  return frame.Finish();
+}
+
+// Halves an image (2 x 2 means, the last odd row or column folded into its
+// neighbour) until both sides fit `side`.
+Image Reduced(const Image& source, int side) {
+  Image image = source;
+  while (image.width > side || image.height > side) {
+    Image half;
+    half.width = std::max(1, image.width / 2);
+    half.height = std::max(1, image.height / 2);
+    half.rgba.resize(static_cast<std::size_t>(half.width) * half.height * 4);
+    for (int y = 0; y < half.height; ++y)
+      for (int x = 0; x < half.width; ++x) {
+        const int x0 = std::min(2 * x, image.width - 1), x1 = std::min(2 * x + 1, image.width - 1);
+        const int y0 = std::min(2 * y, image.height - 1), y1 = std::min(2 * y + 1, image.height - 1);
+        for (int c = 0; c < 4; ++c)
+          half.At(x, y)[c] = static_cast<std::uint8_t>(
+              (image.At(x0, y0)[c] + image.At(x1, y0)[c] + image.At(x0, y1)[c] + image.At(x1, y1)[c] + 2) / 4);
+      }
+    image = std::move(half);
+  }
+  return image;
+}
+
+// One part of a geometry: the triangles [first, last) with the vertices
+// they use, renumbered in the order of first use.
+FramePtr GeometryPart(std::uint32_t update, std::uint32_t key, const Geometry& g, std::size_t first,
+                      std::size_t last, std::uint32_t part, std::uint32_t parts,
+                      std::vector<std::uint32_t>& renumber) {
+  std::vector<std::uint32_t> used;
+  std::vector<std::uint32_t> indices;
+  indices.reserve((last - first) * 3);
+  for (std::size_t t = first; t < last; ++t) {
+    const std::uint32_t* corners = &g.indices[3 * t];
+    if (corners[0] >= renumber.size() || corners[1] >= renumber.size() || corners[2] >= renumber.size())
+      continue;  // the decoder refuses such blocks; never read past the arrays all the same
+    for (int k = 0; k < 3; ++k) {
+      const std::uint32_t v = corners[k];
+      if (renumber[v] == UINT32_MAX) {
+        renumber[v] = static_cast<std::uint32_t>(used.size());
+        used.push_back(v);
+      }
+      indices.push_back(renumber[v]);
+    }
+  }
+  FrameBuilder frame(FrameKind::kGeometry, key, update);
+  frame.header().a = static_cast<std::uint32_t>(used.size());
+  frame.header().b = static_cast<std::uint32_t>(indices.size());
+  frame.header().c = part;
+  frame.header().d = parts;
+  auto& out = frame.payload();
+  out.reserve(32 * used.size() + 4 * indices.size());
+  for (std::uint32_t v : used) Append(out, &g.positions[3 * std::size_t{v}], 3);
+  for (std::uint32_t v : used) Append(out, &g.normals[3 * std::size_t{v}], 3);
+  for (std::uint32_t v : used) Append(out, &g.texCoords[2 * std::size_t{v}], 2);
+  Append(out, indices.data(), indices.size());
+  for (std::uint32_t v : used) renumber[v] = UINT32_MAX;
+  return frame.Finish();
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> Frame::Bytes() const {
+  std::vector<std::uint8_t> bytes(owned_);
+  for (const auto& span : borrowed_) bytes.insert(bytes.end(), span.begin(), span.end());
+  return bytes;
+}
+
+FrameHeader Frame::header() const {
+  FrameHeader header;
+  std::memcpy(&header, owned_.data(), sizeof header);
+  return header;
+}
+
+FramePtr UpdateFrame(std::uint32_t update, const std::string& json) {
+  return JsonFrame(FrameKind::kUpdate, update, json);
+}
+
+FramePtr EndedFrame(std::uint32_t update, const std::string& json) {
+  return JsonFrame(FrameKind::kEnded, update, json);
+}
+
+FramePtr MaterialFrame(std::uint32_t update, const Surface& surface) {
+  FrameBuilder frame(FrameKind::kMaterial, surface.recordId, update);
+  frame.header().a = surface.colour;
+  frame.header().b = static_cast<std::uint32_t>(surface.surfaceType);
+  frame.header().c = std::bit_cast<std::uint32_t>(surface.opacity);
+  frame.header().d = static_cast<std::uint32_t>(surface.name.size());
+  AppendText(frame.payload(), surface.name);
+  return frame.Finish();
+}
+
+FramePtr RemoveFrame(std::uint32_t update, std::uint32_t key) {
+  return FrameBuilder(FrameKind::kRemove, key, update).Finish();
+}
+
+FramePtr CameraFrame(std::uint32_t update, const Camera& camera) {
+  FrameBuilder frame(FrameKind::kCamera, 0, update);
+  frame.header().a = camera.followed ? 1 : 0;
+  const auto& m = camera.cameraToWorld;
+  const float values[13] = {m[12], m[13], m[14], m[0], m[1], m[2], m[4],
+                            m[5],  m[6],  m[8],  m[9], m[10], camera.fieldOfView};
+  Append(frame.payload(), values, 13);
+  return frame.Finish();
+}
+
+FramePtr TextureFrame(std::uint32_t update, std::uint32_t key, const std::shared_ptr<const Texture>& texture) {
+  FrameBuilder frame(FrameKind::kTexture, key, update);
+  if (!texture || texture->image.empty() ||
+      texture->image.rgba.size() != static_cast<std::size_t>(texture->image.width) * texture->image.height * 4)
+    return frame.Finish();
+  const Image& image = texture->image;
+  if (image.width <= kMaxPageTextureSide && image.height <= kMaxPageTextureSide) {
+    frame.header().a = static_cast<std::uint32_t>(image.width);
+    frame.header().b = static_cast<std::uint32_t>(image.height);
+    frame.Borrow(image.rgba.data(), image.rgba.size());
+    frame.Keep(texture);
+    return frame.Finish();
+  }
+  const Image reduced = Reduced(image, kMaxPageTextureSide);
+  frame.header().a = static_cast<std::uint32_t>(reduced.width);
+  frame.header().b = static_cast<std::uint32_t>(reduced.height);
+  frame.payload() = reduced.rgba;
+  return frame.Finish();
+}
+
+std::vector<FramePtr> GeometryFrames(std::uint32_t update, std::uint32_t key,
+                                     const std::shared_ptr<const Geometry>& geometry, std::size_t maxFrameBytes) {
+  FrameBuilder frame(FrameKind::kGeometry, key, update);
+  frame.header().d = 1;
+  // A geometry whose arrays disagree with its vertex count is not velmar's
+  // decoder's work; it is sent as none rather than read past its arrays.
+  if (!geometry || geometry->indices.empty() || geometry->normals.size() != geometry->positions.size() ||
+      geometry->texCoords.size() != 2 * geometry->vertexCount())
+    return {frame.Finish()};
+  const Geometry& g = *geometry;
+  const std::size_t v = g.vertexCount();
+  if (GeometryFrameBytes(v, g.indices.size()) <= maxFrameBytes) {
+    frame.header().a = static_cast<std::uint32_t>(v);
+    frame.header().b = static_cast<std::uint32_t>(g.indices.size());
+    frame.Borrow(g.positions.data(), 12 * v);
+    frame.Borrow(g.normals.data(), 12 * v);
+    frame.Borrow(g.texCoords.data(), 8 * v);
+    frame.Borrow(g.indices.data(), 4 * g.indices.size());
+    frame.Keep(geometry);
+    return {frame.Finish()};
+  }
+  // Parts of whole triangles, each at most maxFrameBytes when its triangles
+  // use three new vertices each: cut at a triangle count that bounds the
+  // worst case, so no part needs measuring twice.
+  const std::size_t perTriangle = 3 * 32 + 3 * 4;
+  const std::size_t room = maxFrameBytes > sizeof(FrameHeader) ? maxFrameBytes - sizeof(FrameHeader) : 0;
+  const std::size_t trianglesPerPart = std::max<std::size_t>(1, room / perTriangle);
+  const std::size_t triangles = g.triangleCount();
+  const std::size_t parts = (triangles + trianglesPerPart - 1) / trianglesPerPart;
+  std::vector<std::uint32_t> renumber(v, UINT32_MAX);
+  std::vector<FramePtr> frames;
+  for (std::size_t part = 0; part < parts; ++part) {
+    const std::size_t first = part * trianglesPerPart;
+    frames.push_back(GeometryPart(update, key, g, first, std::min(triangles, first + trianglesPerPart),
+                                  static_cast<std::uint32_t>(part), static_cast<std::uint32_t>(parts), renumber));
+  }
+  return frames;
+}
+
+}  // namespace velmar

@@ -1,0 +1,469 @@
+// The live view's server on Boost.Beast (Boost 1.74, header-only; this is
+// the one translation unit that includes it, as it is heavy to compile).
+// Chosen over libwebsockets because Beast hands us each request as a parsed
+// message before anything is answered, so the Host and Origin checks and
+// their 400/403 answers are ours, written once for HTTP and the WebSocket
+// upgrade alike; its parser reports every malformed request as an error
+// value (answered 400, never a crash or an exception); it writes one
+// WebSocket message in pieces we choose, which gives each client a
+// progress clock; and its io_context is one thread of our own that the
+// link's thread only posts to. libwebsockets runs its own service loop and
+// answers upgrades itself, and its writes from another thread go through
+// its callback protocol.
+#include "live_server.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include <atomic>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+
+#include "live_files.h"
+#include "live_guard.h"
+
+namespace velmar {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr std::uint32_t kHeaderLimit = 8192;
+constexpr auto kRequestTimeout = std::chrono::seconds(15);
+constexpr auto kHandshakeTimeout = std::chrono::seconds(15);
+constexpr std::size_t kMaxPageMessage = 64 * 1024;
+// Pieces of one message written at a time: each one written is progress.
+constexpr std::size_t kWritePiece = 1 << 20;
+constexpr auto kWatchPeriod = std::chrono::milliseconds(250);
+
+std::string_view View(beast::string_view text) { return {text.data(), text.size()}; }
+
+std::string Clip(std::string_view text) { return std::string(text.substr(0, 200)); }
+
+class Client;
+
+}  // namespace
+
+struct LiveServer::Impl {
+  LiveServerOptions options;
+  std::map<std::string, WebFile> files;
+  net::io_context io{1};
+  tcp::acceptor acceptor{io};
+  net::steady_timer acceptRetry{io};
+  std::uint16_t port = 0;
+  LiveScene scene;
+  std::set<std::shared_ptr<Client>> clients;
+  int nextClient = 0;
+  std::atomic<std::uint32_t> updates{0};  // numbered on the caller's thread
+  std::thread thread;
+  std::mutex reportsMutex;
+  std::vector<json> reports;
+  int pipe[2] = {-1, -1};
+
+  explicit Impl(const LiveServerOptions& o) : options(o), scene(o.maxFrameBytes) {}
+  ~Impl() {
+    for (int fd : pipe)
+      if (fd >= 0) ::close(fd);
+  }
+  void Report(json event) {
+    {
+      std::lock_guard<std::mutex> lock(reportsMutex);
+      reports.push_back(std::move(event));
+    }
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(pipe[1], &byte, 1);  // full pipe: already readable
+  }
+  void Accept();
+  void Broadcast(const std::vector<FramePtr>& frames);
+};
+
+namespace {
+
+// One WebSocket client: a queue of shared frames, written in pieces.
+class Client : public std::enable_shared_from_this<Client> {
+ public:
+  Client(tcp::socket socket, LiveServer::Impl& server, int id)
+      : ws_(std::move(socket)), server_(server), id_(id), watch_(server.io) {}
+
+  void Start(http::request<http::empty_body> request) {
+    request_ = std::move(request);
+    beast::get_lowest_layer(ws_).expires_never();
+    websocket::stream_base::timeout timeouts{};
+    timeouts.handshake_timeout = kHandshakeTimeout;
+    timeouts.idle_timeout = websocket::stream_base::none();
+    timeouts.keep_alive_pings = false;
+    ws_.set_option(timeouts);
+    ws_.read_message_max(kMaxPageMessage);
+    ws_.binary(true);
+    ws_.async_accept(request_, beast::bind_front_handler(&Client::OnAccept, shared_from_this()));
+  }
+
+  void Enqueue(const std::vector<FramePtr>& frames) {
+    if (ended_ || !open_) return;
+    if (!current_ && queue_.empty()) lastProgress_ = Clock::now();
+    for (const FramePtr& frame : frames) {
+      queue_.push_back(frame);
+      queued_ += frame->size();
+    }
+    if (queued_ > server_.options.maxQueuedBytes) {
+      End("dropped", std::to_string(queued_) + " bytes waited for it, more than " +
+                         std::to_string(server_.options.maxQueuedBytes));
+      return;
+    }
+    WriteNext();
+  }
+
+  // Ends the connection; nothing is sent any more and its frames are let go.
+  void End(const std::string& how, const std::string& reason) {
+    if (ended_) return;
+    ended_ = true;
+    beast::error_code ignored;
+    beast::get_lowest_layer(ws_).socket().shutdown(tcp::socket::shutdown_both, ignored);
+    beast::get_lowest_layer(ws_).socket().close(ignored);
+    watch_.cancel();
+    queue_.clear();
+    current_.reset();
+    const bool wasOpen = open_;
+    open_ = false;
+    auto self = shared_from_this();
+    server_.clients.erase(self);
+    if (wasOpen) server_.Report({{"event", "client"}, {"client", id_}, {"state", how}, {"reason", reason}});
+  }
+
+ private:
+  void OnAccept(beast::error_code ec) {
+    if (ec) {
+      ended_ = true;
+      server_.Report({{"event", "refused"}, {"status", 400}, {"reason", "WebSocket handshake: " + ec.message()}});
+      return;
+    }
+    open_ = true;
+    server_.clients.insert(shared_from_this());
+    server_.Report({{"event", "client"}, {"client", id_}, {"state", "connected"}});
+    Enqueue(server_.scene.Whole());
+    Read();
+    Watch();
+  }
+
+  void WriteNext() {
+    if (writing_ || ended_) return;
+    if (!current_) {
+      if (queue_.empty()) return;
+      current_ = std::move(queue_.front());
+      queue_.pop_front();
+      offset_ = 0;
+    }
+    // The next piece of the current frame, across its owned and borrowed parts.
+    pieces_.clear();
+    std::size_t skip = offset_, want = std::min(kWritePiece, current_->size() - offset_);
+    auto take = [&](const std::uint8_t* data, std::size_t size) {
+      if (want == 0) return;
+      if (skip >= size) {
+        skip -= size;
+        return;
+      }
+      const std::size_t n = std::min(size - skip, want);
+      pieces_.emplace_back(data + skip, n);
+      skip = 0;
+      want -= n;
+    };
+    take(current_->owned().data(), current_->owned().size());
+    for (const auto& span : current_->borrowed()) take(span.data(), span.size());
+    std::size_t pieceBytes = 0;
+    for (const auto& piece : pieces_) pieceBytes += piece.size();
+    const bool last = offset_ + pieceBytes == current_->size();
+    writing_ = true;
+    ws_.async_write_some(last, pieces_, beast::bind_front_handler(&Client::OnWrite, shared_from_this()));
+  }
+
+  void OnWrite(beast::error_code ec, std::size_t written) {
+    writing_ = false;
+    if (ended_) return;
+    if (ec) return End("closed", "write failed: " + ec.message());
+    offset_ += written;
+    queued_ -= std::min(queued_, written);
+    lastProgress_ = Clock::now();
+    if (current_ && offset_ >= current_->size()) current_.reset();
+    WriteNext();
+  }
+
+  void Watch() {
+    watch_.expires_after(kWatchPeriod);
+    watch_.async_wait([self = shared_from_this()](beast::error_code ec) {
+      if (ec || self->ended_) return;
+      const bool waiting = self->current_ || !self->queue_.empty();
+      if (waiting && Clock::now() - self->lastProgress_ > self->server_.options.stallLimit)
+        return self->End("dropped", "took no bytes for " +
+                                        std::to_string(self->server_.options.stallLimit.count()) + " ms");
+      self->Watch();
+    });
+  }
+
+  void Read() {
+    ws_.async_read(incoming_, beast::bind_front_handler(&Client::OnRead, shared_from_this()));
+  }
+
+  void OnRead(beast::error_code ec, std::size_t) {
+    if (ended_) return;
+    if (ec) return End("closed", ec == websocket::error::closed ? "closed by the page" : ec.message());
+    if (ws_.got_text()) PageReport();
+    incoming_.consume(incoming_.size());
+    Read();
+  }
+
+  // What a page tells of itself: only known fields, only numbers and
+  // flags, go on into velmar's events.
+  void PageReport() {
+    const auto data = incoming_.cdata();
+    const char* text = static_cast<const char*>(data.data());
+    const json message = json::parse(text, text + data.size(), nullptr, false);
+    if (!message.is_object() || message.value("kind", "") != "shown") return;
+    json event = {{"event", "page"}, {"client", id_}};
+    for (const char* field : {"update", "wakeAt", "readAt", "firstFrameAt", "appliedAt", "shownAt", "bytes",
+                              "triangles", "surfaces", "frames"})
+      if (auto it = message.find(field); it != message.end() && it->is_number()) event[field] = *it;
+    if (auto it = message.find("whole"); it != message.end() && it->is_boolean()) event["whole"] = *it;
+    if (event.contains("shownAt") && event.contains("wakeAt"))
+      event["delayMs"] = event["shownAt"].get<double>() - event["wakeAt"].get<double>();
+    server_.Report(std::move(event));
+  }
+
+  websocket::stream<beast::tcp_stream> ws_;
+  LiveServer::Impl& server_;
+  int id_;
+  http::request<http::empty_body> request_;
+  net::steady_timer watch_;
+  beast::flat_buffer incoming_;
+  std::deque<FramePtr> queue_;
+  std::size_t queued_ = 0;
+  FramePtr current_;
+  std::size_t offset_ = 0;
+  std::vector<net::const_buffer> pieces_;
+  bool writing_ = false, open_ = false, ended_ = false;
+  Clock::time_point lastProgress_ = Clock::now();
+};
+
+// One HTTP connection: requests one after another, each answered from
+// memory or refused; an upgrade to /live becomes a Client.
+class HttpSession : public std::enable_shared_from_this<HttpSession> {
+ public:
+  HttpSession(tcp::socket socket, LiveServer::Impl& server) : stream_(std::move(socket)), server_(server) {}
+
+  void ReadRequest() {
+    parser_.emplace();
+    parser_->header_limit(kHeaderLimit);
+    stream_.expires_after(kRequestTimeout);
+    http::async_read(stream_, buffer_, *parser_,
+                     beast::bind_front_handler(&HttpSession::OnRead, shared_from_this()));
+  }
+
+ private:
+  void OnRead(beast::error_code ec, std::size_t) {
+    if (ec == http::error::end_of_stream || ec == beast::error::timeout || ec == net::error::operation_aborted ||
+        ec == net::error::connection_reset || ec == net::error::eof)
+      return Close();
+    if (ec) {
+      // Whatever the parser refused: a broken request line, a header
+      // without a colon, a bad length, a body where none belongs.
+      return Refuse(ec == http::error::header_limit ? 431 : 400, "malformed request: " + ec.message(), "");
+    }
+    Handle(parser_->release());
+  }
+
+  void Handle(http::request<http::empty_body> request) {
+    const std::string target = Clip(View(request.target()));
+    const std::size_t hosts = request.count(http::field::host);
+    const Verdict host = hosts == 0   ? Verdict::kMissing
+                         : hosts > 1 ? Verdict::kMalformed
+                                     : CheckHost(View(request[http::field::host]), server_.port);
+    if (host != Verdict::kOk) return Refuse(RefusalStatus(host, false), RefusalReason(host, false), target);
+    std::string_view path = View(request.target());
+    path = path.substr(0, path.find('?'));
+    if (websocket::is_upgrade(request)) {
+      if (path != "/live") return Refuse(404, "no WebSocket at " + target, target);
+      const std::size_t origins = request.count(http::field::origin);
+      const Verdict origin = origins == 0   ? Verdict::kMissing
+                             : origins > 1 ? Verdict::kMalformed
+                                           : CheckOrigin(View(request[http::field::origin]), server_.port);
+      if (origin != Verdict::kOk) return Refuse(RefusalStatus(origin, true), RefusalReason(origin, true), target);
+      stream_.expires_never();
+      auto client = std::make_shared<Client>(stream_.release_socket(), server_, ++server_.nextClient);
+      client->Start(std::move(request));
+      return;
+    }
+    if (request.method() != http::verb::get && request.method() != http::verb::head)
+      return Refuse(405, "only GET and HEAD", target);
+    if (path == "/live") return Refuse(426, "/live is the page's WebSocket", target);
+    const auto file = server_.files.find(std::string(path));
+    if (file == server_.files.end()) return Refuse(404, "not one of the live view's files", target);
+
+    auto response = std::make_shared<http::response<http::span_body<const char>>>(http::status::ok,
+                                                                                    request.version());
+    Secure(*response);
+    response->set(http::field::content_type, file->second.contentType);
+    response->body() = {file->second.body->data(), file->second.body->size()};
+    response->keep_alive(request.keep_alive());
+    response->prepare_payload();
+    if (request.method() == http::verb::head) response->body() = {};
+    Send(response, !request.keep_alive());
+  }
+
+  template <typename Response>
+  static void Secure(Response& response) {
+    response.set(http::field::server, "velmar");
+    response.set(http::field::cache_control, "no-store");
+    response.set("X-Content-Type-Options", "nosniff");
+    response.set("Content-Security-Policy",
+                 "default-src 'self'; style-src 'self' 'unsafe-inline'; connect-src 'self'; img-src 'self' data:");
+  }
+
+  // An error answer, then the connection is closed: after a malformed
+  // request nothing more on it can be trusted to be framed right.
+  void Refuse(int status, const std::string& reason, const std::string& target) {
+    server_.Report({{"event", "refused"}, {"status", status}, {"reason", reason}, {"target", target}});
+    auto response = std::make_shared<http::response<http::string_body>>(static_cast<http::status>(status), 11);
+    Secure(*response);
+    response->set(http::field::content_type, "text/plain; charset=utf-8");
+    if (status == 405) response->set(http::field::allow, "GET, HEAD");
+    if (status == 426) response->set(http::field::upgrade, "websocket");
+    response->body() = reason + "\n";
+    response->keep_alive(false);
+    response->prepare_payload();
+    Send(response, true);
+  }
+
+  template <typename Response>
+  void Send(std::shared_ptr<Response> response, bool close) {
+    stream_.expires_after(kRequestTimeout);
+    http::async_write(stream_, *response,
+                      [self = shared_from_this(), response, close](beast::error_code ec, std::size_t) {
+                        if (ec || close) return self->Close();
+                        self->ReadRequest();
+                      });
+  }
+
+  void Close() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    stream_.close();
+  }
+
+  beast::tcp_stream stream_;
+  LiveServer::Impl& server_;
+  beast::flat_buffer buffer_;
+  std::optional<http::request_parser<http::empty_body>> parser_;
+};
+
+}  // namespace
+
+void LiveServer::Impl::Accept() {
+  acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
+    if (ec == net::error::operation_aborted) return;
+    if (ec) {
+      // Out of descriptors, say: try again shortly rather than spin.
+      acceptRetry.expires_after(std::chrono::milliseconds(100));
+      acceptRetry.async_wait([this](beast::error_code waited) {
+        if (!waited) Accept();
+      });
+      return;
+    }
+    std::make_shared<HttpSession>(std::move(socket), *this)->ReadRequest();
+    Accept();
+  });
+}
+
+void LiveServer::Impl::Broadcast(const std::vector<FramePtr>& frames) {
+  // Enqueue may drop a client, which leaves the set: walk a copy.
+  const auto all = clients;
+  for (const auto& client : all) client->Enqueue(frames);
+}
+
+LiveServer::LiveServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+std::unique_ptr<LiveServer> LiveServer::Start(const LiveServerOptions& options, std::string* error) {
+  auto impl = std::make_unique<Impl>(options);
+  if (!LoadWebFiles(options.webDir.empty() ? DefaultWebDir() : options.webDir,
+                    options.threeDir.empty() ? DefaultThreeDir() : options.threeDir, &impl->files, error))
+    return nullptr;
+  if (::pipe2(impl->pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    *error = "cannot make the report pipe";
+    return nullptr;
+  }
+  beast::error_code ec;
+  const tcp::endpoint endpoint(net::ip::make_address_v4("127.0.0.1"), options.port);
+  impl->acceptor.open(endpoint.protocol(), ec);
+  if (!ec) impl->acceptor.set_option(net::socket_base::reuse_address(true), ec);
+  if (!ec) impl->acceptor.bind(endpoint, ec);
+  if (!ec) impl->acceptor.listen(net::socket_base::max_listen_connections, ec);
+  if (ec) {
+    *error = "cannot listen on 127.0.0.1:" + std::to_string(options.port) + ": " + ec.message();
+    return nullptr;
+  }
+  impl->port = impl->acceptor.local_endpoint().port();
+  impl->Accept();
+  Impl* raw = impl.get();
+  impl->thread = std::thread([raw] { raw->io.run(); });
+  return std::unique_ptr<LiveServer>(new LiveServer(std::move(impl)));
+}
+
+LiveServer::~LiveServer() {
+  net::post(impl_->io, [impl = impl_.get()] {
+    beast::error_code ignored;
+    impl->acceptor.close(ignored);
+    impl->acceptRetry.cancel();
+    const auto all = impl->clients;
+    for (const auto& client : all) client->End("closed", "velmar stops");
+    // Connections waiting for a request are not waited for: their handlers
+    // go with the io_context.
+    impl->io.stop();
+  });
+  impl_->thread.join();
+}
+
+std::uint16_t LiveServer::port() const { return impl_->port; }
+
+std::string LiveServer::url() const { return "http://127.0.0.1:" + std::to_string(impl_->port) + "/"; }
+
+std::uint32_t LiveServer::Publish(std::shared_ptr<const LiveSnapshot> snapshot) {
+  const std::uint32_t update = ++impl_->updates;
+  net::post(impl_->io, [impl = impl_.get(), snapshot = std::move(snapshot), update] {
+    impl->Broadcast(impl->scene.Apply(*snapshot, update));
+  });
+  return update;
+}
+
+void LiveServer::LinkEnded(const std::string& link, const std::string& reason) {
+  const std::uint32_t update = ++impl_->updates;
+  net::post(impl_->io, [impl = impl_.get(), link, reason, update] {
+    impl->Broadcast(impl->scene.Ended(link, reason, update));
+  });
+}
+
+int LiveServer::reportFd() const { return impl_->pipe[0]; }
+
+std::vector<json> LiveServer::TakeReports() {
+  char drain[256];
+  while (::read(impl_->pipe[0], drain, sizeof drain) > 0) {
+  }
+  std::lock_guard<std::mutex> lock(impl_->reportsMutex);
+  std::vector<json> taken;
+  taken.swap(impl_->reports);
+  return taken;
+}
+
+}  // namespace velmar

@@ -1,0 +1,72 @@
+// The live view's server: HTTP for the page and its scripts, a WebSocket
+// at /live that carries the scene as binary frames (live_frames.h), on
+// 127.0.0.1 only, with its own thread. The link's thread hands it snapshots
+// and returns at once: no client, however slow, holds velmar's link reading
+// back. Each client has a bounded queue of shared frames; a client whose
+// queue grows past its bound, or that takes no bytes for a while, is
+// dropped. Requests are checked as live_guard.h says; a malformed request
+// gets its error answer and the server goes on.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "live_scene.h"
+
+namespace velmar {
+
+// The port "velmar serve" uses unless told otherwise.
+inline constexpr std::uint16_t kDefaultLivePort = 8737;
+
+struct LiveServerOptions {
+  std::uint16_t port = kDefaultLivePort;  // 0: one the system picks
+  std::string webDir;                     // empty: DefaultWebDir()
+  std::string threeDir;                   // empty: DefaultThreeDir()
+  // A client is dropped when more than this many bytes wait for it (frames
+  // are shared between clients, so this bounds what one client pins, not a
+  // copy) ...
+  std::size_t maxQueuedBytes = std::size_t{2} << 30;
+  // ... or when it takes no bytes for this long while some wait.
+  std::chrono::milliseconds stallLimit{5000};
+  std::size_t maxFrameBytes = kMaxFrameBytes;
+};
+
+class LiveServer {
+ public:
+  // Reads the served files, binds 127.0.0.1:port and starts the server's
+  // thread. Null with *error when a file is missing or the port cannot be
+  // had.
+  static std::unique_ptr<LiveServer> Start(const LiveServerOptions& options, std::string* error);
+  ~LiveServer();  // closes every connection and joins the thread
+  LiveServer(const LiveServer&) = delete;
+  LiveServer& operator=(const LiveServer&) = delete;
+
+  std::uint16_t port() const;
+  std::string url() const;
+
+  // Never waits for a client: the snapshot goes to the server's thread,
+  // which sends what changed to every page. The update's number, as the
+  // page reports it back.
+  std::uint32_t Publish(std::shared_ptr<const LiveSnapshot> snapshot);
+  void LinkEnded(const std::string& link, const std::string& reason);
+
+  // Readable (a pipe) while reports wait; TakeReports empties it. Reports
+  // are velmar events as JSON objects with an "event" field: "page" (a
+  // page's own timings), "client" (connected, closed, dropped with a
+  // reason), "refused" (a request answered with an error).
+  int reportFd() const;
+  std::vector<nlohmann::json> TakeReports();
+
+  struct Impl;
+
+ private:
+  explicit LiveServer(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace velmar
