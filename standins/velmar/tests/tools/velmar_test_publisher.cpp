@@ -1,26 +1,15 @@
-// A publisher of hand-made scenes for velmar's tests, as a separate process.
-// It creates a link and writes surfaces, geometry and texture blocks, the
-// camera and the status through the real LiveConnection, as the add-on
-// does, one command per input line (one answer line each; "unknown ..."
-// for a key or verb it does not know):
-//
-//   surface KEY TYPE RRGGBB OPACITY NAME...  -> "surface KEY ID" (ID 0: the area is full)
-//   box KEY X0 Y0 Z0 X1 Y1 Z1      adds a box (renderer frame) to KEY's pending triangles -> "ok"
-//   quad KEY X0 Y0 Z0 ... X3 Y3 Z3 adds a quad, corners in order (normal from them) -> "ok"
-//   double KEY                     the pending triangles get a back copy too -> "ok"
-//   geometry KEY                   writes the pending triangles -> "geometry KEY BLOCK"
-//   texture KEY W H SEED           a memory bitmap -> "texture KEY BLOCK"
-//   texfile KEY PATH               a texture file path instead of a block -> "texfile KEY"
-//   material KEY RRGGBB            new colour, counted as a material change -> "material KEY"
-//   retire KEY                     "SRFI" -> "retired KEY"
-//   camera EX EY EZ TX TY TZ FOV   followed camera -> "camera"; "nocamera" ends following
-//   status KEY=VALUE...            text values ("+" for a blank) -> "status"; "statusraw TEXT" writes TEXT as is
-//   poke WHERE OFFSET VALUE        a u32 into KEY's record, KEY.geometry or KEY.texture (its block), or
-//                                  the connection's own "view" or "stat" record -> "poked"
-//   shrinkarea                     truncates the control area's object to 0 bytes
-//                                  under its readers, as a hostile peer may -> "shrunk RC"
-//   publish                        changed flag, announce, wake-up -> "published RC"
-//   destroy, quit
+// A publisher of hand-made scenes for velmar's tests, as a separate process:
+// a link written through the real LiveConnection as the add-on writes it,
+// one command a line, one answer line each ("unknown ..." for a key or verb
+// it does not know). KEY names a surface made by "surface"; a box or quad
+// adds to its pending triangles, "geometry" writes them.
+//   surface KEY TYPE RRGGBB OPACITY NAME... -> "surface KEY ID" (0: area full)
+//   box KEY X0 Y0 Z0 X1 Y1 Z1 | quad KEY X0 Y0 Z0 ... X3 Y3 Z3 | double KEY -> "ok"
+//   geometry KEY | texture KEY W H SEED | texfile KEY PATH | material KEY RRGGBB | retire KEY
+//   camera EX EY EZ TX TY TZ FOV | nocamera | status KEY=VALUE... ("+" a blank) | statusraw TEXT
+//   poke KEY[.geometry|.texture]|view|stat OFFSET U32: a u32 into a record or block
+//   shrinkarea: the control area truncated to 0 bytes under its readers -> "shrunk RC"
+//   publish -> "published RC" (the wake-up's result) | destroy | quit
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
