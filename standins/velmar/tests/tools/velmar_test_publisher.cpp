@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -36,19 +37,14 @@ std::uint32_t Rgb(const std::string& hex) { return static_cast<std::uint32_t>(st
 
 // A followed perspective camera at eye looking at target, y up.
 CameraViewData LookAt(const float eye[3], const float target[3], float fieldOfView) {
-  auto cross = [](const float a[3], const float b[3], float out[3]) {
-    out[0] = a[1] * b[2] - a[2] * b[1], out[1] = a[2] * b[0] - a[0] * b[2], out[2] = a[0] * b[1] - a[1] * b[0];
+  // Each vector normalized: forward, right = y x forward, up = forward x right.
+  auto unit = [](float x, float y, float z) {
+    const float l = std::sqrt(x * x + y * y + z * z);
+    return std::array<float, 3>{x / l, y / l, z / l};
   };
-  auto normalize = [](float v[3]) {
-    const float l = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-    for (int i = 0; i < 3; ++i) v[i] /= l;
-  };
-  float f[3] = {target[0] - eye[0], target[1] - eye[1], target[2] - eye[2]}, r[3], up[3];
-  const float y[3] = {0, 1, 0};
-  normalize(f);
-  cross(y, f, r);
-  normalize(r);
-  cross(f, r, up);
+  const auto f = unit(target[0] - eye[0], target[1] - eye[1], target[2] - eye[2]);
+  const auto r = unit(f[2], 0, -f[0]);
+  const auto up = unit(f[1] * r[2] - f[2] * r[1], f[2] * r[0] - f[0] * r[2], f[0] * r[1] - f[1] * r[0]);
   CameraViewData data{};
   for (int i = 0; i < 3; ++i) {
     data.cameraToWorld[0][i] = r[i];
