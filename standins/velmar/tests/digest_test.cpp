@@ -71,22 +71,15 @@ Geometry Box(float x0, float x1) {
 }  // namespace
 
 TEST(PeerDigestTest, TheSameTrianglesInAnotherLayoutGiveTheSameDigest) {
-  Geometry box = Box(-0.5f, 0.5f);
-  velmar_test::Surface quad;
-  const float corners[4][3] = {{-2, 0, 5}, {-2, 3, 5}, {2, 3, 5}, {2, 0, 5}};
-  velmar_test::AddQuad(quad, corners);
-  const Geometry wall = Held(quad);
-  const auto boxTriangles = Triangles(box), wallTriangles = Triangles(wall);
-
   // Box then wall, shared vertices (four per quad).
-  Geometry merged = box;
-  {
-    const auto base = static_cast<std::uint32_t>(merged.vertexCount());
-    merged.positions.insert(merged.positions.end(), wall.positions.begin(), wall.positions.end());
-    merged.normals.insert(merged.normals.end(), wall.normals.begin(), wall.normals.end());
-    merged.texCoords.insert(merged.texCoords.end(), wall.texCoords.begin(), wall.texCoords.end());
-    for (std::uint32_t i : wall.indices) merged.indices.push_back(base + i);
-  }
+  velmar_test::Surface both, quad;
+  const float a[3] = {-0.5f, 0, 2}, b[3] = {0.5f, 1, 3};
+  const float corners[4][3] = {{-2, 0, 5}, {-2, 3, 5}, {2, 3, 5}, {2, 0, 5}};
+  velmar_test::AddBox(both, a, b);
+  velmar_test::AddQuad(both, corners);
+  velmar_test::AddQuad(quad, corners);
+  const Geometry merged = Held(both), wall = Held(quad);
+  const auto boxTriangles = Triangles(Box(-0.5f, 0.5f)), wallTriangles = Triangles(wall);
   const std::uint64_t digest = GeometryDigest(&merged);
   EXPECT_NE(digest, 0u);
 

@@ -69,23 +69,13 @@ void CheckUsable(const Scene& scene) {
   }
 }
 
-class FuzzTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    livelink_test::Isolated();
-    name_ = livelink_test::UniqueName("fuzz");
-    ASSERT_EQ(creator_.Create(name_, kCapacity), 0);
-    surfaces_ = WriteScene(creator_);
-    ASSERT_EQ(guest_.Open(name_), 0);
-  }
-
-  std::u16string name_;
-  LiveConnection creator_;
-  LiveConnection guest_;
-  std::vector<velmar_test::Surface> surfaces_;
-};
-
-TEST_F(FuzzTest, SeededGarbageNeverCrashesTheMirrorNorSpoilsWhatItKeeps) {
+TEST(FuzzTest, SeededGarbageNeverCrashesTheMirrorNorSpoilsWhatItKeeps) {
+  livelink_test::Isolated();
+  const std::u16string name = livelink_test::UniqueName("fuzz");
+  LiveConnection creator_, guest_;
+  ASSERT_EQ(creator_.Create(name, kCapacity), 0);
+  std::vector<velmar_test::Surface> surfaces_ = WriteScene(creator_);
+  ASSERT_EQ(guest_.Open(name), 0);
   SceneMirror mirror(guest_);
   mirror.Update(0);
   ASSERT_EQ(mirror.scene().surfaces.size(), 4u);

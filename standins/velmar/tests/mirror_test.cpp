@@ -34,7 +34,6 @@ TEST(MirrorTest, EachLieIsSaidOnceWithRecordAndFieldAndWhatWasGoodStays) {
   velmar_test::Publisher publisher(name);
   ASSERT_TRUE(publisher.Started());
   auto Ask = [&](const std::string& command) { return publisher.Ask(command); };
-  auto IdOf = [&](const std::string& command) { return publisher.Id(command); };
   CorvantaAPI::LiveConnection guest;
   ASSERT_EQ(guest.Open(name), 0);
   const std::string png = (std::filesystem::temp_directory_path() /
@@ -45,13 +44,13 @@ TEST(MirrorTest, EachLieIsSaidOnceWithRecordAndFieldAndWhatWasGoodStays) {
   std::string error;
   ASSERT_TRUE(WritePng(png, picture, &error)) << error;
 
-  const std::uint32_t good = IdOf("surface GOOD 0 00ff00 1 Good");
+  const std::uint32_t good = publisher.Id("surface GOOD 0 00ff00 1 Good");
   Ask("box GOOD 0 0 0 1 1 1");
   Ask("geometry GOOD");
-  const std::uint32_t keep = IdOf("surface KEEP 0 00ff00 1 Keep");
+  const std::uint32_t keep = publisher.Id("surface KEEP 0 00ff00 1 Keep");
   Ask("box KEEP 0 0 0 1 1 1");
   Ask("geometry KEEP");
-  const std::uint32_t file = IdOf("surface FILE 0 ffffff 1 File");
+  const std::uint32_t file = publisher.Id("surface FILE 0 ffffff 1 File");
   Ask("texfile FILE " + png);
   // Surface, the commands that make it lie, the field named.
   struct Lie {
@@ -71,7 +70,7 @@ TEST(MirrorTest, EachLieIsSaidOnceWithRecordAndFieldAndWhatWasGoodStays) {
   };
   std::map<std::pair<std::string, std::uint32_t>, std::vector<std::string>> expected;
   for (const Lie& lie : lies) {
-    const std::uint32_t id = IdOf(std::string("surface ") + lie.key + " 0 ffffff 1 " + lie.key);
+    const std::uint32_t id = publisher.Id(std::string("surface ") + lie.key + " 0 ffffff 1 " + lie.key);
     for (const std::string& command : lie.commands) Ask(command);
     expected[{"SRFC", id}] = {lie.field};
   }

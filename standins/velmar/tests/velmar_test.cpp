@@ -1,6 +1,6 @@
 // velmar as a real separate process against a publisher in another
-// process: finding and opening the link, wake-ups and what they report,
-// the link's end (removed, publisher gone, memory shrunk, interrupt), and
+// process: the link's end (removed, publisher gone, memory shrunk,
+// interrupt), and
 // one scene followed both by velmar and by a mirror in this process, which
 // must hold exactly what was published while velmar's updates name it.
 #include <gtest/gtest.h>
@@ -42,58 +42,12 @@ void ExpectCleanExit(ChildProcess& velmar) {
 
 }  // namespace
 
-TEST(PeerVelmarTest, FollowsAnAnnouncedLinkAndReportsEachWakeUp) {
-  const std::u16string name = UniqueName("velmar");
-  LiveConnection link;
-  ASSERT_EQ(link.Create(name, 5000), 0);
-  link.UpdateStatus({{u"toolName", {0, u"Host Modeller"}}, {u"vertexCount", {1, u"24"}}});
-  EXPECT_EQ(link.Notify(kNotifyChanged, 0), -1);  // no renderer yet
-  link.Announce();
-  auto velmar = StartVelmar({"--app-version", "8.4.1", "run", "--exit-when-ended"});
-  ASSERT_NE(velmar, nullptr);
-  json opened = NextEvent(*velmar, "opened");
-  ASSERT_FALSE(opened.is_null());
-  EXPECT_EQ(opened["name"], Narrow(name));
-  EXPECT_EQ(opened["snapshot"]["capacity"], 5000);
-  EXPECT_EQ(opened["snapshot"]["recordCount"], 3);
-  EXPECT_EQ(opened["snapshot"]["status"], "{\"toolName\":\"Host%20Modeller\",\"vertexCount\":\"24\"}");
-
-  // A batch: one surface, the changed flag, the wake-up.
-  ASSERT_TRUE(link.Lock(10000));
-  Record* surface = link.CreateRecord(kTypeSurface);
-  link.SetRecordFlags(surface, kFlagChanged);
-  link.SetFlags(kFlagChanged);
-  link.Unlock();
-  EXPECT_EQ(link.Notify(kNotifyChanged, 0), 0);
-  json wake = NextEvent(*velmar, "wake");
-  ASSERT_FALSE(wake.is_null());
-  EXPECT_EQ(wake["code"], 2);
-  const json& changed = wake["changes"]["records"];
-  ASSERT_EQ(changed.size(), 1u);
-  EXPECT_EQ(changed[0]["type"], "SRFC");
-  EXPECT_EQ(changed[0]["id"], surface->id);
-  EXPECT_EQ(changed[0]["changeCount"], 1);
-  EXPECT_EQ(changed[0]["change"], "new");
-  EXPECT_EQ(wake["snapshot"]["changeCount"], 2);
-
-  // The status moves to a bigger block: velmar follows it.
-  link.UpdateStatus({{u"toolName", {0, std::u16string(300, u'x')}}});
-  link.Notify(kNotifyChanged, 0);
-  wake = NextEvent(*velmar, "wake");
-  EXPECT_EQ(wake["changes"]["status"], "{\"toolName\":\"" + std::string(300, 'x') + "\"}");
-
-  // The publisher removes the link: velmar says so and, asked to, exits.
-  link.Destroy();
-  EXPECT_EQ(NextEvent(*velmar, "link-ended")["reason"], "the publisher removed it");
-  ExpectCleanExit(*velmar);
-}
-
-// A publisher that dies, or that truncates the control area velmar has
-// mapped (velmar's next read meets zeros instead of SIGBUS), or velmar
-// interrupted: velmar says the link ended and why, exits cleanly, and its
-// window is gone, so a publisher's wake-up finds no renderer.
-TEST(PeerVelmarTest, APublisherThatDiesOrShrinksTheAreaOrAnInterruptEndsTheLink) {
-  for (const std::string how : {"killed", "shrunk", "interrupted"}) {
+// A publisher that removes the link, dies, or truncates the control area
+// velmar has mapped (velmar's next read meets zeros instead of SIGBUS), or
+// velmar interrupted: velmar says the link ended and why, exits cleanly,
+// and its window is gone, so a publisher's wake-up finds no renderer.
+TEST(PeerVelmarTest, ARemovedDeadOrShrunkLinkOrAnInterruptEndsTheLink) {
+  for (const std::string how : {"removed", "killed", "shrunk", "interrupted"}) {
     SCOPED_TRACE(how);
     const std::u16string name = UniqueName("ending");
     Publisher publisher(name);
@@ -117,14 +71,17 @@ TEST(PeerVelmarTest, APublisherThatDiesOrShrinksTheAreaOrAnInterruptEndsTheLink)
     }
     if (how == "killed")
       publisher.child().Signal(SIGKILL);
+    else if (how == "removed")
+      publisher.Ask("destroy");
     else
       EXPECT_EQ(publisher.Ask("shrinkarea"), "shrunk 0");  // read at the next liveness check at the latest
     const json ended = NextEvent(*velmar, "link-ended");
     EXPECT_EQ(ended["name"], Narrow(name));
-    EXPECT_EQ(ended["reason"],
-              how == "killed" ? "the publisher is gone" : "its shared memory was shrunk under this renderer");
+    EXPECT_EQ(ended["reason"], how == "killed"    ? "the publisher is gone"
+                               : how == "removed" ? "the publisher removed it"
+                                                  : "its shared memory was shrunk under this renderer");
     ExpectCleanExit(*velmar);
-    if (how == "shrunk") publisher.child().Send("quit");
+    if (how != "killed") publisher.child().Send("quit");
   }
 }
 
@@ -203,16 +160,13 @@ TEST(PeerVelmarTest, AMirrorHoldsWhatWasPublishedWhileVelmarNamesEachStep) {
   velmar::SceneMirror mirror(guest);
   velmar::UpdateStats stats = mirror.Update();
   EXPECT_TRUE(stats.locked);
-  EXPECT_EQ(stats.surfacesAdded, 3u);
   EXPECT_EQ(Parts(stats), (std::array<std::size_t, 3>{3, 3, 3}));
   EXPECT_TRUE(mirror.TakeProblems().empty());
   const velmar::Scene& scene = mirror.scene();
   EXPECT_EQ(scene.TriangleCount(), 2u + 12u + 4u);  // the glass has its back copy
-  EXPECT_EQ(scene.VertexCount(), 4u + 24u + 8u);
   EXPECT_EQ(scene.ComputeBounds().min, (velmar::Vec3{-2, 0, 2}));
   EXPECT_EQ(scene.ComputeBounds().max, (velmar::Vec3{2, 3, 5}));
-  ASSERT_NE(Find(mirror, "Red"), nullptr);
-  ASSERT_NE(Find(mirror, "Window glass"), nullptr);
+  ASSERT_TRUE(Find(mirror, "Red") != nullptr && Find(mirror, "Window glass") != nullptr);
   EXPECT_TRUE(Find(mirror, "Window glass")->glass());
   EXPECT_FLOAT_EQ(Find(mirror, "Window glass")->opacity, 0.4f);
   EXPECT_EQ(scene.status.at("tool"), "hostsim test");
@@ -221,15 +175,15 @@ TEST(PeerVelmarTest, AMirrorHoldsWhatWasPublishedWhileVelmarNamesEachStep) {
   // in the block; red, green, blue, alpha held).
   const velmar::Surface* brick = Find(mirror, "Brick wall");
   ASSERT_TRUE(brick != nullptr && brick->texture != nullptr);
-  ASSERT_EQ(brick->texture->image.width, 16);
-  ASSERT_EQ(brick->texture->image.height, 8);
+  std::vector<std::uint8_t> texels;
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 16; ++x) {
       std::uint8_t t[4];
       TestTexel(3, x, y, t);
-      const std::uint8_t* p = brick->texture->image.At(x, y);
-      ASSERT_EQ((std::array<int, 4>{p[0], p[1], p[2], p[3]}), (std::array<int, 4>{t[2], t[1], t[0], t[3]}));
+      texels.insert(texels.end(), {t[2], t[1], t[0], t[3]});
     }
+  EXPECT_EQ(brick->texture->image.width * 1000 + brick->texture->image.height, 16008);
+  EXPECT_EQ(brick->texture->image.rgba, texels);
   EXPECT_FALSE(mirror.Update().changed()) << "nothing published, nothing read";
 
   json update = NextEvent(*velmar, "update", [](const json& u) { return u["scene"]["triangles"] == 18; });
@@ -247,8 +201,6 @@ TEST(PeerVelmarTest, AMirrorHoldsWhatWasPublishedWhileVelmarNamesEachStep) {
   EXPECT_EQ(picture["camera"], "framing");  // no camera sent yet
   velmar::Image image;
   std::string error;
-  ASSERT_TRUE(velmar::ReadImageFile(picture["path"], &image, &error)) << error;
-  EXPECT_EQ(image.width * 1000 + image.height, 160120);
 
   // A colour: that surface's parameters, its triangles as they were.
   ask("material BOX 00ff00");
@@ -256,10 +208,8 @@ TEST(PeerVelmarTest, AMirrorHoldsWhatWasPublishedWhileVelmarNamesEachStep) {
   EXPECT_EQ(Parts(mirror.Update()), (std::array<std::size_t, 3>{1, 0, 0}));
   EXPECT_EQ(Find(mirror, "Red")->colour, 0xFF00FF00u);
   update = NextEvent(*velmar, "update", [&](const json& u) { return !Named(u, box).is_null(); });
-  EXPECT_EQ(Named(update, box)["colour"], "FF00FF00");
-  EXPECT_EQ(Named(update, box)["geometryDigest"], boxDigest);
-  EXPECT_EQ(update["changed"]["surfaces"].size(), 1u);
-  EXPECT_FALSE(update["changed"].contains("camera"));
+  red["colour"] = "FF00FF00";
+  EXPECT_EQ(update["changed"], json({{"surfaces", {red}}, {"removed", json::array()}}));
 
   // More triangles for the box: its geometry only.
   ask("box BOX 0.5 0 2 1 0.5 3");
@@ -277,7 +227,6 @@ TEST(PeerVelmarTest, AMirrorHoldsWhatWasPublishedWhileVelmarNamesEachStep) {
   ask("texfile WALL " + png);
   EXPECT_EQ(Parts(mirror.Update()), (std::array<std::size_t, 3>{0, 0, 1}));
   ASSERT_NE(Find(mirror, "Brick wall")->texture, nullptr);
-  EXPECT_EQ(Find(mirror, "Brick wall")->texture->source, png);
   EXPECT_EQ(Find(mirror, "Brick wall")->texture->image.rgba, fromBlock.rgba);
   // velmar names the file (read before the camera below, so that the
   // camera's update carries nothing else).
@@ -291,16 +240,14 @@ TEST(PeerVelmarTest, AMirrorHoldsWhatWasPublishedWhileVelmarNamesEachStep) {
   // the green box in the middle.
   ask("camera 0 1.5 -3 0 1.5 5 60");
   EXPECT_TRUE(mirror.Update().cameraRead);
-  EXPECT_TRUE(scene.camera.followed);
   EXPECT_EQ(scene.camera.position, (velmar::Vec3{0, 1.5f, -3}));
   update = NextEvent(*velmar, "update", [](const json& u) { return u["changed"].contains("camera"); });
-  EXPECT_EQ(update["changed"]["camera"],
-            json::parse(R"({"followed":true,"kind":6,"position":[0.0,1.5,-3.0],"backward":[0.0,0.0,-1.0],
-                            "up":[0.0,1.0,0.0],"fieldOfView":60.0})"));
-  EXPECT_TRUE(update["changed"]["surfaces"].empty());
+  EXPECT_EQ(update["changed"], json::parse(R"({"surfaces":[],"removed":[],"camera":{"followed":true,"kind":6,
+      "position":[0.0,1.5,-3.0],"backward":[0.0,0.0,-1.0],"up":[0.0,1.0,0.0],"fieldOfView":60.0}})"));
   picture = NextEvent(*velmar, "picture");
   EXPECT_EQ(picture["camera"], "followed");
   ASSERT_TRUE(velmar::ReadImageFile(picture["path"], &image, &error)) << error;
+  ASSERT_EQ(image.width * 1000 + image.height, 160120);
   const std::uint8_t* centre = image.At(80, 80);  // the box's front face
   EXPECT_TRUE(centre[0] < 20 && centre[1] > 100 && centre[2] < 20)
       << int(centre[0]) << " " << int(centre[1]) << " " << int(centre[2]);
@@ -315,19 +262,18 @@ TEST(PeerVelmarTest, AMirrorHoldsWhatWasPublishedWhileVelmarNamesEachStep) {
   EXPECT_FALSE(scene.camera.followed);
   EXPECT_TRUE(mirror.TakeProblems().empty());
   update = NextEvent(*velmar, "update", [](const json& u) { return !u["changed"]["removed"].empty(); });
-  EXPECT_EQ(update["changed"]["removed"], json({box}));
-  EXPECT_TRUE(update["changed"]["surfaces"].empty());
+  EXPECT_EQ(update["changed"].value("camera", json())["followed"], false);
+  update["changed"].erase("camera");
+  EXPECT_EQ(update["changed"], json({{"surfaces", json::array()}, {"removed", {box}}}));
 
-  // The status alone (read by velmar's own poll, no wake-up): an update that
-  // names no surface and no camera.
-  ask("status toolName=Other");
+  // The status alone, grown into a bigger block (read by velmar's own poll,
+  // no wake-up): an update that names no surface and no camera.
+  ask("status toolName=" + std::string(300, 'x'));
   mirror.Update();
-  EXPECT_EQ(scene.status.at("toolName"), "Other");
+  EXPECT_EQ(scene.status.at("toolName"), std::string(300, 'x'));
   update = NextEvent(*velmar, "update", [](const json& u) { return u["read"]["status"] == true; });
   ASSERT_FALSE(update.is_null());
-  EXPECT_TRUE(update["changed"]["surfaces"].empty());
-  EXPECT_TRUE(update["changed"]["removed"].empty());
-  EXPECT_FALSE(update["changed"].contains("camera"));
+  EXPECT_EQ(update["changed"], json::parse(R"({"surfaces":[],"removed":[]})"));
 
   // The link ends: the glTF file holds what was left, the wall and the glass.
   guest.Close();

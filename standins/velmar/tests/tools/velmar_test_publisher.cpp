@@ -1,31 +1,21 @@
-// A publisher of hand-made scenes for velmar's tests, as a separate process.
-// It creates a link and writes surfaces, geometry and texture blocks, the
-// camera and the status through the real LiveConnection, as the add-on
-// does, one command per input line (one answer line each; "unknown ..."
-// for a key or verb it does not know):
-//
-//   surface KEY TYPE RRGGBB OPACITY NAME...  -> "surface KEY ID" (ID 0: the area is full)
-//   box KEY X0 Y0 Z0 X1 Y1 Z1      adds a box (renderer frame) to KEY's pending triangles -> "ok"
-//   quad KEY X0 Y0 Z0 ... X3 Y3 Z3 adds a quad, corners in order (normal from them) -> "ok"
-//   double KEY                     the pending triangles get a back copy too -> "ok"
-//   geometry KEY                   writes the pending triangles -> "geometry KEY BLOCK"
-//   texture KEY W H SEED           a memory bitmap -> "texture KEY BLOCK"
-//   texfile KEY PATH               a texture file path instead of a block -> "texfile KEY"
-//   material KEY RRGGBB            new colour, counted as a material change -> "material KEY"
-//   retire KEY                     "SRFI" -> "retired KEY"
-//   camera EX EY EZ TX TY TZ FOV   followed camera -> "camera"; "nocamera" ends following
-//   status KEY=VALUE...            text values ("+" for a blank) -> "status"; "statusraw TEXT" writes TEXT as is
-//   poke WHERE OFFSET VALUE        a u32 into KEY's record, KEY.geometry or KEY.texture (its block), or
-//                                  the connection's own "view" or "stat" record -> "poked"
-//   shrinkarea                     truncates the control area's object to 0 bytes
-//                                  under its readers, as a hostile peer may -> "shrunk RC"
-//   publish                        changed flag, announce, wake-up -> "published RC"
-//   destroy, quit
+// A publisher of hand-made scenes for velmar's tests, as a separate process:
+// a link written through the real LiveConnection as the add-on writes it,
+// one command a line, one answer line each ("unknown ..." for a key or verb
+// it does not know). KEY names a surface made by "surface"; a box or quad
+// adds to its pending triangles, "geometry" writes them.
+//   surface KEY TYPE RRGGBB OPACITY NAME... -> "surface KEY ID" (0: area full)
+//   box KEY X0 Y0 Z0 X1 Y1 Z1 | quad KEY X0 Y0 Z0 ... X3 Y3 Z3 | double KEY -> "ok"
+//   geometry KEY | texture KEY W H SEED | texfile KEY PATH | material KEY RRGGBB | retire KEY
+//   camera EX EY EZ TX TY TZ FOV | nocamera | status KEY=VALUE... ("+" a blank) | statusraw TEXT
+//   poke KEY[.geometry|.texture]|view|stat OFFSET U32: a u32 into a record or block
+//   shrinkarea: the control area truncated to 0 bytes under its readers -> "shrunk RC"
+//   publish -> "published RC" (the wake-up's result) | destroy | quit
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -47,19 +37,14 @@ std::uint32_t Rgb(const std::string& hex) { return static_cast<std::uint32_t>(st
 
 // A followed perspective camera at eye looking at target, y up.
 CameraViewData LookAt(const float eye[3], const float target[3], float fieldOfView) {
-  auto cross = [](const float a[3], const float b[3], float out[3]) {
-    out[0] = a[1] * b[2] - a[2] * b[1], out[1] = a[2] * b[0] - a[0] * b[2], out[2] = a[0] * b[1] - a[1] * b[0];
+  // Each vector normalized: forward, right = y x forward, up = forward x right.
+  auto unit = [](float x, float y, float z) {
+    const float l = std::sqrt(x * x + y * y + z * z);
+    return std::array<float, 3>{x / l, y / l, z / l};
   };
-  auto normalize = [](float v[3]) {
-    const float l = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-    for (int i = 0; i < 3; ++i) v[i] /= l;
-  };
-  float f[3] = {target[0] - eye[0], target[1] - eye[1], target[2] - eye[2]}, r[3], up[3];
-  const float y[3] = {0, 1, 0};
-  normalize(f);
-  cross(y, f, r);
-  normalize(r);
-  cross(f, r, up);
+  const auto f = unit(target[0] - eye[0], target[1] - eye[1], target[2] - eye[2]);
+  const auto r = unit(f[2], 0, -f[0]);
+  const auto up = unit(f[1] * r[2] - f[2] * r[1], f[2] * r[0] - f[0] * r[2], f[0] * r[1] - f[1] * r[0]);
   CameraViewData data{};
   for (int i = 0; i < 3; ++i) {
     data.cameraToWorld[0][i] = r[i];
