@@ -206,28 +206,6 @@ TEST_F(HostWithAddon, Saving3DWindowGoesToTheAddonFileType) {
   EXPECT_FALSE(failed.ok());
 }
 
-// A host request made to fail answers with the code given, for that request
-// only, and is logged each time; clearing it restores the answer.
-TEST_F(HostWithAddon, FailingRequestsAnswerWithTheirCodeUntilCleared) {
-  ASSERT_TRUE(host->OpenSampleProject().ok());
-  host->SetFault("GWIN", APIERR_GENERAL);
-  host->SetFault("sight", APIERR_MEMFULL);
-  API_WindowInfo window{};
-  EXPECT_EQ(probe->database(APIDb_GetCurrentWindowID, &window, nullptr), APIERR_GENERAL);
-  API_ProjectInfo info;
-  EXPECT_EQ(probe->environment(APIEnv_ProjectID, &info, nullptr), NoError) << "other requests run";
-  EXPECT_EQ(probe->attach(), APIERR_MEMFULL) << "no sight could be made";
-  int refusals = 0;
-  for (const auto& entry : host->LogEntries())
-    refusals += entry.category == "fault" && entry.text.find("refused") != std::string::npos ? 1 : 0;
-  EXPECT_EQ(refusals, 2);
-  host->SetFault("sight", NoError);
-  EXPECT_EQ(probe->attach(), NoError);
-  host->ClearFaults();
-  EXPECT_EQ(probe->database(APIDb_GetCurrentWindowID, &window, nullptr), NoError);
-  EXPECT_EQ(window.typeID, APIWind_FloorPlanID);
-}
-
 // A model whose textures are partly missing opens, says which, and the
 // add-on sees the material without a texture; a model that cannot be read
 // leaves that project open as it was.

@@ -33,15 +33,9 @@ TEST(UiResources, CompiledImageReadsBackEverything) {
   ASSERT_TRUE(s.identity);
   EXPECT_EQ(s.identity->developerId, 4000000000u);
   EXPECT_EQ(s.strings.at(32500).at(1), u"Beschreibung \u00e4");
-  EXPECT_EQ(s.menus.at(32101).title, u"T\u00ae");
-  EXPECT_EQ(s.prompts.at(32121).second, u"Go on.");
-  EXPECT_EQ(s.alerts.at(32201).buttons.size(), 2u);
-  const auto& d = s.dialogs.at(32204);
-  ASSERT_EQ(d.items.size(), 3u);
-  EXPECT_EQ(d.items[1].kind, resc::ItemKind::RealEdit);
-  EXPECT_TRUE(d.items[1].hasRange);
-  EXPECT_EQ(d.items[1].min, -50);
-  EXPECT_EQ(s.help.at(32204).at(0).tooltip, u"The value");
+  // Menus, prompts, alerts and help texts as the host shows them are the
+  // sessions'; here the values at the edges of their types.
+  EXPECT_EQ(s.dialogs.at(32204).items.at(1).min, -50);
   // The drawn icon is a real PNG of the asked size with the asked colour.
   resc::Image img;
   std::string why;

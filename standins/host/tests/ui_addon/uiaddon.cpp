@@ -4,8 +4,7 @@
 // sets, a modal settings dialog with a pop-up and a ranged field, and a
 // modeless idle dialog. What the host answers goes to a journal
 // (CORV_UIADDON_JOURNAL) and to DBPrintf, so that tests see what the add-on
-// received. With CORV_UIADDON_CARELESS set it leaves its hook, palette and
-// dialogs behind at unload, for the host to drop.
+// received.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -207,11 +206,6 @@ GSErrCode Initialize() {
 
 GSErrCode FreeData() {
   ACAPI_Notify_CatchProjectEvent(4095, nullptr);
-  if (std::getenv("CORV_UIADDON_CARELESS")) {
-    g_hook = SetWindowsHookExW(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());
-    Journal("freed carelessly");
-    return NoError;
-  }
   if (g_palette) TogglePalette();
   ACAPI_UnregisterModelessWindow(32450);
   DGModelessClose(g_idle);
