@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "isolation.h"
 #include "util/registry_values.h"
@@ -53,15 +54,12 @@ TEST_F(RegistryValues, ReadStringValueStopsAtNulAndAtTheDataEnd) {
   SetText(key_, u"Full", std::u16string(512, u'x'), 512);
   SetText(key_, u"Bare", u"abc", 3);
   SetText(key_, u"Long", std::u16string(512, u'y'), 513);
-  const struct {
-    const char16_t* name;
-    LSTATUS result;
-    std::u16string text;
-  } cases[] = {{u"embedded", 0, u"ab"}, {u"Full", 0, std::u16string(512, u'x')}, {u"Bare", 0, u"abc"},
-               {u"Missing", ERROR_FILE_NOT_FOUND, u""}, {u"Long", ERROR_MORE_DATA, u""}};  // failures empty out
-  for (const auto& c : cases) {
-    EXPECT_EQ(ReadStringValue(key_, c.name, out), c.result);
-    EXPECT_EQ(out, c.text);
+  const std::tuple<const char16_t*, LSTATUS, std::u16string> cases[] = {
+      {u"embedded", 0, u"ab"}, {u"Full", 0, std::u16string(512, u'x')}, {u"Bare", 0, u"abc"},
+      {u"Missing", ERROR_FILE_NOT_FOUND, u""}, {u"Long", ERROR_MORE_DATA, u""}};  // failures empty out
+  for (const auto& [name, result, text] : cases) {
+    EXPECT_EQ(ReadStringValue(key_, name, out), result);
+    EXPECT_EQ(out, text);
   }
 }
 

@@ -15,6 +15,7 @@
 #include <limits>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "util/text.h"
@@ -28,11 +29,11 @@ std::u16string Widen(const std::string& s) { return std::u16string(s.begin(), s.
 // Each format of formats with each of values, through FormatString and printf.
 template <typename T, std::size_t N, std::size_t M>
 void ExpectLikePrintf(const char* const (&formats)[N], const T (&values)[M]) {
-  char buf[2048];
   for (const char* f : formats) {
     for (T v : values) {
-      std::snprintf(buf, sizeof buf, f, v);
-      EXPECT_EQ(FormatString(Widen(f), v), Widen(buf)) << f << " of " << v;
+      std::string buf(static_cast<std::size_t>(std::snprintf(nullptr, 0, f, v)) + 1, '\0');
+      std::snprintf(buf.data(), buf.size(), f, v);
+      EXPECT_EQ(FormatString(Widen(f), v), Widen(buf.c_str())) << f << " of " << v;
     }
   }
 }
@@ -47,15 +48,12 @@ TEST(Format, FloatsMatchPrintf) {
   const char* formats[] = {"%f", "%0.3f", "%.0f", "%.1f", "%.17f", "%12.4f", "%-12.2f|", "%+f",
                            "% f", "%012.3f", "%-+09.2f|", "%e", "%.0e", "%.10E", "%+015.3e",
                            "%g", "%G", "%.0g", "%.1g", "%.17g", "%10.3g", "%-10g|", "%a", "%.3a",
-                           "%A", "%#.0f", "%#g", "%#.3g"};
+                           "%A", "%#.0f", "%#g", "%#.3g",
+                           "%.20000f"};  // precision past the exact expansion only adds zeros
   ExpectLikePrintf(formats, values);
   const char* longFormats[] = {"%.3Lf", "%Le"};  // long doubles through L
   const long double longs[] = {2.0005L, 1e-4000L};
   ExpectLikePrintf(longFormats, longs);
-  // Precision past the exact expansion only adds zeros.
-  std::string exact(20003, '\0');
-  std::snprintf(exact.data(), exact.size(), "%.20000f", 0.1);
-  EXPECT_EQ(FormatString(u"%.20000f", 0.1), Widen(exact.c_str()));
 }
 
 TEST(Format, IntegersMatchPrintf) {
@@ -108,40 +106,32 @@ TEST(Format, DecimalPointIgnoresTheProcessLocale) {
   }
   char probe[16];
   std::snprintf(probe, sizeof probe, "%.1f", 1.5);
-  if (std::string(probe) == "1,5") {  // the host's locale really is in force
+  const bool comma = std::string(probe) == "1,5";  // the host's locale really is in force
+  if (comma) {
     EXPECT_EQ(FormatString(u"%0.3f|%f|%g|%e|%#.0f", 1.5, 0.01, 2.5, 1e-4, 2.0), u"1.500|0.010000|2.5|1.000000e-04|2.");
   }
   setlocale(LC_ALL, "C");
   std::filesystem::remove_all(dir);
-  if (std::string(probe) != "1,5") GTEST_SKIP() << "no German locale can be built here (package locales missing)";
+  if (!comma) GTEST_SKIP() << "no German locale can be built here (package locales missing)";
 }
 
-using Encoder = std::u16string (*)(const std::u16string&);
-const Encoder kSanitize = [](const std::u16string& s) { return SanitizeName(s); };
-const Encoder kPercent = [](const std::u16string& s) { return PercentEncode(s); };
-const Encoder kUri = [](const std::u16string& s) { return UriEncode(s); };
-const Encoder kXml = [](const std::u16string& s) { return XmlEscape(s); };
+using Encoder = std::u16string (*)(std::u16string_view);
+const Encoder kSanitize = [](std::u16string_view s) { return SanitizeName(std::u16string(s)); };
+const Encoder kPercent = PercentEncode, kUri = UriEncode, kXml = XmlEscape;
 
 TEST(Text, ContainsNoCaseAcrossScripts) {
-  const struct {
-    const char16_t* haystack;
-    const char16_t* needle;
-    bool found;
-  } cases[] = {{u"GLASS PANE", u"glass", true}, {u"Glass pane", u"PANE", true}, {u"SZKŁO", u"szkło", true},
+  const std::tuple<const char16_t*, const char16_t*, bool> cases[] = {{u"GLASS PANE", u"glass", true}, {u"Glass pane", u"PANE", true}, {u"SZKŁO", u"szkło", true},
                {u"СТЕКЛО окна", u"стекло", true}, {u"Fenster GLÄSER", u"gläser", true}, {u"Glas", u"glass", false},
                {u"Metal", u"glass", false}, {u"", u"", true}, {u"anything", u"", true}, {u"", u"a", false},
                {u"gglass", u"GLASS", true}};  // the last starts inside a partial match
-  for (const auto& c : cases) EXPECT_EQ(ContainsNoCase(c.haystack, c.needle), c.found);
+  for (const auto& [haystack, needle, found] : cases) EXPECT_EQ(ContainsNoCase(haystack, needle), found);
 }
 
 // Each encoder on the inputs that tell its kept set from its escaped one.
 // Surrogates are encoded one unit at a time; sanitising never changes the
 // length.
 TEST(Text, EncodersKeepTheirOwnCharacterSets) {
-  const struct {
-    Encoder encode;
-    std::u16string in, out;
-  } cases[] = {
+  const std::tuple<Encoder, std::u16string, std::u16string> cases[] = {
       {kSanitize, u"Wall/Brick #2", u"Wall_Brick _2"}, {kSanitize, u"Szkło\tмат.1", u"Szkło\tмат_1"},
       {kSanitize, u"a😀", u"a__"}, {kXml, u"&amp;", u"&amp;amp;"},
       {kPercent, u"Ä b-1", u"%c3%84%20b%2d1"},
@@ -156,7 +146,7 @@ TEST(Text, EncodersKeepTheirOwnCharacterSets) {
       {kXml, u"a<b & \"c\"", u"a&lt;b &amp; &quot;c&quot;"},
       {kXml, u"it's > that Büro", u"it&apos;s &gt; that Büro"},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.encode(c.in), c.out) << std::string(c.in.begin(), c.in.end());
+  for (const auto& [encode, in, out] : cases) EXPECT_EQ(encode(in), out) << std::string(in.begin(), in.end());
   for (Encoder encode : {kSanitize, kPercent, kUri, kXml}) EXPECT_EQ(encode(u""), u"");
 }
 
