@@ -7,7 +7,7 @@
 //
 // Commands: "block SIZE TEXT" (CreateBlock owned by record 1, TEXT written at
 // its start) -> "block ID"; "read ID" -> "read TEXT" or "read -"; "lock" ->
-// "lock 1|0" (Lock(0)); "unlock" -> "unlocked"; "announce" -> "announced RC";
+// "lock 1|0" (Lock(0)); "unlock" -> "unlocked";
 // "end" -> "ended" (sets the closed flag); "foreground" -> "foreground 1|0"
 // (IsOwnerForeground); "growblock ID" -> "growing", then "grown N" (opens the
 // block, then grows its object page by page until the next input line, N
@@ -78,8 +78,6 @@ int Serve(LiveConnection& connection) {
     } else if (verb == "unlock") {
       connection.Unlock();
       Say("unlocked");
-    } else if (verb == "announce") {
-      Say("announced " + std::to_string(connection.Announce()));
     } else if (verb == "foreground") {
       Say(connection.IsOwnerForeground() ? "foreground 1" : "foreground 0");
     } else if (verb == "end") {
