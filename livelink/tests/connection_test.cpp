@@ -251,8 +251,7 @@ TEST_F(LivelinkConnectionTest, FlagsCountChangesAndTextFieldsTakeWhatFits) {
 
   Header* header = connection_.Area().header();
   connection_.SetFlags(kFlagChanged);
-  EXPECT_EQ(header->changeCount, 2u);
-  EXPECT_EQ(header->updateCount, 2u);
+  EXPECT_EQ(std::tuple(header->changeCount, header->updateCount), std::tuple(2u, 2u));
   connection_.SetUpdateCount(40);
   connection_.SetFlags(kFlagChanged);
   EXPECT_EQ(connection_.GetUpdateCount(), 41u);
@@ -327,7 +326,7 @@ TEST_F(LivelinkConnectionTest, BlocksAreCreatedAndOpenedFromManyThreadsAtOnce) {
   // Parallel mesh publishing: creation, opening and size lookups overlap.
   // (Plain threads, so the thread sanitizer sees every hand-over.)
   std::vector<std::thread> threads;
-  for (std::uint32_t t = 0; t < 8; ++t) {
+  for (std::uint32_t t = 0; t < 8; ++t)
     threads.emplace_back([&, t] {
       for (std::uint32_t i = t; i < kBlocks; i += 8) {
         ids[i] = connection_.CreateBlock(owner->id, 4096 + i);
@@ -336,7 +335,6 @@ TEST_F(LivelinkConnectionTest, BlocksAreCreatedAndOpenedFromManyThreadsAtOnce) {
         EXPECT_EQ(connection_.OpenBlock(0x70000000u + i), nullptr);  // lookups of unknown ids
       }
     });
-  }
   for (auto& thread : threads) thread.join();
   std::vector<std::uint32_t> sorted = ids;
   std::sort(sorted.begin(), sorted.end());

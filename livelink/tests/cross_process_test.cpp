@@ -214,8 +214,7 @@ TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
   const std::u16string killed = UniqueName("killed");
   auto keeper = StartPeer({"create", Narrow(alive), "4"}, "created 0");
   auto victim = StartPeer({"create", Narrow(killed), "4"}, "created 0");
-  ASSERT_NE(keeper, nullptr);
-  ASSERT_NE(victim, nullptr);
+  ASSERT_TRUE(keeper != nullptr && victim != nullptr);
   LiveConnection observer;  // their values, as each link's first batch writes them
   ASSERT_EQ(observer.RegisterConnection(alive) | observer.RegisterConnection(killed), 0);
 

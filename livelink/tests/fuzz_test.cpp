@@ -28,9 +28,8 @@ TEST(LivelinkFuzzTest, GuestSurvivesAPeerScribblingOverTheArea) {
 
   LiveConnection guest;
   ASSERT_EQ(guest.Open(name), 0);
-  const std::string narrow(name.begin(), name.end());
   // The scribbler runs until it is killed after the last round.
-  auto scribbler = ChildProcess::Start(LIVELINK_PEER, {"scribble", narrow, std::to_string(seed)});
+  auto scribbler = ChildProcess::Start(LIVELINK_PEER, {"scribble", std::string(name.begin(), name.end()), std::to_string(seed)});
   ASSERT_NE(scribbler, nullptr);
   ASSERT_EQ(scribbler->WaitFor("scribbling", 10000), "scribbling");
 
