@@ -71,16 +71,12 @@ TEST(LivelinkControlAreaTest, ScansStayInsideTheMappedSlots) {
   auto bytes = MakeArea(4);
   ControlAreaView area(bytes.data(), 4);
   auto* header = area.header();
-  header->highestSlot = 1;
-  EXPECT_EQ(area.ScanLimit(), 2u);
-  header->highestSlot = 3;
-  EXPECT_EQ(area.ScanLimit(), 4u);
-  header->highestSlot = 4;  // past the last slot
-  EXPECT_EQ(area.ScanLimit(), 4u);
-  header->highestSlot = 0xFFFFFFFFu;  // +1 must not wrap to an empty scan
-  EXPECT_EQ(area.ScanLimit(), 4u);
   header->capacity = 1000;  // the peer's capacity does not widen the view
-  EXPECT_EQ(area.ScanLimit(), 4u);
+  // Past the last slot, and +1 must not wrap to an empty scan.
+  for (const auto& [highest, limit] : {std::pair{1u, 2u}, {3u, 4u}, {4u, 4u}, {0xFFFFFFFFu, 4u}}) {
+    header->highestSlot = highest;
+    EXPECT_EQ(area.ScanLimit(), limit) << highest;
+  }
   EXPECT_EQ(area.Slot(4), nullptr);
   EXPECT_EQ(reinterpret_cast<std::uint8_t*>(area.Slot(3)), bytes.data() + 2048 + 3 * 2048);
   EXPECT_EQ(area.IndexOf(area.Slot(2)), 2);

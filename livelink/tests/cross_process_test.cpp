@@ -37,6 +37,13 @@ std::unique_ptr<ChildProcess> StartPeer(const std::vector<std::string>& args, co
   return line == expect ? std::move(child) : nullptr;
 }
 
+// Sends a command to the peer and returns its answer (the line starting
+// with the command's first word), "" on timeout.
+std::string Ask(ChildProcess& peer, const std::string& command) {
+  peer.Send(command);
+  return peer.WaitFor(command.substr(0, command.find(' ')), kWaitMs);
+}
+
 bool Contains(const std::vector<std::u16string>& names, const std::u16string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
@@ -83,33 +90,25 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
   ASSERT_NE(guest, nullptr);
   const auto guestPid = static_cast<std::uint32_t>(guest->pid());
 
-  guest->Send("read 1");
-  EXPECT_EQ(guest->WaitFor("read", kWaitMs), "read from-creator");
-  guest->Send("block 128 from-guest");
-  EXPECT_EQ(guest->WaitFor("block", kWaitMs), "block 2147483649");  // 0x80000001
-  // Named after the creator's pid, not the guest's.
-  const std::u16string guestBlock = BlockName(static_cast<std::uint32_t>(::getpid()), 0x80000001u);
-  EXPECT_EQ(guestBlock.substr(guestBlock.size() - 9), u"/80000001");
+  EXPECT_EQ(Ask(*guest, "read 1"), "read from-creator");
+  EXPECT_EQ(Ask(*guest, "block 128 from-guest"), "block 2147483649");  // 0x80000001
+  // Named after the creator's pid, not the guest's: the creator finds it.
   const char* view = static_cast<const char*>(creator.OpenBlock(0x80000001u));
   ASSERT_NE(view, nullptr);
   EXPECT_STREQ(view, "from-guest");
   EXPECT_EQ(creator.GetBlockSize(0x80000001u), 128u);
-  guest->Send("read 3");  // names no block
-  EXPECT_EQ(guest->WaitFor("read", kWaitMs), "read -");
+  EXPECT_EQ(Ask(*guest, "read 3"), "read -");  // names no block
 
-  guest->Send("lock");
-  ASSERT_EQ(guest->WaitFor("lock", kWaitMs), "lock 1");
+  ASSERT_EQ(Ask(*guest, "lock"), "lock 1");
   EXPECT_FALSE(creator.Lock(0));
   EXPECT_FALSE(creator.Lock(10000));  // 10 ms, as the publisher waits
   creator.Unlock();                   // not ours: left alone
   EXPECT_EQ(header->lockOwner, guestPid);
-  guest->Send("unlock");
-  ASSERT_EQ(guest->WaitFor("unlocked", kWaitMs), "unlocked");
+  ASSERT_EQ(Ask(*guest, "unlock"), "unlocked");
   EXPECT_TRUE(creator.Lock(0));
   EXPECT_TRUE(creator.Lock(0));  // already held by this process
   EXPECT_EQ(header->lockOwner, static_cast<std::uint32_t>(::getpid()));
-  guest->Send("lock");
-  EXPECT_EQ(guest->WaitFor("lock", kWaitMs), "lock 0");
+  EXPECT_EQ(Ask(*guest, "lock"), "lock 0");
   creator.Unlock();
   EXPECT_EQ(header->lockOwner, 0u);
 
@@ -119,8 +118,7 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
   HWND host = platform::CreatePublishedWindow(desc);
   ASSERT_NE(host, nullptr);
   ASSERT_TRUE(SetForegroundWindow(host));
-  guest->Send("foreground");
-  EXPECT_EQ(guest->WaitFor("foreground", kWaitMs), "foreground 1");
+  EXPECT_EQ(Ask(*guest, "foreground"), "foreground 1");
   EXPECT_FALSE(creator.IsOwnerForeground());  // never true for the creator itself
   auto renderer = ChildProcess::Start(VELMAR_WINDOW_TOOL, {"VELMAR_START_WINDOW", "Velmar"});
   ASSERT_NE(renderer, nullptr);
@@ -128,8 +126,7 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
   const auto windows = FindRendererWindows();
   ASSERT_EQ(windows.size(), 1u);
   ASSERT_TRUE(SetForegroundWindow(windows[0]));
-  guest->Send("foreground");
-  EXPECT_EQ(guest->WaitFor("foreground", kWaitMs), "foreground 0");
+  EXPECT_EQ(Ask(*guest, "foreground"), "foreground 0");
   platform::DestroyPublishedWindow(host);
 
   // The renderer's process is alive but never mapped the area: a holder's
@@ -139,15 +136,13 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
   creator.Unlock();
 
   EXPECT_TRUE(creator.IsConnected());
-  guest->Send("end");
-  ASSERT_EQ(guest->WaitFor("ended", kWaitMs), "ended");
+  ASSERT_EQ(Ask(*guest, "end"), "ended");
   EXPECT_FALSE(creator.IsConnected());
   EXPECT_TRUE(creator.IsOpen());
 
   // Stopped holding the lock, the guest keeps it and every wait ends at its
   // deadline; killed, it loses it and publishing goes on.
-  guest->Send("lock");
-  ASSERT_EQ(guest->WaitFor("lock", kWaitMs), "lock 1");
+  ASSERT_EQ(Ask(*guest, "lock"), "lock 1");
   guest->Signal(SIGSTOP);
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < 20; ++i) EXPECT_FALSE(creator.Lock(10000));
@@ -209,48 +204,22 @@ TEST(LivelinkCrossProcessTest, BlockNameSquattedByAnotherUserIsSkipped) {
   ::shm_unlink(squatted.c_str());
 }
 
-// The system's link test sees the value from a link's start to its stop;
-// here: not before the first batch, written once per run (a value removed
-// meanwhile stays removed), and no name, no value.
-TEST(LivelinkCrossProcessTest, ALinkIsAnnouncedOncePerRunFromItsFirstBatch) {
-  const std::u16string name = UniqueName("announce");
-  LiveConnection connection;
-  ASSERT_EQ(connection.Create(name, 4), 0);
-  EXPECT_EQ(RegistryKind(name), -1);
-  EXPECT_EQ(connection.Announce(), 0);
-  EXPECT_EQ(RegistryKind(name), 1);
-  EXPECT_TRUE(Contains(connection.EnumConnections(1), name));
-  ASSERT_EQ(connection.UnregisterConnection(name), 0);
-  EXPECT_EQ(connection.Announce(), 0);
-  EXPECT_EQ(RegistryKind(name), -1);
-  EXPECT_EQ(connection.UnregisterConnection(name), -1);  // already gone
-  ASSERT_EQ(connection.Create(name, 4), 0);  // a new run announces again; Destroy removes it
-  EXPECT_EQ(connection.Announce(), 0);
-  EXPECT_EQ(RegistryKind(name), 1);
-  connection.Destroy();
-  EXPECT_EQ(RegistryKind(name), -1);
-  EXPECT_EQ(LiveConnection().Announce(), -1);  // never created: no name
-  EXPECT_EQ(connection.RegisterConnection(u""), -1);
-  EXPECT_FALSE(connection.ConnectionExists(u""));
-}
-
 // Links of other processes: refused to a second creator, joined as a guest,
 // and purged from the registry once their process is killed, never before.
+// Then a link of this process through its runs: announced from its first
+// batch (the system's link test sees the value from start to stop), once
+// per run (a value removed meanwhile stays removed), and no name, no value.
 TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
   const std::u16string alive = UniqueName("alive");
   const std::u16string killed = UniqueName("killed");
   auto keeper = StartPeer({"create", Narrow(alive), "4"}, "created 0");
   auto victim = StartPeer({"create", Narrow(killed), "4"}, "created 0");
-  ASSERT_NE(keeper, nullptr);
-  ASSERT_NE(victim, nullptr);
-  keeper->Send("announce");
-  victim->Send("announce");
-  ASSERT_EQ(keeper->WaitFor("announced", kWaitMs), "announced 0");
-  ASSERT_EQ(victim->WaitFor("announced", kWaitMs), "announced 0");
+  ASSERT_TRUE(keeper != nullptr && victim != nullptr);
+  LiveConnection observer;  // their values, as each link's first batch writes them
+  ASSERT_EQ(observer.RegisterConnection(alive) | observer.RegisterConnection(killed), 0);
 
   // Another process's link cannot be created again here; its name opens it
   // as a guest, which has no records of its own.
-  LiveConnection observer;
   EXPECT_EQ(observer.Create(alive, 16), -2);
   EXPECT_FALSE(observer.IsOpen());
   ASSERT_EQ(observer.Open(alive), 0);
@@ -294,6 +263,23 @@ TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
   keeper->Signal(SIGKILL);
   ASSERT_NE(keeper->Wait(kWaitMs), -1);
   LiveConnection fresh;
-  ASSERT_EQ(fresh.Create(UniqueName("fresh"), 4), 0);
+  const std::u16string name = UniqueName("fresh");
+  ASSERT_EQ(fresh.Create(name, 4), 0);
   EXPECT_EQ(RegistryKind(alive), -1);
+
+  EXPECT_EQ(RegistryKind(name), -1);
+  EXPECT_EQ(fresh.Announce(), 0);
+  EXPECT_EQ(RegistryKind(name), 1);
+  ASSERT_EQ(fresh.UnregisterConnection(name), 0);
+  EXPECT_EQ(fresh.Announce(), 0);
+  EXPECT_EQ(RegistryKind(name), -1);
+  EXPECT_EQ(fresh.UnregisterConnection(name), -1);  // already gone
+  ASSERT_EQ(fresh.Create(name, 4), 0);  // a new run announces again; Destroy removes it
+  EXPECT_EQ(fresh.Announce(), 0);
+  EXPECT_EQ(RegistryKind(name), 1);
+  fresh.Destroy();
+  EXPECT_EQ(RegistryKind(name), -1);
+  EXPECT_EQ(LiveConnection().Announce(), -1);  // never created: no name
+  EXPECT_EQ(fresh.RegisterConnection(u""), -1);
+  EXPECT_FALSE(fresh.ConnectionExists(u""));
 }

@@ -70,8 +70,7 @@ TEST_F(LivelinkNotifyTest, OnlyVisibleMainWindowsOfTheRenderersClassAreTargets) 
   for (const auto& r : renderers) {
     auto wrongClass = StartWindow(r.refused, false, r.program);
     auto hidden = StartWindow(r.accepted, true, r.program);
-    ASSERT_NE(wrongClass, nullptr);
-    ASSERT_NE(hidden, nullptr);
+    ASSERT_TRUE(wrongClass != nullptr && hidden != nullptr);
     EXPECT_TRUE(FindRendererWindows().empty());
     EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), -1);
     auto renderer = StartWindow(r.accepted, false, r.program);

@@ -8,8 +8,7 @@
 
 #include "util/hash.h"
 
-using util::HashData;
-using util::HashFileName;
+using namespace util;
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "isolation.h"
 #include "util/registry_values.h"
@@ -19,11 +20,9 @@ class RegistryValues : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_NE(key_, nullptr); }
   void TearDown() override { RegCloseKey(key_); }
-  void SetRaw(const char16_t* name, DWORD type, const void* data, DWORD bytes) {
-    ASSERT_EQ(RegSetValueExW(key_, name, 0, type, static_cast<const BYTE*>(data), bytes), 0);
-  }
-  void SetText(const char16_t* name, const std::u16string& text, bool withNul = true) {
-    SetRaw(name, REG_SZ, text.data(), static_cast<DWORD>((text.size() + (withNul ? 1 : 0)) * 2));
+  // Stores the first units of text (of a terminated buffer) as REG_SZ.
+  void SetText(HKEY key, const char16_t* name, const std::u16string& text, std::size_t units) {
+    ASSERT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), DWORD(units * 2)), 0);
   }
   const fs::path root_ = livelink_test::Isolated().root();
   HKEY key_ = OpenOrCreateKey(u"Software\\Torvik\\PluginSettings");
@@ -33,7 +32,7 @@ TEST_F(RegistryValues, OpenOrCreateKeyOpensOneKeyWhateverTheSpellingAndFailsAsNu
   EXPECT_TRUE(fs::is_directory(root_ / "hkcu" / "Software" / "Torvik" / "PluginSettings"));
   HKEY again = OpenOrCreateKey(u"SOFTWARE\\Torvik\\PluginSettings");
   ASSERT_NE(again, nullptr);
-  ASSERT_EQ(RegSetValueExW(again, u"OffsetType", 0, REG_SZ, reinterpret_cast<const BYTE*>(u"4"), 4), 0);
+  SetText(again, u"OffsetType", u"4", 2);
   RegCloseKey(again);
   std::u16string v;
   EXPECT_EQ(ReadStringValue(key_, u"offsettype", v), 0);
@@ -51,19 +50,16 @@ TEST_F(RegistryValues, OpenOrCreateKeyOpensOneKeyWhateverTheSpellingAndFailsAsNu
 // never past the 1024-byte buffer; one unit more than fits is "more data".
 TEST_F(RegistryValues, ReadStringValueStopsAtNulAndAtTheDataEnd) {
   std::u16string out;
-  SetRaw(u"Embedded", REG_SZ, u"ab\0cd", 10);
-  SetText(u"Full", std::u16string(512, u'x'), false);
-  SetText(u"Bare", u"abc", false);
-  SetText(u"Long", std::u16string(512, u'y'));
-  const struct {
-    const char16_t* name;
-    LSTATUS result;
-    std::u16string text;
-  } cases[] = {{u"embedded", 0, u"ab"}, {u"Full", 0, std::u16string(512, u'x')}, {u"Bare", 0, u"abc"},
-               {u"Missing", ERROR_FILE_NOT_FOUND, u""}, {u"Long", ERROR_MORE_DATA, u""}};  // failures empty out
-  for (const auto& c : cases) {
-    EXPECT_EQ(ReadStringValue(key_, c.name, out), c.result);
-    EXPECT_EQ(out, c.text);
+  SetText(key_, u"Embedded", std::u16string(u"ab\0cd", 5), 5);
+  SetText(key_, u"Full", std::u16string(512, u'x'), 512);
+  SetText(key_, u"Bare", u"abc", 3);
+  SetText(key_, u"Long", std::u16string(512, u'y'), 513);
+  const std::tuple<const char16_t*, LSTATUS, std::u16string> cases[] = {
+      {u"embedded", 0, u"ab"}, {u"Full", 0, std::u16string(512, u'x')}, {u"Bare", 0, u"abc"},
+      {u"Missing", ERROR_FILE_NOT_FOUND, u""}, {u"Long", ERROR_MORE_DATA, u""}};  // failures empty out
+  for (const auto& [name, result, text] : cases) {
+    EXPECT_EQ(ReadStringValue(key_, name, out), result);
+    EXPECT_EQ(out, text);
   }
 }
 

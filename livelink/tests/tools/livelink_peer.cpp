@@ -3,11 +3,11 @@
 //
 //   livelink_peer create NAME CAPACITY     -> "created RC"
 //   livelink_peer open NAME                -> "opened RC"
-//   livelink_peer scribble NAME SEED MS    -> "scribbling", then "done N"
+//   livelink_peer scribble NAME SEED       -> "opened RC", "scribbling" (until killed)
 //
 // Commands: "block SIZE TEXT" (CreateBlock owned by record 1, TEXT written at
 // its start) -> "block ID"; "read ID" -> "read TEXT" or "read -"; "lock" ->
-// "lock 1|0" (Lock(0)); "unlock" -> "unlocked"; "announce" -> "announced RC";
+// "lock 1|0" (Lock(0)); "unlock" -> "unlocked";
 // "end" -> "ended" (sets the closed flag); "foreground" -> "foreground 1|0"
 // (IsOwnerForeground); "growblock ID" -> "growing", then "grown N" (opens the
 // block, then grows its object page by page until the next input line, N
@@ -17,7 +17,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,26 +66,18 @@ int Serve(LiveConnection& connection) {
         void* view = connection.OpenBlock(id);
         if (view != nullptr) std::memcpy(view, text, std::min<std::size_t>(std::strlen(text) + 1, size));
       }
-      char answer[64];
-      std::snprintf(answer, sizeof answer, "block %u", id);
-      Say(answer);
+      Say("block " + std::to_string(id));
     } else if (verb == "read") {
       unsigned long id = 0;
       std::sscanf(line.c_str(), "read %lu", &id);
       const auto* view = static_cast<const char*>(connection.OpenBlock(static_cast<std::uint32_t>(id)));
       const std::size_t size = connection.GetBlockSize(static_cast<std::uint32_t>(id));
-      if (view == nullptr || size == 0) {
-        Say("read -");
-      } else {
-        Say("read " + std::string(view, strnlen(view, size)));
-      }
+      Say(view == nullptr || size == 0 ? "read -" : "read " + std::string(view, strnlen(view, size)));
     } else if (verb == "lock") {
       Say(connection.Lock(0) ? "lock 1" : "lock 0");
     } else if (verb == "unlock") {
       connection.Unlock();
       Say("unlocked");
-    } else if (verb == "announce") {
-      Say("announced " + std::to_string(connection.Announce()));
     } else if (verb == "foreground") {
       Say(connection.IsOwnerForeground() ? "foreground 1" : "foreground 0");
     } else if (verb == "end") {
@@ -98,19 +89,17 @@ int Serve(LiveConnection& connection) {
 }
 
 // Writes random values over the header and the record heads of an open
-// area for a while; the test reads the area as a guest meanwhile.
-int Scribble(LiveConnection& connection, unsigned seed, int milliseconds) {
+// area until killed; the test reads the area as a guest meanwhile.
+[[noreturn]] void Scribble(LiveConnection& connection, unsigned seed) {
   std::mt19937 random(seed);
   auto* base = reinterpret_cast<std::uint8_t*>(connection.Area().header());
   const std::size_t bytes = connection.MappedBytes();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   // Values that hit the interesting edges more often than uniform noise.
   const std::uint32_t edges[] = {0, 1, 2, 19, 20, 21, 2047, 2048, 2049, 0x7FFFFFFF, 0x80000000u,
                                  0xFFFFFFFFu, CorvantaAPI::kTypeHead, CorvantaAPI::kTypeStat,
                                  CorvantaAPI::kTypeView, CorvantaAPI::kTypeSurface};
   Say("scribbling");
-  unsigned long writes = 0;
-  while (std::chrono::steady_clock::now() < deadline) {
+  for (;;) {
     std::uint32_t value = (random() % 2) ? edges[random() % std::size(edges)]
                                          : static_cast<std::uint32_t>(random());
     std::size_t offset;
@@ -123,10 +112,7 @@ int Scribble(LiveConnection& connection, unsigned seed, int milliseconds) {
     }
     if (offset + 4 > bytes) continue;
     __atomic_store_n(reinterpret_cast<std::uint32_t*>(base + offset), value, __ATOMIC_RELAXED);
-    ++writes;
   }
-  Say("done " + std::to_string(writes));
-  return 0;
 }
 
 }  // namespace
@@ -143,19 +129,12 @@ int main(int argc, char** argv) {
     Say("created " + std::to_string(rc));
     return rc == 0 ? Serve(connection) : 1;
   }
-  if (mode == "open") {
+  if (mode == "open" || (mode == "scribble" && argc >= 4)) {
     const int rc = connection.Open(Widen(argv[2]));
     Say("opened " + std::to_string(rc));
-    return rc == 0 ? Serve(connection) : 1;
-  }
-  if (mode == "scribble" && argc >= 5) {
-    const int rc = connection.Open(Widen(argv[2]));
-    if (rc != 0) {
-      Say("opened " + std::to_string(rc));
-      return 1;
-    }
-    return Scribble(connection, static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)),
-                    std::atoi(argv[4]));
+    if (rc != 0) return 1;
+    if (mode == "scribble") Scribble(connection, static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)));
+    return Serve(connection);
   }
   std::fprintf(stderr, "livelink_peer: unknown mode or missing arguments\n");
   return 2;
