@@ -41,7 +41,16 @@ using Clock = std::chrono::steady_clock;
 using json = nlohmann::json;
 namespace fs = std::filesystem;
 
-fs::path SignalDir() { return fs::path(std::getenv("CORV_RUNTIME_DIR")) / "hostsim-signals"; }
+// Lets hostsim's script past its next "await next". The folder is made here
+// when hostsim has not made it yet; false when the signal cannot be written.
+bool Next() {
+  const fs::path folder = fs::path(std::getenv("CORV_RUNTIME_DIR")) / "hostsim-signals";
+  std::error_code ignored;
+  fs::create_directories(folder, ignored);
+  std::ofstream signal(folder / "next");
+  signal << "1";
+  return signal.good();
+}
 
 // velmar's events as they come, kept so that a page report read while
 // waiting for an update is there when it is asked for.
@@ -91,7 +100,11 @@ Stats Summarise(std::vector<double> v) {
 struct Split {
   std::vector<double> total, read, toPage, apply, draw;
   void Add(const json& update, const json& page) {
-    const double wake = page.value("wakeAt", 0.0), readDone = update.value("at", 0.0);
+    // velmar prints its update event after it has handed the update to the
+    // page's thread (and digested it for the event): the read's own end is
+    // its start plus its length.
+    const double wake = page.value("wakeAt", 0.0);
+    const double readDone = update.value("readAt", 0.0) + update.value("readMs", 0.0);
     const double first = page.value("firstFrameAt", 0.0), applied = page.value("appliedAt", 0.0);
     const double shown = page.value("shownAt", 0.0);
     total.push_back(page.value("delayMs", shown - wake));
@@ -170,7 +183,7 @@ int main(int argc, char** argv) {
   }
 
   const std::string pln = (dir / "Office.pln").string();
-  std::string script = "open " + obj + "\nsaveas " + pln + "\nwindow 3d\nawait next 600000\nmenu 32101\n";
+  std::string script = "open " + obj + "\nsaveas " + pln + "\nwindow 3d\nmenu 32101\n";
   for (int i = 0; i < edits; ++i) {
     const std::string& guid = elementOf[i % 2 == 1 ? big : small];
     const double dz = (i / 2) % 2 == 0 ? 0.01 : -0.01;
@@ -198,11 +211,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "live_bench: cannot start hostsim\n");
     return 1;
   }
-  // The page is open before the link starts, as a user's would be.
-  std::ofstream(SignalDir() / "next") << "1";
+  // The page was open before the link started, as a user's would be.
   const long long all = static_cast<long long>(summary.triangles);
   const json complete = events.Next(
-      "update", [&](const json& e) { return e["scene"].value("triangles", 0LL) >= all; }, &at, 600000);
+      "update", [&](const json& e) { return e["scene"].value("triangles", 0LL) >= all; }, &at, 300000);
   if (!complete.is_object()) {
     std::fprintf(stderr, "live_bench: velmar never held the whole building\n");
     return 1;
@@ -218,12 +230,17 @@ int main(int argc, char** argv) {
   Split start;
   start.Add(complete, first);
   const double appearMs = first.value("shownAt", 0.0) - complete.value("at", 0.0);
+  const double appearFromReadMs =
+      first.value("shownAt", 0.0) - complete.value("readAt", 0.0) - complete.value("readMs", 0.0);
 
   Split smallEdits, bigEdits;
   for (int i = 0; i < edits; ++i) {
     // A quiet moment between edits, as a user's.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    std::ofstream(SignalDir() / "next") << "1";
+    if (!Next()) {
+      std::fprintf(stderr, "live_bench: cannot signal hostsim\n");
+      return 1;
+    }
     const json update = events.Next(
         "update", [](const json& e) { return e["read"].value("geometries", 0) > 0; }, &at, 60000);
     const std::uint32_t n = update.is_object() ? update.value("live", 0u) : 0;
@@ -235,7 +252,7 @@ int main(int argc, char** argv) {
     }
     (i % 2 == 1 ? bigEdits : smallEdits).Add(update, page);
   }
-  std::ofstream(SignalDir() / "next") << "1";
+  Next();
   host->Wait(60000);
 
   std::printf("building: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
@@ -244,8 +261,8 @@ int main(int argc, char** argv) {
               small, static_cast<unsigned long long>(trianglesOf[small]), big,
               static_cast<unsigned long long>(trianglesOf[big]));
   std::printf("first complete update (velmar's event) to the page's frame: %.1f ms (goal <= 3000 ms); "
-              "%.1f MB in %d frames\n",
-              appearMs, first.value("bytes", 0.0) / 1e6, first.value("frames", 0));
+              "from the end of velmar's read: %.1f ms; %.1f MB in %d frames\n",
+              appearMs, appearFromReadMs, first.value("bytes", 0.0) / 1e6, first.value("frames", 0));
   start.Print("first complete update, from velmar's wake-up");
   smallEdits.Print("edit, small material, wake-up to the page's frame (goal p95 <= 100 ms)");
   bigEdits.Print("edit, big material, wake-up to the page's frame (goal p95 <= 100 ms)");
