@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -152,12 +153,32 @@ bool Browser::Open(const std::string& url, int width, int height, std::string* e
   Call("Emulation.setDeviceMetricsOverride",
        {{"width", width}, {"height", height}, {"deviceScaleFactor", 1}, {"mobile", false}}, 30000, error);
   Call("Page.enable", json::object(), 30000, error);
+  Call("Page.setLifecycleEventsEnabled", {{"enabled", true}}, 30000, error);
   const json navigated = Call("Page.navigate", {{"url", url}}, 60000, error);
   if (!navigated.is_object() || navigated.contains("errorText")) {
     if (navigated.is_object()) *error = navigated.value("errorText", "navigation failed");
     return false;
   }
+  // The answer comes when the new document is committed, before its HTML is
+  // parsed and its scripts have run: a question asked then finds no page.
+  // Its load event (of this navigation, not of about:blank) says they have.
+  const std::string loader = navigated.value("loaderId", "");
+  const auto end = Clock::now() + std::chrono::milliseconds(60000);
+  std::string message;
+  while (std::find(loaded_.begin(), loaded_.end(), loader) == loaded_.end()) {
+    if (!ReadMessage(&message, MsLeft(end))) {
+      *error = "the page did not load";
+      return false;
+    }
+    Note(json::parse(message, nullptr, false));
+  }
   return true;
+}
+
+void Browser::Note(const json& event) {
+  if (!event.is_object() || event.value("method", "") != "Page.lifecycleEvent") return;
+  const json& params = event.value("params", json::object());
+  if (params.value("name", "") == "load") loaded_.push_back(params.value("loaderId", ""));
 }
 
 bool Browser::ReadMessage(std::string* message, int timeoutMs) {
@@ -196,7 +217,10 @@ json Browser::Call(const std::string& method, json params, int timeoutMs, std::s
   std::string message;
   while (ReadMessage(&message, MsLeft(end))) {
     json answer = json::parse(message, nullptr, false);
-    if (!answer.is_object() || answer.value("id", -1) != id) continue;  // events, other answers
+    if (!answer.is_object() || answer.value("id", -1) != id) {  // events, other answers
+      Note(answer);
+      continue;
+    }
     if (answer.contains("error")) {
       if (error) *error = method + ": " + answer["error"].dump();
       return nullptr;

@@ -26,8 +26,9 @@ class Browser {
   Browser(const Browser&) = delete;
   Browser& operator=(const Browser&) = delete;
 
-  // Starts Chromium with a viewport of width x height and opens url in it.
-  // False with *error when it cannot start or the page does not load.
+  // Starts Chromium with a viewport of width x height, opens url in it and
+  // waits for the page's load event (its scripts have run). False with
+  // *error when it cannot start or the page does not load within 60 s.
   bool Open(const std::string& url, int width, int height, std::string* error);
   // Evaluates a JavaScript expression in the page, waiting for a promise it
   // returns; its value, or null (with *error) on an exception or timeout.
@@ -42,12 +43,16 @@ class Browser {
   nlohmann::json Call(const std::string& method, nlohmann::json params, int timeoutMs, std::string* error,
                       bool inPage = true);
   bool ReadMessage(std::string* message, int timeoutMs);
+  // Keeps what later calls wait for from an event read meanwhile: the
+  // loaders whose documents have loaded.
+  void Note(const nlohmann::json& event);
 
   pid_t pid_ = -1;
   int toBrowser_ = -1, fromBrowser_ = -1;
   std::string profile_;
   std::string buffered_;
   std::string session_;
+  std::vector<std::string> loaded_;
   int nextId_ = 0;
 };
 

@@ -1,0 +1,272 @@
+// The live view end to end, timed between real processes: hostsim with the
+// add-on links a generated building to "velmar serve", headless Chromium
+// (software WebGL) holds its page open, and this program reads velmar's
+// events, among them the page's own reports of what it showed ("page", on
+// the page's wall clock, the same machine's as velmar's). It measures
+//   - first appearance: from velmar's update event of the link's first
+//     complete update (velmar holds every triangle) to the page's frame
+//     that shows it; and from velmar's wake-up for it (delayMs);
+//   - edit: one-element edits, from velmar's wake-up to the page's frame
+//     (the page's delayMs), for an element of a small material and one of
+//     the material that holds most triangles (its whole surface is resent).
+// For each it splits the time: velmar's read, velmar to the page's first
+// frame (encoding, socket), the page's parse and upload until it draws,
+// the draw until the next frame is on screen. Reports medians and p95.
+//
+//   live_bench [--triangles N] [--edits K]
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "building_generator.h"
+#include "child_process.h"
+#include "hostmodel/import.h"
+#include "hostmodel/model.h"
+#include "isolation.h"
+#include "live_browser.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using json = nlohmann::json;
+namespace fs = std::filesystem;
+
+// Lets hostsim's script past its next "await next". The folder is made here
+// when hostsim has not made it yet; false when the signal cannot be written.
+bool Next() {
+  const fs::path folder = fs::path(std::getenv("CORV_RUNTIME_DIR")) / "hostsim-signals";
+  std::error_code ignored;
+  fs::create_directories(folder, ignored);
+  std::ofstream signal(folder / "next");
+  signal << "1";
+  return signal.good();
+}
+
+// velmar's events as they come, kept so that a page report read while
+// waiting for an update is there when it is asked for.
+class Events {
+ public:
+  explicit Events(livelink_test::ChildProcess& velmar) : velmar_(velmar) {}
+  // The first event of that kind from position *from on for which accept
+  // holds; null after timeoutMs. *from moves past it.
+  template <typename Accept>
+  json Next(const std::string& event, Accept accept, std::size_t* from, int timeoutMs) {
+    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;; ++*from) {
+      while (*from == all_.size()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        std::string line;
+        if (left <= 0 || !velmar_.ReadLine(&line, static_cast<int>(left))) return nullptr;
+        json value = json::parse(line, nullptr, false);
+        if (value.is_object()) all_.push_back(std::move(value));
+      }
+      const json& e = all_[*from];
+      if (e.value("event", "") == event && accept(e)) return all_[(*from)++];
+    }
+  }
+
+ private:
+  livelink_test::ChildProcess& velmar_;
+  std::vector<json> all_;
+};
+
+struct Stats {
+  double median = 0, p95 = 0, max = 0;
+};
+
+Stats Summarise(std::vector<double> v) {
+  Stats s;
+  if (v.empty()) return s;
+  std::sort(v.begin(), v.end());
+  auto at = [&](double q) { return v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))]; };
+  s.median = at(0.5);
+  s.p95 = at(0.95);
+  s.max = v.back();
+  return s;
+}
+
+// Where an update's time went, from velmar's update event and the page's
+// report of the frame that showed it (all wall-clock milliseconds).
+struct Split {
+  std::vector<double> total, read, toPage, apply, draw;
+  void Add(const json& update, const json& page) {
+    // velmar prints its update event after it has handed the update to the
+    // page's thread (and digested it for the event): the read's own end is
+    // its start plus its length.
+    const double wake = page.value("wakeAt", 0.0);
+    const double readDone = update.value("readAt", 0.0) + update.value("readMs", 0.0);
+    const double first = page.value("firstFrameAt", 0.0), applied = page.value("appliedAt", 0.0);
+    const double shown = page.value("shownAt", 0.0);
+    total.push_back(page.value("delayMs", shown - wake));
+    read.push_back(readDone - wake);
+    toPage.push_back(first - readDone);
+    apply.push_back(applied - first);
+    draw.push_back(shown - applied);
+  }
+  void Print(const char* what) const {
+    const Stats t = Summarise(total), r = Summarise(read), s = Summarise(toPage), a = Summarise(apply),
+                d = Summarise(draw);
+    std::printf("%s: median %.1f ms, p95 %.1f, max %.1f (%zu)\n", what, t.median, t.p95, t.max, total.size());
+    std::printf("    median / p95: velmar's read %.1f / %.1f, to the page's first frame %.1f / %.1f,"
+                " the page's parse and upload %.1f / %.1f, draw to shown %.1f / %.1f\n",
+                r.median, r.p95, s.median, s.p95, a.median, a.p95, d.median, d.p95);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::uint64_t triangles = 1'500'000;
+  int edits = 20;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string a = argv[i];
+    if (a == "--triangles") triangles = std::strtoull(argv[i + 1], nullptr, 10);
+    if (a == "--edits") edits = std::atoi(argv[i + 1]);
+  }
+  if (live_test::Browser::Program().empty()) {
+    std::fprintf(stderr, "live_bench: no Chromium (scripts/install-deps.sh installs it)\n");
+    return 2;
+  }
+  livelink_test::Isolated();
+  const fs::path dir = fs::temp_directory_path() / ("corv-live-bench-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string obj = (dir / "Office.obj").string();
+  bench::BuildingOptions options;
+  options.triangles = triangles;
+  bench::BuildingSummary summary;
+  std::string error;
+  if (!bench::WriteBuilding(obj, options, &summary, &error)) {
+    std::fprintf(stderr, "live_bench: %s\n", error.c_str());
+    return 1;
+  }
+  // The elements to edit, as the host imports them: the smallest element of
+  // the material with fewest triangles and of the one with most.
+  auto imported = hostmodel::ImportModel(obj);
+  if (!imported.ok()) {
+    std::fprintf(stderr, "live_bench: import: %s\n", imported.error().c_str());
+    return 1;
+  }
+  std::map<std::int32_t, std::uint64_t> trianglesOf, smallestOf;
+  std::map<std::int32_t, std::string> elementOf;
+  for (const auto& e : imported.value().elements) {
+    std::map<std::int32_t, std::uint64_t> own;
+    for (const auto& b : e.bodies)
+      for (const auto& p : b.polygons)
+        for (const auto& piece : p.convexPieces)
+          if (piece.size() >= 3) own[p.materialIndex] += piece.size() - 2;
+    if (own.size() != 1) continue;  // one element, one material: the edit touches one surface
+    const auto [mat, n] = *own.begin();
+    trianglesOf[mat] += n;
+    if (!elementOf.count(mat) || n < smallestOf[mat]) {
+      elementOf[mat] = e.guid.ToString();
+      smallestOf[mat] = n;
+    }
+  }
+  std::int32_t big = 0, small = 0;
+  for (const auto& [mat, n] : trianglesOf) {
+    if (big == 0 || n > trianglesOf[big]) big = mat;
+    if (small == 0 || n < trianglesOf[small]) small = mat;
+  }
+  if (big == 0 || small == 0 || big == small) {
+    std::fprintf(stderr, "live_bench: the building has no single-material elements to edit\n");
+    return 1;
+  }
+
+  const std::string pln = (dir / "Office.pln").string();
+  std::string script = "open " + obj + "\nsaveas " + pln + "\nwindow 3d\nmenu 32101\n";
+  for (int i = 0; i < edits; ++i) {
+    const std::string& guid = elementOf[i % 2 == 1 ? big : small];
+    const double dz = (i / 2) % 2 == 0 ? 0.01 : -0.01;
+    script += "await next 60000\nedit move " + guid + " 0 0 " + std::to_string(dz) + "\n";
+  }
+  script += "await next 60000\nmenu 32103\n";
+  const std::string scriptPath = (dir / "bench.hs").string();
+  std::ofstream(scriptPath) << script;
+
+  auto velmar = livelink_test::ChildProcess::Start(VELMAR_PROGRAM, {"--json", "serve", "--port", "0"});
+  if (!velmar) {
+    std::fprintf(stderr, "live_bench: cannot start velmar\n");
+    return 1;
+  }
+  Events events(*velmar);
+  std::size_t at = 0;
+  const json serving = events.Next("serving", [](const json&) { return true; }, &at, 30000);
+  live_test::Browser browser;
+  if (!serving.is_object() || !browser.Open(serving["url"], 960, 720, &error)) {
+    std::fprintf(stderr, "live_bench: the page did not open: %s\n", error.c_str());
+    return 1;
+  }
+  auto host = livelink_test::ChildProcess::Start(CORV_HOSTSIM, {"--quiet", "--addon", CORV_ADDON, "run", scriptPath});
+  if (!host) {
+    std::fprintf(stderr, "live_bench: cannot start hostsim\n");
+    return 1;
+  }
+  // The page was open before the link started, as a user's would be.
+  const long long all = static_cast<long long>(summary.triangles);
+  const json complete = events.Next(
+      "update", [&](const json& e) { return e["scene"].value("triangles", 0LL) >= all; }, &at, 300000);
+  if (!complete.is_object()) {
+    std::fprintf(stderr, "live_bench: velmar never held the whole building\n");
+    return 1;
+  }
+  const std::uint32_t live = complete.value("live", 0u);
+  std::size_t pageAt = 0;
+  const json first = events.Next(
+      "page", [&](const json& e) { return e.value("update", 0u) >= live; }, &pageAt, 120000);
+  if (!first.is_object()) {
+    std::fprintf(stderr, "live_bench: the page never showed update %u\n", live);
+    return 1;
+  }
+  Split start;
+  start.Add(complete, first);
+  const double appearMs = first.value("shownAt", 0.0) - complete.value("at", 0.0);
+  const double appearFromReadMs =
+      first.value("shownAt", 0.0) - complete.value("readAt", 0.0) - complete.value("readMs", 0.0);
+
+  Split smallEdits, bigEdits;
+  for (int i = 0; i < edits; ++i) {
+    // A quiet moment between edits, as a user's.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (!Next()) {
+      std::fprintf(stderr, "live_bench: cannot signal hostsim\n");
+      return 1;
+    }
+    const json update = events.Next(
+        "update", [](const json& e) { return e["read"].value("geometries", 0) > 0; }, &at, 60000);
+    const std::uint32_t n = update.is_object() ? update.value("live", 0u) : 0;
+    const json page =
+        events.Next("page", [&](const json& e) { return e.value("update", 0u) >= n; }, &pageAt, 60000);
+    if (n == 0 || !page.is_object()) {
+      std::fprintf(stderr, "live_bench: edit %d did not reach the page\n", i);
+      return 1;
+    }
+    (i % 2 == 1 ? bigEdits : smallEdits).Add(update, page);
+  }
+  Next();
+  host->Wait(60000);
+
+  std::printf("building: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
+              "(%llu triangles)\n",
+              static_cast<unsigned long long>(summary.triangles), static_cast<unsigned long long>(summary.objects),
+              small, static_cast<unsigned long long>(trianglesOf[small]), big,
+              static_cast<unsigned long long>(trianglesOf[big]));
+  std::printf("first complete update (velmar's event) to the page's frame: %.1f ms (goal <= 3000 ms); "
+              "from the end of velmar's read: %.1f ms; %.1f MB in %d frames\n",
+              appearMs, appearFromReadMs, first.value("bytes", 0.0) / 1e6, first.value("frames", 0));
+  start.Print("first complete update, from velmar's wake-up");
+  smallEdits.Print("edit, small material, wake-up to the page's frame (goal p95 <= 100 ms)");
+  bigEdits.Print("edit, big material, wake-up to the page's frame (goal p95 <= 100 ms)");
+  std::fflush(stdout);
+  fs::remove_all(dir);
+  return 0;
+}
