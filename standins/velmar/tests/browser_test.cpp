@@ -27,6 +27,7 @@
 #include "isolation.h"
 #include "live_browser.h"
 #include "picture.h"
+#include "tools/velmar_peer.h"
 
 using live_test::Browser;
 using livelink_test::ChildProcess;
@@ -172,17 +173,7 @@ class BrowserTest : public ::testing::Test {
   }
 
   void Host(const std::string& command) {
-    const std::string marker = "browser test step " + std::to_string(++steps_);
-    ASSERT_TRUE(host_->Send(command)) << command;
-    ASSERT_TRUE(host_->Send("echo " + marker));
-    std::string line;
-    for (;;) {
-      ASSERT_TRUE(host_->ReadLine(&line, kWaitMs)) << "hostsim did not finish " << command;
-      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-      if (line.rfind("echo", 0) == 0 && line.size() >= marker.size() &&
-          line.compare(line.size() - marker.size(), marker.size(), marker) == 0)
-        return;
-    }
+    ASSERT_TRUE(velmar_test::RunHostCommand(*host_, command, "browser test step " + std::to_string(++steps_), kWaitMs));
   }
 
   // The page's screenshot of the update velmar numbered `update` or a

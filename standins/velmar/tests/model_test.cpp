@@ -166,17 +166,7 @@ class ModelTest : public ::testing::Test {
 
   // Runs one hostsim command and waits until it has run.
   void Host(const std::string& command) {
-    const std::string marker = "model test step " + std::to_string(++steps_);
-    ASSERT_TRUE(host_->Send(command)) << command;
-    ASSERT_TRUE(host_->Send("echo " + marker));
-    std::string line;
-    for (;;) {
-      ASSERT_TRUE(host_->ReadLine(&line, kWaitMs)) << "hostsim did not finish " << command;
-      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-      if (line.rfind("echo", 0) == 0 && line.size() >= marker.size() &&
-          line.compare(line.size() - marker.size(), marker.size(), marker) == 0)
-        return;
-    }
+    ASSERT_TRUE(velmar_test::RunHostCommand(*host_, command, "model test step " + std::to_string(++steps_), kWaitMs));
   }
   // What the host holds now, as it saves it.
   hostmodel::Project Saved() {

@@ -42,6 +42,28 @@ inline json NextEvent(ChildProcess& child, const std::string& event, int timeout
   return NextEvent(child, event, [](const json&) { return true; }, timeoutMs);
 }
 
+// Sends one command to a hostsim run with --echo and waits until hostsim
+// has run it: an echo of a marker of its own follows it, and hostsim
+// answers commands in order. False (and a test failure) when hostsim does
+// not get that far within the time.
+inline bool RunHostCommand(ChildProcess& host, const std::string& command, const std::string& marker,
+                           int timeoutMs) {
+  if (!host.Send(command) || !host.Send("echo " + marker)) {
+    ADD_FAILURE() << "hostsim did not take " << command;
+    return false;
+  }
+  for (std::string line;;) {
+    if (!host.ReadLine(&line, timeoutMs)) {
+      ADD_FAILURE() << "hostsim did not finish " << command;
+      return false;
+    }
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (line.rfind("echo", 0) == 0 && line.size() >= marker.size() &&
+        line.compare(line.size() - marker.size(), marker.size(), marker) == 0)
+      return true;
+  }
+}
+
 #ifdef VELMAR_PUBLISHER
 // The test publisher (velmar_test_publisher) on a link of that name; a
 // command it does not understand fails the test.
