@@ -1,5 +1,7 @@
 #include "live_browser.h"
 
+#include "base/base64.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -24,32 +26,6 @@ namespace {
 int MsLeft(Clock::time_point end) {
   return static_cast<int>(
       std::max<long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count()));
-}
-
-std::vector<std::uint8_t> FromBase64(const std::string& text) {
-  auto value = [](char c) -> int {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-  };
-  std::vector<std::uint8_t> bytes;
-  bytes.reserve(text.size() * 3 / 4);
-  unsigned bits = 0;
-  int count = 0;
-  for (char c : text) {
-    const int v = value(c);
-    if (v < 0) continue;  // padding, line breaks
-    bits = bits << 6 | static_cast<unsigned>(v);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      bytes.push_back(static_cast<std::uint8_t>(bits >> count));
-    }
-  }
-  return bytes;
 }
 
 }  // namespace
@@ -259,7 +235,9 @@ std::vector<std::uint8_t> Browser::Screenshot(int timeoutMs) {
   std::string error;
   const json shot = Call("Page.captureScreenshot", {{"format", "png"}}, timeoutMs, &error);
   if (!shot.is_object() || !shot.contains("data")) return {};
-  return FromBase64(shot["data"].get<std::string>());
+  // Chromium's screenshot is one base64 text without line breaks; a text
+  // that does not decode is no picture.
+  return base::Base64Decode(shot["data"].get<std::string>()).value_or(std::vector<std::uint8_t>{});
 }
 
 }  // namespace live_test

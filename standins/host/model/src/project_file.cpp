@@ -14,7 +14,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "base64.h"
+#include "base/base64.h"
 #include "element_text.h"
 #include "hostmodel/image.h"
 
@@ -256,7 +256,7 @@ Texture ReadTexture(const Json& j, const Path& p, const fs::path& baseDir) {
     if (static_cast<std::uint64_t>(t.width) * static_cast<std::uint64_t>(t.height) > kMaxImagePixels)
       Fail(q, "pixel map too large");
     std::string data = Str(Required(*pixels, q, "argb"), q / "argb");
-    auto bytes = detail::Base64Decode(data);
+    auto bytes = base::Base64Decode(data);
     if (!bytes) Fail(q / "argb", "not valid base64");
     std::size_t need = static_cast<std::size_t>(t.width) * static_cast<std::size_t>(t.height) * 4;
     if (bytes->size() != need)
@@ -528,7 +528,7 @@ std::string DocumentHead(const Project& project, const ProjectState& s, const st
     if (!t.filePath.empty())
       jt["file"] = RelativeIfBelow(t.filePath, baseDir);
     else
-      jt["pixels"] = {{"width", t.width}, {"height", t.height}, {"argb", detail::Base64Encode(t.pixels)}};
+      jt["pixels"] = {{"width", t.width}, {"height", t.height}, {"argb", base::Base64Encode(t.pixels)}};
     jt["pixelType"] = t.pixelType;
     jt["hasAlphaChannel"] = t.hasAlphaChannel;
     jt["transparentPattern"] = t.transparentPattern;

@@ -4,6 +4,8 @@
 #include "resc/png_image.h"
 #include "resc/resources.h"
 
+#include "base/base64.h"
+
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
@@ -87,7 +89,7 @@ CompileResult Compile(const std::string& sourceText, const std::string& sourcePa
         result.error = where + ": expected {\"file\": ...} or {\"draw\": {...}}";
         return result;
       }
-      it.value() = json{{"png", Base64Encode(png)}};
+      it.value() = json{{"png", base::Base64Encode(png)}};
     }
   }
   ParseResult parsed = Parse(root.dump());

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/base64.h"
 #include "base/utf.h"
 
 namespace resc {
@@ -217,7 +218,9 @@ ResourceSet ParseSet(const json& root) {
       const json& data = Member(j, "png", where);
       if (!data.is_string()) Fail(where + ".png", "expected base64 text");
       Icon icon;
-      if (!Base64Decode(data.get<std::string>(), &icon.png)) Fail(where + ".png", "bad base64");
+      auto png = base::Base64Decode(data.get<std::string>());
+      if (!png) Fail(where + ".png", "bad base64");
+      icon.png = std::move(*png);
       if (!PngSize(icon.png, &icon.width, &icon.height)) Fail(where + ".png", "not a PNG image");
       set.icons[id] = std::move(icon);
     }
@@ -319,7 +322,7 @@ std::string Serialise(const ResourceSet& set) {
     }
     root["help"][std::to_string(id)] = a;
   }
-  for (const auto& [id, icon] : set.icons) root["icons"][std::to_string(id)] = {{"png", Base64Encode(icon.png)}};
+  for (const auto& [id, icon] : set.icons) root["icons"][std::to_string(id)] = {{"png", base::Base64Encode(icon.png)}};
   return root.dump(1);
 }
 
@@ -342,51 +345,6 @@ MenuItemText SplitMenuItem(std::u16string_view raw) {
   }
   out.icon = digits ? icon : 0;
   return out;
-}
-
-static constexpr char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-std::string Base64Encode(const std::vector<std::uint8_t>& bytes) {
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    std::uint32_t v = bytes[i] << 16;
-    if (i + 1 < bytes.size()) v |= bytes[i + 1] << 8;
-    if (i + 2 < bytes.size()) v |= bytes[i + 2];
-    out.push_back(kB64[(v >> 18) & 63]);
-    out.push_back(kB64[(v >> 12) & 63]);
-    out.push_back(i + 1 < bytes.size() ? kB64[(v >> 6) & 63] : '=');
-    out.push_back(i + 2 < bytes.size() ? kB64[v & 63] : '=');
-  }
-  return out;
-}
-
-bool Base64Decode(std::string_view text, std::vector<std::uint8_t>* out) {
-  out->clear();
-  if (text.size() % 4 != 0) return false;
-  out->reserve(text.size() / 4 * 3);
-  for (std::size_t i = 0; i < text.size(); i += 4) {
-    std::uint32_t v = 0;
-    int pad = 0;
-    for (int k = 0; k < 4; ++k) {
-      char c = text[i + k];
-      int d;
-      if (c == '=' && k >= 2 && i + 4 == text.size()) {
-        d = 0;
-        ++pad;
-      } else {
-        if (pad) return false;  // data after padding
-        const char* p = c ? std::strchr(kB64, c) : nullptr;
-        if (!p) return false;
-        d = static_cast<int>(p - kB64);
-      }
-      v = (v << 6) | static_cast<std::uint32_t>(d);
-    }
-    out->push_back(static_cast<std::uint8_t>(v >> 16));
-    if (pad < 2) out->push_back(static_cast<std::uint8_t>(v >> 8));
-    if (pad < 1) out->push_back(static_cast<std::uint8_t>(v));
-  }
-  return true;
 }
 
 bool PngSize(const std::vector<std::uint8_t>& png, int* width, int* height) {

@@ -108,10 +108,6 @@ struct MenuItemText {
 };
 MenuItemText SplitMenuItem(std::u16string_view raw);
 
-std::string Base64Encode(const std::vector<std::uint8_t>& bytes);
-// False on characters outside the alphabet or a bad length.
-bool Base64Decode(std::string_view text, std::vector<std::uint8_t>* out);
-
 // Reads width and height from a PNG's header; false when the bytes are not a
 // PNG or are cut short.
 bool PngSize(const std::vector<std::uint8_t>& png, int* width, int* height);

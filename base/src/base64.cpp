@@ -1,6 +1,6 @@
-#include "base64.h"
+#include "base/base64.h"
 
-namespace hostmodel::detail {
+namespace base {
 
 namespace {
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -65,4 +65,4 @@ std::optional<std::vector<std::uint8_t>> Base64Decode(std::string_view text) {
   return out;
 }
 
-}  // namespace hostmodel::detail
+}  // namespace base

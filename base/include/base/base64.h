@@ -1,4 +1,5 @@
-// Base64 (RFC 4648, with padding) for pixel maps embedded in project files.
+// Base64 (RFC 4648, with padding): pixel maps in project and resource files,
+// screenshots from a browser.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-namespace hostmodel::detail {
+namespace base {
 
 std::string Base64Encode(std::span<const std::uint8_t> bytes);
 // nullopt on any character outside the alphabet, bad padding or a length
 // that is not a multiple of four.
 std::optional<std::vector<std::uint8_t>> Base64Decode(std::string_view text);
 
-}  // namespace hostmodel::detail
+}  // namespace base
