@@ -67,11 +67,26 @@ MeshInfo* Fan(BodyInfo& body, int n, bool doubleSided, float base = 0) {
   return Fill(new MeshInfo(&body, kDefaultMaterialKey, false, 0), vertices, std::move(indices), doubleSided);
 }
 
-hostmodel::Body Square() {
+// A body of these polygons over these vertices (the unit square by
+// default), its one polygon normal host +z.
+hostmodel::Body Flat(std::vector<hostmodel::Polygon> polygons,
+                     std::vector<hostmodel::Vec3> vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}},
+                     std::vector<hostmodel::Vec3> vertexNormals = {}, std::vector<hostmodel::Vec2> texCoords = {}) {
   hostmodel::Body b;
-  b.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+  b.vertices = std::move(vertices);
   b.polygonNormals = {{0, 0, 1}};
+  b.vertexNormals = std::move(vertexNormals);
+  b.texCoords = std::move(texCoords);
+  b.polygons = std::move(polygons);
   return b;
+}
+
+// A polygon of these convex pieces.
+hostmodel::Polygon Pieces(std::vector<std::vector<std::int32_t>> pieces, bool curved = false) {
+  hostmodel::Polygon p;
+  p.curved = curved;
+  p.convexPieces = std::move(pieces);
+  return p;
 }
 
 MaterialRecord PlainRecord() {
@@ -151,10 +166,8 @@ std::vector<std::uint8_t> ExpectedBlock(const std::vector<const MeshInfo*>& mesh
 // sidedness, material groups and dirty keys, hidden and empty bodies, and a
 // mesh finished only once and only with a record.
 TEST(MeshBuilder, CountsBodiesRegistersMeshesAndFinishesOnce) {
-  hostmodel::Body b = Square(), invisible = Square();
+  hostmodel::Body b = Flat({Piece({0, 1, 2})}), invisible = Flat({Piece({0, 1, 2}), Piece({0, 2, 3})});
   b.closed = false;
-  b.polygons = {Piece({0, 1, 2})};
-  invisible.polygons = {Piece({0, 1, 2}), Piece({0, 2, 3})};
   for (auto& p : invisible.polygons) p.invisible = true;
   HostModel model(OneElement({b, invisible, hostmodel::Body{}}));
   MaterialGroups groups;
@@ -255,61 +268,41 @@ TEST(MeshBuilder, FinishedCornersFollowTheHostsBody) {
     bool smoothing = true;
     float offset = 0;
   };
-  std::vector<Case> cases;
-  {  // Host z plus the offset is up.
-    hostmodel::Body b;
-    b.vertices = {{1, 2, 3}, {3, 4, 5}, {5, 6, 7}};
-    b.polygonNormals = {{0, 0, 1}};
-    b.polygons = {Piece({0, 1, 2})};
-    cases.push_back({"frame", b, {up}, true, 0.5f});
-  }
-  {  // Signed normal indices; unusable ones fall back to the corners.
-    hostmodel::Body b = Square();
-    b.vertices.push_back({2, 0, 0});  // on the line through 0 and 1
-    b.polygons = {Piece({0, 1, 2}, 1), Piece({0, 1, 2}, -1), Piece({0, 1, 2}, 0), Piece({0, 3, 2, 1}, 7), Piece({0, 1, 4}, 0)};
-    cases.push_back({"polygon normals", b, {up, down, up, down, {0, 0, 0}}});
-  }
-  {  // Two pieces of one polygon sharing vertices; a vertex twice in a piece.
-    hostmodel::Body b;
-    for (int i = 0; i < 9; ++i) b.vertices.push_back({double(i), double(i * i), 0});
-    b.polygonNormals = {{0, 0, 1}};
-    hostmodel::Polygon two;
-    two.convexPieces = {{0, 1, 2, 3, 4}, {0, 4, 5}};
-    b.polygons = {two, Piece({6, 7, 6, 8})};
-    cases.push_back({"unique corners and fans", b, {up, up}});
-  }
-  {  // Smooth and flat polygons of one material kept apart; then no smoothing.
-    hostmodel::Body b = Square();
-    b.vertexNormals = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0.6, 0.8, 0}};
-    hostmodel::Polygon curved;
-    curved.curved = true;
-    curved.convexPieces = {{0, 1, 2}, {0, 2, 3}};
-    b.polygons = {curved, Piece({0, 1, 2})};
-    cases.push_back({"smooth normals", b, {up, up}});
-    cases.push_back({"smoothing off", b, {up, up}, false});
-  }
-  {  // A polygon's own texture, scaled by its repeat size.
-    hostmodel::Body b = Square();
-    b.texCoords = {{0, 0}, {1, 0}, {1, 2}, {0, 2}};
-    hostmodel::Polygon p = Piece({0, 1, 2, 3});
+  const std::vector<hostmodel::Vec3> square = Flat({}).vertices;
+  const auto textured = [](hostmodel::Polygon p) {
     p.textureIndex = 1;
     p.mapping.projection = hostmodel::TextureProjection::Vertex;
-    b.polygons = {p, Piece({0, 1, 2})};
-    cases.push_back({"texture", b, {up, up}});
-  }
-  {  // Bad host data: corners and pieces go, nothing is read out of range.
-    hostmodel::Body b;
-    b.vertices = {{0, 0, 0}, {3, 0, 0}, {0, 3, 0}, {nan, 0, 0}, {0, 1e300, 0}};  // 1e300 is no float
-    b.polygonNormals = {{0, 0, 1}, {nan, 0, 1}};
-    b.vertexNormals = {{nan, 0, 0}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}};
-    hostmodel::Polygon noPieces, shortPieces, curved = Piece({0, 1, 2});
-    noPieces.convexPieces.clear();
-    shortPieces.convexPieces = {{0, 1}, {}};
-    curved.curved = true;
-    b.polygons = {Piece({0, 1, 2}), Piece({0, 7, 1, 2}), Piece({0, -5, 1}), Piece({0, 1, 3}), Piece({4, 1, 2}),
-                  Piece({0, 1, 2}, 2), noPieces, shortPieces, curved};
-    cases.push_back({"bad host data", b, std::vector<Floats>(9, up)});
-  }
+    return p;
+  };
+  hostmodel::Body bad = Flat({Piece({0, 1, 2}), Piece({0, 7, 1, 2}), Piece({0, -5, 1}), Piece({0, 1, 3}), Piece({4, 1, 2}),
+                              Piece({0, 1, 2}, 2), Pieces({}), Pieces({{0, 1}, {}}), Pieces({{0, 1, 2}}, true)},
+                             {{0, 0, 0}, {3, 0, 0}, {0, 3, 0}, {nan, 0, 0}, {0, 1e300, 0}},  // 1e300 is no float
+                             {{nan, 0, 0}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}});
+  bad.polygonNormals.push_back({nan, 0, 1});
+  const hostmodel::Body smooth = Flat({Pieces({{0, 1, 2}, {0, 2, 3}}, true), Piece({0, 1, 2})}, square,
+                                      {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0.6, 0.8, 0}});
+  const Case cases[] = {
+      // Host z plus the offset is up.
+      {"frame", Flat({Piece({0, 1, 2})}, {{1, 2, 3}, {3, 4, 5}, {5, 6, 7}}), {up}, true, 0.5f},
+      // Signed normal indices; unusable ones fall back to the corners
+      // (vertex 4 lies on the line through 0 and 1).
+      {"polygon normals",
+       Flat({Piece({0, 1, 2}, 1), Piece({0, 1, 2}, -1), Piece({0, 1, 2}, 0), Piece({0, 3, 2, 1}, 7), Piece({0, 1, 4}, 0)},
+            {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}}),
+       {up, down, up, down, {0, 0, 0}}},
+      // Two pieces of one polygon sharing vertices; a vertex twice in a piece.
+      {"unique corners and fans",
+       Flat({Pieces({{0, 1, 2, 3, 4}, {0, 4, 5}}), Piece({6, 7, 6, 8})},
+            {{0, 0, 0}, {1, 1, 0}, {2, 4, 0}, {3, 9, 0}, {4, 16, 0}, {5, 25, 0}, {6, 36, 0}, {7, 49, 0}, {8, 64, 0}}),
+       {up, up}},
+      // Smooth and flat polygons of one material kept apart; then no smoothing.
+      {"smooth normals", smooth, {up, up}},
+      {"smoothing off", smooth, {up, up}, false},
+      // A polygon's own texture, scaled by its repeat size.
+      {"texture", Flat({textured(Piece({0, 1, 2, 3})), Piece({0, 1, 2})}, square, {}, {{0, 0}, {1, 0}, {1, 2}, {0, 2}}), {up, up}},
+      // Bad host data: corners and pieces go, nothing is read out of range.
+      {"bad host data", bad, std::vector<Floats>(9, up)},
+  };
   hostmodel::Texture tiles;
   tiles.width = tiles.height = 2;
   tiles.pixels.assign(16, 200);
@@ -674,8 +667,7 @@ TEST_F(GeometryWrite, CreatesReusesGrowsAndReleasesTheBlockTrustingNoRecordField
 
 TEST_F(GeometryWrite, StoppedOrLatePassesLeaveTheKeyForLater) {
   // Raw meshes from a real body: the write finishes them.
-  hostmodel::Body b = Square();
-  b.polygons = {Piece({0, 1, 2, 3})};
+  const hostmodel::Body b = Flat({Piece({0, 1, 2, 3})});
   HostModel model(OneElement({b, b}));
   auto first = builder_.BuildBody(model.Body(1, 1));
   auto second = builder_.BuildBody(model.Body(1, 2));
