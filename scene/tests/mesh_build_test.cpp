@@ -14,6 +14,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -472,13 +473,9 @@ TEST(MeshFuzz, RandomPolygonSoupsBuildFinishWeldAndCopyConsistently) {
         MeshInfo& a = *body->meshes[m];
         MeshInfo& c = *unwelded->meshes[m];
         const PolygonData& data = *a.polygons;
-        std::int64_t total = 0;
-        for (std::int32_t n : data.cornerCounts) {
-          ASSERT_GE(n, 3);
-          total += n;
-        }
-        ASSERT_EQ(total, data.cornerTotal);
-        ASSERT_EQ(std::size_t(total), data.corners.size());
+        ASSERT_TRUE(std::all_of(data.cornerCounts.begin(), data.cornerCounts.end(), [](std::int32_t n) { return n >= 3; }));
+        const std::int64_t total = std::accumulate(data.cornerCounts.begin(), data.cornerCounts.end(), std::int64_t(0));
+        ASSERT_EQ(std::pair(total, std::int64_t(data.corners.size())), std::pair(std::int64_t(data.cornerTotal), total));
         for (CornerKey k : data.corners) ASSERT_LT(CornerVertex(k), body->positions.size());
         ASSERT_TRUE(welding.FinishMesh(&a, library.Find(a.materialKey)));
         ASSERT_TRUE(plain.FinishMesh(&c, library.Find(c.materialKey)));
