@@ -110,7 +110,7 @@ class MaterialTest : public HostFixture {
   // materials without a usable GUID. Textures: 1 tiles (transparent
   // pattern), 2 render (alpha, no pattern), 3 stone (host file), 4 and 5
   // used by no material.
-  struct Spec {
+  struct HostMaterial {
     std::string name;
     int transparency, shininess, attenuation, percentage;
     hostmodel::ColorRGB colour;
@@ -118,7 +118,7 @@ class MaterialTest : public HostFixture {
     std::int32_t shownType;
     std::u16string shownName;  // as the renderer reads it
   };
-  const std::vector<Spec> specs = {
+  const std::vector<HostMaterial> hostMaterials = {
       {"Brick/red", 30, 2500, 65535, 40, {1.0, 0.5, 0.0}, 0, 0, kSurfaceNone, u"Brick_red"},
       {"Pool water", 25, 4000, 13107, 80, {0.2, 0.4, 1.0}, 0, 0, kSurfaceWater, u"Pool water"},
       {"Window glass", 50, 0, 0, 0, {0, 0, 0}, 0, 0, kSurfaceGlass, u"Window glass"},
@@ -137,7 +137,7 @@ class MaterialTest : public HostFixture {
   };
   void OpenHouse() {
     hostmodel::Project& p = house;
-    for (const Spec& s : specs) {
+    for (const HostMaterial& s : hostMaterials) {
       hostmodel::Material m = MakeMaterial(s.name, s.colour, s.texture);
       m.transparency = std::int16_t(s.transparency);
       m.shininess = std::int16_t(s.shininess);
@@ -198,20 +198,20 @@ TEST_F(MaterialTest, EveryKindOfMaterialAsTheRendererSeesIt) {
     // under a texture).
     CanonicalScene expected;
     expected.surfaces.push_back({{u"Default material", 0, 0xFFAAAAAAu, {0.5f, 1, 0, 0, 0, 0, 1, 0}, false, u"", 0}, {}});
-    for (int index = 1; index <= int(specs.size()); ++index) {
-      const Spec& spec = specs[std::size_t(index - 1)];
+    for (int index = 1; index <= int(hostMaterials.size()); ++index) {
+      const HostMaterial& given = hostMaterials[std::size_t(index - 1)];
       if (index == kOak2) continue;
       CanonicalMaterial m;
-      m.name = spec.shownName;
-      m.surfaceType = spec.shownType;
+      m.name = given.shownName;
+      m.surfaceType = given.shownType;
       auto c = [](double v) { return std::uint32_t(v * 255); };
-      m.colour = spec.texture ? 0x00FFFFFFu : 0xFF000000u | c(spec.colour.r) << 16 | c(spec.colour.g) << 8 | c(spec.colour.b);
-      m.floats = {0.5f, float(spec.shininess) / 10000, 0, 0, 1 - float(spec.transparency) / 100, float(spec.attenuation) / 65535, 1,
-                  float(spec.percentage) / 100};
-      m.textured = spec.texture != 0;
+      m.colour = given.texture ? 0x00FFFFFFu : 0xFF000000u | c(given.colour.r) << 16 | c(given.colour.g) << 8 | c(given.colour.b);
+      m.floats = {0.5f, float(given.shininess) / 10000, 0, 0, 1 - float(given.transparency) / 100, float(given.attenuation) / 65535, 1,
+                  float(given.percentage) / 100};
+      m.textured = given.texture != 0;
       const MaterialRecord& r = *library.ForAttributeIndex(index);
-      if (spec.texture != 0) {
-        const hostmodel::Texture& t = house.textures[std::size_t(spec.texture - 1)];
+      if (given.texture != 0) {
+        const hostmodel::Texture& t = house.textures[std::size_t(given.texture - 1)];
         m.textureDigest = PixelDigest(t);
         if (files && !t.filePath.empty()) {
           m.texturePath = U16(stoneFile);  // the host's own file, as it is
