@@ -105,14 +105,7 @@ class BrowserTest : public ::testing::Test {
   }
   void TearDown() override {
     browser_.reset();
-    if (host_ != nullptr) {
-      host_->Send("quit");
-      host_->Wait(15000);
-    }
-    if (velmar_ != nullptr) {
-      velmar_->Signal(SIGTERM);
-      velmar_->Wait(10000);
-    }
+    velmar_test::EndHostAndVelmar(host_.get(), velmar_.get());
     fs::remove_all(dir_);
   }
 

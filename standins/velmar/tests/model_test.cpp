@@ -153,14 +153,7 @@ class ModelTest : public ::testing::Test {
     link_ = base::FromUtf8((dir_ / "House.dae").string());
   }
   void TearDown() override {
-    if (host_ != nullptr) {
-      host_->Send("quit");
-      host_->Wait(15000);
-    }
-    if (velmar_ != nullptr) {
-      velmar_->Signal(SIGTERM);
-      velmar_->Wait(10000);
-    }
+    velmar_test::EndHostAndVelmar(host_.get(), velmar_.get());
     fs::remove_all(dir_);
   }
 

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -61,6 +62,20 @@ inline bool RunHostCommand(ChildProcess& host, const std::string& command, const
     if (line.rfind("echo", 0) == 0 && line.size() >= marker.size() &&
         line.compare(line.size() - marker.size(), marker.size(), marker) == 0)
       return true;
+  }
+}
+
+// Ends a test's hostsim (asked to quit, as a user would) and velmar (by
+// SIGTERM, as a service manager would), each with a grace time; either may
+// be null when the test stopped before starting it.
+inline void EndHostAndVelmar(ChildProcess* host, ChildProcess* velmar) {
+  if (host != nullptr) {
+    host->Send("quit");
+    host->Wait(15000);
+  }
+  if (velmar != nullptr) {
+    velmar->Signal(SIGTERM);
+    velmar->Wait(10000);
   }
 }
 
