@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/utf.h"
@@ -19,7 +20,7 @@
 
 using namespace scene;
 
-TEST(SurfaceType, FromNamesOpacityAndTheHostsType) {
+TEST(SurfaceType, FromNamesOpacityAndTheHostsTypeAndTheirExportNames) {
   struct Case {
     std::vector<const char16_t*> names;
     float opacity;
@@ -45,9 +46,7 @@ TEST(SurfaceType, FromNamesOpacityAndTheHostsType) {
   for (const Case& c : cases)
     for (const char16_t* name : c.names)
       EXPECT_EQ(ClassifySurface(util::SanitizeName(name), c.opacity, c.hostType), c.expected) << base::ToUtf8(name);
-}
-
-TEST(SurfaceType, NamesForTheExport) {
+  // Their names for the export.
   const std::pair<int, const char*> names[] = {{1, "water"}, {2, "glass"}, {9, "waterfall"}, {0, "fallback"}, {10, "fallback"}, {-1, "fallback"}};
   for (const auto& [type, name] : names) EXPECT_STREQ(SurfaceTypeName(type, "fallback"), name) << type;
 }
@@ -94,7 +93,9 @@ TEST(TexturePaths, FoldersBesideTheFileAndImageNames) {
   const std::pair<std::u16string, std::u16string> extensions[] = {
       {u"/t/brick.PNG", u"PNG"}, {u"/t.d/brick", u""}, {u"/t/archive.tar.gz", u"gz"}, {u"brick.jpg", u"jpg"}};
   for (const auto& [file, extension] : extensions) EXPECT_EQ(FileExtension(file), extension) << base::ToUtf8(file);
-  EXPECT_EQ(ImageFileName(0xABull, u"png"), u"00000000000000ab.png");
-  EXPECT_EQ(ImageFileName(0xFFFFFFFFFFFFFFFEull, u"jpg"), u"fffffffffffffffe.jpg");
-  EXPECT_EQ(ImageFileName(0x1ull, u""), u"0000000000000001");
+  // Image files: the key in 16 hex digits, and the extension read back.
+  const std::tuple<std::uint64_t, std::u16string, std::u16string> images[] = {
+      {0xAB, u"png", u"00000000000000ab.png"}, {0xFFFFFFFFFFFFFFFE, u"jpg", u"fffffffffffffffe.jpg"}, {1, u"", u"0000000000000001"}};
+  for (const auto& [key, extension, name] : images)
+    EXPECT_EQ(std::tuple(ImageFileName(key, extension), FileExtension(name)), std::tuple(name, extension));
 }
