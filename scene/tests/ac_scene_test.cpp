@@ -209,23 +209,18 @@ TEST_F(SceneTest, StartPublishesEveryMaterialAndEditsRewriteOnlyTheMaterialsThey
   EXPECT_FALSE(scene->IsPublishRequested());
 }
 
-// Walk edge cases, on a 3D model whose snapshots the test sets itself.
+// Walk edge cases, on a 3D model whose snapshots the test sets itself (the
+// host serves the three materials).
 class SceneWalkTest : public SceneTest {
  protected:
   void SetUp() override {
     SceneTest::SetUp();
-    Open(Boxes(0));  // the host serves the three materials
-    project = Boxes(3);
-    own = std::make_shared<Modeler::Model3D>(std::make_shared<hostmodel::Project>(project));
+    Open(Boxes(0));
     model = ModelerAPI::Model();
     model.Attach(own);
   }
-  void SetModel(hostmodel::Project p) {
-    project = std::move(p);
-    own->SetSnapshot(std::make_shared<hostmodel::Project>(project));
-  }
-  hostmodel::Project project;
-  std::shared_ptr<Modeler::Model3D> own;
+  void SetModel(const hostmodel::Project& p) { own->SetSnapshot(std::make_shared<hostmodel::Project>(p)); }
+  std::shared_ptr<Modeler::Model3D> own = std::make_shared<Modeler::Model3D>(std::make_shared<hostmodel::Project>(Boxes(3)));
 };
 
 // Edge elements at the start; a walk that cannot take the model gate while
@@ -241,7 +236,8 @@ TEST_F(SceneWalkTest, EdgeElementsADeferredWalkAndAnEmptiedModel) {
     inTurn.release();
     release.acquire();
   });
-  hostmodel::Project p = project;
+  hostmodel::Project p = Boxes(3);
+  const std::size_t boxCorners = p.elements[0].bodies[0].vertices.size();
   hostmodel::Element empty;
   empty.guid = hostmodel::Guid::FromName("no bodies");
   p.elements.push_back(empty);
@@ -255,7 +251,7 @@ TEST_F(SceneWalkTest, EdgeElementsADeferredWalkAndAnEmptiedModel) {
   // The element without bodies is not entered; the one with id 0 is, but
   // nothing of it is built.
   EXPECT_EQ(std::tuple(scene->ElementCount(), scene->GetVertexCountText()),
-            std::tuple(4u, VertexCountText(3 * project.elements[0].bodies[0].vertices.size())));
+            std::tuple(4u, VertexCountText(3 * boxCorners)));
 
   // A known element that loses its bodies under a new id leaves something
   // to publish: a turn starts and is held open; meanwhile another element
