@@ -251,17 +251,15 @@ TEST_F(Registry, DamagedStoreFileIsReportedAndKeptWhileOtherKeysRead) {
     std::vector<platform::RegistryValue> values;
     EXPECT_EQ(platform::ReadRegistryValues(bad, &values), ERROR_BADDB);
     EXPECT_TRUE(values.empty());
-    EXPECT_EQ(RegQueryInfoKeyW(bad, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               nullptr, nullptr, nullptr, nullptr), ERROR_BADDB);
     // Writers are refused too: the damaged file is never silently replaced.
-    EXPECT_EQ(SetDword(bad, u"c", 9), ERROR_BADDB);
-    EXPECT_EQ(RegDeleteValueW(bad, u"a"), ERROR_BADDB);
-    EXPECT_EQ(platform::DeleteRegistryValues(bad, {u"a"}), ERROR_BADDB);
+    const LSTATUS damaged = ERROR_BADDB;
+    EXPECT_EQ(std::tuple(RegQueryInfoKeyW(bad, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+                         SetDword(bad, u"c", 9), RegDeleteValueW(bad, u"a"), platform::DeleteRegistryValues(bad, {u"a"})),
+              std::tuple(damaged, damaged, damaged, damaged));
     EXPECT_EQ(ReadFile(file), d);
     // Everything else reads: siblings, the damaged key's sub-keys, and the
     // list of sub-keys.
-    EXPECT_EQ(GetDword(good, u"a"), 2u);
-    EXPECT_EQ(GetDword(child, u"a"), 3u);
+    EXPECT_EQ(std::tuple(GetDword(good, u"a"), GetDword(child, u"a")), std::tuple(2u, 3u));
     char16_t name[8];
     DWORD chars = 8;
     EXPECT_EQ(RegEnumKeyExW(bad, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), 0);
@@ -291,8 +289,7 @@ TEST_F(Registry, OneHandleSharedByThreadsLosesNothing) {
   threads.emplace_back([] {
     for (int i = 0; i < 200; ++i) {
       HKEY h = nullptr;
-      ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Torvik\\Threads", 0, KEY_READ, &h), 0);
-      ASSERT_EQ(RegCloseKey(h), 0);
+      ASSERT_TRUE(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Torvik\\Threads", 0, KEY_READ, &h) == 0 && RegCloseKey(h) == 0);
     }
   });
   for (auto& t : threads) t.join();
@@ -312,8 +309,8 @@ TEST_F(Registry, AWriterWaitsForAStuckLockHolderOnlyBoundedly) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(SetDword(key, u"b", 2), static_cast<LSTATUS>(ERROR_TIMEOUT));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-  EXPECT_EQ(RegDeleteValueW(key, u"a"), static_cast<LSTATUS>(ERROR_TIMEOUT));
-  EXPECT_EQ(platform::DeleteRegistryValues(key, {u"a"}), static_cast<LSTATUS>(ERROR_TIMEOUT));
+  EXPECT_EQ(std::tuple(RegDeleteValueW(key, u"a"), platform::DeleteRegistryValues(key, {u"a"})),
+            std::tuple(LSTATUS(ERROR_TIMEOUT), LSTATUS(ERROR_TIMEOUT)));
   // Readers take no lock; the old values are intact.
   EXPECT_EQ(GetDword(key, u"a"), 1u);
   ::unsetenv("CORV_REGISTRY_LOCK_TIMEOUT_MS");

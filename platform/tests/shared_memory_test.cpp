@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "../src/utf16.h"
 #include "base/utf.h"
@@ -44,17 +45,15 @@ std::string field(const std::string& line, int index) {
 TEST(SharedMemory, ASecondCreateJoinsAndTheLastHandleOrViewRemoves) {
   const std::string name = uniqueName("twice");
   HANDLE first = create(name, 100000);
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-  EXPECT_EQ(platform::GetMappingSize(first), 100000u);
+  const DWORD created = GetLastError();
+  HANDLE second = create(name, 4096);  // the size asked for does not matter then
+  const DWORD joined = GetLastError();
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(std::tuple(created, joined, platform::GetMappingSize(first), platform::GetMappingSize(second)),
+            std::tuple(DWORD(ERROR_SUCCESS), DWORD(ERROR_ALREADY_EXISTS), 100000u, 100000u));
   struct stat st {};
   ASSERT_EQ(::stat(shmFile(name).c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-
-  HANDLE second = create(name, 4096);  // the size asked for does not matter then
-  ASSERT_NE(second, nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-  EXPECT_EQ(platform::GetMappingSize(second), 100000u);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);  // the user's own
   auto* a = static_cast<unsigned char*>(MapViewOfFile(first, FILE_MAP_ALL_ACCESS, 0, 0, 0));
   auto* b = static_cast<unsigned char*>(MapViewOfFile(second, FILE_MAP_ALL_ACCESS, 0, 0, 0));
   ASSERT_TRUE(a && b);

@@ -24,10 +24,7 @@ unsigned long long value(HWND h) { return reinterpret_cast<std::uintptr_t>(h); }
 }
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: window_peer CLASS TITLE [hidden] [owned] [foreground] [deaf]\n");
-    return 2;
-  }
+  if (argc < 3) return std::fprintf(stderr, "usage: window_peer CLASS TITLE [hidden] [owned] [foreground] [deaf]\n"), 2;
   const std::set<std::string> options(argv + 3, argv + argc);
   bool deaf = options.count("deaf") != 0;
   const auto fail = [] { return std::printf("error %u\n", GetLastError()), 1; };
