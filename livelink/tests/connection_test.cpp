@@ -93,21 +93,15 @@ TEST_F(LivelinkConnectionTest, CreateWritesTheHeaderAndItsOwnRecords) {
                                         h.updateCount, h.peerValue}),
             std::vector<std::uint32_t>({kTypeHead, 1244, 0, 0, 1, 1, 0, 10242048, 2048, 5000, 3, 1, kPid, 1, 0}));
   EXPECT_EQ(Slots(connection_), "records 3 highest 1: 0:VIEW/652 1:STAT/28");
-  Record* stat = connection_.OwnStatRecord();
-  EXPECT_EQ(connection_.OwnViewRecord(), connection_.Area().Slot(0));
-  EXPECT_EQ(stat, connection_.Area().Slot(1));
-  EXPECT_NE(connection_.OwnViewRecord()->id, 0u);
-  EXPECT_EQ(stat->id, connection_.OwnViewRecord()->id + 1);
-  EXPECT_EQ(connection_.FindRecord(stat->id), stat);
-  EXPECT_EQ(connection_.FindRecord(0), nullptr);  // free slots have id 0
+  const Record *view = connection_.OwnViewRecord(), *stat = connection_.OwnStatRecord();
+  EXPECT_EQ(std::tuple(view->id != 0, stat->id, connection_.FindRecord(stat->id), connection_.FindRecord(0)),
+            std::tuple(true, view->id + 1, stat, nullptr));  // free slots have id 0
 
   // The name keeps its backslashes; the mapping's name has slashes.
-  EXPECT_EQ(connection_.GetName(), name_);
-  EXPECT_TRUE(MappingExists(MappingNameFor(name_)));
-  EXPECT_TRUE(connection_.ConnectionExists(name_));
-  connection_.Close();
-  EXPECT_EQ(connection_.GetName(), u"");
-  EXPECT_FALSE(MappingExists(MappingNameFor(name_)));  // the last user closed it
+  EXPECT_EQ(std::tuple(connection_.GetName(), MappingExists(MappingNameFor(name_)), connection_.ConnectionExists(name_)),
+            std::tuple(name_, true, true));
+  connection_.Close();  // the last user: the mapping goes
+  EXPECT_EQ(std::tuple(connection_.GetName(), MappingExists(MappingNameFor(name_))), std::tuple(std::u16string(), false));
 }
 
 TEST_F(LivelinkConnectionTest, CreateRefusesTakenNamesSizesThatWrapAndNamesNobodyCouldFind) {
@@ -130,8 +124,7 @@ TEST_F(LivelinkConnectionTest, CreateRefusesTakenNamesSizesThatWrapAndNamesNobod
   longest.resize(kConnectionNameLimit - 1, u'x');
   ASSERT_EQ(connection_.Create(longest, 4), kCreateOk);
   ASSERT_EQ(connection_.Announce(), 0);
-  const auto listed = connection_.EnumConnections(1);
-  EXPECT_NE(std::find(listed.begin(), listed.end(), longest), listed.end());
+  EXPECT_EQ(connection_.EnumConnections(1), std::vector<std::u16string>{longest});
   connection_.Destroy();
   // One unit more would be announced but never listed nor purged; an empty
   // name would make an unnamed area nobody can open. Refused, nothing made.
@@ -144,10 +137,10 @@ TEST_F(LivelinkConnectionTest, CreateRefusesTakenNamesSizesThatWrapAndNamesNobod
                  {u"", kCreateFailed, ERROR_INVALID_PARAMETER}};
   for (const auto& r : refused) {
     SetLastError(0);
-    EXPECT_EQ(connection_.Create(r.name, 4), r.result);
-    EXPECT_EQ(GetLastError(), r.error);
-    EXPECT_FALSE(connection_.IsOpen());
-    EXPECT_TRUE(r.name.empty() || !MappingExists(MappingNameFor(r.name)));
+    const std::int32_t result = connection_.Create(r.name, 4);
+    const DWORD error = GetLastError();
+    EXPECT_EQ(std::tuple(result, error, connection_.IsOpen(), !r.name.empty() && MappingExists(MappingNameFor(r.name))),
+              std::tuple(r.result, r.error, false, false));
   }
 }
 
@@ -155,21 +148,19 @@ TEST_F(LivelinkConnectionTest, CreateRefusesTakenNamesSizesThatWrapAndNamesNobod
 // guest reports one as invalid data, and a missing area as not found.
 TEST_F(LivelinkConnectionTest, OpenTellsAMissingAreaFromOneWhoseHeaderLies) {
   LiveConnection guest;
-  EXPECT_EQ(guest.Open(name_), -1);
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(guest.LastAreaCheck(), AreaCheck::Ok);
+  auto open = [&] {
+    const int rc = guest.Open(name_);
+    return std::tuple(rc, rc == 0 ? DWORD(0) : GetLastError(), guest.LastAreaCheck(), guest.IsOpen());
+  };
+  EXPECT_EQ(open(), std::tuple(-1, DWORD(ERROR_FILE_NOT_FOUND), AreaCheck::Ok, false));
   ASSERT_EQ(connection_.Create(name_, 4), 0);
   Header* header = connection_.Area().header();
   header->capacity = 100;  // slots far past the 10 KiB mapping
   header->totalSize = 101 * 2048;
-  EXPECT_EQ(guest.Open(name_), -1);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
-  EXPECT_EQ(guest.LastAreaCheck(), AreaCheck::BadTotalSize);
-  EXPECT_FALSE(guest.IsOpen());
+  EXPECT_EQ(open(), std::tuple(-1, DWORD(ERROR_INVALID_DATA), AreaCheck::BadTotalSize, false));
   header->capacity = 4;
   header->totalSize = 5 * 2048;
-  EXPECT_EQ(guest.Open(name_), 0);
-  EXPECT_EQ(guest.LastAreaCheck(), AreaCheck::Ok);
+  EXPECT_EQ(open(), std::tuple(0, DWORD(0), AreaCheck::Ok, true));
 }
 
 // Records take the lowest free slot; highestSlot follows the top one, never
@@ -189,15 +180,13 @@ TEST_F(LivelinkConnectionTest, RecordsFillTheLowestFreeSlotAndAreFoundByTypeAndF
                                 "4:SRFC/1932 5:SRFC/1932 6:SRFC/1932 7:SRFI/20");
   connection_.SetRecordFlags(surfaces[0], kFlagChanged);
   connection_.SetRecordFlags(surfaces[2], kFlagChanged | 4);
-  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 1, 1), 2u);
-  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 1, 0), 3u);
-  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 0, 12345), 5u);
-  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 5, 5), 1u);
+  auto count = [&](std::uint32_t mask, std::uint32_t value) { return connection_.CountRecords(kTypeSurface, mask, value); };
+  EXPECT_EQ(std::tuple(count(1, 1), count(1, 0), count(0, 12345), count(5, 5)), std::tuple(2u, 3u, 5u, 1u));
   EXPECT_EQ(connection_.GetRecords(kTypeSurface, 1, 1), (std::vector<Record*>{surfaces[0], surfaces[2]}));
   EXPECT_EQ(connection_.GetRecords(kTypeRetiredSurface, 0, 0), std::vector<Record*>{surfaces[5]});
   // A highestSlot written by a peer far past the slots does not widen scans.
   header->highestSlot = 0xFFFFFFF0u;
-  EXPECT_EQ(connection_.CountRecords(kTypeSurface, 0, 0), 5u);
+  EXPECT_EQ(count(0, 0), 5u);
   header->highestSlot = 7;
 
   // Full: null, and no header field moves.
@@ -223,12 +212,9 @@ TEST_F(LivelinkConnectionTest, RecordsFillTheLowestFreeSlotAndAreFoundByTypeAndF
   // connection forgets its deleted view: no later write into the free slot.
   header->highestSlot = 0;
   EXPECT_EQ(connection_.DeleteRecord(connection_.OwnViewRecord()->id), 0);
-  EXPECT_EQ(header->highestSlot, 0u);
-  EXPECT_EQ(header->recordCount, 3u);
-  EXPECT_EQ(connection_.OwnViewRecord(), nullptr);
+  EXPECT_EQ(std::tuple(header->highestSlot, header->recordCount, connection_.OwnViewRecord()), std::tuple(0u, 3u, nullptr));
   connection_.UpdateView(false, nullptr);
-  EXPECT_EQ(connection_.Area().Slot(0)->type, 0u);
-  EXPECT_EQ(connection_.Area().Slot(0)->flags, 0u);
+  EXPECT_EQ(std::tuple(connection_.Area().Slot(0)->type, connection_.Area().Slot(0)->flags), std::tuple(0u, 0u));
 }
 
 // Flags count their changes; the renderer's closed flag ends the link; the
@@ -238,12 +224,10 @@ TEST_F(LivelinkConnectionTest, FlagsCountChangesAndTextFieldsTakeWhatFits) {
   connection_.SetLabel(u"ignored while closed");
   ASSERT_EQ(connection_.Create(name_, 4), 0);
   Record* record = connection_.CreateRecord(kTypeSurface);
-  connection_.SetRecordFlags(record, 4);
-  EXPECT_EQ(record->changeCount, 0u);
+  connection_.SetRecordFlags(record, 4);  // only the changed flag counts
   connection_.SetRecordFlags(record, kFlagChanged);
   connection_.SetRecordFlags(record, kFlagChanged);
-  EXPECT_EQ(record->changeCount, 2u);
-  EXPECT_EQ(connection_.TestRecordFlags(record, 0xFF), 5u);
+  EXPECT_EQ(std::tuple(record->changeCount, connection_.TestRecordFlags(record, 0xFF)), std::tuple(2u, 5u));
   connection_.ClearRecordFlags(record, kFlagChanged);
   EXPECT_EQ(connection_.TestRecordFlags(record, 0xFF), 4u);
   connection_.SetRecordFlags(nullptr, 1);
@@ -254,11 +238,9 @@ TEST_F(LivelinkConnectionTest, FlagsCountChangesAndTextFieldsTakeWhatFits) {
   EXPECT_EQ(std::tuple(header->changeCount, header->updateCount), std::tuple(2u, 2u));
   connection_.SetUpdateCount(40);
   connection_.SetFlags(kFlagChanged);
-  EXPECT_EQ(connection_.GetUpdateCount(), 41u);
-  EXPECT_TRUE(connection_.IsConnected());
+  EXPECT_EQ(std::tuple(connection_.GetUpdateCount(), connection_.IsConnected()), std::tuple(41u, true));
   header->flags |= kFlagClosed;  // the renderer ends the link
-  EXPECT_FALSE(connection_.IsConnected());
-  EXPECT_EQ(connection_.TestFlags(kFlagClosed | kFlagChanged), 3u);
+  EXPECT_EQ(std::tuple(connection_.IsConnected(), connection_.TestFlags(kFlagClosed | kFlagChanged)), std::tuple(false, 3u));
   connection_.ClearFlags(kFlagClosed);
   EXPECT_TRUE(connection_.IsConnected());
 
@@ -267,8 +249,7 @@ TEST_F(LivelinkConnectionTest, FlagsCountChangesAndTextFieldsTakeWhatFits) {
   EXPECT_EQ(Snapshot(connection_).label, fits);
   connection_.SetLabel((fits + u'l').c_str());
   EXPECT_EQ(connection_.GetLabel()[0], 0);
-  EXPECT_FALSE(connection_.HasPeerTexts());
-  connection_.SetPeerText1(u"scene");
+  connection_.SetPeerText1(u"scene");  // both texts or none
   EXPECT_FALSE(connection_.HasPeerTexts());
   connection_.SetPeerText2(std::u16string(259, u'p').c_str());
   EXPECT_TRUE(connection_.HasPeerTexts());
@@ -276,11 +257,9 @@ TEST_F(LivelinkConnectionTest, FlagsCountChangesAndTextFieldsTakeWhatFits) {
   EXPECT_FALSE(connection_.HasPeerTexts());
   EXPECT_EQ(std::u16string(connection_.GetPeerText1()), u"scene");
   connection_.SetPeerValue(77);
-  EXPECT_EQ(connection_.GetPeerValue(), 77u);
-  EXPECT_EQ(header->peerValue, 77u);
+  EXPECT_EQ(std::tuple(connection_.GetPeerValue(), header->peerValue), std::tuple(77u, 77u));
   connection_.Close();
-  EXPECT_FALSE(connection_.IsConnected());
-  EXPECT_EQ(connection_.TestFlags(0xFFFFFFFFu), 0u);
+  EXPECT_EQ(std::tuple(connection_.IsConnected(), connection_.TestFlags(0xFFFFFFFFu)), std::tuple(false, 0u));
 }
 
 // Blocks are named after the creator's pid, released with their owner, and
@@ -290,14 +269,12 @@ TEST_F(LivelinkConnectionTest, BlocksAreNamedByCreatorAndReleasedWithTheirOwner)
   EXPECT_EQ(BlockName(4711, 26), u"CorvantaAPI/4711/0000001A");
   Record* owner = connection_.CreateRecord(kTypeSurface);
   const std::uint32_t first = connection_.CreateBlock(owner->id, 4096);
-  EXPECT_EQ(first, 1u);
-  EXPECT_TRUE(MappingExists(BlockName(kPid, 1)));
+  EXPECT_EQ(std::tuple(first, MappingExists(BlockName(kPid, 1))), std::tuple(1u, true));
   void* view = connection_.OpenBlock(first);
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(connection_.OpenBlock(first), view);  // the stored view, nothing reopened
-  EXPECT_EQ(connection_.GetBlockSize(first), 4096u);
-  EXPECT_EQ(connection_.CreateBlock(owner->id, 0), 0u);
-  EXPECT_EQ(connection_.CreateBlock(owner->id, 16), 2u);
+  EXPECT_EQ(std::tuple(connection_.GetBlockSize(first), connection_.CreateBlock(owner->id, 0), connection_.CreateBlock(owner->id, 16)),
+            std::tuple(4096u, 0u, 2u));
   connection_.ReleaseBlock(0);
   connection_.CloseBlock(0);
   EXPECT_EQ(connection_.OpenBlock(0), nullptr);
@@ -305,13 +282,11 @@ TEST_F(LivelinkConnectionTest, BlocksAreNamedByCreatorAndReleasedWithTheirOwner)
   ASSERT_NE(held, nullptr);  // the renderer keeps block 2 open
 
   ASSERT_EQ(connection_.DeleteRecord(owner->id), 0);
-  EXPECT_FALSE(MappingExists(BlockName(kPid, 1)));
-  EXPECT_EQ(connection_.GetBlockSize(first), 0u);
+  EXPECT_EQ(std::tuple(MappingExists(BlockName(kPid, 1)), connection_.GetBlockSize(first)), std::tuple(false, 0u));
   connection_.Destroy();
   ASSERT_EQ(connection_.Create(UniqueName("rerun"), 8), 0);
-  EXPECT_EQ(connection_.CreateBlock(7, 1 << 20), 1u);
-  const std::uint32_t fresh = connection_.CreateBlock(7, 1 << 20);
-  EXPECT_EQ(fresh, 3u);
+  const std::uint32_t reused = connection_.CreateBlock(7, 1 << 20), fresh = connection_.CreateBlock(7, 1 << 20);
+  EXPECT_EQ(std::tuple(reused, fresh), std::tuple(1u, 3u));
   ASSERT_NE(connection_.OpenBlock(fresh), nullptr);
   EXPECT_GE(connection_.GetBlockSize(fresh), 1u << 20);
   std::memset(connection_.OpenBlock(fresh), 0xAB, 1 << 20);  // would overrun a 16-byte block
@@ -338,11 +313,9 @@ TEST_F(LivelinkConnectionTest, BlocksAreCreatedAndOpenedFromManyThreadsAtOnce) {
   for (auto& thread : threads) thread.join();
   std::vector<std::uint32_t> sorted = ids;
   std::sort(sorted.begin(), sorted.end());
-  for (std::uint32_t i = 0; i < kBlocks; ++i) {
-    EXPECT_EQ(sorted[i], i + 1);  // every id once, none lost
-    EXPECT_EQ(*static_cast<std::uint32_t*>(connection_.OpenBlock(ids[i])), i);
-    EXPECT_EQ(connection_.GetBlockSize(ids[i]), 4096u + i);
-  }
+  for (std::uint32_t i = 0; i < kBlocks; ++i)  // every id once, none lost; each block its own
+    EXPECT_EQ(std::tuple(sorted[i], *static_cast<std::uint32_t*>(connection_.OpenBlock(ids[i])), connection_.GetBlockSize(ids[i])),
+              std::tuple(i + 1, i, 4096u + i));
   connection_.DeleteRecord(owner->id);
   for (std::uint32_t id : ids) EXPECT_EQ(connection_.GetBlockSize(id), 0u);
 }
@@ -366,13 +339,11 @@ TEST_F(LivelinkConnectionTest, UpdateViewWritesTheCameraAndFlagsTheRecord) {
     using V = std::array<float, 3>;
     EXPECT_EQ(std::tuple(s.active, s.kind, s.fieldOfView, s.position, s.backward, s.up),
               std::tuple(data != nullptr ? 1u : 0u, 6u, 45.0f, V{0, 1.61f, 0}, V{0, 0, -1}, V{0, 1, 0}));
-    EXPECT_EQ(std::memcmp(&view->camera, &camera, sizeof camera), 0);
-    EXPECT_EQ(view->head.flags & kFlagChanged, kFlagChanged);
+    EXPECT_EQ(std::tuple(std::memcmp(&view->camera, &camera, sizeof camera), view->head.flags & kFlagChanged), std::tuple(0, kFlagChanged));
   }
   std::vector<std::uint8_t> zeros(kCameraDataBytes, 0);
   connection_.UpdateView(false, zeros.data());
-  EXPECT_EQ(Snapshot(connection_).camera.kind, 0u);
-  EXPECT_EQ(view->head.changeCount, 3u);
+  EXPECT_EQ(std::tuple(Snapshot(connection_).camera.kind, view->head.changeCount), std::tuple(0u, 3u));
 }
 
 // The status text lives in a block of twice its size, reused while it fits;
@@ -385,13 +356,12 @@ TEST_F(LivelinkConnectionTest, StatusTextIsWrittenIntoItsOwnBlockTwiceItsSize) {
   auto* stat = reinterpret_cast<StatRecord*>(connection_.OwnStatRecord());
   connection_.UpdateStatus({});
   const std::uint32_t own = stat->blockId;
+  auto status = [&] { return std::tuple(stat->blockId, stat->blockCapacity, Snapshot(connection_).statusText); };
   EXPECT_NE(own, 0u);
-  EXPECT_EQ(stat->blockCapacity, 12u);
-  EXPECT_EQ(Snapshot(connection_).statusText, u"{}");
+  EXPECT_EQ(status(), std::tuple(own, 12u, u"{}"));
   // Still fits (5 units + NUL = 12 bytes): the same block is reused.
   connection_.UpdateStatus({{u"", {2, u""}}});
-  EXPECT_EQ(stat->blockId, own);
-  EXPECT_EQ(Snapshot(connection_).statusText, u"{\"\":}");
+  EXPECT_EQ(status(), std::tuple(own, 12u, u"{\"\":}"));
 
   // The renderer points the record at a surface's geometry block, with a
   // huge capacity, or at an id in the guest's range (we must not map the
@@ -408,9 +378,7 @@ TEST_F(LivelinkConnectionTest, StatusTextIsWrittenIntoItsOwnBlockTwiceItsSize) {
     stat->blockId = pointedAt;
     stat->blockCapacity = 1u << 30;
     connection_.UpdateStatus({});
-    EXPECT_EQ(stat->blockId, own);
-    EXPECT_EQ(stat->blockCapacity, 12u);
-    EXPECT_EQ(Snapshot(connection_).statusText, u"{}");
+    EXPECT_EQ(status(), std::tuple(own, 12u, u"{}"));
   }
   EXPECT_EQ(connection_.GetBlockSize(theirs), 0u);
 
@@ -420,10 +388,8 @@ TEST_F(LivelinkConnectionTest, StatusTextIsWrittenIntoItsOwnBlockTwiceItsSize) {
   connection_.UpdateStatus(big);
   const std::u16string text = StatusText(big);
   EXPECT_NE(stat->blockId, own);
-  EXPECT_EQ(stat->blockCapacity, (text.size() * 2 + 2) * 2);
-  EXPECT_EQ(Snapshot(connection_).statusText, text);
-  EXPECT_FALSE(MappingExists(BlockName(kPid, own)));
-  EXPECT_EQ(stat->head.changeCount, 5u);
+  EXPECT_EQ(status(), std::tuple(stat->blockId, std::uint32_t(text.size() * 2 + 2) * 2, text));
+  EXPECT_EQ(std::tuple(MappingExists(BlockName(kPid, own)), stat->head.changeCount), std::tuple(false, 5u));
   ASSERT_EQ(connection_.GetBlockSize(geometry), 4096u);
   const auto* bytes = static_cast<const std::uint8_t*>(connection_.OpenBlock(geometry));
   EXPECT_EQ(std::count(bytes, bytes + 4096, 0x5A), 4096);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "livelink/control_area.h"
@@ -32,13 +33,13 @@ std::vector<std::uint8_t> MakeArea(std::uint32_t capacity) {
 }  // namespace
 
 TEST(LivelinkControlAreaTest, GuestRefusesHeadersThatDoNotDescribeTheMapping) {
-  EXPECT_EQ(ControlAreaBytes(2097150), 0xFFFFF800u);  // the largest that fits
-  EXPECT_EQ(ControlAreaBytes(2097151), 0u);           // 2^32 would wrap to 0
-  EXPECT_EQ(ControlAreaBytes(0xFFFFFFFFu), 0u);       // capacity + 1 wraps
+  // The largest capacity that fits; 2^32 would wrap to 0; capacity + 1 wraps.
+  EXPECT_EQ(std::tuple(ControlAreaBytes(2097150), ControlAreaBytes(2097151), ControlAreaBytes(0xFFFFFFFFu)),
+            std::tuple(0xFFFFF800u, 0u, 0u));
   auto bytes = MakeArea(8);
-  EXPECT_EQ(ValidateControlArea(bytes.data(), bytes.size()), AreaCheck::Ok);
-  EXPECT_EQ(ValidateControlArea(bytes.data(), 2047), AreaCheck::TooSmall);
-  EXPECT_EQ(ValidateControlArea(nullptr, bytes.size()), AreaCheck::TooSmall);
+  EXPECT_EQ(std::tuple(ValidateControlArea(bytes.data(), bytes.size()), ValidateControlArea(bytes.data(), 2047),
+                       ValidateControlArea(nullptr, bytes.size())),
+            std::tuple(AreaCheck::Ok, AreaCheck::TooSmall, AreaCheck::TooSmall));
 
   struct Case {
     std::size_t offset;
@@ -79,9 +80,8 @@ TEST(LivelinkControlAreaTest, ScansStayInsideTheMappedSlots) {
   }
   EXPECT_EQ(area.Slot(4), nullptr);
   EXPECT_EQ(reinterpret_cast<std::uint8_t*>(area.Slot(3)), bytes.data() + 2048 + 3 * 2048);
-  EXPECT_EQ(area.IndexOf(area.Slot(2)), 2);
-  EXPECT_EQ(area.IndexOf(bytes.data() + 2048 + 5), -1);
-  EXPECT_EQ(area.IndexOf(bytes.data()), -1);
+  EXPECT_EQ(std::tuple(area.IndexOf(area.Slot(2)), area.IndexOf(bytes.data() + 2048 + 5), area.IndexOf(bytes.data())),
+            std::tuple(2, -1, -1));
   EXPECT_EQ(ControlAreaView().ScanLimit(), 0u);
 }
 
@@ -99,8 +99,7 @@ TEST(LivelinkControlAreaTest, TextsAndSizesReadFromSharedBytesAreBounded) {
   // A status block whose record claims more than is mapped is read only as
   // far as the mapping goes.
   std::vector<char16_t> block(6, u'x');
-  EXPECT_EQ(ReadStatusText(block.data(), 12, 4096), u"xxxxxx");
-  EXPECT_EQ(ReadStatusText(block.data(), 12, 4), u"xx");
-  EXPECT_EQ(ReadStatusText(block.data(), 11, 4096), u"xxxxx");  // odd byte dropped
-  EXPECT_EQ(ReadStatusText(nullptr, 12, 12), u"");
+  EXPECT_EQ(std::tuple(ReadStatusText(block.data(), 12, 4096), ReadStatusText(block.data(), 12, 4),
+                       ReadStatusText(block.data(), 11, 4096), ReadStatusText(nullptr, 12, 12)),  // odd byte dropped
+            std::tuple(u"xxxxxx", u"xx", u"xxxxx", u""));
 }

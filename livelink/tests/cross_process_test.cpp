@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "child_process.h"
 #include "isolation.h"
@@ -44,22 +46,22 @@ std::string Ask(ChildProcess& peer, const std::string& command) {
   return peer.WaitFor(command.substr(0, command.find(' ')), kWaitMs);
 }
 
-bool Contains(const std::vector<std::u16string>& names, const std::u16string& name) {
-  return std::find(names.begin(), names.end(), name) != names.end();
-}
-
-// Reads one value of the connections key directly; -1 when it is missing,
-// -2 when it does not fit 4 bytes.
-long long RegistryKind(const std::u16string& name) {
+// The whole connections key: each value's 4-byte kind, -2 for a value that
+// does not fit 4 bytes. A value purged or kept wrongly shows in one compare.
+using Kinds = std::map<std::u16string, long long>;
+Kinds Connections() {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, KEY_QUERY_VALUE, &key) != 0) return -1;
-  DWORD type = 0;
-  std::uint32_t data = 0;
-  DWORD bytes = sizeof data;
-  const LSTATUS status =
-      RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &bytes);
+  std::vector<platform::RegistryValue> values;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, KEY_QUERY_VALUE, &key) != 0) return {};
+  EXPECT_EQ(platform::ReadRegistryValues(key, &values), 0);
   RegCloseKey(key);
-  return status == 0 ? static_cast<long long>(data) : status == ERROR_MORE_DATA ? -2 : -1;
+  Kinds kinds;
+  for (const auto& v : values) {
+    std::uint32_t kind = 0;
+    std::memcpy(&kind, v.data.data(), std::min<std::size_t>(4, v.data.size()));
+    kinds[v.name] = v.data.size() == 4 ? static_cast<long long>(kind) : -2;
+  }
+  return kinds;
 }
 
 void WriteValue(const std::u16string& name, DWORD type, const void* data, DWORD bytes) {
@@ -95,34 +97,27 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
   // Named after the creator's pid, not the guest's: the creator finds it.
   const char* view = static_cast<const char*>(creator.OpenBlock(0x80000001u));
   ASSERT_NE(view, nullptr);
-  EXPECT_STREQ(view, "from-guest");
-  EXPECT_EQ(creator.GetBlockSize(0x80000001u), 128u);
+  EXPECT_EQ(std::tuple(std::string(view), creator.GetBlockSize(0x80000001u)), std::tuple(std::string("from-guest"), 128u));
   EXPECT_EQ(Ask(*guest, "read 3"), "read -");  // names no block
 
+  const auto self = static_cast<std::uint32_t>(::getpid());
   ASSERT_EQ(Ask(*guest, "lock"), "lock 1");
-  EXPECT_FALSE(creator.Lock(0));
-  EXPECT_FALSE(creator.Lock(10000));  // 10 ms, as the publisher waits
-  creator.Unlock();                   // not ours: left alone
+  EXPECT_EQ(std::tuple(creator.Lock(0), creator.Lock(10000)), std::tuple(false, false));  // 10 ms, as the publisher waits
+  creator.Unlock();  // not ours: left alone
   EXPECT_EQ(header->lockOwner, guestPid);
   ASSERT_EQ(Ask(*guest, "unlock"), "unlocked");
-  EXPECT_TRUE(creator.Lock(0));
-  EXPECT_TRUE(creator.Lock(0));  // already held by this process
-  EXPECT_EQ(header->lockOwner, static_cast<std::uint32_t>(::getpid()));
+  EXPECT_TRUE(creator.Lock(0) && creator.Lock(0) && header->lockOwner == self);  // the second: already held by us
   EXPECT_EQ(Ask(*guest, "lock"), "lock 0");
   creator.Unlock();
   EXPECT_EQ(header->lockOwner, 0u);
 
-  platform::WindowDesc desc;
-  desc.className = u"HostMainWindow";
-  desc.title = u"Host";
-  HWND host = platform::CreatePublishedWindow(desc);
+  HWND host = platform::CreatePublishedWindow({u"HostMainWindow", u"Host", nullptr, true});
   ASSERT_NE(host, nullptr);
   ASSERT_TRUE(SetForegroundWindow(host));
   EXPECT_EQ(Ask(*guest, "foreground"), "foreground 1");
   EXPECT_FALSE(creator.IsOwnerForeground());  // never true for the creator itself
   auto renderer = ChildProcess::Start(VELMAR_WINDOW_TOOL, {"VELMAR_START_WINDOW", "Velmar"});
-  ASSERT_NE(renderer, nullptr);
-  ASSERT_NE(renderer->WaitFor("hwnd", kWaitMs), "");
+  ASSERT_TRUE(renderer != nullptr && renderer->WaitFor("hwnd", kWaitMs) != "");
   const auto windows = FindRendererWindows();
   ASSERT_EQ(windows.size(), 1u);
   ASSERT_TRUE(SetForegroundWindow(windows[0]));
@@ -137,8 +132,7 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
 
   EXPECT_TRUE(creator.IsConnected());
   ASSERT_EQ(Ask(*guest, "end"), "ended");
-  EXPECT_FALSE(creator.IsConnected());
-  EXPECT_TRUE(creator.IsOpen());
+  EXPECT_EQ(std::tuple(creator.IsConnected(), creator.IsOpen()), std::tuple(false, true));
 
   // Stopped holding the lock, the guest keeps it and every wait ends at its
   // deadline; killed, it loses it and publishing goes on.
@@ -150,8 +144,7 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
   guest->Signal(SIGKILL);
   ASSERT_NE(guest->Wait(kWaitMs), -1);
   EXPECT_EQ(header->lockOwner, guestPid);
-  EXPECT_TRUE(creator.Lock(0));
-  EXPECT_EQ(header->lockOwner, static_cast<std::uint32_t>(::getpid()));
+  EXPECT_TRUE(creator.Lock(0) && header->lockOwner == self);
 }
 
 // Each open maps the block as it is then; the size it reports must be that
@@ -199,8 +192,7 @@ TEST(LivelinkCrossProcessTest, BlockNameSquattedByAnotherUserIsSkipped) {
   EXPECT_EQ(block, 2u);
   EXPECT_NE(creator.OpenBlock(block), nullptr);
   struct stat st {};
-  EXPECT_EQ(::stat(("/dev/shm" + squatted).c_str(), &st), 0);  // left alone
-  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_TRUE(::stat(("/dev/shm" + squatted).c_str(), &st) == 0 && st.st_uid == 65534u);  // left alone
   ::shm_unlink(squatted.c_str());
 }
 
@@ -220,17 +212,13 @@ TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
 
   // Another process's link cannot be created again here; its name opens it
   // as a guest, which has no records of its own.
-  EXPECT_EQ(observer.Create(alive, 16), -2);
-  EXPECT_FALSE(observer.IsOpen());
+  EXPECT_EQ(std::tuple(observer.Create(alive, 16), observer.IsOpen()), std::tuple(-2, false));
   ASSERT_EQ(observer.Open(alive), 0);
-  EXPECT_EQ(observer.Area().header()->creatorPid, static_cast<std::uint32_t>(keeper->pid()));
-  EXPECT_EQ(observer.Area().slotCount(), 4u);
-  EXPECT_EQ(observer.CountRecords(kTypeView, 0, 0), 1u);
-  EXPECT_EQ(observer.OwnViewRecord(), nullptr);
+  EXPECT_EQ(std::tuple(observer.Area().header()->creatorPid, observer.Area().slotCount(), observer.CountRecords(kTypeView, 0, 0),
+                       observer.OwnViewRecord()),
+            std::tuple(static_cast<std::uint32_t>(keeper->pid()), 4u, 1u, nullptr));
   observer.Close();  // an area still mapped anywhere is never purged
-  auto names = observer.EnumConnections(0);
-  EXPECT_TRUE(Contains(names, alive));
-  EXPECT_TRUE(Contains(names, killed));
+  EXPECT_EQ(observer.EnumConnections(0), (std::vector{alive, killed}));
 
   victim->Signal(SIGKILL);
   ASSERT_NE(victim->Wait(kWaitMs), -1);
@@ -243,20 +231,14 @@ TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
   WriteValue(wide, REG_BINARY, &eight, 8);
 
   // Kind 2 sees only its own kind and purges only what it looked at.
-  names = observer.EnumConnections(2);
-  EXPECT_TRUE(names.empty());
-  EXPECT_EQ(RegistryKind(killed), 1);
-  EXPECT_EQ(RegistryKind(staleKind2), -1);
+  EXPECT_TRUE(observer.EnumConnections(2).empty());
+  EXPECT_EQ(Connections(), (Kinds{{alive, 1}, {killed, 1}, {wide, -2}}));
 
   // Kind 0: the dead link's value goes, the live one stays, the 8-byte
   // value is skipped and never purged.
   WriteValue(staleKind2, REG_DWORD, &two, 4);
-  names = observer.EnumConnections(0);
-  EXPECT_EQ(names, std::vector<std::u16string>{alive});
-  EXPECT_EQ(RegistryKind(killed), -1);
-  EXPECT_EQ(RegistryKind(staleKind2), -1);
-  EXPECT_EQ(RegistryKind(alive), 1);
-  EXPECT_EQ(RegistryKind(wide), -2);
+  EXPECT_EQ(observer.EnumConnections(0), std::vector<std::u16string>{alive});
+  EXPECT_EQ(Connections(), (Kinds{{alive, 1}, {wide, -2}}));
 
   // Create purges as well: after the keeper is killed, any new link's
   // Create removes its value.
@@ -265,20 +247,18 @@ TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
   LiveConnection fresh;
   const std::u16string name = UniqueName("fresh");
   ASSERT_EQ(fresh.Create(name, 4), 0);
-  EXPECT_EQ(RegistryKind(alive), -1);
-
-  EXPECT_EQ(RegistryKind(name), -1);
+  EXPECT_EQ(Connections(), (Kinds{{wide, -2}}));
   EXPECT_EQ(fresh.Announce(), 0);
-  EXPECT_EQ(RegistryKind(name), 1);
+  EXPECT_EQ(Connections(), (Kinds{{name, 1}, {wide, -2}}));
   ASSERT_EQ(fresh.UnregisterConnection(name), 0);
   EXPECT_EQ(fresh.Announce(), 0);
-  EXPECT_EQ(RegistryKind(name), -1);
+  EXPECT_EQ(Connections(), (Kinds{{wide, -2}}));
   EXPECT_EQ(fresh.UnregisterConnection(name), -1);  // already gone
   ASSERT_EQ(fresh.Create(name, 4), 0);  // a new run announces again; Destroy removes it
   EXPECT_EQ(fresh.Announce(), 0);
-  EXPECT_EQ(RegistryKind(name), 1);
+  EXPECT_EQ(Connections(), (Kinds{{name, 1}, {wide, -2}}));
   fresh.Destroy();
-  EXPECT_EQ(RegistryKind(name), -1);
+  EXPECT_EQ(Connections(), (Kinds{{wide, -2}}));
   EXPECT_EQ(LiveConnection().Announce(), -1);  // never created: no name
   EXPECT_EQ(fresh.RegisterConnection(u""), -1);
   EXPECT_FALSE(fresh.ConnectionExists(u""));

@@ -71,15 +71,12 @@ TEST_F(LivelinkNotifyTest, OnlyVisibleMainWindowsOfTheRenderersClassAreTargets) 
     auto wrongClass = StartWindow(r.refused, false, r.program);
     auto hidden = StartWindow(r.accepted, true, r.program);
     ASSERT_TRUE(wrongClass != nullptr && hidden != nullptr);
-    EXPECT_TRUE(FindRendererWindows().empty());
-    EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), -1);
+    EXPECT_EQ(std::tuple(FindRendererWindows().size(), connection_.Notify(kNotifyChanged, 0)), std::tuple(std::size_t{0}, -1));
     auto renderer = StartWindow(r.accepted, false, r.program);
     ASSERT_NE(renderer, nullptr);
-    EXPECT_EQ(FindRendererWindows().size(), 1u);
-    EXPECT_EQ(connection_.Notify(kNotifyChanged, 0), 0);
+    EXPECT_EQ(std::tuple(FindRendererWindows().size(), connection_.Notify(kNotifyChanged, 0)), std::tuple(std::size_t{1}, 0));
     EXPECT_EQ(renderer->WaitFor("msg", kWaitMs), kWakeLine);
-    EXPECT_TRUE(LinesUntilExit(*wrongClass).empty());
-    EXPECT_TRUE(LinesUntilExit(*hidden).empty());
+    EXPECT_EQ(std::tuple(LinesUntilExit(*wrongClass), LinesUntilExit(*hidden)), std::tuple(std::vector<std::string>{}, std::vector<std::string>{}));
   }
   std::filesystem::remove_all(dir);
 }
@@ -105,10 +102,7 @@ TEST_F(LivelinkNotifyTest, ARendererIsWokenByNotifyAndActiveCamerasAndFoundAgain
     for (int i = 0; i < 25; ++i)
       if (connection_.Notify(kNotifyChanged, 0) == 0) ++posted;
   };
-  std::thread a(notifier);
-  std::thread b(notifier);
-  a.join();
-  b.join();
+  { std::jthread a(notifier), b(notifier); }
   EXPECT_GT(posted.load(), 0);
   const std::vector<std::string> received = LinesUntilExit(*first);
   EXPECT_EQ(received, std::vector<std::string>(static_cast<std::size_t>(posted.load()), kWakeLine));

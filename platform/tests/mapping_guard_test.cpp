@@ -24,13 +24,11 @@ void Truncate(const std::u16string& mappingName) {
 
 TEST(PlatformMappingGuardTest, AShrunkViewReadsZerosAndIsMarkedBroken) {
   const std::u16string name = u"guard/shrink-" + base::FromUtf8(std::to_string(::getpid()));
-  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 3 * 4096,
-                                      name.c_str());
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 3 * 4096, name.c_str());
   ASSERT_NE(mapping, nullptr);
   auto* view = static_cast<volatile unsigned char*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
   ASSERT_NE(view, nullptr);
-  HANDLE other = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
-                                    (name + u"-other").c_str());
+  HANDLE other = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, (name + u"-other").c_str());
   auto* sound = static_cast<volatile unsigned char*>(MapViewOfFile(other, FILE_MAP_ALL_ACCESS, 0, 0, 0));
   ASSERT_NE(sound, nullptr);
   view[5000] = 7;
@@ -58,8 +56,7 @@ TEST(PlatformMappingGuardTest, AShrunkViewReadsZerosAndIsMarkedBroken) {
 TEST(PlatformMappingGuardDeathTest, ABusErrorOutsideOurViewsStillEndsTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   // Install the guard first, through a view of our own.
-  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
-                                      u"guard/outside");
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, u"guard/outside");
   ASSERT_NE(mapping, nullptr);
   ASSERT_NE(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0), nullptr);
   EXPECT_DEATH(

@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "../src/utf16.h"
@@ -27,30 +29,24 @@ namespace fs = std::filesystem;
 
 std::u16string wide(const std::string& s) { return base::FromUtf8(s); }
 
-// Waits for a file that a child writes with rename; empty after the timeout.
-std::string awaitFile(const std::string& path, int timeoutMs = 10000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::ifstream in(path);
-    if (in) {
-      std::stringstream s;
-      s << in.rdbuf();
-      return s.str();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return {};
+// Polls until ready() holds; false after ten seconds.
+bool Await(const std::function<bool()>& ready) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!ready())
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    else std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return true;
 }
-
+// A file that a child writes with rename; empty when it does not come.
+std::string awaitFile(const std::string& path) {
+  std::stringstream s;
+  if (Await([&] { return fs::exists(path); })) s << std::ifstream(path).rdbuf();
+  return s.str();
+}
 // True once pid is gone from /proc entirely (so it was reaped, not a zombie).
-bool awaitGone(DWORD pid, int timeoutMs = 10000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+bool awaitGone(DWORD pid) {
   platform::detail::ProcStat st;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (!platform::detail::ReadProcStat(pid, &st)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
+  return Await([&] { return !platform::detail::ReadProcStat(pid, &st); });
 }
 
 std::vector<DWORD> processIds() {
@@ -67,7 +63,7 @@ std::string scratch(const std::string& name) {
   return dir;
 }
 
-TEST(Processes, EnumerationSeesAStartedChildAndItsImagePath) {
+TEST(Processes, EnumerationSeesAStartedChildItsImagePathAndTheWin32BufferRules) {
   DWORD pid = 0;
   ASSERT_TRUE(platform::StartDetachedProcess(wide(ToolPath("proc_peer")), {u"wait", u"30"}, u"", false, u"", &pid));
   const auto ids = processIds();
@@ -83,39 +79,31 @@ TEST(Processes, EnumerationSeesAStartedChildAndItsImagePath) {
   ASSERT_TRUE(QueryFullProcessImageNameW(h, 0, path, &chars));
   EXPECT_EQ(std::u16string(path, chars), expected);
 
-  // Exactly length + 1 fits; one less is too small and changes nothing.
-  chars = static_cast<DWORD>(expected.size() + 1);
-  EXPECT_TRUE(QueryFullProcessImageNameW(h, 0, path, &chars));
-  chars = static_cast<DWORD>(expected.size());
-  EXPECT_FALSE(QueryFullProcessImageNameW(h, 0, path, &chars));
-  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(chars, expected.size());
-  EXPECT_FALSE(QueryFullProcessImageNameW(h, 0, nullptr, &chars));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  // Exactly length + 1 fits; one less is too small and changes nothing; no
+  // buffer or a closed handle is an error. Each: the result, the error, the count.
+  const DWORD length = static_cast<DWORD>(expected.size());
+  const auto query = [&](char16_t* buffer, DWORD room) {
+    const BOOL ok = QueryFullProcessImageNameW(h, 0, buffer, &room);
+    return std::tuple(ok, ok ? DWORD(0) : GetLastError(), room);
+  };
+  EXPECT_EQ(query(path, length + 1), std::tuple(TRUE, DWORD(0), length));
+  EXPECT_EQ(query(path, length), std::tuple(FALSE, DWORD(ERROR_INSUFFICIENT_BUFFER), length));
+  EXPECT_EQ(std::get<1>(query(nullptr, length)), DWORD(ERROR_INVALID_PARAMETER));
   EXPECT_TRUE(CloseHandle(h));
-  EXPECT_FALSE(QueryFullProcessImageNameW(h, 0, path, &chars));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(std::get<1>(query(path, MAX_PATH)), DWORD(ERROR_INVALID_HANDLE));
 
   // Killed, it is reaped in the background: no zombie stays.
   ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
   EXPECT_TRUE(awaitGone(pid));
-  EXPECT_EQ(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-}
+  const auto refused = [](DWORD access, DWORD id) { return OpenProcess(access, FALSE, id) == nullptr ? GetLastError() : 0; };
+  EXPECT_EQ(refused(PROCESS_QUERY_LIMITED_INFORMATION, pid), DWORD(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(refused(PROCESS_QUERY_LIMITED_INFORMATION, 0), DWORD(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(refused(0x0001 /* terminate */, GetCurrentProcessId()), DWORD(ERROR_ACCESS_DENIED));
 
-TEST(Processes, Win32BufferRulesAndBadArguments) {
-  DWORD two[2] = {0, 0};
-  DWORD bytes = 0;
-  ASSERT_TRUE(K32EnumProcesses(two, sizeof two, &bytes));
-  EXPECT_EQ(bytes, sizeof two);  // full: the caller must retry with more room
-  ASSERT_TRUE(K32EnumProcesses(two, 7, &bytes));  // partial ids are not written
-  EXPECT_EQ(bytes, 4u);
-
-  EXPECT_EQ(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 0), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(OpenProcess(0x0001 /* terminate */, FALSE, GetCurrentProcessId()), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-
+  // A full buffer: the caller must retry with more room; partial ids are not written.
+  DWORD two[2] = {0, 0}, bytes = 0, partial = 0;
+  ASSERT_TRUE(K32EnumProcesses(two, sizeof two, &bytes) && K32EnumProcesses(two, 7, &partial));
+  EXPECT_EQ(std::tuple(bytes, partial), std::tuple(DWORD(sizeof two), 4u));
 }
 
 // The renderer is started detached: in the given directory, with exact

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/utf.h"
 #include "platform/proc_stat.h"
 #include "platform/win32.h"
 #include "test_support.h"
@@ -40,32 +41,36 @@ Published parseHello(const std::string& line) {
 
 std::vector<HWND> allWindows() {
   std::vector<HWND> result;
-  EnumWindows(
-      [](HWND h, LPARAM p) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&result));
+  EnumWindows([](HWND h, LPARAM p) -> BOOL { return reinterpret_cast<std::vector<HWND>*>(p)->push_back(h), TRUE; },
+              reinterpret_cast<LPARAM>(&result));
   return result;
 }
 
 std::u16string className(HWND h) {
   char16_t buffer[260];
-  const int n = GetClassNameW(h, buffer, 260);
-  return std::u16string(buffer, static_cast<std::size_t>(n));
+  return std::u16string(buffer, static_cast<std::size_t>(GetClassNameW(h, buffer, 260)));
 }
 std::u16string title(HWND h) {
   char16_t buffer[520];
-  const int n = GetWindowTextW(h, buffer, 520);
-  return std::u16string(buffer, static_cast<std::size_t>(n));
+  return std::u16string(buffer, static_cast<std::size_t>(GetWindowTextW(h, buffer, 520)));
 }
 
-std::string windowsDir() { return platform::RuntimeDirectory() + "/windows"; }
+// What a caller can learn of a window, in one line: class, title, whether
+// the thread query succeeds and the pid it gives, owner, visible, and how
+// often the walk lists it.
+std::string Describe(HWND h) {
+  DWORD pid = 123;
+  const bool thread = GetWindowThreadProcessId(h, &pid) != 0;
+  const auto windows = allWindows();
+  return base::ToUtf8(className(h)) + "|" + base::ToUtf8(title(h)) + "|" + std::to_string(thread) + " " + std::to_string(pid) + "|" +
+         std::to_string(reinterpret_cast<std::uintptr_t>(GetWindow(h, GW_OWNER))) + "|" + std::to_string(IsWindowVisible(h) ? 1 : 0) +
+         "|" + std::to_string(std::count(windows.begin(), windows.end(), h));
+}
+
 std::string recordFile(HWND h) {
   char name[32];
-  std::snprintf(name, sizeof name, "/%08llx.json",
-                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(h)));
-  return windowsDir() + name;
+  std::snprintf(name, sizeof name, "/%08llx.json", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(h)));
+  return platform::RuntimeDirectory() + "/windows" + name;
 }
 
 TEST(Windows, AnotherProcessWindowIsFoundReadAndReceivesMessages) {
@@ -74,17 +79,9 @@ TEST(Windows, AnotherProcessWindowIsFoundReadAndReceivesMessages) {
   ASSERT_NE(p.main, nullptr);
   ASSERT_EQ(p.pid, static_cast<DWORD>(peer->pid()));
 
-  const auto windows = allWindows();
-  EXPECT_EQ(std::count(windows.begin(), windows.end(), p.main), 1);
-  EXPECT_EQ(std::count(windows.begin(), windows.end(), p.owned), 1);
-  DWORD pid = 0;
-  EXPECT_NE(GetWindowThreadProcessId(p.main, &pid), 0u);
-  EXPECT_EQ(pid, p.pid);
-  EXPECT_EQ(className(p.main), u"VelmarSTARTWindow");
-  EXPECT_EQ(title(p.main), u"Velmar 8.3.0 \u00e4");
-  EXPECT_EQ(GetWindow(p.main, GW_OWNER), nullptr);
-  EXPECT_EQ(GetWindow(p.owned, GW_OWNER), p.main);
-  EXPECT_TRUE(IsWindowVisible(p.main));
+  const std::string pid = std::to_string(p.pid), main = std::to_string(reinterpret_cast<std::uintptr_t>(p.main));
+  EXPECT_EQ(Describe(p.main), "VelmarSTARTWindow|Velmar 8.3.0 \xc3\xa4|1 " + pid + "|0|1|1");
+  EXPECT_EQ(Describe(p.owned), "#32770|Owned|1 " + pid + "|" + main + "|1|1");
 
   // Win32 truncation: n - 1 units and a NUL.
   char16_t small[6] = {u'x', u'x', u'x', u'x', u'x', u'x'};
@@ -92,10 +89,8 @@ TEST(Windows, AnotherProcessWindowIsFoundReadAndReceivesMessages) {
   EXPECT_EQ(std::u16string(small), u"Velma");
 
   // Changes made by the owner are seen here.
-  EXPECT_EQ(Ask(peer, "title Velmar 9.0"), "ok");
-  EXPECT_EQ(title(p.main), u"Velmar 9.0");
-  EXPECT_EQ(Ask(peer, "show 0"), "ok");
-  EXPECT_FALSE(IsWindowVisible(p.main));
+  EXPECT_EQ(Ask(peer, "title Velmar 9.0") + Ask(peer, "show 0"), "okok");
+  EXPECT_EQ(Describe(p.main), "VelmarSTARTWindow|Velmar 9.0|1 " + pid + "|0|0|1");
   EXPECT_TRUE(IsWindow(p.main));
 
   // Exact values, extremes included, arrive in order.
@@ -119,13 +114,7 @@ TEST(Windows, RecordsOfDeadProcessesAndDamagedRecordsAreNoWindows) {
     EXPECT_FALSE(IsWindow(h));
     EXPECT_FALSE(PostMessageW(h, 0x8729, 0, 2));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
-    DWORD pid = 123;
-    EXPECT_EQ(GetWindowThreadProcessId(h, &pid), 0u);
-    EXPECT_EQ(pid, 0u);
-    EXPECT_EQ(className(h), u"");
-    EXPECT_EQ(title(h), u"");
-    const auto windows = allWindows();
-    EXPECT_EQ(std::count(windows.begin(), windows.end(), h), 0);
+    EXPECT_EQ(Describe(h), "||0 0|0|0|0");
   };
   Peer peer = StartTool("window_peer", {"START", "Velmar 8.3"});
   const Published p = parseHello(Line(peer));
@@ -165,13 +154,10 @@ TEST(Windows, PostingToAFullQueueFailsWithoutBlocking) {
   Peer peer = StartTool("window_peer", {"START", "deaf", "deaf"});
   const Published p = parseHello(Line(peer));
   ASSERT_NE(p.main, nullptr);
-  const auto start = std::chrono::steady_clock::now();
-  int posted = 0;
+  int posted = 0;  // a blocking post would hang here until the test's timeout
   while (posted < 1000000 && PostMessageW(p.main, 0x8729, 0, 2)) ++posted;
-  EXPECT_LT(posted, 1000000);
-  EXPECT_GT(posted, 0);
+  EXPECT_TRUE(posted > 0 && posted < 1000000) << posted;
   EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_QUOTA);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 // The foreground is the last activated live window, of any process: a
@@ -217,8 +203,7 @@ TEST(Windows, HandlesAreUniqueAcrossProcessesAndNeverReused) {
   EXPECT_FALSE(platform::SetPublishedWindowText(own, u"x"));
   EXPECT_EQ(platform::CreatePublishedWindow({u"C", u"t", own, true}), nullptr);  // dead owner
   EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
-  EXPECT_FALSE(IsWindow(nullptr));
-  EXPECT_FALSE(PostMessageW(nullptr, 1, 0, 0));
+  EXPECT_FALSE(IsWindow(nullptr) || PostMessageW(nullptr, 1, 0, 0));
   HWND after = platform::CreatePublishedWindow({u"C", u"T", nullptr, true});
   EXPECT_GT(reinterpret_cast<std::uintptr_t>(after), reinterpret_cast<std::uintptr_t>(*seen.rbegin()));
   platform::DestroyPublishedWindow(after);

@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <map>
-#include <mutex>
+#include <numeric>
+#include <semaphore>
 #include <thread>
 
 #include "base/utf.h"
@@ -156,10 +158,7 @@ class SceneTest : public scene_test::HostFixture {
     return counts;
   }
   static int Differing(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
-    EXPECT_EQ(a.size(), b.size());
-    int n = 0;
-    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) n += a[i] != b[i];
-    return n;
+    return a.size() != b.size() ? -1 : std::inner_product(a.begin(), a.end(), b.begin(), 0, std::plus<>(), std::not_equal_to<>());
   }
 
   hostmodel::Guid ElementGuid(int index) const { return host->CurrentProject().elements.at(index).guid; }
@@ -176,9 +175,8 @@ TEST_F(SceneTest, StartPublishesEveryMaterialAndEditsRewriteOnlyTheMaterialsThey
   EXPECT_TRUE(connection.EnumConnections(0).empty());
   Start();
   ASSERT_TRUE(WaitForBatch(*scene, 0));
-  EXPECT_EQ(scene->ElementCount(), 4u);
-  EXPECT_EQ(scene->DirtyKeyCount(), 0u);
-  EXPECT_EQ(scene->GetVertexCountText(), VertexCountText(4 * 8));  // eight corners a box
+  EXPECT_EQ(std::tuple(scene->ElementCount(), scene->DirtyKeyCount(), scene->GetVertexCountText()),
+            std::tuple(4u, 0u, VertexCountText(4 * 8)));  // eight corners a box
   EXPECT_EQ(VertexCountText(2147483648ull + 5) + u" " + VertexCountText(4294967296ull * 3), u"2147483653 12884901888");
   ExpectBoxes(guest, host->CurrentProject());
   // The link is announced once its first batch is out.
@@ -211,40 +209,35 @@ TEST_F(SceneTest, StartPublishesEveryMaterialAndEditsRewriteOnlyTheMaterialsThey
   EXPECT_FALSE(scene->IsPublishRequested());
 }
 
-// Walk edge cases, on a 3D model whose snapshots the test sets itself.
+// Walk edge cases, on a 3D model whose snapshots the test sets itself (the
+// host serves the three materials).
 class SceneWalkTest : public SceneTest {
  protected:
   void SetUp() override {
     SceneTest::SetUp();
-    Open(Boxes(0));  // the host serves the three materials
-    project = Boxes(3);
-    own = std::make_shared<Modeler::Model3D>(std::make_shared<hostmodel::Project>(project));
+    Open(Boxes(0));
     model = ModelerAPI::Model();
     model.Attach(own);
   }
-  void SetModel(hostmodel::Project p) {
-    project = std::move(p);
-    own->SetSnapshot(std::make_shared<hostmodel::Project>(project));
-  }
-  hostmodel::Project project;
-  std::shared_ptr<Modeler::Model3D> own;
+  void SetModel(const hostmodel::Project& p) { own->SetSnapshot(std::make_shared<hostmodel::Project>(p)); }
+  std::shared_ptr<Modeler::Model3D> own = std::make_shared<Modeler::Model3D>(std::make_shared<hostmodel::Project>(Boxes(3)));
 };
 
 // Edge elements at the start; a walk that cannot take the model gate while
 // a turn holds it, which must free nothing and leave the work for the next
 // walk; then an emptied model.
 TEST_F(SceneWalkTest, EdgeElementsADeferredWalkAndAnEmptiedModel) {
-  std::mutex m;
-  std::condition_variable cv;
-  bool holdTurns = false, inTurn = false, release = false;
+  // Once asked to, the worker's next turn signals that it started and then
+  // waits for the release.
+  std::atomic<bool> holdNextTurn{false};
+  std::binary_semaphore inTurn{0}, release{0};
   scene->SetWorkerTurnHook([&] {
-    std::unique_lock lock(m);
-    if (!holdTurns) return;
-    inTurn = true;
-    cv.notify_all();
-    cv.wait(lock, [&] { return release; });
+    if (!holdNextTurn.exchange(false)) return;
+    inTurn.release();
+    release.acquire();
   });
-  hostmodel::Project p = project;
+  hostmodel::Project p = Boxes(3);
+  const std::size_t boxCorners = p.elements[0].bodies[0].vertices.size();
   hostmodel::Element empty;
   empty.guid = hostmodel::Guid::FromName("no bodies");
   p.elements.push_back(empty);
@@ -257,45 +250,32 @@ TEST_F(SceneWalkTest, EdgeElementsADeferredWalkAndAnEmptiedModel) {
   ASSERT_TRUE(WaitForBatch(*scene, 0));
   // The element without bodies is not entered; the one with id 0 is, but
   // nothing of it is built.
-  EXPECT_EQ(scene->ElementCount(), 4u);
-  EXPECT_EQ(scene->GetVertexCountText(), VertexCountText(3 * project.elements[0].bodies[0].vertices.size()));
+  EXPECT_EQ(std::tuple(scene->ElementCount(), scene->GetVertexCountText()),
+            std::tuple(4u, VertexCountText(3 * boxCorners)));
 
   // A known element that loses its bodies under a new id leaves something
   // to publish: a turn starts and is held open; meanwhile another element
   // disappears from the model.
-  {
-    std::lock_guard lock(m);
-    holdTurns = true;
-  }
+  holdNextTurn = true;
   p.elements[0].bodies.clear();
   p.elements[0].genId += 1;
   SetModel(p);
   ASSERT_TRUE(scene->Resync());
   scene->RequestPublish();
-  {
-    std::unique_lock lock(m);
-    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return inTurn; }));
-  }
+  ASSERT_TRUE(inTurn.try_acquire_for(std::chrono::seconds(5)));
   p.elements.erase(p.elements.begin() + 1);
   SetModel(p);
   EXPECT_FALSE(scene->Resync());
-  EXPECT_TRUE(scene->IsWalkDeferred());
-  EXPECT_EQ(scene->ElementCount(), 4u);  // nothing was freed under the turn
-  ASSERT_FALSE(debugLines.empty());
-  EXPECT_EQ(debugLines.back(), "\n --- Can't lock mutex! ---\n");
-  {
-    std::lock_guard lock(m);
-    release = true;
-    holdTurns = false;
-  }
-  cv.notify_all();
+  // Nothing was freed under the turn.
+  EXPECT_EQ(std::tuple(scene->IsWalkDeferred(), scene->ElementCount(), debugLines.empty() ? "" : debugLines.back()),
+            std::tuple(true, 4u, "\n --- Can't lock mutex! ---\n"));
+  release.release();
   // Once the turn hands the gate back, the next walk does the deferred
   // work; the element without bodies keeps its entry.
   const std::uint64_t batches = scene->CompletedBatches();
   bool walked = scene->Resync();
   for (int i = 0; i < 100 && !walked; ++i) walked = scene->Resync();
-  ASSERT_TRUE(walked);
-  EXPECT_FALSE(scene->IsWalkDeferred());
+  ASSERT_TRUE(walked && !scene->IsWalkDeferred());
   scene->RequestPublish();
   ASSERT_TRUE(WaitForBatch(*scene, batches));
   EXPECT_EQ(scene->ElementCount(), 3u);
@@ -305,10 +285,8 @@ TEST_F(SceneWalkTest, EdgeElementsADeferredWalkAndAnEmptiedModel) {
   p.elements.clear();
   SetModel(p);
   Republish();
-  EXPECT_EQ(scene->ElementCount(), 0u);
   ExpectBoxes(guest, p);
-  EXPECT_EQ(scene->GetVertexCountText(), u"0");
-  EXPECT_FALSE(scene->Resync());
+  EXPECT_EQ(std::tuple(scene->ElementCount(), scene->GetVertexCountText(), scene->Resync()), std::tuple(0u, u"0", false));
   EXPECT_TRUE(scene->PublishPass(100)) << "a pass with nothing to do is complete at once";
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/utf.h"
@@ -19,7 +20,7 @@
 
 using namespace scene;
 
-TEST(SurfaceType, FromNamesOpacityAndTheHostsType) {
+TEST(SurfaceType, FromNamesOpacityAndTheHostsTypeAndTheirExportNames) {
   struct Case {
     std::vector<const char16_t*> names;
     float opacity;
@@ -45,9 +46,7 @@ TEST(SurfaceType, FromNamesOpacityAndTheHostsType) {
   for (const Case& c : cases)
     for (const char16_t* name : c.names)
       EXPECT_EQ(ClassifySurface(util::SanitizeName(name), c.opacity, c.hostType), c.expected) << base::ToUtf8(name);
-}
-
-TEST(SurfaceType, NamesForTheExport) {
+  // Their names for the export.
   const std::pair<int, const char*> names[] = {{1, "water"}, {2, "glass"}, {9, "waterfall"}, {0, "fallback"}, {10, "fallback"}, {-1, "fallback"}};
   for (const auto& [type, name] : names) EXPECT_STREQ(SurfaceTypeName(type, "fallback"), name) << type;
 }
@@ -56,19 +55,16 @@ TEST(TextureBitmap, HeaderPinnedByteByByteAndSizeBound) {
   // 3 x 2 pixels, A,R,G,B each.
   const std::vector<std::uint8_t> argb = {0x10, 0x21, 0x32, 0x43, 0x80, 0xA1, 0xB2, 0xC3, 0x00, 0x01, 0x02, 0x03,
                                           0xFF, 0xF1, 0xF2, 0xF3, 0x7F, 0x71, 0x72, 0x73, 0x01, 0x11, 0x12, 0x13};
-  const auto bytes = MemoryBitmapBytes(6);
-  ASSERT_TRUE(bytes);
-  ASSERT_EQ(*bytes, 54u + 24u);
-  std::vector<std::uint8_t> out(*bytes, 0xEE);
+  ASSERT_EQ(MemoryBitmapBytes(6), std::optional<std::uint32_t>(54 + 24));
+  std::vector<std::uint8_t> out(54 + 24, 0xEE);
   WriteMemoryBitmap(out.data(), 3, 2, argb.data(), true);
-
-  const std::vector<std::uint8_t> header = {
-      'B', 'M', 78, 0, 0, 0,  0, 0, 0, 0, 54, 0, 0, 0,     // file header
-      40,  0,   0,  0, 3, 0,  0, 0,                        // info size, width
-      0xFE, 0xFF, 0xFF, 0xFF,                              // height -2: rows top-down
-      1,   0,   32, 0, 0, 0,  0, 0, 24, 0, 0, 0,           // planes, bits, compression, image bytes
-      0,   0,   0,  0, 0, 0,  0, 0, 0,  0, 0, 0, 0, 0, 0, 0};
-  ASSERT_EQ(header.size(), 54u);
+  // Little-endian fields, the rest zero: "BM", the file's size, the pixels'
+  // offset, the info size, width, height -2 (rows top-down), one plane, 32
+  // bits, no compression, the image's bytes.
+  std::vector<std::uint8_t> header(54, 0);
+  for (const auto& [at, value, width] : {std::tuple{0, 0x4D42u, 2}, {2, 78u, 4}, {10, 54u, 4}, {14, 40u, 4}, {18, 3u, 4},
+                                         {22, 0xFFFFFFFEu, 4}, {26, 1u, 2}, {28, 32u, 2}, {34, 24u, 4}})
+    std::memcpy(&header[std::size_t(at)], &value, std::size_t(width));
   EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + 54), header);
   // B, G, R, A: the pixels' order and their alpha with and without a kept
   // alpha channel are read back through the canonical form by the
@@ -94,7 +90,9 @@ TEST(TexturePaths, FoldersBesideTheFileAndImageNames) {
   const std::pair<std::u16string, std::u16string> extensions[] = {
       {u"/t/brick.PNG", u"PNG"}, {u"/t.d/brick", u""}, {u"/t/archive.tar.gz", u"gz"}, {u"brick.jpg", u"jpg"}};
   for (const auto& [file, extension] : extensions) EXPECT_EQ(FileExtension(file), extension) << base::ToUtf8(file);
-  EXPECT_EQ(ImageFileName(0xABull, u"png"), u"00000000000000ab.png");
-  EXPECT_EQ(ImageFileName(0xFFFFFFFFFFFFFFFEull, u"jpg"), u"fffffffffffffffe.jpg");
-  EXPECT_EQ(ImageFileName(0x1ull, u""), u"0000000000000001");
+  // Image files: the key in 16 hex digits, and the extension read back.
+  const std::tuple<std::uint64_t, std::u16string, std::u16string> images[] = {
+      {0xAB, u"png", u"00000000000000ab.png"}, {0xFFFFFFFFFFFFFFFE, u"jpg", u"fffffffffffffffe.jpg"}, {1, u"", u"0000000000000001"}};
+  for (const auto& [key, extension, name] : images)
+    EXPECT_EQ(std::tuple(ImageFileName(key, extension), FileExtension(name)), std::tuple(name, extension));
 }

@@ -100,12 +100,6 @@ class HostFixture : public ::testing::Test {
     AttributeReader reader;
     ASSERT_EQ(EXPGetModel(Modeler::ConstModel3DPtr(host->Model3D()), &model, &reader), NoError);
   }
-  std::vector<std::string> DebugLines() const {
-    std::vector<std::string> lines;
-    for (const auto& e : host->LogEntries())
-      if (e.category == "debug") lines.push_back(e.text);
-    return lines;
-  }
 
   testsupport::TempDir temp;
   std::unique_ptr<host::Host> host;

@@ -22,13 +22,10 @@ class Files : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directories(dir_); }
   std::u16string U(const fs::path& p) const { return base::FromUtf8(p.string()); }
-  static std::uint64_t FileTime(std::int64_t sec, long nsec) {
-    return static_cast<std::uint64_t>(sec + 11644473600LL) * 10000000ull + static_cast<std::uint64_t>(nsec) / 100;
-  }
   const fs::path dir_ = fs::path(livelink_test::Isolated().root()) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
 };
 
-TEST_F(Files, FileExistsOnlyForThingsThatAreNotDirectories) {
+TEST_F(Files, ExistenceAndTimeStampsOfFilesNotDirectories) {
   fs::path file = dir_ / "Büro ä.png";
   std::ofstream(file) << "png";
   EXPECT_TRUE(FileExists(U(file)));
@@ -39,10 +36,9 @@ TEST_F(Files, FileExistsOnlyForThingsThatAreNotDirectories) {
   EXPECT_TRUE(FileExists(U(dir_ / "link")));
   fs::create_symlink(dir_ / "nowhere", dir_ / "dangling");
   EXPECT_FALSE(FileExists(U(dir_ / "dangling")));
-}
 
-TEST_F(Files, TimeStampsAreTheFileSystemsTimesSince1601) {
-  fs::path file = dir_ / "texture.jpg";
+  // Time stamps: the file system's times since 1601.
+  file = dir_ / "texture.jpg";
   const std::int64_t before = std::time(nullptr);
   std::ofstream(file) << "jpeg";
   // 2021-03-04 05:06:07.123456789 for the access, a second later for the write.
@@ -56,9 +52,9 @@ TEST_F(Files, TimeStampsAreTheFileSystemsTimesSince1601) {
     EXPECT_EQ(GetFileTimeStamp(U(file), which), stamp) << which;
   // Creation: the birth time, or the change time where there is none; both
   // fall between making the file and setting its other times.
-  std::uint64_t created = GetFileTimeStamp(U(file), 0);
-  EXPECT_GE(created, FileTime(before, 0));
-  EXPECT_LT(created, FileTime(after + 1, 0));
+  const std::uint64_t created = GetFileTimeStamp(U(file), 0);
+  EXPECT_GE(created, std::uint64_t(before + 11644473600LL) * 10000000ull);
+  EXPECT_LT(created, std::uint64_t(after + 1 + 11644473600LL) * 10000000ull);
   for (const fs::path& none : {dir_ / "missing.jpg", dir_, fs::path()})  // a directory is not a file
     EXPECT_EQ(GetFileTimeStamp(U(none), 2), 0u) << none;
 }

@@ -10,9 +10,7 @@
 
 using namespace util;
 
-namespace {
-
-std::vector<std::uint8_t> Hex(const std::string& s) {
+static std::vector<std::uint8_t> Hex(const std::string& s) {
   std::vector<std::uint8_t> out;
   for (std::size_t i = 0; i + 1 < s.size(); i += 2) out.push_back(static_cast<std::uint8_t>(std::stoi(s.substr(i, 2), nullptr, 16)));
   return out;
@@ -43,4 +41,3 @@ TEST(Hash, VectorsOfTheRenderersDigest) {
   EXPECT_TRUE(HashData(d, 1, nullptr, 0));
 }
 
-}  // namespace

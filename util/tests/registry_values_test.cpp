@@ -28,7 +28,7 @@ class RegistryValues : public ::testing::Test {
   HKEY key_ = OpenOrCreateKey(u"Software\\Torvik\\PluginSettings");
 };
 
-TEST_F(RegistryValues, OpenOrCreateKeyOpensOneKeyWhateverTheSpellingAndFailsAsNull) {
+TEST_F(RegistryValues, OneKeyWhateverTheSpellingAndTextThatStopsAtNulOrTheDataEnd) {
   EXPECT_TRUE(fs::is_directory(root_ / "hkcu" / "Software" / "Torvik" / "PluginSettings"));
   HKEY again = OpenOrCreateKey(u"SOFTWARE\\Torvik\\PluginSettings");
   ASSERT_NE(again, nullptr);
@@ -44,12 +44,9 @@ TEST_F(RegistryValues, OpenOrCreateKeyOpensOneKeyWhateverTheSpellingAndFailsAsNu
   ::setenv("CORV_REGISTRY_HKCU", (root_ / "blocker" / "hkcu").c_str(), 1);
   EXPECT_EQ(OpenOrCreateKey(u"Software\\Torvik"), nullptr);
   ::setenv("CORV_REGISTRY_HKCU", saved.c_str(), 1);
-}
 
-// Text stops at its first NUL or, stored without one, at the data's end,
-// never past the 1024-byte buffer; one unit more than fits is "more data".
-TEST_F(RegistryValues, ReadStringValueStopsAtNulAndAtTheDataEnd) {
-  std::u16string out;
+  // Text stops at its first NUL or, stored without one, at the data's end,
+  // never past the 1024-byte buffer; one unit more than fits is "more data".
   SetText(key_, u"Embedded", std::u16string(u"ab\0cd", 5), 5);
   SetText(key_, u"Full", std::u16string(512, u'x'), 512);
   SetText(key_, u"Bare", u"abc", 3);
@@ -58,8 +55,8 @@ TEST_F(RegistryValues, ReadStringValueStopsAtNulAndAtTheDataEnd) {
       {u"embedded", 0, u"ab"}, {u"Full", 0, std::u16string(512, u'x')}, {u"Bare", 0, u"abc"},
       {u"Missing", ERROR_FILE_NOT_FOUND, u""}, {u"Long", ERROR_MORE_DATA, u""}};  // failures empty out
   for (const auto& [name, result, text] : cases) {
-    EXPECT_EQ(ReadStringValue(key_, name, out), result);
-    EXPECT_EQ(out, text);
+    EXPECT_EQ(ReadStringValue(key_, name, v), result);
+    EXPECT_EQ(v, text);
   }
 }
 

@@ -29,16 +29,15 @@ std::u16string Widen(const std::string& s) { return std::u16string(s.begin(), s.
 // Each format of formats with each of values, through FormatString and printf.
 template <typename T, std::size_t N, std::size_t M>
 void ExpectLikePrintf(const char* const (&formats)[N], const T (&values)[M]) {
-  for (const char* f : formats) {
+  for (const char* f : formats)
     for (T v : values) {
       std::string buf(static_cast<std::size_t>(std::snprintf(nullptr, 0, f, v)) + 1, '\0');
       std::snprintf(buf.data(), buf.size(), f, v);
       EXPECT_EQ(FormatString(Widen(f), v), Widen(buf.c_str())) << f << " of " << v;
     }
-  }
 }
 
-TEST(Format, FloatsMatchPrintf) {
+TEST(Format, NumbersMatchPrintf) {
   const double values[] = {0.0, -0.0, 1.0, -1.5, 0.1, 2.5, 0.0005, 0.00049999, 1e-7, 123456.789,
                             1e15, 1e16, 1e22, 9.999999e-5, 1.0 / 3.0, 2.0 / 3.0, 1e300, -1e-300,
                             DBL_MIN, DBL_MAX, 5e-324, 0.125, 0.375, 2.675, 1.005, 1e21,
@@ -54,9 +53,6 @@ TEST(Format, FloatsMatchPrintf) {
   const char* longFormats[] = {"%.3Lf", "%Le"};  // long doubles through L
   const long double longs[] = {2.0005L, 1e-4000L};
   ExpectLikePrintf(longFormats, longs);
-}
-
-TEST(Format, IntegersMatchPrintf) {
   const int ints[] = {0, 1, -1, 42, -42, 255, INT_MAX, INT_MIN};
   const char* intFormats[] = {"%d", "%i", "%5d", "%-5d|", "%05d", "%+d", "% d", "%.3d", "%.0d",
                               "%8.3d", "%-+8.3d|", "%x", "%X", "%08X", "%#x", "%#o", "%o", "%u",
@@ -71,8 +67,8 @@ TEST(Format, IntegersMatchPrintf) {
 }
 
 // Text arguments as the add-on's messages use them (widths, precisions,
-// text beyond the BMP, a missing text, literal percent signs).
-TEST(Format, TextArgumentsAndMixedMessages) {
+// text beyond the BMP, a missing text, literal percent signs), and errors.
+TEST(Format, TextArgumentsMixedMessagesAndErrors) {
   EXPECT_EQ(FormatString(u"ArchiveName %s", u"Büro 𝄞"), u"ArchiveName Büro 𝄞");
   EXPECT_EQ(FormatString(u"[%8s][%-8s][%.3s][%5.1s]", u"abc", u"abc", u"abcdef", u"xyz"),
             u"[     abc][abc     ][abc][    x]");
@@ -82,11 +78,8 @@ TEST(Format, TextArgumentsAndMixedMessages) {
   // A precision stops reading: the text need not be terminated.
   const char16_t unterminated[3] = {u'a', u'b', u'c'};
   EXPECT_EQ(FormatString(u"%.3s", unterminated), u"abc");
-}
-
-// Malformed conversions, %n, and widths or results past what printf can
-// count give empty text; %n writes nothing.
-TEST(Format, FormatErrorsGiveEmptyText) {
+  // Malformed conversions, %n, and widths or results past what printf can
+  // count give empty text; %n writes nothing.
   for (const char16_t* f : {u"abc%", u"%y", u"%5", u"%Lu", u"%ä", u"%99999999999d"}) EXPECT_EQ(FormatString(f, 1), u"");
   EXPECT_EQ(FormatString(u"%.99999999999f", 1.0), u"");
   int written = 0;
@@ -107,9 +100,7 @@ TEST(Format, DecimalPointIgnoresTheProcessLocale) {
   char probe[16];
   std::snprintf(probe, sizeof probe, "%.1f", 1.5);
   const bool comma = std::string(probe) == "1,5";  // the host's locale really is in force
-  if (comma) {
-    EXPECT_EQ(FormatString(u"%0.3f|%f|%g|%e|%#.0f", 1.5, 0.01, 2.5, 1e-4, 2.0), u"1.500|0.010000|2.5|1.000000e-04|2.");
-  }
+  if (comma) { EXPECT_EQ(FormatString(u"%0.3f|%f|%g|%e|%#.0f", 1.5, 0.01, 2.5, 1e-4, 2.0), u"1.500|0.010000|2.5|1.000000e-04|2."); }
   setlocale(LC_ALL, "C");
   std::filesystem::remove_all(dir);
   if (!comma) GTEST_SKIP() << "no German locale can be built here (package locales missing)";
@@ -127,8 +118,8 @@ TEST(Text, ContainsNoCaseAcrossScripts) {
   for (const auto& [haystack, needle, found] : cases) EXPECT_EQ(ContainsNoCase(haystack, needle), found);
 }
 
-// Each encoder on the inputs that tell its kept set from its escaped one.
-// Surrogates are encoded one unit at a time; sanitising never changes the
+// Each encoder on the inputs that tell its kept set from its escaped one
+// (the first uses of the process). Surrogates are encoded one unit at a time; sanitising never changes the
 // length.
 TEST(Text, EncodersKeepTheirOwnCharacterSets) {
   const std::tuple<Encoder, std::u16string, std::u16string> cases[] = {
@@ -146,17 +137,15 @@ TEST(Text, EncodersKeepTheirOwnCharacterSets) {
       {kXml, u"a<b & \"c\"", u"a&lt;b &amp; &quot;c&quot;"},
       {kXml, u"it's > that Büro", u"it&apos;s &gt; that Büro"},
   };
-  for (const auto& [encode, in, out] : cases) EXPECT_EQ(encode(in), out) << std::string(in.begin(), in.end());
-  for (Encoder encode : {kSanitize, kPercent, kUri, kXml}) EXPECT_EQ(encode(u""), u"");
-}
-
-TEST(Text, UriEncodeFromManyThreadsAtOnce) {
-  // The safe set is built on first use; racing first uses must agree.
-  std::vector<std::u16string> results(8);
+  // From several threads at once, as the first uses: the safe sets are
+  // built on first use, and racing first uses must agree.
   std::vector<std::thread> threads;
-  for (auto& r : results) threads.emplace_back([&r] { r = UriEncode(u"/tex/wall 1 (copy).png"); });
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (const auto& [encode, in, out] : cases) EXPECT_EQ(encode(in), out) << std::string(in.begin(), in.end());
+    });
   for (auto& th : threads) th.join();
-  EXPECT_EQ(results, std::vector<std::u16string>(8, u"/tex/wall%201%20(copy).png"));
+  for (Encoder encode : {kSanitize, kPercent, kUri, kXml}) EXPECT_EQ(encode(u""), u"");
 }
 
 }  // namespace

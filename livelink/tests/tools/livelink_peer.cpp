@@ -118,11 +118,7 @@ int Serve(LiveConnection& connection) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: livelink_peer create|open|scribble NAME [...]\n");
-    return 2;
-  }
-  const std::string mode = argv[1];
+  const std::string mode = argc >= 3 ? argv[1] : "";
   LiveConnection connection;
   if (mode == "create" && argc >= 4) {
     const int rc = connection.Create(Widen(argv[2]), static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10)));
@@ -136,6 +132,6 @@ int main(int argc, char** argv) {
     if (mode == "scribble") Scribble(connection, static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)));
     return Serve(connection);
   }
-  std::fprintf(stderr, "livelink_peer: unknown mode or missing arguments\n");
+  std::fprintf(stderr, "usage: livelink_peer create|open|scribble NAME [...]\n");
   return 2;
 }

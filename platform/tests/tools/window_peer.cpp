@@ -5,13 +5,14 @@
 // Prints "hwnd MAIN OWNED PID" (hexadecimal HWNDs, OWNED 0 unless "owned"
 // asked for a second, owned window), then reports every message posted to
 // the main window as "msg MESSAGE WPARAM LPARAM" (decimal). "deaf" never
-// reads messages, so its queue fills up. Commands on stdin: "title TEXT",
+// reads messages, so its queue fills up; other words are ignored. Commands on stdin: "title TEXT",
 // "show 0|1", "destroy"; each is answered "ok" or "failed".
 #include <poll.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "../../src/utf16.h"
@@ -23,47 +24,16 @@ unsigned long long value(HWND h) { return reinterpret_cast<std::uintptr_t>(h); }
 }
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: window_peer CLASS TITLE [hidden] [owned] [foreground] [deaf]\n");
-    return 2;
-  }
-  bool hidden = false, owned = false, foreground = false, deaf = false;
-  for (int i = 3; i < argc; ++i) {
-    const std::string option = argv[i];
-    if (option == "hidden") hidden = true;
-    else if (option == "owned") owned = true;
-    else if (option == "foreground") foreground = true;
-    else if (option == "deaf") deaf = true;
-    else {
-      std::fprintf(stderr, "window_peer: unknown option %s\n", argv[i]);
-      return 2;
-    }
-  }
-  platform::WindowDesc desc;
-  desc.className = base::FromUtf8(argv[1]);
-  desc.title = base::FromUtf8(argv[2]);
-  desc.visible = !hidden;
+  if (argc < 3) return std::fprintf(stderr, "usage: window_peer CLASS TITLE [hidden] [owned] [foreground] [deaf]\n"), 2;
+  const std::set<std::string> options(argv + 3, argv + argc);
+  bool deaf = options.count("deaf") != 0;
+  const auto fail = [] { return std::printf("error %u\n", GetLastError()), 1; };
+  platform::WindowDesc desc{base::FromUtf8(argv[1]), base::FromUtf8(argv[2]), nullptr, options.count("hidden") == 0};
   HWND main = platform::CreatePublishedWindow(desc);
-  if (!main) {
-    std::printf("error %u\n", GetLastError());
-    return 1;
-  }
+  if (!main) return fail();
   HWND second = nullptr;
-  if (owned) {
-    desc.className = u"#32770";
-    desc.title = u"Owned";
-    desc.owner = main;
-    desc.visible = true;
-    second = platform::CreatePublishedWindow(desc);
-    if (!second) {
-      std::printf("error %u\n", GetLastError());
-      return 1;
-    }
-  }
-  if (foreground && !SetForegroundWindow(main)) {
-    std::printf("error %u\n", GetLastError());
-    return 1;
-  }
+  if (options.count("owned") && !(second = platform::CreatePublishedWindow({u"#32770", u"Owned", main, true}))) return fail();
+  if (options.count("foreground") && !SetForegroundWindow(main)) return fail();
   std::printf("hwnd %llx %llx %u\n", value(main), value(second), GetCurrentProcessId());
   std::fflush(stdout);
 
