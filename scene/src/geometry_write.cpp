@@ -1,7 +1,7 @@
 // The per-material geometry write of a publish pass: a material's raw
 // meshes finished, then the merged geometry of its group written into the
-// material's link block (made, grown or dropped as its size asks) and
-// announced through the material's record.
+// material's link block (made, grown or dropped as its size asks; a kept
+// block only where it changed) and announced through the material's record.
 #include "base/parallel_for.h"
 
 #include <algorithm>
@@ -50,6 +50,8 @@ void MeshBuilder::BlockState::Drop(GeometryPass& pass) {
   if (id != 0) pass.releaseBlocks.insert(id);
   id = 0;
   capacity = 0;
+  contents = BlockContents{};
+  lastWrite = BlockWrite::kNone;
 }
 
 void MeshBuilder::BlockState::Fit(CorvantaAPI::LiveConnection& connection, std::uint64_t bytes, GeometryPass& pass) {
@@ -61,6 +63,11 @@ void MeshBuilder::BlockState::Fit(CorvantaAPI::LiveConnection& connection, std::
     id = newId;
     capacity = newCapacity;
   }
+}
+
+BlockWrite MeshBuilder::LastWrite(std::uint64_t key) const {
+  auto found = blocks_.find(key);
+  return found != blocks_.end() ? found->second.lastWrite : BlockWrite::kNone;
 }
 
 void MeshBuilder::ForgetBlock(CorvantaAPI::LiveConnection& connection, std::uint64_t key) {
@@ -130,7 +137,7 @@ bool MeshBuilder::FinishGroup(std::uint64_t key, const MaterialRecord& record, G
 
 MeshBuilder::BlockState& MeshBuilder::BlockFor(std::uint64_t key, CorvantaAPI::Record* link) {
   BlockState& state = blocks_[key];
-  if (state.linkRecord != link) state = BlockState{link, 0, 0};
+  if (state.linkRecord != link) state = BlockState{link, 0, 0, {}, BlockWrite::kNone};
   return state;
 }
 
@@ -163,8 +170,10 @@ void MeshBuilder::FillBlock(CorvantaAPI::LiveConnection& connection, std::uint64
   state.Fit(connection, size, pass);
   void* view = state.id != 0 ? connection.OpenBlock(state.id) : nullptr;
   if (view != nullptr && connection.GetBlockSize(state.id) >= size) {
-    CopyMeshesIntoBlock(static_cast<std::uint8_t*>(view), static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(i),
-                        geometry.group->data(), geometry.group->size());
+    // A block kept from the last write holds what state.contents says (Fit
+    // forgets it with the block): only what changed is written.
+    state.lastWrite = WriteGroupIntoBlock(static_cast<std::uint8_t*>(view), static_cast<std::uint32_t>(v),
+                                          static_cast<std::uint32_t>(i), *geometry.group, state.contents);
   } else {
     // A block that cannot be made or mapped would show the renderer
     // whatever it held before: the material goes without geometry until
