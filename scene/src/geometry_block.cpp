@@ -259,7 +259,7 @@ BlockWrite WriteGroupIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, s
       const WrittenSlot& is = k < now.size() ? now[k] : none;
       if (was.vertices != is.vertices || was.indices != is.indices) {
         flush();
-        spanFrom = spanTo = at;
+        spanFrom = at;
         spanTo = plan.End();
         kind = BlockWrite::kSuffix;
         break;
