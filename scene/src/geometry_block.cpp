@@ -110,21 +110,28 @@ struct BlockPlan {
 
 // Places every copyable mesh of meshes after the one before it; meshes
 // beyond the header's totals are left out rather than written past them.
-// With slots, also says for every slot what it puts into the block (serial
-// from group when given).
+// With a group, also says for every slot what it puts into the block, and
+// takes a slot that written holds as it was written.
 void PlaceMeshes(const MeshInfo* const* meshes, std::size_t meshCount, std::uint32_t vertexCount,
                  std::uint32_t indexCount, BlockPlan& plan, const MaterialGroup* group = nullptr,
-                 std::vector<WrittenSlot>* slots = nullptr) {
+                 const BlockContents* written = nullptr, std::vector<WrittenSlot>* slots = nullptr) {
   plan.placements.reserve(meshCount);
   plan.copied.reserve(meshCount);
   if (slots != nullptr) slots->assign(meshCount, WrittenSlot{});
   Placement next;
   for (std::size_t i = 0; i < meshCount; ++i) {
     const MeshInfo* mesh = meshes[i];
-    if (!Copyable(mesh)) continue;
-    const std::uint64_t copies = mesh->doubleSided ? 2 : 1;
-    const std::uint64_t vc = copies * std::uint64_t(mesh->vertexCount);
-    const std::uint64_t ic = copies * std::uint64_t(mesh->indexCount);
+    std::uint64_t vc = 0, ic = 0;
+    if (written != nullptr && written->Holds(*group, i)) {
+      vc = written->slots[i].vertices;
+      ic = written->slots[i].indices;
+    } else if (Copyable(mesh)) {
+      const std::uint64_t copies = mesh->doubleSided ? 2 : 1;
+      vc = copies * std::uint64_t(mesh->vertexCount);
+      ic = copies * std::uint64_t(mesh->indexCount);
+    } else {
+      continue;
+    }
     if (next.vertex + vc > vertexCount || next.index + ic > indexCount) break;
     plan.placements.push_back(next);
     plan.copied.push_back(mesh);
@@ -236,7 +243,8 @@ BlockWrite WriteGroupIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, s
                                const MaterialGroup& group, BlockContents& contents) {
   BlockPlan plan;
   std::vector<WrittenSlot> now;
-  PlaceMeshes(group.data(), group.size(), vertexCount, indexCount, plan, &group, &now);
+  PlaceMeshes(group.data(), group.size(), vertexCount, indexCount, plan, &group, contents.known ? &contents : nullptr,
+              &now);
   const BlockCopy copy{plan, ArraysOf(block, vertexCount, indexCount)};
 
   BlockWrite kind = BlockWrite::kFull;

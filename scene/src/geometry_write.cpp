@@ -85,8 +85,8 @@ void MeshBuilder::ReleaseKeyWithoutMaterial(std::uint64_t key, GeometryPass& pas
   pass.processedKeys.insert(key);
 }
 
-bool MeshBuilder::FinishGroup(std::uint64_t key, const MaterialRecord& record, GeometryPass& pass,
-                              GroupGeometry& geometry) const {
+bool MeshBuilder::FinishGroup(std::uint64_t key, const MaterialRecord& record, const BlockContents* written,
+                              GroupGeometry& geometry, GeometryPass& pass) const {
   if (groups_ != nullptr) {
     auto found = groups_->find(key);
     if (found != groups_->end()) geometry.group = &found->second;
@@ -106,6 +106,11 @@ bool MeshBuilder::FinishGroup(std::uint64_t key, const MaterialRecord& record, G
     geometry.indices += copies * std::uint64_t(std::max(mesh->indexCount, 0));
   };
   for (std::size_t i = 0; i < meshCount; ++i) {
+    if (written != nullptr && written->Holds(*geometry.group, i)) {
+      geometry.vertices += written->slots[i].vertices;
+      geometry.indices += written->slots[i].indices;
+      continue;
+    }
     MeshInfo* mesh = (*geometry.group)[i];
     if (mesh == nullptr) continue;
     if (mesh->IsFinished()) {
@@ -200,8 +205,13 @@ void MeshBuilder::WriteGeometry(CorvantaAPI::LiveConnection& connection, std::ui
   // asks for the gate meanwhile: a block left half old and half new under a
   // change count that announces it would stay wrong in the renderer until
   // the material changed again.
+  // What the last write of this key's own link record left in its block.
+  const BlockContents* written = nullptr;
+  if (auto found = blocks_.find(key); found != blocks_.end() && found->second.linkRecord == record->linkRecord) {
+    written = &found->second.contents;
+  }
   GroupGeometry geometry;
-  if (!FinishGroup(key, *record, pass, geometry)) return;
+  if (!FinishGroup(key, *record, written, geometry, pass)) return;
 
   if (record->linkRecord == nullptr) {
     pass.processedKeys.insert(key);

@@ -82,8 +82,8 @@ void CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::ui
 // from, so that the next write of the same block knows which bytes already
 // hold what it would write.
 struct WrittenSlot {
-  std::uint64_t serial = 0;    // the group's serial of the slot's mesh; 0 for a hole
-  std::uint64_t vertices = 0;  // copied, front and back copies counted; 0 when not copied
+  std::uint64_t serial = 0;    // the group's serial of the copied mesh; 0: nothing copied (a hole, a raw mesh)
+  std::uint64_t vertices = 0;  // copied, front and back copies counted
   std::uint64_t indices = 0;
 };
 struct BlockContents {
@@ -91,6 +91,13 @@ struct BlockContents {
   std::uint32_t vertexCount = 0;
   std::uint32_t indexCount = 0;
   std::vector<WrittenSlot> slots;
+
+  // Whether group's slot still holds the mesh copied there, whose counts
+  // are then those written: a finished mesh never changes, so a large
+  // group's unchanged meshes need not be visited (each is a cache miss).
+  bool Holds(const MaterialGroup& group, std::size_t slot) const {
+    return slot < slots.size() && slots[slot].serial != 0 && slots[slot].serial == group.serial(slot);
+  }
 };
 
 // How a write brought a block up to date.
@@ -203,10 +210,11 @@ class MeshBuilder {
   // forgets it, and counts the key as processed.
   void ReleaseKeyWithoutMaterial(std::uint64_t key, GeometryPass& pass);
   // Finishes the raw meshes of key's group and counts the group's finished
-  // geometry. False when the pass stopped before every raw mesh was tried:
-  // the key must then be left untouched for a later pass.
-  bool FinishGroup(std::uint64_t key, const MaterialRecord& record, GeometryPass& pass,
-                   GroupGeometry& geometry) const;
+  // geometry (a slot that written holds is counted as it was written).
+  // False when the pass stopped before every raw mesh was tried: the key
+  // must then be left untouched for a later pass.
+  bool FinishGroup(std::uint64_t key, const MaterialRecord& record, const BlockContents* written,
+                   GroupGeometry& geometry, GeometryPass& pass) const;
   // This builder's block state for key, started afresh when it belonged to
   // another link record.
   BlockState& BlockFor(std::uint64_t key, CorvantaAPI::Record* link);
