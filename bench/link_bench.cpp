@@ -11,7 +11,11 @@
 // (polling every 0.2 ms) and takes the time, then waits for velmar's next
 // scene update. Reports medians, p95 and p99.
 //
-//   link_bench [--triangles N] [--edits K] [--runs R]
+//   link_bench [--triangles N] [--edits K] [--runs R] [--model FILE.obj]
+//
+// --model links that OBJ file (for example one another tool wrote) instead
+// of a generated building; the start is complete once velmar holds as many
+// triangles as the file's faces make.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,21 +115,23 @@ int main(int argc, char** argv) {
   std::uint64_t triangles = 1'500'000;
   int edits = 40;
   int runs = 3;
+  std::string model;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
     if (a == "--triangles") triangles = std::strtoull(argv[i + 1], nullptr, 10);
     if (a == "--edits") edits = std::atoi(argv[i + 1]);
     if (a == "--runs") runs = std::atoi(argv[i + 1]);
+    if (a == "--model") model = fs::absolute(argv[i + 1]).string();
   }
   livelink_test::Isolated();
   const fs::path dir = fs::temp_directory_path() / ("corv-link-bench-" + std::to_string(getpid()));
   fs::create_directories(dir);
-  const std::string obj = (dir / "Office.obj").string();
+  const std::string obj = model.empty() ? (dir / "Office.obj").string() : model;
   bench::BuildingOptions options;
   options.triangles = triangles;
   bench::BuildingSummary summary;
   std::string error;
-  if (!bench::WriteBuilding(obj, options, &summary, &error)) {
+  if (model.empty() && !bench::WriteBuilding(obj, options, &summary, &error)) {
     std::fprintf(stderr, "link_bench: %s\n", error.c_str());
     return 1;
   }
@@ -139,7 +145,15 @@ int main(int argc, char** argv) {
   std::map<std::int32_t, std::uint64_t> trianglesOf;
   std::map<std::int32_t, std::string> elementOf;
   std::map<std::int32_t, std::size_t> smallestElementTriangles;
+  if (!model.empty()) {
+    summary.objects = project.elements.size();
+    summary.triangles = 0;
+  }
   for (const auto& e : project.elements) {
+    if (!model.empty())
+      for (const auto& b : e.bodies)
+        for (const auto& p : b.polygons)
+          for (const auto& piece : p.convexPieces) summary.triangles += piece.size() >= 3 ? piece.size() - 2 : 0;
     std::map<std::int32_t, std::uint64_t> own;
     for (const auto& b : e.bodies)
       for (const auto& p : b.polygons)
@@ -187,7 +201,8 @@ int main(int argc, char** argv) {
     }
     Clock::time_point t0, t1;
     long long seen = 0;
-    if (!TakeSignal("start", &t0, 120000)) {
+    // Another tool's large file may take the host minutes to open and save.
+    if (!TakeSignal("start", &t0, 600000)) {
       std::fprintf(stderr, "link_bench: hostsim did not get to the start\n");
       return 1;
     }
@@ -217,9 +232,9 @@ int main(int argc, char** argv) {
 
   const Stats s = Summarise(startMs), es = Summarise(smallMs), eb = Summarise(bigMs);
   const Stats ws = Summarise(smallWakeMs), wb = Summarise(bigWakeMs);
-  std::printf("building: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
+  std::printf("%s: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
               "(%llu triangles)\n",
-              static_cast<unsigned long long>(summary.triangles), static_cast<unsigned long long>(summary.objects),
+              model.empty() ? "building" : model.c_str(), static_cast<unsigned long long>(summary.triangles), static_cast<unsigned long long>(summary.objects),
               small, static_cast<unsigned long long>(trianglesOf[small]), big,
               static_cast<unsigned long long>(trianglesOf[big]));
   std::printf("start to renderer complete: median %.1f ms, p95 %.1f, max %.1f (goal <= 2000 ms), %zu runs\n",

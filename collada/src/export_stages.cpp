@@ -133,11 +133,13 @@ void ColladaExporter::MergeMaterial(const collada::PlannedGeometry& planned) {
   const std::uint64_t key = planned.materialKey;
   const scene::MaterialRecord* record = materials->Find(key);
   // The meshes of every key that resolves to this material, key by key in
-  // each group's own order.
+  // each group's own order (a group's holes are no meshes).
   std::vector<scene::MeshInfo*> group;
   for (std::uint64_t meshKey : planned.keys) {
     auto groupIt = groups.find(meshKey);
-    if (groupIt != groups.end()) group.insert(group.end(), groupIt->second.begin(), groupIt->second.end());
+    if (groupIt == groups.end()) continue;
+    for (scene::MeshInfo* mesh : groupIt->second)
+      if (mesh != nullptr) group.push_back(mesh);
   }
   if (group.empty()) return;
 

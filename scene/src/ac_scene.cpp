@@ -110,6 +110,12 @@ struct ACScene::State {
   scene::DirtyKeySet dirtyKeys{8};
   std::unique_ptr<scene::MeshBuilder> builder;
   std::unordered_map<API_Guid, ElementInfo, scene::GuidHash> elements;
+  // The element each model index held at the last walk (null where none
+  // was met): the host keeps its order between edits, so a walk finds most
+  // entries here instead of in the table, whose lookups were most of an
+  // edit's walk on a large model. Rebuilt by every walk, so it never names
+  // an entry that RemoveStale erased.
+  std::vector<std::pair<API_Guid, ElementInfo*>> byIndex;
   std::uint64_t walkCounter = 0;
   std::atomic<bool> running{false};
   std::atomic<bool> publishRequested{false};
@@ -293,6 +299,7 @@ bool ACScene::Walk() {
   s.walkCounter += 1;
   const std::int32_t n = s.model->GetElementNum();
   if (n <= 0) {
+    s.byIndex.clear();
     if (s.elements.empty()) return false;
     return s.RemoveStale() != 0;
   }
@@ -307,16 +314,25 @@ bool ACScene::Walk() {
   // Elements to build, read once: an Element keeps the state it was read
   // from, so its bodies match the generation id recorded here.
   std::vector<std::pair<ElementInfo*, ModelerAPI::Element>> toBuild;
+  s.byIndex.resize(std::size_t(n));
   for (std::int32_t i = 1; i <= n; ++i) {
+    auto& known = s.byIndex[std::size_t(i - 1)];
+    const auto last = known;
+    known = {};
     ModelerAPI::Element element;
     s.model->GetElement(i, &element);
     if (element.IsInvalid()) continue;
     const std::uint32_t genId = element.GetGenId();
     const API_Guid guid = element.GetElemGuid();
     const std::int32_t bodyCount = element.GetBodyNum();
-    auto found = s.elements.find(guid);
-    if (bodyCount <= 0 && found == s.elements.end()) continue;
-    ElementInfo& entry = found != s.elements.end() ? found->second : s.elements[guid];
+    ElementInfo* cached = last.second != nullptr && last.first == guid ? last.second : nullptr;
+    if (cached == nullptr) {
+      auto found = s.elements.find(guid);
+      if (bodyCount <= 0 && found == s.elements.end()) continue;
+      cached = found != s.elements.end() ? &found->second : &s.elements[guid];
+    }
+    ElementInfo& entry = *cached;
+    known = {guid, &entry};
     if (entry.lastWalk == s.walkCounter) continue;  // the same GUID twice in one model: first wins
     entry.lastWalk = s.walkCounter;
     if (entry.genId != genId) {
@@ -368,6 +384,7 @@ void ACScene::Stop() {
   for (auto& [guid, entry] : s.elements) s.DiscardMeshes(entry);
   s.model = nullptr;
   s.elements.clear();
+  s.byIndex.clear();
   s.dirtyKeys.clear();
   s.groups.clear();
   s.vertexTotal = 0;

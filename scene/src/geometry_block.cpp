@@ -1,7 +1,8 @@
 // The geometry block of one material: its size, and the copy of a group's
 // finished meshes into it (front copies with their triangles turned, back
 // copies of double-sided meshes), cut into byte-even ranges that threads
-// copy apart on a large block.
+// copy apart on a large block; whole, or only the spans of the meshes that
+// changed since the block's last write.
 #include "base/parallel_for.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "livelink/layout.h"
 #include "scene/mesh_builder.h"
+#include "scene/mesh_group.h"
 
 namespace scene {
 
@@ -108,20 +110,32 @@ struct BlockPlan {
 
 // Places every copyable mesh of meshes after the one before it; meshes
 // beyond the header's totals are left out rather than written past them.
+// With a group, also says for every slot what it puts into the block, and
+// takes a slot that written holds as it was written.
 void PlaceMeshes(const MeshInfo* const* meshes, std::size_t meshCount, std::uint32_t vertexCount,
-                 std::uint32_t indexCount, BlockPlan& plan) {
+                 std::uint32_t indexCount, BlockPlan& plan, const MaterialGroup* group = nullptr,
+                 const BlockContents* written = nullptr, std::vector<WrittenSlot>* slots = nullptr) {
   plan.placements.reserve(meshCount);
   plan.copied.reserve(meshCount);
+  if (slots != nullptr) slots->assign(meshCount, WrittenSlot{});
   Placement next;
   for (std::size_t i = 0; i < meshCount; ++i) {
     const MeshInfo* mesh = meshes[i];
-    if (!Copyable(mesh)) continue;
-    const std::uint64_t copies = mesh->doubleSided ? 2 : 1;
-    const std::uint64_t vc = copies * std::uint64_t(mesh->vertexCount);
-    const std::uint64_t ic = copies * std::uint64_t(mesh->indexCount);
+    std::uint64_t vc = 0, ic = 0;
+    if (written != nullptr && written->Holds(*group, i)) {
+      vc = written->slots[i].vertices;
+      ic = written->slots[i].indices;
+    } else if (Copyable(mesh)) {
+      const std::uint64_t copies = mesh->doubleSided ? 2 : 1;
+      vc = copies * std::uint64_t(mesh->vertexCount);
+      ic = copies * std::uint64_t(mesh->indexCount);
+    } else {
+      continue;
+    }
     if (next.vertex + vc > vertexCount || next.index + ic > indexCount) break;
     plan.placements.push_back(next);
     plan.copied.push_back(mesh);
+    if (slots != nullptr) (*slots)[i] = WrittenSlot{group != nullptr ? group->serial(i) : 0, vc, ic};
     next.vertex += vc;
     next.index += ic;
   }
@@ -187,13 +201,29 @@ struct BlockCopy {
              });
   }
 
-  // Range r of ranges: the same share of the vertices and of the indices.
-  void CopyRange(std::size_t r, std::size_t ranges) const {
-    const Placement& end = plan.End();
-    CopyVertexPart(end.vertex * r / ranges, end.vertex * (r + 1) / ranges);
-    CopyIndexPart(end.index * r / ranges, end.index * (r + 1) / ranges);
+  // The vertices and indices from one placement up to another, in ranges
+  // of the same share of both, split over threads when they are many.
+  void CopySpan(const Placement& from, const Placement& to) const {
+    const std::uint64_t nv = to.vertex - from.vertex, ni = to.index - from.index;
+    auto range = [&](std::size_t r, std::size_t ranges) {
+      CopyVertexPart(from.vertex + nv * r / ranges, from.vertex + nv * (r + 1) / ranges);
+      CopyIndexPart(from.index + ni * r / ranges, from.index + ni * (r + 1) / ranges);
+    };
+    if (nv < kParallelVertices) {
+      range(0, 1);
+    } else {
+      base::ParallelFor(kRanges, [&](std::size_t r) { range(r, kRanges); });
+    }
   }
 };
+
+Arrays ArraysOf(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount) {
+  const CorvantaAPI::GeometryBlockHeader header{vertexCount, indexCount, CorvantaAPI::kGeometryTexCoordSets};
+  std::memcpy(block, &header, sizeof header);
+  const std::uint64_t v = vertexCount;
+  std::uint8_t* positions = block + sizeof header;
+  return Arrays{positions, positions + 12 * v, positions + 24 * v, positions + 32 * v};
+}
 
 }  // namespace
 
@@ -203,22 +233,62 @@ std::uint64_t GeometryBlockBytes(std::uint64_t vertexCount, std::uint64_t indexC
 
 void CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
                          const MeshInfo* const* meshes, std::size_t meshCount) {
-  const CorvantaAPI::GeometryBlockHeader header{vertexCount, indexCount, CorvantaAPI::kGeometryTexCoordSets};
-  std::memcpy(block, &header, sizeof header);
-  const std::uint64_t v = vertexCount;
-  std::uint8_t* positions = block + sizeof header;
-  std::uint8_t* normals = positions + 12 * v;
-  std::uint8_t* texCoords = normals + 12 * v;
-  std::uint8_t* indices = texCoords + 8 * v;
-
   BlockPlan plan;
   PlaceMeshes(meshes, meshCount, vertexCount, indexCount, plan);
-  const BlockCopy copy{plan, Arrays{positions, normals, texCoords, indices}};
-  if (plan.End().vertex < kParallelVertices) {
-    copy.CopyRange(0, 1);
+  const BlockCopy copy{plan, ArraysOf(block, vertexCount, indexCount)};
+  copy.CopySpan(Placement{}, plan.End());
+}
+
+BlockWrite WriteGroupIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
+                               const MaterialGroup& group, BlockContents& contents) {
+  BlockPlan plan;
+  std::vector<WrittenSlot> now;
+  PlaceMeshes(group.data(), group.size(), vertexCount, indexCount, plan, &group, contents.known ? &contents : nullptr,
+              &now);
+  const BlockCopy copy{plan, ArraysOf(block, vertexCount, indexCount)};
+
+  BlockWrite kind = BlockWrite::kFull;
+  if (!contents.known || contents.vertexCount != vertexCount || contents.indexCount != indexCount) {
+    // Other totals move every array of the block: nothing stays in place.
+    copy.CopySpan(Placement{}, plan.End());
   } else {
-    base::ParallelFor(kRanges, [&](std::size_t r) { copy.CopyRange(r, kRanges); });
+    // Up to the first slot whose counts changed every mesh starts where it
+    // did, so only the meshes that are new there are written (neighbours
+    // joined into one span); from that slot on everything may have moved.
+    kind = BlockWrite::kPartial;
+    const std::vector<WrittenSlot>& before = contents.slots;
+    const WrittenSlot none;
+    Placement at, spanFrom, spanTo;
+    auto flush = [&] {
+      if (spanTo.vertex > spanFrom.vertex || spanTo.index > spanFrom.index) copy.CopySpan(spanFrom, spanTo);
+    };
+    for (std::size_t k = 0; k < std::max(before.size(), now.size()); ++k) {
+      const WrittenSlot& was = k < before.size() ? before[k] : none;
+      const WrittenSlot& is = k < now.size() ? now[k] : none;
+      if (was.vertices != is.vertices || was.indices != is.indices) {
+        flush();
+        spanFrom = at;
+        spanTo = plan.End();
+        kind = BlockWrite::kSuffix;
+        break;
+      }
+      if (is.serial == was.serial || (is.vertices == 0 && is.indices == 0)) {
+        at.vertex += is.vertices;
+        at.index += is.indices;
+        continue;
+      }
+      if (spanTo.vertex != at.vertex || spanTo.index != at.index) {
+        flush();
+        spanFrom = at;
+      }
+      at.vertex += is.vertices;
+      at.index += is.indices;
+      spanTo = at;
+    }
+    flush();
   }
+  contents = BlockContents{true, vertexCount, indexCount, std::move(now)};
+  return kind;
 }
 
 }  // namespace scene

@@ -1,7 +1,7 @@
 // The per-material geometry write of a publish pass: a material's raw
 // meshes finished, then the merged geometry of its group written into the
-// material's link block (made, grown or dropped as its size asks) and
-// announced through the material's record.
+// material's link block (made, grown or dropped as its size asks; a kept
+// block only where it changed) and announced through the material's record.
 #include "base/parallel_for.h"
 
 #include <algorithm>
@@ -50,6 +50,8 @@ void MeshBuilder::BlockState::Drop(GeometryPass& pass) {
   if (id != 0) pass.releaseBlocks.insert(id);
   id = 0;
   capacity = 0;
+  contents = BlockContents{};
+  lastWrite = BlockWrite::kNone;
 }
 
 void MeshBuilder::BlockState::Fit(CorvantaAPI::LiveConnection& connection, std::uint64_t bytes, GeometryPass& pass) {
@@ -61,6 +63,11 @@ void MeshBuilder::BlockState::Fit(CorvantaAPI::LiveConnection& connection, std::
     id = newId;
     capacity = newCapacity;
   }
+}
+
+BlockWrite MeshBuilder::LastWrite(std::uint64_t key) const {
+  auto found = blocks_.find(key);
+  return found != blocks_.end() ? found->second.lastWrite : BlockWrite::kNone;
 }
 
 void MeshBuilder::ForgetBlock(CorvantaAPI::LiveConnection& connection, std::uint64_t key) {
@@ -78,8 +85,8 @@ void MeshBuilder::ReleaseKeyWithoutMaterial(std::uint64_t key, GeometryPass& pas
   pass.processedKeys.insert(key);
 }
 
-bool MeshBuilder::FinishGroup(std::uint64_t key, const MaterialRecord& record, GeometryPass& pass,
-                              GroupGeometry& geometry) const {
+bool MeshBuilder::FinishGroup(std::uint64_t key, const MaterialRecord& record, const BlockContents* written,
+                              GroupGeometry& geometry, GeometryPass& pass) const {
   if (groups_ != nullptr) {
     auto found = groups_->find(key);
     if (found != groups_->end()) geometry.group = &found->second;
@@ -99,6 +106,11 @@ bool MeshBuilder::FinishGroup(std::uint64_t key, const MaterialRecord& record, G
     geometry.indices += copies * std::uint64_t(std::max(mesh->indexCount, 0));
   };
   for (std::size_t i = 0; i < meshCount; ++i) {
+    if (written != nullptr && written->Holds(*geometry.group, i)) {
+      geometry.vertices += written->slots[i].vertices;
+      geometry.indices += written->slots[i].indices;
+      continue;
+    }
     MeshInfo* mesh = (*geometry.group)[i];
     if (mesh == nullptr) continue;
     if (mesh->IsFinished()) {
@@ -130,7 +142,7 @@ bool MeshBuilder::FinishGroup(std::uint64_t key, const MaterialRecord& record, G
 
 MeshBuilder::BlockState& MeshBuilder::BlockFor(std::uint64_t key, CorvantaAPI::Record* link) {
   BlockState& state = blocks_[key];
-  if (state.linkRecord != link) state = BlockState{link, 0, 0};
+  if (state.linkRecord != link) state = BlockState{link, 0, 0, {}, BlockWrite::kNone};
   return state;
 }
 
@@ -163,8 +175,10 @@ void MeshBuilder::FillBlock(CorvantaAPI::LiveConnection& connection, std::uint64
   state.Fit(connection, size, pass);
   void* view = state.id != 0 ? connection.OpenBlock(state.id) : nullptr;
   if (view != nullptr && connection.GetBlockSize(state.id) >= size) {
-    CopyMeshesIntoBlock(static_cast<std::uint8_t*>(view), static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(i),
-                        geometry.group->data(), geometry.group->size());
+    // A block kept from the last write holds what state.contents says (Fit
+    // forgets it with the block): only what changed is written.
+    state.lastWrite = WriteGroupIntoBlock(static_cast<std::uint8_t*>(view), static_cast<std::uint32_t>(v),
+                                          static_cast<std::uint32_t>(i), *geometry.group, state.contents);
   } else {
     // A block that cannot be made or mapped would show the renderer
     // whatever it held before: the material goes without geometry until
@@ -191,8 +205,13 @@ void MeshBuilder::WriteGeometry(CorvantaAPI::LiveConnection& connection, std::ui
   // asks for the gate meanwhile: a block left half old and half new under a
   // change count that announces it would stay wrong in the renderer until
   // the material changed again.
+  // What the last write of this key's own link record left in its block.
+  const BlockContents* written = nullptr;
+  if (auto found = blocks_.find(key); found != blocks_.end() && found->second.linkRecord == record->linkRecord) {
+    written = &found->second.contents;
+  }
   GroupGeometry geometry;
-  if (!FinishGroup(key, *record, pass, geometry)) return;
+  if (!FinishGroup(key, *record, written, geometry, pass)) return;
 
   if (record->linkRecord == nullptr) {
     pass.processedKeys.insert(key);

@@ -1,11 +1,33 @@
-// The ordered set of meshes of one material.
+// The slotted set of meshes of one material.
 #include "scene/mesh_group.h"
+
+#include <atomic>
+#include <iterator>
 
 namespace scene {
 
+namespace {
+
+// Shared by every group: a group cleared or made anew must not hand out a
+// serial that an earlier write of the same key has seen.
+std::atomic<std::uint64_t> g_lastSerial{0};
+
+}  // namespace
+
 bool MaterialGroup::insert(MeshInfo* mesh) {
-  if (!slots_.emplace(mesh, meshes_.size()).second) return false;
-  meshes_.push_back(mesh);
+  if (mesh == nullptr) return false;
+  std::size_t slot = meshes_.size();
+  if (!holes_.empty()) slot = *holes_.begin();
+  if (!slots_.emplace(mesh, slot).second) return false;
+  const std::uint64_t serial = g_lastSerial.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (slot == meshes_.size()) {
+    meshes_.push_back(mesh);
+    serials_.push_back(serial);
+  } else {
+    holes_.erase(holes_.begin());
+    meshes_[slot] = mesh;
+    serials_[slot] = serial;
+  }
   return true;
 }
 
@@ -14,18 +36,39 @@ bool MaterialGroup::erase(MeshInfo* mesh) {
   if (found == slots_.end()) return false;
   const std::size_t slot = found->second;
   slots_.erase(found);
-  MeshInfo* last = meshes_.back();
-  meshes_.pop_back();
-  if (last != mesh) {
-    meshes_[slot] = last;
-    slots_[last] = slot;
+  meshes_[slot] = nullptr;
+  serials_[slot] = 0;
+  holes_.insert(slot);
+  // Holes at the end hold nothing up: they go, so that an emptied group is
+  // empty.
+  while (!meshes_.empty() && meshes_.back() == nullptr) {
+    holes_.erase(std::prev(holes_.end()));
+    meshes_.pop_back();
+    serials_.pop_back();
   }
+  if (holes_.size() > kHolesKept && 4 * holes_.size() > meshes_.size()) Compact();
   return true;
+}
+
+void MaterialGroup::Compact() {
+  std::size_t to = 0;
+  for (std::size_t from = 0; from < meshes_.size(); ++from) {
+    if (meshes_[from] == nullptr) continue;
+    meshes_[to] = meshes_[from];
+    serials_[to] = serials_[from];
+    slots_[meshes_[to]] = to;
+    ++to;
+  }
+  meshes_.resize(to);
+  serials_.resize(to);
+  holes_.clear();
 }
 
 void MaterialGroup::clear() {
   meshes_.clear();
+  serials_.clear();
   slots_.clear();
+  holes_.clear();
 }
 
 }  // namespace scene

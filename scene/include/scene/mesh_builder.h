@@ -30,6 +30,7 @@
 #include <memory>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "base/concurrent_containers.h"
 #include "hostsdk/modeler.h"
@@ -77,6 +78,47 @@ std::uint64_t GeometryBlockBytes(std::uint64_t vertexCount, std::uint64_t indexC
 void CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
                          const MeshInfo* const* meshes, std::size_t meshCount);
 
+// What a write put into a geometry block, slot by slot of the group it came
+// from, so that the next write of the same block knows which bytes already
+// hold what it would write.
+struct WrittenSlot {
+  std::uint64_t serial = 0;    // the group's serial of the copied mesh; 0: nothing copied (a hole, a raw mesh)
+  std::uint64_t vertices = 0;  // copied, front and back copies counted
+  std::uint64_t indices = 0;
+};
+struct BlockContents {
+  bool known = false;  // false: the block may hold anything
+  std::uint32_t vertexCount = 0;
+  std::uint32_t indexCount = 0;
+  std::vector<WrittenSlot> slots;
+
+  // Whether group's slot still holds the mesh copied there, whose counts
+  // are then those written: a finished mesh never changes, so a large
+  // group's unchanged meshes need not be visited (each is a cache miss).
+  bool Holds(const MaterialGroup& group, std::size_t slot) const {
+    return slot < slots.size() && slots[slot].serial != 0 && slots[slot].serial == group.serial(slot);
+  }
+};
+
+// How a write brought a block up to date.
+enum class BlockWrite {
+  kNone,     // not written (no block, or nothing to write)
+  kFull,     // header and every mesh
+  kSuffix,   // the meshes that changed, and everything from the first slot whose counts changed
+  kPartial,  // only the meshes that changed
+};
+
+// Brings block, which holds what contents says, to exactly what
+// CopyMeshesIntoBlock writes for group's slots under these totals, and
+// contents to what the block then holds. With known contents of the same
+// totals only the byte ranges of slots whose mesh changed are written, and
+// from the first slot whose counts changed everything up to the end; any
+// other block is written whole. The header is always written. contents
+// must be forgotten (known false) whenever the block is replaced, lost or
+// written by anything else: a write trusts it without looking at the block.
+BlockWrite WriteGroupIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
+                               const MaterialGroup& group, BlockContents& contents);
+
 class MeshBuilder {
  public:
   // materials maps polygon materials to records (required for BuildBody);
@@ -112,7 +154,9 @@ class MeshBuilder {
   // finishes the key's raw meshes, and if the pass is still going, writes
   // the merged geometry into the material's link block (created or grown to
   // twice the needed size; released when the group is empty), bumps the
-  // record's geometry change counter and flags it. A block whose size would
+  // record's geometry change counter and flags it. A block kept from the
+  // key's last write gets only the bytes that changed (WriteGroupIntoBlock):
+  // an edit of one element costs its own meshes, not its material's size. A block whose size would
   // not fit in 32 bits is not written: the material is published without
   // geometry and the fault is reported once. Does nothing when the pass is
   // not going. The key is added to the pass's processed keys only when its
@@ -122,20 +166,27 @@ class MeshBuilder {
   // holds writes no record at all (not even the default material's): its
   // block, if any, is queued for release.
   void WriteGeometry(CorvantaAPI::LiveConnection& connection, std::uint64_t key, GeometryPass& pass);
+  // How the last write of key brought its block up to date (kNone when it
+  // has no block). Host thread, while no publish pass runs.
+  BlockWrite LastWrite(std::uint64_t key) const;
   // Releases the geometry block this builder made for key, at once, and
   // forgets it: for a material record that is retired. Host thread, while
   // no publish pass runs.
   void ForgetBlock(CorvantaAPI::LiveConnection& connection, std::uint64_t key);
 
  private:
-  // Geometry block of one material as this builder made it. Kept here, not
-  // read back from the link record, which the renderer can write.
+  // Geometry block of one material as this builder made it, and what it
+  // wrote there last. Kept here, not read back from the link record or the
+  // block, which the renderer can write.
   struct BlockState {
     CorvantaAPI::Record* linkRecord = nullptr;
     std::uint32_t id = 0;
     std::uint32_t capacity = 0;
+    BlockContents contents;
+    BlockWrite lastWrite = BlockWrite::kNone;
 
-    // Queues the block, if any, for release after the pass and forgets it.
+    // Queues the block, if any, for release after the pass and forgets it
+    // and its contents.
     void Drop(GeometryPass& pass);
     // Keeps the block when it holds bytes; otherwise drops it and creates
     // one of twice that size (at most 32 bits) for linkRecord. Without a
@@ -159,15 +210,16 @@ class MeshBuilder {
   // forgets it, and counts the key as processed.
   void ReleaseKeyWithoutMaterial(std::uint64_t key, GeometryPass& pass);
   // Finishes the raw meshes of key's group and counts the group's finished
-  // geometry. False when the pass stopped before every raw mesh was tried:
-  // the key must then be left untouched for a later pass.
-  bool FinishGroup(std::uint64_t key, const MaterialRecord& record, GeometryPass& pass,
-                   GroupGeometry& geometry) const;
+  // geometry (a slot that written holds is counted as it was written).
+  // False when the pass stopped before every raw mesh was tried: the key
+  // must then be left untouched for a later pass.
+  bool FinishGroup(std::uint64_t key, const MaterialRecord& record, const BlockContents* written,
+                   GroupGeometry& geometry, GeometryPass& pass) const;
   // This builder's block state for key, started afresh when it belonged to
   // another link record.
   BlockState& BlockFor(std::uint64_t key, CorvantaAPI::Record* link);
-  // Sizes the block for geometry, creates or grows it, and copies the group
-  // in whole; an empty group, a size past 32 bits (reported once) or a block
+  // Sizes the block for geometry, creates or grows it, and brings it up to
+  // date with the group (a new block is written whole); an empty group, a size past 32 bits (reported once) or a block
   // that cannot be made or mapped leaves the state without a block.
   void FillBlock(CorvantaAPI::LiveConnection& connection, std::uint64_t key, BlockState& state,
                  const GroupGeometry& geometry, GeometryPass& pass);
