@@ -30,12 +30,7 @@ bool Fail(std::string* field, std::string* error, const char* name, std::string 
 bool FiniteBits(std::uint32_t word) { return (word & 0x7F80'0000u) != 0x7F80'0000u; }
 
 std::uint8_t* Bytes(Geometry& g, int array) {
-  switch (array) {
-    case kPositions: return reinterpret_cast<std::uint8_t*>(g.positions.data());
-    case kNormals: return reinterpret_cast<std::uint8_t*>(g.normals.data());
-    case kTexCoords: return reinterpret_cast<std::uint8_t*>(g.texCoords.data());
-    default: return reinterpret_cast<std::uint8_t*>(g.indices.data());
-  }
+  return const_cast<std::uint8_t*>(ArrayBytes(g, static_cast<GeometryArray>(array)).data());
 }
 
 // Elements of each array for v vertices and n indices.

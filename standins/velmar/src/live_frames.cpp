@@ -222,17 +222,11 @@ std::vector<FramePtr> GeometryFrames(std::uint32_t update, std::uint32_t key,
 
 std::vector<FramePtr> RangeFrames(std::uint32_t update, std::uint32_t key, const Geometry& g,
                                   std::size_t maxFrameBytes) {
-  const std::size_t room = std::max<std::size_t>(4, (maxFrameBytes - std::min(maxFrameBytes, sizeof(FrameHeader))) / 4);
+  const std::size_t room = std::max<std::size_t>(1, (maxFrameBytes - std::min(maxFrameBytes, sizeof(FrameHeader))) / 4);
   std::vector<FramePtr> frames;
   for (const ArrayRange& r : g.changed) {
-    const std::uint8_t* array = nullptr;
-    std::size_t size = 0;
-    switch (r.array) {
-      case GeometryArray::kPositions: array = reinterpret_cast<const std::uint8_t*>(g.positions.data()), size = g.positions.size(); break;
-      case GeometryArray::kNormals: array = reinterpret_cast<const std::uint8_t*>(g.normals.data()), size = g.normals.size(); break;
-      case GeometryArray::kTexCoords: array = reinterpret_cast<const std::uint8_t*>(g.texCoords.data()), size = g.texCoords.size(); break;
-      case GeometryArray::kIndices: array = reinterpret_cast<const std::uint8_t*>(g.indices.data()), size = g.indices.size(); break;
-    }
+    const std::uint8_t* array = ArrayBytes(g, r.array).data();
+    const std::size_t size = ArrayBytes(g, r.array).size() / 4;
     if (r.first > size || r.count > size - r.first) continue;  // not of these arrays: never read past them
     // Copied, not borrowed: the mirror writes its next revision into
     // these arrays once nobody holds them, and a frame should not keep

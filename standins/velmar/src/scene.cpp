@@ -57,6 +57,19 @@ std::size_t PieceCount(const Geometry& g) { return (g.triangleCount() + kPieceTr
 
 }  // namespace
 
+std::span<const std::uint8_t> ArrayBytes(const Geometry& g, GeometryArray array) {
+  auto bytes = [](const auto& values) {
+    return std::span(reinterpret_cast<const std::uint8_t*>(values.data()), 4 * values.size());
+  };
+  switch (array) {
+    case GeometryArray::kPositions: return bytes(g.positions);
+    case GeometryArray::kNormals: return bytes(g.normals);
+    case GeometryArray::kTexCoords: return bytes(g.texCoords);
+    case GeometryArray::kIndices: break;
+  }
+  return bytes(g.indices);
+}
+
 void SummarisePieces(Geometry& g) {
   g.pieces.assign(PieceCount(g), GeometryPiece());
   for (std::size_t p = 0; p < g.pieces.size(); ++p) SummarisePiece(g, p);

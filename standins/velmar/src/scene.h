@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,9 @@ struct Geometry {
   std::size_t vertexCount() const { return positions.size() / 3; }
   std::size_t triangleCount() const { return indices.size() / 3; }
 };
+
+// The bytes of one array of g (four per element).
+std::span<const std::uint8_t> ArrayBytes(const Geometry& g, GeometryArray array);
 
 // Fills g.pieces and g.bounds from its arrays; the indices must lie below
 // the vertex count (the block readers check them).
