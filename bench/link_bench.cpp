@@ -11,7 +11,9 @@
 // (polling every 0.2 ms) and takes the time, then waits for velmar's next
 // scene update. Reports medians, p95 and p99.
 //
-//   link_bench [--triangles N] [--edits K] [--runs R]
+//   link_bench [--triangles N] [--edits K] [--runs R] [--velmar-log FILE]
+// --velmar-log keeps velmar's event lines in FILE, to see where a figure's
+// time went.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +40,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using json = nlohmann::json;
 namespace fs = std::filesystem;
+
+std::ofstream g_velmarLog;
 
 fs::path SignalDir() { return fs::path(std::getenv("CORV_RUNTIME_DIR")) / "hostsim-signals"; }
 
@@ -67,6 +71,7 @@ bool NextUpdate(livelink_test::ChildProcess& velmar, Clock::time_point* when, lo
   while (Clock::now() < end) {
     if (!velmar.ReadLine(&line, timeoutMs)) return false;
     const auto t = Clock::now();
+    if (g_velmarLog.is_open()) g_velmarLog << line << '\n';
     json j = json::parse(line, nullptr, false);
     if (j.is_discarded()) continue;
     const std::string event = j.value("event", "");
@@ -116,6 +121,7 @@ int main(int argc, char** argv) {
     if (a == "--triangles") triangles = std::strtoull(argv[i + 1], nullptr, 10);
     if (a == "--edits") edits = std::atoi(argv[i + 1]);
     if (a == "--runs") runs = std::atoi(argv[i + 1]);
+    if (a == "--velmar-log") g_velmarLog.open(argv[i + 1]);
   }
   livelink_test::Isolated();
   const fs::path dir = fs::temp_directory_path() / ("corv-link-bench-" + std::to_string(getpid()));
