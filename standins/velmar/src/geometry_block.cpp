@@ -86,6 +86,14 @@ bool CopyOut(std::vector<T>& out, const std::uint8_t* source, std::size_t count,
   return true;
 }
 
+// True when only `held` holds the geometry; what other threads did with it
+// before they let it go is then visible here.
+bool Alone(const std::shared_ptr<Geometry>& held) {
+  if (held.use_count() != 1) return false;
+  std::atomic_thread_fence(std::memory_order_acquire);
+  return true;
+}
+
 }  // namespace
 
 HeldGeometry::HeldGeometry(std::size_t chunkBytes) : chunkBytes_(std::max<std::size_t>(4, chunkBytes / 4 * 4)) {}
@@ -97,7 +105,7 @@ void HeldGeometry::Clear() {
 }
 
 std::shared_ptr<Geometry> HeldGeometry::FreeCopy() {
-  if (spare_ && spare_.use_count() == 1) return spare_;
+  if (spare_ && Alone(spare_)) return spare_;
   spare_ = std::make_shared<Geometry>();
   return spare_;
 }
@@ -242,7 +250,7 @@ bool HeldGeometry::ReadChanges(const std::uint8_t* data, const std::size_t offse
   if (staged.empty()) return true;
 
   std::shared_ptr<Geometry> target = current_;
-  if (current_.use_count() > 1) {
+  if (!Alone(current_)) {
     // Someone holds the current geometry: the next one is the spare (or a
     // new copy), brought to the current state first.
     target = FreeCopy();
