@@ -263,6 +263,11 @@ void Session::OnMessage(const platform::PostedMessage& message, int merged) {
     double& at;
     ~Clear() { at = 0; }
   } clear{wakeAt_};
+  // A wake-up may come from a new link while the one held has just ended:
+  // that is found now, not at the next poll, and the new link is opened
+  // from this very wake-up.
+  CheckLiveness();
+  if (stop_) return;
   if (!connection_.IsOpen() && !TryOpen()) {
     reporter_.Emit("wake", {{"code", static_cast<std::int64_t>(message.lParam)}, {"linked", false}},
                    "wake-up, but no link could be opened");
