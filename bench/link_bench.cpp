@@ -12,10 +12,12 @@
 // scene update. Reports medians, p95 and p99.
 //
 //   link_bench [--triangles N] [--edits K] [--runs R] [--model FILE.obj]
+//              [--velmar-log FILE]
 //
 // --model links that OBJ file (for example one another tool wrote) instead
 // of a generated building; the start is complete once velmar holds as many
-// triangles as the file's faces make.
+// triangles as the file's faces make. --velmar-log keeps velmar's event
+// lines in FILE, to see where a figure's time went.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +44,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using json = nlohmann::json;
 namespace fs = std::filesystem;
+
+std::ofstream g_velmarLog;
 
 fs::path SignalDir() { return fs::path(std::getenv("CORV_RUNTIME_DIR")) / "hostsim-signals"; }
 
@@ -71,6 +75,7 @@ bool NextUpdate(livelink_test::ChildProcess& velmar, Clock::time_point* when, lo
   while (Clock::now() < end) {
     if (!velmar.ReadLine(&line, timeoutMs)) return false;
     const auto t = Clock::now();
+    if (g_velmarLog.is_open()) g_velmarLog << line << '\n';
     json j = json::parse(line, nullptr, false);
     if (j.is_discarded()) continue;
     const std::string event = j.value("event", "");
@@ -122,6 +127,7 @@ int main(int argc, char** argv) {
     if (a == "--edits") edits = std::atoi(argv[i + 1]);
     if (a == "--runs") runs = std::atoi(argv[i + 1]);
     if (a == "--model") model = fs::absolute(argv[i + 1]).string();
+    if (a == "--velmar-log") g_velmarLog.open(argv[i + 1]);
   }
   livelink_test::Isolated();
   const fs::path dir = fs::temp_directory_path() / ("corv-link-bench-" + std::to_string(getpid()));

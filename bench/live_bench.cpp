@@ -8,12 +8,19 @@
 //     that shows it; and from velmar's wake-up for it (delayMs);
 //   - edit: one-element edits, from velmar's wake-up to the page's frame
 //     (the page's delayMs), for an element of a small material and one of
-//     the material that holds most triangles (its whole surface is resent).
+//     the material that holds most triangles (only the changed ranges are
+//     sent when the surface's counts stay). All the small material's edits
+//     come first, so that none is measured right behind a big one;
+//   - draw: the page's draw of the whole scene, from asking for a frame to
+//     the drawing done (a pixel read back waits for it), a few times: what
+//     any update shown costs at least.
 // For each it splits the time: velmar's read, velmar to the page's first
 // frame (encoding, socket), the page's parse and upload until it draws,
 // the draw until the next frame is on screen. Reports medians and p95.
 //
-//   live_bench [--triangles N] [--edits K]
+//   live_bench [--triangles N] [--edits K] [--model FILE.obj]
+// --model links that OBJ file (one another tool wrote) instead of a
+// generated building.
 #include <unistd.h>
 
 #include <algorithm>
@@ -128,10 +135,12 @@ struct Split {
 int main(int argc, char** argv) {
   std::uint64_t triangles = 1'500'000;
   int edits = 20;
+  std::string model;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
     if (a == "--triangles") triangles = std::strtoull(argv[i + 1], nullptr, 10);
     if (a == "--edits") edits = std::atoi(argv[i + 1]);
+    if (a == "--model") model = argv[i + 1];
   }
   if (live_test::Browser::Program().empty()) {
     std::fprintf(stderr, "live_bench: no Chromium (scripts/install-deps.sh installs it)\n");
@@ -140,12 +149,12 @@ int main(int argc, char** argv) {
   livelink_test::Isolated();
   const fs::path dir = fs::temp_directory_path() / ("corv-live-bench-" + std::to_string(getpid()));
   fs::create_directories(dir);
-  const std::string obj = (dir / "Office.obj").string();
+  const std::string obj = model.empty() ? (dir / "Office.obj").string() : model;
   bench::BuildingOptions options;
   options.triangles = triangles;
   bench::BuildingSummary summary;
   std::string error;
-  if (!bench::WriteBuilding(obj, options, &summary, &error)) {
+  if (model.empty() && !bench::WriteBuilding(obj, options, &summary, &error)) {
     std::fprintf(stderr, "live_bench: %s\n", error.c_str());
     return 1;
   }
@@ -158,12 +167,13 @@ int main(int argc, char** argv) {
   }
   std::map<std::int32_t, std::uint64_t> trianglesOf, smallestOf;
   std::map<std::int32_t, std::string> elementOf;
+  std::uint64_t modelTriangles = 0;
   for (const auto& e : imported.value().elements) {
     std::map<std::int32_t, std::uint64_t> own;
     for (const auto& b : e.bodies)
       for (const auto& p : b.polygons)
         for (const auto& piece : p.convexPieces)
-          if (piece.size() >= 3) own[p.materialIndex] += piece.size() - 2;
+          if (piece.size() >= 3) own[p.materialIndex] += piece.size() - 2, modelTriangles += piece.size() - 2;
     if (own.size() != 1) continue;  // one element, one material: the edit touches one surface
     const auto [mat, n] = *own.begin();
     trianglesOf[mat] += n;
@@ -184,8 +194,10 @@ int main(int argc, char** argv) {
 
   const std::string pln = (dir / "Office.pln").string();
   std::string script = "open " + obj + "\nsaveas " + pln + "\nwindow 3d\nmenu 32101\n";
+  if (!model.empty()) summary.triangles = modelTriangles, summary.objects = imported.value().elements.size();
+  auto onBig = [&](int i) { return i >= edits / 2; };
   for (int i = 0; i < edits; ++i) {
-    const std::string& guid = elementOf[i % 2 == 1 ? big : small];
+    const std::string& guid = elementOf[onBig(i) ? big : small];
     const double dz = (i / 2) % 2 == 0 ? 0.01 : -0.01;
     script += "await next 60000\nedit move " + guid + " 0 0 " + std::to_string(dz) + "\n";
   }
@@ -250,14 +262,26 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "live_bench: edit %d did not reach the page\n", i);
       return 1;
     }
-    (i % 2 == 1 ? bigEdits : smallEdits).Add(update, page);
+    (onBig(i) ? bigEdits : smallEdits).Add(update, page);
+  }
+  // The page's own draw, alone: a resize asks it for a frame; the read of
+  // one pixel right after that frame's callbacks waits for the drawing.
+  std::vector<double> draws;
+  for (int i = 0; i < 5; ++i) {
+    const json ms = browser.Evaluate(
+        "new Promise((done) => { const gl = document.querySelector('canvas').getContext('webgl');"
+        " const start = performance.now(); dispatchEvent(new Event('resize'));"
+        " requestAnimationFrame(() => { gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, new Uint8Array(4));"
+        " done(performance.now() - start); }); })",
+        60000);
+    if (ms.is_number()) draws.push_back(ms.get<double>());
   }
   Next();
   host->Wait(60000);
 
-  std::printf("building: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
+  std::printf("%s: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
               "(%llu triangles)\n",
-              static_cast<unsigned long long>(summary.triangles), static_cast<unsigned long long>(summary.objects),
+              model.empty() ? "generated building" : model.c_str(), static_cast<unsigned long long>(summary.triangles), static_cast<unsigned long long>(summary.objects),
               small, static_cast<unsigned long long>(trianglesOf[small]), big,
               static_cast<unsigned long long>(trianglesOf[big]));
   std::printf("first complete update (velmar's event) to the page's frame: %.1f ms (goal <= 3000 ms); "
@@ -266,6 +290,9 @@ int main(int argc, char** argv) {
   start.Print("first complete update, from velmar's wake-up");
   smallEdits.Print("edit, small material, wake-up to the page's frame (goal p95 <= 100 ms)");
   bigEdits.Print("edit, big material, wake-up to the page's frame (goal p95 <= 100 ms)");
+  const Stats d = Summarise(draws);
+  std::printf("the page's draw of the whole scene, asked to done: median %.1f ms, max %.1f (%zu)\n", d.median,
+              d.max, draws.size());
   std::fflush(stdout);
   fs::remove_all(dir);
   return 0;

@@ -1,20 +1,293 @@
 #include "geometry_block.h"
 
-#include "livelink/block_decode.h"
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "livelink/layout.h"
 
 namespace velmar {
 
-bool ParseGeometryBlock(const std::uint8_t* data, std::size_t bytes, Geometry* geometry,
-                        std::string* field, std::string* error, std::size_t* repaired) {
-  CorvantaAPI::GeometryArrays arrays;
-  if (!CorvantaAPI::DecodeGeometryBlock(data, bytes, &arrays, field, error, repaired)) return false;
-  Geometry result;
-  result.positions = std::move(arrays.positions);
-  result.normals = std::move(arrays.normals);
-  result.texCoords = std::move(arrays.texCoords);
-  result.indices = std::move(arrays.indices);
-  result.bounds = UsedBounds(result);
-  *geometry = std::move(result);
+namespace {
+
+constexpr int kPositions = static_cast<int>(GeometryArray::kPositions);
+constexpr int kNormals = static_cast<int>(GeometryArray::kNormals);
+constexpr int kTexCoords = static_cast<int>(GeometryArray::kTexCoords);
+constexpr int kIndices = static_cast<int>(GeometryArray::kIndices);
+
+std::uint64_t NextRevision() {
+  static std::atomic<std::uint64_t> last{0};
+  return ++last;
+}
+
+bool Fail(std::string* field, std::string* error, const char* name, std::string reason) {
+  *field = name;
+  *error = std::move(reason);
+  return false;
+}
+
+// Maps the pages of a block's first `bytes` into this process in one call
+// rather than a fault each: a first read of a large block otherwise spends
+// much of its time there. Only advice: a kernel without it reads as before.
+void Prefault(const std::uint8_t* data, std::size_t bytes) {
+#ifdef MADV_POPULATE_READ
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(data) & ~(page - 1);
+  const auto end = reinterpret_cast<std::uintptr_t>(data) + bytes;
+  ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_READ);
+#else
+  (void)data, (void)bytes;
+#endif
+}
+
+bool FiniteBits(std::uint32_t word) { return (word & 0x7F80'0000u) != 0x7F80'0000u; }
+
+std::uint8_t* Bytes(Geometry& g, int array) {
+  return const_cast<std::uint8_t*>(ArrayBytes(g, static_cast<GeometryArray>(array)).data());
+}
+
+// Elements of each array for v vertices and n indices.
+void Counts(std::size_t v, std::size_t n, std::size_t counts[]) {
+  counts[kPositions] = counts[kNormals] = 3 * v;
+  counts[kTexCoords] = 2 * v;
+  counts[kIndices] = n;
+}
+
+bool Consistent(const Geometry& g) {
+  const std::size_t v = g.vertexCount();
+  return g.positions.size() == 3 * v && g.normals.size() == 3 * v && g.texCoords.size() == 2 * v &&
+         g.indices.size() % 3 == 0;
+}
+
+std::string IndexPast(std::size_t i, std::uint32_t value, std::size_t v) {
+  return "index " + std::to_string(i) + " (triangle " + std::to_string(i / 3) + ") is " + std::to_string(value) +
+         ", past the " + std::to_string(v) + " vertices";
+}
+
+std::string NotFinitePoint(std::size_t i) { return "vertex " + std::to_string(i / 3) + " is not a finite point"; }
+
+// Copies count elements out of shared memory into out, a chunk at a time,
+// each checked while it is still in the cache. False as soon as check
+// refuses one. The capacity out had is reused.
+template <typename T, typename Check>
+bool CopyOut(std::vector<T>& out, const std::uint8_t* source, std::size_t count, std::size_t chunk, Check check) {
+  out.clear();
+  out.reserve(count);
+  const T* from = reinterpret_cast<const T*>(source);
+  for (std::size_t first = 0; first < count; first += chunk) {
+    const std::size_t n = std::min(chunk, count - first);
+    out.insert(out.end(), from + first, from + first + n);
+    if (!check(out.data() + first, n, first)) return false;
+  }
+  return true;
+}
+
+// True when only `held` holds the geometry; what other threads did with it
+// before they let it go is then visible here.
+bool Alone(const std::shared_ptr<Geometry>& held) {
+  if (held.use_count() != 1) return false;
+  std::atomic_thread_fence(std::memory_order_acquire);
+  return true;
+}
+
+}  // namespace
+
+HeldGeometry::HeldGeometry(std::size_t chunkBytes) : chunkBytes_(std::max<std::size_t>(4, chunkBytes / 4 * 4)) {}
+
+void HeldGeometry::Clear() {
+  current_.reset();
+  spare_.reset();
+  staged_ = {};
+}
+
+std::shared_ptr<Geometry> HeldGeometry::FreeCopy() {
+  if (spare_ && Alone(spare_)) return spare_;
+  spare_ = std::make_shared<Geometry>();
+  return spare_;
+}
+
+void HeldGeometry::Install(std::shared_ptr<Geometry> next) {
+  if (next == current_) return;
+  // The one before stays as the next spare: it is what a later update
+  // writes into once its holders have let it go.
+  spare_ = std::move(current_);
+  current_ = std::move(next);
+}
+
+bool HeldGeometry::Read(const std::uint8_t* data, std::size_t bytes, bool* changed, std::string* field,
+                        std::string* error, std::size_t* repaired) {
+  *changed = false;
+  if (repaired != nullptr) *repaired = 0;
+  if (data == nullptr || bytes < sizeof(CorvantaAPI::GeometryBlockHeader))
+    return Fail(field, error, "geometryBlockCapacity",
+                "block of " + std::to_string(bytes) + " bytes cannot hold the counts");
+  CorvantaAPI::GeometryBlockHeader header;
+  std::memcpy(&header, data, sizeof header);  // one copy: the peer may rewrite the block meanwhile
+  if (header.texCoordSets == 0) return Fail(field, error, "texCoordSets", "no texture-coordinate set");
+  if (header.indexCount % 3 != 0)
+    return Fail(field, error, "indexCount", std::to_string(header.indexCount) + " is not a multiple of 3");
+  const auto layout = CorvantaAPI::GeometryLayout(header.vertexCount, header.indexCount, header.texCoordSets);
+  if (layout.totalBytes > bytes)
+    return Fail(field, error, header.indexCount == 0 || layout.indices > bytes ? "vertexCount" : "indexCount",
+                std::to_string(header.vertexCount) + " vertices, " + std::to_string(header.indexCount) +
+                    " indices and " + std::to_string(header.texCoordSets) + " coordinate sets need " +
+                    std::to_string(layout.totalBytes) + " bytes, the block holds " + std::to_string(bytes));
+  const std::size_t offsets[kGeometryArrays] = {layout.positions, layout.normals, layout.texCoords, layout.indices};
+  if (current_ && current_->vertexCount() == header.vertexCount && current_->indices.size() == header.indexCount &&
+      Consistent(*current_))
+    return ReadChanges(data, offsets, changed, field, error, repaired);
+  Prefault(data, layout.totalBytes);
+  if (!ReadWhole(data, header.vertexCount, header.indexCount, offsets, field, error, repaired)) return false;
+  *changed = true;
+  return true;
+}
+
+bool HeldGeometry::ReadWhole(const std::uint8_t* data, std::uint32_t v, std::uint32_t n,
+                             const std::size_t offsets[], std::string* field, std::string* error,
+                             std::size_t* repaired) {
+  std::shared_ptr<Geometry> target = FreeCopy();
+  target->revision = 0;  // no revision until it holds one whole
+  const std::size_t chunk = chunkBytes_ / 4;
+  std::size_t fixed = 0;
+  std::string reason;
+  const char* failed = nullptr;
+  // Indices first: they are what can make a reader go astray.
+  if (!CopyOut(target->indices, data + offsets[kIndices], n, chunk,
+               [&](const std::uint32_t* values, std::size_t count, std::size_t first) {
+                 for (std::size_t i = 0; i < count; ++i)
+                   if (values[i] >= v) {
+                     reason = IndexPast(first + i, values[i], v);
+                     return false;
+                   }
+                 return true;
+               }))
+    failed = "indices";
+  else if (!CopyOut(target->positions, data + offsets[kPositions], std::size_t{3} * v, chunk,
+                    [&](const float* values, std::size_t count, std::size_t first) {
+                      for (std::size_t i = 0; i < count; ++i)
+                        if (!std::isfinite(values[i])) {
+                          reason = NotFinitePoint(first + i);
+                          return false;
+                        }
+                      return true;
+                    }))
+    failed = "positions";
+  if (failed != nullptr) return Fail(field, error, failed, reason);
+  auto repair = [&](float* values, std::size_t count, std::size_t) {
+    for (std::size_t i = 0; i < count; ++i)
+      if (!std::isfinite(values[i])) values[i] = 0, ++fixed;
+    return true;
+  };
+  CopyOut(target->normals, data + offsets[kNormals], std::size_t{3} * v, chunk, repair);
+  CopyOut(target->texCoords, data + offsets[kTexCoords], std::size_t{2} * v, chunk, repair);
+  if (repaired != nullptr) *repaired = fixed;
+  SummarisePieces(*target);
+  target->revision = NextRevision();
+  target->base = 0;
+  target->changed.clear();
+  Install(std::move(target));
+  return true;
+}
+
+bool HeldGeometry::ReadChanges(const std::uint8_t* data, const std::size_t offsets[], bool* changed,
+                               std::string* field, std::string* error, std::size_t* repaired) {
+  Geometry& held = *current_;
+  const std::size_t v = held.vertexCount();
+  std::size_t counts[kGeometryArrays];
+  Counts(v, held.indices.size(), counts);
+  // The chunks that differ, copied out once: what is checked is what is
+  // taken, whatever the peer writes meanwhile.
+  struct Staged {
+    ArrayRange range;
+    std::size_t at;  // first word in staged_
+  };
+  std::vector<Staged> staged;
+  staged_.clear();
+  for (int a = 0; a < kGeometryArrays; ++a) {
+    const std::uint8_t* source = data + offsets[a];
+    const std::uint8_t* mine = Bytes(held, a);
+    const std::size_t total = counts[a] * 4;
+    for (std::size_t at = 0; at < total; at += chunkBytes_) {
+      const std::size_t len = std::min(chunkBytes_, total - at);
+      if (std::memcmp(source + at, mine + at, len) == 0) continue;
+      const std::size_t word = staged_.size();
+      staged_.resize(word + len / 4);
+      std::memcpy(staged_.data() + word, source + at, len);
+      if (!staged.empty() && static_cast<int>(staged.back().range.array) == a &&
+          staged.back().range.first + staged.back().range.count == at / 4)
+        staged.back().range.count += len / 4;
+      else
+        staged.push_back({{static_cast<GeometryArray>(a), at / 4, len / 4}, word});
+    }
+  }
+  // Checked in the order a whole read checks: indices, then points.
+  std::size_t fixed = 0;
+  for (int pass = 0; pass < 2; ++pass)
+    for (const Staged& s : staged) {
+      const std::uint32_t* words = staged_.data() + s.at;
+      if (pass == 0 && s.range.array == GeometryArray::kIndices) {
+        for (std::size_t i = 0; i < s.range.count; ++i)
+          if (words[i] >= v) return Fail(field, error, "indices", IndexPast(s.range.first + i, words[i], v));
+      } else if (pass == 1 && s.range.array == GeometryArray::kPositions) {
+        for (std::size_t i = 0; i < s.range.count; ++i)
+          if (!FiniteBits(words[i])) return Fail(field, error, "positions", NotFinitePoint(s.range.first + i));
+      } else if (pass == 1 && s.range.array != GeometryArray::kIndices) {
+        for (std::size_t i = 0; i < s.range.count; ++i)
+          if (!FiniteBits(words[i])) staged_[s.at + i] = 0, ++fixed;
+      }
+    }
+  if (repaired != nullptr) *repaired = fixed;
+  // A repaired value differs from the block but not from what is held.
+  std::vector<ArrayRange> ranges;
+  std::erase_if(staged, [&](const Staged& s) {
+    return std::memcmp(staged_.data() + s.at, Bytes(held, static_cast<int>(s.range.array)) + s.range.first * 4,
+                       s.range.count * 4) == 0;
+  });
+  if (staged.empty()) return true;
+
+  std::shared_ptr<Geometry> target = current_;
+  if (!Alone(current_)) {
+    // Someone holds the current geometry: the next one is the spare (or a
+    // new copy), brought to the current state first.
+    target = FreeCopy();
+    if (target->revision != 0 && target->revision == held.base && target->positions.size() == held.positions.size() &&
+        target->indices.size() == held.indices.size() && Consistent(*target)) {
+      for (const ArrayRange& r : held.changed)
+        std::memcpy(Bytes(*target, static_cast<int>(r.array)) + r.first * 4,
+                    Bytes(held, static_cast<int>(r.array)) + r.first * 4, r.count * 4);
+    } else {
+      target->positions = held.positions;
+      target->normals = held.normals;
+      target->texCoords = held.texCoords;
+      target->indices = held.indices;
+    }
+    target->pieces = held.pieces;
+    target->bounds = held.bounds;
+  }
+  for (const Staged& s : staged) {
+    std::memcpy(Bytes(*target, static_cast<int>(s.range.array)) + s.range.first * 4, staged_.data() + s.at,
+                s.range.count * 4);
+    ranges.push_back(s.range);
+  }
+  ResummarisePieces(*target, ranges);
+  target->base = held.revision;
+  target->revision = NextRevision();
+  target->changed = std::move(ranges);
+  Install(std::move(target));
+  *changed = true;
+  return true;
+}
+
+bool ParseGeometryBlock(const std::uint8_t* data, std::size_t bytes, Geometry* geometry, std::string* field,
+                        std::string* error, std::size_t* repaired) {
+  HeldGeometry held;
+  bool changed = false;
+  if (!held.Read(data, bytes, &changed, field, error, repaired)) return false;
+  *geometry = *held.current();
   return true;
 }
 

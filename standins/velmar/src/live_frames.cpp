@@ -220,4 +220,28 @@ std::vector<FramePtr> GeometryFrames(std::uint32_t update, std::uint32_t key,
   return frames;
 }
 
+std::vector<FramePtr> RangeFrames(std::uint32_t update, std::uint32_t key, const Geometry& g,
+                                  std::size_t maxFrameBytes) {
+  const std::size_t room = std::max<std::size_t>(1, (maxFrameBytes - std::min(maxFrameBytes, sizeof(FrameHeader))) / 4);
+  std::vector<FramePtr> frames;
+  for (const ArrayRange& r : g.changed) {
+    const std::uint8_t* array = ArrayBytes(g, r.array).data();
+    const std::size_t size = ArrayBytes(g, r.array).size() / 4;
+    if (r.first > size || r.count > size - r.first) continue;  // not of these arrays: never read past them
+    // Copied, not borrowed: the mirror writes its next revision into
+    // these arrays once nobody holds them, and a frame should not keep
+    // the whole geometry for a few bytes.
+    for (std::size_t first = r.first; first < r.first + r.count; first += room) {
+      const std::size_t count = std::min(room, r.first + r.count - first);
+      FrameBuilder frame(FrameKind::kRange, key, update);
+      frame.header().a = static_cast<std::uint32_t>(r.array);
+      frame.header().b = static_cast<std::uint32_t>(first);
+      frame.header().c = static_cast<std::uint32_t>(count);
+      frame.payload().assign(array + 4 * first, array + 4 * (first + count));
+      frames.push_back(frame.Finish());
+    }
+  }
+  return frames;
+}
+
 }  // namespace velmar

@@ -11,9 +11,14 @@
 //   remove    record id  0         0          0              0       -
 //   camera    0          followed  0          0              0       13 floats: eye, right, up, forward, fov
 //   ended     0          json len  0          0              0       UTF-8 JSON: link, reason
+//   range     record id  array      first      count          0       count elements, 4 bytes each
 //
 // Geometry is in the link's own frame (y up, left-handed, fronts clockwise);
-// the page turns it. A surface larger than one frame may hold is sent as
+// the page turns it. A range frame replaces elements [first, first + count)
+// of one array of a surface sent as one part (array: 0 positions, 1
+// normals, 2 texture coordinates, floats; 3 indices), when an update kept
+// its counts; the update frame that follows shows them together. A surface
+// larger than one frame may hold is sent as
 // several parts, each a self-contained mesh; the page swaps a surface's
 // meshes once all its parts are there. Encoding never fails: what cannot be
 // sent whole (an oversized texture) is sent reduced.
@@ -44,6 +49,7 @@ enum class FrameKind : std::uint16_t {
   kRemove = 5,
   kCamera = 6,
   kEnded = 7,
+  kRange = 8,
 };
 
 struct FrameHeader {
@@ -101,6 +107,11 @@ FramePtr TextureFrame(std::uint32_t update, std::uint32_t key, const std::shared
 std::vector<FramePtr> GeometryFrames(std::uint32_t update, std::uint32_t key,
                                      const std::shared_ptr<const Geometry>& geometry,
                                      std::size_t maxFrameBytes = kMaxFrameBytes);
+
+// The ranges a geometry's revision changed (Geometry::changed), taken from
+// its arrays, each frame at most maxFrameBytes.
+std::vector<FramePtr> RangeFrames(std::uint32_t update, std::uint32_t key, const Geometry& geometry,
+                                  std::size_t maxFrameBytes = kMaxFrameBytes);
 
 // Bytes of a geometry frame of v vertices and i indices.
 constexpr std::size_t GeometryFrameBytes(std::size_t v, std::size_t i) {

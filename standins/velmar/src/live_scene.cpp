@@ -20,6 +20,14 @@ bool SameCamera(const Camera& a, const Camera& b) {
   return a.followed == b.followed && a.cameraToWorld == b.cameraToWorld && a.fieldOfView == b.fieldOfView;
 }
 
+// Whether the page can take g as ranges over what it was sent: one part
+// with the same counts, and g made from that very revision.
+bool Ranged(const LiveScene::Held& held, const Geometry* g) {
+  if (g == nullptr || g->base == 0 || g->base != held.revision || held.geometry.size() != 1) return false;
+  const FrameHeader sent = held.geometry.front()->header();
+  return sent.d == 1 && sent.a == g->vertexCount() && sent.b == g->indices.size() && sent.b != 0;
+}
+
 std::size_t Bytes(const std::vector<FramePtr>& frames) {
   std::size_t n = 0;
   for (const auto& f : frames) n += f->size();
@@ -64,15 +72,24 @@ std::vector<FramePtr> LiveScene::Apply(const LiveSnapshot& snapshot, std::uint32
       held.material = MaterialFrame(update_, surface);
       frames.push_back(held.material);
     }
-    // The mirror makes a new texture or geometry object whenever it reads
-    // one again, and keeps the old one otherwise: the pointer tells.
+    // The mirror makes a new texture object whenever it reads one again,
+    // and keeps the old one otherwise: the pointer tells. A geometry has a
+    // new revision whenever it changed.
     if (added || held.surface.texture != surface.texture) {
       held.texture = TextureFrame(update_, surface.recordId, surface.texture);
       frames.push_back(held.texture);
     }
-    if (added || held.surface.geometry != surface.geometry) {
+    if (added || held.surface.geometry != surface.geometry ||
+        (surface.geometry && surface.geometry->revision != held.revision)) {
+      const bool ranges = !added && Ranged(held, surface.geometry.get());
+      if (ranges) {
+        const auto changed = RangeFrames(update_, surface.recordId, *surface.geometry, maxFrameBytes_);
+        frames.insert(frames.end(), changed.begin(), changed.end());
+      }
+      // What a page opened later gets; one part borrows the arrays.
       held.geometry = GeometryFrames(update_, surface.recordId, surface.geometry, maxFrameBytes_);
-      frames.insert(frames.end(), held.geometry.begin(), held.geometry.end());
+      if (!ranges) frames.insert(frames.end(), held.geometry.begin(), held.geometry.end());
+      held.revision = surface.geometry ? surface.geometry->revision : 0;
     }
     held.surface = surface;
   }

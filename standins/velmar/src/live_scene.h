@@ -1,6 +1,7 @@
 // What the live view has sent of velmar's scene, and the frames that bring
 // a page from there to a new snapshot: only the surfaces whose material,
-// texture or geometry changed, the surfaces that went, the camera when it
+// texture or geometry changed (of a geometry whose counts stayed, only the
+// ranges that changed), the surfaces that went, the camera when it
 // moved, then one update frame. A page that connects late gets the whole
 // scene as held. Lives on the server's thread; the link's thread only makes
 // the snapshot (a copy of shared pointers, nothing large).
@@ -46,12 +47,15 @@ class LiveScene {
 
   std::uint32_t update() const { return update_; }
 
- private:
+  // A surface as the pages have it.
   struct Held {
     Surface surface;
     FramePtr material, texture;
-    std::vector<FramePtr> geometry;
+    std::vector<FramePtr> geometry;  // the whole geometry, for a page opened later
+    std::uint64_t revision = 0;      // of the geometry sent
   };
+
+ private:
   std::string UpdateJson(const LiveSnapshot& snapshot, std::size_t bytes, bool whole) const;
 
   std::size_t maxFrameBytes_;

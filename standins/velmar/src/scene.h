@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,27 @@ struct Bounds {
   void Add(const Bounds& other);
 };
 
+// The arrays of a geometry, in the order the link's block holds them.
+enum class GeometryArray : std::uint32_t { kPositions = 0, kNormals = 1, kTexCoords = 2, kIndices = 3 };
+inline constexpr int kGeometryArrays = 4;
+
+// Elements [first, first + count) of one array (floats, or indices): every
+// element is four bytes, so this is bytes [4 first, 4 (first + count)).
+struct ArrayRange {
+  GeometryArray array = GeometryArray::kPositions;
+  std::size_t first = 0, count = 0;
+  bool operator==(const ArrayRange&) const = default;
+};
+
+// The triangles are summarised in pieces of this many, so that a change
+// re-derives only the pieces it touched (their bounds here, their digest in
+// surface_digest.h).
+inline constexpr std::size_t kPieceTriangles = 4096;
+struct GeometryPiece {
+  std::uint32_t firstVertex = 0, lastVertex = 0;  // the span of vertices its triangles use (inclusive)
+  Bounds bounds;                                  // of those vertices
+};
+
 struct Geometry {
   // Per vertex: three floats of position, three of normal, two of texture
   // coordinate (u, v with v = 0 at the top row of the image).
@@ -38,12 +60,33 @@ struct Geometry {
   std::vector<std::uint32_t> indices;  // three per triangle, all < vertexCount()
   // Of the vertices the triangles use, kept with the geometry (see
   // UsedBounds) so that a summary of a large scene after each update costs
-  // nothing per vertex.
+  // nothing per vertex: the union of the pieces' bounds.
   Bounds bounds;
+  std::vector<GeometryPiece> pieces;  // one per kPieceTriangles triangles
+
+  // Each state of a surface's geometry has a revision of its own (0: made
+  // by hand, never read). A holder of revision `base` reaches this one by
+  // taking the `changed` ranges from it; base 0 means it was read whole.
+  std::uint64_t revision = 0;
+  std::uint64_t base = 0;
+  std::vector<ArrayRange> changed;
 
   std::size_t vertexCount() const { return positions.size() / 3; }
   std::size_t triangleCount() const { return indices.size() / 3; }
 };
+
+// The bytes of one array of g (four per element).
+std::span<const std::uint8_t> ArrayBytes(const Geometry& g, GeometryArray array);
+
+// Fills g.pieces and g.bounds from its arrays; the indices must lie below
+// the vertex count (the block readers check them).
+void SummarisePieces(Geometry& g);
+// Re-derives the pieces a change of these ranges can have touched: those
+// whose triangles changed, and those that use a changed vertex. Then the
+// bounds again, from the pieces.
+void ResummarisePieces(Geometry& g, const std::vector<ArrayRange>& changed);
+// Per piece of g: whether these ranges can have touched it (as above).
+std::vector<bool> TouchedPieces(const Geometry& g, const std::vector<ArrayRange>& changed);
 
 // The bounds of the vertices g's triangles use: a block's vertices beyond
 // its indices draw nothing. Non-finite points are left out.

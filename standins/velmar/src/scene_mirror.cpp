@@ -63,7 +63,10 @@ std::string PercentDecode(const std::string& text) {
   return out;
 }
 
-SceneMirror::SceneMirror(LiveConnection& connection) : connection_(&connection) {}
+SceneMirror::SceneMirror(LiveConnection& connection, std::size_t chunkBytes)
+    : connection_(&connection), chunkBytes_(chunkBytes) {}
+
+SceneMirror::~SceneMirror() { Reset(); }
 
 std::vector<Problem> SceneMirror::TakeProblems() {
   std::vector<Problem> taken;
@@ -72,6 +75,9 @@ std::vector<Problem> SceneMirror::TakeProblems() {
 }
 
 void SceneMirror::Reset() {
+  if (connection_->IsOpen())
+    for (const auto& [slot, entry] : surfaces_)
+      if (entry.mappedBlock != 0) connection_->CloseBlock(entry.mappedBlock);
   surfaces_.clear();
   viewSlot_ = statSlot_ = UINT32_MAX;
   viewId_ = statId_ = viewChange_ = statChange_ = 0;
@@ -119,14 +125,9 @@ UpdateStats SceneMirror::Update(std::uint32_t lockTimeoutUs) {
     if (type == kTypeSurface) {
       const std::uint32_t id = LoadShared(record->id);
       auto found = surfaces_.find(slot);
-      if (found != surfaces_.end() && found->second.id != id) {
-        stats.surfacesGone.push_back(found->second.id);
-        surfaces_.erase(found);
-        ++stats.surfacesRemoved;
-        found = surfaces_.end();
-      }
+      if (found != surfaces_.end() && found->second.id != id) found = Forget(found, stats), found = surfaces_.end();
       if (found == surfaces_.end()) {
-        found = surfaces_.emplace(slot, Entry()).first;
+        found = surfaces_.emplace(slot, Entry(chunkBytes_)).first;
         found->second.id = id;
         ++stats.surfacesAdded;
       }
@@ -135,11 +136,7 @@ UpdateStats SceneMirror::Update(std::uint32_t lockTimeoutUs) {
     }
     // A retired surface ("SRFI"), a freed slot or another record: whatever
     // surface this slot held is gone.
-    if (auto gone = surfaces_.find(slot); gone != surfaces_.end()) {
-      stats.surfacesGone.push_back(gone->second.id);
-      surfaces_.erase(gone);
-      ++stats.surfacesRemoved;
-    }
+    if (auto gone = surfaces_.find(slot); gone != surfaces_.end()) Forget(gone, stats);
     if (type == kTypeView && !seenView) {
       seenView = true;
       ReadCamera(slot, record, stats);
@@ -149,11 +146,7 @@ UpdateStats SceneMirror::Update(std::uint32_t lockTimeoutUs) {
     }
   }
   // Slots past the scan (highestSlot lowered) hold nothing any more.
-  for (auto it = surfaces_.lower_bound(limit); it != surfaces_.end();) {
-    stats.surfacesGone.push_back(it->second.id);
-    it = surfaces_.erase(it);
-    ++stats.surfacesRemoved;
-  }
+  for (auto it = surfaces_.lower_bound(limit); it != surfaces_.end();) it = Forget(it, stats);
   if (!seenView && viewSlot_ != UINT32_MAX) {
     viewSlot_ = UINT32_MAX;
     scene_.camera = Camera();
@@ -163,6 +156,14 @@ UpdateStats SceneMirror::Update(std::uint32_t lockTimeoutUs) {
   counter_ = nullptr;
   if (stats.changed()) Rebuild();
   return stats;
+}
+
+std::map<std::uint32_t, SceneMirror::Entry>::iterator SceneMirror::Forget(
+    std::map<std::uint32_t, Entry>::iterator it, UpdateStats& stats) {
+  stats.surfacesGone.push_back(it->second.id);
+  ++stats.surfacesRemoved;
+  if (it->second.mappedBlock != 0) connection_->CloseBlock(it->second.mappedBlock);
+  return surfaces_.erase(it);
 }
 
 void SceneMirror::ReadSurface(std::uint32_t slot, const Record* record, Entry& entry, UpdateStats& stats) {
@@ -201,7 +202,7 @@ void SceneMirror::ReadSurface(std::uint32_t slot, const Record* record, Entry& e
   }
   if (!entry.haveGeometry || copy.geometryChangeCount != entry.geometryChange ||
       copy.geometryBlockId != entry.geometryBlock || copy.geometryBlockCapacity != entry.geometryCapacity) {
-    ReadGeometry(copy, entry);
+    stats.geometryBytesChanged += ReadGeometry(copy, entry);
     ++stats.geometriesRead;
   }
   ReadCounts& counts = reads_[entry.id];
@@ -278,32 +279,53 @@ void SceneMirror::ReadTexture(const SurfaceRecord& copy, Entry& entry) {
   s.texture.reset();
 }
 
-void SceneMirror::ReadGeometry(const SurfaceRecord& copy, Entry& entry) {
+std::size_t SceneMirror::ReadGeometry(const SurfaceRecord& copy, Entry& entry) {
   entry.haveGeometry = true;
   entry.geometryChange = copy.geometryChangeCount;
   entry.geometryBlock = copy.geometryBlockId;
   entry.geometryCapacity = copy.geometryBlockCapacity;
   Surface& s = entry.surface;
+  // A block the record no longer names is let go: the publisher has
+  // released it, and this view would keep its memory alive.
+  if (entry.mappedBlock != 0 && entry.mappedBlock != copy.geometryBlockId) {
+    connection_->CloseBlock(entry.mappedBlock);
+    entry.mappedBlock = 0;
+  }
   if (copy.geometryBlockId == 0) {
     s.geometry.reset();  // the material has no triangles (any more)
-    return;
+    entry.geometry.Clear();
+    return 0;
   }
-  auto geometry = std::make_shared<Geometry>();
+  // The mirror's own references go, so that a geometry nobody else holds
+  // is brought up to date in place (the scene is rebuilt after the read).
+  s.geometry.reset();
+  for (Surface& held : scene_.surfaces)
+    if (held.slot == currentSlot_) held.geometry.reset();
   std::size_t repaired = 0;
-  if (!ReadBlock({currentSlot_, currentId_, "SRFC", "geometryBlockId", "geometryBlockCapacity", "geometry block "},
-                 copy.geometryBlockId, copy.geometryBlockCapacity,
-                 [&](const std::uint8_t* data, std::size_t bytes, std::string* field, std::string* error) {
-                   return ParseGeometryBlock(data, bytes, geometry.get(), field, error, &repaired);
-                 }))
-    return;
+  bool changed = false;
+  const bool taken =
+      ReadBlock({currentSlot_, currentId_, "SRFC", "geometryBlockId", "geometryBlockCapacity", "geometry block "},
+                copy.geometryBlockId, copy.geometryBlockCapacity,
+                [&](const std::uint8_t* data, std::size_t bytes, std::string* field, std::string* error) {
+                  return entry.geometry.Read(data, bytes, &changed, field, error, &repaired);
+                },
+                true);
+  if (connection_->GetBlockSize(copy.geometryBlockId) != 0) entry.mappedBlock = copy.geometryBlockId;
+  s.geometry = entry.geometry.current();
+  if (!taken) return 0;
   if (repaired != 0)
     Report(currentSlot_, currentId_, "SRFC", "geometry block normals",
            std::to_string(repaired) + " normal or texture-coordinate values were not finite; taken as 0");
-  s.geometry = std::move(geometry);
+  if (!changed || !s.geometry) return 0;
+  if (s.geometry->base == 0)
+    return 32 * s.geometry->vertexCount() + 4 * s.geometry->indices.size();
+  std::size_t bytes = 0;
+  for (const ArrayRange& r : s.geometry->changed) bytes += 4 * r.count;
+  return bytes;
 }
 
 bool SceneMirror::ReadBlock(const BlockFields& fields, std::uint32_t blockId, std::uint32_t capacity,
-                            const BlockReader& read) {
+                            const BlockReader& read, bool keep) {
   const auto* data = static_cast<const std::uint8_t*>(connection_->OpenBlock(blockId));
   if (data == nullptr) {
     Report(fields.slot, fields.recordId, fields.record, fields.idField,
@@ -317,9 +339,10 @@ bool SceneMirror::ReadBlock(const BlockFields& fields, std::uint32_t blockId, st
                std::to_string(mapped) + "; read within those");
   std::string field, error;
   const bool ok = read(data, std::min<std::size_t>(capacity, mapped), &field, &error);
-  // What is kept has been copied: the block need not stay mapped here, so
-  // the publisher's release of it frees the memory.
-  connection_->CloseBlock(blockId);
+  // What is kept has been copied: unless it is to be compared again, the
+  // block need not stay mapped here, so the publisher's release of it
+  // frees the memory.
+  if (!keep) connection_->CloseBlock(blockId);
   if (!ok) Report(fields.slot, fields.recordId, fields.record, fields.contentPrefix + field, error);
   return ok;
 }

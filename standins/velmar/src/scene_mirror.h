@@ -4,7 +4,10 @@
 // material and geometry change counters, the texture's stamp, path and
 // block). Everything read from shared memory is checked: offsets, counts
 // and sizes against the bytes actually mapped, indices against the vertex
-// count, images against their block. What fails a check is reported as a
+// count, images against their block. A geometry block is read by
+// difference (geometry_block.h) and stays mapped while its record names
+// it, so an edit of a large surface costs a comparison of its bytes, not a
+// new copy. What fails a check is reported as a
 // Problem naming the record and the field and is skipped; the rest of the
 // scene, including the last good state of the failing part, stays. A
 // surface whose record has never been readable is left out of the scene.
@@ -17,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "geometry_block.h"
 #include "livelink/live_connection.h"
 #include "scene.h"
 
@@ -40,6 +44,7 @@ struct UpdateStats {
   std::size_t parametersRead = 0;
   std::size_t geometriesRead = 0;
   std::size_t texturesRead = 0;
+  std::size_t geometryBytesChanged = 0;  // of the geometries read, the bytes that differed
   bool cameraRead = false;
   bool statusRead = false;
   std::size_t problems = 0;
@@ -58,7 +63,10 @@ class SceneMirror {
  public:
   // The connection must be open as a guest (or creator) while Update runs;
   // the mirror never writes to the shared memory.
-  explicit SceneMirror(CorvantaAPI::LiveConnection& connection);
+  // chunkBytes: the piece a geometry block is compared in.
+  explicit SceneMirror(CorvantaAPI::LiveConnection& connection,
+                       std::size_t chunkBytes = HeldGeometry::kDefaultChunkBytes);
+  ~SceneMirror();
   SceneMirror(const SceneMirror&) = delete;
   SceneMirror& operator=(const SceneMirror&) = delete;
 
@@ -73,8 +81,8 @@ class SceneMirror {
   // Problems found since the last call (each failing publication once).
   std::vector<Problem> TakeProblems();
 
-  // Forgets the whole scene (for the next link). Blocks are closed already:
-  // the mirror copies what it reads and keeps no block open.
+  // Forgets the whole scene (for the next link) and closes the geometry
+  // blocks it kept mapped.
   void Reset();
 
   // How often each surface's parts were read, by record id: for seeing that
@@ -86,7 +94,10 @@ class SceneMirror {
 
  private:
   struct Entry {
+    explicit Entry(std::size_t chunkBytes) : geometry(chunkBytes) {}
     Surface surface;
+    HeldGeometry geometry;
+    std::uint32_t mappedBlock = 0;  // the geometry block kept open, 0 for none
     std::uint32_t id = 0;
     std::uint32_t recordChange = 0;
     bool stale = true;  // re-read everything at the next update
@@ -100,7 +111,8 @@ class SceneMirror {
   void ReadSurface(std::uint32_t slot, const CorvantaAPI::Record* record, Entry& entry, UpdateStats& stats);
   void ReadParameters(const CorvantaAPI::SurfaceRecord& copy, Entry& entry);
   void ReadTexture(const CorvantaAPI::SurfaceRecord& copy, Entry& entry);
-  void ReadGeometry(const CorvantaAPI::SurfaceRecord& copy, Entry& entry);
+  // The bytes that differed from what was held (all, when read whole).
+  std::size_t ReadGeometry(const CorvantaAPI::SurfaceRecord& copy, Entry& entry);
   void ReadCamera(std::uint32_t slot, const CorvantaAPI::Record* record, UpdateStats& stats);
   void ReadStatus(std::uint32_t slot, const CorvantaAPI::Record* record, UpdateStats& stats);
   // Where a block's problems are reported: the record naming it, its id
@@ -116,15 +128,20 @@ class SceneMirror {
   // size)); on refusal names the field and says why.
   using BlockReader =
       std::function<bool(const std::uint8_t* data, std::size_t bytes, std::string* field, std::string* error)>;
-  // Opens the block, hands its bytes to read and closes it again; a block
-  // that does not open, a capacity past the mapping and a refusal are
-  // reported. True when read accepted the bytes.
-  bool ReadBlock(const BlockFields& fields, std::uint32_t blockId, std::uint32_t capacity, const BlockReader& read);
+  // Opens the block, hands its bytes to read and closes it again unless
+  // keep; a block that does not open, a capacity past the mapping and a
+  // refusal are reported. True when read accepted the bytes.
+  bool ReadBlock(const BlockFields& fields, std::uint32_t blockId, std::uint32_t capacity, const BlockReader& read,
+                 bool keep = false);
   void Report(std::uint32_t slot, std::uint32_t id, const char* record, std::string field, std::string message);
   void ReportHeader(const std::string& field, const std::string& message, bool holds);
   void Rebuild();
+  // Drops the surface of that slot, closing its block.
+  std::map<std::uint32_t, Entry>::iterator Forget(std::map<std::uint32_t, Entry>::iterator it,
+                                                  UpdateStats& stats);
 
   CorvantaAPI::LiveConnection* connection_;
+  std::size_t chunkBytes_;
   std::map<std::uint32_t, Entry> surfaces_;  // by slot
   std::uint32_t viewSlot_ = UINT32_MAX, viewId_ = 0, viewChange_ = 0;
   std::uint32_t statSlot_ = UINT32_MAX, statId_ = 0, statChange_ = 0;

@@ -33,37 +33,63 @@ std::uint32_t Bits(float value) {
   return bits;
 }
 
+// A corner's digest: its position, normal and texture coordinate.
+std::uint64_t Corner(const Geometry& g, std::size_t v, bool normals, bool coords) {
+  std::uint64_t h = 0x436F7276616E7461ull;
+  for (int k = 0; k < 3; ++k)
+    h = Add(h, (std::uint64_t{Bits(g.positions[v * 3 + k])} << 32) | (normals ? Bits(g.normals[v * 3 + k]) : 0u));
+  h = Add(h, coords ? (std::uint64_t{Bits(g.texCoords[v * 2])} << 32) | Bits(g.texCoords[v * 2 + 1]) : 0);
+  return Mix(h);
+}
+
 }  // namespace
 
-std::uint64_t GeometryDigest(const Geometry* geometry) {
-  if (geometry == nullptr) return 0;
+std::uint64_t GeometryDigest(const Geometry* geometry) { return GeometryDigester().Digest(geometry); }
+
+std::uint64_t GeometryDigester::Digest(const Geometry* geometry) {
+  if (geometry == nullptr) {
+    revision_ = 0;
+    return 0;
+  }
   const Geometry& g = *geometry;
   const std::size_t vertices = g.vertexCount();
   const bool normals = g.normals.size() >= vertices * 3, coords = g.texCoords.size() >= vertices * 2;
-  // Each corner once, then each triangle from its corners' digests.
-  std::vector<std::uint64_t> corner(vertices);
-  for (std::size_t v = 0; v < vertices; ++v) {
-    std::uint64_t h = 0x436F7276616E7461ull;
-    for (int k = 0; k < 3; ++k)
-      h = Add(h, (std::uint64_t{Bits(g.positions[v * 3 + k])} << 32) |
-                     (normals ? Bits(g.normals[v * 3 + k]) : 0u));
-    h = Add(h, coords ? (std::uint64_t{Bits(g.texCoords[v * 2])} << 32) | Bits(g.texCoords[v * 2 + 1]) : 0);
-    corner[v] = Mix(h);
+  const std::size_t triangles = g.indices.size() / 3;
+  const std::size_t pieces = (triangles + kPieceTriangles - 1) / kPieceTriangles;
+  std::vector<bool> touched;
+  const bool held = revision_ != 0 && sums_.size() == pieces;
+  if (held && g.revision == revision_) {
+    touched.assign(pieces, false);
+  } else if (held && g.revision != 0 && g.base == revision_ && g.pieces.size() == pieces) {
+    touched = TouchedPieces(g, g.changed);
+  } else {
+    touched.assign(pieces, true);
+    sums_.assign(pieces, 0);
+    triangles_.assign(pieces, 0);
   }
-  // A sum of the triangles' digests: the same whatever their order, and a
-  // triangle that is there twice counts twice.
-  std::uint64_t sum = 0, triangles = 0;
-  for (std::size_t i = 0; i + 2 < g.indices.size(); i += 3) {
-    const std::uint32_t* t = &g.indices[i];
-    if (t[0] >= vertices || t[1] >= vertices || t[2] >= vertices) continue;
-    std::uint64_t c[3] = {corner[t[0]], corner[t[1]], corner[t[2]]};
-    // Start at the smallest corner: a turn of the corners keeps the winding.
-    std::rotate(c, std::min_element(c, c + 3), c + 3);
-    // Distinct odd factors per position: the other winding is another sum.
-    sum += Mix(c[0] * 0xD6E8FEB86659FD93ull + c[1] * 0xA0761D6478BD642Full + c[2] * 0xE7037ED1A0B428DBull);
-    ++triangles;
+  for (std::size_t p = 0; p < pieces; ++p) {
+    if (!touched[p]) continue;
+    // A sum of the triangles' digests: the same whatever their order, and
+    // a triangle that is there twice counts twice.
+    std::uint64_t sum = 0, counted = 0;
+    for (std::size_t t = p * kPieceTriangles; t < std::min(triangles, (p + 1) * kPieceTriangles); ++t) {
+      const std::uint32_t* i = &g.indices[3 * t];
+      if (i[0] >= vertices || i[1] >= vertices || i[2] >= vertices) continue;
+      std::uint64_t c[3] = {Corner(g, i[0], normals, coords), Corner(g, i[1], normals, coords),
+                            Corner(g, i[2], normals, coords)};
+      // Start at the smallest corner: a turn of the corners keeps the winding.
+      std::rotate(c, std::min_element(c, c + 3), c + 3);
+      // Distinct odd factors per position: the other winding is another sum.
+      sum += Mix(c[0] * 0xD6E8FEB86659FD93ull + c[1] * 0xA0761D6478BD642Full + c[2] * 0xE7037ED1A0B428DBull);
+      ++counted;
+    }
+    sums_[p] = sum;
+    triangles_[p] = counted;
   }
-  const std::uint64_t digest = Mix(Add(Add(0x5352464300000000ull, sum), triangles));
+  revision_ = g.revision;
+  std::uint64_t sum = 0, counted = 0;
+  for (std::size_t p = 0; p < pieces; ++p) sum += sums_[p], counted += triangles_[p];
+  const std::uint64_t digest = Mix(Add(Add(0x5352464300000000ull, sum), counted));
   return digest == 0 ? 1 : digest;
 }
 

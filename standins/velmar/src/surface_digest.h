@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "scene.h"
 
@@ -17,6 +18,19 @@ namespace velmar {
 // 0 for no geometry; otherwise never 0. Indices past the vertices (which
 // the block parser refuses) are left out rather than read.
 std::uint64_t GeometryDigest(const Geometry* geometry);
+
+// GeometryDigest of one surface's geometry as it changes: the triangles are
+// summed per piece (scene.h), and a revision made from the one digested
+// last re-sums only the pieces its changes touched. Any other geometry is
+// summed whole.
+class GeometryDigester {
+ public:
+  std::uint64_t Digest(const Geometry* geometry);
+
+ private:
+  std::uint64_t revision_ = 0;  // of the geometry the sums are of; 0 for none
+  std::vector<std::uint64_t> sums_, triangles_;  // per piece
+};
 
 // Sixteen lower-case hex digits.
 std::string DigestText(std::uint64_t digest);

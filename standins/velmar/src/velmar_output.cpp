@@ -16,7 +16,7 @@ namespace {
 
 json BoundsJson(const Bounds& bounds) { return {{"min", bounds.min}, {"max", bounds.max}}; }
 
-json SurfaceJson(const Surface& s) {
+json SurfaceJson(const Surface& s, GeometryDigester& digester) {
   char colour[9];
   std::snprintf(colour, sizeof colour, "%08X", s.colour);
   json value = {{"slot", s.slot},
@@ -28,7 +28,7 @@ json SurfaceJson(const Surface& s) {
                 {"texture", s.texture ? json(s.texture->source) : json()},
                 {"vertices", s.geometry ? s.geometry->vertexCount() : 0},
                 {"triangles", s.geometry ? s.geometry->triangleCount() : 0},
-                {"geometryDigest", DigestText(GeometryDigest(s.geometry.get()))}};
+                {"geometryDigest", DigestText(digester.Digest(s.geometry.get()))}};
   if (s.geometry && !s.geometry->bounds.empty) value["bounds"] = BoundsJson(s.geometry->bounds);
   return value;
 }
@@ -56,19 +56,22 @@ json StatsJson(const UpdateStats& stats) {
           {"parameters", stats.parametersRead},
           {"geometries", stats.geometriesRead},
           {"textures", stats.texturesRead},
+          {"geometryBytesChanged", stats.geometryBytesChanged},
           {"camera", stats.cameraRead},
           {"status", stats.statusRead},
           {"problems", stats.problems}};
 }
 
-json UpdateContentJson(const Scene& scene, const UpdateStats& stats) {
+json UpdateContentJson(const Scene& scene, const UpdateStats& stats,
+                       std::map<std::uint32_t, GeometryDigester>& digesters) {
+  for (std::uint32_t gone : stats.surfacesGone) digesters.erase(gone);
   json surfaces = json::array();
   // Both in slot order.
   auto read = stats.surfacesRead.begin();
   for (const Surface& surface : scene.surfaces) {
     while (read != stats.surfacesRead.end() && *read < surface.slot) ++read;
     if (read == stats.surfacesRead.end()) break;
-    if (*read == surface.slot) surfaces.push_back(SurfaceJson(surface));
+    if (*read == surface.slot) surfaces.push_back(SurfaceJson(surface, digesters[surface.recordId]));
   }
   json value = {{"surfaces", std::move(surfaces)}, {"removed", stats.surfacesGone}};
   if (stats.cameraRead) {

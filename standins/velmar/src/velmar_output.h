@@ -4,11 +4,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "scene.h"
 #include "scene_mirror.h"
+#include "surface_digest.h"
 #include "velmar_report.h"
 
 namespace velmar {
@@ -24,8 +26,10 @@ nlohmann::json StatsJson(const UpdateStats& stats);
 // source or null, vertices, triangles, bounds when it has triangles,
 // geometryDigest: GeometryDigest as hex); "removed", the record ids of the
 // surfaces that went; and "camera" (followed, kind, fieldOfView, position,
-// backward, up) when the camera record was read.
-nlohmann::json UpdateContentJson(const Scene& scene, const UpdateStats& stats);
+// backward, up) when the camera record was read. The digests are kept per
+// record id in digesters, so that an edit re-sums only what it changed.
+nlohmann::json UpdateContentJson(const Scene& scene, const UpdateStats& stats,
+                                 std::map<std::uint32_t, GeometryDigester>& digesters);
 
 // One "problem" event per problem (record, slot, field, message).
 void EmitProblems(Reporter& reporter, const std::vector<Problem>& problems);

@@ -88,6 +88,7 @@ class Session {
   int pictures_ = 0;
   std::unique_ptr<LiveServer> live_;
   double wakeAt_ = 0;  // the wake-up being read, on the wall clock; 0 for none
+  std::map<std::uint32_t, GeometryDigester> digesters_;  // by record id, of this link
 };
 
 double WallMs() {
@@ -128,7 +129,7 @@ void Session::UpdateMirror(const char* cause) {
   // the clock of "at"), each surface it touched with its digest, the camera.
   if (reporter_.jsonMode()) {
     fields["readAt"] = readAt;
-    fields["changed"] = UpdateContentJson(scene, stats);
+    fields["changed"] = UpdateContentJson(scene, stats, digesters_);
   }
   reporter_.Emit("update", fields,
                  std::string("scene updated (") + cause + "): " + std::to_string(scene.surfaces.size()) +
@@ -188,6 +189,7 @@ bool Session::TryOpen() {
     name_ = name;
     reader_ = LinkReader(connection_);
     mirror_.Reset();
+    digesters_.clear();
     last_ = reader_.Read();
     seenInRegistry_ = Listed(connection_.EnumConnections(0), name_);
     const std::string narrow = base::ToUtf8(name_);
@@ -261,6 +263,11 @@ void Session::OnMessage(const platform::PostedMessage& message, int merged) {
     double& at;
     ~Clear() { at = 0; }
   } clear{wakeAt_};
+  // A wake-up may come from a new link while the one held has just ended:
+  // that is found now, not at the next poll, and the new link is opened
+  // from this very wake-up.
+  CheckLiveness();
+  if (stop_) return;
   if (!connection_.IsOpen() && !TryOpen()) {
     reporter_.Emit("wake", {{"code", static_cast<std::int64_t>(message.lParam)}, {"linked", false}},
                    "wake-up, but no link could be opened");

@@ -3,7 +3,8 @@
 // shows the page, and its screenshots are held against velmar's own
 // software picture of the same update and camera: the share of pixels
 // that are not background, and the colour at points inside the building's
-// faces. After an edit the page shows it; when the link ends the view
+// faces. After an edit the page shows it, and after a move that changes
+// part of a surface, only that part travels; when the link ends the view
 // empties and says so.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -21,6 +22,7 @@
 #include <utility>
 
 #include "child_process.h"
+#include "hostmodel/model.h"
 #include "hostmodel/project_file.h"
 #include "hostmodel/sample.h"
 #include "image.h"
@@ -48,6 +50,22 @@ struct Box {
 bool Background(const std::uint8_t* p) {
   const int r = velmar::kBackground >> 16, g = (velmar::kBackground >> 8) & 0xFF, b = velmar::kBackground & 0xFF;
   return std::abs(p[0] - r) <= 6 && std::abs(p[1] - g) <= 6 && std::abs(p[2] - b) <= 6;
+}
+
+// The share of pixels (outside skip) whose colour differs between a and b.
+double Changed(const velmar::Image& a, const velmar::Image& b, const Box& skip) {
+  std::size_t changed = 0, all = 0;
+  for (int y = 0; y < a.height; ++y)
+    for (int x = 0; x < a.width; ++x) {
+      if (skip.Holds(x, y)) continue;
+      ++all;
+      for (int c = 0; c < 3; ++c)
+        if (std::abs(a.At(x, y)[c] - b.At(x, y)[c]) > 24) {
+          ++changed;
+          break;
+        }
+    }
+  return all == 0 ? 0 : static_cast<double>(changed) / all;
 }
 
 double Covered(const velmar::Image& image, const Box& skip) {
@@ -256,6 +274,25 @@ TEST_F(BrowserTest, ThePageShowsTheBuildingAsVelmarDrawsItFollowsAnEditAndEmptie
     ExpectAlike(pageEdit, velmarEdit, overlay);
     EXPECT_GT(Covered(pageEdit, overlay), Covered(pageStart, overlay) + 0.002) << "the box does not show";
   }
+
+  // The slab lifted: part of the concrete surface (the box stays), its
+  // counts kept. Only the changed ranges reach the page, which shows the
+  // move as velmar draws it.
+  Host("edit move " + hostmodel::Guid::FromName("sample element:Floor slab").ToString() + " 0 0 1");
+  const json moved = Next("update", [](const json& e) { return e["read"].value("geometries", 0) == 1; });
+  ASSERT_TRUE(moved.is_object());
+  velmar::Image pageMove, velmarMove;
+  Shoot(moved["live"], "move", &pageMove, &velmarMove);
+  {
+    SCOPED_TRACE("after the move");
+    ExpectAlike(pageMove, velmarMove, overlay);
+    EXPECT_GT(Changed(pageMove, pageEdit, overlay), 0.005) << "the slab did not move";
+  }
+  const json shown = Next("page", [&](const json& e) { return e.value("update", 0u) >= moved["live"]; });
+  const json& concrete = moved["changed"]["surfaces"][0];
+  EXPECT_LT(shown.value("bytes", 0u), 32 + 32 * concrete["vertices"].get<unsigned>() +
+                                           12 * concrete["triangles"].get<unsigned>())
+      << "the whole surface was sent again";
 
   Host("menu 32103");  // Stop Corvanta
   ASSERT_TRUE(Next("link-ended", [](const json&) { return true; }).is_object());

@@ -6,7 +6,8 @@
 // tells velmar, as a text message, when it showed it.
 'use strict';
 (function () {
-  const KIND = { update: 1, material: 2, geometry: 3, texture: 4, remove: 5, camera: 6, ended: 7 };
+  const KIND = { update: 1, material: 2, geometry: 3, texture: 4, remove: 5, camera: 6, ended: 7, range: 8 };
+  const ARRAYS = ['position', 'normal', 'uv'];  // then 3: the index
   const GLASS = 2;
   const root = document.documentElement;
   const text = new TextDecoder();
@@ -23,6 +24,7 @@
   renderer.setClearColor(0xdde4ec);
   renderer.sortObjects = true;
   document.body.appendChild(renderer.domElement);
+  const gl = renderer.getContext();
   const scene = new THREE.Scene();
   const camera = new THREE.PerspectiveCamera(45, innerWidth / innerHeight, 0.05, 5000);
   camera.position.set(10, 10, 10);
@@ -119,12 +121,14 @@
       const index = new Uint32Array(buffer, 32 + 32 * v, n);
       for (let k = 2; k < position.length; k += 3) { position[k] = -position[k]; normal[k] = -normal[k]; }
       const geometry = new THREE.BufferGeometry();
-      // Once on the GPU the arrays are let go: one copy of the geometry.
-      const release = function () { this.array = null; };
-      geometry.setAttribute('position', new THREE.BufferAttribute(position, 3).onUpload(release));
-      geometry.setAttribute('normal', new THREE.BufferAttribute(normal, 3).onUpload(release));
-      geometry.setAttribute('uv', new THREE.BufferAttribute(uv, 2).onUpload(release));
-      geometry.setIndex(new THREE.BufferAttribute(index, 1).onUpload(release));
+      // Once on the GPU the arrays are let go: one copy of the geometry. The
+      // buffer just made is still bound then: kept for range frames.
+      const release = (binding) => function () { this.array = null; this.buffer = gl.getParameter(binding); };
+      const vertices = release(gl.ARRAY_BUFFER_BINDING);
+      geometry.setAttribute('position', new THREE.BufferAttribute(position, 3).onUpload(vertices));
+      geometry.setAttribute('normal', new THREE.BufferAttribute(normal, 3).onUpload(vertices));
+      geometry.setAttribute('uv', new THREE.BufferAttribute(uv, 2).onUpload(vertices));
+      geometry.setIndex(new THREE.BufferAttribute(index, 1).onUpload(release(gl.ELEMENT_ARRAY_BUFFER_BINDING)));
       geometry.computeBoundingSphere();
       s.pending.push(geometry);
     }
@@ -132,8 +136,34 @@
     // All parts are here: the old meshes go and the new ones come in one
     // step, so nothing else in the view is touched.
     for (const mesh of s.group.children.slice()) { s.group.remove(mesh); mesh.geometry.dispose(); }
-    for (const geometry of s.pending) s.group.add(new THREE.Mesh(geometry, s.material));
+    for (const geometry of s.pending) {
+      const mesh = new THREE.Mesh(geometry, s.material);
+      mesh.frustumCulled = false;  // range frames move vertices past the bounds computed here
+      s.group.add(mesh);
+    }
     s.pending = [];
+  }
+
+  // Elements [first, first + count) of one array of a one-part surface,
+  // written into its GPU buffer where it is already there (three's update
+  // ranges would need the array the page let go), else into the array
+  // still waiting to be uploaded.
+  function onRange(h, buffer) {
+    const s = surfaces.get(h.key), first = h.b, count = h.c;
+    const mesh = s && s.group.children.length === 1 ? s.group.children[0] : null;
+    const attribute = mesh && (h.a === 3 ? mesh.geometry.index : mesh.geometry.attributes[ARRAYS[h.a]]);
+    if (buffer.byteLength !== 32 + 4 * count || !attribute || first + count > attribute.count * attribute.itemSize)
+      return bad('range', buffer.byteLength);
+    const data = h.a === 3 ? new Uint32Array(buffer, 32, count) : new Float32Array(buffer, 32, count);
+    if (h.a < 2) for (let k = (5 - (first % 3)) % 3; k < count; k += 3) data[k] = -data[k];
+    if (attribute.array) {
+      attribute.array.set(data, first);
+      attribute.needsUpdate = true;
+      return;
+    }
+    const target = h.a === 3 ? gl.ELEMENT_ARRAY_BUFFER : gl.ARRAY_BUFFER;
+    gl.bindBuffer(target, attribute.buffer);
+    gl.bufferSubData(target, 4 * first, data);
   }
 
   function onMaterial(h, view, buffer) {
@@ -253,6 +283,7 @@
       case KIND.update: return onUpdate(json());
       case KIND.material: return onMaterial(h, view, buffer);
       case KIND.geometry: return onGeometry(h, buffer);
+      case KIND.range: return onRange(h, buffer);
       case KIND.texture: return onTexture(h, buffer);
       case KIND.remove: {
         const s = surfaces.get(h.key);
