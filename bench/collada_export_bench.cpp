@@ -11,11 +11,13 @@
 //      --factory-startup --python-expr ..." (import the OBJ, export COLLADA),
 //      wall time and peak memory (wait4's rusage) of each process.
 // Every figure is the median of its rounds; ratios are theirs / ours (above
-// 1: we are faster) and ours / theirs for memory. Blender at 10M triangles
-// takes minutes per run: --blender-rounds gives it fewer rounds.
+// 1: we are faster) and ours / theirs for memory. assimp and Blender at 10M
+// triangles take minutes per run: --assimp-rounds and --blender-rounds give
+// them fewer rounds (both default to --rounds).
 //
 //   collada_export_bench [--model FILE.obj]... [--triangles N] [--rounds R]
-//                        [--blender-rounds B] [--blender PROGRAM|none]
+//                        [--assimp-rounds A] [--blender-rounds B]
+//                        [--blender PROGRAM|none]
 //                        [--addon MODULE] [--keep DIR]
 // Without --model it generates a building of N triangles. Models made by
 // other tools: bench/obj-models.sh.
@@ -193,7 +195,7 @@ std::string Times(const std::vector<double>& theirs, const std::vector<double>& 
 
 void Report(const Figures& f, int rounds) {
   std::printf("\n== %s (%s)\n", f.name.c_str(), f.path.c_str());
-  std::printf("rounds: %d (Blender %zu)\n", rounds, f.blenderCommand.size());
+  std::printf("rounds: ours %d, assimp %zu, Blender %zu\n", rounds, f.assimpStage.size(), f.blenderCommand.size());
   std::printf("export stage    ours %s (%.1f MB)   assimp %s (%.1f MB)   Blender %s (%.1f MB)\n",
               Secs(f.oursStage).c_str(), static_cast<double>(f.oursBytes) / 1e6, Secs(f.assimpStage).c_str(),
               static_cast<double>(f.assimpBytes) / 1e6, Secs(f.blenderStage).c_str(),
@@ -218,6 +220,7 @@ void Report(const Figures& f, int rounds) {
 
 int main(int argc, char** argv) {
   const int rounds = std::max(1, std::atoi(Arg(argc, argv, "--rounds", "3").c_str()));
+  const int assimpRounds = std::max(1, std::atoi(Arg(argc, argv, "--assimp-rounds", std::to_string(rounds)).c_str()));
   const int blenderRounds = std::max(0, std::atoi(Arg(argc, argv, "--blender-rounds", std::to_string(rounds)).c_str()));
   const std::uint64_t triangles = std::strtoull(Arg(argc, argv, "--triangles", "1500000").c_str(), nullptr, 10);
   const std::string addon = Arg(argc, argv, "--addon", CORV_BENCH_ADDON);
@@ -267,8 +270,8 @@ int main(int argc, char** argv) {
     f.name = "generated-" + std::to_string(triangles);
     models.push_back(std::move(f));
   }
-  std::printf("machine: %ld cores, load average %s, %d rounds (Blender %d), medians\n",
-              sysconf(_SC_NPROCESSORS_ONLN), LoadText().c_str(), rounds, blenderRounds);
+  std::printf("machine: %ld cores, load average %s, %d rounds (assimp %d, Blender %d), medians\n",
+              sysconf(_SC_NPROCESSORS_ONLN), LoadText().c_str(), rounds, assimpRounds, blenderRounds);
 
   // ---- Whole commands, first: a child's peak memory counts the memory its
   // parent had when it was spawned, so they run while this process is small.
@@ -280,7 +283,7 @@ int main(int argc, char** argv) {
                 haveBlender ? "" : "Blender ");
   for (Figures& f : models) {
     bool ours = haveHostsim, theirs = haveAssimp, blend = haveBlender;
-    for (int r = 0; r < std::max(rounds, blenderRounds); ++r) {
+    for (int r = 0; r < std::max({rounds, assimpRounds, blenderRounds}); ++r) {
       if (ours && r < rounds) {
         ProcessRun a = RunProcess({CORV_BENCH_HOSTSIM, "export", f.path, "-o", work + "/cmd-ours.dae"});
         if (a.status != 0) {
@@ -292,7 +295,7 @@ int main(int argc, char** argv) {
           f.oursPeak.push_back(static_cast<double>(a.peakKiB) / 1024.0);
         }
       }
-      if (theirs && r < rounds) {
+      if (theirs && r < assimpRounds) {
         ProcessRun b = RunProcess({CORV_BENCH_ASSIMP, "export", f.path, work + "/cmd-assimp.dae"});
         if (b.status != 0) {
           std::printf("%s: assimp export failed (status %d); not compared\n", f.name.c_str(), b.status);
@@ -363,7 +366,7 @@ int main(int argc, char** argv) {
       }
       f.oursBytes = std::filesystem::file_size(out);
     }
-    for (int r = 0; r < rounds; ++r) {
+    for (int r = 0; r < assimpRounds; ++r) {
       Assimp::Importer importer;
       const aiScene* scene = nullptr;
       f.assimpImport.push_back(Seconds([&] { scene = importer.ReadFile(f.path, 0); }));
