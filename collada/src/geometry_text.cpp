@@ -44,48 +44,44 @@ inline char* Number(char* p, float value) {
 }
 
 // One element of a run, at its own position local within the run.
-char* FormatElement(char* p, const MeshRun& run, GeometryArray array, std::size_t local) {
-  switch (array) {
-    case GeometryArray::kPositions: {
-      const std::size_t i = 3 * local;
-      p = Number(p, At(run.positions, run.positionsHeld, i));
-      p = Number(p, At(run.positions, run.positionsHeld, i + 2));
-      return Number(p, At(run.positions, run.positionsHeld, i + 1));
+template <GeometryArray kArray>
+char* FormatElement(char* p, const MeshRun& run, std::size_t local) {
+  if constexpr (kArray == GeometryArray::kPositions) {
+    const std::size_t i = 3 * local;
+    p = Number(p, At(run.positions, run.positionsHeld, i));
+    p = Number(p, At(run.positions, run.positionsHeld, i + 2));
+    return Number(p, At(run.positions, run.positionsHeld, i + 1));
+  } else if constexpr (kArray == GeometryArray::kNormals) {
+    const std::size_t i = 3 * local;
+    float a = At(run.normals, run.normalsHeld, i), b = At(run.normals, run.normalsHeld, i + 1),
+          c = At(run.normals, run.normalsHeld, i + 2);
+    // A back face's normals negated, zeros too: "-0.000".
+    if (run.back) {
+      a = -a;
+      b = -b;
+      c = -c;
     }
-    case GeometryArray::kNormals: {
-      const std::size_t i = 3 * local;
-      float a = At(run.normals, run.normalsHeld, i), b = At(run.normals, run.normalsHeld, i + 1),
-            c = At(run.normals, run.normalsHeld, i + 2);
-      // A back face's normals negated, zeros too: "-0.000".
-      if (run.back) {
-        a = -a;
-        b = -b;
-        c = -c;
-      }
-      p = Number(p, a);
-      p = Number(p, c);
-      return Number(p, b);
-    }
-    case GeometryArray::kTexcoords: {
-      const std::size_t i = 2 * local;
-      p = Number(p, At(run.texCoords, run.texCoordsHeld, i));
-      return Number(p, 1.0f - At(run.texCoords, run.texCoordsHeld, i + 1));
-    }
-    default: {
-      const std::size_t from = run.back ? run.indexCount - 1 - local : local;
-      std::uint32_t index = from < run.indicesHeld ? run.indices[from] : 0;
-      if (run.clampIndices && index >= run.vertexCount) index = 0;
-      p = WriteInt(p, static_cast<std::int32_t>(index + run.base));
-      *p++ = ' ';
-      return p;
-    }
+    p = Number(p, a);
+    p = Number(p, c);
+    return Number(p, b);
+  } else if constexpr (kArray == GeometryArray::kTexcoords) {
+    const std::size_t i = 2 * local;
+    p = Number(p, At(run.texCoords, run.texCoordsHeld, i));
+    return Number(p, 1.0f - At(run.texCoords, run.texCoordsHeld, i + 1));
+  } else {
+    const std::size_t from = run.back ? run.indexCount - 1 - local : local;
+    std::uint32_t index = from < run.indicesHeld ? run.indices[from] : 0;
+    if (run.clampIndices && index >= run.vertexCount) index = 0;
+    p = WriteInt(p, static_cast<std::int32_t>(index + run.base));
+    *p++ = ' ';
+    return p;
   }
 }
 
 // Elements [begin, end) of the array the runs make, one after another.
-char* FormatRange(char* p, const std::vector<MeshRun>& runs, GeometryArray array, std::size_t begin,
-                  std::size_t end) {
-  const bool indices = array == GeometryArray::kIndices;
+template <GeometryArray kArray>
+char* FormatRunsRange(char* p, const std::vector<MeshRun>& runs, std::size_t begin, std::size_t end) {
+  constexpr bool indices = kArray == GeometryArray::kIndices;
   auto start = [&](const MeshRun& run) -> std::size_t { return indices ? run.firstIndex : run.base; };
   auto count = [&](const MeshRun& run) -> std::size_t { return indices ? run.indexCount : run.vertexCount; };
   // The last run that starts at or before begin.
@@ -97,9 +93,23 @@ char* FormatRange(char* p, const std::vector<MeshRun>& runs, GeometryArray array
   for (std::size_t at = begin; at < end && r < runs.size(); ++r) {
     const MeshRun& run = runs[r];
     const std::size_t stop = std::min(end, start(run) + count(run));
-    for (; at < stop; ++at) p = FormatElement(p, run, array, at - start(run));
+    for (; at < stop; ++at) p = FormatElement<kArray>(p, run, at - start(run));
   }
   return p;
+}
+
+char* FormatRange(char* p, const std::vector<MeshRun>& runs, GeometryArray array, std::size_t begin,
+                  std::size_t end) {
+  switch (array) {
+    case GeometryArray::kPositions:
+      return FormatRunsRange<GeometryArray::kPositions>(p, runs, begin, end);
+    case GeometryArray::kNormals:
+      return FormatRunsRange<GeometryArray::kNormals>(p, runs, begin, end);
+    case GeometryArray::kTexcoords:
+      return FormatRunsRange<GeometryArray::kTexcoords>(p, runs, begin, end);
+    default:
+      return FormatRunsRange<GeometryArray::kIndices>(p, runs, begin, end);
+  }
 }
 
 std::size_t ElementCount(const GeometryInfo& g, GeometryArray array) {
