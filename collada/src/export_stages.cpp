@@ -14,10 +14,18 @@
 #include "collada/geometry_plan.h"
 #include "collada/geometry_text.h"
 #include "collada/number_text.h"
+#include "mesh_finisher.h"
 #include "parallel_or_throw.h"
 #include "hostsdk/acapi.h"
 #include "scene/material_library.h"
 #include "scene/material_record.h"
+
+namespace {
+
+// Meshes handed to the finishing thread at once.
+constexpr std::size_t kFinishBatch = 64;
+
+}  // namespace
 
 void ColladaExporter::LoadGeometry() {
   bool smooth = true, optimize = true;
@@ -48,16 +56,30 @@ void ColladaExporter::LoadGeometry() {
     if (!element.IsInvalid()) bodyTotal += static_cast<std::size_t>(std::max<Int32>(0, element.GetBodyNum()));
   }
   bodies.reserve(bodyTotal);
-  for (Int32 i = 1; i <= elementCount; ++i) {
-    ModelerAPI::Element element;
-    model->GetElement(i, &element);
-    if (element.IsInvalid()) continue;
-    const Int32 bodyCount = element.GetBodyNum();
-    for (Int32 b = 1; b <= bodyCount; ++b) {
-      ModelerAPI::Body body;
-      element.GetBody(b, &body);
-      bodies.push_back(builder->BuildBody(body));
+  {
+    // The meshes of bodies read so far are finished meanwhile; the material
+    // each is finished with is looked up here, on the thread that may add
+    // records to the library.
+    collada::MeshFinisher finisher(*builder);
+    std::vector<collada::MeshFinisher::Job> batch;
+    for (Int32 i = 1; i <= elementCount; ++i) {
+      ModelerAPI::Element element;
+      model->GetElement(i, &element);
+      if (element.IsInvalid()) continue;
+      const Int32 bodyCount = element.GetBodyNum();
+      for (Int32 b = 1; b <= bodyCount; ++b) {
+        ModelerAPI::Body body;
+        element.GetBody(b, &body);
+        bodies.push_back(builder->BuildBody(body));
+        for (const auto& mesh : bodies.back()->meshes) batch.emplace_back(mesh.get(), materials->Find(mesh->materialKey));
+        if (batch.size() >= kFinishBatch) {
+          finisher.Add(std::move(batch));
+          batch = {};
+        }
+      }
     }
+    // The rest is the merge's, on every thread.
+    finisher.Stop();
   }
 
   Status(u"Velmar Collada exporter: merge geometries\u2026");
