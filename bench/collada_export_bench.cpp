@@ -13,17 +13,20 @@
 // Every figure is the median of its rounds; ratios are theirs / ours (above
 // 1: we are faster) and ours / theirs for memory. assimp and Blender at 10M
 // triangles take minutes per run: --assimp-rounds and --blender-rounds give
-// them fewer rounds (both default to --rounds).
+// them fewer rounds (both default to --rounds), and --limit ends any of
+// their runs that takes longer (reported as not finished within it).
+// assimp's import and export run in a child process for that.
 //
 //   collada_export_bench [--model FILE.obj]... [--triangles N] [--rounds R]
 //                        [--assimp-rounds A] [--blender-rounds B]
-//                        [--blender PROGRAM|none]
+//                        [--blender PROGRAM|none] [--limit SECONDS]
 //                        [--addon MODULE] [--keep DIR]
 // Without --model it generates a building of N triangles. Models made by
 // other tools: bench/obj-models.sh.
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <dlfcn.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -66,15 +69,30 @@ double Median(std::vector<double> v) {
 
 struct ProcessRun {
   int status = -1;
+  bool timedOut = false;  // killed at the time limit: seconds is a lower bound
   double seconds = 0;
   double cpuSeconds = 0;  // user and system: less sensitive than wall time to other load
   long peakKiB = 0;
 };
 
+// Waits for pid, killing it after limit seconds (0: no limit).
+void WaitWithLimit(pid_t pid, double limit, Clock::time_point start, int* status, rusage* usage, bool* timedOut) {
+  for (;;) {
+    if (wait4(pid, status, limit > 0 ? WNOHANG : 0, usage) == pid) return;
+    if (std::chrono::duration<double>(Clock::now() - start).count() > limit) {
+      kill(pid, SIGKILL);
+      wait4(pid, status, 0, usage);
+      *timedOut = true;
+      return;
+    }
+    usleep(20000);
+  }
+}
+
 // Runs argv (no shell) with its standard output going to outputPath (empty:
-// discarded) and its standard error discarded; wall time and the child's
-// peak resident memory.
-ProcessRun RunProcess(const std::vector<std::string>& args, const std::string& outputPath = "") {
+// discarded) and its standard error discarded, killed after limit seconds
+// (0: no limit); wall time and the child's peak resident memory.
+ProcessRun RunProcess(const std::vector<std::string>& args, const std::string& outputPath = "", double limit = 0) {
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -92,14 +110,61 @@ ProcessRun RunProcess(const std::vector<std::string>& args, const std::string& o
   }
   int status = 0;
   rusage usage{};
-  wait4(pid, &status, 0, &usage);
+  WaitWithLimit(pid, limit, start, &status, &usage, &run.timedOut);
   run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.status = WIFEXITED(status) && !run.timedOut ? WEXITSTATUS(status) : -1;
   run.peakKiB = usage.ru_maxrss;
   run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   posix_spawn_file_actions_destroy(&actions);
   return run;
+}
+
+struct AssimpStage {
+  bool ok = false;
+  bool timedOut = false;
+  double import = 0, exported = 0;
+  std::uintmax_t bytes = 0;
+};
+
+// assimp's import and COLLADA export of model in a child process, so that a
+// run past the time limit can be ended: the child sends its figures back
+// through a pipe.
+AssimpStage RunAssimpStage(const std::string& model, const std::string& out, double limit) {
+  AssimpStage stage;
+  int fds[2];
+  if (pipe(fds) != 0) return stage;
+  const auto start = Clock::now();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return stage;
+  }
+  if (pid == 0) {
+    close(fds[0]);
+    Assimp::Importer importer;
+    const aiScene* scene = nullptr;
+    AssimpStage mine;
+    mine.import = Seconds([&] { scene = importer.ReadFile(model, 0); });
+    if (scene == nullptr) _exit(3);
+    Assimp::Exporter exporter;
+    aiReturn result = aiReturn_FAILURE;
+    mine.exported = Seconds([&] { result = exporter.Export(scene, "collada", out); });
+    if (result != aiReturn_SUCCESS) _exit(4);
+    mine.ok = true;
+    mine.bytes = std::filesystem::file_size(out);
+    _exit(write(fds[1], &mine, sizeof mine) == static_cast<ssize_t>(sizeof mine) ? 0 : 5);
+  }
+  close(fds[1]);
+  int status = 0;
+  rusage usage{};
+  WaitWithLimit(pid, limit, start, &status, &usage, &stage.timedOut);
+  if (!stage.timedOut && WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
+      read(fds[0], &stage, sizeof stage) != static_cast<ssize_t>(sizeof stage))
+    stage.ok = false;
+  close(fds[0]);
+  return stage;
 }
 
 std::string Arg(int argc, char** argv, const char* name, const std::string& fallback) {
@@ -167,6 +232,8 @@ struct Figures {
   std::vector<double> oursStage, assimpStage, blenderStage;
   std::vector<double> hostRead, assimpImport, blenderImport;
   std::uintmax_t oursBytes = 0, assimpBytes = 0, blenderBytes = 0;
+  // Runs ended at the time limit: they took longer than it.
+  bool assimpCommandTimedOut = false, assimpStageTimedOut = false, blenderTimedOut = false;
 };
 
 double Ratio(double theirs, double ours) { return ours > 0 && theirs > 0 ? theirs / ours : 0.0; }
@@ -193,8 +260,11 @@ std::string Times(const std::vector<double>& theirs, const std::vector<double>& 
   return text;
 }
 
-void Report(const Figures& f, int rounds) {
+void Report(const Figures& f, int rounds, double limit) {
   std::printf("\n== %s (%s)\n", f.name.c_str(), f.path.c_str());
+  if (f.assimpCommandTimedOut) std::printf("assimp's command did not finish within %.0f s\n", limit);
+  if (f.assimpStageTimedOut) std::printf("assimp's import and export did not finish within %.0f s\n", limit);
+  if (f.blenderTimedOut) std::printf("Blender's command did not finish within %.0f s\n", limit);
   std::printf("rounds: ours %d, assimp %zu, Blender %zu\n", rounds, f.assimpStage.size(), f.blenderCommand.size());
   std::printf("export stage    ours %s (%.1f MB)   assimp %s (%.1f MB)   Blender %s (%.1f MB)\n",
               Secs(f.oursStage).c_str(), static_cast<double>(f.oursBytes) / 1e6, Secs(f.assimpStage).c_str(),
@@ -225,6 +295,7 @@ int main(int argc, char** argv) {
   const std::uint64_t triangles = std::strtoull(Arg(argc, argv, "--triangles", "1500000").c_str(), nullptr, 10);
   const std::string addon = Arg(argc, argv, "--addon", CORV_BENCH_ADDON);
   std::string blender = Arg(argc, argv, "--blender", CORV_BENCH_BLENDER);
+  const double limit = std::atof(Arg(argc, argv, "--limit", "0").c_str());
   std::string work = Arg(argc, argv, "--keep", "");
   bool removeWork = work.empty();
   if (work.empty()) {
@@ -296,8 +367,11 @@ int main(int argc, char** argv) {
         }
       }
       if (theirs && r < assimpRounds) {
-        ProcessRun b = RunProcess({CORV_BENCH_ASSIMP, "export", f.path, work + "/cmd-assimp.dae"});
-        if (b.status != 0) {
+        ProcessRun b = RunProcess({CORV_BENCH_ASSIMP, "export", f.path, work + "/cmd-assimp.dae"}, "", limit);
+        if (b.timedOut) {
+          f.assimpCommandTimedOut = true;
+          theirs = false;
+        } else if (b.status != 0) {
           std::printf("%s: assimp export failed (status %d); not compared\n", f.name.c_str(), b.status);
           theirs = false;
         } else {
@@ -312,9 +386,12 @@ int main(int argc, char** argv) {
         std::filesystem::create_directories(work + "/blender");
         ProcessRun c = RunProcess({blender, "--background", "--factory-startup", "--python-expr", kBlenderScript,
                                    "--", f.path, out},
-                                  log);
+                                  log, limit);
         double imported = 0, exported = 0;
-        if (c.status != 0 || !BlenderTimes(log, &imported, &exported)) {
+        if (c.timedOut) {
+          f.blenderTimedOut = true;
+          blend = false;
+        } else if (c.status != 0 || !BlenderTimes(log, &imported, &exported)) {
           std::printf("%s: Blender's export failed (status %d, see %s); not compared\n", f.name.c_str(), c.status,
                       log.c_str());
           blend = false;
@@ -366,28 +443,24 @@ int main(int argc, char** argv) {
       }
       f.oursBytes = std::filesystem::file_size(out);
     }
-    for (int r = 0; r < assimpRounds; ++r) {
-      Assimp::Importer importer;
-      const aiScene* scene = nullptr;
-      f.assimpImport.push_back(Seconds([&] { scene = importer.ReadFile(f.path, 0); }));
-      if (scene == nullptr) {
-        std::fprintf(stderr, "assimp cannot read %s: %s\n", f.path.c_str(), importer.GetErrorString());
+    for (int r = 0; r < assimpRounds && !f.assimpStageTimedOut; ++r) {
+      AssimpStage stage = RunAssimpStage(f.path, work + "/assimp.dae", limit);
+      if (stage.timedOut) {
+        f.assimpStageTimedOut = true;
+        break;
+      }
+      if (!stage.ok) {
+        std::fprintf(stderr, "assimp cannot import or export %s\n", f.path.c_str());
         return 2;
       }
-      Assimp::Exporter exporter;
-      std::string out = work + "/assimp.dae";
-      aiReturn result = aiReturn_FAILURE;
-      f.assimpStage.push_back(Seconds([&] { result = exporter.Export(scene, "collada", out); }));
-      if (result != aiReturn_SUCCESS) {
-        std::fprintf(stderr, "assimp export failed: %s\n", exporter.GetErrorString());
-        return 2;
-      }
-      f.assimpBytes = std::filesystem::file_size(out);
+      f.assimpImport.push_back(stage.import);
+      f.assimpStage.push_back(stage.exported);
+      f.assimpBytes = stage.bytes;
     }
     std::fprintf(stderr, "%s: export stages done\n", f.name.c_str());
   }
 
-  for (const Figures& f : models) Report(f, rounds);
+  for (const Figures& f : models) Report(f, rounds, limit);
   std::printf("\nload average at the end %s\n", LoadText().c_str());
   if (removeWork) std::filesystem::remove_all(work);
   return 0;

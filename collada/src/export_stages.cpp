@@ -184,8 +184,7 @@ void ColladaExporter::MergeMaterial(const collada::PlannedGeometry& planned) {
   // needs. Each mesh gives a run, a double-sided one a second for its back.
   auto geometry = std::make_unique<GeometryInfo>();
   geometry->materialKey = key;
-  geometry->vertexCount = static_cast<std::uint32_t>(V);
-  geometry->indexCount = static_cast<std::uint32_t>(I);
+  geometry->runs.reserve(group.size());
   std::uint32_t vertices = 0, indices = 0;
   for (std::size_t m = 0; m < group.size(); ++m) {
     if (!usable[m]) continue;
@@ -212,6 +211,10 @@ void ColladaExporter::MergeMaterial(const collada::PlannedGeometry& planned) {
       indices += run.indexCount;
     }
   }
+  // The counts are those of the runs: the indices of a mesh without
+  // vertices name nothing and are left out with it.
+  geometry->vertexCount = vertices;
+  geometry->indexCount = indices;
   geometries.push_back(std::move(geometry));
 }
 
