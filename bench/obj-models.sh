@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Makes the OBJ models the import benchmarks read, into a cache folder kept
-# between runs (never into the repository):
+# Makes the OBJ models the import and export benchmarks read, into a cache
+# folder kept between runs (never into the repository):
 #   building-N/building.obj   the project's generated building of N triangles
 #   blender-N/building.obj    the same building as Blender 3.4 writes OBJ
 #                             (objects, smoothing groups, v/vt/vn faces and

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "collada/document_text.h"
+#include "collada/geometry_text.h"
 #include "collada/number_text.h"
 
 namespace collada {
@@ -25,10 +26,6 @@ template <typename... Pieces>
 void Line(OutputFile& out, const Pieces&... pieces) {
   (out.Write(std::string_view(pieces)), ...);
   out.Write("\r\n");
-}
-
-void Write(OutputFile& out, const ArrayText& text) {
-  text.ForEach([&](std::string_view piece) { out.Write(piece); });
 }
 
 std::string Decimal(std::uint64_t n) { return std::to_string(n); }
@@ -266,25 +263,25 @@ constexpr std::string_view kStParams =
     "<param name=\"S\" type=\"float\"/>\n"
     "<param name=\"T\" type=\"float\"/>\n";
 
-void WriteGeometry(OutputFile& out, const GeometryInfo& g) {
+void WriteGeometry(OutputFile& out, ArrayWriter& arrays, const GeometryInfo& g) {
   const std::string& id = g.id;
   std::uint64_t v = g.vertexCount;
   Line(out, "<geometry id=\"", id, "\" name=\"", g.name, "\">");
   out.Line("<mesh>");
   Line(out, "<source id=\"", id, "-positions\">");
   Line(out, "<float_array id=\"", id, "-positions-array\" count=\"", Decimal(3 * v), "\">");
-  Write(out, g.positions);
+  arrays.Write(out, g, GeometryArray::kPositions);
   out.Line("</float_array>");
   WriteSource(out, id, "positions", g.vertexCount, 3, kXyzParams);
   Line(out, "<source id=\"", id, "-normals\">");
   Line(out, "<float_array id=\"", id, "-normals-array\" count=\"", Decimal(3 * v), "\">");
-  Write(out, g.normals);
+  arrays.Write(out, g, GeometryArray::kNormals);
   out.Line("");
   out.Line("</float_array>");
   WriteSource(out, id, "normals", g.vertexCount, 3, kXyzParams);
   Line(out, "<source id=\"", id, "-uv\">");
   Line(out, "<float_array id=\"", id, "-uv-array\" count=\"", Decimal(2 * v), "\">");
-  Write(out, g.texcoords);
+  arrays.Write(out, g, GeometryArray::kTexcoords);
   out.Line("</float_array>");
   WriteSource(out, id, "uv", g.vertexCount, 2, kStParams);
   Line(out, "<vertices id=\"", id, "-vertices\">");
@@ -295,7 +292,7 @@ void WriteGeometry(OutputFile& out, const GeometryInfo& g) {
   Line(out, "<input offset=\"0\" semantic=\"NORMAL\" source=\"#", id, "-normals\"/>");
   Line(out, "<input offset=\"0\" semantic=\"TEXCOORD\" source=\"#", id, "-uv\" set=\"0\"/>");
   out.Write("<p>");
-  Write(out, g.indices);
+  arrays.Write(out, g, GeometryArray::kIndices);
   out.Line("</p>");
   out.Line("</triangles>");
   out.Line("</mesh>");
@@ -305,7 +302,8 @@ void WriteGeometry(OutputFile& out, const GeometryInfo& g) {
 void WriteGeometries(OutputFile& out, const DocumentContent& content) {
   Status(content, u"Velmar Collada exporter: processing geometries\u2026");
   out.Line("<library_geometries>");
-  for (const GeometryInfo* g : content.geometries) WriteGeometry(out, *g);
+  ArrayWriter arrays;
+  for (const GeometryInfo* g : content.geometries) WriteGeometry(out, arrays, *g);
   if (content.exportNodes) Lines(out, kMarkerGeometry);
   out.Line("</library_geometries>");
 }

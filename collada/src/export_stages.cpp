@@ -14,10 +14,18 @@
 #include "collada/geometry_plan.h"
 #include "collada/geometry_text.h"
 #include "collada/number_text.h"
+#include "mesh_finisher.h"
 #include "parallel_or_throw.h"
 #include "hostsdk/acapi.h"
 #include "scene/material_library.h"
 #include "scene/material_record.h"
+
+namespace {
+
+// Meshes handed to the finishing thread at once.
+constexpr std::size_t kFinishBatch = 64;
+
+}  // namespace
 
 void ColladaExporter::LoadGeometry() {
   bool smooth = true, optimize = true;
@@ -48,16 +56,30 @@ void ColladaExporter::LoadGeometry() {
     if (!element.IsInvalid()) bodyTotal += static_cast<std::size_t>(std::max<Int32>(0, element.GetBodyNum()));
   }
   bodies.reserve(bodyTotal);
-  for (Int32 i = 1; i <= elementCount; ++i) {
-    ModelerAPI::Element element;
-    model->GetElement(i, &element);
-    if (element.IsInvalid()) continue;
-    const Int32 bodyCount = element.GetBodyNum();
-    for (Int32 b = 1; b <= bodyCount; ++b) {
-      ModelerAPI::Body body;
-      element.GetBody(b, &body);
-      bodies.push_back(builder->BuildBody(body));
+  {
+    // The meshes of bodies read so far are finished meanwhile; the material
+    // each is finished with is looked up here, on the thread that may add
+    // records to the library.
+    collada::MeshFinisher finisher(*builder);
+    std::vector<collada::MeshFinisher::Job> batch;
+    for (Int32 i = 1; i <= elementCount; ++i) {
+      ModelerAPI::Element element;
+      model->GetElement(i, &element);
+      if (element.IsInvalid()) continue;
+      const Int32 bodyCount = element.GetBodyNum();
+      for (Int32 b = 1; b <= bodyCount; ++b) {
+        ModelerAPI::Body body;
+        element.GetBody(b, &body);
+        bodies.push_back(builder->BuildBody(body));
+        for (const auto& mesh : bodies.back()->meshes) batch.emplace_back(mesh.get(), materials->Find(mesh->materialKey));
+        if (batch.size() >= kFinishBatch) {
+          finisher.Add(std::move(batch));
+          batch = {};
+        }
+      }
     }
+    // The rest is the merge's, on every thread.
+    finisher.Stop();
   }
 
   Status(u"Velmar Collada exporter: merge geometries\u2026");
@@ -66,8 +88,8 @@ void ColladaExporter::LoadGeometry() {
                               [&](std::uint64_t key) { return materials->Find(key)->key; });
   geometries.reserve(plan.size());
   collada::ParallelOrThrow(plan.size(), [&](std::size_t i) { MergeMaterial(plan[i]); });
-  // The meshes live on in the merged buffers; the bodies keep only what the
-  // marker nodes need.
+  // The geometries read the meshes; the bodies keep only what the marker
+  // nodes need besides.
   for (auto& body : bodies) body->positions = {};
   // The parallel stages append in any order; the document is the same for
   // the same model when its geometries and nodes come in key and body order.
@@ -76,16 +98,11 @@ void ColladaExporter::LoadGeometry() {
 
   ChooseMaterials();
 
+  // The arrays are formatted as the document is written (collada/geometry_text.h):
+  // here the geometries get their names.
   Status(u"Velmar Collada exporter: serialize geometries\u2026");
   std::unordered_map<std::uint64_t, std::size_t> indexOfKey;
   for (std::size_t i = 0; i < usedMaterials.size(); ++i) indexOfKey[usedMaterials[i]->key] = i;
-  {
-    // The pieces of all arrays of all geometries share the threads.
-    std::vector<GeometryInfo*> list;
-    list.reserve(geometries.size());
-    for (auto& g : geometries) list.push_back(g.get());
-    collada::SerializeGeometries(list);
-  }
   for (std::size_t i = 0; i < geometries.size(); ++i) {
     GeometryInfo& g = *geometries[i];
     const scene::MaterialRecord* record = materials->Find(g.materialKey);
@@ -147,6 +164,7 @@ void ColladaExporter::MergeMaterial(const collada::PlannedGeometry& planned) {
   std::vector<char> usable(group.size(), 0);
   collada::ParallelOrThrow(group.size(), [&](std::size_t m) {
     scene::MeshInfo* mesh = group[m];
+    if (mesh == nullptr) return;  // a group may hold holes
     if (!mesh->IsFinished() && !builder->FinishMesh(mesh, record)) return;
     if (mesh->vertexCount < 0 || mesh->indexCount < 0) return;
     usable[m] = 1;
@@ -156,70 +174,49 @@ void ColladaExporter::MergeMaterial(const collada::PlannedGeometry& planned) {
   });
   const std::uint64_t V = vertexTotal.load(), I = indexTotal.load();
   if (V == 0) return;
-  // The counts are 32-bit words of the buffer and of the document.
+  // The counts are 32-bit numbers in the document.
   if (V > 0xFFFFFFFFull || I > 0xFFFFFFFFull) {
     DBPrintf("Velmar Collada exporter: material %llX has too many vertices for one geometry; left out\n",
              static_cast<unsigned long long>(key));
     return;
   }
 
+  // The geometry reads the meshes in place while the document is written:
+  // a merged copy would double the model's memory for nothing the document
+  // needs. Each mesh gives a run, a double-sided one a second for its back.
   auto geometry = std::make_unique<GeometryInfo>();
   geometry->materialKey = key;
-  geometry->vertexDataWords = collada::MergedWords(V, I);
-  geometry->vertexData.reset(new (std::nothrow) std::uint32_t[geometry->vertexDataWords]);
-  if (geometry->vertexData == nullptr) return;
-
-  std::uint32_t* words = geometry->vertexData.get();
-  words[0] = static_cast<std::uint32_t>(V);
-  words[1] = static_cast<std::uint32_t>(I);
-  words[2] = 1;
-  float* positions = reinterpret_cast<float*>(words + 3);
-  float* normals = positions + 3 * V;
-  float* uvs = normals + 3 * V;
-  std::uint32_t* indices = reinterpret_cast<std::uint32_t*>(uvs + 2 * V);
-
-  std::uint64_t vo = 0, io = 0;
-  auto copy = [&](const scene::MeshInfo& mesh, bool back) {
-    const std::size_t nv = static_cast<std::size_t>(mesh.vertexCount);
-    const std::size_t ni = static_cast<std::size_t>(mesh.indexCount);
-    // A mesh whose arrays are shorter than its counts contributes what its
-    // counts promise as zeros rather than reading past its arrays.
-    auto take = [](float* to, const std::vector<float>& from, std::size_t n) {
-      std::size_t have = std::min(n, from.size());
-      if (have > 0) std::memcpy(to, from.data(), have * sizeof(float));
-      if (have < n) std::memset(to + have, 0, (n - have) * sizeof(float));
-    };
-    take(positions + 3 * vo, mesh.positions, 3 * nv);
-    take(normals + 3 * vo, mesh.normals, 3 * nv);
-    take(uvs + 2 * vo, mesh.texCoords, 2 * nv);
-    const std::uint32_t base = static_cast<std::uint32_t>(vo);
-    const std::size_t haveIndices = std::min(ni, mesh.indices.size());
-    for (std::size_t j = 0; j < ni; ++j) {
-      std::size_t from = back ? ni - 1 - j : j;
-      std::uint32_t index = from < haveIndices ? mesh.indices[from] : 0;
-      // An index outside the mesh would name another mesh's vertex.
-      if (index >= nv) index = 0;
-      indices[io + j] = index + base;
-    }
-    if (back) {
-      float* n = normals + 3 * vo;
-      for (std::size_t k = 0; k < 3 * nv; ++k) n[k] = -n[k];
-    }
-    vo += nv;
-    io += ni;
-  };
+  geometry->runs.reserve(group.size());
+  std::uint32_t vertices = 0, indices = 0;
   for (std::size_t m = 0; m < group.size(); ++m) {
     if (!usable[m]) continue;
-    scene::MeshInfo& mesh = *group[m];
+    const scene::MeshInfo& mesh = *group[m];
     if (mesh.vertexCount == 0) continue;
-    copy(mesh, false);
-    if (mesh.doubleSided) copy(mesh, true);
-    // Merged: the mesh's own arrays are not needed again in this export.
-    mesh.positions = {};
-    mesh.normals = {};
-    mesh.texCoords = {};
-    mesh.indices = {};
+    collada::MeshRun run;
+    run.positions = mesh.positions.data();
+    run.normals = mesh.normals.data();
+    run.texCoords = mesh.texCoords.data();
+    run.indices = mesh.indices.data();
+    run.positionsHeld = mesh.positions.size();
+    run.normalsHeld = mesh.normals.size();
+    run.texCoordsHeld = mesh.texCoords.size();
+    run.indicesHeld = mesh.indices.size();
+    run.vertexCount = static_cast<std::uint32_t>(mesh.vertexCount);
+    run.indexCount = static_cast<std::uint32_t>(mesh.indexCount);
+    for (bool back : {false, true}) {
+      if (back && !mesh.doubleSided) break;
+      run.back = back;
+      run.base = vertices;
+      run.firstIndex = indices;
+      geometry->runs.push_back(run);
+      vertices += run.vertexCount;
+      indices += run.indexCount;
+    }
   }
+  // The counts are those of the runs: the indices of a mesh without
+  // vertices name nothing and are left out with it.
+  geometry->vertexCount = vertices;
+  geometry->indexCount = indices;
   geometries.push_back(std::move(geometry));
 }
 

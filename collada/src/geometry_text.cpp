@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "collada/number_text.h"
@@ -11,159 +12,207 @@
 namespace collada {
 namespace {
 
-inline float FloatAt(const std::uint32_t* words, std::size_t i) { return std::bit_cast<float>(words[i]); }
-
-// The formatting of each array, for elements [begin, end), into room the
-// caller sized with the per-element maxima below.
+// Room per element of each array, which the formatters below never exceed.
 constexpr std::size_t kMaxTripleText = 3 * (kMaxFixedText + 1);
 constexpr std::size_t kMaxPairText = 2 * (kMaxFixedText + 1);
 constexpr std::size_t kMaxIndexText = kMaxIntText + 1;
 
-char* FormatTriples(char* p, const std::uint32_t* words, std::size_t begin, std::size_t end) {
-  for (std::size_t v = begin; v < end; ++v) {
-    const std::uint32_t* w = words + 3 * v;
-    p = WriteFixed3(p, FloatAt(w, 0));
-    *p++ = ' ';
-    p = WriteFixed3(p, FloatAt(w, 2));
-    *p++ = ' ';
-    p = WriteFixed3(p, FloatAt(w, 1));
-    *p++ = ' ';
-  }
-  return p;
-}
-
-char* FormatPairs(char* p, const std::uint32_t* uv, std::size_t begin, std::size_t end) {
-  for (std::size_t v = begin; v < end; ++v) {
-    p = WriteFixed3(p, FloatAt(uv, 2 * v));
-    *p++ = ' ';
-    p = WriteFixed3(p, 1.0f - FloatAt(uv, 2 * v + 1));
-    *p++ = ' ';
-  }
-  return p;
-}
-
-char* FormatIndices(char* p, const std::uint32_t* indices, std::size_t begin, std::size_t end) {
-  for (std::size_t i = begin; i < end; ++i) {
-    p = WriteInt(p, static_cast<std::int32_t>(indices[i]));
-    *p++ = ' ';
-  }
-  return p;
-}
-
-enum ArrayKind { kPositions, kNormals, kTexcoords, kIndices, kArrayKinds };
-
 // Elements per piece: a few hundred kilobytes of text, so that one large
 // geometry keeps every thread busy and the pieces stay in cache.
 constexpr std::size_t kPieceElements = 1 << 14;
+// Pieces formatted at once while the batch before is written.
+constexpr std::size_t kBatchPieces = 8;
 
-struct ArrayJob {
-  GeometryInfo* geometry = nullptr;
-  ArrayKind kind = kPositions;
-  const std::uint32_t* words = nullptr;
-  std::size_t count = 0;       // elements
-  std::size_t firstPiece = 0;  // index into the piece list
-  std::size_t pieces = 0;
-};
-
-struct Piece {
-  const ArrayJob* array = nullptr;
-  std::size_t begin = 0, end = 0;
-  std::unique_ptr<char[]> text;  // uninitialised room: only what is written is touched
-  std::size_t size = 0;
-};
-
-void FormatPiece(Piece& piece) {
-  const ArrayJob& a = *piece.array;
-  const std::size_t n = piece.end - piece.begin;
-  const std::size_t room = n * (a.kind == kIndices ? kMaxIndexText : a.kind == kTexcoords ? kMaxPairText : kMaxTripleText);
-  piece.text.reset(new char[room]);
-  char* p = piece.text.get();
-  char* end;
-  switch (a.kind) {
-    case kPositions:
-    case kNormals:
-      end = FormatTriples(p, a.words, piece.begin, piece.end);
-      break;
-    case kTexcoords:
-      end = FormatPairs(p, a.words, piece.begin, piece.end);
-      break;
+std::size_t MaxText(GeometryArray array) {
+  switch (array) {
+    case GeometryArray::kIndices:
+      return kMaxIndexText;
+    case GeometryArray::kTexcoords:
+      return kMaxPairText;
     default:
-      end = FormatIndices(p, a.words, piece.begin, piece.end);
-      break;
+      return kMaxTripleText;
   }
-  piece.size = static_cast<std::size_t>(end - p);
 }
 
-ArrayText& TextOf(GeometryInfo& g, ArrayKind kind) {
-  switch (kind) {
-    case kPositions:
+// A value of a run's array, zero past what the array holds.
+inline float At(const float* values, std::size_t held, std::size_t i) { return i < held ? values[i] : 0.0f; }
+
+inline char* Number(char* p, float value) {
+  p = WriteFixed3(p, value);
+  *p++ = ' ';
+  return p;
+}
+
+// One element of a run, at its own position local within the run.
+template <GeometryArray kArray>
+char* FormatElement(char* p, const MeshRun& run, std::size_t local) {
+  if constexpr (kArray == GeometryArray::kPositions) {
+    const std::size_t i = 3 * local;
+    p = Number(p, At(run.positions, run.positionsHeld, i));
+    p = Number(p, At(run.positions, run.positionsHeld, i + 2));
+    return Number(p, At(run.positions, run.positionsHeld, i + 1));
+  } else if constexpr (kArray == GeometryArray::kNormals) {
+    const std::size_t i = 3 * local;
+    float a = At(run.normals, run.normalsHeld, i), b = At(run.normals, run.normalsHeld, i + 1),
+          c = At(run.normals, run.normalsHeld, i + 2);
+    // A back face's normals negated, zeros too: "-0.000".
+    if (run.back) {
+      a = -a;
+      b = -b;
+      c = -c;
+    }
+    p = Number(p, a);
+    p = Number(p, c);
+    return Number(p, b);
+  } else if constexpr (kArray == GeometryArray::kTexcoords) {
+    const std::size_t i = 2 * local;
+    p = Number(p, At(run.texCoords, run.texCoordsHeld, i));
+    return Number(p, 1.0f - At(run.texCoords, run.texCoordsHeld, i + 1));
+  } else {
+    const std::size_t from = run.back ? run.indexCount - 1 - local : local;
+    std::uint32_t index = from < run.indicesHeld ? run.indices[from] : 0;
+    if (run.clampIndices && index >= run.vertexCount) index = 0;
+    p = WriteInt(p, static_cast<std::int32_t>(index + run.base));
+    *p++ = ' ';
+    return p;
+  }
+}
+
+// Elements [begin, end) of the array the runs make, one after another.
+template <GeometryArray kArray>
+char* FormatRunsRange(char* p, const std::vector<MeshRun>& runs, std::size_t begin, std::size_t end) {
+  constexpr bool indices = kArray == GeometryArray::kIndices;
+  auto start = [&](const MeshRun& run) -> std::size_t { return indices ? run.firstIndex : run.base; };
+  auto count = [&](const MeshRun& run) -> std::size_t { return indices ? run.indexCount : run.vertexCount; };
+  // The last run that starts at or before begin.
+  auto r = static_cast<std::size_t>(
+      std::upper_bound(runs.begin(), runs.end(), begin,
+                       [&](std::size_t at, const MeshRun& run) { return at < start(run); }) -
+      runs.begin());
+  if (r > 0) --r;
+  for (std::size_t at = begin; at < end && r < runs.size(); ++r) {
+    const MeshRun& run = runs[r];
+    const std::size_t stop = std::min(end, start(run) + count(run));
+    for (; at < stop; ++at) p = FormatElement<kArray>(p, run, at - start(run));
+  }
+  return p;
+}
+
+char* FormatRange(char* p, const std::vector<MeshRun>& runs, GeometryArray array, std::size_t begin,
+                  std::size_t end) {
+  switch (array) {
+    case GeometryArray::kPositions:
+      return FormatRunsRange<GeometryArray::kPositions>(p, runs, begin, end);
+    case GeometryArray::kNormals:
+      return FormatRunsRange<GeometryArray::kNormals>(p, runs, begin, end);
+    case GeometryArray::kTexcoords:
+      return FormatRunsRange<GeometryArray::kTexcoords>(p, runs, begin, end);
+    default:
+      return FormatRunsRange<GeometryArray::kIndices>(p, runs, begin, end);
+  }
+}
+
+std::size_t ElementCount(const GeometryInfo& g, GeometryArray array) {
+  return array == GeometryArray::kIndices ? g.indexCount : g.vertexCount;
+}
+
+template <typename Geometry>
+auto& TextOf(Geometry& g, GeometryArray array) {
+  switch (array) {
+    case GeometryArray::kPositions:
       return g.positions;
-    case kNormals:
+    case GeometryArray::kNormals:
       return g.normals;
-    case kTexcoords:
+    case GeometryArray::kTexcoords:
       return g.texcoords;
     default:
       return g.indices;
   }
 }
 
+constexpr GeometryArray kArrays[] = {GeometryArray::kPositions, GeometryArray::kNormals, GeometryArray::kTexcoords,
+                                     GeometryArray::kIndices};
+
 }  // namespace
 
-void SerializeGeometries(const std::vector<GeometryInfo*>& geometries) {
-  std::vector<ArrayJob> arrays;
-  arrays.reserve(geometries.size() * kArrayKinds);
-  std::size_t pieceCount = 0;
-  for (GeometryInfo* g : geometries) {
-    const std::uint32_t* words = g->vertexData.get();
-    std::size_t V = 0, I = 0;
-    if (words != nullptr && g->vertexDataWords >= 3) {
-      V = words[0];
-      I = words[1];
-      if (words[2] != 1 || V == 0 || MergedWords(V, I) > g->vertexDataWords) V = I = 0;
-    }
-    g->vertexCount = static_cast<std::uint32_t>(V);
-    g->indexCount = static_cast<std::uint32_t>(I);
-    const std::uint32_t* positions = V > 0 ? words + 3 : nullptr;
-    const std::uint32_t* normals = V > 0 ? positions + 3 * V : nullptr;
-    const std::uint32_t* uv = V > 0 ? normals + 3 * V : nullptr;
-    const std::uint32_t* indices = V > 0 ? uv + 2 * V : nullptr;
-    const std::pair<const std::uint32_t*, std::size_t> sources[kArrayKinds] = {
-        {positions, V}, {normals, V}, {uv, V}, {indices, I}};
-    for (int k = 0; k < kArrayKinds; ++k) {
-      ArrayJob a;
-      a.geometry = g;
-      a.kind = static_cast<ArrayKind>(k);
-      a.words = sources[k].first;
-      a.count = sources[k].second;
-      a.firstPiece = pieceCount;
-      a.pieces = (a.count + kPieceElements - 1) / kPieceElements;
-      pieceCount += a.pieces;
-      arrays.push_back(a);
-    }
+void SerializeGeometry(GeometryInfo& g) {
+  const std::uint32_t* words = g.vertexData.get();
+  std::size_t V = 0, I = 0;
+  if (words != nullptr && g.vertexDataWords >= 3) {
+    V = words[0];
+    I = words[1];
+    if (words[2] != 1 || V == 0 || MergedWords(V, I) > g.vertexDataWords) V = I = 0;
   }
-  std::vector<Piece> pieces(pieceCount);
-  for (const ArrayJob& a : arrays)
-    for (std::size_t i = 0; i < a.pieces; ++i) {
-      Piece& piece = pieces[a.firstPiece + i];
-      piece.array = &a;
-      piece.begin = i * kPieceElements;
-      piece.end = std::min(a.count, piece.begin + kPieceElements);
-    }
-  ParallelOrThrow(pieces.size(), [&](std::size_t i) { FormatPiece(pieces[i]); });
-  for (const ArrayJob& a : arrays) {
-    ArrayText& text = TextOf(*a.geometry, a.kind);
+  g.vertexCount = static_cast<std::uint32_t>(V);
+  g.indexCount = static_cast<std::uint32_t>(I);
+  std::vector<MeshRun> runs;
+  if (V > 0) {
+    // The merged buffer is one run whose indices are taken as they are.
+    MeshRun run;
+    run.positions = reinterpret_cast<const float*>(words + 3);
+    run.normals = run.positions + 3 * V;
+    run.texCoords = run.normals + 3 * V;
+    run.indices = reinterpret_cast<const std::uint32_t*>(run.texCoords + 2 * V);
+    run.positionsHeld = run.normalsHeld = 3 * V;
+    run.texCoordsHeld = 2 * V;
+    run.indicesHeld = I;
+    run.vertexCount = static_cast<std::uint32_t>(V);
+    run.indexCount = static_cast<std::uint32_t>(I);
+    run.clampIndices = false;
+    runs.push_back(run);
+  }
+  for (GeometryArray array : kArrays) {
+    const std::size_t count = ElementCount(g, array);
+    const std::size_t pieces = (count + kPieceElements - 1) / kPieceElements;
+    std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>> texts(pieces);
+    ParallelOrThrow(pieces, [&](std::size_t i) {
+      const std::size_t begin = i * kPieceElements, end = std::min(count, begin + kPieceElements);
+      texts[i].first.reset(new char[(end - begin) * MaxText(array)]);
+      texts[i].second = static_cast<std::size_t>(FormatRange(texts[i].first.get(), runs, array, begin, end) -
+                                                 texts[i].first.get());
+    });
+    ArrayText& text = TextOf(g, array);
     text = ArrayText();
-    for (std::size_t k = 0; k < a.pieces; ++k) {
-      Piece& piece = pieces[a.firstPiece + k];
-      text.Add(std::move(piece.text), piece.size);
-    }
+    for (auto& [piece, size] : texts) text.Add(std::move(piece), size);
   }
-  for (GeometryInfo* g : geometries) {
-    g->vertexData.reset();
-    g->vertexDataWords = 0;
-  }
+  g.vertexData.reset();
+  g.vertexDataWords = 0;
 }
 
-void SerializeGeometry(GeometryInfo& geometry) { SerializeGeometries({&geometry}); }
+void ArrayWriter::Write(OutputFile& out, const GeometryInfo& g, GeometryArray array) {
+  if (g.runs.empty()) {
+    TextOf(g, array).ForEach([&](std::string_view piece) { out.Write(piece); });
+    return;
+  }
+  const std::size_t count = ElementCount(g, array);
+  const std::size_t pieces = (count + kPieceElements - 1) / kPieceElements;
+  const std::size_t batches = (pieces + kBatchPieces - 1) / kBatchPieces;
+  if (slots_.empty()) slots_.resize(2 * kBatchPieces);
+  // Batch b is formatted into one half of the slots while batch b - 1 goes
+  // from the other half to the file; the last round only writes.
+  for (std::size_t b = 0; b <= batches; ++b) {
+    if (out.Failed()) return;
+    const std::size_t first = b * kBatchPieces;
+    const std::size_t formatting = b < batches ? std::min(kBatchPieces, pieces - first) : 0;
+    const std::size_t writing = b > 0 ? std::min(kBatchPieces, pieces - (b - 1) * kBatchPieces) : 0;
+    Slot* into = &slots_[(b % 2) * kBatchPieces];
+    const Slot* from = &slots_[((b + 1) % 2) * kBatchPieces];
+    const std::size_t tasks = formatting + (writing > 0 ? 1 : 0);
+    const std::size_t firstPieceTask = writing > 0 ? 1 : 0;
+    ParallelOrThrow(tasks, [&](std::size_t t) {
+      // The writing task comes first: the loop's threads start on it early.
+      if (t < firstPieceTask) {
+        for (std::size_t k = 0; k < writing; ++k) out.Write(std::string_view(from[k].text.get(), from[k].size));
+        return;
+      }
+      const std::size_t k = t - firstPieceTask;
+      Slot& slot = into[k];
+      // Room for the widest array: a slot serves every array it meets.
+      if (!slot.text) slot.text.reset(new char[kPieceElements * kMaxTripleText]);
+      const std::size_t begin = (first + k) * kPieceElements, end = std::min(count, begin + kPieceElements);
+      slot.size = static_cast<std::size_t>(FormatRange(slot.text.get(), g.runs, array, begin, end) - slot.text.get());
+    });
+  }
+}
 
 }  // namespace collada

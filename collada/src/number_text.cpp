@@ -41,31 +41,36 @@ char* WriteNonFinite(char* p, float value) {
   return p + n;
 }
 
-// value * scale rounded to an integer as printf rounds: to nearest, exact
-// halves to even. The caller guarantees the product is exact in a double
-// (a float's 24 bits times a scale of at most 20 bits) and below 2^53.
-std::uint64_t ScaledMagnitude(float value, double scale) {
-  double a = std::fabs(static_cast<double>(value) * scale);
-  double whole = std::floor(a);
-  double frac = a - whole;
-  auto n = static_cast<std::uint64_t>(whole);
+// |value| * 10^Digits rounded to an integer as printf rounds: to nearest,
+// exact halves to even. The caller guarantees the product is exact in a
+// double (a float's 24 bits times 10^Digits, at most 20 bits) and below
+// 2^53, so truncating it and the remainder are exact too.
+template <int Digits>
+std::uint64_t ScaledMagnitude(float value) {
+  constexpr double kScale = Digits == 3 ? 1e3 : 1e6;
+  const double a = std::fabs(static_cast<double>(value) * kScale);
+  auto n = static_cast<std::uint64_t>(a);
+  const double frac = a - static_cast<double>(n);
   if (frac > 0.5 || (frac == 0.5 && (n & 1) != 0)) ++n;
   return n;
 }
 
-char* WriteScaled(char* p, float value, double scale, std::uint64_t divisor, int digits) {
-  std::uint64_t n = ScaledMagnitude(value, scale);
+template <int Digits>
+char* WriteScaled(char* p, float value) {
+  constexpr std::uint64_t kDivisor = Digits == 3 ? 1000 : 1000000;
+  const std::uint64_t n = ScaledMagnitude<Digits>(value);
   if (std::signbit(value)) *p++ = '-';  // printf keeps the sign of -0.0001 and -0.0
-  p = WriteUnsigned(p, n / divisor);
+  p = WriteUnsigned(p, n / kDivisor);
   *p++ = '.';
-  std::uint64_t frac = n % divisor;
-  if (digits == 3) {
+  const std::uint64_t frac = n % kDivisor;
+  if constexpr (Digits == 3) {
     std::memcpy(p, &kTriples[3 * frac], 3);
     return p + 3;
+  } else {
+    std::memcpy(p, &kTriples[3 * (frac / 1000)], 3);
+    std::memcpy(p + 3, &kTriples[3 * (frac % 1000)], 3);
+    return p + 6;
   }
-  std::memcpy(p, &kTriples[3 * (frac / 1000)], 3);
-  std::memcpy(p + 3, &kTriples[3 * (frac % 1000)], 3);
-  return p + 6;
 }
 
 char* WriteGeneral(char* p, float value, int precision) {
@@ -78,13 +83,13 @@ char* WriteGeneral(char* p, float value, int precision) {
 
 char* WriteFixed3(char* p, float value) {
   if (!std::isfinite(value)) return WriteNonFinite(p, value);
-  if (std::fabs(value) < 1e12f) return WriteScaled(p, value, 1e3, 1000, 3);
+  if (std::fabs(value) < 1e12f) return WriteScaled<3>(p, value);
   return WriteGeneral(p, value, 3);
 }
 
 char* WriteFixed6(char* p, float value) {
   if (!std::isfinite(value)) return WriteNonFinite(p, value);
-  if (std::fabs(value) < 1e9f) return WriteScaled(p, value, 1e6, 1000000, 6);
+  if (std::fabs(value) < 1e9f) return WriteScaled<6>(p, value);
   return WriteGeneral(p, value, 6);
 }
 

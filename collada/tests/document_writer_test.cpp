@@ -198,3 +198,61 @@ TEST(GeometryText, LargeGeometryEqualsPrintfText) {
 }
 
 }  // namespace
+
+// Meshes read in place as runs, formatted a batch of pieces at a time while
+// the batch before is written: the same text as their merged buffer, built
+// here by hand, gives. The back of a double-sided mesh reverses its
+// triangles and negates its normals; a mesh whose arrays hold less than its
+// counts gives zeros, and its index that names no vertex of it names its
+// first.
+TEST(GeometryText, RunsWrittenInBatchesEqualTheirMergedBuffer) {
+  const std::uint32_t n = 70000;  // arrays of several batches of pieces
+  std::vector<float> p(3 * n), nm(3 * n), uv(2 * n);
+  std::vector<std::uint32_t> idx(3 * n);
+  for (std::uint32_t i = 0; i < 3 * n; ++i) {
+    p[i] = static_cast<float>(i) * 0.013f - 900.0f;
+    nm[i] = static_cast<float>(i % 7) - 3.0f;  // zeros among them
+    idx[i] = (i * 7919u) % n;
+  }
+  for (std::uint32_t i = 0; i < 2 * n; ++i) uv[i] = static_cast<float>(i % 1000) / 999.0f;
+  const float shortPosition[3] = {4, 5, 6};
+  const std::uint32_t shortIndices[3] = {1, 0, 9};
+
+  GeometryInfo g;
+  collada::MeshRun front{p.data(), nm.data(), uv.data(), idx.data(), 3 * n, 3 * n, 2 * n, 3 * n, n, 3 * n};
+  collada::MeshRun back = front;
+  back.base = n;
+  back.firstIndex = 3 * n;
+  back.back = true;
+  collada::MeshRun damaged{shortPosition, nullptr, nullptr, shortIndices, 3, 0, 0, 3, 2, 3, 2 * n, 6 * n};
+  g.runs = {front, back, damaged};
+  g.vertexCount = 2 * n + 2;
+  g.indexCount = 6 * n + 3;
+
+  std::vector<Vertex> vertices;
+  std::vector<std::uint32_t> indices;
+  for (int side = 0; side < 2; ++side) {
+    const float sign = side == 0 ? 1.0f : -1.0f;
+    for (std::uint32_t v = 0; v < n; ++v)
+      vertices.push_back({{p[3 * v], p[3 * v + 1], p[3 * v + 2]},
+                          {sign * nm[3 * v], sign * nm[3 * v + 1], sign * nm[3 * v + 2]},
+                          {uv[2 * v], uv[2 * v + 1]}});
+    for (std::uint32_t i = 0; i < 3 * n; ++i) indices.push_back(idx[side == 0 ? i : 3 * n - 1 - i] + side * n);
+  }
+  vertices.push_back({{4, 5, 6}, {0, 0, 0}, {0, 0}});
+  vertices.push_back({{0, 0, 0}, {0, 0, 0}, {0, 0}});
+  for (std::uint32_t i : {1u, 0u, 0u}) indices.push_back(2 * n + i);
+  auto merged = MakeGeometry("1", "m", vertices, indices);
+
+  TempDir dir;
+  collada::OutputFile out;
+  ASSERT_TRUE(out.Open(dir.File("arrays")));
+  collada::ArrayWriter writer;
+  using collada::GeometryArray;
+  for (GeometryArray a : {GeometryArray::kPositions, GeometryArray::kNormals, GeometryArray::kTexcoords,
+                          GeometryArray::kIndices})
+    writer.Write(out, g, a);
+  ASSERT_TRUE(out.Commit()) << out.Error();
+  EXPECT_TRUE(collada_test::ReadFile(dir.File("arrays")) == merged->positions.Joined() + merged->normals.Joined() +
+                                                                merged->texcoords.Joined() + merged->indices.Joined());
+}

@@ -1,8 +1,10 @@
 // The COLLADA export: reads the host's 3D model, builds its meshes with the
-// live link's mesh builder and materials with a material library of its own,
-// merges every material's triangles into one geometry, turns the geometries
-// into text in parallel and writes one COLLADA 1.4.1 document (metres, Z up)
-// with its texture images in a folder beside it ("<name>_Textures").
+// live link's mesh builder (finishing meshes while the host thread reads the
+// next bodies) and materials with a material library of its own, merges
+// every material's meshes into one geometry, read in place, and writes one
+// COLLADA 1.4.1 document (metres, Z up), its arrays formatted in parallel as
+// it goes, with its texture images in a folder beside it
+// ("<name>_Textures").
 //
 // Reached from the add-on's export command (no sight, no I/O parameters: the
 // save dialog asks for the destination) and from the host's save of the

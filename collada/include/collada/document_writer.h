@@ -34,8 +34,9 @@ struct DocumentContent {
   // could not be produced. Called once per material, in order, while the
   // image library is written. May be empty (no images at all).
   std::function<std::u16string(std::size_t)> exportImagePath;
-  // Serialised geometries, in the order of the geometry library and of the
-  // instances in the scene.
+  // Geometries, serialised or with the runs of meshes that outlive the
+  // call, in the order of the geometry library and of the instances in the
+  // scene.
   std::vector<const GeometryInfo*> geometries;
   std::vector<const NodeInfo*> nodes;
   bool exportNodes = true;
@@ -48,7 +49,8 @@ struct DocumentContent {
 
 // Writes the whole document to out. A write failure leaves out failed (the
 // caller finds out at Commit); an exception from the image or status
-// callback leaves the writer at once.
+// callback, or std::bad_alloc while formatting an array, leaves the writer
+// at once.
 //
 // A material gets the texture sampler only when its image made it into the
 // image library; a material whose image is missing keeps its colour, so the

@@ -43,13 +43,45 @@ class ArrayText {
   std::size_t size_ = 0;
 };
 
-// One material's triangles, merged. vertexData holds the words V, I, K
-// (K = 1), then 3V float positions and 3V float normals in the mesh
-// builder's order (x, z + offset, y), 2V float texture coordinates and I
-// uint32 indices; SerializeGeometry turns it into the four array texts and
-// frees it.
+// A stretch of a geometry's arrays read in place from one finished mesh:
+// a geometry's merged arrays are its runs one after another, so a large
+// model is formatted straight from its meshes instead of from a merged
+// copy of them. Positions and normals are in the mesh builder's order (x,
+// z + offset, y).
+//
+// The arrays may hold less than the counts promise (a damaged mesh): the
+// missing values are zeros, never reads past the arrays. An index at or
+// past vertexCount would name another mesh's vertex: it becomes the run's
+// first vertex (unless clampIndices is false: a merged buffer's indices
+// are taken as they are).
+struct MeshRun {
+  const float* positions = nullptr;  // 3 per vertex
+  const float* normals = nullptr;    // 3 per vertex
+  const float* texCoords = nullptr;  // 2 per vertex
+  const std::uint32_t* indices = nullptr;
+  // What each array holds, in values.
+  std::size_t positionsHeld = 0, normalsHeld = 0, texCoordsHeld = 0, indicesHeld = 0;
+  std::uint32_t vertexCount = 0;
+  std::uint32_t indexCount = 0;
+  std::uint32_t base = 0;        // the run's first vertex in the geometry, added to its indices
+  std::uint32_t firstIndex = 0;  // the run's first index in the geometry
+  // The back of a double-sided mesh: its triangles in reverse order of
+  // corners, its normals negated.
+  bool back = false;
+  bool clampIndices = true;
+};
+
+// One material's triangles, merged, in one of two forms:
+//   - runs: the meshes' own arrays, with vertexCount and indexCount their
+//     totals; the arrays are formatted as the document is written (the
+//     meshes must outlive the writing);
+//   - vertexData: one merged buffer of the words V, I, K (K = 1), then 3V
+//     float positions and 3V float normals, 2V float texture coordinates and
+//     I uint32 indices; SerializeGeometry turns it into the four array texts
+//     and frees it.
 struct GeometryInfo {
   std::uint64_t materialKey = 0;
+  std::vector<MeshRun> runs;
   std::unique_ptr<std::uint32_t[]> vertexData;
   std::size_t vertexDataWords = 0;
   std::uint32_t vertexCount = 0;

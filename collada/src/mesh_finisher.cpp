@@ -1,0 +1,52 @@
+#include "mesh_finisher.h"
+
+#include "scene/mesh_builder.h"
+
+namespace collada {
+
+MeshFinisher::MeshFinisher(const scene::MeshBuilder& builder) : builder_(builder), thread_([this] { Run(); }) {}
+
+MeshFinisher::~MeshFinisher() { Stop(); }
+
+void MeshFinisher::Add(std::vector<Job> jobs) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (stopping_) return;
+    queue_.push_back(std::move(jobs));
+  }
+  wake_.notify_one();
+}
+
+void MeshFinisher::Stop() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    stopping_ = true;
+    queue_.clear();
+  }
+  wake_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
+
+void MeshFinisher::Run() {
+  for (;;) {
+    std::vector<Job> jobs;
+    {
+      std::unique_lock<std::mutex> guard(lock_);
+      wake_.wait(guard, [&] { return stopping_ || !queue_.empty(); });
+      if (stopping_) return;
+      jobs = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    try {
+      for (const auto& [mesh, record] : jobs) {
+        // Stop waits for one mesh, not for the rest of the batch.
+        if (stopping_.load()) return;
+        builder_.FinishMesh(mesh, record);
+      }
+    } catch (...) {
+      return;  // the merge finishes what is left, and reports what fails there
+    }
+  }
+}
+
+}  // namespace collada

@@ -1,0 +1,57 @@
+// Finishes meshes on a thread of its own while the host thread goes on
+// reading bodies. Reading is bound to the host thread and finishing is
+// not: without this, one of two cores would wait for the reading and the
+// other for the finishing.
+//
+// Best effort: the meshes it has not reached when Stop is called stay raw,
+// and the merge stage finishes them (and any a failure left, reporting the
+// failure as its own would be: FinishMesh gives the same result wherever it
+// runs). A failure here (memory running out) only ends this thread's work.
+//
+// The records handed in must not change while the thread runs: the host
+// thread resolves them (the library may grow under BuildBody, so only that
+// thread looks things up in it) and new records do not change old ones.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace scene {
+class MeshBuilder;
+struct MaterialRecord;
+struct MeshInfo;
+}  // namespace scene
+
+namespace collada {
+
+class MeshFinisher {
+ public:
+  using Job = std::pair<scene::MeshInfo*, const scene::MaterialRecord*>;
+
+  explicit MeshFinisher(const scene::MeshBuilder& builder);
+  ~MeshFinisher();  // Stop
+  MeshFinisher(const MeshFinisher&) = delete;
+  MeshFinisher& operator=(const MeshFinisher&) = delete;
+
+  // Queues meshes of bodies the host thread has finished reading.
+  void Add(std::vector<Job> jobs);
+  // Takes no more work: returns once the mesh in hand is done.
+  void Stop();
+
+ private:
+  void Run();
+
+  const scene::MeshBuilder& builder_;
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::deque<std::vector<Job>> queue_;
+  std::atomic<bool> stopping_{false};  // set under lock_, read between meshes without it
+  std::thread thread_;
+};
+
+}  // namespace collada
