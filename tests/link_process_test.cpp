@@ -31,6 +31,16 @@
 
 namespace {
 
+// The last lines of a log, for a failure that has nothing else to show.
+std::string LogTail(const std::string& path, std::size_t lines = 40) {
+  std::ifstream in(path);
+  std::vector<std::string> all;
+  for (std::string line; std::getline(in, line);) all.push_back(std::move(line));
+  std::string out;
+  for (std::size_t i = all.size() > lines ? all.size() - lines : 0; i < all.size(); ++i) out += all[i] + "\n";
+  return out;
+}
+
 using namespace system_test;
 using livelink_test::ChildProcess;
 
@@ -369,7 +379,7 @@ await second-ended 20000
   EXPECT_TRUE(velmar.Next("link-ended", 20000).is_object());
   Raise("first-ended");
 
-  ASSERT_TRUE(AwaitRegistered(linkName_, true));
+  ASSERT_TRUE(AwaitRegistered(linkName_, true)) << "the host's log:\n" << LogTail(logs_[0]);
   ASSERT_TRUE(Truncate(CorvantaAPI::MappingNameFor(linkName_)));
   Raise("area-shrunk");
   EXPECT_TRUE(AwaitRegistered(linkName_, false));
