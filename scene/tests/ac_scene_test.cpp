@@ -1,8 +1,6 @@
-// The scene in a test program: a host in this program answering the glue's
-// calls, a project in a real file, a real link in an isolated registry, and
-// a guest connection reading the link as a renderer does. Random edits,
-// scribbled block ids and edits racing a publication are held between real
-// processes by the exactness test.
+// The scene with a host in this program answering the glue, a project in a
+// real file and a guest connection reading the link as a renderer does
+// (random edits and races between real processes: the exactness test).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -45,23 +43,19 @@ hostmodel::Project Boxes(int boxes) {
   return p;
 }
 
-// What the renderer must hold of a model of boxes, worked out from the
-// host's materials and the boxes' corners alone (renderer frame: host x, z,
-// y): a surface per material, the default first, in the material's colour
-// (each component times 255, cut to an integer), with 12 triangles a built
-// box, each on a face of one of its boxes, counter-clockwise seen from
-// outside, with the face's outward normal at every corner and no texture; a
-// face's triangles cover it.
+// What the renderer must hold of boxes, from the host's materials and box
+// corners alone (renderer frame: host x, z, y): a surface per material, the
+// default first, in the material's colour (components times 255, cut), with
+// 12 triangles a built box, each on a face of its boxes, counter-clockwise
+// from outside, with the outward normal and no texture; they cover the face.
 void ExpectBoxes(CorvantaAPI::LiveConnection& link, const hostmodel::Project& p) {
   const CanonicalScene held = CorvantaAPI::ReadCanonicalScene(link);
   using Box = std::array<std::array<float, 3>, 2>;
   std::map<std::u16string, std::vector<Box>> boxes{{u"Default material", {}}};
   std::map<std::u16string, std::uint32_t> colours{{u"Default material", 0xFFAAAAAAu}};
-  for (const auto& m : p.materials) {
-    boxes[U16(m.name)];
+  for (const auto& m : p.materials)
     colours[U16(m.name)] = 0xFF000000u | std::uint32_t(m.surfaceColor.r * 255) << 16 |
                            std::uint32_t(m.surfaceColor.g * 255) << 8 | std::uint32_t(m.surfaceColor.b * 255);
-  }
   for (const auto& e : p.elements)
     for (const auto& b : e.bodies) {
       const auto& lo = b.vertices[0], hi = b.vertices[7];  // the host's box corners
@@ -71,7 +65,7 @@ void ExpectBoxes(CorvantaAPI::LiveConnection& link, const hostmodel::Project& p)
     }
   EXPECT_TRUE(held.problems.empty());
   EXPECT_EQ(held.firstSurface, u"Default material");
-  ASSERT_EQ(held.surfaces.size(), boxes.size());
+  ASSERT_EQ(held.surfaces.size(), colours.size());
   for (const auto& s : held.surfaces) {
     const std::vector<Box>& own = boxes[s.material.name];
     EXPECT_EQ(s.material.colour, colours[s.material.name]) << base::ToUtf8(s.material.name);

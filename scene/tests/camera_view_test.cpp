@@ -1,9 +1,9 @@
-// The camera record the renderer follows, for cameras whose record can be
-// worked out by hand, and for any view.
+// The camera record the renderer follows.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
+#include <utility>
 
 #include "scene/camera_view.h"
 #include "scene_test_entry.h"
@@ -13,10 +13,6 @@ namespace {
 Modeler::Camera Perspective(ModelerAPI::Vertex eye, ModelerAPI::Vertex target, double roll, double angle,
                             ShortRect rect = {0, 0, 0, 0}) {
   return Modeler::Camera::Make(Modeler::kPerspectiveProjection, eye, target, roll, angle, rect);
-}
-
-void ExpectVec(const float* v, std::array<float, 3> expected, const char* what) {
-  for (int i = 0; i < 3; ++i) EXPECT_NEAR(v[i], expected[std::size_t(i)], 1e-6f) << what << "[" << i << "]";
 }
 
 // Worked out by hand: position, up, forward and the field of view; backward
@@ -50,14 +46,13 @@ TEST(CameraView, RecordsWorkedOutByHandAndAnOrthonormalFrameForAnyView) {
     const V& f = c.forward;
     const V right = {u[1] * f[2] - u[2] * f[1], u[2] * f[0] - u[0] * f[2], u[0] * f[1] - u[1] * f[0]};
     EXPECT_EQ(rec.kind, 6u);
-    ExpectVec(rec.position, c.position, "position");
-    ExpectVec(rec.backward, {-f[0], -f[1], -f[2]}, "backward");
-    ExpectVec(rec.up, u, "up");
-    const V* rows[4] = {&right, &u, &f, &c.position};
-    for (int r = 0; r < 4; ++r) {
-      ExpectVec(rec.cameraToWorld[r], *rows[r], "row");
-      EXPECT_EQ(rec.cameraToWorld[r][3], r == 3 ? 1.0f : 0.0f);
-    }
+    // Position, backward, up, then the rows with their w of 0, 0, 0 and 1.
+    const std::pair<const float*, V> vectors[] = {{rec.position, c.position}, {rec.backward, {-f[0], -f[1], -f[2]}}, {rec.up, u},
+                                                  {rec.cameraToWorld[0], right}, {rec.cameraToWorld[1], u},
+                                                  {rec.cameraToWorld[2], f}, {rec.cameraToWorld[3], c.position}};
+    for (std::size_t k = 0; k < 7; ++k)
+      for (std::size_t i = 0; i < (k < 3 ? 3u : 4u); ++i)
+        EXPECT_NEAR(vectors[k].first[i], i < 3 ? vectors[k].second[i] : k == 6 ? 1.0f : 0.0f, 1e-6f) << k << "[" << i << "]";
     EXPECT_FLOAT_EQ(rec.fieldOfView, c.fieldOfView);
     for (unsigned char b : rec.reserved) ASSERT_EQ(b, 0);
   }

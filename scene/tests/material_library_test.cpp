@@ -104,12 +104,9 @@ class MaterialTest : public HostFixture {
     HostFixture::TearDown();
   }
 
-  // Host values scaled into the record, surface types from names, opacity
-  // and the host's type, empty and overlong names, textures with and
-  // without a transparent pattern and one with an image file of its own,
-  // materials without a usable GUID. Textures: 1 tiles (transparent
-  // pattern), 2 render (alpha, no pattern), 3 stone (host file), 4 and 5
-  // used by no material.
+  // Host values to scale, surface types, empty and overlong names, no
+  // usable GUID. Textures: 1 tiles (transparent pattern), 2 render (alpha,
+  // no pattern), 3 stone (host file), 4 and 5 used by no material.
   struct HostMaterial {
     std::string name;
     int transparency, shininess, attenuation, percentage;
@@ -168,11 +165,10 @@ class MaterialTest : public HostFixture {
 
 }  // namespace
 
-// Published with memory textures and then, on a new link, with texture
-// files: the default material at the link's start, before any walk (on the
-// second link with a name longer than the record's field, which keeps its
-// terminator); then every record as the renderer reads it against a
-// hand-made table, and the keys the records get.
+// With memory textures, then on a new link with texture files: the default
+// material before any walk (on the second link with a name too long for
+// the record, which keeps its terminator); then every record as the
+// renderer reads it against a hand-made table, and the records' keys.
 TEST_F(MaterialTest, EveryKindOfMaterialAsTheRendererSeesIt) {
   MaterialLibrary library(&connection);
   for (bool files : {false, true}) {
@@ -260,10 +256,9 @@ TEST_F(MaterialTest, EveryKindOfMaterialAsTheRendererSeesIt) {
   EXPECT_EQ(library.ForAttributeIndex(kBrick)->secondColour, 0xFF336699u);
 }
 
-// One link's walks: an unchanged stamp is neither refilled nor republished;
-// a memory texture's block is replaced when outgrown, kept for a smaller
-// texture and released with the texture; a removed material retires its
-// record and its texture block goes at once.
+// One link's walks: an unchanged stamp is not republished; a memory
+// texture's block is replaced when outgrown, kept for a smaller texture and
+// released with it; a removed material's record retires, its block goes.
 TEST_F(MaterialTest, WalksRefillChangedStampsMoveTextureBlocksAndRetireRemovedOnes) {
   MaterialLibrary library(&connection);
   library.BeginLink(&model, U16(projectPath));
@@ -276,8 +271,7 @@ TEST_F(MaterialTest, WalksRefillChangedStampsMoveTextureBlocksAndRetireRemovedOn
   MaterialRecord& tiles = *library.ForAttributeIndex(kTiles);
   MaterialRecord& water = *library.ForAttributeIndex(kWater);
   MaterialRecord& render = *library.ForAttributeIndex(kRender);
-  Record* tilesRecord = tiles.linkRecord;
-  Record* waterRecord = water.linkRecord;
+  Record *tilesRecord = tiles.linkRecord, *waterRecord = water.linkRecord;
   ASSERT_TRUE(tilesRecord && waterRecord && render.linkRecord);
   // The renderer takes the record. (That an edit republishes no other
   // material's record is the scene test's, read as the renderer reads it.)
@@ -315,8 +309,7 @@ TEST_F(MaterialTest, WalksRefillChangedStampsMoveTextureBlocksAndRetireRemovedOn
             std::tuple(0u, std::pair(0u, 0u), 0u, render.colour));
 
   // The removed material's geometry block is the scene's, told through the
-  // listener (that a block id the renderer wrote into the record is never
-  // freed is held by the exactness test).
+  // listener (a block id scribbled by the renderer: the exactness test).
   const std::uint32_t texture = tiles.textureBlockId;
   const std::uint64_t tilesKey = tiles.key;
   ASSERT_NE(texture, 0u);

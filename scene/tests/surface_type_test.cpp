@@ -1,8 +1,6 @@
 // What a material's record and the export take from pure rules: surface
-// types from names (the glass and water words of the host's languages, the
-// word rule for "eau", opacity and the host's glass type) and their export
-// names, the memory bitmap's header and 32-bit size bound, and the names of
-// texture folders and image files.
+// types and their export names, the memory bitmap's header and size bound,
+// the names of texture folders and image files.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -66,9 +64,7 @@ TEST(TextureBitmap, HeaderPinnedByteByByteAndSizeBound) {
                                          {22, 0xFFFFFFFEu, 4}, {26, 1u, 2}, {28, 32u, 2}, {34, 24u, 4}})
     std::memcpy(&header[std::size_t(at)], &value, std::size_t(width));
   EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + 54), header);
-  // B, G, R, A: the pixels' order and their alpha with and without a kept
-  // alpha channel are read back through the canonical form by the
-  // material test.
+  // B, G, R, A (the alpha kept or not: read back by the material test).
   EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + 54, out.begin() + 58), (std::vector<std::uint8_t>{0x43, 0x32, 0x21, 0x10}));
   // The size must fit 32 bits: the pixel count of a 32768 x 32768 map wraps it.
   const std::uint64_t largest = (0xFFFFFFFFull - 54) / 4;

@@ -1,9 +1,7 @@
 // The host stand-in inside a scene test program: a host whose function
-// table this program's glue uses (as a loaded add-on's would), a project
-// written to a real file and opened, and the modeler view on its 3D model;
-// or a project made in code served through the host's modeler interface
-// alone, so bodies are read exactly as the add-on reads them. A project
-// that cannot be written or opened fails the test.
+// table this program's glue uses, a project written to a real file and
+// opened; or a project made in code served through the host's modeler
+// interface alone, so bodies are read exactly as the add-on reads them.
 #pragma once
 
 #include <gtest/gtest.h>
