@@ -94,6 +94,12 @@ class Velmar {
     }
   }
   ChildProcess& child() { return *child_; }
+  // The events read so far, one per line, for a failure to show.
+  std::string Seen() const {
+    std::string out;
+    for (const json& e : seen_) out += e.dump().substr(0, 300) + "\n";
+    return out;
+  }
 
  private:
   std::unique_ptr<ChildProcess> child_;
@@ -379,7 +385,7 @@ await second-ended 20000
   EXPECT_TRUE(velmar.Next("link-ended", 20000).is_object());
   Raise("first-ended");
 
-  ASSERT_TRUE(AwaitRegistered(linkName_, true)) << "the host's log:\n" << LogTail(logs_[0]);
+  ASSERT_TRUE(AwaitRegistered(linkName_, true)) << "the host's log:\n" << LogTail(logs_[0]) << "velmar:\n" << velmar.Seen();
   ASSERT_TRUE(Truncate(CorvantaAPI::MappingNameFor(linkName_)));
   Raise("area-shrunk");
   EXPECT_TRUE(AwaitRegistered(linkName_, false));

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -81,6 +82,14 @@ class Session {
   SceneMirror mirror_;
   LinkSnapshot last_;
   std::u16string name_;
+  // The control area of a link dropped as broken (its memory was shrunk
+  // under this renderer), by name and object: its publisher may not have
+  // noticed yet and still lists it, and joining it again would keep the
+  // dead area alive under its name, so that the publisher's next start of
+  // the same link would find the name taken. A new area under the name is
+  // a new object and is joined.
+  std::u16string brokenName_;
+  std::uint64_t brokenArea_ = 0;
   bool seenInRegistry_ = false;
   bool stop_ = false;
   int wakes_ = 0;
@@ -90,6 +99,14 @@ class Session {
   double wakeAt_ = 0;  // the wake-up being read, on the wall clock; 0 for none
   std::map<std::uint32_t, GeometryDigester> digesters_;  // by record id, of this link
 };
+
+// The identity of the shared memory object under a link's name (its inode),
+// 0 when there is none.
+std::uint64_t AreaObject(const std::u16string& name) {
+  struct stat st {};
+  const std::string object = "/dev/shm" + platform::ShmObjectName(CorvantaAPI::MappingNameFor(name));
+  return ::stat(object.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_ino) : 0;
+}
 
 double WallMs() {
   return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -180,6 +197,7 @@ bool Session::TryOpen() {
   else
     candidates = connection_.EnumConnections(0);
   for (const auto& name : candidates) {
+    if (brokenArea_ != 0 && name == brokenName_ && AreaObject(name) == brokenArea_) continue;
     if (connection_.Open(name) != 0) continue;
     // A link this renderer (or another) has ended already is not joined again.
     if (connection_.TestFlags(CorvantaAPI::kFlagClosed) != 0) {
@@ -218,6 +236,8 @@ void Session::Drop(const std::string& reason) {
 // any further.
 bool Session::DroppedIfShrunk() {
   if (!connection_.MappingBroken()) return false;
+  brokenName_ = name_;
+  brokenArea_ = AreaObject(name_);
   Drop("its shared memory was shrunk under this renderer");
   return true;
 }
