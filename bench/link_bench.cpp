@@ -19,24 +19,20 @@
 // triangles as the file's faces make. --velmar-log keeps velmar's event
 // lines in FILE, to see where a figure's time went.
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
-#include "building_generator.h"
+#include "bench_model.h"
 #include "child_process.h"
-#include "hostmodel/import.h"
-#include "hostmodel/model.h"
 #include "isolation.h"
 
 namespace {
@@ -96,106 +92,42 @@ bool NextUpdate(livelink_test::ChildProcess& velmar, Clock::time_point* when, lo
   return false;
 }
 
-struct Stats {
-  double median = 0, p95 = 0, p99 = 0, max = 0;
-};
-
-Stats Summarise(std::vector<double> v) {
-  Stats s;
-  if (v.empty()) return s;
-  std::sort(v.begin(), v.end());
-  auto at = [&](double q) { return v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))]; };
-  s.median = at(0.5);
-  s.p95 = at(0.95);
-  s.p99 = at(0.99);
-  s.max = v.back();
-  return s;
-}
+using bench::Stats;
+using bench::Summarise;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::uint64_t triangles = 1'500'000;
-  int edits = 40;
-  int runs = 3;
-  std::string model;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string a = argv[i];
-    if (a == "--triangles") triangles = std::strtoull(argv[i + 1], nullptr, 10);
-    if (a == "--edits") edits = std::atoi(argv[i + 1]);
-    if (a == "--runs") runs = std::atoi(argv[i + 1]);
-    if (a == "--model") model = fs::absolute(argv[i + 1]).string();
-    if (a == "--velmar-log") g_velmarLog.open(argv[i + 1]);
-  }
+  bench::ModelArgs args;
+  args.edits = 40;
+  args.runs = 3;
+  bench::ReadModelArgs(argc, argv, &args, [](std::string_view flag, const char* value) {
+    if (flag == "--velmar-log") g_velmarLog.open(value);
+  });
+  const int edits = args.edits, runs = args.runs;
   livelink_test::Isolated();
-  const fs::path dir = fs::temp_directory_path() / ("corv-link-bench-" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  const std::string obj = model.empty() ? (dir / "Office.obj").string() : model;
-  bench::BuildingOptions options;
-  options.triangles = triangles;
-  bench::BuildingSummary summary;
+  bench::BenchModel model;
   std::string error;
-  if (model.empty() && !bench::WriteBuilding(obj, options, &summary, &error)) {
+  if (!bench::SetUpModel(args, "corv-link-bench", &model, &error)) {
     std::fprintf(stderr, "link_bench: %s\n", error.c_str());
-    return 1;
-  }
-  // The elements to edit: the import the host makes, read here too.
-  auto imported = hostmodel::ImportModel(obj);
-  if (!imported.ok()) {
-    std::fprintf(stderr, "link_bench: import: %s\n", imported.error().c_str());
-    return 1;
-  }
-  const hostmodel::Project& project = imported.value();
-  std::map<std::int32_t, std::uint64_t> trianglesOf;
-  std::map<std::int32_t, std::string> elementOf;
-  std::map<std::int32_t, std::size_t> smallestElementTriangles;
-  if (!model.empty()) {
-    summary.objects = project.elements.size();
-    summary.triangles = 0;
-  }
-  for (const auto& e : project.elements) {
-    if (!model.empty())
-      for (const auto& b : e.bodies)
-        for (const auto& p : b.polygons)
-          for (const auto& piece : p.convexPieces) summary.triangles += piece.size() >= 3 ? piece.size() - 2 : 0;
-    std::map<std::int32_t, std::uint64_t> own;
-    for (const auto& b : e.bodies)
-      for (const auto& p : b.polygons)
-        for (const auto& piece : p.convexPieces)
-          if (piece.size() >= 3) own[p.materialIndex] += piece.size() - 2;
-    if (own.size() != 1) continue;  // one element, one material: the edit touches just that one
-    const auto [mat, n] = *own.begin();
-    trianglesOf[mat] += n;
-    if (!elementOf.count(mat) || n < smallestElementTriangles[mat]) {
-      elementOf[mat] = e.guid.ToString();
-      smallestElementTriangles[mat] = n;
-    }
-  }
-  std::int32_t big = 0, small = 0;
-  for (const auto& [mat, n] : trianglesOf) {
-    if (big == 0 || n > trianglesOf[big]) big = mat;
-    if (small == 0 || n < trianglesOf[small]) small = mat;
-  }
-  if (big == 0 || small == 0 || big == small) {
-    std::fprintf(stderr, "link_bench: the building has no single-material elements to edit\n");
     return 1;
   }
 
   std::vector<double> startMs, smallMs, bigMs, smallWakeMs, bigWakeMs;
   for (int run = 0; run < runs; ++run) {
-    const std::string pln = (dir / ("Office" + std::to_string(run) + ".pln")).string();
-    std::string script = "open " + obj + "\nsaveas " + pln + "\nwindow 3d\nwait 500\nsignal start\nmenu 32101\n";
+    const std::string pln = (model.dir / ("Office" + std::to_string(run) + ".pln")).string();
+    std::string script = "open " + model.obj + "\nsaveas " + pln + "\nwindow 3d\nwait 500\nsignal start\nmenu 32101\n";
     for (int i = 0; i < edits; ++i) {
       const bool onBig = i % 2 == 1;
-      const std::string& guid = elementOf[onBig ? big : small];
+      const std::string& guid = onBig ? model.bigElement : model.smallElement;
       const double dz = (i / 2) % 2 == 0 ? 0.01 : -0.01;
       script += "await next 60000\nsignal e" + std::to_string(i) + "\nedit move " + guid + " 0 0 " +
                 std::to_string(dz) + "\n";
     }
     script += "await next 60000\nmenu 32103\n";
-    const std::string scriptPath = (dir / "bench.hs").string();
+    const std::string scriptPath = (model.dir / "bench.hs").string();
     std::ofstream(scriptPath) << script;
 
     auto velmar = livelink_test::ChildProcess::Start(VELMAR_PROGRAM, {"--json", "run", "--exit-when-ended"});
@@ -214,11 +146,11 @@ int main(int argc, char** argv) {
     }
     // The start's reading is complete once velmar holds every triangle.
     while (NextUpdate(*velmar, &t1, &seen, 60000)) {
-      if (seen >= static_cast<long long>(summary.triangles)) break;
+      if (seen >= static_cast<long long>(model.triangles)) break;
     }
     startMs.push_back(Ms(t1 - t0));
     std::printf("run %d: start %.1f ms, velmar holds %lld triangles (building %llu)\n", run, startMs.back(),
-                seen, static_cast<unsigned long long>(summary.triangles));
+                seen, static_cast<unsigned long long>(model.triangles));
     for (int i = 0; i < edits; ++i) {
       // Give the link a quiet moment between edits, as a user would.
       std::this_thread::sleep_for(std::chrono::milliseconds(60));
@@ -240,9 +172,10 @@ int main(int argc, char** argv) {
   const Stats ws = Summarise(smallWakeMs), wb = Summarise(bigWakeMs);
   std::printf("%s: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
               "(%llu triangles)\n",
-              model.empty() ? "building" : model.c_str(), static_cast<unsigned long long>(summary.triangles), static_cast<unsigned long long>(summary.objects),
-              small, static_cast<unsigned long long>(trianglesOf[small]), big,
-              static_cast<unsigned long long>(trianglesOf[big]));
+              args.model.empty() ? "building" : model.obj.c_str(), static_cast<unsigned long long>(model.triangles),
+              static_cast<unsigned long long>(model.elements), model.smallMaterial,
+              static_cast<unsigned long long>(model.smallMaterialTriangles), model.bigMaterial,
+              static_cast<unsigned long long>(model.bigMaterialTriangles));
   std::printf("start to renderer complete: median %.1f ms, p95 %.1f, max %.1f (goal <= 2000 ms), %zu runs\n",
               s.median, s.p95, s.max, startMs.size());
   std::printf("edit, small material:       median %.1f ms, p95 %.1f, p99 %.1f (goal p95 <= 50 ms), %zu edits\n",
@@ -254,6 +187,6 @@ int main(int argc, char** argv) {
   std::printf("edit to velmar's wake-up, big material:   median %.1f ms, p95 %.1f, p99 %.1f (goal p95 <= 150 ms)\n",
               wb.median, wb.p95, wb.p99);
   std::printf("(the edit lines include velmar's own read of the changed blocks; the wake-up lines leave it out)\n");
-  fs::remove_all(dir);
+  fs::remove_all(model.dir);
   return 0;
 }

@@ -21,24 +21,18 @@
 //   live_bench [--triangles N] [--edits K] [--model FILE.obj]
 // --model links that OBJ file (one another tool wrote) instead of a
 // generated building.
-#include <unistd.h>
-
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "building_generator.h"
+#include "bench_model.h"
 #include "child_process.h"
-#include "hostmodel/import.h"
-#include "hostmodel/model.h"
 #include "isolation.h"
 #include "live_browser.h"
 
@@ -87,20 +81,8 @@ class Events {
   std::vector<json> all_;
 };
 
-struct Stats {
-  double median = 0, p95 = 0, max = 0;
-};
-
-Stats Summarise(std::vector<double> v) {
-  Stats s;
-  if (v.empty()) return s;
-  std::sort(v.begin(), v.end());
-  auto at = [&](double q) { return v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))]; };
-  s.median = at(0.5);
-  s.p95 = at(0.95);
-  s.max = v.back();
-  return s;
-}
+using bench::Stats;
+using bench::Summarise;
 
 // Where an update's time went, from velmar's update event and the page's
 // report of the frame that showed it (all wall-clock milliseconds).
@@ -133,76 +115,34 @@ struct Split {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::uint64_t triangles = 1'500'000;
-  int edits = 20;
-  std::string model;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string a = argv[i];
-    if (a == "--triangles") triangles = std::strtoull(argv[i + 1], nullptr, 10);
-    if (a == "--edits") edits = std::atoi(argv[i + 1]);
-    if (a == "--model") model = argv[i + 1];
-  }
+  bench::ModelArgs args;
+  args.edits = 20;
+  bench::ReadModelArgs(argc, argv, &args);
+  const int edits = args.edits;
   if (live_test::Browser::Program().empty()) {
     std::fprintf(stderr, "live_bench: no Chromium (scripts/install-deps.sh installs it)\n");
     return 2;
   }
   livelink_test::Isolated();
-  const fs::path dir = fs::temp_directory_path() / ("corv-live-bench-" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  const std::string obj = model.empty() ? (dir / "Office.obj").string() : model;
-  bench::BuildingOptions options;
-  options.triangles = triangles;
-  bench::BuildingSummary summary;
+  // The elements to edit, as the host imports them: the smallest element of
+  // the material with fewest triangles and of the one with most.
+  bench::BenchModel model;
   std::string error;
-  if (model.empty() && !bench::WriteBuilding(obj, options, &summary, &error)) {
+  if (!bench::SetUpModel(args, "corv-live-bench", &model, &error)) {
     std::fprintf(stderr, "live_bench: %s\n", error.c_str());
     return 1;
   }
-  // The elements to edit, as the host imports them: the smallest element of
-  // the material with fewest triangles and of the one with most.
-  auto imported = hostmodel::ImportModel(obj);
-  if (!imported.ok()) {
-    std::fprintf(stderr, "live_bench: import: %s\n", imported.error().c_str());
-    return 1;
-  }
-  std::map<std::int32_t, std::uint64_t> trianglesOf, smallestOf;
-  std::map<std::int32_t, std::string> elementOf;
-  std::uint64_t modelTriangles = 0;
-  for (const auto& e : imported.value().elements) {
-    std::map<std::int32_t, std::uint64_t> own;
-    for (const auto& b : e.bodies)
-      for (const auto& p : b.polygons)
-        for (const auto& piece : p.convexPieces)
-          if (piece.size() >= 3) own[p.materialIndex] += piece.size() - 2, modelTriangles += piece.size() - 2;
-    if (own.size() != 1) continue;  // one element, one material: the edit touches one surface
-    const auto [mat, n] = *own.begin();
-    trianglesOf[mat] += n;
-    if (!elementOf.count(mat) || n < smallestOf[mat]) {
-      elementOf[mat] = e.guid.ToString();
-      smallestOf[mat] = n;
-    }
-  }
-  std::int32_t big = 0, small = 0;
-  for (const auto& [mat, n] : trianglesOf) {
-    if (big == 0 || n > trianglesOf[big]) big = mat;
-    if (small == 0 || n < trianglesOf[small]) small = mat;
-  }
-  if (big == 0 || small == 0 || big == small) {
-    std::fprintf(stderr, "live_bench: the building has no single-material elements to edit\n");
-    return 1;
-  }
 
-  const std::string pln = (dir / "Office.pln").string();
-  std::string script = "open " + obj + "\nsaveas " + pln + "\nwindow 3d\nmenu 32101\n";
-  if (!model.empty()) summary.triangles = modelTriangles, summary.objects = imported.value().elements.size();
+  const std::string pln = (model.dir / "Office.pln").string();
+  std::string script = "open " + model.obj + "\nsaveas " + pln + "\nwindow 3d\nmenu 32101\n";
   auto onBig = [&](int i) { return i >= edits / 2; };
   for (int i = 0; i < edits; ++i) {
-    const std::string& guid = elementOf[onBig(i) ? big : small];
+    const std::string& guid = onBig(i) ? model.bigElement : model.smallElement;
     const double dz = (i / 2) % 2 == 0 ? 0.01 : -0.01;
     script += "await next 60000\nedit move " + guid + " 0 0 " + std::to_string(dz) + "\n";
   }
   script += "await next 60000\nmenu 32103\n";
-  const std::string scriptPath = (dir / "bench.hs").string();
+  const std::string scriptPath = (model.dir / "bench.hs").string();
   std::ofstream(scriptPath) << script;
 
   auto velmar = livelink_test::ChildProcess::Start(VELMAR_PROGRAM, {"--json", "serve", "--port", "0"});
@@ -224,7 +164,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   // The page was open before the link started, as a user's would be.
-  const long long all = static_cast<long long>(summary.triangles);
+  const long long all = static_cast<long long>(model.triangles);
   const json complete = events.Next(
       "update", [&](const json& e) { return e["scene"].value("triangles", 0LL) >= all; }, &at, 300000);
   if (!complete.is_object()) {
@@ -281,9 +221,10 @@ int main(int argc, char** argv) {
 
   std::printf("%s: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
               "(%llu triangles)\n",
-              model.empty() ? "generated building" : model.c_str(), static_cast<unsigned long long>(summary.triangles), static_cast<unsigned long long>(summary.objects),
-              small, static_cast<unsigned long long>(trianglesOf[small]), big,
-              static_cast<unsigned long long>(trianglesOf[big]));
+              args.model.empty() ? "generated building" : args.model.c_str(),
+              static_cast<unsigned long long>(model.triangles), static_cast<unsigned long long>(model.elements),
+              model.smallMaterial, static_cast<unsigned long long>(model.smallMaterialTriangles), model.bigMaterial,
+              static_cast<unsigned long long>(model.bigMaterialTriangles));
   std::printf("first complete update (velmar's event) to the page's frame: %.1f ms (goal <= 3000 ms); "
               "from the end of velmar's read: %.1f ms; %.1f MB in %d frames\n",
               appearMs, appearFromReadMs, first.value("bytes", 0.0) / 1e6, first.value("frames", 0));
@@ -294,6 +235,6 @@ int main(int argc, char** argv) {
   std::printf("the page's draw of the whole scene, asked to done: median %.1f ms, max %.1f (%zu)\n", d.median,
               d.max, draws.size());
   std::fflush(stdout);
-  fs::remove_all(dir);
+  fs::remove_all(model.dir);
   return 0;
 }
