@@ -52,14 +52,17 @@ bool Model3D::EditInPlace(const std::function<void(hostmodel::Project&)>& edit) 
   if (!snapshot_) return false;
   // Every reader's handle shares this count, and a new one is only handed
   // out under the lock held here: ours and the model's alone mean nobody
-  // else can look. The count is read through a handle of our own because
-  // taking it is an atomic read-modify-write that synchronises with each
-  // reader's release of its handle, so what a reader read before letting go
-  // happens before the edit; use_count() alone is a relaxed read and would
-  // order nothing.
+  // else can look.
   const std::shared_ptr<hostmodel::Project> own = snapshot_;
   if (own.use_count() != 2) return false;
-  edit(*own);
+  // What a reader read before it let go of its handle must happen before
+  // the edit. use_count() is a relaxed read: the last reader may have let go
+  // after our copy above was taken, and then nothing orders its reads before
+  // our writes. Taking one more handle is an atomic read-modify-write, which
+  // reads that release (or a later change of the count) and so synchronises
+  // with it.
+  const std::shared_ptr<hostmodel::Project> ordered = own;
+  edit(*ordered);
   return true;
 }
 
