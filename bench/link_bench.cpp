@@ -12,12 +12,14 @@
 // scene update. Reports medians, p95 and p99.
 //
 //   link_bench [--triangles N] [--edits K] [--runs R] [--model FILE.obj]
-//              [--velmar-log FILE]
+//              [--velmar-log FILE] [--velmar-mode run|serve]
 //
 // --model links that OBJ file (for example one another tool wrote) instead
 // of a generated building; the start is complete once velmar holds as many
 // triangles as the file's faces make. --velmar-log keeps velmar's event
-// lines in FILE, to see where a figure's time went.
+// lines in FILE, to see where a figure's time went. --velmar-mode serve
+// follows the link with "velmar serve" (no page opened): its live view then
+// holds the geometry velmar read, as a page's would.
 #include <sys/wait.h>
 
 #include <chrono>
@@ -42,6 +44,7 @@ using json = nlohmann::json;
 namespace fs = std::filesystem;
 
 std::ofstream g_velmarLog;
+std::string g_velmarMode = "run";  // or "serve": the live view's snapshots then hold velmar's geometry
 
 fs::path SignalDir() { return fs::path(std::getenv("CORV_RUNTIME_DIR")) / "hostsim-signals"; }
 
@@ -105,6 +108,7 @@ int main(int argc, char** argv) {
   args.runs = 3;
   bench::ReadModelArgs(argc, argv, &args, [](std::string_view flag, const char* value) {
     if (flag == "--velmar-log") g_velmarLog.open(value);
+    if (flag == "--velmar-mode") g_velmarMode = value;
   });
   const int edits = args.edits, runs = args.runs;
   livelink_test::Isolated();
@@ -130,7 +134,9 @@ int main(int argc, char** argv) {
     const std::string scriptPath = (model.dir / "bench.hs").string();
     std::ofstream(scriptPath) << script;
 
-    auto velmar = livelink_test::ChildProcess::Start(VELMAR_PROGRAM, {"--json", "run", "--exit-when-ended"});
+    std::vector<std::string> velmarArgs = {"--json", g_velmarMode, "--exit-when-ended"};
+    if (g_velmarMode == "serve") velmarArgs.insert(velmarArgs.end(), {"--port", "0"});
+    auto velmar = livelink_test::ChildProcess::Start(VELMAR_PROGRAM, velmarArgs);
     auto host = livelink_test::ChildProcess::Start(
         CORV_HOSTSIM, {"--quiet", "--addon", CORV_ADDON, "run", scriptPath});
     if (!velmar || !host) {

@@ -102,12 +102,60 @@ void HeldGeometry::Clear() {
   current_.reset();
   spare_.reset();
   staged_ = {};
+  filling_ = 0;
 }
 
 std::shared_ptr<Geometry> HeldGeometry::FreeCopy() {
+  // Whatever PrepareSpare had copied may be overwritten now, even by a read
+  // that is then refused: its next call begins anew.
+  filling_ = 0;
   if (spare_ && Alone(spare_)) return spare_;
   spare_ = std::make_shared<Geometry>();
   return spare_;
+}
+
+bool HeldGeometry::PrepareSpare(std::size_t budgetBytes) {
+  if (!current_ || Alone(current_) || !Consistent(*current_)) return false;
+  const Geometry& held = *current_;
+  if (spare_ && !Alone(spare_)) return false;  // a third copy is left to the edit that needs it
+  if (spare_ && spare_->revision != 0 && spare_->positions.size() == held.positions.size() &&
+      spare_->indices.size() == held.indices.size() && Consistent(*spare_) &&
+      (spare_->revision == held.revision || spare_->revision == held.base))
+    return false;  // an edit brings it up to date by ranges
+  if (!spare_) spare_ = std::make_shared<Geometry>();
+  Geometry& spare = *spare_;
+  if (filling_ != held.revision) {
+    // Begun anew for this revision; the capacity it had is kept.
+    filling_ = held.revision;
+    spare.revision = 0;
+    for (auto* words : {&spare.positions, &spare.normals, &spare.texCoords}) words->clear();
+    spare.indices.clear();
+    spare.positions.reserve(held.positions.size());
+    spare.normals.reserve(held.normals.size());
+    spare.texCoords.reserve(held.texCoords.size());
+    spare.indices.reserve(held.indices.size());
+  }
+  std::size_t budget = std::max<std::size_t>(budgetBytes / 4, 1);
+  auto append = [&budget](auto& to, const auto& from) {
+    const std::size_t n = std::min(budget, from.size() - to.size());
+    to.insert(to.end(), from.begin() + static_cast<std::ptrdiff_t>(to.size()),
+              from.begin() + static_cast<std::ptrdiff_t>(to.size() + n));
+    budget -= n;
+  };
+  append(spare.positions, held.positions);
+  append(spare.normals, held.normals);
+  append(spare.texCoords, held.texCoords);
+  append(spare.indices, held.indices);
+  if (spare.indices.size() < held.indices.size() || spare.texCoords.size() < held.texCoords.size() ||
+      spare.normals.size() < held.normals.size() || spare.positions.size() < held.positions.size())
+    return true;
+  spare.pieces = held.pieces;
+  spare.bounds = held.bounds;
+  spare.base = held.base;
+  spare.changed.clear();
+  spare.revision = held.revision;
+  filling_ = 0;
+  return false;
 }
 
 void HeldGeometry::Install(std::shared_ptr<Geometry> next) {
@@ -249,13 +297,19 @@ bool HeldGeometry::ReadChanges(const std::uint8_t* data, const std::size_t offse
   });
   if (staged.empty()) return true;
 
+  // Asked before `target` takes its own reference, which would make the
+  // current geometry look held elsewhere and cost every edit a second copy.
+  const bool inPlace = Alone(current_);
   std::shared_ptr<Geometry> target = current_;
-  if (!Alone(current_)) {
+  if (!inPlace) {
     // Someone holds the current geometry: the next one is the spare (or a
     // new copy), brought to the current state first.
     target = FreeCopy();
-    if (target->revision != 0 && target->revision == held.base && target->positions.size() == held.positions.size() &&
-        target->indices.size() == held.indices.size() && Consistent(*target)) {
+    const bool sameCounts = target->positions.size() == held.positions.size() &&
+                            target->indices.size() == held.indices.size() && Consistent(*target);
+    if (target->revision != 0 && target->revision == held.revision && sameCounts) {
+      // Made ahead of this edit by PrepareSpare: already the current state.
+    } else if (target->revision != 0 && target->revision == held.base && sameCounts) {
       for (const ArrayRange& r : held.changed)
         std::memcpy(Bytes(*target, static_cast<int>(r.array)) + r.first * 4,
                     Bytes(held, static_cast<int>(r.array)) + r.first * 4, r.count * 4);

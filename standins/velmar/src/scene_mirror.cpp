@@ -158,6 +158,12 @@ UpdateStats SceneMirror::Update(std::uint32_t lockTimeoutUs) {
   return stats;
 }
 
+bool SceneMirror::PrepareSpares(std::size_t budgetBytes) {
+  for (auto& [slot, entry] : surfaces_)
+    if (entry.geometry.PrepareSpare(budgetBytes)) return true;
+  return false;
+}
+
 std::map<std::uint32_t, SceneMirror::Entry>::iterator SceneMirror::Forget(
     std::map<std::uint32_t, Entry>::iterator it, UpdateStats& stats) {
   stats.surfacesGone.push_back(it->second.id);

@@ -33,6 +33,9 @@ constexpr char16_t kWindowClass[] = u"VELMAR_START_WINDOW";
 constexpr auto kRetryPeriod = std::chrono::milliseconds(200);
 constexpr auto kLivenessPeriod = std::chrono::milliseconds(300);
 constexpr int kDrainLimit = 256;  // messages taken per turn of the loop
+// Copied into a spare geometry per turn of the loop: a few milliseconds
+// even into fresh memory.
+constexpr std::size_t kSparePieceBytes = std::size_t{8} << 20;
 
 int g_signalPipe[2] = {-1, -1};
 
@@ -347,8 +350,9 @@ int Session::Run() {
   pollfd fds[3] = {{platform::PublishedWindowFd(window), POLLIN, 0},
                    {g_signalPipe[0], POLLIN, 0},
                    {live_ ? live_->reportFd() : -1, POLLIN, 0}};
+  bool preparing = false;  // spare copies remain to be made between updates
   while (!stop_) {
-    const int ready = ::poll(fds, 3, 50);
+    const int ready = ::poll(fds, 3, preparing ? 0 : 50);
     if (ready < 0 && errno != EINTR) {
       reporter_.Error("poll failed");
       exitCode_ = 1;
@@ -391,6 +395,10 @@ int Session::Run() {
       // stops being followed, a new status): look at the counters anyway.
       UpdateMirror("poll");
     }
+    // Idle: the spare copies the live view's holding calls for are made
+    // now, a piece per turn so that a wake-up waits for one piece at most,
+    // rather than by the first edit of each surface.
+    preparing = !stop_ && connection_.IsOpen() && mirror_.PrepareSpares(kSparePieceBytes);
   }
   if (connection_.IsOpen()) SaveModel();
   connection_.Close();
