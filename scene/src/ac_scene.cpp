@@ -315,6 +315,7 @@ bool ACScene::Walk() {
   // from, so its bodies match the generation id recorded here.
   std::vector<std::pair<ElementInfo*, ModelerAPI::Element>> toBuild;
   s.byIndex.resize(std::size_t(n));
+  std::size_t met = 0;  // known elements seen by this walk
   for (std::int32_t i = 1; i <= n; ++i) {
     auto& known = s.byIndex[std::size_t(i - 1)];
     const auto last = known;
@@ -335,6 +336,7 @@ bool ACScene::Walk() {
     known = {guid, &entry};
     if (entry.lastWalk == s.walkCounter) continue;  // the same GUID twice in one model: first wins
     entry.lastWalk = s.walkCounter;
+    ++met;
     if (entry.genId != genId) {
       if (entry.genId != 0) s.DiscardMeshes(entry);
       entry.genId = genId;
@@ -342,7 +344,10 @@ bool ACScene::Walk() {
       if (genId != 0) toBuild.emplace_back(&entry, std::move(element));
     }
   }
-  const std::size_t removed = s.RemoveStale();
+  // Every element this walk met is marked; when that is all of them none is
+  // stale, and the look through the whole table (most of a one-element
+  // edit's walk on a large model) is not needed.
+  const std::size_t removed = met == s.elements.size() ? 0 : s.RemoveStale();
   if (toBuild.empty()) return removedMaterials + removed != 0 || materialsPending;
 
   for (auto& [entry, element] : toBuild) {
