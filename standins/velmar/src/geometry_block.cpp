@@ -114,8 +114,9 @@ std::shared_ptr<Geometry> HeldGeometry::FreeCopy() {
   return spare_;
 }
 
-bool HeldGeometry::PrepareSpare(std::size_t budgetBytes) {
-  if (!current_ || Alone(current_) || !Consistent(*current_)) return false;
+bool HeldGeometry::PrepareSpare(std::size_t budgetBytes, long ownReferences) {
+  // Nothing is written here while only we hold it, so no ordering is needed.
+  if (!current_ || current_.use_count() <= 1 + ownReferences || !Consistent(*current_)) return false;
   const Geometry& held = *current_;
   if (spare_ && !Alone(spare_)) return false;  // a third copy is left to the edit that needs it
   if (spare_ && spare_->revision != 0 && spare_->positions.size() == held.positions.size() &&

@@ -46,11 +46,13 @@ class HeldGeometry {
 
   // While someone else holds the current geometry, copies up to about
   // budgetBytes more of it into the spare, so that the next edit finds a
-  // copy to write into instead of first making one in fresh memory. True
+  // copy to write into instead of first making one in fresh memory.
+  // ownReferences are the caller's own references to current(), which it
+  // lets go of before a read and so do not count as someone else's. True
   // while more remains to copy; false when there is nothing to do (nobody
   // else holds the current one, the spare is already ready or held
   // elsewhere too). A read between calls makes the next call begin anew.
-  bool PrepareSpare(std::size_t budgetBytes);
+  bool PrepareSpare(std::size_t budgetBytes, long ownReferences);
 
   // Null before the first block was taken.
   std::shared_ptr<const Geometry> current() const { return current_; }

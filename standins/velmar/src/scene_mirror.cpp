@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <unordered_map>
 
 #include "base/utf.h"
 #include "bitmap.h"
@@ -159,8 +160,19 @@ UpdateStats SceneMirror::Update(std::uint32_t lockTimeoutUs) {
 }
 
 bool SceneMirror::PrepareSpares(std::size_t budgetBytes) {
-  for (auto& [slot, entry] : surfaces_)
-    if (entry.geometry.PrepareSpare(budgetBytes)) return true;
+  // The mirror's own surfaces hold each geometry too, and let go of it
+  // before a read; only references beyond those (the live view's) call for
+  // a spare. Without that, `velmar run` would copy every surface it holds.
+  std::unordered_map<const Geometry*, long> own;
+  for (const Surface& s : scene_.surfaces)
+    if (s.geometry) ++own[s.geometry.get()];
+  for (auto& [slot, entry] : surfaces_) {
+    const Geometry* current = entry.geometry.current().get();
+    if (current == nullptr) continue;
+    const auto found = own.find(current);
+    const long mine = (found != own.end() ? found->second : 0) + (entry.surface.geometry.get() == current ? 1 : 0);
+    if (entry.geometry.PrepareSpare(budgetBytes, mine)) return true;
+  }
   return false;
 }
 
