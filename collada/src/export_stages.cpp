@@ -14,11 +14,11 @@
 #include "collada/geometry_plan.h"
 #include "collada/geometry_text.h"
 #include "collada/number_text.h"
-#include "mesh_finisher.h"
 #include "parallel_or_throw.h"
 #include "hostsdk/acapi.h"
 #include "scene/material_library.h"
 #include "scene/material_record.h"
+#include "scene/mesh_finisher.h"
 
 namespace {
 
@@ -60,8 +60,8 @@ void ColladaExporter::LoadGeometry() {
     // The meshes of bodies read so far are finished meanwhile; the material
     // each is finished with is looked up here, on the thread that may add
     // records to the library.
-    collada::MeshFinisher finisher(*builder);
-    std::vector<collada::MeshFinisher::Job> batch;
+    scene::MeshFinisher finisher(*builder);
+    std::vector<scene::MeshFinisher::Job> batch;
     for (Int32 i = 1; i <= elementCount; ++i) {
       ModelerAPI::Element element;
       model->GetElement(i, &element);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -21,10 +22,21 @@
 #include "livelink/live_connection.h"
 #include "scene/element_info.h"
 #include "scene/material_library.h"
+#include "scene/material_record.h"
+#include "scene/mesh_finisher.h"
 #include "scene/mesh_builder.h"
 #include "util/text.h"
 
 using scene::ElementInfo;
+
+namespace {
+// From this many elements to build, a walk finishes their meshes alongside;
+// an edit's handful is left to the publication, which finishes them on
+// every core.
+constexpr std::size_t kFinishAlongside = 256;
+// Meshes handed to the finishing thread at a time.
+constexpr std::size_t kFinishBatch = 256;
+}  // namespace
 
 struct ACScene::State {
   State(CorvantaAPI::LiveConnection* c, scene::MaterialLibrary* m) : connection(c), materials(m) {
@@ -350,6 +362,16 @@ bool ACScene::Walk() {
   const std::size_t removed = met == s.elements.size() ? 0 : s.RemoveStale();
   if (toBuild.empty()) return removedMaterials + removed != 0 || materialsPending;
 
+  // A walk that builds many elements (a start, a large edit) finishes their
+  // meshes on a thread of its own meanwhile: reading the host is this
+  // thread's alone, finishing is not, and a finished mesh no longer holds
+  // its raw corners. Each is finished with the record its publication would
+  // use, looked up here, where the library may grow. What the thread has
+  // not reached when the walk ends, the publication finishes, with the same
+  // result.
+  std::optional<scene::MeshFinisher> finisher;
+  if (toBuild.size() >= kFinishAlongside && s.materials != nullptr) finisher.emplace(*s.builder);
+  std::vector<scene::MeshFinisher::Job> batch;
   for (auto& [entry, element] : toBuild) {
     const std::int32_t bodyCount = element.GetBodyNum();
     for (std::int32_t b = 1; b <= bodyCount; ++b) {
@@ -357,8 +379,21 @@ bool ACScene::Walk() {
       element.GetBody(b, &body);
       std::unique_ptr<scene::BodyInfo> info = s.builder->BuildBody(body);
       s.vertexTotal += static_cast<std::uint64_t>(info->vertexCount > 0 ? info->vertexCount : 0);
+      if (finisher) {
+        for (const auto& mesh : info->meshes)
+          if (const scene::MaterialRecord* record = s.materials->Holding(mesh->materialKey))
+            batch.emplace_back(mesh.get(), record);
+        if (batch.size() >= kFinishBatch) {
+          finisher->Add(std::move(batch));
+          batch = {};
+        }
+      }
       entry->bodies.push_back(std::move(info));
     }
+  }
+  if (finisher) {
+    finisher->Add(std::move(batch));
+    finisher->Stop();
   }
   return true;
 }

@@ -1,12 +1,13 @@
 // Finishes meshes on a thread of its own while the host thread goes on
-// reading bodies. Reading is bound to the host thread and finishing is
-// not: without this, one of two cores would wait for the reading and the
-// other for the finishing.
+// reading bodies (the link's walk, the export's load). Reading is bound to
+// the host thread and finishing is not: without this, one of two cores
+// would wait for the reading and the other for the finishing.
 //
 // Best effort: the meshes it has not reached when Stop is called stay raw,
-// and the merge stage finishes them (and any a failure left, reporting the
-// failure as its own would be: FinishMesh gives the same result wherever it
-// runs). A failure here (memory running out) only ends this thread's work.
+// and whoever finishes the rest (the link's publication, the export's
+// merge) finishes them (and any a failure left, reporting the failure as
+// its own would be: FinishMesh gives the same result wherever it runs). A
+// failure here (memory running out) only ends this thread's work.
 //
 // The records handed in must not change while the thread runs: the host
 // thread resolves them (the library may grow under BuildBody, so only that
@@ -22,18 +23,16 @@
 #include <vector>
 
 namespace scene {
+
 class MeshBuilder;
 struct MaterialRecord;
 struct MeshInfo;
-}  // namespace scene
-
-namespace collada {
 
 class MeshFinisher {
  public:
-  using Job = std::pair<scene::MeshInfo*, const scene::MaterialRecord*>;
+  using Job = std::pair<MeshInfo*, const MaterialRecord*>;
 
-  explicit MeshFinisher(const scene::MeshBuilder& builder);
+  explicit MeshFinisher(const MeshBuilder& builder);
   ~MeshFinisher();  // Stop
   MeshFinisher(const MeshFinisher&) = delete;
   MeshFinisher& operator=(const MeshFinisher&) = delete;
@@ -46,7 +45,7 @@ class MeshFinisher {
  private:
   void Run();
 
-  const scene::MeshBuilder& builder_;
+  const MeshBuilder& builder_;
   std::mutex lock_;
   std::condition_variable wake_;
   std::deque<std::vector<Job>> queue_;
@@ -54,4 +53,4 @@ class MeshFinisher {
   std::thread thread_;
 };
 
-}  // namespace collada
+}  // namespace scene

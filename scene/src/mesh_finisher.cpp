@@ -1,10 +1,10 @@
-#include "mesh_finisher.h"
+#include "scene/mesh_finisher.h"
 
 #include "scene/mesh_builder.h"
 
-namespace collada {
+namespace scene {
 
-MeshFinisher::MeshFinisher(const scene::MeshBuilder& builder) : builder_(builder), thread_([this] { Run(); }) {}
+MeshFinisher::MeshFinisher(const MeshBuilder& builder) : builder_(builder), thread_([this] { Run(); }) {}
 
 MeshFinisher::~MeshFinisher() { Stop(); }
 
@@ -44,9 +44,9 @@ void MeshFinisher::Run() {
         builder_.FinishMesh(mesh, record);
       }
     } catch (...) {
-      return;  // the merge finishes what is left, and reports what fails there
+      return;  // the rest is finished where it is used, and what fails is reported there
     }
   }
 }
 
-}  // namespace collada
+}  // namespace scene
