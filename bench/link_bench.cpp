@@ -65,14 +65,15 @@ bool TakeSignal(const std::string& name, Clock::time_point* when, int timeoutMs)
 
 // The next velmar scene update; its arrival time in *when. *wokeAt is when
 // velmar said it was woken for it (its "wake" line, written before it reads
-// the scene), or, when the update came from its own poll, the update's
-// arrival less velmar's read time.
+// the scene), or for the read of a link it has just opened, its "opened"
+// line; when the update came from its own poll, the update's arrival less
+// velmar's read time.
 bool NextUpdate(livelink_test::ChildProcess& velmar, Clock::time_point* when, long long* triangles,
                 int timeoutMs, Clock::time_point* wokeAt = nullptr) {
   std::string line;
   const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  Clock::time_point woke{};
-  bool wakeSeen = false;
+  Clock::time_point woke{}, opened{};
+  bool wakeSeen = false, openedSeen = false;
   while (Clock::now() < end) {
     if (!velmar.ReadLine(&line, timeoutMs)) return false;
     const auto t = Clock::now();
@@ -84,13 +85,18 @@ bool NextUpdate(livelink_test::ChildProcess& velmar, Clock::time_point* when, lo
       woke = t;
       wakeSeen = true;
     }
+    if (event == "opened") {
+      opened = t;
+      openedSeen = true;
+    }
     if (event != "update") continue;
     *when = t;
     *triangles = j["scene"].value("triangles", -1LL);
     if (wokeAt != nullptr) {
       const auto readTime = std::chrono::duration_cast<Clock::duration>(
           std::chrono::duration<double, std::milli>(j.value("readMs", 0.0)));
-      *wokeAt = wakeSeen && j.value("cause", "") == "wake" ? woke : t - readTime;
+      const std::string cause = j.value("cause", "");
+      *wokeAt = wakeSeen && cause == "wake" ? woke : openedSeen && cause == "opened" ? opened : t - readTime;
     }
     return true;
   }
