@@ -20,13 +20,6 @@
 #include "scene/material_record.h"
 #include "scene/mesh_finisher.h"
 
-namespace {
-
-// Meshes handed to the finishing thread at once.
-constexpr std::size_t kFinishBatch = 64;
-
-}  // namespace
-
 void ColladaExporter::LoadGeometry() {
   bool smooth = true, optimize = true;
   float offset = 0.0f;
@@ -61,7 +54,6 @@ void ColladaExporter::LoadGeometry() {
     // each is finished with is looked up here, on the thread that may add
     // records to the library.
     scene::MeshFinisher finisher(*builder);
-    std::vector<scene::MeshFinisher::Job> batch;
     for (Int32 i = 1; i <= elementCount; ++i) {
       ModelerAPI::Element element;
       model->GetElement(i, &element);
@@ -71,11 +63,7 @@ void ColladaExporter::LoadGeometry() {
         ModelerAPI::Body body;
         element.GetBody(b, &body);
         bodies.push_back(builder->BuildBody(body));
-        for (const auto& mesh : bodies.back()->meshes) batch.emplace_back(mesh.get(), materials->Find(mesh->materialKey));
-        if (batch.size() >= kFinishBatch) {
-          finisher.Add(std::move(batch));
-          batch = {};
-        }
+        for (const auto& mesh : bodies.back()->meshes) finisher.Queue(mesh.get(), materials->Find(mesh->materialKey));
       }
     }
     // The rest is the merge's, on every thread.

@@ -34,8 +34,6 @@ namespace {
 // an edit's handful is left to the publication, which finishes them on
 // every core.
 constexpr std::size_t kFinishAlongside = 256;
-// Meshes handed to the finishing thread at a time.
-constexpr std::size_t kFinishBatch = 256;
 }  // namespace
 
 struct ACScene::State {
@@ -371,7 +369,6 @@ bool ACScene::Walk() {
   // result.
   std::optional<scene::MeshFinisher> finisher;
   if (toBuild.size() >= kFinishAlongside && s.materials != nullptr) finisher.emplace(*s.builder);
-  std::vector<scene::MeshFinisher::Job> batch;
   for (auto& [entry, element] : toBuild) {
     const std::int32_t bodyCount = element.GetBodyNum();
     for (std::int32_t b = 1; b <= bodyCount; ++b) {
@@ -382,19 +379,12 @@ bool ACScene::Walk() {
       if (finisher) {
         for (const auto& mesh : info->meshes)
           if (const scene::MaterialRecord* record = s.materials->Holding(mesh->materialKey))
-            batch.emplace_back(mesh.get(), record);
-        if (batch.size() >= kFinishBatch) {
-          finisher->Add(std::move(batch));
-          batch = {};
-        }
+            finisher->Queue(mesh.get(), record);
       }
       entry->bodies.push_back(std::move(info));
     }
   }
-  if (finisher) {
-    finisher->Add(std::move(batch));
-    finisher->Stop();
-  }
+  if (finisher) finisher->Stop();
   return true;
 }
 

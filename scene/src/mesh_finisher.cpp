@@ -8,12 +8,18 @@ MeshFinisher::MeshFinisher(const MeshBuilder& builder) : builder_(builder), thre
 
 MeshFinisher::~MeshFinisher() { Stop(); }
 
-void MeshFinisher::Add(std::vector<Job> jobs) {
+void MeshFinisher::Queue(MeshInfo* mesh, const MaterialRecord* record) {
+  batch_.emplace_back(mesh, record);
+  if (batch_.size() < kBatch) return;
   {
     std::lock_guard<std::mutex> guard(lock_);
-    if (stopping_) return;
-    queue_.push_back(std::move(jobs));
+    if (stopping_) {
+      batch_.clear();
+      return;
+    }
+    queue_.push_back(std::move(batch_));
   }
+  batch_ = {};
   wake_.notify_one();
 }
 
@@ -23,6 +29,7 @@ void MeshFinisher::Stop() {
     stopping_ = true;
     queue_.clear();
   }
+  batch_.clear();
   wake_.notify_one();
   if (thread_.joinable()) thread_.join();
 }

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -37,15 +38,22 @@ class MeshFinisher {
   MeshFinisher(const MeshFinisher&) = delete;
   MeshFinisher& operator=(const MeshFinisher&) = delete;
 
-  // Queues meshes of bodies the host thread has finished reading.
-  void Add(std::vector<Job> jobs);
-  // Takes no more work: returns once the mesh in hand is done.
+  // Queues a mesh of a body the host thread has finished reading, with the
+  // record it is to be finished with; handed over to the thread in batches.
+  // Host thread only.
+  void Queue(MeshInfo* mesh, const MaterialRecord* record);
+  // Takes no more work (meshes queued but not reached stay raw): returns
+  // once the mesh in hand is done.
   void Stop();
 
  private:
   void Run();
 
+  // Meshes handed to the thread at once: one lock and wake-up per batch.
+  static constexpr std::size_t kBatch = 64;
+
   const MeshBuilder& builder_;
+  std::vector<Job> batch_;  // the host thread's, not yet handed over
   std::mutex lock_;
   std::condition_variable wake_;
   std::deque<std::vector<Job>> queue_;
