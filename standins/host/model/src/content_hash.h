@@ -33,6 +33,21 @@ class ContentHash {
     std::memcpy(&bits, &d, 8);
     Mix64(bits);
   }
+  // One step per 64-bit word, for the bulk of a model's geometry: Mix64
+  // takes a multiply per byte on each chain, which made hashing a
+  // 10M-triangle import's generation ids take over a second. Words and
+  // bytes hash differently, so a value fed one way must always be fed
+  // that way; Finish spreads what either leaves.
+  void Word(std::uint64_t v) {
+    a_ = Rotl(a_ ^ (v * 0xc2b2ae3d27d4eb4full), 31) * 0x9e3779b185ebca87ull;
+    b_ = Rotl(b_ + v * 0x165667b19e3779f9ull, 27) * 0x9e3779b185ebca87ull + 0x85ebca77c2b2ae63ull;
+  }
+  void WordDouble(double d) {
+    if (d == 0.0) d = 0.0;
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    Word(bits);
+  }
   void Text(std::string_view s) {
     Mix64(s.size());
     Bytes(s.data(), s.size());
@@ -42,6 +57,7 @@ class ContentHash {
   std::uint64_t High() const { return Finish(b_ ^ 0xd6e8feb86659fd93ull); }
 
  private:
+  static std::uint64_t Rotl(std::uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
   static std::uint64_t Finish(std::uint64_t x) {
     x ^= x >> 33;
     x *= 0xff51afd7ed558ccdull;

@@ -151,7 +151,7 @@ class Importer {
     const aiScene* scene = nullptr;
     if (Lower(fs::path(path_).extension().string()) == ".obj" && options_.directObj) {
       std::string declined;
-      direct_ = detail::ReadObj(path_, &declined);
+      direct_ = detail::ReadObj(path_, &declined, options_.objParts);
       if (direct_) scene = direct_->scene();
       if (options_.objFallback) *options_.objFallback = direct_ ? std::string() : declined;
     }
@@ -541,29 +541,29 @@ class Importer {
       for (Body& b : e.bodies) b.closed = IsClosed(b);
       detail::ContentHash h(0x67656e6964000001ull);
       for (const Body& b : e.bodies) {
-        h.Mix64(b.closed);
-        h.Mix64(b.vertices.size());
+        h.Word(b.closed);
+        h.Word(b.vertices.size());
         for (const Vec3& v : b.vertices) {
-          h.Double(v.x);
-          h.Double(v.y);
-          h.Double(v.z);
+          h.WordDouble(v.x);
+          h.WordDouble(v.y);
+          h.WordDouble(v.z);
         }
         for (const Vec3& v : b.vertexNormals) {
-          h.Double(v.x);
-          h.Double(v.y);
-          h.Double(v.z);
+          h.WordDouble(v.x);
+          h.WordDouble(v.y);
+          h.WordDouble(v.z);
         }
         for (const Vec2& t : b.texCoords) {
-          h.Double(t.u);
-          h.Double(t.v);
+          h.WordDouble(t.u);
+          h.WordDouble(t.v);
         }
         for (const Polygon& p : b.polygons) {
-          h.Mix64(matHash[static_cast<std::size_t>(p.materialIndex - 1)]);
-          h.Mix64((p.curved ? 2u : 0u) | (p.invisible ? 1u : 0u));
-          h.Mix64(static_cast<std::uint64_t>(p.mapping.projection));
+          h.Word(matHash[static_cast<std::size_t>(p.materialIndex - 1)]);
+          h.Word((p.curved ? 2u : 0u) | (p.invisible ? 1u : 0u));
+          h.Word(static_cast<std::uint64_t>(p.mapping.projection));
           for (const auto& piece : p.convexPieces) {
-            h.Mix64(piece.size());
-            for (std::int32_t v : piece) h.Mix64(static_cast<std::uint64_t>(v));
+            h.Word(piece.size());
+            for (std::int32_t v : piece) h.Word(static_cast<std::uint64_t>(v));
           }
         }
       }

@@ -189,25 +189,26 @@ std::string Validate(const Project& project) {
                std::to_string(nV) + " vertices";
       for (std::size_t p = 0; p < body.polygons.size(); ++p) {
         const Polygon& poly = body.polygons[p];
-        std::string where = Where(e, b) + " polygon " + std::to_string(p + 1);
+        // Named only on failure: a large model has millions of polygons.
+        auto where = [&] { return Where(e, b) + " polygon " + std::to_string(p + 1); };
         // A deleted material's index stays taken and may still be used: its
         // users show the host's default until they are given another.
         if (poly.materialIndex < 1 || poly.materialIndex > nMat)
-          return where + ": material index " + std::to_string(poly.materialIndex) + " out of range " + range(nMat);
+          return where() + ": material index " + std::to_string(poly.materialIndex) + " out of range " + range(nMat);
         if (poly.textureIndex < 0 || poly.textureIndex > nTex)
-          return where + ": texture index " + std::to_string(poly.textureIndex) + " out of range " + range(nTex);
+          return where() + ": texture index " + std::to_string(poly.textureIndex) + " out of range " + range(nTex);
         std::int64_t k = poly.normalIndex;
         if (k == 0 || (k < 0 ? -k : k) > nN)
-          return where + ": normal index " + std::to_string(k) + " out of range ±" + range(nN);
-        if (poly.convexPieces.empty()) return where + ": no convex pieces";
+          return where() + ": normal index " + std::to_string(k) + " out of range ±" + range(nN);
+        if (poly.convexPieces.empty()) return where() + ": no convex pieces";
         for (std::size_t c = 0; c < poly.convexPieces.size(); ++c) {
           const auto& piece = poly.convexPieces[c];
           if (piece.size() < 3)
-            return where + " piece " + std::to_string(c + 1) + ": " + std::to_string(piece.size()) +
+            return where() + " piece " + std::to_string(c + 1) + ": " + std::to_string(piece.size()) +
                    " corners, at least 3 needed";
           for (std::int32_t v : piece)
             if (v < 0 || v >= nV)
-              return where + " piece " + std::to_string(c + 1) + ": vertex index " + std::to_string(v) +
+              return where() + " piece " + std::to_string(c + 1) + ": vertex index " + std::to_string(v) +
                      " out of range 0.." + std::to_string(nV - 1);
         }
       }

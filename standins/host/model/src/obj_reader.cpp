@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -144,6 +145,234 @@ struct Corner {
   std::int32_t v = -1, t = -1, n = -1;
 };
 
+// A line of the file as the reader takes it apart: its first word and the
+// rest, blanks around the rest dropped.
+struct Line {
+  const char* word = nullptr;
+  std::string_view tag;
+  const char* s = nullptr;
+  const char* e = nullptr;
+};
+
+enum class LineKind { kEmpty, kLine, kLeftToAssimp };
+
+// The line at p, which moves past it. kEmpty for a blank or comment line;
+// kLeftToAssimp, with *why, for a form whose treatment by assimp the reader
+// does not reproduce.
+LineKind SplitLine(const char*& p, const char* end, Line& line, const char** why) {
+  const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+  const char* lineEnd = nl ? nl : end;
+  const char* next = nl ? nl + 1 : end;
+  const char* e = lineEnd;
+  if (e > p && e[-1] == '\r') --e;
+  const char* unTrimmed = e;
+  while (e > p && IsBlank(e[-1])) --e;
+  const char* lineStart = p;
+  const char* s = SkipBlanks(p, e);
+  p = next;
+  if (s == e || *s == '#') return LineKind::kEmpty;
+  // assimp does not take every blank for a separator.
+  if (s != lineStart || std::memchr(s, '\t', static_cast<std::size_t>(e - s))) {
+    *why = "tabs or indented lines";
+    return LineKind::kLeftToAssimp;
+  }
+  if (e[-1] == '\\') {
+    *why = "continued lines";
+    return LineKind::kLeftToAssimp;
+  }
+  line.word = s;
+  while (s < e && !IsBlank(*s)) ++s;
+  line.tag = std::string_view(line.word, static_cast<std::size_t>(s - line.word));
+  // Names are taken whole, blanks between words included; whether
+  // assimp keeps blanks around them is left to it.
+  const bool nameLine = line.tag == "o" || line.tag == "g" || line.tag == "usemtl";
+  if (nameLine && (e != unTrimmed || s == e || s + 1 == e || s[1] == ' ' ||
+                   std::string_view(s, static_cast<std::size_t>(e - s)).find("  ") != std::string_view::npos)) {
+    *why = "a name with surrounding or repeated blanks";
+    return LineKind::kLeftToAssimp;
+  }
+  line.s = SkipBlanks(s, e);
+  line.e = e;
+  return LineKind::kLine;
+}
+
+// Up to most numbers from s into v (the others left as they are): their
+// count, or kTooMany, kBadForm (a form left to assimp), kNotFinite.
+constexpr int kTooMany = -1, kBadForm = -2, kNotFinite = -3;
+int ReadNumbers(const char* s, const char* e, float* v, int most) {
+  int n = 0;
+  while (s < e) {
+    if (n == most) return kTooMany;
+    s = ParseNumber(s, e, v[n]);
+    if (!s) return kBadForm;
+    if (!std::isfinite(v[n])) return kNotFinite;
+    ++n;
+    s = SkipBlanks(s, e);
+  }
+  return n;
+}
+
+// The corners of a face, line or point element from s, appended to out;
+// *shape says which data they carry (0 v, 1 v/t, 2 v//n, 3 v/t/n), one
+// form per element. index(kind, p, e, value) reads the index of a
+// position (kind 0), texture coordinate (1) or normal (2) at p and returns
+// the end of it, or null. Returns null, or why the element is left to
+// assimp.
+template <typename Index>
+const char* ReadCorners(const char* s, const char* e, int* shape, std::vector<Corner>& out, const Index& index) {
+  *shape = -1;
+  while (s < e) {
+    Corner c;
+    s = index(0, s, e, c.v);
+    if (!s) return "a face index that is malformed or out of range";
+    int thisShape = 0;
+    if (s < e && *s == '/') {
+      ++s;
+      if (s < e && *s != '/') {
+        s = index(1, s, e, c.t);
+        if (!s) return "a texture index that is malformed or out of range";
+        thisShape = 1;
+      }
+      if (s < e && *s == '/') {
+        ++s;
+        s = index(2, s, e, c.n);
+        if (!s) return "a normal index that is malformed or out of range";
+        thisShape |= 2;
+      } else if (thisShape == 0) {
+        return "a face corner of a form left to assimp";
+      }
+    }
+    if (s < e && !IsBlank(*s)) return "a face corner of a form left to assimp";
+    if (*shape >= 0 && *shape != thisShape) return "a face whose corners carry different data";
+    *shape = thisShape;
+    out.push_back(c);
+    s = SkipBlanks(s, e);
+  }
+  return nullptr;
+}
+
+// A later part of a large file, read on another thread while the reader
+// goes through the parts before it: the text is most of a large model's
+// reading time, and its lines mostly do not depend on what came before.
+// The part keeps its own data and, in file order, the steps to replay on
+// the reader's state: object, group and material lines, and the runs of
+// faces between them. It takes only the common lines; anything else (an
+// index counted back from the end, vertex colours, lines and points, a
+// library, a form left to assimp) makes it give up, and the reader reads
+// the part itself, as it reads a small file.
+struct LookAhead {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  bool ok = false;
+  std::size_t lines = 0;
+  std::vector<aiVector3D> positions, normals, uvs;
+  std::vector<Corner> corners;           // indices into the whole file's lists
+  std::vector<std::uint32_t> faceStart;  // into corners
+  std::vector<std::uint8_t> faceShape;
+  // Per kind (position, texture coordinate, normal): how far any index
+  // reaches past what this part had defined when the index was read. The
+  // parts before it must define more than that.
+  std::int64_t reach[3] = {INT64_MIN, INT64_MIN, INT64_MIN};
+  struct Step {
+    enum Kind : std::uint8_t { kObject, kGroup, kMaterial, kFaces } kind = kFaces;
+    const char* s = nullptr;  // the name
+    const char* e = nullptr;
+    std::size_t line = 0;                   // in the part, from 1
+    std::size_t firstFace = 0, endFace = 0;  // kFaces: into faceShape
+    bool anyUV = false, anyNormals = false;
+  };
+  std::vector<Step> steps;
+};
+
+void ReadAhead(LookAhead& part) {
+  const std::size_t guess = static_cast<std::size_t>(part.end - part.begin) / 32;
+  part.positions.reserve(guess / 2);
+  part.faceStart.reserve(guess / 2);
+  part.corners.reserve(guess * 2);
+  std::int64_t count[3] = {0, 0, 0};
+  auto index = [&](int kind, const char* p, const char* e, std::int32_t& value) -> const char* {
+    if (p < e && *p == '-') return nullptr;  // counted back: the reader's to resolve
+    p = ParseIndex(p, e, std::int64_t{1} << 31, value);
+    if (p) part.reach[kind] = std::max(part.reach[kind], std::int64_t{value} - count[kind]);
+    return p;
+  };
+  std::size_t lineNumber = 0;
+  const char* p = part.begin;
+  Line line;
+  const char* why = nullptr;
+  while (p < part.end) {
+    ++lineNumber;
+    const LineKind kind = SplitLine(p, part.end, line, &why);
+    if (kind == LineKind::kEmpty) continue;
+    if (kind == LineKind::kLeftToAssimp) return;
+    const std::string_view tag = line.tag;
+    if (tag == "v" || tag == "vn" || tag == "vt") {
+      float v[3] = {0, 0, 0};
+      const int n = ReadNumbers(line.s, line.e, v, 3);
+      if (n < (tag == "vt" ? 2 : 3)) return;
+      auto& into = tag == "v" ? part.positions : tag == "vn" ? part.normals : part.uvs;
+      into.emplace_back(v[0], v[1], v[2]);
+      count[0] = static_cast<std::int64_t>(part.positions.size());
+      count[1] = static_cast<std::int64_t>(part.uvs.size());
+      count[2] = static_cast<std::int64_t>(part.normals.size());
+    } else if (tag == "f") {
+      const std::size_t first = part.corners.size();
+      int shape;
+      if (ReadCorners(line.s, line.e, &shape, part.corners, index) || part.corners.size() - first < 3) return;
+      const std::size_t face = part.faceShape.size();
+      if (part.steps.empty() || part.steps.back().kind != LookAhead::Step::kFaces) {
+        LookAhead::Step step;
+        step.line = lineNumber;
+        step.firstFace = face;
+        part.steps.push_back(step);
+      }
+      LookAhead::Step& run = part.steps.back();
+      run.endFace = face + 1;
+      run.anyUV |= (shape & 1) != 0;
+      run.anyNormals |= (shape & 2) != 0;
+      part.faceStart.push_back(static_cast<std::uint32_t>(first));
+      part.faceShape.push_back(static_cast<std::uint8_t>(shape));
+    } else if (tag == "o" || tag == "g" || tag == "usemtl") {
+      LookAhead::Step step;
+      step.kind = tag == "o" ? LookAhead::Step::kObject : tag == "g" ? LookAhead::Step::kGroup : LookAhead::Step::kMaterial;
+      step.s = line.s;
+      step.e = line.e;
+      step.line = lineNumber;
+      part.steps.push_back(step);
+    } else if (tag != "s") {
+      return;
+    }
+  }
+  part.lines = lineNumber;
+  part.ok = true;
+}
+
+// Files below this size are read on one thread: starting threads and
+// joining parts would cost more than it saves.
+constexpr std::size_t kLookAheadBytes = std::size_t{16} << 20;
+
+// The parts after the first that a text of the given size is cut into at
+// line starts: one per core, up to four, for a large file; none for a
+// small one. parts > 0 asks for that many whatever the size.
+std::vector<LookAhead> CutIntoParts(const char* begin, const char* end, int parts) {
+  const auto size = static_cast<std::size_t>(end - begin);
+  std::size_t n = static_cast<std::size_t>(parts);
+  if (parts <= 0)
+    n = size < kLookAheadBytes ? 1 : std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+  std::vector<LookAhead> out;
+  const char* from = begin;
+  for (std::size_t i = 1; i < n; ++i) {
+    const char* at = std::max(from, begin + size / n * i);
+    const char* nl = at < end ? static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at))) : nullptr;
+    if (!nl || nl + 1 >= end) break;
+    from = nl + 1;
+    if (!out.empty() && out.back().begin == from) continue;
+    out.emplace_back().begin = from;
+  }
+  for (std::size_t i = 0; i < out.size(); ++i) out[i].end = i + 1 < out.size() ? out[i + 1].begin : end;
+  return out;
+}
+
 // One of assimp's meshes before it sorts them by primitive type: faces in
 // file order, the material named last for it ("" for none: assimp's
 // default), whether any element of it carries texture coordinates or
@@ -267,7 +496,7 @@ class MappedFile {
 
 class ObjReader {
  public:
-  explicit ObjReader(const std::string& path) : path_(path) {}
+  ObjReader(const std::string& path, int parts) : path_(path), parts_(parts) {}
 
   std::unique_ptr<DirectScene> Read(std::string* declined) {
     MappedFile file(path_);
@@ -293,38 +522,56 @@ class ObjReader {
 
   // ---- Pass 1: the text ------------------------------------------------------
   bool Parse(const char* p, const char* end) {
-    std::size_t lineNumber = 0;
     // Rough sizes from the file size: an OBJ line is 20 to 40 bytes.
     const std::size_t guess = static_cast<std::size_t>(end - p) / 32;
     positions_.reserve(guess / 2);
     faceStart_.reserve(guess / 2);
     corners_.reserve(guess * 2);
+    std::vector<LookAhead> parts = CutIntoParts(p, end, parts_);
+    bool ok;
+    {
+      // Joined before the parts are looked at, and before any exception
+      // leaves this scope.
+      std::vector<std::jthread> threads;
+      for (LookAhead& part : parts)
+        threads.emplace_back([&part] {
+          try {
+            ReadAhead(part);
+          } catch (const std::exception&) {
+            part.ok = false;  // out of memory: the reader reads the part itself
+          }
+        });
+      ok = ReadLines(p, parts.empty() ? end : parts.front().begin);
+    }
+    for (std::size_t i = 0; ok && i < parts.size(); ++i) {
+      const Adoption taken = Adopt(parts[i]);
+      if (taken == Adoption::kFailed) return false;
+      if (taken == Adoption::kReadItself) {
+        ok = ReadLines(parts[i].begin, end);
+        break;
+      }
+      parts[i] = LookAhead{};
+    }
+    if (!ok) return false;
+    if (faceShape_.empty()) return No("no faces");
+    if (colouredVertices_ != 0 && colouredVertices_ != positions_.size())
+      return No("vertex colours on some vertices only");
+    faceStart_.push_back(static_cast<std::uint32_t>(corners_.size()));
+    return true;
+  }
+
+  // The lines from p to end, in order, counted on from the lines before.
+  bool ReadLines(const char* p, const char* end) {
+    Line line;
+    const char* why = nullptr;
     while (p < end) {
-      const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-      const char* lineEnd = nl ? nl : end;
-      const char* next = nl ? nl + 1 : end;
-      ++lineNumber;
-      const char* e = lineEnd;
-      if (e > p && e[-1] == '\r') --e;
-      const char* unTrimmed = e;
-      while (e > p && IsBlank(e[-1])) --e;
-      const char* lineStart = p;
-      const char* s = SkipBlanks(p, e);
-      p = next;
-      if (s == e || *s == '#') continue;
-      // assimp does not take every blank for a separator.
-      if (s != lineStart || std::memchr(s, '\t', static_cast<std::size_t>(e - s))) return No("tabs or indented lines");
-      if (e[-1] == '\\') return No("continued lines");
-      const char* word = s;
-      while (s < e && !IsBlank(*s)) ++s;
-      const std::string_view tag(word, static_cast<std::size_t>(s - word));
-      // Names are taken whole, blanks between words included; whether
-      // assimp keeps blanks around them is left to it.
-      const bool nameLine = tag == "o" || tag == "g" || tag == "usemtl";
-      if (nameLine && (e != unTrimmed || s == e || s + 1 == e || s[1] == ' ' ||
-                       std::string_view(s, static_cast<std::size_t>(e - s)).find("  ") != std::string_view::npos))
-        return No("a name with surrounding or repeated blanks");
-      s = SkipBlanks(s, e);
+      ++lineNumber_;
+      const LineKind kind = SplitLine(p, end, line, &why);
+      if (kind == LineKind::kEmpty) continue;
+      if (kind == LineKind::kLeftToAssimp) return No(why);
+      const std::string_view tag = line.tag;
+      const char* s = line.s;
+      const char* e = line.e;
       bool ok;
       if (tag == "v") {
         ok = Position(s, e);
@@ -336,7 +583,7 @@ class ObjReader {
         ok = true;  // smoothing groups: the file's normals say it all
       } else if (tag == "mtllib") {
         if (materialsLoaded_) return No("a material library after the first face, object, group or material use");
-        libraries_.emplace_back(word, static_cast<std::size_t>(e - word));
+        libraries_.emplace_back(line.word, static_cast<std::size_t>(e - line.word));
         ok = true;
       } else if (!materialsLoaded_ && !(tag == "f" || tag == "l" || tag == "p" || tag == "o" || tag == "g" ||
                                         tag == "usemtl")) {
@@ -359,13 +606,65 @@ class ObjReader {
           return No("\"" + std::string(tag) + "\" lines");
         }
       }
-      if (!ok) return No(why_.empty() ? "line " + std::to_string(lineNumber) : why_ + " (line " + std::to_string(lineNumber) + ")");
+      if (!ok) return LineFailed(lineNumber_);
     }
-    if (faceShape_.empty()) return No("no faces");
-    if (colouredVertices_ != 0 && colouredVertices_ != positions_.size())
-      return No("vertex colours on some vertices only");
-    faceStart_.push_back(static_cast<std::uint32_t>(corners_.size()));
     return true;
+  }
+
+  // Says where the line that failed is.
+  bool LineFailed(std::size_t lineNumber) {
+    why_ = why_.empty() ? "line " + std::to_string(lineNumber) : why_ + " (line " + std::to_string(lineNumber) + ")";
+    return false;
+  }
+
+  // A part read ahead, taken into the reader's state as if its lines had
+  // been read here: its steps replayed in order, its lists appended.
+  // kReadItself when the part gave up or its indices reach past what the
+  // file defines before it (the reader then reads it, and says where).
+  enum class Adoption { kTaken, kReadItself, kFailed };
+  Adoption Adopt(LookAhead& part) {
+    if (!part.ok) return Adoption::kReadItself;
+    const std::size_t defined[3] = {positions_.size(), uvs_.size(), normals_.size()};
+    for (int k = 0; k < 3; ++k)
+      if (part.reach[k] >= static_cast<std::int64_t>(defined[k])) return Adoption::kReadItself;
+    const std::size_t faceBase = faceShape_.size();
+    for (const LookAhead::Step& step : part.steps) {
+      if (!materialsLoaded_ && !StartMaterials()) return Adoption::kFailed;
+      bool ok = true;
+      switch (step.kind) {
+        case LookAhead::Step::kObject:
+          ok = NewObject(step.s, step.e);
+          break;
+        case LookAhead::Step::kGroup:
+          ok = NewGroup(step.s, step.e);
+          break;
+        case LookAhead::Step::kMaterial:
+          ok = UseMaterial(step.s, step.e);
+          break;
+        case LookAhead::Step::kFaces: {
+          Run& run = CurrentRun();
+          if (run.firstFace == run.endFace) run.firstFace = faceBase + step.firstFace;
+          else if (run.endFace != faceBase + step.firstFace) ok = No("faces of one mesh apart");
+          run.endFace = faceBase + step.endFace;
+          run.anyUV |= step.anyUV;
+          run.anyNormals |= step.anyNormals;
+          break;
+        }
+      }
+      if (!ok) {
+        LineFailed(lineNumber_ + step.line);
+        return Adoption::kFailed;
+      }
+    }
+    lineNumber_ += part.lines;
+    positions_.insert(positions_.end(), part.positions.begin(), part.positions.end());
+    normals_.insert(normals_.end(), part.normals.begin(), part.normals.end());
+    uvs_.insert(uvs_.end(), part.uvs.begin(), part.uvs.end());
+    const std::size_t cornerBase = corners_.size();
+    corners_.insert(corners_.end(), part.corners.begin(), part.corners.end());
+    for (std::uint32_t first : part.faceStart) faceStart_.push_back(static_cast<std::uint32_t>(cornerBase + first));
+    faceShape_.insert(faceShape_.end(), part.faceShape.begin(), part.faceShape.end());
+    return Adoption::kTaken;
   }
 
   // A position, with a colour when the line holds six numbers. The host
@@ -374,15 +673,10 @@ class ObjReader {
   // one, as assimp numbers colours apart.
   bool Position(const char* s, const char* e) {
     float v[6] = {0, 0, 0, 0, 0, 0};
-    int n = 0;
-    while (s < e) {
-      if (n == 6) return No("a vertex with more numbers than expected");
-      s = ParseNumber(s, e, v[n]);
-      if (!s) return No("a number in a form left to assimp");
-      if (!std::isfinite(v[n])) return No("a number that is not finite");
-      ++n;
-      s = SkipBlanks(s, e);
-    }
+    const int n = ReadNumbers(s, e, v, 6);
+    if (n == kTooMany) return No("a vertex with more numbers than expected");
+    if (n == kBadForm) return No("a number in a form left to assimp");
+    if (n == kNotFinite) return No("a number that is not finite");
     if (n != 3 && n != 6) return No("a vertex of " + std::to_string(n) + " numbers");
     positions_.emplace_back(v[0], v[1], v[2]);
     if (n == 6 && ++colouredVertices_ != positions_.size()) return No("vertex colours on some vertices only");
@@ -391,55 +685,24 @@ class ObjReader {
 
   bool Vector(const char* s, const char* e, std::vector<aiVector3D>& into, int least, int most) {
     float v[3] = {0, 0, 0};
-    int n = 0;
-    while (s < e) {
-      if (n == most) return No("a vector with more numbers than expected");
-      s = ParseNumber(s, e, v[n]);
-      if (!s) return No("a number in a form left to assimp");
-      if (!std::isfinite(v[n])) return No("a number that is not finite");
-      ++n;
-      s = SkipBlanks(s, e);
-    }
+    const int n = ReadNumbers(s, e, v, most);
+    if (n == kTooMany) return No("a vector with more numbers than expected");
+    if (n == kBadForm) return No("a number in a form left to assimp");
+    if (n == kNotFinite) return No("a number that is not finite");
     if (n < least) return No("a vector with fewer numbers than expected");
     into.emplace_back(v[0], v[1], v[2]);
     return true;
   }
 
-  // The corners of a face, line or point element from s; *shape says
-  // which data they carry (0 v, 1 v/t, 2 v//n, 3 v/t/n), one form per
-  // element.
+  // The corners of a face, line or point element from s, their indices
+  // resolved against what the file has defined so far.
   bool Corners(const char* s, const char* e, int* shape) {
-    const auto nv = static_cast<std::int64_t>(positions_.size());
-    const auto nt = static_cast<std::int64_t>(uvs_.size());
-    const auto nn = static_cast<std::int64_t>(normals_.size());
-    *shape = -1;
-    while (s < e) {
-      Corner c;
-      s = ParseIndex(s, e, nv, c.v);
-      if (!s) return No("a face index that is malformed or out of range");
-      int thisShape = 0;
-      if (s < e && *s == '/') {
-        ++s;
-        if (s < e && *s != '/') {
-          s = ParseIndex(s, e, nt, c.t);
-          if (!s) return No("a texture index that is malformed or out of range");
-          thisShape = 1;
-        }
-        if (s < e && *s == '/') {
-          ++s;
-          s = ParseIndex(s, e, nn, c.n);
-          if (!s) return No("a normal index that is malformed or out of range");
-          thisShape |= 2;
-        } else if (thisShape == 0) {
-          return No("a face corner of a form left to assimp");
-        }
-      }
-      if (s < e && !IsBlank(*s)) return No("a face corner of a form left to assimp");
-      if (*shape >= 0 && *shape != thisShape) return No("a face whose corners carry different data");
-      *shape = thisShape;
-      corners_.push_back(c);
-      s = SkipBlanks(s, e);
-    }
+    const std::int64_t count[3] = {static_cast<std::int64_t>(positions_.size()), static_cast<std::int64_t>(uvs_.size()),
+                                   static_cast<std::int64_t>(normals_.size())};
+    auto index = [&](int kind, const char* p, const char* end, std::int32_t& value) {
+      return ParseIndex(p, end, count[kind], value);
+    };
+    if (const char* why = ReadCorners(s, e, shape, corners_, index)) return No(why);
     return true;
   }
 
@@ -921,6 +1184,8 @@ class ObjReader {
   }
 
   std::string path_;
+  int parts_ = 0;
+  std::size_t lineNumber_ = 0;
   std::string why_;
   std::vector<aiVector3D> positions_, normals_, uvs_;
   std::size_t colouredVertices_ = 0;
@@ -941,8 +1206,8 @@ class ObjReader {
   std::unique_ptr<aiScene> materialScene_;
 };
 
-std::unique_ptr<DirectScene> ReadObj(const std::string& path, std::string* declined) {
-  return ObjReader(path).Read(declined);
+std::unique_ptr<DirectScene> ReadObj(const std::string& path, std::string* declined, int parts) {
+  return ObjReader(path, parts).Read(declined);
 }
 
 }  // namespace hostmodel::detail

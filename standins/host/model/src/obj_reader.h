@@ -54,7 +54,9 @@ class DirectScene {
 };
 
 // The scene of the OBJ file at path, or null with *declined saying why the
-// file is left to assimp. Throws only on memory exhaustion.
-std::unique_ptr<DirectScene> ReadObj(const std::string& path, std::string* declined);
+// file is left to assimp. Throws only on memory exhaustion. A large file's
+// text is read in parts on several threads, with the same result; parts > 0
+// asks for that many parts whatever the file's size (1: one thread).
+std::unique_ptr<DirectScene> ReadObj(const std::string& path, std::string* declined, int parts = 0);
 
 }  // namespace hostmodel::detail

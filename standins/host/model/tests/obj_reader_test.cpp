@@ -4,6 +4,7 @@
 // handle must reach assimp and open exactly as assimp opens them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -69,8 +70,32 @@ std::string FirstDifference(const Project& a, const Project& b) {
   return a == b ? "" : "project data";
 }
 
+// A large file's text is read in parts on several threads. Cut into any
+// number of parts, a file gives what it gives read in one: the same
+// project, or the same reason to leave it to assimp.
+void ExpectSameInParts(const std::string& path, int parts) {
+  SCOPED_TRACE("in " + std::to_string(parts) + " parts");
+  std::string whole = "not asked", cut = "not asked";
+  ImportOptions one;
+  one.objParts = 1;
+  one.objFallback = &whole;
+  ImportOptions many;
+  many.objParts = parts;
+  many.objFallback = &cut;
+  const Result<Project> a = ImportModel(path, one);
+  const Result<Project> b = ImportModel(path, many);
+  EXPECT_EQ(cut, whole);
+  ASSERT_EQ(a.ok(), b.ok()) << (a.ok() ? b.error() : a.error());
+  if (a.ok()) {
+    EXPECT_EQ(FirstDifference(b.value(), a.value()), "");
+  } else {
+    EXPECT_EQ(b.error(), a.error());
+  }
+}
+
 void ExpectSameProject(const std::string& path, bool expectDirect) {
   SCOPED_TRACE(path);
+  for (int parts : {2, 3, 7}) ExpectSameInParts(path, parts);
   Both b = ImportBoth(path);
   ASSERT_TRUE(b.assimp.ok()) << b.assimp.error();
   ASSERT_TRUE(b.direct.ok()) << b.direct.error();
@@ -265,6 +290,7 @@ TEST(ObjReader, FilesItDoesNotHandleGoToAssimp) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = dir.Write(std::string(c.name) + ".obj", c.text);
+    for (int parts : {2, 5}) ExpectSameInParts(path, parts);
     Both b = ImportBoth(path);
     EXPECT_NE(b.fallback, "");
     ASSERT_EQ(b.direct.ok(), b.assimp.ok()) << (b.direct.ok() ? b.assimp.error() : b.direct.error());
@@ -274,6 +300,46 @@ TEST(ObjReader, FilesItDoesNotHandleGoToAssimp) {
     } else {
       EXPECT_EQ(b.direct.error(), b.assimp.error());
     }
+  }
+}
+
+// Cut at every line: parts that begin with faces continuing an object of
+// the part before, that change material or name an object again, that
+// count indices back from the end, hold lines or colours, or reach for
+// vertices defined only after them.
+TEST(ObjReader, AFileReadInPartsIsTheFileReadWhole) {
+  TempDir dir;
+  dir.Write("m.mtl", "newmtl A\nKd 1 0 0\nnewmtl B\nKd 0 1 0\n");
+  std::string body = "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvn 0 0 1\nvt 0 0\nvt 1 1\n";
+  for (int k = 0; k < 6; ++k) {
+    const std::string z = std::to_string(k);
+    body += "v 0 0 " + z + "\nv 1 0 " + z + ".5\nv 1 1 " + z + "\n# object " + z + "\n";
+    body += k % 2 ? "usemtl A\n" : "usemtl B\n";
+    if (k != 2) body += "o Part" + z + "\n";
+    body += "f 1/1/1 2/2/1 3/1/1\ns 1\nf 1/1/1 3/2/1 4/1/1\n\ng Side " + z + "\nf 1 2 5\nf 2 6 7 3\nusemtl A\nf 5 6 7\n";
+  }
+  struct Case {
+    const char* name;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"plain", body},
+      {"named again", body + "o Part1\nf 1 2 3\n"},
+      {"counted back", body + "v 2 2 2\nf -1 -2 -3\n"},
+      {"lines", body + "l 1 2 3\nf 3 4 1\n"},
+      {"reaching ahead", body + "f 1 2 23\nv 5 5 5\n"},
+      {"coloured", "v 0 0 0 1 0 0\nv 1 0 0 0 1 0\nv 1 1 0 0 0 1\no A\nf 1 2 3\nv 0 1 0 1 1 1\nf 1 3 4\n"},
+      {"colours stop", "v 0 0 0 1 0 0\nv 1 0 0 0 1 0\nv 1 1 0 0 0 1\no A\nf 1 2 3\nv 0 1 0\nf 1 3 4\n"},
+      {"library's material first", "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0 0 1\nv 1 1 1\n"
+                                   "f 1 2 3\nf 1 3 4\no B\nusemtl A\nf 1 2 4\n"},
+      {"faces before any object", "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3\nf 1 3 4\nf 2 3 4\nusemtl X\nf 1 2 4\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.Write(std::string(c.name) + ".obj", c.text);
+    const auto lines = static_cast<int>(std::count(c.text.begin(), c.text.end(), '\n'));
+    for (int parts = 2; parts <= 16; ++parts) ExpectSameInParts(path, parts);
+    ExpectSameInParts(path, lines + 1);  // a part for every line
   }
 }
 

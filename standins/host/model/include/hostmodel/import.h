@@ -26,6 +26,11 @@ struct ImportOptions {
   // For an OBJ file: receives why the direct reader left it to assimp
   // (empty when it read the file itself). Null: not reported.
   std::string* objFallback = nullptr;
+  // How many parts the direct reader cuts an OBJ file's text into, to read
+  // them on several threads: 0 lets the file's size and the machine's
+  // cores decide (a small file is read on one thread). The model is the
+  // same whatever the number.
+  int objParts = 0;
 };
 
 // Imports a model file into a new project (untitled, 3D window current, one
