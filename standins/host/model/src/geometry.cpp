@@ -82,11 +82,12 @@ bool IsConvexLoop(const std::vector<Vec3>& points, const std::vector<std::int32_
 }
 
 std::vector<std::vector<std::int32_t>> SplitConvex(const std::vector<Vec3>& points,
-                                                   const std::vector<std::int32_t>& rawLoop) {
+                                                   const std::vector<std::int32_t>& rawLoop, Vec3* normal) {
   std::vector<std::int32_t> loop = Clean(points, rawLoop);
   if (loop.size() < 3) return {};
   Vec3 n = LoopNormal(points, loop);
   if (n == Vec3{}) return {};
+  if (normal) *normal = n;
   double s = Scale(points, loop);
   double eps = 1e-9 * std::max(1.0, s * s);
   if (ConvexWithTolerance(points, loop, n, eps)) return {loop};
@@ -264,7 +265,8 @@ bool BodyMaker::AddFace(const std::vector<std::int32_t>& loop, const FaceOptions
     poly.convexPieces.emplace_back(loop);
     return true;
   }
-  auto pieces = SplitConvex(body_.vertices, loop);
+  Vec3 normal;
+  auto pieces = SplitConvex(body_.vertices, loop, &normal);
   if (pieces.empty()) return false;
   Polygon poly;
   poly.materialIndex = options.materialIndex;
@@ -272,7 +274,7 @@ bool BodyMaker::AddFace(const std::vector<std::int32_t>& loop, const FaceOptions
   poly.curved = options.curved;
   poly.invisible = options.invisible;
   poly.mapping = options.mapping;
-  poly.normalIndex = NormalIndex(LoopNormal(body_.vertices, Clean(body_.vertices, loop)));
+  poly.normalIndex = NormalIndex(normal);
   poly.convexPieces = std::move(pieces);
   body_.polygons.push_back(std::move(poly));
   return true;

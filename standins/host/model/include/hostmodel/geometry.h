@@ -22,9 +22,11 @@ bool IsConvexLoop(const std::vector<Vec3>& points, const std::vector<std::int32_
 // loop itself when convex, else an ear-clipping triangulation whose
 // triangles are merged back into larger convex pieces where the merge stays
 // convex. Returns nothing for a degenerate loop (fewer than 3 distinct
-// corners or no area).
+// corners or no area). *normal, when given, receives the loop's unit normal
+// (the one LoopNormal gives for the loop without repeated corners), which
+// the split works out anyway.
 std::vector<std::vector<std::int32_t>> SplitConvex(const std::vector<Vec3>& points,
-                                                   const std::vector<std::int32_t>& loop);
+                                                   const std::vector<std::int32_t>& loop, Vec3* normal = nullptr);
 
 // Accumulates one body: shares equal polygon normals, splits faces.
 class BodyMaker {
