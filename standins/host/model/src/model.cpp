@@ -1,8 +1,13 @@
 #include "hostmodel/model.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/parallel_for.h"
 
 #include "content_hash.h"
 
@@ -140,6 +145,50 @@ std::string Where(std::size_t e, std::size_t b) {
 
 bool Finite(const Vec3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
+// What is wrong with the bodies of element e (counted from 0), or nothing.
+std::string BodiesProblem(const Element& el, std::size_t e, std::int64_t nMat, std::int64_t nTex) {
+  auto range = [](std::int64_t n) { return n == 0 ? std::string("(none defined)") : "1.." + std::to_string(n); };
+  for (std::size_t b = 0; b < el.bodies.size(); ++b) {
+    const Body& body = el.bodies[b];
+    const auto nV = static_cast<std::int64_t>(body.vertices.size());
+    const auto nN = static_cast<std::int64_t>(body.polygonNormals.size());
+    for (const Vec3& v : body.vertices)
+      if (!Finite(v)) return Where(e, b) + ": vertex coordinate is not a finite number";
+    if (!body.vertexNormals.empty() && body.vertexNormals.size() != body.vertices.size())
+      return Where(e, b) + ": " + std::to_string(body.vertexNormals.size()) + " vertex normals for " +
+             std::to_string(nV) + " vertices";
+    if (!body.texCoords.empty() && body.texCoords.size() != body.vertices.size())
+      return Where(e, b) + ": " + std::to_string(body.texCoords.size()) + " texture coordinates for " +
+             std::to_string(nV) + " vertices";
+    for (std::size_t p = 0; p < body.polygons.size(); ++p) {
+      const Polygon& poly = body.polygons[p];
+      // Named only on failure: a large model has millions of polygons.
+      auto where = [&] { return Where(e, b) + " polygon " + std::to_string(p + 1); };
+      // A deleted material's index stays taken and may still be used: its
+      // users show the host's default until they are given another.
+      if (poly.materialIndex < 1 || poly.materialIndex > nMat)
+        return where() + ": material index " + std::to_string(poly.materialIndex) + " out of range " + range(nMat);
+      if (poly.textureIndex < 0 || poly.textureIndex > nTex)
+        return where() + ": texture index " + std::to_string(poly.textureIndex) + " out of range " + range(nTex);
+      std::int64_t k = poly.normalIndex;
+      if (k == 0 || (k < 0 ? -k : k) > nN)
+        return where() + ": normal index " + std::to_string(k) + " out of range ±" + range(nN);
+      if (poly.convexPieces.empty()) return where() + ": no convex pieces";
+      for (std::size_t c = 0; c < poly.convexPieces.size(); ++c) {
+        const auto& piece = poly.convexPieces[c];
+        if (piece.size() < 3)
+          return where() + " piece " + std::to_string(c + 1) + ": " + std::to_string(piece.size()) +
+                 " corners, at least 3 needed";
+        for (std::int32_t v : piece)
+          if (v < 0 || v >= nV)
+            return where() + " piece " + std::to_string(c + 1) + ": vertex index " + std::to_string(v) +
+                   " out of range 0.." + std::to_string(nV - 1);
+      }
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string Validate(const Project& project) {
@@ -167,52 +216,35 @@ std::string Validate(const Project& project) {
     if (m.transparency < 0 || m.transparency > 100)
       return where + ": transparency " + std::to_string(m.transparency) + " outside 0..100";
   }
-  std::map<Guid, std::size_t> seen;
-  for (std::size_t e = 0; e < project.elements.size(); ++e) {
+  // The bodies, nearly all of a large model, are checked on all cores; the
+  // problem reported is still the first in element order.
+  const std::size_t n = project.elements.size();
+  std::vector<std::string> problems(n);
+  base::ParallelFor(n, [&](std::size_t e) {
+    try {
+      problems[e] = BodiesProblem(project.elements[e], e, nMat, nTex);
+    } catch (const std::exception&) {
+      problems[e] = "element " + std::to_string(e + 1) + ": cannot be checked (out of memory)";
+    }
+  });
+  // Each element whose GUID an earlier one has, with that earlier one.
+  std::vector<std::pair<Guid, std::size_t>> byGuid(n);
+  for (std::size_t e = 0; e < n; ++e) byGuid[e] = {project.elements[e].guid, e};
+  std::sort(byGuid.begin(), byGuid.end());
+  std::vector<std::size_t> repeats(n, n);
+  for (std::size_t k = 1, first = 0; k < n; ++k) {
+    if (byGuid[k].first == byGuid[first].first)
+      repeats[byGuid[k].second] = byGuid[first].second;
+    else
+      first = k;
+  }
+  for (std::size_t e = 0; e < n; ++e) {
     const Element& el = project.elements[e];
     if (el.guid.IsNull()) return "element " + std::to_string(e + 1) + ": null GUID";
-    auto [it, fresh] = seen.emplace(el.guid, e);
-    if (!fresh)
+    if (repeats[e] != n)
       return "element " + std::to_string(e + 1) + ": GUID " + el.guid.ToString() + " repeats element " +
-             std::to_string(it->second + 1);
-    for (std::size_t b = 0; b < el.bodies.size(); ++b) {
-      const Body& body = el.bodies[b];
-      const auto nV = static_cast<std::int64_t>(body.vertices.size());
-      const auto nN = static_cast<std::int64_t>(body.polygonNormals.size());
-      for (const Vec3& v : body.vertices)
-        if (!Finite(v)) return Where(e, b) + ": vertex coordinate is not a finite number";
-      if (!body.vertexNormals.empty() && body.vertexNormals.size() != body.vertices.size())
-        return Where(e, b) + ": " + std::to_string(body.vertexNormals.size()) + " vertex normals for " +
-               std::to_string(nV) + " vertices";
-      if (!body.texCoords.empty() && body.texCoords.size() != body.vertices.size())
-        return Where(e, b) + ": " + std::to_string(body.texCoords.size()) + " texture coordinates for " +
-               std::to_string(nV) + " vertices";
-      for (std::size_t p = 0; p < body.polygons.size(); ++p) {
-        const Polygon& poly = body.polygons[p];
-        // Named only on failure: a large model has millions of polygons.
-        auto where = [&] { return Where(e, b) + " polygon " + std::to_string(p + 1); };
-        // A deleted material's index stays taken and may still be used: its
-        // users show the host's default until they are given another.
-        if (poly.materialIndex < 1 || poly.materialIndex > nMat)
-          return where() + ": material index " + std::to_string(poly.materialIndex) + " out of range " + range(nMat);
-        if (poly.textureIndex < 0 || poly.textureIndex > nTex)
-          return where() + ": texture index " + std::to_string(poly.textureIndex) + " out of range " + range(nTex);
-        std::int64_t k = poly.normalIndex;
-        if (k == 0 || (k < 0 ? -k : k) > nN)
-          return where() + ": normal index " + std::to_string(k) + " out of range ±" + range(nN);
-        if (poly.convexPieces.empty()) return where() + ": no convex pieces";
-        for (std::size_t c = 0; c < poly.convexPieces.size(); ++c) {
-          const auto& piece = poly.convexPieces[c];
-          if (piece.size() < 3)
-            return where() + " piece " + std::to_string(c + 1) + ": " + std::to_string(piece.size()) +
-                   " corners, at least 3 needed";
-          for (std::int32_t v : piece)
-            if (v < 0 || v >= nV)
-              return where() + " piece " + std::to_string(c + 1) + ": vertex index " + std::to_string(v) +
-                     " out of range 0.." + std::to_string(nV - 1);
-        }
-      }
-    }
+             std::to_string(repeats[e] + 1);
+    if (!problems[e].empty()) return problems[e];
   }
   return {};
 }

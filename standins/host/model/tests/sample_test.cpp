@@ -46,5 +46,30 @@ TEST(HostModelSample, HouseCarriesEveryKindOfPartAndMatchesTheShippedFiles) {
   EXPECT_EQ(obj->materials.size(), built.materials.size());
 }
 
+// The model check looks at elements on several threads, yet reports what
+// a check in element order finds first: a broken body before a later
+// repeated GUID, a repeated GUID (naming its first holder) before a later
+// broken body.
+TEST(HostModelSample, TheModelCheckReportsTheFirstProblemInElementOrder) {
+  const Project house = SampleBuilding();
+  ASSERT_GE(house.elements.size(), 3u);
+  auto broken = [](Project p, std::size_t e) {
+    p.elements[e].bodies.at(0).polygons.at(0).materialIndex = 999;
+    return p;
+  };
+  auto repeated = [](Project p, std::size_t e, std::size_t of) {
+    p.elements[e].guid = p.elements[of].guid;
+    return p;
+  };
+  const std::string secondBroken = "element 2 body 1 polygon 1: material index 999";
+  EXPECT_EQ(Validate(repeated(broken(house, 1), 2, 0)).rfind(secondBroken, 0), 0u);
+  EXPECT_EQ(Validate(repeated(repeated(broken(house, 2), 1, 0), 2, 0)).rfind("element 2: GUID ", 0), 0u);
+  const std::string thirdRepeats = Validate(repeated(repeated(house, 2, 0), 3, 0));
+  EXPECT_EQ(thirdRepeats.rfind("element 3: GUID ", 0), 0u) << thirdRepeats;
+  EXPECT_NE(thirdRepeats.find("repeats element 1"), std::string::npos) << thirdRepeats;
+  const std::string brokenLast = Validate(broken(house, house.elements.size() - 1));
+  EXPECT_EQ(brokenLast.rfind("element " + std::to_string(house.elements.size()) + " body 1", 0), 0u) << brokenLast;
+}
+
 }  // namespace
 }  // namespace hostmodel
