@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <charconv>
 #include <cmath>
 #include <future>
@@ -18,71 +21,154 @@ namespace hostmodel::detail {
 
 namespace {
 
+// A growing piece of text written through a pointer: the elements' text is
+// made a few characters at a time, and a std::string's checks on every
+// append cost more than making them.
+class TextBuffer {
+ public:
+  TextBuffer() = default;
+  TextBuffer(TextBuffer&& o) noexcept : data_(o.data_), size_(o.size_), capacity_(o.capacity_) { o.data_ = nullptr; }
+  TextBuffer& operator=(TextBuffer&& o) noexcept {
+    std::swap(data_, o.data_);
+    std::swap(size_, o.size_);
+    std::swap(capacity_, o.capacity_);
+    return *this;
+  }
+  ~TextBuffer() { std::free(data_); }
+
+  std::string_view view() const { return {data_, size_}; }
+  // Room for n more characters at end(); throws std::bad_alloc.
+  char* Reserve(std::size_t n) {
+    if (capacity_ - size_ < n) {
+      // realloc moves a large block by remapping it, not by copying.
+      const std::size_t capacity = std::max(capacity_ * 2, size_ + n + 4096);
+      char* data = static_cast<char*>(std::realloc(data_, capacity));
+      if (!data) throw std::bad_alloc();
+      data_ = data;
+      capacity_ = capacity;
+    }
+    return data_ + size_;
+  }
+  void Commit(char* end) { size_ = static_cast<std::size_t>(end - data_); }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0, capacity_ = 0;
+};
+
+// The JSON library's text of doubles last seen: coordinates and normals
+// repeat a great deal within a model, and the library's shortest
+// round-trip digits cost far more to find than to look up. The text is the
+// library's own, so the file is the same either way.
+class NumberTexts {
+ public:
+  NumberTexts() : slots_(kSlots) {}
+
+  // Writes x at p (room for 64 characters); returns the end.
+  char* Write(char* p, double x) {
+    const auto bits = std::bit_cast<std::uint64_t>(x);
+    Slot& slot = slots_[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
+    if (slot.length != 0 && slot.bits == bits) {
+      std::memcpy(p, slot.text, sizeof slot.text);
+      return p + slot.length;
+    }
+    char* end = nlohmann::detail::to_chars(p, p + 64, x);
+    const auto length = static_cast<std::size_t>(end - p);
+    if (length <= sizeof slot.text) {
+      slot.bits = bits;
+      slot.length = static_cast<std::uint8_t>(length);
+      std::memcpy(slot.text, p, length);
+    }
+    return end;
+  }
+
+ private:
+  static constexpr int kBits = 12;
+  static constexpr std::size_t kSlots = std::size_t{1} << kBits;
+  struct Slot {
+    std::uint64_t bits = 0;
+    std::uint8_t length = 0;  // 0: empty
+    char text[31] = {};
+  };
+  std::vector<Slot> slots_;
+};
+
 class Writer {
  public:
-  explicit Writer(std::string& out) : out_(out) {}
+  explicit Writer(TextBuffer& out) : out_(out) {}
 
   void Newline(int depth) {
-    out_ += '\n';
-    out_.append(static_cast<std::size_t>(depth), ' ');
+    char* p = out_.Reserve(static_cast<std::size_t>(depth) + 1);
+    *p++ = '\n';
+    std::memset(p, ' ', static_cast<std::size_t>(depth));
+    out_.Commit(p + depth);
+  }
+
+  void Raw(std::string_view text) {
+    char* p = out_.Reserve(text.size());
+    std::memcpy(p, text.data(), text.size());
+    out_.Commit(p + text.size());
   }
 
   // A member's key: the start of a line of the object at depth - 1.
-  void Key(int depth, const char* key, bool first = false) {
-    if (!first) out_ += ',';
-    Newline(depth);
-    out_ += '"';
-    out_ += key;
-    out_ += "\": ";
+  void Key(int depth, std::string_view key, bool first = false) {
+    char* p = out_.Reserve(static_cast<std::size_t>(depth) + key.size() + 6);
+    if (!first) *p++ = ',';
+    *p++ = '\n';
+    std::memset(p, ' ', static_cast<std::size_t>(depth));
+    p += depth;
+    *p++ = '"';
+    std::memcpy(p, key.data(), key.size());
+    p += key.size();
+    std::memcpy(p, "\": ", 3);
+    out_.Commit(p + 3);
   }
 
   // As the JSON library dumps text, invalid UTF-8 replaced.
   void Text(const std::string& s) {
-    out_ += nlohmann::ordered_json(s).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    Raw(nlohmann::ordered_json(s).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
   }
 
   // The JSON library's shortest form that reads back to the same double.
   void Number(double x) {
-    if (!std::isfinite(x)) {
-      out_ += "null";
-      return;
-    }
-    char buffer[64];
-    char* end = nlohmann::detail::to_chars(buffer, buffer + sizeof buffer, x);
-    out_.append(buffer, static_cast<std::size_t>(end - buffer));
+    char* p = out_.Reserve(64);
+    out_.Commit(Number(p, x));
   }
 
   void Integer(std::int64_t v) {
-    char buffer[24];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-    out_.append(buffer, static_cast<std::size_t>(end - buffer));
+    char* p = out_.Reserve(24);
+    out_.Commit(std::to_chars(p, p + 24, v).ptr);
   }
 
-  void Bool(bool b) { out_ += b ? "true" : "false"; }
+  void Bool(bool b) { Raw(b ? std::string_view("true") : std::string_view("false")); }
 
   void Point(const Vec3& v) {
-    out_ += '[';
-    Number(v.x);
-    out_ += ", ";
-    Number(v.y);
-    out_ += ", ";
-    Number(v.z);
-    out_ += ']';
+    char* p = out_.Reserve(3 * 64 + 8);
+    *p++ = '[';
+    p = Number(p, v.x);
+    *p++ = ',';
+    *p++ = ' ';
+    p = Number(p, v.y);
+    *p++ = ',';
+    *p++ = ' ';
+    p = Number(p, v.z);
+    *p++ = ']';
+    out_.Commit(p);
   }
 
   // An array of items at depth; empty arrays stay "[]".
   template <typename List, typename Item>
   void Array(const List& list, int depth, Item&& item) {
-    out_ += '[';
+    Raw("[");
     bool first = true;
     for (const auto& e : list) {
-      if (!first) out_ += ',';
+      if (!first) Raw(",");
       first = false;
       Newline(depth + 1);
       item(e);
     }
     if (!first) Newline(depth);
-    out_ += ']';
+    Raw("]");
   }
 
   void Points(const std::vector<Vec3>& list, int depth) {
@@ -90,7 +176,7 @@ class Writer {
   }
 
   void Polygon(const hostmodel::Polygon& p, int depth) {
-    out_ += '{';
+    Raw("{");
     Key(depth + 1, "material", true);
     Integer(p.materialIndex);
     if (p.textureIndex != 0) {
@@ -109,9 +195,9 @@ class Writer {
     }
     if (!(p.mapping == TextureMapping{})) {
       Key(depth + 1, "mapping");
-      out_ += '{';
+      Raw("{");
       Key(depth + 2, "projection", true);
-      out_ += ProjectionName(p.mapping.projection);
+      Raw(ProjectionName(p.mapping.projection));
       Key(depth + 2, "origin");
       Point(p.mapping.origin);
       Key(depth + 2, "u");
@@ -119,23 +205,23 @@ class Writer {
       Key(depth + 2, "v");
       Point(p.mapping.vAxis);
       Newline(depth + 1);
-      out_ += '}';
+      Raw("}");
     }
     Key(depth + 1, "pieces");
     Array(p.convexPieces, depth + 1, [&](const std::vector<std::int32_t>& piece) {
-      out_ += '[';
+      Raw("[");
       for (std::size_t i = 0; i < piece.size(); ++i) {
-        if (i) out_ += ", ";
+        if (i) Raw(", ");
         Integer(piece[i]);
       }
-      out_ += ']';
+      Raw("]");
     });
     Newline(depth);
-    out_ += '}';
+    Raw("}");
   }
 
   void Body(const hostmodel::Body& b, int depth) {
-    out_ += '{';
+    Raw("{");
     Key(depth + 1, "closed", true);
     Bool(b.closed);
     Key(depth + 1, "vertices");
@@ -149,21 +235,24 @@ class Writer {
     if (!b.texCoords.empty()) {
       Key(depth + 1, "texCoords");
       Array(b.texCoords, depth + 1, [&](const Vec2& t) {
-        out_ += '[';
-        Number(t.u);
-        out_ += ", ";
-        Number(t.v);
-        out_ += ']';
+        char* p = out_.Reserve(2 * 64 + 4);
+        *p++ = '[';
+        p = Number(p, t.u);
+        *p++ = ',';
+        *p++ = ' ';
+        p = Number(p, t.v);
+        *p++ = ']';
+        out_.Commit(p);
       });
     }
     Key(depth + 1, "polygons");
     Array(b.polygons, depth + 1, [&](const hostmodel::Polygon& p) { Polygon(p, depth + 2); });
     Newline(depth);
-    out_ += '}';
+    Raw("}");
   }
 
   void Element(const hostmodel::Element& e, int depth) {
-    out_ += '{';
+    Raw("{");
     Key(depth + 1, "guid", true);
     Text(e.guid.ToString());
     Key(depth + 1, "genId");
@@ -173,11 +262,20 @@ class Writer {
     Key(depth + 1, "bodies");
     Array(e.bodies, depth + 1, [&](const hostmodel::Body& b) { Body(b, depth + 2); });
     Newline(depth);
-    out_ += '}';
+    Raw("}");
   }
 
  private:
-  static const char* ProjectionName(TextureProjection p) {
+  // Numbers that are not finite are written as null, as the library does.
+  char* Number(char* p, double x) {
+    if (!std::isfinite(x)) {
+      std::memcpy(p, "null", 4);
+      return p + 4;
+    }
+    return numbers_.Write(p, x);
+  }
+
+  static std::string_view ProjectionName(TextureProjection p) {
     switch (p) {
       case TextureProjection::Planar: return "\"planar\"";
       case TextureProjection::Vertex: return "\"vertex\"";
@@ -186,7 +284,8 @@ class Writer {
     }
   }
 
-  std::string& out_;
+  TextBuffer& out_;
+  NumberTexts numbers_;
 };
 
 }  // namespace
@@ -215,13 +314,13 @@ bool WriteElements(const Project& project, int depth, const std::function<bool(s
   if (!write("[")) return false;
   std::future<bool> written;
   for (std::size_t first = 0; first < runs; first += wave) {
-    std::vector<std::string> parts(std::min(wave, runs - first));
+    std::vector<TextBuffer> parts(std::min(wave, runs - first));
     std::atomic<bool> exhausted{false};
     base::ParallelFor(parts.size(), [&](std::size_t k) {
       try {
         Writer w(parts[k]);
         for (std::size_t i = bounds[first + k]; i < bounds[first + k + 1]; ++i) {
-          if (i) parts[k] += ',';
+          if (i) w.Raw(",");
           w.Newline(depth + 1);
           w.Element(elements[i], depth + 1);
         }
@@ -232,16 +331,16 @@ bool WriteElements(const Project& project, int depth, const std::function<bool(s
     if (written.valid() && !written.get()) return false;
     if (exhausted) throw std::bad_alloc();
     written = std::async(std::launch::async, [&write, parts = std::move(parts)] {
-      for (const std::string& p : parts)
-        if (!write(p)) return false;
+      for (const TextBuffer& p : parts)
+        if (!write(p.view())) return false;
       return true;
     });
   }
   if (written.valid() && !written.get()) return false;
-  std::string end;
+  TextBuffer end;
   Writer(end).Newline(depth);
-  end += ']';
-  return write(end);
+  Writer(end).Raw("]");
+  return write(end.view());
 }
 
 void AppendElements(const Project& project, int depth, std::string& out) {
