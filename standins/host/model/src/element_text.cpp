@@ -664,7 +664,9 @@ class Parser {
     } else if (c == 'n') {
       Word("null");
     } else {
-      ScanNumber();
+      // Read, not just scanned: the library refuses a document with a
+      // number beyond the double range anywhere in it.
+      Number();
     }
   }
 
