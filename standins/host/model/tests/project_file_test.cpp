@@ -251,7 +251,6 @@ TEST(HostModelProjectRead, TheHostsReadingAndTheTreeReadingGiveTheSameProject) {
   for (const auto& [label, text] : documents) {
     const bool taken = ReadersAgree(label, text);
     takenByTheHostsReading += taken;
-    if (!taken) std::printf("read through the tree: %s\n", label.c_str());
   }
   // All but the documents with a repeated member and the numbers below
   // the double range are read without it.
