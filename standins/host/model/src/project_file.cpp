@@ -1,6 +1,7 @@
 #include "hostmodel/project_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <nlohmann/json.hpp>
 
 #include "base/base64.h"
@@ -457,7 +459,64 @@ void Pretty(const Json& j, int depth, std::string& out) {
 
 }  // namespace
 
-Result<Project> ParseProject(std::string_view json, const std::string& origin) {
+namespace {
+
+Result<Project> Finish(Project project, const std::string& origin) {
+  std::string problem = Validate(project);
+  if (!problem.empty()) return Result<Project>::Fail(origin + ": " + problem);
+  return Result<Project>::Ok(std::move(project));
+}
+
+// Reads the head of the document (or all of it) from its tree; the failure
+// message names the origin and where in the document the problem is.
+Result<Project> ReadTree(const Json& root, const std::string& origin, Project& project) {
+  fs::path baseDir = fs::path(origin).parent_path();
+  try {
+    project = ReadProject(root, baseDir);
+  } catch (const FormatError& e) {
+    return Result<Project>::Fail(origin + ": " + (e.where.empty() ? "" : e.where + ": ") + e.what);
+  } catch (const std::exception& e) {
+    return Result<Project>::Fail(origin + ": " + e.what());
+  }
+  return Result<Project>::Ok({});
+}
+
+// The fast reading: the document's small members through a tree each, the
+// elements straight into the project (see element_text.h). nullopt when
+// the document is not one this reading takes; the tree reader then reads
+// it, to the same project or with the same message.
+std::optional<Result<Project>> ReadParts(const detail::TextSource& text, const std::string& origin,
+                                         const detail::ProjectReading& tuning, detail::ProjectReadReport* report) {
+  std::optional<detail::DocumentParts> parts = detail::ReadDocumentParts(text, {tuning.pieceBytes, tuning.windowBytes});
+  if (!parts) return std::nullopt;
+  Json root = Json::object();
+  for (auto& [key, value] : parts->members) {
+    if (root.contains(key) || (parts->hasElements && key == "elements")) return std::nullopt;
+    try {
+      root[key] = Json::parse(value);
+    } catch (const std::exception&) {
+      return std::nullopt;
+    }
+    std::string().swap(value);
+  }
+  if (report) {
+    report->treeRead = false;
+    report->pieces = parts->pieces;
+    report->piecesRedone = parts->piecesRedone;
+  }
+  // The whole document is sound JSON and its elements read, so a problem
+  // in the head is the first the tree reader would name too.
+  Project project;
+  if (Result<Project> head = ReadTree(root, origin, project); !head.ok()) return head;
+  project.elements = std::move(parts->elements);
+  return Finish(std::move(project), origin);
+}
+
+}  // namespace
+
+namespace detail {
+
+Result<Project> ParseProjectTree(std::string_view json, const std::string& origin) {
   Json root;
   try {
     root = Json::parse(json.begin(), json.end());
@@ -469,28 +528,81 @@ Result<Project> ParseProject(std::string_view json, const std::string& origin) {
   } catch (const std::exception& e) {
     return Result<Project>::Fail(origin + ": cannot parse: " + e.what());
   }
-  fs::path baseDir = fs::path(origin).parent_path();
   Project project;
-  try {
-    project = ReadProject(root, baseDir);
-  } catch (const FormatError& e) {
-    return Result<Project>::Fail(origin + ": " + (e.where.empty() ? "" : e.where + ": ") + e.what);
-  } catch (const std::exception& e) {
-    return Result<Project>::Fail(origin + ": " + e.what());
-  }
-  std::string problem = Validate(project);
-  if (!problem.empty()) return Result<Project>::Fail(origin + ": " + problem);
-  return Result<Project>::Ok(std::move(project));
+  if (Result<Project> read = ReadTree(root, origin, project); !read.ok()) return read;
+  root = Json();
+  return Finish(std::move(project), origin);
 }
 
-Result<Project> LoadProjectFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Result<Project>::Fail(path + ": cannot open project file (" + std::strerror(errno) + ")");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return Result<Project>::Fail(path + ": cannot read project file");
-  if (text.empty()) return Result<Project>::Fail(path + ": project file is empty");
-  return ParseProject(text, path);
+Result<Project> ParseProject(std::string_view json, const std::string& origin, const ProjectReading& tuning,
+                             ProjectReadReport* report) {
+  if (report) *report = {};
+  try {
+    if (auto read = ReadParts(MemoryText(json), origin, tuning, report)) return std::move(*read);
+  } catch (const std::bad_alloc&) {
+    return Result<Project>::Fail(origin + ": not enough memory to read the project");
+  } catch (const TextReadError&) {
+    // Memory is always readable; not reached.
+  }
+  if (report) report->treeRead = true;
+  return ParseProjectTree(json, origin);
 }
+
+Result<Project> LoadProjectFile(const std::string& path, const ProjectReading& tuning, ProjectReadReport* report) {
+  if (report) *report = {};
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Result<Project>::Fail(path + ": cannot open project file (" + std::strerror(errno) + ")");
+  struct stat st {};
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const auto size = regular ? static_cast<std::uint64_t>(st.st_size) : 0;
+  auto readFailure = [&](int error) {
+    return Result<Project>::Fail(path + ": cannot read project file" +
+                                 (error ? std::string(" (") + std::strerror(error) + ")" : std::string()));
+  };
+  if (regular && size > 0) {
+    // Read a window at a time, never whole.
+    try {
+      std::optional<Result<Project>> read = ReadParts(FileText(fd, size), path, tuning, report);
+      if (read) {
+        ::close(fd);
+        return std::move(*read);
+      }
+    } catch (const TextReadError& e) {
+      ::close(fd);
+      return readFailure(e.error);
+    } catch (const std::bad_alloc&) {
+      ::close(fd);
+      return Result<Project>::Fail(path + ": not enough memory to read the project");
+    }
+  }
+  // Everything else (an unusual document, or one with a problem to name,
+  // and what is not a plain file) is read whole and through the tree.
+  std::string text;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      return readFailure(error);
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  if (text.empty()) return Result<Project>::Fail(path + ": project file is empty");
+  if (report) report->treeRead = true;
+  return ParseProjectTree(text, path);
+}
+
+}  // namespace detail
+
+Result<Project> ParseProject(std::string_view json, const std::string& origin) {
+  return detail::ParseProject(json, origin, {}, nullptr);
+}
+
+Result<Project> LoadProjectFile(const std::string& path) { return detail::LoadProjectFile(path, {}, nullptr); }
 
 namespace {
 
@@ -581,6 +693,97 @@ bool WriteAll(int fd, std::string_view text) {
   return true;
 }
 
+// Writes a new file's text in large aligned blocks straight to the disk
+// (O_DIRECT), past the page cache. The save ends with a flush to the disk
+// anyway; copying a large project's text into the page cache first costs
+// more here than the disk takes to write it, and leaves it all to be
+// flushed at the end. The last, partial block is written the ordinary
+// way. Where the file system does not take such writes, every write is an
+// ordinary one.
+class FileWriter {
+ public:
+  FileWriter(int fd, bool direct) : fd_(fd), direct_(direct) {
+    if (direct_ && ::posix_memalign(&memory_, kAlign, kBuffer) != 0) {
+      memory_ = nullptr;
+      Ordinary();
+    }
+  }
+  FileWriter(const FileWriter&) = delete;
+  FileWriter& operator=(const FileWriter&) = delete;
+  ~FileWriter() { std::free(memory_); }
+
+  // False with error() set when the file cannot take the text.
+  bool Write(std::string_view text) {
+    if (!direct_) return WriteAll(text);
+    auto* buffer = static_cast<char*>(memory_);
+    while (!text.empty()) {
+      const std::size_t n = std::min(text.size(), kBuffer - used_);
+      std::memcpy(buffer + used_, text.data(), n);
+      used_ += n;
+      text.remove_prefix(n);
+      if (used_ == kBuffer && !WriteBlocks()) return false;
+    }
+    return true;
+  }
+
+  // Writes what is held; the file then has all of the text.
+  bool Finish() {
+    if (!direct_ || used_ == 0) return true;
+    Ordinary();
+    const bool ok = WriteAll({static_cast<const char*>(memory_), used_});
+    used_ = 0;
+    return ok;
+  }
+
+  int error() const { return error_ ? error_ : EIO; }
+
+ private:
+  static constexpr std::size_t kAlign = 4096, kBuffer = std::size_t{8} << 20;
+
+  bool WriteAll(std::string_view text) {
+    if (::hostmodel::WriteAll(fd_, text)) return true;
+    error_ = errno;
+    return false;
+  }
+
+  // The full buffer, straight to the disk; the ordinary way if the file
+  // system refuses, or (not expected) writes only part of a block.
+  bool WriteBlocks() {
+    std::string_view text(static_cast<const char*>(memory_), used_);
+    used_ = 0;
+    while (direct_ && !text.empty()) {
+      const ssize_t n = ::write(fd_, text.data(), text.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EINVAL) {
+        error_ = errno;
+        return false;
+      }
+      if (n <= 0 || static_cast<std::size_t>(n) % kAlign != 0) {
+        if (n > 0) text.remove_prefix(static_cast<std::size_t>(n));
+        Ordinary();
+        break;
+      }
+      text.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return text.empty() || WriteAll(text);
+  }
+
+  void Ordinary() {
+    if (direct_) {
+      const int flags = ::fcntl(fd_, F_GETFL);
+      if (flags != -1) ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT);
+    }
+    direct_ = false;
+  }
+
+  int fd_;
+  bool direct_;
+  void* memory_ = nullptr;
+  std::size_t used_ = 0;
+  int error_ = 0;
+};
+
+
 }  // namespace
 
 std::string SerializeProject(const Project& project, const std::string& baseDir) {
@@ -609,20 +812,33 @@ Status SaveProjectFile(const Project& project, const ProjectState& state, const 
     return Status::Fail(path + ": cannot serialise project (" + e.what() + ")");
   }
   std::string tmp = path + ".tmp" + std::to_string(::getpid());
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  constexpr int kCreate = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+  bool direct = true;
+  int fd = ::open(tmp.c_str(), kCreate | O_DIRECT, 0666);
+  if (fd < 0 && errno == EINVAL) {
+    direct = false;
+    fd = ::open(tmp.c_str(), kCreate, 0666);
+  }
   if (fd < 0) return Status::Fail(path + ": cannot create file (" + std::strerror(errno) + ")");
   int writeError = 0;
-  auto write = [&](std::string_view text) {
-    if (WriteAll(fd, text)) return true;
-    writeError = errno ? errno : EIO;
-    return false;
-  };
   bool ok = false;
   std::string failure;
-  try {
-    ok = write(head) && detail::WriteElements(project, 1, write) && write(kDocumentTail);
-  } catch (const std::exception& e) {
-    failure = std::string("cannot serialise project (") + e.what() + ")";
+  {
+    FileWriter file(fd, direct);
+    auto write = [&](std::string_view text) {
+      if (file.Write(text)) return true;
+      writeError = file.error();
+      return false;
+    };
+    try {
+      ok = write(head) && detail::WriteElements(project, 1, write) && write(kDocumentTail);
+    } catch (const std::exception& e) {
+      failure = std::string("cannot serialise project (") + e.what() + ")";
+    }
+    if (ok && !file.Finish()) {
+      ok = false;
+      writeError = file.error();
+    }
   }
   if (ok && ::fsync(fd) != 0) {
     ok = false;

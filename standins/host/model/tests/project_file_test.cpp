@@ -169,3 +169,152 @@ TEST(HostModelProjectFile, AMinimalDocumentLoadsAndEachBreakOfItIsNamed) {
 
 }  // namespace
 }  // namespace hostmodel
+
+namespace hostmodel {
+namespace {
+
+// The project a document reads to, by the reading the host uses and by the
+// document tree reader that reading must agree with: the same project
+// (numbers compared by their text, so that the sign of a zero counts), or
+// the same message. Returns whether the host's reading took the document
+// itself rather than handing it to the tree reader.
+bool ReadersAgree(const std::string& label, const std::string& text, const detail::ProjectReading& tuning = {}) {
+  detail::ProjectReadReport report;
+  const Result<Project> fast = detail::ParseProject(text, "doc.pln", tuning, &report);
+  const Result<Project> tree = detail::ParseProjectTree(text, "doc.pln");
+  EXPECT_EQ(fast.ok(), tree.ok()) << label << ": " << (fast.ok() ? tree.error() : fast.error());
+  if (fast.ok() && tree.ok()) {
+    EXPECT_TRUE(fast.value() == tree.value()) << label;
+    EXPECT_EQ(SerializeProject(fast.value()), SerializeProject(tree.value())) << label;
+  } else if (!fast.ok() && !tree.ok()) {
+    EXPECT_EQ(fast.error(), tree.error()) << label;
+  }
+  return !report.treeRead;
+}
+
+constexpr const char* kGuid1 = "0A1B2C3D-0000-4000-8000-000000000001";
+
+// A document of two elements, the first with the given members of its
+// own (by default a GUID, a generation and a name) and members added to
+// its body and polygon.
+const std::string kElementMembers = std::string(R"("guid": ")") + kGuid1 + R"(", "genId": 7, "name": "first")";
+
+std::string Document(const std::string& elementMembers = kElementMembers, const std::string& bodyMembers = "",
+                     const std::string& polygonMembers = "", const std::string& top = "") {
+  return std::string(R"({"format": "host-project", "version": 1, )") + top +
+         R"("materials": [{"name": "Stone"}, {"name": "Wood"}], "textures": [{"pixels": {"width": 1, "height": 1, "argb": "AAAAAA=="}}],
+  "elements": [
+  {)" + elementMembers + R"(, "bodies": [{
+    "vertices": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], "polygonNormals": [[0,0,1]],
+    "polygons": [{"material": 1, "normal": 1, "pieces": [[0,1,2,3]])" + polygonMembers + "}]" + bodyMembers + R"(}]},
+  {"guid": "0A1B2C3D-0000-4000-8000-000000000002", "bodies": []}
+  ]
+})";
+}
+
+std::string WithElement(const std::string& added) { return Document(kElementMembers + added); }
+
+TEST(HostModelProjectRead, TheHostsReadingAndTheTreeReadingGiveTheSameProject) {
+  const std::vector<std::pair<std::string, std::string>> documents = {
+      {"compact, on one line", R"({"format":"host-project","version":1,"materials":[{"name":"S"}],"elements":[{"guid":")" +
+                                   std::string(kGuid1) +
+                                   R"(","bodies":[{"vertices":[[0,0,0],[1,0,0],[0,1,0]],"polygonNormals":[[0,0,1]],"polygons":[{"material":1,"normal":-1,"pieces":[[0,1,2]]}]}]}]})"},
+      {"tabs, carriage returns, blanks around everything",
+       std::string("\xEF\xBB\xBF") + "\r\n{ \"format\" :\t\"host-project\" ,\r\n\"version\"\n:\n1 , \"elements\" :\r\n\t[ \r\n ] \r\n}\r\n\t "},
+      {"elements first, format last",
+       R"({"elements": [{"guid": ")" + std::string(kGuid1) + R"("}], "version": 1, "materials": [], "format": "host-project"})"},
+      {"no elements", R"({"format": "host-project", "version": 1})"},
+      {"unknown members everywhere",
+       Document(kElementMembers + R"(, "colour": {"a": [1, -2.5e3, true, false, null, {"b": "\u00e9"}], "c": []}, "z": {})",
+                R"(, "note": "x", "more": [[[[]]]])", R"(, "extra": 1e300, "mapping": {"projection": "planar", "u": [0, 0, 1], "w": "?"})",
+                R"("comment": ["anything", {"deep": [{}]}], )")},
+      {"escapes in names",
+       Document(std::string(R"("guid": ")") + kGuid1 + R"(", "name": "a\"b\\c\/d\b\f\n\r\t \u0041\u00e9\u20ac \ud83d\ude00 \u0000 Fen\u00eatre Fenêtre 漢字")")},
+      {"keys written with escapes", Document(std::string(R"("g\u0075id": ")") + kGuid1 + R"(", "n\u0061me": "escaped key")")},
+      {"numbers in every form",
+       Document(kElementMembers, R"(, "vertexNormals": [[1e0, 1E+2, -2.5e-3], [0.1e1, 12345678901234567890, -0], [-0.0, 0e500, 5e-324],
+         [1.7976931348623157e308, 0.30000000000000004, 9007199254740993], [123456789012345678, 1234567890123456789, -9223372036854775809],
+         [4.9406564584124654e-324, 2.2250738585072011e-308, 0.000000000000000000000000000001]])")},
+      {"a number below the double range", Document(kElementMembers, R"(, "vertexNormals": [[1e-400, 0, 0], [0, 0, 0], [0, 0, 0], [0, 0, 0]])")},
+      {"braces and lower case in GUIDs", Document(R"("guid": "{0a1b2c3d-0000-4000-8000-00000000000f}")")},
+      {"largest generation id", Document(std::string(R"("genId": 4294967295, "guid": ")") + kGuid1 + "\"")},
+      {"a number as long as any", Document(kElementMembers, R"(, "vertexNormals": [[0.1000000000000000055511151231257827021181583404541015625, 1, 2], [3.0000000000000000000000000000000000001, 0, 0], [0, 0, 0], [0, 0, 0]])")},
+      {"a member given twice (the last counts)", WithElement(R"(, "genId": 8, "name": "twice")")},
+      {"elements twice (the last counts)", Replace(Document(), "\"materials\"", "\"elements\": [], \"materials\"")},
+      {"closed false, curved and invisible, texture",
+       Document(kElementMembers, R"(, "closed": false)", R"(, "curved": true, "invisible": true, "texture": 1)")},
+      {"every texture mapping",
+       Document(kElementMembers, R"(, "texCoords": [[0, 0], [1, 0.5], [1e-3, -2], [3, 4]])",
+                R"(, "mapping": {"projection": "vertex", "origin": [1, 2, 3], "u": [0, 1, 0], "v": [0, 0, 1]})")},
+  };
+  int takenByTheHostsReading = 0;
+  for (const auto& [label, text] : documents) {
+    const bool taken = ReadersAgree(label, text);
+    takenByTheHostsReading += taken;
+  }
+  // All but the documents with a repeated member and the numbers below
+  // the double range are read without it.
+  EXPECT_GE(takenByTheHostsReading, static_cast<int>(documents.size()) - 3);
+}
+
+TEST(HostModelProjectRead, ABrokenDocumentGetsTheTreeReadersMessage) {
+  TempDir dir;
+  const std::string good = Document();
+  ASSERT_TRUE(ReadersAgree("the unbroken document", good));
+  const std::vector<std::pair<std::string, std::string>> broken = {
+      {"truncated in the elements", good.substr(0, good.size() - 40)},
+      {"nothing after the top-level object's end", good + " x"},
+      {"a second document", good + "{}"},
+      {"trailing comma", Replace(good, "[0,1,2,3]]", "[0,1,2,3],]")},
+      {"missing colon", Replace(good, "\"genId\": 7", "\"genId\" 7")},
+      {"bad escape", Replace(good, "\"first\"", R"("a\qb")")},
+      {"lone surrogate", Replace(good, "\"first\"", R"("\ud800x")")},
+      {"invalid UTF-8", Replace(good, "\"first\"", "\"a\xC3\x28\"")},
+      {"overlong UTF-8", Replace(good, "\"first\"", "\"\xC0\xAF\"")},
+      {"raw line break in a string", Replace(good, "\"first\"", "\"a\nb\"")},
+      {"leading zero", Replace(good, "[1,0,0]", "[01,0,0]")},
+      {"bare point", Replace(good, "[1,0,0]", "[1.,0,0]")},
+      {"bare minus", Replace(good, "[1,0,0]", "[-,0,0]")},
+      {"NaN", Replace(good, "[1,0,0]", "[NaN,0,0]")},
+      {"plus sign", Replace(good, "[1,0,0]", "[+1,0,0]")},
+      {"number beyond the double range", Replace(good, "[1,0,0]", "[1e400,0,0]")},
+      {"number beyond the double range where nothing reads it", WithElement(R"(, "extra": [1, -1e400])")},
+      {"fraction for an integer", Replace(good, "\"genId\": 7", "\"genId\": 7.0")},
+      {"integer out of range", Replace(good, "\"genId\": 7", "\"genId\": 4294967296")},
+      {"huge integer", Replace(good, "\"normal\": 1", "\"normal\": 99999999999999999999999")},
+      {"string for a number", Replace(good, "[1,0,0]", "[\"1\",0,0]")},
+      {"two coordinates", Replace(good, "[1,0,0]", "[1,0]")},
+      {"missing normal", Replace(good, "\"normal\": 1, ", "")},
+      {"missing vertices", Replace(good, "\"vertices\": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], ", "")},
+      {"element without guid", Replace(good, "{\"guid\": \"0A1B2C3D-0000-4000-8000-000000000002\", ", "{")},
+      {"bad guid", Replace(good, "000000000002", "00000000000G")},
+      {"bad projection", Document(kElementMembers, "", R"(, "mapping": {"projection": "cylinder"})")},
+      {"bool as number", Document(kElementMembers, R"(, "closed": 1)")},
+      {"elements not an array", Replace(good, "\"elements\": [", "\"elements\": {\"a\": [") + "}"},
+      {"an element that is an array", Replace(good, "{\"guid\": \"0A1B2C3D-0000-4000-8000-000000000002\", \"bodies\": []}", "[]")},
+      {"material index out of range", Replace(good, "\"material\": 1", "\"material\": 3")},
+      {"duplicate element", Replace(good, "000000000002", "000000000001")},
+      {"missing texture file with sound elements",
+       Replace(good, R"({"pixels": {"width": 1, "height": 1, "argb": "AAAAAA=="}})", R"({"file": "nowhere.png"})")},
+      {"a head problem and a syntax error in the elements",
+       Replace(Replace(good, "\"version\": 1", "\"version\": 2"), "[0,1,2,3]]", "[0,1,2,3],]")},
+  };
+  for (const auto& [label, text] : broken) {
+    ReadersAgree(label, text);
+    const Result<Project> read = ParseProject(text, "doc.pln");
+    EXPECT_FALSE(read.ok()) << label;
+  }
+  // The same through a file, read a small window at a time.
+  detail::ProjectReading small;
+  small.windowBytes = 64;
+  for (const auto& [label, text] : broken) {
+    const std::string path = dir.Write("broken.pln", text);
+    const Result<Project> fromFile = detail::LoadProjectFile(path, small, nullptr);
+    const Result<Project> tree = detail::ParseProjectTree(text, path);
+    ASSERT_FALSE(fromFile.ok()) << label;
+    EXPECT_EQ(fromFile.error(), tree.error()) << label;
+  }
+}
+
+}  // namespace
+}  // namespace hostmodel
