@@ -404,6 +404,12 @@ class Importer {
   void BuildBodies() {
     base::ParallelFor(jobs_.size(), [&](std::size_t i) {
       jobs_[i].body = BuildBody(jobs_[i].node, jobs_[i].world);
+      // A node's meshes from the host's own reader are its alone: they go
+      // as soon as its body is built, and the bodies built next reuse
+      // their memory instead of new pages (a large model's meshes take
+      // hundreds of megabytes).
+      if (direct_)
+        for (unsigned k = 0; k < jobs_[i].node->mNumMeshes; ++k) direct_->ReleaseMesh(jobs_[i].node->mMeshes[k]);
     });
     project_.elements.reserve(jobs_.size());
     for (NodeJob& job : jobs_) {
