@@ -26,32 +26,12 @@
 #include "building_generator.h"
 #include "hostmodel/import.h"
 #include "hostmodel/project_file.h"
+#include "run_timing.h"
 
 namespace {
 
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-struct Timing {
-  std::vector<double> wall, cpu;
-  static double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-  }
-};
-
-template <typename Fn>
-bool Time(Timing& t, Fn&& fn) {
-  const double c0 = CpuSeconds();
-  const auto w0 = std::chrono::steady_clock::now();
-  const bool ok = fn();
-  t.wall.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count());
-  t.cpu.push_back(CpuSeconds() - c0);
-  return ok;
-}
+using bench::Time;
+using bench::Timing;
 
 }  // namespace
 
