@@ -181,7 +181,6 @@ class Importer {
     if (!Walk(scene->mRootNode, Xform::From(scene->mRootNode->mTransformation), "")) return Fail(error_);
     if (!error_.empty()) return Fail(error_);
     BuildBodies();
-    FinishIdentities();
     std::string problem = Validate(project_);
     if (!problem.empty()) return Fail("import produced an inconsistent model: " + problem);
     return Result<Project>::Ok(std::move(project_));
@@ -400,16 +399,23 @@ class Importer {
     return (mesh.mPrimitiveTypes & (aiPrimitiveType_POLYGON | aiPrimitiveType_TRIANGLE)) != 0;
   }
 
-  // Bodies of every node the walk found, in parallel; elements in walk order.
+  // Bodies of every node the walk found, in parallel, each with its
+  // element's identity found while its data is at hand; elements in walk
+  // order.
   void BuildBodies() {
+    const std::vector<std::uint64_t> matHash = StampMaterials();
     base::ParallelFor(jobs_.size(), [&](std::size_t i) {
-      jobs_[i].body = BuildBody(jobs_[i].node, jobs_[i].world);
+      NodeJob& job = jobs_[i];
+      job.body = BuildBody(job.node, job.world);
       // A node's meshes from the host's own reader are its alone: they go
       // as soon as its body is built, and the bodies built next reuse
       // their memory instead of new pages (a large model's meshes take
       // hundreds of megabytes).
       if (direct_)
-        for (unsigned k = 0; k < jobs_[i].node->mNumMeshes; ++k) direct_->ReleaseMesh(jobs_[i].node->mMeshes[k]);
+        for (unsigned k = 0; k < job.node->mNumMeshes; ++k) direct_->ReleaseMesh(job.node->mMeshes[k]);
+      if (job.body.polygons.empty()) return;
+      job.body.closed = IsClosed(job.body);
+      job.element.genId = GenerationId(job.body, matHash);
     });
     project_.elements.reserve(jobs_.size());
     for (NodeJob& job : jobs_) {
@@ -481,7 +487,7 @@ class Importer {
         maker.AddFace(loop, o);
       }
     }
-    // Whether it is closed is found for all bodies at once, in parallel.
+    // Whether it is closed is found by the caller, with its identity.
     return maker.Take();
   }
 
@@ -521,9 +527,10 @@ class Importer {
     return true;
   }
 
-  // Stamps and generation ids from content, so a reload of an unchanged file
-  // reproduces them and a changed object alone gets new ones.
-  void FinishIdentities() {
+  // Stamps and generation ids come from content, so a reload of an
+  // unchanged file reproduces them and a changed object alone gets new
+  // ones. Each material's stamp, and the hash its users' ids take in.
+  std::vector<std::uint64_t> StampMaterials() {
     std::vector<std::uint64_t> matHash(project_.materials.size());
     for (std::size_t i = 0; i < project_.materials.size(); ++i) {
       Material& m = project_.materials[i];
@@ -540,42 +547,39 @@ class Importer {
       // Positive and well inside 63 bits so that later bumps never wrap.
       m.stamp = static_cast<std::int64_t>((h.Low() >> 2) | 1);
     }
-    // Elements are independent here: their bodies' closedness and their
-    // generation ids are found in parallel.
-    base::ParallelFor(project_.elements.size(), [&](std::size_t index) {
-      Element& e = project_.elements[index];
-      for (Body& b : e.bodies) b.closed = IsClosed(b);
-      detail::ContentHash h(0x67656e6964000001ull);
-      for (const Body& b : e.bodies) {
-        h.Word(b.closed);
-        h.Word(b.vertices.size());
-        for (const Vec3& v : b.vertices) {
-          h.WordDouble(v.x);
-          h.WordDouble(v.y);
-          h.WordDouble(v.z);
-        }
-        for (const Vec3& v : b.vertexNormals) {
-          h.WordDouble(v.x);
-          h.WordDouble(v.y);
-          h.WordDouble(v.z);
-        }
-        for (const Vec2& t : b.texCoords) {
-          h.WordDouble(t.u);
-          h.WordDouble(t.v);
-        }
-        for (const Polygon& p : b.polygons) {
-          h.Word(matHash[static_cast<std::size_t>(p.materialIndex - 1)]);
-          h.Word((p.curved ? 2u : 0u) | (p.invisible ? 1u : 0u));
-          h.Word(static_cast<std::uint64_t>(p.mapping.projection));
-          for (const auto& piece : p.convexPieces) {
-            h.Word(piece.size());
-            for (std::int32_t v : piece) h.Word(static_cast<std::uint64_t>(v));
-          }
-        }
+    return matHash;
+  }
+
+  // The generation id of an element made of body b (closedness found).
+  static std::uint32_t GenerationId(const Body& b, const std::vector<std::uint64_t>& matHash) {
+    detail::ContentHash h(0x67656e6964000001ull);
+    h.Word(b.closed);
+    h.Word(b.vertices.size());
+    for (const Vec3& v : b.vertices) {
+      h.WordDouble(v.x);
+      h.WordDouble(v.y);
+      h.WordDouble(v.z);
+    }
+    for (const Vec3& v : b.vertexNormals) {
+      h.WordDouble(v.x);
+      h.WordDouble(v.y);
+      h.WordDouble(v.z);
+    }
+    for (const Vec2& t : b.texCoords) {
+      h.WordDouble(t.u);
+      h.WordDouble(t.v);
+    }
+    for (const Polygon& p : b.polygons) {
+      h.Word(matHash[static_cast<std::size_t>(p.materialIndex - 1)]);
+      h.Word((p.curved ? 2u : 0u) | (p.invisible ? 1u : 0u));
+      h.Word(static_cast<std::uint64_t>(p.mapping.projection));
+      for (const auto& piece : p.convexPieces) {
+        h.Word(piece.size());
+        for (std::int32_t v : piece) h.Word(static_cast<std::uint64_t>(v));
       }
-      auto id = static_cast<std::uint32_t>(h.Low() ^ (h.Low() >> 32));
-      e.genId = id ? id : 1;
-    });
+    }
+    const auto id = static_cast<std::uint32_t>(h.Low() ^ (h.Low() >> 32));
+    return id ? id : 1;
   }
 
   static constexpr int kMaxDepth = 256;
