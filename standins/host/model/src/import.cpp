@@ -407,12 +407,6 @@ class Importer {
     base::ParallelFor(jobs_.size(), [&](std::size_t i) {
       NodeJob& job = jobs_[i];
       job.body = BuildBody(job.node, job.world);
-      // A node's meshes from the host's own reader are its alone: they go
-      // as soon as its body is built, and the bodies built next reuse
-      // their memory instead of new pages (a large model's meshes take
-      // hundreds of megabytes).
-      if (direct_)
-        for (unsigned k = 0; k < job.node->mNumMeshes; ++k) direct_->ReleaseMesh(job.node->mMeshes[k]);
       if (job.body.polygons.empty()) return;
       job.body.closed = IsClosed(job.body);
       job.element.genId = GenerationId(job.body, matHash);

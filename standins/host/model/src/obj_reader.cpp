@@ -39,15 +39,6 @@ DirectScene::~DirectScene() {
   delete scene_;
 }
 
-void DirectScene::ReleaseMesh(unsigned m) {
-  if (!scene_ || m >= scene_->mNumMeshes || !scene_->mMeshes[m]) return;
-  aiMesh* mesh = scene_->mMeshes[m];
-  for (unsigned f = 0; mesh->mFaces && f < mesh->mNumFaces; ++f) mesh->mFaces[f].mIndices = nullptr;
-  delete mesh;
-  scene_->mMeshes[m] = nullptr;
-  if (m < pools_.size()) pools_[m].reset();
-}
-
 namespace {
 
 // ---- Numbers, as assimp reads them ------------------------------------------

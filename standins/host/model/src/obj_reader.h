@@ -45,10 +45,6 @@ class DirectScene {
   // holds its polygons only.
   std::uint64_t lines() const { return lines_; }
   std::uint64_t points() const { return points_; }
-  // Frees mesh m once the caller has taken what it needs from it (the
-  // slot then holds null): every mesh of this scene belongs to one node
-  // only. Meshes apart may be freed on several threads at once.
-  void ReleaseMesh(unsigned m);
 
  private:
   friend class ObjReader;
