@@ -798,6 +798,11 @@ Status SaveProjectFile(const Project& project, const std::string& path) {
 }
 
 Status SaveProjectFile(const Project& project, const ProjectState& state, const std::string& path) {
+  return detail::SaveProjectFile(project, state, path, detail::ProjectWriting{});
+}
+
+Status detail::SaveProjectFile(const Project& project, const ProjectState& state, const std::string& path,
+                               const ProjectWriting& how) {
   std::string problem = Validate(project);
   if (!problem.empty()) return Status::Fail(path + ": refusing to save an inconsistent project: " + problem);
   fs::path target(path);
@@ -813,9 +818,9 @@ Status SaveProjectFile(const Project& project, const ProjectState& state, const 
   }
   std::string tmp = path + ".tmp" + std::to_string(::getpid());
   constexpr int kCreate = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
-  bool direct = true;
-  int fd = ::open(tmp.c_str(), kCreate | O_DIRECT, 0666);
-  if (fd < 0 && errno == EINVAL) {
+  bool direct = how.direct;
+  int fd = direct ? ::open(tmp.c_str(), kCreate | O_DIRECT, 0666) : -1;
+  if (!direct || (fd < 0 && errno == EINVAL)) {
     direct = false;
     fd = ::open(tmp.c_str(), kCreate, 0666);
   }

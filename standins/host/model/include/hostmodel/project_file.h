@@ -57,6 +57,16 @@ Result<Project> LoadProjectFile(const std::string& path, const ProjectReading& t
 Result<Project> ParseProject(std::string_view json, const std::string& origin, const ProjectReading& tuning,
                              ProjectReadReport* report);
 
+// How a project file is written, for tests: direct false writes it the
+// ordinary way throughout, as on a file system that refuses writes past
+// the page cache.
+struct ProjectWriting {
+  bool direct = true;
+};
+
+Status SaveProjectFile(const Project& project, const ProjectState& state, const std::string& path,
+                       const ProjectWriting& how);
+
 // The reading every other one must agree with: the whole document parsed
 // into a JSON tree, then read from it. Takes several times the file's size
 // in memory; the readers above fall back to it for any document they do
