@@ -27,12 +27,7 @@ class ContentHash {
     Bytes(le, 8);
   }
   // -0.0 and 0.0 hash alike: they are the same coordinate.
-  void Double(double d) {
-    if (d == 0.0) d = 0.0;
-    std::uint64_t bits;
-    std::memcpy(&bits, &d, 8);
-    Mix64(bits);
-  }
+  void Double(double d) { Mix64(Bits(d)); }
   // One step per 64-bit word, for the bulk of a model's geometry: Mix64
   // takes a multiply per byte on each chain, which made hashing a
   // 10M-triangle import's generation ids take over a second. Words and
@@ -42,12 +37,7 @@ class ContentHash {
     a_ = Rotl(a_ ^ (v * 0xc2b2ae3d27d4eb4full), 31) * 0x9e3779b185ebca87ull;
     b_ = Rotl(b_ + v * 0x165667b19e3779f9ull, 27) * 0x9e3779b185ebca87ull + 0x85ebca77c2b2ae63ull;
   }
-  void WordDouble(double d) {
-    if (d == 0.0) d = 0.0;
-    std::uint64_t bits;
-    std::memcpy(&bits, &d, 8);
-    Word(bits);
-  }
+  void WordDouble(double d) { Word(Bits(d)); }
   void Text(std::string_view s) {
     Mix64(s.size());
     Bytes(s.data(), s.size());
@@ -57,6 +47,12 @@ class ContentHash {
   std::uint64_t High() const { return Finish(b_ ^ 0xd6e8feb86659fd93ull); }
 
  private:
+  static std::uint64_t Bits(double d) {
+    if (d == 0.0) d = 0.0;
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    return bits;
+  }
   static std::uint64_t Rotl(std::uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
   static std::uint64_t Finish(std::uint64_t x) {
     x ^= x >> 33;

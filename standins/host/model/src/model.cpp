@@ -143,11 +143,13 @@ std::string Where(std::size_t e, std::size_t b) {
   return "element " + std::to_string(e + 1) + " body " + std::to_string(b + 1);
 }
 
+// The indices 1..n that may be named, for messages.
+std::string Range(std::int64_t n) { return n == 0 ? std::string("(none defined)") : "1.." + std::to_string(n); }
+
 bool Finite(const Vec3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 // What is wrong with the bodies of element e (counted from 0), or nothing.
 std::string BodiesProblem(const Element& el, std::size_t e, std::int64_t nMat, std::int64_t nTex) {
-  auto range = [](std::int64_t n) { return n == 0 ? std::string("(none defined)") : "1.." + std::to_string(n); };
   for (std::size_t b = 0; b < el.bodies.size(); ++b) {
     const Body& body = el.bodies[b];
     const auto nV = static_cast<std::int64_t>(body.vertices.size());
@@ -167,12 +169,12 @@ std::string BodiesProblem(const Element& el, std::size_t e, std::int64_t nMat, s
       // A deleted material's index stays taken and may still be used: its
       // users show the host's default until they are given another.
       if (poly.materialIndex < 1 || poly.materialIndex > nMat)
-        return where() + ": material index " + std::to_string(poly.materialIndex) + " out of range " + range(nMat);
+        return where() + ": material index " + std::to_string(poly.materialIndex) + " out of range " + Range(nMat);
       if (poly.textureIndex < 0 || poly.textureIndex > nTex)
-        return where() + ": texture index " + std::to_string(poly.textureIndex) + " out of range " + range(nTex);
+        return where() + ": texture index " + std::to_string(poly.textureIndex) + " out of range " + Range(nTex);
       std::int64_t k = poly.normalIndex;
       if (k == 0 || (k < 0 ? -k : k) > nN)
-        return where() + ": normal index " + std::to_string(k) + " out of range ±" + range(nN);
+        return where() + ": normal index " + std::to_string(k) + " out of range ±" + Range(nN);
       if (poly.convexPieces.empty()) return where() + ": no convex pieces";
       for (std::size_t c = 0; c < poly.convexPieces.size(); ++c) {
         const auto& piece = poly.convexPieces[c];
@@ -194,7 +196,6 @@ std::string BodiesProblem(const Element& el, std::size_t e, std::int64_t nMat, s
 std::string Validate(const Project& project) {
   const auto nMat = static_cast<std::int64_t>(project.materials.size());
   const auto nTex = static_cast<std::int64_t>(project.textures.size());
-  auto range = [](std::int64_t n) { return n == 0 ? std::string("(none defined)") : "1.." + std::to_string(n); };
 
   for (std::size_t i = 0; i < project.textures.size(); ++i) {
     const Texture& t = project.textures[i];
@@ -212,7 +213,7 @@ std::string Validate(const Project& project) {
     const Material& m = project.materials[i];
     std::string where = "material " + std::to_string(i + 1) + " (" + m.name + ")";
     if (m.textureIndex < 0 || m.textureIndex > nTex)
-      return where + ": texture index " + std::to_string(m.textureIndex) + " out of range " + range(nTex);
+      return where + ": texture index " + std::to_string(m.textureIndex) + " out of range " + Range(nTex);
     if (m.transparency < 0 || m.transparency > 100)
       return where + ": transparency " + std::to_string(m.transparency) + " outside 0..100";
   }
