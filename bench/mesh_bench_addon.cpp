@@ -223,6 +223,8 @@ extern "C" __attribute__((visibility("default"))) int MeshBench_Run(int repeats)
     builder.SetOptions(true, true, 0.01f);
     Walk(model, builder, *s);
     Finish(builder, library, *s);
+    // A mesh is in one group at a time: the walk's groups are done with.
+    s->groups.clear();
     scene::MaterialGroups one;
     for (scene::MeshInfo* m : s->meshes) one[scene::kDefaultMaterialKey].insert(m);
     scene::MeshBuilder writer(&library, &one, nullptr);

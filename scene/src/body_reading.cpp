@@ -47,22 +47,20 @@ Vec4f PieceNormal(const std::vector<ModelerAPI::Vertex>& pts) {
   return NormalFrom(nx / len, ny / len, nz / len);
 }
 
-// What reading one body keeps while it walks the polygons. The arrays are
-// the body's, reused by every polygon and piece.
-struct BodyRead {
-  BodyRead(const ModelerAPI::Body& hostBody, std::int32_t vertices)
-      : host(hostBody),
-        vertexCount(vertices),
-        usable(static_cast<std::size_t>(vertices), 0),
-        seen(static_cast<std::size_t>(vertices), 0) {}
+// The arrays reading a body works in, kept by the thread from body to body:
+// a large model is tens of thousands of small bodies, and fresh arrays for
+// each would spend much of the read in the allocator.
+struct BodyScratch {
+  // Arrays larger than this many entries are given back after the body, so
+  // that one huge body does not pin its memory for the rest of the read.
+  static constexpr std::size_t kKeep = std::size_t{1} << 16;
 
-  const ModelerAPI::Body& host;
-  const std::int32_t vertexCount;
   std::vector<std::uint8_t> usable;  // the vertex is finite and may be a corner
   std::vector<Vec4f> normals;        // the body's polygon normals, renderer frame
   // Which vertices the current piece has met: seen[v] == pieceSerial. A
   // serial instead of a table refilled with -1 per piece keeps a body of
-  // many pieces and many vertices linear.
+  // many pieces and many vertices linear; it runs on across bodies, so
+  // marks an earlier body left are never taken for the current piece's.
   std::vector<std::uint32_t> seen;
   std::uint32_t pieceSerial = 0;
   // The current piece: its usable corners' vertices and their positions in
@@ -70,6 +68,57 @@ struct BodyRead {
   std::vector<std::uint32_t> pieceVertices;
   std::vector<std::int32_t> piecePositions;
   std::vector<ModelerAPI::Vertex> piecePoints;
+
+  void Begin(std::size_t vertices) {
+    usable.assign(vertices, 0);
+    if (seen.size() < vertices) seen.resize(vertices, 0);
+    normals.clear();
+  }
+
+  void End() {
+    if (usable.capacity() > kKeep) usable = {};
+    if (seen.size() > kKeep) {
+      seen = {};
+      pieceSerial = 0;
+    }
+    if (normals.capacity() > kKeep) normals = {};
+    if (pieceVertices.capacity() > kKeep) pieceVertices = {};
+    if (piecePositions.capacity() > kKeep) piecePositions = {};
+    if (piecePoints.capacity() > kKeep) piecePoints = {};
+  }
+};
+
+// What reading one body keeps while it walks the polygons: the body and the
+// thread's scratch, reused by every polygon and piece.
+struct BodyRead {
+  BodyRead(const ModelerAPI::Body& hostBody, std::int32_t vertices, BodyScratch& s)
+      : host(hostBody),
+        vertexCount(vertices),
+        scratch(s),
+        usable(s.usable),
+        normals(s.normals),
+        seen(s.seen),
+        pieceSerial(s.pieceSerial),
+        pieceVertices(s.pieceVertices),
+        piecePositions(s.piecePositions),
+        piecePoints(s.piecePoints) {
+    s.Begin(static_cast<std::size_t>(vertices));
+  }
+  ~BodyRead() { scratch.End(); }
+  BodyRead(const BodyRead&) = delete;
+  BodyRead& operator=(const BodyRead&) = delete;
+
+  const ModelerAPI::Body& host;
+  const std::int32_t vertexCount;
+  BodyScratch& scratch;
+  std::vector<std::uint8_t>& usable;
+  std::vector<Vec4f>& normals;
+  std::vector<std::uint32_t>& seen;
+  std::uint32_t& pieceSerial;
+  std::vector<std::uint32_t>& pieceVertices;
+  std::vector<std::int32_t>& piecePositions;
+  std::vector<ModelerAPI::Vertex>& piecePoints;
+  // The body's own: a piece holds on to the host's model.
   ModelerAPI::ConvexPolygon piece;
 };
 
@@ -276,7 +325,8 @@ std::unique_ptr<BodyInfo> MeshBuilder::BuildBody(const ModelerAPI::Body& hostBod
   body->id = ++bodyCounter_;
   body->meshes.reserve(32);
 
-  BodyRead read(hostBody, vertexCount);
+  thread_local BodyScratch scratch;
+  BodyRead read(hostBody, vertexCount, scratch);
   ReadVerticesAndCentre(read, verticalOffset_, *body);
   ReadPolygonNormals(read);
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "livelink/layout.h"
@@ -229,6 +230,13 @@ Arrays ArraysOf(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t in
 
 std::uint64_t GeometryBlockBytes(std::uint64_t vertexCount, std::uint64_t indexCount, std::uint64_t texSets) {
   return 4 * (3 + 6 * vertexCount + 2 * texSets * vertexCount + indexCount);
+}
+
+std::uint32_t GeometryBlockCapacity(std::uint64_t bytes) {
+  constexpr std::uint64_t kLimit = std::numeric_limits<std::uint32_t>::max();
+  if (bytes >= kLimit) return static_cast<std::uint32_t>(kLimit);
+  const std::uint64_t room = bytes <= kGeometryBlockDoubled ? bytes : std::max(bytes / 8, kGeometryBlockDoubled);
+  return static_cast<std::uint32_t>(std::min(bytes + room, kLimit));
 }
 
 void CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,

@@ -57,7 +57,7 @@ void MeshBuilder::BlockState::Drop(GeometryPass& pass) {
 void MeshBuilder::BlockState::Fit(CorvantaAPI::LiveConnection& connection, std::uint64_t bytes, GeometryPass& pass) {
   if (id != 0 && capacity >= bytes && connection.GetBlockSize(id) >= bytes) return;
   Drop(pass);
-  const std::uint32_t newCapacity = static_cast<std::uint32_t>(std::min<std::uint64_t>(2 * bytes, kMaxBlockBytes));
+  const std::uint32_t newCapacity = GeometryBlockCapacity(bytes);
   const std::uint32_t newId = connection.CreateBlock(CorvantaAPI::LoadShared(linkRecord->id), newCapacity);
   if (newId != 0) {
     id = newId;

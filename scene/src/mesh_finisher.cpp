@@ -8,6 +8,15 @@ MeshFinisher::MeshFinisher(const MeshBuilder& builder) : builder_(builder), thre
 
 MeshFinisher::~MeshFinisher() { Stop(); }
 
+void MeshFinisher::FreeSpent() {
+  std::vector<std::unique_ptr<PolygonData>> spent;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    spent.swap(spent_);
+  }
+  // Destroyed here, outside the lock.
+}
+
 void MeshFinisher::Queue(MeshInfo* mesh, const MaterialRecord* record) {
   batch_.emplace_back(mesh, record);
   if (batch_.size() < kBatch) return;
@@ -21,6 +30,7 @@ void MeshFinisher::Queue(MeshInfo* mesh, const MaterialRecord* record) {
   }
   batch_ = {};
   wake_.notify_one();
+  FreeSpent();
 }
 
 void MeshFinisher::Stop() {
@@ -32,6 +42,7 @@ void MeshFinisher::Stop() {
   batch_.clear();
   wake_.notify_one();
   if (thread_.joinable()) thread_.join();
+  FreeSpent();
 }
 
 void MeshFinisher::Run() {
@@ -44,15 +55,40 @@ void MeshFinisher::Run() {
       jobs = std::move(queue_.front());
       queue_.pop_front();
     }
+    // The batch's raw data, to be handed back; room for all of it is made
+    // first, so that handing back cannot fail.
+    std::vector<std::unique_ptr<PolygonData>> spent;
+    bool going = true;
     try {
+      spent.reserve(jobs.size());
       for (const auto& [mesh, record] : jobs) {
         // Stop waits for one mesh, not for the rest of the batch.
-        if (stopping_.load()) return;
-        builder_.FinishMesh(mesh, record);
+        if (stopping_.load()) {
+          going = false;
+          break;
+        }
+        spent.emplace_back();
+        builder_.FinishMesh(mesh, record, &spent.back());
       }
     } catch (...) {
-      return;  // the rest is finished where it is used, and what fails is reported there
+      going = false;  // the rest is finished where it is used, and what fails is reported there
     }
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      // The host thread's list is taken whole when it is empty (the usual
+      // case: it frees the list at every handover); otherwise appended to.
+      if (spent_.empty()) {
+        spent_.swap(spent);
+      } else {
+        try {
+          spent_.reserve(spent_.size() + spent.size());
+          for (auto& raw : spent) spent_.push_back(std::move(raw));
+        } catch (...) {
+          going = false;  // what is left in spent is freed here, on this thread
+        }
+      }
+    }
+    if (!going) return;
   }
 }
 

@@ -233,7 +233,8 @@ void EmitVertices(const std::vector<WeldAttributes>& vertices, MeshInfo& mesh) {
 
 }  // namespace
 
-bool MeshBuilder::FinishMesh(MeshInfo* mesh, const MaterialRecord* record) const {
+bool MeshBuilder::FinishMesh(MeshInfo* mesh, const MaterialRecord* record,
+                             std::unique_ptr<PolygonData>* spent) const {
   if (mesh == nullptr || mesh->polygons == nullptr || record == nullptr || mesh->body == nullptr) return false;
   const PolygonData& data = *mesh->polygons;
   const WholePieces whole = CountWholePieces(data);
@@ -254,7 +255,11 @@ bool MeshBuilder::FinishMesh(MeshInfo* mesh, const MaterialRecord* record) const
 
   mesh->indexCount = static_cast<std::int32_t>(indices.size());
   mesh->indices = std::move(indices);
-  mesh->polygons.reset();
+  if (spent != nullptr) {
+    *spent = std::move(mesh->polygons);
+  } else {
+    mesh->polygons.reset();
+  }
   return true;
 }
 

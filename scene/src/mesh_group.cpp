@@ -4,6 +4,8 @@
 #include <atomic>
 #include <iterator>
 
+#include "scene/mesh_info.h"
+
 namespace scene {
 
 namespace {
@@ -14,11 +16,15 @@ std::atomic<std::uint64_t> g_lastSerial{0};
 
 }  // namespace
 
+bool MaterialGroup::contains(const MeshInfo* mesh) const {
+  return mesh != nullptr && mesh->groupSlot < meshes_.size() && meshes_[mesh->groupSlot] == mesh;
+}
+
 bool MaterialGroup::insert(MeshInfo* mesh) {
-  if (mesh == nullptr) return false;
+  if (mesh == nullptr || contains(mesh)) return false;
   std::size_t slot = meshes_.size();
   if (!holes_.empty()) slot = *holes_.begin();
-  if (!slots_.emplace(mesh, slot).second) return false;
+  mesh->groupSlot = slot;
   const std::uint64_t serial = g_lastSerial.fetch_add(1, std::memory_order_relaxed) + 1;
   if (slot == meshes_.size()) {
     meshes_.push_back(mesh);
@@ -32,10 +38,9 @@ bool MaterialGroup::insert(MeshInfo* mesh) {
 }
 
 bool MaterialGroup::erase(MeshInfo* mesh) {
-  auto found = slots_.find(mesh);
-  if (found == slots_.end()) return false;
-  const std::size_t slot = found->second;
-  slots_.erase(found);
+  if (!contains(mesh)) return false;
+  const std::size_t slot = mesh->groupSlot;
+  mesh->groupSlot = MeshInfo::kNoSlot;
   meshes_[slot] = nullptr;
   serials_[slot] = 0;
   holes_.insert(slot);
@@ -56,7 +61,7 @@ void MaterialGroup::Compact() {
     if (meshes_[from] == nullptr) continue;
     meshes_[to] = meshes_[from];
     serials_[to] = serials_[from];
-    slots_[meshes_[to]] = to;
+    meshes_[to]->groupSlot = to;
     ++to;
   }
   meshes_.resize(to);
@@ -67,7 +72,6 @@ void MaterialGroup::Compact() {
 void MaterialGroup::clear() {
   meshes_.clear();
   serials_.clear();
-  slots_.clear();
   holes_.clear();
 }
 

@@ -590,6 +590,19 @@ TEST_F(GeometryWrite, NoSizeOrRecordFieldSendsAWritePastTheBlockOrFreesAnother) 
   EXPECT_EQ(std::tuple(released_.count(own), std::get<0>(Fields()), std::get<1>(Fields())), std::tuple(1u, 0u, 0u));
 }
 
+TEST(GeometryBlock, NewBlocksLeaveRoomToGrowWithoutDoublingALargeMaterial) {
+  constexpr std::uint64_t kDoubled = kGeometryBlockDoubled;
+  constexpr std::uint64_t kLimit = 0xFFFFFFFFu;
+  // Small and medium blocks double; a large one gets an eighth more, but
+  // never less room than the largest doubled block had.
+  for (const auto& [bytes, capacity] :
+       {std::pair<std::uint64_t, std::uint64_t>{0, 0}, {16, 32}, {kDoubled, 2 * kDoubled},
+        {kDoubled + 8, 2 * kDoubled + 8}, {8 * kDoubled, 9 * kDoubled}, {800'000'000, 900'000'000},
+        // Near the 32-bit size of a block the room shrinks to what fits.
+        {kLimit - 100, kLimit}, {kLimit, kLimit}, {kLimit + 1, kLimit}, {~std::uint64_t{0}, kLimit}})
+    EXPECT_EQ(GeometryBlockCapacity(bytes), capacity) << bytes;
+}
+
 TEST_F(GeometryWrite, StoppedOrLatePassesLeaveTheKeyForLater) {
   // Raw meshes from a real body: the write finishes them.
   const hostmodel::Body b = Flat({Piece({0, 1, 2, 3})});

@@ -20,7 +20,8 @@
 //   body_reading.cpp    BuildBody
 //   mesh_finishing.cpp  FinishMesh
 //   geometry_write.cpp  WriteGeometry and ForgetBlock
-//   geometry_block.cpp  GeometryBlockBytes and CopyMeshesIntoBlock
+//   geometry_block.cpp  GeometryBlockBytes, GeometryBlockCapacity and
+//                       CopyMeshesIntoBlock
 #pragma once
 
 #include <atomic>
@@ -68,6 +69,17 @@ struct GeometryPass {
 // Bytes of a geometry block with V vertices, I indices and K texture
 // coordinate sets: 4 * (3 + 6V + 2KV + I). Computed in 64 bits.
 std::uint64_t GeometryBlockBytes(std::uint64_t vertexCount, std::uint64_t indexCount, std::uint64_t texSets = 1);
+
+// The capacity a new geometry block is made with for bytes of geometry,
+// leaving room for the material to grow before its block must be made
+// again: twice the size up to kGeometryBlockDoubled, above it an eighth
+// more (at least kGeometryBlockDoubled more). A block's memory is committed
+// when it is made, and for the material that holds most of a large model
+// doubling would commit hundreds of megabytes it never uses, taking the
+// time to do so out of the link's start. Never past the 32-bit limit of a
+// block's size; bytes past that limit give the limit.
+constexpr std::uint64_t kGeometryBlockDoubled = std::uint64_t{64} << 20;
+std::uint32_t GeometryBlockCapacity(std::uint64_t bytes);
 
 // Writes the header and every mesh of meshes (in order) into block, which
 // must hold GeometryBlockBytes of the totals: for each mesh a front copy with
@@ -148,7 +160,10 @@ class MeshBuilder {
   // coordinates (scaled by the record's texture size; (0, 1) without
   // texture), welding when optimize is on; frees its PolygonData. False,
   // with nothing changed, when mesh, its PolygonData or record is missing.
-  bool FinishMesh(MeshInfo* mesh, const MaterialRecord* record) const;
+  // With spent, the PolygonData is moved there instead of being freed, for
+  // the thread that allocated it to free.
+  bool FinishMesh(MeshInfo* mesh, const MaterialRecord* record,
+                  std::unique_ptr<PolygonData>* spent = nullptr) const;
 
   // The geometry write of one dirty material key in a publish pass:
   // finishes the key's raw meshes, and if the pass is still going, writes

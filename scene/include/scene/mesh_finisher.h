@@ -9,6 +9,12 @@
 // its own would be: FinishMesh gives the same result wherever it runs). A
 // failure here (memory running out) only ends this thread's work.
 //
+// The raw data of a finished mesh is freed on the host thread, which
+// allocated it, the next time it hands over a batch (or at Stop): freed here,
+// every free would take the lock of the host thread's allocator arena while
+// that thread allocates from it for the next body, and the two threads would
+// spend much of the walk waiting for each other in the kernel.
+//
 // The records handed in must not change while the thread runs: the host
 // thread resolves them (the library may grow under BuildBody, so only that
 // thread looks things up in it) and new records do not change old ones.
@@ -18,6 +24,7 @@
 #include <cstddef>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -28,6 +35,7 @@ namespace scene {
 class MeshBuilder;
 struct MaterialRecord;
 struct MeshInfo;
+struct PolygonData;
 
 class MeshFinisher {
  public:
@@ -48,6 +56,8 @@ class MeshFinisher {
 
  private:
   void Run();
+  // Frees the raw data handed back so far. Host thread only.
+  void FreeSpent();
 
   // Meshes handed to the thread at once: one lock and wake-up per batch.
   static constexpr std::size_t kBatch = 64;
@@ -57,6 +67,7 @@ class MeshFinisher {
   std::mutex lock_;
   std::condition_variable wake_;
   std::deque<std::vector<Job>> queue_;
+  std::vector<std::unique_ptr<PolygonData>> spent_;  // finished meshes' raw data, under lock_
   std::atomic<bool> stopping_{false};  // set under lock_, read between meshes without it
   std::thread thread_;
 };

@@ -10,6 +10,11 @@
 // order of its meshes (the merged geometry behind the first hole then moves).
 // Random access lets a publish pass split the group over parallel tasks.
 //
+// A mesh is in at most one group at a time (the builder puts it in the group
+// of its material key): the group keeps the mesh's slot in the mesh itself,
+// so that inserting and erasing, once per mesh on every read of a large
+// model, cost no lookup table of their own.
+//
 // Every user of a group skips holes. Each insertion gets a serial from a
 // process-wide counter, so a slot's serial tells whether its mesh is still
 // the one a write saw (a pointer cannot: the heap reuses addresses).
@@ -18,7 +23,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <set>
-#include <unordered_map>
 #include <vector>
 
 namespace scene {
@@ -36,7 +40,7 @@ class MaterialGroup {
   bool insert(MeshInfo* mesh);
   // False when the mesh was not in the group.
   bool erase(MeshInfo* mesh);
-  bool contains(const MeshInfo* mesh) const { return slots_.count(const_cast<MeshInfo*>(mesh)) != 0; }
+  bool contains(const MeshInfo* mesh) const;
   void clear();
 
   // Slots, holes included.
@@ -57,7 +61,6 @@ class MaterialGroup {
 
   std::vector<MeshInfo*> meshes_;
   std::vector<std::uint64_t> serials_;
-  std::unordered_map<MeshInfo*, std::size_t> slots_;
   std::set<std::size_t> holes_;
 };
 

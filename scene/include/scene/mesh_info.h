@@ -8,6 +8,7 @@
 // y); a host normal as (x, z, y).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <unordered_set>
@@ -73,6 +74,10 @@ struct MeshInfo {
   std::vector<float> positions;           // three per vertex
   std::vector<float> normals;             // three per vertex
   std::vector<float> texCoords;           // two per vertex
+  // The mesh's slot in the material group that holds it (kNoSlot when
+  // none); kept by the group.
+  static constexpr std::size_t kNoSlot = ~std::size_t{0};
+  std::size_t groupSlot = kNoSlot;
 
   bool IsFinished() const { return polygons == nullptr; }
   // Bytes held by the finished arrays (their sizes, not capacities).
