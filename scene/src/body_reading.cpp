@@ -236,34 +236,54 @@ void BeginPieceMarks(BodyRead& read) {
   }
 }
 
+// Brings a per-corner array up to the corners before the one being
+// recorded: corners of pieces that recorded nothing into it hold zeros. A
+// first use makes room for every corner the mesh has reserved.
+template <typename T>
+void CatchUp(std::vector<T>& values, const PolygonData& data) {
+  const std::size_t before = data.corners.size() - 1;
+  if (values.size() == before) return;
+  if (values.empty()) values.reserve(data.corners.capacity());
+  values.resize(before);
+}
+
 // Records the current piece's usable corners into data as piece number
 // pieceIndex. The first corner of each vertex within the piece also records
 // its host normal (smooth; the piece's normal when the host gives none) and
-// its texture coordinate (textured; (0, 0) when not finite).
+// its texture coordinate (textured; (0, 0) when not finite); a repeated
+// corner records zeros, as the vertex of its first corner stands for it.
 void RecordCorners(BodyRead& read, const ModelerAPI::Polygon& polygon, const PolygonStyle& style,
                    const Vec4f& pieceNormal, std::uint32_t pieceIndex, PolygonData& data) {
   BeginPieceMarks(read);
   for (std::size_t j = 0; j < read.pieceVertices.size(); ++j) {
     const std::uint32_t v = read.pieceVertices[j];
-    const CornerKey cornerKey = MakeCornerKey(v, pieceIndex);
-    data.corners.push_back(cornerKey);
-    if (read.seen[v] == read.pieceSerial) continue;
+    data.corners.push_back(MakeCornerKey(v, pieceIndex));
+    const bool first = read.seen[v] != read.pieceSerial;
     read.seen[v] = read.pieceSerial;
     if (style.smooth) {
-      ModelerAPI::Vector hostNormal;
-      polygon.GetNormalVectorByVertex(read.piecePositions[j], &hostNormal);
-      Vec4f cn = NormalFrom(hostNormal.x, hostNormal.y, hostNormal.z);
-      if (IsZero(cn)) cn = pieceNormal;
-      data.cornerNormals.insert(cornerKey, Vec3f{cn.x, cn.y, cn.z});
+      Vec3f normal{};
+      if (first) {
+        ModelerAPI::Vector hostNormal;
+        polygon.GetNormalVectorByVertex(read.piecePositions[j], &hostNormal);
+        Vec4f cn = NormalFrom(hostNormal.x, hostNormal.y, hostNormal.z);
+        if (IsZero(cn)) cn = pieceNormal;
+        normal = Vec3f{cn.x, cn.y, cn.z};
+      }
+      CatchUp(data.cornerNormals, data);
+      data.cornerNormals.push_back(normal);
     }
     if (style.needsUV) {
-      ModelerAPI::Vertex q;
-      read.host.GetVertex(static_cast<std::int32_t>(v) + 1, &q);
-      ModelerAPI::TextureCoordinate uv;
-      polygon.GetTextureCoordinate(&q, &uv);
-      if (!std::isfinite(static_cast<float>(uv.u)) || !std::isfinite(static_cast<float>(uv.v)))
-        uv = ModelerAPI::TextureCoordinate{};
-      data.cornerTexCoords.insert(cornerKey, Vec2f{static_cast<float>(uv.u), static_cast<float>(uv.v)});
+      Vec2f texCoord{};
+      if (first) {
+        ModelerAPI::Vertex q;
+        read.host.GetVertex(static_cast<std::int32_t>(v) + 1, &q);
+        ModelerAPI::TextureCoordinate uv;
+        polygon.GetTextureCoordinate(&q, &uv);
+        if (std::isfinite(static_cast<float>(uv.u)) && std::isfinite(static_cast<float>(uv.v)))
+          texCoord = Vec2f{static_cast<float>(uv.u), static_cast<float>(uv.v)};
+      }
+      CatchUp(data.cornerTexCoords, data);
+      data.cornerTexCoords.push_back(texCoord);
     }
   }
 }

@@ -99,12 +99,13 @@ struct CornerNumbering {
   bool weld;
   FinishScratch& scratch;
 
-  // The vertex a corner makes: the body's position, the corner's normal
-  // (smooth) or its piece's (flat), and its texture coordinate. What is
-  // missing stays zero.
-  WeldAttributes Attributes(CornerKey key) const {
+  // The vertex corner number c makes: the body's position, the corner's
+  // normal (smooth) or its piece's (flat), and its texture coordinate. What
+  // is missing stays zero.
+  WeldAttributes Attributes(std::size_t c) const {
     WeldAttributes a{};
     float* f = a.f;
+    const CornerKey key = data.corners[c];
     const std::uint32_t v = CornerVertex(key);
     if (v < bodyPositions.size()) {
       f[0] = bodyPositions[v].x;
@@ -112,10 +113,11 @@ struct CornerNumbering {
       f[2] = bodyPositions[v].z;
     }
     if (smooth) {
-      if (const Vec3f* n = data.cornerNormals.find(key)) {
-        f[3] = n->x;
-        f[4] = n->y;
-        f[5] = n->z;
+      if (c < data.cornerNormals.size()) {
+        const Vec3f& n = data.cornerNormals[c];
+        f[3] = n.x;
+        f[4] = n.y;
+        f[5] = n.z;
       }
     } else {
       const std::uint32_t piece = CornerPiece(key);
@@ -126,8 +128,7 @@ struct CornerNumbering {
       }
     }
     if (texture.textured) {
-      Vec2f uv{0, 0};
-      if (const Vec2f* found = data.cornerTexCoords.find(key)) uv = *found;
+      const Vec2f uv = c < data.cornerTexCoords.size() ? data.cornerTexCoords[c] : Vec2f{0, 0};
       f[6] = uv.u / texture.width;
       f[7] = 1.0f - uv.v / texture.height;
     } else {
@@ -137,19 +138,21 @@ struct CornerNumbering {
     return a;
   }
 
-  // The vertex number of a unique corner: a new vertex, or with welding the
-  // first earlier vertex whose attribute bytes are all equal. Unique
-  // corners come in the order the unwelded mesh lists its vertices, so this
-  // is exactly what welding that mesh afterwards gives.
-  std::uint32_t Number(CornerKey key) {
-    const WeldAttributes a = Attributes(key);
+  // The vertex number of unique corner number c: a new vertex, or with
+  // welding the first earlier vertex whose attribute bytes are all equal.
+  // Unique corners come in the order the unwelded mesh lists its vertices,
+  // so this is exactly what welding that mesh afterwards gives.
+  std::uint32_t Number(std::size_t c) {
+    const WeldAttributes a = Attributes(c);
     return weld ? scratch.table.Add(a, scratch.vertices) : scratch.Append(a);
   }
 };
 
-// Vertex numbers of the m corners of a short piece: a repeated vertex takes
-// the number of its first corner, found by scanning the corners before it.
-void NumberShortPiece(CornerNumbering& numbering, const CornerKey* corners, std::size_t m, std::uint32_t* number) {
+// Vertex numbers of the m corners of a short piece, the corners from number
+// start on: a repeated vertex takes the number of its first corner, found by
+// scanning the corners before it.
+void NumberShortPiece(CornerNumbering& numbering, std::size_t start, std::size_t m, std::uint32_t* number) {
+  const CornerKey* corners = numbering.data.corners.data() + start;
   for (std::size_t j = 0; j < m; ++j) {
     std::size_t first = j;
     for (std::size_t i = 0; i < j; ++i) {
@@ -158,14 +161,15 @@ void NumberShortPiece(CornerNumbering& numbering, const CornerKey* corners, std:
         break;
       }
     }
-    number[j] = first == j ? numbering.Number(corners[j]) : number[first];
+    number[j] = first == j ? numbering.Number(start + j) : number[first];
   }
 }
 
 // Vertex numbers of the m corners of a long piece (a large curved face):
 // the same as NumberShortPiece, with the first corner of each vertex found
 // by sorting a copy instead of scanning.
-void NumberLongPiece(CornerNumbering& numbering, const CornerKey* corners, std::size_t m, std::uint32_t* number) {
+void NumberLongPiece(CornerNumbering& numbering, std::size_t start, std::size_t m, std::uint32_t* number) {
+  const CornerKey* corners = numbering.data.corners.data() + start;
   auto& sorted = numbering.scratch.sorted;
   sorted.clear();
   for (std::size_t j = 0; j < m; ++j) sorted.emplace_back(CornerVertex(corners[j]), std::uint32_t(j));
@@ -178,7 +182,8 @@ void NumberLongPiece(CornerNumbering& numbering, const CornerKey* corners, std::
     while (e < m && sorted[e].first == sorted[i].first) firstOf[sorted[e++].second] = sorted[i].second;
     i = e;
   }
-  for (std::size_t j = 0; j < m; ++j) number[j] = firstOf[j] == j ? numbering.Number(corners[j]) : number[firstOf[j]];
+  for (std::size_t j = 0; j < m; ++j)
+    number[j] = firstOf[j] == j ? numbering.Number(start + j) : number[firstOf[j]];
 }
 
 // Fans a piece of m numbered corners from its first corner into out;
@@ -202,12 +207,11 @@ void NumberAndFanPieces(CornerNumbering& numbering, std::size_t pieceCount, std:
   std::size_t start = 0;
   for (std::size_t p = 0; p < pieceCount; ++p) {
     const std::size_t m = CornersOf(data.cornerCounts[p]);
-    const CornerKey* corners = data.corners.data() + start;
     std::uint32_t* number = numbering.scratch.PieceNumbers(m);
     if (m <= 16) {
-      NumberShortPiece(numbering, corners, m, number);
+      NumberShortPiece(numbering, start, m, number);
     } else {
-      NumberLongPiece(numbering, corners, m, number);
+      NumberLongPiece(numbering, start, m, number);
     }
     out = FanTriangles(number, m, out);
     start += m;

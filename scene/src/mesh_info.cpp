@@ -10,6 +10,8 @@ PolygonData::PolygonData(std::int32_t polygonCount) {
 }
 
 void PolygonData::Trim() {
+  if (!cornerTexCoords.empty()) cornerTexCoords.resize(corners.size());
+  if (!cornerNormals.empty()) cornerNormals.resize(corners.size());
   flatNormals.shrink_to_fit();
   cornerCounts.shrink_to_fit();
   corners.shrink_to_fit();

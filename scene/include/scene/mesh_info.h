@@ -14,7 +14,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "scene/mesh_corner_map.h"
 
 namespace scene {
 
@@ -49,10 +48,16 @@ struct PolygonData {
   std::vector<Vec4f> flatNormals;            // one per piece; flat meshes only
   std::vector<std::int32_t> cornerCounts;    // one per piece
   std::vector<CornerKey> corners;            // every corner, piece by piece
-  CornerMap<Vec2f> cornerTexCoords;          // host texture units
-  CornerMap<Vec3f> cornerNormals;            // smooth meshes only
+  // Per corner, beside corners: empty, or as long as corners once the body
+  // is read. Only the first corner of each vertex within a piece is read;
+  // a corner with nothing recorded holds zeros. Flat arrays, not maps keyed
+  // by corner: no hashing on the host thread or when finishing, and less
+  // memory than a map's keys and spare slots.
+  std::vector<Vec2f> cornerTexCoords;        // host texture units; textured meshes only
+  std::vector<Vec3f> cornerNormals;          // smooth meshes only
 
-  // Frees the spare capacity of the reservations.
+  // Gives the per-corner arrays in use their full length and frees the
+  // spare capacity of the reservations.
   void Trim();
 };
 
