@@ -68,7 +68,10 @@ void MeshFinisher::Run() {
           break;
         }
         spent.emplace_back();
-        builder_.FinishMesh(mesh, record, &spent.back());
+        // A large mesh still in hand when the walk ends is given up rather
+        // than waited for: the host thread would stand still meanwhile, and
+        // the publication finishes it beside the other materials' work.
+        builder_.FinishMesh(mesh, record, &spent.back(), &stopping_);
       }
     } catch (...) {
       going = false;  // the rest is finished where it is used, and what fails is reported there

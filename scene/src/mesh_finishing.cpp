@@ -2,6 +2,7 @@
 // when optimising), each piece fanned into triangles, and the vertices
 // emitted as the mesh's position, normal and texture coordinate arrays.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -202,10 +203,16 @@ std::uint32_t* FanTriangles(const std::uint32_t* number, std::size_t m, std::uin
 // into triangles at out. Unique corners are the first corner of each
 // vertex within its piece; pieces are small, so the repeat test scans the
 // piece's own corners, and pieces of many corners sort a copy instead.
-void NumberAndFanPieces(CornerNumbering& numbering, std::size_t pieceCount, std::uint32_t* out) {
+// False, part way, once abandon is set (looked at every few thousand
+// pieces).
+bool NumberAndFanPieces(CornerNumbering& numbering, std::size_t pieceCount, std::uint32_t* out,
+                        const std::atomic<bool>* abandon) {
+  constexpr std::size_t kLookEvery = 4096;
   const PolygonData& data = numbering.data;
   std::size_t start = 0;
   for (std::size_t p = 0; p < pieceCount; ++p) {
+    if (abandon != nullptr && p % kLookEvery == kLookEvery - 1 && abandon->load(std::memory_order_relaxed))
+      return false;
     const std::size_t m = CornersOf(data.cornerCounts[p]);
     std::uint32_t* number = numbering.scratch.PieceNumbers(m);
     if (m <= 16) {
@@ -216,6 +223,7 @@ void NumberAndFanPieces(CornerNumbering& numbering, std::size_t pieceCount, std:
     out = FanTriangles(number, m, out);
     start += m;
   }
+  return true;
 }
 
 // Gives the mesh its vertices as three arrays: positions, normals and
@@ -237,8 +245,8 @@ void EmitVertices(const std::vector<WeldAttributes>& vertices, MeshInfo& mesh) {
 
 }  // namespace
 
-bool MeshBuilder::FinishMesh(MeshInfo* mesh, const MaterialRecord* record,
-                             std::unique_ptr<PolygonData>* spent) const {
+bool MeshBuilder::FinishMesh(MeshInfo* mesh, const MaterialRecord* record, std::unique_ptr<PolygonData>* spent,
+                             const std::atomic<bool>* abandon) const {
   if (mesh == nullptr || mesh->polygons == nullptr || record == nullptr || mesh->body == nullptr) return false;
   const PolygonData& data = *mesh->polygons;
   const WholePieces whole = CountWholePieces(data);
@@ -253,7 +261,10 @@ bool MeshBuilder::FinishMesh(MeshInfo* mesh, const MaterialRecord* record,
   CornerNumbering numbering{data, mesh->body->positions, mesh->smooth, TextureScaleOf(*record, data), weld, scratch};
 
   std::vector<std::uint32_t> indices(3 * whole.triangles);
-  NumberAndFanPieces(numbering, whole.pieces, indices.data());
+  if (!NumberAndFanPieces(numbering, whole.pieces, indices.data(), abandon)) {
+    scratch.End();
+    return false;
+  }
   EmitVertices(scratch.vertices, *mesh);
   scratch.End();
 

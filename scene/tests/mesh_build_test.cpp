@@ -192,6 +192,37 @@ TEST(MeshBuilder, CountsBodiesRegistersMeshesAndFinishesOnce) {
   EXPECT_EQ(builder.BuildBody(model.Body())->id, 1u);
 }
 
+// A large mesh given up part way (the walk ended while the finishing thread
+// held it) stays raw and whole, and finishes later exactly as if it had
+// never been started; a small one is never given up.
+TEST(MeshBuilder, AMeshGivenUpPartWayStaysRawAndFinishesLaterTheSame) {
+  std::vector<hostmodel::Vec3> strip;
+  std::vector<hostmodel::Polygon> triangles;
+  for (int k = 0; k < 6000; ++k) {
+    strip.push_back({double(k), double(k % 2), 0});
+    if (k >= 2) triangles.push_back(Piece({k - 2, k - 1, k}));
+  }
+  HostModel model(OneElement({Flat(triangles, strip), Flat({Piece({0, 1, 2})})}));
+  MeshBuilder builder(nullptr, nullptr, nullptr);
+  builder.SetOptions(true, true, 0.0f);
+  auto large = builder.BuildBody(model.Body(1, 1)), again = builder.BuildBody(model.Body(1, 1));
+  auto small = builder.BuildBody(model.Body(1, 2));
+  const std::atomic<bool> abandon{true};
+  std::unique_ptr<PolygonData> spent;
+  MeshInfo& given = *large->meshes[0];
+  EXPECT_FALSE(builder.FinishMesh(&given, &kPlainRecord, &spent, &abandon));
+  EXPECT_TRUE(!given.IsFinished() && spent == nullptr && given.vertexCount == 0 && given.indices.empty());
+  EXPECT_EQ(given.polygons->cornerCounts.size(), 5998u);
+  // Finished afterwards, it equals a mesh that was never given up.
+  ASSERT_TRUE(builder.FinishMesh(&given, &kPlainRecord) && builder.FinishMesh(again->meshes[0].get(), &kPlainRecord));
+  EXPECT_EQ(AsWelded(given), AsWelded(*again->meshes[0]));
+  EXPECT_EQ(given.indexCount, 3 * 5998);
+  // A small mesh is done before it looks at the flag; its raw data goes to
+  // spent for the thread that made it.
+  EXPECT_TRUE(builder.FinishMesh(small->meshes[0].get(), &kPlainRecord, &spent, &abandon));
+  EXPECT_TRUE(small->meshes[0]->IsFinished() && spent != nullptr && spent->corners.size() == 3);
+}
+
 namespace {
 
 struct Corners {

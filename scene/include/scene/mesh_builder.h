@@ -161,9 +161,10 @@ class MeshBuilder {
   // texture), welding when optimize is on; frees its PolygonData. False,
   // with nothing changed, when mesh, its PolygonData or record is missing.
   // With spent, the PolygonData is moved there instead of being freed, for
-  // the thread that allocated it to free.
-  bool FinishMesh(MeshInfo* mesh, const MaterialRecord* record,
-                  std::unique_ptr<PolygonData>* spent = nullptr) const;
+  // the thread that allocated it to free. A mesh of many pieces is given up
+  // part way, with nothing changed and false returned, once abandon is set.
+  bool FinishMesh(MeshInfo* mesh, const MaterialRecord* record, std::unique_ptr<PolygonData>* spent = nullptr,
+                  const std::atomic<bool>* abandon = nullptr) const;
 
   // The geometry write of one dirty material key in a publish pass:
   // finishes the key's raw meshes, and if the pass is still going, writes

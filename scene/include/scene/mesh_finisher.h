@@ -51,7 +51,8 @@ class MeshFinisher {
   // Host thread only.
   void Queue(MeshInfo* mesh, const MaterialRecord* record);
   // Takes no more work (meshes queued but not reached stay raw): returns
-  // once the mesh in hand is done.
+  // once the mesh in hand is done, or for a mesh of many pieces once it is
+  // given up (it stays raw).
   void Stop();
 
  private:
