@@ -45,4 +45,22 @@ void ParallelForRanges(std::size_t count, RangeBody body, void* context) {
 #endif
 }
 
+std::vector<std::size_t> LargestFirstOrder(const std::vector<std::uint64_t>& costs) {
+  std::uint64_t total = 0;
+  for (std::uint64_t c : costs) total += c;
+  std::vector<std::size_t> large, order;
+  order.reserve(costs.size());
+  for (std::size_t i = 0; i < costs.size(); ++i) {
+    if (costs[i] > total / 64) {
+      large.push_back(i);
+    } else {
+      order.push_back(i);
+    }
+  }
+  // Largest first; equal costs keep their index order.
+  std::stable_sort(large.begin(), large.end(), [&](std::size_t a, std::size_t b) { return costs[a] > costs[b]; });
+  order.insert(order.begin(), large.begin(), large.end());
+  return order;
+}
+
 }  // namespace base

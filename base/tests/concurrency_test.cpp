@@ -64,6 +64,30 @@ TEST(BaseParallelForTest, VisitsEveryIndexExactlyOnce) {
   }
 }
 
+TEST(BaseParallelForTest, ItemsThatStandOutComeFirstLargestFirstAndEveryItemOnce) {
+  // 64 items of 100, two of them far larger: they hold over a 64th of the
+  // whole each, the others under it.
+  std::vector<std::uint64_t> costs(64, 100);
+  costs[40] = 1000;
+  costs[63] = 3000;
+  std::vector<std::size_t> expected = {63, 40};
+  for (std::size_t i = 0; i < 63; ++i)
+    if (i != 40) expected.push_back(i);
+  EXPECT_EQ(base::LargestFirstOrder(costs), expected);
+  // Nothing stands out among equals: index order; no items, no order.
+  EXPECT_EQ(base::LargestFirstOrder({5, 5, 5}), (std::vector<std::size_t>{0, 1, 2}));
+  EXPECT_TRUE(base::LargestFirstOrder({}).empty());
+  // Every item is visited once, with its own index.
+  for (std::size_t count : {0u, 1u, 5u, 10000u}) {
+    std::vector<std::atomic<int>> visits(count);
+    base::ParallelForLargestFirst(
+        count, [](std::size_t i) { return i % 97 == 0 ? 5000u : 1u; }, [&](std::size_t i) { visits[i].fetch_add(1); });
+    std::size_t wrong = 0;
+    for (auto& v : visits) wrong += v.load() != 1;
+    EXPECT_EQ(wrong, 0u) << "count " << count;
+  }
+}
+
 TEST(BaseFileTimeTest, CountsHundredNanosecondsSince1601) {
   EXPECT_EQ(base::FileTimeFromUnix(0, 0), 116444736000000000ull);
   // 2020-01-01T00:00:00Z, plus 199 ns that do not make a whole unit.

@@ -130,7 +130,10 @@ bool MeshBuilder::FinishGroup(std::uint64_t key, const MaterialRecord& record, c
   if (raw.size() == 1) {
     finish(raw[0]);
   } else if (raw.size() > 1) {
-    base::ParallelFor(raw.size(), [&](std::size_t i) { finish(raw[i]); });
+    // A mesh is finished in time with its corners; the large ones (one
+    // the walk's finishing thread gave up, say) go first.
+    const auto corners = [&](std::size_t i) { return std::uint64_t(raw[i]->polygons->corners.size()); };
+    base::ParallelForLargestFirst(raw.size(), corners, [&](std::size_t i) { finish(raw[i]); });
   }
   for (const MeshInfo* mesh : raw) {
     if (mesh->IsFinished()) count(mesh);

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 namespace base {
 
@@ -25,6 +27,23 @@ void ParallelFor(std::size_t count, const Body& body) {
         for (std::size_t i = begin; i != end; ++i) each(i);
       },
       const_cast<void*>(static_cast<const void*>(&body)));
+}
+
+// The order in which ParallelForLargestFirst visits count items of these
+// costs: the items that stand out (each more than a 64th of the whole),
+// largest first, then every other item in index order.
+std::vector<std::size_t> LargestFirstOrder(const std::vector<std::uint64_t>& costs);
+
+// body(i) for every i < count, in parallel, as ParallelFor, but the items
+// whose cost(i) stands out run first. A large item reached last (the ground
+// of a building, read at the end of its file) would run alone while the
+// other threads wait; started first, the small ones fill in around it.
+template <typename Cost, typename Body>
+void ParallelForLargestFirst(std::size_t count, const Cost& cost, const Body& body) {
+  std::vector<std::uint64_t> costs(count);
+  for (std::size_t i = 0; i < count; ++i) costs[i] = cost(i);
+  const std::vector<std::size_t> order = LargestFirstOrder(costs);
+  ParallelFor(order.size(), [&](std::size_t k) { body(order[k]); });
 }
 
 }  // namespace base

@@ -404,7 +404,16 @@ class Importer {
   // order.
   void BuildBodies() {
     const std::vector<std::uint64_t> matHash = StampMaterials();
-    base::ParallelFor(jobs_.size(), [&](std::size_t i) {
+    // A body is built in time with its faces; the large ones go first.
+    const auto faces = [&](std::size_t i) {
+      std::uint64_t n = 0;
+      const aiNode* node = jobs_[i].node;
+      for (unsigned k = 0; k < node->mNumMeshes; ++k)
+        if (node->mMeshes[k] < scene_->mNumMeshes && scene_->mMeshes[node->mMeshes[k]] != nullptr)
+          n += scene_->mMeshes[node->mMeshes[k]]->mNumFaces;
+      return n;
+    };
+    base::ParallelForLargestFirst(jobs_.size(), faces, [&](std::size_t i) {
       NodeJob& job = jobs_[i];
       job.body = BuildBody(job.node, job.world);
       if (job.body.polygons.empty()) return;

@@ -221,7 +221,12 @@ std::string Validate(const Project& project) {
   // problem reported is still the first in element order.
   const std::size_t n = project.elements.size();
   std::vector<std::string> problems(n);
-  base::ParallelFor(n, [&](std::size_t e) {
+  const auto polygons = [&](std::size_t e) {
+    std::uint64_t count = 0;
+    for (const Body& body : project.elements[e].bodies) count += body.polygons.size();
+    return count;
+  };
+  base::ParallelForLargestFirst(n, polygons, [&](std::size_t e) {
     try {
       problems[e] = BodiesProblem(project.elements[e], e, nMat, nTex);
     } catch (const std::exception&) {

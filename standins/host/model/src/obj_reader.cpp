@@ -921,7 +921,11 @@ class ObjReader {
     std::atomic<bool> failed{false};
     std::mutex whyLock;
     std::string why;
-    base::ParallelFor(jobs.size(), [&](std::size_t i) {
+    // A run is joined in time with its corners; the large ones go first.
+    const auto corners = [&](std::size_t i) {
+      return std::uint64_t{faceStart_[jobs[i].run->endFace] - faceStart_[jobs[i].run->firstFace]};
+    };
+    base::ParallelForLargestFirst(jobs.size(), corners, [&](std::size_t i) {
       if (failed.load(std::memory_order_relaxed)) return;
       std::string problem;
       try {
