@@ -119,9 +119,12 @@ void Host::DropProject() {
   StopWatching();
 }
 
-Status Host::InstallProject(hostmodel::Project project, API_NotifyEventID event, const std::string& modelFile) {
-  const std::string problem = hostmodel::Validate(project);
-  if (!problem.empty()) return Status::Fail(problem);
+Status Host::InstallProject(hostmodel::Project project, API_NotifyEventID event, const std::string& modelFile,
+                            bool checked) {
+  if (!checked) {
+    const std::string problem = hostmodel::Validate(project);
+    if (!problem.empty()) return Status::Fail(problem);
+  }
   if (hasProject_) {
     SendProjectEvent(APINotify_Close, 0);
     DropProject();
@@ -168,7 +171,7 @@ Status Host::OpenProject(const std::string& path) {
     Log("project", "refused " + path + ": " + loaded.error());
     return Status::Fail(loaded.error());
   }
-  // Both loaders check what they produce; installing checks once more.
+  // Both loaders check what they produce: installing does not check again.
   hostmodel::Project project = std::move(loaded).value();
   if (native) {
     // A project file is where it is, whatever path it recorded when saved.
@@ -179,7 +182,7 @@ Status Host::OpenProject(const std::string& path) {
   }
   Log("project", "open " + path);
   return InstallProject(std::move(project), APINotify_Open,
-                        native ? std::string() : std::filesystem::absolute(path).lexically_normal().string());
+                        native ? std::string() : std::filesystem::absolute(path).lexically_normal().string(), true);
 }
 
 Status Host::OpenTeamworkProject(const std::string& path, const std::string& url) {
@@ -198,7 +201,7 @@ Status Host::OpenTeamworkProject(const std::string& path, const std::string& url
   project.state.teamworkUrl = url;
   project.state.soloPath.clear();
   Log("project", "open teamwork project " + url);
-  return InstallProject(std::move(project), APINotify_Open, {});
+  return InstallProject(std::move(project), APINotify_Open, {}, true);
 }
 
 Status Host::SaveProject() {

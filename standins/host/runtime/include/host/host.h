@@ -265,7 +265,12 @@ class Host {
  private:
   friend class AddonScope;
   void InstallRuntimeEntries();
-  Status InstallProject(hostmodel::Project project, API_NotifyEventID event, const std::string& modelFile);
+  // Makes project the open one. It is checked first unless checked says
+  // its loader has just checked this very project (LoadAnyFile does): a
+  // second check of a large model adds a good part of a second to the
+  // user's wait for nothing.
+  Status InstallProject(hostmodel::Project project, API_NotifyEventID event, const std::string& modelFile,
+                        bool checked = false);
   void DropProject();
   void NotifyCameraChanged();
   void FlushDeferred();
