@@ -36,42 +36,6 @@ namespace {
 
 // Imports the model to find what the benchmarks edit: the file's triangles
 // and elements, and per material its triangles and smallest element.
-bool SurveyModel(bool generated, BenchModel* model, std::string* error);
-
-}  // namespace
-
-bool SetUpModel(const ModelArgs& args, std::string_view stem, BenchModel* model, std::string* error) {
-  std::error_code ec;
-  model->dir = std::filesystem::temp_directory_path(ec) / (std::string(stem) + "-" + std::to_string(getpid()));
-  if (ec || (!std::filesystem::create_directories(model->dir, ec) && ec)) {
-    *error = "cannot make " + model->dir.string() + ": " + ec.message();
-    return false;
-  }
-  const bool generated = args.model.empty();
-  // hostsim gets the path in its script; absolute, it does not depend on
-  // where hostsim runs.
-  model->obj = generated ? (model->dir / "Office.obj").string() : std::filesystem::absolute(args.model).string();
-  if (generated) {
-    BuildingOptions options;
-    options.triangles = args.triangles;
-    BuildingSummary summary;
-    if (!WriteBuilding(model->obj, options, &summary, error)) return false;
-    model->triangles = summary.triangles;
-    model->elements = summary.objects;
-  }
-  const bool surveyed = SurveyModel(generated, model, error);
-  // The survey's import of a large model leaves gigabytes free in this
-  // process's heap. Handed back, so that the processes measured next get
-  // their memory as a user's would, not from a machine this benchmark
-  // holds half full: on a virtual machine, pages the guest has not used
-  // lately cost a fault in the hypervisor each, which doubled the link's
-  // start at 10M triangles.
-  ::malloc_trim(0);
-  return surveyed;
-}
-
-namespace {
-
 bool SurveyModel(bool generated, BenchModel* model, std::string* error) {
   auto imported = hostmodel::ImportModel(model->obj);
   if (!imported.ok()) {
@@ -122,5 +86,35 @@ bool SurveyModel(bool generated, BenchModel* model, std::string* error) {
 }
 
 }  // namespace
+
+bool SetUpModel(const ModelArgs& args, std::string_view stem, BenchModel* model, std::string* error) {
+  std::error_code ec;
+  model->dir = std::filesystem::temp_directory_path(ec) / (std::string(stem) + "-" + std::to_string(getpid()));
+  if (ec || (!std::filesystem::create_directories(model->dir, ec) && ec)) {
+    *error = "cannot make " + model->dir.string() + ": " + ec.message();
+    return false;
+  }
+  const bool generated = args.model.empty();
+  // hostsim gets the path in its script; absolute, it does not depend on
+  // where hostsim runs.
+  model->obj = generated ? (model->dir / "Office.obj").string() : std::filesystem::absolute(args.model).string();
+  if (generated) {
+    BuildingOptions options;
+    options.triangles = args.triangles;
+    BuildingSummary summary;
+    if (!WriteBuilding(model->obj, options, &summary, error)) return false;
+    model->triangles = summary.triangles;
+    model->elements = summary.objects;
+  }
+  const bool surveyed = SurveyModel(generated, model, error);
+  // The survey's import of a large model leaves gigabytes free in this
+  // process's heap. Handed back, so that the processes measured next get
+  // their memory as a user's would, not from a machine this benchmark
+  // holds half full: on a virtual machine, pages the guest has not used
+  // lately cost a fault in the hypervisor each, which doubled the link's
+  // start at 10M triangles.
+  ::malloc_trim(0);
+  return surveyed;
+}
 
 }  // namespace bench

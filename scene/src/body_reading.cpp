@@ -92,16 +92,7 @@ struct BodyScratch {
 // thread's scratch, reused by every polygon and piece.
 struct BodyRead {
   BodyRead(const ModelerAPI::Body& hostBody, std::int32_t vertices, BodyScratch& s)
-      : host(hostBody),
-        vertexCount(vertices),
-        scratch(s),
-        usable(s.usable),
-        normals(s.normals),
-        seen(s.seen),
-        pieceSerial(s.pieceSerial),
-        pieceVertices(s.pieceVertices),
-        piecePositions(s.piecePositions),
-        piecePoints(s.piecePoints) {
+      : host(hostBody), vertexCount(vertices), scratch(s) {
     s.Begin(static_cast<std::size_t>(vertices));
   }
   ~BodyRead() { scratch.End(); }
@@ -111,13 +102,6 @@ struct BodyRead {
   const ModelerAPI::Body& host;
   const std::int32_t vertexCount;
   BodyScratch& scratch;
-  std::vector<std::uint8_t>& usable;
-  std::vector<Vec4f>& normals;
-  std::vector<std::uint32_t>& seen;
-  std::uint32_t& pieceSerial;
-  std::vector<std::uint32_t>& pieceVertices;
-  std::vector<std::int32_t>& piecePositions;
-  std::vector<ModelerAPI::Vertex>& piecePoints;
   // The body's own: a piece holds on to the host's model.
   ModelerAPI::ConvexPolygon piece;
 };
@@ -144,7 +128,7 @@ void ReadVerticesAndCentre(BodyRead& read, float verticalOffset, BodyInfo& body)
         Vec4f{static_cast<float>(p.x), static_cast<float>(p.z) + verticalOffset, static_cast<float>(p.y), 1};
     const Vec4f& stored = body.positions[std::size_t(i)];
     if (Finite(p.x, p.y, p.z) && std::isfinite(stored.y)) {
-      read.usable[std::size_t(i)] = 1;
+      read.scratch.usable[std::size_t(i)] = 1;
       sx += p.x;
       sy += p.y;
       sz += p.z;
@@ -162,11 +146,11 @@ void ReadVerticesAndCentre(BodyRead& read, float verticalOffset, BodyInfo& body)
 // Reads the body's list of polygon normals in the renderer's frame.
 void ReadPolygonNormals(BodyRead& read) {
   const std::int32_t normalCount = std::max<std::int32_t>(read.host.GetPolygonVectorNum(), 0);
-  read.normals.resize(static_cast<std::size_t>(normalCount));
+  read.scratch.normals.resize(static_cast<std::size_t>(normalCount));
   for (std::int32_t i = 0; i < normalCount; ++i) {
     ModelerAPI::Vector v;
     read.host.GetVector(i + 1, &v);
-    read.normals[std::size_t(i)] = NormalFrom(v.x, v.y, v.z);
+    read.scratch.normals[std::size_t(i)] = NormalFrom(v.x, v.y, v.z);
   }
 }
 
@@ -193,25 +177,25 @@ Vec4f PolygonNormal(const BodyRead& read, const ModelerAPI::Polygon& polygon, co
   const std::int32_t k = polygon.GetNormalVectorIndex();
   const std::int64_t slot = std::abs(static_cast<std::int64_t>(k)) - 1;
   Vec4f n{0, 0, 0, 1};
-  if (k != 0 && slot < static_cast<std::int64_t>(read.normals.size())) {
-    n = read.normals[std::size_t(slot)];
+  if (k != 0 && slot < static_cast<std::int64_t>(read.scratch.normals.size())) {
+    n = read.scratch.normals[std::size_t(slot)];
     if (k < 0) n = Vec4f{n.x * negation.x, n.y * negation.y, n.z * negation.z, n.w * negation.w};
   }
   return n;
 }
 
-// Collects the current piece's usable corners into read.pieceVertices and
-// read.piecePositions: corners whose vertex is outside the body (or not
+// Collects the current piece's usable corners into read.scratch.pieceVertices and
+// read.scratch.piecePositions: corners whose vertex is outside the body (or not
 // finite) are dropped. firstPosition is the number of the polygon's corners
 // in its earlier pieces.
 void CollectUsableCorners(BodyRead& read, std::int32_t cornerCount, std::int32_t firstPosition) {
-  read.pieceVertices.clear();
-  read.piecePositions.clear();
+  read.scratch.pieceVertices.clear();
+  read.scratch.piecePositions.clear();
   for (std::int32_t j = 1; j <= cornerCount; ++j) {
     const std::int64_t v = static_cast<std::int64_t>(read.piece.GetVertexIndex(j)) - 1;
-    if (v < 0 || v >= read.vertexCount || !read.usable[std::size_t(v)]) continue;
-    read.pieceVertices.push_back(static_cast<std::uint32_t>(v));
-    read.piecePositions.push_back(firstPosition + j);
+    if (v < 0 || v >= read.vertexCount || !read.scratch.usable[std::size_t(v)]) continue;
+    read.scratch.pieceVertices.push_back(static_cast<std::uint32_t>(v));
+    read.scratch.piecePositions.push_back(firstPosition + j);
   }
 }
 
@@ -219,20 +203,20 @@ void CollectUsableCorners(BodyRead& read, std::int32_t cornerCount, std::int32_t
 // normal its corners span.
 Vec4f PieceNormalOf(BodyRead& read, const PolygonStyle& style) {
   if (!IsZero(style.normal)) return style.normal;
-  read.piecePoints.clear();
-  for (std::uint32_t v : read.pieceVertices) {
+  read.scratch.piecePoints.clear();
+  for (std::uint32_t v : read.scratch.pieceVertices) {
     ModelerAPI::Vertex q;
     read.host.GetVertex(static_cast<std::int32_t>(v) + 1, &q);
-    read.piecePoints.push_back(q);
+    read.scratch.piecePoints.push_back(q);
   }
-  return PieceNormal(read.piecePoints);
+  return PieceNormal(read.scratch.piecePoints);
 }
 
-// Starts the marks of a new piece in read.seen.
+// Starts the marks of a new piece in read.scratch.seen.
 void BeginPieceMarks(BodyRead& read) {
-  if (++read.pieceSerial == 0) {  // wrapped: start the marks afresh
-    std::fill(read.seen.begin(), read.seen.end(), 0);
-    read.pieceSerial = 1;
+  if (++read.scratch.pieceSerial == 0) {  // wrapped: start the marks afresh
+    std::fill(read.scratch.seen.begin(), read.scratch.seen.end(), 0);
+    read.scratch.pieceSerial = 1;
   }
 }
 
@@ -255,16 +239,16 @@ void CatchUp(std::vector<T>& values, const PolygonData& data) {
 void RecordCorners(BodyRead& read, const ModelerAPI::Polygon& polygon, const PolygonStyle& style,
                    const Vec4f& pieceNormal, std::uint32_t pieceIndex, PolygonData& data) {
   BeginPieceMarks(read);
-  for (std::size_t j = 0; j < read.pieceVertices.size(); ++j) {
-    const std::uint32_t v = read.pieceVertices[j];
+  for (std::size_t j = 0; j < read.scratch.pieceVertices.size(); ++j) {
+    const std::uint32_t v = read.scratch.pieceVertices[j];
     data.corners.push_back(MakeCornerKey(v, pieceIndex));
-    const bool first = read.seen[v] != read.pieceSerial;
-    read.seen[v] = read.pieceSerial;
+    const bool first = read.scratch.seen[v] != read.scratch.pieceSerial;
+    read.scratch.seen[v] = read.scratch.pieceSerial;
     if (style.smooth) {
       Vec3f normal{};
       if (first) {
         ModelerAPI::Vector hostNormal;
-        polygon.GetNormalVectorByVertex(read.piecePositions[j], &hostNormal);
+        polygon.GetNormalVectorByVertex(read.scratch.piecePositions[j], &hostNormal);
         Vec4f cn = NormalFrom(hostNormal.x, hostNormal.y, hostNormal.z);
         if (IsZero(cn)) cn = pieceNormal;
         normal = Vec3f{cn.x, cn.y, cn.z};
@@ -300,10 +284,10 @@ void RecordPieces(BodyRead& read, const ModelerAPI::Polygon& polygon, const Poly
     const std::int32_t m = std::max<std::int32_t>(read.piece.GetVertexNum(), 0);
     CollectUsableCorners(read, m, runningPosition);
     runningPosition += m;
-    if (read.pieceVertices.size() < 3) continue;
+    if (read.scratch.pieceVertices.size() < 3) continue;
 
     const std::uint32_t pieceIndex = static_cast<std::uint32_t>(data.cornerCounts.size());
-    const std::int32_t kept = static_cast<std::int32_t>(read.pieceVertices.size());
+    const std::int32_t kept = static_cast<std::int32_t>(read.scratch.pieceVertices.size());
     data.cornerTotal += kept;
     data.cornerCounts.push_back(kept);
     const Vec4f pieceNormal = PieceNormalOf(read, style);
