@@ -84,7 +84,7 @@ hostmodel::Body Flat(std::vector<hostmodel::Polygon> polygons,
 hostmodel::Polygon Pieces(std::vector<std::vector<std::int32_t>> pieces, bool curved = false) {
   hostmodel::Polygon p;
   p.curved = curved;
-  p.convexPieces = std::move(pieces);
+  p.convexPieces = hostmodel::ConvexPieces(pieces);
   return p;
 }
 

@@ -208,7 +208,7 @@ class Writer {
       Raw("}");
     }
     Key(depth + 1, "pieces");
-    Array(p.convexPieces, depth + 1, [&](const std::vector<std::int32_t>& piece) {
+    Array(p.convexPieces, depth + 1, [&](ConvexPieces::Piece piece) {
       Raw("[");
       for (std::size_t i = 0; i < piece.size(); ++i) {
         if (i) Raw(", ");
@@ -927,11 +927,13 @@ class Parser {
         poly.normalIndex = static_cast<std::int32_t>(Integer(std::int64_t{INT32_MIN} + 1, INT32_MAX));
       } else if (key == "pieces") {
         Once(seen, 4);
+        corners_.clear();
+        ends_.clear();
         Items([&] {
-          corners_.clear();
           Items([&] { corners_.push_back(static_cast<std::int32_t>(Integer(INT32_MIN, INT32_MAX))); });
-          poly.convexPieces.emplace_back(corners_.begin(), corners_.end());
+          ends_.push_back(static_cast<std::uint32_t>(corners_.size()));
         });
+        poly.convexPieces.Assign(corners_, ends_);
       } else if (key == "texture") {
         Once(seen, 8);
         poly.textureIndex = static_cast<std::int32_t>(Integer(INT32_MIN, INT32_MAX));
@@ -989,7 +991,8 @@ class Parser {
   std::vector<Vec3> points_;
   std::vector<Vec2> uvs_;
   std::vector<Polygon> polygons_;
-  std::vector<std::int32_t> corners_;
+  std::vector<std::int32_t> corners_;  // one polygon's pieces, back to back
+  std::vector<std::uint32_t> ends_;
 };
 
 // Reads a step from `pos` in the window, again from `pos` in a later or

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -24,7 +25,7 @@ bool Inside(const Vec3& p, const Vec3& a, const Vec3& b, const Vec3& c, const Ve
   return Turn(a, b, p, n) >= -eps && Turn(b, c, p, n) >= -eps && Turn(c, a, p, n) >= -eps;
 }
 
-double Scale(const std::vector<Vec3>& pts, const std::vector<std::int32_t>& loop) {
+double Scale(const std::vector<Vec3>& pts, std::span<const std::int32_t> loop) {
   double s = 0;
   for (std::int32_t i : loop) {
     const Vec3& p = At(pts, i);
@@ -45,7 +46,7 @@ std::vector<std::int32_t> Clean(const std::vector<Vec3>& pts, const std::vector<
   return out;
 }
 
-bool ConvexWithTolerance(const std::vector<Vec3>& pts, const std::vector<std::int32_t>& loop, const Vec3& n,
+bool ConvexWithTolerance(const std::vector<Vec3>& pts, std::span<const std::int32_t> loop, const Vec3& n,
                          double eps) {
   const std::size_t m = loop.size();
   if (m < 3) return false;
@@ -60,7 +61,7 @@ bool ConvexWithTolerance(const std::vector<Vec3>& pts, const std::vector<std::in
 
 }  // namespace
 
-Vec3 LoopNormal(const std::vector<Vec3>& points, const std::vector<std::int32_t>& loop) {
+Vec3 LoopNormal(const std::vector<Vec3>& points, std::span<const std::int32_t> loop) {
   Vec3 n;
   const std::size_t m = loop.size();
   for (std::size_t i = 0; i < m; ++i) {
@@ -76,7 +77,7 @@ Vec3 LoopNormal(const std::vector<Vec3>& points, const std::vector<std::int32_t>
   return {n.x / len, n.y / len, n.z / len};
 }
 
-bool IsConvexLoop(const std::vector<Vec3>& points, const std::vector<std::int32_t>& loop, const Vec3& normal) {
+bool IsConvexLoop(const std::vector<Vec3>& points, std::span<const std::int32_t> loop, const Vec3& normal) {
   double s = Scale(points, loop);
   return ConvexWithTolerance(points, loop, normal, 1e-9 * std::max(1.0, s * s));
 }
@@ -233,14 +234,76 @@ std::int32_t BodyMaker::AddVertex(const Vec3& p, const Vec3& normal, const Vec2&
   return static_cast<std::int32_t>(body_.vertices.size() - 1);
 }
 
+namespace {
+
+// Equal normals (-0 equal to 0) hash alike.
+std::size_t NormalHash(const Vec3& n) {
+  std::uint64_t h = 0x9e3779b97f4a7c15ull;
+  for (double d : {n.x + 0.0, n.y + 0.0, n.z + 0.0}) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    h = (h ^ bits) * 0xff51afd7ed558ccdull;
+    h ^= h >> 32;
+  }
+  return static_cast<std::size_t>(h);
+}
+
+}  // namespace
+
 std::int32_t BodyMaker::NormalIndex(const Vec3& n) {
-  auto key = std::make_tuple(n.x, n.y, n.z);
-  auto it = normals_.find(key);
-  if (it != normals_.end()) return it->second;
-  body_.polygonNormals.push_back(n);
-  auto idx = static_cast<std::int32_t>(body_.polygonNormals.size());
-  normals_.emplace(key, idx);
-  return idx;
+  std::vector<Vec3>& normals = body_.polygonNormals;
+  if (normalSlots_.size() < 2 * (normals.size() + 1)) {
+    // Keep the table at most half full; rehash every normal held.
+    std::size_t size = 16;
+    while (size < 4 * (normals.size() + 1)) size <<= 1;
+    normalSlots_.assign(size, 0);
+    for (std::size_t k = 0; k < normals.size(); ++k) {
+      std::size_t slot = NormalHash(normals[k]) & (size - 1);
+      while (normalSlots_[slot] != 0) slot = (slot + 1) & (size - 1);
+      normalSlots_[slot] = static_cast<std::int32_t>(k + 1);
+    }
+  }
+  const std::size_t mask = normalSlots_.size() - 1;
+  std::size_t slot = NormalHash(n) & mask;
+  for (; normalSlots_[slot] != 0; slot = (slot + 1) & mask)
+    if (normals[static_cast<std::size_t>(normalSlots_[slot] - 1)] == n) return normalSlots_[slot];
+  normals.push_back(n);
+  normalSlots_[slot] = static_cast<std::int32_t>(normals.size());
+  return normalSlots_[slot];
+}
+
+void BodyMaker::AddPolygon(const FaceOptions& options, const Vec3& normal, ConvexPieces pieces) {
+  Polygon& poly = body_.polygons.emplace_back();
+  poly.materialIndex = options.materialIndex;
+  poly.textureIndex = options.textureIndex;
+  poly.curved = options.curved;
+  poly.invisible = options.invisible;
+  poly.mapping = options.mapping;
+  poly.normalIndex = NormalIndex(normal);
+  poly.convexPieces = std::move(pieces);
+}
+
+bool BodyMaker::AddConvexLoop(const std::vector<std::int32_t>& loop, const FaceOptions& options, bool* added) {
+  const auto& V = body_.vertices;
+  const std::size_t m = loop.size();
+  // What splitting would clean first: a corner repeating the one before
+  // it (around the end too), by index or by position.
+  for (std::size_t i = 0; i < m; ++i) {
+    const std::int32_t a = loop[i], b = loop[(i + 1) % m];
+    if (a == b || At(V, a) == At(V, b)) return false;
+  }
+  const Vec3 n = LoopNormal(V, loop);
+  if (n == Vec3{}) {
+    *added = false;  // as splitting finds: no area, no polygon
+    return true;
+  }
+  const double s = Scale(V, loop);
+  if (!ConvexWithTolerance(V, loop, n, 1e-9 * std::max(1.0, s * s))) return false;
+  ConvexPieces pieces;
+  pieces.push_back(loop);
+  AddPolygon(options, n, std::move(pieces));
+  *added = true;
+  return true;
 }
 
 bool BodyMaker::AddFace(const std::vector<std::int32_t>& loop, const FaceOptions& options) {
@@ -255,28 +318,19 @@ bool BodyMaker::AddFace(const std::vector<std::int32_t>& loop, const FaceOptions
     if (a == b || b == c || a == c) return false;
     const Vec3 n = LoopNormal(body_.vertices, loop);
     if (n == Vec3{}) return false;
-    Polygon& poly = body_.polygons.emplace_back();
-    poly.materialIndex = options.materialIndex;
-    poly.textureIndex = options.textureIndex;
-    poly.curved = options.curved;
-    poly.invisible = options.invisible;
-    poly.mapping = options.mapping;
-    poly.normalIndex = NormalIndex(n);
-    poly.convexPieces.emplace_back(loop);
+    ConvexPieces pieces;
+    pieces.push_back(loop);
+    AddPolygon(options, n, std::move(pieces));
     return true;
   }
+  // Most of the rest are clean convex quads: they take the same result
+  // without the copies splitting makes.
+  bool added = false;
+  if (AddConvexLoop(loop, options, &added)) return added;
   Vec3 normal;
   auto pieces = SplitConvex(body_.vertices, loop, &normal);
   if (pieces.empty()) return false;
-  Polygon poly;
-  poly.materialIndex = options.materialIndex;
-  poly.textureIndex = options.textureIndex;
-  poly.curved = options.curved;
-  poly.invisible = options.invisible;
-  poly.mapping = options.mapping;
-  poly.normalIndex = NormalIndex(normal);
-  poly.convexPieces = std::move(pieces);
-  body_.polygons.push_back(std::move(poly));
+  AddPolygon(options, normal, ConvexPieces(pieces));
   return true;
 }
 
@@ -289,22 +343,15 @@ bool BodyMaker::AddPiecedFace(const std::vector<std::vector<std::int32_t>>& piec
   }
   Vec3 n = LoopNormal(body_.vertices, pieces.front());
   if (n == Vec3{}) return false;
-  Polygon poly;
-  poly.materialIndex = options.materialIndex;
-  poly.textureIndex = options.textureIndex;
-  poly.curved = options.curved;
-  poly.invisible = options.invisible;
-  poly.mapping = options.mapping;
-  poly.normalIndex = NormalIndex(n);
-  poly.convexPieces = pieces;
-  body_.polygons.push_back(std::move(poly));
+  AddPolygon(options, n, ConvexPieces(pieces));
   return true;
 }
 
 void CloseTJunctions(Body& body) {
   const auto& V = body.vertices;
-  for (Polygon& poly : body.polygons)
-    for (auto& piece : poly.convexPieces) {
+  for (Polygon& poly : body.polygons) {
+    std::vector<std::vector<std::int32_t>> closed;
+    for (const auto piece : poly.convexPieces) {
       std::vector<std::int32_t> out;
       for (std::size_t i = 0; i < piece.size(); ++i) {
         std::int32_t ia = piece[i], ib = piece[(i + 1) % piece.size()];
@@ -329,8 +376,10 @@ void CloseTJunctions(Body& body) {
         for (const auto& [t, k] : inside)
           if (out.back() != k && !(At(V, out.back()) == At(V, k))) out.push_back(k);
       }
-      piece = std::move(out);
+      closed.push_back(std::move(out));
     }
+    poly.convexPieces = ConvexPieces(closed);
+  }
 }
 
 Body MakeBox(const Vec3& lo, const Vec3& hi, std::int32_t materialIndex) {

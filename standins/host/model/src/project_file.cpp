@@ -327,14 +327,15 @@ Polygon ReadPolygon(const Json& j, const Path& p) {
   }
   Path q = p / "pieces";
   const Json& pieces = Arr(Required(j, p, "pieces"), q);
+  std::vector<std::int32_t> corners;
+  std::vector<std::uint32_t> ends;
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     const Json& piece = Arr(pieces[i], q[i]);
-    std::vector<std::int32_t> idx;
-    idx.reserve(piece.size());
     for (std::size_t k = 0; k < piece.size(); ++k)
-      idx.push_back(static_cast<std::int32_t>(Int(piece[k], q[i][k], INT32_MIN, INT32_MAX)));
-    poly.convexPieces.push_back(std::move(idx));
+      corners.push_back(static_cast<std::int32_t>(Int(piece[k], q[i][k], INT32_MIN, INT32_MAX)));
+    ends.push_back(static_cast<std::uint32_t>(corners.size()));
   }
+  poly.convexPieces.Assign(corners, ends);
   return poly;
 }
 

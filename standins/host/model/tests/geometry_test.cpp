@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <set>
 
 namespace hostmodel {
@@ -84,7 +86,7 @@ TEST(HostModelGeometry, DegenerateLoopsYieldNothingAndRepeatsAreDropped) {
   EXPECT_TRUE(SplitConvex(pts, {0, 1, 2}).empty()) << "collinear";
   EXPECT_TRUE(SplitConvex(pts, {0, 1}).empty()) << "two corners";
   EXPECT_TRUE(SplitConvex(pts, {0, 4, 1}).empty()) << "repeated position leaves two corners";
-  EXPECT_EQ(LoopNormal(pts, {0, 1, 2}), Vec3{});
+  EXPECT_EQ(LoopNormal(pts, std::vector<std::int32_t>{0, 1, 2}), Vec3{});
   // A repeated corner and a collinear corner inside a triangle still give
   // one clean convex piece.
   auto pieces = SplitConvex(pts, {0, 0, 1, 2, 3, 4});
@@ -111,6 +113,44 @@ TEST(HostModelGeometry, BodyMakerSharesEqualNormalsAndKeepsPerVertexDataAligned)
   EXPECT_EQ(body.texCoords[2], (Vec2{0.5, 0.5}));
   // Vertices without a normal of their own report the polygon's.
   EXPECT_EQ(VertexNormal(body, body.polygons[0], a), (Vec3{0, 0, 1}));
+}
+
+// Faces of every kind (clean or with repeats, convex or not, flat or
+// degenerate, some sharing a normal) made one by one: each polygon holds
+// exactly what splitting its loop gives, under the loop's own normal, and
+// every distinct normal is held once, in order of first use.
+TEST(HostModelGeometry, BodyMakerFacesMatchSplittingTheirLoops) {
+  std::mt19937 rng(11);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  BodyMaker m;
+  std::vector<Vec3> pts;
+  // A coarse grid in two planes, so that repeats, collinear corners,
+  // concave loops and equal normals are common; -0 beside 0 as well.
+  for (int x = 0; x < 4; ++x)
+    for (int y = 0; y < 4; ++y)
+      for (double z : {0.0, x == 0 ? -0.0 : 0.0, 1.0 * y}) pts.push_back({x * 1.0, y * 1.0, z});
+  for (const Vec3& p : pts) m.AddVertex(p);
+  std::vector<std::vector<std::vector<std::int32_t>>> expectedPieces;
+  std::vector<Vec3> expectedNormals, distinct;
+  for (int f = 0; f < 3000; ++f) {
+    std::vector<std::int32_t> loop(static_cast<std::size_t>(pick(3, 6)));
+    for (auto& c : loop) c = pick(0, static_cast<int>(pts.size()) - 1);
+    Vec3 n;
+    const auto pieces = SplitConvex(pts, loop, &n);
+    ASSERT_EQ(m.AddFace(loop, {}), !pieces.empty()) << "face " << f;
+    if (pieces.empty()) continue;
+    expectedPieces.push_back(pieces);
+    expectedNormals.push_back(n);
+    if (std::find(distinct.begin(), distinct.end(), n) == distinct.end()) distinct.push_back(n);
+  }
+  const Body& body = m.body();
+  ASSERT_EQ(body.polygons.size(), expectedPieces.size());
+  EXPECT_GT(body.polygons.size(), 1000u);
+  EXPECT_EQ(body.polygonNormals, distinct);
+  for (std::size_t i = 0; i < body.polygons.size(); ++i) {
+    EXPECT_EQ(body.polygons[i].convexPieces, ConvexPieces(expectedPieces[i])) << "polygon " << i;
+    EXPECT_EQ(PolygonNormal(body, body.polygons[i]), expectedNormals[i]) << "polygon " << i;
+  }
 }
 
 TEST(HostModelGeometry, TextureCoordinatesFollowTheMapping) {

@@ -14,7 +14,7 @@ namespace ModelerAPI {
 
 namespace {
 template <typename T>
-bool InRange(Int32 index, const std::vector<T>& v) {
+bool InRange(Int32 index, const T& v) {
   return index >= 1 && static_cast<std::size_t>(index) <= v.size();
 }
 }  // namespace
@@ -74,11 +74,11 @@ GS::UniString Material::GetName() const {
 }
 
 // ---- ConvexPolygon ------------------------------------------------------------
-Int32 ConvexPolygon::GetVertexNum() const { return corners_ ? Int32(corners_->size()) : 0; }
+Int32 ConvexPolygon::GetVertexNum() const { return Int32(corners_.size()); }
 
 Int32 ConvexPolygon::GetVertexIndex(Int32 position) const {
-  if (!corners_ || !InRange(position, *corners_)) return 0;
-  return (*corners_)[std::size_t(position - 1)] + 1;
+  if (!InRange(position, corners_)) return 0;
+  return corners_[std::size_t(position - 1)] + 1;
 }
 
 // ---- Polygon ------------------------------------------------------------------
@@ -110,7 +110,7 @@ void Polygon::GetConvexPolygon(Int32 index, ConvexPolygon* convex) const {
   *convex = ConvexPolygon();
   if (!polygon_ || !InRange(index, polygon_->convexPieces)) return;
   convex->snapshot_ = snapshot_;
-  convex->corners_ = &polygon_->convexPieces[std::size_t(index - 1)];
+  convex->corners_ = polygon_->convexPieces[std::size_t(index - 1)];
 }
 
 void Polygon::GetNormalVectorByVertex(Int32 position, Vector* normal) const {

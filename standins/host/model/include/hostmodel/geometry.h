@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <span>
 #include <vector>
 
 #include "hostmodel/model.h"
@@ -12,11 +12,11 @@ namespace hostmodel {
 
 // Unit normal of a planar (or nearly planar) loop by Newell's method;
 // (0,0,0) for a degenerate loop (collinear or repeated points).
-Vec3 LoopNormal(const std::vector<Vec3>& points, const std::vector<std::int32_t>& loop);
+Vec3 LoopNormal(const std::vector<Vec3>& points, std::span<const std::int32_t> loop);
 
 // True when every turn of the loop goes the same way around `normal`
 // (collinear corners allowed).
-bool IsConvexLoop(const std::vector<Vec3>& points, const std::vector<std::int32_t>& loop, const Vec3& normal);
+bool IsConvexLoop(const std::vector<Vec3>& points, std::span<const std::int32_t> loop, const Vec3& normal);
 
 // Splits a simple polygon loop into convex pieces that keep its winding: the
 // loop itself when convex, else an ear-clipping triangulation whose
@@ -62,12 +62,22 @@ class BodyMaker {
     body_.polygons.reserve(body_.polygons.size() + polygons);
   }
   const Body& body() const { return body_; }
-  Body Take() { return std::move(body_); }
+  Body Take() {
+    normalSlots_.clear();
+    return std::move(body_);
+  }
 
  private:
   std::int32_t NormalIndex(const Vec3& n);
+  // A loop that needs no cleaning and no splitting becomes one piece as it
+  // is; false when it needs either (the caller then splits it).
+  bool AddConvexLoop(const std::vector<std::int32_t>& loop, const FaceOptions& options, bool* added);
+  void AddPolygon(const FaceOptions& options, const Vec3& normal, ConvexPieces pieces);
   Body body_;
-  std::map<std::tuple<double, double, double>, std::int32_t> normals_;
+  // Open addressing over body_.polygonNormals: 1-based index of the normal
+  // in each slot, 0 for an empty slot. Each distinct normal is stored once;
+  // a tree or node map cost an allocation per normal.
+  std::vector<std::int32_t> normalSlots_;
 };
 
 // Inserts into every convex piece the body's vertices that lie inside one of

@@ -24,6 +24,8 @@
 #include <string_view>
 #include <vector>
 
+#include "hostmodel/convex_pieces.h"
+
 namespace hostmodel {
 
 struct Vec3 {
@@ -186,7 +188,7 @@ struct Polygon {
   TextureMapping mapping;
   // Convex pieces, each a list of 0-based vertex indices in order
   // (counter-clockwise seen from the side the normal points to).
-  std::vector<std::vector<std::int32_t>> convexPieces;
+  ConvexPieces convexPieces;
   friend bool operator==(const Polygon&, const Polygon&) = default;
 };
 

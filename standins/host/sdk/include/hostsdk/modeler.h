@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "hostsdk/guid.h"
@@ -111,7 +112,7 @@ class ConvexPolygon {
  private:
   friend class Polygon;
   ProjectSnapshot snapshot_;
-  const std::vector<std::int32_t>* corners_ = nullptr;
+  std::span<const std::int32_t> corners_;  // into the snapshot's polygon
 };
 
 class Polygon {
