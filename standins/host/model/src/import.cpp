@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include "base/parallel_for.h"
 
@@ -194,7 +195,9 @@ class Importer {
     std::uint64_t lines = direct_ ? direct_->lines() : 0, points = direct_ ? direct_->points() : 0;
     for (unsigned i = 0; i < scene_->mNumMeshes; ++i) {
       const aiMesh* mesh = scene_->mMeshes[i];
-      if (!mesh || !mesh->mFaces) continue;
+      // The validated primitive types say which meshes hold any: most of a
+      // large model's faces need not be looked at.
+      if (!mesh || !mesh->mFaces || !(mesh->mPrimitiveTypes & (aiPrimitiveType_LINE | aiPrimitiveType_POINT))) continue;
       for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
         if (mesh->mFaces[f].mNumIndices == 2) ++lines;
         else if (mesh->mFaces[f].mNumIndices == 1) ++points;
@@ -381,7 +384,10 @@ class Importer {
       if (!error_.empty()) return false;
       jobs_.push_back(std::move(job));
     }
-    std::map<std::string, int> seen;
+    // A model of many objects has them all under one node: a hash of their
+    // names, not a tree with a string comparison per level.
+    std::unordered_map<std::string, int> seen;
+    seen.reserve(node->mNumChildren);
     for (unsigned i = 0; i < node->mNumChildren; ++i) {
       const aiNode* child = node->mChildren[i];
       if (!child) continue;

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct aiScene;
@@ -51,6 +52,9 @@ class DirectScene {
   aiScene* scene_ = nullptr;
   std::vector<std::unique_ptr<unsigned[]>> pools_;
   std::uint64_t lines_ = 0, points_ = 0;
+  // Frees what the reader held while the caller goes on with the scene;
+  // joined first when the scene goes.
+  std::jthread releaser_;
 };
 
 // The scene of the OBJ file at path, or null with *declined saying why the
