@@ -118,13 +118,6 @@ void ConvexPieces::push_back(Piece piece) {
 
 void ConvexPieces::clear() { Release(); }
 
-ConvexPieces::Piece ConvexPieces::operator[](std::size_t k) const {
-  if (Local()) return Piece(local_, corners_);
-  const std::uint32_t begin = k == 0 ? 0 : static_cast<std::uint32_t>(heap_[k - 1]);
-  const std::uint32_t end = static_cast<std::uint32_t>(heap_[k]);
-  return Piece(heap_ + pieces_ + begin, end - begin);
-}
-
 bool operator==(const ConvexPieces& a, const ConvexPieces& b) {
   if (a.pieces_ != b.pieces_ || a.corners_ != b.corners_) return false;
   if (!std::equal(a.Corners(), a.Corners() + a.corners_, b.Corners())) return false;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -500,25 +501,37 @@ class Importer {
     return maker.Take();
   }
 
+  // Each vertex's first vertex at the same position (-0 the same as 0),
+  // through an open-addressing table of positions.
+  static std::vector<std::uint32_t> PositionIds(const std::vector<Vec3>& vertices) {
+    const std::size_t n = vertices.size();
+    std::size_t size = 16;
+    while (size < 2 * n) size <<= 1;
+    std::vector<std::uint32_t> slots(size, 0);  // vertex + 1, 0 empty
+    std::vector<std::uint32_t> id(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const Vec3& v = vertices[i];
+      std::uint64_t h = 0x9e3779b97f4a7c15ull;
+      for (double d : {v.x + 0.0, v.y + 0.0, v.z + 0.0}) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        h = (h ^ bits) * 0xff51afd7ed558ccdull;
+        h ^= h >> 32;
+      }
+      std::size_t slot = static_cast<std::size_t>(h) & (size - 1);
+      while (slots[slot] != 0 && !(vertices[slots[slot] - 1] == v)) slot = (slot + 1) & (size - 1);
+      if (slots[slot] == 0) slots[slot] = static_cast<std::uint32_t>(i + 1);
+      id[i] = slots[slot] - 1;
+    }
+    return id;
+  }
+
   // Closed when every edge (by position) is used exactly once in each
   // direction: a watertight, consistently oriented surface. Sorted arrays
   // rather than trees: a large body has hundreds of thousands of edges.
   static bool IsClosed(const Body& body) {
     if (body.polygons.empty()) return false;
-    const std::size_t n = body.vertices.size();
-    std::vector<std::int32_t> order(n);
-    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::int32_t>(i);
-    auto key = [&](std::int32_t i) {
-      const Vec3& v = body.vertices[static_cast<std::size_t>(i)];
-      return std::make_tuple(v.x, v.y, v.z);
-    };
-    std::sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) { return key(a) < key(b); });
-    std::vector<std::uint32_t> id(n);
-    std::uint32_t next = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-      if (k > 0 && key(order[k - 1]) != key(order[k])) ++next;
-      id[static_cast<std::size_t>(order[k])] = next;
-    }
+    const std::vector<std::uint32_t> id = PositionIds(body.vertices);
     // Edges between convex pieces of one polygon cancel out as well, so the
     // pieces can be counted like separate faces.
     std::vector<std::uint64_t> edges;

@@ -75,8 +75,14 @@ class ConvexPieces {
   bool empty() const { return pieces_ == 0; }
   // Every corner of every piece.
   std::size_t corners() const { return corners_; }
-  // Piece k, k < size() (not checked, as for a vector).
-  Piece operator[](std::size_t k) const;
+  // Piece k, k < size() (not checked, as for a vector). Inline: every
+  // reader of a model goes through it for each polygon.
+  Piece operator[](std::size_t k) const {
+    if (Local()) return Piece(local_, corners_);
+    const auto begin = k == 0 ? 0u : static_cast<std::uint32_t>(heap_[k - 1]);
+    const auto end = static_cast<std::uint32_t>(heap_[k]);
+    return Piece(heap_ + pieces_ + begin, end - begin);
+  }
   Piece front() const { return (*this)[0]; }
   Iterator begin() const { return Iterator(this, 0); }
   Iterator end() const { return Iterator(this, pieces_); }
