@@ -287,7 +287,18 @@ struct LookAhead {
   std::vector<Step> steps;
 };
 
+// Maps in the file's pages under [begin, end) ahead of reading them, in
+// one call rather than a fault every few pages. Where the kernel cannot,
+// the pages fault in as they are read.
+void Prefault(const char* begin, const char* end) {
+  if (begin >= end) return;
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(begin) & ~(page - 1);
+  ::madvise(reinterpret_cast<void*>(first), reinterpret_cast<std::uintptr_t>(end) - first, MADV_POPULATE_READ);
+}
+
 void ReadAhead(LookAhead& part) {
+  Prefault(part.begin, part.end);
   const std::size_t guess = static_cast<std::size_t>(part.end - part.begin) / 32;
   part.positions.reserve(guess / 2);
   part.faceStart.reserve(guess / 2);
@@ -472,7 +483,10 @@ class MappedFile {
       ok_ = true;
       return;
     }
-    void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, 0);
+    // Not populated here: each thread that reads a part maps its own pages
+    // in (Prefault), so that the mapping of a large file is not one core's
+    // work before any reading starts.
+    void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
     if (p == MAP_FAILED) return;
     ::madvise(p, size_, MADV_SEQUENTIAL);
     data_ = static_cast<const char*>(p);
@@ -556,7 +570,9 @@ class ObjReader {
             part.ok = false;  // out of memory: the reader reads the part itself
           }
         });
-      ok = ReadLines(p, parts.empty() ? end : parts.front().begin);
+      const char* firstEnd = parts.empty() ? end : parts.front().begin;
+      Prefault(p, firstEnd);
+      ok = ReadLines(p, firstEnd);
     }
     for (std::size_t i = 0; ok && i < parts.size(); ++i) {
       const Adoption taken = Adopt(parts[i]);
@@ -795,9 +811,9 @@ class ObjReader {
     const char* name = s;
     while (s < e && !IsBlank(*s)) ++s;
     if (s != e || name == e) return No("an object name that is empty or has blanks");
-    std::string text(name, static_cast<std::size_t>(e - name));
+    const std::string_view text(name, static_cast<std::size_t>(e - name));
     if (objectNames_.count(text)) return No("an object name used twice");
-    NewObjectNamed(std::move(text));
+    NewObjectNamed(text);
     return true;
   }
 
@@ -806,17 +822,17 @@ class ObjReader {
   // an earlier group had the same name.
   bool NewGroup(const char* s, const char* e) {
     if (s == e) return No("a group without name");
-    std::string text(s, static_cast<std::size_t>(e - s));
+    const std::string_view text(s, static_cast<std::size_t>(e - s));
     if (text == activeGroup_) return true;
     activeGroup_ = text;
-    NewObjectNamed(std::move(text));
+    NewObjectNamed(text);
     return true;
   }
 
   // A new object with its first mesh, in the material current now.
-  void NewObjectNamed(std::string name) {
+  void NewObjectNamed(std::string_view name) {
     objectNames_.insert(name);
-    objects_.push_back(Object{std::move(name), {}});
+    objects_.push_back(Object{std::string(name), {}});
     current_ = static_cast<std::int64_t>(objects_.size()) - 1;
     NewRun(current_);
     runs_.back().material = material_;
@@ -1229,14 +1245,16 @@ class ObjReader {
   std::vector<std::uint32_t> faceStart_;
   std::vector<std::uint8_t> faceShape_;
   std::vector<Object> objects_;
-  std::unordered_set<std::string> objectNames_;  // of objects and groups alike
+  // Of objects and groups alike: views of the mapped text, which the
+  // reader keeps until it goes.
+  std::unordered_set<std::string_view> objectNames_;
   std::vector<Run> runs_;  // assimp's meshes in the order it makes them
   std::vector<std::string> libraries_;
   std::set<std::string> libraryNames_;
   std::vector<std::string> unknownNames_;  // used, defined by no library: in order of first use
   std::int64_t current_ = -1;              // the object made last
   std::string material_;                   // the material current ("" none)
-  std::string activeGroup_;
+  std::string_view activeGroup_;  // into the text as well
   bool materialsLoaded_ = false;
   std::uint64_t lineCount_ = 0, pointCount_ = 0;
   std::unique_ptr<aiScene> materialScene_;
