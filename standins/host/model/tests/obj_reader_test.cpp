@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -256,6 +257,45 @@ TEST(ObjReader, VerticesALittleApartJoinWhereAssimpsJoin) {
   for (const Element& e : b.assimp->elements) (e.bodies.at(0).vertices.size() == 4 ? joined : apart) += 1;
   EXPECT_GT(joined, 0u) << "no pair shares a bucket: the file tests nothing";
   EXPECT_GT(apart, 0u) << "every pair shares a bucket: the file tests nothing";
+}
+
+// Numbers and indices of every length, around the eight characters the
+// reader takes at once: whole parts and fractions of 0 to 17 digits,
+// exponents, signs, indices up to the file's end. Each gives the number
+// assimp reads. Indices padded with zeros, which assimp takes apart into
+// several faces and points, are left to it.
+TEST(ObjReader, NumbersAndIndicesOfEveryLengthReadAsAssimpReadsThem) {
+  TempDir dir;
+  std::mt19937 rng(5);
+  auto digits = [&](int n) {
+    std::string d;
+    for (int i = 0; i < n; ++i) d += static_cast<char>('0' + std::uniform_int_distribution<int>(0, 9)(rng));
+    return d;
+  };
+  std::string text;
+  int vertices = 0;
+  for (int whole = 1; whole <= 12; ++whole)
+    for (int fraction = 0; fraction <= 17; ++fraction) {
+      auto number = [&](int k) {
+        std::string s = (k % 3 == 0 ? "-" : k % 5 == 0 ? "+" : "") + digits(whole);
+        if (fraction > 0 || k % 2) s += "." + digits(fraction);
+        if (k % 7 == 0) s += "e" + std::string(k % 2 ? "-" : "") + std::to_string(k % 4);
+        return s;
+      };
+      text += "v " + number(whole) + " " + number(fraction) + " " + number(whole + fraction) + "\n";
+      ++vertices;
+    }
+  for (int k = 0; k < 12; ++k) {
+    text += "o Face" + std::to_string(k) + "\nf";
+    for (int corner = 0; corner < 3; ++corner) text += " " + std::to_string((k * 7 + corner * 31) % vertices + 1);
+    text += "\n";
+  }
+  // The last vertex's numbers, then the last face's indices, end the text.
+  text += "v 1234567.12345678 0.5 1\nf 1 2 " + std::to_string(vertices + 1);
+  ExpectSameProject(dir.Write("numbers.obj", text), true);
+  for (const char* padded : {"f 01 2 3", "f 1/01 2/1 3/1", "f 1 2 00000003"})
+    ExpectSameProject(dir.Write("padded.obj", std::string("v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\n") + padded + "\n"),
+                      false);
 }
 
 // What the reader leaves to assimp: each file opens exactly as assimp
