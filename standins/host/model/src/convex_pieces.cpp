@@ -16,17 +16,8 @@ std::uint32_t Count(std::size_t n) {
 
 }  // namespace
 
-ConvexPieces::ConvexPieces(std::initializer_list<std::initializer_list<std::int32_t>> pieces) {
-  std::size_t corners = 0;
-  for (const auto& piece : pieces) corners += piece.size();
-  std::int32_t* out = Reshape(Count(pieces.size()), Count(corners));
-  std::uint32_t at = 0, k = 0;
-  for (const auto& piece : pieces) {
-    std::copy(piece.begin(), piece.end(), out + at);
-    at += Count(piece.size());
-    if (!Local()) heap_[k++] = static_cast<std::int32_t>(at);
-  }
-}
+ConvexPieces::ConvexPieces(std::initializer_list<std::initializer_list<std::int32_t>> pieces)
+    : ConvexPieces(std::vector<std::vector<std::int32_t>>(pieces.begin(), pieces.end())) {}
 
 ConvexPieces::ConvexPieces(const std::vector<std::vector<std::int32_t>>& pieces) {
   std::size_t corners = 0;

@@ -234,21 +234,17 @@ std::int32_t BodyMaker::AddVertex(const Vec3& p, const Vec3& normal, const Vec2&
   return static_cast<std::int32_t>(body_.vertices.size() - 1);
 }
 
-namespace {
-
-// Equal normals (-0 equal to 0) hash alike.
-std::size_t NormalHash(const Vec3& n) {
+std::uint64_t VectorHash(const Vec3& v) {
   std::uint64_t h = 0x9e3779b97f4a7c15ull;
-  for (double d : {n.x + 0.0, n.y + 0.0, n.z + 0.0}) {
+  // Adding +0 turns -0 into 0, which compares equal to it.
+  for (double d : {v.x + 0.0, v.y + 0.0, v.z + 0.0}) {
     std::uint64_t bits;
     std::memcpy(&bits, &d, sizeof bits);
     h = (h ^ bits) * 0xff51afd7ed558ccdull;
     h ^= h >> 32;
   }
-  return static_cast<std::size_t>(h);
+  return h;
 }
-
-}  // namespace
 
 std::int32_t BodyMaker::NormalIndex(const Vec3& n) {
   std::vector<Vec3>& normals = body_.polygonNormals;
@@ -258,13 +254,13 @@ std::int32_t BodyMaker::NormalIndex(const Vec3& n) {
     while (size < 4 * (normals.size() + 1)) size <<= 1;
     normalSlots_.assign(size, 0);
     for (std::size_t k = 0; k < normals.size(); ++k) {
-      std::size_t slot = NormalHash(normals[k]) & (size - 1);
+      std::size_t slot = VectorHash(normals[k]) & (size - 1);
       while (normalSlots_[slot] != 0) slot = (slot + 1) & (size - 1);
       normalSlots_[slot] = static_cast<std::int32_t>(k + 1);
     }
   }
   const std::size_t mask = normalSlots_.size() - 1;
-  std::size_t slot = NormalHash(n) & mask;
+  std::size_t slot = VectorHash(n) & mask;
   for (; normalSlots_[slot] != 0; slot = (slot + 1) & mask)
     if (normals[static_cast<std::size_t>(normalSlots_[slot] - 1)] == n) return normalSlots_[slot];
   normals.push_back(n);

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -511,14 +510,7 @@ class Importer {
     std::vector<std::uint32_t> id(n);
     for (std::size_t i = 0; i < n; ++i) {
       const Vec3& v = vertices[i];
-      std::uint64_t h = 0x9e3779b97f4a7c15ull;
-      for (double d : {v.x + 0.0, v.y + 0.0, v.z + 0.0}) {
-        std::uint64_t bits;
-        std::memcpy(&bits, &d, sizeof bits);
-        h = (h ^ bits) * 0xff51afd7ed558ccdull;
-        h ^= h >> 32;
-      }
-      std::size_t slot = static_cast<std::size_t>(h) & (size - 1);
+      std::size_t slot = static_cast<std::size_t>(VectorHash(v)) & (size - 1);
       while (slots[slot] != 0 && !(vertices[slots[slot] - 1] == v)) slot = (slot + 1) & (size - 1);
       if (slots[slot] == 0) slots[slot] = static_cast<std::uint32_t>(i + 1);
       id[i] = slots[slot] - 1;

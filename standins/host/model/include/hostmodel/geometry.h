@@ -10,6 +10,10 @@
 
 namespace hostmodel {
 
+// A hash of a point or direction under which equal vectors (-0 equal to 0)
+// hash alike, for tables of distinct positions or normals.
+std::uint64_t VectorHash(const Vec3& v);
+
 // Unit normal of a planar (or nearly planar) loop by Newell's method;
 // (0,0,0) for a degenerate loop (collinear or repeated points).
 Vec3 LoopNormal(const std::vector<Vec3>& points, std::span<const std::int32_t> loop);
