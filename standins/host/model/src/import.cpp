@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <map>
 #include <set>
-#include <unordered_map>
 
 #include "base/parallel_for.h"
 
@@ -368,14 +367,13 @@ class Importer {
     }
     Xform world = root_ * local;
     if (node->mNumMeshes > 0) {
-      // The walk names the element and makes its materials in file order
-      // (so host indices follow the file); its body is built later, with
-      // the other nodes' bodies, in parallel.
+      // The walk finds the element's path and makes its materials in file
+      // order (so host indices follow the file); its name, identity and
+      // body come later, with the other nodes', in parallel.
       NodeJob job;
       job.node = node;
       job.world = world;
-      job.element.name = path.empty() ? (node->mName.length ? node->mName.C_Str() : "Model") : path;
-      job.element.guid = Guid::FromName("node:" + (path.empty() ? std::string("/") : path));
+      job.path = path;
       for (unsigned k = 0; k < node->mNumMeshes; ++k) {
         const unsigned mi = node->mMeshes[k];
         if (mi < scene_->mNumMeshes && scene_->mMeshes[mi] && Polygonal(*scene_->mMeshes[mi]))
@@ -384,21 +382,40 @@ class Importer {
       if (!error_.empty()) return false;
       jobs_.push_back(std::move(job));
     }
-    // A model of many objects has them all under one node: a hash of their
-    // names, not a tree with a string comparison per level.
-    std::unordered_map<std::string, int> seen;
-    seen.reserve(node->mNumChildren);
+    const std::vector<unsigned> ordinal = SiblingOrdinals(*node);
     for (unsigned i = 0; i < node->mNumChildren; ++i) {
       const aiNode* child = node->mChildren[i];
       if (!child) continue;
-      std::string name = child->mName.length ? child->mName.C_Str() : "node";
-      // Sibling names need not be unique in a file; the order among equal
-      // names makes the path unique and stays stable across reloads.
-      int n = ++seen[name];
-      if (n > 1) name += "#" + std::to_string(n);
+      std::string name(ChildName(*child));
+      if (ordinal[i] > 1) name += "#" + std::to_string(ordinal[i]);
       if (!Walk(child, local * Xform::From(child->mTransformation), path + "/" + name, depth + 1)) return false;
     }
     return true;
+  }
+
+  static std::string_view ChildName(const aiNode& child) {
+    return child.mName.length ? std::string_view(child.mName.C_Str()) : std::string_view("node");
+  }
+
+  // Sibling names need not be unique in a file; the order among equal names
+  // makes the path unique and stays stable across reloads: the k-th child
+  // of a name (k from 1) is told apart by "#k" from the second on. Found by
+  // sorting the names once, without a copy of each: a model of many objects
+  // has them all under one node.
+  static std::vector<unsigned> SiblingOrdinals(const aiNode& node) {
+    std::vector<std::string_view> names(node.mNumChildren);
+    std::vector<unsigned> order;
+    order.reserve(node.mNumChildren);
+    for (unsigned i = 0; i < node.mNumChildren; ++i)
+      if (node.mChildren[i]) {
+        names[i] = ChildName(*node.mChildren[i]);
+        order.push_back(i);
+      }
+    std::stable_sort(order.begin(), order.end(), [&](unsigned a, unsigned b) { return names[a] < names[b]; });
+    std::vector<unsigned> ordinal(node.mNumChildren, 0);
+    for (std::size_t k = 0; k < order.size(); ++k)
+      ordinal[order[k]] = k > 0 && names[order[k - 1]] == names[order[k]] ? ordinal[order[k - 1]] + 1 : 1;
+    return ordinal;
   }
 
   static bool Polygonal(const aiMesh& mesh) {
@@ -421,6 +438,10 @@ class Importer {
     };
     base::ParallelForLargestFirst(jobs_.size(), faces, [&](std::size_t i) {
       NodeJob& job = jobs_[i];
+      const aiNode& node = *job.node;
+      job.element.name = job.path.empty() ? (node.mName.length ? node.mName.C_Str() : "Model") : job.path;
+      job.element.guid = Guid::FromName("node:" + (job.path.empty() ? std::string("/") : job.path));
+      job.path = std::string();
       job.body = BuildBody(job.node, job.world);
       if (job.body.polygons.empty()) return;
       job.body.closed = IsClosed(job.body);
@@ -609,6 +630,7 @@ class Importer {
   struct NodeJob {
     const aiNode* node = nullptr;
     Xform world;
+    std::string path;  // in the scene graph, "" for the root
     Element element;
     Body body;
   };
