@@ -491,9 +491,31 @@ inline bool WithinTolerance(const aiVector3D& a, const aiVector3D& b) {
 // The hash assimp's joining keys a vertex by (its position's, combined as
 // it combines them) and the number of buckets its map has when reserved
 // for the mesh's vertex count: the same standard library makes both.
+//
+// std::hash<float> as this standard library computes it (the bytes'
+// Murmur-style hash with its fixed seed; 0 for either zero), written out
+// so that it inlines: it is taken for every distinct vertex of a model.
+// Another library, or a 32-bit one, calls its own.
+inline std::size_t StdFloatHash(float f) {
+#if defined(__GLIBCXX__) && SIZE_MAX == UINT64_MAX
+  if (f == 0.0f) return 0;
+  unsigned char b[4];
+  std::memcpy(b, &f, sizeof b);
+  const std::uint64_t data =
+      std::uint64_t{b[0]} | std::uint64_t{b[1]} << 8 | std::uint64_t{b[2]} << 16 | std::uint64_t{b[3]} << 24;
+  constexpr std::uint64_t mul = (std::uint64_t{0xc6a4a793} << 32) + 0x5bd1e995;
+  std::uint64_t hash = 0xc70f6907ull ^ (sizeof b * mul);
+  hash = (hash ^ data) * mul;
+  hash = (hash ^ (hash >> 47)) * mul;
+  return static_cast<std::size_t>(hash ^ (hash >> 47));
+#else
+  return std::hash<float>{}(f);
+#endif
+}
+
 inline std::size_t AssimpPositionHash(const aiVector3D& p) {
   std::size_t seed = 0;
-  for (float c : {p.x, p.y, p.z}) seed ^= std::hash<float>{}(c) + 0x9e3779b9 + (seed << 6) + (seed >> 2);
+  for (float c : {p.x, p.y, p.z}) seed ^= StdFloatHash(c) + 0x9e3779b9 + (seed << 6) + (seed >> 2);
   return seed;
 }
 
