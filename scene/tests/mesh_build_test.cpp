@@ -77,6 +77,8 @@ hostmodel::Body Flat(std::vector<hostmodel::Polygon> polygons,
   b.vertexNormals = std::move(vertexNormals);
   b.texCoords = std::move(texCoords);
   b.polygons = std::move(polygons);
+  // Mapping 1 takes the vertices' own texture coordinates.
+  b.mappings = {hostmodel::TextureMapping{hostmodel::TextureProjection::Vertex, {}, {1, 0, 0}, {0, 1, 0}}};
   return b;
 }
 
@@ -350,7 +352,7 @@ TEST(MeshBuilder, FinishedCornersFollowTheHostsBody) {
   const std::vector<hostmodel::Vec3> square = Flat({}).vertices;
   const auto textured = [](hostmodel::Polygon p) {
     p.textureIndex = 1;
-    p.mapping.projection = hostmodel::TextureProjection::Vertex;
+    p.mappingIndex = 1;  // Flat's vertex mapping
     return p;
   };
   hostmodel::Body bad = Flat({Piece({0, 1, 2}), Piece({0, 7, 1, 2}), Piece({0, -5, 1}), Piece({0, 1, 3}), Piece({4, 1, 2}),
@@ -482,7 +484,9 @@ hostmodel::Body RandomBody(std::mt19937& r, int maxCorners) {
     poly.normalIndex = pick(-6, 6);
     poly.textureIndex = pick(0, 3) == 0 ? pick(0, 3) : 0;  // 1 exists, 2 and 3 do not
     poly.materialIndex = pick(-2, 4);
-    poly.mapping.projection = static_cast<hostmodel::TextureProjection>(pick(0, 2));
+    hostmodel::TextureMapping mapping;
+    mapping.projection = static_cast<hostmodel::TextureProjection>(pick(0, 2));
+    hostmodel::SetMapping(b, poly, mapping);
     for (int c = pick(0, 4); c > 0; --c) {
       std::vector<std::int32_t> piece;
       for (int k = pick(0, maxCorners); k > 0; --k) piece.push_back(pick(-3, v + 3));

@@ -45,12 +45,22 @@ Material& MaterialRef(Project& p, std::int32_t i) { return p.materials[static_ca
 void Translate(Element& e, const Vec3& d) {
   for (Body& b : e.bodies) {
     for (Vec3& v : b.vertices) v = {v.x + d.x, v.y + d.y, v.z + d.z};
-    for (Polygon& p : b.polygons) {
-      // Planar textures travel with the element; box mapping is anchored to
-      // the world by definition.
-      Vec3& o = p.mapping.origin;
-      o = {o.x + d.x, o.y + d.y, o.z + d.z};
-    }
+    // Every polygon's mapping origin moves along (planar textures travel
+    // with the element; box mapping is anchored to the world by definition
+    // and ignores it), each table entry once. Polygons of the default
+    // mapping get a moved copy of it.
+    for (TextureMapping& m : b.mappings) m.origin = {m.origin.x + d.x, m.origin.y + d.y, m.origin.z + d.z};
+    std::int32_t moved = 0;
+    for (Polygon& p : b.polygons)
+      if (p.mappingIndex == 0) {
+        if (moved == 0) {
+          TextureMapping m;
+          m.origin = d;
+          b.mappings.push_back(m);
+          moved = static_cast<std::int32_t>(b.mappings.size());
+        }
+        p.mappingIndex = moved;
+      }
   }
 }
 

@@ -175,7 +175,7 @@ class Writer {
     Array(list, depth, [&](const Vec3& v) { Point(v); });
   }
 
-  void Polygon(const hostmodel::Polygon& p, int depth) {
+  void Polygon(const Body& b, const hostmodel::Polygon& p, int depth) {
     Raw("{");
     Key(depth + 1, "material", true);
     Integer(p.materialIndex);
@@ -193,17 +193,18 @@ class Writer {
       Key(depth + 1, "curved");
       Bool(true);
     }
-    if (!(p.mapping == TextureMapping{})) {
+    const TextureMapping& mapping = MappingOf(b, p);
+    if (!(mapping == TextureMapping{})) {
       Key(depth + 1, "mapping");
       Raw("{");
       Key(depth + 2, "projection", true);
-      Raw(ProjectionName(p.mapping.projection));
+      Raw(ProjectionName(mapping.projection));
       Key(depth + 2, "origin");
-      Point(p.mapping.origin);
+      Point(mapping.origin);
       Key(depth + 2, "u");
-      Point(p.mapping.uAxis);
+      Point(mapping.uAxis);
       Key(depth + 2, "v");
-      Point(p.mapping.vAxis);
+      Point(mapping.vAxis);
       Newline(depth + 1);
       Raw("}");
     }
@@ -246,7 +247,7 @@ class Writer {
       });
     }
     Key(depth + 1, "polygons");
-    Array(b.polygons, depth + 1, [&](const hostmodel::Polygon& p) { Polygon(p, depth + 2); });
+    Array(b.polygons, depth + 1, [&](const hostmodel::Polygon& p) { Polygon(b, p, depth + 2); });
     Newline(depth);
     Raw("}");
   }
@@ -905,8 +906,10 @@ class Parser {
       } else if (key == "polygons") {
         Once(seen, 32);
         polygons_.clear();
+        mappings_.clear();
         Items([&] { polygons_.push_back(ReadPolygon()); });
         b.polygons.assign(std::make_move_iterator(polygons_.begin()), std::make_move_iterator(polygons_.end()));
+        b.mappings.assign(mappings_.begin(), mappings_.end());
       } else {
         SkipValue(3);
       }
@@ -945,7 +948,9 @@ class Parser {
         poly.curved = Bool();
       } else if (key == "mapping") {
         Once(seen, 64);
-        ReadMapping(poly.mapping);
+        TextureMapping mapping;
+        ReadMapping(mapping);
+        poly.mappingIndex = InternMapping(mappings_, mapping);
       } else {
         SkipValue(5);
       }
@@ -991,6 +996,7 @@ class Parser {
   std::vector<Vec3> points_;
   std::vector<Vec2> uvs_;
   std::vector<Polygon> polygons_;
+  std::vector<TextureMapping> mappings_;  // of the polygons being read
   std::vector<std::int32_t> corners_;  // one polygon's pieces, back to back
   std::vector<std::uint32_t> ends_;
 };

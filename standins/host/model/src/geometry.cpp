@@ -274,7 +274,7 @@ void BodyMaker::AddPolygon(const FaceOptions& options, const Vec3& normal, Conve
   poly.textureIndex = options.textureIndex;
   poly.curved = options.curved;
   poly.invisible = options.invisible;
-  poly.mapping = options.mapping;
+  SetMapping(body_, poly, options.mapping);
   poly.normalIndex = NormalIndex(normal);
   poly.convexPieces = std::move(pieces);
 }

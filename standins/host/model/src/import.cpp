@@ -607,7 +607,7 @@ class Importer {
     for (const Polygon& p : b.polygons) {
       h.Word(matHash[static_cast<std::size_t>(p.materialIndex - 1)]);
       h.Word((p.curved ? 2u : 0u) | (p.invisible ? 1u : 0u));
-      h.Word(static_cast<std::uint64_t>(p.mapping.projection));
+      h.Word(static_cast<std::uint64_t>(MappingOf(b, p).projection));
       for (const auto& piece : p.convexPieces) {
         h.Word(piece.size());
         for (std::int32_t v : piece) h.Word(static_cast<std::uint64_t>(v));

@@ -113,10 +113,47 @@ double Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * 
 Vec3 Sub(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 }  // namespace
 
+const TextureMapping& MappingOf(const Body& body, const Polygon& polygon) {
+  static const TextureMapping kDefault;
+  const auto k = static_cast<std::size_t>(polygon.mappingIndex);
+  return polygon.mappingIndex > 0 && k <= body.mappings.size() ? body.mappings[k - 1] : kDefault;
+}
+
+std::int32_t InternMapping(std::vector<TextureMapping>& table, const TextureMapping& mapping) {
+  if (mapping == TextureMapping{}) return 0;
+  // Neighbouring polygons share their mapping: the last few entries find
+  // it. A body whose every polygon has a mapping of its own gets a table
+  // as long as its polygons, never a search through all of it.
+  constexpr std::size_t kRecent = 8;
+  for (std::size_t k = table.size(); k > 0 && k + kRecent > table.size(); --k)
+    if (table[k - 1] == mapping) return static_cast<std::int32_t>(k);
+  table.push_back(mapping);
+  return static_cast<std::int32_t>(table.size());
+}
+
+void SetMapping(Body& body, Polygon& polygon, const TextureMapping& mapping) {
+  polygon.mappingIndex = InternMapping(body.mappings, mapping);
+}
+
+bool operator==(const Body& a, const Body& b) {
+  if (a.closed != b.closed || a.vertices != b.vertices || a.polygonNormals != b.polygonNormals ||
+      a.vertexNormals != b.vertexNormals || a.texCoords != b.texCoords || a.polygons.size() != b.polygons.size())
+    return false;
+  for (std::size_t i = 0; i < a.polygons.size(); ++i) {
+    const Polygon& p = a.polygons[i];
+    const Polygon& q = b.polygons[i];
+    if (p.invisible != q.invisible || p.curved != q.curved || p.materialIndex != q.materialIndex ||
+        p.textureIndex != q.textureIndex || p.normalIndex != q.normalIndex || !(p.convexPieces == q.convexPieces) ||
+        !(MappingOf(a, p) == MappingOf(b, q)))
+      return false;
+  }
+  return true;
+}
+
 Vec2 TextureCoordinate(const Body& body, const Polygon& polygon, std::int32_t vertex) {
   if (vertex < 0 || static_cast<std::size_t>(vertex) >= body.vertices.size()) return {};
   const Vec3& p = body.vertices[static_cast<std::size_t>(vertex)];
-  const TextureMapping& m = polygon.mapping;
+  const TextureMapping& m = MappingOf(body, polygon);
   switch (m.projection) {
     case TextureProjection::Vertex:
       if (body.texCoords.size() == body.vertices.size()) return body.texCoords[static_cast<std::size_t>(vertex)];
@@ -175,6 +212,9 @@ std::string BodiesProblem(const Element& el, std::size_t e, std::int64_t nMat, s
       std::int64_t k = poly.normalIndex;
       if (k == 0 || (k < 0 ? -k : k) > nN)
         return where() + ": normal index " + std::to_string(k) + " out of range ±" + Range(nN);
+      if (poly.mappingIndex < 0 || static_cast<std::size_t>(poly.mappingIndex) > body.mappings.size())
+        return where() + ": mapping index " + std::to_string(poly.mappingIndex) + " out of range 0.." +
+               std::to_string(body.mappings.size());
       if (poly.convexPieces.empty()) return where() + ": no convex pieces";
       for (std::size_t c = 0; c < poly.convexPieces.size(); ++c) {
         const auto& piece = poly.convexPieces[c];

@@ -309,7 +309,8 @@ std::vector<Vec3> ReadVec3List(const Json& j, const Path& p) {
   return out;
 }
 
-Polygon ReadPolygon(const Json& j, const Path& p) {
+// A polygon of body b: its mapping goes into b's table.
+Polygon ReadPolygon(const Json& j, const Path& p, Body& b) {
   Obj(j, p);
   Polygon poly;
   poly.invisible = OptBool(j, p, "invisible", false);
@@ -320,10 +321,12 @@ Polygon ReadPolygon(const Json& j, const Path& p) {
   if (auto* m = Member(j, "mapping")) {
     Path q = p / "mapping";
     Obj(*m, q);
-    if (auto* pr = Member(*m, "projection")) poly.mapping.projection = ReadEnum(*pr, q / "projection", kProjections);
-    if (auto* v = Member(*m, "origin")) poly.mapping.origin = ReadVec3(*v, q / "origin");
-    if (auto* v = Member(*m, "u")) poly.mapping.uAxis = ReadVec3(*v, q / "u");
-    if (auto* v = Member(*m, "v")) poly.mapping.vAxis = ReadVec3(*v, q / "v");
+    TextureMapping mapping;
+    if (auto* pr = Member(*m, "projection")) mapping.projection = ReadEnum(*pr, q / "projection", kProjections);
+    if (auto* v = Member(*m, "origin")) mapping.origin = ReadVec3(*v, q / "origin");
+    if (auto* v = Member(*m, "u")) mapping.uAxis = ReadVec3(*v, q / "u");
+    if (auto* v = Member(*m, "v")) mapping.vAxis = ReadVec3(*v, q / "v");
+    SetMapping(b, poly, mapping);
   }
   Path q = p / "pieces";
   const Json& pieces = Arr(Required(j, p, "pieces"), q);
@@ -353,7 +356,7 @@ Body ReadBody(const Json& j, const Path& p) {
   Path q = p / "polygons";
   const Json& polys = Arr(Required(j, p, "polygons"), q);
   b.polygons.reserve(polys.size());
-  for (std::size_t i = 0; i < polys.size(); ++i) b.polygons.push_back(ReadPolygon(polys[i], q[i]));
+  for (std::size_t i = 0; i < polys.size(); ++i) b.polygons.push_back(ReadPolygon(polys[i], q[i], b));
   return b;
 }
 

@@ -141,6 +141,34 @@ TEST(HostModelEdit, InvalidEditsFailAndChangeNothing) {
 
 // Many additions, some deletions in between: GUIDs stay unique (the add-on
 // tracks elements by them).
+// A moved element takes its textures along: every polygon's mapping origin
+// moves by the offset, the default mapping's too, and nothing else about
+// the mappings changes. A copy moves its own, the original's stay.
+TEST(HostModelEdit, MovedAndCopiedElementsTakeTheirMappingsAlong) {
+  Project p = SampleBuilding();
+  Element& e = p.elements[1];
+  Body& b = e.bodies[0];
+  ASSERT_GE(b.polygons.size(), 3u);
+  SetMapping(b, b.polygons[0], {TextureProjection::Planar, {1, 2, 3}, {0, 1, 0}, {0, 0, 1}});
+  SetMapping(b, b.polygons[2], {TextureProjection::Vertex, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+  const Body before = b;
+  const Vec3 d{0.5, -1, 2};
+  auto expectMoved = [&](const Body& moved, const Body& from) {
+    ASSERT_EQ(moved.polygons.size(), from.polygons.size());
+    for (std::size_t i = 0; i < from.polygons.size(); ++i) {
+      TextureMapping want = MappingOf(from, from.polygons[i]);
+      want.origin = {want.origin.x + d.x, want.origin.y + d.y, want.origin.z + d.z};
+      EXPECT_EQ(MappingOf(moved, moved.polygons[i]), want) << i;
+    }
+  };
+  ASSERT_TRUE(CopyElement(p, e.guid, d).ok());
+  expectMoved(p.elements.back().bodies[0], before);
+  EXPECT_TRUE(p.elements[1].bodies[0] == before) << "the original keeps its mappings";
+  ASSERT_TRUE(MoveElement(p, p.elements[1].guid, d).ok());
+  expectMoved(p.elements[1].bodies[0], before);
+  EXPECT_EQ(Validate(p), "");
+}
+
 TEST(HostModelEdit, AddedBoxesKeepTheirGuidsUnique) {
   Project p = SampleBuilding();
   for (int i = 0; i < 500; ++i) {

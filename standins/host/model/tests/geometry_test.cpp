@@ -169,9 +169,9 @@ TEST(HostModelGeometry, TextureCoordinatesFollowTheMapping) {
     }
   }
   Polygon planar = b.polygons[0];
-  planar.mapping = {TextureProjection::Planar, {1, 1, 1}, {0.5, 0, 0}, {0, 0, 2}};
+  SetMapping(b, planar, {TextureProjection::Planar, {1, 1, 1}, {0.5, 0, 0}, {0, 0, 2}});
   EXPECT_EQ(TextureCoordinate(b, planar, 7), (Vec2{0.5, 6}));  // vertex 7 = (2,3,4)
-  planar.mapping.projection = TextureProjection::Vertex;
+  SetMapping(b, planar, {TextureProjection::Vertex, {1, 1, 1}, {0.5, 0, 0}, {0, 0, 2}});
   EXPECT_EQ(TextureCoordinate(b, planar, 7), (Vec2{7, 8}));
   EXPECT_EQ(TextureCoordinate(b, planar, 99), (Vec2{})) << "out of range vertex";
 }

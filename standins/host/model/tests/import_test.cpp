@@ -97,7 +97,7 @@ TEST(HostModelImport, ObjObjectsBecomeElementsInZUpWithMaterialsTexturesAndSmoot
   Project floorOnly;
   floorOnly.elements.push_back(*floor);
   EXPECT_NEAR(SurfaceArea(floorOnly), 12.0, 1e-6);
-  EXPECT_EQ(lp.mapping.projection, TextureProjection::Vertex);
+  EXPECT_EQ(MappingOf(fb, lp).projection, TextureProjection::Vertex);
   for (std::size_t v = 0; v < fb.vertices.size(); ++v) {
     Vec2 uv = TextureCoordinate(fb, lp, static_cast<std::int32_t>(v));
     EXPECT_NEAR(uv.u, fb.vertices[v].x / 2, 1e-6);

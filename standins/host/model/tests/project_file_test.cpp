@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "hostmodel/image.h"
 #include "hostmodel/sample.h"
 #include "temp_dir.h"
@@ -28,7 +30,8 @@ TEST(HostModelProjectFile, SampleRoundTripsExactly) {
   sample.elements[1].bodies[0].polygons[0].invisible = true;
   sample.elements[1].bodies[0].polygons[1].normalIndex = -sample.elements[1].bodies[0].polygons[1].normalIndex;
   sample.elements[1].bodies[0].polygons[2].textureIndex = 1;
-  sample.elements[1].bodies[0].polygons[2].mapping = {TextureProjection::Planar, {0.1, 0.2, 0.3}, {0, 1, 0}, {0, 0, 1}};
+  SetMapping(sample.elements[1].bodies[0], sample.elements[1].bodies[0].polygons[2],
+             {TextureProjection::Planar, {0.1, 0.2, 0.3}, {0, 1, 0}, {0, 0, 1}});
   sample.materials[0].headerFlags = 0;
   sample.materials[1].stamp = -7;  // stamps are signed 64-bit
   sample.elements[2].genId = 0xFFFFFFFFu;
@@ -61,6 +64,52 @@ TEST(HostModelProjectFile, TextureFilesAreReferencedRelativeAndDecodedOnLoad) {
   EXPECT_EQ(loaded->textures[0].pixels, p.textures[0].pixels);
   EXPECT_EQ(loaded->textures[0].fingerprint, p.textures[0].fingerprint);
   EXPECT_EQ(loaded->textures[0].filePath, t.filePath);
+}
+
+// Polygons keep their mappings in their body's table. Each polygon reads
+// back the mapping it was given, through a save and a load, however many
+// distinct ones the body holds and in whatever order they come; bodies
+// compare by each polygon's mapping, not by how the table is laid out.
+TEST(HostModelProjectFile, EachPolygonKeepsItsMappingWhateverTheTable) {
+  TempDir dir;
+  Project sample = SampleBuilding();
+  Body& body = sample.elements[1].bodies[0];
+  ASSERT_GE(body.polygons.size(), 6u);
+  std::vector<TextureMapping> given;
+  for (std::size_t i = 0; i < body.polygons.size(); ++i) {
+    // Twelve distinct planar mappings, coming back after more than the
+    // table's recent entries, and the default between them.
+    TextureMapping m;
+    if (i % 4 != 3) m = {TextureProjection::Planar, {0.5 * static_cast<double>((i * 5) % 12), 0, 1}, {0, 1, 0}, {0, 0, 1}};
+    SetMapping(body, body.polygons[i], m);
+    given.push_back(m);
+  }
+  auto expectGiven = [&](const Body& b) {
+    for (std::size_t i = 0; i < b.polygons.size(); ++i) EXPECT_EQ(MappingOf(b, b.polygons[i]), given[i]) << i;
+  };
+  expectGiven(body);
+  const std::string path = dir / "mapped.pln";
+  ASSERT_TRUE(SaveProjectFile(sample, path));
+  auto loaded = LoadProjectFile(path);
+  ASSERT_TRUE(loaded.ok()) << loaded.error();
+  expectGiven(loaded->elements[1].bodies[0]);
+  EXPECT_TRUE(loaded.value() == sample);
+
+  // The same mappings through a table in reverse order: still equal.
+  Body reversed = body;
+  std::reverse(reversed.mappings.begin(), reversed.mappings.end());
+  const auto n = static_cast<std::int32_t>(reversed.mappings.size());
+  for (Polygon& p : reversed.polygons)
+    if (p.mappingIndex > 0) p.mappingIndex = n + 1 - p.mappingIndex;
+  EXPECT_TRUE(reversed == body);
+  SetMapping(reversed, reversed.polygons[0], TextureMapping{});
+  EXPECT_FALSE(reversed == body);
+
+  // An index past the table is refused, not read as some other mapping.
+  Project bad = sample;
+  Body& badBody = bad.elements[1].bodies[0];
+  badBody.polygons[1].mappingIndex = static_cast<std::int32_t>(badBody.mappings.size()) + 1;
+  EXPECT_NE(Validate(bad).find("mapping index"), std::string::npos) << Validate(bad);
 }
 
 TEST(HostModelProjectFile, SaveIsAtomicAndRefusesInconsistentProjects) {

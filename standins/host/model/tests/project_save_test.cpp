@@ -48,8 +48,10 @@ Project LargeProject() {
           Polygon& poly = b.polygons[i];
           poly.curved = (i + static_cast<std::size_t>(copy)) % 2 == 0;
           poly.invisible = (i + static_cast<std::size_t>(copy)) % 7 == 0;
-          poly.mapping.projection = projections[(i + static_cast<std::size_t>(copy)) % 3];
-          poly.mapping.origin = {0.1 * copy, 0, -2.5};
+          TextureMapping mapping;
+          mapping.projection = projections[(i + static_cast<std::size_t>(copy)) % 3];
+          mapping.origin = {0.1 * copy, 0, -2.5};
+          SetMapping(b, poly, mapping);
         }
       }
       p.elements.push_back(std::move(e));

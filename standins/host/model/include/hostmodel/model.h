@@ -179,17 +179,20 @@ struct TextureMapping {
   friend bool operator==(const TextureMapping&, const TextureMapping&) = default;
 };
 
+// A polygon's texture mapping lives in its body's table (see MappingOf,
+// SetMapping): the polygons of a body nearly always share one or two, and
+// a mapping in every polygon made polygons two and a half times larger,
+// which a model of millions of them paid for in memory and time.
 struct Polygon {
   bool invisible = false;
   bool curved = false;             // part of a smooth surface
   std::int32_t materialIndex = 0;  // host material index (1-based)
   std::int32_t textureIndex = 0;   // polygon texture of its own, 0 = none
   std::int32_t normalIndex = 1;    // signed, 1-based into polygonNormals
-  TextureMapping mapping;
+  std::int32_t mappingIndex = 0;   // 1-based into Body::mappings, 0 = TextureMapping{}
   // Convex pieces, each a list of 0-based vertex indices in order
   // (counter-clockwise seen from the side the normal points to).
   ConvexPieces convexPieces;
-  friend bool operator==(const Polygon&, const Polygon&) = default;
 };
 
 struct Body {
@@ -199,8 +202,22 @@ struct Body {
   std::vector<Vec3> vertexNormals;   // empty, or one per vertex ((0,0,0): none)
   std::vector<Vec2> texCoords;       // empty, or one per vertex (model units)
   std::vector<Polygon> polygons;
-  friend bool operator==(const Body&, const Body&) = default;
+  std::vector<TextureMapping> mappings;  // what polygons' mapping indices name
+  // Equal when everything a reader sees is equal: each polygon's mapping
+  // is compared by value, however the tables are laid out.
+  friend bool operator==(const Body& a, const Body& b);
 };
+
+// The texture mapping of a polygon of the body: TextureMapping{} for index
+// 0, and for an index the table does not hold.
+const TextureMapping& MappingOf(const Body& body, const Polygon& polygon);
+// Gives the polygon the mapping, taking an equal entry of the body's table
+// when a recent one matches, else adding one. The polygon need not be in
+// the body yet.
+void SetMapping(Body& body, Polygon& polygon, const TextureMapping& mapping);
+// The same for a table being built apart from its body: the index to give
+// the polygon.
+std::int32_t InternMapping(std::vector<TextureMapping>& table, const TextureMapping& mapping);
 
 struct Element {
   Guid guid;
