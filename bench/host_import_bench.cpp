@@ -26,6 +26,7 @@
 #include "building_generator.h"
 #include "hostmodel/import.h"
 #include "hostmodel/project_file.h"
+#include "machine_state.h"
 #include "run_timing.h"
 
 namespace {
@@ -132,6 +133,7 @@ int main(int argc, char** argv) {
   if (!saveFolder.empty())
     std::printf("%-16s %10.3f %10.3f   (project file of %.1f MB, flushed to the disk)\n", "host save", Timing::Median(save.wall),
                 Timing::Median(save.cpu), double(savedBytes) / 1e6);
+  std::printf("fresh memory: %.0f MB/s (first touches of a new mapping, now)\n", bench::FreshMemoryMBps());
   std::printf("load average: %s", [] {
     std::FILE* f = std::fopen("/proc/loadavg", "r");
     static char text[128] = "";

@@ -38,6 +38,7 @@
 #include "bench_model.h"
 #include "child_process.h"
 #include "isolation.h"
+#include "machine_state.h"
 
 namespace {
 
@@ -131,6 +132,8 @@ int main(int argc, char** argv) {
   std::uniform_int_distribution<int> pause(0, 33000);
   std::vector<double> startMs, startWakeMs, smallMs, bigMs, smallWakeMs, bigWakeMs;
   for (int run = 0; run < runs; ++run) {
+    // The machine's state at the start of the run, to read its figures by.
+    const double freshMBps = bench::FreshMemoryMBps();
     const std::string pln = (model.dir / ("Office" + std::to_string(run) + ".pln")).string();
     std::string script = "open " + model.obj + "\nsaveas " + pln + "\nwindow 3d\nwait 500\nsignal start\nmenu 32101\n";
     for (int i = 0; i < edits; ++i) {
@@ -166,8 +169,8 @@ int main(int argc, char** argv) {
     }
     startMs.push_back(Ms(t1 - t0));
     startWakeMs.push_back(Ms(woke - t0));
-    std::printf("run %d: start %.1f ms, velmar holds %lld triangles (building %llu)\n", run, startMs.back(),
-                seen, static_cast<unsigned long long>(model.triangles));
+    std::printf("run %d: start %.1f ms, velmar holds %lld triangles (building %llu); fresh memory %.0f MB/s\n", run,
+                startMs.back(), seen, static_cast<unsigned long long>(model.triangles), freshMBps);
     for (int i = 0; i < edits; ++i) {
       // Give the link a quiet moment between edits, as a user would, of a
       // length drawn afresh each time: the add-on looks at the model on
