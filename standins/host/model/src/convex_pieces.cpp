@@ -72,10 +72,14 @@ void ConvexPieces::Release() {
 }
 
 std::int32_t* ConvexPieces::Reshape(std::uint32_t pieces, std::uint32_t corners) {
+  // Allocated before the shape changes: when it throws, the object stays
+  // as it was.
+  const bool local = pieces <= 1 && corners <= kLocal;
+  std::int32_t* block = local ? nullptr : new std::int32_t[std::size_t{pieces} + corners];
   pieces_ = pieces;
   corners_ = corners;
-  if (Local()) return local_;
-  heap_ = new std::int32_t[std::size_t{pieces} + corners];
+  if (local) return local_;
+  heap_ = block;
   return heap_ + pieces;
 }
 
