@@ -279,26 +279,22 @@ void BodyMaker::AddPolygon(const FaceOptions& options, const Vec3& normal, Conve
   poly.convexPieces = std::move(pieces);
 }
 
-bool BodyMaker::AddConvexLoop(const std::vector<std::int32_t>& loop, const FaceOptions& options, bool* added) {
+std::optional<bool> BodyMaker::AddConvexLoop(const std::vector<std::int32_t>& loop, const FaceOptions& options) {
   const auto& V = body_.vertices;
   const std::size_t m = loop.size();
   // What splitting would clean first: a corner repeating the one before
   // it (around the end too), by index or by position.
   for (std::size_t i = 0; i < m; ++i) {
     const std::int32_t a = loop[i], b = loop[(i + 1) % m];
-    if (a == b || At(V, a) == At(V, b)) return false;
+    if (a == b || At(V, a) == At(V, b)) return std::nullopt;
   }
   const Vec3 n = LoopNormal(V, loop);
-  if (n == Vec3{}) {
-    *added = false;  // as splitting finds: no area, no polygon
-    return true;
-  }
+  if (n == Vec3{}) return false;  // as splitting finds: no area, no polygon
   const double s = Scale(V, loop);
-  if (!ConvexWithTolerance(V, loop, n, 1e-9 * std::max(1.0, s * s))) return false;
+  if (!ConvexWithTolerance(V, loop, n, 1e-9 * std::max(1.0, s * s))) return std::nullopt;
   ConvexPieces pieces;
   pieces.push_back(loop);
   AddPolygon(options, n, std::move(pieces));
-  *added = true;
   return true;
 }
 
@@ -321,8 +317,7 @@ bool BodyMaker::AddFace(const std::vector<std::int32_t>& loop, const FaceOptions
   }
   // Most of the rest are clean convex quads: they take the same result
   // without the copies splitting makes.
-  bool added = false;
-  if (AddConvexLoop(loop, options, &added)) return added;
+  if (const std::optional<bool> added = AddConvexLoop(loop, options)) return *added;
   Vec3 normal;
   auto pieces = SplitConvex(body_.vertices, loop, &normal);
   if (pieces.empty()) return false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -74,8 +75,9 @@ class BodyMaker {
  private:
   std::int32_t NormalIndex(const Vec3& n);
   // A loop that needs no cleaning and no splitting becomes one piece as it
-  // is; false when it needs either (the caller then splits it).
-  bool AddConvexLoop(const std::vector<std::int32_t>& loop, const FaceOptions& options, bool* added);
+  // is: whether it made a polygon (not for a loop without area). Nothing
+  // when it needs either; the caller then splits it.
+  std::optional<bool> AddConvexLoop(const std::vector<std::int32_t>& loop, const FaceOptions& options);
   void AddPolygon(const FaceOptions& options, const Vec3& normal, ConvexPieces pieces);
   Body body_;
   // Open addressing over body_.polygonNormals: 1-based index of the normal
