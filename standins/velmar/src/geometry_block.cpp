@@ -70,31 +70,17 @@ std::string IndexPast(std::size_t i, std::uint32_t value, std::size_t v) {
 
 std::string NotFinitePoint(std::size_t i) { return "vertex " + std::to_string(i / 3) + " is not a finite point"; }
 
-// Asks for huge pages under the whole 2 MiB pieces of a large array about to
-// be filled: a first write of fresh memory otherwise takes a fault and a
-// page clearing every 4 KiB, most of a large block's first read. Only
-// advice: where the kernel gives none, the array fills as before.
-void AdviseHugePages(const void* data, std::size_t bytes) {
-#ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
-  const auto start = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kHuge - 1);
-  if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#else
-  (void)data, (void)bytes;
-#endif
-}
-
 // Copies count elements out of shared memory into out, a chunk at a time,
 // each checked while it is still in the cache. False as soon as check
 // refuses one. The capacity out had is reused.
 template <typename T, typename Check>
 bool CopyOut(std::vector<T>& out, const std::uint8_t* source, std::size_t count, std::size_t chunk, Check check) {
+  // No huge-page advice for a large array: where the hypervisor takes back
+  // free memory in 2 MiB blocks (free page reporting), a fresh huge page
+  // must be backed anew and cleared at once; a 10M-triangle first read took
+  // 3 to 5 s with the advice against 1 to 2 s without.
   out.clear();
-  if (out.capacity() < count) {
-    out.reserve(count);
-    AdviseHugePages(out.data(), count * sizeof(T));
-  }
+  out.reserve(count);
   const T* from = reinterpret_cast<const T*>(source);
   for (std::size_t first = 0; first < count; first += chunk) {
     const std::size_t n = std::min(chunk, count - first);
