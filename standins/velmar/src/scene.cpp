@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/parallel_for.h"
+
 namespace velmar {
 
 void Bounds::Add(const float* p) {
@@ -72,7 +74,7 @@ std::span<const std::uint8_t> ArrayBytes(const Geometry& g, GeometryArray array)
 
 void SummarisePieces(Geometry& g) {
   g.pieces.assign(PieceCount(g), GeometryPiece());
-  for (std::size_t p = 0; p < g.pieces.size(); ++p) SummarisePiece(g, p);
+  base::ParallelFor(g.pieces.size(), [&g](std::size_t p) { SummarisePiece(g, p); });
   UniteBounds(g);
 }
 

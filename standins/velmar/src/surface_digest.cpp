@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/parallel_for.h"
+
 namespace velmar {
 
 namespace {
@@ -67,8 +69,8 @@ std::uint64_t GeometryDigester::Digest(const Geometry* geometry) {
     sums_.assign(pieces, 0);
     triangles_.assign(pieces, 0);
   }
-  for (std::size_t p = 0; p < pieces; ++p) {
-    if (!touched[p]) continue;
+  base::ParallelFor(pieces, [&](std::size_t p) {
+    if (!touched[p]) return;
     // A sum of the triangles' digests: the same whatever their order, and
     // a triangle that is there twice counts twice.
     std::uint64_t sum = 0, counted = 0;
@@ -85,7 +87,7 @@ std::uint64_t GeometryDigester::Digest(const Geometry* geometry) {
     }
     sums_[p] = sum;
     triangles_[p] = counted;
-  }
+  });
   revision_ = g.revision;
   std::uint64_t sum = 0, counted = 0;
   for (std::size_t p = 0; p < pieces; ++p) sum += sums_[p], counted += triangles_[p];

@@ -109,14 +109,23 @@ TEST(GeometryBlock, AnIndexPastTheVerticesOrAnInfinitePointIsRefused) {
   std::memcpy(block.data() + layout.positions + 16, &nan, 4);
   EXPECT_FALSE(ParseGeometryBlock(block.data(), block.size(), &g, &field, &error));
   EXPECT_EQ(field, "positions");
+  // The arrays are checked side by side, but with both broken the index is
+  // the one named, as a read in order meets it first.
+  std::memcpy(block.data() + layout.indices + 4, &past, 4);
+  EXPECT_FALSE(ParseGeometryBlock(block.data(), block.size(), &g, &field, &error));
+  EXPECT_EQ(field, "indices");
 
-  // A broken normal is only repaired: the triangle still has its place.
+  // A broken normal or texture coordinate is only repaired: the triangle
+  // still has its place.
   block = TriangleBlock(3, 3, 1);
   std::memcpy(block.data() + layout.normals, &nan, 4);
+  const float infinite = std::numeric_limits<float>::infinity();
+  std::memcpy(block.data() + layout.texCoords + 20, &infinite, 4);
   std::size_t repaired = 0;
   ASSERT_TRUE(ParseGeometryBlock(block.data(), block.size(), &g, &field, &error, &repaired));
-  EXPECT_EQ(repaired, 1u);
+  EXPECT_EQ(repaired, 2u);
   EXPECT_EQ(g.normals[0], 0);
+  EXPECT_EQ(g.texCoords[5], 0);
 }
 
 // Rows as stored, top down (negative height) or bottom up, give one picture,
