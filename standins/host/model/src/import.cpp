@@ -443,6 +443,11 @@ class Importer {
       job.element.guid = Guid::FromName("node:" + (job.path.empty() ? std::string("/") : job.path));
       job.path = std::string();
       job.body = BuildBody(job.node, job.world);
+      // The direct reader's meshes belong to one node each: once its body
+      // is built they are spent, and the bodies still to come reuse their
+      // memory instead of asking the system for more.
+      if (direct_)
+        for (unsigned k = 0; k < node.mNumMeshes; ++k) direct_->ReleaseMesh(node.mMeshes[k]);
       if (job.body.polygons.empty()) return;
       job.body.closed = IsClosed(job.body);
       job.element.genId = GenerationId(job.body, matHash);

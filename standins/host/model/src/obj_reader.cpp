@@ -33,13 +33,19 @@ DirectScene::DirectScene() = default;
 
 DirectScene::~DirectScene() {
   if (!scene_) return;
-  // The faces point into pools_; aiFace's destructor would free them.
-  for (unsigned m = 0; m < scene_->mNumMeshes; ++m) {
-    aiMesh* mesh = scene_->mMeshes[m];
-    if (!mesh || !mesh->mFaces) continue;
-    for (unsigned f = 0; f < mesh->mNumFaces; ++f) mesh->mFaces[f].mIndices = nullptr;
-  }
+  for (unsigned m = 0; m < scene_->mNumMeshes; ++m) ReleaseMesh(m);
   delete scene_;
+}
+
+void DirectScene::ReleaseMesh(unsigned m) {
+  if (!scene_ || m >= scene_->mNumMeshes) return;
+  aiMesh* mesh = scene_->mMeshes[m];
+  scene_->mMeshes[m] = nullptr;
+  if (mesh != nullptr && mesh->mFaces != nullptr)
+    // The faces point into the pool; aiFace's destructor would free them.
+    for (unsigned f = 0; f < mesh->mNumFaces; ++f) mesh->mFaces[f].mIndices = nullptr;
+  delete mesh;
+  if (m < pools_.size()) pools_[m].reset();
 }
 
 namespace {

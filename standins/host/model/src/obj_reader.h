@@ -46,6 +46,10 @@ class DirectScene {
   // holds its polygons only.
   std::uint64_t lines() const { return lines_; }
   std::uint64_t points() const { return points_; }
+  // Frees mesh m (its arrays and index pool) once whoever reads the scene
+  // is done with it; the scene then holds no mesh at m. Calls for distinct
+  // meshes may run on parallel threads. An index past the meshes is ignored.
+  void ReleaseMesh(unsigned m);
 
  private:
   friend class ObjReader;
