@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 
 #include "base/parallel_for.h"
 
@@ -399,22 +401,15 @@ class Importer {
 
   // Sibling names need not be unique in a file; the order among equal names
   // makes the path unique and stays stable across reloads: the k-th child
-  // of a name (k from 1) is told apart by "#k" from the second on. Found by
-  // sorting the names once, without a copy of each: a model of many objects
-  // has them all under one node.
+  // of a name (k from 1) is told apart by "#k" from the second on. Counted
+  // in one pass through a table of the names, without a copy of each: a
+  // model of many objects has them all under one node.
   static std::vector<unsigned> SiblingOrdinals(const aiNode& node) {
-    std::vector<std::string_view> names(node.mNumChildren);
-    std::vector<unsigned> order;
-    order.reserve(node.mNumChildren);
-    for (unsigned i = 0; i < node.mNumChildren; ++i)
-      if (node.mChildren[i]) {
-        names[i] = ChildName(*node.mChildren[i]);
-        order.push_back(i);
-      }
-    std::stable_sort(order.begin(), order.end(), [&](unsigned a, unsigned b) { return names[a] < names[b]; });
+    std::unordered_map<std::string_view, unsigned> seen;
+    seen.reserve(node.mNumChildren);
     std::vector<unsigned> ordinal(node.mNumChildren, 0);
-    for (std::size_t k = 0; k < order.size(); ++k)
-      ordinal[order[k]] = k > 0 && names[order[k - 1]] == names[order[k]] ? ordinal[order[k - 1]] + 1 : 1;
+    for (unsigned i = 0; i < node.mNumChildren; ++i)
+      if (node.mChildren[i]) ordinal[i] = ++seen[ChildName(*node.mChildren[i])];
     return ordinal;
   }
 

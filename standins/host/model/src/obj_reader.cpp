@@ -18,6 +18,7 @@
 #include <exception>
 #include <filesystem>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <set>
 #include <system_error>
@@ -1073,28 +1074,44 @@ class ObjReader {
     scene->mMeshes = new aiMesh*[meshCount ? meshCount : 1];
     scene->mRootNode = new aiNode(std::filesystem::path(path_).filename().string());
     aiNode* root = scene->mRootNode;
-    root->mChildren = new aiNode*[objects_.empty() ? 1 : objects_.size()];
+    // Null slots until each node is made: a scene given up half made is
+    // still deleted safely.
+    root->mChildren = new aiNode*[objects_.empty() ? 1 : objects_.size()]();
+    root->mNumChildren = static_cast<unsigned>(objects_.size());
+    // An object's meshes are consecutive in the scene, in file order.
+    std::vector<unsigned> firstMesh(objects_.size() + 1, 0);
     std::size_t jobIndex = 0;
-    for (const Object& object : objects_) {
-      auto* node = new aiNode(object.name);
-      node->mParent = root;
-      root->mChildren[root->mNumChildren++] = node;
-      std::vector<unsigned> meshes;
-      for (std::size_t r = 0; r < object.runs.size(); ++r) {
+    for (std::size_t o = 0; o < objects_.size(); ++o) {
+      for (std::size_t r = 0; r < objects_[o].runs.size(); ++r) {
         MeshJob& job = jobs[jobIndex++];
         for (int part = 0; part < 2; ++part) {
           if (!job.mesh[part]) continue;
-          meshes.push_back(scene->mNumMeshes);
           scene->mMeshes[scene->mNumMeshes++] = job.mesh[part];
           out.pools_.push_back(std::move(job.pool[part]));
         }
       }
-      if (!meshes.empty()) {
-        node->mNumMeshes = static_cast<unsigned>(meshes.size());
-        node->mMeshes = new unsigned[meshes.size()];
-        std::memcpy(node->mMeshes, meshes.data(), meshes.size() * sizeof(unsigned));
-      }
+      firstMesh[o + 1] = scene->mNumMeshes;
     }
+    // The nodes are made side by side: each holds assimp's name buffer of
+    // over a kilobyte, and for a model of many objects this step is mostly
+    // the faulting-in of fresh memory.
+    std::atomic<bool> exhausted{false};
+    base::ParallelFor(objects_.size(), [&](std::size_t o) {
+      try {
+        auto node = std::make_unique<aiNode>(objects_[o].name);
+        node->mParent = root;
+        const unsigned count = firstMesh[o + 1] - firstMesh[o];
+        if (count != 0) {
+          node->mMeshes = new unsigned[count];
+          node->mNumMeshes = count;
+          for (unsigned k = 0; k < count; ++k) node->mMeshes[k] = firstMesh[o] + k;
+        }
+        root->mChildren[o] = node.release();
+      } catch (const std::bad_alloc&) {
+        exhausted = true;
+      }
+    });
+    if (exhausted) throw std::bad_alloc();
     return true;
   }
 
