@@ -137,8 +137,10 @@ CanonicalScene ReadQuiet(CorvantaAPI::LiveConnection& guest) {
   return {};
 }
 
+// A large model's link appears only once the host has opened it and the
+// start has read it: given as long as any other wait here.
 bool OpenLink(CorvantaAPI::LiveConnection& guest, const std::u16string& name) {
-  for (int i = 0; i < 2000; ++i) {
+  for (const auto end = Clock::now() + std::chrono::milliseconds(kTimeoutMs); Clock::now() < end;) {
     if (guest.Open(name) == 0) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

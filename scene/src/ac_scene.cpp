@@ -325,6 +325,10 @@ bool ACScene::Walk() {
   // from, so its bodies match the generation id recorded here.
   std::vector<std::pair<ElementInfo*, ModelerAPI::Element>> toBuild;
   s.byIndex.resize(std::size_t(n));
+  // A first walk meets every element as new: room made once, not by a
+  // rehash of the whole table each time it doubles. Only then: a reserve
+  // may also rehash a table down, which an edit's walk must not pay for.
+  if (s.elements.empty()) s.elements.reserve(std::size_t(n));
   std::size_t met = 0;  // known elements seen by this walk
   for (std::int32_t i = 1; i <= n; ++i) {
     auto& known = s.byIndex[std::size_t(i - 1)];
@@ -338,9 +342,13 @@ bool ACScene::Walk() {
     const std::int32_t bodyCount = element.GetBodyNum();
     ElementInfo* cached = last.second != nullptr && last.first == guid ? last.second : nullptr;
     if (cached == nullptr) {
-      auto found = s.elements.find(guid);
-      if (bodyCount <= 0 && found == s.elements.end()) continue;
-      cached = found != s.elements.end() ? &found->second : &s.elements[guid];
+      if (bodyCount <= 0) {
+        auto found = s.elements.find(guid);
+        if (found == s.elements.end()) continue;
+        cached = &found->second;
+      } else {
+        cached = &s.elements.try_emplace(guid).first->second;
+      }
     }
     ElementInfo& entry = *cached;
     known = {guid, &entry};
