@@ -69,8 +69,13 @@ std::uint64_t GeometryDigester::Digest(const Geometry* geometry) {
     sums_.assign(pieces, 0);
     triangles_.assign(pieces, 0);
   }
-  base::ParallelFor(pieces, [&](std::size_t p) {
-    if (!touched[p]) return;
+  // Only the pieces to sum again are handed out: after an edit that is a
+  // few of thousands, not worth a task each.
+  std::vector<std::size_t> due;
+  for (std::size_t p = 0; p < pieces; ++p)
+    if (touched[p]) due.push_back(p);
+  base::ParallelFor(due.size(), [&](std::size_t k) {
+    const std::size_t p = due[k];
     // A sum of the triangles' digests: the same whatever their order, and
     // a triangle that is there twice counts twice.
     std::uint64_t sum = 0, counted = 0;
