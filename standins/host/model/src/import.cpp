@@ -540,25 +540,30 @@ class Importer {
   }
 
   // Closed when every edge (by position) is used exactly once in each
-  // direction: a watertight, consistently oriented surface. Sorted arrays
-  // rather than trees: a large body has hundreds of thousands of edges.
+  // direction: a watertight, consistently oriented surface. A sorted array
+  // rather than a tree: a large body has hundreds of thousands of edges.
   static bool IsClosed(const Body& body) {
     if (body.polygons.empty()) return false;
     const std::vector<std::uint32_t> id = PositionIds(body.vertices);
-    // Edges between convex pieces of one polygon cancel out as well, so the
-    // pieces can be counted like separate faces.
+    // Each edge as its two ends, lower first, and its direction in the
+    // lowest bit (vertex indices are below 2^31): sorted, the two uses of
+    // an edge lie side by side, the forward one first. Edges between convex
+    // pieces of one polygon cancel out as well, so the pieces can be
+    // counted like separate faces.
     std::vector<std::uint64_t> edges;
     for (const Polygon& p : body.polygons)
       for (const auto& piece : p.convexPieces)
         for (std::size_t i = 0; i < piece.size(); ++i) {
-          const std::uint32_t a = id[static_cast<std::size_t>(piece[i])];
-          const std::uint32_t b = id[static_cast<std::size_t>(piece[(i + 1) % piece.size()])];
-          if (a != b) edges.push_back(std::uint64_t{a} << 32 | b);
+          const std::uint64_t a = id[static_cast<std::size_t>(piece[i])];
+          const std::uint64_t b = id[static_cast<std::size_t>(piece[(i + 1) % piece.size()])];
+          if (a != b) edges.push_back(std::min(a, b) << 33 | std::max(a, b) << 1 | (a > b ? 1 : 0));
         }
+    if (edges.size() % 2 != 0) return false;
     std::sort(edges.begin(), edges.end());
-    if (std::adjacent_find(edges.begin(), edges.end()) != edges.end()) return false;
-    for (std::uint64_t e : edges)
-      if (!std::binary_search(edges.begin(), edges.end(), (e << 32) | (e >> 32))) return false;
+    // Exactly a forward and a backward use of every edge: an edge used
+    // twice the same way, or only one way, breaks the pairs.
+    for (std::size_t k = 0; k < edges.size(); k += 2)
+      if ((edges[k] & 1) != 0 || edges[k + 1] != edges[k] + 1) return false;
     return true;
   }
 

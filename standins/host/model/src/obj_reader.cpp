@@ -647,24 +647,24 @@ class ObjReader {
     faceStart_.reserve(guess / 2);
     corners_.reserve(guess * 2);
     std::vector<LookAhead> parts = CutIntoParts(p, end, parts_);
-    bool ok;
-    {
-      // Joined before the parts are looked at, and before any exception
-      // leaves this scope.
-      std::vector<std::jthread> threads;
-      for (LookAhead& part : parts)
-        threads.emplace_back([&part] {
-          try {
-            ReadAhead(part);
-          } catch (const std::exception&) {
-            part.ok = false;  // out of memory: the reader reads the part itself
-          }
-        });
-      const char* firstEnd = parts.empty() ? end : parts.front().begin;
-      Prefault(p, firstEnd);
-      ok = ReadLines(p, firstEnd);
-    }
+    // Each part's thread is joined before its part is looked at; all are
+    // joined before the parts go, however this returns.
+    std::vector<std::jthread> threads;
+    for (LookAhead& part : parts)
+      threads.emplace_back([&part] {
+        try {
+          ReadAhead(part);
+        } catch (const std::exception&) {
+          part.ok = false;  // out of memory: the reader reads the part itself
+        }
+      });
+    const char* firstEnd = parts.empty() ? end : parts.front().begin;
+    Prefault(p, firstEnd);
+    bool ok = ReadLines(p, firstEnd);
+    // A part is adopted as soon as it is read, while the later ones are
+    // still being read: adopting is on this thread alone.
     for (std::size_t i = 0; ok && i < parts.size(); ++i) {
+      threads[i].join();
       const Adoption taken = Adopt(parts[i]);
       if (taken == Adoption::kFailed) return false;
       if (taken == Adoption::kReadItself) {

@@ -223,6 +223,36 @@ TEST(HostModelImport, RepeatedSiblingNamesAreNumberedInFileOrder) {
   }
 }
 
+// A body is closed when every edge, by position, is used exactly once each
+// way. A tetrahedron is; flipping, dropping or repeating one of its faces
+// breaks that, while a corner written twice at one place does not. Two
+// triangles sharing an edge, each used once each way there, are an open
+// sheet all the same.
+TEST(HostModelImport, ClosedOnlyWhenEveryEdgeIsUsedOnceEachWay) {
+  TempDir dir;
+  const std::string obj =
+      "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\nv 0 0 0\n"
+      "o Closed\nf 1 3 2\nf 1 2 4\nf 2 3 4\nf 1 4 3\n"
+      "o CornerTwice\nf 1 3 2\nf 5 2 4\nf 2 3 4\nf 1 4 3\n"
+      "o Flipped\nf 1 3 2\nf 1 4 2\nf 2 3 4\nf 1 4 3\n"
+      "o Open\nf 1 3 2\nf 1 2 4\nf 2 3 4\n"
+      "o FaceTwice\nf 1 3 2\nf 1 2 4\nf 2 3 4\nf 1 4 3\nf 1 4 3\n"
+      "o Sheet\nf 1 2 3\nf 2 4 3\n";
+  const std::string path = dir.Write("solids.obj", obj);
+  for (bool direct : {true, false}) {
+    SCOPED_TRACE(direct ? "host reader" : "assimp");
+    ImportOptions options;
+    options.directObj = direct;
+    auto r = ImportModel(path, options);
+    ASSERT_TRUE(r.ok()) << r.error();
+    std::vector<std::pair<std::string, bool>> closed;
+    for (const Element& e : r->elements) closed.emplace_back(e.name, e.bodies.at(0).closed);
+    EXPECT_EQ(closed, (std::vector<std::pair<std::string, bool>>{
+                          {"/Closed", true}, {"/CornerTwice", true}, {"/Flipped", false}, {"/Open", false},
+                          {"/FaceTwice", false}, {"/Sheet", false}}));
+  }
+}
+
 TEST(HostModelImport, BadFilesGiveClearErrorsNamingTheFile) {
   TempDir dir;
   struct Case {
