@@ -74,6 +74,18 @@ std::uint64_t GeometryDigester::Digest(const Geometry* geometry) {
   std::vector<std::size_t> due;
   for (std::size_t p = 0; p < pieces; ++p)
     if (touched[p]) due.push_back(p);
+  // Every piece due: each vertex digested once, up front. A few pieces due
+  // use a small part of the vertices, which are digested where they are met.
+  const bool table = !due.empty() && due.size() == pieces;
+  if (table) {
+    corners_.resize(vertices);
+    constexpr std::size_t kBlock = 1 << 16;
+    base::ParallelFor((vertices + kBlock - 1) / kBlock, [&](std::size_t b) {
+      for (std::size_t v = b * kBlock; v < std::min(vertices, (b + 1) * kBlock); ++v)
+        corners_[v] = Corner(g, v, normals, coords);
+    });
+  }
+  auto corner = [&](std::uint32_t v) { return table ? corners_[v] : Corner(g, v, normals, coords); };
   base::ParallelFor(due.size(), [&](std::size_t k) {
     const std::size_t p = due[k];
     // A sum of the triangles' digests: the same whatever their order, and
@@ -82,8 +94,7 @@ std::uint64_t GeometryDigester::Digest(const Geometry* geometry) {
     for (std::size_t t = p * kPieceTriangles; t < std::min(triangles, (p + 1) * kPieceTriangles); ++t) {
       const std::uint32_t* i = &g.indices[3 * t];
       if (i[0] >= vertices || i[1] >= vertices || i[2] >= vertices) continue;
-      std::uint64_t c[3] = {Corner(g, i[0], normals, coords), Corner(g, i[1], normals, coords),
-                            Corner(g, i[2], normals, coords)};
+      std::uint64_t c[3] = {corner(i[0]), corner(i[1]), corner(i[2])};
       // Start at the smallest corner: a turn of the corners keeps the winding.
       std::rotate(c, std::min_element(c, c + 3), c + 3);
       // Distinct odd factors per position: the other winding is another sum.

@@ -30,6 +30,11 @@ class GeometryDigester {
  private:
   std::uint64_t revision_ = 0;  // of the geometry the sums are of; 0 for none
   std::vector<std::uint64_t> sums_, triangles_;  // per piece
+  // Each vertex's corner digest, for a digest of every piece: a vertex is
+  // a corner of about six triangles, so digesting it once per triangle did
+  // its work six times over. Kept between digests, so that a surface read
+  // whole again reuses memory already in use.
+  std::vector<std::uint64_t> corners_;
 };
 
 // Sixteen lower-case hex digits.

@@ -134,3 +134,38 @@ TEST(PeerDigestTest, EveryDrawnChangeGivesAnotherDigest) {
     differs(g, what);
   }
 }
+
+// A surface of several pieces digested once whole, then again after a
+// change to one vertex, sums only the piece that vertex is in again: its
+// digest is still that of the changed surface digested whole, and its bounds
+// those of the surface summarised whole.
+TEST(PeerDigestTest, ASurfaceSummedAgainInPartsHasTheDigestOfOneSummedWhole) {
+  velmar_test::Surface s;
+  for (int i = 0; i < 1000; ++i) {  // 12,000 triangles: three pieces
+    const float a[3] = {float(i), 0, 2}, b[3] = {i + 0.5f, 1, 3};
+    velmar_test::AddBox(s, a, b);
+  }
+  Geometry g = Held(s);
+  velmar::SummarisePieces(g);
+  g.revision = 1;
+  ASSERT_EQ(g.pieces.size(), 3u);
+  velmar::GeometryDigester digester;
+  EXPECT_EQ(digester.Digest(&g), GeometryDigest(&g));
+
+  // A vertex of the middle piece moved, out past the surface's end.
+  const std::size_t v = g.indices[3 * 5000];
+  g.positions[3 * v] = 2000;
+  g.changed = {{velmar::GeometryArray::kPositions, 3 * v, 1}};
+  g.base = 1;
+  g.revision = 2;
+  velmar::ResummarisePieces(g, g.changed);
+  Geometry whole = g;
+  velmar::SummarisePieces(whole);
+  EXPECT_EQ(digester.Digest(&g), GeometryDigest(&whole));
+  EXPECT_EQ(g.bounds.max, whole.bounds.max);
+  EXPECT_EQ(g.bounds.max[0], 2000);
+  for (std::size_t p = 0; p < g.pieces.size(); ++p) {
+    EXPECT_EQ(g.pieces[p].bounds.min, whole.pieces[p].bounds.min) << p;
+    EXPECT_EQ(g.pieces[p].bounds.max, whole.pieces[p].bounds.max) << p;
+  }
+}
