@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "base/parallel_for.h"
 
@@ -10,11 +9,18 @@ namespace velmar {
 
 void Bounds::Add(const float* p) {
   if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2])) return;
-  for (int i = 0; i < 3; ++i) {
-    min[i] = empty ? p[i] : std::min(min[i], p[i]);
-    max[i] = empty ? p[i] : std::max(max[i], p[i]);
+  // The first point is taken as it is; the test for it is made once per
+  // point, not per side: this runs over every corner of a surface read
+  // whole.
+  if (empty) {
+    min = max = {p[0], p[1], p[2]};
+    empty = false;
+    return;
   }
-  empty = false;
+  for (int i = 0; i < 3; ++i) {
+    min[i] = std::min(min[i], p[i]);
+    max[i] = std::max(max[i], p[i]);
+  }
 }
 
 void Bounds::Add(const Bounds& other) {
@@ -39,30 +45,12 @@ void SummarisePiece(Geometry& g, std::size_t p) {
   GeometryPiece piece;
   std::uint32_t low = UINT32_MAX, high = 0;
   const std::size_t vertices = g.vertexCount();
-  // The bounds kept in locals, as Bounds::Add keeps them (finite points
-  // only, each side taken in the same order), without its test for the
-  // first point at every corner: this loop runs over every corner of a
-  // surface read whole.
-  constexpr float kInf = std::numeric_limits<float>::infinity();
-  float lo[3] = {kInf, kInf, kInf}, hi[3] = {-kInf, -kInf, -kInf};
-  bool any = false;
   for (std::size_t i = first; i < last; ++i) {
     const std::uint32_t v = g.indices[i];
     if (v >= vertices) continue;
     low = std::min(low, v);
     high = std::max(high, v);
-    const float* q = &g.positions[std::size_t{v} * 3];
-    if (!std::isfinite(q[0]) || !std::isfinite(q[1]) || !std::isfinite(q[2])) continue;
-    for (int k = 0; k < 3; ++k) {
-      lo[k] = std::min(lo[k], q[k]);
-      hi[k] = std::max(hi[k], q[k]);
-    }
-    any = true;
-  }
-  if (any) {
-    piece.bounds.min = {lo[0], lo[1], lo[2]};
-    piece.bounds.max = {hi[0], hi[1], hi[2]};
-    piece.bounds.empty = false;
+    piece.bounds.Add(&g.positions[std::size_t{v} * 3]);
   }
   piece.firstVertex = low;
   piece.lastVertex = high;

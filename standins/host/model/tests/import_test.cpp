@@ -53,6 +53,18 @@ double SurfaceArea(const Project& p) {
   return total;
 }
 
+// Runs check with the import options of each OBJ reader in turn, the host's
+// own and assimp's, under a trace that names it.
+template <class Check>
+void WithEachObjReader(const Check& check) {
+  for (bool direct : {true, false}) {
+    SCOPED_TRACE(direct ? "host reader" : "assimp");
+    ImportOptions options;
+    options.directObj = direct;
+    check(options);
+  }
+}
+
 // Copies the yard test files into a fresh folder so a test may change them.
 std::string CopyYard(const TempDir& dir) {
   for (const char* f : {"yard.obj", "yard.mtl", "checker.png"}) fs::copy_file(kData + f, dir / f);
@@ -206,10 +218,7 @@ TEST(HostModelImport, RepeatedSiblingNamesAreNumberedInFileOrder) {
   std::string obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
   for (const char* group : {"Wall", "Door", "Wall", "Slab", "Wall", "Door"}) obj += std::string("g ") + group + "\nf 1 2 3\n";
   const std::string path = dir.Write("repeated.obj", obj);
-  for (bool direct : {true, false}) {
-    SCOPED_TRACE(direct ? "host reader" : "assimp");
-    ImportOptions options;
-    options.directObj = direct;
+  WithEachObjReader([&](const ImportOptions& options) {
     auto first = ImportModel(path, options);
     auto again = ImportModel(path, options);
     ASSERT_TRUE(first.ok() && again.ok());
@@ -220,7 +229,7 @@ TEST(HostModelImport, RepeatedSiblingNamesAreNumberedInFileOrder) {
       EXPECT_EQ(first->elements[i].guid, again->elements[i].guid);
       for (std::size_t k = 0; k < i; ++k) EXPECT_NE(first->elements[i].guid, first->elements[k].guid);
     }
-  }
+  });
 }
 
 // A body is closed when every edge, by position, is used exactly once each
@@ -239,10 +248,7 @@ TEST(HostModelImport, ClosedOnlyWhenEveryEdgeIsUsedOnceEachWay) {
       "o FaceTwice\nf 1 3 2\nf 1 2 4\nf 2 3 4\nf 1 4 3\nf 1 4 3\n"
       "o Sheet\nf 1 2 3\nf 2 4 3\n";
   const std::string path = dir.Write("solids.obj", obj);
-  for (bool direct : {true, false}) {
-    SCOPED_TRACE(direct ? "host reader" : "assimp");
-    ImportOptions options;
-    options.directObj = direct;
+  WithEachObjReader([&](const ImportOptions& options) {
     auto r = ImportModel(path, options);
     ASSERT_TRUE(r.ok()) << r.error();
     std::vector<std::pair<std::string, bool>> closed;
@@ -250,7 +256,7 @@ TEST(HostModelImport, ClosedOnlyWhenEveryEdgeIsUsedOnceEachWay) {
     EXPECT_EQ(closed, (std::vector<std::pair<std::string, bool>>{
                           {"/Closed", true}, {"/CornerTwice", true}, {"/Flipped", false}, {"/Open", false},
                           {"/FaceTwice", false}, {"/Sheet", false}}));
-  }
+  });
 }
 
 TEST(HostModelImport, BadFilesGiveClearErrorsNamingTheFile) {
