@@ -188,6 +188,7 @@ void ColladaExporter::MergeMaterial(const collada::PlannedGeometry& planned) {
     run.positionsHeld = mesh.positions.size();
     run.normalsHeld = mesh.normals.size();
     run.texCoordsHeld = mesh.texCoords.size();
+    run.plainTexCoords = !mesh.HoldsTexCoords();
     run.indicesHeld = mesh.indices.size();
     run.vertexCount = static_cast<std::uint32_t>(mesh.vertexCount);
     run.indexCount = static_cast<std::uint32_t>(mesh.indexCount);

@@ -66,8 +66,10 @@ char* FormatElement(char* p, const MeshRun& run, std::size_t local) {
     return Number(p, b);
   } else if constexpr (kArray == GeometryArray::kTexcoords) {
     const std::size_t i = 2 * local;
-    p = Number(p, At(run.texCoords, run.texCoordsHeld, i));
-    return Number(p, 1.0f - At(run.texCoords, run.texCoordsHeld, i + 1));
+    const float u = run.plainTexCoords ? 0.0f : At(run.texCoords, run.texCoordsHeld, i);
+    const float v = run.plainTexCoords ? 1.0f : At(run.texCoords, run.texCoordsHeld, i + 1);
+    p = Number(p, u);
+    return Number(p, 1.0f - v);
   } else {
     const std::size_t from = run.back ? run.indexCount - 1 - local : local;
     std::uint32_t index = from < run.indicesHeld ? run.indices[from] : 0;

@@ -78,7 +78,7 @@ struct ACScene::State {
     for (auto& [guid, entry] : elements) {
       const bool uses = std::any_of(entry.bodies.begin(), entry.bodies.end(), [&](const auto& body) {
         return std::any_of(remappedKeys.begin(), remappedKeys.end(),
-                           [&](std::uint64_t key) { return body->materialKeys.count(key) != 0; });
+                           [&](std::uint64_t key) { return body->UsesMaterial(key); });
       });
       if (!uses) continue;
       DiscardMeshes(entry);

@@ -343,10 +343,10 @@ std::unique_ptr<BodyInfo> MeshBuilder::BuildBody(const ModelerAPI::Body& hostBod
     const bool smoothHere = polygon.IsCurved() && smooth_;
     const MaterialRecord* record = PolygonMaterial(materials_, polygon);
     const std::uint64_t key = record != nullptr ? record->key : kDefaultMaterialKey;
-    body->materialKeys.insert(key);
-
     MeshInfo* mesh = meshes.Find(key, smoothHere);
     if (mesh == nullptr) {
+      // A key new to the body always makes a mesh.
+      if (!body->UsesMaterial(key)) body->materialKeys.push_back(key);
       mesh = CreateMesh(*body, key, smoothHere, polygonCount);
       meshes.Add(mesh);
     }
@@ -357,6 +357,7 @@ std::unique_ptr<BodyInfo> MeshBuilder::BuildBody(const ModelerAPI::Body& hostBod
 
   for (MeshInfo* mesh : meshes.created) mesh->polygons->Trim();
   body->meshes.shrink_to_fit();
+  body->rawMeshes.store(static_cast<std::int32_t>(body->meshes.size()), std::memory_order_relaxed);
   return body;
 }
 

@@ -39,7 +39,12 @@ void CopyVertices(const MeshInfo& mesh, const Arrays& out, std::uint64_t base, s
                   bool back) {
   const std::size_t n = to - from;
   std::memcpy(out.positions + 12 * (base + from), mesh.positions.data() + 3 * from, 12 * n);
-  std::memcpy(out.texCoords + 8 * (base + from), mesh.texCoords.data() + 2 * from, 8 * n);
+  if (mesh.HoldsTexCoords()) {
+    std::memcpy(out.texCoords + 8 * (base + from), mesh.texCoords.data() + 2 * from, 8 * n);
+  } else {
+    const Vec2f plain = MeshInfo::kPlainTexCoord;
+    for (std::size_t k = 0; k < n; ++k) std::memcpy(out.texCoords + 8 * (base + from + k), &plain, 8);
+  }
   float* normals = reinterpret_cast<float*>(out.normals + 12 * (base + from));
   const float* in = mesh.normals.data() + 3 * from;
   if (back) {
@@ -78,7 +83,7 @@ void PrefetchVertices(const MeshInfo& mesh) {
   const std::size_t vc = static_cast<std::size_t>(mesh.vertexCount);
   Ahead(mesh.positions.data(), 12 * vc);
   Ahead(mesh.normals.data(), 12 * vc);
-  Ahead(mesh.texCoords.data(), 8 * vc);
+  Ahead(mesh.texCoords.data(), mesh.HoldsTexCoords() ? 8 * vc : 0);
 }
 void PrefetchIndices(const MeshInfo& mesh) {
   Ahead(mesh.indices.data(), 4 * static_cast<std::size_t>(mesh.indexCount));
@@ -96,8 +101,8 @@ bool Copyable(const MeshInfo* mesh) {
   if (mesh == nullptr || !mesh->IsFinished() || mesh->vertexCount < 0 || mesh->indexCount < 0) return false;
   const std::size_t vc = static_cast<std::size_t>(mesh->vertexCount);
   const std::size_t ic = static_cast<std::size_t>(mesh->indexCount);
-  return mesh->positions.size() >= 3 * vc && mesh->normals.size() >= 3 * vc && mesh->texCoords.size() >= 2 * vc &&
-         mesh->indices.size() >= ic;
+  return mesh->positions.size() >= 3 * vc && mesh->normals.size() >= 3 * vc &&
+         (!mesh->HoldsTexCoords() || mesh->texCoords.size() >= 2 * vc) && mesh->indices.size() >= ic;
 }
 
 // Where the meshes go in a block: the copied meshes in order, each with

@@ -133,8 +133,8 @@ struct CornerNumbering {
       f[6] = uv.u / texture.width;
       f[7] = 1.0f - uv.v / texture.height;
     } else {
-      f[6] = 0.0f;
-      f[7] = 1.0f;
+      f[6] = MeshInfo::kPlainTexCoord.u;
+      f[7] = MeshInfo::kPlainTexCoord.v;
     }
     return a;
   }
@@ -226,16 +226,16 @@ bool NumberAndFanPieces(CornerNumbering& numbering, std::size_t pieceCount, std:
   return true;
 }
 
-// Gives the mesh its vertices as three arrays: positions, normals and
-// texture coordinates.
-void EmitVertices(const std::vector<WeldAttributes>& vertices, MeshInfo& mesh) {
+// Gives the mesh its vertices as arrays: positions, normals, and texture
+// coordinates when textured (the plain pair otherwise, held nowhere).
+void EmitVertices(const std::vector<WeldAttributes>& vertices, bool textured, MeshInfo& mesh) {
   const std::size_t u = vertices.size();
-  std::vector<float> positions(3 * u), normals(3 * u), texCoords(2 * u);
+  std::vector<float> positions(3 * u), normals(3 * u), texCoords(textured ? 2 * u : 0);
   for (std::size_t k = 0; k < u; ++k) {
     const float* f = vertices[k].f;
     std::memcpy(&positions[3 * k], f, 12);
     std::memcpy(&normals[3 * k], f + 3, 12);
-    std::memcpy(&texCoords[2 * k], f + 6, 8);
+    if (textured) std::memcpy(&texCoords[2 * k], f + 6, 8);
   }
   mesh.vertexCount = static_cast<std::int32_t>(u);
   mesh.positions = std::move(positions);
@@ -265,11 +265,19 @@ bool MeshBuilder::FinishMesh(MeshInfo* mesh, const MaterialRecord* record, std::
     scratch.End();
     return false;
   }
-  EmitVertices(scratch.vertices, *mesh);
+  EmitVertices(scratch.vertices, numbering.texture.textured, *mesh);
   scratch.End();
 
   mesh->indexCount = static_cast<std::int32_t>(indices.size());
   mesh->indices = std::move(indices);
+  // The last of the body's meshes takes the body's vertices with its raw
+  // data. The count falls only after this mesh is done reading them, and
+  // the thread that takes it to zero sees every other mesh's reads done.
+  BodyInfo& body = *mesh->body;
+  if (body.rawMeshes.load(std::memory_order_relaxed) > 0 &&
+      body.rawMeshes.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    mesh->polygons->bodyPositions.swap(body.positions);
+  }
   if (spent != nullptr) {
     *spent = std::move(mesh->polygons);
   } else {

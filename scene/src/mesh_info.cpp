@@ -1,6 +1,8 @@
 // Construction and bookkeeping of the builder's records.
 #include "scene/mesh_info.h"
 
+#include <algorithm>
+
 namespace scene {
 
 PolygonData::PolygonData(std::int32_t polygonCount) {
@@ -34,6 +36,10 @@ MeshInfo::MeshInfo(BodyInfo* owner, std::uint64_t key, bool smoothShaded, std::i
 std::size_t MeshInfo::GeometryBytes() const {
   return indices.size() * sizeof(std::uint32_t) +
          (positions.size() + normals.size() + texCoords.size()) * sizeof(float);
+}
+
+bool BodyInfo::UsesMaterial(std::uint64_t key) const {
+  return std::find(materialKeys.begin(), materialKeys.end(), key) != materialKeys.end();
 }
 
 }  // namespace scene

@@ -17,14 +17,18 @@ WeldAttributes AttributesOf(const MeshInfo& mesh, std::size_t k) {
   WeldAttributes a;
   std::memcpy(a.f, &mesh.positions[3 * k], 12);
   std::memcpy(a.f + 3, &mesh.normals[3 * k], 12);
-  std::memcpy(a.f + 6, &mesh.texCoords[2 * k], 8);
+  if (mesh.HoldsTexCoords()) {
+    std::memcpy(a.f + 6, &mesh.texCoords[2 * k], 8);
+  } else {
+    std::memcpy(a.f + 6, &MeshInfo::kPlainTexCoord, 8);
+  }
   return a;
 }
 
 bool Weldable(const MeshInfo& mesh) {
   const std::size_t u = static_cast<std::size_t>(mesh.vertexCount > 0 ? mesh.vertexCount : 0);
   return mesh.indexCount >= 2 && u > 0 && mesh.positions.size() >= 3 * u && mesh.normals.size() >= 3 * u &&
-         mesh.texCoords.size() >= 2 * u;
+         (!mesh.HoldsTexCoords() || mesh.texCoords.size() >= 2 * u);
 }
 
 // Gives the mesh its welded vertex arrays (n vertices) and renumbers its
@@ -57,11 +61,12 @@ std::size_t WeldMesh(MeshInfo& mesh) {
   const std::size_t n = distinct.size();
   if (n == u) return 0;
 
-  std::vector<float> positions(3 * n), normals(3 * n), texCoords(2 * n);
+  const bool textured = mesh.HoldsTexCoords();
+  std::vector<float> positions(3 * n), normals(3 * n), texCoords(textured ? 2 * n : 0);
   for (std::size_t k = 0; k < n; ++k) {
     std::memcpy(&positions[3 * k], distinct[k].f, 12);
     std::memcpy(&normals[3 * k], distinct[k].f + 3, 12);
-    std::memcpy(&texCoords[2 * k], distinct[k].f + 6, 8);
+    if (textured) std::memcpy(&texCoords[2 * k], distinct[k].f + 6, 8);
   }
   Replace(mesh, std::move(positions), std::move(normals), std::move(texCoords), remap, n);
   return u - n;

@@ -92,12 +92,22 @@ hostmodel::Polygon Pieces(std::vector<std::vector<std::int32_t>> pieces, bool cu
 
 const MaterialRecord kPlainRecord = [] { MaterialRecord r; r.key = kDefaultMaterialKey; return r; }();
 
+// A finished mesh's texture coordinates, two per vertex, the plain ones
+// spelt out.
+Floats TexCoordsOf(const MeshInfo& mesh) {
+  if (mesh.HoldsTexCoords()) return mesh.texCoords;
+  Floats plain;
+  for (int k = 0; k < mesh.vertexCount; ++k) plain.insert(plain.end(), {0.0f, 1.0f});
+  return plain;
+}
+
 // The attribute bytes of vertex k.
 Bytes BytesOf(const MeshInfo& mesh, std::size_t k) {
   Bytes bytes;
   std::memcpy(bytes.data(), &mesh.positions[3 * k], 12);
   std::memcpy(bytes.data() + 12, &mesh.normals[3 * k], 12);
-  std::memcpy(bytes.data() + 24, &mesh.texCoords[2 * k], 8);
+  const float plain[2] = {0.0f, 1.0f};
+  std::memcpy(bytes.data() + 24, mesh.HoldsTexCoords() ? &mesh.texCoords[2 * k] : plain, 8);
   return bytes;
 }
 
@@ -137,7 +147,8 @@ std::vector<std::uint8_t> ExpectedBlock(const std::vector<const MeshInfo*>& mesh
     for (int side = 0; side < (m == nullptr ? 0 : m->doubleSided ? 2 : 1); ++side) {  // a hole is no mesh
       positions.insert(positions.end(), m->positions.begin(), m->positions.end());
       for (float n : m->normals) normals.push_back(side ? -n : n);
-      texCoords.insert(texCoords.end(), m->texCoords.begin(), m->texCoords.end());
+      const Floats uv = TexCoordsOf(*m);
+      texCoords.insert(texCoords.end(), uv.begin(), uv.end());
       const std::size_t ic = m->indices.size();
       for (std::size_t k = 0; k < ic; ++k) indices.push_back((side ? m->indices[k] : m->indices[ic - 1 - k]) + vo);
       vo += std::uint32_t(m->vertexCount);
@@ -177,7 +188,7 @@ TEST(MeshBuilder, CountsBodiesRegistersMeshesAndFinishesOnce) {
   MeshInfo* mesh = body->meshes[0].get();
   EXPECT_TRUE(mesh->doubleSided && mesh->materialKey == kDefaultMaterialKey);
   EXPECT_TRUE(groups[kDefaultMaterialKey].contains(mesh) && dirty.count(kDefaultMaterialKey) == 1 &&
-              body->materialKeys.contains(kDefaultMaterialKey));
+              body->materialKeys == std::vector<std::uint64_t>{kDefaultMaterialKey});
   // Invisible polygons and an empty body give no meshes and no groups.
   auto hidden = builder.BuildBody(model.Body(1, 2));
   EXPECT_TRUE(hidden->meshes.empty() && hidden->materialKeys.empty());
@@ -233,6 +244,45 @@ TEST(MeshBuilder, AMeshGivenUpPartWayStaysRawAndFinishesLaterTheSame) {
   // spent for the thread that made it.
   EXPECT_TRUE(builder.FinishMesh(small->meshes[0].get(), &kPlainRecord, &spent, &abandon));
   EXPECT_TRUE(small->meshes[0]->IsFinished() && spent != nullptr && spent->corners.size() == 3);
+}
+
+// A body's vertices go once its last mesh is finished, with that mesh's raw
+// data: not before (a mesh still raw reads them), and not when a mesh gave
+// up or had no record. Meshes finished in either order come out the same.
+TEST(MeshBuilder, ABodysVerticesGoWithItsLastMeshFinished) {
+  // A flat and a curved polygon: two meshes of one body when smoothing.
+  const hostmodel::Body b = Flat({Pieces({{0, 1, 2}}), Pieces({{0, 2, 3}}, true)});
+  HostModel model(OneElement({b}));
+  MeshBuilder builder(nullptr, nullptr, nullptr);
+  builder.SetOptions(true, true, 0.0f);
+  auto body = builder.BuildBody(model.Body()), reversed = builder.BuildBody(model.Body());
+  ASSERT_EQ(body->meshes.size(), 2u);
+  const std::atomic<bool> abandon{true};
+  std::unique_ptr<PolygonData> spent;
+  EXPECT_FALSE(builder.FinishMesh(body->meshes[1].get(), nullptr));
+  ASSERT_TRUE(builder.FinishMesh(body->meshes[0].get(), &kPlainRecord, &spent, &abandon));
+  EXPECT_TRUE(spent->bodyPositions.empty());
+  EXPECT_EQ(body->positions.size(), 4u);
+  ASSERT_TRUE(builder.FinishMesh(body->meshes[1].get(), &kPlainRecord, &spent));
+  EXPECT_TRUE(body->positions.empty());
+  EXPECT_EQ(spent->bodyPositions.size(), 4u);
+  // The other order, without a spent list: the first mesh finished is the
+  // curved one, and the flat one after it still finds every vertex.
+  ASSERT_TRUE(builder.FinishMesh(reversed->meshes[1].get(), &kPlainRecord));
+  EXPECT_EQ(reversed->positions.size(), 4u);
+  ASSERT_TRUE(builder.FinishMesh(reversed->meshes[0].get(), &kPlainRecord));
+  EXPECT_TRUE(reversed->positions.empty());
+  for (std::size_t m = 0; m < 2; ++m) EXPECT_EQ(AsWelded(*body->meshes[m]), AsWelded(*reversed->meshes[m]));
+  // A body made by hand has no count and keeps its vertices.
+  BodyInfo manual;
+  manual.positions.resize(3);
+  MeshInfo* raw = new MeshInfo(&manual, kDefaultMaterialKey, false, 1);
+  raw->polygons->cornerCounts = {3};
+  raw->polygons->corners = {MakeCornerKey(0, 0), MakeCornerKey(1, 0), MakeCornerKey(2, 0)};
+  raw->polygons->cornerTotal = 3;
+  raw->polygons->flatNormals = {Vec4f{0, 1, 0, 1}};
+  ASSERT_TRUE(builder.FinishMesh(raw, &kPlainRecord));
+  EXPECT_EQ(manual.positions.size(), 3u);
 }
 
 // The finishing thread beside a reading thread, as in a large walk: every
@@ -403,7 +453,7 @@ TEST(MeshBuilder, FinishedCornersFollowTheHostsBody) {
     for (std::size_t i = 0; i < expected.size(); ++i) {
       MeshInfo* m = body->meshes[i].get();
       ASSERT_TRUE(builder.FinishMesh(m, library.Find(m->materialKey)));
-      EXPECT_TRUE((Corners{m->smooth, m->positions, m->normals, m->texCoords, m->indices} == expected[i])) << i;
+      EXPECT_TRUE((Corners{m->smooth, m->positions, m->normals, TexCoordsOf(*m), m->indices} == expected[i])) << i;
     }
     float centre[4] = {};  // x, y, z and the count of usable vertices
     for (const hostmodel::Vec3& v : c.body.vertices)
@@ -413,7 +463,8 @@ TEST(MeshBuilder, FinishedCornersFollowTheHostsBody) {
     auto again = builder.BuildBody(model.Body());
     for (auto& m : again->meshes) {
       ASSERT_TRUE(builder.FinishMesh(m.get(), &kPlainRecord));
-      for (std::size_t k = 0; k < m->texCoords.size(); ++k) EXPECT_EQ(m->texCoords[k], float(k % 2)) << k;
+      // Without a texture every vertex has (0, 1), held nowhere.
+      EXPECT_FALSE(m->HoldsTexCoords());
     }
     library.Reset();
   }
@@ -502,7 +553,7 @@ hostmodel::Body RandomBody(std::mt19937& r, int maxCorners) {
 void CheckFinished(const MeshInfo& m, std::uint32_t seed) {
   const auto n = std::size_t(m.vertexCount);
   ASSERT_TRUE(m.indexCount % 3 == 0 && m.indices.size() == std::size_t(m.indexCount) && m.positions.size() == 3 * n &&
-              m.normals.size() == 3 * n && m.texCoords.size() == 2 * n) << "seed " << seed;
+              m.normals.size() == 3 * n && (!m.HoldsTexCoords() || m.texCoords.size() == 2 * n)) << "seed " << seed;
   ASSERT_TRUE(std::all_of(m.indices.begin(), m.indices.end(), [&](std::uint32_t i) { return i < n; })) << "seed " << seed;
   ASSERT_TRUE(std::all_of(m.positions.begin(), m.positions.end(), [](float f) { return std::isfinite(f); })) << "seed " << seed;
   for (const Floats* v : {&m.normals, &m.texCoords})

@@ -69,6 +69,9 @@ struct MeshRun {
   // corners, its normals negated.
   bool back = false;
   bool clampIndices = true;
+  // Every vertex has the texture coordinate (0, 1), held in no array (a
+  // mesh without texture).
+  bool plainTexCoords = false;
 };
 
 // One material's triangles, merged, in one of two forms:

@@ -8,10 +8,10 @@
 // y); a host normal as (x, z, y).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <unordered_set>
 #include <vector>
 
 
@@ -55,6 +55,10 @@ struct PolygonData {
   // memory than a map's keys and spare slots.
   std::vector<Vec2f> cornerTexCoords;        // host texture units; textured meshes only
   std::vector<Vec3f> cornerNormals;          // smooth meshes only
+  // The body's vertices, when this was the last of its meshes to be
+  // finished: they go with the raw data, to be freed by the thread that
+  // frees it.
+  std::vector<Vec4f> bodyPositions;
 
   // Gives the per-corner arrays in use their full length and frees the
   // spare capacity of the reservations.
@@ -78,13 +82,20 @@ struct MeshInfo {
   std::vector<std::uint32_t> indices;     // three per triangle
   std::vector<float> positions;           // three per vertex
   std::vector<float> normals;             // three per vertex
-  std::vector<float> texCoords;           // two per vertex
+  // Two per vertex; empty when every vertex has kPlainTexCoord, as a mesh
+  // without texture has: a large plain material would otherwise hold a
+  // sixth of its finished geometry in one repeated pair.
+  std::vector<float> texCoords;
   // The mesh's slot in the material group that holds it (kNoSlot when
   // none); kept by the group.
   static constexpr std::size_t kNoSlot = ~std::size_t{0};
   std::size_t groupSlot = kNoSlot;
 
+  static constexpr Vec2f kPlainTexCoord{0.0f, 1.0f};
+
   bool IsFinished() const { return polygons == nullptr; }
+  // The finished mesh's texture coordinates are held (not all plain).
+  bool HoldsTexCoords() const { return !texCoords.empty(); }
   // Bytes held by the finished arrays (their sizes, not capacities).
   std::size_t GeometryBytes() const;
 };
@@ -94,9 +105,19 @@ struct BodyInfo {
   std::uint64_t id = 0;            // the builder's body counter
   float centre[3] = {0, 0, 0};     // mean host vertex, converted like a position
   std::int32_t vertexCount = 0;    // host vertex count
-  std::vector<Vec4f> positions;    // one per host vertex, host order
+  // One per host vertex, host order. Only finishing reads them, so the last
+  // of the body's meshes to be finished frees them: on a large model they
+  // weigh about a third of the finished geometry.
+  std::vector<Vec4f> positions;
+  // Meshes not yet finished, as BuildBody left them; 0 for a body made
+  // otherwise, whose positions are then kept.
+  std::atomic<std::int32_t> rawMeshes{0};
   std::vector<std::unique_ptr<MeshInfo>> meshes;  // creation order
-  std::unordered_set<std::uint64_t> materialKeys; // keys of visible polygons
+  // The keys of its visible polygons, each once, in first use: a body has
+  // one or a few, and a list costs less than a set on a model of many
+  // bodies.
+  std::vector<std::uint64_t> materialKeys;
+  bool UsesMaterial(std::uint64_t key) const;
 };
 
 }  // namespace scene
