@@ -99,6 +99,52 @@ bool Alone(const std::shared_ptr<Geometry>& held) {
   return true;
 }
 
+// How many of the first `limit` bytes of a and b are equal, found a chunk
+// at a time.
+std::size_t SameFront(const std::uint8_t* a, const std::uint8_t* b, std::size_t limit) {
+  constexpr std::size_t kStep = std::size_t{64} << 10;
+  std::size_t at = 0;
+  while (at < limit) {
+    const std::size_t len = std::min(kStep, limit - at);
+    if (std::memcmp(a + at, b + at, len) != 0) break;
+    at += len;
+  }
+  while (at < limit && a[at] == b[at]) ++at;
+  return at;
+}
+
+// How many of the last `limit` bytes before aEnd and bEnd are equal.
+std::size_t SameBack(const std::uint8_t* aEnd, const std::uint8_t* bEnd, std::size_t limit) {
+  constexpr std::size_t kStep = std::size_t{64} << 10;
+  std::size_t at = 0;  // bytes found equal, counted from the ends
+  while (at < limit) {
+    const std::size_t len = std::min(kStep, limit - at);
+    if (std::memcmp(aEnd - at - len, bEnd - at - len, len) != 0) break;
+    at += len;
+  }
+  while (at < limit && aEnd[-1 - std::ptrdiff_t(at)] == bEnd[-1 - std::ptrdiff_t(at)]) ++at;
+  return at;
+}
+
+// How many of the last `limit` indices before nowEnd equal those before
+// heldEnd moved by `shift` vertices (modulo 2^32, as the words are).
+std::size_t SameBackMoved(const std::uint32_t* nowEnd, const std::uint32_t* heldEnd, std::size_t limit,
+                          std::uint32_t shift) {
+  std::size_t at = 0;
+  while (at < limit && nowEnd[-1 - std::ptrdiff_t(at)] == heldEnd[-1 - std::ptrdiff_t(at)] + shift) ++at;
+  return at;
+}
+
+// Moves `count` words of an array from word `from` to word `to` and gives
+// it `length` words, growing it first or shrinking it after so that the
+// words moved are never cut off.
+template <typename T>
+void MoveTail(std::vector<T>& words, std::size_t from, std::size_t to, std::size_t count, std::size_t length) {
+  if (length > words.size()) words.resize(length);
+  if (count != 0 && from != to) std::memmove(words.data() + to, words.data() + from, count * sizeof(T));
+  words.resize(length);
+}
+
 }  // namespace
 
 HeldGeometry::HeldGeometry(std::size_t chunkBytes) : chunkBytes_(std::max<std::size_t>(4, chunkBytes / 4 * 4)) {}
@@ -191,9 +237,19 @@ bool HeldGeometry::Read(const std::uint8_t* data, std::size_t bytes, bool* chang
                     " indices and " + std::to_string(header.texCoordSets) + " coordinate sets need " +
                     std::to_string(layout.totalBytes) + " bytes, the block holds " + std::to_string(bytes));
   const std::size_t offsets[kGeometryArrays] = {layout.positions, layout.normals, layout.texCoords, layout.indices};
-  if (current_ && current_->vertexCount() == header.vertexCount && current_->indices.size() == header.indexCount &&
-      Consistent(*current_))
-    return ReadChanges(data, offsets, changed, field, error, repaired);
+  if (current_ && Consistent(*current_)) {
+    if (current_->vertexCount() == header.vertexCount && current_->indices.size() == header.indexCount)
+      return ReadChanges(data, offsets, changed, field, error, repaired);
+    switch (ReadShifted(data, header.vertexCount, header.indexCount, offsets, field, error, repaired)) {
+      case Shifted::kTaken:
+        *changed = true;
+        return true;
+      case Shifted::kRefused:
+        return false;
+      case Shifted::kWhole:
+        break;
+    }
+  }
   Prefault(data, layout.totalBytes);
   if (!ReadWhole(data, header.vertexCount, header.indexCount, offsets, field, error, repaired)) return false;
   *changed = true;
@@ -257,7 +313,7 @@ bool HeldGeometry::ReadWhole(const std::uint8_t* data, std::uint32_t v, std::uin
   if (refused[1]) return Fail(field, error, "positions", reasons[1]);
   const std::size_t fixed = repairs[0] + repairs[1];
   if (repaired != nullptr) *repaired = fixed;
-  SummarisePieces(*target);
+  SummarisePieces(*target, &corners_);
   target->revision = NextRevision();
   target->base = 0;
   target->changed.clear();
@@ -358,6 +414,122 @@ bool HeldGeometry::ReadChanges(const std::uint8_t* data, const std::size_t offse
   Install(std::move(target));
   *changed = true;
   return true;
+}
+
+HeldGeometry::Shifted HeldGeometry::ReadShifted(const std::uint8_t* data, std::uint32_t vn, std::uint32_t n,
+                                                const std::size_t offsets[], std::string* field, std::string* error,
+                                                std::size_t* repaired) {
+  const Geometry& held = *current_;
+  if (!PiecesCover(held)) return Shifted::kWhole;
+  // The kept parts are moved where they lie: in the current geometry when
+  // nobody else holds it, else in the spare when it is a copy of it.
+  std::shared_ptr<Geometry> target;
+  if (Alone(current_)) {
+    target = current_;
+  } else if (spare_ && Alone(spare_) && spare_->revision != 0 && spare_->revision == held.revision &&
+             spare_->positions.size() == held.positions.size() && spare_->indices.size() == held.indices.size() &&
+             Consistent(*spare_)) {
+    target = spare_;
+  } else {
+    return Shifted::kWhole;
+  }
+  filling_ = 0;
+  const std::size_t vo = held.vertexCount(), to = held.triangleCount(), tn = n / 3;
+  const std::uint32_t vShift = vn - static_cast<std::uint32_t>(vo);  // modulo 2^32, as indices are moved
+
+  // The vertices equal at the front and at the back in every array, and the
+  // indices equal at the front and (moved) at the back.
+  const std::size_t per[kGeometryArrays] = {3, 3, 2, 1};
+  std::size_t same[kGeometryArrays][2];
+  base::ParallelFor(kGeometryArrays, [&](std::size_t a) {
+    const std::uint8_t* now = data + offsets[a];
+    const std::uint8_t* mine = ArrayBytes(held, static_cast<GeometryArray>(a)).data();
+    if (a == kIndices) {
+      const std::size_t limit = 3 * std::min(to, tn);
+      same[a][0] = SameFront(now, mine, 4 * limit) / 4;
+      same[a][1] = SameBackMoved(reinterpret_cast<const std::uint32_t*>(now) + 3 * tn, held.indices.data() + 3 * to,
+                                 limit, vShift);
+    } else {
+      const std::size_t bytes = 4 * per[a], limit = bytes * std::min<std::size_t>(vo, vn);
+      same[a][0] = SameFront(now, mine, limit) / bytes;
+      same[a][1] = SameBack(now + bytes * vn, mine + bytes * vo, limit) / bytes;
+    }
+  });
+  std::size_t front = std::min({same[kPositions][0], same[kNormals][0], same[kTexCoords][0]});
+  std::size_t back = std::min({same[kPositions][1], same[kNormals][1], same[kTexCoords][1]});
+  back = std::min(back, std::min<std::size_t>(vo, vn) - front);
+
+  // The pieces kept: at the front, those whose triangles are all equal and
+  // use only front vertices; at the back, those whose triangles are all
+  // equal (moved) and use only back vertices.
+  std::vector<GeometryPiece> keptFront, keptBack;
+  for (const GeometryPiece& piece : held.pieces) {
+    if (piece.firstTriangle + piece.triangles > same[kIndices][0] / 3 || piece.lastVertex >= front) break;
+    keptFront.push_back(piece);
+  }
+  const std::size_t frontEnd = keptFront.empty() ? 0 : keptFront.back().firstTriangle + keptFront.back().triangles;
+  const std::size_t backFrom = to - same[kIndices][1] / 3;  // the first old triangle of the equal back
+  for (std::size_t p = held.pieces.size(); p-- > keptFront.size();) {
+    GeometryPiece piece = held.pieces[p];
+    if (piece.firstTriangle < backFrom || piece.firstVertex < vo - back ||
+        piece.firstTriangle + tn < frontEnd + to)  // its new place would reach into the front
+      break;
+    piece.firstTriangle = piece.firstTriangle + tn - to;
+    piece.firstVertex += vShift;
+    piece.lastVertex += vShift;
+    keptBack.push_back(piece);
+  }
+  std::reverse(keptBack.begin(), keptBack.end());
+  const std::size_t backStart = keptBack.empty() ? tn : keptBack.front().firstTriangle;  // in the new numbering
+  // Worth it only when most of the block is kept.
+  if (2 * (frontEnd + (tn - backStart)) < tn) return Shifted::kWhole;
+
+  // The part between, copied out once and checked as a whole read checks:
+  // indices, then points.
+  const std::size_t middleVertices = vn - back - front;
+  const std::size_t middleWords[kGeometryArrays] = {3 * middleVertices, 3 * middleVertices, 2 * middleVertices,
+                                                    3 * (backStart - frontEnd)};
+  const std::size_t middleFirst[kGeometryArrays] = {3 * front, 3 * front, 2 * front, 3 * frontEnd};
+  std::size_t at[kGeometryArrays + 1] = {0};
+  for (int a = 0; a < kGeometryArrays; ++a) at[a + 1] = at[a] + middleWords[a];
+  staged_.resize(at[kGeometryArrays]);
+  for (int a = 0; a < kGeometryArrays; ++a)
+    std::memcpy(staged_.data() + at[a], data + offsets[a] + 4 * middleFirst[a], 4 * middleWords[a]);
+  for (std::size_t i = 0; i < middleWords[kIndices]; ++i)
+    if (const std::uint32_t value = staged_[at[kIndices] + i]; value >= vn) {
+      Fail(field, error, "indices", IndexPast(middleFirst[kIndices] + i, value, vn));
+      return Shifted::kRefused;
+    }
+  for (std::size_t i = 0; i < middleWords[kPositions]; ++i)
+    if (!FiniteBits(staged_[at[kPositions] + i])) {
+      Fail(field, error, "positions", NotFinitePoint(middleFirst[kPositions] + i));
+      return Shifted::kRefused;
+    }
+  std::size_t fixed = 0;
+  for (std::size_t i = at[kNormals]; i < at[kIndices]; ++i)
+    if (!FiniteBits(staged_[i])) staged_[i] = 0, ++fixed;
+  if (repaired != nullptr) *repaired = fixed;
+
+  // The back of each array to its new place, the part between into the gap.
+  Geometry& g = *target;
+  base::ParallelFor(kGeometryArrays, [&](std::size_t a) {
+    if (a == kIndices) {
+      const std::size_t words = 3 * (tn - backStart);
+      MoveTail(g.indices, 3 * to - words, 3 * backStart, words, 3 * tn);
+      if (vShift != 0)
+        for (std::size_t i = 3 * backStart; i < 3 * tn; ++i) g.indices[i] += vShift;
+    } else {
+      std::vector<float>& words = a == kPositions ? g.positions : a == kNormals ? g.normals : g.texCoords;
+      MoveTail(words, per[a] * (vo - back), per[a] * (vn - back), per[a] * back, per[a] * vn);
+    }
+    std::memcpy(Bytes(g, static_cast<int>(a)) + 4 * middleFirst[a], staged_.data() + at[a], 4 * middleWords[a]);
+  });
+  SummariseBetween(g, std::move(keptFront), std::move(keptBack));
+  g.revision = NextRevision();
+  g.base = 0;  // a spare follows it whole
+  g.changed.clear();
+  Install(std::move(target));
+  return Shifted::kTaken;
 }
 
 bool ParseGeometryBlock(const std::uint8_t* data, std::size_t bytes, Geometry* geometry, std::string* field,

@@ -20,7 +20,14 @@ namespace velmar {
 // of chunkBytes; only the chunks that differ are copied out, checked and
 // taken in, and their ranges are recorded in the new revision (an index
 // chunk that did not change, under a vertex count that did not change,
-// needs no check again). A block whose counts changed is read whole.
+// needs no check again).
+//
+// A block whose counts changed (an element added, removed or given more or
+// fewer triangles) is compared from both ends: where its front and its back
+// hold what was held (the back's indices moved by the change in vertices),
+// those parts are kept, moved in memory to their new places with their
+// pieces' summaries, and only the part between is copied out, checked and
+// summarised. Otherwise it is read whole.
 //
 // A geometry handed out is never changed while anyone else holds it: the
 // update then goes into a second copy kept for that (brought up to date by
@@ -64,6 +71,9 @@ class HeldGeometry {
                  std::string* field, std::string* error, std::size_t* repaired);
   bool ReadChanges(const std::uint8_t* data, const std::size_t offsets[], bool* changed, std::string* field,
                    std::string* error, std::size_t* repaired);
+  enum class Shifted { kTaken, kRefused, kWhole };
+  Shifted ReadShifted(const std::uint8_t* data, std::uint32_t v, std::uint32_t n, const std::size_t offsets[],
+                      std::string* field, std::string* error, std::size_t* repaired);
   // A geometry nobody else holds to write the next revision into: the
   // spare when free, else a new one.
   std::shared_ptr<Geometry> FreeCopy();
@@ -72,6 +82,7 @@ class HeldGeometry {
   std::size_t chunkBytes_;
   std::shared_ptr<Geometry> current_, spare_;
   std::vector<std::uint32_t> staged_;  // the changed chunks' words, in range order
+  std::vector<std::uint64_t> corners_;  // the vertices' digests, while a block read whole is summarised
   std::uint64_t filling_ = 0;  // the revision PrepareSpare is copying into the spare, 0 for none
 };
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/parallel_for.h"
+#include "surface_digest.h"
 
 namespace velmar {
 
@@ -39,22 +40,46 @@ Bounds UsedBounds(const Geometry& g) {
 
 namespace {
 
-void SummarisePiece(Geometry& g, std::size_t p) {
-  const std::size_t first = p * kPieceTriangles * 3;
-  const std::size_t last = std::min(g.indices.size() / 3 * 3, first + kPieceTriangles * 3);
-  GeometryPiece piece;
-  std::uint32_t low = UINT32_MAX, high = 0;
+// The piece's span, bounds and digest share from g's arrays; corners, when
+// given, holds every vertex's digest.
+void SummarisePiece(const Geometry& g, GeometryPiece& piece, const std::uint64_t* corners) {
+  const std::size_t first = piece.firstTriangle * 3;
+  const std::size_t last = std::min(g.indices.size() / 3 * 3, first + std::size_t{piece.triangles} * 3);
   const std::size_t vertices = g.vertexCount();
-  for (std::size_t i = first; i < last; ++i) {
-    const std::uint32_t v = g.indices[i];
-    if (v >= vertices) continue;
-    low = std::min(low, v);
-    high = std::max(high, v);
-    piece.bounds.Add(&g.positions[std::size_t{v} * 3]);
+  const bool normals = g.normals.size() >= vertices * 3, coords = g.texCoords.size() >= vertices * 2;
+  std::uint32_t low = UINT32_MAX, high = 0;
+  Bounds bounds;
+  std::uint64_t sum = 0;
+  std::uint32_t digested = 0;
+  for (std::size_t i = first; i < last; i += 3) {
+    const std::uint32_t* t = &g.indices[i];
+    for (int k = 0; k < 3; ++k) {
+      if (t[k] >= vertices) continue;
+      low = std::min(low, t[k]);
+      high = std::max(high, t[k]);
+      bounds.Add(&g.positions[std::size_t{t[k]} * 3]);
+    }
+    if (t[0] >= vertices || t[1] >= vertices || t[2] >= vertices) continue;
+    auto corner = [&](std::uint32_t v) { return corners ? corners[v] : CornerDigest(g, v, normals, coords); };
+    sum += TriangleDigest(corner(t[0]), corner(t[1]), corner(t[2]));
+    ++digested;
   }
   piece.firstVertex = low;
   piece.lastVertex = high;
-  g.pieces[p] = piece;
+  piece.bounds = bounds;
+  piece.digestSum = sum;
+  piece.digested = digested;
+}
+
+// Pieces of at most kPieceTriangles over triangles [first, end), appended
+// to pieces unsummarised.
+void CutPieces(std::size_t first, std::size_t end, std::vector<GeometryPiece>& pieces) {
+  for (std::size_t t = first; t < end; t += kPieceTriangles) {
+    GeometryPiece piece;
+    piece.firstTriangle = t;
+    piece.triangles = static_cast<std::uint32_t>(std::min(kPieceTriangles, end - t));
+    pieces.push_back(piece);
+  }
 }
 
 void UniteBounds(Geometry& g) {
@@ -62,7 +87,12 @@ void UniteBounds(Geometry& g) {
   for (const GeometryPiece& piece : g.pieces) g.bounds.Add(piece.bounds);
 }
 
-std::size_t PieceCount(const Geometry& g) { return (g.triangleCount() + kPieceTriangles - 1) / kPieceTriangles; }
+// The piece holding triangle t (pieces cover the triangles).
+std::size_t PieceOf(const Geometry& g, std::size_t t) {
+  auto it = std::upper_bound(g.pieces.begin(), g.pieces.end(), t,
+                             [](std::size_t value, const GeometryPiece& p) { return value < p.firstTriangle; });
+  return static_cast<std::size_t>(it - g.pieces.begin()) - 1;
+}
 
 }  // namespace
 
@@ -79,19 +109,44 @@ std::span<const std::uint8_t> ArrayBytes(const Geometry& g, GeometryArray array)
   return bytes(g.indices);
 }
 
-void SummarisePieces(Geometry& g) {
-  g.pieces.assign(PieceCount(g), GeometryPiece());
-  base::ParallelFor(g.pieces.size(), [&g](std::size_t p) { SummarisePiece(g, p); });
+bool PiecesCover(const Geometry& g) {
+  std::size_t next = 0;
+  for (const GeometryPiece& piece : g.pieces) {
+    if (piece.firstTriangle != next || piece.triangles == 0) return false;
+    next += piece.triangles;
+  }
+  return next == g.triangleCount();
+}
+
+void SummarisePieces(Geometry& g, std::vector<std::uint64_t>* corners) {
+  g.pieces.clear();
+  CutPieces(0, g.triangleCount(), g.pieces);
+  // Every vertex digested once, up front: a vertex is a corner of about six
+  // triangles, and digesting it per corner would do that work six times.
+  std::vector<std::uint64_t> own;
+  std::vector<std::uint64_t>& table = corners != nullptr ? *corners : own;
+  const std::size_t vertices = g.vertexCount();
+  const bool normals = g.normals.size() >= vertices * 3, coords = g.texCoords.size() >= vertices * 2;
+  table.resize(vertices);
+  constexpr std::size_t kBlock = 1 << 16;
+  base::ParallelFor((vertices + kBlock - 1) / kBlock, [&](std::size_t b) {
+    for (std::size_t v = b * kBlock; v < std::min(vertices, (b + 1) * kBlock); ++v)
+      table[v] = CornerDigest(g, v, normals, coords);
+  });
+  base::ParallelFor(g.pieces.size(), [&](std::size_t p) { SummarisePiece(g, g.pieces[p], table.data()); });
   UniteBounds(g);
 }
 
 std::vector<bool> TouchedPieces(const Geometry& g, const std::vector<ArrayRange>& changed) {
   std::vector<bool> touched(g.pieces.size(), false);
+  const std::size_t triangles = g.triangleCount();
   for (const ArrayRange& r : changed) {
     if (r.count == 0) continue;
     if (r.array == GeometryArray::kIndices) {
-      const std::size_t from = r.first / 3 / kPieceTriangles, to = (r.first + r.count - 1) / 3 / kPieceTriangles;
-      for (std::size_t p = from; p <= to && p < touched.size(); ++p) touched[p] = true;
+      const std::size_t from = r.first / 3, to = (r.first + r.count - 1) / 3;
+      if (from >= triangles || g.pieces.empty()) continue;
+      for (std::size_t p = PieceOf(g, from); p < touched.size() && g.pieces[p].firstTriangle <= to; ++p)
+        touched[p] = true;
       continue;
     }
     const std::size_t per = r.array == GeometryArray::kTexCoords ? 2 : 3;
@@ -103,12 +158,27 @@ std::vector<bool> TouchedPieces(const Geometry& g, const std::vector<ArrayRange>
 }
 
 void ResummarisePieces(Geometry& g, const std::vector<ArrayRange>& changed) {
-  if (g.pieces.size() != PieceCount(g)) return SummarisePieces(g);
+  if (!PiecesCover(g)) return SummarisePieces(g);
   // The pieces as they were tell which ones used a changed vertex; a piece
-  // whose own indices changed is re-derived in any case.
+  // whose own indices changed is re-derived in any case. A few pieces use
+  // few vertices, which are digested where they are met.
   const std::vector<bool> touched = TouchedPieces(g, changed);
+  std::vector<std::size_t> due;
   for (std::size_t p = 0; p < touched.size(); ++p)
-    if (touched[p]) SummarisePiece(g, p);
+    if (touched[p]) due.push_back(p);
+  base::ParallelFor(due.size(), [&](std::size_t k) { SummarisePiece(g, g.pieces[due[k]], nullptr); });
+  UniteBounds(g);
+}
+
+void SummariseBetween(Geometry& g, std::vector<GeometryPiece> front, std::vector<GeometryPiece> back) {
+  const std::size_t from = front.empty() ? 0 : front.back().firstTriangle + front.back().triangles;
+  const std::size_t to = back.empty() ? g.triangleCount() : back.front().firstTriangle;
+  const std::size_t kept = front.size();
+  g.pieces = std::move(front);
+  CutPieces(from, std::max(from, to), g.pieces);
+  const std::size_t made = g.pieces.size() - kept;
+  g.pieces.insert(g.pieces.end(), back.begin(), back.end());
+  base::ParallelFor(made, [&](std::size_t k) { SummarisePiece(g, g.pieces[kept + k], nullptr); });
   UniteBounds(g);
 }
 

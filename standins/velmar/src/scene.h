@@ -42,13 +42,17 @@ struct ArrayRange {
   bool operator==(const ArrayRange&) const = default;
 };
 
-// The triangles are summarised in pieces of this many, so that a change
-// re-derives only the pieces it touched (their bounds here, their digest in
-// surface_digest.h).
+// The triangles are summarised in pieces of at most this many, so that a
+// change re-derives only the pieces it touched: their bounds, and their
+// share of the digest (surface_digest.h).
 inline constexpr std::size_t kPieceTriangles = 4096;
 struct GeometryPiece {
+  std::size_t firstTriangle = 0;
+  std::uint32_t triangles = 0;                    // consecutive, from firstTriangle
   std::uint32_t firstVertex = 0, lastVertex = 0;  // the span of vertices its triangles use (inclusive)
   Bounds bounds;                                  // of those vertices
+  std::uint64_t digestSum = 0;                    // of its triangles with every corner in range
+  std::uint32_t digested = 0;                     // those triangles
 };
 
 struct Geometry {
@@ -62,7 +66,10 @@ struct Geometry {
   // UsedBounds) so that a summary of a large scene after each update costs
   // nothing per vertex: the union of the pieces' bounds.
   Bounds bounds;
-  std::vector<GeometryPiece> pieces;  // one per kPieceTriangles triangles
+  // Consecutive pieces that cover the triangles. A read whole cuts them
+  // evenly; a surface whose counts changed keeps the pieces of its
+  // unchanged ends as they were, moved with their triangles.
+  std::vector<GeometryPiece> pieces;
 
   // Each state of a surface's geometry has a revision of its own (0: made
   // by hand, never read). A holder of revision `base` reaches this one by
@@ -78,13 +85,21 @@ struct Geometry {
 // The bytes of one array of g (four per element).
 std::span<const std::uint8_t> ArrayBytes(const Geometry& g, GeometryArray array);
 
-// Fills g.pieces and g.bounds from its arrays; the indices must lie below
-// the vertex count (the block readers check them).
-void SummarisePieces(Geometry& g);
+// Fills g.pieces and g.bounds from its arrays. corners, when given, is
+// scratch for the vertices' digests, kept by the caller so that a read of a
+// large surface reuses memory already in use.
+void SummarisePieces(Geometry& g, std::vector<std::uint64_t>* corners = nullptr);
 // Re-derives the pieces a change of these ranges can have touched: those
 // whose triangles changed, and those that use a changed vertex. Then the
-// bounds again, from the pieces.
+// bounds again, from the pieces. Pieces that do not cover g's triangles are
+// made anew.
 void ResummarisePieces(Geometry& g, const std::vector<ArrayRange>& changed);
+// Gives g the pieces front, then new pieces for the triangles between the
+// end of front and the start of back, then back; front and back must
+// already be right for g's triangles where they lie. Then the bounds.
+void SummariseBetween(Geometry& g, std::vector<GeometryPiece> front, std::vector<GeometryPiece> back);
+// g.pieces cover its triangles, one after another.
+bool PiecesCover(const Geometry& g);
 // Per piece of g: whether these ranges can have touched it (as above).
 std::vector<bool> TouchedPieces(const Geometry& g, const std::vector<ArrayRange>& changed);
 

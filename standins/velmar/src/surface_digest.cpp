@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <vector>
-
-#include "base/parallel_for.h"
 
 namespace velmar {
 
@@ -35,8 +32,9 @@ std::uint32_t Bits(float value) {
   return bits;
 }
 
-// A corner's digest: its position, normal and texture coordinate.
-std::uint64_t Corner(const Geometry& g, std::size_t v, bool normals, bool coords) {
+}  // namespace
+
+std::uint64_t CornerDigest(const Geometry& g, std::size_t v, bool normals, bool coords) {
   std::uint64_t h = 0x436F7276616E7461ull;
   for (int k = 0; k < 3; ++k)
     h = Add(h, (std::uint64_t{Bits(g.positions[v * 3 + k])} << 32) | (normals ? Bits(g.normals[v * 3 + k]) : 0u));
@@ -44,69 +42,26 @@ std::uint64_t Corner(const Geometry& g, std::size_t v, bool normals, bool coords
   return Mix(h);
 }
 
-}  // namespace
+std::uint64_t TriangleDigest(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+  std::uint64_t corners[3] = {a, b, c};
+  // Start at the smallest corner: a turn of the corners keeps the winding.
+  std::rotate(corners, std::min_element(corners, corners + 3), corners + 3);
+  // Distinct odd factors per position: the other winding is another sum.
+  return Mix(corners[0] * 0xD6E8FEB86659FD93ull + corners[1] * 0xA0761D6478BD642Full +
+             corners[2] * 0xE7037ED1A0B428DBull);
+}
 
-std::uint64_t GeometryDigest(const Geometry* geometry) { return GeometryDigester().Digest(geometry); }
-
-std::uint64_t GeometryDigester::Digest(const Geometry* geometry) {
-  if (geometry == nullptr) {
-    revision_ = 0;
-    return 0;
+std::uint64_t GeometryDigest(const Geometry* geometry) {
+  if (geometry == nullptr) return 0;
+  if (!PiecesCover(*geometry)) {
+    Geometry summarised = *geometry;
+    SummarisePieces(summarised);
+    return GeometryDigest(&summarised);
   }
-  const Geometry& g = *geometry;
-  const std::size_t vertices = g.vertexCount();
-  const bool normals = g.normals.size() >= vertices * 3, coords = g.texCoords.size() >= vertices * 2;
-  const std::size_t triangles = g.indices.size() / 3;
-  const std::size_t pieces = (triangles + kPieceTriangles - 1) / kPieceTriangles;
-  std::vector<bool> touched;
-  const bool held = revision_ != 0 && sums_.size() == pieces;
-  if (held && g.revision == revision_) {
-    touched.assign(pieces, false);
-  } else if (held && g.revision != 0 && g.base == revision_ && g.pieces.size() == pieces) {
-    touched = TouchedPieces(g, g.changed);
-  } else {
-    touched.assign(pieces, true);
-    sums_.assign(pieces, 0);
-    triangles_.assign(pieces, 0);
-  }
-  // Only the pieces to sum again are handed out: after an edit that is a
-  // few of thousands, not worth a task each.
-  std::vector<std::size_t> due;
-  for (std::size_t p = 0; p < pieces; ++p)
-    if (touched[p]) due.push_back(p);
-  // Every piece due: each vertex digested once, up front. A few pieces due
-  // use a small part of the vertices, which are digested where they are met.
-  const bool table = !due.empty() && due.size() == pieces;
-  if (table) {
-    corners_.resize(vertices);
-    constexpr std::size_t kBlock = 1 << 16;
-    base::ParallelFor((vertices + kBlock - 1) / kBlock, [&](std::size_t b) {
-      for (std::size_t v = b * kBlock; v < std::min(vertices, (b + 1) * kBlock); ++v)
-        corners_[v] = Corner(g, v, normals, coords);
-    });
-  }
-  auto corner = [&](std::uint32_t v) { return table ? corners_[v] : Corner(g, v, normals, coords); };
-  base::ParallelFor(due.size(), [&](std::size_t k) {
-    const std::size_t p = due[k];
-    // A sum of the triangles' digests: the same whatever their order, and
-    // a triangle that is there twice counts twice.
-    std::uint64_t sum = 0, counted = 0;
-    for (std::size_t t = p * kPieceTriangles; t < std::min(triangles, (p + 1) * kPieceTriangles); ++t) {
-      const std::uint32_t* i = &g.indices[3 * t];
-      if (i[0] >= vertices || i[1] >= vertices || i[2] >= vertices) continue;
-      std::uint64_t c[3] = {corner(i[0]), corner(i[1]), corner(i[2])};
-      // Start at the smallest corner: a turn of the corners keeps the winding.
-      std::rotate(c, std::min_element(c, c + 3), c + 3);
-      // Distinct odd factors per position: the other winding is another sum.
-      sum += Mix(c[0] * 0xD6E8FEB86659FD93ull + c[1] * 0xA0761D6478BD642Full + c[2] * 0xE7037ED1A0B428DBull);
-      ++counted;
-    }
-    sums_[p] = sum;
-    triangles_[p] = counted;
-  });
-  revision_ = g.revision;
+  // A sum of the triangles' shares: the same whatever their order, and a
+  // triangle that is there twice counts twice.
   std::uint64_t sum = 0, counted = 0;
-  for (std::size_t p = 0; p < pieces; ++p) sum += sums_[p], counted += triangles_[p];
+  for (const GeometryPiece& piece : geometry->pieces) sum += piece.digestSum, counted += piece.digested;
   const std::uint64_t digest = Mix(Add(Add(0x5352464300000000ull, sum), counted));
   return digest == 0 ? 1 : digest;
 }

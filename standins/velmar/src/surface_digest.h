@@ -9,33 +9,22 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "scene.h"
 
 namespace velmar {
 
 // 0 for no geometry; otherwise never 0. Indices past the vertices (which
-// the block parser refuses) are left out rather than read.
+// the block parser refuses) are left out rather than read. The sum of the
+// pieces' shares when they cover the triangles (the readers keep them so,
+// and an edit re-sums only the pieces it touched); otherwise summed anew.
 std::uint64_t GeometryDigest(const Geometry* geometry);
 
-// GeometryDigest of one surface's geometry as it changes: the triangles are
-// summed per piece (scene.h), and a revision made from the one digested
-// last re-sums only the pieces its changes touched. Any other geometry is
-// summed whole.
-class GeometryDigester {
- public:
-  std::uint64_t Digest(const Geometry* geometry);
-
- private:
-  std::uint64_t revision_ = 0;  // of the geometry the sums are of; 0 for none
-  std::vector<std::uint64_t> sums_, triangles_;  // per piece
-  // Each vertex's corner digest, for a digest of every piece: a vertex is
-  // a corner of about six triangles, so digesting it once per triangle did
-  // its work six times over. Kept between digests, so that a surface read
-  // whole again reuses memory already in use.
-  std::vector<std::uint64_t> corners_;
-};
+// The parts of the digest, for the pieces' summaries (scene.h): the digest
+// of vertex v as a corner (position, and normal and texture coordinate when
+// g has them), and a triangle's share from its corners' digests in order.
+std::uint64_t CornerDigest(const Geometry& g, std::size_t v, bool normals, bool coords);
+std::uint64_t TriangleDigest(std::uint64_t a, std::uint64_t b, std::uint64_t c);
 
 // Sixteen lower-case hex digits.
 std::string DigestText(std::uint64_t digest);

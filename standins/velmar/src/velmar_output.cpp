@@ -16,7 +16,7 @@ namespace {
 
 json BoundsJson(const Bounds& bounds) { return {{"min", bounds.min}, {"max", bounds.max}}; }
 
-json SurfaceJson(const Surface& s, GeometryDigester& digester) {
+json SurfaceJson(const Surface& s) {
   char colour[9];
   std::snprintf(colour, sizeof colour, "%08X", s.colour);
   json value = {{"slot", s.slot},
@@ -28,7 +28,7 @@ json SurfaceJson(const Surface& s, GeometryDigester& digester) {
                 {"texture", s.texture ? json(s.texture->source) : json()},
                 {"vertices", s.geometry ? s.geometry->vertexCount() : 0},
                 {"triangles", s.geometry ? s.geometry->triangleCount() : 0},
-                {"geometryDigest", DigestText(digester.Digest(s.geometry.get()))}};
+                {"geometryDigest", DigestText(GeometryDigest(s.geometry.get()))}};
   if (s.geometry && !s.geometry->bounds.empty) value["bounds"] = BoundsJson(s.geometry->bounds);
   return value;
 }
@@ -62,16 +62,14 @@ json StatsJson(const UpdateStats& stats) {
           {"problems", stats.problems}};
 }
 
-json UpdateContentJson(const Scene& scene, const UpdateStats& stats,
-                       std::map<std::uint32_t, GeometryDigester>& digesters) {
-  for (std::uint32_t gone : stats.surfacesGone) digesters.erase(gone);
+json UpdateContentJson(const Scene& scene, const UpdateStats& stats) {
   json surfaces = json::array();
   // Both in slot order.
   auto read = stats.surfacesRead.begin();
   for (const Surface& surface : scene.surfaces) {
     while (read != stats.surfacesRead.end() && *read < surface.slot) ++read;
     if (read == stats.surfacesRead.end()) break;
-    if (*read == surface.slot) surfaces.push_back(SurfaceJson(surface, digesters[surface.recordId]));
+    if (*read == surface.slot) surfaces.push_back(SurfaceJson(surface));
   }
   json value = {{"surfaces", std::move(surfaces)}, {"removed", stats.surfacesGone}};
   if (stats.cameraRead) {

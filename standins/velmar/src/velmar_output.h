@@ -4,7 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -26,10 +25,9 @@ nlohmann::json StatsJson(const UpdateStats& stats);
 // source or null, vertices, triangles, bounds when it has triangles,
 // geometryDigest: GeometryDigest as hex); "removed", the record ids of the
 // surfaces that went; and "camera" (followed, kind, fieldOfView, position,
-// backward, up) when the camera record was read. The digests are kept per
-// record id in digesters, so that an edit re-sums only what it changed.
-nlohmann::json UpdateContentJson(const Scene& scene, const UpdateStats& stats,
-                                 std::map<std::uint32_t, GeometryDigester>& digesters);
+// backward, up) when the camera record was read. A digest costs a sum
+// over the surface's pieces, which its reader keeps current.
+nlohmann::json UpdateContentJson(const Scene& scene, const UpdateStats& stats);
 
 // One "problem" event per problem (record, slot, field, message).
 void EmitProblems(Reporter& reporter, const std::vector<Problem>& problems);

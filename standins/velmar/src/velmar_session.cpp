@@ -100,7 +100,6 @@ class Session {
   int pictures_ = 0;
   std::unique_ptr<LiveServer> live_;
   double wakeAt_ = 0;  // the wake-up being read, on the wall clock; 0 for none
-  std::map<std::uint32_t, GeometryDigester> digesters_;  // by record id, of this link
 };
 
 // The identity of the shared memory object under a link's name (its inode),
@@ -149,7 +148,7 @@ void Session::UpdateMirror(const char* cause) {
   // the clock of "at"), each surface it touched with its digest, the camera.
   if (reporter_.jsonMode()) {
     fields["readAt"] = readAt;
-    fields["changed"] = UpdateContentJson(scene, stats, digesters_);
+    fields["changed"] = UpdateContentJson(scene, stats);
   }
   reporter_.Emit("update", fields,
                  std::string("scene updated (") + cause + "): " + std::to_string(scene.surfaces.size()) +
@@ -210,7 +209,6 @@ bool Session::TryOpen() {
     name_ = name;
     reader_ = LinkReader(connection_);
     mirror_.Reset();
-    digesters_.clear();
     last_ = reader_.Read();
     seenInRegistry_ = Listed(connection_.EnumConnections(0), name_);
     const std::string narrow = base::ToUtf8(name_);
