@@ -81,7 +81,10 @@ bool CopyOut(std::vector<T>& out, const std::uint8_t* source, std::size_t count,
   // must be backed anew and cleared at once; a 10M-triangle first read took
   // 3 to 5 s with the advice against 1 to 2 s without.
   out.clear();
-  out.reserve(count);
+  // Room for an eighth more (address space only until it is written): a
+  // surface that grows by an element then keeps its place, where a larger
+  // copy of a large surface would be fresh memory to fault in.
+  out.reserve(count + count / 8);
   const T* from = reinterpret_cast<const T*>(source);
   for (std::size_t first = 0; first < count; first += chunk) {
     const std::size_t n = std::min(chunk, count - first);

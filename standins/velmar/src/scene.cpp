@@ -166,6 +166,7 @@ void ResummarisePieces(Geometry& g, const std::vector<ArrayRange>& changed) {
   std::vector<std::size_t> due;
   for (std::size_t p = 0; p < touched.size(); ++p)
     if (touched[p]) due.push_back(p);
+  if (due.size() == g.pieces.size()) return SummarisePieces(g);  // each vertex digested once, then
   base::ParallelFor(due.size(), [&](std::size_t k) { SummarisePiece(g, g.pieces[due[k]], nullptr); });
   UniteBounds(g);
 }
