@@ -189,6 +189,10 @@ void ColladaExporter::MergeMaterial(const collada::PlannedGeometry& planned) {
     run.normalsHeld = mesh.normals.size();
     run.texCoordsHeld = mesh.texCoords.size();
     run.plainTexCoords = !mesh.HoldsTexCoords();
+    if (!mesh.normalOf.empty()) {
+      run.normalOf = mesh.normalOf.data();
+      run.normalOfHeld = mesh.normalOf.size();
+    }
     run.indicesHeld = mesh.indices.size();
     run.vertexCount = static_cast<std::uint32_t>(mesh.vertexCount);
     run.indexCount = static_cast<std::uint32_t>(mesh.indexCount);

@@ -52,7 +52,8 @@ char* FormatElement(char* p, const MeshRun& run, std::size_t local) {
     p = Number(p, At(run.positions, run.positionsHeld, i + 2));
     return Number(p, At(run.positions, run.positionsHeld, i + 1));
   } else if constexpr (kArray == GeometryArray::kNormals) {
-    const std::size_t i = 3 * local;
+    std::size_t i = 3 * local;
+    if (run.normalOf != nullptr) i = local < run.normalOfHeld ? 3 * std::size_t{run.normalOf[local]} : run.normalsHeld;
     float a = At(run.normals, run.normalsHeld, i), b = At(run.normals, run.normalsHeld, i + 1),
           c = At(run.normals, run.normalsHeld, i + 2);
     // A back face's normals negated, zeros too: "-0.000".

@@ -46,6 +46,14 @@ void CopyVertices(const MeshInfo& mesh, const Arrays& out, std::uint64_t base, s
     for (std::size_t k = 0; k < n; ++k) std::memcpy(out.texCoords + 8 * (base + from + k), &plain, 8);
   }
   float* normals = reinterpret_cast<float*>(out.normals + 12 * (base + from));
+  if (!mesh.normalOf.empty()) {
+    // Shared normals, each vertex's looked up.
+    for (std::size_t i = 0; i < n; ++i) {
+      const float* in = mesh.NormalOf(from + i);
+      for (int k = 0; k < 3; ++k) normals[3 * i + k] = back ? -in[k] : in[k];
+    }
+    return;
+  }
   const float* in = mesh.normals.data() + 3 * from;
   if (back) {
     for (std::size_t i = 0; i < 3 * n; ++i) normals[i] = -in[i];
@@ -82,7 +90,11 @@ void Ahead(const void* data, std::size_t bytes) {
 void PrefetchVertices(const MeshInfo& mesh) {
   const std::size_t vc = static_cast<std::size_t>(mesh.vertexCount);
   Ahead(mesh.positions.data(), 12 * vc);
-  Ahead(mesh.normals.data(), 12 * vc);
+  if (mesh.normalOf.empty()) {
+    Ahead(mesh.normals.data(), 12 * vc);
+  } else {
+    Ahead(mesh.normalOf.data(), vc);
+  }
   Ahead(mesh.texCoords.data(), mesh.HoldsTexCoords() ? 8 * vc : 0);
 }
 void PrefetchIndices(const MeshInfo& mesh) {
@@ -101,7 +113,7 @@ bool Copyable(const MeshInfo* mesh) {
   if (mesh == nullptr || !mesh->IsFinished() || mesh->vertexCount < 0 || mesh->indexCount < 0) return false;
   const std::size_t vc = static_cast<std::size_t>(mesh->vertexCount);
   const std::size_t ic = static_cast<std::size_t>(mesh->indexCount);
-  return mesh->positions.size() >= 3 * vc && mesh->normals.size() >= 3 * vc &&
+  return mesh->positions.size() >= 3 * vc && mesh->NormalsCover(vc) &&
          (!mesh->HoldsTexCoords() || mesh->texCoords.size() >= 2 * vc) && mesh->indices.size() >= ic;
 }
 

@@ -226,16 +226,54 @@ bool NumberAndFanPieces(CornerNumbering& numbering, std::size_t pieceCount, std:
   return true;
 }
 
-// Gives the mesh its vertices as arrays: positions, normals, and texture
-// coordinates when textured (the plain pair otherwise, held nowhere).
+// A mesh whose vertices have at most this many distinct normals holds each
+// once (MeshInfo::normalOf); past it, the search for a vertex's entry would
+// cost more than the memory saved.
+constexpr std::size_t kSharedNormals = 32;
+
+// The vertices' normals, each distinct one once, with each vertex's entry;
+// false (and normals cut short) when there are more than kSharedNormals or
+// sharing would not save memory.
+bool ShareNormals(const std::vector<WeldAttributes>& vertices, std::vector<float>& normals,
+                  std::vector<std::uint8_t>& normalOf) {
+  const std::size_t u = vertices.size();
+  normalOf.resize(u);
+  for (std::size_t k = 0; k < u; ++k) {
+    const float* n = vertices[k].f + 3;
+    std::size_t entry = 0;
+    const std::size_t entries = normals.size() / 3;
+    while (entry < entries && std::memcmp(&normals[3 * entry], n, 12) != 0) ++entry;  // bytes: -0 is not 0
+    if (entry == entries) {
+      if (entries == kSharedNormals) return false;
+      normals.insert(normals.end(), n, n + 3);
+    }
+    normalOf[k] = static_cast<std::uint8_t>(entry);
+  }
+  // The list and the entries, and the allocation they add, against a
+  // normal per vertex.
+  return normals.size() * 4 + u + 32 < 12 * u;
+}
+
+// Gives the mesh its vertices as arrays: positions, normals (shared when
+// few), and texture coordinates when textured (the plain pair otherwise,
+// held nowhere).
 void EmitVertices(const std::vector<WeldAttributes>& vertices, bool textured, MeshInfo& mesh) {
   const std::size_t u = vertices.size();
-  std::vector<float> positions(3 * u), normals(3 * u), texCoords(textured ? 2 * u : 0);
+  std::vector<float> shared;
+  std::vector<std::uint8_t> normalOf;
+  const bool few = ShareNormals(vertices, shared, normalOf);
+  std::vector<float> positions(3 * u), normals(few ? 0 : 3 * u), texCoords(textured ? 2 * u : 0);
   for (std::size_t k = 0; k < u; ++k) {
     const float* f = vertices[k].f;
     std::memcpy(&positions[3 * k], f, 12);
-    std::memcpy(&normals[3 * k], f + 3, 12);
+    if (!few) std::memcpy(&normals[3 * k], f + 3, 12);
     if (textured) std::memcpy(&texCoords[2 * k], f + 6, 8);
+  }
+  if (few) {
+    normals = std::move(shared);
+    mesh.normalOf = std::move(normalOf);
+  } else {
+    mesh.normalOf.clear();
   }
   mesh.vertexCount = static_cast<std::int32_t>(u);
   mesh.positions = std::move(positions);

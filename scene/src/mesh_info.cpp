@@ -35,7 +35,15 @@ MeshInfo::MeshInfo(BodyInfo* owner, std::uint64_t key, bool smoothShaded, std::i
 
 std::size_t MeshInfo::GeometryBytes() const {
   return indices.size() * sizeof(std::uint32_t) +
-         (positions.size() + normals.size() + texCoords.size()) * sizeof(float);
+         (positions.size() + normals.size() + texCoords.size()) * sizeof(float) + normalOf.size();
+}
+
+bool MeshInfo::NormalsCover(std::size_t vertices) const {
+  if (normalOf.empty()) return normals.size() >= 3 * vertices;
+  if (normalOf.size() < vertices) return false;
+  const std::size_t entries = normals.size() / 3;
+  return std::all_of(normalOf.begin(), normalOf.begin() + static_cast<std::ptrdiff_t>(vertices),
+                     [entries](std::uint8_t e) { return e < entries; });
 }
 
 bool BodyInfo::UsesMaterial(std::uint64_t key) const {

@@ -16,7 +16,7 @@ namespace {
 WeldAttributes AttributesOf(const MeshInfo& mesh, std::size_t k) {
   WeldAttributes a;
   std::memcpy(a.f, &mesh.positions[3 * k], 12);
-  std::memcpy(a.f + 3, &mesh.normals[3 * k], 12);
+  std::memcpy(a.f + 3, mesh.NormalOf(k), 12);
   if (mesh.HoldsTexCoords()) {
     std::memcpy(a.f + 6, &mesh.texCoords[2 * k], 8);
   } else {
@@ -27,7 +27,7 @@ WeldAttributes AttributesOf(const MeshInfo& mesh, std::size_t k) {
 
 bool Weldable(const MeshInfo& mesh) {
   const std::size_t u = static_cast<std::size_t>(mesh.vertexCount > 0 ? mesh.vertexCount : 0);
-  return mesh.indexCount >= 2 && u > 0 && mesh.positions.size() >= 3 * u && mesh.normals.size() >= 3 * u &&
+  return mesh.indexCount >= 2 && u > 0 && mesh.positions.size() >= 3 * u && mesh.NormalsCover(u) &&
          (!mesh.HoldsTexCoords() || mesh.texCoords.size() >= 2 * u);
 }
 
@@ -39,7 +39,8 @@ void Replace(MeshInfo& mesh, std::vector<float> positions, std::vector<float> no
     if (index < remap.size()) index = remap[index];
   }
   mesh.positions = std::move(positions);
-  mesh.normals = std::move(normals);
+  mesh.normals = std::move(normals);  // one per vertex again
+  mesh.normalOf.clear();
   mesh.texCoords = std::move(texCoords);
   mesh.vertexCount = static_cast<std::int32_t>(n);
 }

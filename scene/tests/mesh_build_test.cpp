@@ -92,6 +92,13 @@ hostmodel::Polygon Pieces(std::vector<std::vector<std::int32_t>> pieces, bool cu
 
 const MaterialRecord kPlainRecord = [] { MaterialRecord r; r.key = kDefaultMaterialKey; return r; }();
 
+// A finished mesh's normals, three per vertex, shared ones spelt out.
+Floats NormalsOf(const MeshInfo& mesh) {
+  Floats out;
+  for (int k = 0; k < mesh.vertexCount; ++k) out.insert(out.end(), mesh.NormalOf(k), mesh.NormalOf(k) + 3);
+  return out;
+}
+
 // A finished mesh's texture coordinates, two per vertex, the plain ones
 // spelt out.
 Floats TexCoordsOf(const MeshInfo& mesh) {
@@ -105,7 +112,7 @@ Floats TexCoordsOf(const MeshInfo& mesh) {
 Bytes BytesOf(const MeshInfo& mesh, std::size_t k) {
   Bytes bytes;
   std::memcpy(bytes.data(), &mesh.positions[3 * k], 12);
-  std::memcpy(bytes.data() + 12, &mesh.normals[3 * k], 12);
+  std::memcpy(bytes.data() + 12, mesh.NormalOf(k), 12);
   const float plain[2] = {0.0f, 1.0f};
   std::memcpy(bytes.data() + 24, mesh.HoldsTexCoords() ? &mesh.texCoords[2 * k] : plain, 8);
   return bytes;
@@ -146,7 +153,7 @@ std::vector<std::uint8_t> ExpectedBlock(const std::vector<const MeshInfo*>& mesh
   for (const MeshInfo* m : meshes) {
     for (int side = 0; side < (m == nullptr ? 0 : m->doubleSided ? 2 : 1); ++side) {  // a hole is no mesh
       positions.insert(positions.end(), m->positions.begin(), m->positions.end());
-      for (float n : m->normals) normals.push_back(side ? -n : n);
+      for (float n : NormalsOf(*m)) normals.push_back(side ? -n : n);
       const Floats uv = TexCoordsOf(*m);
       texCoords.insert(texCoords.end(), uv.begin(), uv.end());
       const std::size_t ic = m->indices.size();
@@ -453,7 +460,7 @@ TEST(MeshBuilder, FinishedCornersFollowTheHostsBody) {
     for (std::size_t i = 0; i < expected.size(); ++i) {
       MeshInfo* m = body->meshes[i].get();
       ASSERT_TRUE(builder.FinishMesh(m, library.Find(m->materialKey)));
-      EXPECT_TRUE((Corners{m->smooth, m->positions, m->normals, TexCoordsOf(*m), m->indices} == expected[i])) << i;
+      EXPECT_TRUE((Corners{m->smooth, m->positions, NormalsOf(*m), TexCoordsOf(*m), m->indices} == expected[i])) << i;
     }
     float centre[4] = {};  // x, y, z and the count of usable vertices
     for (const hostmodel::Vec3& v : c.body.vertices)
@@ -553,7 +560,8 @@ hostmodel::Body RandomBody(std::mt19937& r, int maxCorners) {
 void CheckFinished(const MeshInfo& m, std::uint32_t seed) {
   const auto n = std::size_t(m.vertexCount);
   ASSERT_TRUE(m.indexCount % 3 == 0 && m.indices.size() == std::size_t(m.indexCount) && m.positions.size() == 3 * n &&
-              m.normals.size() == 3 * n && (!m.HoldsTexCoords() || m.texCoords.size() == 2 * n)) << "seed " << seed;
+              m.NormalsCover(n) && (m.normalOf.empty() ? m.normals.size() == 3 * n : m.normalOf.size() == n) &&
+              (!m.HoldsTexCoords() || m.texCoords.size() == 2 * n)) << "seed " << seed;
   ASSERT_TRUE(std::all_of(m.indices.begin(), m.indices.end(), [&](std::uint32_t i) { return i < n; })) << "seed " << seed;
   ASSERT_TRUE(std::all_of(m.positions.begin(), m.positions.end(), [](float f) { return std::isfinite(f); })) << "seed " << seed;
   for (const Floats* v : {&m.normals, &m.texCoords})
@@ -570,7 +578,7 @@ TEST(MeshFuzz, RandomPolygonSoupsBuildFinishWeldAndCopyConsistently) {
   std::printf("mesh fuzz seed %u (MESH_FUZZ_SEED=%u replays it)\n", seed, seed);
   std::mt19937 r(seed);
   const testsupport::TempDir folder;
-  std::size_t merged = 0;
+  std::size_t merged = 0, sharedNormals = 0, ownNormals = 0;
   for (int round = 0; round < 60; ++round) {
     hostmodel::Texture t;  // a repeat of 0 must not divide
     std::tie(t.width, t.height, t.pixels, t.fingerprint, t.xSize) =
@@ -607,6 +615,7 @@ TEST(MeshFuzz, RandomPolygonSoupsBuildFinishWeldAndCopyConsistently) {
         const Welded expected = ReferenceWeld(c);
         merged += WeldMesh(c);
         ASSERT_NO_FATAL_FAILURE(CheckFinished(a, seed));
+        ++(a.normalOf.empty() ? ownNormals : sharedNormals);
         EXPECT_TRUE(AsWelded(c) == expected) << "seed " << seed;
         EXPECT_TRUE(AsWelded(a) == expected) << "seed " << seed;
         finished.push_back(&a);
@@ -628,6 +637,9 @@ TEST(MeshFuzz, RandomPolygonSoupsBuildFinishWeldAndCopyConsistently) {
     library.Reset();
   }
   EXPECT_GT(merged, 0u);  // the soups do share attribute sets, or the welds compared nothing
+  // Both forms of normals were finished, welded and copied: shared by
+  // vertices of few directions, and one per vertex.
+  EXPECT_TRUE(sharedNormals > 0 && ownNormals > 0) << sharedNormals << " " << ownNormals;
 }
 
 // One material's block over real shared memory, written pass by pass.

@@ -72,6 +72,11 @@ struct MeshRun {
   // Every vertex has the texture coordinate (0, 1), held in no array (a
   // mesh without texture).
   bool plainTexCoords = false;
+  // When set, normals holds a few shared normals and each vertex's entry
+  // is here (normalOfHeld of them; a vertex past it, or naming an entry
+  // past normalsHeld, has zeros).
+  const std::uint8_t* normalOf = nullptr;
+  std::size_t normalOfHeld = 0;
 };
 
 // One material's triangles, merged, in one of two forms:

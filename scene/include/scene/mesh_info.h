@@ -81,7 +81,13 @@ struct MeshInfo {
   std::int32_t indexCount = 0;            // 0 until finished
   std::vector<std::uint32_t> indices;     // three per triangle
   std::vector<float> positions;           // three per vertex
-  std::vector<float> normals;             // three per vertex
+  // Three per vertex; or, when normalOf is not empty, three per entry of
+  // the mesh's own few normals, each vertex naming its entry there. A flat
+  // mesh has one normal per face direction (a wall's six): a large flat
+  // material would otherwise hold a quarter of its finished geometry in
+  // repeats.
+  std::vector<float> normals;
+  std::vector<std::uint8_t> normalOf;     // per vertex, or empty
   // Two per vertex; empty when every vertex has kPlainTexCoord, as a mesh
   // without texture has: a large plain material would otherwise hold a
   // sixth of its finished geometry in one repeated pair.
@@ -96,6 +102,13 @@ struct MeshInfo {
   bool IsFinished() const { return polygons == nullptr; }
   // The finished mesh's texture coordinates are held (not all plain).
   bool HoldsTexCoords() const { return !texCoords.empty(); }
+  // Vertex v's normal, three floats; v must be below a count NormalsCover
+  // holds for.
+  const float* NormalOf(std::size_t v) const {
+    return normalOf.empty() ? &normals[3 * v] : &normals[3 * std::size_t{normalOf[v]}];
+  }
+  // Every vertex below `vertices` has a normal held (a shared entry in range).
+  bool NormalsCover(std::size_t vertices) const;
   // Bytes held by the finished arrays (their sizes, not capacities).
   std::size_t GeometryBytes() const;
 };
