@@ -237,21 +237,30 @@ constexpr std::size_t kSharedNormals = 32;
 bool ShareNormals(const std::vector<WeldAttributes>& vertices, std::vector<float>& normals,
                   std::vector<std::uint8_t>& normalOf) {
   const std::size_t u = vertices.size();
+  // Compared as bits (-0 is not 0), in words: this runs for every vertex.
+  struct Bits {
+    std::uint32_t w[3];
+    bool operator==(const Bits&) const = default;
+  };
+  Bits seen[kSharedNormals];
+  std::size_t entries = 0;
   normalOf.resize(u);
   for (std::size_t k = 0; k < u; ++k) {
-    const float* n = vertices[k].f + 3;
+    Bits n;
+    std::memcpy(n.w, vertices[k].f + 3, 12);
     std::size_t entry = 0;
-    const std::size_t entries = normals.size() / 3;
-    while (entry < entries && std::memcmp(&normals[3 * entry], n, 12) != 0) ++entry;  // bytes: -0 is not 0
+    while (entry < entries && !(seen[entry] == n)) ++entry;
     if (entry == entries) {
       if (entries == kSharedNormals) return false;
-      normals.insert(normals.end(), n, n + 3);
+      seen[entries++] = n;
     }
     normalOf[k] = static_cast<std::uint8_t>(entry);
   }
+  normals.resize(3 * entries);
+  std::memcpy(normals.data(), seen, 12 * entries);
   // The list and the entries, and the allocation they add, against a
   // normal per vertex.
-  return normals.size() * 4 + u + 32 < 12 * u;
+  return 12 * entries + u + 32 < 12 * u;
 }
 
 // Gives the mesh its vertices as arrays: positions, normals (shared when
