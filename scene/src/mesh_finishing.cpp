@@ -257,7 +257,7 @@ bool ShareNormals(const std::vector<WeldAttributes>& vertices, std::vector<float
     normalOf[k] = static_cast<std::uint8_t>(entry);
   }
   normals.resize(3 * entries);
-  std::memcpy(normals.data(), seen, 12 * entries);
+  if (entries != 0) std::memcpy(normals.data(), seen, 12 * entries);
   // The list and the entries, and the allocation they add, against a
   // normal per vertex.
   return 12 * entries + u + 32 < 12 * u;
