@@ -102,6 +102,44 @@ bool Alone(const std::shared_ptr<Geometry>& held) {
   return true;
 }
 
+// A copy that may stand for held: consistent, with held's counts and a
+// revision of its own.
+bool SameShape(const Geometry& copy, const Geometry& held) {
+  return copy.revision != 0 && copy.positions.size() == held.positions.size() &&
+         copy.indices.size() == held.indices.size() && Consistent(copy);
+}
+
+// Words of one array copied out of a block, and where they lie in the
+// staging buffer.
+struct Staged {
+  ArrayRange range;
+  std::size_t at;  // first word in the buffer
+};
+
+// Checks staged words as a read whole checks them, in its order (indices
+// below v, then points finite), and repairs normals and texture coordinates
+// that are not finite (counted in *fixed). False with the refusal in
+// *field and *error.
+bool CheckStaged(std::vector<std::uint32_t>& words, const std::vector<Staged>& staged, std::size_t v,
+                 std::string* field, std::string* error, std::size_t* fixed) {
+  *fixed = 0;
+  for (int pass = 0; pass < 2; ++pass)
+    for (const Staged& s : staged) {
+      std::uint32_t* w = words.data() + s.at;
+      if (pass == 0 && s.range.array == GeometryArray::kIndices) {
+        for (std::size_t i = 0; i < s.range.count; ++i)
+          if (w[i] >= v) return Fail(field, error, "indices", IndexPast(s.range.first + i, w[i], v));
+      } else if (pass == 1 && s.range.array == GeometryArray::kPositions) {
+        for (std::size_t i = 0; i < s.range.count; ++i)
+          if (!FiniteBits(w[i])) return Fail(field, error, "positions", NotFinitePoint(s.range.first + i));
+      } else if (pass == 1 && s.range.array != GeometryArray::kIndices) {
+        for (std::size_t i = 0; i < s.range.count; ++i)
+          if (!FiniteBits(w[i])) w[i] = 0, ++*fixed;
+      }
+    }
+  return true;
+}
+
 // How many of the first `limit` bytes of a and b are equal, found a chunk
 // at a time.
 std::size_t SameFront(const std::uint8_t* a, const std::uint8_t* b, std::size_t limit) {
@@ -173,9 +211,7 @@ bool HeldGeometry::PrepareSpare(std::size_t budgetBytes, long ownReferences) {
   if (!current_ || current_.use_count() <= 1 + ownReferences || !Consistent(*current_)) return false;
   const Geometry& held = *current_;
   if (spare_ && !Alone(spare_)) return false;  // a third copy is left to the edit that needs it
-  if (spare_ && spare_->revision != 0 && spare_->positions.size() == held.positions.size() &&
-      spare_->indices.size() == held.indices.size() && Consistent(*spare_) &&
-      (spare_->revision == held.revision || spare_->revision == held.base))
+  if (spare_ && SameShape(*spare_, held) && (spare_->revision == held.revision || spare_->revision == held.base))
     return false;  // an edit brings it up to date by ranges
   if (!spare_) spare_ = std::make_shared<Geometry>();
   Geometry& spare = *spare_;
@@ -332,10 +368,6 @@ bool HeldGeometry::ReadChanges(const std::uint8_t* data, const std::size_t offse
   Counts(v, held.indices.size(), counts);
   // The chunks that differ, copied out once: what is checked is what is
   // taken, whatever the peer writes meanwhile.
-  struct Staged {
-    ArrayRange range;
-    std::size_t at;  // first word in staged_
-  };
   std::vector<Staged> staged;
   staged_.clear();
   for (int a = 0; a < kGeometryArrays; ++a) {
@@ -355,22 +387,8 @@ bool HeldGeometry::ReadChanges(const std::uint8_t* data, const std::size_t offse
         staged.push_back({{static_cast<GeometryArray>(a), at / 4, len / 4}, word});
     }
   }
-  // Checked in the order a whole read checks: indices, then points.
   std::size_t fixed = 0;
-  for (int pass = 0; pass < 2; ++pass)
-    for (const Staged& s : staged) {
-      const std::uint32_t* words = staged_.data() + s.at;
-      if (pass == 0 && s.range.array == GeometryArray::kIndices) {
-        for (std::size_t i = 0; i < s.range.count; ++i)
-          if (words[i] >= v) return Fail(field, error, "indices", IndexPast(s.range.first + i, words[i], v));
-      } else if (pass == 1 && s.range.array == GeometryArray::kPositions) {
-        for (std::size_t i = 0; i < s.range.count; ++i)
-          if (!FiniteBits(words[i])) return Fail(field, error, "positions", NotFinitePoint(s.range.first + i));
-      } else if (pass == 1 && s.range.array != GeometryArray::kIndices) {
-        for (std::size_t i = 0; i < s.range.count; ++i)
-          if (!FiniteBits(words[i])) staged_[s.at + i] = 0, ++fixed;
-      }
-    }
+  if (!CheckStaged(staged_, staged, v, field, error, &fixed)) return false;
   if (repaired != nullptr) *repaired = fixed;
   // A repaired value differs from the block but not from what is held.
   std::vector<ArrayRange> ranges;
@@ -388,11 +406,10 @@ bool HeldGeometry::ReadChanges(const std::uint8_t* data, const std::size_t offse
     // Someone holds the current geometry: the next one is the spare (or a
     // new copy), brought to the current state first.
     target = FreeCopy();
-    const bool sameCounts = target->positions.size() == held.positions.size() &&
-                            target->indices.size() == held.indices.size() && Consistent(*target);
-    if (target->revision != 0 && target->revision == held.revision && sameCounts) {
+    const bool sameShape = SameShape(*target, held);
+    if (sameShape && target->revision == held.revision) {
       // Made ahead of this edit by PrepareSpare: already the current state.
-    } else if (target->revision != 0 && target->revision == held.base && sameCounts) {
+    } else if (sameShape && target->revision == held.base) {
       for (const ArrayRange& r : held.changed)
         std::memcpy(Bytes(*target, static_cast<int>(r.array)) + r.first * 4,
                     Bytes(held, static_cast<int>(r.array)) + r.first * 4, r.count * 4);
@@ -429,9 +446,7 @@ HeldGeometry::Shifted HeldGeometry::ReadShifted(const std::uint8_t* data, std::u
   std::shared_ptr<Geometry> target;
   if (Alone(current_)) {
     target = current_;
-  } else if (spare_ && Alone(spare_) && spare_->revision != 0 && spare_->revision == held.revision &&
-             spare_->positions.size() == held.positions.size() && spare_->indices.size() == held.indices.size() &&
-             Consistent(*spare_)) {
+  } else if (spare_ && Alone(spare_) && SameShape(*spare_, held) && spare_->revision == held.revision) {
     target = spare_;
   } else {
     return Shifted::kWhole;
@@ -487,30 +502,19 @@ HeldGeometry::Shifted HeldGeometry::ReadShifted(const std::uint8_t* data, std::u
   // Worth it only when most of the block is kept.
   if (2 * (frontEnd + (tn - backStart)) < tn) return Shifted::kWhole;
 
-  // The part between, copied out once and checked as a whole read checks:
-  // indices, then points.
+  // The part between, copied out once and checked as a whole read checks.
   const std::size_t middleVertices = vn - back - front;
-  const std::size_t middleWords[kGeometryArrays] = {3 * middleVertices, 3 * middleVertices, 2 * middleVertices,
-                                                    3 * (backStart - frontEnd)};
-  const std::size_t middleFirst[kGeometryArrays] = {3 * front, 3 * front, 2 * front, 3 * frontEnd};
-  std::size_t at[kGeometryArrays + 1] = {0};
-  for (int a = 0; a < kGeometryArrays; ++a) at[a + 1] = at[a] + middleWords[a];
-  staged_.resize(at[kGeometryArrays]);
-  for (int a = 0; a < kGeometryArrays; ++a)
-    std::memcpy(staged_.data() + at[a], data + offsets[a] + 4 * middleFirst[a], 4 * middleWords[a]);
-  for (std::size_t i = 0; i < middleWords[kIndices]; ++i)
-    if (const std::uint32_t value = staged_[at[kIndices] + i]; value >= vn) {
-      Fail(field, error, "indices", IndexPast(middleFirst[kIndices] + i, value, vn));
-      return Shifted::kRefused;
-    }
-  for (std::size_t i = 0; i < middleWords[kPositions]; ++i)
-    if (!FiniteBits(staged_[at[kPositions] + i])) {
-      Fail(field, error, "positions", NotFinitePoint(middleFirst[kPositions] + i));
-      return Shifted::kRefused;
-    }
+  std::vector<Staged> middle;
+  staged_.clear();
+  for (int a = 0; a < kGeometryArrays; ++a) {
+    const ArrayRange range{static_cast<GeometryArray>(a), a == kIndices ? 3 * frontEnd : per[a] * front,
+                           a == kIndices ? 3 * (backStart - frontEnd) : per[a] * middleVertices};
+    middle.push_back({range, staged_.size()});
+    staged_.resize(staged_.size() + range.count);
+    std::memcpy(staged_.data() + middle.back().at, data + offsets[a] + 4 * range.first, 4 * range.count);
+  }
   std::size_t fixed = 0;
-  for (std::size_t i = at[kNormals]; i < at[kIndices]; ++i)
-    if (!FiniteBits(staged_[i])) staged_[i] = 0, ++fixed;
+  if (!CheckStaged(staged_, middle, vn, field, error, &fixed)) return Shifted::kRefused;
   if (repaired != nullptr) *repaired = fixed;
 
   // The back of each array to its new place, the part between into the gap.
@@ -525,7 +529,8 @@ HeldGeometry::Shifted HeldGeometry::ReadShifted(const std::uint8_t* data, std::u
       std::vector<float>& words = a == kPositions ? g.positions : a == kNormals ? g.normals : g.texCoords;
       MoveTail(words, per[a] * (vo - back), per[a] * (vn - back), per[a] * back, per[a] * vn);
     }
-    std::memcpy(Bytes(g, static_cast<int>(a)) + 4 * middleFirst[a], staged_.data() + at[a], 4 * middleWords[a]);
+    const Staged& m = middle[a];
+    std::memcpy(Bytes(g, static_cast<int>(a)) + 4 * m.range.first, staged_.data() + m.at, 4 * m.range.count);
   });
   SummariseBetween(g, std::move(keptFront), std::move(keptBack));
   g.revision = NextRevision();
