@@ -1,14 +1,17 @@
-// The geometry block of one material: its size, and the copy of a group's
-// finished meshes into it (front copies with their triangles turned, back
-// copies of double-sided meshes), cut into byte-even ranges that threads
-// copy apart on a large block; whole, or only the spans of the meshes that
-// changed since the block's last write.
+// The geometry block of one material: its size and vertex room, and the
+// copy of a group's finished meshes into it (front copies with their
+// triangles turned, back copies of double-sided meshes), cut into byte-even
+// ranges that threads copy apart on a large block; whole, or only the
+// vertices of the meshes that changed since the block's last write and the
+// indices that moved with them.
 #include "base/parallel_for.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <unordered_map>
 #include <vector>
 
 #include "livelink/layout.h"
@@ -122,6 +125,7 @@ bool Copyable(const MeshInfo* mesh) {
 struct BlockPlan {
   std::vector<Placement> placements;
   std::vector<const MeshInfo*> copied;
+  std::vector<std::size_t> slotOf;  // the group's slot of each copied mesh
 
   const Placement& End() const { return placements.back(); }
 };
@@ -135,6 +139,7 @@ void PlaceMeshes(const MeshInfo* const* meshes, std::size_t meshCount, std::uint
                  const BlockContents* written = nullptr, std::vector<WrittenSlot>* slots = nullptr) {
   plan.placements.reserve(meshCount);
   plan.copied.reserve(meshCount);
+  plan.slotOf.reserve(meshCount);
   if (slots != nullptr) slots->assign(meshCount, WrittenSlot{});
   Placement next;
   for (std::size_t i = 0; i < meshCount; ++i) {
@@ -153,7 +158,8 @@ void PlaceMeshes(const MeshInfo* const* meshes, std::size_t meshCount, std::uint
     if (next.vertex + vc > vertexCount || next.index + ic > indexCount) break;
     plan.placements.push_back(next);
     plan.copied.push_back(mesh);
-    if (slots != nullptr) (*slots)[i] = WrittenSlot{group != nullptr ? group->serial(i) : 0, vc, ic};
+    plan.slotOf.push_back(i);
+    if (slots != nullptr) (*slots)[i] = WrittenSlot{group != nullptr ? group->serial(i) : 0, vc, ic, next.vertex};
     next.vertex += vc;
     next.index += ic;
   }
@@ -219,6 +225,25 @@ struct BlockCopy {
              });
   }
 
+  // Indices [a, b), in ranges split over threads when they are many.
+  void CopyIndexSpan(std::uint64_t a, std::uint64_t b) const {
+    if (b <= a) return;
+    const std::uint64_t n = b - a;
+    if (n < 3 * kParallelVertices) {
+      CopyIndexPart(a, b);
+    } else {
+      base::ParallelFor(kRanges, [&](std::size_t r) { CopyIndexPart(a + n * r / kRanges, a + n * (r + 1) / kRanges); });
+    }
+  }
+
+  // Every copy of one copied mesh's vertices, at its placement.
+  void CopyMeshVertices(std::size_t c) const {
+    const MeshInfo& mesh = *plan.copied[c];
+    const std::uint64_t n = VerticesOf(mesh);
+    for (int side = 0; side < (mesh.doubleSided ? 2 : 1); ++side)
+      CopyVertices(mesh, out, plan.placements[c].vertex + side * n, 0, std::size_t(n), side == 1);
+  }
+
   // The vertices and indices from one placement up to another, in ranges
   // of the same share of both, split over threads when they are many.
   void CopySpan(const Placement& from, const Placement& to) const {
@@ -243,6 +268,129 @@ Arrays ArraysOf(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t in
   return Arrays{positions, positions + 12 * v, positions + 24 * v, positions + 32 * v};
 }
 
+// Vertices [from, to) of every vertex array to zero: room no mesh uses holds
+// no stale geometry, so a block's bytes follow from its meshes and their
+// places alone.
+void ZeroVertices(const Arrays& out, std::uint64_t from, std::uint64_t to) {
+  if (from >= to) return;
+  const std::uint64_t n = to - from;
+  std::memset(out.positions + 12 * from, 0, 12 * n);
+  std::memset(out.normals + 12 * from, 0, 12 * n);
+  std::memset(out.texCoords + 8 * from, 0, 8 * n);
+}
+
+// The whole block: the meshes from the first vertex in the group's order,
+// zero room after them.
+void CopyWhole(const BlockCopy& copy, std::uint32_t vertexCount) {
+  copy.CopySpan(Placement{}, copy.plan.End());
+  ZeroVertices(copy.out, copy.plan.End().vertex, vertexCount);
+}
+
+// The room of a block: the vertex ranges no mesh holds, by first vertex.
+class VertexRoom {
+ public:
+  // Room is what [0, vertexCount) leaves around the held ranges (first
+  // vertex, count), which must not overlap.
+  VertexRoom(std::vector<std::pair<std::uint64_t, std::uint64_t>> held, std::uint64_t vertexCount) {
+    std::sort(held.begin(), held.end());
+    std::uint64_t at = 0;
+    for (const auto& [first, count] : held) {
+      if (first > at) free_.emplace(at, first - at);
+      at = std::max(at, first + count);
+    }
+    if (vertexCount > at) free_.emplace(at, vertexCount - at);
+  }
+
+  // Takes count vertices at first if they are room, else the lowest room
+  // that holds them. False when none does.
+  bool Take(std::uint64_t count, std::uint64_t wanted, std::uint64_t* first) {
+    auto it = free_.upper_bound(wanted);
+    if (it != free_.begin()) {
+      auto around = std::prev(it);
+      if (around->first + around->second >= wanted + count) return Carve(around, wanted, count, first);
+    }
+    for (it = free_.begin(); it != free_.end(); ++it)
+      if (it->second >= count) return Carve(it, it->first, count, first);
+    return false;
+  }
+
+ private:
+  bool Carve(std::map<std::uint64_t, std::uint64_t>::iterator room, std::uint64_t at, std::uint64_t count,
+             std::uint64_t* first) {
+    const std::uint64_t start = room->first, end = room->first + room->second;
+    free_.erase(room);
+    if (at > start) free_.emplace(start, at - start);
+    if (end > at + count) free_.emplace(at + count, end - at - count);
+    *first = at;
+    return true;
+  }
+
+  std::map<std::uint64_t, std::uint64_t> free_;  // first vertex -> count
+};
+
+// Where the block's meshes go when it keeps its vertex count: a mesh copied
+// before (its serial, in whatever slot) stays where its vertices lie, a new
+// one takes room. Sets the placements' and now's first vertices, says which
+// copied meshes need their vertices written (fresh) and which vertex ranges
+// of the last write no mesh holds now (freed). False when some new mesh
+// finds no room: the block is then written whole.
+bool PlaceInRoom(BlockPlan& plan, std::vector<WrittenSlot>& now, const std::vector<WrittenSlot>& before,
+                 std::uint64_t vertexCount, std::vector<std::size_t>& fresh,
+                 std::vector<std::pair<std::uint64_t, std::uint64_t>>& freed) {
+  const std::size_t copied = plan.copied.size();
+  std::vector<char> kept(before.size(), 0);
+  std::vector<char> placed(copied, 0);
+  // Most meshes are in the slot they were: only the others are looked up
+  // by serial (many after the group closed its holes).
+  std::unordered_map<std::uint64_t, std::size_t> moved;
+  bool lookedUp = false;
+  for (std::size_t c = 0; c < copied; ++c) {
+    WrittenSlot& is = now[plan.slotOf[c]];
+    if (is.vertices == 0) {
+      placed[c] = 1;
+      continue;
+    }
+    std::size_t from = plan.slotOf[c];
+    if (from >= before.size() || before[from].serial != is.serial) {
+      if (!lookedUp) {
+        for (std::size_t j = 0; j < before.size(); ++j)
+          if (before[j].serial != 0 && (j >= now.size() || now[j].serial != before[j].serial))
+            moved.emplace(before[j].serial, j);
+        lookedUp = true;
+      }
+      auto found = moved.find(is.serial);
+      if (found == moved.end()) continue;
+      from = found->second;
+    }
+    const WrittenSlot& was = before[from];
+    if (kept[from] || was.vertices != is.vertices || was.firstVertex + was.vertices > vertexCount) continue;
+    kept[from] = 1;
+    placed[c] = 1;
+    is.firstVertex = was.firstVertex;
+  }
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> held;
+  held.reserve(copied);
+  for (std::size_t c = 0; c < copied; ++c) {
+    const WrittenSlot& is = now[plan.slotOf[c]];
+    if (placed[c] && is.vertices > 0) held.emplace_back(is.firstVertex, is.vertices);
+  }
+  for (std::size_t j = 0; j < before.size(); ++j)
+    if (!kept[j] && before[j].vertices > 0) freed.emplace_back(before[j].firstVertex, before[j].vertices);
+  VertexRoom room(std::move(held), vertexCount);
+  for (std::size_t c = 0; c < copied; ++c) {
+    if (placed[c]) continue;
+    const std::size_t slot = plan.slotOf[c];
+    WrittenSlot& is = now[slot];
+    // Where the slot's former mesh lay: an element read again with fewer
+    // or as many vertices writes over its own.
+    const std::uint64_t wanted = slot < before.size() && before[slot].vertices > 0 ? before[slot].firstVertex : 0;
+    if (!room.Take(is.vertices, wanted, &is.firstVertex)) return false;
+    fresh.push_back(c);
+  }
+  for (std::size_t c = 0; c < copied; ++c) plan.placements[c].vertex = now[plan.slotOf[c]].firstVertex;
+  return true;
+}
+
 }  // namespace
 
 std::uint64_t GeometryBlockBytes(std::uint64_t vertexCount, std::uint64_t indexCount, std::uint64_t texSets) {
@@ -256,12 +404,20 @@ std::uint32_t GeometryBlockCapacity(std::uint64_t bytes) {
   return static_cast<std::uint32_t>(std::min(bytes + room, kLimit));
 }
 
+std::uint64_t GeometryVertexCount(std::uint64_t used, std::uint64_t indexCount, std::uint64_t written) {
+  if (used == 0) return 0;
+  constexpr std::uint64_t kLimit = std::numeric_limits<std::uint32_t>::max();
+  const auto fits = [&](std::uint64_t v) { return GeometryBlockBytes(v, indexCount) <= kLimit; };
+  const std::uint64_t room = std::max(used / 16, kGeometryVertexRoom);
+  if (written >= used && written <= used + 2 * room && fits(written)) return written;
+  return fits(used + room) ? used + room : used;
+}
+
 void CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
                          const MeshInfo* const* meshes, std::size_t meshCount) {
   BlockPlan plan;
   PlaceMeshes(meshes, meshCount, vertexCount, indexCount, plan);
-  const BlockCopy copy{plan, ArraysOf(block, vertexCount, indexCount)};
-  copy.CopySpan(Placement{}, plan.End());
+  CopyWhole(BlockCopy{plan, ArraysOf(block, vertexCount, indexCount)}, vertexCount);
 }
 
 BlockWrite WriteGroupIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
@@ -271,46 +427,57 @@ BlockWrite WriteGroupIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, s
   PlaceMeshes(group.data(), group.size(), vertexCount, indexCount, plan, &group, contents.known ? &contents : nullptr,
               &now);
   const BlockCopy copy{plan, ArraysOf(block, vertexCount, indexCount)};
+  const std::vector<WrittenSlot>& before = contents.slots;
+  std::vector<std::size_t> fresh;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> freed;
 
   BlockWrite kind = BlockWrite::kFull;
-  if (!contents.known || contents.vertexCount != vertexCount || contents.indexCount != indexCount) {
-    // Other totals move every array of the block: nothing stays in place.
-    copy.CopySpan(Placement{}, plan.End());
+  if (!contents.known || contents.vertexCount != vertexCount ||
+      !PlaceInRoom(plan, now, before, vertexCount, fresh, freed)) {
+    // Another vertex count moves every array but the first: nothing stays
+    // in place. The meshes' places are then those the plan gave them.
+    for (std::size_t c = 0; c < plan.copied.size(); ++c) now[plan.slotOf[c]].firstVertex = plan.placements[c].vertex;
+    CopyWhole(copy, vertexCount);
   } else {
-    // Up to the first slot whose counts changed every mesh starts where it
-    // did, so only the meshes that are new there are written (neighbours
+    // Vertices: the room freed goes to zero first, as new meshes may take
+    // part of it.
+    for (const auto& [first, count] : freed) ZeroVertices(copy.out, first, first + count);
+    std::uint64_t freshVertices = 0;
+    for (std::size_t c : fresh) freshVertices += now[plan.slotOf[c]].vertices;
+    if (freshVertices < kParallelVertices) {
+      for (std::size_t c : fresh) copy.CopyMeshVertices(c);
+    } else {
+      base::ParallelFor(fresh.size(), [&](std::size_t k) { copy.CopyMeshVertices(fresh[k]); });
+    }
+    // Indices lie in the group's order. Up to the first slot whose index
+    // count changed every slot's indices start where they did, so only
+    // the slots whose mesh or vertices changed are written (neighbours
     // joined into one span); from that slot on everything may have moved.
     kind = BlockWrite::kPartial;
-    const std::vector<WrittenSlot>& before = contents.slots;
     const WrittenSlot none;
-    Placement at, spanFrom, spanTo;
+    std::uint64_t at = 0, spanFrom = 0, spanTo = 0;
     auto flush = [&] {
-      if (spanTo.vertex > spanFrom.vertex || spanTo.index > spanFrom.index) copy.CopySpan(spanFrom, spanTo);
+      copy.CopyIndexSpan(spanFrom, spanTo);
+      spanFrom = spanTo = at;
     };
     for (std::size_t k = 0; k < std::max(before.size(), now.size()); ++k) {
       const WrittenSlot& was = k < before.size() ? before[k] : none;
       const WrittenSlot& is = k < now.size() ? now[k] : none;
-      if (was.vertices != is.vertices || was.indices != is.indices) {
+      if (was.indices != is.indices) {
         flush();
-        spanFrom = at;
-        spanTo = plan.End();
+        spanTo = plan.End().index;
         kind = BlockWrite::kSuffix;
         break;
       }
-      if (is.serial == was.serial || (is.vertices == 0 && is.indices == 0)) {
-        at.vertex += is.vertices;
-        at.index += is.indices;
+      if (is.indices == 0 || (is.serial == was.serial && is.firstVertex == was.firstVertex)) {
+        at += is.indices;
         continue;
       }
-      if (spanTo.vertex != at.vertex || spanTo.index != at.index) {
-        flush();
-        spanFrom = at;
-      }
-      at.vertex += is.vertices;
-      at.index += is.indices;
+      if (spanTo != at) flush();
+      at += is.indices;
       spanTo = at;
     }
-    flush();
+    copy.CopyIndexSpan(spanFrom, spanTo);
   }
   contents = BlockContents{true, vertexCount, indexCount, std::move(now)};
   return kind;

@@ -161,8 +161,9 @@ void MeshBuilder::ReportOverflow(std::uint64_t key, std::uint64_t bytes) const {
 
 void MeshBuilder::FillBlock(CorvantaAPI::LiveConnection& connection, std::uint64_t key, BlockState& state,
                             const GroupGeometry& geometry, GeometryPass& pass) {
-  const std::uint64_t v = geometry.vertices;
   const std::uint64_t i = geometry.indices;
+  const std::uint64_t v =
+      GeometryVertexCount(geometry.vertices, i, state.contents.known ? state.contents.vertexCount : 0);
   const std::uint64_t size = GeometryBlockBytes(v, i);
   if (v == 0) {
     state.Drop(pass);

@@ -175,6 +175,47 @@ std::vector<std::uint8_t> ExpectedBlock(const std::vector<const MeshInfo*>& mesh
   return out;
 }
 
+// What a renderer draws of a block: for every index, in order, its vertex's
+// 32 attribute bytes; and, sorted, the vertices no index names that are not
+// zero (a mesh's own vertices that no triangle uses; the room a block keeps
+// between and after its meshes is zero).
+struct Drawn {
+  std::vector<Bytes> corners;
+  std::vector<Bytes> unnamed;
+};
+Drawn DrawnOf(const std::uint8_t* block) {
+  std::uint32_t head[3];
+  std::memcpy(head, block, 12);
+  const std::uint64_t v = head[0];
+  const std::uint8_t* positions = block + 12;
+  const std::uint8_t *normals = positions + 12 * v, *uv = positions + 24 * v, *indices = positions + 32 * v;
+  Drawn out;
+  std::vector<char> named(v, 0);
+  for (std::uint32_t k = 0; k < head[1]; ++k) {
+    std::uint32_t i;
+    std::memcpy(&i, indices + 4 * k, 4);
+    if (i >= v) {
+      ADD_FAILURE() << "index " << k << " names vertex " << i << " of " << v;
+      return out;
+    }
+    named[i] = 1;
+    Bytes& c = out.corners.emplace_back();
+    std::memcpy(c.data(), positions + 12 * i, 12);
+    std::memcpy(c.data() + 12, normals + 12 * i, 12);
+    std::memcpy(c.data() + 24, uv + 8 * i, 8);
+  }
+  for (std::uint64_t i = 0; i < v; ++i) {
+    if (named[i]) continue;
+    Bytes b;
+    std::memcpy(b.data(), positions + 12 * i, 12);
+    std::memcpy(b.data() + 12, normals + 12 * i, 12);
+    std::memcpy(b.data() + 24, uv + 8 * i, 8);
+    if (b != Bytes{}) out.unnamed.push_back(b);
+  }
+  std::sort(out.unnamed.begin(), out.unnamed.end());
+  return out;
+}
+
 }  // namespace
 
 // Builder options and bookkeeping that no mesh content shows: body ids,
@@ -671,12 +712,28 @@ class GeometryWrite : public ::testing::Test {
   Fields3 Fields() {
     return {Record().geometryBlockId, Record().geometryBlockCapacity, Record().geometryChangeCount};
   }
-  // The block holds what the reference puts there for these meshes.
+  // The block's header: vertex and index counts.
+  std::pair<std::uint32_t, std::uint32_t> Header() {
+    const auto* p = static_cast<const std::uint8_t*>(connection_.OpenBlock(Record().geometryBlockId));
+    std::uint32_t head[2];
+    std::memcpy(head, p, 8);
+    return {head[0], head[1]};
+  }
+  // The block draws what the reference puts there for these meshes, corner
+  // for corner in the same order, bit for bit; its vertex count is the
+  // room GeometryVertexCount allows and the room no mesh uses is zero.
   void ExpectBlock(const std::vector<const MeshInfo*>& meshes) {
     const std::vector<std::uint8_t> expected = ExpectedBlock(meshes);
-    ASSERT_GE(connection_.GetBlockSize(Record().geometryBlockId), expected.size());
-    const auto* p = static_cast<const std::uint8_t*>(connection_.OpenBlock(Record().geometryBlockId));
-    ASSERT_TRUE(std::equal(expected.begin(), expected.end(), p));
+    std::uint32_t want[3];
+    std::memcpy(want, expected.data(), 12);
+    const auto [v, i] = Header();
+    const std::uint64_t room = std::max<std::uint64_t>(want[0] / 16, kGeometryVertexRoom);
+    ASSERT_TRUE(v >= want[0] && v <= want[0] + 2 * room && i == want[1]) << v << " " << i << " for " << want[0];
+    ASSERT_GE(connection_.GetBlockSize(Record().geometryBlockId), GeometryBlockBytes(v, i));
+    const Drawn drawn = DrawnOf(static_cast<const std::uint8_t*>(connection_.OpenBlock(Record().geometryBlockId)));
+    const Drawn reference = DrawnOf(expected.data());
+    ASSERT_TRUE(drawn.corners == reference.corners);
+    ASSERT_TRUE(drawn.unnamed == reference.unnamed);
   }
   MeshInfo* Add(MeshInfo* mesh) {
     groups_[kDefaultMaterialKey].insert(mesh);
@@ -778,6 +835,75 @@ TEST_F(GeometryWrite, StoppedOrLatePassesLeaveTheKeyForLater) {
   ExpectBlock({first->meshes[0].get(), second->meshes[0].get()});
 }
 
+// An element removed, or read again with other counts, writes its own
+// vertices and the indices from its slot on: every other mesh's vertices
+// stay where they lay, byte for byte, and the header's vertex count stays,
+// so a renderer that compares the block with its copy finds one changed
+// range of vertices. A new mesh takes the room a removed one left when it
+// fits there; one that fits nowhere has the block written whole, its room
+// closed up.
+TEST_F(GeometryWrite, ACountChangeLeavesTheOtherMeshesVerticesInPlace) {
+  std::vector<MeshInfo*> m;
+  for (int k = 0; k < 8; ++k) m.push_back(Add(Fan(body_, 10 + k, k % 3 == 0, float(10 * k))));
+  Write();
+  // The vertices of the block, and those that differ between two of them.
+  auto vertices = [&] {
+    const auto* p = static_cast<const std::uint8_t*>(connection_.OpenBlock(Record().geometryBlockId));
+    return std::vector<std::uint8_t>(p + 12, p + 12 + 32 * std::uint64_t(Header().first));
+  };
+  auto changed = [&](const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+    const std::size_t v = a.size() / 32;
+    std::vector<std::size_t> out;
+    for (std::size_t i = 0; i < v; ++i)
+      if (std::memcmp(&a[12 * i], &b[12 * i], 12) != 0 || std::memcmp(&a[12 * (v + i)], &b[12 * (v + i)], 12) != 0 ||
+          std::memcmp(&a[24 * v + 8 * i], &b[24 * v + 8 * i], 8) != 0)
+        out.push_back(i);
+    return out;
+  };
+  const std::uint32_t vertexCount = Header().first;
+  // The fourth mesh's vertices follow the first three's (both sides of the
+  // first).
+  const std::size_t first = 2 * 10 + 11 + 12, count = 2 * 13;
+  std::vector<std::size_t> range(count);
+  std::iota(range.begin(), range.end(), first);
+  std::vector<std::uint8_t> before = vertices();
+
+  groups_[kDefaultMaterialKey].erase(m[3]);
+  Write();
+  EXPECT_EQ(std::pair(builder_.LastWrite(kDefaultMaterialKey), Header().first),
+            std::pair(BlockWrite::kSuffix, vertexCount));
+  std::vector<std::uint8_t> after = vertices();
+  EXPECT_EQ(changed(before, after), range);
+  ExpectBlock({m[0], m[1], m[2], m[4], m[5], m[6], m[7]});
+
+  // Twelve vertices, both sides: 24, which fit where the 26 were.
+  MeshInfo* n = Add(Fan(body_, 12, true, 500));
+  Write();
+  ASSERT_EQ(groups_[kDefaultMaterialKey][3], n);
+  before = std::move(after);
+  after = vertices();
+  range.resize(24);
+  EXPECT_EQ(std::pair(builder_.LastWrite(kDefaultMaterialKey), changed(before, after)),
+            std::pair(BlockWrite::kSuffix, range));
+  ExpectBlock({m[0], m[1], m[2], n, m[4], m[5], m[6], m[7]});
+
+  // A mesh read again with the same counts writes its own bytes over its
+  // own, nothing else.
+  groups_[kDefaultMaterialKey].erase(m[5]);
+  MeshInfo* again = Add(Fan(body_, 15, false, 700));
+  Write();
+  EXPECT_EQ(builder_.LastWrite(kDefaultMaterialKey), BlockWrite::kPartial);
+  ExpectBlock({m[0], m[1], m[2], n, m[4], again, m[6], m[7]});
+
+  // More vertices than the room holds anywhere: written whole, from the
+  // first vertex on, with new room.
+  MeshInfo* large = Add(Fan(body_, 300, false, 900));
+  Write();
+  EXPECT_EQ(builder_.LastWrite(kDefaultMaterialKey), BlockWrite::kFull);
+  EXPECT_GT(Header().first, vertexCount);
+  ExpectBlock({m[0], m[1], m[2], n, m[4], again, m[6], m[7], large});
+}
+
 // Element edits as the scene makes them, seeded: meshes replaced by ones of
 // the same counts (back in their own slots), of other counts, removed (a
 // hole), added (into the lowest hole), and now and then a mesh large enough
@@ -827,7 +953,7 @@ TEST_F(GeometryWrite, EveryWriteHoldsWhatAFullCopyOfTheGroupWrites) {
     // Announced and flagged once per write, whichever way; a new block of
     // twice the size only when the group outgrows the capacity, and then
     // the old one, and only it, released.
-    const std::uint64_t need = ExpectedBlock({group.begin(), group.end()}).size();
+    const std::uint64_t need = GeometryBlockBytes(Header().first, Header().second);
     const bool grows = need > capacity;
     ASSERT_EQ(std::tuple(Record().geometryBlockId != before, Record().geometryBlockCapacity, changes + 1),
               std::tuple(grows, grows ? std::uint32_t(2 * need) : capacity, Record().geometryChangeCount)) << step;

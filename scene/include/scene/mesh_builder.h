@@ -81,10 +81,25 @@ std::uint64_t GeometryBlockBytes(std::uint64_t vertexCount, std::uint64_t indexC
 constexpr std::uint64_t kGeometryBlockDoubled = std::uint64_t{64} << 20;
 std::uint32_t GeometryBlockCapacity(std::uint64_t bytes);
 
+// The vertex count a material's block header gives for `used` vertices of
+// meshes: room for the material to change without its arrays moving. The
+// normal, texture coordinate and index arrays start at offsets that depend
+// on the header's vertex count, so a block whose count changed is a new
+// block for the renderer, written and read whole; with room, an element
+// added, removed or read again with other counts writes only its own
+// vertices and the indices from it on. The room a block already has
+// (written, 0 for a new block) is kept while it holds used and is not more
+// than twice what a new block would get; otherwise used plus a sixteenth
+// (at least kGeometryVertexRoom). The room is left out when the block would
+// pass the 32-bit limit of a block's size with it (indexCount indices).
+constexpr std::uint64_t kGeometryVertexRoom = 64;
+std::uint64_t GeometryVertexCount(std::uint64_t used, std::uint64_t indexCount, std::uint64_t written);
+
 // Writes the header and every mesh of meshes (in order) into block, which
 // must hold GeometryBlockBytes of the totals: for each mesh a front copy with
 // its index list reversed, then for a double-sided mesh a back copy with
-// negated normals and its own index order. Meshes that are not finished are
+// negated normals and its own index order; the vertices past the meshes'
+// (room the header gives) are zero. Meshes that are not finished are
 // skipped; meshes past the header's totals are left out rather than written
 // past them. The copy is never cut short: a block is written whole.
 void CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
@@ -94,13 +109,14 @@ void CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::ui
 // from, so that the next write of the same block knows which bytes already
 // hold what it would write.
 struct WrittenSlot {
-  std::uint64_t serial = 0;    // the group's serial of the copied mesh; 0: nothing copied (a hole, a raw mesh)
-  std::uint64_t vertices = 0;  // copied, front and back copies counted
+  std::uint64_t serial = 0;       // the group's serial of the copied mesh; 0: nothing copied (a hole, a raw mesh)
+  std::uint64_t vertices = 0;     // copied, front and back copies counted
   std::uint64_t indices = 0;
+  std::uint64_t firstVertex = 0;  // where its vertices lie in the block (its indices follow the slot before)
 };
 struct BlockContents {
   bool known = false;  // false: the block may hold anything
-  std::uint32_t vertexCount = 0;
+  std::uint32_t vertexCount = 0;  // the header's: the meshes' vertices and the room left between and after them
   std::uint32_t indexCount = 0;
   std::vector<WrittenSlot> slots;
 
@@ -115,19 +131,24 @@ struct BlockContents {
 // How a write brought a block up to date.
 enum class BlockWrite {
   kNone,     // not written (no block, or nothing to write)
-  kFull,     // header and every mesh
-  kSuffix,   // the meshes that changed, and everything from the first slot whose counts changed
+  kFull,     // header and every mesh, in the group's order from the first vertex
+  kSuffix,   // the vertices of the meshes that changed, and the indices from the first slot whose counts changed
   kPartial,  // only the meshes that changed
 };
 
-// Brings block, which holds what contents says, to exactly what
-// CopyMeshesIntoBlock writes for group's slots under these totals, and
-// contents to what the block then holds. With known contents of the same
-// totals only the byte ranges of slots whose mesh changed are written, and
-// from the first slot whose counts changed everything up to the end; any
-// other block is written whole. The header is always written. contents
-// must be forgotten (known false) whenever the block is replaced, lost or
-// written by anything else: a write trusts it without looking at the block.
+// Brings block, which holds what contents says, to what CopyMeshesIntoBlock
+// writes for group's slots under these totals, triangle for triangle in the
+// same order, and contents to what the block then holds. With known
+// contents of the same vertex count, a mesh copied before keeps its
+// vertices where they lie (whatever its slot now), a new mesh takes room
+// that no mesh uses (where the slot's former mesh lay, if it fits, else the
+// lowest room that fits), the vertices no mesh uses any longer are zeroed,
+// and the indices are written for the slots that changed and, from the
+// first slot whose index count changed, up to the end. Without such
+// contents, or when no room fits a new mesh, the block is written whole.
+// The header is always written. contents must be forgotten (known false)
+// whenever the block is replaced, lost or written by anything else: a write
+// trusts it without looking at the block.
 BlockWrite WriteGroupIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
                                const MaterialGroup& group, BlockContents& contents);
 

@@ -126,7 +126,8 @@ std::map<std::string, Drawn> FromMirror(const Scene& scene) {
     Drawn& d = surfaces[s.name];
     if (s.geometry != nullptr) {
       d.triangles = s.geometry->triangleCount();
-      for (std::size_t v = 0; v < s.geometry->vertexCount(); ++v) d.bounds.Add(&s.geometry->positions[3 * v]);
+      // What is drawn: a block may keep room (vertices no triangle uses).
+      for (std::uint32_t v : s.geometry->indices) d.bounds.Add(&s.geometry->positions[3 * std::size_t(v)]);
     }
     if (s.name == "Default material") continue;
     d.colour = s.colour;
