@@ -279,6 +279,26 @@ void ZeroVertices(const Arrays& out, std::uint64_t from, std::uint64_t to) {
   std::memset(out.texCoords + 8 * from, 0, 8 * n);
 }
 
+// Calls zero(from, to) for every part of the ranges (first, count) that no
+// range of cover overlaps; the ranges of each list do not overlap.
+template <class Zero>
+void ForEachUncovered(std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges,
+                      std::vector<std::pair<std::uint64_t, std::uint64_t>> cover, const Zero& zero) {
+  std::sort(ranges.begin(), ranges.end());
+  std::sort(cover.begin(), cover.end());
+  std::size_t c = 0;
+  for (const auto& [first, count] : ranges) {
+    std::uint64_t at = first;
+    const std::uint64_t end = first + count;
+    while (c < cover.size() && cover[c].first + cover[c].second <= at) ++c;
+    for (std::size_t k = c; k < cover.size() && cover[k].first < end; ++k) {
+      if (cover[k].first > at) zero(at, cover[k].first);
+      at = std::max(at, cover[k].first + cover[k].second);
+    }
+    if (at < end) zero(at, end);
+  }
+}
+
 // The whole block: the meshes from the first vertex in the group's order,
 // zero room after them.
 void CopyWhole(const BlockCopy& copy, std::uint32_t vertexCount) {
@@ -330,11 +350,11 @@ class VertexRoom {
 
 // Where the block's meshes go when it keeps its vertex count: a mesh copied
 // before (its serial, in whatever slot) stays where its vertices lie, a new
-// one takes room. Sets the placements' and now's first vertices, says which
+// one takes room. Sets now's first vertices (not the plan's), says which
 // copied meshes need their vertices written (fresh) and which vertex ranges
 // of the last write no mesh holds now (freed). False when some new mesh
 // finds no room: the block is then written whole.
-bool PlaceInRoom(BlockPlan& plan, std::vector<WrittenSlot>& now, const std::vector<WrittenSlot>& before,
+bool PlaceInRoom(const BlockPlan& plan, std::vector<WrittenSlot>& now, const std::vector<WrittenSlot>& before,
                  std::uint64_t vertexCount, std::vector<std::size_t>& fresh,
                  std::vector<std::pair<std::uint64_t, std::uint64_t>>& freed) {
   const std::size_t copied = plan.copied.size();
@@ -387,7 +407,6 @@ bool PlaceInRoom(BlockPlan& plan, std::vector<WrittenSlot>& now, const std::vect
     if (!room.Take(is.vertices, wanted, &is.firstVertex)) return false;
     fresh.push_back(c);
   }
-  for (std::size_t c = 0; c < copied; ++c) plan.placements[c].vertex = now[plan.slotOf[c]].firstVertex;
   return true;
 }
 
@@ -439,9 +458,12 @@ BlockWrite WriteGroupIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, s
     for (std::size_t c = 0; c < plan.copied.size(); ++c) now[plan.slotOf[c]].firstVertex = plan.placements[c].vertex;
     CopyWhole(copy, vertexCount);
   } else {
-    // Vertices: the room freed goes to zero first, as new meshes may take
-    // part of it.
-    for (const auto& [first, count] : freed) ZeroVertices(copy.out, first, first + count);
+    for (std::size_t c = 0; c < plan.copied.size(); ++c) plan.placements[c].vertex = now[plan.slotOf[c]].firstVertex;
+    // Vertices: the room freed that no new mesh takes goes to zero.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> taken;
+    for (std::size_t c : fresh) taken.emplace_back(now[plan.slotOf[c]].firstVertex, now[plan.slotOf[c]].vertices);
+    ForEachUncovered(std::move(freed), std::move(taken),
+                     [&](std::uint64_t from, std::uint64_t to) { ZeroVertices(copy.out, from, to); });
     std::uint64_t freshVertices = 0;
     for (std::size_t c : fresh) freshVertices += now[plan.slotOf[c]].vertices;
     if (freshVertices < kParallelVertices) {

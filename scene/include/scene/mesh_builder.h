@@ -20,8 +20,9 @@
 //   body_reading.cpp    BuildBody
 //   mesh_finishing.cpp  FinishMesh
 //   geometry_write.cpp  WriteGeometry and ForgetBlock
-//   geometry_block.cpp  GeometryBlockBytes, GeometryBlockCapacity and
-//                       CopyMeshesIntoBlock
+//   geometry_block.cpp  GeometryBlockBytes, GeometryBlockCapacity,
+//                       GeometryVertexCount, CopyMeshesIntoBlock and
+//                       WriteGroupIntoBlock
 #pragma once
 
 #include <atomic>
