@@ -137,7 +137,10 @@ struct BlockPlan {
 void PlaceMeshes(const MeshInfo* const* meshes, std::size_t meshCount, std::uint32_t vertexCount,
                  std::uint32_t indexCount, BlockPlan& plan, const MaterialGroup* group = nullptr,
                  const BlockContents* written = nullptr, std::vector<WrittenSlot>* slots = nullptr) {
-  plan.placements.reserve(meshCount);
+  plan.placements.clear();
+  plan.copied.clear();
+  plan.slotOf.clear();
+  plan.placements.reserve(meshCount + 1);
   plan.copied.reserve(meshCount);
   plan.slotOf.reserve(meshCount);
   if (slots != nullptr) slots->assign(meshCount, WrittenSlot{});
@@ -306,30 +309,42 @@ void CopyWhole(const BlockCopy& copy, std::uint32_t vertexCount) {
   ZeroVertices(copy.out, copy.plan.End().vertex, vertexCount);
 }
 
-// The room of a block: the vertex ranges no mesh holds, by first vertex.
+// The room of a block: the vertex ranges no mesh holds, by first vertex,
+// neighbours joined.
 class VertexRoom {
  public:
-  // Room is what [0, vertexCount) leaves around the held ranges (first
-  // vertex, count), which must not overlap.
-  VertexRoom(std::vector<std::pair<std::uint64_t, std::uint64_t>> held, std::uint64_t vertexCount) {
-    std::sort(held.begin(), held.end());
-    std::uint64_t at = 0;
-    for (const auto& [first, count] : held) {
-      if (first > at) free_.emplace(at, first - at);
-      at = std::max(at, first + count);
+  explicit VertexRoom(std::map<std::uint64_t, std::uint64_t>& rooms) : free_(rooms) {}
+
+  // Room again: vertices [first, first + count), which no mesh holds now.
+  void Give(std::uint64_t first, std::uint64_t count) {
+    if (count == 0) return;
+    auto next = free_.lower_bound(first);
+    if (next != free_.begin()) {
+      auto before = std::prev(next);
+      if (before->first + before->second == first) {
+        first = before->first;
+        count += before->second;
+        free_.erase(before);
+      }
     }
-    if (vertexCount > at) free_.emplace(at, vertexCount - at);
+    if (next != free_.end() && next->first == first + count) {
+      count += next->second;
+      free_.erase(next);
+    }
+    free_.emplace(first, count);
   }
 
-  // Takes count vertices at first if they are room, else the lowest room
-  // that holds them. False when none does.
+  // Takes count vertices at wanted if they are room, else the lowest room
+  // that holds them. False when none does, or when the rooms looked at in
+  // this block's write pass a bound: a block cut into many small rooms is
+  // better written whole (which closes them up) than searched mesh by mesh.
   bool Take(std::uint64_t count, std::uint64_t wanted, std::uint64_t* first) {
     auto it = free_.upper_bound(wanted);
     if (it != free_.begin()) {
       auto around = std::prev(it);
       if (around->first + around->second >= wanted + count) return Carve(around, wanted, count, first);
     }
-    for (it = free_.begin(); it != free_.end(); ++it)
+    for (it = free_.begin(); it != free_.end() && looked_ < kLookBound; ++it, ++looked_)
       if (it->second >= count) return Carve(it, it->first, count, first);
     return false;
   }
@@ -345,67 +360,72 @@ class VertexRoom {
     return true;
   }
 
-  std::map<std::uint64_t, std::uint64_t> free_;  // first vertex -> count
+  static constexpr std::uint64_t kLookBound = 1u << 16;
+  std::map<std::uint64_t, std::uint64_t>& free_;
+  std::uint64_t looked_ = 0;
 };
 
 // Where the block's meshes go when it keeps its vertex count: a mesh copied
 // before (its serial, in whatever slot) stays where its vertices lie, a new
 // one takes room. Sets now's first vertices (not the plan's), says which
 // copied meshes need their vertices written (fresh) and which vertex ranges
-// of the last write no mesh holds now (freed). False when some new mesh
-// finds no room: the block is then written whole.
+// of the last write no mesh holds now (freed), and brings rooms up to date.
+// False when some new mesh finds no room, or the new meshes hold most
+// vertices: the block is then written whole (and rooms made anew).
 bool PlaceInRoom(const BlockPlan& plan, std::vector<WrittenSlot>& now, const std::vector<WrittenSlot>& before,
-                 std::uint64_t vertexCount, std::vector<std::size_t>& fresh,
+                 std::uint64_t vertexCount, std::map<std::uint64_t, std::uint64_t>& rooms,
+                 std::vector<char>& kept, std::vector<std::size_t>& fresh,
                  std::vector<std::pair<std::uint64_t, std::uint64_t>>& freed) {
   const std::size_t copied = plan.copied.size();
-  std::vector<char> kept(before.size(), 0);
-  std::vector<char> placed(copied, 0);
-  // Most meshes are in the slot they were: only the others are looked up
-  // by serial (many after the group closed its holes).
-  std::unordered_map<std::uint64_t, std::size_t> moved;
-  bool lookedUp = false;
-  for (std::size_t c = 0; c < copied; ++c) {
-    WrittenSlot& is = now[plan.slotOf[c]];
-    if (is.vertices == 0) {
-      placed[c] = 1;
-      continue;
-    }
-    std::size_t from = plan.slotOf[c];
-    if (from >= before.size() || before[from].serial != is.serial) {
-      if (!lookedUp) {
-        for (std::size_t j = 0; j < before.size(); ++j)
-          if (before[j].serial != 0 && (j >= now.size() || now[j].serial != before[j].serial))
-            moved.emplace(before[j].serial, j);
-        lookedUp = true;
-      }
-      auto found = moved.find(is.serial);
-      if (found == moved.end()) continue;
-      from = found->second;
-    }
+  kept.assign(before.size(), 0);
+  // Most meshes are in the slot they were. The others are new, or moved
+  // when the group closed its holes: looked up by serial, unless they are
+  // so many that the block is written whole anyway.
+  const auto keep = [&](WrittenSlot& is, std::size_t from) {
     const WrittenSlot& was = before[from];
-    if (kept[from] || was.vertices != is.vertices || was.firstVertex + was.vertices > vertexCount) continue;
+    if (kept[from] || was.vertices != is.vertices || was.firstVertex + was.vertices > vertexCount) return false;
     kept[from] = 1;
-    placed[c] = 1;
     is.firstVertex = was.firstVertex;
-  }
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> held;
-  held.reserve(copied);
+    return true;
+  };
+  std::uint64_t otherVertices = 0;
   for (std::size_t c = 0; c < copied; ++c) {
-    const WrittenSlot& is = now[plan.slotOf[c]];
-    if (placed[c] && is.vertices > 0) held.emplace_back(is.firstVertex, is.vertices);
+    const std::size_t slot = plan.slotOf[c];
+    WrittenSlot& is = now[slot];
+    if (is.vertices == 0) continue;
+    if (slot < before.size() && before[slot].serial == is.serial && keep(is, slot)) continue;
+    fresh.push_back(c);
+    otherVertices += is.vertices;
   }
-  for (std::size_t j = 0; j < before.size(); ++j)
-    if (!kept[j] && before[j].vertices > 0) freed.emplace_back(before[j].firstVertex, before[j].vertices);
-  VertexRoom room(std::move(held), vertexCount);
-  for (std::size_t c = 0; c < copied; ++c) {
-    if (placed[c]) continue;
+  // Mostly new meshes (a material read again whole) are written faster
+  // from the first vertex on, by even ranges over threads, than placed
+  // one by one; that also closes the room between them up.
+  if (2 * otherVertices > plan.End().vertex) return false;
+  if (!fresh.empty()) {
+    std::unordered_map<std::uint64_t, std::size_t> moved;
+    for (std::size_t j = 0; j < before.size(); ++j)
+      if (!kept[j] && before[j].serial != 0) moved.emplace(before[j].serial, j);
+    std::size_t stillFresh = 0;
+    for (std::size_t c : fresh) {
+      WrittenSlot& is = now[plan.slotOf[c]];
+      auto found = moved.find(is.serial);
+      if (found == moved.end() || !keep(is, found->second)) fresh[stillFresh++] = c;
+    }
+    fresh.resize(stillFresh);
+  }
+  VertexRoom room(rooms);
+  for (std::size_t j = 0; j < before.size(); ++j) {
+    if (kept[j] || before[j].vertices == 0) continue;
+    freed.emplace_back(before[j].firstVertex, before[j].vertices);
+    room.Give(before[j].firstVertex, before[j].vertices);
+  }
+  for (std::size_t c : fresh) {
     const std::size_t slot = plan.slotOf[c];
     WrittenSlot& is = now[slot];
     // Where the slot's former mesh lay: an element read again with fewer
     // or as many vertices writes over its own.
     const std::uint64_t wanted = slot < before.size() && before[slot].vertices > 0 ? before[slot].firstVertex : 0;
     if (!room.Take(is.vertices, wanted, &is.firstVertex)) return false;
-    fresh.push_back(c);
   }
   return true;
 }
@@ -439,10 +459,19 @@ void CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::ui
   CopyWhole(BlockCopy{plan, ArraysOf(block, vertexCount, indexCount)}, vertexCount);
 }
 
+// What a block's writes reuse (see BlockContents::scratch).
+struct BlockScratch {
+  BlockPlan plan;
+  std::vector<WrittenSlot> slots;
+  std::vector<char> kept;
+};
+
 BlockWrite WriteGroupIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
                                const MaterialGroup& group, BlockContents& contents) {
-  BlockPlan plan;
-  std::vector<WrittenSlot> now;
+  if (!contents.scratch) contents.scratch = std::make_shared<BlockScratch>();
+  BlockScratch& scratch = *contents.scratch;
+  BlockPlan& plan = scratch.plan;
+  std::vector<WrittenSlot>& now = scratch.slots;
   PlaceMeshes(group.data(), group.size(), vertexCount, indexCount, plan, &group, contents.known ? &contents : nullptr,
               &now);
   const BlockCopy copy{plan, ArraysOf(block, vertexCount, indexCount)};
@@ -452,11 +481,14 @@ BlockWrite WriteGroupIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, s
 
   BlockWrite kind = BlockWrite::kFull;
   if (!contents.known || contents.vertexCount != vertexCount ||
-      !PlaceInRoom(plan, now, before, vertexCount, fresh, freed)) {
+      !PlaceInRoom(plan, now, before, vertexCount, contents.rooms, scratch.kept, fresh, freed)) {
     // Another vertex count moves every array but the first: nothing stays
-    // in place. The meshes' places are then those the plan gave them.
+    // in place. The meshes' places are then those the plan gave them, and
+    // the room is what follows them.
     for (std::size_t c = 0; c < plan.copied.size(); ++c) now[plan.slotOf[c]].firstVertex = plan.placements[c].vertex;
     CopyWhole(copy, vertexCount);
+    contents.rooms.clear();
+    if (vertexCount > plan.End().vertex) contents.rooms.emplace(plan.End().vertex, vertexCount - plan.End().vertex);
   } else {
     for (std::size_t c = 0; c < plan.copied.size(); ++c) plan.placements[c].vertex = now[plan.slotOf[c]].firstVertex;
     // Vertices: the room freed that no new mesh takes goes to zero.
@@ -501,7 +533,11 @@ BlockWrite WriteGroupIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, s
     }
     copy.CopyIndexSpan(spanFrom, spanTo);
   }
-  contents = BlockContents{true, vertexCount, indexCount, std::move(now)};
+  contents.known = true;
+  contents.vertexCount = vertexCount;
+  contents.indexCount = indexCount;
+  // The slots written before become the next write's buffer.
+  contents.slots.swap(now);
   return kind;
 }
 

@@ -29,6 +29,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
@@ -115,11 +116,18 @@ struct WrittenSlot {
   std::uint64_t indices = 0;
   std::uint64_t firstVertex = 0;  // where its vertices lie in the block (its indices follow the slot before)
 };
+struct BlockScratch;  // buffers of the writer's own
 struct BlockContents {
   bool known = false;  // false: the block may hold anything
   std::uint32_t vertexCount = 0;  // the header's: the meshes' vertices and the room left between and after them
   std::uint32_t indexCount = 0;
   std::vector<WrittenSlot> slots;
+  std::map<std::uint64_t, std::uint64_t> rooms;  // vertices no mesh holds: first -> count, neighbours joined
+  // Buffers kept from write to write: at 10M triangles a material has
+  // 100,000 meshes and more, and arrays that long, allocated anew for
+  // every write, cost more in first touches of fresh memory than an edit's
+  // own bytes. One write at a time uses them.
+  std::shared_ptr<BlockScratch> scratch;
 
   // Whether group's slot still holds the mesh copied there, whose counts
   // are then those written: a finished mesh never changes, so a large
