@@ -813,6 +813,28 @@ TEST(GeometryBlock, NewBlocksLeaveRoomToGrowWithoutDoublingALargeMaterial) {
     EXPECT_EQ(GeometryBlockCapacity(bytes), capacity) << bytes;
 }
 
+TEST(GeometryBlock, VertexRoomIsKeptWhileItHoldsTheMeshesAndNotTooLarge) {
+  constexpr std::uint64_t kMin = kGeometryVertexRoom;
+  // A new block: a sixteenth more, at least kGeometryVertexRoom; none
+  // without vertices.
+  EXPECT_EQ(GeometryVertexCount(0, 0, 0), 0u);
+  EXPECT_EQ(GeometryVertexCount(10, 24, 0), 10 + kMin);
+  EXPECT_EQ(GeometryVertexCount(16000, 24, 0), 17000u);
+  // A written count stays while it holds the vertices and is at most twice
+  // the room a new block would get past them; else a new one.
+  EXPECT_EQ(GeometryVertexCount(16000, 24, 16000), 16000u);
+  EXPECT_EQ(GeometryVertexCount(16000, 24, 18000), 18000u);
+  EXPECT_EQ(GeometryVertexCount(16000, 24, 18001), 17000u);
+  EXPECT_EQ(GeometryVertexCount(16001, 24, 16000), 17001u);
+  // Near the 32-bit size of a block the room goes first: a block that
+  // fits without it is not refused for it.
+  const std::uint64_t most = (0xFFFFFFFFu / 4 - 3) / 8;  // vertices that fit with no index
+  EXPECT_EQ(GeometryVertexCount(most, 0, 0), most);
+  EXPECT_EQ(GeometryVertexCount(most - 10, 0, most), most);
+  EXPECT_EQ(GeometryVertexCount(most - 10, 60, most), most - 10);
+  EXPECT_LE(GeometryBlockBytes(GeometryVertexCount(most / 2, 0, 0), 0), 0xFFFFFFFFu);
+}
+
 TEST_F(GeometryWrite, StoppedOrLatePassesLeaveTheKeyForLater) {
   // Raw meshes from a real body: the write finishes them.
   const hostmodel::Body b = Flat({Piece({0, 1, 2, 3})});
