@@ -861,9 +861,9 @@ TEST_F(GeometryWrite, StoppedOrLatePassesLeaveTheKeyForLater) {
 // vertices and the indices from its slot on: every other mesh's vertices
 // stay where they lay, byte for byte, and the header's vertex count stays,
 // so a renderer that compares the block with its copy finds one changed
-// range of vertices. A new mesh takes the room a removed one left when it
-// fits there; one that fits nowhere has the block written whole, its room
-// closed up.
+// range of vertices. A mesh read again stays where it was when it fits
+// there, a new one takes the room a removed one left; one that fits
+// nowhere has the block written whole, its room closed up.
 TEST_F(GeometryWrite, ACountChangeLeavesTheOtherMeshesVerticesInPlace) {
   std::vector<MeshInfo*> m;
   for (int k = 0; k < 8; ++k) m.push_back(Add(Fan(body_, 10 + k, k % 3 == 0, float(10 * k))));
@@ -909,13 +909,33 @@ TEST_F(GeometryWrite, ACountChangeLeavesTheOtherMeshesVerticesInPlace) {
             std::pair(BlockWrite::kSuffix, range));
   ExpectBlock({m[0], m[1], m[2], n, m[4], m[5], m[6], m[7]});
 
-  // A mesh read again with the same counts writes its own bytes over its
-  // own, nothing else.
-  groups_[kDefaultMaterialKey].erase(m[5]);
-  MeshInfo* again = Add(Fan(body_, 15, false, 700));
+  // A mesh read again with fewer vertices stays where it was, the rest of
+  // its vertices becoming room: the first (ten, both sides) as two.
+  MaterialGroup& group = groups_[kDefaultMaterialKey];
+  group.erase(m[0]);
+  MeshInfo* shrunk = Add(Fan(body_, 2, false, 600));
+  ASSERT_EQ(group[0], shrunk);
+  before = std::move(after);
   Write();
-  EXPECT_EQ(builder_.LastWrite(kDefaultMaterialKey), BlockWrite::kPartial);
-  ExpectBlock({m[0], m[1], m[2], n, m[4], again, m[6], m[7]});
+  after = vertices();
+  range.resize(20);
+  std::iota(range.begin(), range.end(), 0);
+  EXPECT_EQ(changed(before, after), range);
+  ExpectBlock({shrunk, m[1], m[2], n, m[4], m[5], m[6], m[7]});
+
+  // A mesh read again with the same counts writes its own bytes over its
+  // own and nothing else, though the room the first left would hold it.
+  group.erase(m[5]);
+  MeshInfo* again = Add(Fan(body_, 15, false, 700));
+  ASSERT_EQ(group[5], again);
+  before = std::move(after);
+  Write();
+  after = vertices();
+  range.resize(15);
+  std::iota(range.begin(), range.end(), first + count + 14);  // after the fourth's room and the fifth
+  EXPECT_EQ(std::pair(builder_.LastWrite(kDefaultMaterialKey), changed(before, after)),
+            std::pair(BlockWrite::kPartial, range));
+  ExpectBlock({shrunk, m[1], m[2], n, m[4], again, m[6], m[7]});
 
   // More vertices than the room holds anywhere: written whole, from the
   // first vertex on, with new room.
@@ -923,7 +943,7 @@ TEST_F(GeometryWrite, ACountChangeLeavesTheOtherMeshesVerticesInPlace) {
   Write();
   EXPECT_EQ(builder_.LastWrite(kDefaultMaterialKey), BlockWrite::kFull);
   EXPECT_GT(Header().first, vertexCount);
-  ExpectBlock({m[0], m[1], m[2], n, m[4], again, m[6], m[7], large});
+  ExpectBlock({shrunk, m[1], m[2], n, m[4], again, m[6], m[7], large});
 }
 
 // Element edits as the scene makes them, seeded: meshes replaced by ones of
