@@ -415,9 +415,12 @@ bool PlaceInRoom(const BlockPlan& plan, std::vector<WrittenSlot>& now, const std
   }
   VertexRoom room(rooms);
   for (std::size_t j = 0; j < before.size(); ++j) {
-    if (kept[j] || before[j].vertices == 0) continue;
-    freed.emplace_back(before[j].firstVertex, before[j].vertices);
-    room.Give(before[j].firstVertex, before[j].vertices);
+    // (A write never places vertices past the header's count; were one
+    // recorded there, no room may reach past the block's arrays.)
+    const std::uint64_t from = before[j].firstVertex, to = std::min(from + before[j].vertices, vertexCount);
+    if (kept[j] || from >= to) continue;
+    freed.emplace_back(from, to - from);
+    room.Give(from, to - from);
   }
   for (std::size_t c : fresh) {
     const std::size_t slot = plan.slotOf[c];
