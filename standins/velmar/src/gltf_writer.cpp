@@ -16,6 +16,8 @@ namespace velmar {
 
 namespace {
 
+constexpr std::uint32_t kUnused = 0xFFFFFFFFu;
+
 constexpr std::uint32_t kGlbMagic = 0x46546C67;  // "glTF"
 constexpr std::uint32_t kChunkJson = 0x4E4F534A;
 constexpr std::uint32_t kChunkBin = 0x004E4942;
@@ -101,6 +103,42 @@ bool WriteGlb(const Scene& scene, const std::string& path, std::string* error, G
     const Geometry& g = *surface.geometry;
     const std::size_t n = g.vertexCount();
 
+    // Only the vertices the triangles use, in their order: a link's block
+    // keeps room (zero vertices no triangle names), which would otherwise
+    // stretch the positions' bounds to the origin and a viewer's framing
+    // with them.
+    std::vector<std::uint32_t> to(n, kUnused);
+    std::size_t used = 0;
+    for (std::uint32_t i : g.indices)
+      if (i < n) to[i] = 0;
+    for (std::uint32_t& t : to)
+      if (t == 0) t = static_cast<std::uint32_t>(used++);
+    std::vector<float> positions, normals, texCoords;
+    positions.reserve(3 * used);
+    normals.reserve(3 * used);
+    texCoords.reserve(2 * used);
+    float low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
+    for (std::size_t v = 0; v < n; ++v) {
+      if (to[v] == kUnused) continue;
+      const float p[3] = {g.positions[3 * v], g.positions[3 * v + 1], -g.positions[3 * v + 2]};
+      for (int k = 0; k < 3; ++k) {
+        low[k] = positions.empty() ? p[k] : std::min(low[k], p[k]);
+        high[k] = positions.empty() ? p[k] : std::max(high[k], p[k]);
+      }
+      positions.insert(positions.end(), p, p + 3);
+      normals.insert(normals.end(), {g.normals[3 * v], g.normals[3 * v + 1], -g.normals[3 * v + 2]});
+      texCoords.insert(texCoords.end(), {g.texCoords[2 * v], g.texCoords[2 * v + 1]});
+    }
+    // Triangles with a corner past the vertices are left out, as drawn.
+    std::vector<std::uint32_t> indices;
+    indices.reserve(g.indices.size());
+    for (std::size_t t = 0; t + 2 < g.indices.size(); t += 3) {
+      const std::uint32_t a = g.indices[t], c = g.indices[t + 1], d = g.indices[t + 2];
+      if (a >= n || c >= n || d >= n) continue;
+      indices.insert(indices.end(), {to[a], to[d], to[c]});
+    }
+    if (indices.empty()) continue;
+
     int texture = -1;
     if (surface.texture && !surface.texture->image.empty()) {
       auto found = textureIndex.find(surface.texture.get());
@@ -119,29 +157,12 @@ bool WriteGlb(const Scene& scene, const std::string& path, std::string* error, G
       }
     }
 
-    std::vector<float> positions(g.positions.begin(), g.positions.begin() + static_cast<std::ptrdiff_t>(n * 3));
-    std::vector<float> normals(g.normals.begin(), g.normals.begin() + static_cast<std::ptrdiff_t>(n * 3));
-    float low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
-    for (std::size_t v = 0; v < n; ++v) {
-      positions[v * 3 + 2] = -positions[v * 3 + 2];
-      normals[v * 3 + 2] = -normals[v * 3 + 2];
-      for (int k = 0; k < 3; ++k) {
-        const float p = positions[v * 3 + static_cast<std::size_t>(k)];
-        low[k] = v == 0 ? p : std::min(low[k], p);
-        high[k] = v == 0 ? p : std::max(high[k], p);
-      }
-    }
-    std::vector<std::uint32_t> indices(g.indices.size());
-    for (std::size_t t = 0; t + 2 < g.indices.size(); t += 3) {
-      indices[t] = g.indices[t];
-      indices[t + 1] = g.indices[t + 2];
-      indices[t + 2] = g.indices[t + 1];
-    }
     const std::size_t position = b.Accessor(b.View(positions.data(), positions.size() * 4, kArrayBuffer),
-                                            kFloat, n, "VEC3",
+                                            kFloat, used, "VEC3",
                                             {{"min", {low[0], low[1], low[2]}}, {"max", {high[0], high[1], high[2]}}});
-    const std::size_t normal = b.Accessor(b.View(normals.data(), normals.size() * 4, kArrayBuffer), kFloat, n, "VEC3");
-    const std::size_t uv = b.Accessor(b.View(g.texCoords.data(), n * 8, kArrayBuffer), kFloat, n, "VEC2");
+    const std::size_t normal =
+        b.Accessor(b.View(normals.data(), normals.size() * 4, kArrayBuffer), kFloat, used, "VEC3");
+    const std::size_t uv = b.Accessor(b.View(texCoords.data(), used * 8, kArrayBuffer), kFloat, used, "VEC2");
     const std::size_t index = b.Accessor(b.View(indices.data(), indices.size() * 4, kElementArrayBuffer),
                                          kUnsignedInt, indices.size(), "SCALAR");
 
@@ -153,8 +174,8 @@ bool WriteGlb(const Scene& scene, const std::string& path, std::string* error, G
     meshes.push_back({{"name", surface.name}, {"primitives", json::array({primitive})}});
     nodes.push_back({{"name", surface.name}, {"mesh", meshes.size() - 1}});
     ++counted.meshes;
-    counted.vertices += n;
-    counted.triangles += g.triangleCount();
+    counted.vertices += used;
+    counted.triangles += indices.size() / 3;
   }
   counted.images = images.size();
 
