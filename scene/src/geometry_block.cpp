@@ -282,26 +282,6 @@ void ZeroVertices(const Arrays& out, std::uint64_t from, std::uint64_t to) {
   std::memset(out.texCoords + 8 * from, 0, 8 * n);
 }
 
-// Calls zero(from, to) for every part of the ranges (first, count) that no
-// range of cover overlaps; the ranges of each list do not overlap.
-template <class Zero>
-void ForEachUncovered(std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges,
-                      std::vector<std::pair<std::uint64_t, std::uint64_t>> cover, const Zero& zero) {
-  std::sort(ranges.begin(), ranges.end());
-  std::sort(cover.begin(), cover.end());
-  std::size_t c = 0;
-  for (const auto& [first, count] : ranges) {
-    std::uint64_t at = first;
-    const std::uint64_t end = first + count;
-    while (c < cover.size() && cover[c].first + cover[c].second <= at) ++c;
-    for (std::size_t k = c; k < cover.size() && cover[k].first < end; ++k) {
-      if (cover[k].first > at) zero(at, cover[k].first);
-      at = std::max(at, cover[k].first + cover[k].second);
-    }
-    if (at < end) zero(at, end);
-  }
-}
-
 // The whole block: the meshes from the first vertex in the group's order,
 // zero room after them.
 void CopyWhole(const BlockCopy& copy, std::uint32_t vertexCount) {
@@ -494,11 +474,14 @@ BlockWrite WriteGroupIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, s
     if (vertexCount > plan.End().vertex) contents.rooms.emplace(plan.End().vertex, vertexCount - plan.End().vertex);
   } else {
     for (std::size_t c = 0; c < plan.copied.size(); ++c) plan.placements[c].vertex = now[plan.slotOf[c]].firstVertex;
-    // Vertices: the room freed that no new mesh takes goes to zero.
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> taken;
-    for (std::size_t c : fresh) taken.emplace_back(now[plan.slotOf[c]].firstVertex, now[plan.slotOf[c]].vertices);
-    ForEachUncovered(std::move(freed), std::move(taken),
-                     [&](std::uint64_t from, std::uint64_t to) { ZeroVertices(copy.out, from, to); });
+    // Vertices: what this write freed and is still room after it (no new
+    // mesh took it) goes to zero; the rest of the room already is.
+    for (const auto& [first, count] : freed) {
+      auto room = contents.rooms.upper_bound(first);
+      if (room != contents.rooms.begin()) --room;
+      for (; room != contents.rooms.end() && room->first < first + count; ++room)
+        ZeroVertices(copy.out, std::max(first, room->first), std::min(first + count, room->first + room->second));
+    }
     std::uint64_t freshVertices = 0;
     for (std::size_t c : fresh) freshVertices += now[plan.slotOf[c]].vertices;
     if (freshVertices < kParallelVertices) {

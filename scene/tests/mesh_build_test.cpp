@@ -883,44 +883,39 @@ TEST_F(GeometryWrite, ACountChangeLeavesTheOtherMeshesVerticesInPlace) {
     return out;
   };
   const std::uint32_t vertexCount = Header().first;
+  // A write, how it went and the vertices it changed.
+  auto write = [&] {
+    const std::vector<std::uint8_t> before = vertices();
+    Write();
+    return std::pair(builder_.LastWrite(kDefaultMaterialKey), changed(before, vertices()));
+  };
+  auto span = [](std::size_t from, std::size_t n) {
+    std::vector<std::size_t> out(n);
+    std::iota(out.begin(), out.end(), from);
+    return out;
+  };
   // The fourth mesh's vertices follow the first three's (both sides of the
   // first).
   const std::size_t first = 2 * 10 + 11 + 12, count = 2 * 13;
-  std::vector<std::size_t> range(count);
-  std::iota(range.begin(), range.end(), first);
-  std::vector<std::uint8_t> before = vertices();
+  MaterialGroup& group = groups_[kDefaultMaterialKey];
 
-  groups_[kDefaultMaterialKey].erase(m[3]);
-  Write();
-  EXPECT_EQ(std::pair(builder_.LastWrite(kDefaultMaterialKey), Header().first),
-            std::pair(BlockWrite::kSuffix, vertexCount));
-  std::vector<std::uint8_t> after = vertices();
-  EXPECT_EQ(changed(before, after), range);
+  group.erase(m[3]);
+  EXPECT_EQ(write(), std::pair(BlockWrite::kSuffix, span(first, count)));
+  EXPECT_EQ(Header().first, vertexCount);
   ExpectBlock({m[0], m[1], m[2], m[4], m[5], m[6], m[7]});
 
   // Twelve vertices, both sides: 24, which fit where the 26 were.
   MeshInfo* n = Add(Fan(body_, 12, true, 500));
-  Write();
-  ASSERT_EQ(groups_[kDefaultMaterialKey][3], n);
-  before = std::move(after);
-  after = vertices();
-  range.resize(24);
-  EXPECT_EQ(std::pair(builder_.LastWrite(kDefaultMaterialKey), changed(before, after)),
-            std::pair(BlockWrite::kSuffix, range));
+  EXPECT_EQ(write(), std::pair(BlockWrite::kSuffix, span(first, 24)));
+  ASSERT_EQ(group[3], n);
   ExpectBlock({m[0], m[1], m[2], n, m[4], m[5], m[6], m[7]});
 
   // A mesh read again with fewer vertices stays where it was, the rest of
   // its vertices becoming room: the first (ten, both sides) as two.
-  MaterialGroup& group = groups_[kDefaultMaterialKey];
   group.erase(m[0]);
   MeshInfo* shrunk = Add(Fan(body_, 2, false, 600));
   ASSERT_EQ(group[0], shrunk);
-  before = std::move(after);
-  Write();
-  after = vertices();
-  range.resize(20);
-  std::iota(range.begin(), range.end(), 0);
-  EXPECT_EQ(changed(before, after), range);
+  EXPECT_EQ(write().second, span(0, 20));
   ExpectBlock({shrunk, m[1], m[2], n, m[4], m[5], m[6], m[7]});
 
   // A mesh read again with the same counts writes its own bytes over its
@@ -928,13 +923,8 @@ TEST_F(GeometryWrite, ACountChangeLeavesTheOtherMeshesVerticesInPlace) {
   group.erase(m[5]);
   MeshInfo* again = Add(Fan(body_, 15, false, 700));
   ASSERT_EQ(group[5], again);
-  before = std::move(after);
-  Write();
-  after = vertices();
-  range.resize(15);
-  std::iota(range.begin(), range.end(), first + count + 14);  // after the fourth's room and the fifth
-  EXPECT_EQ(std::pair(builder_.LastWrite(kDefaultMaterialKey), changed(before, after)),
-            std::pair(BlockWrite::kPartial, range));
+  // (after the fourth's room and the fifth mesh's 14)
+  EXPECT_EQ(write(), std::pair(BlockWrite::kPartial, span(first + count + 14, 15)));
   ExpectBlock({shrunk, m[1], m[2], n, m[4], again, m[6], m[7]});
 
   // More vertices than the room holds anywhere: written whole, from the
