@@ -146,11 +146,17 @@ TEST(SharedMemory, AnotherUsersObjectIsNeverOpened) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to make an object owned by another user";
   const std::string name = uniqueName("foreign");
   const std::string path = shmFile(name);
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+  // The object appears under its name already foreign: made under a name no
+  // sweep looks at, then renamed. Made in place, it would be ours until the
+  // chown, and a sweep in a process running beside this test could rightly
+  // remove it as stale in that moment.
+  const std::string making = "/dev/shm/making-foreign-" + std::to_string(::getpid());
+  const int fd = ::open(making.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::write(fd, "theirs", 6), 6);
   ASSERT_EQ(::fchown(fd, 54321, 54321), 0);
   ::close(fd);
+  ASSERT_EQ(::rename(making.c_str(), path.c_str()), 0);
 
   EXPECT_EQ(Refused(create(name, 4096)), ERROR_ACCESS_DENIED);
   EXPECT_EQ(Refused(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, wide(name).c_str())), ERROR_ACCESS_DENIED);
