@@ -374,13 +374,14 @@ bool PlaceInRoom(const BlockPlan& plan, std::vector<WrittenSlot>& now, const std
     WrittenSlot& is = now[slot];
     if (is.vertices == 0) continue;
     if (slot < before.size() && before[slot].serial == is.serial && keep(is, slot)) continue;
-    fresh.push_back(c);
+    // Mostly new meshes (a material read again whole) are written faster
+    // from the first vertex on, by even ranges over threads, than placed
+    // one by one; that also closes the room between them up. Known as soon
+    // as they pass half, before the rest are listed.
     otherVertices += is.vertices;
+    if (2 * otherVertices > plan.End().vertex) return false;
+    fresh.push_back(c);
   }
-  // Mostly new meshes (a material read again whole) are written faster
-  // from the first vertex on, by even ranges over threads, than placed
-  // one by one; that also closes the room between them up.
-  if (2 * otherVertices > plan.End().vertex) return false;
   if (!fresh.empty()) {
     std::unordered_map<std::uint64_t, std::size_t> moved;
     for (std::size_t j = 0; j < before.size(); ++j)
