@@ -10,8 +10,8 @@
 // "lock 1|0" (Lock(0)); "unlock" -> "unlocked";
 // "end" -> "ended" (sets the closed flag); "foreground" -> "foreground 1|0"
 // (IsOwnerForeground); "growblock ID" -> "growing", then "grown N" (opens the
-// block, then grows its object page by page until the next input line, N
-// steps). End of input quits.
+// block, grows its object once, says "growing", then goes on growing it page
+// by page until the next input line; N steps in all). End of input quits.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
@@ -49,10 +49,13 @@ int Serve(LiveConnection& connection) {
       const std::u16string mapping = CorvantaAPI::BlockName(
           CorvantaAPI::LoadShared(connection.Area().header()->creatorPid), static_cast<std::uint32_t>(id));
       const int fd = ::shm_open(platform::ShmObjectName(mapping).c_str(), O_RDWR, 0);
+      // The first growth happens before the answer, so a test that waits for
+      // "growing" knows the object has grown at least once, however the two
+      // processes are scheduled afterwards.
+      long steps = fd >= 0 && ::ftruncate(fd, 8192) == 0 ? 1 : 0;
       Say("growing");
-      long steps = 0;
       pollfd input{0, POLLIN, 0};
-      for (off_t size = 8192; fd >= 0 && ::poll(&input, 1, 0) == 0; size = size >= (off_t{64} << 20) ? 8192 : size + 4096)
+      for (off_t size = 12288; fd >= 0 && ::poll(&input, 1, 0) == 0; size = size >= (off_t{64} << 20) ? 8192 : size + 4096)
         if (::ftruncate(fd, size) == 0) ++steps;
       if (fd >= 0) ::close(fd);
       std::getline(std::cin, line);
