@@ -7,10 +7,12 @@
 #include "base/parallel_for.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <map>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -263,30 +265,65 @@ struct BlockCopy {
   }
 };
 
-Arrays ArraysOf(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount) {
-  const CorvantaAPI::GeometryBlockHeader header{vertexCount, indexCount, CorvantaAPI::kGeometryTexCoordSets};
-  std::memcpy(block, &header, sizeof header);
+Arrays ArraysOf(std::uint8_t* block, std::uint32_t vertexCount) {
   const std::uint64_t v = vertexCount;
-  std::uint8_t* positions = block + sizeof header;
+  std::uint8_t* positions = block + sizeof(CorvantaAPI::GeometryBlockHeader);
   return Arrays{positions, positions + 12 * v, positions + 24 * v, positions + 32 * v};
 }
 
-// Vertices [from, to) of every vertex array to zero: room no mesh uses holds
-// no stale geometry, so a block's bytes follow from its meshes and their
-// places alone.
-void ZeroVertices(const Arrays& out, std::uint64_t from, std::uint64_t to) {
+// The header's counts, one 32-bit store each (the block is shared memory
+// that a renderer may be reading).
+void WriteCounts(std::uint8_t* block, std::uint32_t vertexCount, std::optional<std::uint32_t> indexCount) {
+  auto* header = reinterpret_cast<CorvantaAPI::GeometryBlockHeader*>(block);
+  CorvantaAPI::StoreShared(header->vertexCount, vertexCount);
+  CorvantaAPI::StoreShared(header->texCoordSets, CorvantaAPI::kGeometryTexCoordSets);
+  if (indexCount) CorvantaAPI::StoreShared(header->indexCount, *indexCount);
+}
+
+// The room's filler: the first corner that a triangle of the plan names, as
+// its front copy holds it. False (filler emptied) when no triangle names
+// any vertex.
+bool PickFiller(const BlockPlan& plan, const std::vector<WrittenSlot>* slots, RoomFiller& filler) {
+  for (std::size_t c = 0; c < plan.copied.size(); ++c) {
+    const MeshInfo& mesh = *plan.copied[c];
+    if (mesh.indexCount <= 0 || mesh.vertexCount <= 0) continue;
+    const std::uint32_t v = mesh.indices[0];
+    if (v >= static_cast<std::uint32_t>(mesh.vertexCount)) continue;
+    std::memcpy(filler.vertex, mesh.positions.data() + 3 * std::size_t{v}, 12);
+    std::memcpy(filler.vertex + 3, mesh.NormalOf(v), 12);
+    const Vec2f uv = mesh.HoldsTexCoords() ? Vec2f{mesh.texCoords[2 * std::size_t{v}], mesh.texCoords[2 * std::size_t{v} + 1]}
+                                           : MeshInfo::kPlainTexCoord;
+    filler.vertex[6] = uv.u;
+    filler.vertex[7] = uv.v;
+    filler.slot = plan.slotOf[c];
+    filler.serial = slots != nullptr ? (*slots)[filler.slot].serial : 0;
+    return true;
+  }
+  filler = RoomFiller{};
+  return false;
+}
+
+// Vertices [from, to) of every vertex array to copies of the filler: room
+// no mesh uses holds no stale geometry, and nothing a renderer could take
+// for anything but one of the block's own corners (a zero vertex would be
+// a point at the origin with no normal, and stretch any bounds taken from
+// the arrays there).
+void FillVertices(const Arrays& out, std::uint64_t from, std::uint64_t to, const RoomFiller& filler) {
   if (from >= to) return;
-  const std::uint64_t n = to - from;
-  std::memset(out.positions + 12 * from, 0, 12 * n);
-  std::memset(out.normals + 12 * from, 0, 12 * n);
-  std::memset(out.texCoords + 8 * from, 0, 8 * n);
+  for (std::uint64_t v = from; v < to; ++v) {
+    std::memcpy(out.positions + 12 * v, filler.vertex, 12);
+    std::memcpy(out.normals + 12 * v, filler.vertex + 3, 12);
+    std::memcpy(out.texCoords + 8 * v, filler.vertex + 6, 8);
+  }
 }
 
 // The whole block: the meshes from the first vertex in the group's order,
-// zero room after them.
-void CopyWhole(const BlockCopy& copy, std::uint32_t vertexCount) {
+// the room after them filled with a corner of the first.
+void CopyWhole(const BlockCopy& copy, std::uint32_t vertexCount, const std::vector<WrittenSlot>* slots,
+               RoomFiller& filler) {
   copy.CopySpan(Placement{}, copy.plan.End());
-  ZeroVertices(copy.out, copy.plan.End().vertex, vertexCount);
+  PickFiller(copy.plan, slots, filler);
+  FillVertices(copy.out, copy.plan.End().vertex, vertexCount, filler);
 }
 
 // The room of a block: the vertex ranges no mesh holds, by first vertex,
@@ -414,6 +451,24 @@ bool PlaceInRoom(const BlockPlan& plan, std::vector<WrittenSlot>& now, const std
   return true;
 }
 
+// Whether the filler's mesh stays where it was in this write (kept, in the
+// slot it had or another): then its corner is still one of the block's, and
+// the room's copies of it stand. Follows the mesh to its slot now.
+bool FillerKept(RoomFiller& filler, const std::vector<WrittenSlot>& before, const std::vector<char>& kept,
+                const std::vector<WrittenSlot>& now) {
+  if (filler.serial == 0 || filler.slot >= before.size() || !kept[filler.slot] ||
+      before[filler.slot].serial != filler.serial)
+    return false;
+  if (filler.slot < now.size() && now[filler.slot].serial == filler.serial) return true;
+  for (std::size_t slot = 0; slot < now.size(); ++slot) {
+    if (now[slot].serial == filler.serial) {
+      filler.slot = slot;
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::uint64_t GeometryBlockBytes(std::uint64_t vertexCount, std::uint64_t indexCount, std::uint64_t texSets) {
@@ -440,7 +495,9 @@ void CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::ui
                          const MeshInfo* const* meshes, std::size_t meshCount) {
   BlockPlan plan;
   PlaceMeshes(meshes, meshCount, vertexCount, indexCount, plan);
-  CopyWhole(BlockCopy{plan, ArraysOf(block, vertexCount, indexCount)}, vertexCount);
+  WriteCounts(block, vertexCount, indexCount);
+  RoomFiller filler;
+  CopyWhole(BlockCopy{plan, ArraysOf(block, vertexCount)}, vertexCount, nullptr, filler);
 }
 
 // What a block's writes reuse (see BlockContents::scratch).
@@ -458,10 +515,18 @@ BlockWrite WriteGroupIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, s
   std::vector<WrittenSlot>& now = scratch.slots;
   PlaceMeshes(group.data(), group.size(), vertexCount, indexCount, plan, &group, contents.known ? &contents : nullptr,
               &now);
-  const BlockCopy copy{plan, ArraysOf(block, vertexCount, indexCount)};
+  // A renderer that reads without the lock must never see the header count
+  // an index that is not in place: a shrinking index count is stored before
+  // the indices are written, a growing one after them.
+  std::uint32_t indicesBefore = 0;
+  std::memcpy(&indicesBefore, block + offsetof(CorvantaAPI::GeometryBlockHeader, indexCount), 4);
+  const bool growing = indexCount > indicesBefore;
+  WriteCounts(block, vertexCount, growing ? std::nullopt : std::optional(indexCount));
+  const BlockCopy copy{plan, ArraysOf(block, vertexCount)};
   const std::vector<WrittenSlot>& before = contents.slots;
   std::vector<std::size_t> fresh;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> freed;
+  RoomFiller& filler = contents.filler;
 
   BlockWrite kind = BlockWrite::kFull;
   if (!contents.known || contents.vertexCount != vertexCount ||
@@ -470,18 +535,26 @@ BlockWrite WriteGroupIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, s
     // in place. The meshes' places are then those the plan gave them, and
     // the room is what follows them.
     for (std::size_t c = 0; c < plan.copied.size(); ++c) now[plan.slotOf[c]].firstVertex = plan.placements[c].vertex;
-    CopyWhole(copy, vertexCount);
+    CopyWhole(copy, vertexCount, &now, filler);
     contents.rooms.clear();
     if (vertexCount > plan.End().vertex) contents.rooms.emplace(plan.End().vertex, vertexCount - plan.End().vertex);
   } else {
     for (std::size_t c = 0; c < plan.copied.size(); ++c) plan.placements[c].vertex = now[plan.slotOf[c]].firstVertex;
-    // Vertices: what this write freed and is still room after it (no new
-    // mesh took it) goes to zero; the rest of the room already is.
-    for (const auto& [first, count] : freed) {
-      auto room = contents.rooms.upper_bound(first);
-      if (room != contents.rooms.begin()) --room;
-      for (; room != contents.rooms.end() && room->first < first + count; ++room)
-        ZeroVertices(copy.out, std::max(first, room->first), std::min(first + count, room->first + room->second));
+    if (FillerKept(filler, before, scratch.kept, now)) {
+      // Vertices: what this write freed and is still room after it (no new
+      // mesh took it) becomes the filler; the rest of the room already is.
+      for (const auto& [first, count] : freed) {
+        auto room = contents.rooms.upper_bound(first);
+        if (room != contents.rooms.begin()) --room;
+        for (; room != contents.rooms.end() && room->first < first + count; ++room)
+          FillVertices(copy.out, std::max(first, room->first), std::min(first + count, room->first + room->second),
+                       filler);
+      }
+    } else {
+      // The filler's mesh left the block: its corner may lie nowhere near
+      // the geometry now. Every room takes a corner that is there.
+      PickFiller(plan, &now, filler);
+      for (const auto& [first, count] : contents.rooms) FillVertices(copy.out, first, first + count, filler);
     }
     std::uint64_t freshVertices = 0;
     for (std::size_t c : fresh) freshVertices += now[plan.slotOf[c]].vertices;
@@ -519,6 +592,10 @@ BlockWrite WriteGroupIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, s
       spanTo = at;
     }
     copy.CopyIndexSpan(spanFrom, spanTo);
+  }
+  if (growing) {
+    // The indices are in place; only now may the header count them.
+    CorvantaAPI::StoreShared(reinterpret_cast<CorvantaAPI::GeometryBlockHeader*>(block)->indexCount, indexCount);
   }
   contents.known = true;
   contents.vertexCount = vertexCount;

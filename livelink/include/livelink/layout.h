@@ -314,12 +314,15 @@ constexpr std::uint32_t RecordSizeForType(std::uint32_t type) {
 
 // Single reads and writes of a 32-bit field that another process may change
 // at any moment: the value is read once, so a check and its use see the same
-// number.
+// number. A store is a release and a load an acquire: a change count raised
+// after a block is written is never seen before the block's bytes, on any
+// processor, by a reader that looks at the count first (on x86 both are
+// plain moves).
 inline std::uint32_t LoadShared(const std::uint32_t& field) {
-  return __atomic_load_n(&field, __ATOMIC_RELAXED);
+  return __atomic_load_n(&field, __ATOMIC_ACQUIRE);
 }
 inline void StoreShared(std::uint32_t& field, std::uint32_t value) {
-  __atomic_store_n(&field, value, __ATOMIC_RELAXED);
+  __atomic_store_n(&field, value, __ATOMIC_RELEASE);
 }
 
 }  // namespace CorvantaAPI

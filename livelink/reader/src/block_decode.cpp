@@ -1,6 +1,7 @@
 #include "livelink/block_decode.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -60,6 +61,45 @@ bool DecodeGeometryBlock(const std::uint8_t* data, std::size_t bytes, GeometryAr
   if (repaired != nullptr) *repaired = fixed;
   *out = std::move(result);
   return true;
+}
+
+std::size_t CountStrayVertices(const GeometryArrays& g) {
+  const std::size_t v = g.positions.size() / 3;
+  std::vector<char> named(v, 0);
+  float lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+  for (std::uint32_t i : g.indices) {
+    if (i >= v || named[i]) continue;
+    named[i] = 1;
+    for (int k = 0; k < 3; ++k) {
+      lo[k] = std::min(lo[k], g.positions[3 * std::size_t{i} + k]);
+      hi[k] = std::max(hi[k], g.positions[3 * std::size_t{i} + k]);
+    }
+  }
+  if (g.indices.empty()) return 0;
+  // Named normals, looked at only for a vertex whose own is not of unit
+  // length (a host may give such normals, and a copy of a corner keeps it).
+  std::vector<std::array<float, 3>> namedNormals;
+  auto normalOf = [&](std::size_t i) {
+    return std::array<float, 3>{g.normals[3 * i], g.normals[3 * i + 1], g.normals[3 * i + 2]};
+  };
+  std::size_t stray = 0;
+  for (std::size_t i = 0; i < v; ++i) {
+    if (named[i]) continue;
+    bool inside = true;
+    for (int k = 0; k < 3; ++k) inside = inside && g.positions[3 * i + k] >= lo[k] && g.positions[3 * i + k] <= hi[k];
+    const std::array<float, 3> n = normalOf(i);
+    bool normal = std::fabs(std::sqrt(double(n[0]) * n[0] + double(n[1]) * n[1] + double(n[2]) * n[2]) - 1) <= 1e-3;
+    if (inside && !normal) {
+      if (namedNormals.empty()) {
+        for (std::size_t j = 0; j < v; ++j)
+          if (named[j]) namedNormals.push_back(normalOf(j));
+        std::sort(namedNormals.begin(), namedNormals.end());
+      }
+      normal = std::binary_search(namedNormals.begin(), namedNormals.end(), n);
+    }
+    stray += !(inside && normal);
+  }
+  return stray;
 }
 
 bool DecodeBitmapBlock(const std::uint8_t* data, std::size_t bytes, BitmapPixels* out, std::string* field,

@@ -186,6 +186,10 @@ class SurfaceReader {
         return;
       }
       if (repaired != 0) Problem("geometry block normals", std::to_string(repaired) + " values not finite, taken as 0");
+      if (const std::size_t stray = CountStrayVertices(g))
+        Problem("geometry block vertices", std::to_string(stray) +
+                                               " vertices that no index names are not geometry (outside the "
+                                               "triangles' bounds, or a normal not of unit length)");
       triangles.resize(g.indices.size() / 3);
       for (std::size_t t = 0; t < triangles.size(); ++t) {
         CanonicalTriangle corners;

@@ -101,7 +101,8 @@ std::uint64_t GeometryVertexCount(std::uint64_t used, std::uint64_t indexCount, 
 // must hold GeometryBlockBytes of the totals: for each mesh a front copy with
 // its index list reversed, then for a double-sided mesh a back copy with
 // negated normals and its own index order; the vertices past the meshes'
-// (room the header gives) are zero. Meshes that are not finished are
+// (room the header gives) are copies of the first corner a triangle names
+// (zero when no triangle names any). Meshes that are not finished are
 // skipped; meshes past the header's totals are left out rather than written
 // past them. The copy is never cut short: a block is written whole.
 void CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::uint32_t indexCount,
@@ -117,12 +118,20 @@ struct WrittenSlot {
   std::uint64_t firstVertex = 0;  // where its vertices lie in the block (its indices follow the slot before)
 };
 struct BlockScratch;  // buffers of the writer's own
+// The vertex a block's room repeats: a corner of one of its meshes, so that
+// a renderer that reads every vertex (for bounds, say) meets only geometry.
+struct RoomFiller {
+  std::uint64_t serial = 0;  // the mesh it was taken from; 0: none (the room is zero)
+  std::size_t slot = 0;      // that mesh's slot at the last write
+  float vertex[8] = {};      // position, normal, texture coordinates
+};
 struct BlockContents {
   bool known = false;  // false: the block may hold anything
   std::uint32_t vertexCount = 0;  // the header's: the meshes' vertices and the room left between and after them
   std::uint32_t indexCount = 0;
   std::vector<WrittenSlot> slots;
   std::map<std::uint64_t, std::uint64_t> rooms;  // vertices no mesh holds: first -> count, neighbours joined
+  RoomFiller filler;  // what every vertex of the rooms holds
   // Buffers kept from write to write: at 10M triangles a material has
   // 100,000 meshes and more, and arrays that long, allocated anew for
   // every write, cost more in first touches of fresh memory than an edit's
@@ -151,7 +160,8 @@ enum class BlockWrite {
 // contents of the same vertex count, a mesh copied before keeps its
 // vertices where they lie (whatever its slot now), a new mesh takes room
 // that no mesh uses (where the slot's former mesh lay, if it fits, else the
-// lowest room that fits), the vertices no mesh uses any longer are zeroed,
+// lowest room that fits), the vertices no mesh uses any longer become copies
+// of the room's filler (all room is filled anew when the filler's mesh left),
 // and the indices are written for the slots that changed and, from the
 // first slot whose index count changed, up to the end. Without such
 // contents, or when no room fits a new mesh, the block is written whole.

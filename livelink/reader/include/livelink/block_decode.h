@@ -31,6 +31,14 @@ struct GeometryArrays {
 bool DecodeGeometryBlock(const std::uint8_t* data, std::size_t bytes, GeometryArrays* out, std::string* field,
                          std::string* error, std::size_t* repaired = nullptr);
 
+// The vertices of a decoded block that no index names and that a renderer
+// reading the whole arrays (for bounds, culling or framing, as most do)
+// would wrongly take for geometry: a position outside the box of the corners
+// the indices name, or a normal that is neither of unit length nor exactly a
+// named corner's. 0 when every vertex is geometry, and for a block whose
+// indices name no vertex (nothing is drawn, nothing bounds it).
+std::size_t CountStrayVertices(const GeometryArrays& g);
+
 // A memory texture's pixels as 8-bit RGBA, rows top-down.
 struct BitmapPixels {
   int width = 0;
