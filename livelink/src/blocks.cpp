@@ -63,9 +63,10 @@ void* LiveConnection::OpenBlock(std::uint32_t blockId) {
   if (found != tables_->blocks.end()) return found->second.view;
 
   const std::u16string name = BlockNameFor(blockId);
-  HANDLE handle = OpenFileMappingW(FILE_MAP_ALL_ACCESS, TRUE, name.c_str());
+  const DWORD access = guest_ && blockId < kGuestBlockBase ? FILE_MAP_READ : FILE_MAP_ALL_ACCESS;
+  HANDLE handle = OpenFileMappingW(access, TRUE, name.c_str());
   if (handle == nullptr) return nullptr;
-  void* view = MapViewOfFile(handle, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+  void* view = MapViewOfFile(handle, access, 0, 0, 0);
   if (view == nullptr) {
     CloseHandle(handle);
     return nullptr;

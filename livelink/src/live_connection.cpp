@@ -34,7 +34,7 @@ std::u16string BlockName(std::uint32_t creatorPid, std::uint32_t blockId) {
 }
 
 namespace {
-bool FreeAbandonedName(const std::u16string& mappingName, std::uint32_t self);
+bool FreeAbandonedName(const std::u16string& mappingName);
 }  // namespace
 
 LiveConnection::LiveConnection()
@@ -76,7 +76,7 @@ std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity)
     // maps it: its name is in use by nobody who can link. It is taken over
     // (the renderer then sees that link's publisher gone and ends it);
     // only a live creator's area refuses the start.
-    if (!FreeAbandonedName(mappingName, pid_)) {
+    if (!FreeAbandonedName(mappingName)) {
       SetLastError(ERROR_ALREADY_EXISTS);
       return kCreateExists;
     }
@@ -120,6 +120,7 @@ std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity)
   brokenMark_ = platform::BrokenViewCount();
   area_ = ControlAreaView(view, capacity);
   blockIds_.exchange(0);
+  guest_ = false;
   name_ = std::move(name);
   announced_ = false;
   windowsStale_ = true;
@@ -169,6 +170,7 @@ std::int32_t LiveConnection::Open(std::u16string name) {
   area_ = ControlAreaView(
       view, std::min(LoadShared(static_cast<Header*>(view)->capacity), mappedSlots));
   blockIds_.exchange(kGuestBlockBase);
+  guest_ = true;
   name_ = std::move(name);
   view_ = nullptr;
   stat_ = nullptr;
@@ -451,11 +453,13 @@ bool HolderMapsArea(std::uint32_t pid, const std::string& posixName) {
 
 // Frees the name of a control area whose creator is gone (no such process,
 // or the process of that id maps no area of that name: a later process that
-// was given the dead creator's id), so that a new area can be made under it.
+// was given the dead creator's id, or this very process, which closed that
+// link while a renderer still maps it), so that a new area can be made
+// under it. An area this process closed is as dead as a crashed host's.
 // The old area stays with the processes that map it. False, changing
-// nothing, when the area is not a control area, its creator lives, it is
-// being created (no creator yet), or the name is not ours to free.
-bool FreeAbandonedName(const std::u16string& mappingName, std::uint32_t self) {
+// nothing, when the area is not a control area, its creator still maps it,
+// it is being created (no creator yet), or the name is not ours to free.
+bool FreeAbandonedName(const std::u16string& mappingName) {
   const std::string posixName = platform::ShmObjectName(mappingName);
   if (posixName.empty()) return false;
   const int fd = ::shm_open(posixName.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
@@ -480,8 +484,7 @@ bool FreeAbandonedName(const std::u16string& mappingName, std::uint32_t self) {
   if (claimed && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink > 0 &&
       static_cast<std::uint64_t>(st.st_size) >= sizeof header &&
       ::pread(fd, &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) && header.type == kTypeHead &&
-      header.creatorPid != 0 && header.creatorPid != self &&
-      (ProcessGone(header.creatorPid) || !HolderMapsArea(header.creatorPid, posixName))) {
+      header.creatorPid != 0 && (ProcessGone(header.creatorPid) || !HolderMapsArea(header.creatorPid, posixName))) {
     // Still the name of this very object (a taker before us would have
     // replaced it): then it goes; the object lives on for its holders.
     const int again = ::shm_open(posixName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);

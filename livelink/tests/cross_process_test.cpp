@@ -158,6 +158,36 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
   EXPECT_TRUE(creator.Lock(0) && header->lockOwner == self);
 }
 
+// A host that stops its link and starts it again while the renderer still
+// maps the old area (here: stopped) takes its own name back, as it would a
+// crashed host's; and the renderer holds the publisher's blocks read-only,
+// so the publisher's partial rewrites can trust what it wrote before.
+TEST(LivelinkCrossProcessTest, ARestartTakesTheNameBackFromAStoppedRendererThatCannotWriteBlocks) {
+  const std::u16string name = UniqueName("restart");
+  LiveConnection creator;
+  ASSERT_EQ(creator.Create(name, 16), 0);
+  const std::uint32_t block = creator.CreateBlock(creator.OwnStatRecord()->id, 64);
+  ASSERT_NE(block, 0u);
+  std::strcpy(static_cast<char*>(creator.OpenBlock(block)), "geometry");
+  auto guest = StartPeer({"open", Narrow(name)}, "opened 0");
+  ASSERT_NE(guest, nullptr);
+  EXPECT_EQ(Ask(*guest, "read " + std::to_string(block)), "read geometry");
+
+  guest->Signal(SIGSTOP);
+  creator.Close();
+  EXPECT_EQ(creator.Create(name, 16), 0) << "a restart refused while the renderer is stopped";
+  LiveConnection second;
+  EXPECT_EQ(second.Create(name, 16), kCreateExists);  // the restarted link is live: refused to another creator
+  guest->Signal(SIGCONT);
+
+  // The guest still maps the old link's block; it may read it, not write it.
+  EXPECT_EQ(Ask(*guest, "read " + std::to_string(block)), "read geometry");
+  guest->Send("poke " + std::to_string(block));
+  EXPECT_EQ(guest->WaitFor("poked", kWaitMs), "") << "a write to the publisher's block went through";
+  const int status = guest->Wait(kWaitMs);
+  EXPECT_TRUE(status != -1 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
+}
+
 // Each open maps the block as it is then; the size it reports must be that
 // length, not one the peer made after. (A peer shrinking a block or the area
 // is the system's link test: the host lives on and the link ends.)

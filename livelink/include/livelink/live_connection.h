@@ -187,7 +187,10 @@ class LiveConnection {
   virtual void ReleaseBlock(std::uint32_t blockId);
   // This side's view of a block (created here or by the peer), mapped on
   // first use; null when closed, for id 0, or when no such block exists.
-  // GetBlockSize gives the bytes that may be touched.
+  // GetBlockSize gives the bytes that may be touched. A guest (the
+  // renderer's side) maps the creator's blocks read-only: they are the
+  // publisher's, who rewrites only the parts that changed and so trusts
+  // the rest to hold what it wrote; a write to one faults.
   virtual void* OpenBlock(std::uint32_t blockId);
   // Unmaps a block here without touching its owner entry.
   virtual void CloseBlock(std::uint32_t blockId);
@@ -293,6 +296,7 @@ class LiveConnection {
   std::uint32_t statusBlock_ = 0;
   std::uint32_t statusCapacity_ = 0;
   AreaCheck lastAreaCheck_ = AreaCheck::Ok;
+  bool guest_ = false;  // opened another process's area, not created it
   std::atomic<std::uint32_t> recordIds_{0};
   std::atomic<std::uint32_t> blockIds_{0};
   std::unique_ptr<Tables> tables_;

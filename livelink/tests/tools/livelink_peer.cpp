@@ -6,7 +6,8 @@
 //   livelink_peer scribble NAME SEED       -> "opened RC", "scribbling" (until killed)
 //
 // Commands: "block SIZE TEXT" (CreateBlock owned by record 1, TEXT written at
-// its start) -> "block ID"; "read ID" -> "read TEXT" or "read -"; "lock" ->
+// its start) -> "block ID"; "read ID" -> "read TEXT" or "read -"; "poke ID"
+// (writes the block's first byte) -> "poked" or "poked -"; "lock" ->
 // "lock 1|0" (Lock(0)); "unlock" -> "unlocked";
 // "end" -> "ended" (sets the closed flag); "foreground" -> "foreground 1|0"
 // (IsOwnerForeground); "growblock ID" -> "growing", then "grown N" (opens the
@@ -76,6 +77,13 @@ int Serve(LiveConnection& connection) {
       const auto* view = static_cast<const char*>(connection.OpenBlock(static_cast<std::uint32_t>(id)));
       const std::size_t size = connection.GetBlockSize(static_cast<std::uint32_t>(id));
       Say(view == nullptr || size == 0 ? "read -" : "read " + std::string(view, strnlen(view, size)));
+    } else if (verb == "poke") {
+      // A renderer that would convert a block in place: writes its first byte.
+      unsigned long id = 0;
+      std::sscanf(line.c_str(), "poke %lu", &id);
+      auto* view = static_cast<volatile char*>(connection.OpenBlock(static_cast<std::uint32_t>(id)));
+      if (view != nullptr) view[0] = 'X';
+      Say(view == nullptr ? "poked -" : "poked");
     } else if (verb == "lock") {
       Say(connection.Lock(0) ? "lock 1" : "lock 0");
     } else if (verb == "unlock") {

@@ -93,6 +93,7 @@ class Session {
   // a new object and is joined.
   std::u16string brokenName_;
   std::uint64_t brokenArea_ = 0;
+  std::uint64_t openArea_ = 0;  // the object the held link's name named when it was opened
   bool seenInRegistry_ = false;
   bool stop_ = false;
   int wakes_ = 0;
@@ -173,8 +174,13 @@ void Session::EmitLiveReports() {
     std::string human;
     if (event == "page") {
       char line[160];
-      std::snprintf(line, sizeof line, "page %d showed update %d, %.1f ms after the wake-up",
-                    report.value("client", 0), report.value("update", 0), report.value("delayMs", 0.0));
+      if (report.contains("delayMs")) {
+        std::snprintf(line, sizeof line, "page %d showed update %d, %.1f ms after the wake-up",
+                      report.value("client", 0), report.value("update", 0), report.value("delayMs", 0.0));
+      } else {
+        std::snprintf(line, sizeof line, "page %d showed update %d on opening", report.value("client", 0),
+                      report.value("update", 0));
+      }
       human = line;
     } else if (event == "client") {
       human = "page " + std::to_string(report.value("client", 0)) + " " + report.value("state", "") +
@@ -199,8 +205,16 @@ bool Session::TryOpen() {
   else
     candidates = connection_.EnumConnections(0);
   for (const auto& name : candidates) {
-    if (brokenArea_ != 0 && name == brokenName_ && AreaObject(name) == brokenArea_) continue;
+    const std::uint64_t area = AreaObject(name);
+    if (brokenArea_ != 0 && name == brokenName_ && area == brokenArea_) continue;
     if (connection_.Open(name) != 0) continue;
+    // The name named the same object before and after the open, so the one
+    // mapped is the one recorded (a restart in between is met next time).
+    if (AreaObject(name) != area) {
+      connection_.Close();
+      continue;
+    }
+    openArea_ = area;
     // A link this renderer (or another) has ended already is not joined again.
     if (connection_.TestFlags(CorvantaAPI::kFlagClosed) != 0) {
       connection_.Close();
@@ -255,6 +269,12 @@ void Session::CheckLiveness() {
   if (listed) seenInRegistry_ = true;
   if (seenInRegistry_ && !listed) return Drop("the publisher removed it");
   if (CorvantaAPI::ProcessGone(creator)) return Drop("the publisher is gone");
+  // A publisher that stopped its link and started it again while this
+  // renderer was not looking (busy, or stopped) lists the same name from
+  // the same process, but the name is a new area now: the one held is dead,
+  // and the new link's wake-ups would otherwise be read against it.
+  const std::uint64_t area = AreaObject(name_);
+  if (area != 0 && area != openArea_) return Drop("the publisher started it anew");
 }
 
 void Session::EndLink() {

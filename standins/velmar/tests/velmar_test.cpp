@@ -42,12 +42,13 @@ void ExpectCleanExit(ChildProcess& velmar) {
 
 }  // namespace
 
-// A publisher that removes the link, dies, or truncates the control area
-// velmar has mapped (velmar's next read meets zeros instead of SIGBUS), or
-// velmar interrupted: velmar says the link ended and why, exits cleanly,
+// A publisher that removes the link, dies, starts it anew while velmar is
+// stopped (the same process and name, a new area), or truncates the control
+// area velmar has mapped (velmar's next read meets zeros instead of SIGBUS),
+// or velmar interrupted: velmar says the link ended and why, exits cleanly,
 // and its window is gone, so a publisher's wake-up finds no renderer.
-TEST(PeerVelmarTest, ARemovedDeadOrShrunkLinkOrAnInterruptEndsTheLink) {
-  for (const std::string how : {"removed", "killed", "shrunk", "interrupted"}) {
+TEST(PeerVelmarTest, ARemovedDeadRestartedOrShrunkLinkOrAnInterruptEndsTheLink) {
+  for (const std::string how : {"removed", "killed", "restarted", "shrunk", "interrupted"}) {
     SCOPED_TRACE(how);
     const std::u16string name = UniqueName("ending");
     Publisher publisher(name);
@@ -69,17 +70,25 @@ TEST(PeerVelmarTest, ARemovedDeadOrShrunkLinkOrAnInterruptEndsTheLink) {
       publisher.child().Send("quit");
       continue;
     }
-    if (how == "killed")
+    if (how == "killed") {
       publisher.child().Signal(SIGKILL);
-    else if (how == "removed")
+    } else if (how == "removed") {
       publisher.Ask("destroy");
-    else
+    } else if (how == "restarted") {
+      // velmar never sees the name unlisted; the new link's wake-up reaches it.
+      velmar->Signal(SIGSTOP);
+      EXPECT_EQ(publisher.Ask("restart"), "restarted 0");
+      EXPECT_EQ(publisher.Ask("publish"), "published 0");
+      velmar->Signal(SIGCONT);
+    } else {
       EXPECT_EQ(publisher.Ask("shrinkarea"), "shrunk 0");  // read at the next liveness check at the latest
+    }
     const json ended = NextEvent(*velmar, "link-ended");
     EXPECT_EQ(ended["name"], Narrow(name));
-    EXPECT_EQ(ended["reason"], how == "killed"    ? "the publisher is gone"
-                               : how == "removed" ? "the publisher removed it"
-                                                  : "its shared memory was shrunk under this renderer");
+    EXPECT_EQ(ended["reason"], how == "killed"      ? "the publisher is gone"
+                               : how == "removed"   ? "the publisher removed it"
+                               : how == "restarted" ? "the publisher started it anew"
+                                                    : "its shared memory was shrunk under this renderer");
     ExpectCleanExit(*velmar);
     if (how != "killed") publisher.child().Send("quit");
   }

@@ -10,6 +10,7 @@
 //   poke KEY[.geometry|.texture]|view|stat OFFSET U32: a u32 into a record or block
 //   shrinkarea: the control area truncated to 0 bytes under its readers -> "shrunk RC"
 //   publish -> "published RC" (the wake-up's result) | destroy | quit
+//   restart: the link destroyed and created again under its name -> "restarted RC"
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -82,6 +83,15 @@ std::string Publisher::Run(const std::string& line) {
   if (verb == "destroy") {
     c_.Destroy();
     return "destroyed";
+  }
+  if (verb == "restart") {
+    // The link stopped and started again by the same process, as a host's
+    // Stop then Start: a new area under the same name.
+    const std::u16string name = c_.GetName();
+    const std::uint32_t capacity = c_.Area().slotCount();
+    c_.Destroy();
+    surfaces_.clear();
+    return "restarted " + std::to_string(c_.Create(name, capacity));
   }
   if (verb == "shrinkarea") {
     // Never touched here afterwards: this process would meet the same
