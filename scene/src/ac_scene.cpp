@@ -330,6 +330,7 @@ bool ACScene::Walk() {
   // may also rehash a table down, which an edit's walk must not pay for.
   if (s.elements.empty()) s.elements.reserve(std::size_t(n));
   std::size_t met = 0;  // known elements seen by this walk
+  bool discarded = false;  // some element's meshes were dropped: the model changed
   for (std::int32_t i = 1; i <= n; ++i) {
     auto& known = s.byIndex[std::size_t(i - 1)];
     const auto last = known;
@@ -356,7 +357,10 @@ bool ACScene::Walk() {
     entry.lastWalk = s.walkCounter;
     ++met;
     if (entry.genId != genId) {
-      if (entry.genId != 0) s.DiscardMeshes(entry);
+      if (entry.genId != 0) {
+        s.DiscardMeshes(entry);
+        discarded = true;
+      }
       entry.genId = genId;
       // Generation id 0 means nothing to build.
       if (genId != 0) toBuild.emplace_back(&entry, std::move(element));
@@ -366,7 +370,9 @@ bool ACScene::Walk() {
   // stale, and the look through the whole table (most of a one-element
   // edit's walk on a large model) is not needed.
   const std::size_t removed = met == s.elements.size() ? 0 : s.RemoveStale();
-  if (toBuild.empty()) return removedMaterials + removed != 0 || materialsPending;
+  // An element whose generation id fell to 0 lost its meshes and builds
+  // nothing: its keys are dirty, and the walk must say so.
+  if (toBuild.empty()) return discarded || removedMaterials + removed != 0 || materialsPending;
 
   // A walk that builds many elements (a start, a large edit) finishes their
   // meshes on a thread of its own meanwhile: reading the host is this

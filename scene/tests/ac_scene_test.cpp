@@ -247,6 +247,17 @@ TEST_F(SceneWalkTest, EdgeElementsADeferredWalkAndAnEmptiedModel) {
   EXPECT_EQ(std::tuple(scene->ElementCount(), scene->GetVertexCountText()),
             std::tuple(4u, VertexCountText(3 * boxCorners)));
 
+  // An element whose generation id falls to 0 builds nothing: its meshes
+  // go, and the walk that dropped them has changed the model.
+  p.elements[2].genId = 0;
+  SetModel(p);
+  Republish();
+  ExpectBoxes(guest, p);
+  p.elements[2].genId = 7;  // and built again under a new one
+  SetModel(p);
+  Republish();
+  ExpectBoxes(guest, p);
+
   // A known element that loses its bodies under a new id leaves something
   // to publish: a turn starts and is held open; meanwhile another element
   // disappears from the model.
