@@ -234,11 +234,15 @@ class Client : public std::enable_shared_from_this<Client> {
     const json message = json::parse(text, text + data.size(), nullptr, false);
     if (!message.is_object() || message.value("kind", "") != "shown") return;
     json event = {{"event", "page"}, {"client", id_}};
-    for (const char* field : {"update", "wakeAt", "readAt", "firstFrameAt", "appliedAt", "shownAt", "bytes",
-                              "triangles", "surfaces", "frames"})
+    for (const char* field : {"update", "wakeAt", "readAt", "firstFrameAt", "appliedAt", "shownAt", "openedAt",
+                              "bytes", "triangles", "surfaces", "frames"})
       if (auto it = message.find(field); it != message.end() && it->is_number()) event[field] = *it;
     if (auto it = message.find("whole"); it != message.end() && it->is_boolean()) event["whole"] = *it;
-    if (event.contains("shownAt") && event.contains("wakeAt"))
+    // The wake-to-frame figure means something only for an update that
+    // arrived while the page was open; the scene a page loads on opening was
+    // read by velmar any time before.
+    const double opened = event.value("openedAt", 0.0);
+    if (event.contains("shownAt") && event.contains("wakeAt") && event["wakeAt"].get<double>() >= opened)
       event["delayMs"] = event["shownAt"].get<double>() - event["wakeAt"].get<double>();
     server_.Report(std::move(event));
   }

@@ -76,6 +76,15 @@
   let drawQueued = false, showing = null;
 
   function now() { return performance.timeOrigin + performance.now(); }
+  // When the page asked for the link: updates whose wake-up came before it
+  // were read by velmar before the page could see them.
+  let openedAt = now();
+  // 1.5M, 364: the size of a scene as a person reads it.
+  function triangleText(n) {
+    if (n >= 1e6) return (n / 1e6).toFixed(1).replace(/\.0$/, '') + 'M';
+    if (n >= 1e4) return (n / 1e3).toFixed(0) + 'k';
+    return String(n);
+  }
 
   function surface(key) {
     let s = surfaces.get(key);
@@ -308,20 +317,27 @@
       // The next frame of the page is the one that shows the update.
       requestAnimationFrame(() => {
         const shownAt = now();
-        if (shown.wakeAt) {
+        if (shown.wakeAt && shown.wakeAt >= openedAt) {
           const delay = shownAt - shown.wakeAt;
           overlay.last.textContent = 'updated ' + new Date(shown.wakeAt).toLocaleTimeString() + ', shown ' +
             delay.toFixed(0) + ' ms after velmar woke';
+        } else if (shown.wakeAt) {
+          // An update velmar read before this page was open: the time since
+          // that wake-up says nothing about the page; the time it took the
+          // page to load the scene, from its start, does.
+          overlay.last.textContent = 'loaded ' + triangleText(shown.triangles) + ' triangles in ' +
+            (shownAt - performance.timeOrigin).toFixed(0) + ' ms';
         }
         root.dataset.shown = String(shown.update);
         if (socket.readyState === WebSocket.OPEN)
-          socket.send(JSON.stringify(Object.assign({ kind: 'shown', appliedAt, shownAt }, shown)));
+          socket.send(JSON.stringify(Object.assign({ kind: 'shown', appliedAt, shownAt, openedAt }, shown)));
       });
     });
   }
 
   const socket = new WebSocket('ws://' + location.host + '/live');
   socket.binaryType = 'arraybuffer';
+  socket.onopen = () => { openedAt = now(); };
   socket.onmessage = (event) => { if (event.data instanceof ArrayBuffer) onFrame(event.data); };
   socket.onclose = () => {
     root.dataset.state = 'closed';
