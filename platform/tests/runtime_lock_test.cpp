@@ -65,10 +65,12 @@ TEST(RuntimeLocks, StoppedHolderCostsAtMostOneWait) {
   StoppedHolder holder("shm.lock");
   ASSERT_TRUE(holder.stopped());
 
-  // Closing waits on nothing, and the last holder's objects still go.
+  // Closing waits on nothing, and the last holder's objects still go. (The
+  // bounds are half of one full wait of 2 s: far from any schedule a loaded
+  // machine gives, and far below what a close or create that waited costs.)
   auto start = Clock::now();
   for (HANDLE h : handles) EXPECT_TRUE(CloseHandle(h));
-  EXPECT_LT(SecondsSince(start), 0.5);
+  EXPECT_LT(SecondsSince(start), 1.0);
   for (const auto& object : objects) EXPECT_NE(::access(object.c_str(), F_OK), 0) << object;
 
   // Creating goes on without the lock: at most one full wait, then none.
@@ -81,7 +83,7 @@ TEST(RuntimeLocks, StoppedHolderCostsAtMostOneWait) {
   EXPECT_NE(second, nullptr);
   HANDLE opened = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, u"after-stop-1");
   EXPECT_NE(opened, nullptr);
-  EXPECT_LT(SecondsSince(start), 0.3);
+  EXPECT_LT(SecondsSince(start), 1.0);
   for (HANDLE h : {first, second, opened}) CloseHandle(h);
 }
 
