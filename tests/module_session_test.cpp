@@ -49,13 +49,13 @@ int Velmar(const std::string& args) {
   return std::system(("'" + std::string(VELMAR_PATH) + "' " + args + " > /dev/null 2>&1").c_str());
 }
 
-// One session from load to unload: the registration, the states without a
-// project (where the settings dialog hides the offset's value row), the
-// about box, a start refused for an untitled project, the stopped states,
-// and the palette with its commands and the host's control messages.
+// One session from load to unload: the registration, the settings dialog
+// without a project (where it hides the offset's value row), the about box,
+// a start refused for an untitled project, and the palette with its
+// commands and the host's control messages.
 TEST(ModuleSession, FromLoadToUnloadWithoutALink) {
   ForgetSettings();
-  auto r = RunModule("module", Menus("-----+++") + R"HS(
+  auto r = RunModule("module", R"HS(
 answer dialog 32205 select 9 2; select 9 6; click 1
 menu 32107
 answer dialog 32204 tooltip 5; click 5; click 7; click 8; click 1
@@ -63,14 +63,11 @@ menu 32100
 new
 answer msgbox ok
 menu 32101
-)HS" + Menus("..-...+") + SavedProject("module") + "menu 32106\nmenu 32106\n" + Menus("+---+") + R"HS(
-expect menutext 32101 "Start Corvanta"
-expect menutext 32104 "Start camera synchronization"
-expect menu 32104 unchecked
+)HS" + Menus("..-...+") + SavedProject("module") + R"HS(menu 32106
+menu 32106
 menu 32110
 expect menu 32106 checked
 expect menu 32110 checked
-)HS" + Palette("++-+-+.+") + Icons(32111, 32131, 32120) + R"HS(
 expect tooltip 1 "About Velmar® Corvanta® for ArchiCAD - v.3.50"
 expect tooltip 2 "Start Corvanta to view your project in Velmar."
 expect tooltip 4 "Status: Corvanta stopped"
@@ -150,6 +147,71 @@ unload
 
   // The palette's separator has no tooltip of ours.
   EXPECT_TRUE(r.Has("dialog.tooltip", {{"item", 7}, {"returned", 0}})) << r.output;
+}
+
+// What the shell shows in each state of the link: the menu's enabled items
+// (a row as Menus takes it), the palette's (as Palette takes it), its
+// link and status icons; whether the start command reads Resume.
+struct Shows {
+  const char* menus;
+  const char* palette;
+  int link, status;
+  bool resume;
+};
+constexpr Shows kNoProject{"-----+++", "+--+-+.-", 32111, 32131, false};
+constexpr Shows kStopped{"+---++++", "++-+-+.+", 32111, 32131, false};
+constexpr Shows kRunning{"-+++++-+", "+++++-.+", 32112, 32133, false};
+constexpr Shows kPaused{"+-+-++-+", "++++--.+", 32113, 32132, true};
+
+// One session through every state of the link, with the 3D window in front
+// and not, camera synchronisation on and off, in perspective and parallel:
+// after each step the menu and the palette show all of what the state
+// allows, the start command reads Resume only while paused, and the camera
+// command is ticked and reads Stop only while running with synchronisation
+// on. The link runs without a renderer (the check's alert declined).
+TEST(ModuleSession, TheMenuAndPaletteShowWhatEveryLinkStateAllows) {
+  ForgetSettings();
+  const struct {
+    const char* step;
+    std::string actions;
+    Shows shows;
+    bool synced;     // the camera command ticked
+    int cameraIcon;  // the palette's camera item
+  } steps[] = {
+      {"no project", "menu 32106\n", kNoProject, false, 32120},
+      {"stopped, 3D window", SavedProject("states") + "window 3d\nprojection perspective\n", kStopped, false, 32120},
+      {"stopped, plan window", "window plan\n", kStopped, false, 32120},
+      {"started from the plan window, synchronising", "answer alert No\nmenu 32101\n", kRunning, true, 32122},
+      {"synchronisation off", "menu 32104\n", kRunning, false, 32121},
+      {"synchronisation on", "menu 32104\n", kRunning, true, 32122},
+      {"parallel projection", "projection parallel\n", kRunning, true, 32120},
+      {"perspective again", "projection perspective\n", kRunning, true, 32122},
+      {"paused while synchronising", "menu 32102\n", kPaused, false, 32120},
+      {"paused, plan window", "window plan\n", kPaused, false, 32120},
+      {"palette made again while paused", "palette close\nmenu 32110\n", kPaused, false, 32120},
+      {"resumed from the plan window", "menu 32101\n", kRunning, true, 32122},
+      {"plan window pauses by itself", "window plan\n", kPaused, false, 32120},
+      {"3D window resumes", "window 3d\n", kRunning, true, 32122},
+      {"paused without synchronising", "menu 32104\nmenu 32102\n", kPaused, false, 32120},
+      {"resumed without synchronising", "menu 32101\n", kRunning, false, 32121},
+      {"stopped while synchronising", "menu 32104\nmenu 32103\n", kStopped, false, 32120},
+      {"stopped from a pause", "answer alert No\nmenu 32101\nmenu 32102\nmenu 32103\n", kStopped, false, 32120},
+      {"project closed while running", "answer alert No\nmenu 32101\nclose\n", kNoProject, false, 32120},
+  };
+  std::string script;
+  for (const auto& s : steps) {
+    script += "echo " + std::string(s.step) + "\n" + s.actions + Menus(s.shows.menus) + Palette(s.shows.palette) +
+              Icons(s.shows.link, s.shows.status, s.cameraIcon) + "expect menutext 32101 \"" +
+              (s.shows.resume ? "Resume" : "Start") + " Corvanta\"\nexpect menu 32104 " + (s.synced ? "checked" : "unchecked") +
+              "\nexpect menutext 32104 \"" + (s.synced ? "Stop" : "Start") + " camera synchronization\"\n";
+  }
+  auto r = RunModule("states", script);
+  EXPECT_EQ(r.status, 0);
+  std::string step;
+  for (const auto& e : r.events) {
+    if (e.value("kind", "") == "echo") step = e.value("text", "");
+    if (e.value("kind", "") == "expect.failed" || e.value("kind", "") == "error") ADD_FAILURE() << step << ": " << e.dump();
+  }
 }
 
 // The settings dialog stores every change; offsets are stored in metres
