@@ -49,9 +49,9 @@ inline std::uint64_t WeldDigest(const WeldAttributes& a) {
   return WeldMix(h);
 }
 
-// Digest is WeldDigest in the product; a test gives vertices that differ
-// one digest to see that the bytes decide. As a template argument it is a
-// direct call the compiler inlines, as WeldDigest itself was.
+// Digest is WeldDigest (WeldTable); a test gives different vertices one
+// digest, to see that their bytes decide. As a template argument it is a
+// direct call the compiler inlines, as a call of WeldDigest was.
 template <std::uint64_t (*Digest)(const WeldAttributes&) = WeldDigest>
 class BasicWeldTable {
  public:
