@@ -202,16 +202,11 @@ TEST(ModuleSession, TheMenuAndPaletteShowWhatEveryLinkStateAllows) {
   for (const auto& s : steps) {
     script += "echo " + std::string(s.step) + "\n" + s.actions + Menus(s.shows.menus) + Palette(s.shows.palette) +
               Icons(s.shows.link, s.shows.status, s.cameraIcon) + "expect menutext 32101 \"" +
-              (s.shows.resume ? "Resume" : "Start") + " Corvanta\"\nexpect menu 32104 " + (s.synced ? "checked" : "unchecked") +
-              "\nexpect menutext 32104 \"" + (s.synced ? "Stop" : "Start") + " camera synchronization\"\n";
+              (s.shows.resume ? "Resume" : "Start") + " Corvanta\"\nexpect menu 32104 " +
+              (s.synced ? "checked" : "unchecked") + "\nexpect menutext 32104 \"" + (s.synced ? "Stop" : "Start") +
+              " camera synchronization\"\n";
   }
-  auto r = RunModule("states", script);
-  EXPECT_EQ(r.status, 0);
-  std::string step;
-  for (const auto& e : r.events) {
-    if (e.value("kind", "") == "echo") step = e.value("text", "");
-    if (e.value("kind", "") == "expect.failed" || e.value("kind", "") == "error") ADD_FAILURE() << step << ": " << e.dump();
-  }
+  ExpectEveryLineHeld(RunModule("states", script));
 }
 
 // The stored settings as the next export and link read them, with the
@@ -257,7 +252,8 @@ TEST(ModuleSession, EverySettingsControlStoresItsSettingForTheNextExportAndLink)
   ForgetSettings();
   const std::string dir = Root() + "/dialog", project = dir + "/house.pln", reference = dir + "/reference/house.pln";
   fs::create_directories(dir + "/reference");
-  auto setup = RunModule("dialog-setup", "sample\nset sealevel 3.25\nset levels Ground 0.5 Roof 7.5\nsaveas " + project + "\n");
+  auto setup =
+      RunModule("dialog-setup", "sample\nset sealevel 3.25\nset levels Ground 0.5 Roof 7.5\nsaveas " + project + "\n");
   ASSERT_EQ(setup.status, 0) << setup.output;
   fs::copy_file(project, reference);  // never carries the offset's auto-text
 
@@ -294,12 +290,7 @@ TEST(ModuleSession, EverySettingsControlStoresItsSettingForTheNextExportAndLink)
               " click 1\nmenu 32107\n" + steps[i].after + "save3d " + dir + "/" + step + "/house.dae\n";
   }
   auto r = RunModule("settings", script);
-  EXPECT_EQ(r.status, 0);
-  std::string at;
-  for (const auto& e : r.events) {
-    if (e.value("kind", "") == "echo") at = e.value("text", "");
-    if (e.value("kind", "") == "expect.failed" || e.value("kind", "") == "error") ADD_FAILURE() << at << ": " << e.dump();
-  }
+  ExpectEveryLineHeld(r);
   for (const auto& [name, value] : steps[std::size(steps) - 1].stored.Named())
     EXPECT_EQ(SettingsValue(name), value) << name;
   EXPECT_TRUE(r.After("step11").Has("dialog.item", {{"item", 12}, {"what", "text"}, {"value", "in"}})) << r.output;
