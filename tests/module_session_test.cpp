@@ -49,13 +49,13 @@ int Velmar(const std::string& args) {
   return std::system(("'" + std::string(VELMAR_PATH) + "' " + args + " > /dev/null 2>&1").c_str());
 }
 
-// One session from load to unload: the registration, the states without a
-// project (where the settings dialog hides the offset's value row), the
-// about box, a start refused for an untitled project, the stopped states,
-// and the palette with its commands and the host's control messages.
+// One session from load to unload: the registration, the settings dialog
+// without a project (where it hides the offset's value row), the about box,
+// a start refused for an untitled project, and the palette with its
+// commands and the host's control messages.
 TEST(ModuleSession, FromLoadToUnloadWithoutALink) {
   ForgetSettings();
-  auto r = RunModule("module", Menus("-----+++") + R"HS(
+  auto r = RunModule("module", R"HS(
 answer dialog 32205 select 9 2; select 9 6; click 1
 menu 32107
 answer dialog 32204 tooltip 5; click 5; click 7; click 8; click 1
@@ -63,14 +63,11 @@ menu 32100
 new
 answer msgbox ok
 menu 32101
-)HS" + Menus("..-...+") + SavedProject("module") + "menu 32106\nmenu 32106\n" + Menus("+---+") + R"HS(
-expect menutext 32101 "Start Corvanta"
-expect menutext 32104 "Start camera synchronization"
-expect menu 32104 unchecked
+)HS" + Menus("..-...+") + SavedProject("module") + R"HS(menu 32106
+menu 32106
 menu 32110
 expect menu 32106 checked
 expect menu 32110 checked
-)HS" + Palette("++-+-+.+") + Icons(32111, 32131, 32120) + R"HS(
 expect tooltip 1 "About Velmar® Corvanta® for ArchiCAD - v.3.50"
 expect tooltip 2 "Start Corvanta to view your project in Velmar."
 expect tooltip 4 "Status: Corvanta stopped"
@@ -152,34 +149,181 @@ unload
   EXPECT_TRUE(r.Has("dialog.tooltip", {{"item", 7}, {"returned", 0}})) << r.output;
 }
 
-// The settings dialog stores every change; offsets are stored in metres
-// whatever the project's units; the project's auto-text carries the offset
-// and wins over the registry's when the project is opened again; a project
-// without the auto-text gets it when Custom is chosen. The project's levels
-// name the pop-up's entry and give the height shown; when the host cannot
-// answer, the dialog falls back to the design's level names and a zero
-// height, and the web links to an empty host label.
-TEST(ModuleSession, SettingsDialogStoresEveryChangeTheOffsetTravelsWithTheProjectAndLevelsAreShown) {
+// What the shell shows in each state of the link: the menu's enabled items
+// (a row as Menus takes it), the palette's (as Palette takes it), its
+// link and status icons; whether the start command reads Resume.
+struct Shows {
+  const char* menus;
+  const char* palette;
+  int link, status;
+  bool resume;
+};
+constexpr Shows kNoProject{"-----+++", "+--+-+.-", 32111, 32131, false};
+constexpr Shows kStopped{"+---++++", "++-+-+.+", 32111, 32131, false};
+constexpr Shows kRunning{"-+++++-+", "+++++-.+", 32112, 32133, false};
+constexpr Shows kPaused{"+-+-++-+", "++++--.+", 32113, 32132, true};
+
+// One session through every state of the link, with the 3D window in front
+// and not, camera synchronisation on and off, in perspective and parallel:
+// after each step the menu and the palette show all of what the state
+// allows, the start command reads Resume only while paused, and the camera
+// command is ticked and reads Stop only while running with synchronisation
+// on. The link runs without a renderer (the check's alert declined).
+TEST(ModuleSession, TheMenuAndPaletteShowWhatEveryLinkStateAllows) {
   ForgetSettings();
-  auto r = RunModule("settings", SavedProject("settings") + R"HS(
-answer dialog 32205 check 2 off; check 4 off; select 9 6; set 11 1.5; click 1
-menu 32107
-expect autotext "Velmar model offset" 1.500
-save
-set units in
-answer dialog 32205 set 11 10; click 1
-menu 32107
-expect autotext "Velmar model offset" 0.254
-signal inches
-)HS");
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(SettingsValue("CameraAutoSync"), 0);
-  EXPECT_EQ(SettingsValue("SmoothSurfaces"), 0);
-  EXPECT_EQ(SettingsValue("OptimizeSurfaces"), 1);
-  EXPECT_EQ(SettingsValue("ExportNodes"), 1);
-  EXPECT_EQ(SettingsValue("OffsetType"), 0);
-  EXPECT_EQ(SettingsValue("CustomOffset"), "0.254000");
-  EXPECT_TRUE(r.Has("dialog.item", {{"item", 12}, {"what", "text"}, {"value", "in"}})) << r.output;
+  const struct {
+    const char* step;
+    std::string actions;
+    Shows shows;
+    bool synced;     // the camera command ticked
+    int cameraIcon;  // the palette's camera item
+  } steps[] = {
+      {"no project", "menu 32106\n", kNoProject, false, 32120},
+      {"stopped, 3D window", SavedProject("states") + "window 3d\nprojection perspective\n", kStopped, false, 32120},
+      {"stopped, plan window", "window plan\n", kStopped, false, 32120},
+      {"started from the plan window, synchronising", "answer alert No\nmenu 32101\n", kRunning, true, 32122},
+      {"synchronisation off", "menu 32104\n", kRunning, false, 32121},
+      {"synchronisation on", "menu 32104\n", kRunning, true, 32122},
+      {"parallel projection", "projection parallel\n", kRunning, true, 32120},
+      {"perspective again", "projection perspective\n", kRunning, true, 32122},
+      {"paused while synchronising", "menu 32102\n", kPaused, false, 32120},
+      {"paused, plan window", "window plan\n", kPaused, false, 32120},
+      {"palette made again while paused", "palette close\nmenu 32110\n", kPaused, false, 32120},
+      {"resumed from the plan window", "menu 32101\n", kRunning, true, 32122},
+      {"plan window pauses by itself", "window plan\n", kPaused, false, 32120},
+      {"3D window resumes", "window 3d\n", kRunning, true, 32122},
+      {"paused without synchronising", "menu 32104\nmenu 32102\n", kPaused, false, 32120},
+      {"resumed without synchronising", "menu 32101\n", kRunning, false, 32121},
+      {"stopped while synchronising", "menu 32104\nmenu 32103\n", kStopped, false, 32120},
+      {"stopped from a pause", "answer alert No\nmenu 32101\nmenu 32102\nmenu 32103\n", kStopped, false, 32120},
+      {"project closed while running", "answer alert No\nmenu 32101\nclose\n", kNoProject, false, 32120},
+  };
+  std::string script;
+  for (const auto& s : steps) {
+    script += "echo " + std::string(s.step) + "\n" + s.actions + Menus(s.shows.menus) + Palette(s.shows.palette) +
+              Icons(s.shows.link, s.shows.status, s.cameraIcon) + "expect menutext 32101 \"" +
+              (s.shows.resume ? "Resume" : "Start") + " Corvanta\"\nexpect menu 32104 " +
+              (s.synced ? "checked" : "unchecked") + "\nexpect menutext 32104 \"" + (s.synced ? "Stop" : "Start") +
+              " camera synchronization\"\n";
+  }
+  ExpectEveryLineHeld(RunModule("states", script));
+}
+
+// The stored settings as the next export and link read them, with the
+// store's defaults.
+struct StoredSettings {
+  int camera = 1, optimize = 1, smooth = 1, nodes = 1, offsetType = 1;
+  std::string customOffset = "0.010000";
+  // The values as hostsim's export takes them and the store holds them.
+  std::vector<std::pair<std::string, json>> Named() const {
+    return {{"CameraAutoSync", camera}, {"OptimizeSurfaces", optimize}, {"SmoothSurfaces", smooth},
+            {"ExportNodes", nodes},     {"OffsetType", offsetType},      {"CustomOffset", customOffset}};
+  }
+  bool SameExport(const StoredSettings& o) const {
+    return optimize == o.optimize && smooth == o.smooth && nodes == o.nodes && offsetType == o.offsetType &&
+           (offsetType != 0 || customOffset == o.customOffset);
+  }
+};
+
+// A document without its creation and modification times.
+std::string Timeless(const std::string& document) {
+  std::istringstream in(document);
+  std::string out;
+  for (std::string line; std::getline(in, line);)
+    if (line.find("<created>") == std::string::npos && line.find("<modified>") == std::string::npos) out += line + "\n";
+  return out;
+}
+
+// Every control of the settings dialog, one change a step: the dialog
+// opened again shows what the step before stored, the next link starts
+// with the camera synchronisation chosen, and the next export is the very
+// document that hostsim's export writes with the step's values stored by
+// name, and another document than the step before whenever a value it
+// reads changed: a control wired to another setting, or a setting stored
+// under another name, writes another document. Offsets are stored in
+// metres whatever the project's units, and a custom one is written into
+// the project's auto-text too; the project's auto-text wins over the
+// registry's when the project is opened again, and a project without it
+// gets it when Custom is chosen. The project's levels name the pop-up's
+// entry and give the height shown; when the host cannot answer, the dialog
+// falls back to the plain level names and a zero height, and the web links
+// to an empty host label.
+TEST(ModuleSession, EverySettingsControlStoresItsSettingForTheNextExportAndLink) {
+  ForgetSettings();
+  const std::string dir = Root() + "/dialog", project = dir + "/house.pln", reference = dir + "/reference/house.pln";
+  fs::create_directories(dir + "/reference");
+  auto setup =
+      RunModule("dialog-setup", "sample\nset sealevel 3.25\nset levels Ground 0.5 Roof 7.5\nsaveas " + project + "\n");
+  ASSERT_EQ(setup.status, 0) << setup.output;
+  fs::copy_file(project, reference);  // never carries the offset's auto-text
+
+  auto link = [](const char* camera) {
+    return "answer alert No\nmenu 32101\nexpect menu 32104 " + std::string(camera) + "\nmenu 32103\n";
+  };
+  const struct {
+    std::string before;  // what the user does before opening the dialog
+    const char* dialog;  // the actions in the dialog before OK
+    std::string after;   // and after it
+    StoredSettings stored;
+  } steps[] = {
+      {"", "", "", {1, 1, 1, 1, 1, "0.010000"}},
+      {"", "check 2 off;", link("unchecked"), {0, 1, 1, 1, 1, "0.010000"}},
+      {"", "check 3 off;", "", {0, 0, 1, 1, 1, "0.010000"}},
+      {"", "check 4 off;", "", {0, 0, 0, 1, 1, "0.010000"}},
+      {"", "check 5 off;", "", {0, 0, 0, 0, 1, "0.010000"}},
+      {"", "check 2 on; check 3 on; check 4 on; check 5 on;", link("checked"), {1, 1, 1, 1, 1, "0.010000"}},
+      {"", "select 9 2;", "", {1, 1, 1, 1, 2, "0.010000"}},  // sea level
+      {"", "select 9 3;", "", {1, 1, 1, 1, 3, "0.010000"}},  // the first reference level
+      {"", "select 9 4;", "", {1, 1, 1, 1, 4, "0.010000"}},
+      {"", "select 9 1;", "", {1, 1, 1, 1, 1, "0.010000"}},  // zero
+      {"", "select 9 6; set 11 1.5;", "expect autotext \"Velmar model offset\" 1.500\nsave\n",
+       {1, 1, 1, 1, 0, "1.500000"}},
+      {"set units in\n", "set 11 10;", "expect autotext \"Velmar model offset\" 0.254\n",
+       {1, 1, 1, 1, 0, "0.254000"}},
+  };
+  std::string script = "open " + project + "\nwindow 3d\n";
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    const std::string step = "step" + std::to_string(i);
+    fs::create_directories(dir + "/" + step);
+    fs::create_directories(dir + "/ref" + std::to_string(i));
+    script += "echo " + step + "\nsignal " + step + "\n" + steps[i].before + "answer dialog 32205 " + steps[i].dialog +
+              " click 1\nmenu 32107\n" + steps[i].after + "save3d " + dir + "/" + step + "/house.dae\n";
+  }
+  auto r = RunModule("settings", script);
+  ExpectEveryLineHeld(r);
+  for (const auto& [name, value] : steps[std::size(steps) - 1].stored.Named())
+    EXPECT_EQ(SettingsValue(name), value) << name;
+  EXPECT_TRUE(r.After("step11").Has("dialog.item", {{"item", 12}, {"what", "text"}, {"value", "in"}})) << r.output;
+
+  std::string previous;
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    SCOPED_TRACE("step " + std::to_string(i));
+    // The dialog opens with the switches the step before stored (the
+    // host logs the boxes the dialog turns on).
+    const StoredSettings shown = i == 0 ? StoredSettings{} : steps[i - 1].stored;
+    const int switches[] = {shown.camera, shown.optimize, shown.smooth, shown.nodes};
+    int turnedOn[6] = {};
+    for (const auto& e : r.After("step" + std::to_string(i)).events) {
+      if (e.value("kind", "") == "signal") break;
+      const int item = e.value("item", 0);
+      if (e.value("kind", "") == "dialog.item" && e.value("what", "") == "value" && item >= 2 && item <= 5)
+        turnedOn[item] = e.value("value", 0);
+    }
+    for (int item = 2; item <= 5; ++item) EXPECT_EQ(turnedOn[item], switches[item - 2]) << "item " << item;
+    std::string command = std::string("'") + HOSTSIM_PATH + "' export '" + reference + "' -o '" + dir + "/ref" +
+                          std::to_string(i) + "/house.dae' --module '" + CORVANTA_MODULE_PATH + "' --quiet";
+    for (const auto& [name, value] : steps[i].stored.Named())
+      command += " --setting " + name + "=" + (value.is_string() ? value.get<std::string>() : value.dump());
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::string document = Timeless(ReadAll(dir + "/step" + std::to_string(i) + "/house.dae"));
+    ASSERT_FALSE(document.empty());
+    EXPECT_TRUE(document == Timeless(ReadAll(dir + "/ref" + std::to_string(i) + "/house.dae")))
+        << "not the document of an export with the values stored by name";
+    if (i > 0) {
+      EXPECT_EQ(document == previous, steps[i].stored.SameExport(steps[i - 1].stored)) << "the same as the step before";
+    }
+    previous = document;
+  }
 
   auto again = RunModule("settings-again", SavedProject("custom") + R"HS(
 expect autotext "Velmar model offset" none
@@ -187,7 +331,7 @@ answer dialog 32205 click 1
 menu 32107
 expect autotext "Velmar model offset" 0.254
 signal reopen
-open )HS" + Root() + R"HS(/settings.pln
+open )HS" + project + R"HS(
 answer dialog 32205 click 1
 menu 32107
 signal levels
@@ -206,9 +350,6 @@ fault off
   EXPECT_EQ(again.status, 0) << again.output;
   const auto reopened = again.After("reopen");
   EXPECT_TRUE(reopened.Has("dialog.item", {{"item", 11}, {"what", "number"}, {"value", 1.5}})) << again.output;
-  // The switches as stored: camera sync off, the one beside it on.
-  EXPECT_TRUE(reopened.Has("dialog.item", {{"item", 3}, {"what", "value"}, {"value", 1}})) << again.output;
-  EXPECT_FALSE(reopened.Has("dialog.item", {{"item", 2}, {"what", "value"}, {"value", 1}})) << again.output;
 
   EXPECT_EQ(SettingsValue("OffsetType"), 4);
   const auto levels = again.After("levels"), faulty = again.After("faults");

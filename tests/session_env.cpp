@@ -81,6 +81,16 @@ std::string ReadAll(const std::string& path) {
 
 std::string LoadLine() { return std::string("load ") + CORVANTA_MODULE_PATH + "\n"; }
 
+void ExpectEveryLineHeld(const Run& r) {
+  EXPECT_EQ(r.status, 0);
+  std::string part;
+  for (const auto& e : r.events) {
+    const std::string kind = e.value("kind", "");
+    if (kind == "echo") part = e.value("text", "");
+    if (kind == "expect.failed" || kind == "error") ADD_FAILURE() << part << ": " << e.dump();
+  }
+}
+
 std::string SavedProject(const std::string& name) { return "sample\nsaveas " + Root() + "/" + name + ".pln\n"; }
 
 Run RunModule(const std::string& name, const std::string& script, unsigned long fileSizeLimit) {

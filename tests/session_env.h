@@ -50,6 +50,10 @@ std::string ReadAll(const std::string& path);
 // 0 limits every file hostsim writes (not the pipe).
 Run RunModule(const std::string& name, const std::string& script, unsigned long fileSizeLimit = 0);
 std::string LoadLine();
+// Fails the test for each line of a run that failed (an expectation that
+// did not hold, a refused command), naming the part of the script that the
+// last `echo` before it named.
+void ExpectEveryLineHeld(const Run& r);
 // A sample project saved as Root()/<name>.pln.
 std::string SavedProject(const std::string& name);
 

@@ -295,6 +295,10 @@ void ACPlugin::OnProjectEvent(std::int32_t code, std::int32_t /*parameter*/) {
       if (open) Stop();
       UpdateMenus();
       if (exporter) exporter->ForgetFolder();
+      // The host tells of a close while the project is still open: once it
+      // is gone, the next idle pass shows the commands a project needs
+      // disabled.
+      if (code == 32) menusStale.store(true);
       break;
     case 16:
       if (open) {

@@ -25,6 +25,7 @@
 #include "scene/weld_mesh.h"
 #include "test_host.h"
 #include "test_temp_dir.h"
+#include "../src/weld_mesh_table.h"
 
 using namespace scene;
 using namespace scene_test;
@@ -531,6 +532,14 @@ TEST(MeshBuilder, FinishedCornersFollowTheHostsBody) {
   }
 }
 
+namespace {
+// One digest for every vertex: each is a candidate for each other, and only
+// their bytes may keep them apart.
+std::uint64_t OneDigest(const WeldAttributes&) { return 7; }
+}  // namespace
+
+// Every case welds twice: as a mesh, and through a table whose digests all
+// collide, which must weld the same.
 TEST(WeldMesh, EqualBytesMergeAndNothingElse) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   struct Case {
@@ -553,6 +562,11 @@ TEST(WeldMesh, EqualBytesMergeAndNothingElse) {
       {"one attribute apart", {{{1, 2, 3}, {0, 1, 0}, {0, 1}}, {{1, 2, 3}, {0, 1, 0}, {0, 2}}}, {0, 1, 0}, 0},
       {"fewer than 2 indices: not welded", {{{1, 2, 3}, {0, 1, 0}, {0, 1}}, {{1, 2, 3}, {0, 1, 0}, {0, 1}}}, {0}, 0},
       {"same vertex", {{{1, 2, 3}, {0, 1, 0}, {0, 1}}, {{1, 2, 3}, {0, 1, 0}, {0, 1}}}, {1, 0, 1}, 1},
+      {"equal ones among others",
+       {{{1, 2, 3}, {0, 1, 0}, {0, 1}}, {{1, 2, 3}, {0, 0, 1}, {0, 1}}, {{1, 2, 3}, {0, 1, 0}, {0, 1}},
+        {{1, 2, 3}, {0, 1, 0}, {1, 1}}, {{1, 2, 3}, {0, 0, 1}, {0, 1}}},
+       {0, 1, 2, 2, 3, 4},
+       2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -561,6 +575,20 @@ TEST(WeldMesh, EqualBytesMergeAndNothingElse) {
     EXPECT_EQ(WeldMesh(*Fill(&mesh, c.vertices, c.indices)), c.merged);
     // A weld that merges nothing leaves the mesh as it was.
     EXPECT_EQ(AsWelded(mesh), c.merged == 0 ? AsWelded(original) : ReferenceWeld(original));
+
+    BasicWeldTable<OneDigest> table;
+    table.Reset(c.vertices.size());
+    std::vector<WeldAttributes> distinct;
+    std::vector<std::uint32_t> to;
+    for (std::size_t k = 0; k < c.vertices.size(); ++k) {
+      WeldAttributes a;
+      std::memcpy(a.f, BytesOf(original, k).data(), 32);
+      to.push_back(table.Add(a, distinct));
+    }
+    Welded colliding;
+    for (const WeldAttributes& a : distinct) std::memcpy(colliding.vertices.emplace_back().data(), a.f, 32);
+    for (std::uint32_t i : c.indices) colliding.indices.push_back(to[i]);
+    EXPECT_EQ(colliding, ReferenceWeld(original));
   }
 }
 
