@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "shared_bytes.h"
 #include "isolation.h"
+#include "memory_registry.h"
 #include "livelink/live_connection.h"
 #include "registry_store.h"
 
@@ -48,6 +50,7 @@ bool Kept(const regstore::Value& value) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   livelink_test::Isolated();
+  corv_fuzz::MoveRegistryToMemory();
   std::filesystem::create_directories(std::filesystem::path(ValuesFile()).parent_path());
   // Held to the end of the process.
   static corv_fuzz::SharedBytes live(MappingNameFor(kLiveLink), "HEAD");

@@ -1,6 +1,5 @@
 // What the fuzz targets share: cutting one input into the pieces a target
-// hands to several readers, and named shared memory filled with given bytes
-// as another process would have left it.
+// hands to several readers.
 #pragma once
 
 #include <cstdint>
@@ -8,8 +7,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "platform/win32.h"
 
 namespace corv_fuzz {
 
@@ -31,36 +28,6 @@ inline std::vector<std::string_view> Pieces(const std::uint8_t* data, std::size_
   pieces.push_back(rest);
   return pieces;
 }
-
-// A named mapping of exactly bytes.size() bytes holding them, alive until
-// this object goes (and every view of it is unmapped). Empty bytes make no
-// mapping: a zero-sized object cannot exist.
-class SharedBytes {
- public:
-  SharedBytes(const std::u16string& name, std::string_view bytes) {
-    if (bytes.empty()) return;
-    handle_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                 static_cast<DWORD>(bytes.size()), name.c_str());
-    if (handle_ == nullptr) return;
-    void* view = MapViewOfFile(handle_, FILE_MAP_ALL_ACCESS, 0, 0, 0);
-    if (view == nullptr) {
-      CloseHandle(handle_);
-      handle_ = nullptr;
-      return;
-    }
-    std::memcpy(view, bytes.data(), bytes.size());
-    UnmapViewOfFile(view);
-  }
-  ~SharedBytes() {
-    if (handle_ != nullptr) CloseHandle(handle_);
-  }
-  SharedBytes(const SharedBytes&) = delete;
-  SharedBytes& operator=(const SharedBytes&) = delete;
-  bool ok() const { return handle_ != nullptr; }
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 // ASCII text as UTF-16.
 inline std::u16string Wide(std::string_view text) { return std::u16string(text.begin(), text.end()); }

@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "shared_bytes.h"
 #include "isolation.h"
+#include "memory_registry.h"
 #include "livelink/live_connection.h"
 
 using namespace CorvantaAPI;
@@ -89,6 +91,7 @@ void Exercise(LiveConnection& link) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   livelink_test::Isolated();
+  corv_fuzz::MoveRegistryToMemory();
   return 0;
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "shared_bytes.h"
 #include "isolation.h"
 #include "livelink/block_decode.h"
 #include "livelink/canonical_scene.h"

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "isolation.h"
+#include "memory_registry.h"
 #include "platform/win32.h"
 #include "registry_store.h"
 
@@ -41,6 +42,7 @@ bool Same(const std::vector<regstore::Value>& a, const std::vector<regstore::Val
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   livelink_test::Isolated();
+  corv_fuzz::MoveRegistryToMemory();
   std::filesystem::create_directories(std::filesystem::path(ValuesFile()).parent_path());
   return 0;
 }

@@ -2,7 +2,8 @@
 // values file of the settings key, as a user editing it by hand or an older
 // tool could have left it. The settings record loads it and saves.
 //
-// Nothing is lost: a damaged file stays as it was; values that are not the
+// Nothing is lost: a damaged file stays as it was (and a change made to the
+// settings then reports that it could not be stored); values that are not the
 // add-on's keep their bytes; and a second load and save of what the first
 // save wrote changes nothing (the record reads back what it stores).
 #include <cstdint>
@@ -15,6 +16,7 @@
 
 #include "context/plugin_settings.h"
 #include "isolation.h"
+#include "memory_registry.h"
 #include "registry_store.h"
 
 using context::PluginSettings;
@@ -42,6 +44,7 @@ bool Ours(const std::u16string& name) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   livelink_test::Isolated();
+  corv_fuzz::MoveRegistryToMemory();
   std::filesystem::create_directories(std::filesystem::path(ValuesFile()).parent_path());
   return 0;
 }
@@ -57,8 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool saved = settings.Save();
   const std::string after = ReadAll(path);
   if (!parsed) {
-    if (saved) __builtin_trap();          // a failed write reported as success
-    if (after != before) __builtin_trap();  // a damaged file is never rewritten
+    // Every value reads as unusable and is kept; a change the user makes
+    // cannot be stored, and says so.
+    if (settings.SetCameraAutoSync(!settings.CameraAutoSync())) __builtin_trap();  // failure reported as success
+    if (ReadAll(path) != before) __builtin_trap();  // a damaged file is never rewritten
     return 0;
   }
   std::vector<regstore::Value> left;

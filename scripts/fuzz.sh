@@ -41,6 +41,7 @@ out=build/fuzz/fuzz
 mkdir -p "$out/artifacts" "$out/logs"
 export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer UBSAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$PWD/fuzz/lsan.supp}"
 
 failed=0
 printf '%-20s %12s %9s %8s %8s %s\n' target executions exec/s edges rss_mb findings
