@@ -130,8 +130,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto* base = reinterpret_cast<std::uint8_t*>(creator.Area().header());
     std::memcpy(base, area.data(), std::min<std::size_t>(area.size(), creator.MappedBytes()));
     Exercise(creator);
+    // Not UpdateView(true, ...): that also wakes the renderer, a search of
+    // every process's windows that would hold the target to a few dozen
+    // runs a second while the record writes are the same.
     CameraViewData camera{};
-    creator.UpdateView(true, &camera);
+    creator.UpdateView(false, &camera);
     creator.UpdateView(false, nullptr);
     creator.UpdateStatus({{u"toolName", {0, std::u16string(300, u'x')}}, {u"round", {1, u"2"}}});
     creator.EnumConnections(1);
