@@ -12,7 +12,8 @@ namespace corv_fuzz {
 
 // A named mapping of exactly bytes.size() bytes holding them, alive until
 // this object goes (and every view of it is unmapped). Empty bytes make no
-// mapping: a zero-sized object cannot exist.
+// mapping: a zero-sized object cannot exist; nor does a name that exists
+// already.
 class SharedBytes {
  public:
   SharedBytes(const std::u16string& name, std::string_view bytes) {
@@ -20,8 +21,13 @@ class SharedBytes {
     handle_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                  static_cast<DWORD>(bytes.size()), name.c_str());
     if (handle_ == nullptr) return;
-    void* view = MapViewOfFile(handle_, FILE_MAP_ALL_ACCESS, 0, 0, 0);
-    if (view == nullptr) {
+    // Block names come from the input (the creator id an area names), so
+    // another process may hold one already, of another size: that object
+    // is not ours to fill.
+    const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    void* view = existed ? nullptr : MapViewOfFile(handle_, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    if (view == nullptr || platform::GetViewSize(view) < bytes.size()) {
+      if (view != nullptr) UnmapViewOfFile(view);
       CloseHandle(handle_);
       handle_ = nullptr;
       return;
