@@ -336,9 +336,6 @@ TEST(HostModelImport, DownloadedObjFilesOpenWithWhatTheyLackReported) {
   EXPECT_EQ(quiet.value().materials, p.materials);
 }
 
-}  // namespace
-}  // namespace hostmodel
-
 // The assimp Debian ships follows a null material, and takes the host down,
 // when a material library names a texture before its first material. Such
 // a file is refused with the library and the line, by the host's own OBJ
@@ -364,3 +361,6 @@ TEST(HostModelImport, MaterialLibrariesThatWouldCrashAssimpAreRefusedByName) {
     ASSERT_TRUE(project.ok()) << (direct ? "direct: " : "assimp: ") << project.error();
   }
 }
+
+}  // namespace
+}  // namespace hostmodel
