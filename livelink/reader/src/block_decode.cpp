@@ -17,6 +17,14 @@ bool Fail(std::string* field, std::string* error, const char* name, std::string 
   return false;
 }
 
+// Fills the array from the block. An empty array (a surface without
+// triangles) copies nothing: its data() may be null, which memcpy must
+// never be given, even for zero bytes.
+template <typename T>
+void CopyOut(std::vector<T>& array, const std::uint8_t* from) {
+  if (!array.empty()) std::memcpy(array.data(), from, array.size() * sizeof(T));
+}
+
 }  // namespace
 
 bool DecodeGeometryBlock(const std::uint8_t* data, std::size_t bytes, GeometryArrays* out, std::string* field,
@@ -38,21 +46,21 @@ bool DecodeGeometryBlock(const std::uint8_t* data, std::size_t bytes, GeometryAr
   const std::size_t v = header.vertexCount, n = header.indexCount;
   GeometryArrays result;
   result.indices.resize(n);
-  std::memcpy(result.indices.data(), data + layout.indices, n * 4);
+  CopyOut(result.indices, data + layout.indices);
   for (std::size_t i = 0; i < n; ++i)
     if (result.indices[i] >= v)
       return Fail(field, error, "indices",
                   "index " + std::to_string(i) + " (triangle " + std::to_string(i / 3) + ") is " +
                       std::to_string(result.indices[i]) + ", past the " + std::to_string(v) + " vertices");
   result.positions.resize(v * 3);
-  std::memcpy(result.positions.data(), data + layout.positions, v * 12);
+  CopyOut(result.positions, data + layout.positions);
   for (std::size_t i = 0; i < v * 3; ++i)
     if (!std::isfinite(result.positions[i]))
       return Fail(field, error, "positions", "vertex " + std::to_string(i / 3) + " is not a finite point");
   result.normals.resize(v * 3);
-  std::memcpy(result.normals.data(), data + layout.normals, v * 12);
+  CopyOut(result.normals, data + layout.normals);
   result.texCoords.resize(v * 2);
-  std::memcpy(result.texCoords.data(), data + layout.texCoords, v * 8);
+  CopyOut(result.texCoords, data + layout.texCoords);
   std::size_t fixed = 0;
   for (float& x : result.normals)
     if (!std::isfinite(x)) x = 0, ++fixed;

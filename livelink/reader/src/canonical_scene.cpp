@@ -1,10 +1,14 @@
 #include "livelink/canonical_scene.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <bit>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 
 #include "livelink/block_decode.h"
@@ -165,14 +169,36 @@ class SurfaceReader {
       }
       file.push_back(c == u'\\' ? '/' : static_cast<char>(c));
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    // The path comes from shared memory: only a regular file is read, and
+    // no further than the size it had when opened. A FIFO would block the
+    // open or the read for good, a device such as /dev/zero never end.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
       Problem("texturePath", "cannot read " + file);
+      return 0;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      Problem("texturePath", "not a regular file: " + file);
       return 0;
     }
     Digest d;
     char buffer[1 << 16];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) d.Add(buffer, static_cast<std::size_t>(in.gcount()));
+    auto left = static_cast<std::uint64_t>(st.st_size);
+    while (left > 0) {
+      const ssize_t n = ::read(fd, buffer, static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof buffer)));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        ::close(fd);
+        Problem("texturePath", "cannot read " + file);
+        return 0;
+      }
+      if (n == 0) break;  // shrunk meanwhile: the digest of what was there
+      d.Add(buffer, static_cast<std::size_t>(n));
+      left -= static_cast<std::uint64_t>(n);
+    }
+    ::close(fd);
     return d.value | 1;
   }
 

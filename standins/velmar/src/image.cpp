@@ -1,7 +1,10 @@
 #include "image.h"
 
+#include <fcntl.h>
 #include <jpeglib.h>
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csetjmp>
 #include <cstdio>
@@ -18,11 +21,35 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-bool ReadPng(const std::string& path, Image* image, std::string* error) {
+// The file at path for reading, only when it is a regular file. Texture
+// paths come from a link's shared memory: a FIFO named there would block
+// fopen (and velmar's link thread) until some writer appeared, a device
+// would feed the decoder without end.
+File OpenRegular(const std::string& path, std::string* error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    *error = "no such file " + path;
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    *error = "not a regular file: " + path;
+    return nullptr;
+  }
+  File file(::fdopen(fd, "rb"));
+  if (!file) {
+    ::close(fd);
+    *error = "cannot read " + path;
+  }
+  return file;
+}
+
+bool ReadPng(std::FILE* file, Image* image, std::string* error) {
   png_image png;
   std::memset(&png, 0, sizeof png);
   png.version = PNG_IMAGE_VERSION;
-  if (png_image_begin_read_from_file(&png, path.c_str()) == 0) {
+  if (png_image_begin_read_from_stdio(&png, file) == 0) {
     *error = std::string("not a readable PNG: ") + png.message;
     return false;
   }
@@ -96,16 +123,11 @@ bool DecodeJpeg(std::FILE* file, std::vector<std::uint8_t>* rgb, int* width, int
   return true;
 }
 
-bool ReadJpeg(const std::string& path, Image* image, std::string* error) {
-  File file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    *error = "cannot open " + path;
-    return false;
-  }
+bool ReadJpeg(std::FILE* file, Image* image, std::string* error) {
   std::vector<std::uint8_t> rgb;
   int width = 0, height = 0;
   char message[JMSG_LENGTH_MAX] = {};
-  if (!DecodeJpeg(file.get(), &rgb, &width, &height, message)) {
+  if (!DecodeJpeg(file, &rgb, &width, &height, message)) {
     *error = std::string("damaged JPEG: ") + message;
     return false;
   }
@@ -124,20 +146,17 @@ bool ReadJpeg(const std::string& path, Image* image, std::string* error) {
 }  // namespace
 
 bool ReadImageFile(const std::string& path, Image* image, std::string* error) {
+  // One opening for the kind and the pixels: what was checked is read.
+  const File file = OpenRegular(path, error);
+  if (!file) return false;
   unsigned char magic[8] = {};
-  {
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-      *error = "no such file " + path;
-      return false;
-    }
-    if (std::fread(magic, 1, sizeof magic, file.get()) < 3) {
-      *error = "too short for an image: " + path;
-      return false;
-    }
+  if (std::fread(magic, 1, sizeof magic, file.get()) < 3) {
+    *error = "too short for an image: " + path;
+    return false;
   }
-  if (png_sig_cmp(magic, 0, 8) == 0) return ReadPng(path, image, error);
-  if (magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) return ReadJpeg(path, image, error);
+  std::rewind(file.get());
+  if (png_sig_cmp(magic, 0, 8) == 0) return ReadPng(file.get(), image, error);
+  if (magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) return ReadJpeg(file.get(), image, error);
   *error = "neither PNG nor JPEG: " + path;
   return false;
 }

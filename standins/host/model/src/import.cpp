@@ -18,6 +18,7 @@
 #include "base/parallel_for.h"
 
 #include "content_hash.h"
+#include "material_library_guard.h"
 #include "hostmodel/geometry.h"
 #include "hostmodel/image.h"
 #include "hostmodel/project_file.h"
@@ -164,9 +165,15 @@ class Importer {
       // and then left out: the host's bodies are made of polygons. Removing
       // them inside assimp would refuse a file that holds nothing else.
       importer_.SetPropertyBool(AI_CONFIG_PP_FD_REMOVE, true);
+      // An OBJ file's material libraries go through the guard
+      // (material_library_guard.h); other formats open what they open.
+      detail::GuardedIO* guard = nullptr;
+      if (Lower(fs::path(path_).extension().string()) == ".obj") importer_.SetIOHandler(guard = new detail::GuardedIO(path_));
       scene = importer_.ReadFile(
           path_, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure | aiProcess_SortByPType |
                      aiProcess_FindDegenerates | aiProcess_FindInvalidData);
+      if (guard != nullptr && !guard->refused().empty())
+        return Fail("cannot read model (a material library assimp cannot read safely: " + guard->refused() + ")");
       if (!scene) return Fail(std::string("cannot read model (") + importer_.GetErrorString() + ")");
     }
     if (!scene->mRootNode) return Fail("model has no scene graph");

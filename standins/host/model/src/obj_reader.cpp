@@ -1,5 +1,7 @@
 #include "obj_reader.h"
 
+#include "material_library_guard.h"
+
 #include <assimp/DefaultIOSystem.h>
 #include <assimp/MemoryIOWrapper.h>
 #include <assimp/Importer.hpp>
@@ -545,16 +547,17 @@ inline std::size_t AssimpBucketCount(std::size_t vertices) {
 // A file that holds only the MTL libraries of the real one, so that assimp
 // reads the materials exactly as its own import would; every other file
 // (the libraries themselves) comes from the disk.
-class StandInIO : public Assimp::DefaultIOSystem {
+// The libraries themselves go through the guard (material_library_guard.h).
+class StandInIO : public GuardedIO {
  public:
-  StandInIO(std::string path, std::string text) : path_(std::move(path)), text_(std::move(text)) {}
+  StandInIO(std::string path, std::string text) : GuardedIO(path), path_(std::move(path)), text_(std::move(text)) {}
   bool Exists(const char* file) const override {
     return path_ == file || Assimp::DefaultIOSystem::Exists(file);
   }
   Assimp::IOStream* Open(const char* file, const char* mode) override {
     if (path_ == file)
       return new Assimp::MemoryIOStream(reinterpret_cast<const std::uint8_t*>(text_.data()), text_.size(), false);
-    return Assimp::DefaultIOSystem::Open(file, mode);
+    return GuardedIO::Open(file, mode);
   }
 
  private:
@@ -990,8 +993,11 @@ class ObjReader {
     standIn += "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
     for (const std::string& name : unknownNames_) standIn += "usemtl " + name + "\n";
     Assimp::Importer importer;
-    importer.SetIOHandler(new StandInIO(path_, std::move(standIn)));
-    if (!importer.ReadFile(path_, 0)) return No(std::string("assimp cannot read the materials: ") + importer.GetErrorString());
+    auto* io = new StandInIO(path_, std::move(standIn));
+    importer.SetIOHandler(io);  // the importer owns it
+    const bool read = importer.ReadFile(path_, 0) != nullptr;
+    if (!io->refused().empty()) return No("a material library assimp cannot read safely: " + io->refused());
+    if (!read) return No(std::string("assimp cannot read the materials: ") + importer.GetErrorString());
     materialScene_.reset(importer.GetOrphanedScene());
     if (!materialScene_ || materialScene_->mNumMaterials == 0) return No("assimp gives no materials");
     return true;
