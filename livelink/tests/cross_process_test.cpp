@@ -3,12 +3,16 @@
 // is killed), refusal of a second creator, and the registry of connections
 // with its purging of links whose process died.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -56,7 +60,16 @@ Kinds Connections() {
   EXPECT_EQ(platform::ReadRegistryValues(key, &values), 0);
   RegCloseKey(key);
   Kinds kinds;
+#ifdef _WIN32
+  // The registry is the Wine prefix's own, shared by every run of the suite:
+  // only this process's names count (earlier runs leave 8-byte values that
+  // nothing purges, by design).
+  const std::string mine = "-" + std::to_string(::getpid()) + "-";
+#endif
   for (const auto& v : values) {
+#ifdef _WIN32
+    if (std::string(v.name.begin(), v.name.end()).find(mine) == std::string::npos) continue;
+#endif
     std::uint32_t kind = 0;
     std::memcpy(&kind, v.data.data(), std::min<std::size_t>(4, v.data.size()));
     kinds[v.name] = v.data.size() == 4 ? static_cast<long long>(kind) : -2;
@@ -97,7 +110,7 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
   // Named after the creator's pid, not the guest's: the creator finds it.
   const char* view = static_cast<const char*>(creator.OpenBlock(0x80000001u));
   ASSERT_NE(view, nullptr);
-  EXPECT_EQ(std::tuple(std::string(view), creator.GetBlockSize(0x80000001u)), std::tuple(std::string("from-guest"), 128u));
+  EXPECT_EQ(std::tuple(std::string(view), creator.GetBlockSize(0x80000001u)), std::tuple(std::string("from-guest"), livelink_test::ViewBytes(128u)));
   EXPECT_EQ(Ask(*guest, "read 3"), "read -");  // names no block
 
   const auto self = static_cast<std::uint32_t>(::getpid());
@@ -125,10 +138,13 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
   platform::DestroyPublishedWindow(host);
 
   // The renderer's process is alive but never mapped the area: a holder's
-  // pid reused after it died. The lock is taken over.
+  // pid reused after it died. The lock is taken over. (Linux only: Windows
+  // cannot tell which sections another process maps, docs/windows.md.)
+#ifndef _WIN32
   header->lockOwner = static_cast<std::uint32_t>(renderer->pid());
   EXPECT_TRUE(creator.Lock(0));
   creator.Unlock();
+#endif
 
   EXPECT_TRUE(creator.IsConnected());
   ASSERT_EQ(Ask(*guest, "end"), "ended");
@@ -151,6 +167,10 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
 // length, not one the peer made after. (A peer shrinking a block or the area
 // is the system's link test: the host lives on and the link ends.)
 TEST(LivelinkCrossProcessTest, ABlockGrownByAPeerReportsTheSizeItWasMappedWith) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows: a section's size is fixed while it exists, so no peer can grow a block "
+                  "(the emulation's check, left out)";
+#endif
   LiveConnection creator;
   ASSERT_EQ(creator.Create(UniqueName("resize"), 16), 0);
   const std::uint32_t block = creator.CreateBlock(creator.OwnStatRecord()->id, 4096);
@@ -175,6 +195,10 @@ TEST(LivelinkCrossProcessTest, ABlockGrownByAPeerReportsTheSizeItWasMappedWith) 
 // CI runs as root: another user (uid 65534) squats the name of the next
 // block in /dev/shm.
 TEST(LivelinkCrossProcessTest, BlockNameSquattedByAnotherUserIsSkipped) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows: names live in the session's namespace, with no other user's /dev/shm "
+                  "objects to meet (the emulation's check, left out)";
+#else
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user (uid 65534)";
   LiveConnection creator;
   ASSERT_EQ(creator.Create(UniqueName("squat"), 4), 0);
@@ -194,6 +218,7 @@ TEST(LivelinkCrossProcessTest, BlockNameSquattedByAnotherUserIsSkipped) {
   struct stat st {};
   EXPECT_TRUE(::stat(("/dev/shm" + squatted).c_str(), &st) == 0 && st.st_uid == 65534u);  // left alone
   ::shm_unlink(squatted.c_str());
+#endif
 }
 
 // Links of other processes: refused to a second creator, joined as a guest,
