@@ -288,3 +288,49 @@ TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
   EXPECT_EQ(fresh.RegisterConnection(u""), -1);
   EXPECT_FALSE(fresh.ConnectionExists(u""));
 }
+
+// A host killed while a renderer keeps its area mapped, and a new host that
+// starts a link of the same name. The renderer must never go on reading the
+// dead area while the new link's wake-ups reach it. On Linux the new host
+// takes the name over at once (the dead area lives on, nameless, for the
+// renderer until it lets go). On Windows a named mapping lives while any
+// handle is open, so the name still opens the dead area: the new start is
+// refused ("file already open") and the dead area is marked closed, which
+// ends the renderer's link; once the renderer let go, the name is free.
+TEST(LivelinkCrossProcessTest, ANewHostAfterACrashedOneNeverSharesTheDeadArea) {
+  const std::u16string name = UniqueName("crashed");
+  auto publisher = StartPeer({"create", Narrow(name), "8"}, "created 0");
+  ASSERT_NE(publisher, nullptr);
+  LiveConnection renderer;
+  ASSERT_EQ(renderer.Open(name), 0);
+  const auto deadPid = static_cast<std::uint32_t>(publisher->pid());
+  ASSERT_EQ(renderer.Area().header()->creatorPid, deadPid);
+  EXPECT_TRUE(renderer.IsConnected());
+  publisher->Signal(SIGKILL);
+  ASSERT_NE(publisher->Wait(kWaitMs), -1);
+  EXPECT_TRUE(ProcessGone(deadPid));
+
+  LiveConnection host;
+#ifdef _WIN32
+  EXPECT_EQ(host.Create(name, 8), kCreateExists);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_FALSE(host.IsOpen());
+  // The renderer's link is over: it lets go, and the name is free again.
+  EXPECT_FALSE(renderer.IsConnected());
+  EXPECT_EQ(renderer.Area().header()->creatorPid, deadPid);
+  renderer.Close();
+  ASSERT_EQ(host.Create(name, 8), 0);
+#else
+  ASSERT_EQ(host.Create(name, 8), 0);
+  // The renderer still holds the dead area, apart from the new one: its
+  // publisher is gone, which is how it ends that link.
+  EXPECT_EQ(renderer.Area().header()->creatorPid, deadPid);
+  EXPECT_TRUE(ProcessGone(renderer.Area().header()->creatorPid));
+  renderer.Close();
+#endif
+  // Opened again, the renderer finds the new host's live area.
+  LiveConnection again;
+  ASSERT_EQ(again.Open(name), 0);
+  EXPECT_EQ(again.Area().header()->creatorPid, static_cast<std::uint32_t>(::getpid()));
+  EXPECT_TRUE(again.IsConnected());
+}
