@@ -93,7 +93,9 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
     }
     if (ended) break;
-    MsgWaitForMultipleObjects(1, &lineReady, FALSE, INFINITE, deaf ? 0 : QS_ALLINPUT);
+    // MWMO_INPUTAVAILABLE: a message that came while the queue was being
+    // looked at counts too (without it, the wait sleeps through it).
+    MsgWaitForMultipleObjectsEx(1, &lineReady, INFINITE, deaf ? 0 : QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   }
   std::fflush(stdout);
   ExitProcess(0);  // the reader thread may still sit in a read
