@@ -17,17 +17,20 @@ export WINEPREFIX="$CORV_WINEPREFIX" WINEARCH=win64 WINEDEBUG="${WINEDEBUG:--all
 export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 unset DISPLAY WAYLAND_DISPLAY
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 mkdir -p "$(dirname "$WINEPREFIX")"
 (
   flock 9
   if [ ! -f "$WINEPREFIX/.corv-ready" ]; then
-    "$wine" wineboot -i >/dev/null 2>&1 || true
-    "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-    "$(command -v wineserver || echo /usr/lib/wine/wineserver64)" -w || true
+    # 9>&-: Wine's daemons must not inherit the lock (they would hold it
+    # for as long as they live); their output goes nowhere, so no test's
+    # output pipe stays open behind them.
+    "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
+    "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
     touch "$WINEPREFIX/.corv-ready"
   fi
 ) 9>"$WINEPREFIX.lock"
 # A wineserver that outlives each program by a little: without it every
 # test process would start Wine's services anew (seconds instead of a tenth).
-"$(command -v wineserver || echo /usr/lib/wine/wineserver64)" -p 20 </dev/null >/dev/null 2>&1 || true
+"$wineserver" -p 20 </dev/null >/dev/null 2>&1 || true
 exec "$wine" "$prog" "$@"

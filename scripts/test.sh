@@ -2,6 +2,7 @@
 # The whole test suite, from a fresh Debian 12 machine: installs what is
 # missing, builds, runs every test, then builds and reruns the shared-memory
 # and concurrency tests under AddressSanitizer+UBSan and ThreadSanitizer.
+# The Windows half (Wine) is scripts/test-windows.sh (docs/windows.md).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -19,3 +20,4 @@ if [ "${CORV_SKIP_SANITIZERS:-0}" != 1 ]; then
     run ctest --preset "$s"
   done
 fi
+
