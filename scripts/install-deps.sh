@@ -6,7 +6,10 @@
 # (the test presets point the sanitizers at it); locales brings localedef and
 # the sources the locale tests build from. velmar's live view is served with
 # Boost.Beast (libboost-dev), shows three.js from libjs-three, and is tested
-# and photographed in headless chromium.
+# and photographed in headless chromium. The Windows build of the link's lower
+# half (the `windows` preset) is cross-compiled with MinGW-w64 (the posix
+# thread model, for std::thread) and its tests run under Wine; GoogleTest is
+# built for it from Debian's sources in /usr/src/googletest (libgtest-dev).
 set -euo pipefail
 
 packages=(
@@ -19,6 +22,7 @@ packages=(
   opencollada-tools assimp-utils
   locales
   libboost-dev libjs-three chromium
+  g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev
 )
 
 missing=()

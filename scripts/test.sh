@@ -3,6 +3,7 @@
 # missing, builds, runs every test, then builds and reruns the shared-memory
 # and concurrency tests under AddressSanitizer+UBSan and ThreadSanitizer,
 # then fuzzes every input the product reads for a few seconds each (fuzz/).
+# The Windows half (Wine) is scripts/test-windows.sh (docs/windows.md).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh

@@ -14,7 +14,13 @@
 #define CORV_THREAD_SANITIZER 1
 #endif
 
-#ifndef CORV_THREAD_SANITIZER
+// Without oneTBB (the Windows build: MinGW has none) the loop runs on base's
+// own threads, as under the thread sanitizer.
+#if defined(CORV_THREAD_SANITIZER) || !defined(CORV_HAVE_TBB)
+#define CORV_OWN_THREADS 1
+#endif
+
+#ifndef CORV_OWN_THREADS
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/parallel_for.h>
 #endif
@@ -27,7 +33,7 @@ void ParallelForRanges(std::size_t count, RangeBody body, void* context) {
     body(context, 0, 1);
     return;
   }
-#ifdef CORV_THREAD_SANITIZER
+#ifdef CORV_OWN_THREADS
   std::atomic<std::size_t> next{0};
   auto worker = [&] {
     for (std::size_t i = next++; i < count; i = next++) body(context, i, i + 1);

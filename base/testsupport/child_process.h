@@ -3,6 +3,23 @@
 #pragma once
 
 #include <sys/types.h>
+#ifdef _WIN32
+#include <csignal>
+// Windows has no SIGKILL: Signal(SIGKILL) ends the child with
+// TerminateProcess, as kill -9 would (any other signal too, but SIGINT,
+// which is sent as a console Ctrl-C to the child's process group).
+#ifndef SIGKILL
+#define SIGKILL 9
+#endif
+// SIGSTOP suspends every thread of the child (SuspendThread), SIGCONT
+// resumes them.
+#ifndef SIGSTOP
+#define SIGSTOP 19
+#endif
+#ifndef SIGCONT
+#define SIGCONT 18
+#endif
+#endif
 
 #include <memory>
 #include <string>
@@ -26,14 +43,21 @@ class ChildProcess {
   bool Send(const std::string& line);  // writes line + "\n" to its input
   void CloseInput();
   void Signal(int signal);
-  // Waits for the exit; the wait status, or -1 after timeoutMs.
+  // Waits for the exit; the wait status (on Windows the exit code), or -1
+  // after timeoutMs.
   int Wait(int timeoutMs);
 
  private:
   ChildProcess() = default;
   pid_t pid_ = -1;
+#ifdef _WIN32
+  void* process_ = nullptr;
+  void* in_ = nullptr;
+  void* out_ = nullptr;
+#else
   int in_ = -1;
   int out_ = -1;
+#endif
   std::string pending_;
   bool reaped_ = false;
 };

@@ -1,8 +1,15 @@
 #include "isolation.h"
 
+#ifdef _WIN32
+#include <process.h>
+
+#include "base/utf.h"
+#include "base/windows_text.h"
+#else
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdio>
@@ -12,6 +19,26 @@
 
 namespace livelink_test {
 
+#ifdef _WIN32
+// The registry is the real one (the Wine prefix's, private to the build
+// folder); what a test process gets of its own is its runtime folder.
+Isolation::Isolation() {
+  wchar_t temp[MAX_PATH + 1];
+  const DWORD units = GetTempPathW(MAX_PATH + 1, temp);
+  if (units == 0 || units > MAX_PATH) throw std::runtime_error("no temporary folder");
+  for (unsigned attempt = 0;; ++attempt) {
+    const std::wstring dir = std::wstring(temp, units) + L"livelink-test-" +
+                             std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
+    if (CreateDirectoryW(dir.c_str(), nullptr)) {
+      root_ = base::ToUtf8(base::FromWide(dir));
+      SetEnvironmentVariableW(L"CORV_RUNTIME_DIR", (dir + L"\\run").c_str());
+      CreateDirectoryW((dir + L"\\run").c_str(), nullptr);
+      return;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS || attempt > 1000) throw std::runtime_error("no test folder");
+  }
+}
+#else
 Isolation::Isolation() {
   char pattern[] = "/tmp/livelink-test-XXXXXX";
   if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -26,10 +53,11 @@ Isolation::Isolation() {
   // A child that died must fail a write, not kill the test with SIGPIPE.
   ::signal(SIGPIPE, SIG_IGN);
 }
+#endif
 
 Isolation::~Isolation() {
   std::error_code ignored;
-  std::filesystem::remove_all(root_, ignored);
+  std::filesystem::remove_all(std::filesystem::u8path(root_), ignored);
 }
 
 const Isolation& Isolated() {
@@ -40,6 +68,26 @@ const Isolation& Isolated() {
 // Runs before main: the environment must be in place before any platform
 // call, including those made from static initialisers of test files.
 [[maybe_unused]] static const Isolation& kEarly = Isolated();
+
+bool UnderWine() {
+#ifdef _WIN32
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
+std::size_t ViewBytes(std::size_t bytes) {
+#ifdef _WIN32
+  SYSTEM_INFO info{};
+  GetSystemInfo(&info);
+  const std::size_t page = info.dwPageSize;
+  return (bytes + page - 1) / page * page;
+#else
+  return bytes;
+#endif
+}
 
 std::u16string UniqueName(const char* stem) {
   static std::atomic<int> counter{0};

@@ -4,11 +4,17 @@
 #include "connection_tables.h"
 #include "platform/proc_stat.h"
 
+// Who holds a link's name and lock is asked of the system differently on
+// each platform: Linux's code is below, Windows' in link_owner_win.cpp.
+#ifdef _WIN32
+#include "link_owner.h"
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -33,9 +39,11 @@ std::u16string BlockName(std::uint32_t creatorPid, std::uint32_t blockId) {
   return std::u16string(narrow, narrow + std::max(n, 0));
 }
 
+#ifndef _WIN32
 namespace {
-bool FreeAbandonedName(const std::u16string& mappingName);
+bool FreeAbandonedName(const std::u16string& mappingName, std::uint32_t self);
 }  // namespace
+#endif
 
 LiveConnection::LiveConnection()
     : pid_(GetCurrentProcessId()), tables_(std::make_unique<Tables>()) {}
@@ -76,7 +84,7 @@ std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity)
     // maps it: its name is in use by nobody who can link. It is taken over
     // (the renderer then sees that link's publisher gone and ends it);
     // only a live creator's area refuses the start.
-    if (!FreeAbandonedName(mappingName)) {
+    if (!FreeAbandonedName(mappingName, pid_)) {
       SetLastError(ERROR_ALREADY_EXISTS);
       return kCreateExists;
     }
@@ -407,6 +415,7 @@ bool LiveConnection::HasPeerTexts() {
 
 // ---- cross-process lock ----------------------------------------------------
 
+#ifndef _WIN32
 bool ProcessGone(std::uint32_t pid) {
   if (pid == 0 || pid > static_cast<std::uint32_t>(INT32_MAX)) return true;
   platform::ProcStat stat;
@@ -459,7 +468,9 @@ bool HolderMapsArea(std::uint32_t pid, const std::string& posixName) {
 // The old area stays with the processes that map it. False, changing
 // nothing, when the area is not a control area, its creator still maps it,
 // it is being created (no creator yet), or the name is not ours to free.
-bool FreeAbandonedName(const std::u16string& mappingName) {
+// (This process is no exception: /proc tells whether it still maps the
+// area, so self needs no rule of its own here; Windows cannot tell.)
+bool FreeAbandonedName(const std::u16string& mappingName, std::uint32_t /*self*/) {
   const std::string posixName = platform::ShmObjectName(mappingName);
   if (posixName.empty()) return false;
   const int fd = ::shm_open(posixName.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
@@ -498,6 +509,13 @@ bool FreeAbandonedName(const std::u16string& mappingName) {
   return freed;
 }
 
+bool HolderMapsArea(std::uint32_t pid, const std::u16string& mappingName) {
+  return HolderMapsArea(pid, platform::ShmObjectName(mappingName));
+}
+#else
+namespace {
+#endif  // _WIN32
+
 std::atomic_ref<std::uint32_t> LockWord(Header* header) {
   return std::atomic_ref<std::uint32_t>(header->lockOwner);
 }
@@ -514,7 +532,7 @@ bool LiveConnection::TryTakeLock(std::uint32_t self, bool mayTakeOver, bool chec
   if (mayTakeOver && ProcessGone(expected)) return word.compare_exchange_strong(expected, self);
   // A pid that was reused by an unrelated process looks alive: check that
   // the holder maps this area at all.
-  if (mayTakeOver && checkMaps && !HolderMapsArea(expected, platform::ShmObjectName(MappingNameFor(name_))))
+  if (mayTakeOver && checkMaps && !HolderMapsArea(expected, MappingNameFor(name_)))
     return word.compare_exchange_strong(expected, self);
   return false;
 }

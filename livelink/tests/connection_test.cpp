@@ -315,7 +315,7 @@ TEST_F(LivelinkConnectionTest, BlocksAreCreatedAndOpenedFromManyThreadsAtOnce) {
   std::sort(sorted.begin(), sorted.end());
   for (std::uint32_t i = 0; i < kBlocks; ++i)  // every id once, none lost; each block its own
     EXPECT_EQ(std::tuple(sorted[i], *static_cast<std::uint32_t*>(connection_.OpenBlock(ids[i])), connection_.GetBlockSize(ids[i])),
-              std::tuple(i + 1, i, 4096u + i));
+              std::tuple(i + 1, i, livelink_test::ViewBytes(4096u + i)));
   connection_.DeleteRecord(owner->id);
   for (std::uint32_t id : ids) EXPECT_EQ(connection_.GetBlockSize(id), 0u);
 }

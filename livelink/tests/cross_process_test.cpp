@@ -3,12 +3,16 @@
 // is killed), refusal of a second creator, and the registry of connections
 // with its purging of links whose process died.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -57,7 +61,16 @@ Kinds Connections() {
   EXPECT_EQ(platform::ReadRegistryValues(key, &values), 0);
   RegCloseKey(key);
   Kinds kinds;
+#ifdef _WIN32
+  // The registry is the Wine prefix's own, shared by every run of the suite:
+  // only this process's names count (earlier runs leave 8-byte values that
+  // nothing purges, by design).
+  const std::string mine = "-" + std::to_string(::getpid()) + "-";
+#endif
   for (const auto& v : values) {
+#ifdef _WIN32
+    if (std::string(v.name.begin(), v.name.end()).find(mine) == std::string::npos) continue;
+#endif
     std::uint32_t kind = 0;
     std::memcpy(&kind, v.data.data(), std::min<std::size_t>(4, v.data.size()));
     kinds[v.name] = v.data.size() == 4 ? static_cast<long long>(kind) : -2;
@@ -98,7 +111,7 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
   // Named after the creator's pid, not the guest's: the creator finds it.
   const char* view = static_cast<const char*>(creator.OpenBlock(0x80000001u));
   ASSERT_NE(view, nullptr);
-  EXPECT_EQ(std::tuple(std::string(view), creator.GetBlockSize(0x80000001u)), std::tuple(std::string("from-guest"), 128u));
+  EXPECT_EQ(std::tuple(std::string(view), creator.GetBlockSize(0x80000001u)), std::tuple(std::string("from-guest"), livelink_test::ViewBytes(128u)));
   EXPECT_EQ(Ask(*guest, "read 3"), "read -");  // names no block
 
   const auto self = static_cast<std::uint32_t>(::getpid());
@@ -126,10 +139,13 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
   platform::DestroyPublishedWindow(host);
 
   // The renderer's process is alive but never mapped the area: a holder's
-  // pid reused after it died. The lock is taken over.
+  // pid reused after it died. The lock is taken over. (Linux only: Windows
+  // cannot tell which sections another process maps, docs/windows.md.)
+#ifndef _WIN32
   header->lockOwner = static_cast<std::uint32_t>(renderer->pid());
   EXPECT_TRUE(creator.Lock(0));
   creator.Unlock();
+#endif
 
   EXPECT_TRUE(creator.IsConnected());
   ASSERT_EQ(Ask(*guest, "end"), "ended");
@@ -163,6 +179,10 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
 // crashed host's; and the renderer holds the publisher's blocks read-only,
 // so the publisher's partial rewrites can trust what it wrote before.
 TEST(LivelinkCrossProcessTest, ARestartTakesTheNameBackFromAStoppedRendererThatCannotWriteBlocks) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows: the old area's name lives while the renderer holds a handle, so a restart is refused "
+                  "until it lets go (the crashed-host test below holds that rule)";
+#endif
   const std::u16string name = UniqueName("restart");
   LiveConnection creator;
   ASSERT_EQ(creator.Create(name, 16), 0);
@@ -192,6 +212,10 @@ TEST(LivelinkCrossProcessTest, ARestartTakesTheNameBackFromAStoppedRendererThatC
 // length, not one the peer made after. (A peer shrinking a block or the area
 // is the system's link test: the host lives on and the link ends.)
 TEST(LivelinkCrossProcessTest, ABlockGrownByAPeerReportsTheSizeItWasMappedWith) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows: a section's size is fixed while it exists, so no peer can grow a block "
+                  "(the emulation's check, left out)";
+#endif
   LiveConnection creator;
   ASSERT_EQ(creator.Create(UniqueName("resize"), 16), 0);
   const std::uint32_t block = creator.CreateBlock(creator.OwnStatRecord()->id, 4096);
@@ -226,6 +250,10 @@ TEST(LivelinkCrossProcessTest, ABlockGrownByAPeerReportsTheSizeItWasMappedWith) 
 // CI runs as root: another user (uid 65534) squats the name of the next
 // block in /dev/shm.
 TEST(LivelinkCrossProcessTest, BlockNameSquattedByAnotherUserIsSkipped) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows: names live in the session's namespace, with no other user's /dev/shm "
+                  "objects to meet (the emulation's check, left out)";
+#else
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user (uid 65534)";
   LiveConnection creator;
   ASSERT_EQ(creator.Create(UniqueName("squat"), 4), 0);
@@ -245,6 +273,7 @@ TEST(LivelinkCrossProcessTest, BlockNameSquattedByAnotherUserIsSkipped) {
   struct stat st {};
   EXPECT_TRUE(::stat(("/dev/shm" + squatted).c_str(), &st) == 0 && st.st_uid == 65534u);  // left alone
   ::shm_unlink(squatted.c_str());
+#endif
 }
 
 // Links of other processes: refused to a second creator, joined as a guest,
@@ -313,4 +342,50 @@ TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
   EXPECT_EQ(LiveConnection().Announce(), -1);  // never created: no name
   EXPECT_EQ(fresh.RegisterConnection(u""), -1);
   EXPECT_FALSE(fresh.ConnectionExists(u""));
+}
+
+// A host killed while a renderer keeps its area mapped, and a new host that
+// starts a link of the same name. The renderer must never go on reading the
+// dead area while the new link's wake-ups reach it. On Linux the new host
+// takes the name over at once (the dead area lives on, nameless, for the
+// renderer until it lets go). On Windows a named mapping lives while any
+// handle is open, so the name still opens the dead area: the new start is
+// refused ("file already open") and the dead area is marked closed, which
+// ends the renderer's link; once the renderer let go, the name is free.
+TEST(LivelinkCrossProcessTest, ANewHostAfterACrashedOneNeverSharesTheDeadArea) {
+  const std::u16string name = UniqueName("crashed");
+  auto publisher = StartPeer({"create", Narrow(name), "8"}, "created 0");
+  ASSERT_NE(publisher, nullptr);
+  LiveConnection renderer;
+  ASSERT_EQ(renderer.Open(name), 0);
+  const auto deadPid = static_cast<std::uint32_t>(publisher->pid());
+  ASSERT_EQ(renderer.Area().header()->creatorPid, deadPid);
+  EXPECT_TRUE(renderer.IsConnected());
+  publisher->Signal(SIGKILL);
+  ASSERT_NE(publisher->Wait(kWaitMs), -1);
+  EXPECT_TRUE(ProcessGone(deadPid));
+
+  LiveConnection host;
+#ifdef _WIN32
+  EXPECT_EQ(host.Create(name, 8), kCreateExists);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_FALSE(host.IsOpen());
+  // The renderer's link is over: it lets go, and the name is free again.
+  EXPECT_FALSE(renderer.IsConnected());
+  EXPECT_EQ(renderer.Area().header()->creatorPid, deadPid);
+  renderer.Close();
+  ASSERT_EQ(host.Create(name, 8), 0);
+#else
+  ASSERT_EQ(host.Create(name, 8), 0);
+  // The renderer still holds the dead area, apart from the new one: its
+  // publisher is gone, which is how it ends that link.
+  EXPECT_EQ(renderer.Area().header()->creatorPid, deadPid);
+  EXPECT_TRUE(ProcessGone(renderer.Area().header()->creatorPid));
+  renderer.Close();
+#endif
+  // Opened again, the renderer finds the new host's live area.
+  LiveConnection again;
+  ASSERT_EQ(again.Open(name), 0);
+  EXPECT_EQ(again.Area().header()->creatorPid, static_cast<std::uint32_t>(::getpid()));
+  EXPECT_TRUE(again.IsConnected());
 }

@@ -1,8 +1,12 @@
 #include "util/files.h"
 
+#ifdef _WIN32
+#include "base/windows_text.h"
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include "base/file_time.h"
 #include "base/utf.h"
@@ -12,16 +16,43 @@ namespace util {
 namespace {
 
 // A NUL inside the text would silently name another, shorter path.
+bool ValidPath(const std::u16string& path) {
+  return !path.empty() && path.find(u'\0') == std::u16string::npos;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+bool FileExists(const std::u16string& path) {
+  if (!ValidPath(path)) return false;
+  const DWORD attributes = GetFileAttributesW(base::WideText(path.c_str()));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::uint64_t GetFileTimeStamp(const std::u16string& path, std::int32_t which) {
+  if (!ValidPath(path)) return 0;
+  // Opened for reading, as on Linux; a folder cannot be opened this way.
+  HANDLE file = CreateFileW(base::WideText(path.c_str()), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  FILETIME created{}, accessed{}, written{};
+  const BOOL ok = GetFileTime(file, &created, &accessed, &written);
+  CloseHandle(file);
+  if (!ok) return 0;
+  const FILETIME& t = which == 0 ? created : which == 1 ? accessed : written;
+  return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+#else
+namespace {
 bool ToPath(const std::u16string& path, std::string& out) {
-  if (path.empty() || path.find(u'\0') != std::u16string::npos) return false;
+  if (!ValidPath(path)) return false;
   out = base::ToUtf8(path);
   return true;
 }
-
 std::uint64_t ToFileTime(const struct statx_timestamp& t) {
   return base::FileTimeFromUnix(t.tv_sec, t.tv_nsec);
 }
-
 }  // namespace
 
 bool FileExists(const std::u16string& path) {
@@ -47,5 +78,6 @@ std::uint64_t GetFileTimeStamp(const std::u16string& path, std::int32_t which) {
   }
   return ToFileTime(which == 1 ? sx.stx_atime : sx.stx_mtime);
 }
+#endif
 
 }  // namespace util

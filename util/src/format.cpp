@@ -3,6 +3,7 @@
 // itself: integers and floats through std::to_chars (locale-free, and equal
 // to printf in the C locale), and only the "#" forms of floats through
 // snprintf under a per-thread C locale.
+#include <clocale>
 #include <locale.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <cwchar>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/utf.h"
@@ -127,7 +129,32 @@ bool FormatInteger(Out& out, const Directive& directive, Args& args) {
   return Emit(out, directive, Widen(prefix), Widen(digits), zeroPad);
 }
 
-// snprintf in the C locale for this thread only; the process locale stays.
+// snprintf with "." as the decimal point whatever the process locale says;
+// the process locale stays as the host set it.
+#ifdef _WIN32
+// The C runtime has no per-call locale that MinGW's printf honours: format
+// in the process locale and put "." back where its decimal point went (the
+// "#" float forms print one radix point and no grouping).
+std::optional<std::string> CFormat(const char* fmt, int width, int precision, long double v, bool isLong) {
+  int n = isLong ? std::snprintf(nullptr, 0, fmt, width, precision, v)
+                 : std::snprintf(nullptr, 0, fmt, width, precision, static_cast<double>(v));
+  if (n < 0) return std::nullopt;
+  std::string s(static_cast<std::size_t>(n) + 1, '\0');
+  if (isLong) {
+    std::snprintf(s.data(), s.size(), fmt, width, precision, v);
+  } else {
+    std::snprintf(s.data(), s.size(), fmt, width, precision, static_cast<double>(v));
+  }
+  s.pop_back();
+  const lconv* conv = std::localeconv();
+  const std::string_view radix = conv != nullptr && conv->decimal_point != nullptr ? conv->decimal_point : ".";
+  if (!radix.empty() && radix != ".") {
+    const std::size_t at = s.find(radix);
+    if (at != std::string::npos) s.replace(at, radix.size(), ".");
+  }
+  return s;
+}
+#else
 std::optional<std::string> CFormat(const char* fmt, int width, int precision, long double v, bool isLong) {
   static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
   if (cLocale == static_cast<locale_t>(nullptr)) return std::nullopt;
@@ -148,6 +175,7 @@ std::optional<std::string> CFormat(const char* fmt, int width, int precision, lo
   uselocale(old);
   return r;
 }
+#endif
 
 bool FormatFloat(Out& out, const Directive& directive, Args& args) {
   bool isLong = directive.length == Directive::BigL;

@@ -1,9 +1,14 @@
 // File queries against real files and the times the file system reports.
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include "base/windows_text.h"
+#else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -18,24 +23,49 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Sets a file's access and write times (seconds and nanoseconds since 1970).
+bool SetTimes(const fs::path& file, const struct timespec (&times)[2]) {
+#ifdef _WIN32
+  auto toFileTime = [](const struct timespec& t) {
+    const std::uint64_t v = (std::uint64_t(t.tv_sec) + 11644473600ull) * 10000000ull + std::uint64_t(t.tv_nsec) / 100;
+    return FILETIME{DWORD(v), DWORD(v >> 32)};
+  };
+  HANDLE h = CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const FILETIME access = toFileTime(times[0]), write = toFileTime(times[1]);
+  const bool ok = SetFileTime(h, nullptr, &access, &write);
+  CloseHandle(h);
+  return ok;
+#else
+  return ::utimensat(AT_FDCWD, file.c_str(), times, 0) == 0;
+#endif
+}
+
 class Files : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directories(dir_); }
-  std::u16string U(const fs::path& p) const { return base::FromUtf8(p.string()); }
-  const fs::path dir_ = fs::path(livelink_test::Isolated().root()) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  std::u16string U(const fs::path& p) const {
+    const auto text = p.u8string();
+    return base::FromUtf8(std::string(text.begin(), text.end()));
+  }
+  const fs::path dir_ = fs::u8path(livelink_test::Isolated().root()) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
 };
 
 TEST_F(Files, ExistenceAndTimeStampsOfFilesNotDirectories) {
-  fs::path file = dir_ / "Büro ä.png";
+  fs::path file = dir_ / fs::u8path("Büro ä.png");
   std::ofstream(file) << "png";
   EXPECT_TRUE(FileExists(U(file)));
   for (const fs::path& none : {dir_, dir_ / "missing.png", fs::path()}) EXPECT_FALSE(FileExists(U(none))) << none;
   // A NUL would otherwise cut the path down to the existing file.
   EXPECT_FALSE(FileExists(U(file) + std::u16string(1, u'\0') + u"junk"));
+#ifndef _WIN32
+  // Symbolic links need a privilege on Windows; the Linux build checks them.
   fs::create_symlink(file, dir_ / "link");
   EXPECT_TRUE(FileExists(U(dir_ / "link")));
   fs::create_symlink(dir_ / "nowhere", dir_ / "dangling");
   EXPECT_FALSE(FileExists(U(dir_ / "dangling")));
+#endif
 
   // Time stamps: the file system's times since 1601.
   file = dir_ / "texture.jpg";
@@ -43,7 +73,7 @@ TEST_F(Files, ExistenceAndTimeStampsOfFilesNotDirectories) {
   std::ofstream(file) << "jpeg";
   // 2021-03-04 05:06:07.123456789 for the access, a second later for the write.
   struct timespec times[2] = {{1614834367, 123456789}, {1614834368, 987654321}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+  ASSERT_TRUE(SetTimes(file, times));
   const std::int64_t after = std::time(nullptr);
 
   // 1 the access, 2 (and anything else) the last write.
@@ -55,8 +85,14 @@ TEST_F(Files, ExistenceAndTimeStampsOfFilesNotDirectories) {
   // system may stamp from a finer clock than time()'s coarse one, which lags
   // it by up to a tick, so a second of slack is allowed on either side.
   const std::uint64_t created = GetFileTimeStamp(U(file), 0);
-  EXPECT_GE(created, std::uint64_t(before - 1 + 11644473600LL) * 10000000ull);
-  EXPECT_LT(created, std::uint64_t(after + 2 + 11644473600LL) * 10000000ull);
+  if (livelink_test::UnderWine() && created == 132593079689876543ull) {
+    // Wine reports no creation time of its own on a Linux file system: it
+    // gives the last write's (docs/windows.md). Windows keeps the real one.
+    std::printf("Under Wine: the creation time reads as the last write time\n");
+  } else {
+    EXPECT_GE(created, std::uint64_t(before - 1 + 11644473600LL) * 10000000ull);
+    EXPECT_LT(created, std::uint64_t(after + 2 + 11644473600LL) * 10000000ull);
+  }
   for (const fs::path& none : {dir_ / "missing.jpg", dir_, fs::path()})  // a directory is not a file
     EXPECT_EQ(GetFileTimeStamp(U(none), 2), 0u) << none;
 }

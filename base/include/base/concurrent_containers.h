@@ -3,7 +3,14 @@
 // sanitizer does not see: memory one container freed and another took again
 // on another thread looks to it like a race between the two. Elsewhere they
 // keep oneTBB's allocators, as they are by default.
+// Without oneTBB (the Windows build) they are base's portable ones, with the
+// same operations and the same promise: insertion may overlap lookup and
+// traversal; erasure only while no other thread uses the container.
 #pragma once
+
+#ifndef CORV_HAVE_TBB
+#include "base/portable_concurrent.h"
+#else
 
 #include <oneapi/tbb/concurrent_unordered_map.h>
 #include <oneapi/tbb/concurrent_unordered_set.h>
@@ -48,3 +55,5 @@ template <typename T>
 using ConcurrentVector = tbb::concurrent_vector<T, VectorAllocator<T>>;
 
 }  // namespace base
+
+#endif  // CORV_HAVE_TBB

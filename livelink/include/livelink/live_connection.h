@@ -248,7 +248,8 @@ class LiveConnection {
 
   // Bytes mapped for a block this connection created or opened, 0 when the
   // block is not in the table. A reader checks a record's blockCapacity
-  // against this before reading the block.
+  // against this before reading the block. On Windows it is whole pages
+  // (all of them readable): a view cannot tell a section's exact size.
   std::size_t GetBlockSize(std::uint32_t blockId) const;
   // The checked view over the mapped control area (invalid while closed).
   const ControlAreaView& Area() const { return area_; }

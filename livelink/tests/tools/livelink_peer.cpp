@@ -13,10 +13,12 @@
 // (IsOwnerForeground); "growblock ID" -> "growing", then "grown N" (opens the
 // block, grows its object once, says "growing", then goes on growing it page
 // by page until the next input line; N steps in all). End of input quits.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +46,10 @@ int Serve(LiveConnection& connection) {
     std::sscanf(line.c_str(), "%31s", command);
     const std::string verb = command;
     if (verb == "growblock") {
+#ifdef _WIN32
+      // A section's size is fixed on Windows: nothing can grow it.
+      Say("unsupported");
+#else
       unsigned long id = 0;
       std::sscanf(line.c_str(), "growblock %lu", &id);
       connection.OpenBlock(static_cast<std::uint32_t>(id));  // keeps the object alive
@@ -61,6 +67,7 @@ int Serve(LiveConnection& connection) {
       if (fd >= 0) ::close(fd);
       std::getline(std::cin, line);
       Say("grown " + std::to_string(steps));
+#endif
     } else if (verb == "block") {
       unsigned size = 0;
       char text[256] = {};

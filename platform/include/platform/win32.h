@@ -7,6 +7,11 @@
 // does; GetLastError reads it.
 #pragma once
 
+#ifdef _WIN32
+// On Windows the real API (and the extras on it).
+#include "platform/win32_native.h"
+#else
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -373,3 +378,5 @@ MeasurementSystem UserMeasurementSystem();
 //                      $HOME/.cache/corvanta/runtime, else a 0700
 //                      /tmp/corvanta-UID)
 // CORV_URL_OPENER      program that opens web addresses instead of xdg-open
+
+#endif  // _WIN32

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# The Windows half of the test suite: builds the link's lower half for
+# 64-bit Windows (MinGW-w64, the `windows` preset) and runs its tests on the
+# real Win32 API under Wine, in a private prefix inside build/windows.
+# What runs there and what does not: docs/windows.md.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+run() { echo "== $*"; "$@"; }
+
+run cmake --preset windows
+run cmake --build --preset windows
+run ctest --preset windows
