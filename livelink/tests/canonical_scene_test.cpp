@@ -35,6 +35,9 @@ CanonicalScene ReadSurfaceNaming(const std::string& path) {
 }  // namespace
 
 TEST(CanonicalSceneTest, TextureFilesThatAreNotRegularFilesAreProblemsNotHangs) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows: no FIFO or endless device stands behind a path of a file's form";
+#else
   livelink_test::Isolated();
   testsupport::TempDir dir("canonical");
   const std::string fifo = dir / "pipe.png";
@@ -46,6 +49,7 @@ TEST(CanonicalSceneTest, TextureFilesThatAreNotRegularFilesAreProblemsNotHangs) 
     ASSERT_EQ(scene.problems.size(), 1u) << path;
     EXPECT_NE(scene.problems[0].find("not a regular file"), std::string::npos) << scene.problems[0];
   }
+#endif
 }
 
 TEST(CanonicalSceneTest, RegularTextureFilesAreDigestedWhole) {

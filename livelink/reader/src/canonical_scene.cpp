@@ -1,14 +1,18 @@
 #include "livelink/canonical_scene.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
 
 #include "livelink/block_decode.h"
@@ -80,6 +84,48 @@ std::string Narrow(const std::u16string& text) {
   for (char16_t c : text) out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
   return out;
 }
+
+enum class FileRead { kRead, kNotRegular, kUnreadable };
+
+#ifdef _WIN32
+// Windows has no FIFO or endless device behind a path of a file's form: a
+// regular file is read up to the size it has.
+FileRead DigestRegularFile(const std::string& file, Digest& d) {
+  std::error_code error;
+  if (!std::filesystem::exists(file, error)) return FileRead::kUnreadable;
+  if (!std::filesystem::is_regular_file(file, error)) return FileRead::kNotRegular;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return FileRead::kUnreadable;
+  char buffer[1 << 16];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) d.Add(buffer, static_cast<std::size_t>(in.gcount()));
+  return FileRead::kRead;
+}
+#else
+FileRead DigestRegularFile(const std::string& file, Digest& d) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return FileRead::kUnreadable;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return FileRead::kNotRegular;
+  }
+  char buffer[1 << 16];
+  auto left = static_cast<std::uint64_t>(st.st_size);
+  while (left > 0) {
+    const ssize_t n = ::read(fd, buffer, static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof buffer)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return FileRead::kUnreadable;
+    }
+    if (n == 0) break;  // shrunk meanwhile: the digest of what was there
+    d.Add(buffer, static_cast<std::size_t>(n));
+    left -= static_cast<std::uint64_t>(n);
+  }
+  ::close(fd);
+  return FileRead::kRead;
+}
+#endif
 
 class SurfaceReader {
  public:
@@ -172,34 +218,14 @@ class SurfaceReader {
     // The path comes from shared memory: only a regular file is read, and
     // no further than the size it had when opened. A FIFO would block the
     // open or the read for good, a device such as /dev/zero never end.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-      Problem("texturePath", "cannot read " + file);
-      return 0;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd);
-      Problem("texturePath", "not a regular file: " + file);
-      return 0;
-    }
     Digest d;
-    char buffer[1 << 16];
-    auto left = static_cast<std::uint64_t>(st.st_size);
-    while (left > 0) {
-      const ssize_t n = ::read(fd, buffer, static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof buffer)));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        ::close(fd);
-        Problem("texturePath", "cannot read " + file);
-        return 0;
-      }
-      if (n == 0) break;  // shrunk meanwhile: the digest of what was there
-      d.Add(buffer, static_cast<std::size_t>(n));
-      left -= static_cast<std::uint64_t>(n);
+    switch (DigestRegularFile(file, d)) {
+      case FileRead::kRead: return d.value | 1;
+      case FileRead::kNotRegular: Problem("texturePath", "not a regular file: " + file); return 0;
+      case FileRead::kUnreadable: break;
     }
-    ::close(fd);
-    return d.value | 1;
+    Problem("texturePath", "cannot read " + file);
+    return 0;
   }
 
   void ReadTriangles(std::uint32_t blockId, std::uint32_t capacity, std::vector<CanonicalTriangle>& triangles) {
