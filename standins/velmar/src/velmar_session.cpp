@@ -187,6 +187,12 @@ void Session::EmitLiveReports() {
     } else if (event == "client") {
       human = "page " + std::to_string(report.value("client", 0)) + " " + report.value("state", "") +
               (report.contains("reason") ? ": " + report.value("reason", "") : "");
+    } else if (event == "suppressed") {
+      human = "reports not told, too many to tell:";
+      for (const auto& [kind, count] : report["counts"].items())
+        human += " " + std::to_string(count.get<std::uint64_t>()) + " " + kind;
+      human += " (" + std::to_string(report.value("refusedAtCap", std::uint64_t{0})) +
+               " connections refused past the cap in all)";
     } else {
       human = "refused a request (" + std::to_string(report.value("status", 0)) + "): " +
               report.value("reason", "") + " " + Printable(report.value("target", ""));
@@ -369,7 +375,12 @@ int Session::Run() {
       reporter_.Error("cannot serve the live view: " + error);
       return 1;
     }
-    reporter_.Emit("serving", {{"url", live_->url()}, {"port", live_->port()}}, "serving " + live_->url());
+    reporter_.Emit("serving",
+                   {{"url", live_->url()},
+                    {"port", live_->port()},
+                    {"maxConnections", live_->maxConnections()},
+                    {"maxPages", live_->maxPages()}},
+                   "serving " + live_->url());
   }
   platform::WindowDesc desc;
   desc.className = kWindowClass;
@@ -448,6 +459,7 @@ int Session::Run() {
   connection_.Close();
   platform::DestroyPublishedWindow(window);
   if (live_) {
+    live_->Stop();
     EmitLiveReports();
     live_.reset();
   }
