@@ -44,13 +44,24 @@ bool LiveConnection::ConnectionExists(std::u16string name) {
 }
 
 std::vector<std::u16string> LiveConnection::EnumConnections(std::uint32_t kind) {
-  std::vector<std::u16string> result;
+  return ReadConnections(kind).names;
+}
+
+LiveConnection::ConnectionList LiveConnection::ReadConnections(std::uint32_t kind) {
+  ConnectionList result;
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, kQueryAndSet, &key) != 0) return result;
+  if (const LSTATUS opened = RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, kQueryAndSet, &key);
+      opened != 0) {
+    if (opened != ERROR_FILE_NOT_FOUND) result.error = static_cast<DWORD>(opened);
+    return result;
+  }
 
   // One read of the key, however many links it lists.
   std::vector<platform::RegistryValue> values;
-  if (platform::ReadRegistryValues(key, &values) != 0) values.clear();
+  if (const LSTATUS read = platform::ReadRegistryValues(key, &values); read != 0) {
+    values.clear();
+    result.error = static_cast<DWORD>(read);
+  }
   std::vector<std::u16string> stale;
   for (auto& value : values) {
     // A name the 260-unit enumeration buffer cannot take, or data of more
@@ -60,10 +71,20 @@ std::vector<std::u16string> LiveConnection::EnumConnections(std::uint32_t kind) 
     std::uint32_t valueKind = 0;
     if (!value.data.empty()) std::memcpy(&valueKind, value.data.data(), value.data.size());
     if (kind != 0 && valueKind != kind) continue;
-    if (ConnectionExists(value.name))
-      result.push_back(std::move(value.name));
-    else
-      stale.push_back(std::move(value.name));
+    SetLastError(ERROR_SUCCESS);
+    if (ConnectionExists(value.name)) {
+      result.names.push_back(std::move(value.name));
+      continue;
+    }
+    // Only an area that is not there makes a value stale: one that could
+    // not be looked at (out of descriptors or memory, the lock held past
+    // its wait) says nothing about its publisher.
+    const DWORD why = GetLastError();
+    if (why == ERROR_TOO_MANY_OPEN_FILES || why == ERROR_NOT_ENOUGH_MEMORY || why == ERROR_TIMEOUT) {
+      if (result.error == 0) result.error = why;
+      continue;
+    }
+    stale.push_back(std::move(value.name));
   }
   // Stale values of crashed publishers go in one write of the key.
   if (!stale.empty()) platform::DeleteRegistryValues(key, stale);

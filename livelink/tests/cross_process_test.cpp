@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,9 +18,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "child_process.h"
@@ -390,3 +393,85 @@ TEST(LivelinkCrossProcessTest, ANewHostAfterACrashedOneNeverSharesTheDeadArea) {
   EXPECT_EQ(again.Area().header()->creatorPid, static_cast<std::uint32_t>(::getpid()));
   EXPECT_TRUE(again.IsConnected());
 }
+
+// Descriptor limits and /proc are Linux's; Windows has no such shortage.
+#ifndef _WIN32
+namespace {
+
+// All but free of this process's descriptors taken (the soft limit lowered
+// to what is open, and filled up to it), as a flood of connections to a
+// renderer takes them; given back on destruction.
+class DescriptorsTaken {
+ public:
+  explicit DescriptorsTaken(int free) {
+    ::getrlimit(RLIMIT_NOFILE, &saved_);
+    int open = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++open;
+    rlimit lowered = saved_;
+    lowered.rlim_cur = static_cast<rlim_t>(open + 8);
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken_.push_back(fd);
+    for (int i = 0; i < free && !taken_.empty(); ++i) {
+      ::close(taken_.back());
+      taken_.pop_back();
+    }
+  }
+  ~DescriptorsTaken() {
+    for (int fd : taken_) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+
+ private:
+  rlimit saved_{};
+  std::vector<int> taken_;
+};
+
+// A look whose descriptors run out between reading the key and opening
+// the areas it names, as when another thread of the process (a server
+// accepting connections) takes each one the moment it is freed.
+class StarvedLook : public LiveConnection {
+ public:
+  bool ConnectionExists(std::u16string name) override {
+    DescriptorsTaken taken(0);
+    return LiveConnection::ConnectionExists(std::move(name));
+  }
+};
+
+}  // namespace
+
+// A look at the registry while this process is out of descriptors cannot
+// open what it needs: with any number of descriptors left, the list is
+// whole and names the live link, or says it is not whole; and the live
+// link's value is never purged, even when only the areas could not be
+// opened.
+TEST(LivelinkCrossProcessTest, ALookOutOfDescriptorsPurgesNothingAndSaysItIsNotWhole) {
+  const std::u16string alive = UniqueName("starved");
+  auto keeper = StartPeer({"create", Narrow(alive), "4"}, "created 0");
+  ASSERT_NE(keeper, nullptr);
+  LiveConnection observer;
+  ASSERT_EQ(observer.RegisterConnection(alive), 0);
+  ASSERT_TRUE(observer.ReadConnections(0).whole());
+  int notWhole = 0;
+  for (int free = 0; free < 8; ++free) {
+    SCOPED_TRACE(free);
+    LiveConnection::ConnectionList list;
+    {
+      DescriptorsTaken taken(free);
+      list = observer.ReadConnections(0);
+    }
+    if (list.whole())
+      EXPECT_EQ(list.names, std::vector<std::u16string>{alive});
+    else
+      ++notWhole;
+    EXPECT_EQ(Connections(), (Kinds{{alive, 1}})) << "the live link's value was purged";
+  }
+  EXPECT_GT(notWhole, 0);
+
+  StarvedLook starved;
+  EXPECT_TRUE(starved.EnumConnections(0).empty());
+  EXPECT_EQ(Connections(), (Kinds{{alive, 1}})) << "the live link's value was purged";
+  const LiveConnection::ConnectionList list = starved.ReadConnections(0);
+  EXPECT_EQ(std::tuple(list.whole(), list.error), std::tuple(false, ERROR_TOO_MANY_OPEN_FILES));
+  EXPECT_EQ(observer.EnumConnections(0), std::vector<std::u16string>{alive});
+}
+#endif

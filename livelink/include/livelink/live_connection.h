@@ -85,7 +85,7 @@ class LiveConnection {
   // kind. Values whose area is gone are deleted on the way (stale links of
   // crashed publishers). Values whose data is longer than 4 bytes or whose
   // name does not fit 260 units are skipped and left alone. Empty when the
-  // key does not exist or cannot be opened.
+  // key does not exist or cannot be opened (ReadConnections tells which).
   virtual std::vector<std::u16string> EnumConnections(std::uint32_t kind);
 
   // Creates the control area of (capacity + 1) * 2048 bytes under the
@@ -245,6 +245,20 @@ class LiveConnection {
   // ---- slot order ends here ----
 
   // Not part of the table (adding them does not move any slot).
+
+  // What EnumConnections lists, and whether that list is whole. It is not
+  // when the key could not be read (a damaged store, no descriptor free)
+  // or an area could not be looked at for want of descriptors or memory
+  // (error: the first such failure). A name missing from a list that is
+  // not whole may still be announced. Values whose area could not be
+  // looked at are kept, never purged: their link may well be alive. A
+  // missing key is a whole, empty list. EnumConnections gives the names.
+  struct ConnectionList {
+    std::vector<std::u16string> names;
+    DWORD error = 0;
+    bool whole() const { return error == 0; }
+  };
+  ConnectionList ReadConnections(std::uint32_t kind);
 
   // Bytes mapped for a block this connection created or opened, 0 when the
   // block is not in the table. A reader checks a record's blockCapacity

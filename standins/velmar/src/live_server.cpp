@@ -13,6 +13,7 @@
 #include "live_server.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <boost/asio.hpp>
@@ -30,6 +31,7 @@
 
 #include "live_files.h"
 #include "live_guard.h"
+#include "report_budget.h"
 
 namespace velmar {
 
@@ -50,6 +52,13 @@ constexpr std::size_t kMaxPageMessage = 64 * 1024;
 // Pieces of one message written at a time: each one written is progress.
 constexpr std::size_t kWritePiece = 1 << 20;
 constexpr auto kWatchPeriod = std::chrono::milliseconds(250);
+// Reports a peer can provoke at will are told at most this often (per
+// second, after a burst); the rest are counted and told as one
+// "suppressed" event at most once a period.
+constexpr double kRefusedPerSecond = 10, kRefusedBurst = 20;
+constexpr double kClientPerSecond = 20, kClientBurst = 50;
+constexpr double kPagePerSecond = 20, kPageBurst = 40;  // each page's own
+constexpr auto kSuppressedPeriod = std::chrono::seconds(1);
 
 std::string_view View(beast::string_view text) { return {text.data(), text.size()}; }
 
@@ -57,11 +66,34 @@ std::string Clip(std::string_view text) { return std::string(text.substr(0, 200)
 
 class Client;
 
+// A connection counted against one of the server's caps for as long as it
+// lives; handed on when an HTTP connection becomes a page's WebSocket.
+class Seat {
+ public:
+  explicit Seat(std::size_t& count) : count_(&count) { ++*count_; }
+  Seat(Seat&& other) noexcept : count_(std::exchange(other.count_, nullptr)) {}
+  Seat(const Seat&) = delete;
+  Seat& operator=(const Seat&) = delete;
+  Seat& operator=(Seat&&) = delete;
+  ~Seat() {
+    if (count_ != nullptr) --*count_;
+  }
+
+ private:
+  std::size_t* count_;
+};
+
 }  // namespace
 
 struct LiveServer::Impl {
   LiveServerOptions options;
   std::map<std::string, WebFile> files;
+  // Open connections (pages included) and pages, and their caps. Before
+  // the io_context: connections still held by its handlers leave their
+  // seats when it goes.
+  std::size_t connections = 0, pages = 0;
+  std::size_t maxConnections = 0, maxPages = 0;
+  std::uint64_t refusedAtCap = 0;
   net::io_context io{1};
   tcp::acceptor acceptor{io};
   net::steady_timer acceptRetry{io};
@@ -74,13 +106,45 @@ struct LiveServer::Impl {
   std::mutex reportsMutex;
   std::vector<json> reports;
   int pipe[2] = {-1, -1};
+  ReportBudget refusedBudget{kRefusedPerSecond, kRefusedBurst};
+  ReportBudget clientBudget{kClientPerSecond, kClientBurst};
+  std::map<std::string, std::uint64_t> suppressed;  // by event, since last told
+  net::steady_timer suppressedTimer{io};
+  bool suppressedPending = false;
 
   explicit Impl(const LiveServerOptions& o) : options(o), scene(o.maxFrameBytes) {}
   ~Impl() {
     for (int fd : pipe)
       if (fd >= 0) ::close(fd);
   }
-  void Report(json event) {
+  // A report a peer can provoke goes through its budget (a page's own,
+  // or the server's for refusals and clients); past it, it is counted.
+  void Report(json event, ReportBudget* budget = nullptr) {
+    const std::string kind = event.value("event", "");
+    if (budget == nullptr) budget = kind == "refused" ? &refusedBudget : kind == "client" ? &clientBudget : nullptr;
+    if (budget != nullptr && !budget->Take(Clock::now())) {
+      ++suppressed[kind];
+      if (!suppressedPending) {
+        suppressedPending = true;
+        suppressedTimer.expires_after(kSuppressedPeriod);
+        suppressedTimer.async_wait([this](beast::error_code ec) {
+          if (!ec) TellSuppressed();
+        });
+      }
+      return;
+    }
+    Push(std::move(event));
+  }
+  // The count of reports dropped since the last time, as one event.
+  void TellSuppressed() {
+    suppressedPending = false;
+    if (suppressed.empty()) return;
+    json counts = json::object();
+    for (const auto& [kind, count] : suppressed) counts[kind] = count;
+    suppressed.clear();
+    Push({{"event", "suppressed"}, {"counts", std::move(counts)}, {"refusedAtCap", refusedAtCap}});
+  }
+  void Push(json event) {
     {
       std::lock_guard<std::mutex> lock(reportsMutex);
       reports.push_back(std::move(event));
@@ -89,6 +153,7 @@ struct LiveServer::Impl {
     [[maybe_unused]] const ssize_t ignored = ::write(pipe[1], &byte, 1);  // full pipe: already readable
   }
   void Accept();
+  void RefuseAtCap(tcp::socket socket);
   void Broadcast(const std::vector<FramePtr>& frames);
 };
 
@@ -97,8 +162,13 @@ namespace {
 // One WebSocket client: a queue of shared frames, written in pieces.
 class Client : public std::enable_shared_from_this<Client> {
  public:
-  Client(tcp::socket socket, LiveServer::Impl& server, int id)
-      : ws_(std::move(socket)), server_(server), id_(id), watch_(server.io) {}
+  Client(tcp::socket socket, LiveServer::Impl& server, int id, Seat connection)
+      : ws_(std::move(socket)),
+        server_(server),
+        id_(id),
+        connection_(std::move(connection)),
+        page_(server.pages),
+        watch_(server.io) {}
 
   void Start(http::request<http::empty_body> request) {
     request_ = std::move(request);
@@ -244,12 +314,14 @@ class Client : public std::enable_shared_from_this<Client> {
     const double opened = event.value("openedAt", 0.0);
     if (event.contains("shownAt") && event.contains("wakeAt") && event["wakeAt"].get<double>() >= opened)
       event["delayMs"] = event["shownAt"].get<double>() - event["wakeAt"].get<double>();
-    server_.Report(std::move(event));
+    server_.Report(std::move(event), &pageBudget_);
   }
 
   websocket::stream<beast::tcp_stream> ws_;
   LiveServer::Impl& server_;
   int id_;
+  Seat connection_, page_;
+  ReportBudget pageBudget_{kPagePerSecond, kPageBurst};
   http::request<http::empty_body> request_;
   net::steady_timer watch_;
   beast::flat_buffer incoming_;
@@ -266,7 +338,8 @@ class Client : public std::enable_shared_from_this<Client> {
 // memory or refused; an upgrade to /live becomes a Client.
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
  public:
-  HttpSession(tcp::socket socket, LiveServer::Impl& server) : stream_(std::move(socket)), server_(server) {}
+  HttpSession(tcp::socket socket, LiveServer::Impl& server)
+      : stream_(std::move(socket)), server_(server), seat_(server.connections) {}
 
   void ReadRequest() {
     parser_.emplace();
@@ -305,8 +378,14 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
                              : origins > 1 ? Verdict::kMalformed
                                            : CheckOrigin(View(request[http::field::origin]), server_.port);
       if (origin != Verdict::kOk) return Refuse(RefusalStatus(origin, true), RefusalReason(origin, true), target);
+      // Idle pages cost nothing but a descriptor each: they have a cap of
+      // their own, below the connections', so that they cannot fill it.
+      if (server_.pages >= server_.maxPages)
+        return Refuse(503, "too many pages open (" + std::to_string(server_.maxPages) + ", the most this server takes)",
+                      target);
       stream_.expires_never();
-      auto client = std::make_shared<Client>(stream_.release_socket(), server_, ++server_.nextClient);
+      auto client =
+          std::make_shared<Client>(stream_.release_socket(), server_, ++server_.nextClient, std::move(seat_));
       client->Start(std::move(request));
       return;
     }
@@ -369,6 +448,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
 
   beast::tcp_stream stream_;
   LiveServer::Impl& server_;
+  Seat seat_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::empty_body>> parser_;
 };
@@ -386,9 +466,32 @@ void LiveServer::Impl::Accept() {
       });
       return;
     }
-    std::make_shared<HttpSession>(std::move(socket), *this)->ReadRequest();
+    if (connections >= maxConnections) {
+      RefuseAtCap(std::move(socket));
+    } else {
+      std::make_shared<HttpSession>(std::move(socket), *this)->ReadRequest();
+    }
     Accept();
   });
+}
+
+// Beyond the cap a connection is answered at once and closed: the answer
+// is written without waiting (a fresh socket's buffer takes it), so a flood
+// holds no descriptor past its accept.
+void LiveServer::Impl::RefuseAtCap(tcp::socket socket) {
+  ++refusedAtCap;
+  const std::string reason =
+      "too many connections (" + std::to_string(maxConnections) + ", the most this server takes)";
+  const std::string body = reason + "\n";
+  const std::string answer = "HTTP/1.1 503 Service Unavailable\r\nServer: velmar\r\nCache-Control: no-store\r\n"
+                             "Content-Type: text/plain; charset=utf-8\r\nConnection: close\r\nContent-Length: " +
+                             std::to_string(body.size()) + "\r\n\r\n" + body;
+  beast::error_code ignored;
+  socket.non_blocking(true, ignored);
+  socket.send(net::buffer(answer), 0, ignored);
+  socket.shutdown(tcp::socket::shutdown_both, ignored);
+  socket.close(ignored);
+  Report({{"event", "refused"}, {"status", 503}, {"reason", reason}, {"target", ""}});
 }
 
 void LiveServer::Impl::Broadcast(const std::vector<FramePtr>& frames) {
@@ -419,25 +522,44 @@ std::unique_ptr<LiveServer> LiveServer::Start(const LiveServerOptions& options, 
     return nullptr;
   }
   impl->port = impl->acceptor.local_endpoint().port();
+  // Each connection takes a descriptor, as do the link's control area, its
+  // blocks and velmar's files: a flood of connections must leave the link
+  // most of them. A quarter of the soft limit for connections, half of
+  // those for pages.
+  std::size_t soft = 4096;
+  if (rlimit limit{}; ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    soft = static_cast<std::size_t>(limit.rlim_cur);
+  impl->maxConnections =
+      options.maxConnections != 0 ? options.maxConnections : std::clamp<std::size_t>(soft / 4, 4, 1024);
+  impl->maxPages = std::max<std::size_t>(1, impl->maxConnections / 2);
   impl->Accept();
   Impl* raw = impl.get();
   impl->thread = std::thread([raw] { raw->io.run(); });
   return std::unique_ptr<LiveServer>(new LiveServer(std::move(impl)));
 }
 
-LiveServer::~LiveServer() {
+LiveServer::~LiveServer() { Stop(); }
+
+void LiveServer::Stop() {
+  if (!impl_->thread.joinable()) return;
   net::post(impl_->io, [impl = impl_.get()] {
     beast::error_code ignored;
     impl->acceptor.close(ignored);
     impl->acceptRetry.cancel();
     const auto all = impl->clients;
     for (const auto& client : all) client->End("closed", "velmar stops");
+    impl->suppressedTimer.cancel();
+    impl->TellSuppressed();
     // Connections waiting for a request are not waited for: their handlers
     // go with the io_context.
     impl->io.stop();
   });
   impl_->thread.join();
 }
+
+std::size_t LiveServer::maxConnections() const { return impl_->maxConnections; }
+
+std::size_t LiveServer::maxPages() const { return impl_->maxPages; }
 
 std::uint16_t LiveServer::port() const { return impl_->port; }
 

@@ -34,6 +34,11 @@ struct LiveServerOptions {
   // ... or when it takes no bytes for this long while some wait.
   std::chrono::milliseconds stallLimit{5000};
   std::size_t maxFrameBytes = kMaxFrameBytes;
+  // Connections open at once (pages included), beyond which a new one is
+  // answered 503 and closed at once; 0: a quarter of the process's soft
+  // limit of open files, at most 1024. Pages (WebSockets) may take half
+  // of them.
+  std::size_t maxConnections = 0;
 };
 
 class LiveServer {
@@ -42,12 +47,17 @@ class LiveServer {
   // thread. Null with *error when a file is missing or the port cannot be
   // had.
   static std::unique_ptr<LiveServer> Start(const LiveServerOptions& options, std::string* error);
-  ~LiveServer();  // closes every connection and joins the thread
+  ~LiveServer();  // Stop()
+  // Closes every connection and joins the thread; reports made on the way
+  // (the last count of suppressed ones among them) can still be taken.
+  void Stop();
   LiveServer(const LiveServer&) = delete;
   LiveServer& operator=(const LiveServer&) = delete;
 
   std::uint16_t port() const;
   std::string url() const;
+  std::size_t maxConnections() const;
+  std::size_t maxPages() const;
 
   // Never waits for a client: the snapshot goes to the server's thread,
   // which sends what changed to every page. The update's number, as the
@@ -58,7 +68,9 @@ class LiveServer {
   // Readable (a pipe) while reports wait; TakeReports empties it. Reports
   // are velmar events as JSON objects with an "event" field: "page" (a
   // page's own timings), "client" (connected, closed, dropped with a
-  // reason), "refused" (a request answered with an error).
+  // reason), "refused" (a request answered with an error, 503 past the
+  // caps), "suppressed" (how many of those three kinds were not told, past
+  // their rate: "counts" by event, and "refusedAtCap" in all).
   int reportFd() const;
   std::vector<nlohmann::json> TakeReports();
 

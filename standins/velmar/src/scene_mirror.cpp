@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -30,6 +31,10 @@ bool FiniteAll(const float* values, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i)
     if (!std::isfinite(values[i])) return false;
   return true;
+}
+
+bool Transient(DWORD error) {
+  return error == ERROR_TOO_MANY_OPEN_FILES || error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_TIMEOUT;
 }
 
 // The texture path as a file of this machine: as written, else with the
@@ -107,6 +112,7 @@ UpdateStats SceneMirror::Update(std::uint32_t lockTimeoutUs) {
   UpdateStats stats;
   if (!connection_->IsOpen()) return stats;
   counter_ = &stats.problems;
+  transientError_ = 0;
   stats.locked = connection_->Lock(lockTimeoutUs);
   const ControlAreaView& area = connection_->Area();
   const Header* header = area.header();
@@ -154,6 +160,10 @@ UpdateStats SceneMirror::Update(std::uint32_t lockTimeoutUs) {
     stats.cameraRead = true;
   }
   if (stats.locked) connection_->Unlock();
+  ReportHeader("blocks",
+               "blocks or files could not be opened (error " + std::to_string(transientError_) +
+                   ", out of descriptors or memory); what they hold is read again at the next update",
+               transientError_ != 0);
   counter_ = nullptr;
   if (stats.changed()) Rebuild();
   return stats;
@@ -230,8 +240,9 @@ void SceneMirror::ReadSurface(std::uint32_t slot, const Record* record, Entry& e
   if (stats.parametersRead + stats.texturesRead + stats.geometriesRead != before[0] + before[1] + before[2])
     stats.surfacesRead.push_back(slot);
 
-  // Published again while it was read: read it once more next time.
-  if (LoadShared(record->changeCount) != change) entry.stale = true;
+  // Published again while it was read, or a part could not be opened:
+  // read it once more next time.
+  if (LoadShared(record->changeCount) != change || !entry.haveTexture || !entry.haveGeometry) entry.stale = true;
 }
 
 void SceneMirror::ReadParameters(const SurfaceRecord& copy, Entry& entry) {
@@ -270,6 +281,7 @@ void SceneMirror::ReadTexture(const SurfaceRecord& copy, Entry& entry) {
   s.texturePath = entry.texturePath;
   s.textureStamp = copy.textureStamp;
 
+  retry_ = false;
   if (copy.textureBlockId != 0) {
     auto texture = std::make_shared<Texture>();
     if (ReadBlock({currentSlot_, currentId_, "SRFC", "textureBlockId", "textureBlockCapacity", "texture block "},
@@ -280,13 +292,21 @@ void SceneMirror::ReadTexture(const SurfaceRecord& copy, Entry& entry) {
       texture->source = "block " + Hex(copy.textureBlockId);
       s.texture = std::move(texture);
     }
+    if (retry_) entry.haveTexture = false;
     return;
   }
   if (!entry.texturePath.empty()) {
     auto texture = std::make_shared<Texture>();
     const std::string file = LocalPath(entry.texturePath);
     std::string error;
+    errno = 0;
     if (!ReadImageFile(file, &texture->image, &error)) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOMEM) {
+        if (transientError_ == 0) transientError_ = errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_TOO_MANY_OPEN_FILES;
+        entry.haveTexture = false;
+        retry_ = true;
+        return;
+      }
       Report(currentSlot_, currentId_, "SRFC", "texturePath", error);
       return;  // the last picture that could be read stays
     }
@@ -321,6 +341,7 @@ std::size_t SceneMirror::ReadGeometry(const SurfaceRecord& copy, Entry& entry) {
     if (held.slot == currentSlot_) held.geometry.reset();
   std::size_t repaired = 0;
   bool changed = false;
+  retry_ = false;
   const bool taken =
       ReadBlock({currentSlot_, currentId_, "SRFC", "geometryBlockId", "geometryBlockCapacity", "geometry block "},
                 copy.geometryBlockId, copy.geometryBlockCapacity,
@@ -330,6 +351,7 @@ std::size_t SceneMirror::ReadGeometry(const SurfaceRecord& copy, Entry& entry) {
                 true);
   if (connection_->GetBlockSize(copy.geometryBlockId) != 0) entry.mappedBlock = copy.geometryBlockId;
   s.geometry = entry.geometry.current();
+  if (retry_) entry.haveGeometry = false;
   if (!taken) return 0;
   if (repaired != 0)
     Report(currentSlot_, currentId_, "SRFC", "geometry block normals",
@@ -344,8 +366,17 @@ std::size_t SceneMirror::ReadGeometry(const SurfaceRecord& copy, Entry& entry) {
 
 bool SceneMirror::ReadBlock(const BlockFields& fields, std::uint32_t blockId, std::uint32_t capacity,
                             const BlockReader& read, bool keep) {
+  SetLastError(ERROR_SUCCESS);
   const auto* data = static_cast<const std::uint8_t*>(connection_->OpenBlock(blockId));
   if (data == nullptr) {
+    // A block that could not be opened for want of descriptors or memory
+    // may well be there: that is no fault of the publication, and the part
+    // is read again at the next update rather than taken as read.
+    if (const DWORD why = GetLastError(); Transient(why)) {
+      if (transientError_ == 0) transientError_ = why;
+      retry_ = true;
+      return false;
+    }
     Report(fields.slot, fields.recordId, fields.record, fields.idField,
            "block " + Hex(blockId) + " names no block of this link");
     return false;
@@ -417,7 +448,8 @@ void SceneMirror::ReadStatus(std::uint32_t slot, const Record* record, UpdateSta
   const std::uint32_t capacity = LoadShared(stat->blockCapacity);
   if (blockId == 0) return;  // no status sent yet
   nlohmann::json parsed;
-  if (!ReadBlock({slot, id, "STAT", "blockId", "blockCapacity", ""}, blockId, capacity,
+  retry_ = false;
+  const bool taken = ReadBlock({slot, id, "STAT", "blockId", "blockCapacity", ""}, blockId, capacity,
                  [&](const std::uint8_t* data, std::size_t bytes, std::string* field, std::string* error) {
                    const std::string text = base::ToUtf8(ReadStatusText(data, bytes, capacity));
                    parsed = nlohmann::json::parse(text, nullptr, false);
@@ -425,8 +457,9 @@ void SceneMirror::ReadStatus(std::uint32_t slot, const Record* record, UpdateSta
                    *field = "status text";
                    *error = "not a JSON object: " + text.substr(0, 80);
                    return false;
-                 }))
-    return;
+                 });
+  if (retry_) statStale_ = true;
+  if (!taken) return;
   std::map<std::string, std::string> status;
   for (const auto& [key, value] : parsed.items())
     status[key] = value.is_string() ? PercentDecode(value.get<std::string>()) : value.dump();

@@ -7,7 +7,9 @@
 // count, images against their block. A geometry block is read by
 // difference (geometry_block.h) and stays mapped while its record names
 // it, so an edit of a large surface costs a comparison of its bytes, not a
-// new copy. What fails a check is reported as a
+// new copy. A block or file that cannot be opened for want of descriptors
+// or memory is no fault of the publication: its part is read again at the
+// next update (said once while that lasts). What fails a check is reported as a
 // Problem naming the record and the field and is skipped; the rest of the
 // scene, including the last good state of the failing part, stays. A
 // surface whose record has never been readable is left out of the scene.
@@ -158,6 +160,10 @@ class SceneMirror {
   std::map<std::uint32_t, ReadCounts> reads_;
   // Reporting context of the surface being read.
   std::uint32_t currentSlot_ = 0, currentId_ = 0;
+  // A block or file of the part being read could not be opened for want of
+  // descriptors or memory (retry_); the first such error of this update.
+  bool retry_ = false;
+  DWORD transientError_ = 0;
   std::size_t* counter_ = nullptr;
 };
 

@@ -68,6 +68,7 @@ class Session {
  private:
   bool TryOpen();
   void CheckLiveness();
+  void NoteRegistryRead(unsigned long error);
   // merged: how many wake-ups this one stands for (those that were queued
   // together are read once).
   void OnMessage(const platform::PostedMessage& message, int merged = 1);
@@ -95,6 +96,7 @@ class Session {
   std::uint64_t brokenArea_ = 0;
   std::uint64_t openArea_ = 0;  // the object the held link's name named when it was opened
   bool seenInRegistry_ = false;
+  unsigned long registryError_ = 0;  // the registry read's failure last told, 0 while it reads whole
   bool stop_ = false;
   int wakes_ = 0;
   int exitCode_ = 0;
@@ -185,6 +187,12 @@ void Session::EmitLiveReports() {
     } else if (event == "client") {
       human = "page " + std::to_string(report.value("client", 0)) + " " + report.value("state", "") +
               (report.contains("reason") ? ": " + report.value("reason", "") : "");
+    } else if (event == "suppressed") {
+      human = "reports not told, too many to tell:";
+      for (const auto& [kind, count] : report["counts"].items())
+        human += " " + std::to_string(count.get<std::uint64_t>()) + " " + kind;
+      human += " (" + std::to_string(report.value("refusedAtCap", std::uint64_t{0})) +
+               " connections refused past the cap in all)";
     } else {
       human = "refused a request (" + std::to_string(report.value("status", 0)) + "): " +
               report.value("reason", "") + " " + Printable(report.value("target", ""));
@@ -257,6 +265,25 @@ bool Session::DroppedIfShrunk() {
   return true;
 }
 
+// Said once while the registry cannot be read, and once when it can again.
+void Session::NoteRegistryRead(unsigned long error) {
+  if (error == registryError_) return;
+  const std::string narrow = base::ToUtf8(name_);
+  if (error != 0) {
+    reporter_.Emit("problem",
+                   {{"record", "registry"}, {"slot", 0}, {"id", 0}, {"field", "connections"},
+                    {"error", error},
+                    {"message", "the registry of connections could not be read (error " + std::to_string(error) +
+                                    "); whether the publisher still lists " + narrow +
+                                    " is unknown, so the link is followed on"}},
+                   "problem: the registry of connections could not be read (error " + std::to_string(error) +
+                       "); link " + Printable(narrow) + " is followed on");
+  } else {
+    reporter_.Emit("registry", {{"readable", true}}, "the registry of connections can be read again");
+  }
+  registryError_ = error;
+}
+
 void Session::CheckLiveness() {
   if (!connection_.IsOpen()) return;
   // The area is read first: a shrunk one is met here and named as such (the
@@ -264,10 +291,15 @@ void Session::CheckLiveness() {
   const std::uint32_t creator = CorvantaAPI::LoadShared(connection_.Area().header()->creatorPid);
   if (DroppedIfShrunk()) return;
   // This process keeps the control area alive itself, so the area existing
-  // proves nothing: the publisher's registry value and process do.
-  const bool listed = Listed(connection_.EnumConnections(0), name_);
+  // proves nothing: the publisher's registry value and process do. A list
+  // that could not be read whole (a damaged store, no descriptor free to
+  // read it) is no verdict: the name may be missing only from the part
+  // that could not be read.
+  const LiveConnection::ConnectionList list = connection_.ReadConnections(0);
+  const bool listed = Listed(list.names, name_);
   if (listed) seenInRegistry_ = true;
-  if (seenInRegistry_ && !listed) return Drop("the publisher removed it");
+  NoteRegistryRead(listed || list.whole() ? 0 : list.error);
+  if (seenInRegistry_ && !listed && list.whole()) return Drop("the publisher removed it");
   if (CorvantaAPI::ProcessGone(creator)) return Drop("the publisher is gone");
   // A publisher that stopped its link and started it again while this
   // renderer was not looking (busy, or stopped) lists the same name from
@@ -343,7 +375,12 @@ int Session::Run() {
       reporter_.Error("cannot serve the live view: " + error);
       return 1;
     }
-    reporter_.Emit("serving", {{"url", live_->url()}, {"port", live_->port()}}, "serving " + live_->url());
+    reporter_.Emit("serving",
+                   {{"url", live_->url()},
+                    {"port", live_->port()},
+                    {"maxConnections", live_->maxConnections()},
+                    {"maxPages", live_->maxPages()}},
+                   "serving " + live_->url());
   }
   platform::WindowDesc desc;
   desc.className = kWindowClass;
@@ -422,6 +459,7 @@ int Session::Run() {
   connection_.Close();
   platform::DestroyPublishedWindow(window);
   if (live_) {
+    live_->Stop();
     EmitLiveReports();
     live_.reset();
   }

@@ -4,13 +4,17 @@
 // lie is read, a part that was good keeps its last good state, and the
 // link is still followed. (What the mirror holds of an honest link is
 // velmar_test's scene.)
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <bit>
 #include <filesystem>
 #include <map>
 #include <random>
+#include <string_view>
+#include <tuple>
 
 #include "isolation.h"
 #include "livelink/live_connection.h"
@@ -251,3 +255,100 @@ TEST(MirrorTest, APartlyChangedBlockReadsAsAFreshMirrorReadsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// All but free of this process's descriptors taken (the soft limit lowered
+// to what is open, and filled up to it), as a flood of connections takes
+// them; given back on destruction.
+class DescriptorsTaken {
+ public:
+  explicit DescriptorsTaken(int free) {
+    ::getrlimit(RLIMIT_NOFILE, &saved_);
+    int open = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) open += entry.path().empty() ? 0 : 1;
+    rlimit lowered = saved_;
+    lowered.rlim_cur = static_cast<rlim_t>(open + 8);
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken_.push_back(fd);
+    for (int i = 0; i < free && !taken_.empty(); ++i) {
+      ::close(taken_.back());
+      taken_.pop_back();
+    }
+  }
+  ~DescriptorsTaken() {
+    for (int fd : taken_) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+
+ private:
+  rlimit saved_{};
+  std::vector<int> taken_;
+};
+
+// What a scene holds, part by part, for comparing two mirrors.
+std::vector<std::string> Parts(const SceneMirror& mirror) {
+  std::vector<std::string> parts;
+  for (const Surface& s : mirror.scene().surfaces)
+    parts.push_back(s.name + " " + std::to_string(s.colour) + " " + DigestText(GeometryDigest(s.geometry.get())) +
+                    " " + (s.texture ? std::to_string(s.texture->image.width) + "x" +
+                                           std::to_string(s.texture->image.height) + " " +
+                                           std::to_string(std::hash<std::string_view>()(std::string_view(
+                                               reinterpret_cast<const char*>(s.texture->image.rgba.data()),
+                                               s.texture->image.rgba.size())))
+                                     : "no texture"));
+  parts.push_back("status " + std::to_string(mirror.scene().status.size()));
+  return parts;
+}
+
+}  // namespace
+
+// A mirror that reads while the process is out of descriptors (as when a
+// flood of connections took them) cannot open the link's blocks: that is
+// no lie of the publisher's, and once descriptors are free again the next
+// update reads what was missed, whatever the point it ran out at, and
+// holds what a fresh mirror reads.
+TEST(MirrorTest, WhatCouldNotBeOpenedForWantOfDescriptorsIsReadAtTheNextUpdate) {
+  livelink_test::Isolated();
+  const std::u16string name = livelink_test::UniqueName("starved");
+  velmar_test::Publisher publisher(name);
+  ASSERT_TRUE(publisher.Started());
+  for (int i = 0; i < 4; ++i) {
+    const std::string key = "S" + std::to_string(i);
+    publisher.Ask("surface " + key + " 0 C0A080 1 Surface" + std::to_string(i));
+    publisher.Ask("box " + key + " " + std::to_string(i) + " 0 0 " + std::to_string(i + 1) + " 1 1");
+    publisher.Ask("geometry " + key);
+  }
+  publisher.Ask("texture S1 64 64 5");
+  publisher.Ask("status tool=starved");
+  ASSERT_EQ(publisher.Ask("publish"), "published -1");  // no renderer: the link is written all the same
+  CorvantaAPI::LiveConnection reference;
+  ASSERT_EQ(reference.Open(name), 0);
+  SceneMirror fresh(reference);
+  fresh.Update();
+  const auto whole = Parts(fresh);
+  ASSERT_EQ(whole.size(), 5u);
+
+  for (int free = 0; free < 8; ++free) {
+    SCOPED_TRACE(free);
+    CorvantaAPI::LiveConnection guest;
+    ASSERT_EQ(guest.Open(name), 0);
+    SceneMirror mirror(guest);
+    std::vector<Problem> said;
+    {
+      DescriptorsTaken taken(free);
+      mirror.Update();
+      said = mirror.TakeProblems();
+      mirror.Update();  // still out: not said again
+      for (const Problem& p : mirror.TakeProblems()) said.push_back(p);
+    }
+    for (const Problem& p : said) {
+      EXPECT_EQ(std::tie(p.record, p.field), std::tie("HEAD", "blocks")) << p.message;
+      EXPECT_EQ(p.message.find("names no block"), std::string::npos) << p.message;
+    }
+    EXPECT_LE(said.size(), 1u);
+    mirror.Update();
+    EXPECT_TRUE(mirror.TakeProblems().empty());
+    EXPECT_EQ(Parts(mirror), whole);
+  }
+}

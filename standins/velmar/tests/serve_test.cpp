@@ -4,6 +4,7 @@
 // reading or goes away mid-transfer never holds back velmar's link reading.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <nlohmann/json.hpp>
 
@@ -47,8 +48,8 @@ class Velmar {
   explicit Velmar(std::vector<std::string> args) {
     args.insert(args.begin(), {"--json", "serve", "--port", "0"});
     child_ = ChildProcess::Start(VELMAR_PROGRAM, args);
-    const json serving = Next("serving");
-    port_ = serving.is_object() ? serving.value("port", 0) : 0;
+    serving_ = Next("serving");
+    port_ = serving_.is_object() ? serving_.value("port", 0) : 0;
   }
   ~Velmar() {
     if (child_) {
@@ -80,10 +81,21 @@ class Velmar {
   json Next(const std::string& event) {
     return Next(event, [](const json&) { return true; });
   }
+  // Of the events printed so far and not taken, how many are of that kind
+  // and satisfy accept.
+  template <typename Accept>
+  std::size_t Count(const std::string& event, Accept accept) const {
+    std::size_t n = 0;
+    for (const json& value : events_)
+      if (!value.is_null() && value.value("event", "") == event && accept(value)) ++n;
+    return n;
+  }
+  const json& serving() const { return serving_; }
 
  private:
   std::unique_ptr<ChildProcess> child_;
   std::vector<json> events_;  // printed so far; those taken are null
+  json serving_;
   int port_ = 0;
 };
 
@@ -314,3 +326,127 @@ TEST_F(ServeTest, APageThatStopsReadingIsDroppedWithoutHoldingTheLinkBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// This process's soft limit of open files lowered while it lives, so that a
+// child started meanwhile inherits it (as from "prlimit --nofile").
+class LoweredFileLimit {
+ public:
+  explicit LoweredFileLimit(rlim_t soft) {
+    ::getrlimit(RLIMIT_NOFILE, &saved_);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = soft;
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
+  }
+  ~LoweredFileLimit() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+
+ private:
+  rlimit saved_{};
+};
+
+int StatusOf(const std::string& head) {
+  return head.rfind("HTTP/1.1 ", 0) == 0 && head.size() >= 12 ? std::atoi(head.c_str() + 9) : 0;
+}
+
+}  // namespace
+
+// A local process floods the server under a common low limit of open files
+// (256 here): more WebSocket upgrades than velmar has descriptors, and a
+// page that sends its "shown" message without end. velmar takes pages and
+// connections up to its caps, well below the limit, and answers the rest
+// 503 at once; it follows the link's edits all along and opens the link
+// its publisher starts anew, read whole; and it tells the refusals and the
+// page's messages at a bounded rate, with a count of those not told.
+TEST_F(ServeTest, AFloodUnderALowLimitOfOpenFilesIsRefusedAndTheLinkFollowed) {
+  const std::u16string name = livelink_test::UniqueName("flood");
+  Publisher publisher(name);
+  ASSERT_TRUE(publisher.Started());
+  for (int i = 0; i < 4; ++i) {
+    const std::string key = "s" + std::to_string(i);
+    publisher.Ask("surface " + key + " 0 C0A080 1 Part" + std::to_string(i));
+    publisher.Ask("box " + key + " " + std::to_string(i) + " 0 0 " + std::to_string(i + 1) + " 1 1");
+    publisher.Ask("geometry " + key);
+  }
+  publisher.Ask("texture s1 64 64 3");
+  std::unique_ptr<Velmar> started;
+  {
+    LoweredFileLimit limit(256);
+    started = std::make_unique<Velmar>(std::vector<std::string>{"--link", Narrow(name)});
+  }
+  Velmar& velmar = *started;
+  ASSERT_NE(velmar.port(), 0);
+  const std::string origin = "http://127.0.0.1:" + std::to_string(velmar.port());
+  ASSERT_EQ(publisher.Ask("publish").rfind("published", 0), 0u);
+  const json first = velmar.Next("update");
+  ASSERT_TRUE(first.is_object());
+  EXPECT_EQ(first["scene"]["triangles"], 48);
+  EXPECT_EQ(first["scene"]["textures"], 1);
+
+  WebSocket page(velmar.port(), origin);
+  ASSERT_EQ(page.status(), 101);
+  constexpr int kFlood = 300;
+  std::vector<std::unique_ptr<Socket>> flood;
+  const std::string upgrade = "GET /live HTTP/1.1\r\nHost: " + velmar.self() +
+                              "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: "
+                              "dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\nOrigin: " +
+                              origin + "\r\n\r\n";
+  for (int i = 0; i < kFlood; ++i) {
+    flood.push_back(std::make_unique<Socket>("127.0.0.1", velmar.port()));
+    ASSERT_TRUE(flood.back()->ok() && flood.back()->Send(upgrade)) << i;
+  }
+  // Every one is answered at once: a page while there is room, else 503.
+  int pages = 0, refused = 0;
+  for (auto& socket : flood) {
+    const int status = StatusOf(socket->ReceiveHead(5000));
+    ASSERT_TRUE(status == 101 || status == 503) << "connection " << pages + refused << " answered " << status;
+    ++(status == 101 ? pages : refused);
+  }
+  const std::size_t maxPages = velmar.serving().value("maxPages", 0u);
+  EXPECT_EQ(pages + 1, static_cast<int>(maxPages));
+  EXPECT_LT(velmar.serving().value("maxConnections", 0u), 256u / 2);
+
+  // The page's messages without end, while the flood's pages are held.
+  const std::string shown = R"({"kind":"shown","update":1,"shownAt":1,"wakeAt":1})";
+  constexpr int kShown = 500;
+  for (int i = 0; i < kShown; ++i) ASSERT_TRUE(page.SendText(shown));
+
+  // The link is followed all along: an edit, then a new start of the link.
+  publisher.Ask("material s2 102030");
+  ASSERT_EQ(publisher.Ask("publish").rfind("published", 0), 0u);
+  EXPECT_TRUE(velmar.Next("update", [](const json& e) { return e["read"]["parameters"] == 1; }).is_object());
+  EXPECT_EQ(publisher.Ask("restart"), "restarted 0");
+  for (int i = 0; i < 4; ++i) {
+    const std::string key = "s" + std::to_string(i);
+    publisher.Ask("surface " + key + " 0 C0A080 1 Part" + std::to_string(i));
+    publisher.Ask("box " + key + " " + std::to_string(i) + " 0 0 " + std::to_string(i + 1) + " 1 1");
+    publisher.Ask("geometry " + key);
+  }
+  publisher.Ask("texture s1 64 64 3");
+  ASSERT_EQ(publisher.Ask("publish").rfind("published", 0), 0u);
+  const json ended = velmar.Next("link-ended");
+  ASSERT_TRUE(ended.is_object());
+  EXPECT_EQ(ended["reason"], "the publisher started it anew");
+  const json reopened = velmar.Next("update", [](const json& e) { return e["scene"]["triangles"] == 48; });
+  ASSERT_TRUE(reopened.is_object());
+  EXPECT_EQ(reopened["scene"], first["scene"]);
+  EXPECT_EQ(velmar.Count("problem", [](const json&) { return true; }), 0u);
+
+  // Told at a bounded rate, the rest counted: every refusal and every
+  // message of the page is told or counted, and most are counted.
+  std::uint64_t toldRefused = 0, toldPage = 0, countedRefused = 0, countedPage = 0;
+  while (toldRefused + countedRefused < static_cast<std::uint64_t>(refused) ||
+         toldPage + countedPage < static_cast<std::uint64_t>(kShown)) {
+    const json suppressed = velmar.Next("suppressed");
+    ASSERT_TRUE(suppressed.is_object()) << toldRefused << "+" << countedRefused << " refusals, " << toldPage
+                                        << "+" << countedPage << " page messages";
+    countedRefused += suppressed["counts"].value("refused", std::uint64_t{0});
+    countedPage += suppressed["counts"].value("page", std::uint64_t{0});
+    toldRefused = velmar.Count("refused", [](const json& e) { return e["status"] == 503; });
+    toldPage = velmar.Count("page", [](const json&) { return true; });
+  }
+  EXPECT_EQ(toldRefused + countedRefused, static_cast<std::uint64_t>(refused));
+  EXPECT_EQ(toldPage + countedPage, static_cast<std::uint64_t>(kShown));
+  EXPECT_LT(toldRefused, countedRefused);
+  EXPECT_LT(toldPage, countedPage);
+}

@@ -10,6 +10,8 @@
 
 #include <array>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "image.h"
@@ -293,4 +295,48 @@ TEST(PeerVelmarTest, AMirrorHoldsWhatWasPublishedWhileVelmarNamesEachStep) {
   EXPECT_EQ(gltf["images"], 1);
   EXPECT_FALSE(NextEvent(*velmar, "exit").is_null());
   std::filesystem::remove_all(dir);
+}
+
+// The registry of connections that cannot be read (its values file damaged
+// under velmar) says nothing about the link: velmar says so once, follows
+// the link's edits all along, and, once the registry reads again, still
+// knows a link its publisher removed for what it is.
+TEST(PeerVelmarTest, AnUnreadableRegistryIsNoVerdictThatTheLinkEnded) {
+  const std::string root = livelink_test::Isolated().root();
+  const std::u16string name = UniqueName("unreadable");
+  Publisher publisher(name);
+  ASSERT_TRUE(publisher.Started());
+  publisher.Ask("surface BOX 0 ff0000 1 Red");
+  publisher.Ask("box BOX -0.5 0 2 0.5 1 3");
+  publisher.Ask("geometry BOX");
+  auto velmar = StartVelmar({"run", "--exit-when-ended", "--link", Narrow(name)});
+  ASSERT_NE(velmar, nullptr);
+  EXPECT_EQ(publisher.Ask("publish"), "published 0");
+  ASSERT_FALSE(NextEvent(*velmar, "update").is_null());
+
+  const std::string values = root + "/hkcu/Software/Torvik/LiveConnections/.values.json";
+  std::string kept;
+  {
+    std::ifstream in(values, std::ios::binary);
+    kept.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ASSERT_NE(kept.find("unreadable-"), std::string::npos);
+  std::ofstream(values, std::ios::binary | std::ios::trunc) << "{ this is no registry";
+  // The next liveness check meets it: a problem, not the link's end.
+  const json problem = NextEvent(*velmar, "problem", [](const json& e) { return e["record"] == "registry"; });
+  ASSERT_FALSE(problem.is_null()) << "velmar took the unreadable registry for a verdict";
+  for (const char* colour : {"00ff00", "0000ff"}) {
+    publisher.Ask(std::string("material BOX ") + colour);
+    EXPECT_EQ(publisher.Ask("publish"), "published 0");
+    const json update = NextEvent(*velmar, "update", [](const json& e) { return e["read"]["parameters"] == 1; });
+    ASSERT_FALSE(update.is_null()) << colour;
+  }
+  // Readable again: said so; then the publisher's removal ends the link.
+  std::ofstream(values, std::ios::binary | std::ios::trunc) << kept;
+  ASSERT_FALSE(NextEvent(*velmar, "registry").is_null());
+  publisher.Ask("destroy");
+  const json ended = NextEvent(*velmar, "link-ended");
+  EXPECT_EQ(ended["reason"], "the publisher removed it");
+  ExpectCleanExit(*velmar);
+  publisher.child().Send("quit");
 }
