@@ -26,6 +26,9 @@
 #include <vector>
 
 #include "child_process.h"
+#ifndef _WIN32
+#include "descriptors_taken.h"
+#endif
 #include "isolation.h"
 #include "livelink/live_connection.h"
 
@@ -398,33 +401,7 @@ TEST(LivelinkCrossProcessTest, ANewHostAfterACrashedOneNeverSharesTheDeadArea) {
 #ifndef _WIN32
 namespace {
 
-// All but free of this process's descriptors taken (the soft limit lowered
-// to what is open, and filled up to it), as a flood of connections to a
-// renderer takes them; given back on destruction.
-class DescriptorsTaken {
- public:
-  explicit DescriptorsTaken(int free) {
-    ::getrlimit(RLIMIT_NOFILE, &saved_);
-    int open = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++open;
-    rlimit lowered = saved_;
-    lowered.rlim_cur = static_cast<rlim_t>(open + 8);
-    ::setrlimit(RLIMIT_NOFILE, &lowered);
-    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken_.push_back(fd);
-    for (int i = 0; i < free && !taken_.empty(); ++i) {
-      ::close(taken_.back());
-      taken_.pop_back();
-    }
-  }
-  ~DescriptorsTaken() {
-    for (int fd : taken_) ::close(fd);
-    ::setrlimit(RLIMIT_NOFILE, &saved_);
-  }
-
- private:
-  rlimit saved_{};
-  std::vector<int> taken_;
-};
+using testsupport::DescriptorsTaken;
 
 // A look whose descriptors run out between reading the key and opening
 // the areas it names, as when another thread of the process (a server

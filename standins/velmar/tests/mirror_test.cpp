@@ -16,6 +16,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "descriptors_taken.h"
 #include "isolation.h"
 #include "livelink/live_connection.h"
 #include "scene_mirror.h"
@@ -258,33 +259,7 @@ TEST(MirrorTest, APartlyChangedBlockReadsAsAFreshMirrorReadsIt) {
 
 namespace {
 
-// All but free of this process's descriptors taken (the soft limit lowered
-// to what is open, and filled up to it), as a flood of connections takes
-// them; given back on destruction.
-class DescriptorsTaken {
- public:
-  explicit DescriptorsTaken(int free) {
-    ::getrlimit(RLIMIT_NOFILE, &saved_);
-    int open = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) open += entry.path().empty() ? 0 : 1;
-    rlimit lowered = saved_;
-    lowered.rlim_cur = static_cast<rlim_t>(open + 8);
-    ::setrlimit(RLIMIT_NOFILE, &lowered);
-    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken_.push_back(fd);
-    for (int i = 0; i < free && !taken_.empty(); ++i) {
-      ::close(taken_.back());
-      taken_.pop_back();
-    }
-  }
-  ~DescriptorsTaken() {
-    for (int fd : taken_) ::close(fd);
-    ::setrlimit(RLIMIT_NOFILE, &saved_);
-  }
-
- private:
-  rlimit saved_{};
-  std::vector<int> taken_;
-};
+using testsupport::DescriptorsTaken;
 
 // What a scene holds, part by part, for comparing two mirrors.
 std::vector<std::string> Parts(const SceneMirror& mirror) {
