@@ -2,7 +2,11 @@
 // hands to several readers.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -27,6 +31,19 @@ inline std::vector<std::string_view> Pieces(const std::uint8_t* data, std::size_
   }
   pieces.push_back(rest);
   return pieces;
+}
+
+// A folder of this process's own for the files a target writes, made now
+// and removed when the process exits (a fuzz run is one process).
+inline std::filesystem::path ScratchFolder(const std::string& tag) {
+  static std::filesystem::path folder;
+  folder = std::filesystem::temp_directory_path() / ("corv-fuzz-" + tag + "-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+  });
+  return folder;
 }
 
 // ASCII text as UTF-16.

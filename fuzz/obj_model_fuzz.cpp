@@ -32,12 +32,7 @@ void Put(const char* name, const std::vector<std::string_view>& pieces, std::siz
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  folder = std::filesystem::temp_directory_path() / ("corv-fuzz-obj-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(folder);
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
-  });
+  folder = corv_fuzz::ScratchFolder("obj");
   return 0;
 }
 

@@ -22,12 +22,7 @@ std::filesystem::path folder;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  folder = std::filesystem::temp_directory_path() / ("corv-fuzz-pln-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(folder);
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
-  });
+  folder = corv_fuzz::ScratchFolder("pln");
   return 0;
 }
 
