@@ -6,10 +6,11 @@
 # those that add coverage). Findings are left in build/fuzz/fuzz/artifacts/;
 # the exit status is 1 when any target found one.
 #
-#   scripts/fuzz.sh [--time SECONDS | --runs N] [--merge] [--timeout S] [TARGET...]
+#   scripts/fuzz.sh [--time SECONDS] [--runs N] [--merge] [--timeout S] [TARGET...]
 #
-# Builds the fuzz preset first. One fuzzing process at a time: the
-# machines this runs on are shared.
+# With both --time and --runs a target stops at whichever comes first (the
+# long soak: --time 3600 --runs 10000000). Builds the fuzz preset first.
+# One fuzzing process at a time: the machines this runs on are shared.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,10 +18,10 @@ seconds=60 runs= merge=0 timeout=1 targets=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --time) seconds="$2"; shift 2 ;;
-    --runs) runs="$2"; seconds=; shift 2 ;;
+    --runs) runs="$2"; shift 2 ;;
     --merge) merge=1; shift ;;
     --timeout) timeout="$2"; shift 2 ;;
-    -h|--help) sed -n 2,13p "$0"; exit 0 ;;
+    -h|--help) sed -n 2,14p "$0"; exit 0 ;;
     *) targets+=("$1"); shift ;;
   esac
 done
@@ -51,7 +52,7 @@ for t in "${targets[@]}"; do
   rm -rf "$found"
   mkdir -p "$found"
   limit=(-max_total_time="$seconds")
-  [ -z "$runs" ] || limit=(-runs="$runs")
+  [ -z "$runs" ] || limit+=(-runs="$runs")
   log="$out/logs/$t.log"
   before=$(ls "$out/artifacts" | grep -c "^$t-" || true)
   status=0

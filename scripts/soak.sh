@@ -10,7 +10,9 @@
 # the asan and tsan presets each; CTEST_ARGS (e.g. -R Livelink) narrow every
 # run. The builds must exist (scripts/test.sh makes them). Each run's output
 # is kept in build/soak/; the failing tests are tallied at the end, and the
-# script exits non-zero when any run failed.
+# script exits non-zero when any run failed. SOAK_BUSY (2) is the number of
+# busy loops it starts; 0 when the caller keeps the cores busy with work of
+# its own (two fuzzers, say).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,7 +27,7 @@ mkdir -p "$log"
 load=()
 stop_load() { for p in "${load[@]}"; do kill "$p" 2>/dev/null; done; }
 trap stop_load EXIT
-for _ in 1 2; do
+for ((b = 0; b < ${SOAK_BUSY:-2}; b++)); do
   sh -c 'while :; do :; done' &
   load+=($!)
 done
@@ -56,7 +58,7 @@ soak default "$default_runs" "$@"
 for preset in asan tsan; do soak "$preset" "$sanitizer_runs" "$@"; done
 
 echo
-echo "soak: $failed_runs of $runs runs failed, with both cores kept busy"
+echo "soak: $failed_runs of $runs runs failed, with ${SOAK_BUSY:-2} busy loops beside the tests"
 if [ $failed_runs -gt 0 ]; then
   echo "soak: failures by test:"
   cat "$log"/*.txt | grep -E '^\s+[0-9]+ - ' | sed -E 's/^\s+[0-9]+ - //' | sort | uniq -c | sort -rn
