@@ -16,6 +16,7 @@
 
 #include "geometry_block.h"
 #include "livelink/layout.h"
+#include "sanitized_build.h"
 #include "scene.h"
 #include "surface_digest.h"
 
@@ -116,7 +117,8 @@ TEST(HeldGeometry, ASurfaceWhoseCountsChangeIsFollowedAsIfReadWhole) {
   for (int k = 0; k < 500; ++k) meshes.push_back(RandomMesh(random, 0));  // about 30,000 triangles: 8 pieces
   HeldGeometry followed;
   int kept = 0, refused = 0;
-  for (int round = 0; round < 150; ++round) {
+  const int rounds = testsupport::kSanitizedBuild ? 60 : 150;
+  for (int round = 0; round < rounds; ++round) {
     // One or two meshes removed, added, replaced, or given other triangles
     // over the same vertices (the vertex count stays); anywhere, or at the
     // ends. A few use a vertex of the surface's, which lies in the first
