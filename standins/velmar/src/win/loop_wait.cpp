@@ -25,6 +25,12 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 class MessageWait final : public LoopWait {
  public:
   unsigned Wait(int timeoutMs, std::string* error) override {
+    // Messages posted to the thread rather than to a window are nobody's
+    // here; left in the queue, they would end every wait at once and keep
+    // the loop spinning.
+    MSG stray;
+    while (PeekMessageW(&stray, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE)) {
+    }
     // MWMO_INPUTAVAILABLE: a message that arrived while the loop was reading
     // the queue wakes this wait too, instead of waiting for the next one.
     const DWORD result = MsgWaitForMultipleObjectsEx(1, &g_endEvent, timeoutMs < 0 ? INFINITE : timeoutMs,
