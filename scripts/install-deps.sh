@@ -7,9 +7,11 @@
 # the sources the locale tests build from. velmar's live view is served with
 # Boost.Beast (libboost-dev), shows three.js from libjs-three, and is tested
 # and photographed in headless chromium. The Windows build of the link's lower
-# half (the `windows` preset) is cross-compiled with MinGW-w64 (the posix
-# thread model, for std::thread) and its tests run under Wine; GoogleTest is
-# built for it from Debian's sources in /usr/src/googletest (libgtest-dev).
+# half and velmar (the `windows` preset) is cross-compiled with MinGW-w64 (the
+# posix thread model, for std::thread) and its tests run under Wine;
+# GoogleTest is built for it from Debian's sources in /usr/src/googletest
+# (libgtest-dev), and velmar there reads and writes images with stb
+# (libstb-dev) and uses the same header-only JSON and CLI11 as on Linux.
 set -euo pipefail
 
 packages=(
@@ -22,7 +24,7 @@ packages=(
   opencollada-tools assimp-utils
   locales
   libboost-dev libjs-three chromium
-  g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev
+  g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev libstb-dev
 )
 
 missing=()

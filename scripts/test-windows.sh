@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The Windows half of the test suite: builds the link's lower half for
-# 64-bit Windows (MinGW-w64, the `windows` preset) and runs its tests on the
-# real Win32 API under Wine, in a private prefix inside build/windows.
+# The Windows half of the test suite alone (scripts/test.sh runs it after
+# the Linux presets): builds the link's lower half and velmar for 64-bit
+# Windows (MinGW-w64, the `windows` preset) and runs their tests on the real
+# Win32 API under Wine, in a private prefix inside build/windows.
 # What runs there and what does not: docs/windows.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -5,11 +5,9 @@
 #include <cmath>
 #include <cstring>
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include "base/parallel_for.h"
 #include "livelink/layout.h"
+#include "prefault.h"
 
 namespace velmar {
 
@@ -29,20 +27,6 @@ bool Fail(std::string* field, std::string* error, const char* name, std::string 
   *field = name;
   *error = std::move(reason);
   return false;
-}
-
-// Maps the pages of a block's first `bytes` into this process in one call
-// rather than a fault each: a first read of a large block otherwise spends
-// much of its time there. Only advice: a kernel without it reads as before.
-void Prefault(const std::uint8_t* data, std::size_t bytes) {
-#ifdef MADV_POPULATE_READ
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const auto start = reinterpret_cast<std::uintptr_t>(data) & ~(page - 1);
-  const auto end = reinterpret_cast<std::uintptr_t>(data) + bytes;
-  ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_READ);
-#else
-  (void)data, (void)bytes;
-#endif
 }
 
 bool FiniteBits(std::uint32_t word) { return (word & 0x7F80'0000u) != 0x7F80'0000u; }

@@ -502,6 +502,8 @@ void LiveServer::Impl::Broadcast(const std::vector<FramePtr>& frames) {
 
 LiveServer::LiveServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
+std::string LiveViewMissing() { return {}; }
+
 std::unique_ptr<LiveServer> LiveServer::Start(const LiveServerOptions& options, std::string* error) {
   auto impl = std::make_unique<Impl>(options);
   if (!LoadWebFiles(options.webDir.empty() ? DefaultWebDir() : options.webDir,

@@ -41,6 +41,10 @@ struct LiveServerOptions {
   std::size_t maxConnections = 0;
 };
 
+// Empty where this build serves the live view; else why it does not, as
+// "velmar --help" and a refused "velmar serve" tell it.
+std::string LiveViewMissing();
+
 class LiveServer {
  public:
   // Reads the served files, binds 127.0.0.1:port and starts the server's

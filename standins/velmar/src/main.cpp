@@ -11,6 +11,7 @@
 
 #include "base/utf.h"
 #include "util/text.h"
+#include "live_server.h"
 #include "velmar_install.h"
 #include "velmar_report.h"
 #include "velmar_session.h"
@@ -67,6 +68,8 @@ int Main(int argc, char** argv) {
       "as \"run\", and serve a live 3D view of the scene at http://127.0.0.1:PORT/ (loopback only;\n"
       "three.js from Debian's libjs-three); prints \"serving URL\" once it listens");
   addRunOptions(serveCommand);
+  if (const std::string missing = velmar::LiveViewMissing(); !missing.empty())
+    serveCommand->description(serveCommand->get_description() + "\nNot in this build: " + missing + ".");
   serveCommand->add_option("--port", run.live.port, "port on 127.0.0.1 (0: any free one)")->capture_default_str();
   int stallMs = static_cast<int>(run.live.stallLimit.count());
   serveCommand
@@ -81,6 +84,9 @@ int Main(int argc, char** argv) {
   snapshotCommand->add_option("name", snapshotLink, "connection name (default: the first announced)");
   snapshotCommand->add_option("--out", snapshot.picture, "PNG picture to write");
   snapshotCommand->add_option("--gltf", snapshot.gltfPath, "binary glTF file to write");
+  snapshotCommand->add_option("--canonical", snapshot.canonicalPath,
+                              "write the link's canonical form, the same bytes on every platform for the same "
+                              "scene, to this file");
   snapshotCommand->add_option("--size", size, "picture size WIDTHxHEIGHT")->check(checkSize)->capture_default_str();
   snapshotCommand->add_flag("--framing", snapshot.framing, "frame the whole model instead of the followed camera");
 
@@ -122,7 +128,8 @@ int Main(int argc, char** argv) {
     snapshot.link = base::FromUtf8(snapshotLink);
     snapshot.width = width;
     snapshot.height = height;
-    if (snapshot.picture.empty() && snapshot.gltfPath.empty()) snapshot.picture = "velmar-snapshot.png";
+    if (snapshot.picture.empty() && snapshot.gltfPath.empty() && snapshot.canonicalPath.empty())
+      snapshot.picture = "velmar-snapshot.png";
     return velmar::Snapshot(snapshot, reporter);
   }
   if (*listCommand) return velmar::ListLinks(kind, reporter);

@@ -2,8 +2,12 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
+#include "base/utf.h"
 #include "gltf_writer.h"
+#include "livelink/canonical_bytes.h"
 #include "picture.h"
 #include "surface_digest.h"
 #include "terminal_text.h"
@@ -137,6 +141,30 @@ bool EmitGltf(Reporter& reporter, const Scene& scene, const std::string& path) {
                 "glTF " + Printable(path) + ": " + std::to_string(summary.meshes) + " meshes, " +
                     std::to_string(summary.triangles) + " triangles, " + std::to_string(summary.images) +
                     " images");
+  return true;
+}
+
+bool EmitCanonical(Reporter& reporter, CorvantaAPI::LiveConnection& connection, const std::string& path) {
+  const CorvantaAPI::CanonicalScene scene = CorvantaAPI::ReadCanonicalScene(connection);
+  const std::string bytes = CorvantaAPI::EncodeCanonicalScene(scene);
+  // A path of the user's text on every platform (UTF-16 on Windows).
+  const std::filesystem::path file(base::FromUtf8(path));
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  if (!out || !out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) || !out.flush()) {
+    reporter.Error("cannot write " + path);
+    return false;
+  }
+  nlohmann::json problems = nlohmann::json::array();
+  for (const auto& problem : scene.problems) problems.push_back(problem);
+  reporter.Emit("canonical",
+                {{"path", path},
+                 {"surfaces", scene.surfaces.size()},
+                 {"triangles", scene.TriangleCount()},
+                 {"bytes", bytes.size()},
+                 {"problems", std::move(problems)}},
+                "canonical form " + Printable(path) + ": " + std::to_string(scene.surfaces.size()) + " surfaces, " +
+                    std::to_string(scene.TriangleCount()) + " triangles" +
+                    (scene.problems.empty() ? "" : ", " + std::to_string(scene.problems.size()) + " problems"));
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "livelink/live_connection.h"
 #include "scene.h"
 #include "scene_mirror.h"
 #include "surface_digest.h"
@@ -39,5 +40,10 @@ bool EmitPicture(Reporter& reporter, const Scene& scene, const std::string& path
 
 // Writes the scene as binary glTF and emits "gltf"; false on failure.
 bool EmitGltf(Reporter& reporter, const Scene& scene, const std::string& path);
+
+// Reads the link's canonical form (under its lock), writes its bytes to
+// path and emits "canonical" (path, surfaces, triangles, bytes, problems);
+// false with an error when the file cannot be written.
+bool EmitCanonical(Reporter& reporter, CorvantaAPI::LiveConnection& connection, const std::string& path);
 
 }  // namespace velmar

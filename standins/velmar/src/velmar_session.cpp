@@ -1,18 +1,13 @@
 #include "velmar_session.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 
+#include "area_object.h"
 #include "base/utf.h"
 #include "livelink/link_reader.h"
 #include "livelink/live_connection.h"
+#include "loop_wait.h"
 #include "platform/win32.h"
 #include "scene_mirror.h"
 #include "terminal_text.h"
@@ -36,23 +31,6 @@ constexpr int kDrainLimit = 256;  // messages taken per turn of the loop
 // Copied into a spare geometry per turn of the loop: a few milliseconds
 // even into fresh memory.
 constexpr std::size_t kSparePieceBytes = std::size_t{8} << 20;
-
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-  const int saved = errno;
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
-  errno = saved;
-}
-
-bool InstallSignalHandlers() {
-  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-  struct sigaction action = {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
-}
 
 bool Listed(const std::vector<std::u16string>& names, const std::u16string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
@@ -104,14 +82,6 @@ class Session {
   std::unique_ptr<LiveServer> live_;
   double wakeAt_ = 0;  // the wake-up being read, on the wall clock; 0 for none
 };
-
-// The identity of the shared memory object under a link's name (its inode),
-// 0 when there is none.
-std::uint64_t AreaObject(const std::u16string& name) {
-  struct stat st {};
-  const std::string object = "/dev/shm" + platform::ShmObjectName(CorvantaAPI::MappingNameFor(name));
-  return ::stat(object.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_ino) : 0;
-}
 
 double WallMs() {
   return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -364,10 +334,6 @@ void Session::OnMessage(const platform::PostedMessage& message, int merged) {
 }
 
 int Session::Run() {
-  if (!InstallSignalHandlers()) {
-    reporter_.Error("cannot install the signal handlers");
-    return 1;
-  }
   if (options_.serve) {
     std::string error;
     live_ = LiveServer::Start(options_.live, &error);
@@ -390,6 +356,14 @@ int Session::Run() {
     reporter_.Error("cannot publish the main window (error " + std::to_string(GetLastError()) + ")");
     return 1;
   }
+  // Ctrl-C ends the loop cleanly from before "ready" is told on.
+  std::string waitError;
+  const std::unique_ptr<LoopWait> wait = LoopWait::Create(window, live_ ? live_->reportFd() : -1, &waitError);
+  if (!wait) {
+    reporter_.Error(waitError);
+    platform::DestroyPublishedWindow(window);
+    return 1;
+  }
   const std::string title = base::ToUtf8(desc.title);
   reporter_.Emit("ready",
                  {{"pid", GetCurrentProcessId()},
@@ -402,24 +376,21 @@ int Session::Run() {
   const auto started = Clock::now();
   auto nextTry = started;
   auto nextCheck = started + kLivenessPeriod;
-  pollfd fds[3] = {{platform::PublishedWindowFd(window), POLLIN, 0},
-                   {g_signalPipe[0], POLLIN, 0},
-                   {live_ ? live_->reportFd() : -1, POLLIN, 0}};
   bool preparing = false;  // spare copies remain to be made between updates
   while (!stop_) {
-    const int ready = ::poll(fds, 3, preparing ? 0 : 50);
-    if (ready < 0 && errno != EINTR) {
-      reporter_.Error("poll failed");
+    const unsigned ready = wait->Wait(preparing ? 0 : 50, &waitError);
+    if (!waitError.empty()) {
+      reporter_.Error(waitError);
       exitCode_ = 1;
       break;
     }
-    if (fds[1].revents & POLLIN) break;
-    if (fds[2].revents & POLLIN) EmitLiveReports();
-    if (fds[0].revents & POLLIN) {
+    if (ready & LoopWait::kEnd) break;
+    if (ready & LoopWait::kLiveReports) EmitLiveReports();
+    if (ready & LoopWait::kMessages) {
       // Wake-ups queued together are read once: a flood of them, or edits
       // faster than this renderer reads, cost one read, not one each. The
       // drain is bounded, so that a sender faster than this loop still lets
-      // the poll above see Ctrl-C.
+      // the wait above see Ctrl-C.
       platform::PostedMessage message, wake;
       int wakes = 0;
       for (int taken = 0; taken < kDrainLimit && !stop_ && platform::ReceivePostedMessage(window, &message, 0);
@@ -510,6 +481,7 @@ int Snapshot(const SnapshotOptions& options, Reporter& reporter) {
       !EmitPicture(reporter, mirror.scene(), options.picture, options.width, options.height, options.framing))
     result = 2;
   if (!options.gltfPath.empty() && !EmitGltf(reporter, mirror.scene(), options.gltfPath)) result = 2;
+  if (!options.canonicalPath.empty() && !EmitCanonical(reporter, connection, options.canonicalPath)) result = 2;
   return result;
 }
 

@@ -30,6 +30,7 @@ struct SnapshotOptions {
   std::u16string link;  // empty: the first announced link
   std::string picture;  // PNG to write; empty for none
   std::string gltfPath;  // glTF to write; empty for none
+  std::string canonicalPath;  // the canonical form's bytes (livelink/canonical_bytes.h); empty for none
   int width = 960, height = 720;
   bool framing = false;
 };
@@ -43,8 +44,9 @@ int Run(const RunOptions& options, Reporter& reporter);
 // 0 done, 1 no such link.
 int EndLink(const std::u16string& link, Reporter& reporter);
 
-// Opens a link, reads its whole scene once and draws it and/or writes it as
-// glTF. 0 done, 1 no such link, 2 a file could not be written.
+// Opens a link, reads its whole scene once and draws it, writes it as glTF
+// and/or writes its canonical form. 0 done, 1 no such link, 2 a file could
+// not be written.
 int Snapshot(const SnapshotOptions& options, Reporter& reporter);
 
 // Prints one snapshot of a link. 0 done, 1 no such link.

@@ -11,10 +11,6 @@
 //   shrinkarea: the control area truncated to 0 bytes under its readers -> "shrunk RC"
 //   publish -> "published RC" (the wake-up's result) | destroy | quit
 //   restart: the link destroyed and created again under its name -> "restarted RC"
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -25,6 +21,7 @@
 #include <sstream>
 #include <string>
 
+#include "area_shrink.h"
 #include "link_writer.h"
 #include "livelink/live_connection.h"
 
@@ -96,10 +93,7 @@ std::string Publisher::Run(const std::string& line) {
   if (verb == "shrinkarea") {
     // Never touched here afterwards: this process would meet the same
     // zeros (its views are guarded as any reader's).
-    const int fd = ::shm_open(platform::ShmObjectName(MappingNameFor(c_.GetName())).c_str(), O_RDWR, 0);
-    const int rc = fd >= 0 ? ::ftruncate(fd, 0) : -1;
-    if (fd >= 0) ::close(fd);
-    return "shrunk " + std::to_string(rc);
+    return ShrinkArea(c_.GetName());
   }
   if (verb == "publish") {
     const bool locked = c_.Lock(10000);
