@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "livelink/block_decode.h"
@@ -47,4 +48,27 @@ TEST(BlockDecodeTest, EmptySurfacesDecodeToEmptyArrays) {
   std::string field, error;
   EXPECT_FALSE(DecodeGeometryBlock(bytes.data(), bytes.size(), &out, &field, &error));
   EXPECT_EQ(field, "indices");
+}
+
+// Counts a peer wrote that no block of this size can hold are refused
+// before anything is allocated for them, also where their byte sizes would
+// pass 2^64 (many vertices times many coordinate sets) and, computed
+// carelessly, wrap to a size the block seems to hold.
+TEST(BlockDecodeTest, CountsTheBlockCannotHoldAreRefusedBeforeAnyAllocation) {
+  struct Case {
+    std::uint32_t vertices, indices, sets;
+  };
+  for (const Case c : {Case{0xFFFFFFFFu, 3, 0xFFFFFFFEu}, Case{0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu},
+                       Case{0x20000000u, 3, 0x40000000u}, Case{0xFFFFFFFFu, 3, 1}, Case{3, 0x7FFFFFFEu, 1}}) {
+    SCOPED_TRACE(std::to_string(c.vertices) + " " + std::to_string(c.indices) + " " + std::to_string(c.sets));
+    std::vector<std::uint8_t> bytes(4096, 0);
+    const GeometryBlockHeader header{c.vertices, c.indices, c.sets};
+    std::memcpy(bytes.data(), &header, sizeof header);
+    GeometryArrays out;
+    out.indices = {7};
+    std::string field, error;
+    EXPECT_FALSE(DecodeGeometryBlock(bytes.data(), bytes.size(), &out, &field, &error));
+    EXPECT_TRUE(field == "vertexCount" || field == "indexCount") << field << ": " << error;
+    EXPECT_EQ(out.indices, std::vector<std::uint32_t>{7}) << "a refused block leaves the arrays as they were";
+  }
 }

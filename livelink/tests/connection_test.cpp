@@ -28,7 +28,12 @@ static_assert(kTypeHead == 0x44414548u && kTypeSurface == 0x43465253u && kTypeRe
 static_assert(kTypeView == 0x57454956u && kTypeStat == 0x54415453u);
 static_assert(GeometryLayout(5, 9, 1).normals == 72 && GeometryLayout(5, 9, 1).texCoords == 132);
 static_assert(GeometryLayout(5, 9, 1).indices == 172 && GeometryLayout(5, 9, 1).totalBytes == 208);
-static_assert(GeometryLayout(0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu).totalBytes > 0xFFFFFFFFull);
+// The largest counts a peer can write need more bytes than any block holds,
+// however they combine: 8 * K * V alone passes 2^64.
+static_assert(GeometryLayout(0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu).totalBytes == ~0ull);
+static_assert(GeometryLayout(0xFFFFFFFFu, 3, 0xFFFFFFFEu).totalBytes == ~0ull);
+static_assert(GeometryLayout(0xFFFFFFFFu, 0, 1).totalBytes == 12 + 32ull * 0xFFFFFFFFu);
+static_assert(GeometryLayout(1, 0xFFFFFFFFu, 0).indices == 36 && GeometryLayout(0, 3, 0xFFFFFFFFu).totalBytes == 24);
 static_assert(RecordSizeForType(kTypeView) == 652 && RecordSizeForType(kTypeStat) == 28);
 static_assert(RecordSizeForType(kTypeSurface) == 1932 && RecordSizeForType(MakeType("ABCD")) == 20);
 

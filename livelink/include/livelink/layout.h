@@ -168,8 +168,11 @@ struct GeometryBlockHeader {
 };
 inline constexpr std::uint32_t kGeometryTexCoordSets = 1;
 
-// Byte offsets of the arrays of a geometry block, and the bytes it needs, in
-// 64 bits so that no count a peer writes can wrap them.
+// Byte offsets of the arrays of a geometry block, and the bytes it needs.
+// The counts are a peer's: V and K may each be near 2^32, and the texture
+// coordinates' 8 * K * V then passes 2^64. The sums saturate at the largest
+// 64-bit value instead of wrapping, so that no counts can make a block seem
+// to hold them when it does not.
 struct GeometryBlockLayout {
   std::uint64_t positions;
   std::uint64_t normals;
@@ -177,12 +180,21 @@ struct GeometryBlockLayout {
   std::uint64_t indices;
   std::uint64_t totalBytes;
 };
+namespace layout_detail {
+inline constexpr std::uint64_t kSaturated = ~std::uint64_t{0};
+constexpr std::uint64_t Times(std::uint64_t a, std::uint64_t b) {
+  return a != 0 && b > kSaturated / a ? kSaturated : a * b;
+}
+constexpr std::uint64_t Plus(std::uint64_t a, std::uint64_t b) { return b > kSaturated - a ? kSaturated : a + b; }
+}  // namespace layout_detail
 constexpr GeometryBlockLayout GeometryLayout(std::uint64_t v, std::uint64_t i, std::uint64_t k) {
+  using layout_detail::Plus;
+  using layout_detail::Times;
   const std::uint64_t positions = sizeof(GeometryBlockHeader);
-  const std::uint64_t normals = positions + 12 * v;
-  const std::uint64_t texCoords = normals + 12 * v;
-  const std::uint64_t indices = texCoords + 8 * k * v;
-  return {positions, normals, texCoords, indices, indices + 4 * i};
+  const std::uint64_t normals = Plus(positions, Times(12, v));
+  const std::uint64_t texCoords = Plus(normals, Times(12, v));
+  const std::uint64_t indices = Plus(texCoords, Times(Times(8, k), v));
+  return {positions, normals, texCoords, indices, Plus(indices, Times(4, i))};
 }
 
 // A memory texture is a Windows bitmap file image: this 54-byte header, then
