@@ -27,8 +27,7 @@
 #include "scene/mesh_builder.h"
 #include "util/text.h"
 
-using scene::ElementInfo;
-
+namespace scene {
 namespace {
 // From this many elements to build, a walk finishes their meshes alongside;
 // an edit's handful is left to the publication, which finishes them on
@@ -37,12 +36,12 @@ constexpr std::size_t kFinishAlongside = 256;
 }  // namespace
 
 struct ACScene::State {
-  State(CorvantaAPI::LiveConnection* c, scene::MaterialLibrary* m) : connection(c), materials(m) {
+  State(CorvantaAPI::LiveConnection* c, MaterialLibrary* m) : connection(c), materials(m) {
     dirtyKeys.max_load_factor(4.0f);
-    builder = std::make_unique<scene::MeshBuilder>(materials, &groups, &dirtyKeys);
+    builder = std::make_unique<MeshBuilder>(materials, &groups, &dirtyKeys);
     if (materials != nullptr) {
       materials->SetRecordListener(
-          [this](std::uint64_t key, scene::MaterialLibrary::RecordEvent event) { OnRecord(key, event); });
+          [this](std::uint64_t key, MaterialLibrary::RecordEvent event) { OnRecord(key, event); });
     }
   }
   ~State() {
@@ -56,8 +55,8 @@ struct ACScene::State {
   // no geometry in its new link record: the key is written again. A
   // remapped texture needs the meshes built again from the host's corners,
   // which finished meshes no longer hold: their elements are rebuilt.
-  void OnRecord(std::uint64_t key, scene::MaterialLibrary::RecordEvent event) {
-    using Event = scene::MaterialLibrary::RecordEvent;
+  void OnRecord(std::uint64_t key, MaterialLibrary::RecordEvent event) {
+    using Event = MaterialLibrary::RecordEvent;
     if (event == Event::kRemoved) {
       if (connection != nullptr) builder->ForgetBlock(*connection, key);
       return;
@@ -115,11 +114,11 @@ struct ACScene::State {
   }
 
   CorvantaAPI::LiveConnection* connection;
-  scene::MaterialLibrary* materials;
-  scene::MaterialGroups groups;
-  scene::DirtyKeySet dirtyKeys{8};
-  std::unique_ptr<scene::MeshBuilder> builder;
-  std::unordered_map<API_Guid, ElementInfo, scene::GuidHash> elements;
+  MaterialLibrary* materials;
+  MaterialGroups groups;
+  DirtyKeySet dirtyKeys{8};
+  std::unique_ptr<MeshBuilder> builder;
+  std::unordered_map<API_Guid, ElementInfo, GuidHash> elements;
   // The element each model index held at the last walk (null where none
   // was met): the host keeps its order between edits, so a walk finds most
   // entries here instead of in the table, whose lookups were most of an
@@ -239,7 +238,7 @@ struct ACScene::State {
   }
 };
 
-ACScene::ACScene(CorvantaAPI::LiveConnection* connection, scene::MaterialLibrary* materials)
+ACScene::ACScene(CorvantaAPI::LiveConnection* connection, MaterialLibrary* materials)
     : s_(std::make_unique<State>(connection, materials)) {}
 
 ACScene::~ACScene() {
@@ -381,18 +380,18 @@ bool ACScene::Walk() {
   // use, looked up here, where the library may grow. What the thread has
   // not reached when the walk ends, the publication finishes, with the same
   // result.
-  std::optional<scene::MeshFinisher> finisher;
+  std::optional<MeshFinisher> finisher;
   if (toBuild.size() >= kFinishAlongside && s.materials != nullptr) finisher.emplace(*s.builder);
   for (auto& [entry, element] : toBuild) {
     const std::int32_t bodyCount = element.GetBodyNum();
     for (std::int32_t b = 1; b <= bodyCount; ++b) {
       ModelerAPI::Body body;
       element.GetBody(b, &body);
-      std::unique_ptr<scene::BodyInfo> info = s.builder->BuildBody(body);
+      std::unique_ptr<BodyInfo> info = s.builder->BuildBody(body);
       s.vertexTotal += static_cast<std::uint64_t>(info->vertexCount > 0 ? info->vertexCount : 0);
       if (finisher) {
         for (const auto& mesh : info->meshes)
-          if (const scene::MaterialRecord* record = s.materials->Holding(mesh->materialKey))
+          if (const MaterialRecord* record = s.materials->Holding(mesh->materialKey))
             finisher->Queue(mesh.get(), record);
       }
       entry->bodies.push_back(std::move(info));
@@ -452,7 +451,7 @@ bool ACScene::PublishPass(std::uint32_t budgetMs) {
   base::ConcurrentSet<std::uint64_t> processed;
   base::ConcurrentSet<std::uint32_t> release;
   std::atomic<bool> keepGoing{true};
-  scene::GeometryPass pass{s.publishRequested, keepGoing, deadline, processed, release};
+  GeometryPass pass{s.publishRequested, keepGoing, deadline, processed, release};
   // Keys are copied first: the set is not changed during a pass (walks hold
   // the gate), but a plain vector splits better over the parallel tasks.
   std::vector<std::uint64_t> keys(s.dirtyKeys.begin(), s.dirtyKeys.end());
@@ -489,8 +488,11 @@ void ACScene::WorkerLoop() {
         }
         s.connection->Unlock();
         if (complete && s.running.load()) {
-          s.connection->Announce();
-          s.connection->Notify(CorvantaAPI::kNotifyChanged, 0);
+          // The link is open and named, so the announcement cannot be
+          // refused; a renderer with no window to wake reads the batch
+          // when it next looks (the header counts the change).
+          (void)s.connection->Announce();
+          (void)s.connection->Notify(CorvantaAPI::kNotifyChanged, 0);
           s.completedBatches.fetch_add(1);
         }
       }
@@ -510,3 +512,5 @@ bool ACScene::IsPublishRequested() const { return s_->publishRequested.load(); }
 bool ACScene::IsWorkerRunning() const { return s_->worker.joinable() && s_->running.load(); }
 bool ACScene::IsWalkDeferred() const { return s_->walkDeferred; }
 std::uint64_t ACScene::CompletedBatches() const { return s_->completedBatches.load(); }
+
+}  // namespace scene

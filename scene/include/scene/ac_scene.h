@@ -30,8 +30,8 @@ namespace context {
 class PluginSettings;
 }
 namespace scene {
+
 class MaterialLibrary;
-}
 
 // A vertex count as decimal text, exact over the whole 64-bit range.
 std::u16string VertexCountText(std::uint64_t count);
@@ -39,7 +39,7 @@ std::u16string VertexCountText(std::uint64_t count);
 class ACScene {
  public:
   // Neither pointer is owned; both must outlive the scene.
-  ACScene(CorvantaAPI::LiveConnection* connection, scene::MaterialLibrary* materials);
+  ACScene(CorvantaAPI::LiveConnection* connection, MaterialLibrary* materials);
   // Stops the worker and frees every mesh.
   ~ACScene();
   ACScene(const ACScene&) = delete;
@@ -95,3 +95,5 @@ class ACScene {
   bool Walk();
   std::unique_ptr<State> s_;
 };
+
+}  // namespace scene
