@@ -17,6 +17,8 @@
 
 #include "context/plugin_settings.h"
 #include "base/concurrent_containers.h"
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 #include "hostsdk/modeler.h"
 #include "livelink/layout.h"
 #include "livelink/live_connection.h"
@@ -25,6 +27,7 @@
 #include "scene/material_record.h"
 #include "scene/mesh_finisher.h"
 #include "scene/mesh_builder.h"
+#include "scene/model_gate.h"
 #include "util/text.h"
 
 namespace scene {
@@ -129,19 +132,13 @@ struct ACScene::State {
   std::atomic<bool> running{false};
   std::atomic<bool> publishRequested{false};
   std::thread worker;
-  std::atomic<bool> gateHeld{false};
-
-  // The model gate: the state word is the gate (0 free, -1 taken); the mutex
-  // only guards it.
-  std::mutex gateMutex;
-  std::condition_variable gateFreed;
-  std::int32_t gateState = 0;
+  ModelGate gate;
 
   // The worker's wake-up: RequestPublish and Stop raise it so the worker
   // does not sleep out its interval.
-  std::mutex wakeMutex;
+  base::Mutex wakeMutex;
   std::condition_variable wakeCv;
-  bool wake = false;
+  bool wake GUARDED_BY(wakeMutex) = false;
 
   ModelerAPI::Model* model = nullptr;
   // Sum of the host vertex counts of every built body (host thread).
@@ -164,49 +161,26 @@ struct ACScene::State {
     }
   }
 
-  void FreeGate() {
-    {
-      std::lock_guard lock(gateMutex);
-      gateState = 0;
-    }
-    gateFreed.notify_one();
-  }
-
-  // The updater's side: clears publishRequested first, so that a running
+  // The walk's side: clears publishRequested first, so that a running
   // pass gives up at its next check, then waits up to budgetMs.
-  bool TakeGateForUpdater(std::uint32_t budgetMs) {
+  bool TakeGateForWalk(std::uint32_t budgetMs) {
     publishRequested.store(false);
-    if (!gateHeld.load()) {
-      std::unique_lock lock(gateMutex);
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(budgetMs);
-      if (gateFreed.wait_until(lock, deadline, [&] { return gateState == 0; })) {
-        gateState = -1;
-        gateHeld.store(true);
-      } else {
-        lock.unlock();
-        Debug("\n --- Can't lock mutex! ---\n");
-      }
-    }
-    return gateHeld.load();
-  }
-
-  void ReleaseUpdaterGate() {
-    if (gateHeld.exchange(false)) FreeGate();
-  }
-
-  void TakeGateForWorker() {
-    std::unique_lock lock(gateMutex);
-    gateFreed.wait(lock, [&] { return gateState == 0; });
-    gateState = -1;
+    if (gate.TakeForWalk(std::chrono::milliseconds(budgetMs))) return true;
+    Debug("\n --- Can't lock mutex! ---\n");
+    return false;
   }
 
   void Wake() {
     {
-      std::lock_guard lock(wakeMutex);
+      base::MutexLock lock(wakeMutex);
       wake = true;
     }
     wakeCv.notify_one();
   }
+
+  // Whether a publication is waiting; looked at only while no publish
+  // turn runs.
+  bool PublishPending() const { return (materials != nullptr && materials->HasPending()) || !dirtyKeys.empty(); }
 
   void DiscardMeshes(ElementInfo& entry) {
     for (auto& body : entry.bodies) {
@@ -263,12 +237,12 @@ void ACScene::Begin(ModelerAPI::Model* model, const context::PluginSettings* set
     s_->builder->SetOptions(true, true, 0.0f);
   }
   Resync();
-  s_->ReleaseUpdaterGate();
-  s_->FreeGate();
+  // The worker is stopped: the gate is free once the walk lets it go.
+  s_->gate.ReleaseWalk();
   s_->publishRequested.store(false);
   s_->running.store(true);
   {
-    std::lock_guard lock(s_->wakeMutex);
+    base::MutexLock lock(s_->wakeMutex);
     s_->wake = false;
   }
   s_->worker = std::thread([this] { WorkerLoop(); });
@@ -285,7 +259,7 @@ bool ACScene::Resync() {
   // material records while they change. A pass that was wanted is wanted
   // again afterwards.
   const bool wasRequested = s.publishRequested.load();
-  if (!s.TakeGateForUpdater(50)) {
+  if (!s.TakeGateForWalk(50)) {
     s.walkDeferred = true;
     if (wasRequested) s.publishRequested.store(true);
     return false;
@@ -297,7 +271,7 @@ bool ACScene::Resync() {
   // removes) meets the updater's look at them. Otherwise the worker may go
   // on with what it was asked to do.
   if (!changed) {
-    s.ReleaseUpdaterGate();
+    s.gate.ReleaseWalk();
     if (wasRequested) s.publishRequested.store(true);
   }
   return changed;
@@ -405,14 +379,16 @@ void ACScene::RequestPublish() {
   State& s = *s_;
   // The dirty keys are looked at only while no publish turn runs: with the
   // gate a walk left held, or else with the gate taken here for a moment.
-  const bool held = s.gateHeld.load();
-  if (!held) s.TakeGateForWorker();
-  const bool pending = (s.materials != nullptr && s.materials->HasPending()) || !s.dirtyKeys.empty();
-  if (pending) s.publishRequested.store(true);
-  if (held) {
-    s.ReleaseUpdaterGate();
+  bool pending = false;
+  if (s.gate.HeldByWalk()) {
+    pending = s.PublishPending();
+    if (pending) s.publishRequested.store(true);
+    s.gate.ReleaseWalk();
   } else {
-    s.FreeGate();
+    s.gate.Take();
+    pending = s.PublishPending();
+    if (pending) s.publishRequested.store(true);
+    s.gate.Release();
   }
   if (pending) s.Wake();
 }
@@ -421,7 +397,7 @@ void ACScene::Stop() {
   State& s = *s_;
   s.running.store(false);
   s.publishRequested.store(false);
-  s.ReleaseUpdaterGate();
+  s.gate.ReleaseWalk();
   s.Wake();
   if (s.worker.joinable()) s.worker.join();
   for (auto& [guid, entry] : s.elements) s.DiscardMeshes(entry);
@@ -473,7 +449,7 @@ void ACScene::WorkerLoop() {
   State& s = *s_;
   while (s.running.load()) {
     if (s.publishRequested.load()) {
-      s.TakeGateForWorker();
+      s.gate.Take();
       bool complete = false;
       if (s.connection->Lock(10000)) {
         if (s.running.load()) {
@@ -496,12 +472,15 @@ void ACScene::WorkerLoop() {
           s.completedBatches.fetch_add(1);
         }
       }
-      s.FreeGate();
+      s.gate.Release();
     }
     if (!s.running.load()) break;
-    std::unique_lock lock(s.wakeMutex);
     const auto interval = std::chrono::milliseconds(s.publishRequested.load() ? 5 : 50);
-    s.wakeCv.wait_for(lock, interval, [&] { return s.wake || !s.running.load(); });
+    const auto deadline = std::chrono::steady_clock::now() + interval;
+    base::MutexLock lock(s.wakeMutex);
+    while (!s.wake && s.running.load()) {
+      if (!lock.WaitUntil(s.wakeCv, deadline)) break;
+    }
     s.wake = false;
   }
 }

@@ -8,6 +8,16 @@
 // (livelink_slot_order_test pins it). Operations call each other through the
 // table, so an override changes the others too.
 //
+// Threads: Create, Open, Close, Destroy and the destructor belong to the
+// thread that owns the connection (the host's user-interface thread in the
+// add-on) and must not overlap any other call. While the connection is
+// open, the other operations may run on several threads at once (the
+// add-on's user-interface thread, the scene's worker, the thread that
+// delivers camera changes): the block and owner tables are concurrent, ids
+// are drawn atomically, Notify serialises itself, and the shared records
+// are written under the link's lock (Lock / Unlock) where a peer must not
+// see them half-written. MappingBroken must not overlap ReleaseBlock.
+//
 // Nothing here throws or shows messages. Every operation on a closed
 // connection does nothing and gives its "nothing" result (false, 0, null, an
 // empty list, or -1 where a status is returned). Shared bytes are written by
@@ -24,6 +34,7 @@
 #include <vector>
 
 #include "base/deadline_mutex.h"
+#include "base/thread_annotations.h"
 #include "livelink/control_area.h"
 #include "livelink/layout.h"
 #include "livelink/renderer_windows.h"
@@ -322,6 +333,8 @@ class LiveConnection {
 
   std::atomic<bool> windowsStale_{false};
   TimedMutex notifyMutex_;
+  // The renderer windows Notify found last.
+  std::vector<HWND> windows_ GUARDED_BY(notifyMutex_);
 };
 
 }  // namespace CorvantaAPI

@@ -6,13 +6,17 @@
 // publication is the material: a changed mesh marks its material key dirty
 // and the worker rewrites the merged geometry block of every dirty key.
 //
-// Threads: Begin, Resync, RequestPublish, Stop and GetVertexCountText run on
-// the host's user-interface thread; the worker publishes. The model gate
-// hands the meshes, groups, element table and material records to one side
-// at a time: a walk holds it from its start until the next RequestPublish,
-// the worker for one publish turn. A walk that cannot take the gate within
-// 50 ms leaves the meshes it would discard in place (the renderer keeps
-// showing them) and discards them at the next walk that gets the gate.
+// Threads: every call runs on the host's user-interface thread (the one
+// that walks), except PublishPass, which the worker runs;
+// IsPublishRequested and CompletedBatches may be asked from any thread.
+// The model gate (scene/model_gate.h) hands the meshes, groups, element
+// table and material records to one side at a time: a walk holds it from
+// its start until the next RequestPublish, the worker for one publish turn.
+// That hold spans calls, which the thread-safety analysis cannot follow, so
+// those fields carry no annotation; the gate's own state and the worker's
+// wake-up do. A walk that cannot take the gate within 50 ms leaves the
+// meshes it would discard in place (the renderer keeps showing them) and
+// discards them at the next walk that gets the gate.
 #pragma once
 
 #include <cstdint>
