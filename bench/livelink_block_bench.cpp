@@ -26,7 +26,7 @@ const std::vector<std::uint8_t>& Source() {
 void BM_PublishBlock64MiB(benchmark::State& state) {
   const auto& source = Source();
   CorvantaAPI::LiveConnection connection;
-  if (connection.Create(livelink_test::UniqueName("bench"), 64) != 0) {
+  if (connection.Create(livelink_test::UniqueName("bench"), 64) != CorvantaAPI::CreateResult::kOk) {
     state.SkipWithError("Create failed");
     return;
   }

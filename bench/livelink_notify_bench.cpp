@@ -19,12 +19,15 @@ using Clock = std::chrono::steady_clock;
 void BM_NotifyToVelmarWakeUp(benchmark::State& state) {
   CorvantaAPI::LiveConnection link;
   const std::u16string name = livelink_test::UniqueName("notify-bench");
-  if (link.Create(name, 5000) != 0) {
+  if (link.Create(name, 5000) != CorvantaAPI::CreateResult::kOk) {
     state.SkipWithError("Create failed");
     return;
   }
   link.UpdateStatus({{u"toolName", {0, u"bench"}}});
-  link.Announce();
+  if (link.Announce() != 0) {
+    state.SkipWithError("Announce failed");
+    return;
+  }
   auto velmar = livelink_test::ChildProcess::Start(
       VELMAR_PROGRAM, {"--json", "run", "--link", std::string(name.begin(), name.end())});
   if (velmar == nullptr) {

@@ -52,7 +52,7 @@ void EndHolder(pid_t child) {
 // stopped holder) time Close.
 double StopSeconds(int blocks, bool stoppedPeer) {
   CorvantaAPI::LiveConnection connection;
-  if (connection.Create(livelink_test::UniqueName("stopbench"), 64) != 0) {
+  if (connection.Create(livelink_test::UniqueName("stopbench"), 64) != CorvantaAPI::CreateResult::kOk) {
     std::fprintf(stderr, "Create failed\n");
     std::exit(1);
   }

@@ -231,7 +231,7 @@ extern "C" __attribute__((visibility("default"))) int MeshBench_Run(int repeats)
 
     CorvantaAPI::LiveConnection connection;
     const std::u16string name = u"/tmp/mesh-bench-" + std::u16string(1, char16_t(u'a' + getpid() % 26)) + u".dae";
-    if (connection.Create(name, 16) != 0) {
+    if (connection.Create(name, 16) != CorvantaAPI::CreateResult::kOk) {
       std::printf("geometry write: no control area\n");
       return 1;
     }

@@ -82,7 +82,7 @@ void Exercise(LiveConnection& link) {
   if (added != nullptr) {
     const std::uint32_t block = link.CreateBlock(LoadShared(added->id), 64);
     if (block != 0 && link.OpenBlock(block) == nullptr) __builtin_trap();  // made here, must open here
-    link.DeleteRecord(LoadShared(added->id));
+    if (link.DeleteRecord(LoadShared(added->id)) != 0) __builtin_trap();  // the link is open
   }
   link.SetLabel(u"fuzz");
 }
@@ -116,16 +116,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A start under that name: the area is taken over only when nobody
     // can be publishing to it; either way the result says which.
     LiveConnection starter;
-    const std::int32_t started = starter.Create(found, 1);
-    if (started != kCreateOk && started != kCreateExists && started != kCreateFailed) __builtin_trap();
-    if (started == kCreateOk) starter.Destroy();
+    const CreateResult started = starter.Create(found, 1);
+    if (started != CreateResult::kOk && started != CreateResult::kExists && started != CreateResult::kFailed) __builtin_trap();
+    if (started == CreateResult::kOk) starter.Destroy();
   }
   {
     // This side's own area, written over by the renderer.
     const std::u16string own = LinkName("own");
     LiveConnection creator;
-    if (creator.Create(own, kCreatorSlots) != kCreateOk) return 0;
-    creator.Announce();
+    if (creator.Create(own, kCreatorSlots) != CreateResult::kOk) return 0;
+    if (creator.Announce() != 0) __builtin_trap();  // created under a name
     creator.UpdateStatus({{u"toolName", {0, u"fuzz"}}});
     auto* base = reinterpret_cast<std::uint8_t*>(creator.Area().header());
     std::memcpy(base, area.data(), std::min<std::size_t>(area.size(), creator.MappedBytes()));

@@ -43,9 +43,9 @@ TEST(LinkConcurrency, EditsCameraTurnsAndRendererReadsThenStopUnderCameraTurns) 
   // The renderer is velmar in a process of its own, as in use.
   auto velmar = livelink_test::ChildProcess::Start(VELMAR_PATH, {"--json", "run", "--exit-when-ended"});
   ASSERT_NE(velmar, nullptr);
-  auto plugin = std::make_unique<ACPlugin>();
+  auto plugin = std::make_unique<addon::ACPlugin>();
   ASSERT_TRUE(plugin->StartOrResume());
-  ASSERT_EQ(plugin->GetLinkState(), LinkState::Running);
+  ASSERT_EQ(plugin->GetLinkState(), addon::LinkState::Running);
   std::atomic<bool> stopCamera{false};
   std::atomic<int> cameraTurns{0};
   std::thread camera([&] {
@@ -96,7 +96,7 @@ TEST(LinkConcurrency, EditsCameraTurnsAndRendererReadsThenStopUnderCameraTurns) 
   EXPECT_TRUE(cameraSeen);
   EXPECT_TRUE(ended);
   EXPECT_EQ(velmar->Wait(10000), 0);
-  EXPECT_EQ(plugin->GetLinkState(), LinkState::Stopped);
+  EXPECT_EQ(plugin->GetLinkState(), addon::LinkState::Stopped);
   EXPECT_FALSE(plugin->IsCameraLive());
   CorvantaAPI::LiveConnection probe;
   EXPECT_NE(probe.Open(base::FromUtf8((dir / "House.dae").string())), 0) << "the area outlived the stop";

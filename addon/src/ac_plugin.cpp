@@ -7,6 +7,7 @@
 #include "addon/alerts.h"
 #include "addon/plugin_ui.h"
 #include "addon/sight_observers.h"
+#include "base/exception_text.h"
 #include "base/utf.h"
 #include "collada/collada_exporter.h"
 #include "context/host_queries.h"
@@ -21,6 +22,7 @@
 #include "util/hash.h"
 #include "util/text.h"
 
+namespace addon {
 namespace {
 
 std::int64_t SteadyNowNs() {
@@ -29,61 +31,43 @@ std::int64_t SteadyNowNs() {
       .count();
 }
 
-// new that leaves the field null when the allocation or construction fails.
-template <typename T, typename... Args>
-std::unique_ptr<T> MakeOrNull(Args&&... args) {
-  try {
-    return std::make_unique<T>(std::forward<Args>(args)...);
-  } catch (...) {
-    return nullptr;
-  }
-}
-
 constexpr char16_t kPathTooLongText[] =
     u"The project's path is too long for Velmar Corvanta: Velmar could not find the link. Save the "
     u"project in a folder with a shorter path and start Corvanta again.";
 
 }  // namespace
 
-ACPlugin::ACPlugin() {
-  settings = MakeOrNull<context::PluginSettings>();
-  exporter = MakeOrNull<ColladaExporter>();
+ACPlugin::ACPlugin()
+    : settings(std::make_unique<context::PluginSettings>()),
+      exporter(std::make_unique<collada::ColladaExporter>()),
+      connection(std::make_unique<CorvantaAPI::LiveConnection>()),
+      materials(std::make_unique<scene::MaterialLibrary>(connection.get())),
+      scene(std::make_unique<scene::ACScene>(connection.get(), materials.get())),
+      ui(std::make_unique<PluginUI>(this)),
+      cameraObserver(std::make_unique<CameraObserver>(this)),
+      modelObserver(std::make_unique<ModelObserver>(this)) {
   // Both ways into the export (the command and the file type's save) show
   // its progress in the status bar.
-  if (exporter) exporter->SetProgressListener([](std::u16string_view text) { addon::SetStatusBarText(std::u16string(text)); });
-  connection = MakeOrNull<CorvantaAPI::LiveConnection>();
-  materials = MakeOrNull<scene::MaterialLibrary>(connection.get());
-  if (connection && materials) scene = MakeOrNull<ACScene>(connection.get(), materials.get());
-  if (scene) scene->SetDebugOutput([](const char* text) { DBPrintf("%s", text); });
-  ui = MakeOrNull<addon::PluginUI>(this);
-  cameraObserver = MakeOrNull<CameraObserver>(this);
-  modelObserver = MakeOrNull<ModelObserver>(this);
+  exporter->SetProgressListener([](std::u16string_view text) { SetStatusBarText(std::u16string(text)); });
+  scene->SetDebugOutput([](const char* text) { DBPrintf("%s", text); });
 }
 
+// The observers are detached by Stop (and by their sources' ends); the
+// members go in reverse order of declaration.
 ACPlugin::~ACPlugin() {
-  if (connection && connection->IsOpen()) Stop();
-  ui.reset();
-  scene.reset();
-  materials.reset();
-  connection.reset();
-  // The observers are detached by Stop (and by their sources' ends).
-  modelObserver.reset();
-  cameraObserver.reset();
-  exporter.reset();
-  settings.reset();
+  if (connection->IsOpen()) Stop();
 }
 
 void ACPlugin::UpdateMenus() {
   menusStale.store(false);
-  if (ui) ui->UpdateMenus();
+  ui->UpdateMenus();
 }
 
 void ACPlugin::StatusBar(const std::u16string& text) {
-  addon::SetStatusBarText(text);
+  SetStatusBarText(text);
 }
 
 bool ACPlugin::RereadWithLinkSight() {
-  if (!scene) return false;
   Modeler::SightPtr previous;
   if (linkSight) ACAPI_3D_SelectSight(linkSight, &previous);
   modelChanged.store(false);
@@ -112,26 +96,25 @@ bool ACPlugin::StartOrResume() {
     TogglePause();
     return true;
   }
-  if (!connection || !scene || !materials) return false;
 
   const std::u16string path = context::GetProjectFilePath();
   if (path.empty()) {
-    addon::AlertSaveFirst();
+    AlertSaveFirst();
     return false;
   }
   const std::u16string name = context::ConnectionNameFor(path);
   renderer::CheckRenderer();
   const std::int64_t t0 = SteadyNowNs();
   StatusBar(u"Corvanta initializing\u2026");
-  const std::int32_t created = connection->Create(name, 5000);
-  if (created != CorvantaAPI::kCreateOk) {
+  const CorvantaAPI::CreateResult created = connection->Create(name, 5000);
+  if (created != CorvantaAPI::CreateResult::kOk) {
     StatusBar(u"");
-    if (created == CorvantaAPI::kCreateNameTooLong) {
+    if (created == CorvantaAPI::CreateResult::kNameTooLong) {
       // The renderer finds links by names of at most 259 units: no use
       // starting one it could never join, and the file is not in use.
-      addon::ShowMessage(kPathTooLongText);
+      ShowMessage(kPathTooLongText);
     } else {
-      addon::AlertFileInUse(context::FileNameOf(name));
+      AlertFileInUse(context::FileNameOf(name));
     }
     return false;
   }
@@ -144,17 +127,17 @@ bool ACPlugin::StartOrResume() {
     linkSight = sight;
   }
   if (linkSight) ACAPI_3D_SelectSight(linkSight, &previous);
-  attributeReader = MakeOrNull<AttributeReader>();
-  model = MakeOrNull<ModelerAPI::Model>();
+  // Without memory for the model the link starts empty, as it does when
+  // the host cannot give one: the next re-read fills it.
+  attributeReader.reset(new (std::nothrow) AttributeReader());
+  model.reset(new (std::nothrow) ModelerAPI::Model());
   if (linkSight) {
-    if (cameraObserver) linkSight->Attach(*cameraObserver);
-    if (auto main = linkSight->GetConstMainModelPtr(); main && modelObserver) main->Attach(*modelObserver);
+    linkSight->Attach(*cameraObserver);
+    if (auto main = linkSight->GetConstMainModelPtr()) main->Attach(*modelObserver);
     if (model) EXPGetModel(linkSight, model.get(), attributeReader.get());
   }
-  if (settings) {
-    settings->Load();
-    verticalOffset.store(settings->EffectiveOffset());
-  }
+  settings->Load();
+  verticalOffset.store(settings->EffectiveOffset());
   StatusBar(u"Corvanta load materials\u2026");
   materials->BeginLink(model.get());
   StatusBar(u"Corvanta load geometries\u2026");
@@ -167,7 +150,7 @@ bool ACPlugin::StartOrResume() {
   }
   autoPaused = false;
   state.store(LinkState::Running);
-  cameraSync.store(settings ? settings->CameraAutoSync() : true);
+  cameraSync.store(settings->CameraAutoSync());
   if (cameraSync.load()) SendCamera();
   UpdateMenus();
   const std::int64_t duration = (SteadyNowNs() - t0) / 1000;
@@ -196,15 +179,17 @@ void ACPlugin::TogglePause() {
 void ACPlugin::ReleaseHostObjects() {
   try {
     if (linkSight && !linkSight->IsSightInvalid()) {
-      if (cameraObserver) linkSight->Detach(*cameraObserver);
-      if (auto main = linkSight->GetConstMainModelPtr(); main && modelObserver) main->Detach(*modelObserver);
+      linkSight->Detach(*cameraObserver);
+      if (auto main = linkSight->GetConstMainModelPtr()) main->Detach(*modelObserver);
     }
   } catch (...) {
+    DBPrintf("Corvanta: detaching from the link sight failed: %s\n", base::CurrentExceptionText());
   }
   try {
     model.reset();
     attributeReader.reset();
   } catch (...) {
+    DBPrintf("Corvanta: freeing the link's model failed: %s\n", base::CurrentExceptionText());
   }
   // The sight is dropped too: a stopped link keeps nothing of the host's.
   // The last reference may go with a camera turn that still runs; that turn
@@ -219,14 +204,14 @@ void ACPlugin::ReleaseHostObjects() {
 void ACPlugin::Stop() {
   if (state.load() == LinkState::Stopped) return;
   state.store(LinkState::Stopped);
-  if (scene) scene->Stop();
-  if (materials) materials->Reset();
+  scene->Stop();
+  materials->Reset();
   {
     // Not while a camera turn writes the view record into the mapping. A
     // turn that saw the link running before it stopped may have marked the
     // camera as followed; none after this sees it running.
     std::lock_guard lock(cameraMutex);
-    if (connection) connection->Destroy();
+    connection->Destroy();
     cameraLive.store(false);
   }
   ReleaseHostObjects();
@@ -244,18 +229,17 @@ void ACPlugin::SetCameraSync(bool on) {
 }
 
 void ACPlugin::Export() {
-  if (!exporter) return;
   // The user chose the file in our save dialog, so the failure is ours to
   // tell; a cancel tells nothing.
   if (exporter->Export(nullptr, nullptr) == APIERR_GENERAL) {
-    addon::AlertExportFailed(exporter->Path(), base::FromUtf8(exporter->LastError()));
+    AlertExportFailed(exporter->Path(), base::FromUtf8(exporter->LastError()));
   }
 }
 
 void ACPlugin::ResyncChanges() { RereadWithLinkSight(); }
 
 void ACPlugin::CheckLinkAndResync() {
-  if (!connection || !connection->IsConnected()) {
+  if (!connection->IsConnected()) {
     Stop();
     return;
   }
@@ -269,11 +253,11 @@ void ACPlugin::OnIdle() {
   nextIdlePass = now + 33'000'000;
   if (state.load() == LinkState::Stopped) return;
   try {
-    const bool connected = connection && connection->IsConnected();
+    const bool connected = connection->IsConnected();
     // Memory the renderer shrank under the link reads as zeros here and
     // writes reach no one (a read of the shrunk area just now counts): the
     // link is over, and the host's debug output says why.
-    if (connection && connection->ViewShrunkSinceOpen()) {
+    if (connection->ViewShrunkSinceOpen()) {
       DBPrintf("Corvanta: the renderer shrank the link's shared memory; the link is stopped\n");
       Stop();
       return;
@@ -281,39 +265,42 @@ void ACPlugin::OnIdle() {
     if (!connected) Stop();
     if (modelChanged.load()) CheckLinkAndResync();
   } catch (...) {
+    // The idle pump is the host's: nothing may leave it. The pass is
+    // tried again at the next idle message.
+    DBPrintf("Corvanta: the idle pass stopped: %s\n", base::CurrentExceptionText());
   }
 }
 
 void ACPlugin::OnProjectEvent(std::int32_t code, std::int32_t /*parameter*/) {
-  if (code < 1 || code > 128) return;
-  const bool open = connection && connection->IsOpen();
+  if (code < APINotify_New || code > APINotify_ChangeProjectDB) return;
+  const bool open = connection->IsOpen();
   switch (code) {
-    case 1:
-    case 2:
-    case 4:
-    case 32:
+    case APINotify_New:
+    case APINotify_NewAndReset:
+    case APINotify_Open:
+    case APINotify_Close:
       if (open) Stop();
       UpdateMenus();
-      if (exporter) exporter->ForgetFolder();
+      exporter->ForgetFolder();
       // The host tells of a close while the project is still open: once it
       // is gone, the next idle pass shows the commands a project needs
       // disabled.
-      if (code == 32) menusStale.store(true);
+      if (code == APINotify_Close) menusStale.store(true);
       break;
-    case 16:
+    case APINotify_Save:
       if (open) {
         const std::u16string path = context::GetProjectFilePath();
         if (!path.empty() && context::ConnectionNameFor(path) != connection->GetName()) {
           Stop();
-          if (exporter) exporter->ForgetFolder();
+          exporter->ForgetFolder();
         }
       }
       break;
-    case 64:
+    case APINotify_Quit:
       if (open) Stop();
       UpdateMenus();
       break;
-    case 128:
+    case APINotify_ChangeProjectDB:
       CheckLinkAndResync();
       break;
     default:
@@ -353,15 +340,15 @@ void ACPlugin::SendCamera() {
       if (perspective) {
         menusChanged = !cameraLive.exchange(true);
         const CorvantaAPI::CameraViewData rec = scene::BuildCameraRecord(camera, verticalOffset.load());
-        if (connection) connection->UpdateView(true, &rec);
+        connection->UpdateView(true, &rec);
       } else if (cameraLive.exchange(false)) {
         // One inactive record, then nothing while the view stays parallel.
         const CorvantaAPI::CameraViewData rec{};
-        if (connection) connection->UpdateView(false, &rec);
+        connection->UpdateView(false, &rec);
         menusChanged = true;
       }
     } else if (cameraLive.exchange(false)) {
-      if (connection) connection->UpdateView(false, nullptr);
+      connection->UpdateView(false, nullptr);
       menusChanged = true;
     }
   }
@@ -376,15 +363,16 @@ void ACPlugin::SendCamera() {
 }
 
 void ACPlugin::PublishLinkStatus(const std::u16string& name, std::int32_t durationMicroseconds) {
-  if (!connection) return;
   CorvantaAPI::StatusMap map;
   map[u"toolName"] = {0, u"ArchiCAD"};
   map[u"toolVersion"] = {0, context::GetHostVersion()};
   map[u"format"] = {0, u"CV"};
   map[u"pluginVersion"] = {0, u"3.50.904"};
   map[u"fileNameCrc"] = {1, util::FormatString(u"%llu", static_cast<unsigned long long>(util::HashFileName(name)))};
-  map[u"vertexCount"] = {1, scene ? scene->GetVertexCountText() : std::u16string(u"0")};
+  map[u"vertexCount"] = {1, scene->GetVertexCountText()};
   map[u"time"] = {1, util::FormatString(u"%d", durationMicroseconds)};
   map[u"cameraSync"] = {1, cameraSync.load() ? u"1" : u"0"};
   connection->UpdateStatus(map);
 }
+
+}  // namespace addon

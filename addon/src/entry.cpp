@@ -7,6 +7,7 @@
 #include "addon/ac_plugin.h"
 #include "addon/module.h"
 #include "addon/plugin_ui.h"
+#include "base/exception_text.h"
 #include "collada/collada_exporter.h"
 #include "hostsdk/acapi.h"
 #include "hostsdk/filetype.h"
@@ -16,9 +17,9 @@
 
 namespace {
 
-constexpr GSFlags kProjectEventMask = 4095;
-constexpr GSFlags kViewEventMask = 255;
-constexpr API_NavigatorMapID kViewMap = API_NavigatorMapID(2);
+constexpr GSFlags kProjectEventMask = API_AllProjectNotificationMask;
+constexpr GSFlags kViewEventMask = API_AllViewNotificationMask;
+constexpr API_NavigatorMapID kViewMap = API_PublicViewMap;
 constexpr Int32 kDaeCommandRef = 1;
 
 // Name and description into the host's fixed fields, cut to fit.
@@ -32,20 +33,20 @@ void CopyInfoText(char16_t (&field)[kAddonInfoTextUnits], const std::u16string& 
 // to the host: a failed export is a failed save, which the host reports to
 // its user (the exporter has said why in the status bar).
 GSErrCode SaveDaeFile(const API_IOParams* ioParams, Modeler::SightPtr sight) {
-  ACPlugin* plugin = addon::ThePlugin();
+  addon::ACPlugin* plugin = addon::ThePlugin();
   GSErrCode result = APIERR_GENERAL;
-  if (plugin != nullptr && plugin->GetExporter() != nullptr) result = plugin->GetExporter()->Export(sight, ioParams);
+  if (plugin != nullptr) result = plugin->GetExporter().Export(sight, ioParams);
   sight.reset();
   return result;
 }
 
 GSErrCode ProjectEventHandler(API_NotifyEventID code, Int32 parameter) {
-  if (ACPlugin* plugin = addon::ThePlugin()) plugin->OnProjectEvent(std::int32_t(code), parameter);
+  if (addon::ACPlugin* plugin = addon::ThePlugin()) plugin->OnProjectEvent(std::int32_t(code), parameter);
   return NoError;
 }
 
 GSErrCode ViewEventHandler(const API_NotifyViewEventType* event) {
-  if (ACPlugin* plugin = addon::ThePlugin()) plugin->OnViewEvent(event);
+  if (addon::ACPlugin* plugin = addon::ThePlugin()) plugin->OnViewEvent(event);
   return NoError;
 }
 
@@ -90,10 +91,23 @@ GSErrCode RegisterInterface() {
   return result;
 }
 
+// Without its main object the add-on can do nothing: it says why in the
+// host's debug output and installs no handler, so the host, which keeps a
+// module whose Initialize failed, keeps it inert (its menu commands find no
+// main object and do nothing). The host logs the failed Initialize.
 GSErrCode Initialize() {
-  ACPlugin* plugin = new (std::nothrow) ACPlugin();
+  addon::ACPlugin* plugin = nullptr;
+  try {
+    plugin = new addon::ACPlugin();
+  } catch (const std::bad_alloc&) {
+    DBPrintf("Corvanta: the add-on could not start: %s\n", base::CurrentExceptionText());
+    return APIERR_MEMFULL;
+  } catch (...) {
+    DBPrintf("Corvanta: the add-on could not start: %s\n", base::CurrentExceptionText());
+    return APIERR_GENERAL;
+  }
   addon::SetThePlugin(plugin);
-  if (plugin != nullptr && plugin->GetUI() != nullptr) plugin->GetUI()->UpdateMenus();
+  plugin->GetUI().UpdateMenus();
   if (ACAPI_Notify_CatchProjectEvent(kProjectEventMask, &ProjectEventHandler) == NoError &&
       ACAPI_Notify_CatchViewEvent(kViewEventMask, kViewMap, &ViewEventHandler) == NoError) {
     ACAPI_KeepInMemory(true);
@@ -104,7 +118,7 @@ GSErrCode Initialize() {
 GSErrCode FreeData() {
   ACAPI_Notify_CatchProjectEvent(kProjectEventMask, nullptr);
   ACAPI_Notify_CatchViewEvent(kViewEventMask, kViewMap, nullptr);
-  if (ACPlugin* plugin = addon::ThePlugin()) {
+  if (addon::ACPlugin* plugin = addon::ThePlugin()) {
     addon::SetThePlugin(nullptr);
     delete plugin;
   }

@@ -54,18 +54,17 @@ void EnableItem(short dialog, short item, bool on) {
 }
 
 // The palette object of the module's user interface, for the host's
-// control messages; null while the main object or its user interface is
-// missing.
+// control messages; null while there is no main object.
 PluginPalette* ModulePalette() {
   ACPlugin* plugin = ThePlugin();
-  if (plugin == nullptr || plugin->GetUI() == nullptr) return nullptr;
-  return plugin->GetUI()->GetPalette();
+  if (plugin == nullptr) return nullptr;
+  return plugin->GetUI().GetPalette();
 }
 
 // The palette's window came or went without a menu command: the ticks of
 // the two palette commands follow at once instead of at the next command.
 void RetickMenus(ACPlugin* plugin) {
-  if (plugin != nullptr && plugin->GetUI() != nullptr) plugin->GetUI()->UpdateMenus();
+  if (plugin != nullptr) plugin->GetUI().UpdateMenus();
 }
 
 }  // namespace
@@ -201,10 +200,11 @@ short PluginPalette::PaletteCallback(short message, short dialId, short item, st
       if (plugin == nullptr) return 0;
       switch (item) {
         case kItemAbout:
-          if (plugin->GetUI() != nullptr) plugin->GetUI()->ShowAbout();
+          plugin->GetUI().ShowAbout();
           break;
         case kItemStart:
-          plugin->StartOrResume();
+          // A start that failed has told the user why in a box.
+          (void)plugin->StartOrResume();
           break;
         case kItemStop:
           plugin->Stop();
@@ -213,7 +213,7 @@ short PluginPalette::PaletteCallback(short message, short dialId, short item, st
           plugin->SetCameraSync(!plugin->IsCameraSyncOn());
           break;
         case kItemSettings:
-          if (plugin->GetUI() != nullptr) plugin->GetUI()->ShowSettings();
+          plugin->GetUI().ShowSettings();
           break;
         case kItemExport:
           plugin->Export();

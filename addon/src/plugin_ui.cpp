@@ -18,8 +18,8 @@ namespace {
 GSErrCode MenuCommandHandler(const API_MenuParams* params) {
   ACAPI_KeepInMemory(true);
   ACPlugin* plugin = ThePlugin();
-  if (plugin == nullptr || plugin->GetUI() == nullptr || params == nullptr) return NoError;
-  plugin->GetUI()->OnMenuCommand(params);
+  if (plugin == nullptr || params == nullptr) return NoError;
+  plugin->GetUI().OnMenuCommand(params);
   return NoError;
 }
 
@@ -124,7 +124,8 @@ void PluginUI::OnMenuCommand(const API_MenuParams* params) {
       ShowAbout();
       break;
     case kCmdStart:
-      owner->StartOrResume();
+      // A start that failed has told the user why in a box.
+      (void)owner->StartOrResume();
       break;
     case kCmdPause:
       owner->TogglePause();

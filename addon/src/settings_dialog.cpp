@@ -112,10 +112,10 @@ void Stored(bool ok, const PluginSettings& settings) {
 
 short SettingsCallback(short message, short dialId, short item, DGUserData userData, DGMessageData) {
   auto* ui = reinterpret_cast<PluginUI*>(userData);
-  if (ui == nullptr || ui->GetOwner() == nullptr || ui->GetOwner()->GetSettings() == nullptr) {
+  if (ui == nullptr || ui->GetOwner() == nullptr) {
     return message == DG_MSG_CLICK && item == kOk ? kOk : 0;
   }
-  PluginSettings& settings = *ui->GetOwner()->GetSettings();
+  PluginSettings& settings = ui->GetOwner()->GetSettings();
   switch (message) {
     case DG_MSG_INIT: {
       g_toldNotStored = false;

@@ -2,6 +2,8 @@
 
 #include "addon/ac_plugin.h"
 
+namespace addon {
+
 void CameraObserver::CameraChanged(const Modeler::Sight&) {
   if (owner_ != nullptr) owner_->SendCamera();
 }
@@ -13,3 +15,5 @@ void ModelObserver::ModelChanged(const Modeler::Model3D&) {
 void ModelObserver::ElementsChanged(const Modeler::Model3D&, const std::vector<API_Guid>&) {
   if (owner_ != nullptr) owner_->FlagModelChanged();
 }
+
+}  // namespace addon

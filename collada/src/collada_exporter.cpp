@@ -6,6 +6,7 @@
 #include <exception>
 #include <new>
 
+#include "base/exception_text.h"
 #include "base/utf.h"
 #include "collada/document_text.h"
 #include "collada/document_writer.h"
@@ -18,6 +19,7 @@
 #include "scene/material_record.h"
 #include "util/text.h"
 
+namespace collada {
 namespace {
 
 // A failure inside the export that ends it with APIERR_GENERAL.
@@ -89,8 +91,8 @@ GSErrCode ColladaExporter::Export(Modeler::SightPtr sight, const API_IOParams* i
   GSErrCode result = NoError;
   // Every file of the export (document and images) reports a file-size limit
   // as an error instead of ending the host.
-  collada::FileSizeSignalGuard fileSizeGuard;
-  collada::StagedExport staged;
+  FileSizeSignalGuard fileSizeGuard;
+  StagedExport staged;
   try {
     attributeReader = std::make_unique<AttributeReader>();
     model = std::make_unique<ModelerAPI::Model>();
@@ -122,6 +124,9 @@ GSErrCode ColladaExporter::Export(Modeler::SightPtr sight, const API_IOParams* i
     lastError = e.what();
     result = APIERR_GENERAL;
   } catch (...) {
+    // Not one of ours: the user sees "unexpected failure", the host's
+    // debug output what it was.
+    DBPrintf("Velmar Collada exporter: the export stopped: %s\n", base::CurrentExceptionText());
     lastError = "unexpected failure";
     result = APIERR_GENERAL;
   }
@@ -140,20 +145,20 @@ GSErrCode ColladaExporter::Export(Modeler::SightPtr sight, const API_IOParams* i
   return result;
 }
 
-bool ColladaExporter::WriteToDestination(collada::StagedExport& staged) {
-  collada::OutputFile out;
+bool ColladaExporter::WriteToDestination(StagedExport& staged) {
+  OutputFile out;
   if (!out.Open(base::ToUtf8(path))) {
     lastError = out.Error();
     return false;
   }
 
-  collada::DocumentContent content;
+  DocumentContent content;
   content.materials.reserve(usedMaterials.size());
   for (std::size_t i = 0; i < usedMaterials.size(); ++i) {
     const scene::MaterialRecord& record = *usedMaterials[i];
-    collada::DocumentMaterial m;
+    DocumentMaterial m;
     m.id = materialIds[i];
-    m.name = collada::XmlText(record.name);
+    m.name = XmlText(record.name);
     m.surfaceType = record.surfaceType;
     m.colour = record.colour;
     m.secondColour = record.secondColour;
@@ -170,10 +175,12 @@ bool ColladaExporter::WriteToDestination(collada::StagedExport& staged) {
   content.status = [this](std::u16string_view text) { Status(text); };
   content.created = std::time(nullptr);
 
-  collada::WriteDocument(out, content);
+  WriteDocument(out, content);
   if (!staged.Place(out)) {
     lastError = staged.Error();
     return false;
   }
   return true;
 }
+
+}  // namespace collada

@@ -7,6 +7,7 @@
 #include "hostsdk/ui/win32ui.h"
 #include "context/host_queries.h"
 
+namespace collada {
 namespace {
 
 constexpr std::size_t kFileBufferUnits = 260;
@@ -71,3 +72,5 @@ std::u16string ColladaExporter::ChooseDestination(const std::u16string& initialF
   file[kFileBufferUnits - 1] = 0;
   return WithDocumentExtension(std::u16string(file));
 }
+
+}  // namespace collada

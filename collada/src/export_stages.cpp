@@ -20,6 +20,8 @@
 #include "scene/material_record.h"
 #include "scene/mesh_finisher.h"
 
+namespace collada {
+
 void ColladaExporter::LoadGeometry() {
   bool smooth = true, optimize = true;
   float offset = 0.0f;
@@ -71,11 +73,11 @@ void ColladaExporter::LoadGeometry() {
   }
 
   Status(u"Velmar Collada exporter: merge geometries\u2026");
-  const std::vector<collada::PlannedGeometry> plan =
-      collada::PlanGeometries(std::vector<std::uint64_t>(usedKeys.begin(), usedKeys.end()),
+  const std::vector<PlannedGeometry> plan =
+      PlanGeometries(std::vector<std::uint64_t>(usedKeys.begin(), usedKeys.end()),
                               [&](std::uint64_t key) { return materials->Find(key)->key; });
   geometries.reserve(plan.size());
-  collada::ParallelOrThrow(plan.size(), [&](std::size_t i) { MergeMaterial(plan[i]); });
+  ParallelOrThrow(plan.size(), [&](std::size_t i) { MergeMaterial(plan[i]); });
   // The geometries read the meshes; the bodies keep only what the marker
   // nodes need besides.
   for (auto& body : bodies) body->positions = {};
@@ -95,14 +97,14 @@ void ColladaExporter::LoadGeometry() {
     GeometryInfo& g = *geometries[i];
     const scene::MaterialRecord* record = materials->Find(g.materialKey);
     auto it = indexOfKey.find(record->key);
-    g.id = it != indexOfKey.end() ? materialIds[it->second] : collada::MaterialId(record->key);
-    g.name = collada::XmlText(record->name);
+    g.id = it != indexOfKey.end() ? materialIds[it->second] : MaterialId(record->key);
+    g.name = XmlText(record->name);
   }
 
   if (exportNodes) {
     Status(u"Velmar Collada exporter: create nodes\u2026");
     nodes.reserve(bodies.size());
-    collada::ParallelOrThrow(bodies.size(), [&](std::size_t i) { CreateNode(*bodies[i]); });
+    ParallelOrThrow(bodies.size(), [&](std::size_t i) { CreateNode(*bodies[i]); });
     std::sort(nodes.begin(), nodes.end(), [](const auto& a, const auto& b) {
       return a->name.size() != b->name.size() ? a->name.size() < b->name.size() : a->name < b->name;
     });
@@ -125,16 +127,16 @@ void ColladaExporter::ChooseMaterials() {
     // The document's identifiers are the low 32 bits of the key; a material
     // whose 32 bits another one holds already gets its whole key, so that
     // no two effects, materials or geometries share an id.
-    std::string id = collada::MaterialId(key);
-    if (taken.count(id) != 0) id = collada::LongMaterialId(key);
-    for (int n = 1; taken.count(id) != 0; ++n) id = collada::LongMaterialId(key) + "-" + std::to_string(n);
+    std::string id = MaterialId(key);
+    if (taken.count(id) != 0) id = LongMaterialId(key);
+    for (int n = 1; taken.count(id) != 0; ++n) id = LongMaterialId(key) + "-" + std::to_string(n);
     taken.insert(id);
     usedMaterials.push_back(record);
     materialIds.push_back(std::move(id));
   }
 }
 
-void ColladaExporter::MergeMaterial(const collada::PlannedGeometry& planned) {
+void ColladaExporter::MergeMaterial(const PlannedGeometry& planned) {
   const std::uint64_t key = planned.materialKey;
   const scene::MaterialRecord* record = materials->Find(key);
   // The meshes of every key that resolves to this material, key by key in
@@ -150,7 +152,7 @@ void ColladaExporter::MergeMaterial(const collada::PlannedGeometry& planned) {
 
   std::atomic<std::uint64_t> vertexTotal{0}, indexTotal{0};
   std::vector<char> usable(group.size(), 0);
-  collada::ParallelOrThrow(group.size(), [&](std::size_t m) {
+  ParallelOrThrow(group.size(), [&](std::size_t m) {
     scene::MeshInfo* mesh = group[m];
     if (mesh == nullptr) return;  // a group may hold holes
     if (!mesh->IsFinished() && !builder->FinishMesh(mesh, record)) return;
@@ -180,7 +182,7 @@ void ColladaExporter::MergeMaterial(const collada::PlannedGeometry& planned) {
     if (!usable[m]) continue;
     const scene::MeshInfo& mesh = *group[m];
     if (mesh.vertexCount == 0) continue;
-    collada::MeshRun run;
+    MeshRun run;
     run.positions = mesh.positions.data();
     run.normals = mesh.normals.data();
     run.texCoords = mesh.texCoords.data();
@@ -221,7 +223,9 @@ void ColladaExporter::CreateNode(const scene::BodyInfo& body) {
   node->name = number;
   // The centre is stored as (x, z + offset, y): the translation is the
   // host's (x, y, z + offset).
-  node->matrix = "1 0 0 " + collada::Fixed6(body.centre[0]) + " 0 1 0 " + collada::Fixed6(body.centre[2]) +
-                 " 0 0 1 " + collada::Fixed6(body.centre[1]) + " 0 0 0 1";
+  node->matrix = "1 0 0 " + Fixed6(body.centre[0]) + " 0 1 0 " + Fixed6(body.centre[2]) +
+                 " 0 0 1 " + Fixed6(body.centre[1]) + " 0 0 0 1";
   nodes.push_back(std::move(node));
 }
+
+}  // namespace collada

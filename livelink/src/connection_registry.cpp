@@ -96,12 +96,16 @@ std::int32_t LiveConnection::Announce() {
   if (announced_) return 0;
   if (name_.empty()) return -1;
   announced_ = true;
-  RegisterConnection(name_);
+  // Not reported: the link works as well when the renderer is given the
+  // name another way, and the start must not fail for the registry.
+  (void)RegisterConnection(name_);
   return 0;
 }
 
 void LiveConnection::Destroy() {
-  UnregisterConnection(name_);
+  // A value left behind (never announced, or the registry refused) is
+  // purged by the next enumeration once the area is gone.
+  (void)UnregisterConnection(name_);
   Close();
 }
 

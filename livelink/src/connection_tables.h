@@ -24,8 +24,6 @@ struct LiveConnection::Tables {
   base::ConcurrentMap<std::uint32_t, BlockEntry> blocks;
   // owner record id -> its blocks.
   base::ConcurrentMap<std::uint32_t, BlockSet> owners;
-  // Cached renderer windows; only touched under the notify mutex.
-  std::vector<HWND> windows;
 };
 
 }  // namespace CorvantaAPI

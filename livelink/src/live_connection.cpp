@@ -50,7 +50,7 @@ LiveConnection::LiveConnection()
 
 LiveConnection::~LiveConnection() { CloseAll(); }
 
-std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity) {
+CreateResult LiveConnection::Create(std::u16string name, std::uint32_t capacity) {
   if (IsOpen()) Close();
   // A name the registry enumeration cannot return would be announced but
   // never found by a renderer, and its value never purged: refuse it here,
@@ -58,11 +58,11 @@ std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity)
   // an unnamed area nobody can open.
   if (name.size() >= kConnectionNameLimit) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return kCreateNameTooLong;
+    return CreateResult::kNameTooLong;
   }
   if (name.empty() || name.find(u'\0') != std::u16string::npos) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return kCreateFailed;
+    return CreateResult::kFailed;
   }
   EnumConnections(0);  // purges values of links whose control area is gone
 
@@ -71,13 +71,13 @@ std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity)
   const std::uint32_t size = ControlAreaBytes(capacity);
   if (size == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return kCreateFailed;
+    return CreateResult::kFailed;
   }
 
   const std::u16string mappingName = MappingNameFor(name);
   HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size,
                                       mappingName.c_str());
-  if (mapping == nullptr) return kCreateFailed;  // the platform's last error stands
+  if (mapping == nullptr) return CreateResult::kFailed;  // the platform's last error stands
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(mapping);
     // The area of a host that was killed lives on while a renderer still
@@ -86,14 +86,14 @@ std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity)
     // only a live creator's area refuses the start.
     if (!FreeAbandonedName(mappingName, pid_)) {
       SetLastError(ERROR_ALREADY_EXISTS);
-      return kCreateExists;
+      return CreateResult::kExists;
     }
     mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, mappingName.c_str());
-    if (mapping == nullptr) return kCreateFailed;
+    if (mapping == nullptr) return CreateResult::kFailed;
     if (GetLastError() == ERROR_ALREADY_EXISTS) {  // another start was quicker
       CloseHandle(mapping);
       SetLastError(ERROR_ALREADY_EXISTS);
-      return kCreateExists;
+      return CreateResult::kExists;
     }
   }
   void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
@@ -102,7 +102,7 @@ std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity)
     if (view != nullptr) UnmapViewOfFile(view);
     CloseHandle(mapping);
     SetLastError(error);
-    return kCreateFailed;
+    return CreateResult::kFailed;
   }
   std::memset(view, 0, size);
   auto* header = static_cast<Header*>(view);
@@ -138,7 +138,7 @@ std::int32_t LiveConnection::Create(std::u16string name, std::uint32_t capacity)
   statId_ = stat_ != nullptr ? stat_->id : 0;
   statusBlock_ = 0;
   statusCapacity_ = 0;
-  return 0;
+  return CreateResult::kOk;
 }
 
 std::int32_t LiveConnection::Open(std::u16string name) {

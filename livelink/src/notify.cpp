@@ -96,20 +96,20 @@ std::int32_t LiveConnection::Notify(std::uint32_t code, std::uint32_t parameter)
   if (!notifyMutex_.try_lock_until(std::chrono::steady_clock::now() +
                                    std::chrono::milliseconds(25)))
     return -1;
-  std::lock_guard<base::DeadlineMutex> hold(notifyMutex_, std::adopt_lock);
+  const base::DeadlineMutexHold hold(notifyMutex_, std::adopt_lock);
 
-  if (windowsStale_.exchange(false)) tables_->windows.clear();
-  for (HWND window : tables_->windows) {
+  if (windowsStale_.exchange(false)) windows_.clear();
+  for (HWND window : windows_) {
     if (!IsWindow(window)) {
-      tables_->windows.clear();
+      windows_.clear();
       break;
     }
   }
-  if (tables_->windows.empty()) {
-    tables_->windows = FindRendererWindows();
+  if (windows_.empty()) {
+    windows_ = FindRendererWindows();
   }
   std::int32_t result = -1;
-  for (HWND window : tables_->windows) {
+  for (HWND window : windows_) {
     if (IsWindow(window) &&
         PostMessageW(window, kWakeMessage, static_cast<WPARAM>(parameter),
                      static_cast<LPARAM>(code)))

@@ -17,7 +17,9 @@ void LiveConnection::UpdateView(bool active, const void* cameraData) {
     StoreShared(view->active, 1);
     std::memcpy(&view->camera, cameraData, sizeof view->camera);
     SetRecordFlags(view_, kFlagChanged);
-    Notify(kNotifyChanged, 0);
+    // No renderer window to wake is no failure: the record is flagged
+    // changed, and a renderer reads it when it next looks.
+    (void)Notify(kNotifyChanged, 0);
     return;
   }
   StoreShared(view->active, 0);

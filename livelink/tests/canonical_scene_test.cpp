@@ -21,7 +21,7 @@ namespace {
 CanonicalScene ReadSurfaceNaming(const std::string& path) {
   const std::u16string name = UniqueName("canonical");
   LiveConnection creator;
-  EXPECT_EQ(creator.Create(name, 4), kCreateOk);
+  EXPECT_EQ(creator.Create(name, 4), CreateResult::kOk);
   auto* surface = reinterpret_cast<SurfaceRecord*>(creator.CreateRecord(kTypeSurface));
   EXPECT_NE(surface, nullptr);
   const std::u16string wide(path.begin(), path.end());

@@ -90,7 +90,7 @@ class LivelinkConnectionTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(LivelinkConnectionTest, CreateWritesTheHeaderAndItsOwnRecords) {
-  ASSERT_EQ(connection_.Create(name_, 5000), 0);
+  ASSERT_EQ(connection_.Create(name_, 5000), CreateResult::kOk);
   EXPECT_EQ(connection_.MappedBytes(), 10242048u);
   const Header& h = *connection_.Area().header();  // field offsets pinned in layout.h
   EXPECT_EQ(std::vector<std::uint32_t>({h.type, h.size, h.id, h.flags, h.changeCount, h.field20, h.lockOwner, h.totalSize,
@@ -110,16 +110,16 @@ TEST_F(LivelinkConnectionTest, CreateWritesTheHeaderAndItsOwnRecords) {
 }
 
 TEST_F(LivelinkConnectionTest, CreateRefusesTakenNamesSizesThatWrapAndNamesNobodyCouldFind) {
-  ASSERT_EQ(connection_.Create(name_, 4), 0);
+  ASSERT_EQ(connection_.Create(name_, 4), CreateResult::kOk);
   LiveConnection second;
-  EXPECT_EQ(second.Create(name_, 4), kCreateExists);
+  EXPECT_EQ(second.Create(name_, 4), CreateResult::kExists);
   // (capacity + 1) * 2048 beyond 32 bits must not become a tiny area.
-  EXPECT_EQ(second.Create(UniqueName("huge"), 0xFFFFFFFFu), kCreateFailed);
-  EXPECT_EQ(second.Create(UniqueName("huge"), 2097151), kCreateFailed);
+  EXPECT_EQ(second.Create(UniqueName("huge"), 0xFFFFFFFFu), CreateResult::kFailed);
+  EXPECT_EQ(second.Create(UniqueName("huge"), 2097151), CreateResult::kFailed);
   EXPECT_FALSE(second.IsOpen());
   // Reopening the same object keeps counting record ids.
   const std::uint32_t firstView = connection_.OwnViewRecord()->id;
-  ASSERT_EQ(connection_.Create(UniqueName("again"), 4), 0);
+  ASSERT_EQ(connection_.Create(UniqueName("again"), 4), CreateResult::kOk);
   EXPECT_EQ(connection_.OwnViewRecord()->id, firstView + 2);
   connection_.Destroy();
 
@@ -127,7 +127,7 @@ TEST_F(LivelinkConnectionTest, CreateRefusesTakenNamesSizesThatWrapAndNamesNobod
   // such a link is announced and found.
   std::u16string longest = name_;
   longest.resize(kConnectionNameLimit - 1, u'x');
-  ASSERT_EQ(connection_.Create(longest, 4), kCreateOk);
+  ASSERT_EQ(connection_.Create(longest, 4), CreateResult::kOk);
   ASSERT_EQ(connection_.Announce(), 0);
   EXPECT_EQ(connection_.EnumConnections(1), std::vector<std::u16string>{longest});
   connection_.Destroy();
@@ -135,14 +135,14 @@ TEST_F(LivelinkConnectionTest, CreateRefusesTakenNamesSizesThatWrapAndNamesNobod
   // name would make an unnamed area nobody can open. Refused, nothing made.
   const struct {
     std::u16string name;
-    std::int32_t result;
+    CreateResult result;
     DWORD error;
-  } refused[] = {{longest + u'y', kCreateNameTooLong, ERROR_FILENAME_EXCED_RANGE},
-                 {longest + std::u16string(1000, u'z'), kCreateNameTooLong, ERROR_FILENAME_EXCED_RANGE},
-                 {u"", kCreateFailed, ERROR_INVALID_PARAMETER}};
+  } refused[] = {{longest + u'y', CreateResult::kNameTooLong, ERROR_FILENAME_EXCED_RANGE},
+                 {longest + std::u16string(1000, u'z'), CreateResult::kNameTooLong, ERROR_FILENAME_EXCED_RANGE},
+                 {u"", CreateResult::kFailed, ERROR_INVALID_PARAMETER}};
   for (const auto& r : refused) {
     SetLastError(0);
-    const std::int32_t result = connection_.Create(r.name, 4);
+    const CreateResult result = connection_.Create(r.name, 4);
     const DWORD error = GetLastError();
     EXPECT_EQ(std::tuple(result, error, connection_.IsOpen(), !r.name.empty() && MappingExists(MappingNameFor(r.name))),
               std::tuple(r.result, r.error, false, false));
@@ -158,7 +158,7 @@ TEST_F(LivelinkConnectionTest, OpenTellsAMissingAreaFromOneWhoseHeaderLies) {
     return std::tuple(rc, rc == 0 ? DWORD(0) : GetLastError(), guest.LastAreaCheck(), guest.IsOpen());
   };
   EXPECT_EQ(open(), std::tuple(-1, DWORD(ERROR_FILE_NOT_FOUND), AreaCheck::Ok, false));
-  ASSERT_EQ(connection_.Create(name_, 4), 0);
+  ASSERT_EQ(connection_.Create(name_, 4), CreateResult::kOk);
   Header* header = connection_.Area().header();
   header->capacity = 100;  // slots far past the 10 KiB mapping
   header->totalSize = 101 * 2048;
@@ -171,7 +171,7 @@ TEST_F(LivelinkConnectionTest, OpenTellsAMissingAreaFromOneWhoseHeaderLies) {
 // Records take the lowest free slot; highestSlot follows the top one, never
 // wrapping; counts and lists match the type and the masked flags.
 TEST_F(LivelinkConnectionTest, RecordsFillTheLowestFreeSlotAndAreFoundByTypeAndFlags) {
-  ASSERT_EQ(connection_.Create(name_, 8), 0);
+  ASSERT_EQ(connection_.Create(name_, 8), CreateResult::kOk);
   Header* header = connection_.Area().header();
   EXPECT_EQ(connection_.CreateRecord(kTypeHead), nullptr);
   std::vector<Record*> surfaces;
@@ -227,7 +227,7 @@ TEST_F(LivelinkConnectionTest, RecordsFillTheLowestFreeSlotAndAreFoundByTypeAndF
 TEST_F(LivelinkConnectionTest, FlagsCountChangesAndTextFieldsTakeWhatFits) {
   EXPECT_EQ(connection_.GetLabel(), nullptr);
   connection_.SetLabel(u"ignored while closed");
-  ASSERT_EQ(connection_.Create(name_, 4), 0);
+  ASSERT_EQ(connection_.Create(name_, 4), CreateResult::kOk);
   Record* record = connection_.CreateRecord(kTypeSurface);
   connection_.SetRecordFlags(record, 4);  // only the changed flag counts
   connection_.SetRecordFlags(record, kFlagChanged);
@@ -270,7 +270,7 @@ TEST_F(LivelinkConnectionTest, FlagsCountChangesAndTextFieldsTakeWhatFits) {
 // Blocks are named after the creator's pid, released with their owner, and
 // a new run steps over names the renderer still holds from the last one.
 TEST_F(LivelinkConnectionTest, BlocksAreNamedByCreatorAndReleasedWithTheirOwner) {
-  ASSERT_EQ(connection_.Create(name_, 8), 0);
+  ASSERT_EQ(connection_.Create(name_, 8), CreateResult::kOk);
   EXPECT_EQ(BlockName(4711, 26), u"CorvantaAPI/4711/0000001A");
   Record* owner = connection_.CreateRecord(kTypeSurface);
   const std::uint32_t first = connection_.CreateBlock(owner->id, 4096);
@@ -289,7 +289,7 @@ TEST_F(LivelinkConnectionTest, BlocksAreNamedByCreatorAndReleasedWithTheirOwner)
   ASSERT_EQ(connection_.DeleteRecord(owner->id), 0);
   EXPECT_EQ(std::tuple(MappingExists(BlockName(kPid, 1)), connection_.GetBlockSize(first)), std::tuple(false, 0u));
   connection_.Destroy();
-  ASSERT_EQ(connection_.Create(UniqueName("rerun"), 8), 0);
+  ASSERT_EQ(connection_.Create(UniqueName("rerun"), 8), CreateResult::kOk);
   const std::uint32_t reused = connection_.CreateBlock(7, 1 << 20), fresh = connection_.CreateBlock(7, 1 << 20);
   EXPECT_EQ(std::tuple(reused, fresh), std::tuple(1u, 3u));
   ASSERT_NE(connection_.OpenBlock(fresh), nullptr);
@@ -299,7 +299,7 @@ TEST_F(LivelinkConnectionTest, BlocksAreNamedByCreatorAndReleasedWithTheirOwner)
 }
 
 TEST_F(LivelinkConnectionTest, BlocksAreCreatedAndOpenedFromManyThreadsAtOnce) {
-  ASSERT_EQ(connection_.Create(name_, 8), 0);
+  ASSERT_EQ(connection_.Create(name_, 8), CreateResult::kOk);
   Record* owner = connection_.CreateRecord(kTypeSurface);
   constexpr std::uint32_t kBlocks = 64;
   std::vector<std::uint32_t> ids(kBlocks);
@@ -321,13 +321,13 @@ TEST_F(LivelinkConnectionTest, BlocksAreCreatedAndOpenedFromManyThreadsAtOnce) {
   for (std::uint32_t i = 0; i < kBlocks; ++i)  // every id once, none lost; each block its own
     EXPECT_EQ(std::tuple(sorted[i], *static_cast<std::uint32_t*>(connection_.OpenBlock(ids[i])), connection_.GetBlockSize(ids[i])),
               std::tuple(i + 1, i, livelink_test::ViewBytes(4096u + i)));
-  connection_.DeleteRecord(owner->id);
+  EXPECT_EQ(connection_.DeleteRecord(owner->id), 0);
   for (std::uint32_t id : ids) EXPECT_EQ(connection_.GetBlockSize(id), 0u);
 }
 
 TEST_F(LivelinkConnectionTest, UpdateViewWritesTheCameraAndFlagsTheRecord) {
   connection_.UpdateView(true, nullptr);  // closed: nothing happens
-  ASSERT_EQ(connection_.Create(name_, 4), 0);
+  ASSERT_EQ(connection_.Create(name_, 4), CreateResult::kOk);
   auto* view = reinterpret_cast<ViewRecord*>(connection_.OwnViewRecord());
   CameraViewData camera{};
   camera.kind = kCameraPerspective;
@@ -357,7 +357,7 @@ TEST_F(LivelinkConnectionTest, UpdateViewWritesTheCameraAndFlagsTheRecord) {
 TEST_F(LivelinkConnectionTest, StatusTextIsWrittenIntoItsOwnBlockTwiceItsSize) {
   EXPECT_EQ(StatusText({{u"b", {0, u"x y"}}, {u"a", {1, u"42"}}, {u"k", {7, u"v"}}}),
             u"{\"a\":\"42\",\"b\":\"x%20y\",\"k\":}");
-  ASSERT_EQ(connection_.Create(name_, 4), 0);
+  ASSERT_EQ(connection_.Create(name_, 4), CreateResult::kOk);
   auto* stat = reinterpret_cast<StatRecord*>(connection_.OwnStatRecord());
   connection_.UpdateStatus({});
   const std::uint32_t own = stat->blockId;

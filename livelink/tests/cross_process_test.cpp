@@ -103,7 +103,7 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
   const std::u16string name = UniqueName("guest");
   LiveConnection creator;
   EXPECT_FALSE(creator.Lock(0));  // nothing to lock before the area exists
-  ASSERT_EQ(creator.Create(name, 16), 0);
+  ASSERT_EQ(creator.Create(name, 16), CreateResult::kOk);
   Header* header = creator.Area().header();
   const std::uint32_t own = creator.CreateBlock(creator.OwnStatRecord()->id, 64);
   ASSERT_EQ(own, 1u);
@@ -191,7 +191,7 @@ TEST(LivelinkCrossProcessTest, ARestartTakesTheNameBackFromAStoppedRendererThatC
 #else
   const std::u16string name = UniqueName("restart");
   LiveConnection creator;
-  ASSERT_EQ(creator.Create(name, 16), 0);
+  ASSERT_EQ(creator.Create(name, 16), CreateResult::kOk);
   const std::uint32_t block = creator.CreateBlock(creator.OwnStatRecord()->id, 64);
   ASSERT_NE(block, 0u);
   std::strcpy(static_cast<char*>(creator.OpenBlock(block)), "geometry");
@@ -201,9 +201,9 @@ TEST(LivelinkCrossProcessTest, ARestartTakesTheNameBackFromAStoppedRendererThatC
 
   guest->Signal(SIGSTOP);
   creator.Close();
-  EXPECT_EQ(creator.Create(name, 16), 0) << "a restart refused while the renderer is stopped";
+  EXPECT_EQ(creator.Create(name, 16), CreateResult::kOk) << "a restart refused while the renderer is stopped";
   LiveConnection second;
-  EXPECT_EQ(second.Create(name, 16), kCreateExists);  // the restarted link is live: refused to another creator
+  EXPECT_EQ(second.Create(name, 16), CreateResult::kExists);  // the restarted link is live: refused to another creator
   guest->Signal(SIGCONT);
 
   // The guest still maps the old link's block; it may read it, not write it.
@@ -224,7 +224,7 @@ TEST(LivelinkCrossProcessTest, ABlockGrownByAPeerReportsTheSizeItWasMappedWith) 
                   "(the emulation's check, left out)";
 #endif
   LiveConnection creator;
-  ASSERT_EQ(creator.Create(UniqueName("resize"), 16), 0);
+  ASSERT_EQ(creator.Create(UniqueName("resize"), 16), CreateResult::kOk);
   const std::uint32_t block = creator.CreateBlock(creator.OwnStatRecord()->id, 4096);
   ASSERT_NE(block, 0u);
   auto guest = StartPeer({"open", Narrow(creator.GetName())}, "opened 0");
@@ -263,7 +263,7 @@ TEST(LivelinkCrossProcessTest, BlockNameSquattedByAnotherUserIsSkipped) {
 #else
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user (uid 65534)";
   LiveConnection creator;
-  ASSERT_EQ(creator.Create(UniqueName("squat"), 4), 0);
+  ASSERT_EQ(creator.Create(UniqueName("squat"), 4), CreateResult::kOk);
   const std::string squatted = platform::ShmObjectName(BlockName(static_cast<std::uint32_t>(::getpid()), 1));
   const pid_t child = ::fork();
   if (child == 0) {
@@ -299,7 +299,7 @@ TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
 
   // Another process's link cannot be created again here; its name opens it
   // as a guest, which has no records of its own.
-  EXPECT_EQ(std::tuple(observer.Create(alive, 16), observer.IsOpen()), std::tuple(-2, false));
+  EXPECT_EQ(std::tuple(observer.Create(alive, 16), observer.IsOpen()), std::tuple(CreateResult::kExists, false));
   ASSERT_EQ(observer.Open(alive), 0);
   EXPECT_EQ(std::tuple(observer.Area().header()->creatorPid, observer.Area().slotCount(), observer.CountRecords(kTypeView, 0, 0),
                        observer.OwnViewRecord()),
@@ -333,7 +333,7 @@ TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
   ASSERT_NE(keeper->Wait(kWaitMs), -1);
   LiveConnection fresh;
   const std::u16string name = UniqueName("fresh");
-  ASSERT_EQ(fresh.Create(name, 4), 0);
+  ASSERT_EQ(fresh.Create(name, 4), CreateResult::kOk);
   EXPECT_EQ(Connections(), (Kinds{{wide, -2}}));
   EXPECT_EQ(fresh.Announce(), 0);
   EXPECT_EQ(Connections(), (Kinds{{name, 1}, {wide, -2}}));
@@ -341,7 +341,7 @@ TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
   EXPECT_EQ(fresh.Announce(), 0);
   EXPECT_EQ(Connections(), (Kinds{{wide, -2}}));
   EXPECT_EQ(fresh.UnregisterConnection(name), -1);  // already gone
-  ASSERT_EQ(fresh.Create(name, 4), 0);  // a new run announces again; Destroy removes it
+  ASSERT_EQ(fresh.Create(name, 4), CreateResult::kOk);  // a new run announces again; Destroy removes it
   EXPECT_EQ(fresh.Announce(), 0);
   EXPECT_EQ(Connections(), (Kinds{{name, 1}, {wide, -2}}));
   fresh.Destroy();
@@ -374,16 +374,16 @@ TEST(LivelinkCrossProcessTest, ANewHostAfterACrashedOneNeverSharesTheDeadArea) {
 
   LiveConnection host;
 #ifdef _WIN32
-  EXPECT_EQ(host.Create(name, 8), kCreateExists);
+  EXPECT_EQ(host.Create(name, 8), CreateResult::kExists);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   EXPECT_FALSE(host.IsOpen());
   // The renderer's link is over: it lets go, and the name is free again.
   EXPECT_FALSE(renderer.IsConnected());
   EXPECT_EQ(renderer.Area().header()->creatorPid, deadPid);
   renderer.Close();
-  ASSERT_EQ(host.Create(name, 8), 0);
+  ASSERT_EQ(host.Create(name, 8), CreateResult::kOk);
 #else
-  ASSERT_EQ(host.Create(name, 8), 0);
+  ASSERT_EQ(host.Create(name, 8), CreateResult::kOk);
   // The renderer still holds the dead area, apart from the new one: its
   // publisher is gone, which is how it ends that link.
   EXPECT_EQ(renderer.Area().header()->creatorPid, deadPid);

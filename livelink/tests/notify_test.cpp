@@ -48,7 +48,7 @@ std::vector<std::string> LinesUntilExit(ChildProcess& child) {
 
 class LivelinkNotifyTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(connection_.Create(UniqueName("notify"), 4), 0); }
+  void SetUp() override { ASSERT_EQ(connection_.Create(UniqueName("notify"), 4), CreateResult::kOk); }
   LiveConnection connection_;
 };
 

@@ -17,6 +17,8 @@
 
 #include "context/plugin_settings.h"
 #include "base/concurrent_containers.h"
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 #include "hostsdk/modeler.h"
 #include "livelink/layout.h"
 #include "livelink/live_connection.h"
@@ -25,10 +27,10 @@
 #include "scene/material_record.h"
 #include "scene/mesh_finisher.h"
 #include "scene/mesh_builder.h"
+#include "scene/model_gate.h"
 #include "util/text.h"
 
-using scene::ElementInfo;
-
+namespace scene {
 namespace {
 // From this many elements to build, a walk finishes their meshes alongside;
 // an edit's handful is left to the publication, which finishes them on
@@ -37,12 +39,12 @@ constexpr std::size_t kFinishAlongside = 256;
 }  // namespace
 
 struct ACScene::State {
-  State(CorvantaAPI::LiveConnection* c, scene::MaterialLibrary* m) : connection(c), materials(m) {
+  State(CorvantaAPI::LiveConnection* c, MaterialLibrary* m) : connection(c), materials(m) {
     dirtyKeys.max_load_factor(4.0f);
-    builder = std::make_unique<scene::MeshBuilder>(materials, &groups, &dirtyKeys);
+    builder = std::make_unique<MeshBuilder>(materials, &groups, &dirtyKeys);
     if (materials != nullptr) {
       materials->SetRecordListener(
-          [this](std::uint64_t key, scene::MaterialLibrary::RecordEvent event) { OnRecord(key, event); });
+          [this](std::uint64_t key, MaterialLibrary::RecordEvent event) { OnRecord(key, event); });
     }
   }
   ~State() {
@@ -56,8 +58,8 @@ struct ACScene::State {
   // no geometry in its new link record: the key is written again. A
   // remapped texture needs the meshes built again from the host's corners,
   // which finished meshes no longer hold: their elements are rebuilt.
-  void OnRecord(std::uint64_t key, scene::MaterialLibrary::RecordEvent event) {
-    using Event = scene::MaterialLibrary::RecordEvent;
+  void OnRecord(std::uint64_t key, MaterialLibrary::RecordEvent event) {
+    using Event = MaterialLibrary::RecordEvent;
     if (event == Event::kRemoved) {
       if (connection != nullptr) builder->ForgetBlock(*connection, key);
       return;
@@ -115,11 +117,11 @@ struct ACScene::State {
   }
 
   CorvantaAPI::LiveConnection* connection;
-  scene::MaterialLibrary* materials;
-  scene::MaterialGroups groups;
-  scene::DirtyKeySet dirtyKeys{8};
-  std::unique_ptr<scene::MeshBuilder> builder;
-  std::unordered_map<API_Guid, ElementInfo, scene::GuidHash> elements;
+  MaterialLibrary* materials;
+  MaterialGroups groups;
+  DirtyKeySet dirtyKeys{8};
+  std::unique_ptr<MeshBuilder> builder;
+  std::unordered_map<API_Guid, ElementInfo, GuidHash> elements;
   // The element each model index held at the last walk (null where none
   // was met): the host keeps its order between edits, so a walk finds most
   // entries here instead of in the table, whose lookups were most of an
@@ -130,19 +132,13 @@ struct ACScene::State {
   std::atomic<bool> running{false};
   std::atomic<bool> publishRequested{false};
   std::thread worker;
-  std::atomic<bool> gateHeld{false};
-
-  // The model gate: the state word is the gate (0 free, -1 taken); the mutex
-  // only guards it.
-  std::mutex gateMutex;
-  std::condition_variable gateFreed;
-  std::int32_t gateState = 0;
+  ModelGate gate;
 
   // The worker's wake-up: RequestPublish and Stop raise it so the worker
   // does not sleep out its interval.
-  std::mutex wakeMutex;
+  base::Mutex wakeMutex;
   std::condition_variable wakeCv;
-  bool wake = false;
+  bool wake GUARDED_BY(wakeMutex) = false;
 
   ModelerAPI::Model* model = nullptr;
   // Sum of the host vertex counts of every built body (host thread).
@@ -165,49 +161,26 @@ struct ACScene::State {
     }
   }
 
-  void FreeGate() {
-    {
-      std::lock_guard lock(gateMutex);
-      gateState = 0;
-    }
-    gateFreed.notify_one();
-  }
-
-  // The updater's side: clears publishRequested first, so that a running
+  // The walk's side: clears publishRequested first, so that a running
   // pass gives up at its next check, then waits up to budgetMs.
-  bool TakeGateForUpdater(std::uint32_t budgetMs) {
+  bool TakeGateForWalk(std::uint32_t budgetMs) {
     publishRequested.store(false);
-    if (!gateHeld.load()) {
-      std::unique_lock lock(gateMutex);
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(budgetMs);
-      if (gateFreed.wait_until(lock, deadline, [&] { return gateState == 0; })) {
-        gateState = -1;
-        gateHeld.store(true);
-      } else {
-        lock.unlock();
-        Debug("\n --- Can't lock mutex! ---\n");
-      }
-    }
-    return gateHeld.load();
-  }
-
-  void ReleaseUpdaterGate() {
-    if (gateHeld.exchange(false)) FreeGate();
-  }
-
-  void TakeGateForWorker() {
-    std::unique_lock lock(gateMutex);
-    gateFreed.wait(lock, [&] { return gateState == 0; });
-    gateState = -1;
+    if (gate.TakeForWalk(std::chrono::milliseconds(budgetMs))) return true;
+    Debug("\n --- Can't lock mutex! ---\n");
+    return false;
   }
 
   void Wake() {
     {
-      std::lock_guard lock(wakeMutex);
+      base::MutexLock lock(wakeMutex);
       wake = true;
     }
     wakeCv.notify_one();
   }
+
+  // Whether a publication is waiting; looked at only while no publish
+  // turn runs.
+  bool PublishPending() const { return (materials != nullptr && materials->HasPending()) || !dirtyKeys.empty(); }
 
   void DiscardMeshes(ElementInfo& entry) {
     for (auto& body : entry.bodies) {
@@ -239,7 +212,7 @@ struct ACScene::State {
   }
 };
 
-ACScene::ACScene(CorvantaAPI::LiveConnection* connection, scene::MaterialLibrary* materials)
+ACScene::ACScene(CorvantaAPI::LiveConnection* connection, MaterialLibrary* materials)
     : s_(std::make_unique<State>(connection, materials)) {}
 
 ACScene::~ACScene() {
@@ -264,12 +237,12 @@ void ACScene::Begin(ModelerAPI::Model* model, const context::PluginSettings* set
     s_->builder->SetOptions(true, true, 0.0f);
   }
   Resync();
-  s_->ReleaseUpdaterGate();
-  s_->FreeGate();
+  // The worker is stopped: the gate is free once the walk lets it go.
+  s_->gate.ReleaseWalk();
   s_->publishRequested.store(false);
   s_->running.store(true);
   {
-    std::lock_guard lock(s_->wakeMutex);
+    base::MutexLock lock(s_->wakeMutex);
     s_->wake = false;
   }
   s_->worker = std::thread([this] { WorkerLoop(); });
@@ -286,7 +259,7 @@ bool ACScene::Resync() {
   // material records while they change. A pass that was wanted is wanted
   // again afterwards.
   const bool wasRequested = s.publishRequested.load();
-  if (!s.TakeGateForUpdater(50)) {
+  if (!s.TakeGateForWalk(50)) {
     s.walkDeferred = true;
     if (wasRequested) s.publishRequested.store(true);
     return false;
@@ -298,7 +271,7 @@ bool ACScene::Resync() {
   // removes) meets the updater's look at them. Otherwise the worker may go
   // on with what it was asked to do.
   if (!changed) {
-    s.ReleaseUpdaterGate();
+    s.gate.ReleaseWalk();
     if (wasRequested) s.publishRequested.store(true);
   }
   return changed;
@@ -381,18 +354,18 @@ bool ACScene::Walk() {
   // use, looked up here, where the library may grow. What the thread has
   // not reached when the walk ends, the publication finishes, with the same
   // result.
-  std::optional<scene::MeshFinisher> finisher;
+  std::optional<MeshFinisher> finisher;
   if (toBuild.size() >= kFinishAlongside && s.materials != nullptr) finisher.emplace(*s.builder);
   for (auto& [entry, element] : toBuild) {
     const std::int32_t bodyCount = element.GetBodyNum();
     for (std::int32_t b = 1; b <= bodyCount; ++b) {
       ModelerAPI::Body body;
       element.GetBody(b, &body);
-      std::unique_ptr<scene::BodyInfo> info = s.builder->BuildBody(body);
+      std::unique_ptr<BodyInfo> info = s.builder->BuildBody(body);
       s.vertexTotal += static_cast<std::uint64_t>(info->vertexCount > 0 ? info->vertexCount : 0);
       if (finisher) {
         for (const auto& mesh : info->meshes)
-          if (const scene::MaterialRecord* record = s.materials->Holding(mesh->materialKey))
+          if (const MaterialRecord* record = s.materials->Holding(mesh->materialKey))
             finisher->Queue(mesh.get(), record);
       }
       entry->bodies.push_back(std::move(info));
@@ -406,14 +379,16 @@ void ACScene::RequestPublish() {
   State& s = *s_;
   // The dirty keys are looked at only while no publish turn runs: with the
   // gate a walk left held, or else with the gate taken here for a moment.
-  const bool held = s.gateHeld.load();
-  if (!held) s.TakeGateForWorker();
-  const bool pending = (s.materials != nullptr && s.materials->HasPending()) || !s.dirtyKeys.empty();
-  if (pending) s.publishRequested.store(true);
-  if (held) {
-    s.ReleaseUpdaterGate();
+  bool pending = false;
+  if (s.gate.HeldByWalk()) {
+    pending = s.PublishPending();
+    if (pending) s.publishRequested.store(true);
+    s.gate.ReleaseWalk();
   } else {
-    s.FreeGate();
+    s.gate.Take();
+    pending = s.PublishPending();
+    if (pending) s.publishRequested.store(true);
+    s.gate.Release();
   }
   if (pending) s.Wake();
 }
@@ -422,7 +397,7 @@ void ACScene::Stop() {
   State& s = *s_;
   s.running.store(false);
   s.publishRequested.store(false);
-  s.ReleaseUpdaterGate();
+  s.gate.ReleaseWalk();
   s.Wake();
   if (s.worker.joinable()) s.worker.join();
   for (auto& [guid, entry] : s.elements) s.DiscardMeshes(entry);
@@ -452,7 +427,7 @@ bool ACScene::PublishPass(std::uint32_t budgetMs) {
   base::ConcurrentSet<std::uint64_t> processed;
   base::ConcurrentSet<std::uint32_t> release;
   std::atomic<bool> keepGoing{true};
-  scene::GeometryPass pass{s.publishRequested, keepGoing, deadline, processed, release};
+  GeometryPass pass{s.publishRequested, keepGoing, deadline, processed, release};
   // Keys are copied first: the set is not changed during a pass (walks hold
   // the gate), but a plain vector splits better over the parallel tasks.
   std::vector<std::uint64_t> keys(s.dirtyKeys.begin(), s.dirtyKeys.end());
@@ -474,7 +449,7 @@ void ACScene::WorkerLoop() {
   State& s = *s_;
   while (s.running.load()) {
     if (s.publishRequested.load()) {
-      s.TakeGateForWorker();
+      s.gate.Take();
       bool complete = false;
       if (s.connection->Lock(10000)) {
         if (s.running.load()) {
@@ -489,17 +464,23 @@ void ACScene::WorkerLoop() {
         }
         s.connection->Unlock();
         if (complete && s.running.load()) {
-          s.connection->Announce();
-          s.connection->Notify(CorvantaAPI::kNotifyChanged, 0);
+          // The link is open and named, so the announcement cannot be
+          // refused; a renderer with no window to wake reads the batch
+          // when it next looks (the header counts the change).
+          (void)s.connection->Announce();
+          (void)s.connection->Notify(CorvantaAPI::kNotifyChanged, 0);
           s.completedBatches.fetch_add(1);
         }
       }
-      s.FreeGate();
+      s.gate.Release();
     }
     if (!s.running.load()) break;
-    std::unique_lock lock(s.wakeMutex);
     const auto interval = std::chrono::milliseconds(s.publishRequested.load() ? 5 : 50);
-    s.wakeCv.wait_for(lock, interval, [&] { return s.wake || !s.running.load(); });
+    const auto deadline = std::chrono::steady_clock::now() + interval;
+    base::MutexLock lock(s.wakeMutex);
+    while (!s.wake && s.running.load()) {
+      if (!lock.WaitUntil(s.wakeCv, deadline)) break;
+    }
     s.wake = false;
   }
 }
@@ -510,3 +491,5 @@ bool ACScene::IsPublishRequested() const { return s_->publishRequested.load(); }
 bool ACScene::IsWorkerRunning() const { return s_->worker.joinable() && s_->running.load(); }
 bool ACScene::IsWalkDeferred() const { return s_->walkDeferred; }
 std::uint64_t ACScene::CompletedBatches() const { return s_->completedBatches.load(); }
+
+}  // namespace scene

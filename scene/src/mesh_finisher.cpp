@@ -1,8 +1,27 @@
 #include "scene/mesh_finisher.h"
 
+#include <cstdio>
+
+#include "base/exception_text.h"
 #include "scene/mesh_builder.h"
 
 namespace scene {
+namespace {
+
+// Says why the thread gave up, from inside the handler. The meshes are
+// finished where they are used either way; a line whose writing needs the
+// memory that just ran out is the one thing left unsaid.
+void ReportGivingUp(const MeshBuilder& builder) noexcept {
+  char line[320];
+  std::snprintf(line, sizeof line, "Corvanta: finishing meshes alongside the walk stopped: %s\n",
+                base::CurrentExceptionText());
+  try {
+    builder.Report(line);
+  } catch (...) {
+  }
+}
+
+}  // namespace
 
 MeshFinisher::MeshFinisher(const MeshBuilder& builder) : builder_(builder), thread_([this] { Run(); }) {}
 
@@ -74,7 +93,10 @@ void MeshFinisher::Run() {
         builder_.FinishMesh(mesh, record, &spent.back(), &stopping_);
       }
     } catch (...) {
-      going = false;  // the rest is finished where it is used, and what fails is reported there
+      // The rest is finished where it is used, and what fails there is
+      // reported there too; this thread's failure is told here.
+      going = false;
+      ReportGivingUp(builder_);
     }
     {
       std::lock_guard<std::mutex> guard(lock_);
@@ -88,6 +110,7 @@ void MeshFinisher::Run() {
           for (auto& raw : spent) spent_.push_back(std::move(raw));
         } catch (...) {
           going = false;  // what is left in spent is freed here, on this thread
+          ReportGivingUp(builder_);
         }
       }
     }

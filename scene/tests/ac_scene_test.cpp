@@ -27,6 +27,8 @@
 namespace {
 
 using CorvantaAPI::CanonicalScene;
+using scene::ACScene;
+using scene::VertexCountText;
 using scene_test::MakeMaterial;
 using scene_test::U16;
 
@@ -109,7 +111,7 @@ class SceneTest : public scene_test::HostFixture {
     livelink_test::Isolated();
     HostFixture::SetUp();
     name = livelink_test::UniqueName("scene") + u".dae";
-    ASSERT_EQ(connection.Create(name, 5000), 0);
+    ASSERT_EQ(connection.Create(name, 5000), CorvantaAPI::CreateResult::kOk);
     ASSERT_EQ(guest.Open(name), 0);
     materials = std::make_unique<scene::MaterialLibrary>(&connection);
     scene = std::make_unique<ACScene>(&connection, materials.get());

@@ -96,7 +96,7 @@ class MaterialTest : public HostFixture {
   void SetUp() override {
     livelink_test::Isolated();
     HostFixture::SetUp();
-    ASSERT_EQ(connection.Create(livelink_test::UniqueName("materials"), 64), 0);
+    ASSERT_EQ(connection.Create(livelink_test::UniqueName("materials"), 64), CorvantaAPI::CreateResult::kOk);
     OpenHouse();
   }
   void TearDown() override {
@@ -175,7 +175,7 @@ TEST_F(MaterialTest, EveryKindOfMaterialAsTheRendererSeesIt) {
     SCOPED_TRACE(files ? "texture files" : "memory textures");
     if (files) {
       connection.Destroy();
-      ASSERT_EQ(connection.Create(livelink_test::UniqueName("materials"), 64), 0);
+      ASSERT_EQ(connection.Create(livelink_test::UniqueName("materials"), 64), CorvantaAPI::CreateResult::kOk);
     }
     library.BeginLink(&model, U16(projectPath));
     library.SetMemoryTextures(!files);

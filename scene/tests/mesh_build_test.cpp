@@ -728,7 +728,7 @@ TEST(MeshFuzz, RandomPolygonSoupsBuildFinishWeldAndCopyConsistently) {
 class GeometryWrite : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(connection_.Create(livelink_test::UniqueName("geometry"), 16), 0);
+    ASSERT_EQ(connection_.Create(livelink_test::UniqueName("geometry"), 16), CorvantaAPI::CreateResult::kOk);
     link_ = connection_.CreateRecord(CorvantaAPI::kTypeSurface);
     ASSERT_NE(link_, nullptr);
     library_.DefaultMaterial().linkRecord = link_;

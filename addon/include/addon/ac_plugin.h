@@ -6,8 +6,8 @@
 //
 // Every operation runs on the host's user-interface thread, except
 // SendCamera, which also runs on whichever thread the host delivers a sight's
-// camera notification on. Nothing here throws: host calls that fail leave the
-// link as the operation's comment says.
+// camera notification on. Only the constructor throws; host calls that fail
+// leave the link as the operation's comment says.
 #pragma once
 
 #include <atomic>
@@ -27,21 +27,23 @@ namespace ModelerAPI {
 class Model;
 }
 class AttributeReader;
-class ACScene;
 namespace scene {
+class ACScene;
 class MaterialLibrary;
-}
-
+}  // namespace scene
 namespace context {
 class PluginSettings;
 }
-namespace addon {
-class PluginUI;
-}
+namespace collada {
 class ColladaExporter;
+}
+struct API_IOParams;
+
+namespace addon {
+
+class PluginUI;
 class CameraObserver;
 class ModelObserver;
-struct API_IOParams;
 
 enum class LinkState : std::int32_t { Stopped = 0, Paused = 1, Running = 2 };
 
@@ -49,11 +51,12 @@ class ACPlugin {
  public:
   // Creates, in this order: the settings (loaded from the registry), the
   // exporter, the connection, the material library, the scene, the user
-  // interface and the two observers. A part that cannot be made stays null;
-  // every operation copes with a null part.
+  // interface and the two observers. Built whole or not at all: when a part
+  // cannot be made the exception (std::bad_alloc, or whatever the part
+  // threw) leaves here and the parts already made are destroyed again.
   ACPlugin();
-  // Stops a running link, then destroys the user interface, the scene, the
-  // material library and the connection, in this order, then the rest.
+  // Stops a running link; the parts then go in the reverse order of their
+  // making, each before what it points into.
   ~ACPlugin();
   ACPlugin(const ACPlugin&) = delete;
   ACPlugin& operator=(const ACPlugin&) = delete;
@@ -61,7 +64,7 @@ class ACPlugin {
   // Start (or resume a paused link). False when the link could not start: no
   // saved project (save-first box), a project path the renderer could not
   // find (message box), or a connection name in use (file-in-use box).
-  bool StartOrResume();
+  [[nodiscard]] bool StartOrResume();
   void TogglePause();
   // Ends the link; nothing when stopped. Host failures while detaching are
   // dropped; the status bar and the menus are updated in any case.
@@ -70,7 +73,7 @@ class ACPlugin {
   bool IsCameraSyncOn() const { return cameraSync.load(); }
   LinkState GetLinkState() const { return state.load(); }
   bool IsCameraLive() const { return cameraLive.load(); }
-  // The exporter's own export (save dialog), when the exporter exists.
+  // The exporter's own export (save dialog); a failure is told in a box.
   void Export();
   // Called by the idle pump; acts at most every 33 ms.
   void OnIdle();
@@ -85,12 +88,9 @@ class ACPlugin {
   bool IsModelChanged() const { return modelChanged.load(); }
 
   // Parts, for the shell (menus, palette, dialogs, the "dae" file type).
-  addon::PluginUI* GetUI() const { return ui.get(); }
-  context::PluginSettings* GetSettings() const { return settings.get(); }
-  ColladaExporter* GetExporter() const { return exporter.get(); }
-  CorvantaAPI::LiveConnection* GetConnection() const { return connection.get(); }
-  ACScene* GetScene() const { return scene.get(); }
-  scene::MaterialLibrary* GetMaterials() const { return materials.get(); }
+  PluginUI& GetUI() const { return *ui; }
+  context::PluginSettings& GetSettings() const { return *settings; }
+  collada::ColladaExporter& GetExporter() const { return *exporter; }
 
  private:
   void ResyncChanges();
@@ -98,25 +98,23 @@ class ACPlugin {
   void PublishLinkStatus(const std::u16string& name, std::int32_t durationMicroseconds);
   void UpdateMenus();
   void StatusBar(const std::u16string& text);
-  // Detaches the observers and drops the link's model and reader; host
-  // failures end the detaching early.
+  // Detaches the observers and drops the link's model and reader; a host
+  // failure ends the detaching early and is told in the host's debug
+  // output.
   void ReleaseHostObjects();
   // Selects the link sight for a re-read and puts the previous one back.
   bool RereadWithLinkSight();
 
-  // Owned parts, in the order of the design (destroyed explicitly).
-  std::unique_ptr<CorvantaAPI::LiveConnection> connection;
-  std::unique_ptr<ACScene> scene;
-  std::unique_ptr<scene::MaterialLibrary> materials;
-  std::unique_ptr<addon::PluginUI> ui;
+  // The host's user-interface thread (the one that made this object). The
+  // menus and the palette belong to it: a camera turn on another thread
+  // leaves their update to the next idle pass.
+  std::thread::id uiThread = std::this_thread::get_id();
+
+  // The parts, declared in the order they depend on each other, so that
+  // each is destroyed before what it points into or uses.
   std::unique_ptr<context::PluginSettings> settings;
-  std::unique_ptr<ColladaExporter> exporter;
-  std::int64_t nextIdlePass = 0;
-  std::atomic<LinkState> state{LinkState::Stopped};
-  bool autoPaused = false;
-  std::atomic<bool> cameraSync{true};
-  std::atomic<bool> cameraLive{false};
-  std::atomic<float> verticalOffset{0.01f};
+  std::unique_ptr<collada::ColladaExporter> exporter;
+  std::unique_ptr<CorvantaAPI::LiveConnection> connection;
   // The link sight and the connection's mappings as SendCamera sees them:
   // SendCamera runs on the host's notifying thread and holds cameraMutex for
   // its whole turn; the host thread takes it to replace or drop the sight and
@@ -125,14 +123,25 @@ class ACPlugin {
   // notify is made while it is held.
   mutable std::mutex cameraMutex;
   Modeler::SightPtr linkSight;
+  // The host model a running link reads through the link sight; the
+  // material library and the scene point into it while the link runs.
   std::unique_ptr<AttributeReader> attributeReader;
   std::unique_ptr<ModelerAPI::Model> model;
+  std::unique_ptr<scene::MaterialLibrary> materials;  // publishes through the connection
+  std::unique_ptr<scene::ACScene> scene;  // points into the material library
+  // These point back into this object.
+  std::unique_ptr<PluginUI> ui;
   std::unique_ptr<CameraObserver> cameraObserver;
   std::unique_ptr<ModelObserver> modelObserver;
+
+  std::int64_t nextIdlePass = 0;
+  std::atomic<LinkState> state{LinkState::Stopped};
+  bool autoPaused = false;
+  std::atomic<bool> cameraSync{true};
+  std::atomic<bool> cameraLive{false};
+  std::atomic<float> verticalOffset{0.01f};
   std::atomic<bool> modelChanged{false};
-  // The menus and the palette belong to the host's user-interface thread
-  // (the one that made this object): a camera turn on another thread leaves
-  // their update to the next idle pass.
-  std::thread::id uiThread = std::this_thread::get_id();
   std::atomic<bool> menusStale{false};
 };
+
+}  // namespace addon

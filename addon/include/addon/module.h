@@ -8,9 +8,9 @@
 #include "hostsdk/ui/rs.h"
 #include "platform/win32.h"
 
-class ACPlugin;
-
 namespace addon {
+
+class ACPlugin;
 
 // The module's resource handle; 0 when its resources could not be opened
 // (every resource lookup then fails and the add-on goes on without them).

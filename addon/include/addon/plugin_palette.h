@@ -14,9 +14,9 @@
 
 #include "hostsdk/ui/menus.h"
 
-class ACPlugin;
-
 namespace addon {
+
+class ACPlugin;
 
 inline constexpr std::int32_t kPaletteRefId = 32450;
 inline constexpr char16_t kPaletteGuid[] = u"{14996244-A12A-49A7-B85E-500D6916A929}";

@@ -15,9 +15,9 @@
 #include "hostsdk/ui/rs.h"
 #include "platform/win32.h"
 
-class ACPlugin;
-
 namespace addon {
+
+class ACPlugin;
 
 class PluginPalette;
 

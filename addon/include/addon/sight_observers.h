@@ -9,6 +9,8 @@
 
 #include "hostsdk/sight.h"
 
+namespace addon {
+
 class ACPlugin;
 
 class CameraObserver : public Modeler::ISightObserver {
@@ -34,3 +36,5 @@ class ModelObserver : public Modeler::IModel3DObserver {
  private:
   ACPlugin* owner_;
 };
+
+}  // namespace addon

@@ -49,19 +49,17 @@
 
 #include "context/plugin_settings.h"
 
-namespace collada {
-class StagedExport;
-}  // namespace collada
-
 namespace scene {
 class MaterialLibrary;
 struct MaterialRecord;
 }  // namespace scene
 
+namespace collada {
+
+class StagedExport;
+
 class ColladaExporter {
  public:
-  using GeometryInfo = collada::GeometryInfo;
-  using NodeInfo = collada::NodeInfo;
 
   // settings: the record the export reloads from the registry at every
   // export; a record of its own when null.
@@ -73,7 +71,7 @@ class ColladaExporter {
   // sight: the host's sight of the model to export, or null to read the 3D
   // window through a sight of the exporter's own. ioParams: the host's file
   // type save (its fileLoc is the destination), or null to ask the user.
-  GSErrCode Export(Modeler::SightPtr sight, const API_IOParams* ioParams);
+  [[nodiscard]] GSErrCode Export(Modeler::SightPtr sight, const API_IOParams* ioParams);
 
   // Forgets the folder of the last export (the project was closed): the next
   // save dialog proposes the project's full path again.
@@ -139,3 +137,5 @@ class ColladaExporter {
   std::string lastError;
   std::function<void(std::u16string_view)> progress;
 };
+
+}  // namespace collada

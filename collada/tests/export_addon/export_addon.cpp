@@ -12,7 +12,7 @@
 
 namespace {
 
-std::unique_ptr<ColladaExporter> g_exporter;
+std::unique_ptr<collada::ColladaExporter> g_exporter;
 std::string g_lastError;
 std::u16string g_lastFolder;
 std::string g_progress;
@@ -66,7 +66,7 @@ GSErrCode RegisterInterface() {
 }
 
 GSErrCode Initialize() {
-  g_exporter = std::make_unique<ColladaExporter>();
+  g_exporter = std::make_unique<collada::ColladaExporter>();
   g_exporter->SetProgressListener([](std::u16string_view text) {
     for (char16_t c : text) g_progress.push_back(c < 0x80 ? static_cast<char>(c) : '~');  // '~': the ellipsis
     g_progress += "\n";

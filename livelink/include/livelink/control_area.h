@@ -36,6 +36,10 @@ AreaCheck ValidateControlArea(const void* base, std::size_t mappedSize);
 std::uint32_t ControlAreaBytes(std::uint32_t capacity);
 
 // A view over a control area whose slot count was fixed when it was mapped.
+//
+// Threads: a view is a plain value; any thread may read through it while
+// the mapping lives, and what it reads may change under it at any time
+// (another process writes the same bytes).
 class ControlAreaView {
  public:
   ControlAreaView() = default;

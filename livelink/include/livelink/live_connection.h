@@ -8,6 +8,16 @@
 // (livelink_slot_order_test pins it). Operations call each other through the
 // table, so an override changes the others too.
 //
+// Threads: Create, Open, Close, Destroy and the destructor belong to the
+// thread that owns the connection (the host's user-interface thread in the
+// add-on) and must not overlap any other call. While the connection is
+// open, the other operations may run on several threads at once (the
+// add-on's user-interface thread, the scene's worker, the thread that
+// delivers camera changes): the block and owner tables are concurrent, ids
+// are drawn atomically, Notify serialises itself, and the shared records
+// are written under the link's lock (Lock / Unlock) where a peer must not
+// see them half-written. MappingBroken must not overlap ReleaseBlock.
+//
 // Nothing here throws or shows messages. Every operation on a closed
 // connection does nothing and gives its "nothing" result (false, 0, null, an
 // empty list, or -1 where a status is returned). Shared bytes are written by
@@ -24,6 +34,7 @@
 #include <vector>
 
 #include "base/deadline_mutex.h"
+#include "base/thread_annotations.h"
 #include "livelink/control_area.h"
 #include "livelink/layout.h"
 #include "livelink/renderer_windows.h"
@@ -50,11 +61,14 @@ inline constexpr char16_t kConnectionsKey[] = u"Software\\Torvik\\LiveConnection
 // enumeration reads value names into a buffer of 260 units, NUL included.
 inline constexpr std::size_t kConnectionNameLimit = 260;
 
-// Results of Create.
-inline constexpr std::int32_t kCreateOk = 0;
-inline constexpr std::int32_t kCreateFailed = -1;
-inline constexpr std::int32_t kCreateExists = -2;
-inline constexpr std::int32_t kCreateNameTooLong = -3;
+// Results of Create. The numbers are the link's status codes as peers and
+// tools print and compare them: never renumber.
+enum class CreateResult : std::int32_t {
+  kOk = 0,
+  kFailed = -1,
+  kExists = -2,
+  kNameTooLong = -3,
+};
 
 // True when no running process has that id: it does not exist, or it is a
 // zombie waiting to be reaped. Such a process can never release the lock
@@ -93,17 +107,17 @@ class LiveConnection {
   // "VIEW" and "STAT" records and restarts block ids at 1. A connection that
   // was open is closed first; stale registry values are purged first.
   // Results, each with the last error set:
-  //   kCreateOk (0);
-  //   kCreateFailed (-1): empty name or one holding NUL, or a capacity whose
+  //   kOk (0);
+  //   kFailed (-1): empty name or one holding NUL, or a capacity whose
   //     area does not fit 32 bits (ERROR_INVALID_PARAMETER); the mapping
   //     could not be made or mapped (the platform's error, e.g.
   //     ERROR_NOT_ENOUGH_MEMORY, ERROR_ACCESS_DENIED);
-  //   kCreateExists (-2): an area of that name exists, from any process
+  //   kExists (-2): an area of that name exists, from any process
   //     (ERROR_ALREADY_EXISTS);
-  //   kCreateNameTooLong (-3): name of kConnectionNameLimit units or more
+  //   kNameTooLong (-3): name of kConnectionNameLimit units or more
   //     (ERROR_FILENAME_EXCED_RANGE); the renderer could never find it.
   // On failure the connection is closed.
-  virtual std::int32_t Create(std::u16string name, std::uint32_t capacity);
+  [[nodiscard]] virtual CreateResult Create(std::u16string name, std::uint32_t capacity);
 
   // Removes the registry value of the connection's name, then closes.
   virtual void Destroy();
@@ -115,7 +129,7 @@ class LiveConnection {
   // ERROR_FILE_NOT_FOUND (no such area), ERROR_INVALID_DATA (an area that
   // fails validation; LastAreaCheck tells which check), or the platform's
   // mapping error. On failure the connection is closed.
-  virtual std::int32_t Open(std::u16string name);
+  [[nodiscard]] virtual std::int32_t Open(std::u16string name);
 
   // Releases this process's hold on the lock, unmaps every block and the
   // area and forgets the name. Never waits on another process.
@@ -133,12 +147,12 @@ class LiveConnection {
   // (RecordSizeForType), a fresh id (never 0) and counts; raises highestSlot
   // and recordCount. Null when closed, for type "HEAD", or when every slot
   // is taken (the header is then unchanged).
-  virtual Record* CreateRecord(std::uint32_t type);
+  [[nodiscard]] virtual Record* CreateRecord(std::uint32_t type);
   // Zeroes the slot with that id and releases the blocks the record owns
   // (this side's mappings of them). recordCount and highestSlot go down by
   // one (never below 0). -1 when closed; 0 otherwise, also when no slot had
   // the id. Id 0 matches no slot (free slots have id 0).
-  virtual std::int32_t DeleteRecord(std::uint32_t recordId);
+  [[nodiscard]] virtual std::int32_t DeleteRecord(std::uint32_t recordId);
   // Records of that type whose flags agree with value under mask (mask 0:
   // all), scanning slots 0..highestSlot within the mapped slots.
   virtual std::uint32_t CountRecords(std::uint32_t type, std::uint32_t mask, std::uint32_t value);
@@ -172,7 +186,7 @@ class LiveConnection {
   // (0: one attempt). Beyond a plain spin lock: a holder whose process is
   // gone (exited, killed, a zombie) is taken over, so a crashed peer cannot
   // block the link for good. False when closed or at the timeout.
-  virtual bool Lock(std::uint32_t timeoutMicroseconds);
+  [[nodiscard]] virtual bool Lock(std::uint32_t timeoutMicroseconds);
   // Frees the lock if this process holds it; never frees another's.
   virtual void Unlock();
 
@@ -181,7 +195,7 @@ class LiveConnection {
   // whose name is still held by someone (a renderer that kept a block of an
   // earlier link run open) is skipped, up to 64 in a row. 0 on failure
   // (closed, size 0, the mapping failed or came out smaller than size).
-  virtual std::uint32_t CreateBlock(std::uint32_t ownerRecordId, std::uint32_t size);
+  [[nodiscard]] virtual std::uint32_t CreateBlock(std::uint32_t ownerRecordId, std::uint32_t size);
   // Forgets the block's owner and unmaps it here; the object lives on while
   // another process maps it.
   virtual void ReleaseBlock(std::uint32_t blockId);
@@ -199,7 +213,7 @@ class LiveConnection {
   // Create. 0 on success or when already announced; -1 without a name.
   // A failed registry write is not reported (the link still works when the
   // renderer is given the name another way).
-  virtual std::int32_t Announce();
+  [[nodiscard]] virtual std::int32_t Announce();
   // Open, the closed bit (bit 1) not set by the renderer, and the control
   // area not shrunk under us by the peer (see MappingBroken).
   virtual bool IsConnected();
@@ -209,7 +223,7 @@ class LiveConnection {
   // Create, or when a cached window has gone. May be entered from several
   // threads; a caller waits at most 25 ms for another's notify. 0 when at
   // least one window took the message, -1 otherwise.
-  virtual std::int32_t Notify(std::uint32_t code, std::uint32_t parameter);
+  [[nodiscard]] virtual std::int32_t Notify(std::uint32_t code, std::uint32_t parameter);
 
   // Writes the "VIEW" record (creator only; nothing otherwise). active and
   // cameraData (a CameraViewData): the record is cleared-flagged, written,
@@ -240,8 +254,8 @@ class LiveConnection {
   virtual bool ConnectionExists(std::u16string name);
   // Sets / deletes the registry value of name (kind 1). 0 on success, -1 for
   // an empty name or a registry failure (the last error has its code).
-  virtual std::int32_t RegisterConnection(std::u16string name);
-  virtual std::int32_t UnregisterConnection(std::u16string name);
+  [[nodiscard]] virtual std::int32_t RegisterConnection(std::u16string name);
+  [[nodiscard]] virtual std::int32_t UnregisterConnection(std::u16string name);
   // ---- slot order ends here ----
 
   // Not part of the table (adding them does not move any slot).
@@ -319,6 +333,8 @@ class LiveConnection {
 
   std::atomic<bool> windowsStale_{false};
   TimedMutex notifyMutex_;
+  // The renderer windows Notify found last.
+  std::vector<HWND> windows_ GUARDED_BY(notifyMutex_);
 };
 
 }  // namespace CorvantaAPI

@@ -139,7 +139,8 @@ int main(int argc, char** argv) {
   const std::string mode = argc >= 3 ? argv[1] : "";
   LiveConnection connection;
   if (mode == "create" && argc >= 4) {
-    const int rc = connection.Create(Widen(argv[2]), static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10)));
+    const int rc = static_cast<int>(
+        connection.Create(Widen(argv[2]), static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10))));
     Say("created " + std::to_string(rc));
     return rc == 0 ? Serve(connection) : 1;
   }

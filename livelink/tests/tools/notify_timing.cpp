@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
   const int count = argc > 2 ? std::atoi(argv[2]) : 1000;
   livelink_test::Isolated();  // its own runtime folder: no other renderer is woken
   CorvantaAPI::LiveConnection link;
-  if (link.Create(livelink_test::UniqueName("notify-timing"), 64) != 0)
+  if (link.Create(livelink_test::UniqueName("notify-timing"), 64) != CorvantaAPI::CreateResult::kOk)
     return std::fprintf(stderr, "Create failed\n"), 1;
   auto renderer = livelink_test::ChildProcess::Start(argv[1], {"VELMAR_START_WINDOW", "Velmar"});
   if (renderer == nullptr || renderer->WaitFor("hwnd", 10000).empty())

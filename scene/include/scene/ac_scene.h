@@ -6,13 +6,17 @@
 // publication is the material: a changed mesh marks its material key dirty
 // and the worker rewrites the merged geometry block of every dirty key.
 //
-// Threads: Begin, Resync, RequestPublish, Stop and GetVertexCountText run on
-// the host's user-interface thread; the worker publishes. The model gate
-// hands the meshes, groups, element table and material records to one side
-// at a time: a walk holds it from its start until the next RequestPublish,
-// the worker for one publish turn. A walk that cannot take the gate within
-// 50 ms leaves the meshes it would discard in place (the renderer keeps
-// showing them) and discards them at the next walk that gets the gate.
+// Threads: every call runs on the host's user-interface thread (the one
+// that walks), except PublishPass, which the worker runs;
+// IsPublishRequested and CompletedBatches may be asked from any thread.
+// The model gate (scene/model_gate.h) hands the meshes, groups, element
+// table and material records to one side at a time: a walk holds it from
+// its start until the next RequestPublish, the worker for one publish turn.
+// That hold spans calls, which the thread-safety analysis cannot follow, so
+// those fields carry no annotation; the gate's own state and the worker's
+// wake-up do. A walk that cannot take the gate within 50 ms leaves the
+// meshes it would discard in place (the renderer keeps showing them) and
+// discards them at the next walk that gets the gate.
 #pragma once
 
 #include <cstdint>
@@ -30,8 +34,8 @@ namespace context {
 class PluginSettings;
 }
 namespace scene {
+
 class MaterialLibrary;
-}
 
 // A vertex count as decimal text, exact over the whole 64-bit range.
 std::u16string VertexCountText(std::uint64_t count);
@@ -39,7 +43,7 @@ std::u16string VertexCountText(std::uint64_t count);
 class ACScene {
  public:
   // Neither pointer is owned; both must outlive the scene.
-  ACScene(CorvantaAPI::LiveConnection* connection, scene::MaterialLibrary* materials);
+  ACScene(CorvantaAPI::LiveConnection* connection, MaterialLibrary* materials);
   // Stops the worker and frees every mesh.
   ~ACScene();
   ACScene(const ACScene&) = delete;
@@ -95,3 +99,5 @@ class ACScene {
   bool Walk();
   std::unique_ptr<State> s_;
 };
+
+}  // namespace scene

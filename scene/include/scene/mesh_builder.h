@@ -190,6 +190,8 @@ class MeshBuilder {
 
   // Where faults are reported; the host's debug output (DBPrintf) until set.
   void SetDebugOutput(std::function<void(std::string_view)> output);
+  // One line to that output, from any thread that may write it.
+  void Report(std::string_view text) const;
 
   // Reads a host body into a new BodyInfo with one raw mesh per material
   // and smoothing its visible polygons use; each new mesh enters the group
@@ -259,7 +261,6 @@ class MeshBuilder {
   };
 
   MeshInfo* CreateMesh(BodyInfo& body, std::uint64_t key, bool smooth, std::int32_t polygonCount);
-  void Report(std::string_view text) const;
 
   // The steps of WriteGeometry.
   // Queues the block of a key the library no longer holds for release,

@@ -18,6 +18,10 @@
 // Every user of a group skips holes. Each insertion gets a serial from a
 // process-wide counter, so a slot's serial tells whether its mesh is still
 // the one a write saw (a pointer cannot: the heap reuses addresses).
+//
+// Threads: changed by one thread at a time (the walk, holding the scene's
+// model gate); read by a publish pass's parallel tasks while nothing changes
+// it. The serial counter may be drawn from any thread.
 #pragma once
 
 #include <cstddef>

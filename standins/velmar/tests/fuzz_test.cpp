@@ -73,7 +73,7 @@ TEST(FuzzTest, SeededGarbageNeverCrashesTheMirrorNorSpoilsWhatItKeeps) {
   livelink_test::Isolated();
   const std::u16string name = livelink_test::UniqueName("fuzz");
   LiveConnection creator_, guest_;
-  ASSERT_EQ(creator_.Create(name, kCapacity), 0);
+  ASSERT_EQ(creator_.Create(name, kCapacity), CreateResult::kOk);
   std::vector<velmar_test::Surface> surfaces_ = WriteScene(creator_);
   ASSERT_EQ(guest_.Open(name), 0);
   SceneMirror mirror(guest_);

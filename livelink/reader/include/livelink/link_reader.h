@@ -55,6 +55,8 @@ struct LinkSnapshot {
 // Four ASCII characters of a type code; other bytes shown as '?'.
 std::string TypeName(std::uint32_t type);
 
+// Threads: one reader on one thread at a time (Read keeps the status
+// block it opened); the connection may serve other threads meanwhile.
 class LinkReader {
  public:
   explicit LinkReader(LiveConnection& connection) : connection_(&connection) {}

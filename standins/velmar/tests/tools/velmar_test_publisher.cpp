@@ -88,7 +88,7 @@ std::string Publisher::Run(const std::string& line) {
     const std::uint32_t capacity = c_.Area().slotCount();
     c_.Destroy();
     surfaces_.clear();
-    return "restarted " + std::to_string(c_.Create(name, capacity));
+    return "restarted " + std::to_string(static_cast<int>(c_.Create(name, capacity)));
   }
   if (verb == "shrinkarea") {
     // Never touched here afterwards: this process would meet the same
@@ -99,7 +99,8 @@ std::string Publisher::Run(const std::string& line) {
     const bool locked = c_.Lock(10000);
     c_.SetFlags(1);
     if (locked) c_.Unlock();
-    c_.Announce();
+    // Announced once per start; a repeat is a no-op that also answers 0.
+    (void)c_.Announce();
     return "published " + std::to_string(c_.Notify(kNotifyChanged, 0));
   }
   if (verb == "camera" || verb == "nocamera") {
@@ -236,7 +237,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   LiveConnection connection;
-  const int rc = connection.Create(Widen(argv[1]), argc > 2 ? static_cast<std::uint32_t>(std::stoul(argv[2])) : 64);
+  const int rc = static_cast<int>(
+      connection.Create(Widen(argv[1]), argc > 2 ? static_cast<std::uint32_t>(std::stoul(argv[2])) : 64));
   std::cout << "created " << rc << std::endl;
   if (rc != 0) return 1;
   Publisher publisher(connection);
