@@ -5,10 +5,18 @@
 // message boxes, dialogs) are published in the per-user window registry, so
 // that the other window calls of platform/win32.h (GetWindowTextW,
 // GetClassNameW, IsWindow, GetWindow) see them as on Windows.
+//
+// On Windows these are the real user32, comdlg32 and shell32 calls
+// (win32ui_native.h); the host answers its questions from the thread's CBT
+// hook there.
 #pragma once
 
 #include "platform/win32.h"
 #include "hostsdk/ui/rs.h"
+
+#ifdef _WIN32
+#include "hostsdk/ui/win32ui_native.h"
+#else
 
 struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;
@@ -113,3 +121,5 @@ DWORD CommDlgExtendedError();
 // with platform::OpenUrl unless it was told to record only (tests, scripts).
 HINSTANCE ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory,
                         int showCommand);
+
+#endif  // _WIN32
