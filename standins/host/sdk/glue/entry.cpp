@@ -56,7 +56,7 @@ HostFunction Entry(std::size_t index) {
 
 }  // namespace ACAPI_Glue
 
-extern "C" __attribute__((visibility("default"))) GSErrCode GetExportedFuncAddrs(API_ExportRecord* record) {
+extern "C" ADDON_LOADER_EXPORT GSErrCode GetExportedFuncAddrs(API_ExportRecord* record) {
   if (record == nullptr) return APIERR_BADPARS;
   std::memset(record, 0, sizeof(*record));
   record->interfaceVersion = kAddonInterfaceVersion;
@@ -69,7 +69,7 @@ extern "C" __attribute__((visibility("default"))) GSErrCode GetExportedFuncAddrs
 }
 
 // A null table is refused and leaves the module without one.
-extern "C" __attribute__((visibility("default"))) GSErrCode SetImportedFuncAddrs(const API_FunctionTable* table) {
+extern "C" ADDON_LOADER_EXPORT GSErrCode SetImportedFuncAddrs(const API_FunctionTable* table) {
   if (table == nullptr) return APIERR_BADPARS;
   std::memcpy(&g_table, table, sizeof(g_table));
   g_imported.store(true);
