@@ -32,6 +32,9 @@ bool RSGetModuleIdentity(GSResModule module, std::uint32_t* developerId, std::ui
 struct HICON__;
 using HICON = HICON__*;
 HICON RSLoadIcon(GSResModule module, short iconId, int size);
+#ifndef _WIN32
+// On Windows an icon is the system's, released by user32's DestroyIcon.
 bool DestroyIcon(HICON icon);
+#endif
 // The resource id an icon came from, 0 for a null or released icon.
 short RSIconId(HICON icon);

@@ -7,6 +7,12 @@
 // GetClassNameW, IsWindow, GetWindow) see them as on Windows.
 #pragma once
 
+#ifdef _WIN32
+// The system's own calls there (hostsdk/ui/win32ui_native.h).
+#include "hostsdk/ui/win32ui_native.h"
+#include "hostsdk/ui/rs.h"
+#else
+
 #include "platform/win32.h"
 #include "hostsdk/ui/rs.h"
 
@@ -113,3 +119,9 @@ DWORD CommDlgExtendedError();
 // with platform::OpenUrl unless it was told to record only (tests, scripts).
 HINSTANCE ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory,
                         int showCommand);
+
+// The save dialog's text fields take the system's text as it is.
+inline LPCWSTR UiText(const char16_t* text) { return text; }
+inline LPWSTR UiText(char16_t* text) { return text; }
+
+#endif  // _WIN32
