@@ -1,6 +1,8 @@
 // The image writer's encoders on Linux: libpng and libjpeg-turbo.
-#include <jpeglib.h>
 #include <png.h>
+#include <stdio.h>  // jpeglib.h needs FILE and size_t declared first
+
+#include <jpeglib.h>
 
 #include <csetjmp>
 #include <cstdio>
