@@ -13,9 +13,13 @@ std::string TextureFolderName(const std::string& documentName) {
   return (dot == std::string::npos ? documentName : documentName.substr(0, dot)) + "_Textures";
 }
 
-// folder + separator + name, without doubling a root's separator.
+// folder + separator + name, without doubling a root's separator. The
+// separator is the one the folder's path uses (a Windows path the user
+// chose reads "C:\Models\House_Textures" in messages, not "C:\Models/...").
 std::string Join(const std::string& folder, const std::string& name) {
-  return IsPathSeparator(folder.back()) ? folder + name : folder + "/" + name;
+  if (IsPathSeparator(folder.back())) return folder + name;
+  const std::size_t at = LastSeparator(folder);
+  return folder + (at == std::string::npos ? '/' : folder[at]) + name;
 }
 
 }  // namespace
@@ -93,7 +97,7 @@ bool StagedExport::PlaceImages() {
   bool asideMade = false;
   for (const std::string& image : images) {
     const std::string from = stagedTextures_ + "/" + image;
-    const std::string to = textureFolder_ + "/" + image;
+    const std::string to = Join(textureFolder_, image);
     const files::Kind there = files::KindOf(to, false, &err);
     if (there == files::Kind::Folder) {
       Fail("cannot replace " + to, files::IsAFolderError());
