@@ -17,6 +17,7 @@
 #include "hostsdk/acapi.h"
 #include "scene/material_library.h"
 #include "scene/material_record.h"
+#include "path_parts.h"
 #include "util/text.h"
 
 namespace collada {
@@ -82,7 +83,7 @@ GSErrCode ColladaExporter::Export(Modeler::SightPtr sight, const API_IOParams* i
   }
   if (path.empty()) return APIERR_CANCEL;
 
-  auto slash = path.find_last_of(u'/');
+  const auto slash = LastSeparator(path);
   lastFolder = slash == std::u16string::npos ? path : path.substr(0, slash);
 
   Status(u"Velmar Collada exporter: initializing\u2026");

@@ -58,7 +58,13 @@ std::string AsctimeText(std::time_t t) {
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   std::tm tm{};
+  // The thread-safe local time: localtime_s on Windows (its arguments the
+  // other way round and an error code for a result), localtime_r elsewhere.
+#ifdef _WIN32
+  if (localtime_s(&tm, &t) != 0) tm = std::tm{};
+#else
   if (localtime_r(&t, &tm) == nullptr) tm = std::tm{};
+#endif
   const char* day = tm.tm_wday >= 0 && tm.tm_wday < 7 ? kDays[tm.tm_wday] : "???";
   const char* month = tm.tm_mon >= 0 && tm.tm_mon < 12 ? kMonths[tm.tm_mon] : "???";
   char buffer[64];

@@ -6,6 +6,7 @@
 #include "hostsdk/acapi.h"
 #include "hostsdk/ui/win32ui.h"
 #include "context/host_queries.h"
+#include "path_parts.h"
 
 namespace collada {
 namespace {
@@ -14,7 +15,7 @@ constexpr std::size_t kFileBufferUnits = 260;
 
 // The last path component of path starts after this index.
 std::size_t NameStart(const std::u16string& path) {
-  auto slash = path.find_last_of(u'/');
+  const auto slash = LastSeparator(path);
   return slash == std::u16string::npos ? 0 : slash + 1;
 }
 
@@ -58,13 +59,13 @@ std::u16string ColladaExporter::ChooseDestination(const std::u16string& initialF
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
   ofn.hwndOwner = owner;
-  ofn.lpstrFilter = kFilter;
+  ofn.lpstrFilter = UiText(kFilter);
   ofn.nFilterIndex = 1;
-  ofn.lpstrFile = file;
+  ofn.lpstrFile = UiText(file);
   ofn.nMaxFile = kFileBufferUnits;
   ofn.lpstrFileTitle = nullptr;
-  ofn.lpstrInitialDir = initialFolder.empty() ? nullptr : initialFolder.c_str();
-  ofn.lpstrTitle = u"Export collada file";
+  ofn.lpstrInitialDir = initialFolder.empty() ? nullptr : UiText(initialFolder.c_str());
+  ofn.lpstrTitle = UiText(u"Export collada file");
   ofn.Flags = OFN_OVERWRITEPROMPT;
   ofn.lpstrDefExt = nullptr;
   if (!GetSaveFileNameW(&ofn)) return {};

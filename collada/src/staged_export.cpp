@@ -1,28 +1,10 @@
 #include "collada/staged_export.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
+#include "export_files.h"
+#include "path_parts.h"
 
 namespace collada {
 namespace {
-
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // "<name without its extension>_Textures", as the image writer names the
 // folder beside a document.
@@ -31,18 +13,13 @@ std::string TextureFolderName(const std::string& documentName) {
   return (dot == std::string::npos ? documentName : documentName.substr(0, dot)) + "_Textures";
 }
 
-// The entries of a folder other than "." and ".."; empty when it cannot be
-// read.
-std::vector<std::string> Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return names;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  ::closedir(dir);
-  return names;
+// folder + separator + name, without doubling a root's separator. The
+// separator is the one the folder's path uses (a Windows path the user
+// chose reads "C:\Models\House_Textures" in messages, not "C:\Models/...").
+std::string Join(const std::string& folder, const std::string& name) {
+  if (IsPathSeparator(folder.back())) return folder + name;
+  const std::size_t at = LastSeparator(folder);
+  return folder + (at == std::string::npos ? '/' : folder[at]) + name;
 }
 
 }  // namespace
@@ -51,24 +28,23 @@ StagedExport::~StagedExport() {
   // After an undo that could not put every replaced image back, the folder
   // still holds them: it stays for the user (Error named it).
   if (stagingFolder_.empty() || keepStaging_) return;
-  std::error_code ec;
-  std::filesystem::remove_all(stagingFolder_, ec);
+  files::RemoveTree(stagingFolder_);
 }
 
-void StagedExport::Fail(const std::string& what, int err) {
+void StagedExport::Fail(const std::string& what, unsigned long err) {
   if (!error_.empty()) return;
-  error_ = what + ": " + std::strerror(err);
+  error_ = what + ": " + files::ErrorText(err);
 }
 
 bool StagedExport::Begin(const std::string& destination) {
   error_.clear();
   destination_ = destination;
-  if (destination.empty() || destination.back() == '/') {
-    Fail("no file name in the destination", EINVAL);
+  if (destination.empty() || IsPathSeparator(destination.back())) {
+    Fail("no file name in the destination", files::NoFileNameError());
     return false;
   }
-  struct stat st {};
-  if (::stat(destination.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+  files::SystemError err = 0;
+  if (files::KindOf(destination, true, &err) == files::Kind::Folder) {
     error_ = "the destination is a folder";
     return false;
   }
@@ -76,45 +52,43 @@ bool StagedExport::Begin(const std::string& destination) {
   const std::string name = NameOf(destination);
   // Hidden, unique, and in the destination's folder: renames from it into
   // place stay within one file system.
-  std::string pattern = folder + "/." + name + ".export-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    Fail("cannot create a file in " + folder, errno);
+  std::string pattern = Join(folder, "." + name + ".export-XXXXXX");
+  if (!files::MakeUniqueFolder(pattern, &err)) {
+    Fail("cannot create a file in " + folder, err);
     return false;
   }
   stagingFolder_ = pattern;
   stagedDocument_ = stagingFolder_ + "/" + name;
   stagedTextures_ = stagingFolder_ + "/" + TextureFolderName(name);
-  textureFolder_ = folder + "/" + TextureFolderName(name);
+  textureFolder_ = Join(folder, TextureFolderName(name));
   // Something that is not a folder holds the texture folder's name: no
   // image could go there, so none is written (a file in the staged folder's
   // place keeps the image writer from making it).
-  if (::stat(textureFolder_.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
-    if (FILE* block = std::fopen(stagedTextures_.c_str(), "w")) std::fclose(block);
-  }
+  if (files::KindOf(textureFolder_, true, &err) == files::Kind::File) files::MakeEmptyFile(stagedTextures_);
   return true;
 }
 
 bool StagedExport::PlaceImages() {
-  struct stat st {};
-  if (::stat(stagedTextures_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return true;  // no image written
-  const std::vector<std::string> images = Entries(stagedTextures_);
+  files::SystemError err = 0;
+  if (files::KindOf(stagedTextures_, true, &err) != files::Kind::Folder) return true;  // no image written
+  const std::vector<std::string> images = files::Entries(stagedTextures_);
   if (images.empty()) return true;
 
-  if (::lstat(textureFolder_.c_str(), &st) != 0) {
-    if (errno != ENOENT) {
-      Fail("cannot look at " + textureFolder_, errno);
+  if (files::KindOf(textureFolder_, false, &err) == files::Kind::Missing) {
+    if (err != 0) {
+      Fail("cannot look at " + textureFolder_, err);
       return false;
     }
     // No texture folder yet: the staged one becomes it in one step.
-    if (::rename(stagedTextures_.c_str(), textureFolder_.c_str()) != 0) {
-      Fail("cannot create " + textureFolder_, errno);
+    if (!files::Move(stagedTextures_, textureFolder_, &err)) {
+      Fail("cannot create " + textureFolder_, err);
       return false;
     }
     movedWholeFolder_ = true;
     return true;
   }
-  if (::stat(textureFolder_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    Fail("cannot put images into " + textureFolder_, ENOTDIR);
+  if (files::KindOf(textureFolder_, true, &err) != files::Kind::Folder) {
+    Fail("cannot put images into " + textureFolder_, err != 0 ? err : files::NotAFolderError());
     return false;
   }
   // An existing folder keeps its other files: the images go in one by one,
@@ -123,26 +97,27 @@ bool StagedExport::PlaceImages() {
   bool asideMade = false;
   for (const std::string& image : images) {
     const std::string from = stagedTextures_ + "/" + image;
-    const std::string to = textureFolder_ + "/" + image;
-    if (::lstat(to.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) {
-        Fail("cannot replace " + to, EISDIR);
-        return false;
-      }
-      if (!asideMade && ::mkdir(aside.c_str(), 0700) != 0) {
-        Fail("cannot create a folder in " + stagingFolder_, errno);
+    const std::string to = Join(textureFolder_, image);
+    const files::Kind there = files::KindOf(to, false, &err);
+    if (there == files::Kind::Folder) {
+      Fail("cannot replace " + to, files::IsAFolderError());
+      return false;
+    }
+    if (there == files::Kind::File) {
+      if (!asideMade && !files::MakeFolder(aside, &err)) {
+        Fail("cannot create a folder in " + stagingFolder_, err);
         return false;
       }
       asideMade = true;
       const std::string kept = aside + "/" + image;
-      if (::rename(to.c_str(), kept.c_str()) != 0) {
-        Fail("cannot replace " + to, errno);
+      if (!files::Move(to, kept, &err)) {
+        Fail("cannot replace " + to, err);
         return false;
       }
       moves_.emplace_back(to, kept);
     }
-    if (::rename(from.c_str(), to.c_str()) != 0) {
-      Fail("cannot write " + to, errno);
+    if (!files::Move(from, to, &err)) {
+      Fail("cannot write " + to, err);
       return false;
     }
     moves_.emplace_back(from, to);
@@ -152,12 +127,13 @@ bool StagedExport::PlaceImages() {
 
 void StagedExport::UndoImages() {
   bool complete = true;
+  files::SystemError err = 0;
   if (movedWholeFolder_) {
-    complete = ::rename(textureFolder_.c_str(), stagedTextures_.c_str()) == 0;
+    complete = files::Move(textureFolder_, stagedTextures_, &err);
   } else {
     while (!moves_.empty()) {
       const auto& [from, to] = moves_.back();
-      if (::rename(to.c_str(), from.c_str()) != 0) complete = false;
+      if (!files::Move(to, from, &err)) complete = false;
       moves_.pop_back();
     }
   }
@@ -167,7 +143,6 @@ void StagedExport::UndoImages() {
   keepStaging_ = true;
   error_ += "; images that could not be put back are in " + stagingFolder_;
 }
-
 bool StagedExport::Place(OutputFile& document) {
   if (!document.Finish()) {
     error_ = document.Error();

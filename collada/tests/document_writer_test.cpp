@@ -50,8 +50,13 @@ std::unique_ptr<GeometryInfo> MakeGeometry(const std::string& id, const std::str
 
 // A fixed date: the golden files hold it, and TZ makes it local.
 std::time_t FixedTime() {
+#ifdef _WIN32
+  _putenv_s("TZ", "UTC0");
+  _tzset();
+#else
   setenv("TZ", "UTC", 1);
   tzset();
+#endif
   return 1796604472;  // Mon Dec  7 00:47:52 2026 UTC
 }
 
@@ -126,6 +131,9 @@ TEST(DocumentWriter, SmallModelMatchesItsGoldenFileWithAndWithoutNodes) {
 // The golden documents (written by hand) are COLLADA 1.4.1 with and without
 // their markers; the writer's and the export's tests compare with them.
 TEST(DocumentWriter, GoldenDocumentsAreValidWithAndWithoutNodes) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the validator is a Linux program; the Linux build checks the same golden files";
+#endif
   const TempDir dir;
   for (const char* name : {"small_model.dae", "pipeline_model.dae", "empty_nodes.dae"})
     for (bool nodes : {true, false}) {
@@ -151,14 +159,22 @@ TEST(DocumentText, ColoursIdsNamesAndReferences) {
   for (int type : {0, 2, 10}) EXPECT_EQ(collada::SurfaceTypeName(type), type == 2 ? "glass" : "") << type;
 }
 
+// C's asctime layout, the same bytes on every platform: the day of the
+// month is padded with a space (Windows' C runtime pads it with "0").
 TEST(DocumentText, DateHasTheAsctimeLayoutInEnglish) {
-  std::time_t t = FixedTime();
-  for (std::time_t when : {t, t + 86400 * 40 + 3600 * 13, static_cast<std::time_t>(0)}) {
-    char expected[64];
+  const std::time_t t = FixedTime();
+  const std::pair<std::time_t, const char*> dates[] = {{t, "Mon Dec  7 00:47:52 2026\n"},
+                                                       {t + 86400 * 40 + 3600 * 13, "Sat Jan 16 13:47:52 2027\n"},
+                                                       {0, "Thu Jan  1 00:00:00 1970\n"}};
+  for (const auto& [when, expected] : dates) {
+    EXPECT_EQ(collada::AsctimeText(when), expected);
+#ifndef _WIN32
+    char own[64];
     std::tm tm{};
     localtime_r(&when, &tm);
-    ASSERT_NE(asctime_r(&tm, expected), nullptr);
-    EXPECT_EQ(collada::AsctimeText(when), expected);
+    ASSERT_NE(asctime_r(&tm, own), nullptr);
+    EXPECT_EQ(collada::AsctimeText(when), own);
+#endif
   }
 }
 

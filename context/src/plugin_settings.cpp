@@ -2,15 +2,10 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <locale.h>
-#include <pwd.h>
-#include <unistd.h>
-
-#include <algorithm>
 
 #include "base/utf.h"
+#include "c_number.h"
 #include "hostsdk/acapi.h"
 #include "hostsdk/guid.h"
 #include "hostsdk/requests.h"
@@ -46,11 +41,6 @@ Read ReadDword(HKEY key, const char16_t* name, std::uint32_t& out) {
   return Read::Ok;
 }
 
-locale_t CLocale() {
-  static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
-  return c;
-}
-
 // The custom offset is REG_SZ text ("%f"). A text that holds no number reads
 // as 0.0, one out of float range, NaN or infinite as 0.01; both count as
 // unusable, so the stored text survives until the user enters an offset.
@@ -68,7 +58,7 @@ Read ReadOffsetText(HKEY key, const char16_t* name, float& out) {
   const char* begin = utf8.c_str();
   char* end = nullptr;
   errno = 0;
-  const float v = strtof_l(begin, &end, CLocale());
+  const float v = ParseFloatC(begin, &end);
   if (end == begin) {
     out = 0.0f;
     return Read::Unusable;
@@ -188,31 +178,6 @@ bool PluginSettings::SetCustomOffset(float metres) {
   return Save();
 }
 
-std::u16string PluginSettings::StoreFile() const {
-  // The current user's store root, as the store chooses it.
-  auto env = [](const char* name) -> std::string {
-    const char* v = std::getenv(name);
-    return v != nullptr ? std::string(v) : std::string();
-  };
-  std::string root = env("CORV_REGISTRY_HKCU");
-  if (root.empty()) {
-    std::string base = env("XDG_CONFIG_HOME");
-    if (base.empty() || base[0] != '/') {
-      std::string home = env("HOME");
-      if (home.empty()) {
-        if (const struct passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) home = pw->pw_dir;
-      }
-      if (home.empty()) return {};
-      base = home + "/.config";
-    }
-    root = base + "/corvanta/registry";
-  }
-  // The key's names are plain letters, which the store keeps as they are.
-  std::u16string key = keyPath_;
-  std::replace(key.begin(), key.end(), u'\\', u'/');
-  return base::FromUtf8(root) + u"/" + key + u"/.values.json";
-}
-
 std::optional<double> PluginSettings::LevelHeight(std::uint32_t offsetType) {
   switch (offsetType) {
     case kOffsetZero:
@@ -257,7 +222,7 @@ std::optional<float> PluginSettings::ReadOffsetAutoText() {
   if (e == nullptr) return std::nullopt;
   const std::string utf8 = (*e)[2].ToUtf8();
   errno = 0;
-  const float v = strtof_l(utf8.c_str(), nullptr, CLocale());
+  const float v = ParseFloatC(utf8.c_str(), nullptr);
   if (errno == ERANGE || std::isinf(v) || std::isnan(v)) return std::nullopt;
   return v;
 }

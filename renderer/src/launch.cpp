@@ -1,7 +1,9 @@
-// Starting the installed renderer.
-#include <sys/stat.h>
-
-#include <cstdio>
+// Starting the installed renderer. The same code on both platforms: the
+// folder check is the platform's GetFileAttributesW, the log's size and its
+// move std::filesystem's (UTF-16 paths, so Windows names are never narrowed
+// to the ANSI code page).
+#include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "base/utf.h"
@@ -21,15 +23,18 @@ namespace {
 
 // A log that grew past this is moved to "<log>.old" (replacing the one
 // before) when the next renderer starts, so that it never grows without end.
-constexpr off_t kLogLimit = off_t{4} << 20;
+constexpr std::uintmax_t kLogLimit = std::uintmax_t{4} << 20;
 
 std::u16string StartedRendererLog() {
+  namespace fs = std::filesystem;
   const std::u16string log = RendererLogPath();
   if (log.empty()) return {};
-  const std::string narrow = base::ToUtf8(log);
-  struct stat st {};
-  if (::lstat(narrow.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > kLogLimit) {
-    std::rename(narrow.c_str(), (narrow + ".old").c_str());
+  const fs::path path(log);
+  std::error_code ec;
+  // A link in the log's place is left alone: only our own file moves.
+  if (fs::is_regular_file(fs::symlink_status(path, ec))) {
+    const std::uintmax_t size = fs::file_size(path, ec);
+    if (!ec && size > kLogLimit) fs::rename(path, fs::path(log + u".old"), ec);
   }
   return log;
 }
@@ -42,8 +47,8 @@ bool LaunchRenderer(std::u16string version) {
     if (CleanVersion(entry.displayVersion) == version) location = entry.installLocation;
   });
   if (location.empty()) return false;
-  struct stat st {};
-  if (stat(base::ToUtf8(location).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  const DWORD attributes = GetFileAttributesW(location.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
   // The location is a folder: without a separator the executable's name
   // would be glued to the folder's own name.
   std::u16string program = location;

@@ -10,7 +10,10 @@ void ForEachInstalledRenderer(const std::function<void(const InstalledEntry&)>& 
   HKEY list = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &list) != LSTATUS(ERROR_SUCCESS)) return;
   DWORD subKeys = 0;
-  if (RegQueryInfoKeyW(list, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+  // The class is typed: a bare null would fit the system's wide-text call
+  // as well as the one for the system's own text on Windows.
+  const LPWSTR noClass = nullptr;
+  if (RegQueryInfoKeyW(list, noClass, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
                        nullptr, nullptr) != LSTATUS(ERROR_SUCCESS)) {
     RegCloseKey(list);
     return;

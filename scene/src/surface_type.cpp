@@ -1,10 +1,8 @@
 #include "scene/surface_type.h"
 
-#include <locale.h>
-#include <wctype.h>
-
 #include <array>
 
+#include "base/case_map.h"
 #include "util/text.h"
 
 namespace scene {
@@ -17,15 +15,10 @@ constexpr std::array<std::u16string_view, 12> kGlassWords = {
 constexpr std::array<std::u16string_view, 11> kWaterWords = {
     u"water", u"agua", u"wasser", u"acqua", u"vatten", u"вода", u"水", u"água", u"물", u"mizu", u"woda"};
 
-// A unit of a regular-expression word (\w): a letter or digit under
-// C.UTF-8, or the underscore. The process locale is never consulted.
-bool IsWordUnit(char16_t c) {
-  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  if (c == u'_') return true;
-  if (c >= 0xD800 && c <= 0xDFFF) return false;
-  if (utf8 == static_cast<locale_t>(nullptr)) return (c >= u'0' && c <= u'9') || ((c | 0x20) >= u'a' && (c | 0x20) <= u'z');
-  return iswalnum_l(static_cast<wint_t>(c), utf8) != 0;
-}
+// A unit of a regular-expression word (\w): a letter or digit (base's
+// character classes: C.UTF-8 on Linux, the invariant locale on Windows), or
+// the underscore. The process locale is never consulted.
+bool IsWordUnit(char16_t c) { return c == u'_' || base::IsAlnumUnit(c); }
 
 }  // namespace
 

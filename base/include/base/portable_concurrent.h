@@ -13,6 +13,7 @@
 
 #include <array>
 #include <atomic>
+#include <compare>
 #include <cstddef>
 #include <functional>
 #include <iterator>
@@ -73,12 +74,15 @@ class PublishedTable {
    private:
     template <typename>
     friend class Iterator;
+    friend class PublishedTable;
     Node* node_ = nullptr;
   };
   using iterator = Iterator<Element>;
   using const_iterator = Iterator<const Element>;
 
   PublishedTable() = default;
+  // Room in the index for that many elements, as oneTBB's bucket count.
+  explicit PublishedTable(size_type buckets) { index_.reserve(buckets); }
   PublishedTable(const PublishedTable&) = delete;
   PublishedTable& operator=(const PublishedTable&) = delete;
   ~PublishedTable() { clear(); }
@@ -115,6 +119,16 @@ class PublishedTable {
   std::pair<iterator, bool> insert(const Element& element) { return emplace(element); }
   std::pair<iterator, bool> insert(Element&& element) { return emplace(std::move(element)); }
 
+  // The index's load factor, as oneTBB's (the list does not care).
+  void max_load_factor(float factor) {
+    std::unique_lock<std::shared_mutex> hold(mutex_);
+    index_.max_load_factor(factor);
+  }
+
+  // The element an iterator shows; the iterator is spent.
+  void unsafe_erase(const_iterator at) {
+    if (at.node_ != nullptr) unsafe_erase(KeyOf{}(at.node_->element));
+  }
   size_type unsafe_erase(const Key& key) {
     std::unique_lock<std::shared_mutex> hold(mutex_);
     auto at = index_.find(key);
@@ -217,7 +231,10 @@ class ConcurrentVector {
   template <typename Owner, typename Shown>
   class Iterator {
    public:
-    using iterator_category = std::forward_iterator_tag;
+    // Random access, as oneTBB's: elements never move, so std::sort and
+    // the like may reorder them through it (while no other thread uses
+    // the vector).
+    using iterator_category = std::random_access_iterator_tag;
     using value_type = T;
     using difference_type = std::ptrdiff_t;
     using pointer = Shown*;
@@ -226,6 +243,7 @@ class ConcurrentVector {
     Iterator(Owner* owner, std::size_t index) : owner_(owner), index_(index) {}
     reference operator*() const { return (*owner_)[index_]; }
     pointer operator->() const { return &(*owner_)[index_]; }
+    reference operator[](difference_type n) const { return (*owner_)[Moved(n)]; }
     Iterator& operator++() {
       ++index_;
       return *this;
@@ -235,7 +253,35 @@ class ConcurrentVector {
       ++index_;
       return before;
     }
+    Iterator& operator--() {
+      --index_;
+      return *this;
+    }
+    Iterator operator--(int) {
+      Iterator before = *this;
+      --index_;
+      return before;
+    }
+    Iterator& operator+=(difference_type n) {
+      index_ = Moved(n);
+      return *this;
+    }
+    Iterator& operator-=(difference_type n) { return *this += -n; }
+    friend Iterator operator+(Iterator a, difference_type n) { return a += n; }
+    friend Iterator operator+(difference_type n, Iterator a) { return a += n; }
+    friend Iterator operator-(Iterator a, difference_type n) { return a -= n; }
+    friend difference_type operator-(const Iterator& a, const Iterator& b) {
+      return static_cast<difference_type>(a.index_) - static_cast<difference_type>(b.index_);
+    }
     friend bool operator==(const Iterator& a, const Iterator& b) { return a.index_ == b.index_; }
+    friend auto operator<=>(const Iterator& a, const Iterator& b) { return a.index_ <=> b.index_; }
+
+   private:
+    std::size_t Moved(difference_type n) const {
+      return static_cast<std::size_t>(static_cast<difference_type>(index_) + n);
+    }
+
+   public:
 
    private:
     Owner* owner_ = nullptr;
@@ -276,6 +322,19 @@ class ConcurrentVector {
   }
   iterator push_back(const T& value) { return emplace_back(value); }
   iterator push_back(T&& value) { return emplace_back(std::move(value)); }
+
+  // Makes the segments for n elements now, so that pushing them later
+  // allocates nothing (oneTBB's reserve).
+  void reserve(size_type n) {
+    if (n == 0) return;
+    std::lock_guard<std::mutex> hold(mutex_);
+    for (std::size_t segment = 0; segment <= SegmentOf(n - 1); ++segment) {
+      if (segments_[segment].load(std::memory_order_relaxed) != nullptr) continue;
+      segments_[segment].store(static_cast<Storage*>(::operator new(sizeof(Storage) * SegmentSize(segment),
+                                                                    std::align_val_t(alignof(Storage)))),
+                               std::memory_order_release);
+    }
+  }
 
   void clear() {
     std::lock_guard<std::mutex> hold(mutex_);

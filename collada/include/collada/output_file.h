@@ -4,18 +4,24 @@
 // destination in one step, so a reader of the destination sees either the old
 // document or the new one, never a part of either. Any failure (the folder is
 // missing or read-only, the disk is full, the process's file-size limit is
-// reached, the destination is a directory) leaves the destination untouched
-// and removes the temporary file.
+// reached, the destination is a directory; on Windows also a read-only
+// document or one another program holds open) leaves the destination
+// untouched and removes the temporary file. The file-system steps are the
+// system's own (src/posix/, src/win/); the rename is MoveFileExW with
+// MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH on Windows.
 //
 // Writes never throw and are not checked one by one: the first failure is
 // kept, later writes do nothing, and Commit reports it.
 #pragma once
 
+#ifndef _WIN32
 #include <signal.h>
+#endif
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <memory>
 #include <string_view>
 
 namespace collada {
@@ -25,7 +31,8 @@ namespace collada {
 // object of this class lives, the signal is blocked on the calling thread,
 // so writes report EFBIG instead; a signal the writes left pending is
 // consumed when the outermost guard goes. For every file an export writes
-// (the document, its images).
+// (the document, its images). Windows has no such signal (a write past a
+// limit fails with its error): there the guard does nothing.
 class FileSizeSignalGuard {
  public:
   FileSizeSignalGuard();
@@ -33,16 +40,22 @@ class FileSizeSignalGuard {
   FileSizeSignalGuard(const FileSizeSignalGuard&) = delete;
   FileSizeSignalGuard& operator=(const FileSizeSignalGuard&) = delete;
 
+#ifndef _WIN32
  private:
   sigset_t set_{};
   sigset_t old_{};
   bool active_ = false;
   bool wasPending_ = false;
+#endif
 };
+
+namespace files {
+class NewFile;
+}
 
 class OutputFile {
  public:
-  OutputFile() = default;
+  OutputFile();
   ~OutputFile();  // abandons an uncommitted file
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -87,9 +100,9 @@ class OutputFile {
  private:
   void Flush();
   void WriteAll(const char* data, std::size_t size);
-  void Fail(const std::string& what, int err);
+  void Fail(const std::string& what, unsigned long err);
 
-  int fd_ = -1;
+  std::unique_ptr<files::NewFile> file_;
   std::string destination_;
   std::string tempPath_;
   std::string buffer_;

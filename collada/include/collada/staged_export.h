@@ -19,7 +19,9 @@
 // process killed during an export may leave the hidden folder behind; it
 // holds nothing the destination needs.
 //
-// Paths are UTF-8 with "/" separators. Not thread-safe; one export at a time.
+// Paths are UTF-8 with "/" separators ("\" too on Windows). The moves are
+// renames within the destination's folder (MoveFileExW on Windows, which
+// writes them through). Not thread-safe; one export at a time.
 #pragma once
 
 #include <string>
@@ -63,7 +65,7 @@ class StagedExport {
  private:
   bool PlaceImages();
   void UndoImages();
-  void Fail(const std::string& what, int err);
+  void Fail(const std::string& what, unsigned long err);
 
   std::string destination_;
   std::string stagingFolder_;

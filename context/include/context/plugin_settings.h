@@ -75,9 +75,11 @@ class PluginSettings {
   // NaN and infinite values are stored as 0.01.
   bool SetCustomOffset(float metres);
 
-  // The file that holds the values of the current user's key (the registry
-  // store's layout, docs/registry.md): "<store root>/<key path with
-  // "/">/.values.json". Empty when the store has no root (no home folder).
+  // Where the values of the current user's key are kept, for the user to
+  // repair or remove. On Linux the registry store's file (docs/registry.md):
+  // "<store root>/<key path with "/">/.values.json", empty when the store
+  // has no root (no home folder). On Windows the key in the user's registry:
+  // "HKEY_CURRENT_USER\<key path>".
   std::u16string StoreFile() const;
 
   // The vertical model offset in metres: 0 for type 1 (and unknown types),

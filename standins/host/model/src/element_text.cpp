@@ -1,7 +1,5 @@
 #include "element_text.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <bit>

@@ -56,7 +56,17 @@ HostFunction Entry(std::size_t index) {
 
 }  // namespace ACAPI_Glue
 
-extern "C" ADDON_LOADER_EXPORT GSErrCode GetExportedFuncAddrs(API_ExportRecord* record) {
+// The module's two loader symbols, and the only ones it exports. Elsewhere
+// the glue is compiled with hidden visibility; a Windows DLL in which one
+// symbol is marked dllexport exports the marked ones alone (the linker
+// exports everything only when nothing is marked).
+#if defined(_WIN32)
+#define CORV_GLUE_EXPORT __declspec(dllexport)
+#else
+#define CORV_GLUE_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" CORV_GLUE_EXPORT GSErrCode GetExportedFuncAddrs(API_ExportRecord* record) {
   if (record == nullptr) return APIERR_BADPARS;
   std::memset(record, 0, sizeof(*record));
   record->interfaceVersion = kAddonInterfaceVersion;
@@ -69,7 +79,7 @@ extern "C" ADDON_LOADER_EXPORT GSErrCode GetExportedFuncAddrs(API_ExportRecord* 
 }
 
 // A null table is refused and leaves the module without one.
-extern "C" ADDON_LOADER_EXPORT GSErrCode SetImportedFuncAddrs(const API_FunctionTable* table) {
+extern "C" CORV_GLUE_EXPORT GSErrCode SetImportedFuncAddrs(const API_FunctionTable* table) {
   if (table == nullptr) return APIERR_BADPARS;
   std::memcpy(&g_table, table, sizeof(g_table));
   g_imported.store(true);

@@ -29,15 +29,16 @@ bool RSGetModuleIdentity(GSResModule module, std::uint32_t* developerId, std::ui
 // Icons. An HICON names an icon image owned by the host; DestroyIcon
 // releases it. `size` is the wanted pixel size (0: the image's own); the
 // image is the module's PNG as drawn, the size is recorded for who shows it.
-// On Windows an HICON is a real icon made from the image (user32's
-// DestroyIcon releases it).
 #ifdef _WIN32
 #include "base/windows_text.h"
 #else
 struct HICON__;
 using HICON = HICON__*;
-bool DestroyIcon(HICON icon);
 #endif
 HICON RSLoadIcon(GSResModule module, short iconId, int size);
+#ifndef _WIN32
+// On Windows an icon is the system's, released by user32's DestroyIcon.
+bool DestroyIcon(HICON icon);
+#endif
 // The resource id an icon came from, 0 for a null or released icon.
 short RSIconId(HICON icon);

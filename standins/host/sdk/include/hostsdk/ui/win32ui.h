@@ -5,18 +5,16 @@
 // message boxes, dialogs) are published in the per-user window registry, so
 // that the other window calls of platform/win32.h (GetWindowTextW,
 // GetClassNameW, IsWindow, GetWindow) see them as on Windows.
-//
-// On Windows these are the real user32, comdlg32 and shell32 calls
-// (win32ui_native.h); the host answers its questions from the thread's CBT
-// hook there.
 #pragma once
+
+#ifdef _WIN32
+// The system's own calls there (hostsdk/ui/win32ui_native.h).
+#include "hostsdk/ui/win32ui_native.h"
+#include "hostsdk/ui/rs.h"
+#else
 
 #include "platform/win32.h"
 #include "hostsdk/ui/rs.h"
-
-#ifdef _WIN32
-#include "hostsdk/ui/win32ui_native.h"
-#else
 
 struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;
@@ -121,5 +119,9 @@ DWORD CommDlgExtendedError();
 // with platform::OpenUrl unless it was told to record only (tests, scripts).
 HINSTANCE ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory,
                         int showCommand);
+
+// The save dialog's text fields take the system's text as it is.
+inline LPCWSTR UiText(const char16_t* text) { return text; }
+inline LPWSTR UiText(char16_t* text) { return text; }
 
 #endif  // _WIN32

@@ -1,11 +1,12 @@
-// The Windows user-interface calls of win32ui.h on Windows: the real
-// user32, comdlg32 and shell32 functions, reached with the system's UTF-16
-// text (char16_t) through overloads that cast to wchar_t, as
-// platform/win32_native.h does for the rest of the API. Included by
-// win32ui.h on Windows only.
+// The Windows user-interface calls the add-on makes, on Windows: the
+// system's own (user32's message boxes, hooks, window texts and icons,
+// comdlg32's save dialog, shell32's opener), reached with the system's
+// char16_t text through thin overloads as platform/win32_native.h does for
+// the others. Included by hostsdk/ui/win32ui.h on Windows only.
 #pragma once
 
-#include "base/windows_text.h"
+#include "platform/win32.h"
+
 #include <commdlg.h>
 #include <shellapi.h>
 
@@ -23,3 +24,8 @@ inline HINSTANCE ShellExecuteW(HWND owner, const char16_t* verb, const char16_t*
   return ::ShellExecuteW(owner, base::WideText(verb), base::WideText(file), base::WideText(parameters),
                          base::WideText(directory), showCommand);
 }
+
+// The system's text in the save dialog's structure, whose fields are the
+// API's own text type.
+inline LPCWSTR UiText(const char16_t* text) { return base::WideText(text); }
+inline LPWSTR UiText(char16_t* text) { return base::WideText(text); }
