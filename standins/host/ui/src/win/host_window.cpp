@@ -19,7 +19,7 @@ void Note(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   HostWindow* w = I().FindWindow(window);
   if (w == nullptr) return;
   if (message == WM_SETTEXT)
-    NoteWindowText(*w, Bounded(base::SystemText(reinterpret_cast<const wchar_t*>(lParam)), 65536));
+    NoteWindowText(*w, Bounded(reinterpret_cast<LPCWSTR>(lParam), 65536));
   else
     NoteWindowIcon(*w, wParam == ICON_SMALL, RSIconId(reinterpret_cast<HICON>(lParam)));
 }
@@ -66,7 +66,8 @@ HWND Ui::Impl::CreateHostWindow(const std::string& kind, const std::u16string& c
   const std::wstring text = base::ToWide(title);
   HWND h = nullptr;
   if (className == u"#32770") {
-    h = CreateWindowExW(0, MAKEINTATOM(32770), text.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT, 400, 300, owner,
+    // The system's dialog class, by its atom (WC_DIALOG).
+    h = CreateWindowExW(0, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(0x8002)), text.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT, 400, 300, owner,
                         nullptr, GetModuleHandleW(nullptr), nullptr);
     if (h) {
       auto previous = reinterpret_cast<WNDPROC>(
