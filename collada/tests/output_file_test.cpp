@@ -82,6 +82,21 @@ TEST(StagedExport, ImagesJoinTheTextureFolderWithTheDocument) {
   EXPECT_EQ(ReadFile(s.textures + "/b.jpg"), "new b");
   EXPECT_EQ(ReadFile(s.textures + "/notes.txt"), "the user's");
   EXPECT_EQ(s.dir.Entries(), (std::vector<std::string>{"House.dae", "House_Textures"}));
+
+  // Without a texture folder the staged one becomes it, whole.
+  std::filesystem::remove_all(std::filesystem::u8path(s.textures));
+  {
+    collada::StagedExport staged;
+    ASSERT_TRUE(staged.Begin(s.document)) << staged.Error();
+    StagedImages::WriteImages(staged);
+    collada::OutputFile out;
+    ASSERT_TRUE(out.Open(s.document));
+    out.Write("second document");
+    ASSERT_TRUE(staged.Place(out)) << staged.Error();
+  }
+  EXPECT_EQ(ReadFile(s.document), "second document");
+  EXPECT_EQ(ReadFile(s.textures + "/b.jpg"), "new b");
+  EXPECT_EQ(s.dir.Entries(), (std::vector<std::string>{"House.dae", "House_Textures"}));
 }
 
 TEST(StagedExport, ADocumentThatCannotTakeItsPlaceTakesTheImagesBack) {

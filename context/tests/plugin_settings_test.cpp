@@ -25,7 +25,11 @@ class Settings : public ::testing::Test {
     livelink_test::Isolated();
     static int n = 0;
     path_ = u"Software\\Torvik\\Test" + base::FromUtf8(std::to_string(++n));
+    // On Windows the registry is the prefix's own and outlives the test:
+    // each test starts without its key.
+    RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str());
   }
+  void TearDown() override { RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str()); }
   HKEY Key() {
     HKEY key = nullptr;
     EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
@@ -113,8 +117,18 @@ TEST_F(Settings, SettersGuardOffsetTypeAndOffsetsAndTheEffectiveOffsetFallsBack)
   EXPECT_EQ(s.EffectiveOffset(), 0.0f);
 }
 
+// A key no registry can hold: on Windows a name longer than a key's name
+// may be (Wine, unlike the Linux store, makes a key of an empty name).
+std::u16string UnopenableKey() {
+#ifdef _WIN32
+  return u"Software\\" + std::u16string(300, u'x');
+#else
+  return u"Software\\\\Torvik";  // an empty component: no such key can exist
+#endif
+}
+
 TEST_F(Settings, AKeyThatCannotBeOpenedKeepsTheCurrentValuesAndSavesNothing) {
-  PluginSettings s(u"Software\\\\Torvik");  // an empty component: no such key can exist
+  PluginSettings s(UnopenableKey());
   EXPECT_FALSE(s.Load());
   EXPECT_FALSE(s.CameraAutoSync());
   EXPECT_TRUE(s.OptimizeSurfaces() && s.ExportNodes());
@@ -158,8 +172,10 @@ TEST_F(Settings, UnusableValuesLoadAsFallbacksAndAreNotOverwrittenByOtherChanges
   EXPECT_EQ(Get(u"OffsetType").type, REG_BINARY);
 
   bool nodes = false;
+  // Out of a float's range either way (too large, or too small to be held)
+  // is unusable, read in the C locale on every platform.
   for (auto [text, value] : {std::pair{u"abc", 0.0f}, {u"1e999", 0.01f}, {u"-1e999", 0.01f}, {u"nan", 0.01f},
-                             {u"inf", 0.01f}}) {
+                             {u"inf", 0.01f}, {u"1e39", 0.01f}, {u"1e-60", 0.01f}}) {
     SetText(u"CustomOffset", text);
     s.Load();
     EXPECT_FLOAT_EQ(s.CustomOffset(), value) << base::ToUtf8(text);
@@ -170,6 +186,9 @@ TEST_F(Settings, UnusableValuesLoadAsFallbacksAndAreNotOverwrittenByOtherChanges
   SetText(u"CustomOffset", u"2.5 m");
   s.Load();
   EXPECT_FLOAT_EQ(s.CustomOffset(), 2.5f);
+  SetText(u"CustomOffset", u" -0x1.8p1");
+  s.Load();
+  EXPECT_FLOAT_EQ(s.CustomOffset(), -3.0f);
 }
 
 }  // namespace

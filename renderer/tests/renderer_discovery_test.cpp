@@ -6,9 +6,12 @@
 #include "renderer/web_links.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -54,8 +57,16 @@ TEST(VersionInTitle, OnlyTheVersionNotEveryDigitOfTheTitle) {
 
 class Installed : public ::testing::Test {
  protected:
-  // Each test starts from a machine store without any program list.
-  void SetUp() override { std::filesystem::remove_all(livelink_test::Isolated().root() + "/hklm/SOFTWARE"); }
+  // Each test starts from a machine store without any program list (on
+  // Windows the prefix's registry: without the entries the tests make).
+  void SetUp() override {
+#ifdef _WIN32
+    for (const char16_t* key : {u"A", u"B", u"C", u"D", u"E", u"F", u"G", u"Old", u"New", u"NoLoc"})
+      RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::u16string(kUninstallKey) + u"\\" + key).c_str());
+#else
+    std::filesystem::remove_all(livelink_test::Isolated().root() + "/hklm/SOFTWARE");
+#endif
+  }
   static void Add(const std::u16string& key, const std::u16string& name, const std::u16string& version,
                   const std::u16string& location = u"", bool withLocation = true) {
     HKEY k = nullptr;
@@ -86,29 +97,47 @@ TEST_F(Installed, HighestVelmarEntryByNumberSkippingOthersAndEntriesWithoutDigit
   EXPECT_EQ(GetInstalledRendererVersion(), u"12.0.37");
 }
 
-// A stand-in renderer: a script named like the renderer's executable that
-// writes its working directory, show state and arguments to a file.
+// A stand-in renderer named like the renderer's executable that writes its
+// working directory, show state and arguments to a file: a script on Linux,
+// a small program (tests/tools/launch_report.cpp) on Windows.
 class Launch : public Installed {
  protected:
   void SetUp() override {
     Installed::SetUp();
-    dir_ = livelink_test::Isolated().root() + "/Program Files/Velmar " + std::to_string(::getpid());
+#ifdef _WIN32
+    const std::string pid = std::to_string(GetCurrentProcessId());
+#else
+    const std::string pid = std::to_string(::getpid());
+#endif
+    dir_ = livelink_test::Isolated().root() + "/Program Files/Velmar " + pid;
     std::filesystem::create_directories(dir_);
     report_ = livelink_test::Isolated().root() + "/launch-report";
     std::filesystem::remove(report_);
-    ::setenv("CORV_TEST_LAUNCH_REPORT", report_.c_str(), 1);
     const std::string exe = dir_ + "/" + base::ToUtf8(kRendererExecutable);
+#ifdef _WIN32
+    _putenv_s("CORV_TEST_LAUNCH_REPORT", report_.c_str());
+    std::filesystem::copy_file(LAUNCH_REPORT_TOOL, exe + ".exe", std::filesystem::copy_options::overwrite_existing);
+#else
+    ::setenv("CORV_TEST_LAUNCH_REPORT", report_.c_str(), 1);
     std::ofstream(exe) << "#!/bin/sh\necho \"$(pwd)|$CORV_SHOW_WINDOW|$#\" > \"$CORV_TEST_LAUNCH_REPORT\"\n";
     ::chmod(exe.c_str(), 0755);
+#endif
   }
   std::string WaitReport() {
     for (int i = 0; i < 200; ++i) {
       std::ifstream in(report_);
       std::string line;
-      if (std::getline(in, line) && !line.empty()) return line;
+      if (std::getline(in, line) && !line.empty()) return Plain(line);
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     return {};
+  }
+  // A folder as the system writes it: Windows turns "/" into "\".
+  static std::string Plain(std::string path) {
+#ifdef _WIN32
+    std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+    return path;
   }
   std::string dir_, report_;
 };
@@ -119,7 +148,7 @@ TEST_F(Launch, StartsTheMatchingEntryMaximisedInItsFolderWhetherOrNotTheLocation
     std::filesystem::remove(report_);
     Add(u"New", u"Velmar 9.0", u"9.0", base::FromUtf8(location));
     ASSERT_TRUE(LaunchRenderer(u"9.0"));
-    EXPECT_EQ(WaitReport(), dir_ + "|3|0") << location;
+    EXPECT_EQ(WaitReport(), Plain(dir_) + "|3|0") << location;
   }
 }
 

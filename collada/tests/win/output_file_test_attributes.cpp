@@ -5,6 +5,7 @@
 // texture folder stay exactly as they were.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -77,6 +78,36 @@ TEST(OutputFileWindows, TheDocumentTakesTheAttributesOfTheOneItReplaces) {
   EXPECT_NE(Attributes(hidden) & FILE_ATTRIBUTE_HIDDEN, 0u);
   EXPECT_NE(ReadFile(hidden), kOld);
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"Hidden.dae", "New.dae"}));
+}
+
+// A path near MAX_PATH: the document's name fits, its temporary name beside
+// it (some 27 characters longer) may not. Whatever the system allows, the
+// document is replaced whole or kept as it was, and nothing is left beside.
+TEST(OutputFileWindows, ADocumentNearThePathLimitIsReplacedWholeOrKept) {
+  TempDir dir;
+  std::string folder = dir.File("");  // ends in the separator
+  while (folder.size() < MAX_PATH - 20) {
+    folder += std::string(std::min<std::size_t>(40, MAX_PATH - 20 - folder.size() + 1), 'd') + "\\";
+    ASSERT_TRUE(CreateDirectoryW(Wide(folder).c_str(), nullptr)) << folder;
+  }
+  const std::string path = folder + "House.dae";
+  ASSERT_LT(path.size(), std::size_t{MAX_PATH});
+  collada_test::WriteFile(path, kOld);
+  ASSERT_EQ(ReadFile(path), kOld);
+  std::string error;
+  const bool written = WriteDocument(path, 1000, &error);
+  if (written) {
+    EXPECT_EQ(ReadFile(path).substr(ReadFile(path).size() - 5), "end\r\n");
+  } else {
+    EXPECT_EQ(error.rfind("cannot create a file in ", 0), 0u) << error;
+    EXPECT_EQ(ReadFile(path), kOld);
+  }
+  std::size_t entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::u8path(folder))) {
+    (void)entry;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1u) << (written ? "replaced" : error);
 }
 
 TEST(StagedExportWindows, ADocumentAnotherProgramHoldsStaysAndTheImagesGoBack) {

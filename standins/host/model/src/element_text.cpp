@@ -367,10 +367,10 @@ std::string_view FileText::Read(std::uint64_t offset, std::size_t length, std::s
   buffer.resize(length);
   std::size_t done = 0;
   while (done < length) {
-    const ssize_t n = ::pread(fd_, buffer.data() + done, length - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw TextReadError{errno};
-    if (n == 0) throw TextReadError{0};
+    std::string error;
+    const std::int64_t n = file_.ReadAt(offset + done, buffer.data() + done, length - done, &error);
+    if (n < 0) throw TextReadError{std::move(error)};
+    if (n == 0) throw TextReadError{};
     done += static_cast<std::size_t>(n);
   }
   return {buffer.data(), length};
@@ -399,7 +399,7 @@ class Window {
     if (loaded_ && from == base_) size_ *= 2;
     const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(size_, limit_ - from));
     view_ = text_.Read(from, length, buffer_);
-    if (view_.size() != length) throw TextReadError{0};
+    if (view_.size() != length) throw TextReadError{};
     base_ = from;
     loaded_ = true;
   }

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "project_io.h"
+
 #include "hostmodel/model.h"
 
 namespace hostmodel::detail {
@@ -44,7 +46,7 @@ class TextSource {
 };
 
 struct TextReadError {
-  int error;  // errno, 0 for a file that ended early
+  std::string what;  // the system's words, empty for a file that ended early
 };
 
 class MemoryText final : public TextSource {
@@ -57,16 +59,16 @@ class MemoryText final : public TextSource {
   std::string_view text_;
 };
 
-// Reads with pread, so that several threads may read one file at once. The
-// descriptor stays the caller's.
+// Reads at offsets (ProjectInput::ReadAt), so that several threads may read
+// one file at once. The file stays the caller's.
 class FileText final : public TextSource {
  public:
-  FileText(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+  FileText(const ProjectInput& file, std::uint64_t size) : file_(file), size_(size) {}
   std::uint64_t size() const override { return size_; }
   std::string_view Read(std::uint64_t offset, std::size_t length, std::string& buffer) const override;
 
  private:
-  int fd_;
+  const ProjectInput& file_;
   std::uint64_t size_;
 };
 

@@ -1,9 +1,6 @@
 #include "hostmodel/import.h"
 
-#include <assimp/Importer.hpp>
-#include <assimp/config.h>
 #include <assimp/material.h>
-#include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
 #include <algorithm>
@@ -18,10 +15,11 @@
 #include "base/parallel_for.h"
 
 #include "content_hash.h"
-#include "material_library_guard.h"
 #include "hostmodel/geometry.h"
 #include "hostmodel/image.h"
 #include "hostmodel/project_file.h"
+#include "model_importer.h"
+#include "native_path.h"
 #include "obj_reader.h"
 
 namespace hostmodel {
@@ -109,8 +107,11 @@ struct FileConvention {
   double scale = 1.0;  // metres per file unit; 0 = use the caller's default
 };
 
+// The file name's extension in lower case ("" for none).
+std::string Extension(const std::string& path) { return Lower(detail::Utf8Path(detail::NativePath(path).extension())); }
+
 FileConvention ConventionFor(const std::string& path, const aiScene* scene) {
-  std::string ext = Lower(fs::path(path).extension().string());
+  std::string ext = Extension(path);
   FileConvention c;
   if (ext == ".gltf" || ext == ".glb" || ext == ".dae") return c;  // metres by definition or by assimp
   c.scale = 0;
@@ -150,31 +151,23 @@ class Importer {
 
   Result<Project> Run() {
     std::error_code ec;
-    if (!fs::is_regular_file(path_, ec)) return Fail("cannot open model file");
+    if (!fs::is_regular_file(detail::NativePath(path_), ec)) return Fail("cannot open model file");
     const aiScene* scene = nullptr;
-    if (Lower(fs::path(path_).extension().string()) == ".obj" && options_.directObj) {
-      std::string declined;
-      direct_ = detail::ReadObj(path_, &declined, options_.objParts);
+    std::string declined;
+    const bool obj = Extension(path_) == ".obj";
+    if (obj && options_.directObj) {
+      direct_ = detail::ReadObj(path_, &declined, options_.objParts, options_.ownMaterialReader);
       if (direct_) scene = direct_->scene();
       if (options_.objFallback) *options_.objFallback = direct_ ? std::string() : declined;
+    } else if (obj) {
+      declined = "the caller asked for the model importer";
     }
     if (!scene) {
-      importer_.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
-      // Degenerate polygons go; lines and points the file really holds stay in
-      // meshes of their own (sorted by primitive type), so they can be counted
-      // and then left out: the host's bodies are made of polygons. Removing
-      // them inside assimp would refuse a file that holds nothing else.
-      importer_.SetPropertyBool(AI_CONFIG_PP_FD_REMOVE, true);
-      // An OBJ file's material libraries go through the guard
-      // (material_library_guard.h); other formats open what they open.
-      detail::GuardedIO* guard = nullptr;
-      if (Lower(fs::path(path_).extension().string()) == ".obj") importer_.SetIOHandler(guard = new detail::GuardedIO(path_));
-      scene = importer_.ReadFile(
-          path_, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure | aiProcess_SortByPType |
-                     aiProcess_FindDegenerates | aiProcess_FindInvalidData);
-      if (guard != nullptr && !guard->refused().empty())
-        return Fail("cannot read model (a material library assimp cannot read safely: " + guard->refused() + ")");
-      if (!scene) return Fail(std::string("cannot read model (") + importer_.GetErrorString() + ")");
+      // Every other file goes to the model importer (model_importer.h).
+      std::string error;
+      imported_ = detail::ImportWithModelImporter(path_, declined, &error);
+      if (!imported_) return Fail(error);
+      scene = imported_->scene();
     }
     if (!scene->mRootNode) return Fail("model has no scene graph");
     if (scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE) return Fail("model file is incomplete");
@@ -316,15 +309,17 @@ class Importer {
   std::string LocateTexture(const std::string& ref) const {
     std::string rel = ref;
     std::replace(rel.begin(), rel.end(), '\\', '/');
-    const fs::path folder = fs::path(path_).parent_path();
+    const fs::path folder = detail::NativePath(path_).parent_path();
+    const fs::path relative = detail::NativePath(rel);
     // "C:/..." is absolute on the machine that wrote it, not here.
     const bool drive = rel.size() > 2 && std::isalpha(static_cast<unsigned char>(rel[0])) && rel[1] == ':' && rel[2] == '/';
-    const fs::path written = drive ? fs::path(rel) : fs::path(rel).is_absolute() ? fs::path(rel) : folder / rel;
+    const fs::path written = drive ? relative : relative.is_absolute() ? relative : folder / relative;
     std::error_code ec;
-    if (!drive && fs::is_regular_file(written, ec)) return written.lexically_normal().string();
-    const fs::path beside = folder / fs::path(rel).filename();
-    if (!fs::path(rel).filename().empty() && fs::is_regular_file(beside, ec)) return beside.lexically_normal().string();
-    return written.lexically_normal().string();
+    if (!drive && fs::is_regular_file(written, ec)) return detail::Utf8Path(written.lexically_normal());
+    const fs::path beside = folder / relative.filename();
+    if (!relative.filename().empty() && fs::is_regular_file(beside, ec))
+      return detail::Utf8Path(beside.lexically_normal());
+    return detail::Utf8Path(written.lexically_normal());
   }
 
   static std::string Trim(const std::string& s) {
@@ -631,7 +626,7 @@ class Importer {
 
   static constexpr int kMaxDepth = 256;
   std::string path_;
-  Assimp::Importer importer_;
+  std::unique_ptr<detail::ImportedScene> imported_;
   std::unique_ptr<detail::DirectScene> direct_;
   ImportOptions options_;
   const aiScene* scene_ = nullptr;
@@ -663,8 +658,10 @@ Result<Project> ImportModel(const std::string& path, const ImportOptions& option
   }
 }
 
+bool ModelImporterAvailable() { return detail::HasModelImporter(); }
+
 Result<Project> LoadAnyFile(const std::string& path, const ImportOptions& options) {
-  std::string ext = Lower(fs::path(path).extension().string());
+  std::string ext = Extension(path);
   if (ext == ".pln" || ext == ".json") return LoadProjectFile(path);
   return ImportModel(path, options);
 }

@@ -1,15 +1,11 @@
 #include "obj_reader.h"
 
-#include "material_library_guard.h"
+#include "mapped_file.h"
+#include "assimp_numbers.h"
+#include "mtl_reader.h"
+#include "obj_materials.h"
 
-#include <assimp/DefaultIOSystem.h>
-#include <assimp/MemoryIOWrapper.h>
-#include <assimp/Importer.hpp>
 #include <assimp/scene.h>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -53,125 +49,6 @@ void DirectScene::ReleaseMesh(unsigned m) {
 
 namespace {
 
-// ---- Numbers, as assimp reads them ------------------------------------------
-// assimp parses OBJ numbers with its own routine, not a correctly rounded
-// one: the integer part and the fraction (at most 15 digits) are converted
-// separately and added in single precision; an exponent multiplies by a
-// single-precision power of ten. The host model must hold the very floats
-// that assimp's import holds, so the same arithmetic is used here.
-constexpr double kFractionScale[16] = {0.0,    1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
-                                       1e-8,   1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
-
-inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-// Eight bytes of text read at once (the first in the lowest byte): most
-// numbers and indices of a model file are shorter than that, and the
-// digit-at-a-time loops were a third of reading a large file.
-//
-// How many of the eight bytes in x are decimal digits before the first one
-// that is not. A byte outside '0'..'9' gets its top bit set by one of the
-// two sums; the carries and borrows they make run only into later bytes.
-inline unsigned DigitRun8(std::uint64_t x) {
-  const std::uint64_t nonDigit = ((x + 0x4646464646464646ull) | (x - 0x3030303030303030ull)) & 0x8080808080808080ull;
-  return nonDigit ? static_cast<unsigned>(std::countr_zero(nonDigit)) / 8 : 8;
-}
-
-// The value of the first n (1..8) bytes of x, all digits: moved up so that
-// the missing ones read as leading zeros, then pairs, quads and halves
-// combined.
-inline std::uint64_t DigitValue8(std::uint64_t x, unsigned n) {
-  x = (x - 0x3030303030303030ull) << (8 * (8 - n));
-  x = (x * 2561) >> 8 & 0x00FF00FF00FF00FFull;
-  x = (x * 6553601) >> 16 & 0x0000FFFF0000FFFFull;
-  return (x * 42949672960001ull) >> 32;
-}
-
-inline std::uint64_t Load8(const char* p) {
-  std::uint64_t x;
-  std::memcpy(&x, p, sizeof x);
-  if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
-  return x;
-}
-
-// Decimal digits from p; at most maxDigits are taken (the rest skipped),
-// *taken says how many. Null on more than 19 significant integer digits.
-const char* Digits(const char* p, const char* end, unsigned maxDigits, std::uint64_t& value, unsigned& taken) {
-  if (end - p >= 8 && maxDigits >= 8) {
-    const std::uint64_t x = Load8(p);
-    const unsigned n = DigitRun8(x);
-    if (n < 8) {
-      value = n ? DigitValue8(x, n) : 0;
-      taken = n;
-      return p + n;
-    }
-  }
-  value = 0;
-  taken = 0;
-  while (p < end && IsDigit(*p)) {
-    if (taken == maxDigits) {
-      while (p < end && IsDigit(*p)) ++p;
-      break;
-    }
-    value = value * 10 + static_cast<unsigned>(*p - '0');
-    ++taken;
-    ++p;
-  }
-  return p;
-}
-
-// One number ending at a blank or the line's end. Null for anything but
-// [+-]digits[.digits][(e|E)[+-]digits] (names such as "nan", decimal
-// commas, a leading dot, trailing letters): such files go to assimp.
-const char* ParseNumber(const char* p, const char* end, float& out) {
-  const bool negative = p < end && *p == '-';
-  if (p < end && (*p == '-' || *p == '+')) ++p;
-  // assimp's OBJ parser does not take ".5" for a number.
-  if (p == end || !IsDigit(*p)) return nullptr;
-  float f = 0;
-  bool any = false;
-  if (p < end && IsDigit(*p)) {
-    std::uint64_t whole;
-    unsigned taken;
-    p = Digits(p, end, 20, whole, taken);
-    if (taken > 19) return nullptr;  // would overflow assimp's integer
-    f = static_cast<float>(whole);
-    any = true;
-  }
-  if (p < end && *p == '.') {
-    ++p;
-    if (p < end && IsDigit(*p)) {
-      std::uint64_t fraction;
-      unsigned taken;
-      p = Digits(p, end, 15, fraction, taken);
-      double pl = static_cast<double>(fraction) * kFractionScale[taken];
-      f += static_cast<float>(pl);
-      any = true;
-    }
-  }
-  if (!any) return nullptr;
-  if (p < end && (*p == 'e' || *p == 'E')) {
-    ++p;
-    const bool negativeExponent = p < end && *p == '-';
-    if (p < end && (*p == '-' || *p == '+')) ++p;
-    if (p == end || !IsDigit(*p)) return nullptr;
-    std::uint64_t e;
-    unsigned taken;
-    p = Digits(p, end, 20, e, taken);
-    if (taken > 19) return nullptr;
-    float exponent = static_cast<float>(e);
-    if (negativeExponent) exponent = -exponent;
-    f *= std::pow(10.0f, exponent);
-  }
-  if (p < end && !IsBlank(*p)) return nullptr;
-  out = negative ? -f : f;
-  return p;
-}
-
-const char* SkipBlanks(const char* p, const char* end) {
-  while (p < end && IsBlank(*p)) ++p;
-  return p;
-}
 
 // A face corner's index (1-based, or negative counting back from the
 // current end); -2 for a malformed one.
@@ -346,16 +223,6 @@ struct LookAhead {
   };
   std::vector<Step> steps;
 };
-
-// Maps in the file's pages under [begin, end) ahead of reading them, in
-// one call rather than a fault every few pages. Where the kernel cannot,
-// the pages fault in as they are read.
-void Prefault(const char* begin, const char* end) {
-  if (begin >= end) return;
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(begin) & ~(page - 1);
-  ::madvise(reinterpret_cast<void*>(first), reinterpret_cast<std::uintptr_t>(end) - first, MADV_POPULATE_READ);
-}
 
 void ReadAhead(LookAhead& part) {
   Prefault(part.begin, part.end);
@@ -544,69 +411,12 @@ inline std::size_t AssimpBucketCount(std::size_t vertices) {
   return map.bucket_count();
 }
 
-// A file that holds only the MTL libraries of the real one, so that assimp
-// reads the materials exactly as its own import would; every other file
-// (the libraries themselves) comes from the disk.
-// The libraries themselves go through the guard (material_library_guard.h).
-class StandInIO : public GuardedIO {
- public:
-  StandInIO(std::string path, std::string text) : GuardedIO(path), path_(std::move(path)), text_(std::move(text)) {}
-  bool Exists(const char* file) const override {
-    return path_ == file || Assimp::DefaultIOSystem::Exists(file);
-  }
-  Assimp::IOStream* Open(const char* file, const char* mode) override {
-    if (path_ == file)
-      return new Assimp::MemoryIOStream(reinterpret_cast<const std::uint8_t*>(text_.data()), text_.size(), false);
-    return GuardedIO::Open(file, mode);
-  }
-
- private:
-  std::string path_, text_;
-};
-
-class MappedFile {
- public:
-  explicit MappedFile(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return;
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
-    size_ = static_cast<std::size_t>(st.st_size);
-    if (size_ == 0) {
-      ok_ = true;
-      return;
-    }
-    // Not populated here: each thread that reads a part maps its own pages
-    // in (Prefault), so that the mapping of a large file is not one core's
-    // work before any reading starts.
-    void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
-    if (p == MAP_FAILED) return;
-    ::madvise(p, size_, MADV_SEQUENTIAL);
-    data_ = static_cast<const char*>(p);
-    ok_ = true;
-  }
-  ~MappedFile() {
-    if (data_) ::munmap(const_cast<char*>(data_), size_);
-    if (fd_ >= 0) ::close(fd_);
-  }
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-  bool ok() const { return ok_; }
-  const char* data() const { return data_; }
-  std::size_t size() const { return size_; }
-
- private:
-  int fd_ = -1;
-  const char* data_ = nullptr;
-  std::size_t size_ = 0;
-  bool ok_ = false;
-};
-
 }  // namespace
 
 class ObjReader {
  public:
-  ObjReader(const std::string& path, int parts) : path_(path), parts_(parts) {}
+  ObjReader(const std::string& path, int parts, bool ownMaterials)
+      : path_(path), parts_(parts), ownMaterials_(ownMaterials) {}
 
   // The text's mapping, the parsed arrays and the object and mesh tables
   // of a large file take a third of a second to give back, on one core:
@@ -968,47 +778,39 @@ class ObjReader {
   bool StartMaterials() {
     materialsLoaded_ = true;
     if (!LoadMaterials()) return false;
-    for (unsigned i = 0; i < materialScene_->mNumMaterials; ++i) libraryNames_.insert(MaterialName(i));
-    if (materialScene_->mNumMeshes != 1) return No("assimp gives no mesh for a face");
-    const unsigned current = materialScene_->mMeshes[0]->mMaterialIndex;
-    if (current >= materialScene_->mNumMaterials) return No("assimp gives a face a material it does not have");
+    const aiScene& materials = *materials_.scene;
+    for (unsigned i = 0; i < materials.mNumMaterials; ++i) libraryNames_.insert(MaterialName(i));
+    const unsigned current = materials_.current;
+    if (current >= materials.mNumMaterials) return No("assimp gives a face a material it does not have");
     // Index 0 is assimp's default material: no library material is current.
     if (current > 0) material_ = MaterialName(current);
-    else if (materialScene_->mNumMaterials > 1 && !libraries_.empty()) return No("a library that ends on the default material");
+    else if (materials.mNumMaterials > 1 && !libraries_.empty()) return No("a library that ends on the default material");
     return true;
   }
 
   std::string MaterialName(unsigned i) const {
     aiString name;
-    if (materialScene_->mMaterials[i]->Get(AI_MATKEY_NAME, name) != AI_SUCCESS) return "\001unnamed";
+    if (materials_.scene->mMaterials[i]->Get(AI_MATKEY_NAME, name) != AI_SUCCESS) return "\001unnamed";
     return name.C_Str();
   }
 
-  // The stand-in: the libraries, a face, and every material name that no
-  // library defines, in the order the file first uses them (so assimp
-  // makes the same materials in the same order).
+  // The libraries' materials and every material name that no library
+  // defines, in the order the file first uses them (obj_materials.h).
   bool LoadMaterials() {
-    std::string standIn;
-    for (const std::string& line : libraries_) standIn += line + "\n";
-    standIn += "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
-    for (const std::string& name : unknownNames_) standIn += "usemtl " + name + "\n";
-    Assimp::Importer importer;
-    auto* io = new StandInIO(path_, std::move(standIn));
-    importer.SetIOHandler(io);  // the importer owns it
-    const bool read = importer.ReadFile(path_, 0) != nullptr;
-    if (!io->refused().empty()) return No("a material library assimp cannot read safely: " + io->refused());
-    if (!read) return No(std::string("assimp cannot read the materials: ") + importer.GetErrorString());
-    materialScene_.reset(importer.GetOrphanedScene());
-    if (!materialScene_ || materialScene_->mNumMaterials == 0) return No("assimp gives no materials");
+    materials_ = ObjMaterials{};
+    const std::string why = ownMaterials_ ? ReadMaterialLibraries(path_, libraries_, unknownNames_, &materials_)
+                                          : ReadObjMaterials(path_, libraries_, unknownNames_, &materials_);
+    if (!why.empty()) return No(why);
+    if (!materials_.scene || materials_.scene->mNumMaterials == 0) return No("assimp gives no materials");
     return true;
   }
 
   bool ResolveMaterials() {
     if (!unknownNames_.empty() && !LoadMaterials()) return false;
     std::vector<std::string> names;
-    for (unsigned i = 0; i < materialScene_->mNumMaterials; ++i) {
+    for (unsigned i = 0; i < materials_.scene->mNumMaterials; ++i) {
       aiString name;
-      if (materialScene_->mMaterials[i]->Get(AI_MATKEY_NAME, name) != AI_SUCCESS) return No("a material without name");
+      if (materials_.scene->mMaterials[i]->Get(AI_MATKEY_NAME, name) != AI_SUCCESS) return No("a material without name");
       names.emplace_back(name.C_Str());
     }
     for (Run& run : runs_) {
@@ -1079,10 +881,10 @@ class ObjReader {
     // with one child per object, in file order, each with its meshes.
     auto* scene = new aiScene();
     out.scene_ = scene;
-    scene->mMaterials = materialScene_->mMaterials;
-    scene->mNumMaterials = materialScene_->mNumMaterials;
-    materialScene_->mMaterials = nullptr;
-    materialScene_->mNumMaterials = 0;
+    scene->mMaterials = materials_.scene->mMaterials;
+    scene->mNumMaterials = materials_.scene->mNumMaterials;
+    materials_.scene->mMaterials = nullptr;
+    materials_.scene->mNumMaterials = 0;
     std::size_t meshCount = 0;
     for (const MeshJob& job : jobs)
       for (const aiMesh* mesh : job.mesh)
@@ -1349,6 +1151,7 @@ class ObjReader {
   std::string path_;
   std::optional<MappedFile> file_;
   int parts_ = 0;
+  bool ownMaterials_ = false;
   std::size_t lineNumber_ = 0;
   std::string why_;
   std::vector<aiVector3D> positions_, normals_, uvs_;
@@ -1369,11 +1172,11 @@ class ObjReader {
   std::string_view activeGroup_;  // into the text as well
   bool materialsLoaded_ = false;
   std::uint64_t lineCount_ = 0, pointCount_ = 0;
-  std::unique_ptr<aiScene> materialScene_;
+  ObjMaterials materials_;
 };
 
-std::unique_ptr<DirectScene> ReadObj(const std::string& path, std::string* declined, int parts) {
-  auto reader = std::make_unique<ObjReader>(path, parts);
+std::unique_ptr<DirectScene> ReadObj(const std::string& path, std::string* declined, int parts, bool ownMaterials) {
+  auto reader = std::make_unique<ObjReader>(path, parts, ownMaterials);
   std::unique_ptr<DirectScene> scene = reader->Read(declined);
   if (scene) ObjReader::ReleaseLater(*scene, std::move(reader));
   return scene;

@@ -5,9 +5,10 @@
 // It hands back the scene that assimp would hand back for the same file
 // after the importer's steps (joined identical vertices, degenerate faces
 // removed), numbers parsed with assimp's own arithmetic, so that the host
-// model built from it is the same model. Materials come from assimp itself:
-// it reads the file's MTL libraries through a stand-in of the OBJ file that
-// holds only their names.
+// model built from it is the same model. Materials come from
+// obj_materials.h: on Linux assimp itself reads the file's MTL libraries
+// through a stand-in of the OBJ file that holds only their names; on
+// Windows the host's own reader of libraries does.
 //
 // It follows assimp's own bookkeeping of objects, groups, meshes and
 // materials (a group always starts an object, a material use starts a mesh
@@ -65,6 +66,9 @@ class DirectScene {
 // file is left to assimp. Throws only on memory exhaustion. A large file's
 // text is read in parts on several threads, with the same result; parts > 0
 // asks for that many parts whatever the file's size (1: one thread).
-std::unique_ptr<DirectScene> ReadObj(const std::string& path, std::string* declined, int parts = 0);
+// ownMaterials: the libraries are read by the host's own reader
+// (mtl_reader.h) rather than by the platform's (obj_materials.h).
+std::unique_ptr<DirectScene> ReadObj(const std::string& path, std::string* declined, int parts = 0,
+                                     bool ownMaterials = false);
 
 }  // namespace hostmodel::detail

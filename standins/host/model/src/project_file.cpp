@@ -1,9 +1,5 @@
 #include "hostmodel/project_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -19,6 +15,7 @@
 #include "base/base64.h"
 #include "element_text.h"
 #include "hostmodel/image.h"
+#include "native_path.h"
 
 namespace hostmodel {
 
@@ -246,8 +243,9 @@ Texture ReadTexture(const Json& j, const Path& p, const fs::path& baseDir) {
   if (file) {
     std::string name = Str(*file, p / "file");
     if (name.empty()) Fail(p / "file", "empty file name");
-    fs::path path = fs::path(name).is_absolute() ? fs::path(name) : baseDir / name;
-    auto decoded = DecodeImageFile(path.lexically_normal().string());
+    const fs::path written = detail::NativePath(name);
+    const fs::path path = written.is_absolute() ? written : baseDir / written;
+    auto decoded = DecodeImageFile(detail::Utf8Path(path.lexically_normal()));
     if (!decoded) Fail(p / "file", decoded.error());
     t = std::move(decoded).value();
   } else {
@@ -402,10 +400,12 @@ Json WriteColor(const ColorRGB& c) { return Json::array({c.r, c.g, c.b}); }
 
 std::string RelativeIfBelow(const std::string& file, const std::string& baseDir) {
   if (baseDir.empty()) return file;
-  fs::path f = fs::path(file).lexically_normal();
-  fs::path rel = f.lexically_relative(fs::path(baseDir).lexically_normal());
+  fs::path f = detail::NativePath(file).lexically_normal();
+  fs::path rel = f.lexically_relative(detail::NativePath(baseDir).lexically_normal());
   if (rel.empty() || *rel.begin() == "..") return file;
-  return rel.string();
+  // Written with "/" on every platform, so that a project saved on one
+  // reads on the other.
+  return detail::Utf8GenericPath(rel);
 }
 
 bool Scalar(const Json& j) { return !j.is_object() && !j.is_array(); }
@@ -474,7 +474,7 @@ Result<Project> Finish(Project project, const std::string& origin) {
 // Reads the head of the document (or all of it) from its tree; the failure
 // message names the origin and where in the document the problem is.
 Result<Project> ReadTree(const Json& root, const std::string& origin, Project& project) {
-  fs::path baseDir = fs::path(origin).parent_path();
+  fs::path baseDir = detail::NativePath(origin).parent_path();
   try {
     project = ReadProject(root, baseDir);
   } catch (const FormatError& e) {
@@ -554,28 +554,20 @@ Result<Project> ParseProject(std::string_view json, const std::string& origin, c
 
 Result<Project> LoadProjectFile(const std::string& path, const ProjectReading& tuning, ProjectReadReport* report) {
   if (report) *report = {};
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Result<Project>::Fail(path + ": cannot open project file (" + std::strerror(errno) + ")");
-  struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  const auto size = regular ? static_cast<std::uint64_t>(st.st_size) : 0;
-  auto readFailure = [&](int error) {
+  ProjectInput file(path);
+  if (!file.error().empty()) return Result<Project>::Fail(path + ": cannot open project file (" + file.error() + ")");
+  auto readFailure = [&](const std::string& error) {
     return Result<Project>::Fail(path + ": cannot read project file" +
-                                 (error ? std::string(" (") + std::strerror(error) + ")" : std::string()));
+                                 (error.empty() ? std::string() : " (" + error + ")"));
   };
-  if (regular && size > 0) {
+  if (file.regular() && file.size() > 0) {
     // Read a window at a time, never whole.
     try {
-      std::optional<Result<Project>> read = ReadParts(FileText(fd, size), path, tuning, report);
-      if (read) {
-        ::close(fd);
-        return std::move(*read);
-      }
+      std::optional<Result<Project>> read = ReadParts(FileText(file, file.size()), path, tuning, report);
+      if (read) return std::move(*read);
     } catch (const TextReadError& e) {
-      ::close(fd);
-      return readFailure(e.error);
+      return readFailure(e.what);
     } catch (const std::bad_alloc&) {
-      ::close(fd);
       return Result<Project>::Fail(path + ": not enough memory to read the project");
     }
   }
@@ -584,17 +576,12 @@ Result<Project> LoadProjectFile(const std::string& path, const ProjectReading& t
   std::string text;
   char buffer[1 << 16];
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      ::close(fd);
-      return readFailure(error);
-    }
+    std::string error;
+    const std::int64_t n = file.Read(buffer, sizeof buffer, &error);
+    if (n < 0) return readFailure(error);
     if (n == 0) break;
     text.append(buffer, static_cast<std::size_t>(n));
   }
-  ::close(fd);
   if (text.empty()) return Result<Project>::Fail(path + ": project file is empty");
   if (report) report->treeRead = true;
   return ParseProjectTree(text, path);
@@ -687,107 +674,6 @@ std::string DocumentHead(const Project& project, const ProjectState& s, const st
 
 constexpr std::string_view kDocumentTail = "\n}\n";
 
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-// Writes a new file's text in large aligned blocks straight to the disk
-// (O_DIRECT), past the page cache. The save ends with a flush to the disk
-// anyway; copying a large project's text into the page cache first costs
-// more here than the disk takes to write it, and leaves it all to be
-// flushed at the end. The last, partial block is written the ordinary
-// way. Where the file system does not take such writes, every write is an
-// ordinary one.
-class FileWriter {
- public:
-  FileWriter(int fd, bool direct) : fd_(fd), direct_(direct) {
-    if (direct_ && ::posix_memalign(&memory_, kAlign, kBuffer) != 0) {
-      memory_ = nullptr;
-      Ordinary();
-    }
-  }
-  FileWriter(const FileWriter&) = delete;
-  FileWriter& operator=(const FileWriter&) = delete;
-  ~FileWriter() { std::free(memory_); }
-
-  // False with error() set when the file cannot take the text.
-  bool Write(std::string_view text) {
-    if (!direct_) return WriteAll(text);
-    auto* buffer = static_cast<char*>(memory_);
-    while (!text.empty()) {
-      const std::size_t n = std::min(text.size(), kBuffer - used_);
-      std::memcpy(buffer + used_, text.data(), n);
-      used_ += n;
-      text.remove_prefix(n);
-      if (used_ == kBuffer && !WriteBlocks()) return false;
-    }
-    return true;
-  }
-
-  // Writes what is held; the file then has all of the text.
-  bool Finish() {
-    if (!direct_ || used_ == 0) return true;
-    Ordinary();
-    const bool ok = WriteAll({static_cast<const char*>(memory_), used_});
-    used_ = 0;
-    return ok;
-  }
-
-  int error() const { return error_ ? error_ : EIO; }
-
- private:
-  static constexpr std::size_t kAlign = 4096, kBuffer = std::size_t{8} << 20;
-
-  bool WriteAll(std::string_view text) {
-    if (::hostmodel::WriteAll(fd_, text)) return true;
-    error_ = errno;
-    return false;
-  }
-
-  // The full buffer, straight to the disk; the ordinary way if the file
-  // system refuses, or (not expected) writes only part of a block.
-  bool WriteBlocks() {
-    std::string_view text(static_cast<const char*>(memory_), used_);
-    used_ = 0;
-    while (direct_ && !text.empty()) {
-      const ssize_t n = ::write(fd_, text.data(), text.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EINVAL) {
-        error_ = errno;
-        return false;
-      }
-      if (n <= 0 || static_cast<std::size_t>(n) % kAlign != 0) {
-        if (n > 0) text.remove_prefix(static_cast<std::size_t>(n));
-        Ordinary();
-        break;
-      }
-      text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return text.empty() || WriteAll(text);
-  }
-
-  void Ordinary() {
-    if (direct_) {
-      const int flags = ::fcntl(fd_, F_GETFL);
-      if (flags != -1) ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT);
-    }
-    direct_ = false;
-  }
-
-  int fd_;
-  bool direct_;
-  void* memory_ = nullptr;
-  std::size_t used_ = 0;
-  int error_ = 0;
-};
-
-
 }  // namespace
 
 std::string SerializeProject(const Project& project, const std::string& baseDir) {
@@ -809,8 +695,8 @@ Status detail::SaveProjectFile(const Project& project, const ProjectState& state
                                const ProjectWriting& how) {
   std::string problem = Validate(project);
   if (!problem.empty()) return Status::Fail(path + ": refusing to save an inconsistent project: " + problem);
-  fs::path target(path);
-  std::string baseDir = target.parent_path().string();
+  const fs::path target = detail::NativePath(path);
+  std::string baseDir = detail::Utf8Path(target.parent_path());
   // The text goes to a file beside the target as it is made, is flushed to
   // the disk, and only then takes the target's name: a failed or
   // interrupted save leaves the earlier file as it was.
@@ -820,52 +706,27 @@ Status detail::SaveProjectFile(const Project& project, const ProjectState& state
   } catch (const std::exception& e) {
     return Status::Fail(path + ": cannot serialise project (" + e.what() + ")");
   }
-  std::string tmp = path + ".tmp" + std::to_string(::getpid());
-  constexpr int kCreate = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
-  bool direct = how.direct;
-  int fd = direct ? ::open(tmp.c_str(), kCreate | O_DIRECT, 0666) : -1;
-  if (!direct || (fd < 0 && errno == EINVAL)) {
-    direct = false;
-    fd = ::open(tmp.c_str(), kCreate, 0666);
-  }
-  if (fd < 0) return Status::Fail(path + ": cannot create file (" + std::strerror(errno) + ")");
-  int writeError = 0;
+  const std::string tmp = detail::TemporarySibling(path);
+  detail::ProjectOutput file(tmp, how.direct);
+  if (!file.error().empty()) return Status::Fail(path + ": cannot create file (" + file.error() + ")");
   bool ok = false;
   std::string failure;
-  {
-    FileWriter file(fd, direct);
-    auto write = [&](std::string_view text) {
-      if (file.Write(text)) return true;
-      writeError = file.error();
-      return false;
-    };
-    try {
-      ok = write(head) && detail::WriteElements(project, 1, write) && write(kDocumentTail);
-    } catch (const std::exception& e) {
-      failure = std::string("cannot serialise project (") + e.what() + ")";
-    }
-    if (ok && !file.Finish()) {
-      ok = false;
-      writeError = file.error();
-    }
+  try {
+    auto write = [&](std::string_view text) { return file.Write(text); };
+    ok = write(head) && detail::WriteElements(project, 1, write) && write(kDocumentTail);
+  } catch (const std::exception& e) {
+    failure = std::string("cannot serialise project (") + e.what() + ")";
   }
-  if (ok && ::fsync(fd) != 0) {
-    ok = false;
-    writeError = errno;
-  }
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    writeError = errno;
-  }
+  ok = ok && file.Finish();
   if (!ok) {
-    std::remove(tmp.c_str());
+    detail::RemoveFile(tmp);
     if (!failure.empty()) return Status::Fail(path + ": " + failure);
-    return Status::Fail(path + ": cannot write file (" + std::strerror(writeError) + ")");
+    return Status::Fail(path + ": cannot write file (" + file.error() + ")");
   }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    int err = errno;
-    std::remove(tmp.c_str());
-    return Status::Fail(path + ": cannot replace file (" + std::strerror(err) + ")");
+  std::string error;
+  if (!detail::RenameOver(tmp, path, &error)) {
+    detail::RemoveFile(tmp);
+    return Status::Fail(path + ": cannot replace file (" + error + ")");
   }
   return Status::Ok();
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <numbers>
 
 #include "hostmodel/geometry.h"
 #include "hostmodel/image.h"
@@ -196,14 +195,37 @@ Body MakeRoof() {
   return b.Take();
 }
 
+// The barrel's directions around its axis, cos and sin of 2 pi i / 16 as
+// glibc gives them (correctly rounded). The sample building must be the same
+// bits on every platform, and MinGW's cos and sin (the x87 instructions)
+// differ in the last bits, cos(pi / 2) by 2e-21.
+constexpr int kBarrelSegments = 16;
+constexpr double kBarrelDirections[kBarrelSegments][2] = {
+    {0x1p+0, 0x0p+0},
+    {0x1.d906bcf328d46p-1, 0x1.87de2a6aea963p-2},
+    {0x1.6a09e667f3bcdp-1, 0x1.6a09e667f3bccp-1},
+    {0x1.87de2a6aea964p-2, 0x1.d906bcf328d46p-1},
+    {0x1.1a62633145c07p-54, 0x1p+0},
+    {-0x1.87de2a6aea962p-2, 0x1.d906bcf328d46p-1},
+    {-0x1.6a09e667f3bccp-1, 0x1.6a09e667f3bcdp-1},
+    {-0x1.d906bcf328d46p-1, 0x1.87de2a6aea965p-2},
+    {-0x1p+0, 0x1.1a62633145c07p-53},
+    {-0x1.d906bcf328d47p-1, -0x1.87de2a6aea961p-2},
+    {-0x1.6a09e667f3bcep-1, -0x1.6a09e667f3bccp-1},
+    {-0x1.87de2a6aea96dp-2, -0x1.d906bcf328d44p-1},
+    {-0x1.a79394c9e8a0ap-53, -0x1p+0},
+    {0x1.87de2a6aea967p-2, -0x1.d906bcf328d45p-1},
+    {0x1.6a09e667f3bcbp-1, -0x1.6a09e667f3bcep-1},
+    {0x1.d906bcf328d44p-1, -0x1.87de2a6aea96ep-2}};
+
 // A round rain barrel: a smooth side (curved polygons with radial vertex
 // normals) between flat lids.
-Body MakeBarrel(Vec3 c, double r, double h, int segments) {
+Body MakeBarrel(Vec3 c, double r, double h) {
+  constexpr int segments = kBarrelSegments;
   BodyMaker m(true);
   std::vector<std::int32_t> bottom, top;
   for (int i = 0; i < segments; ++i) {
-    double a = 2 * std::numbers::pi * i / segments;
-    Vec3 n{std::cos(a), std::sin(a), 0};
+    Vec3 n{kBarrelDirections[i][0], kBarrelDirections[i][1], 0};
     bottom.push_back(m.AddVertex({c.x + r * n.x, c.y + r * n.y, c.z}, n, {}));
     top.push_back(m.AddVertex({c.x + r * n.x, c.y + r * n.y, c.z + h}, n, {}));
   }
@@ -295,7 +317,7 @@ Project SampleBuilding() {
   p.elements.push_back(MakeElement("Glazing", std::move(panes)));
   p.elements.push_back(
       MakeElement("Door", {MakeBox({door.s0 + 0.02, T / 2 - 0.025, 0.0}, {door.s1 - 0.02, T / 2 + 0.025, door.z1 - 0.01}, kOak)}));
-  p.elements.push_back(MakeElement("Rain barrel", {MakeBarrel({L + 0.6, 0.8, 0.0}, 0.3, 0.9, 16)}));
+  p.elements.push_back(MakeElement("Rain barrel", {MakeBarrel({L + 0.6, 0.8, 0.0}, 0.3, 0.9)}));
   return p;
 }
 

@@ -1,6 +1,9 @@
-// Image files to and from the host's A,R,G,B pixel maps (PNG via libpng,
-// JPEG via libjpeg-turbo). Decoding checks sizes before allocating and never
-// trusts the file's header alone.
+// Image files to and from the host's A,R,G,B pixel maps: PNG and JPEG, with
+// libpng and libjpeg-turbo on Linux, stb_image and stb_image_write on
+// Windows (an 8-bit PNG reads to the same pixels on both; a JPEG's may
+// differ by rounding). Decoding checks sizes before allocating and never
+// trusts the file's header alone; a file is read only when it is a regular
+// file of at most 2 GiB.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
-// Real 3D model files through assimp: OBJ+MTL, glTF/GLB, FBX, 3DS, PLY, STL,
-// COLLADA and whatever else assimp reads. Identities are content-derived so
+// Real 3D model files: OBJ+MTL through the host's own reader, and on Linux
+// glTF/GLB, FBX, 3DS, PLY, STL, COLLADA and whatever else assimp reads. Identities are content-derived so
 // that reloading the same file yields the same GUIDs, generation ids and
 // material stamps, and a changed object alone gets a new generation id.
 #pragma once
@@ -31,7 +31,16 @@ struct ImportOptions {
   // cores decide (a small file is read on one thread). The model is the
   // same whatever the number.
   int objParts = 0;
+  // The direct reader reads an OBJ file's material libraries with the
+  // host's own reader, as the Windows build always does, instead of
+  // through assimp (for tests that compare the two; ignored on Windows).
+  bool ownMaterialReader = false;
 };
+
+// Whether this build has the model importer (assimp) for the formats and
+// OBJ files the host's own OBJ reader does not read. The Windows build has
+// none: such a file is refused with that reason.
+bool ModelImporterAvailable();
 
 // Imports a model file into a new project (untitled, 3D window current, one
 // reference level at 0). Errors name the file and the problem.

@@ -1,6 +1,8 @@
 // The host's image writer: pixel maps of A,R,G,B bytes written as PNG or
-// JPEG files. On this platform PNG files are 32-bit RGBA (libpng) and JPEG
-// files 24-bit (libjpeg-turbo); the host's quality scale runs to 100000.
+// JPEG files. PNG files are 32-bit RGBA and JPEG files 24-bit (libpng and
+// libjpeg-turbo on Linux, stb_image_write on Windows: the same pixels in a
+// PNG, other compressed bytes); the host's quality scale runs to 100000.
+// Paths are UTF-8.
 #pragma once
 
 #include <cstdint>
