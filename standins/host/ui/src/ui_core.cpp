@@ -111,13 +111,15 @@ HWND Ui::EnsureMainWindow(const std::u16string& title) {
     mainWindow_ = impl_->CreateHostWindow("main", u"HostMainWindow", title, nullptr);
     log_.Add("window.main", "main window " + Utf8(title), {{"title", Utf8(title)}});
   }
-  impl_->AttachToThread();
   SetMainWindow(mainWindow_);
   return mainWindow_;
 }
 
 void Ui::SetMainWindow(HWND window) {
   mainWindow_ = window;
+  // The thread that shows the host's main window is the one whose questions
+  // the host answers.
+  impl_->AttachToThread();
   if (!impl_->FindWindow(window)) {
     HostWindow w;
     w.handle = window;

@@ -66,6 +66,27 @@ void Press(HWND dialog, int id) {
 
 bool IsOurs(HWND window) { return I().FindWindow(window) != nullptr; }
 
+// The edit field of a file dialog's file name. In the Explorer style it
+// lies inside a combo box inside an extended combo box, all three with the
+// file name's id; typing goes to the edit field.
+HWND FileNameField(HWND dialog) {
+  struct Search {
+    HWND edit = nullptr;
+  } search;
+  EnumChildWindows(
+      dialog,
+      [](HWND child, LPARAM context) -> BOOL {
+        const int id = GetDlgCtrlID(child);
+        if (id != kFileNameCombo && id != kFileNameEdit) return TRUE;
+        wchar_t name[16] = {};
+        if (GetClassNameW(child, name, 16) == 0 || lstrcmpiW(name, L"Edit") != 0) return TRUE;
+        reinterpret_cast<Search*>(context)->edit = child;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.edit;
+}
+
 void AnswerSaveDialog(HWND dialog, HWND fileName) {
   SaveDialogRequest req;
   req.title = TextOf(dialog);
@@ -125,8 +146,7 @@ LRESULT CALLBACK AnsweringHook(int code, WPARAM wParam, LPARAM lParam) {
   auto* window = reinterpret_cast<HWND>(wParam);
   if (code == HCBT_ACTIVATE && window != nullptr && IsDialogClass(window) && !IsOurs(window) &&
       State().boxes.count(window) == 0) {
-    HWND fileName = GetDlgItem(window, kFileNameCombo);
-    if (fileName == nullptr) fileName = GetDlgItem(window, kFileNameEdit);
+    HWND fileName = FileNameField(window);
     if (fileName != nullptr) {
       if (State().answeredSaveDialogs.count(window) == 0) AnswerSaveDialog(window, fileName);
     } else if (GetDlgItem(window, kMessageBoxText) != nullptr) {
