@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "temp_dir.h"
 
@@ -103,6 +104,12 @@ TEST(HostModelImage, BadImagesFailClearlyWithoutCrashing) {
     EXPECT_NE(r.error().find(c.expect), std::string::npos) << c.label << ": " << r.error();
   }
   EXPECT_FALSE(DecodeImageFile(dir / "none.png").ok());
+  // A texture path from someone's file may name anything: only a regular
+  // file is read.
+  std::filesystem::create_directories(dir.path() / "folder.png");
+  const auto folder = DecodeImageFile(dir / "folder.png");
+  ASSERT_FALSE(folder.ok());
+  EXPECT_NE(folder.error().find("not a regular file"), std::string::npos) << folder.error();
   Texture broken = t;
   broken.pixels.pop_back();
   EXPECT_FALSE(WritePng(broken, dir / "b.png").ok());

@@ -403,6 +403,68 @@ TEST(HostModelImport, WithoutTheModelImporterOtherFilesAreRefusedSayingWhy) {
   EXPECT_TRUE(ImportModel(kData + "yard.obj").ok());
 }
 
+// The host's own reader of material libraries (the Windows build's) reads
+// what it reproduces of assimp's reading and declines the rest, naming the
+// library, the line and the statement; the file then goes to assimp, or,
+// without it, is refused with that reason. What it reads gives the
+// materials assimp gives (obj_reader_test reads every file both ways).
+TEST(HostModelImport, TheOwnMaterialReaderDeclinesWhatItDoesNotReproduce) {
+  TempDir dir;
+  const std::string obj = dir.Write("lib.obj", "mtllib lib.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl m\nf 1 2 3\n");
+  struct Case {
+    const char* statement;
+    const char* reason;
+  };
+  for (const Case& c : {Case{"Kd 0.5", "lib.mtl line 3: \"Kd\" without three plain numbers"},
+                        Case{"map_Kd -s 2 2 2 wood.png", "lib.mtl line 3: \"map_Kd\" with options"},
+                        Case{"d -halo 0.5", "lib.mtl line 3: \"d\" without one plain number"},
+                        Case{"Ps 0.2", "lib.mtl line 3: \"Ps\" in a material library"}}) {
+    SCOPED_TRACE(c.statement);
+    dir.Write("lib.mtl", std::string("newmtl m\nKd 1 0 0\n") + c.statement + "\n");
+    std::string fallback;
+    ImportOptions options;
+    options.ownMaterialReader = true;
+    options.objFallback = &fallback;
+    const auto r = ImportModel(obj, options);
+    EXPECT_NE(fallback.find(c.reason), std::string::npos) << fallback;
+    if (!ModelImporterAvailable()) {
+      ASSERT_FALSE(r.ok());
+      EXPECT_NE(r.error().find(c.reason), std::string::npos) << r.error();
+    }
+  }
+  // Statements it reproduces, a second definition of a name and a library
+  // found as the model's own name when the written one is missing.
+  dir.Write("lib.mtl", "# made by hand\nKa 0.1 0.1 0.1\nnewmtl m\nKd 1 0 0\nTr 0.25\nPr 0.5\nillum 2\n"
+                       "map_Bump normal.png\nnewmtl n\nnewmtl m\nNs 20\n");
+  const std::string other = dir.Write("other.obj", "mtllib gone.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl m\nf 1 2 3\n");
+  dir.Write("other.mtl", "newmtl m\nKd 0 0 1\n");
+  for (const std::string& path : {obj, other}) {
+    SCOPED_TRACE(path);
+    std::string fallback = "not asked";
+    ImportOptions options;
+    options.ownMaterialReader = true;
+    options.objFallback = &fallback;
+    const auto r = ImportModel(path, options);
+    ASSERT_TRUE(r.ok()) << r.error();
+    EXPECT_EQ(fallback, "");
+    const Material* m = MaterialNamed(r.value(), "m");
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->surfaceColor.b, path == obj ? 0.0 : 1.0);
+    if (path == obj) {
+      EXPECT_EQ(m->transparency, 25);
+      EXPECT_EQ(m->shininess, 5000) << "roughness 0.5";
+    }
+    if (ModelImporterAvailable()) {
+      ImportOptions viaAssimp;
+      viaAssimp.directObj = false;
+      const auto assimp = ImportModel(path, viaAssimp);
+      ASSERT_TRUE(assimp.ok()) << assimp.error();
+      EXPECT_EQ(r->materials, assimp->materials);
+      EXPECT_EQ(r.value(), assimp.value());
+    }
+  }
+}
+
 // The OBJ models the host's own reader reads are the same models on every
 // platform, to the bit: the digests below are of assimp's import of the
 // files on Linux (its texture pixels embedded, its paths left out), which
