@@ -2,9 +2,9 @@
 # The whole test suite, from a fresh Debian 12 machine: installs what is
 # missing, builds, runs every test, then builds and reruns the shared-memory
 # and concurrency tests under AddressSanitizer+UBSan and ThreadSanitizer,
-# then builds the link's lower half and velmar for 64-bit Windows and runs
-# their tests on the real Win32 API under Wine (docs/windows.md; skipped
-# with CORV_SKIP_WINDOWS=1), then fuzzes every input the product reads for
+# then builds the product (the add-on DLL, hostsim.exe, velmar.exe) for
+# 64-bit Windows and runs its tests on the real Win32 API under Wine
+# (docs/windows.md; skipped with CORV_SKIP_WINDOWS=1), then fuzzes every input the product reads for
 # a few seconds each (fuzz/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,13 +25,15 @@ if [ "${CORV_SKIP_SANITIZERS:-0}" != 1 ]; then
 fi
 
 if [ "${CORV_SKIP_WINDOWS:-0}" != 1 ]; then
-  run cmake --preset windows
+  # The Linux build's resource compiler serves the Windows build too.
+  run cmake --preset windows -DCORV_RESC_COMMAND="$PWD/build/default/standins/host/resc/corv_resc"
   run cmake --build --preset windows
   run ctest --preset windows
-  # The Linux side's comparison with the Windows build (the same script,
-  # the same canonical bytes) was skipped above while that build was
-  # missing; now it runs.
-  run ctest --preset default -R '^velmar_platforms_test\.' --no-tests=error
+  # The Linux side's comparisons with the Windows build (the same script,
+  # the same canonical bytes; the user's session, the same renderer content
+  # and export) were skipped above while that build was missing; now they
+  # run.
+  run ctest --preset default -R '^(velmar_platforms_test\.|system_platforms_session$)' --no-tests=error
 fi
 
 if [ "${CORV_SKIP_FUZZ:-0}" != 1 ]; then

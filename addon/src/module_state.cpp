@@ -1,13 +1,12 @@
 #include "addon/module.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 
 #include "hostsdk/requests.h"
 #include "hostsdk/acapi.h"
 #include "hostsdk/glue.h"
 #include "hostsdk/ui/win32ui.h"
+#include "platform/win32.h"
 
 namespace addon {
 namespace {
@@ -24,10 +23,8 @@ HWND g_mainWindow = nullptr;
 // The operating system's load of the module: remember where it came from
 // and open its resources, so that RegisterInterface finds menus and strings.
 __attribute__((constructor)) void OnModuleLoad() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<const void*>(&OnModuleLoad), &info) != 0 && info.dli_fname != nullptr) {
-    std::snprintf(g_modulePath, sizeof g_modulePath, "%s", info.dli_fname);
-  }
+  const std::string file = platform::ModuleFileOf(reinterpret_cast<const void*>(&OnModuleLoad));
+  std::snprintf(g_modulePath, sizeof g_modulePath, "%s", file.c_str());
   g_resModule = RSInitModuleCache(reinterpret_cast<const void*>(&OnModuleLoad));
 }
 

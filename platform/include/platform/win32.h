@@ -360,6 +360,10 @@ bool StartDetachedProcess(const std::u16string& program, const std::vector<std::
 // opener would take for an option.
 bool OpenUrl(const std::u16string& address);
 
+// The file of the loaded module (program or library) that holds the code
+// or data at address, as the system names it; "" when no module does.
+std::string ModuleFileOf(const void* address);
+
 enum class MeasurementSystem { Metric, US };
 // The measurement of the user's locale as the C library resolves it (LC_ALL,
 // then LC_MEASUREMENT, then LANG; empty variables count as unset), without

@@ -160,6 +160,10 @@ bool StartDetachedProcess(const std::u16string& program, const std::vector<std::
 // refusals as on Linux.
 bool OpenUrl(const std::u16string& address);
 
+// The file of the loaded module (program or library) that holds the code
+// or data at address, as the system names it; "" when no module does.
+std::string ModuleFileOf(const void* address);
+
 enum class MeasurementSystem { Metric, US };
 // The user's locale's LOCALE_IMEASURE.
 MeasurementSystem UserMeasurementSystem();

@@ -21,8 +21,14 @@ copied to step-N-NAME.png. A step whose change does not arrive within its
 wait, whose picture is missing or the same as the one before, fails the
 job (exit code 1).
 
+Before the link stops, velmar writes what it holds as its canonical form
+(canonical.txt), the same bytes on every platform for the same scene.
+
 Environment: CORV_BUILD_DIR (default build/default), CORV_MAIN_DIR (the
-output folder, default <build>/main-job).
+output folder, default <build>/main-job), CORV_MAIN_PLATFORM ("linux", or
+"windows": hostsim.exe, corvanta.dll and velmar.exe of the windows build,
+default build/windows, under Wine through cmake/wine-run.sh; the live view
+is Linux-only).
 """
 import json
 import os
@@ -37,14 +43,35 @@ import time
 
 # standins/velmar/scripts/main_job.py -> the project folder
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
-BUILD = os.path.join(ROOT, os.environ.get("CORV_BUILD_DIR", "build/default"))
+WINDOWS = os.environ.get("CORV_MAIN_PLATFORM", "linux") == "windows"
+BUILD = os.path.join(ROOT, os.environ.get("CORV_BUILD_DIR", "build/windows" if WINDOWS else "build/default"))
 OUT = os.path.abspath(os.environ.get("CORV_MAIN_DIR", os.path.join(BUILD, "main-job")))
-VELMAR = os.path.join(BUILD, "standins", "velmar", "velmar")
+EXE = ".exe" if WINDOWS else ""
+VELMAR = os.path.join(BUILD, "standins", "velmar", "velmar" + EXE)
 # Holds velmar's live view open in headless Chromium for its screenshots.
 LIVE_SHOT = os.path.join(BUILD, "standins", "velmar", "velmar_live_shot")
 CHROMIUM = os.environ.get("CHROMIUM") or "/usr/bin/chromium"
-HOSTSIM = os.path.join(BUILD, "standins", "host", "hostsim", "hostsim")
-ADDON = os.path.join(BUILD, "addon", "corvanta.so")
+HOSTSIM = os.path.join(BUILD, "standins", "host", "hostsim", "hostsim" + EXE)
+ADDON = os.path.join(BUILD, "addon", "corvanta.dll" if WINDOWS else "corvanta.so")
+WINE_RUN = os.path.join(ROOT, "cmake", "wine-run.sh")
+
+
+def program(path):
+    """The command that runs one of the build's programs on this machine."""
+    return [WINE_RUN, path] if WINDOWS else [path]
+
+
+def theirs(path):
+    """A path of ours as the programs name it: under Wine, Linux files are
+    on drive Z:."""
+    return "Z:" + path.replace("/", "\\") if WINDOWS else path
+
+
+def ours(path):
+    """A path a program named, as a path of ours."""
+    if WINDOWS and len(path) > 2 and path[1] == ":":
+        return path[2:].replace("\\", "/")
+    return path
 WAIT = 30.0  # seconds for any one step
 
 
@@ -64,10 +91,11 @@ class Velmar:
         # "serve" follows the link as "run" does, and serves the live view.
         command = ["serve", "--port", "0"] if serve else ["run"]
         self.process = subprocess.Popen(
-            [VELMAR, "--json", "--app-version", "8.4.0"] + command + ["--snapshots", OUT,
-             "--gltf", os.path.join(OUT, "model.glb"), "--size", "960x720", "--exit-when-ended"],
+            program(VELMAR) + ["--json", "--app-version", "8.4.0"] + command + ["--snapshots", theirs(OUT),
+             "--gltf", theirs(os.path.join(OUT, "model.glb")), "--size", "960x720", "--exit-when-ended"],
             stdout=subprocess.PIPE, stderr=open(os.path.join(OUT, "velmar.stderr"), "w"),
             env=env, text=True)
+        self.env = env
         self.events = queue.Queue()
         self.seen = []
         self.held = Held()
@@ -148,8 +176,8 @@ class Host:
     def __init__(self, env):
         self.output = open(os.path.join(OUT, "hostsim.log"), "w")
         self.process = subprocess.Popen(
-            [HOSTSIM, "--no-launch", "--echo", "--addon", ADDON, "--json",
-             os.path.join(OUT, "session.jsonl")],
+            program(HOSTSIM) + ["--no-launch", "--echo", "--addon", theirs(ADDON), "--json",
+             theirs(os.path.join(OUT, "session.jsonl"))],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
             env=env, text=True, bufsize=1)
         self.lines = queue.Queue()
@@ -347,7 +375,7 @@ class LiveShots:
 def session(velmar, host, report, shots=None):
     project = os.path.join(project_dir(), "house.pln")
     host.run("sample")
-    host.run("saveas %s" % project)
+    host.run("saveas %s" % theirs(project))
     host.run("window 3d")
     host.run("projection perspective")
     eye = host_camera(host)
@@ -391,12 +419,12 @@ def session(velmar, host, report, shots=None):
                           % (name, picture.get("event")))
         if followed and picture["camera"] != "followed":
             raise Failure("the picture of step '%s' is not from the followed camera" % name)
-        with open(picture["path"], "rb") as now, open(previous["picture"], "rb") as before:
+        with open(ours(picture["path"]), "rb") as now, open(ours(previous["picture"]), "rb") as before:
             if now.read() == before.read():
                 raise Failure("the picture of step '%s' (%s) is the same as the one before it (%s)"
                               % (name, os.path.basename(picture["path"]), os.path.basename(previous["picture"])))
         own = os.path.join(OUT, "step-%d-%s.png" % (number, name.replace(" ", "-")))
-        shutil.copyfile(picture["path"], own)
+        shutil.copyfile(ours(picture["path"]), own)
         previous["picture"] = picture["path"]
         if shots and number == 1:
             report["live view"]["after the box"] = shots.shoot(update["live"], "box")
@@ -422,13 +450,23 @@ def session(velmar, host, report, shots=None):
         eye = [e + d for e, d in zip(eye, move)]
         step(number, name, "camera move %g %g %g" % tuple(move), camera_arrived(to_link(eye, offset)), followed=True)
 
-    host.run("answer save %s" % os.path.join(OUT, "house.dae"))
+    host.run("answer save %s" % theirs(os.path.join(OUT, "house.dae")))
     exported_at, _ = host.run("menu 32105", timeout=120)  # Export as COLLADA file
     report["COLLADA"] = os.path.join(OUT, "house.dae")
+    if not os.path.exists(report["COLLADA"]):
+        raise Failure("the export wrote no %s" % report["COLLADA"])
+
+    # What velmar holds now, as bytes that do not depend on the platform.
+    canonical = os.path.join(OUT, "canonical.txt")
+    snapshot = subprocess.run(program(VELMAR) + ["snapshot", "--canonical", theirs(canonical)],
+                              env=velmar.env, capture_output=True, text=True, timeout=120)
+    if snapshot.returncode != 0 or not os.path.exists(canonical):
+        raise Failure("velmar snapshot --canonical failed: %s" % (snapshot.stderr.strip() or snapshot.returncode))
+    report["canonical"] = canonical
 
     host.run("menu 32103")  # Stop Corvanta
     gltf = velmar.wait("gltf")
-    report["glTF"] = gltf["path"]
+    report["glTF"] = ours(gltf["path"])
     velmar.wait("exit")
     last = [e for e in velmar.seen if e.get("event") == "update"]
     report["held at the end"] = last[-1]["scene"] if last else {}
@@ -464,18 +502,25 @@ def main():
     os.makedirs(OUT)
     scratch = tempfile.mkdtemp(prefix="corv-main-")
     env = dict(os.environ)
-    for name, sub in (("CORV_REGISTRY_HKCU", "hkcu"), ("CORV_REGISTRY_HKLM", "hklm"), ("CORV_RUNTIME_DIR", "run")):
-        os.makedirs(os.path.join(scratch, sub))
-        env[name] = os.path.join(scratch, sub)
+    if WINDOWS:
+        # The prefix's own registry and desktop; the add-on's settings start
+        # from the defaults, as in a fresh registry store on Linux.
+        subprocess.run([WINE_RUN, "reg", "delete", "HKCU\\Software\\Torvik", "/f"],
+                       capture_output=True, timeout=120)
+    else:
+        for name, sub in (("CORV_REGISTRY_HKCU", "hkcu"), ("CORV_REGISTRY_HKLM", "hklm"), ("CORV_RUNTIME_DIR", "run")):
+            os.makedirs(os.path.join(scratch, sub))
+            env[name] = os.path.join(scratch, sub)
     report = {}
     velmar = host = None
     code = 0
     # The live view's screenshots need Chromium (install-deps installs it).
-    live = os.access(CHROMIUM, os.X_OK) and os.path.exists(LIVE_SHOT)
+    live = not WINDOWS and os.access(CHROMIUM, os.X_OK) and os.path.exists(LIVE_SHOT)
     shots = None
     try:
         velmar = Velmar(env, live)
-        velmar.wait("ready", 10)
+        # Under Wine the first program may make the prefix first.
+        velmar.wait("ready", 180 if WINDOWS else 10)
         if live:
             shots = LiveShots(velmar.url())
         host = Host(env)
@@ -491,11 +536,13 @@ def main():
             host.quit()
         if velmar:
             velmar.stop()
-        links = subprocess.run([VELMAR, "--json", "list"], env=env, capture_output=True, text=True).stdout
+        links = subprocess.run(program(VELMAR) + ["--json", "list"], env=env, capture_output=True, text=True).stdout
         left_links = json.loads(links).get("links", []) if links.strip() else []
         time.sleep(0.2)
         pids = [p.process.pid for p in (velmar, host) if p]
-        left_shm = sorted(shared_memory(pids))
+        # Windows' sections go with their last handle; Linux's objects are
+        # files that a process's end does not remove.
+        left_shm = [] if WINDOWS else sorted(shared_memory(pids))
         shutil.rmtree(scratch, ignore_errors=True)
     report["left behind"] = {"links": left_links, "shared memory": left_shm,
                              "velmar running": velmar is not None and velmar.process.poll() is None}

@@ -1,6 +1,10 @@
 #include "export.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -19,6 +23,16 @@ namespace hostsim {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Whether this user may write the file or folder: the system's own answer
+// (on Windows the read-only attribute), before any byte is written.
+bool Writable(const fs::path& path) {
+#ifdef _WIN32
+  return ::_waccess(path.c_str(), 2) == 0;
+#else
+  return ::access(path.c_str(), W_OK) == 0;
+#endif
+}
 
 constexpr const char16_t* kSettingsKey = u"Software\\Torvik\\PluginForArchiCAD";
 
@@ -140,20 +154,30 @@ std::string DestinationProblem(const fs::path& out) {
   const fs::path folder = out.has_parent_path() ? out.parent_path() : fs::path(".");
   if (!fs::is_directory(folder, ec)) return "its folder " + folder.string() + " does not exist";
   if (fs::is_directory(out, ec)) return "it is a folder";
-  if (::access(folder.c_str(), W_OK) != 0) return "its folder " + folder.string() + " cannot be written";
-  if (fs::exists(out, ec) && ::access(out.c_str(), W_OK) != 0) return "it exists and cannot be written";
+  if (!Writable(folder)) return "its folder " + folder.string() + " cannot be written";
+  if (fs::exists(out, ec) && !Writable(out)) return "it exists and cannot be written";
   return {};
 }
 
 }  // namespace
 
 std::string DefaultAddonModule() {
+#ifdef _WIN32
+  std::wstring name(32768, L'\0');
+  const DWORD n = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+  if (n == 0 || n >= name.size()) return "corvanta.dll";
+  name.resize(n);
+  const fs::path self(name);
+  const char* module = "corvanta.dll";
+#else
   std::error_code ec;
   const fs::path self = fs::read_symlink("/proc/self/exe", ec);
   if (ec) return "corvanta.so";
+  const char* module = "corvanta.so";
+#endif
   // build/<tree>/standins/host/hostsim/hostsim -> build/<tree>/addon/corvanta.so
   const fs::path tree = self.parent_path().parent_path().parent_path().parent_path();
-  return (tree / "addon" / "corvanta.so").lexically_normal().string();
+  return (tree / "addon" / module).lexically_normal().string();
 }
 
 int RunExport(const ExportOptions& options, std::ostream& progress) {

@@ -1,13 +1,9 @@
 // hostsim: the host stand-in as a person or a script drives it.
-//   hostsim [options]            interactive prompt (line editing, history)
+//   hostsim [options]            interactive prompt (line editing and history on
+//                                Linux)
 //   hostsim [options] run FILE   runs a script; exit status 1 when any line
 //                                failed or an expectation did not hold
 #include <CLI/CLI.hpp>
-#include <cerrno>
-#include <editline/readline.h>
-
-#include <poll.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <exception>
@@ -16,6 +12,7 @@
 #include <string>
 
 #include "export.h"
+#include "prompt.h"
 #include "session.h"
 
 namespace {
@@ -23,51 +20,14 @@ namespace {
 using host::ui::Utf16;
 using host::ui::Utf8;
 
-// The host's user-interface loop while the prompt waits: idle passes every
-// 33 ms until a key arrives. Not while the host asks a question (a modal
-// state), where the host's own idle would re-enter the add-on.
-hostsim::Session* g_session = nullptr;
-bool g_asking = false;
-
-int GetcWithIdle(FILE* in) {
-  const int fd = fileno(in);
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    int r = poll(&p, 1, g_session && !g_asking ? 33 : -1);
-    if (r > 0) {
-      unsigned char c;
-      ssize_t n = read(fd, &c, 1);
-      if (n == 1) return c;
-      if (n == 0) return EOF;
-      if (errno != EINTR && errno != EAGAIN) return EOF;
-    } else if (r == 0 && g_session) {
-      g_session->PumpWaiting();
-    } else if (r < 0 && errno != EINTR) {
-      return EOF;
-    }
-  }
-}
-
-// Reads one line at the prompt; false at end of input.
-bool Ask(const std::string& prompt, std::string* out) {
-  char* line = readline(prompt.c_str());
-  if (!line) return false;
-  *out = line;
-  if (!out->empty()) add_history(line);
-  std::free(line);
-  return true;
-}
+bool Ask(const std::string& prompt, std::string* out) { return hostsim::AskLine(prompt, out); }
 
 // Asks the person at the prompt whatever the host wants to know.
 class Person : public host::ui::Answerer {
  public:
   explicit Person(hostsim::Session& s) : session_(s) {}
 
-  struct Asking {
-    bool saved = g_asking;
-    Asking() { g_asking = true; }
-    ~Asking() { g_asking = saved; }
-  };
+  using Asking = hostsim::AskingQuestion;
   int Alert(const host::ui::AlertRequest& r) override {
     Asking asking;
     std::cout << "\n== " << Utf8(r.title) << "\n" << Utf8(r.message) << "\n";
@@ -212,16 +172,11 @@ static int RunHostsim(int argc, char** argv) {
   hostsim::Session session(options, std::cout);
   Person person(session);
   session.SetPerson(&person);
-  g_session = &session;
-  rl_getc_function = GetcWithIdle;
-  std::string history = HistoryPath();
-  using_history();
-  if (!history.empty()) read_history(history.c_str());
+  hostsim::OpenPrompt(&session, HistoryPath());
   std::cout << "hostsim: type \"help\" for commands, \"quit\" to leave.\n";
   std::string line;
   while (!session.QuitRequested() && Ask("hostsim> ", &line)) session.Execute(line, "");
-  if (!history.empty()) write_history(history.c_str());
-  g_session = nullptr;
+  hostsim::ClosePrompt();
   session.SetPerson(nullptr);
   return 0;
 }

@@ -1,9 +1,5 @@
 #include "signals.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -45,10 +41,10 @@ bool RaiseSignal(const std::string& name, std::string* error) {
     *error = "cannot make the signal folder " + folder.string() + (ec ? ": " + ec.message() : "");
     return false;
   }
-  const fs::path temp = folder / ("." + name + "." + std::to_string(::getpid()));
+  const fs::path temp = folder / ("." + name + "." + std::to_string(GetCurrentProcessId()));
   {
     std::ofstream out(temp, std::ios::trunc);
-    out << ::getpid() << "\n";
+    out << GetCurrentProcessId() << "\n";
     if (!out.flush()) {
       *error = "cannot write " + temp.string();
       fs::remove(temp, ec);
@@ -79,9 +75,10 @@ bool AwaitSignal(const std::string& name, std::chrono::milliseconds timeout, con
   const auto end = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     // Taking the signal down is the test: of two waiters only one wins.
-    if (::unlink(file.c_str()) == 0) return true;
-    if (errno != ENOENT) {
-      *error = "cannot take signal " + name + ": " + std::strerror(errno);
+    std::error_code ec;
+    if (fs::remove(file, ec)) return true;
+    if (ec) {
+      *error = "cannot take signal " + name + ": " + ec.message();
       return false;
     }
     if (std::chrono::steady_clock::now() >= end) {

@@ -1,5 +1,7 @@
-// corv_resc: compiles a module's resource source into C++ that embeds it.
+// corv_resc: compiles a module's resource source into C++ that embeds it,
+// or into the image alone (a DLL carries it as a resource).
 //   corv_resc SOURCE.json OUTPUT.cpp [--image OUTPUT.json]
+//   corv_resc SOURCE.json --image OUTPUT.json
 #include "resc/compiler.h"
 
 #include <cstdio>
@@ -25,12 +27,15 @@ static bool WriteIfChanged(const std::string& path, const std::string& text) {
 int main(int argc, char** argv) {
   if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::puts("usage: corv_resc SOURCE.json OUTPUT.cpp [--image OUTPUT.json]\n"
+              "       corv_resc SOURCE.json --image OUTPUT.json\n"
               "Checks a module's resource source, draws or loads its icons and writes C++\n"
-              "that embeds the compiled image (see docs/resources.md).");
+              "that embeds the compiled image, and/or the image itself (see docs/resources.md).");
     return 0;
   }
-  if (argc != 3 && !(argc == 5 && std::strcmp(argv[3], "--image") == 0)) {
-    std::fprintf(stderr, "corv_resc: usage: corv_resc SOURCE.json OUTPUT.cpp [--image OUTPUT.json]\n");
+  const bool imageOnly = argc == 4 && std::strcmp(argv[2], "--image") == 0;
+  if (argc != 3 && !imageOnly && !(argc == 5 && std::strcmp(argv[3], "--image") == 0)) {
+    std::fprintf(stderr, "corv_resc: usage: corv_resc SOURCE.json OUTPUT.cpp [--image OUTPUT.json]\n"
+                         "                 corv_resc SOURCE.json --image OUTPUT.json\n");
     return 2;
   }
   std::ifstream in(argv[1], std::ios::binary);
@@ -43,6 +48,11 @@ int main(int argc, char** argv) {
   auto result = resc::Compile(text.str(), argv[1]);
   if (!result.ok) {
     std::fprintf(stderr, "corv_resc: %s\n", result.error.c_str());
+    return 1;
+  }
+  if (imageOnly) {
+    if (WriteIfChanged(argv[3], result.image)) return 0;
+    std::fprintf(stderr, "corv_resc: cannot write %s\n", argv[3]);
     return 1;
   }
   if (!WriteIfChanged(argv[2], resc::EmbedAsCpp(result.image))) {

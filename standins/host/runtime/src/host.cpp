@@ -2,13 +2,13 @@
 // notifications.
 #include "host/host.h"
 
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "context.h"
+#include "module_loader.h"
 #include "snapshot_releaser.h"
 #include "watcher.h"
 
@@ -155,17 +155,15 @@ Result<AddonId> Host::LoadAddon(const std::string& path) {
     Log("loader", path + ": " + problem);
     return Result<AddonId>::Fail(path + ": " + problem);
   };
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    const char* why = dlerror();
-    return fail(std::string("cannot load the add-on module: ") + (why != nullptr ? why : "unknown error"));
-  }
+  std::string loadError;
+  void* handle = LoadModule(path, &loadError);
+  if (handle == nullptr) return fail(loadError);
   auto closeAndFail = [&](const std::string& problem) {
-    dlclose(handle);
+    UnloadModule(handle);
     return fail(problem);
   };
-  auto getExports = reinterpret_cast<GetExportedFuncAddrsProc>(dlsym(handle, kGetExportedFuncAddrsSymbol));
-  auto setImports = reinterpret_cast<SetImportedFuncAddrsProc>(dlsym(handle, kSetImportedFuncAddrsSymbol));
+  auto getExports = reinterpret_cast<GetExportedFuncAddrsProc>(ModuleSymbol(handle, kGetExportedFuncAddrsSymbol));
+  auto setImports = reinterpret_cast<SetImportedFuncAddrsProc>(ModuleSymbol(handle, kSetImportedFuncAddrsSymbol));
   if (getExports == nullptr || setImports == nullptr) {
     return closeAndFail("not an add-on: GetExportedFuncAddrs or SetImportedFuncAddrs is missing");
   }
@@ -254,11 +252,11 @@ Status Host::UnloadAddon(AddonId id) {
   void* handle = r->handle;
   const std::string path = r->path;
   {
-    // Static destructors of the module run in dlclose and may still print.
+    // Static destructors of the module run as it unloads and may still print.
     AddonScope scope(*this, id);
     r->projectHandler = nullptr;
     r->viewHandler = nullptr;
-    dlclose(handle);
+    UnloadModule(handle);
   }
   addons_.erase(std::find_if(addons_.begin(), addons_.end(), [&](auto& a) { return a->id == id; }));
   Log("loader", path + ": unloaded");

@@ -293,6 +293,7 @@ std::optional<std::u16string> Ui::Tooltip(short dialId, short itemId) {
 }
 
 void Ui::Idle() {
+  impl_->DispatchWindowMessages();
   std::vector<short> ids;
   for (const auto& [id, d] : impl_->dialogs)
     if (d.open && d.processing && d.idle) ids.push_back(id);

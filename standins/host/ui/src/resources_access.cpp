@@ -33,22 +33,6 @@ bool RSGetModuleIdentity(GSResModule module, std::uint32_t* developerId, std::ui
   return true;
 }
 
-HICON RSLoadIcon(GSResModule module, short iconId, int size) {
-  const auto* res = U().Resources(module);
-  if (!res || !res->icons.count(iconId) || size < 0) return nullptr;
-  auto* icon = new HICON__{module, iconId, size};
-  I().icons.insert(icon);
-  return icon;
-}
-
-bool DestroyIcon(HICON icon) {
-  if (!I().icons.erase(icon)) return false;  // unknown or released twice: nothing to free
-  delete icon;
-  return true;
-}
-
-short RSIconId(HICON icon) { return I().icons.count(icon) ? icon->id : 0; }
-
 short DGResAlert(GSResModule module, short resId, const char* param1, const char* param2, const char* param3) {
   const auto* res = U().Resources(module);
   auto it = res ? res->alerts.find(resId) : decltype(res->alerts.end()){};

@@ -1,12 +1,11 @@
 // The Ui object itself: construction, the host's windows, resources of
 // add-on modules, and text helpers.
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <filesystem>
 
 #include "base/utf.h"
 #include "impl.h"
+#include "module_image.h"
 
 namespace host::ui {
 
@@ -62,9 +61,8 @@ std::string Canonical(const std::string& path) {
   return ec ? path : p.string();
 }
 std::string CodeModule(const void* address) {
-  Dl_info info{};
-  if (!address || !dladdr(address, &info) || !info.dli_fname) return "";
-  return Canonical(info.dli_fname);
+  const std::string file = platform::ModuleFileOf(address);
+  return file.empty() ? file : Canonical(file);
 }
 }  // namespace
 
@@ -99,41 +97,6 @@ void Ui::ForgetModuleCode(const std::string& modulePath) {
 
 // ---- Windows ------------------------------------------------------------------
 
-HWND Ui::Impl::CreateHostWindow(const std::string& kind, const std::u16string& className,
-                                const std::u16string& title, HWND owner) {
-  HostWindow w;
-  w.kind = kind;
-  w.className = className;
-  w.title = title;
-  w.owner = owner;
-  platform::WindowDesc desc;
-  desc.className = className;
-  desc.title = title;
-  desc.owner = owner;
-  desc.visible = true;
-  // Published windows are seen by the Win32 window calls of every process;
-  // when the window registry cannot be used the window still exists for the
-  // host's own calls.
-  HWND h = platform::CreatePublishedWindow(desc);
-  if (h) {
-    w.published = true;
-  } else {
-    h = reinterpret_cast<HWND>(nextPseudoWindow++);
-  }
-  w.handle = h;
-  windows.push_back(w);
-  return h;
-}
-
-void Ui::Impl::DestroyHostWindow(HWND handle) {
-  for (auto it = windows.begin(); it != windows.end(); ++it) {
-    if (it->handle != handle) continue;
-    if (it->published) platform::DestroyPublishedWindow(handle);
-    windows.erase(it);
-    return;
-  }
-}
-
 HostWindow* Ui::Impl::FindWindow(HWND handle) {
   if (!handle) return nullptr;
   for (auto& w : windows)
@@ -148,6 +111,7 @@ HWND Ui::EnsureMainWindow(const std::u16string& title) {
     mainWindow_ = impl_->CreateHostWindow("main", u"HostMainWindow", title, nullptr);
     log_.Add("window.main", "main window " + Utf8(title), {{"title", Utf8(title)}});
   }
+  impl_->AttachToThread();
   SetMainWindow(mainWindow_);
   return mainWindow_;
 }
@@ -187,45 +151,26 @@ GSResModule Ui::OpenModuleResources(const std::string& path, std::string* error)
       ++m.users;
       return id;
     }
-  // RTLD_NOLOAD first: a module opening its own resources while it is being
-  // loaded must not be loaded a second time.
-  void* handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
-  if (!handle) handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
-  if (!handle) {
-    if (error) *error = std::string("cannot load ") + path + ": " + dlerror();
-    return 0;
-  }
+  ModuleImage loaded;
+  if (!OpenModuleImage(path, &loaded, error)) return 0;
   // Loading ran the module's constructors, which may have opened its
   // resources already.
   for (auto& [id, m] : impl_->modules)
     if (m.path == path) {
       ++m.users;
-      dlclose(handle);
+      CloseModuleImage(loaded);
       return id;
     }
-  auto* image = static_cast<const char*>(dlsym(handle, resc::kImageSymbolName));
-  auto* size = static_cast<const unsigned long long*>(dlsym(handle, resc::kSizeSymbolName));
-  if (!image || !size) {
-    dlclose(handle);
-    if (error) *error = path + ": the module carries no resources";
-    return 0;
-  }
-  // The image is NUL-terminated by the compiler; the size symbol must agree.
-  if (*size > (64ull << 20) || image[*size] != '\0') {
-    dlclose(handle);
-    if (error) *error = path + ": resource image size is damaged";
-    return 0;
-  }
-  auto parsed = resc::Parse(std::string_view(image, static_cast<std::size_t>(*size)));
+  auto parsed = resc::Parse(loaded.image);
   if (!parsed.ok) {
-    dlclose(handle);
+    CloseModuleImage(loaded);
     if (error) *error = path + ": " + parsed.error;
     return 0;
   }
   GSResModule id = impl_->nextModule++;
   ResourceModule m;
   m.path = path;
-  m.dlHandle = handle;
+  m.image = loaded;
   m.users = 1;
   m.set = std::move(parsed.set);
   impl_->modules.emplace(id, std::move(m));
@@ -234,19 +179,19 @@ GSResModule Ui::OpenModuleResources(const std::string& path, std::string* error)
 }
 
 GSResModule Ui::OpenModuleAt(const void* address, std::string* error) {
-  Dl_info info{};
-  if (!address || !dladdr(address, &info) || !info.dli_fname) {
+  const std::string file = platform::ModuleFileOf(address);
+  if (file.empty()) {
     if (error) *error = "address belongs to no loaded module";
     return 0;
   }
-  return OpenModuleResources(info.dli_fname, error);
+  return OpenModuleResources(file, error);
 }
 
 void Ui::CloseModuleResources(GSResModule module) {
   auto it = impl_->modules.find(module);
   if (it == impl_->modules.end()) return;
   if (--it->second.users > 0) return;
-  if (it->second.dlHandle) dlclose(it->second.dlHandle);
+  CloseModuleImage(it->second.image);
   impl_->modules.erase(it);
   if (currentModule_ == module) currentModule_ = 0;
 }

@@ -58,6 +58,7 @@ std::int64_t ProjectInput::ReadAt(std::uint64_t offset, char* buffer, std::size_
 }
 
 std::int64_t ProjectInput::Read(char* buffer, std::size_t length, std::string* error) {
+  (void)position_;  // pread leaves the descriptor's own position alone
   for (;;) {
     const ssize_t n = ::read(static_cast<int>(handle_), buffer, length);
     if (n < 0 && errno == EINTR) continue;

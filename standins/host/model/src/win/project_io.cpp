@@ -60,7 +60,14 @@ std::int64_t ProjectInput::ReadAt(std::uint64_t offset, char* buffer, std::size_
   return got;
 }
 
+// A read at an offset moves a synchronous handle's file pointer too: a
+// regular file is read on from where this reading stopped, not from there.
 std::int64_t ProjectInput::Read(char* buffer, std::size_t length, std::string* error) {
+  if (regular_) {
+    const std::int64_t n = ReadAt(position_, buffer, length, error);
+    if (n > 0) position_ += static_cast<std::uint64_t>(n);
+    return n;
+  }
   DWORD got = 0;
   if (!::ReadFile(Handle(handle_), buffer, static_cast<DWORD>(std::min(length, kMaxChunk)), &got, nullptr)) {
     const DWORD code = ::GetLastError();

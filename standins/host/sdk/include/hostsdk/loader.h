@@ -65,7 +65,15 @@ static_assert(offsetof(API_ExportRecord, checkEnvironment) == 8);
 static_assert(offsetof(API_ExportRecord, freeData) == 32);
 static_assert(offsetof(API_ExportRecord, hostGeneration) == 40);
 
-// The two C symbols the host looks up with dlsym.
+// The two C symbols the host looks up (dlsym, GetProcAddress). They are the
+// module's only exports: in a DLL the one exported symbols (any dllexport
+// ends the linker's export of everything), in an ELF module the ones of
+// default visibility.
+#ifdef _WIN32
+#define ADDON_LOADER_EXPORT __declspec(dllexport)
+#else
+#define ADDON_LOADER_EXPORT __attribute__((visibility("default")))
+#endif
 inline constexpr const char* kGetExportedFuncAddrsSymbol = "GetExportedFuncAddrs";
 inline constexpr const char* kSetImportedFuncAddrsSymbol = "SetImportedFuncAddrs";
 using GetExportedFuncAddrsProc = GSErrCode (*)(API_ExportRecord* record);

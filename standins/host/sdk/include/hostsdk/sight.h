@@ -106,7 +106,10 @@ class IModel3DObserver : public GS::EventObserver {
 // A host 3D model. It holds the current state of the model as a snapshot
 // that readers see immutable; the host replaces the snapshot at a change
 // while a reader holds it, edits it in place while none does, and then
-// notifies.
+// notifies. The host program makes the snapshots and this library (a DLL
+// on Windows, with its own C++ runtime) may free the last reference, or an
+// add-on's module may: every module of the process allocates from msvcrt's
+// one heap there, so memory goes back whichever module lets go of it.
 class Model3D : public GS::EventSource {
  public:
   explicit Model3D(std::shared_ptr<hostmodel::Project> snapshot);

@@ -45,12 +45,16 @@ bool WritePng(const GSPixMap& map, FILE* file) {
   return true;
 }
 
+namespace {
+
 struct JpegError {
   jpeg_error_mgr manager;
   std::jmp_buf jump;
 };
 
 [[noreturn]] void JpegFail(j_common_ptr info) { std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1); }
+
+}  // namespace
 
 bool WriteJpeg(const GSPixMap& map, FILE* file, int quality) {
   jpeg_compress_struct info;

@@ -29,8 +29,12 @@ bool RSGetModuleIdentity(GSResModule module, std::uint32_t* developerId, std::ui
 // Icons. An HICON names an icon image owned by the host; DestroyIcon
 // releases it. `size` is the wanted pixel size (0: the image's own); the
 // image is the module's PNG as drawn, the size is recorded for who shows it.
+#ifdef _WIN32
+#include "base/windows_text.h"
+#else
 struct HICON__;
 using HICON = HICON__*;
+#endif
 HICON RSLoadIcon(GSResModule module, short iconId, int size);
 #ifndef _WIN32
 // On Windows an icon is the system's, released by user32's DestroyIcon.

@@ -1,5 +1,5 @@
-// The host's own windows as the Windows calls see them: message boxes with
-// the thread's CBT hook, window texts and icons, the status bar.
+// The host's own windows as the Windows calls see them on Linux: message
+// boxes with the thread's CBT hook, window texts and icons, the status bar.
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -26,35 +26,7 @@ LRESULT RunCbtHooks(int code, WPARAM wParam, LPARAM lParam) {
   return 0;
 }
 
-const char* ButtonName(int id) {
-  switch (id) {
-    case IDOK: return "OK";
-    case IDCANCEL: return "Cancel";
-    case IDABORT: return "Abort";
-    case IDRETRY: return "Retry";
-    case IDIGNORE: return "Ignore";
-    case IDYES: return "Yes";
-    case IDNO: return "No";
-  }
-  return "?";
-}
 }  // namespace
-
-namespace host::ui {
-// The buttons a message box style offers.
-std::vector<int> MessageBoxButtons(UINT style) {
-  switch (style & 0xF) {
-    case MB_OK: return {IDOK};
-    case MB_OKCANCEL: return {IDOK, IDCANCEL};
-    case MB_ABORTRETRYIGNORE: return {IDABORT, IDRETRY, IDIGNORE};
-    case MB_YESNOCANCEL: return {IDYES, IDNO, IDCANCEL};
-    case MB_YESNO: return {IDYES, IDNO};
-    case MB_RETRYCANCEL: return {IDRETRY, IDCANCEL};
-  }
-  return {};
-}
-std::string MessageBoxButtonName(int id) { return ButtonName(id); }
-}  // namespace host::ui
 
 DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
 
@@ -80,25 +52,12 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   req.text = Bounded(text, 65536);
   req.style = type;
   req.window = I().CreateHostWindow("msgbox", u"#32770", req.caption, owner);
-  nlohmann::json j = {{"caption", Utf8(req.caption)}, {"text", Utf8(req.text)}, {"style", type},
-                      {"owner", host::ui::HandleText(owner)}, {"ownerIsMain", owner != nullptr && owner == U().MainWindow()}};
-  U().log().Add("msgbox.show", "message box \"" + Utf8(req.caption) + "\": " + Utf8(req.text), j);
+  host::ui::NoteMessageBoxShown(req);
   CBTACTIVATESTRUCT activate{FALSE, nullptr};
   RunCbtHooks(HCBT_ACTIVATE, reinterpret_cast<WPARAM>(req.window), reinterpret_cast<LPARAM>(&activate));
   int button = 0;
   if (U().answerer()) button = U().answerer()->MessageBox(req);
-  if (std::find(buttons.begin(), buttons.end(), button) == buttons.end()) {
-    int fallback = buttons.size() == 1 ? buttons[0]
-                   : std::find(buttons.begin(), buttons.end(), IDCANCEL) != buttons.end() ? IDCANCEL
-                                                                                           : buttons.back();
-    // An answerer that had nothing to say has reported that already.
-    bool reported = button == 0 && U().answerer();
-    U().log().Add(reported ? "fallback" : "error",
-                  "message box \"" + Utf8(req.caption) + "\": no usable answer (" + std::to_string(button) +
-                      "), pressing " + ButtonName(fallback),
-                  {{"caption", Utf8(req.caption)}, {"answer", button}});
-    button = fallback;
-  }
+  button = host::ui::UsableMessageBoxButton(req, button);
   host::ui::MessageBoxRecord rec;
   rec.caption = req.caption;
   rec.text = req.text;
@@ -106,11 +65,7 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   rec.owner = owner;
   if (const HostWindow* w = I().FindWindow(req.window)) rec.smallIcon = w->smallIcon;
   rec.button = button;
-  U().log().Add("msgbox.answer", std::string("message box answered ") + ButtonName(button),
-                          {{"caption", Utf8(rec.caption)}, {"text", Utf8(rec.text)}, {"style", type},
-                           {"button", button}, {"buttonName", ButtonName(button)}, {"smallIcon", rec.smallIcon},
-                           {"ownerIsMain", owner != nullptr && owner == U().MainWindow()}});
-  I().MessageBoxRecords().push_back(rec);
+  host::ui::NoteMessageBoxAnswered(rec);
   I().DestroyHostWindow(req.window);
   return button;
 }
@@ -160,21 +115,7 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
   }
-  if (message == WM_SETICON) {
-    short id = RSIconId(reinterpret_cast<HICON>(lParam));
-    short& slot = wParam == ICON_SMALL ? w->smallIcon : w->bigIcon;
-    short previous = slot;
-    slot = id;
-    // A dialog's state carries the icon its window shows.
-    for (auto& [did, d] : I().dialogs)
-      if (d.window == window && wParam == ICON_SMALL) d.smallIcon = id;
-    U().log().Add("window.icon",
-                  w->kind + " \"" + Utf8(w->title) + "\" " + (wParam == ICON_SMALL ? "small" : "big") + " icon " +
-                      std::to_string(id),
-                  {{"window", w->kind}, {"title", Utf8(w->title)}, {"which", wParam == ICON_SMALL ? "small" : "big"},
-                   {"icon", id}});
-    return previous;
-  }
+  if (message == WM_SETICON) return host::ui::NoteWindowIcon(*w, wParam == ICON_SMALL, RSIconId(reinterpret_cast<HICON>(lParam)));
   if (message == WM_GETICON) return wParam == ICON_SMALL ? w->smallIcon : w->bigIcon;
   if (message == WM_SETTEXT) return SetWindowTextW(window, reinterpret_cast<LPCWSTR>(lParam));
   return 0;
@@ -189,17 +130,7 @@ BOOL SetWindowTextW(HWND window, LPCWSTR text) {
   }
   std::u16string t = Bounded(text, 65536);
   if (w->published && !platform::SetPublishedWindowText(window, t)) return FALSE;
-  const bool changed = w->title != t;
-  // The status bar logs every write, one of the same text as unchanged, so
-  // that redundant writes can be seen.
-  if (w->kind == "statusbar")
-    U().log().Add(changed ? "statusbar" : "statusbar.unchanged",
-                  "status bar: " + Utf8(t) + (changed ? "" : " (unchanged)"), {{"text", Utf8(t)}, {"changed", changed}});
-  if (!changed) return TRUE;
-  w->title = t;
-  if (w->kind == "statusbar") return TRUE;
-  else
-    U().log().Add("window.text", w->kind + " title: " + Utf8(t), {{"window", w->kind}, {"text", Utf8(t)}});
+  host::ui::NoteWindowText(*w, t);
   return TRUE;
 }
 
