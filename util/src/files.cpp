@@ -22,6 +22,14 @@ bool ValidPath(const std::u16string& path) {
 
 }  // namespace
 
+std::size_t LastPathSeparator(std::u16string_view path) {
+#ifdef _WIN32
+  return path.find_last_of(u"/\\");
+#else
+  return path.find_last_of(u'/');
+#endif
+}
+
 #ifdef _WIN32
 bool FileExists(const std::u16string& path) {
   if (!ValidPath(path)) return false;
