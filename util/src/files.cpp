@@ -22,12 +22,18 @@ bool ValidPath(const std::u16string& path) {
 
 }  // namespace
 
-std::size_t LastPathSeparator(std::u16string_view path) {
+bool IsPathSeparator(char16_t c) {
 #ifdef _WIN32
-  return path.find_last_of(u"/\\");
+  return c == u'/' || c == u'\\';
 #else
-  return path.find_last_of(u'/');
+  return c == u'/';
 #endif
+}
+
+std::size_t LastPathSeparator(std::u16string_view path) {
+  for (std::size_t i = path.size(); i > 0; --i)
+    if (IsPathSeparator(path[i - 1])) return i - 1;
+  return std::u16string_view::npos;
 }
 
 #ifdef _WIN32

@@ -8,9 +8,11 @@
 
 namespace util {
 
-// Where the last separator of a path is: "/", and on Windows "\" as well
-// (the host's and the save dialog's paths use it there; on Linux it is an
-// ordinary character of a name). npos when there is none.
+// A path's separator: "/", and on Windows "\" as well (the host's and the
+// save dialog's paths use it there; on Linux it is an ordinary character of
+// a name). The one place that says so.
+bool IsPathSeparator(char16_t c);
+// Where the last separator of a path is; npos when there is none.
 std::size_t LastPathSeparator(std::u16string_view path);
 
 // True when path names something that is not a directory. False for an
