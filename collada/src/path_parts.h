@@ -1,33 +1,31 @@
-// The folder and the name of a path the export was given. A Windows path
-// may separate its parts with "\" (as the save dialog writes them) or "/"
-// (as the host's locations and the texture references do); on Linux "\" is
-// an ordinary character of a name.
+// The folder and the name of a path the export was given, UTF-8 (char) or
+// UTF-16 (char16_t). Which characters separate is util's to say
+// (util::IsPathSeparator: "\" too on Windows, as the save dialog writes
+// paths there; on Linux it is an ordinary character of a name).
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <type_traits>
+
+#include "util/files.h"
 
 namespace collada {
 
-// For UTF-8 (char) and UTF-16 (char16_t) paths alike.
+// Separators are ASCII: a UTF-8 unit is one when the same UTF-16 unit is.
 template <typename Unit>
 bool IsPathSeparator(Unit c) {
-#ifdef _WIN32
-  return c == Unit('/') || c == Unit('\\');
-#else
-  return c == Unit('/');
-#endif
+  const auto unit = static_cast<std::make_unsigned_t<Unit>>(c);
+  return unit < 0x80 && util::IsPathSeparator(static_cast<char16_t>(unit));
 }
 
 // Where the last separator is; npos when there is none.
-template <typename Unit>
-std::size_t LastSeparator(std::basic_string_view<Unit> path) {
+inline std::size_t LastSeparator(std::string_view path) {
   for (std::size_t i = path.size(); i > 0; --i)
     if (IsPathSeparator(path[i - 1])) return i - 1;
-  return std::basic_string_view<Unit>::npos;
+  return std::string_view::npos;
 }
-inline std::size_t LastSeparator(const std::string& path) { return LastSeparator(std::string_view(path)); }
-inline std::size_t LastSeparator(const std::u16string& path) { return LastSeparator(std::u16string_view(path)); }
+inline std::size_t LastSeparator(std::u16string_view path) { return util::LastPathSeparator(path); }
 
 // "." for a bare name, the root for a name in it ("/", or "C:\" with its
 // separator on Windows, where "C:" alone is the drive's current folder).

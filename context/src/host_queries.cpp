@@ -5,6 +5,7 @@
 #include "base/utf.h"
 #include "hostsdk/acapi.h"
 #include "hostsdk/requests.h"
+#include "util/files.h"
 #include "util/text.h"
 
 namespace context {
@@ -76,7 +77,7 @@ std::u16string PercentDecode(std::u16string_view text) {
 }
 
 std::u16string ConnectionNameFor(std::u16string_view projectPath) {
-  const std::size_t slash = projectPath.find_last_of(u'/');
+  const std::size_t slash = util::LastPathSeparator(projectPath);
   const std::size_t dot = projectPath.find_last_of(u'.');
   std::u16string name(projectPath);
   if (dot != std::u16string_view::npos && (slash == std::u16string_view::npos || dot > slash))
@@ -86,7 +87,7 @@ std::u16string ConnectionNameFor(std::u16string_view projectPath) {
 }
 
 std::u16string FileNameOf(std::u16string_view path) {
-  const std::size_t slash = path.find_last_of(u'/');
+  const std::size_t slash = util::LastPathSeparator(path);
   return std::u16string(slash == std::u16string_view::npos ? path : path.substr(slash + 1));
 }
 

@@ -2,6 +2,7 @@
 // the text rules behind the connection name.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "host/host.h"
@@ -38,6 +39,11 @@ TEST(TextRules, PercentDecodingAndTheConnectionName) {
   EXPECT_EQ(ConnectionNameFor(u"/p/House.v2.pln"), u"/p/House.v2.dae");
   EXPECT_EQ(ConnectionNameFor(u"/p/proj.old/House"), u"/p/proj.old/House.dae");
   EXPECT_EQ(ConnectionNameFor(u"House"), u"House.dae");
+#ifdef _WIN32
+  // Windows paths separate with "\" too: a dot in a folder is no extension.
+  EXPECT_EQ(ConnectionNameFor(u"C:\\p\\proj.old\\House"), u"C:\\p\\proj.old\\House.dae");
+  EXPECT_EQ(FileNameOf(u"C:\\p\\House.pln"), u"House.pln");
+#endif
   EXPECT_EQ(FileNameOf(u"/p/House.dae"), u"House.dae");
   EXPECT_EQ(FileNameOf(u"House.dae"), u"House.dae");
 }
@@ -53,7 +59,9 @@ class HostQueries : public ::testing::Test {
     scope = std::make_unique<host::Host::AddonScope>(*host, 0);
   }
   std::string SaveSample(const std::string& name) {
-    const std::string path = livelink_test::Isolated().root() + "/" + name;
+    // Joined as the system writes paths: the host reports them so.
+    const auto joined = (std::filesystem::u8path(livelink_test::Isolated().root()) / name).u8string();
+    const std::string path(joined.begin(), joined.end());
     EXPECT_TRUE(hostmodel::SaveProjectFile(hostmodel::SampleBuilding(), path).ok());
     return path;
   }

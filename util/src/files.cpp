@@ -22,6 +22,20 @@ bool ValidPath(const std::u16string& path) {
 
 }  // namespace
 
+bool IsPathSeparator(char16_t c) {
+#ifdef _WIN32
+  return c == u'/' || c == u'\\';
+#else
+  return c == u'/';
+#endif
+}
+
+std::size_t LastPathSeparator(std::u16string_view path) {
+  for (std::size_t i = path.size(); i > 0; --i)
+    if (IsPathSeparator(path[i - 1])) return i - 1;
+  return std::u16string_view::npos;
+}
+
 #ifdef _WIN32
 bool FileExists(const std::u16string& path) {
   if (!ValidPath(path)) return false;

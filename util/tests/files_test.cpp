@@ -97,4 +97,18 @@ TEST_F(Files, ExistenceAndTimeStampsOfFilesNotDirectories) {
     EXPECT_EQ(GetFileTimeStamp(U(none), 2), 0u) << none;
 }
 
+// "\" separates a Windows path (the host writes them so); on Linux it is a
+// character of a name, and only "/" separates.
+TEST(PathSeparators, BackslashSeparatesOnWindowsOnly) {
+  EXPECT_EQ(util::LastPathSeparator(u"/p/proj.old/House"), 11u);
+  EXPECT_EQ(util::LastPathSeparator(u"House"), std::u16string_view::npos);
+#ifdef _WIN32
+  EXPECT_TRUE(util::IsPathSeparator(u'\\'));
+  EXPECT_EQ(util::LastPathSeparator(u"C:/p\\proj.old\\House"), 13u);
+#else
+  EXPECT_FALSE(util::IsPathSeparator(u'\\'));
+  EXPECT_EQ(util::LastPathSeparator(u"/p/a\\b"), 2u);
+#endif
+}
+
 }  // namespace

@@ -1,10 +1,19 @@
 // File queries on paths given as UTF-16 text (UTF-8 on disk).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace util {
+
+// A path's separator: "/", and on Windows "\" as well (the host's and the
+// save dialog's paths use it there; on Linux it is an ordinary character of
+// a name). The one place that says so.
+bool IsPathSeparator(char16_t c);
+// Where the last separator of a path is; npos when there is none.
+std::size_t LastPathSeparator(std::u16string_view path);
 
 // True when path names something that is not a directory. False for an
 // empty path, a path holding a NUL, or anything that cannot be examined.
