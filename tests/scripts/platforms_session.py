@@ -14,7 +14,11 @@ velmar's updates show every step's change. Then the two are compared:
 - the COLLADA documents, byte for byte once the folders they name are
   written alike and the creation dates are left out;
 - the exported textures: the same files with the same pixels (each build
-  encodes PNG with its own library, so their bytes may differ).
+  encodes PNG with its own library, so their bytes may differ); a JPEG's
+  pixels within what two JPEG encoders of one quality differ by (each
+  build has its own), read with the host's decoder (image_difference).
+
+usage: platforms_session.py IMAGE_DIFFERENCE
 
 Exit status 0 when all agree, 1 when anything differs or a run failed, 77
 (skipped) when the Windows build or Wine is missing.
@@ -38,6 +42,10 @@ MAIN_JOB = os.path.join(ROOT, "standins", "velmar", "scripts", "main_job.py")
 LINUX = os.path.join(ROOT, os.environ.get("CORV_LINUX_BUILD", "build/default"))
 WINDOWS = os.path.join(ROOT, os.environ.get("CORV_WINDOWS_BUILD", "build/windows"))
 SKIP = 77
+# Two JPEG encoders at one quality: a channel's mean difference over the
+# picture stays near 1 (rounding of the colour transform and quantisation);
+# a wrong picture, turned or with channels swapped, is tens.
+JPEG_MEAN_LIMIT = 3.0
 
 
 def run_session(platform, build, out):
@@ -125,6 +133,7 @@ def document_text(path, folders):
 
 
 def main():
+    image_difference = sys.argv[1]
     for program in (os.path.join(WINDOWS, "standins", "host", "hostsim", "hostsim.exe"),
                     os.path.join(WINDOWS, "addon", "corvanta.dll"),
                     os.path.join(WINDOWS, "standins", "velmar", "velmar.exe")):
@@ -148,9 +157,15 @@ def main():
             problems.append("step '%s': Linux's update showed %s, Windows' %s" % (a["step"], a["shows"], b["shows"]))
     if len(linux["steps"]) != len(windows["steps"]):
         problems.append("%d steps on Linux, %d on Windows" % (len(linux["steps"]), len(windows["steps"])))
-    if linux.get("held at the end") != windows.get("held at the end"):
-        problems.append("velmar held %s on Linux, %s on Windows" % (linux.get("held at the end"),
-                                                                    windows.get("held at the end")))
+    def held(report):
+        # The status record's elapsed time and the digest of the project's
+        # file name (a path, another one on each run) are the run's own.
+        scene = json.loads(json.dumps(report.get("held at the end", {})))
+        for key in ("time", "fileNameCrc"):
+            scene.get("status", {}).pop(key, None)
+        return scene
+    if held(linux) != held(windows):
+        problems.append("velmar held %s on Linux, %s on Windows" % (held(linux), held(windows)))
 
     with open(linux["canonical"], "rb") as f, open(windows["canonical"], "rb") as g:
         if f.read() != g.read():
@@ -175,6 +190,13 @@ def main():
             if name.lower().endswith(".png"):
                 if png_pixels(os.path.join(mine, name)) != png_pixels(os.path.join(theirs, name)):
                     problems.append("texture %s/%s: the pixels differ" % (folder, name))
+            elif name.lower().endswith((".jpg", ".jpeg")):
+                told = subprocess.run([image_difference, os.path.join(mine, name), os.path.join(theirs, name)],
+                                      capture_output=True, text=True)
+                words = told.stdout.split()
+                if told.returncode != 0 or len(words) != 4 or float(words[2]) > JPEG_MEAN_LIMIT:
+                    problems.append("texture %s/%s: not the same picture (%s)"
+                                    % (folder, name, (told.stdout + told.stderr).strip()))
             else:
                 with open(os.path.join(mine, name), "rb") as f, open(os.path.join(theirs, name), "rb") as g:
                     if f.read() != g.read():
