@@ -56,6 +56,12 @@ ADDON = os.path.join(BUILD, "addon", "corvanta.dll" if WINDOWS else "corvanta.so
 WINE_RUN = os.path.join(ROOT, "cmake", "wine-run.sh")
 
 
+# The build's own Wine prefix for every program, the system's (reg) too:
+# wine-run.sh would otherwise look for it from the current folder.
+if WINDOWS:
+    os.environ.setdefault("CORV_WINEPREFIX", os.path.join(BUILD, "wineprefix"))
+
+
 def program(path):
     """The command that runs one of the build's programs on this machine."""
     return [WINE_RUN, path] if WINDOWS else [path]
