@@ -58,4 +58,14 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 # attached: "-p 20" would keep it forever): without it every test process
 # would start Wine's services anew (seconds instead of a tenth).
 "$wineserver" -p20 </dev/null >/dev/null 2>&1 || true
+# The first program of a server starts Wine's services (services.exe,
+# winedevice, plugplay, rpcss), which inherit its standard output and hold
+# it open until the server ends: CTest then waits on the first test for the
+# whole suite. A program with no output of ours starts them first, under
+# the lock so that two tests starting together do not both; once they run
+# it costs a tenth of a second.
+(
+  flock 9
+  "$wine" cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
+) 9>"$WINEPREFIX.lock"
 exec "$wine" "$prog" "$@"
