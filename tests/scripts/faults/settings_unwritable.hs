@@ -4,4 +4,3 @@ sample
 answer dialog 32205 check 2 off; check 4 off; click 1
 answer msgbox ok
 menu 32107
-show settings
