@@ -97,8 +97,14 @@ class Platform:
         try:
             return subprocess.run(command, env=env or self.env, capture_output=True, text=True, timeout=TIMEOUT)
         except subprocess.TimeoutExpired as hung:
-            # A hang is a fault the user meets too: it is recorded, not fatal.
-            return subprocess.CompletedProcess(command, "hung", hung.stdout or "", hung.stderr or "")
+            # A hang is a fault the user meets too: it is recorded, not
+            # fatal. Under Wine the program outlives its wine-run.sh: the
+            # prefix's server ends it (the prefix is this build's own).
+            if self.windows:
+                prefix = os.environ.get("CORV_WINEPREFIX") or os.path.join(self.build, "wineprefix")
+                subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=prefix), capture_output=True)
+            text = lambda b: b.decode("utf-8", "replace") if isinstance(b, bytes) else (b or "")
+            return subprocess.CompletedProcess(command, "hung", text(hung.stdout), text(hung.stderr))
 
     # The add-on's settings store, left as a case needs it.
     def settings(self, values):
@@ -340,6 +346,7 @@ SYSTEM_TEXTS = [
     ("The system cannot find the file specified", "<not found>"),
     ("Permission denied", "<denied>"),
     ("Access is denied", "<denied>"),
+    ("Access denied", "<denied>"),
     ("Read-only file system", "<read-only>"),
     ("The media is write protected", "<read-only>"),
     ("No space left on device", "<full>"),
