@@ -76,6 +76,10 @@ class Platform:
         self.addon = os.path.join(build, "addon", "corvanta.dll" if self.windows else "corvanta.so")
         self.env = dict(os.environ)
         self.env["CORV_RUNTIME_DIR"] = self.theirs(self.folder("run"))
+        if self.windows:
+            # One prefix for the build's programs and Wine's own (reg,
+            # regedit): wine-run.sh would find none for a bare "reg".
+            self.env.setdefault("CORV_WINEPREFIX", os.path.join(build, "wineprefix"))
         if not self.windows:
             self.env["CORV_REGISTRY_HKCU"] = self.folder("hkcu")
             self.env["CORV_REGISTRY_HKLM"] = self.folder("hklm")
@@ -101,7 +105,7 @@ class Platform:
             # fatal. Under Wine the program outlives its wine-run.sh: the
             # prefix's server ends it (the prefix is this build's own).
             if self.windows:
-                prefix = os.environ.get("CORV_WINEPREFIX") or os.path.join(self.build, "wineprefix")
+                prefix = self.env["CORV_WINEPREFIX"]
                 subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=prefix), capture_output=True)
             text = lambda b: b.decode("utf-8", "replace") if isinstance(b, bytes) else (b or "")
             return subprocess.CompletedProcess(command, "hung", text(hung.stdout), text(hung.stderr))
