@@ -356,6 +356,7 @@ SYSTEM_TEXTS = [
     ("The media is write protected", "<read-only>"),
     ("No space left on device", "<full>"),
     ("There is not enough space on the disk", "<full>"),
+    ("Disk full", "<full>"),  # Wine's own text of ERROR_DISK_FULL
 ]
 
 
