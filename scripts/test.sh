@@ -31,9 +31,9 @@ if [ "${CORV_SKIP_WINDOWS:-0}" != 1 ]; then
   run ctest --preset windows
   # The Linux side's comparisons with the Windows build (the same script,
   # the same canonical bytes; the user's session, the same renderer content
-  # and export) were skipped above while that build was missing; now they
-  # run.
-  run ctest --preset default -R '^(velmar_platforms_test\.|system_platforms_session$)' --no-tests=error
+  # and export; bad input and faults, the same messages and exit codes)
+  # were skipped above while that build was missing; now they run.
+  run ctest --preset default -R '^(velmar_platforms_test\.|system_platforms_session$|system_platforms_faults$)' --no-tests=error
 fi
 
 if [ "${CORV_SKIP_FUZZ:-0}" != 1 ]; then

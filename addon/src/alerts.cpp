@@ -22,7 +22,10 @@ LRESULT CbtHook(int code, WPARAM wParam, LPARAM lParam) {
       SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
     }
   }
-  return 0;
+  // The host's own hooks on this thread come after ours: one that does not
+  // hear of the activation never sees the box (a host that answers boxes
+  // for the user would wait for it forever).
+  return CallNextHookEx(g_hook, code, wParam, lParam);
 }
 
 }  // namespace

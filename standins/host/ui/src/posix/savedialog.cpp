@@ -16,6 +16,11 @@ bool Exists(const std::u16string& path) {
   return ::stat(host::ui::Utf8(path).c_str(), &st) == 0;
 }
 
+bool IsFolder(const std::u16string& path) {
+  struct stat st{};
+  return ::stat(host::ui::Utf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 std::u16string Cwd() {
   char buf[4096];
   return getcwd(buf, sizeof buf) ? host::ui::Utf16(buf) : u"/";
@@ -90,6 +95,15 @@ BOOL GetSaveFileNameW(OPENFILENAMEW* ofn) {
       auto slash = path.rfind(u'/');
       if (path.find(u'.', slash == std::u16string::npos ? 0 : slash) == std::u16string::npos)
         path += u"." + req.defaultExtension;
+    }
+    if (IsFolder(path)) {
+      // As on Windows: the dialog opens a folder typed as the name and asks
+      // again; a folder is never the file chosen.
+      U().log().Add("savedialog.answer", "save dialog opened \"" + host::ui::Utf8(path) + "\"",
+                    {{"cancelled", false}, {"path", host::ui::Utf8(path)}, {"folder", true}});
+      req.initialDir = path;
+      chosen.reset();
+      continue;
     }
     if ((req.flags & OFN_OVERWRITEPROMPT) && Exists(path)) {
       bool replace = U().answerer() && U().answerer()->ConfirmOverwrite(path);

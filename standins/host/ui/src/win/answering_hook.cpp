@@ -102,6 +102,23 @@ void AnswerSaveDialog(HWND dialog, HWND fileName) {
     Press(dialog, IDCANCEL);
     return;
   }
+  // A folder typed as the name is opened by the dialog, which then waits
+  // for the user again: ask again at once (the posted presses run in
+  // order), as the Linux host's dialog does.
+  for (int round = 0; round < 16; ++round) {
+    const DWORD attributes = GetFileAttributesW(base::WideText(chosen->c_str()));
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) break;
+    SetWindowTextW(fileName, base::WideText(chosen->c_str()));
+    U().log().Add("savedialog.answer", "save dialog opened \"" + Utf8(*chosen) + "\"",
+                  {{"cancelled", false}, {"path", Utf8(*chosen)}, {"folder", true}});
+    Press(dialog, IDOK);
+    chosen = U().answerer()->SaveFile(req);
+    if (!chosen || chosen->empty()) {
+      U().log().Add("savedialog.answer", "save dialog cancelled", {{"cancelled", true}});
+      Press(dialog, IDCANCEL);
+      return;
+    }
+  }
   // The dialog itself makes a bare name a path in the folder it shows, and
   // asks before it replaces a file.
   State().lastChosenPath = *chosen;
