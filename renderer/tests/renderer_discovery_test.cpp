@@ -59,7 +59,11 @@ class Installed : public ::testing::Test {
  protected:
   // Each test starts from a machine store without any program list (on
   // Windows the prefix's registry: without the entries the tests make).
-  void SetUp() override {
+  void SetUp() override { Clear(); }
+  // On Windows the prefix's registry outlives the test: what it installed
+  // must not look like an installed renderer to the programs run after it.
+  void TearDown() override { Clear(); }
+  static void Clear() {
 #ifdef _WIN32
     for (const char16_t* key : {u"A", u"B", u"C", u"D", u"E", u"F", u"G", u"Old", u"New", u"NoLoc"})
       RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::u16string(kUninstallKey) + u"\\" + key).c_str());

@@ -45,6 +45,7 @@ WINE_RUN = os.path.join(ROOT, "cmake", "wine-run.sh")
 SETTINGS_KEY = "Software\\Torvik\\PluginForArchiCAD"
 VELMAR_KEY = "CorvantaFaultsVelmar"
 SKIP = 77
+UNINSTALL_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 TIMEOUT = 120
 
 # What the user sees, by event kind, and the facts of each that count.
@@ -163,6 +164,16 @@ class Platform:
 
     def uninstall_velmar(self):
         self.run(self.program(self.velmar, "uninstall", "--key", VELMAR_KEY))
+        if self.windows:
+            # The prefix's registry is the machine's and outlives other
+            # programs: any entry the add-on would take for a renderer goes.
+            listed = self.run(self.program("reg", "query", UNINSTALL_KEY, "/s"))
+            current = None
+            for line in listed.stdout.replace("\r", "").splitlines():
+                if line.startswith("HKEY_"):
+                    current = line.strip()
+                elif current and "DisplayName" in line and "Velmar" in line:
+                    self.run(self.program("reg", "delete", current, "/f"))
 
     def stored_settings(self):
         """The add-on's values as the store holds them: {name: [type, data]}."""
@@ -352,8 +363,12 @@ SYSTEM_TEXTS = [
     ("Permission denied", "<denied>"),
     ("Access is denied", "<denied>"),
     ("Access denied", "<denied>"),
-    ("Read-only file system", "<read-only>"),
-    ("The media is write protected", "<read-only>"),
+    # A folder on a read-only file system: Linux says so; Windows has no
+    # error of its own for a folder it may not write (Wine turns EROFS into
+    # ERROR_ACCESS_DENIED, as Windows reports a folder its access list
+    # closes): both say that the system refuses the write.
+    ("Read-only file system", "<denied>"),
+    ("The media is write protected", "<denied>"),
     ("No space left on device", "<full>"),
     ("There is not enough space on the disk", "<full>"),
     ("Disk full", "<full>"),  # Wine's own text of ERROR_DISK_FULL

@@ -24,11 +24,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Whether this user may write the file or folder: the system's own answer
-// (on Windows the read-only attribute), before any byte is written.
+// Whether this user may write the file or folder, before any byte of the
+// document is written: the system's own answer. On Windows the read-only
+// attribute is not the whole answer for a folder (a read-only drive, an
+// access list): a folder is asked by making a file in it, which goes again
+// when its handle closes.
 bool Writable(const fs::path& path) {
 #ifdef _WIN32
-  return ::_waccess(path.c_str(), 2) == 0;
+  std::error_code ec;
+  if (!fs::is_directory(path, ec)) return ::_waccess(path.c_str(), 2) == 0;
+  const fs::path probe = path / (L".hostsim-probe-" + std::to_wstring(GetCurrentProcessId()));
+  HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
 #else
   return ::access(path.c_str(), W_OK) == 0;
 #endif
