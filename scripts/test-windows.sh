@@ -10,6 +10,9 @@ bash scripts/install-deps.sh
 
 run() { echo "== $*"; "$@"; }
 
-run cmake --preset windows
+# The Linux build's resource compiler when there is one; else the Windows
+# build makes its own for this machine (build/windows/native-tools).
+resc="$PWD/build/default/standins/host/resc/corv_resc"
+if [ -x "$resc" ]; then run cmake --preset windows -DCORV_RESC_COMMAND="$resc"; else run cmake --preset windows; fi
 run cmake --build --preset windows
 run ctest --preset windows
