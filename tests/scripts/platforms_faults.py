@@ -37,14 +37,12 @@ import subprocess
 import sys
 import tempfile
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from platforms import LINUX, ROOT, SKIP, WINDOWS, windows_missing
+
 SCRIPTS = os.path.join(ROOT, "tests", "scripts", "faults")
-LINUX = os.path.join(ROOT, os.environ.get("CORV_LINUX_BUILD", "build/default"))
-WINDOWS = os.path.join(ROOT, os.environ.get("CORV_WINDOWS_BUILD", "build/windows"))
 WINE_RUN = os.path.join(ROOT, "cmake", "wine-run.sh")
 SETTINGS_KEY = "Software\\Torvik\\PluginForArchiCAD"
 VELMAR_KEY = "CorvantaFaultsVelmar"
-SKIP = 77
 UNINSTALL_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 TIMEOUT = 120
 
@@ -537,15 +535,9 @@ def read_only_document_problems(case, linux, windows):
 
 
 def main():
-    for program in (os.path.join(WINDOWS, "standins", "host", "hostsim", "hostsim.exe"),
-                    os.path.join(WINDOWS, "addon", "corvanta.dll"),
-                    os.path.join(WINDOWS, "standins", "velmar", "velmar.exe")):
-        if not os.path.exists(program):
-            print("skipped: the Windows build has no %s (cmake --preset windows && cmake --build --preset windows)"
-                  % program)
-            return SKIP
-    if shutil.which("wine64") is None and shutil.which("wine") is None:
-        print("skipped: Wine is not installed")
+    missing = windows_missing()
+    if missing:
+        print("skipped: " + missing)
         return SKIP
     chosen = os.environ.get("CORV_FAULTS_DIR")
     top = os.path.abspath(chosen) if chosen else tempfile.mkdtemp(prefix="corv-faults-")

@@ -37,11 +37,9 @@ import sys
 import tempfile
 import zlib
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from platforms import LINUX, ROOT, SKIP, WINDOWS, windows_missing
+
 MAIN_JOB = os.path.join(ROOT, "standins", "velmar", "scripts", "main_job.py")
-LINUX = os.path.join(ROOT, os.environ.get("CORV_LINUX_BUILD", "build/default"))
-WINDOWS = os.path.join(ROOT, os.environ.get("CORV_WINDOWS_BUILD", "build/windows"))
-SKIP = 77
 # Two JPEG encoders at one quality: a channel's mean difference over the
 # picture stays near 1 (rounding of the colour transform and quantisation);
 # a wrong picture, turned or with channels swapped, is tens.
@@ -134,15 +132,9 @@ def document_text(path, folders):
 
 def main():
     image_difference = sys.argv[1]
-    for program in (os.path.join(WINDOWS, "standins", "host", "hostsim", "hostsim.exe"),
-                    os.path.join(WINDOWS, "addon", "corvanta.dll"),
-                    os.path.join(WINDOWS, "standins", "velmar", "velmar.exe")):
-        if not os.path.exists(program):
-            print("skipped: the Windows build has no %s (cmake --preset windows && cmake --build --preset windows)"
-                  % program)
-            return SKIP
-    if shutil.which("wine64") is None and shutil.which("wine") is None:
-        print("skipped: Wine is not installed")
+    missing = windows_missing()
+    if missing:
+        print("skipped: " + missing)
         return SKIP
     chosen = os.environ.get("CORV_PLATFORMS_DIR")
     top = os.path.abspath(chosen) if chosen else tempfile.mkdtemp(prefix="corv-platforms-")
