@@ -19,16 +19,11 @@ void ReadModelArgs(int argc, char** argv, ModelArgs* args,
                    const std::function<void(std::string_view flag, const char* value)>& other) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string_view a = argv[i];
-    if (a == "--triangles")
-      args->triangles = std::strtoull(argv[i + 1], nullptr, 10);
-    else if (a == "--edits")
-      args->edits = std::atoi(argv[i + 1]);
-    else if (a == "--runs")
-      args->runs = std::atoi(argv[i + 1]);
-    else if (a == "--model")
-      args->model = argv[i + 1];
-    else if (other)
-      other(a, argv[i + 1]);
+    if (a == "--triangles") args->triangles = std::strtoull(argv[i + 1], nullptr, 10);
+    else if (a == "--edits") args->edits = std::atoi(argv[i + 1]);
+    else if (a == "--runs") args->runs = std::atoi(argv[i + 1]);
+    else if (a == "--model") args->model = argv[i + 1];
+    else if (other) other(a, argv[i + 1]);
   }
 }
 

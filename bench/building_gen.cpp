@@ -23,9 +23,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "building_gen: %s\n", error.c_str());
     return 1;
   }
-  std::printf("%s: %llu triangles, %llu vertices, %llu objects (%d floors, %d bays a side)\n",
-              summary.objPath.c_str(), static_cast<unsigned long long>(summary.triangles),
-              static_cast<unsigned long long>(summary.vertices), static_cast<unsigned long long>(summary.objects),
-              summary.floors, summary.bays);
+  std::printf("%s: %llu triangles, %llu vertices, %llu objects (%d floors, %d bays a side)\n", summary.objPath.c_str(),
+              static_cast<unsigned long long>(summary.triangles), static_cast<unsigned long long>(summary.vertices),
+              static_cast<unsigned long long>(summary.objects), summary.floors, summary.bays);
   return 0;
 }

@@ -17,13 +17,13 @@ namespace bench {
 
 namespace {
 
-constexpr double kBay = 6.0;           // bay width, metres
-constexpr double kStorey = 3.2;        // floor to floor
-constexpr double kSlab = 0.25;         // slab thickness
-constexpr double kWall = 0.3;          // facade wall thickness
+constexpr double kBay = 6.0;     // bay width, metres
+constexpr double kStorey = 3.2;  // floor to floor
+constexpr double kSlab = 0.25;   // slab thickness
+constexpr double kWall = 0.3;    // facade wall thickness
 constexpr double kSill = 0.9, kLintel = 2.1;
 constexpr double kColumnRadius = 0.25;
-constexpr double kRepeat = 2.0;        // texture repeat, metres
+constexpr double kRepeat = 2.0;  // texture repeat, metres
 constexpr double kPi = 3.14159265358979323846;
 
 class ObjWriter {

@@ -25,7 +25,7 @@ struct BuildingSummary {
   std::uint64_t vertices = 0;   // "v" lines
   std::uint64_t objects = 0;    // "o" objects (host elements)
   int floors = 0;
-  int bays = 0;                 // bays along each side of the square plan
+  int bays = 0;  // bays along each side of the square plan
   std::string objPath, mtlPath;
 };
 

@@ -386,9 +386,9 @@ int main(int argc, char** argv) {
         const std::string out = work + "/blender/building.dae", log = work + "/blender.log";
         std::filesystem::remove_all(work + "/blender");
         std::filesystem::create_directories(work + "/blender");
-        ProcessRun c = RunProcess({blender, "--background", "--factory-startup", "--python-expr", kBlenderScript,
-                                   "--", f.path, out},
-                                  log, limit);
+        ProcessRun c = RunProcess(
+            {blender, "--background", "--factory-startup", "--python-expr", kBlenderScript, "--", f.path, out}, log,
+            limit);
         double imported = 0, exported = 0;
         if (c.timedOut) {
           f.blenderTimedOut = true;

@@ -81,9 +81,9 @@ int main(int argc, char** argv) {
     // assimp's import as its own tools read a file: the parse, no
     // post-processing asked for.
     const bool a = hostOnly || Time(assimp, [&] {
-      Assimp::Importer importer;
-      return importer.ReadFile(model, 0) != nullptr;
-    });
+                     Assimp::Importer importer;
+                     return importer.ReadFile(model, 0) != nullptr;
+                   });
     hostmodel::Result<hostmodel::Project> direct = hostmodel::Result<hostmodel::Project>::Fail("");
     hostmodel::Result<hostmodel::Project> viaAssimp = hostmodel::Result<hostmodel::Project>::Fail("");
     const bool h = Time(host, [&] {
@@ -94,11 +94,11 @@ int main(int argc, char** argv) {
       return direct.ok();
     });
     const bool v = hostOnly || Time(hostViaAssimp, [&] {
-      hostmodel::ImportOptions options;
-      options.directObj = false;
-      viaAssimp = hostmodel::ImportModel(model, options);
-      return viaAssimp.ok();
-    });
+                     hostmodel::ImportOptions options;
+                     options.directObj = false;
+                     viaAssimp = hostmodel::ImportModel(model, options);
+                     return viaAssimp.ok();
+                   });
     if (!a || !h || !v) {
       std::fprintf(stderr, "host_import_bench: an import failed (assimp %d, host %d, host via assimp %d)\n", a, h, v);
       return 1;
@@ -121,7 +121,9 @@ int main(int argc, char** argv) {
   std::printf("runs: %d each, alternating; host project: %zu elements\n", runs, elements);
   std::printf("reader: %s; the host's model %s the one read through assimp's importer\n",
               fallback.empty() ? "the host's own OBJ reader" : ("assimp (" + fallback + ")").c_str(),
-              hostOnly ? "is not compared with" : same ? "equals" : "DIFFERS FROM");
+              hostOnly ? "is not compared with"
+              : same   ? "equals"
+                       : "DIFFERS FROM");
   std::printf("%-16s %10s %10s\n", "median", "wall s", "cpu s");
   std::printf("%-16s %10.3f %10.3f\n", "host import", hw, hc);
   if (!hostOnly) {
@@ -131,8 +133,8 @@ int main(int argc, char** argv) {
     std::printf("%-16s %10.3f %10.3f   (before the host's own reader)\n", "ratio via/assimp", vw / aw, vc / ac);
   }
   if (!saveFolder.empty())
-    std::printf("%-16s %10.3f %10.3f   (project file of %.1f MB, flushed to the disk)\n", "host save", Timing::Median(save.wall),
-                Timing::Median(save.cpu), double(savedBytes) / 1e6);
+    std::printf("%-16s %10.3f %10.3f   (project file of %.1f MB, flushed to the disk)\n", "host save",
+                Timing::Median(save.wall), Timing::Median(save.cpu), double(savedBytes) / 1e6);
   std::printf("fresh memory: %.0f MB/s (first touches of a new mapping, now)\n", bench::FreshMemoryMBps());
   std::printf("load average: %s", [] {
     std::FILE* f = std::fopen("/proc/loadavg", "r");

@@ -75,8 +75,8 @@ bool TakeSignal(const std::string& name, Clock::time_point* when, int timeoutMs)
 // the scene), or for the read of a link it has just opened, its "opened"
 // line; when the update came from its own poll, the update's arrival less
 // velmar's read time.
-bool NextUpdate(livelink_test::ChildProcess& velmar, Clock::time_point* when, long long* triangles,
-                int timeoutMs, Clock::time_point* wokeAt = nullptr) {
+bool NextUpdate(livelink_test::ChildProcess& velmar, Clock::time_point* when, long long* triangles, int timeoutMs,
+                Clock::time_point* wokeAt = nullptr) {
   std::string line;
   const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
   Clock::time_point woke{}, opened{};
@@ -166,8 +166,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> velmarArgs = {"--json", g_velmarMode, "--exit-when-ended"};
     if (g_velmarMode == "serve") velmarArgs.insert(velmarArgs.end(), {"--port", "0"});
     auto velmar = livelink_test::ChildProcess::Start(VELMAR_PROGRAM, velmarArgs);
-    auto host = livelink_test::ChildProcess::Start(
-        CORV_HOSTSIM, {"--quiet", "--addon", CORV_ADDON, "run", scriptPath});
+    auto host = livelink_test::ChildProcess::Start(CORV_HOSTSIM, {"--quiet", "--addon", CORV_ADDON, "run", scriptPath});
     if (!velmar || !host) {
       std::fprintf(stderr, "link_bench: cannot start velmar or hostsim\n");
       return 1;
@@ -220,22 +219,25 @@ int main(int argc, char** argv) {
 
   const Stats s = Summarise(startMs), sw = Summarise(startWakeMs), es = Summarise(smallMs), eb = Summarise(bigMs);
   const Stats ws = Summarise(smallWakeMs), wb = Summarise(bigWakeMs);
-  std::printf("%s: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
-              "(%llu triangles)\n",
-              args.model.empty() ? "building" : model.obj.c_str(), static_cast<unsigned long long>(model.triangles),
-              static_cast<unsigned long long>(model.elements), model.smallMaterial,
-              static_cast<unsigned long long>(model.smallMaterialTriangles), model.bigMaterial,
-              static_cast<unsigned long long>(model.bigMaterialTriangles));
-  std::printf("start to the renderer's wake-up for the whole model: median %.1f ms, max %.1f (goal <= 3000 ms), "
-              "%zu runs\n",
-              sw.median, sw.max, startWakeMs.size());
+  std::printf(
+      "%s: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
+      "(%llu triangles)\n",
+      args.model.empty() ? "building" : model.obj.c_str(), static_cast<unsigned long long>(model.triangles),
+      static_cast<unsigned long long>(model.elements), model.smallMaterial,
+      static_cast<unsigned long long>(model.smallMaterialTriangles), model.bigMaterial,
+      static_cast<unsigned long long>(model.bigMaterialTriangles));
+  std::printf(
+      "start to the renderer's wake-up for the whole model: median %.1f ms, max %.1f (goal <= 3000 ms), "
+      "%zu runs\n",
+      sw.median, sw.max, startWakeMs.size());
   std::printf("start to renderer complete: median %.1f ms, max %.1f (the wake-up and velmar's read), %zu runs\n",
               s.median, s.max, startMs.size());
   std::printf("edit, small material:       median %.1f ms, p95 %.1f, p99 %.1f (goal p95 <= 50 ms), %zu edits\n",
               es.median, es.p95, es.p99, smallMs.size());
   if (g_bigEdit == "material")
-    std::printf("(the big material's edits give its element the small material and back: both blocks' counts "
-                "change)\n");
+    std::printf(
+        "(the big material's edits give its element the small material and back: both blocks' counts "
+        "change)\n");
   std::printf("edit, big material:         median %.1f ms, p95 %.1f, p99 %.1f (goal p95 <= 150 ms), %zu edits\n",
               eb.median, eb.p95, eb.p99, bigMs.size());
   std::printf("edit to velmar's wake-up, small material: median %.1f ms, p95 %.1f, p99 %.1f (goal p95 <= 50 ms)\n",

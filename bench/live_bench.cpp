@@ -106,9 +106,10 @@ struct Split {
     const Stats t = Summarise(total), r = Summarise(read), s = Summarise(toPage), a = Summarise(apply),
                 d = Summarise(draw);
     std::printf("%s: median %.1f ms, p95 %.1f, max %.1f (%zu)\n", what, t.median, t.p95, t.max, total.size());
-    std::printf("    median / p95: velmar's read %.1f / %.1f, to the page's first frame %.1f / %.1f,"
-                " the page's parse and upload %.1f / %.1f, draw to shown %.1f / %.1f\n",
-                r.median, r.p95, s.median, s.p95, a.median, a.p95, d.median, d.p95);
+    std::printf(
+        "    median / p95: velmar's read %.1f / %.1f, to the page's first frame %.1f / %.1f,"
+        " the page's parse and upload %.1f / %.1f, draw to shown %.1f / %.1f\n",
+        r.median, r.p95, s.median, s.p95, a.median, a.p95, d.median, d.p95);
   }
 };
 
@@ -152,7 +153,8 @@ int main(int argc, char** argv) {
   }
   Events events(*velmar);
   std::size_t at = 0;
-  const json serving = events.Next("serving", [](const json&) { return true; }, &at, 30000);
+  const json serving = events.Next(
+      "serving", [](const json&) { return true; }, &at, 30000);
   live_test::Browser browser;
   if (!serving.is_object() || !browser.Open(serving["url"], 960, 720, &error)) {
     std::fprintf(stderr, "live_bench: the page did not open: %s\n", error.c_str());
@@ -196,8 +198,8 @@ int main(int argc, char** argv) {
     const json update = events.Next(
         "update", [](const json& e) { return e["read"].value("geometries", 0) > 0; }, &at, 60000);
     const std::uint32_t n = update.is_object() ? update.value("live", 0u) : 0;
-    const json page =
-        events.Next("page", [&](const json& e) { return e.value("update", 0u) >= n; }, &pageAt, 60000);
+    const json page = events.Next(
+        "page", [&](const json& e) { return e.value("update", 0u) >= n; }, &pageAt, 60000);
     if (n == 0 || !page.is_object()) {
       std::fprintf(stderr, "live_bench: edit %d did not reach the page\n", i);
       return 1;
@@ -219,21 +221,23 @@ int main(int argc, char** argv) {
   Next();
   host->Wait(60000);
 
-  std::printf("%s: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
-              "(%llu triangles)\n",
-              args.model.empty() ? "generated building" : args.model.c_str(),
-              static_cast<unsigned long long>(model.triangles), static_cast<unsigned long long>(model.elements),
-              model.smallMaterial, static_cast<unsigned long long>(model.smallMaterialTriangles), model.bigMaterial,
-              static_cast<unsigned long long>(model.bigMaterialTriangles));
-  std::printf("first complete update (velmar's event) to the page's frame: %.1f ms (goal <= 3000 ms); "
-              "from the end of velmar's read: %.1f ms; %.1f MB in %d frames\n",
-              appearMs, appearFromReadMs, first.value("bytes", 0.0) / 1e6, first.value("frames", 0));
+  std::printf(
+      "%s: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
+      "(%llu triangles)\n",
+      args.model.empty() ? "generated building" : args.model.c_str(), static_cast<unsigned long long>(model.triangles),
+      static_cast<unsigned long long>(model.elements), model.smallMaterial,
+      static_cast<unsigned long long>(model.smallMaterialTriangles), model.bigMaterial,
+      static_cast<unsigned long long>(model.bigMaterialTriangles));
+  std::printf(
+      "first complete update (velmar's event) to the page's frame: %.1f ms (goal <= 3000 ms); "
+      "from the end of velmar's read: %.1f ms; %.1f MB in %d frames\n",
+      appearMs, appearFromReadMs, first.value("bytes", 0.0) / 1e6, first.value("frames", 0));
   start.Print("first complete update, from velmar's wake-up");
   smallEdits.Print("edit, small material, wake-up to the page's frame (goal p95 <= 100 ms)");
   bigEdits.Print("edit, big material, wake-up to the page's frame (goal p95 <= 100 ms)");
   const Stats d = Summarise(draws);
-  std::printf("the page's draw of the whole scene, asked to done: median %.1f ms, max %.1f (%zu)\n", d.median,
-              d.max, draws.size());
+  std::printf("the page's draw of the whole scene, asked to done: median %.1f ms, max %.1f (%zu)\n", d.median, d.max,
+              draws.size());
   std::fflush(stdout);
   fs::remove_all(model.dir);
   return 0;

@@ -28,16 +28,15 @@ void BM_NotifyToVelmarWakeUp(benchmark::State& state) {
     state.SkipWithError("Announce failed");
     return;
   }
-  auto velmar = livelink_test::ChildProcess::Start(
-      VELMAR_PROGRAM, {"--json", "run", "--link", std::string(name.begin(), name.end())});
+  auto velmar = livelink_test::ChildProcess::Start(VELMAR_PROGRAM,
+                                                   {"--json", "run", "--link", std::string(name.begin(), name.end())});
   if (velmar == nullptr) {
     state.SkipWithError("velmar cannot be started");
     return;
   }
   std::string line;
   bool opened = false;
-  while (!opened && velmar->ReadLine(&line, 10000))
-    opened = line.find("\"event\":\"opened\"") != std::string::npos;
+  while (!opened && velmar->ReadLine(&line, 10000)) opened = line.find("\"event\":\"opened\"") != std::string::npos;
   if (!opened) {
     state.SkipWithError("velmar did not open the link");
     return;
@@ -50,8 +49,7 @@ void BM_NotifyToVelmarWakeUp(benchmark::State& state) {
       break;
     }
     bool woke = false;
-    while (!woke && velmar->ReadLine(&line, 5000))
-      woke = line.find("\"event\":\"wake\"") != std::string::npos;
+    while (!woke && velmar->ReadLine(&line, 5000)) woke = line.find("\"event\":\"wake\"") != std::string::npos;
     if (!woke) {
       state.SkipWithError("velmar did not report the wake-up");
       break;

@@ -45,8 +45,7 @@ int main(int argc, char** argv) {
   std::printf("machine: %u hardware threads, load average %s\n", std::thread::hardware_concurrency(),
               LoadAverage().c_str());
 
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("mesh-bench-" + std::to_string(getpid()));
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("mesh-bench-" + std::to_string(getpid()));
   if (modelPath.empty()) {
     bench::BuildingOptions options;
     options.triangles = triangles;

@@ -53,12 +53,13 @@ std::size_t HeapInUse() {
 // Samples the heap every millisecond while alive; peak is the largest seen.
 class HeapSampler {
  public:
-  HeapSampler() : thread_([this] {
-      while (!stop_) {
-        peak_ = std::max(peak_.load(), HeapInUse());
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
-    }) {}
+  HeapSampler()
+      : thread_([this] {
+          while (!stop_) {
+            peak_ = std::max(peak_.load(), HeapInUse());
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+        }) {}
   ~HeapSampler() { Stop(); }
   std::size_t Stop() {
     if (!stop_.exchange(true)) thread_.join();
@@ -97,9 +98,8 @@ void Walk(const ModelerAPI::Model& model, scene::MeshBuilder& builder, Scene& s)
 }
 
 void Finish(const scene::MeshBuilder& builder, const scene::MaterialLibrary& library, Scene& s) {
-  tbb::parallel_for(std::size_t(0), s.meshes.size(), [&](std::size_t i) {
-    builder.FinishMesh(s.meshes[i], library.Find(s.meshes[i]->materialKey));
-  });
+  tbb::parallel_for(std::size_t(0), s.meshes.size(),
+                    [&](std::size_t i) { builder.FinishMesh(s.meshes[i], library.Find(s.meshes[i]->materialKey)); });
 }
 
 // A grid of quads, each its own piece: four corners per quad, neighbours
@@ -185,10 +185,10 @@ extern "C" __attribute__((visibility("default"))) int MeshBench_Run(int repeats)
   std::printf("FinishMesh + weld (parallel):        median %.3f s of %d   (target <= 1.0 s)\n", Median(finish),
               repeats);
   std::printf("FinishMesh without weld (parallel):  median %.3f s of %d\n", Median(finishPlain), repeats);
-  std::printf("heap: built scene %.1f MB, peak %.1f MB, finished geometry %.1f MB: peak/geometry %.2f, "
-              "built/geometry %.2f   (target peak <= 3x)\n",
-              built / 1e6, peak / 1e6, geometry / 1e6, double(peak) / double(geometry),
-              double(built) / double(geometry));
+  std::printf(
+      "heap: built scene %.1f MB, peak %.1f MB, finished geometry %.1f MB: peak/geometry %.2f, "
+      "built/geometry %.2f   (target peak <= 3x)\n",
+      built / 1e6, peak / 1e6, geometry / 1e6, double(peak) / double(geometry), double(built) / double(geometry));
 
   // ---- Linear weld against the quadratic one, 20k vertices --------------------------
   {
@@ -210,10 +210,11 @@ extern "C" __attribute__((visibility("default"))) int MeshBench_Run(int repeats)
                a.texCoords == b.texCoords;
       }
     }
-    std::printf("weld of 20000 vertices: linear median %.3f ms, quadratic median %.1f ms, ratio %.0fx, "
-                "%zu / %zu merged, results %s\n",
-                Median(linear) * 1e3, Median(quadratic) * 1e3, Median(quadratic) / Median(linear), mergedLinear,
-                mergedQuadratic, same ? "identical" : "DIFFERENT");
+    std::printf(
+        "weld of 20000 vertices: linear median %.3f ms, quadratic median %.1f ms, ratio %.0fx, "
+        "%zu / %zu merged, results %s\n",
+        Median(linear) * 1e3, Median(quadratic) * 1e3, Median(quadratic) / Median(linear), mergedLinear,
+        mergedQuadratic, same ? "identical" : "DIFFERENT");
   }
 
   // ---- Geometry write of one material holding everything, against memcpy -----------
@@ -281,14 +282,16 @@ extern "C" __attribute__((visibility("default"))) int MeshBench_Run(int repeats)
       std::memcpy(block, source.data(), bytes);
       copy.push_back(Seconds(t0, Clock::now()));
     }
-    std::printf("geometry write of one material: %u vertices, %u indices, %.1f MB: cold %.1f ms, warm median "
-                "%.1f ms (%.2f GB/s); memcpy median %.1f ms (%.2f GB/s); write/memcpy bandwidth %.2f  "
-                "(target >= 0.3)\n",
-                head[0], head[1], bytes / 1e6, cold * 1e3, Median(warm) * 1e3, bytes / Median(warm) / 1e9,
-                Median(copy) * 1e3, bytes / Median(copy) / 1e9, Median(copy) / Median(warm));
-    std::printf("geometry write after an edit: one mesh replaced median %.2f ms, nothing changed median %.2f ms, "
-                "one mesh taken out or put back (counts change) median %.2f ms\n",
-                Median(oneMesh) * 1e3, Median(unchanged) * 1e3, Median(outAndBack) * 1e3);
+    std::printf(
+        "geometry write of one material: %u vertices, %u indices, %.1f MB: cold %.1f ms, warm median "
+        "%.1f ms (%.2f GB/s); memcpy median %.1f ms (%.2f GB/s); write/memcpy bandwidth %.2f  "
+        "(target >= 0.3)\n",
+        head[0], head[1], bytes / 1e6, cold * 1e3, Median(warm) * 1e3, bytes / Median(warm) / 1e9, Median(copy) * 1e3,
+        bytes / Median(copy) / 1e9, Median(copy) / Median(warm));
+    std::printf(
+        "geometry write after an edit: one mesh replaced median %.2f ms, nothing changed median %.2f ms, "
+        "one mesh taken out or put back (counts change) median %.2f ms\n",
+        Median(oneMesh) * 1e3, Median(unchanged) * 1e3, Median(outAndBack) * 1e3);
     library.DefaultMaterial().linkRecord = nullptr;
     connection.Destroy();
   }

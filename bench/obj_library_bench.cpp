@@ -53,7 +53,8 @@ std::string FirstDifference(const hostmodel::Project& a, const hostmodel::Projec
       const hostmodel::Body& p = x.bodies[k];
       const hostmodel::Body& q = y.bodies[k];
       if (p.vertices.size() != q.vertices.size())
-        return x.name + ": vertex count " + std::to_string(p.vertices.size()) + " vs " + std::to_string(q.vertices.size());
+        return x.name + ": vertex count " + std::to_string(p.vertices.size()) + " vs " +
+               std::to_string(q.vertices.size());
       if (p.vertices != q.vertices) return x.name + ": vertices";
       if (p.vertexNormals != q.vertexNormals) return x.name + ": vertex normals";
       if (p.texCoords != q.texCoords) return x.name + ": texture coordinates";
@@ -131,17 +132,20 @@ int main(int argc, char** argv) {
   }
   const double n = static_cast<double>(files.size());
   std::printf("files: %zu under %s\n", files.size(), folder.c_str());
-  std::printf("read by the host's reader: %zu (%.1f%%); same project as assimp's import: %zu; both fail: %zu; "
-              "different: %zu\n",
-              taken, 100.0 * double(taken) / n, same, bothFail, differ);
-  std::printf("left to assimp: %zu (%.1f%%), by reason:\n", files.size() - taken, 100.0 * double(files.size() - taken) / n);
+  std::printf(
+      "read by the host's reader: %zu (%.1f%%); same project as assimp's import: %zu; both fail: %zu; "
+      "different: %zu\n",
+      taken, 100.0 * double(taken) / n, same, bothFail, differ);
+  std::printf("left to assimp: %zu (%.1f%%), by reason:\n", files.size() - taken,
+              100.0 * double(files.size() - taken) / n);
   std::vector<std::pair<std::size_t, std::string>> byCount;
   for (const auto& [why, count] : reasons) byCount.emplace_back(count, why);
   std::sort(byCount.rbegin(), byCount.rend());
   for (const auto& [count, why] : byCount) std::printf("  %5zu  %s\n", count, why.c_str());
-  std::printf("open time over all files: host %.2f s, assimp %.2f s (ratio %.2f); over the files the host reads: "
-              "host %.2f s, assimp %.2f s (ratio %.2f)\n",
-              hostSeconds, assimpSeconds, hostSeconds / assimpSeconds, takenHost, takenAssimp,
-              takenAssimp > 0 ? takenHost / takenAssimp : 0.0);
+  std::printf(
+      "open time over all files: host %.2f s, assimp %.2f s (ratio %.2f); over the files the host reads: "
+      "host %.2f s, assimp %.2f s (ratio %.2f)\n",
+      hostSeconds, assimpSeconds, hostSeconds / assimpSeconds, takenHost, takenAssimp,
+      takenAssimp > 0 ? takenHost / takenAssimp : 0.0);
   return differ == 0 ? 0 : 2;
 }

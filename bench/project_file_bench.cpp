@@ -41,15 +41,16 @@ bool TimeCopyAndFlush(const std::string& from, const std::string& to, Timing& co
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   bool ok = in >= 0 && out >= 0;
-  if (ok) ok = Time(copy, [&] {
-    std::vector<char> buffer(std::size_t{8} << 20);
-    for (;;) {
-      const ssize_t n = ::read(in, buffer.data(), buffer.size());
-      if (n < 0) return false;
-      if (n == 0) return true;
-      if (::write(out, buffer.data(), static_cast<std::size_t>(n)) != n) return false;
-    }
-  });
+  if (ok)
+    ok = Time(copy, [&] {
+      std::vector<char> buffer(std::size_t{8} << 20);
+      for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0) return false;
+        if (n == 0) return true;
+        if (::write(out, buffer.data(), static_cast<std::size_t>(n)) != n) return false;
+      }
+    });
   if (ok) ok = Time(flush, [&] { return ::fsync(out) == 0; });
   if (in >= 0) ::close(in);
   if (out >= 0) ::close(out);
@@ -123,7 +124,9 @@ int main(int argc, char** argv) {
         return 1;
       }
       if (report.treeRead) std::printf("note: the file was read through the tree\n");
-      if (i == 0) std::printf("open: elements read in %zu pieces%s\n", report.pieces, report.piecesRedone ? ", read again from a cut that fell wrongly" : "");
+      if (i == 0)
+        std::printf("open: elements read in %zu pieces%s\n", report.pieces,
+                    report.piecesRedone ? ", read again from a cut that fell wrongly" : "");
       if (i == 0) same = r.value() == project;
     }
     if (i < treeRuns) {
@@ -139,7 +142,8 @@ int main(int argc, char** argv) {
   }
   fs::remove_all(work, ec);
 
-  std::printf("project file: %.1f MB; runs: save %d, open %d, tree open %d\n", double(bytes) / 1e6, runs, runs, treeRuns);
+  std::printf("project file: %.1f MB; runs: save %d, open %d, tree open %d\n", double(bytes) / 1e6, runs, runs,
+              treeRuns);
   std::printf("%-26s %9s %9s\n", "median", "wall s", "cpu s");
   auto row = [](const char* what, const Timing& t, const char* note = "") {
     std::printf("%-26s %9.3f %9.3f   %s\n", what, t.MedianWall(), t.MedianCpu(), note);

@@ -42,8 +42,7 @@ std::string ReadAll(const std::string& path) {
 }
 
 bool Kept(const regstore::Value& value) {
-  return value.name.size() >= kConnectionNameLimit || value.data.size() > 4 ||
-         value.name == kLiveLink;
+  return value.name.size() >= kConnectionNameLimit || value.data.size() > 4 || value.name == kLiveLink;
 }
 
 }  // namespace

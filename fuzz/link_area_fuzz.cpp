@@ -63,8 +63,8 @@ void Exercise(LiveConnection& link) {
       // The block ids a record names, as the add-on and velmar open them.
       const auto bytes = ReadableRecordBytes(record);
       const auto* raw = reinterpret_cast<const std::uint8_t*>(record);
-      for (std::size_t offset : {std::size_t{20}, offsetof(SurfaceRecord, textureBlockId),
-                                 kSurfaceGeometryBlockIdOffset}) {
+      for (std::size_t offset :
+           {std::size_t{20}, offsetof(SurfaceRecord, textureBlockId), kSurfaceGeometryBlockIdOffset}) {
         if (offset + 4 > bytes) continue;
         std::uint32_t block = 0;
         std::memcpy(&block, raw + offset, 4);
@@ -82,7 +82,7 @@ void Exercise(LiveConnection& link) {
   if (added != nullptr) {
     const std::uint32_t block = link.CreateBlock(LoadShared(added->id), 64);
     if (block != 0 && link.OpenBlock(block) == nullptr) __builtin_trap();  // made here, must open here
-    if (link.DeleteRecord(LoadShared(added->id)) != 0) __builtin_trap();  // the link is open
+    if (link.DeleteRecord(LoadShared(added->id)) != 0) __builtin_trap();   // the link is open
   }
   link.SetLabel(u"fuzz");
 }
@@ -105,8 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     corv_fuzz::SharedBytes mapping(MappingNameFor(found), area);
     std::vector<std::unique_ptr<corv_fuzz::SharedBytes>> blocks;
     for (std::size_t i = 1; i < pieces.size() && i <= 8; ++i)
-      blocks.push_back(std::make_unique<corv_fuzz::SharedBytes>(BlockName(creatorPid, static_cast<std::uint32_t>(i)),
-                                                                pieces[i]));
+      blocks.push_back(
+          std::make_unique<corv_fuzz::SharedBytes>(BlockName(creatorPid, static_cast<std::uint32_t>(i)), pieces[i]));
     LiveConnection guest;
     if (guest.Open(found) == 0) {
       if (guest.LastAreaCheck() != AreaCheck::Ok) __builtin_trap();
@@ -117,7 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // can be publishing to it; either way the result says which.
     LiveConnection starter;
     const CreateResult started = starter.Create(found, 1);
-    if (started != CreateResult::kOk && started != CreateResult::kExists && started != CreateResult::kFailed) __builtin_trap();
+    if (started != CreateResult::kOk && started != CreateResult::kExists && started != CreateResult::kFailed)
+      __builtin_trap();
     if (started == CreateResult::kOk) starter.Destroy();
   }
   {

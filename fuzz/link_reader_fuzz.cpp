@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto pieces = corv_fuzz::Pieces(data, size);
   const std::string_view area = pieces[0];
   std::uint32_t creatorPid = 0;
-  if (area.size() >= offsetof(Header, creatorPid) + 4) std::memcpy(&creatorPid, area.data() + offsetof(Header, creatorPid), 4);
+  if (area.size() >= offsetof(Header, creatorPid) + 4)
+    std::memcpy(&creatorPid, area.data() + offsetof(Header, creatorPid), 4);
 
   // Each piece through the decoders as a block of exactly its size.
   for (std::size_t i = 1; i < pieces.size(); ++i) {

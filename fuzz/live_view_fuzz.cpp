@@ -57,7 +57,8 @@ void ReadUntil(int fd, std::string& answer, Done done, std::chrono::steady_clock
                bool hangOnDeadline = true) {
   char buffer[65536];
   while (!done()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       if (!hangOnDeadline) return;
       Fail("no answer or no end within the limit");
@@ -118,12 +119,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The frames follow the upgrade's answer, as a browser sends them. A
     // request that is not complete yet gets no answer until the client
     // stops sending: then the frames are not sent at all.
-    ReadUntil(fd, answer, [&] { return answer.find("\r\n\r\n") != std::string::npos; },
-              std::chrono::steady_clock::now() + kUpgradeWait, false);
+    ReadUntil(
+        fd, answer, [&] { return answer.find("\r\n\r\n") != std::string::npos; },
+        std::chrono::steady_clock::now() + kUpgradeWait, false);
     if (answer.rfind("HTTP/1.1 101", 0) == 0) SendAll(fd, frames);
   }
   ::shutdown(fd, SHUT_WR);
-  ReadUntil(fd, answer, [] { return false; }, deadline);  // to the server's close
+  ReadUntil(
+      fd, answer, [] { return false; }, deadline);  // to the server's close
   // HTTP/1.0 requests are answered in 1.0, everything else (refusals too) in 1.1.
   if (!answer.empty() && answer.rfind("HTTP/1.1 ", 0) != 0 && answer.rfind("HTTP/1.0 ", 0) != 0)
     Fail("an answer that is not HTTP");

@@ -55,14 +55,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string written = regstore::SerializeValues(values);
     std::vector<regstore::Value> again;
     if (!regstore::ParseValues(written, again)) __builtin_trap();  // the store cannot read what it wrote
-    if (!Same(values, again)) __builtin_trap();                  // a value changed on the way
+    if (!Same(values, again)) __builtin_trap();                    // a value changed on the way
     if (regstore::SerializeValues(again) != written) __builtin_trap();
   }
 
   const std::string path = ValuesFile();
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != LSTATUS(ERROR_SUCCESS)) return 0;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != LSTATUS(ERROR_SUCCESS))
+    return 0;
   const auto expect = [&](LSTATUS status) {
     if (!parsed && status != LSTATUS(ERROR_BADDB)) __builtin_trap();
   };
@@ -82,8 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::vector<BYTE> whole(bytes + 1);
       DWORD wholeBytes = bytes;
       status = RegQueryValueExW(key, listed[i].name.c_str(), nullptr, &type, whole.data(), &wholeBytes);
-      if (status == LSTATUS(ERROR_SUCCESS) && (wholeBytes != listed[i].data.size() ||
-                                      !std::equal(listed[i].data.begin(), listed[i].data.end(), whole.begin())))
+      if (status == LSTATUS(ERROR_SUCCESS) &&
+          (wholeBytes != listed[i].data.size() ||
+           !std::equal(listed[i].data.begin(), listed[i].data.end(), whole.begin())))
         __builtin_trap();  // the enumeration and the query disagree
     }
   }

@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Every value reads as unusable and is kept; a change the user makes
     // cannot be stored, and says so.
     if (settings.SetCameraAutoSync(!settings.CameraAutoSync())) __builtin_trap();  // failure reported as success
-    if (ReadAll(path) != before) __builtin_trap();  // a damaged file is never rewritten
+    if (ReadAll(path) != before) __builtin_trap();                                 // a damaged file is never rewritten
     return 0;
   }
   std::vector<regstore::Value> left;

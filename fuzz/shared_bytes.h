@@ -18,8 +18,8 @@ class SharedBytes {
  public:
   SharedBytes(const std::u16string& name, std::string_view bytes) {
     if (bytes.empty()) return;
-    handle_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                 static_cast<DWORD>(bytes.size()), name.c_str());
+    handle_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(bytes.size()),
+                                 name.c_str());
     if (handle_ == nullptr) return;
     // Block names come from the input (the creator id an area names), so
     // another process may hold one already, of another size: that object

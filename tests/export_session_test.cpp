@@ -65,7 +65,7 @@ answer overwrite yes
 answer msgbox ok
 menu 32105
 )HS",
-                            limit);
+                           limit);
   EXPECT_EQ(command.status, 0) << command.output;
   const auto boxes = command.Of("msgbox.show");
   ASSERT_EQ(boxes.size(), 1u) << command.output;
@@ -85,8 +85,7 @@ menu 32105
   EXPECT_EQ(save.status, 1) << save.output;  // the failed line
   const auto errors = save.Of("error");
   ASSERT_EQ(errors.size(), 1u) << save.output;
-  EXPECT_NE(errors[0].value("reason", "").find("could not save " + document + " (error 0x81060001)"),
-            std::string::npos)
+  EXPECT_NE(errors[0].value("reason", "").find("could not save " + document + " (error 0x81060001)"), std::string::npos)
       << errors[0].dump();
   EXPECT_TRUE(save.Of("msgbox.show").empty());
   EXPECT_NE(LastStatus(save).find("File too large"), std::string::npos) << LastStatus(save);

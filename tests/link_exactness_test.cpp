@@ -232,8 +232,8 @@ class Edits {
                      "edit material " + guid + " " + std::to_string(m));
       case 5: {
         const hostmodel::ColorRGB c{Pick(101) / 100.0, Pick(101) / 100.0, Pick(101) / 100.0};
-        return Apply(hostmodel::SetMaterialColor(model_, m, c), "edit color " + std::to_string(m) + " " +
-                                                                    Number(c.r) + " " + Number(c.g) + " " + Number(c.b));
+        return Apply(hostmodel::SetMaterialColor(model_, m, c),
+                     "edit color " + std::to_string(m) + " " + Number(c.r) + " " + Number(c.g) + " " + Number(c.b));
       }
       case 6: {
         const std::int32_t percent = Pick(101);
@@ -251,15 +251,13 @@ class Edits {
         return Apply(hostmodel::SetMaterialTextureFile(model_, m, file, size, size),
                      "edit texture " + std::to_string(m) + " " + file + " " + Number(size) + " " + Number(size));
       }
-      case 8:
-        return DeleteMaterial(Chance(0.5));
+      case 8: return DeleteMaterial(Chance(0.5));
       default: {
         const hostmodel::Vec3 lo{Grid(Uniform(-40, 40)), Grid(Uniform(-40, 40)), Grid(Uniform(0, 10))};
         const hostmodel::Vec3 hi{Grid(lo.x + 1.5), Grid(lo.y + 1), Grid(lo.z + 2)};
         return Apply(hostmodel::AddBox(model_, lo, hi, m), "edit box " + Number(lo.x) + " " + Number(lo.y) + " " +
-                                                               Number(lo.z) + " " + Number(hi.x) + " " +
-                                                               Number(hi.y) + " " + Number(hi.z) + " " +
-                                                               std::to_string(m));
+                                                               Number(lo.z) + " " + Number(hi.x) + " " + Number(hi.y) +
+                                                               " " + Number(hi.z) + " " + std::to_string(m));
       }
     }
   }
@@ -270,8 +268,8 @@ class Edits {
     const auto* e = SmallElement(biggest_);
     if (e == nullptr) return {};
     const double dz = Grid((Chance(0.5) ? 1 : -1) * Uniform(0.05, 0.2));
-    return Apply(hostmodel::MoveElement(model_, e->guid, {0, 0, dz}), "edit move " + e->guid.ToString() + " 0 0 " +
-                                                                          Number(dz));
+    return Apply(hostmodel::MoveElement(model_, e->guid, {0, 0, dz}),
+                 "edit move " + e->guid.ToString() + " 0 0 " + Number(dz));
   }
 
   // A material deletion, with a replacement or leaving its users on the
@@ -348,8 +346,8 @@ TEST(LinkExactness, SeededEditSequencesEndInTheFreshLinksPicture) {
   const std::uint64_t triangles = EnvNumber("CORV_EXACTNESS_TRIANGLES", kSanitized ? 20000 : 400000);
   const int sequences = static_cast<int>(EnvNumber("CORV_EXACTNESS_SEQUENCES", kSanitized ? 1 : 6));
   const int edits = static_cast<int>(EnvNumber("CORV_EXACTNESS_EDITS", kSanitized ? 8 : 14));
-  std::printf("exactness seed %u (CORV_EXACTNESS_SEED=%u replays it): %llu triangles, %d sequences of %d edits\n",
-              seed, seed, static_cast<unsigned long long>(triangles), sequences, edits);
+  std::printf("exactness seed %u (CORV_EXACTNESS_SEED=%u replays it): %llu triangles, %d sequences of %d edits\n", seed,
+              seed, static_cast<unsigned long long>(triangles), sequences, edits);
   std::fflush(stdout);
   RecordProperty("seed", std::to_string(seed));
 
@@ -475,7 +473,9 @@ TEST(LinkExactness, SeededEditSequencesEndInTheFreshLinksPicture) {
     if (!differences.empty()) {
       ++differing;
       ADD_FAILURE() << "seed " << seed << ", sequence " << sequence << ": the renderer's picture differs from a "
-                    << "fresh link's\n" << differences << "after:\n" << sent;
+                    << "fresh link's\n"
+                    << differences << "after:\n"
+                    << sent;
     }
   }
   EXPECT_EQ(differing, 0) << "seed " << seed;

@@ -120,8 +120,8 @@ class LinkProcessTest : public ::testing::Test {
     const std::string scriptPath = (dir_ / (name + ".hs")).string();
     std::ofstream(scriptPath) << script;
     logs_.push_back((dir_ / (name + ".jsonl")).string());
-    return ChildProcess::Start(HOSTSIM_PATH, {"--quiet", "--json", logs_.back(), "--addon", CORVANTA_MODULE_PATH,
-                                              "run", scriptPath});
+    return ChildProcess::Start(HOSTSIM_PATH,
+                               {"--quiet", "--json", logs_.back(), "--addon", CORVANTA_MODULE_PATH, "run", scriptPath});
   }
   bool Stopped(const std::string& log) { return ReadLog(log).Has("statusbar", {{"text", "Corvanta\u00ae stopped."}}); }
 
@@ -183,8 +183,8 @@ expect tooltip 5 "Switch back to a perspective view to synchronize the camera."
 )HS",
                 true, false},
                {"menu 32101\npalette click 3\nexpect status \"Corvanta® stopped.\"\n"
-                    "expect tooltip 2 \"Start Corvanta to view your project in Velmar.\"\n"
-                    "expect tooltip 4 \"Status: Corvanta stopped\"\n",
+                "expect tooltip 2 \"Start Corvanta to view your project in Velmar.\"\n"
+                "expect tooltip 4 \"Status: Corvanta stopped\"\n",
                 false, false},
                {"answer alert No\nmenu 32101\n", true, false},
                {"saveas " + project_ + "\nexpect menu 32103 enabled\n", true, false},
@@ -380,7 +380,9 @@ await second-ended 20000
   EXPECT_TRUE(velmar.Next("link-ended", 20000).is_object());
   Raise("first-ended");
 
-  ASSERT_TRUE(AwaitRegistered(linkName_, true)) << "the host's log:\n" << LogTail(logs_[0]) << "velmar:\n" << velmar.Seen();
+  ASSERT_TRUE(AwaitRegistered(linkName_, true)) << "the host's log:\n"
+                                                << LogTail(logs_[0]) << "velmar:\n"
+                                                << velmar.Seen();
   ASSERT_TRUE(Truncate(CorvantaAPI::MappingNameFor(linkName_)));
   Raise("area-shrunk");
   EXPECT_TRUE(AwaitRegistered(linkName_, false));
@@ -440,8 +442,8 @@ TEST_F(LinkProcessTest, KilledAtRandomMomentsTheNextLinkStartsIsJoinedAndLeavesN
     const std::string n = std::to_string(round);
     const bool killHost = round % 2 == 0;
     const int delayMs = std::uniform_int_distribution<int>(0, 1200)(random);
-    SCOPED_TRACE("round " + n + (killHost ? ", host" : ", renderer") + " killed after " +
-                 std::to_string(delayMs) + " ms, seed " + std::to_string(seed));
+    SCOPED_TRACE("round " + n + (killHost ? ", host" : ", renderer") + " killed after " + std::to_string(delayMs) +
+                 " ms, seed " + std::to_string(seed));
     auto busy = Hostsim("busy" + n, "open " + project_ + "\nwindow 3d\nmenu 32101\n" + edits + "await stop" + n +
                                         " 60000\nmenu 32103\n");
     ASSERT_NE(busy, nullptr);
@@ -466,8 +468,10 @@ TEST_F(LinkProcessTest, KilledAtRandomMomentsTheNextLinkStartsIsJoinedAndLeavesN
       if (!heldStill && velmar->LinkedAfter(400)) {
         ASSERT_TRUE(velmar->Next("link-ended", 5000).is_object());
       }
-      auto next = Hostsim("next" + n, "open " + project_ + "\nwindow 3d\nmenu 32101\nexpect status \"Corvanta started.\"\n"
-                                      "signal started" + n + "\nawait joined" + n + " 30000\nmenu 32103\n");
+      auto next = Hostsim("next" + n, "open " + project_ +
+                                          "\nwindow 3d\nmenu 32101\nexpect status \"Corvanta started.\"\n"
+                                          "signal started" +
+                                          n + "\nawait joined" + n + " 30000\nmenu 32103\n");
       if (heldStill) {
         const bool started = Awaited("started" + n, 30000);
         velmar->child().Signal(SIGCONT);

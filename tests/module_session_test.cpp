@@ -63,7 +63,8 @@ menu 32100
 new
 answer msgbox ok
 menu 32101
-)HS" + Menus("..-...+") + SavedProject("module") + R"HS(menu 32106
+)HS" + Menus("..-...+") + SavedProject("module") +
+                                   R"HS(menu 32106
 menu 32106
 menu 32110
 expect menu 32106 checked
@@ -73,7 +74,8 @@ expect tooltip 2 "Start Corvanta to view your project in Velmar."
 expect tooltip 4 "Status: Corvanta stopped"
 palette tooltip 7
 palette control disable
-)HS" + Palette("-....-") + "palette control enable\n" + Palette("+.-..+") + R"HS(
+)HS" + Palette("-....-") + "palette control enable\n" +
+                                   Palette("+.-..+") + R"HS(
 palette control visible
 menu 32106
 expect menu 32106 unchecked
@@ -93,15 +95,15 @@ unload
   std::vector<int> ids;
   for (const auto& m : r.Of("menu.register")) ids.push_back(m.value("menu", 0));
   ASSERT_EQ(ids, (std::vector<int>{32101, 32102, 32103, 32104, 32106, 32107, 32105, 32100, 32110}));
-  EXPECT_TRUE(r.Has("menu.register", {{"menu", 32101}, {"text", "Start Corvanta"}, {"title", "Corvanta\u00ae"},
-                                      {"icon", 32101}}));
+  EXPECT_TRUE(r.Has("menu.register",
+                    {{"menu", 32101}, {"text", "Start Corvanta"}, {"title", "Corvanta\u00ae"}, {"icon", 32101}}));
   EXPECT_TRUE(r.Has("menu.register", {{"menu", 32110}, {"icon", 32106}, {"position", 12}}));
   EXPECT_TRUE(r.Has("menu.register", {{"menu", 32104}, {"text", "Start camera synchronization"}}));
   EXPECT_EQ(r.Of("menu.handler").size(), 9u);
   EXPECT_NE(r.output.find("Velmar Corvanta for ArchiCAD"), std::string::npos) << r.output;
   EXPECT_EQ(r.output.find("Abnormal add-on termination"), std::string::npos);
-  EXPECT_TRUE(r.Has("palette.register", {{"ref", 32450}, {"flags", 1015},
-                                         {"guid", "{14996244-A12A-49A7-B85E-500D6916A929}"}}));
+  EXPECT_TRUE(
+      r.Has("palette.register", {{"ref", 32450}, {"flags", 1015}, {"guid", "{14996244-A12A-49A7-B85E-500D6916A929}"}}));
   EXPECT_EQ(r.Of("palette.register").size(), 1u);
   EXPECT_EQ(r.Of("palette.unregister").size(), 1u);
   // Menu texts are written only when they change: none here.
@@ -137,7 +139,8 @@ unload
   // The untitled project's start: one box with our icon (set by a hook
   // that is gone again), and the link stays stopped.
   EXPECT_EQ(r.Of("msgbox.show").size(), 1u) << r.output;
-  EXPECT_TRUE(r.Has("msgbox.show", {{"caption", "Velmar Corvanta - Save project first"}, {"style", 64},
+  EXPECT_TRUE(r.Has("msgbox.show", {{"caption", "Velmar Corvanta - Save project first"},
+                                    {"style", 64},
                                     {"text", "Please save your project before starting Velmar Corvanta."},
                                     {"ownerIsMain", true}}));
   ASSERT_EQ(r.Of("msgbox.answer").size(), 1u);
@@ -217,7 +220,7 @@ struct StoredSettings {
   // The values as hostsim's export takes them and the store holds them.
   std::vector<std::pair<std::string, json>> Named() const {
     return {{"CameraAutoSync", camera}, {"OptimizeSurfaces", optimize}, {"SmoothSurfaces", smooth},
-            {"ExportNodes", nodes},     {"OffsetType", offsetType},      {"CustomOffset", customOffset}};
+            {"ExportNodes", nodes},     {"OffsetType", offsetType},     {"CustomOffset", customOffset}};
   }
   bool SameExport(const StoredSettings& o) const {
     return optimize == o.optimize && smooth == o.smooth && nodes == o.nodes && offsetType == o.offsetType &&
@@ -276,10 +279,11 @@ TEST(ModuleSession, EverySettingsControlStoresItsSettingForTheNextExportAndLink)
       {"", "select 9 3;", "", {1, 1, 1, 1, 3, "0.010000"}},  // the first reference level
       {"", "select 9 4;", "", {1, 1, 1, 1, 4, "0.010000"}},
       {"", "select 9 1;", "", {1, 1, 1, 1, 1, "0.010000"}},  // zero
-      {"", "select 9 6; set 11 1.5;", "expect autotext \"Velmar model offset\" 1.500\nsave\n",
+      {"",
+       "select 9 6; set 11 1.5;",
+       "expect autotext \"Velmar model offset\" 1.500\nsave\n",
        {1, 1, 1, 1, 0, "1.500000"}},
-      {"set units in\n", "set 11 10;", "expect autotext \"Velmar model offset\" 0.254\n",
-       {1, 1, 1, 1, 0, "0.254000"}},
+      {"set units in\n", "set 11 10;", "expect autotext \"Velmar model offset\" 0.254\n", {1, 1, 1, 1, 0, "0.254000"}},
   };
   std::string script = "open " + project + "\nwindow 3d\n";
   for (std::size_t i = 0; i < std::size(steps); ++i) {
@@ -434,8 +438,9 @@ TEST(ModuleSession, TheRendererCheckJudgesOffersAndStarts) {
   while (host->ReadLine(&line, 60000)) output += line + "\n";
   EXPECT_EQ(ExitCode(host->Wait(10000)), 0) << output;
   EXPECT_EQ(ReadLog(events).Count("alert.show", {{"res", 32202},
-                                                 {"message", "Velmar 8.3.0 or newer is not running.\r\nWould you like "
-                                                             "to start Velmar now?"}}),
+                                                 {"message",
+                                                  "Velmar 8.3.0 or newer is not running.\r\nWould you like "
+                                                  "to start Velmar now?"}}),
             2)
       << output;
   EXPECT_TRUE(AwaitRenderers(1)) << output;
@@ -461,7 +466,8 @@ TEST(ModuleSession, ASecondInstanceAndAPathTooLongAreRefused) {
   while (deep.string().size() < 270) deep /= std::string(60, 'd');
   std::filesystem::create_directories(deep);
   std::filesystem::create_directories(Root() + "/shared");
-  auto setup = RunModule("inuse-setup", "sample\nsaveas " + project + "\nsaveas " + (deep / "House.pln").string() + "\n");
+  auto setup =
+      RunModule("inuse-setup", "sample\nsaveas " + project + "\nsaveas " + (deep / "House.pln").string() + "\n");
   ASSERT_EQ(setup.status, 0) << setup.output;
   const std::string first = Root() + "/inuse-first.hs";
   std::ofstream(first) << LoadLine() << "open " << project
@@ -476,7 +482,8 @@ menu 32101
 expect menu 32103 disabled
 signal checked
 signal long
-open )HS" + (deep / "House.pln").string() + R"HS(
+open )HS" + (deep / "House.pln").string() +
+                                         R"HS(
 answer alert No
 answer msgbox ok
 menu 32101
@@ -486,10 +493,12 @@ expect menu 32103 disabled
   EXPECT_EQ(holder->Wait(30000), 0);
   const auto boxes = r.Of("msgbox.show");
   ASSERT_EQ(boxes.size(), 2u) << r.output;
-  EXPECT_TRUE(r.Has("msgbox.show", {{"caption", "Velmar Corvanta - File already open"}, {"style", 16},
-                                    {"text", "Cannot start the Corvanta connection.\n\nFile \"villa.dae\" is being "
-                                             "used by another instance of ArchiCAD.\n\nSave the file with a "
-                                             "different name or stop other connections."}}));
+  EXPECT_TRUE(r.Has("msgbox.show", {{"caption", "Velmar Corvanta - File already open"},
+                                    {"style", 16},
+                                    {"text",
+                                     "Cannot start the Corvanta connection.\n\nFile \"villa.dae\" is being "
+                                     "used by another instance of ArchiCAD.\n\nSave the file with a "
+                                     "different name or stop other connections."}}));
   const auto status = r.Of("statusbar");
   ASSERT_FALSE(status.empty());
   EXPECT_EQ(status.back()["text"], "");

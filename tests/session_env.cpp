@@ -133,8 +133,8 @@ std::string Row(const std::string& what, std::initializer_list<int> ids, std::st
   std::string lines;
   for (std::size_t i = 0; i < states.size(); ++i)
     if (states[i] != '.')
-      lines += "expect " + what + " " + std::to_string(ids.begin()[i]) +
-               (states[i] == '+' ? " enabled\n" : " disabled\n");
+      lines +=
+          "expect " + what + " " + std::to_string(ids.begin()[i]) + (states[i] == '+' ? " enabled\n" : " disabled\n");
   return lines;
 }
 }  // namespace

@@ -34,22 +34,13 @@ short AboutCallback(short message, short dialId, short item, DGUserData userData
     case DG_MSG_CLICK:
       switch (item) {
         case kAboutOk:
-        case kAboutTitle:
-          return item;
-        case kAboutHelpLink:
-          renderer::OpenWebPage(renderer::GetHelpLink());
-          return 0;
-        case kAboutLatestLink:
-          renderer::OpenWebPage(renderer::GetLatestVersionLink());
-          return 0;
-        case kAboutLogo:
-          renderer::OpenWebPage(renderer::GetHomePageLink());
-          return 0;
-        default:
-          return 0;
+        case kAboutTitle: return item;
+        case kAboutHelpLink: renderer::OpenWebPage(renderer::GetHelpLink()); return 0;
+        case kAboutLatestLink: renderer::OpenWebPage(renderer::GetLatestVersionLink()); return 0;
+        case kAboutLogo: renderer::OpenWebPage(renderer::GetHomePageLink()); return 0;
+        default: return 0;
       }
-    default:
-      return 0;
+    default: return 0;
   }
 }
 

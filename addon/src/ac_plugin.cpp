@@ -26,8 +26,7 @@ namespace addon {
 namespace {
 
 std::int64_t SteadyNowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
@@ -63,9 +62,7 @@ void ACPlugin::UpdateMenus() {
   ui->UpdateMenus();
 }
 
-void ACPlugin::StatusBar(const std::u16string& text) {
-  SetStatusBarText(text);
-}
+void ACPlugin::StatusBar(const std::u16string& text) { SetStatusBarText(text); }
 
 bool ACPlugin::RereadWithLinkSight() {
   Modeler::SightPtr previous;
@@ -170,9 +167,7 @@ void ACPlugin::TogglePause() {
       state.store(LinkState::Paused);
       UpdateMenus();
       break;
-    case LinkState::Stopped:
-      UpdateMenus();
-      break;
+    case LinkState::Stopped: UpdateMenus(); break;
   }
 }
 
@@ -300,11 +295,8 @@ void ACPlugin::OnProjectEvent(std::int32_t code, std::int32_t /*parameter*/) {
       if (open) Stop();
       UpdateMenus();
       break;
-    case APINotify_ChangeProjectDB:
-      CheckLinkAndResync();
-      break;
-    default:
-      break;
+    case APINotify_ChangeProjectDB: CheckLinkAndResync(); break;
+    default: break;
   }
 }
 
@@ -334,8 +326,8 @@ void ACPlugin::SendCamera() {
     const Modeler::SightPtr sight = linkSight;
     if (!sight || sight->IsSightInvalid()) return;
     const Modeler::Camera camera = sight->GetCamera();
-    const bool perspective = camera.GetProjectionType() == Modeler::kPerspectiveProjection &&
-                             camera.GetPerspectiveData() != nullptr;
+    const bool perspective =
+        camera.GetProjectionType() == Modeler::kPerspectiveProjection && camera.GetPerspectiveData() != nullptr;
     if (state.load() == LinkState::Running && cameraSync.load()) {
       if (perspective) {
         menusChanged = !cameraLive.exchange(true);

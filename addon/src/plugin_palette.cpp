@@ -199,27 +199,16 @@ short PluginPalette::PaletteCallback(short message, short dialId, short item, st
       ACPlugin* plugin = self->owner;
       if (plugin == nullptr) return 0;
       switch (item) {
-        case kItemAbout:
-          plugin->GetUI().ShowAbout();
-          break;
+        case kItemAbout: plugin->GetUI().ShowAbout(); break;
         case kItemStart:
           // A start that failed has told the user why in a box.
           (void)plugin->StartOrResume();
           break;
-        case kItemStop:
-          plugin->Stop();
-          break;
-        case kItemCamera:
-          plugin->SetCameraSync(!plugin->IsCameraSyncOn());
-          break;
-        case kItemSettings:
-          plugin->GetUI().ShowSettings();
-          break;
-        case kItemExport:
-          plugin->Export();
-          break;
-        default:
-          break;
+        case kItemStop: plugin->Stop(); break;
+        case kItemCamera: plugin->SetCameraSync(!plugin->IsCameraSyncOn()); break;
+        case kItemSettings: plugin->GetUI().ShowSettings(); break;
+        case kItemExport: plugin->Export(); break;
+        default: break;
       }
       return 0;
     }
@@ -233,8 +222,7 @@ short PluginPalette::PaletteCallback(short message, short dialId, short item, st
       help->toolTipText[n] = u'\0';
       return 1;
     }
-    default:
-      return 0;
+    default: return 0;
   }
 }
 

@@ -52,8 +52,8 @@ PluginUI::PluginUI(ACPlugin* ownerPlugin)
   palette = std::make_unique<PluginPalette>(owner);
   resModule = ResModule();
   LoadAddonIcon();
-  for (short id : {kCmdStart, kCmdPause, kCmdStop, kCmdCamera, kCmdExport, kCmdPalette, kCmdAbout,
-                   kCmdSettings, kCmdPaletteMenu}) {
+  for (short id : {kCmdStart, kCmdPause, kCmdStop, kCmdCamera, kCmdExport, kCmdPalette, kCmdAbout, kCmdSettings,
+                   kCmdPaletteMenu}) {
     if (ACAPI_Install_MenuHandler(id, &MenuCommandHandler) != NoError) break;
   }
   idleDialog = DGCreateBlankModelessDialog(1, 1, &PluginUI::IdleCallback, reinterpret_cast<DGUserData>(this));
@@ -120,25 +120,15 @@ void PluginUI::OnMenuCommand(const API_MenuParams* params) {
   if (owner == nullptr || params == nullptr) return;
   UpdateMenus();
   switch (params->menuItemRef.menuResID) {
-    case kCmdAbout:
-      ShowAbout();
-      break;
+    case kCmdAbout: ShowAbout(); break;
     case kCmdStart:
       // A start that failed has told the user why in a box.
       (void)owner->StartOrResume();
       break;
-    case kCmdPause:
-      owner->TogglePause();
-      break;
-    case kCmdStop:
-      owner->Stop();
-      break;
-    case kCmdCamera:
-      owner->SetCameraSync(!owner->IsCameraSyncOn());
-      break;
-    case kCmdExport:
-      owner->Export();
-      break;
+    case kCmdPause: owner->TogglePause(); break;
+    case kCmdStop: owner->Stop(); break;
+    case kCmdCamera: owner->SetCameraSync(!owner->IsCameraSyncOn()); break;
+    case kCmdExport: owner->Export(); break;
     case kCmdPalette:
     case kCmdPaletteMenu:
       if (palette) {
@@ -150,11 +140,8 @@ void PluginUI::OnMenuCommand(const API_MenuParams* params) {
       }
       UpdateMenus();
       break;
-    case kCmdSettings:
-      ShowSettings();
-      break;
-    default:
-      break;
+    case kCmdSettings: ShowSettings(); break;
+    default: break;
   }
 }
 

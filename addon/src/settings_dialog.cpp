@@ -135,18 +135,10 @@ short SettingsCallback(short message, short dialId, short item, DGUserData userD
     }
     case DG_MSG_CHANGE:
       switch (item) {
-        case kCameraSync:
-          Stored(settings.SetCameraAutoSync(DGGetItemValLong(dialId, item) != 0), settings);
-          break;
-        case kOptimize:
-          Stored(settings.SetOptimizeSurfaces(DGGetItemValLong(dialId, item) != 0), settings);
-          break;
-        case kSmooth:
-          Stored(settings.SetSmoothSurfaces(DGGetItemValLong(dialId, item) != 0), settings);
-          break;
-        case kNodes:
-          Stored(settings.SetExportNodes(DGGetItemValLong(dialId, item) != 0), settings);
-          break;
+        case kCameraSync: Stored(settings.SetCameraAutoSync(DGGetItemValLong(dialId, item) != 0), settings); break;
+        case kOptimize: Stored(settings.SetOptimizeSurfaces(DGGetItemValLong(dialId, item) != 0), settings); break;
+        case kSmooth: Stored(settings.SetSmoothSurfaces(DGGetItemValLong(dialId, item) != 0), settings); break;
+        case kNodes: Stored(settings.SetExportNodes(DGGetItemValLong(dialId, item) != 0), settings); break;
         case kLevelPopup: {
           const short entry = DGPopUpGetSelected(dialId, kLevelPopup);
           if (entry == kCustomEntry) {
@@ -163,12 +155,10 @@ short SettingsCallback(short message, short dialId, short item, DGUserData userD
           Stored(settings.SetCustomOffset(value), settings);
           break;
         }
-        default:
-          break;
+        default: break;
       }
       return 0;
-    case DG_MSG_CLICK:
-      return item == kOk ? kOk : 0;
+    case DG_MSG_CLICK: return item == kOk ? kOk : 0;
     case DG_MSG_CLOSE:
       // A custom offset travels with the project: one chosen here is written
       // into a project that does not carry it yet.
@@ -176,8 +166,7 @@ short SettingsCallback(short message, short dialId, short item, DGUserData userD
         PluginSettings::WriteOffsetAutoText(settings.CustomOffset());
       }
       return 0;
-    default:
-      return 0;
+    default: return 0;
   }
 }
 

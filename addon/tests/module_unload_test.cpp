@@ -32,9 +32,9 @@ int g_calls = -1;  // the host's record of calls, in the child only
 char g_hostContext = 0;
 
 GSErrCode HostDebugPrint(API_HostContext* context, const char* text) {
-  const char* from = context == nullptr ? "no context"
+  const char* from = context == nullptr                                              ? "no context"
                      : context == reinterpret_cast<API_HostContext*>(&g_hostContext) ? "host context"
-                                                                                      : "other context";
+                                                                                     : "other context";
   dprintf(g_calls, "%s: %s", from, text);
   return NoError;
 }
@@ -67,11 +67,12 @@ TEST(ModuleUnload, WithoutFreeDataPrintsItsLineAndThenForgetsTheHost) {
   std::ifstream in(record);
   std::stringstream calls;
   calls << in.rdbuf();
-  EXPECT_EQ(calls.str(), "host context: loaded\n"
-                         "host context: Abnormal add-on termination (\"" +
-                             std::string(addon::ModulePath()) +
-                             "\")\n"
-                             "no context: a late call\n");
+  EXPECT_EQ(calls.str(),
+            "host context: loaded\n"
+            "host context: Abnormal add-on termination (\"" +
+                std::string(addon::ModulePath()) +
+                "\")\n"
+                "no context: a late call\n");
 }
 
 }  // namespace

@@ -45,9 +45,7 @@ void ParallelForRanges(std::size_t count, RangeBody body, void* context) {
   for (auto& thread : pool) thread.join();
 #else
   tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count),
-                    [&](const tbb::blocked_range<std::size_t>& range) {
-                      body(context, range.begin(), range.end());
-                    });
+                    [&](const tbb::blocked_range<std::size_t>& range) { body(context, range.begin(), range.end()); });
 #endif
 }
 

@@ -80,8 +80,7 @@ bool DecodeOne(std::string_view s, std::size_t i, char32_t* c, std::size_t* leng
 // Pairs a high surrogate with the low one after it; false for a lone one.
 bool NextCodePoint(std::u16string_view s, std::size_t& i, char32_t* c) {
   *c = s[i];
-  if (*c >= 0xD800 && *c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-      s[i + 1] <= 0xDFFF) {
+  if (*c >= 0xD800 && *c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
     *c = 0x10000 + ((*c - 0xD800) << 10) + (s[++i] - 0xDC00);
     return true;
   }

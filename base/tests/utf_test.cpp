@@ -10,14 +10,18 @@ TEST(Utf, LenientReplacesEachMaximalMalformedSubpartOnce) {
   EXPECT_EQ(base::ToUtf8(u"\u00C4"), "\xC3\x84");
   EXPECT_EQ(base::FromUtf8("\xF0\x9F\x98\x80"), u"\U0001F600");
   // A truncated three-byte sequence followed by ASCII: one U+FFFD, then "A".
-  EXPECT_EQ(base::FromUtf8("\xE2\x82" "A"), u"\uFFFDA");
+  EXPECT_EQ(base::FromUtf8("\xE2\x82"
+                           "A"),
+            u"\uFFFDA");
   // Overlong and surrogate encodings break at their second byte.
   EXPECT_EQ(base::FromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");
   EXPECT_EQ(base::FromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
   EXPECT_EQ(base::FromUtf8("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");
   // A stray continuation byte, an invalid lead byte, a cut sequence at the end.
   EXPECT_EQ(base::FromUtf8("\x80"), u"\uFFFD");
-  EXPECT_EQ(base::FromUtf8("\xFF" "a"), u"\uFFFDa");
+  EXPECT_EQ(base::FromUtf8("\xFF"
+                           "a"),
+            u"\uFFFDa");
   EXPECT_EQ(base::FromUtf8("ab\xE2\x82"), u"ab\uFFFD");
   // Lone surrogates have no UTF-8 form; a reversed pair is two of them.
   EXPECT_EQ(base::ToUtf8(std::u16string{u'\xDC00', u'\xD800'}), "\xEF\xBF\xBD\xEF\xBF\xBD");

@@ -14,8 +14,7 @@ extern char** environ;
 
 namespace livelink_test {
 
-std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
-                                                  const std::vector<std::string>& args) {
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, const std::vector<std::string>& args) {
   int toChild[2];
   int fromChild[2];
   if (::pipe2(toChild, O_CLOEXEC) != 0) return nullptr;
@@ -67,8 +66,8 @@ bool ChildProcess::ReadLine(std::string* line, int timeoutMs) {
       pending_.erase(0, newline + 1);
       return true;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 || out_ < 0) return false;
     pollfd fd{out_, POLLIN, 0};
     if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -87,8 +86,8 @@ std::string ChildProcess::WaitFor(const std::string& prefix, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::string line;
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return "";
     if (!ReadLine(&line, static_cast<int>(left.count()))) return "";
     if (line.rfind(prefix, 0) == 0) return line;

@@ -30,8 +30,7 @@ namespace livelink_test {
 class ChildProcess {
  public:
   // Starts program with args (no shell). Null when it cannot be started.
-  static std::unique_ptr<ChildProcess> Start(const std::string& program,
-                                             const std::vector<std::string>& args);
+  static std::unique_ptr<ChildProcess> Start(const std::string& program, const std::vector<std::string>& args);
   ~ChildProcess();  // kills (SIGKILL) and reaps a child that still runs
 
   pid_t pid() const { return pid_; }

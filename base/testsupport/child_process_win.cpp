@@ -38,8 +38,7 @@ void AppendQuoted(std::wstring& line, const std::string& utf8) {
 
 }  // namespace
 
-std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
-                                                  const std::vector<std::string>& args) {
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, const std::vector<std::string>& args) {
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   HANDLE childIn = nullptr, toChild = nullptr, fromChild = nullptr, childOut = nullptr;
   if (!CreatePipe(&childIn, &toChild, &inheritable, 0)) return nullptr;
@@ -61,8 +60,8 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION info{};
   const std::wstring path = base::ToWide(base::FromUtf8(program));
-  const BOOL ok = CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                 CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &info);
+  const BOOL ok = CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr,
+                                 nullptr, &startup, &info);
   CloseHandle(childIn);
   CloseHandle(childOut);
   if (!ok) {
@@ -113,8 +112,7 @@ bool ChildProcess::ReadLine(std::string* line, int timeoutMs) {
     }
     char buffer[4096];
     DWORD got = 0;
-    if (!ReadFile(out_, buffer, available < sizeof buffer ? available : sizeof buffer, &got, nullptr) ||
-        got == 0) {
+    if (!ReadFile(out_, buffer, available < sizeof buffer ? available : sizeof buffer, &got, nullptr) || got == 0) {
       CloseHandle(out_);
       out_ = nullptr;
       return false;
@@ -127,8 +125,8 @@ std::string ChildProcess::WaitFor(const std::string& prefix, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::string line;
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return "";
     if (!ReadLine(&line, static_cast<int>(left.count()))) return "";
     if (line.rfind(prefix, 0) == 0) return line;
@@ -139,8 +137,7 @@ bool ChildProcess::Send(const std::string& line) {
   if (in_ == nullptr) return false;
   const std::string data = line + "\n";
   DWORD written = 0;
-  return WriteFile(in_, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
-         written == data.size();
+  return WriteFile(in_, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) && written == data.size();
 }
 
 void ChildProcess::CloseInput() {
@@ -158,10 +155,8 @@ void SuspendOrResume(DWORD pid, bool suspend) {
     if (entry.th32OwnerProcessID != pid) continue;
     HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
     if (thread == nullptr) continue;
-    if (suspend)
-      SuspendThread(thread);
-    else
-      ResumeThread(thread);
+    if (suspend) SuspendThread(thread);
+    else ResumeThread(thread);
     CloseHandle(thread);
   }
   CloseHandle(snapshot);
@@ -183,8 +178,7 @@ void ChildProcess::Signal(int signal) {
 
 int ChildProcess::Wait(int timeoutMs) {
   if (reaped_ || process_ == nullptr) return -1;
-  if (WaitForSingleObject(process_, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs)) !=
-      WAIT_OBJECT_0)
+  if (WaitForSingleObject(process_, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0)
     return -1;
   DWORD code = 0;
   GetExitCodeProcess(process_, &code);

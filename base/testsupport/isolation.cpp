@@ -27,8 +27,8 @@ Isolation::Isolation() {
   const DWORD units = GetTempPathW(MAX_PATH + 1, temp);
   if (units == 0 || units > MAX_PATH) throw std::runtime_error("no temporary folder");
   for (unsigned attempt = 0;; ++attempt) {
-    const std::wstring dir = std::wstring(temp, units) + L"livelink-test-" +
-                             std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
+    const std::wstring dir = std::wstring(temp, units) + L"livelink-test-" + std::to_wstring(GetCurrentProcessId()) +
+                             L"-" + std::to_wstring(attempt);
     if (CreateDirectoryW(dir.c_str(), nullptr)) {
       root_ = base::ToUtf8(base::FromWide(dir));
       SetEnvironmentVariableW(L"CORV_RUNTIME_DIR", (dir + L"\\run").c_str());
@@ -92,8 +92,7 @@ std::size_t ViewBytes(std::size_t bytes) {
 std::u16string UniqueName(const char* stem) {
   static std::atomic<int> counter{0};
   char text[160];
-  std::snprintf(text, sizeof text, "C:\\Links\\%s-%d-%d.dae", stem, static_cast<int>(::getpid()),
-                counter.fetch_add(1));
+  std::snprintf(text, sizeof text, "C:\\Links\\%s-%d-%d.dae", stem, static_cast<int>(::getpid()), counter.fetch_add(1));
   std::u16string name;
   for (const char* p = text; *p != 0; ++p) name.push_back(static_cast<char16_t>(*p));
   return name;

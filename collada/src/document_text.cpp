@@ -46,9 +46,8 @@ std::string FormatColor(std::uint32_t colour, float alpha) {
 }
 
 std::string_view SurfaceTypeName(std::int32_t surfaceType) {
-  static constexpr std::string_view kNames[] = {"",          "water",     "glass",     "landscape",
-                                                "standard",  "color",     "billboard", "invisible",
-                                                "lightmap",  "waterfall"};
+  static constexpr std::string_view kNames[] = {"",      "water",     "glass",     "landscape", "standard",
+                                                "color", "billboard", "invisible", "lightmap",  "waterfall"};
   if (surfaceType < 1 || surfaceType > 9) return {};
   return kNames[surfaceType];
 }
@@ -68,8 +67,8 @@ std::string AsctimeText(std::time_t t) {
   const char* day = tm.tm_wday >= 0 && tm.tm_wday < 7 ? kDays[tm.tm_wday] : "???";
   const char* month = tm.tm_mon >= 0 && tm.tm_mon < 12 ? kMonths[tm.tm_mon] : "???";
   char buffer[64];
-  int n = std::snprintf(buffer, sizeof buffer, "%.3s %.3s%3d %.2d:%.2d:%.2d %d\n", day, month, tm.tm_mday,
-                        tm.tm_hour, tm.tm_min, tm.tm_sec, 1900 + tm.tm_year);
+  int n = std::snprintf(buffer, sizeof buffer, "%.3s %.3s%3d %.2d:%.2d:%.2d %d\n", day, month, tm.tm_mday, tm.tm_hour,
+                        tm.tm_min, tm.tm_sec, 1900 + tm.tm_year);
   return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 

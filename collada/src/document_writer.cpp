@@ -70,7 +70,8 @@ constexpr std::string_view kMarkerGeometry =
     "\t<geometry id=\"velmarNode\" name=\"Velmar Node Geometry\">\n"
     "\t\t<mesh>\n"
     "\t\t\t<source id=\"velmarNode-positions\">\n"
-    "\t\t\t\t<float_array id=\"velmarNode-positions-array\" count=\"9\">0 0 -0.01 0.01 0 0.01 -0.01 0 0.01</float_array>\n"
+    "\t\t\t\t<float_array id=\"velmarNode-positions-array\" count=\"9\">0 0 -0.01 0.01 0 0.01 -0.01 0 "
+    "0.01</float_array>\n"
     "\t\t\t\t<technique_common>\n"
     "\t\t\t\t\t<accessor source=\"#velmarNode-positions-array\" count=\"3\" stride=\"3\">\n"
     "\t\t\t\t\t\t<param name=\"X\" type=\"float\"/>\n"
@@ -244,8 +245,8 @@ void WriteMaterials(OutputFile& out, const DocumentContent& content) {
   out.Line("</library_materials>");
 }
 
-void WriteSource(OutputFile& out, const std::string& id, std::string_view kind, std::uint32_t vertices,
-                 int stride, std::string_view params) {
+void WriteSource(OutputFile& out, const std::string& id, std::string_view kind, std::uint32_t vertices, int stride,
+                 std::string_view params) {
   Line(out, "<technique_common>");
   Line(out, "<accessor source=\"#", id, "-", kind, "-array\" count=\"", Decimal(vertices), "\" stride=\"",
        Decimal(static_cast<std::uint64_t>(stride)), "\">");

@@ -75,7 +75,7 @@ void ColladaExporter::LoadGeometry() {
   Status(u"Velmar Collada exporter: merge geometries\u2026");
   const std::vector<PlannedGeometry> plan =
       PlanGeometries(std::vector<std::uint64_t>(usedKeys.begin(), usedKeys.end()),
-                              [&](std::uint64_t key) { return materials->Find(key)->key; });
+                     [&](std::uint64_t key) { return materials->Find(key)->key; });
   geometries.reserve(plan.size());
   ParallelOrThrow(plan.size(), [&](std::size_t i) { MergeMaterial(plan[i]); });
   // The geometries read the meshes; the bodies keep only what the marker
@@ -223,8 +223,8 @@ void ColladaExporter::CreateNode(const scene::BodyInfo& body) {
   node->name = number;
   // The centre is stored as (x, z + offset, y): the translation is the
   // host's (x, y, z + offset).
-  node->matrix = "1 0 0 " + Fixed6(body.centre[0]) + " 0 1 0 " + Fixed6(body.centre[2]) +
-                 " 0 0 1 " + Fixed6(body.centre[1]) + " 0 0 0 1";
+  node->matrix = "1 0 0 " + Fixed6(body.centre[0]) + " 0 1 0 " + Fixed6(body.centre[2]) + " 0 0 1 " +
+                 Fixed6(body.centre[1]) + " 0 0 0 1";
   nodes.push_back(std::move(node));
 }
 

@@ -25,12 +25,9 @@ constexpr std::size_t kBatchPieces = 8;
 
 std::size_t MaxText(GeometryArray array) {
   switch (array) {
-    case GeometryArray::kIndices:
-      return kMaxIndexText;
-    case GeometryArray::kTexcoords:
-      return kMaxPairText;
-    default:
-      return kMaxTripleText;
+    case GeometryArray::kIndices: return kMaxIndexText;
+    case GeometryArray::kTexcoords: return kMaxPairText;
+    default: return kMaxTripleText;
   }
 }
 
@@ -88,10 +85,10 @@ char* FormatRunsRange(char* p, const std::vector<MeshRun>& runs, std::size_t beg
   auto start = [&](const MeshRun& run) -> std::size_t { return indices ? run.firstIndex : run.base; };
   auto count = [&](const MeshRun& run) -> std::size_t { return indices ? run.indexCount : run.vertexCount; };
   // The last run that starts at or before begin.
-  auto r = static_cast<std::size_t>(
-      std::upper_bound(runs.begin(), runs.end(), begin,
-                       [&](std::size_t at, const MeshRun& run) { return at < start(run); }) -
-      runs.begin());
+  auto r =
+      static_cast<std::size_t>(std::upper_bound(runs.begin(), runs.end(), begin,
+                                                [&](std::size_t at, const MeshRun& run) { return at < start(run); }) -
+                               runs.begin());
   if (r > 0) --r;
   for (std::size_t at = begin; at < end && r < runs.size(); ++r) {
     const MeshRun& run = runs[r];
@@ -101,17 +98,12 @@ char* FormatRunsRange(char* p, const std::vector<MeshRun>& runs, std::size_t beg
   return p;
 }
 
-char* FormatRange(char* p, const std::vector<MeshRun>& runs, GeometryArray array, std::size_t begin,
-                  std::size_t end) {
+char* FormatRange(char* p, const std::vector<MeshRun>& runs, GeometryArray array, std::size_t begin, std::size_t end) {
   switch (array) {
-    case GeometryArray::kPositions:
-      return FormatRunsRange<GeometryArray::kPositions>(p, runs, begin, end);
-    case GeometryArray::kNormals:
-      return FormatRunsRange<GeometryArray::kNormals>(p, runs, begin, end);
-    case GeometryArray::kTexcoords:
-      return FormatRunsRange<GeometryArray::kTexcoords>(p, runs, begin, end);
-    default:
-      return FormatRunsRange<GeometryArray::kIndices>(p, runs, begin, end);
+    case GeometryArray::kPositions: return FormatRunsRange<GeometryArray::kPositions>(p, runs, begin, end);
+    case GeometryArray::kNormals: return FormatRunsRange<GeometryArray::kNormals>(p, runs, begin, end);
+    case GeometryArray::kTexcoords: return FormatRunsRange<GeometryArray::kTexcoords>(p, runs, begin, end);
+    default: return FormatRunsRange<GeometryArray::kIndices>(p, runs, begin, end);
   }
 }
 
@@ -122,14 +114,10 @@ std::size_t ElementCount(const GeometryInfo& g, GeometryArray array) {
 template <typename Geometry>
 auto& TextOf(Geometry& g, GeometryArray array) {
   switch (array) {
-    case GeometryArray::kPositions:
-      return g.positions;
-    case GeometryArray::kNormals:
-      return g.normals;
-    case GeometryArray::kTexcoords:
-      return g.texcoords;
-    default:
-      return g.indices;
+    case GeometryArray::kPositions: return g.positions;
+    case GeometryArray::kNormals: return g.normals;
+    case GeometryArray::kTexcoords: return g.texcoords;
+    default: return g.indices;
   }
 }
 
@@ -171,8 +159,8 @@ void SerializeGeometry(GeometryInfo& g) {
     ParallelOrThrow(pieces, [&](std::size_t i) {
       const std::size_t begin = i * kPieceElements, end = std::min(count, begin + kPieceElements);
       texts[i].first.reset(new char[(end - begin) * MaxText(array)]);
-      texts[i].second = static_cast<std::size_t>(FormatRange(texts[i].first.get(), runs, array, begin, end) -
-                                                 texts[i].first.get());
+      texts[i].second =
+          static_cast<std::size_t>(FormatRange(texts[i].first.get(), runs, array, begin, end) - texts[i].first.get());
     });
     ArrayText& text = TextOf(g, array);
     text = ArrayText();

@@ -84,14 +84,15 @@ struct SmallModel {
       return i == 1 ? u"Model_Textures/00000000000000ab.png" : u"";
     };
     // One triangle per material and a geometry with vertices but no indices.
-    std::vector<Vertex> tri = {{{1, 2, 3}, {0, 1, 0}, {0.5f, 0.25f}},
-                               {{2, 2, 3}, {0, 1, 0}, {1, 0.25f}},
-                               {{2, 2, 4}, {0, 1, 0}, {1, 1}}};
+    std::vector<Vertex> tri = {
+        {{1, 2, 3}, {0, 1, 0}, {0.5f, 0.25f}}, {{2, 2, 3}, {0, 1, 0}, {1, 0.25f}}, {{2, 2, 4}, {0, 1, 0}, {1, 1}}};
     geometries.push_back(MakeGeometry(brick.id, brick.name, tri, {0, 1, 2}));
     geometries.push_back(MakeGeometry(glass.id, glass.name, tri, {}));
     for (auto& g : geometries) content.geometries.push_back(g.get());
-    nodes.push_back(std::make_unique<NodeInfo>(NodeInfo{"vn-0001", "1 0 0 1.500000 0 1 0 3.000000 0 0 1 2.000000 0 0 0 1"}));
-    nodes.push_back(std::make_unique<NodeInfo>(NodeInfo{"vn-10000", "1 0 0 0.000000 0 1 0 0.000000 0 0 1 0.010000 0 0 0 1"}));
+    nodes.push_back(
+        std::make_unique<NodeInfo>(NodeInfo{"vn-0001", "1 0 0 1.500000 0 1 0 3.000000 0 0 1 2.000000 0 0 0 1"}));
+    nodes.push_back(
+        std::make_unique<NodeInfo>(NodeInfo{"vn-10000", "1 0 0 0.000000 0 1 0 0.000000 0 0 1 0.010000 0 0 0 1"}));
     for (auto& n : nodes) content.nodes.push_back(n.get());
     content.exportNodes = exportNodes;
     content.created = FixedTime();
@@ -265,8 +266,8 @@ TEST(GeometryText, RunsWrittenInBatchesEqualTheirMergedBuffer) {
   ASSERT_TRUE(out.Open(dir.File("arrays")));
   collada::ArrayWriter writer;
   using collada::GeometryArray;
-  for (GeometryArray a : {GeometryArray::kPositions, GeometryArray::kNormals, GeometryArray::kTexcoords,
-                          GeometryArray::kIndices})
+  for (GeometryArray a :
+       {GeometryArray::kPositions, GeometryArray::kNormals, GeometryArray::kTexcoords, GeometryArray::kIndices})
     writer.Write(out, g, a);
   ASSERT_TRUE(out.Commit()) << out.Error();
   EXPECT_TRUE(collada_test::ReadFile(dir.File("arrays")) == merged->positions.Joined() + merged->normals.Joined() +

@@ -70,8 +70,8 @@ json ProjectJson(const std::string& soloPath) {
   sheet["vertices"] = {{0, 0, 3}, {2, 0, 3}, {2, 2, 3}, {0, 2, 3}};
   sheet["polygonNormals"] = {{0, 0, 1}};
   sheet["polygons"] = {{{"material", 2}, {"normal", 1}, {"pieces", {{0, 1, 2, 3}}}}};
-  json empty = {{"closed", true}, {"vertices", json::array()}, {"polygonNormals", json::array()},
-                {"polygons", json::array()}};
+  json empty = {
+      {"closed", true}, {"vertices", json::array()}, {"polygonNormals", json::array()}, {"polygons", json::array()}};
 
   json project;
   project["format"] = "host-project";
@@ -79,23 +79,30 @@ json ProjectJson(const std::string& soloPath) {
   project["state"] = {{"untitled", soloPath.empty()}, {"currentWindow", "3d"}};
   if (!soloPath.empty()) project["state"]["soloPath"] = soloPath;
   // 2x2 pixels, A R G B each.
-  std::string opaque = "//8AAP8A/wD/AAD//////w==";      // red, green, blue, white
-  std::string clear = "gP8AAP8A/wD/AAD//////w==";       // half-transparent first pixel
-  project["textures"] = {
-      {{"name", "plain"}, {"pixels", {{"width", 2}, {"height", 2}, {"argb", opaque}}}, {"hasAlphaChannel", false},
-       {"xSize", 2}, {"ySize", 2}},
-      {{"name", "alpha"}, {"pixels", {{"width", 2}, {"height", 2}, {"argb", clear}}}, {"hasAlphaChannel", true},
-       {"transparentPattern", true}}};
-  project["materials"] = {
-      {{"name", "Brick"}, {"guid", "0000002A-0000-0000-0000-000000000000"}, {"surfaceColor", {1, 0.5, 0}},
-       {"shininess", 2500}, {"texture", 1}},
-      {{"name", "Leaves"}, {"guid", "0000002A-0001-0000-0000-000000000000"}, {"texture", 2}},
-      {{"name", "Glass <&> \"q\" 'a'\u000b\u000c"}, {"guid", "00000077-0000-0000-0000-000000000000"},
-       {"materialType", 5}, {"transparency", 50}}};
-  project["elements"] = {
-      {{"guid", "10000000-0000-0000-0000-000000000001"}, {"bodies", {box(0, 1)}}},
-      {{"guid", "10000000-0000-0000-0000-000000000002"}, {"bodies", {empty, sheet}}},
-      {{"guid", "10000000-0000-0000-0000-000000000003"}, {"bodies", {box(5, 3)}}}};
+  std::string opaque = "//8AAP8A/wD/AAD//////w==";  // red, green, blue, white
+  std::string clear = "gP8AAP8A/wD/AAD//////w==";   // half-transparent first pixel
+  project["textures"] = {{{"name", "plain"},
+                          {"pixels", {{"width", 2}, {"height", 2}, {"argb", opaque}}},
+                          {"hasAlphaChannel", false},
+                          {"xSize", 2},
+                          {"ySize", 2}},
+                         {{"name", "alpha"},
+                          {"pixels", {{"width", 2}, {"height", 2}, {"argb", clear}}},
+                          {"hasAlphaChannel", true},
+                          {"transparentPattern", true}}};
+  project["materials"] = {{{"name", "Brick"},
+                           {"guid", "0000002A-0000-0000-0000-000000000000"},
+                           {"surfaceColor", {1, 0.5, 0}},
+                           {"shininess", 2500},
+                           {"texture", 1}},
+                          {{"name", "Leaves"}, {"guid", "0000002A-0001-0000-0000-000000000000"}, {"texture", 2}},
+                          {{"name", "Glass <&> \"q\" 'a'\u000b\u000c"},
+                           {"guid", "00000077-0000-0000-0000-000000000000"},
+                           {"materialType", 5},
+                           {"transparency", 50}}};
+  project["elements"] = {{{"guid", "10000000-0000-0000-0000-000000000001"}, {"bodies", {box(0, 1)}}},
+                         {{"guid", "10000000-0000-0000-0000-000000000002"}, {"bodies", {empty, sheet}}},
+                         {{"guid", "10000000-0000-0000-0000-000000000003"}, {"bodies", {box(5, 3)}}}};
   return project;
 }
 
@@ -170,10 +177,10 @@ TEST_F(ExportPipeline, FileTypeSaveWritesTheGoldenDocumentWithItsTextures) {
   EXPECT_EQ(ReadFile(dir.File(jpg)).substr(0, 2), "\xFF\xD8");
 
   std::string status = progress();
-  std::vector<std::string> order = {"initializing", "load materials", "load geometries", "merge geometries",
-                                    "serialize geometries", "create nodes", "processing assets",
-                                    "processing images", "processing effects", "processing materials",
-                                    "processing geometries", "processing nodes", "export complete."};
+  std::vector<std::string> order = {
+      "initializing",          "load materials",    "load geometries",   "merge geometries",   "serialize geometries",
+      "create nodes",          "processing assets", "processing images", "processing effects", "processing materials",
+      "processing geometries", "processing nodes",  "export complete."};
   std::size_t at = 0;
   for (const auto& text : order) {
     at = status.find("Velmar Collada exporter: " + text, at);

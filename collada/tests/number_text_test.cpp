@@ -31,9 +31,10 @@ void ExpectLikePrintf(float f) {
 TEST(NumberText, FixedFormsMatchPrintfOverEveryMagnitude) {
   // Halves of the last decimal that are exact in binary round to even, as
   // printf does; values just beside them round the other way.
-  for (float f : {0.0f, -0.0f, 0.0625f, 0.1875f, -0.0625f, 2.5e-7f, 0.0005f, 0.9995f, 1.0f, 0.25f, 0.996f,
-                  0.99609375f, 123456.789f, -1e-4f, 5e8f, 9.99999e8f, 1e9f, 4e9f, 9.9e11f, 1e12f, 3e13f,
-                  FLT_MAX, -FLT_MAX, FLT_MIN, FLT_TRUE_MIN, 16777216.0f, 16777217.0f}) {
+  for (float f :
+       {0.0f,    -0.0f,  0.0625f,     0.1875f,     -0.0625f, 2.5e-7f, 0.0005f,      0.9995f,     1.0f,
+        0.25f,   0.996f, 0.99609375f, 123456.789f, -1e-4f,   5e8f,    9.99999e8f,   1e9f,        4e9f,
+        9.9e11f, 1e12f,  3e13f,       FLT_MAX,     -FLT_MAX, FLT_MIN, FLT_TRUE_MIN, 16777216.0f, 16777217.0f}) {
     ExpectLikePrintf(f);
     ExpectLikePrintf(std::nextafter(f, 0.0f));
     ExpectLikePrintf(std::nextafter(f, 1e30f));
@@ -64,7 +65,8 @@ TEST(NumberText, IntegersMatchPrintf) {
 
 TEST(NumberText, NonFiniteValuesUseTheSchemaForms) {
   EXPECT_EQ(collada::Fixed3(std::nanf("")) + collada::Fixed3(-std::nanf("")) + collada::Fixed3(INFINITY) +
-                collada::Fixed6(-INFINITY), "NaNNaNINF-INF");
+                collada::Fixed6(-INFINITY),
+            "NaNNaNINF-INF");
 }
 
 // The document must be the same bytes from the Linux and the Windows
@@ -85,12 +87,12 @@ TEST(NumberText, PinnedTextsAreTheSameOnEveryPlatform) {
       {0x1p-149f, "0.000", "0.000000"},  // the smallest subnormal
       {-0x1p-149f, "-0.000", "-0.000000"},
       {0x1p-126f, "0.000", "0.000000"},  // the smallest normal
-      {0x1p-4f, "0.062", "0.062500"},     // 0.0625: a tie, down to even
-      {0x1.8p-3f, "0.188", "0.187500"},   // 0.1875: a tie, up to even
+      {0x1p-4f, "0.062", "0.062500"},    // 0.0625: a tie, down to even
+      {0x1.8p-3f, "0.188", "0.187500"},  // 0.1875: a tie, up to even
       {-0x1p-4f, "-0.062", "-0.062500"},
-      {0x1.0624dep-11f, "0.001", "0.000500"},  // 0.0005 is a little above
-      {0x1.ffbe76p-1f, "0.999", "0.999500"},   // 0.9995 is a little below
-      {0x1.0c6f7ap-22f, "0.000", "0.000000"},  // 2.5e-7 is a little below
+      {0x1.0624dep-11f, "0.001", "0.000500"},            // 0.0005 is a little above
+      {0x1.ffbe76p-1f, "0.999", "0.999500"},             // 0.9995 is a little below
+      {0x1.0c6f7ap-22f, "0.000", "0.000000"},            // 2.5e-7 is a little below
       {0x1.e240cap+16f, "123456.789", "123456.789062"},  // a tie at six digits
       {0x1.e847fep+19f, "999999.938", "999999.937500"},  // a tie at three digits
       {0x1.ffffdep-2f, "0.500", "0.499999"},

@@ -42,8 +42,8 @@ struct StagedImages {
   }
   // What the image writer does with the staged document path.
   static void WriteImages(const collada::StagedExport& staged) {
-    const std::string folder = staged.StagedDocumentPath().substr(0, staged.StagedDocumentPath().rfind('/')) +
-                               "/House_Textures";
+    const std::string folder =
+        staged.StagedDocumentPath().substr(0, staged.StagedDocumentPath().rfind('/')) + "/House_Textures";
     std::filesystem::create_directory(std::filesystem::u8path(folder));
     WriteFile(folder + "/a.jpg", "new a");
     WriteFile(folder + "/b.jpg", "new b");

@@ -59,7 +59,7 @@ TEST(OutputFile, DestinationsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
   EXPECT_FALSE(staged.Begin(dir.File("House.dae")));
   EXPECT_EQ(staged.Error(), "the destination is a folder");
 
-  EXPECT_FALSE(WriteDocument(dir.File("") , 1000, &error));
+  EXPECT_FALSE(WriteDocument(dir.File(""), 1000, &error));
   EXPECT_EQ(error.rfind("no file name in the destination: ", 0), 0u) << error;
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"House.dae"});
 }

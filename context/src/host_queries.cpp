@@ -80,8 +80,7 @@ std::u16string ConnectionNameFor(std::u16string_view projectPath) {
   const std::size_t slash = util::LastPathSeparator(projectPath);
   const std::size_t dot = projectPath.find_last_of(u'.');
   std::u16string name(projectPath);
-  if (dot != std::u16string_view::npos && (slash == std::u16string_view::npos || dot > slash))
-    name.resize(dot);
+  if (dot != std::u16string_view::npos && (slash == std::u16string_view::npos || dot > slash)) name.resize(dot);
   name += u".dae";
   return name;
 }
@@ -141,8 +140,7 @@ void SwitchToPerspective() {
   // Keep the host's other projection settings: start from what it reports.
   ACAPI_Environment(APIEnv_Get3DProjectionSetsID, &info);
   info.isPersp = true;
-  if (ACAPI_Environment(APIEnv_Change3DProjectionSetsID, &info) == NoError)
-    ACAPI_Automate(APIDo_RebuildID);
+  if (ACAPI_Environment(APIEnv_Change3DProjectionSetsID, &info) == NoError) ACAPI_Automate(APIDo_RebuildID);
 }
 
 std::u16string GetHostVersion() {

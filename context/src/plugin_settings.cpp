@@ -90,8 +90,7 @@ bool ProjectAvailable() {
 // The custom auto-texts of the open project; empty on any failure.
 std::vector<API_AutotextEntry> CustomAutoTexts() {
   API_AutotextList list;
-  if (ACAPI_Goodies(APIAny_GetAutoTextsID, &list, reinterpret_cast<void*>(APIAutoText_Custom)) !=
-      NoError) {
+  if (ACAPI_Goodies(APIAny_GetAutoTextsID, &list, reinterpret_cast<void*>(APIAutoText_Custom)) != NoError) {
     return {};
   }
   return std::move(list.entries);
@@ -105,9 +104,8 @@ const API_AutotextEntry* FindOffsetEntry(const std::vector<API_AutotextEntry>& e
   return nullptr;
 }
 
-constexpr const char16_t* kNames[] = {u"CameraAutoSync",   u"MemoryTextures", u"ColorAsTextures",
-                                      u"SmoothSurfaces",   u"OptimizeSurfaces", u"ExportNodes",
-                                      u"OffsetType"};
+constexpr const char16_t* kNames[] = {u"CameraAutoSync",   u"MemoryTextures", u"ColorAsTextures", u"SmoothSurfaces",
+                                      u"OptimizeSurfaces", u"ExportNodes",    u"OffsetType"};
 constexpr const char16_t* kOffsetName = u"CustomOffset";
 
 }  // namespace
@@ -117,9 +115,8 @@ PluginSettings::PluginSettings(std::u16string keyPath) : keyPath_(std::move(keyP
 bool PluginSettings::Load() {
   KeyCloser key{util::OpenOrCreateKey(keyPath_)};
   if (key.key == nullptr) return false;
-  std::uint32_t* fields[] = {&cameraAutoSync_,   &memoryTextures_, &colorAsTextures_,
-                             &smoothSurfaces_,   &optimizeSurfaces_, &exportNodes_,
-                             &offsetType_};
+  std::uint32_t* fields[] = {&cameraAutoSync_,   &memoryTextures_, &colorAsTextures_, &smoothSurfaces_,
+                             &optimizeSurfaces_, &exportNodes_,    &offsetType_};
   keepStored_ = 0;
   for (unsigned i = 0; i < 7; ++i) {
     std::uint32_t v = 1;
@@ -139,9 +136,8 @@ bool PluginSettings::Load() {
 bool PluginSettings::Save() {
   KeyCloser key{util::OpenOrCreateKey(keyPath_)};
   if (key.key == nullptr) return false;
-  const std::uint32_t values[] = {cameraAutoSync_,   memoryTextures_, colorAsTextures_,
-                                  smoothSurfaces_,   optimizeSurfaces_, exportNodes_,
-                                  offsetType_};
+  const std::uint32_t values[] = {cameraAutoSync_,   memoryTextures_, colorAsTextures_, smoothSurfaces_,
+                                  optimizeSurfaces_, exportNodes_,    offsetType_};
   bool ok = true;
   for (unsigned i = 0; i < 7; ++i) {
     if ((keepStored_ & (1u << i)) != 0) continue;
@@ -161,9 +157,7 @@ bool PluginSettings::SetCameraAutoSync(bool on) { return SetSwitch(cameraAutoSyn
 bool PluginSettings::SetMemoryTextures(bool on) { return SetSwitch(memoryTextures_, kBitMemoryTextures, on); }
 bool PluginSettings::SetColorAsTextures(bool on) { return SetSwitch(colorAsTextures_, kBitColorAsTextures, on); }
 bool PluginSettings::SetSmoothSurfaces(bool on) { return SetSwitch(smoothSurfaces_, kBitSmoothSurfaces, on); }
-bool PluginSettings::SetOptimizeSurfaces(bool on) {
-  return SetSwitch(optimizeSurfaces_, kBitOptimizeSurfaces, on);
-}
+bool PluginSettings::SetOptimizeSurfaces(bool on) { return SetSwitch(optimizeSurfaces_, kBitOptimizeSurfaces, on); }
 bool PluginSettings::SetExportNodes(bool on) { return SetSwitch(exportNodes_, kBitExportNodes, on); }
 
 bool PluginSettings::SetOffsetType(std::uint32_t n) {
@@ -180,8 +174,7 @@ bool PluginSettings::SetCustomOffset(float metres) {
 
 std::optional<double> PluginSettings::LevelHeight(std::uint32_t offsetType) {
   switch (offsetType) {
-    case kOffsetZero:
-      return 0.0;
+    case kOffsetZero: return 0.0;
     case kOffsetSeaLevel: {
       API_PlaceInfo place;
       if (ACAPI_Environment(APIEnv_GetPlaceSetsID, &place) != NoError) return std::nullopt;
@@ -190,8 +183,7 @@ std::optional<double> PluginSettings::LevelHeight(std::uint32_t offsetType) {
     case kOffsetLevel1:
     case kOffsetLevel2: {
       API_RefLevelsPrefs levels;
-      if (ACAPI_Environment(APIEnv_GetPreferencesID, &levels, reinterpret_cast<void*>(std::intptr_t(1))) !=
-          NoError) {
+      if (ACAPI_Environment(APIEnv_GetPreferencesID, &levels, reinterpret_cast<void*>(std::intptr_t(1))) != NoError) {
         return std::nullopt;
       }
       if (offsetType == kOffsetLevel1) {
@@ -201,8 +193,7 @@ std::optional<double> PluginSettings::LevelHeight(std::uint32_t offsetType) {
       if (!levels.hasLevel2) return std::nullopt;
       return levels.level2val;
     }
-    default:
-      return std::nullopt;
+    default: return std::nullopt;
   }
 }
 
@@ -236,8 +227,7 @@ bool PluginSettings::WriteOffsetAutoText(float value) {
   } else {
     API_Guid guid;
     if (ACAPI_GenerateGuid(&guid) != NoError) return false;
-    if (ACAPI_Goodies(APIAny_CreateAnAutoTextID, &guid, const_cast<char*>(kOffsetAutoTextName)) !=
-        NoError) {
+    if (ACAPI_Goodies(APIAny_CreateAnAutoTextID, &guid, const_cast<char*>(kOffsetAutoTextName)) != NoError) {
       return false;
     }
     key = GS::UniString::FromUtf8("autotext-" + APIGuidToString(guid));

@@ -23,15 +23,15 @@ using namespace context;
 
 TEST(TextRules, PercentDecodingAndTheConnectionName) {
   EXPECT_EQ(PercentDecode(u"a%20b"), u"a b");
-  EXPECT_EQ(PercentDecode(u"%C3%A9t%c3%a9"), u"\u00e9t\u00e9");        // two-byte sequences
-  EXPECT_EQ(PercentDecode(u"%E2%82%AC"), u"\u20ac");                  // three bytes, one unit
-  EXPECT_EQ(PercentDecode(u"x%F0%9F%98%80y"), u"xy");                 // four bytes give nothing
-  EXPECT_EQ(PercentDecode(u"%80%BFz"), u"z");                         // stray continuations
-  EXPECT_EQ(PercentDecode(u"50%"), u"50%");                           // too short to decode
+  EXPECT_EQ(PercentDecode(u"%C3%A9t%c3%a9"), u"\u00e9t\u00e9");  // two-byte sequences
+  EXPECT_EQ(PercentDecode(u"%E2%82%AC"), u"\u20ac");             // three bytes, one unit
+  EXPECT_EQ(PercentDecode(u"x%F0%9F%98%80y"), u"xy");            // four bytes give nothing
+  EXPECT_EQ(PercentDecode(u"%80%BFz"), u"z");                    // stray continuations
+  EXPECT_EQ(PercentDecode(u"50%"), u"50%");                      // too short to decode
   EXPECT_EQ(PercentDecode(u"%4"), u"%4");
-  EXPECT_EQ(PercentDecode(u"%zz%41"), u"%zzA");                       // not hexadecimal
-  EXPECT_EQ(PercentDecode(u"%C3x"), u"x");                            // a cut sequence is dropped
-  EXPECT_EQ(PercentDecode(u"\u00e9%41"), u"\u00e9A");                 // other characters copied
+  EXPECT_EQ(PercentDecode(u"%zz%41"), u"%zzA");        // not hexadecimal
+  EXPECT_EQ(PercentDecode(u"%C3x"), u"x");             // a cut sequence is dropped
+  EXPECT_EQ(PercentDecode(u"\u00e9%41"), u"\u00e9A");  // other characters copied
   // Decoding twice undoes a double encoding.
   EXPECT_EQ(PercentDecode(PercentDecode(u"Caf%25C3%25A9")), u"Caf\u00e9");
   // The connection name: the extension of the last component only.

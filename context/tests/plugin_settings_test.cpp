@@ -17,7 +17,11 @@ using context::PluginSettings;
 
 namespace {
 
-struct Raw { LSTATUS result = -1; DWORD type = 0; std::vector<BYTE> data = std::vector<BYTE>(2048); };
+struct Raw {
+  LSTATUS result = -1;
+  DWORD type = 0;
+  std::vector<BYTE> data = std::vector<BYTE>(2048);
+};
 
 class Settings : public ::testing::Test {
  protected:
@@ -32,7 +36,8 @@ class Settings : public ::testing::Test {
   void TearDown() override { RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str()); }
   HKEY Key() {
     HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              0);
     return key;
   }
   void Set(const char16_t* name, DWORD type, const void* data, DWORD size) {
@@ -40,7 +45,9 @@ class Settings : public ::testing::Test {
     ASSERT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size), 0);
     RegCloseKey(key);
   }
-  void SetText(const char16_t* name, const std::u16string& t) { Set(name, REG_SZ, t.c_str(), DWORD((t.size() + 1) * 2)); }
+  void SetText(const char16_t* name, const std::u16string& t) {
+    Set(name, REG_SZ, t.c_str(), DWORD((t.size() + 1) * 2));
+  }
   void SetDword(const char16_t* name, DWORD v) { Set(name, REG_DWORD, &v, 4); }
   Raw Get(const char16_t* name) {
     HKEY key = Key();
@@ -174,8 +181,13 @@ TEST_F(Settings, UnusableValuesLoadAsFallbacksAndAreNotOverwrittenByOtherChanges
   bool nodes = false;
   // Out of a float's range either way (too large, or too small to be held)
   // is unusable, read in the C locale on every platform.
-  for (auto [text, value] : {std::pair{u"abc", 0.0f}, {u"1e999", 0.01f}, {u"-1e999", 0.01f}, {u"nan", 0.01f},
-                             {u"inf", 0.01f}, {u"1e39", 0.01f}, {u"1e-60", 0.01f}}) {
+  for (auto [text, value] : {std::pair{u"abc", 0.0f},
+                             {u"1e999", 0.01f},
+                             {u"-1e999", 0.01f},
+                             {u"nan", 0.01f},
+                             {u"inf", 0.01f},
+                             {u"1e39", 0.01f},
+                             {u"1e-60", 0.01f}}) {
     SetText(u"CustomOffset", text);
     s.Load();
     EXPECT_FLOAT_EQ(s.CustomOffset(), value) << base::ToUtf8(text);

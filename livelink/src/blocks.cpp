@@ -23,8 +23,7 @@ std::uint32_t LiveConnection::CreateBlock(std::uint32_t ownerRecordId, std::uint
     const std::uint32_t id = ++blockIds_;
     if (id == 0 || id == kGuestBlockBase) continue;  // wrapped into the other side's range
     const std::u16string name = BlockNameFor(id);
-    HANDLE handle =
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name.c_str());
+    HANDLE handle = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name.c_str());
     if (handle == nullptr) {
       // Another user's object under our name (a squatter in /dev/shm) is
       // never touched: step over its id as over one still held.

@@ -43,15 +43,12 @@ bool LiveConnection::ConnectionExists(std::u16string name) {
   return true;
 }
 
-std::vector<std::u16string> LiveConnection::EnumConnections(std::uint32_t kind) {
-  return ReadConnections(kind).names;
-}
+std::vector<std::u16string> LiveConnection::EnumConnections(std::uint32_t kind) { return ReadConnections(kind).names; }
 
 LiveConnection::ConnectionList LiveConnection::ReadConnections(std::uint32_t kind) {
   ConnectionList result;
   HKEY key = nullptr;
-  if (const LSTATUS opened = RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, kQueryAndSet, &key);
-      opened != 0) {
+  if (const LSTATUS opened = RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, kQueryAndSet, &key); opened != 0) {
     if (opened != ERROR_FILE_NOT_FOUND) result.error = static_cast<DWORD>(opened);
     return result;
   }

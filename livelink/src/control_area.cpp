@@ -31,8 +31,7 @@ AreaCheck ValidateControlArea(const void* base, std::size_t mappedSize) {
   if (LoadShared(header->recordOffset) != kRecordOffset) return AreaCheck::BadRecordOffset;
   const std::uint32_t areaBytes = ControlAreaBytes(LoadShared(header->capacity));
   if (areaBytes == 0) return AreaCheck::BadCapacity;
-  if (LoadShared(header->totalSize) != areaBytes || areaBytes > mappedSize)
-    return AreaCheck::BadTotalSize;
+  if (LoadShared(header->totalSize) != areaBytes || areaBytes > mappedSize) return AreaCheck::BadTotalSize;
   return AreaCheck::Ok;
 }
 
@@ -46,8 +45,7 @@ std::uint32_t ControlAreaView::ScanLimit() const {
 
 Record* ControlAreaView::Slot(std::uint32_t index) const {
   if (base_ == nullptr || index >= slotCount_) return nullptr;
-  return reinterpret_cast<Record*>(base_ + kRecordOffset +
-                                   static_cast<std::size_t>(index) * kSlotBytes);
+  return reinterpret_cast<Record*>(base_ + kRecordOffset + static_cast<std::size_t>(index) * kSlotBytes);
 }
 
 std::int64_t ControlAreaView::IndexOf(const void* record) const {
@@ -65,12 +63,9 @@ std::uint32_t ReadableRecordBytes(const Record* record) {
   return std::clamp(LoadShared(record->size), kRecordHeadBytes, kSlotBytes);
 }
 
-std::u16string ReadFixedText(const char16_t* field, std::size_t units) {
-  return base::ReadFixedText(field, units);
-}
+std::u16string ReadFixedText(const char16_t* field, std::size_t units) { return base::ReadFixedText(field, units); }
 
-std::u16string ReadStatusText(const void* block, std::size_t mappedBytes,
-                              std::uint32_t blockCapacity) {
+std::u16string ReadStatusText(const void* block, std::size_t mappedBytes, std::uint32_t blockCapacity) {
   if (block == nullptr) return {};
   const std::size_t bytes = std::min<std::size_t>(mappedBytes, blockCapacity);
   return ReadFixedText(static_cast<const char16_t*>(block), bytes / sizeof(char16_t));

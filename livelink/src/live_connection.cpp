@@ -34,8 +34,7 @@ std::u16string MappingNameFor(std::u16string_view connectionName) {
 std::u16string BlockName(std::uint32_t creatorPid, std::uint32_t blockId) {
   // "%d" of the pid as a signed 32-bit number, as the renderer formats it.
   char narrow[64];
-  const int n = std::snprintf(narrow, sizeof narrow, "CorvantaAPI/%d/%08X",
-                              static_cast<int>(creatorPid), blockId);
+  const int n = std::snprintf(narrow, sizeof narrow, "CorvantaAPI/%d/%08X", static_cast<int>(creatorPid), blockId);
   return std::u16string(narrow, narrow + std::max(n, 0));
 }
 
@@ -45,8 +44,7 @@ bool FreeAbandonedName(const std::u16string& mappingName, std::uint32_t self);
 }  // namespace
 #endif
 
-LiveConnection::LiveConnection()
-    : pid_(GetCurrentProcessId()), tables_(std::make_unique<Tables>()) {}
+LiveConnection::LiveConnection() : pid_(GetCurrentProcessId()), tables_(std::make_unique<Tables>()) {}
 
 LiveConnection::~LiveConnection() { CloseAll(); }
 
@@ -75,8 +73,7 @@ CreateResult LiveConnection::Create(std::u16string name, std::uint32_t capacity)
   }
 
   const std::u16string mappingName = MappingNameFor(name);
-  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size,
-                                      mappingName.c_str());
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, mappingName.c_str());
   if (mapping == nullptr) return CreateResult::kFailed;  // the platform's last error stands
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(mapping);
@@ -173,10 +170,9 @@ std::int32_t LiveConnection::Open(std::u16string name) {
   brokenMark_ = platform::BrokenViewCount();
   // The peer may rewrite capacity right after the check above, so the slot
   // count is bounded by what was mapped, not by a second read of the header.
-  const auto mappedSlots = static_cast<std::uint32_t>(
-      std::min<std::size_t>((mapped - kRecordOffset) / kSlotBytes, UINT32_MAX));
-  area_ = ControlAreaView(
-      view, std::min(LoadShared(static_cast<Header*>(view)->capacity), mappedSlots));
+  const auto mappedSlots =
+      static_cast<std::uint32_t>(std::min<std::size_t>((mapped - kRecordOffset) / kSlotBytes, UINT32_MAX));
+  area_ = ControlAreaView(view, std::min(LoadShared(static_cast<Header*>(view)->capacity), mappedSlots));
   blockIds_.exchange(kGuestBlockBase);
   guest_ = true;
   name_ = std::move(name);
@@ -298,8 +294,7 @@ bool Matches(const Record* slot, std::uint32_t type, std::uint32_t mask, std::ui
 }
 }  // namespace
 
-std::uint32_t LiveConnection::CountRecords(std::uint32_t type, std::uint32_t mask,
-                                           std::uint32_t value) {
+std::uint32_t LiveConnection::CountRecords(std::uint32_t type, std::uint32_t mask, std::uint32_t value) {
   if (!IsOpen()) return 0;
   std::uint32_t count = 0;
   const std::uint32_t limit = area_.ScanLimit();
@@ -308,8 +303,7 @@ std::uint32_t LiveConnection::CountRecords(std::uint32_t type, std::uint32_t mas
   return count;
 }
 
-std::vector<Record*> LiveConnection::GetRecords(std::uint32_t type, std::uint32_t mask,
-                                                std::uint32_t value) {
+std::vector<Record*> LiveConnection::GetRecords(std::uint32_t type, std::uint32_t mask, std::uint32_t value) {
   std::vector<Record*> records;
   if (!IsOpen()) return records;
   const std::uint32_t limit = area_.ScanLimit();
@@ -367,9 +361,7 @@ void LiveConnection::SetUpdateCount(std::uint32_t count) {
   if (IsOpen()) StoreShared(area_.header()->updateCount, count);
 }
 
-std::uint32_t LiveConnection::GetUpdateCount() {
-  return IsOpen() ? LoadShared(area_.header()->updateCount) : 0;
-}
+std::uint32_t LiveConnection::GetUpdateCount() { return IsOpen() ? LoadShared(area_.header()->updateCount) : 0; }
 
 std::uint32_t LiveConnection::SafeTextLength(const char16_t* text, std::uint32_t limit) {
   // Looks at no more than limit units: a caller's unterminated text is never
@@ -379,8 +371,7 @@ std::uint32_t LiveConnection::SafeTextLength(const char16_t* text, std::uint32_t
 
 void LiveConnection::SetFixedText(char16_t* field, std::uint32_t units, const char16_t* text) {
   // A text that does not fit with its NUL is refused: the field stays empty.
-  base::WriteFixedText(field, units, std::u16string_view(text == nullptr ? u"" : text,
-                                                         SafeTextLength(text, units)),
+  base::WriteFixedText(field, units, std::u16string_view(text == nullptr ? u"" : text, SafeTextLength(text, units)),
                        base::Overflow::Refuse);
 }
 
@@ -392,21 +383,15 @@ char16_t* LiveConnection::GetLabel() { return IsOpen() ? area_.header()->label :
 void LiveConnection::SetPeerText1(const char16_t* text) {
   if (IsOpen()) SetFixedText(area_.header()->peerText1, kPeerTextUnits, text);
 }
-char16_t* LiveConnection::GetPeerText1() {
-  return IsOpen() ? area_.header()->peerText1 : nullptr;
-}
+char16_t* LiveConnection::GetPeerText1() { return IsOpen() ? area_.header()->peerText1 : nullptr; }
 void LiveConnection::SetPeerText2(const char16_t* text) {
   if (IsOpen()) SetFixedText(area_.header()->peerText2, kPeerTextUnits, text);
 }
-char16_t* LiveConnection::GetPeerText2() {
-  return IsOpen() ? area_.header()->peerText2 : nullptr;
-}
+char16_t* LiveConnection::GetPeerText2() { return IsOpen() ? area_.header()->peerText2 : nullptr; }
 void LiveConnection::SetPeerValue(std::uint32_t value) {
   if (IsOpen()) StoreShared(area_.header()->peerValue, value);
 }
-std::uint32_t LiveConnection::GetPeerValue() {
-  return IsOpen() ? LoadShared(area_.header()->peerValue) : 0;
-}
+std::uint32_t LiveConnection::GetPeerValue() { return IsOpen() ? LoadShared(area_.header()->peerValue) : 0; }
 bool LiveConnection::HasPeerTexts() {
   if (!IsOpen()) return false;
   const Header* header = area_.header();
@@ -516,9 +501,7 @@ bool HolderMapsArea(std::uint32_t pid, const std::u16string& mappingName) {
 namespace {
 #endif  // _WIN32
 
-std::atomic_ref<std::uint32_t> LockWord(Header* header) {
-  return std::atomic_ref<std::uint32_t>(header->lockOwner);
-}
+std::atomic_ref<std::uint32_t> LockWord(Header* header) { return std::atomic_ref<std::uint32_t>(header->lockOwner); }
 
 }  // namespace
 

@@ -59,12 +59,9 @@ void ExamineProcess(DWORD processId, base::ConcurrentVector<HWND>& result) {
 
   const std::u16string upperPath = UpperCase(path, std::min<DWORD>(units, kTextUnits));
   std::u16string_view expectedClass;
-  if (upperPath.find(u"VELMAR") != std::u16string::npos)
-    expectedClass = u"START";
-  else if (upperPath.find(u"BRIMSEL") != std::u16string::npos)
-    expectedClass = u"BRIMSEL EDITOR";
-  else
-    return;
+  if (upperPath.find(u"VELMAR") != std::u16string::npos) expectedClass = u"START";
+  else if (upperPath.find(u"BRIMSEL") != std::u16string::npos) expectedClass = u"BRIMSEL EDITOR";
+  else return;
 
   HWND window = FindMainWindow(processId);
   if (window == nullptr) return;
@@ -84,18 +81,14 @@ std::vector<HWND> FindRendererWindows() {
   DWORD bytes = 0;
   if (!K32EnumProcesses(ids.data(), kProcessBufferBytes, &bytes)) return {};
   const std::size_t count = std::min<std::size_t>(bytes / sizeof(DWORD), ids.size());
-  if (count == 1)
-    ExamineProcess(ids[0], found);
-  else
-    base::ParallelFor(count, [&](std::size_t i) { ExamineProcess(ids[i], found); });
+  if (count == 1) ExamineProcess(ids[0], found);
+  else base::ParallelFor(count, [&](std::size_t i) { ExamineProcess(ids[i], found); });
   return std::vector<HWND>(found.begin(), found.end());
 }
 
 std::int32_t LiveConnection::Notify(std::uint32_t code, std::uint32_t parameter) {
   // The worker and the camera thread may both notify; neither waits long.
-  if (!notifyMutex_.try_lock_until(std::chrono::steady_clock::now() +
-                                   std::chrono::milliseconds(25)))
-    return -1;
+  if (!notifyMutex_.try_lock_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(25))) return -1;
   const base::DeadlineMutexHold hold(notifyMutex_, std::adopt_lock);
 
   if (windowsStale_.exchange(false)) windows_.clear();
@@ -111,8 +104,7 @@ std::int32_t LiveConnection::Notify(std::uint32_t code, std::uint32_t parameter)
   std::int32_t result = -1;
   for (HWND window : windows_) {
     if (IsWindow(window) &&
-        PostMessageW(window, kWakeMessage, static_cast<WPARAM>(parameter),
-                     static_cast<LPARAM>(code)))
+        PostMessageW(window, kWakeMessage, static_cast<WPARAM>(parameter), static_cast<LPARAM>(code)))
       result = 0;
   }
   return result;

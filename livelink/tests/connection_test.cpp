@@ -93,9 +93,9 @@ TEST_F(LivelinkConnectionTest, CreateWritesTheHeaderAndItsOwnRecords) {
   ASSERT_EQ(connection_.Create(name_, 5000), CreateResult::kOk);
   EXPECT_EQ(connection_.MappedBytes(), 10242048u);
   const Header& h = *connection_.Area().header();  // field offsets pinned in layout.h
-  EXPECT_EQ(std::vector<std::uint32_t>({h.type, h.size, h.id, h.flags, h.changeCount, h.field20, h.lockOwner, h.totalSize,
-                                        h.recordOffset, h.capacity, h.recordCount, h.highestSlot, h.creatorPid,
-                                        h.updateCount, h.peerValue}),
+  EXPECT_EQ(std::vector<std::uint32_t>({h.type, h.size, h.id, h.flags, h.changeCount, h.field20, h.lockOwner,
+                                        h.totalSize, h.recordOffset, h.capacity, h.recordCount, h.highestSlot,
+                                        h.creatorPid, h.updateCount, h.peerValue}),
             std::vector<std::uint32_t>({kTypeHead, 1244, 0, 0, 1, 1, 0, 10242048, 2048, 5000, 3, 1, kPid, 1, 0}));
   EXPECT_EQ(Slots(connection_), "records 3 highest 1: 0:VIEW/652 1:STAT/28");
   const Record *view = connection_.OwnViewRecord(), *stat = connection_.OwnStatRecord();
@@ -103,10 +103,12 @@ TEST_F(LivelinkConnectionTest, CreateWritesTheHeaderAndItsOwnRecords) {
             std::tuple(true, view->id + 1, stat, nullptr));  // free slots have id 0
 
   // The name keeps its backslashes; the mapping's name has slashes.
-  EXPECT_EQ(std::tuple(connection_.GetName(), MappingExists(MappingNameFor(name_)), connection_.ConnectionExists(name_)),
-            std::tuple(name_, true, true));
+  EXPECT_EQ(
+      std::tuple(connection_.GetName(), MappingExists(MappingNameFor(name_)), connection_.ConnectionExists(name_)),
+      std::tuple(name_, true, true));
   connection_.Close();  // the last user: the mapping goes
-  EXPECT_EQ(std::tuple(connection_.GetName(), MappingExists(MappingNameFor(name_))), std::tuple(std::u16string(), false));
+  EXPECT_EQ(std::tuple(connection_.GetName(), MappingExists(MappingNameFor(name_))),
+            std::tuple(std::u16string(), false));
 }
 
 TEST_F(LivelinkConnectionTest, CreateRefusesTakenNamesSizesThatWrapAndNamesNobodyCouldFind) {
@@ -181,11 +183,14 @@ TEST_F(LivelinkConnectionTest, RecordsFillTheLowestFreeSlotAndAreFoundByTypeAndF
   auto* surface = reinterpret_cast<SurfaceRecord*>(surfaces[1]);
   surface->textureBlockId = 0x99;
   surface->geometryBlockId = 0x1234;
-  EXPECT_EQ(Slots(connection_), "records 9 highest 7: 0:VIEW/652 1:STAT/28 2:SRFC/1932 3:SRFC/1932@4660 "
-                                "4:SRFC/1932 5:SRFC/1932 6:SRFC/1932 7:SRFI/20");
+  EXPECT_EQ(Slots(connection_),
+            "records 9 highest 7: 0:VIEW/652 1:STAT/28 2:SRFC/1932 3:SRFC/1932@4660 "
+            "4:SRFC/1932 5:SRFC/1932 6:SRFC/1932 7:SRFI/20");
   connection_.SetRecordFlags(surfaces[0], kFlagChanged);
   connection_.SetRecordFlags(surfaces[2], kFlagChanged | 4);
-  auto count = [&](std::uint32_t mask, std::uint32_t value) { return connection_.CountRecords(kTypeSurface, mask, value); };
+  auto count = [&](std::uint32_t mask, std::uint32_t value) {
+    return connection_.CountRecords(kTypeSurface, mask, value);
+  };
   EXPECT_EQ(std::tuple(count(1, 1), count(1, 0), count(0, 12345), count(5, 5)), std::tuple(2u, 3u, 5u, 1u));
   EXPECT_EQ(connection_.GetRecords(kTypeSurface, 1, 1), (std::vector<Record*>{surfaces[0], surfaces[2]}));
   EXPECT_EQ(connection_.GetRecords(kTypeRetiredSurface, 0, 0), std::vector<Record*>{surfaces[5]});
@@ -217,7 +222,8 @@ TEST_F(LivelinkConnectionTest, RecordsFillTheLowestFreeSlotAndAreFoundByTypeAndF
   // connection forgets its deleted view: no later write into the free slot.
   header->highestSlot = 0;
   EXPECT_EQ(connection_.DeleteRecord(connection_.OwnViewRecord()->id), 0);
-  EXPECT_EQ(std::tuple(header->highestSlot, header->recordCount, connection_.OwnViewRecord()), std::tuple(0u, 3u, nullptr));
+  EXPECT_EQ(std::tuple(header->highestSlot, header->recordCount, connection_.OwnViewRecord()),
+            std::tuple(0u, 3u, nullptr));
   connection_.UpdateView(false, nullptr);
   EXPECT_EQ(std::tuple(connection_.Area().Slot(0)->type, connection_.Area().Slot(0)->flags), std::tuple(0u, 0u));
 }
@@ -245,7 +251,8 @@ TEST_F(LivelinkConnectionTest, FlagsCountChangesAndTextFieldsTakeWhatFits) {
   connection_.SetFlags(kFlagChanged);
   EXPECT_EQ(std::tuple(connection_.GetUpdateCount(), connection_.IsConnected()), std::tuple(41u, true));
   header->flags |= kFlagClosed;  // the renderer ends the link
-  EXPECT_EQ(std::tuple(connection_.IsConnected(), connection_.TestFlags(kFlagClosed | kFlagChanged)), std::tuple(false, 3u));
+  EXPECT_EQ(std::tuple(connection_.IsConnected(), connection_.TestFlags(kFlagClosed | kFlagChanged)),
+            std::tuple(false, 3u));
   connection_.ClearFlags(kFlagClosed);
   EXPECT_TRUE(connection_.IsConnected());
 
@@ -278,7 +285,8 @@ TEST_F(LivelinkConnectionTest, BlocksAreNamedByCreatorAndReleasedWithTheirOwner)
   void* view = connection_.OpenBlock(first);
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(connection_.OpenBlock(first), view);  // the stored view, nothing reopened
-  EXPECT_EQ(std::tuple(connection_.GetBlockSize(first), connection_.CreateBlock(owner->id, 0), connection_.CreateBlock(owner->id, 16)),
+  EXPECT_EQ(std::tuple(connection_.GetBlockSize(first), connection_.CreateBlock(owner->id, 0),
+                       connection_.CreateBlock(owner->id, 16)),
             std::tuple(4096u, 0u, 2u));
   connection_.ReleaseBlock(0);
   connection_.CloseBlock(0);
@@ -319,7 +327,8 @@ TEST_F(LivelinkConnectionTest, BlocksAreCreatedAndOpenedFromManyThreadsAtOnce) {
   std::vector<std::uint32_t> sorted = ids;
   std::sort(sorted.begin(), sorted.end());
   for (std::uint32_t i = 0; i < kBlocks; ++i)  // every id once, none lost; each block its own
-    EXPECT_EQ(std::tuple(sorted[i], *static_cast<std::uint32_t*>(connection_.OpenBlock(ids[i])), connection_.GetBlockSize(ids[i])),
+    EXPECT_EQ(std::tuple(sorted[i], *static_cast<std::uint32_t*>(connection_.OpenBlock(ids[i])),
+                         connection_.GetBlockSize(ids[i])),
               std::tuple(i + 1, i, livelink_test::ViewBytes(4096u + i)));
   EXPECT_EQ(connection_.DeleteRecord(owner->id), 0);
   for (std::uint32_t id : ids) EXPECT_EQ(connection_.GetBlockSize(id), 0u);
@@ -344,7 +353,8 @@ TEST_F(LivelinkConnectionTest, UpdateViewWritesTheCameraAndFlagsTheRecord) {
     using V = std::array<float, 3>;
     EXPECT_EQ(std::tuple(s.active, s.kind, s.fieldOfView, s.position, s.backward, s.up),
               std::tuple(data != nullptr ? 1u : 0u, 6u, 45.0f, V{0, 1.61f, 0}, V{0, 0, -1}, V{0, 1, 0}));
-    EXPECT_EQ(std::tuple(std::memcmp(&view->camera, &camera, sizeof camera), view->head.flags & kFlagChanged), std::tuple(0, kFlagChanged));
+    EXPECT_EQ(std::tuple(std::memcmp(&view->camera, &camera, sizeof camera), view->head.flags & kFlagChanged),
+              std::tuple(0, kFlagChanged));
   }
   std::vector<std::uint8_t> zeros(kCameraDataBytes, 0);
   connection_.UpdateView(false, zeros.data());
@@ -403,16 +413,49 @@ TEST_F(LivelinkConnectionTest, StatusTextIsWrittenIntoItsOwnBlockTwiceItsSize) {
 TEST(LivelinkVtableTest, EveryOperationKeepsItsSlot) {
   // slot, entry in the table
 #define SLOT(n, name) EXPECT_EQ(EntryOf(&LiveConnection::name), (n) + 1) << #name " slot " #n
-  SLOT(1, EnumConnections); SLOT(2, Create); SLOT(3, Destroy); SLOT(4, Open);
-  SLOT(5, Close); SLOT(6, IsOwnerForeground); SLOT(7, IsOpen); SLOT(8, GetName);
-  SLOT(9, CreateRecord); SLOT(10, DeleteRecord); SLOT(11, CountRecords); SLOT(12, FindRecord);
-  SLOT(13, GetRecords); SLOT(14, SetRecordFlags); SLOT(15, ClearRecordFlags); SLOT(16, TestRecordFlags);
-  SLOT(17, SetFlags); SLOT(18, ClearFlags); SLOT(19, TestFlags); SLOT(20, SetUpdateCount);
-  SLOT(21, GetUpdateCount); SLOT(22, SetLabel); SLOT(23, GetLabel); SLOT(24, Lock);
-  SLOT(25, Unlock); SLOT(26, CreateBlock); SLOT(27, ReleaseBlock); SLOT(28, OpenBlock);
-  SLOT(29, CloseBlock); SLOT(30, Announce); SLOT(31, IsConnected); SLOT(32, Notify);
-  SLOT(33, UpdateView); SLOT(34, UpdateStatus); SLOT(35, SetPeerText1); SLOT(36, GetPeerText1);
-  SLOT(37, SetPeerText2); SLOT(38, GetPeerText2); SLOT(39, SetPeerValue); SLOT(40, GetPeerValue);
-  SLOT(41, HasPeerTexts); SLOT(42, ConnectionExists); SLOT(43, RegisterConnection); SLOT(44, UnregisterConnection);
+  SLOT(1, EnumConnections);
+  SLOT(2, Create);
+  SLOT(3, Destroy);
+  SLOT(4, Open);
+  SLOT(5, Close);
+  SLOT(6, IsOwnerForeground);
+  SLOT(7, IsOpen);
+  SLOT(8, GetName);
+  SLOT(9, CreateRecord);
+  SLOT(10, DeleteRecord);
+  SLOT(11, CountRecords);
+  SLOT(12, FindRecord);
+  SLOT(13, GetRecords);
+  SLOT(14, SetRecordFlags);
+  SLOT(15, ClearRecordFlags);
+  SLOT(16, TestRecordFlags);
+  SLOT(17, SetFlags);
+  SLOT(18, ClearFlags);
+  SLOT(19, TestFlags);
+  SLOT(20, SetUpdateCount);
+  SLOT(21, GetUpdateCount);
+  SLOT(22, SetLabel);
+  SLOT(23, GetLabel);
+  SLOT(24, Lock);
+  SLOT(25, Unlock);
+  SLOT(26, CreateBlock);
+  SLOT(27, ReleaseBlock);
+  SLOT(28, OpenBlock);
+  SLOT(29, CloseBlock);
+  SLOT(30, Announce);
+  SLOT(31, IsConnected);
+  SLOT(32, Notify);
+  SLOT(33, UpdateView);
+  SLOT(34, UpdateStatus);
+  SLOT(35, SetPeerText1);
+  SLOT(36, GetPeerText1);
+  SLOT(37, SetPeerText2);
+  SLOT(38, GetPeerText2);
+  SLOT(39, SetPeerValue);
+  SLOT(40, GetPeerValue);
+  SLOT(41, HasPeerTexts);
+  SLOT(42, ConnectionExists);
+  SLOT(43, RegisterConnection);
+  SLOT(44, UnregisterConnection);
 #undef SLOT
 }

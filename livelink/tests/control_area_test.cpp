@@ -46,13 +46,11 @@ TEST(LivelinkControlAreaTest, GuestRefusesHeadersThatDoNotDescribeTheMapping) {
     std::uint32_t value;
     AreaCheck expected;
   } cases[] = {
-      {0, kTypeStat, AreaCheck::BadType},
-      {32, 2052, AreaCheck::BadRecordOffset},
-      {32, 0, AreaCheck::BadRecordOffset},
-      {36, 9, AreaCheck::BadTotalSize},             // capacity beyond the mapping
-      {36, 0xFFFFFFFFu, AreaCheck::BadCapacity},    // capacity + 1 wraps
-      {36, 3000000, AreaCheck::BadCapacity},        // size wraps 32 bits
-      {28, 9 * 2048 + 4, AreaCheck::BadTotalSize},  // total size disagrees
+      {0, kTypeStat, AreaCheck::BadType},          {32, 2052, AreaCheck::BadRecordOffset},
+      {32, 0, AreaCheck::BadRecordOffset},         {36, 9, AreaCheck::BadTotalSize},  // capacity beyond the mapping
+      {36, 0xFFFFFFFFu, AreaCheck::BadCapacity},                                      // capacity + 1 wraps
+      {36, 3000000, AreaCheck::BadCapacity},                                          // size wraps 32 bits
+      {28, 9 * 2048 + 4, AreaCheck::BadTotalSize},                                    // total size disagrees
   };
   for (const Case& c : cases) {
     auto broken = bytes;

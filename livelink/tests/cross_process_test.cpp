@@ -86,8 +86,8 @@ Kinds Connections() {
 
 void WriteValue(const std::u16string& name, DWORD type, const void* data, DWORD bytes) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
             0);
   ASSERT_EQ(RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), bytes), 0);
   RegCloseKey(key);
@@ -117,13 +117,15 @@ TEST(LivelinkCrossProcessTest, AGuestProcessSharesBlocksLockForegroundAndTheEnd)
   // Named after the creator's pid, not the guest's: the creator finds it.
   const char* view = static_cast<const char*>(creator.OpenBlock(0x80000001u));
   ASSERT_NE(view, nullptr);
-  EXPECT_EQ(std::tuple(std::string(view), creator.GetBlockSize(0x80000001u)), std::tuple(std::string("from-guest"), livelink_test::ViewBytes(128u)));
+  EXPECT_EQ(std::tuple(std::string(view), creator.GetBlockSize(0x80000001u)),
+            std::tuple(std::string("from-guest"), livelink_test::ViewBytes(128u)));
   EXPECT_EQ(Ask(*guest, "read 3"), "read -");  // names no block
 
   const auto self = static_cast<std::uint32_t>(::getpid());
   ASSERT_EQ(Ask(*guest, "lock"), "lock 1");
-  EXPECT_EQ(std::tuple(creator.Lock(0), creator.Lock(10000)), std::tuple(false, false));  // 10 ms, as the publisher waits
-  creator.Unlock();  // not ours: left alone
+  EXPECT_EQ(std::tuple(creator.Lock(0), creator.Lock(10000)),
+            std::tuple(false, false));  // 10 ms, as the publisher waits
+  creator.Unlock();                     // not ours: left alone
   EXPECT_EQ(header->lockOwner, guestPid);
   ASSERT_EQ(Ask(*guest, "unlock"), "unlocked");
   EXPECT_TRUE(creator.Lock(0) && creator.Lock(0) && header->lockOwner == self);  // the second: already held by us
@@ -239,8 +241,8 @@ TEST(LivelinkCrossProcessTest, ABlockGrownByAPeerReportsTheSizeItWasMappedWith) 
   int beyondView = 0;
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
   for (; opens < 200 || sizesSeen.size() < 3; ++opens) {
-    ASSERT_LT(std::chrono::steady_clock::now(), giveUp) << "the peer grew the block to only " << sizesSeen.size()
-                                                       << " sizes in " << opens << " opens";
+    ASSERT_LT(std::chrono::steady_clock::now(), giveUp)
+        << "the peer grew the block to only " << sizesSeen.size() << " sizes in " << opens << " opens";
     creator.CloseBlock(block);
     const void* view = creator.OpenBlock(block);
     ASSERT_NE(view, nullptr);
@@ -301,8 +303,8 @@ TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
   // as a guest, which has no records of its own.
   EXPECT_EQ(std::tuple(observer.Create(alive, 16), observer.IsOpen()), std::tuple(CreateResult::kExists, false));
   ASSERT_EQ(observer.Open(alive), 0);
-  EXPECT_EQ(std::tuple(observer.Area().header()->creatorPid, observer.Area().slotCount(), observer.CountRecords(kTypeView, 0, 0),
-                       observer.OwnViewRecord()),
+  EXPECT_EQ(std::tuple(observer.Area().header()->creatorPid, observer.Area().slotCount(),
+                       observer.CountRecords(kTypeView, 0, 0), observer.OwnViewRecord()),
             std::tuple(static_cast<std::uint32_t>(keeper->pid()), 4u, 1u, nullptr));
   observer.Close();  // an area still mapped anywhere is never purged
   EXPECT_EQ(observer.EnumConnections(0), (std::vector{alive, killed}));
@@ -340,7 +342,7 @@ TEST(LivelinkCrossProcessTest, EnumerationPurgesLinksOfKilledProcessesOnly) {
   ASSERT_EQ(fresh.UnregisterConnection(name), 0);
   EXPECT_EQ(fresh.Announce(), 0);
   EXPECT_EQ(Connections(), (Kinds{{wide, -2}}));
-  EXPECT_EQ(fresh.UnregisterConnection(name), -1);  // already gone
+  EXPECT_EQ(fresh.UnregisterConnection(name), -1);      // already gone
   ASSERT_EQ(fresh.Create(name, 4), CreateResult::kOk);  // a new run announces again; Destroy removes it
   EXPECT_EQ(fresh.Announce(), 0);
   EXPECT_EQ(Connections(), (Kinds{{name, 1}, {wide, -2}}));
@@ -436,10 +438,8 @@ TEST(LivelinkCrossProcessTest, ALookOutOfDescriptorsPurgesNothingAndSaysItIsNotW
       DescriptorsTaken taken(free);
       list = observer.ReadConnections(0);
     }
-    if (list.whole())
-      EXPECT_EQ(list.names, std::vector<std::u16string>{alive});
-    else
-      ++notWhole;
+    if (list.whole()) EXPECT_EQ(list.names, std::vector<std::u16string>{alive});
+    else ++notWhole;
     EXPECT_EQ(Connections(), (Kinds{{alive, 1}})) << "the live link's value was purged";
   }
   EXPECT_GT(notWhole, 0);

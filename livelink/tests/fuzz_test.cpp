@@ -29,7 +29,8 @@ TEST(LivelinkFuzzTest, GuestSurvivesAPeerScribblingOverTheArea) {
   LiveConnection guest;
   ASSERT_EQ(guest.Open(name), 0);
   // The scribbler runs until it is killed after the last round.
-  auto scribbler = ChildProcess::Start(LIVELINK_PEER, {"scribble", std::string(name.begin(), name.end()), std::to_string(seed)});
+  auto scribbler =
+      ChildProcess::Start(LIVELINK_PEER, {"scribble", std::string(name.begin(), name.end()), std::to_string(seed)});
   ASSERT_TRUE(scribbler != nullptr && scribbler->WaitFor("scribbling", 10000) == "scribbling");
 
   std::mt19937 random(seed);

@@ -71,12 +71,15 @@ TEST_F(LivelinkNotifyTest, OnlyVisibleMainWindowsOfTheRenderersClassAreTargets) 
     auto wrongClass = StartWindow(r.refused, false, r.program);
     auto hidden = StartWindow(r.accepted, true, r.program);
     ASSERT_TRUE(wrongClass != nullptr && hidden != nullptr);
-    EXPECT_EQ(std::tuple(FindRendererWindows().size(), connection_.Notify(kNotifyChanged, 0)), std::tuple(std::size_t{0}, -1));
+    EXPECT_EQ(std::tuple(FindRendererWindows().size(), connection_.Notify(kNotifyChanged, 0)),
+              std::tuple(std::size_t{0}, -1));
     auto renderer = StartWindow(r.accepted, false, r.program);
     ASSERT_NE(renderer, nullptr);
-    EXPECT_EQ(std::tuple(FindRendererWindows().size(), connection_.Notify(kNotifyChanged, 0)), std::tuple(std::size_t{1}, 0));
+    EXPECT_EQ(std::tuple(FindRendererWindows().size(), connection_.Notify(kNotifyChanged, 0)),
+              std::tuple(std::size_t{1}, 0));
     EXPECT_EQ(renderer->WaitFor("msg", kWaitMs), kWakeLine);
-    EXPECT_EQ(std::tuple(LinesUntilExit(*wrongClass), LinesUntilExit(*hidden)), std::tuple(std::vector<std::string>{}, std::vector<std::string>{}));
+    EXPECT_EQ(std::tuple(LinesUntilExit(*wrongClass), LinesUntilExit(*hidden)),
+              std::tuple(std::vector<std::string>{}, std::vector<std::string>{}));
   }
   std::filesystem::remove_all(dir);
 }

@@ -26,17 +26,12 @@ namespace {
 DWORD SpawnError(int error) {
   switch (error) {
     case ENOENT:
-    case ENOTDIR:
-      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_FILE_NOT_FOUND;
     case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    case ENOEXEC:
-      return ERROR_BAD_EXE_FORMAT;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    default:
-      return ERROR_NOT_ENOUGH_MEMORY;
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case ENOEXEC: return ERROR_BAD_EXE_FORMAT;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    default: return ERROR_NOT_ENOUGH_MEMORY;
   }
 }
 
@@ -70,9 +65,8 @@ struct Detach {
   int outputFd = -1;
 };
 
-bool Spawn(const std::string& program, const std::vector<std::string>& args,
-           const std::string& directory, const std::vector<std::string>& extraEnvironment,
-           pid_t* pid, const Detach& detach = {}) {
+bool Spawn(const std::string& program, const std::vector<std::string>& args, const std::string& directory,
+           const std::vector<std::string>& extraEnvironment, pid_t* pid, const Detach& detach = {}) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -116,9 +110,8 @@ bool Spawn(const std::string& program, const std::vector<std::string>& args,
   }
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);  // no inherited handles
   const bool searchPath = program.find('/') == std::string::npos;
-  const int error = searchPath
-                        ? ::posix_spawnp(pid, program.c_str(), &actions, &attributes, argv.data(), envp.data())
-                        : ::posix_spawn(pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  const int error = searchPath ? ::posix_spawnp(pid, program.c_str(), &actions, &attributes, argv.data(), envp.data())
+                               : ::posix_spawn(pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) {
@@ -166,8 +159,7 @@ bool Start(const std::u16string& program, const std::vector<std::u16string>& arg
     file = std::string(cwd) + "/" + file;
     std::free(cwd);
   }
-  const std::string show =
-      "CORV_SHOW_WINDOW=" + std::to_string(maximised ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
+  const std::string show = "CORV_SHOW_WINDOW=" + std::to_string(maximised ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
   pid_t pid = 0;
   if (!Spawn(file, argv, directory, {show}, &pid, detach)) return false;
   if (processId) *processId = static_cast<DWORD>(pid);
@@ -177,8 +169,7 @@ bool Start(const std::u16string& program, const std::vector<std::u16string>& arg
 }  // namespace
 
 bool platform::StartProcess(const std::u16string& program, const std::vector<std::u16string>& args,
-                            const std::u16string& workingDirectory, bool maximised,
-                            DWORD* processId) {
+                            const std::u16string& workingDirectory, bool maximised, DWORD* processId) {
   return Start(program, args, workingDirectory, maximised, processId, {});
 }
 

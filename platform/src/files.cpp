@@ -53,13 +53,10 @@ DWORD MissingError(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   if (slash == std::string::npos || slash == 0) return ERROR_FILE_NOT_FOUND;
   struct stat parent;
-  return ::stat(path.substr(0, slash).c_str(), &parent) == 0 ? ERROR_FILE_NOT_FOUND
-                                                             : ERROR_PATH_NOT_FOUND;
+  return ::stat(path.substr(0, slash).c_str(), &parent) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
-DWORD ErrorFor(int error, const std::string& path) {
-  return error == ENOENT ? MissingError(path) : FileError(error);
-}
+DWORD ErrorFor(int error, const std::string& path) { return error == ENOENT ? MissingError(path) : FileError(error); }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {

@@ -63,8 +63,8 @@ __attribute__((no_sanitize("thread"))) void HandlerCount(std::atomic<std::uint64
   asm volatile("lock incq %0" : "+m"(*reinterpret_cast<std::uint64_t*>(&value)) : : "memory");
 }
 void* HandlerMap(void* base, std::size_t length, int protection) {
-  return reinterpret_cast<void*>(::syscall(SYS_mmap, base, length, protection,
-                                           MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  return reinterpret_cast<void*>(
+      ::syscall(SYS_mmap, base, length, protection, MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
 }
 #else
 template <typename T>
@@ -162,8 +162,7 @@ void UnguardView(const void* base) {
 bool ViewBroken(const void* base) {
   const auto address = reinterpret_cast<std::uintptr_t>(base);
   for (const Slot& slot : g_slots) {
-    if (slot.base.load(std::memory_order_acquire) == address)
-      return slot.broken.load(std::memory_order_acquire);
+    if (slot.base.load(std::memory_order_acquire) == address) return slot.broken.load(std::memory_order_acquire);
   }
   return false;
 }

@@ -56,8 +56,8 @@ BOOL K32EnumProcesses(DWORD* processIds, DWORD bytes, DWORD* bytesReturned) {
   std::vector<DWORD> ids;
   while (dirent* entry = ::readdir(dir)) {
     const char* name = entry->d_name;
-    if (*name == '\0' || !std::all_of(name, name + std::char_traits<char>::length(name),
-                                      [](char c) { return c >= '0' && c <= '9'; }))
+    if (*name == '\0' ||
+        !std::all_of(name, name + std::char_traits<char>::length(name), [](char c) { return c >= '0' && c <= '9'; }))
       continue;
     const unsigned long pid = std::strtoul(name, nullptr, 10);
     if (pid > 0 && pid <= 0xFFFFFFFFul) ids.push_back(static_cast<DWORD>(pid));

@@ -46,8 +46,11 @@ LSTATUS Fail(DWORD code) {
 
 DWORD ErrnoToStatus(int e, bool writing) {
   switch (e) {
-    case ENOENT: case ENOTDIR: return ERROR_FILE_NOT_FOUND;
-    case EACCES: case EPERM: case EROFS: return ERROR_ACCESS_DENIED;
+    case ENOENT:
+    case ENOTDIR: return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS: return ERROR_ACCESS_DENIED;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     default: return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
   }
@@ -155,8 +158,7 @@ DWORD OpenChild(int parentfd, const std::string& entry, int& fd) {
 // Walks parts below base. With create, missing keys are made (each under the
 // lock of its parent, so that two processes creating "A" and "a" at once end
 // up with one key). created tells whether the last key was new.
-DWORD Walk(const KeyPtr& base, const std::vector<std::u16string>& parts, bool create,
-           KeyPtr& out, bool* created) {
+DWORD Walk(const KeyPtr& base, const std::vector<std::u16string>& parts, bool create, KeyPtr& out, bool* created) {
   if (created != nullptr) *created = false;
   if (IsDeleted(base->dirfd)) return ERROR_KEY_DELETED;
   int cur = ::dup(base->dirfd);
@@ -207,8 +209,7 @@ std::u16string_view NameOf(LPCWSTR valueName) {
 }
 
 std::vector<Value>::iterator FindValue(std::vector<Value>& values, std::u16string_view name) {
-  return std::find_if(values.begin(), values.end(),
-                      [&](const Value& v) { return EqualNoCase(v.name, name); });
+  return std::find_if(values.begin(), values.end(), [&](const Value& v) { return EqualNoCase(v.name, name); });
 }
 
 // Copies data under the Win32 size rules: no buffer gives the size, a
@@ -242,8 +243,7 @@ void StoreFileTime(void* where, std::uint64_t t) {
   std::memcpy(where, parts, sizeof parts);
 }
 
-DWORD OpenKeyImpl(HKEY key, LPCWSTR subKey, REGSAM access, bool create, HKEY* result,
-                  DWORD* disposition) {
+DWORD OpenKeyImpl(HKEY key, LPCWSTR subKey, REGSAM access, bool create, HKEY* result, DWORD* disposition) {
   std::vector<std::u16string> parts;
   if (DWORD rc = SplitPath(subKey, parts); rc != ERROR_SUCCESS) return rc;
   KeyPtr base;
@@ -291,9 +291,8 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD /*options*/, REGSAM access
   return Fail(OpenKeyImpl(key, subKey, access, false, result, nullptr));
 }
 
-LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR /*keyClass*/,
-                        DWORD /*options*/, REGSAM access, void* /*security*/, HKEY* result,
-                        DWORD* disposition) {
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR /*keyClass*/, DWORD /*options*/, REGSAM access,
+                        void* /*security*/, HKEY* result, DWORD* disposition) {
   if (result == nullptr || subKey == nullptr || reserved != 0) return Fail(ERROR_INVALID_PARAMETER);
   *result = nullptr;
   return Fail(OpenKeyImpl(key, subKey, access, true, result, disposition));
@@ -314,8 +313,7 @@ LSTATUS RegCloseKey(HKEY key) {
   return ERROR_SUCCESS;
 }
 
-LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* type, BYTE* data,
-                         DWORD* dataBytes) {
+LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataBytes) {
   if (reserved != nullptr || (data != nullptr && dataBytes == nullptr)) return Fail(ERROR_INVALID_PARAMETER);
   KeyPtr k;
   std::vector<Value> values;
@@ -326,8 +324,7 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* ty
   return Fail(CopyData(it->data, data, dataBytes));
 }
 
-LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
-                       DWORD dataBytes) {
+LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataBytes) {
   if (reserved != 0 || (data == nullptr && dataBytes != 0)) return Fail(ERROR_INVALID_PARAMETER);
   std::u16string_view name = NameOf(valueName);
   // Names must be storable text: a lone surrogate could not be written back.
@@ -424,10 +421,9 @@ LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
   return ERROR_SUCCESS;
 }
 
-LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, DWORD* classChars, DWORD* reserved,
-                         DWORD* subKeys, DWORD* maxSubKeyChars, DWORD* maxClassChars,
-                         DWORD* values, DWORD* maxValueNameChars, DWORD* maxValueBytes,
-                         DWORD* securityBytes, void* lastWriteTime) {
+LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, DWORD* classChars, DWORD* reserved, DWORD* subKeys,
+                         DWORD* maxSubKeyChars, DWORD* maxClassChars, DWORD* values, DWORD* maxValueNameChars,
+                         DWORD* maxValueBytes, DWORD* securityBytes, void* lastWriteTime) {
   if (reserved != nullptr) return Fail(ERROR_INVALID_PARAMETER);
   KeyPtr k;
   std::vector<Value> vals;
@@ -463,8 +459,8 @@ LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, DWORD* classChars, DWORD* re
   return ERROR_SUCCESS;
 }
 
-LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, DWORD* valueNameChars,
-                      DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataBytes) {
+LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, DWORD* valueNameChars, DWORD* reserved, DWORD* type,
+                      BYTE* data, DWORD* dataBytes) {
   if (valueName == nullptr || valueNameChars == nullptr || reserved != nullptr ||
       (data != nullptr && dataBytes == nullptr)) {
     return Fail(ERROR_INVALID_PARAMETER);
@@ -480,8 +476,8 @@ LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, DWORD* valueNameC
   return Fail(nameRc != ERROR_SUCCESS ? nameRc : dataRc);
 }
 
-LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameChars, DWORD* reserved,
-                      LPWSTR keyClass, DWORD* classChars, void* lastWriteTime) {
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameChars, DWORD* reserved, LPWSTR keyClass,
+                      DWORD* classChars, void* lastWriteTime) {
   if (name == nullptr || nameChars == nullptr || reserved != nullptr) return Fail(ERROR_INVALID_PARAMETER);
   KeyPtr k;
   if (DWORD rc = Resolve(key, false, k); rc != ERROR_SUCCESS) return Fail(rc);

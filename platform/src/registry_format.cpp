@@ -79,8 +79,7 @@ void PutValue(std::string& out, const Value& v) {
     out += std::to_string(v.type);
   }
   if (v.type == REG_DWORD && v.data.size() == 4) {
-    std::uint32_t x = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) |
-                      (static_cast<std::uint32_t>(v.data[3]) << 24);
+    std::uint32_t x = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<std::uint32_t>(v.data[3]) << 24);
     out += ", \"dword\": " + std::to_string(x) + "}";
     return;
   }
@@ -185,7 +184,7 @@ class Parser {
     u = 0;
     for (int i = 0; i < 4; ++i) {
       char c = s_[pos_++];
-      int d = (c >= '0' && c <= '9') ? c - '0'
+      int d = (c >= '0' && c <= '9')   ? c - '0'
               : (c >= 'a' && c <= 'f') ? c - 'a' + 10
               : (c >= 'A' && c <= 'F') ? c - 'A' + 10
                                        : -1;

@@ -33,9 +33,7 @@ int HexDigit(char c) {
   return -1;
 }
 
-std::uint64_t ToFileTime(const struct timespec& ts) {
-  return base::FileTimeFromUnix(ts.tv_sec, ts.tv_nsec);
-}
+std::uint64_t ToFileTime(const struct timespec& ts) { return base::FileTimeFromUnix(ts.tv_sec, ts.tv_nsec); }
 
 // Reads a whole file of at most limit bytes; false on error or when larger.
 bool ReadAll(int fd, std::size_t limit, std::string& out, bool& tooLarge) {
@@ -218,8 +216,7 @@ KeyLock::KeyLock(int dirfd) {
     attempt->finished.notify_all();
   }).detach();
   std::unique_lock<std::mutex> hold(attempt->mutex);
-  if (!attempt->finished.wait_for(hold, std::chrono::milliseconds(KeyLockTimeoutMs()),
-                                  [&] { return attempt->done; })) {
+  if (!attempt->finished.wait_for(hold, std::chrono::milliseconds(KeyLockTimeoutMs()), [&] { return attempt->done; })) {
     attempt->abandoned = true;
     fd_ = -1;  // the helper's now
     status_ = ERROR_TIMEOUT;

@@ -31,8 +31,7 @@ namespace {
 
 bool HomeIsOurs(const char* home) {
   struct stat st {};
-  return ::stat(home, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-         (st.st_mode & 022) == 0;
+  return ::stat(home, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 022) == 0;
 }
 
 std::string ChooseDirectory() {
@@ -118,8 +117,7 @@ int OpenFile(const std::string& path, int flags, mode_t mode, bool ownRegularOnl
   const int fd = inside ? ::openat(dirfd, relative.c_str(), flags, mode) : ::open(path.c_str(), flags, mode);
   if (fd < 0) return -1;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      ((inside || ownRegularOnly) && st.st_uid != ::geteuid())) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ((inside || ownRegularOnly) && st.st_uid != ::geteuid())) {
     ::close(fd);
     errno = EACCES;
     return -1;
@@ -258,8 +256,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& content) {
   const int parent = inside ? ::openat(runtimeFd, folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
                             : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (parent < 0) return false;
-  const std::string temp =
-      base + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+  const std::string temp = base + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
   // Written unnamed (O_TMPFILE) and named only for the rename, so a kill
   // while writing leaves nothing. A temporary name that exists already
   // carries our pid and counter: left by an earlier process that had our
@@ -334,8 +331,7 @@ bool platform::detail::CheckDirectory(const std::string& dir, int* fd) {
   // The path must still name the very folder that was checked: one removed
   // and made again (by anyone) is checked afresh.
   struct stat now {};
-  if (dir == c.path && c.fd >= 0 && ::lstat(dir.c_str(), &now) == 0 && now.st_dev == c.dev &&
-      now.st_ino == c.ino) {
+  if (dir == c.path && c.fd >= 0 && ::lstat(dir.c_str(), &now) == 0 && now.st_dev == c.dev && now.st_ino == c.ino) {
     *fd = c.fd;
     return true;
   }

@@ -47,20 +47,14 @@ constexpr auto kBackoff = std::chrono::milliseconds(1);
 DWORD ErrorFromErrno(int error) {
   switch (error) {
     case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
     case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case EINVAL:
-    case EFBIG:
-      return ERROR_INVALID_PARAMETER;
-    default:
-      return ERROR_NOT_ENOUGH_MEMORY;
+    case EFBIG: return ERROR_INVALID_PARAMETER;
+    default: return ERROR_NOT_ENOUGH_MEMORY;
   }
 }
 
@@ -170,8 +164,7 @@ HANDLE Wrap(int fd, std::string posixName, bool writable) {
 // not a SIGBUS when the view is first written.
 DWORD Commit(int fd, std::uint64_t size) {
   struct statvfs vfs {};
-  if (::fstatvfs(fd, &vfs) == 0 && vfs.f_frsize > 0 &&
-      size / vfs.f_frsize > static_cast<std::uint64_t>(vfs.f_bavail))
+  if (::fstatvfs(fd, &vfs) == 0 && vfs.f_frsize > 0 && size / vfs.f_frsize > static_cast<std::uint64_t>(vfs.f_bavail))
     return ERROR_NOT_ENOUGH_MEMORY;
   int result;
   do {
@@ -215,8 +208,8 @@ bool NameArgument(LPCWSTR name, std::string* posixName) {
 
 }  // namespace
 
-HANDLE CreateFileMappingW(HANDLE hFile, void* /*attributes*/, DWORD protect, DWORD sizeHigh,
-                          DWORD sizeLow, LPCWSTR name) {
+HANDLE CreateFileMappingW(HANDLE hFile, void* /*attributes*/, DWORD protect, DWORD sizeHigh, DWORD sizeLow,
+                          LPCWSTR name) {
   if (hFile != INVALID_HANDLE_VALUE) {
     SetLastError(ERROR_INVALID_HANDLE);  // file-backed mappings are not supported
     return nullptr;
@@ -286,8 +279,7 @@ HANDLE CreateFileMappingW(HANDLE hFile, void* /*attributes*/, DWORD protect, DWO
       ::close(fd);
       continue;
     }
-    if (!LockNonBlocking(fd, LOCK_SH) || ::fstat(fd, &st) != 0 || st.st_nlink == 0 ||
-        st.st_size == 0) {
+    if (!LockNonBlocking(fd, LOCK_SH) || ::fstat(fd, &st) != 0 || st.st_nlink == 0 || st.st_size == 0) {
       // Being removed or still being created by someone else: look again.
       ::close(fd);
       std::this_thread::sleep_for(kBackoff);
@@ -347,8 +339,7 @@ HANDLE OpenFileMappingW(DWORD access, BOOL /*inherit*/, LPCWSTR name) {
   return nullptr;
 }
 
-LPVOID MapViewOfFile(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offsetLow,
-                     SIZE_T bytes) {
+LPVOID MapViewOfFile(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes) {
   auto mapping = platform::detail::LookupHandleAs<MappingObject>(handle);
   if (!mapping) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -381,8 +372,8 @@ LPVOID MapViewOfFile(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offset
     return nullptr;
   }
   const std::size_t length = bytes != 0 ? bytes : static_cast<std::size_t>(size - offset);
-  void* address = ::mmap(nullptr, length, wantWrite ? PROT_READ | PROT_WRITE : PROT_READ,
-                         MAP_SHARED, mapping->fd, static_cast<off_t>(offset));
+  void* address = ::mmap(nullptr, length, wantWrite ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, mapping->fd,
+                         static_cast<off_t>(offset));
   if (address == MAP_FAILED) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;

@@ -26,8 +26,8 @@ constexpr char kHex[] = "0123456789ABCDEF";
 constexpr char kLowerHex[] = "0123456789abcdef";
 
 bool KeptAsIs(char16_t unit) {
-  return (unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z') ||
-         (unit >= u'0' && unit <= u'9') || unit == u'.' || unit == u'-' || unit == u'_';
+  return (unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z') || (unit >= u'0' && unit <= u'9') ||
+         unit == u'.' || unit == u'-' || unit == u'_';
 }
 }  // namespace
 

@@ -64,9 +64,7 @@ std::uint32_t HwndValue(HWND window) {
   const auto value = reinterpret_cast<std::uintptr_t>(window);
   return value > 0xFFFFFFFFu ? 0 : static_cast<std::uint32_t>(value);
 }
-HWND ToHwnd(std::uint32_t value) {
-  return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(value));
-}
+HWND ToHwnd(std::uint32_t value) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(value)); }
 
 // Readers only need the path: a missing directory just holds no windows.
 std::string WindowsDirectory(bool create = false) {
@@ -86,9 +84,7 @@ std::string HexName(std::uint32_t hwnd) {
   return text;
 }
 
-std::string RecordPath(const std::string& dir, std::uint32_t hwnd) {
-  return dir + "/" + HexName(hwnd) + ".json";
-}
+std::string RecordPath(const std::string& dir, std::uint32_t hwnd) { return dir + "/" + HexName(hwnd) + ".json"; }
 
 std::string Serialise(const Record& r) {
   nlohmann::json j = {{"hwnd", r.hwnd},
@@ -111,8 +107,7 @@ bool Parse(const std::string& text, Record* r) {
   if (!j.is_object()) return false;
   auto u32 = [&](const char* key, std::uint32_t* out) {
     auto it = j.find(key);
-    if (it == j.end() || !it->is_number_unsigned() || it->get<std::uint64_t>() > 0xFFFFFFFFu)
-      return false;
+    if (it == j.end() || !it->is_number_unsigned() || it->get<std::uint64_t>() > 0xFFFFFFFFu) return false;
     *out = static_cast<std::uint32_t>(it->get<std::uint64_t>());
     return true;
   };
@@ -125,10 +120,9 @@ bool Parse(const std::string& text, Record* r) {
   std::string className, title;
   auto start = j.find("startTime");
   auto visible = j.find("visible");
-  if (!u32("hwnd", &r->hwnd) || !u32("pid", &r->pid) || !u32("tid", &r->tid) ||
-      !u32("owner", &r->owner) || !str("class", &className) || !str("title", &title) ||
-      !str("socket", &r->socket) || start == j.end() || !start->is_number_unsigned() ||
-      visible == j.end() || !visible->is_boolean())
+  if (!u32("hwnd", &r->hwnd) || !u32("pid", &r->pid) || !u32("tid", &r->tid) || !u32("owner", &r->owner) ||
+      !str("class", &className) || !str("title", &title) || !str("socket", &r->socket) || start == j.end() ||
+      !start->is_number_unsigned() || visible == j.end() || !visible->is_boolean())
     return false;
   r->startTime = start->get<std::uint64_t>();
   r->visible = visible->get<bool>();
@@ -146,8 +140,7 @@ void RemoveRecordFiles(const std::string& dir, std::uint32_t hwnd) {
 // gone is removed on the way. Sets ERROR_INVALID_WINDOW_HANDLE on failure.
 bool LoadLive(const std::string& dir, std::uint32_t hwnd, Record* r) {
   std::string text;
-  if (hwnd == 0 || dir.empty() ||
-      !platform::detail::ReadSmallFile(RecordPath(dir, hwnd), &text, kMaxRecordBytes)) {
+  if (hwnd == 0 || dir.empty() || !platform::detail::ReadSmallFile(RecordPath(dir, hwnd), &text, kMaxRecordBytes)) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
   }
@@ -215,22 +208,19 @@ std::vector<Record> LiveWindows() {
   // creating or destroying a window. Creation happens under the lock, so
   // under the lock an orphan is certain.
   std::vector<std::uint32_t> orphans;
-  std::set_difference(sockets.begin(), sockets.end(), records.begin(), records.end(),
-                      std::back_inserter(orphans));
+  std::set_difference(sockets.begin(), sockets.end(), records.begin(), records.end(), std::back_inserter(orphans));
   if (!orphans.empty()) {
     RuntimeLock lock(kLockFile);
     if (lock.ok())
       for (std::uint32_t hwnd : orphans)
-        if (::access(RecordPath(dir, hwnd).c_str(), F_OK) != 0)
-          ::unlink((dir + "/" + HexName(hwnd) + ".sock").c_str());
+        if (::access(RecordPath(dir, hwnd).c_str(), F_OK) != 0) ::unlink((dir + "/" + HexName(hwnd) + ".sock").c_str());
   }
   for (auto it = records.rbegin(); it != records.rend(); ++it) {
     Record r;
     if (LoadLive(dir, *it, &r)) result.push_back(std::move(r));
   }
   const std::uint32_t foreground = ForegroundValue();
-  std::stable_partition(result.begin(), result.end(),
-                        [&](const Record& r) { return r.hwnd == foreground; });
+  std::stable_partition(result.begin(), result.end(), [&](const Record& r) { return r.hwnd == foreground; });
   return result;
 }
 
@@ -301,8 +291,7 @@ std::uint32_t AllocateHwnd(const std::string& dir) {
 
 // ---- the message datagram ---------------------------------------------------
 
-void platform::EncodeMessageDatagram(const PostedMessage& message,
-                                     unsigned char (&out)[kMessageDatagramBytes]) {
+void platform::EncodeMessageDatagram(const PostedMessage& message, unsigned char (&out)[kMessageDatagramBytes]) {
   const std::uint64_t w = message.wParam;
   const auto l = static_cast<std::uint64_t>(message.lParam);
   for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(message.message >> (8 * i));
@@ -310,8 +299,7 @@ void platform::EncodeMessageDatagram(const PostedMessage& message,
   for (int i = 0; i < 8; ++i) out[12 + i] = static_cast<unsigned char>(l >> (8 * i));
 }
 
-bool platform::DecodeMessageDatagram(const unsigned char* bytes, std::size_t size,
-                                     PostedMessage* out) {
+bool platform::DecodeMessageDatagram(const unsigned char* bytes, std::size_t size, PostedMessage* out) {
   if (!bytes || !out || size != kMessageDatagramBytes) return false;
   std::uint32_t m = 0;
   std::uint64_t w = 0, l = 0;
@@ -327,8 +315,7 @@ bool platform::DecodeMessageDatagram(const unsigned char* bytes, std::size_t siz
 // ---- publishing -------------------------------------------------------------
 
 HWND platform::CreatePublishedWindow(const WindowDesc& desc) {
-  if (desc.className.empty() || desc.className.size() > kMaxClassUnits ||
-      desc.title.size() > kMaxWindowTextUnits) {
+  if (desc.className.empty() || desc.className.size() > kMaxClassUnits || desc.title.size() > kMaxWindowTextUnits) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
@@ -482,9 +469,8 @@ bool platform::ReceivePostedMessage(HWND window, PostedMessage* out, int timeout
     // Wait in slices so that a destroyed window releases its receivers.
     int slice = 100;
     if (timeoutMs >= 0) {
-      const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now() - start)
-                               .count();
+      const auto elapsed =
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
       if (elapsed >= timeoutMs) {
         SetLastError(ERROR_TIMEOUT);
         return false;
@@ -560,10 +546,8 @@ HWND GetWindow(HWND window, UINT command) {
   if (!LoadLive(window, &r)) return nullptr;
   SetLastError(ERROR_SUCCESS);
   switch (command) {
-    case GW_OWNER:
-      return ToHwnd(r.owner);
-    case GW_CHILD:
-      return nullptr;
+    case GW_OWNER: return ToHwnd(r.owner);
+    case GW_CHILD: return nullptr;
     case GW_HWNDFIRST:
     case GW_HWNDLAST:
     case GW_HWNDNEXT:
@@ -572,15 +556,12 @@ HWND GetWindow(HWND window, UINT command) {
       if (all.empty()) return nullptr;
       if (command == GW_HWNDFIRST) return ToHwnd(all.front().hwnd);
       if (command == GW_HWNDLAST) return ToHwnd(all.back().hwnd);
-      auto it = std::find_if(all.begin(), all.end(),
-                             [&](const Record& x) { return x.hwnd == r.hwnd; });
+      auto it = std::find_if(all.begin(), all.end(), [&](const Record& x) { return x.hwnd == r.hwnd; });
       if (it == all.end()) return nullptr;
       if (command == GW_HWNDNEXT) return std::next(it) == all.end() ? nullptr : ToHwnd(std::next(it)->hwnd);
       return it == all.begin() ? nullptr : ToHwnd(std::prev(it)->hwnd);
     }
-    default:
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return nullptr;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return nullptr;
   }
 }
 
@@ -612,7 +593,7 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   // A full queue is the one failure of a live window; anything else means
   // the window went away between the lookup and the send.
   SetLastError(error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS ? ERROR_NOT_ENOUGH_QUOTA
-                                                                             : ERROR_INVALID_WINDOW_HANDLE);
+                                                                           : ERROR_INVALID_WINDOW_HANDLE);
   return FALSE;
 }
 

@@ -55,10 +55,13 @@ TEST(HostileFiles, FifosInPlaceOfRecordsBlockNoReader) {
   EXPECT_TRUE(FinishesInTime(
       [&] {
         std::size_t count = 0;
-        EnumWindows([](HWND, LPARAM c) { ++*reinterpret_cast<std::size_t*>(c); return TRUE; },
-                    reinterpret_cast<LPARAM>(&count));
-        return !IsWindow(planted) && !PostMessageW(planted, 0x8729, 0, 2) &&
-               GetForegroundWindow() == nullptr;
+        EnumWindows(
+            [](HWND, LPARAM c) {
+              ++*reinterpret_cast<std::size_t*>(c);
+              return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&count));
+        return !IsWindow(planted) && !PostMessageW(planted, 0x8729, 0, 2) && GetForegroundWindow() == nullptr;
       },
       1500));
   ::unlink(record.c_str());
@@ -66,8 +69,8 @@ TEST(HostileFiles, FifosInPlaceOfRecordsBlockNoReader) {
 
   // The registry: a key whose values file is a FIFO reads as damaged.
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\FifoPlanted", 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr),
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\FifoPlanted", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
             0);
   const DWORD one = 1;
   ASSERT_EQ(RegSetValueExW(key, u"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), 0);

@@ -65,8 +65,7 @@ TEST(PlatformMappingGuardDeathTest, ABusErrorOutsideOurViewsStillEndsTheProcess)
         const int fd = ::mkstemp(path);
         ::unlink(path);
         if (::ftruncate(fd, 8192) != 0) ::_exit(0);
-        auto* bytes = static_cast<volatile char*>(
-            ::mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+        auto* bytes = static_cast<volatile char*>(::mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
         if (::ftruncate(fd, 0) != 0) ::_exit(0);
         bytes[4096] = 1;  // a foreign mapping past its end: not ours to mend
         ::_exit(0);

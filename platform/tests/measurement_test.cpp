@@ -109,7 +109,10 @@ int RunChecks() {
 // The child names each failed step on its error output, which a failure
 // shows; a machine that can build neither locale passes it as skipped.
 TEST(Measurement, FollowsTheLocaleEnvironmentLikeTheCLibrary) {
-  EXPECT_EXIT(::_exit(RunChecks()), [](int status) { return WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == kSkipped); }, "");
+  EXPECT_EXIT(
+      ::_exit(RunChecks()),
+      [](int status) { return WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == kSkipped); },
+      "");
 }
 
 }  // namespace

@@ -95,7 +95,9 @@ TEST(Processes, EnumerationSeesAStartedChildItsImagePathAndTheWin32BufferRules) 
   // Killed, it is reaped in the background: no zombie stays.
   ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
   EXPECT_TRUE(awaitGone(pid));
-  const auto refused = [](DWORD access, DWORD id) { return OpenProcess(access, FALSE, id) == nullptr ? GetLastError() : 0; };
+  const auto refused = [](DWORD access, DWORD id) {
+    return OpenProcess(access, FALSE, id) == nullptr ? GetLastError() : 0;
+  };
   EXPECT_EQ(refused(PROCESS_QUERY_LIMITED_INFORMATION, pid), DWORD(ERROR_INVALID_PARAMETER));
   EXPECT_EQ(refused(PROCESS_QUERY_LIMITED_INFORMATION, 0), DWORD(ERROR_INVALID_PARAMETER));
   EXPECT_EQ(refused(0x0001 /* terminate */, GetCurrentProcessId()), DWORD(ERROR_ACCESS_DENIED));
@@ -119,9 +121,9 @@ TEST(Processes, DetachedProgramGetsExactArgumentsItsOwnLogAndSession) {
       wide(ToolPath("proc_peer")), {u"report", wide(report), u"two words", u"$(touch pwned); x", u"", u"\u00e4\u20ac"},
       wide(dir), true, wide(log), &pid));
   const std::string logPath = fs::canonical(log).string();
-  EXPECT_EQ(awaitFile(report), "cwd=" + fs::canonical(dir).string() + "\nshow=3\nfds=0\nin=/dev/null\nout=" +
-                                   logPath + "\nerr=" + logPath +
-                                   "\nleader=1\narg=two words\narg=$(touch pwned); x\narg=\narg=\xc3\xa4\xe2\x82\xac\n");
+  EXPECT_EQ(awaitFile(report),
+            "cwd=" + fs::canonical(dir).string() + "\nshow=3\nfds=0\nin=/dev/null\nout=" + logPath + "\nerr=" +
+                logPath + "\nleader=1\narg=two words\narg=$(touch pwned); x\narg=\narg=\xc3\xa4\xe2\x82\xac\n");
   EXPECT_FALSE(fs::exists(dir + "/pwned"));
   EXPECT_TRUE(awaitGone(pid));
   // Appended after what was there, output and error alike.
@@ -164,8 +166,8 @@ TEST(Processes, OpenUrlPassesTheAddressAsOneUninterpretedArgument) {
   const std::string log = root + "/opener.log";
   ::setenv("CORV_URL_OPENER", ToolPath("proc_peer").c_str(), 1);
   ::setenv("CORV_TEST_OPENER_LOG", log.c_str(), 1);
-  const std::string address = "https://example.org/a?b=1&c=2; touch " + root +
-                              "/pwned & $(touch " + root + "/pwned) `id` | cat 'q\" \\";
+  const std::string address =
+      "https://example.org/a?b=1&c=2; touch " + root + "/pwned & $(touch " + root + "/pwned) `id` | cat 'q\" \\";
   ASSERT_TRUE(platform::OpenUrl(wide(address)));
   EXPECT_EQ(awaitFile(log), "argc=1\narg=" + address + "\n");
   EXPECT_FALSE(fs::exists(root + "/pwned"));

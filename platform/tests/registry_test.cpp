@@ -70,7 +70,8 @@ class Registry : public ::testing::Test {
   static DWORD ValueCount(HKEY k) {
     DWORD count = 0;
     EXPECT_EQ(RegQueryInfoKeyW(k, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
-                               nullptr, nullptr), 0);  // never a torn file
+                               nullptr, nullptr),
+              0);  // never a torn file
     return count;
   }
   static std::u16string Name(char prefix, int i) {
@@ -121,11 +122,13 @@ TEST_F(Registry, ValuesRoundTripByTypeWithAnyCharactersInTheirOwnRoot) {
   char16_t text[64] = {};
   DWORD size = sizeof text;
   ASSERT_EQ(RegQueryValueExW(again, u"Büro", nullptr, &type, reinterpret_cast<BYTE*>(text), &size), 0);
-  EXPECT_EQ(std::tuple(type, size, std::u16string(text)), std::tuple(DWORD(REG_SZ), DWORD((tricky.size() + 1) * 2), tricky));
+  EXPECT_EQ(std::tuple(type, size, std::u16string(text)),
+            std::tuple(DWORD(REG_SZ), DWORD((tricky.size() + 1) * 2), tricky));
   BYTE got[16] = {};
   size = sizeof got;
   ASSERT_EQ(RegQueryValueExW(again, u"Blob", nullptr, &type, got, &size), 0);
-  EXPECT_EQ(std::tuple(type, std::vector<BYTE>(got, got + size)), std::tuple(DWORD(REG_BINARY), std::vector<BYTE>(blob, blob + sizeof blob)));
+  EXPECT_EQ(std::tuple(type, std::vector<BYTE>(got, got + size)),
+            std::tuple(DWORD(REG_BINARY), std::vector<BYTE>(blob, blob + sizeof blob)));
 
   // The machine's root is a store of its own; one that does not exist yet
   // holds nothing, and reading does not make it.
@@ -235,14 +238,14 @@ TEST_F(Registry, DamagedStoreFileIsReportedAndKeptWhileOtherKeysRead) {
 
   const std::string head = "{\"format\":\"corvanta registry key 1\",\"values\":";
   const std::vector<std::string> damage = {
-      intact.substr(0, intact.size() / 2),                                        // truncated
-      std::string("\x00\x01\xff garbage \x7f", 14),                               // not text
-      "",                                                                         // emptied
-      head + "{}}",                                                               // wrong shape
-      head + "[{\"name\":\"a\",\"type\":\"REG_DWORD\",\"dword\":-1}]}",           // bad number
-      head + "[{\"name\":\"x\",\"type\":\"REG_SZ\",\"hex\":\"0g\"}]}",            // bad hex
+      intact.substr(0, intact.size() / 2),                                                            // truncated
+      std::string("\x00\x01\xff garbage \x7f", 14),                                                   // not text
+      "",                                                                                             // emptied
+      head + "{}}",                                                                                   // wrong shape
+      head + "[{\"name\":\"a\",\"type\":\"REG_DWORD\",\"dword\":-1}]}",                               // bad number
+      head + "[{\"name\":\"x\",\"type\":\"REG_SZ\",\"hex\":\"0g\"}]}",                                // bad hex
       head + "[{\"name\":\"A\",\"type\":1,\"hex\":\"\"},{\"name\":\"a\",\"type\":1,\"hex\":\"\"}]}",  // names clash
-      std::string(100000, '['),                                                   // deep nesting
+      std::string(100000, '['),                                                                       // deep nesting
   };
   for (const std::string& d : damage) {
     SCOPED_TRACE(d.substr(0, 40));
@@ -253,9 +256,11 @@ TEST_F(Registry, DamagedStoreFileIsReportedAndKeptWhileOtherKeysRead) {
     EXPECT_TRUE(values.empty());
     // Writers are refused too: the damaged file is never silently replaced.
     const LSTATUS damaged = ERROR_BADDB;
-    EXPECT_EQ(std::tuple(RegQueryInfoKeyW(bad, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
-                         SetDword(bad, u"c", 9), RegDeleteValueW(bad, u"a"), platform::DeleteRegistryValues(bad, {u"a"})),
-              std::tuple(damaged, damaged, damaged, damaged));
+    EXPECT_EQ(
+        std::tuple(RegQueryInfoKeyW(bad, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                    nullptr, nullptr, nullptr),
+                   SetDword(bad, u"c", 9), RegDeleteValueW(bad, u"a"), platform::DeleteRegistryValues(bad, {u"a"})),
+        std::tuple(damaged, damaged, damaged, damaged));
     EXPECT_EQ(ReadFile(file), d);
     // Everything else reads: siblings, the damaged key's sub-keys, and the
     // list of sub-keys.
@@ -289,7 +294,8 @@ TEST_F(Registry, OneHandleSharedByThreadsLosesNothing) {
   threads.emplace_back([] {
     for (int i = 0; i < 200; ++i) {
       HKEY h = nullptr;
-      ASSERT_TRUE(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Torvik\\Threads", 0, KEY_READ, &h) == 0 && RegCloseKey(h) == 0);
+      ASSERT_TRUE(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Torvik\\Threads", 0, KEY_READ, &h) == 0 &&
+                  RegCloseKey(h) == 0);
     }
   });
   for (auto& t : threads) t.join();
@@ -321,7 +327,8 @@ TEST_F(Registry, AWriterWaitsForAStuckLockHolderOnlyBoundedly) {
 TEST_F(Registry, AllValuesReadAndManyDeletedInOneGo) {
   HKEY k = Create(u"Software\\Torvik\\Many");
   std::vector<std::u16string> names;
-  for (int i = 0; i < 60; ++i) ASSERT_EQ(SetDword(k, names.emplace_back(Name('v', i)).c_str(), static_cast<DWORD>(i)), 0);
+  for (int i = 0; i < 60; ++i)
+    ASSERT_EQ(SetDword(k, names.emplace_back(Name('v', i)).c_str(), static_cast<DWORD>(i)), 0);
   // In the order first set, each with its type and data.
   std::vector<platform::RegistryValue> values;
   ASSERT_EQ(platform::ReadRegistryValues(k, &values), 0);
@@ -360,7 +367,8 @@ TEST_F(Registry, TwoWriterProcessesOfOneKeyLoseNothing) {
   HKEY k = Create(u"Software\\Torvik\\LiveConnections");
   EXPECT_EQ(ValueCount(k), 2u * kCount);
   for (int i = 0; i < kCount; ++i)
-    ASSERT_EQ(std::tuple(GetDword(k, Name('a', i).c_str()), GetDword(k, Name('b', i).c_str())), std::tuple(DWORD(i), DWORD(i)));
+    ASSERT_EQ(std::tuple(GetDword(k, Name('a', i).c_str()), GetDword(k, Name('b', i).c_str())),
+              std::tuple(DWORD(i), DWORD(i)));
   // Whichever spelling won the race, there is one directory per key.
   int keyDirs = 0;
   for (auto& e : fs::recursive_directory_iterator(dir_ / "hkcu")) keyDirs += e.is_directory() ? 1 : 0;

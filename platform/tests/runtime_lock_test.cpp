@@ -47,9 +47,7 @@ class StoppedHolder {
   bool stopped_ = false;
 };
 
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 TEST(RuntimeLocks, StoppedHolderCostsAtMostOneWait) {
   ASSERT_FALSE(platform::RuntimeDirectory().empty());

@@ -19,18 +19,13 @@ namespace {
 
 using namespace corvtest;
 
-std::string uniqueName(const std::string& what) {
-  return "Corv/test\\" + std::to_string(::getpid()) + "/" + what;
-}
+std::string uniqueName(const std::string& what) { return "Corv/test\\" + std::to_string(::getpid()) + "/" + what; }
 std::u16string wide(const std::string& s) { return base::FromUtf8(s); }
-std::string shmFile(const std::string& name) {
-  return "/dev/shm" + platform::ShmObjectName(wide(name));
-}
+std::string shmFile(const std::string& name) { return "/dev/shm" + platform::ShmObjectName(wide(name)); }
 bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
 HANDLE create(const std::string& name, DWORD size) {
-  return CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size,
-                            wide(name).c_str());
+  return CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, wide(name).c_str());
 }
 
 // The error of a call that gave no handle; 0 when it gave one.
@@ -172,11 +167,13 @@ TEST(SharedMemory, BadArgumentsFailWithClearCodes) {
   const std::u16string w = wide(name);
   // Size 0; far more than the machine has: refused now, not a fault on
   // first write. A name too long for any object.
-  const DWORD sizes[][3] = {{0, 0, ERROR_INVALID_PARAMETER}, {0x7FFF, 0, ERROR_NOT_ENOUGH_MEMORY},
+  const DWORD sizes[][3] = {{0, 0, ERROR_INVALID_PARAMETER},
+                            {0x7FFF, 0, ERROR_NOT_ENOUGH_MEMORY},
                             {0xFFFFFFFF, 0xFFFFFFFF, ERROR_NOT_ENOUGH_MEMORY}};
   for (const auto& [high, low, error] : sizes)
     EXPECT_EQ(Refused(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, high, low, w.c_str())), error);
-  EXPECT_EQ(Refused(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, std::u16string(40000, u'n').c_str())), ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_EQ(Refused(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, std::u16string(40000, u'n').c_str())),
+            ERROR_FILENAME_EXCED_RANGE);
   EXPECT_FALSE(exists(shmFile(name)));
 
   HANDLE h = create(name, 70000);

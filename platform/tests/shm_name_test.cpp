@@ -28,18 +28,15 @@ TEST(ShmName, Sha256KnownVectors) {
             "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   // 56 bytes: the padding spills into a second block.
   const char* two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
-  EXPECT_EQ(hex(platform::detail::Sha256(two, 56)),
-            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  EXPECT_EQ(hex(platform::detail::Sha256(two, 56)), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
   const std::string million(1000000, 'a');
   EXPECT_EQ(hex(platform::detail::Sha256(million.data(), million.size())),
             "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 TEST(ShmName, ReadableExamples) {
-  EXPECT_EQ(platform::ShmObjectName(u"D:/Projects/House.dae"),
-            prefix() + "D%3A%2FProjects%2FHouse.dae");
-  EXPECT_EQ(platform::ShmObjectName(u"CorvantaAPI/4711/0000001A"),
-            prefix() + "CorvantaAPI%2F4711%2F0000001A");
+  EXPECT_EQ(platform::ShmObjectName(u"D:/Projects/House.dae"), prefix() + "D%3A%2FProjects%2FHouse.dae");
+  EXPECT_EQ(platform::ShmObjectName(u"CorvantaAPI/4711/0000001A"), prefix() + "CorvantaAPI%2F4711%2F0000001A");
   EXPECT_EQ(platform::ShmObjectName(u"a\\b%c~d e"), prefix() + "a%5Cb%25c%7Ed%20e");
   EXPECT_EQ(platform::ShmObjectName(u"Haus \u00e4\u20ac"), prefix() + "Haus%20%E4%u20AC");
   EXPECT_EQ(platform::ShmObjectName(u"\xd800"), prefix() + "%uD800");  // unpaired surrogate kept

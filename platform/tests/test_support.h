@@ -34,7 +34,9 @@ inline std::string Line(const Peer& peer, int timeoutMs = 10000) {
   std::string line;
   return peer && peer->ReadLine(&line, timeoutMs) ? line : std::string();
 }
-inline std::string Ask(const Peer& peer, const std::string& line) { return peer && peer->Send(line) ? Line(peer) : "not sent"; }
+inline std::string Ask(const Peer& peer, const std::string& line) {
+  return peer && peer->Send(line) ? Line(peer) : "not sent";
+}
 // Waits for its exit, first closing its input when asked; the exit code, or
 // -1 when it did not exit normally.
 inline int ExitCode(const Peer& peer, bool closeInput = false) {

@@ -62,14 +62,16 @@ std::string Describe(HWND h) {
   DWORD pid = 123;
   const bool thread = GetWindowThreadProcessId(h, &pid) != 0;
   const auto windows = allWindows();
-  return base::ToUtf8(className(h)) + "|" + base::ToUtf8(title(h)) + "|" + std::to_string(thread) + " " + std::to_string(pid) + "|" +
-         std::to_string(reinterpret_cast<std::uintptr_t>(GetWindow(h, GW_OWNER))) + "|" + std::to_string(IsWindowVisible(h) ? 1 : 0) +
-         "|" + std::to_string(std::count(windows.begin(), windows.end(), h));
+  return base::ToUtf8(className(h)) + "|" + base::ToUtf8(title(h)) + "|" + std::to_string(thread) + " " +
+         std::to_string(pid) + "|" + std::to_string(reinterpret_cast<std::uintptr_t>(GetWindow(h, GW_OWNER))) + "|" +
+         std::to_string(IsWindowVisible(h) ? 1 : 0) + "|" +
+         std::to_string(std::count(windows.begin(), windows.end(), h));
 }
 
 std::string recordFile(HWND h) {
   char name[32];
-  std::snprintf(name, sizeof name, "/%08llx.json", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(h)));
+  std::snprintf(name, sizeof name, "/%08llx.json",
+                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(h)));
   return platform::RuntimeDirectory() + "/windows" + name;
 }
 
@@ -139,8 +141,13 @@ TEST(Windows, RecordsOfDeadProcessesAndDamagedRecordsAreNoWindows) {
   std::ofstream(recordFile(planted)) << record(self.startTime);
   EXPECT_TRUE(IsWindow(planted));
   EXPECT_FALSE(PostMessageW(planted, 1, 0, 0));
-  const std::string damaged[] = {record(self.startTime + 1), "", "{", "[]", R"({"hwnd": "x"})",
-                                 R"({"hwnd": 2147418112, "pid": -1, "tid": 1, "startTime": 0, "class": "A", "title": "", "owner": 0, "visible": true, "socket": ""})"};
+  const std::string damaged[] = {
+      record(self.startTime + 1),
+      "",
+      "{",
+      "[]",
+      R"({"hwnd": "x"})",
+      R"({"hwnd": 2147418112, "pid": -1, "tid": 1, "startTime": 0, "class": "A", "title": "", "owner": 0, "visible": true, "socket": ""})"};
   for (const std::string& text : damaged) {
     std::ofstream(recordFile(planted)) << text;
     expectGone(planted);

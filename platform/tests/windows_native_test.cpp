@@ -122,11 +122,13 @@ TEST(WindowsNative, AnotherProcessWindowIsFoundAndReceivesPostedMessages) {
     HWND want;
     bool found;
   } search{window, false};
-  EnumWindows([](HWND h, LPARAM p) -> BOOL {
-    auto* s = reinterpret_cast<Search*>(p);
-    if (h == s->want) s->found = true;
-    return TRUE;
-  }, reinterpret_cast<LPARAM>(&search));
+  EnumWindows(
+      [](HWND h, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        if (h == s->want) s->found = true;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
   EXPECT_TRUE(search.found);
   char16_t text[64] = {};
   EXPECT_EQ(GetClassNameW(window, text, 64), 12);
@@ -157,9 +159,11 @@ TEST(WindowsNative, AnotherProcessWindowIsFoundAndReceivesPostedMessages) {
 TEST(WindowsNative, OwnWindowsRefuseBadDescriptionsAndTimeOutWithoutMessages) {
   EXPECT_EQ(platform::CreatePublishedWindow({u"", u"t", nullptr, true}), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(platform::CreatePublishedWindow({u"C", std::u16string(platform::kMaxWindowTextUnits + 1, u'x'), nullptr, true}),
+  EXPECT_EQ(
+      platform::CreatePublishedWindow({u"C", std::u16string(platform::kMaxWindowTextUnits + 1, u'x'), nullptr, true}),
+      nullptr);
+  EXPECT_EQ(platform::CreatePublishedWindow({u"C", u"t", reinterpret_cast<HWND>(std::uintptr_t{0x7fff0}), true}),
             nullptr);
-  EXPECT_EQ(platform::CreatePublishedWindow({u"C", u"t", reinterpret_cast<HWND>(std::uintptr_t{0x7fff0}), true}), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
   HWND window = platform::CreatePublishedWindow({u"CorvNativeOwn", u"Own", nullptr, false});
   ASSERT_NE(window, nullptr);

@@ -13,8 +13,8 @@ void ForEachInstalledRenderer(const std::function<void(const InstalledEntry&)>& 
   // The class is typed: a bare null would fit the system's wide-text call
   // as well as the one for the system's own text on Windows.
   const LPWSTR noClass = nullptr;
-  if (RegQueryInfoKeyW(list, noClass, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       nullptr, nullptr) != LSTATUS(ERROR_SUCCESS)) {
+  if (RegQueryInfoKeyW(list, noClass, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr) != LSTATUS(ERROR_SUCCESS)) {
     RegCloseKey(list);
     return;
   }

@@ -75,8 +75,7 @@ class Installed : public ::testing::Test {
                   const std::u16string& location = u"", bool withLocation = true) {
     HKEY k = nullptr;
     const std::u16string path = std::u16string(kUninstallKey) + u"\\" + key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
-                              nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
               0);
     auto set = [&](const char16_t* value, const std::u16string& text) {
       RegSetValueExW(k, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), DWORD((text.size() + 1) * 2));

@@ -302,7 +302,7 @@ bool ACScene::Walk() {
   // rehash of the whole table each time it doubles. Only then: a reserve
   // may also rehash a table down, which an edit's walk must not pay for.
   if (s.elements.empty()) s.elements.reserve(std::size_t(n));
-  std::size_t met = 0;  // known elements seen by this walk
+  std::size_t met = 0;     // known elements seen by this walk
   bool discarded = false;  // some element's meshes were dropped: the model changed
   for (std::int32_t i = 1; i <= n; ++i) {
     auto& known = s.byIndex[std::size_t(i - 1)];

@@ -108,9 +108,9 @@ struct BodyRead {
 
 // How the corners of one polygon are recorded.
 struct PolygonStyle {
-  Vec4f normal;      // the host's polygon normal; zero when unknown
-  bool smooth;       // corners carry their own normals
-  bool needsUV;      // corners carry texture coordinates
+  Vec4f normal;  // the host's polygon normal; zero when unknown
+  bool smooth;   // corners carry their own normals
+  bool needsUV;  // corners carry texture coordinates
 };
 
 // Reads the body's vertices into body.positions (renderer frame, lifted by

@@ -17,9 +17,7 @@ Vec3f Normalise(Vec3f v) {
   return {v.x / len, v.y / len, v.z / len};
 }
 
-Vec3f Cross(Vec3f a, Vec3f b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
+Vec3f Cross(Vec3f a, Vec3f b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
 
 Vec3f Sub(Vec3f a, Vec3f b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 
@@ -36,8 +34,7 @@ void Put(float* dst, Vec3f v) {
 
 }  // namespace
 
-ModelerAPI::Vector CameraUpVector(const ModelerAPI::Vertex& eye, const ModelerAPI::Vertex& target,
-                                  double rollDegrees) {
+ModelerAPI::Vector CameraUpVector(const ModelerAPI::Vertex& eye, const ModelerAPI::Vertex& target, double rollDegrees) {
   const double dx = target.x - eye.x, dy = target.y - eye.y, dz = target.z - eye.z;
   const double len = std::sqrt(dx * dx + dy * dy + dz * dz);
   double fx = 0, fy = 1, fz = 0;
@@ -59,8 +56,7 @@ ModelerAPI::Vector CameraUpVector(const ModelerAPI::Vertex& eye, const ModelerAP
 }
 
 float AspectFactor(const ShortRect& rect) {
-  if (rect.right != 0 && rect.bottom != 0)
-    return static_cast<float>(rect.right) / static_cast<float>(rect.bottom);
+  if (rect.right != 0 && rect.bottom != 0) return static_cast<float>(rect.right) / static_cast<float>(rect.bottom);
   return 1.0f;
 }
 

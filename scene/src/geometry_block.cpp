@@ -291,8 +291,9 @@ bool PickFiller(const BlockPlan& plan, const std::vector<WrittenSlot>* slots, Ro
     if (v >= static_cast<std::uint32_t>(mesh.vertexCount)) continue;
     std::memcpy(filler.vertex, mesh.positions.data() + 3 * std::size_t{v}, 12);
     std::memcpy(filler.vertex + 3, mesh.NormalOf(v), 12);
-    const Vec2f uv = mesh.HoldsTexCoords() ? Vec2f{mesh.texCoords[2 * std::size_t{v}], mesh.texCoords[2 * std::size_t{v} + 1]}
-                                           : MeshInfo::kPlainTexCoord;
+    const Vec2f uv = mesh.HoldsTexCoords()
+                         ? Vec2f{mesh.texCoords[2 * std::size_t{v}], mesh.texCoords[2 * std::size_t{v} + 1]}
+                         : MeshInfo::kPlainTexCoord;
     filler.vertex[6] = uv.u;
     filler.vertex[7] = uv.v;
     filler.slot = plan.slotOf[c];
@@ -390,9 +391,8 @@ class VertexRoom {
 // False when some new mesh finds no room, or the new meshes hold most
 // vertices: the block is then written whole (and rooms made anew).
 bool PlaceInRoom(const BlockPlan& plan, std::vector<WrittenSlot>& now, const std::vector<WrittenSlot>& before,
-                 std::uint64_t vertexCount, std::map<std::uint64_t, std::uint64_t>& rooms,
-                 std::vector<char>& kept, std::vector<std::size_t>& fresh,
-                 std::vector<std::pair<std::uint64_t, std::uint64_t>>& freed) {
+                 std::uint64_t vertexCount, std::map<std::uint64_t, std::uint64_t>& rooms, std::vector<char>& kept,
+                 std::vector<std::size_t>& fresh, std::vector<std::pair<std::uint64_t, std::uint64_t>>& freed) {
   const std::size_t copied = plan.copied.size();
   kept.assign(before.size(), 0);
   // Most meshes are in the slot they were. The others are new, or moved

@@ -251,9 +251,8 @@ void MaterialLibrary::Update(MaterialRecord& record, const API_Attribute& attrib
   // The host changes only the material's stamp for a texture edit, so no
   // element is rebuilt by it, yet every mesh finished with the old state
   // has coordinates for the old texture (or none at all).
-  const bool remapped =
-      textured != record.HasTexture() ||
-      (record.HasTexture() && (width != record.textureWidth || height != record.textureHeight));
+  const bool remapped = textured != record.HasTexture() ||
+                        (record.HasTexture() && (width != record.textureWidth || height != record.textureHeight));
   if (remapped && recordListener_) recordListener_(record.key, RecordEvent::kMappingChanged);
 }
 

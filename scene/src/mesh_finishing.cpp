@@ -25,7 +25,7 @@ struct FinishScratch {
 
   std::vector<WeldAttributes> vertices;  // the mesh's vertices so far
   WeldTable table;
-  std::vector<std::uint32_t> numbers;  // vertex numbers of one piece's corners
+  std::vector<std::uint32_t> numbers;                           // vertex numbers of one piece's corners
   std::vector<std::pair<std::uint32_t, std::uint32_t>> sorted;  // (vertex, corner) of a long piece
   std::vector<std::uint32_t> firstOf;
 
@@ -86,8 +86,7 @@ struct TextureScale {
 TextureScale TextureScaleOf(const MaterialRecord& record, const PolygonData& data) {
   const bool textured = record.HasTexture() && !data.cornerTexCoords.empty();
   const float width = std::isfinite(record.textureWidth) && record.textureWidth != 0 ? record.textureWidth : 1.0f;
-  const float height =
-      std::isfinite(record.textureHeight) && record.textureHeight != 0 ? record.textureHeight : 1.0f;
+  const float height = std::isfinite(record.textureHeight) && record.textureHeight != 0 ? record.textureHeight : 1.0f;
   return TextureScale{textured, width, height};
 }
 
@@ -183,8 +182,7 @@ void NumberLongPiece(CornerNumbering& numbering, std::size_t start, std::size_t 
     while (e < m && sorted[e].first == sorted[i].first) firstOf[sorted[e++].second] = sorted[i].second;
     i = e;
   }
-  for (std::size_t j = 0; j < m; ++j)
-    number[j] = firstOf[j] == j ? numbering.Number(start + j) : number[firstOf[j]];
+  for (std::size_t j = 0; j < m; ++j) number[j] = firstOf[j] == j ? numbering.Number(start + j) : number[firstOf[j]];
 }
 
 // Fans a piece of m numbered corners from its first corner into out;

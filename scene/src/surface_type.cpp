@@ -8,12 +8,12 @@
 namespace scene {
 namespace {
 
-constexpr std::array<std::u16string_view, 12> kGlassWords = {
-    u"glass", u"vidrio", u"verre", u"vetro", u"стекло", u"玻璃",
-    u"vidro", u"ガラス", u"유리",   u"garasu", u"glas",   u"szkło"};
+constexpr std::array<std::u16string_view, 12> kGlassWords = {u"glass",  u"vidrio", u"verre", u"vetro",
+                                                             u"стекло", u"玻璃",   u"vidro", u"ガラス",
+                                                             u"유리",   u"garasu", u"glas",  u"szkło"};
 
-constexpr std::array<std::u16string_view, 11> kWaterWords = {
-    u"water", u"agua", u"wasser", u"acqua", u"vatten", u"вода", u"水", u"água", u"물", u"mizu", u"woda"};
+constexpr std::array<std::u16string_view, 11> kWaterWords = {u"water", u"agua", u"wasser", u"acqua", u"vatten", u"вода",
+                                                             u"水",    u"água", u"물",     u"mizu",  u"woda"};
 
 // A unit of a regular-expression word (\w): a letter or digit (base's
 // character classes: C.UTF-8 on Linux, the invariant locale on Windows), or
@@ -56,10 +56,8 @@ bool IsWaterName(std::u16string_view name) {
 
 std::int32_t ClassifySurface(std::u16string_view name, float opacity, std::int32_t hostMaterialType) {
   std::int32_t type = kSurfaceNone;
-  if (IsWaterName(name))
-    type = kSurfaceWater;
-  else if (IsGlassName(name) && opacity != 1.0f)
-    type = kSurfaceGlass;
+  if (IsWaterName(name)) type = kSurfaceWater;
+  else if (IsGlassName(name) && opacity != 1.0f) type = kSurfaceGlass;
   if (hostMaterialType == 5) type = kSurfaceGlass;
   return type;
 }

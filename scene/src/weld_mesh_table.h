@@ -42,10 +42,9 @@ inline std::uint64_t WeldMix(std::uint64_t x) {
 inline std::uint64_t WeldDigest(const WeldAttributes& a) {
   std::uint64_t w[4];
   std::memcpy(w, a.f, 32);
-  const std::uint64_t h = (w[0] ^ 0x9E3779B97F4A7C15ull) * 0xff51afd7ed558ccdull ^
-                          (w[1] ^ 0xc2b2ae3d27d4eb4full) * 0xc4ceb9fe1a85ec53ull ^
-                          (w[2] ^ 0x165667b19e3779f9ull) * 0x9E3779B97F4A7C15ull ^
-                          (w[3] ^ 0x27d4eb2f165667c5ull) * 0xd6e8feb86659fd93ull;
+  const std::uint64_t h =
+      (w[0] ^ 0x9E3779B97F4A7C15ull) * 0xff51afd7ed558ccdull ^ (w[1] ^ 0xc2b2ae3d27d4eb4full) * 0xc4ceb9fe1a85ec53ull ^
+      (w[2] ^ 0x165667b19e3779f9ull) * 0x9E3779B97F4A7C15ull ^ (w[3] ^ 0x27d4eb2f165667c5ull) * 0xd6e8feb86659fd93ull;
   return WeldMix(h);
 }
 
@@ -100,7 +99,7 @@ class BasicWeldTable {
   }
 
  private:
-  std::vector<std::uint32_t> slots_;   // vertex number, or kFree
+  std::vector<std::uint32_t> slots_;    // vertex number, or kFree
   std::vector<std::uint64_t> digests_;  // digest of the slot's vertex
   std::size_t mask_ = 0;
 };

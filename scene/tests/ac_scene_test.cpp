@@ -60,7 +60,7 @@ void ExpectBoxes(CorvantaAPI::LiveConnection& link, const hostmodel::Project& p)
                            std::uint32_t(m.surfaceColor.g * 255) << 8 | std::uint32_t(m.surfaceColor.b * 255);
   for (const auto& e : p.elements)
     for (const auto& b : e.bodies) {
-      const auto& lo = b.vertices[0], hi = b.vertices[7];  // the host's box corners
+      const auto &lo = b.vertices[0], hi = b.vertices[7];  // the host's box corners
       if (e.genId != 0)
         boxes[U16(p.materials.at(std::size_t(b.polygons[0].materialIndex - 1)).name)].push_back(
             Box{{{float(lo.x), float(lo.z), float(lo.y)}, {float(hi.x), float(hi.z), float(hi.y)}}});
@@ -82,7 +82,9 @@ void ExpectBoxes(CorvantaAPI::LiveConnection& link, const hostmodel::Project& p)
         found = true;
         for (const auto& c : t)
           for (int k = 0; k < 3; ++k)
-            found = found && (k == axis ? c.position[k] == box[side][k] : c.position[k] >= box[0][k] && c.position[k] <= box[1][k]) &&
+            found = found &&
+                    (k == axis ? c.position[k] == box[side][k]
+                               : c.position[k] >= box[0][k] && c.position[k] <= box[1][k]) &&
                     c.normal[k] == (k == axis ? float(2 * side - 1) : 0.0f) && c.texCoord == std::array{0.0f, 1.0f};
         if (found) area[f] += (d(1, u) * d(2, v) - d(1, v) * d(2, u)) * (2 * side - 1) / 2;  // signed by the winding
       }
@@ -154,7 +156,9 @@ class SceneTest : public scene_test::HostFixture {
     return counts;
   }
   static int Differing(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
-    return a.size() != b.size() ? -1 : std::inner_product(a.begin(), a.end(), b.begin(), 0, std::plus<>(), std::not_equal_to<>());
+    return a.size() != b.size()
+               ? -1
+               : std::inner_product(a.begin(), a.end(), b.begin(), 0, std::plus<>(), std::not_equal_to<>());
   }
 
   hostmodel::Guid ElementGuid(int index) const { return host->CurrentProject().elements.at(index).guid; }
@@ -216,7 +220,8 @@ class SceneWalkTest : public SceneTest {
     model.Attach(own);
   }
   void SetModel(const hostmodel::Project& p) { own->SetSnapshot(std::make_shared<hostmodel::Project>(p)); }
-  std::shared_ptr<Modeler::Model3D> own = std::make_shared<Modeler::Model3D>(std::make_shared<hostmodel::Project>(Boxes(3)));
+  std::shared_ptr<Modeler::Model3D> own =
+      std::make_shared<Modeler::Model3D>(std::make_shared<hostmodel::Project>(Boxes(3)));
 };
 
 // Edge elements at the start; a walk that cannot take the model gate while
@@ -293,7 +298,8 @@ TEST_F(SceneWalkTest, EdgeElementsADeferredWalkAndAnEmptiedModel) {
   SetModel(p);
   Republish();
   ExpectBoxes(guest, p);
-  EXPECT_EQ(std::tuple(scene->ElementCount(), scene->GetVertexCountText(), scene->Resync()), std::tuple(0u, u"0", false));
+  EXPECT_EQ(std::tuple(scene->ElementCount(), scene->GetVertexCountText(), scene->Resync()),
+            std::tuple(0u, u"0", false));
   EXPECT_TRUE(scene->PublishPass(100)) << "a pass with nothing to do is complete at once";
 }
 

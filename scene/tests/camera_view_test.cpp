@@ -37,7 +37,13 @@ TEST(CameraView, RecordsWorkedOutByHandAndAnOrthonormalFrameForAnyView) {
       {"straight down", Perspective({0, 0, 10}, {0, 0, 0}, 0, 50), 0, {0, 10, 0}, {0, 0, 1}, {0, -1, 0}, 50},
       // A 600 x 800 rectangle narrows the angle by its aspect; one member zero: factor 1.
       {"aspect", Perspective({0, 0, 0}, {1, 0, 0}, 0, 60, {0, 0, 600, 800}), 0, {0, 0, 0}, {0, 1, 0}, {1, 0, 0}, 45},
-      {"rectangle without height", Perspective({0, 0, 0}, {1, 0, 0}, 0, 60, {0, 0, 600, 0}), 0, {0, 0, 0}, {0, 1, 0}, {1, 0, 0}, 60},
+      {"rectangle without height",
+       Perspective({0, 0, 0}, {1, 0, 0}, 0, 60, {0, 0, 600, 0}),
+       0,
+       {0, 0, 0},
+       {0, 1, 0},
+       {1, 0, 0},
+       60},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -47,12 +53,21 @@ TEST(CameraView, RecordsWorkedOutByHandAndAnOrthonormalFrameForAnyView) {
     const V right = {u[1] * f[2] - u[2] * f[1], u[2] * f[0] - u[0] * f[2], u[0] * f[1] - u[1] * f[0]};
     EXPECT_EQ(rec.kind, 6u);
     // Position, backward, up, then the rows with their w of 0, 0, 0 and 1.
-    const std::pair<const float*, V> vectors[] = {{rec.position, c.position}, {rec.backward, {-f[0], -f[1], -f[2]}}, {rec.up, u},
-                                                  {rec.cameraToWorld[0], right}, {rec.cameraToWorld[1], u},
-                                                  {rec.cameraToWorld[2], f}, {rec.cameraToWorld[3], c.position}};
+    const std::pair<const float*, V> vectors[] = {{rec.position, c.position},
+                                                  {rec.backward, {-f[0], -f[1], -f[2]}},
+                                                  {rec.up, u},
+                                                  {rec.cameraToWorld[0], right},
+                                                  {rec.cameraToWorld[1], u},
+                                                  {rec.cameraToWorld[2], f},
+                                                  {rec.cameraToWorld[3], c.position}};
     for (std::size_t k = 0; k < 7; ++k)
       for (std::size_t i = 0; i < (k < 3 ? 3u : 4u); ++i)
-        EXPECT_NEAR(vectors[k].first[i], i < 3 ? vectors[k].second[i] : k == 6 ? 1.0f : 0.0f, 1e-6f) << k << "[" << i << "]";
+        EXPECT_NEAR(vectors[k].first[i],
+                    i < 3    ? vectors[k].second[i]
+                    : k == 6 ? 1.0f
+                             : 0.0f,
+                    1e-6f)
+            << k << "[" << i << "]";
     EXPECT_FLOAT_EQ(rec.fieldOfView, c.fieldOfView);
     for (unsigned char b : rec.reserved) ASSERT_EQ(b, 0);
   }

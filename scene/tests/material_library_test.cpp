@@ -33,8 +33,23 @@ namespace fs = std::filesystem;
 namespace {
 
 // The House's materials by attribute index; Oak2 shares Oak's name.
-enum : int { kBrick = 1, kWater, kWindow, kGlassBlock, kSteel, kClear, kEmpty, kLong,
-             kTiles, kRender, kStone, kOak, kPine, kOak2, kTwin };
+enum : int {
+  kBrick = 1,
+  kWater,
+  kWindow,
+  kGlassBlock,
+  kSteel,
+  kClear,
+  kEmpty,
+  kLong,
+  kTiles,
+  kRender,
+  kStone,
+  kOak,
+  kPine,
+  kOak2,
+  kTwin
+};
 
 std::uint64_t Synthetic(int n) { return std::uint64_t(-std::int64_t(n)); }  // -2, -3, ...
 
@@ -119,11 +134,12 @@ class MaterialTest : public HostFixture {
       {"Brick/red", 30, 2500, 65535, 40, {1.0, 0.5, 0.0}, 0, 0, kSurfaceNone, u"Brick_red"},
       {"Pool water", 25, 4000, 13107, 80, {0.2, 0.4, 1.0}, 0, 0, kSurfaceWater, u"Pool water"},
       {"Window glass", 50, 0, 0, 0, {0, 0, 0}, 0, 0, kSurfaceGlass, u"Window glass"},
-      {"Glass block", 0, 0, 0, 0, {0, 0, 0}, 0, 0, kSurfaceNone, u"Glass block"},  // an opaque glass name is no glass
+      {"Glass block", 0, 0, 0, 0, {0, 0, 0}, 0, 0, kSurfaceNone, u"Glass block"},   // an opaque glass name is no glass
       {"Steel", 0, 10000, 0, 100, {0.5, 0.5, 0.5}, 5, 0, kSurfaceGlass, u"Steel"},  // host type 5 is glass
       {"Clear", 100, 0, 0, 0, {1, 1, 1}, 0, 0, kSurfaceNone, u"Clear"},
       {"", 0, 0, 0, 0, {0, 0, 1}, 0, 0, kSurfaceNone, u""},
-      {std::string(300, 'w'), 0, 0, 0, 0, {0, 1, 0}, 0, 0, kSurfaceNone, std::u16string(255, u'w')},  // the host gives 255 bytes
+      {std::string(300, 'w'), 0, 0, 0, 0, {0, 1, 0}, 0, 0, kSurfaceNone, std::u16string(255, u'w')},  // the host gives
+                                                                                                      // 255 bytes
       {"Tiles", 0, 0, 0, 0, {1, 0, 0}, 0, 1, kSurfaceNone, u"Tiles"},
       {"Render", 75, 0, 0, 0, {1, 0, 0}, 0, 2, kSurfaceNone, u"Render"},
       {"Stone", 0, 0, 0, 0, {1, 0, 0}, 0, 3, kSurfaceNone, u"Stone"},
@@ -188,7 +204,8 @@ TEST_F(MaterialTest, EveryKindOfMaterialAsTheRendererSeesIt) {
     library.Refresh(1);
     ASSERT_TRUE(library.HasPending());
     library.Publish();
-    EXPECT_EQ(std::tuple(library.HasPending(), connection.TestFlags(CorvantaAPI::kFlagChanged)), std::tuple(false, CorvantaAPI::kFlagChanged));
+    EXPECT_EQ(std::tuple(library.HasPending(), connection.TestFlags(CorvantaAPI::kFlagChanged)),
+              std::tuple(false, CorvantaAPI::kFlagChanged));
 
     // Expected by the host's scales: shininess in ten thousandths,
     // transparency and percentage in hundredths, attenuation of 65535;
@@ -203,9 +220,11 @@ TEST_F(MaterialTest, EveryKindOfMaterialAsTheRendererSeesIt) {
       m.name = given.shownName;
       m.surfaceType = given.shownType;
       auto c = [](double v) { return std::uint32_t(v * 255); };
-      m.colour = given.texture ? 0x00FFFFFFu : 0xFF000000u | c(given.colour.r) << 16 | c(given.colour.g) << 8 | c(given.colour.b);
-      m.floats = {0.5f, float(given.shininess) / 10000, 0, 0, 1 - float(given.transparency) / 100, float(given.attenuation) / 65535, 1,
-                  float(given.percentage) / 100};
+      m.colour = given.texture ? 0x00FFFFFFu
+                               : 0xFF000000u | c(given.colour.r) << 16 | c(given.colour.g) << 8 | c(given.colour.b);
+      m.floats = {0.5f, float(given.shininess) / 10000,      0,
+                  0,    1 - float(given.transparency) / 100, float(given.attenuation) / 65535,
+                  1,    float(given.percentage) / 100};
       m.textured = given.texture != 0;
       const MaterialRecord& r = *library.ForAttributeIndex(index);
       if (given.texture != 0) {
@@ -218,18 +237,23 @@ TEST_F(MaterialTest, EveryKindOfMaterialAsTheRendererSeesIt) {
         } else if (files) {
           // PNG for a transparent pattern (every pixel and its alpha kept),
           // JPEG otherwise (opaque), in the folder beside the project.
-          m.texturePath = U16(temp.File("House_Textures/")) + ImageFileName(r.key, t.transparentPattern ? u"png" : u"jpg");
+          m.texturePath =
+              U16(temp.File("House_Textures/")) + ImageFileName(r.key, t.transparentPattern ? u"png" : u"jpg");
           const std::vector<std::uint8_t> bytes = FileBytes(m.texturePath);
           m.textureDigest = Fnv(bytes);
           auto image = hostmodel::DecodeImageFile(base::ToUtf8(m.texturePath));
           ASSERT_TRUE(image.ok()) << image.error();
           const auto& px = image.value().pixels;
           EXPECT_EQ(std::pair(image.value().width, image.value().height), std::pair(t.width, t.height));
-          EXPECT_TRUE(t.transparentPattern ? px == t.pixels
-                                           : bytes.size() > 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF &&
-                                                 std::all_of(px.begin(), px.end(), [&, i = 0](std::uint8_t a) mutable { return i++ % 4 || a == 255; }));
+          EXPECT_TRUE(t.transparentPattern
+                          ? px == t.pixels
+                          : bytes.size() > 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF &&
+                                std::all_of(px.begin(), px.end(),
+                                            [&, i = 0](std::uint8_t a) mutable { return i++ % 4 || a == 255; }));
         }
-        if (files) { EXPECT_EQ(Word(r.linkRecord, 856), std::uint32_t(util::GetFileTimeStamp(m.texturePath, 2))); }
+        if (files) {
+          EXPECT_EQ(Word(r.linkRecord, 856), std::uint32_t(util::GetFileTimeStamp(m.texturePath, 2)));
+        }
       }
       expected.surfaces.push_back({m, {}});
     }
@@ -241,7 +265,8 @@ TEST_F(MaterialTest, EveryKindOfMaterialAsTheRendererSeesIt) {
     auto key = [&](int index) { return library.ForAttributeIndex(index)->key; };
     EXPECT_EQ((std::vector{key(kBrick), key(kOak), key(kPine), key(kTwin)}),
               (std::vector{half[0] ^ half[1], Synthetic(2), Synthetic(3), Synthetic(4)}));
-    EXPECT_EQ(std::tuple(library.ForAttributeIndex(kOak2), library.RecordCount()), std::tuple(library.ForAttributeIndex(kOak), 14u));
+    EXPECT_EQ(std::tuple(library.ForAttributeIndex(kOak2), library.RecordCount()),
+              std::tuple(library.ForAttributeIndex(kOak), 14u));
     CorvantaAPI::Canonicalize(expected);
     const CanonicalScene held = CorvantaAPI::ReadCanonicalScene(connection);
     for (const auto& problem : held.problems) ADD_FAILURE() << problem;
@@ -294,7 +319,8 @@ TEST_F(MaterialTest, WalksRefillChangedStampsMoveTextureBlocksAndRetireRemovedOn
   ASSERT_TRUE(host->SetMaterialTexture(kRender, 5).ok());
   walk(4);
   const std::uint32_t second = render.textureBlockId;
-  EXPECT_EQ(std::tuple(second != first, connection.GetBlockSize(first), blockFields()), std::tuple(true, 0u, std::pair(second, 54u + 256u)));
+  EXPECT_EQ(std::tuple(second != first, connection.GetBlockSize(first), blockFields()),
+            std::tuple(true, 0u, std::pair(second, 54u + 256u)));
   EXPECT_GT(Word(render.linkRecord, 856), firstStamp) << "every rebuilt memory texture counts as a change";
   EXPECT_EQ(Word(render.linkRecord, 12) & 0x200u, 0x200u);
   for (const auto& s : CorvantaAPI::ReadCanonicalScene(connection).surfaces)
@@ -305,7 +331,8 @@ TEST_F(MaterialTest, WalksRefillChangedStampsMoveTextureBlocksAndRetireRemovedOn
   // Without texture the block goes and the material's own colour returns.
   ASSERT_TRUE(host->SetMaterialTexture(kRender, 0).ok());
   walk(6);
-  EXPECT_EQ(std::tuple(connection.GetBlockSize(second), blockFields(), Word(render.linkRecord, 856), Word(render.linkRecord, 804)),
+  EXPECT_EQ(std::tuple(connection.GetBlockSize(second), blockFields(), Word(render.linkRecord, 856),
+                       Word(render.linkRecord, 804)),
             std::tuple(0u, std::pair(0u, 0u), 0u, render.colour));
 
   // The removed material's geometry block is the scene's, told through the
@@ -322,8 +349,8 @@ TEST_F(MaterialTest, WalksRefillChangedStampsMoveTextureBlocksAndRetireRemovedOn
   EXPECT_EQ(library.Refresh(7), 1u);
   EXPECT_EQ(heard, (std::vector<std::pair<std::uint64_t, Event>>{{tilesKey, Event::kRemoved}}));
   // Retired and flagged, its blocks named no more.
-  EXPECT_EQ(std::tuple(Word(tilesRecord, 0), Word(tilesRecord, 12) & 1u, Word(tilesRecord, 1924), Word(tilesRecord, 1928),
-                       Word(tilesRecord, 1380)),
+  EXPECT_EQ(std::tuple(Word(tilesRecord, 0), Word(tilesRecord, 12) & 1u, Word(tilesRecord, 1924),
+                       Word(tilesRecord, 1928), Word(tilesRecord, 1380)),
             std::tuple(CorvantaAPI::kTypeRetiredSurface, 1u, 0u, 0u, 0u));
   EXPECT_EQ(std::tuple(connection.GetBlockSize(texture), connection.TestFlags(CorvantaAPI::kFlagChanged),
                        connection.CountRecords(CorvantaAPI::kTypeSurface, 0, 0), library.RecordCount()),
@@ -331,7 +358,8 @@ TEST_F(MaterialTest, WalksRefillChangedStampsMoveTextureBlocksAndRetireRemovedOn
   // The removed key, the index whose read now fails, unknown indices and key
   // 0 give the default material; indices compare as signed 16-bit numbers.
   const MaterialRecord* d = &library.DefaultMaterial();
-  EXPECT_EQ(std::tuple(library.Find(tilesKey), library.ForAttributeIndex(kTiles), library.ForAttributeIndex(-1), library.Find(0)),
+  EXPECT_EQ(std::tuple(library.Find(tilesKey), library.ForAttributeIndex(kTiles), library.ForAttributeIndex(-1),
+                       library.Find(0)),
             std::tuple(d, d, d, d));
   EXPECT_EQ(library.ForAttributeIndex(kWater + 65536), &water);
   EXPECT_EQ(library.Refresh(8), 0u);
@@ -347,15 +375,19 @@ TEST_F(MaterialTest, PolygonTexturesMakeUniquelyNamedVariants) {
   // Texture data no project file could carry (pixel maps shorter than their
   // size; repeat sizes 0 and not a number), on a model no host validated.
   hostmodel::Project foreign;
-  for (int i = 0; i < 4; ++i) foreign.textures.push_back(MakeTexture("t" + std::to_string(i), 3 - i / 3, 3 + i % 2, false, false, 6 + i));
+  for (int i = 0; i < 4; ++i)
+    foreign.textures.push_back(MakeTexture("t" + std::to_string(i), 3 - i / 3, 3 + i % 2, false, false, 6 + i));
   foreign.textures[1].pixels.resize(4 * 3);  // 3 pixels for a 3 x 4 map
   foreign.textures[2].pixels.resize(4 * 5);
   foreign.textures[3].xSize = 0.0;
   foreign.textures[3].ySize = std::nan("");
   const HostModel unchecked(foreign);
-  auto variant = [&](const ModelerAPI::Model& m, int texture) { return library.WithPolygonTexture(steel, TextureAt(m, texture)); };
+  auto variant = [&](const ModelerAPI::Model& m, int texture) {
+    return library.WithPolygonTexture(steel, TextureAt(m, texture));
+  };
   host->ClearLog();
-  MaterialRecord* v[6] = {variant(model, 4), variant(model, 5), variant(unchecked.Model(), 2), nullptr, nullptr, nullptr};
+  MaterialRecord* v[6] = {variant(model, 4), variant(model, 5), variant(unchecked.Model(), 2),
+                          nullptr,           nullptr,           nullptr};
   library.SetMemoryTextures(false);
   v[3] = variant(unchecked.Model(), 3);
   library.SetMemoryTextures(true);
@@ -371,14 +403,17 @@ TEST_F(MaterialTest, PolygonTexturesMakeUniquelyNamedVariants) {
     const MaterialRecord& r = *v[i];
     EXPECT_EQ(Row(r.textureIndex, r.textureWidth, r.textureHeight, r.texturePixels != nullptr), expected[i]) << i;
     EXPECT_EQ(std::tuple(r.name, r.key, r.attrIndex, r.colour, r.surfaceType, r.texturePath.empty()),
-              std::tuple(u"Steel(" + std::u16string(1, char16_t(u'1' + i)) + u")", Synthetic(5 + i), -1, 0xFF7F7F7Fu, kSurfaceGlass, true)) << i;
+              std::tuple(u"Steel(" + std::u16string(1, char16_t(u'1' + i)) + u")", Synthetic(5 + i), -1, 0xFF7F7F7Fu,
+                         kSurfaceGlass, true))
+        << i;
   }
   EXPECT_EQ(v[2]->textureBytes, 0u);
   EXPECT_FALSE(fs::exists(base::ToUtf8(library.TextureFolder() + u"/" + ImageFileName(v[3]->key, u"jpg"))));
   const auto log = host->LogEntries();  // the fault is reported once
   EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const auto& e) { return e.category == "debug"; }), 1);
   // One variant per texture, from the material or from another variant.
-  EXPECT_EQ(std::tuple(library.WithPolygonTexture(steel, TextureAt(model, 4)), library.WithPolygonTexture(v[1], TextureAt(model, 4))),
+  EXPECT_EQ(std::tuple(library.WithPolygonTexture(steel, TextureAt(model, 4)),
+                       library.WithPolygonTexture(v[1], TextureAt(model, 4))),
             std::tuple(v[0], v[0]));
   // Variants stay while the model has their texture; those whose texture
   // the model does not have go at the next walk.
@@ -399,7 +434,8 @@ TEST_F(MaterialTest, WrittenFilesFollowTheirRecordsHostFilesStayExportsCopyThem)
   MaterialRecord& tiles = *exporting.ForAttributeIndex(kTiles);
   MaterialRecord& stone = *exporting.ForAttributeIndex(kStone);
   // The host's paths, even an empty one, and no pixels.
-  EXPECT_EQ(std::tuple(tiles.texturePath, tiles.texturePixels == nullptr, stone.texturePath), std::tuple(u"", true, U16(stoneFile)));
+  EXPECT_EQ(std::tuple(tiles.texturePath, tiles.texturePixels == nullptr, stone.texturePath),
+            std::tuple(u"", true, U16(stoneFile)));
   const std::u16string stoneImage = exporting.ExportImagePath(stone);
   EXPECT_EQ(stoneImage, u"Model_Textures/" + ImageFileName(stone.key, u"png"));
   const std::u16string copy = U16(temp.File("out/")) + stoneImage;

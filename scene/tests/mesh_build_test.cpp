@@ -40,7 +40,8 @@ struct Vertex {
 using Bytes = std::array<std::uint8_t, 32>;
 
 // Makes mesh a finished mesh of these vertices and indices.
-MeshInfo* Fill(MeshInfo* mesh, const std::vector<Vertex>& vertices, std::vector<std::uint32_t> indices, bool doubleSided = false) {
+MeshInfo* Fill(MeshInfo* mesh, const std::vector<Vertex>& vertices, std::vector<std::uint32_t> indices,
+               bool doubleSided = false) {
   mesh->polygons.reset();
   mesh->doubleSided = doubleSided;
   for (const Vertex& v : vertices) {
@@ -91,7 +92,11 @@ hostmodel::Polygon Pieces(std::vector<std::vector<std::int32_t>> pieces, bool cu
   return p;
 }
 
-const MaterialRecord kPlainRecord = [] { MaterialRecord r; r.key = kDefaultMaterialKey; return r; }();
+const MaterialRecord kPlainRecord = [] {
+  MaterialRecord r;
+  r.key = kDefaultMaterialKey;
+  return r;
+}();
 
 // A finished mesh's normals, three per vertex, shared ones spelt out.
 Floats NormalsOf(const MeshInfo& mesh) {
@@ -409,10 +414,13 @@ struct Corners {
 // polygon with smoothing the vertex's own normal where it is finite; (0, 1)
 // without a texture, else the coordinate over the texture's repeat size,
 // v from the top. One mesh per texture and smoothness, in polygon order.
-std::vector<Corners> Reference(const hostmodel::Project& p, const std::vector<Floats>& flat, bool smoothing, float offset) {
+std::vector<Corners> Reference(const hostmodel::Project& p, const std::vector<Floats>& flat, bool smoothing,
+                               float offset) {
   const hostmodel::Body& b = p.elements[0].bodies[0];
   std::vector<std::pair<std::pair<int, bool>, Corners>> meshes;
-  auto finite = [](const hostmodel::Vec3& v) { return std::isfinite(float(v.x)) && std::isfinite(float(v.y)) && std::isfinite(float(v.z)); };
+  auto finite = [](const hostmodel::Vec3& v) {
+    return std::isfinite(float(v.x)) && std::isfinite(float(v.y)) && std::isfinite(float(v.z));
+  };
   for (std::size_t i = 0; i < b.polygons.size(); ++i) {
     const hostmodel::Polygon& poly = b.polygons[i];
     const bool smooth = smoothing && poly.curved;
@@ -467,10 +475,11 @@ TEST(MeshBuilder, FinishedCornersFollowTheHostsBody) {
     p.mappingIndex = 1;  // Flat's vertex mapping
     return p;
   };
-  hostmodel::Body bad = Flat({Piece({0, 1, 2}), Piece({0, 7, 1, 2}), Piece({0, -5, 1}), Piece({0, 1, 3}), Piece({4, 1, 2}),
-                              Piece({0, 1, 2}, 2), Pieces({}), Pieces({{0, 1}, {}}), Pieces({{0, 1, 2}}, true)},
-                             {{0, 0, 0}, {3, 0, 0}, {0, 3, 0}, {nan, 0, 0}, {0, 1e300, 0}},  // 1e300 is no float
-                             {{nan, 0, 0}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}});
+  hostmodel::Body bad =
+      Flat({Piece({0, 1, 2}), Piece({0, 7, 1, 2}), Piece({0, -5, 1}), Piece({0, 1, 3}), Piece({4, 1, 2}),
+            Piece({0, 1, 2}, 2), Pieces({}), Pieces({{0, 1}, {}}), Pieces({{0, 1, 2}}, true)},
+           {{0, 0, 0}, {3, 0, 0}, {0, 3, 0}, {nan, 0, 0}, {0, 1e300, 0}},  // 1e300 is no float
+           {{nan, 0, 0}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}});
   bad.polygonNormals.push_back({nan, 0, 1});
   const hostmodel::Body smooth = Flat({Pieces({{0, 1, 2}, {0, 2, 3}}, true), Piece({0, 1, 2})}, square,
                                       {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0.6, 0.8, 0}});
@@ -480,7 +489,8 @@ TEST(MeshBuilder, FinishedCornersFollowTheHostsBody) {
       // Signed normal indices; unusable ones fall back to the corners
       // (vertex 4 lies on the line through 0 and 1).
       {"polygon normals",
-       Flat({Piece({0, 1, 2}, 1), Piece({0, 1, 2}, -1), Piece({0, 1, 2}, 0), Piece({0, 3, 2, 1}, 7), Piece({0, 1, 4}, 0)},
+       Flat({Piece({0, 1, 2}, 1), Piece({0, 1, 2}, -1), Piece({0, 1, 2}, 0), Piece({0, 3, 2, 1}, 7),
+             Piece({0, 1, 4}, 0)},
             {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}}),
        {up, down, up, down, {0, 0, 0}}},
       // Two pieces of one polygon sharing vertices; a vertex twice in a piece.
@@ -492,7 +502,9 @@ TEST(MeshBuilder, FinishedCornersFollowTheHostsBody) {
       {"smooth normals", smooth, {up, up}},
       {"smoothing off", smooth, {up, up}, false},
       // A polygon's own texture, scaled by its repeat size.
-      {"texture", Flat({textured(Piece({0, 1, 2, 3})), Piece({0, 1, 2})}, square, {}, {{0, 0}, {1, 0}, {1, 2}, {0, 2}}), {up, up}},
+      {"texture",
+       Flat({textured(Piece({0, 1, 2, 3})), Piece({0, 1, 2})}, square, {}, {{0, 0}, {1, 0}, {1, 2}, {0, 2}}),
+       {up, up}},
       // Bad host data: corners and pieces go, nothing is read out of range.
       {"bad host data", bad, std::vector<Floats>(9, up)},
   };
@@ -555,7 +567,9 @@ TEST(WeldMesh, EqualBytesMergeAndNothingElse) {
       // +0 and -0 are equal numbers with different bytes; a NaN equals no
       // number but has the same bytes as itself.
       {"signed zeros and NaN",
-       {{{0, 0, 0}, {0, 1, 0}, {0, 1}}, {{-0.0f, 0, 0}, {0, 1, 0}, {0, 1}}, {{nan, 0, 0}, {0, 1, 0}, {0, 1}},
+       {{{0, 0, 0}, {0, 1, 0}, {0, 1}},
+        {{-0.0f, 0, 0}, {0, 1, 0}, {0, 1}},
+        {{nan, 0, 0}, {0, 1, 0}, {0, 1}},
         {{nan, 0, 0}, {0, 1, 0}, {0, 1}}},
        {0, 1, 2, 1, 2, 3},
        1},
@@ -563,8 +577,11 @@ TEST(WeldMesh, EqualBytesMergeAndNothingElse) {
       {"fewer than 2 indices: not welded", {{{1, 2, 3}, {0, 1, 0}, {0, 1}}, {{1, 2, 3}, {0, 1, 0}, {0, 1}}}, {0}, 0},
       {"same vertex", {{{1, 2, 3}, {0, 1, 0}, {0, 1}}, {{1, 2, 3}, {0, 1, 0}, {0, 1}}}, {1, 0, 1}, 1},
       {"equal ones among others",
-       {{{1, 2, 3}, {0, 1, 0}, {0, 1}}, {{1, 2, 3}, {0, 0, 1}, {0, 1}}, {{1, 2, 3}, {0, 1, 0}, {0, 1}},
-        {{1, 2, 3}, {0, 1, 0}, {1, 1}}, {{1, 2, 3}, {0, 0, 1}, {0, 1}}},
+       {{{1, 2, 3}, {0, 1, 0}, {0, 1}},
+        {{1, 2, 3}, {0, 0, 1}, {0, 1}},
+        {{1, 2, 3}, {0, 1, 0}, {0, 1}},
+        {{1, 2, 3}, {0, 1, 0}, {1, 1}},
+        {{1, 2, 3}, {0, 0, 1}, {0, 1}}},
        {0, 1, 2, 2, 3, 4},
        2},
   };
@@ -643,9 +660,12 @@ void CheckFinished(const MeshInfo& m, std::uint32_t seed) {
   const auto n = std::size_t(m.vertexCount);
   ASSERT_TRUE(m.indexCount % 3 == 0 && m.indices.size() == std::size_t(m.indexCount) && m.positions.size() == 3 * n &&
               m.NormalsCover(n) && (m.normalOf.empty() ? m.normals.size() == 3 * n : m.normalOf.size() == n) &&
-              (!m.HoldsTexCoords() || m.texCoords.size() == 2 * n)) << "seed " << seed;
-  ASSERT_TRUE(std::all_of(m.indices.begin(), m.indices.end(), [&](std::uint32_t i) { return i < n; })) << "seed " << seed;
-  ASSERT_TRUE(std::all_of(m.positions.begin(), m.positions.end(), [](float f) { return std::isfinite(f); })) << "seed " << seed;
+              (!m.HoldsTexCoords() || m.texCoords.size() == 2 * n))
+      << "seed " << seed;
+  ASSERT_TRUE(std::all_of(m.indices.begin(), m.indices.end(), [&](std::uint32_t i) { return i < n; }))
+      << "seed " << seed;
+  ASSERT_TRUE(std::all_of(m.positions.begin(), m.positions.end(), [](float f) { return std::isfinite(f); }))
+      << "seed " << seed;
   for (const Floats* v : {&m.normals, &m.texCoords})
     ASSERT_TRUE(std::none_of(v->begin(), v->end(), [](float f) { return std::isnan(f); })) << "seed " << seed;
 }
@@ -656,7 +676,8 @@ void CheckFinished(const MeshInfo& m, std::uint32_t seed) {
 // plain weld; the block must hold what the reference puts there.
 TEST(MeshFuzz, RandomPolygonSoupsBuildFinishWeldAndCopyConsistently) {
   std::uint32_t seed = std::random_device{}();
-  if (const char* fixed = std::getenv("MESH_FUZZ_SEED")) seed = static_cast<std::uint32_t>(std::strtoul(fixed, nullptr, 10));
+  if (const char* fixed = std::getenv("MESH_FUZZ_SEED"))
+    seed = static_cast<std::uint32_t>(std::strtoul(fixed, nullptr, 10));
   std::printf("mesh fuzz seed %u (MESH_FUZZ_SEED=%u replays it)\n", seed, seed);
   std::mt19937 r(seed);
   const testsupport::TempDir folder;
@@ -687,9 +708,11 @@ TEST(MeshFuzz, RandomPolygonSoupsBuildFinishWeldAndCopyConsistently) {
         MeshInfo& a = *body->meshes[m];
         MeshInfo& c = *unwelded->meshes[m];
         const PolygonData& data = *a.polygons;
-        ASSERT_TRUE(std::all_of(data.cornerCounts.begin(), data.cornerCounts.end(), [](std::int32_t n) { return n >= 3; }));
+        ASSERT_TRUE(
+            std::all_of(data.cornerCounts.begin(), data.cornerCounts.end(), [](std::int32_t n) { return n >= 3; }));
         const std::int64_t total = std::accumulate(data.cornerCounts.begin(), data.cornerCounts.end(), std::int64_t(0));
-        ASSERT_EQ(std::pair(total, std::int64_t(data.corners.size())), std::pair(std::int64_t(data.cornerTotal), total));
+        ASSERT_EQ(std::pair(total, std::int64_t(data.corners.size())),
+                  std::pair(std::int64_t(data.cornerTotal), total));
         for (CornerKey k : data.corners) ASSERT_LT(CornerVertex(k), body->positions.size());
         ASSERT_TRUE(welding.FinishMesh(&a, library.Find(a.materialKey)));
         ASSERT_TRUE(plain.FinishMesh(&c, library.Find(c.materialKey)));
@@ -740,7 +763,8 @@ class GeometryWrite : public ::testing::Test {
     connection_.Destroy();
   }
   // One pass over the default material's key.
-  void Write(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10)) {
+  void Write(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() +
+                                                              std::chrono::seconds(10)) {
     processed_.clear();
     released_.clear();
     keepGoing_ = true;
@@ -750,9 +774,7 @@ class GeometryWrite : public ::testing::Test {
   CorvantaAPI::SurfaceRecord& Record() { return *reinterpret_cast<CorvantaAPI::SurfaceRecord*>(link_); }
   // The record's block, capacity and geometry change count.
   using Fields3 = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>;
-  Fields3 Fields() {
-    return {Record().geometryBlockId, Record().geometryBlockCapacity, Record().geometryChangeCount};
-  }
+  Fields3 Fields() { return {Record().geometryBlockId, Record().geometryBlockCapacity, Record().geometryChangeCount}; }
   // The block's header: vertex and index counts.
   std::pair<std::uint32_t, std::uint32_t> Header() {
     const auto* p = static_cast<const std::uint8_t*>(connection_.OpenBlock(Record().geometryBlockId));
@@ -847,11 +869,17 @@ TEST(GeometryBlock, NewBlocksLeaveRoomToGrowWithoutDoublingALargeMaterial) {
   constexpr std::uint64_t kLimit = 0xFFFFFFFFu;
   // Small and medium blocks double; a large one gets an eighth more, but
   // never less room than the largest doubled block had.
-  for (const auto& [bytes, capacity] :
-       {std::pair<std::uint64_t, std::uint64_t>{0, 0}, {16, 32}, {kDoubled, 2 * kDoubled},
-        {kDoubled + 8, 2 * kDoubled + 8}, {8 * kDoubled, 9 * kDoubled}, {800'000'000, 900'000'000},
-        // Near the 32-bit size of a block the room shrinks to what fits.
-        {kLimit - 100, kLimit}, {kLimit, kLimit}, {kLimit + 1, kLimit}, {~std::uint64_t{0}, kLimit}})
+  for (const auto& [bytes, capacity] : {std::pair<std::uint64_t, std::uint64_t>{0, 0},
+                                        {16, 32},
+                                        {kDoubled, 2 * kDoubled},
+                                        {kDoubled + 8, 2 * kDoubled + 8},
+                                        {8 * kDoubled, 9 * kDoubled},
+                                        {800'000'000, 900'000'000},
+                                        // Near the 32-bit size of a block the room shrinks to what fits.
+                                        {kLimit - 100, kLimit},
+                                        {kLimit, kLimit},
+                                        {kLimit + 1, kLimit},
+                                        {~std::uint64_t{0}, kLimit}})
     EXPECT_EQ(GeometryBlockCapacity(bytes), capacity) << bytes;
 }
 
@@ -1050,10 +1078,13 @@ TEST_F(GeometryWrite, EveryWriteHoldsWhatAFullCopyOfTheGroupWrites) {
     const std::uint64_t need = GeometryBlockBytes(Header().first, Header().second);
     const bool grows = need > capacity;
     ASSERT_EQ(std::tuple(Record().geometryBlockId != before, Record().geometryBlockCapacity, changes + 1),
-              std::tuple(grows, grows ? std::uint32_t(2 * need) : capacity, Record().geometryChangeCount)) << step;
+              std::tuple(grows, grows ? std::uint32_t(2 * need) : capacity, Record().geometryChangeCount))
+        << step;
     const std::size_t freed = grows && before != 0;
-    ASSERT_EQ(std::tuple(connection_.TestRecordFlags(link_, 1), processed_.count(kDefaultMaterialKey), released_.size(), released_.count(before)),
-              std::tuple(1u, std::size_t(1), freed, freed)) << step;
+    ASSERT_EQ(std::tuple(connection_.TestRecordFlags(link_, 1), processed_.count(kDefaultMaterialKey), released_.size(),
+                         released_.count(before)),
+              std::tuple(1u, std::size_t(1), freed, freed))
+        << step;
     const BlockWrite way = builder_.LastWrite(kDefaultMaterialKey);
     ways[way] += 1;
     grown += before != 0 && grows;

@@ -27,14 +27,18 @@ TEST(SurfaceType, FromNamesOpacityAndTheHostsTypeAndTheirExportNames) {
   const Case cases[] = {
       {{u"Vidrio templado", u"GLASS", u"Verre dépoli", u"Vetro", u"СТЕКЛО", u"双层玻璃", u"Vidro", u"ガラス窓", u"유리",
         u"Garasu", u"Glasfassade", u"SZKŁO", u"Glass"},
-       0.99f, 0, kSurfaceGlass},
+       0.99f,
+       0,
+       kSurfaceGlass},
       // Glass needs transparency unless the host says glass (type 5), which
       // wins over a water name too.
       {{u"Glass", u"Brick"}, 1.0f, 0, kSurfaceNone},
       {{u"Brick", u"Water"}, 1.0f, 5, kSurfaceGlass},
       {{u"Water", u"Agua", u"Salzwasser", u"Acqua", u"Vatten", u"ВОДА", u"水面", u"Água", u"물", u"Mizu", u"Woda",
         u"Eau de mer", u"EAU", u"Bassin eau", u"Underwater"},
-       1.0f, 0, kSurfaceWater},
+       1.0f,
+       0,
+       kSurfaceWater},
       // "eau" inside a longer word is no water; sanitising makes "l'eau" one
       // five-character word (the underscore is a word character).
       {{u"Plateau", u"l'eau", u"eau_2", u"Lac (eau)", u"Beaux", u"Bureau 2"}, 1.0f, 0, kSurfaceNone},
@@ -45,7 +49,8 @@ TEST(SurfaceType, FromNamesOpacityAndTheHostsTypeAndTheirExportNames) {
     for (const char16_t* name : c.names)
       EXPECT_EQ(ClassifySurface(util::SanitizeName(name), c.opacity, c.hostType), c.expected) << base::ToUtf8(name);
   // Their names for the export.
-  const std::pair<int, const char*> names[] = {{1, "water"}, {2, "glass"}, {9, "waterfall"}, {0, "fallback"}, {10, "fallback"}, {-1, "fallback"}};
+  const std::pair<int, const char*> names[] = {{1, "water"},    {2, "glass"},     {9, "waterfall"},
+                                               {0, "fallback"}, {10, "fallback"}, {-1, "fallback"}};
   for (const auto& [type, name] : names) EXPECT_STREQ(SurfaceTypeName(type, "fallback"), name) << type;
 }
 
@@ -60,12 +65,20 @@ TEST(TextureBitmap, HeaderPinnedByteByByteAndSizeBound) {
   // offset, the info size, width, height -2 (rows top-down), one plane, 32
   // bits, no compression, the image's bytes.
   std::vector<std::uint8_t> header(54, 0);
-  for (const auto& [at, value, width] : {std::tuple{0, 0x4D42u, 2}, {2, 78u, 4}, {10, 54u, 4}, {14, 40u, 4}, {18, 3u, 4},
-                                         {22, 0xFFFFFFFEu, 4}, {26, 1u, 2}, {28, 32u, 2}, {34, 24u, 4}})
+  for (const auto& [at, value, width] : {std::tuple{0, 0x4D42u, 2},
+                                         {2, 78u, 4},
+                                         {10, 54u, 4},
+                                         {14, 40u, 4},
+                                         {18, 3u, 4},
+                                         {22, 0xFFFFFFFEu, 4},
+                                         {26, 1u, 2},
+                                         {28, 32u, 2},
+                                         {34, 24u, 4}})
     std::memcpy(&header[std::size_t(at)], &value, std::size_t(width));
   EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + 54), header);
   // B, G, R, A (the alpha kept or not: read back by the material test).
-  EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + 54, out.begin() + 58), (std::vector<std::uint8_t>{0x43, 0x32, 0x21, 0x10}));
+  EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + 54, out.begin() + 58),
+            (std::vector<std::uint8_t>{0x43, 0x32, 0x21, 0x10}));
   // The size must fit 32 bits: the pixel count of a 32768 x 32768 map wraps it.
   const std::uint64_t largest = (0xFFFFFFFFull - 54) / 4;
   EXPECT_EQ(MemoryBitmapBytes(largest), std::optional<std::uint32_t>(54 + 4 * largest));
@@ -88,7 +101,9 @@ TEST(TexturePaths, FoldersBesideTheFileAndImageNames) {
   for (const auto& [file, extension] : extensions) EXPECT_EQ(FileExtension(file), extension) << base::ToUtf8(file);
   // Image files: the key in 16 hex digits, and the extension read back.
   const std::tuple<std::uint64_t, std::u16string, std::u16string> images[] = {
-      {0xAB, u"png", u"00000000000000ab.png"}, {0xFFFFFFFFFFFFFFFE, u"jpg", u"fffffffffffffffe.jpg"}, {1, u"", u"0000000000000001"}};
+      {0xAB, u"png", u"00000000000000ab.png"},
+      {0xFFFFFFFFFFFFFFFE, u"jpg", u"fffffffffffffffe.jpg"},
+      {1, u"", u"0000000000000001"}};
   for (const auto& [key, extension, name] : images)
     EXPECT_EQ(std::tuple(ImageFileName(key, extension), FileExtension(name)), std::tuple(name, extension));
 }

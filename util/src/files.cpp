@@ -16,9 +16,7 @@ namespace util {
 namespace {
 
 // A NUL inside the text would silently name another, shorter path.
-bool ValidPath(const std::u16string& path) {
-  return !path.empty() && path.find(u'\0') == std::u16string::npos;
-}
+bool ValidPath(const std::u16string& path) { return !path.empty() && path.find(u'\0') == std::u16string::npos; }
 
 }  // namespace
 
@@ -46,9 +44,9 @@ bool FileExists(const std::u16string& path) {
 std::uint64_t GetFileTimeStamp(const std::u16string& path, std::int32_t which) {
   if (!ValidPath(path)) return 0;
   // Opened for reading, as on Linux; a folder cannot be opened this way.
-  HANDLE file = CreateFileW(base::WideText(path.c_str()), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(base::WideText(path.c_str()), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 0;
   FILETIME created{}, accessed{}, written{};
   const BOOL ok = GetFileTime(file, &created, &accessed, &written);
@@ -64,9 +62,7 @@ bool ToPath(const std::u16string& path, std::string& out) {
   out = base::ToUtf8(path);
   return true;
 }
-std::uint64_t ToFileTime(const struct statx_timestamp& t) {
-  return base::FileTimeFromUnix(t.tv_sec, t.tv_nsec);
-}
+std::uint64_t ToFileTime(const struct statx_timestamp& t) { return base::FileTimeFromUnix(t.tv_sec, t.tv_nsec); }
 }  // namespace
 
 bool FileExists(const std::u16string& path) {

@@ -60,7 +60,8 @@ class Out {
 
 std::u16string Widen(std::string_view s) {
   std::u16string r(s.size(), u'\0');
-  std::transform(s.begin(), s.end(), r.begin(), [](char c) { return static_cast<char16_t>(static_cast<unsigned char>(c)); });
+  std::transform(s.begin(), s.end(), r.begin(),
+                 [](char c) { return static_cast<char16_t>(static_cast<unsigned char>(c)); });
   return r;
 }
 
@@ -109,7 +110,9 @@ bool FormatInteger(Out& out, const Directive& directive, Args& args) {
   char buf[72];
   auto res = std::to_chars(buf, buf + sizeof buf, magnitude, base);
   std::string digits(buf, res.ptr);
-  if (directive.conv == 'X') std::transform(digits.begin(), digits.end(), digits.begin(), [](char c) { return c >= 'a' ? static_cast<char>(c - 32) : c; });
+  if (directive.conv == 'X')
+    std::transform(digits.begin(), digits.end(), digits.begin(),
+                   [](char c) { return c >= 'a' ? static_cast<char>(c - 32) : c; });
   // An explicit precision of 0 prints nothing for the value 0.
   if (directive.precision == 0 && magnitude == 0) digits.clear();
   if (directive.precision > 0 && digits.size() < static_cast<std::size_t>(directive.precision)) {
@@ -235,7 +238,8 @@ bool FormatFloat(Out& out, const Directive& directive, Args& args) {
   }
   if (lower == 'a' && finite) prefix += "0x";
   if (upper) {
-    std::transform(body.begin(), body.end(), body.begin(), [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; });
+    std::transform(body.begin(), body.end(), body.begin(),
+                   [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; });
     std::transform(prefix.begin(), prefix.end(), prefix.begin(), [](char c) { return c == 'x' ? 'X' : c; });
   }
   // Infinity and NaN are padded with spaces even under "0", as printf does.
@@ -249,7 +253,8 @@ bool FormatString16(Out& out, const Directive& directive, Args& args, bool narro
     if (s == nullptr) {
       text = u"(null)";
     } else {
-      std::size_t n = directive.precision >= 0 ? ::strnlen(s, static_cast<std::size_t>(directive.precision)) : std::strlen(s);
+      std::size_t n =
+          directive.precision >= 0 ? ::strnlen(s, static_cast<std::size_t>(directive.precision)) : std::strlen(s);
       // A precision that cuts a character in two drops the partial one.
       if (directive.precision >= 0 && n == static_cast<std::size_t>(directive.precision)) {
         std::size_t lead = n;
@@ -273,7 +278,8 @@ bool FormatString16(Out& out, const Directive& directive, Args& args, bool narro
       text.assign(s, n);
     }
   }
-  if (directive.precision >= 0 && text.size() > static_cast<std::size_t>(directive.precision)) text.resize(directive.precision);
+  if (directive.precision >= 0 && text.size() > static_cast<std::size_t>(directive.precision))
+    text.resize(directive.precision);
   return Emit(out, directive, u"", text, false);
 }
 
@@ -326,26 +332,58 @@ bool Conversion(std::u16string_view f, std::size_t& i, Out& out, Args& args) {
     }
   }
   auto at = [&](std::u16string_view s) { return f.substr(i, s.size()) == s; };
-  if (at(u"hh")) { directive.length = Directive::HH; i += 2; }
-  else if (at(u"ll")) { directive.length = Directive::LL; i += 2; }
-  else if (at(u"I64")) { directive.length = Directive::LL; i += 3; }
-  else if (at(u"I32")) { directive.length = Directive::None; i += 3; }
-  else if (at(u"h")) { directive.length = Directive::H; ++i; }
-  else if (at(u"l") || at(u"w")) { directive.length = Directive::L; ++i; }
-  else if (at(u"z")) { directive.length = Directive::Z; ++i; }
-  else if (at(u"j")) { directive.length = Directive::J; ++i; }
-  else if (at(u"t")) { directive.length = Directive::T; ++i; }
-  else if (at(u"L")) { directive.length = Directive::BigL; ++i; }
+  if (at(u"hh")) {
+    directive.length = Directive::HH;
+    i += 2;
+  } else if (at(u"ll")) {
+    directive.length = Directive::LL;
+    i += 2;
+  } else if (at(u"I64")) {
+    directive.length = Directive::LL;
+    i += 3;
+  } else if (at(u"I32")) {
+    directive.length = Directive::None;
+    i += 3;
+  } else if (at(u"h")) {
+    directive.length = Directive::H;
+    ++i;
+  } else if (at(u"l") || at(u"w")) {
+    directive.length = Directive::L;
+    ++i;
+  } else if (at(u"z")) {
+    directive.length = Directive::Z;
+    ++i;
+  } else if (at(u"j")) {
+    directive.length = Directive::J;
+    ++i;
+  } else if (at(u"t")) {
+    directive.length = Directive::T;
+    ++i;
+  } else if (at(u"L")) {
+    directive.length = Directive::BigL;
+    ++i;
+  }
   if (i >= f.size()) return false;  // "%" at the end
   char16_t conv = f[i++];
   if (conv > 0x7F) return false;
   directive.conv = static_cast<char>(conv);
   switch (directive.conv) {
-    case 'd': case 'i': case 'u': case 'o': case 'x': case 'X':
-      return directive.length != Directive::BigL && FormatInteger(out, directive, args);
-    case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
-      return FormatFloat(out, directive, args);
-    case 'c': case 'C': {
+    case 'd':
+    case 'i':
+    case 'u':
+    case 'o':
+    case 'x':
+    case 'X': return directive.length != Directive::BigL && FormatInteger(out, directive, args);
+    case 'f':
+    case 'F':
+    case 'e':
+    case 'E':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A': return FormatFloat(out, directive, args);
+    case 'c':
+    case 'C': {
       int v = va_arg(args.ap, int);
       char16_t unit;
       if (directive.conv == 'C' || directive.length == Directive::H) {

@@ -29,14 +29,12 @@ HKEY OpenOrCreateKey(std::u16string path) {
   HKEY key = nullptr;
   LSTATUS rc = RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
   if (rc == ERROR_FILE_NOT_FOUND) {
-    rc = RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                         KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    rc = RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                         &key, nullptr);
   }
   return rc == ERROR_SUCCESS ? key : nullptr;
 }
 
-LSTATUS ReadStringValue(HKEY key, const std::u16string& name, std::u16string& out) {
-  return QueryText(key, name, out);
-}
+LSTATUS ReadStringValue(HKEY key, const std::u16string& name, std::u16string& out) { return QueryText(key, name, out); }
 
 }  // namespace util

@@ -49,7 +49,8 @@ class Files : public ::testing::Test {
     const auto text = p.u8string();
     return base::FromUtf8(std::string(text.begin(), text.end()));
   }
-  const fs::path dir_ = fs::u8path(livelink_test::Isolated().root()) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  const fs::path dir_ =
+      fs::u8path(livelink_test::Isolated().root()) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
 };
 
 TEST_F(Files, ExistenceAndTimeStampsOfFilesNotDirectories) {
@@ -77,8 +78,10 @@ TEST_F(Files, ExistenceAndTimeStampsOfFilesNotDirectories) {
   const std::int64_t after = std::time(nullptr);
 
   // 1 the access, 2 (and anything else) the last write.
-  for (const auto& [which, stamp] : {std::pair{1, 132593079671234567ull}, {2, 132593079689876543ull},
-                                     {-1, 132593079689876543ull}, {7, 132593079689876543ull}})
+  for (const auto& [which, stamp] : {std::pair{1, 132593079671234567ull},
+                                     {2, 132593079689876543ull},
+                                     {-1, 132593079689876543ull},
+                                     {7, 132593079689876543ull}})
     EXPECT_EQ(GetFileTimeStamp(U(file), which), stamp) << which;
   // Creation: the birth time, or the change time where there is none; both
   // fall between making the file and setting its other times. The file

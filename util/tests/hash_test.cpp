@@ -12,7 +12,8 @@ using namespace util;
 
 static std::vector<std::uint8_t> Hex(const std::string& s) {
   std::vector<std::uint8_t> out;
-  for (std::size_t i = 0; i + 1 < s.size(); i += 2) out.push_back(static_cast<std::uint8_t>(std::stoi(s.substr(i, 2), nullptr, 16)));
+  for (std::size_t i = 0; i + 1 < s.size(); i += 2)
+    out.push_back(static_cast<std::uint8_t>(std::stoi(s.substr(i, 2), nullptr, 16)));
   return out;
 }
 
@@ -40,4 +41,3 @@ TEST(Hash, VectorsOfTheRenderersDigest) {
   EXPECT_FALSE(HashData(d, 1, nullptr, 4));
   EXPECT_TRUE(HashData(d, 1, nullptr, 0));
 }
-

@@ -65,7 +65,8 @@ TEST_F(RegistryValues, OneKeyWhateverTheSpellingAndTextThatStopsAtNulOrTheDataEn
       {u"embedded", 0, u"ab"},
       {u"Full", wine ? ERROR_MORE_DATA : 0, wine ? u"" : std::u16string(512, u'x')},
       {u"Bare", 0, u"abc"},
-      {u"Missing", ERROR_FILE_NOT_FOUND, u""}, {u"Long", ERROR_MORE_DATA, u""}};  // failures empty out
+      {u"Missing", ERROR_FILE_NOT_FOUND, u""},
+      {u"Long", ERROR_MORE_DATA, u""}};  // failures empty out
   for (const auto& [name, result, text] : cases) {
     EXPECT_EQ(ReadStringValue(key_, name, v), result);
     EXPECT_EQ(v, text);

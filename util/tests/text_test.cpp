@@ -46,25 +46,48 @@ void ExpectLikePrintf(const char* const (&formats)[N], const T (&values)[M]) {
 }
 
 TEST(Format, NumbersMatchPrintf) {
-  const double values[] = {0.0, -0.0, 1.0, -1.5, 0.1, 2.5, 0.0005, 0.00049999, 1e-7, 123456.789,
-                            1e15, 1e16, 1e22, 9.999999e-5, 1.0 / 3.0, 2.0 / 3.0, 1e300, -1e-300,
-                            DBL_MIN, DBL_MAX, 5e-324, 0.125, 0.375, 2.675, 1.005, 1e21,
-                            std::numeric_limits<double>::infinity(),
-                            -std::numeric_limits<double>::infinity(),
-                            std::numeric_limits<double>::quiet_NaN()};
-  const char* formats[] = {"%f", "%0.3f", "%.0f", "%.1f", "%.17f", "%12.4f", "%-12.2f|", "%+f",
-                           "% f", "%012.3f", "%-+09.2f|", "%e", "%.0e", "%.10E", "%+015.3e",
-                           "%g", "%G", "%.0g", "%.1g", "%.17g", "%10.3g", "%-10g|", "%a", "%.3a",
-                           "%A", "%#.0f", "%#g", "%#.3g",
-                           "%.20000f"};  // precision past the exact expansion only adds zeros
+  const double values[] = {0.0,
+                           -0.0,
+                           1.0,
+                           -1.5,
+                           0.1,
+                           2.5,
+                           0.0005,
+                           0.00049999,
+                           1e-7,
+                           123456.789,
+                           1e15,
+                           1e16,
+                           1e22,
+                           9.999999e-5,
+                           1.0 / 3.0,
+                           2.0 / 3.0,
+                           1e300,
+                           -1e-300,
+                           DBL_MIN,
+                           DBL_MAX,
+                           5e-324,
+                           0.125,
+                           0.375,
+                           2.675,
+                           1.005,
+                           1e21,
+                           std::numeric_limits<double>::infinity(),
+                           -std::numeric_limits<double>::infinity(),
+                           std::numeric_limits<double>::quiet_NaN()};
+  const char* formats[] = {"%f",  "%0.3f",   "%.0f",      "%.1f",  "%.17f",   "%12.4f", "%-12.2f|", "%+f",
+                           "% f", "%012.3f", "%-+09.2f|", "%e",    "%.0e",    "%.10E",  "%+015.3e", "%g",
+                           "%G",  "%.0g",    "%.1g",      "%.17g", "%10.3g",  "%-10g|", "%a",       "%.3a",
+                           "%A",  "%#.0f",   "%#g",       "%#.3g", "%.20000f"};  // precision past the exact expansion
+                                                                                 // only adds zeros
   ExpectLikePrintf(formats, values);
   const char* longFormats[] = {"%.3Lf", "%Le"};  // long doubles through L
   const long double longs[] = {2.0005L, 1e-4000L};
   ExpectLikePrintf(longFormats, longs);
   const int ints[] = {0, 1, -1, 42, -42, 255, INT_MAX, INT_MIN};
-  const char* intFormats[] = {"%d", "%i", "%5d", "%-5d|", "%05d", "%+d", "% d", "%.3d", "%.0d",
-                              "%8.3d", "%-+8.3d|", "%x", "%X", "%08X", "%#x", "%#o", "%o", "%u",
-                              "%#.0o", "%hd", "%hhd", "%hu", "%hhx"};
+  const char* intFormats[] = {"%d",   "%i",    "%5d",      "%-5d|", "%05d", "%+d",  "% d", "%.3d",
+                              "%.0d", "%8.3d", "%-+8.3d|", "%x",    "%X",   "%08X", "%#x", "%#o",
+                              "%o",   "%u",    "%#.0o",    "%hd",   "%hhd", "%hu",  "%hhx"};
   ExpectLikePrintf(intFormats, ints);
   const char* bigFormats[] = {"%llu", "%llx", "%020llu", "%lld"};
   const unsigned long long big[] = {0ull, 1ull, 18446744073709551615ull, 10202558457750404563ull, 1ull << 63};
@@ -104,7 +127,9 @@ TEST(Format, DecimalPointIgnoresTheProcessLocale) {
   char probe[16];
   std::snprintf(probe, sizeof probe, "%.1f", 1.5);
   const bool comma = german && std::string(probe) == "1,5";
-  if (comma) { EXPECT_EQ(FormatString(u"%0.3f|%f|%g|%e|%#.0f", 1.5, 0.01, 2.5, 1e-4, 2.0), u"1.500|0.010000|2.5|1.000000e-04|2."); }
+  if (comma) {
+    EXPECT_EQ(FormatString(u"%0.3f|%f|%g|%e|%#.0f", 1.5, 0.01, 2.5, 1e-4, 2.0), u"1.500|0.010000|2.5|1.000000e-04|2.");
+  }
   setlocale(LC_ALL, "C");
   if (!comma) GTEST_SKIP() << "the C runtime has no German locale with a decimal comma here";
 }
@@ -120,7 +145,9 @@ TEST(Format, DecimalPointIgnoresTheProcessLocale) {
   char probe[16];
   std::snprintf(probe, sizeof probe, "%.1f", 1.5);
   const bool comma = std::string(probe) == "1,5";  // the host's locale really is in force
-  if (comma) { EXPECT_EQ(FormatString(u"%0.3f|%f|%g|%e|%#.0f", 1.5, 0.01, 2.5, 1e-4, 2.0), u"1.500|0.010000|2.5|1.000000e-04|2."); }
+  if (comma) {
+    EXPECT_EQ(FormatString(u"%0.3f|%f|%g|%e|%#.0f", 1.5, 0.01, 2.5, 1e-4, 2.0), u"1.500|0.010000|2.5|1.000000e-04|2.");
+  }
   setlocale(LC_ALL, "C");
   std::filesystem::remove_all(dir);
   if (!comma) GTEST_SKIP() << "no German locale can be built here (package locales missing)";
@@ -132,10 +159,18 @@ const Encoder kSanitize = [](std::u16string_view s) { return SanitizeName(std::u
 const Encoder kPercent = PercentEncode, kUri = UriEncode, kXml = XmlEscape;
 
 TEST(Text, ContainsNoCaseAcrossScripts) {
-  const std::tuple<const char16_t*, const char16_t*, bool> cases[] = {{u"GLASS PANE", u"glass", true}, {u"Glass pane", u"PANE", true}, {u"SZKŁO", u"szkło", true},
-               {u"СТЕКЛО окна", u"стекло", true}, {u"Fenster GLÄSER", u"gläser", true}, {u"Glas", u"glass", false},
-               {u"Metal", u"glass", false}, {u"", u"", true}, {u"anything", u"", true}, {u"", u"a", false},
-               {u"gglass", u"GLASS", true}};  // the last starts inside a partial match
+  const std::tuple<const char16_t*, const char16_t*, bool> cases[] = {
+      {u"GLASS PANE", u"glass", true},
+      {u"Glass pane", u"PANE", true},
+      {u"SZKŁO", u"szkło", true},
+      {u"СТЕКЛО окна", u"стекло", true},
+      {u"Fenster GLÄSER", u"gläser", true},
+      {u"Glas", u"glass", false},
+      {u"Metal", u"glass", false},
+      {u"", u"", true},
+      {u"anything", u"", true},
+      {u"", u"a", false},
+      {u"gglass", u"GLASS", true}};  // the last starts inside a partial match
   for (const auto& [haystack, needle, found] : cases) EXPECT_EQ(ContainsNoCase(haystack, needle), found);
 }
 
@@ -144,8 +179,10 @@ TEST(Text, ContainsNoCaseAcrossScripts) {
 // length.
 TEST(Text, EncodersKeepTheirOwnCharacterSets) {
   const std::tuple<Encoder, std::u16string, std::u16string> cases[] = {
-      {kSanitize, u"Wall/Brick #2", u"Wall_Brick _2"}, {kSanitize, u"Szkło\tмат.1", u"Szkło\tмат_1"},
-      {kSanitize, u"a😀", u"a__"}, {kXml, u"&amp;", u"&amp;amp;"},
+      {kSanitize, u"Wall/Brick #2", u"Wall_Brick _2"},
+      {kSanitize, u"Szkło\tмат.1", u"Szkło\tмат_1"},
+      {kSanitize, u"a😀", u"a__"},
+      {kXml, u"&amp;", u"&amp;amp;"},
       {kPercent, u"Ä b-1", u"%c3%84%20b%2d1"},
       {kPercent, u"~._-3.50", u"%7e%2e%5f%2d3%2e50"},
       {kPercent, std::u16string(1, u'\0'), u"%00"},

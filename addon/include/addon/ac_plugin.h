@@ -128,7 +128,7 @@ class ACPlugin {
   std::unique_ptr<AttributeReader> attributeReader;
   std::unique_ptr<ModelerAPI::Model> model;
   std::unique_ptr<scene::MaterialLibrary> materials;  // publishes through the connection
-  std::unique_ptr<scene::ACScene> scene;  // points into the material library
+  std::unique_ptr<scene::ACScene> scene;              // points into the material library
   // These point back into this object.
   std::unique_ptr<PluginUI> ui;
   std::unique_ptr<CameraObserver> cameraObserver;

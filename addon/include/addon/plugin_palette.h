@@ -47,10 +47,8 @@ class PluginPalette {
   // The tooltip the palette answers for an item; empty when it has none.
   std::u16string Tooltip(short item) const;
 
-  static short PaletteCallback(short message, short dialId, short item, std::intptr_t userData,
-                               std::intptr_t msgData);
-  static GSErrCode ControlCallback(std::int32_t referenceID, API_PaletteMessageID messageID,
-                                   std::intptr_t param);
+  static short PaletteCallback(short message, short dialId, short item, std::intptr_t userData, std::intptr_t msgData);
+  static GSErrCode ControlCallback(std::int32_t referenceID, API_PaletteMessageID messageID, std::intptr_t param);
 
  private:
   // Sets an item's icon and tooltip when icon differs from the one recorded.

@@ -69,8 +69,7 @@ class PluginUI {
   short IdleDialog() const { return idleDialog; }
 
   // The idle dialog's callback (host dialog messages).
-  static short IdleCallback(short message, short dialId, short item, std::intptr_t userData,
-                            std::intptr_t msgData);
+  static short IdleCallback(short message, short dialId, short item, std::intptr_t userData, std::intptr_t msgData);
 
  private:
   std::u16string versionText;

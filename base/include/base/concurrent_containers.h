@@ -44,15 +44,14 @@ using VectorAllocator = tbb::cache_aligned_allocator<T>;
 #endif
 
 template <typename Key>
-using ConcurrentSet =
-    tbb::concurrent_unordered_set<Key, std::hash<Key>, std::equal_to<Key>, ContainerAllocator<Key>>;
+using ConcurrentSet = tbb::concurrent_unordered_set<Key, std::hash<Key>, std::equal_to<Key>, ContainerAllocator<Key> >;
 
 template <typename Key, typename Value>
 using ConcurrentMap = tbb::concurrent_unordered_map<Key, Value, std::hash<Key>, std::equal_to<Key>,
-                                                    ContainerAllocator<std::pair<const Key, Value>>>;
+                                                    ContainerAllocator<std::pair<const Key, Value> > >;
 
 template <typename T>
-using ConcurrentVector = tbb::concurrent_vector<T, VectorAllocator<T>>;
+using ConcurrentVector = tbb::concurrent_vector<T, VectorAllocator<T> >;
 
 }  // namespace base
 

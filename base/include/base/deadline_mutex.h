@@ -19,11 +19,10 @@ namespace base {
 class CAPABILITY("mutex") DeadlineMutex {
  public:
   // False when the mutex is still held at the deadline.
-  [[nodiscard]] bool try_lock_until(std::chrono::steady_clock::time_point deadline) TRY_ACQUIRE(true)
-      NO_THREAD_SAFETY_ANALYSIS;
+  [[nodiscard]] bool try_lock_until(std::chrono::steady_clock::time_point deadline)
+      TRY_ACQUIRE(true) NO_THREAD_SAFETY_ANALYSIS;
   template <typename Rep, typename Period>
-  [[nodiscard]] bool try_lock_for(std::chrono::duration<Rep, Period> wait) TRY_ACQUIRE(true)
-      NO_THREAD_SAFETY_ANALYSIS {
+  [[nodiscard]] bool try_lock_for(std::chrono::duration<Rep, Period> wait) TRY_ACQUIRE(true) NO_THREAD_SAFETY_ANALYSIS {
     return try_lock_until(std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(wait));
   }

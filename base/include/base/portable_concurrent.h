@@ -136,10 +136,8 @@ class PublishedTable {
     Node* node = at->second;
     index_.erase(at);
     Node* next = node->next.load(std::memory_order_relaxed);
-    if (node->previous != nullptr)
-      node->previous->next.store(next, std::memory_order_release);
-    else
-      head_.store(next, std::memory_order_release);
+    if (node->previous != nullptr) node->previous->next.store(next, std::memory_order_release);
+    else head_.store(next, std::memory_order_release);
     if (next != nullptr) next->previous = node->previous;
     delete node;
     return 1;
@@ -201,19 +199,15 @@ struct KeyOfFirst {
 }  // namespace portable
 
 template <typename Key>
-using ConcurrentSet =
-    portable::PublishedTable<Key, Key, portable::KeyOfSelf, std::hash<Key>, std::equal_to<Key>>;
+using ConcurrentSet = portable::PublishedTable<Key, Key, portable::KeyOfSelf, std::hash<Key>, std::equal_to<Key>>;
 
 template <typename Key, typename Value>
-class ConcurrentMap
-    : public portable::PublishedTable<Key, std::pair<const Key, Value>, portable::KeyOfFirst,
-                                      std::hash<Key>, std::equal_to<Key>> {
+class ConcurrentMap : public portable::PublishedTable<Key, std::pair<const Key, Value>, portable::KeyOfFirst,
+                                                      std::hash<Key>, std::equal_to<Key>> {
  public:
   using mapped_type = Value;
   Value& operator[](const Key& key) {
-    return this->FindOrAdd(key, std::piecewise_construct, std::forward_as_tuple(key),
-                           std::forward_as_tuple())
-        .second;
+    return this->FindOrAdd(key, std::piecewise_construct, std::forward_as_tuple(key), std::forward_as_tuple()).second;
   }
 };
 
@@ -282,7 +276,6 @@ class ConcurrentVector {
     }
 
    public:
-
    private:
     Owner* owner_ = nullptr;
     std::size_t index_ = 0;
@@ -311,9 +304,8 @@ class ConcurrentVector {
     const std::size_t index = size_.load(std::memory_order_relaxed);
     const std::size_t segment = SegmentOf(index);
     if (segments_[segment].load(std::memory_order_relaxed) == nullptr) {
-      segments_[segment].store(static_cast<Storage*>(::operator new(
-                                   sizeof(Storage) * SegmentSize(segment),
-                                   std::align_val_t(alignof(Storage)))),
+      segments_[segment].store(static_cast<Storage*>(::operator new(sizeof(Storage) * SegmentSize(segment),
+                                                                    std::align_val_t(alignof(Storage)))),
                                std::memory_order_release);
     }
     new (Slot(index)) T(std::forward<Args>(args)...);

@@ -29,11 +29,7 @@ inline wchar_t* WideText(char16_t* text) { return reinterpret_cast<wchar_t*>(tex
 inline const char16_t* SystemText(const wchar_t* text) { return reinterpret_cast<const char16_t*>(text); }
 inline char16_t* SystemText(wchar_t* text) { return reinterpret_cast<char16_t*>(text); }
 
-inline std::wstring ToWide(std::u16string_view text) {
-  return std::wstring(WideText(text.data()), text.size());
-}
-inline std::u16string FromWide(std::wstring_view text) {
-  return std::u16string(SystemText(text.data()), text.size());
-}
+inline std::wstring ToWide(std::u16string_view text) { return std::wstring(WideText(text.data()), text.size()); }
+inline std::u16string FromWide(std::wstring_view text) { return std::u16string(SystemText(text.data()), text.size()); }
 
 }  // namespace base

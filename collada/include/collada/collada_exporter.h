@@ -60,7 +60,6 @@ class StagedExport;
 
 class ColladaExporter {
  public:
-
   // settings: the record the export reloads from the registry at every
   // export; a record of its own when null.
   explicit ColladaExporter(std::unique_ptr<context::PluginSettings> settings = nullptr);

@@ -103,9 +103,7 @@ struct GeometryInfo {
 };
 
 // Words a merged buffer of V vertices and I indices needs: 3 + 6V + 2V + I.
-inline std::size_t MergedWords(std::size_t vertices, std::size_t indices) {
-  return 3 + 8 * vertices + indices;
-}
+inline std::size_t MergedWords(std::size_t vertices, std::size_t indices) { return 3 + 8 * vertices + indices; }
 
 // A marker node at the centre of one body.
 struct NodeInfo {

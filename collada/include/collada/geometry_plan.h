@@ -12,8 +12,8 @@
 namespace collada {
 
 struct PlannedGeometry {
-  std::uint64_t materialKey = 0;     // the key of the material all keys resolve to
-  std::vector<std::uint64_t> keys;   // the mesh keys merged into it, ascending
+  std::uint64_t materialKey = 0;    // the key of the material all keys resolve to
+  std::vector<std::uint64_t> keys;  // the mesh keys merged into it, ascending
 };
 
 // Groups keys by the material key resolve gives them. The result is ordered

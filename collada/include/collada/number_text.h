@@ -19,8 +19,8 @@ inline constexpr std::size_t kMaxIntText = 11;    // "%d" of any int32
 
 // Each writes its text at p (which must have the room above) and returns the
 // end of what it wrote. Nothing is terminated.
-char* WriteFixed3(char* p, float value);  // "%0.3f"
-char* WriteFixed6(char* p, float value);  // "%f"
+char* WriteFixed3(char* p, float value);      // "%0.3f"
+char* WriteFixed6(char* p, float value);      // "%f"
 char* WriteInt(char* p, std::int32_t value);  // "%d"
 
 // Conveniences for the few numbers written outside the arrays.

@@ -52,14 +52,14 @@ void RemoveBelow(const std::wstring& path) {
 
 std::string ErrorText(SystemError err) {
   wchar_t* text = nullptr;
-  const DWORD n = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      static_cast<DWORD>(err), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const DWORD n =
+      ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(err), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::u16string message;
   if (n > 0 && text != nullptr) message.assign(base::SystemText(text), n);
   if (text != nullptr) ::LocalFree(text);
-  while (!message.empty() && (message.back() == u'\n' || message.back() == u'\r' || message.back() == u' ' ||
-                              message.back() == u'.')) {
+  while (!message.empty() &&
+         (message.back() == u'\n' || message.back() == u'\r' || message.back() == u' ' || message.back() == u'.')) {
     message.pop_back();
   }
   if (message.empty()) return "system error " + std::to_string(err);
@@ -105,8 +105,8 @@ bool NewFile::Create(const std::string& path, SystemError* err) {
   Close(nullptr);
   // Hidden while it is written (the name starts with "." for the same
   // reason on Linux); others may read it but not write it meanwhile.
-  HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                           CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+  HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_HIDDEN, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD e = ::GetLastError();
     *err = e == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : static_cast<SystemError>(e);
@@ -154,8 +154,8 @@ bool NewFile::Close(SystemError* err) {
   // The finished document shows as the one it replaces did (or as a new
   // file does), no longer hidden.
   FILE_BASIC_INFO basic{};
-  basic.FileAttributes = keep_.exists && (keep_.bits & kKeptAttributes) != 0 ? (keep_.bits & kKeptAttributes)
-                                                                              : FILE_ATTRIBUTE_NORMAL;
+  basic.FileAttributes =
+      keep_.exists && (keep_.bits & kKeptAttributes) != 0 ? (keep_.bits & kKeptAttributes) : FILE_ATTRIBUTE_NORMAL;
   ::SetFileInformationByHandle(static_cast<HANDLE>(handle_), FileBasicInfo, &basic, sizeof basic);
   const BOOL ok = ::CloseHandle(static_cast<HANDLE>(handle_));
   handle_ = nullptr;
@@ -206,8 +206,8 @@ bool MakeFolder(const std::string& path, SystemError* err) {
 }
 
 void MakeEmptyFile(const std::string& path) {
-  HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+  HANDLE h =
+      ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
 }
 

@@ -74,7 +74,6 @@ std::u16string ReadFixedText(const char16_t* field, std::size_t units);
 // The status text of a "STAT" block: UTF-16 up to its NUL, read from at most
 // min(blockCapacity, mappedBytes) bytes. Whatever the record claims, nothing
 // past the mapping is read.
-std::u16string ReadStatusText(const void* block, std::size_t mappedBytes,
-                              std::uint32_t blockCapacity);
+std::u16string ReadStatusText(const void* block, std::size_t mappedBytes, std::uint32_t blockCapacity);
 
 }  // namespace CorvantaAPI

@@ -155,16 +155,15 @@ inline constexpr std::uint32_t kTexturedColour = 0x00FFFFFFu;
 // Offsets of the tail kept for code that addresses it by number.
 inline constexpr std::size_t kSurfaceGeometryChangeOffset = offsetof(SurfaceRecord, geometryChangeCount);
 inline constexpr std::size_t kSurfaceGeometryBlockIdOffset = offsetof(SurfaceRecord, geometryBlockId);
-inline constexpr std::size_t kSurfaceGeometryBlockCapacityOffset =
-    offsetof(SurfaceRecord, geometryBlockCapacity);
+inline constexpr std::size_t kSurfaceGeometryBlockCapacityOffset = offsetof(SurfaceRecord, geometryBlockCapacity);
 
 // The start of a surface's geometry block. After it: V positions (3 floats),
 // V normals (3 floats), K sets of V texture coordinates (2 floats), I indices
 // (uint32, three per triangle). The block may be larger than that.
 struct GeometryBlockHeader {
-  std::uint32_t vertexCount;    // V, back copies included
-  std::uint32_t indexCount;     // I, a multiple of 3
-  std::uint32_t texCoordSets;   // K, always 1 on this side
+  std::uint32_t vertexCount;   // V, back copies included
+  std::uint32_t indexCount;    // I, a multiple of 3
+  std::uint32_t texCoordSets;  // K, always 1 on this side
 };
 inline constexpr std::uint32_t kGeometryTexCoordSets = 1;
 
@@ -201,21 +200,21 @@ constexpr GeometryBlockLayout GeometryLayout(std::uint64_t v, std::uint64_t i, s
 // width * height pixels of 4 bytes (blue, green, red, alpha), rows top-down.
 #pragma pack(push, 1)
 struct BitmapHeader {
-  char magic[2];               // "BM"
-  std::uint32_t fileSize;      // 54 + 4 * pixels
-  std::uint16_t reserved1;     // 0
-  std::uint16_t reserved2;     // 0
-  std::uint32_t pixelOffset;   // 54
-  std::uint32_t infoSize;      // 40
+  char magic[2];              // "BM"
+  std::uint32_t fileSize;     // 54 + 4 * pixels
+  std::uint16_t reserved1;    // 0
+  std::uint16_t reserved2;    // 0
+  std::uint32_t pixelOffset;  // 54
+  std::uint32_t infoSize;     // 40
   std::int32_t width;
-  std::int32_t height;         // negative: rows top-down
-  std::uint16_t planes;        // 1
-  std::uint16_t bitsPerPixel;  // 32
-  std::uint32_t compression;   // 0
-  std::uint32_t imageSize;     // 4 * pixels
-  std::int32_t xPixelsPerMetre;  // 0
-  std::int32_t yPixelsPerMetre;  // 0
-  std::uint32_t coloursUsed;     // 0
+  std::int32_t height;             // negative: rows top-down
+  std::uint16_t planes;            // 1
+  std::uint16_t bitsPerPixel;      // 32
+  std::uint32_t compression;       // 0
+  std::uint32_t imageSize;         // 4 * pixels
+  std::int32_t xPixelsPerMetre;    // 0
+  std::int32_t yPixelsPerMetre;    // 0
+  std::uint32_t coloursUsed;       // 0
   std::uint32_t coloursImportant;  // 0
 };
 #pragma pack(pop)
@@ -330,9 +329,7 @@ constexpr std::uint32_t RecordSizeForType(std::uint32_t type) {
 // after a block is written is never seen before the block's bytes, on any
 // processor, by a reader that looks at the count first (on x86 both are
 // plain moves).
-inline std::uint32_t LoadShared(const std::uint32_t& field) {
-  return __atomic_load_n(&field, __ATOMIC_ACQUIRE);
-}
+inline std::uint32_t LoadShared(const std::uint32_t& field) { return __atomic_load_n(&field, __ATOMIC_ACQUIRE); }
 inline void StoreShared(std::uint32_t& field, std::uint32_t value) {
   __atomic_store_n(&field, value, __ATOMIC_RELEASE);
 }

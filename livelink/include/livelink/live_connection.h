@@ -158,8 +158,7 @@ class LiveConnection {
   virtual std::uint32_t CountRecords(std::uint32_t type, std::uint32_t mask, std::uint32_t value);
   // The slot with that id, or null (also for id 0).
   virtual Record* FindRecord(std::uint32_t recordId);
-  virtual std::vector<Record*> GetRecords(std::uint32_t type, std::uint32_t mask,
-                                          std::uint32_t value);
+  virtual std::vector<Record*> GetRecords(std::uint32_t type, std::uint32_t mask, std::uint32_t value);
   // ORs flags into the record; setting bit 0 also counts changeCount up.
   // Null records are ignored.
   virtual void SetRecordFlags(Record* record, std::uint32_t flags);

@@ -61,8 +61,9 @@ bool MaterialLess(const CanonicalMaterial& a, const CanonicalMaterial& b) {
 bool SurfaceLess(const CanonicalSurface& a, const CanonicalSurface& b) {
   if (!SameMaterial(a.material, b.material)) return MaterialLess(a.material, b.material);
   if (a.triangles.size() != b.triangles.size()) return a.triangles.size() < b.triangles.size();
-  return std::lexicographical_compare(a.triangles.begin(), a.triangles.end(), b.triangles.begin(), b.triangles.end(),
-                                      [](const CanonicalTriangle& x, const CanonicalTriangle& y) { return Less(x, y); });
+  return std::lexicographical_compare(
+      a.triangles.begin(), a.triangles.end(), b.triangles.begin(), b.triangles.end(),
+      [](const CanonicalTriangle& x, const CanonicalTriangle& y) { return Less(x, y); });
 }
 
 bool SameTriangles(const std::vector<CanonicalTriangle>& a, const std::vector<CanonicalTriangle>& b) {
@@ -166,8 +167,8 @@ class SurfaceReader {
 
  private:
   void Problem(const std::string& field, const std::string& message) {
-    scene_.problems.push_back("slot " + std::to_string(slot_) + " record " + std::to_string(id_) + " " + field +
-                              ": " + message);
+    scene_.problems.push_back("slot " + std::to_string(slot_) + " record " + std::to_string(id_) + " " + field + ": " +
+                              message);
   }
 
   // The readable bytes of a block, handed to decode, then the block is

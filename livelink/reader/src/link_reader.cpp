@@ -78,8 +78,7 @@ LinkSnapshot LinkReader::Read() {
       info.blockId = ReadField(slot, &StatRecord::blockId);
       info.blockCapacity = ReadField(slot, &StatRecord::blockCapacity);
       if (statRecord == nullptr) statRecord = slot;
-    } else if ((info.type == kTypeSurface || info.type == kTypeRetiredSurface) &&
-               readable >= kSurfaceRecordSize) {
+    } else if ((info.type == kTypeSurface || info.type == kTypeRetiredSurface) && readable >= kSurfaceRecordSize) {
       info.blockId = ReadField(slot, &SurfaceRecord::geometryBlockId);
       info.blockCapacity = ReadField(slot, &SurfaceRecord::geometryBlockCapacity);
     } else if (info.type == kTypeView && readable >= kViewRecordSize && !snapshot.camera.present) {

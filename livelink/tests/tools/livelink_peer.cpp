@@ -62,7 +62,8 @@ int Serve(LiveConnection& connection) {
       long steps = fd >= 0 && ::ftruncate(fd, 8192) == 0 ? 1 : 0;
       Say("growing");
       pollfd input{0, POLLIN, 0};
-      for (off_t size = 12288; fd >= 0 && ::poll(&input, 1, 0) == 0; size = size >= (off_t{64} << 20) ? 8192 : size + 4096)
+      for (off_t size = 12288; fd >= 0 && ::poll(&input, 1, 0) == 0;
+           size = size >= (off_t{64} << 20) ? 8192 : size + 4096)
         if (::ftruncate(fd, size) == 0) ++steps;
       if (fd >= 0) ::close(fd);
       std::getline(std::cin, line);
@@ -113,13 +114,25 @@ int Serve(LiveConnection& connection) {
   auto* base = reinterpret_cast<std::uint8_t*>(connection.Area().header());
   const std::size_t bytes = connection.MappedBytes();
   // Values that hit the interesting edges more often than uniform noise.
-  const std::uint32_t edges[] = {0, 1, 2, 19, 20, 21, 2047, 2048, 2049, 0x7FFFFFFF, 0x80000000u,
-                                 0xFFFFFFFFu, CorvantaAPI::kTypeHead, CorvantaAPI::kTypeStat,
-                                 CorvantaAPI::kTypeView, CorvantaAPI::kTypeSurface};
+  const std::uint32_t edges[] = {0,
+                                 1,
+                                 2,
+                                 19,
+                                 20,
+                                 21,
+                                 2047,
+                                 2048,
+                                 2049,
+                                 0x7FFFFFFF,
+                                 0x80000000u,
+                                 0xFFFFFFFFu,
+                                 CorvantaAPI::kTypeHead,
+                                 CorvantaAPI::kTypeStat,
+                                 CorvantaAPI::kTypeView,
+                                 CorvantaAPI::kTypeSurface};
   Say("scribbling");
   for (;;) {
-    std::uint32_t value = (random() % 2) ? edges[random() % std::size(edges)]
-                                         : static_cast<std::uint32_t>(random());
+    std::uint32_t value = (random() % 2) ? edges[random() % std::size(edges)] : static_cast<std::uint32_t>(random());
     std::size_t offset;
     if (random() % 2) {
       offset = (random() % (1244 / 4)) * 4;  // a header field

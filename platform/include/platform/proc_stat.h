@@ -8,7 +8,7 @@
 namespace platform::detail {
 
 struct ProcStat {
-  char state = '?';            // R, S, D, Z, X, ...
+  char state = '?';             // R, S, D, Z, X, ...
   std::uint64_t startTime = 0;  // clock ticks after boot; unique per pid at any time
 };
 

@@ -71,7 +71,7 @@ inline constexpr DWORD ERROR_MAPPED_ALIGNMENT = 1132;
 inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_MORE_DATA = 234;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
-inline constexpr DWORD ERROR_BADDB = 1009;          // a damaged registry store file
+inline constexpr DWORD ERROR_BADDB = 1009;  // a damaged registry store file
 inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 inline constexpr DWORD ERROR_TIMEOUT = 1460;
 inline constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;  // a window's message queue is full
@@ -99,8 +99,7 @@ inline constexpr DWORD MAPPING_ALLOCATION_GRANULARITY = 65536;
 // ERROR_NOT_ENOUGH_MEMORY instead of faulting later. Size 0 gives
 // ERROR_INVALID_PARAMETER; an object of that name owned by another user gives
 // ERROR_ACCESS_DENIED and is left untouched.
-HANDLE CreateFileMappingW(HANDLE hFile, void* attributes, DWORD protect, DWORD sizeHigh,
-                          DWORD sizeLow, LPCWSTR name);
+HANDLE CreateFileMappingW(HANDLE hFile, void* attributes, DWORD protect, DWORD sizeHigh, DWORD sizeLow, LPCWSTR name);
 // ERROR_FILE_NOT_FOUND when no live process holds a mapping of that name.
 // Handles are never inherited by started programs, whatever inherit says.
 HANDLE OpenFileMappingW(DWORD access, BOOL inherit, LPCWSTR name);
@@ -108,8 +107,7 @@ HANDLE OpenFileMappingW(DWORD access, BOOL inherit, LPCWSTR name);
 // after CloseHandle, as on Windows. A range outside the mapping gives
 // ERROR_INVALID_PARAMETER, an offset that is not a multiple of
 // MAPPING_ALLOCATION_GRANULARITY ERROR_MAPPED_ALIGNMENT.
-LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
-                     SIZE_T bytes);
+LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes);
 // view must be an address MapViewOfFile returned; anything else gives
 // ERROR_INVALID_ADDRESS.
 BOOL UnmapViewOfFile(LPCVOID view);
@@ -196,10 +194,10 @@ inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
 inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 // Further results of the registry functions (besides 0, 2, 5, 6, 87, 234, 259
 // and ERROR_BADDB for a key whose store file is damaged).
-inline constexpr DWORD ERROR_BAD_PATHNAME = 161;   // empty component in a key path
-inline constexpr DWORD ERROR_CANTREAD = 1012;      // the store could not be read
-inline constexpr DWORD ERROR_CANTWRITE = 1013;     // the store could not be written
-inline constexpr DWORD ERROR_KEY_DELETED = 1018;   // the handle's key was deleted
+inline constexpr DWORD ERROR_BAD_PATHNAME = 161;  // empty component in a key path
+inline constexpr DWORD ERROR_CANTREAD = 1012;     // the store could not be read
+inline constexpr DWORD ERROR_CANTWRITE = 1013;    // the store could not be written
+inline constexpr DWORD ERROR_KEY_DELETED = 1018;  // the handle's key was deleted
 
 // Every registry function returns its result and also sets the last error to
 // it on failure. Handles may be used and closed from any thread. Key and
@@ -210,24 +208,20 @@ inline constexpr DWORD ERROR_KEY_DELETED = 1018;   // the handle's key was delet
 // the writer counted it). The store's files and locks: docs/registry.md.
 
 LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, HKEY* result);
-LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass,
-                        DWORD options, REGSAM access, void* security, HKEY* result,
-                        DWORD* disposition);
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM access,
+                        void* security, HKEY* result, DWORD* disposition);
 LSTATUS RegCloseKey(HKEY key);
-LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* type,
-                         BYTE* data, DWORD* dataBytes);
-LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type,
-                       const BYTE* data, DWORD dataBytes);
+LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataBytes);
+LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataBytes);
 LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName);
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
-LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, DWORD* classChars, DWORD* reserved,
-                         DWORD* subKeys, DWORD* maxSubKeyChars, DWORD* maxClassChars,
-                         DWORD* values, DWORD* maxValueNameChars, DWORD* maxValueBytes,
-                         DWORD* securityBytes, void* lastWriteTime);
-LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, DWORD* valueNameChars,
-                      DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataBytes);
-LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameChars, DWORD* reserved,
-                      LPWSTR keyClass, DWORD* classChars, void* lastWriteTime);
+LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, DWORD* classChars, DWORD* reserved, DWORD* subKeys,
+                         DWORD* maxSubKeyChars, DWORD* maxClassChars, DWORD* values, DWORD* maxValueNameChars,
+                         DWORD* maxValueBytes, DWORD* securityBytes, void* lastWriteTime);
+LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, DWORD* valueNameChars, DWORD* reserved, DWORD* type,
+                      BYTE* data, DWORD* dataBytes);
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameChars, DWORD* reserved, LPWSTR keyClass,
+                      DWORD* classChars, void* lastWriteTime);
 
 // ---- Windows and messages --------------------------------------------------
 inline constexpr UINT GW_HWNDFIRST = 0;
@@ -351,8 +345,8 @@ bool StartProcess(const std::u16string& program, const std::vector<std::u16strin
 // descriptor of this process, so a pipe on this process's output reaches
 // its end when this process exits, whatever the program does.
 bool StartDetachedProcess(const std::u16string& program, const std::vector<std::u16string>& args,
-                          const std::u16string& workingDirectory, bool maximised,
-                          const std::u16string& outputFile, DWORD* processId);
+                          const std::u16string& workingDirectory, bool maximised, const std::u16string& outputFile,
+                          DWORD* processId);
 // Opens a web address with xdg-open, or with the program named by
 // CORV_URL_OPENER, passing the address as its one argument. Returns false
 // when the opener could not be started, and refuses (ERROR_INVALID_PARAMETER)

@@ -27,10 +27,10 @@ inline constexpr DWORD MAPPING_ALLOCATION_GRANULARITY = 65536;
 // Each forwards to the function of the same name; attributes and classes the
 // system never passes stay null. OpenFileMappingW never makes an inheritable
 // handle, as on Linux, whatever inherit says.
-inline HANDLE CreateFileMappingW(HANDLE file, void* attributes, DWORD protect, DWORD sizeHigh,
-                                 DWORD sizeLow, const char16_t* name) {
-  return ::CreateFileMappingW(file, static_cast<LPSECURITY_ATTRIBUTES>(attributes), protect,
-                              sizeHigh, sizeLow, base::WideText(name));
+inline HANDLE CreateFileMappingW(HANDLE file, void* attributes, DWORD protect, DWORD sizeHigh, DWORD sizeLow,
+                                 const char16_t* name) {
+  return ::CreateFileMappingW(file, static_cast<LPSECURITY_ATTRIBUTES>(attributes), protect, sizeHigh, sizeLow,
+                              base::WideText(name));
 }
 inline HANDLE OpenFileMappingW(DWORD access, BOOL, const char16_t* name) {
   return ::OpenFileMappingW(access, FALSE, base::WideText(name));
@@ -46,42 +46,37 @@ inline BOOL CopyFileW(const char16_t* from, const char16_t* to, BOOL failIfExist
 inline LSTATUS RegOpenKeyExW(HKEY key, const char16_t* subKey, DWORD options, REGSAM access, HKEY* result) {
   return ::RegOpenKeyExW(key, base::WideText(subKey), options, access, result);
 }
-inline LSTATUS RegCreateKeyExW(HKEY key, const char16_t* subKey, DWORD reserved, char16_t* keyClass,
-                               DWORD options, REGSAM access, void* security, HKEY* result,
-                               DWORD* disposition) {
-  return ::RegCreateKeyExW(key, base::WideText(subKey), reserved, base::WideText(keyClass), options,
-                           access, static_cast<LPSECURITY_ATTRIBUTES>(security), result, disposition);
+inline LSTATUS RegCreateKeyExW(HKEY key, const char16_t* subKey, DWORD reserved, char16_t* keyClass, DWORD options,
+                               REGSAM access, void* security, HKEY* result, DWORD* disposition) {
+  return ::RegCreateKeyExW(key, base::WideText(subKey), reserved, base::WideText(keyClass), options, access,
+                           static_cast<LPSECURITY_ATTRIBUTES>(security), result, disposition);
 }
-inline LSTATUS RegQueryValueExW(HKEY key, const char16_t* valueName, DWORD* reserved, DWORD* type,
-                                BYTE* data, DWORD* dataBytes) {
+inline LSTATUS RegQueryValueExW(HKEY key, const char16_t* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                                DWORD* dataBytes) {
   return ::RegQueryValueExW(key, base::WideText(valueName), reserved, type, data, dataBytes);
 }
-inline LSTATUS RegSetValueExW(HKEY key, const char16_t* valueName, DWORD reserved, DWORD type,
-                              const BYTE* data, DWORD dataBytes) {
+inline LSTATUS RegSetValueExW(HKEY key, const char16_t* valueName, DWORD reserved, DWORD type, const BYTE* data,
+                              DWORD dataBytes) {
   return ::RegSetValueExW(key, base::WideText(valueName), reserved, type, data, dataBytes);
 }
 inline LSTATUS RegDeleteValueW(HKEY key, const char16_t* valueName) {
   return ::RegDeleteValueW(key, base::WideText(valueName));
 }
-inline LSTATUS RegDeleteKeyW(HKEY key, const char16_t* subKey) {
-  return ::RegDeleteKeyW(key, base::WideText(subKey));
-}
-inline LSTATUS RegEnumValueW(HKEY key, DWORD index, char16_t* valueName, DWORD* valueNameChars,
-                             DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataBytes) {
-  return ::RegEnumValueW(key, index, base::WideText(valueName), valueNameChars, reserved, type, data,
-                         dataBytes);
+inline LSTATUS RegDeleteKeyW(HKEY key, const char16_t* subKey) { return ::RegDeleteKeyW(key, base::WideText(subKey)); }
+inline LSTATUS RegEnumValueW(HKEY key, DWORD index, char16_t* valueName, DWORD* valueNameChars, DWORD* reserved,
+                             DWORD* type, BYTE* data, DWORD* dataBytes) {
+  return ::RegEnumValueW(key, index, base::WideText(valueName), valueNameChars, reserved, type, data, dataBytes);
 }
 inline LSTATUS RegEnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* nameChars, DWORD* reserved,
                              char16_t* keyClass, DWORD* classChars, void* lastWriteTime) {
-  return ::RegEnumKeyExW(key, index, base::WideText(name), nameChars, reserved, base::WideText(keyClass),
-                         classChars, static_cast<FILETIME*>(lastWriteTime));
+  return ::RegEnumKeyExW(key, index, base::WideText(name), nameChars, reserved, base::WideText(keyClass), classChars,
+                         static_cast<FILETIME*>(lastWriteTime));
 }
-inline LSTATUS RegQueryInfoKeyW(HKEY key, char16_t* keyClass, DWORD* classChars, DWORD* reserved,
-                                DWORD* subKeys, DWORD* maxSubKeyChars, DWORD* maxClassChars,
-                                DWORD* values, DWORD* maxValueNameChars, DWORD* maxValueBytes,
-                                DWORD* securityBytes, void* lastWriteTime) {
-  return ::RegQueryInfoKeyW(key, base::WideText(keyClass), classChars, reserved, subKeys, maxSubKeyChars,
-                            maxClassChars, values, maxValueNameChars, maxValueBytes, securityBytes,
+inline LSTATUS RegQueryInfoKeyW(HKEY key, char16_t* keyClass, DWORD* classChars, DWORD* reserved, DWORD* subKeys,
+                                DWORD* maxSubKeyChars, DWORD* maxClassChars, DWORD* values, DWORD* maxValueNameChars,
+                                DWORD* maxValueBytes, DWORD* securityBytes, void* lastWriteTime) {
+  return ::RegQueryInfoKeyW(key, base::WideText(keyClass), classChars, reserved, subKeys, maxSubKeyChars, maxClassChars,
+                            values, maxValueNameChars, maxValueBytes, securityBytes,
                             static_cast<FILETIME*>(lastWriteTime));
 }
 inline int GetClassNameW(HWND window, char16_t* buffer, int maxChars) {
@@ -154,8 +149,8 @@ bool StartProcess(const std::u16string& program, const std::vector<std::u16strin
 // As StartProcess, detached (no console of ours, a process group of its
 // own), its output appended to outputFile when one is given.
 bool StartDetachedProcess(const std::u16string& program, const std::vector<std::u16string>& args,
-                          const std::u16string& workingDirectory, bool maximised,
-                          const std::u16string& outputFile, DWORD* processId);
+                          const std::u16string& workingDirectory, bool maximised, const std::u16string& outputFile,
+                          DWORD* processId);
 // The opener named by CORV_URL_OPENER, else ShellExecuteW's "open"; the same
 // refusals as on Linux.
 bool OpenUrl(const std::u16string& address);

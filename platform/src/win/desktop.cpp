@@ -35,8 +35,8 @@ void AppendQuoted(std::wstring& line, const std::u16string& argument) {
 }
 
 bool Start(const std::u16string& program, const std::vector<std::u16string>& args,
-           const std::u16string& workingDirectory, bool maximised, const std::u16string& outputFile,
-           bool detached, DWORD* processId) {
+           const std::u16string& workingDirectory, bool maximised, const std::u16string& outputFile, bool detached,
+           DWORD* processId) {
   if (program.empty() || HasNul(program) || HasNul(workingDirectory) || HasNul(outputFile)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
@@ -79,9 +79,9 @@ bool Start(const std::u16string& program, const std::vector<std::u16string>& arg
   }
   const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (detached ? DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP : 0);
   PROCESS_INFORMATION info{};
-  const BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, inherit, flags, nullptr,
-                                 workingDirectory.empty() ? nullptr : base::WideText(workingDirectory.c_str()),
-                                 &startup, &info);
+  const BOOL ok =
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, inherit, flags, nullptr,
+                     workingDirectory.empty() ? nullptr : base::WideText(workingDirectory.c_str()), &startup, &info);
   const DWORD error = GetLastError();
   SetEnvironmentVariableW(L"CORV_SHOW_WINDOW", nullptr);
   if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
@@ -103,8 +103,8 @@ bool StartProcess(const std::u16string& program, const std::vector<std::u16strin
 }
 
 bool StartDetachedProcess(const std::u16string& program, const std::vector<std::u16string>& args,
-                          const std::u16string& workingDirectory, bool maximised,
-                          const std::u16string& outputFile, DWORD* processId) {
+                          const std::u16string& workingDirectory, bool maximised, const std::u16string& outputFile,
+                          DWORD* processId) {
   return Start(program, args, workingDirectory, maximised, outputFile, true, processId);
 }
 
@@ -119,8 +119,8 @@ bool OpenUrl(const std::u16string& address) {
     opener.resize(GetEnvironmentVariableW(L"CORV_URL_OPENER", opener.data(), units));
     return StartProcess(base::FromWide(opener), {address}, u"", false, nullptr);
   }
-  const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", base::WideText(address.c_str()),
-                                                              nullptr, nullptr, SW_SHOWNORMAL));
+  const auto result = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(nullptr, L"open", base::WideText(address.c_str()), nullptr, nullptr, SW_SHOWNORMAL));
   return result > 32;
 }
 

@@ -17,7 +17,7 @@ std::wstring Variable(const wchar_t* name) {
 
 // Makes every missing folder of path; true when it is a folder at the end.
 bool MakeFolders(const std::wstring& path) {
-  for (std::size_t at = path.find_first_of(L"\\/", 3); ; at = path.find_first_of(L"\\/", at + 1)) {
+  for (std::size_t at = path.find_first_of(L"\\/", 3);; at = path.find_first_of(L"\\/", at + 1)) {
     const std::wstring part = path.substr(0, at);
     if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
     if (at == std::wstring::npos) break;

@@ -38,8 +38,7 @@ bool OwnWindow(HWND window) {
 
 HWND CreatePublishedWindow(const WindowDesc& desc) {
   if (desc.className.empty() || desc.className.size() > kMaxWindowTextUnits ||
-      desc.title.size() > kMaxWindowTextUnits ||
-      desc.className.find(u'\0') != std::u16string::npos) {
+      desc.title.size() > kMaxWindowTextUnits || desc.className.find(u'\0') != std::u16string::npos) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
@@ -49,9 +48,9 @@ HWND CreatePublishedWindow(const WindowDesc& desc) {
   }
   if (!RegisterClassOnce(desc.className)) return nullptr;
   const DWORD style = WS_OVERLAPPEDWINDOW | (desc.visible ? WS_VISIBLE : 0);
-  return CreateWindowExW(0, base::WideText(desc.className.c_str()), base::WideText(desc.title.c_str()),
-                         style, CW_USEDEFAULT, CW_USEDEFAULT, 640, 480, desc.owner, nullptr,
-                         GetModuleHandleW(nullptr), nullptr);
+  return CreateWindowExW(0, base::WideText(desc.className.c_str()), base::WideText(desc.title.c_str()), style,
+                         CW_USEDEFAULT, CW_USEDEFAULT, 640, 480, desc.owner, nullptr, GetModuleHandleW(nullptr),
+                         nullptr);
 }
 
 BOOL SetPublishedWindowText(HWND window, std::u16string_view title) {

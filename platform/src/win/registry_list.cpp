@@ -11,8 +11,8 @@ LSTATUS ReadRegistryValues(HKEY key, std::vector<RegistryValue>* out) {
   if (out == nullptr) return ERROR_INVALID_PARAMETER;
   for (int attempt = 0; attempt < 8; ++attempt) {
     DWORD count = 0, maxName = 0, maxData = 0;
-    LSTATUS status = ::RegQueryInfoKeyW(key, static_cast<LPWSTR>(nullptr), nullptr, nullptr, nullptr, nullptr, nullptr, &count,
-                                        &maxName, &maxData, nullptr, nullptr);
+    LSTATUS status = ::RegQueryInfoKeyW(key, static_cast<LPWSTR>(nullptr), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                        &count, &maxName, &maxData, nullptr, nullptr);
     if (status != ERROR_SUCCESS) return status;
     std::vector<RegistryValue> values;
     bool grew = false;

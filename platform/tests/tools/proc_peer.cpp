@@ -51,9 +51,8 @@ int main(int argc, char** argv) {
       --fds;  // the directory stream itself
     }
     const char* show = std::getenv("CORV_SHOW_WINDOW");
-    std::string text = std::string("cwd=") + cwd + "\nshow=" + (show ? show : "") +
-                       "\nfds=" + std::to_string(fds) + "\nin=" + Stream(0) + "\nout=" + Stream(1) +
-                       "\nerr=" + Stream(2) +
+    std::string text = std::string("cwd=") + cwd + "\nshow=" + (show ? show : "") + "\nfds=" + std::to_string(fds) +
+                       "\nin=" + Stream(0) + "\nout=" + Stream(1) + "\nerr=" + Stream(2) +
                        "\nleader=" + std::to_string(::getsid(0) == ::getpid() ? 1 : 0) + "\n";
     for (int i = 3; i < argc; ++i) text += std::string("arg=") + argv[i] + "\n";
     std::printf("proc_peer output\n");

@@ -29,15 +29,13 @@ int churn(const std::u16string& name, int threads, int rounds) {
   for (int t = 0; t < threads; ++t) {
     workers.emplace_back([&] {
       for (int i = 0; i < rounds; ++i) {
-        HANDLE h = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
-                                      name.c_str());
+        HANDLE h = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
         const DWORD error = GetLastError();
         if (!h || (error != ERROR_SUCCESS && error != ERROR_ALREADY_EXISTS)) {
           ++errors;
           continue;
         }
-        auto* counter =
-            static_cast<std::atomic<std::uint32_t>*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        auto* counter = static_cast<std::atomic<std::uint32_t>*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
         if (!counter) ++errors;
         else counter->fetch_add(1);
         if (counter && !UnmapViewOfFile(counter)) ++errors;

@@ -28,7 +28,7 @@
 
 namespace {
 unsigned long long value(HWND h) { return reinterpret_cast<std::uintptr_t>(h); }
-}
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) return std::fprintf(stderr, "usage: window_peer CLASS TITLE [hidden] [owned] [foreground] [deaf]\n"), 2;
@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
   HWND main = platform::CreatePublishedWindow(desc);
   if (!main) return fail();
   HWND second = nullptr;
-  if (options.count("owned") && !(second = platform::CreatePublishedWindow({u"#32770", u"Owned", main, true}))) return fail();
+  if (options.count("owned") && !(second = platform::CreatePublishedWindow({u"#32770", u"Owned", main, true})))
+    return fail();
   if (options.count("foreground") && !SetForegroundWindow(main)) return fail();
   std::printf("hwnd %llx %llx %u\n", value(main), value(second), static_cast<unsigned>(GetCurrentProcessId()));
   std::fflush(stdout);

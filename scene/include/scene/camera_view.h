@@ -11,8 +11,7 @@ namespace scene {
 // The up vector (host frame, z up) for an eye, a target and a roll angle in
 // degrees. Eye and target 1e-5 apart or closer look along (0, 1, 0); a view
 // straight up or down takes (1, 0, 0) as its side direction.
-ModelerAPI::Vector CameraUpVector(const ModelerAPI::Vertex& eye, const ModelerAPI::Vertex& target,
-                                  double rollDegrees);
+ModelerAPI::Vector CameraUpVector(const ModelerAPI::Vertex& eye, const ModelerAPI::Vertex& target, double rollDegrees);
 
 // Width over height of the drawing rectangle (its third and fourth members),
 // 1 when either is 0.

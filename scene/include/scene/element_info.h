@@ -19,8 +19,8 @@ struct GuidHash {
 };
 
 struct ElementInfo {
-  std::uint32_t genId = 0;    // host generation id when the bodies were built; 0: nothing built
-  std::uint64_t lastWalk = 0; // the walk that last found the element
+  std::uint32_t genId = 0;                        // host generation id when the bodies were built; 0: nothing built
+  std::uint64_t lastWalk = 0;                     // the walk that last found the element
   std::vector<std::unique_ptr<BodyInfo>> bodies;  // host body order
 };
 

@@ -27,14 +27,14 @@ std::uint64_t MaterialKeyFromGuid(const API_Guid& guid);
 
 struct MaterialRecord {
   std::uint64_t key = 0;
-  std::int64_t modStamp = 0;   // host modification stamp when last filled
-  std::uint64_t lastWalk = 0;  // walk counter of the last refresh that met it
+  std::int64_t modStamp = 0;       // host modification stamp when last filled
+  std::uint64_t lastWalk = 0;      // walk counter of the last refresh that met it
   std::int32_t attrIndex = -1;     // host attribute index, -1 for variants
   std::int32_t textureIndex = -1;  // 1-based among the model's textures, -1 none
   bool changed = false;            // parameters changed since last publication
   std::u16string name;
   std::int32_t surfaceType = 0;
-  std::uint32_t colour = 0xFFAAAAAA;  // ARGB
+  std::uint32_t colour = 0xFFAAAAAA;        // ARGB
   std::uint32_t secondColour = 0xFFAAAAAA;  // for the export; not on the link
   float fixedA = 0.5f;
   float shine = 1.0f;
@@ -46,14 +46,14 @@ struct MaterialRecord {
   float percentage = 0.0f;
 
   // Texture state.
-  bool textureChanged = false;    // since the last publication
-  bool textureFileOwned = false;  // texturePath is a file the library wrote
+  bool textureChanged = false;     // since the last publication
+  bool textureFileOwned = false;   // texturePath is a file the library wrote
   std::uint64_t textureStamp = 0;  // file write time, or textureCounter for pixels
   std::u16string texturePath;
   std::u16string fingerprint;
   std::unique_ptr<std::uint8_t[]> texturePixels;  // a bitmap file image
   std::uint32_t textureBytes = 0;
-  float textureWidth = 1.0f;   // one texture repeat, model units
+  float textureWidth = 1.0f;  // one texture repeat, model units
   float textureHeight = 1.0f;
 
   // The record's "SRFC" record in the control area; null until published.

@@ -112,8 +112,8 @@ void CopyMeshesIntoBlock(std::uint8_t* block, std::uint32_t vertexCount, std::ui
 // from, so that the next write of the same block knows which bytes already
 // hold what it would write.
 struct WrittenSlot {
-  std::uint64_t serial = 0;       // the group's serial of the copied mesh; 0: nothing copied (a hole, a raw mesh)
-  std::uint64_t vertices = 0;     // copied, front and back copies counted
+  std::uint64_t serial = 0;    // the group's serial of the copied mesh; 0: nothing copied (a hole, a raw mesh)
+  std::uint64_t vertices = 0;  // copied, front and back copies counted
   std::uint64_t indices = 0;
   std::uint64_t firstVertex = 0;  // where its vertices lie in the block (its indices follow the slot before)
 };
@@ -126,12 +126,12 @@ struct RoomFiller {
   float vertex[8] = {};      // position, normal, texture coordinates
 };
 struct BlockContents {
-  bool known = false;  // false: the block may hold anything
+  bool known = false;             // false: the block may hold anything
   std::uint32_t vertexCount = 0;  // the header's: the meshes' vertices and the room left between and after them
   std::uint32_t indexCount = 0;
   std::vector<WrittenSlot> slots;
   std::map<std::uint64_t, std::uint64_t> rooms;  // vertices no mesh holds: first -> count, neighbours joined
-  RoomFiller filler;  // what every vertex of the rooms holds
+  RoomFiller filler;                             // what every vertex of the rooms holds
   // Buffers kept from write to write: at 10M triangles a material has
   // 100,000 meshes and more, and arrays that long, allocated anew for
   // every write, cost more in first touches of fresh memory than an edit's

@@ -69,7 +69,7 @@ class MeshFinisher {
   std::condition_variable wake_;
   std::deque<std::vector<Job>> queue_;
   std::vector<std::unique_ptr<PolygonData>> spent_;  // finished meshes' raw data, under lock_
-  std::atomic<bool> stopping_{false};  // set under lock_, read between meshes without it
+  std::atomic<bool> stopping_{false};                // set under lock_, read between meshes without it
   std::thread thread_;
 };
 

@@ -14,7 +14,6 @@
 #include <memory>
 #include <vector>
 
-
 namespace scene {
 
 struct Vec2f {
@@ -44,17 +43,17 @@ struct PolygonData {
   // trims it once the body is read.
   explicit PolygonData(std::int32_t polygonCount);
 
-  std::int32_t cornerTotal = 0;              // corners over all pieces
-  std::vector<Vec4f> flatNormals;            // one per piece; flat meshes only
-  std::vector<std::int32_t> cornerCounts;    // one per piece
-  std::vector<CornerKey> corners;            // every corner, piece by piece
+  std::int32_t cornerTotal = 0;            // corners over all pieces
+  std::vector<Vec4f> flatNormals;          // one per piece; flat meshes only
+  std::vector<std::int32_t> cornerCounts;  // one per piece
+  std::vector<CornerKey> corners;          // every corner, piece by piece
   // Per corner, beside corners: empty, or as long as corners once the body
   // is read. Only the first corner of each vertex within a piece is read;
   // a corner with nothing recorded holds zeros. Flat arrays, not maps keyed
   // by corner: no hashing on the host thread or when finishing, and less
   // memory than a map's keys and spare slots.
-  std::vector<Vec2f> cornerTexCoords;        // host texture units; textured meshes only
-  std::vector<Vec3f> cornerNormals;          // smooth meshes only
+  std::vector<Vec2f> cornerTexCoords;  // host texture units; textured meshes only
+  std::vector<Vec3f> cornerNormals;    // smooth meshes only
   // The body's vertices, when this was the last of its meshes to be
   // finished: they go with the raw data, to be freed by the thread that
   // frees it.
@@ -87,7 +86,7 @@ struct MeshInfo {
   // material would otherwise hold a quarter of its finished geometry in
   // repeats.
   std::vector<float> normals;
-  std::vector<std::uint8_t> normalOf;     // per vertex, or empty
+  std::vector<std::uint8_t> normalOf;  // per vertex, or empty
   // Two per vertex; empty when every vertex has kPlainTexCoord, as a mesh
   // without texture has: a large plain material would otherwise hold a
   // sixth of its finished geometry in one repeated pair.
@@ -114,10 +113,10 @@ struct MeshInfo {
 };
 
 struct BodyInfo {
-  bool doubleSided = false;        // the host body is not closed
-  std::uint64_t id = 0;            // the builder's body counter
-  float centre[3] = {0, 0, 0};     // mean host vertex, converted like a position
-  std::int32_t vertexCount = 0;    // host vertex count
+  bool doubleSided = false;      // the host body is not closed
+  std::uint64_t id = 0;          // the builder's body counter
+  float centre[3] = {0, 0, 0};   // mean host vertex, converted like a position
+  std::int32_t vertexCount = 0;  // host vertex count
   // One per host vertex, host order. Only finishing reads them, so the last
   // of the body's meshes to be finished frees them: on a large model they
   // weigh about a third of the finished geometry.

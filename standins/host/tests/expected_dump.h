@@ -38,9 +38,13 @@ inline json Expected(const hostmodel::Project& p) {
           }
           pieces.push_back(numbers);
         }
-        polygons.push_back({{"invisible", poly.invisible}, {"curved", poly.curved},
-                            {"material", poly.materialIndex}, {"normalIndex", poly.normalIndex},
-                            {"hasTexture", poly.textureIndex != 0}, {"pieces", pieces}, {"uvs", uvs},
+        polygons.push_back({{"invisible", poly.invisible},
+                            {"curved", poly.curved},
+                            {"material", poly.materialIndex},
+                            {"normalIndex", poly.normalIndex},
+                            {"hasTexture", poly.textureIndex != 0},
+                            {"pieces", pieces},
+                            {"uvs", uvs},
                             {"cornerNormals", corners}});
       }
       bodies.push_back({{"closed", b.closed}, {"vertices", vertices}, {"normals", normals}, {"polygons", polygons}});
@@ -50,10 +54,16 @@ inline json Expected(const hostmodel::Project& p) {
   for (const hostmodel::Texture& t : p.textures) {
     unsigned long long sum = 0;
     for (std::uint8_t byte : t.pixels) sum = sum * 31 + byte;
-    textures.push_back({{"pixelType", t.pixelType}, {"width", t.width}, {"height", t.height},
-                        {"pixels", std::int64_t(t.width) * t.height}, {"pixelSum", sum},
-                        {"alpha", t.hasAlphaChannel}, {"transparentPattern", t.transparentPattern},
-                        {"xSize", t.xSize}, {"ySize", t.ySize}, {"fingerprint", t.fingerprint}});
+    textures.push_back({{"pixelType", t.pixelType},
+                        {"width", t.width},
+                        {"height", t.height},
+                        {"pixels", std::int64_t(t.width) * t.height},
+                        {"pixelSum", sum},
+                        {"alpha", t.hasAlphaChannel},
+                        {"transparentPattern", t.transparentPattern},
+                        {"xSize", t.xSize},
+                        {"ySize", t.ySize},
+                        {"fingerprint", t.fingerprint}});
   }
   for (std::size_t i = 0; i < p.materials.size(); ++i) {
     const hostmodel::Material& m = p.materials[i];
@@ -62,13 +72,21 @@ inline json Expected(const hostmodel::Project& p) {
       continue;
     }
     const hostmodel::Texture* t = p.TextureAt(m.textureIndex);
-    json jm = {{"result", NoError}, {"index", i + 1}, {"stamp", m.stamp}, {"guid", m.guid.ToString()},
-               {"flags", m.headerFlags}, {"name", m.name}, {"type", m.materialType},
-               {"transparency", m.transparency}, {"shine", m.shininess}, {"attenuation", m.attenuation},
+    json jm = {{"result", NoError},
+               {"index", i + 1},
+               {"stamp", m.stamp},
+               {"guid", m.guid.ToString()},
+               {"flags", m.headerFlags},
+               {"name", m.name},
+               {"type", m.materialType},
+               {"transparency", m.transparency},
+               {"shine", m.shininess},
+               {"attenuation", m.attenuation},
                {"percentage", m.percentage},
                {"surface", {m.surfaceColor.r, m.surfaceColor.g, m.surfaceColor.b}},
                {"second", {m.secondColor.r, m.secondColor.g, m.secondColor.b}},
-               {"hasTextureLocation", t != nullptr}, {"modelerHasTexture", t != nullptr}};
+               {"hasTextureLocation", t != nullptr},
+               {"modelerHasTexture", t != nullptr}};
     if (t != nullptr) {
       jm["textureFingerprint"] = t->fingerprint;
       jm["textureEmpty"] = t->filePath.empty();

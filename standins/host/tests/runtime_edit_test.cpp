@@ -111,13 +111,34 @@ TEST_F(HostEdits, EachEditRenewsExactlyWhatItChanged) {
   };
   auto none = [](const Changes&) { return std::set<std::string>{}; };
   const std::vector<Step> steps = {
-      {"move", [&] { return host->MoveElement(first, {1.0, 0.0, 0.0}); },
-       [&](const Changes&) { return std::set<std::string>{first.ToString()}; }, {}},
-      {"copy", [&] { return host->CopyElement(first, {0.0, 5.0, 0.0}); }, added, {}},
-      {"delete", [&] { return host->DeleteElement(second); },
-       [&](const Changes&) { return std::set<std::string>{second.ToString()}; }, {}},
-      {"box", [&] { return host->AddBox({10, 10, 0}, {11, 12, 3}, 1, "Crate"); }, added, {}},
-      {"colour", [&] { return host->SetMaterialColor(2, {0.1, 0.9, 0.1}); }, none, {"2"}},
+      {"move",
+       [&] {
+         return host->MoveElement(first, {1.0, 0.0, 0.0});
+       },
+       [&](const Changes&) { return std::set<std::string>{first.ToString()}; },
+       {}},
+      {"copy",
+       [&] {
+         return host->CopyElement(first, {0.0, 5.0, 0.0});
+       },
+       added,
+       {}},
+      {"delete",
+       [&] { return host->DeleteElement(second); },
+       [&](const Changes&) { return std::set<std::string>{second.ToString()}; },
+       {}},
+      {"box",
+       [&] {
+         return host->AddBox({10, 10, 0}, {11, 12, 3}, 1, "Crate");
+       },
+       added,
+       {}},
+      {"colour",
+       [&] {
+         return host->SetMaterialColor(2, {0.1, 0.9, 0.1});
+       },
+       none,
+       {"2"}},
       {"transparency", [&] { return host->SetMaterialTransparency(2, 70); }, none, {"2"}},
       {"texture", [&] { return host->SetMaterialTexture(textured, 0); }, none, {std::to_string(textured)}},
       {"delete material",
@@ -246,9 +267,9 @@ TEST_F(HostEdits, WindowSwitchesAndProjectLifeReachEventHandlers) {
   for (const auto& line : probe->journal()) {
     if (line.rfind("project", 0) == 0) events.push_back(line);
   }
-  EXPECT_EQ(events, (std::vector<std::string>{"project 8 0", "project 16 0", "project 8 0", "project 16 0",
-                                              "project 32 0", "project 1 0", "project 32 0", "project 4 0",
-                                              "project 32 0"}));
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"project 8 0", "project 16 0", "project 8 0", "project 16 0", "project 32 0",
+                                      "project 1 0", "project 32 0", "project 4 0", "project 32 0"}));
   // Closing the project invalidated the add-on's sight and ended its model.
   EXPECT_EQ(JournalCount("sight invalidated"), 1);
 }

@@ -57,9 +57,9 @@ TEST(RuntimeLoader, RunsTheProtocolInOrderAndFreesAtUnloadAndAtQuit) {
     ASSERT_TRUE(host.UnloadAddon(loaded.value()).ok());
     EXPECT_EQ(host.Addon(loaded.value()), nullptr);
     EXPECT_TRUE(host.FileTypes().empty());
-    EXPECT_EQ(LoaderSteps(host), (std::vector<std::string>{"GetExportedFuncAddrs", "SetImportedFuncAddrs",
-                                                           "CheckEnvironment", "RegisterInterface", "Initialize",
-                                                           "FreeData", "unloaded"}));
+    EXPECT_EQ(LoaderSteps(host),
+              (std::vector<std::string>{"GetExportedFuncAddrs", "SetImportedFuncAddrs", "CheckEnvironment",
+                                        "RegisterInterface", "Initialize", "FreeData", "unloaded"}));
     ASSERT_TRUE(host.LoadAddon(CORV_TESTADDON_PATH).ok());
     ASSERT_TRUE(host.OpenSampleProject().ok());
   }  // the destructor quits

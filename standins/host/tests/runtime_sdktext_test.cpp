@@ -17,7 +17,11 @@ TEST(RuntimeSdkText, UniStringConvertsEveryPlaneAndReplacesMalformedBytes) {
   // Truncated, overlong, surrogate and stray continuation bytes each become
   // one replacement character; the rest survives.
   EXPECT_EQ(GS::UniString::FromUtf8("a\xC5").ToU16(), u"a\uFFFD");
-  EXPECT_EQ(GS::UniString::FromUtf8("\xC0\xAF" "b").ToU16(), u"\uFFFD\uFFFD" "b");
+  EXPECT_EQ(GS::UniString::FromUtf8("\xC0\xAF"
+                                    "b")
+                .ToU16(),
+            u"\uFFFD\uFFFD"
+            "b");
   EXPECT_EQ(GS::UniString::FromUtf8("\xED\xA0\x80").ToU16(), u"\uFFFD\uFFFD\uFFFD");
   EXPECT_EQ(GS::UniString::FromUtf8("\x80x").ToU16(), u"\uFFFDx");
   // A lone surrogate has no UTF-8 form.

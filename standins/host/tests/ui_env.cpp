@@ -53,9 +53,7 @@ std::vector<nlohmann::json> Run::Of(const std::string& kind) const {
 
 Run RunHostsim(const std::string& name, const std::string& script) {
   const std::string base = TempDir() + "/" + name;
-  {
-    std::ofstream(base + ".hs") << script;
-  }
+  { std::ofstream(base + ".hs") << script; }
   std::remove((base + ".journal").c_str());
   setenv("CORV_UIADDON_JOURNAL", (base + ".journal").c_str(), 1);
   std::string cmd = std::string("'") + CORV_HOSTSIM_PATH + "' --no-launch --json '" + base + ".jsonl' run '" + base +

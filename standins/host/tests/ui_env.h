@@ -14,9 +14,9 @@ const std::string& TempDir();
 
 struct Run {
   int status = -1;
-  std::string output;                 // hostsim's human output and errors
-  std::vector<nlohmann::json> events; // the JSON lines
-  std::vector<std::string> journal;   // what the test add-on received
+  std::string output;                  // hostsim's human output and errors
+  std::vector<nlohmann::json> events;  // the JSON lines
+  std::vector<std::string> journal;    // what the test add-on received
   // Events of one kind, in order.
   std::vector<nlohmann::json> Of(const std::string& kind) const;
 };

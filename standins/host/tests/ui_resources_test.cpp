@@ -53,8 +53,11 @@ TEST(UiResources, CompiledImageReadsBackEverything) {
 // one too large or not a number names no icon.
 TEST(UiResources, MenuItemTextsAndIcons) {
   const std::tuple<std::u16string, std::u16string, int> cases[] = {
-      {u"Start^E3^ES^EE^EI^ED^EL^EW^ET^32101", u"Start", 32101}, {u"Plain", u"Plain", 0},
-      {u"X^E3^ET^", u"X", 0}, {u"X^ET^99999999999", u"X", 0}, {u"X^ET^3a", u"X", 0}};
+      {u"Start^E3^ES^EE^EI^ED^EL^EW^ET^32101", u"Start", 32101},
+      {u"Plain", u"Plain", 0},
+      {u"X^E3^ET^", u"X", 0},
+      {u"X^ET^99999999999", u"X", 0},
+      {u"X^ET^3a", u"X", 0}};
   for (const auto& [item, text, icon] : cases) {
     const auto split = resc::SplitMenuItem(item);
     EXPECT_EQ(split.text, text);

@@ -86,27 +86,15 @@ bool Browser::Open(const std::string& url, int width, int height, std::string* e
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   const std::string size = "--window-size=" + std::to_string(width) + "," + std::to_string(height);
-  std::vector<std::string> args = {program,
-                                   "--headless=new",
-                                   "--remote-debugging-pipe",
-                                   "--user-data-dir=" + profile_,
+  std::vector<std::string> args = {program, "--headless=new", "--remote-debugging-pipe", "--user-data-dir=" + profile_,
                                    // Root (as in CI) cannot have the sandbox.
                                    "--no-sandbox",
                                    // Software WebGL: this machine has no GPU.
-                                   "--use-angle=swiftshader",
-                                   "--enable-unsafe-swiftshader",
-                                   "--ignore-gpu-blocklist",
-                                   "--no-first-run",
-                                   "--no-default-browser-check",
-                                   "--disable-extensions",
-                                   "--disable-background-networking",
-                                   "--disable-background-timer-throttling",
-                                   "--disable-renderer-backgrounding",
-                                   "--disable-backgrounding-occluded-windows",
-                                   "--hide-scrollbars",
-                                   "--mute-audio",
-                                   size,
-                                   "about:blank"};
+                                   "--use-angle=swiftshader", "--enable-unsafe-swiftshader", "--ignore-gpu-blocklist",
+                                   "--no-first-run", "--no-default-browser-check", "--disable-extensions",
+                                   "--disable-background-networking", "--disable-background-timer-throttling",
+                                   "--disable-renderer-backgrounding", "--disable-backgrounding-occluded-windows",
+                                   "--hide-scrollbars", "--mute-audio", size, "about:blank"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -209,10 +197,10 @@ json Browser::Call(const std::string& method, json params, int timeoutMs, std::s
 
 json Browser::Evaluate(const std::string& expression, int timeoutMs, std::string* error) {
   std::string failure;
-  const json result = Call("Runtime.evaluate",
-                           {{"expression", expression}, {"awaitPromise", true}, {"returnByValue", true},
-                            {"timeout", timeoutMs}},
-                           timeoutMs + 5000, &failure);
+  const json result =
+      Call("Runtime.evaluate",
+           {{"expression", expression}, {"awaitPromise", true}, {"returnByValue", true}, {"timeout", timeoutMs}},
+           timeoutMs + 5000, &failure);
   if (!result.is_object() || result.contains("exceptionDetails")) {
     if (error) *error = result.is_object() ? result["exceptionDetails"].dump() : failure;
     return nullptr;
@@ -225,7 +213,9 @@ bool Browser::WaitShown(std::uint32_t n, int timeoutMs) {
   const std::string expression =
       "new Promise((done) => { const end = performance.now() + " + std::to_string(timeoutMs) +
       "; const check = () => { const shown = Number(document.documentElement.dataset.shown || 0);"
-      " if (shown >= " + std::to_string(n) + ") done(shown); else if (performance.now() > end) done(-1);"
+      " if (shown >= " +
+      std::to_string(n) +
+      ") done(shown); else if (performance.now() > end) done(-1);"
       " else setTimeout(check, 20); }; check(); })";
   const json shown = Evaluate(expression, timeoutMs);
   return shown.is_number() && shown.get<double>() >= n;

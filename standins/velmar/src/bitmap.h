@@ -18,7 +18,6 @@ namespace velmar {
 // field that fails ("magic", "width", "fileSize", ...) in *field and a
 // reason in *error. Bottom-up rows (positive height) and 24-bit pixels are
 // accepted too.
-bool DecodeBitmap(const std::uint8_t* data, std::size_t bytes, Image* image, std::string* field,
-                  std::string* error);
+bool DecodeBitmap(const std::uint8_t* data, std::size_t bytes, Image* image, std::string* field, std::string* error);
 
 }  // namespace velmar

@@ -264,13 +264,9 @@ bool HeldGeometry::Read(const std::uint8_t* data, std::size_t bytes, bool* chang
     if (current_->vertexCount() == header.vertexCount && current_->indices.size() == header.indexCount)
       return ReadChanges(data, offsets, changed, field, error, repaired);
     switch (ReadShifted(data, header.vertexCount, header.indexCount, offsets, field, error, repaired)) {
-      case Shifted::kTaken:
-        *changed = true;
-        return true;
-      case Shifted::kRefused:
-        return false;
-      case Shifted::kWhole:
-        break;
+      case Shifted::kTaken: *changed = true; return true;
+      case Shifted::kRefused: return false;
+      case Shifted::kWhole: break;
     }
   }
   Prefault(data, layout.totalBytes);
@@ -279,9 +275,8 @@ bool HeldGeometry::Read(const std::uint8_t* data, std::size_t bytes, bool* chang
   return true;
 }
 
-bool HeldGeometry::ReadWhole(const std::uint8_t* data, std::uint32_t v, std::uint32_t n,
-                             const std::size_t offsets[], std::string* field, std::string* error,
-                             std::size_t* repaired) {
+bool HeldGeometry::ReadWhole(const std::uint8_t* data, std::uint32_t v, std::uint32_t n, const std::size_t offsets[],
+                             std::string* field, std::string* error, std::size_t* repaired) {
   std::shared_ptr<Geometry> target = FreeCopy();
   target->revision = 0;  // no revision until it holds one whole
   const std::size_t chunk = chunkBytes_ / 4;
@@ -344,8 +339,8 @@ bool HeldGeometry::ReadWhole(const std::uint8_t* data, std::uint32_t v, std::uin
   return true;
 }
 
-bool HeldGeometry::ReadChanges(const std::uint8_t* data, const std::size_t offsets[], bool* changed,
-                               std::string* field, std::string* error, std::size_t* repaired) {
+bool HeldGeometry::ReadChanges(const std::uint8_t* data, const std::size_t offsets[], bool* changed, std::string* field,
+                               std::string* error, std::size_t* repaired) {
   Geometry& held = *current_;
   const std::size_t v = held.vertexCount();
   std::size_t counts[kGeometryArrays];
@@ -367,8 +362,7 @@ bool HeldGeometry::ReadChanges(const std::uint8_t* data, const std::size_t offse
       if (!staged.empty() && static_cast<int>(staged.back().range.array) == a &&
           staged.back().range.first + staged.back().range.count == at / 4)
         staged.back().range.count += len / 4;
-      else
-        staged.push_back({{static_cast<GeometryArray>(a), at / 4, len / 4}, word});
+      else staged.push_back({{static_cast<GeometryArray>(a), at / 4, len / 4}, word});
     }
   }
   std::size_t fixed = 0;

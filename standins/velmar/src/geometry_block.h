@@ -81,14 +81,14 @@ class HeldGeometry {
 
   std::size_t chunkBytes_;
   std::shared_ptr<Geometry> current_, spare_;
-  std::vector<std::uint32_t> staged_;  // the changed chunks' words, in range order
+  std::vector<std::uint32_t> staged_;   // the changed chunks' words, in range order
   std::vector<std::uint64_t> corners_;  // the vertices' digests, while a block read whole is summarised
-  std::uint64_t filling_ = 0;  // the revision PrepareSpare is copying into the spare, 0 for none
+  std::uint64_t filling_ = 0;           // the revision PrepareSpare is copying into the spare, 0 for none
 };
 
 // Copies a geometry block out of at most `bytes` readable bytes, checked as
 // HeldGeometry::Read checks it; *geometry is untouched on refusal.
-bool ParseGeometryBlock(const std::uint8_t* data, std::size_t bytes, Geometry* geometry,
-                        std::string* field, std::string* error, std::size_t* repaired = nullptr);
+bool ParseGeometryBlock(const std::uint8_t* data, std::size_t bytes, Geometry* geometry, std::string* field,
+                        std::string* error, std::size_t* repaired = nullptr);
 
 }  // namespace velmar

@@ -62,8 +62,8 @@ json MaterialOf(const Surface& surface, int textureIndex) {
     pbr["baseColorFactor"] = {1.0, 1.0, 1.0, style.alpha};
     pbr["baseColorTexture"] = {{"index", textureIndex}};
   } else {
-    pbr["baseColorFactor"] = {Linear(surface.colour >> 16), Linear(surface.colour >> 8),
-                              Linear(surface.colour), style.alpha};
+    pbr["baseColorFactor"] = {Linear(surface.colour >> 16), Linear(surface.colour >> 8), Linear(surface.colour),
+                              style.alpha};
   }
   json material = {{"name", surface.name}, {"pbrMetallicRoughness", pbr}, {"doubleSided", true}};
   if (style.alpha < 1) material["alphaMode"] = "BLEND";
@@ -157,14 +157,14 @@ bool WriteGlb(const Scene& scene, const std::string& path, std::string* error, G
       }
     }
 
-    const std::size_t position = b.Accessor(b.View(positions.data(), positions.size() * 4, kArrayBuffer),
-                                            kFloat, used, "VEC3",
-                                            {{"min", {low[0], low[1], low[2]}}, {"max", {high[0], high[1], high[2]}}});
+    const std::size_t position =
+        b.Accessor(b.View(positions.data(), positions.size() * 4, kArrayBuffer), kFloat, used, "VEC3",
+                   {{"min", {low[0], low[1], low[2]}}, {"max", {high[0], high[1], high[2]}}});
     const std::size_t normal =
         b.Accessor(b.View(normals.data(), normals.size() * 4, kArrayBuffer), kFloat, used, "VEC3");
     const std::size_t uv = b.Accessor(b.View(texCoords.data(), used * 8, kArrayBuffer), kFloat, used, "VEC2");
-    const std::size_t index = b.Accessor(b.View(indices.data(), indices.size() * 4, kElementArrayBuffer),
-                                         kUnsignedInt, indices.size(), "SCALAR");
+    const std::size_t index = b.Accessor(b.View(indices.data(), indices.size() * 4, kElementArrayBuffer), kUnsignedInt,
+                                         indices.size(), "SCALAR");
 
     materials.push_back(MaterialOf(surface, texture));
     json primitive = {{"attributes", {{"POSITION", position}, {"NORMAL", normal}, {"TEXCOORD_0", uv}}},
@@ -193,7 +193,8 @@ bool WriteGlb(const Scene& scene, const std::string& path, std::string* error, G
   if (!images.empty()) {
     document["images"] = images;
     document["textures"] = textures;
-    document["samplers"] = json::array({{{"magFilter", 9729}, {"minFilter", 9987}, {"wrapS", 10497}, {"wrapT", 10497}}});
+    document["samplers"] =
+        json::array({{{"magFilter", 9729}, {"minFilter", 9987}, {"wrapS", 10497}, {"wrapT", 10497}}});
   }
   View followed;
   std::string whyNot;

@@ -22,7 +22,6 @@ struct GltfSummary {
 
 // False with *error when the file cannot be written (nothing is left under
 // that name then). *summary (optional) counts what was written.
-bool WriteGlb(const Scene& scene, const std::string& path, std::string* error,
-              GltfSummary* summary = nullptr);
+bool WriteGlb(const Scene& scene, const std::string& path, std::string* error, GltfSummary* summary = nullptr);
 
 }  // namespace velmar

@@ -16,9 +16,7 @@ struct Image {
 
   bool empty() const { return width <= 0 || height <= 0; }
   std::uint8_t* At(int x, int y) { return rgba.data() + (static_cast<std::size_t>(y) * width + x) * 4; }
-  const std::uint8_t* At(int x, int y) const {
-    return rgba.data() + (static_cast<std::size_t>(y) * width + x) * 4;
-  }
+  const std::uint8_t* At(int x, int y) const { return rgba.data() + (static_cast<std::size_t>(y) * width + x) * 4; }
 };
 
 // Images larger than this on either side are refused: a file or block that

@@ -81,9 +81,8 @@ Image Reduced(const Image& source, int side) {
 
 // One part of a geometry: the triangles [first, last) with the vertices
 // they use, renumbered in the order of first use.
-FramePtr GeometryPart(std::uint32_t update, std::uint32_t key, const Geometry& g, std::size_t first,
-                      std::size_t last, std::uint32_t part, std::uint32_t parts,
-                      std::vector<std::uint32_t>& renumber) {
+FramePtr GeometryPart(std::uint32_t update, std::uint32_t key, const Geometry& g, std::size_t first, std::size_t last,
+                      std::uint32_t part, std::uint32_t parts, std::vector<std::uint32_t>& renumber) {
   std::vector<std::uint32_t> used;
   std::vector<std::uint32_t> indices;
   indices.reserve((last - first) * 3);
@@ -155,8 +154,8 @@ FramePtr CameraFrame(std::uint32_t update, const Camera& camera) {
   FrameBuilder frame(FrameKind::kCamera, 0, update);
   frame.header().a = camera.followed ? 1 : 0;
   const auto& m = camera.cameraToWorld;
-  const float values[13] = {m[12], m[13], m[14], m[0], m[1], m[2], m[4],
-                            m[5],  m[6],  m[8],  m[9], m[10], camera.fieldOfView};
+  const float values[13] = {
+      m[12], m[13], m[14], m[0], m[1], m[2], m[4], m[5], m[6], m[8], m[9], m[10], camera.fieldOfView};
   Append(frame.payload(), values, 13);
   return frame.Finish();
 }

@@ -62,8 +62,7 @@ struct FrameHeader {
 };
 static_assert(sizeof(FrameHeader) == 32);
 static_assert(offsetof(FrameHeader, kind) == 4 && offsetof(FrameHeader, key) == 8 &&
-              offsetof(FrameHeader, update) == 12 && offsetof(FrameHeader, a) == 16 &&
-              offsetof(FrameHeader, d) == 28);
+              offsetof(FrameHeader, update) == 12 && offsetof(FrameHeader, a) == 16 && offsetof(FrameHeader, d) == 28);
 
 // No message the page gets is larger: browsers refuse or fail on larger
 // array buffers, and a bounded frame bounds what one write pins.
@@ -114,8 +113,6 @@ std::vector<FramePtr> RangeFrames(std::uint32_t update, std::uint32_t key, const
                                   std::size_t maxFrameBytes = kMaxFrameBytes);
 
 // Bytes of a geometry frame of v vertices and i indices.
-constexpr std::size_t GeometryFrameBytes(std::size_t v, std::size_t i) {
-  return sizeof(FrameHeader) + 32 * v + 4 * i;
-}
+constexpr std::size_t GeometryFrameBytes(std::size_t v, std::size_t i) { return sizeof(FrameHeader) + 32 * v + 4 * i; }
 
 }  // namespace velmar

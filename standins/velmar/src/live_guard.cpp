@@ -71,8 +71,8 @@ Verdict CheckOrigin(std::string_view origin, std::uint16_t port) {
   if (separator == std::string_view::npos || separator == 0) return Verdict::kMalformed;
   const std::string_view scheme = origin.substr(0, separator);
   if (!std::all_of(scheme.begin(), scheme.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
-               c == '-' || c == '.';
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' || c == '-' ||
+               c == '.';
       }))
     return Verdict::kMalformed;
   std::string name;
@@ -83,14 +83,10 @@ Verdict CheckOrigin(std::string_view origin, std::uint16_t port) {
 
 int RefusalStatus(Verdict verdict, bool origin) {
   switch (verdict) {
-    case Verdict::kOk:
-      return 200;
-    case Verdict::kMissing:
-      return origin ? 403 : 400;
-    case Verdict::kMalformed:
-      return 400;
-    case Verdict::kForeign:
-      return 403;
+    case Verdict::kOk: return 200;
+    case Verdict::kMissing: return origin ? 403 : 400;
+    case Verdict::kMalformed: return 400;
+    case Verdict::kForeign: return 403;
   }
   return 400;
 }
@@ -98,14 +94,10 @@ int RefusalStatus(Verdict verdict, bool origin) {
 std::string RefusalReason(Verdict verdict, bool origin) {
   const std::string header = origin ? "Origin" : "Host";
   switch (verdict) {
-    case Verdict::kOk:
-      return "";
-    case Verdict::kMissing:
-      return "no " + header + " header";
-    case Verdict::kMalformed:
-      return "malformed " + header + " header";
-    case Verdict::kForeign:
-      return header + " is not this server";
+    case Verdict::kOk: return "";
+    case Verdict::kMissing: return "no " + header + " header";
+    case Verdict::kMalformed: return "malformed " + header + " header";
+    case Verdict::kForeign: return header + " is not this server";
   }
   return "refused";
 }

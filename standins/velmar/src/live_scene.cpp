@@ -115,16 +115,15 @@ std::vector<FramePtr> LiveScene::Apply(const LiveSnapshot& snapshot, std::uint32
   return frames;
 }
 
-std::vector<FramePtr> LiveScene::Ended(const std::string& link, const std::string& reason,
-                                       std::uint32_t update) {
+std::vector<FramePtr> LiveScene::Ended(const std::string& link, const std::string& reason, std::uint32_t update) {
   update_ = update;
   held_.clear();
   camera_.reset();
   cameraSent_ = Camera();
   last_ = LiveSnapshot();
   linked_ = false;
-  ended_ = EndedFrame(update_, json{{"link", link}, {"reason", reason}}.dump(-1, ' ', false,
-                                                                             json::error_handler_t::replace));
+  ended_ = EndedFrame(update_,
+                      json{{"link", link}, {"reason", reason}}.dump(-1, ' ', false, json::error_handler_t::replace));
   return {ended_};
 }
 

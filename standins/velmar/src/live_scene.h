@@ -22,10 +22,10 @@ namespace velmar {
 // the wall clock (milliseconds since the epoch, as the page's clock counts).
 struct LiveSnapshot {
   std::string link;
-  std::string cause;       // "opened", "wake", "poll"
-  double wakeAt = 0;       // velmar woken by the publisher (or the read began, for a poll)
-  double readAt = 0;       // the read began
-  double readDoneAt = 0;   // the scene was read
+  std::string cause;      // "opened", "wake", "poll"
+  double wakeAt = 0;      // velmar woken by the publisher (or the read began, for a poll)
+  double readAt = 0;      // the read began
+  double readDoneAt = 0;  // the scene was read
   std::vector<Surface> surfaces;
   Camera camera;
   std::map<std::string, std::string> status;

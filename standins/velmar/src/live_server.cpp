@@ -278,15 +278,13 @@ class Client : public std::enable_shared_from_this<Client> {
       if (ec || self->ended_) return;
       const bool waiting = self->current_ || !self->queue_.empty();
       if (waiting && Clock::now() - self->lastProgress_ > self->server_.options.stallLimit)
-        return self->End("dropped", "took no bytes for " +
-                                        std::to_string(self->server_.options.stallLimit.count()) + " ms");
+        return self->End("dropped",
+                         "took no bytes for " + std::to_string(self->server_.options.stallLimit.count()) + " ms");
       self->Watch();
     });
   }
 
-  void Read() {
-    ws_.async_read(incoming_, beast::bind_front_handler(&Client::OnRead, shared_from_this()));
-  }
+  void Read() { ws_.async_read(incoming_, beast::bind_front_handler(&Client::OnRead, shared_from_this())); }
 
   void OnRead(beast::error_code ec, std::size_t) {
     if (ended_) return;
@@ -304,8 +302,8 @@ class Client : public std::enable_shared_from_this<Client> {
     const json message = json::parse(text, text + data.size(), nullptr, false);
     if (!message.is_object() || message.value("kind", "") != "shown") return;
     json event = {{"event", "page"}, {"client", id_}};
-    for (const char* field : {"update", "wakeAt", "readAt", "firstFrameAt", "appliedAt", "shownAt", "openedAt",
-                              "bytes", "triangles", "surfaces", "frames"})
+    for (const char* field : {"update", "wakeAt", "readAt", "firstFrameAt", "appliedAt", "shownAt", "openedAt", "bytes",
+                              "triangles", "surfaces", "frames"})
       if (auto it = message.find(field); it != message.end() && it->is_number()) event[field] = *it;
     if (auto it = message.find("whole"); it != message.end() && it->is_boolean()) event["whole"] = *it;
     // The wake-to-frame figure means something only for an update that
@@ -345,8 +343,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     parser_.emplace();
     parser_->header_limit(kHeaderLimit);
     stream_.expires_after(kRequestTimeout);
-    http::async_read(stream_, buffer_, *parser_,
-                     beast::bind_front_handler(&HttpSession::OnRead, shared_from_this()));
+    http::async_read(stream_, buffer_, *parser_, beast::bind_front_handler(&HttpSession::OnRead, shared_from_this()));
   }
 
  private:
@@ -365,7 +362,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void Handle(http::request<http::empty_body> request) {
     const std::string target = Clip(View(request.target()));
     const std::size_t hosts = request.count(http::field::host);
-    const Verdict host = hosts == 0   ? Verdict::kMissing
+    const Verdict host = hosts == 0  ? Verdict::kMissing
                          : hosts > 1 ? Verdict::kMalformed
                                      : CheckHost(View(request[http::field::host]), server_.port);
     if (host != Verdict::kOk) return Refuse(RefusalStatus(host, false), RefusalReason(host, false), target);
@@ -374,7 +371,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     if (websocket::is_upgrade(request)) {
       if (path != "/live") return Refuse(404, "no WebSocket at " + target, target);
       const std::size_t origins = request.count(http::field::origin);
-      const Verdict origin = origins == 0   ? Verdict::kMissing
+      const Verdict origin = origins == 0  ? Verdict::kMissing
                              : origins > 1 ? Verdict::kMalformed
                                            : CheckOrigin(View(request[http::field::origin]), server_.port);
       if (origin != Verdict::kOk) return Refuse(RefusalStatus(origin, true), RefusalReason(origin, true), target);
@@ -384,8 +381,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
         return Refuse(503, "too many pages open (" + std::to_string(server_.maxPages) + ", the most this server takes)",
                       target);
       stream_.expires_never();
-      auto client =
-          std::make_shared<Client>(stream_.release_socket(), server_, ++server_.nextClient, std::move(seat_));
+      auto client = std::make_shared<Client>(stream_.release_socket(), server_, ++server_.nextClient, std::move(seat_));
       client->Start(std::move(request));
       return;
     }
@@ -395,8 +391,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     const auto file = server_.files.find(std::string(path));
     if (file == server_.files.end()) return Refuse(404, "not one of the live view's files", target);
 
-    auto response = std::make_shared<http::response<http::span_body<const char>>>(http::status::ok,
-                                                                                    request.version());
+    auto response = std::make_shared<http::response<http::span_body<const char>>>(http::status::ok, request.version());
     Secure(*response);
     response->set(http::field::content_type, file->second.contentType);
     response->body() = {file->second.body->data(), file->second.body->size()};
@@ -483,9 +478,10 @@ void LiveServer::Impl::RefuseAtCap(tcp::socket socket) {
   const std::string reason =
       "too many connections (" + std::to_string(maxConnections) + ", the most this server takes)";
   const std::string body = reason + "\n";
-  const std::string answer = "HTTP/1.1 503 Service Unavailable\r\nServer: velmar\r\nCache-Control: no-store\r\n"
-                             "Content-Type: text/plain; charset=utf-8\r\nConnection: close\r\nContent-Length: " +
-                             std::to_string(body.size()) + "\r\n\r\n" + body;
+  const std::string answer =
+      "HTTP/1.1 503 Service Unavailable\r\nServer: velmar\r\nCache-Control: no-store\r\n"
+      "Content-Type: text/plain; charset=utf-8\r\nConnection: close\r\nContent-Length: " +
+      std::to_string(body.size()) + "\r\n\r\n" + body;
   beast::error_code ignored;
   socket.non_blocking(true, ignored);
   socket.send(net::buffer(answer), 0, ignored);
@@ -577,9 +573,8 @@ std::uint32_t LiveServer::Publish(std::shared_ptr<const LiveSnapshot> snapshot) 
 
 void LiveServer::LinkEnded(const std::string& link, const std::string& reason) {
   const std::uint32_t update = ++impl_->updates;
-  net::post(impl_->io, [impl = impl_.get(), link, reason, update] {
-    impl->Broadcast(impl->scene.Ended(link, reason, update));
-  });
+  net::post(impl_->io,
+            [impl = impl_.get(), link, reason, update] { impl->Broadcast(impl->scene.Ended(link, reason, update)); });
 }
 
 int LiveServer::reportFd() const { return impl_->pipe[0]; }

@@ -29,8 +29,7 @@ int Main(int argc, char** argv) {
   bool json = false;
   std::string version = "8.3.0";
   app.add_flag("--json", json, "one JSON object per line (field \"event\") instead of text");
-  app.add_option("--app-version", version, "version shown in the window title and installed")
-      ->capture_default_str();
+  app.add_option("--app-version", version, "version shown in the window title and installed")->capture_default_str();
 
   app.fallthrough();  // "velmar serve --json" as well as "velmar --json serve"
 
@@ -40,16 +39,14 @@ int Main(int argc, char** argv) {
   auto checkSize = [](const std::string& text) -> std::string {
     int w = 0, h = 0;
     char extra = 0;
-    if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &extra) != 2 || w < 16 || h < 16 || w > 8192 ||
-        h > 8192)
+    if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &extra) != 2 || w < 16 || h < 16 || w > 8192 || h > 8192)
       return "size must be WIDTHxHEIGHT, 16 to 8192 pixels each";
     return {};
   };
   // "serve" follows links exactly as "run" does, with the same options.
   auto addRunOptions = [&](CLI::App* command) {
     command->add_option("--link", link, "connection name to open (default: the first announced)");
-    command->add_option("--wait-ms", run.waitMs,
-                        "exit with code 3 when no link appears in that time (default: wait)");
+    command->add_option("--wait-ms", run.waitMs, "exit with code 3 when no link appears in that time (default: wait)");
     command->add_option("--end-after", run.endAfterWakes,
                         "end the link (set its closed flag) after that many wake-ups");
     command->add_flag("--exit-when-ended", run.exitWhenEnded,
@@ -63,10 +60,10 @@ int Main(int argc, char** argv) {
   };
   CLI::App* runCommand = app.add_subcommand("run", "publish the window and follow a live link");
   addRunOptions(runCommand);
-  CLI::App* serveCommand = app.add_subcommand(
-      "serve",
-      "as \"run\", and serve a live 3D view of the scene at http://127.0.0.1:PORT/ (loopback only;\n"
-      "three.js from Debian's libjs-three); prints \"serving URL\" once it listens");
+  CLI::App* serveCommand =
+      app.add_subcommand("serve",
+                         "as \"run\", and serve a live 3D view of the scene at http://127.0.0.1:PORT/ (loopback only;\n"
+                         "three.js from Debian's libjs-three); prints \"serving URL\" once it listens");
   addRunOptions(serveCommand);
   if (const std::string missing = velmar::LiveViewMissing(); !missing.empty())
     serveCommand->description(serveCommand->get_description() + "\nNot in this build: " + missing + ".");
@@ -79,8 +76,8 @@ int Main(int argc, char** argv) {
 
   velmar::SnapshotOptions snapshot;
   std::string snapshotLink;
-  CLI::App* snapshotCommand = app.add_subcommand(
-      "snapshot", "read a link's whole scene once; draw it and/or write it as glTF");
+  CLI::App* snapshotCommand =
+      app.add_subcommand("snapshot", "read a link's whole scene once; draw it and/or write it as glTF");
   snapshotCommand->add_option("name", snapshotLink, "connection name (default: the first announced)");
   snapshotCommand->add_option("--out", snapshot.picture, "PNG picture to write");
   snapshotCommand->add_option("--gltf", snapshot.gltfPath, "binary glTF file to write");
@@ -104,17 +101,16 @@ int Main(int argc, char** argv) {
   std::string subKey = "Velmar";
   std::string location;
   std::string displayName;
-  CLI::App* installCommand = app.add_subcommand(
-      "install",
-      "enter velmar into the machine's installed-program list (HKEY_LOCAL_MACHINE\n"
-      "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\<key>): DisplayName,\n"
-      "DisplayVersion and InstallLocation = the folder of this executable with a trailing \"/\"\n"
-      "(the launcher appends the executable's name to it)");
+  CLI::App* installCommand =
+      app.add_subcommand("install",
+                         "enter velmar into the machine's installed-program list (HKEY_LOCAL_MACHINE\n"
+                         "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\<key>): DisplayName,\n"
+                         "DisplayVersion and InstallLocation = the folder of this executable with a trailing \"/\"\n"
+                         "(the launcher appends the executable's name to it)");
   installCommand->add_option("--key", subKey, "sub-key name")->capture_default_str();
   installCommand->add_option("--location", location, "folder to record (default: this executable's)");
   installCommand->add_option("--display-name", displayName, "default: \"Velmar <version>\"");
-  CLI::App* uninstallCommand =
-      app.add_subcommand("uninstall", "remove velmar's entry from the installed-program list");
+  CLI::App* uninstallCommand = app.add_subcommand("uninstall", "remove velmar's entry from the installed-program list");
   uninstallCommand->add_option("--key", subKey, "sub-key name")->capture_default_str();
   app.require_subcommand(0, 1);
 
@@ -142,12 +138,10 @@ int Main(int argc, char** argv) {
     entry.location = location.empty() ? velmar::OwnFolder() : base::FromUtf8(location);
     const long status = velmar::Install(entry);
     if (status != 0) {
-      reporter.Error("cannot write the installed-program entry (registry error " +
-                     std::to_string(status) + ")");
+      reporter.Error("cannot write the installed-program entry (registry error " + std::to_string(status) + ")");
       return 1;
     }
-    reporter.Emit("installed",
-                  {{"key", subKey}, {"version", version}, {"location", base::ToUtf8(entry.location)}},
+    reporter.Emit("installed", {{"key", subKey}, {"version", version}, {"location", base::ToUtf8(entry.location)}},
                   "installed " + subKey + " (version " + version + ")");
     return 0;
   }

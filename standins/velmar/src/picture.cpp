@@ -107,8 +107,8 @@ Image DrawScene(const Scene& scene, const PictureOptions& options, PictureInfo* 
   out.followed = options.followCamera && FollowedView(scene.camera, &view, &out.cameraNote);
   if (!out.followed) {
     if (!options.followCamera) out.cameraNote = "framing camera asked for";
-    view = FramingView(scene.ComputeBounds(),
-                       static_cast<float>(std::max(options.width, 1)) / static_cast<float>(std::max(options.height, 1)));
+    view = FramingView(scene.ComputeBounds(), static_cast<float>(std::max(options.width, 1)) /
+                                                  static_cast<float>(std::max(options.height, 1)));
   }
   out.view = view;
   rasterizer.SetView(view);

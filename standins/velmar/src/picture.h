@@ -17,7 +17,7 @@ struct PictureOptions {
 };
 
 struct PictureInfo {
-  bool followed = false;  // drawn from the link's camera
+  bool followed = false;   // drawn from the link's camera
   std::string cameraNote;  // why the followed camera was not used, if it was not
   View view;
   std::size_t trianglesDrawn = 0;

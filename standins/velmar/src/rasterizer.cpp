@@ -40,8 +40,8 @@ void Sample(const Image& image, float u, float v, float* rgba) {
 
 Rasterizer::Vertex Rasterizer::Lerp(const Vertex& a, const Vertex& b, float t) {
   auto mix = [t](float p, float q) { return p + (q - p) * t; };
-  return {mix(a.x, b.x), mix(a.y, b.y), mix(a.z, b.z), mix(a.nx, b.nx), mix(a.ny, b.ny),
-          mix(a.nz, b.nz), mix(a.u, b.u), mix(a.v, b.v)};
+  return {mix(a.x, b.x),   mix(a.y, b.y),   mix(a.z, b.z), mix(a.nx, b.nx),
+          mix(a.ny, b.ny), mix(a.nz, b.nz), mix(a.u, b.u), mix(a.v, b.v)};
 }
 
 Rasterizer::Rasterizer(int width, int height, std::uint32_t background)
@@ -70,8 +70,14 @@ Rasterizer::Vertex Rasterizer::ToCamera(const Geometry& g, std::uint32_t index) 
   const float* n = &g.normals[static_cast<std::size_t>(index) * 3];
   const float* t = &g.texCoords[static_cast<std::size_t>(index) * 2];
   const float d[3] = {p[0] - view_.eye[0], p[1] - view_.eye[1], p[2] - view_.eye[2]};
-  return {Dot(view_.right, d), Dot(view_.up, d), Dot(view_.forward, d), Dot(view_.right, n),
-          Dot(view_.up, n),    Dot(view_.forward, n), t[0], t[1]};
+  return {Dot(view_.right, d),
+          Dot(view_.up, d),
+          Dot(view_.forward, d),
+          Dot(view_.right, n),
+          Dot(view_.up, n),
+          Dot(view_.forward, n),
+          t[0],
+          t[1]};
 }
 
 void Rasterizer::Draw(const Geometry& g, const DrawStyle& style) {
@@ -98,8 +104,7 @@ const Image& Rasterizer::Finish() {
   return picture_;
 }
 
-void Rasterizer::ClipAndDraw(const Vertex& a, const Vertex& b, const Vertex& c,
-                             const DrawStyle& style, bool blend) {
+void Rasterizer::ClipAndDraw(const Vertex& a, const Vertex& b, const Vertex& c, const DrawStyle& style, bool blend) {
   // Clip against z = near (Sutherland-Hodgman with one plane): at most four
   // corners remain, drawn as a fan.
   const float near = view_.nearPlane;
@@ -117,8 +122,7 @@ void Rasterizer::ClipAndDraw(const Vertex& a, const Vertex& b, const Vertex& c,
   for (int i = 1; i + 1 < n; ++i) Fill(out[0], out[i], out[i + 1], style, blend);
 }
 
-void Rasterizer::Fill(const Vertex& a, const Vertex& b, const Vertex& c, const DrawStyle& style,
-                      bool blend) {
+void Rasterizer::Fill(const Vertex& a, const Vertex& b, const Vertex& c, const DrawStyle& style, bool blend) {
   const double cx = 0.5 * width_, cy = 0.5 * height_;
   auto project = [&](const Vertex& v, double* sx, double* sy) {
     *sx = cx + static_cast<double>(v.x) * focal_ / v.z;

@@ -62,8 +62,7 @@ class Rasterizer {
   };
 
   Vertex ToCamera(const Geometry& g, std::uint32_t index) const;
-  void ClipAndDraw(const Vertex& a, const Vertex& b, const Vertex& c, const DrawStyle& style,
-                   bool blend);
+  void ClipAndDraw(const Vertex& a, const Vertex& b, const Vertex& c, const DrawStyle& style, bool blend);
   void Fill(const Vertex& a, const Vertex& b, const Vertex& c, const DrawStyle& style, bool blend);
 
   int width_;

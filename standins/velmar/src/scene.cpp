@@ -205,8 +205,8 @@ std::size_t Scene::TriangleCount() const {
 }
 
 std::size_t Scene::TextureCount() const {
-  return static_cast<std::size_t>(std::count_if(surfaces.begin(), surfaces.end(),
-                                                [](const Surface& s) { return s.texture != nullptr; }));
+  return static_cast<std::size_t>(
+      std::count_if(surfaces.begin(), surfaces.end(), [](const Surface& s) { return s.texture != nullptr; }));
 }
 
 }  // namespace velmar

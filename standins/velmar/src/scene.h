@@ -124,7 +124,7 @@ struct Surface {
   float percentage = 0;
   std::u16string texturePath;
   std::uint32_t textureStamp = 0;
-  std::shared_ptr<const Texture> texture;  // null without (or with an unreadable) texture
+  std::shared_ptr<const Texture> texture;    // null without (or with an unreadable) texture
   std::shared_ptr<const Geometry> geometry;  // null before the first geometry
 
   bool glass() const { return surfaceType == kSurfaceGlass; }
@@ -134,7 +134,7 @@ struct Camera {
   bool followed = false;  // the link's camera is active (kind 6)
   std::uint32_t kind = 0;
   std::array<float, 16> cameraToWorld{};  // rows: right, up, forward, eye
-  float fieldOfView = 0;  // degrees, as the link sends it
+  float fieldOfView = 0;                  // degrees, as the link sends it
   Vec3 position{};
   Vec3 backward{};
   Vec3 up{};

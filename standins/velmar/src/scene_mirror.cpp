@@ -186,8 +186,8 @@ bool SceneMirror::PrepareSpares(std::size_t budgetBytes) {
   return false;
 }
 
-std::map<std::uint32_t, SceneMirror::Entry>::iterator SceneMirror::Forget(
-    std::map<std::uint32_t, Entry>::iterator it, UpdateStats& stats) {
+std::map<std::uint32_t, SceneMirror::Entry>::iterator SceneMirror::Forget(std::map<std::uint32_t, Entry>::iterator it,
+                                                                          UpdateStats& stats) {
   stats.surfacesGone.push_back(it->second.id);
   ++stats.surfacesRemoved;
   if (it->second.mappedBlock != 0) connection_->CloseBlock(it->second.mappedBlock);
@@ -207,8 +207,8 @@ void SceneMirror::ReadSurface(std::uint32_t slot, const Record* record, Entry& e
   const std::uint32_t size = LoadShared(record->size);
   if (size < kSurfaceRecordSize || size > kSlotBytes) {
     Report(slot, entry.id, "SRFC", "size",
-           "record size " + std::to_string(size) + " cannot hold a surface (" +
-               std::to_string(kSurfaceRecordSize) + " bytes); the surface keeps what it had");
+           "record size " + std::to_string(size) + " cannot hold a surface (" + std::to_string(kSurfaceRecordSize) +
+               " bytes); the surface keeps what it had");
     return;
   }
   // One copy of the record: decoding then sees one set of values even while
@@ -222,9 +222,8 @@ void SceneMirror::ReadSurface(std::uint32_t slot, const Record* record, Entry& e
     ++stats.parametersRead;
   }
   const std::u16string path = ReadFixedText(copy.texturePath, kSurfaceTextUnits);
-  if (!entry.haveTexture || copy.textureStamp != entry.textureStamp ||
-      copy.textureBlockId != entry.textureBlock || copy.textureBlockCapacity != entry.textureCapacity ||
-      path != entry.texturePath) {
+  if (!entry.haveTexture || copy.textureStamp != entry.textureStamp || copy.textureBlockId != entry.textureBlock ||
+      copy.textureBlockCapacity != entry.textureCapacity || path != entry.texturePath) {
     ReadTexture(copy, entry);
     ++stats.texturesRead;
   }
@@ -302,7 +301,8 @@ void SceneMirror::ReadTexture(const SurfaceRecord& copy, Entry& entry) {
     errno = 0;
     if (!ReadImageFile(file, &texture->image, &error)) {
       if (errno == EMFILE || errno == ENFILE || errno == ENOMEM) {
-        if (transientError_ == 0) transientError_ = errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_TOO_MANY_OPEN_FILES;
+        if (transientError_ == 0)
+          transientError_ = errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_TOO_MANY_OPEN_FILES;
         entry.haveTexture = false;
         retry_ = true;
         return;
@@ -342,13 +342,13 @@ std::size_t SceneMirror::ReadGeometry(const SurfaceRecord& copy, Entry& entry) {
   std::size_t repaired = 0;
   bool changed = false;
   retry_ = false;
-  const bool taken =
-      ReadBlock({currentSlot_, currentId_, "SRFC", "geometryBlockId", "geometryBlockCapacity", "geometry block "},
-                copy.geometryBlockId, copy.geometryBlockCapacity,
-                [&](const std::uint8_t* data, std::size_t bytes, std::string* field, std::string* error) {
-                  return entry.geometry.Read(data, bytes, &changed, field, error, &repaired);
-                },
-                true);
+  const bool taken = ReadBlock(
+      {currentSlot_, currentId_, "SRFC", "geometryBlockId", "geometryBlockCapacity", "geometry block "},
+      copy.geometryBlockId, copy.geometryBlockCapacity,
+      [&](const std::uint8_t* data, std::size_t bytes, std::string* field, std::string* error) {
+        return entry.geometry.Read(data, bytes, &changed, field, error, &repaired);
+      },
+      true);
   if (connection_->GetBlockSize(copy.geometryBlockId) != 0) entry.mappedBlock = copy.geometryBlockId;
   s.geometry = entry.geometry.current();
   if (retry_) entry.haveGeometry = false;
@@ -357,8 +357,7 @@ std::size_t SceneMirror::ReadGeometry(const SurfaceRecord& copy, Entry& entry) {
     Report(currentSlot_, currentId_, "SRFC", "geometry block normals",
            std::to_string(repaired) + " normal or texture-coordinate values were not finite; taken as 0");
   if (!changed || !s.geometry) return 0;
-  if (s.geometry->base == 0)
-    return 32 * s.geometry->vertexCount() + 4 * s.geometry->indices.size();
+  if (s.geometry->base == 0) return 32 * s.geometry->vertexCount() + 4 * s.geometry->indices.size();
   std::size_t bytes = 0;
   for (const ArrayRange& r : s.geometry->changed) bytes += 4 * r.count;
   return bytes;
@@ -384,8 +383,8 @@ bool SceneMirror::ReadBlock(const BlockFields& fields, std::uint32_t blockId, st
   const std::size_t mapped = connection_->GetBlockSize(blockId);
   if (capacity > mapped)
     Report(fields.slot, fields.recordId, fields.record, fields.capacityField,
-           "claims " + std::to_string(capacity) + " bytes, block " + Hex(blockId) + " has " +
-               std::to_string(mapped) + "; read within those");
+           "claims " + std::to_string(capacity) + " bytes, block " + Hex(blockId) + " has " + std::to_string(mapped) +
+               "; read within those");
   std::string field, error;
   const bool ok = read(data, std::min<std::size_t>(capacity, mapped), &field, &error);
   // What is kept has been copied: unless it is to be compared again, the
@@ -449,15 +448,16 @@ void SceneMirror::ReadStatus(std::uint32_t slot, const Record* record, UpdateSta
   if (blockId == 0) return;  // no status sent yet
   nlohmann::json parsed;
   retry_ = false;
-  const bool taken = ReadBlock({slot, id, "STAT", "blockId", "blockCapacity", ""}, blockId, capacity,
-                 [&](const std::uint8_t* data, std::size_t bytes, std::string* field, std::string* error) {
-                   const std::string text = base::ToUtf8(ReadStatusText(data, bytes, capacity));
-                   parsed = nlohmann::json::parse(text, nullptr, false);
-                   if (!parsed.is_discarded() && parsed.is_object()) return true;
-                   *field = "status text";
-                   *error = "not a JSON object: " + text.substr(0, 80);
-                   return false;
-                 });
+  const bool taken =
+      ReadBlock({slot, id, "STAT", "blockId", "blockCapacity", ""}, blockId, capacity,
+                [&](const std::uint8_t* data, std::size_t bytes, std::string* field, std::string* error) {
+                  const std::string text = base::ToUtf8(ReadStatusText(data, bytes, capacity));
+                  parsed = nlohmann::json::parse(text, nullptr, false);
+                  if (!parsed.is_discarded() && parsed.is_object()) return true;
+                  *field = "status text";
+                  *error = "not a JSON object: " + text.substr(0, 80);
+                  return false;
+                });
   if (retry_) statStale_ = true;
   if (!taken) return;
   std::map<std::string, std::string> status;

@@ -38,7 +38,7 @@ struct Problem {
 
 // What one update read.
 struct UpdateStats {
-  bool locked = false;          // read under the link's cross-process lock
+  bool locked = false;            // read under the link's cross-process lock
   std::uint32_t changeCount = 0;  // the header's, when read
   std::size_t slotsScanned = 0;
   std::size_t surfacesAdded = 0;
@@ -56,8 +56,8 @@ struct UpdateStats {
   std::vector<std::uint32_t> surfacesGone;
 
   bool changed() const {
-    return surfacesAdded + surfacesRemoved + parametersRead + geometriesRead + texturesRead > 0 ||
-           cameraRead || statusRead;
+    return surfacesAdded + surfacesRemoved + parametersRead + geometriesRead + texturesRead > 0 || cameraRead ||
+           statusRead;
   }
 };
 
@@ -145,8 +145,7 @@ class SceneMirror {
   void ReportHeader(const std::string& field, const std::string& message, bool holds);
   void Rebuild();
   // Drops the surface of that slot, closing its block.
-  std::map<std::uint32_t, Entry>::iterator Forget(std::map<std::uint32_t, Entry>::iterator it,
-                                                  UpdateStats& stats);
+  std::map<std::uint32_t, Entry>::iterator Forget(std::map<std::uint32_t, Entry>::iterator it, UpdateStats& stats);
 
   CorvantaAPI::LiveConnection* connection_;
   std::size_t chunkBytes_;

@@ -20,13 +20,12 @@ long Install(const InstallEntry& entry) {
   if (entry.subKey.empty()) return static_cast<long>(ERROR_INVALID_PARAMETER);
   const std::u16string path = std::u16string(kUninstallKey) + u"\\" + entry.subKey;
   HKEY key = nullptr;
-  LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
-                                   REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_ALL_ACCESS, nullptr, &key, nullptr);
   if (status != 0) return status;
   std::u16string location = entry.location;
   if (!location.empty() && location.back() != u'/') location += u'/';
-  const std::u16string displayName =
-      entry.displayName.empty() ? u"Velmar " + entry.version : entry.displayName;
+  const std::u16string displayName = entry.displayName.empty() ? u"Velmar " + entry.version : entry.displayName;
   status = SetText(key, u"DisplayName", displayName);
   if (status == 0) status = SetText(key, u"DisplayVersion", entry.version);
   if (status == 0) status = SetText(key, u"InstallLocation", location);

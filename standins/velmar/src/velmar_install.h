@@ -12,8 +12,7 @@
 
 namespace velmar {
 
-inline constexpr char16_t kUninstallKey[] =
-    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+inline constexpr char16_t kUninstallKey[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 struct InstallEntry {
   std::u16string subKey = u"Velmar";

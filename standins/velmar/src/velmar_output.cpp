@@ -78,7 +78,7 @@ json UpdateContentJson(const Scene& scene, const UpdateStats& stats) {
   json value = {{"surfaces", std::move(surfaces)}, {"removed", stats.surfacesGone}};
   if (stats.cameraRead) {
     const Camera& c = scene.camera;
-    value["camera"] = {{"followed", c.followed}, {"kind", c.kind},    {"fieldOfView", c.fieldOfView},
+    value["camera"] = {{"followed", c.followed}, {"kind", c.kind},         {"fieldOfView", c.fieldOfView},
                        {"position", c.position}, {"backward", c.backward}, {"up", c.up}};
   }
   return value;
@@ -86,16 +86,15 @@ json UpdateContentJson(const Scene& scene, const UpdateStats& stats) {
 
 void EmitProblems(Reporter& reporter, const std::vector<Problem>& problems) {
   for (const Problem& p : problems) {
-    reporter.Emit("problem",
-                  {{"record", p.record}, {"slot", p.slot}, {"id", p.recordId}, {"field", p.field},
-                   {"message", p.message}},
-                  "problem: " + p.record + " record " + std::to_string(p.recordId) + " (slot " +
-                      std::to_string(p.slot) + "), " + Printable(p.field) + ": " + Printable(p.message));
+    reporter.Emit(
+        "problem",
+        {{"record", p.record}, {"slot", p.slot}, {"id", p.recordId}, {"field", p.field}, {"message", p.message}},
+        "problem: " + p.record + " record " + std::to_string(p.recordId) + " (slot " + std::to_string(p.slot) + "), " +
+            Printable(p.field) + ": " + Printable(p.message));
   }
 }
 
-bool EmitPicture(Reporter& reporter, const Scene& scene, const std::string& path, int width,
-                 int height, bool framing) {
+bool EmitPicture(Reporter& reporter, const Scene& scene, const std::string& path, int width, int height, bool framing) {
   const auto started = std::chrono::steady_clock::now();
   PictureOptions options;
   options.width = width;
@@ -103,17 +102,15 @@ bool EmitPicture(Reporter& reporter, const Scene& scene, const std::string& path
   options.followCamera = !framing;
   PictureInfo info;
   const Image picture = DrawScene(scene, options, &info);
-  const double drawMs =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  const double drawMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
   std::string error;
   if (!WritePng(path, picture, &error)) {
     reporter.Error(error);
     return false;
   }
   char human[256];
-  std::snprintf(human, sizeof human, "picture %s (%dx%d, %s camera, %zu triangles, %.1f ms)",
-                Printable(path).c_str(), picture.width, picture.height, info.followed ? "followed" : "framing",
-                info.trianglesDrawn, drawMs);
+  std::snprintf(human, sizeof human, "picture %s (%dx%d, %s camera, %zu triangles, %.1f ms)", Printable(path).c_str(),
+                picture.width, picture.height, info.followed ? "followed" : "framing", info.trianglesDrawn, drawMs);
   json fields = {{"path", path},
                  {"width", picture.width},
                  {"height", picture.height},
@@ -139,8 +136,7 @@ bool EmitGltf(Reporter& reporter, const Scene& scene, const std::string& path) {
                  {"triangles", summary.triangles},
                  {"images", summary.images}},
                 "glTF " + Printable(path) + ": " + std::to_string(summary.meshes) + " meshes, " +
-                    std::to_string(summary.triangles) + " triangles, " + std::to_string(summary.images) +
-                    " images");
+                    std::to_string(summary.triangles) + " triangles, " + std::to_string(summary.images) + " images");
   return true;
 }
 

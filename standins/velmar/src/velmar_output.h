@@ -35,8 +35,7 @@ void EmitProblems(Reporter& reporter, const std::vector<Problem>& problems);
 
 // Draws the scene to a PNG file and emits "picture" (path, camera, timing);
 // on failure reports an error and returns false.
-bool EmitPicture(Reporter& reporter, const Scene& scene, const std::string& path, int width,
-                 int height, bool framing);
+bool EmitPicture(Reporter& reporter, const Scene& scene, const std::string& path, int width, int height, bool framing);
 
 // Writes the scene as binary glTF and emits "gltf"; false on failure.
 bool EmitGltf(Reporter& reporter, const Scene& scene, const std::string& path);

@@ -16,9 +16,8 @@ namespace velmar {
 namespace {
 
 json RecordJson(const RecordInfo& record) {
-  json value = {{"slot", record.slot},   {"type", CorvantaAPI::TypeName(record.type)},
-                {"id", record.id},       {"flags", record.flags},
-                {"changeCount", record.changeCount}, {"size", record.size}};
+  json value = {{"slot", record.slot},   {"type", CorvantaAPI::TypeName(record.type)}, {"id", record.id},
+                {"flags", record.flags}, {"changeCount", record.changeCount},          {"size", record.size}};
   if (record.blockId != 0 || record.type == CorvantaAPI::kTypeStat) {
     value["blockId"] = record.blockId;
     value["blockCapacity"] = record.blockCapacity;
@@ -60,12 +59,9 @@ json SnapshotJson(const LinkSnapshot& snapshot) {
   if (!snapshot.statusProblem.empty()) value["statusProblem"] = snapshot.statusProblem;
   const auto& camera = snapshot.camera;
   if (camera.present) {
-    value["camera"] = {{"active", camera.active},
-                       {"kind", camera.kind},
-                       {"fieldOfView", camera.fieldOfView},
-                       {"position", camera.position},
-                       {"backward", camera.backward},
-                       {"up", camera.up}};
+    value["camera"] = {{"active", camera.active},           {"kind", camera.kind},
+                       {"fieldOfView", camera.fieldOfView}, {"position", camera.position},
+                       {"backward", camera.backward},       {"up", camera.up}};
   }
   return value;
 }
@@ -77,10 +73,8 @@ json ChangesJson(const LinkSnapshot& before, const LinkSnapshot& after) {
   for (const RecordInfo& record : after.records) {
     auto found = old.find(record.slot);
     const bool isNew = found == old.end();
-    const bool same = !isNew && found->second->id == record.id &&
-                      found->second->type == record.type &&
-                      found->second->changeCount == record.changeCount &&
-                      found->second->flags == record.flags;
+    const bool same = !isNew && found->second->id == record.id && found->second->type == record.type &&
+                      found->second->changeCount == record.changeCount && found->second->flags == record.flags;
     if (!isNew) old.erase(found);
     if (same) continue;
     json entry = RecordJson(record);
@@ -98,8 +92,8 @@ json ChangesJson(const LinkSnapshot& before, const LinkSnapshot& after) {
   if (before.flags != after.flags) value["flags"] = after.flags;
   const auto& a = before.camera;
   const auto& b = after.camera;
-  if (a.active != b.active || a.kind != b.kind || a.position != b.position ||
-      a.backward != b.backward || a.up != b.up || a.fieldOfView != b.fieldOfView)
+  if (a.active != b.active || a.kind != b.kind || a.position != b.position || a.backward != b.backward ||
+      a.up != b.up || a.fieldOfView != b.fieldOfView)
     value["camera"] = SnapshotJson(after)["camera"];
   return value;
 }
@@ -109,8 +103,8 @@ void Reporter::Emit(const std::string& event, nlohmann::json fields, const std::
     fields["event"] = event;
     // Wall-clock time, so that a script can line velmar's events up with
     // another program's (an edit in the host, its wake-up here).
-    fields["at"] = std::chrono::duration<double, std::milli>(
-                       std::chrono::system_clock::now().time_since_epoch()).count();
+    fields["at"] =
+        std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
     const std::string line = fields.dump(-1, ' ', false, json::error_handler_t::replace);
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
@@ -133,9 +127,8 @@ std::string Reporter::HumanSnapshot(const LinkSnapshot& snapshot) const {
   std::string text = Format(
       "  header: flags%s, changeCount %u, updateCount %u, records %u, highest slot %u of %u, "
       "creator %u, lock %u\n",
-      FlagNames(snapshot.flags).c_str(), snapshot.changeCount, snapshot.updateCount,
-      snapshot.recordCount, snapshot.highestSlot, snapshot.capacity, snapshot.creatorPid,
-      snapshot.lockOwner);
+      FlagNames(snapshot.flags).c_str(), snapshot.changeCount, snapshot.updateCount, snapshot.recordCount,
+      snapshot.highestSlot, snapshot.capacity, snapshot.creatorPid, snapshot.lockOwner);
   if (!snapshot.label.empty()) text += "  label: " + Printable(base::ToUtf8(snapshot.label)) + "\n";
   std::map<std::string, int> byType;
   for (const RecordInfo& record : snapshot.records) ++byType[CorvantaAPI::TypeName(record.type)];
@@ -145,25 +138,22 @@ std::string Reporter::HumanSnapshot(const LinkSnapshot& snapshot) const {
   for (const RecordInfo& record : snapshot.records) {
     if (record.type == CorvantaAPI::kTypeSurface && record.changeCount == 0) continue;
     text += Format("    slot %u %s id %u flags 0x%x changes %u", record.slot,
-                   CorvantaAPI::TypeName(record.type).c_str(), record.id, record.flags,
-                   record.changeCount);
+                   CorvantaAPI::TypeName(record.type).c_str(), record.id, record.flags, record.changeCount);
     if (record.blockId != 0) text += Format(" block %08X (%u bytes)", record.blockId, record.blockCapacity);
     text += "\n";
   }
-  if (snapshot.statusProblem.empty())
-    text += "  status: " + Printable(base::ToUtf8(snapshot.statusText)) + "\n";
-  else
-    text += "  status: (" + Printable(snapshot.statusProblem) + ")\n";
+  if (snapshot.statusProblem.empty()) text += "  status: " + Printable(base::ToUtf8(snapshot.statusText)) + "\n";
+  else text += "  status: (" + Printable(snapshot.statusProblem) + ")\n";
   const auto& camera = snapshot.camera;
   if (camera.present) {
-    text += Format("  camera: %s, kind %u, field of view %.4f, eye (%.3f, %.3f, %.3f), "
-                   "backward (%.3f, %.3f, %.3f), up (%.3f, %.3f, %.3f)\n",
-                   camera.active ? "followed" : "not followed", camera.kind,
-                   static_cast<double>(camera.fieldOfView), static_cast<double>(camera.position[0]),
-                   static_cast<double>(camera.position[1]), static_cast<double>(camera.position[2]),
-                   static_cast<double>(camera.backward[0]), static_cast<double>(camera.backward[1]),
-                   static_cast<double>(camera.backward[2]), static_cast<double>(camera.up[0]),
-                   static_cast<double>(camera.up[1]), static_cast<double>(camera.up[2]));
+    text += Format(
+        "  camera: %s, kind %u, field of view %.4f, eye (%.3f, %.3f, %.3f), "
+        "backward (%.3f, %.3f, %.3f), up (%.3f, %.3f, %.3f)\n",
+        camera.active ? "followed" : "not followed", camera.kind, static_cast<double>(camera.fieldOfView),
+        static_cast<double>(camera.position[0]), static_cast<double>(camera.position[1]),
+        static_cast<double>(camera.position[2]), static_cast<double>(camera.backward[0]),
+        static_cast<double>(camera.backward[1]), static_cast<double>(camera.backward[2]),
+        static_cast<double>(camera.up[0]), static_cast<double>(camera.up[1]), static_cast<double>(camera.up[2]));
   }
   return text;
 }
@@ -171,10 +161,10 @@ std::string Reporter::HumanSnapshot(const LinkSnapshot& snapshot) const {
 std::string Reporter::HumanChanges(const nlohmann::json& changes) const {
   std::string text;
   for (const auto& record : changes["records"]) {
-    text += Format("    %s: slot %u %s id %u flags 0x%x changes %u\n",
-                   record["change"].get<std::string>().c_str(), record["slot"].get<unsigned>(),
-                   record["type"].get<std::string>().c_str(), record["id"].get<unsigned>(),
-                   record["flags"].get<unsigned>(), record["changeCount"].get<unsigned>());
+    text +=
+        Format("    %s: slot %u %s id %u flags 0x%x changes %u\n", record["change"].get<std::string>().c_str(),
+               record["slot"].get<unsigned>(), record["type"].get<std::string>().c_str(), record["id"].get<unsigned>(),
+               record["flags"].get<unsigned>(), record["changeCount"].get<unsigned>());
   }
   if (changes.contains("status")) text += "    status now: " + Printable(changes["status"].get<std::string>()) + "\n";
   if (changes.contains("camera")) text += "    camera changed\n";

@@ -16,8 +16,7 @@ nlohmann::json SnapshotJson(const CorvantaAPI::LinkSnapshot& snapshot);
 
 // Records whose type, flags or change count differ from the previous
 // snapshot, or that are new; removed records are listed as such.
-nlohmann::json ChangesJson(const CorvantaAPI::LinkSnapshot& before,
-                           const CorvantaAPI::LinkSnapshot& after);
+nlohmann::json ChangesJson(const CorvantaAPI::LinkSnapshot& before, const CorvantaAPI::LinkSnapshot& after);
 
 class Reporter {
  public:

@@ -114,8 +114,7 @@ void Session::UpdateMirror(const char* cause) {
     snapshot->status = scene.status;
     liveUpdate = live_->Publish(std::move(snapshot));
   }
-  json fields = {{"cause", cause}, {"read", StatsJson(stats)}, {"readMs", readMs},
-                 {"scene", SceneSummary(scene)}};
+  json fields = {{"cause", cause}, {"read", StatsJson(stats)}, {"readMs", readMs}, {"scene", SceneSummary(scene)}};
   if (liveUpdate != 0) fields["live"] = liveUpdate;  // the page's number for this update
   // The content of what was read, for scripts only: when the read began (on
   // the clock of "at"), each surface it touched with its digest, the camera.
@@ -126,14 +125,12 @@ void Session::UpdateMirror(const char* cause) {
   reporter_.Emit("update", fields,
                  std::string("scene updated (") + cause + "): " + std::to_string(scene.surfaces.size()) +
                      " surfaces, " + std::to_string(scene.TriangleCount()) + " triangles; read " +
-                     std::to_string(stats.parametersRead) + " parameters, " +
-                     std::to_string(stats.geometriesRead) + " geometries, " +
-                     std::to_string(stats.texturesRead) + " textures");
+                     std::to_string(stats.parametersRead) + " parameters, " + std::to_string(stats.geometriesRead) +
+                     " geometries, " + std::to_string(stats.texturesRead) + " textures");
   if (!options_.snapshotsDir.empty()) {
     char name[64];
     std::snprintf(name, sizeof name, "/picture-%03d.png", ++pictures_);
-    EmitPicture(reporter_, scene, options_.snapshotsDir + name, options_.width, options_.height,
-                options_.framing);
+    EmitPicture(reporter_, scene, options_.snapshotsDir + name, options_.width, options_.height, options_.framing);
   }
 }
 
@@ -164,8 +161,8 @@ void Session::EmitLiveReports() {
       human += " (" + std::to_string(report.value("refusedAtCap", std::uint64_t{0})) +
                " connections refused past the cap in all)";
     } else {
-      human = "refused a request (" + std::to_string(report.value("status", 0)) + "): " +
-              report.value("reason", "") + " " + Printable(report.value("target", ""));
+      human = "refused a request (" + std::to_string(report.value("status", 0)) + "): " + report.value("reason", "") +
+              " " + Printable(report.value("target", ""));
     }
     reporter_.Emit(event, std::move(report), human);
   }
@@ -178,10 +175,8 @@ void Session::SaveModel() {
 
 bool Session::TryOpen() {
   std::vector<std::u16string> candidates;
-  if (!options_.link.empty())
-    candidates.push_back(options_.link);
-  else
-    candidates = connection_.EnumConnections(0);
+  if (!options_.link.empty()) candidates.push_back(options_.link);
+  else candidates = connection_.EnumConnections(0);
   for (const auto& name : candidates) {
     const std::uint64_t area = AreaObject(name);
     if (brokenArea_ != 0 && name == brokenName_ && area == brokenArea_) continue;
@@ -240,14 +235,17 @@ void Session::NoteRegistryRead(unsigned long error) {
   if (error == registryError_) return;
   const std::string narrow = base::ToUtf8(name_);
   if (error != 0) {
-    reporter_.Emit("problem",
-                   {{"record", "registry"}, {"slot", 0}, {"id", 0}, {"field", "connections"},
-                    {"error", error},
-                    {"message", "the registry of connections could not be read (error " + std::to_string(error) +
-                                    "); whether the publisher still lists " + narrow +
-                                    " is unknown, so the link is followed on"}},
-                   "problem: the registry of connections could not be read (error " + std::to_string(error) +
-                       "); link " + Printable(narrow) + " is followed on");
+    reporter_.Emit(
+        "problem",
+        {{"record", "registry"},
+         {"slot", 0},
+         {"id", 0},
+         {"field", "connections"},
+         {"error", error},
+         {"message", "the registry of connections could not be read (error " + std::to_string(error) +
+                         "); whether the publisher still lists " + narrow + " is unknown, so the link is followed on"}},
+        "problem: the registry of connections could not be read (error " + std::to_string(error) + "); link " +
+            Printable(narrow) + " is followed on");
   } else {
     reporter_.Emit("registry", {{"readable", true}}, "the registry of connections can be read again");
   }
@@ -370,8 +368,7 @@ int Session::Run() {
                   {"window", reinterpret_cast<std::uintptr_t>(window)},
                   {"class", base::ToUtf8(desc.className)},
                   {"title", title}},
-                 title + " ready (pid " + std::to_string(GetCurrentProcessId()) +
-                     "), waiting for a live link");
+                 title + " ready (pid " + std::to_string(GetCurrentProcessId()) + "), waiting for a live link");
 
   const auto started = Clock::now();
   auto nextTry = started;
@@ -407,8 +404,8 @@ int Session::Run() {
     const auto now = Clock::now();
     if (!connection_.IsOpen() && now >= nextTry) {
       nextTry = now + kRetryPeriod;
-      if (!TryOpen() && options_.waitMs >= 0 &&
-          now - started >= std::chrono::milliseconds(options_.waitMs) && wakes_ == 0) {
+      if (!TryOpen() && options_.waitMs >= 0 && now - started >= std::chrono::milliseconds(options_.waitMs) &&
+          wakes_ == 0) {
         reporter_.Error("no live link appeared within " + std::to_string(options_.waitMs) + " ms");
         exitCode_ = 3;
         break;

@@ -14,22 +14,22 @@ namespace velmar {
 
 struct RunOptions {
   std::u16string version = u"8.3.0";
-  std::u16string link;          // empty: the first announced link
-  int waitMs = -1;              // give up when no link appears in time; -1 never
-  int endAfterWakes = 0;        // end the link after that many wake-ups; 0 never
-  bool exitWhenEnded = false;   // stop instead of waiting for the next link
-  std::string snapshotsDir;     // draw a picture there after each update that changed something
-  std::string gltfPath;         // write the scene there when the link ends and at exit
+  std::u16string link;         // empty: the first announced link
+  int waitMs = -1;             // give up when no link appears in time; -1 never
+  int endAfterWakes = 0;       // end the link after that many wake-ups; 0 never
+  bool exitWhenEnded = false;  // stop instead of waiting for the next link
+  std::string snapshotsDir;    // draw a picture there after each update that changed something
+  std::string gltfPath;        // write the scene there when the link ends and at exit
   int width = 960, height = 720;
-  bool framing = false;         // pictures from velmar's own framing camera only
-  bool serve = false;           // also serve the live view (live_server.h)
+  bool framing = false;  // pictures from velmar's own framing camera only
+  bool serve = false;    // also serve the live view (live_server.h)
   LiveServerOptions live;
 };
 
 struct SnapshotOptions {
-  std::u16string link;  // empty: the first announced link
-  std::string picture;  // PNG to write; empty for none
-  std::string gltfPath;  // glTF to write; empty for none
+  std::u16string link;        // empty: the first announced link
+  std::string picture;        // PNG to write; empty for none
+  std::string gltfPath;       // glTF to write; empty for none
   std::string canonicalPath;  // the canonical form's bytes (livelink/canonical_bytes.h); empty for none
   int width = 960, height = 720;
   bool framing = false;

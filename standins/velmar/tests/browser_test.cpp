@@ -82,8 +82,7 @@ double Covered(const velmar::Image& image, const Box& skip) {
 // Points of a grid where velmar's picture is inside one face (its 5 x 5
 // neighbourhood of one colour, not background): the page must have nearly
 // that colour there. The share of such points that agree.
-double AgreeingColours(const velmar::Image& velmarPicture, const velmar::Image& page, const Box& skip,
-                       int* points) {
+double AgreeingColours(const velmar::Image& velmarPicture, const velmar::Image& page, const Box& skip, int* points) {
   int agree = 0;
   *points = 0;
   for (int y = 4; y + 4 < velmarPicture.height; y += 4)
@@ -159,13 +158,16 @@ class BrowserTest : public ::testing::Test {
     // The page may have shown it before velmar's line about it was read.
     auto same = [&](const json& e) { return e.value("live", 0u) == live; };
     std::size_t known = 0;
-    if (std::none_of(events_.begin(), events_.end(), [&](const json& e) { return e.value("event", "") == "update" && same(e); }) &&
+    if (std::none_of(events_.begin(), events_.end(),
+                     [&](const json& e) { return e.value("event", "") == "update" && same(e); }) &&
         Next("update", same, 0, &known).is_null())
       return "";
     for (std::size_t i = 0; i < events_.size(); ++i)
       if (events_[i].value("event", "") == "update" && events_[i].value("live", 0u) == live) {
         for (std::size_t at = i + 1;; ++at) {
-          if (at == events_.size() && Next("picture", [](const json&) { return true; }, at).is_null())
+          if (at == events_.size() && Next(
+                                          "picture", [](const json&) { return true; }, at)
+                                          .is_null())
             return "";
           if (events_[at].value("event", "") == "picture") return events_[at]["path"];
         }
@@ -198,14 +200,13 @@ class BrowserTest : public ::testing::Test {
     for (int attempt = 0; attempt < 5; ++attempt) {
       shown = browser_->Evaluate("Number(document.documentElement.dataset.shown)", kWaitMs).get<std::uint32_t>();
       png = browser_->Screenshot();
-      if (browser_->Evaluate("Number(document.documentElement.dataset.shown)", kWaitMs).get<std::uint32_t>() ==
-          shown)
+      if (browser_->Evaluate("Number(document.documentElement.dataset.shown)", kWaitMs).get<std::uint32_t>() == shown)
         break;
     }
     ASSERT_FALSE(png.empty());
     const std::string pagePath = (out_ / ("page-" + name + ".png")).string();
-    std::ofstream(pagePath, std::ios::binary).write(reinterpret_cast<const char*>(png.data()),
-                                                    static_cast<std::streamsize>(png.size()));
+    std::ofstream(pagePath, std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
     std::string error;
     ASSERT_TRUE(velmar::ReadImageFile(pagePath, page, &error)) << error;
     ASSERT_EQ(page->width, kWidth);
@@ -238,8 +239,8 @@ class BrowserTest : public ::testing::Test {
 
 TEST_F(BrowserTest, ThePageShowsTheBuildingAsVelmarDrawsItFollowsAnEditAndEmptiesWhenTheLinkEnds) {
   const std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
-  velmar_ = ChildProcess::Start(VELMAR_PROGRAM, {"--json", "serve", "--port", "0", "--snapshots",
-                                                 (dir_ / "pictures").string(), "--size", size});
+  velmar_ = ChildProcess::Start(
+      VELMAR_PROGRAM, {"--json", "serve", "--port", "0", "--snapshots", (dir_ / "pictures").string(), "--size", size});
   ASSERT_NE(velmar_, nullptr);
   const json serving = Next("serving", [](const json&) { return true; });
   ASSERT_TRUE(serving.is_object());
@@ -290,8 +291,8 @@ TEST_F(BrowserTest, ThePageShowsTheBuildingAsVelmarDrawsItFollowsAnEditAndEmptie
   }
   const json shown = Next("page", [&](const json& e) { return e.value("update", 0u) >= moved["live"]; });
   const json& concrete = moved["changed"]["surfaces"][0];
-  EXPECT_LT(shown.value("bytes", 0u), 32 + 32 * concrete["vertices"].get<unsigned>() +
-                                           12 * concrete["triangles"].get<unsigned>())
+  EXPECT_LT(shown.value("bytes", 0u),
+            32 + 32 * concrete["vertices"].get<unsigned>() + 12 * concrete["triangles"].get<unsigned>())
       << "the whole surface was sent again";
 
   Host("menu 32103");  // Stop Corvanta
@@ -304,8 +305,8 @@ TEST_F(BrowserTest, ThePageShowsTheBuildingAsVelmarDrawsItFollowsAnEditAndEmptie
   EXPECT_NE(ended.get<std::string>().find("ended"), std::string::npos) << ended;
   const std::vector<std::uint8_t> png = browser_->Screenshot();
   const std::string emptyPath = (out_ / "page-ended.png").string();
-  std::ofstream(emptyPath, std::ios::binary).write(reinterpret_cast<const char*>(png.data()),
-                                                   static_cast<std::streamsize>(png.size()));
+  std::ofstream(emptyPath, std::ios::binary)
+      .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
   velmar::Image empty;
   ASSERT_TRUE(velmar::ReadImageFile(emptyPath, &empty, &error)) << error;
   EXPECT_EQ(Covered(empty, Overlay()), 0.0) << "the view keeps something of the ended link";

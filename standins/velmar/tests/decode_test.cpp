@@ -20,8 +20,7 @@ namespace {
 
 // A block holding one triangle (three vertices), followed by slack as the
 // publisher's doubled capacity leaves it.
-std::vector<std::uint8_t> TriangleBlock(std::uint32_t v, std::uint32_t i, std::uint32_t k,
-                                        std::size_t slack = 0) {
+std::vector<std::uint8_t> TriangleBlock(std::uint32_t v, std::uint32_t i, std::uint32_t k, std::size_t slack = 0) {
   const auto layout = GeometryLayout(3, 3, 1);
   std::vector<std::uint8_t> block(layout.totalBytes + slack, 0xEE);
   const GeometryBlockHeader header{v, i, k};
@@ -72,14 +71,14 @@ TEST(GeometryBlock, CountsThatLieAreRefusedWithTheirField) {
     std::size_t bytes;  // readable bytes, 0 = the whole block
     const char* field;
   } cases[] = {
-      {3, 4, 1, 0, "indexCount"},                     // not whole triangles
-      {3, 3, 0, 0, "texCoordSets"},                   // no coordinates
-      {4, 3, 1, 0, "vertexCount"},                    // one vertex more than the block holds
-      {3, 6, 1, 0, "indexCount"},                     // indices past the end
-      {0xFFFFFFFFu, 3, 1, 0, "vertexCount"},          // would wrap in 32 bits
+      {3, 4, 1, 0, "indexCount"},             // not whole triangles
+      {3, 3, 0, 0, "texCoordSets"},           // no coordinates
+      {4, 3, 1, 0, "vertexCount"},            // one vertex more than the block holds
+      {3, 6, 1, 0, "indexCount"},             // indices past the end
+      {0xFFFFFFFFu, 3, 1, 0, "vertexCount"},  // would wrap in 32 bits
       {3, 0xFFFFFFFFu / 3 * 3, 0xFFFFFFFFu, 0, "vertexCount"},
-      {3, 3, 1, 11, "geometryBlockCapacity"},         // not even the counts fit
-      {3, 3, 1, 110, "indexCount"},                   // the record claims less than the indices need
+      {3, 3, 1, 11, "geometryBlockCapacity"},  // not even the counts fit
+      {3, 3, 1, 110, "indexCount"},            // the record claims less than the indices need
   };
   for (const Case& c : cases) {
     const auto block = TriangleBlock(c.v, c.i, c.k);
@@ -161,17 +160,14 @@ TEST(Bitmap, HeadersThatLieAreRefusedWithTheirField) {
     std::size_t offset;
     std::int32_t value;
     const char* field;
-  } patches[] = {{0, 0x4141, "magic"},       {18, 0, "width"},        {18, -4, "width"},
-                 {18, 5, "pixelOffset"},     {22, 1 << 30, "height"}, {28, 8, "bitsPerPixel"},
-                 {30, 1, "compression"},     {10, 1 << 30, "pixelOffset"}, {14, 12, "infoSize"}};
+  } patches[] = {{0, 0x4141, "magic"},    {18, 0, "width"},        {18, -4, "width"},      {18, 5, "pixelOffset"},
+                 {22, 1 << 30, "height"}, {28, 8, "bitsPerPixel"}, {30, 1, "compression"}, {10, 1 << 30, "pixelOffset"},
+                 {14, 12, "infoSize"}};
   for (const Patch& p : patches) {
     auto damaged = Bitmap(4, -4);
-    if (p.offset == 28)
-      damaged[28] = static_cast<std::uint8_t>(p.value);
-    else if (p.offset == 0)
-      std::memcpy(damaged.data(), &p.value, 2);
-    else
-      std::memcpy(damaged.data() + p.offset, &p.value, 4);
+    if (p.offset == 28) damaged[28] = static_cast<std::uint8_t>(p.value);
+    else if (p.offset == 0) std::memcpy(damaged.data(), &p.value, 2);
+    else std::memcpy(damaged.data() + p.offset, &p.value, 4);
     EXPECT_FALSE(DecodeBitmap(damaged.data(), damaged.size(), &image, &field, &error)) << p.field;
     EXPECT_EQ(field, p.field) << error;
   }
@@ -180,13 +176,17 @@ TEST(Bitmap, HeadersThatLieAreRefusedWithTheirField) {
 TEST(TerminalText, ControlCharactersAndBrokenUtf8NeverReachTheTerminalRaw) {
   // An escape sequence that would clear the screen, a bell, a carriage
   // return that would overwrite the line, DEL.
-  EXPECT_EQ(Printable("a\x1b[2Jb\x07" "c\rd\x7f"), "a\\x1b[2Jb\\x07c\\x0dd\\x7f");
+  EXPECT_EQ(Printable("a\x1b[2Jb\x07"
+                      "c\rd\x7f"),
+            "a\\x1b[2Jb\\x07c\\x0dd\\x7f");
   // A newline only survives where the caller keeps lines of its own.
   EXPECT_EQ(Printable("one\ntwo"), "one\\x0atwo");
   EXPECT_EQ(Printable("one\ntwo\t", true), "one\ntwo\\x09");
   // C1 controls as UTF-8 (CSI is U+009B) are escaped; letters beyond them,
   // accents, CJK and emoji stay as they are.
-  EXPECT_EQ(Printable("\xC2\x9B" "31m"), "\\u009b31m");
+  EXPECT_EQ(Printable("\xC2\x9B"
+                      "31m"),
+            "\\u009b31m");
   EXPECT_EQ(Printable("\xC2\xA0\xC3\xA9\xE5\xAE\xB6\xF0\x9F\x8F\xA0"), "\xC2\xA0\xC3\xA9\xE5\xAE\xB6\xF0\x9F\x8F\xA0");
   // Bytes that are not UTF-8 (a lone continuation, a cut sequence, an
   // overlong ESC, an encoded surrogate) become U+FFFD, one per byte, and

@@ -121,7 +121,10 @@ TEST(PeerDigestTest, EveryDrawnChangeGivesAnotherDigest) {
       {"a texture coordinate", [](Geometry& g) { g.texCoords[1] = 0.5f; }},
       {"one triangle wound the other way", [](Geometry& g) { std::swap(g.indices[1], g.indices[2]); }},
       {"a triangle less", [](Geometry& g) { g.indices.resize(g.indices.size() - 3); }},
-      {"a triangle twice", [](Geometry& g) { g.indices.insert(g.indices.end(), {0, 1, 2}); }},
+      {"a triangle twice",
+       [](Geometry& g) {
+         g.indices.insert(g.indices.end(), {0, 1, 2});
+       }},
       {"the box moved", [](Geometry& g) { g = Box(1.5f, 2.5f); }},
       // The same set of corner values, differently assigned: a sum over
       // corners would not see it, a digest per triangle does.

@@ -125,7 +125,8 @@ TEST(FuzzTest, SeededGarbageNeverCrashesTheMirrorNorSpoilsWhatItKeeps) {
 
   // A fixed seed, so that a failure repeats; CORV_FUZZ_SEED tries another.
   std::uint32_t seed = 20261207;
-  if (const char* chosen = std::getenv("CORV_FUZZ_SEED")) seed = static_cast<std::uint32_t>(std::strtoul(chosen, nullptr, 0));
+  if (const char* chosen = std::getenv("CORV_FUZZ_SEED"))
+    seed = static_cast<std::uint32_t>(std::strtoul(chosen, nullptr, 0));
   std::printf("fuzz seed %u, %d rounds (CORV_FUZZ_SEED=%u repeats this run)\n", seed, kRounds, seed);
   SCOPED_TRACE("fuzz seed " + std::to_string(seed));
   std::mt19937 random(seed);
@@ -133,9 +134,30 @@ TEST(FuzzTest, SeededGarbageNeverCrashesTheMirrorNorSpoilsWhatItKeeps) {
   for (int round = 1; round <= kRounds; ++round) {
     // Values at the edges of what is checked, or any at all.
     const std::uint32_t someBlock = blocks[random() % blocks.size()];
-    const std::uint32_t edges[] = {0, 1, 2, 3, 11, 12, 19, 20, 54, 1931, 1932, 2047, 2048, 2049, kCapacity,
-                                   kCapacity + 1, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu, kTypeSurface,
-                                   kTypeView, kTypeStat, kTypeRetiredSurface, someBlock,
+    const std::uint32_t edges[] = {0,
+                                   1,
+                                   2,
+                                   3,
+                                   11,
+                                   12,
+                                   19,
+                                   20,
+                                   54,
+                                   1931,
+                                   1932,
+                                   2047,
+                                   2048,
+                                   2049,
+                                   kCapacity,
+                                   kCapacity + 1,
+                                   0x7FFFFFFF,
+                                   0x80000000u,
+                                   0xFFFFFFFFu,
+                                   kTypeSurface,
+                                   kTypeView,
+                                   kTypeStat,
+                                   kTypeRetiredSurface,
+                                   someBlock,
                                    static_cast<std::uint32_t>(creator_.GetBlockSize(someBlock) + 1)};
     for (int writes = 1 + static_cast<int>(random() % 4); writes > 0; --writes) {
       const std::uint32_t value = random() % 3 != 0 ? edges[random() % std::size(edges)] : random();
@@ -156,8 +178,8 @@ TEST(FuzzTest, SeededGarbageNeverCrashesTheMirrorNorSpoilsWhatItKeeps) {
       }
       if (target == nullptr || bytes < 4) continue;
       // Mostly where the counts and fields are, sometimes anywhere.
-      const std::size_t offset = (random() % 2 ? random() % std::min<std::size_t>(bytes / 4, 64)
-                                               : random() % (bytes / 4)) * 4;
+      const std::size_t offset =
+          (random() % 2 ? random() % std::min<std::size_t>(bytes / 4, 64) : random() % (bytes / 4)) * 4;
       std::memcpy(target + offset, &value, 4);
     }
     // The change counts move so that everything is read again.
@@ -170,12 +192,14 @@ TEST(FuzzTest, SeededGarbageNeverCrashesTheMirrorNorSpoilsWhatItKeeps) {
     if (round % 500 == 0) {
       restore();
       mirror.Update(0);
-      for (const Problem& p : mirror.TakeProblems()) ADD_FAILURE() << "after the storm: " << p.record << " " << p.recordId << " " << p.field << ": " << p.message;
+      for (const Problem& p : mirror.TakeProblems())
+        ADD_FAILURE() << "after the storm: " << p.record << " " << p.recordId << " " << p.field << ": " << p.message;
       // The surfaces left from the storm are gone or replaced: the four
       // new ones are all there, whole.
       std::size_t whole = 0;
       for (const Surface& surface : mirror.scene().surfaces)
-        if (surface.name.rfind("surface ", 0) == 0 && surface.geometry && surface.geometry->triangleCount() >= 12) ++whole;
+        if (surface.name.rfind("surface ", 0) == 0 && surface.geometry && surface.geometry->triangleCount() >= 12)
+          ++whole;
       EXPECT_EQ(whole, 4u) << "round " << round;
     }
   }

@@ -69,8 +69,8 @@ TEST(GltfWriter, WritesOnlyTheVerticesTheTrianglesUse) {
   velmar::Scene scene;
   // Two triangles over vertices 1, 2, 3 and 5; vertex 0 and 4 are room
   // (zero) or stray, far away.
-  scene.surfaces.push_back(SurfaceOf(
-      "walls", {0, 0, 0, 10, 20, 30, 11, 20, 30, 10, 21, 30, 500, 500, 500, 12, 22, 31}, {1, 2, 3, 3, 2, 5}));
+  scene.surfaces.push_back(
+      SurfaceOf("walls", {0, 0, 0, 10, 20, 30, 11, 20, 30, 10, 21, 30, 500, 500, 500, 12, 22, 31}, {1, 2, 3, 3, 2, 5}));
   // A surface whose only triangle names a vertex past its own draws
   // nothing: no mesh.
   scene.surfaces.push_back(SurfaceOf("broken", {1, 1, 1, 2, 2, 2, 3, 3, 3}, {0, 1, 7}));

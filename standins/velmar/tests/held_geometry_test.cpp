@@ -39,7 +39,8 @@ constexpr std::uint32_t kForeign = 1u << 30;
 void Triangulate(std::mt19937& random, Mesh& m, std::uint32_t foreign = 0) {
   const std::size_t vertices = m.positions.size() / 3;
   m.indices.clear();
-  for (int i = 0, n = 3 * (1 + int(random() % 120)); i < n; ++i) m.indices.push_back(std::uint32_t(random() % vertices));
+  for (int i = 0, n = 3 * (1 + int(random() % 120)); i < n; ++i)
+    m.indices.push_back(std::uint32_t(random() % vertices));
   if (foreign != 0) m.indices[random() % m.indices.size()] = kForeign + foreign;
   m.shares = foreign != 0 ? 2 : 0;
 }
@@ -156,7 +157,8 @@ TEST(HeldGeometry, ASurfaceWhoseCountsChangeIsFollowedAsIfReadWhole) {
     std::size_t repaired = 0, freshRepaired = 0;
     const bool ok = followed.Read(block.data(), block.size(), &changed, &field, &error, &repaired);
     HeldGeometry fresh;
-    const bool freshOk = fresh.Read(block.data(), block.size(), &freshChanged, &freshField, &freshError, &freshRepaired);
+    const bool freshOk =
+        fresh.Read(block.data(), block.size(), &freshChanged, &freshField, &freshError, &freshRepaired);
     ASSERT_EQ(ok, freshOk) << "round " << round << ": " << field << " " << error << " / " << freshField;
     if (holder) {
       EXPECT_TRUE(holder->positions == before.positions && holder->indices == before.indices) << "round " << round;
@@ -196,7 +198,7 @@ TEST(HeldGeometry, KeptEndsAreThoseWhoseVerticesStayed) {
   std::vector<std::uint32_t> first(kMeshes, 0);
   for (int k = 1; k < kMeshes; ++k) first[k] = first[k - 1] + std::uint32_t(meshes[k - 1].positions.size() / 3);
   // A few pieces from the middle (the surface still mostly kept).
-  meshes[kMiddle - 100].indices[0] = kForeign + first[700];   // the front uses a vertex of the back
+  meshes[kMiddle - 100].indices[0] = kForeign + first[700];      // the front uses a vertex of the back
   meshes[kMiddle + 100].indices[0] = kForeign + first[kMiddle];  // the back uses a vertex of the middle
   HeldGeometry followed;
   bool changed = false;

@@ -21,7 +21,8 @@ hostmodel::Texture Halves() {
   t.width = 16;
   t.height = 2;
   for (int y = 0; y < t.height; ++y)
-    for (int x = 0; x < t.width; ++x) t.pixels.insert(t.pixels.end(), {255, 255, static_cast<std::uint8_t>(x < 8 ? 255 : 0), 0});
+    for (int x = 0; x < t.width; ++x)
+      t.pixels.insert(t.pixels.end(), {255, 255, static_cast<std::uint8_t>(x < 8 ? 255 : 0), 0});
   return t;
 }
 

@@ -148,8 +148,7 @@ Response Get(std::uint16_t port, const std::string& path, const std::string& hos
 WebSocket::WebSocket(std::uint16_t port, const std::string& origin, const std::string& host)
     : socket_("127.0.0.1", port) {
   if (!socket_.ok()) return;
-  std::string request = "GET /live HTTP/1.1\r\nHost: " +
-                        (host.empty() ? "127.0.0.1:" + std::to_string(port) : host) +
+  std::string request = "GET /live HTTP/1.1\r\nHost: " + (host.empty() ? "127.0.0.1:" + std::to_string(port) : host) +
                         "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n";
   if (!origin.empty()) request += "Origin: " + origin + "\r\n";
@@ -176,7 +175,7 @@ bool WebSocket::Next(std::vector<std::uint8_t>* message, bool* text, int timeout
     }
     std::string payload;
     if (!socket_.ReceiveExactly(length, &payload, MsLeft(end))) return false;
-    if (opcode == 0x8) return false;  // close
+    if (opcode == 0x8) return false;               // close
     if (opcode == 0x9 || opcode == 0xA) continue;  // ping, pong
     if (opcode == 0x1 || opcode == 0x2) *text = opcode == 0x1;
     message->insert(message->end(), payload.begin(), payload.end());

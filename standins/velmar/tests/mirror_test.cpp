@@ -44,8 +44,8 @@ TEST(MirrorTest, EachLieIsSaidOnceWithRecordAndFieldAndWhatWasGoodStays) {
   auto Ask = [&](const std::string& command) { return publisher.Ask(command); };
   CorvantaAPI::LiveConnection guest;
   ASSERT_EQ(guest.Open(name), 0);
-  const std::string png = (std::filesystem::temp_directory_path() /
-                           ("velmar-lies-" + std::to_string(::getpid()) + ".png")).string();
+  const std::string png =
+      (std::filesystem::temp_directory_path() / ("velmar-lies-" + std::to_string(::getpid()) + ".png")).string();
   Image picture;
   picture.width = picture.height = 2;
   picture.rgba = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255};
@@ -245,9 +245,11 @@ TEST(MirrorTest, APartlyChangedBlockReadsAsAFreshMirrorReadsIt) {
         const auto was = ArrayBytes(last, GeometryArray(a)), is = ArrayBytes(now, GeometryArray(a));
         for (std::size_t e = 0; e < is.size() / 4; ++e) {
           if (std::memcmp(&was[4 * e], &is[4 * e], 4) == 0) continue;
-          EXPECT_TRUE(std::any_of(now.changed.begin(), now.changed.end(), [&](const ArrayRange& r) {
-            return static_cast<int>(r.array) == a && e >= r.first && e < r.first + r.count;
-          })) << "round " << round << ": array " << a << " element " << e << " changed outside the ranges";
+          EXPECT_TRUE(std::any_of(now.changed.begin(), now.changed.end(),
+                                  [&](const ArrayRange& r) {
+                                    return static_cast<int>(r.array) == a && e >= r.first && e < r.first + r.count;
+                                  }))
+              << "round " << round << ": array " << a << " element " << e << " changed outside the ranges";
         }
       }
     }
@@ -265,13 +267,13 @@ using testsupport::DescriptorsTaken;
 std::vector<std::string> Parts(const SceneMirror& mirror) {
   std::vector<std::string> parts;
   for (const Surface& s : mirror.scene().surfaces)
-    parts.push_back(s.name + " " + std::to_string(s.colour) + " " + DigestText(GeometryDigest(s.geometry.get())) +
-                    " " + (s.texture ? std::to_string(s.texture->image.width) + "x" +
-                                           std::to_string(s.texture->image.height) + " " +
-                                           std::to_string(std::hash<std::string_view>()(std::string_view(
-                                               reinterpret_cast<const char*>(s.texture->image.rgba.data()),
-                                               s.texture->image.rgba.size())))
-                                     : "no texture"));
+    parts.push_back(
+        s.name + " " + std::to_string(s.colour) + " " + DigestText(GeometryDigest(s.geometry.get())) + " " +
+        (s.texture
+             ? std::to_string(s.texture->image.width) + "x" + std::to_string(s.texture->image.height) + " " +
+                   std::to_string(std::hash<std::string_view>()(std::string_view(
+                       reinterpret_cast<const char*>(s.texture->image.rgba.data()), s.texture->image.rgba.size())))
+             : "no texture"));
   parts.push_back("status " + std::to_string(mirror.scene().status.size()));
   return parts;
 }

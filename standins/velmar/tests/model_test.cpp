@@ -65,8 +65,8 @@ struct Drawn {
 
 void PrintTo(const Drawn& d, std::ostream* out) {
   *out << d.triangles << " triangles from (" << d.bounds.min[0] << " " << d.bounds.min[1] << " " << d.bounds.min[2]
-       << "), colour " << std::hex << d.colour << std::dec << ", type " << d.surfaceType << ", opacity "
-       << d.fields[0] << ", texture " << d.width << "x" << d.height;
+       << "), colour " << std::hex << d.colour << std::dec << ", type " << d.surfaceType << ", opacity " << d.fields[0]
+       << ", texture " << d.width << "x" << d.height;
 }
 
 std::uint8_t Channel(double value) { return static_cast<std::uint8_t>(static_cast<int>(value * 255) & 0xFF); }
@@ -89,8 +89,8 @@ std::map<std::string, Drawn> FromModel(const hostmodel::Project& project) {
         if (material != nullptr) {
           const hostmodel::Texture* texture = project.TextureAt(material->textureIndex);
           const auto& c = material->surfaceColor;
-          e.colour = texture != nullptr ? 0x00FFFFFFu
-                                        : 0xFF000000u | Channel(c.r) << 16 | Channel(c.g) << 8 | Channel(c.b);
+          e.colour =
+              texture != nullptr ? 0x00FFFFFFu : 0xFF000000u | Channel(c.r) << 16 | Channel(c.g) << 8 | Channel(c.b);
           e.fields = {std::clamp(1.0f - material->transparency / 100.0f, 0.0f, 1.0f), material->shininess / 10000.0f,
                       material->attenuation / 65535.0f, material->percentage / 100.0f};
           e.surfaceType = material->materialType == 5 ? 2 : 0;
@@ -172,8 +172,8 @@ class ModelTest : public ::testing::Test {
   // velmar's next update, woken by the add-on, that read what names; what
   // it read (null when none came).
   json AwaitVelmar(const char* what) {
-    const json update =
-        velmar_test::NextEvent(*velmar_, "update", [&](const json& e) { return e["read"].value(what, 0) > 0; }, kWaitMs);
+    const json update = velmar_test::NextEvent(
+        *velmar_, "update", [&](const json& e) { return e["read"].value(what, 0) > 0; }, kWaitMs);
     EXPECT_TRUE(update.is_object()) << "velmar read no " << what;
     return update.is_object() ? update["read"] : json();
   }

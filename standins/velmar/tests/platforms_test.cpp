@@ -38,7 +38,8 @@ namespace {
 // block, a recoloured material, non-ASCII and spaced names, a camera, one
 // surface retired again, geometry written twice.
 const std::vector<std::string> kScript = {
-    "surface wall 1 C0B090 1 Wall \xC3\xA4u\xC3\x9F" "en",
+    "surface wall 1 C0B090 1 Wall \xC3\xA4u\xC3\x9F"
+    "en",
     "box wall 0 0 0 4 0.25 3",
     "box wall 0 0 0 0.25 6 3",
     "geometry wall",

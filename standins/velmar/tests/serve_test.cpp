@@ -120,11 +120,10 @@ TEST_F(ServeTest, AnswersOnlyItsOwnFilesToItsOwnHostAndLivesOnAfterEveryBadReque
     const char* path;
     std::string file;
   };
-  for (const Served& served : {Served{"/", VELMAR_WEB_SOURCE_DIR "/index.html"},
-                               Served{"/live.js", VELMAR_WEB_SOURCE_DIR "/live.js"},
-                               Served{"/three.js", "/usr/share/javascript/three/three.min.js"},
-                               Served{"/OrbitControls.js",
-                                      "/usr/share/javascript/three/examples/js/controls/OrbitControls.js"}}) {
+  for (const Served& served :
+       {Served{"/", VELMAR_WEB_SOURCE_DIR "/index.html"}, Served{"/live.js", VELMAR_WEB_SOURCE_DIR "/live.js"},
+        Served{"/three.js", "/usr/share/javascript/three/three.min.js"},
+        Served{"/OrbitControls.js", "/usr/share/javascript/three/examples/js/controls/OrbitControls.js"}}) {
     for (const std::string& host : {self, "localhost:" + std::to_string(port), "LocalHost:" + std::to_string(port)}) {
       const Response r = Get(port, served.path, host);
       EXPECT_EQ(r.status, 200) << served.path << " for " << host;
@@ -448,8 +447,8 @@ TEST_F(ServeTest, AFloodUnderALowLimitOfOpenFilesIsRefusedAndTheLinkFollowed) {
   while (toldRefused + countedRefused < static_cast<std::uint64_t>(refused) ||
          toldPage + countedPage < static_cast<std::uint64_t>(kShown)) {
     const json suppressed = velmar.Next("suppressed");
-    ASSERT_TRUE(suppressed.is_object()) << toldRefused << "+" << countedRefused << " refusals, " << toldPage
-                                        << "+" << countedPage << " page messages";
+    ASSERT_TRUE(suppressed.is_object()) << toldRefused << "+" << countedRefused << " refusals, " << toldPage << "+"
+                                        << countedPage << " page messages";
     countedRefused += suppressed["counts"].value("refused", std::uint64_t{0});
     countedPage += suppressed["counts"].value("page", std::uint64_t{0});
     toldRefused = velmar.Count("refused", [](const json& e) { return e["status"] == 503; });

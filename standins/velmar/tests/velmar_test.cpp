@@ -163,8 +163,8 @@ TEST(PeerVelmarTest, AMirrorHoldsWhatWasPublishedWhileVelmarNamesEachStep) {
   const auto dir = std::filesystem::temp_directory_path() / ("velmar-content-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const std::string glb = (dir / "model.glb").string();
-  auto velmar = StartVelmar({"run", "--link", Narrow(name), "--snapshots", dir.string(), "--gltf", glb,
-                             "--size", "160x120", "--exit-when-ended"});
+  auto velmar = StartVelmar({"run", "--link", Narrow(name), "--snapshots", dir.string(), "--gltf", glb, "--size",
+                             "160x120", "--exit-when-ended"});
   ASSERT_NE(velmar, nullptr);
   LiveConnection guest;
   ASSERT_EQ(guest.Open(name), 0);
@@ -203,9 +203,17 @@ TEST(PeerVelmarTest, AMirrorHoldsWhatWasPublishedWhileVelmarNamesEachStep) {
   EXPECT_EQ(update["scene"]["textures"], 1);
   const float lo[3] = {-0.5f, 0, 2}, hi[3] = {0.5f, 1, 3};
   const std::string boxDigest = BoxDigest(lo, hi);
-  json red = {{"slot", Find(mirror, "Red")->slot}, {"id", box}, {"name", "Red"}, {"surfaceType", 0},
-              {"colour", "FFFF0000"}, {"opacity", 1.0}, {"texture", nullptr}, {"vertices", 24}, {"triangles", 12},
-              {"geometryDigest", boxDigest}, {"bounds", {{"min", {-0.5, 0.0, 2.0}}, {"max", {0.5, 1.0, 3.0}}}}};
+  json red = {{"slot", Find(mirror, "Red")->slot},
+              {"id", box},
+              {"name", "Red"},
+              {"surfaceType", 0},
+              {"colour", "FFFF0000"},
+              {"opacity", 1.0},
+              {"texture", nullptr},
+              {"vertices", 24},
+              {"triangles", 12},
+              {"geometryDigest", boxDigest},
+              {"bounds", {{"min", {-0.5, 0.0, 2.0}}, {"max", {0.5, 1.0, 3.0}}}}};
   EXPECT_EQ(Named(update, box), red);
   EXPECT_EQ(Named(update, wall)["name"], "Brick wall");
   json picture = NextEvent(*velmar, "picture");

@@ -232,8 +232,7 @@ int RunExport(const ExportOptions& options, std::ostream& progress) {
   // about the model, and every error.
   std::vector<std::string> errors;
   const int listener = session.ui().log().AddSink([&](const host::ui::LogEvent& e) {
-    if (e.kind == "statusbar" && !e.data.value("text", "").empty())
-      say(e.data.value("text", ""));
+    if (e.kind == "statusbar" && !e.data.value("text", "").empty()) say(e.data.value("text", ""));
     else if (e.kind == "host.warning") say("warning: " + e.data.value("text", e.text));
     else if (e.kind == "error") errors.push_back(e.data.value("reason", e.text));
   });
@@ -255,8 +254,7 @@ int RunExport(const ExportOptions& options, std::ostream& progress) {
   say("read " + std::to_string(project ? project->elements.size() : 0) + " elements, " +
       std::to_string(project ? project->materials.size() : 0) + " materials in " +
       Seconds(std::chrono::steady_clock::now() - tRead));
-  if (session.host().State().currentWindow != hostmodel::WindowType::ThreeD &&
-      !session.Execute("window 3d", "export"))
+  if (session.host().State().currentWindow != hostmodel::WindowType::ThreeD && !session.Execute("window 3d", "export"))
     return fail(1, "cannot make the 3D window current: " + lastError());
 
   say("writing " + output.string() + " through the add-on");

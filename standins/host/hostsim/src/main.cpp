@@ -71,7 +71,8 @@ class Person : public host::ui::Answerer {
   }
   void Modal(host::ui::Ui& ui, short dialId) override {
     Asking asking;
-    std::cout << "\n== dialog open; act on it: click N, check N on|off, select N POS, set N X, tooltip N, cancel, show\n";
+    std::cout
+        << "\n== dialog open; act on it: click N, check N on|off, select N POS, set N X, tooltip N, cancel, show\n";
     session_.Execute("show dialogs", "");
     std::string line;
     while (ui.Dialog(dialId) && Ask("dialog> ", &line)) {
@@ -103,10 +104,11 @@ std::string HistoryPath() {
 }  // namespace
 
 static int RunHostsim(int argc, char** argv) {
-  CLI::App app{"hostsim: the host stand-in. Loads add-on modules, opens projects and models, and lets a person\n"
-               "or a script use the host's menus, palettes, dialogs, alerts, message boxes and save dialog.\n"
-               "Every effect a user could see is printed, and with --json written as JSON lines.\n"
-               "Type \"help\" at the prompt for the commands (docs/hostsim.md describes them)."};
+  CLI::App app{
+      "hostsim: the host stand-in. Loads add-on modules, opens projects and models, and lets a person\n"
+      "or a script use the host's menus, palettes, dialogs, alerts, message boxes and save dialog.\n"
+      "Every effect a user could see is printed, and with --json written as JSON lines.\n"
+      "Type \"help\" at the prompt for the commands (docs/hostsim.md describes them)."};
   hostsim::Options options;
   std::string script;
   app.add_option("--json", options.jsonPath, "write every logged event as one JSON object per line (\"-\": stdout)");
@@ -121,13 +123,14 @@ static int RunHostsim(int argc, char** argv) {
   hostsim::ExportOptions exportOptions;
   std::vector<std::string> settings;
   auto* exporter = app.add_subcommand(
-      "export", "write a model as a COLLADA document through the add-on's \"dae\" file type (exit 0 written, 1 the\n"
-                "add-on failed, 2 the model, the destination or the module cannot be used)");
+      "export",
+      "write a model as a COLLADA document through the add-on's \"dae\" file type (exit 0 written, 1 the\n"
+      "add-on failed, 2 the model, the destination or the module cannot be used)");
   exporter->add_option("MODEL", exportOptions.model, "a native project (.pln) or a model file (OBJ, glTF, FBX, ...)")
       ->required();
   exporter->add_option("-o,--output", exportOptions.output, "the document to write (OUT.dae)")->required();
-  exporter->add_option("--module", exportOptions.module, "the add-on module (default: " +
-                                                             hostsim::DefaultAddonModule() + ")");
+  exporter->add_option("--module", exportOptions.module,
+                       "the add-on module (default: " + hostsim::DefaultAddonModule() + ")");
   exporter->add_option("--setting", settings,
                        "NAME=VALUE: an add-on setting for this export only (numbers as DWORD), repeatable");
   exporter->add_flag("--quiet", exportOptions.quiet, "no progress lines");

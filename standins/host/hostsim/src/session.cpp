@@ -212,9 +212,7 @@ bool Session::Execute(const std::string& rawLine, const std::string& where) {
 
 bool Session::Dispatch(const Words& w, const std::string& where) {
   const std::string& c = w[0];
-  auto args = [&](std::size_t lo, std::size_t hi) {
-    return w.size() - 1 >= lo && w.size() - 1 <= hi;
-  };
+  auto args = [&](std::size_t lo, std::size_t hi) { return w.size() - 1 >= lo && w.size() - 1 <= hi; };
   if (c == "help") {
     human_ << kHelp;
     return true;
@@ -252,10 +250,11 @@ bool Session::Dispatch(const Words& w, const std::string& where) {
   if (c == "close" && args(0, 0)) return Check(host_->CloseProject(), where, "close");
   if (c == "window" && w.size() >= 2 && w[1] == "size") return CmdWindowSize(w, where);
   if (c == "window" && args(1, 1)) {
-    static const std::pair<const char*, hostmodel::WindowType> names[] = {
-        {"3d", hostmodel::WindowType::ThreeD}, {"plan", hostmodel::WindowType::FloorPlan},
-        {"section", hostmodel::WindowType::Section}, {"detail", hostmodel::WindowType::Detail},
-        {"layout", hostmodel::WindowType::Layout}};
+    static const std::pair<const char*, hostmodel::WindowType> names[] = {{"3d", hostmodel::WindowType::ThreeD},
+                                                                          {"plan", hostmodel::WindowType::FloorPlan},
+                                                                          {"section", hostmodel::WindowType::Section},
+                                                                          {"detail", hostmodel::WindowType::Detail},
+                                                                          {"layout", hostmodel::WindowType::Layout}};
     for (const auto& [name, type] : names)
       if (w[1] == name) return Check(host_->SwitchWindow(type), where, "window " + w[1]);
     return Fail(where, "unknown window \"" + w[1] + "\" (3d, plan, section, detail, layout)");
@@ -315,8 +314,9 @@ bool Session::Dispatch(const Words& w, const std::string& where) {
   }
   if (c == "show") return CmdShow(w, where);
   if (c == "expect") return CmdExpect(w, where);
-  static const char* known[] = {"new", "sample", "open", "teamwork", "save", "saveas", "close", "window",
-                                "projection", "camera", "watch", "unwatch", "reload", "save3d", "idle", "wait", "set", "signal", "await"};
+  static const char* known[] = {"new",    "sample",     "open",   "teamwork", "save",    "saveas", "close",
+                                "window", "projection", "camera", "watch",    "unwatch", "reload", "save3d",
+                                "idle",   "wait",       "set",    "signal",   "await"};
   for (auto* k : known)
     if (c == k) return Fail(where, "wrong arguments for " + c + " (see help)");
   return Fail(where, "unknown command \"" + c + "\" (see help)");
@@ -327,7 +327,8 @@ bool Session::CmdLoad(const Words& w, const std::string& where) {
   std::string error;
   // Resources first: the add-on registers its menus from them while it loads.
   GSResModule res = ui_.OpenModuleResources(w[1], &error);
-  if (!res) ui_.log().Add("warning", where + ": " + error + " (the add-on has no menus or dialogs)", {{"reason", error}});
+  if (!res)
+    ui_.log().Add("warning", where + ": " + error + " (the add-on has no menus or dialogs)", {{"reason", error}});
   GSResModule previous = ui_.CurrentModule();
   ui_.SetCurrentModule(res);
   auto r = host_->LoadAddon(w[1]);
@@ -369,7 +370,7 @@ bool Session::CmdPalette(const Words& w, const std::string& where) {
   host::Host::AddonScope scope(*host_, CurrentAddon());
   if (w[1] == "control") {
     if (w.size() < 3 || w.size() > 4) return Fail(where, "usage: palette control MESSAGE [REF]");
-    static const std::pair<const char*, int> names[] = {{"close", 1}, {"hide", 2}, {"show", 3}, {"disable", 4},
+    static const std::pair<const char*, int> names[] = {{"close", 1},  {"hide", 2}, {"show", 3},   {"disable", 4},
                                                         {"enable", 5}, {"open", 6}, {"visible", 7}};
     long msg = 0;
     for (const auto& [n, v] : names)
@@ -385,8 +386,8 @@ bool Session::CmdPalette(const Words& w, const std::string& where) {
     }
     std::string why;
     bool visible = false;
-    if (ui_.SendPaletteControl(static_cast<std::int32_t>(ref), static_cast<API_PaletteMessageID>(msg), &visible, &why) !=
-            NoError &&
+    if (ui_.SendPaletteControl(static_cast<std::int32_t>(ref), static_cast<API_PaletteMessageID>(msg), &visible,
+                               &why) != NoError &&
         !why.empty())
       return Fail(where, why);
     return true;
@@ -435,12 +436,15 @@ bool Session::CmdEdit(const Words& w, const std::string& where) {
   auto report = [&](const host::Result<hostmodel::ChangeSet>& r, const std::string& what) {
     if (!r.ok()) return Fail(where, what + ": " + r.error());
     const auto& cs = r.value();
-    ui_.log().Add("edit", what + ": " + std::to_string(cs.changedElements.size()) + " changed, " +
-                              std::to_string(cs.addedElements.size()) + " added, " +
-                              std::to_string(cs.removedElements.size()) + " removed elements, " +
-                              std::to_string(cs.changedMaterials.size()) + " materials",
-                  {{"what", what}, {"changed", cs.changedElements.size()}, {"added", cs.addedElements.size()},
-                   {"removed", cs.removedElements.size()}, {"materials", cs.changedMaterials.size()},
+    ui_.log().Add("edit",
+                  what + ": " + std::to_string(cs.changedElements.size()) + " changed, " +
+                      std::to_string(cs.addedElements.size()) + " added, " + std::to_string(cs.removedElements.size()) +
+                      " removed elements, " + std::to_string(cs.changedMaterials.size()) + " materials",
+                  {{"what", what},
+                   {"changed", cs.changedElements.size()},
+                   {"added", cs.addedElements.size()},
+                   {"removed", cs.removedElements.size()},
+                   {"materials", cs.changedMaterials.size()},
                    {"removedMaterials", cs.removedMaterials.size()}});
     return true;
   };
@@ -477,7 +481,8 @@ bool Session::CmdEdit(const Words& w, const std::string& where) {
     return report(host_->SetMaterialTransparency(static_cast<std::int32_t>(n), static_cast<std::int32_t>(pct)), op);
   }
   if (op == "texture" && (w.size() == 4 || w.size() == 6)) {
-    if (!Integer(w[2], &n, 1, 1000000)) return Fail(where, "usage: edit texture MAT N | edit texture MAT FILE XSIZE YSIZE");
+    if (!Integer(w[2], &n, 1, 1000000))
+      return Fail(where, "usage: edit texture MAT N | edit texture MAT FILE XSIZE YSIZE");
     long tex = 0;
     if (w.size() == 4 && Integer(w[3], &tex, 0, 1000000))
       return report(host_->SetMaterialTexture(static_cast<std::int32_t>(n), static_cast<std::int32_t>(tex)), op);
@@ -513,8 +518,8 @@ void Session::PrintMenus() {
              << "\n";
     }
     if (m.registrationFlags & MenuFlag_SeparatorBefore) human_ << "  ----\n";
-    human_ << "  " << (m.Checked() ? "[x] " : "    ") << Utf8(m.text) << (m.Enabled() ? "" : "  (disabled)")
-           << "   #" << m.resId << " icon " << m.icon << "\n";
+    human_ << "  " << (m.Checked() ? "[x] " : "    ") << Utf8(m.text) << (m.Enabled() ? "" : "  (disabled)") << "   #"
+           << m.resId << " icon " << m.icon << "\n";
   }
 }
 
@@ -543,7 +548,8 @@ void Session::PrintDialog(short dialId) {
 }
 
 bool Session::CmdShow(const Words& w, const std::string& where) {
-  if (w.size() < 2) return Fail(where, "usage: show menus|palette|dialogs|status|project|elements|messageboxes|shell|log [N]");
+  if (w.size() < 2)
+    return Fail(where, "usage: show menus|palette|dialogs|status|project|elements|messageboxes|shell|log [N]");
   const std::string& what = w[1];
   if (what == "menus") {
     PrintMenus();
@@ -574,10 +580,9 @@ bool Session::CmdShow(const Words& w, const std::string& where) {
   }
   if (what == "project") {
     const auto& st = host_->State();
-    human_ << (host_->HasProject() ? "project open" : "no project") << (host_->IsModified() ? ", modified" : "")
-           << ", " << host_->CurrentProject().elements.size() << " elements, "
-           << host_->CurrentProject().materials.size() << " materials, window " << static_cast<int>(st.currentWindow)
-           << "\n";
+    human_ << (host_->HasProject() ? "project open" : "no project") << (host_->IsModified() ? ", modified" : "") << ", "
+           << host_->CurrentProject().elements.size() << " elements, " << host_->CurrentProject().materials.size()
+           << " materials, window " << static_cast<int>(st.currentWindow) << "\n";
     return true;
   }
   if (what == "elements") {
@@ -587,8 +592,8 @@ bool Session::CmdShow(const Words& w, const std::string& where) {
   }
   if (what == "messageboxes") {
     for (const auto& m : ui_.MessageBoxes())
-      human_ << "\"" << Utf8(m.caption) << "\" style " << m.style << " icon " << m.smallIcon << " -> "
-             << m.button << "\n";
+      human_ << "\"" << Utf8(m.caption) << "\" style " << m.style << " icon " << m.smallIcon << " -> " << m.button
+             << "\n";
     return true;
   }
   if (what == "shell") {
@@ -623,7 +628,8 @@ bool Session::CmdExpect(const Words& w, const std::string& where) {
   };
   if (w.size() == 3 && w[1] == "status") {
     std::string got = Utf8(ui_.StatusText());
-    return got == w[2] ? passed("status bar \"" + got + "\"") : failed("status bar reads \"" + got + "\", not \"" + w[2] + "\"");
+    return got == w[2] ? passed("status bar \"" + got + "\"")
+                       : failed("status bar reads \"" + got + "\", not \"" + w[2] + "\"");
   }
   long id = 0;
   if (w.size() == 4 && (w[1] == "menu" || w[1] == "menutext") && Integer(w[2], &id, 1, 32767)) {
@@ -671,7 +677,8 @@ bool Session::CmdExpect(const Words& w, const std::string& where) {
   bool handled = false;
   const bool held = ExpectProjectState(w, where, &handled);
   if (handled) return held;
-  return Fail(where, "usage: expect status|menu|menutext|palette|tooltip|errors|autotext|window|projection ... (see help)");
+  return Fail(where,
+              "usage: expect status|menu|menutext|palette|tooltip|errors|autotext|window|projection ... (see help)");
 }
 
 }  // namespace hostsim

@@ -19,10 +19,10 @@
 namespace hostsim {
 
 struct Options {
-  std::string jsonPath;     // JSON lines log ("-" for stdout)
-  bool launch = true;       // ShellExecuteW really opens addresses
-  bool quiet = false;       // no human log
-  bool echo = false;        // print each command before running it
+  std::string jsonPath;             // JSON lines log ("-" for stdout)
+  bool launch = true;               // ShellExecuteW really opens addresses
+  bool quiet = false;               // no human log
+  bool echo = false;                // print each command before running it
   std::vector<std::string> addons;  // loaded at start
 };
 
@@ -60,7 +60,9 @@ class Session {
     host::ui::ScriptedAnswerer queued;
     host::ui::Answerer* person = nullptr;
     bool UseQueue(const char* kind) const { return !person || queued.FrontKind() == kind; }
-    int Alert(const host::ui::AlertRequest& r) override { return UseQueue("alert") ? queued.Alert(r) : person->Alert(r); }
+    int Alert(const host::ui::AlertRequest& r) override {
+      return UseQueue("alert") ? queued.Alert(r) : person->Alert(r);
+    }
     int MessageBox(const host::ui::MessageBoxRequest& r) override {
       return UseQueue("msgbox") ? queued.MessageBox(r) : person->MessageBox(r);
     }

@@ -15,10 +15,11 @@ using nlohmann::json;
 
 namespace {
 
-const std::pair<const char*, hostmodel::LengthUnit> kUnits[] = {
-    {"m", hostmodel::LengthUnit::Metre},         {"cm", hostmodel::LengthUnit::Centimetre},
-    {"mm", hostmodel::LengthUnit::Millimetre},   {"ft-in", hostmodel::LengthUnit::FootInch},
-    {"in", hostmodel::LengthUnit::Inch}};
+const std::pair<const char*, hostmodel::LengthUnit> kUnits[] = {{"m", hostmodel::LengthUnit::Metre},
+                                                                {"cm", hostmodel::LengthUnit::Centimetre},
+                                                                {"mm", hostmodel::LengthUnit::Millimetre},
+                                                                {"ft-in", hostmodel::LengthUnit::FootInch},
+                                                                {"in", hostmodel::LengthUnit::Inch}};
 
 const char* UnitName(hostmodel::LengthUnit unit) {
   for (const auto& [name, u] : kUnits)
@@ -120,8 +121,9 @@ bool Session::CmdSet(const Words& w, const std::string& where) {
     host_->Log("project", "host version " + w[2]);
     return true;
   }
-  return Fail(where,
-              "usage: set levels [NAME HEIGHT]... | set sealevel METRES | set units m|cm|mm|ft-in|in | set version TEXT");
+  return Fail(
+      where,
+      "usage: set levels [NAME HEIGHT]... | set sealevel METRES | set units m|cm|mm|ft-in|in | set version TEXT");
 }
 
 bool Session::CmdFault(const Words& w, const std::string& where) {
@@ -158,7 +160,9 @@ bool Session::CmdSignal(const Words& w, const std::string& where) {
   if (w.size() < 2 || w.size() > 3 || (w.size() == 3 && !Integer(w[2], &ms, 0, 600000)))
     return Fail(where, "usage: await NAME [MS] (default 10000)");
   const auto t0 = std::chrono::steady_clock::now();
-  if (!AwaitSignal(w[1], std::chrono::milliseconds(ms), [this] { PumpWaiting(); }, &error)) return Fail(where, error);
+  if (!AwaitSignal(
+          w[1], std::chrono::milliseconds(ms), [this] { PumpWaiting(); }, &error))
+    return Fail(where, error);
   const auto waited =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
   ui_.log().Add("signal", "took " + w[1], {{"name", w[1]}, {"waitedMs", waited}});
@@ -240,8 +244,9 @@ bool Session::ExpectProjectState(const Words& w, const std::string& where, bool*
     if (w[3] == "none")
       return found ? failed("auto-text \"" + w[2] + "\" exists") : passed("no auto-text \"" + w[2] + "\"");
     if (!found) return failed("no auto-text \"" + w[2] + "\"");
-    return found->value == w[3] ? passed("auto-text \"" + w[2] + "\" is \"" + w[3] + "\"")
-                                : failed("auto-text \"" + w[2] + "\" is \"" + found->value + "\", not \"" + w[3] + "\"");
+    return found->value == w[3]
+               ? passed("auto-text \"" + w[2] + "\" is \"" + w[3] + "\"")
+               : failed("auto-text \"" + w[2] + "\" is \"" + found->value + "\", not \"" + w[3] + "\"");
   }
   if (w.size() == 3 && w[1] == "window") {
     const std::string got = host_->HasProject() ? WindowName(st.currentWindow) : "none";

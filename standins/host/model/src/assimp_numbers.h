@@ -15,8 +15,8 @@ namespace hostmodel::detail {
 // separately and added in single precision; an exponent multiplies by a
 // single-precision power of ten. The host model must hold the very floats
 // that assimp's import holds, so the same arithmetic is used here.
-inline constexpr double kFractionScale[16] = {0.0,    1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
-                                       1e-8,   1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
+inline constexpr double kFractionScale[16] = {0.0,  1e-1, 1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
+                                              1e-8, 1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
 
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }

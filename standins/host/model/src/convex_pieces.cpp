@@ -33,8 +33,7 @@ ConvexPieces::ConvexPieces(const std::vector<std::vector<std::int32_t>>& pieces)
 
 ConvexPieces::ConvexPieces(const ConvexPieces& other) { *this = other; }
 
-ConvexPieces::ConvexPieces(ConvexPieces&& other) noexcept
-    : pieces_(other.pieces_), corners_(other.corners_) {
+ConvexPieces::ConvexPieces(ConvexPieces&& other) noexcept : pieces_(other.pieces_), corners_(other.corners_) {
   TakeStorage(other);
 }
 
@@ -59,10 +58,8 @@ ConvexPieces& ConvexPieces::operator=(ConvexPieces&& other) noexcept {
 ConvexPieces::~ConvexPieces() { Release(); }
 
 void ConvexPieces::TakeStorage(ConvexPieces& other) {
-  if (Local())
-    std::copy_n(other.local_, kLocal, local_);
-  else
-    heap_ = other.heap_;
+  if (Local()) std::copy_n(other.local_, kLocal, local_);
+  else heap_ = other.heap_;
   other.pieces_ = other.corners_ = 0;
 }
 

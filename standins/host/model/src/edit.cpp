@@ -36,9 +36,7 @@ Result<ChangeSet> BadMaterial(const Project& p, std::int32_t i) {
 }
 
 // In range and not deleted: a material an edit may use or change.
-bool MaterialInRange(const Project& p, std::int32_t i) {
-  return p.MaterialAt(i) != nullptr;
-}
+bool MaterialInRange(const Project& p, std::int32_t i) { return p.MaterialAt(i) != nullptr; }
 
 Material& MaterialRef(Project& p, std::int32_t i) { return p.materials[static_cast<std::size_t>(i - 1)]; }
 

@@ -759,14 +759,10 @@ class Parser {
       const char c = Peek();
       ++p_;
       v <<= 4;
-      if (c >= '0' && c <= '9')
-        v |= static_cast<unsigned>(c - '0');
-      else if (c >= 'a' && c <= 'f')
-        v |= static_cast<unsigned>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F')
-        v |= static_cast<unsigned>(c - 'A' + 10);
-      else
-        throw Refused{};
+      if (c >= '0' && c <= '9') v |= static_cast<unsigned>(c - '0');
+      else if (c >= 'a' && c <= 'f') v |= static_cast<unsigned>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F') v |= static_cast<unsigned>(c - 'A' + 10);
+      else throw Refused{};
     }
     return v;
   }
@@ -963,14 +959,10 @@ class Parser {
       if (key == "projection") {
         Once(seen, 1);
         String(text_);
-        if (text_ == "box")
-          m.projection = TextureProjection::Box;
-        else if (text_ == "planar")
-          m.projection = TextureProjection::Planar;
-        else if (text_ == "vertex")
-          m.projection = TextureProjection::Vertex;
-        else
-          throw Refused{};
+        if (text_ == "box") m.projection = TextureProjection::Box;
+        else if (text_ == "planar") m.projection = TextureProjection::Planar;
+        else if (text_ == "vertex") m.projection = TextureProjection::Vertex;
+        else throw Refused{};
       } else if (key == "origin") {
         Once(seen, 2);
         m.origin = ReadVec3();
@@ -995,7 +987,7 @@ class Parser {
   std::vector<Vec2> uvs_;
   std::vector<Polygon> polygons_;
   std::vector<TextureMapping> mappings_;  // of the polygons being read
-  std::vector<std::int32_t> corners_;  // one polygon's pieces, back to back
+  std::vector<std::int32_t> corners_;     // one polygon's pieces, back to back
   std::vector<std::uint32_t> ends_;
 };
 
@@ -1131,10 +1123,8 @@ void ReadElementsArray(const TextSource& text, std::uint64_t from, const Element
       failed = true;
     }
   };
-  if (n == 1)
-    readPiece(0);
-  else
-    base::ParallelFor(n, readPiece);
+  if (n == 1) readPiece(0);
+  else base::ParallelFor(n, readPiece);
   if (exhausted) throw std::bad_alloc();
   if (!readErrors.empty()) throw readErrors.front();
   parts.pieces = n;
@@ -1196,10 +1186,8 @@ std::optional<DocumentParts> ReadDocumentParts(const TextSource& text, const Ele
         const char c = parser.Next();
         valueStart = w.Offset(parser.pos());
         elements = key == "elements" && c == '[' && !parts.hasElements;
-        if (elements)
-          parser.Expect('[');
-        else
-          parser.SkipValue(1);
+        if (elements) parser.Expect('[');
+        else parser.SkipValue(1);
       });
       if (elements) {
         parts.hasElements = true;

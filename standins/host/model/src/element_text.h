@@ -88,8 +88,8 @@ struct DocumentParts {
   std::vector<std::pair<std::string, std::string>> members;  // decoded key, value text
   bool hasElements = false;
   std::vector<Element> elements;
-  std::size_t pieces = 0;        // pieces the elements were read in
-  bool piecesRedone = false;     // a cut fell wrongly: the elements after it were read again in one piece
+  std::size_t pieces = 0;     // pieces the elements were read in
+  bool piecesRedone = false;  // a cut fell wrongly: the elements after it were read again in one piece
 };
 
 // Reads the document when it is JSON that the document tree reader takes

@@ -11,7 +11,9 @@ namespace hostmodel {
 namespace {
 
 Vec3 Sub(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vec3 Cross(const Vec3& a, const Vec3& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+Vec3 Cross(const Vec3& a, const Vec3& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
 double Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 double Length(const Vec3& a) { return std::sqrt(Dot(a, a)); }
 
@@ -46,8 +48,7 @@ std::vector<std::int32_t> Clean(const std::vector<Vec3>& pts, const std::vector<
   return out;
 }
 
-bool ConvexWithTolerance(const std::vector<Vec3>& pts, std::span<const std::int32_t> loop, const Vec3& n,
-                         double eps) {
+bool ConvexWithTolerance(const std::vector<Vec3>& pts, std::span<const std::int32_t> loop, const Vec3& n, double eps) {
   const std::size_t m = loop.size();
   if (m < 3) return false;
   for (std::size_t i = 0; i < m; ++i) {
@@ -128,10 +129,8 @@ std::vector<std::vector<std::int32_t>> SplitConvex(const std::vector<Vec3>& poin
     prev[pc] = pa;
     reflex.erase(node);
     for (std::size_t x : {pa, pc}) {
-      if (turnAt(x) <= eps)
-        reflex.insert(x);
-      else
-        reflex.erase(x);
+      if (turnAt(x) <= eps) reflex.insert(x);
+      else reflex.erase(x);
     }
   };
   std::size_t count = L, node = 0, stall = 0;
@@ -159,7 +158,8 @@ std::vector<std::vector<std::int32_t>> SplitConvex(const std::vector<Vec3>& poin
         dropped = true;
       }
     if (!dropped) {
-      for (std::size_t x = next[node]; next[x] != node; x = next[x]) tris.push_back({loop[node], loop[x], loop[next[x]]});
+      for (std::size_t x = next[node]; next[x] != node; x = next[x])
+        tris.push_back({loop[node], loop[x], loop[next[x]]});
       count = 0;
     }
   }
@@ -172,8 +172,7 @@ std::vector<std::vector<std::int32_t>> SplitConvex(const std::vector<Vec3>& poin
   std::vector<bool> alive(pieces.size(), true);
   std::map<std::pair<std::int32_t, std::int32_t>, std::size_t> owner;
   for (std::size_t i = 0; i < pieces.size(); ++i)
-    for (std::size_t k = 0; k < pieces[i].size(); ++k)
-      owner[{pieces[i][k], pieces[i][(k + 1) % pieces[i].size()]}] = i;
+    for (std::size_t k = 0; k < pieces[i].size(); ++k) owner[{pieces[i][k], pieces[i][(k + 1) % pieces[i].size()]}] = i;
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     if (!alive[i]) continue;
     bool grew = true;
@@ -376,8 +375,7 @@ void CloseTJunctions(Body& body) {
 Body MakeBox(const Vec3& lo, const Vec3& hi, std::int32_t materialIndex) {
   BodyMaker maker(true);
   // Vertex k has x from bit 0, y from bit 1, z from bit 2.
-  for (int k = 0; k < 8; ++k)
-    maker.AddVertex({(k & 1) ? hi.x : lo.x, (k & 2) ? hi.y : lo.y, (k & 4) ? hi.z : lo.z});
+  for (int k = 0; k < 8; ++k) maker.AddVertex({(k & 1) ? hi.x : lo.x, (k & 2) ? hi.y : lo.y, (k & 4) ? hi.z : lo.z});
   BodyMaker::FaceOptions o;
   o.materialIndex = materialIndex;
   const std::vector<std::vector<std::int32_t>> faces = {

@@ -59,7 +59,8 @@ Result<Texture> Decoded(std::string problem, detail::DecodedPixels&& pixels, con
 
 bool Consistent(const Texture& texture) {
   return texture.width > 0 && texture.height > 0 &&
-         texture.pixels.size() == static_cast<std::size_t>(texture.width) * static_cast<std::size_t>(texture.height) * 4;
+         texture.pixels.size() ==
+             static_cast<std::size_t>(texture.width) * static_cast<std::size_t>(texture.height) * 4;
 }
 
 // Writes the bytes as the file at path; a file that could not be written
@@ -135,9 +136,9 @@ Result<std::vector<std::uint8_t>> EncodePng(const Texture& texture) {
     }
   }
   std::vector<std::uint8_t> out;
-  std::string problem = detail::EncodePng(opaque ? rgb.data() : texture.pixels.data(),
-                                          static_cast<std::uint32_t>(texture.width),
-                                          static_cast<std::uint32_t>(texture.height), !opaque, out);
+  std::string problem =
+      detail::EncodePng(opaque ? rgb.data() : texture.pixels.data(), static_cast<std::uint32_t>(texture.width),
+                        static_cast<std::uint32_t>(texture.height), !opaque, out);
   if (!problem.empty()) return R::Fail(problem);
   return R::Ok(std::move(out));
 }

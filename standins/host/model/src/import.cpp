@@ -122,10 +122,8 @@ FileConvention ConventionFor(const std::string& path, const aiScene* scene) {
     // FBX states its unit as centimetres per file unit.
     float f = 0;
     double d = 0;
-    if (scene->mMetaData->Get("UnitScaleFactor", f) && f > 0)
-      c.scale = f / 100.0;
-    else if (scene->mMetaData->Get("UnitScaleFactor", d) && d > 0)
-      c.scale = d / 100.0;
+    if (scene->mMetaData->Get("UnitScaleFactor", f) && f > 0) c.scale = f / 100.0;
+    else if (scene->mMetaData->Get("UnitScaleFactor", d) && d > 0) c.scale = d / 100.0;
   }
   return c;
 }
@@ -136,9 +134,15 @@ Xform UnitAndAxis(const FileConvention& c, double defaultScale) {
   if (c.yUp) {
     // (x, y, z) Y-up becomes (x, -z, y) Z-up: a rotation, so handedness and
     // winding stay as they are.
-    x.m[0][0] = s; x.m[0][1] = 0; x.m[0][2] = 0;
-    x.m[1][0] = 0; x.m[1][1] = 0; x.m[1][2] = -s;
-    x.m[2][0] = 0; x.m[2][1] = s; x.m[2][2] = 0;
+    x.m[0][0] = s;
+    x.m[0][1] = 0;
+    x.m[0][2] = 0;
+    x.m[1][0] = 0;
+    x.m[1][1] = 0;
+    x.m[1][2] = -s;
+    x.m[2][0] = 0;
+    x.m[2][1] = s;
+    x.m[2][2] = 0;
   } else {
     x.m[0][0] = x.m[1][1] = x.m[2][2] = s;
   }
@@ -216,10 +220,8 @@ class Importer {
     Material m;
     const aiMaterial* am = aiIndex < scene_->mNumMaterials ? scene_->mMaterials[aiIndex] : nullptr;
     aiString name;
-    if (am && am->Get(AI_MATKEY_NAME, name) == AI_SUCCESS && !Trim(name.C_Str()).empty())
-      m.name = Trim(name.C_Str());
-    else
-      m.name = "Material " + std::to_string(aiIndex + 1);
+    if (am && am->Get(AI_MATKEY_NAME, name) == AI_SUCCESS && !Trim(name.C_Str()).empty()) m.name = Trim(name.C_Str());
+    else m.name = "Material " + std::to_string(aiIndex + 1);
     if (am) FillMaterial(*am, m);
     // Names identify materials across reloads; repeated names get a suffix.
     std::string key = m.name;
@@ -235,10 +237,8 @@ class Importer {
   void FillMaterial(const aiMaterial& am, Material& m) {
     aiColor3D c(0.8f, 0.8f, 0.8f);
     aiColor4D base;
-    if (am.Get(AI_MATKEY_BASE_COLOR, base) == AI_SUCCESS)
-      c = aiColor3D(base.r, base.g, base.b);
-    else
-      am.Get(AI_MATKEY_COLOR_DIFFUSE, c);
+    if (am.Get(AI_MATKEY_BASE_COLOR, base) == AI_SUCCESS) c = aiColor3D(base.r, base.g, base.b);
+    else am.Get(AI_MATKEY_COLOR_DIFFUSE, c);
     m.surfaceColor = {Clamp01(c.r), Clamp01(c.g), Clamp01(c.b)};
     aiColor3D specular;
     m.secondColor = am.Get(AI_MATKEY_COLOR_SPECULAR, specular) == AI_SUCCESS && !specular.IsBlack()
@@ -247,7 +247,8 @@ class Importer {
     float opacity = 1.0f;
     if (am.Get(AI_MATKEY_OPACITY, opacity) != AI_SUCCESS) opacity = 1.0f;
     float transparencyFactor = 0.0f;
-    if (am.Get(AI_MATKEY_TRANSPARENCYFACTOR, transparencyFactor) == AI_SUCCESS && transparencyFactor > 0 && opacity >= 1.0f)
+    if (am.Get(AI_MATKEY_TRANSPARENCYFACTOR, transparencyFactor) == AI_SUCCESS && transparencyFactor > 0 &&
+        opacity >= 1.0f)
       opacity = 1.0f - transparencyFactor;
     m.transparency = Clamp16((1.0 - opacity) * 100.0, 0, 100);
     // Phong exponents run to about 1000 (OBJ "Ns"); the host's scale to 10000.
@@ -256,8 +257,7 @@ class Importer {
     float shininess = 0, roughness = 0;
     if (am.Get(AI_MATKEY_ROUGHNESS_FACTOR, roughness) == AI_SUCCESS)
       m.shininess = Clamp16((1.0 - roughness) * 10000.0, 0, 10000);
-    else if (am.Get(AI_MATKEY_SHININESS, shininess) == AI_SUCCESS)
-      m.shininess = Clamp16(shininess * 10.0, 0, 10000);
+    else if (am.Get(AI_MATKEY_SHININESS, shininess) == AI_SUCCESS) m.shininess = Clamp16(shininess * 10.0, 0, 10000);
     if (m.transparency > 0) m.percentage = 0;
 
     aiString tex;
@@ -312,7 +312,8 @@ class Importer {
     const fs::path folder = detail::NativePath(path_).parent_path();
     const fs::path relative = detail::NativePath(rel);
     // "C:/..." is absolute on the machine that wrote it, not here.
-    const bool drive = rel.size() > 2 && std::isalpha(static_cast<unsigned char>(rel[0])) && rel[1] == ':' && rel[2] == '/';
+    const bool drive =
+        rel.size() > 2 && std::isalpha(static_cast<unsigned char>(rel[0])) && rel[1] == ':' && rel[2] == '/';
     const fs::path written = drive ? relative : relative.is_absolute() ? relative : folder / relative;
     std::error_code ec;
     if (!drive && fs::is_regular_file(written, ec)) return detail::Utf8Path(written.lexically_normal());
@@ -470,8 +471,7 @@ class Importer {
       unsigned mi = node->mMeshes[k];
       if (mi >= scene_->mNumMeshes) continue;
       const aiMesh* mesh = scene_->mMeshes[mi];
-      if (!mesh || !(mesh->mPrimitiveTypes & (aiPrimitiveType_POLYGON | aiPrimitiveType_TRIANGLE)))
-        continue;
+      if (!mesh || !(mesh->mPrimitiveTypes & (aiPrimitiveType_POLYGON | aiPrimitiveType_TRIANGLE))) continue;
       const auto found = materialMap_.find(mesh->mMaterialIndex);
       if (found == materialMap_.end()) continue;
       const std::int32_t material = found->second;
@@ -578,8 +578,8 @@ class Importer {
       Material& m = project_.materials[i];
       detail::ContentHash h(0x6d6174657269616cull);
       h.Text(m.name);
-      for (double d : {m.surfaceColor.r, m.surfaceColor.g, m.surfaceColor.b, m.secondColor.r, m.secondColor.g,
-                       m.secondColor.b})
+      for (double d :
+           {m.surfaceColor.r, m.surfaceColor.g, m.surfaceColor.b, m.secondColor.r, m.secondColor.g, m.secondColor.b})
         h.Double(d);
       for (std::int64_t v : {std::int64_t{m.materialType}, std::int64_t{m.transparency}, std::int64_t{m.shininess},
                              std::int64_t{m.attenuation}, std::int64_t{m.percentage}})

@@ -22,8 +22,8 @@ class MappedFile {
   std::size_t size() const { return size_; }
 
  private:
-  std::intptr_t file_ = -1;     // descriptor or file handle
-  std::intptr_t mapping_ = 0;   // the mapping's handle where there is one
+  std::intptr_t file_ = -1;    // descriptor or file handle
+  std::intptr_t mapping_ = 0;  // the mapping's handle where there is one
   const char* data_ = nullptr;
   std::size_t size_ = 0;
   bool ok_ = false;

@@ -22,9 +22,8 @@ bool Guid::IsNull() const {
 std::string Guid::ToString() const {
   const auto& g = bytes;
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                g[3], g[2], g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13],
-                g[14], g[15]);
+  std::snprintf(buf, sizeof buf, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", g[3], g[2],
+                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
   return buf;
 }
 
@@ -162,8 +161,7 @@ Vec2 TextureCoordinate(const Body& body, const Polygon& polygon, std::int32_t ve
       Vec3 d = Sub(p, m.origin);
       return {Dot(d, m.uAxis), Dot(d, m.vAxis)};
     }
-    case TextureProjection::Box:
-      break;
+    case TextureProjection::Box: break;
   }
   // Box mapping: project onto the plane across the normal's dominant axis,
   // keeping the image upright on walls.
@@ -279,10 +277,8 @@ std::string Validate(const Project& project) {
   std::sort(byGuid.begin(), byGuid.end());
   std::vector<std::size_t> repeats(n, n);
   for (std::size_t k = 1, first = 0; k < n; ++k) {
-    if (byGuid[k].first == byGuid[first].first)
-      repeats[byGuid[k].second] = byGuid[first].second;
-    else
-      first = k;
+    if (byGuid[k].first == byGuid[first].first) repeats[byGuid[k].second] = byGuid[first].second;
+    else first = k;
   }
   for (std::size_t e = 0; e < n; ++e) {
     const Element& el = project.elements[e];

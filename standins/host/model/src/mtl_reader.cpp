@@ -38,7 +38,9 @@ aiMaterial* Make(const Definition& d) {
   m->AddProperty(&name, AI_MATKEY_NAME);
   // assimp's shading model for the illumination model: 0 none, 2 Phong,
   // any other Gouraud.
-  const int shading = d.illum == 0 ? aiShadingMode_NoShading : d.illum == 2 ? aiShadingMode_Phong : aiShadingMode_Gouraud;
+  const int shading = d.illum == 0   ? aiShadingMode_NoShading
+                      : d.illum == 2 ? aiShadingMode_Phong
+                                     : aiShadingMode_Gouraud;
   m->AddProperty(&shading, 1, AI_MATKEY_SHADING_MODEL);
   m->AddProperty(&d.illum, 1, AI_MATKEY_OBJ_ILLUM);
   m->AddProperty(&d.ambient, 1, AI_MATKEY_COLOR_AMBIENT);

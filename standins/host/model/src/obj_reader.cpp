@@ -49,7 +49,6 @@ void DirectScene::ReleaseMesh(unsigned m) {
 
 namespace {
 
-
 // A face corner's index (1-based, or negative counting back from the
 // current end); -2 for a malformed one.
 const char* ParseIndex(const char* p, const char* end, std::int64_t count, std::int32_t& out) {
@@ -217,7 +216,7 @@ struct LookAhead {
     enum Kind : std::uint8_t { kObject, kGroup, kMaterial, kFaces } kind = kFaces;
     const char* s = nullptr;  // the name
     const char* e = nullptr;
-    std::size_t line = 0;                   // in the part, from 1
+    std::size_t line = 0;                    // in the part, from 1
     std::size_t firstFace = 0, endFace = 0;  // kFaces: into faceShape
     bool anyUV = false, anyNormals = false;
   };
@@ -275,7 +274,9 @@ void ReadAhead(LookAhead& part) {
       part.faceShape.push_back(static_cast<std::uint8_t>(shape));
     } else if (tag == "o" || tag == "g" || tag == "usemtl") {
       LookAhead::Step step;
-      step.kind = tag == "o" ? LookAhead::Step::kObject : tag == "g" ? LookAhead::Step::kGroup : LookAhead::Step::kMaterial;
+      step.kind = tag == "o"   ? LookAhead::Step::kObject
+                  : tag == "g" ? LookAhead::Step::kGroup
+                               : LookAhead::Step::kMaterial;
       step.s = line.s;
       step.e = line.e;
       step.line = lineNumber;
@@ -309,7 +310,8 @@ std::vector<LookAhead> CutIntoParts(const char* begin, const char* end, int part
   const char* from = begin;
   for (std::size_t i = 1; i < n; ++i) {
     const char* at = std::max(from, begin + size / n * i);
-    const char* nl = at < end ? static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at))) : nullptr;
+    const char* nl =
+        at < end ? static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at))) : nullptr;
     if (!nl || nl + 1 >= end) break;
     from = nl + 1;
     if (!out.empty() && out.back().begin == from) continue;
@@ -519,8 +521,8 @@ class ObjReader {
         if (materialsLoaded_) return No("a material library after the first face, object, group or material use");
         libraries_.emplace_back(line.word, static_cast<std::size_t>(e - line.word));
         ok = true;
-      } else if (!materialsLoaded_ && !(tag == "f" || tag == "l" || tag == "p" || tag == "o" || tag == "g" ||
-                                        tag == "usemtl")) {
+      } else if (!materialsLoaded_ &&
+                 !(tag == "f" || tag == "l" || tag == "p" || tag == "o" || tag == "g" || tag == "usemtl")) {
         return No("\"" + std::string(tag) + "\" lines");
       } else {
         // From here on the material chosen so far matters: the one the
@@ -566,15 +568,9 @@ class ObjReader {
       if (!materialsLoaded_ && !StartMaterials()) return Adoption::kFailed;
       bool ok = true;
       switch (step.kind) {
-        case LookAhead::Step::kObject:
-          ok = NewObject(step.s, step.e);
-          break;
-        case LookAhead::Step::kGroup:
-          ok = NewGroup(step.s, step.e);
-          break;
-        case LookAhead::Step::kMaterial:
-          ok = UseMaterial(step.s, step.e);
-          break;
+        case LookAhead::Step::kObject: ok = NewObject(step.s, step.e); break;
+        case LookAhead::Step::kGroup: ok = NewGroup(step.s, step.e); break;
+        case LookAhead::Step::kMaterial: ok = UseMaterial(step.s, step.e); break;
         case LookAhead::Step::kFaces: {
           Run& run = CurrentRun();
           if (run.firstFace == run.endFace) run.firstFace = faceBase + step.firstFace;
@@ -605,7 +601,8 @@ class ObjReader {
           corners_.insert(corners_.end(), part.corners.begin(), part.corners.end());
         } else {
           faceStart_.reserve(faceStart_.size() + part.faceStart.size());
-          for (std::uint32_t first : part.faceStart) faceStart_.push_back(static_cast<std::uint32_t>(cornerBase + first));
+          for (std::uint32_t first : part.faceStart)
+            faceStart_.push_back(static_cast<std::uint32_t>(cornerBase + first));
           faceShape_.insert(faceShape_.end(), part.faceShape.begin(), part.faceShape.end());
         }
       } catch (...) {
@@ -693,7 +690,8 @@ class ObjReader {
     if (lines) {
       // A segment whose ends lie at one place is removed by assimp.
       for (std::size_t i = first; i + 1 < corners_.size(); ++i)
-        if (positions_[static_cast<std::size_t>(corners_[i].v)] == positions_[static_cast<std::size_t>(corners_[i + 1].v)])
+        if (positions_[static_cast<std::size_t>(corners_[i].v)] ==
+            positions_[static_cast<std::size_t>(corners_[i + 1].v)])
           return No("a line segment of no length");
       lineCount_ += n - 1;
     } else {
@@ -757,7 +755,8 @@ class ObjReader {
     std::string text(s, static_cast<std::size_t>(e - s));
     if (text == material_) return true;
     material_ = text;
-    if (!libraryNames_.count(text) && std::find(unknownNames_.begin(), unknownNames_.end(), text) == unknownNames_.end())
+    if (!libraryNames_.count(text) &&
+        std::find(unknownNames_.begin(), unknownNames_.end(), text) == unknownNames_.end())
       unknownNames_.push_back(text);
     // Before any object the new mesh belongs to none: assimp makes one
     // for the first face, with its own mesh.
@@ -784,7 +783,8 @@ class ObjReader {
     if (current >= materials.mNumMaterials) return No("assimp gives a face a material it does not have");
     // Index 0 is assimp's default material: no library material is current.
     if (current > 0) material_ = MaterialName(current);
-    else if (materials.mNumMaterials > 1 && !libraries_.empty()) return No("a library that ends on the default material");
+    else if (materials.mNumMaterials > 1 && !libraries_.empty())
+      return No("a library that ends on the default material");
     return true;
   }
 
@@ -810,7 +810,8 @@ class ObjReader {
     std::vector<std::string> names;
     for (unsigned i = 0; i < materials_.scene->mNumMaterials; ++i) {
       aiString name;
-      if (materials_.scene->mMaterials[i]->Get(AI_MATKEY_NAME, name) != AI_SUCCESS) return No("a material without name");
+      if (materials_.scene->mMaterials[i]->Get(AI_MATKEY_NAME, name) != AI_SUCCESS)
+        return No("a material without name");
       names.emplace_back(name.C_Str());
     }
     for (Run& run : runs_) {
@@ -993,7 +994,9 @@ class ObjReader {
   // the square roots round decides.
   bool Degenerate(std::size_t f, bool* removed) const {
     const std::size_t b = faceStart_[f], n = faceStart_[f + 1] - b;
-    auto at = [&](std::size_t i) -> const aiVector3D& { return positions_[static_cast<std::size_t>(corners_[b + i].v)]; };
+    auto at = [&](std::size_t i) -> const aiVector3D& {
+      return positions_[static_cast<std::size_t>(corners_[b + i].v)];
+    };
     for (std::size_t i = 0; i < n; ++i)
       for (std::size_t j = i + 1; j < (n > 4 ? std::min(n, i + 2) : n); ++j)
         if (at(i) == at(j)) {
@@ -1033,8 +1036,8 @@ class ObjReader {
   // only within a bucket: vertices a little apart are joined when they
   // happen to share a bucket. The same buckets are worked out here, the
   // same comparison made in the same order.
-  std::string JoinPart(const std::vector<std::uint32_t>& faceList, std::size_t meshVertices, bool hasNormals, bool hasUV,
-                       unsigned material, aiMesh*& meshOut, std::unique_ptr<unsigned[]>& pool) {
+  std::string JoinPart(const std::vector<std::uint32_t>& faceList, std::size_t meshVertices, bool hasNormals,
+                       bool hasUV, unsigned material, aiMesh*& meshOut, std::unique_ptr<unsigned[]>& pool) {
     std::size_t corners = 0;
     for (std::uint32_t f : faceList) corners += faceStart_[f + 1] - faceStart_[f];
     if (hasUV) {
@@ -1130,7 +1133,6 @@ class ObjReader {
       mesh->mVertices[v] = positions_[static_cast<std::size_t>(c.v)];
       if (hasNormals) mesh->mNormals[v] = normals_[static_cast<std::size_t>(c.n)];
       if (hasUV) mesh->mTextureCoords[0][v] = UV(firstFace[v], firstCorner[v]);
-
     }
     pool.reset(new unsigned[corners]);
     std::memcpy(pool.get(), cornerVertex.data(), corners * sizeof(unsigned));
@@ -1143,8 +1145,8 @@ class ObjReader {
       face.mIndices = pool.get() + at;
       at += face.mNumIndices;
     }
-    mesh->mPrimitiveTypes = faceList.size() && mesh->mFaces[0].mNumIndices == 3 ? aiPrimitiveType_TRIANGLE
-                                                                               : aiPrimitiveType_POLYGON;
+    mesh->mPrimitiveTypes =
+        faceList.size() && mesh->mFaces[0].mNumIndices == 3 ? aiPrimitiveType_TRIANGLE : aiPrimitiveType_POLYGON;
     return {};
   }
 
@@ -1169,7 +1171,7 @@ class ObjReader {
   std::vector<std::string> unknownNames_;  // used, defined by no library: in order of first use
   std::int64_t current_ = -1;              // the object made last
   std::string material_;                   // the material current ("" none)
-  std::string_view activeGroup_;  // into the text as well
+  std::string_view activeGroup_;           // into the text as well
   bool materialsLoaded_ = false;
   std::uint64_t lineCount_ = 0, pointCount_ = 0;
   ObjMaterials materials_;

@@ -37,7 +37,9 @@ struct FormatError {
 class Path {
  public:
   Path(std::string s) : s_(std::move(s)) {}
-  Path operator/(std::string_view key) const { return Path(s_.empty() ? std::string(key) : s_ + "." + std::string(key)); }
+  Path operator/(std::string_view key) const {
+    return Path(s_.empty() ? std::string(key) : s_ + "." + std::string(key));
+  }
   Path operator[](std::size_t i) const { return Path(s_ + "[" + std::to_string(i) + "]"); }
   const std::string& str() const { return s_; }
 
@@ -123,7 +125,8 @@ T Opt(const Json& obj, const Path& p, std::string_view key, T fallback, F read) 
 double OptNum(const Json& o, const Path& p, std::string_view k, double d) {
   return Opt(o, p, k, d, [](const Json& j, const Path& q) { return Num(j, q); });
 }
-std::int64_t OptInt(const Json& o, const Path& p, std::string_view k, std::int64_t d, std::int64_t lo, std::int64_t hi) {
+std::int64_t OptInt(const Json& o, const Path& p, std::string_view k, std::int64_t d, std::int64_t lo,
+                    std::int64_t hi) {
   return Opt(o, p, k, d, [&](const Json& j, const Path& q) { return Int(j, q, lo, hi); });
 }
 bool OptBool(const Json& o, const Path& p, std::string_view k, bool d) {
@@ -196,7 +199,8 @@ Camera ReadCamera(const Json& j, const Path& p) {
   if (auto* m = Member(j, "drawRect")) {
     Path q = p / "drawRect";
     if (!m->is_array() || m->size() != 4) Fail(q, "expected an array of 4 integers");
-    for (std::size_t i = 0; i < 4; ++i) c.drawRect[i] = static_cast<std::int16_t>(Int((*m)[i], q[i], INT16_MIN, INT16_MAX));
+    for (std::size_t i = 0; i < 4; ++i)
+      c.drawRect[i] = static_cast<std::int16_t>(Int((*m)[i], q[i], INT16_MIN, INT16_MAX));
   }
   return c;
 }
@@ -214,8 +218,8 @@ ProjectState ReadState(const Json& j, const Path& p) {
     Path q = p / "referenceLevels";
     for (std::size_t i = 0; i < Arr(*m, q).size(); ++i) {
       const Json& lv = Obj((*m)[i], q[i]);
-      s.referenceLevels.push_back({Str(Required(lv, q[i], "name"), q[i] / "name"),
-                                   Num(Required(lv, q[i], "height"), q[i] / "height")});
+      s.referenceLevels.push_back(
+          {Str(Required(lv, q[i], "name"), q[i] / "name"), Num(Required(lv, q[i], "height"), q[i] / "height")});
     }
   }
   s.seaLevelAltitude = OptNum(j, p, "seaLevelAltitude", 0.0);
@@ -280,10 +284,8 @@ Material ReadMaterial(const Json& j, const Path& p) {
   Obj(j, p);
   Material m;
   m.name = Str(Required(j, p, "name"), p / "name");
-  if (auto* g = Member(j, "guid"))
-    m.guid = ReadGuid(*g, p / "guid");
-  else
-    m.guid = Guid::FromName("material:" + m.name);
+  if (auto* g = Member(j, "guid")) m.guid = ReadGuid(*g, p / "guid");
+  else m.guid = Guid::FromName("material:" + m.name);
   m.stamp = OptInt(j, p, "stamp", 1, INT64_MIN, INT64_MAX);
   m.headerFlags = static_cast<std::uint16_t>(OptInt(j, p, "headerFlags", 1, 0, UINT16_MAX));
   m.materialType = static_cast<std::int16_t>(OptInt(j, p, "materialType", 0, INT16_MIN, INT16_MAX));
@@ -375,9 +377,11 @@ Project ReadProject(const Json& root, const fs::path& baseDir) {
   Path p("");
   Obj(root, Path("(document)"));
   std::string format = Str(Required(root, Path("(document)"), "format"), Path("format"));
-  if (format != kFormat) Fail(Path("format"), "\"" + format + "\" is not a host project (\"" + kFormat + "\" expected)");
+  if (format != kFormat)
+    Fail(Path("format"), "\"" + format + "\" is not a host project (\"" + kFormat + "\" expected)");
   std::int64_t version = Int(Required(root, Path("(document)"), "version"), Path("version"), 0, INT32_MAX);
-  if (version != kVersion) Fail(Path("version"), "version " + std::to_string(version) + " is not supported (1 expected)");
+  if (version != kVersion)
+    Fail(Path("version"), "version " + std::to_string(version) + " is not supported (1 expected)");
   Project project;
   if (auto* m = Member(root, "state")) project.state = ReadState(*m, Path("state"));
   if (auto* m = Member(root, "textures")) {
@@ -610,9 +614,12 @@ std::string DocumentHead(const Project& project, const ProjectState& s, const st
   st["teamworkUrl"] = s.teamworkUrl;
   st["currentWindow"] = EnumName(s.currentWindow, kWindows);
   const Camera& c = s.camera;
-  st["camera"] = {{"projection", c.projection},     {"viewPoint", WriteVec3(c.viewPoint)},
-                  {"targetPoint", WriteVec3(c.targetPoint)}, {"rollAngle", c.rollAngle},
-                  {"viewAngle", c.viewAngle},       {"drawRect", c.drawRect}};
+  st["camera"] = {{"projection", c.projection},
+                  {"viewPoint", WriteVec3(c.viewPoint)},
+                  {"targetPoint", WriteVec3(c.targetPoint)},
+                  {"rollAngle", c.rollAngle},
+                  {"viewAngle", c.viewAngle},
+                  {"drawRect", c.drawRect}};
   Json levels = Json::array();
   for (const auto& lv : s.referenceLevels) levels.push_back({{"name", lv.name}, {"height", lv.height}});
   st["referenceLevels"] = std::move(levels);
@@ -628,10 +635,8 @@ std::string DocumentHead(const Project& project, const ProjectState& s, const st
   for (const Texture& t : project.textures) {
     Json jt;
     jt["name"] = t.name;
-    if (!t.filePath.empty())
-      jt["file"] = RelativeIfBelow(t.filePath, baseDir);
-    else
-      jt["pixels"] = {{"width", t.width}, {"height", t.height}, {"argb", base::Base64Encode(t.pixels)}};
+    if (!t.filePath.empty()) jt["file"] = RelativeIfBelow(t.filePath, baseDir);
+    else jt["pixels"] = {{"width", t.width}, {"height", t.height}, {"argb", base::Base64Encode(t.pixels)}};
     jt["pixelType"] = t.pixelType;
     jt["hasAlphaChannel"] = t.hasAlphaChannel;
     jt["transparentPattern"] = t.transparentPattern;

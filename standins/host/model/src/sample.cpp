@@ -31,7 +31,8 @@ Texture BrickTexture() {
       int shifted = (x + (course % 2) * 16) % 64;
       bool mortar = (y % 16) < 2 || (shifted % 32) < 2;
       int brick = course * 2 + shifted / 32;
-      std::uint32_t h = static_cast<std::uint32_t>(brick * 2654435761u) ^ static_cast<std::uint32_t>(x * 40503 + y * 9973);
+      std::uint32_t h =
+          static_cast<std::uint32_t>(brick * 2654435761u) ^ static_cast<std::uint32_t>(x * 40503 + y * 9973);
       int grain = static_cast<int>((h >> 7) % 17) - 8;
       int shade = static_cast<int>((static_cast<std::uint32_t>(brick) * 2246822519u >> 11) % 31) - 15;
       std::uint8_t* p = &t.pixels[static_cast<std::size_t>((y * 64 + x) * 4)];
@@ -120,7 +121,9 @@ struct Opening {
 // other face plaster; openings cut through the whole thickness.
 Body MakeWall(Vec3 origin, Vec3 dir, Vec3 inward, double L, double T, double H, std::vector<Opening> openings) {
   std::sort(openings.begin(), openings.end(), [](const Opening& a, const Opening& b) { return a.s0 < b.s0; });
-  auto P = [&](double s, double t, double z) { return Add(Add(Add(origin, Mul(dir, s)), Mul(inward, t)), Vec3{0, 0, z}); };
+  auto P = [&](double s, double t, double z) {
+    return Add(Add(Add(origin, Mul(dir, s)), Mul(inward, t)), Vec3{0, 0, z});
+  };
   SharedBody b(true);
 
   // Vertical strips between opening edges; a strip over an opening leaves
@@ -170,7 +173,8 @@ Body MakeWall(Vec3 origin, Vec3 dir, Vec3 inward, double L, double T, double H, 
     b.Face({{P(o.s0, 0, o.z0), P(o.s0, T, o.z0), P(o.s0, T, o.z1), P(o.s0, 0, o.z1)}}, dir, kPlaster);
     b.Face({{P(o.s1, 0, o.z0), P(o.s1, T, o.z0), P(o.s1, T, o.z1), P(o.s1, 0, o.z1)}}, Mul(dir, -1), kPlaster);
     b.Face({{P(o.s0, 0, o.z1), P(o.s1, 0, o.z1), P(o.s1, T, o.z1), P(o.s0, T, o.z1)}}, {0, 0, -1}, kPlaster);
-    if (o.z0 > 0) b.Face({{P(o.s0, 0, o.z0), P(o.s1, 0, o.z0), P(o.s1, T, o.z0), P(o.s0, T, o.z0)}}, {0, 0, 1}, kPlaster);
+    if (o.z0 > 0)
+      b.Face({{P(o.s0, 0, o.z0), P(o.s1, 0, o.z0), P(o.s1, T, o.z0), P(o.s0, T, o.z0)}}, {0, 0, 1}, kPlaster);
   }
   return b.Take();
 }
@@ -200,23 +204,22 @@ Body MakeRoof() {
 // bits on every platform, and MinGW's cos and sin (the x87 instructions)
 // differ in the last bits, cos(pi / 2) by 2e-21.
 constexpr int kBarrelSegments = 16;
-constexpr double kBarrelDirections[kBarrelSegments][2] = {
-    {0x1p+0, 0x0p+0},
-    {0x1.d906bcf328d46p-1, 0x1.87de2a6aea963p-2},
-    {0x1.6a09e667f3bcdp-1, 0x1.6a09e667f3bccp-1},
-    {0x1.87de2a6aea964p-2, 0x1.d906bcf328d46p-1},
-    {0x1.1a62633145c07p-54, 0x1p+0},
-    {-0x1.87de2a6aea962p-2, 0x1.d906bcf328d46p-1},
-    {-0x1.6a09e667f3bccp-1, 0x1.6a09e667f3bcdp-1},
-    {-0x1.d906bcf328d46p-1, 0x1.87de2a6aea965p-2},
-    {-0x1p+0, 0x1.1a62633145c07p-53},
-    {-0x1.d906bcf328d47p-1, -0x1.87de2a6aea961p-2},
-    {-0x1.6a09e667f3bcep-1, -0x1.6a09e667f3bccp-1},
-    {-0x1.87de2a6aea96dp-2, -0x1.d906bcf328d44p-1},
-    {-0x1.a79394c9e8a0ap-53, -0x1p+0},
-    {0x1.87de2a6aea967p-2, -0x1.d906bcf328d45p-1},
-    {0x1.6a09e667f3bcbp-1, -0x1.6a09e667f3bcep-1},
-    {0x1.d906bcf328d44p-1, -0x1.87de2a6aea96ep-2}};
+constexpr double kBarrelDirections[kBarrelSegments][2] = {{0x1p+0, 0x0p+0},
+                                                          {0x1.d906bcf328d46p-1, 0x1.87de2a6aea963p-2},
+                                                          {0x1.6a09e667f3bcdp-1, 0x1.6a09e667f3bccp-1},
+                                                          {0x1.87de2a6aea964p-2, 0x1.d906bcf328d46p-1},
+                                                          {0x1.1a62633145c07p-54, 0x1p+0},
+                                                          {-0x1.87de2a6aea962p-2, 0x1.d906bcf328d46p-1},
+                                                          {-0x1.6a09e667f3bccp-1, 0x1.6a09e667f3bcdp-1},
+                                                          {-0x1.d906bcf328d46p-1, 0x1.87de2a6aea965p-2},
+                                                          {-0x1p+0, 0x1.1a62633145c07p-53},
+                                                          {-0x1.d906bcf328d47p-1, -0x1.87de2a6aea961p-2},
+                                                          {-0x1.6a09e667f3bcep-1, -0x1.6a09e667f3bccp-1},
+                                                          {-0x1.87de2a6aea96dp-2, -0x1.d906bcf328d44p-1},
+                                                          {-0x1.a79394c9e8a0ap-53, -0x1p+0},
+                                                          {0x1.87de2a6aea967p-2, -0x1.d906bcf328d45p-1},
+                                                          {0x1.6a09e667f3bcbp-1, -0x1.6a09e667f3bcep-1},
+                                                          {0x1.d906bcf328d44p-1, -0x1.87de2a6aea96ep-2}};
 
 // A round rain barrel: a smooth side (curved polygons with radial vertex
 // normals) between flat lids.
@@ -268,8 +271,7 @@ Project SampleBuilding() {
   s.referenceLevels = {{"Ground Floor", 0.0}, {"Eaves", 3.0}};
   s.seaLevelAltitude = 112.5;
   s.workingLengthUnit = LengthUnit::Metre;
-  s.customAutoTexts = {
-      {"Client", "autotext-" + Guid::FromName("sample autotext:Client").ToString(), "Brimsel family"}};
+  s.customAutoTexts = {{"Client", "autotext-" + Guid::FromName("sample autotext:Client").ToString(), "Brimsel family"}};
   s.hostVersion = "21.0.0";
 
   p.textures.push_back(BrickTexture());
@@ -315,8 +317,8 @@ Project SampleBuilding() {
   }
   p.elements.push_back(MakeElement("Roof", {MakeRoof()}));
   p.elements.push_back(MakeElement("Glazing", std::move(panes)));
-  p.elements.push_back(
-      MakeElement("Door", {MakeBox({door.s0 + 0.02, T / 2 - 0.025, 0.0}, {door.s1 - 0.02, T / 2 + 0.025, door.z1 - 0.01}, kOak)}));
+  p.elements.push_back(MakeElement(
+      "Door", {MakeBox({door.s0 + 0.02, T / 2 - 0.025, 0.0}, {door.s1 - 0.02, T / 2 + 0.025, door.z1 - 0.01}, kOak)}));
   p.elements.push_back(MakeElement("Rain barrel", {MakeBarrel({L + 0.6, 0.8, 0.0}, 0.3, 0.9)}));
   return p;
 }

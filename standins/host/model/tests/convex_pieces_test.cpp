@@ -121,8 +121,7 @@ TEST(ConvexPieces, RandomUseMatchesAListOfLists) {
         expected[i] = lists;
         break;
       }
-      default:
-        EXPECT_EQ(held[i] == held[j], expected[i] == expected[j]);
+      default: EXPECT_EQ(held[i] == held[j], expected[i] == expected[j]);
     }
     ASSERT_EQ(AsLists(held[i]), expected[i]) << "step " << step;
   }

@@ -10,7 +10,9 @@
 namespace hostmodel {
 namespace {
 
-Vec3 Cross(const Vec3& a, const Vec3& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+Vec3 Cross(const Vec3& a, const Vec3& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
 double Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
 // Signed area of a loop along a normal.
@@ -62,22 +64,22 @@ TEST(HostModelGeometry, ConvexLoopsStayWholeAndConcaveOnesSplitIntoConvexPieces)
   // Combs: many reflex corners; the large one must not take long (a
   // thousand teeth, four thousand corners).
   for (int teeth : {5, 1000}) {
-  std::vector<Vec3> comb{{0, 0, 0}};
-  std::vector<std::int32_t> loop{0};
-  for (int t = 0; t < teeth; ++t) {
-    double x = 2.0 * t;
-    for (Vec3 p : {Vec3{x + 1, 0, 0}, Vec3{x + 1, 3, 0}, Vec3{x + 2, 3, 0}, Vec3{x + 2, 0, 0}}) {
-      comb.push_back(p);
-      loop.push_back(static_cast<std::int32_t>(comb.size() - 1));
+    std::vector<Vec3> comb{{0, 0, 0}};
+    std::vector<std::int32_t> loop{0};
+    for (int t = 0; t < teeth; ++t) {
+      double x = 2.0 * t;
+      for (Vec3 p : {Vec3{x + 1, 0, 0}, Vec3{x + 1, 3, 0}, Vec3{x + 2, 3, 0}, Vec3{x + 2, 0, 0}}) {
+        comb.push_back(p);
+        loop.push_back(static_cast<std::int32_t>(comb.size() - 1));
+      }
     }
-  }
-  comb.push_back({2.0 * teeth, -1, 0});
-  comb.push_back({0, -1, 0});
-  loop.push_back(static_cast<std::int32_t>(comb.size() - 2));
-  loop.push_back(static_cast<std::int32_t>(comb.size() - 1));
-  // Corner order above runs clockwise; reverse to keep +z.
-  std::reverse(loop.begin(), loop.end());
-  ExpectSoundSplit(comb, loop, static_cast<std::size_t>(2 * teeth + 2));
+    comb.push_back({2.0 * teeth, -1, 0});
+    comb.push_back({0, -1, 0});
+    loop.push_back(static_cast<std::int32_t>(comb.size() - 2));
+    loop.push_back(static_cast<std::int32_t>(comb.size() - 1));
+    // Corner order above runs clockwise; reverse to keep +z.
+    std::reverse(loop.begin(), loop.end());
+    ExpectSoundSplit(comb, loop, static_cast<std::size_t>(2 * teeth + 2));
   }
 }
 
@@ -162,10 +164,8 @@ TEST(HostModelGeometry, TextureCoordinatesFollowTheMapping) {
       Vec2 uv = TextureCoordinate(b, p, v);
       const Vec3& pos = b.vertices[static_cast<std::size_t>(v)];
       // Box mapping: walls show height as v, floors and roofs plan x/y.
-      if (std::fabs(n.z) > 0.5)
-        EXPECT_EQ(uv, (Vec2{pos.x, pos.y}));
-      else
-        EXPECT_EQ(uv.v, pos.z);
+      if (std::fabs(n.z) > 0.5) EXPECT_EQ(uv, (Vec2{pos.x, pos.y}));
+      else EXPECT_EQ(uv.v, pos.z);
     }
   }
   Polygon planar = b.polygons[0];

@@ -220,7 +220,8 @@ TEST(HostModelImport, IdentitiesAreStableAcrossReloadsAndFollowContent) {
 TEST(HostModelImport, RepeatedSiblingNamesAreNumberedInFileOrder) {
   TempDir dir;
   std::string obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
-  for (const char* group : {"Wall", "Door", "Wall", "Slab", "Wall", "Door"}) obj += std::string("g ") + group + "\nf 1 2 3\n";
+  for (const char* group : {"Wall", "Door", "Wall", "Slab", "Wall", "Door"})
+    obj += std::string("g ") + group + "\nf 1 2 3\n";
   const std::string path = dir.Write("repeated.obj", obj);
   WithEachObjReader([&](const ImportOptions& options) {
     auto first = ImportModel(path, options);
@@ -257,9 +258,12 @@ TEST(HostModelImport, ClosedOnlyWhenEveryEdgeIsUsedOnceEachWay) {
     ASSERT_TRUE(r.ok()) << r.error();
     std::vector<std::pair<std::string, bool>> closed;
     for (const Element& e : r->elements) closed.emplace_back(e.name, e.bodies.at(0).closed);
-    EXPECT_EQ(closed, (std::vector<std::pair<std::string, bool>>{
-                          {"/Closed", true}, {"/CornerTwice", true}, {"/Flipped", false}, {"/Open", false},
-                          {"/FaceTwice", false}, {"/Sheet", false}}));
+    EXPECT_EQ(closed, (std::vector<std::pair<std::string, bool>>{{"/Closed", true},
+                                                                 {"/CornerTwice", true},
+                                                                 {"/Flipped", false},
+                                                                 {"/Open", false},
+                                                                 {"/FaceTwice", false},
+                                                                 {"/Sheet", false}}));
   });
 }
 
@@ -434,8 +438,9 @@ TEST(HostModelImport, TheOwnMaterialReaderDeclinesWhatItDoesNotReproduce) {
   }
   // Statements it reproduces, a second definition of a name and a library
   // found as the model's own name when the written one is missing.
-  dir.Write("lib.mtl", "# made by hand\nKa 0.1 0.1 0.1\nnewmtl m\nKd 1 0 0\nTr 0.25\nPr 0.5\nillum 2\n"
-                       "map_Bump normal.png\nnewmtl n\nnewmtl m\nNs 20\n");
+  dir.Write("lib.mtl",
+            "# made by hand\nKa 0.1 0.1 0.1\nnewmtl m\nKd 1 0 0\nTr 0.25\nPr 0.5\nillum 2\n"
+            "map_Bump normal.png\nnewmtl n\nnewmtl m\nNs 20\n");
   const std::string other = dir.Write("other.obj", "mtllib gone.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl m\nf 1 2 3\n");
   dir.Write("other.mtl", "newmtl m\nKd 0 0 1\n");
   for (const std::string& path : {obj, other}) {
@@ -488,7 +493,7 @@ TEST(HostModelImport, ObjModelsAreTheSameModelsOnEveryPlatform) {
     std::uint64_t digest;
   };
   for (const Model& m : {Model{kData + "yard.obj", 0xcecd49e5fcbce433ull},
-                        Model{std::string(HOSTMODEL_SAMPLES) + "house.obj", 0xcf0024dee66e1481ull}}) {
+                         Model{std::string(HOSTMODEL_SAMPLES) + "house.obj", 0xcf0024dee66e1481ull}}) {
     SCOPED_TRACE(m.path);
     std::string fallback = "not asked";
     ImportOptions options;

@@ -7,8 +7,8 @@
 
 #include "hostmodel/import.h"
 
-#define HOSTMODEL_SKIP_WITHOUT_MODEL_IMPORTER(what)                                                             \
-  do {                                                                                                           \
-    if (!::hostmodel::ModelImporterAvailable())                                                                  \
+#define HOSTMODEL_SKIP_WITHOUT_MODEL_IMPORTER(what)                                                            \
+  do {                                                                                                         \
+    if (!::hostmodel::ModelImporterAvailable())                                                                \
       GTEST_SKIP() << what << ": needs the model importer (assimp), which the Windows build does not include"; \
   } while (false)

@@ -52,8 +52,8 @@ Both ImportBoth(const std::string& path) {
   own.warnings = nullptr;
   own.ownMaterialReader = true;
   const Result<Project> ownMaterials = ImportModel(path, own);
-  EXPECT_EQ(ownMaterials.ok(), b.assimp.ok()) << "own material reader: "
-                                              << (ownMaterials.ok() ? b.assimp.error() : ownMaterials.error());
+  EXPECT_EQ(ownMaterials.ok(), b.assimp.ok())
+      << "own material reader: " << (ownMaterials.ok() ? b.assimp.error() : ownMaterials.error());
   if (ownMaterials.ok() && b.assimp.ok()) {
     EXPECT_EQ(FirstDifference(ownMaterials.value(), b.assimp.value()), "") << "own material reader";
   }
@@ -79,7 +79,8 @@ std::string FirstDifference(const Project& a, const Project& b) {
       const Body& p = x.bodies[k];
       const Body& q = y.bodies[k];
       if (p.vertices.size() != q.vertices.size())
-        return x.name + ": vertex count " + std::to_string(p.vertices.size()) + " vs " + std::to_string(q.vertices.size());
+        return x.name + ": vertex count " + std::to_string(p.vertices.size()) + " vs " +
+               std::to_string(q.vertices.size());
       for (std::size_t v = 0; v < p.vertices.size(); ++v)
         if (!(p.vertices[v] == q.vertices[v])) return x.name + ": vertex " + std::to_string(v);
       if (p.vertexNormals != q.vertexNormals) return x.name + ": vertex normals";
@@ -193,7 +194,8 @@ TEST(ObjReader, TheFormsRealFilesUseGiveAssimpsModel) {
 TEST(ObjReader, ObjectsGroupsAndMaterialsAsExportersWriteThem) {
   HOSTMODEL_SKIP_WITHOUT_MODEL_IMPORTER("compares with assimp's import");
   TempDir dir;
-  dir.Write("m.mtl", "newmtl Brick facade\nKd 0.7 0.3 0.2\nnewmtl Plain\nKd 0.5 0.5 0.5\nnewmtl Last\nKd 0.1 0.9 0.1\n");
+  dir.Write("m.mtl",
+            "newmtl Brick facade\nKd 0.7 0.3 0.2\nnewmtl Plain\nKd 0.5 0.5 0.5\nnewmtl Last\nKd 0.1 0.9 0.1\n");
   dir.Write("more.mtl", "newmtl Glass\nKd 0.8 0.9 1\nd 0.3\n");
   const std::string head =
       "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\n"
@@ -221,8 +223,9 @@ TEST(ObjReader, ObjectsGroupsAndMaterialsAsExportersWriteThem) {
       {"faces before any material", "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\no A\nf 1 2 3\nusemtl Mine\nf 1 3 4\n"},
       // With libraries, faces before any material use take the one the
       // libraries defined last; naming it changes nothing.
-      {"library's material", "mtllib m.mtl more.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3\nusemtl Glass\n"
-                             "f 1 3 4\no B\nusemtl Plain\nf 1 2 4\n"},
+      {"library's material",
+       "mtllib m.mtl more.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3\nusemtl Glass\n"
+       "f 1 3 4\no B\nusemtl Plain\nf 1 2 4\n"},
       // Names no library defines become materials of their own.
       {"unknown materials", head + "o A\nusemtl Nowhere\nf 1 2 3\nusemtl Plain\nf 1 3 4\nusemtl Elsewhere\nf 5 6 7\n"
                                    "usemtl Nowhere\nf 5 7 8\n"},
@@ -232,26 +235,30 @@ TEST(ObjReader, ObjectsGroupsAndMaterialsAsExportersWriteThem) {
                                "f 1/1 2/2 6/3 5/4\nf 2//3 3//3 7//3 6//3\nf 5/1/1 6/2/1 7/3/1\n"},
       {"mixed texture coordinates", head + "usemtl Plain\no A\nf 1/1 2/2 3/3\nf 1 3 4\nf 2 6 7 3\nf 5/1 6/2 7/3 8/4\n"},
       // A zero normal makes assimp drop the normals of its mesh.
-      {"zero normal", head + "vn 0 0 0\nusemtl Plain\no A\nf 1//1 2//1 3//1\nf 1//4 3//4 4//4\nf 5//1 6//1 7//1 8//1\n"},
+      {"zero normal",
+       head + "vn 0 0 0\nusemtl Plain\no A\nf 1//1 2//1 3//1\nf 1//4 3//4 4//4\nf 5//1 6//1 7//1 8//1\n"},
       // Outlines and points beside the faces: counted, left out.
       {"lines and points", head + "usemtl Plain\no A\nf 1 2 3\nl 1 2 3 4 1\np 5 6\no Edges\nl 5/1 6/2\nl -1 -2\n"},
       // Colours after the position: the host keeps none, and vertices
       // apart only by colour are joined.
-      {"vertex colours", "v 0 0 0 1 0 0\nv 1 0 0 0 1 0\nv 1 1 0 0 0 1\nv 0 1 0 1 1 1\nv 0 0 0 0 0 0\n"
-                         "o A\nf 1 2 3\nf 5 3 4\n"},
+      {"vertex colours",
+       "v 0 0 0 1 0 0\nv 1 0 0 0 1 0\nv 1 1 0 0 0 1\nv 0 1 0 1 1 1\nv 0 0 0 0 0 0\n"
+       "o A\nf 1 2 3\nf 5 3 4\n"},
       // Degenerate faces go as assimp removes them: a quad with a corner
       // twice, a triangle on a line, a sliver under a square millimetre
       // beside one just over; a larger polygon keeps a corner repeated
       // apart. The mesh that loses them keeps their share of vertices.
-      {"degenerate faces", "v 0 0 0\nv 1 0 0\nv 2 0 0\nv 0 1 0\nv 1 1 0\nv 0.5 0.000001 0\nv 0.5 0.000003 0\n"
-                           "v 0.5 0.5 0\nv 0.25 0.75 0\no A\nf 1 2 2 4\nf 1 2 3\nf 1 2 6\nf 1 2 7\nf 1 2 5 4\n"
-                           "o B\nf 1 2 5 8 4 8 9\nf 2 5 4\no C\nf 1 2 3\nf 2 5 4\nf 1 2 5 4\n"},
+      {"degenerate faces",
+       "v 0 0 0\nv 1 0 0\nv 2 0 0\nv 0 1 0\nv 1 1 0\nv 0.5 0.000001 0\nv 0.5 0.000003 0\n"
+       "v 0.5 0.5 0\nv 0.25 0.75 0\no A\nf 1 2 2 4\nf 1 2 3\nf 1 2 6\nf 1 2 7\nf 1 2 5 4\n"
+       "o B\nf 1 2 5 8 4 8 9\nf 2 5 4\no C\nf 1 2 3\nf 2 5 4\nf 1 2 5 4\n"},
       // Texture coordinates all alike are dropped, as assimp drops them.
       {"one texture coordinate", head + "usemtl Plain\no A\nf 1/1 2/1 3/1\nf 1/1 3/1 4/1\no B\nf 5/2 6/2 7/2 8/2\n"},
       // Normals a little apart at one place join, as assimp's tolerance
       // joins them; clearly apart they stay apart.
-      {"normals a little apart", "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvn 0 0 1\nvn 0 0.000001 1\nvn 0 0.001 1\n"
-                                 "o A\nf 1//1 2//1 3//1\nf 1//2 3//2 4//2\nf 1//3 3//3 4//3\n"},
+      {"normals a little apart",
+       "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvn 0 0 1\nvn 0 0.000001 1\nvn 0 0.001 1\n"
+       "o A\nf 1//1 2//1 3//1\nf 1//2 3//2 4//2\nf 1//3 3//3 4//3\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -383,7 +390,8 @@ TEST(ObjReader, AFileReadInPartsIsTheFileReadWhole) {
     body += "v 0 0 " + z + "\nv 1 0 " + z + ".5\nv 1 1 " + z + "\n# object " + z + "\n";
     body += k % 2 ? "usemtl A\n" : "usemtl B\n";
     if (k != 2) body += "o Part" + z + "\n";
-    body += "f 1/1/1 2/2/1 3/1/1\ns 1\nf 1/1/1 3/2/1 4/1/1\n\ng Side " + z + "\nf 1 2 5\nf 2 6 7 3\nusemtl A\nf 5 6 7\n";
+    body +=
+        "f 1/1/1 2/2/1 3/1/1\ns 1\nf 1/1/1 3/2/1 4/1/1\n\ng Side " + z + "\nf 1 2 5\nf 2 6 7 3\nusemtl A\nf 5 6 7\n";
   }
   struct Case {
     const char* name;
@@ -397,8 +405,9 @@ TEST(ObjReader, AFileReadInPartsIsTheFileReadWhole) {
       {"reaching ahead", body + "f 1 2 23\nv 5 5 5\n"},
       {"coloured", "v 0 0 0 1 0 0\nv 1 0 0 0 1 0\nv 1 1 0 0 0 1\no A\nf 1 2 3\nv 0 1 0 1 1 1\nf 1 3 4\n"},
       {"colours stop", "v 0 0 0 1 0 0\nv 1 0 0 0 1 0\nv 1 1 0 0 0 1\no A\nf 1 2 3\nv 0 1 0\nf 1 3 4\n"},
-      {"library's material first", "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0 0 1\nv 1 1 1\n"
-                                   "f 1 2 3\nf 1 3 4\no B\nusemtl A\nf 1 2 4\n"},
+      {"library's material first",
+       "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0 0 1\nv 1 1 1\n"
+       "f 1 2 3\nf 1 3 4\no B\nusemtl A\nf 1 2 4\n"},
       {"faces before any object", "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3\nf 1 3 4\nf 2 3 4\nusemtl X\nf 1 2 4\n"},
   };
   for (const Case& c : cases) {

@@ -82,7 +82,8 @@ TEST(HostModelProjectFile, EachPolygonKeepsItsMappingWhateverTheTable) {
     // Twelve distinct planar mappings, coming back after more than the
     // table's recent entries, and the default between them.
     TextureMapping m;
-    if (i % 4 != 3) m = {TextureProjection::Planar, {0.5 * static_cast<double>((i * 5) % 12), 0, 1}, {0, 1, 0}, {0, 0, 1}};
+    if (i % 4 != 3)
+      m = {TextureProjection::Planar, {0.5 * static_cast<double>((i * 5) % 12), 0, 1}, {0, 1, 0}, {0, 0, 1}};
     SetMapping(body, body.polygons[i], m);
     given.push_back(m);
   }
@@ -175,9 +176,11 @@ TEST(HostModelProjectFile, AMinimalDocumentLoadsAndEachBreakOfItIsNamed) {
       {"not an object", "[1,2]", "expected an object"},
       {"other format", Replace(m, "host-project", "scene"), "is not a host project"},
       {"future version", Replace(m, "\"version\": 1", "\"version\": 9"), "version 9 is not supported"},
-      {"wrong type", Replace(m, "\"genId\": 7", "\"genId\": \"7\""), "elements[0].genId: expected an integer, found a string"},
+      {"wrong type", Replace(m, "\"genId\": 7", "\"genId\": \"7\""),
+       "elements[0].genId: expected an integer, found a string"},
       {"negative id", Replace(m, "\"genId\": 7", "\"genId\": -1"), "elements[0].genId: value -1 outside 0..4294967295"},
-      {"short vector", Replace(m, "[1,1,0]", "[1,1]"), "elements[0].bodies[0].vertices[2]: expected an array of 3 numbers"},
+      {"short vector", Replace(m, "[1,1,0]", "[1,1]"),
+       "elements[0].bodies[0].vertices[2]: expected an array of 3 numbers"},
       {"bad guid", Replace(m, "0A1B2C3D-0000", "0A1B2C3D-00Z0"), "is not a GUID"},
       {"missing pieces", Replace(m, ", \"pieces\": [[0,1,2,3]]", ""), "missing member \"pieces\""},
       {"vertex out of range", Replace(m, "[[0,1,2,3]]", "[[0,1,2,4]]"), "vertex index 4 out of range 0..3"},
@@ -201,7 +204,8 @@ TEST(HostModelProjectFile, AMinimalDocumentLoadsAndEachBreakOfItIsNamed) {
        Replace(m, "\"materials\"",
                "\"textures\": [{\"pixels\": {\"width\": 65535, \"height\": 65535, \"argb\": \"\"}}], \"materials\""),
        "pixel map too large"},
-      {"deep nesting", Replace(m, "\"elements\": [", "\"elements\": [" + std::string(100000, '[') + std::string(100000, ']') + ","),
+      {"deep nesting",
+       Replace(m, "\"elements\": [", "\"elements\": [" + std::string(100000, '[') + std::string(100000, ']') + ","),
        "elements[0]: expected an object, found an array"},
       {"solo without path", Replace(m, "\"version\": 1,", "\"version\": 1, \"state\": {\"untitled\": false},"),
        "needs a \"soloPath\""},
@@ -255,9 +259,11 @@ std::string Document(const std::string& elementMembers = kElementMembers, const 
   return std::string(R"({"format": "host-project", "version": 1, )") + top +
          R"("materials": [{"name": "Stone"}, {"name": "Wood"}], "textures": [{"pixels": {"width": 1, "height": 1, "argb": "AAAAAA=="}}],
   "elements": [
-  {)" + elementMembers + R"(, "bodies": [{
+  {)" + elementMembers +
+         R"(, "bodies": [{
     "vertices": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], "polygonNormals": [[0,0,1]],
-    "polygons": [{"material": 1, "normal": 1, "pieces": [[0,1,2,3]])" + polygonMembers + "}]" + bodyMembers + R"(}]},
+    "polygons": [{"material": 1, "normal": 1, "pieces": [[0,1,2,3]])" +
+         polygonMembers + "}]" + bodyMembers + R"(}]},
   {"guid": "0A1B2C3D-0000-4000-8000-000000000002", "bodies": []}
   ]
 })";
@@ -267,29 +273,41 @@ std::string WithElement(const std::string& added) { return Document(kElementMemb
 
 TEST(HostModelProjectRead, TheHostsReadingAndTheTreeReadingGiveTheSameProject) {
   const std::vector<std::pair<std::string, std::string>> documents = {
-      {"compact, on one line", R"({"format":"host-project","version":1,"materials":[{"name":"S"}],"elements":[{"guid":")" +
-                                   std::string(kGuid1) +
-                                   R"(","bodies":[{"vertices":[[0,0,0],[1,0,0],[0,1,0]],"polygonNormals":[[0,0,1]],"polygons":[{"material":1,"normal":-1,"pieces":[[0,1,2]]}]}]}]})"},
+      {"compact, on one line",
+       R"({"format":"host-project","version":1,"materials":[{"name":"S"}],"elements":[{"guid":")" +
+           std::string(kGuid1) +
+           R"(","bodies":[{"vertices":[[0,0,0],[1,0,0],[0,1,0]],"polygonNormals":[[0,0,1]],"polygons":[{"material":1,"normal":-1,"pieces":[[0,1,2]]}]}]}]})"},
       {"tabs, carriage returns, blanks around everything",
-       std::string("\xEF\xBB\xBF") + "\r\n{ \"format\" :\t\"host-project\" ,\r\n\"version\"\n:\n1 , \"elements\" :\r\n\t[ \r\n ] \r\n}\r\n\t "},
-      {"elements first, format last",
-       R"({"elements": [{"guid": ")" + std::string(kGuid1) + R"("}], "version": 1, "materials": [], "format": "host-project"})"},
+       std::string("\xEF\xBB\xBF") +
+           "\r\n{ \"format\" :\t\"host-project\" ,\r\n\"version\"\n:\n1 , \"elements\" :\r\n\t[ \r\n ] \r\n}\r\n\t "},
+      {"elements first, format last", R"({"elements": [{"guid": ")" + std::string(kGuid1) +
+                                          R"("}], "version": 1, "materials": [], "format": "host-project"})"},
       {"no elements", R"({"format": "host-project", "version": 1})"},
       {"unknown members everywhere",
-       Document(kElementMembers + R"(, "colour": {"a": [1, -2.5e3, true, false, null, {"b": "\u00e9"}], "c": []}, "z": {})",
-                R"(, "note": "x", "more": [[[[]]]])", R"(, "extra": 1e300, "mapping": {"projection": "planar", "u": [0, 0, 1], "w": "?"})",
-                R"("comment": ["anything", {"deep": [{}]}], )")},
+       Document(
+           kElementMembers + R"(, "colour": {"a": [1, -2.5e3, true, false, null, {"b": "\u00e9"}], "c": []}, "z": {})",
+           R"(, "note": "x", "more": [[[[]]]])",
+           R"(, "extra": 1e300, "mapping": {"projection": "planar", "u": [0, 0, 1], "w": "?"})",
+           R"("comment": ["anything", {"deep": [{}]}], )")},
       {"escapes in names",
-       Document(std::string(R"("guid": ")") + kGuid1 + R"(", "name": "a\"b\\c\/d\b\f\n\r\t \u0041\u00e9\u20ac \ud83d\ude00 \u0000 Fen\u00eatre Fenêtre 漢字")")},
-      {"keys written with escapes", Document(std::string(R"("g\u0075id": ")") + kGuid1 + R"(", "n\u0061me": "escaped key")")},
+       Document(
+           std::string(R"("guid": ")") + kGuid1 +
+           R"(", "name": "a\"b\\c\/d\b\f\n\r\t \u0041\u00e9\u20ac \ud83d\ude00 \u0000 Fen\u00eatre Fenêtre 漢字")")},
+      {"keys written with escapes",
+       Document(std::string(R"("g\u0075id": ")") + kGuid1 + R"(", "n\u0061me": "escaped key")")},
       {"numbers in every form",
-       Document(kElementMembers, R"(, "vertexNormals": [[1e0, 1E+2, -2.5e-3], [0.1e1, 12345678901234567890, -0], [-0.0, 0e500, 5e-324],
+       Document(kElementMembers,
+                R"(, "vertexNormals": [[1e0, 1E+2, -2.5e-3], [0.1e1, 12345678901234567890, -0], [-0.0, 0e500, 5e-324],
          [1.7976931348623157e308, 0.30000000000000004, 9007199254740993], [123456789012345678, 1234567890123456789, -9223372036854775809],
          [4.9406564584124654e-324, 2.2250738585072011e-308, 0.000000000000000000000000000001]])")},
-      {"a number below the double range", Document(kElementMembers, R"(, "vertexNormals": [[1e-400, 0, 0], [0, 0, 0], [0, 0, 0], [0, 0, 0]])")},
+      {"a number below the double range",
+       Document(kElementMembers, R"(, "vertexNormals": [[1e-400, 0, 0], [0, 0, 0], [0, 0, 0], [0, 0, 0]])")},
       {"braces and lower case in GUIDs", Document(R"("guid": "{0a1b2c3d-0000-4000-8000-00000000000f}")")},
       {"largest generation id", Document(std::string(R"("genId": 4294967295, "guid": ")") + kGuid1 + "\"")},
-      {"a number as long as any", Document(kElementMembers, R"(, "vertexNormals": [[0.1000000000000000055511151231257827021181583404541015625, 1, 2], [3.0000000000000000000000000000000000001, 0, 0], [0, 0, 0], [0, 0, 0]])")},
+      {"a number as long as any",
+       Document(
+           kElementMembers,
+           R"(, "vertexNormals": [[0.1000000000000000055511151231257827021181583404541015625, 1, 2], [3.0000000000000000000000000000000000001, 0, 0], [0, 0, 0], [0, 0, 0]])")},
       {"a member given twice (the last counts)", WithElement(R"(, "genId": 8, "name": "twice")")},
       {"elements twice (the last counts)", Replace(Document(), "\"materials\"", "\"elements\": [], \"materials\"")},
       {"closed false, curved and invisible, texture",
@@ -342,7 +360,8 @@ TEST(HostModelProjectRead, ABrokenDocumentGetsTheTreeReadersMessage) {
       {"bad projection", Document(kElementMembers, "", R"(, "mapping": {"projection": "cylinder"})")},
       {"bool as number", Document(kElementMembers, R"(, "closed": 1)")},
       {"elements not an array", Replace(good, "\"elements\": [", "\"elements\": {\"a\": [") + "}"},
-      {"an element that is an array", Replace(good, "{\"guid\": \"0A1B2C3D-0000-4000-8000-000000000002\", \"bodies\": []}", "[]")},
+      {"an element that is an array",
+       Replace(good, "{\"guid\": \"0A1B2C3D-0000-4000-8000-000000000002\", \"bodies\": []}", "[]")},
       {"material index out of range", Replace(good, "\"material\": 1", "\"material\": 3")},
       {"duplicate element", Replace(good, "000000000002", "000000000001")},
       {"missing texture file with sound elements",

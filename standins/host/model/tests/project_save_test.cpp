@@ -34,13 +34,18 @@ std::string Replace(std::string s, const std::string& from, const std::string& t
 Project LargeProject() {
   Project p = SampleBuilding();
   const std::vector<Element> originals = p.elements;
-  const TextureProjection projections[] = {TextureProjection::Box, TextureProjection::Planar, TextureProjection::Vertex};
+  const TextureProjection projections[] = {TextureProjection::Box, TextureProjection::Planar,
+                                           TextureProjection::Vertex};
   for (int copy = 0; copy < 400; ++copy)
     for (const Element& original : originals) {
       Element e = original;
       e.guid = Guid::FromName("copy " + std::to_string(copy) + " of " + original.name);
       e.genId = static_cast<std::uint32_t>(copy + 2);
-      e.name = original.name + (copy % 3 == 0 ? " \"copy\"\n" : copy % 3 == 1 ? " Fenêtre\t" : " ") + std::to_string(copy);
+      e.name = original.name +
+               (copy % 3 == 0   ? " \"copy\"\n"
+                : copy % 3 == 1 ? " Fenêtre\t"
+                                : " ") +
+               std::to_string(copy);
       for (Body& b : e.bodies) {
         for (Vec3& v : b.vertices) v = {v.x + copy / 3.0, v.y - copy * 1e-7, v.z};
         if (!b.vertices.empty()) b.vertices[0] = {-0.0, 1e-300, 1e300 / (copy + 1)};
@@ -195,8 +200,22 @@ TEST(HostModelProjectRead, CutsInsideElementsAndDamagedPiecesNeverGiveAWrongProj
 // remembered.
 TEST(HostModelProjectSave, NumbersAreWrittenAsTheJsonLibraryWritesThem) {
   std::mt19937_64 random(7);
-  std::vector<double> values = {0.0, -0.0, 1.0, -1.0, 0.1, 1.0 / 3.0, 1e15, 1e16, 123456789012345.0, 1e-5, 1e-4,
-                                5e-324, 2.2250738585072014e-308, 1.7976931348623157e308, -1e300, 0.30000000000000004};
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                1.0,
+                                -1.0,
+                                0.1,
+                                1.0 / 3.0,
+                                1e15,
+                                1e16,
+                                123456789012345.0,
+                                1e-5,
+                                1e-4,
+                                5e-324,
+                                2.2250738585072014e-308,
+                                1.7976931348623157e308,
+                                -1e300,
+                                0.30000000000000004};
   while (values.size() < 20000) {
     const std::uint64_t bits = random();
     const double x = std::bit_cast<double>(bits);
@@ -209,7 +228,8 @@ TEST(HostModelProjectSave, NumbersAreWrittenAsTheJsonLibraryWritesThem) {
   Element e;
   e.guid = Guid::FromName("numbers");
   Body b;
-  for (std::size_t i = 0; i + 3 <= values.size(); i += 3) b.vertices.push_back({values[i], values[i + 1], values[i + 2]});
+  for (std::size_t i = 0; i + 3 <= values.size(); i += 3)
+    b.vertices.push_back({values[i], values[i + 1], values[i + 2]});
   b.polygonNormals = {{0, 0, 1}};
   b.polygons.push_back(Polygon{});
   b.polygons[0].materialIndex = 1;
@@ -219,8 +239,8 @@ TEST(HostModelProjectSave, NumbersAreWrittenAsTheJsonLibraryWritesThem) {
   const std::string text = SerializeProject(p);
   std::string expected;
   for (const Vec3& v : b.vertices)
-    expected += "[" + nlohmann::json(v.x).dump() + ", " + nlohmann::json(v.y).dump() + ", " + nlohmann::json(v.z).dump() +
-                "]";
+    expected +=
+        "[" + nlohmann::json(v.x).dump() + ", " + nlohmann::json(v.y).dump() + ", " + nlohmann::json(v.z).dump() + "]";
   std::string written;
   const std::size_t from = text.find("\"vertices\": [");
   const std::size_t to = text.find("\"polygonNormals\"");

@@ -74,7 +74,8 @@ CompileResult Compile(const std::string& sourceText, const std::string& sourcePa
         if (auto s = d.find("size"); s != d.end()) size = s->is_number_integer() ? s->get<int>() : -1;
         Image img;
         std::string why;
-        if (!DrawIcon(size, str("shape", "rounded"), str("color", "#808080"), str("glyph", "none"), str("accent", ""), &img, &why)) {
+        if (!DrawIcon(size, str("shape", "rounded"), str("color", "#808080"), str("glyph", "none"), str("accent", ""),
+                      &img, &why)) {
           result.error = where + ": " + why;
           return result;
         }

@@ -12,7 +12,10 @@ bool ParseColour(const std::string& text, std::uint8_t rgb[3]) {
     int v = 0;
     for (int k = 0; k < 2; ++k) {
       char c = text[1 + i * 2 + k];
-      int d = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+      int d = (c >= '0' && c <= '9')   ? c - '0'
+              : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+              : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                       : -1;
       if (d < 0) return false;
       v = v * 16 + d;
     }
@@ -39,7 +42,8 @@ bool DrawIcon(int size, const std::string& shape, const std::string& color, cons
     return false;
   }
   static const char* shapes[] = {"circle", "square", "rounded"};
-  static const char* glyphs[] = {"none", "play", "pause", "stop", "dot", "ring", "cross", "bar", "eye", "gear", "info", "arrow"};
+  static const char* glyphs[] = {"none",  "play", "pause", "stop", "dot",  "ring",
+                                 "cross", "bar",  "eye",   "gear", "info", "arrow"};
   bool shapeOk = false, glyphOk = false;
   for (auto* s : shapes) shapeOk = shapeOk || shape == s;
   for (auto* g : glyphs) glyphOk = glyphOk || glyph == g;
@@ -84,14 +88,20 @@ bool DrawIcon(int size, const std::string& shape, const std::string& color, cons
       else if (glyph == "stop") in = std::fabs(dx) <= g * 0.8 && std::fabs(dy) <= g * 0.8;
       else if (glyph == "dot") in = d2 <= g * g * 0.5;
       else if (glyph == "ring") in = d2 <= g * g && d2 >= g * g * 0.45;
-      else if (glyph == "cross") in = (std::fabs(dx - dy) <= g * 0.3 || std::fabs(dx + dy) <= g * 0.3) && std::fabs(dx) <= g && std::fabs(dy) <= g;
+      else if (glyph == "cross")
+        in = (std::fabs(dx - dy) <= g * 0.3 || std::fabs(dx + dy) <= g * 0.3) && std::fabs(dx) <= g &&
+             std::fabs(dy) <= g;
       else if (glyph == "bar") in = std::fabs(dy) <= g * 0.25 && std::fabs(dx) <= g;
       else if (glyph == "eye") in = (dx * dx) / (g * g) + (dy * dy) / (g * g * 0.3) <= 1.0 && d2 >= g * g * 0.12;
       else if (glyph == "gear") {
         double a = std::atan2(dy, dx), rr = g * (0.75 + 0.25 * (std::cos(8 * a) > 0 ? 1 : 0));
         in = d2 <= rr * rr && d2 >= g * g * 0.12;
-      } else if (glyph == "info") in = (std::fabs(dx) <= g * 0.18 && dy >= -g * 0.3 && dy <= g) || (dx * dx + (dy + g * 0.7) * (dy + g * 0.7) <= g * g * 0.05);
-      else if (glyph == "arrow") in = (std::fabs(dx) <= g * 0.2 && dy >= -g && dy <= g * 0.2) || (dy >= 0 && dy <= g && std::fabs(dx) <= (g - dy) * 0.8);
+      } else if (glyph == "info")
+        in = (std::fabs(dx) <= g * 0.18 && dy >= -g * 0.3 && dy <= g) ||
+             (dx * dx + (dy + g * 0.7) * (dy + g * 0.7) <= g * g * 0.05);
+      else if (glyph == "arrow")
+        in = (std::fabs(dx) <= g * 0.2 && dy >= -g && dy <= g * 0.2) ||
+             (dy >= 0 && dy <= g && std::fabs(dx) <= (g - dy) * 0.8);
       if (in) put(x, y, ac);
     }
   *out = std::move(img);

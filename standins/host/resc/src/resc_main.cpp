@@ -26,16 +26,18 @@ static bool WriteIfChanged(const std::string& path, const std::string& text) {
 
 int main(int argc, char** argv) {
   if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::puts("usage: corv_resc SOURCE.json OUTPUT.cpp [--image OUTPUT.json]\n"
-              "       corv_resc SOURCE.json --image OUTPUT.json\n"
-              "Checks a module's resource source, draws or loads its icons and writes C++\n"
-              "that embeds the compiled image, and/or the image itself (see docs/resources.md).");
+    std::puts(
+        "usage: corv_resc SOURCE.json OUTPUT.cpp [--image OUTPUT.json]\n"
+        "       corv_resc SOURCE.json --image OUTPUT.json\n"
+        "Checks a module's resource source, draws or loads its icons and writes C++\n"
+        "that embeds the compiled image, and/or the image itself (see docs/resources.md).");
     return 0;
   }
   const bool imageOnly = argc == 4 && std::strcmp(argv[2], "--image") == 0;
   if (argc != 3 && !imageOnly && !(argc == 5 && std::strcmp(argv[3], "--image") == 0)) {
-    std::fprintf(stderr, "corv_resc: usage: corv_resc SOURCE.json OUTPUT.cpp [--image OUTPUT.json]\n"
-                         "                 corv_resc SOURCE.json --image OUTPUT.json\n");
+    std::fprintf(stderr,
+                 "corv_resc: usage: corv_resc SOURCE.json OUTPUT.cpp [--image OUTPUT.json]\n"
+                 "                 corv_resc SOURCE.json --image OUTPUT.json\n");
     return 2;
   }
   std::ifstream in(argv[1], std::ios::binary);

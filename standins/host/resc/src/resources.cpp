@@ -13,17 +13,15 @@ namespace {
 
 using json = nlohmann::json;
 
-constexpr const char* kKindNames[] = {"button", "iconbutton", "check", "popup", "realedit",
-                                      "text", "link", "separator", "picture", "icon"};
+constexpr const char* kKindNames[] = {"button", "iconbutton", "check",     "popup",   "realedit",
+                                      "text",   "link",       "separator", "picture", "icon"};
 
 // Thrown inside Parse only; turned into ParseResult::error.
 struct BadImage {
   std::string what;
 };
 
-[[noreturn]] void Fail(const std::string& where, const std::string& what) {
-  throw BadImage{where + ": " + what};
-}
+[[noreturn]] void Fail(const std::string& where, const std::string& what) { throw BadImage{where + ": " + what}; }
 
 int ResourceId(const std::string& key, const std::string& where) {
   // Ids are the host's 16-bit positive resource numbers.
@@ -52,9 +50,11 @@ std::u16string Text(const json& v, const std::string& where) {
 
 int Int(const json& v, const std::string& where, long long lo, long long hi) {
   if (!v.is_number_integer()) Fail(where, "expected an integer");
-  long long n = v.is_number_unsigned() ? static_cast<long long>(std::min<std::uint64_t>(v.get<std::uint64_t>(), 1ull << 40))
-                                       : v.get<long long>();
-  if (n < lo || n > hi) Fail(where, "value " + std::to_string(n) + " out of range " + std::to_string(lo) + ".." + std::to_string(hi));
+  long long n = v.is_number_unsigned()
+                    ? static_cast<long long>(std::min<std::uint64_t>(v.get<std::uint64_t>(), 1ull << 40))
+                    : v.get<long long>();
+  if (n < lo || n > hi)
+    Fail(where, "value " + std::to_string(n) + " out of range " + std::to_string(lo) + ".." + std::to_string(hi));
   return static_cast<int>(n);
 }
 
@@ -104,7 +104,8 @@ DialogItem ParseItem(const json& j, int id, const std::string& where) {
     if (!st->is_string() || st->get<std::string>() != "title") Fail(where + ".style", "only \"title\" is known");
     item.titleStyle = true;
   }
-  if ((item.kind == ItemKind::Picture || item.kind == ItemKind::IconButton || item.kind == ItemKind::Icon) && item.icon == 0)
+  if ((item.kind == ItemKind::Picture || item.kind == ItemKind::IconButton || item.kind == ItemKind::Icon) &&
+      item.icon == 0)
     Fail(where, "a picture, icon or icon button needs an icon");
   return item;
 }
@@ -276,7 +277,8 @@ ParseResult Parse(std::string_view image) {
 std::string Serialise(const ResourceSet& set) {
   json root = json::object();
   if (set.identity)
-    root["identity"] = {{"id", set.identity->resourceId}, {"developer", set.identity->developerId}, {"local", set.identity->localId}};
+    root["identity"] = {
+        {"id", set.identity->resourceId}, {"developer", set.identity->developerId}, {"local", set.identity->localId}};
   for (const auto& [id, list] : set.strings) {
     json a = json::array();
     for (const auto& s : list) a.push_back(base::ToUtf8(s));
@@ -294,8 +296,8 @@ std::string Serialise(const ResourceSet& set) {
   for (const auto& [id, a] : set.alerts) {
     json buttons = json::array();
     for (const auto& b : a.buttons) buttons.push_back(base::ToUtf8(b));
-    root["alerts"][std::to_string(id)] = {{"icon", a.icon}, {"title", base::ToUtf8(a.title)},
-                                          {"message", base::ToUtf8(a.message)}, {"buttons", buttons}};
+    root["alerts"][std::to_string(id)] = {
+        {"icon", a.icon}, {"title", base::ToUtf8(a.title)}, {"message", base::ToUtf8(a.message)}, {"buttons", buttons}};
   }
   for (const auto& [id, d] : set.dialogs) {
     static const char* types[] = {"modal", "modeless", "palette"};
@@ -354,7 +356,8 @@ bool PngSize(const std::vector<std::uint8_t>& png, int* width, int* height) {
   if (png.size() < 33 || std::memcmp(png.data(), sig, 8) != 0 || std::memcmp(png.data() + 12, "IHDR", 4) != 0)
     return false;
   auto be = [&](std::size_t o) {
-    return (std::uint32_t(png[o]) << 24) | (std::uint32_t(png[o + 1]) << 16) | (std::uint32_t(png[o + 2]) << 8) | png[o + 3];
+    return (std::uint32_t(png[o]) << 24) | (std::uint32_t(png[o + 1]) << 16) | (std::uint32_t(png[o + 2]) << 8) |
+           png[o + 3];
   };
   std::uint32_t w = be(16), h = be(20);
   if (w == 0 || h == 0 || w > 4096 || h > 4096) return false;

@@ -283,12 +283,12 @@ GSErrCode Goodies(API_HostContext* ctx, GSType selector, void* p1, void* p2) {
         // The host's own auto-texts come first in the full list.
         const std::string name =
             state.untitled ? std::string("Untitled") : std::filesystem::path(state.soloPath).stem().string();
-        list->entries.push_back({GS::UniString(u"Project Name"), GS::UniString(u"<PROJECTNAME>"),
-                                 GS::UniString::FromUtf8(name)});
+        list->entries.push_back(
+            {GS::UniString(u"Project Name"), GS::UniString(u"<PROJECTNAME>"), GS::UniString::FromUtf8(name)});
       }
       for (const auto& t : state.customAutoTexts) {
-        list->entries.push_back({GS::UniString::FromUtf8(t.name), GS::UniString::FromUtf8(t.key),
-                                 GS::UniString::FromUtf8(t.value)});
+        list->entries.push_back(
+            {GS::UniString::FromUtf8(t.name), GS::UniString::FromUtf8(t.key), GS::UniString::FromUtf8(t.value)});
       }
       return NoError;
     }
@@ -325,9 +325,7 @@ GSErrCode Goodies(API_HostContext* ctx, GSType selector, void* p1, void* p2) {
       }
       return APIERR_BADNAME;
     }
-    default:
-      host->Log("addon", "unknown goodies selector '" + SelectorText(selector) + "'");
-      return APIERR_BADSELECTOR;
+    default: host->Log("addon", "unknown goodies selector '" + SelectorText(selector) + "'"); return APIERR_BADSELECTOR;
   }
 }
 

@@ -2,7 +2,6 @@
 // notifications.
 #include "host/host.h"
 
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>

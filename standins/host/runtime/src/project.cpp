@@ -288,8 +288,8 @@ Status Host::SetCamera(const hostmodel::Camera& camera) {
   state_.camera = camera;
   char text[160];
   std::snprintf(text, sizeof(text), "camera (%.3f, %.3f, %.3f) -> (%.3f, %.3f, %.3f) roll %.1f angle %.1f",
-                camera.viewPoint.x, camera.viewPoint.y, camera.viewPoint.z, camera.targetPoint.x,
-                camera.targetPoint.y, camera.targetPoint.z, camera.rollAngle, camera.viewAngle);
+                camera.viewPoint.x, camera.viewPoint.y, camera.viewPoint.z, camera.targetPoint.x, camera.targetPoint.y,
+                camera.targetPoint.z, camera.rollAngle, camera.viewAngle);
   Log("view", text);
   NotifyCameraChanged();
   return Status::Ok();
@@ -347,7 +347,7 @@ namespace {
 hostmodel::Project CopyProject(const hostmodel::Project& from) {
   // A member added to the project must be copied here too.
   static_assert(sizeof(hostmodel::Project) == sizeof(hostmodel::ProjectState) + sizeof(from.materials) +
-                                                   sizeof(from.textures) + sizeof(from.elements));
+                                                  sizeof(from.textures) + sizeof(from.elements));
   hostmodel::Project copy;
   copy.state = from.state;
   copy.materials = from.materials;
@@ -412,9 +412,8 @@ Status Host::ApplyEdit(const std::string& what,
   }
   modified_ = true;
   Log("edit", what + ": " + std::to_string(set.changedElements.size()) + " changed, " +
-                  std::to_string(set.addedElements.size()) + " added, " +
-                  std::to_string(set.removedElements.size()) + " removed elements, " +
-                  std::to_string(set.changedMaterials.size()) + " changed materials");
+                  std::to_string(set.addedElements.size()) + " added, " + std::to_string(set.removedElements.size()) +
+                  " removed elements, " + std::to_string(set.changedMaterials.size()) + " changed materials");
   Modeler::Model3DPtr model = model3D_;
   Deliver([this, model, touched] {
     AddonScope scope(*this, 0);
@@ -432,24 +431,25 @@ Result<hostmodel::ChangeSet> Finish(const Status& status, const hostmodel::Chang
 
 Result<hostmodel::ChangeSet> Host::MoveElement(const hostmodel::Guid& element, const hostmodel::Vec3& offset) {
   hostmodel::ChangeSet changes;
-  const Status s = ApplyEdit("move " + element.ToString(),
-                             [&](hostmodel::Project& p) { return hostmodel::MoveElement(p, element, offset); },
-                             &changes);
+  const Status s = ApplyEdit(
+      "move " + element.ToString(), [&](hostmodel::Project& p) { return hostmodel::MoveElement(p, element, offset); },
+      &changes);
   return Finish(s, changes);
 }
 
 Result<hostmodel::ChangeSet> Host::CopyElement(const hostmodel::Guid& element, const hostmodel::Vec3& offset) {
   hostmodel::ChangeSet changes;
-  const Status s = ApplyEdit("copy " + element.ToString(),
-                             [&](hostmodel::Project& p) { return hostmodel::CopyElement(p, element, offset); },
-                             &changes);
+  const Status s = ApplyEdit(
+      "copy " + element.ToString(), [&](hostmodel::Project& p) { return hostmodel::CopyElement(p, element, offset); },
+      &changes);
   return Finish(s, changes);
 }
 
 Result<hostmodel::ChangeSet> Host::DeleteElement(const hostmodel::Guid& element) {
   hostmodel::ChangeSet changes;
-  const Status s = ApplyEdit("delete " + element.ToString(),
-                             [&](hostmodel::Project& p) { return hostmodel::DeleteElement(p, element); }, &changes);
+  const Status s = ApplyEdit(
+      "delete " + element.ToString(), [&](hostmodel::Project& p) { return hostmodel::DeleteElement(p, element); },
+      &changes);
   return Finish(s, changes);
 }
 
@@ -463,9 +463,9 @@ Result<hostmodel::ChangeSet> Host::SetElementMaterial(const hostmodel::Guid& ele
 
 Result<hostmodel::ChangeSet> Host::SetMaterialColor(std::int32_t material, const hostmodel::ColorRGB& color) {
   hostmodel::ChangeSet changes;
-  const Status s = ApplyEdit("colour of material " + std::to_string(material),
-                             [&](hostmodel::Project& p) { return hostmodel::SetMaterialColor(p, material, color); },
-                             &changes);
+  const Status s = ApplyEdit(
+      "colour of material " + std::to_string(material),
+      [&](hostmodel::Project& p) { return hostmodel::SetMaterialColor(p, material, color); }, &changes);
   return Finish(s, changes);
 }
 
@@ -488,19 +488,18 @@ Result<hostmodel::ChangeSet> Host::SetMaterialTexture(std::int32_t material, std
 Result<hostmodel::ChangeSet> Host::SetMaterialTextureFile(std::int32_t material, const std::string& imagePath,
                                                           double xSize, double ySize) {
   hostmodel::ChangeSet changes;
-  const Status s = ApplyEdit("texture file of material " + std::to_string(material),
-                             [&](hostmodel::Project& p) {
-                               return hostmodel::SetMaterialTextureFile(p, material, imagePath, xSize, ySize);
-                             },
-                             &changes);
+  const Status s = ApplyEdit(
+      "texture file of material " + std::to_string(material),
+      [&](hostmodel::Project& p) { return hostmodel::SetMaterialTextureFile(p, material, imagePath, xSize, ySize); },
+      &changes);
   return Finish(s, changes);
 }
 
 Result<hostmodel::ChangeSet> Host::DeleteMaterial(std::int32_t material, std::int32_t replacement) {
   hostmodel::ChangeSet changes;
-  const Status s = ApplyEdit("delete material " + std::to_string(material),
-                             [&](hostmodel::Project& p) { return hostmodel::DeleteMaterial(p, material, replacement); },
-                             &changes);
+  const Status s = ApplyEdit(
+      "delete material " + std::to_string(material),
+      [&](hostmodel::Project& p) { return hostmodel::DeleteMaterial(p, material, replacement); }, &changes);
   return Finish(s, changes);
 }
 

@@ -27,9 +27,9 @@ class ModelWatcher {
 
  private:
   int fd_ = -1;
-  void* change_ = nullptr;        // Windows: the folder's change notification
-  std::uint64_t lastWrite_ = 0;   // Windows: the file's write time and size
-  std::uint64_t lastSize_ = 0;    //   when it was last seen
+  void* change_ = nullptr;       // Windows: the folder's change notification
+  std::uint64_t lastWrite_ = 0;  // Windows: the file's write time and size
+  std::uint64_t lastSize_ = 0;   //   when it was last seen
   std::string path_;
   std::string name_;
 };

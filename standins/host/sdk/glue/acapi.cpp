@@ -10,9 +10,7 @@
 
 using ACAPI_Glue::CallHost;
 
-GSErrCode ACAPI_KeepInMemory(bool keepIn) {
-  return CallHost<HostCall::KeepInMemory>(HostFunc_KeepInMemory, keepIn);
-}
+GSErrCode ACAPI_KeepInMemory(bool keepIn) { return CallHost<HostCall::KeepInMemory>(HostFunc_KeepInMemory, keepIn); }
 
 GSErrCode ACAPI_Register_FileType(const API_FTypeReg* reg) {
   if (reg == nullptr) return APIERR_BADPARS;
@@ -28,8 +26,7 @@ GSErrCode ACAPI_Notify_CatchProjectEvent(GSFlags eventMask, APIProjectEventHandl
   return CallHost<HostCall::CatchProjectEvent>(HostFunc_CatchProjectEvent, eventMask, handler);
 }
 
-GSErrCode ACAPI_Notify_CatchViewEvent(GSFlags eventMask, API_NavigatorMapID mapId,
-                                      APIViewEventHandlerProc handler) {
+GSErrCode ACAPI_Notify_CatchViewEvent(GSFlags eventMask, API_NavigatorMapID mapId, APIViewEventHandlerProc handler) {
   return CallHost<HostCall::CatchViewEvent>(HostFunc_CatchViewEvent, eventMask, mapId, handler);
 }
 

@@ -45,8 +45,8 @@ bool APIGuidFromString(const char* text, API_Guid* guid) {
     i += 2;
   }
   API_Guid g;
-  g.time_low = (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8) |
-               bytes[3];
+  g.time_low =
+      (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8) | bytes[3];
   g.time_mid = std::uint16_t((bytes[4] << 8) | bytes[5]);
   g.time_hi_and_version = std::uint16_t((bytes[6] << 8) | bytes[7]);
   g.clock_seq_hi_and_reserved = bytes[8];

@@ -52,9 +52,7 @@ double Texture::GetYSize() const { return texture_ ? texture_->ySize : 1.0; }
 GS::UniString Texture::GetFingerprint() const {
   return texture_ ? GS::UniString::FromUtf8(texture_->fingerprint) : GS::UniString();
 }
-GS::UniString Texture::GetName() const {
-  return texture_ ? GS::UniString::FromUtf8(texture_->name) : GS::UniString();
-}
+GS::UniString Texture::GetName() const { return texture_ ? GS::UniString::FromUtf8(texture_->name) : GS::UniString(); }
 
 // ---- Material -----------------------------------------------------------------
 bool Material::HasTexture() const {

@@ -71,8 +71,7 @@ void Model3D::NotifyModelChanged() const {
 }
 
 void Model3D::NotifyElementsChanged(const std::vector<API_Guid>& elements) const {
-  ForEachObserver(
-      [&](GS::EventObserver& o) { static_cast<IModel3DObserver&>(o).ElementsChanged(*this, elements); });
+  ForEachObserver([&](GS::EventObserver& o) { static_cast<IModel3DObserver&>(o).ElementsChanged(*this, elements); });
 }
 
 void Model3D::NotifyRebuild(bool started) const {

@@ -98,7 +98,8 @@ hostmodel::Texture Gradient(int w, int h) {
 
 GSPixMapHandle MapOf(const hostmodel::Texture& t) {
   GSPixMapHandle map = GXCreateGSPixMap(t.width, t.height, GX_ARGB32);
-  if (map != nullptr) std::copy(t.pixels.begin(), t.pixels.end(), static_cast<std::uint8_t*>(GXGetGSPixMapBaseAddr(map)));
+  if (map != nullptr)
+    std::copy(t.pixels.begin(), t.pixels.end(), static_cast<std::uint8_t*>(GXGetGSPixMapBaseAddr(map)));
   return map;
 }
 

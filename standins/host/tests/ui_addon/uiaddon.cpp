@@ -135,12 +135,12 @@ short SettingsCallback(short message, short dialId, short item, DGUserData, DGMe
       if (item == 5) {
         short sel = DGPopUpGetSelected(dialId, 5);
         g_level = sel == 4 ? 0 : sel;
-        if (g_level == 0) DGEnableItem(dialId, 6); else DGDisableItem(dialId, 6);
+        if (g_level == 0) DGEnableItem(dialId, 6);
+        else DGDisableItem(dialId, 6);
       }
       if (item == 6) g_offset = DGGetItemValDouble(dialId, 6);
       break;
-    case DG_MSG_CLICK:
-      return item == 1 ? item : 0;
+    case DG_MSG_CLICK: return item == 1 ? item : 0;
     case DG_MSG_CLOSE: {
       char text[160];
       std::snprintf(text, sizeof text, "settings follow=%d optimize=%d level=%d offset=%.3f", g_follow ? 1 : 0,

@@ -21,9 +21,9 @@ bool Clickable(resc::ItemKind k) {
 nlohmann::json DialogJson(const DialogState& d) {
   nlohmann::json items = nlohmann::json::array();
   for (const auto& it : d.items) {
-    nlohmann::json j = {{"item", it.id},           {"kind", std::string(resc::ItemKindName(it.kind))},
-                        {"text", Utf8(it.text)},   {"enabled", it.enabled},
-                        {"visible", it.visible},   {"icon", it.icon}};
+    nlohmann::json j = {{"item", it.id},         {"kind", std::string(resc::ItemKindName(it.kind))},
+                        {"text", Utf8(it.text)}, {"enabled", it.enabled},
+                        {"visible", it.visible}, {"icon", it.icon}};
     if (it.kind == resc::ItemKind::Check) j["value"] = it.value;
     if (it.kind == resc::ItemKind::RealEdit) {
       j["real"] = it.real;
@@ -42,7 +42,7 @@ nlohmann::json DialogJson(const DialogState& d) {
     if (!it.anchor.empty()) j["anchor"] = Utf8(it.anchor);
     items.push_back(j);
   }
-  return {{"dialog", d.id},      {"res", d.resId},         {"type", DialogKindName(d.kind)},
+  return {{"dialog", d.id},         {"res", d.resId},       {"type", DialogKindName(d.kind)},
           {"title", Utf8(d.title)}, {"visible", d.visible}, {"smallIcon", d.smallIcon},
           {"items", items}};
 }
@@ -64,7 +64,8 @@ void Ui::Impl::LogItem(const DialogState& d, const ItemState& item, const std::s
   extra["item"] = item.id;
   extra["what"] = what;
   std::string text = Id(d) + " item " + std::to_string(item.id) + " " + what;
-  if (extra.contains("value")) text += " " + extra["value"].dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  if (extra.contains("value"))
+    text += " " + extra["value"].dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   ui.log().Add("dialog.item", text, extra);
 }
 
@@ -140,8 +141,8 @@ short Ui::Impl::CreateDialogFromResource(GSResModule module, short resId, GSResM
           d.items[e.item - 1].tooltip = e.tooltip;
           d.items[e.item - 1].anchor = e.anchor;
         }
-  d.window = CreateHostWindow("dialog", kind == DialogKind::Palette ? u"DGPalette" : u"#32770", d.title,
-                              ui.MainWindow());
+  d.window =
+      CreateHostWindow("dialog", kind == DialogKind::Palette ? u"DGPalette" : u"#32770", d.title, ui.MainWindow());
   d.visible = kind == DialogKind::Modal;
   dialogs[d.id] = d;
   ui.log().Add("dialog.open", Id(d) + " \"" + Utf8(d.title) + "\" created (" + DialogKindName(kind) + ")",
@@ -201,7 +202,8 @@ std::string Ui::SetCheck(short dialId, short itemId, bool on) {
   DialogState* d = impl_->FindDialog(dialId);
   ItemState* item = impl_->FindItem(dialId, itemId);
   std::string why = Refusal(d, item, dialId, itemId);
-  if (why.empty() && item->kind != resc::ItemKind::Check) why = Id(*d) + " item " + std::to_string(itemId) + " is no check box";
+  if (why.empty() && item->kind != resc::ItemKind::Check)
+    why = Id(*d) + " item " + std::to_string(itemId) + " is no check box";
   if (!why.empty()) {
     log_.Add("dialog.refused", why, {{"dialog", dialId}, {"item", itemId}, {"reason", why}});
     return why;
@@ -218,7 +220,8 @@ std::string Ui::SelectPopup(short dialId, short itemId, short pos) {
   DialogState* d = impl_->FindDialog(dialId);
   ItemState* item = impl_->FindItem(dialId, itemId);
   std::string why = Refusal(d, item, dialId, itemId);
-  if (why.empty() && item->kind != resc::ItemKind::Popup) why = Id(*d) + " item " + std::to_string(itemId) + " is no pop-up";
+  if (why.empty() && item->kind != resc::ItemKind::Popup)
+    why = Id(*d) + " item " + std::to_string(itemId) + " is no pop-up";
   if (why.empty() && (pos < 1 || pos > static_cast<short>(item->popup.size())))
     why = Id(*d) + " pop-up " + std::to_string(itemId) + " has no entry " + std::to_string(pos);
   if (why.empty() && item->popup[pos - 1].separator)
@@ -230,7 +233,10 @@ std::string Ui::SelectPopup(short dialId, short itemId, short pos) {
   item->selected = pos;
   log_.Add("dialog.change",
            Id(*d) + " pop-up " + std::to_string(itemId) + " set to \"" + Utf8(item->popup[pos - 1].text) + "\"",
-           {{"dialog", dialId}, {"res", d->resId}, {"item", itemId}, {"selected", pos},
+           {{"dialog", dialId},
+            {"res", d->resId},
+            {"item", itemId},
+            {"selected", pos},
             {"text", Utf8(item->popup[pos - 1].text)}});
   impl_->SendToDialog(dialId, DG_MSG_CHANGE, itemId, 0);
   return "";
@@ -240,7 +246,8 @@ std::string Ui::SetReal(short dialId, short itemId, double value) {
   DialogState* d = impl_->FindDialog(dialId);
   ItemState* item = impl_->FindItem(dialId, itemId);
   std::string why = Refusal(d, item, dialId, itemId);
-  if (why.empty() && item->kind != resc::ItemKind::RealEdit) why = Id(*d) + " item " + std::to_string(itemId) + " is no number field";
+  if (why.empty() && item->kind != resc::ItemKind::RealEdit)
+    why = Id(*d) + " item " + std::to_string(itemId) + " is no number field";
   if (why.empty() && !std::isfinite(value)) why = "not a number";
   if (!why.empty()) {
     log_.Add("dialog.refused", why, {{"dialog", dialId}, {"item", itemId}, {"reason", why}});
@@ -250,7 +257,11 @@ std::string Ui::SetReal(short dialId, short itemId, double value) {
   double stored = std::clamp(value, item->min, item->max);
   item->real = stored;
   log_.Add("dialog.change", Id(*d) + " field " + std::to_string(itemId) + " = " + nlohmann::json(stored).dump(),
-           {{"dialog", dialId}, {"res", d->resId}, {"item", itemId}, {"real", stored}, {"typed", value},
+           {{"dialog", dialId},
+            {"res", d->resId},
+            {"item", itemId},
+            {"real", stored},
+            {"typed", value},
             {"clamped", stored != value}});
   impl_->SendToDialog(dialId, DG_MSG_CHANGE, itemId, 0);
   return "";
@@ -285,10 +296,15 @@ std::optional<std::u16string> Ui::Tooltip(short dialId, short itemId) {
     text = item->tooltip;
     source = "resource";
   }
-  log_.Add("dialog.tooltip",
-           "tooltip of item " + std::to_string(itemId) + ": " + (text ? "\"" + Utf8(*text) + "\"" : std::string("none")),
-           {{"dialog", dialId}, {"res", d ? d->resId : 0}, {"item", itemId}, {"returned", r},
-            {"text", text ? nlohmann::json(Utf8(*text)) : nlohmann::json(nullptr)}, {"source", source}});
+  log_.Add(
+      "dialog.tooltip",
+      "tooltip of item " + std::to_string(itemId) + ": " + (text ? "\"" + Utf8(*text) + "\"" : std::string("none")),
+      {{"dialog", dialId},
+       {"res", d ? d->resId : 0},
+       {"item", itemId},
+       {"returned", r},
+       {"text", text ? nlohmann::json(Utf8(*text)) : nlohmann::json(nullptr)},
+       {"source", source}});
   return text;
 }
 
@@ -324,8 +340,8 @@ int Ui::Update() {
 
 using host::ui::DialogKind;
 using host::ui::DialogState;
-using host::ui::ItemState;
 using host::ui::I;
+using host::ui::ItemState;
 using host::ui::U;
 using host::ui::Utf8;
 
@@ -425,7 +441,8 @@ bool DGHideModelessDialog(short dialId) {
   if (!d || d->kind == DialogKind::Modal) return false;
   if (d->visible) {
     d->visible = false;
-    U().log().Add("dialog.hide", "dialog " + std::to_string(d->resId) + " hidden", {{"dialog", dialId}, {"res", d->resId}});
+    U().log().Add("dialog.hide", "dialog " + std::to_string(d->resId) + " hidden",
+                  {{"dialog", dialId}, {"res", d->resId}});
   }
   return true;
 }
@@ -602,8 +619,9 @@ void DGSetItemIcon(short dialId, short item, GSResModule module, short iconId) {
   Change(dialId, item, [&](DialogState& d, ItemState& it) {
     const auto* res = U().Resources(module);
     if (!res || !res->icons.count(iconId))
-      U().log().Add("error", "dialog " + std::to_string(d.resId) + " item " + std::to_string(item) + ": icon " +
-                                 std::to_string(iconId) + " does not exist",
+      U().log().Add("error",
+                    "dialog " + std::to_string(d.resId) + " item " + std::to_string(item) + ": icon " +
+                        std::to_string(iconId) + " does not exist",
                     {{"dialog", dialId}, {"item", item}, {"icon", iconId}});
     if (it.icon != iconId || it.iconModule != module) {
       it.icon = iconId;

@@ -23,8 +23,8 @@ GSErrCode EntryInstallMenuHandler(API_HostContext*, short menuResID, APIMenuComm
 GSErrCode EntryInterface(API_HostContext*, GSType selector, void* p1, void* p2) {
   return Ui::Get().Interface(selector, p1, p2);
 }
-GSErrCode EntryRegisterModeless(API_HostContext*, std::int32_t refId, APIPaletteControlCallBackProc* cb,
-                                GSFlags flags, const char16_t* guid) {
+GSErrCode EntryRegisterModeless(API_HostContext*, std::int32_t refId, APIPaletteControlCallBackProc* cb, GSFlags flags,
+                                const char16_t* guid) {
   return Ui::Get().RegisterModelessWindow(refId, cb, flags, guid);
 }
 GSErrCode EntryUnregisterModeless(API_HostContext*, std::int32_t refId) {
@@ -34,10 +34,17 @@ GSErrCode EntryUnregisterModeless(API_HostContext*, std::int32_t refId) {
 }  // namespace
 
 nlohmann::json MenuJson(const MenuItemState& m) {
-  return {{"menu", m.resId},         {"item", m.itemIndex},       {"title", Utf8(m.menuTitle)},
-          {"text", Utf8(m.text)},    {"icon", m.icon},            {"position", m.positionCode},
-          {"group", m.group},        {"enabled", m.Enabled()},    {"checked", m.Checked()},
-          {"prompt", Utf8(m.promptText)}, {"handler", m.handler != nullptr}};
+  return {{"menu", m.resId},
+          {"item", m.itemIndex},
+          {"title", Utf8(m.menuTitle)},
+          {"text", Utf8(m.text)},
+          {"icon", m.icon},
+          {"position", m.positionCode},
+          {"group", m.group},
+          {"enabled", m.Enabled()},
+          {"checked", m.Checked()},
+          {"prompt", Utf8(m.promptText)},
+          {"handler", m.handler != nullptr}};
 }
 
 std::vector<std::pair<std::size_t, HostFunction>> Ui::TableEntries() {
@@ -56,8 +63,7 @@ void Ui::InstallFunctions(API_FunctionTable* table) {
 GSErrCode Ui::RegisterMenu(short menuResId, short promptResId, std::int32_t code, std::int32_t flags) {
   const resc::ResourceSet* res = Resources(currentModule_);
   if (!res) {
-    log_.Add("error", "menu " + std::to_string(menuResId) + ": no add-on resources are open",
-             {{"menu", menuResId}});
+    log_.Add("error", "menu " + std::to_string(menuResId) + ": no add-on resources are open", {{"menu", menuResId}});
     return APIERR_GENERAL;
   }
   auto menu = res->menus.find(menuResId);
@@ -112,7 +118,8 @@ GSErrCode Ui::RegisterMenu(short menuResId, short promptResId, std::int32_t code
     j["flags"] = flags;
     j["separator"] = (flags & MenuFlag_SeparatorBefore) != 0;
     std::string where = code == MenuCode_Palettes ? "the host's palette menu" : "menu \"" + Utf8(item.menuTitle) + "\"";
-    log_.Add("menu.register", "menu item \"" + Utf8(item.text) + "\" (" + std::to_string(menuResId) + ") in " + where, j);
+    log_.Add("menu.register", "menu item \"" + Utf8(item.text) + "\" (" + std::to_string(menuResId) + ") in " + where,
+             j);
   }
   return NoError;
 }
@@ -237,8 +244,7 @@ GSErrCode Ui::UnregisterModelessWindow(std::int32_t refId) {
   return NoError;
 }
 
-GSErrCode Ui::SendPaletteControl(std::int32_t refId, API_PaletteMessageID message, bool* visible,
-                                 std::string* error) {
+GSErrCode Ui::SendPaletteControl(std::int32_t refId, API_PaletteMessageID message, bool* visible, std::string* error) {
   auto it = palettes_.find(refId);
   if (it == palettes_.end()) {
     if (error) *error = "no palette registered with reference " + std::to_string(refId);

@@ -76,14 +76,20 @@ bool Ui::RenderDialogPng(short dialId, const std::string& path, std::string* err
     switch (it.kind) {
       case K::Separator: Fill(img, x, y, std::max(w, 1), std::max(h, 1), 150, 150, 150); break;
       case K::Button:
-      case K::IconButton: Fill(img, x, y, w, h, 250, 250, 250); Frame(img, x, y, w, h, 120); break;
+      case K::IconButton:
+        Fill(img, x, y, w, h, 250, 250, 250);
+        Frame(img, x, y, w, h, 120);
+        break;
       case K::Check:
         Frame(img, x, y + h / 2 - 6, 12, 12, 90);
         if (it.value) Fill(img, x + 3, y + h / 2 - 3, 6, 6, 40, 40, 40);
         Fill(img, x + 18, y + h / 2 - 2, std::min<int>(w - 18, static_cast<int>(it.text.size()) * 6), 4, 90, 90, 90);
         break;
       case K::Popup:
-      case K::RealEdit: Fill(img, x, y, w, std::min(h, 18 * kScale), 255, 255, 255); Frame(img, x, y, w, std::min(h, 18 * kScale), 120); break;
+      case K::RealEdit:
+        Fill(img, x, y, w, std::min(h, 18 * kScale), 255, 255, 255);
+        Frame(img, x, y, w, std::min(h, 18 * kScale), 120);
+        break;
       case K::Text:
       case K::Link: {
         int len = std::min<int>(w, static_cast<int>(it.text.size()) * 6);

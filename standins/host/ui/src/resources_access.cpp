@@ -49,7 +49,8 @@ short DGResAlert(GSResModule module, short resId, const char* param1, const char
   for (std::size_t i = 0; i < a.message.size(); ++i) {
     if (a.message[i] == u'%' && i + 1 < a.message.size()) {
       if (a.message[i + 1] == u's') {
-        if (next < 3 && params[next]) message += base::FromUtf8(std::string_view(params[next], strnlen(params[next], 65536)));
+        if (next < 3 && params[next])
+          message += base::FromUtf8(std::string_view(params[next], strnlen(params[next], 65536)));
         ++next;
         ++i;
         continue;
@@ -66,16 +67,20 @@ short DGResAlert(GSResModule module, short resId, const char* param1, const char
   nlohmann::json buttons = nlohmann::json::array();
   for (const auto& b : a.buttons) buttons.push_back(host::ui::Utf8(b));
   U().log().Add("alert.show", "alert \"" + host::ui::Utf8(a.title) + "\": " + host::ui::Utf8(message),
-                {{"res", resId}, {"title", host::ui::Utf8(a.title)}, {"message", host::ui::Utf8(message)},
-                 {"buttons", buttons}, {"icon", a.icon}});
+                {{"res", resId},
+                 {"title", host::ui::Utf8(a.title)},
+                 {"message", host::ui::Utf8(message)},
+                 {"buttons", buttons},
+                 {"icon", a.icon}});
   int button = U().answerer() ? U().answerer()->Alert(req) : 0;
   if (button < 1 || button > static_cast<int>(a.buttons.size())) {
     // Unanswered: the last button is the one that commits to nothing.
     // An answerer that had nothing to say has reported that already.
     bool reported = button == 0 && U().answerer();
-    U().log().Add(reported ? "fallback" : "error", "alert " + std::to_string(resId) + ": no usable answer, pressing \"" +
-                               host::ui::Utf8(a.buttons.back()) + "\"",
-                  {{"res", resId}, {"answer", button}});
+    U().log().Add(
+        reported ? "fallback" : "error",
+        "alert " + std::to_string(resId) + ": no usable answer, pressing \"" + host::ui::Utf8(a.buttons.back()) + "\"",
+        {{"res", resId}, {"answer", button}});
     button = static_cast<int>(a.buttons.size());
   }
   U().log().Add("alert.answer", "alert answered \"" + host::ui::Utf8(a.buttons[button - 1]) + "\"",

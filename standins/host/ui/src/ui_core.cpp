@@ -74,9 +74,8 @@ void Ui::ForgetModuleCode(const std::string& modulePath) {
   menus = std::erase_if(menus_, [&](const MenuItemState& m) {
     return fromModule(reinterpret_cast<const void*>(m.handler)) || Canonical(ModulePath(m.module)) == path;
   });
-  palettes = std::erase_if(palettes_, [&](const auto& p) {
-    return fromModule(reinterpret_cast<const void*>(p.second.callback));
-  });
+  palettes = std::erase_if(palettes_,
+                           [&](const auto& p) { return fromModule(reinterpret_cast<const void*>(p.second.callback)); });
   for (auto it = impl_->dialogs.begin(); it != impl_->dialogs.end();) {
     if (fromModule(reinterpret_cast<const void*>(it->second.callback))) {
       if (it->second.window) impl_->DestroyHostWindow(it->second.window);

@@ -62,7 +62,9 @@ short NoteWindowIcon(HostWindow& w, bool small, short id) {
 }
 
 void NoteMessageBoxShown(const MessageBoxRequest& req) {
-  nlohmann::json j = {{"caption", Utf8(req.caption)}, {"text", Utf8(req.text)}, {"style", req.style},
+  nlohmann::json j = {{"caption", Utf8(req.caption)},
+                      {"text", Utf8(req.text)},
+                      {"style", req.style},
                       {"owner", HandleText(req.owner)},
                       {"ownerIsMain", req.owner != nullptr && req.owner == U().MainWindow()}};
   U().log().Add("msgbox.show", "message box \"" + Utf8(req.caption) + "\": " + Utf8(req.text), j);
@@ -71,9 +73,9 @@ void NoteMessageBoxShown(const MessageBoxRequest& req) {
 int UsableMessageBoxButton(const MessageBoxRequest& req, int button) {
   const auto buttons = MessageBoxButtons(req.style);
   if (buttons.empty() || std::find(buttons.begin(), buttons.end(), button) != buttons.end()) return button;
-  const int fallback = buttons.size() == 1 ? buttons[0]
+  const int fallback = buttons.size() == 1                                                    ? buttons[0]
                        : std::find(buttons.begin(), buttons.end(), IDCANCEL) != buttons.end() ? IDCANCEL
-                                                                                               : buttons.back();
+                                                                                              : buttons.back();
   // An answerer that had nothing to say has reported that already.
   const bool reported = button == 0 && U().answerer();
   U().log().Add(reported ? "fallback" : "error",
@@ -85,9 +87,13 @@ int UsableMessageBoxButton(const MessageBoxRequest& req, int button) {
 
 void NoteMessageBoxAnswered(const MessageBoxRecord& rec) {
   U().log().Add("msgbox.answer", "message box answered " + MessageBoxButtonName(rec.button),
-                {{"caption", Utf8(rec.caption)}, {"text", Utf8(rec.text)}, {"style", rec.style},
-                 {"button", rec.button}, {"buttonName", MessageBoxButtonName(rec.button)},
-                 {"smallIcon", rec.smallIcon}, {"ownerIsMain", rec.owner != nullptr && rec.owner == U().MainWindow()}});
+                {{"caption", Utf8(rec.caption)},
+                 {"text", Utf8(rec.text)},
+                 {"style", rec.style},
+                 {"button", rec.button},
+                 {"buttonName", MessageBoxButtonName(rec.button)},
+                 {"smallIcon", rec.smallIcon},
+                 {"ownerIsMain", rec.owner != nullptr && rec.owner == U().MainWindow()}});
   I().MessageBoxRecords().push_back(rec);
 }
 

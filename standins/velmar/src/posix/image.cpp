@@ -86,8 +86,7 @@ void OnJpegError(j_common_ptr info) {
 
 // Decodes into rows the caller owns. No object with a destructor lives in
 // this function's frame, so the error path's longjmp skips nothing.
-bool DecodeJpeg(std::FILE* file, std::vector<std::uint8_t>* rgb, int* width, int* height,
-                char* message) {
+bool DecodeJpeg(std::FILE* file, std::vector<std::uint8_t>* rgb, int* width, int* height, char* message) {
   jpeg_decompress_struct info;
   JpegError failure;
   info.err = jpeg_std_error(&failure.manager);
@@ -103,11 +102,9 @@ bool DecodeJpeg(std::FILE* file, std::vector<std::uint8_t>* rgb, int* width, int
   jpeg_read_header(&info, TRUE);
   info.out_color_space = JCS_RGB;
   jpeg_start_decompress(&info);
-  if (info.output_width == 0 || info.output_height == 0 ||
-      info.output_width > static_cast<unsigned>(kMaxImageSide) ||
+  if (info.output_width == 0 || info.output_height == 0 || info.output_width > static_cast<unsigned>(kMaxImageSide) ||
       info.output_height > static_cast<unsigned>(kMaxImageSide) || info.output_components != 3) {
-    std::snprintf(message, JMSG_LENGTH_MAX, "JPEG of %u x %u pixels refused", info.output_width,
-                  info.output_height);
+    std::snprintf(message, JMSG_LENGTH_MAX, "JPEG of %u x %u pixels refused", info.output_width, info.output_height);
     jpeg_destroy_decompress(&info);
     return false;
   }

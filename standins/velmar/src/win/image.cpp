@@ -104,12 +104,10 @@ bool ReadImageFile(const std::string& path, Image* image, std::string* error) {
     return false;
   }
   if (width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide) {
-    *error = std::string(kind) + " of " + std::to_string(width) + " x " + std::to_string(height) +
-             " pixels refused";
+    *error = std::string(kind) + " of " + std::to_string(width) + " x " + std::to_string(height) + " pixels refused";
     return false;
   }
-  const std::unique_ptr<stbi_uc, PixelsFree> pixels(
-      stbi_load_from_memory(data, length, &width, &height, &channels, 4));
+  const std::unique_ptr<stbi_uc, PixelsFree> pixels(stbi_load_from_memory(data, length, &width, &height, &channels, 4));
   if (!pixels) {
     *error = std::string("damaged ") + kind + ": " + stbi_failure_reason();
     return false;
@@ -128,8 +126,8 @@ bool EncodePng(const Image& image, std::vector<std::uint8_t>* bytes, std::string
     return false;
   }
   bytes->clear();
-  if (stbi_write_png_to_func(AppendBytes, bytes, image.width, image.height, 4, image.rgba.data(),
-                             image.width * 4) == 0) {
+  if (stbi_write_png_to_func(AppendBytes, bytes, image.width, image.height, 4, image.rgba.data(), image.width * 4) ==
+      0) {
     *error = "PNG encoding failed";
     return false;
   }

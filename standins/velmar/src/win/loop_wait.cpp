@@ -14,11 +14,8 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
   switch (type) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-      SetEvent(g_endEvent);
-      return TRUE;
-    default:
-      return FALSE;
+    case CTRL_CLOSE_EVENT: SetEvent(g_endEvent); return TRUE;
+    default: return FALSE;
   }
 }
 
@@ -33,8 +30,8 @@ class MessageWait final : public LoopWait {
     }
     // MWMO_INPUTAVAILABLE: a message that arrived while the loop was reading
     // the queue wakes this wait too, instead of waiting for the next one.
-    const DWORD result = MsgWaitForMultipleObjectsEx(1, &g_endEvent, timeoutMs < 0 ? INFINITE : timeoutMs,
-                                                     QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    const DWORD result = MsgWaitForMultipleObjectsEx(1, &g_endEvent, timeoutMs < 0 ? INFINITE : timeoutMs, QS_ALLINPUT,
+                                                     MWMO_INPUTAVAILABLE);
     if (result == WAIT_OBJECT_0) return kEnd;
     if (result == WAIT_OBJECT_0 + 1) return kMessages;
     if (result == WAIT_TIMEOUT) return 0;

@@ -67,7 +67,6 @@ inline void WriteText(char16_t* field, const std::string& text) {
     field[i] = static_cast<char16_t>(static_cast<unsigned char>(text[i]));
 }
 
-
 // Writes the pending triangles (with their back copy when double-sided)
 // into the surface's geometry block and counts a geometry change.
 inline void WriteGeometry(LiveConnection& c, Surface& s) {
@@ -154,8 +153,8 @@ inline void WriteTexture(LiveConnection& c, Surface& s, int w, int h, unsigned s
 }
 
 // A new "SRFC" record with its material fields; null when the area is full.
-inline SurfaceRecord* NewSurface(LiveConnection& c, Surface& s, int type, std::uint32_t rgb,
-                                 float opacity, const std::string& name) {
+inline SurfaceRecord* NewSurface(LiveConnection& c, Surface& s, int type, std::uint32_t rgb, float opacity,
+                                 const std::string& name) {
   auto* record = reinterpret_cast<SurfaceRecord*>(c.CreateRecord(kTypeSurface));
   if (record == nullptr) return nullptr;
   s = Surface();

@@ -40,15 +40,15 @@ json NextEvent(ChildProcess& child, const std::string& event, Holds holds, int t
   }
 }
 inline json NextEvent(ChildProcess& child, const std::string& event, int timeoutMs = 10000) {
-  return NextEvent(child, event, [](const json&) { return true; }, timeoutMs);
+  return NextEvent(
+      child, event, [](const json&) { return true; }, timeoutMs);
 }
 
 // Sends one command to a hostsim run with --echo and waits until hostsim
 // has run it: an echo of a marker of its own follows it, and hostsim
 // answers commands in order. False (and a test failure) when hostsim does
 // not get that far within the time.
-inline bool RunHostCommand(ChildProcess& host, const std::string& command, const std::string& marker,
-                           int timeoutMs) {
+inline bool RunHostCommand(ChildProcess& host, const std::string& command, const std::string& marker, int timeoutMs) {
   if (!host.Send(command) || !host.Send("echo " + marker)) {
     ADD_FAILURE() << "hostsim did not take " << command;
     return false;

@@ -64,8 +64,7 @@ class Publisher {
   std::string Run(const std::string& line);
 
  private:
-  std::string Edit(std::istringstream& in, const std::string& verb, velmar_test::Surface& s,
-                      const std::string& key);
+  std::string Edit(std::istringstream& in, const std::string& verb, velmar_test::Surface& s, const std::string& key);
   std::string Poke(const std::string& where, std::size_t offset, std::uint32_t value);
 
   LiveConnection& c_;
@@ -160,7 +159,7 @@ std::string Publisher::Run(const std::string& line) {
 }
 
 std::string Publisher::Edit(std::istringstream& in, const std::string& verb, velmar_test::Surface& s,
-                               const std::string& key) {
+                            const std::string& key) {
   SurfaceRecord& r = *s.record;
   if (verb == "box") {
     float a[3], b[3];
@@ -218,9 +217,10 @@ std::string Publisher::Poke(const std::string& where, std::size_t offset, std::u
   if (auto found = surfaces_.find(key); record == nullptr && found != surfaces_.end()) {
     SurfaceRecord* s = found->second.record;
     record = &s->head;
-    target = part.empty() ? reinterpret_cast<std::uint8_t*>(s)
-                          : static_cast<std::uint8_t*>(c_.OpenBlock(part == "geometry" ? s->geometryBlockId
-                                                                                       : s->textureBlockId));
+    target =
+        part.empty()
+            ? reinterpret_cast<std::uint8_t*>(s)
+            : static_cast<std::uint8_t*>(c_.OpenBlock(part == "geometry" ? s->geometryBlockId : s->textureBlockId));
   }
   if (target == nullptr) return "unknown " + where;
   if (part.empty() && offset + 4 > kSlotBytes) return "past the record";

@@ -12,7 +12,7 @@
 namespace hostmodel {
 
 struct ChangeSet {
-  std::vector<Guid> changedElements;   // generation id bumped
+  std::vector<Guid> changedElements;  // generation id bumped
   std::vector<Guid> addedElements;
   std::vector<Guid> removedElements;
   std::vector<std::int32_t> changedMaterials;  // host indices, stamp bumped
@@ -38,8 +38,8 @@ Result<ChangeSet> SetMaterialTransparency(Project& project, std::int32_t materia
 Result<ChangeSet> SetMaterialTexture(Project& project, std::int32_t materialIndex, std::int32_t textureIndex);
 // Loads an image file as a new texture (xSize/ySize metres per repeat) and
 // gives it to the material.
-Result<ChangeSet> SetMaterialTextureFile(Project& project, std::int32_t materialIndex,
-                                         const std::string& imagePath, double xSize, double ySize);
+Result<ChangeSet> SetMaterialTextureFile(Project& project, std::int32_t materialIndex, const std::string& imagePath,
+                                         double xSize, double ySize);
 // Deletes a material attribute. Its index stays taken (indices never move);
 // polygons that used it take `replacement` (0: the first material left), or
 // with kNoReplacement keep pointing at the deleted index, whose attribute
@@ -50,8 +50,8 @@ Result<ChangeSet> SetMaterialTextureFile(Project& project, std::int32_t material
 inline constexpr std::int32_t kNoReplacement = -1;
 Result<ChangeSet> DeleteMaterial(Project& project, std::int32_t materialIndex, std::int32_t replacement = 0);
 // A closed axis-aligned box between two corners, as a new element.
-Result<ChangeSet> AddBox(Project& project, const Vec3& minCorner, const Vec3& maxCorner,
-                         std::int32_t materialIndex, const std::string& name = "Box");
+Result<ChangeSet> AddBox(Project& project, const Vec3& minCorner, const Vec3& maxCorner, std::int32_t materialIndex,
+                         const std::string& name = "Box");
 
 // Takes a fresh load of the model file that `project` came from and makes
 // `project` match it: elements and materials equal to what the project holds

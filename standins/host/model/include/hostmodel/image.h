@@ -26,8 +26,7 @@ Result<Texture> DecodeImage(std::span<const std::uint8_t> bytes, const std::stri
 Result<Texture> DecodeImageFile(const std::string& path);
 
 // Content fingerprint of a pixel map: 32 hex digits from its size and bytes.
-std::string PixelFingerprint(std::int32_t width, std::int32_t height,
-                             std::span<const std::uint8_t> argb);
+std::string PixelFingerprint(std::int32_t width, std::int32_t height, std::span<const std::uint8_t> argb);
 
 // Writes the pixel map as PNG: RGBA, or RGB when the texture has no alpha
 // channel and every pixel is opaque.

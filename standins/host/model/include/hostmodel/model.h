@@ -124,20 +124,20 @@ struct ProjectState {
 // A material attribute. Its host index is its position in Project::materials
 // plus one.
 struct Material {
-  std::int64_t stamp = 1;   // modification stamp; bumped by every change
-  std::string name;         // UTF-8
+  std::int64_t stamp = 1;  // modification stamp; bumped by every change
+  std::string name;        // UTF-8
   Guid guid;
   // The attribute header's 16-bit field before the name; 0 marks a material
   // without a usable GUID (readers then key it by name).
   std::uint16_t headerFlags = 1;
-  std::int16_t materialType = 0;   // 5 = glass
-  std::int16_t transparency = 0;   // percent, 0..100
-  std::int16_t shininess = 0;      // 0..10000
-  std::uint16_t attenuation = 0;   // 0..65535
-  std::int16_t percentage = 0;     // percent, 0..100
+  std::int16_t materialType = 0;  // 5 = glass
+  std::int16_t transparency = 0;  // percent, 0..100
+  std::int16_t shininess = 0;     // 0..10000
+  std::uint16_t attenuation = 0;  // 0..65535
+  std::int16_t percentage = 0;    // percent, 0..100
   ColorRGB surfaceColor;
   ColorRGB secondColor;
-  std::int32_t textureIndex = 0;   // host texture index, 0 = none
+  std::int32_t textureIndex = 0;  // host texture index, 0 = none
   // The attribute was deleted: its index stays taken (host indices never
   // move) but there is no material at it. Polygons that still use it (a
   // deletion without replacement) have no attribute to read; edits cannot

@@ -29,9 +29,9 @@ struct Format {
 };
 
 constexpr Format kFormats[] = {
-    {".obj", "obj", true, false},     {".gltf", "gltf2", true, true}, {".glb", "glb2", true, true},
-    {".fbx", "fbxa", true, true},     {".3ds", "3ds", false, true},   {".ply", "ply", false, true},
-    {".stl", "stl", false, true},     {".dae", "collada", true, true},
+    {".obj", "obj", true, false}, {".gltf", "gltf2", true, true},  {".glb", "glb2", true, true},
+    {".fbx", "fbxa", true, true}, {".3ds", "3ds", false, true},    {".ply", "ply", false, true},
+    {".stl", "stl", false, true}, {".dae", "collada", true, true},
 };
 
 aiVector3D ToFile(const Vec3& p, bool yUp) {
@@ -125,7 +125,7 @@ Status ExportModel(const Project& project, const std::string& path) {
     aiColor4D base(diffuse.r, diffuse.g, diffuse.b, 1.0f);
     am->AddProperty(&base, 1, AI_MATKEY_BASE_COLOR);
     aiColor3D specular(static_cast<float>(m.secondColor.r), static_cast<float>(m.secondColor.g),
-                   static_cast<float>(m.secondColor.b));
+                       static_cast<float>(m.secondColor.b));
     am->AddProperty(&specular, 1, AI_MATKEY_COLOR_SPECULAR);
     float opacity = static_cast<float>(1.0 - m.transparency / 100.0);
     am->AddProperty(&opacity, 1, AI_MATKEY_OPACITY);
@@ -204,7 +204,8 @@ Status ExportModel(const Project& project, const std::string& path) {
               mesh->mNormals[v] = ToFile(n, format->yUp);
               Vec2 uv = TextureCoordinate(b, *p, vi);
               double w = tex ? tex->xSize : 1.0, h = tex ? tex->ySize : 1.0;
-              mesh->mTextureCoords[0][v] = aiVector3D(static_cast<ai_real>(uv.u / w), static_cast<ai_real>(uv.v / h), 0);
+              mesh->mTextureCoords[0][v] =
+                  aiVector3D(static_cast<ai_real>(uv.u / w), static_cast<ai_real>(uv.v / h), 0);
               face.mIndices[k] = v++;
             }
           }

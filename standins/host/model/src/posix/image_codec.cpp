@@ -27,8 +27,7 @@ std::string DecodePng(std::span<const std::uint8_t> bytes, DecodedPixels& out) {
   if (image.width == 0 || image.height == 0 ||
       static_cast<std::uint64_t>(image.width) * image.height > kMaxImagePixels) {
     png_image_free(&image);
-    return "PNG size " + std::to_string(image.width) + "x" + std::to_string(image.height) +
-           " is empty or too large";
+    return "PNG size " + std::to_string(image.width) + "x" + std::to_string(image.height) + " is empty or too large";
   }
   image.format = PNG_FORMAT_ARGB;
   out.width = image.width;

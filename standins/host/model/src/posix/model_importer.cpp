@@ -40,12 +40,13 @@ std::unique_ptr<ImportedScene> ImportWithModelImporter(const std::string& path, 
   // An OBJ file's material libraries go through the guard
   // (material_library_guard.h); other formats open what they open.
   std::string ext = std::filesystem::path(path).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   GuardedIO* guard = nullptr;
   if (ext == ".obj") importer.SetIOHandler(guard = new GuardedIO(path));
-  result->scene_ = importer.ReadFile(path, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure |
-                                               aiProcess_SortByPType | aiProcess_FindDegenerates |
-                                               aiProcess_FindInvalidData);
+  result->scene_ =
+      importer.ReadFile(path, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure |
+                                  aiProcess_SortByPType | aiProcess_FindDegenerates | aiProcess_FindInvalidData);
   if (guard != nullptr && !guard->refused().empty()) {
     *error = "cannot read model (a material library assimp cannot read safely: " + guard->refused() + ")";
     return nullptr;

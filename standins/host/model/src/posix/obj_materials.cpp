@@ -19,9 +19,7 @@ namespace {
 class StandInIO : public GuardedIO {
  public:
   StandInIO(std::string path, std::string text) : GuardedIO(path), path_(std::move(path)), text_(std::move(text)) {}
-  bool Exists(const char* file) const override {
-    return path_ == file || Assimp::DefaultIOSystem::Exists(file);
-  }
+  bool Exists(const char* file) const override { return path_ == file || Assimp::DefaultIOSystem::Exists(file); }
   Assimp::IOStream* Open(const char* file, const char* mode) override {
     if (path_ == file)
       return new Assimp::MemoryIOStream(reinterpret_cast<const std::uint8_t*>(text_.data()), text_.size(), false);

@@ -135,9 +135,7 @@ aiReturn Numbers(const aiMaterialProperty* p, T* out, unsigned* max) {
         out[i] = static_cast<T>(v);
         break;
       }
-      default:
-        std::memcpy(&out[i], p->mData + i * sizeof(T), sizeof(T));
-        break;
+      default: std::memcpy(&out[i], p->mData + i * sizeof(T), sizeof(T)); break;
     }
   }
   if (max != nullptr) *max = count;

@@ -6,8 +6,9 @@
 namespace hostmodel {
 
 Status ExportModel(const Project&, const std::string& path) {
-  return Status::Fail(path + ": cannot export the model (writing model files needs the model exporter, which the "
-                             "Windows build does not include; save the project instead)");
+  return Status::Fail(path +
+                      ": cannot export the model (writing model files needs the model exporter, which the "
+                      "Windows build does not include; save the project instead)");
 }
 
 }  // namespace hostmodel

@@ -67,7 +67,8 @@ std::string Decode(std::span<const std::uint8_t> bytes, const char* kind, Decode
   int width = 0, height = 0, channels = 0;
   if (stbi_info_from_memory(data, length, &width, &height, &channels) == 0)
     return std::string("not a readable ") + kind + " image (" + stbi_failure_reason() + ")";
-  if (width <= 0 || height <= 0 || static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kMaxImagePixels)
+  if (width <= 0 || height <= 0 ||
+      static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kMaxImagePixels)
     return std::string(kind) + " size " + std::to_string(width) + "x" + std::to_string(height) +
            " is empty or too large";
   const std::unique_ptr<stbi_uc, PixelsFree> rgba(stbi_load_from_memory(data, length, &width, &height, &channels, 4));
@@ -117,7 +118,8 @@ std::string DecodePng(std::span<const std::uint8_t> bytes, DecodedPixels& out) {
 std::string DecodeJpeg(std::span<const std::uint8_t> bytes, DecodedPixels& out) {
   std::string problem = Decode(bytes, "JPEG", out);
   // One wording for every unreadable JPEG, as on Linux.
-  if (!problem.empty() && problem.rfind("not a readable", 0) != 0) problem = "not a readable JPEG image (" + problem + ")";
+  if (!problem.empty() && problem.rfind("not a readable", 0) != 0)
+    problem = "not a readable JPEG image (" + problem + ")";
   out.fileHasAlpha = false;
   return problem;
 }

@@ -29,8 +29,9 @@ constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
 }  // namespace
 
 ProjectInput::ProjectInput(const std::string& path) {
-  const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error_ = WinErrorText(::GetLastError());
     return;
@@ -83,8 +84,8 @@ struct ProjectOutput::State {
 };
 
 ProjectOutput::ProjectOutput(const std::string& path, bool) {
-  const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr);
+  const HANDLE file =
+      ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error_ = WinErrorText(::GetLastError());
     return;
@@ -126,10 +127,13 @@ bool ProjectOutput::Finish() {
   return failure == 0;
 }
 
-std::string TemporarySibling(const std::string& path) { return path + ".tmp" + std::to_string(::GetCurrentProcessId()); }
+std::string TemporarySibling(const std::string& path) {
+  return path + ".tmp" + std::to_string(::GetCurrentProcessId());
+}
 
 bool RenameOver(const std::string& from, const std::string& to, std::string* error) {
-  if (::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  if (::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
   *error = WinErrorText(::GetLastError());
   return false;
 }

@@ -7,6 +7,6 @@
 
 namespace resc {
 inline constexpr const char16_t* kResourceName = u"CORVRESOURCES";
-inline constexpr const char* kImageSymbolName = "CorvResourceImage";    // const unsigned char[]
+inline constexpr const char* kImageSymbolName = "CorvResourceImage";     // const unsigned char[]
 inline constexpr const char* kSizeSymbolName = "CorvResourceImageSize";  // const unsigned long long
 }  // namespace resc

@@ -39,8 +39,8 @@ std::vector<std::uint8_t> EncodePng(const Image& image) {
   if (image.width <= 0 || image.height <= 0 ||
       image.rgba.size() != static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 4)
     return bytes;
-  if (stbi_write_png_to_func(AppendBytes, &bytes, image.width, image.height, 4, image.rgba.data(),
-                             image.width * 4) == 0)
+  if (stbi_write_png_to_func(AppendBytes, &bytes, image.width, image.height, 4, image.rgba.data(), image.width * 4) ==
+      0)
     bytes.clear();
   return bytes;
 }
@@ -67,8 +67,8 @@ bool DecodePng(const std::vector<std::uint8_t>& bytes, Image* out, std::string* 
     if (error) *error = "image size out of range";
     return false;
   }
-  const std::unique_ptr<stbi_uc, PixelsFree> pixels(stbi_load_from_memory(bytes.data(), length, &width, &height,
-                                                                          &channels, 4));
+  const std::unique_ptr<stbi_uc, PixelsFree> pixels(
+      stbi_load_from_memory(bytes.data(), length, &width, &height, &channels, 4));
   if (!pixels) {
     if (error) *error = std::string("bad PNG data: ") + stbi_failure_reason();
     return false;

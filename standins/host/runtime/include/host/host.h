@@ -204,8 +204,8 @@ class Host {
   Result<hostmodel::ChangeSet> SetMaterialColor(std::int32_t material, const hostmodel::ColorRGB& color);
   Result<hostmodel::ChangeSet> SetMaterialTransparency(std::int32_t material, std::int32_t percent);
   Result<hostmodel::ChangeSet> SetMaterialTexture(std::int32_t material, std::int32_t texture);
-  Result<hostmodel::ChangeSet> SetMaterialTextureFile(std::int32_t material, const std::string& imagePath,
-                                                      double xSize, double ySize);
+  Result<hostmodel::ChangeSet> SetMaterialTextureFile(std::int32_t material, const std::string& imagePath, double xSize,
+                                                      double ySize);
   // Deletes a material attribute (its users take the replacement, 0: the
   // first material left, hostmodel::kNoReplacement: they keep the deleted
   // index and are regenerated); its index stays taken.

@@ -34,10 +34,10 @@ hostmodel::Status ModelWatcher::Open(const std::string& path) {
   const std::filesystem::path p =
       std::filesystem::absolute(std::filesystem::path(base::ToWide(base::FromUtf8(path)))).lexically_normal();
   const std::wstring folder = p.parent_path().wstring();
-  HANDLE change = FindFirstChangeNotificationW(folder.c_str(), FALSE,
-                                               FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_FILE_NAME |
-                                                   FILE_NOTIFY_CHANGE_SIZE);
-  if (change == INVALID_HANDLE_VALUE) return hostmodel::Status::Fail(path + ": cannot watch its folder: " + LastError());
+  HANDLE change = FindFirstChangeNotificationW(
+      folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE);
+  if (change == INVALID_HANDLE_VALUE)
+    return hostmodel::Status::Fail(path + ": cannot watch its folder: " + LastError());
   change_ = change;
   path_ = base::ToUtf8(base::FromWide(p.wstring()));
   name_ = base::ToUtf8(base::FromWide(p.filename().wstring()));

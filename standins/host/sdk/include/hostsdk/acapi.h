@@ -21,8 +21,7 @@ GSErrCode ACAPI_Install_FileTypeHandler3D(GSType cmdRef, APIIO3DCommandProc hand
 
 // A null handler removes the add-on's handler.
 GSErrCode ACAPI_Notify_CatchProjectEvent(GSFlags eventMask, APIProjectEventHandlerProc handler);
-GSErrCode ACAPI_Notify_CatchViewEvent(GSFlags eventMask, API_NavigatorMapID mapId,
-                                      APIViewEventHandlerProc handler);
+GSErrCode ACAPI_Notify_CatchViewEvent(GSFlags eventMask, API_NavigatorMapID mapId, APIViewEventHandlerProc handler);
 
 GSErrCode ACAPI_Environment(GSType selector, void* p1 = nullptr, void* p2 = nullptr);
 GSErrCode ACAPI_Database(GSType selector, void* p1 = nullptr, void* p2 = nullptr);

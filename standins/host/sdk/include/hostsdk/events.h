@@ -9,15 +9,15 @@
 
 // Project event codes; a handler receives those whose bit is in its mask.
 enum API_NotifyEventID : std::int32_t {
-  APINotify_New = 1,              // a new project replaced the open one
-  APINotify_NewAndReset = 2,      // a new project with default settings
-  APINotify_Open = 4,             // a project was opened
-  APINotify_PreSave = 8,          // the project is about to be saved
-  APINotify_Save = 16,            // the project was saved (the path may be new)
-  APINotify_Close = 32,           // the project was closed
-  APINotify_Quit = 64,            // the host is quitting
+  APINotify_New = 1,                // a new project replaced the open one
+  APINotify_NewAndReset = 2,        // a new project with default settings
+  APINotify_Open = 4,               // a project was opened
+  APINotify_PreSave = 8,            // the project is about to be saved
+  APINotify_Save = 16,              // the project was saved (the path may be new)
+  APINotify_Close = 32,             // the project was closed
+  APINotify_Quit = 64,              // the host is quitting
   APINotify_ChangeProjectDB = 128,  // the model changed outside the user's edits
-  APINotify_ChangeWindow = 256,   // the current window changed
+  APINotify_ChangeWindow = 256,     // the current window changed
   APINotify_ChangeFloor = 512,
   APINotify_SendChanges = 1024,
   APINotify_ReceiveChanges = 2048,
@@ -30,7 +30,7 @@ enum API_NotifyViewEventID : std::int32_t {
   APINotifyView_Modified = 2,
   APINotifyView_Deleted = 4,
   APINotifyView_Renamed = 8,
-  APINotifyView_Opened = 16,      // a view became the current window
+  APINotifyView_Opened = 16,  // a view became the current window
   APINotifyView_Closed = 32,
   APINotifyView_Begin = 64,
   APINotifyView_End = 128,

@@ -15,19 +15,19 @@ inline constexpr Int32 APIFType_SaveAs = 8;
 inline constexpr Int32 APIFType_Save3D = 16;
 
 struct API_FTypeReg {
-  Int32 cmdRef = 0;          // passed back to the handler's installation
+  Int32 cmdRef = 0;  // passed back to the handler's installation
   GSType ftype = 0;
   GSType fcreator = 0;
-  char extname[16] = {};     // without the dot, NUL-terminated; required
+  char extname[16] = {};  // without the dot, NUL-terminated; required
   Int32 iconResID = 0;
-  Int32 descStrResID = 0;    // string list and item of the description
+  Int32 descStrResID = 0;  // string list and item of the description
   Int32 descStrResItemID = 0;
   Int32 methodFlags = 0;
 };
 
 struct API_IOParams {
   Int32 method = APIFType_Save3D;
-  Int32 refCon = 0;          // the cmdRef of the registration
+  Int32 refCon = 0;                 // the cmdRef of the registration
   IO::Location* fileLoc = nullptr;  // destination chosen by the user
 };
 

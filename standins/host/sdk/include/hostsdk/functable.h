@@ -29,7 +29,7 @@ static_assert(sizeof(API_FunctionTable) == kHostFunctionCount * sizeof(void*));
 // valid entry at all.
 enum HostFuncIndex : std::size_t {
   HostFunc_Unused = 0,
-  HostFunc_DebugPrint = 1,            // DBPrintf text
+  HostFunc_DebugPrint = 1,  // DBPrintf text
   HostFunc_KeepInMemory = 2,
   HostFunc_RegisterFileType = 3,
   HostFunc_InstallFileTypeHandler3D = 4,
@@ -45,6 +45,6 @@ enum HostFuncIndex : std::size_t {
   HostFunc_SelectSight = 14,
   HostFunc_GetCurrentSight = 15,
   HostFunc_GenerateGuid = 16,
-  HostFunc_RuntimeEnd = 17,           // first free runtime index
+  HostFunc_RuntimeEnd = 17,  // first free runtime index
 };
 static_assert(HostFunc_RuntimeEnd <= kRuntimeLastIndex + 1);

@@ -16,9 +16,7 @@ struct API_Guid {
   std::uint8_t clock_seq_low = 0;
   std::uint8_t node[6] = {0, 0, 0, 0, 0, 0};
 
-  friend bool operator==(const API_Guid& a, const API_Guid& b) {
-    return std::memcmp(&a, &b, sizeof(API_Guid)) == 0;
-  }
+  friend bool operator==(const API_Guid& a, const API_Guid& b) { return std::memcmp(&a, &b, sizeof(API_Guid)) == 0; }
 };
 static_assert(sizeof(API_Guid) == 16);
 static_assert(offsetof(API_Guid, time_mid) == 4);

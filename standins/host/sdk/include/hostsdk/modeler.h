@@ -52,7 +52,10 @@ class AttributeIndex {
   AttributeIndex(Type type, Int32 index) : type_(type), index_(index) {}
   Type GetType() const { return type_; }
   Int32 GetIndex() const { return index_; }
-  void Set(Type type, Int32 index) { type_ = type; index_ = index; }
+  void Set(Type type, Int32 index) {
+    type_ = type;
+    index_ = index;
+  }
 
  private:
   Type type_ = UndefinedIndex;
@@ -65,17 +68,17 @@ class Texture {
  public:
   Texture() = default;
   bool IsInvalid() const { return texture_ == nullptr; }
-  Int32 GetPixelType() const;        // 1: 32-bit A,R,G,B pixels
-  Int32 GetPixelMapXSize() const;    // pixels
+  Int32 GetPixelType() const;      // 1: 32-bit A,R,G,B pixels
+  Int32 GetPixelMapXSize() const;  // pixels
   Int32 GetPixelMapYSize() const;
-  Int32 GetPixelMapSize() const;     // pixel count
+  Int32 GetPixelMapSize() const;  // pixel count
   // Copies 4 * GetPixelMapSize() bytes (A,R,G,B per pixel) into buffer.
   void GetPixelMap(void* buffer) const;
   // The same, refusing (false, nothing written) a buffer smaller than that.
   bool GetPixelMap(void* buffer, std::size_t bufferBytes) const;
   bool HasAlphaChannel() const;
   bool IsTransparentPattern() const;
-  double GetXSize() const;           // one repeat, model units
+  double GetXSize() const;  // one repeat, model units
   double GetYSize() const;
   GS::UniString GetFingerprint() const;
   GS::UniString GetName() const;

@@ -54,9 +54,9 @@ inline constexpr GSType APIAny_SetAnAutoTextID = FourCC("SAAT");
 struct API_ProjectInfo {
   bool untitled = true;
   bool teamwork = false;
-  IO::Location location;         // solo project file; empty when untitled
-  GS::UniString teamworkUrl;     // location URL of a teamwork project
-  GS::UniString projectName;     // file name without folder and extension
+  IO::Location location;      // solo project file; empty when untitled
+  GS::UniString teamworkUrl;  // location URL of a teamwork project
+  GS::UniString projectName;  // file name without folder and extension
 };
 
 enum API_LengthTypeID : Int32 {
@@ -74,7 +74,7 @@ struct API_WorkingUnitPrefs {
 };
 
 struct API_RefLevelsPrefs {
-  double level1val = 0.0;   // metres above project zero
+  double level1val = 0.0;  // metres above project zero
   double level2val = 0.0;
   bool hasLevel1 = false;
   bool hasLevel2 = false;
@@ -85,12 +85,12 @@ struct API_RefLevelsPrefs {
 struct API_PlaceInfo {
   double longitude = 0.0;  // degrees
   double latitude = 0.0;
-  double altitude = 0.0;   // metres above sea level
+  double altitude = 0.0;  // metres above sea level
   double north = 0.0;
 };
 
 struct API_3DProjectionInfo {
-  bool isPersp = true;       // first field: perspective projection
+  bool isPersp = true;  // first field: perspective projection
   Int32 projectionType = Modeler::kPerspectiveProjection;
   Modeler::PerspectiveData persp{};  // filled by 'GP3D' for a perspective view
 };
@@ -142,10 +142,10 @@ struct API_RGBColor {
 struct API_Attr_Head {
   API_AttrTypeID typeID = API_ZombieAttrID;
   API_AttributeIndex index = 0;
-  Int64 modiStamp = 0;       // changes whenever the attribute changes
+  Int64 modiStamp = 0;  // changes whenever the attribute changes
   API_Guid guid{};
-  UInt16 flags = 0;          // 0: the attribute has no GUID of its own
-  char name[256] = {};       // UTF-8, NUL-terminated, cut to fit
+  UInt16 flags = 0;     // 0: the attribute has no GUID of its own
+  char name[256] = {};  // UTF-8, NUL-terminated, cut to fit
 };
 
 enum API_MaterTypeID : Int16 {
@@ -170,10 +170,10 @@ struct API_Texture {
 
 struct API_MaterialType {
   API_MaterTypeID mtype = APIMater_GeneralID;
-  Int16 transpPc = 0;       // transparency, percent
-  Int16 shine = 0;          // 0..10000
-  UInt16 transpAtt = 0;     // attenuation, 0..65535
-  Int16 percentage = 0;     // percent
+  Int16 transpPc = 0;    // transparency, percent
+  Int16 shine = 0;       // 0..10000
+  UInt16 transpAtt = 0;  // attenuation, 0..65535
+  Int16 percentage = 0;  // percent
   API_RGBColor surfaceRGB;
   API_RGBColor specularRGB;  // the second colour
   API_Texture texture;

@@ -30,16 +30,16 @@ namespace Modeler {
 // The host's perspective record. Readers that treat it as opaque take the
 // view angle as the double at byte offset 120.
 struct PerspectiveData {
-  double azimuth;      // degrees, direction from the eye to the target in plan
-  double distance;     // eye to target, model units
+  double azimuth;   // degrees, direction from the eye to the target in plan
+  double distance;  // eye to target, model units
   double viewPointX, viewPointY, viewPointZ;
   double targetX, targetY, targetZ;
-  double rollAngle;    // degrees
+  double rollAngle;  // degrees
   double sunAzimuth;
   double sunAltitude;
   double pictureWidth;  // 2 * distance * tan(viewAngle / 2)
   double reserved[3];
-  double viewAngle;    // degrees, horizontal
+  double viewAngle;  // degrees, horizontal
 };
 static_assert(offsetof(PerspectiveData, viewAngle) == 120);
 static_assert(sizeof(PerspectiveData) == 128);
@@ -62,9 +62,8 @@ class Camera {
   double GetRollAngle() const { return rollAngle_; }
 
   // Host side: builds the camera and its perspective record.
-  static Camera Make(Int32 projectionType, const ModelerAPI::Vertex& viewPoint,
-                     const ModelerAPI::Vertex& targetPoint, double rollAngle, double viewAngle,
-                     const ShortRect& drawRect);
+  static Camera Make(Int32 projectionType, const ModelerAPI::Vertex& viewPoint, const ModelerAPI::Vertex& targetPoint,
+                     double rollAngle, double viewAngle, const ShortRect& drawRect);
 
  private:
   ShortRect drawRect_{};
@@ -176,6 +175,5 @@ using SightPtr = std::shared_ptr<Sight>;
 // Fills model as a live view of a 3D model, or of a sight's main model.
 // APIERR_BADPARS for a null model or source, APIERR_BADID for an invalid
 // sight; the model is left unchanged then.
-GSErrCode EXPGetModel(const Modeler::ConstModel3DPtr& model3D, ModelerAPI::Model* model,
-                      AttributeReader* reader);
+GSErrCode EXPGetModel(const Modeler::ConstModel3DPtr& model3D, ModelerAPI::Model* model, AttributeReader* reader);
 GSErrCode EXPGetModel(const Modeler::SightPtr& sight, ModelerAPI::Model* model, AttributeReader* reader);

@@ -29,14 +29,14 @@ inline constexpr GSErrCode APIERR_BADID = GSErrCode(0x81060004);
 inline constexpr GSErrCode APIERR_BADINDEX = GSErrCode(0x81060005);
 inline constexpr GSErrCode APIERR_BADNAME = GSErrCode(0x81060006);
 inline constexpr GSErrCode APIERR_BADPARS = GSErrCode(0x81060007);
-inline constexpr GSErrCode APIERR_NOPLAN = GSErrCode(0x81060008);      // no project open
-inline constexpr GSErrCode APIERR_BADWINDOW = GSErrCode(0x81060009);   // wrong current window
+inline constexpr GSErrCode APIERR_NOPLAN = GSErrCode(0x81060008);     // no project open
+inline constexpr GSErrCode APIERR_BADWINDOW = GSErrCode(0x81060009);  // wrong current window
 inline constexpr GSErrCode APIERR_REFUSEDCMD = GSErrCode(0x8106000A);
 inline constexpr GSErrCode APIERR_NOTMINE = GSErrCode(0x8106000B);
 inline constexpr GSErrCode APIERR_BADSELECTOR = GSErrCode(0x8106000C);  // selector unknown to a dispatcher
 inline constexpr GSErrCode APIERR_IOERROR = GSErrCode(0x8106000D);
-inline constexpr GSErrCode APIERR_DELETED = GSErrCode(0x8106000E);  // the attribute at that index was deleted
-inline constexpr GSErrCode APIERR_BADEXTENSION = GSErrCode(0x81060068);  // file type without extension
+inline constexpr GSErrCode APIERR_DELETED = GSErrCode(0x8106000E);          // the attribute at that index was deleted
+inline constexpr GSErrCode APIERR_BADEXTENSION = GSErrCode(0x81060068);     // file type without extension
 inline constexpr GSErrCode APIERR_MISSINGFUNCTION = GSErrCode(0x81060387);  // empty table entry
 
 // What the host passes to Initialize and gets back as the first argument of

@@ -73,8 +73,8 @@ inline UniString UniString::FromUtf8(std::string_view s) {
       c = (c << 6) | (b & 0x3F);
     }
     // Overlong forms, surrogates and values past U+10FFFF are malformed too.
-    if (ok && ((len == 2 && c < 0x80) || (len == 3 && c < 0x800) || (len == 4 && c < 0x10000) ||
-               c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) {
+    if (ok && ((len == 2 && c < 0x80) || (len == 3 && c < 0x800) || (len == 4 && c < 0x10000) || c > 0x10FFFF ||
+               (c >= 0xD800 && c <= 0xDFFF))) {
       ok = false;
     }
     if (!ok) {
@@ -93,8 +93,7 @@ inline std::string UniString::ToUtf8() const {
   out.reserve(text_.size());
   for (std::size_t i = 0; i < text_.size(); ++i) {
     char32_t c = text_[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text_.size() && text_[i + 1] >= 0xDC00 &&
-        text_[i + 1] <= 0xDFFF) {
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text_.size() && text_[i + 1] >= 0xDC00 && text_[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text_[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {

@@ -104,7 +104,7 @@ struct ItemState {
   short icon = 0;
   GSResModule iconModule = 0;
   std::vector<PopupEntry> popup;
-  short selected = 0;  // pop-up position from 1, 0 none
+  short selected = 0;              // pop-up position from 1, 0 none
   std::u16string tooltip, anchor;  // from the help resource
 };
 
@@ -215,8 +215,7 @@ class Ui {
   const std::map<std::int32_t, PaletteRegistration>& Palettes() const { return palettes_; }
   // A control message from the host to a registered palette. For
   // APIPalMsg_IsPaletteVisible the answer goes to *visible.
-  GSErrCode SendPaletteControl(std::int32_t refId, API_PaletteMessageID message, bool* visible,
-                               std::string* error);
+  GSErrCode SendPaletteControl(std::int32_t refId, API_PaletteMessageID message, bool* visible, std::string* error);
   // One pass of the host's idle loop: a null message to every open dialog
   // that processes events and asked for idle messages.
   void Idle();

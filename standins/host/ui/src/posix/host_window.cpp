@@ -6,8 +6,8 @@
 
 namespace host::ui {
 
-HWND Ui::Impl::CreateHostWindow(const std::string& kind, const std::u16string& className,
-                                const std::u16string& title, HWND owner) {
+HWND Ui::Impl::CreateHostWindow(const std::string& kind, const std::u16string& className, const std::u16string& title,
+                                HWND owner) {
   HostWindow w;
   w.kind = kind;
   w.className = className;

@@ -10,14 +10,13 @@ using host::ui::U;
 
 namespace {
 
-
 bool Exists(const std::u16string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(host::ui::Utf8(path).c_str(), &st) == 0;
 }
 
 bool IsFolder(const std::u16string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(host::ui::Utf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -69,8 +68,8 @@ BOOL GetSaveFileNameW(OPENFILENAMEW* ofn) {
                       {"overwritePrompt", (req.flags & OFN_OVERWRITEPROMPT) != 0},
                       {"defaultExtension", host::ui::Utf8(req.defaultExtension)},
                       {"ownerIsMain", ofn->hwndOwner != nullptr && ofn->hwndOwner == U().MainWindow()}};
-  U().log().Add("savedialog.show", "save dialog \"" + host::ui::Utf8(req.title) + "\" proposing \"" +
-                                       host::ui::Utf8(req.proposal) + "\"",
+  U().log().Add("savedialog.show",
+                "save dialog \"" + host::ui::Utf8(req.title) + "\" proposing \"" + host::ui::Utf8(req.proposal) + "\"",
                 j);
   HWND window = I().CreateHostWindow("savedialog", u"#32770", req.title, ofn->hwndOwner);
   std::optional<std::u16string> chosen;
@@ -107,8 +106,7 @@ BOOL GetSaveFileNameW(OPENFILENAMEW* ofn) {
     }
     if ((req.flags & OFN_OVERWRITEPROMPT) && Exists(path)) {
       bool replace = U().answerer() && U().answerer()->ConfirmOverwrite(path);
-      U().log().Add("savedialog.overwrite",
-                    "replace \"" + host::ui::Utf8(path) + "\"? " + (replace ? "yes" : "no"),
+      U().log().Add("savedialog.overwrite", "replace \"" + host::ui::Utf8(path) + "\"? " + (replace ? "yes" : "no"),
                     {{"path", host::ui::Utf8(path)}, {"replace", replace}});
       if (!replace) {
         chosen.reset();
@@ -127,8 +125,8 @@ BOOL GetSaveFileNameW(OPENFILENAMEW* ofn) {
   if (path.size() + 1 > ofn->nMaxFile) {
     // As on Windows: the first unit of the buffer tells the size needed.
     if (ofn->nMaxFile >= 1) ofn->lpstrFile[0] = static_cast<char16_t>(std::min<std::size_t>(path.size() + 1, 0xFFFF));
-    return Fail(FNERR_BUFFERTOOSMALL, "path of " + std::to_string(path.size()) + " units does not fit " +
-                                          std::to_string(ofn->nMaxFile));
+    return Fail(FNERR_BUFFERTOOSMALL,
+                "path of " + std::to_string(path.size()) + " units does not fit " + std::to_string(ofn->nMaxFile));
   }
   std::copy(path.begin(), path.end(), ofn->lpstrFile);
   ofn->lpstrFile[path.size()] = 0;
@@ -166,8 +164,12 @@ HINSTANCE ShellExecuteW(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LP
   }
   I().ShellRecords().push_back(rec);
   U().log().Add("shell", "open \"" + host::ui::Utf8(rec.file) + "\"" + (rec.launched ? "" : " (recorded)"),
-                {{"verb", host::ui::Utf8(rec.verb)}, {"file", host::ui::Utf8(rec.file)},
-                 {"parameters", host::ui::Utf8(rec.parameters)}, {"directory", host::ui::Utf8(rec.directory)},
-                 {"show", showCommand}, {"launched", rec.launched}, {"result", result}});
+                {{"verb", host::ui::Utf8(rec.verb)},
+                 {"file", host::ui::Utf8(rec.file)},
+                 {"parameters", host::ui::Utf8(rec.parameters)},
+                 {"directory", host::ui::Utf8(rec.directory)},
+                 {"show", showCommand},
+                 {"launched", rec.launched},
+                 {"result", result}});
   return reinterpret_cast<HINSTANCE>(result);
 }

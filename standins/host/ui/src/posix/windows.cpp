@@ -13,7 +13,6 @@ using host::ui::Utf8;
 
 namespace {
 
-
 // Runs the CBT hooks of this thread, newest first, as Windows does when a
 // window is about to be activated.
 LRESULT RunCbtHooks(int code, WPARAM wParam, LPARAM lParam) {
@@ -81,7 +80,8 @@ HHOOK SetWindowsHookExW(int idHook, HOOKPROC proc, HINSTANCE, DWORD threadId) {
   h.proc = proc;
   h.thread = threadId;
   I().hooks.push_back(h);
-  U().log().Add("hook.install", "CBT hook installed", {{"thread", threadId}, {"current", threadId == GetCurrentThreadId()}});
+  U().log().Add("hook.install", "CBT hook installed",
+                {{"thread", threadId}, {"current", threadId == GetCurrentThreadId()}});
   return h.id;
 }
 
@@ -93,7 +93,8 @@ LRESULT CallNextHookEx(HHOOK hook, int code, WPARAM wParam, LPARAM lParam) {
     if (hooks[i].id == hook) at = i;
   DWORD me = GetCurrentThreadId();
   for (int i = (at < 0 ? static_cast<int>(hooks.size()) : at) - 1; i >= 0; --i)
-    if (hooks[i].type == WH_CBT && (hooks[i].thread == me || hooks[i].thread == 0)) return hooks[i].proc(code, wParam, lParam);
+    if (hooks[i].type == WH_CBT && (hooks[i].thread == me || hooks[i].thread == 0))
+      return hooks[i].proc(code, wParam, lParam);
   return 0;
 }
 
@@ -115,7 +116,8 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
   }
-  if (message == WM_SETICON) return host::ui::NoteWindowIcon(*w, wParam == ICON_SMALL, RSIconId(reinterpret_cast<HICON>(lParam)));
+  if (message == WM_SETICON)
+    return host::ui::NoteWindowIcon(*w, wParam == ICON_SMALL, RSIconId(reinterpret_cast<HICON>(lParam)));
   if (message == WM_GETICON) return wParam == ICON_SMALL ? w->smallIcon : w->bigIcon;
   if (message == WM_SETTEXT) return SetWindowTextW(window, reinterpret_cast<LPCWSTR>(lParam));
   return 0;

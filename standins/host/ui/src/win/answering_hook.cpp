@@ -91,9 +91,9 @@ void AnswerSaveDialog(HWND dialog, HWND fileName) {
   SaveDialogRequest req;
   req.title = TextOf(dialog);
   req.proposal = TextOf(fileName);
-  U().log().Add("savedialog.show",
-                "save dialog \"" + Utf8(req.title) + "\" proposing \"" + Utf8(req.proposal) + "\"",
-                {{"title", Utf8(req.title)}, {"proposal", Utf8(req.proposal)},
+  U().log().Add("savedialog.show", "save dialog \"" + Utf8(req.title) + "\" proposing \"" + Utf8(req.proposal) + "\"",
+                {{"title", Utf8(req.title)},
+                 {"proposal", Utf8(req.proposal)},
                  {"ownerIsMain", GetWindow(dialog, GW_OWNER) == U().MainWindow()}});
   State().answeredSaveDialogs.insert(dialog);
   std::optional<std::u16string> chosen = U().answerer() ? U().answerer()->SaveFile(req) : std::nullopt;

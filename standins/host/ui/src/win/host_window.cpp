@@ -18,10 +18,8 @@ void Note(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message != WM_SETTEXT && message != WM_SETICON) return;
   HostWindow* w = I().FindWindow(window);
   if (w == nullptr) return;
-  if (message == WM_SETTEXT)
-    NoteWindowText(*w, Bounded(reinterpret_cast<LPCWSTR>(lParam), 65536));
-  else
-    NoteWindowIcon(*w, wParam == ICON_SMALL, RSIconId(reinterpret_cast<HICON>(lParam)));
+  if (message == WM_SETTEXT) NoteWindowText(*w, Bounded(reinterpret_cast<LPCWSTR>(lParam), 65536));
+  else NoteWindowIcon(*w, wParam == ICON_SMALL, RSIconId(reinterpret_cast<HICON>(lParam)));
 }
 
 LRESULT CALLBACK HostWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -54,8 +52,8 @@ bool RegisterHostClass(const std::u16string& className) {
 
 }  // namespace
 
-HWND Ui::Impl::CreateHostWindow(const std::string& kind, const std::u16string& className,
-                                const std::u16string& title, HWND owner) {
+HWND Ui::Impl::CreateHostWindow(const std::string& kind, const std::u16string& className, const std::u16string& title,
+                                HWND owner) {
   HostWindow w;
   w.kind = kind;
   w.className = className;
@@ -67,8 +65,8 @@ HWND Ui::Impl::CreateHostWindow(const std::string& kind, const std::u16string& c
   HWND h = nullptr;
   if (className == u"#32770") {
     // The system's dialog class, by its atom (WC_DIALOG).
-    h = CreateWindowExW(0, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(0x8002)), text.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT, 400, 300, owner,
-                        nullptr, GetModuleHandleW(nullptr), nullptr);
+    h = CreateWindowExW(0, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(0x8002)), text.c_str(), style,
+                        CW_USEDEFAULT, CW_USEDEFAULT, 400, 300, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (h) {
       auto previous = reinterpret_cast<WNDPROC>(
           SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&HostDialogProcedure)));

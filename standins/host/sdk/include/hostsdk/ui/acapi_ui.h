@@ -13,12 +13,12 @@
 #include "hostsdk/ui/menus.h"
 
 enum UiFuncIndex : std::size_t {
-  UiFunc_RegisterMenu = kUiFirstIndex,          // 250
+  UiFunc_RegisterMenu = kUiFirstIndex,  // 250
   UiFunc_InstallMenuHandler = kUiFirstIndex + 1,
   UiFunc_Interface = kUiFirstIndex + 2,
   UiFunc_RegisterModelessWindow = kUiFirstIndex + 3,
   UiFunc_UnregisterModelessWindow = kUiFirstIndex + 4,
-  UiFunc_End = kUiFirstIndex + 5,               // first free UI index
+  UiFunc_End = kUiFirstIndex + 5,  // first free UI index
 };
 static_assert(UiFunc_End <= kUiLastIndex + 1);
 
@@ -38,8 +38,7 @@ using UnregisterModelessWindow = GSErrCode (*)(API_HostContext*, std::int32_t re
 // resource, prompts from prompt resource promptResID) at menuCode.
 inline GSErrCode ACAPI_Register_Menu(short menuResID, short promptResID, std::int32_t menuCode,
                                      std::int32_t menuFlags) {
-  return ACAPI_Glue::CallHost<UiCall::RegisterMenu>(UiFunc_RegisterMenu, menuResID, promptResID, menuCode,
-                                                    menuFlags);
+  return ACAPI_Glue::CallHost<UiCall::RegisterMenu>(UiFunc_RegisterMenu, menuResID, promptResID, menuCode, menuFlags);
 }
 inline GSErrCode ACAPI_Install_MenuHandler(short menuResID, APIMenuCommandProc* handler) {
   return ACAPI_Glue::CallHost<UiCall::InstallMenuHandler>(UiFunc_InstallMenuHandler, menuResID, handler);
@@ -50,8 +49,8 @@ inline GSErrCode ACAPI_Interface(GSType selector, void* p1 = nullptr, void* p2 =
 }
 inline GSErrCode ACAPI_RegisterModelessWindow(std::int32_t referenceID, APIPaletteControlCallBackProc* callback,
                                               GSFlags controlFlags, const char16_t* guidText) {
-  return ACAPI_Glue::CallHost<UiCall::RegisterModelessWindow>(UiFunc_RegisterModelessWindow, referenceID,
-                                                              callback, controlFlags, guidText);
+  return ACAPI_Glue::CallHost<UiCall::RegisterModelessWindow>(UiFunc_RegisterModelessWindow, referenceID, callback,
+                                                              controlFlags, guidText);
 }
 inline GSErrCode ACAPI_UnregisterModelessWindow(std::int32_t referenceID) {
   return ACAPI_Glue::CallHost<UiCall::UnregisterModelessWindow>(UiFunc_UnregisterModelessWindow, referenceID);

@@ -13,18 +13,17 @@ using DGUserData = std::intptr_t;
 using DGMessageData = std::intptr_t;
 // Return value: for DG_MSG_CLICK, the item number closes a modal dialog
 // (0 keeps it open); DG_MSG_TOOLTIP returns 1 when it filled the text.
-using DGDialCallBack = short (*)(short message, short dialId, short item, DGUserData userData,
-                                 DGMessageData msgData);
+using DGDialCallBack = short (*)(short message, short dialId, short item, DGUserData userData, DGMessageData msgData);
 
 // Messages to a dialog callback.
-inline constexpr short DG_MSG_NULL = 0;         // idle, when enabled with DGEnableMessage
-inline constexpr short DG_MSG_INIT = 1;         // the dialog has been created
-inline constexpr short DG_MSG_CLOSEREQUEST = 2; // the user asks to close (Esc / close box)
-inline constexpr short DG_MSG_CLOSE = 3;        // the dialog closes; item = the closing item
-inline constexpr short DG_MSG_CLICK = 4;        // a button, link, picture or icon was clicked
-inline constexpr short DG_MSG_CHANGE = 6;       // a check box, pop-up or edit changed
-inline constexpr short DG_MSG_TOOLTIP = 21;     // msgData is a DGHelpData*
-inline constexpr short DG_MSG_UPDATE = 16383;   // periodic update the host sends to palettes
+inline constexpr short DG_MSG_NULL = 0;          // idle, when enabled with DGEnableMessage
+inline constexpr short DG_MSG_INIT = 1;          // the dialog has been created
+inline constexpr short DG_MSG_CLOSEREQUEST = 2;  // the user asks to close (Esc / close box)
+inline constexpr short DG_MSG_CLOSE = 3;         // the dialog closes; item = the closing item
+inline constexpr short DG_MSG_CLICK = 4;         // a button, link, picture or icon was clicked
+inline constexpr short DG_MSG_CHANGE = 6;        // a check box, pop-up or edit changed
+inline constexpr short DG_MSG_TOOLTIP = 21;      // msgData is a DGHelpData*
+inline constexpr short DG_MSG_UPDATE = 16383;    // periodic update the host sends to palettes
 
 inline constexpr int DG_TOOLTIP_MAX = 512;
 struct DGHelpData {
@@ -48,10 +47,10 @@ short DGModalDialog(GSResModule module, short resId, GSResModule helpModule, DGD
 
 // Modeless dialogs and palettes. Return the new dialog id (> 0), 0 on failure.
 short DGCreateBlankModelessDialog(short hSize, short vSize, DGDialCallBack callback, DGUserData userData);
-short DGCreateModelessDialog(GSResModule module, short resId, GSResModule helpModule,
-                             DGDialCallBack callback, DGUserData userData);
-short DGCreateDockablePalette(GSResModule module, short resId, GSResModule helpModule,
-                              DGDialCallBack callback, DGUserData userData, const char16_t* guidText);
+short DGCreateModelessDialog(GSResModule module, short resId, GSResModule helpModule, DGDialCallBack callback,
+                             DGUserData userData);
+short DGCreateDockablePalette(GSResModule module, short resId, GSResModule helpModule, DGDialCallBack callback,
+                              DGUserData userData, const char16_t* guidText);
 bool DGShowModelessDialog(short dialId, short position);
 bool DGHideModelessDialog(short dialId);
 bool DGIsDialogOpen(short dialId);
@@ -101,5 +100,4 @@ short DGPopUpGetSelected(short dialId, short item);
 // Host alert from an alert resource; "%s" in the message takes param1
 // (UTF-8), the further "%s" param2 and param3. Returns the button pressed
 // (1 to 3), 0 when the resource is missing.
-short DGResAlert(GSResModule module, short resId, const char* param1, const char* param2,
-                 const char* param3);
+short DGResAlert(GSResModule module, short resId, const char* param1, const char* param2, const char* param3);

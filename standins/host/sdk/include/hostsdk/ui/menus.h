@@ -12,8 +12,8 @@
 #include "hostsdk/types.h"
 
 // Where a registered menu goes.
-inline constexpr std::int32_t MenuCode_UserDef = 0;   // the add-on's own menu, titled by the resource
-inline constexpr std::int32_t MenuCode_Palettes = 12; // the host's menu listing palettes
+inline constexpr std::int32_t MenuCode_UserDef = 0;    // the add-on's own menu, titled by the resource
+inline constexpr std::int32_t MenuCode_Palettes = 12;  // the host's menu listing palettes
 
 // Registration flags.
 inline constexpr std::int32_t MenuFlag_SeparatorBefore = 1;

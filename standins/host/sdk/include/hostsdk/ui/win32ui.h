@@ -86,12 +86,12 @@ struct OPENFILENAMEW {
   DWORD lStructSize;
   HWND hwndOwner;
   HINSTANCE hInstance;
-  LPCWSTR lpstrFilter;        // pairs of NUL-ended texts, ended by one more NUL
+  LPCWSTR lpstrFilter;  // pairs of NUL-ended texts, ended by one more NUL
   LPWSTR lpstrCustomFilter;
   DWORD nMaxCustFilter;
-  DWORD nFilterIndex;         // from 1
-  LPWSTR lpstrFile;           // in: proposal; out: chosen path
-  DWORD nMaxFile;             // units in lpstrFile
+  DWORD nFilterIndex;  // from 1
+  LPWSTR lpstrFile;    // in: proposal; out: chosen path
+  DWORD nMaxFile;      // units in lpstrFile
   LPWSTR lpstrFileTitle;
   DWORD nMaxFileTitle;
   LPCWSTR lpstrInitialDir;
@@ -117,8 +117,7 @@ DWORD CommDlgExtendedError();
 // Returns a value above 32 on success, as Windows does (2 file not found,
 // 31 no association). The host records every request; it opens addresses
 // with platform::OpenUrl unless it was told to record only (tests, scripts).
-HINSTANCE ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory,
-                        int showCommand);
+HINSTANCE ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory, int showCommand);
 
 // The save dialog's text fields take the system's text as it is.
 inline LPCWSTR UiText(const char16_t* text) { return text; }

@@ -13,9 +13,7 @@
 inline int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) {
   return ::MessageBoxW(owner, base::WideText(text), base::WideText(caption), type);
 }
-inline BOOL SetWindowTextW(HWND window, const char16_t* text) {
-  return ::SetWindowTextW(window, base::WideText(text));
-}
+inline BOOL SetWindowTextW(HWND window, const char16_t* text) { return ::SetWindowTextW(window, base::WideText(text)); }
 inline HWND FindWindowExW(HWND parent, HWND childAfter, const char16_t* className, const char16_t* title) {
   return ::FindWindowExW(parent, childAfter, base::WideText(className), base::WideText(title));
 }
