@@ -67,16 +67,28 @@ void ACPlugin::StatusBar(const std::u16string& text) { SetStatusBarText(text); }
 bool ACPlugin::RereadWithLinkSight() {
   Modeler::SightPtr previous;
   if (linkSight) ACAPI_3D_SelectSight(linkSight, &previous);
+  // The host's own sight is selected again however the walk ends.
+  auto restore = [&] {
+    if (!linkSight) return;
+    Modeler::SightPtr ignored;
+    ACAPI_3D_SelectSight(previous, &ignored);
+  };
   modelChanged.store(false);
-  const bool changed = scene->Resync();
-  if (changed) scene->RequestPublish();
+  bool changed = false;
+  try {
+    changed = scene->Resync();
+    if (changed) scene->RequestPublish();
+  } catch (...) {
+    // A walk that failed part way took nothing in for good: the next idle
+    // pass reads the change again.
+    modelChanged.store(true);
+    restore();
+    throw;
+  }
   // A walk that could not take the scene's gate changed nothing: the next
   // idle pass tries again.
   if (scene->IsWalkDeferred()) modelChanged.store(true);
-  if (linkSight) {
-    Modeler::SightPtr ignored;
-    ACAPI_3D_SelectSight(previous, &ignored);
-  }
+  restore();
   return changed;
 }
 
@@ -242,12 +254,12 @@ void ACPlugin::CheckLinkAndResync() {
 }
 
 void ACPlugin::OnIdle() {
-  if (menusStale.load()) UpdateMenus();
-  const std::int64_t now = SteadyNowNs();
-  if (nextIdlePass >= now) return;
-  nextIdlePass = now + 33'000'000;
-  if (state.load() == LinkState::Stopped) return;
   try {
+    if (menusStale.load()) UpdateMenus();
+    const std::int64_t now = SteadyNowNs();
+    if (nextIdlePass >= now) return;
+    nextIdlePass = now + 33'000'000;
+    if (state.load() == LinkState::Stopped) return;
     const bool connected = connection->IsConnected();
     // Memory the renderer shrank under the link reads as zeros here and
     // writes reach no one (a read of the shrunk area just now counts): the
@@ -261,8 +273,15 @@ void ACPlugin::OnIdle() {
     if (modelChanged.load()) CheckLinkAndResync();
   } catch (...) {
     // The idle pump is the host's: nothing may leave it. The pass is
-    // tried again at the next idle message.
-    DBPrintf("Corvanta: the idle pass stopped: %s\n", base::CurrentExceptionText());
+    // tried again at the next idle message; a failure that lasts is told
+    // once, and how long it lasted when a pass gets through again.
+    if (failedIdlePasses++ == 0) DBPrintf("Corvanta: the idle pass stopped: %s\n", base::CurrentExceptionText());
+    return;
+  }
+  if (failedIdlePasses != 0) {
+    DBPrintf("Corvanta: the idle pass runs again after %llu failed\n",
+             static_cast<unsigned long long>(failedIdlePasses));
+    failedIdlePasses = 0;
   }
 }
 

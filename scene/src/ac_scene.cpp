@@ -265,7 +265,17 @@ bool ACScene::Resync() {
     return false;
   }
   s.walkDeferred = false;
-  const bool changed = Walk();
+  bool changed = false;
+  try {
+    changed = Walk();
+  } catch (...) {
+    // A walk that failed part way (the host ran out of memory) left its
+    // elements to be built again by the next one; the gate goes back so
+    // that the next walk, and the worker meanwhile, can take it.
+    s.gate.ReleaseWalk();
+    if (wasRequested) s.publishRequested.store(true);
+    throw;
+  }
   // A walk that changed something keeps the gate until RequestPublish hands
   // it to the worker, so that nothing a pass changes (the dirty keys it
   // removes) meets the updater's look at them. Otherwise the worker may go
@@ -330,13 +340,16 @@ bool ACScene::Walk() {
     entry.lastWalk = s.walkCounter;
     ++met;
     if (entry.genId != genId) {
-      if (entry.genId != 0) {
+      // Meshes without a generation id are what a failed walk left.
+      if (entry.genId != 0 || !entry.bodies.empty()) {
         s.DiscardMeshes(entry);
         discarded = true;
       }
-      entry.genId = genId;
-      // Generation id 0 means nothing to build.
+      // Generation id 0 means nothing to build. The id is recorded only
+      // once the element is listed for building, so that a walk that fails
+      // before builds it next time.
       if (genId != 0) toBuild.emplace_back(&entry, std::move(element));
+      entry.genId = genId;
     }
   }
   // Every element this walk met is marked; when that is all of them none is
@@ -355,23 +368,33 @@ bool ACScene::Walk() {
   // not reached when the walk ends, the publication finishes, with the same
   // result.
   std::optional<MeshFinisher> finisher;
-  if (toBuild.size() >= kFinishAlongside && s.materials != nullptr) finisher.emplace(*s.builder);
-  for (auto& [entry, element] : toBuild) {
-    const std::int32_t bodyCount = element.GetBodyNum();
-    for (std::int32_t b = 1; b <= bodyCount; ++b) {
-      ModelerAPI::Body body;
-      element.GetBody(b, &body);
-      std::unique_ptr<BodyInfo> info = s.builder->BuildBody(body);
-      s.vertexTotal += static_cast<std::uint64_t>(info->vertexCount > 0 ? info->vertexCount : 0);
-      if (finisher) {
-        for (const auto& mesh : info->meshes)
-          if (const MaterialRecord* record = s.materials->Holding(mesh->materialKey))
-            finisher->Queue(mesh.get(), record);
+  try {
+    if (toBuild.size() >= kFinishAlongside && s.materials != nullptr) finisher.emplace(*s.builder);
+    for (auto& [entry, element] : toBuild) {
+      const std::int32_t bodyCount = element.GetBodyNum();
+      for (std::int32_t b = 1; b <= bodyCount; ++b) {
+        ModelerAPI::Body body;
+        element.GetBody(b, &body);
+        std::unique_ptr<BodyInfo> info = s.builder->BuildBody(body);
+        s.vertexTotal += static_cast<std::uint64_t>(info->vertexCount > 0 ? info->vertexCount : 0);
+        if (finisher) {
+          for (const auto& mesh : info->meshes)
+            if (const MaterialRecord* record = s.materials->Holding(mesh->materialKey))
+              finisher->Queue(mesh.get(), record);
+        }
+        entry->bodies.push_back(std::move(info));
       }
-      entry->bodies.push_back(std::move(info));
     }
+    if (finisher) finisher->Stop();
+  } catch (...) {
+    // Every element of this walk is built again, whole, by the next walk:
+    // half an element must never reach the renderer. The finisher's thread
+    // ends before the meshes it may be finishing go.
+    finisher.reset();
+    for (auto& [entry, element] : toBuild) entry->genId = 0;
+    for (auto& [entry, element] : toBuild) s.DiscardMeshes(*entry);
+    throw;
   }
-  if (finisher) finisher->Stop();
   return true;
 }
 

@@ -337,26 +337,38 @@ std::unique_ptr<BodyInfo> MeshBuilder::BuildBody(const ModelerAPI::Body& hostBod
   const std::int32_t polygonCount = std::max<std::int32_t>(hostBody.GetPolygonCount(), 0);
   BodyMeshes meshes;
   ModelerAPI::Polygon polygon;
-  for (std::int32_t p = 1; p <= polygonCount; ++p) {
-    hostBody.GetPolygon(p, &polygon);
-    if (polygon.IsInvalid() || polygon.IsInvisible()) continue;
-    const bool smoothHere = polygon.IsCurved() && smooth_;
-    const MaterialRecord* record = PolygonMaterial(materials_, polygon);
-    const std::uint64_t key = record != nullptr ? record->key : kDefaultMaterialKey;
-    MeshInfo* mesh = meshes.Find(key, smoothHere);
-    if (mesh == nullptr) {
-      // A key new to the body always makes a mesh.
-      if (!body->UsesMaterial(key)) body->materialKeys.push_back(key);
-      mesh = CreateMesh(*body, key, smoothHere, polygonCount);
-      meshes.Add(mesh);
+  try {
+    for (std::int32_t p = 1; p <= polygonCount; ++p) {
+      hostBody.GetPolygon(p, &polygon);
+      if (polygon.IsInvalid() || polygon.IsInvisible()) continue;
+      const bool smoothHere = polygon.IsCurved() && smooth_;
+      const MaterialRecord* record = PolygonMaterial(materials_, polygon);
+      const std::uint64_t key = record != nullptr ? record->key : kDefaultMaterialKey;
+      MeshInfo* mesh = meshes.Find(key, smoothHere);
+      if (mesh == nullptr) {
+        // A key new to the body always makes a mesh.
+        if (!body->UsesMaterial(key)) body->materialKeys.push_back(key);
+        mesh = CreateMesh(*body, key, smoothHere, polygonCount);
+        meshes.Add(mesh);
+      }
+      const PolygonStyle style{PolygonNormal(read, polygon, negation_), smoothHere,
+                               record != nullptr && record->HasTexture()};
+      RecordPieces(read, polygon, style, *mesh->polygons);
     }
-    const PolygonStyle style{PolygonNormal(read, polygon, negation_), smoothHere,
-                             record != nullptr && record->HasTexture()};
-    RecordPieces(read, polygon, style, *mesh->polygons);
+    for (MeshInfo* mesh : meshes.created) mesh->polygons->Trim();
+    body->meshes.shrink_to_fit();
+  } catch (...) {
+    // The body's meshes are in their material groups from their creation
+    // on: out of them before the body, their owner, frees them, or the next
+    // publication would read freed meshes.
+    if (groups_ != nullptr) {
+      for (const auto& mesh : body->meshes) {
+        const auto group = groups_->find(mesh->materialKey);
+        if (group != groups_->end()) group->second.erase(mesh.get());
+      }
+    }
+    throw;
   }
-
-  for (MeshInfo* mesh : meshes.created) mesh->polygons->Trim();
-  body->meshes.shrink_to_fit();
   body->rawMeshes.store(static_cast<std::int32_t>(body->meshes.size()), std::memory_order_relaxed);
   return body;
 }

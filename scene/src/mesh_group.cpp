@@ -24,26 +24,35 @@ bool MaterialGroup::insert(MeshInfo* mesh) {
   if (mesh == nullptr || contains(mesh)) return false;
   std::size_t slot = meshes_.size();
   if (!holes_.empty()) slot = *holes_.begin();
-  mesh->groupSlot = slot;
   const std::uint64_t serial = g_lastSerial.fetch_add(1, std::memory_order_relaxed) + 1;
   if (slot == meshes_.size()) {
+    // All or nothing: a group whose two arrays differ in length would
+    // have its next erase write past the shorter one.
     meshes_.push_back(mesh);
-    serials_.push_back(serial);
+    try {
+      serials_.push_back(serial);
+    } catch (...) {
+      meshes_.pop_back();
+      throw;
+    }
   } else {
     holes_.erase(holes_.begin());
     meshes_[slot] = mesh;
     serials_[slot] = serial;
   }
+  mesh->groupSlot = slot;
   return true;
 }
 
 bool MaterialGroup::erase(MeshInfo* mesh) {
   if (!contains(mesh)) return false;
   const std::size_t slot = mesh->groupSlot;
+  // The one step that allocates comes first, so that a failed erase leaves
+  // the mesh in the group as it was.
+  holes_.insert(slot);
   mesh->groupSlot = MeshInfo::kNoSlot;
   meshes_[slot] = nullptr;
   serials_[slot] = 0;
-  holes_.insert(slot);
   // Holes at the end hold nothing up: they go, so that an emptied group is
   // empty.
   while (!meshes_.empty() && meshes_.back() == nullptr) {

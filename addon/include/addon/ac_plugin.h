@@ -135,6 +135,7 @@ class ACPlugin {
   std::unique_ptr<ModelObserver> modelObserver;
 
   std::int64_t nextIdlePass = 0;
+  std::uint64_t failedIdlePasses = 0;  // in a row, on the host's thread
   std::atomic<LinkState> state{LinkState::Stopped};
   bool autoPaused = false;
   std::atomic<bool> cameraSync{true};

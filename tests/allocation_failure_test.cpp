@@ -1,0 +1,256 @@
+// The add-on when memory runs out, in the host stand-in in process with the
+// real module loaded: this program replaces operator new, and an armed
+// countdown makes the n-th allocation that the module's own code asks for
+// on this thread fail with std::bad_alloc, as a host out of memory does.
+//   - at load: Initialize either starts the add-on whole or refuses it,
+//     saying why in the host's debug output, with no handler installed; the
+//     host keeps such a module inert and unloads it without a fault;
+//   - in the idle pass: the pass says what stopped it, and the user's edit
+//     is not lost: the next pass takes it to the renderer.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <new>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "base/utf.h"
+#include "hostsdk/types.h"
+#include "session.h"
+#include "session_env.h"
+
+namespace {
+
+// Armed: the allocation of the module's code on this thread that brings it
+// to zero fails. Thread-local, so the module's own threads and the host's
+// allocations are never failed.
+thread_local long t_failIn = 0;
+thread_local bool t_failed = false;
+
+bool FromModule(void* caller) {
+  Dl_info info{};
+  if (::dladdr(caller, &info) == 0 || info.dli_fname == nullptr) return false;
+  const std::string_view file(info.dli_fname);
+  return file.size() >= 12 && file.substr(file.size() - 12) == "/corvanta.so";
+}
+
+void* Allocate(std::size_t size, void* caller) {
+  if (t_failIn > 0 && FromModule(caller) && --t_failIn == 0) {
+    t_failed = true;
+    throw std::bad_alloc();
+  }
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return Allocate(size, __builtin_return_address(0)); }
+void* operator new[](std::size_t size) { return Allocate(size, __builtin_return_address(0)); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using namespace system_test;
+
+void Arm(long n) {
+  t_failed = false;
+  t_failIn = n;
+}
+bool Disarm() {
+  t_failIn = 0;
+  return t_failed;
+}
+
+// A session of the host stand-in whose log this test keeps.
+struct HostSession {
+  HostSession() : session(Options(), human) {
+    session.ui().log().AddSink([this](const host::ui::LogEvent& e) { events.push_back(e.data); });
+  }
+  static hostsim::Options Options() {
+    hostsim::Options options;
+    options.launch = false;
+    options.quiet = true;
+    return options;
+  }
+  // Runs the lines of a script; false for the first one the host refused.
+  bool Run(const std::string& script) {
+    std::istringstream lines(script);
+    for (std::string line; std::getline(lines, line);)
+      if (!session.Execute(line, "test")) return false;
+    return true;
+  }
+  std::vector<std::string> Texts(const std::string& kind) const {
+    std::vector<std::string> texts;
+    for (const json& e : events)
+      if (e.value("kind", "") == kind) texts.push_back(e.value("text", ""));
+    return texts;
+  }
+  std::ostringstream human;
+  hostsim::Session session;
+  std::vector<json> events;
+};
+
+// What one load with its n-th module allocation failed left: the host's
+// record of the add-on and its debug output, as the forked child saw it.
+struct Load {
+  int exit = -1;  // 0: failed at n; 1: the module made fewer allocations
+  json seen;
+};
+
+Load LoadFailingAt(long n) {
+  const std::string report = Root() + "/load-" + std::to_string(n) + ".json";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // The module's static constructors run here, unarmed: a program whose
+    // own start-up cannot allocate ends before any add-on is asked.
+    if (::dlopen(CORVANTA_MODULE_PATH, RTLD_NOW) == nullptr) ::_exit(3);
+    json seen;
+    {
+      HostSession host;
+      Arm(n);
+      host.session.Execute(std::string("load ") + CORVANTA_MODULE_PATH, "test");
+      const bool failed = Disarm();
+      if (!failed) ::_exit(1);
+      const std::vector<host::AddonId> ids = host.session.host().Addons();
+      if (ids.size() != 1) ::_exit(4);
+      const host::AddonRecord* record = host.session.host().Addon(ids.front());
+      seen["initialize"] = std::uint32_t(record->initializeResult);
+      seen["handlers"] = record->projectHandler != nullptr || record->viewHandler != nullptr;
+      seen["saver"] = false;
+      for (const auto& type : host.session.host().FileTypes()) seen["saver"] = seen["saver"] || type.handler3D;
+      // The inert add-on's commands do nothing (the host refuses a command
+      // nobody handles); a project and a start are what a user would try.
+      (void)host.Run(SavedProject("load-" + std::to_string(n)) + "window 3d\nanswer alert No\nmenu 32101\n");
+      seen["debug"] = host.Texts("host.debug");
+      seen["status"] = host.Texts("statusbar");
+    }  // the host quits: FreeData and unload
+    std::ofstream(report) << seen.dump();
+    std::_Exit(0);
+  }
+  Load load;
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid) return load;
+  load.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  if (load.exit == 0) load.seen = json::parse(ReadAll(report), nullptr, false);
+  return load;
+}
+
+TEST(AllocationFailure, InitializeStartsTheAddOnWholeOrRefusesItCleanly) {
+  ::setenv("CORV_URL_OPENER", "/bin/true", 1);
+  ForgetSettings();
+  int refused = 0;
+  long n = 1;
+  for (;; ++n) {
+    SCOPED_TRACE("allocation " + std::to_string(n) + " failed");
+    const Load load = LoadFailingAt(n);
+    ASSERT_NE(load.exit, 3) << "the module does not load";
+    if (load.exit == 1) break;  // past the module's last allocation at load
+    ASSERT_EQ(load.exit, 0) << "the host did not survive the load";
+    const json& seen = load.seen;
+    ASSERT_TRUE(seen.is_object());
+    const std::vector<std::string> debug = seen["debug"];
+    if (seen["initialize"] == std::uint32_t(APIERR_MEMFULL)) {
+      ++refused;
+      EXPECT_FALSE(seen["handlers"].get<bool>());
+      EXPECT_FALSE(seen["saver"].get<bool>());
+      EXPECT_EQ(debug, std::vector<std::string>{"Corvanta: the add-on could not start: std::bad_alloc\n"});
+      EXPECT_TRUE(seen["status"].empty()) << "the inert add-on started a link";
+    } else {
+      EXPECT_EQ(seen["initialize"], std::uint32_t(NoError));
+      EXPECT_TRUE(seen["handlers"].get<bool>());
+      EXPECT_TRUE(seen["saver"].get<bool>());
+    }
+    if (::testing::Test::HasFailure()) break;
+  }
+  EXPECT_GT(refused, 0) << "no allocation of the add-on's start failed";
+  EXPECT_GT(n, 20) << "the add-on's start made fewer allocations than expected";
+}
+
+// Triangles of a link, all surfaces together.
+std::size_t Triangles(const CorvantaAPI::CanonicalScene& scene) {
+  std::size_t n = 0;
+  for (const auto& s : scene.surfaces) n += s.triangles.size();
+  return n;
+}
+
+TEST(AllocationFailure, AnIdlePassThatRunsOutOfMemorySaysSoAndLosesNoEdit) {
+  ::setenv("CORV_URL_OPENER", "/bin/true", 1);
+  ForgetSettings();
+  HostSession host;
+  ASSERT_TRUE(host.Run(std::string("load ") + CORVANTA_MODULE_PATH + "\n" + SavedProject("idle") +
+                       "window 3d\nprojection perspective\nanswer alert No\nmenu 32101\n"));
+  const std::u16string link = base::FromUtf8(Root() + "/idle.dae");
+  ASSERT_TRUE(AwaitRegistered(link, true));
+
+  // Waits, pumping the host, until the link holds as many triangles as
+  // `wanted` asks (an edit's pass runs on the host's idle time, its
+  // publication on the add-on's worker).
+  auto await = [&](auto wanted) {
+    CorvantaAPI::CanonicalScene scene;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         std::chrono::steady_clock::now() < end;) {
+      host.session.Pump();
+      scene = ReadLink(link);
+      if (wanted(Triangles(scene))) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return scene;
+  };
+  CorvantaAPI::CanonicalScene before = await([](std::size_t n) { return n > 0; });
+  ASSERT_GT(Triangles(before), 0u);
+  // An edit a pass: the n-th allocation of the pass's own code fails, for n
+  // from the first on, then further apart, until a pass makes fewer.
+  int stopped = 0;
+  for (long n = 1, box = 0; box < 60; n += n < 24 ? 1 : n / 3, ++box) {
+    SCOPED_TRACE("allocation " + std::to_string(n) + " of the pass failed");
+    before = ReadLink(link);
+    const float x = 30.0f + 2.0f * float(box);
+    std::ostringstream edit;
+    edit << "edit box " << x << " 0 20 " << x + 1 << " 1 21 1";
+    ASSERT_TRUE(host.Run(edit.str()));
+    // The pass runs at most every 33 ms: pump until one fails or, making
+    // fewer allocations, takes the edit to the link.
+    host.events.clear();
+    bool failed = false, taken = false;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         !failed && !taken && std::chrono::steady_clock::now() < end;) {
+      Arm(n);
+      host.session.Pump();
+      failed = Disarm();
+      if (!failed) taken = Triangles(ReadLink(link)) == Triangles(before) + 12;
+      if (!failed && !taken) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(failed || taken) << "the edit never reached the link";
+    const std::size_t expected = Triangles(before) + 12;
+    const CorvantaAPI::CanonicalScene after = await([&](std::size_t held) { return held == expected; });
+    ExpectBoxAdded(before, after, {x, 0, 20}, {x + 1, 1, 21});
+    // The failure is told once, and the pass that got through again says
+    // so. A failure the pass absorbs tells nothing (a vector's shrink is
+    // only a request, which the library drops when it cannot allocate).
+    const std::vector<std::string> debug = host.Texts("host.debug");
+    if (failed && !debug.empty()) {
+      ++stopped;
+      EXPECT_EQ(debug, (std::vector<std::string>{"Corvanta: the idle pass stopped: std::bad_alloc\n",
+                                                 "Corvanta: the idle pass runs again after 1 failed\n"}));
+    } else {
+      EXPECT_TRUE(debug.empty()) << debug.front();
+    }
+    if (::testing::Test::HasFailure() || !failed) break;
+  }
+  EXPECT_GT(stopped, 3) << "the idle pass made too few allocations to fail";
+  EXPECT_TRUE(host.Run("menu 32103"));
+}
+
+}  // namespace
