@@ -5,7 +5,8 @@
 # then builds the product (the add-on DLL, hostsim.exe, velmar.exe) for
 # 64-bit Windows and runs its tests on the real Win32 API under Wine
 # (docs/windows.md; skipped with CORV_SKIP_WINDOWS=1), then fuzzes every input the product reads for
-# a few seconds each (fuzz/).
+# a few seconds each (fuzz/), then holds the sources to the house's layout
+# (scripts/lint.sh: clang-format; skipped with CORV_SKIP_LINT=1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -40,4 +41,8 @@ if [ "${CORV_SKIP_FUZZ:-0}" != 1 ]; then
   run cmake --preset fuzz
   run cmake --build --preset fuzz
   run ctest --preset fuzz
+fi
+
+if [ "${CORV_SKIP_LINT:-0}" != 1 ]; then
+  run bash scripts/lint.sh
 fi
