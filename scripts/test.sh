@@ -6,7 +6,8 @@
 # 64-bit Windows and runs its tests on the real Win32 API under Wine
 # (docs/windows.md; skipped with CORV_SKIP_WINDOWS=1), then fuzzes every input the product reads for
 # a few seconds each (fuzz/), then holds the sources to the house's layout
-# (scripts/lint.sh: clang-format; skipped with CORV_SKIP_LINT=1).
+# and checks (scripts/lint.sh: clang-format over every C++ file, clang-tidy
+# over the product and the stand-ins; skipped with CORV_SKIP_LINT=1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -44,5 +45,5 @@ if [ "${CORV_SKIP_FUZZ:-0}" != 1 ]; then
 fi
 
 if [ "${CORV_SKIP_LINT:-0}" != 1 ]; then
-  run bash scripts/lint.sh
+  run bash scripts/lint.sh --tidy build/default
 fi

@@ -70,7 +70,7 @@ void ColladaExporter::Reset() {
   if (materials) materials->Reset();
 }
 
-GSErrCode ColladaExporter::Export(Modeler::SightPtr sight, const API_IOParams* ioParams) {
+GSErrCode ColladaExporter::Export(const Modeler::SightPtr& sight, const API_IOParams* ioParams) {
   Reset();
   lastError.clear();
 

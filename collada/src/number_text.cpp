@@ -1,5 +1,6 @@
 #include "collada/number_text.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -37,8 +38,7 @@ char* WriteUnsigned(char* p, std::uint64_t n) {
 char* WriteNonFinite(char* p, float value) {
   const char* text = std::isnan(value) ? "NaN" : value < 0 ? "-INF" : "INF";
   std::size_t n = std::strlen(text);
-  std::memcpy(p, text, n);
-  return p + n;
+  return std::copy_n(text, n, p);
 }
 
 // |value| * 10^Digits rounded to an integer as printf rounds: to nearest,

@@ -13,7 +13,7 @@ constexpr REGSAM kQueryAndSet = KEY_QUERY_VALUE | KEY_SET_VALUE;
 constexpr DWORD kNameUnits = kConnectionNameLimit;
 }  // namespace
 
-std::int32_t LiveConnection::RegisterConnection(std::u16string name) {
+std::int32_t LiveConnection::RegisterConnection(const std::u16string& name) {
   if (name.empty()) return -1;
   HKEY key = util::OpenOrCreateKey(kConnectionsKey);
   if (key == nullptr) return -1;
@@ -25,7 +25,7 @@ std::int32_t LiveConnection::RegisterConnection(std::u16string name) {
   return status == 0 ? 0 : -1;
 }
 
-std::int32_t LiveConnection::UnregisterConnection(std::u16string name) {
+std::int32_t LiveConnection::UnregisterConnection(const std::u16string& name) {
   if (name.empty()) return -1;
   HKEY key = nullptr;
   LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, kConnectionsKey, 0, kQueryAndSet, &key);
@@ -34,7 +34,7 @@ std::int32_t LiveConnection::UnregisterConnection(std::u16string name) {
   return status == 0 ? 0 : -1;
 }
 
-bool LiveConnection::ConnectionExists(std::u16string name) {
+bool LiveConnection::ConnectionExists(const std::u16string& name) {
   if (name.empty()) return false;
   const std::u16string mappingName = MappingNameFor(name);
   HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, TRUE, mappingName.c_str());

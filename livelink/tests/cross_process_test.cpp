@@ -410,7 +410,7 @@ using testsupport::DescriptorsTaken;
 // accepting connections) takes each one the moment it is freed.
 class StarvedLook : public LiveConnection {
  public:
-  bool ConnectionExists(std::u16string name) override {
+  bool ConnectionExists(const std::u16string& name) override {
     DescriptorsTaken taken(0);
     return LiveConnection::ConnectionExists(std::move(name));
   }

@@ -141,7 +141,8 @@ DWORD SplitPath(LPCWSTR subKey, std::vector<std::u16string>& parts) {
   std::size_t start = 0;
   for (;;) {
     std::size_t end = path.find(u'\\', start);
-    std::u16string_view part = path.substr(start, end == std::u16string_view::npos ? path.npos : end - start);
+    std::u16string_view part =
+        path.substr(start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start);
     if (part.empty()) return ERROR_BAD_PATHNAME;
     if (part.size() > kMaxKeyNameUnits) return ERROR_INVALID_PARAMETER;
     parts.emplace_back(part);

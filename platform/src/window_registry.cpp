@@ -70,7 +70,7 @@ HWND ToHwnd(std::uint32_t value) { return reinterpret_cast<HWND>(static_cast<std
 std::string WindowsDirectory(bool create = false) {
   const std::string root = platform::RuntimeDirectory();
   if (root.empty()) return {};
-  const std::string dir = root + "/windows";
+  std::string dir = root + "/windows";
   if (create && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return {};

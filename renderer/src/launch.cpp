@@ -27,7 +27,7 @@ constexpr std::uintmax_t kLogLimit = std::uintmax_t{4} << 20;
 
 std::u16string StartedRendererLog() {
   namespace fs = std::filesystem;
-  const std::u16string log = RendererLogPath();
+  std::u16string log = RendererLogPath();
   if (log.empty()) return {};
   const fs::path path(log);
   std::error_code ec;

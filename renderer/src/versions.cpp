@@ -47,7 +47,7 @@ bool HasDigit(const std::u16string& s) {
 
 }  // namespace
 
-int CompareVersions(std::u16string a, std::u16string b) {
+int CompareVersions(const std::u16string& a, const std::u16string& b) {
   int va[4] = {0, 0, 0, 0};
   int vb[4] = {0, 0, 0, 0};
   ScanVersion(a, va);
@@ -100,7 +100,7 @@ std::u16string GetRunningRendererVersion(bool highest) {
     const std::u16string text(title, std::size_t(n) < 520 ? std::size_t(n) : 520);
     // Only the version itself: every digit of the title, cleaned together,
     // would make "Velmar 8.2 (build 7)" read as 8.27.
-    const std::u16string version = VersionInTitle(text);
+    std::u16string version = VersionInTitle(text);
     if (version.empty()) continue;
     if (!highest) return version;
     if (CompareVersions(result, version) < 0) result = version;

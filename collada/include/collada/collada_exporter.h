@@ -70,7 +70,7 @@ class ColladaExporter {
   // sight: the host's sight of the model to export, or null to read the 3D
   // window through a sight of the exporter's own. ioParams: the host's file
   // type save (its fileLoc is the destination), or null to ask the user.
-  [[nodiscard]] GSErrCode Export(Modeler::SightPtr sight, const API_IOParams* ioParams);
+  [[nodiscard]] GSErrCode Export(const Modeler::SightPtr& sight, const API_IOParams* ioParams);
 
   // Forgets the folder of the last export (the project was closed): the next
   // save dialog proposes the project's full path again.

@@ -250,11 +250,11 @@ class LiveConnection {
   virtual bool HasPeerTexts();
 
   // A control area of that name can be opened now (any process's).
-  virtual bool ConnectionExists(std::u16string name);
+  virtual bool ConnectionExists(const std::u16string& name);
   // Sets / deletes the registry value of name (kind 1). 0 on success, -1 for
   // an empty name or a registry failure (the last error has its code).
-  [[nodiscard]] virtual std::int32_t RegisterConnection(std::u16string name);
-  [[nodiscard]] virtual std::int32_t UnregisterConnection(std::u16string name);
+  [[nodiscard]] virtual std::int32_t RegisterConnection(const std::u16string& name);
+  [[nodiscard]] virtual std::int32_t UnregisterConnection(const std::u16string& name);
   // ---- slot order ends here ----
 
   // Not part of the table (adding them does not move any slot).

@@ -27,6 +27,9 @@ static_assert(sizeof(CanonicalCorner) == 32 && sizeof(CanonicalTriangle) == 96,
               "corners are compared as bytes: no padding may sit between their floats");
 
 // Any total order serves, as long as both sides use the same one: bytes.
+// The canonical form is bit-exact on purpose (0.0 and -0.0 are two values
+// here), and the assert above pins the layout that makes bytes the values.
+// NOLINTBEGIN(bugprone-suspicious-memory-comparison)
 bool Less(const CanonicalCorner& a, const CanonicalCorner& b) { return std::memcmp(&a, &b, sizeof a) < 0; }
 bool Less(const CanonicalTriangle& a, const CanonicalTriangle& b) { return std::memcmp(&a, &b, sizeof a) < 0; }
 bool Same(const CanonicalTriangle& a, const CanonicalTriangle& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -42,6 +45,7 @@ CanonicalTriangle Rotated(const CanonicalTriangle& t) {
 bool Degenerate(const CanonicalTriangle& t) {
   return std::memcmp(&t[0], &t[1], sizeof t[0]) == 0 && std::memcmp(&t[1], &t[2], sizeof t[0]) == 0;
 }
+// NOLINTEND(bugprone-suspicious-memory-comparison)
 
 std::array<std::uint32_t, 8> FloatBits(const std::array<float, 8>& f) {
   std::array<std::uint32_t, 8> bits{};

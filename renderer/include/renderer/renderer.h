@@ -22,7 +22,7 @@ inline constexpr char16_t kRendererExecutable[] = u"velmar";
 // Compares a and b as four dot-separated numbers (missing ones are 0, so
 // "8.3" equals "8.3.0.0"; reading stops at the first part that is not a
 // number): 1 when a is newer, -1 when older, 0 when equal.
-int CompareVersions(std::u16string a, std::u16string b);
+int CompareVersions(const std::u16string& a, const std::u16string& b);
 
 // Removes every character but digits and full stops ("version 8.3.0 (build
 // 1)" gives "8.3.01").

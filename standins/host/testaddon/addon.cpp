@@ -271,7 +271,9 @@ GSErrCode OnViewEvent(const API_NotifyViewEventType* event) {
   return NoError;
 }
 
-GSErrCode Save3DFile(const API_IOParams* params, Modeler::SightPtr sight) {
+// The handler type of a 3D file type takes the sight by value.
+GSErrCode Save3DFile(const API_IOParams* params,
+                     Modeler::SightPtr sight) {  // NOLINT(performance-unnecessary-value-param)
   if (params == nullptr || params->fileLoc == nullptr) return APIERR_BADPARS;
   GS::UniString path;
   if (params->fileLoc->ToPath(&path) != NoError) return APIERR_CANCEL;
@@ -299,7 +301,8 @@ GSErrCode Save3DFile(const API_IOParams* params, Modeler::SightPtr sight) {
 // enough for the host's command-line export to be tested without the
 // product. It writes beside the destination and renames, as a careful
 // writer does; a destination in a missing folder fails.
-GSErrCode SaveDaeFile(const API_IOParams* params, Modeler::SightPtr sight) {
+GSErrCode SaveDaeFile(const API_IOParams* params,
+                      Modeler::SightPtr sight) {  // NOLINT(performance-unnecessary-value-param)
   if (params == nullptr || params->fileLoc == nullptr) return APIERR_BADPARS;
   GS::UniString path;
   if (params->fileLoc->ToPath(&path) != NoError) return APIERR_CANCEL;

@@ -37,7 +37,7 @@ class Builder {
     return views_.size() - 1;
   }
   std::size_t Accessor(std::size_t view, int componentType, std::size_t count, const char* type,
-                       json extra = json::object()) {
+                       const json& extra = json::object()) {
     json accessor = {{"bufferView", view}, {"componentType", componentType}, {"count", count}, {"type", type}};
     accessor.update(extra);
     accessors_.push_back(std::move(accessor));

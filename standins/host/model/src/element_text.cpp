@@ -116,10 +116,8 @@ class Writer {
     std::memset(p, ' ', static_cast<std::size_t>(depth));
     p += depth;
     *p++ = '"';
-    std::memcpy(p, key.data(), key.size());
-    p += key.size();
-    std::memcpy(p, "\": ", 3);
-    out_.Commit(p + 3);
+    p = std::copy_n(key.data(), key.size(), p);
+    out_.Commit(std::copy_n("\": ", 3, p));
   }
 
   // As the JSON library dumps text, invalid UTF-8 replaced.
@@ -268,8 +266,7 @@ class Writer {
   // Numbers that are not finite are written as null, as the library does.
   char* Number(char* p, double x) {
     if (!std::isfinite(x)) {
-      std::memcpy(p, "null", 4);
-      return p + 4;
+      return std::copy_n("null", 4, p);
     }
     return numbers_.Write(p, x);
   }

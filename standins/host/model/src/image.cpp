@@ -44,7 +44,7 @@ void FinishTexture(Texture& t) {
   t.fingerprint = PixelFingerprint(t.width, t.height, t.pixels);
 }
 
-Result<Texture> Decoded(std::string problem, detail::DecodedPixels&& pixels, const std::string& name) {
+Result<Texture> Decoded(const std::string& problem, detail::DecodedPixels&& pixels, const std::string& name) {
   if (!problem.empty()) return Result<Texture>::Fail(name + ": " + problem);
   Texture t;
   t.name = name;

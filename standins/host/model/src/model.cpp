@@ -45,7 +45,7 @@ std::optional<Guid> Guid::Parse(std::string_view text) {
   Guid g;
   for (int i = 0; i < 16; ++i) {
     int hi = nibble(text[static_cast<std::size_t>(kPos[i])]);
-    int lo = nibble(text[static_cast<std::size_t>(kPos[i] + 1)]);
+    int lo = nibble(text[static_cast<std::size_t>(kPos[i]) + 1]);
     if (hi < 0 || lo < 0) return std::nullopt;
     g.bytes[static_cast<std::size_t>(kByte[i])] = static_cast<std::uint8_t>(hi * 16 + lo);
   }
@@ -59,7 +59,7 @@ Guid Guid::FromName(std::string_view name) {
   Guid g;
   for (int i = 0; i < 8; ++i) {
     g.bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(lo >> (8 * i));
-    g.bytes[static_cast<std::size_t>(8 + i)] = static_cast<std::uint8_t>(hi >> (8 * i));
+    g.bytes[8 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(hi >> (8 * i));
   }
   // Mark it as a name-based (version 5 style) identifier so it never reads
   // as null and is recognisable in dumps.

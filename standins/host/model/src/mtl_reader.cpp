@@ -237,7 +237,7 @@ std::string ReadMaterialLibraries(const std::string& objPath, const std::vector<
     }
     if (!problem.empty()) return problem + ": " + std::string(name);
     if (!text) continue;
-    const std::string why = reader.Read(*text, std::string(name));
+    std::string why = reader.Read(*text, std::string(name));
     if (!why.empty()) return why;
   }
   for (const std::string& name : unknown) {

@@ -35,7 +35,7 @@ Texture BrickTexture() {
           static_cast<std::uint32_t>(brick * 2654435761u) ^ static_cast<std::uint32_t>(x * 40503 + y * 9973);
       int grain = static_cast<int>((h >> 7) % 17) - 8;
       int shade = static_cast<int>((static_cast<std::uint32_t>(brick) * 2246822519u >> 11) % 31) - 15;
-      std::uint8_t* p = &t.pixels[static_cast<std::size_t>((y * 64 + x) * 4)];
+      std::uint8_t* p = &t.pixels[(static_cast<std::size_t>(y) * 64 + static_cast<std::size_t>(x)) * 4];
       auto clamp = [](int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255)); };
       p[0] = 255;
       if (mortar) {
@@ -92,7 +92,7 @@ class SharedBody {
     o.materialIndex = material;
     maker_.AddPiecedFace(pieces, o);
   }
-  void Loop(std::vector<Vec3> corners, const Vec3& outward, std::int32_t material) {
+  void Loop(const std::vector<Vec3>& corners, const Vec3& outward, std::int32_t material) {
     std::vector<std::int32_t> loop;
     for (const Vec3& c : corners) loop.push_back(V(c));
     if (Dot(LoopNormal(maker_.body().vertices, loop), outward) < 0) std::reverse(loop.begin(), loop.end());

@@ -30,8 +30,7 @@ void CopyText(char* field, std::size_t capacity, const std::string& text) {
   if (capacity == 0) return;
   std::size_t n = std::min(text.size(), capacity - 1);
   while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-  std::memcpy(field, text.data(), n);
-  std::memset(field + n, 0, capacity - n);
+  std::fill(std::copy_n(text.data(), n, field), field + capacity, '\0');
 }
 
 GSErrCode DebugPrint(API_HostContext* ctx, const char* text) {

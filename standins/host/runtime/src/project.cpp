@@ -227,7 +227,7 @@ Status Host::SaveProjectAs(const std::string& path) {
   state.soloPath = target;
   const ModelerAPI::ProjectSnapshot snapshot = Snapshot();
   const hostmodel::Project none;
-  const Status saved = hostmodel::SaveProjectFile(snapshot ? *snapshot : none, state, target);
+  Status saved = hostmodel::SaveProjectFile(snapshot ? *snapshot : none, state, target);
   if (!saved) {
     Log("project", "save failed: " + saved.error());
     return saved;
@@ -345,9 +345,12 @@ namespace {
 // A whole project, its elements copied in parallel: the copy an edit makes
 // of a large model is most of the edit's time.
 hostmodel::Project CopyProject(const hostmodel::Project& from) {
-  // A member added to the project must be copied here too.
+  // A member added to the project must be copied here too: the sizes of
+  // the members themselves, not of what they hold, are meant.
+  // NOLINTBEGIN(bugprone-sizeof-container)
   static_assert(sizeof(hostmodel::Project) == sizeof(hostmodel::ProjectState) + sizeof(from.materials) +
                                                   sizeof(from.textures) + sizeof(from.elements));
+  // NOLINTEND(bugprone-sizeof-container)
   hostmodel::Project copy;
   copy.state = from.state;
   copy.materials = from.materials;

@@ -61,7 +61,7 @@ bool Model3D::EditInPlace(const std::function<void(hostmodel::Project&)>& edit) 
   // our writes. Taking one more handle is an atomic read-modify-write, which
   // reads that release (or a later change of the count) and so synchronises
   // with it.
-  const std::shared_ptr<hostmodel::Project> ordered = own;
+  const std::shared_ptr<hostmodel::Project> ordered = own;  // NOLINT(performance-unnecessary-copy-initialization)
   edit(*ordered);
   return true;
 }
