@@ -3,7 +3,8 @@
 # Idempotent: packages already present are left alone, so a second run is
 # quick and changes nothing. Must run as root (CI does) or through sudo.
 # llvm-14 brings the symbolizer that names the functions in sanitizer reports
-# (the test presets point the sanitizers at it); locales brings localedef and
+# (the test presets point the sanitizers at it); clang-format-14 and
+# clang-tidy-14 keep the sources' layout and checks (scripts/lint.sh); locales brings localedef and
 # the sources the locale tests build from. velmar's live view is served with
 # Boost.Beast (libboost-dev), shows three.js from libjs-three, and is tested
 # and photographed in headless chromium. The Windows build of the link's lower
@@ -16,7 +17,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git python3
-  clang libclang-rt-14-dev llvm-14
+  clang libclang-rt-14-dev llvm-14 clang-format-14 clang-tidy-14
   libgtest-dev libgmock-dev libbenchmark-dev
   libtbb-dev libpng-dev libjpeg62-turbo-dev libassimp-dev
   nlohmann-json3-dev libcli11-dev libedit-dev

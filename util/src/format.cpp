@@ -81,6 +81,9 @@ bool FormatInteger(Out& out, const Directive& directive, Args& args) {
   bool negative = false;
   if (isSigned) {
     std::intmax_t v;
+    // long and long long are one width on Linux, not on 64-bit Windows: the
+    // cases stay apart. %hhd prints its argument as a signed char.
+    // NOLINTBEGIN(bugprone-branch-clone, bugprone-signed-char-misuse)
     switch (directive.length) {
       case Directive::HH: v = static_cast<signed char>(va_arg(args.ap, int)); break;
       case Directive::H: v = static_cast<short>(va_arg(args.ap, int)); break;
@@ -91,10 +94,12 @@ bool FormatInteger(Out& out, const Directive& directive, Args& args) {
       case Directive::T: v = va_arg(args.ap, std::ptrdiff_t); break;
       default: v = va_arg(args.ap, int);
     }
+    // NOLINTEND(bugprone-branch-clone, bugprone-signed-char-misuse)
     negative = v < 0;
     // Negating in unsigned arithmetic also covers the most negative value.
     magnitude = negative ? 0 - static_cast<std::uintmax_t>(v) : static_cast<std::uintmax_t>(v);
   } else {
+    // NOLINTBEGIN(bugprone-branch-clone): the same widths, as above.
     switch (directive.length) {
       case Directive::HH: magnitude = static_cast<unsigned char>(va_arg(args.ap, unsigned)); break;
       case Directive::H: magnitude = static_cast<unsigned short>(va_arg(args.ap, unsigned)); break;
@@ -105,6 +110,7 @@ bool FormatInteger(Out& out, const Directive& directive, Args& args) {
       case Directive::T: magnitude = static_cast<std::uintmax_t>(va_arg(args.ap, std::ptrdiff_t)); break;
       default: magnitude = va_arg(args.ap, unsigned);
     }
+    // NOLINTEND(bugprone-branch-clone)
   }
   int base = (directive.conv == 'x' || directive.conv == 'X') ? 16 : directive.conv == 'o' ? 8 : 10;
   char buf[72];
@@ -432,7 +438,9 @@ std::u16string VFormatString(std::u16string_view format, va_list ap) {
   return ok ? out.Take() : std::u16string();
 }
 
-std::u16string FormatString(std::u16string format, ...) {
+// va_start needs its last named parameter by value: a reference there is
+// undefined behaviour.
+std::u16string FormatString(std::u16string format, ...) {  // NOLINT(performance-unnecessary-value-param)
   va_list ap;
   va_start(ap, format);
   std::u16string r = VFormatString(format, ap);

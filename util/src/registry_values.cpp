@@ -25,7 +25,7 @@ LSTATUS QueryText(HKEY key, const std::u16string& name, std::u16string& out) {
 
 }  // namespace
 
-HKEY OpenOrCreateKey(std::u16string path) {
+HKEY OpenOrCreateKey(const std::u16string& path) {
   HKEY key = nullptr;
   LSTATUS rc = RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
   if (rc == ERROR_FILE_NOT_FOUND) {

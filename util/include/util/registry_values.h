@@ -11,7 +11,7 @@ namespace util {
 
 // Opens HKEY_CURRENT_USER\path for reading and writing values, creating it
 // when it does not exist. Null on any failure. The caller closes the key.
-HKEY OpenOrCreateKey(std::u16string path);
+HKEY OpenOrCreateKey(const std::u16string& path);
 
 // out := the value's text up to its first NUL (at most 511 units; a longer
 // value gives ERROR_MORE_DATA). Text stored without a NUL ends where the data
