@@ -27,9 +27,11 @@ class ModelWatcher {
 
  private:
   int fd_ = -1;
-  void* change_ = nullptr;       // Windows: the folder's change notification
-  std::uint64_t lastWrite_ = 0;  // Windows: the file's write time and size
+#ifdef _WIN32
+  void* change_ = nullptr;       // the folder's change notification
+  std::uint64_t lastWrite_ = 0;  // the file's write time and size
   std::uint64_t lastSize_ = 0;   //   when it was last seen
+#endif
   std::string path_;
   std::string name_;
 };
