@@ -3,6 +3,7 @@
 #include "addon/alerts.h"
 #include "addon/module.h"
 #include "addon/plugin_palette.h"
+#include "base/exception_text.h"
 #include "hostsdk/acapi.h"
 #include "hostsdk/requests.h"
 #include "hostsdk/ui/acapi_ui.h"
@@ -19,7 +20,16 @@ GSErrCode MenuCommandHandler(const API_MenuParams* params) {
   ACAPI_KeepInMemory(true);
   ACPlugin* plugin = ThePlugin();
   if (plugin == nullptr || params == nullptr) return NoError;
-  plugin->GetUI().OnMenuCommand(params);
+  // Nothing may leave into the host's menu dispatch. A command that failed
+  // part way (the host ran out of memory) says so, and the host hears of
+  // the failure; the menus and the palette show the link's state as it is.
+  try {
+    plugin->GetUI().OnMenuCommand(params);
+  } catch (...) {
+    DBPrintf("Corvanta: the command %d failed: %s\n", static_cast<int>(params->menuItemRef.menuResID),
+             base::CurrentExceptionText());
+    return APIERR_GENERAL;
+  }
   return NoError;
 }
 
