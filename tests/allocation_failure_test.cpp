@@ -181,6 +181,49 @@ TEST(AllocationFailure, InitializeStartsTheAddOnWholeOrRefusesItCleanly) {
   EXPECT_GT(n, 20) << "the add-on's start made fewer allocations than expected";
 }
 
+// The catch-alls at the host's doors: an idle pass and a menu command
+// whose first allocation fails each say what stopped them in the host's
+// debug output, the host goes on, and the pass says when it works again.
+TEST(AllocationFailure, TheHostsDoorsTellWhatStoppedThem) {
+  ::setenv("CORV_URL_OPENER", "/bin/true", 1);
+  ForgetSettings();
+  HostSession host;
+  ASSERT_TRUE(host.Run(std::string("load ") + CORVANTA_MODULE_PATH + "\n" + SavedProject("doors") +
+                       "window 3d\nprojection perspective\nanswer alert No\nmenu 32101\nedit box 30 0 20 31 1 21 1"));
+  host.events.clear();
+  // The pass runs at most every 33 ms: pump until one meets the failure.
+  bool failed = false;
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       !failed && std::chrono::steady_clock::now() < end;) {
+    Arm(1);
+    host.session.Pump();
+    failed = Disarm();
+    if (!failed) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(failed) << "no idle pass ran";
+  const std::string recovered = "Corvanta: the idle pass runs again after 1 failed\n";
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       host.Texts("host.debug").size() < 2 && std::chrono::steady_clock::now() < end;) {
+    host.session.Pump();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(host.Texts("host.debug"),
+            (std::vector<std::string>{"Corvanta: the idle pass stopped: std::bad_alloc\n", recovered}));
+
+  ASSERT_TRUE(host.Run("menu 32103"));
+  host.events.clear();
+  ASSERT_TRUE(host.Run("answer alert No"));
+  Arm(1);
+  (void)host.session.Execute("menu 32101", "test");  // the host reports the failed command
+  ASSERT_TRUE(Disarm());
+  EXPECT_EQ(host.Texts("host.debug"), std::vector<std::string>{"Corvanta: the command 32101 failed: std::bad_alloc\n"});
+  // The host goes on, and so does the add-on: the next start works.
+  EXPECT_TRUE(host.Run("answer alert No\nmenu 32101"));
+  const std::vector<std::string> status = host.Texts("statusbar");
+  EXPECT_NE(std::find(status.begin(), status.end(), "Corvanta started."), status.end());
+  EXPECT_TRUE(host.Run("menu 32103"));
+}
+
 // What one start with its n-th module allocation failed left, seen by the
 // forked child: the host's debug output and the link's state afterwards,
 // and whether a second start then worked.
