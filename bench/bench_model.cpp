@@ -3,6 +3,7 @@
 // the triangles counted are the ones hostsim will link.
 #include "bench_model.h"
 
+#include <cstdio>
 #include <malloc.h>
 #include <unistd.h>
 
@@ -81,6 +82,15 @@ bool SurveyModel(bool generated, BenchModel* model, std::string* error) {
 }
 
 }  // namespace
+
+void PrintModel(const BenchModel& model, const std::string& name) {
+  std::printf(
+      "%s: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
+      "(%llu triangles)\n",
+      name.c_str(), static_cast<unsigned long long>(model.triangles), static_cast<unsigned long long>(model.elements),
+      model.smallMaterial, static_cast<unsigned long long>(model.smallMaterialTriangles), model.bigMaterial,
+      static_cast<unsigned long long>(model.bigMaterialTriangles));
+}
 
 bool SetUpModel(const ModelArgs& args, std::string_view stem, BenchModel* model, std::string* error) {
   std::error_code ec;

@@ -46,6 +46,10 @@ struct BenchModel {
   std::string smallElement, bigElement;
 };
 
+// Prints the model's line of a report: its name, triangles, elements and
+// the small and big materials the edits go to.
+void PrintModel(const BenchModel& model, const std::string& name);
+
 // Makes the run's folder, <temp>/<stem>-<pid> (the program removes it when
 // done); writes the generated building of args.triangles into it as
 // Office.obj (with its MTL and images), or takes args.model when set;

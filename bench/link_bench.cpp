@@ -219,13 +219,7 @@ int main(int argc, char** argv) {
 
   const Stats s = Summarise(startMs), sw = Summarise(startWakeMs), es = Summarise(smallMs), eb = Summarise(bigMs);
   const Stats ws = Summarise(smallWakeMs), wb = Summarise(bigWakeMs);
-  std::printf(
-      "%s: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
-      "(%llu triangles)\n",
-      args.model.empty() ? "building" : model.obj.c_str(), static_cast<unsigned long long>(model.triangles),
-      static_cast<unsigned long long>(model.elements), model.smallMaterial,
-      static_cast<unsigned long long>(model.smallMaterialTriangles), model.bigMaterial,
-      static_cast<unsigned long long>(model.bigMaterialTriangles));
+  bench::PrintModel(model, args.model.empty() ? "building" : model.obj);
   std::printf(
       "start to the renderer's wake-up for the whole model: median %.1f ms, max %.1f (goal <= 3000 ms), "
       "%zu runs\n",

@@ -221,13 +221,7 @@ int main(int argc, char** argv) {
   Next();
   host->Wait(60000);
 
-  std::printf(
-      "%s: %llu triangles, %llu elements; small material %d (%llu triangles), big material %d "
-      "(%llu triangles)\n",
-      args.model.empty() ? "generated building" : args.model.c_str(), static_cast<unsigned long long>(model.triangles),
-      static_cast<unsigned long long>(model.elements), model.smallMaterial,
-      static_cast<unsigned long long>(model.smallMaterialTriangles), model.bigMaterial,
-      static_cast<unsigned long long>(model.bigMaterialTriangles));
+  bench::PrintModel(model, args.model.empty() ? "generated building" : args.model);
   std::printf(
       "first complete update (velmar's event) to the page's frame: %.1f ms (goal <= 3000 ms); "
       "from the end of velmar's read: %.1f ms; %.1f MB in %d frames\n",
