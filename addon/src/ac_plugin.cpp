@@ -127,6 +127,36 @@ bool ACPlugin::StartOrResume() {
     }
     return false;
   }
+  // From here the link is open: a start that fails part way (the host ran
+  // out of memory) ends it again whole, so that no worker publishes into a
+  // link the user cannot stop, the menus offer a start again, and the next
+  // start finds nothing of this one.
+  try {
+    OpenLink();
+    autoPaused = false;
+    state.store(LinkState::Running);
+    cameraSync.store(settings->CameraAutoSync());
+    if (cameraSync.load()) SendCamera();
+    UpdateMenus();
+    const std::int64_t duration = (SteadyNowNs() - t0) / 1000;
+    PublishLinkStatus(name, static_cast<std::int32_t>(static_cast<std::uint32_t>(duration)));
+  } catch (...) {
+    state.store(LinkState::Stopped);
+    try {
+      TearDown();
+      StatusBar(u"");
+      UpdateMenus();
+    } catch (...) {
+      DBPrintf("Corvanta: ending a failed start failed: %s\n", base::CurrentExceptionText());
+    }
+    throw;
+  }
+  return true;
+}
+
+// Reads the model into the just opened link and starts its worker. The
+// host's own sight is selected again however this ends.
+void ACPlugin::OpenLink() {
   context::Make3DWindowCurrent();
   Modeler::SightPtr previous;
   Modeler::SightPtr sight;
@@ -136,35 +166,35 @@ bool ACPlugin::StartOrResume() {
     linkSight = sight;
   }
   if (linkSight) ACAPI_3D_SelectSight(linkSight, &previous);
-  // Without memory for the model the link starts empty, as it does when
-  // the host cannot give one: the next re-read fills it.
-  attributeReader.reset(new (std::nothrow) AttributeReader());
-  model.reset(new (std::nothrow) ModelerAPI::Model());
-  if (linkSight) {
-    linkSight->Attach(*cameraObserver);
-    if (auto main = linkSight->GetConstMainModelPtr()) main->Attach(*modelObserver);
-    if (model) EXPGetModel(linkSight, model.get(), attributeReader.get());
-  }
-  settings->Load();
-  verticalOffset.store(settings->EffectiveOffset());
-  StatusBar(u"Corvanta load materials\u2026");
-  materials->BeginLink(model.get());
-  StatusBar(u"Corvanta load geometries\u2026");
-  scene->Begin(model.get(), settings.get());
-  scene->RequestPublish();
-  StatusBar(u"Corvanta started.");
-  if (linkSight) {
+  const Modeler::SightPtr selected = linkSight;
+  auto restore = [&] {
+    if (!selected) return;
     Modeler::SightPtr ignored;
     ACAPI_3D_SelectSight(previous, &ignored);
+  };
+  try {
+    // Without memory for the model the link starts empty, as it does when
+    // the host cannot give one: the next re-read fills it.
+    attributeReader.reset(new (std::nothrow) AttributeReader());
+    model.reset(new (std::nothrow) ModelerAPI::Model());
+    if (linkSight) {
+      linkSight->Attach(*cameraObserver);
+      if (auto main = linkSight->GetConstMainModelPtr()) main->Attach(*modelObserver);
+      if (model) EXPGetModel(linkSight, model.get(), attributeReader.get());
+    }
+    settings->Load();
+    verticalOffset.store(settings->EffectiveOffset());
+    StatusBar(u"Corvanta load materials\u2026");
+    materials->BeginLink(model.get());
+    StatusBar(u"Corvanta load geometries\u2026");
+    scene->Begin(model.get(), settings.get());
+    scene->RequestPublish();
+    StatusBar(u"Corvanta started.");
+  } catch (...) {
+    restore();
+    throw;
   }
-  autoPaused = false;
-  state.store(LinkState::Running);
-  cameraSync.store(settings->CameraAutoSync());
-  if (cameraSync.load()) SendCamera();
-  UpdateMenus();
-  const std::int64_t duration = (SteadyNowNs() - t0) / 1000;
-  PublishLinkStatus(name, static_cast<std::int32_t>(static_cast<std::uint32_t>(duration)));
-  return true;
+  restore();
 }
 
 void ACPlugin::TogglePause() {
@@ -208,9 +238,7 @@ void ACPlugin::ReleaseHostObjects() {
   }
 }
 
-void ACPlugin::Stop() {
-  if (state.load() == LinkState::Stopped) return;
-  state.store(LinkState::Stopped);
+void ACPlugin::TearDown() {
   scene->Stop();
   materials->Reset();
   {
@@ -222,6 +250,12 @@ void ACPlugin::Stop() {
     cameraLive.store(false);
   }
   ReleaseHostObjects();
+}
+
+void ACPlugin::Stop() {
+  if (state.load() == LinkState::Stopped) return;
+  state.store(LinkState::Stopped);
+  TearDown();
   StatusBar(u"Corvanta\u00AE stopped.");
   UpdateMenus();
 }

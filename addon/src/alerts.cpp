@@ -76,8 +76,15 @@ void SetStatusBarText(const std::u16string& text) {
   g_statusBar = nullptr;
   const HWND main = HostMainWindow();
   if (main == nullptr) return;
-  g_statusBar = FindWindowExW(main, nullptr, u"msctls_statusbar32", u"");
+  // Any title: a bar that shows a text (the host's own, or ours from an
+  // earlier load of this module) is the bar all the same.
+  g_statusBar = FindWindowExW(main, nullptr, u"msctls_statusbar32", nullptr);
   if (g_statusBar != nullptr) SetWindowTextW(g_statusBar, text.c_str());
+}
+
+void ForgetHostWindows() {
+  g_statusBar = nullptr;
+  ForgetHostMainWindow();
 }
 
 }  // namespace addon

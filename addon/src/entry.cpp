@@ -5,6 +5,7 @@
 #include <new>
 
 #include "addon/ac_plugin.h"
+#include "addon/alerts.h"
 #include "addon/module.h"
 #include "addon/plugin_ui.h"
 #include "base/exception_text.h"
@@ -121,5 +122,6 @@ GSErrCode FreeData() {
     addon::SetThePlugin(nullptr);
     delete plugin;
   }
+  addon::ForgetHostWindows();
   return NoError;
 }

@@ -69,4 +69,6 @@ HWND HostMainWindow() {
   return g_mainWindow;
 }
 
+void ForgetHostMainWindow() { g_mainWindow = nullptr; }
+
 }  // namespace addon

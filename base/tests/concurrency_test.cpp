@@ -5,6 +5,8 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -69,6 +71,42 @@ TEST(BaseParallelForTest, VisitsEveryIndexExactlyOnce) {
     for (auto& v : visits) wrong += v.load() != 1;
     EXPECT_EQ(wrong, 0u) << "count " << count;
   }
+}
+
+// A body that throws (an allocation failed) ends its own range; the caller
+// gets that exception, the first one when several throw, only after every
+// range that began has ended, and no item runs twice.
+TEST(BaseParallelForTest, AThrowingBodyReachesTheCallerOnceTheLoopHasEnded) {
+  for (std::size_t count : {1u, 2u, 1000u, 100000u}) {
+    std::vector<std::atomic<int>> visits(count);
+    std::atomic<int> running{0}, thrown{0};
+    try {
+      base::ParallelFor(count, [&](std::size_t i) {
+        running.fetch_add(1);
+        visits[i].fetch_add(1);
+        if (i % 300 == count / 2 % 300) {
+          thrown.fetch_add(1);
+          running.fetch_sub(1);
+          throw std::runtime_error("item " + std::to_string(i));
+        }
+        running.fetch_sub(1);
+      });
+      ADD_FAILURE() << "nothing thrown, count " << count;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("item ", 0), 0u);
+    }
+    EXPECT_EQ(running.load(), 0) << "a body still ran after the loop returned, count " << count;
+    EXPECT_GE(thrown.load(), 1);
+    std::size_t twice = 0;
+    for (auto& v : visits) twice += v.load() > 1;
+    EXPECT_EQ(twice, 0u) << "count " << count;
+  }
+  // The loop is whole again afterwards.
+  std::vector<std::atomic<int>> visits(5000);
+  base::ParallelFor(visits.size(), [&](std::size_t i) { visits[i].fetch_add(1); });
+  std::size_t wrong = 0;
+  for (auto& v : visits) wrong += v.load() != 1;
+  EXPECT_EQ(wrong, 0u);
 }
 
 TEST(BaseParallelForTest, ItemsThatStandOutComeFirstLargestFirstAndEveryItemOnce) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -17,6 +18,7 @@
 
 #include "context/plugin_settings.h"
 #include "base/concurrent_containers.h"
+#include "base/exception_text.h"
 #include "base/mutex.h"
 #include "base/thread_annotations.h"
 #include "hostsdk/modeler.h"
@@ -182,19 +184,24 @@ struct ACScene::State {
   // turn runs.
   bool PublishPending() const { return (materials != nullptr && materials->HasPending()) || !dirtyKeys.empty(); }
 
+  // A mesh leaves its group before it is freed, and the body and the
+  // mesh go from the back one at a time: a discard that fails part way (an
+  // allocation of the dirty set or of a group) leaves every mesh still held
+  // either in its group and its body or in neither, for the next discard
+  // to finish.
   void DiscardMeshes(ElementInfo& entry) {
-    for (auto& body : entry.bodies) {
-      for (auto& mesh : body->meshes) {
+    while (!entry.bodies.empty()) {
+      BodyInfo& body = *entry.bodies.back();
+      while (!body.meshes.empty()) {
+        MeshInfo* mesh = body.meshes.back().get();
         dirtyKeys.insert(mesh->materialKey);
         auto group = groups.find(mesh->materialKey);
-        if (group != groups.end()) group->second.erase(mesh.get());
-        mesh->polygons.reset();
-        mesh.reset();
+        if (group != groups.end()) group->second.erase(mesh);
+        body.meshes.pop_back();
       }
-      vertexTotal -= static_cast<std::uint64_t>(body->vertexCount > 0 ? body->vertexCount : 0);
-      body.reset();
+      vertexTotal -= static_cast<std::uint64_t>(body.vertexCount > 0 ? body.vertexCount : 0);
+      entry.bodies.pop_back();
     }
-    entry.bodies.clear();
   }
 
   std::size_t RemoveStale() {
@@ -375,14 +382,19 @@ bool ACScene::Walk() {
       for (std::int32_t b = 1; b <= bodyCount; ++b) {
         ModelerAPI::Body body;
         element.GetBody(b, &body);
-        std::unique_ptr<BodyInfo> info = s.builder->BuildBody(body);
-        s.vertexTotal += static_cast<std::uint64_t>(info->vertexCount > 0 ? info->vertexCount : 0);
+        // The entry's room first: a built body's meshes are in their groups
+        // already, so it must reach its entry (whose discard takes them out)
+        // without an allocation in between.
+        auto& bodies = entry->bodies;
+        if (bodies.size() == bodies.capacity()) bodies.reserve(std::max<std::size_t>(4, 2 * bodies.size()));
+        bodies.push_back(s.builder->BuildBody(body));
+        const BodyInfo& info = *bodies.back();
+        s.vertexTotal += static_cast<std::uint64_t>(info.vertexCount > 0 ? info.vertexCount : 0);
         if (finisher) {
-          for (const auto& mesh : info->meshes)
+          for (const auto& mesh : info.meshes)
             if (const MaterialRecord* record = s.materials->Holding(mesh->materialKey))
               finisher->Queue(mesh.get(), record);
         }
-        entry->bodies.push_back(std::move(info));
       }
     }
     if (finisher) finisher->Stop();
@@ -470,35 +482,62 @@ bool ACScene::PublishPass(std::uint32_t budgetMs) {
 
 void ACScene::WorkerLoop() {
   State& s = *s_;
+  std::uint64_t failedTurns = 0;
   while (s.running.load()) {
+    bool failed = false;
     if (s.publishRequested.load()) {
       s.gate.Take();
       bool complete = false;
-      if (s.connection->Lock(10000)) {
-        if (s.running.load()) {
-          if (s.turnHook) s.turnHook();
-          if (s.materials != nullptr) s.materials->Publish();
-          // Complete only when nothing is left: a pass cut short by a walk
-          // must not announce or wake the renderer for half a model.
-          if (PublishPass(100) && s.dirtyKeys.empty() && s.publishRequested.load()) {
-            complete = true;
-            s.publishRequested.store(false);
+      bool locked = false;
+      // A turn that fails (memory ran out) must not end the host with its
+      // thread: the lock and the gate go back, the keys it did not finish
+      // stay dirty, and the next turn writes them again. A block it meant
+      // to replace stays until the link ends rather than be freed while a
+      // record may still name it.
+      try {
+        if (s.connection->Lock(10000)) {
+          locked = true;
+          if (s.running.load()) {
+            if (s.turnHook) s.turnHook();
+            if (s.materials != nullptr) s.materials->Publish();
+            // Complete only when nothing is left: a pass cut short by a walk
+            // must not announce or wake the renderer for half a model.
+            if (PublishPass(100) && s.dirtyKeys.empty() && s.publishRequested.load()) {
+              complete = true;
+              s.publishRequested.store(false);
+            }
+          }
+          locked = false;
+          s.connection->Unlock();
+          if (complete && s.running.load()) {
+            // The link is open and named, so the announcement cannot be
+            // refused; a renderer with no window to wake reads the batch
+            // when it next looks (the header counts the change).
+            (void)s.connection->Announce();
+            (void)s.connection->Notify(CorvantaAPI::kNotifyChanged, 0);
+            s.completedBatches.fetch_add(1);
           }
         }
-        s.connection->Unlock();
-        if (complete && s.running.load()) {
-          // The link is open and named, so the announcement cannot be
-          // refused; a renderer with no window to wake reads the batch
-          // when it next looks (the header counts the change).
-          (void)s.connection->Announce();
-          (void)s.connection->Notify(CorvantaAPI::kNotifyChanged, 0);
-          s.completedBatches.fetch_add(1);
+      } catch (...) {
+        if (locked) s.connection->Unlock();
+        if (complete) s.publishRequested.store(true);
+        if (failedTurns++ == 0) {
+          const std::string text =
+              std::string("Corvanta: publishing stopped: ") + base::CurrentExceptionText() + "\n";
+          s.Debug(text.c_str());
         }
+        failed = true;
       }
       s.gate.Release();
+      if (!failed && failedTurns != 0) {
+        const std::string text =
+            "Corvanta: publishing runs again after " + std::to_string(failedTurns) + " failed\n";
+        failedTurns = 0;
+        s.Debug(text.c_str());
+      }
     }
     if (!s.running.load()) break;
-    const auto interval = std::chrono::milliseconds(s.publishRequested.load() ? 5 : 50);
+    const auto interval = std::chrono::milliseconds(s.publishRequested.load() && !failed ? 5 : 50);
     const auto deadline = std::chrono::steady_clock::now() + interval;
     base::MutexLock lock(s.wakeMutex);
     while (!s.wake && s.running.load()) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/scratch_pool.h"
 #include "scene/material_library.h"
 #include "scene/mesh_builder.h"
 
@@ -88,8 +89,8 @@ struct BodyScratch {
   }
 };
 
-// What reading one body keeps while it walks the polygons: the body and the
-// thread's scratch, reused by every polygon and piece.
+// What reading one body keeps while it walks the polygons: the body and a
+// scratch lent for the body, reused by every polygon and piece.
 struct BodyRead {
   BodyRead(const ModelerAPI::Body& hostBody, std::int32_t vertices, BodyScratch& s)
       : host(hostBody), vertexCount(vertices), scratch(s) {
@@ -329,8 +330,9 @@ std::unique_ptr<BodyInfo> MeshBuilder::BuildBody(const ModelerAPI::Body& hostBod
   body->id = ++bodyCounter_;
   body->meshes.reserve(32);
 
-  thread_local BodyScratch scratch;
-  BodyRead read(hostBody, vertexCount, scratch);
+  static base::ScratchPool<BodyScratch> pool;
+  const base::ScratchPool<BodyScratch>::Lease scratch = pool.Take();
+  BodyRead read(hostBody, vertexCount, *scratch);
   ReadVerticesAndCentre(read, verticalOffset_, *body);
   ReadPolygonNormals(read);
 

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/scratch_pool.h"
 #include "scene/material_record.h"
 #include "scene/mesh_builder.h"
 #include "weld_mesh_table.h"
@@ -298,10 +299,12 @@ bool MeshBuilder::FinishMesh(MeshInfo* mesh, const MaterialRecord* record, std::
   // Welding leaves meshes of fewer than two indices as they are.
   const bool weld = optimize_ && 3 * whole.triangles >= 2;
 
-  // Scratch kept by the thread across meshes: finishing runs over tens of
-  // thousands of small meshes, and fresh arrays for each would spend more
-  // time in the allocator than in the work.
-  thread_local FinishScratch scratch;
+  // Scratch kept across meshes: finishing runs over tens of thousands of
+  // small meshes, and fresh arrays for each would spend more time in the
+  // allocator than in the work.
+  static base::ScratchPool<FinishScratch> pool;
+  const base::ScratchPool<FinishScratch>::Lease lease = pool.Take();
+  FinishScratch& scratch = *lease;
   scratch.Begin(whole.corners, weld);
   CornerNumbering numbering{data, mesh->body->positions, mesh->smooth, TextureScaleOf(*record, data), weld, scratch};
 

@@ -79,6 +79,10 @@ class Platform:
             # One prefix for the build's programs and Wine's own (reg,
             # regedit): wine-run.sh would find none for a bare "reg".
             self.env.setdefault("CORV_WINEPREFIX", os.path.join(build, "wineprefix"))
+            # Wine checks its heap and says so when a block freed is freed
+            # again or a freed one is written: corruption that crashes the
+            # host only now and then, later and elsewhere, is told every run.
+            self.env["WINEDEBUG"] = "-all,warn+heap"
         if not self.windows:
             self.env["CORV_REGISTRY_HKCU"] = self.folder("hkcu")
             self.env["CORV_REGISTRY_HKLM"] = self.folder("hklm")
@@ -243,7 +247,7 @@ class Platform:
                     # Windows host knows a box's buttons only.
                     facts[3] &= 0xF
                 seen.append(facts)
-        return {"exit": done.returncode, "seen": seen}
+        return {"exit": done.returncode, "seen": seen, "heap": heap_warnings(done)}
 
     def export(self, case, model, dest, settings=()):
         out = self.folder("cases", re.sub(r"[^A-Za-z0-9]+", "-", case).strip("-"))
@@ -262,7 +266,7 @@ class Platform:
                 if "still writing" in line:
                     continue
             lines.append(line)
-        return {"exit": done.returncode, "seen": lines}
+        return {"exit": done.returncode, "seen": lines, "heap": heap_warnings(done)}
 
 
 # Mounts that make a fault real for every process, root included: a read-only
@@ -458,6 +462,11 @@ def cases(linux, windows, mounts):
             yield case, records[0], records[1]
 
 
+def heap_warnings(done):
+    """Wine's heap checker's complaints in a run's output."""
+    return [line for line in (done.stdout + done.stderr).splitlines() if ":warn:heap:" in line or ":err:heap:" in line]
+
+
 def kinds(record, kind):
     return [e for e in record["seen"] if isinstance(e, list) and e[0] == kind]
 
@@ -466,6 +475,9 @@ def expectation_problems(case, record):
     """What the user must meet in a case on any platform: equal records
     that are both wrong are no comfort."""
     problems = []
+    if record.get("heap"):
+        problems.append("%s: the heap was corrupted (%d complaints), first: %s"
+                        % (case, len(record["heap"]), record["heap"][0]))
     boxes = kinds(record, "msgbox.show")
     alerts = kinds(record, "alert.show")
     statuses = [e[1] for e in kinds(record, "statusbar")]

@@ -102,6 +102,12 @@ class ACPlugin {
   // failure ends the detaching early and is told in the host's debug
   // output.
   void ReleaseHostObjects();
+  // Reads the model into the link just created and starts the scene's
+  // worker; throws what the host or the memory threw, the link left open.
+  void OpenLink();
+  // Ends the scene's worker, drops the materials' link state, destroys the
+  // link and lets go of the host's objects; the state is the caller's.
+  void TearDown();
   // Selects the link sight for a re-read and puts the previous one back.
   bool RereadWithLinkSight();
 

@@ -40,6 +40,10 @@ void AlertSettingsNotStored(const std::u16string& settingsFile);
 // window or status bar. The status bar is looked up once and kept while it
 // stays a window.
 void SetStatusBarText(const std::u16string& text);
+// Forgets the host's window handles kept between calls. A module kept in
+// memory outlives its unload: the handles of its last load may name other
+// windows by the time it is loaded again.
+void ForgetHostWindows();
 
 // The renderer check of a link start (renderer/renderer.h).
 using renderer::CheckRenderer;

@@ -31,5 +31,8 @@ void SetThePlugin(ACPlugin* plugin);
 // The host's main window ('hWND'), asked once and remembered; null when the
 // host cannot name it (asked again next time).
 HWND HostMainWindow();
+// Forgets the remembered main window. A module kept in memory outlives its
+// unload, and the window of its last load is gone by the next.
+void ForgetHostMainWindow();
 
 }  // namespace addon

@@ -12,12 +12,15 @@
 namespace base {
 
 // Calls body(begin, end) for disjoint ranges that cover [0, count), on
-// several threads; returns when all are done. count 0 calls nothing.
+// several threads; returns when all are done. count 0 calls nothing. When a
+// range throws, the ranges not yet begun are skipped and the first
+// exception is thrown to the caller once every begun range has ended.
 using RangeBody = void (*)(void* context, std::size_t begin, std::size_t end);
 void ParallelForRanges(std::size_t count, RangeBody body, void* context);
 
-// body(i) for every i < count, in parallel, in no defined order. The body
-// must not throw.
+// body(i) for every i < count, in parallel, in no defined order. A body
+// that throws ends its range there; the first exception reaches the caller
+// as ParallelForRanges says.
 template <typename Body>
 void ParallelFor(std::size_t count, const Body& body) {
   ParallelForRanges(
