@@ -5,6 +5,8 @@
 #else
 #include <locale.h>
 #include <wctype.h>
+
+#include "base/module_locale.h"
 #endif
 
 namespace base {
@@ -31,11 +33,11 @@ char16_t SystemLower(char16_t c) { return MapUnit(c, LCMAP_LOWERCASE); }
 bool SystemAlnum(char16_t c) { return (TypeOf(c) & (C1_ALPHA | C1_DIGIT)) != 0; }
 bool SystemSpace(char16_t c) { return (TypeOf(c) & C1_SPACE) != 0; }
 #else
-// Created once, never freed: shared by every thread for the life of the
-// process. Null only if C.UTF-8 is missing.
+// Created once, shared by every thread, freed with the module. Null only
+// if C.UTF-8 is missing.
 locale_t Utf8Locale() {
-  static const locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  return loc;
+  static const ModuleLocale loc(LC_CTYPE_MASK, "C.UTF-8");
+  return loc.get();
 }
 char16_t Narrow(wint_t mapped, char16_t original) {
   return mapped <= 0xFFFF ? static_cast<char16_t>(mapped) : original;

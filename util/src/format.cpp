@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/module_locale.h"
 #include "base/utf.h"
 #include "util/text.h"
 
@@ -165,7 +166,8 @@ std::optional<std::string> CFormat(const char* fmt, int width, int precision, lo
 }
 #else
 std::optional<std::string> CFormat(const char* fmt, int width, int precision, long double v, bool isLong) {
-  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  static const base::ModuleLocale c(LC_ALL_MASK, "C");
+  const locale_t cLocale = c.get();
   if (cLocale == static_cast<locale_t>(nullptr)) return std::nullopt;
   locale_t old = uselocale(cLocale);
   int n = isLong ? std::snprintf(nullptr, 0, fmt, width, precision, v)

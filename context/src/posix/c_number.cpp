@@ -2,13 +2,14 @@
 #include <stdlib.h>
 
 #include "../c_number.h"
+#include "base/module_locale.h"
 
 namespace context {
 
 float ParseFloatC(const char* text, char** end) {
-  // Made once, never freed: shared by every thread for the process's life.
-  static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
-  return strtof_l(text, end, c);
+  // Made once, shared by every thread, freed with the module.
+  static const base::ModuleLocale c(LC_ALL_MASK, "C");
+  return strtof_l(text, end, c.get());
 }
 
 }  // namespace context
