@@ -522,16 +522,14 @@ void ACScene::WorkerLoop() {
         if (locked) s.connection->Unlock();
         if (complete) s.publishRequested.store(true);
         if (failedTurns++ == 0) {
-          const std::string text =
-              std::string("Corvanta: publishing stopped: ") + base::CurrentExceptionText() + "\n";
+          const std::string text = std::string("Corvanta: publishing stopped: ") + base::CurrentExceptionText() + "\n";
           s.Debug(text.c_str());
         }
         failed = true;
       }
       s.gate.Release();
       if (!failed && failedTurns != 0) {
-        const std::string text =
-            "Corvanta: publishing runs again after " + std::to_string(failedTurns) + " failed\n";
+        const std::string text = "Corvanta: publishing runs again after " + std::to_string(failedTurns) + " failed\n";
         failedTurns = 0;
         s.Debug(text.c_str());
       }
