@@ -87,28 +87,34 @@ using bench::Summarise;
 // Where an update's time went, from velmar's update event and the page's
 // report of the frame that showed it (all wall-clock milliseconds).
 struct Split {
-  std::vector<double> total, read, toPage, apply, draw;
+  std::vector<double> total, read, toPage, apply, draw, applied, drawn;
   void Add(const json& update, const json& page) {
     // velmar prints its update event after it has handed the update to the
     // page's thread (and digested it for the event): the read's own end is
     // its start plus its length.
     const double wake = page.value("wakeAt", 0.0);
     const double readDone = update.value("readAt", 0.0) + update.value("readMs", 0.0);
-    const double first = page.value("firstFrameAt", 0.0), applied = page.value("appliedAt", 0.0);
-    const double shown = page.value("shownAt", 0.0);
+    const double first = page.value("firstFrameAt", 0.0), appliedAt = page.value("appliedAt", 0.0);
+    const double shown = page.value("shownAt", 0.0), drawnAt = page.value("drawnAt", shown);
     total.push_back(page.value("delayMs", shown - wake));
     read.push_back(readDone - wake);
     toPage.push_back(first - readDone);
-    apply.push_back(applied - first);
-    draw.push_back(shown - applied);
+    apply.push_back(appliedAt - first);
+    draw.push_back(drawnAt - appliedAt);
+    // The page's own two figures, from velmar's wake-up: in its buffers,
+    // and the first frame after that finished.
+    applied.push_back(appliedAt - wake);
+    drawn.push_back(drawnAt - wake);
   }
   void Print(const char* what) const {
     const Stats t = Summarise(total), r = Summarise(read), s = Summarise(toPage), a = Summarise(apply),
-                d = Summarise(draw);
+                d = Summarise(draw), ap = Summarise(applied), dr = Summarise(drawn);
     std::printf("%s: median %.1f ms, p95 %.1f, max %.1f (%zu)\n", what, t.median, t.p95, t.max, total.size());
+    std::printf("    from velmar's wake-up, median / p95: applied %.1f / %.1f, drawn %.1f / %.1f\n", ap.median, ap.p95,
+                dr.median, dr.p95);
     std::printf(
         "    median / p95: velmar's read %.1f / %.1f, to the page's first frame %.1f / %.1f,"
-        " the page's parse and upload %.1f / %.1f, draw to shown %.1f / %.1f\n",
+        " the page's parse and upload %.1f / %.1f, the draw %.1f / %.1f\n",
         r.median, r.p95, s.median, s.p95, a.median, a.p95, d.median, d.p95);
   }
 };

@@ -28,6 +28,7 @@
 #include <optional>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "live_files.h"
 #include "live_guard.h"
@@ -302,16 +303,21 @@ class Client : public std::enable_shared_from_this<Client> {
     const json message = json::parse(text, text + data.size(), nullptr, false);
     if (!message.is_object() || message.value("kind", "") != "shown") return;
     json event = {{"event", "page"}, {"client", id_}};
-    for (const char* field : {"update", "wakeAt", "readAt", "firstFrameAt", "appliedAt", "shownAt", "openedAt", "bytes",
-                              "triangles", "surfaces", "frames"})
+    for (const char* field : {"update", "wakeAt", "readAt", "firstFrameAt", "appliedAt", "drawnAt", "shownAt",
+                              "openedAt", "bytes", "triangles", "surfaces", "frames"})
       if (auto it = message.find(field); it != message.end() && it->is_number()) event[field] = *it;
     if (auto it = message.find("whole"); it != message.end() && it->is_boolean()) event["whole"] = *it;
-    // The wake-to-frame figure means something only for an update that
-    // arrived while the page was open; the scene a page loads on opening was
-    // read by velmar any time before.
+    // The figures from velmar's wake-up mean something only for an update
+    // that arrived while the page was open; the scene a page loads on
+    // opening was read by velmar any time before. Applied: in the page's
+    // buffers; drawn: the first frame after it finished; delay: shown.
     const double opened = event.value("openedAt", 0.0);
-    if (event.contains("shownAt") && event.contains("wakeAt") && event["wakeAt"].get<double>() >= opened)
-      event["delayMs"] = event["shownAt"].get<double>() - event["wakeAt"].get<double>();
+    if (event.contains("wakeAt") && event["wakeAt"].get<double>() >= opened) {
+      const double wake = event["wakeAt"].get<double>();
+      for (const auto& [at, figure] :
+           {std::pair{"appliedAt", "appliedMs"}, std::pair{"drawnAt", "drawnMs"}, std::pair{"shownAt", "delayMs"}})
+        if (event.contains(at)) event[figure] = event[at].get<double>() - wake;
+    }
     server_.Report(std::move(event), &pageBudget_);
   }
 

@@ -4,7 +4,8 @@
 // software picture of the same update and camera: the share of pixels
 // that are not background, and the colour at points inside the building's
 // faces. After an edit the page shows it, and after a move that changes
-// part of a surface, only that part travels; when the link ends the view
+// part of a surface, only that part travels, with the times it was applied
+// and drawn; "fit" frames the whole model; when the link ends the view
 // empties and says so.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -20,6 +21,7 @@
 #include <fstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "child_process.h"
 #include "hostmodel/model.h"
@@ -294,6 +296,54 @@ TEST_F(BrowserTest, ThePageShowsTheBuildingAsVelmarDrawsItFollowsAnEditAndEmptie
   EXPECT_LT(shown.value("bytes", 0u),
             32 + 32 * concrete["vertices"].get<unsigned>() + 12 * concrete["triangles"].get<unsigned>())
       << "the whole surface was sent again";
+  // Its figures from velmar's wake-up, in the order they happen: in the
+  // page's buffers, drawn, shown; the overlay gives the first two.
+  {
+    SCOPED_TRACE(shown.dump());
+    ASSERT_TRUE(shown.contains("appliedMs") && shown.contains("drawnMs") && shown.contains("delayMs"));
+    const double applied = shown["appliedMs"], drawn = shown["drawnMs"], delay = shown["delayMs"];
+    EXPECT_GE(applied, 0.0);
+    EXPECT_LE(applied, drawn);
+    EXPECT_LE(drawn, delay);
+    const json text = browser_->Evaluate("document.getElementById('last').textContent", kWaitMs);
+    ASSERT_TRUE(text.is_string());
+    EXPECT_NE(text.get<std::string>().find(" ms, drawn "), std::string::npos) << text;
+    EXPECT_NE(text.get<std::string>().find("applied "), std::string::npos) << text;
+  }
+
+  // "fit" frames the whole model whatever camera the page had: after
+  // zooming far in (80 turns of the wheel), the building is back in view,
+  // clear of the edges.
+  {
+    SCOPED_TRACE("fit");
+    const json fitted = browser_->Evaluate(
+        "new Promise((done) => {"
+        " for (let i = 0; i < 80; ++i) document.querySelector('canvas').dispatchEvent("
+        "   new WheelEvent('wheel', { deltaY: 100, clientX: 320, clientY: 240, bubbles: true, cancelable: true }));"
+        " document.getElementById('fit').click();"
+        " requestAnimationFrame(() => requestAnimationFrame(() =>"
+        "   done([document.getElementById('follow').checked, document.documentElement.dataset.fitted || ''])));"
+        "})",
+        kWaitMs);
+    ASSERT_TRUE(fitted.is_array()) << fitted;
+    EXPECT_FALSE(fitted[0].get<bool>()) << "fitting left the host's camera followed";
+    EXPECT_NE(fitted[1].get<std::string>(), "");
+    const std::vector<std::uint8_t> png = browser_->Screenshot();
+    const std::string fitPath = (out_ / "page-fit.png").string();
+    std::ofstream(fitPath, std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    velmar::Image fit;
+    ASSERT_TRUE(velmar::ReadImageFile(fitPath, &fit, &error)) << error;
+    EXPECT_GT(Covered(fit, overlay), 0.05) << "the building is not in view";
+    int edge = 0;
+    for (int x = 0; x < fit.width; ++x)
+      for (int y : {0, fit.height - 1})
+        if (!overlay.Holds(x, y) && !Background(fit.At(x, y))) ++edge;
+    for (int y = 0; y < fit.height; ++y)
+      for (int x : {0, fit.width - 1})
+        if (!overlay.Holds(x, y) && !Background(fit.At(x, y))) ++edge;
+    EXPECT_EQ(edge, 0) << "the building reaches the view's edge: not all of it is framed";
+  }
 
   Host("menu 32103");  // Stop Corvanta
   ASSERT_TRUE(Next("link-ended", [](const json&) { return true; }).is_object());

@@ -3,7 +3,8 @@
 // velmar's live_frames.h). One mesh per surface (per part, for a surface
 // too large for one frame), drawn as velmar draws its own pictures: the
 // same light, both faces lit, glass see-through. After each update the page
-// tells velmar, as a text message, when it showed it.
+// tells velmar, as a text message, when the update was applied (in the
+// page's buffers), drawn (the first frame after it finished) and shown.
 'use strict';
 (function () {
   const KIND = { update: 1, material: 2, geometry: 3, texture: 4, remove: 5, camera: 6, ended: 7, range: 8 };
@@ -16,6 +17,7 @@
     counts: document.getElementById('counts'),
     last: document.getElementById('last'),
     follow: document.getElementById('follow'),
+    fit: document.getElementById('fit'),
   };
 
   const renderer = new THREE.WebGLRenderer({ antialias: false, preserveDrawingBuffer: true });
@@ -33,6 +35,16 @@
   // Orbiting by hand stops following the host's camera.
   controls.addEventListener('start', () => { overlay.follow.checked = false; userMoved = true; });
   overlay.follow.addEventListener('change', () => { followChosen = true; placeCamera(); draw(); });
+  // The whole model in view: stops following the host's camera, as
+  // orbiting does, and frames the model as velmar's pictures do.
+  overlay.fit.addEventListener('click', () => {
+    if (!link || !link.bounds) return;
+    overlay.follow.checked = false;
+    followChosen = userMoved = true;
+    frameModel(link.bounds);
+    root.dataset.fitted = String(link.update);
+    draw();
+  });
   addEventListener('resize', () => {
     renderer.setSize(innerWidth, innerHeight);
     camera.aspect = innerWidth / innerHeight;
@@ -251,13 +263,17 @@
   }
 
   function onUpdate(json) {
+    // Every frame of the update came before this one and went into the
+    // buffers as it arrived: the update is applied now.
+    const appliedAt = now();
     link = JSON.parse(json);
     root.dataset.state = 'linked';
     placeCamera();
     overlay.link.textContent = 'link ' + link.link;
     overlay.counts.textContent = link.surfaces + ' surfaces, ' + link.triangles + ' triangles';
-    showing = { update: link.update, wakeAt: link.wakeAt, readAt: link.readAt, firstFrameAt, frames, bytes,
-                whole: link.whole, triangles: link.triangles, surfaces: link.surfaces };
+    overlay.fit.disabled = !link.bounds;
+    showing = { update: link.update, wakeAt: link.wakeAt, readAt: link.readAt, firstFrameAt, appliedAt, frames,
+                bytes, whole: link.whole, triangles: link.triangles, surfaces: link.surfaces };
     firstFrameAt = 0;
     frames = bytes = 0;
     draw();
@@ -311,16 +327,19 @@
       drawQueued = false;
       const shown = showing;
       showing = null;
-      const appliedAt = now();
       renderer.render(scene, camera);
       if (!shown) return;
+      // Drawn once the frame is finished, not when its commands were
+      // queued: with software WebGL the drawing itself is most of the time.
+      gl.finish();
+      const drawnAt = now();
       // The next frame of the page is the one that shows the update.
       requestAnimationFrame(() => {
         const shownAt = now();
         if (shown.wakeAt && shown.wakeAt >= openedAt) {
-          const delay = shownAt - shown.wakeAt;
-          overlay.last.textContent = 'updated ' + new Date(shown.wakeAt).toLocaleTimeString() + ', shown ' +
-            delay.toFixed(0) + ' ms after velmar woke';
+          const after = (t) => (t - shown.wakeAt).toFixed(0);
+          overlay.last.textContent = 'updated ' + new Date(shown.wakeAt).toLocaleTimeString() + ': applied ' +
+            after(shown.appliedAt) + ' ms, drawn ' + after(drawnAt) + ' ms after velmar woke';
         } else if (shown.wakeAt) {
           // An update velmar read before this page was open: the time since
           // that wake-up says nothing about the page; the time it took the
@@ -330,7 +349,7 @@
         }
         root.dataset.shown = String(shown.update);
         if (socket.readyState === WebSocket.OPEN)
-          socket.send(JSON.stringify(Object.assign({ kind: 'shown', appliedAt, shownAt, openedAt }, shown)));
+          socket.send(JSON.stringify(Object.assign({ kind: 'shown', drawnAt, shownAt, openedAt }, shown)));
       });
     });
   }
