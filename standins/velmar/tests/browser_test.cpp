@@ -206,11 +206,8 @@ class BrowserTest : public ::testing::Test {
         break;
     }
     ASSERT_FALSE(png.empty());
-    const std::string pagePath = (out_ / ("page-" + name + ".png")).string();
-    std::ofstream(pagePath, std::ios::binary)
-        .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    Keep(png, name, page);
     std::string error;
-    ASSERT_TRUE(velmar::ReadImageFile(pagePath, page, &error)) << error;
     ASSERT_EQ(page->width, kWidth);
     ASSERT_EQ(page->height, kHeight);
     // velmar's picture of that update: the "picture" event after its "update".
@@ -218,6 +215,16 @@ class BrowserTest : public ::testing::Test {
     ASSERT_FALSE(drawn.empty()) << "no picture of update " << shown;
     ASSERT_TRUE(velmar::ReadImageFile(drawn, picture, &error)) << error;
     fs::copy_file(drawn, out_ / ("velmar-" + name + ".png"), fs::copy_options::overwrite_existing);
+  }
+
+  // The page's screenshot kept as page-NAME.png among the test's pictures,
+  // and read back.
+  void Keep(const std::vector<std::uint8_t>& png, const std::string& name, velmar::Image* image) {
+    const std::string path = (out_ / ("page-" + name + ".png")).string();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    std::string error;
+    ASSERT_TRUE(velmar::ReadImageFile(path, image, &error)) << error;
   }
 
   void ExpectAlike(const velmar::Image& page, const velmar::Image& picture, const Box& overlay) {
@@ -328,12 +335,8 @@ TEST_F(BrowserTest, ThePageShowsTheBuildingAsVelmarDrawsItFollowsAnEditAndEmptie
     ASSERT_TRUE(fitted.is_array()) << fitted;
     EXPECT_FALSE(fitted[0].get<bool>()) << "fitting left the host's camera followed";
     EXPECT_NE(fitted[1].get<std::string>(), "");
-    const std::vector<std::uint8_t> png = browser_->Screenshot();
-    const std::string fitPath = (out_ / "page-fit.png").string();
-    std::ofstream(fitPath, std::ios::binary)
-        .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
     velmar::Image fit;
-    ASSERT_TRUE(velmar::ReadImageFile(fitPath, &fit, &error)) << error;
+    Keep(browser_->Screenshot(), "fit", &fit);
     EXPECT_GT(Covered(fit, overlay), 0.05) << "the building is not in view";
     int edge = 0;
     for (int x = 0; x < fit.width; ++x)
@@ -353,12 +356,8 @@ TEST_F(BrowserTest, ThePageShowsTheBuildingAsVelmarDrawsItFollowsAnEditAndEmptie
       kWaitMs);
   ASSERT_TRUE(ended.is_string());
   EXPECT_NE(ended.get<std::string>().find("ended"), std::string::npos) << ended;
-  const std::vector<std::uint8_t> png = browser_->Screenshot();
-  const std::string emptyPath = (out_ / "page-ended.png").string();
-  std::ofstream(emptyPath, std::ios::binary)
-      .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
   velmar::Image empty;
-  ASSERT_TRUE(velmar::ReadImageFile(emptyPath, &empty, &error)) << error;
+  Keep(browser_->Screenshot(), "ended", &empty);
   EXPECT_EQ(Covered(empty, Overlay()), 0.0) << "the view keeps something of the ended link";
 }
 
