@@ -10,7 +10,6 @@
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <string>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -521,17 +520,21 @@ void ACScene::WorkerLoop() {
       } catch (...) {
         if (locked) s.connection->Unlock();
         if (complete) s.publishRequested.store(true);
+        // Told without allocating: memory may be what ran out.
         if (failedTurns++ == 0) {
-          const std::string text = std::string("Corvanta: publishing stopped: ") + base::CurrentExceptionText() + "\n";
-          s.Debug(text.c_str());
+          char text[256];
+          std::snprintf(text, sizeof text, "Corvanta: publishing stopped: %s\n", base::CurrentExceptionText());
+          s.Debug(text);
         }
         failed = true;
       }
       s.gate.Release();
       if (!failed && failedTurns != 0) {
-        const std::string text = "Corvanta: publishing runs again after " + std::to_string(failedTurns) + " failed\n";
+        char text[96];
+        std::snprintf(text, sizeof text, "Corvanta: publishing runs again after %llu failed\n",
+                      static_cast<unsigned long long>(failedTurns));
         failedTurns = 0;
-        s.Debug(text.c_str());
+        s.Debug(text);
       }
     }
     if (!s.running.load()) break;

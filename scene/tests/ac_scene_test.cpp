@@ -9,6 +9,8 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <new>
 #include <numeric>
 #include <semaphore>
 #include <thread>
@@ -207,6 +209,42 @@ TEST_F(SceneTest, StartPublishesEveryMaterialAndEditsRewriteOnlyTheMaterialsThey
   EXPECT_FALSE(scene->Resync());
   scene->RequestPublish();
   EXPECT_FALSE(scene->IsPublishRequested());
+}
+
+// A publishing turn that fails (memory ran out inside it, under the link's
+// lock) neither ends the host with the worker's thread nor loses the
+// batch: the lock and the gate go back, the failure is told once, and the
+// next turns publish the whole model; a later edit goes out as ever.
+TEST_F(SceneTest, AFailedPublishingTurnIsToldOnceAndTheNextTurnPublishesAll) {
+  std::atomic<int> failures{2};
+  scene->SetWorkerTurnHook([&] {
+    if (failures.fetch_sub(1) > 0) throw std::bad_alloc();
+  });
+  // The worker tells it, on its own thread.
+  std::mutex linesMutex;
+  std::vector<std::string> lines;
+  scene->SetDebugOutput([&](const char* text) {
+    const std::lock_guard lock(linesMutex);
+    lines.emplace_back(text);
+  });
+  auto told = [&] {
+    const std::lock_guard lock(linesMutex);
+    return lines;
+  };
+  Open(Boxes(4));
+  Start();
+  ASSERT_TRUE(WaitForBatch(*scene, 0));
+  ExpectBoxes(guest, host->CurrentProject());
+  // "Runs again" follows the batch: the turn tells it once it has ended.
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+       told().size() < 2 && std::chrono::steady_clock::now() < end;)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(told(), (std::vector<std::string>{"Corvanta: publishing stopped: std::bad_alloc\n",
+                                              "Corvanta: publishing runs again after 2 failed\n"}));
+  ASSERT_TRUE(host->MoveElement(ElementGuid(3), {0, 0, 1}).ok());
+  Republish();
+  ExpectBoxes(guest, host->CurrentProject());
+  EXPECT_EQ(told().size(), 2u);
 }
 
 // Walk edge cases, on a 3D model whose snapshots the test sets itself (the
