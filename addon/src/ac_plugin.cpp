@@ -115,7 +115,13 @@ bool ACPlugin::StartOrResume() {
   renderer::CheckRenderer();
   const std::int64_t t0 = SteadyNowNs();
   StatusBar(u"Corvanta initializing\u2026");
-  const CorvantaAPI::CreateResult created = connection->Create(name, 5000);
+  CorvantaAPI::CreateResult created = CorvantaAPI::CreateResult::kFailed;
+  try {
+    created = connection->Create(name, 5000);
+  } catch (...) {
+    StatusBar(u"");  // no start is under way any more
+    throw;
+  }
   if (created != CorvantaAPI::CreateResult::kOk) {
     StatusBar(u"");
     if (created == CorvantaAPI::CreateResult::kNameTooLong) {

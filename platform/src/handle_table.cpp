@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <new>
 #include <unordered_map>
 
 namespace platform::detail {
@@ -24,17 +25,24 @@ std::uintptr_t Key(HANDLE handle) { return reinterpret_cast<std::uintptr_t>(hand
 
 }  // namespace
 
-HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
+HANDLE InsertHandle(std::shared_ptr<KernelObject> object) noexcept {
   Table& t = TheTable();
-  std::lock_guard lock(t.mutex);
-  if (t.next > UINTPTR_MAX - 8) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
+  {
+    std::lock_guard lock(t.mutex);
+    if (t.next <= UINTPTR_MAX - 8) {
+      const std::uintptr_t value = t.next;
+      try {
+        t.objects.emplace(value, object);
+        t.next += 4;
+        return reinterpret_cast<HANDLE>(value);
+      } catch (const std::bad_alloc&) {
+      }
+    }
   }
-  const std::uintptr_t value = t.next;
-  t.next += 4;
-  t.objects.emplace(value, std::move(object));
-  return reinterpret_cast<HANDLE>(value);
+  // Released outside the table lock, as CloseHandle releases it.
+  object.reset();
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return nullptr;
 }
 
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {

@@ -13,8 +13,10 @@ struct KernelObject {
   virtual ~KernelObject() = default;
 };
 
-// Returns null (last error ERROR_NOT_ENOUGH_MEMORY) only if the numbers ran out.
-HANDLE InsertHandle(std::shared_ptr<KernelObject> object);
+// Returns null (last error ERROR_NOT_ENOUGH_MEMORY) when the numbers or the
+// memory for the table ran out; then the object is released here, as a
+// CloseHandle would release it. Never throws.
+HANDLE InsertHandle(std::shared_ptr<KernelObject> object) noexcept;
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
 // Detaches the object from its number; null when the handle is unknown.
 std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle);

@@ -2,6 +2,7 @@
 // key paths, access rights and the buffer rules callers rely on.
 #include "base/utf.h"
 #include "registry_store.h"
+#include "unique_fd.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -14,11 +15,13 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <unordered_map>
 
 namespace {
 
 using namespace platform::regstore;
+using platform::detail::UniqueFd;
 
 // An open key: a directory descriptor keeps the handle on its own key even if
 // keys around it are created or deleted by other processes.
@@ -42,6 +45,19 @@ std::uintptr_t g_nextHandle = 0x10000;
 LSTATUS Fail(DWORD code) {
   if (code != ERROR_SUCCESS) SetLastError(code);
   return static_cast<LSTATUS>(code);
+}
+
+// The registry functions are C calls: a key or value the process has no
+// memory for is their ERROR_NOT_ENOUGH_MEMORY, never an
+// exception through the caller. What a call held when it failed is closed
+// by its owners on the way out.
+template <typename Call>
+LSTATUS Guarded(Call call) noexcept {
+  try {
+    return call();
+  } catch (const std::exception&) {  // std::bad_alloc, or no thread for a lock's wait
+    return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  }
 }
 
 DWORD ErrnoToStatus(int e, bool writing) {
@@ -103,8 +119,9 @@ DWORD OpenRoot(HKEY key, bool create, KeyPtr& out) {
     fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   }
   if (fd < 0) return ErrnoToStatus(errno, false);
+  UniqueFd held(fd);
   out = std::make_shared<OpenKey>();
-  out->dirfd = fd;
+  out->dirfd = held.release();
   out->access = KEY_ALL_ACCESS;
   out->root = true;
   return ERROR_SUCCESS;
@@ -122,11 +139,12 @@ DWORD Resolve(HKEY key, bool create, KeyPtr& out) {
   return ERROR_SUCCESS;
 }
 
+// Throws std::bad_alloc when the table cannot grow; the key is then closed.
 HKEY Publish(KeyPtr k) {
   std::lock_guard<std::mutex> lock(g_tableMutex);
-  std::uintptr_t h = g_nextHandle;
-  g_nextHandle += 4;
+  const std::uintptr_t h = g_nextHandle;
   g_table.emplace(h, std::move(k));
+  g_nextHandle += 4;
   return reinterpret_cast<HKEY>(h);
 }
 
@@ -162,15 +180,13 @@ DWORD OpenChild(int parentfd, const std::string& entry, int& fd) {
 DWORD Walk(const KeyPtr& base, const std::vector<std::u16string>& parts, bool create, KeyPtr& out, bool* created) {
   if (created != nullptr) *created = false;
   if (IsDeleted(base->dirfd)) return ERROR_KEY_DELETED;
-  int cur = ::dup(base->dirfd);
-  if (cur < 0) return ErrnoToStatus(errno, false);
+  UniqueFd held(::dup(base->dirfd));
+  if (!held.valid()) return ErrnoToStatus(errno, false);
   std::string entry = base->entry;
   for (std::size_t i = 0; i < parts.size(); ++i) {
+    const int cur = held.get();
     bool last = i + 1 == parts.size();
-    if (EncodeKeyName(parts[i]).empty()) {
-      ::close(cur);
-      return ERROR_INVALID_PARAMETER;
-    }
+    if (EncodeKeyName(parts[i]).empty()) return ERROR_INVALID_PARAMETER;
     DWORD rc = FindSubKey(cur, parts[i], entry);
     if (rc == ERROR_FILE_NOT_FOUND && create) {
       KeyLock lock(cur);
@@ -194,14 +210,14 @@ DWORD Walk(const KeyPtr& base, const std::vector<std::u16string>& parts, bool cr
     }
     int next = -1;
     if (rc == ERROR_SUCCESS) rc = OpenChild(cur, entry, next);
-    ::close(cur);
+    held.reset(next);
     if (rc != ERROR_SUCCESS) return rc;
-    cur = next;
   }
-  out = std::make_shared<OpenKey>();
-  out->dirfd = cur;
-  out->root = parts.empty() && base->root;
-  out->entry = entry;
+  auto key = std::make_shared<OpenKey>();
+  key->entry = std::move(entry);
+  key->dirfd = held.release();
+  key->root = parts.empty() && base->root;
+  out = std::move(key);
   return ERROR_SUCCESS;
 }
 
@@ -287,217 +303,241 @@ DWORD ReadValues(HKEY key, REGSAM need, KeyPtr& k, std::vector<Value>& values) {
 }  // namespace
 
 LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD /*options*/, REGSAM access, HKEY* result) {
-  if (result == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  *result = nullptr;
-  return Fail(OpenKeyImpl(key, subKey, access, false, result, nullptr));
+  return Guarded([&]() -> LSTATUS {
+    if (result == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    *result = nullptr;
+    return Fail(OpenKeyImpl(key, subKey, access, false, result, nullptr));
+  });
 }
 
 LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR /*keyClass*/, DWORD /*options*/, REGSAM access,
                         void* /*security*/, HKEY* result, DWORD* disposition) {
-  if (result == nullptr || subKey == nullptr || reserved != 0) return Fail(ERROR_INVALID_PARAMETER);
-  *result = nullptr;
-  return Fail(OpenKeyImpl(key, subKey, access, true, result, disposition));
+  return Guarded([&]() -> LSTATUS {
+    if (result == nullptr || subKey == nullptr || reserved != 0) return Fail(ERROR_INVALID_PARAMETER);
+    *result = nullptr;
+    return Fail(OpenKeyImpl(key, subKey, access, true, result, disposition));
+  });
 }
 
 LSTATUS RegCloseKey(HKEY key) {
-  if (IsRoot(key)) return ERROR_SUCCESS;
-  KeyPtr k;
-  {
-    std::lock_guard<std::mutex> lock(g_tableMutex);
-    auto it = g_table.find(reinterpret_cast<std::uintptr_t>(key));
-    if (it == g_table.end()) return Fail(ERROR_INVALID_HANDLE);
-    k = std::move(it->second);
-    g_table.erase(it);
-  }
-  // The descriptor closes when the last user of k (maybe another thread in
-  // the middle of a call) lets go.
-  return ERROR_SUCCESS;
+  return Guarded([&]() -> LSTATUS {
+    if (IsRoot(key)) return ERROR_SUCCESS;
+    KeyPtr k;
+    {
+      std::lock_guard<std::mutex> lock(g_tableMutex);
+      auto it = g_table.find(reinterpret_cast<std::uintptr_t>(key));
+      if (it == g_table.end()) return Fail(ERROR_INVALID_HANDLE);
+      k = std::move(it->second);
+      g_table.erase(it);
+    }
+    // The descriptor closes when the last user of k (maybe another thread in
+    // the middle of a call) lets go.
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataBytes) {
-  if (reserved != nullptr || (data != nullptr && dataBytes == nullptr)) return Fail(ERROR_INVALID_PARAMETER);
-  KeyPtr k;
-  std::vector<Value> values;
-  if (DWORD rc = ReadValues(key, KEY_QUERY_VALUE, k, values); rc != ERROR_SUCCESS) return Fail(rc);
-  auto it = FindValue(values, NameOf(valueName));
-  if (it == values.end()) return Fail(ERROR_FILE_NOT_FOUND);
-  if (type != nullptr) *type = it->type;
-  return Fail(CopyData(it->data, data, dataBytes));
+  return Guarded([&]() -> LSTATUS {
+    if (reserved != nullptr || (data != nullptr && dataBytes == nullptr)) return Fail(ERROR_INVALID_PARAMETER);
+    KeyPtr k;
+    std::vector<Value> values;
+    if (DWORD rc = ReadValues(key, KEY_QUERY_VALUE, k, values); rc != ERROR_SUCCESS) return Fail(rc);
+    auto it = FindValue(values, NameOf(valueName));
+    if (it == values.end()) return Fail(ERROR_FILE_NOT_FOUND);
+    if (type != nullptr) *type = it->type;
+    return Fail(CopyData(it->data, data, dataBytes));
+  });
 }
 
 LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataBytes) {
-  if (reserved != 0 || (data == nullptr && dataBytes != 0)) return Fail(ERROR_INVALID_PARAMETER);
-  std::u16string_view name = NameOf(valueName);
-  // Names must be storable text: a lone surrogate could not be written back.
-  if (name.size() > kMaxValueNameUnits || !base::ToUtf8Strict(name)) return Fail(ERROR_INVALID_PARAMETER);
-  Value v{std::u16string(name), type, std::vector<BYTE>(data, data + dataBytes)};
-  return Fail(ModifyValues(key, [&](std::vector<Value>& values) -> DWORD {
-    auto it = FindValue(values, name);
-    if (it == values.end()) {
-      values.push_back(std::move(v));
-    } else {
-      // The first spelling of the name and its place in the order stay.
-      it->type = v.type;
-      it->data = std::move(v.data);
-    }
-    return ERROR_SUCCESS;
-  }));
+  return Guarded([&]() -> LSTATUS {
+    if (reserved != 0 || (data == nullptr && dataBytes != 0)) return Fail(ERROR_INVALID_PARAMETER);
+    std::u16string_view name = NameOf(valueName);
+    // Names must be storable text: a lone surrogate could not be written back.
+    if (name.size() > kMaxValueNameUnits || !base::ToUtf8Strict(name)) return Fail(ERROR_INVALID_PARAMETER);
+    Value v{std::u16string(name), type, std::vector<BYTE>(data, data + dataBytes)};
+    return Fail(ModifyValues(key, [&](std::vector<Value>& values) -> DWORD {
+      auto it = FindValue(values, name);
+      if (it == values.end()) {
+        values.push_back(std::move(v));
+      } else {
+        // The first spelling of the name and its place in the order stay.
+        it->type = v.type;
+        it->data = std::move(v.data);
+      }
+      return ERROR_SUCCESS;
+    }));
+  });
 }
 
 LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
-  std::u16string_view name = NameOf(valueName);
-  return Fail(ModifyValues(key, [&](std::vector<Value>& values) -> DWORD {
-    auto it = FindValue(values, name);
-    if (it == values.end()) return ERROR_FILE_NOT_FOUND;
-    values.erase(it);
-    return ERROR_SUCCESS;
-  }));
+  return Guarded([&]() -> LSTATUS {
+    std::u16string_view name = NameOf(valueName);
+    return Fail(ModifyValues(key, [&](std::vector<Value>& values) -> DWORD {
+      auto it = FindValue(values, name);
+      if (it == values.end()) return ERROR_FILE_NOT_FOUND;
+      values.erase(it);
+      return ERROR_SUCCESS;
+    }));
+  });
 }
 
 LSTATUS platform::ReadRegistryValues(HKEY key, std::vector<RegistryValue>* out) {
-  if (out == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  out->clear();
-  KeyPtr k;
-  std::vector<Value> values;
-  if (DWORD rc = ReadValues(key, KEY_QUERY_VALUE, k, values); rc != ERROR_SUCCESS) return Fail(rc);
-  out->reserve(values.size());
-  for (auto& v : values) out->push_back({std::move(v.name), v.type, std::move(v.data)});
-  return ERROR_SUCCESS;
+  return Guarded([&]() -> LSTATUS {
+    if (out == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    out->clear();
+    KeyPtr k;
+    std::vector<Value> values;
+    if (DWORD rc = ReadValues(key, KEY_QUERY_VALUE, k, values); rc != ERROR_SUCCESS) return Fail(rc);
+    out->reserve(values.size());
+    for (auto& v : values) out->push_back({std::move(v.name), v.type, std::move(v.data)});
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS platform::DeleteRegistryValues(HKEY key, const std::vector<std::u16string>& names) {
-  return Fail(ModifyValues(key, [&](std::vector<Value>& values) -> DWORD {
-    bool removed = false;
-    for (const auto& name : names) {
-      auto it = FindValue(values, name);
-      if (it == values.end()) continue;
-      values.erase(it);
-      removed = true;
-    }
-    return removed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-  }));
+  return Guarded([&]() -> LSTATUS {
+    return Fail(ModifyValues(key, [&](std::vector<Value>& values) -> DWORD {
+      bool removed = false;
+      for (const auto& name : names) {
+        auto it = FindValue(values, name);
+        if (it == values.end()) continue;
+        values.erase(it);
+        removed = true;
+      }
+      return removed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    }));
+  });
 }
 
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
-  if (subKey == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  std::vector<std::u16string> parts;
-  if (DWORD rc = SplitPath(subKey, parts); rc != ERROR_SUCCESS) return Fail(rc);
-  KeyPtr base;
-  if (DWORD rc = Resolve(key, false, base); rc != ERROR_SUCCESS) return Fail(rc);
-  KeyPtr parent;
-  std::string entry;
-  if (parts.empty()) {
-    // An empty path deletes the handle's own key; a root cannot go.
-    if (base->root || base->entry.empty()) return Fail(ERROR_ACCESS_DENIED);
-    int pfd = ::openat(base->dirfd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (pfd < 0) return Fail(ErrnoToStatus(errno, false));
-    parent = std::make_shared<OpenKey>();
-    parent->dirfd = pfd;
-    entry = base->entry;
-  } else {
-    std::vector<std::u16string> up(parts.begin(), parts.end() - 1);
-    if (DWORD rc = Walk(base, up, false, parent, nullptr); rc != ERROR_SUCCESS) return Fail(rc);
-  }
-  // The parent's lock keeps a concurrent create of the same name out.
-  KeyLock parentLock(parent->dirfd);
-  if (parentLock.status() != ERROR_SUCCESS) return Fail(parentLock.status());
-  if (!parts.empty()) {
-    if (DWORD rc = FindSubKey(parent->dirfd, parts.back(), entry); rc != ERROR_SUCCESS) return Fail(rc);
-  }
-  int fd = -1;
-  if (DWORD rc = OpenChild(parent->dirfd, entry, fd); rc != ERROR_SUCCESS) return Fail(rc);
-  OpenKey target;
-  target.dirfd = fd;
-  KeyLock lock(fd);  // waits for a writer of the key's values to finish
-  if (lock.status() != ERROR_SUCCESS) return Fail(lock.status());
-  std::vector<SubKey> subs;
-  if (DWORD rc = ListSubKeys(fd, subs); rc != ERROR_SUCCESS) return Fail(rc);
-  if (!subs.empty()) return Fail(ERROR_ACCESS_DENIED);  // as Windows: sub-keys first
-  ::unlinkat(fd, kValuesTemp, 0);
-  if (::unlinkat(fd, kValuesFile, 0) != 0 && errno != ENOENT) return Fail(ErrnoToStatus(errno, true));
-  if (::unlinkat(parent->dirfd, entry.c_str(), AT_REMOVEDIR) != 0) {
-    // Something that is not ours lives in the directory: leave it be.
-    return Fail(errno == ENOTEMPTY || errno == EEXIST ? ERROR_ACCESS_DENIED : ErrnoToStatus(errno, true));
-  }
-  return ERROR_SUCCESS;
+  return Guarded([&]() -> LSTATUS {
+    if (subKey == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    std::vector<std::u16string> parts;
+    if (DWORD rc = SplitPath(subKey, parts); rc != ERROR_SUCCESS) return Fail(rc);
+    KeyPtr base;
+    if (DWORD rc = Resolve(key, false, base); rc != ERROR_SUCCESS) return Fail(rc);
+    KeyPtr parent;
+    std::string entry;
+    if (parts.empty()) {
+      // An empty path deletes the handle's own key; a root cannot go.
+      if (base->root || base->entry.empty()) return Fail(ERROR_ACCESS_DENIED);
+      UniqueFd pfd(::openat(base->dirfd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      if (!pfd.valid()) return Fail(ErrnoToStatus(errno, false));
+      parent = std::make_shared<OpenKey>();
+      parent->dirfd = pfd.release();
+      entry = base->entry;
+    } else {
+      std::vector<std::u16string> up(parts.begin(), parts.end() - 1);
+      if (DWORD rc = Walk(base, up, false, parent, nullptr); rc != ERROR_SUCCESS) return Fail(rc);
+    }
+    // The parent's lock keeps a concurrent create of the same name out.
+    KeyLock parentLock(parent->dirfd);
+    if (parentLock.status() != ERROR_SUCCESS) return Fail(parentLock.status());
+    if (!parts.empty()) {
+      if (DWORD rc = FindSubKey(parent->dirfd, parts.back(), entry); rc != ERROR_SUCCESS) return Fail(rc);
+    }
+    int fd = -1;
+    if (DWORD rc = OpenChild(parent->dirfd, entry, fd); rc != ERROR_SUCCESS) return Fail(rc);
+    OpenKey target;
+    target.dirfd = fd;
+    KeyLock lock(fd);  // waits for a writer of the key's values to finish
+    if (lock.status() != ERROR_SUCCESS) return Fail(lock.status());
+    std::vector<SubKey> subs;
+    if (DWORD rc = ListSubKeys(fd, subs); rc != ERROR_SUCCESS) return Fail(rc);
+    if (!subs.empty()) return Fail(ERROR_ACCESS_DENIED);  // as Windows: sub-keys first
+    ::unlinkat(fd, kValuesTemp, 0);
+    if (::unlinkat(fd, kValuesFile, 0) != 0 && errno != ENOENT) return Fail(ErrnoToStatus(errno, true));
+    if (::unlinkat(parent->dirfd, entry.c_str(), AT_REMOVEDIR) != 0) {
+      // Something that is not ours lives in the directory: leave it be.
+      return Fail(errno == ENOTEMPTY || errno == EEXIST ? ERROR_ACCESS_DENIED : ErrnoToStatus(errno, true));
+    }
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, DWORD* classChars, DWORD* reserved, DWORD* subKeys,
                          DWORD* maxSubKeyChars, DWORD* maxClassChars, DWORD* values, DWORD* maxValueNameChars,
                          DWORD* maxValueBytes, DWORD* securityBytes, void* lastWriteTime) {
-  if (reserved != nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  KeyPtr k;
-  std::vector<Value> vals;
-  if (DWORD rc = ReadValues(key, KEY_QUERY_VALUE, k, vals); rc != ERROR_SUCCESS) return Fail(rc);
-  std::vector<SubKey> subs;
-  if (subKeys != nullptr || maxSubKeyChars != nullptr) {
-    if (DWORD rc = ListSubKeys(k->dirfd, subs); rc != ERROR_SUCCESS) return Fail(rc);
-  }
-  // Keys carry no class text.
-  if (keyClass != nullptr && classChars != nullptr) {
-    if (*classChars == 0) return Fail(ERROR_MORE_DATA);
-    keyClass[0] = u'\0';
-  }
-  if (classChars != nullptr) *classChars = 0;
-  if (subKeys != nullptr) *subKeys = static_cast<DWORD>(subs.size());
-  if (maxSubKeyChars != nullptr) {
-    std::size_t m = 0;
-    for (auto& s : subs) m = std::max(m, s.name.size());
-    *maxSubKeyChars = static_cast<DWORD>(m);
-  }
-  if (maxClassChars != nullptr) *maxClassChars = 0;
-  if (values != nullptr) *values = static_cast<DWORD>(vals.size());
-  std::size_t maxName = 0;
-  std::size_t maxData = 0;
-  for (auto& v : vals) {
-    maxName = std::max(maxName, v.name.size());
-    maxData = std::max(maxData, v.data.size());
-  }
-  if (maxValueNameChars != nullptr) *maxValueNameChars = static_cast<DWORD>(maxName);
-  if (maxValueBytes != nullptr) *maxValueBytes = static_cast<DWORD>(maxData);
-  if (securityBytes != nullptr) *securityBytes = 0;
-  StoreFileTime(lastWriteTime, KeyWriteTime(k->dirfd));
-  return ERROR_SUCCESS;
+  return Guarded([&]() -> LSTATUS {
+    if (reserved != nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    KeyPtr k;
+    std::vector<Value> vals;
+    if (DWORD rc = ReadValues(key, KEY_QUERY_VALUE, k, vals); rc != ERROR_SUCCESS) return Fail(rc);
+    std::vector<SubKey> subs;
+    if (subKeys != nullptr || maxSubKeyChars != nullptr) {
+      if (DWORD rc = ListSubKeys(k->dirfd, subs); rc != ERROR_SUCCESS) return Fail(rc);
+    }
+    // Keys carry no class text.
+    if (keyClass != nullptr && classChars != nullptr) {
+      if (*classChars == 0) return Fail(ERROR_MORE_DATA);
+      keyClass[0] = u'\0';
+    }
+    if (classChars != nullptr) *classChars = 0;
+    if (subKeys != nullptr) *subKeys = static_cast<DWORD>(subs.size());
+    if (maxSubKeyChars != nullptr) {
+      std::size_t m = 0;
+      for (auto& s : subs) m = std::max(m, s.name.size());
+      *maxSubKeyChars = static_cast<DWORD>(m);
+    }
+    if (maxClassChars != nullptr) *maxClassChars = 0;
+    if (values != nullptr) *values = static_cast<DWORD>(vals.size());
+    std::size_t maxName = 0;
+    std::size_t maxData = 0;
+    for (auto& v : vals) {
+      maxName = std::max(maxName, v.name.size());
+      maxData = std::max(maxData, v.data.size());
+    }
+    if (maxValueNameChars != nullptr) *maxValueNameChars = static_cast<DWORD>(maxName);
+    if (maxValueBytes != nullptr) *maxValueBytes = static_cast<DWORD>(maxData);
+    if (securityBytes != nullptr) *securityBytes = 0;
+    StoreFileTime(lastWriteTime, KeyWriteTime(k->dirfd));
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, DWORD* valueNameChars, DWORD* reserved, DWORD* type,
                       BYTE* data, DWORD* dataBytes) {
-  if (valueName == nullptr || valueNameChars == nullptr || reserved != nullptr ||
-      (data != nullptr && dataBytes == nullptr)) {
-    return Fail(ERROR_INVALID_PARAMETER);
-  }
-  KeyPtr k;
-  std::vector<Value> values;
-  if (DWORD rc = ReadValues(key, KEY_QUERY_VALUE, k, values); rc != ERROR_SUCCESS) return Fail(rc);
-  if (index >= values.size()) return Fail(ERROR_NO_MORE_ITEMS);
-  const Value& v = values[index];
-  DWORD nameRc = CopyName(v.name, valueName, valueNameChars);
-  if (type != nullptr) *type = v.type;
-  DWORD dataRc = CopyData(v.data, data, dataBytes);
-  return Fail(nameRc != ERROR_SUCCESS ? nameRc : dataRc);
+  return Guarded([&]() -> LSTATUS {
+    if (valueName == nullptr || valueNameChars == nullptr || reserved != nullptr ||
+        (data != nullptr && dataBytes == nullptr)) {
+      return Fail(ERROR_INVALID_PARAMETER);
+    }
+    KeyPtr k;
+    std::vector<Value> values;
+    if (DWORD rc = ReadValues(key, KEY_QUERY_VALUE, k, values); rc != ERROR_SUCCESS) return Fail(rc);
+    if (index >= values.size()) return Fail(ERROR_NO_MORE_ITEMS);
+    const Value& v = values[index];
+    DWORD nameRc = CopyName(v.name, valueName, valueNameChars);
+    if (type != nullptr) *type = v.type;
+    DWORD dataRc = CopyData(v.data, data, dataBytes);
+    return Fail(nameRc != ERROR_SUCCESS ? nameRc : dataRc);
+  });
 }
 
 LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameChars, DWORD* reserved, LPWSTR keyClass,
                       DWORD* classChars, void* lastWriteTime) {
-  if (name == nullptr || nameChars == nullptr || reserved != nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  KeyPtr k;
-  if (DWORD rc = Resolve(key, false, k); rc != ERROR_SUCCESS) return Fail(rc);
-  if ((k->access & KEY_ENUMERATE_SUB_KEYS) == 0) return Fail(ERROR_ACCESS_DENIED);
-  if (IsDeleted(k->dirfd)) return Fail(ERROR_KEY_DELETED);
-  std::vector<SubKey> subs;
-  if (DWORD rc = ListSubKeys(k->dirfd, subs); rc != ERROR_SUCCESS) return Fail(rc);
-  if (index >= subs.size()) return Fail(ERROR_NO_MORE_ITEMS);
-  if (DWORD rc = CopyName(subs[index].name, name, nameChars); rc != ERROR_SUCCESS) return Fail(rc);
-  if (keyClass != nullptr && classChars != nullptr && *classChars > 0) keyClass[0] = u'\0';
-  if (classChars != nullptr) *classChars = 0;
-  if (lastWriteTime != nullptr) {
-    int fd = -1;
-    std::uint64_t t = 0;
-    if (OpenChild(k->dirfd, subs[index].entry, fd) == ERROR_SUCCESS) {
-      t = KeyWriteTime(fd);
-      ::close(fd);
+  return Guarded([&]() -> LSTATUS {
+    if (name == nullptr || nameChars == nullptr || reserved != nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    KeyPtr k;
+    if (DWORD rc = Resolve(key, false, k); rc != ERROR_SUCCESS) return Fail(rc);
+    if ((k->access & KEY_ENUMERATE_SUB_KEYS) == 0) return Fail(ERROR_ACCESS_DENIED);
+    if (IsDeleted(k->dirfd)) return Fail(ERROR_KEY_DELETED);
+    std::vector<SubKey> subs;
+    if (DWORD rc = ListSubKeys(k->dirfd, subs); rc != ERROR_SUCCESS) return Fail(rc);
+    if (index >= subs.size()) return Fail(ERROR_NO_MORE_ITEMS);
+    if (DWORD rc = CopyName(subs[index].name, name, nameChars); rc != ERROR_SUCCESS) return Fail(rc);
+    if (keyClass != nullptr && classChars != nullptr && *classChars > 0) keyClass[0] = u'\0';
+    if (classChars != nullptr) *classChars = 0;
+    if (lastWriteTime != nullptr) {
+      int fd = -1;
+      std::uint64_t t = 0;
+      if (OpenChild(k->dirfd, subs[index].entry, fd) == ERROR_SUCCESS) {
+        t = KeyWriteTime(fd);
+        ::close(fd);
+      }
+      StoreFileTime(lastWriteTime, t);
     }
-    StoreFileTime(lastWriteTime, t);
-  }
-  return ERROR_SUCCESS;
+    return ERROR_SUCCESS;
+  });
 }

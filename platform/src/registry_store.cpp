@@ -4,6 +4,7 @@
 #include "base/case_map.h"
 #include "base/file_time.h"
 #include "base/utf.h"
+#include "unique_fd.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -25,6 +26,7 @@ namespace platform::regstore {
 namespace {
 
 using base::UpperUnit;
+using platform::detail::UniqueFd;
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -134,6 +136,9 @@ DWORD ListSubKeys(int dirfd, std::vector<SubKey>& out) {
     ::close(fd);
     return ERROR_CANTREAD;
   }
+  // The listing grows as it reads: without memory for it the directory
+  // stream still goes.
+  std::unique_ptr<DIR, int (*)(DIR*)> stream(dir, ::closedir);
   while (struct dirent* e = ::readdir(dir)) {
     if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN) continue;
     auto name = DecodeKeyName(e->d_name);
@@ -144,7 +149,7 @@ DWORD ListSubKeys(int dirfd, std::vector<SubKey>& out) {
     }
     out.push_back({std::move(*name), e->d_name});
   }
-  ::closedir(dir);
+  stream.reset();
   std::sort(out.begin(), out.end(), [](const SubKey& a, const SubKey& b) {
     auto fa = FoldCase(a.name);
     auto fb = FoldCase(b.name);
@@ -180,6 +185,18 @@ int KeyLockTimeoutMs() {
 }
 
 KeyLock::KeyLock(int dirfd) {
+  try {
+    Take(dirfd);
+  } catch (...) {
+    // No destructor runs for a constructor that throws: the descriptor,
+    // and the lock it may hold, go here.
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    throw;
+  }
+}
+
+void KeyLock::Take(int dirfd) {
   fd_ = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd_ < 0) {
     status_ = errno == ENOENT ? ERROR_KEY_DELETED : ERROR_CANTWRITE;
@@ -237,20 +254,17 @@ bool IsDeleted(int dirfd) {
 DWORD LoadValues(int dirfd, std::vector<Value>& out) {
   out.clear();
   // Non-blocking: a FIFO in place of the file must not hang the reader.
-  int fd = ::openat(dirfd, kValuesFile, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) {
+  UniqueFd fd(::openat(dirfd, kValuesFile, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!fd.valid()) {
     if (errno == ENOENT) return IsDeleted(dirfd) ? ERROR_KEY_DELETED : ERROR_SUCCESS;
     return errno == ELOOP ? ERROR_BADDB : ERROR_CANTREAD;
   }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return ERROR_BADDB;
-  }
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return ERROR_BADDB;
   std::string text;
   bool tooLarge = false;
-  bool ok = ReadAll(fd, kMaxValuesFileBytes, text, tooLarge);
-  ::close(fd);
+  bool ok = ReadAll(fd.get(), kMaxValuesFileBytes, text, tooLarge);
+  fd.reset();
   if (!ok) return tooLarge ? ERROR_BADDB : ERROR_CANTREAD;
   return ParseValues(text, out) ? ERROR_SUCCESS : ERROR_BADDB;
 }

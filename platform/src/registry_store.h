@@ -67,6 +67,8 @@ inline constexpr int kKeyLockTimeoutMs = 5000;
 int KeyLockTimeoutMs();
 class KeyLock {
  public:
+  // Throws std::bad_alloc or std::system_error when no memory or thread is
+  // left for a wait; nothing is held then.
   explicit KeyLock(int dirfd);
   ~KeyLock();
   KeyLock(const KeyLock&) = delete;
@@ -75,6 +77,7 @@ class KeyLock {
   DWORD status() const { return status_; }
 
  private:
+  void Take(int dirfd);
   int fd_ = -1;
   DWORD status_ = ERROR_SUCCESS;
 };

@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 
 #include "platform/win32.h"
 
@@ -153,7 +154,19 @@ bool TryFlock(int fd) {
 
 }  // namespace
 
-RuntimeLock::RuntimeLock(const char* fileName, int timeoutMs) {
+RuntimeLock::RuntimeLock(const char* fileName, int timeoutMs) noexcept {
+  // Objects are released under this lock from destructors: without memory
+  // for the path the lock is simply not taken, which callers already handle.
+  try {
+    Take(fileName, timeoutMs);
+  } catch (const std::bad_alloc&) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  }
+}
+
+void RuntimeLock::Take(const char* fileName, int timeoutMs) {
   const std::string dir = platform::RuntimeDirectory();
   if (dir.empty()) return;
   const std::string path = dir + "/" + fileName;

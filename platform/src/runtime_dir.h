@@ -19,13 +19,15 @@ class RuntimeLock {
   // After a wait that timed out, the process does not wait on that file
   // again for kSkipAfterTimeoutMs: each later attempt tries once and gives up
   // at once while the holder still has it. timeoutMs 0 never waits.
-  explicit RuntimeLock(const char* fileName, int timeoutMs = 2000);
+  // Never throws: without memory it is not taken (ERROR_NOT_ENOUGH_MEMORY).
+  explicit RuntimeLock(const char* fileName, int timeoutMs = 2000) noexcept;
   ~RuntimeLock();
   RuntimeLock(const RuntimeLock&) = delete;
   RuntimeLock& operator=(const RuntimeLock&) = delete;
   bool ok() const { return fd_ >= 0; }
 
  private:
+  void Take(const char* fileName, int timeoutMs);
   int fd_ = -1;
 };
 

@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -83,26 +84,27 @@ bool RemoveIfStale(int fd, const std::string& posixName) {
 
 bool OwnedByUs(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_uid == ::geteuid(); }
 
+// Lets go of a descriptor that holds its object's shared lock.
+void ReleaseObject(int fd, const std::string& posixName) noexcept {
+  if (fd < 0) return;
+  if (!posixName.empty()) {
+    // Never waits: the flock protocol alone keeps the removal safe (only
+    // the last holder, holding it exclusively, unlinks), and a stop closes
+    // one object per block, so any wait here would be paid per block.
+    RuntimeLock lock(kLockFile, 0);
+    // Turning our shared lock into an exclusive one succeeds only when we
+    // are the last holder; then the name goes with us, as on Windows.
+    if (LockNonBlocking(fd, LOCK_EX) && StillLinked(fd)) ::shm_unlink(posixName.c_str());
+  }
+  ::close(fd);
+}
+
 struct MappingObject final : KernelObject {
   int fd = -1;
   std::string posixName;  // empty for an unnamed mapping
   bool writable = true;
 
-  ~MappingObject() override {
-    if (fd < 0) return;
-    if (!posixName.empty()) {
-      // Never waits: the flock protocol alone keeps the removal safe (only
-      // the last holder, holding it exclusively, unlinks), and a stop closes
-      // one object per block, so any wait here would be paid per block.
-      RuntimeLock lock(kLockFile, 0);
-      // Turning our shared lock into an exclusive one succeeds only when we
-      // are the last holder; then the name goes with us, as on Windows.
-      if (LockNonBlocking(fd, LOCK_EX) && StillLinked(fd)) ::shm_unlink(posixName.c_str());
-      ::close(fd);
-    } else {
-      ::close(fd);
-    }
-  }
+  ~MappingObject() override { ReleaseObject(fd, posixName); }
 };
 
 struct View {
@@ -124,20 +126,24 @@ std::chrono::steady_clock::time_point g_lastSweep{};
 bool g_swept = false;
 
 // Call with the lock file held (or after failing to get it).
-int SweepLocked() {
-  const std::string prefix = "corv-" + std::to_string(::geteuid()) + "-";
+int SweepLocked() noexcept {
   DIR* dir = ::opendir("/dev/shm");
   if (!dir) return 0;
   int removed = 0;
-  while (dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    const std::string posixName = "/" + name;
-    const int fd = ::shm_open(posixName.c_str(), O_RDONLY | O_NONBLOCK, 0);
-    if (fd < 0) continue;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && OwnedByUs(st) && RemoveIfStale(fd, posixName)) ++removed;
-    ::close(fd);
+  try {
+    const std::string prefix = "corv-" + std::to_string(::geteuid()) + "-";
+    while (dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name.compare(0, prefix.size(), prefix) != 0) continue;
+      const std::string posixName = "/" + name;
+      const int fd = ::shm_open(posixName.c_str(), O_RDONLY | O_NONBLOCK, 0);
+      if (fd < 0) continue;
+      struct stat st {};
+      if (::fstat(fd, &st) == 0 && OwnedByUs(st) && RemoveIfStale(fd, posixName)) ++removed;
+      ::close(fd);
+    }
+  } catch (const std::bad_alloc&) {
+    // Tidying only: the next sweep finishes it.
   }
   ::closedir(dir);
   return removed;
@@ -152,10 +158,21 @@ void SweepIfDue() {
   SweepLocked();
 }
 
-HANDLE Wrap(int fd, std::string posixName, bool writable) {
-  auto object = std::make_shared<MappingObject>();
-  object->fd = fd;
+// Gives a locked descriptor its handle. Without memory for one, the
+// descriptor is let go as CloseHandle would let it go: a name this call
+// just created goes with it, and is not left for the next start to meet
+// as "in use" (last error ERROR_NOT_ENOUGH_MEMORY).
+HANDLE Wrap(int fd, std::string posixName, bool writable) noexcept {
+  std::shared_ptr<MappingObject> object;
+  try {
+    object = std::make_shared<MappingObject>();
+  } catch (const std::bad_alloc&) {
+    ReleaseObject(fd, posixName);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   object->posixName = std::move(posixName);
+  object->fd = fd;
   object->writable = writable;
   return platform::detail::InsertHandle(std::move(object));
 }
@@ -192,7 +209,7 @@ HANDLE CreateUnnamed(std::uint64_t size, bool writable) {
   return handle;
 }
 
-bool NameArgument(LPCWSTR name, std::string* posixName) {
+bool NameArgument(LPCWSTR name, std::string* posixName) noexcept {
   std::size_t length = 0;
   if (!platform::detail::BoundedLength(name, kMaxNameUnits, &length)) {
     SetLastError(name ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_PARAMETER);
@@ -202,7 +219,12 @@ bool NameArgument(LPCWSTR name, std::string* posixName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  *posixName = platform::ShmObjectName(std::u16string_view(name, length));
+  try {
+    *posixName = platform::ShmObjectName(std::u16string_view(name, length));
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
   return true;
 }
 
@@ -254,7 +276,7 @@ HANDLE CreateFileMappingW(HANDLE hFile, void* /*attributes*/, DWORD protect, DWO
         SetLastError(error);
         return nullptr;
       }
-      HANDLE handle = Wrap(fd, posixName, writable);
+      HANDLE handle = Wrap(fd, std::move(posixName), writable);
       if (handle) SetLastError(ERROR_SUCCESS);
       return handle;
     }
@@ -285,7 +307,7 @@ HANDLE CreateFileMappingW(HANDLE hFile, void* /*attributes*/, DWORD protect, DWO
       std::this_thread::sleep_for(kBackoff);
       continue;
     }
-    HANDLE handle = Wrap(fd, posixName, writable);
+    HANDLE handle = Wrap(fd, std::move(posixName), writable);
     if (handle) SetLastError(ERROR_ALREADY_EXISTS);
     return handle;
   }
@@ -331,7 +353,7 @@ HANDLE OpenFileMappingW(DWORD access, BOOL /*inherit*/, LPCWSTR name) {
       SetLastError(ERROR_FILE_NOT_FOUND);  // its last holder closed it just now
       return nullptr;
     }
-    HANDLE handle = Wrap(fd, posixName, writable);
+    HANDLE handle = Wrap(fd, std::move(posixName), writable);
     if (handle) SetLastError(ERROR_SUCCESS);
     return handle;
   }
@@ -379,9 +401,17 @@ LPVOID MapViewOfFile(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offset
     return nullptr;
   }
   platform::detail::GuardView(address, length, wantWrite ? PROT_READ | PROT_WRITE : PROT_READ);
-  Views& v = TheViews();
-  std::lock_guard guard(v.mutex);
-  v.byAddress[address] = View{std::move(mapping), length};
+  try {
+    Views& v = TheViews();
+    std::lock_guard guard(v.mutex);
+    v.byAddress[address] = View{std::move(mapping), length};
+  } catch (const std::bad_alloc&) {
+    // A view nobody can unmap would keep its object, and its name, alive.
+    platform::detail::UnguardView(address);
+    ::munmap(address, length);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   SetLastError(ERROR_SUCCESS);
   return address;
 }
