@@ -39,12 +39,6 @@ class FrameBuilder {
 
 namespace {
 
-template <typename T>
-void Append(std::vector<std::uint8_t>& out, const T* values, std::size_t count) {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(values);
-  out.insert(out.end(), bytes, bytes + count * sizeof(T));
-}
-
 void AppendText(std::vector<std::uint8_t>& out, const std::string& text) {
   out.insert(out.end(), text.begin(), text.end());
   out.resize((out.size() + 3) & ~std::size_t{3}, 0);
@@ -79,39 +73,18 @@ Image Reduced(const Image& source, int side) {
   return image;
 }
 
-// One part of a geometry: the triangles [first, last) with the vertices
-// they use, renumbered in the order of first use.
-FramePtr GeometryPart(std::uint32_t update, std::uint32_t key, const Geometry& g, std::size_t first, std::size_t last,
-                      std::uint32_t part, std::uint32_t parts, std::vector<std::uint32_t>& renumber) {
-  std::vector<std::uint32_t> used;
-  std::vector<std::uint32_t> indices;
-  indices.reserve((last - first) * 3);
-  for (std::size_t t = first; t < last; ++t) {
-    const std::uint32_t* corners = &g.indices[3 * t];
-    if (corners[0] >= renumber.size() || corners[1] >= renumber.size() || corners[2] >= renumber.size())
-      continue;  // the decoder refuses such blocks; never read past the arrays all the same
-    for (int k = 0; k < 3; ++k) {
-      const std::uint32_t v = corners[k];
-      if (renumber[v] == UINT32_MAX) {
-        renumber[v] = static_cast<std::uint32_t>(used.size());
-        used.push_back(v);
-      }
-      indices.push_back(renumber[v]);
-    }
-  }
-  FrameBuilder frame(FrameKind::kGeometry, key, update);
-  frame.header().a = static_cast<std::uint32_t>(used.size());
-  frame.header().b = static_cast<std::uint32_t>(indices.size());
-  frame.header().c = part;
-  frame.header().d = parts;
-  auto& out = frame.payload();
-  out.reserve(32 * used.size() + 4 * indices.size());
-  for (std::uint32_t v : used) Append(out, &g.positions[3 * std::size_t{v}], 3);
-  for (std::uint32_t v : used) Append(out, &g.normals[3 * std::size_t{v}], 3);
-  for (std::uint32_t v : used) Append(out, &g.texCoords[2 * std::size_t{v}], 2);
-  Append(out, indices.data(), indices.size());
-  for (std::uint32_t v : used) renumber[v] = UINT32_MAX;
-  return frame.Finish();
+// Elements one range frame carries at most.
+std::size_t RangeRoom(std::size_t maxFrameBytes) {
+  return std::max<std::size_t>(1, (maxFrameBytes - std::min(maxFrameBytes, sizeof(FrameHeader))) / 4);
+}
+
+FrameBuilder RangeBuilder(std::uint32_t update, std::uint32_t key, GeometryArray array, std::size_t first,
+                          std::size_t count) {
+  FrameBuilder frame(FrameKind::kRange, key, update);
+  frame.header().a = static_cast<std::uint32_t>(array);
+  frame.header().b = static_cast<std::uint32_t>(first);
+  frame.header().c = static_cast<std::uint32_t>(count);
+  return frame;
 }
 
 }  // namespace
@@ -156,7 +129,8 @@ FramePtr CameraFrame(std::uint32_t update, const Camera& camera) {
   const auto& m = camera.cameraToWorld;
   const float values[13] = {
       m[12], m[13], m[14], m[0], m[1], m[2], m[4], m[5], m[6], m[8], m[9], m[10], camera.fieldOfView};
-  Append(frame.payload(), values, 13);
+  frame.payload().resize(sizeof values);
+  std::memcpy(frame.payload().data(), values, sizeof values);
   return frame.Finish();
 }
 
@@ -183,7 +157,6 @@ FramePtr TextureFrame(std::uint32_t update, std::uint32_t key, const std::shared
 std::vector<FramePtr> GeometryFrames(std::uint32_t update, std::uint32_t key,
                                      const std::shared_ptr<const Geometry>& geometry, std::size_t maxFrameBytes) {
   FrameBuilder frame(FrameKind::kGeometry, key, update);
-  frame.header().d = 1;
   // A geometry whose arrays disagree with its vertex count is not velmar's
   // decoder's work; it is sent as none rather than read past its arrays.
   if (!geometry || geometry->indices.empty() || geometry->normals.size() != geometry->positions.size() ||
@@ -201,27 +174,30 @@ std::vector<FramePtr> GeometryFrames(std::uint32_t update, std::uint32_t key,
     frame.Keep(geometry);
     return {frame.Finish()};
   }
-  // Parts of whole triangles, each at most maxFrameBytes when its triangles
-  // use three new vertices each: cut at a triangle count that bounds the
-  // worst case, so no part needs measuring twice.
-  const std::size_t perTriangle = 3 * 32 + 3 * 4;
-  const std::size_t room = maxFrameBytes > sizeof(FrameHeader) ? maxFrameBytes - sizeof(FrameHeader) : 0;
-  const std::size_t trianglesPerPart = std::max<std::size_t>(1, room / perTriangle);
-  const std::size_t triangles = g.triangleCount();
-  const std::size_t parts = (triangles + trianglesPerPart - 1) / trianglesPerPart;
-  std::vector<std::uint32_t> renumber(v, UINT32_MAX);
-  std::vector<FramePtr> frames;
-  for (std::size_t part = 0; part < parts; ++part) {
-    const std::size_t first = part * trianglesPerPart;
-    frames.push_back(GeometryPart(update, key, g, first, std::min(triangles, first + trianglesPerPart),
-                                  static_cast<std::uint32_t>(part), static_cast<std::uint32_t>(parts), renumber));
+  // Too large for one message: the counts first, then the arrays a range
+  // at a time, borrowed as a whole frame borrows them.
+  frame.header().a = static_cast<std::uint32_t>(v);
+  frame.header().b = static_cast<std::uint32_t>(g.indices.size());
+  frame.header().flags = kArraysFollow;
+  std::vector<FramePtr> frames{frame.Finish()};
+  const std::size_t room = RangeRoom(maxFrameBytes);
+  for (const GeometryArray array :
+       {GeometryArray::kPositions, GeometryArray::kNormals, GeometryArray::kTexCoords, GeometryArray::kIndices}) {
+    const std::span<const std::uint8_t> bytes = ArrayBytes(g, array);
+    for (std::size_t first = 0; first < bytes.size() / 4; first += room) {
+      const std::size_t count = std::min(room, bytes.size() / 4 - first);
+      FrameBuilder range = RangeBuilder(update, key, array, first, count);
+      range.Borrow(bytes.data() + 4 * first, 4 * count);
+      range.Keep(geometry);
+      frames.push_back(range.Finish());
+    }
   }
   return frames;
 }
 
 std::vector<FramePtr> RangeFrames(std::uint32_t update, std::uint32_t key, const Geometry& g,
                                   std::size_t maxFrameBytes) {
-  const std::size_t room = std::max<std::size_t>(1, (maxFrameBytes - std::min(maxFrameBytes, sizeof(FrameHeader))) / 4);
+  const std::size_t room = RangeRoom(maxFrameBytes);
   std::vector<FramePtr> frames;
   for (const ArrayRange& r : g.changed) {
     const std::uint8_t* array = ArrayBytes(g, r.array).data();
@@ -232,10 +208,7 @@ std::vector<FramePtr> RangeFrames(std::uint32_t update, std::uint32_t key, const
     // the whole geometry for a few bytes.
     for (std::size_t first = r.first; first < r.first + r.count; first += room) {
       const std::size_t count = std::min(room, r.first + r.count - first);
-      FrameBuilder frame(FrameKind::kRange, key, update);
-      frame.header().a = static_cast<std::uint32_t>(r.array);
-      frame.header().b = static_cast<std::uint32_t>(first);
-      frame.header().c = static_cast<std::uint32_t>(count);
+      FrameBuilder frame = RangeBuilder(update, key, r.array, first, count);
       frame.payload().assign(array + 4 * first, array + 4 * (first + count));
       frames.push_back(frame.Finish());
     }

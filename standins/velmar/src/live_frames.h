@@ -6,7 +6,8 @@
 //   kind      key        a         b          c              d       payload
 //   update    0          json len  0          0              0       UTF-8 JSON: the update's summary and times
 //   material  record id  ARGB      type (i32) opacity (f32)  name len name, UTF-8, zero-padded to 4
-//   geometry  record id  V         I          part           parts   positions 12V, normals 12V, uvs 8V, indices 4I
+//   geometry  record id  V         I          0              0       positions 12V, normals 12V, uvs 8V, indices 4I
+//                                                                     (flag kArraysFollow: none, see below)
 //   texture   record id  width     height     0              0       RGBA, 4 * width * height (0 x 0: no texture)
 //   remove    record id  0         0          0              0       -
 //   camera    0          followed  0          0              0       13 floats: eye, right, up, forward, fov
@@ -14,14 +15,15 @@
 //   range     record id  array      first      count          0       count elements, 4 bytes each
 //
 // Geometry is in the link's own frame (y up, left-handed, fronts clockwise);
-// the page turns it. A range frame replaces elements [first, first + count)
-// of one array of a surface sent as one part (array: 0 positions, 1
-// normals, 2 texture coordinates, floats; 3 indices), when an update kept
-// its counts; the update frame that follows shows them together. A surface
-// larger than one frame may hold is sent as
-// several parts, each a self-contained mesh; the page swaps a surface's
-// meshes once all its parts are there. Encoding never fails: what cannot be
-// sent whole (an oversized texture) is sent reduced.
+// the page turns it. A range frame writes elements [first, first + count)
+// of one array of a surface (array: 0 positions, 1 normals, 2 texture
+// coordinates, floats; 3 indices), when an update kept its counts; the
+// update frame that follows shows them together. A surface larger than one
+// frame may hold is sent as a geometry frame with the flag kArraysFollow
+// and no payload, which gives its counts, then range frames that fill its
+// arrays from velmar's own (no copy of them is made to send them); the page
+// shows the surface once every element has come. Encoding never fails:
+// what cannot be sent whole (an oversized texture) is sent reduced.
 #pragma once
 
 #include <bit>
@@ -52,10 +54,13 @@ enum class FrameKind : std::uint16_t {
   kRange = 8,
 };
 
+// A geometry frame's flag: its arrays follow in range frames.
+inline constexpr std::uint16_t kArraysFollow = 1;
+
 struct FrameHeader {
   std::uint32_t magic = kFrameMagic;
   std::uint16_t kind = 0;
-  std::uint16_t flags = 0;  // none yet
+  std::uint16_t flags = 0;  // kArraysFollow, on a geometry frame
   std::uint32_t key = 0;
   std::uint32_t update = 0;  // the update this frame belongs to
   std::uint32_t a = 0, b = 0, c = 0, d = 0;
@@ -101,8 +106,9 @@ FramePtr RemoveFrame(std::uint32_t update, std::uint32_t key);
 FramePtr CameraFrame(std::uint32_t update, const Camera& camera);
 // The surface's texture (none: a 0 x 0 texture frame).
 FramePtr TextureFrame(std::uint32_t update, std::uint32_t key, const std::shared_ptr<const Texture>& texture);
-// The surface's geometry in as many parts as maxFrameBytes asks (none: one
-// empty part). One part borrows the geometry's own arrays.
+// The surface's geometry (none: an empty one) in one frame, or, past
+// maxFrameBytes, a frame of its counts and range frames of its arrays, each
+// at most maxFrameBytes. Every frame borrows the geometry's own arrays.
 std::vector<FramePtr> GeometryFrames(std::uint32_t update, std::uint32_t key,
                                      const std::shared_ptr<const Geometry>& geometry,
                                      std::size_t maxFrameBytes = kMaxFrameBytes);

@@ -20,12 +20,14 @@ bool SameCamera(const Camera& a, const Camera& b) {
   return a.followed == b.followed && a.cameraToWorld == b.cameraToWorld && a.fieldOfView == b.fieldOfView;
 }
 
-// Whether the page can take g as ranges over what it was sent: one part
-// with the same counts, and g made from that very revision.
+// Whether the page can take g as ranges over what it was sent: a geometry
+// of the same counts (in one frame or filled by ranges, whatever its size),
+// and g made from that very revision.
 bool Ranged(const LiveScene::Held& held, const Geometry* g) {
-  if (g == nullptr || g->base == 0 || g->base != held.revision || held.geometry.size() != 1) return false;
+  if (g == nullptr || g->base == 0 || g->base != held.revision || held.geometry.empty()) return false;
   const FrameHeader sent = held.geometry.front()->header();
-  return sent.d == 1 && sent.a == g->vertexCount() && sent.b == g->indices.size() && sent.b != 0;
+  return sent.kind == static_cast<std::uint16_t>(FrameKind::kGeometry) && sent.a == g->vertexCount() &&
+         sent.b == g->indices.size() && sent.b != 0;
 }
 
 std::size_t Bytes(const std::vector<FramePtr>& frames) {
@@ -86,7 +88,7 @@ std::vector<FramePtr> LiveScene::Apply(const LiveSnapshot& snapshot, std::uint32
         const auto changed = RangeFrames(update_, surface.recordId, *surface.geometry, maxFrameBytes_);
         frames.insert(frames.end(), changed.begin(), changed.end());
       }
-      // What a page opened later gets; one part borrows the arrays.
+      // What a page opened later gets; it borrows the arrays.
       held.geometry = GeometryFrames(update_, surface.recordId, surface.geometry, maxFrameBytes_);
       if (!ranges) frames.insert(frames.end(), held.geometry.begin(), held.geometry.end());
       held.revision = surface.geometry ? surface.geometry->revision : 0;

@@ -68,6 +68,11 @@ int Main(int argc, char** argv) {
   if (const std::string missing = velmar::LiveViewMissing(); !missing.empty())
     serveCommand->description(serveCommand->get_description() + "\nNot in this build: " + missing + ".");
   serveCommand->add_option("--port", run.live.port, "port on 127.0.0.1 (0: any free one)")->capture_default_str();
+  serveCommand
+      ->add_option("--frame-limit", run.live.maxFrameBytes,
+                   "largest message a page is sent, in bytes; a surface larger than one comes in ranges")
+      ->check(CLI::Range(std::size_t{1024}, velmar::kMaxFrameBytes))
+      ->capture_default_str();
   int stallMs = static_cast<int>(run.live.stallLimit.count());
   serveCommand
       ->add_option("--client-stall-ms", stallMs, "drop a page that takes no bytes for that long while some wait")

@@ -108,7 +108,10 @@ double AgreeingColours(const velmar::Image& velmarPicture, const velmar::Image& 
   return *points == 0 ? 0 : static_cast<double>(agree) / *points;
 }
 
-class BrowserTest : public ::testing::Test {
+// The page's largest message: 0 for velmar's own limit, under which the
+// sample's surfaces each come in one frame; a small one, under which most
+// come as their counts and then ranges of their arrays.
+class BrowserTest : public ::testing::TestWithParam<std::size_t> {
  protected:
   void SetUp() override {
     if (Browser::Program().empty()) GTEST_SKIP() << "no Chromium (scripts/install-deps.sh installs it)";
@@ -116,7 +119,7 @@ class BrowserTest : public ::testing::Test {
     dir_ = fs::temp_directory_path() / ("velmar-browser-" + std::to_string(::getpid()));
     fs::remove_all(dir_);
     fs::create_directories(dir_ / "pictures");
-    out_ = fs::path(VELMAR_TEST_OUTPUT) / "browser-test";
+    out_ = fs::path(VELMAR_TEST_OUTPUT) / (GetParam() == 0 ? "browser-test" : "browser-test-ranges");
     fs::remove_all(out_);
     fs::create_directories(out_);
     project_ = (dir_ / "House.pln").string();
@@ -246,10 +249,12 @@ class BrowserTest : public ::testing::Test {
   int steps_ = 0;
 };
 
-TEST_F(BrowserTest, ThePageShowsTheBuildingAsVelmarDrawsItFollowsAnEditAndEmptiesWhenTheLinkEnds) {
+TEST_P(BrowserTest, ThePageShowsTheBuildingAsVelmarDrawsItFollowsAnEditAndEmptiesWhenTheLinkEnds) {
   const std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
-  velmar_ = ChildProcess::Start(
-      VELMAR_PROGRAM, {"--json", "serve", "--port", "0", "--snapshots", (dir_ / "pictures").string(), "--size", size});
+  std::vector<std::string> args = {"--json", "serve", "--port", "0", "--snapshots", (dir_ / "pictures").string(),
+                                   "--size", size};
+  if (GetParam() != 0) args.insert(args.end(), {"--frame-limit", std::to_string(GetParam())});
+  velmar_ = ChildProcess::Start(VELMAR_PROGRAM, args);
   ASSERT_NE(velmar_, nullptr);
   const json serving = Next("serving", [](const json&) { return true; });
   ASSERT_TRUE(serving.is_object());
@@ -300,6 +305,11 @@ TEST_F(BrowserTest, ThePageShowsTheBuildingAsVelmarDrawsItFollowsAnEditAndEmptie
   }
   const json shown = Next("page", [&](const json& e) { return e.value("update", 0u) >= moved["live"]; });
   const json& concrete = moved["changed"]["surfaces"][0];
+  if (GetParam() != 0) {
+    EXPECT_GT(32 + 32 * concrete["vertices"].get<std::size_t>() + 12 * concrete["triangles"].get<std::size_t>(),
+              GetParam())
+        << "the moved surface fits one frame: its ranges were not what filled it" << concrete.dump();
+  }
   EXPECT_LT(shown.value("bytes", 0u),
             32 + 32 * concrete["vertices"].get<unsigned>() + 12 * concrete["triangles"].get<unsigned>())
       << "the whole surface was sent again";
@@ -360,5 +370,11 @@ TEST_F(BrowserTest, ThePageShowsTheBuildingAsVelmarDrawsItFollowsAnEditAndEmptie
   Keep(browser_->Screenshot(), "ended", &empty);
   EXPECT_EQ(Covered(empty, Overlay()), 0.0) << "the view keeps something of the ended link";
 }
+
+INSTANTIATE_TEST_SUITE_P(FrameLimits, BrowserTest, ::testing::Values(std::size_t{0}, std::size_t{1024}),
+                         [](const ::testing::TestParamInfo<std::size_t>& limit) {
+                           return limit.param == 0 ? std::string("OneFramePerSurface")
+                                                   : std::string("LargeSurfacesInRanges");
+                         });
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The live view: velmar's scene in three.js, kept current by the binary
 // frames velmar sends over the WebSocket at /live (their layout is in
-// velmar's live_frames.h). One mesh per surface (per part, for a surface
-// too large for one frame), drawn as velmar draws its own pictures: the
+// velmar's live_frames.h). One mesh per surface, however large (a surface
+// too large for one frame comes as its counts, then ranges of its arrays),
+// drawn as velmar draws its own pictures: the
 // same light, both faces lit, glass see-through. After each update the page
 // tells velmar, as a text message, when the update was applied (in the
 // page's buffers), drawn (the first frame after it finished) and shown.
@@ -9,6 +10,7 @@
 (function () {
   const KIND = { update: 1, material: 2, geometry: 3, texture: 4, remove: 5, camera: 6, ended: 7, range: 8 };
   const ARRAYS = ['position', 'normal', 'uv'];  // then 3: the index
+  const ARRAYS_FOLLOW = 1;  // a geometry frame's flag: its arrays come in range frames
   const GLASS = 2;
   const root = document.documentElement;
   const text = new TextDecoder();
@@ -80,7 +82,7 @@
       gl_FragColor = vec4(clamp(c * shade, 0.0, 1.0), alpha);
     }`;
 
-  const surfaces = new Map();  // record id -> { group, material, parts, pending }
+  const surfaces = new Map();  // record id -> { group, material, filling }
   let link = null;             // the last update's summary
   let linkCamera = null;       // { followed, eye, right, up, forward, fov } in three's frame
   let followChosen = false, userMoved = false, framed = false;
@@ -106,7 +108,7 @@
         uniforms: { colour: { value: new THREE.Color(0xaaaaaa) }, alpha: { value: 1 },
                     map: { value: null }, textured: { value: false } },
       });
-      s = { group: new THREE.Group(), material, pending: [] };
+      s = { group: new THREE.Group(), material, filling: null };
       scene.add(s.group);
       surfaces.set(key, s);
     }
@@ -130,53 +132,74 @@
   // The link's frame is left-handed (x east, y up, z north); three's is
   // right-handed: z is mirrored, in the message's own arrays. Triangles are
   // drawn from both sides, so their turning order does not matter.
-  function onGeometry(h, buffer) {
-    const v = h.a, n = h.b;
-    if (buffer.byteLength !== 32 + 32 * v + 4 * n) return bad('geometry', buffer.byteLength);
-    const s = surface(h.key);
-    if (h.c === 0) s.pending = [];
-    if (v > 0 && n > 0) {
-      const position = new Float32Array(buffer, 32, 3 * v);
-      const normal = new Float32Array(buffer, 32 + 12 * v, 3 * v);
-      const uv = new Float32Array(buffer, 32 + 24 * v, 2 * v);
-      const index = new Uint32Array(buffer, 32 + 32 * v, n);
-      for (let k = 2; k < position.length; k += 3) { position[k] = -position[k]; normal[k] = -normal[k]; }
-      const geometry = new THREE.BufferGeometry();
-      // Once on the GPU the arrays are let go: one copy of the geometry. The
-      // buffer just made is still bound then: kept for range frames.
-      const release = (binding) => function () { this.array = null; this.buffer = gl.getParameter(binding); };
-      const vertices = release(gl.ARRAY_BUFFER_BINDING);
-      geometry.setAttribute('position', new THREE.BufferAttribute(position, 3).onUpload(vertices));
-      geometry.setAttribute('normal', new THREE.BufferAttribute(normal, 3).onUpload(vertices));
-      geometry.setAttribute('uv', new THREE.BufferAttribute(uv, 2).onUpload(vertices));
-      geometry.setIndex(new THREE.BufferAttribute(index, 1).onUpload(release(gl.ELEMENT_ARRAY_BUFFER_BINDING)));
-      geometry.computeBoundingSphere();
-      s.pending.push(geometry);
-    }
-    if (h.c + 1 < h.d) return;
-    // All parts are here: the old meshes go and the new ones come in one
-    // step, so nothing else in the view is touched.
-    for (const mesh of s.group.children.slice()) { s.group.remove(mesh); mesh.geometry.dispose(); }
-    for (const geometry of s.pending) {
-      const mesh = new THREE.Mesh(geometry, s.material);
-      mesh.frustumCulled = false;  // range frames move vertices past the bounds computed here
-      s.group.add(mesh);
-    }
-    s.pending = [];
+  function mirror(data, first) {
+    for (let k = (5 - (first % 3)) % 3; k < data.length; k += 3) data[k] = -data[k];
   }
 
-  // Elements [first, first + count) of one array of a one-part surface,
-  // written into its GPU buffer where it is already there (three's update
-  // ranges would need the array the page let go), else into the array
-  // still waiting to be uploaded.
+  // The surface's mesh becomes this geometry (arrays already mirrored); the
+  // old one goes in the same step, so nothing else in the view is touched.
+  function install(s, position, normal, uv, index) {
+    for (const mesh of s.group.children.slice()) { s.group.remove(mesh); mesh.geometry.dispose(); }
+    if (!index || index.length === 0) return;
+    const geometry = new THREE.BufferGeometry();
+    // Once on the GPU the arrays are let go: one copy of the geometry. The
+    // buffer just made is still bound then: kept for range frames.
+    const release = (binding) => function () { this.array = null; this.buffer = gl.getParameter(binding); };
+    const vertices = release(gl.ARRAY_BUFFER_BINDING);
+    geometry.setAttribute('position', new THREE.BufferAttribute(position, 3).onUpload(vertices));
+    geometry.setAttribute('normal', new THREE.BufferAttribute(normal, 3).onUpload(vertices));
+    geometry.setAttribute('uv', new THREE.BufferAttribute(uv, 2).onUpload(vertices));
+    geometry.setIndex(new THREE.BufferAttribute(index, 1).onUpload(release(gl.ELEMENT_ARRAY_BUFFER_BINDING)));
+    geometry.computeBoundingSphere();
+    const mesh = new THREE.Mesh(geometry, s.material);
+    mesh.frustumCulled = false;  // range frames move vertices past the bounds computed here
+    s.group.add(mesh);
+  }
+
+  function onGeometry(h, buffer) {
+    const v = h.a, n = h.b, follow = (h.flags & ARRAYS_FOLLOW) !== 0;
+    if (buffer.byteLength !== (follow ? 32 : 32 + 32 * v + 4 * n)) return bad('geometry', buffer.byteLength);
+    const s = surface(h.key);
+    s.filling = null;
+    if (follow) {
+      // The arrays come in range frames; the mesh once all of them are in.
+      s.filling = { arrays: [new Float32Array(3 * v), new Float32Array(3 * v), new Float32Array(2 * v),
+                             new Uint32Array(n)],
+                    missing: 8 * v + n };
+      return;
+    }
+    if (v === 0 || n === 0) return install(s, null, null, null, null);
+    const position = new Float32Array(buffer, 32, 3 * v);
+    const normal = new Float32Array(buffer, 32 + 12 * v, 3 * v);
+    mirror(position, 0);
+    mirror(normal, 0);
+    install(s, position, normal, new Float32Array(buffer, 32 + 24 * v, 2 * v),
+            new Uint32Array(buffer, 32 + 32 * v, n));
+  }
+
+  // Elements [first, first + count) of one array of a surface: into the
+  // arrays of one still filling, else written into its GPU buffer where it
+  // is already there (three's update ranges would need the array the page
+  // let go), or into the array still waiting to be uploaded.
   function onRange(h, buffer) {
     const s = surfaces.get(h.key), first = h.b, count = h.c;
+    const filling = s && s.filling;
     const mesh = s && s.group.children.length === 1 ? s.group.children[0] : null;
-    const attribute = mesh && (h.a === 3 ? mesh.geometry.index : mesh.geometry.attributes[ARRAYS[h.a]]);
-    if (buffer.byteLength !== 32 + 4 * count || !attribute || first + count > attribute.count * attribute.itemSize)
-      return bad('range', buffer.byteLength);
+    const attribute = !filling && mesh && (h.a === 3 ? mesh.geometry.index : mesh.geometry.attributes[ARRAYS[h.a]]);
+    const length = filling ? (h.a < 4 ? filling.arrays[h.a].length : 0)
+                           : attribute ? attribute.count * attribute.itemSize : 0;
+    if (buffer.byteLength !== 32 + 4 * count || first + count > length) return bad('range', buffer.byteLength);
     const data = h.a === 3 ? new Uint32Array(buffer, 32, count) : new Float32Array(buffer, 32, count);
-    if (h.a < 2) for (let k = (5 - (first % 3)) % 3; k < count; k += 3) data[k] = -data[k];
+    if (h.a < 2) mirror(data, first);
+    if (filling) {
+      filling.arrays[h.a].set(data, first);
+      filling.missing -= count;
+      if (filling.missing <= 0) {
+        s.filling = null;
+        install(s, ...filling.arrays);
+      }
+      return;
+    }
     if (attribute.array) {
       attribute.array.set(data, first);
       attribute.needsUpdate = true;
@@ -297,7 +320,8 @@
     if (buffer.byteLength < 32) return bad('short', buffer.byteLength);
     const view = new DataView(buffer);
     if (view.getUint32(0, true) !== 0x31464c56) return bad('foreign', buffer.byteLength);
-    const h = { kind: view.getUint16(4, true), key: view.getUint32(8, true), update: view.getUint32(12, true),
+    const h = { kind: view.getUint16(4, true), flags: view.getUint16(6, true), key: view.getUint32(8, true),
+                update: view.getUint32(12, true),
                 a: view.getUint32(16, true), b: view.getUint32(20, true), c: view.getUint32(24, true),
                 d: view.getUint32(28, true) };
     if (!firstFrameAt) firstFrameAt = now();
