@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "bench_model.h"
+#include "peak_memory.h"
 #include "child_process.h"
 #include "isolation.h"
 #include "machine_state.h"
@@ -141,7 +142,7 @@ int main(int argc, char** argv) {
 
   std::mt19937 random(20261208);  // seeded: runs compare
   std::uniform_int_distribution<int> pause(0, 33000);
-  std::vector<double> startMs, startWakeMs, smallMs, bigMs, smallWakeMs, bigWakeMs;
+  std::vector<double> startMs, startWakeMs, smallMs, bigMs, smallWakeMs, bigWakeMs, velmarPeakMB;
   for (int run = 0; run < runs; ++run) {
     // The machine's state at the start of the run, to read its figures by.
     const double freshMBps = bench::FreshMemoryMBps();
@@ -212,6 +213,7 @@ int main(int argc, char** argv) {
       (i % 2 == 1 ? bigWakeMs : smallWakeMs).push_back(Ms(woke - t0));
       (i % 2 == 1 ? bigMs : smallMs).push_back(Ms(t1 - t0));
     }
+    velmarPeakMB.push_back(bench::PeakResidentMB(velmar->pid()));
     std::ofstream(SignalDir() / "next") << "1";
     host->Wait(60000);
     velmar->Wait(10000);
@@ -239,6 +241,8 @@ int main(int argc, char** argv) {
   std::printf("edit to velmar's wake-up, big material:   median %.1f ms, p95 %.1f, p99 %.1f (goal p95 <= 150 ms)\n",
               wb.median, wb.p95, wb.p99);
   std::printf("(the edit lines include velmar's own read of the changed blocks; the wake-up lines leave it out)\n");
+  std::printf("velmar's peak resident memory (%s): median %.0f MB\n", g_velmarMode.c_str(),
+              Summarise(velmarPeakMB).median);
   fs::remove_all(model.dir);
   return 0;
 }

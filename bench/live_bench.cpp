@@ -35,6 +35,7 @@
 #include "child_process.h"
 #include "isolation.h"
 #include "live_browser.h"
+#include "peak_memory.h"
 
 namespace {
 
@@ -224,6 +225,7 @@ int main(int argc, char** argv) {
         60000);
     if (ms.is_number()) draws.push_back(ms.get<double>());
   }
+  const double velmarPeakMB = bench::PeakResidentMB(velmar->pid());
   Next();
   host->Wait(60000);
 
@@ -238,6 +240,7 @@ int main(int argc, char** argv) {
   const Stats d = Summarise(draws);
   std::printf("the page's draw of the whole scene, asked to done: median %.1f ms, max %.1f (%zu)\n", d.median, d.max,
               draws.size());
+  std::printf("velmar's peak resident memory (serve, the page connected): %.0f MB\n", velmarPeakMB);
   std::fflush(stdout);
   fs::remove_all(model.dir);
   return 0;
