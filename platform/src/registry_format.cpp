@@ -292,7 +292,11 @@ class Parser {
     bool ok = Object([&](std::string_view key) {
       if (key == "name" && !hasName) {
         hasName = true;
-        return String(v.name) && v.name.size() <= kMaxValueNameUnits;
+        // A value name is what a Win32 call can pass, a string that ends at
+        // its first NUL: one with a NUL inside was not written by the store,
+        // and no caller could ask for it by name (the query would find
+        // another value, or none).
+        return String(v.name) && v.name.size() <= kMaxValueNameUnits && v.name.find(u'\0') == std::u16string::npos;
       }
       if (key == "type" && !hasType) {
         hasType = true;

@@ -246,6 +246,9 @@ TEST_F(Registry, DamagedStoreFileIsReportedAndKeptWhileOtherKeysRead) {
       head + "[{\"name\":\"x\",\"type\":\"REG_SZ\",\"hex\":\"0g\"}]}",                                // bad hex
       head + "[{\"name\":\"A\",\"type\":1,\"hex\":\"\"},{\"name\":\"a\",\"type\":1,\"hex\":\"\"}]}",  // names clash
       std::string(100000, '['),                                                                       // deep nesting
+      // A name no Win32 call can pass or ask for: it ends at its NUL, and
+      // "a\0b" would be read back as value "a".
+      head + "[{\"name\":\"a\\u0000b\",\"type\":\"REG_DWORD\",\"dword\":5}]}",
   };
   for (const std::string& d : damage) {
     SCOPED_TRACE(d.substr(0, 40));
