@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "base/utf.h"
+#include "failing_allocations.h"
 #include "livelink/canonical_scene.h"
 #include "hostsdk/types.h"
 #include "session.h"
@@ -36,12 +37,7 @@
 
 namespace {
 
-// Armed: the allocation of the module's code on this thread that brings it
-// to zero fails. Thread-local, so the module's own threads and the host's
-// allocations are never failed.
-thread_local long t_failIn = 0;
-thread_local bool t_failed = false;
-
+// Only the module's own allocations are failed: the host's go on.
 bool FromModule(void* caller) {
   Dl_info info{};
   if (::dladdr(caller, &info) == 0 || info.dli_fname == nullptr) return false;
@@ -49,36 +45,13 @@ bool FromModule(void* caller) {
   return file.size() >= 12 && file.substr(file.size() - 12) == "/corvanta.so";
 }
 
-void* Allocate(std::size_t size, void* caller) {
-  if (t_failIn > 0 && FromModule(caller) && --t_failIn == 0) {
-    t_failed = true;
-    throw std::bad_alloc();
-  }
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return Allocate(size, __builtin_return_address(0)); }
-void* operator new[](std::size_t size) { return Allocate(size, __builtin_return_address(0)); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-
-namespace {
-
 using namespace system_test;
 
 void Arm(long n) {
-  t_failed = false;
-  t_failIn = n;
+  testsupport::CountedCaller = FromModule;
+  testsupport::ArmAllocationFailure(n);
 }
-bool Disarm() {
-  t_failIn = 0;
-  return t_failed;
-}
+bool Disarm() { return testsupport::DisarmAllocationFailure(); }
 
 // A session of the host stand-in whose log this test keeps.
 struct HostSession {

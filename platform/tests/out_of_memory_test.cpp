@@ -1,6 +1,6 @@
 // The Win32 calls when memory runs out part way. Each call is made again
-// and again with its first, second, ... allocation failing (this program
-// replaces operator new; the countdown is armed on this thread only) until
+// and again with its first, second, ... allocation failing (the countdown
+// of failing_allocations.h, armed on this thread only) until
 // a run needs no more. Every run must end as Windows ends such a call: the
 // call returns its failure with ERROR_NOT_ENOUGH_MEMORY, or succeeds, and
 // throws nothing at its C caller; and what a failed call made is gone: no
@@ -11,36 +11,13 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "base/utf.h"
+#include "failing_allocations.h"
 #include "platform/win32.h"
 #include "test_support.h"
-
-namespace {
-
-thread_local long t_failIn = 0;
-thread_local bool t_failed = false;
-
-void* Allocate(std::size_t size) {
-  if (t_failIn > 0 && --t_failIn == 0) {
-    t_failed = true;
-    throw std::bad_alloc();
-  }
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -69,15 +46,13 @@ struct Run {
 template <typename Call>
 Run FailingAt(long n, Call call) {
   Run run;
-  t_failed = false;
-  t_failIn = n;
+  testsupport::ArmAllocationFailure(n);
   try {
     call();
   } catch (...) {
     run.threw = true;
   }
-  t_failIn = 0;
-  run.failed = t_failed;
+  run.failed = testsupport::DisarmAllocationFailure();
   return run;
 }
 
