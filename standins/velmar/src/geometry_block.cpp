@@ -178,59 +178,12 @@ void HeldGeometry::Clear() {
   current_.reset();
   spare_.reset();
   staged_ = {};
-  filling_ = 0;
 }
 
 std::shared_ptr<Geometry> HeldGeometry::FreeCopy() {
-  // Whatever PrepareSpare had copied may be overwritten now, even by a read
-  // that is then refused: its next call begins anew.
-  filling_ = 0;
   if (spare_ && Alone(spare_)) return spare_;
   spare_ = std::make_shared<Geometry>();
   return spare_;
-}
-
-bool HeldGeometry::PrepareSpare(std::size_t budgetBytes, long ownReferences) {
-  // Nothing is written here while only we hold it, so no ordering is needed.
-  if (!current_ || current_.use_count() <= 1 + ownReferences || !Consistent(*current_)) return false;
-  const Geometry& held = *current_;
-  if (spare_ && !Alone(spare_)) return false;  // a third copy is left to the edit that needs it
-  if (spare_ && SameShape(*spare_, held) && (spare_->revision == held.revision || spare_->revision == held.base))
-    return false;  // an edit brings it up to date by ranges
-  if (!spare_) spare_ = std::make_shared<Geometry>();
-  Geometry& spare = *spare_;
-  if (filling_ != held.revision) {
-    // Begun anew for this revision; the capacity it had is kept.
-    filling_ = held.revision;
-    spare.revision = 0;
-    for (auto* words : {&spare.positions, &spare.normals, &spare.texCoords}) words->clear();
-    spare.indices.clear();
-    spare.positions.reserve(held.positions.size());
-    spare.normals.reserve(held.normals.size());
-    spare.texCoords.reserve(held.texCoords.size());
-    spare.indices.reserve(held.indices.size());
-  }
-  std::size_t budget = std::max<std::size_t>(budgetBytes / 4, 1);
-  auto append = [&budget](auto& to, const auto& from) {
-    const std::size_t n = std::min(budget, from.size() - to.size());
-    to.insert(to.end(), from.begin() + static_cast<std::ptrdiff_t>(to.size()),
-              from.begin() + static_cast<std::ptrdiff_t>(to.size() + n));
-    budget -= n;
-  };
-  append(spare.positions, held.positions);
-  append(spare.normals, held.normals);
-  append(spare.texCoords, held.texCoords);
-  append(spare.indices, held.indices);
-  if (spare.indices.size() < held.indices.size() || spare.texCoords.size() < held.texCoords.size() ||
-      spare.normals.size() < held.normals.size() || spare.positions.size() < held.positions.size())
-    return true;
-  spare.pieces = held.pieces;
-  spare.bounds = held.bounds;
-  spare.base = held.base;
-  spare.changed.clear();
-  spare.revision = held.revision;
-  filling_ = 0;
-  return false;
 }
 
 void HeldGeometry::Install(std::shared_ptr<Geometry> next) {
@@ -384,10 +337,7 @@ bool HeldGeometry::ReadChanges(const std::uint8_t* data, const std::size_t offse
     // Someone holds the current geometry: the next one is the spare (or a
     // new copy), brought to the current state first.
     target = FreeCopy();
-    const bool sameShape = SameShape(*target, held);
-    if (sameShape && target->revision == held.revision) {
-      // Made ahead of this edit by PrepareSpare: already the current state.
-    } else if (sameShape && target->revision == held.base) {
+    if (SameShape(*target, held) && target->revision == held.base) {
       for (const ArrayRange& r : held.changed)
         std::memcpy(Bytes(*target, static_cast<int>(r.array)) + r.first * 4,
                     Bytes(held, static_cast<int>(r.array)) + r.first * 4, r.count * 4);
@@ -421,15 +371,8 @@ HeldGeometry::Shifted HeldGeometry::ReadShifted(const std::uint8_t* data, std::u
   if (!PiecesCover(held)) return Shifted::kWhole;
   // The kept parts are moved where they lie: in the current geometry when
   // nobody else holds it, else in the spare when it is a copy of it.
-  std::shared_ptr<Geometry> target;
-  if (Alone(current_)) {
-    target = current_;
-  } else if (spare_ && Alone(spare_) && SameShape(*spare_, held) && spare_->revision == held.revision) {
-    target = spare_;
-  } else {
-    return Shifted::kWhole;
-  }
-  filling_ = 0;
+  if (!Alone(current_)) return Shifted::kWhole;
+  const std::shared_ptr<Geometry> target = current_;
   const std::size_t vo = held.vertexCount(), to = held.triangleCount(), tn = n / 3;
   const std::uint32_t vShift = vn - static_cast<std::uint32_t>(vo);  // modulo 2^32, as indices are moved
 

@@ -51,16 +51,6 @@ class HeldGeometry {
   bool Read(const std::uint8_t* data, std::size_t bytes, bool* changed, std::string* field, std::string* error,
             std::size_t* repaired);
 
-  // While someone else holds the current geometry, copies up to about
-  // budgetBytes more of it into the spare, so that the next edit finds a
-  // copy to write into instead of first making one in fresh memory.
-  // ownReferences are the caller's own references to current(), which it
-  // lets go of before a read and so do not count as someone else's. True
-  // while more remains to copy; false when there is nothing to do (nobody
-  // else holds the current one, the spare is already ready or held
-  // elsewhere too). A read between calls makes the next call begin anew.
-  bool PrepareSpare(std::size_t budgetBytes, long ownReferences);
-
   // Null before the first block was taken.
   std::shared_ptr<const Geometry> current() const { return current_; }
   // Lets go of both copies (the surface has no triangles any more).
@@ -83,7 +73,6 @@ class HeldGeometry {
   std::shared_ptr<Geometry> current_, spare_;
   std::vector<std::uint32_t> staged_;   // the changed chunks' words, in range order
   std::vector<std::uint64_t> corners_;  // the vertices' digests, while a block read whole is summarised
-  std::uint64_t filling_ = 0;           // the revision PrepareSpare is copying into the spare, 0 for none
 };
 
 // Copies a geometry block out of at most `bytes` readable bytes, checked as

@@ -24,10 +24,8 @@ bool SameCamera(const Camera& a, const Camera& b) {
 // of the same counts (in one frame or filled by ranges, whatever its size),
 // and g made from that very revision.
 bool Ranged(const LiveScene::Held& held, const Geometry* g) {
-  if (g == nullptr || g->base == 0 || g->base != held.revision || held.geometry.empty()) return false;
-  const FrameHeader sent = held.geometry.front()->header();
-  return sent.kind == static_cast<std::uint16_t>(FrameKind::kGeometry) && sent.a == g->vertexCount() &&
-         sent.b == g->indices.size() && sent.b != 0;
+  if (g == nullptr || g->base == 0 || g->base != held.revision || held.revision == 0) return false;
+  return held.vertices == g->vertexCount() && held.indices == g->indices.size() && held.indices != 0;
 }
 
 std::size_t Bytes(const std::vector<FramePtr>& frames) {
@@ -41,11 +39,10 @@ std::size_t Bytes(const std::vector<FramePtr>& frames) {
 std::string LiveScene::UpdateJson(const LiveSnapshot& snapshot, std::size_t bytes, bool whole) const {
   std::size_t triangles = 0;
   Bounds bounds;
-  for (const auto& [key, held] : held_)
-    if (held.surface.geometry) {
-      triangles += held.surface.geometry->triangleCount();
-      bounds.Add(held.surface.geometry->bounds);
-    }
+  for (const auto& [key, held] : held_) {
+    triangles += held.indices / 3;
+    bounds.Add(held.bounds);
+  }
   json value = {{"update", update_},
                 {"link", snapshot.link},
                 {"cause", snapshot.cause},
@@ -81,19 +78,21 @@ std::vector<FramePtr> LiveScene::Apply(const LiveSnapshot& snapshot, std::uint32
       held.texture = TextureFrame(update_, surface.recordId, surface.texture);
       frames.push_back(held.texture);
     }
-    if (added || held.surface.geometry != surface.geometry ||
-        (surface.geometry && surface.geometry->revision != held.revision)) {
-      const bool ranges = !added && Ranged(held, surface.geometry.get());
-      if (ranges) {
-        const auto changed = RangeFrames(update_, surface.recordId, *surface.geometry, maxFrameBytes_);
-        frames.insert(frames.end(), changed.begin(), changed.end());
-      }
-      // What a page opened later gets; it borrows the arrays.
-      held.geometry = GeometryFrames(update_, surface.recordId, surface.geometry, maxFrameBytes_);
-      if (!ranges) frames.insert(frames.end(), held.geometry.begin(), held.geometry.end());
-      held.revision = surface.geometry ? surface.geometry->revision : 0;
+    // Each state of a geometry has a revision of its own (HeldGeometry):
+    // the revision alone tells whether the pages hold this one.
+    const std::uint64_t revision = surface.geometry ? surface.geometry->revision : 0;
+    if (added || revision != held.revision || (revision == 0 && surface.geometry)) {
+      const auto sent = Ranged(held, surface.geometry.get())
+                            ? RangeFrames(update_, surface.recordId, *surface.geometry, maxFrameBytes_)
+                            : GeometryFrames(update_, surface.recordId, surface.geometry, maxFrameBytes_);
+      frames.insert(frames.end(), sent.begin(), sent.end());
+      held.revision = revision;
+      held.vertices = surface.geometry ? surface.geometry->vertexCount() : 0;
+      held.indices = surface.geometry ? surface.geometry->indices.size() : 0;
+      held.bounds = surface.geometry ? surface.geometry->bounds : Bounds();
     }
     held.surface = surface;
+    held.surface.geometry.reset();
   }
   for (auto it = held_.begin(); it != held_.end();) {
     if (present.count(it->first) != 0) {
@@ -129,16 +128,21 @@ std::vector<FramePtr> LiveScene::Ended(const std::string& link, const std::strin
   return {ended_};
 }
 
-std::vector<FramePtr> LiveScene::Whole() const {
-  if (!linked_) {
-    if (ended_) return {ended_};
-    return {};
-  }
+std::vector<FramePtr> LiveScene::WholeWithout() const {
+  if (ended_) return {ended_};
+  return {};
+}
+
+std::vector<FramePtr> LiveScene::Whole(const LiveSnapshot& snapshot) const {
+  if (!linked_) return WholeWithout();
   std::vector<FramePtr> frames;
-  for (const auto& [key, held] : held_) {
-    frames.push_back(held.material);
-    frames.push_back(held.texture);
-    frames.insert(frames.end(), held.geometry.begin(), held.geometry.end());
+  for (const Surface& surface : snapshot.surfaces) {
+    const auto it = held_.find(surface.recordId);
+    if (it == held_.end()) continue;  // not applied yet: it comes with its update
+    frames.push_back(it->second.material);
+    frames.push_back(it->second.texture);
+    const auto geometry = GeometryFrames(update_, surface.recordId, surface.geometry, maxFrameBytes_);
+    frames.insert(frames.end(), geometry.begin(), geometry.end());
   }
   if (camera_) frames.push_back(camera_);
   const std::size_t bytes = Bytes(frames);

@@ -3,8 +3,14 @@
 // texture or geometry changed (of a geometry whose counts stayed, only the
 // ranges that changed), the surfaces that went, the camera when it
 // moved, then one update frame. A page that connects late gets the whole
-// scene as held. Lives on the server's thread; the link's thread only makes
-// the snapshot (a copy of shared pointers, nothing large).
+// scene from a snapshot made for it. Lives on the server's thread; the
+// link's thread only makes the snapshots (a copy of shared pointers,
+// nothing large).
+//
+// No geometry is held between updates: a snapshot's geometries are held
+// by the frames made from them, and so only until every page has been
+// sent them. velmar's mirror then changes its only copy in place, as
+// without a live view, instead of keeping a second copy for the view.
 #pragma once
 
 #include <cstdint>
@@ -41,18 +47,29 @@ class LiveScene {
   std::vector<FramePtr> Apply(const LiveSnapshot& snapshot, std::uint32_t update);
   // The link ended: the page empties its view and says why. Forgets all.
   std::vector<FramePtr> Ended(const std::string& link, const std::string& reason, std::uint32_t update);
-  // Everything a page opened now needs, ending with an update frame marked
-  // "whole" (or the ended frame when no link is held).
-  std::vector<FramePtr> Whole() const;
+  // Whether a page opened now needs a snapshot of the scene (a link is
+  // held); without one, WholeWithout() is what it gets.
+  bool linked() const { return linked_; }
+  // Everything a page opened now needs, from a snapshot of the scene as
+  // last applied (the link's thread makes it after its last Publish, so
+  // that its geometries are the ones sent), ending with an update frame
+  // marked "whole".
+  std::vector<FramePtr> Whole(const LiveSnapshot& snapshot) const;
+  // What a page opened while no link is held gets: the ended frame, or
+  // nothing.
+  std::vector<FramePtr> WholeWithout() const;
 
   std::uint32_t update() const { return update_; }
 
-  // A surface as the pages have it.
+  // A surface as the pages have it: its material and texture (textures
+  // are never changed in place: holding one costs no copy), and of its
+  // geometry only what says which state the pages hold.
   struct Held {
-    Surface surface;
+    Surface surface;  // without its geometry
     FramePtr material, texture;
-    std::vector<FramePtr> geometry;  // the whole geometry, for a page opened later
-    std::uint64_t revision = 0;      // of the geometry sent
+    std::uint64_t revision = 0;  // of the geometry sent; 0 for none
+    std::size_t vertices = 0, indices = 0;
+    Bounds bounds;
   };
 
  private:

@@ -155,7 +155,13 @@ struct LiveServer::Impl {
   }
   void Accept();
   void RefuseAtCap(tcp::socket socket);
+  // To every page that holds the scene; a page still waiting for its
+  // whole scene gets that later, with these changes in it.
   void Broadcast(const std::vector<FramePtr>& frames);
+  // A new page: the whole scene at once when no link is held, else asked
+  // of the link's thread (WholeWanted, PublishWhole).
+  void Welcome(const std::shared_ptr<Client>& client);
+  std::atomic<bool> wholeWanted{false};
 };
 
 namespace {
@@ -226,11 +232,16 @@ class Client : public std::enable_shared_from_this<Client> {
     open_ = true;
     server_.clients.insert(shared_from_this());
     server_.Report({{"event", "client"}, {"client", id_}, {"state", "connected"}});
-    Enqueue(server_.scene.Whole());
+    server_.Welcome(shared_from_this());
     Read();
     Watch();
   }
 
+ public:
+  // Waiting for the whole scene: updates are not sent to it meanwhile.
+  bool awaitsWhole = false;
+
+ private:
   void WriteNext() {
     if (writing_ || ended_) return;
     if (!current_) {
@@ -499,7 +510,20 @@ void LiveServer::Impl::RefuseAtCap(tcp::socket socket) {
 void LiveServer::Impl::Broadcast(const std::vector<FramePtr>& frames) {
   // Enqueue may drop a client, which leaves the set: walk a copy.
   const auto all = clients;
-  for (const auto& client : all) client->Enqueue(frames);
+  for (const auto& client : all)
+    if (!client->awaitsWhole) client->Enqueue(frames);
+}
+
+void LiveServer::Impl::Welcome(const std::shared_ptr<Client>& client) {
+  if (!scene.linked()) {
+    client->Enqueue(scene.WholeWithout());
+    return;
+  }
+  client->awaitsWhole = true;
+  if (!wholeWanted.exchange(true)) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(pipe[1], &byte, 1);  // wakes the link's thread
+  }
 }
 
 LiveServer::LiveServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -577,10 +601,27 @@ std::uint32_t LiveServer::Publish(std::shared_ptr<const LiveSnapshot> snapshot) 
   return update;
 }
 
+void LiveServer::PublishWhole(std::shared_ptr<const LiveSnapshot> snapshot) {
+  net::post(impl_->io, [impl = impl_.get(), snapshot = std::move(snapshot)] {
+    const std::vector<FramePtr> frames = impl->scene.Whole(*snapshot);
+    const auto all = impl->clients;
+    for (const auto& client : all) {
+      if (!client->awaitsWhole) continue;
+      client->awaitsWhole = false;
+      client->Enqueue(frames);
+    }
+  });
+}
+
+bool LiveServer::WholeWanted() { return impl_->wholeWanted.exchange(false); }
+
 void LiveServer::LinkEnded(const std::string& link, const std::string& reason) {
   const std::uint32_t update = ++impl_->updates;
-  net::post(impl_->io,
-            [impl = impl_.get(), link, reason, update] { impl->Broadcast(impl->scene.Ended(link, reason, update)); });
+  net::post(impl_->io, [impl = impl_.get(), link, reason, update] {
+    // Pages still waiting for a scene get the end instead.
+    for (const auto& client : impl->clients) client->awaitsWhole = false;
+    impl->Broadcast(impl->scene.Ended(link, reason, update));
+  });
 }
 
 int LiveServer::reportFd() const { return impl_->pipe[0]; }

@@ -68,6 +68,12 @@ class LiveServer {
   // page reports it back.
   std::uint32_t Publish(std::shared_ptr<const LiveSnapshot> snapshot);
   void LinkEnded(const std::string& link, const std::string& reason);
+  // A page opened while a link is held waits for its whole scene, which the
+  // link's thread makes: WholeWanted tells it (once per asking; reportFd
+  // becomes readable), and PublishWhole hands over a snapshot of the scene
+  // as last published, which every waiting page is sent.
+  bool WholeWanted();
+  void PublishWhole(std::shared_ptr<const LiveSnapshot> snapshot);
 
   // Readable (a pipe) while reports wait; TakeReports empties it. Reports
   // are velmar events as JSON objects with an "event" field: "page" (a

@@ -169,23 +169,6 @@ UpdateStats SceneMirror::Update(std::uint32_t lockTimeoutUs) {
   return stats;
 }
 
-bool SceneMirror::PrepareSpares(std::size_t budgetBytes) {
-  // The mirror's own surfaces hold each geometry too, and let go of it
-  // before a read; only references beyond those (the live view's) call for
-  // a spare. Without that, `velmar run` would copy every surface it holds.
-  std::unordered_map<const Geometry*, long> own;
-  for (const Surface& s : scene_.surfaces)
-    if (s.geometry) ++own[s.geometry.get()];
-  for (auto& [slot, entry] : surfaces_) {
-    const Geometry* current = entry.geometry.current().get();
-    if (current == nullptr) continue;
-    const auto found = own.find(current);
-    const long mine = (found != own.end() ? found->second : 0) + (entry.surface.geometry.get() == current ? 1 : 0);
-    if (entry.geometry.PrepareSpare(budgetBytes, mine)) return true;
-  }
-  return false;
-}
-
 std::map<std::uint32_t, SceneMirror::Entry>::iterator SceneMirror::Forget(std::map<std::uint32_t, Entry>::iterator it,
                                                                           UpdateStats& stats) {
   stats.surfacesGone.push_back(it->second.id);

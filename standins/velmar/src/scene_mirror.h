@@ -80,12 +80,6 @@ class SceneMirror {
 
   const Scene& scene() const { return scene_; }
 
-  // Between updates: copies up to about budgetBytes more into the spare
-  // copy of a surface whose geometry someone else holds (the live view),
-  // so that its first edit does not wait for that copy
-  // (HeldGeometry::PrepareSpare). True while more remains to copy.
-  bool PrepareSpares(std::size_t budgetBytes);
-
   // Problems found since the last call (each failing publication once).
   std::vector<Problem> TakeProblems();
 

@@ -28,9 +28,6 @@ constexpr char16_t kWindowClass[] = u"VELMAR_START_WINDOW";
 constexpr auto kRetryPeriod = std::chrono::milliseconds(200);
 constexpr auto kLivenessPeriod = std::chrono::milliseconds(300);
 constexpr int kDrainLimit = 256;  // messages taken per turn of the loop
-// Copied into a spare geometry per turn of the loop: a few milliseconds
-// even into fresh memory.
-constexpr std::size_t kSparePieceBytes = std::size_t{8} << 20;
 
 bool Listed(const std::vector<std::u16string>& names, const std::u16string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
@@ -56,6 +53,8 @@ class Session {
   void UpdateMirror(const char* cause);
   void SaveModel();
   void EmitLiveReports();
+  std::shared_ptr<const LiveSnapshot> LiveSnapshotOf(const Scene& scene, const char* cause, double wakeAt,
+                                                     double readAt) const;
 
   const RunOptions& options_;
   Reporter& reporter_;
@@ -87,6 +86,23 @@ double WallMs() {
   return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
+// The page's copy of the scene: the surfaces share their geometry and
+// textures with the mirror, which changes a geometry in place only once
+// the live view has let it go.
+std::shared_ptr<const LiveSnapshot> Session::LiveSnapshotOf(const Scene& scene, const char* cause, double wakeAt,
+                                                            double readAt) const {
+  auto snapshot = std::make_shared<LiveSnapshot>();
+  snapshot->link = base::ToUtf8(name_);
+  snapshot->cause = cause;
+  snapshot->wakeAt = wakeAt;
+  snapshot->readAt = readAt;
+  snapshot->readDoneAt = WallMs();
+  snapshot->surfaces = scene.surfaces;
+  snapshot->camera = scene.camera;
+  snapshot->status = scene.status;
+  return snapshot;
+}
+
 // Reads what changed into the mirror; tells what it read and found wrong,
 // and draws a picture when the scene changed.
 void Session::UpdateMirror(const char* cause) {
@@ -101,18 +117,7 @@ void Session::UpdateMirror(const char* cause) {
   const Scene& scene = mirror_.scene();
   std::uint32_t liveUpdate = 0;
   if (live_) {
-    // The page's copy: the surfaces share their geometry and textures with
-    // the mirror, which replaces rather than changes them.
-    auto snapshot = std::make_shared<LiveSnapshot>();
-    snapshot->link = base::ToUtf8(name_);
-    snapshot->cause = cause;
-    snapshot->wakeAt = wakeAt_ > 0 ? wakeAt_ : readAt;
-    snapshot->readAt = readAt;
-    snapshot->readDoneAt = WallMs();
-    snapshot->surfaces = scene.surfaces;
-    snapshot->camera = scene.camera;
-    snapshot->status = scene.status;
-    liveUpdate = live_->Publish(std::move(snapshot));
+    liveUpdate = live_->Publish(LiveSnapshotOf(scene, cause, wakeAt_ > 0 ? wakeAt_ : readAt, readAt));
   }
   json fields = {{"cause", cause}, {"read", StatsJson(stats)}, {"readMs", readMs}, {"scene", SceneSummary(scene)}};
   if (liveUpdate != 0) fields["live"] = liveUpdate;  // the page's number for this update
@@ -373,16 +378,18 @@ int Session::Run() {
   const auto started = Clock::now();
   auto nextTry = started;
   auto nextCheck = started + kLivenessPeriod;
-  bool preparing = false;  // spare copies remain to be made between updates
   while (!stop_) {
-    const unsigned ready = wait->Wait(preparing ? 0 : 50, &waitError);
+    const unsigned ready = wait->Wait(50, &waitError);
     if (!waitError.empty()) {
       reporter_.Error(waitError);
       exitCode_ = 1;
       break;
     }
     if (ready & LoopWait::kEnd) break;
-    if (ready & LoopWait::kLiveReports) EmitLiveReports();
+    if (ready & LoopWait::kLiveReports) {
+      EmitLiveReports();
+      if (live_->WholeWanted()) live_->PublishWhole(LiveSnapshotOf(mirror_.scene(), "whole", 0, 0));
+    }
     if (ready & LoopWait::kMessages) {
       // Wake-ups queued together are read once: a flood of them, or edits
       // faster than this renderer reads, cost one read, not one each. The
@@ -418,10 +425,6 @@ int Session::Run() {
       // stops being followed, a new status): look at the counters anyway.
       UpdateMirror("poll");
     }
-    // Idle: the spare copies the live view's holding calls for are made
-    // now, a piece per turn so that a wake-up waits for one piece at most,
-    // rather than by the first edit of each surface.
-    preparing = !stop_ && connection_.IsOpen() && mirror_.PrepareSpares(kSparePieceBytes);
   }
   if (connection_.IsOpen()) SaveModel();
   connection_.Close();

@@ -328,6 +328,20 @@ TEST_P(BrowserTest, ThePageShowsTheBuildingAsVelmarDrawsItFollowsAnEditAndEmptie
     EXPECT_NE(text.get<std::string>().find("applied "), std::string::npos) << text;
   }
 
+  // A page opened now, while the link is held, is sent the whole scene as
+  // velmar holds it, made for it from velmar's own copy (the view keeps
+  // none), and shows what the first page shows.
+  {
+    SCOPED_TRACE("a page opened late");
+    Browser late;
+    ASSERT_TRUE(late.Open(serving["url"], kWidth, kHeight, &error)) << error;
+    ASSERT_TRUE(late.WaitShown(moved["live"], kWaitMs)) << "the late page shows nothing";
+    velmar::Image latePage;
+    Keep(late.Screenshot(), "late", &latePage);
+    ExpectAlike(latePage, velmarMove, overlay);
+    EXPECT_LT(Changed(latePage, pageMove, overlay), 0.01) << "the late page shows another scene";
+  }
+
   // "fit" frames the whole model whatever camera the page had: after
   // zooming far in (80 turns of the wheel), the building is back in view,
   // clear of the edges.

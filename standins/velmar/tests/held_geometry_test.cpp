@@ -145,13 +145,10 @@ TEST(HeldGeometry, ASurfaceWhoseCountsChangeIsFollowedAsIfReadWhole) {
     const int bad = random() % 8 == 0 ? int(random() % meshes.size()) : -1;
     const std::vector<std::uint8_t> block = MergedBlock(meshes, bad, random() % 2 == 0);
     // Half the rounds, someone holds the current geometry (as the live view
-    // does), sometimes with a spare made ahead.
+    // does while it sends it).
     std::shared_ptr<const Geometry> holder = round % 2 ? followed.current() : nullptr;
     const Geometry* unheld = holder ? nullptr : followed.current().get();
     const Geometry before = holder ? *holder : Geometry();
-    if (holder && round % 4 == 1)
-      while (followed.PrepareSpare(std::size_t{1} << 20, 0)) {
-      }
     bool changed = false, freshChanged = false;
     std::string field, error, freshField, freshError;
     std::size_t repaired = 0, freshRepaired = 0;

@@ -210,15 +210,6 @@ TEST(MirrorTest, APartlyChangedBlockReadsAsAFreshMirrorReadsIt) {
     std::shared_ptr<const Geometry> holder = round % 2 ? Find(followed, "Big")->geometry : nullptr;
     const Geometry before = holder ? *holder : Geometry();
     const Geometry* unheld = holder ? nullptr : Find(followed, "Big")->geometry.get();
-    // Between updates the spare is made ahead, in pieces: sometimes to the
-    // end, sometimes cut short by the next update.
-    if (holder && round % 4 == 1)
-      for (int piece = 0; piece < (round % 8 == 1 ? 100000 : 2) && followed.PrepareSpares(512); ++piece) {
-      }
-    // The mirror's own references are no reason for a spare.
-    if (!holder) {
-      EXPECT_FALSE(followed.PrepareSpares(512)) << "round " << round << ": a spare of an unheld geometry";
-    }
     followed.Update();
     SceneMirror fresh(other);
     fresh.Update();
