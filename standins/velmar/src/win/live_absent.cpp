@@ -28,6 +28,8 @@ std::size_t LiveServer::maxConnections() const { return 0; }
 std::size_t LiveServer::maxPages() const { return 0; }
 std::uint32_t LiveServer::Publish(std::shared_ptr<const LiveSnapshot>) { return 0; }
 void LiveServer::LinkEnded(const std::string&, const std::string&) {}
+bool LiveServer::WholeWanted() { return false; }
+void LiveServer::PublishWhole(std::shared_ptr<const LiveSnapshot>) {}
 int LiveServer::reportFd() const { return -1; }
 std::vector<nlohmann::json> LiveServer::TakeReports() { return {}; }
 
