@@ -372,7 +372,7 @@ HeldGeometry::Shifted HeldGeometry::ReadShifted(const std::uint8_t* data, std::u
   // The kept parts are moved where they lie: in the current geometry when
   // nobody else holds it, else in the spare when it is a copy of it.
   if (!Alone(current_)) return Shifted::kWhole;
-  const std::shared_ptr<Geometry> target = current_;
+  std::shared_ptr<Geometry> target = current_;
   const std::size_t vo = held.vertexCount(), to = held.triangleCount(), tn = n / 3;
   const std::uint32_t vShift = vn - static_cast<std::uint32_t>(vo);  // modulo 2^32, as indices are moved
 
