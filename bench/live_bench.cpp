@@ -35,6 +35,7 @@
 #include "child_process.h"
 #include "isolation.h"
 #include "live_browser.h"
+#include "machine_state.h"
 #include "peak_memory.h"
 
 namespace {
@@ -153,6 +154,8 @@ int main(int argc, char** argv) {
   const std::string scriptPath = (model.dir / "bench.hs").string();
   std::ofstream(scriptPath) << script;
 
+  // The machine's state at the start, to read the figures by.
+  const double freshMBps = bench::FreshMemoryMBps();
   auto velmar = livelink_test::ChildProcess::Start(VELMAR_PROGRAM, {"--json", "serve", "--port", "0"});
   if (!velmar) {
     std::fprintf(stderr, "live_bench: cannot start velmar\n");
@@ -230,6 +233,7 @@ int main(int argc, char** argv) {
   host->Wait(60000);
 
   bench::PrintModel(model, args.model.empty() ? "generated building" : args.model);
+  std::printf("machine: fresh memory %.0f MB/s at the start\n", freshMBps);
   std::printf(
       "first complete update (velmar's event) to the page's frame: %.1f ms (goal <= 3000 ms); "
       "from the end of velmar's read: %.1f ms; %.1f MB in %d frames\n",
