@@ -174,6 +174,10 @@ void MoveTail(std::vector<T>& words, std::size_t from, std::size_t to, std::size
 
 HeldGeometry::HeldGeometry(std::size_t chunkBytes) : chunkBytes_(std::max<std::size_t>(4, chunkBytes / 4 * 4)) {}
 
+void HeldGeometry::Trim() {
+  if (spare_ && Alone(spare_)) spare_.reset();
+}
+
 void HeldGeometry::Clear() {
   current_.reset();
   spare_.reset();
@@ -336,6 +340,7 @@ bool HeldGeometry::ReadChanges(const std::uint8_t* data, const std::size_t offse
   if (!inPlace) {
     // Someone holds the current geometry: the next one is the spare (or a
     // new copy), brought to the current state first.
+    ++copies_;
     target = FreeCopy();
     if (SameShape(*target, held) && target->revision == held.base) {
       for (const ArrayRange& r : held.changed)
@@ -371,7 +376,10 @@ HeldGeometry::Shifted HeldGeometry::ReadShifted(const std::uint8_t* data, std::u
   if (!PiecesCover(held)) return Shifted::kWhole;
   // The kept parts are moved where they lie: in the current geometry when
   // nobody else holds it, else in the spare when it is a copy of it.
-  if (!Alone(current_)) return Shifted::kWhole;
+  if (!Alone(current_)) {
+    ++copies_;
+    return Shifted::kWhole;
+  }
   std::shared_ptr<Geometry> target = current_;
   const std::size_t vo = held.vertexCount(), to = held.triangleCount(), tn = n / 3;
   const std::uint32_t vShift = vn - static_cast<std::uint32_t>(vo);  // modulo 2^32, as indices are moved

@@ -33,7 +33,8 @@ namespace velmar {
 // update then goes into a second copy kept for that (brought up to date by
 // the ranges it missed), so new memory is needed only when the counts grow
 // or both copies are held elsewhere. With nobody else holding the current
-// one, it is changed in place.
+// one, it is changed in place. The second copy is let go (Trim) as soon as
+// nobody else holds it: a large surface costs one copy between updates.
 class HeldGeometry {
  public:
   static constexpr std::size_t kDefaultChunkBytes = std::size_t{64} << 10;
@@ -53,6 +54,15 @@ class HeldGeometry {
 
   // Null before the first block was taken.
   std::shared_ptr<const Geometry> current() const { return current_; }
+  const Geometry* get() const { return current_.get(); }
+  // Whether someone besides this holds the current geometry: a change read
+  // now would go into a second copy.
+  bool HeldElsewhere() const { return current_ && current_.use_count() > 1; }
+  // How many reads so far put their change into a second copy because the
+  // geometry before it was held elsewhere.
+  std::size_t copies() const { return copies_; }
+  // Lets go of the second copy once nobody else holds it.
+  void Trim();
   // Lets go of both copies (the surface has no triangles any more).
   void Clear();
 
@@ -71,6 +81,7 @@ class HeldGeometry {
 
   std::size_t chunkBytes_;
   std::shared_ptr<Geometry> current_, spare_;
+  std::size_t copies_ = 0;
   std::vector<std::uint32_t> staged_;   // the changed chunks' words, in range order
   std::vector<std::uint64_t> corners_;  // the vertices' digests, while a block read whole is summarised
 };

@@ -89,6 +89,8 @@ class Frame {
   std::vector<std::uint8_t> Bytes() const;
   // The header, copied out.
   FrameHeader header() const;
+  // Whether this frame borrows from that object (a geometry, a texture).
+  bool Borrows(const void* object) const { return keep_ && keep_.get() == object; }
 
  private:
   friend class FrameBuilder;

@@ -22,7 +22,9 @@
 #include <boost/beast/websocket.hpp>
 
 #include <atomic>
+#include <cstdio>
 #include <deque>
+#include <future>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -60,12 +62,36 @@ constexpr double kRefusedPerSecond = 10, kRefusedBurst = 20;
 constexpr double kClientPerSecond = 20, kClientBurst = 50;
 constexpr double kPagePerSecond = 20, kPageBurst = 40;  // each page's own
 constexpr auto kSuppressedPeriod = std::chrono::seconds(1);
+// While the link's thread waits to change a geometry that frames for a page
+// borrow: how long the page is watched (and how often looked at), and how
+// soon it must be done with the geometry at the pace it showed to be let
+// keep it, velmar holding a second copy meanwhile. The link's thread waits
+// for the verdict no longer than kLetGoWaitLimit.
+constexpr auto kLetGoProbe = std::chrono::milliseconds(100);
+constexpr auto kLetGoTick = std::chrono::milliseconds(5);
+constexpr double kLetGoHorizonSeconds = 2.0;
+constexpr auto kLetGoWaitLimit = std::chrono::seconds(1);
 
 std::string_view View(beast::string_view text) { return {text.data(), text.size()}; }
 
 std::string Clip(std::string_view text) { return std::string(text.substr(0, 200)); }
 
+std::string Fixed(double value, int decimals) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
 class Client;
+
+// Pages watched while the link's thread waits to change geometries their
+// frames borrow (LiveServer::LetGo).
+struct LetGoProbe {
+  std::set<const void*> geometries;
+  std::vector<std::pair<std::shared_ptr<Client>, std::uint64_t>> pages;  // with the bytes taken when watched
+  Clock::time_point started;
+  std::promise<void> done;
+};
 
 // A connection counted against one of the server's caps for as long as it
 // lives; handed on when an HTTP connection becomes a page's WebSocket.
@@ -162,6 +188,12 @@ struct LiveServer::Impl {
   // of the link's thread (WholeWanted, PublishWhole).
   void Welcome(const std::shared_ptr<Client>& client);
   std::atomic<bool> wholeWanted{false};
+  // LetGo's watch: one at a time (the link's thread waits for each).
+  void StartLetGo(std::shared_ptr<LetGoProbe> probe);
+  void WatchLetGo();
+  void FinishLetGo();
+  std::shared_ptr<LetGoProbe> letGo;
+  net::steady_timer letGoTimer{io};
 };
 
 namespace {
@@ -204,6 +236,44 @@ class Client : public std::enable_shared_from_this<Client> {
     }
     WriteNext();
   }
+
+  // Whether a frame still to be written, the one being written included,
+  // borrows one of these objects.
+  bool Pins(const std::set<const void*>& objects) const {
+    auto borrows = [&](const FramePtr& frame) {
+      for (const void* object : objects)
+        if (frame->Borrows(object)) return true;
+      return false;
+    };
+    if (current_ && borrows(current_)) return true;
+    return std::any_of(queue_.begin(), queue_.end(), borrows);
+  }
+  // The bytes to write until the last frame borrowing one of these objects
+  // is written, and that frame's number (frames are numbered from 1 in the
+  // order they are written); {0, 0} when none does.
+  std::pair<std::uint64_t, std::uint64_t> UntilFree(const std::set<const void*>& objects) const {
+    std::uint64_t bytes = 0, until = 0, pending = 0, number = framesDone_;
+    auto count = [&](const FramePtr& frame, std::size_t left) {
+      ++number;
+      pending += left;
+      for (const void* object : objects)
+        if (frame->Borrows(object)) {
+          bytes = pending;
+          until = number;
+          return;
+        }
+    };
+    if (current_) count(current_, current_->size() - offset_);
+    for (const FramePtr& frame : queue_) count(frame, frame->size());
+    return {bytes, until};
+  }
+  std::uint64_t taken() const { return taken_; }
+  bool ended() const { return ended_; }
+  // Let keep frames of a geometry velmar then changed (in a second copy)
+  // until the frame numbered `until` is written.
+  void KeepUntil(std::uint64_t until) { keptUntil_ = std::max(keptUntil_, until); }
+  // Still to be sent such frames.
+  bool Behind() const { return keptUntil_ > framesDone_; }
 
   // Ends the connection; nothing is sent any more and its frames are let go.
   void End(const std::string& how, const std::string& reason) {
@@ -278,9 +348,13 @@ class Client : public std::enable_shared_from_this<Client> {
     if (ended_) return;
     if (ec) return End("closed", "write failed: " + ec.message());
     offset_ += written;
+    taken_ += written;
     queued_ -= std::min(queued_, written);
     lastProgress_ = Clock::now();
-    if (current_ && offset_ >= current_->size()) current_.reset();
+    if (current_ && offset_ >= current_->size()) {
+      current_.reset();
+      ++framesDone_;
+    }
     WriteNext();
   }
 
@@ -344,6 +418,7 @@ class Client : public std::enable_shared_from_this<Client> {
   std::size_t queued_ = 0;
   FramePtr current_;
   std::size_t offset_ = 0;
+  std::uint64_t taken_ = 0, framesDone_ = 0, keptUntil_ = 0;
   std::vector<net::const_buffer> pieces_;
   bool writing_ = false, open_ = false, ended_ = false;
   Clock::time_point lastProgress_ = Clock::now();
@@ -526,6 +601,62 @@ void LiveServer::Impl::Welcome(const std::shared_ptr<Client>& client) {
   }
 }
 
+void LiveServer::Impl::StartLetGo(std::shared_ptr<LetGoProbe> probe) {
+  if (letGo) FinishLetGo();  // the link's thread gave up waiting for it
+  const auto all = clients;
+  for (const auto& client : all) {
+    if (!client->Pins(probe->geometries)) continue;
+    // Still to be sent a geometry it was let keep at an earlier change (in
+    // velmar's second copy), it would now cost a third.
+    if (client->Behind()) {
+      client->End("dropped", "fell behind: still to be sent a surface velmar has changed since");
+      continue;
+    }
+    probe->pages.emplace_back(client, client->taken());
+  }
+  probe->started = Clock::now();
+  letGo = std::move(probe);
+  WatchLetGo();
+}
+
+void LiveServer::Impl::WatchLetGo() {
+  std::erase_if(letGo->pages, [&](const auto& page) { return page.first->ended() || !page.first->Pins(letGo->geometries); });
+  if (!letGo->pages.empty() && Clock::now() - letGo->started < kLetGoProbe) {
+    letGoTimer.expires_after(kLetGoTick);
+    letGoTimer.async_wait([this](beast::error_code ec) {
+      if (!ec && letGo) WatchLetGo();
+    });
+    return;
+  }
+  FinishLetGo();
+}
+
+// The verdict on the pages still watched: kept when at the pace they took
+// bytes they will be done with the geometries soon, else dropped.
+void LiveServer::Impl::FinishLetGo() {
+  letGoTimer.cancel();
+  const std::shared_ptr<LetGoProbe> probe = std::move(letGo);
+  const double seconds = std::max(1e-3, std::chrono::duration<double>(Clock::now() - probe->started).count());
+  for (const auto& [client, before] : probe->pages) {
+    if (client->ended()) continue;
+    const auto [left, until] = client->UntilFree(probe->geometries);
+    if (until == 0) continue;
+    const std::uint64_t took = client->taken() - before;
+    const double pace = static_cast<double>(took) / seconds;
+    constexpr double kMiB = 1 << 20;
+    if (took == 0) {
+      client->End("dropped", "took no bytes in " + Fixed(seconds * 1000, 0) +
+                                 " ms while velmar waited to change a surface it was being sent");
+    } else if (static_cast<double>(left) > pace * kLetGoHorizonSeconds) {
+      client->End("dropped", "fell behind: " + Fixed(left / kMiB, 1) + " MiB still to be sent of a surface velmar " +
+                                 "must change, at " + Fixed(pace / kMiB, 1) + " MiB/s");
+    } else {
+      client->KeepUntil(until);
+    }
+  }
+  probe->done.set_value();
+}
+
 LiveServer::LiveServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 std::string LiveViewMissing() { return {}; }
@@ -574,6 +705,7 @@ void LiveServer::Stop() {
     beast::error_code ignored;
     impl->acceptor.close(ignored);
     impl->acceptRetry.cancel();
+    if (impl->letGo) impl->FinishLetGo();
     const auto all = impl->clients;
     for (const auto& client : all) client->End("closed", "velmar stops");
     impl->suppressedTimer.cancel();
@@ -614,6 +746,17 @@ void LiveServer::PublishWhole(std::shared_ptr<const LiveSnapshot> snapshot) {
 }
 
 bool LiveServer::WholeWanted() { return impl_->wholeWanted.exchange(false); }
+
+void LiveServer::LetGo(const std::vector<const Geometry*>& geometries) {
+  if (geometries.empty() || !impl_->thread.joinable()) return;
+  auto probe = std::make_shared<LetGoProbe>();
+  probe->geometries.insert(geometries.begin(), geometries.end());
+  std::future<void> decided = probe->done.get_future();
+  net::post(impl_->io, [impl = impl_.get(), probe = std::move(probe)]() mutable { impl->StartLetGo(std::move(probe)); });
+  // A server that stopped meanwhile drops the probe unanswered: its
+  // promise, broken, makes the future ready.
+  decided.wait_for(kLetGoWaitLimit);
+}
 
 void LiveServer::LinkEnded(const std::string& link, const std::string& reason) {
   const std::uint32_t update = ++impl_->updates;

@@ -74,6 +74,16 @@ class LiveServer {
   // as last published, which every waiting page is sent.
   bool WholeWanted();
   void PublishWhole(std::shared_ptr<const LiveSnapshot> snapshot);
+  // The link's thread is about to change these geometries (before it takes
+  // the link's lock). Frames still waiting to be sent borrow a geometry, and
+  // while they do velmar writes its change into a second copy; so a page
+  // whose frames borrow one of these is watched for a moment (at most
+  // 100 ms, less once no page holds them) and dropped unless it is taking
+  // bytes fast enough to be done with them within two seconds, and
+  // dropped at once if it still holds a geometry it was let keep at an
+  // earlier change. Returns when that is decided (never later than one
+  // second, whatever the server's thread does).
+  void LetGo(const std::vector<const Geometry*>& geometries);
 
   // Readable (a pipe) while reports wait; TakeReports empties it. Reports
   // are velmar events as JSON objects with an "event" field: "page" (a

@@ -166,7 +166,33 @@ UpdateStats SceneMirror::Update(std::uint32_t lockTimeoutUs) {
                transientError_ != 0);
   counter_ = nullptr;
   if (stats.changed()) Rebuild();
+  // A second copy made for a holder that has let go since is memory for
+  // nothing: a large surface is kept once between updates.
+  for (auto& [slot, entry] : surfaces_) entry.geometry.Trim();
   return stats;
+}
+
+std::vector<const Geometry*> SceneMirror::GeometriesToChange() const {
+  std::vector<const Geometry*> changing;
+  if (!connection_->IsOpen()) return changing;
+  const ControlAreaView& area = connection_->Area();
+  const std::uint32_t limit = area.ScanLimit();
+  for (const auto& [slot, entry] : surfaces_) {
+    if (slot >= limit) break;
+    const Geometry* geometry = entry.geometry.get();
+    if (geometry == nullptr) continue;
+    const Record* record = area.Slot(slot);
+    if (LoadShared(record->type) != kTypeSurface || LoadShared(record->id) != entry.id) continue;
+    if (!entry.stale && LoadShared(record->changeCount) == entry.recordChange) continue;
+    const std::uint32_t size = LoadShared(record->size);
+    if (size < kSurfaceRecordSize || size > kSlotBytes) continue;
+    SurfaceRecord copy;
+    std::memcpy(&copy, record, sizeof copy);
+    if (copy.geometryChangeCount != entry.geometryChange || copy.geometryBlockId != entry.geometryBlock ||
+        copy.geometryBlockCapacity != entry.geometryCapacity)
+      changing.push_back(geometry);
+  }
+  return changing;
 }
 
 std::map<std::uint32_t, SceneMirror::Entry>::iterator SceneMirror::Forget(std::map<std::uint32_t, Entry>::iterator it,
@@ -212,8 +238,10 @@ void SceneMirror::ReadSurface(std::uint32_t slot, const Record* record, Entry& e
   }
   if (!entry.haveGeometry || copy.geometryChangeCount != entry.geometryChange ||
       copy.geometryBlockId != entry.geometryBlock || copy.geometryBlockCapacity != entry.geometryCapacity) {
+    const std::size_t copies = entry.geometry.copies();
     stats.geometryBytesChanged += ReadGeometry(copy, entry);
     ++stats.geometriesRead;
+    stats.geometriesCopied += entry.geometry.copies() - copies;
   }
   ReadCounts& counts = reads_[entry.id];
   counts.parameters += stats.parametersRead - before[0];

@@ -47,6 +47,10 @@ struct UpdateStats {
   std::size_t geometriesRead = 0;
   std::size_t texturesRead = 0;
   std::size_t geometryBytesChanged = 0;  // of the geometries read, the bytes that differed
+  // Of the geometries read, those whose change went into a second copy
+  // because the one before was still held outside the mirror (by frames
+  // waiting for a page).
+  std::size_t geometriesCopied = 0;
   bool cameraRead = false;
   bool statusRead = false;
   std::size_t problems = 0;
@@ -79,6 +83,13 @@ class SceneMirror {
   UpdateStats Update(std::uint32_t lockTimeoutUs = 20000);
 
   const Scene& scene() const { return scene_; }
+
+  // The geometries the next Update would read anew, as the records say
+  // now: asked before it, so that whoever else holds one (the live view)
+  // can let it go while the link's lock is not held, and the update is
+  // then made in place instead of in a second copy. A hint only: the
+  // records are looked at without the lock and may change before Update.
+  std::vector<const Geometry*> GeometriesToChange() const;
 
   // Problems found since the last call (each failing publication once).
   std::vector<Problem> TakeProblems();

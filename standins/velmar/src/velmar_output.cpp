@@ -61,6 +61,7 @@ json StatsJson(const UpdateStats& stats) {
           {"geometries", stats.geometriesRead},
           {"textures", stats.texturesRead},
           {"geometryBytesChanged", stats.geometryBytesChanged},
+          {"geometriesCopied", stats.geometriesCopied},
           {"camera", stats.cameraRead},
           {"status", stats.statusRead},
           {"problems", stats.problems}};

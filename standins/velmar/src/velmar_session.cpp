@@ -107,6 +107,10 @@ std::shared_ptr<const LiveSnapshot> Session::LiveSnapshotOf(const Scene& scene, 
 // and draws a picture when the scene changed.
 void Session::UpdateMirror(const char* cause) {
   if (!connection_.IsOpen()) return;
+  // Pages still being sent a geometry about to change either let it go
+  // soon or are dropped, before the read and outside the link's lock:
+  // else the change would go into a second copy of it.
+  if (live_) live_->LetGo(mirror_.GeometriesToChange());
   const auto started = Clock::now();
   const double readAt = WallMs();
   const UpdateStats stats = mirror_.Update();

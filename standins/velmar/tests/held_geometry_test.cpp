@@ -217,3 +217,43 @@ TEST(HeldGeometry, KeptEndsAreThoseWhoseVerticesStayed) {
     ASSERT_NO_FATAL_FAILURE(ExpectPiecesSummariseTheirTriangles(now, grow));
   }
 }
+
+// A change read while another holds the geometry goes into a second copy
+// and leaves the held one as it was; that copy is let go once nobody holds
+// it, and the next change is made in place again.
+TEST(HeldGeometry, ASecondCopyLastsOnlyWhileTheGeometryIsHeld) {
+  std::mt19937 random(7);
+  std::vector<Mesh> meshes = {RandomMesh(random, 0, 40), RandomMesh(random, 0, 40)};
+  HeldGeometry held;
+  bool changed = false;
+  std::string field, error;
+  auto read = [&] {
+    const std::vector<std::uint8_t> block = MergedBlock(meshes);
+    return held.Read(block.data(), block.size(), &changed, &field, &error, nullptr);
+  };
+  ASSERT_TRUE(read());
+  EXPECT_FALSE(held.HeldElsewhere());
+
+  std::shared_ptr<const Geometry> holder = held.current();
+  EXPECT_TRUE(held.HeldElsewhere());
+  const std::uint64_t before = GeometryDigest(holder.get());
+  meshes[1].positions[5] += 1;
+  ASSERT_TRUE(read() && changed);
+  EXPECT_EQ(held.copies(), 1u);
+  EXPECT_NE(held.current().get(), holder.get());
+  EXPECT_EQ(GeometryDigest(holder.get()), before) << "the held geometry was changed under its holder";
+
+  const std::weak_ptr<const Geometry> old = holder;
+  held.Trim();
+  EXPECT_FALSE(old.expired()) << "let go while still held";
+  holder.reset();
+  EXPECT_FALSE(old.expired()) << "the second copy is kept until trimmed";
+  held.Trim();
+  EXPECT_TRUE(old.expired());
+
+  const Geometry* current = held.get();
+  meshes[0].positions[2] -= 1;
+  ASSERT_TRUE(read() && changed);
+  EXPECT_EQ(held.get(), current);
+  EXPECT_EQ(held.copies(), 1u);
+}

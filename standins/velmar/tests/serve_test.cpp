@@ -327,6 +327,68 @@ TEST_F(ServeTest, APageThatStopsReadingIsDroppedWithoutHoldingTheLinkBack) {
   EXPECT_EQ(Get(velmar.port(), "/", velmar.self()).status, 200);
 }
 
+// A page that stops reading in the middle of a large surface, which the
+// publisher then edits: velmar drops the page before it reads the edit,
+// instead of writing the edit into a second copy of the surface because
+// the page's frames still borrow the first; a page that reads follows
+// every edit. The stall limit is set far out of reach: the edit is what
+// drops the page.
+TEST_F(ServeTest, APageStuckInALargeSurfaceIsDroppedBeforeAnEditWouldCopyIt) {
+  const std::u16string name = livelink_test::UniqueName("stuck");
+  Publisher publisher(name);
+  ASSERT_TRUE(publisher.Started());
+  // 40,000 boxes: 36 MB of geometry, many times what the socket buffers
+  // take from a page that does not read.
+  publisher.Ask("surface big 0 C0A080 1 Big");
+  publisher.Ask("boxes big 40000");
+  publisher.Ask("geometry big");
+  Velmar velmar({"--link", Narrow(name), "--client-stall-ms", "600000"});
+  ASSERT_NE(velmar.port(), 0);
+  const std::string origin = "http://127.0.0.1:" + std::to_string(velmar.port());
+  ASSERT_EQ(publisher.Ask("publish").rfind("published", 0), 0u);
+  const json first = velmar.Next("update");
+  ASSERT_TRUE(first.is_object());
+  ASSERT_EQ(first["scene"]["triangles"], 40000 * 12);
+
+  WebSocket stuck(velmar.port(), origin);  // never reads
+  ASSERT_EQ(stuck.status(), 101);
+  WebSocket reader(velmar.port(), origin);
+  ASSERT_EQ(reader.status(), 101);
+  std::vector<std::uint8_t> message;
+  bool text = false;
+  std::uint32_t update = 0;
+  while (reader.Next(&message, &text, kWaitMs))
+    if (UpdateOf(message, &update)) break;
+  ASSERT_NE(update, 0u);
+
+  for (const char* step : {"0 0.5 0", "0.25 0 0"}) {
+    SCOPED_TRACE(step);
+    publisher.Ask(std::string("move big ") + step);
+    publisher.Ask("geometry big");
+    ASSERT_EQ(publisher.Ask("publish").rfind("published", 0), 0u);
+    const json edit = velmar.Next("update", [](const json& e) { return e["read"]["geometries"] == 1; });
+    ASSERT_TRUE(edit.is_object());
+    EXPECT_EQ(edit["read"]["geometriesCopied"], 0) << "the edit went into a second copy of the surface";
+    // The reading page gets the moved box as ranges, then the update.
+    bool ranges = false;
+    std::uint32_t next = 0;
+    while (reader.Next(&message, &text, kWaitMs)) {
+      velmar::FrameHeader header;
+      std::memcpy(&header, message.data(), std::min(message.size(), sizeof header));
+      ranges = ranges || header.kind == static_cast<std::uint16_t>(velmar::FrameKind::kRange);
+      if (UpdateOf(message, &next)) break;
+    }
+    EXPECT_GT(next, update);
+    EXPECT_TRUE(ranges);
+    update = next;
+  }
+  const json dropped = velmar.Next("client", [](const json& e) { return e["state"] == "dropped"; });
+  ASSERT_TRUE(dropped.is_object());
+  EXPECT_NE(dropped.value("reason", "").find("took no bytes in"), std::string::npos) << dropped;
+  EXPECT_EQ(velmar.Count("client", [](const json& e) { return e["state"] == "dropped"; }), 0u)
+      << "the reading page was dropped too";
+}
+
 }  // namespace
 
 namespace {

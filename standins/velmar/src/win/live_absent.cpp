@@ -30,6 +30,7 @@ std::uint32_t LiveServer::Publish(std::shared_ptr<const LiveSnapshot>) { return 
 void LiveServer::LinkEnded(const std::string&, const std::string&) {}
 bool LiveServer::WholeWanted() { return false; }
 void LiveServer::PublishWhole(std::shared_ptr<const LiveSnapshot>) {}
+void LiveServer::LetGo(const std::vector<const Geometry*>&) {}
 int LiveServer::reportFd() const { return -1; }
 std::vector<nlohmann::json> LiveServer::TakeReports() { return {}; }
 

@@ -5,6 +5,7 @@
 // adds to its pending triangles, "geometry" writes them.
 //   surface KEY TYPE RRGGBB OPACITY NAME... -> "surface KEY ID" (0: area full)
 //   box KEY X0 Y0 Z0 X1 Y1 Z1 | quad KEY X0 Y0 Z0 ... X3 Y3 Z3 | double KEY -> "ok"
+//   boxes KEY N (a row of unit boxes) | move KEY DX DY DZ (the last box) -> "ok"
 //   geometry KEY | texture KEY W H SEED | texfile KEY PATH | material KEY RRGGBB | retire KEY
 //   camera EX EY EZ TX TY TZ FOV | nocamera | status KEY=VALUE... ("+" a blank) | statusraw TEXT
 //   poke KEY[.geometry|.texture]|view|stat OFFSET U32: a u32 into a record or block
@@ -165,6 +166,22 @@ std::string Publisher::Edit(std::istringstream& in, const std::string& verb, vel
     float a[3], b[3];
     in >> a[0] >> a[1] >> a[2] >> b[0] >> b[1] >> b[2];
     AddBox(s, a, b);
+  } else if (verb == "boxes") {
+    // A row of unit boxes: a surface as large as a test needs.
+    std::size_t count = 0;
+    in >> count;
+    for (std::size_t i = 0; i < count; ++i) {
+      const float a[3] = {2.0f * static_cast<float>(i % 1000), 0, 2.0f * static_cast<float>(i / 1000)};
+      const float b[3] = {a[0] + 1, 1, a[2] + 1};
+      AddBox(s, a, b);
+    }
+  } else if (verb == "move") {
+    // The last box added, moved: an edit that keeps the counts.
+    float d[3] = {0, 0, 0};
+    in >> d[0] >> d[1] >> d[2];
+    const std::size_t from = s.vertices.size() - std::min<std::size_t>(24, s.vertices.size());
+    for (std::size_t i = from; i < s.vertices.size(); ++i)
+      for (int k = 0; k < 3; ++k) s.vertices[i].p[k] += d[k];
   } else if (verb == "quad") {
     float q[4][3];
     for (auto& corner : q) in >> corner[0] >> corner[1] >> corner[2];
