@@ -18,13 +18,17 @@
 // frame (encoding, socket), the page's parse and upload until it draws,
 // the draw until the next frame is on screen. Reports medians and p95.
 //
-//   live_bench [--triangles N] [--edits K] [--model FILE.obj]
+//   live_bench [--triangles N] [--edits K] [--model FILE.obj] [--stuck-page 1]
 // --model links that OBJ file (one another tool wrote) instead of a
-// generated building.
+// generated building. --stuck-page 1 opens a second page before the big
+// material's edits, one that never reads (a raw WebSocket), so that they
+// meet a page stuck in the middle of the whole scene: velmar's peak memory
+// and the copies it made for that page tell what it cost.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -35,6 +39,7 @@
 #include "child_process.h"
 #include "isolation.h"
 #include "live_browser.h"
+#include "live_client.h"
 #include "machine_state.h"
 #include "peak_memory.h"
 
@@ -126,7 +131,10 @@ struct Split {
 int main(int argc, char** argv) {
   bench::ModelArgs args;
   args.edits = 20;
-  bench::ReadModelArgs(argc, argv, &args);
+  bool stuckPage = false;
+  bench::ReadModelArgs(argc, argv, &args, [&](std::string_view flag, const char* value) {
+    if (flag == "--stuck-page") stuckPage = std::string_view(value) == "1";
+  });
   const int edits = args.edits;
   if (live_test::Browser::Program().empty()) {
     std::fprintf(stderr, "live_bench: no Chromium (scripts/install-deps.sh installs it)\n");
@@ -197,8 +205,21 @@ int main(int argc, char** argv) {
   const double appearFromReadMs =
       first.value("shownAt", 0.0) - complete.value("readAt", 0.0) - complete.value("readMs", 0.0);
 
+  std::unique_ptr<live_test::WebSocket> stuck;
   Split smallEdits, bigEdits;
+  long long copies = 0;
   for (int i = 0; i < edits; ++i) {
+    if (stuckPage && i == edits / 2) {
+      // Right before the big material's edits, well within the time after
+      // which velmar drops a page that takes nothing.
+      const int port = serving.value("port", 0);
+      stuck = std::make_unique<live_test::WebSocket>(static_cast<std::uint16_t>(port),
+                                                     "http://127.0.0.1:" + std::to_string(port));
+      if (stuck->status() != 101) {
+        std::fprintf(stderr, "live_bench: the stuck page was refused (%d)\n", stuck->status());
+        return 1;
+      }
+    }
     // A quiet moment between edits, as a user's.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     if (!Next()) {
@@ -215,6 +236,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     (onBig(i) ? bigEdits : smallEdits).Add(update, page);
+    copies += update["read"].value("geometriesCopied", 0LL);
   }
   // The page's own draw, alone: a resize asks it for a frame; the read of
   // one pixel right after that frame's callbacks waits for the drawing.
@@ -244,7 +266,14 @@ int main(int argc, char** argv) {
   const Stats d = Summarise(draws);
   std::printf("the page's draw of the whole scene, asked to done: median %.1f ms, max %.1f (%zu)\n", d.median, d.max,
               draws.size());
-  std::printf("velmar's peak resident memory (serve, the page connected): %.0f MB\n", velmarPeakMB);
+  std::printf("velmar's peak resident memory (serve, the page connected%s): %.0f MB\n",
+              stuckPage ? ", and a page stuck in the scene" : "", velmarPeakMB);
+  std::printf("geometries the edits wrote into a second copy: %lld\n", copies);
+  std::size_t clientAt = 0;
+  for (json e; (e = events.Next("client", [](const json& c) { return c.value("state", "") == "dropped"; },
+                                &clientAt, 0))
+                   .is_object();)
+    std::printf("page dropped: %s\n", e.value("reason", "").c_str());
   std::fflush(stdout);
   fs::remove_all(model.dir);
   return 0;
