@@ -11,21 +11,27 @@ bool StartsWith(std::string_view text, std::string_view prefix) { return text.su
 }  // namespace
 
 std::string UnsafeMaterialLibrary(std::string_view text) {
-  std::size_t line = 0;
+  // assimp ends a statement at a carriage return, a form feed or a NUL as
+  // at a newline; the line told to the user counts newlines.
+  static constexpr std::string_view kEnds("\n\r\f\0", 4);
+  std::size_t line = 1;
   while (!text.empty()) {
-    ++line;
-    const std::size_t end = text.find('\n');
+    const std::size_t end = text.find_first_of(kEnds);
     std::string_view statement = text.substr(0, end);
+    const std::size_t at = line;
+    if (end != std::string_view::npos && text[end] == '\n') ++line;
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    const std::size_t start = statement.find_first_not_of(" \t\r");
+    const std::size_t start = statement.find_first_not_of(" \t");
     if (start == std::string_view::npos) continue;
     statement.remove_prefix(start);
     // assimp matches these keywords by their first letters, as here.
     if (StartsWith(statement, "newmtl")) return {};
-    for (std::string_view texture : {"map_", "bump", "disp", "norm"})
+    // A texture, or an anisotropy ("a", which assimp takes by its first
+    // letter alone), before any material.
+    for (std::string_view texture : {"map_", "bump", "disp", "norm", "a"})
       if (StartsWith(statement, texture)) {
-        const std::string_view keyword = statement.substr(0, statement.find_first_of(" \t\r"));
-        return "line " + std::to_string(line) + ": " + std::string(keyword) + " before any newmtl";
+        const std::string_view keyword = statement.substr(0, statement.find_first_of(" \t"));
+        return "line " + std::to_string(at) + ": " + std::string(keyword) + " before any newmtl";
       }
   }
   return {};

@@ -347,7 +347,8 @@ TEST(HostModelImport, DownloadedObjFilesOpenWithWhatTheyLackReported) {
 }
 
 // The assimp Debian ships follows a null material, and takes the host down,
-// when a material library names a texture before its first material. Such
+// when a material library names a texture, or gives an anisotropy, before
+// its first material. Such
 // a file is refused with the library and the line, by the host's own OBJ
 // reader and through assimp alike; the same statements after a newmtl, and
 // colours before one, import as before.
@@ -358,8 +359,11 @@ TEST(HostModelImport, MaterialLibrariesThatWouldCrashAssimpAreRefusedByName) {
     if (!direct && !ModelImporterAvailable()) continue;
     ImportOptions options;
     options.directObj = direct;
-    for (const char* statement : {"map_Kd none.png", "  bump none.png", "disp none.png", "norm none.png"}) {
-      dir.Write("lib.mtl", std::string("# made by hand\n\n") + statement + "\nnewmtl m\nKd 1 0 0\n");
+    // assimp ends a statement at a NUL or a carriage return as at a newline.
+    using namespace std::string_literals;
+    for (const std::string& statement : {"map_Kd none.png"s, "  bump none.png"s, "disp none.png"s, "norm none.png"s,
+                                         "a 1"s, "aniso 0.5"s, "# a comment a NUL ends\0a"s, "\ra"s}) {
+      dir.Write("lib.mtl", "# made by hand\n\n" + statement + "\nnewmtl m\nKd 1 0 0\n");
       const auto project = ImportModel(obj, options);
       ASSERT_FALSE(project.ok()) << statement;
       EXPECT_NE(project.error().find("lib.mtl: line 3: "), std::string::npos) << project.error();
