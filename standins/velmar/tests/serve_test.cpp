@@ -8,12 +8,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -327,20 +329,20 @@ TEST_F(ServeTest, APageThatStopsReadingIsDroppedWithoutHoldingTheLinkBack) {
   EXPECT_EQ(Get(velmar.port(), "/", velmar.self()).status, 200);
 }
 
-// A page that stops reading in the middle of a large surface, which the
-// publisher then edits: velmar drops the page before it reads the edit,
-// instead of writing the edit into a second copy of the surface because
-// the page's frames still borrow the first; a page that reads follows
-// every edit. The stall limit is set far out of reach: the edit is what
-// drops the page.
-TEST_F(ServeTest, APageStuckInALargeSurfaceIsDroppedBeforeAnEditWouldCopyIt) {
+// A page that stops reading in the middle of a large surface, and one that
+// reads it slowly, when the publisher then edits it: velmar drops both
+// before it reads the edit, instead of writing the edit into a second copy
+// of the surface because their frames still borrow the first; a page that
+// reads follows every edit. The stall limit is set far out of reach: the
+// edit is what drops the pages.
+TEST_F(ServeTest, PagesStuckOrSlowInALargeSurfaceAreDroppedBeforeAnEditWouldCopyIt) {
   const std::u16string name = livelink_test::UniqueName("stuck");
   Publisher publisher(name);
   ASSERT_TRUE(publisher.Started());
-  // 40,000 boxes: 36 MB of geometry, many times what the socket buffers
+  // 60,000 boxes: 55 MB of geometry, many times what the socket buffers
   // take from a page that does not read.
   publisher.Ask("surface big 0 C0A080 1 Big");
-  publisher.Ask("boxes big 40000");
+  publisher.Ask("boxes big 60000");
   publisher.Ask("geometry big");
   Velmar velmar({"--link", Narrow(name), "--client-stall-ms", "600000"});
   ASSERT_NE(velmar.port(), 0);
@@ -348,10 +350,19 @@ TEST_F(ServeTest, APageStuckInALargeSurfaceIsDroppedBeforeAnEditWouldCopyIt) {
   ASSERT_EQ(publisher.Ask("publish").rfind("published", 0), 0u);
   const json first = velmar.Next("update");
   ASSERT_TRUE(first.is_object());
-  ASSERT_EQ(first["scene"]["triangles"], 40000 * 12);
+  ASSERT_EQ(first["scene"]["triangles"], 60000 * 12);
 
   WebSocket stuck(velmar.port(), origin);  // never reads
   ASSERT_EQ(stuck.status(), 101);
+  // 16 KiB every 20 ms, under 1 MB/s: the surface would take it a minute.
+  // Being slow is what it is for, so it sleeps; it ends when velmar closes
+  // it or the test does.
+  WebSocket slow(velmar.port(), origin);
+  ASSERT_EQ(slow.status(), 101);
+  std::jthread slowReader([&slow](std::stop_token stop) {
+    while (!stop.stop_requested() && !slow.socket().Receive(16 << 10, kWaitMs).empty())
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  });
   WebSocket reader(velmar.port(), origin);
   ASSERT_EQ(reader.status(), 101);
   std::vector<std::uint8_t> message;
@@ -382,9 +393,17 @@ TEST_F(ServeTest, APageStuckInALargeSurfaceIsDroppedBeforeAnEditWouldCopyIt) {
     EXPECT_TRUE(ranges);
     update = next;
   }
-  const json dropped = velmar.Next("client", [](const json& e) { return e["state"] == "dropped"; });
-  ASSERT_TRUE(dropped.is_object());
-  EXPECT_NE(dropped.value("reason", "").find("took no bytes in"), std::string::npos) << dropped;
+  // The slow page's socket buffers are full too, and the kernel lets the
+  // server write again only once a good part of them is free: its pace may
+  // show as none in the moment velmar looks, so either reason may be its.
+  for (int i = 0; i < 2; ++i) {
+    const json dropped = velmar.Next("client", [](const json& e) { return e["state"] == "dropped"; });
+    ASSERT_TRUE(dropped.is_object()) << i;
+    const std::string reason = dropped.value("reason", "");
+    EXPECT_TRUE(reason.rfind("took no bytes in ", 0) == 0 ||
+                (reason.rfind("fell behind: ", 0) == 0 && reason.find(" MiB/s") != std::string::npos))
+        << reason;
+  }
   EXPECT_EQ(velmar.Count("client", [](const json& e) { return e["state"] == "dropped"; }), 0u)
       << "the reading page was dropped too";
 }
