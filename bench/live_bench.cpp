@@ -19,11 +19,15 @@
 // the draw until the next frame is on screen. Reports medians and p95.
 //
 //   live_bench [--triangles N] [--edits K] [--model FILE.obj] [--stuck-page 1]
+//              [--edit-while-loading 1]
 // --model links that OBJ file (one another tool wrote) instead of a
 // generated building. --stuck-page 1 opens a second page before the big
 // material's edits, one that never reads (a raw WebSocket), so that they
 // meet a page stuck in the middle of the whole scene: velmar's peak memory
 // and the copies it made for that page tell what it cost.
+// --edit-while-loading 1 makes the first edit half a second after velmar
+// holds the building, while the page is still taking it in: whether the
+// page is dropped for it, or velmar copies a surface, is printed.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -131,9 +135,10 @@ struct Split {
 int main(int argc, char** argv) {
   bench::ModelArgs args;
   args.edits = 20;
-  bool stuckPage = false;
+  bool stuckPage = false, editWhileLoading = false;
   bench::ReadModelArgs(argc, argv, &args, [&](std::string_view flag, const char* value) {
     if (flag == "--stuck-page") stuckPage = std::string_view(value) == "1";
+    if (flag == "--edit-while-loading") editWhileLoading = std::string_view(value) == "1";
   });
   const int edits = args.edits;
   if (live_test::Browser::Program().empty()) {
@@ -192,11 +197,30 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::uint32_t live = complete.value("live", 0u);
+  long long copies = 0;
+  int firstEdit = 0;
+  if (editWhileLoading && edits > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const json update =
+        Next() ? events.Next("update", [](const json& e) { return e["read"].value("geometries", 0) > 0; }, &at, 60000)
+               : json();
+    if (!update.is_object()) {
+      std::fprintf(stderr, "live_bench: the edit made while the page loads was not read\n");
+      return 1;
+    }
+    copies += update["read"].value("geometriesCopied", 0LL);
+    firstEdit = 1;
+  }
   std::size_t pageAt = 0;
   const json first = events.Next(
       "page", [&](const json& e) { return e.value("update", 0u) >= live; }, &pageAt, 120000);
   if (!first.is_object()) {
     std::fprintf(stderr, "live_bench: the page never showed update %u\n", live);
+    std::size_t clientAt = 0;
+    for (json e; (e = events.Next("client", [](const json& c) { return c.value("state", "") != "connected"; },
+                                  &clientAt, 0))
+                     .is_object();)
+      std::fprintf(stderr, "    the page %s: %s\n", e.value("state", "").c_str(), e.value("reason", "").c_str());
     return 1;
   }
   Split start;
@@ -207,8 +231,7 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<live_test::WebSocket> stuck;
   Split smallEdits, bigEdits;
-  long long copies = 0;
-  for (int i = 0; i < edits; ++i) {
+  for (int i = firstEdit; i < edits; ++i) {
     if (stuckPage && i == edits / 2) {
       // Right before the big material's edits, well within the time after
       // which velmar drops a page that takes nothing.

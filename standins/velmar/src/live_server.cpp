@@ -34,6 +34,7 @@
 
 #include "live_files.h"
 #include "live_guard.h"
+#include "page_verdict.h"
 #include "report_budget.h"
 
 namespace velmar {
@@ -63,13 +64,11 @@ constexpr double kClientPerSecond = 20, kClientBurst = 50;
 constexpr double kPagePerSecond = 20, kPageBurst = 40;  // each page's own
 constexpr auto kSuppressedPeriod = std::chrono::seconds(1);
 // While the link's thread waits to change a geometry that frames for a page
-// borrow: how long the page is watched (and how often looked at), and how
-// soon it must be done with the geometry at the pace it showed to be let
-// keep it, velmar holding a second copy meanwhile. The link's thread waits
-// for the verdict no longer than kLetGoWaitLimit.
+// borrow: how long the page is watched (and how often looked at) before
+// page_verdict.h judges it. The link's thread waits for the verdict no
+// longer than kLetGoWaitLimit.
 constexpr auto kLetGoProbe = std::chrono::milliseconds(100);
 constexpr auto kLetGoTick = std::chrono::milliseconds(5);
-constexpr double kLetGoHorizonSeconds = 2.0;
 constexpr auto kLetGoWaitLimit = std::chrono::seconds(1);
 
 std::string_view View(beast::string_view text) { return {text.data(), text.size()}; }
@@ -268,6 +267,7 @@ class Client : public std::enable_shared_from_this<Client> {
     return {bytes, until};
   }
   std::uint64_t taken() const { return taken_; }
+  Clock::time_point lastProgress() const { return lastProgress_; }
   bool ended() const { return ended_; }
   // Let keep frames of a geometry velmar then changed (in a second copy)
   // until the frame numbered `until` is written.
@@ -631,27 +631,38 @@ void LiveServer::Impl::WatchLetGo() {
   FinishLetGo();
 }
 
-// The verdict on the pages still watched: kept when at the pace they took
-// bytes they will be done with the geometries soon, else dropped.
+// The verdict on the pages still watched (page_verdict.h): kept, velmar
+// writes the change into a second copy; dropped, it changes its only one.
 void LiveServer::Impl::FinishLetGo() {
   letGoTimer.cancel();
   const std::shared_ptr<LetGoProbe> probe = std::move(letGo);
-  const double seconds = std::max(1e-3, std::chrono::duration<double>(Clock::now() - probe->started).count());
+  const auto now = Clock::now();
+  const double seconds = std::max(1e-3, std::chrono::duration<double>(now - probe->started).count());
   for (const auto& [client, before] : probe->pages) {
     if (client->ended()) continue;
     const auto [left, until] = client->UntilFree(probe->geometries);
     if (until == 0) continue;
-    const std::uint64_t took = client->taken() - before;
-    const double pace = static_cast<double>(took) / seconds;
+    PageProgress progress;
+    progress.tookWhileWatched = client->taken() - before;
+    progress.watchedSeconds = seconds;
+    progress.left = left;
+    progress.takenInAll = client->taken();
+    progress.idleSeconds = std::chrono::duration<double>(now - client->lastProgress()).count();
     constexpr double kMiB = 1 << 20;
-    if (took == 0) {
-      client->End("dropped", "took no bytes in " + Fixed(seconds * 1000, 0) +
-                                 " ms while velmar waited to change a surface it was being sent");
-    } else if (static_cast<double>(left) > pace * kLetGoHorizonSeconds) {
-      client->End("dropped", "fell behind: " + Fixed(left / kMiB, 1) + " MiB still to be sent of a surface velmar " +
-                                 "must change, at " + Fixed(pace / kMiB, 1) + " MiB/s");
-    } else {
-      client->KeepUntil(until);
+    switch (JudgePage(progress)) {
+      case PageVerdict::kKeep:
+        client->KeepUntil(until);
+        break;
+      case PageVerdict::kDropStalled:
+        client->End("dropped", "took no bytes for " + Fixed(progress.idleSeconds * 1000, 0) +
+                                   " ms while velmar waited to change a surface it was being sent");
+        break;
+      case PageVerdict::kDropBehind:
+        client->End("dropped", "fell behind: " + Fixed(static_cast<double>(left) / kMiB, 1) +
+                                   " MiB still to be sent of a surface velmar must change, at " +
+                                   Fixed(static_cast<double>(progress.tookWhileWatched) / seconds / kMiB, 1) +
+                                   " MiB/s");
+        break;
     }
   }
   probe->done.set_value();

@@ -78,11 +78,12 @@ class LiveServer {
   // the link's lock). Frames still waiting to be sent borrow a geometry, and
   // while they do velmar writes its change into a second copy; so a page
   // whose frames borrow one of these is watched for a moment (at most
-  // 100 ms, less once no page holds them) and dropped unless it is taking
-  // bytes fast enough to be done with them within two seconds, and
-  // dropped at once if it still holds a geometry it was let keep at an
-  // earlier change. Returns when that is decided (never later than one
-  // second, whatever the server's thread does).
+  // 100 ms, less once no page holds them) and judged (page_verdict.h): a
+  // page that has stopped reading, or reads too slowly to be done soon, is
+  // dropped; one that reads is kept, at the cost of that copy, and dropped
+  // at a later change if it still holds the geometry it was let keep.
+  // Returns when that is decided (never later than one second, whatever
+  // the server's thread does).
   void LetGo(const std::vector<const Geometry*>& geometries);
 
   // Readable (a pipe) while reports wait; TakeReports empties it. Reports

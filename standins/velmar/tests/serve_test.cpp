@@ -15,7 +15,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -329,13 +328,13 @@ TEST_F(ServeTest, APageThatStopsReadingIsDroppedWithoutHoldingTheLinkBack) {
   EXPECT_EQ(Get(velmar.port(), "/", velmar.self()).status, 200);
 }
 
-// A page that stops reading in the middle of a large surface, and one that
-// reads it slowly, when the publisher then edits it: velmar drops both
-// before it reads the edit, instead of writing the edit into a second copy
-// of the surface because their frames still borrow the first; a page that
-// reads follows every edit. The stall limit is set far out of reach: the
-// edit is what drops the pages.
-TEST_F(ServeTest, PagesStuckOrSlowInALargeSurfaceAreDroppedBeforeAnEditWouldCopyIt) {
+// A page that stops reading in the middle of a large surface, which the
+// publisher then edits: velmar drops the page before it reads the edit,
+// instead of writing the edit into a second copy of the surface because
+// the page's frames still borrow the first; a page that reads follows
+// every edit. The stall limit is set far out of reach: the edit is what
+// drops the page. (Which pages that read are kept: page_verdict_test.)
+TEST_F(ServeTest, APageStuckInALargeSurfaceIsDroppedBeforeAnEditWouldCopyIt) {
   const std::u16string name = livelink_test::UniqueName("stuck");
   Publisher publisher(name);
   ASSERT_TRUE(publisher.Started());
@@ -354,15 +353,6 @@ TEST_F(ServeTest, PagesStuckOrSlowInALargeSurfaceAreDroppedBeforeAnEditWouldCopy
 
   WebSocket stuck(velmar.port(), origin);  // never reads
   ASSERT_EQ(stuck.status(), 101);
-  // 16 KiB every 20 ms, under 1 MB/s: the surface would take it a minute.
-  // Being slow is what it is for, so it sleeps; it ends when velmar closes
-  // it or the test does.
-  WebSocket slow(velmar.port(), origin);
-  ASSERT_EQ(slow.status(), 101);
-  std::jthread slowReader([&slow](std::stop_token stop) {
-    while (!stop.stop_requested() && !slow.socket().Receive(16 << 10, kWaitMs).empty())
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  });
   WebSocket reader(velmar.port(), origin);
   ASSERT_EQ(reader.status(), 101);
   std::vector<std::uint8_t> message;
@@ -393,17 +383,10 @@ TEST_F(ServeTest, PagesStuckOrSlowInALargeSurfaceAreDroppedBeforeAnEditWouldCopy
     EXPECT_TRUE(ranges);
     update = next;
   }
-  // The slow page's socket buffers are full too, and the kernel lets the
-  // server write again only once a good part of them is free: its pace may
-  // show as none in the moment velmar looks, so either reason may be its.
-  for (int i = 0; i < 2; ++i) {
-    const json dropped = velmar.Next("client", [](const json& e) { return e["state"] == "dropped"; });
-    ASSERT_TRUE(dropped.is_object()) << i;
-    const std::string reason = dropped.value("reason", "");
-    EXPECT_TRUE(reason.rfind("took no bytes in ", 0) == 0 ||
-                (reason.rfind("fell behind: ", 0) == 0 && reason.find(" MiB/s") != std::string::npos))
-        << reason;
-  }
+  const json dropped = velmar.Next("client", [](const json& e) { return e["state"] == "dropped"; });
+  ASSERT_TRUE(dropped.is_object());
+  EXPECT_NE(dropped.value("reason", "").find("while velmar waited to change a surface"), std::string::npos)
+      << dropped;
   EXPECT_EQ(velmar.Count("client", [](const json& e) { return e["state"] == "dropped"; }), 0u)
       << "the reading page was dropped too";
 }
