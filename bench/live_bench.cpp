@@ -202,7 +202,8 @@ int main(int argc, char** argv) {
   if (editWhileLoading && edits > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const json update =
-        Next() ? events.Next("update", [](const json& e) { return e["read"].value("geometries", 0) > 0; }, &at, 60000)
+        Next() ? events.Next(
+                     "update", [](const json& e) { return e["read"].value("geometries", 0) > 0; }, &at, 60000)
                : json();
     if (!update.is_object()) {
       std::fprintf(stderr, "live_bench: the edit made while the page loads was not read\n");
@@ -217,8 +218,8 @@ int main(int argc, char** argv) {
   if (!first.is_object()) {
     std::fprintf(stderr, "live_bench: the page never showed update %u\n", live);
     std::size_t clientAt = 0;
-    for (json e; (e = events.Next("client", [](const json& c) { return c.value("state", "") != "connected"; },
-                                  &clientAt, 0))
+    for (json e; (e = events.Next(
+                      "client", [](const json& c) { return c.value("state", "") != "connected"; }, &clientAt, 0))
                      .is_object();)
       std::fprintf(stderr, "    the page %s: %s\n", e.value("state", "").c_str(), e.value("reason", "").c_str());
     return 1;
@@ -293,8 +294,8 @@ int main(int argc, char** argv) {
               stuckPage ? ", and a page stuck in the scene" : "", velmarPeakMB);
   std::printf("geometries the edits wrote into a second copy: %lld\n", copies);
   std::size_t clientAt = 0;
-  for (json e; (e = events.Next("client", [](const json& c) { return c.value("state", "") == "dropped"; },
-                                &clientAt, 0))
+  for (json e; (e = events.Next(
+                    "client", [](const json& c) { return c.value("state", "") == "dropped"; }, &clientAt, 0))
                    .is_object();)
     std::printf("page dropped: %s\n", e.value("reason", "").c_str());
   std::fflush(stdout);

@@ -620,7 +620,8 @@ void LiveServer::Impl::StartLetGo(std::shared_ptr<LetGoProbe> probe) {
 }
 
 void LiveServer::Impl::WatchLetGo() {
-  std::erase_if(letGo->pages, [&](const auto& page) { return page.first->ended() || !page.first->Pins(letGo->geometries); });
+  std::erase_if(letGo->pages,
+                [&](const auto& page) { return page.first->ended() || !page.first->Pins(letGo->geometries); });
   if (!letGo->pages.empty() && Clock::now() - letGo->started < kLetGoProbe) {
     letGoTimer.expires_after(kLetGoTick);
     letGoTimer.async_wait([this](beast::error_code ec) {
@@ -650,9 +651,7 @@ void LiveServer::Impl::FinishLetGo() {
     progress.idleSeconds = std::chrono::duration<double>(now - client->lastProgress()).count();
     constexpr double kMiB = 1 << 20;
     switch (JudgePage(progress)) {
-      case PageVerdict::kKeep:
-        client->KeepUntil(until);
-        break;
+      case PageVerdict::kKeep: client->KeepUntil(until); break;
       case PageVerdict::kDropStalled:
         client->End("dropped", "took no bytes for " + Fixed(progress.idleSeconds * 1000, 0) +
                                    " ms while velmar waited to change a surface it was being sent");
@@ -763,7 +762,8 @@ void LiveServer::LetGo(const std::vector<const Geometry*>& geometries) {
   auto probe = std::make_shared<LetGoProbe>();
   probe->geometries.insert(geometries.begin(), geometries.end());
   std::future<void> decided = probe->done.get_future();
-  net::post(impl_->io, [impl = impl_.get(), probe = std::move(probe)]() mutable { impl->StartLetGo(std::move(probe)); });
+  net::post(impl_->io,
+            [impl = impl_.get(), probe = std::move(probe)]() mutable { impl->StartLetGo(std::move(probe)); });
   // A server that stopped meanwhile drops the probe unanswered: its
   // promise, broken, makes the future ready.
   decided.wait_for(kLetGoWaitLimit);

@@ -385,8 +385,7 @@ TEST_F(ServeTest, APageStuckInALargeSurfaceIsDroppedBeforeAnEditWouldCopyIt) {
   }
   const json dropped = velmar.Next("client", [](const json& e) { return e["state"] == "dropped"; });
   ASSERT_TRUE(dropped.is_object());
-  EXPECT_NE(dropped.value("reason", "").find("while velmar waited to change a surface"), std::string::npos)
-      << dropped;
+  EXPECT_NE(dropped.value("reason", "").find("while velmar waited to change a surface"), std::string::npos) << dropped;
   EXPECT_EQ(velmar.Count("client", [](const json& e) { return e["state"] == "dropped"; }), 0u)
       << "the reading page was dropped too";
 }

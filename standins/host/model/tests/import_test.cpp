@@ -361,9 +361,9 @@ TEST(HostModelImport, MaterialLibrariesThatWouldCrashAssimpAreRefusedByName) {
     options.directObj = direct;
     // assimp ends a statement at a NUL or a carriage return as at a newline.
     using namespace std::string_literals;
-    for (const std::string& statement : {"map_Kd none.png"s, "  bump none.png"s, "disp none.png"s, "norm none.png"s,
-                                         "MAP_Kd none.png"s, "a 1"s, "aniso 0.5"s, "# a comment a NUL ends\0a"s,
-                                         "\ra"s}) {
+    for (const std::string& statement :
+         {"map_Kd none.png"s, "  bump none.png"s, "disp none.png"s, "norm none.png"s, "MAP_Kd none.png"s, "a 1"s,
+          "aniso 0.5"s, "# a comment a NUL ends\0a"s, "\ra"s}) {
       dir.Write("lib.mtl", "# made by hand\n\n" + statement + "\nnewmtl m\nKd 1 0 0\n");
       const auto project = ImportModel(obj, options);
       ASSERT_FALSE(project.ok()) << statement;
