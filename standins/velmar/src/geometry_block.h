@@ -30,11 +30,11 @@ namespace velmar {
 // summarised. Otherwise it is read whole.
 //
 // A geometry handed out is never changed while anyone else holds it: the
-// update then goes into a second copy kept for that (brought up to date by
-// the ranges it missed), so new memory is needed only when the counts grow
-// or both copies are held elsewhere. With nobody else holding the current
-// one, it is changed in place. The second copy is let go (Trim) as soon as
-// nobody else holds it: a large surface costs one copy between updates.
+// update then goes into a second copy (the one before, when nobody holds it
+// any more, brought up to date by the ranges it missed; else a new one).
+// With nobody else holding the current one, it is changed in place. The
+// second copy is let go (Trim) as soon as nobody else holds it: a large
+// surface costs one copy between updates.
 class HeldGeometry {
  public:
   static constexpr std::size_t kDefaultChunkBytes = std::size_t{64} << 10;
@@ -55,9 +55,6 @@ class HeldGeometry {
   // Null before the first block was taken.
   std::shared_ptr<const Geometry> current() const { return current_; }
   const Geometry* get() const { return current_.get(); }
-  // Whether someone besides this holds the current geometry: a change read
-  // now would go into a second copy.
-  bool HeldElsewhere() const { return current_ && current_.use_count() > 1; }
   // How many reads so far put their change into a second copy because the
   // geometry before it was held elsewhere.
   std::size_t copies() const { return copies_; }
