@@ -92,6 +92,15 @@ class Events {
   std::vector<json> all_;
 };
 
+// The pages velmar closed or dropped so far, with its reasons.
+void PrintPageEnds(Events& events, std::FILE* out) {
+  std::size_t at = 0;
+  for (json e; (e = events.Next(
+                    "client", [](const json& c) { return c.value("state", "") != "connected"; }, &at, 0))
+                   .is_object();)
+    std::fprintf(out, "page %s: %s\n", e.value("state", "").c_str(), e.value("reason", "").c_str());
+}
+
 using bench::Stats;
 using bench::Summarise;
 
@@ -217,11 +226,7 @@ int main(int argc, char** argv) {
       "page", [&](const json& e) { return e.value("update", 0u) >= live; }, &pageAt, 120000);
   if (!first.is_object()) {
     std::fprintf(stderr, "live_bench: the page never showed update %u\n", live);
-    std::size_t clientAt = 0;
-    for (json e; (e = events.Next(
-                      "client", [](const json& c) { return c.value("state", "") != "connected"; }, &clientAt, 0))
-                     .is_object();)
-      std::fprintf(stderr, "    the page %s: %s\n", e.value("state", "").c_str(), e.value("reason", "").c_str());
+    PrintPageEnds(events, stderr);
     return 1;
   }
   Split start;
@@ -293,11 +298,7 @@ int main(int argc, char** argv) {
   std::printf("velmar's peak resident memory (serve, the page connected%s): %.0f MB\n",
               stuckPage ? ", and a page stuck in the scene" : "", velmarPeakMB);
   std::printf("geometries the edits wrote into a second copy: %lld\n", copies);
-  std::size_t clientAt = 0;
-  for (json e; (e = events.Next(
-                    "client", [](const json& c) { return c.value("state", "") == "dropped"; }, &clientAt, 0))
-                   .is_object();)
-    std::printf("page dropped: %s\n", e.value("reason", "").c_str());
+  PrintPageEnds(events, stdout);
   std::fflush(stdout);
   fs::remove_all(model.dir);
   return 0;
